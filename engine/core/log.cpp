@@ -1,0 +1,60 @@
+#include "core/log.h"
+
+#include "core/stop_run.h"
+
+namespace tav {
+namespace {
+
+constexpr const char* kBannerLines[] = {
+    "TAV - statistical analysis of categorical data",
+    "made by the TAV development team",
+};
+
+}  // namespace
+
+void OpenTextFile(RunState& run, TextFile& file, const std::string& name, const char* mode) {
+  const std::string mode_text(mode);
+  if (mode_text != "r" && mode_text != "w" && mode_text != "a") {
+    StopRun("  Error: unknown file mode " + mode_text);
+  }
+  std::string full = run.FilePrefix + name.substr(0, 80);
+  if (full.size() > 160) full.resize(160);
+  if (name.empty() || !file.Open(full, mode)) StopRun("  Error: cannot open file " + full);
+}
+
+void WriteLogLine(RunState& run, const std::string& line) {
+  if (run.presentation != nullptr &&
+      run.presentation->PumpEvents(RunProgress{run.IterationCount, run.StopCriterion})) {
+    StopRun("cancel");
+  }
+  const std::string text = line.size() > 2 ? line.substr(2, 80) : std::string();
+  if (run.LogFileMode()) {
+    run.LogFile.WriteLine(text);
+    run.LogFile.Flush();
+    if (line.compare(0, 4, "    ") == 0) {
+      run.progress_position += 5;
+      if (run.progress_position > 100) run.progress_position = 0;
+      if (run.presentation != nullptr) run.presentation->ProgressStep(run.progress_position);
+    }
+  } else {
+    if (run.presentation != nullptr) run.presentation->LogLine(text);
+    if (run.ArgumentCount() == 4) {
+      run.LogFile.WriteLine(text);
+      run.LogFile.Flush();
+    }
+  }
+}
+
+void WriteBanner(RunState& run) {
+  for (const char* line : kBannerLines) WriteLogLine(run, std::string("  ") + line);
+  WriteLogLine(run, std::string("  Version ") + kVersionText + ".");
+  WriteLogLine(run, "");
+}
+
+void WriteBanner(TextFile& file) {
+  for (const char* line : kBannerLines) file.WriteLine(line);
+  file.WriteLine(std::string("Version ") + kVersionText + ".");
+  file.WriteLine("");
+}
+
+}  // namespace tav

@@ -1,0 +1,85 @@
+#include "core/model_state.h"
+
+#include "core/stop_run.h"
+
+namespace tav {
+namespace {
+
+Membership& AddToList(std::vector<Membership>& list, int index, const char* message) {
+  if (index > kMaxListIndex || index < 0) StopRun(message);
+  if (static_cast<int>(list.size()) <= index) list.resize(index + 1, Membership{});
+  return list[index];
+}
+
+}  // namespace
+
+std::vector<double> AllocRealArray(std::int64_t count) {
+  if (count < 0 || count > kMaxArrayBytes / 8) {
+    StopRun("  Error: problem too big to fit in memory");
+  }
+  return std::vector<double>(static_cast<std::size_t>(count));
+}
+
+std::vector<std::int32_t> AllocIntArray(std::int64_t count) {
+  if (count < 0 || count > kMaxIntArrayCount) StopRun("  Error: array too big to fit in memory");
+  if (count > kMaxArrayBytes / 4) StopRun("  Error: problem too big to fit in memory");
+  return std::vector<std::int32_t>(static_cast<std::size_t>(count));
+}
+
+void CheckVariableCount(int n, bool with_covariate) {
+  if (n > kMaxVariables || (with_covariate && n + 1 > kMaxVariables)) {
+    StopRun("  Error: more than the maximum number of variables");
+  }
+}
+
+void NewSubgroupPatterns(ModelState& model) {
+  if (model.SubgroupCount > kMaxSubgroups) {
+    StopRun("  Error: too many subgroups (or nonresponse patterns)");
+  }
+  model.SubgroupPattern.assign(model.SubgroupCount, Membership{});
+}
+
+Submodel& NewSubmodel(ModelState& model, int index) {
+  if (index > kMaxListIndex || index < 0) StopRun("  Error: too many submodels");
+  if (model.SubmodelCount() <= index) model.submodels.resize(index + 1);
+  Submodel& submodel = model.submodels[index];
+  submodel.random_start = true;
+  return submodel;
+}
+
+Membership& NewEffect(Submodel& submodel, int index) {
+  return AddToList(submodel.EffectVariables, index, "  Error: too many log-linear effects");
+}
+
+Membership& NewDesign(Submodel& submodel, int index) {
+  return AddToList(submodel.DesignVariables, index,
+                   "  Error: too many user defined or prespecified designs");
+}
+
+Membership& NewRowColumnEffect(Submodel& submodel, int index) {
+  return AddToList(submodel.AssocVariables, index, "  Error: too many row and column effects");
+}
+
+int NextSubmodel(const ModelState& model, int b) {
+  const int s = model.SubmodelCount();
+  if (b < s - 1) return b + 1;
+  if (b == s - 1) return model.HasAllSubmodel ? s + 1 : s;
+  if (b == s + 1) return s;
+  return s + 2;
+}
+
+std::string TermText(const ModelState& model, const Membership& vector, int selection) {
+  std::string text;
+  bool first = true;
+  for (int v = 0; v < model.VariableCount && v < kVectorSize; ++v) {
+    const int mark = vector[v];
+    if (mark == 0 || (selection != 0 && mark != selection)) continue;
+    if (!first && model.LongLabels) text += '.';
+    text += model.VariableLabel[v];
+    first = false;
+  }
+  if (text.size() > 80) text.resize(80);
+  return text;
+}
+
+}  // namespace tav

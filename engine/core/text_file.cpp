@@ -1,0 +1,58 @@
+#include "core/text_file.h"
+
+namespace tav {
+
+bool TextFile::Open(const std::string& path, const char* mode) {
+  Close();
+  // Binary mode: line ends are handled by the reader, and reports are written with "\n".
+  std::string binary_mode = std::string(mode) + "b";
+  file_ = std::fopen(path.c_str(), binary_mode.c_str());
+  return file_ != nullptr;
+}
+
+void TextFile::Close() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+}
+
+int TextFile::Get() {
+  if (file_ == nullptr) return kEnd;
+  int c = std::getc(file_);
+  return c == EOF ? kEnd : c;
+}
+
+int TextFile::Peek() {
+  if (file_ == nullptr) return kEnd;
+  int c = std::getc(file_);
+  if (c == EOF) return kEnd;
+  std::ungetc(c, file_);
+  return c;
+}
+
+void TextFile::SkipLine() {
+  for (;;) {
+    int c = Get();
+    if (c == kEnd || c == '\n') return;
+    if (c == '\r') {
+      if (Peek() == '\n') Get();
+      return;
+    }
+  }
+}
+
+void TextFile::WriteLine(std::string_view text) {
+  Write(text);
+  if (file_ != nullptr) std::fputc('\n', file_);
+}
+
+void TextFile::Write(std::string_view text) {
+  if (file_ != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), file_);
+}
+
+void TextFile::Flush() {
+  if (file_ != nullptr) std::fflush(file_);
+}
+
+}  // namespace tav

@@ -1,0 +1,162 @@
+#include "input/reader.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "core/stop_run.h"
+
+namespace tav {
+namespace {
+
+constexpr std::size_t kMaxWord = 80;
+
+bool IsSeparator(int c) { return c <= ' ' || c == ','; }
+bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+bool EndsWord(int c) {
+  return c <= ' ' || c == ',' || c == '{' || c == '[' || c == '(' || c == ')' || c == '*' ||
+         c == '}';
+}
+
+// True when text is "-"? digits "." digits with at least one digit and at most one point.
+bool IsNumberText(const std::string& text) {
+  std::size_t i = text.size() > 0 && text[0] == '-' ? 1 : 0;
+  int digits = 0;
+  int points = 0;
+  for (; i < text.size(); ++i) {
+    if (IsDigit(static_cast<unsigned char>(text[i]))) {
+      ++digits;
+    } else if (text[i] == '.') {
+      ++points;
+    } else {
+      return false;
+    }
+  }
+  return digits > 0 && points <= 1;
+}
+
+}  // namespace
+
+std::string ReadWord(TextFile& file) {
+  std::string word;
+  while (word.empty() && !file.AtEnd()) {
+    int c = file.Get();
+    while (c != TextFile::kEnd && IsSeparator(c)) c = file.Get();
+    while (c != TextFile::kEnd && !EndsWord(c)) {
+      if (word.size() < kMaxWord) word += static_cast<char>(c);
+      c = file.Get();
+    }
+    if (c == '{' || c == '[' || c == '(' || c == ')' || c == '}') {
+      if (word.size() < kMaxWord) word += static_cast<char>(c);
+    } else if (c == '*') {
+      file.SkipLine();
+    }
+  }
+  return word;
+}
+
+double ReadReal(RunState& run, TextFile& file) {
+  int c = file.Get();
+  for (;;) {
+    while (c != TextFile::kEnd && c <= ' ') c = file.Get();
+    if (c == '*' && !file.AtEnd()) {
+      file.SkipLine();
+      c = file.Get();
+      continue;
+    }
+    break;
+  }
+  std::string text;
+  if (c == '.') {
+    text = "0";
+  } else if (c == '-') {
+    text = "-";
+    c = file.Get();
+    if (c == '.') text = "-0";
+  }
+  while (c != TextFile::kEnd && (IsDigit(c) || c == '.')) {
+    text += static_cast<char>(c);
+    c = file.Get();
+  }
+  if (!IsNumberText(text)) {
+    StopRun("  Error: too few numbers encountered when reading " + run.CommandName);
+  }
+  const double value = std::strtod(text.c_str(), nullptr);
+  if (c == '*' && !file.AtEnd()) {
+    file.SkipLine();
+    c = ' ';
+  }
+  run.CurrentWord = c == TextFile::kEnd ? std::string() : std::string(1, static_cast<char>(c));
+  return value;
+}
+
+std::int32_t ReadInteger(RunState& run, TextFile& file) {
+  const double value = ReadReal(run, file);
+  const double whole = std::trunc(value);
+  if (whole != value) {
+    StopRun("  Error: a real where an integer is expected when reading " + run.CommandName);
+  }
+  if (std::fabs(whole) > std::numeric_limits<std::int32_t>::max()) {
+    StopRun("  Error: number too large when reading " + run.CommandName);
+  }
+  return static_cast<std::int32_t>(whole);
+}
+
+std::int32_t WordToInteger(const std::string& word) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (!word.empty() && word[0] == '-') {
+    negative = true;
+    i = 1;
+  }
+  std::int64_t value = 0;
+  constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
+  for (; i < word.size() && IsDigit(static_cast<unsigned char>(word[i])); ++i) {
+    value = value * 10 + (word[i] - '0');
+    if (value > kLimit) value = kLimit;
+  }
+  return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+std::string IntegerText(int value) { return std::to_string(value < 0 ? 0 : value); }
+
+void ParseTerm(RunState& run, const std::string& word, std::span<std::uint8_t> vector, int n,
+               bool keep) {
+  const ModelState& model = run.model;
+  n = std::min<int>(n, static_cast<int>(vector.size()));
+  if (!keep) std::fill(vector.begin(), vector.begin() + n, 0);
+  if (run.CurrentWord == "-" || run.CurrentWord == "-}") return;
+  auto is_stop = [](char c) { return c == '}' || c == '{' || c == ')' || c == '|' || c == '.'; };
+  std::uint8_t mark = 1;
+  std::size_t pos = 0;
+  while (pos < word.size()) {
+    std::string label;
+    if (model.LongLabels) {
+      while (pos < word.size() && !is_stop(word[pos])) label += word[pos++];
+      label.resize(std::min<std::size_t>(label.size(), 3));
+    } else if (!is_stop(word[pos])) {
+      label = word.substr(pos++, 1);
+    }
+    if (!label.empty()) {
+      int found = -1;
+      for (int v = 0; v < n && found < 0; ++v) {
+        if (model.VariableLabel[v] == label) found = v;
+      }
+      if (found < 0) {
+        StopRun("  Error: wrong label (" + label + ") in " + run.CurrentWord + " in command " +
+                run.CommandName);
+      }
+      if (vector[found] != 0) {
+        StopRun("  Error: double label (" + label + ") in " + run.CurrentWord + " in command " +
+                run.CommandName);
+      }
+      vector[found] = mark;
+    }
+    if (pos < word.size() && is_stop(word[pos])) {
+      if (word[pos] == '|') mark = 2;
+      ++pos;
+    }
+  }
+}
+
+}  // namespace tav

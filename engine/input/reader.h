@@ -1,0 +1,51 @@
+#ifndef TAV_ENGINE_INPUT_READER_H_
+#define TAV_ENGINE_INPUT_READER_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "core/run_state.h"
+#include "core/text_file.h"
+
+namespace tav {
+
+// The input reader pulls words and numbers straight from an open text file.
+//
+// Words are separated by characters up to the blank (controls, tabs, line ends, blanks) and
+// commas; "{", "[", "(", ")" and "}" end a word and cling to it as its last character (a lone
+// bracket is a word of its own); "*" starts a comment that runs to the end of the line; "]"
+// is an ordinary character. Words hold at most 80 characters. At the end of the file the word
+// is empty.
+std::string ReadWord(TextFile& file);
+
+// Reads a number: blanks and comments are skipped (a comma is not: it ends the number, or is
+// an error where a number should begin). The text is digits and points, optionally after a
+// "-"; a leading point counts as "0.". No "+" and no exponent. The character that ended the
+// number goes into run.CurrentWord (a blank when it was a comment's "*"). A missing or
+// unreadable number stops the run with "too few numbers encountered when reading" and
+// run.CommandName.
+double ReadReal(RunState& run, TextFile& file);
+
+// ReadReal for a whole number: a fractional part stops the run with "a real where an integer
+// is expected when reading", a value beyond 32 bits with "number too large when reading".
+std::int32_t ReadInteger(RunState& run, TextFile& file);
+
+// The integer written by the leading digits of word (a "-" allowed first); 0 when there are
+// none; saturates at the 32-bit range.
+std::int32_t WordToInteger(const std::string& word);
+
+// The decimal digits of a non-negative integer, without leading zeros.
+std::string IntegerText(int value);
+
+// Marks in vector which of the first n variables the term word names: 1 for those before a
+// "|", 2 for those after it. Labels are single characters, or with long labels separated by
+// "." (only their first three characters count). Unless keep, the vector is cleared first.
+// A term that is "-" or "-}" (as the reader's current word) is empty. An unknown label or a
+// label named twice stops the run.
+void ParseTerm(RunState& run, const std::string& word, std::span<std::uint8_t> vector, int n,
+               bool keep);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_INPUT_READER_H_

@@ -1,0 +1,21 @@
+#ifndef TAV_ENGINE_REPORT_WRITE_REPORT_H_
+#define TAV_ENGINE_REPORT_WRITE_REPORT_H_
+
+#include <string>
+
+#include "core/run_state.h"
+
+namespace tav {
+
+// n blanks (at most 80): the indent of report lines.
+std::string Blanks(int n);
+
+// Writes the report file run.OutputFileName: the banner and the sections the model asks for.
+void WriteReport(RunState& run);
+
+// The "*** INPUT ***" section: the input file's lines, each indented by two blanks.
+void WriteInputEcho(RunState& run);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_REPORT_WRITE_REPORT_H_

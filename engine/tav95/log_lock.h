@@ -1,0 +1,20 @@
+#ifndef TAV_ENGINE_TAV95_LOG_LOCK_H_
+#define TAV_ENGINE_TAV95_LOG_LOCK_H_
+
+#include <cstdio>
+
+namespace tav {
+
+// Marks the open log file as in use for as long as it stays open, so that the front end can
+// tell that an engine is running: it treats a log file it cannot lock as a running engine.
+//
+// On POSIX systems an open file is not exclusive by itself, so the file gets an exclusive
+// advisory lock (flock) that the system releases when the file is closed or the process ends.
+// On Windows the open file itself keeps the front end's exclusive open from succeeding, and
+// nothing more is needed. Failing to lock never stops the run: the lock only serves the front
+// end's test.
+void LockLogFile(std::FILE* file);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_TAV95_LOG_LOCK_H_

@@ -1,0 +1,26 @@
+// tav95: the engine. Usage: tav95 input report [directory [log]] [-log]
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/console_presentation.h"
+#include "core/run_state.h"
+#include "tav95/run_driver.h"
+
+#ifdef TAV_HAVE_QT
+#include "tav95/qt_presentation.h"
+#endif
+
+int main(int argc, char** argv) {
+  tav::RunState run;
+  run.arguments.assign(argv + 1, argv + argc);
+  std::unique_ptr<tav::Presentation> window;
+#ifdef TAV_HAVE_QT
+  window = MakeWindowPresentation(argc, argv);
+#endif
+  tav::ConsolePresentation console(std::cout, std::cerr);
+  run.presentation = window ? window.get() : &console;
+  return tav::RunMain(run);
+}

@@ -1,0 +1,91 @@
+#include "tav95/run_driver.h"
+
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include "core/format_real.h"
+#include "core/log.h"
+#include "core/random.h"
+#include "core/stop_run.h"
+#include "input/parse_input.h"
+#include "report/write_report.h"
+
+namespace tav {
+namespace {
+
+constexpr std::size_t kMaxNameLength = 80;
+
+// True when the two names lead to the same existing file.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// A run must never write into its input file: refuse an output name that leads there.
+void CheckNotInputFile(const RunState& run, const std::string& name, const char* what) {
+  if (run.ArgumentCount() >= 2 && SameFile(name, run.arguments[0])) {
+    StopRun(std::string("  Error: ") + what + " would overwrite the input file " + name);
+  }
+}
+
+void OpenLogFile(RunState& run) {
+  const int count = run.ArgumentCount();
+  const std::string name = (count == 4 || count == 5) ? run.arguments[3] : "tav.log";
+  CheckNotInputFile(run, name, "log file");
+  run.FilePrefix.clear();
+  OpenTextFile(run, run.LogFile, name, "w");
+  if (run.on_log_file_open) run.on_log_file_open(run.LogFile.handle());
+}
+
+}  // namespace
+
+void RunEngine(RunState& run) {
+  if (run.WritesLogFile()) OpenLogFile(run);
+  WriteBanner(run);
+  if (run.ArgumentCount() < 2) StopRun("   Error: No input and output file specified");
+  run.InputFileName = run.arguments[0].substr(0, kMaxNameLength);
+  ParseInput(run);
+  const double t0 = TimeOfDaySeconds(run);
+  run.OutputFileName = run.arguments[1].substr(0, kMaxNameLength);
+  CheckNotInputFile(run, run.OutputFileName, "report file");
+  // Estimation and simulation run here as they are added.
+  WriteReport(run);
+  double elapsed = TimeOfDaySeconds(run) - t0;
+  if (elapsed < 0) elapsed += 24 * 3600.0;  // the run went past midnight
+  WriteLogLine(run, "  cpu-time = " + FormatReal(2, 2, elapsed) + " seconds");
+  StopRun("");
+}
+
+int RunMain(RunState& run) {
+  std::string message;
+  if (run.presentation != nullptr) run.presentation->Begin(run.LogFileMode());
+  try {
+    RunEngine(run);
+  } catch (const StopRunError& stop) {
+    message = stop.message();
+  } catch (const std::bad_alloc&) {
+    message = "  Error: problem too big to fit in memory";
+  }
+  if (message.empty()) {
+    if (run.WritesLogFile()) {
+      run.CloseAllFiles();
+      return kExitNormal;
+    }
+    run.CloseAllFiles();
+    if (run.presentation != nullptr && !run.presentation->AskClose()) {
+      run.presentation->StayOpen();
+    }
+    return kExitNormal;
+  }
+  if (message == "cancel") {
+    run.CloseAllFiles();
+    return kExitCancel;
+  }
+  if (run.LogFile.IsOpen()) run.LogFile.WriteLine(message.size() > 2 ? message.substr(2) : "");
+  run.CloseAllFiles();
+  if (run.presentation != nullptr) run.presentation->ErrorBox(ErrorBoxText(message));
+  return kExitError;
+}
+
+}  // namespace tav

@@ -1,0 +1,25 @@
+#ifndef TAV_ENGINE_TAV95_RUN_DRIVER_H_
+#define TAV_ENGINE_TAV95_RUN_DRIVER_H_
+
+#include "core/run_state.h"
+
+namespace tav {
+
+// Exit statuses of the engine.
+inline constexpr int kExitNormal = 0;
+inline constexpr int kExitError = 1;
+inline constexpr int kExitCancel = 2;
+
+// One whole run, from opening the log to the elapsed-time line, ending in StopRun("").
+// run.arguments and run.presentation must be set.
+[[noreturn]] void RunEngine(RunState& run);
+
+// Sets the window up, runs RunEngine and ends the run as StopRun's message says: a normal end
+// asks "Close this log window?" in window mode (no log file); an error closes every file,
+// writes the error as the log file's last line when a log file is open, and shows the error
+// box; "cancel" only closes the files. Returns the process exit status.
+int RunMain(RunState& run);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_TAV95_RUN_DRIVER_H_

@@ -1,0 +1,100 @@
+#include "core/model_state.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace tav {
+namespace {
+
+using testing::StopMessage;
+
+TEST(Capacity, Arrays) {
+  EXPECT_EQ(AllocRealArray(12'500'000).size(), 12'500'000u);
+  EXPECT_EQ(StopMessage([] { AllocRealArray(12'500'001); }),
+            "  Error: problem too big to fit in memory");
+  EXPECT_EQ(AllocIntArray(25'000'000).size(), 25'000'000u);
+  EXPECT_EQ(StopMessage([] { AllocIntArray(25'000'001); }),
+            "  Error: problem too big to fit in memory");
+  EXPECT_EQ(StopMessage([] { AllocIntArray(400'000'001); }),
+            "  Error: array too big to fit in memory");
+  EXPECT_EQ(StopMessage([] { AllocRealArray(-1); }), "  Error: problem too big to fit in memory");
+}
+
+TEST(Capacity, Variables) {
+  CheckVariableCount(100, false);
+  CheckVariableCount(99, true);
+  EXPECT_EQ(StopMessage([] { CheckVariableCount(101, false); }),
+            "  Error: more than the maximum number of variables");
+  EXPECT_EQ(StopMessage([] { CheckVariableCount(100, true); }),
+            "  Error: more than the maximum number of variables");
+}
+
+TEST(Capacity, Subgroups) {
+  ModelState model;
+  model.SubgroupCount = 256;
+  NewSubgroupPatterns(model);
+  EXPECT_EQ(model.SubgroupPattern.size(), 256u);
+  model.SubgroupCount = 257;
+  EXPECT_EQ(StopMessage([&] { NewSubgroupPatterns(model); }),
+            "  Error: too many subgroups (or nonresponse patterns)");
+}
+
+TEST(Capacity, SubmodelsAndTheirLists) {
+  ModelState model;
+  for (int i = 0; i <= 102; ++i) EXPECT_TRUE(NewSubmodel(model, i).random_start);
+  EXPECT_EQ(model.SubmodelCount(), 103);
+  EXPECT_EQ(StopMessage([&] { NewSubmodel(model, 103); }), "  Error: too many submodels");
+
+  Submodel& submodel = model.submodels[0];
+  for (int i = 0; i <= 102; ++i) {
+    NewEffect(submodel, i);
+    NewDesign(submodel, i);
+    NewRowColumnEffect(submodel, i);
+  }
+  EXPECT_EQ(submodel.MarginCount(), 103);
+  EXPECT_EQ(submodel.DesignTermCount(), 103);
+  EXPECT_EQ(submodel.AssocCount(), 103);
+  EXPECT_EQ(StopMessage([&] { NewEffect(submodel, 103); }),
+            "  Error: too many log-linear effects");
+  EXPECT_EQ(StopMessage([&] { NewDesign(submodel, 103); }),
+            "  Error: too many user defined or prespecified designs");
+  EXPECT_EQ(StopMessage([&] { NewRowColumnEffect(submodel, 103); }),
+            "  Error: too many row and column effects");
+}
+
+TEST(NextSubmodel, VisitsModelThenAllThenHazard) {
+  ModelState model;
+  for (int i = 0; i < 3; ++i) NewSubmodel(model, i);
+  std::vector<int> order;
+  for (int b = 0; b != 5; b = NextSubmodel(model, b)) order.push_back(b);
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+
+  model.HasAllSubmodel = true;
+  order.clear();
+  for (int b = 0; b != 5; b = NextSubmodel(model, b)) order.push_back(b);
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 4, 3}));
+}
+
+TEST(TermText, JoinsLabelsOfTheSelectedMarks) {
+  ModelState model;
+  model.VariableCount = 3;
+  model.VariableLabel[0] = "A";
+  model.VariableLabel[1] = "B";
+  model.VariableLabel[2] = "C";
+  Membership marks{};
+  marks[0] = 1;
+  marks[2] = 2;
+  EXPECT_EQ(TermText(model, marks), "AC");
+  EXPECT_EQ(TermText(model, marks, 1), "A");
+  EXPECT_EQ(TermText(model, marks, 2), "C");
+  EXPECT_EQ(TermText(model, Membership{}), "");
+
+  model.LongLabels = true;
+  model.VariableLabel[0] = "Sex";
+  model.VariableLabel[2] = "Age";
+  EXPECT_EQ(TermText(model, marks), "Sex.Age");
+}
+
+}  // namespace
+}  // namespace tav

@@ -1,0 +1,96 @@
+#include "core/random.h"
+
+#include <gtest/gtest.h>
+
+namespace tav {
+namespace {
+
+void AddSubmodel(RunState& run) { NewSubmodel(run.model, 0); }
+
+TEST(RandomStart, GeneratorStatesFromSeedOne) {
+  RunState run;
+  AddSubmodel(run);
+  run.RandomSeed = 1;
+  // x <- 125 x mod 2796203: 125, 15625, 1953125, 244140625 - 87 * 2796203 = 870964.
+  const double expected_states[] = {125, 15625, 1953125, 870964};
+  for (double state : expected_states) {
+    const double value = RandomStart(run, 0);
+    EXPECT_EQ(run.RandomSeed, state);
+    EXPECT_DOUBLE_EQ(value, (state / 2796203.0 - 0.5) * 0.5);
+  }
+}
+
+TEST(RandomStart, AmplitudeScalesAndFlagSilences) {
+  RunState run;
+  AddSubmodel(run);
+  run.RandomSeed = 1;
+  run.random_amplitude = 4;
+  EXPECT_DOUBLE_EQ(RandomStart(run, 0), (125 / 2796203.0 - 0.5) * 2.0);
+
+  run.model.submodels[0].random_start = false;
+  EXPECT_EQ(RandomStart(run, 0), 0.0);
+  EXPECT_EQ(run.RandomSeed, 125);  // the generator did not move
+  EXPECT_EQ(RandomStart(run, 7), 0.0);
+}
+
+TEST(RandomStart, ValuesStayWithinAQuarterOfTheAmplitude) {
+  RunState run;
+  AddSubmodel(run);
+  run.RandomSeed = 4321;
+  run.random_amplitude = 2;
+  for (int i = 0; i < 10000; ++i) {
+    const double value = RandomStart(run, 0);
+    ASSERT_GT(value, -0.5);
+    ASSERT_LT(value, 0.5);
+  }
+}
+
+void SetClock(RunState& run, int h, int m, int s, int ms) {
+  run.clock = [=] { return ClockReading{h, m, s, ms}; };
+}
+
+TEST(TimeOfDaySeconds, ReadsTheClock) {
+  RunState run;
+  SetClock(run, 10, 20, 30, 456);
+  run.RandomSeed = 1234;
+  EXPECT_DOUBLE_EQ(TimeOfDaySeconds(run), 10 * 3600 + 20 * 60 + 30.456);
+}
+
+TEST(TimeOfDaySeconds, SeedRule) {
+  RunState run;
+  SetClock(run, 10, 20, 30, 456);
+  run.RandomSeed = 0;  // no seed given
+  TimeOfDaySeconds(run);
+  EXPECT_EQ(run.RandomSeed, 30 * 100 + 456 + 1);
+  EXPECT_EQ(run.SeedUsed, 3457);
+
+  run.RandomSeed = 2000;  // multiples of 1000 are replaced too
+  TimeOfDaySeconds(run);
+  EXPECT_EQ(run.SeedUsed, 3457);
+
+  run.RandomSeed = 30000.7;  // the integer part decides
+  TimeOfDaySeconds(run);
+  EXPECT_EQ(run.SeedUsed, 3457);
+
+  run.RandomSeed = 1234;
+  TimeOfDaySeconds(run);
+  EXPECT_EQ(run.SeedUsed, 1234);
+
+  run.RandomSeed = 1234.6;
+  TimeOfDaySeconds(run);
+  EXPECT_EQ(run.SeedUsed, 1235);
+}
+
+TEST(TimeOfDaySeconds, ClockSeedsLieBetweenOneAnd6900) {
+  RunState early;
+  SetClock(early, 0, 0, 0, 0);
+  TimeOfDaySeconds(early);
+  EXPECT_EQ(early.SeedUsed, 1);
+  RunState late;
+  SetClock(late, 23, 59, 59, 999);
+  TimeOfDaySeconds(late);
+  EXPECT_EQ(late.SeedUsed, 6900);
+}
+
+}  // namespace
+}  // namespace tav

@@ -1,0 +1,55 @@
+# Runs the tav95 program as a user would and checks its exit status and output channels.
+# Variables: TAV95 (the program), SOURCE (the source tree), WORK (a scratch directory).
+unset(ENV{DISPLAY})
+unset(ENV{WAYLAND_DISPLAY})
+unset(ENV{QT_QPA_PLATFORM})
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+
+# expect(<condition words> MESSAGE <text>): stops the test with text when the condition is false.
+function(expect)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "MESSAGE" "")
+  if(NOT (${arg_UNPARSED_ARGUMENTS}))
+    message(FATAL_ERROR "${arg_MESSAGE}")
+  endif()
+endfunction()
+
+# No arguments: the banner, then the error on standard error and a failing status.
+execute_process(COMMAND ${TAV95} WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+expect(NOT status EQUAL 0 MESSAGE "no arguments must fail, got status ${status}")
+string(FIND "${out}" "Version 1.0." at)
+expect(at GREATER -1 MESSAGE "banner missing from standard output: ${out}")
+expect(err STREQUAL " No input and output file specified\n" MESSAGE "wrong error text: '${err}'")
+
+# Window mode on a bundled example: log lines on standard output, a report, status 0.
+execute_process(COMMAND ${TAV95} ${SOURCE}/examples/loglin2x2.inp ${WORK}/example.out
+                WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+expect(status EQUAL 0 MESSAGE "example run failed (${status}): ${err}")
+string(FIND "${out}" "loading data\n" at)
+expect(at GREATER -1 MESSAGE "no loading line: ${out}")
+string(REGEX MATCH "cpu-time = [0-9]+\\.[0-9][0-9] seconds\n$" cpu "${out}")
+expect(cpu MESSAGE "no cpu-time line at the end: ${out}")
+expect(EXISTS ${WORK}/example.out MESSAGE "no report written")
+expect(NOT EXISTS ${WORK}/tav.log MESSAGE "window mode must not write tav.log")
+
+# Log-file mode with three arguments: tav.log in the current directory, nothing on stdout.
+execute_process(COMMAND ${TAV95} ${SOURCE}/examples/loglin2x2.inp ${WORK}/example2.out -log
+                WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+expect(status EQUAL 0 MESSAGE "log-file mode failed (${status}): ${err}")
+expect("x${out}" STREQUAL "x" MESSAGE "log-file mode wrote to standard output: ${out}")
+file(READ ${WORK}/tav.log log)
+string(FIND "${log}" "loading data" at)
+expect(at GREATER -1 MESSAGE "tav.log lacks the log: ${log}")
+
+# A missing input file: the error box text on standard error, the error as the log's last line.
+execute_process(COMMAND ${TAV95} ${WORK}/missing.inp ${WORK}/x.out ${WORK}/ ${WORK}/run.log -log
+                WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+expect(NOT status EQUAL 0 MESSAGE "missing input must fail")
+expect(err STREQUAL "Cannot open file ${WORK}/missing.inp\n" MESSAGE "wrong error text: '${err}'")
+file(STRINGS ${WORK}/run.log log_lines)
+list(GET log_lines -1 last)
+expect(last STREQUAL "Error: cannot open file ${WORK}/missing.inp" MESSAGE "log ends with '${last}'")
