@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/stop_run.h"
+#include "input/parse_input.h"
 
 namespace tav::testing {
 
@@ -57,6 +58,18 @@ std::string StopMessage(const std::function<void()>& body) {
 
 ReaderInput::ReaderInput(const std::string& contents) {
   file_.Open(dir_.Write("input.txt", contents), "r");
+}
+
+std::string ParseText(RunState& run, const std::string& text, const TempDir& dir) {
+  const std::string input = dir.Write("input.inp", text);
+  run.arguments = {input, dir.File("output.out"), dir.path().string() + "/"};
+  run.InputFileName = input;
+  try {
+    ParseInput(run);
+  } catch (const StopRunError& stop) {
+    return stop.message();
+  }
+  return "";
 }
 
 }  // namespace tav::testing

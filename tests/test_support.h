@@ -78,6 +78,11 @@ class ReaderInput {
   TextFile file_;
 };
 
+// Parses text as an input file into run (ParseInput), with the data and design files named in
+// it looked up in dir. Returns the message the parse stopped with, or "" when it went through.
+// Other files for the input can be written into dir beforehand.
+std::string ParseText(RunState& run, const std::string& text, const TempDir& dir);
+
 }  // namespace tav::testing
 
 #endif  // TAV_TESTS_TEST_SUPPORT_H_

@@ -5,9 +5,10 @@
 namespace tav {
 namespace {
 
-Membership& AddToList(std::vector<Membership>& list, int index, const char* message) {
+template <typename T>
+T& AddToList(std::vector<T>& list, int index, const char* message) {
   if (index > kMaxListIndex || index < 0) StopRun(message);
-  if (static_cast<int>(list.size()) <= index) list.resize(index + 1, Membership{});
+  if (static_cast<int>(list.size()) <= index) list.resize(index + 1);
   return list[index];
 }
 
@@ -41,9 +42,9 @@ void NewSubgroupPatterns(ModelState& model) {
 
 Submodel& NewSubmodel(ModelState& model, int index) {
   if (index > kMaxListIndex || index < 0) StopRun("  Error: too many submodels");
-  if (model.SubmodelCount() <= index) model.submodels.resize(index + 1);
+  if (static_cast<int>(model.submodels.size()) <= index) model.submodels.resize(index + 1);
   Submodel& submodel = model.submodels[index];
-  submodel.random_start = true;
+  submodel = Submodel{};
   return submodel;
 }
 
@@ -51,17 +52,17 @@ Membership& NewEffect(Submodel& submodel, int index) {
   return AddToList(submodel.EffectVariables, index, "  Error: too many log-linear effects");
 }
 
-Membership& NewDesign(Submodel& submodel, int index) {
-  return AddToList(submodel.DesignVariables, index,
+Design& NewDesign(Submodel& submodel, int index) {
+  return AddToList(submodel.designs, index,
                    "  Error: too many user defined or prespecified designs");
 }
 
-Membership& NewRowColumnEffect(Submodel& submodel, int index) {
-  return AddToList(submodel.AssocVariables, index, "  Error: too many row and column effects");
+AssocEffect& NewRowColumnEffect(Submodel& submodel, int index) {
+  return AddToList(submodel.assoc, index, "  Error: too many row and column effects");
 }
 
 int NextSubmodel(const ModelState& model, int b) {
-  const int s = model.SubmodelCount();
+  const int s = model.SubmodelCount;
   if (b < s - 1) return b + 1;
   if (b == s - 1) return model.HasAllSubmodel ? s + 1 : s;
   if (b == s + 1) return s;

@@ -19,20 +19,76 @@ inline constexpr std::int64_t kMaxIntArrayCount = 400'000'000;
 // One byte per variable (or per position among a submodel's variables).
 using Membership = std::array<std::uint8_t, kVectorSize>;
 
+// A restricted effect ("special effect") of a submodel: cov, eff, fac, fix, wei, lin, log,
+// mar or spe, with the numbers written in its specification.
+struct Design {
+  // Per position among the submodel's variables: 1 in the design's term, 255 a grouping
+  // variable, 0 otherwise.
+  Membership DesignVariables{};
+  int DesignType = 0;         // 0 cov, 10 eff, 20 fac, 30 fix/wei, 40 lin/log, 50 mar,
+                              // 60 + 10 * model spe; plus 0, 1, 2 for interaction a, b, c
+  int DesignCountParam = 0;   // the number written in the specification
+  int DesignRestriction = 0;  // restriction code of lin, log and mar
+  int DesignSpecTerms = 1;    // number of terms in the specification
+  int group_multiplier = 0;   // the number after the interaction letter (0 when none)
+  int cells = 1;              // product of the dimensions of the term's variables
+  bool loglinear = false;     // "log"
+  bool reserved = false;      // an extra design reserved by restriction letters c and d
+  // mar: counts of restrictions, elements of the C and B matrices, and the further number.
+  int mar_restrictions = 0;
+  int mar_c_elements = 0;
+  int mar_b_elements = 0;
+  int mar_extra = 0;
+  int target_submodel = -1;  // in the `all` submodel: the submodel the design belongs to
+};
+
+// One row or column effect of an association model.
+struct AssocEffect {
+  // Per position among the submodel's variables: 1 row, 2 column, 3 group variable.
+  Membership AssocVariables{};
+  int family = 1;          // 1 for ass and ass1, 2 for ass2, 3 for ass3
+  int model_digit = 2;     // 2 to 6
+  char model_letter = 'a'; // a to e
+  char symmetry = 0;       // a to c, 0 when none
+  std::array<int, 3> AssocDimensions{0, 0, 0};  // for rows, columns and groups; 0 when not given
+  int rows = 1;
+  int columns = 1;
+  int groups = 1;
+  int row_score_position = 0;     // positions in the association parameter vector
+  int column_score_position = 0;
+  int group_score_position = 0;
+  int target_submodel = -1;  // in the `all` submodel: the submodel of the association model
+};
+
 // One factor of the model: a (conditional) distribution of dependent variables given
 // conditioning variables, modelled by log-linear effects, designs or a restriction.
 struct Submodel {
   Membership SubmodelVariables{};  // 1 dependent, 2 conditioning (before the end of the section)
   int SubmodelVarCount = 0;
   int SubmodelKind = -1;
-  std::vector<Membership> EffectVariables;  // one per log-linear effect
-  std::vector<Membership> DesignVariables;  // one per restricted effect (design)
-  std::vector<Membership> AssocVariables;   // one per association row/column effect
+  std::string term;  // the term as written (messages name the submodel by it)
+  // One vector per log-linear effect, indexed by position among the submodel's variables.
+  std::vector<Membership> EffectVariables;
+  std::vector<int> effect_target;  // in the `all` submodel: the submodel of each effect
+  std::vector<Design> designs;
+  std::vector<AssocEffect> assoc;
+  int OrdinalType = 0;
+  int CumulativeModel = 0;
   bool random_start = true;
+  bool LinLogSubmodel = false;  // restrictions given with lin or log
+  int MarSubmodel = 0;          // 1 with mar restrictions, 2 when a design is not of type 50
+  bool no_initial = false;      // "nin"
+
+  // Set up after the sections are read.
+  std::vector<int> dimensions;  // of the submodel's variables, in variable order
+  double cell_count = 0;        // product of the dimensions
+  double condition_cells = 1;   // cells of the conditioning margin (effect 0)
+  std::int64_t first_cell = 0;  // offset in the tables of submodel cells
+  std::int64_t first_condition_cell = 0;
 
   int MarginCount() const { return static_cast<int>(EffectVariables.size()); }
-  int DesignTermCount() const { return static_cast<int>(DesignVariables.size()); }
-  int AssocCount() const { return static_cast<int>(AssocVariables.size()); }
+  int DesignTermCount() const { return static_cast<int>(designs.size()); }
+  int AssocCount() const { return static_cast<int>(assoc.size()); }
 };
 
 // The variables, subgroups and submodels that the input language builds.
@@ -48,13 +104,51 @@ struct ModelState {
 
   int SubgroupCount = 1;
   std::vector<Membership> SubgroupPattern;  // per subgroup, indexed by manifest variable
+  bool SubgroupsWithoutSub = false;         // several subgroups and no `sub`: found from data
   double LatentStateCount = 1;              // product of the latent dimensions
   long double ManifestCellCount = 1;        // held as a real so that it cannot overflow
 
-  std::vector<Submodel> submodels;
-  bool HasAllSubmodel = false;  // the restrictions of `all` form submodel SubmodelCount() + 1
+  Membership IsIndicator{};  // per manifest variable
+  int IndicatorCount = 0;
 
-  int SubmodelCount() const { return static_cast<int>(submodels.size()); }
+  // Submodels 0 .. SubmodelCount - 1 of the model; number SubmodelCount is the hazard
+  // submodel and SubmodelCount + 1 the restrictions of `all` when those exist.
+  std::vector<Submodel> submodels;
+  int SubmodelCount = 0;
+  bool HasAllSubmodel = false;
+
+  bool UseEq2 = false;
+  bool AnyLinLog = false;
+  bool AnyMar = false;
+  bool CumulativeI = false;
+  std::vector<int> covariate_counts;  // the counts of the continuous covariate, model-wide
+
+  // Association models: running totals over all association effects.
+  int assoc_score_count = 0;  // length of the association parameter vector
+  int assoc_max_rows = 0;
+  int assoc_max_columns = 0;
+  int assoc_max_groups = 0;
+
+  int CorrespondenceType = 0;
+  int CorrespondenceDim1 = 2;
+  int CorrespondenceDim2 = 2;
+
+  // Observed tables per subgroup (set-up pass A).
+  std::vector<std::int32_t> subgroup_cell_count;
+  std::vector<std::int32_t> subgroup_first_cell;
+  std::vector<double> complete_cell_count;  // complete-data table size per subgroup (pass E)
+  std::int64_t submodel_cell_total = 0;     // cells of all submodel tables
+  std::int64_t condition_cell_total = 0;
+
+  // Restricted submodels (pass D).
+  std::int64_t RestrictedParamCount = 0;
+  int RestrictionSetCount = 0;
+  std::vector<std::int32_t> RestrictionClass;   // per cell of the kind -3 submodels
+  std::vector<std::int32_t> RestrictionColumn;  // per cell of the kind -3 submodels
+  std::vector<std::int32_t> OrdinalColumn;      // per cell of the kind -4 and -5 submodels
+
+  int FirstManifest() const { return ResCount + LatentCount; }
+  bool IsManifest(int v) const { return v >= FirstManifest() && v < VariableCount; }
 };
 
 // Work arrays of at most 100,000,000 bytes; larger requests stop the run.
@@ -72,11 +166,12 @@ Submodel& NewSubmodel(ModelState& model, int index);
 
 // Add the effect, design or association row/column effect number index (at most 102).
 Membership& NewEffect(Submodel& submodel, int index);
-Membership& NewDesign(Submodel& submodel, int index);
-Membership& NewRowColumnEffect(Submodel& submodel, int index);
+Design& NewDesign(Submodel& submodel, int index);
+AssocEffect& NewRowColumnEffect(Submodel& submodel, int index);
 
 // The submodel visited after submodel b: the model's submodels in order, then the `all`
 // submodel (number S + 1) when there is one, then the hazard submodel (number S); S + 2 ends.
+// S is model.SubmodelCount.
 int NextSubmodel(const ModelState& model, int b);
 
 // The labels of the variables that vector marks, in variable order, joined by "." when labels

@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "core/event_history.h"
 #include "core/model_state.h"
+#include "data/data_store.h"
+#include "data/design_store.h"
+#include "data/settings.h"
 #include "core/presentation.h"
 #include "core/text_file.h"
 
@@ -62,6 +66,10 @@ struct RunState {
   int progress_position = 0;
 
   ModelState model;
+  EventHistoryState history;
+  Settings settings;
+  DataStore data;
+  DesignStore designs;
 
   int ArgumentCount() const { return static_cast<int>(arguments.size()); }
   // The last argument is "-log": log lines go to the log file and the dialog shows progress.

@@ -1,6 +1,8 @@
 #include "input/parse_input.h"
 
 #include "core/log.h"
+#include "input/sections.h"
+#include "input/setup_passes.h"
 
 namespace tav {
 
@@ -14,7 +16,16 @@ void ParseInput(RunState& run) {
   run.FilePrefix.clear();
   OpenTextFile(run, run.InputFile, run.InputFileName, "r");
   run.FilePrefix = InputPrefix(run);
-  // The section parsers and set-up passes run here as they are added.
+  ParseModelSection(run);
+  ParseEventHistorySection(run);
+  ParseRecordFormatSection(run);
+  LayOutSubmodels(run);
+  SizeAssociationArrays(run);
+  InitialiseParameterArrays(run);
+  ParseSettings(run);
+  IndexRestrictedSubmodels(run);
+  FinishLayout(run);
+  IndexDataRecords(run);
   run.FilePrefix.clear();
   run.InputFile.Close();
 }

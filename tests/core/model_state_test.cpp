@@ -43,7 +43,7 @@ TEST(Capacity, Subgroups) {
 TEST(Capacity, SubmodelsAndTheirLists) {
   ModelState model;
   for (int i = 0; i <= 102; ++i) EXPECT_TRUE(NewSubmodel(model, i).random_start);
-  EXPECT_EQ(model.SubmodelCount(), 103);
+  EXPECT_EQ(model.submodels.size(), 103u);
   EXPECT_EQ(StopMessage([&] { NewSubmodel(model, 103); }), "  Error: too many submodels");
 
   Submodel& submodel = model.submodels[0];
@@ -66,6 +66,7 @@ TEST(Capacity, SubmodelsAndTheirLists) {
 TEST(NextSubmodel, VisitsModelThenAllThenHazard) {
   ModelState model;
   for (int i = 0; i < 3; ++i) NewSubmodel(model, i);
+  model.SubmodelCount = 3;
   std::vector<int> order;
   for (int b = 0; b != 5; b = NextSubmodel(model, b)) order.push_back(b);
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));

@@ -1,0 +1,16 @@
+#ifndef TAV_ENGINE_DATA_DATA_READER_H_
+#define TAV_ENGINE_DATA_DATA_READER_H_
+
+#include "core/run_state.h"
+#include "core/text_file.h"
+
+namespace tav {
+
+// Reads the data from source (the input file after "dat [" when inline, else the data file)
+// into run.data: a frequency table, or individual records in record format. Sets the subgroup
+// totals and the total count.
+void ReadData(RunState& run, TextFile& source, bool inline_data);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_DATA_DATA_READER_H_

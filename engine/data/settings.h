@@ -1,0 +1,82 @@
+#ifndef TAV_ENGINE_DATA_SETTINGS_H_
+#define TAV_ENGINE_DATA_SETTINGS_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/model_state.h"
+
+namespace tav {
+
+// A `wma` request: the variables of a marginal table and the file to write it to.
+struct MarginalRequest {
+  Membership variables{};
+  std::string file;
+};
+
+// Start values given with `sta` or `sth` for one effect of one submodel.
+struct StartValueRequest {
+  int submodel = 0;
+  int effect = -1;        // index of the log-linear effect, or -1
+  int design = -1;        // index of the special effect (design), or -1
+  bool whole_table = false;  // the values cover the submodel's whole table
+  std::vector<double> values;
+};
+
+// The settings of a run, with their defaults before the model adjusts them.
+struct Settings {
+  double max_iterations = 5000;
+  double convergence_criterion = 1e-6;
+  double em_cycles_per_iteration = 1;
+  double max_inner_iterations = 10;
+  double newton_start_iteration = 2147483647.0;
+  int newton_algorithm = 1;
+  double newton_lambda = 0;
+  double added_constant = 0;
+  double step_size = 1.0;
+  double restriction_step = 4.0;
+  double restriction_step_min = 1.0;
+  int restriction_step_interval = 2;
+  std::array<std::int32_t, kVectorSize + 1> dummy_reference{};  // -1 for effect coding
+  bool dummy_coding = false;  // `dum` was given
+  int score_scaling = 1;
+  bool user_scores_given = false;
+  std::vector<double> user_scores;
+  std::int32_t simulate_count = 0;
+  std::string simulate_file;
+
+  // Output switches: true when the report section is written.
+  bool show_details = true;
+  bool show_echo = true;
+  bool show_parameters = true;
+  bool show_frequencies = true;
+  bool show_latent = true;
+  bool show_conditional = true;
+  bool include_first_submodel = true;
+  bool show_pseudo_r2 = true;
+  bool show_std_errors = true;
+  bool show_zero_cells = true;
+
+  // Result files; empty when not requested.
+  std::string file_frequencies;    // wfi
+  std::string file_data;           // wda
+  std::string file_observed;       // wfr
+  std::string file_probabilities;  // wco
+  std::string file_parameters;     // wpa
+  std::string file_covariances;    // wse, wsd
+  std::string file_failures;       // wfa
+  std::string file_hazards;        // wha
+  std::string file_exposures;      // wex
+  std::string file_survival;       // wsu
+  std::string file_latent;         // wla
+  std::string file_posterior;      // wpo
+  std::vector<MarginalRequest> marginal_requests;  // wma, at most 101
+
+  std::vector<StartValueRequest> start_values;
+};
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_DATA_SETTINGS_H_

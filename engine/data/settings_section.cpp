@@ -1,0 +1,7 @@
+#include "input/sections.h"
+
+namespace tav {
+
+void ParseSettings(RunState&) {}
+
+}  // namespace tav
