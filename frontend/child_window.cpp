@@ -1,0 +1,26 @@
+#include "child_window.h"
+
+#include <QCloseEvent>
+#include <QMdiSubWindow>
+#include <QTimer>
+
+namespace tavwin {
+
+ChildWindow::ChildWindow(TForm1* frame, const QString& base_caption)
+    : frame_(frame), base_caption_(base_caption) {
+  setWindowTitle(base_caption);
+}
+
+QMdiSubWindow* ChildWindow::SubWindow() const {
+  return qobject_cast<QMdiSubWindow*>(parentWidget());
+}
+
+void ChildWindow::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  if (!CloseQuery()) return;
+  if (QMdiSubWindow* window = SubWindow()) {
+    QTimer::singleShot(0, window, [window] { window->showMinimized(); });
+  }
+}
+
+}  // namespace tavwin

@@ -1,0 +1,46 @@
+#ifndef TAV_FRONTEND_CHILD_WINDOW_H_
+#define TAV_FRONTEND_CHILD_WINDOW_H_
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+class QMdiSubWindow;
+class QMenu;
+
+namespace tavwin {
+
+class TForm1;
+
+// What the three child windows of the frame have in common. Each child exists once, for the
+// whole life of the frame: closing it asks its question (CloseQuery) and then only minimises
+// it, so that it can always be brought back.
+class ChildWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  ChildWindow(TForm1* frame, const QString& base_caption);
+
+  // The window's menus, shown in the frame's menu bar in front of "&Tools" and "&Window"
+  // while the window is active.
+  virtual QList<QMenu*> Menus() const = 0;
+  // The window became the active child.
+  virtual void FormActivate() {}
+  // May the window close? false keeps it as it is.
+  virtual bool CloseQuery() { return true; }
+  // The frame's font changed.
+  virtual void ApplyFont(const QFont& font) = 0;
+
+  const QString& BaseCaption() const { return base_caption_; }
+  QMdiSubWindow* SubWindow() const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+  TForm1* frame_;
+  QString base_caption_;
+};
+
+}  // namespace tavwin
+
+#endif  // TAV_FRONTEND_CHILD_WINDOW_H_

@@ -1,0 +1,324 @@
+#include "tavwin1.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QResizeEvent>
+#include <cmath>
+
+#include "settings_file.h"
+#include "tavwin2.h"
+#include "tavwin3.h"
+#include "tavwin4.h"
+#include "tavwin5.h"
+
+namespace tavwin {
+
+namespace {
+
+constexpr int kChildMargin = 60;
+constexpr int kDefaultWidth = 600;
+constexpr int kDefaultHeight = 450;
+// How far each new child is placed below and to the right of the one before.
+constexpr int kCascadeStep = 24;
+
+}  // namespace
+
+TForm1::TForm1(const FrontEndPaths& paths, const QString& settings_path, UserDialogs* dialogs)
+    : paths_(paths), settings_path_(settings_path) {
+  setObjectName("TForm1");
+  setWindowTitle("TAV for Windows");
+  if (dialogs == nullptr) {
+    own_dialogs_ = std::make_unique<QtUserDialogs>();
+    dialogs = own_dialogs_.get();
+  }
+  dialogs_ = dialogs;
+
+  mdi_area_ = new QMdiArea(this);
+  mdi_area_->setObjectName("MdiArea");
+  mdi_area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  mdi_area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setCentralWidget(mdi_area_);
+
+  createActions();
+  createMenus();
+  readSettings();
+
+  const QSize client = ClientSize();
+  child_width_ = client.width() - kChildMargin;
+  child_height_ = client.height() - kChildMargin;
+
+  // The windows are created in this order: chi-squared tool, log, output, input.
+  chi_squared_ = new TForm5(this);
+  log_viewer_ = new TForm4(this);
+  output_viewer_ = new TForm3(this);
+  input_editor_ = new TForm2(this);
+  AddChild(log_viewer_, 0);
+  AddChild(output_viewer_, 1);
+  QMdiSubWindow* input = AddChild(input_editor_, 2);
+  SetFrameFont(frame_font_);
+
+  connect(mdi_area_, &QMdiArea::subWindowActivated, this, &TForm1::SubWindowActivated);
+  mdi_area_->installEventFilter(this);
+  mdi_area_->setActiveSubWindow(input);
+  UpdateMenus(input_editor_);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::createActions() {
+  exitAct_ = new QAction("E&xit", this);
+  connect(exitAct_, &QAction::triggered, this, &TForm1::Exit1Click);
+
+  chiSquaredAct_ = new QAction("&Chi-squared...", this);
+  connect(chiSquaredAct_, &QAction::triggered, this, &TForm1::ChiSquared1Click);
+
+  fontAct_ = new QAction("&Font...", this);
+  connect(fontAct_, &QAction::triggered, this, &TForm1::Font1Click);
+
+  Log = new QAction("&Show Log ", this);
+  Log->setObjectName("Log");
+  Log->setCheckable(true);
+  Log->setChecked(false);
+
+  Confirm1 = new QAction("&Confirm", this);
+  Confirm1->setObjectName("Confirm1");
+  Confirm1->setCheckable(true);
+  Confirm1->setChecked(true);
+
+  resetAct_ = new QAction("&Reset", this);
+  connect(resetAct_, &QAction::triggered, this, &TForm1::Reset1Click);
+
+  cascadeAct_ = new QAction("&Cascade", this);
+  connect(cascadeAct_, &QAction::triggered, this, &TForm1::Cascade1Click);
+  tileAct_ = new QAction("&Tile", this);
+  connect(tileAct_, &QAction::triggered, this, &TForm1::Tile1Click);
+  resizeAct_ = new QAction("&Resize", this);
+  connect(resizeAct_, &QAction::triggered, this, &TForm1::Resize1Click);
+  arrangeAct_ = new QAction("&Arrange Icons", this);
+  connect(arrangeAct_, &QAction::triggered, this, &TForm1::ArrangeIcons1Click);
+}
+
+void TForm1::createMenus() {
+  // The frame's own "&File" menu shows only while no child window is active; a child's
+  // menus take its place.
+  fileMenu_ = new QMenu("&File", this);
+  fileMenu_->addAction(exitAct_);
+
+  toolsMenu_ = new QMenu("&Tools", this);
+  toolsMenu_->addAction(chiSquaredAct_);
+  preferencesMenu_ = toolsMenu_->addMenu("&Preferences");
+  preferencesMenu_->addAction(fontAct_);
+  preferencesMenu_->addAction(Log);
+  preferencesMenu_->addAction(Confirm1);
+  preferencesMenu_->addAction(resetAct_);
+
+  windowMenu_ = new QMenu("&Window", this);
+  windowMenu_->addAction(cascadeAct_);
+  windowMenu_->addAction(tileAct_);
+  windowMenu_->addAction(resizeAct_);
+  windowMenu_->addAction(arrangeAct_);
+}
+
+void TForm1::UpdateMenus(ChildWindow* active) {
+  QMenuBar* bar = menuBar();
+  bar->clear();
+  if (active != nullptr) {
+    for (QMenu* menu : active->Menus()) bar->addMenu(menu);
+  } else {
+    bar->addMenu(fileMenu_);
+  }
+  bar->addMenu(toolsMenu_);
+  bar->addMenu(windowMenu_);
+}
+
+void TForm1::SubWindowActivated(QMdiSubWindow* window) {
+  // No window is reported when the frame itself loses the focus; the menus stay as they are.
+  if (window == nullptr) return;
+  auto* child = qobject_cast<ChildWindow*>(window->widget());
+  if (child == nullptr) return;
+  UpdateMenus(child);
+  child->FormActivate();
+}
+
+QMdiSubWindow* TForm1::AddChild(ChildWindow* child, int offset) {
+  QMdiSubWindow* window = mdi_area_->addSubWindow(child);
+  window->setAttribute(Qt::WA_DeleteOnClose, false);
+  window->resize(std::max(child_width_, 100), std::max(child_height_, 60));
+  window->move(offset * kCascadeStep, offset * kCascadeStep);
+  window->show();
+  return window;
+}
+
+QSize TForm1::ClientSize() const {
+  if (isVisible()) return mdi_area_->size();
+  // Before the frame is shown its layout has not placed the area yet.
+  return QSize(width(), height() - menuBar()->sizeHint().height());
+}
+
+bool TForm1::ConfirmChecked() const { return Confirm1->isChecked(); }
+
+bool TForm1::ShowLogChecked() const { return Log->isChecked(); }
+
+QFont TForm1::MakeFont(const QString& name, int point_size) {
+  QFont font(name);
+  font.setStyleHint(QFont::TypeWriter);
+  font.setPointSize(point_size > 0 ? point_size : 9);
+  return font;
+}
+
+void TForm1::SetFrameFont(const QFont& font) {
+  frame_font_ = font;
+  for (ChildWindow* child :
+       {static_cast<ChildWindow*>(input_editor_), static_cast<ChildWindow*>(output_viewer_),
+        static_cast<ChildWindow*>(log_viewer_)}) {
+    if (child != nullptr) child->ApplyFont(font);
+  }
+}
+
+bool TForm1::EngineRunning(const QString& message, bool tell) {
+  bool running = LogFileInUse(paths_.TempLogPath);
+  // Until the engine has opened its log file, the process started last counts.
+  if (!running && engine_pid_ != 0) {
+    running = ProcessAlive(engine_pid_) && !QFileInfo::exists(paths_.TempLogPath);
+    if (!running) engine_pid_ = 0;
+  }
+  if (running && tell) dialogs_->Inform(this, message + " Program is still running.");
+  return running;
+}
+
+bool TForm1::StartEngine(const EngineCommand& command) {
+  if (!QFileInfo(command.program).isFile()) {
+    dialogs_->Warn(this, "The engine program " + command.program + " was not found.");
+    return false;
+  }
+  qint64 pid = 0;
+  if (!QProcess::startDetached(command.program, command.arguments, QString(), &pid)) {
+    dialogs_->Warn(this, "Cannot start the engine: " + command.Text());
+    return false;
+  }
+  engine_pid_ = pid;
+  return true;
+}
+
+void TForm1::Exit1Click() { close(); }
+
+void TForm1::ChiSquared1Click() {
+  chi_squared_->show();
+  chi_squared_->raise();
+  chi_squared_->activateWindow();
+}
+
+void TForm1::Font1Click() {
+  const std::optional<QFont> font = dialogs_->ChooseFont(this, frame_font_);
+  if (font) SetFrameFont(*font);
+}
+
+void TForm1::Reset1Click() {
+  SetFrameFont(MakeFont("Courier New", 9));
+  Log->setChecked(false);
+  Confirm1->setChecked(true);
+}
+
+void TForm1::Cascade1Click() {
+  mdi_area_->cascadeSubWindows();
+  const QSize client = ClientSize();
+  for (QMdiSubWindow* window : mdi_area_->subWindowList()) {
+    if (window->isMinimized() || window->isMaximized()) continue;
+    window->resize(client.width() - kChildMargin, client.height() - kChildMargin);
+  }
+}
+
+void TForm1::Tile1Click() { mdi_area_->tileSubWindows(); }
+
+void TForm1::Resize1Click() {
+  showNormal();
+  resize(kDefaultWidth, kDefaultHeight);
+  for (QMdiSubWindow* window : mdi_area_->subWindowList()) window->showNormal();
+  Cascade1Click();
+}
+
+void TForm1::ArrangeIcons1Click() {
+  // The area lines its minimised windows up along its bottom edge whenever it is resized.
+  QResizeEvent event(mdi_area_->size(), mdi_area_->size());
+  QCoreApplication::sendEvent(mdi_area_, &event);
+}
+
+void TForm1::ScaleChildren() {
+  const QSize client = ClientSize();
+  const int new_width = client.width() - kChildMargin;
+  const int new_height = client.height() - kChildMargin;
+  // A frame too small to leave room for its children gives no scale.
+  if (child_width_ > 0 && child_height_ > 0 && new_width > 0 && new_height > 0 &&
+      (new_width != child_width_ || new_height != child_height_)) {
+    const double x_scale = static_cast<double>(new_width) / child_width_;
+    const double y_scale = static_cast<double>(new_height) / child_height_;
+    for (QMdiSubWindow* window : mdi_area_->subWindowList()) {
+      if (window->isMinimized() || window->isMaximized()) continue;
+      window->resize(static_cast<int>(std::lround(window->width() * x_scale)),
+                     static_cast<int>(std::lround(window->height() * y_scale)));
+    }
+  }
+  child_width_ = new_width;
+  child_height_ = new_height;
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == mdi_area_ && event->type() == QEvent::Resize && isVisible()) ScaleChildren();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::readSettings() {
+  ProfileFile file;
+  file.Load(settings_path_);
+  const TavSettings settings = ReadTavSettings(file);
+  if (settings.maximized) {
+    resize(kDefaultWidth, kDefaultHeight);
+    setWindowState(windowState() | Qt::WindowMaximized);
+  } else {
+    resize(settings.width, settings.height);
+  }
+  frame_font_ = MakeFont(settings.font_name, settings.font_size);
+  Log->setChecked(settings.show_log);
+  Confirm1->setChecked(settings.confirm);
+}
+
+void TForm1::writeSettings() {
+  ProfileFile file;
+  file.Load(settings_path_);
+  TavSettings settings;
+  settings.maximized = isMaximized();
+  settings.height = height();
+  settings.width = width();
+  settings.font_name = frame_font_.family();
+  settings.font_size = frame_font_.pointSize() > 0 ? frame_font_.pointSize() : 9;
+  settings.show_log = Log->isChecked();
+  settings.confirm = Confirm1->isChecked();
+  WriteTavSettings(file, settings);
+  file.Save(settings_path_);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Closing the frame from its close box is the same as "E&xit": not while an engine runs,
+  // and not before the children's questions were answered.
+  if (EngineRunning("Cannot Exit.", true) || !input_editor_->CloseQuery() ||
+      !output_viewer_->CloseQuery()) {
+    event->ignore();
+    return;
+  }
+  writeSettings();
+  QFile::remove(paths_.TempInputPath);
+  QFile::remove(paths_.TempOutputPath);
+  QFile::remove(paths_.TempLogPath);
+  chi_squared_->hide();
+  event->accept();
+}
+
+}  // namespace tavwin

@@ -1,0 +1,82 @@
+#ifndef TAV_FRONTEND_TAVWIN2_H_
+#define TAV_FRONTEND_TAVWIN2_H_
+
+#include <QString>
+
+#include "child_window.h"
+#include "examples_list.h"
+#include "user_dialogs.h"
+
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+
+namespace tavwin {
+
+// The input editor "Input": writes, opens and saves input files, offers the example inputs
+// and starts the engine on the text being edited.
+class TForm2 : public ChildWindow {
+  Q_OBJECT
+
+ public:
+  explicit TForm2(TForm1* frame);
+
+  QList<QMenu*> Menus() const override;
+  void FormActivate() override;
+  bool CloseQuery() override;
+  void ApplyFont(const QFont& font) override;
+
+  QPlainTextEdit* Editor() const { return RichEdit1; }
+  const QString& FileName() const { return file_name_; }
+  const QString& ExamplesDirectory() const { return examples_directory_; }
+  QMenu* ExamplesMenu() const { return examplesMenu_; }
+
+  // Loads a file into the editor as "&Open..." does after its dialog; false (with a message)
+  // when it cannot be read.
+  bool LoadFile(const QString& path);
+
+  static FileDialogSetup OpenSetup();
+  static FileDialogSetup SaveSetup();
+
+ public slots:
+  void New1Click();
+  void Open1Click();
+  bool Save1Click();
+  bool SaveAs1Click();
+  void Run1Click();
+  void OpenExample(const QString& caption, const QString& file_name);
+
+ private:
+  void createActions();
+  void createMenus();
+  void BuildExamplesMenu();
+  void AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>& entries);
+  // When the text was changed and "&Confirm" is checked, asks whether to save it first.
+  // false: the user cancelled, and the request is dropped.
+  bool AskToSave();
+  // "&New": false when the user cancelled its question.
+  bool NewText();
+  bool WriteTo(const QString& path);
+  void ShowFileCaption(const QString& name);
+
+  QPlainTextEdit* RichEdit1 = nullptr;
+  QString file_name_;
+  QString examples_directory_;
+
+  QMenu* fileMenu_ = nullptr;
+  QMenu* editMenu_ = nullptr;
+  QMenu* examplesMenu_ = nullptr;
+  QAction* newAct_ = nullptr;
+  QAction* openAct_ = nullptr;
+  QAction* saveAct_ = nullptr;
+  QAction* saveAsAct_ = nullptr;
+  QAction* runAct_ = nullptr;
+  QAction* exitAct_ = nullptr;
+  QAction* cutAct_ = nullptr;
+  QAction* copyAct_ = nullptr;
+  QAction* pasteAct_ = nullptr;
+};
+
+}  // namespace tavwin
+
+#endif  // TAV_FRONTEND_TAVWIN2_H_

@@ -1,0 +1,147 @@
+#include "tavwin3.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QMenu>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QTextBlock>
+
+#include "tavwin1.h"
+
+namespace tavwin {
+
+TForm3::TForm3(TForm1* frame)
+    : ViewerWindow(frame, "Output", "RichEdit1", frame->Paths().TempOutputPath,
+                   FileDialogSetup{"out", {"Output Files (*.out)", AllFilesFilter()}}) {
+  setObjectName("TForm3");
+  createActions();
+  createMenus();
+  output_saved_ = true;
+}
+
+void TForm3::createActions() {
+  printAct_ = new QAction("&Print...", this);
+  connect(printAct_, &QAction::triggered, this, &TForm3::Print1Click);
+  for (int item = 0; item < kGoToItemCount; ++item) {
+    goto_actions_[item] = new QAction(kGoToCaptions[item], this);
+    goto_actions_[item]->setEnabled(false);
+    connect(goto_actions_[item], &QAction::triggered, this, [this, item] { GoToClick(item); });
+  }
+}
+
+void TForm3::createMenus() {
+  fileMenu_->addAction(saveAsAct_);
+  fileMenu_->addAction(printAct_);
+  fileMenu_->addSeparator();
+  fileMenu_->addAction(exitAct_);
+  gotoMenu_ = new QMenu("&GoTo", this);
+  for (QAction* action : goto_actions_) gotoMenu_->addAction(action);
+}
+
+QList<QMenu*> TForm3::Menus() const { return {fileMenu_, editMenu_, gotoMenu_}; }
+
+void TForm3::Loaded() {
+  output_saved_ = false;
+  IndexGoToMenu();
+}
+
+void TForm3::IndexGoToMenu() {
+  targets_ = IndexGoTo(editor_->toPlainText().split('\n'));
+  for (int item = 0; item < kGoToItemCount; ++item) {
+    goto_actions_[item]->setEnabled(targets_[item].enabled);
+  }
+}
+
+void TForm3::Clear() {
+  ViewerWindow::Clear();
+  // The positions belonged to the text just removed.
+  targets_ = {};
+  for (QAction* action : goto_actions_) action->setEnabled(false);
+}
+
+void TForm3::GoToClick(int item) {
+  if (item < 0 || item >= kGoToItemCount || !targets_[item].enabled) return;
+  QTextDocument* document = editor_->document();
+  const QTextBlock block = document->findBlockByNumber(targets_[item].line);
+  if (!block.isValid()) return;
+  const int position = block.position();
+  const int last = document->characterCount() - 1;
+  editor_->setFocus();
+  // Through a point further on and back, so that the header ends up near the top.
+  QTextCursor cursor(document);
+  cursor.setPosition(std::min(position + 1500, last));
+  editor_->setTextCursor(cursor);
+  editor_->ensureCursorVisible();
+  cursor.setPosition(position);
+  editor_->setTextCursor(cursor);
+  editor_->ensureCursorVisible();
+}
+
+bool TForm3::SaveAs1Click() {
+  const QString name = frame_->Dialogs().SaveFileName(this, save_setup_, save_name_);
+  if (name.isEmpty()) return false;
+  // A report the window has not picked up yet is what the user means to save.
+  if (QFileInfo::exists(temp_path_) && !frame_->EngineRunning(QString(), false)) {
+    LoadTempFile();
+  }
+  if (!WriteTo(name)) return false;
+  save_name_ = name;
+  setWindowTitle(base_caption_ + " - " + QFileInfo(name).fileName());
+  output_saved_ = true;
+  return true;
+}
+
+bool TForm3::SaveQuestion() {
+  if (QFileInfo::exists(temp_path_)) output_saved_ = false;
+  if (!output_saved_ && frame_->ConfirmChecked()) {
+    switch (frame_->Dialogs().AskYesNoCancel(this, base_caption_ + " not saved. Save now?")) {
+      case UserDialogs::Answer::kCancel:
+        return false;
+      case UserDialogs::Answer::kYes:
+        // A report that was not written after all is kept, and the request dropped.
+        if (!SaveAs1Click()) return false;
+        break;
+      case UserDialogs::Answer::kNo:
+        break;
+    }
+  }
+  output_saved_ = true;
+  // The engine may still be writing the report; it is picked up after the run then.
+  if (!frame_->EngineRunning(QString(), false)) QFile::remove(temp_path_);
+  return true;
+}
+
+bool TForm3::CloseQuery() { return SaveQuestion(); }
+
+void TForm3::Print1Click() {
+  QPrinter printer;
+  if (!frame_->Dialogs().ChoosePrinter(this, &printer)) return;
+  if (!PrintTextLines(&printer, editor_->toPlainText().split('\n'), frame_->FrameFont())) {
+    frame_->Dialogs().Warn(this, "Cannot print on " + printer.printerName() + ".");
+  }
+}
+
+bool PrintTextLines(QPrinter* printer, const QStringList& lines, const QFont& font) {
+  QPainter painter;
+  if (!painter.begin(printer)) return false;
+  painter.setFont(QFont(font, painter.device()));
+  const QFontMetrics metrics(painter.font(), painter.device());
+  const int line_height = metrics.lineSpacing();
+  const int page_height = painter.viewport().height();
+  int y = metrics.ascent();
+  for (const QString& line : lines) {
+    if (y + metrics.descent() > page_height && y > metrics.ascent()) {
+      if (!printer->newPage()) return false;
+      y = metrics.ascent();
+    }
+    painter.drawText(0, y, line);
+    y += line_height;
+  }
+  return painter.end();
+}
+
+}  // namespace tavwin

@@ -1,0 +1,60 @@
+#ifndef TAV_FRONTEND_TAVWIN3_H_
+#define TAV_FRONTEND_TAVWIN3_H_
+
+#include <QStringList>
+#include <array>
+
+#include "goto_index.h"
+#include "viewer_window.h"
+
+class QPrinter;
+
+namespace tavwin {
+
+// The output viewer "Output": shows the engine's report, saves and prints it, and jumps
+// between its sections through the "&GoTo" menu.
+class TForm3 : public ViewerWindow {
+  Q_OBJECT
+
+ public:
+  explicit TForm3(TForm1* frame);
+
+  QList<QMenu*> Menus() const override;
+  bool CloseQuery() override;
+  void Clear() override;
+
+  // Asks whether to save a report that was not saved yet (when "&Confirm" is checked) and
+  // then discards "out.tmp". false: the user cancelled, and the caller's request is dropped.
+  bool SaveQuestion();
+
+  bool OutputSaved() const { return output_saved_; }
+  QAction* GoToAction(int item) const { return goto_actions_[item]; }
+  const std::array<GoToTarget, kGoToItemCount>& GoToTargets() const { return targets_; }
+
+ public slots:
+  bool SaveAs1Click() override;
+  void Print1Click();
+  void GoToClick(int item);
+
+ protected:
+  void Loaded() override;
+
+ private:
+  void createActions();
+  void createMenus();
+  void IndexGoToMenu();
+
+  bool output_saved_ = true;
+  std::array<GoToTarget, kGoToItemCount> targets_;
+  std::array<QAction*, kGoToItemCount> goto_actions_{};
+  QAction* printAct_ = nullptr;
+  QMenu* gotoMenu_ = nullptr;
+};
+
+// Prints lines one below the other in font, starting a new page when a page is full.
+// false when the printer could not be used.
+bool PrintTextLines(QPrinter* printer, const QStringList& lines, const QFont& font);
+
+}  // namespace tavwin
+
+#endif  // TAV_FRONTEND_TAVWIN3_H_

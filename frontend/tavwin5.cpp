@@ -1,0 +1,89 @@
+#include "tavwin5.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+#include "chi_squared.h"
+
+namespace tavwin {
+
+TForm5::TForm5(QWidget* parent) : QDialog(parent) {
+  setObjectName("TForm5");
+  setWindowTitle("Chi-squared probability");
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setModal(false);
+  QFont small = font();
+  small.setPointSize(8);
+  setFont(small);
+  setFixedSize(162, 121);
+
+  Label1 = new QLabel("Chi-squared value", this);
+  Label1->setObjectName("Label1");
+  Label1->setGeometry(8, 8, 104, 21);
+  Label2 = new QLabel("Degrees of freedom", this);
+  Label2->setObjectName("Label2");
+  Label2->setGeometry(8, 32, 104, 21);
+
+  Edit1 = new QLineEdit(this);
+  Edit1->setObjectName("Edit1");
+  Edit1->setGeometry(112, 8, 45, 21);
+  Edit2 = new QLineEdit(this);
+  Edit2->setObjectName("Edit2");
+  Edit2->setGeometry(112, 32, 45, 21);
+
+  Ok = new QPushButton("OK", this);
+  Ok->setObjectName("Ok");
+  Ok->setGeometry(3, 64, 75, 25);
+  Ok->setDefault(true);
+  connect(Ok, &QPushButton::clicked, this, &TForm5::OkClick);
+  Cancel = new QPushButton("Cancel", this);
+  Cancel->setObjectName("Cancel");
+  Cancel->setGeometry(83, 64, 75, 25);
+  Cancel->setAutoDefault(false);
+  connect(Cancel, &QPushButton::clicked, this, &TForm5::CancelClick);
+
+  Label3 = new QLabel(this);
+  Label3->setObjectName("Label3");
+  Label3->setGeometry(8, 97, 154, 17);
+
+  setTabOrder(Edit1, Edit2);
+  setTabOrder(Edit2, Ok);
+  setTabOrder(Ok, Cancel);
+}
+
+void TForm5::FormActivate() {
+  Label3->clear();
+  Edit1->setFocus();
+}
+
+void TForm5::OkClick() {
+  const ChiSquaredAnswer answer = EvaluateChiSquared(Edit1->text(), Edit2->text());
+  Label3->setText(answer.text);
+  if (answer.focus == ChiSquaredAnswer::Focus::kValue) Edit1->setFocus();
+  if (answer.focus == ChiSquaredAnswer::Focus::kDegreesOfFreedom) Edit2->setFocus();
+}
+
+void TForm5::CancelClick() { hide(); }
+
+void TForm5::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}
+
+void TForm5::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!placed_) {
+    placed_ = true;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      const QRect area = screen->availableGeometry();
+      move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+  }
+}
+
+}  // namespace tavwin

@@ -1,0 +1,60 @@
+#ifndef TAV_FRONTEND_VIEWER_WINDOW_H_
+#define TAV_FRONTEND_VIEWER_WINDOW_H_
+
+#include <QString>
+
+#include "child_window.h"
+#include "user_dialogs.h"
+
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+
+namespace tavwin {
+
+// A read-only child window that shows a file the engine wrote ("out.tmp" or "log.tmp"). It
+// picks the file up when it is activated after the engine has finished, and deletes it then.
+class ViewerWindow : public ChildWindow {
+  Q_OBJECT
+
+ public:
+  ViewerWindow(TForm1* frame, const QString& base_caption, const QString& editor_name,
+               const QString& temp_path, const FileDialogSetup& save_setup);
+
+  void FormActivate() override;
+  void ApplyFont(const QFont& font) override;
+
+  // Empties the window and resets its caption (before a run).
+  virtual void Clear();
+
+  QPlainTextEdit* Editor() const { return editor_; }
+  const QString& TempPath() const { return temp_path_; }
+  const FileDialogSetup& SaveSetup() const { return save_setup_; }
+
+ public slots:
+  // "Save &As...": true when the text was written.
+  virtual bool SaveAs1Click();
+
+ protected:
+  // Loads the temporary file when no engine is running: the text is shown, the file deleted.
+  // false when there was nothing to load.
+  bool LoadTempFile();
+  // Called after a load.
+  virtual void Loaded() {}
+  bool WriteTo(const QString& path);
+
+  QPlainTextEdit* editor_ = nullptr;
+  QString temp_path_;
+  FileDialogSetup save_setup_;
+  QString save_name_;
+
+  QMenu* fileMenu_ = nullptr;
+  QMenu* editMenu_ = nullptr;
+  QAction* saveAsAct_ = nullptr;
+  QAction* exitAct_ = nullptr;
+  QAction* copyAct_ = nullptr;
+};
+
+}  // namespace tavwin
+
+#endif  // TAV_FRONTEND_VIEWER_WINDOW_H_
