@@ -71,7 +71,12 @@ TForm1::TForm1(const FrontEndPaths& paths, const QString& settings_path, UserDia
   UpdateMenus(input_editor_);
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // The area reports its windows' deactivation while it is taken down; the frame is gone by
+  // then.
+  disconnect(mdi_area_, nullptr, this, nullptr);
+  mdi_area_->removeEventFilter(this);
+}
 
 void TForm1::createActions() {
   exitAct_ = new QAction("E&xit", this);

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextCursor>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <cerrno>
@@ -119,6 +120,7 @@ class TForm1 : public QWidget {
   QLabel* Label2;
   QPlainTextEdit* RichEdit1;
 
+  int lines_shown = 0;
   bool cancel_requested = false;
   bool finished = false;
   RunProgress progress;
@@ -168,7 +170,12 @@ bool QtPresentation::PumpEvents(const RunProgress& progress) {
 }
 
 void QtPresentation::LogLine(const std::string& text) {
-  form_->RichEdit1->appendPlainText(QString::fromLocal8Bit(text.data(), text.size()));
+  // Every line gets a block of its own, an empty first line too.
+  QTextCursor cursor(form_->RichEdit1->document());
+  cursor.movePosition(QTextCursor::End);
+  if (form_->lines_shown > 0) cursor.insertBlock();
+  cursor.insertText(QString::fromLocal8Bit(text.data(), text.size()));
+  ++form_->lines_shown;
   // Keep the latest line in view.
   QScrollBar* bar = form_->RichEdit1->verticalScrollBar();
   bar->setValue(bar->maximum());

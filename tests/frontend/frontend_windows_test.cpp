@@ -1,0 +1,739 @@
+// The front end's windows on the offscreen platform: menus, preferences, the settings file,
+// the input editor's files and examples, runs of a stand-in engine, the viewers and the
+// chi-squared tool. Questions and dialogs are answered by a script instead of a user.
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QtTest>
+#include <memory>
+
+#include "engine_launch.h"
+#include "tavwin1.h"
+#include "tavwin2.h"
+#include "tavwin3.h"
+#include "tavwin4.h"
+#include "tavwin5.h"
+#include "text_files.h"
+
+using namespace tavwin;
+
+namespace {
+
+class ScriptedDialogs : public UserDialogs {
+ public:
+  Answer AskYesNoCancel(QWidget*, const QString& text) override {
+    asked << text;
+    return answers.isEmpty() ? Answer::kCancel : answers.takeFirst();
+  }
+  void Inform(QWidget*, const QString& text) override { informed << text; }
+  void Warn(QWidget*, const QString& text) override { warned << text; }
+  QString OpenFileName(QWidget*, const FileDialogSetup& setup, const QString&) override {
+    last_setup = setup;
+    return open_names.isEmpty() ? QString() : open_names.takeFirst();
+  }
+  QString SaveFileName(QWidget*, const FileDialogSetup& setup, const QString& start) override {
+    last_setup = setup;
+    save_starts << start;
+    return save_names.isEmpty() ? QString() : save_names.takeFirst();
+  }
+  std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return font; }
+  bool ChoosePrinter(QWidget*, QPrinter*) override { return false; }
+
+  QList<Answer> answers;
+  QStringList asked;
+  QStringList informed;
+  QStringList warned;
+  QStringList open_names;
+  QStringList save_names;
+  QStringList save_starts;
+  FileDialogSetup last_setup;
+  std::optional<QFont> font;
+};
+
+QStringList MenuTitles(QMenuBar* bar) {
+  QStringList titles;
+  for (QAction* action : bar->actions()) titles << action->text();
+  return titles;
+}
+
+QMenu* MenuNamed(QMenuBar* bar, const QString& title) {
+  for (QAction* action : bar->actions()) {
+    if (action->text() == title) return action->menu();
+  }
+  return nullptr;
+}
+
+QStringList ItemTexts(QMenu* menu) {
+  QStringList texts;
+  if (menu == nullptr) return texts;
+  for (QAction* action : menu->actions()) {
+    if (!action->isSeparator()) texts << action->text();
+  }
+  return texts;
+}
+
+QAction* ItemNamed(QMenu* menu, const QString& text) {
+  if (menu == nullptr) return nullptr;
+  for (QAction* action : menu->actions()) {
+    if (action->text() == text) return action;
+  }
+  return nullptr;
+}
+
+QString ReadAll(const QString& path) {
+  QString text;
+  ReadTextFile(path, &text, nullptr);
+  return text;
+}
+
+}  // namespace
+
+class FrontendWindowsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void cleanup();
+
+  void MenusFollowTheActiveChild();
+  void PreferencesCheckMarksFontAndReset();
+  void SettingsAreReadAndWritten();
+  void MaximisedFrameIsRemembered();
+  void InputEditorOpensAndSaves();
+  void ModifiedTextQuestions();
+  void SaveAsCancelledSetsDirectoryFromName();
+  void ExamplesMenuLoadsExamples();
+  void RunStartsTheEngineAndViewersLoadAfterIt();
+  void RunWithShowLogPassesFourArguments();
+  void RunAsksAboutAnUnsavedReport();
+  void MissingEngineIsReported();
+  void GoToJumpsToTheHeader();
+  void OutputViewerSaveAndClose();
+  void ChildrenAreMinimisedNotClosed();
+  void ChiSquaredTool();
+  void PrintingWritesPages();
+
+ private:
+  TForm1* MakeFrame();
+  void InstallFakeEngine();
+  void ActivateChild(QWidget* child);
+
+  std::unique_ptr<QTemporaryDir> directory_;
+  FrontEndPaths paths_;
+  QString settings_path_;
+  ScriptedDialogs dialogs_;
+  std::unique_ptr<TForm1> frame_;
+};
+
+void FrontendWindowsTest::init() {
+  directory_ = std::make_unique<QTemporaryDir>();
+  QVERIFY(directory_->isValid());
+  paths_ = FrontEndPaths::ForDirectory(directory_->path());
+  settings_path_ = directory_->filePath("config/TAV.Ini");
+  dialogs_ = ScriptedDialogs();
+}
+
+void FrontendWindowsTest::cleanup() {
+  if (frame_) {
+    // Let any stand-in engine end before its directory goes.
+    QFile release(paths_.directory + "release");
+    release.open(QIODevice::WriteOnly);
+    release.close();
+    QTRY_VERIFY_WITH_TIMEOUT(!frame_->EngineRunning(QString(), false), 10000);
+    frame_.reset();
+  }
+  directory_.reset();
+}
+
+TForm1* FrontendWindowsTest::MakeFrame() {
+  frame_ = std::make_unique<TForm1>(paths_, settings_path_, &dialogs_);
+  frame_->show();
+  if (!QTest::qWaitForWindowExposed(frame_.get())) qWarning("frame not exposed");
+  return frame_.get();
+}
+
+void FrontendWindowsTest::InstallFakeEngine() {
+  QFile::remove(paths_.EnginePath);
+  QVERIFY(QFile::copy(FAKE_ENGINE_PATH, paths_.EnginePath));
+  QFile::setPermissions(paths_.EnginePath, QFile::permissions(paths_.EnginePath) |
+                                               QFileDevice::ExeOwner | QFileDevice::ReadOwner);
+}
+
+void FrontendWindowsTest::ActivateChild(QWidget* child) {
+  auto* window = qobject_cast<QMdiSubWindow*>(child->parentWidget());
+  QVERIFY(window != nullptr);
+  frame_->MdiArea()->setActiveSubWindow(window);
+}
+
+void FrontendWindowsTest::MenusFollowTheActiveChild() {
+  TForm1* frame = MakeFrame();
+  QCOMPARE(frame->windowTitle(), QString("TAV for Windows"));
+  QCOMPARE(frame->MdiArea()->subWindowList().size(), 3);
+  QVERIFY(frame->ChiSquaredTool()->isHidden());
+  QCOMPARE(frame->InputEditor()->windowTitle(), QString("Input"));
+  QCOMPARE(frame->OutputViewer()->windowTitle(), QString("Output"));
+  QCOMPARE(frame->LogViewer()->windowTitle(), QString("Log"));
+
+  QMenuBar* bar = frame->menuBar();
+  // The input editor is created last and is active at start.
+  QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "E&xamples ", "&Tools", "&Window"}));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&File")),
+           QStringList({"&New", "&Open...", "&Save", "Save &As...", "&Run", "E&xit"}));
+  QCOMPARE(ItemNamed(MenuNamed(bar, "&File"), "&Save")->shortcut(), QKeySequence("Ctrl+S"));
+  QCOMPARE(ItemNamed(MenuNamed(bar, "&File"), "&Run")->shortcut(), QKeySequence("Ctrl+R"));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&Edit")), QStringList({"Cu&t", "&Copy", "&Paste"}));
+  QCOMPARE(ItemNamed(MenuNamed(bar, "&Edit"), "Cu&t")->shortcut(), QKeySequence("Ctrl+X"));
+  QCOMPARE(ItemNamed(MenuNamed(bar, "&Edit"), "&Paste")->shortcut(), QKeySequence("Ctrl+V"));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&Tools")), QStringList({"&Chi-squared...", "&Preferences"}));
+  QCOMPARE(ItemTexts(ItemNamed(MenuNamed(bar, "&Tools"), "&Preferences")->menu()),
+           QStringList({"&Font...", "&Show Log ", "&Confirm", "&Reset"}));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&Window")),
+           QStringList({"&Cascade", "&Tile", "&Resize", "&Arrange Icons"}));
+
+  ActivateChild(frame->OutputViewer());
+  QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&GoTo", "&Tools", "&Window"}));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "&Print...", "E&xit"}));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&Edit")), QStringList({"&Copy"}));
+  QCOMPARE(ItemNamed(MenuNamed(bar, "&Edit"), "&Copy")->shortcut(), QKeySequence("Ctrl+C"));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&GoTo")),
+           QStringList({"Top", "Statistics", "Frequencies", "R-squared", "Log-linear", "Hazard",
+                        "Conditional", "Latent"}));
+  for (QAction* item : MenuNamed(bar, "&GoTo")->actions()) QVERIFY(!item->isEnabled());
+
+  ActivateChild(frame->LogViewer());
+  QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&Tools", "&Window"}));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "E&xit"}));
+
+  // The children's sizes follow the frame's client area less 60.
+  QCOMPARE(frame->ChildWidth(), frame->MdiArea()->width() - 60);
+  QCOMPARE(frame->ChildHeight(), frame->MdiArea()->height() - 60);
+  frame->Cascade1Click();
+  for (QMdiSubWindow* window : frame->MdiArea()->subWindowList()) {
+    QCOMPARE(window->size(), QSize(frame->ChildWidth(), frame->ChildHeight()));
+  }
+  // Resizing the frame scales the children.
+  QMdiSubWindow* input = frame->MdiArea()->subWindowList().back();
+  const QSize before = input->size();
+  const QSize area = frame->MdiArea()->size();
+  frame->resize(frame->width() + 100, frame->height() + 50);
+  QTRY_COMPARE(frame->MdiArea()->size(), area + QSize(100, 50));
+  QCOMPARE(input->width(),
+           qRound(before.width() * double(area.width() + 40) / (area.width() - 60)));
+  QCOMPARE(input->height(),
+           qRound(before.height() * double(area.height() - 10) / (area.height() - 60)));
+  frame->Tile1Click();
+  frame->Resize1Click();
+  QCOMPARE(frame->size(), QSize(600, 450));
+  frame->ArrangeIcons1Click();
+}
+
+void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
+  TForm1* frame = MakeFrame();
+  QMenu* preferences = ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu();
+  QAction* show_log = ItemNamed(preferences, "&Show Log ");
+  QAction* confirm = ItemNamed(preferences, "&Confirm");
+  QVERIFY(show_log->isCheckable() && confirm->isCheckable());
+  QVERIFY(!show_log->isChecked());
+  QVERIFY(confirm->isChecked());
+  show_log->trigger();
+  confirm->trigger();
+  QVERIFY(frame->ShowLogChecked());
+  QVERIFY(!frame->ConfirmChecked());
+
+  dialogs_.font = QFont("DejaVu Sans", 13);
+  ItemNamed(preferences, "&Font...")->trigger();
+  QCOMPARE(frame->FrameFont().pointSize(), 13);
+  QCOMPARE(frame->InputEditor()->Editor()->font().pointSize(), 13);
+  QCOMPARE(frame->OutputViewer()->Editor()->font().pointSize(), 13);
+  QCOMPARE(frame->LogViewer()->Editor()->font().pointSize(), 13);
+  dialogs_.font.reset();
+  ItemNamed(preferences, "&Font...")->trigger();  // Cancel changes nothing
+  QCOMPARE(frame->FrameFont().pointSize(), 13);
+
+  ItemNamed(preferences, "&Reset")->trigger();
+  QVERIFY(!frame->ShowLogChecked());
+  QVERIFY(frame->ConfirmChecked());
+  QCOMPARE(frame->FrameFont().family(), QString("Courier New"));
+  QCOMPARE(frame->FrameFont().pointSize(), 9);
+  QCOMPARE(frame->LogViewer()->Editor()->font().pointSize(), 9);
+}
+
+void FrontendWindowsTest::SettingsAreReadAndWritten() {
+  QDir().mkpath(QFileInfo(settings_path_).path());
+  QVERIFY(WriteTextFile(settings_path_,
+                        "[Window]\nMaximized=0\nHeight=0x1F4\nWidth=640\n[Preferences]\n"
+                        "FontName=DejaVu Sans Mono\nFontSize=11\nShowLog=1\nConfirm=0\n",
+                        nullptr));
+  TForm1* frame = MakeFrame();
+  QCOMPARE(frame->size(), QSize(640, 500));
+  QVERIFY(frame->ShowLogChecked());
+  QVERIFY(!frame->ConfirmChecked());
+  QCOMPARE(frame->FrameFont().family(), QString("DejaVu Sans Mono"));
+  QCOMPARE(frame->InputEditor()->Editor()->font().pointSize(), 11);
+
+  frame->Reset1Click();
+  frame->resize(620, 480);
+  QVERIFY(WriteTextFile(paths_.TempInputPath, "x", nullptr));
+  QVERIFY(frame->close());
+  const QString text = ReadAll(settings_path_);
+  QVERIFY2(text.contains("Height=480\n"), qPrintable(text));
+  QVERIFY(text.contains("Width=620\n"));
+  QVERIFY(text.contains("Maximized=0\n"));
+  QVERIFY(text.contains("FontName=Courier New\n"));
+  QVERIFY(text.contains("FontSize=9\n"));
+  QVERIFY(text.contains("ShowLog=0\n"));
+  QVERIFY(text.contains("Confirm=1\n"));
+  QVERIFY(!QFile::exists(paths_.TempInputPath));  // temporary files go on close
+
+  // A missing settings file gives the defaults.
+  QFile::remove(settings_path_);
+  frame_.reset();
+  frame = MakeFrame();
+  QCOMPARE(frame->size(), QSize(600, 450));
+  QVERIFY(frame->ConfirmChecked());
+  QVERIFY(!frame->ShowLogChecked());
+}
+
+void FrontendWindowsTest::MaximisedFrameIsRemembered() {
+  TForm1* frame = MakeFrame();
+  frame->showMaximized();
+  QTRY_VERIFY(frame->isMaximized());
+  QVERIFY(frame->close());
+  QVERIFY(ReadAll(settings_path_).contains("Maximized=1\n"));
+  frame_.reset();
+  frame_ = std::make_unique<TForm1>(paths_, settings_path_, &dialogs_);
+  QVERIFY(frame_->windowState() & Qt::WindowMaximized);
+  QCOMPARE(frame_->size(), QSize(600, 450));  // the restored size
+}
+
+void FrontendWindowsTest::InputEditorOpensAndSaves() {
+  TForm1* frame = MakeFrame();
+  TForm2* input = frame->InputEditor();
+  QDir(directory_->path()).mkdir("models");
+  const QString model = directory_->filePath("models/a.inp");
+  QVERIFY(WriteTextFile(model, "man 2\ndim 2 2\n", nullptr));
+
+  dialogs_.open_names << model;
+  input->Open1Click();
+  QCOMPARE(dialogs_.last_setup.default_suffix, QString("inp"));
+  QCOMPARE(dialogs_.last_setup.filters.front(), QString("Input  Files (*.inp)"));
+  QCOMPARE(input->Editor()->toPlainText(), QString("man 2\ndim 2 2\n"));
+  QCOMPARE(input->windowTitle(), QString("Input - a.inp"));
+  QCOMPARE(frame->InputDirectory(), QDir::toNativeSeparators(directory_->filePath("models/")));
+  QVERIFY(!input->Editor()->document()->isModified());
+
+  input->Editor()->appendPlainText("lat 1");
+  QVERIFY(input->Editor()->document()->isModified());
+  QVERIFY(input->Save1Click());
+  QCOMPARE(ReadAll(model), QString("man 2\ndim 2 2\n\nlat 1"));
+  QVERIFY(!input->Editor()->document()->isModified());
+
+  const QString other = directory_->filePath("b.inp");
+  dialogs_.save_names << other;
+  QVERIFY(input->SaveAs1Click());
+  QCOMPARE(dialogs_.last_setup.filters.front(), QString("Input Files (*.inp)"));
+  QCOMPARE(dialogs_.save_starts.back(), model);
+  QCOMPARE(input->windowTitle(), QString("Input - b.inp"));
+  QCOMPARE(input->FileName(), other);
+  QCOMPARE(frame->InputDirectory(), QDir::toNativeSeparators(directory_->path() + '/'));
+  QVERIFY(QFile::exists(other));
+
+  // A file that cannot be read gives a message and leaves the editor as it was.
+  dialogs_.open_names << directory_->filePath("vanished.inp");
+  input->Open1Click();
+  QCOMPARE(dialogs_.warned.size(), 1);
+  QCOMPARE(input->windowTitle(), QString("Input - b.inp"));
+
+  // A file that cannot be written gives a message and keeps the text modified.
+  input->Editor()->appendPlainText("more");
+  dialogs_.save_names << directory_->filePath("no/such/dir/c.inp");
+  QVERIFY(!input->SaveAs1Click());
+  QCOMPARE(dialogs_.warned.size(), 2);
+  QVERIFY(input->Editor()->document()->isModified());
+}
+
+void FrontendWindowsTest::ModifiedTextQuestions() {
+  TForm1* frame = MakeFrame();
+  TForm2* input = frame->InputEditor();
+  input->Editor()->setPlainText("man 2");
+  input->Editor()->document()->setModified(true);
+
+  dialogs_.answers << UserDialogs::Answer::kCancel;
+  input->New1Click();
+  QCOMPARE(dialogs_.asked, QStringList({"Input not saved. Save now?"}));
+  QCOMPARE(input->Editor()->toPlainText(), QString("man 2"));
+
+  // "Yes" whose save dialog is cancelled keeps the text.
+  dialogs_.answers << UserDialogs::Answer::kYes;
+  input->New1Click();
+  QCOMPARE(input->Editor()->toPlainText(), QString("man 2"));
+
+  // "Yes" saves, then the text goes.
+  dialogs_.answers << UserDialogs::Answer::kYes;
+  dialogs_.save_names << directory_->filePath("saved.inp");
+  input->New1Click();
+  QCOMPARE(ReadAll(directory_->filePath("saved.inp")), QString("man 2"));
+  QCOMPARE(input->Editor()->toPlainText(), QString());
+  QCOMPARE(input->windowTitle(), QString("Input"));
+  QVERIFY(input->FileName().isEmpty());
+
+  input->Editor()->setPlainText("dim 3");
+  input->Editor()->document()->setModified(true);
+  dialogs_.answers << UserDialogs::Answer::kNo;
+  input->New1Click();
+  QCOMPARE(input->Editor()->toPlainText(), QString());
+
+  // With "&Confirm" unchecked there is no question.
+  frame->Reset1Click();
+  ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Confirm")
+      ->trigger();
+  QVERIFY(!frame->ConfirmChecked());
+  input->Editor()->setPlainText("dim 4");
+  input->Editor()->document()->setModified(true);
+  const int asked = dialogs_.asked.size();
+  input->New1Click();
+  QCOMPARE(dialogs_.asked.size(), asked);
+  QCOMPARE(input->Editor()->toPlainText(), QString());
+}
+
+void FrontendWindowsTest::SaveAsCancelledSetsDirectoryFromName() {
+  TForm1* frame = MakeFrame();
+  TForm2* input = frame->InputEditor();
+  frame->SetInputDirectory("/somewhere/");
+  input->SaveAs1Click();  // cancelled, no name yet
+  QCOMPARE(frame->InputDirectory(), QString());
+  const QString name = directory_->filePath("x.inp");
+  dialogs_.save_names << name;
+  QVERIFY(input->SaveAs1Click());
+  frame->SetInputDirectory("/elsewhere/");
+  input->SaveAs1Click();  // cancelled: the dialog still holds the last name
+  QCOMPARE(frame->InputDirectory(), QDir::toNativeSeparators(directory_->path() + '/'));
+}
+
+void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
+  QDir(directory_->path()).mkdir("examples");
+  const QString examples = directory_->filePath("examples/");
+  QVERIFY(WriteTextFile(examples + "examples.lis",
+                        "Log-linear_models\n"
+                        " Hierarchical\n"
+                        "  Independence                         LOGLIN01\n"
+                        "  Missing_file                         MISSING\n"
+                        "Latent class\n"
+                        " No examples yet\n"
+                        "\n"
+                        "After the end\n",
+                        nullptr));
+  QVERIFY(WriteTextFile(examples + "LOGLIN01.inp", "man 2\n", nullptr));
+  TForm1* frame = MakeFrame();
+  TForm2* input = frame->InputEditor();
+  QMenu* menu = input->ExamplesMenu();
+  QCOMPARE(ItemTexts(menu), QStringList({"Log-linear models", "Latent class"}));
+  QMenu* hierarchical =
+      ItemNamed(ItemNamed(menu, "Log-linear models")->menu(), "Hierarchical")->menu();
+  QVERIFY(hierarchical != nullptr);
+  QCOMPARE(ItemTexts(hierarchical), QStringList({"Independence", "Missing file"}));
+
+  input->Editor()->setPlainText("old");
+  input->Editor()->document()->setModified(true);
+  dialogs_.answers << UserDialogs::Answer::kCancel;
+  ItemNamed(hierarchical, "Independence")->trigger();
+  QCOMPARE(input->Editor()->toPlainText(), QString("old"));  // the question was cancelled
+
+  dialogs_.answers << UserDialogs::Answer::kNo;
+  ItemNamed(hierarchical, "Independence")->trigger();
+  QCOMPARE(input->Editor()->toPlainText(), QString("man 2\n"));
+  QCOMPARE(input->windowTitle(), QString("Input - LOGLIN01.inp"));
+  QCOMPARE(frame->InputDirectory(), QDir::toNativeSeparators(examples));
+  QVERIFY(!input->Editor()->document()->isModified());
+  QVERIFY(input->FileName().isEmpty());  // "&Save" asks for a name: the example stays
+
+  ItemNamed(hierarchical, "Missing file")->trigger();
+  QCOMPARE(input->Editor()->toPlainText(), QString());
+  QCOMPARE(input->windowTitle(), QString("Input - MISSING.inp"));
+  QVERIFY(dialogs_.warned.isEmpty());
+}
+
+void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
+  InstallFakeEngine();
+  TForm1* frame = MakeFrame();
+  TForm2* input = frame->InputEditor();
+  TForm3* output = frame->OutputViewer();
+  TForm4* log = frame->LogViewer();
+  const QString report =
+      "TAV\n*** INPUT ***\nman 2\n*** STATISTICS ***\nX-squared\n*** FREQUENCIES ***\n"
+      "*** LOG-LINEAR PARAMETERS ***\n*** CONDITIONAL PROBABILITIES ***\n";
+  input->Editor()->setPlainText(report);
+  frame->SetInputDirectory("/data dir/");
+
+  input->Run1Click();
+  QVERIFY(dialogs_.warned.isEmpty());
+  QVERIFY(frame->EngineRunning(QString(), false));
+  QTRY_VERIFY(QFile::exists(paths_.directory + "args.txt"));
+  QTRY_VERIFY(QFile::exists(paths_.TempOutputPath));
+  QTRY_COMPARE(ReadAll(paths_.directory + "args.txt"),
+               QString("5\n%1\n%2\n/data dir/\n%3\n-log\n")
+                   .arg(paths_.TempInputPath, paths_.TempOutputPath, paths_.TempLogPath));
+  QCOMPARE(ReadAll(paths_.TempInputPath), report);
+
+  // While the engine runs: no second run, no exit, nothing loaded.
+  QVERIFY(frame->EngineRunning(QString(), false));
+  input->Run1Click();
+  QCOMPARE(dialogs_.informed, QStringList({"Cannot Run. Program is still running."}));
+  QVERIFY(!frame->close());
+  QCOMPARE(dialogs_.informed.back(), QString("Cannot Exit. Program is still running."));
+  ActivateChild(output);
+  output->FormActivate();
+  QCOMPARE(output->Editor()->toPlainText(), QString());
+  QVERIFY(QFile::exists(paths_.TempOutputPath));
+
+  // The engine ends: the viewers pick their files up and delete them.
+  QFile release(paths_.directory + "release");
+  QVERIFY(release.open(QIODevice::WriteOnly));
+  release.close();
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  output->FormActivate();
+  QCOMPARE(output->Editor()->toPlainText() + '\n', report);
+  QVERIFY(!QFile::exists(paths_.TempOutputPath));
+  QVERIFY(!output->OutputSaved());
+  QCOMPARE(output->windowTitle(), QString("Output"));
+  const bool expected[] = {true, true, true, false, true, false, true, false};
+  for (int item = 0; item < kGoToItemCount; ++item) {
+    QCOMPARE(output->GoToAction(item)->isEnabled(), expected[item]);
+  }
+
+  ActivateChild(log);
+  log->FormActivate();
+  QCOMPARE(log->Editor()->toPlainText(), QString("fake engine\nreport written"));
+  QVERIFY(!QFile::exists(paths_.TempLogPath));
+  log->FormActivate();  // a second activation shows the same text
+  QCOMPARE(log->Editor()->toPlainText(), QString("fake engine\nreport written"));
+}
+
+void FrontendWindowsTest::RunWithShowLogPassesFourArguments() {
+  InstallFakeEngine();
+  TForm1* frame = MakeFrame();
+  QFile release(paths_.directory + "release");
+  QVERIFY(release.open(QIODevice::WriteOnly));
+  release.close();
+  frame->Reset1Click();
+  ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Show Log ")
+      ->trigger();
+  frame->InputEditor()->Run1Click();
+  // A never-saved input runs in the front end's own directory.
+  QTRY_COMPARE(
+      ReadAll(paths_.directory + "args.txt"),
+      QString("4\n%1\n%2\n%3\n%4\n")
+          .arg(paths_.TempInputPath, paths_.TempOutputPath, paths_.directory, paths_.TempLogPath));
+}
+
+void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
+  InstallFakeEngine();
+  TForm1* frame = MakeFrame();
+  QFile release(paths_.directory + "release");
+  QVERIFY(release.open(QIODevice::WriteOnly));
+  release.close();
+  TForm2* input = frame->InputEditor();
+  TForm3* output = frame->OutputViewer();
+  input->Editor()->setPlainText("first");
+  input->Run1Click();
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  QVERIFY(QFile::exists(paths_.TempOutputPath));
+  QFile::remove(paths_.directory + "args.txt");
+
+  // The report was never looked at: it counts as unsaved.
+  dialogs_.answers << UserDialogs::Answer::kCancel;
+  input->Run1Click();
+  QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
+  QTest::qWait(200);
+  QVERIFY(!QFile::exists(paths_.directory + "args.txt"));  // no run
+  QVERIFY(QFile::exists(paths_.TempOutputPath));
+
+  output->FormActivate();
+  QCOMPARE(output->Editor()->toPlainText(), QString("first"));
+  input->Editor()->setPlainText("second");
+  dialogs_.answers << UserDialogs::Answer::kNo;
+  input->Run1Click();
+  QCOMPARE(output->Editor()->toPlainText(), QString());  // emptied for the run
+  for (int item = 0; item < kGoToItemCount; ++item) QVERIFY(!output->GoToAction(item)->isEnabled());
+  QTRY_VERIFY(QFile::exists(paths_.directory + "args.txt"));
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  output->FormActivate();
+  QCOMPARE(output->Editor()->toPlainText(), QString("second"));
+}
+
+void FrontendWindowsTest::MissingEngineIsReported() {
+  TForm1* frame = MakeFrame();
+  frame->InputEditor()->Editor()->setPlainText("man 2");
+  frame->InputEditor()->Run1Click();
+  QCOMPARE(dialogs_.warned.size(), 1);
+  QVERIFY(dialogs_.warned.front().contains("was not found"));
+  QVERIFY(!frame->EngineRunning(QString(), false));
+}
+
+void FrontendWindowsTest::GoToJumpsToTheHeader() {
+  TForm1* frame = MakeFrame();
+  TForm3* output = frame->OutputViewer();
+  QStringList lines;
+  for (int i = 0; i < 300; ++i) lines << QString("line %1").arg(i);
+  lines[120] = "*** STATISTICS ***";
+  lines[200] = "*** FREQUENCIES ***";
+  QVERIFY(WriteTextFile(paths_.TempOutputPath, lines.join('\n') + '\n', nullptr));
+  ActivateChild(output);
+  output->FormActivate();
+  QVERIFY(output->GoToAction(1)->isEnabled());
+  QVERIFY(output->GoToAction(2)->isEnabled());
+  QVERIFY(!output->GoToAction(3)->isEnabled());
+
+  QPlainTextEdit* editor = output->Editor();
+  output->GoToAction(2)->trigger();
+  QCOMPARE(editor->textCursor().blockNumber(), 200);
+  QCOMPARE(editor->textCursor().positionInBlock(), 0);
+  // The header is in the top lines of the window.
+  const int line_height = editor->fontMetrics().lineSpacing();
+  QVERIFY(editor->cursorRect().top() < 3 * line_height);
+  output->GoToAction(1)->trigger();
+  QCOMPARE(editor->textCursor().blockNumber(), 120);
+  QVERIFY(editor->cursorRect().top() < 3 * line_height);
+  output->GoToAction(0)->trigger();
+  QCOMPARE(editor->textCursor().position(), 0);
+}
+
+void FrontendWindowsTest::OutputViewerSaveAndClose() {
+  TForm1* frame = MakeFrame();
+  TForm3* output = frame->OutputViewer();
+  QVERIFY(output->OutputSaved());
+  QVERIFY(WriteTextFile(paths_.TempOutputPath, "*** STATISTICS ***\nreport\n", nullptr));
+
+  // "Save &As..." picks up a report not yet shown.
+  const QString saved = directory_->filePath("result.out");
+  dialogs_.save_names << saved;
+  QVERIFY(output->SaveAs1Click());
+  QCOMPARE(dialogs_.last_setup.default_suffix, QString("out"));
+  QCOMPARE(dialogs_.last_setup.filters.front(), QString("Output Files (*.out)"));
+  QCOMPARE(ReadAll(saved), QString("*** STATISTICS ***\nreport\n"));
+  QCOMPARE(output->windowTitle(), QString("Output - result.out"));
+  QVERIFY(!QFile::exists(paths_.TempOutputPath));
+  QVERIFY(output->OutputSaved());
+
+  // Closing with an unsaved report: Cancel keeps it, Yes with a cancelled dialog keeps it.
+  QVERIFY(WriteTextFile(paths_.TempOutputPath, "next\n", nullptr));
+  dialogs_.answers << UserDialogs::Answer::kCancel << UserDialogs::Answer::kYes;
+  QVERIFY(!output->CloseQuery());
+  QVERIFY(!output->CloseQuery());
+  QVERIFY(QFile::exists(paths_.TempOutputPath));
+  QVERIFY(!output->OutputSaved());
+
+  // With "&Confirm" unchecked the report is discarded without a question.
+  ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Confirm")
+      ->trigger();
+  const int asked = dialogs_.asked.size();
+  QVERIFY(output->CloseQuery());
+  QCOMPARE(dialogs_.asked.size(), asked);
+  QVERIFY(!QFile::exists(paths_.TempOutputPath));
+  QVERIFY(output->OutputSaved());
+
+  // The log viewer saves with its own dialog set-up.
+  TForm4* log = frame->LogViewer();
+  QVERIFY(WriteTextFile(paths_.TempLogPath, "log line\n", nullptr));
+  log->FormActivate();
+  dialogs_.save_names << directory_->filePath("run.log");
+  QVERIFY(log->SaveAs1Click());
+  QCOMPARE(dialogs_.last_setup.default_suffix, QString("log"));
+  QCOMPARE(dialogs_.last_setup.filters.front(), QString("Log Files (*.log)"));
+  QCOMPARE(ReadAll(directory_->filePath("run.log")), QString("log line\n"));
+  QCOMPARE(log->windowTitle(), QString("Log - run.log"));
+}
+
+void FrontendWindowsTest::ChildrenAreMinimisedNotClosed() {
+  TForm1* frame = MakeFrame();
+  TForm2* input = frame->InputEditor();
+  input->Editor()->setPlainText("keep");
+  input->Editor()->document()->setModified(true);
+  dialogs_.answers << UserDialogs::Answer::kCancel;
+  QMdiSubWindow* window = qobject_cast<QMdiSubWindow*>(input->parentWidget());
+  window->close();
+  QTest::qWait(50);
+  QVERIFY(!window->isMinimized());
+  dialogs_.answers << UserDialogs::Answer::kNo;
+  window->close();
+  QTRY_VERIFY(window->isMinimized());
+  QCOMPARE(frame->MdiArea()->subWindowList().size(), 3);
+  QCOMPARE(input->Editor()->toPlainText(), QString("keep"));
+}
+
+void FrontendWindowsTest::ChiSquaredTool() {
+  TForm1* frame = MakeFrame();
+  TForm5* tool = frame->ChiSquaredTool();
+  QVERIFY(!tool->isVisible());
+  ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Chi-squared...")->trigger();
+  QVERIFY(tool->isVisible());
+  QCOMPARE(tool->windowTitle(), QString("Chi-squared probability"));
+  QCOMPARE(tool->size(), QSize(162, 121));
+  QCOMPARE(tool->Label1->text(), QString("Chi-squared value"));
+  QCOMPARE(tool->Label2->text(), QString("Degrees of freedom"));
+  QCOMPARE(tool->Ok->text(), QString("OK"));
+  QCOMPARE(tool->Cancel->text(), QString("Cancel"));
+  QCOMPARE(tool->Edit1->geometry(), QRect(112, 8, 45, 21));
+  QCOMPARE(tool->Edit2->geometry(), QRect(112, 32, 45, 21));
+  QCOMPARE(tool->Ok->geometry(), QRect(3, 64, 75, 25));
+  QCOMPARE(tool->Cancel->geometry(), QRect(83, 64, 75, 25));
+
+  tool->Edit1->setText("3.841");
+  tool->Edit2->setText("1");
+  QTest::mouseClick(tool->Ok, Qt::LeftButton);
+  QCOMPARE(tool->Label3->text(), QString("The P value is 0.0500"));
+
+  tool->Edit1->setText("3,841");
+  QTest::mouseClick(tool->Ok, Qt::LeftButton);
+  QCOMPARE(tool->Label3->text(), QString("Impossible chi-squared value"));
+  QCOMPARE(tool->focusWidget(), tool->Edit1);
+
+  tool->Edit1->setText("3.841");
+  tool->Edit2->setText("one");
+  QTest::mouseClick(tool->Ok, Qt::LeftButton);
+  QCOMPARE(tool->Label3->text(), QString("Impossible degrees of freedom"));
+  QCOMPARE(tool->focusWidget(), tool->Edit2);
+
+  tool->FormActivate();
+  QCOMPARE(tool->Label3->text(), QString());
+  QCOMPARE(tool->focusWidget(), tool->Edit1);
+
+  QTest::mouseClick(tool->Cancel, Qt::LeftButton);
+  QVERIFY(!tool->isVisible());
+  QCOMPARE(tool->Edit1->text(), QString("3.841"));  // the fields keep their text
+}
+
+void FrontendWindowsTest::PrintingWritesPages() {
+  const QString pdf = directory_->filePath("out.pdf");
+  QPrinter printer;
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(pdf);
+  QStringList lines;
+  for (int i = 0; i < 200; ++i) lines << QString("report line %1").arg(i);
+  QVERIFY(PrintTextLines(&printer, lines, QFont("Courier New", 9)));
+  QVERIFY(QFileInfo(pdf).size() > 0);
+  // 200 lines do not fit on one page.
+  QFile file(pdf);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QString content = QString::fromLatin1(file.readAll());
+  QVERIFY(content.count(QRegularExpression("/Type\\s*/Page[^s]")) >= 2);
+
+  // "&Print..." cancelled in its dialog prints nothing and says nothing.
+  TForm1* frame = MakeFrame();
+  frame->OutputViewer()->Print1Click();
+  QVERIFY(dialogs_.warned.isEmpty());
+}
+
+QTEST_MAIN(FrontendWindowsTest)
+#include "frontend_windows_test.moc"
