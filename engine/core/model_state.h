@@ -16,14 +16,16 @@ inline constexpr int kMaxListIndex = 102;  // submodels, effects, designs, row/c
 inline constexpr std::int64_t kMaxArrayBytes = 100'000'000;
 inline constexpr std::int64_t kMaxIntArrayCount = 400'000'000;
 
-// One byte per variable (or per position among a submodel's variables).
+// One byte per variable, indexed by the global variable number. Submodel, effect, design and
+// association vectors all use this indexing, so that dropping a variable from a submodel
+// never renumbers them.
 using Membership = std::array<std::uint8_t, kVectorSize>;
 
 // A restricted effect ("special effect") of a submodel: cov, eff, fac, fix, wei, lin, log,
 // mar or spe, with the numbers written in its specification.
 struct Design {
-  // Per position among the submodel's variables: 1 in the design's term, 255 a grouping
-  // variable, 0 otherwise.
+  // Per variable (global variable number): 1 in the design's term, 255 a grouping variable,
+  // 0 otherwise.
   Membership DesignVariables{};
   int DesignType = 0;         // 0 cov, 10 eff, 20 fac, 30 fix/wei, 40 lin/log, 50 mar,
                               // 60 + 10 * model spe; plus 0, 1, 2 for interaction a, b, c
@@ -44,20 +46,21 @@ struct Design {
 
 // One row or column effect of an association model.
 struct AssocEffect {
-  // Per position among the submodel's variables: 1 row, 2 column, 3 group variable.
+  // Per variable (global variable number): 1 row, 2 column, 3 group variable.
   Membership AssocVariables{};
-  int family = 1;          // 1 for ass and ass1, 2 for ass2, 3 for ass3
-  int model_digit = 2;     // 2 to 6
-  char model_letter = 'a'; // a to e
-  char symmetry = 0;       // a to c, 0 when none
+  int family = 1;                               // 1 for ass and ass1, 2 for ass2, 3 for ass3
+  int model_digit = 2;                          // 2 to 6
+  char model_letter = 'a';                      // a to e
+  char symmetry = 0;                            // a to c, 0 when none
   std::array<int, 3> AssocDimensions{0, 0, 0};  // for rows, columns and groups; 0 when not given
   int rows = 1;
   int columns = 1;
   int groups = 1;
-  int row_score_position = 0;     // positions in the association parameter vector
+  int row_score_position = 0;  // positions in the association parameter vector
   int column_score_position = 0;
   int group_score_position = 0;
   int target_submodel = -1;  // in the `all` submodel: the submodel of the association model
+  bool pair_second = false;  // the second effect of a type 5 pair (rows and columns exchanged)
 };
 
 // One factor of the model: a (conditional) distribution of dependent variables given
@@ -67,7 +70,8 @@ struct Submodel {
   int SubmodelVarCount = 0;
   int SubmodelKind = -1;
   std::string term;  // the term as written (messages name the submodel by it)
-  // One vector per log-linear effect, indexed by position among the submodel's variables.
+  // One vector per log-linear effect, indexed by global variable number (1 in the effect).
+  // Effect 0 of every submodel but the first is its conditioning margin.
   std::vector<Membership> EffectVariables;
   std::vector<int> effect_target;  // in the `all` submodel: the submodel of each effect
   std::vector<Design> designs;

@@ -1,9 +1,494 @@
+// Restricted effect specifications (cov, eff, fac, fix, wei, lin, log, mar, spe) and
+// association models (ass) inside a submodel's braces.
+
 #include "input/effect_terms.h"
 
-namespace tav {
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 
-void ParseRestrictedEffect(RunState&, int, int, const std::string&) {}
-void ParseAssociation(RunState&, int, int, const std::string&) {}
-int SpecialParamCount(const RunState&, int, const Membership&) { return 0; }
+#include "core/stop_run.h"
+#include "input/command_table.h"
+#include "input/reader.h"
+
+namespace tav {
+namespace {
+
+constexpr std::int64_t kIntMax = std::numeric_limits<std::int32_t>::max();
+
+bool EndsWith(const std::string& word, char c) { return !word.empty() && word.back() == c; }
+bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
+bool BeginsWithDigit(const std::string& word, char low = '0') {
+  return !word.empty() && word[0] >= low && word[0] <= '9';
+}
+// A number word: digits, or "-" followed by a digit.
+bool IsNumberWord(const std::string& word) {
+  return BeginsWithDigit(word) || (word.size() > 1 && word[0] == '-' && IsDigitChar(word[1]));
+}
+
+const std::string& NextWord(RunState& run) {
+  run.CurrentWord = ReadWord(run.InputFile);
+  return run.CurrentWord;
+}
+
+int Clamp(std::int64_t value) { return static_cast<int>(std::min(value, kIntMax)); }
+
+// The product of the dimensions of the marked variables, saturating at the 32-bit maximum.
+int CellsOf(const ModelState& model, const Membership& marks, int n) {
+  std::int64_t cells = 1;
+  for (int v = 0; v < n; ++v) {
+    if (marks[v] != 0) cells = std::min(cells * model.Dimension[v], kIntMax);
+  }
+  return Clamp(cells);
+}
+
+// The variable number of the continuous covariate, or -1.
+int CovariateVariable(const ModelState& model) {
+  if (model.CovariateCount <= 0) return -1;
+  return model.FirstManifest() + model.ManifestCount - 1;
+}
+
+// Parses the term in run.CurrentWord over the first n variables and checks that every marked
+// variable belongs to the submodel; role names the variable in the message.
+Membership SubmodelTerm(RunState& run, const Submodel& submodel, int n, const std::string& role,
+                        const std::string& used_in, const std::string& submodel_term) {
+  Membership marks{};
+  ParseTerm(run, run.CurrentWord, marks, n, false);
+  for (int v = 0; v < n; ++v) {
+    if (marks[v] != 0 && submodel.SubmodelVariables[v] == 0) {
+      StopRun("  Error: " + role + (role.empty() ? "" : " ") + "variable " +
+              run.model.VariableLabel[v] + " used in " + used_in + " not in subtable " +
+              submodel_term);
+    }
+  }
+  return marks;
+}
+
+int TypeCodeOf(const std::string& key) {
+  if (key == "cov") return 0;
+  if (key == "eff") return 10;
+  if (key == "fac") return 20;
+  if (key == "fix" || key == "wei") return 30;
+  if (key == "lin" || key == "log") return 40;
+  if (key == "mar") return 50;
+  return 60;  // spe
+}
+
+// A restriction letter of lin, log or mar (a to d, or a number word counting as a): returns
+// its position from 1; leaves the number word current when there was no letter.
+int ReadRestrictionLetter(RunState& run, const std::string& name) {
+  const std::string& word = run.CurrentWord;
+  if (!word.empty() && word[0] >= 'a' && word[0] <= 'd') {
+    const int position = word[0] - 'a' + 1;
+    NextWord(run);
+    return position;
+  }
+  if (BeginsWithDigit(word, '1')) return 1;
+  StopRun("  Error: restriction type \"" + word.substr(0, 1) + "\" used in " + name +
+          "() does not exist");
+}
+
+int ReadCountWord(RunState& run, const std::string& message) {
+  if (!BeginsWithDigit(run.CurrentWord, '1')) StopRun(message);
+  return WordToInteger(run.CurrentWord);
+}
+
+}  // namespace
+
+int SpecialParamCount(const RunState& run, int code, const Membership& term) {
+  const ModelState& model = run.model;
+  std::vector<int> dims;
+  for (int v = 0; v < kVectorSize; ++v) {
+    if (term[v] == 1) dims.push_back(model.Dimension[v]);
+  }
+  const int a = code % 10;
+  if (a == 9) StopRun("  Error: model specified in spe() does not exist");
+  const std::int64_t k = static_cast<std::int64_t>(dims.size());
+  const std::int64_t d = dims.empty() ? 1 : dims[0];
+  const std::int64_t d2 = dims.size() > 1 ? dims[1] : 1;
+  if (a >= 2 && a <= 6 && std::any_of(dims.begin(), dims.end(), [d](int x) { return x != d; })) {
+    StopRun("  Error: a \"square\" interaction term expected in spe()");
+  }
+  if ((a == 7 || a == 8) && k != 2) {
+    StopRun("  Error: a two-variable interaction term expected in spe()");
+  }
+  if (code >= 10) return 1;
+  // The number of multisets of size k from d categories: C(d + k - 1, k).
+  auto multisets = [&] {
+    double value = 1;
+    for (std::int64_t i = 1; i <= k; ++i) value = value * static_cast<double>(d - 1 + i) / i;
+    return static_cast<std::int64_t>(std::min(std::round(value), static_cast<double>(kIntMax)));
+  };
+  switch (a) {
+    case 0: {
+      std::int64_t count = 1;
+      for (int dim : dims) count = std::min(count * (dim - 1), kIntMax);
+      return Clamp(count);
+    }
+    case 1: {
+      std::int64_t count = 1;
+      for (int dim : dims) count = std::min(count + dim - 1, kIntMax);
+      return Clamp(count);
+    }
+    case 2:
+      return Clamp(multisets());
+    case 3:
+      return Clamp(multisets() - d);
+    case 4:
+      return Clamp(d);
+    case 5:
+      return Clamp(k - 1);
+    case 6:
+      return Clamp(d - 1);
+    case 7:
+      return Clamp(d + d2 - 1);
+    default:  // 8
+      return Clamp(std::max(d, d2));
+  }
+}
+
+void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& submodel_term) {
+  ModelState& model = run.model;
+  std::string name = run.CurrentWord;
+  if (EndsWith(name, '(')) name.pop_back();
+  run.CommandName = name;
+  const std::string key = CommandKey(name);
+  int type = TypeCodeOf(key);
+  const bool is_log = key == "log";
+  const std::string used_in = name + "()";
+
+  if (!EndsWith(run.CurrentWord, '(') && NextWord(run) != "(") {
+    StopRun("  Error: a \"(\" expected in command " + name + "()");
+  }
+
+  // The terms.
+  const int covariate = CovariateVariable(model);
+  const int first_design = model.submodels[index].DesignTermCount();
+  std::vector<Membership> terms;
+  NextWord(run);
+  for (;;) {
+    Submodel& submodel = model.submodels[index];
+    const Membership marks = SubmodelTerm(run, submodel, n, "", used_in, submodel_term);
+    Design& design = NewDesign(submodel, submodel.DesignTermCount());
+    for (int v = 0; v < n; ++v) design.DesignVariables[v] = marks[v] != 0 ? 1 : 0;
+    design.cells = CellsOf(model, marks, n);
+    design.loglinear = is_log;
+    terms.push_back(marks);
+    if (covariate >= 0 && covariate < n && marks[covariate] != 0 &&
+        !(type == 0 && terms.size() == 1)) {
+      StopRun("  Error: incorrect use of continuous covariate");
+    }
+    if (EndsWith(run.CurrentWord, ')')) {
+      StopRun("  Error: a number is missing in command " + name + "()");
+    }
+    const std::string& next = NextWord(run);
+    if (type == 30 || next.empty() || BeginsWithDigit(next)) break;
+    if ((type == 40 || type == 50) && next[0] >= 'a' && next[0] <= 'e') break;
+  }
+
+  // The argument.
+  int count = 0;
+  int restriction = 0;
+  int reserved_per_term = 0;
+  int mar_restrictions = 0;
+  int mar_c = 0;
+  int mar_b = 0;
+  int mar_extra = 0;
+  bool closed = false;
+  if (type <= 30) {
+    count = WordToInteger(run.CurrentWord);
+    closed = EndsWith(run.CurrentWord, ')');
+  } else if (type == 60) {
+    const std::string& word = run.CurrentWord;
+    if (word.size() < 2 || !BeginsWithDigit(word, '1') || (word[1] != 'a' && word[1] != 'b')) {
+      StopRun("  Error: model \"" + word + "\" specified in spe() does not exist");
+    }
+    const int code = (word[0] - '1') + 10 * (word[1] - 'a');
+    type = 60 + 10 * code;
+    count = SpecialParamCount(run, code, terms.front());
+    closed = EndsWith(word, ')');
+  } else if (type == 40) {
+    const int letter = ReadRestrictionLetter(run, name);
+    restriction += 10 * letter;
+    if (letter >= 3) reserved_per_term = 1;
+    count = ReadCountWord(
+        run, "  Error: number of restrictions not specified in command " + name + "()");
+    closed = EndsWith(run.CurrentWord, ')');
+  } else {  // mar
+    const std::string first = run.CurrentWord;
+    if (first.empty() || first[0] < 'a' || first[0] > 'e') {
+      StopRun("  Error: restriction type \"" + first.substr(0, 1) + "\" used in " + name +
+              "() does not exist");
+    }
+    restriction = first[0] - 'a';
+    NextWord(run);
+    const int letter = ReadRestrictionLetter(run, name);
+    restriction += 10 * letter;
+    if (letter >= 3) reserved_per_term = 1;
+    mar_restrictions = ReadCountWord(
+        run, "  Error: number of restrictions not specified in command " + name + "()");
+    count = mar_restrictions;
+    closed = EndsWith(run.CurrentWord, ')');
+    if (first[0] == 'd') {
+      if (closed)
+        StopRun("  Error: number of elements C matrix not specified in command " + name + "()");
+      NextWord(run);
+      mar_c = ReadCountWord(
+          run, "  Error: number of elements C matrix not specified in command " + name + "()");
+      closed = EndsWith(run.CurrentWord, ')');
+    }
+    if (first[0] == 'c' || first[0] == 'd') {
+      if (closed)
+        StopRun("  Error: number of elements B matrix not specified in command " + name + "()");
+      NextWord(run);
+      mar_b = ReadCountWord(
+          run, "  Error: number of elements B matrix not specified in command " + name + "()");
+      closed = EndsWith(run.CurrentWord, ')');
+    }
+  }
+
+  // Grouping variables, the interaction letter and its number.
+  int multiplier = 0;
+  bool grouped = false;
+  if (!closed) {
+    NextWord(run);
+    if (type == 50 && IsNumberWord(run.CurrentWord)) {
+      mar_extra = WordToInteger(run.CurrentWord);
+      closed = EndsWith(run.CurrentWord, ')');
+      if (!closed) NextWord(run);
+    }
+  }
+  if (!closed && run.CurrentWord == ")") closed = true;
+  if (!closed) {
+    if (run.CurrentWord.empty() || EndsList(run.CurrentWord)) {
+      StopRun("  Error: a \")\" expected in command " + name + "()");
+    }
+    Submodel& submodel = model.submodels[index];
+    Membership group{};
+    ParseTerm(run, run.CurrentWord, group, n, false);
+    for (int v = 0; v < n; ++v) {
+      if (group[v] == 0) continue;
+      if (submodel.SubmodelVariables[v] == 0) {
+        StopRun("  Error: group variable " + model.VariableLabel[v] + " used in " + used_in +
+                " not in subtable " + submodel_term);
+      }
+      for (const Membership& term : terms) {
+        if (term[v] != 0)
+          StopRun("  Error: group margin in " + used_in + " contains an effect variable");
+      }
+    }
+    if (type == 40 || type == 50) {
+      StopRun("  Error: grouping variable not available in command " + name + "()");
+    }
+    grouped = true;
+    if (covariate >= 0 && covariate < n && group[covariate] != 0) {
+      for (int v = 0; v < n; ++v) {
+        if (v != covariate && group[v] != 0) {
+          StopRun("  Error: incorrect use of continuous covariate as grouping variable");
+        }
+      }
+    }
+    for (int d = first_design; d < submodel.DesignTermCount(); ++d) {
+      for (int v = 0; v < n; ++v) {
+        if (group[v] != 0) submodel.designs[d].DesignVariables[v] = 255;
+      }
+    }
+    closed = EndsWith(run.CurrentWord, ')');
+    if (!closed) {
+      const std::string letter = NextWord(run);
+      if (letter == ")") {
+        closed = true;
+      } else {
+        if (letter.empty() || letter[0] < 'a' || letter[0] > 'c') {
+          StopRun("  Error: interaction type \"" + letter.substr(0, 1) + "\" used in " + name +
+                  "() does not exist");
+        }
+        type += letter[0] - 'a';
+        closed = EndsWith(letter, ')');
+        if (!closed) {
+          NextWord(run);
+          if (IsNumberWord(run.CurrentWord)) {
+            multiplier = WordToInteger(run.CurrentWord);
+            closed = EndsWith(run.CurrentWord, ')');
+            if (!closed) NextWord(run);
+          }
+          if (!closed && run.CurrentWord == ")") closed = true;
+        }
+      }
+    }
+    if (covariate >= 0 && covariate < n && group[covariate] != 0) {
+      if (multiplier == 0 ||
+          std::abs(static_cast<std::int64_t>(multiplier)) > model.CovariateCount) {
+        StopRun("  Error: impossible number for continuous covariate as grouping variable");
+      }
+      model.covariate_counts.push_back(multiplier);
+    }
+  }
+  if (!closed) StopRun("  Error: a \")\" expected in command " + name + "()");
+
+  // The covariate as an effect variable.
+  const Membership& first_term = terms.front();
+  if (covariate >= 0 && covariate < n && first_term[covariate] != 0) {
+    Membership others = first_term;
+    others[covariate] = 0;
+    const std::int64_t other_cells = CellsOf(model, others, n);
+    if (count < 1 || count + other_cells - 1 > model.CovariateCount) {
+      StopRun("  Error: impossible number for the continuous covariate");
+    }
+    model.covariate_counts.push_back(count);
+  }
+  (void)grouped;
+
+  // Every design of the specification gets the same codes; letters c and d reserve one more
+  // design per term.
+  Submodel& submodel = model.submodels[index];
+  const int last_design = submodel.DesignTermCount();
+  for (int d = first_design; d < last_design; ++d) {
+    Design& design = submodel.designs[d];
+    design.DesignType = type;
+    design.DesignCountParam = count;
+    design.DesignRestriction = restriction;
+    design.DesignSpecTerms = static_cast<int>(terms.size());
+    design.group_multiplier = multiplier;
+    design.mar_restrictions = mar_restrictions;
+    design.mar_c_elements = mar_c;
+    design.mar_b_elements = mar_b;
+    design.mar_extra = mar_extra;
+  }
+  for (int t = 0; t < reserved_per_term * static_cast<int>(terms.size()); ++t) {
+    Design& extra = NewDesign(submodel, submodel.DesignTermCount());
+    extra = submodel.designs[first_design + t];
+    extra.reserved = true;
+  }
+}
+
+void ParseAssociation(RunState& run, int index, int n, const std::string& submodel_term) {
+  ModelState& model = run.model;
+  const std::string word = run.CurrentWord;
+  int family = 1;
+  if (word.size() > 3 && word[3] >= '1' && word[3] <= '3') family = word[3] - '0';
+  run.CommandName = "ass";
+  if (!EndsWith(word, '(') && NextWord(run) != "(") {
+    StopRun("  Error: a \"(\" expected command ass()");
+  }
+  const int first_effect = model.submodels[index].AssocCount();
+  AssocEffect& effect = NewRowColumnEffect(model.submodels[index], first_effect);
+  effect.family = family;
+
+  NextWord(run);
+  const Submodel& submodel = model.submodels[index];
+  const Membership rows = SubmodelTerm(run, submodel, n, "row", "ass()", submodel_term);
+  NextWord(run);
+  const Membership columns = SubmodelTerm(run, submodel, n, "column", "ass()", submodel_term);
+  Membership groups{};
+  for (int v = 0; v < n; ++v) {
+    if (rows[v] != 0) effect.AssocVariables[v] = 1;
+  }
+  for (int v = 0; v < n; ++v) {
+    if (columns[v] != 0 && effect.AssocVariables[v] == 0) effect.AssocVariables[v] = 2;
+  }
+  effect.rows = CellsOf(model, rows, n);
+  effect.columns = CellsOf(model, columns, n);
+  effect.groups = 1;
+
+  std::string type_word = NextWord(run);
+  const bool type_like =
+      !type_word.empty() && (type_word[0] == '0' || BeginsWithDigit(type_word, '2'));
+  if (!type_like) {
+    groups = SubmodelTerm(run, submodel, n, "group", "ass()", submodel_term);
+    for (int v = 0; v < n; ++v) {
+      if (groups[v] != 0) effect.AssocVariables[v] = 3;
+    }
+    effect.groups = CellsOf(model, groups, n);
+    type_word = NextWord(run);
+  }
+
+  const bool type_closed = type_word.size() == 3 && type_word[2] == ')';
+  const std::string model_text = type_word.substr(0, 2);
+  const bool shaped = type_word.size() == 2 || type_closed;
+  const char digit = shaped ? type_word[0] : 0;
+  const char letter = shaped ? type_word[1] : 0;
+  const bool valid = shaped && digit >= '2' && digit <= '6' && letter >= 'a' && letter <= 'e' &&
+                     !(digit == '2' && letter == 'c') &&
+                     !((letter == 'd' || letter == 'e') && digit != '5');
+  if (!valid) StopRun("  Error: association model " + model_text + " does not exist");
+  if (digit == '6' && effect.rows != effect.columns) {
+    StopRun("  Error: unequal number of rows and columns in association model " + model_text);
+  }
+  effect.model_digit = digit - '0';
+  effect.model_letter = letter;
+
+  // The symmetry letter and the numbers of dimensions.
+  if (!type_closed) {
+    std::string item = NextWord(run);
+    bool closed = false;
+    if (item.size() >= 1 && item[0] >= 'a' && item[0] <= 'c' &&
+        (item.size() == 1 || (item.size() == 2 && item[1] == ')'))) {
+      effect.symmetry = item[0];
+      if (effect.groups > 1) {
+        StopRun("  Error: symmetry not allowed in heterogeneous association models");
+      }
+      closed = EndsWith(item, ')');
+      if (!closed) item = NextWord(run);
+    }
+    for (int k = 0; k < 3 && !closed; ++k) {
+      if (item == ")") {
+        closed = true;
+        break;
+      }
+      if (IsNumberWord(item) || item == "-") {
+        effect.AssocDimensions[k] = WordToInteger(item);
+        closed = EndsWith(item, ')');
+        if (!closed) item = NextWord(run);
+      } else if (item.size() > 1) {
+        StopRun("  Error: number of rows, columns, or groups expected in ass(ociation_model)");
+      } else {
+        break;
+      }
+    }
+    if (!closed && item != ")") StopRun("  Error: a \")\" expected in command ass()");
+  }
+
+  if (effect.model_digit == 4) {
+    for (int v = 0; v < n; ++v) {
+      std::uint8_t& mark = effect.AssocVariables[v];
+      if (mark == 1 || mark == 2) mark = static_cast<std::uint8_t>(3 - mark);
+    }
+    std::swap(effect.rows, effect.columns);
+  }
+
+  // Positions of the scores in the association parameter vector.
+  auto place = [&model](AssocEffect& e) {
+    e.row_score_position = model.assoc_score_count;
+    model.assoc_score_count += e.rows;
+    if (e.model_digit == 6) {
+      e.column_score_position = e.row_score_position;
+    } else {
+      e.column_score_position = model.assoc_score_count;
+      model.assoc_score_count += e.columns;
+    }
+    e.group_score_position = model.assoc_score_count;
+    model.assoc_score_count += e.groups;
+    model.assoc_max_rows = std::max(model.assoc_max_rows, e.rows);
+    model.assoc_max_columns = std::max(model.assoc_max_columns, e.columns);
+    model.assoc_max_groups = std::max(model.assoc_max_groups, e.groups);
+  };
+  place(effect);
+  if (effect.model_digit == 5) {
+    // The pair: the second effect is the first with rows and columns exchanged.
+    Submodel& target = model.submodels[index];
+    AssocEffect second = target.assoc[first_effect];
+    for (int v = 0; v < n; ++v) {
+      std::uint8_t& mark = second.AssocVariables[v];
+      if (mark == 1 || mark == 2) mark = static_cast<std::uint8_t>(3 - mark);
+    }
+    std::swap(second.rows, second.columns);
+    second.pair_second = true;
+    AssocEffect& added = NewRowColumnEffect(target, target.AssocCount());
+    added = second;
+    place(added);
+  }
+}
 
 }  // namespace tav

@@ -1,7 +1,782 @@
+// The model section of an input file: the variables and their categories, labels, subgroups
+// and indicators, then the model's submodels (mod/str), the measurement model (mea), the
+// restrictions for all subgroups (all) and the correspondence analysis type (cor).
+
+#include <cstdint>
+#include <string>
+
+#include "core/model_state.h"
+#include "core/stop_run.h"
+#include "input/command_table.h"
+#include "input/effect_terms.h"
+#include "input/reader.h"
 #include "input/sections.h"
 
 namespace tav {
+namespace {
 
-void ParseModelSection(RunState&) {}
+bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
+
+bool EndsWith(const std::string& word, char c) { return !word.empty() && word.back() == c; }
+
+bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
+
+// Reads the next word into run.CurrentWord and returns it.
+const std::string& NextWord(RunState& run) {
+  run.CurrentWord = ReadWord(run.InputFile);
+  return run.CurrentWord;
+}
+
+// Marks of the term in run.CurrentWord over all variables.
+Membership TermMarks(RunState& run) {
+  Membership marks{};
+  ParseTerm(run, run.CurrentWord, marks, run.model.VariableCount, false);
+  return marks;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Declarations: res, lat, man/var, con, dim, lab, sub, ind.
+
+void ReadCounts(RunState& run) {
+  ModelState& model = run.model;
+  for (;;) {
+    const std::string& word = run.CommandName;
+    int* count = nullptr;
+    if (KeyIs(word, "res")) {
+      count = &model.ResCount;
+    } else if (KeyIs(word, "lat")) {
+      count = &model.LatentCount;
+    } else if (KeyIs(word, "man") || KeyIs(word, "var")) {
+      count = &model.ManifestCount;
+    } else if (KeyIs(word, "con")) {
+      count = &model.CovariateCount;
+    } else {
+      return;
+    }
+    const std::int32_t value = ReadInteger(run, run.InputFile);
+    if (value < 0) StopRun("  Error: negative number of variables in command " + word);
+    *count = value;
+    run.CommandName = ReadWord(run.InputFile);
+  }
+}
+
+void ReadDimensions(RunState& run, int n) {
+  ModelState& model = run.model;
+  if (n > 0) {
+    if (!KeyIs(run.CommandName, "dim")) StopRun("  Error: command dim required");
+    for (int v = 0; v < n; ++v) {
+      model.Dimension[v] = ReadInteger(run, run.InputFile);
+      if (model.Dimension[v] < 1) StopRun("  Error: dimensions must be >= 1");
+    }
+    run.CommandName = ReadWord(run.InputFile);
+    if (!run.CommandName.empty() && IsDigitChar(run.CommandName[0])) {
+      StopRun("  Error: more numbers in dim than variables");
+    }
+  }
+  double subgroups = 1;
+  for (int v = 0; v < model.ResCount; ++v) subgroups *= model.Dimension[v];
+  // More than 256 subgroups stops the run when their patterns are made; keep the count finite.
+  model.SubgroupCount = subgroups > kMaxSubgroups ? kMaxSubgroups + 1 : static_cast<int>(subgroups);
+  model.LatentStateCount = 1;
+  for (int v = model.ResCount; v < model.FirstManifest(); ++v) {
+    model.LatentStateCount *= model.Dimension[v];
+  }
+  model.ManifestCellCount = 1;
+  for (int v = model.FirstManifest(); v < n; ++v) model.ManifestCellCount *= model.Dimension[v];
+}
+
+void DefaultLabels(ModelState& model) {
+  for (int v = 0; v < model.VariableCount; ++v) {
+    char label;
+    if (v < model.ResCount) {
+      label = static_cast<char>('K' + v);
+    } else if (v < model.FirstManifest()) {
+      label = static_cast<char>('X' + (v - model.ResCount));
+    } else {
+      label = static_cast<char>('A' + (v - model.FirstManifest()));
+    }
+    model.VariableLabel[v] = std::string(1, label);
+  }
+  if (model.CovariateCount > 0) model.VariableLabel[model.VariableCount - 1] = "x";
+}
+
+void ReadLabels(RunState& run) {
+  ModelState& model = run.model;
+  model.LongLabels = false;
+  if (!KeyIs(run.CommandName, "lab")) {
+    DefaultLabels(model);
+    return;
+  }
+  for (int v = 0; v < model.VariableCount; ++v) {
+    const std::string word = ReadWord(run.InputFile);
+    if (EndsList(word)) StopRun("  Error: too few variable labels");
+    if (word.size() > 3) StopRun("  Error: variable label " + word + " is too long");
+    if (word.size() > 1) model.LongLabels = true;
+    for (int u = 0; u < v; ++u) {
+      if (model.VariableLabel[u] == word) {
+        StopRun("  Error: same label \"" + word + "\" for two variables");
+      }
+    }
+    model.VariableLabel[v] = word;
+  }
+  run.CommandName = ReadWord(run.InputFile);
+}
+
+void ReadSubgroups(RunState& run) {
+  ModelState& model = run.model;
+  NewSubgroupPatterns(model);
+  const int first = model.FirstManifest();
+  if (KeyIs(run.CommandName, "sub")) {
+    for (int g = 0; g < model.SubgroupCount; ++g) {
+      if (EndsList(NextWord(run))) StopRun("  Error: too few subgroups");
+      const Membership marks = TermMarks(run);
+      for (int v = first; v < model.VariableCount; ++v) {
+        model.SubgroupPattern[g][v - first] = marks[v] != 0 ? 1 : 0;
+      }
+      if (model.CovariateCount > 0) model.SubgroupPattern[g][model.ManifestCount - 1] = 1;
+    }
+    run.CommandName = ReadWord(run.InputFile);
+    return;
+  }
+  for (int g = 0; g < model.SubgroupCount; ++g) {
+    const std::uint8_t observed = (model.SubgroupCount == 1 || g < 2) ? 1 : 0;
+    for (int m = 0; m < model.ManifestCount; ++m) model.SubgroupPattern[g][m] = observed;
+  }
+  model.SubgroupsWithoutSub = model.SubgroupCount > 1;
+}
+
+void ReadIndicators(RunState& run) {
+  ModelState& model = run.model;
+  if (!KeyIs(run.CommandName, "ind")) return;
+  if (model.LatentCount == 0) StopRun("  Error: indicators without a latent variable");
+  Membership marks{};
+  while (!EndsList(NextWord(run))) {
+    ParseTerm(run, run.CurrentWord, marks, model.VariableCount, true);
+  }
+  for (int v = 0; v < model.VariableCount; ++v) {
+    if (marks[v] == 0) continue;
+    if (!model.IsManifest(v)) StopRun("  Error: only manifest variables can be indicators");
+    model.IsIndicator[v - model.FirstManifest()] = 1;
+    ++model.IndicatorCount;
+  }
+  run.CommandName = run.CurrentWord;
+}
+
+bool IsIndicatorVariable(const ModelState& model, int v) {
+  return model.IsManifest(v) && model.IsIndicator[v - model.FirstManifest()] != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The model: submodels with their restrictions and effect lists.
+
+void CountVariables(Submodel& submodel) {
+  submodel.SubmodelVarCount = 0;
+  for (std::uint8_t mark : submodel.SubmodelVariables) {
+    if (mark != 0) ++submodel.SubmodelVarCount;
+  }
+}
+
+// The submodel whose variables include variable v as a dependent (mark 1), before index.
+int DependentIn(const ModelState& model, int v, int before) {
+  for (int s = 0; s < before; ++s) {
+    if (model.submodels[s].SubmodelVariables[v] == 1) return s;
+  }
+  return -1;
+}
+
+Membership AllVariablesOf(const Submodel& submodel) {
+  Membership all{};
+  for (int v = 0; v < kVectorSize; ++v) all[v] = submodel.SubmodelVariables[v] != 0 ? 1 : 0;
+  return all;
+}
+
+void AddEffect(Submodel& submodel, const Membership& effect) {
+  NewEffect(submodel, submodel.MarginCount()) = effect;
+}
+
+// Reads "(x)" after a word that may end in "(": the letter word, and the closing bracket glued
+// to it or as the next word. Returns the letter word.
+std::string ReadBracketedLetter(RunState& run, const std::string& opener, const std::string& name,
+                                bool* closed) {
+  if (!EndsWith(opener, '(')) {
+    if (NextWord(run) != "(") {
+      StopRun("  Error: a \"(\" expected in command " + name);
+    }
+  }
+  std::string letter = NextWord(run);
+  *closed = EndsWith(letter, ')');
+  return letter;
+}
+
+void ExpectClosingBracket(RunState& run, bool closed, const std::string& name) {
+  if (!closed && NextWord(run) != ")") StopRun("  Error: a \")\" expected in command " + name);
+}
+
+void ReadOrdinalType(RunState& run, Submodel& submodel) {
+  const std::string word = run.CurrentWord;
+  submodel.OrdinalType = 1;
+  // The type may be glued, "or1(b)", or stand apart, "or1 ( b )".
+  bool bracket = EndsWith(word, '(');
+  if (!bracket) {
+    NextWord(run);
+    if (run.CurrentWord != "(") return;  // no type: the word after the restriction is current
+    bracket = true;
+  }
+  const std::string letter = NextWord(run);
+  if (letter.empty() || letter[0] < 'a' || letter[0] > 'd') {
+    StopRun("  Error: unknown to of ordinal restriction");
+  }
+  submodel.OrdinalType = letter[0] - 'a' + 1;
+  ExpectClosingBracket(run, EndsWith(letter, ')'), run.CommandName);
+  NextWord(run);
+}
+
+void ReadCorrespondence(RunState& run) {
+  ModelState& model = run.model;
+  const std::string word = run.CurrentWord;
+  model.CorrespondenceType = model.VariableCount == 2 ? 1 : 2;
+  model.CorrespondenceDim1 = 2;
+  model.CorrespondenceDim2 = 2;
+  if (EndsWith(word, '(')) {
+    int* targets[] = {&model.CorrespondenceType, &model.CorrespondenceDim1,
+                      &model.CorrespondenceDim2};
+    bool closed = false;
+    for (int k = 0; k < 3 && !closed; ++k) {
+      const std::string number = NextWord(run);
+      if (number == ")") {
+        closed = true;
+        break;
+      }
+      if (number.empty() || !(IsDigitChar(number[0]) || number[0] == '-')) {
+        StopRun("  Error: a \")\" expected in command " + run.CommandName);
+      }
+      *targets[k] = WordToInteger(number);
+      closed = EndsWith(number, ')');
+      if (k == 0 && (model.CorrespondenceType < 1 || model.CorrespondenceType > 4)) {
+        StopRun("  Error: impossible type of correspondence analysis");
+      }
+    }
+    ExpectClosingBracket(run, closed, run.CommandName);
+  }
+  NextWord(run);
+}
+
+// A plain effect of a submodel's effect list.
+void ReadPlainEffect(RunState& run, int index) {
+  Submodel& submodel = run.model.submodels[index];
+  if (submodel.SubmodelKind == -6) {
+    StopRun("  Error: unknown or impossible effect \"" + run.CurrentWord + "\" in table " +
+            submodel.term);
+  }
+  const Membership marks = TermMarks(run);
+  Membership effect{};
+  for (int v = 0; v < run.model.VariableCount; ++v) {
+    if (marks[v] == 0) continue;
+    if (submodel.SubmodelVariables[v] == 0) {
+      StopRun("  Error: variable " + run.model.VariableLabel[v] + " not in table " + submodel.term);
+    }
+    effect[v] = 1;
+  }
+  AddEffect(submodel, effect);
+}
+
+// Reads the items of an effect list; run.CurrentWord is the word that opened it. On return
+// the word after the closing "}" is current. message_command names the command in the
+// missing-brace message.
+void ReadEffectList(RunState& run, int index, const char* message_command) {
+  ModelState& model = run.model;
+  bool any_mar = false;
+  for (;;) {
+    const std::string& item = NextWord(run);
+    if (item == "}") break;
+    if (EndsList(item)) {
+      StopRun(std::string("  Error: a \"}\" expected in command ") + message_command);
+    }
+    const std::string key = CommandKey(item);
+    const std::string term = model.submodels[index].term;
+    const int n = model.VariableCount;
+    if (key == "ass") {
+      ParseAssociation(run, index, n, term);
+    } else if (key == "cov" || key == "eff" || key == "fac" || key == "fix" || key == "wei" ||
+               key == "spe") {
+      ParseRestrictedEffect(run, index, n, term);
+    } else if (key == "lin" || key == "log") {
+      model.submodels[index].LinLogSubmodel = true;
+      model.AnyLinLog = true;
+      ParseRestrictedEffect(run, index, n, term);
+    } else if (key == "mar") {
+      any_mar = true;
+      model.AnyMar = true;
+      ParseRestrictedEffect(run, index, n, term);
+    } else {
+      ReadPlainEffect(run, index);
+      if (EndsWith(item, '}')) break;
+    }
+  }
+  if (any_mar) {
+    Submodel& submodel = model.submodels[index];
+    submodel.MarSubmodel = 1;
+    for (const Design& design : submodel.designs) {
+      if (design.DesignType != 50) submodel.MarSubmodel = 2;
+    }
+  }
+  NextWord(run);
+}
+
+void ReadCumulativeHeader(RunState& run, Submodel& submodel) {
+  const std::string mod_name = run.CommandName;
+  const std::string word = run.CurrentWord;
+  run.CommandName = "cum";
+  submodel.SubmodelKind = -6;
+  NewDesign(submodel, submodel.DesignTermCount());
+  bool closed = false;
+  const std::string letter = ReadBracketedLetter(run, word, "cum", &closed);
+  if (letter.empty() || letter[0] < 'a' || letter[0] > 'i') {
+    StopRun("  Error: cumulative model \"" + letter + "\" does not exist");
+  }
+  submodel.CumulativeModel = letter[0] - 'a';
+  if (letter[0] == 'i') run.model.CumulativeI = true;
+  ExpectClosingBracket(run, closed, "cum");
+  if (NextWord(run) != "{") StopRun("  Error: a \"{\" expected in command mod");
+  run.CommandName = mod_name;
+}
+
+// eq1: the submodel named by the term in the next word, followed to the end of its chain.
+void ReadEq1(RunState& run, int index) {
+  ModelState& model = run.model;
+  NextWord(run);
+  const Membership marks = TermMarks(run);
+  int found = -1;
+  for (int s = 1; s < index && found < 0; ++s) {
+    if (model.submodels[s].SubmodelVariables == marks) found = s;
+  }
+  if (found < 0) StopRun("  Error: subtable " + run.CurrentWord + " specified in eq1 not found");
+  for (int steps = 0; model.submodels[found].SubmodelKind >= 0 && steps <= index; ++steps) {
+    found = model.submodels[found].SubmodelKind;
+  }
+  if (model.submodels[found].SubmodelKind == -1) model.submodels[found].SubmodelKind = -2;
+  model.submodels[index].SubmodelKind = found;
+  NextWord(run);
+}
+
+// Conditioning variables of an earlier submodel come with every variable it explains.
+void CheckRecursive(RunState& run, int index) {
+  ModelState& model = run.model;
+  Submodel& submodel = model.submodels[index];
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int v = 0; v < model.VariableCount; ++v) {
+      if (submodel.SubmodelVariables[v] != 2) continue;
+      const int earlier = DependentIn(model, v, index);
+      if (earlier < 0) continue;
+      for (int u = 0; u < model.VariableCount; ++u) {
+        if (model.submodels[earlier].SubmodelVariables[u] != 2) continue;
+        if (submodel.SubmodelVariables[u] == 1) {
+          StopRun("  Error: non-recursief model as a result of subtable " + submodel.term);
+        }
+        if (submodel.SubmodelVariables[u] == 0) {
+          submodel.SubmodelVariables[u] = 2;
+          changed = true;
+        }
+      }
+    }
+  }
+}
+
+// One submodel of the model, starting at the word in run.CurrentWord.
+void ReadSubmodel(RunState& run, bool glued_brace) {
+  ModelState& model = run.model;
+  const int index = model.SubmodelCount;
+  NewSubmodel(model, index);
+  ++model.SubmodelCount;
+  Submodel& submodel = model.submodels[index];
+  const std::string word = run.CurrentWord;
+
+  if (glued_brace || word == "{" || KeyIs(word, "cor")) {
+    // A model for the whole table.
+    for (int v = 0; v < model.VariableCount; ++v) {
+      if (IsIndicatorVariable(model, v)) continue;
+      submodel.SubmodelVariables[v] = DependentIn(model, v, index) < 0 ? 1 : 2;
+    }
+    submodel.term = TermText(model, submodel.SubmodelVariables);
+    if (glued_brace) run.CurrentWord = "{";
+  } else {
+    submodel.term = word;
+    submodel.SubmodelVariables = TermMarks(run);
+    for (int v = 0; v < model.VariableCount; ++v) {
+      if (submodel.SubmodelVariables[v] != 1) continue;
+      if (IsIndicatorVariable(model, v)) StopRun("  Error: indicators not allowed in mod");
+      if (DependentIn(model, v, index) >= 0) {
+        StopRun("  Error: variable " + model.VariableLabel[v] +
+                " used for the second time as dependent in subtable " + word);
+      }
+    }
+    if (EndsWith(word, '{')) {
+      run.CurrentWord = "{";
+    } else {
+      NextWord(run);
+    }
+  }
+  CheckRecursive(run, index);
+  CountVariables(submodel);
+  if (index > 0) {
+    Membership condition{};
+    for (int v = 0; v < kVectorSize; ++v) condition[v] = submodel.SubmodelVariables[v] == 2;
+    AddEffect(submodel, condition);
+  }
+
+  const std::string restriction = run.CurrentWord;
+  const std::string key = CommandKey(restriction);
+  if (key == "eq1") {
+    ReadEq1(run, index);
+  } else if (key == "eq2" || key == "eq3") {
+    submodel.SubmodelKind = -3;
+    if (key == "eq2") model.UseEq2 = true;
+    NextWord(run);
+  } else if (key == "or1" || key == "or2") {
+    submodel.SubmodelKind = key == "or1" ? -4 : -5;
+    ReadOrdinalType(run, submodel);
+  } else if (key == "cum") {
+    ReadCumulativeHeader(run, submodel);
+    ReadEffectList(run, index, "mod");
+  } else if (restriction == "{") {
+    ReadEffectList(run, index, "mod");
+  } else {
+    submodel.SubmodelKind = -1;
+    AddEffect(submodel, AllVariablesOf(submodel));
+  }
+
+  Submodel& done = model.submodels[index];
+  if (KeyIs(run.CurrentWord, "cor")) ReadCorrespondence(run);
+  if (KeyIs(run.CurrentWord, "ran") || KeyIs(run.CurrentWord, "nra")) {
+    done.random_start = KeyIs(run.CurrentWord, "ran");
+    NextWord(run);
+  }
+  if (KeyIs(run.CurrentWord, "nin")) {
+    done.no_initial = true;
+    NextWord(run);
+  } else if (index == 0 && done.MarginCount() == 0 && !model.AnyLinLog && done.SubmodelKind != -7) {
+    AddEffect(done, Membership{});
+  }
+}
+
+void CreateCovariateSubmodel(ModelState& model) {
+  Submodel& submodel = NewSubmodel(model, 0);
+  model.SubmodelCount = 1;
+  const int covariate = model.VariableCount - 1;
+  submodel.SubmodelKind = -7;
+  submodel.SubmodelVariables[covariate] = 1;
+  submodel.term = model.VariableLabel[covariate];
+  CountVariables(submodel);
+  AddEffect(submodel, AllVariablesOf(submodel));
+}
+
+// After the submodels: variables explained nowhere, the default saturated margin and the
+// final kinds.
+void CompleteModel(ModelState& model) {
+  const int n = model.VariableCount;
+  Submodel* first = model.SubmodelCount > 0 ? &model.submodels[0] : nullptr;
+  for (int v = 0; v < n && first != nullptr; ++v) {
+    bool conditioning = false;
+    bool dependent = false;
+    for (int s = 0; s < model.SubmodelCount; ++s) {
+      const std::uint8_t mark = model.submodels[s].SubmodelVariables[v];
+      conditioning = conditioning || mark == 2;
+      dependent = dependent || mark == 1;
+    }
+    if (conditioning && !dependent) first->SubmodelVariables[v] = 1;
+  }
+
+  Membership unexplained{};
+  bool any_unexplained = false;
+  for (int v = 0; v < n; ++v) {
+    if (IsIndicatorVariable(model, v)) continue;
+    bool in_submodel = false;
+    for (int s = 0; s < model.SubmodelCount; ++s) {
+      in_submodel = in_submodel || model.submodels[s].SubmodelVariables[v] != 0;
+    }
+    if (!in_submodel) {
+      unexplained[v] = 1;
+      any_unexplained = true;
+    }
+  }
+  const bool only_covariate =
+      model.SubmodelCount == 1 && model.CovariateCount > 0 && first->SubmodelKind == -7;
+  if (any_unexplained && only_covariate) {
+    // The covariate's margin takes the other variables in.
+    for (int v = 0; v < n; ++v) {
+      if (unexplained[v] != 0) first->SubmodelVariables[v] = 1;
+    }
+  } else if (any_unexplained || model.SubmodelCount == 0) {
+    const int index = model.SubmodelCount;
+    Submodel& extra = NewSubmodel(model, index);
+    ++model.SubmodelCount;
+    extra.SubmodelKind = -7;
+    extra.SubmodelVariables = unexplained;
+    extra.term = TermText(model, unexplained);
+    if (index > 0) AddEffect(extra, Membership{});
+    AddEffect(extra, unexplained);
+  }
+  if (model.SubmodelCount > 0 && model.submodels[0].SubmodelKind == -7) {
+    Submodel& head = model.submodels[0];
+    head.EffectVariables.clear();
+    AddEffect(head, AllVariablesOf(head));
+  }
+
+  for (int s = 0; s < model.SubmodelCount; ++s) {
+    Submodel& submodel = model.submodels[s];
+    for (int v = 0; v < n; ++v) {
+      if (submodel.SubmodelVariables[v] != 0) submodel.SubmodelVariables[v] = 1;
+    }
+    CountVariables(submodel);
+    if (submodel.SubmodelKind != -7) continue;
+    bool needs_estimation = false;
+    for (int v = 0; v < n; ++v) {
+      if (submodel.SubmodelVariables[v] == 0) continue;
+      if (v >= model.ResCount && v < model.FirstManifest()) needs_estimation = true;
+      if (model.IsManifest(v)) {
+        for (const Membership& pattern : model.SubgroupPattern) {
+          if (pattern[v - model.FirstManifest()] == 0) needs_estimation = true;
+        }
+      }
+    }
+    if (needs_estimation) submodel.SubmodelKind = -1;
+  }
+}
+
+void ReadModel(RunState& run) {
+  ModelState& model = run.model;
+  const std::string& command = run.CommandName;
+  const bool is_model = KeyIs(command, "mod") || KeyIs(command, "str");
+  if (!is_model && !EndsList(command)) {
+    StopRun("  Error: command " + command + " does not exist");
+  }
+  if (is_model || KeyIs(command, "cor")) {
+    // "mod{AB,AC}": the brace glued to the command opens a whole-table effect list.
+    const bool glued = is_model && EndsWith(command, '{');
+    if (is_model && !glued) {
+      NextWord(run);
+    } else {
+      run.CurrentWord = command;
+    }
+    bool first = true;
+    while ((first && glued) || !EndsList(run.CurrentWord) || KeyIs(run.CurrentWord, "cor")) {
+      ReadSubmodel(run, first && glued);
+      first = false;
+    }
+    run.CommandName = run.CurrentWord;
+  }
+  CompleteModel(model);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The measurement model and the restrictions for all subgroups.
+
+void ReadMeasurementModel(RunState& run) {
+  ModelState& model = run.model;
+  if (model.IndicatorCount == 0) return;
+  const int first_indicator_submodel = model.SubmodelCount;
+  const int first = model.FirstManifest();
+  std::vector<int> submodel_of(kVectorSize, -1);
+  for (int v = first; v < model.VariableCount; ++v) {
+    if (!IsIndicatorVariable(model, v)) continue;
+    const int index = model.SubmodelCount;
+    Submodel& submodel = NewSubmodel(model, index);
+    ++model.SubmodelCount;
+    submodel.SubmodelKind = -1;
+    Membership latent{};
+    for (int u = model.ResCount; u < first; ++u) latent[u] = 1;
+    submodel.SubmodelVariables = latent;
+    submodel.SubmodelVariables[v] = 1;
+    submodel.term = TermText(model, submodel.SubmodelVariables);
+    CountVariables(submodel);
+    AddEffect(submodel, latent);
+    submodel_of[v] = index;
+  }
+
+  if (!KeyIs(run.CommandName, "mea")) {
+    for (int s = first_indicator_submodel; s < model.SubmodelCount; ++s) {
+      Submodel& submodel = model.submodels[s];
+      for (int u = model.ResCount; u < first; ++u) {
+        Membership effect{};
+        effect[u] = 1;
+        for (int v = first; v < model.VariableCount; ++v) {
+          if (submodel.SubmodelVariables[v] != 0) effect[v] = 1;
+        }
+        AddEffect(submodel, effect);
+      }
+    }
+    return;
+  }
+  if (!EndsWith(run.CommandName, '{') && NextWord(run) != "{") {
+    StopRun("  Error: a \"{\" expected in command mea");
+  }
+  for (;;) {
+    const std::string& item = NextWord(run);
+    if (item == "}") break;
+    if (EndsList(item)) StopRun("  Error: a \"}\" expected in command mea");
+    const Membership marks = TermMarks(run);
+    int indicator = -1;
+    int indicators = 0;
+    for (int v = 0; v < model.VariableCount; ++v) {
+      if (marks[v] == 0) continue;
+      if (v < model.ResCount) StopRun("  Error: response-indicator in mea");
+      if (model.IsManifest(v)) {
+        if (!IsIndicatorVariable(model, v)) StopRun("  Error: non-indicator in mea");
+        indicator = v;
+        ++indicators;
+      }
+    }
+    if (indicators == 0) StopRun("  Error: interaction without indicator in mea");
+    if (indicators > 1) StopRun("  Error: interaction between indicators in mea");
+    Membership effect{};
+    for (int v = 0; v < model.VariableCount; ++v) effect[v] = marks[v] != 0 ? 1 : 0;
+    AddEffect(model.submodels[submodel_of[indicator]], effect);
+    if (EndsWith(item, '}')) break;
+  }
+  run.CommandName = ReadWord(run.InputFile);
+}
+
+// The first submodel of the model whose variables include every variable marked in vars.
+int ContainingSubmodel(const ModelState& model, const Membership& vars) {
+  for (int s = 0; s < model.SubmodelCount; ++s) {
+    bool contains = true;
+    for (int v = 0; v < model.VariableCount && contains; ++v) {
+      contains = vars[v] == 0 || model.submodels[s].SubmodelVariables[v] != 0;
+    }
+    if (contains) return s;
+  }
+  return -1;
+}
+
+bool ConflictsWithAll(const Submodel& submodel) {
+  const int kind = submodel.SubmodelKind;
+  return (kind <= -3 && kind >= -5) || kind >= 0 || kind == -2;
+}
+
+void CheckAllTarget(const ModelState& model, const Membership& vars, int* target) {
+  const std::string text = TermText(model, vars);
+  *target = ContainingSubmodel(model, vars);
+  if (*target < 0) {
+    StopRun("  Error: subtable of effect " + text + " specified in \"all\" not found");
+  }
+  if (ConflictsWithAll(model.submodels[*target])) {
+    StopRun("  Error: effect " + text + " specified in \"all\" conflicts with other restrictions");
+  }
+}
+
+void ReadAllRestrictions(RunState& run) {
+  ModelState& model = run.model;
+  if (!KeyIs(run.CommandName, "all")) return;
+  if (!EndsWith(run.CommandName, '{') && NextWord(run) != "{") {
+    StopRun("  Error: a \"{\" expected in command all");
+  }
+  const int index = model.SubmodelCount + 1;
+  Submodel& all = NewSubmodel(model, index);
+  model.HasAllSubmodel = true;
+  all.SubmodelKind = -1;
+  for (int v = 0; v < model.VariableCount; ++v) {
+    if (!IsIndicatorVariable(model, v)) all.SubmodelVariables[v] = 1;
+  }
+  all.term = "all";
+  CountVariables(all);
+  const int n = model.VariableCount;
+  for (;;) {
+    const std::string& item = NextWord(run);
+    if (item == "}") break;
+    if (EndsList(item)) StopRun("  Error: a \"}\" expected in command all");
+    const std::string key = CommandKey(item);
+    if (key == "ass") {
+      const int before = model.submodels[index].AssocCount();
+      ParseAssociation(run, index, n, "all");
+      Submodel& target_all = model.submodels[index];
+      for (int a = before; a < target_all.AssocCount(); ++a) {
+        AssocEffect& effect = target_all.assoc[a];
+        Membership rows{};
+        Membership columns{};
+        for (int v = 0; v < n; ++v) {
+          rows[v] = effect.AssocVariables[v] == 1;
+          columns[v] = effect.AssocVariables[v] == 2;
+        }
+        const int row_target = ContainingSubmodel(model, rows);
+        const int column_target = ContainingSubmodel(model, columns);
+        if (row_target < 0 || column_target < 0 || ConflictsWithAll(model.submodels[row_target]) ||
+            ConflictsWithAll(model.submodels[column_target])) {
+          StopRun("  Error: subtable of association model " + TermText(model, rows) + "," +
+                  TermText(model, columns) + " specified in \"all\" not found");
+        }
+        effect.target_submodel = row_target;
+      }
+    } else if (key == "cov" || key == "eff" || key == "fac" || key == "spe" || key == "lin" ||
+               key == "log") {
+      if (key == "lin" || key == "log") {
+        model.submodels[index].LinLogSubmodel = true;
+        model.AnyLinLog = true;
+      }
+      const int before = model.submodels[index].DesignTermCount();
+      ParseRestrictedEffect(run, index, n, "all");
+      Submodel& target_all = model.submodels[index];
+      for (int d = before; d < target_all.DesignTermCount(); ++d) {
+        Membership vars{};
+        for (int v = 0; v < n; ++v) vars[v] = target_all.designs[d].DesignVariables[v] != 0;
+        CheckAllTarget(model, vars, &target_all.designs[d].target_submodel);
+      }
+    } else {
+      const Membership marks = TermMarks(run);
+      Membership effect{};
+      for (int v = 0; v < n; ++v) effect[v] = marks[v] != 0 ? 1 : 0;
+      int target = -1;
+      CheckAllTarget(model, effect, &target);
+      Submodel& target_all = model.submodels[index];
+      AddEffect(target_all, effect);
+      target_all.effect_target.resize(target_all.MarginCount(), -1);
+      target_all.effect_target.back() = target;
+      if (EndsWith(item, '}')) break;
+    }
+  }
+  run.CommandName = ReadWord(run.InputFile);
+}
+
+}  // namespace
+
+void ParseModelSection(RunState& run) {
+  ModelState& model = run.model;
+  run.CommandName = ReadWord(run.InputFile);
+  ReadCounts(run);
+
+  const std::int64_t declared =
+      std::int64_t{model.ResCount} + model.LatentCount + model.ManifestCount;
+  if (declared > kMaxVariables || (model.CovariateCount > 0 && declared + 1 > kMaxVariables)) {
+    StopRun("  Error: more than the maximum number of variables");
+  }
+  int n = static_cast<int>(declared);
+  ReadDimensions(run, n);
+  if (model.CovariateCount > 0) {
+    model.Dimension[n] = 1;
+    ++n;
+    ++model.ManifestCount;
+  }
+  model.VariableCount = n;
+  ReadLabels(run);
+  ReadSubgroups(run);
+  ReadIndicators(run);
+
+  if (model.CovariateCount > 0) CreateCovariateSubmodel(model);
+  ReadModel(run);
+  ReadMeasurementModel(run);
+  ReadAllRestrictions(run);
+  if (KeyIs(run.CommandName, "cor")) {
+    run.CurrentWord = run.CommandName;
+    ReadCorrespondence(run);
+    run.CommandName = run.CurrentWord;
+  }
+  if ((KeyIs(run.CommandName, "ran") || KeyIs(run.CommandName, "nra")) && model.SubmodelCount > 0) {
+    model.submodels[model.SubmodelCount - 1].random_start = KeyIs(run.CommandName, "ran");
+    run.CommandName = ReadWord(run.InputFile);
+  }
+  if (!EndsList(run.CommandName)) {
+    StopRun("  Error: command " + run.CommandName + " does not exist");
+  }
+}
 
 }  // namespace tav
