@@ -7,8 +7,11 @@
 #include <random>
 #include <sstream>
 
+#include "core/log.h"
 #include "core/stop_run.h"
 #include "input/parse_input.h"
+#include "input/sections.h"
+#include "input/setup_passes.h"
 
 namespace tav::testing {
 
@@ -66,6 +69,28 @@ std::string ParseText(RunState& run, const std::string& text, const TempDir& dir
   run.InputFileName = input;
   try {
     ParseInput(run);
+  } catch (const StopRunError& stop) {
+    return stop.message();
+  }
+  return "";
+}
+
+std::string ParseModelText(RunState& run, const std::string& text, const TempDir& dir) {
+  const std::string input = dir.Write("input.inp", text);
+  run.arguments = {input, dir.File("output.out"), dir.path().string() + "/"};
+  run.InputFileName = input;
+  try {
+    OpenTextFile(run, run.InputFile, input, "r");
+    run.FilePrefix = dir.path().string() + "/";
+    ParseModelSection(run);
+    ParseEventHistorySection(run);
+    ParseRecordFormatSection(run);
+    LayOutSubmodels(run);
+    SizeAssociationArrays(run);
+    InitialiseParameterArrays(run);
+    IndexRestrictedSubmodels(run);
+    FinishLayout(run);
+    run.InputFile.Close();
   } catch (const StopRunError& stop) {
     return stop.message();
   }

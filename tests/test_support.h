@@ -83,6 +83,10 @@ class ReaderInput {
 // Other files for the input can be written into dir beforehand.
 std::string ParseText(RunState& run, const std::string& text, const TempDir& dir);
 
+// Like ParseText, but the settings section (with the data and the designs) is left out: the
+// model, event-history and record-format sections and the set-up passes run on text.
+std::string ParseModelText(RunState& run, const std::string& text, const TempDir& dir);
+
 }  // namespace tav::testing
 
 #endif  // TAV_TESTS_TEST_SUPPORT_H_

@@ -7,11 +7,11 @@
 namespace tav {
 namespace {
 
-using testing::ParseText;
+using testing::ParseModelText;
 using testing::TempDir;
 
 struct Parsed {
-  explicit Parsed(const std::string& text) { message = ParseText(run, text, dir); }
+  explicit Parsed(const std::string& text) { message = ParseModelText(run, text, dir); }
   const Submodel& submodel(int s) const { return run.model.submodels[s]; }
   const Design& design(int s, int d) const { return submodel(s).designs[d]; }
   std::string Term(const Membership& vector, int selection = 0) const {

@@ -6,12 +6,12 @@
 namespace tav {
 namespace {
 
-using testing::ParseText;
+using testing::ParseModelText;
 using testing::TempDir;
 
 // Parses an input text; the result holds the run and the stop message ("" when it parsed).
 struct Parsed {
-  explicit Parsed(const std::string& text) { message = ParseText(run, text, dir); }
+  explicit Parsed(const std::string& text) { message = ParseModelText(run, text, dir); }
   const ModelState& model() const { return run.model; }
   const Submodel& submodel(int s) const { return run.model.submodels[s]; }
   // The labels of the variables marked in vector, e.g. "AB".
@@ -126,10 +126,11 @@ TEST(Subgroups, SubTermsGiveThePatterns) {
   ASSERT_EQ(patterns.size(), 3u);
   EXPECT_EQ((std::vector<int>{patterns[0][0], patterns[0][1], patterns[0][2]}),
             (std::vector<int>{1, 1, 1}));
+  // Unobserved variables of the saturated margin are carried (2) in estimation.
   EXPECT_EQ((std::vector<int>{patterns[1][0], patterns[1][1], patterns[1][2]}),
-            (std::vector<int>{1, 1, 0}));
+            (std::vector<int>{1, 1, 2}));
   EXPECT_EQ((std::vector<int>{patterns[2][0], patterns[2][1], patterns[2][2]}),
-            (std::vector<int>{0, 0, 1}));
+            (std::vector<int>{2, 2, 1}));
   EXPECT_EQ(Error("res 1 man 3 dim 3 2 2 2 sub ABC AB"), "  Error: too few subgroups");
   EXPECT_EQ(Error("res 1 man 2 dim 2 2 2 sub AB AD"),
             "  Error: wrong label (D) in AD in command sub");
@@ -142,8 +143,8 @@ TEST(Subgroups, WithoutSubTheFirstTwoObserveAll) {
   ASSERT_EQ(patterns.size(), 4u);
   EXPECT_TRUE(p.model().SubgroupsWithoutSub);
   EXPECT_EQ(patterns[1][1], 1);
-  EXPECT_EQ(patterns[2][0], 0);
-  EXPECT_EQ(patterns[3][1], 0);
+  EXPECT_EQ(patterns[2][0], 2);  // unobserved, carried for the saturated margin
+  EXPECT_EQ(patterns[3][1], 2);
 }
 
 TEST(Indicators, MarkManifestVariables) {
@@ -352,7 +353,9 @@ TEST(Measurement, DefaultEffectsPerLatentVariable) {
 TEST(Measurement, MeaGivesTheEffects) {
   Parsed p("lat 2 man 2 dim 2 3 2 2 ind AB mod XY mea {XA XYB}");
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.Effects(1), (Strings{"XY", "XA"}));
+  // Y is in the conditioning margin of A's submodel only, and leaves it.
+  EXPECT_EQ(p.Effects(1), (Strings{"X", "XA"}));
+  EXPECT_EQ(p.Term(p.submodel(1).SubmodelVariables), "XA");
   EXPECT_EQ(p.Effects(2), (Strings{"XY", "XYB"}));
   const std::string base = "res 1 lat 1 man 3 dim 2 2 2 2 2 ind AB mod KX ";
   EXPECT_EQ(Error(base + "mea XA"), "  Error: a \"{\" expected in command mea");
