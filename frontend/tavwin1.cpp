@@ -9,6 +9,8 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
 #include <QProcess>
 #include <QResizeEvent>
 #include <cmath>
@@ -35,6 +37,7 @@ TForm1::TForm1(const FrontEndPaths& paths, const QString& settings_path, UserDia
     : paths_(paths), settings_path_(settings_path) {
   setObjectName("TForm1");
   setWindowTitle("TAV for Windows");
+  setWindowIcon(MakeIcon());
   if (dialogs == nullptr) {
     own_dialogs_ = std::make_unique<QtUserDialogs>();
     dialogs = own_dialogs_.get();
@@ -156,6 +159,7 @@ void TForm1::SubWindowActivated(QMdiSubWindow* window) {
 QMdiSubWindow* TForm1::AddChild(ChildWindow* child, int offset) {
   QMdiSubWindow* window = mdi_area_->addSubWindow(child);
   window->setAttribute(Qt::WA_DeleteOnClose, false);
+  window->setWindowIcon(windowIcon());
   window->resize(std::max(child_width_, 100), std::max(child_height_, 60));
   window->move(offset * kCascadeStep, offset * kCascadeStep);
   window->show();
@@ -166,6 +170,28 @@ QSize TForm1::ClientSize() const {
   if (isVisible()) return mdi_area_->size();
   // Before the frame is shown its layout has not placed the area yet.
   return QSize(width(), height() - menuBar()->sizeHint().height());
+}
+
+QIcon TForm1::MakeIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x1f, 0x4e, 0x8c));
+    painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
+    QFont font("Sans Serif");
+    font.setBold(true);
+    font.setPixelSize(size * 3 / 4);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, "T");
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
 }
 
 bool TForm1::ConfirmChecked() const { return Confirm1->isChecked(); }

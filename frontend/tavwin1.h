@@ -2,6 +2,7 @@
 #define TAV_FRONTEND_TAVWIN1_H_
 
 #include <QFont>
+#include <QIcon>
 #include <QMainWindow>
 #include <QString>
 #include <memory>
@@ -62,6 +63,8 @@ class TForm1 : public QMainWindow {
 
   // The font a name and size stand for; monospaced fonts stand in for a missing one.
   static QFont MakeFont(const QString& name, int point_size);
+  // The front end's window icon.
+  static QIcon MakeIcon();
 
  public slots:
   void Exit1Click();

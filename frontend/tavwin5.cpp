@@ -1,6 +1,7 @@
 #include "tavwin5.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,22 @@
 #include "chi_squared.h"
 
 namespace tavwin {
+namespace {
+
+// The dialog's fixed layout has room for an 8-point label of 102 pixels beside the edit
+// fields. A wider font is condensed, and then made smaller, until the longest label fits.
+QFont FitLabelFont(QFont font, const QString& longest, int room) {
+  font.setPointSizeF(8);
+  if (QFontMetrics(font).horizontalAdvance(longest) <= room) return font;
+  font.setStretch(QFont::SemiCondensed);
+  for (double size = 8; size >= 6; size -= 0.5) {
+    font.setPointSizeF(size);
+    if (QFontMetrics(font).horizontalAdvance(longest) <= room) break;
+  }
+  return font;
+}
+
+}  // namespace
 
 TForm5::TForm5(QWidget* parent) : QDialog(parent) {
   setObjectName("TForm5");
@@ -17,9 +34,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setModal(false);
-  QFont small = font();
-  small.setPointSize(8);
-  setFont(small);
+  setFont(FitLabelFont(font(), "Degrees of freedom", 102));
   setFixedSize(162, 121);
 
   Label1 = new QLabel("Chi-squared value", this);

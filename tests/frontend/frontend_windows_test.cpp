@@ -2,6 +2,8 @@
 // the input editor's files and examples, runs of a stand-in engine, the viewers and the
 // chi-squared tool. Questions and dialogs are answered by a script instead of a user.
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -123,6 +125,7 @@ class FrontendWindowsTest : public QObject {
   void ChildrenAreMinimisedNotClosed();
   void ChiSquaredTool();
   void PrintingWritesPages();
+  void ShortcutsReachTheActiveChild();
 
  private:
   TForm1* MakeFrame();
@@ -733,6 +736,32 @@ void FrontendWindowsTest::PrintingWritesPages() {
   TForm1* frame = MakeFrame();
   frame->OutputViewer()->Print1Click();
   QVERIFY(dialogs_.warned.isEmpty());
+}
+
+void FrontendWindowsTest::ShortcutsReachTheActiveChild() {
+  TForm1* frame = MakeFrame();
+  frame->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(frame));
+  TForm3* output = frame->OutputViewer();
+  QVERIFY(WriteTextFile(paths_.TempOutputPath, "report text\n", nullptr));
+  ActivateChild(output);
+  QCOMPARE(output->Editor()->toPlainText(), QString("report text"));  // loaded on activation
+  output->Editor()->selectAll();
+  QApplication::clipboard()->clear();
+  QTest::keyClick(output->Editor(), Qt::Key_C, Qt::ControlModifier);
+  QCOMPARE(QApplication::clipboard()->text(), QString("report text"));
+
+  // Ctrl+R belongs to the input editor: it runs (here: finds no engine) only there.
+  QTest::keyClick(output->Editor(), Qt::Key_R, Qt::ControlModifier);
+  QVERIFY(dialogs_.warned.isEmpty());
+  QVERIFY(dialogs_.asked.isEmpty());
+  ActivateChild(frame->InputEditor());
+  frame->InputEditor()->Editor()->setFocus();
+  dialogs_.answers << UserDialogs::Answer::kNo;  // the report shown is not kept
+  QTest::keyClick(frame->InputEditor()->Editor(), Qt::Key_R, Qt::ControlModifier);
+  QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
+  QCOMPARE(dialogs_.warned.size(), 1);
+  QVERIFY(dialogs_.warned.front().contains("was not found"));
 }
 
 QTEST_MAIN(FrontendWindowsTest)
