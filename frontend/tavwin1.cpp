@@ -12,7 +12,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QProcess>
-#include <QResizeEvent>
+#include <algorithm>
 #include <cmath>
 
 #include "settings_file.h"
@@ -277,9 +277,27 @@ void TForm1::Resize1Click() {
 }
 
 void TForm1::ArrangeIcons1Click() {
-  // The area lines its minimised windows up along its bottom edge whenever it is resized.
-  QResizeEvent event(mdi_area_->size(), mdi_area_->size());
-  QCoreApplication::sendEvent(mdi_area_, &event);
+  // The minimised children in a row along the bottom edge, from the left, rows upwards.
+  const int area_width = mdi_area_->viewport()->width();
+  int x = 0;
+  int y = mdi_area_->viewport()->height();
+  int row_height = 0;
+  bool first_in_row = true;
+  for (QMdiSubWindow* window : mdi_area_->subWindowList()) {
+    if (!window->isMinimized()) continue;
+    const QSize size = window->size();
+    if (first_in_row) {
+      row_height = size.height();
+    } else if (x + size.width() > area_width) {
+      x = 0;
+      y -= row_height;
+      row_height = size.height();
+    }
+    row_height = std::max(row_height, size.height());
+    window->move(x, y - size.height());
+    x += size.width();
+    first_in_row = false;
+  }
 }
 
 void TForm1::ScaleChildren() {

@@ -151,6 +151,7 @@ bool TForm2::NewText() {
   if (!AskToSave()) return false;
   RichEdit1->clear();
   RichEdit1->document()->setModified(false);
+  latin1_ = false;
   setWindowTitle(base_caption_);
   file_name_.clear();
   return true;
@@ -159,12 +160,14 @@ bool TForm2::NewText() {
 bool TForm2::LoadFile(const QString& path) {
   QString text;
   QString error;
-  if (!ReadTextFile(path, &text, &error)) {
+  bool latin1 = false;
+  if (!ReadTextFile(path, &text, &error, &latin1)) {
     frame_->Dialogs().Warn(this, "Cannot read " + QDir::toNativeSeparators(path) + ": " + error);
     return false;
   }
   RichEdit1->setPlainText(text);
   RichEdit1->document()->setModified(false);
+  latin1_ = latin1;
   return true;
 }
 
@@ -179,7 +182,7 @@ void TForm2::Open1Click() {
 
 bool TForm2::WriteTo(const QString& path) {
   QString error;
-  if (!WriteTextFile(path, RichEdit1->toPlainText(), &error)) {
+  if (!WriteTextFile(path, RichEdit1->toPlainText(), &error, latin1_)) {
     frame_->Dialogs().Warn(this, "Cannot write " + QDir::toNativeSeparators(path) + ": " + error);
     return false;
   }
@@ -224,7 +227,7 @@ void TForm2::Run1Click() {
   frame_->LogViewer()->Clear();
   const FrontEndPaths& paths = frame_->Paths();
   QString error;
-  if (!WriteTextFile(paths.TempInputPath, RichEdit1->toPlainText(), &error)) {
+  if (!WriteTextFile(paths.TempInputPath, RichEdit1->toPlainText(), &error, latin1_)) {
     frame_->Dialogs().Warn(
         this, "Cannot write " + QDir::toNativeSeparators(paths.TempInputPath) + ": " + error);
     return;

@@ -61,6 +61,8 @@ class TForm2 : public ChildWindow {
 
   QPlainTextEdit* RichEdit1 = nullptr;
   QString file_name_;
+  // The file was read as Latin-1; it is written back the same way.
+  bool latin1_ = false;
   QString examples_directory_;
 
   QMenu* fileMenu_ = nullptr;

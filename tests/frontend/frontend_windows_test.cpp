@@ -126,6 +126,7 @@ class FrontendWindowsTest : public QObject {
   void ChiSquaredTool();
   void PrintingWritesPages();
   void ShortcutsReachTheActiveChild();
+  void ArrangeIconsLinesUpMinimisedChildren();
 
  private:
   TForm1* MakeFrame();
@@ -351,6 +352,22 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
   QCOMPARE(input->FileName(), other);
   QCOMPARE(frame->InputDirectory(), QDir::toNativeSeparators(directory_->path() + '/'));
   QVERIFY(QFile::exists(other));
+
+  // A file in Latin-1 is written back in Latin-1, for the run too.
+  QFile latin1_file(directory_->filePath("latin1.inp"));
+  QVERIFY(latin1_file.open(QIODevice::WriteOnly));
+  latin1_file.write("lab caf\xe9\n");
+  latin1_file.close();
+  dialogs_.open_names << latin1_file.fileName();
+  input->Open1Click();
+  QCOMPARE(input->Editor()->toPlainText(), QString::fromLatin1("lab caf\xe9\n"));
+  input->Editor()->appendPlainText("x");
+  QVERIFY(input->Save1Click());
+  QVERIFY(latin1_file.open(QIODevice::ReadOnly));
+  QCOMPARE(latin1_file.readAll(), QByteArray("lab caf\xe9\n\nx"));
+  latin1_file.close();
+  dialogs_.open_names << other;
+  input->Open1Click();
 
   // A file that cannot be read gives a message and leaves the editor as it was.
   dialogs_.open_names << directory_->filePath("vanished.inp");
@@ -762,6 +779,23 @@ void FrontendWindowsTest::ShortcutsReachTheActiveChild() {
   QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY(dialogs_.warned.front().contains("was not found"));
+}
+
+void FrontendWindowsTest::ArrangeIconsLinesUpMinimisedChildren() {
+  TForm1* frame = MakeFrame();
+  const QList<QMdiSubWindow*> windows = frame->MdiArea()->subWindowList();
+  for (QMdiSubWindow* window : windows) window->showMinimized();
+  QTRY_VERIFY(windows.back()->isMinimized());
+  windows.front()->move(150, 40);
+  windows.back()->move(10, 10);
+  frame->ArrangeIcons1Click();
+  // Side by side along the bottom, in the order the windows were made.
+  const int bottom = frame->MdiArea()->viewport()->height();
+  int x = 0;
+  for (QMdiSubWindow* window : windows) {
+    QCOMPARE(window->pos(), QPoint(x, bottom - window->height()));
+    x += window->width();
+  }
 }
 
 QTEST_MAIN(FrontendWindowsTest)
