@@ -4,6 +4,7 @@ namespace tav {
 
 bool TextFile::Open(const std::string& path, const char* mode) {
   Close();
+  last_ = kEnd;
   // Binary mode: line ends are handled by the reader, and reports are written with "\n".
   std::string binary_mode = std::string(mode) + "b";
   file_ = std::fopen(path.c_str(), binary_mode.c_str());
@@ -20,7 +21,8 @@ void TextFile::Close() {
 int TextFile::Get() {
   if (file_ == nullptr) return kEnd;
   int c = std::getc(file_);
-  return c == EOF ? kEnd : c;
+  last_ = c == EOF ? kEnd : c;
+  return last_;
 }
 
 int TextFile::Peek() {

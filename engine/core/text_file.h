@@ -29,6 +29,8 @@ class TextFile {
   int Get();
   int Peek();
   bool AtEnd() { return Peek() == kEnd; }
+  // The last byte that Get returned (kEnd before the first and at the end of the file).
+  int LastRead() const { return last_; }
   // Skips the rest of the current line, its line end included (LF, CR LF or a lone CR).
   void SkipLine();
 
@@ -39,6 +41,7 @@ class TextFile {
 
  private:
   std::FILE* file_ = nullptr;
+  int last_ = kEnd;
 };
 
 }  // namespace tav

@@ -1,7 +1,510 @@
+// The data reader: turns a frequency table or a file of individual records into the store of
+// (subgroup, cell, count) entries. Records are aggregated into sorted table entries whenever
+// the full table can be numbered and no per-record information must be kept.
+
 #include "data/data_reader.h"
 
-namespace tav {
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
-void ReadData(RunState&, TextFile&, bool) {}
+#include "core/log.h"
+#include "core/stop_run.h"
+#include "input/command_table.h"
+#include "input/reader.h"
+
+namespace tav {
+namespace {
+
+// Full manifest tables with more cells than this are not numbered.
+constexpr long double kLargestNumberedTable = 1e18L;
+constexpr std::int64_t kMaxSubgroupCells = 2147483647;
+
+const char* const kMissingBracket = "  Error: a \"]\" expected in command \"dat\"";
+
+// The pattern of subgroup g (1 = observed); nothing observed for a subgroup without one.
+const Membership& Pattern(const ModelState& model, int g) {
+  static const Membership kNone{};
+  if (g < 0 || g >= static_cast<int>(model.SubgroupPattern.size())) return kNone;
+  return model.SubgroupPattern[g];
+}
+
+// The number of cells of subgroup g's observed table: the product of the numbers of
+// categories of the manifest variables it observes, at most 2,147,483,647.
+std::int64_t SubgroupCells(const ModelState& model, int g) {
+  if (g < static_cast<int>(model.subgroup_cell_count.size()) &&
+      static_cast<int>(model.subgroup_cell_count.size()) == model.SubgroupCount) {
+    return model.subgroup_cell_count[g];
+  }
+  const Membership& pattern = Pattern(model, g);
+  std::int64_t cells = 1;
+  for (int k = 0; k < model.ManifestCount && k < kVectorSize; ++k) {
+    const int v = model.FirstManifest() + k;
+    if (pattern[k] != 1 || v >= kVectorSize) continue;
+    cells = std::min<std::int64_t>(cells * std::max(model.Dimension[v], 0), kMaxSubgroupCells);
+  }
+  return cells;
+}
+
+// Stops the run when an array of count doubles would exceed the memory limit of work arrays.
+void CheckRealArraySize(std::int64_t count) {
+  if (count < 0 || count > kMaxArrayBytes / 8) {
+    StopRun("  Error: problem too big to fit in memory");
+  }
+}
+
+// A record time on the grid of the hazard model.
+double GridTime(const EventHistoryState& history, double time) {
+  return time - 1 + history.TimeOffset;
+}
+
+// Adds one entry in input order.
+void AppendEntry(DataStore& data, double count, int subgroup, double cell) {
+  data.entry_count.push_back(count);
+  data.entry_subgroup.push_back(subgroup);
+  data.entry_cell.push_back(cell);
+}
+
+// True when the last number read ended its line (or the file); a line end as the number's
+// terminator and the line end of a comment after it both count.
+bool LineEnded(TextFile& source) {
+  const int last = source.LastRead();
+  if (last == '\r') {
+    if (source.Peek() == '\n') source.Get();
+    return true;
+  }
+  return last == '\n' || last == TextFile::kEnd;
+}
+
+// After the last number of inline data: the closing "]", directly after the number or as the
+// next word. Extra words are skipped on the way when skip_words (the rest of a record).
+void CloseInlineData(RunState& run, TextFile& source, bool skip_words) {
+  if (run.CurrentWord == "]") return;
+  for (;;) {
+    const std::string word = ReadWord(source);
+    if (word == "]" || (skip_words && !word.empty() && word.back() == ']')) break;
+    if (!skip_words || EndsList(word)) StopRun(kMissingBracket);
+  }
+  run.CurrentWord = "]";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Table format.
+
+class TableReader {
+ public:
+  TableReader(RunState& run, TextFile& source) : run_(run), source_(source) {}
+
+  void Read() {
+    const ModelState& model = run_.model;
+    const EventHistoryState& history = run_.history;
+    const bool hazard = history.HazardModel;
+    const int time_points = hazard ? std::max(history.TimePointCount, 1) : 1;
+    // With a hazard model the table of events is followed by the table of those without one.
+    for (int table = 0; table < (hazard ? 2 : 1); ++table) {
+      const bool events = table == 0;
+      for (int g = 0; g < model.SubgroupCount; ++g) {
+        const std::int64_t cells = SubgroupCells(model, g);
+        for (std::int64_t c = 0; c < cells; ++c) {
+          for (int t = 0; t < time_points; ++t) {
+            double value = ReadReal(run_, source_);
+            if (events) {
+              value += run_.settings.added_constant;
+              if (value < 0) StopRun("  Error: negative observed frequency");
+            }
+            if (value > 0) Store(value, g, static_cast<double>(c), hazard, t, events);
+          }
+        }
+      }
+    }
+    run_.data.entry_count_given = true;
+  }
+
+ private:
+  void Store(double value, int g, double cell, bool hazard, int t, bool event) {
+    DataStore& data = run_.data;
+    if (data.EntryCount() + 1 >= kMaxEntries) {
+      StopRun("  Error: array with observed frequencies too big to fit in memory");
+    }
+    AppendEntry(data, value, g, cell);
+    if (!hazard) return;
+    const EventHistoryState& history = run_.history;
+    const int slots = std::max(history.EpisodeCount, 1);
+    Episode episode;
+    episode.start_time = 0;
+    episode.end_time = t + history.TimeOffset;
+    episode.origin = 0;
+    episode.event = event ? 1 : 0;
+    episode.destination = event ? 1 : 0;
+    data.episodes.push_back(episode);
+    for (int slot = 1; slot < slots; ++slot) data.episodes.push_back(Episode{});
+  }
+
+  RunState& run_;
+  TextFile& source_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Record format.
+
+class RecordReader {
+ public:
+  RecordReader(RunState& run, TextFile& source, bool inline_data)
+      : run_(run),
+        model_(run.model),
+        history_(run.history),
+        data_(run.data),
+        source_(source),
+        inline_data_(inline_data) {}
+
+  void Read() {
+    const std::int64_t records = std::max<std::int32_t>(history_.RecordCount, 0);
+    numbered_ = model_.ManifestCellCount <= kLargestNumberedTable;
+    aggregate_ = numbered_ && history_.PerRecordOutput && !history_.HazardModel;
+    covariates_ = std::max(model_.CovariateCount, 0);
+    slots_ = history_.HazardModel ? std::max(history_.EpisodeCount, 1) : 0;
+    if (!aggregate_) {
+      CheckRealArraySize(records);
+      CheckRealArraySize(records * slots_);
+      const std::size_t first = static_cast<std::size_t>(std::min<std::int64_t>(records, 4096));
+      data_.entry_count.reserve(first);
+      data_.entry_subgroup.reserve(first);
+      data_.entry_cell.reserve(first);
+    }
+    if (covariates_ > 0) data_.covariate_value = AllocRealArray(covariates_ * records);
+    if (!numbered_) {
+      OpenTextFile(run_, record_scratch_, "___.dat", "w");
+      data_.record_scratch_written = true;
+    }
+    // Inline data come before the settings that follow them, so the subgroups and cells of
+    // aggregated records are always kept for the latent and posterior files.
+    const Settings& settings = run_.settings;
+    if (aggregate_ &&
+        (inline_data_ || !settings.file_latent.empty() || !settings.file_posterior.empty())) {
+      OpenTextFile(run_, latent_scratch_, "___.lat", "w");
+      data_.latent_scratch_written = true;
+    }
+
+    for (std::int64_t r = 1; r <= records; ++r) ReadRecord(r, records, r == records);
+    if (records == 0 && inline_data_) CloseInlineData(run_, source_, true);
+
+    if (aggregate_) {
+      for (const auto& [key, count] : aggregated_) AppendEntry(data_, count, key.first, key.second);
+      history_.RecordFormat = false;
+      data_.entry_count_given = true;
+      history_.RecordCount = static_cast<std::int32_t>(data_.EntryCount());
+    }
+    record_scratch_.Close();
+    latent_scratch_.Close();
+  }
+
+ private:
+  std::string RecordText(std::int64_t r) const { return std::to_string(r); }
+
+  // Reads the skipped columns in front of the next field.
+  void SkipColumns() {
+    while (column_ <= kRecordColumns && history_.ColumnUsed[column_] == 0) {
+      ReadReal(run_, source_);
+      ++column_;
+      ++fields_;
+    }
+  }
+
+  std::int32_t ReadField() {
+    const std::int32_t value = ReadInteger(run_, source_);
+    ++column_;
+    ++fields_;
+    SkipColumns();
+    return value;
+  }
+
+  double ReadNumber() {
+    ++fields_;
+    return ReadReal(run_, source_);
+  }
+
+  std::int32_t ReadState(std::int64_t r) {
+    ++fields_;
+    const std::int32_t state = ReadInteger(run_, source_);
+    if (state > history_.StateCount - 1) {
+      StopRun("  Error in data: state greater than number of states in record " + RecordText(r));
+    }
+    if (state < 0) StopRun("  Error in data: negative state in record " + RecordText(r));
+    return state;
+  }
+
+  void ReadRecord(std::int64_t r, std::int64_t records, bool last) {
+    const int subgroups = model_.SubgroupCount;
+    const int manifest = std::min(model_.ManifestCount, kVectorSize);
+    const int first = model_.FirstManifest();
+    const bool subgroup_numbers = history_.MissingCode == kNoMissingCode;
+    const std::int32_t code = history_.MissingCode;
+
+    run_.CurrentWord.clear();
+    column_ = 1;
+    fields_ = 0;
+    if (source_.AtEnd()) {
+      StopRun("  Error: too few numbers encountered when reading " + run_.CommandName);
+    }
+    SkipColumns();
+
+    // The subgroup number says which variables the record holds.
+    const Membership* holds = nullptr;
+    if (subgroup_numbers) {
+      const std::int32_t given = ReadField();
+      if (given > subgroups) {
+        StopRun("  Error in data: subgroup greater than number of subgroups");
+      }
+      if (given < 1) StopRun("  Error in data: subgroup less than 1 in record " + RecordText(r));
+      holds = &Pattern(model_, given - 1);
+    }
+
+    // The categories; the covariate's variable is the record number.
+    std::array<std::int64_t, kVectorSize> value;
+    value.fill(kNoMissingCode);
+    const int read_count = covariates_ > 0 ? manifest - 1 : manifest;
+    for (int k = 0; k < read_count; ++k) {
+      if (holds != nullptr && (*holds)[k] != 1) continue;
+      value[k] = ReadField();
+    }
+    if (covariates_ > 0 && manifest > 0) value[manifest - 1] = r;
+
+    Membership observed{};
+    for (int k = 0; k < manifest; ++k) {
+      const int v = first + k;
+      if (value[k] == code) continue;
+      if (value[k] < 1 || v >= kVectorSize || value[k] > model_.Dimension[v]) {
+        StopRun("  Error in data: an impossible category for variable " +
+                model_.VariableLabel[v < kVectorSize ? v : 0] + " in record " + RecordText(r));
+      }
+      observed[k] = 1;
+    }
+    const int g = FindSubgroup(observed, manifest, r);
+
+    // The cell in the subgroup's table, the last variable running fastest.
+    long double cell = 0;
+    std::string categories;
+    const Membership& pattern = Pattern(model_, g);
+    for (int k = 0; k < manifest; ++k) {
+      if (pattern[k] != 1) continue;
+      cell = cell * model_.Dimension[first + k] + static_cast<long double>(value[k] - 1);
+      categories += std::to_string(value[k] - 1) + " ";
+    }
+    if (!numbered_) {
+      cell = 0;
+      record_scratch_.WriteLine(categories);
+    }
+
+    for (int w = 0; w < covariates_; ++w) {
+      data_.covariate_value[static_cast<std::size_t>(w * records + (r - 1))] = ReadNumber();
+    }
+
+    double count = 1;
+    if (data_.entry_count_given) {
+      count = ReadNumber();
+      if (count < 0) {
+        StopRun("  Error in data: count less than zero in record number " + RecordText(r));
+      }
+    }
+
+    if (history_.HazardModel) ReadEpisodes(r);
+
+    if (last && inline_data_) {
+      CloseInlineData(run_, source_, true);
+    } else if (fields_ == 0 || !LineEnded(source_)) {
+      source_.SkipLine();
+    }
+
+    Store(g, cell, count);
+  }
+
+  // The first subgroup that observes exactly the record's variables; with subgroups found
+  // from the data a new one is made for a new pattern.
+  int FindSubgroup(const Membership& observed, int manifest, std::int64_t r) {
+    const bool found_from_data = model_.SubgroupsWithoutSub;
+    const int known = found_from_data ? data_.found_subgroup_count : model_.SubgroupCount;
+    for (int g = 0; g < known; ++g) {
+      const Membership& pattern = Pattern(model_, g);
+      bool same = true;
+      for (int k = 0; k < manifest && same; ++k) same = (pattern[k] == 1) == (observed[k] == 1);
+      if (same) return g;
+    }
+    if (!found_from_data) {
+      StopRun("  Error in data: impossible missing data pattern in record: " + RecordText(r));
+    }
+    if (known >= model_.SubgroupCount || known >= static_cast<int>(model_.SubgroupPattern.size())) {
+      StopRun("  Error: more missing data patterns than the specified maximum");
+    }
+    Membership& pattern = model_.SubgroupPattern[known];
+    pattern.fill(0);
+    for (int k = 0; k < manifest; ++k) pattern[k] = observed[k];
+    ++data_.found_subgroup_count;
+    return known;
+  }
+
+  // The event history of a record: from the entry (or the start of the grid) a time and a
+  // state per episode until the state stays the same; with multiple risks one episode per
+  // risk, each with its own times and the number written for it.
+  void ReadEpisodes(std::int64_t r) {
+    std::vector<Episode> record(static_cast<std::size_t>(slots_));
+    const double grid_start = history_.TimeValues.empty() ? 0 : history_.TimeValues.front();
+    int used = 0;
+    if (!history_.MultipleRisks) {
+      double previous = grid_start;
+      std::int32_t state = 0;
+      if (history_.EntryTimeGiven) {
+        previous = GridTime(history_, ReadNumber());
+        state = ReadState(r);
+      }
+      while (used < slots_) {
+        const double time = GridTime(history_, ReadNumber());
+        const std::int32_t next = ReadState(r);
+        Episode& episode = record[used++];
+        episode.start_time = previous;
+        episode.end_time = time;
+        episode.origin = state;
+        episode.destination = next;
+        episode.event = history_.RiskOf(state, next);
+        previous = time;
+        if (next == state) break;
+        state = next;
+      }
+    } else {
+      for (; used < slots_; ++used) {
+        Episode& episode = record[used];
+        episode.start_time = grid_start;
+        if (history_.EntryTimeGiven) episode.start_time = GridTime(history_, ReadNumber());
+        episode.end_time = GridTime(history_, ReadNumber());
+        const std::int32_t state = ReadState(r);
+        episode.origin = used;
+        episode.destination = state;
+        episode.event = state >= 1 ? history_.RiskOf(used, used + 1) : 0;
+      }
+    }
+    FitToGrid(record, used);
+    data_.episodes.insert(data_.episodes.end(), record.begin(), record.end());
+  }
+
+  // Keeps the episodes inside the time grid: without given boundaries the grid grows to the
+  // latest end; an episode cut at the end of the grid loses its event.
+  void FitToGrid(std::vector<Episode>& record, int used) {
+    std::vector<double>& grid = history_.TimeValues;
+    if (grid.empty()) return;
+    for (int e = 0; e < used; ++e) {
+      const double end = record[e].end_time + 1 - history_.TimeOffset;
+      if (history_.TrackMaximumTime && end > grid.back()) grid.back() = end;
+    }
+    const double first = grid.front();
+    const double last = grid.back();
+    for (int e = 0; e < used; ++e) {
+      Episode& episode = record[e];
+      episode.start_time = std::clamp(episode.start_time, first, std::max(first, last));
+      if (episode.end_time > last) {
+        episode.end_time = last;
+        episode.event = 0;
+      }
+      if (episode.end_time < first) episode.end_time = first;
+      if (!(episode.end_time > episode.start_time)) {
+        // An episode needs a length, however small.
+        episode.end_time = episode.start_time + 1e-300;
+        if (!(episode.end_time > episode.start_time)) {
+          episode.end_time = std::nextafter(episode.start_time, HUGE_VAL);
+        }
+      }
+    }
+  }
+
+  void Store(int g, long double cell, double count) {
+    if (!aggregate_) {
+      AppendEntry(data_, count, g, static_cast<double>(cell));
+      return;
+    }
+    if (latent_scratch_.IsOpen()) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%d %.0Lf", g, cell);
+      latent_scratch_.WriteLine(text);
+    }
+    if (!(count > 0)) return;
+    const auto key = std::make_pair(g, static_cast<double>(cell));
+    auto at = aggregated_.find(key);
+    if (at != aggregated_.end()) {
+      at->second += count;
+      return;
+    }
+    if (static_cast<std::int64_t>(aggregated_.size()) + 1 >= kMaxEntries) {
+      StopRun("  Error: array with data too big to fit in memory");
+    }
+    aggregated_.emplace(key, count);
+  }
+
+  RunState& run_;
+  ModelState& model_;
+  EventHistoryState& history_;
+  DataStore& data_;
+  TextFile& source_;
+  const bool inline_data_;
+  bool numbered_ = true;
+  bool aggregate_ = false;
+  int covariates_ = 0;
+  int slots_ = 0;
+  int column_ = 1;
+  int fields_ = 0;
+  // Aggregated records by (subgroup, cell): the store's order.
+  std::map<std::pair<int, double>, double> aggregated_;
+  TextFile record_scratch_;
+  TextFile latent_scratch_;
+};
+
+void SetTotals(RunState& run) {
+  DataStore& data = run.data;
+  data.subgroup_total.assign(static_cast<std::size_t>(std::max(run.model.SubgroupCount, 1)), 0);
+  for (std::int64_t i = 0; i < data.EntryCount(); ++i) {
+    const std::int32_t g = data.entry_subgroup[i];
+    if (g < 0 || g >= static_cast<std::int32_t>(data.subgroup_total.size())) continue;
+    data.subgroup_total[g] += data.entry_count_given ? data.entry_count[i] : 1;
+  }
+  data.total_count = 0;
+  for (double total : data.subgroup_total) data.total_count += total;
+}
+
+}  // namespace
+
+void ReadData(RunState& run, TextFile& source, bool inline_data) {
+  DataStore& data = run.data;
+  data.entry_count.clear();
+  data.entry_subgroup.clear();
+  data.entry_cell.clear();
+  data.episodes.clear();
+  data.covariate_value.clear();
+  data.found_subgroup_count = 0;
+  data.latent_scratch_written = false;
+  data.record_scratch_written = false;
+
+  const std::string command = run.CommandName;
+  if (run.history.RecordFormat) {
+    run.CommandName = "data";
+    RecordReader(run, source, inline_data).Read();
+  } else {
+    run.CommandName = "observed frequencies";
+    TableReader(run, source).Read();
+    if (inline_data) CloseInlineData(run, source, false);
+    run.history.RecordCount = static_cast<std::int32_t>(data.EntryCount());
+  }
+  run.CommandName = command;
+
+  if (!run.history.RecordFormat) {
+    // Table format: the entries are final; give back the room reserved beyond them.
+    data.entry_count.shrink_to_fit();
+    data.entry_subgroup.shrink_to_fit();
+    data.entry_cell.shrink_to_fit();
+    data.episodes.shrink_to_fit();
+  }
+  SetTotals(run);
+}
 
 }  // namespace tav

@@ -9,6 +9,9 @@ namespace tav {
 // Reads the data from source (the input file after "dat [" when inline, else the data file)
 // into run.data: a frequency table, or individual records in record format. Sets the subgroup
 // totals and the total count.
+//
+// With inline data the closing "]" is read too: on return run.CurrentWord is "]". When it
+// does not follow the data the run stops with "  Error: a "]" expected in command "dat"".
 void ReadData(RunState& run, TextFile& source, bool inline_data);
 
 }  // namespace tav

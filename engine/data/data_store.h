@@ -9,27 +9,37 @@ namespace tav {
 // The most entries the observed-data store holds (the 163,800th stops the run).
 inline constexpr std::int64_t kMaxEntries = 163800;
 
-// One episode of an event history record.
+// One episode of an event history record, on the time grid of the hazard model.
 struct Episode {
   double start_time = 0;
   double end_time = 0;
   std::int32_t origin = 0;
-  std::int32_t event = -1;  // event type; -1 an unused episode slot
+  std::int32_t event = -1;  // risk number of the transition; 0 censored; -1 an unused slot
+  // The state at the end of the episode; with multiple risks (one episode per risk) the
+  // number written for the risk in the record.
   std::int32_t destination = 0;
 };
 
-// The observed data: entries of (subgroup, cell, count), sorted by subgroup and cell in
-// table format.
+// The observed data: entries of (subgroup, cell, count). In table format (table input, or
+// records that were aggregated) the entries are the non-zero cells, sorted by subgroup and
+// cell; otherwise there is one entry per record, in input order.
 struct DataStore {
-  std::vector<double> entry_count;
-  std::vector<std::int32_t> entry_subgroup;  // only when there are several subgroups
-  std::vector<double> entry_cell;
-  bool entry_count_given = false;  // the entries carry real counts
-  std::vector<Episode> episodes;   // EpisodeCount slots per entry (hazard records)
-  std::vector<double> covariate_value;  // covariate w of record r at w * records + r
+  std::vector<double> entry_count;           // 1 for every record when counts are not given
+  std::vector<std::int32_t> entry_subgroup;  // subgroup of the entry (0 with one subgroup)
+  std::vector<double> entry_cell;            // cell in the subgroup's observed table
+  bool entry_count_given = false;            // the entries carry real counts
+  std::vector<Episode> episodes;             // EpisodeCount slots per entry (hazard models)
+  std::vector<double> covariate_value;       // covariate w of record r at w * records + r
   std::vector<double> subgroup_total;
   double total_count = 0;
   bool data_given = false;  // a `fre` or `dat` command was read
+  // Subgroups found from the data so far (several subgroups without `sub`).
+  int found_subgroup_count = 0;
+  // "___.lat" holds the subgroup and cell of every record that was aggregated.
+  bool latent_scratch_written = false;
+  // "___.dat" holds the observed categories of every record (tables too large to number).
+  bool record_scratch_written = false;
+
   std::int64_t EntryCount() const { return static_cast<std::int64_t>(entry_count.size()); }
 };
 

@@ -1,10 +1,345 @@
-#include "input/sections.h"
+// The event-history section of an input file: discrete time (dis), the time variable and its
+// interval boundaries (tim), the states and risks (ris, mul), the hazard submodel (haz), the
+// shape form (_we), the zero option (zer) and the exposure time (exp).
+
+#include <cstdint>
+#include <string>
+
+#include "core/model_state.h"
+#include "core/stop_run.h"
+#include "input/command_table.h"
+#include "input/effect_terms.h"
 #include "input/reader.h"
+#include "input/sections.h"
 
 namespace tav {
+namespace {
 
-void ParseEventHistorySection(RunState&) {}
+bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-void ParseRecordFormatSection(RunState&) {}
+bool EndsWith(const std::string& word, char c) { return !word.empty() && word.back() == c; }
+
+void NextCommand(RunState& run) { run.CommandName = ReadWord(run.InputFile); }
+
+// After a number: true when the bracket followed it directly, else reads the next word into
+// run.CommandName and tells whether it is the bracket.
+bool BracketFollows(RunState& run, const char* bracket) {
+  if (run.CurrentWord == bracket) return true;
+  NextCommand(run);
+  return run.CommandName == bracket;
+}
+
+// After the last number of a bracketed list: the closing "]" directly after it, or as the
+// next word.
+void ExpectClosingBracket(RunState& run, const std::string& message) {
+  if (run.CurrentWord == "]") return;
+  if (ReadWord(run.InputFile) != "]") StopRun(message);
+}
+
+// A transition table of states x states risk numbers, all 0.
+void NewTransitionTable(RunState& run, std::int64_t states) {
+  EventHistoryState& history = run.history;
+  history.TransitionRisk = AllocIntArray(states * states);
+  history.StateCount = static_cast<int>(states);
+  history.RiskCount = 0;
+  history.NonSelfTransitions = 0;
+}
+
+void SetRisk(EventHistoryState& history, int origin, int destination, int risk) {
+  history.TransitionRisk[static_cast<std::size_t>(origin) * history.StateCount + destination] =
+      risk;
+}
+
+// tim n [b0 ... bn]: the number of time points and, in brackets, the interval boundaries.
+void ReadTimePoints(RunState& run) {
+  ModelState& model = run.model;
+  EventHistoryState& history = run.history;
+  for (int v = 0; v < model.VariableCount; ++v) {
+    if (model.VariableLabel[v] == "T") {
+      StopRun("  Error: label \"T\" reserved for the time variable");
+    }
+  }
+  history.HazardModel = true;
+  const std::int32_t points = ReadInteger(run, run.InputFile);
+  if (points < 1) StopRun("  Error: number of time points must be >= 1");
+  history.TimeValues = AllocRealArray(static_cast<std::int64_t>(points) + 1);
+  history.TimePointCount = points;
+  history.TrackMaximumTime = false;
+  model.Dimension[model.VariableCount] = points;
+  if (BracketFollows(run, "[")) {
+    history.RecordFormat = true;
+    history.EquidistantTimes = false;
+    const std::string command = run.CommandName;
+    run.CommandName = "time intervals";
+    for (double& boundary : history.TimeValues) boundary = ReadReal(run, run.InputFile);
+    run.CommandName = command;
+    ExpectClosingBracket(run, "  Error: a \"]\" expected in command tim");
+    NextCommand(run);
+  } else {
+    for (int t = 0; t <= points; ++t) history.TimeValues[t] = t;
+    history.EquidistantTimes = true;
+  }
+}
+
+// ris s [i j] ...: s states and the transitions that are modelled, one risk each.
+void ReadRisks(RunState& run) {
+  EventHistoryState& history = run.history;
+  history.HazardModel = true;
+  history.RecordFormat = true;
+  const std::int32_t states = ReadInteger(run, run.InputFile);
+  if (states < 1) StopRun("  Error: number of states must be >= 1 in command ris");
+  NewTransitionTable(run, states);
+  bool open = BracketFollows(run, "[");
+  while (open) {
+    ++history.RiskCount;
+    const std::string command = run.CommandName;
+    run.CommandName = "risks";
+    const std::int32_t origin = ReadInteger(run, run.InputFile);
+    const std::int32_t destination = ReadInteger(run, run.InputFile);
+    run.CommandName = command;
+    if (origin > states - 1 || destination > states - 1) {
+      StopRun("  Error: state specified in command ris greater than number of states-1");
+    }
+    if (origin < 0 || destination < 0) {
+      StopRun("  Error: negative state specified in command ris");
+    }
+    if (history.RiskOf(origin, destination) != 0) {
+      StopRun("  Error: the same risk specified twice");
+    }
+    SetRisk(history, origin, destination, history.RiskCount);
+    if (history.TimeKind == 1 && origin != destination) ++history.NonSelfTransitions;
+    ExpectClosingBracket(run, "  Error: a \"]\" expected in command ris");
+    NextCommand(run);
+    open = run.CommandName == "[";
+  }
+}
+
+// mul r: r risks in a row, state i leading to state i + 1; in discrete time each state also
+// has its stay risk, numbered first.
+void ReadMultipleRisks(RunState& run) {
+  EventHistoryState& history = run.history;
+  history.HazardModel = true;
+  history.RecordFormat = true;
+  history.MultipleRisks = true;
+  const std::int32_t risks = ReadInteger(run, run.InputFile);
+  if (risks < 1) StopRun("  Error: number of risks must be >= 1 in command mul");
+  NewTransitionTable(run, static_cast<std::int64_t>(risks) + 1);
+  const bool discrete = history.TimeKind == 1;
+  int risk = 0;
+  for (int state = 0; state < risks; ++state) {
+    if (discrete) SetRisk(history, state, state, ++risk);
+    SetRisk(history, state, state + 1, ++risk);
+  }
+  history.RiskCount = risk;
+  history.NonSelfTransitions = discrete ? risks : 0;
+  NextCommand(run);
+}
+
+// Without ris and mul: two states and the transition from the first to the second; discrete
+// time also numbers the stay in the first state, as risk 1.
+void DefaultRisks(RunState& run) {
+  EventHistoryState& history = run.history;
+  NewTransitionTable(run, 2);
+  if (history.TimeKind == 1) {
+    SetRisk(history, 0, 0, 1);
+    SetRisk(history, 0, 1, 2);
+    history.RiskCount = 2;
+    history.NonSelfTransitions = 1;
+  } else {
+    SetRisk(history, 0, 1, 1);
+    history.RiskCount = 1;
+  }
+}
+
+// Discrete-time logit models need the stay risk of every state that can be left.
+void CheckSelfTransitions(const EventHistoryState& history) {
+  for (int origin = 0; origin < history.StateCount; ++origin) {
+    bool any = false;
+    for (int destination = 0; destination < history.StateCount; ++destination) {
+      if (history.RiskOf(origin, destination) != 0) any = true;
+    }
+    if (any && history.RiskOf(origin, origin) == 0) {
+      StopRun("  Error: self-transitions are required in discrete-time logit models");
+    }
+  }
+}
+
+// The labels of the hazard submodel's variables, as a term.
+std::string HazardTerm(const ModelState& model, int variable_count) {
+  std::string text;
+  for (int v = 0; v < variable_count; ++v) {
+    if (v > 0 && model.LongLabels) text += '.';
+    text += model.VariableLabel[v];
+  }
+  if (text.size() > 80) text.resize(80);
+  return text;
+}
+
+// Every variable that vector marks becomes a conditioning variable (a covariate) of the
+// hazard submodel.
+void MakeConditioning(Submodel& hazard, const Membership& vector, int variable_count) {
+  for (int v = 0; v < variable_count; ++v) {
+    if (vector[v] != 0) hazard.SubmodelVariables[v] = 2;
+  }
+}
+
+bool IsRestrictedEffectKey(const std::string& key) {
+  return key == "cov" || key == "eff" || key == "fac" || key == "fix" || key == "wei" ||
+         key == "spe";
+}
+
+// One item of the hazard submodel's braces, in run.CurrentWord.
+void ReadHazardItem(RunState& run, int index, const std::string& term) {
+  ModelState& model = run.model;
+  const int variable_count = run.history.HazardVarCount;
+  const std::string key = CommandKey(run.CurrentWord);
+  if (IsRestrictedEffectKey(key)) {
+    const std::size_t before = model.submodels[index].designs.size();
+    ParseRestrictedEffect(run, index, variable_count, term);
+    Submodel& hazard = model.submodels[index];
+    for (std::size_t d = before; d < hazard.designs.size(); ++d) {
+      MakeConditioning(hazard, hazard.designs[d].DesignVariables, variable_count);
+    }
+  } else if (key == "ass") {
+    const std::size_t before = model.submodels[index].assoc.size();
+    ParseAssociation(run, index, variable_count, term);
+    Submodel& hazard = model.submodels[index];
+    for (std::size_t a = before; a < hazard.assoc.size(); ++a) {
+      MakeConditioning(hazard, hazard.assoc[a].AssocVariables, variable_count);
+    }
+  } else {
+    Membership effect{};
+    ParseTerm(run, run.CurrentWord, effect, variable_count, false);
+    for (int v = 0; v < variable_count; ++v) effect[v] = effect[v] != 0 ? 1 : 0;
+    Submodel& hazard = model.submodels[index];
+    NewEffect(hazard, hazard.MarginCount()) = effect;
+    MakeConditioning(hazard, effect, variable_count);
+  }
+}
+
+// haz [covariates] { effects } [ran | nra] [nin]: the hazard submodel.
+void ReadHazardSubmodel(RunState& run, int index) {
+  ModelState& model = run.model;
+  EventHistoryState& history = run.history;
+  const int n = model.VariableCount;
+  history.HazardModel = true;
+  history.HazardVarCount = n + (history.RiskCount > 1 ? 2 : 1);
+  if (history.RiskCount > 1) {
+    for (int v = 0; v < n; ++v) {
+      if (model.VariableLabel[v] == "R") {
+        StopRun("  Error: label \"R\" reserved for the risk variable");
+      }
+    }
+  }
+  const int variable_count = history.HazardVarCount;
+  {
+    Submodel& hazard = model.submodels[index];
+    for (int v = 0; v < n; ++v) hazard.SubmodelVariables[v] = 1;
+    for (int v = n; v < variable_count; ++v) hazard.SubmodelVariables[v] = 2;
+    hazard.SubmodelVarCount = variable_count;
+    hazard.term = HazardTerm(model, variable_count);
+  }
+  const std::string term = model.submodels[index].term;
+  const std::string expected_open = "  Error: a \"{\" expected in command haz";
+
+  // The braces follow the command word, or a term of covariates comes first.
+  if (!EndsWith(run.CommandName, '{')) {
+    run.CurrentWord = ReadWord(run.InputFile);
+    if (run.CurrentWord != "{") {
+      if (EndsList(run.CurrentWord)) StopRun(expected_open);
+      Membership covariates{};
+      ParseTerm(run, run.CurrentWord, covariates, variable_count, false);
+      MakeConditioning(model.submodels[index], covariates, variable_count);
+      if (!EndsWith(run.CurrentWord, '{') && ReadWord(run.InputFile) != "{") {
+        StopRun(expected_open);
+      }
+    }
+  }
+
+  for (;;) {
+    run.CurrentWord = ReadWord(run.InputFile);
+    if (run.CurrentWord == "}") break;
+    if (EndsList(run.CurrentWord)) StopRun("  Error: a \"}\" expected in command haz");
+    ReadHazardItem(run, index, term);
+    if (EndsWith(run.CurrentWord, '}')) break;
+  }
+
+  Submodel& hazard = model.submodels[index];
+  NextCommand(run);
+  if (KeyIs(run.CommandName, "ran")) {
+    hazard.random_start = true;
+    NextCommand(run);
+  } else if (KeyIs(run.CommandName, "nra")) {
+    hazard.random_start = false;
+    NextCommand(run);
+  }
+  if (KeyIs(run.CommandName, "nin")) {
+    hazard.no_initial = true;
+    NextCommand(run);
+  } else if (hazard.MarginCount() == 0) {
+    NewEffect(hazard, 0);
+  }
+}
+
+}  // namespace
+
+void ParseEventHistorySection(RunState& run) {
+  ModelState& model = run.model;
+  run.history = EventHistoryState{};
+  EventHistoryState& history = run.history;
+  const int n = model.VariableCount;
+  const int index = model.SubmodelCount;
+  NewSubmodel(model, index);
+  // The time variable follows the declared variables; one category until tim says otherwise.
+  model.VariableLabel[n] = "T";
+  model.Dimension[n] = 1;
+  history.TrackMaximumTime = true;
+
+  if (KeyIs(run.CommandName, "dis")) {
+    history.TimeKind = 1;
+    history.HazardModel = true;
+    NextCommand(run);
+  }
+  if (KeyIs(run.CommandName, "tim")) ReadTimePoints(run);
+
+  if (KeyIs(run.CommandName, "ris")) {
+    ReadRisks(run);
+  } else if (KeyIs(run.CommandName, "mul")) {
+    ReadMultipleRisks(run);
+  } else {
+    DefaultRisks(run);
+  }
+  if (history.RiskCount > 1) {
+    model.Dimension[n + 1] = history.RiskCount;
+    model.VariableLabel[n + 1] = "R";
+  }
+  if (history.TimeKind == 1) CheckSelfTransitions(history);
+
+  if (KeyIs(run.CommandName, "haz")) {
+    ReadHazardSubmodel(run, index);
+  } else if (history.HazardModel) {
+    StopRun("  Error: command haz required");
+  }
+
+  if (KeyIs(run.CommandName, "_we")) {
+    history.TimeKind = 3;
+    history.TimeValues[history.TimePointCount] = history.TimePointCount;
+    history.EquidistantTimes = false;
+    NextCommand(run);
+  }
+  if (KeyIs(run.CommandName, "zer")) {
+    history.ZeroOption = true;
+    NextCommand(run);
+  }
+  history.ExposureTime = history.TimeKind == 1 ? 1.0 : 0.5;
+  if (KeyIs(run.CommandName, "exp")) {
+    const double exposure = ReadReal(run, run.InputFile);
+    if (!(exposure >= 0 && exposure <= 1)) {
+      StopRun("  Error: the exposure time must be >=0 and <=1");
+    }
+    history.ExposureTime = exposure;
+    NextCommand(run);
+  }
+}
 
 }  // namespace tav
