@@ -216,9 +216,10 @@ void TForm1::SetFrameFont(const QFont& font) {
 
 bool TForm1::EngineRunning(const QString& message, bool tell) {
   bool running = LogFileInUse(paths_.TempLogPath);
-  // Until the engine has opened its log file, the process started last counts.
+  // The engine this front end started counts as running for as long as its process exists,
+  // also before it has opened its log file.
   if (!running && engine_pid_ != 0) {
-    running = ProcessAlive(engine_pid_) && !QFileInfo::exists(paths_.TempLogPath);
+    running = ProcessAlive(engine_pid_);
     if (!running) engine_pid_ = 0;
   }
   if (running && tell) dialogs_->Inform(this, message + " Program is still running.");

@@ -18,9 +18,11 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
+#include <cstdio>
 #include <memory>
 
 #include "engine_launch.h"
+#include "tav95/log_lock.h"
 #include "tavwin1.h"
 #include "tavwin2.h"
 #include "tavwin3.h"
@@ -127,6 +129,7 @@ class FrontendWindowsTest : public QObject {
   void PrintingWritesPages();
   void ShortcutsReachTheActiveChild();
   void ArrangeIconsLinesUpMinimisedChildren();
+  void LockedLogMeansARunningEngine();
 
  private:
   TForm1* MakeFrame();
@@ -796,6 +799,25 @@ void FrontendWindowsTest::ArrangeIconsLinesUpMinimisedChildren() {
     QCOMPARE(window->pos(), QPoint(x, bottom - window->height()));
     x += window->width();
   }
+}
+
+void FrontendWindowsTest::LockedLogMeansARunningEngine() {
+  TForm1* frame = MakeFrame();
+  QVERIFY(!frame->EngineRunning("Cannot Exit.", true));
+  std::FILE* log = std::fopen(QFile::encodeName(paths_.TempLogPath).constData(), "w");
+  QVERIFY(log != nullptr);
+  tav::LockLogFile(log);
+  QVERIFY(frame->EngineRunning("Cannot Exit.", true));
+  QCOMPARE(dialogs_.informed, QStringList({"Cannot Exit. Program is still running."}));
+  QVERIFY(frame->EngineRunning(QString(), false));
+  frame->LogViewer()->FormActivate();
+  QCOMPARE(frame->LogViewer()->Editor()->toPlainText(), QString());
+  std::fputs("done\n", log);
+  std::fclose(log);
+  QVERIFY(!frame->EngineRunning(QString(), false));
+  frame->LogViewer()->FormActivate();
+  QCOMPARE(frame->LogViewer()->Editor()->toPlainText(), QString("done"));
+  QVERIFY(!QFile::exists(paths_.TempLogPath));
 }
 
 QTEST_MAIN(FrontendWindowsTest)
