@@ -240,6 +240,27 @@ TEST(EventHistory, HazardEffectsMakeTheirVariablesCovariates) {
   EXPECT_EQ(long_labels.hazard().EffectVariables[0][3], 1);
 }
 
+TEST(EventHistory, RestrictedEffectsAndAssociationsInTheHazardSubmodel) {
+  Sections s(3);
+  ASSERT_EQ(s.Parse("tim 3 haz {eff(AT 1) B}"), "");
+  const Submodel& hazard = s.hazard();
+  ASSERT_EQ(hazard.DesignTermCount(), 1);
+  EXPECT_EQ(hazard.designs[0].DesignType, 10);
+  EXPECT_EQ(hazard.SubmodelVariables[0], 2);
+  EXPECT_EQ(hazard.SubmodelVariables[1], 2);
+  EXPECT_EQ(hazard.SubmodelVariables[2], 1);
+  EXPECT_EQ(hazard.SubmodelVariables[3], 2);
+  ASSERT_EQ(hazard.MarginCount(), 1);
+  EXPECT_EQ(hazard.EffectVariables[0][1], 1);
+
+  Sections a(3);
+  ASSERT_EQ(a.Parse("tim 3 haz {ass(A T 2a)}"), "");
+  ASSERT_EQ(a.hazard().AssocCount(), 1);
+  EXPECT_EQ(a.hazard().SubmodelVariables[0], 2);
+  EXPECT_EQ(a.hazard().SubmodelVariables[1], 1);
+  EXPECT_EQ(a.hazard().SubmodelVariables[3], 2);
+}
+
 TEST(EventHistory, RandomStartAndEmptyEffect) {
   Sections empty;
   ASSERT_EQ(empty.Parse("haz { } zer"), "");
