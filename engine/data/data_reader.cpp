@@ -170,7 +170,11 @@ class RecordReader {
     slots_ = history_.HazardModel ? std::max(history_.EpisodeCount, 1) : 0;
     if (!aggregate_) {
       CheckRealArraySize(records);
-      CheckRealArraySize(records * slots_);
+      // The episodes of all records together stay within the size of one work array.
+      const std::int64_t episode_bytes = static_cast<std::int64_t>(sizeof(Episode)) * slots_;
+      if (episode_bytes > 0 && records > kMaxArrayBytes / episode_bytes) {
+        StopRun("  Error: problem too big to fit in memory");
+      }
       const std::size_t first = static_cast<std::size_t>(std::min<std::int64_t>(records, 4096));
       data_.entry_count.reserve(first);
       data_.entry_subgroup.reserve(first);

@@ -446,6 +446,24 @@ TEST(RecordData, ContinuousCovariates) {
   EXPECT_EQ(d.counts(), (Numbers{1, 1, 1}));
 }
 
+TEST(RecordData, StoresStayWithinTheMemoryLimit) {
+  Data covariates({2, 3});
+  covariates.run.model.CovariateCount = 2;
+  covariates.Records(7000000);
+  covariates.run.history.PerRecordOutput = false;
+  EXPECT_EQ(covariates.Read("1 0.5 7\n"), "  Error: problem too big to fit in memory");
+
+  Data episodes({2});
+  episodes.Hazard(3);
+  episodes.run.history.EpisodeCount = 4000000;
+  episodes.Records(1);
+  episodes.run.history.PerRecordOutput = false;
+  EXPECT_EQ(episodes.Read("1 2 1\n"), "  Error: problem too big to fit in memory");
+  episodes.run.history.EpisodeCount = 2000000;
+  EXPECT_EQ(episodes.Read("1 2 1 3 1\n"), "");
+  EXPECT_EQ(episodes.run.data.episodes.size(), 2000000u);
+}
+
 TEST(RecordData, EpisodesUntilTheStateStays) {
   // Three states, transitions 0 to 1 (risk 1) and 1 to 2 (risk 2), three episodes.
   Data d({2});
