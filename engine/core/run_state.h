@@ -9,11 +9,12 @@
 
 #include "core/event_history.h"
 #include "core/model_state.h"
+#include "core/presentation.h"
+#include "core/text_file.h"
 #include "data/data_store.h"
 #include "data/design_store.h"
 #include "data/settings.h"
-#include "core/presentation.h"
-#include "core/text_file.h"
+#include "estimation/estimation_state.h"
 
 namespace tav {
 
@@ -70,6 +71,7 @@ struct RunState {
   Settings settings;
   DataStore data;
   DesignStore designs;
+  EstimationState estimation;
 
   int ArgumentCount() const { return static_cast<int>(arguments.size()); }
   // The last argument is "-log": log lines go to the log file and the dialog shows progress.

@@ -1,77 +1,144 @@
 #include "report/posterior_writer.h"
 
+#include <algorithm>
 #include <cmath>
-#include <numeric>
-#include <string>
+#include <cstdint>
+#include <cstdlib>
 
 #include "core/format_real.h"
+#include "core/log.h"
 #include "core/random.h"
+#include "report/report_computations.h"
 
 namespace tav {
+namespace {
+
+constexpr double kModulus = 2796203.0;
+
+// The categories (from 1) of data entry `pattern` for every manifest variable, "  0" for the
+// variables its subgroup does not observe, then its frequency.
+std::string PatternText(const RunState& run, int pattern) {
+  const ModelState& model = run.model;
+  const DataStore& data = run.data;
+  const int subgroup = model.SubgroupCount > 1 ? data.entry_subgroup[pattern] : 0;
+  const int first = model.FirstManifest();
+  const Membership& marks = model.SubgroupPattern[std::clamp(
+      subgroup, 0, static_cast<int>(model.SubgroupPattern.size()) - 1)];
+  std::vector<int> category(kVectorSize, 0);
+  auto cell = static_cast<std::int64_t>(data.entry_cell[pattern]);
+  for (int v = model.VariableCount - 1; v >= first; --v) {
+    if (marks[v - first] != 1) continue;
+    const int d = std::max(model.Dimension[v], 1);
+    category[v] = static_cast<int>(cell % d);
+    cell /= d;
+  }
+  std::string text;
+  for (int v = first; v < model.VariableCount; ++v) {
+    text += marks[v - first] == 1 ? FormatReal(3, 0, category[v] + 1) : "  0";
+  }
+  return text + FormatReal(10, 4, data.entry_count[pattern]);
+}
+
+// Reads one line of file, without its line end; false at the end of the file.
+bool ReadTextLine(TextFile& file, std::string& line) {
+  line.clear();
+  if (file.AtEnd()) return false;
+  for (int c = file.Get(); c != TextFile::kEnd && c != '\n'; c = file.Get()) {
+    if (c != '\r') line += static_cast<char>(c);
+  }
+  return true;
+}
+
+}  // namespace
 
 void WritePosteriorLine(RunState& run, int mode, int pattern, double count,
                         const std::vector<double>& vector) {
-  const ModelState& model = run.model;
-  std::vector<double> values(vector.begin(),
-                             vector.begin() + std::min<std::size_t>(vector.size(), count));
+  const std::size_t n =
+      count > 0 ? std::min(static_cast<std::size_t>(count), vector.size()) : std::size_t{0};
+  std::vector<double> p(vector.begin(), vector.begin() + static_cast<std::ptrdiff_t>(n));
   if (pattern == -1) {
-    const double sum = std::accumulate(values.begin(), values.end(), 0.0);
-    if (sum > 0) {
-      for (double& value : values) value /= sum;
+    double sum = 0.0;
+    for (double x : p) sum += x;
+    if (sum > 0.0) {
+      for (double& x : p) x /= sum;
     }
   }
+
   std::string line;
-  if (!run.history.RecordFormat && pattern >= 0) {
-    const DataStore& data = run.data;
-    const int g = data.entry_subgroup.empty() ? 0 : data.entry_subgroup[pattern];
-    const Membership& observed = model.SubgroupPattern[g];
-    const int first = model.FirstManifest();
-    std::vector<int> category(model.ManifestCount, 0);
-    long double cell = data.entry_cell[pattern];
-    for (int m = model.ManifestCount - 1; m >= 0; --m) {
-      if (observed[m] != 1) continue;
-      const long double dim = model.Dimension[first + m];
-      const long double quotient = std::floor(cell / dim);
-      category[m] = static_cast<int>(cell - quotient * dim) + 1;
-      cell = quotient;
-    }
-    for (int m = 0; m < model.ManifestCount; ++m) {
-      line += observed[m] == 1 ? FormatReal(3, 0, category[m]) : "  0";
-    }
-    const double frequency = data.entry_count_given ? data.entry_count[pattern] : 1.0;
-    line += FormatReal(10, 4, frequency);
+  if (!run.history.RecordFormat && pattern >= 0 && pattern < run.data.EntryCount()) {
+    line = PatternText(run, pattern);
   }
   if (mode == 1) {
-    const auto classes = static_cast<std::size_t>(std::max(1.0, model.LatentStateCount));
-    const std::size_t per_class = values.size() / classes;
-    std::vector<double> sums(classes, 0.0);
-    for (std::size_t c = 0; c < classes; ++c) {
-      for (std::size_t k = 0; k < per_class; ++k) sums[c] += values[c * per_class + k];
-      line += FormatReal(7, 4, sums[c]);
+    const auto classes =
+        static_cast<std::size_t>(std::max(1.0, std::round(run.model.LatentStateCount)));
+    const std::size_t per_class = n / classes;
+    std::vector<double> class_sum(classes, 0.0);
+    for (std::size_t l = 0; l < classes; ++l) {
+      for (std::size_t k = 0; k < per_class; ++k) class_sum[l] += p[l * per_class + k];
+      line += FormatReal(7, 4, class_sum[l]);
     }
-    std::size_t modal = 0;
-    for (std::size_t c = 1; c < classes; ++c) {
-      if (sums[c] > sums[modal]) modal = c;
-    }
-    line += FormatReal(4, 0, static_cast<double>(modal + 1)) + FormatReal(7, 4, 1 - sums[modal]);
+    const std::size_t modal = static_cast<std::size_t>(
+        std::max_element(class_sum.begin(), class_sum.end()) - class_sum.begin());
+    line += FormatReal(4, 0, static_cast<double>(modal + 1)) + FormatReal(7, 4, 1.0 - class_sum[modal]);
     if (run.history.RecordFormat || pattern == -1) {
-      // A class drawn at random from the posterior distribution.
-      if (!run.model.submodels.empty()) run.model.submodels[0].random_start = true;
-      const double u = NextRandom(run);
+      // A class drawn from the posterior distribution, with the run's generator.
+      if (!run.model.submodels.empty()) {
+        run.model.submodels[0].random_start = true;
+        RandomStart(run, 0);
+      } else {
+        NextRandom(run);
+      }
+      const double u = run.RandomSeed / kModulus;
       std::size_t drawn = 0;
-      double cumulative = 0;
-      for (std::size_t c = 0; c < classes; ++c) {
-        drawn = c;
-        cumulative += sums[c];
+      double cumulative = 0.0;
+      for (std::size_t l = 0; l < classes; ++l) {
+        drawn = l;
+        cumulative += class_sum[l];
         if (cumulative > u) break;
       }
       line += FormatReal(4, 0, static_cast<double>(drawn + 1)) +
-              FormatReal(7, 4, 1 - sums[drawn]);
+              FormatReal(7, 4, 1.0 - class_sum[drawn]);
     }
   } else {
-    for (double value : values) line += FormatReal(7, 4, value);
+    for (double x : p) line += FormatReal(7, 4, x);
   }
   run.ResultFile.WriteLine(line);
+}
+
+void WritePosteriorFile(RunState& run, const std::string& name, int mode) {
+  OpenTextFile(run, run.ResultFile, name, "w");
+  std::vector<double> completions;
+  if (run.data.latent_scratch_written) {
+    // Aggregated records: one line per record, from its subgroup and cell.
+    OpenTextFile(run, run.DataFile, "___.lat", "r");
+    std::string line;
+    while (ReadTextLine(run.DataFile, line)) {
+      char* end = nullptr;
+      const long subgroup = std::strtol(line.c_str(), &end, 10);
+      if (end == line.c_str()) continue;
+      const double cell = std::strtod(end, nullptr);
+      const int p = static_cast<int>(subgroup);
+      EstimatedObservedFrequency(run, p, cell, completions);
+      const double count =
+          p >= 0 && p < static_cast<int>(run.model.complete_cell_count.size())
+              ? run.model.complete_cell_count[p]
+              : static_cast<double>(completions.size());
+      WritePosteriorLine(run, mode, -1, count, completions);
+    }
+    run.DataFile.Close();
+  } else {
+    // One line per data entry: the posterior probabilities of its completions. Entries whose
+    // completions all have probability 0 get no line.
+    for (std::int64_t h = 0; h < run.data.EntryCount(); ++h) {
+      const int subgroup = run.model.SubgroupCount > 1 ? run.data.entry_subgroup[h] : 0;
+      const double m = EstimatedObservedFrequency(run, subgroup, run.data.entry_cell[h], completions);
+      if (m <= 1e-300) continue;
+      for (double& x : completions) x /= m;
+      WritePosteriorLine(run, mode, static_cast<int>(h), static_cast<double>(completions.size()),
+                         completions);
+    }
+  }
+  run.ResultFile.Close();
 }
 
 }  // namespace tav

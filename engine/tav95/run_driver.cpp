@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/random.h"
 #include "core/stop_run.h"
+#include "estimation/estimate.h"
 #include "input/parse_input.h"
 #include "report/write_report.h"
 
@@ -49,7 +50,7 @@ void RunEngine(RunState& run) {
   const double t0 = TimeOfDaySeconds(run);
   run.OutputFileName = run.arguments[1].substr(0, kMaxNameLength);
   CheckNotInputFile(run, run.OutputFileName, "report file");
-  // Estimation and simulation run here as they are added.
+  Estimate(run);
   WriteReport(run);
   double elapsed = TimeOfDaySeconds(run) - t0;
   if (elapsed < 0) elapsed += 24 * 3600.0;  // the run went past midnight

@@ -1,0 +1,212 @@
+#include "estimation/e_step.h"
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "core/format_real.h"
+#include "core/log.h"
+#include "core/stop_run.h"
+#include "estimation/margins.h"
+#include "report/posterior_writer.h"
+
+namespace tav {
+namespace {
+
+constexpr double kTiny = 1e-300;
+
+int PatternSubgroup(const DataStore& data, std::int64_t p) {
+  return data.entry_subgroup.empty() ? 0 : data.entry_subgroup[p];
+}
+
+double PatternWeight(const DataStore& data, std::int64_t p) {
+  return data.entry_count_given ? data.entry_count[p] : 1.0;
+}
+
+}  // namespace
+
+void BuildIndexMaps(RunState& run) {
+  const ModelState& model = run.model;
+  const DataStore& data = run.data;
+  EstimationState& est = run.estimation;
+  const int n = model.SubmodelCount;
+  const int first = model.FirstManifest();
+  const std::int64_t patterns = data.EntryCount();
+
+  // Per subgroup: the submodels that drop out (they hold a variable the subgroup neither
+  // observes nor carries) and the number of completions.
+  const int subgroups = static_cast<int>(model.SubgroupPattern.size());
+  std::vector<std::vector<char>> drops(subgroups, std::vector<char>(n, 0));
+  for (int g = 0; g < subgroups; ++g) {
+    for (int r = 0; r < n; ++r) {
+      for (int v = first; v < model.VariableCount; ++v) {
+        if (model.submodels[r].SubmodelVariables[v] != 0 &&
+            model.SubgroupPattern[g][v - first] == 0) {
+          drops[g][r] = 1;
+        }
+      }
+    }
+  }
+
+  est.pattern_start.assign(patterns + 1, 0);
+  std::int64_t total = 0;
+  for (std::int64_t p = 0; p < patterns; ++p) {
+    est.pattern_start[p] = total;
+    total += static_cast<std::int64_t>(model.complete_cell_count[PatternSubgroup(data, p)]) * n;
+  }
+  est.pattern_start[patterns] = total;
+  est.cell_map = AllocIntArray(total);
+
+  std::vector<int> category(kVectorSize, 0);
+  double largest = 1;
+  for (std::int64_t p = 0; p < patterns; ++p) {
+    const int g = PatternSubgroup(data, p);
+    const Membership& pattern = model.SubgroupPattern[g];
+    // The res variables' categories come from the subgroup number, first most significant.
+    int rest = g;
+    for (int v = model.ResCount - 1; v >= 0; --v) {
+      category[v] = rest % model.Dimension[v];
+      rest /= model.Dimension[v];
+    }
+    // The observed categories come from the cell number, last variable fastest.
+    long double cell = data.entry_cell[p];
+    for (int v = model.VariableCount - 1; v >= first; --v) {
+      if (pattern[v - first] != 1) continue;
+      const long double dim = model.Dimension[v];
+      const long double quotient = std::floor(cell / dim);
+      category[v] = static_cast<int>(cell - quotient * dim);
+      cell = quotient;
+    }
+    const auto completions = static_cast<std::int64_t>(model.complete_cell_count[g]);
+    largest = std::max(largest, static_cast<double>(completions));
+    // Completions: the latent and carried variables form one mixed-radix number, the latent
+    // variables outermost, the last variable fastest.
+    for (int v = model.ResCount; v < model.VariableCount; ++v) {
+      if (v < first || pattern[v - first] == 2) category[v] = 0;
+    }
+    std::int32_t* map = est.cell_map.data() + est.pattern_start[p];
+    for (std::int64_t k = 0; k < completions; ++k) {
+      for (int r = 0; r < n; ++r) {
+        const Submodel& submodel = model.submodels[r];
+        map[k * n + r] = drops[g][r] ? -1
+                                      : static_cast<std::int32_t>(
+                                            submodel.first_cell +
+                                            CellIndex(model, submodel.SubmodelVariables,
+                                                      category.data()));
+      }
+      for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
+        if (v >= first && pattern[v - first] != 2) continue;
+        if (++category[v] < model.Dimension[v]) break;
+        category[v] = 0;
+      }
+    }
+  }
+  est.posterior.assign(static_cast<std::size_t>(largest), 0.0);
+}
+
+void WriteIterationHeader(RunState& run) {
+  if (run.estimation.lsquared_column) {
+    WriteLogLine(run, "  iteration   log-likelihood      stop-criterion         L-squared");
+  } else {
+    WriteLogLine(run, "  iteration   log-likelihood      stop-criterion");
+  }
+}
+
+void EStep(RunState& run, int mode) {
+  const ModelState& model = run.model;
+  const DataStore& data = run.data;
+  EstimationState& est = run.estimation;
+  const int n = model.SubmodelCount;
+  const bool lsquared = mode == 0 && est.lsquared_column;
+
+  const double previous = est.LogLikelihood;
+  est.LogLikelihood = 0;
+  if (mode == 0) {
+    est.HalfLSquared = 0;
+    est.PearsonSum = 0;
+    est.CressieReadSum = 0;
+    est.AbsResidualSum = 0;
+    est.ExpectedTotal = 0;
+  }
+  bool ordinal = false;
+  for (int r = 0; r < n; ++r) {
+    const int kind = model.submodels[r].SubmodelKind;
+    ordinal = ordinal || kind == -4 || kind == -5;
+  }
+  const bool rebuild = mode == 0 && (run.IterationCount == 0 || model.LatentCount > 0 ||
+                                     model.ResCount > 0 || ordinal);
+  if (rebuild) {
+    std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
+    est.expected_margins_valid = false;
+  }
+  est.ExcludedObservations = 0;
+  est.excluded_patterns = 0;
+
+  const double* fitted = est.FittedTable.data();
+  double* expected = est.ExpectedTable.data();
+  std::vector<double>& p = est.posterior;
+  const std::int64_t patterns = data.EntryCount();
+  for (std::int64_t h = 0; h < patterns; ++h) {
+    const int g = PatternSubgroup(data, h);
+    const double weight = PatternWeight(data, h);
+    const std::int32_t* map = est.cell_map.data() + est.pattern_start[h];
+    const std::int64_t completions = (est.pattern_start[h + 1] - est.pattern_start[h]) /
+                                     (n > 0 ? n : 1);
+    double sum = 0;
+    for (std::int64_t k = 0; k < completions; ++k) {
+      double value = 1;
+      const std::int32_t* cells = map + k * n;
+      for (int r = 0; r < n; ++r) {
+        if (cells[r] >= 0) value *= fitted[cells[r]];
+      }
+      p[k] = value;
+      sum += value;
+    }
+    if (sum <= kTiny) {
+      est.ExcludedObservations += weight;
+      ++est.excluded_patterns;
+      continue;
+    }
+    if (rebuild) {
+      const double scale = weight / sum;
+      for (std::int64_t k = 0; k < completions; ++k) {
+        const double share = p[k] * scale;
+        const std::int32_t* cells = map + k * n;
+        for (int r = 0; r < n; ++r) {
+          if (cells[r] >= 0) expected[cells[r]] += share;
+        }
+      }
+    } else if (mode == 1 || mode == 2) {
+      for (std::int64_t k = 0; k < completions; ++k) p[k] /= sum;
+      WritePosteriorLine(run, mode, static_cast<int>(h), static_cast<double>(completions),
+                         std::vector<double>(p.begin(), p.begin() + completions));
+    }
+    if (lsquared) {
+      if (weight > 0) {
+        const double ratio = weight / sum;
+        est.HalfLSquared += weight * std::log(ratio);
+        est.CressieReadSum += 1.8 * weight * (std::pow(ratio, 2.0 / 3.0) - 1);
+        est.PearsonSum += weight * (ratio - 1);
+      }
+      est.AbsResidualSum += std::fabs(weight - sum);
+      est.ExpectedTotal += sum;
+    }
+    const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
+    if (weight != 0 && total > 0) est.LogLikelihood += weight * std::log(sum / total);
+  }
+
+  if (mode != 0) return;
+  if (est.ExcludedObservations > 0) {
+    WriteLogLine(run, "  Warning: " + FormatReal(2, 2, est.ExcludedObservations) +
+                          " observations are not used as a result of a sum");
+    WriteLogLine(run, "            of zero of the posterior probabilities in " +
+                          FormatReal(1, 1, est.excluded_patterns) + " cells");
+  }
+  run.StopCriterion = est.LogLikelihood - previous;
+  std::string line = FormatReal(8, 0, run.IterationCount) + FormatReal(20, 8, est.LogLikelihood) +
+                     FormatReal(20, 8, run.StopCriterion);
+  if (lsquared) line += FormatReal(18, 8, 2 * est.HalfLSquared);
+  WriteLogLine(run, line);
+}
+
+}  // namespace tav

@@ -1,0 +1,355 @@
+#include "estimation/estimate.h"
+
+#include <cmath>
+#include <string>
+
+#include "core/format_real.h"
+#include "core/log.h"
+#include "core/random.h"
+#include "core/stop_run.h"
+#include "estimation/e_step.h"
+#include "estimation/m_steps.h"
+
+namespace tav {
+namespace {
+
+constexpr double kTiny = 1e-300;
+
+const char* DesignName(int type) {
+  switch (type / 10) {
+    case 0:
+      return "cov()";
+    case 1:
+      return "eff()";
+    case 2:
+      return "fac()";
+    case 3:
+      return "fix() and wei()";
+    case 4:
+      return "lin() and log()";
+    case 5:
+      return "mar()";
+    default:
+      return "spe()";
+  }
+}
+
+void NotAvailable(const std::string& construct) {
+  StopRun("  Error: " + construct + " not available in this version");
+}
+
+bool HasRestrictedCells(const ModelState& model) {
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    const int kind = model.submodels[r].SubmodelKind;
+    if ((kind == -3 || kind == -4 || kind == -5) && model.submodels[r].cell_count > 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void CheckEstimationAvailable(const RunState& run) {
+  const ModelState& model = run.model;
+  for (int r = 0; r < static_cast<int>(model.submodels.size()); ++r) {
+    const Submodel& submodel = model.submodels[r];
+    if (!submodel.designs.empty()) {
+      NotAvailable(std::string("estimation of ") + DesignName(submodel.designs[0].DesignType) +
+                   " effects is");
+    }
+    if (!submodel.assoc.empty()) NotAvailable("estimation of association models (ass) is");
+    if (submodel.SubmodelKind == -4 || submodel.SubmodelKind == -5) {
+      NotAvailable("estimation of ordinal restrictions (or1, or2) is");
+    }
+    if (submodel.SubmodelKind == -6) NotAvailable("estimation of cumulative models (cum) is");
+  }
+  if (model.HasAllSubmodel) NotAvailable("estimation of restrictions for all subgroups (all) is");
+  if (run.history.HazardModel) NotAvailable("estimation of event history models (haz) is");
+  if (run.settings.newton_start_iteration < run.settings.max_iterations) {
+    NotAvailable("Newton-type estimation (new) is");
+  }
+  if (!run.settings.simulate_file.empty()) NotAvailable("simulation of data (sim) is");
+  if (model.CorrespondenceType > 0) {
+    NotAvailable("correspondence and association analysis (cor) is");
+  }
+  if (model.ManifestCellCount > 1e18L) NotAvailable("a table of more than 1E18 cells is");
+}
+
+void SetUpEstimationTables(RunState& run) {
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  const int n = model.SubmodelCount;
+  est.FittedTable = AllocRealArray(model.submodel_cell_total);
+  std::fill(est.FittedTable.begin(), est.FittedTable.end(), 1.0);
+  est.ExpectedTable = AllocRealArray(model.submodel_cell_total);
+  est.FittedMarginWork = AllocRealArray(model.condition_cell_total + 1);
+  est.ExpectedMarginWork = AllocRealArray(model.condition_cell_total + 1);
+
+  est.margin_shapes.assign(n, {});
+  est.condition_shapes.assign(n, {});
+  est.expected_margins.assign(n, {});
+  est.margin_parameter_offset.assign(n, {});
+  std::int64_t parameters = 0;
+  for (int r = 0; r < n; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    const Membership none{};
+    est.condition_shapes[r] = MarginShape(
+        model, submodel, r > 0 && submodel.MarginCount() > 0 ? submodel.EffectVariables[0] : none);
+    for (int i = 0; i < submodel.MarginCount(); ++i) {
+      est.margin_shapes[r].emplace_back(model, submodel, submodel.EffectVariables[i]);
+      // The conditioning margin (margin 0 of a conditional submodel) and the margins of a
+      // submodel tied to another by eq1 have no parameters of their own.
+      const bool has_parameters = (i > 0 || r == 0) && submodel.SubmodelKind < 0;
+      est.margin_parameter_offset[r].push_back(has_parameters ? parameters : -1);
+      if (has_parameters) parameters += est.margin_shapes[r][i].margin_cells();
+    }
+    est.expected_margins[r].assign(submodel.MarginCount(), {});
+  }
+  est.MarginParameters = AllocRealArray(parameters);
+  std::fill(est.MarginParameters.begin(), est.MarginParameters.end(), 1.0);
+  est.expected_margins_valid = false;
+  est.eq2_ready = false;
+
+  // Start values given in the input.
+  for (const StartValueRequest& request : run.settings.start_values) {
+    if (request.submodel < 0 || request.submodel >= n) continue;
+    const Submodel& submodel = model.submodels[request.submodel];
+    double* target = nullptr;
+    std::int64_t room = 0;
+    if (request.whole_table) {
+      target = est.FittedTable.data() + submodel.first_cell;
+      room = static_cast<std::int64_t>(submodel.cell_count);
+    } else if (request.effect >= 0 && request.effect < submodel.MarginCount() &&
+               est.margin_parameter_offset[request.submodel][request.effect] >= 0) {
+      target = est.MarginParameters.data() +
+               est.margin_parameter_offset[request.submodel][request.effect];
+      room = est.margin_shapes[request.submodel][request.effect].margin_cells();
+    }
+    if (target == nullptr) continue;
+    const std::int64_t count = std::min<std::int64_t>(room, request.values.size());
+    std::copy_n(request.values.begin(), count, target);
+  }
+}
+
+void ComputeStartValues(RunState& run) {
+  ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    double* fitted = est.FittedTable.data() + submodel.first_cell;
+    const int first_margin = r > 0 ? 1 : 0;
+    for (int i = first_margin; i < submodel.MarginCount(); ++i) {
+      const std::int64_t offset = est.margin_parameter_offset[r][i];
+      if (offset < 0) continue;
+      double* parameters = est.MarginParameters.data() + offset;
+      const std::int64_t size = est.margin_shapes[r][i].margin_cells();
+      bool untouched = true;
+      for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
+      if (!untouched) continue;
+      for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
+    }
+    const int kind = submodel.SubmodelKind;
+    if (kind == -3 || kind == -4 || kind == -5 || kind == -7 || submodel.LinLogSubmodel) {
+      const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+      for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= std::exp(RandomStart(run, r));
+    }
+    for (int i = first_margin; i < submodel.MarginCount(); ++i) {
+      const std::int64_t offset = est.margin_parameter_offset[r][i];
+      if (offset < 0) continue;
+      est.margin_shapes[r][i].Scale(fitted, est.MarginParameters.data() + offset, fitted);
+    }
+  }
+}
+
+void NormaliseFirstSubmodel(RunState& run, int flag) {
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  if (model.SubmodelCount == 0) return;
+  const Submodel& first = model.submodels[0];
+  if (first.MarginCount() == 0 && first.SubmodelKind != -7 && flag != 0) return;
+  double* fitted = est.FittedTable.data() + first.first_cell;
+  const auto cells = static_cast<std::int64_t>(first.cell_count);
+  double sum = 0;
+  for (std::int64_t c = 0; c < cells; ++c) sum += fitted[c];
+  const double used = run.data.total_count - est.ExcludedObservations;
+  const double factor = sum <= kTiny ? 0.0 : used / sum;
+  if (first.MarginCount() > 0 && flag == 1 && est.margin_parameter_offset[0][0] >= 0) {
+    double* parameters = est.MarginParameters.data() + est.margin_parameter_offset[0][0];
+    const std::int64_t size = est.margin_shapes[0][0].margin_cells();
+    for (std::int64_t k = 0; k < size; ++k) parameters[k] *= factor;
+  }
+  for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= factor;
+}
+
+void FittedToProbabilities(RunState& run) {
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  for (int r = 1; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    if (submodel.SubmodelKind >= 0 || submodel.SubmodelKind == -6) continue;
+    const MarginShape& shape = est.condition_shapes[r];
+    double* fitted = est.FittedTable.data() + submodel.first_cell;
+    double* margin = est.FittedMarginWork.data() + submodel.first_condition_cell;
+    shape.MarginOf(fitted, margin);
+    std::vector<double> inverse(shape.margin_cells());
+    for (std::size_t m = 0; m < inverse.size(); ++m) {
+      inverse[m] = margin[m] <= kTiny ? 0.0 : 1.0 / margin[m];
+    }
+    shape.Scale(fitted, inverse.data(), fitted);
+  }
+}
+
+void RestoreFittedFrequencies(RunState& run) {
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  if (run.IterationCount <= 0) return;
+  for (int r = 1; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    if (submodel.SubmodelKind != -1 && submodel.SubmodelKind != -2) continue;
+    double* fitted = est.FittedTable.data() + submodel.first_cell;
+    est.condition_shapes[r].Scale(fitted,
+                                  est.FittedMarginWork.data() + submodel.first_condition_cell,
+                                  fitted);
+    if (run.IterationCount == 1 || run.IterationCount > run.settings.newton_start_iteration) {
+      IpfAdjust(run, r, 0);
+    }
+  }
+}
+
+void RunCycle(RunState& run, int cycle) {
+  const ModelState& model = run.model;
+  const Settings& settings = run.settings;
+  EstimationState& est = run.estimation;
+  const int iteration = run.IterationCount;
+  est.ActiveOrdinalRestrictions = 0;
+  est.BoundaryAdjustments = 0;
+  if (cycle == 1) RestoreFittedFrequencies(run);
+
+  if (iteration >= 1 && iteration <= 3 && settings.em_cycles_per_iteration == 1) {
+    for (int r = 0; r < model.SubmodelCount; ++r) {
+      const Submodel& submodel = model.submodels[r];
+      if (submodel.SubmodelKind != -1 && submodel.SubmodelKind != -2) continue;
+      if (!model.HasAllSubmodel && submodel.designs.empty() && submodel.assoc.empty()) continue;
+      if (r == 0) {
+        NormaliseFirstSubmodel(run, 1);
+      } else {
+        IpfAdjust(run, r, 0);
+      }
+    }
+  }
+
+  const bool em_steps = iteration <= settings.newton_start_iteration ||
+                        settings.newton_algorithm == 4;
+  for (int r = 0; r < model.SubmodelCount; r = NextSubmodel(model, r)) {
+    if (iteration > 0 && em_steps) {
+      for (int i = 0; i < model.submodels[r].MarginCount(); ++i) IpfAdjust(run, r, i);
+    }
+  }
+
+  if (iteration > 0 && cycle == 1) {
+    CopyObservedSaturated(run);
+    if (model.UseEq2) {
+      FitEqualityRestrictionsEq2(run);
+    } else {
+      FitEqualityRestrictions(run);
+    }
+  }
+  if (iteration == 0 ||
+      (model.HasAllSubmodel && cycle == settings.em_cycles_per_iteration) ||
+      (model.SubmodelCount > 0 && model.submodels[0].MarSubmodel != 0)) {
+    NormaliseFirstSubmodel(run, 1);
+  }
+  if (cycle == settings.em_cycles_per_iteration) FittedToProbabilities(run);
+}
+
+void AdjustRestrictionStep(RunState& run) {
+  EstimationState& est = run.estimation;
+  Settings& settings = run.settings;
+  const double s = run.StopCriterion;
+  double& p1 = est.PrevStopCriterion1;
+  double& p2 = est.PrevStopCriterion2;
+  auto write_step = [&] {
+    std::string line = "  new stepsize for restrictions = " + FormatReal(4, 2, settings.restriction_step);
+    if (line.size() > 114) line.resize(114);
+    WriteLogLine(run, line);
+  };
+  if ((s > 0 && p1 < 0 && p2 > 0) || (s < 0 && p1 > 0 && p2 < 0)) {
+    if (settings.restriction_step < 100000) settings.restriction_step *= 2;
+    write_step();
+    p1 = 0;
+    p2 = 0;
+  } else {
+    if (run.IterationCount > 0) {
+      p2 = p1;
+      p1 = s;
+    }
+    const int interval = settings.restriction_step_interval;
+    if (settings.restriction_step > settings.restriction_step_min && run.IterationCount != 0 &&
+        interval != 0 && run.IterationCount % interval == 0) {
+      settings.restriction_step /= 2;
+      if (settings.restriction_step < settings.restriction_step_min) {
+        settings.restriction_step = settings.restriction_step_min;
+      }
+      write_step();
+    }
+  }
+  run.StopCriterion = std::fabs(run.StopCriterion);
+}
+
+void Estimate(RunState& run) {
+  ModelState& model = run.model;
+  Settings& settings = run.settings;
+  EstimationState& est = run.estimation;
+  CheckEstimationAvailable(run);
+  SetUpEstimationTables(run);
+  BuildIndexMaps(run);
+  ComputeStartValues(run);
+
+  run.IterationCount = -1;
+  est.LogLikelihood = 0;
+  est.ExcludedObservations = 0;
+  run.StopCriterion = settings.convergence_criterion + 0.1;
+  est.PrevStopCriterion1 = 0;
+  est.PrevStopCriterion2 = 0;
+  long double full_table = 1;
+  for (int v = 0; v < model.VariableCount; ++v) full_table *= model.Dimension[v];
+  bool cumulative_eight = false;
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    cumulative_eight = cumulative_eight || (submodel.SubmodelKind == -6 && submodel.CumulativeModel == 8);
+  }
+  est.lsquared_column = !run.history.HazardModel && !cumulative_eight && full_table < 1e18L;
+  WriteIterationHeader(run);
+
+  const bool restricted_cells = HasRestrictedCells(model);
+  for (;;) {
+    const double criterion = settings.convergence_criterion;
+    if (run.IterationCount >= settings.max_iterations) break;
+    if (!(run.StopCriterion > criterion)) {
+      if (run.StopCriterion >= 0) break;
+      if (run.IterationCount >= 2) break;
+    }
+    ++run.IterationCount;
+    if (run.IterationCount == 0) {
+      RunCycle(run, static_cast<int>(settings.em_cycles_per_iteration));
+    } else {
+      for (int cycle = 1; cycle <= settings.em_cycles_per_iteration; ++cycle) RunCycle(run, cycle);
+    }
+    EStep(run, 0);
+    if (model.AnyLinLog || model.AnyMar) AdjustRestrictionStep(run);
+    if (run.IterationCount > 1 && run.StopCriterion < -1e-8 && settings.step_size < 1.0) {
+      run.StopCriterion = criterion + 0.1;
+      settings.step_size += 0.05;
+      std::string line = "  new stepsize = " + FormatReal(4, 2, settings.step_size);
+      if (line.size() > 97) line.resize(97);
+      WriteLogLine(run, line);
+    }
+    if (restricted_cells && (run.StopCriterion <= -criterion || run.StopCriterion <= -1e-8)) {
+      run.StopCriterion = 1.0;
+    }
+  }
+  if (run.IterationCount > 0 && run.StopCriterion <= -1e-8) {
+    StopRun("  Error: decrease of the log-likelihood");
+  }
+}
+
+}  // namespace tav

@@ -1,0 +1,42 @@
+#ifndef TAV_ENGINE_ESTIMATION_ESTIMATE_H_
+#define TAV_ENGINE_ESTIMATION_ESTIMATE_H_
+
+#include "core/run_state.h"
+
+namespace tav {
+
+// Fits the model by EM: start values, then iterations of M-step cycles and an E-step until the
+// change of the log-likelihood falls to the convergence criterion or the iteration limit is
+// reached. A final fall of the log-likelihood stops the run.
+void Estimate(RunState& run);
+
+// Stops the run when the model needs a kind of estimation this version does not have.
+void CheckEstimationAvailable(const RunState& run);
+
+// Creates the fitted, expected and parameter tables with their start value 1 and the margin
+// shapes of every submodel.
+void SetUpEstimationTables(RunState& run);
+
+// Start values: given values, random perturbations and the fitted tables built from the
+// margin parameters.
+void ComputeStartValues(RunState& run);
+
+// One M-step cycle of the current iteration (cycle counts from 1).
+void RunCycle(RunState& run, int cycle);
+
+// Rescales the fitted table of submodel 0 (and with flag 1 its first margin's parameters) to
+// the number of observations used.
+void NormaliseFirstSubmodel(RunState& run, int flag);
+
+// Turns the fitted tables of submodels 1 .. n-1 into conditional probabilities, keeping their
+// conditioning margins; RestoreFittedFrequencies turns them back into frequencies.
+void FittedToProbabilities(RunState& run);
+void RestoreFittedFrequencies(RunState& run);
+
+// The step control of restricted models: doubles restriction_step on oscillation, halves it
+// every restriction_step_interval iterations.
+void AdjustRestrictionStep(RunState& run);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_ESTIMATION_ESTIMATE_H_

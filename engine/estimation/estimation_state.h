@@ -1,0 +1,78 @@
+#ifndef TAV_ENGINE_ESTIMATION_ESTIMATION_STATE_H_
+#define TAV_ENGINE_ESTIMATION_ESTIMATION_STATE_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "estimation/margins.h"
+
+namespace tav {
+
+// The tables and the iteration state of the estimation.
+//
+// Every submodel r of the model (0 .. SubmodelCount - 1) owns the cells
+// [first_cell, first_cell + cell_count) of FittedTable and ExpectedTable (Submodel in
+// core/model_state.h); its cells are numbered in mixed radix over its variables in variable
+// order, the last variable fastest. Submodels tied by eq1 share the cells of the submodel they
+// are tied to. Between iterations the fitted cells of submodel 0 are frequencies and those of
+// submodels 1 .. SubmodelCount - 1 conditional probabilities of their dependent variables given
+// their conditioning variables (effect 0).
+struct EstimationState {
+  std::vector<double> FittedTable;
+  std::vector<double> ExpectedTable;
+
+  // Multiplicative parameters of the margins (effects): the block of margin i of submodel r
+  // starts at margin_parameter_offset[r][i] (-1 when the margin has none) and holds one value
+  // per cell of the margin, in mixed radix over the margin's variables.
+  std::vector<double> MarginParameters;
+  std::vector<std::vector<std::int64_t>> margin_parameter_offset;
+  // The shape of every margin (effect) of every submodel, and of its conditioning margin.
+  std::vector<std::vector<MarginShape>> margin_shapes;
+  std::vector<MarginShape> condition_shapes;
+  // Expected margins of the IPF steps, kept while the expected table does not change.
+  std::vector<std::vector<std::vector<double>>> expected_margins;
+  bool expected_margins_valid = false;
+
+  // Margins over the conditioning variables, one block per submodel at its
+  // first_condition_cell: the fitted margins kept when the fitted cells were turned into
+  // conditional probabilities, and the expected margins of the equality-restricted M-step.
+  std::vector<double> FittedMarginWork;
+  std::vector<double> ExpectedMarginWork;
+
+  // Iteration state.
+  double LogLikelihood = 0;
+  double PrevStopCriterion1 = 0;
+  double PrevStopCriterion2 = 0;
+  // Fit sums of the latest E-step.
+  double HalfLSquared = 0;
+  double PearsonSum = 0;
+  double CressieReadSum = 0;
+  double AbsResidualSum = 0;
+  double ExpectedTotal = 0;
+  double ExcludedObservations = 0;
+  int excluded_patterns = 0;
+  // Per-cycle counters read by the statistics section.
+  int ActiveOrdinalRestrictions = 0;
+  int BoundaryAdjustments = 0;
+  // The iteration log and the report show L-squared (no hazard part, no cumulative model 8,
+  // fewer than 1E18 cells in the full table).
+  bool lsquared_column = true;
+
+  // E-step index maps: for pattern p, complete cell k and submodel r, the FittedTable index
+  // cell_map[pattern_start[p] + k * SubmodelCount + r], or -1 when the submodel drops out.
+  std::vector<std::int64_t> pattern_start;
+  std::vector<std::int32_t> cell_map;
+  std::vector<double> posterior;  // work vector of the current pattern's complete cells
+
+  // eq2 work arrays, kept from iteration 1 on.
+  bool eq2_ready = false;
+  std::vector<double> eq2_lambda;      // per column
+  std::vector<double> eq2_free_mass;   // per column
+  std::vector<double> eq2_free_total;  // per column
+  std::vector<double> eq2_set_total;   // per set
+  std::vector<std::int32_t> eq2_count; // (sets + 1) x columns
+};
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_ESTIMATION_ESTIMATION_STATE_H_

@@ -1,0 +1,291 @@
+#include "estimation/m_steps.h"
+
+#include <cmath>
+#include <vector>
+
+#include "core/stop_run.h"
+
+namespace tav {
+namespace {
+
+constexpr double kTiny = 1e-300;
+
+double SafeDivide(double a, double b) { return b <= kTiny ? 0.0 : a / b; }
+
+// The kind -3 submodels in submodel order, with the position of their first cell in the
+// concatenated restriction tables.
+struct RestrictedSubmodel {
+  int r;
+  std::int64_t first;  // index into RestrictionClass / RestrictionColumn
+};
+
+std::vector<RestrictedSubmodel> RestrictedSubmodels(const ModelState& model) {
+  std::vector<RestrictedSubmodel> list;
+  std::int64_t first = 0;
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    if (submodel.SubmodelKind != -3) continue;
+    list.push_back({r, first});
+    first += static_cast<std::int64_t>(submodel.cell_count);
+  }
+  return list;
+}
+
+std::int32_t ClassOf(const ModelState& model, std::int64_t index) {
+  return index < static_cast<std::int64_t>(model.RestrictionClass.size())
+             ? model.RestrictionClass[index]
+             : 0;
+}
+
+// Column totals of the expected cells over the conditioning margin of every kind -3
+// submodel, at its first_condition_cell; the single column of submodel 0 holds N.
+void ExpectedColumnTotals(RunState& run) {
+  EstimationState& est = run.estimation;
+  for (const RestrictedSubmodel& item : RestrictedSubmodels(run.model)) {
+    const Submodel& submodel = run.model.submodels[item.r];
+    if (item.r == 0) continue;
+    est.condition_shapes[item.r].MarginOf(est.ExpectedTable.data() + submodel.first_cell,
+                                          est.ExpectedMarginWork.data() +
+                                              submodel.first_condition_cell);
+  }
+  if (!est.ExpectedMarginWork.empty()) est.ExpectedMarginWork[0] = run.data.total_count;
+}
+
+}  // namespace
+
+void IpfAdjust(RunState& run, int r, int i) {
+  EstimationState& est = run.estimation;
+  const Submodel& submodel = run.model.submodels[r];
+  const MarginShape& shape = est.margin_shapes[r][i];
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
+
+  std::vector<double>& expected_margin = est.expected_margins[r][i];
+  if (!est.expected_margins_valid || expected_margin.empty()) {
+    expected_margin.resize(shape.margin_cells());
+    shape.MarginOf(expected, expected_margin.data());
+  }
+  std::vector<double> ratio(shape.margin_cells());
+  shape.MarginOf(fitted, ratio.data());
+  for (std::size_t m = 0; m < ratio.size(); ++m) ratio[m] = SafeDivide(expected_margin[m], ratio[m]);
+  shape.Scale(fitted, ratio.data(), fitted);
+
+  const std::int64_t offset = est.margin_parameter_offset[r][i];
+  if (offset >= 0 && run.settings.show_parameters) {
+    double* parameters = est.MarginParameters.data() + offset;
+    for (std::size_t m = 0; m < ratio.size(); ++m) parameters[m] *= ratio[m];
+  }
+}
+
+void CopyObservedSaturated(RunState& run) {
+  EstimationState& est = run.estimation;
+  for (int r = 0; r < run.model.SubmodelCount; ++r) {
+    const Submodel& submodel = run.model.submodels[r];
+    if (submodel.SubmodelKind != -7) continue;
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    std::copy_n(est.ExpectedTable.begin() + submodel.first_cell, cells,
+                est.FittedTable.begin() + submodel.first_cell);
+  }
+}
+
+void FitEqualityRestrictions(RunState& run) {
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  const std::vector<RestrictedSubmodel> restricted = RestrictedSubmodels(model);
+  if (restricted.empty()) return;
+  ExpectedColumnTotals(run);
+  double* fitted = est.FittedTable.data();
+  const double* expected = est.ExpectedTable.data();
+  double* totals = est.ExpectedMarginWork.data();
+
+  // Fixed cells: the column total is scaled so that the free and equality cells share the
+  // mass the fixed cells leave.
+  for (const RestrictedSubmodel& item : restricted) {
+    const Submodel& submodel = model.submodels[item.r];
+    const auto columns = static_cast<std::int64_t>(submodel.condition_cells);
+    std::vector<double> fixed_fitted(columns, 0.0);
+    std::vector<double> fixed_expected(columns, 0.0);
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    for (std::int64_t c = 0; c < cells; ++c) {
+      if (ClassOf(model, item.first + c) != -1) continue;
+      const std::int32_t j = model.RestrictionColumn[item.first + c];
+      fixed_fitted[j] += fitted[submodel.first_cell + c];
+      fixed_expected[j] += expected[submodel.first_cell + c];
+    }
+    for (std::int64_t j = 0; j < columns; ++j) {
+      double& total = totals[submodel.first_condition_cell + j];
+      const double a = SafeDivide(fixed_expected[j], total);
+      if (a < 1) total /= (1 - fixed_fitted[j]) / (1 - a);
+    }
+  }
+
+  // Equality sets: E over T, pooled over all their cells.
+  const int sets = model.RestrictionSetCount;
+  std::vector<double> set_expected(sets + 1, 0.0);
+  std::vector<double> set_totals(sets + 1, 0.0);
+  for (const RestrictedSubmodel& item : restricted) {
+    const Submodel& submodel = model.submodels[item.r];
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    for (std::int64_t c = 0; c < cells; ++c) {
+      const std::int32_t k = ClassOf(model, item.first + c);
+      if (k < 1) continue;
+      const std::int32_t j = model.RestrictionColumn[item.first + c];
+      set_expected[k] += expected[submodel.first_cell + c];
+      set_totals[k] += totals[submodel.first_condition_cell + j];
+    }
+  }
+  for (const RestrictedSubmodel& item : restricted) {
+    const Submodel& submodel = model.submodels[item.r];
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    for (std::int64_t c = 0; c < cells; ++c) {
+      const std::int32_t k = ClassOf(model, item.first + c);
+      if (k >= 1) fitted[submodel.first_cell + c] = SafeDivide(set_expected[k], set_totals[k]);
+    }
+  }
+
+  // Free cells share what the restricted cells leave of their column.
+  for (const RestrictedSubmodel& item : restricted) {
+    const Submodel& submodel = model.submodels[item.r];
+    const auto columns = static_cast<std::int64_t>(submodel.condition_cells);
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    std::vector<double> restricted_sum(columns, 0.0);
+    std::vector<double> free_sum(columns, 0.0);
+    for (std::int64_t c = 0; c < cells; ++c) {
+      const std::int32_t j = model.RestrictionColumn[item.first + c];
+      const std::int64_t cell = submodel.first_cell + c;
+      if (ClassOf(model, item.first + c) != 0) {
+        restricted_sum[j] += fitted[cell];
+      } else {
+        fitted[cell] = SafeDivide(expected[cell], totals[submodel.first_condition_cell + j]);
+        free_sum[j] += fitted[cell];
+      }
+    }
+    for (std::int64_t j = 0; j < columns; ++j) {
+      // Sums of restricted probabilities that differ from 1 by rounding only count as 1.
+      const double d = restricted_sum[j];
+      if (d > 1 + 1e-10 || (d < 1 - 1e-10 && free_sum[j] < kTiny)) {
+        StopRun("  Error: \"eq3\" fails, try \"eq2\"");
+      }
+      if (free_sum[j] > 0) {
+        const double factor = (1 - d) / free_sum[j];
+        for (std::int64_t c = 0; c < cells; ++c) {
+          if (model.RestrictionColumn[item.first + c] == j &&
+              ClassOf(model, item.first + c) == 0) {
+            fitted[submodel.first_cell + c] *= factor;
+          }
+        }
+      }
+    }
+  }
+}
+
+void FitEqualityRestrictionsEq2(RunState& run) {
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  const std::vector<RestrictedSubmodel> restricted = RestrictedSubmodels(model);
+  if (restricted.empty()) return;
+  double* fitted = est.FittedTable.data();
+  const double* expected = est.ExpectedTable.data();
+  const int sets = model.RestrictionSetCount;
+
+  // Columns are numbered on from one kind -3 submodel to the next.
+  std::int64_t columns = 0;
+  for (const RestrictedSubmodel& item : restricted) {
+    columns += static_cast<std::int64_t>(model.submodels[item.r].condition_cells);
+  }
+  auto count = [&](std::int64_t j, int k) -> std::int32_t& {
+    return est.eq2_count[static_cast<std::size_t>(j * (sets + 1) + k)];
+  };
+  if (!est.eq2_ready) {
+    ExpectedColumnTotals(run);
+    est.eq2_lambda.assign(columns, 0.0);
+    est.eq2_free_mass.assign(columns, 1.0);
+    est.eq2_free_total.assign(columns, 0.0);
+    est.eq2_set_total.assign(sets + 1, 0.0);
+    est.eq2_count = AllocIntArray((sets + 1) * columns + 1);
+    std::int64_t base = 0;
+    for (const RestrictedSubmodel& item : restricted) {
+      const Submodel& submodel = model.submodels[item.r];
+      const auto here = static_cast<std::int64_t>(submodel.condition_cells);
+      for (std::int64_t j = 0; j < here; ++j) {
+        est.eq2_lambda[base + j] = est.ExpectedMarginWork[submodel.first_condition_cell + j];
+      }
+      const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+      for (std::int64_t c = 0; c < cells; ++c) {
+        const std::int32_t k = ClassOf(model, item.first + c);
+        const std::int32_t j = model.RestrictionColumn[item.first + c];
+        if (k >= 1) ++count(j, k);
+        if (k == -1) est.eq2_free_mass[j] -= fitted[submodel.first_cell + c];
+      }
+      base += here;
+    }
+    est.eq2_ready = true;
+  }
+
+  // Expected totals of the sets and of the free cells of every column.
+  std::fill(est.eq2_set_total.begin(), est.eq2_set_total.end(), 0.0);
+  std::fill(est.eq2_free_total.begin(), est.eq2_free_total.end(), 0.0);
+  for (const RestrictedSubmodel& item : restricted) {
+    const Submodel& submodel = model.submodels[item.r];
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    for (std::int64_t c = 0; c < cells; ++c) {
+      const std::int32_t k = ClassOf(model, item.first + c);
+      const double value = expected[submodel.first_cell + c];
+      if (k >= 1) est.eq2_set_total[k] += value;
+      if (k == 0) est.eq2_free_total[model.RestrictionColumn[item.first + c]] += value;
+    }
+  }
+
+  std::vector<double>& lambda = est.eq2_lambda;
+  auto set_denominator = [&](int k) {
+    double t = 0;
+    for (std::int64_t j = 0; j < columns; ++j) t += count(j, k) * lambda[j];
+    return t;
+  };
+  const double full_step = 1.0 / run.settings.step_size;
+  for (int pass = 1;; ++pass) {
+    bool again = false;
+    for (std::int64_t j = 0; j < columns; ++j) {
+      const double e = est.eq2_free_total[j];
+      double g = SafeDivide(e, lambda[j]) - est.eq2_free_mass[j];
+      double h = lambda[j] <= kTiny ? 0.0 : -e / (lambda[j] * lambda[j]);
+      for (int k = 1; k <= sets; ++k) {
+        const std::int32_t kk = count(j, k);
+        if (kk < 1) continue;
+        const double t = set_denominator(k);
+        if (t <= kTiny) continue;
+        g += est.eq2_set_total[k] * kk / t;
+        h -= static_cast<double>(kk) * kk * est.eq2_set_total[k] / (t * t);
+      }
+      double step = full_step;
+      if (h != 0) lambda[j] -= step * g / h;
+      while (lambda[j] < 0) {
+        step /= 2;
+        if (step < 1e-8) {
+          StopRun("  Error: convergence problem with \"eq2\". Try other start values.");
+        }
+        lambda[j] += step * g / h;
+      }
+      if ((std::fabs(g) > 1e-10 || step < full_step) && pass < 25) again = true;
+    }
+    if (!again) break;
+  }
+
+  std::vector<double> set_value(sets + 1, 0.0);
+  for (int k = 1; k <= sets; ++k) set_value[k] = SafeDivide(est.eq2_set_total[k], set_denominator(k));
+  for (const RestrictedSubmodel& item : restricted) {
+    const Submodel& submodel = model.submodels[item.r];
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    for (std::int64_t c = 0; c < cells; ++c) {
+      const std::int32_t k = ClassOf(model, item.first + c);
+      const std::int64_t cell = submodel.first_cell + c;
+      if (k == 0) {
+        fitted[cell] = SafeDivide(expected[cell], lambda[model.RestrictionColumn[item.first + c]]);
+      } else if (k >= 1) {
+        fitted[cell] = set_value[k];
+      }
+    }
+  }
+}
+
+}  // namespace tav
