@@ -7,6 +7,7 @@
 
 #include "core/console_presentation.h"
 #include "core/run_state.h"
+#include "tav95/log_lock.h"
 #include "tav95/run_driver.h"
 
 #ifdef TAV_HAVE_QT
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
 #ifdef TAV_HAVE_QT
   window = MakeWindowPresentation(argc, argv);
 #endif
+  // The log file stays locked while the run lasts: the front end takes a locked log for a
+  // running engine.
+  run.on_log_file_open = tav::LockLogFile;
   tav::ConsolePresentation console(std::cout, std::cerr);
   run.presentation = window ? window.get() : &console;
   return tav::RunMain(run);
