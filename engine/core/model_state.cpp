@@ -69,6 +69,16 @@ int NextSubmodel(const ModelState& model, int b) {
   return s + 2;
 }
 
+std::vector<int> SubmodelVariableList(const ModelState& model, int index) {
+  std::vector<int> variables;
+  if (index < 0 || index >= static_cast<int>(model.submodels.size())) return variables;
+  const Membership& marks = model.submodels[index].SubmodelVariables;
+  for (int v = 0; v < kVectorSize; ++v) {
+    if (marks[v] != 0) variables.push_back(v);
+  }
+  return variables;
+}
+
 std::string TermText(const ModelState& model, const Membership& vector, int selection) {
   std::string text;
   bool first = true;

@@ -178,6 +178,9 @@ AssocEffect& NewRowColumnEffect(Submodel& submodel, int index);
 // S is model.SubmodelCount.
 int NextSubmodel(const ModelState& model, int b);
 
+// The variable numbers of submodel index, in variable order (empty for an index out of range).
+std::vector<int> SubmodelVariableList(const ModelState& model, int index);
+
 // The labels of the variables that vector marks, in variable order, joined by "." when labels
 // are long; selection 0 admits every non-zero mark, another value only that mark. At most 80
 // characters.
