@@ -60,10 +60,9 @@ void ParseRecordFormatSection(RunState& run) {
   history.EntryTimeGiven = false;
   run.data.entry_count_given = false;
   history.PerRecordOutput = false;
-  history.EpisodeCount = 1;
-  if (history.MultipleRisks) {
-    history.EpisodeCount = history.TimeKind == 1 ? history.RiskCount / 2 : history.RiskCount;
-  }
+  // With multiple risks one episode per risk given with mul: one less than the states, also
+  // when discrete time numbered a stay risk for every state.
+  history.EpisodeCount = history.MultipleRisks ? history.StateCount - 1 : 1;
   if (run.model.CovariateCount > 0) history.RecordFormat = true;
   history.ColumnUsed = AllColumnsUsed();
 

@@ -195,6 +195,11 @@ TEST(EventHistory, MultipleRisks) {
   EXPECT_EQ(d.EpisodeCount, 2);
   EXPECT_EQ(discrete.run.model.Dimension[2], 4);
 
+  // The shape form keeps the episodes of the risks numbered in discrete time.
+  Sections shape(1);
+  ASSERT_EQ(shape.Parse("dis mul 2 haz {A} _we rec 3"), "");
+  EXPECT_EQ(shape.history().EpisodeCount, 2);
+
   EXPECT_EQ(Sections().Parse("mul 0 haz {A}"),
             "  Error: number of risks must be >= 1 in command mul");
   EXPECT_EQ(Sections().Parse("mul 2 haz {A} rec 3 epi 4"),
