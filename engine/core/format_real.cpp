@@ -18,8 +18,9 @@ std::string Fixed(int decimals, double value) {
   char buffer[48 + kMaxDecimals];
   std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
   std::string text(buffer);
-  // A value that rounds to zero keeps its minus sign only when it is really negative.
-  if (value == 0.0 && text[0] == '-') text.erase(0, 1);
+  // A value that rounds to zero is written without a sign: "-0.00" would claim a negative
+  // number where the text shows none.
+  if (text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
   return text;
 }
 

@@ -9,8 +9,8 @@ namespace tav {
 //
 // decimals >= 0, fixed form: value rounded to `decimals` places (no point for 0), "-" right
 // before the first digit of a negative value, blanks on the left up to `width`; a longer text
-// is not cut to the width. Negative zero prints as zero. Magnitudes of 1E36 and more switch to
-// the exponent form.
+// is not cut to the width. A value that rounds to zero (negative zero included) has no sign.
+// Magnitudes of 1E36 and more switch to the exponent form.
 //
 // decimals < 0, exponent form with s = width - 8 significant digits (at least 2, at most 18):
 // blanks up to `width`, a sign character ("-" or a blank), d.ddd, "E", the exponent's sign and

@@ -240,7 +240,12 @@ void RunCycle(RunState& run, int cycle) {
   const bool em_steps = iteration <= settings.newton_start_iteration ||
                         settings.newton_algorithm == 4;
   for (int r = 0; r < model.SubmodelCount; r = NextSubmodel(model, r)) {
-    if (iteration > 0 && em_steps) {
+    // Submodels of restricted probabilities keep their conditional-probability form: their own
+    // M-steps below fit them, and proportional fitting of their conditioning margin would turn
+    // their fixed probabilities into frequencies.
+    const int kind = model.submodels[r].SubmodelKind;
+    const bool restricted = kind == -3 || kind == -4 || kind == -5 || kind == -6;
+    if (iteration > 0 && em_steps && !restricted) {
       for (int i = 0; i < model.submodels[r].MarginCount(); ++i) IpfAdjust(run, r, i);
     }
   }

@@ -29,8 +29,11 @@ TEST(FormatRealFixed, RoundsWithCarries) {
 TEST(FormatRealFixed, SignOfZero) {
   EXPECT_EQ(FormatReal(5, 2, -0.0), " 0.00");
   EXPECT_EQ(FormatReal(5, 2, 0.0), " 0.00");
-  // A negative value that rounds to zero still shows that it was negative.
-  EXPECT_EQ(FormatReal(5, 2, -0.001), "-0.00");
+  // A negative value that rounds to zero has no sign; one that does not keeps it.
+  EXPECT_EQ(FormatReal(5, 2, -0.001), " 0.00");
+  EXPECT_EQ(FormatReal(12, 8, -1e-13), "  0.00000000");
+  EXPECT_EQ(FormatReal(5, 2, -0.005001), "-0.01");
+  EXPECT_EQ(FormatReal(0, 0, -0.4), "0");
 }
 
 TEST(FormatRealFixed, SwitchesToExponentFormAt1E36) {

@@ -23,7 +23,7 @@ expect(at GREATER -1 MESSAGE "banner missing from standard output: ${out}")
 expect(err STREQUAL " No input and output file specified\n" MESSAGE "wrong error text: '${err}'")
 
 # Window mode on a bundled example: log lines on standard output, a report, status 0.
-execute_process(COMMAND ${TAV95} ${SOURCE}/examples/loglin2x2.inp ${WORK}/example.out
+execute_process(COMMAND ${TAV95} ${SOURCE}/examples/indep2x2.inp ${WORK}/example.out
                 WORKING_DIRECTORY ${WORK}
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 expect(status EQUAL 0 MESSAGE "example run failed (${status}): ${err}")
@@ -35,7 +35,7 @@ expect(EXISTS ${WORK}/example.out MESSAGE "no report written")
 expect(NOT EXISTS ${WORK}/tav.log MESSAGE "window mode must not write tav.log")
 
 # Log-file mode with three arguments: tav.log in the current directory, nothing on stdout.
-execute_process(COMMAND ${TAV95} ${SOURCE}/examples/loglin2x2.inp ${WORK}/example2.out -log
+execute_process(COMMAND ${TAV95} ${SOURCE}/examples/indep2x2.inp ${WORK}/example2.out -log
                 WORKING_DIRECTORY ${WORK}
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 expect(status EQUAL 0 MESSAGE "log-file mode failed (${status}): ${err}")
