@@ -16,12 +16,16 @@ struct MarginalRequest {
   std::string file;
 };
 
-// Start values given with `sta` or `sth` for one effect of one submodel.
+// Start values given with `sta` or `sth` for one effect of one submodel, already on the
+// multiplicative scale (exp of the values given with `log`, capped at exp(600); spread by `nor`).
+// A later request for the same effect replaces an earlier one.
 struct StartValueRequest {
   int submodel = 0;
-  int effect = -1;        // index of the log-linear effect, or -1
-  int design = -1;        // index of the special effect (design), or -1
-  bool whole_table = false;  // the values cover the submodel's whole table
+  int effect = -1;           // index of the log-linear effect, or -1
+  int design = -1;           // index of the special effect (design), or -1
+  bool whole_table = false;  // the values cover the submodel's whole table, from its first cell
+  bool hazard = false;       // given with `sth` (submodel is then the hazard submodel)
+  std::string effect_text;   // the effect as written, for messages
   std::vector<double> values;
 };
 
@@ -40,7 +44,7 @@ struct Settings {
   double restriction_step_min = 1.0;
   int restriction_step_interval = 2;
   std::array<std::int32_t, kVectorSize + 1> dummy_reference{};  // -1 for effect coding
-  bool dummy_coding = false;  // `dum` was given
+  bool dummy_coding = false;                                    // `dum` was given
   int score_scaling = 1;
   bool user_scores_given = false;
   std::vector<double> user_scores;
@@ -60,21 +64,25 @@ struct Settings {
   bool show_zero_cells = true;
 
   // Result files; empty when not requested.
-  std::string file_frequencies;    // wfi
-  std::string file_data;           // wda
-  std::string file_observed;       // wfr
-  std::string file_probabilities;  // wco
-  std::string file_parameters;     // wpa
-  std::string file_covariances;    // wse, wsd
-  std::string file_failures;       // wfa
-  std::string file_hazards;        // wha
-  std::string file_exposures;      // wex
-  std::string file_survival;       // wsu
-  std::string file_latent;         // wla
-  std::string file_posterior;      // wpo
+  std::string file_frequencies;                    // wfi
+  std::string file_data;                           // wda
+  std::string file_observed;                       // wfr
+  std::string file_probabilities;                  // wco
+  std::string file_parameters;                     // wpa
+  std::string file_covariances;                    // wse, wsd
+  std::string file_failures;                       // wfa
+  std::string file_hazards;                        // wha
+  std::string file_exposures;                      // wex
+  std::string file_survival;                       // wsu
+  std::string file_latent;                         // wla
+  std::string file_posterior;                      // wpo
   std::vector<MarginalRequest> marginal_requests;  // wma, at most 101
 
   std::vector<StartValueRequest> start_values;
+
+  // The data and design files named by `dat` and `des` (empty when inline or not given).
+  std::string data_file;
+  std::string design_file;
 };
 
 }  // namespace tav

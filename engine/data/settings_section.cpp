@@ -1,7 +1,714 @@
+#include "data/settings_section.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <system_error>
+
+#include "core/distributions.h"
+#include "core/format_real.h"
+#include "core/log.h"
+#include "core/stop_run.h"
+#include "data/data_reader.h"
+#include "data/design_reader.h"
+#include "input/command_table.h"
+#include "input/reader.h"
 #include "input/sections.h"
 
 namespace tav {
+namespace {
 
-void ParseSettings(RunState&) {}
+constexpr const char* kStartName = "sta(rting_values)";
+constexpr const char* kHazardStartName = "st(art_)h(azard)";
+constexpr int kMaxMarginalRequests = 101;
+constexpr double kInt32Max = std::numeric_limits<std::int32_t>::max();
+// Seeds beyond the exactly representable integers are reduced by the generator's modulus,
+// which leaves the stream it produces unchanged and keeps its arithmetic finite.
+constexpr double kExactSeedLimit = 9007199254740992.0;  // 2^53
+constexpr double kGeneratorModulus = 2796203.0;
+
+// What the pass keeps for the checks after its loop.
+struct PassState {
+  double cases = -1;          // `cas`; -1: no check
+  bool data_inline = false;   // the last `dat` had its data inline
+  bool design_named = false;  // `des` named a file
+};
+
+// A word that cannot be a file name, an effect or a variable list: the end of a list.
+bool NotAName(const std::string& word) { return EndsList(word); }
+
+// After inline numbers: a "]" must close them, as the character after the last number or as
+// the next word.
+void ExpectClosingBracket(RunState& run, TextFile& file, const std::string& message) {
+  if (run.CurrentWord == "]") return;
+  if (ReadWord(file) != "]") StopRun(message);
+}
+
+// The word without a "[" clinging to its end; opened tells whether there was one.
+std::string WithoutBracket(const std::string& word, bool& opened) {
+  opened = word.size() > 1 && word.back() == '[';
+  return opened ? word.substr(0, word.size() - 1) : word;
+}
+
+// Stops the run unless count reals fit in one work array.
+std::int64_t CheckedRealCount(double count) {
+  if (!(count <= static_cast<double>(kMaxArrayBytes / 8))) {
+    StopRun("  Error: problem too big to fit in memory");
+  }
+  return static_cast<std::int64_t>(std::max(count, 0.0));
+}
+
+double TableCellCount(const ModelState& model) {
+  if (model.subgroup_cell_count.empty()) return static_cast<double>(model.ManifestCellCount);
+  double cells = 0;
+  for (std::int32_t count : model.subgroup_cell_count) cells += count;
+  return cells;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start values.
+
+// The value list of a start-value request, read from the input or a file (m reals; with the
+// log flag their exponentials, capped at exp(600)).
+void ReadValueList(RunState& run, TextFile& file, std::vector<double>& values, bool log_scale) {
+  for (double& value : values) {
+    value = ReadReal(run, file);
+    if (log_scale) value = std::exp(std::min(value, 600.0));
+  }
+}
+
+// `nor` or `nor(t r)`: the values spread as a normal distribution.
+void ReadNormalValues(RunState& run, const std::string& word, std::vector<double>& values) {
+  int type = 1;
+  double range = 8;
+  if (word.back() == '(') {
+    type = ReadInteger(run, run.InputFile);
+    range = ReadReal(run, run.InputFile);
+    if (run.CurrentWord != ")" && ReadWord(run.InputFile) != ")") {
+      StopRun("  Error: a \")\" expected in command \"nor\"");
+    }
+  }
+  values = NormalStartValues(static_cast<std::int64_t>(values.size()), type, range);
+}
+
+// True when the design's variable codes fit the effect's variables: every variable of the
+// effect is in the design's term (or marked -2), no other variable is.
+bool DesignFits(const Design& design, const Membership& flags) {
+  for (int v = 0; v < kVectorSize; ++v) {
+    const int code = SignedCode(design.DesignVariables[v]);
+    if (flags[v] != 0 ? (code != 1 && code != -2) : code == 1) return false;
+  }
+  return true;
+}
+
+bool SameVariables(const Membership& effect, const Membership& flags) {
+  for (int v = 0; v < kVectorSize; ++v) {
+    if ((effect[v] != 0) != (flags[v] != 0)) return false;
+  }
+  return true;
+}
+
+// `sta` and `sth`: start values for one effect.
+void ParseStartValues(RunState& run, bool hazard) {
+  TextFile& in = run.InputFile;
+  ModelState& model = run.model;
+  const std::string name = hazard ? kHazardStartName : kStartName;
+  run.CommandName = name;
+  const auto not_found = [&](const std::string& text) {
+    StopRun("  Error: effect " + text + " specified in " + name + " not found");
+  };
+
+  bool log_scale = false;
+  std::string word = ReadWord(in);
+  if (CommandKey(word) == "log") {
+    log_scale = true;
+    word = ReadWord(in);
+  }
+  if (NotAName(word)) StopRun("  Error: effect not specified in command " + name);
+
+  // The effect: a plain term, or a typed effect with its variables (and model number).
+  bool bracket = false;
+  const std::string key = CommandKey(word);
+  int kind = -1;
+  if (key == "cov") kind = 0;
+  if (key == "eff") kind = 1;
+  if (key == "fac") kind = 2;
+  if (key == "fix" || key == "wei") kind = 3;
+  if (key == "spe") kind = 6;
+  std::string text = word;
+  std::string variables_word;
+  if (kind < 0) {
+    text = WithoutBracket(word, bracket);
+    variables_word = text;
+  } else {
+    variables_word = ReadWord(in);
+    text += variables_word;
+    if (kind == 6) {
+      const std::string model_number = ReadWord(in);
+      text += "," + model_number;
+      if (model_number.size() < 2 || model_number[0] < '1' || model_number[0] > '8' ||
+          (model_number[1] != 'a' && model_number[1] != 'b')) {
+        StopRun("  Error: wrong model number in " + text + " in command " + name);
+      }
+      kind = 6 + (model_number[0] - '1') + 10 * (model_number[1] - 'a');
+    }
+    if (text.back() != ')') {
+      if (ReadWord(in) != ")") {
+        StopRun("  Error: a \")\" expected after " + text + " in command " + name);
+      }
+      text += ")";
+    }
+  }
+
+  // The effect's variables, over all variables (`sta`) or the hazard variables (`sth`).
+  Membership flags{};
+  const int variable_count =
+      std::clamp(hazard ? run.history.HazardVarCount : model.VariableCount, 0, kVectorSize);
+  run.CurrentWord = variables_word;
+  ParseTerm(run, variables_word, flags, variable_count, false);
+  double count = 1;
+  for (int v = 0; v < variable_count; ++v) {
+    if (flags[v] != 0) count = std::min(count * std::max(model.Dimension[v], 0), 1e18);
+  }
+
+  // The submodel: the hazard submodel, or the first that holds every variable of the effect.
+  const int submodel_total = static_cast<int>(model.submodels.size());
+  int chosen = -1;
+  if (hazard) {
+    chosen = model.SubmodelCount;
+    for (int v = 0; v < variable_count; ++v) {
+      if (flags[v] != 0 &&
+          (chosen >= submodel_total || model.submodels[chosen].SubmodelVariables[v] == 0)) {
+        StopRun("  Error: wrong variabele (" + model.VariableLabel[v] + ") in command " + name);
+      }
+    }
+    if (chosen < 0 || chosen >= submodel_total) not_found(text);
+  } else {
+    std::vector<int> candidates;
+    for (int v = 0; v < model.SubmodelCount && v < submodel_total; ++v) candidates.push_back(v);
+    if (model.HasAllSubmodel && model.SubmodelCount + 1 < submodel_total) {
+      candidates.push_back(model.SubmodelCount + 1);
+    }
+    for (int candidate : candidates) {
+      const Membership& marks = model.submodels[candidate].SubmodelVariables;
+      bool holds = true;
+      for (int v = 0; v < variable_count && holds; ++v) holds = flags[v] == 0 || marks[v] != 0;
+      if (holds) {
+        chosen = candidate;
+        break;
+      }
+    }
+    if (chosen < 0) not_found(text);
+  }
+  Submodel& submodel = model.submodels[chosen];
+
+  // The effect inside the submodel.
+  StartValueRequest request;
+  request.submodel = chosen;
+  request.hazard = hazard;
+  request.effect_text = text;
+  const bool table_kind =
+      submodel.SubmodelKind <= -3 || submodel.LinLogSubmodel || submodel.MarSubmodel != 0;
+  if (kind < 0) {
+    if (table_kind) {
+      request.whole_table = true;
+    } else {
+      for (int e = chosen == 0 ? 0 : 1; e < submodel.MarginCount(); ++e) {
+        if (SameVariables(submodel.EffectVariables[e], flags)) {
+          request.effect = e;
+          break;
+        }
+      }
+      if (request.effect < 0) not_found(text);
+    }
+  } else {
+    for (int i = 0; i < submodel.DesignTermCount(); ++i) {
+      const Design& design = submodel.designs[i];
+      if (design.DesignType / 10 == kind && DesignFits(design, flags)) {
+        request.design = i;
+        break;
+      }
+    }
+    if (request.design < 0) not_found(text);
+    const Design& design = submodel.designs[request.design];
+    if (kind != 3) {
+      count = std::max(design.DesignCountParam, 0);
+      if (design.DesignType % 10 == 2) {
+        count *= design.group_multiplier != 0
+                     ? std::fabs(static_cast<double>(design.group_multiplier))
+                     : CodedCells(model, design.DesignVariables, -1);
+      }
+    }
+  }
+  if ((submodel.SubmodelKind <= -3 && submodel.SubmodelKind != -6) || submodel.LinLogSubmodel ||
+      submodel.MarSubmodel != 0) {
+    submodel.random_start = false;
+  }
+
+  // The values.
+  request.values.assign(static_cast<std::size_t>(CheckedRealCount(count)), 0.0);
+  const std::string values_word = bracket ? std::string("[") : ReadWord(in);
+  if (values_word == "[") {
+    ReadValueList(run, in, request.values, log_scale);
+    if (request.values.empty()) run.CurrentWord.clear();
+    ExpectClosingBracket(run, in, "  Error: a \"]\" expected in command " + name);
+  } else if (CommandKey(values_word) == "nor") {
+    ReadNormalValues(run, values_word, request.values);
+  } else {
+    if (NotAName(values_word)) StopRun("  Error: file with " + name + " not specified");
+    TextFile file;
+    OpenTextFile(run, file, values_word, "r");
+    ReadValueList(run, file, request.values, log_scale);
+    file.Close();
+  }
+
+  std::vector<StartValueRequest>& requests = run.settings.start_values;
+  const auto same_target = [&](const StartValueRequest& other) {
+    return other.submodel == request.submodel && other.effect == request.effect &&
+           other.design == request.design && other.whole_table == request.whole_table;
+  };
+  const auto earlier = std::find_if(requests.begin(), requests.end(), same_target);
+  if (earlier != requests.end()) {
+    *earlier = std::move(request);
+  } else {
+    requests.push_back(std::move(request));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Result files.
+
+struct FileCommand {
+  const char* key;
+  std::string Settings::*file;
+  const char* message;
+};
+
+const FileCommand kFileCommands[] = {
+    {"wfi", &Settings::file_frequencies,
+     "  Error: file to write estimated frequencies not specified"},
+    {"wda", &Settings::file_data, "  Error: file to write data not specified"},
+    {"wfr", &Settings::file_observed,
+     "  Error: file to write (estimated) observed frequencies not specified"},
+    {"wco", &Settings::file_probabilities,
+     "  Error: file to write estimated probabilities not specified"},
+    {"wpa", &Settings::file_parameters, "  Error: file to write parameter estimates not specified"},
+    {"wse", &Settings::file_covariances,
+     "  Error: file to write variances/covariances/correlations not specified"},
+    {"wsd", &Settings::file_covariances,
+     "  Error: file to write variances/covariances/correlations not specified"},
+    {"wfa", &Settings::file_failures, "  Error: file to write observed failures not specified"},
+    {"wha", &Settings::file_hazards, "  Error: file to write estimated hazard rates not specified"},
+    {"wex", &Settings::file_exposures, "  Error: file to write exposures not specified"},
+    {"wsu", &Settings::file_survival,
+     "  Error: file to write estimated survival probabilities not specified"},
+    {"wla", &Settings::file_latent, "  Error: file to write latent probabilities not specified"},
+    {"wpo", &Settings::file_posterior, "  Error: file to posterior probabilities not specified"},
+};
+
+struct SwitchCommand {
+  const char* key;
+  bool Settings::*flag;
+};
+
+const SwitchCommand kSwitchCommands[] = {
+    {"npa", &Settings::show_parameters},
+    {"nfr", &Settings::show_frequencies},
+    {"nfi", &Settings::include_first_submodel},
+    {"nec", &Settings::show_echo},
+    {"nla", &Settings::show_latent},
+    {"nlo", &Settings::show_details},
+    {"nco", &Settings::show_conditional},
+    {"nse", &Settings::show_std_errors},
+    {"nsd", &Settings::show_std_errors},
+    {"nR2", &Settings::show_pseudo_r2},
+    {"nze", &Settings::show_zero_cells},
+};
+
+struct RealCommand {
+  const char* key;
+  double Settings::*value;
+};
+
+const RealCommand kRealCommands[] = {
+    {"ite", &Settings::max_iterations},
+    {"mit", &Settings::em_cycles_per_iteration},
+    {"oit", &Settings::max_inner_iterations},
+    {"cri", &Settings::convergence_criterion},
+    {"ste", &Settings::step_size},
+    {"st1", &Settings::restriction_step},
+    {"st2", &Settings::restriction_step_min},
+};
+
+// The path under which a file named in the input is opened.
+std::filesystem::path NamedPath(const RunState& run, const std::string& name) {
+  std::string full = run.FilePrefix + name.substr(0, 80);
+  if (full.size() > 160) full.resize(160);
+  return std::filesystem::path(full);
+}
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  std::error_code error;
+  if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error)) {
+    const bool same = std::filesystem::equivalent(a, b, error);
+    return !error && same;
+  }
+  const auto canonical_a = std::filesystem::weakly_canonical(a, error);
+  if (error) return false;
+  const auto canonical_b = std::filesystem::weakly_canonical(b, error);
+  return !error && canonical_a == canonical_b;
+}
+
+// A result file must never replace a file that the run reads (the input, data and design
+// files) or the report it writes.
+void CheckResultFiles(const RunState& run) {
+  const Settings& settings = run.settings;
+  std::vector<std::filesystem::path> kept;
+  if (!run.InputFileName.empty()) kept.emplace_back(run.InputFileName);
+  if (!run.OutputFileName.empty()) kept.emplace_back(run.OutputFileName);
+  if (!settings.data_file.empty()) kept.push_back(NamedPath(run, settings.data_file));
+  if (!settings.design_file.empty()) kept.push_back(NamedPath(run, settings.design_file));
+  std::vector<std::string> results;
+  for (const FileCommand& command : kFileCommands) results.push_back(settings.*command.file);
+  for (const MarginalRequest& request : settings.marginal_requests) {
+    results.push_back(request.file);
+  }
+  results.push_back(settings.simulate_file);
+  for (const std::string& name : results) {
+    if (name.empty()) continue;
+    const std::filesystem::path path = NamedPath(run, name);
+    for (const std::filesystem::path& other : kept) {
+      if (SameFile(path, other)) {
+        StopRun("  Error: result file " + name + " would overwrite a file of this run");
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The other commands.
+
+void ParseData(RunState& run, const std::string& command, PassState& pass) {
+  run.data.data_given = true;
+  bool inline_data = command.back() == '[';
+  std::string operand;
+  if (!inline_data) {
+    operand = ReadWord(run.InputFile);
+    inline_data = operand == "[";
+  }
+  if (inline_data) {
+    run.CurrentWord.clear();
+    ReadData(run, run.InputFile, true);
+    ExpectClosingBracket(run, run.InputFile, "  Error: a \"]\" expected in command \"dat\"");
+    pass.data_inline = true;
+    run.settings.data_file.clear();
+  } else {
+    if (NotAName(operand)) StopRun("  Error: file containing data not specified");
+    pass.data_inline = false;
+    run.settings.data_file = operand;
+  }
+}
+
+void ParseDesigns(RunState& run, const std::string& command, PassState& pass) {
+  bool inline_designs = false;
+  const std::string written = WithoutBracket(command, inline_designs);
+  const int count = UserDesignCount(run);
+  if (count == 0) {
+    StopRun("  Error: command \"" + written + "\" without user defined designs");
+  }
+  std::string operand;
+  if (!inline_designs) {
+    operand = ReadWord(run.InputFile);
+    inline_designs = operand == "[";
+  }
+  if (inline_designs) {
+    run.CurrentWord.clear();
+    ReadDesigns(run, run.InputFile);
+    run.designs.designs_given_inline = count;
+    ExpectClosingBracket(run, run.InputFile, "  Error: a \"]\" expected in command \"des\"");
+    pass.design_named = false;
+    run.settings.design_file.clear();
+  } else {
+    if (NotAName(operand)) StopRun("  Error: file with design matrix not specified");
+    pass.design_named = true;
+    run.settings.design_file = operand;
+  }
+}
+
+void ParseSeed(RunState& run, const std::string& command) {
+  const double seed = std::fabs(ReadReal(run, run.InputFile));
+  if (!std::isfinite(seed)) StopRun("  Error: impossible value in command " + command);
+  run.RandomSeed = seed <= kExactSeedLimit ? seed : std::fmod(seed, kGeneratorModulus);
+  run.random_amplitude =
+      static_cast<std::int32_t>(std::min(std::trunc(seed * 0.0001) + 1, kInt32Max));
+}
+
+void ParseNewton(RunState& run) {
+  if (NewtonUnavailable(run.model)) {
+    StopRun("  Error: Newton-type algorithms not available for this type of model");
+  }
+  Settings& settings = run.settings;
+  settings.newton_start_iteration = ReadReal(run, run.InputFile);
+  settings.newton_algorithm = ReadInteger(run, run.InputFile);
+  if (settings.newton_algorithm == 5) {
+    settings.newton_algorithm = 1;
+    settings.newton_lambda = 1;
+  } else if (settings.newton_algorithm == 6) {
+    settings.newton_algorithm = 4;
+    settings.newton_lambda = 1;
+  }
+}
+
+void ParseDummyCoding(RunState& run) {
+  const ModelState& model = run.model;
+  Settings& settings = run.settings;
+  const auto read_reference = [&](int categories) {
+    const std::int32_t reference = ReadInteger(run, run.InputFile);
+    if (reference < -1 || reference > categories) {
+      StopRun("  Error: impossible reference category for dummy coding");
+    }
+    return reference;
+  };
+  const int count =
+      std::clamp(model.VariableCount - (model.CovariateCount > 0 ? 1 : 0), 0, kMaxVariables);
+  for (int v = 0; v < count; ++v) settings.dummy_reference[v] = read_reference(model.Dimension[v]);
+  if (run.history.HazardModel && run.history.TimePointCount > 1 &&
+      model.VariableCount < static_cast<int>(settings.dummy_reference.size())) {
+    settings.dummy_reference[model.VariableCount] = read_reference(run.history.TimePointCount);
+  }
+  settings.dummy_coding = true;
+}
+
+void ParseMarginalRequest(RunState& run) {
+  Settings& settings = run.settings;
+  if (static_cast<int>(settings.marginal_requests.size()) >= kMaxMarginalRequests) {
+    StopRun("  Error: more then " + std::to_string(kMaxMarginalRequests) +
+            " marginal tables specified to print");
+  }
+  const std::string variables = ReadWord(run.InputFile);
+  if (NotAName(variables)) StopRun("  Error in command wma");
+  MarginalRequest request;
+  run.CurrentWord = variables;
+  ParseTerm(run, variables, request.variables, std::clamp(run.model.VariableCount, 0, kVectorSize),
+            false);
+  request.file = ReadWord(run.InputFile);
+  if (NotAName(request.file)) {
+    StopRun("  Error: file to write estimated marginal frequencies not specified");
+  }
+  settings.marginal_requests.push_back(std::move(request));
+}
+
+void ParseSimulation(RunState& run) {
+  Settings& settings = run.settings;
+  const double count = std::round(ReadReal(run, run.InputFile));
+  settings.simulate_count = static_cast<std::int32_t>(std::clamp(count, -kInt32Max, kInt32Max));
+  const std::string file = ReadWord(run.InputFile);
+  if (NotAName(file)) StopRun("  Error: file to write simulated data not specified");
+  settings.simulate_file = file;
+}
+
+void ParseUserScores(RunState& run) {
+  Settings& settings = run.settings;
+  settings.user_scores_given = true;
+  settings.user_scores.assign(
+      static_cast<std::size_t>(CheckedRealCount(std::max(run.model.assoc_score_count, 0))), 0.0);
+  for (double& score : settings.user_scores) score = ReadReal(run, run.InputFile);
+}
+
+// One command of the section, with its operands. Returns false when the word is no command of
+// this section.
+bool ParseCommand(RunState& run, const std::string& command, PassState& pass) {
+  Settings& settings = run.settings;
+  TextFile& in = run.InputFile;
+  const std::string key = CommandKey(command);
+  for (const FileCommand& file_command : kFileCommands) {
+    if (key == file_command.key) {
+      const std::string name = ReadWord(in);
+      if (NotAName(name)) StopRun(file_command.message);
+      settings.*file_command.file = name.substr(0, 80);
+      return true;
+    }
+  }
+  for (const SwitchCommand& switch_command : kSwitchCommands) {
+    if (key == switch_command.key) {
+      settings.*switch_command.flag = false;
+      if (key == "npa") settings.show_std_errors = false;
+      return true;
+    }
+  }
+  for (const RealCommand& real_command : kRealCommands) {
+    if (key == real_command.key) {
+      settings.*real_command.value = ReadReal(run, in);
+      return true;
+    }
+  }
+  if (key == "sta" || key == "sth") {
+    ParseStartValues(run, key == "sth");
+  } else if (key == "fre" || key == "dat") {
+    ParseData(run, command, pass);
+  } else if (key == "cas") {
+    pass.cases = ReadReal(run, in);
+  } else if (key == "des") {
+    ParseDesigns(run, command, pass);
+  } else if (key == "add") {
+    if (run.history.RecordFormat) {
+      StopRun("  Error: \"add\" cannot be used with record format input");
+    }
+    if (run.data.data_given) StopRun("  Error: \"add\" must be specified before \"dat\"");
+    settings.added_constant = ReadReal(run, in);
+  } else if (key == "see") {
+    ParseSeed(run, command);
+  } else if (key == "st3") {
+    settings.restriction_step_interval = ReadInteger(run, in);
+  } else if (key == "new") {
+    ParseNewton(run);
+  } else if (key == "dum") {
+    ParseDummyCoding(run);
+  } else if (key == "wma") {
+    ParseMarginalRequest(run);
+  } else if (key == "sim") {
+    ParseSimulation(run);
+  } else if (key == "sca") {
+    const std::int32_t scaling = ReadInteger(run, in);
+    if (scaling < 1 || scaling > 6) StopRun("  Error: impossible value in command " + command);
+    settings.score_scaling = scaling;
+  } else if (key == "wic") {
+    ParseUserScores(run);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The checks and reading after the last command: the data file, the simulation set-up, the
+// number of cases, the designs, and the result-file names.
+void FinishSettings(RunState& run, const PassState& pass) {
+  Settings& settings = run.settings;
+  if (!pass.data_inline && settings.simulate_file.empty()) {
+    if (!run.data.data_given) StopRun("  Error: no data specified");
+    OpenTextFile(run, run.DataFile, settings.data_file, "r");
+    ReadData(run, run.DataFile, false);
+    run.DataFile.Close();
+  }
+  if (!settings.simulate_file.empty()) {
+    run.data.total_count = 1;
+    run.history.RecordCount = 0;
+    for (Submodel& submodel : run.model.submodels) submodel.random_start = false;
+    settings.max_iterations = 0;
+    settings.show_std_errors = false;
+    settings.show_frequencies = false;
+    settings.show_pseudo_r2 = false;
+  }
+  if (pass.cases != -1 && std::fabs(pass.cases - run.data.total_count) > 1e-5) {
+    StopRun("  Error: number of cases is wrong (" + FormatReal(0, 2, run.data.total_count) +
+            " and not " + FormatReal(0, 2, pass.cases) + ")");
+  }
+  if (!run.designs.read) {
+    const int needed = UserDesignCount(run) - run.designs.designs_given_inline;
+    TextFile file;
+    if (needed > 0) {
+      if (!pass.design_named) StopRun("  Error: no design matrix specified");
+      OpenTextFile(run, file, settings.design_file, "r");
+    }
+    ReadDesigns(run, file.IsOpen() ? file : run.InputFile);
+    file.Close();
+  }
+  CheckResultFiles(run);
+}
+
+}  // namespace
+
+bool NewtonUnavailable(const ModelState& model) {
+  if (model.AnyLinLog || model.AnyMar || model.assoc_score_count > 0) return true;
+  for (const Submodel& submodel : model.submodels) {
+    const int kind = submodel.SubmodelKind;
+    if (kind == -3 || kind == -4 || kind == -5) return true;
+    if (submodel.AssocCount() > 0 || submodel.LinLogSubmodel || submodel.MarSubmodel != 0) {
+      return true;
+    }
+    for (const Design& design : submodel.designs) {
+      const int design_kind = design.DesignType / 10;
+      if (design_kind != 4 && design_kind != 5 && design.DesignType % 10 == 1) return true;
+    }
+  }
+  return false;
+}
+
+std::vector<double> NormalStartValues(std::int64_t m, int type, double range) {
+  std::vector<double> values = AllocRealArray(std::max<std::int64_t>(m, 0));
+  if (m <= 0) return values;
+  if (m == 1) {
+    values[0] = 1;
+    return values;
+  }
+  // A negative range would reverse the intervals and give negative probabilities.
+  range = std::fabs(range);
+  const double step = range / static_cast<double>(m - 1);
+  const double scale = static_cast<double>(m);
+  if (type == 1) {
+    double sum = 0;
+    for (std::int64_t k = 0; k < m; ++k) {
+      values[k] = NormalDensity(-range / 2 + static_cast<double>(k) * step);
+      sum += values[k];
+    }
+    // Points so far out that every density vanishes: the limit of the weights is uniform.
+    if (!(sum > 0) || !std::isfinite(sum)) {
+      std::fill(values.begin(), values.end(), 1.0);
+      return values;
+    }
+    for (double& value : values) value = value / sum * scale;
+    return values;
+  }
+  const auto cut = [&](std::int64_t j) {
+    return NormalCdf(-range / 2 + step / 2 + static_cast<double>(j) * step);
+  };
+  values[0] = cut(0);
+  for (std::int64_t k = 1; k + 1 < m; ++k) values[k] = cut(k) - cut(k - 1);
+  values[m - 1] = 1 - cut(m - 2);
+  for (double& value : values) value *= scale;
+  return values;
+}
+
+void SetSettingDefaults(RunState& run) {
+  const ModelState& model = run.model;
+  Settings& settings = run.settings;
+  settings = Settings{};
+  run.RandomSeed = 0;
+  run.random_amplitude = 1;
+  run.designs = DesignStore{};
+
+  if (model.AnyLinLog || model.AnyMar) settings.convergence_criterion = 1e-8;
+  settings.restriction_step_min = model.AnyLinLog ? 2.0 : 1.0;
+  settings.dummy_reference.fill(-1);
+  if (run.history.HazardModel && run.history.TimePointCount > 1 && model.VariableCount >= 0 &&
+      model.VariableCount < static_cast<int>(settings.dummy_reference.size())) {
+    settings.dummy_reference[model.VariableCount] = 0;
+  }
+  // The cumulative model i marks the special model type, which has no frequency table.
+  const bool covariate = model.CovariateCount > 0;
+  settings.show_frequencies = !covariate && !model.CumulativeI;
+  settings.show_latent = !covariate && !model.CumulativeI;
+  const bool first_fixed = !model.submodels.empty() && model.submodels[0].SubmodelKind == -7;
+  settings.include_first_submodel = !covariate && !first_fixed;
+  settings.show_std_errors =
+      !NewtonUnavailable(model) && !(model.AnyMar && (model.ResCount > 0 || model.LatentCount > 0));
+  settings.show_zero_cells = TableCellCount(model) <= 1000;
+}
+
+void ParseSettings(RunState& run) {
+  SetSettingDefaults(run);
+  PassState pass;
+  while (!run.CommandName.empty()) {
+    const std::string command = run.CommandName;
+    if (!ParseCommand(run, command, pass)) {
+      if (IsCommand(command)) StopRun("  Error: command " + command + " not allowed at this place");
+      StopRun("  Error: command " + command + " does not exist");
+    }
+    run.CommandName = ReadWord(run.InputFile);
+  }
+  FinishSettings(run, pass);
+}
 
 }  // namespace tav

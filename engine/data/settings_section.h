@@ -1,0 +1,31 @@
+#ifndef TAV_ENGINE_DATA_SETTINGS_SECTION_H_
+#define TAV_ENGINE_DATA_SETTINGS_SECTION_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "core/model_state.h"
+#include "core/run_state.h"
+
+namespace tav {
+
+// The settings section itself is ParseSettings (input/sections.h); these are its parts.
+
+// Gives every setting its default, the model-dependent ones from the model already read, and
+// resets the random generator's seed and amplitude and the design stores.
+void SetSettingDefaults(RunState& run);
+
+// True when the Newton-type algorithms cannot handle the model: restricted probabilities of
+// `eq2`/`eq3`, `or1` or `or2`, association models, lin/log/mar restrictions, or effects with a
+// second set of parameters (interaction letter b).
+bool NewtonUnavailable(const ModelState& model);
+
+// The start values `nor` spreads over m parameters: normal weights at m equidistant points
+// over a range (type 1: the densities at the points; another type: the probabilities of the
+// intervals between them), scaled to sum to m. A single parameter gets 1. The caller checks m
+// against the array limits.
+std::vector<double> NormalStartValues(std::int64_t m, int type, double range);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_DATA_SETTINGS_SECTION_H_
