@@ -8,6 +8,7 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/random.h"
+#include "estimation/e_step.h"
 #include "report/report_computations.h"
 
 namespace tav {
@@ -79,7 +80,8 @@ void WritePosteriorLine(RunState& run, int mode, int pattern, double count,
     }
     const std::size_t modal = static_cast<std::size_t>(
         std::max_element(class_sum.begin(), class_sum.end()) - class_sum.begin());
-    line += FormatReal(4, 0, static_cast<double>(modal + 1)) + FormatReal(7, 4, 1.0 - class_sum[modal]);
+    line +=
+        FormatReal(4, 0, static_cast<double>(modal + 1)) + FormatReal(7, 4, 1.0 - class_sum[modal]);
     if (run.history.RecordFormat || pattern == -1) {
       // A class drawn from the posterior distribution, with the run's generator.
       if (!run.model.submodels.empty()) {
@@ -119,24 +121,15 @@ void WritePosteriorFile(RunState& run, const std::string& name, int mode) {
       const double cell = std::strtod(end, nullptr);
       const int p = static_cast<int>(subgroup);
       EstimatedObservedFrequency(run, p, cell, completions);
-      const double count =
-          p >= 0 && p < static_cast<int>(run.model.complete_cell_count.size())
-              ? run.model.complete_cell_count[p]
-              : static_cast<double>(completions.size());
+      const double count = p >= 0 && p < static_cast<int>(run.model.complete_cell_count.size())
+                               ? run.model.complete_cell_count[p]
+                               : static_cast<double>(completions.size());
       WritePosteriorLine(run, mode, -1, count, completions);
     }
     run.DataFile.Close();
   } else {
-    // One line per data entry: the posterior probabilities of its completions. Entries whose
-    // completions all have probability 0 get no line.
-    for (std::int64_t h = 0; h < run.data.EntryCount(); ++h) {
-      const int subgroup = run.model.SubgroupCount > 1 ? run.data.entry_subgroup[h] : 0;
-      const double m = EstimatedObservedFrequency(run, subgroup, run.data.entry_cell[h], completions);
-      if (m <= 1e-300) continue;
-      for (double& x : completions) x /= m;
-      WritePosteriorLine(run, mode, static_cast<int>(h), static_cast<double>(completions.size()),
-                         completions);
-    }
+    // Table input: the E-step writes the line of every observed pattern.
+    EStep(run, mode);
   }
   run.ResultFile.Close();
 }

@@ -3,18 +3,47 @@
 #include <algorithm>
 
 #include "core/log.h"
+#include "input/parse_input.h"
+#include "report/posterior_writer.h"
+#include "report/pseudo_r_squared.h"
+#include "report/statistics.h"
 
 namespace tav {
 
 std::string Blanks(int n) { return std::string(std::clamp(n, 0, 80), ' '); }
 
 void WriteReport(RunState& run) {
+  const Settings& settings = run.settings;
+
+  // The probability files need the fitted model and are written beside the data files.
+  run.FilePrefix = InputPrefix(run);
+  if (!settings.file_latent.empty()) WritePosteriorFile(run, settings.file_latent, 1);
+  if (!settings.file_posterior.empty()) WritePosteriorFile(run, settings.file_posterior, 2);
+  // Standard errors, the eigenvalues of the information matrix and the boundary counters are
+  // computed here (show_std_errors) once the information matrix exists.
+
   run.FilePrefix.clear();
   OpenTextFile(run, run.ReportFile, run.OutputFileName, "w");
   WriteBanner(run.ReportFile);
-  OpenTextFile(run, run.InputFile, run.InputFileName, "r");
-  WriteInputEcho(run);
-  run.InputFile.Close();
+  if (settings.show_echo) {
+    OpenTextFile(run, run.InputFile, run.InputFileName, "r");
+    WriteInputEcho(run);
+    run.InputFile.Close();
+  }
+  run.FilePrefix = InputPrefix(run);
+
+  WriteLogLine(run, "  statistics and frequencies");
+  WriteStatistics(run);
+
+  const int first = settings.include_first_submodel ? 0 : 1;
+  if (settings.show_pseudo_r2 && settings.show_details) WritePseudoRSquared(run, first);
+
+  // The parameter tables (show_parameters), the "(CONDITIONAL) PROBABILITIES" section
+  // (show_conditional and show_details, first < SubmodelCount) and the latent class output
+  // (show_latent and show_details, a latent variable and a complete table of at most 163800
+  // cells) follow here in this order.
+
+  run.FilePrefix.clear();
   run.ReportFile.Close();
 }
 

@@ -1,0 +1,342 @@
+#include "report/report_computations.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "core/stop_run.h"
+
+namespace tav {
+namespace {
+
+constexpr double kLnSqrtPi = 0.57236494;
+
+// The fitted value at a flat index of the submodel tables; 0 outside the table.
+double Fitted(const RunState& run, std::int64_t index) {
+  const std::vector<double>& table = run.estimation.FittedTable;
+  if (index < 0 || index >= static_cast<std::int64_t>(table.size())) return 0.0;
+  return table[static_cast<std::size_t>(index)];
+}
+
+// Mixed-radix weights of submodel t's own table: the cell of a category vector is
+// first_cell + sum of weight[v] * category[v] (weight 0 for variables outside the submodel).
+std::vector<std::int64_t> SubmodelWeights(const ModelState& model, int t) {
+  std::vector<std::int64_t> weight(kVectorSize, 0);
+  std::int64_t w = 1;
+  const std::vector<int> variables = SubmodelVariableList(model, t);
+  for (auto v = variables.rbegin(); v != variables.rend(); ++v) {
+    weight[*v] = w;
+    w *= model.Dimension[*v];
+  }
+  return weight;
+}
+
+std::int64_t SubmodelCell(const ModelState& model, int t, const std::vector<std::int64_t>& weight,
+                          const std::vector<int>& category) {
+  std::int64_t cell = model.submodels[t].first_cell;
+  for (int v = 0; v < model.VariableCount; ++v) cell += weight[v] * category[v];
+  return cell;
+}
+
+// Advances the categories of variables (the last fastest); false after the last combination.
+bool NextCombination(const ModelState& model, const std::vector<int>& variables,
+                     std::vector<int>& category) {
+  for (auto v = variables.rbegin(); v != variables.rend(); ++v) {
+    if (++category[*v] < model.Dimension[*v]) return true;
+    category[*v] = 0;
+  }
+  return false;
+}
+
+bool InMargin(const Submodel& submodel, int margin, int v) {
+  return margin < submodel.MarginCount() && submodel.EffectVariables[margin][v] != 0;
+}
+
+}  // namespace
+
+double ChiSquaredProbability(int df, double x) {
+  if (x == 0.0 && df > 0) return 1.0;
+  if (!(x > 0.0) || df <= 0) return 0.0;
+  if (std::isinf(x)) return 0.0;
+  if (df > 100) {
+    const double d = 4.0 * std::sqrt(2.0) * std::sqrt(static_cast<double>(df));
+    if (x < df - d) return 1.0;
+    if (x > df + d) return 0.0;
+  }
+  double a = df / 2.0;
+  // ln Gamma(a + 1) = ln(a (a - 1) ... ), with ln sqrt(pi) for a half-integer a.
+  double g = 0.0;
+  double k = a;
+  while (k > 0.0) {
+    g += std::log(k);
+    k -= 1.0;
+  }
+  if (k != 0.0) g += kLnSqrtPi;
+  const double b = x / 2.0;
+  const double h = a * std::log(b) - g - b;
+  if (h <= -25.0) return df > x ? 1.0 : 0.0;
+  double term = 1.0;
+  double sum = 1.0;
+  do {
+    a += 1.0;
+    term = term * b / a;
+    sum += term;
+  } while (term / sum > 1e-6);
+  const double lower = sum * std::exp(h);
+  return lower > 1.0 ? 0.0 : 1.0 - lower;
+}
+
+int CumulativeCode(const ModelState& model, int t) {
+  if (t < 0 || t >= static_cast<int>(model.submodels.size())) return -1;
+  const Submodel& submodel = model.submodels[t];
+  return submodel.SubmodelKind == -6 ? submodel.CumulativeModel : -1;
+}
+
+bool IsDependentIn(const ModelState& model, int t, int v) {
+  const Submodel& submodel = model.submodels[t];
+  if (submodel.SubmodelVariables[v] == 0) return false;
+  return t <= 0 || !InMargin(submodel, 0, v);
+}
+
+double EstimatedCellFrequency(const RunState& run, std::int64_t cell) {
+  const ModelState& model = run.model;
+  std::vector<int> category(kVectorSize, 0);
+  for (int v = model.VariableCount - 1; v >= 0; --v) {
+    const int d = std::max(model.Dimension[v], 1);
+    category[v] = static_cast<int>(cell % d);
+    cell /= d;
+  }
+  double product = 1.0;
+  for (int t = 0; t < model.SubmodelCount && product != 0.0; ++t) {
+    product *= Fitted(run, SubmodelCell(model, t, SubmodelWeights(model, t), category));
+  }
+  return product;
+}
+
+double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell,
+                                  std::vector<double>& completions) {
+  const ModelState& model = run.model;
+  completions.clear();
+  if (subgroup < 0 || subgroup >= static_cast<int>(model.SubgroupPattern.size())) return 0.0;
+  const Membership& pattern = model.SubgroupPattern[subgroup];
+  const int first = model.FirstManifest();
+  std::vector<int> category(kVectorSize, 0);
+
+  // The categories of the `res` variables: the first variable most significant.
+  int rest = subgroup;
+  for (int v = model.ResCount - 1; v >= 0; --v) {
+    const int d = std::max(model.Dimension[v], 1);
+    category[v] = rest % d;
+    rest /= d;
+  }
+
+  // The categories of the observed manifest variables.
+  long double size = model.ManifestCellCount;
+  for (int v = first; v < model.VariableCount; ++v) {
+    if (pattern[v - first] != 1) size /= model.Dimension[v];
+  }
+  long double remaining = cell;
+  for (int v = first; v < model.VariableCount; ++v) {
+    if (pattern[v - first] != 1) continue;
+    size /= model.Dimension[v];
+    const long double c = std::floor(remaining / size);
+    category[v] = static_cast<int>(std::clamp<long double>(c, 0, model.Dimension[v] - 1));
+    remaining -= category[v] * size;
+  }
+
+  // Submodels of a variable the subgroup drops sum to 1 over it and leave the product.
+  std::vector<int> used;
+  for (int t = 0; t < model.SubmodelCount; ++t) {
+    bool drops = false;
+    for (int v = first; v < model.VariableCount && !drops; ++v) {
+      drops = model.submodels[t].SubmodelVariables[v] != 0 && pattern[v - first] == 0;
+    }
+    if (!drops) used.push_back(t);
+  }
+  std::vector<std::vector<std::int64_t>> weights;
+  for (int t : used) weights.push_back(SubmodelWeights(model, t));
+
+  // Latent variables outermost, then the carried unobserved manifest variables.
+  std::vector<int> free_variables;
+  for (int v = model.ResCount; v < first; ++v) free_variables.push_back(v);
+  for (int v = first; v < model.VariableCount; ++v) {
+    if (pattern[v - first] == 2) free_variables.push_back(v);
+  }
+  double sum = 0.0;
+  do {
+    double entry = 1.0;
+    for (std::size_t i = 0; i < used.size(); ++i) {
+      entry *= Fitted(run, SubmodelCell(model, used[i], weights[i], category));
+    }
+    completions.push_back(entry);
+    sum += entry;
+  } while (NextCombination(model, free_variables, category));
+  return sum;
+}
+
+double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell) {
+  std::vector<double> completions;
+  return EstimatedObservedFrequency(run, subgroup, cell, completions);
+}
+
+void CollapseTable(const RunState& run, const Membership& flags, std::vector<double>& target,
+                   std::int64_t offset) {
+  const ModelState& model = run.model;
+  std::vector<int> all_variables;
+  std::vector<std::int64_t> weight(kVectorSize, 0);
+  std::int64_t size = 1;
+  for (int v = model.VariableCount - 1; v >= 0; --v) {
+    if (flags[v] == 0) continue;
+    weight[v] = size;
+    size *= model.Dimension[v];
+  }
+  for (int v = 0; v < model.VariableCount; ++v) all_variables.push_back(v);
+  if (static_cast<std::int64_t>(target.size()) < offset + size) {
+    target.resize(static_cast<std::size_t>(offset + size), 0.0);
+  }
+  std::fill(target.begin() + offset, target.begin() + offset + size, 0.0);
+
+  std::vector<std::vector<std::int64_t>> weights;
+  for (int t = 0; t < model.SubmodelCount; ++t) weights.push_back(SubmodelWeights(model, t));
+  std::vector<int> category(kVectorSize, 0);
+  do {
+    double product = 1.0;
+    for (int t = 0; t < model.SubmodelCount && product != 0.0; ++t) {
+      product *= Fitted(run, SubmodelCell(model, t, weights[t], category));
+    }
+    std::int64_t at = offset;
+    for (int v = 0; v < model.VariableCount; ++v) at += weight[v] * category[v];
+    target[static_cast<std::size_t>(at)] += product;
+  } while (NextCombination(model, all_variables, category));
+}
+
+std::string ConditionalLabel(const RunState& run, int t) {
+  const ModelState& model = run.model;
+  Membership dependent{};
+  Membership conditioning{};
+  bool any_conditioning = false;
+  for (int v = 0; v < model.VariableCount; ++v) {
+    if (model.submodels[t].SubmodelVariables[v] == 0) continue;
+    if (IsDependentIn(model, t, v)) {
+      dependent[v] = 1;
+    } else {
+      conditioning[v] = 1;
+      any_conditioning = true;
+    }
+  }
+  std::string label = "P(" + TermText(model, dependent);
+  if (any_conditioning) label += "|" + TermText(model, conditioning);
+  return label + ")";
+}
+
+std::int64_t CountSubmodelParameters(const RunState& run, int t) {
+  const ModelState& model = run.model;
+  const Submodel& submodel = model.submodels[t];
+  if (submodel.SubmodelKind == -7) return 0;
+
+  const bool hazard = run.history.HazardModel && t == model.SubmodelCount;
+  const bool conditional = t > 0 && !hazard;
+  const std::vector<int> variables = SubmodelVariableList(model, t);
+  const bool by_risk = hazard && run.history.TimeKind == 1 && !variables.empty();
+  const int risk = by_risk ? variables.back() : -1;
+  // What a variable of a counted subset contributes.
+  auto factor = [&](int v) -> std::int64_t {
+    return v == risk ? run.history.NonSelfTransitions : model.Dimension[v] - 1;
+  };
+
+  bool all_designs_mar = true;
+  for (const Design& design : submodel.designs) all_designs_mar &= design.DesignType == 50;
+  const bool every_subset =
+      submodel.SubmodelKind >= -2 && ((submodel.MarSubmodel == 1 && all_designs_mar) ||
+                                      (submodel.MarSubmodel != 1 && model.AnyLinLog));
+
+  std::int64_t count = 0;
+  if (every_subset) {
+    // The sum over all subsets of the product of (dimension - 1) is the product of the
+    // dimensions; the risk variable, when it must be in the subset, contributes its factor.
+    std::int64_t all = 1;
+    for (int v : variables) all *= v == risk ? factor(v) : factor(v) + 1;
+    count += all;
+    if (conditional) {
+      std::int64_t inside = 1;
+      for (int v : variables) {
+        if (InMargin(submodel, 0, v)) inside *= factor(v) + 1;
+      }
+      count -= inside;
+    }
+  } else {
+    const int start = conditional ? 1 : 0;
+    for (int i = start; i < submodel.MarginCount(); ++i) {
+      // Variables that contribute 0 make the product 0: leave them out of the enumeration.
+      std::vector<int> members;
+      for (int v : variables) {
+        if (InMargin(submodel, i, v) && factor(v) != 0) members.push_back(v);
+      }
+      if (members.size() > 40) StopRun("  Error: problem too big to fit in memory");
+      const std::uint64_t subsets = std::uint64_t{1} << members.size();
+      for (std::uint64_t mask = 0; mask < subsets; ++mask) {
+        auto inside = [&](int margin) {
+          for (std::size_t b = 0; b < members.size(); ++b) {
+            if ((mask >> b & 1) != 0 && !InMargin(submodel, margin, members[b])) return false;
+          }
+          return true;
+        };
+        // Each subset counts once: for the first margin that holds it.
+        bool earlier = false;
+        for (int j = start; j < i && !earlier; ++j) earlier = inside(j);
+        if (earlier || (conditional && inside(0))) continue;
+        std::int64_t product = 1;
+        bool has_risk = !by_risk;
+        for (std::size_t b = 0; b < members.size(); ++b) {
+          if ((mask >> b & 1) == 0) continue;
+          product *= factor(members[b]);
+          has_risk = has_risk || members[b] == risk;
+        }
+        if (has_risk) count += product;
+      }
+    }
+  }
+
+  // Restricted effects.
+  for (const Design& design : submodel.designs) {
+    if (design.reserved) continue;
+    const std::int64_t e = design.DesignCountParam;
+    std::int64_t l = std::abs(design.group_multiplier);
+    if (l == 0) {
+      l = 1;
+      for (int v = 0; v < model.VariableCount; ++v) {
+        if (design.DesignVariables[v] == 255) l *= model.Dimension[v];
+      }
+    }
+    const int tens = design.DesignType / 10;
+    const std::int64_t k = (tens == 7 || tens == 8 || tens == 13 || tens == 14) ? 1 : 0;
+    if (tens == 4 || tens == 5) {
+      count -= e;
+    } else if (design.DesignType % 10 == 2) {
+      count += l * (e - k);
+    } else if (design.DesignType % 10 == 1) {
+      count += e + l - k - 1;
+    } else {
+      count += e - k;
+    }
+  }
+
+  // Association terms: association parameters, then row scores.
+  for (int i = 0; i < submodel.AssocCount(); ++i) {
+    const AssocEffect& term = submodel.assoc[i];
+    const int given_rows = term.AssocDimensions[term.pair_second ? 1 : 0];
+    const std::int64_t rows = given_rows != 0 ? std::abs(given_rows) : term.rows;
+    const std::int64_t groups =
+        term.AssocDimensions[2] != 0 ? std::abs(term.AssocDimensions[2]) : term.groups;
+    if (term.pair_second) {
+      const AssocEffect& before = submodel.assoc[std::max(i - 1, 0)];
+      if (i > 0 && before.model_letter == 'a' && term.model_letter != 'a') count += groups - 1;
+    } else {
+      count += term.model_letter == 'a' ? 1 : groups;
+    }
+    if (term.model_digit > 2) count += (rows - 2) * (term.model_letter >= 'c' ? groups : 1);
+  }
+  return count;
+}
+
+}  // namespace tav

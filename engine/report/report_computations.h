@@ -1,0 +1,56 @@
+#ifndef TAV_ENGINE_REPORT_REPORT_COMPUTATIONS_H_
+#define TAV_ENGINE_REPORT_REPORT_COMPUTATIONS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/run_state.h"
+
+namespace tav {
+
+// The computations the report sections share. They read the model as estimation left it:
+// FittedTable holds frequencies for submodel 0 and conditional probabilities for the others.
+
+// The probability that a chi-squared variable with df degrees of freedom exceeds x. The lower
+// tail comes from the gamma series, cut off once a term adds less than 1E-6 of the sum.
+// x = 0 gives 1 (df > 0); x < 0 or df <= 0 give 0; beyond 4 sqrt(2 df) of the mean (df > 100)
+// and where the series' leading factor falls below e^-25 the answer is 0 or 1 at once.
+double ChiSquaredProbability(int df, double x);
+
+// The cumulative-model code of submodel t: -1 unless it is a `cum` submodel, else 0 to 8.
+int CumulativeCode(const ModelState& model, int t);
+
+// True when variable v is a dependent variable of submodel t (in it, and for every submodel
+// but the first not in its conditioning margin).
+bool IsDependentIn(const ModelState& model, int t, int v);
+
+// The estimated frequency of one cell of the complete table (every variable, `res` variables
+// first, the last variable fastest): the product of the fitted values of all submodels at the
+// cell, 0 as soon as one of them is 0.
+double EstimatedCellFrequency(const RunState& run, std::int64_t cell);
+
+// The estimated frequency of cell `cell` of subgroup `subgroup`'s observed table, summed over
+// its completions (latent classes outermost, then the carried unobserved manifest variables,
+// the last fastest). completions receives the estimated frequency of every completion.
+double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell,
+                                  std::vector<double>& completions);
+double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell);
+
+// Fills target[offset ...] with the margin of the estimated complete table over the flagged
+// variables (in variable order, the last fastest). target grows when it is too short.
+void CollapseTable(const RunState& run, const Membership& flags, std::vector<double>& target,
+                   std::int64_t offset);
+
+// "P(" dependent labels "|" conditioning labels ")" of submodel t; "P(" labels ")" when it has
+// no conditioning variables (always for the first submodel).
+std::string ConditionalLabel(const RunState& run, int t);
+
+// The number of free log-linear parameters of submodel t (the hazard submodel and the `all`
+// submodel included). The parameters of saturated fixed margins (kind -7) are counted with the
+// restricted parameters of the set-up, so such a submodel adds nothing here.
+std::int64_t CountSubmodelParameters(const RunState& run, int t);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_REPORT_REPORT_COMPUTATIONS_H_

@@ -1,0 +1,312 @@
+#include "report/statistics.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/format_real.h"
+#include "report/report_computations.h"
+#include "report/write_report.h"
+
+namespace tav {
+namespace {
+
+// Tables larger than this are not listed cell by cell.
+constexpr std::int64_t kLargestListedTable = 163800;
+// A fitted value at or below this counts as zero in the warnings.
+constexpr double kZeroFitted = 1e-10;
+
+std::string Integer(double value) { return FormatReal(0, 0, value); }
+std::string Fixed(int width, int decimals, double value) {
+  return FormatReal(width, decimals, value);
+}
+
+bool HasHazardPart(const RunState& run) {
+  return run.history.HazardModel &&
+         static_cast<int>(run.model.submodels.size()) > run.model.SubmodelCount;
+}
+
+std::int64_t ObservedCells(const ModelState& model) {
+  const auto last = static_cast<int>(model.subgroup_cell_count.size()) - 1;
+  if (last < 0) return 0;
+  return static_cast<std::int64_t>(model.subgroup_first_cell[last]) +
+         model.subgroup_cell_count[last];
+}
+
+// Cells of submodel t whose fitted value is (nearly) zero.
+std::int64_t ZeroFittedCells(const RunState& run, int t) {
+  const Submodel& submodel = run.model.submodels[t];
+  const std::vector<double>& fitted = run.estimation.FittedTable;
+  std::int64_t zeros = 0;
+  const auto end = submodel.first_cell + static_cast<std::int64_t>(submodel.cell_count);
+  for (std::int64_t c = submodel.first_cell; c < end; ++c) {
+    if (c >= static_cast<std::int64_t>(fitted.size()) || fitted[c] <= kZeroFitted) ++zeros;
+  }
+  return zeros;
+}
+
+// "* SUBGROUP " with the `res` labels and the subgroup's categories.
+std::string SubgroupHeading(const ModelState& model, int subgroup) {
+  Membership res{};
+  for (int v = 0; v < model.ResCount; ++v) res[v] = 1;
+  std::vector<int> category(model.ResCount, 0);
+  int rest = subgroup;
+  for (int v = model.ResCount - 1; v >= 0; --v) {
+    category[v] = rest % model.Dimension[v];
+    rest /= model.Dimension[v];
+  }
+  std::string text = "* SUBGROUP " + TermText(model, res) + " ";
+  for (int c : category) text += Integer(c + 1);
+  return text + " *";
+}
+
+void WriteFrequencies(RunState& run) {
+  const ModelState& model = run.model;
+  const DataStore& data = run.data;
+  TextFile& out = run.ReportFile;
+  const int first = model.FirstManifest();
+  const int subgroups = model.SubgroupCount;
+  out.WriteLine("");
+  out.WriteLine("*** FREQUENCIES ***");
+  out.WriteLine("");
+  std::int64_t cursor = 0;
+  for (int s = 0; s < subgroups && s < static_cast<int>(model.SubgroupPattern.size()); ++s) {
+    const Membership& marks = model.SubgroupPattern[s];
+    if (subgroups > 1) {
+      out.WriteLine(SubgroupHeading(model, s));
+      out.WriteLine("");
+    }
+    std::vector<int> observed;
+    std::vector<int> width;
+    std::string heading = Blanks(2);
+    for (int v = first; v < model.VariableCount; ++v) {
+      if (marks[v - first] != 1) continue;
+      observed.push_back(v);
+      const int w = (model.LongLabels || model.Dimension[v] > 99) ? 3
+                    : model.Dimension[v] > 9                      ? 2
+                                                                  : 1;
+      width.push_back(w);
+      const std::string& label = model.VariableLabel[v];
+      heading +=
+          std::string(label.size() < static_cast<std::size_t>(w) ? w - label.size() : 0, ' ') +
+          label + " ";
+    }
+    out.WriteLine(heading + "    observed  estimated  std. res.");
+
+    double x_squared = 0.0;
+    double l_squared = 0.0;
+    std::vector<int> category(observed.size(), 0);
+    const std::int64_t cells = model.subgroup_cell_count[s];
+    for (std::int64_t c = 0; c < cells; ++c) {
+      if (c > 0) {
+        for (std::size_t i = observed.size(); i-- > 0;) {
+          if (++category[i] < model.Dimension[observed[i]]) break;
+          category[i] = 0;
+        }
+      }
+      double n = 0.0;
+      bool found = false;
+      if (cursor < data.EntryCount() && (subgroups <= 1 || data.entry_subgroup[cursor] == s) &&
+          data.entry_cell[cursor] == static_cast<double>(c)) {
+        n = data.entry_count[cursor];
+        found = true;
+        ++cursor;
+      }
+      if (!found && !run.settings.show_zero_cells) continue;
+      const double m = EstimatedObservedFrequency(run, s, static_cast<double>(c));
+      std::string line = Blanks(2);
+      for (std::size_t i = 0; i < observed.size(); ++i) {
+        line += FormatReal(width[i], 0, category[i] + 1) + " ";
+      }
+      line += Fixed(11, 3, n) + Fixed(11, 3, m);
+      if (m > 0.0) {
+        const double residual = (n - m) / std::sqrt(m);
+        line += Blanks(2) + Fixed(9, 3, residual);
+        x_squared += residual * residual;
+        if (n > 0.0) l_squared += 2.0 * n * std::log(n / m);
+      } else {
+        line += " *" + Fixed(9, 3, 0.0);
+      }
+      out.WriteLine(line);
+    }
+    if (subgroups > 1) {
+      out.WriteLine("");
+      out.WriteLine(Blanks(2) + "X-squared = " + Fixed(4, 4, x_squared) +
+                    ", L-squared = " + Fixed(4, 4, l_squared));
+    }
+    out.WriteLine("");
+  }
+  out.WriteLine("");
+}
+
+}  // namespace
+
+ParameterCount CountParameters(const RunState& run) {
+  const ModelState& model = run.model;
+  const EstimationState& estimation = run.estimation;
+  ParameterCount count;
+  count.cells = ObservedCells(model);
+  std::int64_t parameters = 0;
+  for (int t = 0; t < model.SubmodelCount; ++t) parameters += CountSubmodelParameters(run, t);
+  if (model.HasAllSubmodel && static_cast<int>(model.submodels.size()) > model.SubmodelCount + 1) {
+    parameters += CountSubmodelParameters(run, model.SubmodelCount + 1);
+  }
+  parameters += model.RestrictedParamCount - estimation.ActiveOrdinalRestrictions +
+                estimation.BoundaryAdjustments;
+  count.df = count.cells - parameters;
+  if (model.SubmodelCount > 0 && model.submodels[0].SubmodelKind == -7) {
+    count.fixed = static_cast<std::int64_t>(model.submodels[0].cell_count);
+  } else {
+    count.fixed = 1;
+  }
+  count.parameters = parameters - count.fixed;
+  count.all_parameters = count.parameters;
+  if (HasHazardPart(run)) {
+    const int hazard = model.SubmodelCount;
+    count.hazard_parameters =
+        CountSubmodelParameters(run, hazard) + (run.history.TimeKind == 3 ? 1 : 0);
+    count.all_parameters += count.hazard_parameters;
+    std::int64_t cells = count.cells * run.history.TimePointCount * run.history.RiskCount;
+    for (int v = model.FirstManifest(); v < model.VariableCount; ++v) {
+      if (model.submodels[hazard].SubmodelVariables[v] == 0) cells /= model.Dimension[v];
+    }
+    count.hazard_df = cells - count.hazard_parameters;
+  }
+  return count;
+}
+
+void WriteStatistics(RunState& run) {
+  const ModelState& model = run.model;
+  Settings& settings = run.settings;
+  EstimationState& estimation = run.estimation;
+  TextFile& out = run.ReportFile;
+
+  // Preliminaries.
+  const bool hazard = HasHazardPart(run);
+  const bool grouped_hazard = hazard && (model.SubgroupCount > 1 || model.LatentStateCount > 1);
+  const bool special = model.CumulativeI;
+  const bool fit_block = !special && model.ManifestCellCount < 1e18L;
+  const std::int64_t cells = ObservedCells(model);
+  const double n_total = run.data.total_count;
+  if (!settings.show_details || hazard || cells > kLargestListedTable ||
+      !run.data.entry_count_given) {
+    settings.show_frequencies = false;
+  }
+  bool have_dissimilarity = false;
+  std::int64_t zero_frequencies = 0;
+  if (!hazard && !special) {
+    if (model.CovariateCount > 0) {
+      estimation.ExpectedTotal = n_total - estimation.ExcludedObservations;
+    }
+    const double used = n_total - estimation.ExcludedObservations;
+    if (used > 0) {
+      estimation.AbsResidualSum =
+          (used - estimation.ExpectedTotal + estimation.AbsResidualSum) * 0.5 / used;
+      have_dissimilarity = true;
+    }
+    if (cells < kLargestListedTable) {
+      for (int s = 0; s < model.SubgroupCount; ++s) {
+        for (std::int64_t c = 0; c < model.subgroup_cell_count[s]; ++c) {
+          if (EstimatedObservedFrequency(run, s, static_cast<double>(c)) == 0.0) {
+            ++zero_frequencies;
+          }
+        }
+      }
+    }
+  }
+
+  const ParameterCount count = CountParameters(run);
+  const double log_likelihood = estimation.LogLikelihood;
+  const double bic_ll =
+      -2.0 * log_likelihood + (n_total > 0 ? std::log(n_total) * count.all_parameters : 0.0);
+  const double aic_ll = -2.0 * log_likelihood + 2.0 * count.all_parameters;
+
+  // The section.
+  out.WriteLine("");
+  out.WriteLine("*** STATISTICS ***");
+  out.WriteLine("");
+  out.WriteLine(Blanks(2) + "Number of iterations = " + Integer(run.IterationCount));
+  out.WriteLine(Blanks(2) + "Converge criterion   = " + Fixed(10, 10, run.StopCriterion));
+  if (model.SubgroupCount > 1 || model.LatentCount > 0) {
+    out.WriteLine(Blanks(2) + "Seed random values   = " + Integer(run.SeedUsed));
+  }
+  out.WriteLine("");
+  if (!hazard) {
+    if (fit_block) {
+      const double x = estimation.PearsonSum;
+      const double l = 2.0 * estimation.HalfLSquared;
+      const double cr = estimation.CressieReadSum;
+      const int df = static_cast<int>(count.df);
+      auto with_p = [&](const char* label, double value) {
+        out.WriteLine(Blanks(2) + label + Fixed(4, 4, value) + " (" +
+                      Fixed(4, 4, ChiSquaredProbability(df, value)) + ")");
+      };
+      with_p("X-squared            = ", x);
+      with_p("L-squared            = ", l);
+      with_p("Cressie-Read         = ", cr);
+      if (have_dissimilarity) {
+        out.WriteLine(Blanks(2) +
+                      "Dissimilarity index  = " + Fixed(4, 4, estimation.AbsResidualSum));
+      }
+      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + Integer(static_cast<double>(count.df)));
+    }
+    out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, log_likelihood));
+    out.WriteLine(Blanks(2) +
+                  "Number of parameters = " + Integer(static_cast<double>(count.parameters)) +
+                  " (+" + Integer(static_cast<double>(count.fixed)) + ")");
+    out.WriteLine(Blanks(2) + "Sample size          = " + Fixed(1, 1, n_total));
+    if (fit_block) {
+      const double l = 2.0 * estimation.HalfLSquared;
+      const double df = static_cast<double>(count.df);
+      out.WriteLine(Blanks(2) + "BIC(L-squared)       = " +
+                    Fixed(4, 4, n_total > 0 ? l - std::log(n_total) * df : l));
+      out.WriteLine(Blanks(2) + "AIC(L-squared)       = " + Fixed(4, 4, l - 2.0 * df));
+    }
+  } else {
+    // The block of the hazard model's own fit (rates against events and exposures) comes with
+    // the hazard estimation; until then only the joint figures are written.
+    out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, log_likelihood));
+    out.WriteLine(Blanks(2) +
+                  "Number of parameters = " + Integer(static_cast<double>(count.all_parameters)));
+    out.WriteLine(Blanks(2) + "Sample size          = " + Fixed(1, 1, n_total));
+  }
+  out.WriteLine(Blanks(2) + "BIC(log-likelihood)  = " + Fixed(4, 4, bic_ll));
+  out.WriteLine(Blanks(2) + "AIC(log-likelihood)  = " + Fixed(4, 4, aic_ll));
+
+  // Identification. The eigenvalues of the information matrix and the boundary counters come
+  // with the standard errors; without them the warning stands in their place.
+  std::int64_t boundary_loglinear = 0;
+  const std::int64_t boundary_hazard = 0;
+  out.WriteLine("");
+  out.WriteLine("WARNING: no information is provided on identification of parameters");
+
+  // Warnings.
+  std::int64_t zero_margin = 0;
+  if (model.SubmodelCount > 0 && model.submodels[0].SubmodelKind == -7 && !grouped_hazard) {
+    zero_margin = ZeroFittedCells(run, 0);
+  }
+  if (model.SubmodelCount > 0 && model.submodels[model.SubmodelCount - 1].SubmodelKind == -7) {
+    boundary_loglinear += ZeroFittedCells(run, model.SubmodelCount - 1);
+  }
+  for (int t = 0; t < model.SubmodelCount; ++t) {
+    const int kind = model.submodels[t].SubmodelKind;
+    if (kind == -4 || kind == -5) boundary_loglinear += ZeroFittedCells(run, t);
+  }
+  const std::int64_t zero_rates = 0;  // counted with the hazard estimation
+  auto warn = [&](std::int64_t n, const char* text) {
+    if (n > 0) out.WriteLine("WARNING: " + Integer(static_cast<double>(n)) + text);
+  };
+  warn(boundary_loglinear, " (nearly) boundary or non-identified (log-linear) parameters");
+  warn(zero_margin, " zeroes in fixed margin of exogenous variables");
+  warn(zero_frequencies, " zero estimated frequencies");
+  warn(boundary_hazard, " (nearly) boundary or non-identified hazard parameters");
+  warn(zero_rates, " zero estimated hazard rates");
+  out.WriteLine("");
+  out.WriteLine("");
+
+  if (settings.show_frequencies) WriteFrequencies(run);
+
+  // The result files (wfi, wfr, wda, wco, wha, wfa, wex, wsu, wpa, wma) follow here.
+}
+
+}  // namespace tav

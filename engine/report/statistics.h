@@ -1,0 +1,31 @@
+#ifndef TAV_ENGINE_REPORT_STATISTICS_H_
+#define TAV_ENGINE_REPORT_STATISTICS_H_
+
+#include <cstdint>
+
+#include "core/run_state.h"
+
+namespace tav {
+
+// The parameter count and degrees of freedom of the fitted model.
+struct ParameterCount {
+  std::int64_t cells = 0;           // observed cells over all subgroups
+  std::int64_t parameters = 0;      // free parameters, the fixed ones left out
+  std::int64_t fixed = 1;           // parameters fixed by the sample size or a fixed margin
+  std::int64_t df = 0;              // cells minus all parameters
+  std::int64_t all_parameters = 0;  // with the hazard part's parameters
+  std::int64_t hazard_parameters = 0;
+  std::int64_t hazard_df = 0;
+};
+
+ParameterCount CountParameters(const RunState& run);
+
+// The "*** STATISTICS ***" section (fit statistics, information criteria, identification and
+// warnings) and the "*** FREQUENCIES ***" section, written to run.ReportFile. Turns the
+// absolute-residual sum of the last E-step into the dissimilarity index and clears
+// show_frequencies when the table cannot be shown.
+void WriteStatistics(RunState& run);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_REPORT_STATISTICS_H_
