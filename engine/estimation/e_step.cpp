@@ -88,11 +88,11 @@ void BuildIndexMaps(RunState& run) {
     for (std::int64_t k = 0; k < completions; ++k) {
       for (int r = 0; r < n; ++r) {
         const Submodel& submodel = model.submodels[r];
-        map[k * n + r] = drops[g][r] ? -1
-                                      : static_cast<std::int32_t>(
-                                            submodel.first_cell +
-                                            CellIndex(model, submodel.SubmodelVariables,
-                                                      category.data()));
+        map[k * n + r] = drops[g][r]
+                             ? -1
+                             : static_cast<std::int32_t>(
+                                   submodel.first_cell +
+                                   CellIndex(model, submodel.SubmodelVariables, category.data()));
       }
       for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
         if (v >= first && pattern[v - first] != 2) continue;
@@ -150,8 +150,8 @@ void EStep(RunState& run, int mode) {
     const int g = PatternSubgroup(data, h);
     const double weight = PatternWeight(data, h);
     const std::int32_t* map = est.cell_map.data() + est.pattern_start[h];
-    const std::int64_t completions = (est.pattern_start[h + 1] - est.pattern_start[h]) /
-                                     (n > 0 ? n : 1);
+    const std::int64_t completions =
+        (est.pattern_start[h + 1] - est.pattern_start[h]) / (n > 0 ? n : 1);
     double sum = 0;
     for (std::int64_t k = 0; k < completions; ++k) {
       double value = 1;

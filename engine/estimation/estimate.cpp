@@ -206,9 +206,8 @@ void RestoreFittedFrequencies(RunState& run) {
     const Submodel& submodel = model.submodels[r];
     if (submodel.SubmodelKind != -1 && submodel.SubmodelKind != -2) continue;
     double* fitted = est.FittedTable.data() + submodel.first_cell;
-    est.condition_shapes[r].Scale(fitted,
-                                  est.FittedMarginWork.data() + submodel.first_condition_cell,
-                                  fitted);
+    est.condition_shapes[r].Scale(
+        fitted, est.FittedMarginWork.data() + submodel.first_condition_cell, fitted);
     if (run.IterationCount == 1 || run.IterationCount > run.settings.newton_start_iteration) {
       IpfAdjust(run, r, 0);
     }
@@ -237,8 +236,8 @@ void RunCycle(RunState& run, int cycle) {
     }
   }
 
-  const bool em_steps = iteration <= settings.newton_start_iteration ||
-                        settings.newton_algorithm == 4;
+  const bool em_steps =
+      iteration <= settings.newton_start_iteration || settings.newton_algorithm == 4;
   for (int r = 0; r < model.SubmodelCount; r = NextSubmodel(model, r)) {
     // Submodels of restricted probabilities keep their conditional-probability form: their own
     // M-steps below fit them, and proportional fitting of their conditioning margin would turn
@@ -258,8 +257,7 @@ void RunCycle(RunState& run, int cycle) {
       FitEqualityRestrictions(run);
     }
   }
-  if (iteration == 0 ||
-      (model.HasAllSubmodel && cycle == settings.em_cycles_per_iteration) ||
+  if (iteration == 0 || (model.HasAllSubmodel && cycle == settings.em_cycles_per_iteration) ||
       (model.SubmodelCount > 0 && model.submodels[0].MarSubmodel != 0)) {
     NormaliseFirstSubmodel(run, 1);
   }
@@ -273,7 +271,8 @@ void AdjustRestrictionStep(RunState& run) {
   double& p1 = est.PrevStopCriterion1;
   double& p2 = est.PrevStopCriterion2;
   auto write_step = [&] {
-    std::string line = "  new stepsize for restrictions = " + FormatReal(4, 2, settings.restriction_step);
+    std::string line =
+        "  new stepsize for restrictions = " + FormatReal(4, 2, settings.restriction_step);
     if (line.size() > 114) line.resize(114);
     WriteLogLine(run, line);
   };
@@ -320,7 +319,8 @@ void Estimate(RunState& run) {
   bool cumulative_eight = false;
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
-    cumulative_eight = cumulative_eight || (submodel.SubmodelKind == -6 && submodel.CumulativeModel == 8);
+    cumulative_eight =
+        cumulative_eight || (submodel.SubmodelKind == -6 && submodel.CumulativeModel == 8);
   }
   est.lsquared_column = !run.history.HazardModel && !cumulative_eight && full_table < 1e18L;
   WriteIterationHeader(run);

@@ -66,11 +66,11 @@ struct EstimationState {
 
   // eq2 work arrays, kept from iteration 1 on.
   bool eq2_ready = false;
-  std::vector<double> eq2_lambda;      // per column
-  std::vector<double> eq2_free_mass;   // per column
-  std::vector<double> eq2_free_total;  // per column
-  std::vector<double> eq2_set_total;   // per set
-  std::vector<std::int32_t> eq2_count; // (sets + 1) x columns
+  std::vector<double> eq2_lambda;       // per column
+  std::vector<double> eq2_free_mass;    // per column
+  std::vector<double> eq2_free_total;   // per column
+  std::vector<double> eq2_set_total;    // per set
+  std::vector<std::int32_t> eq2_count;  // (sets + 1) x columns
 };
 
 }  // namespace tav

@@ -44,9 +44,9 @@ void ExpectedColumnTotals(RunState& run) {
   for (const RestrictedSubmodel& item : RestrictedSubmodels(run.model)) {
     const Submodel& submodel = run.model.submodels[item.r];
     if (item.r == 0) continue;
-    est.condition_shapes[item.r].MarginOf(est.ExpectedTable.data() + submodel.first_cell,
-                                          est.ExpectedMarginWork.data() +
-                                              submodel.first_condition_cell);
+    est.condition_shapes[item.r].MarginOf(
+        est.ExpectedTable.data() + submodel.first_cell,
+        est.ExpectedMarginWork.data() + submodel.first_condition_cell);
   }
   if (!est.ExpectedMarginWork.empty()) est.ExpectedMarginWork[0] = run.data.total_count;
 }
@@ -67,7 +67,8 @@ void IpfAdjust(RunState& run, int r, int i) {
   }
   std::vector<double> ratio(shape.margin_cells());
   shape.MarginOf(fitted, ratio.data());
-  for (std::size_t m = 0; m < ratio.size(); ++m) ratio[m] = SafeDivide(expected_margin[m], ratio[m]);
+  for (std::size_t m = 0; m < ratio.size(); ++m)
+    ratio[m] = SafeDivide(expected_margin[m], ratio[m]);
   shape.Scale(fitted, ratio.data(), fitted);
 
   const std::int64_t offset = est.margin_parameter_offset[r][i];
@@ -169,8 +170,7 @@ void FitEqualityRestrictions(RunState& run) {
       if (free_sum[j] > 0) {
         const double factor = (1 - d) / free_sum[j];
         for (std::int64_t c = 0; c < cells; ++c) {
-          if (model.RestrictionColumn[item.first + c] == j &&
-              ClassOf(model, item.first + c) == 0) {
+          if (model.RestrictionColumn[item.first + c] == j && ClassOf(model, item.first + c) == 0) {
             fitted[submodel.first_cell + c] *= factor;
           }
         }
@@ -272,7 +272,8 @@ void FitEqualityRestrictionsEq2(RunState& run) {
   }
 
   std::vector<double> set_value(sets + 1, 0.0);
-  for (int k = 1; k <= sets; ++k) set_value[k] = SafeDivide(est.eq2_set_total[k], set_denominator(k));
+  for (int k = 1; k <= sets; ++k)
+    set_value[k] = SafeDivide(est.eq2_set_total[k], set_denominator(k));
   for (const RestrictedSubmodel& item : restricted) {
     const Submodel& submodel = model.submodels[item.r];
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);

@@ -19,7 +19,7 @@ class MarginShape {
   // count).
   MarginShape(const ModelState& model, const Submodel& submodel, const Membership& margin);
 
-  std::int64_t cells() const { return cells_; }              // cells of the submodel's table
+  std::int64_t cells() const { return cells_; }                // cells of the submodel's table
   std::int64_t margin_cells() const { return margin_cells_; }  // cells of the margin
 
   // margin[0 .. margin_cells) := the sums of table[0 .. cells) over the cells of each margin
@@ -34,8 +34,8 @@ class MarginShape {
   void ForEach(F f) const;
 
  private:
-  std::vector<int> dims_;               // of the submodel's variables
-  std::vector<std::int64_t> strides_;   // margin stride per submodel variable (0 if not in it)
+  std::vector<int> dims_;              // of the submodel's variables
+  std::vector<std::int64_t> strides_;  // margin stride per submodel variable (0 if not in it)
   std::int64_t cells_ = 1;
   std::int64_t margin_cells_ = 1;
 };

@@ -40,8 +40,8 @@ TEST(Examples, EveryExampleRunsToTheEnd) {
     run.presentation = &window;
     run.arguments = {input.string(), dir.File(name + ".out"), dir.path().string() + "/",
                      dir.File("log.tmp"), "-log"};
-    EXPECT_EQ(RunMain(run), kExitNormal) << name << ": "
-                                          << (window.errors.empty() ? "" : window.errors[0]);
+    EXPECT_EQ(RunMain(run), kExitNormal)
+        << name << ": " << (window.errors.empty() ? "" : window.errors[0]);
     EXPECT_TRUE(fs::exists(dir.File(name + ".out"))) << name;
   }
 }

@@ -1,0 +1,219 @@
+#include "estimation/estimate.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/stop_run.h"
+#include "test_support.h"
+
+namespace tav {
+namespace {
+
+using testing::ParseText;
+using testing::RecordingPresentation;
+using testing::TempDir;
+
+// Parses text and estimates the model; the log lines go to window.lines.
+struct Fitted {
+  explicit Fitted(const std::string& text) {
+    message = ParseText(run, text, dir);
+    if (!message.empty()) return;
+    run.presentation = &window;
+    run.arguments = {"in", "out"};  // window mode: log lines reach the recording window
+    try {
+      Estimate(run);
+    } catch (const StopRunError& stop) {
+      message = stop.message();
+    }
+  }
+  const EstimationState& est() const { return run.estimation; }
+  double LSquared() const { return 2 * run.estimation.HalfLSquared; }
+  // The fitted frequency of cell c of submodel 0 (its table is in frequency form).
+  double Frequency(int c) const { return run.estimation.FittedTable[c]; }
+  TempDir dir;
+  RunState run;
+  RecordingPresentation window;
+  std::string message;
+};
+
+TEST(LogLinear, IndependenceInATwoWayTableHasItsClosedForm) {
+  Fitted f("man 2 dim 2 3 mod {A,B} cri 0.0000000001 dat [ 10 20 30 40 25 15 ]");
+  ASSERT_EQ(f.message, "");
+  // Row totals 60 and 80, column totals 50, 45, 45; N = 140.
+  const double n[] = {10, 20, 30, 40, 25, 15};
+  const double row[] = {60, 80};
+  const double column[] = {50, 45, 45};
+  double lsq = 0;
+  double loglik = 0;
+  for (int c = 0; c < 6; ++c) {
+    const double m = row[c / 3] * column[c % 3] / 140;
+    EXPECT_NEAR(f.Frequency(c), m, 1e-9) << c;
+    lsq += 2 * n[c] * std::log(n[c] / m);
+    loglik += n[c] * std::log(m / 140);
+  }
+  EXPECT_NEAR(f.LSquared(), lsq, 1e-8);
+  EXPECT_NEAR(f.est().LogLikelihood, loglik, 1e-8);
+  EXPECT_NEAR(f.est().ExpectedTotal, 140, 1e-9);
+}
+
+TEST(LogLinear, SaturatedModelReproducesTheData) {
+  Fitted f("man 3 dim 2 2 2 mod {ABC} dat [ 5 8 2 9 11 3 7 6 ]");
+  ASSERT_EQ(f.message, "");
+  const double n[] = {5, 8, 2, 9, 11, 3, 7, 6};
+  for (int c = 0; c < 8; ++c) EXPECT_NEAR(f.Frequency(c), n[c], 1e-9);
+  EXPECT_NEAR(f.LSquared(), 0, 1e-9);
+  EXPECT_NEAR(f.est().PearsonSum, 0, 1e-9);
+}
+
+// Reference values: R's loglin (eps 1e-12) on the same tables, the log-likelihood computed
+// as sum(n * log(fit / N)).
+TEST(LogLinear, ConditionalIndependenceAgreesWithAnIndependentFit) {
+  Fitted f(
+      "man 3 dim 2 2 6 lab A S D mod {AD,SD} cri 0.0000000001\n"
+      "dat [ 512 353 120 138 53 22 89 17 202 131 94 24\n"
+      "      313 207 205 279 138 351 19 8 391 244 299 317 ]");
+  ASSERT_EQ(f.message, "");
+  EXPECT_NEAR(f.LSquared(), 21.7355067781328, 1e-7);
+  EXPECT_NEAR(f.est().PearsonSum, 19.9384133778807, 1e-7);
+  EXPECT_NEAR(f.est().LogLikelihood, -13069.6918048031, 1e-7);
+  EXPECT_NEAR(f.Frequency(0), 531.430868167203, 1e-7);
+  EXPECT_NEAR(f.Frequency(23), 319.03081232493, 1e-7);
+}
+
+TEST(LogLinear, NoThreeWayInteractionAgreesWithAnIndependentFit) {
+  Fitted f(
+      "man 3 dim 4 4 2 lab H E S mod {HE,HS,ES} cri 0.0000000001\n"
+      "dat [ 32 36 11 9 10 5 3 2 53 66 50 34 25 29 15 14\n"
+      "      10 16 10 7 7 7 7 7 3 4 30 64 5 5 8 8 ]");
+  ASSERT_EQ(f.message, "");
+  EXPECT_NEAR(f.LSquared(), 6.76125041877217, 1e-7);
+  // One proportional-fitting pass per iteration: the fitted values trail the log-likelihood.
+  EXPECT_NEAR(f.est().PearsonSum, 6.86902723863621, 1e-5);
+  EXPECT_NEAR(f.est().LogLikelihood, -1817.5372851286, 1e-7);
+  EXPECT_NEAR(f.Frequency(0), 32.7924406068494, 1e-4);
+  EXPECT_NEAR(f.Frequency(3 * 8 + 1 * 2 + 1), 59.4987470973487, 1e-4);
+}
+
+// Two latent classes for the four dichotomous items of Stouffer and Toby (216 respondents).
+// Reference: a plain EM written separately in R, run for 20000 iterations.
+TEST(LatentClass, TwoClassesReachTheMaximumFromSeveralSeeds) {
+  for (const char* seed : {"1234", "99", "31415", "7"}) {
+    Fitted f(
+        std::string("lat 1 man 4 dim 2 2 2 2 2 mod X A|X B|X C|X D|X cri 0.000000000001 see ") +
+        seed + " dat [ 42 23 6 25 6 24 7 38 1 4 1 6 2 9 2 20 ]");
+    ASSERT_EQ(f.message, "") << seed;
+    EXPECT_NEAR(f.est().LogLikelihood, -504.467670118362, 1e-6) << seed;
+    EXPECT_NEAR(f.LSquared(), 2.71992187165901, 1e-5) << seed;
+    EXPECT_NEAR(f.est().PearsonSum, 2.7197617711303, 1e-5) << seed;
+    // Class sizes, in either order.
+    const double first = f.Frequency(0) / 216;
+    EXPECT_NEAR(std::min(first, 1 - first), 0.279246127855266, 1e-5) << seed;
+  }
+}
+
+TEST(MissingData, MonotonePatternFactorsIntoCompleteDataPieces) {
+  // 100 respondents answer A and B, 60 only A. Under MAR the estimates are p(A) from all 160
+  // answers and p(B | A) from the 100 complete answers.
+  Fitted f(
+      "res 1 man 2 dim 2 2 2 sub AB A mod {K,AB} cri 0.000000000001\n"
+      "dat [ 30 10 20 40  25 35 ]");
+  ASSERT_EQ(f.message, "");
+  const double a1 = 65.0 / 160;
+  const double p[] = {a1 * 30 / 40, a1 * 10 / 40, (1 - a1) * 20 / 60, (1 - a1) * 40 / 60};
+  const double n[] = {30, 10, 20, 40};
+  double loglik = 25 * std::log(a1) + 35 * std::log(1 - a1);
+  for (int c = 0; c < 4; ++c) loglik += n[c] * std::log(p[c]);
+  EXPECT_NEAR(f.est().LogLikelihood, loglik, 1e-8);
+}
+
+TEST(EqualityRestrictions, Eq3PoolsTheRestrictedProbabilities) {
+  // P(B = 1 | A = 1) = P(B = 1 | A = 2) = 25 / 135; the other answers share the rest of
+  // their column in proportion to their counts.
+  Fitted f("man 2 dim 2 3 mod A B|A eq3 des [ 1 0 0 1 0 0 ] dat [ 10 20 30 15 25 35 ]");
+  ASSERT_EQ(f.message, "");
+  const double p1 = 25.0 / 135;
+  const double m[] = {60 * p1, 60 * (1 - p1) * 20 / 50, 60 * (1 - p1) * 30 / 50,
+                      75 * p1, 75 * (1 - p1) * 25 / 60, 75 * (1 - p1) * 35 / 60};
+  const double n[] = {10, 20, 30, 15, 25, 35};
+  double lsq = 0;
+  for (int c = 0; c < 6; ++c) lsq += 2 * n[c] * std::log(n[c] / m[c]);
+  EXPECT_NEAR(f.LSquared(), lsq, 1e-9);
+  const Submodel& b = f.run.model.submodels[1];
+  EXPECT_NEAR(f.est().FittedTable[b.first_cell], p1, 1e-12);
+  EXPECT_NEAR(f.est().FittedTable[b.first_cell + 3], p1, 1e-12);
+}
+
+TEST(EqualityRestrictions, Eq2GivesTheMaximumLikelihoodEstimates) {
+  // P(B = 1 | A) = P(B = 2 | A) within each row: the two share their row's first two counts.
+  Fitted f(
+      "man 2 dim 2 3 mod A B|A eq2 des [ 1 1 0 2 2 0 ] cri 0.0000000001\n"
+      "dat [ 20 24 16 11 9 30 ]");
+  ASSERT_EQ(f.message, "");
+  const Submodel& b = f.run.model.submodels[1];
+  const double* p = f.est().FittedTable.data() + b.first_cell;
+  EXPECT_NEAR(p[0], 22.0 / 60, 1e-7);
+  EXPECT_NEAR(p[1], 22.0 / 60, 1e-7);
+  EXPECT_NEAR(p[2], 16.0 / 60, 1e-7);
+  EXPECT_NEAR(p[3], 10.0 / 50, 1e-7);
+  EXPECT_NEAR(p[5], 30.0 / 50, 1e-7);
+}
+
+TEST(EqualityRestrictions, Eq3RefusesRestrictedProbabilitiesAboveOne) {
+  // Column 1: the pooled P(B = 1) = 80 / (60 + 55) = 0.70 and the fixed P(B = 2) = 0.5.
+  Fitted f(
+      "man 2 dim 2 2 mod A B|A eq3 des [ 1 -1 1 0 ] sta B|A [ 0.5 0.5 0.5 0.5 ]\n"
+      "dat [ 30 10 50 5 ]");
+  EXPECT_EQ(f.message, "  Error: \"eq3\" fails, try \"eq2\"");
+}
+
+TEST(IterationLog, HeaderLinesAndLimits) {
+  Fitted none("man 2 dim 2 2 mod {A,B} ite 0 dat [ 1 2 3 4 ]");
+  ASSERT_EQ(none.message, "");
+  ASSERT_EQ(none.window.lines.size(), 2u);
+  EXPECT_EQ(none.window.lines[0],
+            "iteration   log-likelihood      stop-criterion         L-squared");
+  EXPECT_EQ(none.window.lines[1].substr(0, 6), "     0");
+  EXPECT_EQ(none.run.IterationCount, 0);
+
+  Fitted one("man 2 dim 2 2 mod {A,B} ite 1 dat [ 1 2 3 4 ]");
+  ASSERT_EQ(one.message, "");
+  EXPECT_EQ(one.window.lines.size(), 3u);
+  EXPECT_EQ(one.run.IterationCount, 1);
+
+  // Iteration 0's stop criterion is its log-likelihood; the line holds both with 8 decimals.
+  const std::string& line = none.window.lines[1];
+  EXPECT_EQ(line.substr(6, 20), line.substr(26, 20));
+}
+
+TEST(IterationLog, ExcludedPatternsAreReported) {
+  // B = 2 is impossible when A = 1, yet 5 observations have it.
+  Fitted f(
+      "man 2 dim 2 2 mod A B|A eq3 des [ 0 -1 0 0 ] sta B|A [ 1 0 0.5 0.5 ] ite 3\n"
+      "dat [ 10 5 3 4 ]");
+  ASSERT_EQ(f.message, "");
+  const auto& lines = f.window.lines;
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Warning: 5.00 observations are not used as a result of a sum"),
+            lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "          of zero of the posterior probabilities in 1.0 cells"),
+            lines.end());
+  EXPECT_EQ(f.est().ExcludedObservations, 5);
+}
+
+TEST(Availability, ConstructsWithoutAnEstimatorStopAtOnce) {
+  EXPECT_EQ(Fitted("man 2 dim 2 2 mod {A,B,eff(AB 1)} des [ 1 2 3 4 ] dat [ 1 2 3 4 ]").message,
+            "  Error: estimation of eff() effects is not available in this version");
+  EXPECT_EQ(Fitted("man 2 dim 3 3 mod {A,B,ass(A B 2a)} dat [ 1 2 3 4 5 6 7 8 9 ]").message,
+            "  Error: estimation of association models (ass) is not available in this version");
+  EXPECT_EQ(Fitted("man 2 dim 2 3 mod A B|A or1 dat [ 1 2 3 4 5 6 ]").message,
+            "  Error: estimation of ordinal restrictions (or1, or2) is not available in this "
+            "version");
+  EXPECT_EQ(Fitted("man 2 dim 2 2 mod {AB} new 5 1 dat [ 1 2 3 4 ]").message,
+            "  Error: Newton-type estimation (new) is not available in this version");
+}
+
+}  // namespace
+}  // namespace tav
