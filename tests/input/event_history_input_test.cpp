@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -13,7 +14,11 @@ using testing::ParseText;
 using testing::TempDir;
 
 struct Input {
-  explicit Input(const std::string& text) { message = ParseText(run, text, dir); }
+  explicit Input(const std::string& text, const std::string& file = "",
+                 const std::string& contents = "") {
+    if (!file.empty()) dir.Write(file, contents);
+    message = ParseText(run, text, dir);
+  }
   TempDir dir;
   RunState run;
   std::string message;
@@ -50,6 +55,45 @@ TEST(EventHistoryInput, RecordFormatOptions) {
   EXPECT_EQ(p.run.history.ColumnUsed[3], 0);
   EXPECT_FALSE(p.run.history.PerRecordOutput);
   EXPECT_TRUE(p.run.data.entry_count_given);
+}
+
+TEST(EventHistoryInput, DataInlineAndFromAFile) {
+  Input table("man 2 dim 2 2 mod AB dat [10 0 5 3] cas 18");
+  ASSERT_EQ(table.message, "");
+  EXPECT_EQ(table.run.data.entry_count, (std::vector<double>{10, 5, 3}));
+  EXPECT_EQ(table.run.data.entry_cell, (std::vector<double>{0, 2, 3}));
+
+  // Records from a file beside the input, aggregated; the scratch file for posterior
+  // probabilities lies there too.
+  Input records("man 2 dim 2 3 mod AB rec 4 rco wpo post.txt dat records.txt cas 6.5",
+                "records.txt", "2 3 1.5\n1 1 2\n2 3 3 * last\n1 2 0\n");
+  ASSERT_EQ(records.message, "");
+  EXPECT_FALSE(records.run.history.RecordFormat);
+  EXPECT_EQ(records.run.data.entry_count, (std::vector<double>{2, 4.5}));
+  EXPECT_EQ(records.run.data.entry_cell, (std::vector<double>{0, 5}));
+  EXPECT_EQ(testing::ReadLines(records.dir.File("___.lat")),
+            (std::vector<std::string>{"0 5", "0 0", "0 5", "0 1"}));
+}
+
+TEST(EventHistoryInput, EpisodesOfHazardRecords) {
+  Input p(
+      "man 1 dim 2 mod A\n"
+      "tim 4 ris 3 [0 1] [1 2] haz A {A,T} rec 2 epi 2 rt0\n"
+      "dat [1 0 0 2 1 3 2\n"
+      "     2 1 0 4 0]\n");
+  ASSERT_EQ(p.message, "");
+  const std::vector<Episode>& e = p.run.data.episodes;
+  ASSERT_EQ(e.size(), 4u);
+  EXPECT_DOUBLE_EQ(e[0].end_time, 2);
+  EXPECT_EQ(e[0].event, 1);
+  EXPECT_DOUBLE_EQ(e[1].start_time, 2);
+  EXPECT_DOUBLE_EQ(e[1].end_time, 3);
+  EXPECT_EQ(e[1].event, 2);
+  EXPECT_DOUBLE_EQ(e[2].start_time, 1);
+  EXPECT_DOUBLE_EQ(e[2].end_time, 4);
+  EXPECT_EQ(e[2].event, 0);
+  EXPECT_EQ(e[3].event, -1);
+  EXPECT_TRUE(p.run.history.RecordFormat);
 }
 
 TEST(EventHistoryInput, Messages) {
