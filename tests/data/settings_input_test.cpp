@@ -1,0 +1,124 @@
+// Whole input files through the settings section: the settings meet the model, the data
+// reader and the design reader.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "core/run_state.h"
+#include "test_support.h"
+
+namespace tav {
+namespace {
+
+using testing::ParseText;
+using testing::TempDir;
+
+using Files = std::map<std::string, std::string>;
+
+// Parses text with the files written beside it first.
+struct Input {
+  explicit Input(const std::string& text, const Files& files = {}) {
+    for (const auto& [name, contents] : files) dir.Write(name, contents);
+    message = ParseText(run, text, dir);
+  }
+  TempDir dir;
+  RunState run;
+  std::string message;
+};
+
+std::string Error(const std::string& text, const Files& files = {}) {
+  return Input(text, files).message;
+}
+
+TEST(SettingsInput, NumberOfCasesAgainstTheData) {
+  Input close("man 2 dim 2 2 cas 1000 dat [ 250 250 250 250.000001 ]");
+  EXPECT_EQ(close.message, "");
+  EXPECT_NEAR(close.run.data.total_count, 1000.000001, 1e-9);
+  EXPECT_EQ(Error("man 2 dim 2 2 cas 1000 dat [ 250 250 250 250.1 ]"),
+            "  Error: number of cases is wrong (1000.10 and not 1000.00)");
+  EXPECT_EQ(Error("man 2 dim 2 2 cas 10 dat d.txt", {{"d.txt", "1 2 3 4"}}), "");
+}
+
+TEST(SettingsInput, AddedConstantBeforeTheData) {
+  Input added("man 2 dim 2 2 add 0.5 dat [ 1 0 2 0 ]");
+  ASSERT_EQ(added.message, "");
+  EXPECT_EQ(added.run.settings.added_constant, 0.5);
+  EXPECT_EQ(added.run.data.EntryCount(), 4);  // every cell is an entry now
+  EXPECT_EQ(added.run.data.total_count, 5);
+  EXPECT_EQ(Error("man 2 dim 2 2 dat [ 1 0 2 0 ] add 0.5"),
+            "  Error: \"add\" must be specified before \"dat\"");
+  EXPECT_EQ(Error("man 2 dim 2 2 rec 2 add 0.5 dat [ 1 2 2 1 ]"),
+            "  Error: \"add\" cannot be used with record format input");
+}
+
+TEST(SettingsInput, SimulationWithoutData) {
+  Input sim("man 2 dim 2 2 mod AB sim 100 sim.dat");
+  ASSERT_EQ(sim.message, "");
+  EXPECT_EQ(sim.run.settings.simulate_count, 100);
+  EXPECT_EQ(sim.run.settings.max_iterations, 0);
+  EXPECT_EQ(sim.run.data.total_count, 1);
+  EXPECT_EQ(Error("man 2 dim 2 2 mod AB ite 5"), "  Error: no data specified");
+}
+
+TEST(SettingsInput, FactorDesign) {
+  // A factor effect over A and B (4 cells) with 2 factors: 4 integers from 0 to 2.
+  const std::string model = "man 2 dim 2 2 mod AB {AB fac(AB 2)} dat [1 2 3 4] ";
+  Input inline_design(model + "des [0 1 2 1]");
+  ASSERT_EQ(inline_design.message, "");
+  EXPECT_EQ(inline_design.run.designs.factor, (std::vector<std::int32_t>{0, 1, 2, 1}));
+  EXPECT_EQ(Error(model + "des [0 1 3 1]"), "  Error: wrong number in factor");
+  EXPECT_EQ(Error(model), "  Error: no design matrix specified");
+  Input file_design(model + "des factors.txt", {{"factors.txt", "2 2\n1 0\n"}});
+  ASSERT_EQ(file_design.message, "");
+  EXPECT_EQ(file_design.run.designs.factor, (std::vector<std::int32_t>{2, 2, 1, 0}));
+  EXPECT_EQ(Error(model + "des short.txt", {{"short.txt", "2 2 1"}}),
+            "  Error: too few numbers encountered when reading design_matrix");
+  EXPECT_EQ(Error("man 2 dim 2 2 mod AB dat [1 2 3 4] des [1]"),
+            "  Error: command \"des\" without user defined designs");
+}
+
+TEST(SettingsInput, RestrictionCodesOfAnEq3Submodel) {
+  const std::string model = "man 2 dim 2 3 mod A B|A eq3 dat [1 2 3 4 5 6] ";
+  Input codes(model + "des [-1 0 0  1 0 1]");
+  ASSERT_EQ(codes.message, "");
+  EXPECT_EQ(codes.run.designs.restriction_codes, (std::vector<std::int32_t>{-1, 0, 0, 1, 0, 1}));
+  EXPECT_EQ(Error(model + "des [-1 0 0  1 -2 1]"),
+            "  Error: wrong number in restrictions on (conditional) probabilities");
+  EXPECT_EQ(Error(model + "new 5 1 des [0 0 0 0 0 0]"),
+            "  Error: Newton-type algorithms not available for this type of model");
+}
+
+TEST(SettingsInput, StartValuesSpreadByNor) {
+  // spe 1a over A with 6 categories has 5 parameters; nor gives 5 values that sum to 5,
+  // symmetric about the middle one.
+  Input nor("man 2 dim 6 2 mod AB {AB spe(A 1a)} sta spe(A,1a) nor dat [1 1 1 1 1 1 1 1 1 1 1 1]");
+  ASSERT_EQ(nor.message, "");
+  ASSERT_EQ(nor.run.settings.start_values.size(), 1u);
+  const std::vector<double>& values = nor.run.settings.start_values[0].values;
+  ASSERT_EQ(values.size(), 5u);
+  EXPECT_NEAR(values[0] + values[1] + values[2] + values[3] + values[4], 5, 1e-12);
+  EXPECT_DOUBLE_EQ(values[0], values[4]);
+  EXPECT_DOUBLE_EQ(values[1], values[3]);
+  EXPECT_GT(values[2], values[1]);
+  EXPECT_EQ(nor.run.settings.start_values[0].design, 0);
+}
+
+TEST(SettingsInput, StartValuesOfAConditionalTable) {
+  Input table("man 2 dim 2 2 mod A B|A eq3 sta AB [.3 .7 .6 .4] des [0 0 0 0] dat [1 2 3 4]");
+  ASSERT_EQ(table.message, "");
+  ASSERT_EQ(table.run.settings.start_values.size(), 1u);
+  EXPECT_EQ(table.run.settings.start_values[0].submodel, 1);
+  EXPECT_TRUE(table.run.settings.start_values[0].whole_table);
+  EXPECT_FALSE(table.run.model.submodels[1].random_start);
+}
+
+TEST(SettingsInput, ResultFileCannotReplaceTheData) {
+  EXPECT_EQ(Error("man 2 dim 2 2 dat d.txt wfr d.txt", {{"d.txt", "1 2 3 4"}}),
+            "  Error: result file d.txt would overwrite a file of this run");
+  EXPECT_EQ(Error("man 2 dim 2 2 dat [1 2 3 4] wfi input.inp"),
+            "  Error: result file input.inp would overwrite a file of this run");
+}
+
+}  // namespace
+}  // namespace tav
