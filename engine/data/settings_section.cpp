@@ -215,7 +215,10 @@ void ParseStartValues(RunState& run, bool hazard) {
     if (table_kind) {
       request.whole_table = true;
     } else {
-      for (int e = chosen == 0 ? 0 : 1; e < submodel.MarginCount(); ++e) {
+      // Effect 0 of a submodel after the first is its conditioning margin, which takes no
+      // start values; the first submodel and the hazard submodel begin with effects of their
+      // own.
+      for (int e = chosen == 0 || hazard ? 0 : 1; e < submodel.MarginCount(); ++e) {
         if (SameVariables(submodel.EffectVariables[e], flags)) {
           request.effect = e;
           break;

@@ -120,5 +120,28 @@ TEST(SettingsInput, ResultFileCannotReplaceTheData) {
             "  Error: result file input.inp would overwrite a file of this run");
 }
 
+TEST(SettingsInput, HazardStartValuesAndDummyCoding) {
+  // One covariate A and a time variable T of 2 points; a table of events and one of censored
+  // cases follow the data command.
+  const std::string model = "man 1 dim 2 tim 2 haz {T AT} ";
+  const std::string data = " dat [1 2 3 4  5 6 7 8]";
+  Input hazard(model + "sth T [0.5 2] sth log AT [0 0 0 0] dum 1 2" + data);
+  ASSERT_EQ(hazard.message, "");
+  const Settings& s = hazard.run.settings;
+  EXPECT_EQ(s.dummy_reference[0], 1);
+  EXPECT_EQ(s.dummy_reference[1], 2);  // the time variable
+  ASSERT_EQ(s.start_values.size(), 2u);
+  EXPECT_TRUE(s.start_values[0].hazard);
+  EXPECT_EQ(s.start_values[0].submodel, hazard.run.model.SubmodelCount);
+  EXPECT_EQ(s.start_values[0].values, (std::vector<double>{0.5, 2}));
+  EXPECT_EQ(s.start_values[1].values, (std::vector<double>{1, 1, 1, 1}));
+  EXPECT_EQ(Error(model + "dum 1 3" + data),
+            "  Error: impossible reference category for dummy coding");
+  EXPECT_EQ(Error(model + "sth X [1]" + data),
+            "  Error: wrong label (X) in X in command st(art_)h(azard)");
+  EXPECT_EQ(Error(model + "sta T [1 2]" + data),
+            "  Error: wrong label (T) in T in command sta(rting_values)");
+}
+
 }  // namespace
 }  // namespace tav

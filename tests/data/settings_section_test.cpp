@@ -724,15 +724,14 @@ TEST(StartValues, HazardSubmodel) {
   Submodel& hazard = NewSubmodel(m, 1);
   hazard.SubmodelVariables[1] = 1;
   hazard.SubmodelVariables[2] = 1;
-  NewEffect(hazard, 0);
-  NewEffect(hazard, 1)[2] = 1;
-  NewEffect(hazard, 2)[1] = 1;
+  NewEffect(hazard, 0)[2] = 1;
+  NewEffect(hazard, 1)[1] = 1;
   ASSERT_EQ(r.Settings("sth T [1 2 3 4] sth log B [0 0 0] sim 1 s.dat"), "");
   ASSERT_EQ(r.settings().start_values.size(), 2u);
   EXPECT_EQ(r.settings().start_values[0].submodel, 1);
   EXPECT_TRUE(r.settings().start_values[0].hazard);
-  EXPECT_EQ(r.settings().start_values[0].effect, 1);
-  EXPECT_EQ(r.settings().start_values[1].effect, 2);
+  EXPECT_EQ(r.settings().start_values[0].effect, 0);  // the hazard submodel's first effect
+  EXPECT_EQ(r.settings().start_values[1].effect, 1);
   EXPECT_EQ(r.settings().start_values[1].values, (std::vector<double>{1, 1, 1}));
   const std::string sth = "st(art_)h(azard)";
   Pass again({2, 3});
