@@ -365,12 +365,13 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
 }
 
 // A result file must never replace a file that the run reads (the input, data and design
-// files) or the report it writes.
+// files) or the report and log it writes.
 void CheckResultFiles(const RunState& run) {
   const Settings& settings = run.settings;
   std::vector<std::filesystem::path> kept;
   if (!run.InputFileName.empty()) kept.emplace_back(run.InputFileName);
   if (!run.OutputFileName.empty()) kept.emplace_back(run.OutputFileName);
+  if (run.ArgumentCount() >= 4 && run.arguments[3] != "-log") kept.emplace_back(run.arguments[3]);
   if (!settings.data_file.empty()) kept.push_back(NamedPath(run, settings.data_file));
   if (!settings.design_file.empty()) kept.push_back(NamedPath(run, settings.design_file));
   std::vector<std::string> results;

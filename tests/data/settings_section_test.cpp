@@ -398,6 +398,14 @@ TEST(SettingCommands, ResultFilesNeverReplaceTheFilesOfTheRun) {
   EXPECT_EQ(r.WithData("wpa sub/../d.txt"),
             "  Error: result file sub/../d.txt would overwrite a file of this run");
   EXPECT_EQ(Error("wfi other.res wpa other2.res"), "");
+  // Nor the report or the log of the run.
+  Pass files;
+  files.run.OutputFileName = files.dir.Write("report.out", "");
+  files.run.arguments = {"input.inp", "report.out", "prefix/", files.dir.Write("log.tmp", "")};
+  EXPECT_EQ(files.WithData("wfi log.tmp"),
+            "  Error: result file log.tmp would overwrite a file of this run");
+  EXPECT_EQ(files.WithData("wpo report.out"),
+            "  Error: result file report.out would overwrite a file of this run");
 }
 
 TEST(SettingCommands, MarginalTables) {
