@@ -128,7 +128,9 @@ void ReadDesign(RunState& run, TextFile& source, int v, int i) {
   const Design& design = submodel.designs[i];
   DesignSlot& slot = store.design_slots[v][i];
   const int kind = design.DesignType / 10;
-  const double n = CodedCells(model, design.DesignVariables, 1);
+  // A design reserved by the restriction letters c and d has no cells of its own: its term is
+  // that of the design it was reserved for.
+  const double n = design.reserved ? 1 : CodedCells(model, design.DesignVariables, 1);
   const double p = design.DesignCountParam;
   const int covariate = CovariateMark(model, design);
   const bool free = IsFreeDesign(submodel, i);

@@ -274,7 +274,7 @@ TEST(DesignReader, MarginalRestrictionBlocks) {
   Model reserved({2, 3});
   reserved.Add("AB");
   reserved.AddDesign(0, 50, "AB", 2).DesignRestriction = 30;
-  Design& extra = reserved.AddDesign(0, 50, "", 2);
+  Design& extra = reserved.AddDesign(0, 50, "AB", 2);  // a copy of the term's design
   extra.DesignRestriction = 30;
   extra.reserved = true;
   numbers.clear();
@@ -282,6 +282,14 @@ TEST(DesignReader, MarginalRestrictionBlocks) {
   ASSERT_EQ(reserved.Read(numbers), "");
   EXPECT_EQ(reserved.store().real_design.size(), 14u);
   EXPECT_EQ(reserved.slot(0, 1).real_start, 12);
+  // lin with letter c: the reserved design reads its P values only.
+  Model lin({2, 3});
+  lin.Add("AB");
+  lin.AddDesign(0, 40, "AB", 1).DesignRestriction = 30;
+  lin.AddDesign(0, 40, "AB", 1).reserved = true;
+  ASSERT_EQ(lin.Read("1 2 3 4 5 6  7"), "");
+  EXPECT_EQ(lin.store().real_design, (Reals{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(lin.slot(0, 1).real_start, 6);
 }
 
 TEST(DesignReader, AssociationScores) {
