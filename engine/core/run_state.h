@@ -15,6 +15,7 @@
 #include "data/design_store.h"
 #include "data/settings.h"
 #include "estimation/estimation_state.h"
+#include "newton/newton_state.h"
 
 namespace tav {
 
@@ -72,6 +73,7 @@ struct RunState {
   DataStore data;
   DesignStore designs;
   EstimationState estimation;
+  NewtonState newton;
 
   int ArgumentCount() const { return static_cast<int>(arguments.size()); }
   // The last argument is "-log": log lines go to the log file and the dialog shows progress.
