@@ -34,10 +34,24 @@ class MarginShape {
   void ForEach(F f) const;
 
  private:
+  // The table is walked in blocks. The last variables form a run of variables that are all in
+  // the margin or all outside it (inner_ cells); the run before it has the other membership
+  // (middle_ cells, 1 when there is none). One block is middle_ x inner_ consecutive cells. When
+  // the inner run is in the margin, the inner cells of every middle step fall into the margin
+  // cells first, first + 1, ...; otherwise every middle step m of inner cells falls into the
+  // single margin cell first + m. The variables before the two runs (outer) are counted on by
+  // an odometer, which gives each block its first margin cell.
+  template <typename F>
+  void ForEachBlock(F f) const;
+
   std::vector<int> dims_;              // of the submodel's variables
   std::vector<std::int64_t> strides_;  // margin stride per submodel variable (0 if not in it)
   std::int64_t cells_ = 1;
   std::int64_t margin_cells_ = 1;
+  std::int64_t inner_ = 1;
+  std::int64_t middle_ = 1;
+  bool inner_in_margin_ = false;
+  int outer_count_ = 0;  // variables 0 .. outer_count_ - 1 are outer
 };
 
 template <typename F>
@@ -67,6 +81,24 @@ void MarginShape::ForEach(F f) const {
       margin_cell -= strides_[i] * (dims_[i] - 1);
     }
     if (i < 0) break;
+  }
+}
+
+template <typename F>
+void MarginShape::ForEachBlock(F f) const {
+  const std::int64_t block = middle_ * inner_;
+  std::vector<int> category(outer_count_, 0);
+  std::int64_t margin_cell = 0;
+  for (std::int64_t cell = 0; cell < cells_; cell += block) {
+    f(cell, margin_cell);
+    for (int i = outer_count_ - 1; i >= 0; --i) {
+      if (++category[i] < dims_[i]) {
+        margin_cell += strides_[i];
+        break;
+      }
+      category[i] = 0;
+      margin_cell -= strides_[i] * (dims_[i] - 1);
+    }
   }
 }
 
