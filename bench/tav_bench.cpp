@@ -1,7 +1,7 @@
 // Benchmarks of the estimation: hierarchical log-linear models and latent class models on
 // generated data. Every case is an input file in the command language, read by ParseInput
-// (not timed) and estimated by Estimate (timed, in CPU time of the process) with "ite k" and "cri
-// 0", so that exactly k iterations run; the report is not written.
+// (not timed) and estimated by Estimate (timed, in CPU time of the process) with "ite k" and
+// "cri 0", so that exactly k iterations run; the report is not written.
 //
 //   tav_bench [Google Benchmark flags]   run the cases
 //   tav_bench --list                     one line per case, tab-separated: name, family
@@ -10,7 +10,9 @@
 //   tav_bench --write-inputs DIR         write NAME.inp for every case and NAME.loglin for
 //                                        the hierarchical ones (for bench/loglin.R)
 //
-// Counters: ms_per_iter (time of Estimate divided by k), peak_MB (the process's peak
+// Counters: ms_per_iter (time of Estimate divided by k), ms_start (time of Estimate with
+// "ite 0": the set-up, start values and iteration 0), ms_per_iter_steady (the difference of
+// the two divided by k: one iteration without the set-up), peak_MB (the process's peak
 // resident memory, getrusage ru_maxrss; run one case per process for a figure of that case
 // alone), base_MB (the peak before the first estimation: generator and input text),
 // patterns (distinct response patterns), observations.
@@ -63,10 +65,12 @@ fs::path InputDirectory() {
   return dir;
 }
 
-// A case is generated and its input written when it is first run.
+// A case is generated and its input written when it is first run, with a copy that stops
+// after the start iteration ("ite 0"), which times the set-up of the estimation.
 struct PreparedCase {
   BenchCase c;
   std::string input_path;
+  std::string start_only_path;
   double base_megabytes = 0;
 };
 
@@ -79,6 +83,12 @@ const PreparedCase& Prepare(const std::string& name) {
   fs::create_directories(InputDirectory());
   p.input_path = (InputDirectory() / (name + ".inp")).string();
   WriteFile(p.input_path, p.c.input);
+  const std::string ite = "\nite " + std::to_string(p.c.iterations) + "\n";
+  const std::size_t at = p.c.input.find(ite);
+  if (at != std::string::npos) {
+    p.start_only_path = (InputDirectory() / (name + "_ite0.inp")).string();
+    WriteFile(p.start_only_path, p.c.input.replace(at, ite.size(), "\nite 0\n"));
+  }
   p.c.input.clear();
   p.c.input.shrink_to_fit();
   p.c.table.clear();
@@ -87,39 +97,59 @@ const PreparedCase& Prepare(const std::string& name) {
   return prepared.emplace(name, std::move(p)).first->second;
 }
 
-void RunCase(benchmark::State& state, const std::string& name) {
-  const PreparedCase& p = Prepare(name);
+// Reads the input (not timed) and returns the CPU seconds of Estimate; error is set when the
+// run stops or ends at another iteration than expected.
+double TimedEstimate(const std::string& input, int expected_iterations, std::string& error) {
   std::ostream null_stream(nullptr);
   tav::ConsolePresentation console(null_stream, null_stream);
-  double estimate_seconds = 0;
+  tav::RunState run;
+  run.presentation = &console;
+  // Three arguments: window mode without a log file; the log lines go to the null stream.
+  run.arguments = {input, (InputDirectory() / "report.out").string(),
+                   InputDirectory().string() + "/"};
+  run.InputFileName = input;
+  double elapsed = 0;
+  try {
+    tav::ParseInput(run);
+    tav::TimeOfDaySeconds(run);  // fixes the random seed as a run does
+    const double start = CpuSeconds();
+    tav::Estimate(run);
+    elapsed = CpuSeconds() - start;
+  } catch (const tav::StopRunError& stop) {
+    error = "the run stopped:" + stop.message();
+    return 0;
+  }
+  if (run.IterationCount != expected_iterations) {
+    error = "stopped after " + std::to_string(run.IterationCount) + " iterations instead of " +
+            std::to_string(expected_iterations);
+  }
+  return elapsed;
+}
+
+void RunCase(benchmark::State& state, const std::string& name) {
+  const PreparedCase& p = Prepare(name);
+  double all_seconds = 0;
+  double start_seconds = 0;
+  std::string error;
   for (auto _ : state) {
-    tav::RunState run;
-    run.presentation = &console;
-    // Three arguments: window mode without a log file; the log lines go to the null stream.
-    run.arguments = {p.input_path, (InputDirectory() / (name + ".out")).string(),
-                     InputDirectory().string() + "/"};
-    run.InputFileName = p.input_path;
-    try {
-      tav::ParseInput(run);
-      tav::TimeOfDaySeconds(run);  // fixes the random seed as a run does
-      const double start = CpuSeconds();
-      tav::Estimate(run);
-      const double elapsed = CpuSeconds() - start;
-      state.SetIterationTime(elapsed);
-      estimate_seconds += elapsed;
-    } catch (const tav::StopRunError& stop) {
-      state.SkipWithError(("the run stopped:" + stop.message()).c_str());
+    const double seconds = TimedEstimate(p.input_path, p.c.iterations, error);
+    if (error.empty() && !p.start_only_path.empty()) {
+      start_seconds += TimedEstimate(p.start_only_path, 0, error);
+    }
+    if (!error.empty()) {
+      state.SkipWithError(error.c_str());
       break;
     }
-    if (run.IterationCount != p.c.iterations) {
-      state.SkipWithError(("stopped after " + std::to_string(run.IterationCount) +
-                           " iterations instead of " + std::to_string(p.c.iterations))
-                              .c_str());
-      break;
-    }
+    state.SetIterationTime(seconds);
+    all_seconds += seconds;
   }
   const double runs = static_cast<double>(state.iterations());
-  if (runs > 0) state.counters["ms_per_iter"] = 1e3 * estimate_seconds / (runs * p.c.iterations);
+  if (error.empty() && runs > 0) {
+    const double k = p.c.iterations;
+    state.counters["ms_per_iter"] = 1e3 * all_seconds / (runs * k);
+    state.counters["ms_start"] = 1e3 * start_seconds / runs;
+    state.counters["ms_per_iter_steady"] = 1e3 * (all_seconds - start_seconds) / (runs * k);
+  }
   state.counters["peak_MB"] = PeakMegabytes();
   state.counters["base_MB"] = p.base_megabytes;
   state.counters["patterns"] = static_cast<double>(p.c.patterns);
