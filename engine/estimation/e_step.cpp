@@ -1,5 +1,6 @@
 #include "estimation/e_step.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -7,7 +8,6 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/stop_run.h"
-#include "estimation/margins.h"
 #include "report/posterior_writer.h"
 
 namespace tav {
@@ -57,6 +57,23 @@ void BuildIndexMaps(RunState& run) {
   est.pattern_start[patterns] = total;
   est.cell_map = AllocIntArray(total);
 
+  // Each submodel's cell is first_cell plus the sum of category times stride over its
+  // variables (mixed radix, last variable fastest).
+  struct Stride {
+    int variable;
+    std::int64_t stride;
+  };
+  std::vector<std::vector<Stride>> strides(n);
+  for (int r = 0; r < n; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    std::int64_t stride = 1;
+    for (int v = kVectorSize - 1; v >= 0; --v) {
+      if (submodel.SubmodelVariables[v] == 0) continue;
+      strides[r].push_back({v, stride});
+      stride *= model.Dimension[v];
+    }
+  }
+
   std::vector<int> category(kVectorSize, 0);
   double largest = 1;
   for (std::int64_t p = 0; p < patterns; ++p) {
@@ -68,14 +85,14 @@ void BuildIndexMaps(RunState& run) {
       category[v] = rest % model.Dimension[v];
       rest /= model.Dimension[v];
     }
-    // The observed categories come from the cell number, last variable fastest.
-    long double cell = data.entry_cell[p];
+    // The observed categories come from the cell number, last variable fastest. Cell numbers
+    // stay below 1E18, so they decode exactly as 64-bit integers.
+    auto cell = static_cast<std::uint64_t>(std::max(0.0, data.entry_cell[p]));
     for (int v = model.VariableCount - 1; v >= first; --v) {
       if (pattern[v - first] != 1) continue;
-      const long double dim = model.Dimension[v];
-      const long double quotient = std::floor(cell / dim);
-      category[v] = static_cast<int>(cell - quotient * dim);
-      cell = quotient;
+      const auto dim = static_cast<std::uint64_t>(model.Dimension[v]);
+      category[v] = static_cast<int>(cell % dim);
+      cell /= dim;
     }
     const auto completions = static_cast<std::int64_t>(model.complete_cell_count[g]);
     largest = std::max(largest, static_cast<double>(completions));
@@ -87,12 +104,13 @@ void BuildIndexMaps(RunState& run) {
     std::int32_t* map = est.cell_map.data() + est.pattern_start[p];
     for (std::int64_t k = 0; k < completions; ++k) {
       for (int r = 0; r < n; ++r) {
-        const Submodel& submodel = model.submodels[r];
-        map[k * n + r] = drops[g][r]
-                             ? -1
-                             : static_cast<std::int32_t>(
-                                   submodel.first_cell +
-                                   CellIndex(model, submodel.SubmodelVariables, category.data()));
+        if (drops[g][r]) {
+          map[k * n + r] = -1;
+          continue;
+        }
+        std::int64_t index = model.submodels[r].first_cell;
+        for (const Stride& s : strides[r]) index += category[s.variable] * s.stride;
+        map[k * n + r] = static_cast<std::int32_t>(index);
       }
       for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
         if (v >= first && pattern[v - first] != 2) continue;
