@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/model_state.h"
+#include "estimation/margins.h"
 
 namespace tav {
 
@@ -20,11 +21,11 @@ inline constexpr int kMaxFreeParameters = 500;
 // parameter (design >= 0) is parameter `position` of design `design` of the submodel.
 struct FreeParameter {
   int submodel = 0;
-  Membership effect{};   // the effect's variables, by global variable number
-  int margin = -1;       // the fitted margin (model term) that contains the effect
-  int design = -1;       // special effect index, or -1 for a log-linear parameter
-  int position = 0;      // position of the parameter inside its effect
-  int effect_size = 0;   // number of parameters of the effect
+  Membership effect{};  // the effect's variables, by global variable number
+  int margin = -1;      // the fitted margin (model term) that contains the effect
+  int design = -1;      // special effect index, or -1 for a log-linear parameter
+  int position = 0;     // position of the parameter inside its effect
+  int effect_size = 0;  // number of parameters of the effect
 };
 
 // Newton-type estimation and standard errors.
@@ -34,6 +35,14 @@ struct NewtonState {
   int loglinear_parameter_count = 0;
   int free_parameter_count = 0;  // 501 when the list was cut at 500
 
+  // Per log-linear parameter: the map of its submodel's cells onto its effect's cells, the
+  // map of the cells of its margin (model term) onto its effect's cells, and per effect cell
+  // the exponent (-1, 0 or 1) with which exp(delta) multiplies the cells under it (effect or
+  // dummy coding).
+  std::vector<MarginShape> effect_shapes;
+  std::vector<MarginShape> margin_effect_shapes;
+  std::vector<std::vector<signed char>> effect_signs;
+
   // free_parameter_count squared, row by row. After the standard-error computation it holds
   // the variance-covariance matrix of the free parameters (rejected pivots give zero rows and
   // columns).
@@ -41,12 +50,23 @@ struct NewtonState {
   std::vector<double> gradient;
   std::vector<double> last_step;
   std::vector<double> previous_gradient;
+  std::vector<double> bfgs_work;
   std::vector<double> eigenvalues;  // of the information matrix, largest first
   bool std_errors_computed = false;
 
   // Parameters whose pivot was rejected in the last inversion.
   int BoundaryLogLinear = 0;
   int BoundaryHazard = 0;
+
+  // Newton iterations done so far (the first BFGS iteration is a steepest-descent one).
+  int iterations_done = 0;
+  // Copies of the fitted table and the margin parameters taken at the start of a Newton
+  // iteration.
+  std::vector<double> saved_fitted;
+  std::vector<double> saved_margin_parameters;
+  // Half the likelihood-ratio statistic of the latest evaluation-mode E-step (0 when the
+  // model has no L-squared).
+  double evaluation_half_lsquared = 0;
 
   // Standard errors of the fitted values, one per cell of FittedTable (0 where none was
   // computed).
@@ -56,6 +76,10 @@ struct NewtonState {
 // The index in the free-parameter list of the log-linear parameter of submodel `submodel`,
 // effect `effect`, at effect cell `cell` (mixed radix over the effect's variables with all
 // their categories, last fastest), or -1 when that cell carries no free parameter.
+// reference[v] (by global variable number) >= 1 makes category reference[v] (counted from 1)
+// the reference category of variable v (dummy coding); any other value means effect coding,
+// under which the last category carries no parameter. EffectiveReference (newton/
+// parameter_list.h) gives the references the free parameters were coded with.
 int ParameterIndex(const ModelState& model, const NewtonState& newton, const int* reference,
                    int submodel, const Membership& effect, std::int64_t cell);
 
