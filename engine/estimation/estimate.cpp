@@ -340,6 +340,11 @@ void Estimate(RunState& run) {
       for (int cycle = 1; cycle <= settings.em_cycles_per_iteration; ++cycle) RunCycle(run, cycle);
     }
     EStep(run, 0);
+    // A log-likelihood that is no number (zero probabilities met by data in every pattern of a
+    // subgroup, overflowing start values) must never reach the report.
+    if (!std::isfinite(est.LogLikelihood)) {
+      StopRun("  Error: the log-likelihood is not a finite number; try other start values");
+    }
     if (model.AnyLinLog || model.AnyMar) AdjustRestrictionStep(run);
     if (run.IterationCount > 1 && run.StopCriterion < -1e-8 && settings.step_size < 1.0) {
       run.StopCriterion = criterion + 0.1;

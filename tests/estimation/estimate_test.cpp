@@ -168,6 +168,14 @@ TEST(EqualityRestrictions, Eq3RefusesRestrictedProbabilitiesAboveOne) {
   EXPECT_EQ(f.message, "  Error: \"eq3\" fails, try \"eq2\"");
 }
 
+TEST(IterationLog, NonFiniteLogLikelihoodStopsTheRun) {
+  // Two counts of 1E308 overflow the sample size: no estimate can be a finite number.
+  const std::string huge = "1" + std::string(308, '0');
+  Fitted f("man 1 dim 2 mod {A} dat [ " + huge + " " + huge + " ]");
+  EXPECT_EQ(f.message,
+            "  Error: the log-likelihood is not a finite number; try other start values");
+}
+
 TEST(IterationLog, HeaderLinesAndLimits) {
   Fitted none("man 2 dim 2 2 mod {A,B} ite 0 dat [ 1 2 3 4 ]");
   ASSERT_EQ(none.message, "");
