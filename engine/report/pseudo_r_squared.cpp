@@ -162,7 +162,7 @@ void WritePseudoRSquared(RunState& run, int first) {
   out.WriteLine("");
   out.WriteLine("*** PSEUDO R-SQUARED MEASURES ***");
   out.WriteLine("");
-  auto row = [&out](const char* label, double baseline, double fitted, double r2) {
+  auto row = [](const char* label, double baseline, double fitted, double r2) {
     return Blanks(2) + label + FormatReal(10, 4, baseline) + FormatReal(10, 4, fitted) +
            FormatReal(10, 4, r2);
   };
