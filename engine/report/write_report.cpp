@@ -4,7 +4,9 @@
 
 #include "core/log.h"
 #include "input/parse_input.h"
+#include "report/parameter_tables.h"
 #include "report/posterior_writer.h"
+#include "report/probabilities.h"
 #include "report/pseudo_r_squared.h"
 #include "report/statistics.h"
 
@@ -38,10 +40,22 @@ void WriteReport(RunState& run) {
   const int first = settings.include_first_submodel ? 0 : 1;
   if (settings.show_pseudo_r2 && settings.show_details) WritePseudoRSquared(run, first);
 
-  // The parameter tables (show_parameters), the "(CONDITIONAL) PROBABILITIES" section
-  // (show_conditional and show_details, first < SubmodelCount) and the latent class output
-  // (show_latent and show_details, a latent variable and a complete table of at most 163800
-  // cells) follow here in this order.
+  if (settings.show_parameters) {
+    WriteLogLine(run, "  log-linear parameters");
+    WriteParameterTables(run, first);
+  }
+  if (settings.show_conditional && settings.show_details && first < run.model.SubmodelCount) {
+    WriteProbabilities(run, first);
+  }
+  const ModelState& model = run.model;
+  const double complete_cells = static_cast<double>(model.SubgroupCount) *
+                                static_cast<double>(model.ManifestCellCount) *
+                                model.LatentStateCount;
+  if (complete_cells <= 163800 && settings.show_latent && settings.show_details &&
+      model.LatentCount > 0) {
+    WriteLogLine(run, "  latent class parameters");
+    WriteLatentClassOutput(run);
+  }
 
   run.FilePrefix.clear();
   run.ReportFile.Close();

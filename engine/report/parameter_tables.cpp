@@ -1,0 +1,435 @@
+#include "report/parameter_tables.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <set>
+#include <tuple>
+
+#include "core/format_real.h"
+#include "core/log.h"
+#include "report/probabilities.h"
+#include "report/report_computations.h"
+#include "report/write_report.h"
+
+namespace tav {
+namespace {
+
+std::string PadRight(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string PadLeft(const std::string& text, std::size_t width) {
+  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+// The covariance matrix left by the standard-error computation.
+class Covariances {
+ public:
+  explicit Covariances(const NewtonState& newton)
+      : matrix_(newton.information_matrix), n_(newton.free_parameter_count) {}
+  double operator()(int i, int j) const {
+    if (i < 0 || j < 0 || i >= n_ || j >= n_) return 0.0;
+    const std::size_t at = static_cast<std::size_t>(i) * n_ + j;
+    return at < matrix_.size() ? matrix_[at] : 0.0;
+  }
+
+ private:
+  const std::vector<double>& matrix_;
+  int n_;
+};
+
+// The standard-error columns are shown when standard errors were asked for and computed.
+bool ShowsStdErrors(const RunState& run) {
+  return run.settings.show_std_errors && run.newton.std_errors_computed;
+}
+
+// The exp(beta) column exists for ordinary log-linear submodels and cumulative models a and e.
+bool ShowsExpBeta(const RunState& run, int t) {
+  const int code = CumulativeCode(run.model, t);
+  return code == -1 || code == 0 || code == 4;
+}
+
+// A fitted margin of a submodel: its variables and its working copy of the margin parameters.
+struct Margin {
+  Membership variables{};
+  std::vector<int> members;  // in variable order
+  std::vector<double> mu;
+};
+
+// The parameter block of margin i of submodel t; a submodel tied to another by eq1 shares the
+// parameters of that submodel. Empty when the margin has none.
+std::vector<double> MarginBlock(const RunState& run, int t, int i) {
+  const EstimationState& est = run.estimation;
+  const int kind = run.model.submodels[t].SubmodelKind;
+  const int source = kind >= 0 && kind < run.model.SubmodelCount ? kind : t;
+  if (source >= static_cast<int>(est.margin_parameter_offset.size())) return {};
+  if (i >= static_cast<int>(est.margin_parameter_offset[source].size())) return {};
+  const std::int64_t offset = est.margin_parameter_offset[source][i];
+  if (offset < 0) return {};
+  const std::int64_t size = est.margin_shapes[source][i].margin_cells();
+  if (offset + size > static_cast<std::int64_t>(est.MarginParameters.size())) return {};
+  return std::vector<double>(est.MarginParameters.begin() + offset,
+                             est.MarginParameters.begin() + offset + size);
+}
+
+std::vector<Margin> FittedMargins(const RunState& run, int t, bool conditional) {
+  const ModelState& model = run.model;
+  const Submodel& submodel = model.submodels[t];
+  std::vector<Margin> margins;
+  for (int i = conditional ? 1 : 0; i < submodel.MarginCount(); ++i) {
+    Margin margin;
+    for (int v = 0; v < model.VariableCount; ++v) {
+      if (submodel.SubmodelVariables[v] != 0 && submodel.EffectVariables[i][v] != 0) {
+        margin.variables[v] = 1;
+        margin.members.push_back(v);
+      }
+    }
+    margin.mu = MarginBlock(run, t, i);
+    margins.push_back(std::move(margin));
+  }
+  return margins;
+}
+
+bool Contains(const Membership& outer, const std::vector<int>& members) {
+  return std::all_of(members.begin(), members.end(), [&](int v) { return outer[v] != 0; });
+}
+
+// Peels the parameters of one effect off the working margins that contain it: per effect cell
+// the mean log margin parameter over the margin cells of that effect cell (for variables with a
+// reference category only the cells at that category), which is then divided out of them.
+void PeelEffect(const ModelState& model, const ReferenceCategories& reference,
+                std::vector<Margin>& margins, LogLinearEffect& effect) {
+  const std::size_t effect_cells = effect.beta.size();
+  std::vector<double> sum(effect_cells);
+  std::vector<std::int64_t> count(effect_cells);
+  for (Margin& margin : margins) {
+    if (margin.mu.empty() || !Contains(margin.variables, effect.members)) continue;
+    const int m = static_cast<int>(margin.members.size());
+    // Stride in the effect cell index of each margin variable (0 outside the effect), and the
+    // category a variable outside the effect must stand at (-1: any).
+    std::vector<std::int64_t> stride(m, 0);
+    std::vector<int> required(m, -1);
+    std::int64_t w = 1;
+    for (int j = m - 1; j >= 0; --j) {
+      const int v = margin.members[j];
+      if (effect.variables[v] != 0) {
+        stride[j] = w;
+        w *= model.Dimension[v];
+      } else if (reference[v] > 0) {
+        required[j] = reference[v] - 1;
+      }
+    }
+    std::vector<std::int64_t> effect_cell(margin.mu.size());
+    std::vector<bool> qualifies(margin.mu.size());
+    std::vector<int> category(m, 0);
+    for (std::size_t c = 0; c < margin.mu.size(); ++c) {
+      std::int64_t e = 0;
+      bool ok = true;
+      for (int j = 0; j < m; ++j) {
+        e += stride[j] * category[j];
+        if (required[j] >= 0 && category[j] != required[j]) ok = false;
+      }
+      effect_cell[c] = e;
+      qualifies[c] = ok;
+      for (int j = m - 1; j >= 0; --j) {
+        if (++category[j] < model.Dimension[margin.members[j]]) break;
+        category[j] = 0;
+      }
+    }
+    std::fill(sum.begin(), sum.end(), 0.0);
+    std::fill(count.begin(), count.end(), 0);
+    for (std::size_t c = 0; c < margin.mu.size(); ++c) {
+      if (qualifies[c] && margin.mu[c] > 0) {
+        sum[effect_cell[c]] += std::log(margin.mu[c]);
+        ++count[effect_cell[c]];
+      }
+    }
+    std::vector<double> factor(effect_cells);
+    for (std::size_t e = 0; e < effect_cells; ++e) {
+      const double mean = count[e] > 0 ? sum[e] / count[e] : 0.0;
+      if (count[e] > 0) effect.estimated[e] = true;
+      effect.beta[e] += mean;
+      factor[e] = std::exp(mean);
+    }
+    for (std::size_t c = 0; c < margin.mu.size(); ++c) margin.mu[c] /= factor[effect_cell[c]];
+  }
+}
+
+// The category of variable `members[k]` in effect cell `cell`.
+std::vector<int> EffectCategories(const ModelState& model, const std::vector<int>& members,
+                                  std::int64_t cell) {
+  std::vector<int> category(members.size());
+  for (int k = static_cast<int>(members.size()) - 1; k >= 0; --k) {
+    const int d = std::max(model.Dimension[members[k]], 1);
+    category[k] = static_cast<int>(cell % d);
+    cell /= d;
+  }
+  return category;
+}
+
+// Inverts the k x k matrix in place (rejected pivots give zero rows and columns).
+void InvertBlock(RunState& run, std::vector<double>& matrix, int k) {
+  (void)run, (void)matrix, (void)k;
+}
+
+// The line part of a parameter's standard error and z-value. The z-value is beta over the
+// standard error (ln of exp(beta), taken before the exponential can overflow).
+std::string WriteStdErrAndZ(const RunState& run, int position, double beta, bool positive,
+                            std::vector<int>& shown) {
+  const double v = Covariances(run.newton)(position, position);
+  std::string text = v > 0 ? FormatReal(8, 4, std::sqrt(v)) + " " : "  ****** ";
+  text += positive && v > 0 ? FormatReal(8, 3, beta / std::sqrt(v)) + " " : "   ***** ";
+  shown.push_back(position);
+  return text;
+}
+
+// The position in the covariance matrix of the parameter of effect cell `cell`, or -1 when
+// it is not free.
+int ParameterPosition(const RunState& run, const ReferenceCategories& reference, int t,
+                      const LogLinearEffect& effect, std::int64_t cell) {
+  (void)run, (void)reference, (void)t, (void)effect, (void)cell;
+  return -1;
+}
+
+// The Wald columns of an effect whose shown parameters sit at `positions` with values b:
+// W = b' V^-1 b over the block of the covariance matrix that belongs to them, its degrees of
+// freedom and its chi-squared tail probability.
+std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
+                          const std::vector<double>& b) {
+  const Covariances v(run.newton);
+  const int k = static_cast<int>(positions.size());
+  std::vector<double> block(static_cast<std::size_t>(k) * k);
+  for (int i = 0; i < k; ++i) {
+    for (int j = 0; j < k; ++j) block[i * k + j] = v(positions[i], positions[j]);
+  }
+  InvertBlock(run, block, k);
+  double w = 0.0;
+  for (int i = 0; i < k; ++i) {
+    for (int j = 0; j < k; ++j) w += b[i] * block[i * k + j] * b[j];
+  }
+  return FormatReal(8, 2, w) + " " + FormatReal(3, 0, k) + " " +
+         FormatReal(5, 3, ChiSquaredProbability(k, w));
+}
+
+}  // namespace
+
+ReferenceCategories TableReferences(const RunState& run, int t) {
+  const ModelState& model = run.model;
+  ReferenceCategories reference{};
+  reference.fill(-1);
+  for (int v = 0; v < model.VariableCount; ++v) {
+    reference[v] = run.settings.dummy_reference[v];
+    const bool conditioning = t > 0 && t < static_cast<int>(model.submodels.size()) &&
+                              model.submodels[t].SubmodelVariables[v] != 0 &&
+                              !IsDependentIn(model, t, v);
+    if (reference[v] == 0 && (t == 0 || conditioning)) reference[v] = model.Dimension[v];
+  }
+  return reference;
+}
+
+std::vector<LogLinearEffect> LogLinearParameters(const RunState& run, int t, bool conditional,
+                                                 const ReferenceCategories& reference) {
+  const ModelState& model = run.model;
+  const std::vector<int> variables = SubmodelVariableList(model, t);
+  std::vector<Margin> margins = FittedMargins(run, t, conditional);
+
+  // Position code of a variable: the product of the dimensions of the submodel's variables
+  // before it.
+  std::vector<double> code(kVectorSize, 0.0);
+  double product = 1;
+  for (int v : variables) {
+    code[v] = product;
+    product *= model.Dimension[v];
+  }
+  // Every subset of every margin, ordered by size, then position code.
+  std::set<std::tuple<std::size_t, double, std::vector<int>>> subsets;
+  for (const Margin& margin : margins) {
+    const std::size_t m = margin.members.size();
+    if (m >= 31) continue;  // never a real table: 2^31 effects
+    for (std::uint32_t mask = 0; mask < (std::uint32_t{1} << m); ++mask) {
+      std::vector<int> members;
+      double position = 0;
+      for (std::size_t b = 0; b < m; ++b) {
+        if ((mask >> (m - 1 - b) & 1) == 0) continue;
+        members.push_back(margin.members[b]);
+        position += code[margin.members[b]];
+      }
+      subsets.emplace(members.size(), position, std::move(members));
+    }
+  }
+
+  std::vector<LogLinearEffect> effects;
+  for (const auto& [size, position, members] : subsets) {
+    LogLinearEffect effect;
+    effect.members = members;
+    std::int64_t cells = 1;
+    for (int v : members) {
+      effect.variables[v] = 1;
+      cells *= model.Dimension[v];
+    }
+    effect.beta.assign(cells, 0.0);
+    effect.estimated.assign(cells, false);
+    PeelEffect(model, reference, margins, effect);
+    effects.push_back(std::move(effect));
+  }
+  return effects;
+}
+
+std::int64_t FittedZeroMargins(const RunState& run, int t, bool conditional) {
+  std::int64_t zeros = 0;
+  for (const Margin& margin : FittedMargins(run, t, conditional)) {
+    zeros += std::count(margin.mu.begin(), margin.mu.end(), 0.0);
+  }
+  return zeros;
+}
+
+std::string WriteColumnHeader(const RunState& run, int t) {
+  const bool std_errors = ShowsStdErrors(run);
+  std::string line = Blanks(2) + "effect" + Blanks(6) + PadLeft("beta", 9);
+  if (std_errors) line += PadLeft("std err", 9) + PadLeft("z-value", 9);
+  if (ShowsExpBeta(run, t)) line += PadLeft("exp(beta)", 12);
+  if (std_errors) line += PadLeft("Wald", 9) + PadLeft("df", 4) + PadLeft("prob", 6);
+  return line;
+}
+
+void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>& shown) {
+  const ModelState& model = run.model;
+  const Submodel& submodel = model.submodels[t];
+  TextFile& out = run.ReportFile;
+  const bool std_errors = ShowsStdErrors(run);
+  const bool exp_beta = ShowsExpBeta(run, t);
+
+  std::string heading = "* TABLE " + TermText(model, submodel.SubmodelVariables);
+  if (t < model.SubmodelCount) {
+    heading += " [or " + ConditionalLabel(run, t) + "] *";
+  } else {
+    heading += " *";
+  }
+  const std::int64_t zeros = FittedZeroMargins(run, t, conditional);
+  if (zeros > 0) {
+    heading +=
+        " (WARNING: " + FormatReal(0, 0, static_cast<double>(zeros)) + " fitted zero margins)";
+  }
+  out.WriteLine(heading);
+  out.WriteLine("");
+  // The R-squared lines of cumulative model i come here with the cumulative models.
+  out.WriteLine(WriteColumnHeader(run, t));
+
+  const ReferenceCategories reference = TableReferences(run, t);
+  for (const LogLinearEffect& effect : LogLinearParameters(run, t, conditional, reference)) {
+    if (!effect.members.empty()) out.WriteLine(Blanks(2) + TermText(model, effect.variables) + " ");
+    std::vector<int> positions;  // of the effect's parameters shown with a standard error
+    std::vector<double> betas;
+    const auto cells = static_cast<std::int64_t>(effect.beta.size());
+    for (std::int64_t e = 0; e < cells; ++e) {
+      const std::vector<int> category = EffectCategories(model, effect.members, e);
+      std::string label = effect.members.empty() ? "main" : " ";
+      bool at_reference = false;
+      for (std::size_t k = 0; k < effect.members.size(); ++k) {
+        label += CategoryLabel(category[k]) + " ";
+        at_reference |= reference[effect.members[k]] == category[k] + 1;
+      }
+      const double beta = effect.beta[e];
+      const bool estimated = effect.estimated[e];
+      std::string line = Blanks(2) + PadRight(label, 12);
+      line += estimated ? FormatReal(9, 4, beta) + " " : "   ****** ";
+      if (std_errors) {
+        const int position = at_reference ? -1 : ParameterPosition(run, reference, t, effect, e);
+        if (position < 0) {
+          line += Blanks(18);
+        } else {
+          line += WriteStdErrAndZ(run, position, beta, estimated, shown);
+          positions.push_back(position);
+          betas.push_back(beta);
+        }
+      }
+      if (exp_beta) {
+        if (!estimated) {
+          line += " 0.00E+0000";
+        } else {
+          const double x = std::exp(beta);
+          line += (x >= 1000 || x <= 0.001 ? FormatReal(11, -1, x) : FormatReal(11, 4, x)) + " ";
+        }
+      }
+      if (e == cells - 1 && std_errors && !positions.empty()) {
+        line += WriteWaldTest(run, positions, betas);
+      }
+      out.WriteLine(line);
+    }
+  }
+}
+
+void WriteParameterTables(RunState& run, int first) {
+  const ModelState& model = run.model;
+  const Settings& settings = run.settings;
+  TextFile& out = run.ReportFile;
+  std::vector<int> shown;
+  first = std::max(first, 0);
+
+  bool any_parameters = false;
+  for (int t = 0; t < model.SubmodelCount; ++t) {
+    const Submodel& submodel = model.submodels[t];
+    any_parameters |= !submodel.designs.empty() || submodel.AssocCount() > 0 ||
+                      CountSubmodelParameters(run, t) > 0;
+  }
+  if (settings.show_details && first < model.SubmodelCount && any_parameters) {
+    out.WriteLine("");
+    out.WriteLine("*** LOG-LINEAR PARAMETERS ***");
+    out.WriteLine("");
+    for (int t = first; t < model.SubmodelCount; ++t) {
+      const Submodel& submodel = model.submodels[t];
+      const bool conditional = t >= 1;
+      bool plain_designs = true;
+      for (const Design& design : submodel.designs) plain_designs &= design.DesignType == 30;
+      if (t >= 1 && submodel.MarginCount() <= 1 && plain_designs && submodel.AssocCount() == 0) {
+        // Only the extra blocks (thresholds, restricted and design terms) of the submodel; they
+        // come with the models that estimate them.
+        continue;
+      }
+      WriteSubmodelTable(run, t, conditional, shown);
+      // The extra blocks of the submodel come here.
+      out.WriteLine("");
+      // The association blocks of the submodel's association terms come here.
+    }
+  }
+  // The tables of the `all` part and of the hazard part come here.
+  out.WriteLine("");
+  if (!settings.file_covariances.empty() && ShowsStdErrors(run)) WriteCovarianceFile(run, shown);
+}
+
+void WriteCovarianceFile(RunState& run, const std::vector<int>& shown) {
+  const Covariances v(run.newton);
+  OpenTextFile(run, run.ResultFile, run.settings.file_covariances, "w");
+  TextFile& file = run.ResultFile;
+  file.WriteLine("* Standard-errors and correlations *");
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const double vii = v(shown[i], shown[i]);
+    std::string line;
+    for (std::size_t j = 0; j <= i; ++j) {
+      const double vjj = v(shown[j], shown[j]);
+      if (j == i) {
+        line += vii > 0 ? FormatReal(8, 4, std::sqrt(vii)) : "  ******";
+      } else {
+        line += vii > 0 && vjj > 0 ? FormatReal(8, 4, v(shown[i], shown[j]) / std::sqrt(vii * vjj))
+                                   : "  ******";
+      }
+    }
+    file.WriteLine(line);
+  }
+  file.WriteLine("");
+  file.WriteLine("* Variances and covariances *");
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    std::string line;
+    for (std::size_t j = 0; j <= i; ++j) {
+      const double vij = v(shown[i], shown[j]);
+      line += vij != 0 ? FormatReal(8, 4, vij) : "  ******";
+    }
+    file.WriteLine(line);
+  }
+  file.WriteLine("");
+  file.Close();
+}
+
+}  // namespace tav

@@ -1,0 +1,203 @@
+#include "report/probabilities.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "core/format_real.h"
+#include "report/report_computations.h"
+#include "report/write_report.h"
+
+namespace tav {
+namespace {
+
+constexpr double kTiny = 1e-300;
+constexpr std::int64_t kMaxCellsWithStdErrors = 128;
+// Complete tables above this many cells get no latent class output.
+constexpr double kMaxCompleteCells = 163800;
+
+// a / b, or 0 when b is at most 1E-300.
+double Ratio(double a, double b) { return b <= kTiny ? 0.0 : a / b; }
+
+std::string PadRight(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string PadLeft(const std::string& text, std::size_t width) {
+  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+// The label of one cell of submodel t: the categories of its dependent variables, then, for a
+// conditional submodel, "| " and the categories of its conditioning variables.
+std::string CellLabel(const ModelState& model, int t, const std::vector<int>& variables,
+                      const std::vector<int>& category) {
+  std::string dependent;
+  std::string conditioning;
+  for (std::size_t k = 0; k < variables.size(); ++k) {
+    std::string& part = IsDependentIn(model, t, variables[k]) ? dependent : conditioning;
+    part += CategoryLabel(category[k]) + " ";
+  }
+  if (t > 0 && !conditioning.empty()) return dependent + "| " + conditioning;
+  return dependent;
+}
+
+}  // namespace
+
+std::string CategoryLabel(int category) { return FormatReal(0, 0, category + 1.0); }
+
+void WriteProbabilities(RunState& run, int first) {
+  const ModelState& model = run.model;
+  const Settings& settings = run.settings;
+  const std::vector<double>& fitted = run.estimation.FittedTable;
+  const std::vector<double>& std_errors = run.newton.probability_std_errors;
+  TextFile& out = run.ReportFile;
+  const double n_total = run.data.total_count;
+  const bool with_std_errors =
+      settings.show_std_errors && run.newton.std_errors_computed && !model.AnyMar;
+
+  for (int t = std::max(first, 0); t < model.SubmodelCount; ++t) {
+    if (t == std::max(first, 0)) {
+      out.WriteLine("");
+      out.WriteLine("*** (CONDITIONAL) PROBABILITIES ***");
+      out.WriteLine("");
+    }
+    const Submodel& submodel = model.submodels[t];
+    out.WriteLine("* " + ConditionalLabel(run, t) + " *");
+    out.WriteLine("");
+    const std::vector<int> variables = SubmodelVariableList(model, t);
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    const bool cell_std_errors =
+        with_std_errors && cells <= kMaxCellsWithStdErrors && submodel.SubmodelKind != -7;
+    std::vector<int> category(variables.size(), 0);
+    for (std::int64_t c = 0; c < cells; ++c) {
+      const auto index = static_cast<std::size_t>(submodel.first_cell + c);
+      const double value = index < fitted.size() ? fitted[index] : 0.0;
+      const double p = t == 0 ? Ratio(value, n_total) : value;
+      std::string line =
+          Blanks(2) + PadRight(CellLabel(model, t, variables, category), 12) + FormatReal(9, 4, p);
+      if (cell_std_errors) {
+        const double se = index < std_errors.size() ? std_errors[index] : 0.0;
+        line += "  (" + FormatReal(4, 4, se) + ")";
+      }
+      if (p <= 1e-10 || p >= 0.9999999999) line += " *";
+      out.WriteLine(line);
+      // Next cell: the last variable fastest.
+      for (int k = static_cast<int>(variables.size()) - 1; k >= 0; --k) {
+        if (++category[k] < model.Dimension[variables[k]]) break;
+        category[k] = 0;
+      }
+    }
+    out.WriteLine("");
+  }
+  if (std::max(first, 0) < model.SubmodelCount) out.WriteLine("");
+}
+
+void WriteLatentClassOutput(RunState& run) {
+  const ModelState& model = run.model;
+  TextFile& out = run.ReportFile;
+  const double n_total = run.data.total_count;
+  const int first_latent = model.ResCount;
+  const int latent_count = model.LatentCount;
+  const int first_manifest = model.FirstManifest();
+  const auto subgroups = static_cast<std::int64_t>(std::max(model.SubgroupCount, 1));
+  const auto classes = static_cast<std::int64_t>(std::max(model.LatentStateCount, 1.0));
+  const auto manifest_cells = static_cast<std::int64_t>(model.ManifestCellCount);
+  if (latent_count <= 0 ||
+      static_cast<double>(subgroups) * classes * manifest_cells > kMaxCompleteCells) {
+    return;
+  }
+
+  // The manifest variables shown: all but the record number of covariate records.
+  int shown_end = model.VariableCount;
+  if (model.CovariateCount > 0) --shown_end;
+  // Start of each manifest variable's block of categories in the joint table, per class.
+  std::vector<std::int64_t> joint_start(kVectorSize, 0);
+  std::int64_t categories = 0;
+  for (int v = first_manifest; v < model.VariableCount; ++v) {
+    joint_start[v] = categories;
+    categories += model.Dimension[v];
+  }
+
+  // One pass over the complete table (res variables, latent, manifest; the last fastest):
+  // class sizes, joint frequencies of (variable, category, class), and the estimated
+  // frequencies of every (manifest cell, class) summed over the subgroups.
+  std::vector<double> size(classes, 0.0);
+  std::vector<double> joint(categories * classes, 0.0);
+  std::vector<double> by_cell(manifest_cells * classes, 0.0);
+  std::vector<int> category(kVectorSize, 0);
+  std::int64_t cell = 0;
+  for (std::int64_t s = 0; s < subgroups; ++s) {
+    for (std::int64_t x = 0; x < classes; ++x) {
+      std::fill(category.begin() + first_manifest, category.end(), 0);
+      for (std::int64_t c = 0; c < manifest_cells; ++c, ++cell) {
+        const double f = EstimatedCellFrequency(run, cell);
+        size[x] += f;
+        by_cell[c * classes + x] += f;
+        for (int v = first_manifest; v < model.VariableCount; ++v) {
+          joint[(joint_start[v] + category[v]) * classes + x] += f;
+        }
+        for (int v = model.VariableCount - 1; v >= first_manifest; --v) {
+          if (++category[v] < model.Dimension[v]) break;
+          category[v] = 0;
+        }
+      }
+    }
+  }
+
+  out.WriteLine("");
+  out.WriteLine("*** LATENT CLASS OUTPUT ***");
+  out.WriteLine("");
+  const std::int64_t width = latent_count > 4 ? 32 / latent_count : 8;
+  for (std::int64_t begin = 0; begin < classes; begin += width) {
+    const std::int64_t end = std::min(classes, begin + width);
+    // The categories of the latent variables per class: the first latent variable slowest.
+    for (int l = 0; l < latent_count; ++l) {
+      const int v = first_latent + l;
+      std::int64_t below = 1;
+      for (int k = v + 1; k < first_manifest; ++k) below *= model.Dimension[k];
+      std::string line = Blanks(6);
+      for (std::int64_t x = begin; x < end; ++x) {
+        const std::int64_t c = x / below % model.Dimension[v];
+        line += PadLeft(model.VariableLabel[v], 5) + FormatReal(3, 0, c + 1.0);
+      }
+      out.WriteLine(line);
+    }
+    std::string line = Blanks(7);
+    for (std::int64_t x = begin; x < end; ++x) {
+      line += size[x] > 0 ? FormatReal(8, 4, Ratio(size[x], n_total)) : "    --- ";
+    }
+    out.WriteLine(line);
+    for (int v = first_manifest; v < shown_end; ++v) {
+      for (int c = 0; c < model.Dimension[v]; ++c) {
+        line = PadLeft(model.VariableLabel[v], 3) + FormatReal(3, 0, c + 1.0) + " ";
+        for (std::int64_t x = begin; x < end; ++x) {
+          line += size[x] > 0
+                      ? FormatReal(8, 4, joint[(joint_start[v] + c) * classes + x] / size[x])
+                      : "    --- ";
+        }
+        out.WriteLine(line);
+      }
+    }
+    out.WriteLine("");
+  }
+
+  // Classification errors: for every manifest cell, the share of its estimated frequency
+  // outside its most likely class.
+  const double p_max = Ratio(*std::max_element(size.begin(), size.end()), n_total);
+  double errors = 0.0;
+  for (std::int64_t c = 0; c < manifest_cells; ++c) {
+    const double* per_class = by_cell.data() + c * classes;
+    double total = 0.0;
+    double largest = 0.0;
+    for (std::int64_t x = 0; x < classes; ++x) {
+      total += per_class[x];
+      largest = std::max(largest, per_class[x]);
+    }
+    if (total > 0) errors += (1.0 - largest / total) * Ratio(total, n_total);
+  }
+  const double lambda = p_max < 1.0 ? (1.0 - p_max - errors) / (1.0 - p_max) : 0.0;
+  out.WriteLine("E = " + FormatReal(4, 4, errors) + ", lambda = " + FormatReal(4, 4, lambda));
+}
+
+}  // namespace tav

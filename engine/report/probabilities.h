@@ -1,0 +1,26 @@
+#ifndef TAV_ENGINE_REPORT_PROBABILITIES_H_
+#define TAV_ENGINE_REPORT_PROBABILITIES_H_
+
+#include <string>
+
+#include "core/run_state.h"
+
+namespace tav {
+
+// The text of a category (counted from 0) in report labels: its number counted from 1.
+std::string CategoryLabel(int category);
+
+// The "*** (CONDITIONAL) PROBABILITIES ***" section for submodels first .. SubmodelCount - 1:
+// every cell's estimated (conditional) probability, its standard error when one was computed,
+// and " *" for a value on the boundary (at most 1E-10 or at least 0.9999999999).
+void WriteProbabilities(RunState& run, int first);
+
+// The "*** LATENT CLASS OUTPUT ***" section: class sizes and the conditional response
+// probabilities of every manifest variable per latent class, in blocks of class columns, then
+// the expected proportion of classification errors E and its proportional reduction lambda.
+// Visits every cell of the complete table once.
+void WriteLatentClassOutput(RunState& run);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_REPORT_PROBABILITIES_H_

@@ -1,0 +1,264 @@
+#include "report/parameter_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "core/stop_run.h"
+#include "estimation/estimate.h"
+#include "report/report_test_support.h"
+
+namespace tav {
+namespace {
+
+using testing::FittedModel;
+using testing::RecordingPresentation;
+
+// A model parsed from text and estimated.
+struct EstimatedModel : FittedModel {
+  explicit EstimatedModel(const std::string& text) : FittedModel(text) {
+    if (!message.empty()) return;
+    run.presentation = &window;
+    run.arguments = {"in", "out"};
+    try {
+      Estimate(run);
+    } catch (const StopRunError& stop) {
+      message = stop.message();
+    }
+  }
+  std::vector<std::string> Tables(int first) {
+    return Report([first](RunState& r) { WriteParameterTables(r, first); });
+  }
+  // The parameters of submodel t by effect text ("" for the constant).
+  std::map<std::string, std::vector<double>> Betas(int t) {
+    std::map<std::string, std::vector<double>> betas;
+    for (const LogLinearEffect& e : LogLinearParameters(run, t, t > 0, TableReferences(run, t))) {
+      betas[TermText(run.model, e.variables)] = e.beta;
+    }
+    return betas;
+  }
+  RecordingPresentation window;
+};
+
+// Gender (A, 2) by sex (S, 2) by department (D, 6) admissions; model {AD,SD}.
+constexpr const char* kAdmissions =
+    "man 3 dim 2 2 6 lab A S D mod {AD,SD} cri 0.0000000001 nse\n"
+    "dat [ 512 353 120 138 53 22 89 17 202 131 94 24\n"
+    "      313 207 205 279 138 351 19 8 391 244 299 317 ]\n";
+
+// Reference values (printed figures rounded from them in R): R 4.x, glm(n ~ A*D + S*D, family =
+// poisson) on the same table (D running fastest), glm.control(epsilon = 1e-14).
+//  Effect coding, contrasts contr.sum for A, S and D:
+//   (Intercept) 4.8056695651688761  A1 -0.3257818040182588  S1 0.3346053213141271
+//   D1..D5 0.1565474924390742 -0.7618045912190724 0.5390389411792409 0.4269215887346823
+//          -0.0273461371019977
+//   A1:D1..A1:D5 0.6225117868276165 0.5972142927735622 0.0179372432577885
+//                -0.0066532382132829 -0.2189685001401680
+//   D1:S1..D5:S1 0.6820207582911021 1.2199251581163701 -0.6352899296481211
+//                -0.2815252233999316 -0.6953734132254427
+//  Dummy coding, contr.treatment with base 1 for A, 2 for S and 3 for D:
+//   (Intercept) 5.3375485539216445  A2 0.6156891215209415  S1 -0.6013692166679870
+//   D1 D2 D4 D5 D6 -1.0952275931095576 -2.5767815706470283 -0.4904725401638185
+//                  -0.7432073381018736 -2.2479076424886157
+//   A2:D1 A2:D2 A2:D4 A2:D5 A2:D6 -1.2091490871396631 -1.1585540990315482 0.0491809629421421
+//                                 0.4738114867959126 2.0599576555266088
+//   D1:S1 D2:S1 D4:S1 D5:S1 D6:S1 2.6346213758784480 3.7104301755289808 0.7075294124963771
+//                                 -0.1201669671546433 0.6910651590282864
+
+// Completes effect-coded parameters: the last category is minus the sum of the others.
+std::vector<double> WithLast(std::vector<double> v) {
+  double sum = 0;
+  for (double x : v) sum += x;
+  v.push_back(-sum);
+  return v;
+}
+
+void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
+                double tolerance, const std::string& what) {
+  ASSERT_EQ(actual.size(), expected.size()) << what;
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_NEAR(actual[i], expected[i], tolerance) << what << " cell " << i;
+  }
+}
+
+TEST(ParameterTables, EffectCodingAgreesWithAPoissonGlm) {
+  EstimatedModel f(kAdmissions);
+  ASSERT_EQ(f.message, "");
+  auto b = f.Betas(0);
+  ASSERT_EQ(b.size(), 6u);
+  const double tol = 1e-8;
+  ExpectNear(b[""], {4.8056695651688761}, tol, "main");
+  ExpectNear(b["A"], WithLast({-0.3257818040182588}), tol, "A");
+  ExpectNear(b["S"], WithLast({0.3346053213141271}), tol, "S");
+  const std::vector<double> d =
+      WithLast({0.1565474924390742, -0.7618045912190724, 0.5390389411792409, 0.4269215887346823,
+                -0.0273461371019977});
+  ExpectNear(b["D"], d, tol, "D");
+  // A x D: the A1 row from the fit, the A2 row its negative.
+  std::vector<double> ad = WithLast({0.6225117868276165, 0.5972142927735622, 0.0179372432577885,
+                                     -0.0066532382132829, -0.2189685001401680});
+  for (int k = 0; k < 6; ++k) ad.push_back(-ad[k]);
+  ExpectNear(b["AD"], ad, tol, "AD");
+  std::vector<double> sd = WithLast({0.6820207582911021, 1.2199251581163701, -0.6352899296481211,
+                                     -0.2815252233999316, -0.6953734132254427});
+  for (int k = 0; k < 6; ++k) sd.push_back(-sd[k]);
+  ExpectNear(b["SD"], sd, tol, "SD");
+}
+
+TEST(ParameterTables, DummyCodingAgreesWithAPoissonGlm) {
+  EstimatedModel f(std::string(kAdmissions) + "dum 1 2 3\n");
+  ASSERT_EQ(f.message, "");
+  auto b = f.Betas(0);
+  const double tol = 1e-8;
+  ExpectNear(b[""], {5.3375485539216445}, tol, "main");
+  ExpectNear(b["A"], {0, 0.6156891215209415}, tol, "A");
+  ExpectNear(b["S"], {-0.6013692166679870, 0}, tol, "S");
+  ExpectNear(b["D"],
+             {-1.0952275931095576, -2.5767815706470283, 0, -0.4904725401638185, -0.7432073381018736,
+              -2.2479076424886157},
+             tol, "D");
+  ExpectNear(b["AD"],
+             {0, 0, 0, 0, 0, 0, -1.2091490871396631, -1.1585540990315482, 0, 0.0491809629421421,
+              0.4738114867959126, 2.0599576555266088},
+             tol, "AD");
+  ExpectNear(b["SD"],
+             {2.6346213758784480, 3.7104301755289808, 0, 0.7075294124963771, -0.1201669671546433,
+              0.6910651590282864, 0, 0, 0, 0, 0, 0},
+             tol, "SD");
+}
+
+TEST(ParameterTables, TableWithoutStandardErrors) {
+  EstimatedModel f(kAdmissions);
+  ASSERT_EQ(f.message, "");
+  const auto lines = f.Tables(0);
+  const std::vector<std::string> head{
+      "",
+      "*** LOG-LINEAR PARAMETERS ***",
+      "",
+      "* TABLE ASD [or P(ASD)] *",
+      "",
+      "  effect           beta   exp(beta)",
+      "  main           4.8057    122.2013 ",
+      "  A ",
+      "   1            -0.3258      0.7220 ",
+      "   2             0.3258      1.3851 ",
+      "  S ",
+      "   1             0.3346      1.3974 ",
+      "   2            -0.3346      0.7156 ",
+      "  D ",
+      "   1             0.1565      1.1695 ",
+  };
+  ASSERT_GE(lines.size(), head.size());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + head.size()), head);
+  // AD, SD and their twelve cells each; then the blank line after the table and the one
+  // closing the section.
+  const auto ad = std::find(lines.begin(), lines.end(), "  AD ");
+  ASSERT_NE(ad, lines.end());
+  EXPECT_EQ(*(ad + 1), "   1 1           0.6225      1.8636 ");
+  EXPECT_EQ(*(ad + 12), "   2 6           1.0120      2.7512 ");
+  EXPECT_EQ(*(ad + 13), "  SD ");
+  EXPECT_EQ(lines.size(), static_cast<std::size_t>((ad + 26 - lines.begin()) + 2));
+  EXPECT_EQ(lines[lines.size() - 2], "");
+  EXPECT_EQ(lines.back(), "");
+}
+
+TEST(ParameterTables, EffectsBySizeThenPosition) {
+  EstimatedModel f("man 3 dim 2 3 2 mod {ABC} nse dat [ 1 2 3 4 5 6 7 8 9 10 11 12 ]");
+  ASSERT_EQ(f.message, "");
+  std::vector<std::string> order;
+  for (const LogLinearEffect& e : LogLinearParameters(f.run, 0, false, TableReferences(f.run, 0))) {
+    order.push_back(TermText(f.run.model, e.variables));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"", "A", "B", "C", "AB", "AC", "BC", "ABC"}));
+}
+
+TEST(ParameterTables, ZeroMarginParameterIsNotEstimated) {
+  // Saturated 2 x 2 table with an empty cell: its margin parameter is exactly 0.
+  EstimatedModel f("man 2 dim 2 2 mod {AB} nse dat [ 10 0 5 20 ]");
+  ASSERT_EQ(f.message, "");
+  EXPECT_EQ(FittedZeroMargins(f.run, 0, false), 1);
+  const auto lines = f.Tables(0);
+  ASSERT_GE(lines.size(), 16u);
+  EXPECT_EQ(lines[3], "* TABLE AB [or P(AB)] * (WARNING: 1 fitted zero margins)");
+  const auto ab = std::find(lines.begin(), lines.end(), "  AB ");
+  ASSERT_NE(ab, lines.end());
+  EXPECT_EQ(*(ab + 2), "   1 2           ******  0.00E+0000");
+  // The estimated cells: the three cells with data reproduce their log-frequencies.
+  auto b = f.Betas(0);
+  const double l11 = std::log(10.0), l21 = std::log(5.0), l22 = std::log(20.0);
+  // Means over the non-empty cells peel the constant, then A and B, then AB.
+  const double main = (l11 + l21 + l22) / 3;
+  EXPECT_NEAR(b[""][0], main, 1e-9);
+  const double a1 = l11 - main;  // only cell (1,1) of row 1 has mass
+  const double a2 = (l21 + l22) / 2 - main;
+  EXPECT_NEAR(b["A"][0], a1, 1e-9);
+  EXPECT_NEAR(b["A"][1], a2, 1e-9);
+  const double b1 = (l11 - a1 - main + l21 - a2 - main) / 2;
+  const double b2 = l22 - a2 - main;
+  EXPECT_NEAR(b["B"][0], b1, 1e-9);
+  EXPECT_NEAR(b["B"][1], b2, 1e-9);
+  EXPECT_NEAR(b["AB"][0], l11 - main - a1 - b1, 1e-9);
+  EXPECT_NEAR(b["AB"][3], l22 - main - a2 - b2, 1e-9);
+}
+
+// Stouffer-Toby role conflict, two latent classes. Reference: a separate EM in R run to full
+// convergence gave P(A = 1 | class) 0.713587948242766 and 0.993193323699821 for the engine's
+// classes 1 and 2 (seed 1234). Under effect coding the logit ln(p / (1 - p)) of A in class x is
+// 2 (lambda_A + lambda_XA(x, 1)), so lambda_A = (l1 + l2) / 4 = 1.473973892579895 and
+// lambda_XA(1, 1) = (l1 - l2) / 4 = -1.017536803534473.
+constexpr const char* kStouffer =
+    "lat 1 man 4 dim 2 2 2 2 2 lab X A B C D mod X A|X B|X C|X D|X see 1234\n"
+    "cri 0.0000000000001 nse\n"
+    "dat [ 42 23 6 25 6 24 7 38 1 4 1 6 2 9 2 20 ]\n";
+
+TEST(ParameterTables, ConditionalSubmodelAgreesWithTheResponseProbabilities) {
+  EstimatedModel f(kStouffer);
+  ASSERT_EQ(f.message, "");
+  // EM converges slowly here: the parameters agree to about 5e-7.
+  auto b = f.Betas(1);
+  ASSERT_EQ(b.size(), 4u);  // main, X, A, XA
+  EXPECT_NEAR(b["A"][0], 1.473973892579895, 2e-6);
+  EXPECT_NEAR(b["XA"][0], -1.017536803534473, 2e-6);
+  EXPECT_NEAR(b["XA"][3], -1.017536803534473, 2e-6);
+  const auto lines = f.Tables(1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "* TABLE X [or P(X)] *"), 0);
+  const auto xa = std::find(lines.begin(), lines.end(), "* TABLE XA [or P(A|X)] *");
+  ASSERT_NE(xa, lines.end());
+  EXPECT_EQ(*(xa + 2), "  effect           beta   exp(beta)");
+  const auto a = std::find(xa, lines.end(), "  A ");
+  ASSERT_NE(a, lines.end());
+  EXPECT_EQ(*(a + 1), "   1             1.4740      4.3666 ");
+  EXPECT_EQ(*(a + 2), "   2            -1.4740      0.2290 ");
+  EXPECT_EQ(*(a + 4), "   1 1          -1.0175      0.3615 ");
+}
+
+TEST(ParameterTables, ReferenceCategoriesOfATable) {
+  EstimatedModel f(std::string(kStouffer) + "dum 0 0 2 -1 1\n");
+  ASSERT_EQ(f.message, "");
+  // Submodel 0: a 0 is the last category. Submodel 1 (A|X): the conditioning X takes its last
+  // category, the dependent A keeps 0 (no reference category).
+  EXPECT_EQ(TableReferences(f.run, 0)[0], 2);
+  const ReferenceCategories r1 = TableReferences(f.run, 1);
+  EXPECT_EQ(r1[0], 2);
+  EXPECT_EQ(r1[1], 0);
+  EXPECT_EQ(TableReferences(f.run, 2)[2], 2);
+  EXPECT_EQ(TableReferences(f.run, 3)[3], -1);
+  // B|X under dummy coding with reference 2 for B and X: the B parameter of category 1 is the
+  // logit of B in class 2.
+  auto b = f.Betas(2);
+  EXPECT_NEAR(b["B"][1], 0, 1e-12);
+  for (int cell : {1, 2, 3}) EXPECT_NEAR(b["XB"][cell], 0, 1e-12) << cell;
+  const double p = 0.939764443076908;  // P(B = 1 | engine class 2), from the reference EM
+  EXPECT_NEAR(b["B"][0], std::log(p / (1 - p)), 2e-6);
+}
+
+TEST(ParameterTables, DetailsOffWritesOnlyTheClosingLine) {
+  EstimatedModel f(std::string(kAdmissions) + "nlo\n");
+  ASSERT_EQ(f.message, "");
+  EXPECT_EQ(f.Tables(0), std::vector<std::string>{""});
+}
+
+}  // namespace
+}  // namespace tav
