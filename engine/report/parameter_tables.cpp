@@ -8,6 +8,7 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
+#include "newton/parameter_list.h"
 #include "report/probabilities.h"
 #include "report/report_computations.h"
 #include "report/write_report.h"
@@ -189,8 +190,7 @@ std::string WriteStdErrAndZ(const RunState& run, int position, double beta, bool
 // it is not free.
 int ParameterPosition(const RunState& run, const ReferenceCategories& reference, int t,
                       const LogLinearEffect& effect, std::int64_t cell) {
-  (void)run, (void)reference, (void)t, (void)effect, (void)cell;
-  return -1;
+  return ParameterIndex(run.model, run.newton, reference.data(), t, effect.variables, cell);
 }
 
 // The Wald columns of an effect whose shown parameters sit at `positions` with values b:
@@ -216,17 +216,8 @@ std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
 }  // namespace
 
 ReferenceCategories TableReferences(const RunState& run, int t) {
-  const ModelState& model = run.model;
-  ReferenceCategories reference{};
-  reference.fill(-1);
-  for (int v = 0; v < model.VariableCount; ++v) {
-    reference[v] = run.settings.dummy_reference[v];
-    const bool conditioning = t > 0 && t < static_cast<int>(model.submodels.size()) &&
-                              model.submodels[t].SubmodelVariables[v] != 0 &&
-                              !IsDependentIn(model, t, v);
-    if (reference[v] == 0 && (t == 0 || conditioning)) reference[v] = model.Dimension[v];
-  }
-  return reference;
+  // The same codings as the free parameters, so that standard errors belong to the betas.
+  return EffectiveReference(run, t);
 }
 
 std::vector<LogLinearEffect> LogLinearParameters(const RunState& run, int t, bool conditional,

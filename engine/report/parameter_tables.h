@@ -23,7 +23,8 @@ struct LogLinearEffect {
 };
 
 // The reference categories of submodel t's table: `dummy_reference`, with a value of 0 taken
-// as the last category for the first submodel and for conditioning variables.
+// as the last category for the first submodel and for conditioning variables (the codings of
+// the free parameters).
 ReferenceCategories TableReferences(const RunState& run, int t);
 
 // The effects of submodel t in report order (by number of variables, then by position code)
