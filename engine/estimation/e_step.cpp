@@ -137,6 +137,14 @@ void EStep(RunState& run, int mode) {
   const int n = model.SubmodelCount;
   const bool lsquared = mode == 0 && est.lsquared_column;
 
+  // Mode 3 evaluates the model for the Newton-type code: the log-likelihood, and half the
+  // likelihood-ratio statistic in run.newton, with no expected tables, fit sums, exclusion
+  // counts, stop criterion or log line.
+  const bool evaluation = mode == 3;
+  const bool half_lsquared = lsquared || (evaluation && est.lsquared_column);
+  double evaluation_half_lsquared = 0;
+  double excluded = 0;
+  int excluded_patterns = 0;
   const double previous = est.LogLikelihood;
   est.LogLikelihood = 0;
   if (mode == 0) {
@@ -157,8 +165,6 @@ void EStep(RunState& run, int mode) {
     std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
     est.expected_margins_valid = false;
   }
-  est.ExcludedObservations = 0;
-  est.excluded_patterns = 0;
 
   const double* fitted = est.FittedTable.data();
   double* expected = est.ExpectedTable.data();
@@ -181,8 +187,8 @@ void EStep(RunState& run, int mode) {
       sum += value;
     }
     if (sum <= kTiny) {
-      est.ExcludedObservations += weight;
-      ++est.excluded_patterns;
+      excluded += weight;
+      ++excluded_patterns;
       continue;
     }
     if (rebuild) {
@@ -208,11 +214,19 @@ void EStep(RunState& run, int mode) {
       }
       est.AbsResidualSum += std::fabs(weight - sum);
       est.ExpectedTotal += sum;
+    } else if (half_lsquared && weight > 0) {
+      evaluation_half_lsquared += weight * std::log(weight / sum);
     }
     const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
     if (weight != 0 && total > 0) est.LogLikelihood += weight * std::log(sum / total);
   }
 
+  if (evaluation) {
+    run.newton.evaluation_half_lsquared = evaluation_half_lsquared;
+    return;
+  }
+  est.ExcludedObservations = excluded;
+  est.excluded_patterns = excluded_patterns;
   if (mode != 0) return;
   if (est.ExcludedObservations > 0) {
     WriteLogLine(run, "  Warning: " + FormatReal(2, 2, est.ExcludedObservations) +

@@ -14,7 +14,9 @@ void BuildIndexMaps(RunState& run);
 // The E-step. For every pattern with weight n, the joint probability of each complete cell is
 // the product of the submodels' fitted values, M their sum. Mode 0: the expected tables (when
 // they change), the log-likelihood sum n ln(M / T_s), the fit sums, the stop criterion and the
-// iteration line. Modes 1 and 2: the log-likelihood and one posterior line per pattern.
+// iteration line. Modes 1 and 2: the log-likelihood and one posterior line per pattern. Mode 3
+// (evaluation for the Newton-type code): the log-likelihood and, in
+// run.newton.evaluation_half_lsquared, half the likelihood-ratio statistic; nothing else.
 void EStep(RunState& run, int mode);
 
 // The header of the iteration log.

@@ -9,6 +9,8 @@
 #include "core/stop_run.h"
 #include "estimation/e_step.h"
 #include "estimation/m_steps.h"
+#include "newton/newton_iteration.h"
+#include "newton/parameter_list.h"
 
 namespace tav {
 namespace {
@@ -64,9 +66,6 @@ void CheckEstimationAvailable(const RunState& run) {
   }
   if (model.HasAllSubmodel) NotAvailable("estimation of restrictions for all subgroups (all) is");
   if (run.history.HazardModel) NotAvailable("estimation of event history models (haz) is");
-  if (run.settings.newton_start_iteration < run.settings.max_iterations) {
-    NotAvailable("Newton-type estimation (new) is");
-  }
   if (!run.settings.simulate_file.empty()) NotAvailable("simulation of data (sim) is");
   if (model.CorrespondenceType > 0) {
     NotAvailable("correspondence and association analysis (cor) is");
@@ -236,8 +235,10 @@ void RunCycle(RunState& run, int cycle) {
     }
   }
 
-  const bool em_steps =
-      iteration <= settings.newton_start_iteration || settings.newton_algorithm == 4;
+  // The Newton-type iterations take over from proportional fitting, unless they keep it
+  // running (algorithm 4) or cannot be done (no free parameter, or more than 500).
+  const bool em_steps = iteration <= settings.newton_start_iteration ||
+                        settings.newton_algorithm == 4 || !NewtonUsable(run.newton);
   for (int r = 0; r < model.SubmodelCount; r = NextSubmodel(model, r)) {
     // Submodels of restricted probabilities keep their conditional-probability form: their own
     // M-steps below fit them, and proportional fitting of their conditioning margin would turn
@@ -307,6 +308,7 @@ void Estimate(RunState& run) {
   SetUpEstimationTables(run);
   BuildIndexMaps(run);
   ComputeStartValues(run);
+  if (settings.newton_start_iteration < settings.max_iterations) BuildParameterList(run);
 
   run.IterationCount = -1;
   est.LogLikelihood = 0;
@@ -338,6 +340,9 @@ void Estimate(RunState& run) {
       RunCycle(run, static_cast<int>(settings.em_cycles_per_iteration));
     } else {
       for (int cycle = 1; cycle <= settings.em_cycles_per_iteration; ++cycle) RunCycle(run, cycle);
+    }
+    if (run.IterationCount > settings.newton_start_iteration) {
+      newton_iteration(run, settings.newton_algorithm);
     }
     EStep(run, 0);
     // A log-likelihood that is no number (zero probabilities met by data in every pattern of a

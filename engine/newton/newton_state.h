@@ -60,10 +60,9 @@ struct NewtonState {
 
   // Newton iterations done so far (the first BFGS iteration is a steepest-descent one).
   int iterations_done = 0;
-  // Copies of the fitted table and the margin parameters taken at the start of a Newton
-  // iteration.
+  // The fitted tables at the start of a Newton iteration (the margin parameters change only
+  // when a step is accepted).
   std::vector<double> saved_fitted;
-  std::vector<double> saved_margin_parameters;
   // Half the likelihood-ratio statistic of the latest evaluation-mode E-step (0 when the
   // model has no L-squared).
   double evaluation_half_lsquared = 0;

@@ -219,8 +219,6 @@ TEST(Availability, ConstructsWithoutAnEstimatorStopAtOnce) {
   EXPECT_EQ(Fitted("man 2 dim 2 3 mod A B|A or1 dat [ 1 2 3 4 5 6 ]").message,
             "  Error: estimation of ordinal restrictions (or1, or2) is not available in this "
             "version");
-  EXPECT_EQ(Fitted("man 2 dim 2 2 mod {AB} new 5 1 dat [ 1 2 3 4 ]").message,
-            "  Error: Newton-type estimation (new) is not available in this version");
 }
 
 }  // namespace

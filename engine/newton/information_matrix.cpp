@@ -1,0 +1,258 @@
+#include "newton/information_matrix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "core/format_real.h"
+#include "core/log.h"
+#include "estimation/e_step.h"
+#include "newton/eigenvalues.h"
+
+namespace tav {
+namespace {
+
+constexpr double kTiny = 1e-300;
+
+std::int64_t CellCount(const Submodel& submodel) {
+  return static_cast<std::int64_t>(submodel.cell_count);
+}
+
+// Copies the fitted cells of submodel r from source (a copy of the whole FittedTable).
+void RestoreSubmodel(RunState& run, int r, const std::vector<double>& source) {
+  const Submodel& submodel = run.model.submodels[r];
+  std::copy_n(source.begin() + submodel.first_cell, CellCount(submodel),
+              run.estimation.FittedTable.begin() + submodel.first_cell);
+}
+
+// Saves the fitted cells of submodel r into target (of the size of FittedTable).
+void SaveSubmodel(const RunState& run, int r, std::vector<double>& target) {
+  const Submodel& submodel = run.model.submodels[r];
+  std::copy_n(run.estimation.FittedTable.begin() + submodel.first_cell, CellCount(submodel),
+              target.begin() + submodel.first_cell);
+}
+
+bool IsMarParameter(const RunState& run, int i) {
+  const FreeParameter& parameter = run.newton.free_parameters[i];
+  return parameter.submodel < run.model.SubmodelCount &&
+         run.model.submodels[parameter.submodel].MarSubmodel != 0;
+}
+
+}  // namespace
+
+double EvaluateLogLikelihood(RunState& run) {
+  EStep(run, 3);
+  return run.estimation.LogLikelihood;
+}
+
+double perturb_and_evaluate(RunState& run, int i, double delta, bool evaluate) {
+  NewtonState& newton = run.newton;
+  const FreeParameter& parameter = newton.free_parameters[i];
+  if (parameter.design < 0 && delta != 0) {
+    const int r = parameter.submodel;
+    const Submodel& submodel = run.model.submodels[r];
+    EstimationState& est = run.estimation;
+    double* fitted = est.FittedTable.data() + submodel.first_cell;
+    const std::int64_t cells = CellCount(submodel);
+    const std::vector<signed char>& signs = newton.effect_signs[i];
+    const double up = std::exp(delta);
+    const double down = std::exp(-delta);
+    std::vector<double> factor(signs.size());
+    for (std::size_t e = 0; e < signs.size(); ++e) {
+      factor[e] = signs[e] > 0 ? up : signs[e] < 0 ? down : 1.0;
+    }
+    if (r == 0) {
+      // Frequencies: the total stays what it was.
+      double before = 0;
+      for (std::int64_t c = 0; c < cells; ++c) before += fitted[c];
+      newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
+      double after = 0;
+      for (std::int64_t c = 0; c < cells; ++c) after += fitted[c];
+      const double scale = after <= kTiny ? 0.0 : before / after;
+      for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= scale;
+    } else {
+      // Conditional probabilities: divided by their conditioning margin again.
+      newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
+      const MarginShape& condition = est.condition_shapes[r];
+      std::vector<double> margin(condition.margin_cells());
+      condition.MarginOf(fitted, margin.data());
+      for (double& m : margin) m = m <= kTiny ? 0.0 : 1.0 / m;
+      condition.Scale(fitted, margin.data(), fitted);
+    }
+  }
+  return evaluate ? EvaluateLogLikelihood(run) : 0.0;
+}
+
+double InversionTolerance(const RunState& run, int mode) {
+  if (mode < 0) return 1e-10;
+  if (mode > 0) return 0.001;
+  const std::vector<double>& eigenvalues = run.newton.eigenvalues;
+  if (eigenvalues.empty()) return 0.001;
+  const double largest = *std::max_element(eigenvalues.begin(), eigenvalues.end());
+  if (!std::isfinite(largest)) return 0.001;
+  return std::clamp(1e-4 * largest, 0.001, 0.1);
+}
+
+void InvertInformation(RunState& run, std::vector<double>& matrix, int n, int mode) {
+  NewtonState& newton = run.newton;
+  const double tolerance = InversionTolerance(run, mode);
+  const bool report = mode >= 0;
+  const int listed = static_cast<int>(newton.free_parameters.size());
+  if (report) {
+    newton.BoundaryLogLinear = 0;
+    newton.BoundaryHazard = 0;
+  }
+  auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
+  for (int s = 0; s < n; ++s) {
+    // Parameters of submodels with marginal restrictions already hold covariances.
+    if (mode == 0 && s < listed && IsMarParameter(run, s)) continue;
+    const double pivot = at(s, s);
+    at(s, s) = 1;
+    if (pivot >= tolerance) {
+      for (int j = 0; j < n; ++j) at(s, j) /= pivot;
+      for (int i = 0; i < n; ++i) {
+        if (i == s) continue;
+        const double f = at(i, s);
+        if (f == 0) continue;
+        at(i, s) = 0;
+        for (int j = 0; j < n; ++j) at(i, j) -= f * at(s, j);
+      }
+      continue;
+    }
+    // Rejected pivot: the parameter is left out (variance 0).
+    for (int j = 0; j < n; ++j) {
+      at(s, j) = 0;
+      at(j, s) = 0;
+    }
+    if (!report) continue;
+    const std::string what = pivot < -tolerance ? "not positive definite" : "not full rank";
+    WriteLogLine(run, "  Warning: Information matrix is " + what + " (" + FormatReal(1, 0, s + 1) +
+                          "," + FormatReal(9, -1, pivot) + ")");
+    if (s < listed && newton.free_parameters[s].submodel == run.model.SubmodelCount) {
+      ++newton.BoundaryHazard;
+    } else {
+      ++newton.BoundaryLogLinear;
+    }
+  }
+}
+
+void build_information_matrix(RunState& run, int algorithm, double l0) {
+  NewtonState& newton = run.newton;
+  const int n = newton.free_parameter_count;
+  std::vector<double>& matrix = newton.information_matrix;
+  matrix.assign(static_cast<std::size_t>(n) * n, 0.0);
+  newton.gradient.assign(n, 0.0);
+  std::vector<double>& f = newton.gradient;
+  auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
+  auto step = [](int) { return kHessianStep; };
+
+  const std::vector<double> base = run.estimation.FittedTable;
+  std::vector<double> after_r = base;
+  const bool steepest = algorithm == 2;
+  for (int r = 0; r < n; ++r) {
+    const int sub_r = newton.free_parameters[r].submodel;
+    const double hr = step(r);
+    f[r] = perturb_and_evaluate(run, r, hr);
+    if (steepest) {
+      at(r, r) = perturb_and_evaluate(run, r, hr);
+      RestoreSubmodel(run, sub_r, base);
+      continue;
+    }
+    SaveSubmodel(run, sub_r, after_r);
+    for (int c = r; c < n; ++c) {
+      if (algorithm == 0 && (IsMarParameter(run, r) || IsMarParameter(run, c))) continue;
+      at(r, c) = perturb_and_evaluate(run, c, step(c));
+      const int sub_c = newton.free_parameters[c].submodel;
+      RestoreSubmodel(run, sub_c, sub_c == sub_r ? after_r : base);
+    }
+    RestoreSubmodel(run, sub_r, base);
+  }
+
+  if (steepest) {
+    // The inverse curvature scales each parameter's step; without a usable curvature the
+    // step is the gradient itself, which the step limit then bounds.
+    for (int r = 0; r < n; ++r) {
+      const double h = step(r);
+      const double d = -(l0 + at(r, r) - 2 * f[r]) / (h * h);
+      at(r, r) = d > 1e-5 ? 1 / d : 1.0;
+    }
+    return;
+  }
+  for (int r = 0; r < n; ++r) {
+    for (int c = r; c < n; ++c) {
+      if (algorithm == 0 && (IsMarParameter(run, r) || IsMarParameter(run, c))) continue;
+      at(r, c) = -(l0 + at(r, c) - f[c] - f[r]) / (step(r) * step(c));
+      at(c, r) = at(r, c);
+    }
+  }
+
+  double& lambda = run.settings.newton_lambda;
+  if (algorithm != 0 && lambda != 0) {
+    // Levenberg-Marquardt: the diagonal is raised until the matrix is nearly positive
+    // definite or the damping passes 1.
+    for (int r = 0; r < n; ++r) at(r, r) *= 1 + lambda;
+    for (;;) {
+      const std::vector<double> values = compute_eigenvalues(matrix, n);
+      const double largest = *std::max_element(values.begin(), values.end());
+      const double smallest = *std::min_element(values.begin(), values.end());
+      if (lambda > 1 || n < 2 || smallest > -2e-5 * largest) break;
+      lambda *= 10;
+      for (int r = 0; r < n; ++r) at(r, r) *= 1 + lambda;
+    }
+    if (lambda > 1e-10) lambda /= 100;
+  }
+  if (algorithm == 0) {
+    newton.eigenvalues.clear();
+    if (!run.model.AnyMar) newton.eigenvalues = compute_eigenvalues(matrix, n);
+  }
+  InvertInformation(run, matrix, n, algorithm);
+}
+
+void probability_standard_errors(RunState& run) {
+  NewtonState& newton = run.newton;
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  const int n = newton.free_parameter_count;
+  newton.probability_std_errors.assign(est.FittedTable.size(), 0.0);
+  const std::vector<double>& v = newton.information_matrix;
+  const double total = run.data.total_count;
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    const int kind = submodel.SubmodelKind;
+    const std::int64_t cells = CellCount(submodel);
+    if (kind < -6 || kind > -1 || cells <= 0 || cells > 128) continue;
+    std::vector<int> own;
+    for (int k = 0; k < n; ++k) {
+      const FreeParameter& parameter = newton.free_parameters[k];
+      if (parameter.design < 0 && parameter.submodel == r) own.push_back(k);
+    }
+    if (own.empty()) continue;
+    const double scale = r == 0 ? (total <= kTiny ? 0.0 : 1.0 / total) : 1.0;
+    const std::vector<double> base(est.FittedTable.begin() + submodel.first_cell,
+                                   est.FittedTable.begin() + submodel.first_cell + cells);
+    // derivative[a * cells + j]: of probability j by parameter own[a].
+    std::vector<double> derivative(own.size() * cells);
+    for (std::size_t a = 0; a < own.size(); ++a) {
+      perturb_and_evaluate(run, own[a], kGradientStep, false);
+      const double* moved = est.FittedTable.data() + submodel.first_cell;
+      for (std::int64_t j = 0; j < cells; ++j) {
+        derivative[a * cells + j] = (moved[j] - base[j]) / kGradientStep * scale;
+      }
+      std::copy(base.begin(), base.end(), est.FittedTable.begin() + submodel.first_cell);
+    }
+    for (std::int64_t j = 0; j < cells; ++j) {
+      double sum = 0;
+      for (std::size_t a = 0; a < own.size(); ++a) {
+        const double da = derivative[a * cells + j];
+        if (da == 0) continue;
+        for (std::size_t b = 0; b < own.size(); ++b) {
+          sum += da * v[static_cast<std::size_t>(own[a]) * n + own[b]] * derivative[b * cells + j];
+        }
+      }
+      newton.probability_std_errors[submodel.first_cell + j] =
+          sum > 0 && std::isfinite(sum) ? std::sqrt(sum) : 0.0;
+    }
+  }
+}
+
+}  // namespace tav

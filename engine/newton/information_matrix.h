@@ -1,0 +1,54 @@
+#ifndef TAV_ENGINE_NEWTON_INFORMATION_MATRIX_H_
+#define TAV_ENGINE_NEWTON_INFORMATION_MATRIX_H_
+
+#include <vector>
+
+#include "core/run_state.h"
+
+namespace tav {
+
+// Finite-difference steps of the log-likelihood.
+inline constexpr double kHessianStep = 0.00015;
+inline constexpr double kGradientStep = 1e-7;
+
+// Adds delta to free parameter i. A log-linear parameter multiplies the fitted cells of its
+// submodel by exp(delta) raised to the parameter's coding exponent of the cell's effect cell
+// (1 at the parameter's categories, -1 where effect coding puts the opposite sign), then
+// restores the submodel's form: submodel 0 keeps its total, the others are divided by their
+// conditioning margin again. With evaluate, the model is evaluated (E-step mode 3) and the
+// log-likelihood returned; otherwise 0 is returned. Special-effect parameters are not
+// estimated by this version and are left unchanged.
+double perturb_and_evaluate(RunState& run, int i, double delta, bool evaluate = true);
+
+// The log-likelihood of the current fitted tables (E-step mode 3).
+double EvaluateLogLikelihood(RunState& run);
+
+// The finite-difference information matrix of the free parameters at log-likelihood l0 into
+// run.newton.information_matrix. Steepest descent (algorithm 2): only the diagonal, holding the
+// inverse curvature (1 where the curvature is not above 1e-5), not inverted. Otherwise the full
+// matrix; Levenberg-Marquardt damping for Newton steps with newton_lambda != 0; the eigenvalues
+// for the standard errors (algorithm 0); then the inversion in place. run.newton.gradient
+// holds L(theta + h e_r) afterwards. The fitted tables are left as they were.
+void build_information_matrix(RunState& run, int algorithm, double l0);
+
+// Gauss-Jordan inversion in place of the symmetric n x n matrix (row by row), pivots on the
+// diagonal in order. A pivot below the tolerance is rejected: its row and column become 0.
+// Tolerance: 1e-10 for mode -1 (internal matrices: no warnings, no counts), 0.001 for Newton
+// steps (modes 1 to 4), and for standard errors (mode 0) 1e-4 times the largest eigenvalue in
+// run.newton.eigenvalues, kept within 0.001 .. 0.1. In modes 0 to 4 every rejected pivot writes
+// "  Warning: Information matrix is not positive definite (" or "... not full rank (" with its
+// number and value, and is counted in BoundaryLogLinear or BoundaryHazard (reset first).
+void InvertInformation(RunState& run, std::vector<double>& matrix, int n, int mode);
+
+// The tolerance of InvertInformation for mode.
+double InversionTolerance(const RunState& run, int mode);
+
+// Delta-method standard errors of the fitted probabilities of every submodel of kinds -1 to
+// -6 with at most 128 cells, from the covariance matrix left by the standard-error inversion,
+// into run.newton.probability_std_errors (per FittedTable cell; 0 elsewhere). Submodel 0 holds
+// frequencies: its derivatives are divided by the sample size.
+void probability_standard_errors(RunState& run);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_NEWTON_INFORMATION_MATRIX_H_

@@ -1,0 +1,228 @@
+#include "newton/newton_iteration.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/format_real.h"
+#include "core/log.h"
+#include "core/stop_run.h"
+#include "newton/information_matrix.h"
+#include "newton/parameter_list.h"
+
+namespace tav {
+namespace {
+
+constexpr double kTiny = 1e-300;
+
+std::string AlgorithmName(const RunState& run, int algorithm, int requested) {
+  std::string name;
+  switch (algorithm) {
+    case 2:
+      name = "Steepest-descent";
+      break;
+    case 3:
+      name = "BFGS";
+      break;
+    default:
+      name = run.settings.newton_lambda != 0 ? "Levenberg-Maquardt" : "Newton-Raphson";
+  }
+  if (requested == 4) name += " + EM";
+  return name;
+}
+
+// g_i = (L(theta + 1e-7 e_i) - L0) / 1e-7, the fitted tables restored after each.
+void ComputeGradient(RunState& run, double l0) {
+  NewtonState& newton = run.newton;
+  const int n = newton.free_parameter_count;
+  newton.gradient.assign(n, 0.0);
+  const std::vector<double>& base = newton.saved_fitted;
+  for (int i = 0; i < n; ++i) {
+    newton.gradient[i] = (perturb_and_evaluate(run, i, kGradientStep) - l0) / kGradientStep;
+    const Submodel& submodel = run.model.submodels[newton.free_parameters[i].submodel];
+    std::copy_n(base.begin() + submodel.first_cell, static_cast<std::int64_t>(submodel.cell_count),
+                run.estimation.FittedTable.begin() + submodel.first_cell);
+  }
+}
+
+// The BFGS update of the stored inverse matrix H with the last step s and the change y of the
+// gradient: H y = -s afterwards (H approximates the inverse of minus the Hessian). A
+// degenerate update (s'y or y'Hy zero or not finite) leaves H as it is.
+void UpdateBfgs(NewtonState& newton) {
+  const int n = newton.free_parameter_count;
+  std::vector<double>& h = newton.information_matrix;
+  std::vector<double> y(n);
+  for (int i = 0; i < n; ++i) y[i] = newton.gradient[i] - newton.previous_gradient[i];
+  const std::vector<double>& s = newton.last_step;
+  std::vector<double>& v = newton.bfgs_work;
+  v.assign(n, 0.0);
+  double sy = 0;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) v[i] += h[static_cast<std::size_t>(i) * n + j] * y[j];
+    sy += s[i] * y[i];
+  }
+  double yv = 0;
+  for (int i = 0; i < n; ++i) yv += y[i] * v[i];
+  if (!(std::fabs(sy) > kTiny) || !(std::fabs(yv) > kTiny) || !std::isfinite(sy) ||
+      !std::isfinite(yv)) {
+    return;
+  }
+  const double rho = 1 / sy;
+  const double sigma = 1 / yv;
+  for (int i = 0; i < n; ++i) {
+    const double ui = rho * s[i] - sigma * v[i];
+    for (int j = 0; j < n; ++j) {
+      const double uj = rho * s[j] - sigma * v[j];
+      h[static_cast<std::size_t>(i) * n + j] +=
+          -rho * s[i] * s[j] - sigma * v[i] * v[j] + yv * ui * uj;
+    }
+  }
+}
+
+// Multiplies the margin parameters of the accepted step into the reported parameter table,
+// and keeps submodel 0's first margin at the scale of its fitted table.
+void ApplyStepToMarginParameters(RunState& run, const std::vector<double>& step) {
+  NewtonState& newton = run.newton;
+  EstimationState& est = run.estimation;
+  const ModelState& model = run.model;
+  bool first_moved = false;
+  for (int i = 0; i < newton.loglinear_parameter_count; ++i) {
+    const FreeParameter& parameter = newton.free_parameters[i];
+    if (parameter.design >= 0 || step[i] == 0) continue;
+    const std::int64_t offset = est.margin_parameter_offset[parameter.submodel][parameter.margin];
+    if (offset < 0) continue;
+    const std::vector<signed char>& signs = newton.effect_signs[i];
+    std::vector<double> factor(signs.size());
+    for (std::size_t e = 0; e < signs.size(); ++e) factor[e] = std::exp(signs[e] * step[i]);
+    double* parameters = est.MarginParameters.data() + offset;
+    newton.margin_effect_shapes[i].Scale(parameters, factor.data(), parameters);
+    first_moved = first_moved || parameter.submodel == 0;
+  }
+  if (!first_moved || model.SubmodelCount == 0) return;
+  const Submodel& first = model.submodels[0];
+  const auto cells = static_cast<std::int64_t>(first.cell_count);
+  std::vector<double> product(cells, 1.0);
+  for (int m = 0; m < first.MarginCount(); ++m) {
+    const std::int64_t offset = est.margin_parameter_offset[0][m];
+    if (offset < 0) continue;
+    est.margin_shapes[0][m].Scale(product.data(), est.MarginParameters.data() + offset,
+                                  product.data());
+  }
+  double product_total = 0;
+  double fitted_total = 0;
+  for (std::int64_t c = 0; c < cells; ++c) {
+    product_total += product[c];
+    fitted_total += est.FittedTable[first.first_cell + c];
+  }
+  const std::int64_t offset = est.margin_parameter_offset[0][0];
+  if (offset < 0 || product_total <= kTiny) return;
+  const double scale = fitted_total / product_total;
+  const std::int64_t size = est.margin_shapes[0][0].margin_cells();
+  for (std::int64_t k = 0; k < size; ++k) est.MarginParameters[offset + k] *= scale;
+}
+
+// The step of one Newton iteration along M g, M the matrix of the algorithm. Returns whether
+// a step was accepted; a failed step leaves the fitted tables as they were saved.
+bool TakeStep(RunState& run, int algorithm, int requested, double l0) {
+  NewtonState& newton = run.newton;
+  const Settings& settings = run.settings;
+  const int n = newton.free_parameter_count;
+  double divisor = algorithm == 2 ? 2 * settings.step_size : settings.step_size;
+  const double limit_divisor = algorithm == 3 ? 4 : 2;
+  std::vector<double> direction(n, 0.0);
+  for (int i = 0; i < n; ++i) {
+    double sum = 0;
+    for (int j = 0; j < n; ++j) {
+      sum += newton.gradient[j] * newton.information_matrix[static_cast<std::size_t>(i) * n + j];
+    }
+    direction[i] = std::isfinite(sum) ? sum : 0.0;
+  }
+  // Step limit: no parameter moves by more than (Newton iterations so far) / k.
+  const double limit = (run.IterationCount - settings.newton_start_iteration) / limit_divisor;
+  if (limit > 0) {
+    for (;;) {
+      bool too_long = false;
+      for (int i = 0; i < n && !too_long; ++i) too_long = std::fabs(direction[i] / divisor) > limit;
+      if (!too_long) break;
+      divisor *= 2;
+    }
+  }
+
+  std::vector<double> step(n);
+  EstimationState& est = run.estimation;
+  for (;;) {
+    est.FittedTable = newton.saved_fitted;
+    for (int i = 0; i < n; ++i) {
+      step[i] = direction[i] / divisor;
+      perturb_and_evaluate(run, i, step[i], false);
+    }
+    const double l1 = EvaluateLogLikelihood(run);
+    if (l1 - l0 >= -1e-10 && newton.evaluation_half_lsquared >= -1e-8) break;
+    const bool can_halve =
+        algorithm == 2 ? std::fabs(divisor) < 1e8 : 16 * settings.step_size > std::fabs(divisor);
+    if (can_halve) {
+      divisor *= 2;
+      continue;
+    }
+    est.FittedTable = newton.saved_fitted;
+    if (algorithm == 2) StopRun("  Error: Newton-type algorithm fails; use more EM iterations");
+    return false;
+  }
+
+  WriteLogLine(run, "  " + AlgorithmName(run, algorithm, requested) +
+                        " iteration: " + FormatReal(1, 1, std::fabs(divisor)));
+  newton.last_step = step;
+  if (settings.show_parameters) ApplyStepToMarginParameters(run, step);
+  if (algorithm == 3 && std::fabs(divisor) >= 16 * settings.step_size && n > 0) {
+    newton.last_step[0] = -1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void newton_iteration(RunState& run, int algorithm) {
+  NewtonState& newton = run.newton;
+  if (!newton.list_built) BuildParameterList(run);
+  if (!NewtonUsable(newton)) {
+    run.settings.show_std_errors = false;
+    return;
+  }
+  const int n = newton.free_parameter_count;
+  if (static_cast<int>(newton.last_step.size()) != n) {
+    newton.last_step.assign(n, 0.0);
+    newton.previous_gradient.assign(n, 0.0);
+    newton.bfgs_work.assign(n, 0.0);
+  }
+
+  EstimationState& est = run.estimation;
+  const double kept_log_likelihood = est.LogLikelihood;
+  newton.saved_fitted = est.FittedTable;
+  const double l0 = EvaluateLogLikelihood(run);
+
+  if (algorithm == 0) {
+    build_information_matrix(run, 0, l0);
+    if (run.settings.show_conditional && !run.model.AnyMar) probability_standard_errors(run);
+    newton.std_errors_computed = true;
+    est.FittedTable = newton.saved_fitted;
+    est.LogLikelihood = kept_log_likelihood;
+    return;
+  }
+
+  int a = algorithm;
+  if (a == 3 && (newton.iterations_done == 0 || newton.last_step[0] == -1)) a = 2;
+  ++newton.iterations_done;
+  for (;;) {
+    if (a != 3) build_information_matrix(run, a, l0);
+    if (a == 3) newton.previous_gradient = newton.gradient;
+    ComputeGradient(run, l0);
+    if (a == 3) UpdateBfgs(newton);
+    if (TakeStep(run, a, algorithm, l0)) break;
+    a = 2;
+  }
+  est.LogLikelihood = kept_log_likelihood;
+}
+
+void ComputeStandardErrors(RunState& run) { newton_iteration(run, 0); }
+
+}  // namespace tav

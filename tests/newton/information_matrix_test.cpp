@@ -1,0 +1,329 @@
+#include "newton/information_matrix.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/format_real.h"
+#include "core/stop_run.h"
+#include "estimation/estimate.h"
+#include "newton/eigenvalues.h"
+#include "newton/newton_iteration.h"
+#include "newton/parameter_list.h"
+#include "test_support.h"
+
+namespace tav {
+namespace {
+
+using testing::ParseText;
+using testing::RecordingPresentation;
+using testing::TempDir;
+
+// A run whose log lines reach window.lines.
+struct LoggingRun {
+  LoggingRun() {
+    run.presentation = &window;
+    run.arguments = {"in", "out"};
+  }
+  bool Logged(const std::string& start) const {
+    for (const std::string& line : window.lines) {
+      if (line.rfind(start, 0) == 0) return true;
+    }
+    return false;
+  }
+  RunState run;
+  RecordingPresentation window;
+};
+
+// Parses and estimates text, then computes the standard errors.
+struct WithStandardErrors : LoggingRun {
+  explicit WithStandardErrors(const std::string& text) {
+    message = ParseText(run, text, dir);
+    if (!message.empty()) return;
+    try {
+      Estimate(run);
+      ComputeStandardErrors(run);
+    } catch (const StopRunError& stop) {
+      message = stop.message();
+    }
+  }
+  double StdErr(int i) const {
+    const int n = run.newton.free_parameter_count;
+    return std::sqrt(run.newton.information_matrix[static_cast<std::size_t>(i) * n + i]);
+  }
+  TempDir dir;
+  std::string message;
+};
+
+TEST(Inversion, OneByOneMatrixFourInvertsToAQuarter) {
+  LoggingRun r;
+  std::vector<double> m{4};
+  InvertInformation(r.run, m, 1, 1);
+  EXPECT_DOUBLE_EQ(m[0], 0.25);
+  EXPECT_TRUE(r.window.lines.empty());
+}
+
+TEST(Inversion, TwoByTwoMatrixHasItsClosedForm) {
+  LoggingRun r;
+  // [[4, 1], [1, 3]]: determinant 11, inverse [[3, -1], [-1, 4]] / 11.
+  std::vector<double> m{4, 1, 1, 3};
+  InvertInformation(r.run, m, 2, 0);
+  EXPECT_NEAR(m[0], 3.0 / 11, 1e-15);
+  EXPECT_NEAR(m[1], -1.0 / 11, 1e-15);
+  EXPECT_NEAR(m[2], -1.0 / 11, 1e-15);
+  EXPECT_NEAR(m[3], 4.0 / 11, 1e-15);
+  EXPECT_EQ(r.run.newton.BoundaryLogLinear, 0);
+}
+
+TEST(Inversion, SingularMatrixWarnsAndZeroesTheRejectedParameter) {
+  LoggingRun r;
+  std::vector<double> m{2, 2, 2, 2};
+  InvertInformation(r.run, m, 2, 1);
+  EXPECT_DOUBLE_EQ(m[0], 0.5);
+  EXPECT_EQ(m[1], 0);
+  EXPECT_EQ(m[2], 0);
+  EXPECT_EQ(m[3], 0);
+  ASSERT_EQ(r.window.lines.size(), 1u);
+  EXPECT_EQ(r.window.lines[0].rfind("Warning: Information matrix is not full rank (2,", 0), 0u);
+  EXPECT_EQ(r.run.newton.BoundaryLogLinear, 1);
+  for (double x : m) EXPECT_TRUE(std::isfinite(x));
+}
+
+TEST(Inversion, NegativePivotIsNotPositiveDefinite) {
+  LoggingRun r;
+  std::vector<double> m{1, 0, 0, -1};
+  InvertInformation(r.run, m, 2, 1);
+  ASSERT_EQ(r.window.lines.size(), 1u);
+  EXPECT_EQ(r.window.lines[0], "Warning: Information matrix is not positive definite (2," +
+                                   FormatReal(9, -1, -1) + ")");
+  EXPECT_DOUBLE_EQ(m[0], 1);
+  EXPECT_EQ(m[3], 0);
+  EXPECT_EQ(r.run.newton.BoundaryLogLinear, 1);
+}
+
+TEST(Inversion, InternalModeNeitherWarnsNorCounts) {
+  LoggingRun r;
+  r.run.newton.BoundaryLogLinear = 3;
+  std::vector<double> m{1, 1, 1, 1};
+  InvertInformation(r.run, m, 2, -1);
+  EXPECT_TRUE(r.window.lines.empty());
+  EXPECT_EQ(r.run.newton.BoundaryLogLinear, 3);
+  EXPECT_DOUBLE_EQ(m[0], 1);
+  EXPECT_EQ(m[3], 0);
+}
+
+TEST(Inversion, StandardErrorToleranceFollowsTheLargestEigenvalue) {
+  RunState run;
+  run.newton.eigenvalues = {5000, 2};
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, 0), 0.1);
+  run.newton.eigenvalues = {3, 1};
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, 0), 0.001);
+  run.newton.eigenvalues = {50, 1};
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, 0), 0.005);
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, 1), 0.001);
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, 4), 0.001);
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, -1), 1e-10);
+}
+
+TEST(Eigenvalues, SmallMatricesHaveTheirClosedForms) {
+  EXPECT_EQ(compute_eigenvalues({7}, 1), (std::vector<double>{7}));
+  const std::vector<double> two = compute_eigenvalues({2, 1, 1, 2}, 2);
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_NEAR(two[0], 3, 1e-12);
+  EXPECT_NEAR(two[1], 1, 1e-12);
+  // The second-difference matrix: 2 - 2 cos(k pi / 4).
+  const std::vector<double> three = compute_eigenvalues({2, -1, 0, -1, 2, -1, 0, -1, 2}, 3);
+  ASSERT_EQ(three.size(), 3u);
+  EXPECT_NEAR(three[0], 2 + std::sqrt(2.0), 1e-12);
+  EXPECT_NEAR(three[1], 2, 1e-12);
+  EXPECT_NEAR(three[2], 2 - std::sqrt(2.0), 1e-12);
+}
+
+TEST(Eigenvalues, AreSortedLargestFirstWithNegativeOnesLast) {
+  const std::vector<double> values = compute_eigenvalues({1, 0, 0, 0, -4, 0, 0, 0, 9}, 3);
+  EXPECT_EQ(values, (std::vector<double>{9, 1, -4}));
+}
+
+TEST(Eigenvalues, ReflectedDiagonalMatrixKeepsItsEigenvalues) {
+  // Q D Q with Q = I - 2 v v' / v'v, v = (1, 2, 3, 4), D = diag(10, 5, -2, 0.5).
+  const double v[] = {1, 2, 3, 4};
+  const double d[] = {10, 5, -2, 0.5};
+  double q[4][4];
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) q[i][j] = (i == j ? 1 : 0) - 2 * v[i] * v[j] / 30;
+  }
+  std::vector<double> m(16, 0);
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      for (int k = 0; k < 4; ++k) m[i * 4 + j] += q[i][k] * d[k] * q[k][j];
+    }
+  }
+  const std::vector<double> values = compute_eigenvalues(m, 4);
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_NEAR(values[0], 10, 1e-9);
+  EXPECT_NEAR(values[1], 5, 1e-9);
+  EXPECT_NEAR(values[2], 0.5, 1e-9);
+  EXPECT_NEAR(values[3], -2, 1e-9);
+}
+
+TEST(NullVector, SpansTheNullSpaceOfASingularMatrix) {
+  // n rows of n + 1 values; the result goes to the last column.
+  std::vector<double> m{1, 1, 9, 1, 1, 9};
+  null_vector(m, 2);
+  EXPECT_NEAR(std::fabs(m[2]), std::sqrt(0.5), 1e-12);
+  EXPECT_NEAR(m[2] + m[5], 0, 1e-12);
+  EXPECT_EQ(m[0], 1);
+  EXPECT_EQ(m[4], 1);
+}
+
+TEST(NullVector, TurnsAnEigenvalueIntoItsEigenvector) {
+  // The second-difference matrix minus 2 + sqrt(2): eigenvector (1, -sqrt(2), 1) / 2.
+  const double lambda = 2 + std::sqrt(2.0);
+  std::vector<double> m{2 - lambda, -1, 0, 0, -1, 2 - lambda, -1, 0, 0, -1, 2 - lambda, 0};
+  null_vector(m, 3);
+  const double sign = m[3] > 0 ? 1 : -1;
+  EXPECT_NEAR(sign * m[3], 0.5, 1e-9);
+  EXPECT_NEAR(sign * m[7], -std::sqrt(0.5), 1e-9);
+  EXPECT_NEAR(sign * m[11], 0.5, 1e-9);
+}
+
+TEST(NullVector, MovesTheFreeIndexWhenTheFirstCannotBeFree) {
+  // The null space is (0, 1): the first index cannot be the free one.
+  std::vector<double> m{1, 0, 0, 0, 0, 0};
+  null_vector(m, 2);
+  EXPECT_NEAR(m[2], 0, 1e-15);
+  EXPECT_NEAR(std::fabs(m[5]), 1, 1e-15);
+}
+
+// Reference: R 4 glm(n ~ H*E + H*S + E*S, family = poisson) on the hair, eye colour and sex
+// table of the examples (H slowest, S fastest), glm.control(epsilon = 1e-14), computed once;
+// the standard errors of the multinomial model equal those of the Poisson model for every
+// parameter but the intercept. Effect coding: contrasts contr.sum.
+constexpr const char* kHairEye =
+    "man 3 dim 4 4 2 lab H E S mod {HE,HS,ES} cri 0.0000000001\n"
+    "dat [ 32 36 11 9 10 5 3 2 53 66 50 34 25 29 15 14\n"
+    "      10 16 10 7 7 7 7 7 3 4 30 64 5 5 8 8 ]";
+
+TEST(StandardErrors, LogLinearParametersAgreeWithAPoissonFitUnderEffectCoding) {
+  WithStandardErrors f(kHairEye);
+  ASSERT_EQ(f.message, "");
+  ASSERT_TRUE(f.run.newton.std_errors_computed);
+  ASSERT_EQ(f.run.newton.free_parameter_count, 22);
+  // List order: S, E (3), ES (3), H (3), HS (3), HE (9, E fastest).
+  const double reference[22] = {
+      0.0524652121028,                                    // S1
+      0.1013046253886, 0.0887440106916, 0.1086062477546,  // E1 E2 E3
+      0.0720571054523, 0.0734009646204, 0.0886746415533,  // E1:S1 E2:S1 E3:S1
+      0.1194176826590, 0.0782579647036, 0.1064797616773,  // H1 H2 H3
+      0.0873940796757, 0.0637797307980, 0.0978545975604,  // H1:S1 H2:S1 H3:S1
+      0.1567417270068, 0.1757777206281, 0.1974999045817,  // H1:E1 H1:E2 H1:E3
+      0.1210998334989, 0.1147982907409, 0.1369176492820,  // H2:E1 H2:E2 H2:E3
+      0.1657841310795, 0.1735095272893, 0.1927172178630,  // H3:E1 H3:E2 H3:E3
+  };
+  // Forward differences with step 0.00015 give about four significant digits.
+  for (int i = 0; i < 22; ++i) EXPECT_NEAR(f.StdErr(i), reference[i], 1e-4 * reference[i]) << i;
+  EXPECT_EQ(f.run.newton.BoundaryLogLinear, 0);
+  ASSERT_EQ(f.run.newton.eigenvalues.size(), 22u);
+  for (std::size_t i = 1; i < 22; ++i) {
+    EXPECT_GE(f.run.newton.eigenvalues[i - 1], f.run.newton.eigenvalues[i]);
+  }
+  EXPECT_GT(f.run.newton.eigenvalues.back(), 0);
+  // The fitted tables and the log-likelihood are as the estimation left them.
+  EXPECT_NEAR(f.run.estimation.LogLikelihood, -1817.5372851286, 1e-7);
+  EXPECT_NEAR(f.run.estimation.FittedTable[0], 32.7924406068494, 2e-4);
+}
+
+TEST(StandardErrors, LogLinearParametersAgreeWithAPoissonFitUnderDummyCoding) {
+  // Reference categories 1: R's default contr.treatment.
+  WithStandardErrors f(std::string(kHairEye) + " dum 1 1 1");
+  ASSERT_EQ(f.message, "");
+  const double reference[22] = {
+      0.205189190606,                                  // S2
+      0.272642528841, 0.307771758316, 0.479824837356,  // E2 E3 E4
+      0.217632749354, 0.251916909360, 0.296614206779,  // E2:S2 E3:S2 E4:S2
+      0.195524588174, 0.290334844175, 0.443465065698,  // H2 H3 H4
+      0.230868309495, 0.313017831327, 0.297034739982,  // H2:S2 H3:S2 H4:S2
+      0.292827160108, 0.329838081186, 0.508537374137,  // H2:E2 H2:E3 H2:E4
+      0.404236161110, 0.438507977118, 0.571600162496,  // H3:E2 H3:E3 H3:E4
+      0.471553383627, 0.572685275772, 0.652960181004,  // H4:E2 H4:E3 H4:E4
+  };
+  for (int i = 0; i < 22; ++i) EXPECT_NEAR(f.StdErr(i), reference[i], 1e-4 * reference[i]) << i;
+}
+
+TEST(StandardErrors, ProbabilitiesOfAnIndependenceModelHaveTheirClosedForm) {
+  // Under independence the row and column proportions are asymptotically independent:
+  // var(p_a p_b) = p_b^2 p_a (1 - p_a) / N + p_a^2 p_b (1 - p_b) / N.
+  WithStandardErrors f("man 2 dim 2 3 mod {A,B} cri 0.0000000001 dat [ 10 20 30 40 25 15 ]");
+  ASSERT_EQ(f.message, "");
+  const double row[] = {60.0 / 140, 80.0 / 140};
+  const double column[] = {50.0 / 140, 45.0 / 140, 45.0 / 140};
+  for (int c = 0; c < 6; ++c) {
+    const double pa = row[c / 3];
+    const double pb = column[c % 3];
+    const double se = std::sqrt((pb * pb * pa * (1 - pa) + pa * pa * pb * (1 - pb)) / 140);
+    EXPECT_NEAR(f.run.newton.probability_std_errors[c], se, 2e-4 * se) << c;
+  }
+}
+
+TEST(StandardErrors, ConditionalProbabilitiesOfASaturatedModelAreBinomial) {
+  // P(B | A) with A given: se = sqrt(p (1 - p) / n_a).
+  WithStandardErrors f("man 2 dim 2 2 mod A B|A cri 0.0000000001 dat [ 30 10 12 48 ]");
+  ASSERT_EQ(f.message, "");
+  const Submodel& conditional = f.run.model.submodels[1];
+  const double n[] = {30, 10, 12, 48};
+  for (int c = 0; c < 4; ++c) {
+    const double na = n[c / 2 * 2] + n[c / 2 * 2 + 1];
+    const double p = n[c] / na;
+    const double se = std::sqrt(p * (1 - p) / na);
+    EXPECT_NEAR(f.run.newton.probability_std_errors[conditional.first_cell + c], se, 2e-4 * se)
+        << c;
+  }
+  // P(A): binomial with N = 100.
+  EXPECT_NEAR(f.run.newton.probability_std_errors[0], std::sqrt(0.4 * 0.6 / 100), 1e-5);
+}
+
+TEST(StandardErrors, NonIdentifiedLatentClassParameterIsNotFullRank) {
+  // Two latent classes for two dichotomous items: five parameters for three degrees of
+  // freedom.
+  WithStandardErrors f("lat 1 man 2 dim 2 2 2 mod X A|X B|X see 7 dat [ 30 10 12 40 ]");
+  ASSERT_EQ(f.message, "");
+  EXPECT_TRUE(f.Logged("Warning: Information matrix is not full rank ("));
+  EXPECT_GE(f.run.newton.BoundaryLogLinear, 1);
+  for (double x : f.run.newton.information_matrix) EXPECT_TRUE(std::isfinite(x));
+  for (double x : f.run.newton.probability_std_errors) EXPECT_TRUE(std::isfinite(x));
+}
+
+TEST(StandardErrors, NoneWithMoreThanFiveHundredParameters) {
+  std::string text = "man 3 dim 2 3 100 mod {ABC} dat [";
+  for (int c = 0; c < 600; ++c) text += " " + std::to_string(c % 7 + 1);
+  WithStandardErrors f(text + " ]");
+  ASSERT_EQ(f.message, "");
+  EXPECT_FALSE(f.run.settings.show_std_errors);
+  EXPECT_FALSE(f.run.newton.std_errors_computed);
+}
+
+TEST(Perturbation, KeepsTheFormOfTheSubmodelAndMovesTheLogLikelihood) {
+  WithStandardErrors f("man 2 dim 2 2 mod A B|A cri 0.0000000001 dat [ 30 10 12 48 ]");
+  ASSERT_EQ(f.message, "");
+  RunState& run = f.run;
+  const double l0 = EvaluateLogLikelihood(run);
+  // Parameter 1 is B of B|A (effect coding: +delta at B = 1, -delta at B = 2).
+  const double l1 = perturb_and_evaluate(run, 1, 0.1);
+  EXPECT_LT(l1, l0);
+  const double* p = run.estimation.FittedTable.data() + run.model.submodels[1].first_cell;
+  EXPECT_NEAR(p[0] + p[1], 1, 1e-14);
+  EXPECT_NEAR(p[2] + p[3], 1, 1e-14);
+  // The odds of B = 1 within A = 1 grow by exp(0.2).
+  EXPECT_NEAR(p[0] / p[1], 3 * std::exp(0.2), 1e-9);
+  perturb_and_evaluate(run, 0, 0.3, false);
+  double total = 0;
+  for (int c = 0; c < 2; ++c) total += run.estimation.FittedTable[c];
+  EXPECT_NEAR(total, 100, 1e-9);
+  EXPECT_NEAR(run.estimation.FittedTable[0] / run.estimation.FittedTable[1],
+              40.0 / 60 * std::exp(0.6), 1e-9);
+}
+
+}  // namespace
+}  // namespace tav
