@@ -276,9 +276,27 @@ void WriteStatistics(RunState& run) {
   // Identification. The eigenvalues of the information matrix and the boundary counters come
   // with the standard errors; without them the warning stands in their place.
   std::int64_t boundary_loglinear = 0;
-  const std::int64_t boundary_hazard = 0;
+  std::int64_t boundary_hazard = 0;
   out.WriteLine("");
-  out.WriteLine("WARNING: no information is provided on identification of parameters");
+  const NewtonState& newton = run.newton;
+  if (settings.show_std_errors && newton.std_errors_computed && !model.AnyMar) {
+    out.WriteLine(Blanks(2) + "Eigenvalues information matrix");
+    std::string line = Blanks(2);
+    for (std::size_t k = 0; k < newton.eigenvalues.size(); ++k) {
+      if (k > 0 && k % 6 == 0) {
+        out.WriteLine(line);
+        line = Blanks(2);
+      }
+      const double value = newton.eigenvalues[k];
+      line += value < 100000 ? Fixed(11, 4, value) : FormatReal(11, -1, value);
+    }
+    out.WriteLine(line);
+    out.WriteLine("");
+    boundary_loglinear = newton.BoundaryLogLinear;
+    boundary_hazard = newton.BoundaryHazard;
+  } else {
+    out.WriteLine("WARNING: no information is provided on identification of parameters");
+  }
 
   // Warnings.
   std::int64_t zero_margin = 0;

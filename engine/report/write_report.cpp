@@ -4,6 +4,7 @@
 
 #include "core/log.h"
 #include "input/parse_input.h"
+#include "newton/newton_iteration.h"
 #include "report/parameter_tables.h"
 #include "report/posterior_writer.h"
 #include "report/probabilities.h"
@@ -21,8 +22,11 @@ void WriteReport(RunState& run) {
   run.FilePrefix = InputPrefix(run);
   if (!settings.file_latent.empty()) WritePosteriorFile(run, settings.file_latent, 1);
   if (!settings.file_posterior.empty()) WritePosteriorFile(run, settings.file_posterior, 2);
-  // Standard errors, the eigenvalues of the information matrix and the boundary counters are
-  // computed here (show_std_errors) once the information matrix exists.
+  // Standard errors, the eigenvalues of the information matrix and the boundary counters.
+  if (settings.show_std_errors) {
+    WriteLogLine(run, "  standard errors");
+    ComputeStandardErrors(run);
+  }
 
   run.FilePrefix.clear();
   OpenTextFile(run, run.ReportFile, run.OutputFileName, "w");
