@@ -8,6 +8,7 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
+#include "newton/information_matrix.h"
 #include "newton/parameter_list.h"
 #include "report/probabilities.h"
 #include "report/report_computations.h"
@@ -170,11 +171,6 @@ std::vector<int> EffectCategories(const ModelState& model, const std::vector<int
   return category;
 }
 
-// Inverts the k x k matrix in place (rejected pivots give zero rows and columns).
-void InvertBlock(RunState& run, std::vector<double>& matrix, int k) {
-  (void)run, (void)matrix, (void)k;
-}
-
 // The line part of a parameter's standard error and z-value. The z-value is beta over the
 // standard error (ln of exp(beta), taken before the exponential can overflow).
 std::string WriteStdErrAndZ(const RunState& run, int position, double beta, bool positive,
@@ -204,7 +200,7 @@ std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
   for (int i = 0; i < k; ++i) {
     for (int j = 0; j < k; ++j) block[i * k + j] = v(positions[i], positions[j]);
   }
-  InvertBlock(run, block, k);
+  InvertInformation(run, block, k, -1);
   double w = 0.0;
   for (int i = 0; i < k; ++i) {
     for (int j = 0; j < k; ++j) w += b[i] * block[i * k + j] * b[j];

@@ -4,16 +4,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <map>
 
 #include "core/stop_run.h"
 #include "estimation/estimate.h"
+#include "newton/parameter_list.h"
 #include "report/report_test_support.h"
 
 namespace tav {
 namespace {
 
 using testing::FittedModel;
+using testing::ReadLines;
 using testing::RecordingPresentation;
 
 // A model parsed from text and estimated.
@@ -258,6 +261,105 @@ TEST(ParameterTables, DetailsOffWritesOnlyTheClosingLine) {
   EstimatedModel f(std::string(kAdmissions) + "nlo\n");
   ASSERT_EQ(f.message, "");
   EXPECT_EQ(f.Tables(0), std::vector<std::string>{""});
+}
+
+// Independence in a 2 x 3 table (rows 60 and 40, columns 30, 30 and 40 of N = 100) with a
+// covariance matrix set by hand: var(A1) = 0.04, var(B1) = 0.01, var(B2) = 0.0025,
+// cov(B1, B2) = 0.002. By hand (and checked in R): lambda_A1 = ln(1.5) / 2 = 0.202733,
+// z = 1.013663, exp = 1.224745, Wald = 0.202733^2 / 0.04 = 1.027512 with p = 0.310744;
+// lambda_B = ln(30, 30, 40) - their mean = -0.095894, -0.095894, 0.191788 (exp 0.908560,
+// 0.908560, 1.211414), z = -0.958940 and -1.917880, Wald b' V^-1 b = 3.722054 with p = 0.155513.
+struct HandCovariances : EstimatedModel {
+  HandCovariances()
+      : EstimatedModel(
+            "man 2 dim 2 3 mod {A,B} cri 0.0000000001\n"
+            "dat [ 10 20 30 20 10 10 ]\n") {
+    BuildParameterList(run);
+    const ReferenceVector reference = EffectiveReference(run, 0);
+    Membership a{}, b{};
+    a[0] = 1;
+    b[1] = 1;
+    a1 = ParameterIndex(run.model, run.newton, reference.data(), 0, a, 0);
+    b1 = ParameterIndex(run.model, run.newton, reference.data(), 0, b, 0);
+    b2 = ParameterIndex(run.model, run.newton, reference.data(), 0, b, 1);
+    n = run.newton.free_parameter_count;
+    run.newton.information_matrix.assign(n * n, 0.0);
+    Set(a1, a1, 0.04);
+    Set(b1, b1, 0.01);
+    Set(b2, b2, 0.0025);
+    Set(b1, b2, 0.002);
+    Set(b2, b1, 0.002);
+    run.newton.std_errors_computed = true;
+  }
+  void Set(int i, int j, double v) { run.newton.information_matrix[i * n + j] = v; }
+  int a1 = -1, b1 = -1, b2 = -1, n = 0;
+};
+
+TEST(ParameterTables, StandardErrorsZValuesAndWaldTests) {
+  HandCovariances f;
+  ASSERT_EQ(f.message, "");
+  ASSERT_EQ(f.n, 3);
+  ASSERT_GE(f.a1, 0);
+  const auto lines = f.Tables(0);
+  const std::vector<std::string> expected{
+      "  effect           beta  std err  z-value   exp(beta)     Wald  df  prob",
+      "  A ",
+      "   1             0.2027   0.2000    1.014      1.2247 ",
+      "   2            -0.2027                        0.8165     1.03   1 0.311",
+      "  B ",
+      "   1            -0.0959   0.1000   -0.959      0.9086 ",
+      "   2            -0.0959   0.0500   -1.918      0.9086 ",
+      "   3             0.1918                        1.2114     3.72   2 0.156",
+  };
+  const auto header = std::find(lines.begin(), lines.end(), expected[0]);
+  ASSERT_NE(header, lines.end());
+  // The constant of the first submodel is not a free parameter: no standard error.
+  EXPECT_EQ((header + 1)->size(), 24u + 18 + 12);
+  EXPECT_EQ(std::vector<std::string>(header + 2, header + 2 + 7),
+            std::vector<std::string>(expected.begin() + 1, expected.end()));
+}
+
+TEST(ParameterTables, NonPositiveVarianceShowsAsterisks) {
+  HandCovariances f;
+  ASSERT_EQ(f.message, "");
+  f.Set(f.a1, f.a1, 0.0);  // a rejected pivot
+  const auto lines = f.Tables(0);
+  const auto a = std::find(lines.begin(), lines.end(), "  A ");
+  ASSERT_NE(a, lines.end());
+  EXPECT_EQ(*(a + 1), "   1             0.2027   ******    *****      1.2247 ");
+  // The singular one-parameter block inverts to 0.
+  EXPECT_EQ(*(a + 2), "   2            -0.2027                        0.8165     0.00   1 1.000");
+}
+
+TEST(ParameterTables, CovarianceFileOfTheShownParameters) {
+  HandCovariances f;
+  ASSERT_EQ(f.message, "");
+  f.run.settings.file_covariances = f.dir.File("model.cov");
+  f.Tables(0);
+  const std::vector<std::string> expected{
+      "* Standard-errors and correlations *",
+      "  0.2000",
+      "  0.0000  0.1000",
+      "  0.0000  0.4000  0.0500",
+      "",
+      "* Variances and covariances *",
+      "  0.0400",
+      "  ******  0.0100",
+      "  ******  0.0020  0.0025",
+      "",
+  };
+  EXPECT_EQ(ReadLines(f.dir.File("model.cov")), expected);
+}
+
+TEST(ParameterTables, NoCovarianceFileWithoutStandardErrors) {
+  HandCovariances f;
+  ASSERT_EQ(f.message, "");
+  f.run.settings.file_covariances = f.dir.File("model.cov");
+  f.run.settings.show_std_errors = false;
+  const auto lines = f.Tables(0);
+  EXPECT_FALSE(std::filesystem::exists(f.dir.File("model.cov")));
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "  effect           beta   exp(beta)"),
+            lines.end());
 }
 
 }  // namespace
