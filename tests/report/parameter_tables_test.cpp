@@ -6,11 +6,13 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 #include "core/stop_run.h"
 #include "estimation/estimate.h"
 #include "newton/parameter_list.h"
 #include "report/report_test_support.h"
+#include "tav95/run_driver.h"
 
 namespace tav {
 namespace {
@@ -18,6 +20,7 @@ namespace {
 using testing::FittedModel;
 using testing::ReadLines;
 using testing::RecordingPresentation;
+using testing::TempDir;
 
 // A model parsed from text and estimated.
 struct EstimatedModel : FittedModel {
@@ -360,6 +363,117 @@ TEST(ParameterTables, NoCovarianceFileWithoutStandardErrors) {
   EXPECT_FALSE(std::filesystem::exists(f.dir.File("model.cov")));
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  effect           beta   exp(beta)"),
             lines.end());
+}
+
+// A whole run of the engine, with its report and the covariance file "model.cov".
+struct EngineRun {
+  explicit EngineRun(const std::string& input) {
+    run.presentation = &window;
+    run.arguments = {dir.Write("model.inp", input), dir.File("model.out"),
+                     dir.path().string() + "/", dir.File("log.tmp"), "-log"};
+    status = RunMain(run);
+    report = ReadLines(dir.File("model.out"));
+  }
+  // The numbers after the 14-character label of the line that follows `effect` by `cell` + 1.
+  std::vector<double> Row(const std::string& effect, int cell) const {
+    const auto at = std::find(report.begin(), report.end(), "  " + effect + " ");
+    if (at == report.end() || at + cell + 1 >= report.end()) return {};
+    std::istringstream in((at + cell + 1)->substr(14));
+    std::vector<double> row;
+    for (double x; in >> x;) row.push_back(x);
+    return row;
+  }
+  TempDir dir;
+  RunState run;
+  RecordingPresentation window;
+  int status = -1;
+  std::vector<std::string> report;
+};
+
+// Standard errors from the numerically differentiated information matrix against the Poisson
+// GLM of the admissions model (figures above; standard errors from summary(fit), Wald tests
+// t(b) %*% solve(vcov(fit)[i, i]) %*% b per effect).
+//  Effect coding: std err A1 0.0195024846434934, S1 0.0228944975345157, D1..D5 0.0498543948590687
+//   0.0878963976623214 0.0392472823782360 0.0402004323143507 0.0484330367385223; A1:D1..A1:D5
+//   0.0340539355219423 0.0400748194776940 0.0343159920317124 0.0363125310135923
+//   0.0435375930499616; z A1 -16.704631, D3 13.734427; Wald A 279.044687 (1 df),
+//   S 213.601085 (1), D 275.835987 (5), AD 623.027695 (5), SD 763.646614 (5), all p < 0.0005.
+TEST(ParameterTables, StandardErrorsAgreeWithAPoissonGlm) {
+  EngineRun e(std::string(kAdmissions).replace(std::string(kAdmissions).find(" nse"), 4, ""));
+  ASSERT_EQ(e.status, kExitNormal) << (e.window.errors.empty() ? "" : e.window.errors[0]);
+  EXPECT_NE(std::find(e.report.begin(), e.report.end(),
+                      "  effect           beta  std err  z-value   exp(beta)     Wald  df  prob"),
+            e.report.end());
+  // Rows: beta, std err, z, exp(beta) [, Wald, df, prob on the effect's last cell].
+  auto check = [&](const std::string& effect, int cell, double se, double z) {
+    const std::vector<double> row = e.Row(effect, cell);
+    ASSERT_GE(row.size(), 4u) << effect << cell;
+    EXPECT_NEAR(row[1], se, 0.00005 + 1e-9) << effect << cell;  // the printed digits
+    EXPECT_NEAR(row[2], z, 2e-4 * std::fabs(z) + 0.0005) << effect << cell;
+  };
+  check("A", 0, 0.0195024846434934, -16.704631);
+  check("S", 0, 0.0228944975345157, 14.615098);
+  const double d_se[] = {0.0498543948590687, 0.0878963976623214, 0.0392472823782360,
+                         0.0402004323143507, 0.0484330367385223};
+  const double d_z[] = {3.140094, -8.667074, 13.734427, 10.619826, -0.564617};
+  for (int k = 0; k < 5; ++k) check("D", k, d_se[k], d_z[k]);
+  const double ad_se[] = {0.0340539355219423, 0.0400748194776940, 0.0343159920317124,
+                          0.0363125310135923, 0.0435375930499616};
+  const double ad_z[] = {18.280172, 14.902482, 0.522708, -0.183222, -5.029412};
+  for (int k = 0; k < 5; ++k) check("AD", k, ad_se[k], ad_z[k]);
+  // The last categories of effect coding have no standard error of their own.
+  EXPECT_EQ(e.Row("A", 1).size(), 5u);
+  // Wald, df and p on each effect's last line.
+  const std::vector<std::tuple<std::string, int, double, int>> wald{{"A", 1, 279.044687, 1},
+                                                                    {"S", 1, 213.601085, 1},
+                                                                    {"D", 5, 275.835987, 5},
+                                                                    {"AD", 11, 623.027695, 5},
+                                                                    {"SD", 11, 763.646614, 5}};
+  for (const auto& [effect, cell, w, df] : wald) {
+    const std::vector<double> row = e.Row(effect, cell);
+    ASSERT_EQ(row.size(), 5u) << effect;
+    EXPECT_NEAR(row[2], w, 2e-4 * w) << effect;
+    EXPECT_EQ(row[3], df) << effect;
+    EXPECT_EQ(row[4], 0) << effect;
+  }
+}
+
+// Dummy coding (reference categories 1, 2 and 3) with the covariance file. Reference: the GLM
+// with contr.treatment (figures above); cov2cor(vcov(fit)) for A2 S1 D1 D2 D4 D5 D6:
+//   A2 - S1 0.000000, A2 - D1 0.385692, S1 - D1 0.209875, A2 - D2 0.212393, S1 - D2 0.115574,
+//   D1 - D2 0.150432; standard errors A2 0.0691624349709081, S1 0.0690164018022710,
+//   D1 0.1164214219673828, D2 0.2114140654674750; variances A2 4.78344e-03, S1 4.76326e-03,
+//   D1 0.0135539, D2 0.0446959, covariances A2 - D 0.00310559, S1 - D 0.00168634,
+//   D1 - D2 0.00370261.
+TEST(ParameterTables, CovarianceFileAgreesWithAPoissonGlm) {
+  std::string input(kAdmissions);
+  input.replace(input.find(" nse"), 4, "");
+  EngineRun e(input + "dum 1 2 3 wse model.cov\n");
+  ASSERT_EQ(e.status, kExitNormal) << (e.window.errors.empty() ? "" : e.window.errors[0]);
+  const std::vector<std::string> lines = ReadLines(e.dir.File("model.cov"));
+  // 17 free parameters shown: A2, S1, D (5), AD (5), SD (5).
+  ASSERT_EQ(lines.size(), 2u * 17 + 4);
+  const std::vector<std::string> correlations{
+      "* Standard-errors and correlations *",
+      "  0.0692",
+      "  0.0000  0.0690",
+      "  0.3857  0.2099  0.1164",
+      "  0.2124  0.1156  0.1504  0.2114",
+  };
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5), correlations);
+  EXPECT_EQ(lines[18], "");
+  const std::vector<std::string> covariances{
+      "* Variances and covariances *",
+      "  0.0048",
+      "  0.0000  0.0048",
+      "  0.0031  0.0017  0.0136",
+      "  0.0031  0.0017  0.0037  0.0447",
+  };
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 19, lines.begin() + 24), covariances);
+  EXPECT_EQ(lines.back(), "");
+  // The reference categories show no standard error: A 1 and S 2.
+  EXPECT_EQ(e.Row("A", 0).size(), 2u);
+  EXPECT_EQ(e.Row("S", 1).size(), 5u);  // beta, exp(beta) and the Wald test
 }
 
 }  // namespace
