@@ -262,5 +262,44 @@ TEST(LatentClassOutput, SwitchedOffWithNla) {
   EXPECT_EQ(std::find(e.log.begin(), e.log.end(), "latent class parameters"), e.log.end());
 }
 
+// A saturated model of a 2 x 2 table (counts 10 20 / 30 40): the probabilities are sample
+// proportions, whose standard errors have the closed form sqrt(p (1 - p) / n) with n the
+// size of the sample they come from: P(A = 1) = 0.3 with sqrt(0.21 / 100) = 0.045826,
+// P(B = 1 | A = 1) = 1/3 with sqrt(2/9 / 30) = 0.086066, P(B = 1 | A = 2) = 3/7 with
+// sqrt(12/49 / 70) = 0.059148. The log-linear parameters of P(B|A): lambda_B1 =
+// (ln(10/20) + ln(30/40)) / 4 = -0.245186 with variance (1/10 + 1/20 + 1/30 + 1/40) / 16, so a
+// standard error of 0.114109, z = -2.149 and Wald (lambda / se)^2 = 4.617 (p = 0.032).
+TEST(Probabilities, StandardErrorsOfASaturatedModelHaveTheirClosedForm) {
+  EngineRun e("man 2 dim 2 2 mod A B|A cri 0.0000000001 dat [ 10 20 30 40 ]\n");
+  ASSERT_EQ(e.status, kExitNormal) << (e.window.errors.empty() ? "" : e.window.errors[0]);
+  const std::vector<std::string> expected{
+      "*** (CONDITIONAL) PROBABILITIES ***",
+      "",
+      "* P(A) *",
+      "",
+      "  1              0.3000  (0.0458)",
+      "  2              0.7000  (0.0458)",
+      "",
+      "* P(B|A) *",
+      "",
+      "  1 | 1          0.3333  (0.0861)",
+      "  2 | 1          0.6667  (0.0861)",
+      "  1 | 2          0.4286  (0.0591)",
+      "  2 | 2          0.5714  (0.0591)",
+      "",
+      "",
+  };
+  const auto at =
+      std::find(e.report.begin(), e.report.end(), "*** (CONDITIONAL) PROBABILITIES ***");
+  ASSERT_NE(at, e.report.end());
+  ASSERT_GE(e.report.end() - at, static_cast<long>(expected.size()));
+  EXPECT_EQ(std::vector<std::string>(at, at + expected.size()), expected);
+
+  const auto b = std::find(e.report.begin(), e.report.end(), "* TABLE AB [or P(B|A)] *");
+  ASSERT_NE(b, e.report.end());
+  EXPECT_EQ(*(b + 8), "   1            -0.2452   0.1141   -2.149      0.7825 ");
+  EXPECT_EQ(*(b + 9), "   2             0.2452                        1.2779     4.62   1 0.032");
+}
+
 }  // namespace
 }  // namespace tav
