@@ -365,6 +365,19 @@ TEST(ParameterTables, NoCovarianceFileWithoutStandardErrors) {
             lines.end());
 }
 
+TEST(ParameterTables, CumulativeModelsShowExpBetaOnlyForModelsAAndE) {
+  for (const char letter : {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'}) {
+    FittedModel f(std::string("man 2 dim 3 4 mod A B|A cum(") + letter +
+                  ") { } nse dat [ 1 2 3 4 5 6 7 8 9 10 11 12 ]\n");
+    ASSERT_EQ(f.message, "") << letter;
+    const std::string with = "  effect           beta   exp(beta)";
+    const std::string without = "  effect           beta";
+    EXPECT_EQ(WriteColumnHeader(f.run, 0), with);
+    EXPECT_EQ(WriteColumnHeader(f.run, 1), letter == 'a' || letter == 'e' ? with : without)
+        << letter;
+  }
+}
+
 // A whole run of the engine, with its report and the covariance file "model.cov".
 struct EngineRun {
   explicit EngineRun(const std::string& input) {
