@@ -209,6 +209,24 @@ std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
          FormatReal(5, 3, ChiSquaredProbability(k, w));
 }
 
+// The extra blocks of submodel t after its table: the threshold parameters of cumulative
+// models (the intercept of model i, the free or equidistant thresholds of models a to h) and
+// the parameters of its special (design) effects, each on the log scale with standard errors
+// and a Wald test per block. They come with the estimation of those models; until then a
+// submodel has none.
+void WriteExtraBlocks(RunState& run, int t, std::vector<int>& shown) {
+  (void)run, (void)t, (void)shown;
+}
+
+// The association blocks of submodel t, one per association term (heading, association
+// parameters, row and column scores). They come with the estimation of association models.
+void WriteAssociationBlocks(RunState& run, int t) { (void)run, (void)t; }
+
+// The "* ALL TABLES *" part of a model with `all` restrictions and the
+// "*** HAZARD PARAMETERS ***" section of a model with a hazard part. They come with the
+// estimation of those models.
+void WriteAllAndHazardTables(RunState& run, std::vector<int>& shown) { (void)run, (void)shown; }
+
 }  // namespace
 
 ReferenceCategories TableReferences(const RunState& run, int t) {
@@ -371,17 +389,16 @@ void WriteParameterTables(RunState& run, int first) {
       bool plain_designs = true;
       for (const Design& design : submodel.designs) plain_designs &= design.DesignType == 30;
       if (t >= 1 && submodel.MarginCount() <= 1 && plain_designs && submodel.AssocCount() == 0) {
-        // Only the extra blocks (thresholds, restricted and design terms) of the submodel; they
-        // come with the models that estimate them.
+        WriteExtraBlocks(run, t, shown);
         continue;
       }
       WriteSubmodelTable(run, t, conditional, shown);
-      // The extra blocks of the submodel come here.
+      WriteExtraBlocks(run, t, shown);
       out.WriteLine("");
-      // The association blocks of the submodel's association terms come here.
+      WriteAssociationBlocks(run, t);
     }
   }
-  // The tables of the `all` part and of the hazard part come here.
+  WriteAllAndHazardTables(run, shown);
   out.WriteLine("");
   if (!settings.file_covariances.empty() && ShowsStdErrors(run)) WriteCovarianceFile(run, shown);
 }
