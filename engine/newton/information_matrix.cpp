@@ -136,6 +136,21 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, int mo
   }
 }
 
+void DampInformation(std::vector<double>& matrix, int n, double& lambda) {
+  auto diagonal = [&](int r) -> double& { return matrix[static_cast<std::size_t>(r) * n + r]; };
+  for (int r = 0; r < n; ++r) diagonal(r) *= 1 + lambda;
+  for (;;) {
+    const std::vector<double> values = compute_eigenvalues(matrix, n);
+    if (values.empty()) break;
+    const double largest = *std::max_element(values.begin(), values.end());
+    const double smallest = *std::min_element(values.begin(), values.end());
+    if (lambda > 1 || n < 2 || smallest > -2e-5 * largest) break;
+    lambda *= 10;
+    for (int r = 0; r < n; ++r) diagonal(r) *= 1 + lambda;
+  }
+  if (lambda > 1e-10) lambda /= 100;
+}
+
 void build_information_matrix(RunState& run, int algorithm, double l0) {
   NewtonState& newton = run.newton;
   const int n = newton.free_parameter_count;
@@ -186,20 +201,8 @@ void build_information_matrix(RunState& run, int algorithm, double l0) {
     }
   }
 
-  double& lambda = run.settings.newton_lambda;
-  if (algorithm != 0 && lambda != 0) {
-    // Levenberg-Marquardt: the diagonal is raised until the matrix is nearly positive
-    // definite or the damping passes 1.
-    for (int r = 0; r < n; ++r) at(r, r) *= 1 + lambda;
-    for (;;) {
-      const std::vector<double> values = compute_eigenvalues(matrix, n);
-      const double largest = *std::max_element(values.begin(), values.end());
-      const double smallest = *std::min_element(values.begin(), values.end());
-      if (lambda > 1 || n < 2 || smallest > -2e-5 * largest) break;
-      lambda *= 10;
-      for (int r = 0; r < n; ++r) at(r, r) *= 1 + lambda;
-    }
-    if (lambda > 1e-10) lambda /= 100;
+  if (algorithm != 0 && run.settings.newton_lambda != 0) {
+    DampInformation(matrix, n, run.settings.newton_lambda);
   }
   if (algorithm == 0) {
     newton.eigenvalues.clear();

@@ -31,6 +31,13 @@ double EvaluateLogLikelihood(RunState& run);
 // holds L(theta + h e_r) afterwards. The fitted tables are left as they were.
 void build_information_matrix(RunState& run, int algorithm, double l0);
 
+// Levenberg-Marquardt damping of the information matrix (n x n) with newton_lambda: the
+// diagonal is multiplied by 1 + lambda, then, while lambda is at most 1, there are at least two
+// parameters and the smallest eigenvalue is not above -2e-5 times the largest, lambda grows
+// tenfold and the diagonal is multiplied by 1 + lambda again. Afterwards lambda is divided by
+// 100 for the next iteration (when above 1e-10).
+void DampInformation(std::vector<double>& matrix, int n, double& lambda);
+
 // Gauss-Jordan inversion in place of the symmetric n x n matrix (row by row), pivots on the
 // diagonal in order. A pivot below the tolerance is rejected: its row and column become 0.
 // Tolerance: 1e-10 for mode -1 (internal matrices: no warnings, no counts), 0.001 for Newton

@@ -327,3 +327,40 @@ TEST(Perturbation, KeepsTheFormOfTheSubmodelAndMovesTheLogLikelihood) {
 
 }  // namespace
 }  // namespace tav
+
+namespace tav {
+namespace {
+
+TEST(Damping, IndefiniteMatrixRaisesLambdaTenfold) {
+  // [[1, 2], [2, 1]] has eigenvalues 3 and -1; with the diagonal times c they are c + 2 and
+  // c - 2. lambda 0.1: c = 1.1 is still indefinite, lambda 1 gives c = 2.2 (eigenvalues 4.2
+  // and 0.2); the next iteration starts from 1 / 100.
+  std::vector<double> m{1, 2, 2, 1};
+  double lambda = 0.1;
+  DampInformation(m, 2, lambda);
+  EXPECT_NEAR(lambda, 0.01, 1e-15);
+  EXPECT_NEAR(m[0], 2.2, 1e-12);
+  EXPECT_NEAR(m[3], 2.2, 1e-12);
+  EXPECT_EQ(m[1], 2);
+}
+
+TEST(Damping, StopsWhenLambdaPassesOne) {
+  // A negative diagonal stays negative however it is scaled: lambda 1 goes to 10 and stops.
+  std::vector<double> m{1, 0, 0, -1};
+  double lambda = 1;
+  DampInformation(m, 2, lambda);
+  EXPECT_NEAR(lambda, 0.1, 1e-15);
+  EXPECT_NEAR(m[0], 22, 1e-12);
+}
+
+TEST(Damping, PositiveDefiniteMatrixIsDampedOnce) {
+  std::vector<double> m{4, 1, 1, 3};
+  double lambda = 1;
+  DampInformation(m, 2, lambda);
+  EXPECT_NEAR(lambda, 0.01, 1e-15);
+  EXPECT_EQ(m[0], 8);
+  EXPECT_EQ(m[3], 6);
+}
+
+}  // namespace
+}  // namespace tav
