@@ -236,16 +236,17 @@ void RunCycle(RunState& run, int cycle) {
   }
 
   // The Newton-type iterations take over from proportional fitting, unless they keep it
-  // running (algorithm 4) or cannot be done (no free parameter, or more than 500).
-  const bool em_steps = iteration <= settings.newton_start_iteration ||
-                        settings.newton_algorithm == 4 || !NewtonUsable(run.newton);
+  // running (algorithm 4); submodels without free parameters (the first one with nfi) and
+  // models whose free-parameter list is empty or too long keep it too.
+  const bool em_steps =
+      iteration <= settings.newton_start_iteration || settings.newton_algorithm == 4;
   for (int r = 0; r < model.SubmodelCount; r = NextSubmodel(model, r)) {
     // Submodels of restricted probabilities keep their conditional-probability form: their own
     // M-steps below fit them, and proportional fitting of their conditioning margin would turn
     // their fixed probabilities into frequencies.
     const int kind = model.submodels[r].SubmodelKind;
     const bool restricted = kind == -3 || kind == -4 || kind == -5 || kind == -6;
-    if (iteration > 0 && em_steps && !restricted) {
+    if (iteration > 0 && (em_steps || !NewtonFitsSubmodel(run.newton, r)) && !restricted) {
       for (int i = 0; i < model.submodels[r].MarginCount(); ++i) IpfAdjust(run, r, i);
     }
   }

@@ -93,6 +93,14 @@ bool NewtonUsable(const NewtonState& newton) {
          newton.free_parameter_count <= kMaxFreeParameters;
 }
 
+bool NewtonFitsSubmodel(const NewtonState& newton, int r) {
+  if (!NewtonUsable(newton)) return false;
+  for (const FreeParameter& parameter : newton.free_parameters) {
+    if (parameter.submodel == r) return true;
+  }
+  return false;
+}
+
 void BuildParameterList(RunState& run) {
   NewtonState& newton = run.newton;
   if (newton.list_built) return;

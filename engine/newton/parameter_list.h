@@ -29,6 +29,10 @@ void BuildParameterList(RunState& run);
 // can be computed.
 bool NewtonUsable(const NewtonState& newton);
 
+// The Newton-type iterations estimate submodel r: the list is usable and holds parameters of
+// r. The other submodels keep their EM M-steps while the Newton-type iterations run.
+bool NewtonFitsSubmodel(const NewtonState& newton, int r);
+
 }  // namespace tav
 
 #endif  // TAV_ENGINE_NEWTON_PARAMETER_LIST_H_

@@ -140,6 +140,17 @@ TEST(NewtonIteration, LatentClassModelReachesTheEmMaximum) {
   }
 }
 
+TEST(NewtonIteration, SubmodelsOutsideTheListKeepTheirEmSteps) {
+  // With nfi the class sizes are no free parameters: proportional fitting goes on fitting
+  // them beside the Newton-Raphson steps, and the maximum is the same.
+  Fitted f(
+      "lat 1 man 4 dim 2 2 2 2 2 mod X A|X B|X C|X D|X cri 0.000000000001 see 1234 new 5 1 nfi "
+      "dat [ 42 23 6 25 6 24 7 38 1 4 1 6 2 9 2 20 ]");
+  ASSERT_EQ(f.message, "");
+  EXPECT_NE(f.FirstNewtonLine(), "");
+  EXPECT_NEAR(f.LogLikelihood(), -504.467670118362, 1e-6);
+}
+
 TEST(NewtonIteration, TooManyParametersLeaveTheEstimationToEm) {
   // 2 x 3 x 100 saturated: 599 free parameters, no Newton step, the EM fit is kept.
   std::string text = "man 3 dim 2 3 100 mod {ABC} new 1 1 dat [";
