@@ -29,9 +29,9 @@ struct Design {
   Membership DesignVariables{};
   int DesignType = 0;         // 0 cov, 10 eff, 20 fac, 30 fix/wei, 40 lin/log, 50 mar,
                               // 60 + 10 * model spe; plus 0, 1, 2 for interaction a, b, c
-  int DesignCountParam = 0;   // the number written in the specification
+  int DesignCountParam = 0;   // the number written between the brackets
   int DesignRestriction = 0;  // restriction code of lin, log and mar
-  int DesignSpecTerms = 1;    // number of terms in the specification
+  int DesignSpecTerms = 1;    // number of terms between the brackets
   int group_multiplier = 0;   // the number after the interaction letter (0 when none)
   int cells = 1;              // product of the dimensions of the term's variables
   bool loglinear = false;     // "log"

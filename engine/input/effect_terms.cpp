@@ -340,7 +340,7 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
   }
   (void)grouped;
 
-  // Every design of the specification gets the same codes; letters c and d reserve one more
+  // Every design of one restricted effect gets the same codes; letters c and d reserve one more
   // design per term.
   Submodel& submodel = model.submodels[index];
   const int last_design = submodel.DesignTermCount();
