@@ -1,0 +1,64 @@
+// Feeds arbitrary bytes to a whole engine run: parsing, a few iterations of the estimation and
+// the report. Every input must end in a report or in StopRun with a message.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "core/console_presentation.h"
+#include "core/run_state.h"
+#include "core/stop_run.h"
+#include "estimation/estimate.h"
+#include "input/parse_input.h"
+#include "report/write_report.h"
+
+namespace {
+
+const std::filesystem::path& ScratchDirectory() {
+  static const std::filesystem::path directory = [] {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("tav_run_fuzz_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path);
+    return path;
+  }();
+  return directory;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::filesystem::path& directory = ScratchDirectory();
+  const std::string input = (directory / "input.inp").string();
+  if (std::FILE* file = std::fopen(input.c_str(), "wb")) {
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+  } else {
+    return 0;
+  }
+  static std::ostream null_stream(nullptr);
+  tav::ConsolePresentation console(null_stream, null_stream);
+  tav::RunState run;
+  run.presentation = &console;
+  run.arguments = {input, (directory / "output.out").string(), directory.string() + "/",
+                   (directory / "log.txt").string(), "-log"};
+  run.InputFileName = input;
+  run.OutputFileName = run.arguments[1];
+  try {
+    tav::ParseInput(run);
+    // A few iterations are enough to reach every step; standard errors only for small models.
+    if (run.settings.max_iterations > 3) run.settings.max_iterations = 3;
+    if (run.model.submodel_cell_total > 20000) return 0;
+    run.settings.show_std_errors =
+        run.settings.show_std_errors && run.model.submodel_cell_total < 200;
+    tav::Estimate(run);
+    tav::WriteReport(run);
+  } catch (const tav::StopRunError& stop) {
+    if (stop.message().empty()) __builtin_trap();
+  }
+  return 0;
+}
