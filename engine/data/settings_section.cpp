@@ -544,7 +544,12 @@ bool ParseCommand(RunState& run, const std::string& command, PassState& pass) {
   }
   for (const RealCommand& real_command : kRealCommands) {
     if (key == real_command.key) {
-      settings.*real_command.value = ReadReal(run, in);
+      const double value = ReadReal(run, in);
+      // Step sizes divide parameter changes: a divisor of 0 or below has no meaning (and
+      // would make every step infinite).
+      const bool divisor = key == "ste" || key == "st1" || key == "st2";
+      if (divisor && !(value > 0)) StopRun("  Error: impossible value in command " + command);
+      settings.*real_command.value = value;
       return true;
     }
   }

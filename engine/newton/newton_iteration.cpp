@@ -139,8 +139,9 @@ bool TakeStep(RunState& run, int algorithm, int requested, double l0) {
   }
   // Step limit: no parameter moves by more than (Newton iterations so far) / k.
   const double limit = (run.IterationCount - settings.newton_start_iteration) / limit_divisor;
-  if (limit > 0) {
-    for (;;) {
+  if (limit > 0 && divisor > 0) {
+    // Doubling stops at the largest divisor a double holds, whatever the direction holds.
+    for (int doublings = 0; doublings < 2100; ++doublings) {
       bool too_long = false;
       for (int i = 0; i < n && !too_long; ++i) too_long = std::fabs(direction[i] / divisor) > limit;
       if (!too_long) break;

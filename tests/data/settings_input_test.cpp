@@ -145,3 +145,17 @@ TEST(SettingsInput, HazardStartValuesAndDummyCoding) {
 
 }  // namespace
 }  // namespace tav
+
+namespace tav {
+namespace {
+
+TEST(SettingsInput, StepSizesMustBePositive) {
+  const std::string base = "man 2 dim 2 2 dat [ 1 2 3 4 ] ";
+  EXPECT_EQ(Error(base + "ste 0"), "  Error: impossible value in command ste");
+  EXPECT_EQ(Error(base + "st1 0"), "  Error: impossible value in command st1");
+  EXPECT_EQ(Error(base + "st2 -1"), "  Error: impossible value in command st2");
+  EXPECT_EQ(Error(base + "stepsize 0.5"), "");
+}
+
+}  // namespace
+}  // namespace tav

@@ -1,12 +1,15 @@
-// Inputs that once crashed the parser, and the fuzzer's seed inputs: each must end in a parsed
-// model or in a stop with a message.
+// Inputs that once crashed or hung a run, and the fuzzers' seed inputs: each must end in a
+// parsed model or in a stop with a message, and a crash input also runs a few iterations and
+// the report, as the whole-run fuzzer does.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "core/stop_run.h"
+#include "estimation/estimate.h"
 #include "input/parse_input.h"
+#include "report/write_report.h"
 #include "test_support.h"
 
 namespace tav {
@@ -16,15 +19,22 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 
 // Parses a copy of file as an input file; returns the stop message, or "" when it parsed.
-std::string ParseFile(const fs::path& file) {
+// With whole_run, a parsed model is also estimated (three iterations at most) and reported.
+std::string ParseFile(const fs::path& file, bool whole_run = false) {
   TempDir dir;
   const fs::path input = dir.path() / "input.inp";
   fs::copy_file(file, input);
   RunState run;
   run.arguments = {input.string(), dir.File("output.out"), dir.path().string() + "/"};
   run.InputFileName = input.string();
+  run.OutputFileName = dir.File("output.out");
   try {
     ParseInput(run);
+    if (whole_run) {
+      if (run.settings.max_iterations > 3) run.settings.max_iterations = 3;
+      Estimate(run);
+      WriteReport(run);
+    }
   } catch (const StopRunError& stop) {
     return stop.message();
   }
@@ -41,7 +51,7 @@ std::vector<fs::path> FilesIn(const fs::path& directory) {
 
 TEST(FuzzRegressions, EveryInputEndsWithAModelOrAMessage) {
   for (const fs::path& file : FilesIn(fs::path(TAV_SOURCE_DIR) / "tests/fuzz_regressions")) {
-    const std::string message = ParseFile(file);
+    const std::string message = ParseFile(file, true);
     EXPECT_TRUE(message.empty() || message.rfind("  Error", 0) == 0)
         << file << " stopped with '" << message << "'";
   }
