@@ -1,11 +1,8 @@
 // Feeds arbitrary bytes to a whole engine run: parsing, a few iterations of the estimation and
 // the report. Every input must end in a report or in StopRun with a message.
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -14,32 +11,14 @@
 #include "core/run_state.h"
 #include "core/stop_run.h"
 #include "estimation/estimate.h"
+#include "fuzz_input.h"
 #include "input/parse_input.h"
 #include "report/write_report.h"
 
-namespace {
-
-const std::filesystem::path& ScratchDirectory() {
-  static const std::filesystem::path directory = [] {
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("tav_run_fuzz_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(path);
-    return path;
-  }();
-  return directory;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::filesystem::path& directory = ScratchDirectory();
-  const std::string input = (directory / "input.inp").string();
-  if (std::FILE* file = std::fopen(input.c_str(), "wb")) {
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-  } else {
-    return 0;
-  }
+  static const std::filesystem::path directory = tav::fuzz::ScratchDirectory("tav_run_fuzz");
+  const std::string input = tav::fuzz::WriteInput(directory, data, size);
+  if (input.empty()) return 0;
   static std::ostream null_stream(nullptr);
   tav::ConsolePresentation console(null_stream, null_stream);
   tav::RunState run;
