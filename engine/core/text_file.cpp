@@ -53,6 +53,18 @@ void TextFile::Write(std::string_view text) {
   if (file_ != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), file_);
 }
 
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  std::error_code error;
+  if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error)) {
+    const bool same = std::filesystem::equivalent(a, b, error);
+    return !error && same;
+  }
+  const auto canonical_a = std::filesystem::weakly_canonical(a, error);
+  if (error) return false;
+  const auto canonical_b = std::filesystem::weakly_canonical(b, error);
+  return !error && canonical_a == canonical_b;
+}
+
 void TextFile::Flush() {
   if (file_ != nullptr) std::fflush(file_);
 }

@@ -2,6 +2,7 @@
 #define TAV_ENGINE_CORE_TEXT_FILE_H_
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,10 @@ class TextFile {
   std::FILE* file_ = nullptr;
   int last_ = kEnd;
 };
+
+// True when the two names lead to the same file: the same existing file, or, when one does not
+// exist yet, the same absolute path.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 }  // namespace tav
 

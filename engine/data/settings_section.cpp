@@ -352,18 +352,6 @@ std::filesystem::path NamedPath(const RunState& run, const std::string& name) {
   return std::filesystem::path(full);
 }
 
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  std::error_code error;
-  if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error)) {
-    const bool same = std::filesystem::equivalent(a, b, error);
-    return !error && same;
-  }
-  const auto canonical_a = std::filesystem::weakly_canonical(a, error);
-  if (error) return false;
-  const auto canonical_b = std::filesystem::weakly_canonical(b, error);
-  return !error && canonical_a == canonical_b;
-}
-
 // A result file must never replace a file that the run reads (the input, data and design
 // files) or the report and log it writes.
 void CheckResultFiles(const RunState& run) {

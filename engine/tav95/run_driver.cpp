@@ -1,8 +1,6 @@
 #include "tav95/run_driver.h"
 
-#include <filesystem>
 #include <new>
-#include <system_error>
 
 #include "core/format_real.h"
 #include "core/log.h"
@@ -16,12 +14,6 @@ namespace tav {
 namespace {
 
 constexpr std::size_t kMaxNameLength = 80;
-
-// True when the two names lead to the same existing file.
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
-}
 
 // A run must never write into its input file: refuse an output name that leads there.
 void CheckNotInputFile(const RunState& run, const std::string& name, const char* what) {
