@@ -17,19 +17,12 @@ namespace {
 
 constexpr std::int64_t kIntMax = std::numeric_limits<std::int32_t>::max();
 
-bool EndsWith(const std::string& word, char c) { return !word.empty() && word.back() == c; }
-bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
 bool BeginsWithDigit(const std::string& word, char low = '0') {
   return !word.empty() && word[0] >= low && word[0] <= '9';
 }
 // A number word: digits, or "-" followed by a digit.
 bool IsNumberWord(const std::string& word) {
   return BeginsWithDigit(word) || (word.size() > 1 && word[0] == '-' && IsDigitChar(word[1]));
-}
-
-const std::string& NextWord(RunState& run) {
-  run.CurrentWord = ReadWord(run.InputFile);
-  return run.CurrentWord;
 }
 
 int Clamp(std::int64_t value) { return static_cast<int>(std::min(value, kIntMax)); }
@@ -81,7 +74,7 @@ int ReadRestrictionLetter(RunState& run, const std::string& name) {
   const std::string& word = run.CurrentWord;
   if (!word.empty() && word[0] >= 'a' && word[0] <= 'd') {
     const int position = word[0] - 'a' + 1;
-    NextWord(run);
+    ReadCurrentWord(run);
     return position;
   }
   if (BeginsWithDigit(word, '1')) return 1;
@@ -151,14 +144,14 @@ int SpecialParamCount(const RunState& run, int code, const Membership& term) {
 void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& submodel_term) {
   ModelState& model = run.model;
   std::string name = run.CurrentWord;
-  if (EndsWith(name, '(')) name.pop_back();
+  if (WordEndsWith(name, '(')) name.pop_back();
   run.CommandName = name;
   const std::string key = CommandKey(name);
   int type = TypeCodeOf(key);
   const bool is_log = key == "log";
   const std::string used_in = name + "()";
 
-  if (!EndsWith(run.CurrentWord, '(') && NextWord(run) != "(") {
+  if (!WordEndsWith(run.CurrentWord, '(') && ReadCurrentWord(run) != "(") {
     StopRun("  Error: a \"(\" expected in command " + name + "()");
   }
 
@@ -166,7 +159,7 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
   const int covariate = CovariateVariable(model);
   const int first_design = model.submodels[index].DesignTermCount();
   std::vector<Membership> terms;
-  NextWord(run);
+  ReadCurrentWord(run);
   for (;;) {
     Submodel& submodel = model.submodels[index];
     const Membership marks = SubmodelTerm(run, submodel, n, "", used_in, submodel_term);
@@ -179,10 +172,10 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
         !(type == 0 && terms.size() == 1)) {
       StopRun("  Error: incorrect use of continuous covariate");
     }
-    if (EndsWith(run.CurrentWord, ')')) {
+    if (WordEndsWith(run.CurrentWord, ')')) {
       StopRun("  Error: a number is missing in command " + name + "()");
     }
-    const std::string& next = NextWord(run);
+    const std::string& next = ReadCurrentWord(run);
     if (type == 30 || next.empty() || BeginsWithDigit(next)) break;
     if ((type == 40 || type == 50) && next[0] >= 'a' && next[0] <= 'e') break;
   }
@@ -198,7 +191,7 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
   bool closed = false;
   if (type <= 30) {
     count = WordToInteger(run.CurrentWord);
-    closed = EndsWith(run.CurrentWord, ')');
+    closed = WordEndsWith(run.CurrentWord, ')');
   } else if (type == 60) {
     const std::string& word = run.CurrentWord;
     if (word.size() < 2 || !BeginsWithDigit(word, '1') || (word[1] != 'a' && word[1] != 'b')) {
@@ -207,14 +200,14 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
     const int code = (word[0] - '1') + 10 * (word[1] - 'a');
     type = 60 + 10 * code;
     count = SpecialParamCount(run, code, terms.front());
-    closed = EndsWith(word, ')');
+    closed = WordEndsWith(word, ')');
   } else if (type == 40) {
     const int letter = ReadRestrictionLetter(run, name);
     restriction += 10 * letter;
     if (letter >= 3) reserved_per_term = 1;
     count = ReadCountWord(
         run, "  Error: number of restrictions not specified in command " + name + "()");
-    closed = EndsWith(run.CurrentWord, ')');
+    closed = WordEndsWith(run.CurrentWord, ')');
   } else {  // mar
     const std::string first = run.CurrentWord;
     if (first.empty() || first[0] < 'a' || first[0] > 'e') {
@@ -222,29 +215,29 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
               "() does not exist");
     }
     restriction = first[0] - 'a';
-    NextWord(run);
+    ReadCurrentWord(run);
     const int letter = ReadRestrictionLetter(run, name);
     restriction += 10 * letter;
     if (letter >= 3) reserved_per_term = 1;
     mar_restrictions = ReadCountWord(
         run, "  Error: number of restrictions not specified in command " + name + "()");
     count = mar_restrictions;
-    closed = EndsWith(run.CurrentWord, ')');
+    closed = WordEndsWith(run.CurrentWord, ')');
     if (first[0] == 'd') {
       if (closed)
         StopRun("  Error: number of elements C matrix not specified in command " + name + "()");
-      NextWord(run);
+      ReadCurrentWord(run);
       mar_c = ReadCountWord(
           run, "  Error: number of elements C matrix not specified in command " + name + "()");
-      closed = EndsWith(run.CurrentWord, ')');
+      closed = WordEndsWith(run.CurrentWord, ')');
     }
     if (first[0] == 'c' || first[0] == 'd') {
       if (closed)
         StopRun("  Error: number of elements B matrix not specified in command " + name + "()");
-      NextWord(run);
+      ReadCurrentWord(run);
       mar_b = ReadCountWord(
           run, "  Error: number of elements B matrix not specified in command " + name + "()");
-      closed = EndsWith(run.CurrentWord, ')');
+      closed = WordEndsWith(run.CurrentWord, ')');
     }
   }
 
@@ -252,11 +245,11 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
   int multiplier = 0;
   bool grouped = false;
   if (!closed) {
-    NextWord(run);
+    ReadCurrentWord(run);
     if (type == 50 && IsNumberWord(run.CurrentWord)) {
       mar_extra = WordToInteger(run.CurrentWord);
-      closed = EndsWith(run.CurrentWord, ')');
-      if (!closed) NextWord(run);
+      closed = WordEndsWith(run.CurrentWord, ')');
+      if (!closed) ReadCurrentWord(run);
     }
   }
   if (!closed && run.CurrentWord == ")") closed = true;
@@ -294,9 +287,9 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
         if (group[v] != 0) submodel.designs[d].DesignVariables[v] = 255;
       }
     }
-    closed = EndsWith(run.CurrentWord, ')');
+    closed = WordEndsWith(run.CurrentWord, ')');
     if (!closed) {
-      const std::string letter = NextWord(run);
+      const std::string letter = ReadCurrentWord(run);
       if (letter == ")") {
         closed = true;
       } else {
@@ -305,13 +298,13 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
                   "() does not exist");
         }
         type += letter[0] - 'a';
-        closed = EndsWith(letter, ')');
+        closed = WordEndsWith(letter, ')');
         if (!closed) {
-          NextWord(run);
+          ReadCurrentWord(run);
           if (IsNumberWord(run.CurrentWord)) {
             multiplier = WordToInteger(run.CurrentWord);
-            closed = EndsWith(run.CurrentWord, ')');
-            if (!closed) NextWord(run);
+            closed = WordEndsWith(run.CurrentWord, ')');
+            if (!closed) ReadCurrentWord(run);
           }
           if (!closed && run.CurrentWord == ")") closed = true;
         }
@@ -369,17 +362,17 @@ void ParseAssociation(RunState& run, int index, int n, const std::string& submod
   int family = 1;
   if (word.size() > 3 && word[3] >= '1' && word[3] <= '3') family = word[3] - '0';
   run.CommandName = "ass";
-  if (!EndsWith(word, '(') && NextWord(run) != "(") {
+  if (!WordEndsWith(word, '(') && ReadCurrentWord(run) != "(") {
     StopRun("  Error: a \"(\" expected command ass()");
   }
   const int first_effect = model.submodels[index].AssocCount();
   AssocEffect& effect = NewRowColumnEffect(model.submodels[index], first_effect);
   effect.family = family;
 
-  NextWord(run);
+  ReadCurrentWord(run);
   const Submodel& submodel = model.submodels[index];
   const Membership rows = SubmodelTerm(run, submodel, n, "row", "ass()", submodel_term);
-  NextWord(run);
+  ReadCurrentWord(run);
   const Membership columns = SubmodelTerm(run, submodel, n, "column", "ass()", submodel_term);
   Membership groups{};
   for (int v = 0; v < n; ++v) {
@@ -392,7 +385,7 @@ void ParseAssociation(RunState& run, int index, int n, const std::string& submod
   effect.columns = CellsOf(model, columns, n);
   effect.groups = 1;
 
-  std::string type_word = NextWord(run);
+  std::string type_word = ReadCurrentWord(run);
   const bool type_like =
       !type_word.empty() && (type_word[0] == '0' || BeginsWithDigit(type_word, '2'));
   if (!type_like) {
@@ -401,7 +394,7 @@ void ParseAssociation(RunState& run, int index, int n, const std::string& submod
       if (groups[v] != 0) effect.AssocVariables[v] = 3;
     }
     effect.groups = CellsOf(model, groups, n);
-    type_word = NextWord(run);
+    type_word = ReadCurrentWord(run);
   }
 
   const bool type_closed = type_word.size() == 3 && type_word[2] == ')';
@@ -421,7 +414,7 @@ void ParseAssociation(RunState& run, int index, int n, const std::string& submod
 
   // The symmetry letter and the numbers of dimensions.
   if (!type_closed) {
-    std::string item = NextWord(run);
+    std::string item = ReadCurrentWord(run);
     bool closed = false;
     if (item.size() >= 1 && item[0] >= 'a' && item[0] <= 'c' &&
         (item.size() == 1 || (item.size() == 2 && item[1] == ')'))) {
@@ -429,8 +422,8 @@ void ParseAssociation(RunState& run, int index, int n, const std::string& submod
       if (effect.groups > 1) {
         StopRun("  Error: symmetry not allowed in heterogeneous association models");
       }
-      closed = EndsWith(item, ')');
-      if (!closed) item = NextWord(run);
+      closed = WordEndsWith(item, ')');
+      if (!closed) item = ReadCurrentWord(run);
     }
     for (int k = 0; k < 3 && !closed; ++k) {
       if (item == ")") {
@@ -439,8 +432,8 @@ void ParseAssociation(RunState& run, int index, int n, const std::string& submod
       }
       if (IsNumberWord(item) || item == "-") {
         effect.AssocDimensions[k] = WordToInteger(item);
-        closed = EndsWith(item, ')');
-        if (!closed) item = NextWord(run);
+        closed = WordEndsWith(item, ')');
+        if (!closed) item = ReadCurrentWord(run);
       } else if (item.size() > 1) {
         StopRun("  Error: number of rows, columns, or groups expected in ass(ociation_model)");
       } else {

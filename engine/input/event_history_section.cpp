@@ -17,8 +17,6 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-bool EndsWith(const std::string& word, char c) { return !word.empty() && word.back() == c; }
-
 void NextCommand(RunState& run) { run.CommandName = ReadWord(run.InputFile); }
 
 // After a number: true when the bracket followed it directly, else reads the next word into
@@ -243,14 +241,14 @@ void ReadHazardSubmodel(RunState& run, int index) {
   const std::string expected_open = "  Error: a \"{\" expected in command haz";
 
   // The braces follow the command word, or a term of covariates comes first.
-  if (!EndsWith(run.CommandName, '{')) {
+  if (!WordEndsWith(run.CommandName, '{')) {
     run.CurrentWord = ReadWord(run.InputFile);
     if (run.CurrentWord != "{") {
       if (EndsList(run.CurrentWord)) StopRun(expected_open);
       Membership covariates{};
       ParseTerm(run, run.CurrentWord, covariates, variable_count, false);
       MakeConditioning(model.submodels[index], covariates, variable_count);
-      if (!EndsWith(run.CurrentWord, '{') && ReadWord(run.InputFile) != "{") {
+      if (!WordEndsWith(run.CurrentWord, '{') && ReadWord(run.InputFile) != "{") {
         StopRun(expected_open);
       }
     }
@@ -261,7 +259,7 @@ void ReadHazardSubmodel(RunState& run, int index) {
     if (run.CurrentWord == "}") break;
     if (EndsList(run.CurrentWord)) StopRun("  Error: a \"}\" expected in command haz");
     ReadHazardItem(run, index, term);
-    if (EndsWith(run.CurrentWord, '}')) break;
+    if (WordEndsWith(run.CurrentWord, '}')) break;
   }
 
   Submodel& hazard = model.submodels[index];

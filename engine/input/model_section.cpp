@@ -17,16 +17,6 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-bool EndsWith(const std::string& word, char c) { return !word.empty() && word.back() == c; }
-
-bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
-
-// Reads the next word into run.CurrentWord and returns it.
-const std::string& NextWord(RunState& run) {
-  run.CurrentWord = ReadWord(run.InputFile);
-  return run.CurrentWord;
-}
-
 // Marks of the term in run.CurrentWord over all variables.
 Membership TermMarks(RunState& run) {
   Membership marks{};
@@ -128,7 +118,7 @@ void ReadSubgroups(RunState& run) {
   const int first = model.FirstManifest();
   if (KeyIs(run.CommandName, "sub")) {
     for (int g = 0; g < model.SubgroupCount; ++g) {
-      if (EndsList(NextWord(run))) StopRun("  Error: too few subgroups");
+      if (EndsList(ReadCurrentWord(run))) StopRun("  Error: too few subgroups");
       const Membership marks = TermMarks(run);
       for (int v = first; v < model.VariableCount; ++v) {
         model.SubgroupPattern[g][v - first] = marks[v] != 0 ? 1 : 0;
@@ -150,7 +140,7 @@ void ReadIndicators(RunState& run) {
   if (!KeyIs(run.CommandName, "ind")) return;
   if (model.LatentCount == 0) StopRun("  Error: indicators without a latent variable");
   Membership marks{};
-  while (!EndsList(NextWord(run))) {
+  while (!EndsList(ReadCurrentWord(run))) {
     ParseTerm(run, run.CurrentWord, marks, model.VariableCount, true);
   }
   for (int v = 0; v < model.VariableCount; ++v) {
@@ -198,37 +188,38 @@ void AddEffect(Submodel& submodel, const Membership& effect) {
 // to it or as the next word. Returns the letter word.
 std::string ReadBracketedLetter(RunState& run, const std::string& opener, const std::string& name,
                                 bool* closed) {
-  if (!EndsWith(opener, '(')) {
-    if (NextWord(run) != "(") {
+  if (!WordEndsWith(opener, '(')) {
+    if (ReadCurrentWord(run) != "(") {
       StopRun("  Error: a \"(\" expected in command " + name);
     }
   }
-  std::string letter = NextWord(run);
-  *closed = EndsWith(letter, ')');
+  std::string letter = ReadCurrentWord(run);
+  *closed = WordEndsWith(letter, ')');
   return letter;
 }
 
 void ExpectClosingBracket(RunState& run, bool closed, const std::string& name) {
-  if (!closed && NextWord(run) != ")") StopRun("  Error: a \")\" expected in command " + name);
+  if (!closed && ReadCurrentWord(run) != ")")
+    StopRun("  Error: a \")\" expected in command " + name);
 }
 
 void ReadOrdinalType(RunState& run, Submodel& submodel) {
   const std::string word = run.CurrentWord;
   submodel.OrdinalType = 1;
   // The type may be glued, "or1(b)", or stand apart, "or1 ( b )".
-  bool bracket = EndsWith(word, '(');
+  bool bracket = WordEndsWith(word, '(');
   if (!bracket) {
-    NextWord(run);
+    ReadCurrentWord(run);
     if (run.CurrentWord != "(") return;  // no type: the word after the restriction is current
     bracket = true;
   }
-  const std::string letter = NextWord(run);
+  const std::string letter = ReadCurrentWord(run);
   if (letter.empty() || letter[0] < 'a' || letter[0] > 'd') {
     StopRun("  Error: unknown to of ordinal restriction");
   }
   submodel.OrdinalType = letter[0] - 'a' + 1;
-  ExpectClosingBracket(run, EndsWith(letter, ')'), run.CommandName);
-  NextWord(run);
+  ExpectClosingBracket(run, WordEndsWith(letter, ')'), run.CommandName);
+  ReadCurrentWord(run);
 }
 
 void ReadCorrespondence(RunState& run) {
@@ -237,12 +228,12 @@ void ReadCorrespondence(RunState& run) {
   model.CorrespondenceType = model.VariableCount == 2 ? 1 : 2;
   model.CorrespondenceDim1 = 2;
   model.CorrespondenceDim2 = 2;
-  if (EndsWith(word, '(')) {
+  if (WordEndsWith(word, '(')) {
     int* targets[] = {&model.CorrespondenceType, &model.CorrespondenceDim1,
                       &model.CorrespondenceDim2};
     bool closed = false;
     for (int k = 0; k < 3 && !closed; ++k) {
-      const std::string number = NextWord(run);
+      const std::string number = ReadCurrentWord(run);
       if (number == ")") {
         closed = true;
         break;
@@ -251,14 +242,14 @@ void ReadCorrespondence(RunState& run) {
         StopRun("  Error: a \")\" expected in command " + run.CommandName);
       }
       *targets[k] = WordToInteger(number);
-      closed = EndsWith(number, ')');
+      closed = WordEndsWith(number, ')');
       if (k == 0 && (model.CorrespondenceType < 1 || model.CorrespondenceType > 4)) {
         StopRun("  Error: impossible type of correspondence analysis");
       }
     }
     ExpectClosingBracket(run, closed, run.CommandName);
   }
-  NextWord(run);
+  ReadCurrentWord(run);
 }
 
 // A plain effect of a submodel's effect list.
@@ -287,7 +278,7 @@ void ReadEffectList(RunState& run, int index, const char* message_command) {
   ModelState& model = run.model;
   bool any_mar = false;
   for (;;) {
-    const std::string& item = NextWord(run);
+    const std::string& item = ReadCurrentWord(run);
     if (item == "}") break;
     if (EndsList(item)) {
       StopRun(std::string("  Error: a \"}\" expected in command ") + message_command);
@@ -310,7 +301,7 @@ void ReadEffectList(RunState& run, int index, const char* message_command) {
       ParseRestrictedEffect(run, index, n, term);
     } else {
       ReadPlainEffect(run, index);
-      if (EndsWith(item, '}')) break;
+      if (WordEndsWith(item, '}')) break;
     }
   }
   if (any_mar) {
@@ -320,7 +311,7 @@ void ReadEffectList(RunState& run, int index, const char* message_command) {
       if (design.DesignType != 50) submodel.MarSubmodel = 2;
     }
   }
-  NextWord(run);
+  ReadCurrentWord(run);
 }
 
 void ReadCumulativeHeader(RunState& run, Submodel& submodel) {
@@ -337,14 +328,14 @@ void ReadCumulativeHeader(RunState& run, Submodel& submodel) {
   submodel.CumulativeModel = letter[0] - 'a';
   if (letter[0] == 'i') run.model.CumulativeI = true;
   ExpectClosingBracket(run, closed, "cum");
-  if (NextWord(run) != "{") StopRun("  Error: a \"{\" expected in command mod");
+  if (ReadCurrentWord(run) != "{") StopRun("  Error: a \"{\" expected in command mod");
   run.CommandName = mod_name;
 }
 
 // eq1: the submodel named by the term in the next word, followed to the end of its chain.
 void ReadEq1(RunState& run, int index) {
   ModelState& model = run.model;
-  NextWord(run);
+  ReadCurrentWord(run);
   const Membership marks = TermMarks(run);
   int found = -1;
   for (int s = 1; s < index && found < 0; ++s) {
@@ -356,7 +347,7 @@ void ReadEq1(RunState& run, int index) {
   }
   if (model.submodels[found].SubmodelKind == -1) model.submodels[found].SubmodelKind = -2;
   model.submodels[index].SubmodelKind = found;
-  NextWord(run);
+  ReadCurrentWord(run);
 }
 
 // Conditioning variables of an earlier submodel come with every variable it explains.
@@ -411,10 +402,10 @@ void ReadSubmodel(RunState& run, bool glued_brace) {
                 " used for the second time as dependent in subtable " + word);
       }
     }
-    if (EndsWith(word, '{')) {
+    if (WordEndsWith(word, '{')) {
       run.CurrentWord = "{";
     } else {
-      NextWord(run);
+      ReadCurrentWord(run);
     }
   }
   CheckRecursive(run, index);
@@ -432,7 +423,7 @@ void ReadSubmodel(RunState& run, bool glued_brace) {
   } else if (key == "eq2" || key == "eq3") {
     submodel.SubmodelKind = -3;
     if (key == "eq2") model.UseEq2 = true;
-    NextWord(run);
+    ReadCurrentWord(run);
   } else if (key == "or1" || key == "or2") {
     submodel.SubmodelKind = key == "or1" ? -4 : -5;
     ReadOrdinalType(run, submodel);
@@ -450,11 +441,11 @@ void ReadSubmodel(RunState& run, bool glued_brace) {
   if (KeyIs(run.CurrentWord, "cor")) ReadCorrespondence(run);
   if (KeyIs(run.CurrentWord, "ran") || KeyIs(run.CurrentWord, "nra")) {
     done.random_start = KeyIs(run.CurrentWord, "ran");
-    NextWord(run);
+    ReadCurrentWord(run);
   }
   if (KeyIs(run.CurrentWord, "nin")) {
     done.no_initial = true;
-    NextWord(run);
+    ReadCurrentWord(run);
   } else if (index == 0 && done.MarginCount() == 0 && !model.AnyLinLog && done.SubmodelKind != -7) {
     AddEffect(done, Membership{});
   }
@@ -553,9 +544,9 @@ void ReadModel(RunState& run) {
   }
   if (is_model || KeyIs(command, "cor")) {
     // "mod{AB,AC}": the brace glued to the command opens a whole-table effect list.
-    const bool glued = is_model && EndsWith(command, '{');
+    const bool glued = is_model && WordEndsWith(command, '{');
     if (is_model && !glued) {
-      NextWord(run);
+      ReadCurrentWord(run);
     } else {
       run.CurrentWord = command;
     }
@@ -608,11 +599,11 @@ void ReadMeasurementModel(RunState& run) {
     }
     return;
   }
-  if (!EndsWith(run.CommandName, '{') && NextWord(run) != "{") {
+  if (!WordEndsWith(run.CommandName, '{') && ReadCurrentWord(run) != "{") {
     StopRun("  Error: a \"{\" expected in command mea");
   }
   for (;;) {
-    const std::string& item = NextWord(run);
+    const std::string& item = ReadCurrentWord(run);
     if (item == "}") break;
     if (EndsList(item)) StopRun("  Error: a \"}\" expected in command mea");
     const Membership marks = TermMarks(run);
@@ -632,7 +623,7 @@ void ReadMeasurementModel(RunState& run) {
     Membership effect{};
     for (int v = 0; v < model.VariableCount; ++v) effect[v] = marks[v] != 0 ? 1 : 0;
     AddEffect(model.submodels[submodel_of[indicator]], effect);
-    if (EndsWith(item, '}')) break;
+    if (WordEndsWith(item, '}')) break;
   }
   run.CommandName = ReadWord(run.InputFile);
 }
@@ -668,7 +659,7 @@ void CheckAllTarget(const ModelState& model, const Membership& vars, int* target
 void ReadAllRestrictions(RunState& run) {
   ModelState& model = run.model;
   if (!KeyIs(run.CommandName, "all")) return;
-  if (!EndsWith(run.CommandName, '{') && NextWord(run) != "{") {
+  if (!WordEndsWith(run.CommandName, '{') && ReadCurrentWord(run) != "{") {
     StopRun("  Error: a \"{\" expected in command all");
   }
   const int index = model.SubmodelCount + 1;
@@ -682,7 +673,7 @@ void ReadAllRestrictions(RunState& run) {
   CountVariables(all);
   const int n = model.VariableCount;
   for (;;) {
-    const std::string& item = NextWord(run);
+    const std::string& item = ReadCurrentWord(run);
     if (item == "}") break;
     if (EndsList(item)) StopRun("  Error: a \"}\" expected in command all");
     const std::string key = CommandKey(item);
@@ -731,7 +722,7 @@ void ReadAllRestrictions(RunState& run) {
       AddEffect(target_all, effect);
       target_all.effect_target.resize(target_all.MarginCount(), -1);
       target_all.effect_target.back() = target;
-      if (EndsWith(item, '}')) break;
+      if (WordEndsWith(item, '}')) break;
     }
   }
   run.CommandName = ReadWord(run.InputFile);

@@ -102,6 +102,11 @@ std::int32_t ReadInteger(RunState& run, TextFile& file) {
   return static_cast<std::int32_t>(whole);
 }
 
+const std::string& ReadCurrentWord(RunState& run) {
+  run.CurrentWord = ReadWord(run.InputFile);
+  return run.CurrentWord;
+}
+
 std::int32_t WordToInteger(const std::string& word) {
   std::size_t i = 0;
   bool negative = false;

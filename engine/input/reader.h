@@ -31,6 +31,17 @@ double ReadReal(RunState& run, TextFile& file);
 // is expected when reading", a value beyond 32 bits with "number too large when reading".
 std::int32_t ReadInteger(RunState& run, TextFile& file);
 
+// True when word ends with the character c.
+inline bool WordEndsWith(const std::string& word, char c) {
+  return !word.empty() && word.back() == c;
+}
+
+// True for the characters 0 to 9.
+inline bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
+
+// Reads the next word of the input file into run.CurrentWord and returns it.
+const std::string& ReadCurrentWord(RunState& run);
+
 // The integer written by the leading digits of word (a "-" allowed first); 0 when there are
 // none; saturates at the 32-bit range.
 std::int32_t WordToInteger(const std::string& word);
