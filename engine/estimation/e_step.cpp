@@ -8,12 +8,11 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/stop_run.h"
+#include "core/table_zero.h"
 #include "report/posterior_writer.h"
 
 namespace tav {
 namespace {
-
-constexpr double kTiny = 1e-300;
 
 int PatternSubgroup(const DataStore& data, std::int64_t p) {
   return data.entry_subgroup.empty() ? 0 : data.entry_subgroup[p];
@@ -186,7 +185,7 @@ void EStep(RunState& run, int mode) {
       p[k] = value;
       sum += value;
     }
-    if (sum <= kTiny) {
+    if (sum <= kTableZero) {
       excluded += weight;
       ++excluded_patterns;
       continue;

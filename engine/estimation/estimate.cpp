@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/random.h"
 #include "core/stop_run.h"
+#include "core/table_zero.h"
 #include "estimation/e_step.h"
 #include "estimation/m_steps.h"
 #include "newton/newton_iteration.h"
@@ -14,8 +15,6 @@
 
 namespace tav {
 namespace {
-
-constexpr double kTiny = 1e-300;
 
 const char* DesignName(int type) {
   switch (type / 10) {
@@ -170,7 +169,7 @@ void NormaliseFirstSubmodel(RunState& run, int flag) {
   double sum = 0;
   for (std::int64_t c = 0; c < cells; ++c) sum += fitted[c];
   const double used = run.data.total_count - est.ExcludedObservations;
-  const double factor = sum <= kTiny ? 0.0 : used / sum;
+  const double factor = sum <= kTableZero ? 0.0 : used / sum;
   if (first.MarginCount() > 0 && flag == 1 && est.margin_parameter_offset[0][0] >= 0) {
     double* parameters = est.MarginParameters.data() + est.margin_parameter_offset[0][0];
     const std::int64_t size = est.margin_shapes[0][0].margin_cells();
@@ -191,7 +190,7 @@ void FittedToProbabilities(RunState& run) {
     shape.MarginOf(fitted, margin);
     std::vector<double> inverse(shape.margin_cells());
     for (std::size_t m = 0; m < inverse.size(); ++m) {
-      inverse[m] = margin[m] <= kTiny ? 0.0 : 1.0 / margin[m];
+      inverse[m] = margin[m] <= kTableZero ? 0.0 : 1.0 / margin[m];
     }
     shape.Scale(fitted, inverse.data(), fitted);
   }

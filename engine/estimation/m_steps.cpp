@@ -4,13 +4,10 @@
 #include <vector>
 
 #include "core/stop_run.h"
+#include "core/table_zero.h"
 
 namespace tav {
 namespace {
-
-constexpr double kTiny = 1e-300;
-
-double SafeDivide(double a, double b) { return b <= kTiny ? 0.0 : a / b; }
 
 // The kind -3 submodels in submodel order, with the position of their first cell in the
 // concatenated restriction tables.
@@ -68,7 +65,7 @@ void IpfAdjust(RunState& run, int r, int i) {
   std::vector<double> ratio(shape.margin_cells());
   shape.MarginOf(fitted, ratio.data());
   for (std::size_t m = 0; m < ratio.size(); ++m)
-    ratio[m] = SafeDivide(expected_margin[m], ratio[m]);
+    ratio[m] = TableRatio(expected_margin[m], ratio[m]);
   shape.Scale(fitted, ratio.data(), fitted);
 
   const std::int64_t offset = est.margin_parameter_offset[r][i];
@@ -115,7 +112,7 @@ void FitEqualityRestrictions(RunState& run) {
     }
     for (std::int64_t j = 0; j < columns; ++j) {
       double& total = totals[submodel.first_condition_cell + j];
-      const double a = SafeDivide(fixed_expected[j], total);
+      const double a = TableRatio(fixed_expected[j], total);
       if (a < 1) total /= (1 - fixed_fitted[j]) / (1 - a);
     }
   }
@@ -140,7 +137,7 @@ void FitEqualityRestrictions(RunState& run) {
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (std::int64_t c = 0; c < cells; ++c) {
       const std::int32_t k = ClassOf(model, item.first + c);
-      if (k >= 1) fitted[submodel.first_cell + c] = SafeDivide(set_expected[k], set_totals[k]);
+      if (k >= 1) fitted[submodel.first_cell + c] = TableRatio(set_expected[k], set_totals[k]);
     }
   }
 
@@ -157,14 +154,14 @@ void FitEqualityRestrictions(RunState& run) {
       if (ClassOf(model, item.first + c) != 0) {
         restricted_sum[j] += fitted[cell];
       } else {
-        fitted[cell] = SafeDivide(expected[cell], totals[submodel.first_condition_cell + j]);
+        fitted[cell] = TableRatio(expected[cell], totals[submodel.first_condition_cell + j]);
         free_sum[j] += fitted[cell];
       }
     }
     for (std::int64_t j = 0; j < columns; ++j) {
       // Sums of restricted probabilities that differ from 1 by rounding only count as 1.
       const double d = restricted_sum[j];
-      if (d > 1 + 1e-10 || (d < 1 - 1e-10 && free_sum[j] < kTiny)) {
+      if (d > 1 + 1e-10 || (d < 1 - 1e-10 && free_sum[j] < kTableZero)) {
         StopRun("  Error: \"eq3\" fails, try \"eq2\"");
       }
       if (free_sum[j] > 0) {
@@ -247,13 +244,13 @@ void FitEqualityRestrictionsEq2(RunState& run) {
     bool again = false;
     for (std::int64_t j = 0; j < columns; ++j) {
       const double e = est.eq2_free_total[j];
-      double g = SafeDivide(e, lambda[j]) - est.eq2_free_mass[j];
-      double h = lambda[j] <= kTiny ? 0.0 : -e / (lambda[j] * lambda[j]);
+      double g = TableRatio(e, lambda[j]) - est.eq2_free_mass[j];
+      double h = lambda[j] <= kTableZero ? 0.0 : -e / (lambda[j] * lambda[j]);
       for (int k = 1; k <= sets; ++k) {
         const std::int32_t kk = count(j, k);
         if (kk < 1) continue;
         const double t = set_denominator(k);
-        if (t <= kTiny) continue;
+        if (t <= kTableZero) continue;
         g += est.eq2_set_total[k] * kk / t;
         h -= static_cast<double>(kk) * kk * est.eq2_set_total[k] / (t * t);
       }
@@ -273,7 +270,7 @@ void FitEqualityRestrictionsEq2(RunState& run) {
 
   std::vector<double> set_value(sets + 1, 0.0);
   for (int k = 1; k <= sets; ++k)
-    set_value[k] = SafeDivide(est.eq2_set_total[k], set_denominator(k));
+    set_value[k] = TableRatio(est.eq2_set_total[k], set_denominator(k));
   for (const RestrictedSubmodel& item : restricted) {
     const Submodel& submodel = model.submodels[item.r];
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
@@ -281,7 +278,7 @@ void FitEqualityRestrictionsEq2(RunState& run) {
       const std::int32_t k = ClassOf(model, item.first + c);
       const std::int64_t cell = submodel.first_cell + c;
       if (k == 0) {
-        fitted[cell] = SafeDivide(expected[cell], lambda[model.RestrictionColumn[item.first + c]]);
+        fitted[cell] = TableRatio(expected[cell], lambda[model.RestrictionColumn[item.first + c]]);
       } else if (k >= 1) {
         fitted[cell] = set_value[k];
       }

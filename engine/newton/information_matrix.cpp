@@ -6,13 +6,12 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
+#include "core/table_zero.h"
 #include "estimation/e_step.h"
 #include "newton/eigenvalues.h"
 
 namespace tav {
 namespace {
-
-constexpr double kTiny = 1e-300;
 
 std::int64_t CellCount(const Submodel& submodel) {
   return static_cast<std::int64_t>(submodel.cell_count);
@@ -68,7 +67,7 @@ double perturb_and_evaluate(RunState& run, int i, double delta, bool evaluate) {
       newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
       double after = 0;
       for (std::int64_t c = 0; c < cells; ++c) after += fitted[c];
-      const double scale = after <= kTiny ? 0.0 : before / after;
+      const double scale = after <= kTableZero ? 0.0 : before / after;
       for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= scale;
     } else {
       // Conditional probabilities: divided by their conditioning margin again.
@@ -76,7 +75,7 @@ double perturb_and_evaluate(RunState& run, int i, double delta, bool evaluate) {
       const MarginShape& condition = est.condition_shapes[r];
       std::vector<double> margin(condition.margin_cells());
       condition.MarginOf(fitted, margin.data());
-      for (double& m : margin) m = m <= kTiny ? 0.0 : 1.0 / m;
+      for (double& m : margin) m = m <= kTableZero ? 0.0 : 1.0 / m;
       condition.Scale(fitted, margin.data(), fitted);
     }
   }
@@ -230,7 +229,7 @@ void probability_standard_errors(RunState& run) {
       if (parameter.design < 0 && parameter.submodel == r) own.push_back(k);
     }
     if (own.empty()) continue;
-    const double scale = r == 0 ? (total <= kTiny ? 0.0 : 1.0 / total) : 1.0;
+    const double scale = r == 0 ? (total <= kTableZero ? 0.0 : 1.0 / total) : 1.0;
     const std::vector<double> base(est.FittedTable.begin() + submodel.first_cell,
                                    est.FittedTable.begin() + submodel.first_cell + cells);
     // derivative[a * cells + j]: of probability j by parameter own[a].

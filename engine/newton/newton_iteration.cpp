@@ -7,13 +7,12 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/stop_run.h"
+#include "core/table_zero.h"
 #include "newton/information_matrix.h"
 #include "newton/parameter_list.h"
 
 namespace tav {
 namespace {
-
-constexpr double kTiny = 1e-300;
 
 std::string AlgorithmName(const RunState& run, int algorithm, int requested) {
   std::string name;
@@ -63,7 +62,7 @@ void UpdateBfgs(NewtonState& newton) {
   }
   double yv = 0;
   for (int i = 0; i < n; ++i) yv += y[i] * v[i];
-  if (!(std::fabs(sy) > kTiny) || !(std::fabs(yv) > kTiny) || !std::isfinite(sy) ||
+  if (!(std::fabs(sy) > kTableZero) || !(std::fabs(yv) > kTableZero) || !std::isfinite(sy) ||
       !std::isfinite(yv)) {
     return;
   }
@@ -115,7 +114,7 @@ void ApplyStepToMarginParameters(RunState& run, const std::vector<double>& step)
     fitted_total += est.FittedTable[first.first_cell + c];
   }
   const std::int64_t offset = est.margin_parameter_offset[0][0];
-  if (offset < 0 || product_total <= kTiny) return;
+  if (offset < 0 || product_total <= kTableZero) return;
   const double scale = fitted_total / product_total;
   const std::int64_t size = est.margin_shapes[0][0].margin_cells();
   for (std::int64_t k = 0; k < size; ++k) est.MarginParameters[offset + k] *= scale;

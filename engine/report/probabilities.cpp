@@ -5,19 +5,18 @@
 #include <vector>
 
 #include "core/format_real.h"
+#include "core/table_zero.h"
 #include "report/report_computations.h"
 #include "report/write_report.h"
 
 namespace tav {
 namespace {
 
-constexpr double kTiny = 1e-300;
 constexpr std::int64_t kMaxCellsWithStdErrors = 128;
 // Complete tables above this many cells get no latent class output.
 constexpr double kMaxCompleteCells = 163800;
 
 // a / b, or 0 when b is at most 1E-300.
-double Ratio(double a, double b) { return b <= kTiny ? 0.0 : a / b; }
 
 std::string PadRight(std::string text, std::size_t width) {
   if (text.size() < width) text.append(width - text.size(), ' ');
@@ -73,7 +72,7 @@ void WriteProbabilities(RunState& run, int first) {
     for (std::int64_t c = 0; c < cells; ++c) {
       const auto index = static_cast<std::size_t>(submodel.first_cell + c);
       const double value = index < fitted.size() ? fitted[index] : 0.0;
-      const double p = t == 0 ? Ratio(value, n_total) : value;
+      const double p = t == 0 ? TableRatio(value, n_total) : value;
       std::string line =
           Blanks(2) + PadRight(CellLabel(model, t, variables, category), 12) + FormatReal(9, 4, p);
       if (cell_std_errors) {
@@ -165,7 +164,7 @@ void WriteLatentClassOutput(RunState& run) {
     }
     std::string line = Blanks(7);
     for (std::int64_t x = begin; x < end; ++x) {
-      line += size[x] > 0 ? FormatReal(8, 4, Ratio(size[x], n_total)) : "    --- ";
+      line += size[x] > 0 ? FormatReal(8, 4, TableRatio(size[x], n_total)) : "    --- ";
     }
     out.WriteLine(line);
     for (int v = first_manifest; v < shown_end; ++v) {
@@ -184,7 +183,7 @@ void WriteLatentClassOutput(RunState& run) {
 
   // Classification errors: for every manifest cell, the share of its estimated frequency
   // outside its most likely class.
-  const double p_max = Ratio(*std::max_element(size.begin(), size.end()), n_total);
+  const double p_max = TableRatio(*std::max_element(size.begin(), size.end()), n_total);
   double errors = 0.0;
   for (std::int64_t c = 0; c < manifest_cells; ++c) {
     const double* per_class = by_cell.data() + c * classes;
@@ -194,7 +193,7 @@ void WriteLatentClassOutput(RunState& run) {
       total += per_class[x];
       largest = std::max(largest, per_class[x]);
     }
-    if (total > 0) errors += (1.0 - largest / total) * Ratio(total, n_total);
+    if (total > 0) errors += (1.0 - largest / total) * TableRatio(total, n_total);
   }
   const double lambda = p_max < 1.0 ? (1.0 - p_max - errors) / (1.0 - p_max) : 0.0;
   out.WriteLine("E = " + FormatReal(4, 4, errors) + ", lambda = " + FormatReal(4, 4, lambda));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/format_real.h"
+#include "core/table_zero.h"
 #include "report/report_computations.h"
 #include "report/write_report.h"
 
@@ -13,7 +14,6 @@ namespace tav {
 namespace {
 
 // a / b, or 0 when b is at most 1e-300.
-double Ratio(double a, double b) { return b <= 1e-300 ? 0.0 : a / b; }
 
 double TableValue(const std::vector<double>& table, std::int64_t index) {
   return index >= 0 && index < static_cast<std::int64_t>(table.size())
@@ -76,14 +76,14 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t) {
       largest[condition_cell[c]] = std::max(largest[condition_cell[c]], fitted[c]);
     }
   } else {
-    q.assign(cells, Ratio(total, static_cast<double>(cells)));
+    q.assign(cells, TableRatio(total, static_cast<double>(cells)));
   }
   PseudoRSquared r;
   double squares = 0.0;
   double top = 0.0;
   double ll0 = 0.0;
   for (double qk : q) {
-    const double share = Ratio(qk, total);
+    const double share = TableRatio(qk, total);
     if (qk > 0 && share > 0) {
       r.entropy_baseline -= share * std::log(share);
       ll0 += qk * std::log(share);
@@ -107,22 +107,22 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t) {
         ll1 += n[c] * std::log(p);
         entropy_sum += m * std::log(p);
       }
-      correct += Ratio(n[c], total) * largest[condition_cell[c]];
-      variance_sum += Ratio(m, total) * p;
+      correct += TableRatio(n[c], total) * largest[condition_cell[c]];
+      variance_sum += TableRatio(m, total) * p;
     } else {
       if (p > 0) {
         ll1 += n[c] * std::log(p);
         entropy_sum += p * std::log(p);
       }
-      correct = std::max(correct, Ratio(p, total));
-      variance_sum += Ratio(p, total) * Ratio(p, total);
+      correct = std::max(correct, TableRatio(p, total));
+      variance_sum += TableRatio(p, total) * TableRatio(p, total);
     }
   }
   const double n_log_n = total > 0 ? total * std::log(total) : 0.0;
   if (t < 1) ll1 -= n_log_n;
 
-  r.deviance_baseline = Ratio(-2.0 * ll0, total);
-  r.deviance_fitted = Ratio(-2.0 * ll1, total);
+  r.deviance_baseline = TableRatio(-2.0 * ll0, total);
+  r.deviance_fitted = TableRatio(-2.0 * ll1, total);
   r.deviance_r2 = r.deviance_baseline != 0 ? 1.0 - r.deviance_fitted / r.deviance_baseline : 0.0;
   const double spread = r.deviance_baseline + 1.0 - r.deviance_fitted;
   r.deviance_ratio = spread != 0 ? (r.deviance_baseline - r.deviance_fitted) / spread : 0.0;
@@ -138,7 +138,8 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t) {
   r.error_fitted = 1.0 - correct;
   r.error_r2 = r.error_baseline > 0 ? 1.0 - r.error_fitted / r.error_baseline : 0.0;
 
-  r.entropy_fitted = t >= 1 ? -Ratio(entropy_sum, total) : Ratio(n_log_n - entropy_sum, total);
+  r.entropy_fitted =
+      t >= 1 ? -TableRatio(entropy_sum, total) : TableRatio(n_log_n - entropy_sum, total);
   r.variance_fitted = (1.0 - variance_sum) * 0.5;
   r.entropy_r2 = r.entropy_baseline != 0 ? 1.0 - r.entropy_fitted / r.entropy_baseline : 0.0;
   r.variance_r2 = r.variance_baseline != 0 ? 1.0 - r.variance_fitted / r.variance_baseline : 0.0;
