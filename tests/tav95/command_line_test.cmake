@@ -32,6 +32,9 @@ expect(at GREATER -1 MESSAGE "no loading line: ${out}")
 string(REGEX MATCH "cpu-time = [0-9]+\\.[0-9][0-9] seconds\n$" cpu "${out}")
 expect(cpu MESSAGE "no cpu-time line at the end: ${out}")
 expect(EXISTS ${WORK}/example.out MESSAGE "no report written")
+file(READ ${WORK}/example.out report)
+file(READ ${SOURCE}/tests/golden/indep2x2.out golden)
+expect(report STREQUAL golden MESSAGE "the report differs from tests/golden/indep2x2.out")
 expect(NOT EXISTS ${WORK}/tav.log MESSAGE "window mode must not write tav.log")
 
 # Log-file mode with three arguments: tav.log in the current directory, nothing on stdout.

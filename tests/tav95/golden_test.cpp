@@ -1,0 +1,106 @@
+// Every example of the examples list, run as the front end runs it, leaves exactly the report
+// and result files kept in tests/golden. After a deliberate change of the output,
+// scripts/update-golden writes them anew (TAV_UPDATE_GOLDEN=1) and the diff is reviewed.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "tav95/run_driver.h"
+#include "test_support.h"
+
+namespace tav {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::RecordingPresentation;
+using testing::TempDir;
+
+const fs::path kSource = TAV_SOURCE_DIR;
+const fs::path kGolden = kSource / "tests/golden";
+
+// The file names (columns 40 to 47) of the example lines (two or more leading blanks).
+std::vector<std::string> ExampleNames() {
+  std::ifstream list(kSource / "examples/examples.lis");
+  std::vector<std::string> names;
+  for (std::string line; std::getline(list, line) && !line.empty();) {
+    if (line.rfind("  ", 0) != 0 || line.size() < 40) continue;
+    std::string name = line.substr(39, 8);
+    name.erase(name.find_last_not_of(' ') + 1);
+    names.push_back(name);
+  }
+  return names;
+}
+
+bool Updating() {
+  const char* value = std::getenv("TAV_UPDATE_GOLDEN");
+  return value != nullptr && std::string(value) == "1";
+}
+
+// Runs the example in a scratch directory of its own, so that its result files land there,
+// and returns the files it wrote (the log left out), by name.
+std::map<std::string, std::string> RunExample(const std::string& name, std::string& error) {
+  TempDir dir;
+  fs::copy_file(kSource / "examples" / (name + ".inp"), dir.path() / (name + ".inp"));
+  RunState run;
+  RecordingPresentation window;
+  run.presentation = &window;
+  run.arguments = {dir.File(name + ".inp"), dir.File(name + ".out"), dir.path().string() + "/",
+                   dir.File("log.tmp"), "-log"};
+  if (RunMain(run) != kExitNormal) error = window.errors.empty() ? "failed" : window.errors[0];
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {
+    const std::string file = entry.path().filename().string();
+    if (file == name + ".inp" || file == "log.tmp") continue;
+    files[file] = ReadFile(entry.path().string());
+  }
+  return files;
+}
+
+// The golden files of example name: its report and the result files it writes.
+std::set<std::string> GoldenFilesOf(const std::string& name) {
+  std::set<std::string> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(kGolden)) {
+    const std::string file = entry.path().filename().string();
+    if (file.rfind(name + ".", 0) == 0) files.insert(file);
+  }
+  return files;
+}
+
+TEST(ExamplesList, NamesAtLeastEightExamples) { EXPECT_GE(ExampleNames().size(), 8u); }
+
+class Golden : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Golden, ExampleLeavesItsGoldenReportAndFiles) {
+  const std::string name = GetParam();
+  std::string error;
+  const std::map<std::string, std::string> files = RunExample(name, error);
+  ASSERT_EQ(error, "");
+  ASSERT_TRUE(files.count(name + ".out"));
+  if (Updating()) {
+    for (const std::string& old : GoldenFilesOf(name)) fs::remove(kGolden / old);
+    for (const auto& [file, contents] : files) {
+      std::ofstream(kGolden / file, std::ios::binary) << contents;
+    }
+    return;
+  }
+  std::set<std::string> written;
+  for (const auto& [file, contents] : files) {
+    written.insert(file);
+    EXPECT_EQ(contents, ReadFile((kGolden / file).string())) << file;
+  }
+  EXPECT_EQ(written, GoldenFilesOf(name));
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, Golden, ::testing::ValuesIn(ExampleNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
+
+}  // namespace
+}  // namespace tav
