@@ -27,7 +27,7 @@
 #include "core/console_presentation.h"
 #include "core/run_state.h"
 #include "core/stop_run.h"
-#include "estimation/estimate.h"
+#include "tav95/run_driver.h"
 #include "input/parse_input.h"
 #include "newton/newton_iteration.h"
 
@@ -136,15 +136,15 @@ Result Time(const std::string& input_text, int repetitions) {
     run.InputFileName = input.string();
     try {
       tav::ParseInput(run);
-      tav::Estimate(run);
+      tav::FitModel(run);
       const double start = CpuSeconds();
-      tav::ComputeStandardErrors(run);
+      tav::ComputeStandardErrors(run, tav::Evaluator(run));
       times.push_back(CpuSeconds() - start);
     } catch (const tav::StopRunError& stop) {
       result.error = stop.message();
       return result;
     }
-    result.parameters = run.newton.free_parameter_count;
+    result.parameters = run.estimation.free_parameters.count;
     result.patterns = run.data.EntryCount();
     if (!run.newton.std_errors_computed) result.error = "no standard errors";
   }

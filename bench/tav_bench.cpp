@@ -33,7 +33,7 @@
 #include "core/random.h"
 #include "core/run_state.h"
 #include "core/stop_run.h"
-#include "estimation/estimate.h"
+#include "tav95/run_driver.h"
 #include "input/parse_input.h"
 
 namespace {
@@ -113,7 +113,7 @@ double TimedEstimate(const std::string& input, int expected_iterations, std::str
     tav::ParseInput(run);
     tav::TimeOfDaySeconds(run);  // fixes the random seed as a run does
     const double start = CpuSeconds();
-    tav::Estimate(run);
+    tav::FitModel(run);
     elapsed = CpuSeconds() - start;
   } catch (const tav::StopRunError& stop) {
     error = "the run stopped:" + stop.message();

@@ -10,10 +10,9 @@
 #include "core/console_presentation.h"
 #include "core/run_state.h"
 #include "core/stop_run.h"
-#include "estimation/estimate.h"
 #include "fuzz_input.h"
 #include "input/parse_input.h"
-#include "report/write_report.h"
+#include "tav95/run_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::filesystem::path directory = tav::fuzz::ScratchDirectory("tav_run_fuzz");
@@ -34,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (run.model.submodel_cell_total > 20000) return 0;
     run.settings.show_std_errors =
         run.settings.show_std_errors && run.model.submodel_cell_total < 200;
-    tav::Estimate(run);
-    tav::WriteReport(run);
+    tav::FitAndReport(run);
   } catch (const tav::StopRunError& stop) {
     if (stop.message().empty()) __builtin_trap();
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -12,6 +13,7 @@
 #include "input/parse_input.h"
 #include "input/sections.h"
 #include "input/setup_passes.h"
+#include "tav95/run_driver.h"
 
 namespace tav::testing {
 
@@ -47,6 +49,15 @@ std::vector<std::string> ReadLines(const std::string& path) {
   std::istringstream in(ReadFile(path));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+std::string StopMessageOrEmpty(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const StopRunError& stop) {
+    return stop.message();
+  }
+  return "";
 }
 
 std::string StopMessage(const std::function<void()>& body) {
@@ -95,6 +106,72 @@ std::string ParseModelText(RunState& run, const std::string& text, const TempDir
     return stop.message();
   }
   return "";
+}
+
+std::vector<std::string> Parsed::Effects(int s) const {
+  std::vector<std::string> effects;
+  for (const Membership& effect : submodel(s).EffectVariables) effects.push_back(Term(effect));
+  return effects;
+}
+
+Fitted::Fitted(const std::string& text) {
+  message = ParseText(run, text, dir);
+  if (!message.empty()) return;
+  run.presentation = &window;
+  run.arguments = {"in", "out"};  // window mode: log lines reach the recording window
+  message = StopMessageOrEmpty([this] { FitModel(run); });
+}
+
+int Fitted::CountLines(const std::string& start) const {
+  return static_cast<int>(
+      std::count_if(window.lines.begin(), window.lines.end(),
+                    [&](const std::string& line) { return line.rfind(start, 0) == 0; }));
+}
+
+std::string Fitted::LineWith(const std::string& text) const {
+  for (const std::string& line : window.lines) {
+    if (line.find(text) != std::string::npos) return line;
+  }
+  return "";
+}
+
+EngineRun::EngineRun(const std::string& input) {
+  run.presentation = &window;
+  run.arguments = {dir.Write("model.inp", input), dir.File("model.out"),
+                   dir.path().string() + "/", dir.File("log.tmp"), "-log"};
+  status = RunMain(run);
+  report = ReadLines(dir.File("model.out"));
+  log = ReadLines(dir.File("log.tmp"));
+}
+
+bool EngineRun::Has(const std::string& line) const {
+  return std::find(report.begin(), report.end(), line) != report.end();
+}
+
+std::vector<std::string> EngineRun::Block(const std::string& from) const {
+  auto at = std::find(report.begin(), report.end(), from);
+  auto end = std::find(at, report.end(), "");
+  return std::vector<std::string>(at, end);
+}
+
+std::vector<double> EngineRun::Row(const std::string& effect, int cell) const {
+  const auto at = std::find(report.begin(), report.end(), "  " + effect + " ");
+  if (at == report.end() || at + cell + 1 >= report.end()) return {};
+  std::istringstream in((at + cell + 1)->substr(14));
+  std::vector<double> row;
+  for (double x; in >> x;) row.push_back(x);
+  return row;
+}
+
+std::vector<std::vector<double>> EngineRun::Numbers(const std::string& name) const {
+  std::vector<std::vector<double>> rows;
+  for (const std::string& line : ReadLines(dir.File(name))) {
+    std::istringstream in(line);
+    std::vector<double> row;
+    for (double x; in >> x;) row.push_back(x);
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 }  // namespace tav::testing

@@ -66,6 +66,8 @@ std::vector<std::string> ReadLines(const std::string& path);
 // Runs body and returns the message of the StopRun it ends in; fails the test when body ends
 // without StopRun.
 std::string StopMessage(const std::function<void()>& body);
+// Runs body and returns the message of the StopRun it ends in, or "" when it ends without one.
+std::string StopMessageOrEmpty(const std::function<void()>& body);
 
 // Opens a file holding contents for the reader routines.
 class ReaderInput {
@@ -86,6 +88,65 @@ std::string ParseText(RunState& run, const std::string& text, const TempDir& dir
 // Like ParseText, but the settings section (with the data and the designs) is left out: the
 // model, event-history and record-format sections and the set-up passes run on text.
 std::string ParseModelText(RunState& run, const std::string& text, const TempDir& dir);
+
+// The model of an input text (ParseModelText), with the message it stopped with ("" when it
+// went through).
+struct Parsed {
+  explicit Parsed(const std::string& text) { message = ParseModelText(run, text, dir); }
+  const ModelState& model() const { return run.model; }
+  const Submodel& submodel(int s) const { return run.model.submodels[s]; }
+  const Design& design(int s, int d) const { return submodel(s).designs[d]; }
+  // The labels of the variables marked in vector, e.g. "AB".
+  std::string Term(const Membership& vector, int selection = 0) const {
+    return TermText(run.model, vector, selection);
+  }
+  // The terms of the effects of submodel s.
+  std::vector<std::string> Effects(int s) const;
+
+  TempDir dir;
+  RunState run;
+  std::string message;
+};
+
+// An input text parsed in full and estimated as the program does (EM with the Newton-type
+// steps it asks for), in window mode so that the log lines reach the recording window.
+struct Fitted {
+  explicit Fitted(const std::string& text);
+  const EstimationState& est() const { return run.estimation; }
+  double LogLikelihood() const { return run.estimation.LogLikelihood; }
+  double LSquared() const { return 2 * run.estimation.HalfLSquared; }
+  // The fitted frequency of cell c of submodel 0 (its table is in frequency form).
+  double Frequency(int c) const { return run.estimation.FittedTable[c]; }
+  // The number of log lines that begin with start, and the first line that holds text.
+  int CountLines(const std::string& start) const;
+  std::string LineWith(const std::string& text) const;
+
+  TempDir dir;
+  RunState run;
+  RecordingPresentation window;
+  std::string message;
+};
+
+// A whole run of an input text through the run driver in log-file mode, as the front end
+// starts it; the report and the log are read back.
+struct EngineRun {
+  explicit EngineRun(const std::string& input);
+  bool Has(const std::string& line) const;
+  // The lines from the one equal to `from` up to (not including) the next empty line.
+  std::vector<std::string> Block(const std::string& from) const;
+  // The numbers after the 14-character label of the line that follows the line of `effect` by
+  // `cell` + 1, in a parameter table.
+  std::vector<double> Row(const std::string& effect, int cell) const;
+  // The numbers of every line of the result file name.
+  std::vector<std::vector<double>> Numbers(const std::string& name) const;
+
+  TempDir dir;
+  RunState run;
+  RecordingPresentation window;
+  int status = -1;
+  std::vector<std::string> report;
+  std::vector<std::string> log;
+};
 
 }  // namespace tav::testing
 

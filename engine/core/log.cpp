@@ -25,7 +25,7 @@ void OpenTextFile(RunState& run, TextFile& file, const std::string& name, const 
 void WriteLogLine(RunState& run, const std::string& line) {
   if (run.presentation != nullptr &&
       run.presentation->PumpEvents(RunProgress{run.IterationCount, run.StopCriterion})) {
-    StopRun("cancel");
+    StopRun(StopReason::kCancel);
   }
   const std::string text = line.size() > 2 ? line.substr(2, 80) : std::string();
   if (run.LogFileMode()) {

@@ -21,14 +21,31 @@ inline constexpr std::int64_t kMaxIntArrayCount = 400'000'000;
 // never renumbers them.
 using Membership = std::array<std::uint8_t, kVectorSize>;
 
+// The family of a restricted effect: the command that specified it.
+enum class DesignFamily {
+  kCovariate,     // cov
+  kEffect,        // eff
+  kFactor,        // fac
+  kFixedWeights,  // fix, wei
+  kLinLog,        // lin, log
+  kMarginal,      // mar
+  kSpecial,       // spe, with the model in special_model
+};
+
+// How a restricted effect with grouping variables varies over the groups (the interaction
+// letter): a, the same parameters in every group; b, the parameters plus one shift per group;
+// c, parameters of their own in every group.
+enum class DesignInteraction { kA, kB, kC };
+
 // A restricted effect ("special effect") of a submodel: cov, eff, fac, fix, wei, lin, log,
 // mar or spe, with the numbers written in its specification.
 struct Design {
   // Per variable (global variable number): 1 in the design's term, 255 a grouping variable,
   // 0 otherwise.
   Membership DesignVariables{};
-  int DesignType = 0;         // 0 cov, 10 eff, 20 fac, 30 fix/wei, 40 lin/log, 50 mar,
-                              // 60 + 10 * model spe; plus 0, 1, 2 for interaction a, b, c
+  DesignFamily family = DesignFamily::kCovariate;
+  int special_model = 0;  // spe: digit - 1 + 10 * (letter - 'a') of the model written
+  DesignInteraction interaction = DesignInteraction::kA;
   int DesignCountParam = 0;   // the number written between the brackets
   int DesignRestriction = 0;  // restriction code of lin, log and mar
   int DesignSpecTerms = 1;    // number of terms between the brackets
@@ -42,6 +59,12 @@ struct Design {
   int mar_b_elements = 0;
   int mar_extra = 0;
   int target_submodel = -1;  // in the `all` submodel: the submodel the design belongs to
+
+  // The special models whose first level is fixed (2a, 3a, 8a and 9a): one parameter fewer.
+  bool FixesFirstLevel() const {
+    return family == DesignFamily::kSpecial &&
+           (special_model == 1 || special_model == 2 || special_model == 7 || special_model == 8);
+  }
 };
 
 // One row or column effect of an association model.
@@ -63,12 +86,25 @@ struct AssocEffect {
   bool pair_second = false;  // the second effect of a type 5 pair (rows and columns exchanged)
 };
 
+// How a submodel is modelled.
+enum class SubmodelKindCode {
+  kLogLinear,           // log-linear effects, fitted by proportional fitting
+  kLogLinearShared,     // log-linear, and later submodels are tied to it by eq1
+  kTied,                // tied by eq1 to submodel tied_to: shares its cells and parameters
+  kEqualityRestricted,  // eq2, eq3: equality and fixed-value restrictions on probabilities
+  kOrdinal1,            // or1
+  kOrdinal2,            // or2
+  kCumulative,          // cum
+  kSaturatedFixed,      // a saturated margin fixed at the data
+};
+
 // One factor of the model: a (conditional) distribution of dependent variables given
 // conditioning variables, modelled by log-linear effects, designs or a restriction.
 struct Submodel {
   Membership SubmodelVariables{};  // 1 dependent, 2 conditioning (before the end of the section)
   int SubmodelVarCount = 0;
-  int SubmodelKind = -1;
+  SubmodelKindCode SubmodelKind = SubmodelKindCode::kLogLinear;
+  int tied_to = -1;  // kind kTied: the submodel it is tied to, at the end of the eq1 chain
   std::string term;  // the term as written (messages name the submodel by it)
   // One vector per log-linear effect, indexed by global variable number (1 in the effect).
   // Effect 0 of every submodel but the first is its conditioning margin.
@@ -89,6 +125,23 @@ struct Submodel {
   double condition_cells = 1;   // cells of the conditioning margin (effect 0)
   std::int64_t first_cell = 0;  // offset in the tables of submodel cells
   std::int64_t first_condition_cell = 0;
+
+  // Log-linear submodels with parameters of their own (not tied to another by eq1).
+  bool IsLogLinear() const {
+    return SubmodelKind == SubmodelKindCode::kLogLinear ||
+           SubmodelKind == SubmodelKindCode::kLogLinearShared;
+  }
+  bool IsTied() const { return SubmodelKind == SubmodelKindCode::kTied; }
+  bool IsOrdinal() const {
+    return SubmodelKind == SubmodelKindCode::kOrdinal1 ||
+           SubmodelKind == SubmodelKindCode::kOrdinal2;
+  }
+  // Submodels whose cells carry restrictions of their own: eq2/eq3, or1 and or2.
+  bool HasRestrictedCells() const {
+    return SubmodelKind == SubmodelKindCode::kEqualityRestricted || IsOrdinal();
+  }
+  bool IsSaturatedFixed() const { return SubmodelKind == SubmodelKindCode::kSaturatedFixed; }
+  bool IsCumulative() const { return SubmodelKind == SubmodelKindCode::kCumulative; }
 
   int MarginCount() const { return static_cast<int>(EffectVariables.size()); }
   int DesignTermCount() const { return static_cast<int>(designs.size()); }
@@ -147,9 +200,9 @@ struct ModelState {
   // Restricted submodels (pass D).
   std::int64_t RestrictedParamCount = 0;
   int RestrictionSetCount = 0;
-  std::vector<std::int32_t> RestrictionClass;   // per cell of the kind -3 submodels
-  std::vector<std::int32_t> RestrictionColumn;  // per cell of the kind -3 submodels
-  std::vector<std::int32_t> OrdinalColumn;      // per cell of the kind -4 and -5 submodels
+  std::vector<std::int32_t> RestrictionClass;   // per cell of the eq2/eq3 submodels
+  std::vector<std::int32_t> RestrictionColumn;  // per cell of the eq2/eq3 submodels
+  std::vector<std::int32_t> OrdinalColumn;      // per cell of the or1 and or2 submodels
 
   int FirstManifest() const { return ResCount + LatentCount; }
   bool IsManifest(int v) const { return v >= FirstManifest() && v < VariableCount; }

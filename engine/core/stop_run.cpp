@@ -5,11 +5,14 @@
 
 namespace tav {
 
-StopRunError::StopRunError(std::string message) : message_(std::move(message)) {
+StopRunError::StopRunError(StopReason reason, std::string message)
+    : reason_(reason), message_(std::move(message)) {
   if (message_.size() > kMaxMessageLength) message_.resize(kMaxMessageLength);
 }
 
-void StopRun(const std::string& message) { throw StopRunError(message); }
+void StopRun(const std::string& message) { throw StopRunError(StopReason::kError, message); }
+
+void StopRun(StopReason reason) { throw StopRunError(reason); }
 
 std::string ErrorBoxText(const std::string& message) {
   if (message.size() < 10) return "";

@@ -6,23 +6,35 @@
 
 namespace tav {
 
-// The one way a run ends early. StopRun throws it; only the run driver catches it, closes the
-// files, shows the message and ends the process. The message is kept exactly as given (cut to
-// 255 characters): an empty message is the normal end, "cancel" a stop by the user, anything
-// else an error text that begins with two blanks and "Error: ".
+// Why a run ended.
+enum class StopReason {
+  kNormalEnd,  // the run went through
+  kCancel,     // the user asked to stop it
+  kError,      // an error; the message says which
+};
+
+// The one way a run ends. StopRun throws it; only the run driver catches it, closes the files,
+// shows the message and ends the process. An error message is kept exactly as given (cut to
+// 255 characters): it begins with two blanks and "Error: ". A normal end and a cancel have no
+// message.
 class StopRunError : public std::exception {
  public:
-  explicit StopRunError(std::string message);
+  explicit StopRunError(StopReason reason, std::string message = "");
+  StopReason reason() const { return reason_; }
   const std::string& message() const { return message_; }
   const char* what() const noexcept override { return message_.c_str(); }
 
  private:
+  StopReason reason_;
   std::string message_;
 };
 
 inline constexpr std::size_t kMaxMessageLength = 255;
 
+// Ends the run with an error.
 [[noreturn]] void StopRun(const std::string& message);
+// Ends the run normally or as the user asked (reason kNormalEnd or kCancel).
+[[noreturn]] void StopRun(StopReason reason);
 
 // The text an error box shows for message: from its tenth character on, that character in
 // upper case ("  Error: cannot open file x" gives "Cannot open file x"), or from the "in" of

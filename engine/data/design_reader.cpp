@@ -98,8 +98,9 @@ std::int64_t GenerateCumulativeColumns(const Submodel& submodel, double n, doubl
 // The multiplier of a design for grouping: the number after the interaction letter. Effects of
 // lin, log and mar submodels are never grouped.
 int GroupMultiplier(const Design& design) {
-  const int kind = design.DesignType / 10;
-  return kind == 4 || kind == 5 ? 0 : design.group_multiplier;
+  const bool restriction =
+      design.family == DesignFamily::kLinLog || design.family == DesignFamily::kMarginal;
+  return restriction ? 0 : design.group_multiplier;
 }
 
 // True when design index is the last of its parameter set (its group numbers follow it).
@@ -127,7 +128,7 @@ void ReadDesign(RunState& run, TextFile& source, int v, int i) {
   const Submodel& submodel = model.submodels[v];
   const Design& design = submodel.designs[i];
   DesignSlot& slot = store.design_slots[v][i];
-  const int kind = design.DesignType / 10;
+  const DesignFamily family = design.family;
   // A design reserved by the restriction letters c and d has no cells of its own: its term is
   // that of the design it was reserved for.
   const double n = design.reserved ? 1 : CodedCells(model, design.DesignVariables, 1);
@@ -135,16 +136,17 @@ void ReadDesign(RunState& run, TextFile& source, int v, int i) {
   const int covariate = CovariateMark(model, design);
   const bool free = IsFreeDesign(submodel, i);
 
-  if (submodel.SubmodelKind == -6 && i == 0) {
+  if (submodel.IsCumulative() && i == 0) {
     slot.real_start = GenerateCumulativeColumns(submodel, n, p, store.real_design);
-  } else if ((kind == 0 && covariate != 1) || kind == 4) {
+  } else if ((family == DesignFamily::kCovariate && covariate != 1) ||
+             family == DesignFamily::kLinLog) {
     slot.real_start = ReadReals(run, source, store.real_design, n * p);
-  } else if (kind == 1) {
+  } else if (family == DesignFamily::kEffect) {
     slot.int_start = ReadIntegers(run, source, store.int_design, n * p, 0, 0, nullptr);
-  } else if (kind == 2) {
+  } else if (family == DesignFamily::kFactor) {
     slot.factor_start =
         ReadIntegers(run, source, store.factor, n, 0, p, "  Error: wrong number in factor");
-  } else if (kind == 5) {
+  } else if (family == DesignFamily::kMarginal) {
     // The margin specification (m2), the matrices of m3 and m4 rows and the effect's design.
     const double m2 = design.mar_extra;
     const double m3 = design.mar_b_elements;
@@ -170,7 +172,7 @@ void ReadDesign(RunState& run, TextFile& source, int v, int i) {
         }
       }
     }
-  } else if (kind >= 6) {
+  } else if (family == DesignFamily::kSpecial) {
     slot.real_start = SkipReals(store.real_design, n * p);
   }
 
@@ -223,10 +225,12 @@ void ReadAssociationScores(RunState& run, TextFile& source, int v, int j) {
 bool DesignTakesNumbers(const ModelState& model, int v, int i) {
   const Submodel& submodel = model.submodels[v];
   const Design& design = submodel.designs[i];
-  if (submodel.SubmodelKind == -6 && i == 0) return false;
-  const int kind = design.DesignType / 10;
+  if (submodel.IsCumulative() && i == 0) return false;
+  const DesignFamily family = design.family;
   const int covariate = CovariateMark(model, design);
-  if ((kind == 0 && covariate != 1) || kind == 1 || kind == 2 || kind == 4 || kind == 5) {
+  if ((family == DesignFamily::kCovariate && covariate != 1) || family == DesignFamily::kEffect ||
+      family == DesignFamily::kFactor || family == DesignFamily::kLinLog ||
+      family == DesignFamily::kMarginal) {
     return true;
   }
   const int m = GroupMultiplier(design);
@@ -284,7 +288,7 @@ int UserDesignCount(const RunState& run) {
         ++count;
       }
     }
-    if (submodel.SubmodelKind == -3) ++count;
+    if (submodel.SubmodelKind == SubmodelKindCode::kEqualityRestricted) ++count;
   }
   return count;
 }
@@ -309,7 +313,7 @@ void ReadDesigns(RunState& run, TextFile& source) {
     for (int j = 0; j < submodel.AssocCount(); ++j) {
       ReadAssociationScores(run, source, v, j);
     }
-    if (submodel.SubmodelKind == -3) {
+    if (submodel.SubmodelKind == SubmodelKindCode::kEqualityRestricted) {
       store.restriction_start[v] = ReadIntegers(
           run, source, store.restriction_codes, TableCells(model, variables), -1, kIntMax,
           "  Error: wrong number in restrictions on (conditional) probabilities");

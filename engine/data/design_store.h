@@ -30,7 +30,7 @@ struct DesignStore {
   std::vector<std::int32_t> int_design;  // design entries of `eff`
   std::vector<std::int32_t> factor;      // factor numbers, row-score equality numbers
   std::vector<std::int32_t> group;       // group numbers, margin numbers, column-score numbers
-  std::vector<std::int32_t> restriction_codes;  // per probability of the kind -3 submodels
+  std::vector<std::int32_t> restriction_codes;  // per probability of the eq2/eq3 submodels
 
   // Per submodel (index as in the model): the slots of its designs and association effects,
   // and where its restriction codes start (-1 when it has none).

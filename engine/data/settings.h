@@ -10,6 +10,16 @@
 
 namespace tav {
 
+// The Newton-type algorithms of `new`. The run's standard errors use the same machinery
+// (kStandardErrors), which takes no step.
+enum class NewtonAlgorithm {
+  kStandardErrors = 0,
+  kNewtonRaphson = 1,  // Levenberg-Marquardt when newton_lambda is not 0
+  kSteepestDescent = 2,
+  kBfgs = 3,
+  kNewtonRaphsonWithEm = 4,  // as Newton-Raphson, with the EM M-steps running beside it
+};
+
 // A `wma` request: the variables of a marginal table and the file to write it to.
 struct MarginalRequest {
   Membership variables{};
@@ -36,7 +46,7 @@ struct Settings {
   double em_cycles_per_iteration = 1;
   double max_inner_iterations = 10;
   double newton_start_iteration = 2147483647.0;
-  int newton_algorithm = 1;
+  NewtonAlgorithm newton_algorithm = NewtonAlgorithm::kNewtonRaphson;
   double newton_lambda = 0;
   double added_constant = 0;
   double step_size = 1.0;

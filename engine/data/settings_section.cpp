@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -131,28 +132,30 @@ void ParseStartValues(RunState& run, bool hazard) {
   // The effect: a plain term, or a typed effect with its variables (and model number).
   bool bracket = false;
   const std::string key = CommandKey(word);
-  int kind = -1;
-  if (key == "cov") kind = 0;
-  if (key == "eff") kind = 1;
-  if (key == "fac") kind = 2;
-  if (key == "fix" || key == "wei") kind = 3;
-  if (key == "spe") kind = 6;
+  // A typed effect names the family of a design, and for spe its model.
+  std::optional<DesignFamily> family;
+  int special_model = 0;
+  if (key == "cov") family = DesignFamily::kCovariate;
+  if (key == "eff") family = DesignFamily::kEffect;
+  if (key == "fac") family = DesignFamily::kFactor;
+  if (key == "fix" || key == "wei") family = DesignFamily::kFixedWeights;
+  if (key == "spe") family = DesignFamily::kSpecial;
   std::string text = word;
   std::string variables_word;
-  if (kind < 0) {
+  if (!family) {
     text = WithoutBracket(word, bracket);
     variables_word = text;
   } else {
     variables_word = ReadWord(in);
     text += variables_word;
-    if (kind == 6) {
+    if (family == DesignFamily::kSpecial) {
       const std::string model_number = ReadWord(in);
       text += "," + model_number;
       if (model_number.size() < 2 || model_number[0] < '1' || model_number[0] > '8' ||
           (model_number[1] != 'a' && model_number[1] != 'b')) {
         StopRun("  Error: wrong model number in " + text + " in command " + name);
       }
-      kind = 6 + (model_number[0] - '1') + 10 * (model_number[1] - 'a');
+      special_model = (model_number[0] - '1') + 10 * (model_number[1] - 'a');
     }
     if (text.back() != ')') {
       if (ReadWord(in) != ")") {
@@ -209,9 +212,12 @@ void ParseStartValues(RunState& run, bool hazard) {
   request.submodel = chosen;
   request.hazard = hazard;
   request.effect_text = text;
-  const bool table_kind =
-      submodel.SubmodelKind <= -3 || submodel.LinLogSubmodel || submodel.MarSubmodel != 0;
-  if (kind < 0) {
+  // Restricted probabilities, cumulative models and fixed margins take start values for the
+  // whole table.
+  const bool restricted_kind = submodel.HasRestrictedCells() || submodel.IsSaturatedFixed();
+  const bool table_kind = restricted_kind || submodel.IsCumulative() || submodel.LinLogSubmodel ||
+                          submodel.MarSubmodel != 0;
+  if (!family) {
     if (table_kind) {
       request.whole_table = true;
     } else {
@@ -229,24 +235,25 @@ void ParseStartValues(RunState& run, bool hazard) {
   } else {
     for (int i = 0; i < submodel.DesignTermCount(); ++i) {
       const Design& design = submodel.designs[i];
-      if (design.DesignType / 10 == kind && DesignFits(design, flags)) {
+      const bool same_model =
+          design.family != DesignFamily::kSpecial || design.special_model == special_model;
+      if (design.family == *family && same_model && DesignFits(design, flags)) {
         request.design = i;
         break;
       }
     }
     if (request.design < 0) not_found(text);
     const Design& design = submodel.designs[request.design];
-    if (kind != 3) {
+    if (family != DesignFamily::kFixedWeights) {
       count = std::max(design.DesignCountParam, 0);
-      if (design.DesignType % 10 == 2) {
+      if (design.interaction == DesignInteraction::kC) {
         count *= design.group_multiplier != 0
                      ? std::fabs(static_cast<double>(design.group_multiplier))
                      : CodedCells(model, design.DesignVariables, -1);
       }
     }
   }
-  if ((submodel.SubmodelKind <= -3 && submodel.SubmodelKind != -6) || submodel.LinLogSubmodel ||
-      submodel.MarSubmodel != 0) {
+  if (restricted_kind || submodel.LinLogSubmodel || submodel.MarSubmodel != 0) {
     submodel.random_start = false;
   }
 
@@ -443,12 +450,14 @@ void ParseNewton(RunState& run) {
   }
   Settings& settings = run.settings;
   settings.newton_start_iteration = ReadReal(run, run.InputFile);
-  settings.newton_algorithm = ReadInteger(run, run.InputFile);
-  if (settings.newton_algorithm == 5) {
-    settings.newton_algorithm = 1;
-    settings.newton_lambda = 1;
-  } else if (settings.newton_algorithm == 6) {
-    settings.newton_algorithm = 4;
+  const std::int32_t code = ReadInteger(run, run.InputFile);
+  if (code < 1 || code > 6) StopRun("  Error: impossible value in command new");
+  if (code <= 4) {
+    settings.newton_algorithm = static_cast<NewtonAlgorithm>(code);
+  } else {
+    // 5 and 6 are 1 and 4 with Levenberg-Marquardt damping.
+    settings.newton_algorithm =
+        code == 5 ? NewtonAlgorithm::kNewtonRaphson : NewtonAlgorithm::kNewtonRaphsonWithEm;
     settings.newton_lambda = 1;
   }
 }
@@ -620,14 +629,14 @@ void FinishSettings(RunState& run, const PassState& pass) {
 bool NewtonUnavailable(const ModelState& model) {
   if (model.AnyLinLog || model.AnyMar || model.assoc_score_count > 0) return true;
   for (const Submodel& submodel : model.submodels) {
-    const int kind = submodel.SubmodelKind;
-    if (kind == -3 || kind == -4 || kind == -5) return true;
+    if (submodel.HasRestrictedCells()) return true;
     if (submodel.AssocCount() > 0 || submodel.LinLogSubmodel || submodel.MarSubmodel != 0) {
       return true;
     }
     for (const Design& design : submodel.designs) {
-      const int design_kind = design.DesignType / 10;
-      if (design_kind != 4 && design_kind != 5 && design.DesignType % 10 == 1) return true;
+      const bool restriction =
+          design.family == DesignFamily::kLinLog || design.family == DesignFamily::kMarginal;
+      if (!restriction && design.interaction == DesignInteraction::kB) return true;
     }
   }
   return false;
@@ -687,7 +696,7 @@ void SetSettingDefaults(RunState& run) {
   const bool covariate = model.CovariateCount > 0;
   settings.show_frequencies = !covariate && !model.CumulativeI;
   settings.show_latent = !covariate && !model.CumulativeI;
-  const bool first_fixed = !model.submodels.empty() && model.submodels[0].SubmodelKind == -7;
+  const bool first_fixed = !model.submodels.empty() && model.submodels[0].IsSaturatedFixed();
   settings.include_first_submodel = !covariate && !first_fixed;
   settings.show_std_errors =
       !NewtonUnavailable(model) && !(model.AnyMar && (model.ResCount > 0 || model.LatentCount > 0));

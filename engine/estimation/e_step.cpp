@@ -9,7 +9,6 @@
 #include "core/log.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
-#include "report/posterior_writer.h"
 
 namespace tav {
 namespace {
@@ -20,6 +19,99 @@ int PatternSubgroup(const DataStore& data, std::int64_t p) {
 
 double PatternWeight(const DataStore& data, std::int64_t p) {
   return data.entry_count_given ? data.entry_count[p] : 1.0;
+}
+
+// One pass over the data. The evaluation pass (evaluation set) only returns the log-likelihood
+// and half L-squared: no expected tables, fit sums, exclusion counts, stop criterion or log
+// line.
+Evaluation Pass(RunState& run, EStepMode mode, bool evaluation, const PosteriorSink& sink) {
+  const ModelState& model = run.model;
+  const DataStore& data = run.data;
+  EstimationState& est = run.estimation;
+  const int n = model.SubmodelCount;
+  const bool iterate = !evaluation && mode == EStepMode::kIterate;
+  const bool posteriors = !evaluation && mode == EStepMode::kPosteriors;
+  const bool lsquared = iterate && est.lsquared_column;
+  const bool half_lsquared = lsquared || (evaluation && est.lsquared_column);
+  Evaluation result;
+  double excluded = 0;
+  int excluded_patterns = 0;
+  if (iterate) {
+    est.HalfLSquared = 0;
+    est.PearsonSum = 0;
+    est.CressieReadSum = 0;
+    est.AbsResidualSum = 0;
+    est.ExpectedTotal = 0;
+  }
+  bool ordinal = false;
+  for (int r = 0; r < n; ++r) {
+    ordinal = ordinal || model.submodels[r].IsOrdinal();
+  }
+  const bool rebuild = iterate && (run.IterationCount == 0 || model.LatentCount > 0 ||
+                                   model.ResCount > 0 || ordinal);
+  if (rebuild) {
+    std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
+    est.expected_margins_valid = false;
+  }
+
+  const double* fitted = est.FittedTable.data();
+  double* expected = est.ExpectedTable.data();
+  std::vector<double>& p = est.posterior;
+  const std::int64_t patterns = data.EntryCount();
+  for (std::int64_t h = 0; h < patterns; ++h) {
+    const int g = PatternSubgroup(data, h);
+    const double weight = PatternWeight(data, h);
+    const std::int32_t* map = est.cell_map.data() + est.pattern_start[h];
+    const std::int64_t completions =
+        (est.pattern_start[h + 1] - est.pattern_start[h]) / (n > 0 ? n : 1);
+    double sum = 0;
+    for (std::int64_t k = 0; k < completions; ++k) {
+      double value = 1;
+      const std::int32_t* cells = map + k * n;
+      for (int r = 0; r < n; ++r) {
+        if (cells[r] >= 0) value *= fitted[cells[r]];
+      }
+      p[k] = value;
+      sum += value;
+    }
+    if (sum <= kTableZero) {
+      excluded += weight;
+      ++excluded_patterns;
+      continue;
+    }
+    if (rebuild) {
+      const double scale = weight / sum;
+      for (std::int64_t k = 0; k < completions; ++k) {
+        const double share = p[k] * scale;
+        const std::int32_t* cells = map + k * n;
+        for (int r = 0; r < n; ++r) {
+          if (cells[r] >= 0) expected[cells[r]] += share;
+        }
+      }
+    } else if (posteriors) {
+      for (std::int64_t k = 0; k < completions; ++k) p[k] /= sum;
+      if (sink) sink(h, std::vector<double>(p.begin(), p.begin() + completions));
+    }
+    if (lsquared) {
+      if (weight > 0) {
+        const double ratio = weight / sum;
+        est.HalfLSquared += weight * std::log(ratio);
+        est.CressieReadSum += 1.8 * weight * (std::pow(ratio, 2.0 / 3.0) - 1);
+        est.PearsonSum += weight * (ratio - 1);
+      }
+      est.AbsResidualSum += std::fabs(weight - sum);
+      est.ExpectedTotal += sum;
+    } else if (half_lsquared && weight > 0) {
+      result.half_lsquared += weight * std::log(weight / sum);
+    }
+    const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
+    if (weight != 0 && total > 0) result.log_likelihood += weight * std::log(sum / total);
+  }
+  if (!evaluation) {
+    est.ExcludedObservations = excluded;
+    est.excluded_patterns = excluded_patterns;
+  }
+  return result;
 }
 
 }  // namespace
@@ -129,104 +221,16 @@ void WriteIterationHeader(RunState& run) {
   }
 }
 
-void EStep(RunState& run, int mode) {
-  const ModelState& model = run.model;
-  const DataStore& data = run.data;
+Evaluation EvaluateModel(RunState& run) {
+  return Pass(run, EStepMode::kIterate, true, nullptr);
+}
+
+void EStep(RunState& run, EStepMode mode, const PosteriorSink& sink) {
   EstimationState& est = run.estimation;
-  const int n = model.SubmodelCount;
-  const bool lsquared = mode == 0 && est.lsquared_column;
-
-  // Mode 3 evaluates the model for the Newton-type code: the log-likelihood, and half the
-  // likelihood-ratio statistic in run.newton, with no expected tables, fit sums, exclusion
-  // counts, stop criterion or log line.
-  const bool evaluation = mode == 3;
-  const bool half_lsquared = lsquared || (evaluation && est.lsquared_column);
-  double evaluation_half_lsquared = 0;
-  double excluded = 0;
-  int excluded_patterns = 0;
   const double previous = est.LogLikelihood;
-  est.LogLikelihood = 0;
-  if (mode == 0) {
-    est.HalfLSquared = 0;
-    est.PearsonSum = 0;
-    est.CressieReadSum = 0;
-    est.AbsResidualSum = 0;
-    est.ExpectedTotal = 0;
-  }
-  bool ordinal = false;
-  for (int r = 0; r < n; ++r) {
-    const int kind = model.submodels[r].SubmodelKind;
-    ordinal = ordinal || kind == -4 || kind == -5;
-  }
-  const bool rebuild = mode == 0 && (run.IterationCount == 0 || model.LatentCount > 0 ||
-                                     model.ResCount > 0 || ordinal);
-  if (rebuild) {
-    std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
-    est.expected_margins_valid = false;
-  }
-
-  const double* fitted = est.FittedTable.data();
-  double* expected = est.ExpectedTable.data();
-  std::vector<double>& p = est.posterior;
-  const std::int64_t patterns = data.EntryCount();
-  for (std::int64_t h = 0; h < patterns; ++h) {
-    const int g = PatternSubgroup(data, h);
-    const double weight = PatternWeight(data, h);
-    const std::int32_t* map = est.cell_map.data() + est.pattern_start[h];
-    const std::int64_t completions =
-        (est.pattern_start[h + 1] - est.pattern_start[h]) / (n > 0 ? n : 1);
-    double sum = 0;
-    for (std::int64_t k = 0; k < completions; ++k) {
-      double value = 1;
-      const std::int32_t* cells = map + k * n;
-      for (int r = 0; r < n; ++r) {
-        if (cells[r] >= 0) value *= fitted[cells[r]];
-      }
-      p[k] = value;
-      sum += value;
-    }
-    if (sum <= kTableZero) {
-      excluded += weight;
-      ++excluded_patterns;
-      continue;
-    }
-    if (rebuild) {
-      const double scale = weight / sum;
-      for (std::int64_t k = 0; k < completions; ++k) {
-        const double share = p[k] * scale;
-        const std::int32_t* cells = map + k * n;
-        for (int r = 0; r < n; ++r) {
-          if (cells[r] >= 0) expected[cells[r]] += share;
-        }
-      }
-    } else if (mode == 1 || mode == 2) {
-      for (std::int64_t k = 0; k < completions; ++k) p[k] /= sum;
-      WritePosteriorLine(run, mode, static_cast<int>(h), static_cast<double>(completions),
-                         std::vector<double>(p.begin(), p.begin() + completions));
-    }
-    if (lsquared) {
-      if (weight > 0) {
-        const double ratio = weight / sum;
-        est.HalfLSquared += weight * std::log(ratio);
-        est.CressieReadSum += 1.8 * weight * (std::pow(ratio, 2.0 / 3.0) - 1);
-        est.PearsonSum += weight * (ratio - 1);
-      }
-      est.AbsResidualSum += std::fabs(weight - sum);
-      est.ExpectedTotal += sum;
-    } else if (half_lsquared && weight > 0) {
-      evaluation_half_lsquared += weight * std::log(weight / sum);
-    }
-    const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
-    if (weight != 0 && total > 0) est.LogLikelihood += weight * std::log(sum / total);
-  }
-
-  if (evaluation) {
-    run.newton.evaluation_half_lsquared = evaluation_half_lsquared;
-    return;
-  }
-  est.ExcludedObservations = excluded;
-  est.excluded_patterns = excluded_patterns;
-  if (mode != 0) return;
+  est.LogLikelihood = Pass(run, mode, false, sink).log_likelihood;
+  if (mode != EStepMode::kIterate) return;
+  const bool lsquared = est.lsquared_column;
   if (est.ExcludedObservations > 0) {
     WriteLogLine(run, "  Warning: " + FormatReal(2, 2, est.ExcludedObservations) +
                           " observations are not used as a result of a sum");

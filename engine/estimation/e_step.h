@@ -1,9 +1,28 @@
 #ifndef TAV_ENGINE_ESTIMATION_E_STEP_H_
 #define TAV_ENGINE_ESTIMATION_E_STEP_H_
 
+#include <cstdint>
+#include <functional>
+#include <vector>
+
 #include "core/run_state.h"
 
 namespace tav {
+
+enum class EStepMode {
+  // The expected tables (when they change), the log-likelihood, the fit sums, the stop
+  // criterion and the iteration line.
+  kIterate,
+  // The log-likelihood and the posterior probabilities of every data entry, handed to a sink.
+  kPosteriors,
+};
+
+// Receives, in a kPosteriors pass, the posterior probabilities of the completions of data entry
+// `pattern` (latent classes outermost, then the unobserved manifest variables its subgroup
+// carries, the last variable fastest).
+using PosteriorSink =
+    std::function<void(std::int64_t pattern, const std::vector<double>& posterior)>;
+
 
 // Lays out the E-step's index maps: for every observed pattern (entry of the data store) and
 // every complete-data cell that agrees with it (latent classes outermost, then the unobserved
@@ -12,12 +31,15 @@ namespace tav {
 void BuildIndexMaps(RunState& run);
 
 // The E-step. For every pattern with weight n, the joint probability of each complete cell is
-// the product of the submodels' fitted values, M their sum. Mode 0: the expected tables (when
-// they change), the log-likelihood sum n ln(M / T_s), the fit sums, the stop criterion and the
-// iteration line. Modes 1 and 2: the log-likelihood and one posterior line per pattern. Mode 3
-// (evaluation for the Newton-type code): the log-likelihood and, in
-// run.newton.evaluation_half_lsquared, half the likelihood-ratio statistic; nothing else.
-void EStep(RunState& run, int mode);
+// the product of the submodels' fitted values, M their sum; the log-likelihood is the sum of
+// n ln(M / T_s) over the patterns, T_s the total of the pattern's subgroup. See EStepMode for
+// what each pass leaves.
+void EStep(RunState& run, EStepMode mode, const PosteriorSink& sink = nullptr);
+
+// The evaluation pass for the Newton-type code: the log-likelihood and half the
+// likelihood-ratio statistic of the current fitted tables. Changes nothing of the estimation
+// state but its work vector.
+Evaluation EvaluateModel(RunState& run);
 
 // The header of the iteration log.
 void WriteIterationHeader(RunState& run);

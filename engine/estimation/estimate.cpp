@@ -9,30 +9,34 @@
 #include "core/stop_run.h"
 #include "core/table_zero.h"
 #include "estimation/e_step.h"
+#include "estimation/free_parameters.h"
 #include "estimation/m_steps.h"
-#include "newton/newton_iteration.h"
-#include "newton/parameter_list.h"
 
 namespace tav {
 namespace {
 
-const char* DesignName(int type) {
-  switch (type / 10) {
-    case 0:
+// A fall of the log-likelihood by more than this is a decrease: the step size control reacts
+// to it, and one at the end stops the run.
+constexpr double kDecreaseTolerance = 1e-8;
+
+const char* DesignName(DesignFamily family) {
+  switch (family) {
+    case DesignFamily::kCovariate:
       return "cov()";
-    case 1:
+    case DesignFamily::kEffect:
       return "eff()";
-    case 2:
+    case DesignFamily::kFactor:
       return "fac()";
-    case 3:
+    case DesignFamily::kFixedWeights:
       return "fix() and wei()";
-    case 4:
+    case DesignFamily::kLinLog:
       return "lin() and log()";
-    case 5:
+    case DesignFamily::kMarginal:
       return "mar()";
-    default:
-      return "spe()";
+    case DesignFamily::kSpecial:
+      break;
   }
+  return "spe()";
 }
 
 void NotAvailable(const std::string& construct) {
@@ -41,8 +45,7 @@ void NotAvailable(const std::string& construct) {
 
 bool HasRestrictedCells(const ModelState& model) {
   for (int r = 0; r < model.SubmodelCount; ++r) {
-    const int kind = model.submodels[r].SubmodelKind;
-    if ((kind == -3 || kind == -4 || kind == -5) && model.submodels[r].cell_count > 0) return true;
+    if (model.submodels[r].HasRestrictedCells() && model.submodels[r].cell_count > 0) return true;
   }
   return false;
 }
@@ -54,14 +57,14 @@ void CheckEstimationAvailable(const RunState& run) {
   for (int r = 0; r < static_cast<int>(model.submodels.size()); ++r) {
     const Submodel& submodel = model.submodels[r];
     if (!submodel.designs.empty()) {
-      NotAvailable(std::string("estimation of ") + DesignName(submodel.designs[0].DesignType) +
+      NotAvailable(std::string("estimation of ") + DesignName(submodel.designs[0].family) +
                    " effects is");
     }
     if (!submodel.assoc.empty()) NotAvailable("estimation of association models (ass) is");
-    if (submodel.SubmodelKind == -4 || submodel.SubmodelKind == -5) {
+    if (submodel.IsOrdinal()) {
       NotAvailable("estimation of ordinal restrictions (or1, or2) is");
     }
-    if (submodel.SubmodelKind == -6) NotAvailable("estimation of cumulative models (cum) is");
+    if (submodel.IsCumulative()) NotAvailable("estimation of cumulative models (cum) is");
   }
   if (model.HasAllSubmodel) NotAvailable("estimation of restrictions for all subgroups (all) is");
   if (run.history.HazardModel) NotAvailable("estimation of event history models (haz) is");
@@ -96,7 +99,7 @@ void SetUpEstimationTables(RunState& run) {
       est.margin_shapes[r].emplace_back(model, submodel, submodel.EffectVariables[i]);
       // The conditioning margin (margin 0 of a conditional submodel) and the margins of a
       // submodel tied to another by eq1 have no parameters of their own.
-      const bool has_parameters = (i > 0 || r == 0) && submodel.SubmodelKind < 0;
+      const bool has_parameters = (i > 0 || r == 0) && !submodel.IsTied();
       est.margin_parameter_offset[r].push_back(has_parameters ? parameters : -1);
       if (has_parameters) parameters += est.margin_shapes[r][i].margin_cells();
     }
@@ -106,6 +109,8 @@ void SetUpEstimationTables(RunState& run) {
   std::fill(est.MarginParameters.begin(), est.MarginParameters.end(), 1.0);
   est.expected_margins_valid = false;
   est.eq2_ready = false;
+  est.step_size = run.settings.step_size;
+  est.restriction_step = run.settings.restriction_step;
 
   // Start values given in the input.
   for (const StartValueRequest& request : run.settings.start_values) {
@@ -145,8 +150,7 @@ void ComputeStartValues(RunState& run) {
       if (!untouched) continue;
       for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
     }
-    const int kind = submodel.SubmodelKind;
-    if (kind == -3 || kind == -4 || kind == -5 || kind == -7 || submodel.LinLogSubmodel) {
+    if (submodel.HasRestrictedCells() || submodel.IsSaturatedFixed() || submodel.LinLogSubmodel) {
       const auto cells = static_cast<std::int64_t>(submodel.cell_count);
       for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= std::exp(RandomStart(run, r));
     }
@@ -163,7 +167,7 @@ void NormaliseFirstSubmodel(RunState& run, int flag) {
   EstimationState& est = run.estimation;
   if (model.SubmodelCount == 0) return;
   const Submodel& first = model.submodels[0];
-  if (first.MarginCount() == 0 && first.SubmodelKind != -7 && flag != 0) return;
+  if (first.MarginCount() == 0 && !first.IsSaturatedFixed() && flag != 0) return;
   double* fitted = est.FittedTable.data() + first.first_cell;
   const auto cells = static_cast<std::int64_t>(first.cell_count);
   double sum = 0;
@@ -183,7 +187,7 @@ void FittedToProbabilities(RunState& run) {
   EstimationState& est = run.estimation;
   for (int r = 1; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
-    if (submodel.SubmodelKind >= 0 || submodel.SubmodelKind == -6) continue;
+    if (submodel.IsTied() || submodel.IsCumulative()) continue;
     const MarginShape& shape = est.condition_shapes[r];
     double* fitted = est.FittedTable.data() + submodel.first_cell;
     double* margin = est.FittedMarginWork.data() + submodel.first_condition_cell;
@@ -202,7 +206,7 @@ void RestoreFittedFrequencies(RunState& run) {
   if (run.IterationCount <= 0) return;
   for (int r = 1; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
-    if (submodel.SubmodelKind != -1 && submodel.SubmodelKind != -2) continue;
+    if (!submodel.IsLogLinear()) continue;
     double* fitted = est.FittedTable.data() + submodel.first_cell;
     est.condition_shapes[r].Scale(
         fitted, est.FittedMarginWork.data() + submodel.first_condition_cell, fitted);
@@ -224,7 +228,7 @@ void RunCycle(RunState& run, int cycle) {
   if (iteration >= 1 && iteration <= 3 && settings.em_cycles_per_iteration == 1) {
     for (int r = 0; r < model.SubmodelCount; ++r) {
       const Submodel& submodel = model.submodels[r];
-      if (submodel.SubmodelKind != -1 && submodel.SubmodelKind != -2) continue;
+      if (!submodel.IsLogLinear()) continue;
       if (!model.HasAllSubmodel && submodel.designs.empty() && submodel.assoc.empty()) continue;
       if (r == 0) {
         NormaliseFirstSubmodel(run, 1);
@@ -237,15 +241,15 @@ void RunCycle(RunState& run, int cycle) {
   // The Newton-type iterations take over from proportional fitting, unless they keep it
   // running (algorithm 4); submodels without free parameters (the first one with nfi) and
   // models whose free-parameter list is empty or too long keep it too.
-  const bool em_steps =
-      iteration <= settings.newton_start_iteration || settings.newton_algorithm == 4;
+  const bool em_steps = iteration <= settings.newton_start_iteration ||
+                        settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;
   for (int r = 0; r < model.SubmodelCount; r = NextSubmodel(model, r)) {
     // Submodels of restricted probabilities keep their conditional-probability form: their own
     // M-steps below fit them, and proportional fitting of their conditioning margin would turn
     // their fixed probabilities into frequencies.
-    const int kind = model.submodels[r].SubmodelKind;
-    const bool restricted = kind == -3 || kind == -4 || kind == -5 || kind == -6;
-    if (iteration > 0 && (em_steps || !NewtonFitsSubmodel(run.newton, r)) && !restricted) {
+    const Submodel& submodel = model.submodels[r];
+    const bool restricted = submodel.HasRestrictedCells() || submodel.IsCumulative();
+    if (iteration > 0 && (em_steps || !est.free_parameters.Fits(r)) && !restricted) {
       for (int i = 0; i < model.submodels[r].MarginCount(); ++i) IpfAdjust(run, r, i);
     }
   }
@@ -267,18 +271,18 @@ void RunCycle(RunState& run, int cycle) {
 
 void AdjustRestrictionStep(RunState& run) {
   EstimationState& est = run.estimation;
-  Settings& settings = run.settings;
+  const Settings& settings = run.settings;
   const double s = run.StopCriterion;
   double& p1 = est.PrevStopCriterion1;
   double& p2 = est.PrevStopCriterion2;
+  double& step = est.restriction_step;
   auto write_step = [&] {
-    std::string line =
-        "  new stepsize for restrictions = " + FormatReal(4, 2, settings.restriction_step);
+    std::string line = "  new stepsize for restrictions = " + FormatReal(4, 2, step);
     if (line.size() > 114) line.resize(114);
     WriteLogLine(run, line);
   };
   if ((s > 0 && p1 < 0 && p2 > 0) || (s < 0 && p1 > 0 && p2 < 0)) {
-    if (settings.restriction_step < 100000) settings.restriction_step *= 2;
+    if (step < 100000) step *= 2;
     write_step();
     p1 = 0;
     p2 = 0;
@@ -288,21 +292,19 @@ void AdjustRestrictionStep(RunState& run) {
       p1 = s;
     }
     const int interval = settings.restriction_step_interval;
-    if (settings.restriction_step > settings.restriction_step_min && run.IterationCount != 0 &&
-        interval != 0 && run.IterationCount % interval == 0) {
-      settings.restriction_step /= 2;
-      if (settings.restriction_step < settings.restriction_step_min) {
-        settings.restriction_step = settings.restriction_step_min;
-      }
+    if (step > settings.restriction_step_min && run.IterationCount != 0 && interval != 0 &&
+        run.IterationCount % interval == 0) {
+      step /= 2;
+      if (step < settings.restriction_step_min) step = settings.restriction_step_min;
       write_step();
     }
   }
   run.StopCriterion = std::fabs(run.StopCriterion);
 }
 
-void Estimate(RunState& run) {
+void Estimate(RunState& run, const NewtonStep& newton_step) {
   ModelState& model = run.model;
-  Settings& settings = run.settings;
+  const Settings& settings = run.settings;
   EstimationState& est = run.estimation;
   CheckEstimationAvailable(run);
   SetUpEstimationTables(run);
@@ -322,7 +324,7 @@ void Estimate(RunState& run) {
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
     cumulative_eight =
-        cumulative_eight || (submodel.SubmodelKind == -6 && submodel.CumulativeModel == 8);
+        cumulative_eight || (submodel.IsCumulative() && submodel.CumulativeModel == 8);
   }
   est.lsquared_column = !run.history.HazardModel && !cumulative_eight && full_table < 1e18L;
   WriteIterationHeader(run);
@@ -341,28 +343,30 @@ void Estimate(RunState& run) {
     } else {
       for (int cycle = 1; cycle <= settings.em_cycles_per_iteration; ++cycle) RunCycle(run, cycle);
     }
-    if (run.IterationCount > settings.newton_start_iteration) {
-      newton_iteration(run, settings.newton_algorithm);
+    if (run.IterationCount > settings.newton_start_iteration && newton_step) {
+      newton_step(settings.newton_algorithm);
     }
-    EStep(run, 0);
+    EStep(run, EStepMode::kIterate);
     // A log-likelihood that is no number (zero probabilities met by data in every pattern of a
     // subgroup, overflowing start values) must never reach the report.
     if (!std::isfinite(est.LogLikelihood)) {
       StopRun("  Error: the log-likelihood is not a finite number; try other start values");
     }
     if (model.AnyLinLog || model.AnyMar) AdjustRestrictionStep(run);
-    if (run.IterationCount > 1 && run.StopCriterion < -1e-8 && settings.step_size < 1.0) {
+    if (run.IterationCount > 1 && run.StopCriterion < -kDecreaseTolerance &&
+        est.step_size < 1.0) {
       run.StopCriterion = criterion + 0.1;
-      settings.step_size += 0.05;
-      std::string line = "  new stepsize = " + FormatReal(4, 2, settings.step_size);
+      est.step_size += 0.05;
+      std::string line = "  new stepsize = " + FormatReal(4, 2, est.step_size);
       if (line.size() > 97) line.resize(97);
       WriteLogLine(run, line);
     }
-    if (restricted_cells && (run.StopCriterion <= -criterion || run.StopCriterion <= -1e-8)) {
+    if (restricted_cells &&
+        (run.StopCriterion <= -criterion || run.StopCriterion <= -kDecreaseTolerance)) {
       run.StopCriterion = 1.0;
     }
   }
-  if (run.IterationCount > 0 && run.StopCriterion <= -1e-8) {
+  if (run.IterationCount > 0 && run.StopCriterion <= -kDecreaseTolerance) {
     StopRun("  Error: decrease of the log-likelihood");
   }
 }

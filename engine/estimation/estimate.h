@@ -1,14 +1,21 @@
 #ifndef TAV_ENGINE_ESTIMATION_ESTIMATE_H_
 #define TAV_ENGINE_ESTIMATION_ESTIMATE_H_
 
+#include <functional>
+
 #include "core/run_state.h"
 
 namespace tav {
 
-// Fits the model by EM: start values, then iterations of M-step cycles and an E-step until the
-// change of the log-likelihood falls to the convergence criterion or the iteration limit is
-// reached. A final fall of the log-likelihood stops the run.
-void Estimate(RunState& run);
+// One Newton-type iteration with the given algorithm, which the estimation runs after the
+// M-step cycles of every iteration past newton_start_iteration; the run supplies it.
+using NewtonStep = std::function<void(NewtonAlgorithm)>;
+
+// Fits the model by EM: start values, then iterations of M-step cycles (and, past
+// newton_start_iteration, a Newton-type step) and an E-step until the change of the
+// log-likelihood falls to the convergence criterion or the iteration limit is reached. A final
+// fall of the log-likelihood stops the run.
+void Estimate(RunState& run, const NewtonStep& newton_step);
 
 // Stops the run when the model needs a kind of estimation this version does not have.
 void CheckEstimationAvailable(const RunState& run);
@@ -33,8 +40,8 @@ void NormaliseFirstSubmodel(RunState& run, int flag);
 void FittedToProbabilities(RunState& run);
 void RestoreFittedFrequencies(RunState& run);
 
-// The step control of restricted models: doubles restriction_step on oscillation, halves it
-// every restriction_step_interval iterations.
+// The step control of restricted models: doubles the restriction step on oscillation, halves
+// it every restriction_step_interval iterations.
 void AdjustRestrictionStep(RunState& run);
 
 }  // namespace tav

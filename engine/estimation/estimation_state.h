@@ -4,9 +4,52 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/model_state.h"
 #include "estimation/margins.h"
 
 namespace tav {
+
+inline constexpr int kMaxFreeParameters = 500;
+
+// One free parameter of the model.
+//
+// A log-linear parameter belongs to an effect (a subset of its submodel's variables that lies
+// inside one of the submodel's model terms, margin). Its position numbers the effect's
+// identified cells in mixed radix over the effect's variables (variable order, last fastest),
+// each variable counting its categories without the one that carries no parameter: the last
+// category under effect coding, the reference category under dummy coding. A special-effect
+// parameter (design >= 0) is parameter `position` of design `design` of the submodel.
+struct FreeParameter {
+  int submodel = 0;
+  Membership effect{};  // the effect's variables, by global variable number
+  int margin = -1;      // the fitted margin (model term) that contains the effect
+  int design = -1;      // special effect index, or -1 for a log-linear parameter
+  int position = 0;     // position of the parameter inside its effect
+  int effect_size = 0;  // number of parameters of the effect
+};
+
+// The free parameters of the model, which the Newton-type iterations move and the standard
+// errors are computed for. Built once per run, on first use.
+struct FreeParameterList {
+  bool built = false;
+  std::vector<FreeParameter> parameters;
+  int loglinear_count = 0;  // the log-linear parameters come first
+  int count = 0;            // kMaxFreeParameters + 1 when the list was cut there
+
+  // Between 1 and kMaxFreeParameters parameters: Newton steps and standard errors can be
+  // computed.
+  bool Usable() const { return built && count > 0 && count <= kMaxFreeParameters; }
+  // The Newton-type iterations estimate submodel r: the list is usable and holds parameters of
+  // r. The other submodels keep their EM M-steps while the Newton-type iterations run.
+  bool Fits(int r) const;
+};
+
+// What the E-step's evaluation pass finds at the current fitted tables.
+struct Evaluation {
+  double log_likelihood = 0;
+  double half_lsquared = 0;  // half the likelihood-ratio statistic; 0 without L-squared
+};
+
 
 // The tables and the iteration state of the estimation.
 //
@@ -38,6 +81,15 @@ struct EstimationState {
   // conditional probabilities, and the expected margins of the equality-restricted M-step.
   std::vector<double> FittedMarginWork;
   std::vector<double> ExpectedMarginWork;
+
+  // The free parameters that the Newton-type iterations move and the standard errors are
+  // computed for.
+  FreeParameterList free_parameters;
+
+  // The step sizes in use: step_size and restriction_step as the settings give them, adapted
+  // by the step controls of the iterations.
+  double step_size = 1.0;
+  double restriction_step = 4.0;
 
   // Iteration state.
   double LogLikelihood = 0;

@@ -9,7 +9,7 @@
 namespace tav {
 namespace {
 
-// The kind -3 submodels in submodel order, with the position of their first cell in the
+// The eq2/eq3 submodels in submodel order, with the position of their first cell in the
 // concatenated restriction tables.
 struct RestrictedSubmodel {
   int r;
@@ -21,7 +21,7 @@ std::vector<RestrictedSubmodel> RestrictedSubmodels(const ModelState& model) {
   std::int64_t first = 0;
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
-    if (submodel.SubmodelKind != -3) continue;
+    if (submodel.SubmodelKind != SubmodelKindCode::kEqualityRestricted) continue;
     list.push_back({r, first});
     first += static_cast<std::int64_t>(submodel.cell_count);
   }
@@ -34,7 +34,7 @@ std::int32_t ClassOf(const ModelState& model, std::int64_t index) {
              : 0;
 }
 
-// Column totals of the expected cells over the conditioning margin of every kind -3
+// Column totals of the expected cells over the conditioning margin of every eq2/eq3
 // submodel, at its first_condition_cell; the single column of submodel 0 holds N.
 void ExpectedColumnTotals(RunState& run) {
   EstimationState& est = run.estimation;
@@ -79,7 +79,7 @@ void CopyObservedSaturated(RunState& run) {
   EstimationState& est = run.estimation;
   for (int r = 0; r < run.model.SubmodelCount; ++r) {
     const Submodel& submodel = run.model.submodels[r];
-    if (submodel.SubmodelKind != -7) continue;
+    if (!submodel.IsSaturatedFixed()) continue;
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     std::copy_n(est.ExpectedTable.begin() + submodel.first_cell, cells,
                 est.FittedTable.begin() + submodel.first_cell);
@@ -185,7 +185,7 @@ void FitEqualityRestrictionsEq2(RunState& run) {
   const double* expected = est.ExpectedTable.data();
   const int sets = model.RestrictionSetCount;
 
-  // Columns are numbered on from one kind -3 submodel to the next.
+  // Columns are numbered on from one eq2/eq3 submodel to the next.
   std::int64_t columns = 0;
   for (const RestrictedSubmodel& item : restricted) {
     columns += static_cast<std::int64_t>(model.submodels[item.r].condition_cells);
@@ -239,7 +239,7 @@ void FitEqualityRestrictionsEq2(RunState& run) {
     for (std::int64_t j = 0; j < columns; ++j) t += count(j, k) * lambda[j];
     return t;
   };
-  const double full_step = 1.0 / run.settings.step_size;
+  const double full_step = 1.0 / est.step_size;
   for (int pass = 1;; ++pass) {
     bool again = false;
     for (std::int64_t j = 0; j < columns; ++j) {

@@ -58,14 +58,19 @@ Membership SubmodelTerm(RunState& run, const Submodel& submodel, int n, const st
   return marks;
 }
 
-int TypeCodeOf(const std::string& key) {
-  if (key == "cov") return 0;
-  if (key == "eff") return 10;
-  if (key == "fac") return 20;
-  if (key == "fix" || key == "wei") return 30;
-  if (key == "lin" || key == "log") return 40;
-  if (key == "mar") return 50;
-  return 60;  // spe
+DesignFamily FamilyOf(const std::string& key) {
+  if (key == "cov") return DesignFamily::kCovariate;
+  if (key == "eff") return DesignFamily::kEffect;
+  if (key == "fac") return DesignFamily::kFactor;
+  if (key == "fix" || key == "wei") return DesignFamily::kFixedWeights;
+  if (key == "lin" || key == "log") return DesignFamily::kLinLog;
+  if (key == "mar") return DesignFamily::kMarginal;
+  return DesignFamily::kSpecial;
+}
+
+// The families whose restrictions are written with a restriction letter.
+bool IsRestriction(DesignFamily family) {
+  return family == DesignFamily::kLinLog || family == DesignFamily::kMarginal;
 }
 
 // A restriction letter of lin, log or mar (a to d, or a number word counting as a): returns
@@ -147,7 +152,9 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
   if (WordEndsWith(name, '(')) name.pop_back();
   run.CommandName = name;
   const std::string key = CommandKey(name);
-  int type = TypeCodeOf(key);
+  const DesignFamily family = FamilyOf(key);
+  int special_model = 0;
+  DesignInteraction interaction = DesignInteraction::kA;
   const bool is_log = key == "log";
   const std::string used_in = name + "()";
 
@@ -169,15 +176,15 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
     design.loglinear = is_log;
     terms.push_back(marks);
     if (covariate >= 0 && covariate < n && marks[covariate] != 0 &&
-        !(type == 0 && terms.size() == 1)) {
+        !(family == DesignFamily::kCovariate && terms.size() == 1)) {
       StopRun("  Error: incorrect use of continuous covariate");
     }
     if (WordEndsWith(run.CurrentWord, ')')) {
       StopRun("  Error: a number is missing in command " + name + "()");
     }
     const std::string& next = ReadCurrentWord(run);
-    if (type == 30 || next.empty() || BeginsWithDigit(next)) break;
-    if ((type == 40 || type == 50) && next[0] >= 'a' && next[0] <= 'e') break;
+    if (family == DesignFamily::kFixedWeights || next.empty() || BeginsWithDigit(next)) break;
+    if (IsRestriction(family) && next[0] >= 'a' && next[0] <= 'e') break;
   }
 
   // The argument.
@@ -189,19 +196,19 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
   int mar_b = 0;
   int mar_extra = 0;
   bool closed = false;
-  if (type <= 30) {
+  if (family == DesignFamily::kCovariate || family == DesignFamily::kEffect ||
+      family == DesignFamily::kFactor || family == DesignFamily::kFixedWeights) {
     count = WordToInteger(run.CurrentWord);
     closed = WordEndsWith(run.CurrentWord, ')');
-  } else if (type == 60) {
+  } else if (family == DesignFamily::kSpecial) {
     const std::string& word = run.CurrentWord;
     if (word.size() < 2 || !BeginsWithDigit(word, '1') || (word[1] != 'a' && word[1] != 'b')) {
       StopRun("  Error: model \"" + word + "\" specified in spe() does not exist");
     }
-    const int code = (word[0] - '1') + 10 * (word[1] - 'a');
-    type = 60 + 10 * code;
-    count = SpecialParamCount(run, code, terms.front());
+    special_model = (word[0] - '1') + 10 * (word[1] - 'a');
+    count = SpecialParamCount(run, special_model, terms.front());
     closed = WordEndsWith(word, ')');
-  } else if (type == 40) {
+  } else if (family == DesignFamily::kLinLog) {
     const int letter = ReadRestrictionLetter(run, name);
     restriction += 10 * letter;
     if (letter >= 3) reserved_per_term = 1;
@@ -246,7 +253,7 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
   bool grouped = false;
   if (!closed) {
     ReadCurrentWord(run);
-    if (type == 50 && IsNumberWord(run.CurrentWord)) {
+    if (family == DesignFamily::kMarginal && IsNumberWord(run.CurrentWord)) {
       mar_extra = WordToInteger(run.CurrentWord);
       closed = WordEndsWith(run.CurrentWord, ')');
       if (!closed) ReadCurrentWord(run);
@@ -271,7 +278,7 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
           StopRun("  Error: group margin in " + used_in + " contains an effect variable");
       }
     }
-    if (type == 40 || type == 50) {
+    if (IsRestriction(family)) {
       StopRun("  Error: grouping variable not available in command " + name + "()");
     }
     grouped = true;
@@ -297,7 +304,7 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
           StopRun("  Error: interaction type \"" + letter.substr(0, 1) + "\" used in " + name +
                   "() does not exist");
         }
-        type += letter[0] - 'a';
+        interaction = static_cast<DesignInteraction>(letter[0] - 'a');
         closed = WordEndsWith(letter, ')');
         if (!closed) {
           ReadCurrentWord(run);
@@ -339,7 +346,9 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
   const int last_design = submodel.DesignTermCount();
   for (int d = first_design; d < last_design; ++d) {
     Design& design = submodel.designs[d];
-    design.DesignType = type;
+    design.family = family;
+    design.special_model = special_model;
+    design.interaction = interaction;
     design.DesignCountParam = count;
     design.DesignRestriction = restriction;
     design.DesignSpecTerms = static_cast<int>(terms.size());

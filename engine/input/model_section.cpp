@@ -255,7 +255,7 @@ void ReadCorrespondence(RunState& run) {
 // A plain effect of a submodel's effect list.
 void ReadPlainEffect(RunState& run, int index) {
   Submodel& submodel = run.model.submodels[index];
-  if (submodel.SubmodelKind == -6) {
+  if (submodel.IsCumulative()) {
     StopRun("  Error: unknown or impossible effect \"" + run.CurrentWord + "\" in table " +
             submodel.term);
   }
@@ -308,7 +308,7 @@ void ReadEffectList(RunState& run, int index, const char* message_command) {
     Submodel& submodel = model.submodels[index];
     submodel.MarSubmodel = 1;
     for (const Design& design : submodel.designs) {
-      if (design.DesignType != 50) submodel.MarSubmodel = 2;
+      if (design.family != DesignFamily::kMarginal) submodel.MarSubmodel = 2;
     }
   }
   ReadCurrentWord(run);
@@ -318,7 +318,7 @@ void ReadCumulativeHeader(RunState& run, Submodel& submodel) {
   const std::string mod_name = run.CommandName;
   const std::string word = run.CurrentWord;
   run.CommandName = "cum";
-  submodel.SubmodelKind = -6;
+  submodel.SubmodelKind = SubmodelKindCode::kCumulative;
   NewDesign(submodel, submodel.DesignTermCount());
   bool closed = false;
   const std::string letter = ReadBracketedLetter(run, word, "cum", &closed);
@@ -342,11 +342,14 @@ void ReadEq1(RunState& run, int index) {
     if (model.submodels[s].SubmodelVariables == marks) found = s;
   }
   if (found < 0) StopRun("  Error: subtable " + run.CurrentWord + " specified in eq1 not found");
-  for (int steps = 0; model.submodels[found].SubmodelKind >= 0 && steps <= index; ++steps) {
-    found = model.submodels[found].SubmodelKind;
+  for (int steps = 0; model.submodels[found].IsTied() && steps <= index; ++steps) {
+    found = model.submodels[found].tied_to;
   }
-  if (model.submodels[found].SubmodelKind == -1) model.submodels[found].SubmodelKind = -2;
-  model.submodels[index].SubmodelKind = found;
+  if (model.submodels[found].SubmodelKind == SubmodelKindCode::kLogLinear) {
+    model.submodels[found].SubmodelKind = SubmodelKindCode::kLogLinearShared;
+  }
+  model.submodels[index].SubmodelKind = SubmodelKindCode::kTied;
+  model.submodels[index].tied_to = found;
   ReadCurrentWord(run);
 }
 
@@ -421,11 +424,11 @@ void ReadSubmodel(RunState& run, bool glued_brace) {
   if (key == "eq1") {
     ReadEq1(run, index);
   } else if (key == "eq2" || key == "eq3") {
-    submodel.SubmodelKind = -3;
+    submodel.SubmodelKind = SubmodelKindCode::kEqualityRestricted;
     if (key == "eq2") model.UseEq2 = true;
     ReadCurrentWord(run);
   } else if (key == "or1" || key == "or2") {
-    submodel.SubmodelKind = key == "or1" ? -4 : -5;
+    submodel.SubmodelKind = key == "or1" ? SubmodelKindCode::kOrdinal1 : SubmodelKindCode::kOrdinal2;
     ReadOrdinalType(run, submodel);
   } else if (key == "cum") {
     ReadCumulativeHeader(run, submodel);
@@ -433,7 +436,7 @@ void ReadSubmodel(RunState& run, bool glued_brace) {
   } else if (restriction == "{") {
     ReadEffectList(run, index, "mod");
   } else {
-    submodel.SubmodelKind = -1;
+    submodel.SubmodelKind = SubmodelKindCode::kLogLinear;
     AddEffect(submodel, AllVariablesOf(submodel));
   }
 
@@ -446,7 +449,7 @@ void ReadSubmodel(RunState& run, bool glued_brace) {
   if (KeyIs(run.CurrentWord, "nin")) {
     done.no_initial = true;
     ReadCurrentWord(run);
-  } else if (index == 0 && done.MarginCount() == 0 && !model.AnyLinLog && done.SubmodelKind != -7) {
+  } else if (index == 0 && done.MarginCount() == 0 && !model.AnyLinLog && !done.IsSaturatedFixed()) {
     AddEffect(done, Membership{});
   }
 }
@@ -455,7 +458,7 @@ void CreateCovariateSubmodel(ModelState& model) {
   Submodel& submodel = NewSubmodel(model, 0);
   model.SubmodelCount = 1;
   const int covariate = model.VariableCount - 1;
-  submodel.SubmodelKind = -7;
+  submodel.SubmodelKind = SubmodelKindCode::kSaturatedFixed;
   submodel.SubmodelVariables[covariate] = 1;
   submodel.term = model.VariableLabel[covariate];
   CountVariables(submodel);
@@ -492,7 +495,7 @@ void CompleteModel(ModelState& model) {
     }
   }
   const bool only_covariate =
-      model.SubmodelCount == 1 && model.CovariateCount > 0 && first->SubmodelKind == -7;
+      model.SubmodelCount == 1 && model.CovariateCount > 0 && first->IsSaturatedFixed();
   if (any_unexplained && only_covariate) {
     // The covariate's margin takes the other variables in.
     for (int v = 0; v < n; ++v) {
@@ -502,13 +505,13 @@ void CompleteModel(ModelState& model) {
     const int index = model.SubmodelCount;
     Submodel& extra = NewSubmodel(model, index);
     ++model.SubmodelCount;
-    extra.SubmodelKind = -7;
+    extra.SubmodelKind = SubmodelKindCode::kSaturatedFixed;
     extra.SubmodelVariables = unexplained;
     extra.term = TermText(model, unexplained);
     if (index > 0) AddEffect(extra, Membership{});
     AddEffect(extra, unexplained);
   }
-  if (model.SubmodelCount > 0 && model.submodels[0].SubmodelKind == -7) {
+  if (model.SubmodelCount > 0 && model.submodels[0].IsSaturatedFixed()) {
     Submodel& head = model.submodels[0];
     head.EffectVariables.clear();
     AddEffect(head, AllVariablesOf(head));
@@ -520,7 +523,7 @@ void CompleteModel(ModelState& model) {
       if (submodel.SubmodelVariables[v] != 0) submodel.SubmodelVariables[v] = 1;
     }
     CountVariables(submodel);
-    if (submodel.SubmodelKind != -7) continue;
+    if (!submodel.IsSaturatedFixed()) continue;
     bool needs_estimation = false;
     for (int v = 0; v < n; ++v) {
       if (submodel.SubmodelVariables[v] == 0) continue;
@@ -531,7 +534,7 @@ void CompleteModel(ModelState& model) {
         }
       }
     }
-    if (needs_estimation) submodel.SubmodelKind = -1;
+    if (needs_estimation) submodel.SubmodelKind = SubmodelKindCode::kLogLinear;
   }
 }
 
@@ -574,7 +577,7 @@ void ReadMeasurementModel(RunState& run) {
     const int index = model.SubmodelCount;
     Submodel& submodel = NewSubmodel(model, index);
     ++model.SubmodelCount;
-    submodel.SubmodelKind = -1;
+    submodel.SubmodelKind = SubmodelKindCode::kLogLinear;
     Membership latent{};
     for (int u = model.ResCount; u < first; ++u) latent[u] = 1;
     submodel.SubmodelVariables = latent;
@@ -641,8 +644,8 @@ int ContainingSubmodel(const ModelState& model, const Membership& vars) {
 }
 
 bool ConflictsWithAll(const Submodel& submodel) {
-  const int kind = submodel.SubmodelKind;
-  return (kind <= -3 && kind >= -5) || kind >= 0 || kind == -2;
+  return submodel.HasRestrictedCells() || submodel.IsTied() ||
+         submodel.SubmodelKind == SubmodelKindCode::kLogLinearShared;
 }
 
 void CheckAllTarget(const ModelState& model, const Membership& vars, int* target) {
@@ -665,7 +668,7 @@ void ReadAllRestrictions(RunState& run) {
   const int index = model.SubmodelCount + 1;
   Submodel& all = NewSubmodel(model, index);
   model.HasAllSubmodel = true;
-  all.SubmodelKind = -1;
+  all.SubmodelKind = SubmodelKindCode::kLogLinear;
   for (int v = 0; v < model.VariableCount; ++v) {
     if (!IsIndicatorVariable(model, v)) all.SubmodelVariables[v] = 1;
   }

@@ -82,7 +82,9 @@ bool UsedOutsideMargin(const ModelState& model, int s, int v) {
 void DropUnusedConditioningVariables(ModelState& model) {
   for (int s = 1; s < model.SubmodelCount; ++s) {
     Submodel& submodel = model.submodels[s];
-    if (submodel.SubmodelKind != -1 || submodel.MarginCount() == 0) continue;
+    if (submodel.SubmodelKind != SubmodelKindCode::kLogLinear || submodel.MarginCount() == 0) {
+      continue;
+    }
     for (int v = 0; v < kVectorSize; ++v) {
       if (submodel.EffectVariables[0][v] == 0 || UsedOutsideMargin(model, s, v)) continue;
       submodel.SubmodelVariables[v] = 0;
@@ -169,14 +171,14 @@ void LayOutSubmodels(RunState& run) {
     submodel.condition_cells = (s > 0 && submodel.MarginCount() > 0)
                                    ? ProductOfDimensions(model, submodel.EffectVariables[0])
                                    : 1;
-    if (submodel.SubmodelKind < 0) {
+    if (!submodel.IsTied()) {
       submodel.first_cell = static_cast<std::int64_t>(std::min(cell_total, kOffsetLimit));
       submodel.first_condition_cell =
           static_cast<std::int64_t>(std::min(condition_total, kOffsetLimit));
       cell_total += submodel.cell_count;
       condition_total += submodel.condition_cells;
     } else {
-      const Submodel& tied = model.submodels[submodel.SubmodelKind];
+      const Submodel& tied = model.submodels[submodel.tied_to];
       if (!SameLayout(submodel, tied)) {
         StopRun("  Error: subtables restricted with \"eq1\" do not completely match");
       }
@@ -214,22 +216,21 @@ void IndexRestrictedSubmodels(RunState& run) {
   model.RestrictionColumn.clear();
   model.OrdinalColumn.clear();
   const std::vector<std::int32_t>& codes = run.designs.restriction_codes;
-  std::vector<char> set_seen;  // by equality set number, over all kind -3 submodels
+  std::vector<char> set_seen;  // by equality set number, over all eq2/eq3 submodels
   std::int64_t column_base = 0;
   for (int s = 0; s < model.SubmodelCount; ++s) {
     const Submodel& submodel = model.submodels[s];
-    const int kind = submodel.SubmodelKind;
-    if (kind == -3 || kind == -4 || kind == -5 || kind == -7) {
+    if (submodel.HasRestrictedCells() || submodel.IsSaturatedFixed()) {
       const double columns = submodel.condition_cells;
       model.RestrictedParamCount +=
           static_cast<std::int64_t>((submodel.cell_count / columns - 1) * columns);
       if (s == 0) ++model.RestrictedParamCount;
     }
-    if (kind == -4 || kind == -5) {
+    if (submodel.IsOrdinal()) {
       const std::vector<std::int32_t> columns = CellColumns(model, s);
       model.OrdinalColumn.insert(model.OrdinalColumn.end(), columns.begin(), columns.end());
     }
-    if (kind != -3) continue;
+    if (submodel.SubmodelKind != SubmodelKindCode::kEqualityRestricted) continue;
 
     const std::vector<std::int32_t> columns = CellColumns(model, s);
     const auto columns_here = static_cast<std::int64_t>(submodel.condition_cells);

@@ -7,7 +7,7 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/table_zero.h"
-#include "estimation/e_step.h"
+#include "estimation/free_parameters.h"
 #include "newton/eigenvalues.h"
 
 namespace tav {
@@ -32,21 +32,16 @@ void SaveSubmodel(const RunState& run, int r, std::vector<double>& target) {
 }
 
 bool IsMarParameter(const RunState& run, int i) {
-  const FreeParameter& parameter = run.newton.free_parameters[i];
+  const FreeParameter& parameter = run.estimation.free_parameters.parameters[i];
   return parameter.submodel < run.model.SubmodelCount &&
          run.model.submodels[parameter.submodel].MarSubmodel != 0;
 }
 
 }  // namespace
 
-double EvaluateLogLikelihood(RunState& run) {
-  EStep(run, 3);
-  return run.estimation.LogLikelihood;
-}
-
-double perturb_and_evaluate(RunState& run, int i, double delta, bool evaluate) {
+void PerturbParameter(RunState& run, int i, double delta) {
   NewtonState& newton = run.newton;
-  const FreeParameter& parameter = newton.free_parameters[i];
+  const FreeParameter& parameter = run.estimation.free_parameters.parameters[i];
   if (parameter.design < 0 && delta != 0) {
     const int r = parameter.submodel;
     const Submodel& submodel = run.model.submodels[r];
@@ -79,12 +74,16 @@ double perturb_and_evaluate(RunState& run, int i, double delta, bool evaluate) {
       condition.Scale(fitted, margin.data(), fitted);
     }
   }
-  return evaluate ? EvaluateLogLikelihood(run) : 0.0;
 }
 
-double InversionTolerance(const RunState& run, int mode) {
-  if (mode < 0) return 1e-10;
-  if (mode > 0) return 0.001;
+double perturb_and_evaluate(RunState& run, int i, double delta, const ModelEvaluator& evaluate) {
+  PerturbParameter(run, i, delta);
+  return evaluate().log_likelihood;
+}
+
+double InversionTolerance(const RunState& run, InversionMode mode) {
+  if (mode == InversionMode::kInternal) return 1e-10;
+  if (mode == InversionMode::kNewtonStep) return 0.001;
   const std::vector<double>& eigenvalues = run.newton.eigenvalues;
   if (eigenvalues.empty()) return 0.001;
   const double largest = *std::max_element(eigenvalues.begin(), eigenvalues.end());
@@ -92,11 +91,12 @@ double InversionTolerance(const RunState& run, int mode) {
   return std::clamp(1e-4 * largest, 0.001, 0.1);
 }
 
-void InvertInformation(RunState& run, std::vector<double>& matrix, int n, int mode) {
+void InvertInformation(RunState& run, std::vector<double>& matrix, int n, InversionMode mode) {
   NewtonState& newton = run.newton;
+  const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
   const double tolerance = InversionTolerance(run, mode);
-  const bool report = mode >= 0;
-  const int listed = static_cast<int>(newton.free_parameters.size());
+  const bool report = mode != InversionMode::kInternal;
+  const int listed = static_cast<int>(parameters.size());
   if (report) {
     newton.BoundaryLogLinear = 0;
     newton.BoundaryHazard = 0;
@@ -104,7 +104,7 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, int mo
   auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
   for (int s = 0; s < n; ++s) {
     // Parameters of submodels with marginal restrictions already hold covariances.
-    if (mode == 0 && s < listed && IsMarParameter(run, s)) continue;
+    if (mode == InversionMode::kStandardErrors && s < listed && IsMarParameter(run, s)) continue;
     const double pivot = at(s, s);
     at(s, s) = 1;
     if (pivot >= tolerance) {
@@ -127,7 +127,7 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, int mo
     const std::string what = pivot < -tolerance ? "not positive definite" : "not full rank";
     WriteLogLine(run, "  Warning: Information matrix is " + what + " (" + FormatReal(1, 0, s + 1) +
                           "," + FormatReal(9, -1, pivot) + ")");
-    if (s < listed && newton.free_parameters[s].submodel == run.model.SubmodelCount) {
+    if (s < listed && parameters[s].submodel == run.model.SubmodelCount) {
       ++newton.BoundaryHazard;
     } else {
       ++newton.BoundaryLogLinear;
@@ -150,9 +150,11 @@ void DampInformation(std::vector<double>& matrix, int n, double& lambda) {
   if (lambda > 1e-10) lambda /= 100;
 }
 
-void build_information_matrix(RunState& run, int algorithm, double l0) {
+void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l0,
+                              const ModelEvaluator& evaluate) {
   NewtonState& newton = run.newton;
-  const int n = newton.free_parameter_count;
+  const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
+  const int n = run.estimation.free_parameters.count;
   std::vector<double>& matrix = newton.information_matrix;
   matrix.assign(static_cast<std::size_t>(n) * n, 0.0);
   newton.gradient.assign(n, 0.0);
@@ -162,21 +164,22 @@ void build_information_matrix(RunState& run, int algorithm, double l0) {
 
   const std::vector<double> base = run.estimation.FittedTable;
   std::vector<double> after_r = base;
-  const bool steepest = algorithm == 2;
+  const bool steepest = algorithm == NewtonAlgorithm::kSteepestDescent;
+  const bool std_errors = algorithm == NewtonAlgorithm::kStandardErrors;
   for (int r = 0; r < n; ++r) {
-    const int sub_r = newton.free_parameters[r].submodel;
+    const int sub_r = parameters[r].submodel;
     const double hr = step(r);
-    f[r] = perturb_and_evaluate(run, r, hr);
+    f[r] = perturb_and_evaluate(run, r, hr, evaluate);
     if (steepest) {
-      at(r, r) = perturb_and_evaluate(run, r, hr);
+      at(r, r) = perturb_and_evaluate(run, r, hr, evaluate);
       RestoreSubmodel(run, sub_r, base);
       continue;
     }
     SaveSubmodel(run, sub_r, after_r);
     for (int c = r; c < n; ++c) {
-      if (algorithm == 0 && (IsMarParameter(run, r) || IsMarParameter(run, c))) continue;
-      at(r, c) = perturb_and_evaluate(run, c, step(c));
-      const int sub_c = newton.free_parameters[c].submodel;
+      if (std_errors && (IsMarParameter(run, r) || IsMarParameter(run, c))) continue;
+      at(r, c) = perturb_and_evaluate(run, c, step(c), evaluate);
+      const int sub_c = parameters[c].submodel;
       RestoreSubmodel(run, sub_c, sub_c == sub_r ? after_r : base);
     }
     RestoreSubmodel(run, sub_r, base);
@@ -194,38 +197,37 @@ void build_information_matrix(RunState& run, int algorithm, double l0) {
   }
   for (int r = 0; r < n; ++r) {
     for (int c = r; c < n; ++c) {
-      if (algorithm == 0 && (IsMarParameter(run, r) || IsMarParameter(run, c))) continue;
+      if (std_errors && (IsMarParameter(run, r) || IsMarParameter(run, c))) continue;
       at(r, c) = -(l0 + at(r, c) - f[c] - f[r]) / (step(r) * step(c));
       at(c, r) = at(r, c);
     }
   }
 
-  if (algorithm != 0 && run.settings.newton_lambda != 0) {
-    DampInformation(matrix, n, run.settings.newton_lambda);
-  }
-  if (algorithm == 0) {
+  if (!std_errors && newton.lambda != 0) DampInformation(matrix, n, newton.lambda);
+  if (std_errors) {
     newton.eigenvalues.clear();
     if (!run.model.AnyMar) newton.eigenvalues = compute_eigenvalues(matrix, n);
   }
-  InvertInformation(run, matrix, n, algorithm);
+  InvertInformation(run, matrix, n,
+                    std_errors ? InversionMode::kStandardErrors : InversionMode::kNewtonStep);
 }
 
 void probability_standard_errors(RunState& run) {
   NewtonState& newton = run.newton;
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
-  const int n = newton.free_parameter_count;
+  const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
+  const int n = run.estimation.free_parameters.count;
   newton.probability_std_errors.assign(est.FittedTable.size(), 0.0);
   const std::vector<double>& v = newton.information_matrix;
   const double total = run.data.total_count;
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
-    const int kind = submodel.SubmodelKind;
     const std::int64_t cells = CellCount(submodel);
-    if (kind < -6 || kind > -1 || cells <= 0 || cells > 128) continue;
+    if (submodel.IsTied() || submodel.IsSaturatedFixed() || cells <= 0 || cells > 128) continue;
     std::vector<int> own;
     for (int k = 0; k < n; ++k) {
-      const FreeParameter& parameter = newton.free_parameters[k];
+      const FreeParameter& parameter = parameters[k];
       if (parameter.design < 0 && parameter.submodel == r) own.push_back(k);
     }
     if (own.empty()) continue;
@@ -235,7 +237,7 @@ void probability_standard_errors(RunState& run) {
     // derivative[a * cells + j]: of probability j by parameter own[a].
     std::vector<double> derivative(own.size() * cells);
     for (std::size_t a = 0; a < own.size(); ++a) {
-      perturb_and_evaluate(run, own[a], kGradientStep, false);
+      PerturbParameter(run, own[a], kGradientStep);
       const double* moved = est.FittedTable.data() + submodel.first_cell;
       for (std::int64_t j = 0; j < cells; ++j) {
         derivative[a * cells + j] = (moved[j] - base[j]) / kGradientStep * scale;

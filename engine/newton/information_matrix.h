@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/run_state.h"
+#include "newton/newton_state.h"
 
 namespace tav {
 
@@ -15,21 +16,21 @@ inline constexpr double kGradientStep = 1e-7;
 // submodel by exp(delta) raised to the parameter's coding exponent of the cell's effect cell
 // (1 at the parameter's categories, -1 where effect coding puts the opposite sign), then
 // restores the submodel's form: submodel 0 keeps its total, the others are divided by their
-// conditioning margin again. With evaluate, the model is evaluated (E-step mode 3) and the
-// log-likelihood returned; otherwise 0 is returned. Special-effect parameters are not
-// estimated by this version and are left unchanged.
-double perturb_and_evaluate(RunState& run, int i, double delta, bool evaluate = true);
+// conditioning margin again. Special-effect parameters are not estimated by this version and
+// are left unchanged.
+void PerturbParameter(RunState& run, int i, double delta);
 
-// The log-likelihood of the current fitted tables (E-step mode 3).
-double EvaluateLogLikelihood(RunState& run);
+// PerturbParameter, then the log-likelihood of the model as evaluate finds it.
+double perturb_and_evaluate(RunState& run, int i, double delta, const ModelEvaluator& evaluate);
 
 // The finite-difference information matrix of the free parameters at log-likelihood l0 into
-// run.newton.information_matrix. Steepest descent (algorithm 2): only the diagonal, holding the
-// inverse curvature (1 where the curvature is not above 1e-5), not inverted. Otherwise the full
-// matrix; Levenberg-Marquardt damping for Newton steps with newton_lambda != 0; the eigenvalues
-// for the standard errors (algorithm 0); then the inversion in place. run.newton.gradient
-// holds L(theta + h e_r) afterwards. The fitted tables are left as they were.
-void build_information_matrix(RunState& run, int algorithm, double l0);
+// run.newton.information_matrix. Steepest descent: only the diagonal, holding the inverse
+// curvature (1 where the curvature is not above 1e-5), not inverted. Otherwise the full
+// matrix; Levenberg-Marquardt damping for Newton steps with a lambda other than 0; the
+// eigenvalues for the standard errors; then the inversion in place. run.newton.gradient holds
+// L(theta + h e_r) afterwards. The fitted tables are left as they were.
+void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l0,
+                              const ModelEvaluator& evaluate);
 
 // Levenberg-Marquardt damping of the information matrix (n x n) with newton_lambda: the
 // diagonal is multiplied by 1 + lambda, then, while lambda is at most 1, there are at least two
@@ -38,17 +39,24 @@ void build_information_matrix(RunState& run, int algorithm, double l0);
 // 100 for the next iteration (when above 1e-10).
 void DampInformation(std::vector<double>& matrix, int n, double& lambda);
 
+// What a matrix is inverted for.
+enum class InversionMode {
+  kInternal,        // a matrix of the report or the marginal step: no warnings, no counts
+  kStandardErrors,  // the information matrix of the standard errors
+  kNewtonStep,      // the information matrix of a Newton-type step
+};
+
 // Gauss-Jordan inversion in place of the symmetric n x n matrix (row by row), pivots on the
 // diagonal in order. A pivot below the tolerance is rejected: its row and column become 0.
-// Tolerance: 1e-10 for mode -1 (internal matrices: no warnings, no counts), 0.001 for Newton
-// steps (modes 1 to 4), and for standard errors (mode 0) 1e-4 times the largest eigenvalue in
-// run.newton.eigenvalues, kept within 0.001 .. 0.1. In modes 0 to 4 every rejected pivot writes
-// "  Warning: Information matrix is not positive definite (" or "... not full rank (" with its
-// number and value, and is counted in BoundaryLogLinear or BoundaryHazard (reset first).
-void InvertInformation(RunState& run, std::vector<double>& matrix, int n, int mode);
+// Tolerance: 1e-10 for internal matrices, 0.001 for Newton steps, and for standard errors 1e-4
+// times the largest eigenvalue in run.newton.eigenvalues, kept within 0.001 .. 0.1. Except for
+// internal matrices, every rejected pivot writes "  Warning: Information matrix is not
+// positive definite (" or "... not full rank (" with its number and value, and is counted in
+// BoundaryLogLinear or BoundaryHazard (reset first).
+void InvertInformation(RunState& run, std::vector<double>& matrix, int n, InversionMode mode);
 
 // The tolerance of InvertInformation for mode.
-double InversionTolerance(const RunState& run, int mode);
+double InversionTolerance(const RunState& run, InversionMode mode);
 
 // Delta-method standard errors of the fitted probabilities of every submodel of kinds -1 to
 // -6 with at most 128 cells, from the covariance matrix left by the standard-error inversion,

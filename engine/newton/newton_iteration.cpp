@@ -8,37 +8,52 @@
 #include "core/log.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
+#include "estimation/free_parameters.h"
 #include "newton/information_matrix.h"
-#include "newton/parameter_list.h"
+#include "newton/parameter_effects.h"
 
 namespace tav {
 namespace {
 
-std::string AlgorithmName(const RunState& run, int algorithm, int requested) {
+// A step is accepted when the log-likelihood falls by no more than this...
+constexpr double kAcceptedFall = 1e-10;
+// ... and half the likelihood-ratio statistic stays above minus this.
+constexpr double kHalfLSquaredTolerance = 1e-8;
+// Halving ends when the divisor reaches this many times step_size (1, 2, 4, 8 and 16 times
+// are tried), for steepest descent when it reaches kSteepestDescentDivisorLimit.
+constexpr double kHalvingLimit = 16;
+constexpr double kSteepestDescentDivisorLimit = 1e8;
+// The step limit doubles the divisor at most this often: beyond it no double is larger.
+constexpr int kMaxDoublings = 2100;
+
+std::string AlgorithmName(const RunState& run, NewtonAlgorithm algorithm,
+                          NewtonAlgorithm requested) {
   std::string name;
   switch (algorithm) {
-    case 2:
+    case NewtonAlgorithm::kSteepestDescent:
       name = "Steepest-descent";
       break;
-    case 3:
+    case NewtonAlgorithm::kBfgs:
       name = "BFGS";
       break;
     default:
-      name = run.settings.newton_lambda != 0 ? "Levenberg-Maquardt" : "Newton-Raphson";
+      name = run.newton.lambda != 0 ? "Levenberg-Maquardt" : "Newton-Raphson";
   }
-  if (requested == 4) name += " + EM";
+  if (requested == NewtonAlgorithm::kNewtonRaphsonWithEm) name += " + EM";
   return name;
 }
 
 // g_i = (L(theta + 1e-7 e_i) - L0) / 1e-7, the fitted tables restored after each.
-void ComputeGradient(RunState& run, double l0) {
+void ComputeGradient(RunState& run, double l0, const ModelEvaluator& evaluate) {
   NewtonState& newton = run.newton;
-  const int n = newton.free_parameter_count;
+  const FreeParameterList& list = run.estimation.free_parameters;
+  const int n = list.count;
   newton.gradient.assign(n, 0.0);
   const std::vector<double>& base = newton.saved_fitted;
   for (int i = 0; i < n; ++i) {
-    newton.gradient[i] = (perturb_and_evaluate(run, i, kGradientStep) - l0) / kGradientStep;
-    const Submodel& submodel = run.model.submodels[newton.free_parameters[i].submodel];
+    newton.gradient[i] =
+        (perturb_and_evaluate(run, i, kGradientStep, evaluate) - l0) / kGradientStep;
+    const Submodel& submodel = run.model.submodels[list.parameters[i].submodel];
     std::copy_n(base.begin() + submodel.first_cell, static_cast<std::int64_t>(submodel.cell_count),
                 run.estimation.FittedTable.begin() + submodel.first_cell);
   }
@@ -47,8 +62,7 @@ void ComputeGradient(RunState& run, double l0) {
 // The BFGS update of the stored inverse matrix H with the last step s and the change y of the
 // gradient: H y = -s afterwards (H approximates the inverse of minus the Hessian). A
 // degenerate update (s'y or y'Hy zero or not finite) leaves H as it is.
-void UpdateBfgs(NewtonState& newton) {
-  const int n = newton.free_parameter_count;
+void UpdateBfgs(NewtonState& newton, int n) {
   std::vector<double>& h = newton.information_matrix;
   std::vector<double> y(n);
   for (int i = 0; i < n; ++i) y[i] = newton.gradient[i] - newton.previous_gradient[i];
@@ -85,8 +99,8 @@ void ApplyStepToMarginParameters(RunState& run, const std::vector<double>& step)
   EstimationState& est = run.estimation;
   const ModelState& model = run.model;
   bool first_moved = false;
-  for (int i = 0; i < newton.loglinear_parameter_count; ++i) {
-    const FreeParameter& parameter = newton.free_parameters[i];
+  for (int i = 0; i < est.free_parameters.loglinear_count; ++i) {
+    const FreeParameter& parameter = est.free_parameters.parameters[i];
     if (parameter.design >= 0 || step[i] == 0) continue;
     const std::int64_t offset = est.margin_parameter_offset[parameter.submodel][parameter.margin];
     if (offset < 0) continue;
@@ -122,12 +136,17 @@ void ApplyStepToMarginParameters(RunState& run, const std::vector<double>& step)
 
 // The step of one Newton iteration along M g, M the matrix of the algorithm. Returns whether
 // a step was accepted; a failed step leaves the fitted tables as they were saved.
-bool TakeStep(RunState& run, int algorithm, int requested, double l0) {
+bool TakeStep(RunState& run, NewtonAlgorithm algorithm, NewtonAlgorithm requested, double l0,
+              const ModelEvaluator& evaluate) {
   NewtonState& newton = run.newton;
   const Settings& settings = run.settings;
-  const int n = newton.free_parameter_count;
-  double divisor = algorithm == 2 ? 2 * settings.step_size : settings.step_size;
-  const double limit_divisor = algorithm == 3 ? 4 : 2;
+  EstimationState& est = run.estimation;
+  const int n = est.free_parameters.count;
+  const bool steepest = algorithm == NewtonAlgorithm::kSteepestDescent;
+  const bool bfgs = algorithm == NewtonAlgorithm::kBfgs;
+  const double step_size = est.step_size;
+  double divisor = steepest ? 2 * step_size : step_size;
+  const double limit_divisor = bfgs ? 4 : 2;
   std::vector<double> direction(n, 0.0);
   for (int i = 0; i < n; ++i) {
     double sum = 0;
@@ -140,7 +159,7 @@ bool TakeStep(RunState& run, int algorithm, int requested, double l0) {
   const double limit = (run.IterationCount - settings.newton_start_iteration) / limit_divisor;
   if (limit > 0 && divisor > 0) {
     // Doubling stops at the largest divisor a double holds, whatever the direction holds.
-    for (int doublings = 0; doublings < 2100; ++doublings) {
+    for (int doublings = 0; doublings < kMaxDoublings; ++doublings) {
       bool too_long = false;
       for (int i = 0; i < n && !too_long; ++i) too_long = std::fabs(direction[i] / divisor) > limit;
       if (!too_long) break;
@@ -149,23 +168,25 @@ bool TakeStep(RunState& run, int algorithm, int requested, double l0) {
   }
 
   std::vector<double> step(n);
-  EstimationState& est = run.estimation;
   for (;;) {
     est.FittedTable = newton.saved_fitted;
     for (int i = 0; i < n; ++i) {
       step[i] = direction[i] / divisor;
-      perturb_and_evaluate(run, i, step[i], false);
+      PerturbParameter(run, i, step[i]);
     }
-    const double l1 = EvaluateLogLikelihood(run);
-    if (l1 - l0 >= -1e-10 && newton.evaluation_half_lsquared >= -1e-8) break;
-    const bool can_halve =
-        algorithm == 2 ? std::fabs(divisor) < 1e8 : 16 * settings.step_size > std::fabs(divisor);
+    const Evaluation after = evaluate();
+    if (after.log_likelihood - l0 >= -kAcceptedFall &&
+        after.half_lsquared >= -kHalfLSquaredTolerance) {
+      break;
+    }
+    const bool can_halve = steepest ? std::fabs(divisor) < kSteepestDescentDivisorLimit
+                                    : kHalvingLimit * step_size > std::fabs(divisor);
     if (can_halve) {
       divisor *= 2;
       continue;
     }
     est.FittedTable = newton.saved_fitted;
-    if (algorithm == 2) StopRun("  Error: Newton-type algorithm fails; use more EM iterations");
+    if (steepest) StopRun("  Error: Newton-type algorithm fails; use more EM iterations");
     return false;
   }
 
@@ -173,56 +194,70 @@ bool TakeStep(RunState& run, int algorithm, int requested, double l0) {
                         " iteration: " + FormatReal(1, 1, std::fabs(divisor)));
   newton.last_step = step;
   if (settings.show_parameters) ApplyStepToMarginParameters(run, step);
-  if (algorithm == 3 && std::fabs(divisor) >= 16 * settings.step_size && n > 0) {
-    newton.last_step[0] = -1;
-  }
+  newton.bfgs_restart = bfgs && std::fabs(divisor) >= kHalvingLimit * step_size && n > 0;
   return true;
 }
 
 }  // namespace
 
-void newton_iteration(RunState& run, int algorithm) {
+void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvaluator& evaluate) {
   NewtonState& newton = run.newton;
-  if (!newton.list_built) BuildParameterList(run);
-  if (!NewtonUsable(newton)) {
-    run.settings.show_std_errors = false;
-    return;
+  EstimationState& est = run.estimation;
+  BuildParameterList(run);
+  if (!est.free_parameters.Usable()) return;
+  PrepareParameterEffects(run);
+  if (!newton.lambda_ready) {
+    newton.lambda_ready = true;
+    newton.lambda = run.settings.newton_lambda;
   }
-  const int n = newton.free_parameter_count;
+  const int n = est.free_parameters.count;
   if (static_cast<int>(newton.last_step.size()) != n) {
     newton.last_step.assign(n, 0.0);
     newton.previous_gradient.assign(n, 0.0);
     newton.bfgs_work.assign(n, 0.0);
   }
 
-  EstimationState& est = run.estimation;
-  const double kept_log_likelihood = est.LogLikelihood;
   newton.saved_fitted = est.FittedTable;
-  const double l0 = EvaluateLogLikelihood(run);
+  const double l0 = evaluate().log_likelihood;
 
-  if (algorithm == 0) {
-    build_information_matrix(run, 0, l0);
+  if (algorithm == NewtonAlgorithm::kStandardErrors) {
+    build_information_matrix(run, algorithm, l0, evaluate);
     if (run.settings.show_conditional && !run.model.AnyMar) probability_standard_errors(run);
     newton.std_errors_computed = true;
     est.FittedTable = newton.saved_fitted;
-    est.LogLikelihood = kept_log_likelihood;
     return;
   }
 
-  int a = algorithm;
-  if (a == 3 && (newton.iterations_done == 0 || newton.last_step[0] == -1)) a = 2;
+  // Algorithm 4 is Newton-Raphson; the estimation keeps the EM M-steps running beside it.
+  NewtonAlgorithm a = algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm
+                          ? NewtonAlgorithm::kNewtonRaphson
+                          : algorithm;
+  if (a == NewtonAlgorithm::kBfgs && (newton.iterations_done == 0 || newton.bfgs_restart)) {
+    a = NewtonAlgorithm::kSteepestDescent;
+  }
   ++newton.iterations_done;
   for (;;) {
-    if (a != 3) build_information_matrix(run, a, l0);
-    if (a == 3) newton.previous_gradient = newton.gradient;
-    ComputeGradient(run, l0);
-    if (a == 3) UpdateBfgs(newton);
-    if (TakeStep(run, a, algorithm, l0)) break;
-    a = 2;
+    const bool bfgs = a == NewtonAlgorithm::kBfgs;
+    if (!bfgs) build_information_matrix(run, a, l0, evaluate);
+    if (bfgs) newton.previous_gradient = newton.gradient;
+    ComputeGradient(run, l0, evaluate);
+    if (bfgs) UpdateBfgs(newton, n);
+    if (TakeStep(run, a, algorithm, l0, evaluate)) break;
+    a = NewtonAlgorithm::kSteepestDescent;
   }
-  est.LogLikelihood = kept_log_likelihood;
 }
 
-void ComputeStandardErrors(RunState& run) { newton_iteration(run, 0); }
+void ComputeStandardErrors(RunState& run, const ModelEvaluator& evaluate) {
+  newton_iteration(run, NewtonAlgorithm::kStandardErrors, evaluate);
+}
+
+bool StandardErrorsWanted(const RunState& run) {
+  const FreeParameterList& list = run.estimation.free_parameters;
+  return run.settings.show_std_errors && !(list.built && !list.Usable());
+}
+
+bool ShowsStdErrors(const RunState& run) {
+  return run.settings.show_std_errors && run.newton.std_errors_computed;
+}
 
 }  // namespace tav

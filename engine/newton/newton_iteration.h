@@ -2,23 +2,30 @@
 #define TAV_ENGINE_NEWTON_NEWTON_ITERATION_H_
 
 #include "core/run_state.h"
+#include "newton/newton_state.h"
 
 namespace tav {
 
-// One Newton-type iteration on the log-likelihood, or with algorithm 0 the standard errors.
-// Algorithms: 0 standard errors only (covariance matrix, eigenvalues, boundary counters and,
-// unless nco, the standard errors of the fitted probabilities), 1 Newton-Raphson
-// (Levenberg-Marquardt when newton_lambda != 0), 2 steepest descent, 3 BFGS, 4 as 1 with the
-// EM M-steps running beside it. The free-parameter list is built on first use; without a
-// usable list (none, or more than 500 parameters) nothing is done and show_std_errors is
-// cleared. A step that does not raise the log-likelihood is halved; when halving is exhausted
-// the iteration falls back to steepest descent, whose failure stops the run with
-// "  Error: Newton-type algorithm fails; use more EM iterations". The log-likelihood kept by
-// the estimation is left as it was.
-void newton_iteration(RunState& run, int algorithm);
+// One Newton-type iteration on the log-likelihood, or with kStandardErrors the standard
+// errors (covariance matrix, eigenvalues, boundary counters and, unless nco, the standard
+// errors of the fitted probabilities). The algorithm with kNewtonRaphsonWithEm is
+// Newton-Raphson; the EM M-steps run beside it. evaluate gives the log-likelihood of the
+// current fitted tables. The free-parameter list is built on first use; without a usable list
+// (none, or more than 500 parameters) nothing is done. A step that does not raise the
+// log-likelihood is halved; when halving is exhausted the iteration falls back to steepest
+// descent, whose failure stops the run with "  Error: Newton-type algorithm fails; use more
+// EM iterations". The estimation state is left as it was, but for the step taken.
+void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvaluator& evaluate);
 
-// The standard errors of the report: newton_iteration with algorithm 0.
-void ComputeStandardErrors(RunState& run);
+// The standard errors of the report: newton_iteration with kStandardErrors.
+void ComputeStandardErrors(RunState& run, const ModelEvaluator& evaluate);
+
+// Whether the standard errors are to be computed: asked for, and the free-parameter list is
+// not known to be unusable.
+bool StandardErrorsWanted(const RunState& run);
+
+// The standard-error columns and sections are shown: asked for and computed.
+bool ShowsStdErrors(const RunState& run);
 
 }  // namespace tav
 

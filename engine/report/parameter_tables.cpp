@@ -8,8 +8,9 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
+#include "estimation/free_parameters.h"
 #include "newton/information_matrix.h"
-#include "newton/parameter_list.h"
+#include "newton/newton_iteration.h"
 #include "report/probabilities.h"
 #include "report/report_computations.h"
 #include "report/write_report.h"
@@ -29,8 +30,8 @@ std::string PadLeft(const std::string& text, std::size_t width) {
 // The covariance matrix left by the standard-error computation.
 class Covariances {
  public:
-  explicit Covariances(const NewtonState& newton)
-      : matrix_(newton.information_matrix), n_(newton.free_parameter_count) {}
+  explicit Covariances(const RunState& run)
+      : matrix_(run.newton.information_matrix), n_(run.estimation.free_parameters.count) {}
   double operator()(int i, int j) const {
     if (i < 0 || j < 0 || i >= n_ || j >= n_) return 0.0;
     const std::size_t at = static_cast<std::size_t>(i) * n_ + j;
@@ -41,11 +42,6 @@ class Covariances {
   const std::vector<double>& matrix_;
   int n_;
 };
-
-// The standard-error columns are shown when standard errors were asked for and computed.
-bool ShowsStdErrors(const RunState& run) {
-  return run.settings.show_std_errors && run.newton.std_errors_computed;
-}
 
 // The exp(beta) column exists for ordinary log-linear submodels and cumulative models a and e.
 bool ShowsExpBeta(const RunState& run, int t) {
@@ -64,8 +60,9 @@ struct Margin {
 // parameters of that submodel. Empty when the margin has none.
 std::vector<double> MarginBlock(const RunState& run, int t, int i) {
   const EstimationState& est = run.estimation;
-  const int kind = run.model.submodels[t].SubmodelKind;
-  const int source = kind >= 0 && kind < run.model.SubmodelCount ? kind : t;
+  const Submodel& submodel = run.model.submodels[t];
+  const bool tied = submodel.IsTied() && submodel.tied_to < run.model.SubmodelCount;
+  const int source = tied ? submodel.tied_to : t;
   if (source >= static_cast<int>(est.margin_parameter_offset.size())) return {};
   if (i >= static_cast<int>(est.margin_parameter_offset[source].size())) return {};
   const std::int64_t offset = est.margin_parameter_offset[source][i];
@@ -175,7 +172,7 @@ std::vector<int> EffectCategories(const ModelState& model, const std::vector<int
 // standard error (ln of exp(beta), taken before the exponential can overflow).
 std::string WriteStdErrAndZ(const RunState& run, int position, double beta, bool positive,
                             std::vector<int>& shown) {
-  const double v = Covariances(run.newton)(position, position);
+  const double v = Covariances(run)(position, position);
   std::string text = v > 0 ? FormatReal(8, 4, std::sqrt(v)) + " " : "  ****** ";
   text += positive && v > 0 ? FormatReal(8, 3, beta / std::sqrt(v)) + " " : "   ***** ";
   shown.push_back(position);
@@ -186,7 +183,8 @@ std::string WriteStdErrAndZ(const RunState& run, int position, double beta, bool
 // it is not free.
 int ParameterPosition(const RunState& run, const ReferenceCategories& reference, int t,
                       const LogLinearEffect& effect, std::int64_t cell) {
-  return ParameterIndex(run.model, run.newton, reference.data(), t, effect.variables, cell);
+  return ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), t,
+                        effect.variables, cell);
 }
 
 // The Wald columns of an effect whose shown parameters sit at `positions` with values b:
@@ -194,13 +192,13 @@ int ParameterPosition(const RunState& run, const ReferenceCategories& reference,
 // freedom and its chi-squared tail probability.
 std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
                           const std::vector<double>& b) {
-  const Covariances v(run.newton);
+  const Covariances v(run);
   const int k = static_cast<int>(positions.size());
   std::vector<double> block(static_cast<std::size_t>(k) * k);
   for (int i = 0; i < k; ++i) {
     for (int j = 0; j < k; ++j) block[i * k + j] = v(positions[i], positions[j]);
   }
-  InvertInformation(run, block, k, -1);
+  InvertInformation(run, block, k, InversionMode::kInternal);
   double w = 0.0;
   for (int i = 0; i < k; ++i) {
     for (int j = 0; j < k; ++j) w += b[i] * block[i * k + j] * b[j];
@@ -387,7 +385,10 @@ void WriteParameterTables(RunState& run, int first) {
       const Submodel& submodel = model.submodels[t];
       const bool conditional = t >= 1;
       bool plain_designs = true;
-      for (const Design& design : submodel.designs) plain_designs &= design.DesignType == 30;
+      for (const Design& design : submodel.designs) {
+        plain_designs &= design.family == DesignFamily::kFixedWeights &&
+                         design.interaction == DesignInteraction::kA;
+      }
       if (t >= 1 && submodel.MarginCount() <= 1 && plain_designs && submodel.AssocCount() == 0) {
         WriteExtraBlocks(run, t, shown);
         continue;
@@ -404,7 +405,7 @@ void WriteParameterTables(RunState& run, int first) {
 }
 
 void WriteCovarianceFile(RunState& run, const std::vector<int>& shown) {
-  const Covariances v(run.newton);
+  const Covariances v(run);
   OpenTextFile(run, run.ResultFile, run.settings.file_covariances, "w");
   TextFile& file = run.ResultFile;
   file.WriteLine("* Standard-errors and correlations *");

@@ -14,11 +14,9 @@
 namespace tav {
 namespace {
 
-constexpr double kModulus = 2796203.0;
-
 // The categories (from 1) of data entry `pattern` for every manifest variable, "  0" for the
 // variables its subgroup does not observe, then its frequency.
-std::string PatternText(const RunState& run, int pattern) {
+std::string PatternText(const RunState& run, std::int64_t pattern) {
   const ModelState& model = run.model;
   const DataStore& data = run.data;
   const int subgroup = model.SubgroupCount > 1 ? data.entry_subgroup[pattern] : 0;
@@ -52,7 +50,7 @@ bool ReadTextLine(TextFile& file, std::string& line) {
 
 }  // namespace
 
-void WritePosteriorLine(RunState& run, int mode, int pattern, double count,
+void WritePosteriorLine(RunState& run, PosteriorFile file, std::int64_t pattern, double count,
                         const std::vector<double>& vector) {
   const std::size_t n =
       count > 0 ? std::min(static_cast<std::size_t>(count), vector.size()) : std::size_t{0};
@@ -69,7 +67,7 @@ void WritePosteriorLine(RunState& run, int mode, int pattern, double count,
   if (!run.history.RecordFormat && pattern >= 0 && pattern < run.data.EntryCount()) {
     line = PatternText(run, pattern);
   }
-  if (mode == 1) {
+  if (file == PosteriorFile::kLatentClasses) {
     const auto classes =
         static_cast<std::size_t>(std::max(1.0, std::round(run.model.LatentStateCount)));
     const std::size_t per_class = n / classes;
@@ -84,13 +82,7 @@ void WritePosteriorLine(RunState& run, int mode, int pattern, double count,
         FormatReal(4, 0, static_cast<double>(modal + 1)) + FormatReal(7, 4, 1.0 - class_sum[modal]);
     if (run.history.RecordFormat || pattern == -1) {
       // A class drawn from the posterior distribution, with the run's generator.
-      if (!run.model.submodels.empty()) {
-        run.model.submodels[0].random_start = true;
-        RandomStart(run, 0);
-      } else {
-        NextRandom(run);
-      }
-      const double u = run.RandomSeed / kModulus;
+      const double u = NextRandom(run);
       std::size_t drawn = 0;
       double cumulative = 0.0;
       for (std::size_t l = 0; l < classes; ++l) {
@@ -107,7 +99,7 @@ void WritePosteriorLine(RunState& run, int mode, int pattern, double count,
   run.ResultFile.WriteLine(line);
 }
 
-void WritePosteriorFile(RunState& run, const std::string& name, int mode) {
+void WritePosteriorFile(RunState& run, const std::string& name, PosteriorFile file) {
   OpenTextFile(run, run.ResultFile, name, "w");
   std::vector<double> completions;
   if (run.data.latent_scratch_written) {
@@ -124,12 +116,16 @@ void WritePosteriorFile(RunState& run, const std::string& name, int mode) {
       const double count = p >= 0 && p < static_cast<int>(run.model.complete_cell_count.size())
                                ? run.model.complete_cell_count[p]
                                : static_cast<double>(completions.size());
-      WritePosteriorLine(run, mode, -1, count, completions);
+      WritePosteriorLine(run, file, -1, count, completions);
     }
     run.DataFile.Close();
   } else {
-    // Table input: the E-step writes the line of every observed pattern.
-    EStep(run, mode);
+    // Table input: the line of every observed pattern.
+    EStep(run, EStepMode::kPosteriors,
+          [&](std::int64_t pattern, const std::vector<double>& posterior) {
+            WritePosteriorLine(run, file, pattern, static_cast<double>(posterior.size()),
+                               posterior);
+          });
   }
   run.ResultFile.Close();
 }

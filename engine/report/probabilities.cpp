@@ -6,6 +6,7 @@
 
 #include "core/format_real.h"
 #include "core/table_zero.h"
+#include "newton/newton_iteration.h"
 #include "report/report_computations.h"
 #include "report/write_report.h"
 
@@ -13,8 +14,6 @@ namespace tav {
 namespace {
 
 constexpr std::int64_t kMaxCellsWithStdErrors = 128;
-// Complete tables above this many cells get no latent class output.
-constexpr double kMaxCompleteCells = 163800;
 
 // a / b, or 0 when b is at most 1E-300.
 
@@ -53,7 +52,7 @@ void WriteProbabilities(RunState& run, int first) {
   TextFile& out = run.ReportFile;
   const double n_total = run.data.total_count;
   const bool with_std_errors =
-      settings.show_std_errors && run.newton.std_errors_computed && !model.AnyMar;
+      ShowsStdErrors(run) && !model.AnyMar;
 
   for (int t = std::max(first, 0); t < model.SubmodelCount; ++t) {
     if (t == std::max(first, 0)) {
@@ -67,7 +66,7 @@ void WriteProbabilities(RunState& run, int first) {
     const std::vector<int> variables = SubmodelVariableList(model, t);
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     const bool cell_std_errors =
-        with_std_errors && cells <= kMaxCellsWithStdErrors && submodel.SubmodelKind != -7;
+        with_std_errors && cells <= kMaxCellsWithStdErrors && !submodel.IsSaturatedFixed();
     std::vector<int> category(variables.size(), 0);
     for (std::int64_t c = 0; c < cells; ++c) {
       const auto index = static_cast<std::size_t>(submodel.first_cell + c);
@@ -102,10 +101,7 @@ void WriteLatentClassOutput(RunState& run) {
   const auto subgroups = static_cast<std::int64_t>(std::max(model.SubgroupCount, 1));
   const auto classes = static_cast<std::int64_t>(std::max(model.LatentStateCount, 1.0));
   const auto manifest_cells = static_cast<std::int64_t>(model.ManifestCellCount);
-  if (latent_count <= 0 ||
-      static_cast<double>(subgroups) * classes * manifest_cells > kMaxCompleteCells) {
-    return;
-  }
+  if (latent_count <= 0 || !LatentClassOutputFits(model)) return;
 
   // The manifest variables shown: all but the record number of covariate records.
   int shown_end = model.VariableCount;

@@ -168,7 +168,7 @@ void WritePseudoRSquared(RunState& run, int first) {
            FormatReal(10, 4, r2);
   };
   for (int t = start; t < count; ++t) {
-    if (model.submodels[t].SubmodelKind >= 0 || CumulativeCode(model, t) == 8) continue;
+    if (model.submodels[t].IsTied() || CumulativeCode(model, t) == 8) continue;
     const PseudoRSquared r = ComputePseudoRSquared(run, t);
     out.WriteLine("* " + ConditionalLabel(run, t) + " *");
     out.WriteLine("                         baseline   fitted   R-squared");

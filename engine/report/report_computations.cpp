@@ -86,10 +86,17 @@ double ChiSquaredProbability(int df, double x) {
   return lower > 1.0 ? 0.0 : 1.0 - lower;
 }
 
+bool LatentClassOutputFits(const ModelState& model) {
+  const double complete_cells = static_cast<double>(model.SubgroupCount) *
+                                static_cast<double>(model.ManifestCellCount) *
+                                model.LatentStateCount;
+  return complete_cells <= kLargestLatentClassTable;
+}
+
 int CumulativeCode(const ModelState& model, int t) {
   if (t < 0 || t >= static_cast<int>(model.submodels.size())) return -1;
   const Submodel& submodel = model.submodels[t];
-  return submodel.SubmodelKind == -6 ? submodel.CumulativeModel : -1;
+  return submodel.IsCumulative() ? submodel.CumulativeModel : -1;
 }
 
 bool IsDependentIn(const ModelState& model, int t, int v) {
@@ -232,7 +239,7 @@ std::string ConditionalLabel(const RunState& run, int t) {
 std::int64_t CountSubmodelParameters(const RunState& run, int t) {
   const ModelState& model = run.model;
   const Submodel& submodel = model.submodels[t];
-  if (submodel.SubmodelKind == -7) return 0;
+  if (submodel.IsSaturatedFixed()) return 0;
 
   const bool hazard = run.history.HazardModel && t == model.SubmodelCount;
   const bool conditional = t > 0 && !hazard;
@@ -245,9 +252,12 @@ std::int64_t CountSubmodelParameters(const RunState& run, int t) {
   };
 
   bool all_designs_mar = true;
-  for (const Design& design : submodel.designs) all_designs_mar &= design.DesignType == 50;
+  for (const Design& design : submodel.designs) {
+    all_designs_mar &=
+        design.family == DesignFamily::kMarginal && design.interaction == DesignInteraction::kA;
+  }
   const bool every_subset =
-      submodel.SubmodelKind >= -2 && ((submodel.MarSubmodel == 1 && all_designs_mar) ||
+      (submodel.IsLogLinear() || submodel.IsTied()) && ((submodel.MarSubmodel == 1 && all_designs_mar) ||
                                       (submodel.MarSubmodel != 1 && model.AnyLinLog));
 
   std::int64_t count = 0;
@@ -308,13 +318,12 @@ std::int64_t CountSubmodelParameters(const RunState& run, int t) {
         if (design.DesignVariables[v] == 255) l *= model.Dimension[v];
       }
     }
-    const int tens = design.DesignType / 10;
-    const std::int64_t k = (tens == 7 || tens == 8 || tens == 13 || tens == 14) ? 1 : 0;
-    if (tens == 4 || tens == 5) {
+    const std::int64_t k = design.FixesFirstLevel() ? 1 : 0;
+    if (design.family == DesignFamily::kLinLog || design.family == DesignFamily::kMarginal) {
       count -= e;
-    } else if (design.DesignType % 10 == 2) {
+    } else if (design.interaction == DesignInteraction::kC) {
       count += l * (e - k);
-    } else if (design.DesignType % 10 == 1) {
+    } else if (design.interaction == DesignInteraction::kB) {
       count += e + l - k - 1;
     } else {
       count += e - k;

@@ -9,6 +9,13 @@
 
 namespace tav {
 
+// Observed tables of more cells than this are not listed cell by cell: no frequencies section
+// and no count of zero estimated frequencies.
+inline constexpr std::int64_t kLargestListedTable = 163800;
+// Complete tables (subgroups times latent classes times manifest cells) of more cells than this
+// get no latent class output.
+inline constexpr double kLargestLatentClassTable = 163800;
+
 // The computations the report sections share. They read the model as estimation left it:
 // FittedTable holds frequencies for submodel 0 and conditional probabilities for the others.
 
@@ -17,6 +24,9 @@ namespace tav {
 // x = 0 gives 1 (df > 0); x < 0 or df <= 0 give 0; beyond 4 sqrt(2 df) of the mean (df > 100)
 // and where the series' leading factor falls below e^-25 the answer is 0 or 1 at once.
 double ChiSquaredProbability(int df, double x);
+
+// The complete table is small enough for the latent class output.
+bool LatentClassOutputFits(const ModelState& model);
 
 // The cumulative-model code of submodel t: -1 unless it is a `cum` submodel, else 0 to 8.
 int CumulativeCode(const ModelState& model, int t);

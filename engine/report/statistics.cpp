@@ -5,14 +5,13 @@
 #include <vector>
 
 #include "core/format_real.h"
+#include "newton/newton_iteration.h"
 #include "report/report_computations.h"
 #include "report/write_report.h"
 
 namespace tav {
 namespace {
 
-// Tables larger than this are not listed cell by cell.
-constexpr std::int64_t kLargestListedTable = 163800;
 // A fitted value at or below this counts as zero in the warnings.
 constexpr double kZeroFitted = 1e-10;
 
@@ -154,7 +153,7 @@ ParameterCount CountParameters(const RunState& run) {
   parameters += model.RestrictedParamCount - estimation.ActiveOrdinalRestrictions +
                 estimation.BoundaryAdjustments;
   count.df = count.cells - parameters;
-  if (model.SubmodelCount > 0 && model.submodels[0].SubmodelKind == -7) {
+  if (model.SubmodelCount > 0 && model.submodels[0].IsSaturatedFixed()) {
     count.fixed = static_cast<std::int64_t>(model.submodels[0].cell_count);
   } else {
     count.fixed = 1;
@@ -177,7 +176,7 @@ ParameterCount CountParameters(const RunState& run) {
 
 void WriteStatistics(RunState& run) {
   const ModelState& model = run.model;
-  Settings& settings = run.settings;
+  const Settings& settings = run.settings;
   EstimationState& estimation = run.estimation;
   TextFile& out = run.ReportFile;
 
@@ -188,10 +187,8 @@ void WriteStatistics(RunState& run) {
   const bool fit_block = !special && model.ManifestCellCount < 1e18L;
   const std::int64_t cells = ObservedCells(model);
   const double n_total = run.data.total_count;
-  if (!settings.show_details || hazard || cells > kLargestListedTable ||
-      !run.data.entry_count_given) {
-    settings.show_frequencies = false;
-  }
+  const bool show_frequencies = settings.show_frequencies && settings.show_details && !hazard &&
+                                cells <= kLargestListedTable && run.data.entry_count_given;
   bool have_dissimilarity = false;
   std::int64_t zero_frequencies = 0;
   if (!hazard && !special) {
@@ -279,7 +276,7 @@ void WriteStatistics(RunState& run) {
   std::int64_t boundary_hazard = 0;
   out.WriteLine("");
   const NewtonState& newton = run.newton;
-  if (settings.show_std_errors && newton.std_errors_computed && !model.AnyMar) {
+  if (ShowsStdErrors(run) && !model.AnyMar) {
     out.WriteLine(Blanks(2) + "Eigenvalues information matrix");
     std::string line = Blanks(2);
     for (std::size_t k = 0; k < newton.eigenvalues.size(); ++k) {
@@ -300,15 +297,14 @@ void WriteStatistics(RunState& run) {
 
   // Warnings.
   std::int64_t zero_margin = 0;
-  if (model.SubmodelCount > 0 && model.submodels[0].SubmodelKind == -7 && !grouped_hazard) {
+  if (model.SubmodelCount > 0 && model.submodels[0].IsSaturatedFixed() && !grouped_hazard) {
     zero_margin = ZeroFittedCells(run, 0);
   }
-  if (model.SubmodelCount > 0 && model.submodels[model.SubmodelCount - 1].SubmodelKind == -7) {
+  if (model.SubmodelCount > 0 && model.submodels[model.SubmodelCount - 1].IsSaturatedFixed()) {
     boundary_loglinear += ZeroFittedCells(run, model.SubmodelCount - 1);
   }
   for (int t = 0; t < model.SubmodelCount; ++t) {
-    const int kind = model.submodels[t].SubmodelKind;
-    if (kind == -4 || kind == -5) boundary_loglinear += ZeroFittedCells(run, t);
+    if (model.submodels[t].IsOrdinal()) boundary_loglinear += ZeroFittedCells(run, t);
   }
   const std::int64_t zero_rates = 0;  // counted with the hazard estimation
   auto warn = [&](std::int64_t n, const char* text) {
@@ -322,7 +318,7 @@ void WriteStatistics(RunState& run) {
   out.WriteLine("");
   out.WriteLine("");
 
-  if (settings.show_frequencies) WriteFrequencies(run);
+  if (show_frequencies) WriteFrequencies(run);
 
   // The result files (wfi, wfr, wda, wco, wha, wfa, wex, wsu, wpa, wma) follow here.
 }

@@ -4,30 +4,32 @@
 
 #include "core/log.h"
 #include "input/parse_input.h"
-#include "newton/newton_iteration.h"
 #include "report/parameter_tables.h"
 #include "report/posterior_writer.h"
 #include "report/probabilities.h"
 #include "report/pseudo_r_squared.h"
+#include "report/report_computations.h"
 #include "report/statistics.h"
 
 namespace tav {
 
 std::string Blanks(int n) { return std::string(std::clamp(n, 0, 80), ' '); }
 
+void WritePosteriorFiles(RunState& run) {
+  const Settings& settings = run.settings;
+  // They are written beside the data files.
+  run.FilePrefix = InputPrefix(run);
+  if (!settings.file_latent.empty()) {
+    WritePosteriorFile(run, settings.file_latent, PosteriorFile::kLatentClasses);
+  }
+  if (!settings.file_posterior.empty()) {
+    WritePosteriorFile(run, settings.file_posterior, PosteriorFile::kCompletions);
+  }
+  run.FilePrefix.clear();
+}
+
 void WriteReport(RunState& run) {
   const Settings& settings = run.settings;
-
-  // The probability files need the fitted model and are written beside the data files.
-  run.FilePrefix = InputPrefix(run);
-  if (!settings.file_latent.empty()) WritePosteriorFile(run, settings.file_latent, 1);
-  if (!settings.file_posterior.empty()) WritePosteriorFile(run, settings.file_posterior, 2);
-  // Standard errors, the eigenvalues of the information matrix and the boundary counters.
-  if (settings.show_std_errors) {
-    WriteLogLine(run, "  standard errors");
-    ComputeStandardErrors(run);
-  }
-
   run.FilePrefix.clear();
   OpenTextFile(run, run.ReportFile, run.OutputFileName, "w");
   WriteBanner(run.ReportFile);
@@ -52,10 +54,7 @@ void WriteReport(RunState& run) {
     WriteProbabilities(run, first);
   }
   const ModelState& model = run.model;
-  const double complete_cells = static_cast<double>(model.SubgroupCount) *
-                                static_cast<double>(model.ManifestCellCount) *
-                                model.LatentStateCount;
-  if (complete_cells <= 163800 && settings.show_latent && settings.show_details &&
+  if (LatentClassOutputFits(model) && settings.show_latent && settings.show_details &&
       model.LatentCount > 0) {
     WriteLogLine(run, "  latent class parameters");
     WriteLatentClassOutput(run);

@@ -10,7 +10,12 @@ namespace tav {
 // n blanks (at most 80): the indent of report lines.
 std::string Blanks(int n);
 
+// The files of latent-class and posterior probabilities that `wla` and `wpo` ask for; they are
+// written before the standard errors are computed.
+void WritePosteriorFiles(RunState& run);
+
 // Writes the report file run.OutputFileName: the banner and the sections the model asks for.
+// The standard errors, when asked for, are computed before.
 void WriteReport(RunState& run);
 
 // The "*** INPUT ***" section: the input file's lines, each indented by two blanks.

@@ -6,8 +6,10 @@
 #include "core/log.h"
 #include "core/random.h"
 #include "core/stop_run.h"
+#include "estimation/e_step.h"
 #include "estimation/estimate.h"
 #include "input/parse_input.h"
+#include "newton/newton_iteration.h"
 #include "report/write_report.h"
 
 namespace tav {
@@ -33,6 +35,26 @@ void OpenLogFile(RunState& run) {
 
 }  // namespace
 
+ModelEvaluator Evaluator(RunState& run) {
+  return [&run] { return EvaluateModel(run); };
+}
+
+void FitModel(RunState& run) {
+  const ModelEvaluator evaluate = Evaluator(run);
+  Estimate(run, [&](NewtonAlgorithm algorithm) { newton_iteration(run, algorithm, evaluate); });
+}
+
+void FitAndReport(RunState& run) {
+  FitModel(run);
+  WritePosteriorFiles(run);
+  // Standard errors, the eigenvalues of the information matrix and the boundary counters.
+  if (StandardErrorsWanted(run)) {
+    WriteLogLine(run, "  standard errors");
+    ComputeStandardErrors(run, Evaluator(run));
+  }
+  WriteReport(run);
+}
+
 void RunEngine(RunState& run) {
   if (run.WritesLogFile()) OpenLogFile(run);
   WriteBanner(run);
@@ -42,25 +64,26 @@ void RunEngine(RunState& run) {
   const double t0 = TimeOfDaySeconds(run);
   run.OutputFileName = run.arguments[1].substr(0, kMaxNameLength);
   CheckNotInputFile(run, run.OutputFileName, "report file");
-  Estimate(run);
-  WriteReport(run);
+  FitAndReport(run);
   double elapsed = TimeOfDaySeconds(run) - t0;
   if (elapsed < 0) elapsed += 24 * 3600.0;  // the run went past midnight
   WriteLogLine(run, "  cpu-time = " + FormatReal(2, 2, elapsed) + " seconds");
-  StopRun("");
+  StopRun(StopReason::kNormalEnd);
 }
 
 int RunMain(RunState& run) {
+  StopReason reason = StopReason::kError;
   std::string message;
   if (run.presentation != nullptr) run.presentation->Begin(run.LogFileMode());
   try {
     RunEngine(run);
   } catch (const StopRunError& stop) {
+    reason = stop.reason();
     message = stop.message();
   } catch (const std::bad_alloc&) {
     message = "  Error: problem too big to fit in memory";
   }
-  if (message.empty()) {
+  if (reason == StopReason::kNormalEnd) {
     if (run.WritesLogFile()) {
       run.CloseAllFiles();
       return kExitNormal;
@@ -71,7 +94,7 @@ int RunMain(RunState& run) {
     }
     return kExitNormal;
   }
-  if (message == "cancel") {
+  if (reason == StopReason::kCancel) {
     run.CloseAllFiles();
     return kExitCancel;
   }

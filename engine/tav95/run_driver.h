@@ -2,6 +2,7 @@
 #define TAV_ENGINE_TAV95_RUN_DRIVER_H_
 
 #include "core/run_state.h"
+#include "newton/newton_state.h"
 
 namespace tav {
 
@@ -10,14 +11,25 @@ inline constexpr int kExitNormal = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitCancel = 2;
 
-// One whole run, from opening the log to the elapsed-time line, ending in StopRun("").
+// The E-step's evaluation pass, as the Newton-type code receives it.
+ModelEvaluator Evaluator(RunState& run);
+
+// Estimates the parsed model: EM with the Newton-type steps it asks for.
+void FitModel(RunState& run);
+
+// FitModel, then the posterior probability files, the standard errors (when they are wanted)
+// and the report.
+void FitAndReport(RunState& run);
+
+// One whole run, from opening the log to the elapsed-time line, ending in
+// StopRun(StopReason::kNormalEnd).
 // run.arguments and run.presentation must be set.
 [[noreturn]] void RunEngine(RunState& run);
 
-// Sets the window up, runs RunEngine and ends the run as StopRun's message says: a normal end
+// Sets the window up, runs RunEngine and ends the run as StopRun's reason says: a normal end
 // asks "Close this log window?" in window mode (no log file); an error closes every file,
 // writes the error as the log file's last line when a log file is open, and shows the error
-// box; "cancel" only closes the files. Returns the process exit status.
+// box; a cancel only closes the files. Returns the process exit status.
 int RunMain(RunState& run);
 
 }  // namespace tav

@@ -82,7 +82,13 @@ TEST(WriteLogLine, CancelStopsTheRunBetweenLines) {
   run.IterationCount = 12;
   run.StopCriterion = 0.25;
   WriteLogLine(run, "  first");
-  EXPECT_EQ(StopMessage([&] { WriteLogLine(run, "  second"); }), "cancel");
+  StopReason reason = StopReason::kError;
+  try {
+    WriteLogLine(run, "  second");
+  } catch (const StopRunError& stop) {
+    reason = stop.reason();
+  }
+  EXPECT_EQ(reason, StopReason::kCancel);
   EXPECT_EQ(window.lines, std::vector<std::string>{"first"});
   EXPECT_EQ(window.last_progress.iteration, 12);
   EXPECT_EQ(window.last_progress.stop_criterion, 0.25);

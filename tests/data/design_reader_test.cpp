@@ -24,7 +24,7 @@ struct Model {
       m.VariableLabel[v] = std::string(1, static_cast<char>('A' + v));
     }
   }
-  int Add(const std::string& labels, int kind = -1) {
+  int Add(const std::string& labels, SubmodelKindCode kind = SubmodelKindCode::kLogLinear) {
     ModelState& m = run.model;
     const int index = m.SubmodelCount++;
     Submodel& s = NewSubmodel(m, index);
@@ -32,12 +32,16 @@ struct Model {
     for (char c : labels) s.SubmodelVariables[c - 'A'] = 1;
     return index;
   }
-  // A design of the given type and count over the labelled variables; labels after "|" are
+  // A design of the given family and count over the labelled variables; labels after "|" are
   // grouping variables.
-  Design& AddDesign(int s, int type, const std::string& labels, int count, int terms = 1) {
+  Design& AddDesign(int s, DesignFamily family, const std::string& labels, int count,
+                    int terms = 1, DesignInteraction interaction = DesignInteraction::kA,
+                    int special_model = 0) {
     Submodel& sub = run.model.submodels[s];
     Design& d = NewDesign(sub, sub.DesignTermCount());
-    d.DesignType = type;
+    d.family = family;
+    d.interaction = interaction;
+    d.special_model = special_model;
     d.DesignCountParam = count;
     d.DesignSpecTerms = terms;
     std::uint8_t code = 1;
@@ -89,7 +93,7 @@ TEST(DesignReader, FactorNumbersAreChecked) {
   // A factor effect over A and B (4 cells) with 2 factors reads 4 integers from 0 to 2.
   Model m({2, 2});
   m.Add("AB");
-  m.AddDesign(0, 20, "AB", 2);
+  m.AddDesign(0, DesignFamily::kFactor, "AB", 2);
   EXPECT_EQ(UserDesignCount(m.run), 1);
   ASSERT_EQ(m.Read("0 1 2 1"), "");
   EXPECT_EQ(m.store().factor, (Ints{0, 1, 2, 1}));
@@ -111,9 +115,9 @@ TEST(DesignReader, DesignValuesColumnByColumn) {
   // (4 cells, 1 parameter): 4 integers, unchecked.
   Model m({2, 2});
   m.Add("AB");
-  m.AddDesign(0, 0, "A", 2);
-  m.AddDesign(0, 10, "AB", 1);
-  m.AddDesign(0, 1, "B", 1);
+  m.AddDesign(0, DesignFamily::kCovariate, "A", 2);
+  m.AddDesign(0, DesignFamily::kEffect, "AB", 1);
+  m.AddDesign(0, DesignFamily::kCovariate, "B", 1, 1, DesignInteraction::kB);
   ASSERT_EQ(m.Read("1.5 -2 3 4  -5 99 0 7  .25 .75"), "");
   EXPECT_EQ(m.store().real_design, (Reals{1.5, -2, 3, 4, .25, .75}));
   EXPECT_EQ(m.store().int_design, (Ints{-5, 99, 0, 7}));
@@ -126,10 +130,10 @@ TEST(DesignReader, DesignValuesColumnByColumn) {
 TEST(DesignReader, FixedAndPrespecifiedDesignsTakeNoNumbers) {
   Model m({2, 3});
   m.Add("AB");
-  m.AddDesign(0, 30, "AB", 1);  // wei
-  m.AddDesign(0, 60, "AB", 2);  // spe 1a: room for 6 x 2 generated values
-  m.AddDesign(0, 170, "A", 1);  // spe 2b
-  m.AddDesign(0, 0, "B", 1);    // cov: 3 values after the room
+  m.AddDesign(0, DesignFamily::kFixedWeights, "AB", 1);  // wei
+  m.AddDesign(0, DesignFamily::kSpecial, "AB", 2);  // spe 1a: room for 6 x 2 generated values
+  m.AddDesign(0, DesignFamily::kSpecial, "A", 1, 1, DesignInteraction::kA, 11);  // spe 2b
+  m.AddDesign(0, DesignFamily::kCovariate, "B", 1);    // cov: 3 values after the room
   EXPECT_EQ(UserDesignCount(m.run), 1);
   ASSERT_EQ(m.Read("7 8 9"), "");
   ASSERT_EQ(m.store().real_design.size(), 12u + 2u + 3u);
@@ -140,7 +144,7 @@ TEST(DesignReader, FixedAndPrespecifiedDesignsTakeNoNumbers) {
   EXPECT_EQ(m.store().real_design[16], 9);
   Model only({2, 3});
   only.Add("AB");
-  only.AddDesign(0, 60, "AB", 2);
+  only.AddDesign(0, DesignFamily::kSpecial, "AB", 2);
   EXPECT_EQ(UserDesignCount(only.run), 0);
   EXPECT_EQ(only.Read(""), "");
 }
@@ -149,7 +153,7 @@ TEST(DesignReader, GroupNumbersAndMultipliers) {
   // fac over A (2 cells, 3 factors) grouped by B (3 categories) with 2 groups.
   Model m({2, 3});
   m.Add("AB");
-  m.AddDesign(0, 20, "A|B", 3).group_multiplier = 2;
+  m.AddDesign(0, DesignFamily::kFactor, "A|B", 3).group_multiplier = 2;
   ASSERT_EQ(m.Read("3 0  0 1 2"), "");
   EXPECT_EQ(m.store().factor, (Ints{3, 0}));
   EXPECT_EQ(m.store().group, (Ints{0, 1, 2}));
@@ -159,14 +163,14 @@ TEST(DesignReader, GroupNumbersAndMultipliers) {
   // A negative multiplier: |m| reals per group category into the second store.
   Model real({2, 3});
   real.Add("AB");
-  real.AddDesign(0, 2, "A|B", 1).group_multiplier = -2;  // cov, interaction c
+  real.AddDesign(0, DesignFamily::kCovariate, "A|B", 1, 1, DesignInteraction::kC).group_multiplier = -2;  // cov, interaction c
   ASSERT_EQ(real.Read("1 2  .1 .2 .3 .4 .5 .6"), "");
   EXPECT_EQ(real.store().real_design, (Reals{1, 2}));
   EXPECT_EQ(real.store().second_real, (Reals{.1, .2, .3, .4, .5, .6}));
   // A fixed effect with groups takes only its group numbers.
   Model fixed({2, 3});
   fixed.Add("AB");
-  fixed.AddDesign(0, 30, "A|B", 1).group_multiplier = 1;
+  fixed.AddDesign(0, DesignFamily::kFixedWeights, "A|B", 1).group_multiplier = 1;
   EXPECT_EQ(UserDesignCount(fixed.run), 1);
   ASSERT_EQ(fixed.Read("1 0 1"), "");
   EXPECT_EQ(fixed.store().group, (Ints{1, 0, 1}));
@@ -177,8 +181,8 @@ TEST(DesignReader, TermsOfOneSpecificationShareTheirGroups) {
   // A and B have 2 categories, C 3.
   Model m({2, 2, 3});
   m.Add("ABC");
-  m.AddDesign(0, 10, "A|B", 1, 2).group_multiplier = 2;
-  m.AddDesign(0, 10, "C|B", 1, 2).group_multiplier = 2;
+  m.AddDesign(0, DesignFamily::kEffect, "A|B", 1, 2).group_multiplier = 2;
+  m.AddDesign(0, DesignFamily::kEffect, "C|B", 1, 2).group_multiplier = 2;
   EXPECT_TRUE(IsFreeDesign(m.run.model.submodels[0], 0));
   EXPECT_FALSE(IsFreeDesign(m.run.model.submodels[0], 1));
   ASSERT_EQ(m.Read("1 2  3 4 5  0 2"), "");
@@ -191,11 +195,11 @@ TEST(DesignReader, TermsOfOneSpecificationShareTheirGroups) {
 TEST(DesignReader, FreeDesigns) {
   Model m({2, 2});
   m.Add("AB");
-  m.AddDesign(0, 40, "A", 1, 2);
-  m.AddDesign(0, 40, "B", 1, 2);
-  m.AddDesign(0, 40, "A", 1, 2).reserved = true;
-  m.AddDesign(0, 40, "B", 1, 2).reserved = true;
-  m.AddDesign(0, 10, "AB", 1);
+  m.AddDesign(0, DesignFamily::kLinLog, "A", 1, 2);
+  m.AddDesign(0, DesignFamily::kLinLog, "B", 1, 2);
+  m.AddDesign(0, DesignFamily::kLinLog, "A", 1, 2).reserved = true;
+  m.AddDesign(0, DesignFamily::kLinLog, "B", 1, 2).reserved = true;
+  m.AddDesign(0, DesignFamily::kEffect, "AB", 1);
   const Submodel& s = m.run.model.submodels[0];
   EXPECT_TRUE(IsFreeDesign(s, 0));
   EXPECT_FALSE(IsFreeDesign(s, 1));
@@ -211,8 +215,8 @@ TEST(DesignReader, ContinuousCovariate) {
   Model m({2, 2, 1});
   m.run.model.CovariateCount = 2;
   m.Add("ABC");
-  m.AddDesign(0, 0, "C", 2);
-  m.AddDesign(0, 2, "A|C", 1).group_multiplier = -2;
+  m.AddDesign(0, DesignFamily::kCovariate, "C", 2);
+  m.AddDesign(0, DesignFamily::kCovariate, "A|C", 1, 1, DesignInteraction::kC).group_multiplier = -2;
   EXPECT_EQ(CovariateMark(m.run.model, m.run.model.submodels[0].designs[0]), 1);
   EXPECT_EQ(CovariateMark(m.run.model, m.run.model.submodels[0].designs[1]), -1);
   EXPECT_EQ(UserDesignCount(m.run), 1);  // the second still reads its design values
@@ -225,7 +229,7 @@ TEST(DesignReader, RestrictionCodes) {
   // B|A eq3 over 2 x 3 cells: one code per probability, each at least -1.
   Model m({2, 3});
   m.Add("A");
-  m.Add("AB", -3);
+  m.Add("AB", SubmodelKindCode::kEqualityRestricted);
   EXPECT_EQ(UserDesignCount(m.run), 1);
   ASSERT_EQ(m.Read("-1 0 1  2 1 0"), "");
   EXPECT_EQ(m.store().restriction_codes, (Ints{-1, 0, 1, 2, 1, 0}));
@@ -238,7 +242,7 @@ TEST(DesignReader, RestrictionCodes) {
 TEST(DesignReader, MarginalRestrictionBlocks) {
   Model m({2, 3});  // the term AB has 6 cells
   m.Add("AB");
-  Design& plain = m.AddDesign(0, 50, "AB", 2);
+  Design& plain = m.AddDesign(0, DesignFamily::kMarginal, "AB", 2);
   EXPECT_EQ(m.Read("111111111111"), kTooFew);  // one number where 12 are needed
   std::string numbers;
   for (int k = 0; k < 12; ++k) numbers += std::to_string(k) + " ";
@@ -257,7 +261,7 @@ TEST(DesignReader, MarginalRestrictionBlocks) {
   // A margin specification of 2 margins: |m2| x P reals, then one margin number per cell.
   Model margins({2, 3});
   margins.Add("AB");
-  margins.AddDesign(0, 50, "AB", 2).mar_extra = 2;
+  margins.AddDesign(0, DesignFamily::kMarginal, "AB", 2).mar_extra = 2;
   ASSERT_EQ(margins.Read(".5 .5 .5 .5  0 1 2 2 1 0"), "");
   EXPECT_EQ(margins.store().real_design.size(), 4u);
   EXPECT_EQ(margins.store().group, (Ints{0, 1, 2, 2, 1, 0}));
@@ -266,15 +270,15 @@ TEST(DesignReader, MarginalRestrictionBlocks) {
   // A negative m2: a real matrix of |m2| rows over the cells in the second store.
   Model matrix({2, 3});
   matrix.Add("AB");
-  matrix.AddDesign(0, 50, "AB", 1).mar_extra = -1;
+  matrix.AddDesign(0, DesignFamily::kMarginal, "AB", 1).mar_extra = -1;
   ASSERT_EQ(matrix.Read("9  1 1 1 0 0 0"), "");
   EXPECT_EQ(matrix.store().real_design, (Reals{9}));
   EXPECT_EQ(matrix.store().second_real, (Reals{1, 1, 1, 0, 0, 0}));
   // The design reserved by restriction letter c over no cells reads only its P values.
   Model reserved({2, 3});
   reserved.Add("AB");
-  reserved.AddDesign(0, 50, "AB", 2).DesignRestriction = 30;
-  Design& extra = reserved.AddDesign(0, 50, "AB", 2);  // a copy of the term's design
+  reserved.AddDesign(0, DesignFamily::kMarginal, "AB", 2).DesignRestriction = 30;
+  Design& extra = reserved.AddDesign(0, DesignFamily::kMarginal, "AB", 2);  // a copy of the term's design
   extra.DesignRestriction = 30;
   extra.reserved = true;
   numbers.clear();
@@ -285,8 +289,8 @@ TEST(DesignReader, MarginalRestrictionBlocks) {
   // lin with letter c: the reserved design reads its P values only.
   Model lin({2, 3});
   lin.Add("AB");
-  lin.AddDesign(0, 40, "AB", 1).DesignRestriction = 30;
-  lin.AddDesign(0, 40, "AB", 1).reserved = true;
+  lin.AddDesign(0, DesignFamily::kLinLog, "AB", 1).DesignRestriction = 30;
+  lin.AddDesign(0, DesignFamily::kLinLog, "AB", 1).reserved = true;
   ASSERT_EQ(lin.Read("1 2 3 4 5 6  7"), "");
   EXPECT_EQ(lin.store().real_design, (Reals{1, 2, 3, 4, 5, 6, 7}));
   EXPECT_EQ(lin.slot(0, 1).real_start, 6);
@@ -330,9 +334,9 @@ TEST(DesignReader, AssociationScores) {
 TEST(DesignReader, CumulativeColumnsAreGenerated) {
   auto columns = [](int model_letter) {
     Model m({3});
-    m.Add("A", -6);
+    m.Add("A", SubmodelKindCode::kCumulative);
     m.run.model.submodels[0].CumulativeModel = model_letter;
-    m.AddDesign(0, 0, "A", 2);
+    m.AddDesign(0, DesignFamily::kCovariate, "A", 2);
     EXPECT_EQ(UserDesignCount(m.run), 0);
     EXPECT_EQ(m.Read(""), "");
     return m.store().real_design;
@@ -346,15 +350,15 @@ TEST(DesignReader, CumulativeColumnsAreGenerated) {
 TEST(DesignReader, StoresObeyTheArrayLimits) {
   Model ints({1000, 1000});
   ints.Add("AB");
-  ints.AddDesign(0, 10, "AB", 30);  // 30,000,000 integers
+  ints.AddDesign(0, DesignFamily::kEffect, "AB", 30);  // 30,000,000 integers
   EXPECT_EQ(ints.Read("1"), "  Error: problem too big to fit in memory");
   Model reals({1000, 1000});
   reals.Add("AB");
-  reals.AddDesign(0, 0, "AB", 13);  // 13,000,000 reals
+  reals.AddDesign(0, DesignFamily::kCovariate, "AB", 13);  // 13,000,000 reals
   EXPECT_EQ(reals.Read("1"), "  Error: problem too big to fit in memory");
   Model skip({1000, 1000});
   skip.Add("AB");
-  skip.AddDesign(0, 60, "AB", 2000000000);
+  skip.AddDesign(0, DesignFamily::kSpecial, "AB", 2000000000);
   EXPECT_EQ(skip.Read(""), "  Error: problem too big to fit in memory");
 }
 
@@ -362,10 +366,10 @@ TEST(DesignReader, SubmodelsInOrder) {
   // Submodel 0: fac over A; submodel 1 (B|A eq2): codes; submodel 2: cov over B.
   Model m({2, 2});
   m.Add("A");
-  m.AddDesign(0, 20, "A", 1);
-  m.Add("AB", -3);
+  m.AddDesign(0, DesignFamily::kFactor, "A", 1);
+  m.Add("AB", SubmodelKindCode::kEqualityRestricted);
   m.Add("B");
-  m.AddDesign(2, 0, "B", 1);
+  m.AddDesign(2, DesignFamily::kCovariate, "B", 1);
   EXPECT_EQ(UserDesignCount(m.run), 3);
   ASSERT_EQ(m.Read("1 0   0 0 1 1   .5 .7"), "");
   EXPECT_EQ(m.store().factor, (Ints{1, 0}));

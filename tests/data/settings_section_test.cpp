@@ -40,7 +40,7 @@ struct Pass {
 
   // Adds a submodel of the given kind that holds the variables labelled in labels; returns
   // its number.
-  int Add(const std::string& labels, int kind = -1) {
+  int Add(const std::string& labels, SubmodelKindCode kind = SubmodelKindCode::kLogLinear) {
     ModelState& m = run.model;
     const int index = m.SubmodelCount++;
     Submodel& s = NewSubmodel(m, index);
@@ -56,12 +56,14 @@ struct Pass {
     Membership& e = NewEffect(sub, sub.MarginCount());
     for (char c : labels) e[c - 'A'] = 1;
   }
-  // Adds a design of the given type and parameter count over the labelled variables (a label
+  // Adds a design of the given family and parameter count over the labelled variables (a label
   // after "|" marks a grouping variable).
-  Design& AddDesign(int s, int type, const std::string& labels, int count) {
+  Design& AddDesign(int s, DesignFamily family, const std::string& labels, int count,
+                    DesignInteraction interaction = DesignInteraction::kA) {
     Submodel& sub = run.model.submodels[s];
     Design& d = NewDesign(sub, sub.DesignTermCount());
-    d.DesignType = type;
+    d.family = family;
+    d.interaction = interaction;
     d.DesignCountParam = count;
     std::uint8_t code = 1;
     for (char c : labels) {
@@ -115,7 +117,7 @@ TEST(SettingDefaults, PlainModel) {
   EXPECT_EQ(s.em_cycles_per_iteration, 1);
   EXPECT_EQ(s.max_inner_iterations, 10);
   EXPECT_EQ(s.newton_start_iteration, 2147483647.0);
-  EXPECT_EQ(s.newton_algorithm, 1);
+  EXPECT_EQ(s.newton_algorithm, NewtonAlgorithm::kNewtonRaphson);
   EXPECT_EQ(s.newton_lambda, 0);
   EXPECT_EQ(s.added_constant, 0);
   EXPECT_EQ(s.step_size, 1.0);
@@ -172,7 +174,7 @@ TEST(SettingDefaults, DependOnTheModel) {
   }
   {
     Pass r;
-    r.Add("AB", -7);
+    r.Add("AB", SubmodelKindCode::kSaturatedFixed);
     SetSettingDefaults(r.run);
     EXPECT_FALSE(r.settings().include_first_submodel);
     EXPECT_TRUE(r.settings().show_frequencies);
@@ -199,20 +201,21 @@ TEST(SettingDefaults, DependOnTheModel) {
 }
 
 TEST(SettingDefaults, StandardErrorsNeedNewtonAndNoMarWithLatentVariables) {
-  for (int kind : {-3, -4, -5}) {
+  for (SubmodelKindCode kind : {SubmodelKindCode::kEqualityRestricted, SubmodelKindCode::kOrdinal1,
+                                SubmodelKindCode::kOrdinal2}) {
     Pass r;
     r.Add("A");
     r.Add("AB", kind);
-    EXPECT_TRUE(NewtonUnavailable(r.run.model)) << kind;
+    EXPECT_TRUE(NewtonUnavailable(r.run.model)) << static_cast<int>(kind);
     SetSettingDefaults(r.run);
-    EXPECT_FALSE(r.settings().show_std_errors) << kind;
+    EXPECT_FALSE(r.settings().show_std_errors) << static_cast<int>(kind);
   }
   Pass plain;
   plain.Add("AB");
-  plain.AddDesign(0, 10, "AB", 2);
-  plain.AddDesign(0, 12, "A|B", 1);  // interaction c: one set of parameters
+  plain.AddDesign(0, DesignFamily::kEffect, "AB", 2);
+  plain.AddDesign(0, DesignFamily::kEffect, "A|B", 1, DesignInteraction::kC);  // interaction c: one set of parameters
   EXPECT_FALSE(NewtonUnavailable(plain.run.model));
-  plain.AddDesign(0, 11, "A|B", 1);  // interaction b: a second set of parameters
+  plain.AddDesign(0, DesignFamily::kEffect, "A|B", 1, DesignInteraction::kB);  // interaction b: a second set of parameters
   EXPECT_TRUE(NewtonUnavailable(plain.run.model));
   Pass association;
   association.run.model.assoc_score_count = 5;
@@ -274,20 +277,23 @@ TEST(SettingCommands, Newton) {
   Pass r;
   ASSERT_EQ(r.WithData("new 20 5"), "");
   EXPECT_EQ(r.settings().newton_start_iteration, 20);
-  EXPECT_EQ(r.settings().newton_algorithm, 1);
+  EXPECT_EQ(r.settings().newton_algorithm, NewtonAlgorithm::kNewtonRaphson);
   EXPECT_EQ(r.settings().newton_lambda, 1);
   Pass r6;
   ASSERT_EQ(r6.WithData("newton 20 6"), "");
-  EXPECT_EQ(r6.settings().newton_algorithm, 4);
+  EXPECT_EQ(r6.settings().newton_algorithm, NewtonAlgorithm::kNewtonRaphsonWithEm);
   EXPECT_EQ(r6.settings().newton_lambda, 1);
   Pass r3;
   ASSERT_EQ(r3.WithData("new 10.5 3"), "");
   EXPECT_EQ(r3.settings().newton_start_iteration, 10.5);
-  EXPECT_EQ(r3.settings().newton_algorithm, 3);
+  EXPECT_EQ(r3.settings().newton_algorithm, NewtonAlgorithm::kBfgs);
   EXPECT_EQ(r3.settings().newton_lambda, 0);
+  // Only the algorithms 1 to 6 exist.
+  EXPECT_EQ(Error("new 5 0"), "  Error: impossible value in command new");
+  EXPECT_EQ(Error("new 5 7"), "  Error: impossible value in command new");
   Pass restricted;
   restricted.Add("A");
-  restricted.Add("AB", -3);
+  restricted.Add("AB", SubmodelKindCode::kEqualityRestricted);
   restricted.run.designs.restriction_codes.clear();
   EXPECT_EQ(restricted.WithData("new 10 1"),
             "  Error: Newton-type algorithms not available for this type of model");
@@ -560,10 +566,10 @@ struct StartModel : Pass {
     AddEffect(0, "");
     AddEffect(0, "A");
     AddEffect(0, "AB");
-    AddDesign(0, 10, "AB", 2);
-    AddDesign(0, 62, "A|B", 3);  // interaction c: parameters times the multiplier
-    AddDesign(0, 32, "B|A", 4);
-    Add("AC", -3);
+    AddDesign(0, DesignFamily::kEffect, "AB", 2);
+    AddDesign(0, DesignFamily::kSpecial, "A|B", 3, DesignInteraction::kC);  // interaction c: parameters times the multiplier
+    AddDesign(0, DesignFamily::kFixedWeights, "B|A", 4, DesignInteraction::kC);
+    Add("AC", SubmodelKindCode::kEqualityRestricted);
     AddEffect(1, "A");
     // The eff design takes 6 x 2 numbers, the restricted submodel one code per cell.
     dir.Write("des.txt", "0 0 0 0 0 0 0 0 0 0 0 0\n0 0 0 0\n");
@@ -619,7 +625,7 @@ TEST(StartValues, WholeTableOfARestrictedSubmodel) {
   EXPECT_FALSE(lin.run.model.submodels[0].random_start);
   // The cumulative kind keeps its random start values.
   Pass cum({2, 3});
-  cum.Add("AB", -6);
+  cum.Add("AB", SubmodelKindCode::kCumulative);
   ASSERT_EQ(cum.WithData("sta AB [1 2 3 4 5 6]"), "");
   EXPECT_TRUE(cum.run.model.submodels[0].random_start);
 }
@@ -770,7 +776,7 @@ TEST(SettingDesigns, DesignsInlineOrFromAFile) {
   // A factor effect over A (2 cells) with 3 factors.
   auto model = [](Pass& r) {
     r.Add("AB");
-    r.AddDesign(0, 20, "A", 3);
+    r.AddDesign(0, DesignFamily::kFactor, "A", 3);
   };
   Pass none;
   none.Add("AB");
@@ -816,7 +822,7 @@ TEST(SettingDesigns, GeneratedDesignsNeedNoDes) {
   // A prespecified design takes no numbers, yet the reader makes room for its columns.
   Pass r;
   r.Add("AB");
-  r.AddDesign(0, 60, "AB", 2);
+  r.AddDesign(0, DesignFamily::kSpecial, "AB", 2);
   ASSERT_EQ(r.WithData(""), "");
   EXPECT_TRUE(r.run.designs.read);
   EXPECT_EQ(r.run.designs.real_design.size(), 12u);

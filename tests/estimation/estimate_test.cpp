@@ -11,32 +11,13 @@
 namespace tav {
 namespace {
 
+using testing::Fitted;
+
 using testing::ParseText;
 using testing::RecordingPresentation;
 using testing::TempDir;
 
 // Parses text and estimates the model; the log lines go to window.lines.
-struct Fitted {
-  explicit Fitted(const std::string& text) {
-    message = ParseText(run, text, dir);
-    if (!message.empty()) return;
-    run.presentation = &window;
-    run.arguments = {"in", "out"};  // window mode: log lines reach the recording window
-    try {
-      Estimate(run);
-    } catch (const StopRunError& stop) {
-      message = stop.message();
-    }
-  }
-  const EstimationState& est() const { return run.estimation; }
-  double LSquared() const { return 2 * run.estimation.HalfLSquared; }
-  // The fitted frequency of cell c of submodel 0 (its table is in frequency form).
-  double Frequency(int c) const { return run.estimation.FittedTable[c]; }
-  TempDir dir;
-  RunState run;
-  RecordingPresentation window;
-  std::string message;
-};
 
 TEST(LogLinear, IndependenceInATwoWayTableHasItsClosedForm) {
   Fitted f("man 2 dim 2 3 mod {A,B} cri 0.0000000001 dat [ 10 20 30 40 25 15 ]");

@@ -7,22 +7,18 @@
 namespace tav {
 namespace {
 
+using testing::Parsed;
+
 using testing::ParseModelText;
 using testing::TempDir;
 
-struct Parsed {
-  explicit Parsed(const std::string& text) { message = ParseModelText(run, text, dir); }
-  const Submodel& submodel(int s) const { return run.model.submodels[s]; }
-  const Design& design(int s, int d) const { return submodel(s).designs[d]; }
-  std::string Term(const Membership& vector, int selection = 0) const {
-    return TermText(run.model, vector, selection);
-  }
-  TempDir dir;
-  RunState run;
-  std::string message;
-};
 
 std::string Error(const std::string& text) { return Parsed(text).message; }
+
+bool Is(const Design& design, DesignFamily family,
+        DesignInteraction interaction = DesignInteraction::kA) {
+  return design.family == family && design.interaction == interaction;
+}
 
 // Two variables A (3 categories) and B (3), C (2), D (4) in one submodel.
 const std::string kModel = "man 4 dim 3 3 2 4 mod ABCD ";
@@ -32,15 +28,15 @@ TEST(RestrictedEffect, TypesAndCounts) {
   ASSERT_EQ(p.message, "");
   ASSERT_EQ(p.submodel(0).DesignTermCount(), 5);
   const Design& eff = p.design(0, 0);
-  EXPECT_EQ(eff.DesignType, 10);
+  EXPECT_TRUE(Is(eff, DesignFamily::kEffect));
   EXPECT_EQ(eff.DesignCountParam, 2);
   EXPECT_EQ(p.Term(eff.DesignVariables), "AB");
   EXPECT_EQ(eff.cells, 9);
-  EXPECT_EQ(p.design(0, 1).DesignType, 0);
-  EXPECT_EQ(p.design(0, 2).DesignType, 20);
+  EXPECT_TRUE(Is(p.design(0, 1), DesignFamily::kCovariate));
+  EXPECT_TRUE(Is(p.design(0, 2), DesignFamily::kFactor));
   EXPECT_EQ(p.design(0, 2).DesignCountParam, 4);
-  EXPECT_EQ(p.design(0, 3).DesignType, 30);
-  EXPECT_EQ(p.design(0, 4).DesignType, 30);
+  EXPECT_TRUE(Is(p.design(0, 3), DesignFamily::kFixedWeights));
+  EXPECT_TRUE(Is(p.design(0, 4), DesignFamily::kFixedWeights));
   EXPECT_EQ(p.submodel(0).MarginCount(), 1);  // the empty effect of the first submodel
 }
 
@@ -49,7 +45,7 @@ TEST(RestrictedEffect, SeveralTermsShareTheCodes) {
   ASSERT_EQ(p.message, "");
   ASSERT_EQ(p.submodel(0).DesignTermCount(), 3);
   for (int d = 0; d < 3; ++d) {
-    EXPECT_EQ(p.design(0, d).DesignType, 10);
+    EXPECT_TRUE(Is(p.design(0, d), DesignFamily::kEffect));
     EXPECT_EQ(p.design(0, d).DesignCountParam, 3);
     EXPECT_EQ(p.design(0, d).DesignSpecTerms, 3);
   }
@@ -60,27 +56,27 @@ TEST(RestrictedEffect, GroupingAndInteraction) {
   Parsed p(kModel + "{fac(A 2 C b 3) eff ( AB 1 D c -2 ) cov(A 1 D)}");
   ASSERT_EQ(p.message, "");
   const Design& fac = p.design(0, 0);
-  EXPECT_EQ(fac.DesignType, 21);
+  EXPECT_TRUE(Is(fac, DesignFamily::kFactor, DesignInteraction::kB));
   EXPECT_EQ(fac.group_multiplier, 3);
   EXPECT_EQ(p.Term(fac.DesignVariables, 1), "A");
   EXPECT_EQ(p.Term(fac.DesignVariables, 255), "C");
-  EXPECT_EQ(p.design(0, 1).DesignType, 12);
+  EXPECT_TRUE(Is(p.design(0, 1), DesignFamily::kEffect, DesignInteraction::kC));
   EXPECT_EQ(p.design(0, 1).group_multiplier, -2);
-  EXPECT_EQ(p.design(0, 2).DesignType, 0);  // a group term alone, no letter
+  EXPECT_TRUE(Is(p.design(0, 2), DesignFamily::kCovariate));  // a group term, no letter
   EXPECT_EQ(p.Term(p.design(0, 2).DesignVariables, 255), "D");
 }
 
 TEST(RestrictedEffect, LinLogAndMar) {
   Parsed p(kModel + "{lin(AB 2) log(AB c 3) mar(CD d b 2 5 6 -1)}");
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.design(0, 0).DesignType, 40);
+  EXPECT_TRUE(Is(p.design(0, 0), DesignFamily::kLinLog));
   EXPECT_EQ(p.design(0, 0).DesignRestriction, 10);  // a number instead of a letter counts as a
   EXPECT_EQ(p.design(0, 0).DesignCountParam, 2);
   EXPECT_EQ(p.design(0, 1).DesignRestriction, 30);
   EXPECT_TRUE(p.design(0, 1).loglinear);
   EXPECT_TRUE(p.design(0, 2).reserved);  // letter c reserves one more design per term
   const Design& mar = p.design(0, 3);
-  EXPECT_EQ(mar.DesignType, 50);
+  EXPECT_TRUE(Is(mar, DesignFamily::kMarginal));
   EXPECT_EQ(mar.DesignRestriction, 3 + 20);
   EXPECT_EQ(mar.mar_restrictions, 2);
   EXPECT_EQ(mar.mar_c_elements, 5);
@@ -129,10 +125,12 @@ TEST(SpecialEffect, ParameterCounts) {
            " spe(AB 7a) spe(AD 8a) spe(AD 9a) spe(AD 1b)}");
   ASSERT_EQ(p.message, "");
   const int expected_counts[] = {6, 4, 1 + 2 + 2 + 1, 6 - 3, 3, 2 - 1, 3 - 1, 3 + 4 - 1, 4, 1};
-  const int expected_types[] = {80, 60, 70, 90, 100, 110, 120, 130, 140, 160};
+  // The model codes: digit - 1 + 10 * (letter - a).
+  const int expected_models[] = {2, 0, 1, 3, 4, 5, 6, 7, 8, 10};
   for (int d = 0; d < 10; ++d) {
     EXPECT_EQ(p.design(0, d).DesignCountParam, expected_counts[d]) << "design " << d;
-    EXPECT_EQ(p.design(0, d).DesignType, expected_types[d]) << "design " << d;
+    EXPECT_TRUE(Is(p.design(0, d), DesignFamily::kSpecial)) << "design " << d;
+    EXPECT_EQ(p.design(0, d).special_model, expected_models[d]) << "design " << d;
   }
   EXPECT_EQ(Error(kModel + "{spe(AD 3a)}"),
             "  Error: a \"square\" interaction term expected in spe()");

@@ -250,7 +250,7 @@ TEST(EventHistory, RestrictedEffectsAndAssociationsInTheHazardSubmodel) {
   ASSERT_EQ(s.Parse("tim 3 haz {eff(AT 1) B}"), "");
   const Submodel& hazard = s.hazard();
   ASSERT_EQ(hazard.DesignTermCount(), 1);
-  EXPECT_EQ(hazard.designs[0].DesignType, 10);
+  EXPECT_EQ(hazard.designs[0].family, DesignFamily::kEffect);
   EXPECT_EQ(hazard.SubmodelVariables[0], 2);
   EXPECT_EQ(hazard.SubmodelVariables[1], 2);
   EXPECT_EQ(hazard.SubmodelVariables[2], 1);

@@ -7,9 +7,8 @@
 #include <filesystem>
 
 #include "core/stop_run.h"
-#include "estimation/estimate.h"
 #include "input/parse_input.h"
-#include "report/write_report.h"
+#include "tav95/run_driver.h"
 #include "test_support.h"
 
 namespace tav {
@@ -32,8 +31,7 @@ std::string ParseFile(const fs::path& file, bool whole_run = false) {
     ParseInput(run);
     if (whole_run) {
       if (run.settings.max_iterations > 3) run.settings.max_iterations = 3;
-      Estimate(run);
-      WriteReport(run);
+      FitAndReport(run);
     }
   } catch (const StopRunError& stop) {
     return stop.message();

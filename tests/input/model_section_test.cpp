@@ -6,25 +6,12 @@
 namespace tav {
 namespace {
 
+using testing::Parsed;
+
 using testing::ParseModelText;
 using testing::TempDir;
 
 // Parses an input text; the result holds the run and the stop message ("" when it parsed).
-struct Parsed {
-  explicit Parsed(const std::string& text) { message = ParseModelText(run, text, dir); }
-  const ModelState& model() const { return run.model; }
-  const Submodel& submodel(int s) const { return run.model.submodels[s]; }
-  // The labels of the variables marked in vector, e.g. "AB".
-  std::string Term(const Membership& vector) const { return TermText(run.model, vector); }
-  std::vector<std::string> Effects(int s) const {
-    std::vector<std::string> effects;
-    for (const Membership& effect : submodel(s).EffectVariables) effects.push_back(Term(effect));
-    return effects;
-  }
-  TempDir dir;
-  RunState run;
-  std::string message;
-};
 
 using Strings = std::vector<std::string>;
 
@@ -64,7 +51,7 @@ TEST(Declarations, CovariateAddsAVariableOfOneCategory) {
   EXPECT_EQ(m.Dimension[2], 4);  // one category per record
   EXPECT_EQ(m.VariableLabel[2], "x");
   // The covariate's submodel comes first; the other variables join it.
-  EXPECT_EQ(p.submodel(0).SubmodelKind, -7);
+  EXPECT_EQ(p.submodel(0).SubmodelKind, SubmodelKindCode::kSaturatedFixed);
   EXPECT_EQ(p.Term(p.submodel(0).SubmodelVariables), "ABx");
   Parsed defaults("con 1 man 1 dim 2 rec 4");
   ASSERT_EQ(defaults.message, "");
@@ -165,7 +152,7 @@ TEST(Model, TermsConditionOnEarlierSubmodels) {
   EXPECT_EQ(p.Effects(0), (Strings{"A"}));
   EXPECT_EQ(p.Effects(1), (Strings{"A", "AB"}));  // conditioning margin, then saturated
   EXPECT_EQ(p.Effects(2), (Strings{"AB", "ABC"}));
-  for (int s = 0; s < 3; ++s) EXPECT_EQ(p.submodel(s).SubmodelKind, -1);
+  for (int s = 0; s < 3; ++s) EXPECT_EQ(p.submodel(s).SubmodelKind, SubmodelKindCode::kLogLinear);
   EXPECT_EQ(p.submodel(2).SubmodelVarCount, 3);
   EXPECT_EQ(p.submodel(2).SubmodelVariables[0], 1);  // marks are 1 after the section
 }
@@ -191,14 +178,14 @@ TEST(Model, DefaultsAndCompletion) {
   Parsed none("man 2 dim 2 2");
   ASSERT_EQ(none.message, "");
   ASSERT_EQ(none.model().SubmodelCount, 1);
-  EXPECT_EQ(none.submodel(0).SubmodelKind, -7);
+  EXPECT_EQ(none.submodel(0).SubmodelKind, SubmodelKindCode::kSaturatedFixed);
   EXPECT_EQ(none.Effects(0), (Strings{"AB"}));
 
   // Variables in no submodel get a saturated margin of their own.
   Parsed partial("man 3 dim 2 2 2 mod A");
   ASSERT_EQ(partial.message, "");
   ASSERT_EQ(partial.model().SubmodelCount, 2);
-  EXPECT_EQ(partial.submodel(1).SubmodelKind, -7);
+  EXPECT_EQ(partial.submodel(1).SubmodelKind, SubmodelKindCode::kSaturatedFixed);
   EXPECT_EQ(partial.Effects(1), (Strings{"", "BC"}));
 
   // A conditioning variable explained nowhere joins the first submodel.
@@ -210,14 +197,14 @@ TEST(Model, DefaultsAndCompletion) {
   // A saturated margin with a latent variable, or with unobserved variables, is estimated.
   Parsed latent("lat 1 man 2 dim 2 2 2 mod AB");
   ASSERT_EQ(latent.message, "");
-  EXPECT_EQ(latent.submodel(1).SubmodelKind, -1);
+  EXPECT_EQ(latent.submodel(1).SubmodelKind, SubmodelKindCode::kLogLinear);
   EXPECT_EQ(latent.Term(latent.submodel(1).SubmodelVariables), "X");
   Parsed unobserved("res 1 man 2 dim 2 2 2 sub AB A mod K");
   ASSERT_EQ(unobserved.message, "");
-  EXPECT_EQ(unobserved.submodel(1).SubmodelKind, -1);
+  EXPECT_EQ(unobserved.submodel(1).SubmodelKind, SubmodelKindCode::kLogLinear);
   Parsed observed("res 1 man 2 dim 2 2 2 sub AB AB mod K");
   ASSERT_EQ(observed.message, "");
-  EXPECT_EQ(observed.submodel(1).SubmodelKind, -7);
+  EXPECT_EQ(observed.submodel(1).SubmodelKind, SubmodelKindCode::kSaturatedFixed);
 
   // Without a model, a conditioning latent variable joins the first submodel.
   Parsed joined("lat 1 man 2 dim 2 2 2 mod AB|X");
@@ -265,9 +252,10 @@ TEST(Model, RecursivenessBringsInConditioningVariables) {
 TEST(Restrictions, Eq1TiesToTheEndOfTheChain) {
   Parsed p("man 4 dim 2 2 2 2 mod A B|A C|A eq1 B|A D|A eq1 C|A");
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.submodel(1).SubmodelKind, -2);
-  EXPECT_EQ(p.submodel(2).SubmodelKind, 1);
-  EXPECT_EQ(p.submodel(3).SubmodelKind, 1);
+  EXPECT_EQ(p.submodel(1).SubmodelKind, SubmodelKindCode::kLogLinearShared);
+  EXPECT_EQ(p.submodel(2).SubmodelKind, SubmodelKindCode::kTied);
+  EXPECT_EQ(p.submodel(2).tied_to, 1);
+  EXPECT_EQ(p.submodel(3).tied_to, 1);
   EXPECT_EQ(Error("man 3 dim 2 2 2 mod A B|A C|A eq1 C|B"),
             "  Error: subtable C|B specified in eq1 not found");
   // The first submodel cannot be named.
@@ -277,14 +265,14 @@ TEST(Restrictions, Eq1TiesToTheEndOfTheChain) {
 TEST(Restrictions, EqualityAndOrdinalKinds) {
   Parsed p("man 4 dim 2 3 3 3 mod A B|A eq3 C|A eq2 D|A or1(c)");
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.submodel(1).SubmodelKind, -3);
-  EXPECT_EQ(p.submodel(2).SubmodelKind, -3);
+  EXPECT_EQ(p.submodel(1).SubmodelKind, SubmodelKindCode::kEqualityRestricted);
+  EXPECT_EQ(p.submodel(2).SubmodelKind, SubmodelKindCode::kEqualityRestricted);
   EXPECT_TRUE(p.model().UseEq2);
-  EXPECT_EQ(p.submodel(3).SubmodelKind, -4);
+  EXPECT_EQ(p.submodel(3).SubmodelKind, SubmodelKindCode::kOrdinal1);
   EXPECT_EQ(p.submodel(3).OrdinalType, 3);
   Parsed defaults("man 3 dim 2 3 3 mod A B|A or2 C|A or1 ( d )");
   ASSERT_EQ(defaults.message, "");
-  EXPECT_EQ(defaults.submodel(1).SubmodelKind, -5);
+  EXPECT_EQ(defaults.submodel(1).SubmodelKind, SubmodelKindCode::kOrdinal2);
   EXPECT_EQ(defaults.submodel(1).OrdinalType, 1);
   EXPECT_EQ(defaults.submodel(2).OrdinalType, 4);
   EXPECT_FALSE(defaults.model().UseEq2);
@@ -295,7 +283,7 @@ TEST(Restrictions, EqualityAndOrdinalKinds) {
 TEST(Restrictions, CumulativeModels) {
   Parsed p("man 2 dim 3 4 mod A B|A cum(c) {eff(AB 1)}");
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.submodel(1).SubmodelKind, -6);
+  EXPECT_EQ(p.submodel(1).SubmodelKind, SubmodelKindCode::kCumulative);
   EXPECT_EQ(p.submodel(1).CumulativeModel, 2);
   EXPECT_EQ(p.submodel(1).DesignTermCount(), 2);  // the reserved design and eff()
   EXPECT_FALSE(p.model().CumulativeI);
@@ -345,7 +333,7 @@ TEST(Measurement, DefaultEffectsPerLatentVariable) {
   ASSERT_EQ(p.message, "");
   ASSERT_EQ(p.model().SubmodelCount, 3);
   EXPECT_EQ(p.Term(p.submodel(0).SubmodelVariables), "XY");
-  EXPECT_EQ(p.submodel(0).SubmodelKind, -1);
+  EXPECT_EQ(p.submodel(0).SubmodelKind, SubmodelKindCode::kLogLinear);
   EXPECT_EQ(p.Effects(1), (Strings{"XY", "XA", "YA"}));
   EXPECT_EQ(p.Effects(2), (Strings{"XY", "XB", "YB"}));
 }

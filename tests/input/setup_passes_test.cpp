@@ -7,17 +7,11 @@
 namespace tav {
 namespace {
 
+using testing::Parsed;
+
 using testing::ParseModelText;
 using testing::TempDir;
 
-struct Parsed {
-  explicit Parsed(const std::string& text) { message = ParseModelText(run, text, dir); }
-  const ModelState& model() const { return run.model; }
-  const Submodel& submodel(int s) const { return run.model.submodels[s]; }
-  TempDir dir;
-  RunState run;
-  std::string message;
-};
 
 TEST(SubgroupLayout, CellsAndOffsets) {
   // Subgroups observe ABC (2*3*4 = 24 cells), AB (6) and C (4).

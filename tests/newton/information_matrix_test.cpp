@@ -8,10 +8,8 @@
 
 #include "core/format_real.h"
 #include "core/stop_run.h"
-#include "estimation/estimate.h"
-#include "newton/eigenvalues.h"
 #include "newton/newton_iteration.h"
-#include "newton/parameter_list.h"
+#include "tav95/run_driver.h"
 #include "test_support.h"
 
 namespace tav {
@@ -38,29 +36,24 @@ struct LoggingRun {
 };
 
 // Parses and estimates text, then computes the standard errors.
-struct WithStandardErrors : LoggingRun {
-  explicit WithStandardErrors(const std::string& text) {
-    message = ParseText(run, text, dir);
+struct WithStandardErrors : testing::Fitted {
+  explicit WithStandardErrors(const std::string& text) : Fitted(text) {
     if (!message.empty()) return;
-    try {
-      Estimate(run);
-      ComputeStandardErrors(run);
-    } catch (const StopRunError& stop) {
-      message = stop.message();
-    }
+    message = testing::StopMessageOrEmpty([this] {
+      if (StandardErrorsWanted(run)) ComputeStandardErrors(run, Evaluator(run));
+    });
   }
+  bool Logged(const std::string& start) const { return CountLines(start) > 0; }
   double StdErr(int i) const {
-    const int n = run.newton.free_parameter_count;
+    const int n = run.estimation.free_parameters.count;
     return std::sqrt(run.newton.information_matrix[static_cast<std::size_t>(i) * n + i]);
   }
-  TempDir dir;
-  std::string message;
 };
 
 TEST(Inversion, OneByOneMatrixFourInvertsToAQuarter) {
   LoggingRun r;
   std::vector<double> m{4};
-  InvertInformation(r.run, m, 1, 1);
+  InvertInformation(r.run, m, 1, InversionMode::kNewtonStep);
   EXPECT_DOUBLE_EQ(m[0], 0.25);
   EXPECT_TRUE(r.window.lines.empty());
 }
@@ -69,7 +62,7 @@ TEST(Inversion, TwoByTwoMatrixHasItsClosedForm) {
   LoggingRun r;
   // [[4, 1], [1, 3]]: determinant 11, inverse [[3, -1], [-1, 4]] / 11.
   std::vector<double> m{4, 1, 1, 3};
-  InvertInformation(r.run, m, 2, 0);
+  InvertInformation(r.run, m, 2, InversionMode::kStandardErrors);
   EXPECT_NEAR(m[0], 3.0 / 11, 1e-15);
   EXPECT_NEAR(m[1], -1.0 / 11, 1e-15);
   EXPECT_NEAR(m[2], -1.0 / 11, 1e-15);
@@ -80,7 +73,7 @@ TEST(Inversion, TwoByTwoMatrixHasItsClosedForm) {
 TEST(Inversion, SingularMatrixWarnsAndZeroesTheRejectedParameter) {
   LoggingRun r;
   std::vector<double> m{2, 2, 2, 2};
-  InvertInformation(r.run, m, 2, 1);
+  InvertInformation(r.run, m, 2, InversionMode::kNewtonStep);
   EXPECT_DOUBLE_EQ(m[0], 0.5);
   EXPECT_EQ(m[1], 0);
   EXPECT_EQ(m[2], 0);
@@ -94,7 +87,7 @@ TEST(Inversion, SingularMatrixWarnsAndZeroesTheRejectedParameter) {
 TEST(Inversion, NegativePivotIsNotPositiveDefinite) {
   LoggingRun r;
   std::vector<double> m{1, 0, 0, -1};
-  InvertInformation(r.run, m, 2, 1);
+  InvertInformation(r.run, m, 2, InversionMode::kNewtonStep);
   ASSERT_EQ(r.window.lines.size(), 1u);
   EXPECT_EQ(r.window.lines[0], "Warning: Information matrix is not positive definite (2," +
                                    FormatReal(9, -1, -1) + ")");
@@ -107,7 +100,7 @@ TEST(Inversion, InternalModeNeitherWarnsNorCounts) {
   LoggingRun r;
   r.run.newton.BoundaryLogLinear = 3;
   std::vector<double> m{1, 1, 1, 1};
-  InvertInformation(r.run, m, 2, -1);
+  InvertInformation(r.run, m, 2, InversionMode::kInternal);
   EXPECT_TRUE(r.window.lines.empty());
   EXPECT_EQ(r.run.newton.BoundaryLogLinear, 3);
   EXPECT_DOUBLE_EQ(m[0], 1);
@@ -117,84 +110,13 @@ TEST(Inversion, InternalModeNeitherWarnsNorCounts) {
 TEST(Inversion, StandardErrorToleranceFollowsTheLargestEigenvalue) {
   RunState run;
   run.newton.eigenvalues = {5000, 2};
-  EXPECT_DOUBLE_EQ(InversionTolerance(run, 0), 0.1);
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, InversionMode::kStandardErrors), 0.1);
   run.newton.eigenvalues = {3, 1};
-  EXPECT_DOUBLE_EQ(InversionTolerance(run, 0), 0.001);
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, InversionMode::kStandardErrors), 0.001);
   run.newton.eigenvalues = {50, 1};
-  EXPECT_DOUBLE_EQ(InversionTolerance(run, 0), 0.005);
-  EXPECT_DOUBLE_EQ(InversionTolerance(run, 1), 0.001);
-  EXPECT_DOUBLE_EQ(InversionTolerance(run, 4), 0.001);
-  EXPECT_DOUBLE_EQ(InversionTolerance(run, -1), 1e-10);
-}
-
-TEST(Eigenvalues, SmallMatricesHaveTheirClosedForms) {
-  EXPECT_EQ(compute_eigenvalues({7}, 1), (std::vector<double>{7}));
-  const std::vector<double> two = compute_eigenvalues({2, 1, 1, 2}, 2);
-  ASSERT_EQ(two.size(), 2u);
-  EXPECT_NEAR(two[0], 3, 1e-12);
-  EXPECT_NEAR(two[1], 1, 1e-12);
-  // The second-difference matrix: 2 - 2 cos(k pi / 4).
-  const std::vector<double> three = compute_eigenvalues({2, -1, 0, -1, 2, -1, 0, -1, 2}, 3);
-  ASSERT_EQ(three.size(), 3u);
-  EXPECT_NEAR(three[0], 2 + std::sqrt(2.0), 1e-12);
-  EXPECT_NEAR(three[1], 2, 1e-12);
-  EXPECT_NEAR(three[2], 2 - std::sqrt(2.0), 1e-12);
-}
-
-TEST(Eigenvalues, AreSortedLargestFirstWithNegativeOnesLast) {
-  const std::vector<double> values = compute_eigenvalues({1, 0, 0, 0, -4, 0, 0, 0, 9}, 3);
-  EXPECT_EQ(values, (std::vector<double>{9, 1, -4}));
-}
-
-TEST(Eigenvalues, ReflectedDiagonalMatrixKeepsItsEigenvalues) {
-  // Q D Q with Q = I - 2 v v' / v'v, v = (1, 2, 3, 4), D = diag(10, 5, -2, 0.5).
-  const double v[] = {1, 2, 3, 4};
-  const double d[] = {10, 5, -2, 0.5};
-  double q[4][4];
-  for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) q[i][j] = (i == j ? 1 : 0) - 2 * v[i] * v[j] / 30;
-  }
-  std::vector<double> m(16, 0);
-  for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) {
-      for (int k = 0; k < 4; ++k) m[i * 4 + j] += q[i][k] * d[k] * q[k][j];
-    }
-  }
-  const std::vector<double> values = compute_eigenvalues(m, 4);
-  ASSERT_EQ(values.size(), 4u);
-  EXPECT_NEAR(values[0], 10, 1e-9);
-  EXPECT_NEAR(values[1], 5, 1e-9);
-  EXPECT_NEAR(values[2], 0.5, 1e-9);
-  EXPECT_NEAR(values[3], -2, 1e-9);
-}
-
-TEST(NullVector, SpansTheNullSpaceOfASingularMatrix) {
-  // n rows of n + 1 values; the result goes to the last column.
-  std::vector<double> m{1, 1, 9, 1, 1, 9};
-  null_vector(m, 2);
-  EXPECT_NEAR(std::fabs(m[2]), std::sqrt(0.5), 1e-12);
-  EXPECT_NEAR(m[2] + m[5], 0, 1e-12);
-  EXPECT_EQ(m[0], 1);
-  EXPECT_EQ(m[4], 1);
-}
-
-TEST(NullVector, TurnsAnEigenvalueIntoItsEigenvector) {
-  // The second-difference matrix minus 2 + sqrt(2): eigenvector (1, -sqrt(2), 1) / 2.
-  const double lambda = 2 + std::sqrt(2.0);
-  std::vector<double> m{2 - lambda, -1, 0, 0, -1, 2 - lambda, -1, 0, 0, -1, 2 - lambda, 0};
-  null_vector(m, 3);
-  const double sign = m[3] > 0 ? 1 : -1;
-  EXPECT_NEAR(sign * m[3], 0.5, 1e-9);
-  EXPECT_NEAR(sign * m[7], -std::sqrt(0.5), 1e-9);
-  EXPECT_NEAR(sign * m[11], 0.5, 1e-9);
-}
-
-TEST(NullVector, MovesTheFreeIndexWhenTheFirstCannotBeFree) {
-  // The null space is (0, 1): the first index cannot be the free one.
-  std::vector<double> m{1, 0, 0, 0, 0, 0};
-  null_vector(m, 2);
-  EXPECT_NEAR(m[2], 0, 1e-15);
-  EXPECT_NEAR(std::fabs(m[5]), 1, 1e-15);
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, InversionMode::kStandardErrors), 0.005);
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, InversionMode::kNewtonStep), 0.001);
+  EXPECT_DOUBLE_EQ(InversionTolerance(run, InversionMode::kInternal), 1e-10);
 }
 
 // Reference: R 4 glm(n ~ H*E + H*S + E*S, family = poisson) on the hair, eye colour and sex
@@ -210,7 +132,7 @@ TEST(StandardErrors, LogLinearParametersAgreeWithAPoissonFitUnderEffectCoding) {
   WithStandardErrors f(kHairEye);
   ASSERT_EQ(f.message, "");
   ASSERT_TRUE(f.run.newton.std_errors_computed);
-  ASSERT_EQ(f.run.newton.free_parameter_count, 22);
+  ASSERT_EQ(f.run.estimation.free_parameters.count, 22);
   // List order: S, E (3), ES (3), H (3), HS (3), HE (9, E fastest).
   const double reference[22] = {
       0.0524652121028,                                    // S1
@@ -300,7 +222,7 @@ TEST(StandardErrors, NoneWithMoreThanFiveHundredParameters) {
   for (int c = 0; c < 600; ++c) text += " " + std::to_string(c % 7 + 1);
   WithStandardErrors f(text + " ]");
   ASSERT_EQ(f.message, "");
-  EXPECT_FALSE(f.run.settings.show_std_errors);
+  EXPECT_FALSE(StandardErrorsWanted(f.run));
   EXPECT_FALSE(f.run.newton.std_errors_computed);
 }
 
@@ -308,28 +230,23 @@ TEST(Perturbation, KeepsTheFormOfTheSubmodelAndMovesTheLogLikelihood) {
   WithStandardErrors f("man 2 dim 2 2 mod A B|A cri 0.0000000001 dat [ 30 10 12 48 ]");
   ASSERT_EQ(f.message, "");
   RunState& run = f.run;
-  const double l0 = EvaluateLogLikelihood(run);
+  const ModelEvaluator evaluate = Evaluator(run);
+  const double l0 = evaluate().log_likelihood;
   // Parameter 1 is B of B|A (effect coding: +delta at B = 1, -delta at B = 2).
-  const double l1 = perturb_and_evaluate(run, 1, 0.1);
+  const double l1 = perturb_and_evaluate(run, 1, 0.1, evaluate);
   EXPECT_LT(l1, l0);
   const double* p = run.estimation.FittedTable.data() + run.model.submodels[1].first_cell;
   EXPECT_NEAR(p[0] + p[1], 1, 1e-14);
   EXPECT_NEAR(p[2] + p[3], 1, 1e-14);
   // The odds of B = 1 within A = 1 grow by exp(0.2).
   EXPECT_NEAR(p[0] / p[1], 3 * std::exp(0.2), 1e-9);
-  perturb_and_evaluate(run, 0, 0.3, false);
+  PerturbParameter(run, 0, 0.3);
   double total = 0;
   for (int c = 0; c < 2; ++c) total += run.estimation.FittedTable[c];
   EXPECT_NEAR(total, 100, 1e-9);
   EXPECT_NEAR(run.estimation.FittedTable[0] / run.estimation.FittedTable[1],
               40.0 / 60 * std::exp(0.6), 1e-9);
 }
-
-}  // namespace
-}  // namespace tav
-
-namespace tav {
-namespace {
 
 TEST(Damping, IndefiniteMatrixRaisesLambdaTenfold) {
   // [[1, 2], [2, 1]] has eigenvalues 3 and -1; with the diagonal times c they are c + 2 and
@@ -365,28 +282,3 @@ TEST(Damping, PositiveDefiniteMatrixIsDampedOnce) {
 }  // namespace
 }  // namespace tav
 
-namespace tav {
-namespace {
-
-TEST(Eigenvalues, AgreeWithAnIndependentSolverOnAnEightByEightMatrix) {
-  // m[i][j] = ((7i + 3j) mod 11) - 5 for j <= i, plus 10i on the diagonal, symmetric.
-  // Reference: R 4 eigen(m)$values, computed once.
-  const int n = 8;
-  std::vector<double> m(n * n);
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j <= i; ++j) {
-      const double v = ((i * 7 + j * 3) % 11) - 5 + (i == j ? 10 * i : 0);
-      m[i * n + j] = m[j * n + i] = v;
-    }
-  }
-  const double reference[] = {72.672804175484, 61.193317356766, 51.154992185196, 42.030930492145,
-                              31.894509579589, 22.804646534958, 13.625022502683, -6.376222826822};
-  const std::vector<double> values = compute_eigenvalues(m, n);
-  ASSERT_EQ(values.size(), 8u);
-  // The QL method counts an off-diagonal element below 1e-5 times the matrix's scale as zero:
-  // the values agree to about 1e-9 here.
-  for (int i = 0; i < n; ++i) EXPECT_NEAR(values[i], reference[i], 1e-7) << i;
-}
-
-}  // namespace
-}  // namespace tav

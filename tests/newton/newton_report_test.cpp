@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "core/format_real.h"
-#include "estimation/estimate.h"
 #include "newton/newton_iteration.h"
 #include "report/report_test_support.h"
 #include "report/statistics.h"
+#include "tav95/run_driver.h"
 
 namespace tav {
 namespace {
@@ -17,14 +17,14 @@ namespace {
 using testing::FittedModel;
 using testing::RecordingPresentation;
 
-// Estimates the model of text and, with show_std_errors, computes the standard errors.
+// Estimates the model of text and computes the standard errors when they are wanted.
 struct Estimated : FittedModel {
   explicit Estimated(const std::string& text) : FittedModel(text) {
     if (!message.empty()) return;
     run.presentation = &window;
     run.arguments = {"in", "out"};
-    Estimate(run);
-    if (run.settings.show_std_errors) ComputeStandardErrors(run);
+    FitModel(run);
+    if (StandardErrorsWanted(run)) ComputeStandardErrors(run, Evaluator(run));
   }
   // The lines of the statistics section from "Eigenvalues information matrix" or the warning
   // that replaces it, up to the frequencies.

@@ -8,15 +8,14 @@
 #include <map>
 #include <sstream>
 
-#include "core/stop_run.h"
-#include "estimation/estimate.h"
-#include "newton/parameter_list.h"
+#include "estimation/free_parameters.h"
 #include "report/report_test_support.h"
 #include "tav95/run_driver.h"
 
 namespace tav {
 namespace {
 
+using testing::EngineRun;
 using testing::FittedModel;
 using testing::ReadLines;
 using testing::RecordingPresentation;
@@ -28,11 +27,7 @@ struct EstimatedModel : FittedModel {
     if (!message.empty()) return;
     run.presentation = &window;
     run.arguments = {"in", "out"};
-    try {
-      Estimate(run);
-    } catch (const StopRunError& stop) {
-      message = stop.message();
-    }
+    message = testing::StopMessageOrEmpty([this] { FitModel(run); });
   }
   std::vector<std::string> Tables(int first) {
     return Report([first](RunState& r) { WriteParameterTables(r, first); });
@@ -282,10 +277,10 @@ struct HandCovariances : EstimatedModel {
     Membership a{}, b{};
     a[0] = 1;
     b[1] = 1;
-    a1 = ParameterIndex(run.model, run.newton, reference.data(), 0, a, 0);
-    b1 = ParameterIndex(run.model, run.newton, reference.data(), 0, b, 0);
-    b2 = ParameterIndex(run.model, run.newton, reference.data(), 0, b, 1);
-    n = run.newton.free_parameter_count;
+    a1 = ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), 0, a, 0);
+    b1 = ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), 0, b, 0);
+    b2 = ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), 0, b, 1);
+    n = run.estimation.free_parameters.count;
     run.newton.information_matrix.assign(n * n, 0.0);
     Set(a1, a1, 0.04);
     Set(b1, b1, 0.01);
@@ -379,29 +374,6 @@ TEST(ParameterTables, CumulativeModelsShowExpBetaOnlyForModelsAAndE) {
 }
 
 // A whole run of the engine, with its report and the covariance file "model.cov".
-struct EngineRun {
-  explicit EngineRun(const std::string& input) {
-    run.presentation = &window;
-    run.arguments = {dir.Write("model.inp", input), dir.File("model.out"),
-                     dir.path().string() + "/", dir.File("log.tmp"), "-log"};
-    status = RunMain(run);
-    report = ReadLines(dir.File("model.out"));
-  }
-  // The numbers after the 14-character label of the line that follows `effect` by `cell` + 1.
-  std::vector<double> Row(const std::string& effect, int cell) const {
-    const auto at = std::find(report.begin(), report.end(), "  " + effect + " ");
-    if (at == report.end() || at + cell + 1 >= report.end()) return {};
-    std::istringstream in((at + cell + 1)->substr(14));
-    std::vector<double> row;
-    for (double x; in >> x;) row.push_back(x);
-    return row;
-  }
-  TempDir dir;
-  RunState run;
-  RecordingPresentation window;
-  int status = -1;
-  std::vector<std::string> report;
-};
 
 // Standard errors from the numerically differentiated information matrix against the Poisson
 // GLM of the admissions model (figures above; standard errors from summary(fit), Wald tests

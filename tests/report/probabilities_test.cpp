@@ -13,6 +13,8 @@
 namespace tav {
 namespace {
 
+using testing::EngineRun;
+
 using testing::FittedModel;
 using testing::ReadLines;
 using testing::RecordingPresentation;
@@ -179,22 +181,6 @@ TEST(LatentClassOutput, FiveLatentVariablesGiveBlocksOfSix) {
 // 0.926530872203981 0.769132009754343. From these, in R: E = 1 - sum over the 16 response
 // patterns of the largest joint class-and-pattern probability = 0.097540782664706, lambda =
 // (1 - 0.720753872144734 - E) / (1 - 0.720753872144734) = 0.650699605348650.
-struct EngineRun {
-  explicit EngineRun(const std::string& input) {
-    run.presentation = &window;
-    run.arguments = {dir.Write("model.inp", input), dir.File("model.out"),
-                     dir.path().string() + "/", dir.File("log.tmp"), "-log"};
-    status = RunMain(run);
-    report = ReadLines(dir.File("model.out"));
-    log = ReadLines(dir.File("log.tmp"));
-  }
-  TempDir dir;
-  RunState run;
-  RecordingPresentation window;
-  int status = -1;
-  std::vector<std::string> report;
-  std::vector<std::string> log;
-};
 
 constexpr const char* kStouffer =
     "lat 1 man 4 dim 2 2 2 2 2 lab X A B C D mod X A|X B|X C|X D|X see 1234\n"

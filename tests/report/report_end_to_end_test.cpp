@@ -14,43 +14,12 @@
 namespace tav {
 namespace {
 
+using testing::EngineRun;
+
 using testing::ReadLines;
 using testing::RecordingPresentation;
 using testing::TempDir;
 
-struct EngineRun {
-  explicit EngineRun(const std::string& input) {
-    run.presentation = &window;
-    run.arguments = {dir.Write("model.inp", input), dir.File("model.out"),
-                     dir.path().string() + "/", dir.File("log.tmp"), "-log"};
-    status = RunMain(run);
-    report = ReadLines(dir.File("model.out"));
-  }
-  bool Has(const std::string& line) const {
-    return std::find(report.begin(), report.end(), line) != report.end();
-  }
-  // The lines from the one equal to `from` up to (not including) the next empty line.
-  std::vector<std::string> Block(const std::string& from) const {
-    auto at = std::find(report.begin(), report.end(), from);
-    auto end = std::find(at, report.end(), "");
-    return std::vector<std::string>(at, end);
-  }
-  std::vector<std::vector<double>> Numbers(const std::string& name) const {
-    std::vector<std::vector<double>> rows;
-    for (const std::string& line : ReadLines(dir.File(name))) {
-      std::istringstream in(line);
-      std::vector<double> row;
-      for (double x; in >> x;) row.push_back(x);
-      rows.push_back(row);
-    }
-    return rows;
-  }
-  TempDir dir;
-  RunState run;
-  RecordingPresentation window;
-  int status = -1;
-  std::vector<std::string> report;
-};
 
 TEST(ReportRun, IndependenceInATwoByThreeTable) {
   // Fitted values row total x column total / N: 18 18 24 / 12 12 16 (see the statistics tests

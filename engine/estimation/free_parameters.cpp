@@ -1,4 +1,4 @@
-#include "newton/parameter_list.h"
+#include "estimation/free_parameters.h"
 
 #include <cstdlib>
 #include <set>
@@ -34,44 +34,6 @@ bool Inside(const Membership& subset, const Membership& set) {
   return true;
 }
 
-// The category (from 0) that a parameter's index q (from 0, over the categories that carry
-// parameters) stands for.
-int ParameterCategory(int q, int reference) {
-  return reference >= 1 && q >= reference - 1 ? q + 1 : q;
-}
-
-// Per cell of the effect, the exponent of exp(delta) for the parameter at position: the
-// product over the effect's variables of 1 at the parameter's category, -1 at the last
-// category under effect coding, 0 elsewhere.
-std::vector<signed char> EffectSigns(const ModelState& model, const std::vector<int>& vars,
-                                     const ReferenceVector& reference, int position) {
-  std::int64_t cells = 1;
-  std::vector<int> chosen(vars.size(), 0);
-  int rest = position;
-  for (int k = static_cast<int>(vars.size()) - 1; k >= 0; --k) {
-    const int dim = model.Dimension[vars[k]];
-    chosen[k] = ParameterCategory(rest % (dim - 1), reference[vars[k]]);
-    rest /= dim - 1;
-  }
-  for (int v : vars) cells *= model.Dimension[v];
-  std::vector<signed char> signs(cells, 0);
-  for (std::int64_t e = 0; e < cells; ++e) {
-    const std::vector<int> category = DecodeCell(model, vars, e);
-    int sign = 1;
-    for (std::size_t k = 0; k < vars.size() && sign != 0; ++k) {
-      const int v = vars[k];
-      if (category[k] == chosen[k]) continue;
-      if (reference[v] < 1 && category[k] == model.Dimension[v] - 1) {
-        sign = -sign;
-      } else {
-        sign = 0;
-      }
-    }
-    signs[e] = static_cast<signed char>(sign);
-  }
-  return signs;
-}
-
 }  // namespace
 
 ReferenceVector EffectiveReference(const RunState& run, int t) {
@@ -88,32 +50,24 @@ ReferenceVector EffectiveReference(const RunState& run, int t) {
   return reference;
 }
 
-bool NewtonUsable(const NewtonState& newton) {
-  return newton.list_built && newton.free_parameter_count > 0 &&
-         newton.free_parameter_count <= kMaxFreeParameters;
-}
-
-bool NewtonFitsSubmodel(const NewtonState& newton, int r) {
-  if (!NewtonUsable(newton)) return false;
-  for (const FreeParameter& parameter : newton.free_parameters) {
+bool FreeParameterList::Fits(int r) const {
+  if (!Usable()) return false;
+  for (const FreeParameter& parameter : parameters) {
     if (parameter.submodel == r) return true;
   }
   return false;
 }
 
 void BuildParameterList(RunState& run) {
-  NewtonState& newton = run.newton;
-  if (newton.list_built) return;
-  newton.list_built = true;
-  newton.free_parameters.clear();
-  newton.effect_shapes.clear();
-  newton.margin_effect_shapes.clear();
-  newton.effect_signs.clear();
+  FreeParameterList& list = run.estimation.free_parameters;
+  if (list.built) return;
+  list.built = true;
+  list.parameters.clear();
   const ModelState& model = run.model;
   int count = 0;
   bool overflow = false;
   auto add = [&](const FreeParameter& parameter) {
-    newton.free_parameters.push_back(parameter);
+    list.parameters.push_back(parameter);
     ++count;
   };
 
@@ -122,8 +76,7 @@ void BuildParameterList(RunState& run) {
     const Submodel& submodel = model.submodels[r];
     // Submodels tied by eq1 share the parameters of the one they are tied to; the
     // restricted kinds and the saturated fixed margins have no log-linear parameters.
-    const int kind = submodel.SubmodelKind;
-    if (kind != -1 && kind != -2) continue;
+    if (!submodel.IsLogLinear()) continue;
     const int start = r > 0 ? 1 : 0;
     // Variables of one category add no parameters: effects holding them are left out.
     auto counted = [&](int v) {
@@ -153,7 +106,6 @@ void BuildParameterList(RunState& run) {
       }
     }
     if (overflow) break;
-    const ReferenceVector reference = EffectiveReference(run, r);
     for (const Membership& effect : effects) {
       const std::vector<int> vars = MembersOf(effect);
       int size = 1;
@@ -166,22 +118,12 @@ void BuildParameterList(RunState& run) {
       while (margin < submodel.MarginCount() && !Inside(effect, submodel.EffectVariables[margin])) {
         ++margin;
       }
-      Submodel margin_table;
-      for (int v = 0; v < kVectorSize; ++v) {
-        margin_table.SubmodelVariables[v] =
-            submodel.SubmodelVariables[v] != 0 && submodel.EffectVariables[margin][v] != 0;
-      }
-      const MarginShape shape(model, submodel, effect);
-      const MarginShape margin_shape(model, margin_table, effect);
       for (int position = 0; position < size; ++position) {
         add({r, effect, margin, -1, position, size});
-        newton.effect_shapes.push_back(shape);
-        newton.margin_effect_shapes.push_back(margin_shape);
-        newton.effect_signs.push_back(EffectSigns(model, vars, reference, position));
       }
     }
   }
-  newton.loglinear_parameter_count = count;
+  list.loglinear_count = count;
 
   // Special effects: their parameters times their multiplier, less one per copy for the
   // models whose first level is fixed.
@@ -189,10 +131,13 @@ void BuildParameterList(RunState& run) {
     const Submodel& submodel = model.submodels[r];
     for (int d = 0; d < submodel.DesignTermCount() && !overflow; ++d) {
       const Design& design = submodel.designs[d];
-      const int family = design.DesignType / 10;
-      if (design.reserved || family == 3 || family == 4 || family == 5) continue;
+      const DesignFamily family = design.family;
+      if (design.reserved || family == DesignFamily::kFixedWeights ||
+          family == DesignFamily::kLinLog || family == DesignFamily::kMarginal) {
+        continue;
+      }
       int copies = 1;
-      if (design.DesignType % 10 == 2) {
+      if (design.interaction == DesignInteraction::kC) {
         copies = std::abs(design.group_multiplier);
         if (copies == 0) {
           copies = 1;
@@ -201,7 +146,7 @@ void BuildParameterList(RunState& run) {
           }
         }
       }
-      const int fixed = family == 7 || family == 8 || family == 13 || family == 14 ? 1 : 0;
+      const int fixed = design.FixesFirstLevel() ? 1 : 0;
       const int size = copies * (design.DesignCountParam - fixed);
       if (size <= 0) continue;
       if (count + size > kMaxFreeParameters) {
@@ -210,25 +155,19 @@ void BuildParameterList(RunState& run) {
       }
       Membership effect{};
       for (int v = 0; v < kVectorSize; ++v) effect[v] = design.DesignVariables[v] == 1;
-      for (int position = 0; position < size; ++position) {
-        add({r, effect, -1, d, position, size});
-        newton.effect_shapes.emplace_back();
-        newton.margin_effect_shapes.emplace_back();
-        newton.effect_signs.emplace_back();
-      }
+      for (int position = 0; position < size; ++position) add({r, effect, -1, d, position, size});
     }
   }
 
-  newton.free_parameter_count = overflow ? kMaxFreeParameters + 1 : count;
-  if (!NewtonUsable(newton)) run.settings.show_std_errors = false;
+  list.count = overflow ? kMaxFreeParameters + 1 : count;
 }
 
-int ParameterIndex(const ModelState& model, const NewtonState& newton, const int* reference,
+int ParameterIndex(const ModelState& model, const FreeParameterList& list, const int* reference,
                    int submodel, const Membership& effect, std::int64_t cell) {
-  const int size = static_cast<int>(newton.free_parameters.size());
+  const int size = static_cast<int>(list.parameters.size());
   int first = 0;
   for (; first < size; ++first) {
-    const FreeParameter& parameter = newton.free_parameters[first];
+    const FreeParameter& parameter = list.parameters[first];
     if (parameter.design != -1 || parameter.submodel != submodel) continue;
     bool same = true;
     for (int v = 0; v < kVectorSize && same; ++v) {
@@ -236,7 +175,7 @@ int ParameterIndex(const ModelState& model, const NewtonState& newton, const int
     }
     if (same) break;
   }
-  if (first >= size || newton.free_parameters[first].position != 0) return -1;
+  if (first >= size || list.parameters[first].position != 0) return -1;
 
   const std::vector<int> vars = MembersOf(effect);
   const std::vector<int> category = DecodeCell(model, vars, cell);
@@ -254,7 +193,7 @@ int ParameterIndex(const ModelState& model, const NewtonState& newton, const int
     }
     position = position * (dim - 1) + q;
   }
-  if (position >= newton.free_parameters[first].effect_size || first + position >= size) {
+  if (position >= list.parameters[first].effect_size || first + position >= size) {
     return -1;
   }
   return first + position;

@@ -1,4 +1,6 @@
-#include "newton/parameter_list.h"
+#include "estimation/free_parameters.h"
+#include "newton/newton_iteration.h"
+#include "newton/parameter_effects.h"
 
 #include <gtest/gtest.h>
 
@@ -12,15 +14,17 @@ namespace {
 using testing::ParseText;
 using testing::TempDir;
 
-struct Parsed {
-  explicit Parsed(const std::string& text) {
+struct Listed {
+  explicit Listed(const std::string& text) {
     message = ParseText(run, text, dir);
-    if (message.empty()) BuildParameterList(run);
+    if (!message.empty()) return;
+    BuildParameterList(run);
+    if (run.estimation.free_parameters.Usable()) PrepareParameterEffects(run);
   }
   // The effect of each parameter written as its variables' global numbers.
   std::string Effects() const {
     std::string text;
-    for (const FreeParameter& p : run.newton.free_parameters) {
+    for (const FreeParameter& p : run.estimation.free_parameters.parameters) {
       text += std::to_string(p.submodel) + ":";
       for (int v = 0; v < run.model.VariableCount; ++v) {
         if (p.effect[v] != 0) text += std::to_string(v);
@@ -50,88 +54,88 @@ Membership Effect(std::initializer_list<int> vars) {
 TEST(ParameterList, EffectsFollowTheBinaryOrderOfTheSubmodelsVariables) {
   // Variables A (2), B (3), C (2); terms AB and BC. Binary order with A most significant:
   // C, B, BC, A, AB; the constant is left out.
-  Parsed p("man 3 dim 2 3 2 mod {AB,BC} dat [ 1 2 3 4 5 6 7 8 9 10 11 12 ]");
+  Listed p("man 3 dim 2 3 2 mod {AB,BC} dat [ 1 2 3 4 5 6 7 8 9 10 11 12 ]");
   ASSERT_EQ(p.message, "");
   EXPECT_EQ(p.Effects(), "0:2/0 0:1/0 0:1/1 0:12/0 0:12/1 0:0/0 0:01/0 0:01/1 ");
-  EXPECT_EQ(p.run.newton.free_parameter_count, 8);
-  EXPECT_EQ(p.run.newton.loglinear_parameter_count, 8);
-  EXPECT_TRUE(p.run.settings.show_std_errors);
+  EXPECT_EQ(p.run.estimation.free_parameters.count, 8);
+  EXPECT_EQ(p.run.estimation.free_parameters.loglinear_count, 8);
+  EXPECT_TRUE(StandardErrorsWanted(p.run));
   // The margin that holds each effect: AB is margin 0, BC margin 1.
-  EXPECT_EQ(p.run.newton.free_parameters[0].margin, 1);
-  EXPECT_EQ(p.run.newton.free_parameters[1].margin, 0);
-  EXPECT_EQ(p.run.newton.free_parameters[6].effect_size, 2);
+  EXPECT_EQ(p.run.estimation.free_parameters.parameters[0].margin, 1);
+  EXPECT_EQ(p.run.estimation.free_parameters.parameters[1].margin, 0);
+  EXPECT_EQ(p.run.estimation.free_parameters.parameters[6].effect_size, 2);
 }
 
 TEST(ParameterList, ConditionalSubmodelsTakeOnlyEffectsOutsideTheirConditioningMargin) {
   // X, then A|X and B|X: per conditional submodel the effects A and XA (X alone is inside
   // the conditioning margin).
-  Parsed p("lat 1 man 2 dim 2 2 2 mod X A|X B|X dat [ 1 2 3 4 ]");
+  Listed p("lat 1 man 2 dim 2 2 2 mod X A|X B|X dat [ 1 2 3 4 ]");
   ASSERT_EQ(p.message, "");
   EXPECT_EQ(p.Effects(), "0:0/0 1:1/0 1:01/0 2:2/0 2:02/0 ");
 }
 
 TEST(ParameterList, NfiLeavesTheFirstSubmodelOut) {
-  Parsed p("lat 1 man 2 dim 2 2 2 mod X A|X B|X nfi dat [ 1 2 3 4 ]");
+  Listed p("lat 1 man 2 dim 2 2 2 mod X A|X B|X nfi dat [ 1 2 3 4 ]");
   ASSERT_EQ(p.message, "");
   EXPECT_EQ(p.Effects(), "1:1/0 1:01/0 2:2/0 2:02/0 ");
 }
 
-TEST(ParameterList, MoreThanFiveHundredParametersCountAs501AndClearStandardErrors) {
+TEST(ParameterList, MoreThanFiveHundredParametersCountAs501AndAreNotUsable) {
   // A saturated model of 2 x 3 x 100 cells has 599 parameters besides the constant.
-  Parsed p(WithData("man 3 dim 2 3 100 mod {ABC}", 600));
+  Listed p(WithData("man 3 dim 2 3 100 mod {ABC}", 600));
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.run.newton.free_parameter_count, 501);
-  EXPECT_FALSE(NewtonUsable(p.run.newton));
-  EXPECT_FALSE(p.run.settings.show_std_errors);
+  EXPECT_EQ(p.run.estimation.free_parameters.count, 501);
+  EXPECT_FALSE(p.run.estimation.free_parameters.Usable());
+  EXPECT_FALSE(StandardErrorsWanted(p.run));
 }
 
 TEST(ParameterList, FiveHundredParametersAreStillUsable) {
   // A (2) x B (250): 1 + 249 + 249 = 499 parameters with the interaction, plus C (2): 500.
-  Parsed p(WithData("man 3 dim 2 250 2 mod {AB,C}", 1000));
+  Listed p(WithData("man 3 dim 2 250 2 mod {AB,C}", 1000));
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.run.newton.free_parameter_count, 500);
-  EXPECT_TRUE(NewtonUsable(p.run.newton));
+  EXPECT_EQ(p.run.estimation.free_parameters.count, 500);
+  EXPECT_TRUE(p.run.estimation.free_parameters.Usable());
 }
 
 TEST(ParameterIndex, EffectCodingLeavesTheLastCategoryOut) {
-  Parsed p("man 3 dim 2 3 2 mod {AB,BC} dat [ 1 2 3 4 5 6 7 8 9 10 11 12 ]");
+  Listed p("man 3 dim 2 3 2 mod {AB,BC} dat [ 1 2 3 4 5 6 7 8 9 10 11 12 ]");
   ASSERT_EQ(p.message, "");
   const ReferenceVector reference = EffectiveReference(p.run, 0);
   const Membership ab = Effect({0, 1});
   // AB starts at index 6; its cells run over (a, b), b fastest.
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, ab, 0), 6);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, ab, 1), 7);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, ab, 2), -1);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, ab, 3), -1);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, Effect({2}), 0), 0);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, Effect({}), 0), -1);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, ab, 0), 6);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, ab, 1), 7);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, ab, 2), -1);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, ab, 3), -1);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, Effect({2}), 0), 0);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, Effect({}), 0), -1);
 }
 
 TEST(ParameterIndex, DummyCodingLeavesTheReferenceCategoryOut) {
-  Parsed p("man 3 dim 2 3 2 mod {AB,BC} dum 1 2 0 dat [ 1 2 3 4 5 6 7 8 9 10 11 12 ]");
+  Listed p("man 3 dim 2 3 2 mod {AB,BC} dum 1 2 0 dat [ 1 2 3 4 5 6 7 8 9 10 11 12 ]");
   ASSERT_EQ(p.message, "");
   const ReferenceVector reference = EffectiveReference(p.run, 0);
   EXPECT_EQ(reference[0], 1);
   EXPECT_EQ(reference[1], 2);
   EXPECT_EQ(reference[2], 2);  // 0 is the last category in the first submodel
   const Membership b = Effect({1});
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, b, 0), 1);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, b, 1), -1);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, b, 2), 2);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, b, 0), 1);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, b, 1), -1);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, b, 2), 2);
   const Membership a = Effect({0});
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, a, 0), -1);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.newton, reference.data(), 0, a, 1), 5);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, a, 0), -1);
+  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, a, 1), 5);
   // The coding of the perturbation: dummy coding changes only the parameter's category.
   EXPECT_EQ(p.run.newton.effect_signs[1], (std::vector<signed char>{1, 0, 0}));
   EXPECT_EQ(p.run.newton.effect_signs[2], (std::vector<signed char>{0, 0, 1}));
 }
 
 TEST(ParameterList, EffectCodingPerturbsTheLastCategoryTheOtherWay) {
-  Parsed p("man 2 dim 3 2 mod {AB} dat [ 1 2 3 4 5 6 ]");
+  Listed p("man 2 dim 3 2 mod {AB} dat [ 1 2 3 4 5 6 ]");
   ASSERT_EQ(p.message, "");
   // Parameters: B, A (2), AB (2). AB at (a=1, b=0): +1 at (1,0), -1 at (1,1), -1 at (2,0),
   // +1 at (2,1).
-  ASSERT_EQ(p.run.newton.free_parameter_count, 5);
+  ASSERT_EQ(p.run.estimation.free_parameters.count, 5);
   EXPECT_EQ(p.run.newton.effect_signs[0], (std::vector<signed char>{1, -1}));
   EXPECT_EQ(p.run.newton.effect_signs[2], (std::vector<signed char>{0, 1, -1}));
   EXPECT_EQ(p.run.newton.effect_signs[4], (std::vector<signed char>{0, 0, 1, -1, -1, 1}));

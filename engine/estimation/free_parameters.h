@@ -1,8 +1,11 @@
-#ifndef TAV_ENGINE_NEWTON_PARAMETER_LIST_H_
-#define TAV_ENGINE_NEWTON_PARAMETER_LIST_H_
+#ifndef TAV_ENGINE_ESTIMATION_FREE_PARAMETERS_H_
+#define TAV_ENGINE_ESTIMATION_FREE_PARAMETERS_H_
 
 #include <array>
+#include <cstdint>
+#include <vector>
 
+#include "core/model_state.h"
 #include "core/run_state.h"
 
 namespace tav {
@@ -15,24 +18,25 @@ using ReferenceVector = std::array<int, kVectorSize>;
 // otherwise) means effect coding.
 ReferenceVector EffectiveReference(const RunState& run, int t);
 
-// Builds the free-parameter list once per run: the log-linear parameters submodel by
+// Builds run.estimation.free_parameters once per run: the log-linear parameters submodel by
 // submodel (submodel 0 only when include_first_submodel is on and there is no continuous
 // covariate), effect by effect in binary order of the submodel's variables (first variable
 // most significant), each effect a subset of one of the submodel's model terms (without the
 // constant of submodel 0, and in the other submodels only subsets with a variable outside
 // the conditioning margin), with (categories - 1) parameters per variable; then the
 // parameters of the special effects. A list that would pass 500 parameters stops there and
-// counts 501, and show_std_errors is cleared, as it is for an empty list.
+// counts 501.
 void BuildParameterList(RunState& run);
 
-// The list exists and has between 1 and 500 parameters, so Newton steps and standard errors
-// can be computed.
-bool NewtonUsable(const NewtonState& newton);
-
-// The Newton-type iterations estimate submodel r: the list is usable and holds parameters of
-// r. The other submodels keep their EM M-steps while the Newton-type iterations run.
-bool NewtonFitsSubmodel(const NewtonState& newton, int r);
+// The index in the list of the log-linear parameter of submodel `submodel`, effect `effect`, at
+// effect cell `cell` (mixed radix over the effect's variables with all their categories, last
+// fastest), or -1 when that cell carries no free parameter. reference[v] (by global variable
+// number) >= 1 makes category reference[v] (counted from 1) the reference category of variable
+// v (dummy coding); any other value means effect coding, under which the last category carries
+// no parameter. EffectiveReference gives the references the free parameters were coded with.
+int ParameterIndex(const ModelState& model, const FreeParameterList& list, const int* reference,
+                   int submodel, const Membership& effect, std::int64_t cell);
 
 }  // namespace tav
 
-#endif  // TAV_ENGINE_NEWTON_PARAMETER_LIST_H_
+#endif  // TAV_ENGINE_ESTIMATION_FREE_PARAMETERS_H_

@@ -1,0 +1,95 @@
+#include "newton/parameter_effects.h"
+
+#include <vector>
+
+#include "estimation/free_parameters.h"
+
+namespace tav {
+namespace {
+
+// The categories of the variables vars (variable order, last fastest) of cell.
+std::vector<int> DecodeCell(const ModelState& model, const std::vector<int>& vars,
+                            std::int64_t cell) {
+  std::vector<int> category(vars.size(), 0);
+  for (int k = static_cast<int>(vars.size()) - 1; k >= 0; --k) {
+    const int dim = std::max(model.Dimension[vars[k]], 1);
+    category[k] = static_cast<int>(cell % dim);
+    cell /= dim;
+  }
+  return category;
+}
+
+// The category (from 0) that a parameter's index q (from 0, over the categories that carry
+// parameters) stands for.
+int ParameterCategory(int q, int reference) {
+  return reference >= 1 && q >= reference - 1 ? q + 1 : q;
+}
+
+// Per cell of the effect, the exponent of exp(delta) for the parameter at position: the
+// product over the effect's variables of 1 at the parameter's category, -1 at the last
+// category under effect coding, 0 elsewhere.
+std::vector<signed char> EffectSigns(const ModelState& model, const std::vector<int>& vars,
+                                     const ReferenceVector& reference, int position) {
+  std::int64_t cells = 1;
+  std::vector<int> chosen(vars.size(), 0);
+  int rest = position;
+  for (int k = static_cast<int>(vars.size()) - 1; k >= 0; --k) {
+    const int dim = model.Dimension[vars[k]];
+    chosen[k] = ParameterCategory(rest % (dim - 1), reference[vars[k]]);
+    rest /= dim - 1;
+  }
+  for (int v : vars) cells *= model.Dimension[v];
+  std::vector<signed char> signs(cells, 0);
+  for (std::int64_t e = 0; e < cells; ++e) {
+    const std::vector<int> category = DecodeCell(model, vars, e);
+    int sign = 1;
+    for (std::size_t k = 0; k < vars.size() && sign != 0; ++k) {
+      const int v = vars[k];
+      if (category[k] == chosen[k]) continue;
+      if (reference[v] < 1 && category[k] == model.Dimension[v] - 1) {
+        sign = -sign;
+      } else {
+        sign = 0;
+      }
+    }
+    signs[e] = static_cast<signed char>(sign);
+  }
+  return signs;
+}
+
+}  // namespace
+
+void PrepareParameterEffects(RunState& run) {
+  NewtonState& newton = run.newton;
+  if (newton.effects_ready) return;
+  newton.effects_ready = true;
+  const ModelState& model = run.model;
+  const FreeParameterList& list = run.estimation.free_parameters;
+  newton.effect_shapes.clear();
+  newton.margin_effect_shapes.clear();
+  newton.effect_signs.clear();
+  for (const FreeParameter& parameter : list.parameters) {
+    if (parameter.design >= 0) {
+      newton.effect_shapes.emplace_back();
+      newton.margin_effect_shapes.emplace_back();
+      newton.effect_signs.emplace_back();
+      continue;
+    }
+    const Submodel& submodel = model.submodels[parameter.submodel];
+    Submodel margin_table;
+    for (int v = 0; v < kVectorSize; ++v) {
+      margin_table.SubmodelVariables[v] = submodel.SubmodelVariables[v] != 0 &&
+                                          submodel.EffectVariables[parameter.margin][v] != 0;
+    }
+    std::vector<int> vars;
+    for (int v = 0; v < kVectorSize; ++v) {
+      if (parameter.effect[v] != 0) vars.push_back(v);
+    }
+    newton.effect_shapes.emplace_back(model, submodel, parameter.effect);
+    newton.margin_effect_shapes.emplace_back(model, margin_table, parameter.effect);
+    newton.effect_signs.push_back(EffectSigns(
+        model, vars, EffectiveReference(run, parameter.submodel), parameter.position));
+  }
+}
+
+}  // namespace tav

@@ -1,0 +1,102 @@
+#include "newton/eigenvalues.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace tav {
+namespace {
+
+TEST(Eigenvalues, SmallMatricesHaveTheirClosedForms) {
+  EXPECT_EQ(compute_eigenvalues({7}, 1), (std::vector<double>{7}));
+  const std::vector<double> two = compute_eigenvalues({2, 1, 1, 2}, 2);
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_NEAR(two[0], 3, 1e-12);
+  EXPECT_NEAR(two[1], 1, 1e-12);
+  // The second-difference matrix: 2 - 2 cos(k pi / 4).
+  const std::vector<double> three = compute_eigenvalues({2, -1, 0, -1, 2, -1, 0, -1, 2}, 3);
+  ASSERT_EQ(three.size(), 3u);
+  EXPECT_NEAR(three[0], 2 + std::sqrt(2.0), 1e-12);
+  EXPECT_NEAR(three[1], 2, 1e-12);
+  EXPECT_NEAR(three[2], 2 - std::sqrt(2.0), 1e-12);
+}
+
+TEST(Eigenvalues, AreSortedLargestFirstWithNegativeOnesLast) {
+  const std::vector<double> values = compute_eigenvalues({1, 0, 0, 0, -4, 0, 0, 0, 9}, 3);
+  EXPECT_EQ(values, (std::vector<double>{9, 1, -4}));
+}
+
+TEST(Eigenvalues, ReflectedDiagonalMatrixKeepsItsEigenvalues) {
+  // Q D Q with Q = I - 2 v v' / v'v, v = (1, 2, 3, 4), D = diag(10, 5, -2, 0.5).
+  const double v[] = {1, 2, 3, 4};
+  const double d[] = {10, 5, -2, 0.5};
+  double q[4][4];
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) q[i][j] = (i == j ? 1 : 0) - 2 * v[i] * v[j] / 30;
+  }
+  std::vector<double> m(16, 0);
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      for (int k = 0; k < 4; ++k) m[i * 4 + j] += q[i][k] * d[k] * q[k][j];
+    }
+  }
+  const std::vector<double> values = compute_eigenvalues(m, 4);
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_NEAR(values[0], 10, 1e-9);
+  EXPECT_NEAR(values[1], 5, 1e-9);
+  EXPECT_NEAR(values[2], 0.5, 1e-9);
+  EXPECT_NEAR(values[3], -2, 1e-9);
+}
+
+TEST(NullVector, SpansTheNullSpaceOfASingularMatrix) {
+  // n rows of n + 1 values; the result goes to the last column.
+  std::vector<double> m{1, 1, 9, 1, 1, 9};
+  null_vector(m, 2);
+  EXPECT_NEAR(std::fabs(m[2]), std::sqrt(0.5), 1e-12);
+  EXPECT_NEAR(m[2] + m[5], 0, 1e-12);
+  EXPECT_EQ(m[0], 1);
+  EXPECT_EQ(m[4], 1);
+}
+
+TEST(NullVector, TurnsAnEigenvalueIntoItsEigenvector) {
+  // The second-difference matrix minus 2 + sqrt(2): eigenvector (1, -sqrt(2), 1) / 2.
+  const double lambda = 2 + std::sqrt(2.0);
+  std::vector<double> m{2 - lambda, -1, 0, 0, -1, 2 - lambda, -1, 0, 0, -1, 2 - lambda, 0};
+  null_vector(m, 3);
+  const double sign = m[3] > 0 ? 1 : -1;
+  EXPECT_NEAR(sign * m[3], 0.5, 1e-9);
+  EXPECT_NEAR(sign * m[7], -std::sqrt(0.5), 1e-9);
+  EXPECT_NEAR(sign * m[11], 0.5, 1e-9);
+}
+
+TEST(NullVector, MovesTheFreeIndexWhenTheFirstCannotBeFree) {
+  // The null space is (0, 1): the first index cannot be the free one.
+  std::vector<double> m{1, 0, 0, 0, 0, 0};
+  null_vector(m, 2);
+  EXPECT_NEAR(m[2], 0, 1e-15);
+  EXPECT_NEAR(std::fabs(m[5]), 1, 1e-15);
+}
+
+TEST(Eigenvalues, AgreeWithAnIndependentSolverOnAnEightByEightMatrix) {
+  // m[i][j] = ((7i + 3j) mod 11) - 5 for j <= i, plus 10i on the diagonal, symmetric.
+  // Reference: R 4 eigen(m)$values, computed once.
+  const int n = 8;
+  std::vector<double> m(n * n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j <= i; ++j) {
+      const double v = ((i * 7 + j * 3) % 11) - 5 + (i == j ? 10 * i : 0);
+      m[i * n + j] = m[j * n + i] = v;
+    }
+  }
+  const double reference[] = {72.672804175484, 61.193317356766, 51.154992185196, 42.030930492145,
+                              31.894509579589, 22.804646534958, 13.625022502683, -6.376222826822};
+  const std::vector<double> values = compute_eigenvalues(m, n);
+  ASSERT_EQ(values.size(), 8u);
+  // The QL method counts an off-diagonal element below 1e-5 times the matrix's scale as zero:
+  // the values agree to about 1e-9 here.
+  for (int i = 0; i < n; ++i) EXPECT_NEAR(values[i], reference[i], 1e-7) << i;
+}
+
+}  // namespace
+}  // namespace tav
