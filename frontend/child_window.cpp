@@ -6,7 +6,7 @@
 
 namespace tavwin {
 
-ChildWindow::ChildWindow(TForm1* frame, const QString& base_caption)
+ChildWindow::ChildWindow(MainWindow* frame, const QString& base_caption)
     : frame_(frame), base_caption_(base_caption) {
   setWindowTitle(base_caption);
 }

@@ -10,7 +10,7 @@ class QMenu;
 
 namespace tavwin {
 
-class TForm1;
+class MainWindow;
 
 // What the three child windows of the frame have in common. Each child exists once, for the
 // whole life of the frame: closing it asks its question (CloseQuery) and then only minimises
@@ -19,7 +19,7 @@ class ChildWindow : public QWidget {
   Q_OBJECT
 
  public:
-  ChildWindow(TForm1* frame, const QString& base_caption);
+  ChildWindow(MainWindow* frame, const QString& base_caption);
 
   // The window's menus, shown in the frame's menu bar in front of "&Tools" and "&Window"
   // while the window is active.
@@ -37,7 +37,7 @@ class ChildWindow : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
 
-  TForm1* frame_;
+  MainWindow* frame_;
   QString base_caption_;
 };
 

@@ -8,13 +8,14 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "tavwin1.h"
+#include "main_window.h"
 #include "text_files.h"
 
 namespace tavwin {
 
-ViewerWindow::ViewerWindow(TForm1* frame, const QString& base_caption, const QString& editor_name,
-                           const QString& temp_path, const FileDialogSetup& save_setup)
+ViewerWindow::ViewerWindow(MainWindow* frame, const QString& base_caption,
+                           const QString& editor_name, const QString& temp_path,
+                           const FileDialogSetup& save_setup)
     : ChildWindow(frame, base_caption), temp_path_(temp_path), save_setup_(save_setup) {
   editor_ = new QPlainTextEdit(this);
   editor_->setObjectName(editor_name);
@@ -31,7 +32,7 @@ ViewerWindow::ViewerWindow(TForm1* frame, const QString& base_caption, const QSt
   saveAsAct_ = new QAction("Save &As...", this);
   connect(saveAsAct_, &QAction::triggered, this, &ViewerWindow::SaveAs1Click);
   exitAct_ = new QAction("E&xit", this);
-  connect(exitAct_, &QAction::triggered, frame_, &TForm1::Exit1Click);
+  connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit1Click);
   copyAct_ = new QAction("&Copy", this);
   copyAct_->setShortcut(QKeySequence("Ctrl+C"));
   connect(copyAct_, &QAction::triggered, editor_, &QPlainTextEdit::copy);

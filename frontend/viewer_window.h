@@ -18,7 +18,7 @@ class ViewerWindow : public ChildWindow {
   Q_OBJECT
 
  public:
-  ViewerWindow(TForm1* frame, const QString& base_caption, const QString& editor_name,
+  ViewerWindow(MainWindow* frame, const QString& base_caption, const QString& editor_name,
                const QString& temp_path, const FileDialogSetup& save_setup);
 
   void FormActivate() override;

@@ -21,13 +21,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "chi_squared_tool.h"
 #include "engine_launch.h"
+#include "input_editor.h"
+#include "log_viewer.h"
+#include "main_window.h"
+#include "report_viewer.h"
 #include "tav95/log_lock.h"
-#include "tavwin1.h"
-#include "tavwin2.h"
-#include "tavwin3.h"
-#include "tavwin4.h"
-#include "tavwin5.h"
 #include "text_files.h"
 
 using namespace tavwin;
@@ -123,16 +123,16 @@ class FrontendWindowsTest : public QObject {
   void RunAsksAboutAnUnsavedReport();
   void MissingEngineIsReported();
   void GoToJumpsToTheHeader();
-  void OutputViewerSaveAndClose();
+  void ReportViewerSaveAndClose();
   void ChildrenAreMinimisedNotClosed();
-  void ChiSquaredTool();
+  void ChiSquaredToolAnswers();
   void PrintingWritesPages();
   void ShortcutsReachTheActiveChild();
   void ArrangeIconsLinesUpMinimisedChildren();
   void LockedLogMeansARunningEngine();
 
  private:
-  TForm1* MakeFrame();
+  MainWindow* MakeFrame();
   void InstallFakeEngine();
   void ActivateChild(QWidget* child);
 
@@ -140,7 +140,7 @@ class FrontendWindowsTest : public QObject {
   FrontEndPaths paths_;
   QString settings_path_;
   ScriptedDialogs dialogs_;
-  std::unique_ptr<TForm1> frame_;
+  std::unique_ptr<MainWindow> frame_;
 };
 
 void FrontendWindowsTest::init() {
@@ -163,8 +163,8 @@ void FrontendWindowsTest::cleanup() {
   directory_.reset();
 }
 
-TForm1* FrontendWindowsTest::MakeFrame() {
-  frame_ = std::make_unique<TForm1>(paths_, settings_path_, &dialogs_);
+MainWindow* FrontendWindowsTest::MakeFrame() {
+  frame_ = std::make_unique<MainWindow>(paths_, settings_path_, &dialogs_);
   frame_->show();
   if (!QTest::qWaitForWindowExposed(frame_.get())) qWarning("frame not exposed");
   return frame_.get();
@@ -184,13 +184,13 @@ void FrontendWindowsTest::ActivateChild(QWidget* child) {
 }
 
 void FrontendWindowsTest::MenusFollowTheActiveChild() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QCOMPARE(frame->windowTitle(), QString("TAV for Windows"));
   QCOMPARE(frame->MdiArea()->subWindowList().size(), 3);
-  QVERIFY(frame->ChiSquaredTool()->isHidden());
-  QCOMPARE(frame->InputEditor()->windowTitle(), QString("Input"));
-  QCOMPARE(frame->OutputViewer()->windowTitle(), QString("Output"));
-  QCOMPARE(frame->LogViewer()->windowTitle(), QString("Log"));
+  QVERIFY(frame->ChiSquaredWindow()->isHidden());
+  QCOMPARE(frame->InputWindow()->windowTitle(), QString("Input"));
+  QCOMPARE(frame->ReportWindow()->windowTitle(), QString("Output"));
+  QCOMPARE(frame->LogWindow()->windowTitle(), QString("Log"));
 
   QMenuBar* bar = frame->menuBar();
   // The input editor is created last and is active at start.
@@ -208,7 +208,7 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Window")),
            QStringList({"&Cascade", "&Tile", "&Resize", "&Arrange Icons"}));
 
-  ActivateChild(frame->OutputViewer());
+  ActivateChild(frame->ReportWindow());
   QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&GoTo", "&Tools", "&Window"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "&Print...", "E&xit"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Edit")), QStringList({"&Copy"}));
@@ -218,7 +218,7 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
                         "Conditional", "Latent"}));
   for (QAction* item : MenuNamed(bar, "&GoTo")->actions()) QVERIFY(!item->isEnabled());
 
-  ActivateChild(frame->LogViewer());
+  ActivateChild(frame->LogWindow());
   QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&Tools", "&Window"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "E&xit"}));
 
@@ -246,7 +246,7 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
 }
 
 void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QMenu* preferences = ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu();
   QAction* show_log = ItemNamed(preferences, "&Show Log ");
   QAction* confirm = ItemNamed(preferences, "&Confirm");
@@ -261,9 +261,9 @@ void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
   dialogs_.font = QFont("DejaVu Sans", 13);
   ItemNamed(preferences, "&Font...")->trigger();
   QCOMPARE(frame->FrameFont().pointSize(), 13);
-  QCOMPARE(frame->InputEditor()->Editor()->font().pointSize(), 13);
-  QCOMPARE(frame->OutputViewer()->Editor()->font().pointSize(), 13);
-  QCOMPARE(frame->LogViewer()->Editor()->font().pointSize(), 13);
+  QCOMPARE(frame->InputWindow()->Editor()->font().pointSize(), 13);
+  QCOMPARE(frame->ReportWindow()->Editor()->font().pointSize(), 13);
+  QCOMPARE(frame->LogWindow()->Editor()->font().pointSize(), 13);
   dialogs_.font.reset();
   ItemNamed(preferences, "&Font...")->trigger();  // Cancel changes nothing
   QCOMPARE(frame->FrameFont().pointSize(), 13);
@@ -273,7 +273,7 @@ void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
   QVERIFY(frame->ConfirmChecked());
   QCOMPARE(frame->FrameFont().family(), QString("Courier New"));
   QCOMPARE(frame->FrameFont().pointSize(), 9);
-  QCOMPARE(frame->LogViewer()->Editor()->font().pointSize(), 9);
+  QCOMPARE(frame->LogWindow()->Editor()->font().pointSize(), 9);
 }
 
 void FrontendWindowsTest::SettingsAreReadAndWritten() {
@@ -282,12 +282,12 @@ void FrontendWindowsTest::SettingsAreReadAndWritten() {
                         "[Window]\nMaximized=0\nHeight=0x1F4\nWidth=640\n[Preferences]\n"
                         "FontName=DejaVu Sans Mono\nFontSize=11\nShowLog=1\nConfirm=0\n",
                         nullptr));
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QCOMPARE(frame->size(), QSize(640, 500));
   QVERIFY(frame->ShowLogChecked());
   QVERIFY(!frame->ConfirmChecked());
   QCOMPARE(frame->FrameFont().family(), QString("DejaVu Sans Mono"));
-  QCOMPARE(frame->InputEditor()->Editor()->font().pointSize(), 11);
+  QCOMPARE(frame->InputWindow()->Editor()->font().pointSize(), 11);
 
   frame->Reset1Click();
   frame->resize(620, 480);
@@ -313,20 +313,20 @@ void FrontendWindowsTest::SettingsAreReadAndWritten() {
 }
 
 void FrontendWindowsTest::MaximisedFrameIsRemembered() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   frame->showMaximized();
   QTRY_VERIFY(frame->isMaximized());
   QVERIFY(frame->close());
   QVERIFY(ReadAll(settings_path_).contains("Maximized=1\n"));
   frame_.reset();
-  frame_ = std::make_unique<TForm1>(paths_, settings_path_, &dialogs_);
+  frame_ = std::make_unique<MainWindow>(paths_, settings_path_, &dialogs_);
   QVERIFY(frame_->windowState() & Qt::WindowMaximized);
   QCOMPARE(frame_->size(), QSize(600, 450));  // the restored size
 }
 
 void FrontendWindowsTest::InputEditorOpensAndSaves() {
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   QDir(directory_->path()).mkdir("models");
   const QString model = directory_->filePath("models/a.inp");
   QVERIFY(WriteTextFile(model, "man 2\ndim 2 2\n", nullptr));
@@ -387,8 +387,8 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
 }
 
 void FrontendWindowsTest::ModifiedTextQuestions() {
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   input->Editor()->setPlainText("man 2");
   input->Editor()->document()->setModified(true);
 
@@ -431,8 +431,8 @@ void FrontendWindowsTest::ModifiedTextQuestions() {
 }
 
 void FrontendWindowsTest::SaveAsCancelledSetsDirectoryFromName() {
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   frame->SetInputDirectory("/somewhere/");
   input->SaveAs1Click();  // cancelled, no name yet
   QCOMPARE(frame->InputDirectory(), QString());
@@ -458,8 +458,8 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
                         "After the end\n",
                         nullptr));
   QVERIFY(WriteTextFile(examples + "LOGLIN01.inp", "man 2\n", nullptr));
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   QMenu* menu = input->ExamplesMenu();
   QCOMPARE(ItemTexts(menu), QStringList({"Log-linear models", "Latent class"}));
   QMenu* hierarchical =
@@ -489,10 +489,10 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
 
 void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   InstallFakeEngine();
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
-  TForm3* output = frame->OutputViewer();
-  TForm4* log = frame->LogViewer();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
+  ReportViewer* output = frame->ReportWindow();
+  LogViewer* log = frame->LogWindow();
   const QString report =
       "TAV\n*** INPUT ***\nman 2\n*** STATISTICS ***\nX-squared\n*** FREQUENCIES ***\n"
       "*** LOG-LINEAR PARAMETERS ***\n*** CONDITIONAL PROBABILITIES ***\n";
@@ -545,14 +545,14 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
 
 void FrontendWindowsTest::RunWithShowLogPassesFourArguments() {
   InstallFakeEngine();
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QFile release(paths_.directory + "release");
   QVERIFY(release.open(QIODevice::WriteOnly));
   release.close();
   frame->Reset1Click();
   ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Show Log ")
       ->trigger();
-  frame->InputEditor()->Run1Click();
+  frame->InputWindow()->Run1Click();
   // A never-saved input runs in the front end's own directory.
   QTRY_COMPARE(
       ReadAll(paths_.directory + "args.txt"),
@@ -562,12 +562,12 @@ void FrontendWindowsTest::RunWithShowLogPassesFourArguments() {
 
 void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
   InstallFakeEngine();
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QFile release(paths_.directory + "release");
   QVERIFY(release.open(QIODevice::WriteOnly));
   release.close();
-  TForm2* input = frame->InputEditor();
-  TForm3* output = frame->OutputViewer();
+  InputEditor* input = frame->InputWindow();
+  ReportViewer* output = frame->ReportWindow();
   input->Editor()->setPlainText("first");
   input->Run1Click();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
@@ -596,17 +596,17 @@ void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
 }
 
 void FrontendWindowsTest::MissingEngineIsReported() {
-  TForm1* frame = MakeFrame();
-  frame->InputEditor()->Editor()->setPlainText("man 2");
-  frame->InputEditor()->Run1Click();
+  MainWindow* frame = MakeFrame();
+  frame->InputWindow()->Editor()->setPlainText("man 2");
+  frame->InputWindow()->Run1Click();
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY(dialogs_.warned.front().contains("was not found"));
   QVERIFY(!frame->EngineRunning(QString(), false));
 }
 
 void FrontendWindowsTest::GoToJumpsToTheHeader() {
-  TForm1* frame = MakeFrame();
-  TForm3* output = frame->OutputViewer();
+  MainWindow* frame = MakeFrame();
+  ReportViewer* output = frame->ReportWindow();
   QStringList lines;
   for (int i = 0; i < 300; ++i) lines << QString("line %1").arg(i);
   lines[120] = "*** STATISTICS ***";
@@ -632,9 +632,9 @@ void FrontendWindowsTest::GoToJumpsToTheHeader() {
   QCOMPARE(editor->textCursor().position(), 0);
 }
 
-void FrontendWindowsTest::OutputViewerSaveAndClose() {
-  TForm1* frame = MakeFrame();
-  TForm3* output = frame->OutputViewer();
+void FrontendWindowsTest::ReportViewerSaveAndClose() {
+  MainWindow* frame = MakeFrame();
+  ReportViewer* output = frame->ReportWindow();
   QVERIFY(output->OutputSaved());
   QVERIFY(WriteTextFile(paths_.TempOutputPath, "*** STATISTICS ***\nreport\n", nullptr));
 
@@ -667,7 +667,7 @@ void FrontendWindowsTest::OutputViewerSaveAndClose() {
   QVERIFY(output->OutputSaved());
 
   // The log viewer saves with its own dialog set-up.
-  TForm4* log = frame->LogViewer();
+  LogViewer* log = frame->LogWindow();
   QVERIFY(WriteTextFile(paths_.TempLogPath, "log line\n", nullptr));
   log->FormActivate();
   dialogs_.save_names << directory_->filePath("run.log");
@@ -679,8 +679,8 @@ void FrontendWindowsTest::OutputViewerSaveAndClose() {
 }
 
 void FrontendWindowsTest::ChildrenAreMinimisedNotClosed() {
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   input->Editor()->setPlainText("keep");
   input->Editor()->document()->setModified(true);
   dialogs_.answers << UserDialogs::Answer::kCancel;
@@ -695,9 +695,9 @@ void FrontendWindowsTest::ChildrenAreMinimisedNotClosed() {
   QCOMPARE(input->Editor()->toPlainText(), QString("keep"));
 }
 
-void FrontendWindowsTest::ChiSquaredTool() {
-  TForm1* frame = MakeFrame();
-  TForm5* tool = frame->ChiSquaredTool();
+void FrontendWindowsTest::ChiSquaredToolAnswers() {
+  MainWindow* frame = MakeFrame();
+  ChiSquaredTool* tool = frame->ChiSquaredWindow();
   QVERIFY(!tool->isVisible());
   ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Chi-squared...")->trigger();
   QVERIFY(tool->isVisible());
@@ -753,16 +753,16 @@ void FrontendWindowsTest::PrintingWritesPages() {
   QVERIFY(content.count(QRegularExpression("/Type\\s*/Page[^s]")) >= 2);
 
   // "&Print..." cancelled in its dialog prints nothing and says nothing.
-  TForm1* frame = MakeFrame();
-  frame->OutputViewer()->Print1Click();
+  MainWindow* frame = MakeFrame();
+  frame->ReportWindow()->Print1Click();
   QVERIFY(dialogs_.warned.isEmpty());
 }
 
 void FrontendWindowsTest::ShortcutsReachTheActiveChild() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   frame->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(frame));
-  TForm3* output = frame->OutputViewer();
+  ReportViewer* output = frame->ReportWindow();
   QVERIFY(WriteTextFile(paths_.TempOutputPath, "report text\n", nullptr));
   ActivateChild(output);
   QCOMPARE(output->Editor()->toPlainText(), QString("report text"));  // loaded on activation
@@ -775,17 +775,17 @@ void FrontendWindowsTest::ShortcutsReachTheActiveChild() {
   QTest::keyClick(output->Editor(), Qt::Key_R, Qt::ControlModifier);
   QVERIFY(dialogs_.warned.isEmpty());
   QVERIFY(dialogs_.asked.isEmpty());
-  ActivateChild(frame->InputEditor());
-  frame->InputEditor()->Editor()->setFocus();
+  ActivateChild(frame->InputWindow());
+  frame->InputWindow()->Editor()->setFocus();
   dialogs_.answers << UserDialogs::Answer::kNo;  // the report shown is not kept
-  QTest::keyClick(frame->InputEditor()->Editor(), Qt::Key_R, Qt::ControlModifier);
+  QTest::keyClick(frame->InputWindow()->Editor(), Qt::Key_R, Qt::ControlModifier);
   QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY(dialogs_.warned.front().contains("was not found"));
 }
 
 void FrontendWindowsTest::ArrangeIconsLinesUpMinimisedChildren() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   const QList<QMdiSubWindow*> windows = frame->MdiArea()->subWindowList();
   for (QMdiSubWindow* window : windows) window->showMinimized();
   QTRY_VERIFY(windows.back()->isMinimized());
@@ -802,7 +802,7 @@ void FrontendWindowsTest::ArrangeIconsLinesUpMinimisedChildren() {
 }
 
 void FrontendWindowsTest::LockedLogMeansARunningEngine() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QVERIFY(!frame->EngineRunning("Cannot Exit.", true));
   std::FILE* log = std::fopen(QFile::encodeName(paths_.TempLogPath).constData(), "w");
   QVERIFY(log != nullptr);
@@ -810,13 +810,13 @@ void FrontendWindowsTest::LockedLogMeansARunningEngine() {
   QVERIFY(frame->EngineRunning("Cannot Exit.", true));
   QCOMPARE(dialogs_.informed, QStringList({"Cannot Exit. Program is still running."}));
   QVERIFY(frame->EngineRunning(QString(), false));
-  frame->LogViewer()->FormActivate();
-  QCOMPARE(frame->LogViewer()->Editor()->toPlainText(), QString());
+  frame->LogWindow()->FormActivate();
+  QCOMPARE(frame->LogWindow()->Editor()->toPlainText(), QString());
   std::fputs("done\n", log);
   std::fclose(log);
   QVERIFY(!frame->EngineRunning(QString(), false));
-  frame->LogViewer()->FormActivate();
-  QCOMPARE(frame->LogViewer()->Editor()->toPlainText(), QString("done"));
+  frame->LogWindow()->FormActivate();
+  QCOMPARE(frame->LogWindow()->Editor()->toPlainText(), QString("done"));
   QVERIFY(!QFile::exists(paths_.TempLogPath));
 }
 

@@ -1,5 +1,5 @@
-#ifndef TAV_FRONTEND_TAVWIN3_H_
-#define TAV_FRONTEND_TAVWIN3_H_
+#ifndef TAV_FRONTEND_REPORT_VIEWER_H_
+#define TAV_FRONTEND_REPORT_VIEWER_H_
 
 #include <QStringList>
 #include <array>
@@ -11,13 +11,13 @@ class QPrinter;
 
 namespace tavwin {
 
-// The output viewer "Output": shows the engine's report, saves and prints it, and jumps
+// The report viewer "Output": shows the engine's report, saves and prints it, and jumps
 // between its sections through the "&GoTo" menu.
-class TForm3 : public ViewerWindow {
+class ReportViewer : public ViewerWindow {
   Q_OBJECT
 
  public:
-  explicit TForm3(TForm1* frame);
+  explicit ReportViewer(MainWindow* frame);
 
   QList<QMenu*> Menus() const override;
   bool CloseQuery() override;
@@ -57,4 +57,4 @@ bool PrintTextLines(QPrinter* printer, const QStringList& lines, const QFont& fo
 
 }  // namespace tavwin
 
-#endif  // TAV_FRONTEND_TAVWIN3_H_
+#endif  // TAV_FRONTEND_REPORT_VIEWER_H_

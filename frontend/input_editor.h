@@ -1,5 +1,5 @@
-#ifndef TAV_FRONTEND_TAVWIN2_H_
-#define TAV_FRONTEND_TAVWIN2_H_
+#ifndef TAV_FRONTEND_INPUT_EDITOR_H_
+#define TAV_FRONTEND_INPUT_EDITOR_H_
 
 #include <QString>
 
@@ -15,11 +15,11 @@ namespace tavwin {
 
 // The input editor "Input": writes, opens and saves input files, offers the example inputs
 // and starts the engine on the text being edited.
-class TForm2 : public ChildWindow {
+class InputEditor : public ChildWindow {
   Q_OBJECT
 
  public:
-  explicit TForm2(TForm1* frame);
+  explicit InputEditor(MainWindow* frame);
 
   QList<QMenu*> Menus() const override;
   void FormActivate() override;
@@ -81,4 +81,4 @@ class TForm2 : public ChildWindow {
 
 }  // namespace tavwin
 
-#endif  // TAV_FRONTEND_TAVWIN2_H_
+#endif  // TAV_FRONTEND_INPUT_EDITOR_H_

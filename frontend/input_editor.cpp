@@ -1,4 +1,4 @@
-#include "tavwin2.h"
+#include "input_editor.h"
 
 #include <QAction>
 #include <QDir>
@@ -11,14 +11,14 @@
 #include <QVBoxLayout>
 
 #include "engine_launch.h"
-#include "tavwin1.h"
-#include "tavwin3.h"
-#include "tavwin4.h"
+#include "log_viewer.h"
+#include "main_window.h"
+#include "report_viewer.h"
 #include "text_files.h"
 
 namespace tavwin {
 
-TForm2::TForm2(TForm1* frame) : ChildWindow(frame, "Input") {
+InputEditor::InputEditor(MainWindow* frame) : ChildWindow(frame, "Input") {
   setObjectName("TForm2");
   RichEdit1 = new QPlainTextEdit(this);
   RichEdit1->setObjectName("RichEdit1");
@@ -42,29 +42,29 @@ TForm2::TForm2(TForm1* frame) : ChildWindow(frame, "Input") {
           [this] { frame_->menuBar()->setActiveAction(examplesMenu_->menuAction()); });
 }
 
-FileDialogSetup TForm2::OpenSetup() {
+FileDialogSetup InputEditor::OpenSetup() {
   return FileDialogSetup{"inp", {"Input  Files (*.inp)", AllFilesFilter()}};
 }
 
-FileDialogSetup TForm2::SaveSetup() {
+FileDialogSetup InputEditor::SaveSetup() {
   return FileDialogSetup{"inp", {"Input Files (*.inp)", AllFilesFilter()}};
 }
 
-void TForm2::createActions() {
+void InputEditor::createActions() {
   newAct_ = new QAction("&New", this);
-  connect(newAct_, &QAction::triggered, this, &TForm2::New1Click);
+  connect(newAct_, &QAction::triggered, this, &InputEditor::New1Click);
   openAct_ = new QAction("&Open...", this);
-  connect(openAct_, &QAction::triggered, this, &TForm2::Open1Click);
+  connect(openAct_, &QAction::triggered, this, &InputEditor::Open1Click);
   saveAct_ = new QAction("&Save", this);
   saveAct_->setShortcut(QKeySequence("Ctrl+S"));
-  connect(saveAct_, &QAction::triggered, this, &TForm2::Save1Click);
+  connect(saveAct_, &QAction::triggered, this, &InputEditor::Save1Click);
   saveAsAct_ = new QAction("Save &As...", this);
-  connect(saveAsAct_, &QAction::triggered, this, &TForm2::SaveAs1Click);
+  connect(saveAsAct_, &QAction::triggered, this, &InputEditor::SaveAs1Click);
   runAct_ = new QAction("&Run", this);
   runAct_->setShortcut(QKeySequence("Ctrl+R"));
-  connect(runAct_, &QAction::triggered, this, &TForm2::Run1Click);
+  connect(runAct_, &QAction::triggered, this, &InputEditor::Run1Click);
   exitAct_ = new QAction("E&xit", this);
-  connect(exitAct_, &QAction::triggered, frame_, &TForm1::Exit1Click);
+  connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit1Click);
 
   cutAct_ = new QAction("Cu&t", this);
   cutAct_->setShortcut(QKeySequence("Ctrl+X"));
@@ -77,7 +77,7 @@ void TForm2::createActions() {
   connect(pasteAct_, &QAction::triggered, RichEdit1, &QPlainTextEdit::paste);
 }
 
-void TForm2::createMenus() {
+void InputEditor::createMenus() {
   fileMenu_ = new QMenu("&File", this);
   fileMenu_->addAction(newAct_);
   fileMenu_->addAction(openAct_);
@@ -97,9 +97,9 @@ void TForm2::createMenus() {
   examplesMenu_->setObjectName("Examples");
 }
 
-QList<QMenu*> TForm2::Menus() const { return {fileMenu_, editMenu_, examplesMenu_}; }
+QList<QMenu*> InputEditor::Menus() const { return {fileMenu_, editMenu_, examplesMenu_}; }
 
-void TForm2::BuildExamplesMenu() {
+void InputEditor::BuildExamplesMenu() {
   examplesMenu_->clear();
   examples_directory_ = FindExamplesDirectory(frame_->Paths().directory);
   if (examples_directory_.isEmpty()) return;
@@ -107,7 +107,7 @@ void TForm2::BuildExamplesMenu() {
                     ReadExamplesList(QDir(examples_directory_).filePath("examples.lis")));
 }
 
-void TForm2::AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>& entries) {
+void InputEditor::AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>& entries) {
   for (const ExampleEntry& entry : entries) {
     if (entry.is_example) {
       QAction* action = menu->addAction(entry.caption);
@@ -122,13 +122,13 @@ void TForm2::AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>& ent
   }
 }
 
-void TForm2::FormActivate() { RichEdit1->setFocus(); }
+void InputEditor::FormActivate() { RichEdit1->setFocus(); }
 
-bool TForm2::CloseQuery() { return AskToSave(); }
+bool InputEditor::CloseQuery() { return AskToSave(); }
 
-void TForm2::ApplyFont(const QFont& font) { RichEdit1->setFont(font); }
+void InputEditor::ApplyFont(const QFont& font) { RichEdit1->setFont(font); }
 
-bool TForm2::AskToSave() {
+bool InputEditor::AskToSave() {
   if (!RichEdit1->document()->isModified() || !frame_->ConfirmChecked()) return true;
   switch (frame_->Dialogs().AskYesNoCancel(this, base_caption_ + " not saved. Save now?")) {
     case UserDialogs::Answer::kYes:
@@ -143,11 +143,13 @@ bool TForm2::AskToSave() {
   return false;
 }
 
-void TForm2::ShowFileCaption(const QString& name) { setWindowTitle(base_caption_ + " - " + name); }
+void InputEditor::ShowFileCaption(const QString& name) {
+  setWindowTitle(base_caption_ + " - " + name);
+}
 
-void TForm2::New1Click() { NewText(); }
+void InputEditor::New1Click() { NewText(); }
 
-bool TForm2::NewText() {
+bool InputEditor::NewText() {
   if (!AskToSave()) return false;
   RichEdit1->clear();
   RichEdit1->document()->setModified(false);
@@ -157,7 +159,7 @@ bool TForm2::NewText() {
   return true;
 }
 
-bool TForm2::LoadFile(const QString& path) {
+bool InputEditor::LoadFile(const QString& path) {
   QString text;
   QString error;
   bool latin1 = false;
@@ -171,7 +173,7 @@ bool TForm2::LoadFile(const QString& path) {
   return true;
 }
 
-void TForm2::Open1Click() {
+void InputEditor::Open1Click() {
   if (!AskToSave()) return;
   const QString name = frame_->Dialogs().OpenFileName(this, OpenSetup(), frame_->InputDirectory());
   if (name.isEmpty() || !LoadFile(name)) return;
@@ -180,7 +182,7 @@ void TForm2::Open1Click() {
   frame_->SetInputDirectory(DirectoryWithSeparator(name));
 }
 
-bool TForm2::WriteTo(const QString& path) {
+bool InputEditor::WriteTo(const QString& path) {
   QString error;
   if (!WriteTextFile(path, RichEdit1->toPlainText(), &error, latin1_)) {
     frame_->Dialogs().Warn(this, "Cannot write " + QDir::toNativeSeparators(path) + ": " + error);
@@ -189,14 +191,14 @@ bool TForm2::WriteTo(const QString& path) {
   return true;
 }
 
-bool TForm2::Save1Click() {
+bool InputEditor::Save1Click() {
   if (file_name_.isEmpty()) return SaveAs1Click();
   if (!WriteTo(file_name_)) return false;
   RichEdit1->document()->setModified(false);
   return true;
 }
 
-bool TForm2::SaveAs1Click() {
+bool InputEditor::SaveAs1Click() {
   const QString name = frame_->Dialogs().SaveFileName(this, SaveSetup(), file_name_);
   bool saved = false;
   if (!name.isEmpty() && WriteTo(name)) {
@@ -210,7 +212,7 @@ bool TForm2::SaveAs1Click() {
   return saved;
 }
 
-void TForm2::OpenExample(const QString& caption, const QString& file_name) {
+void InputEditor::OpenExample(const QString& caption, const QString& file_name) {
   Q_UNUSED(caption);
   if (!NewText()) return;
   const QString path = ExampleFilePath(examples_directory_, file_name);
@@ -220,11 +222,11 @@ void TForm2::OpenExample(const QString& caption, const QString& file_name) {
   RichEdit1->document()->setModified(false);
 }
 
-void TForm2::Run1Click() {
+void InputEditor::Run1Click() {
   if (frame_->EngineRunning("Cannot Run.", true)) return;
-  if (!frame_->OutputViewer()->SaveQuestion()) return;
-  frame_->OutputViewer()->Clear();
-  frame_->LogViewer()->Clear();
+  if (!frame_->ReportWindow()->SaveQuestion()) return;
+  frame_->ReportWindow()->Clear();
+  frame_->LogWindow()->Clear();
   const FrontEndPaths& paths = frame_->Paths();
   QString error;
   if (!WriteTextFile(paths.TempInputPath, RichEdit1->toPlainText(), &error, latin1_)) {

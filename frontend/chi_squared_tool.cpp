@@ -1,4 +1,4 @@
-#include "tavwin5.h"
+#include "chi_squared_tool.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -28,7 +28,7 @@ QFont FitLabelFont(QFont font, const QString& longest, int room) {
 
 }  // namespace
 
-TForm5::TForm5(QWidget* parent) : QDialog(parent) {
+ChiSquaredTool::ChiSquaredTool(QWidget* parent) : QDialog(parent) {
   setObjectName("TForm5");
   setWindowTitle("Chi-squared probability");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -55,12 +55,12 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
   Ok->setObjectName("Ok");
   Ok->setGeometry(3, 64, 75, 25);
   Ok->setDefault(true);
-  connect(Ok, &QPushButton::clicked, this, &TForm5::OkClick);
+  connect(Ok, &QPushButton::clicked, this, &ChiSquaredTool::OkClick);
   Cancel = new QPushButton("Cancel", this);
   Cancel->setObjectName("Cancel");
   Cancel->setGeometry(83, 64, 75, 25);
   Cancel->setAutoDefault(false);
-  connect(Cancel, &QPushButton::clicked, this, &TForm5::CancelClick);
+  connect(Cancel, &QPushButton::clicked, this, &ChiSquaredTool::CancelClick);
 
   Label3 = new QLabel(this);
   Label3->setObjectName("Label3");
@@ -71,26 +71,26 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
   setTabOrder(Ok, Cancel);
 }
 
-void TForm5::FormActivate() {
+void ChiSquaredTool::FormActivate() {
   Label3->clear();
   Edit1->setFocus();
 }
 
-void TForm5::OkClick() {
+void ChiSquaredTool::OkClick() {
   const ChiSquaredAnswer answer = EvaluateChiSquared(Edit1->text(), Edit2->text());
   Label3->setText(answer.text);
   if (answer.focus == ChiSquaredAnswer::Focus::kValue) Edit1->setFocus();
   if (answer.focus == ChiSquaredAnswer::Focus::kDegreesOfFreedom) Edit2->setFocus();
 }
 
-void TForm5::CancelClick() { hide(); }
+void ChiSquaredTool::CancelClick() { hide(); }
 
-void TForm5::changeEvent(QEvent* event) {
+void ChiSquaredTool::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
 }
 
-void TForm5::showEvent(QShowEvent* event) {
+void ChiSquaredTool::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!placed_) {
     placed_ = true;
