@@ -37,57 +37,57 @@ ChiSquaredTool::ChiSquaredTool(QWidget* parent) : QDialog(parent) {
   setFont(FitLabelFont(font(), "Degrees of freedom", 102));
   setFixedSize(162, 121);
 
-  Label1 = new QLabel("Chi-squared value", this);
-  Label1->setObjectName("Label1");
-  Label1->setGeometry(8, 8, 104, 21);
-  Label2 = new QLabel("Degrees of freedom", this);
-  Label2->setObjectName("Label2");
-  Label2->setGeometry(8, 32, 104, 21);
+  value_label = new QLabel("Chi-squared value", this);
+  value_label->setObjectName("Label1");
+  value_label->setGeometry(8, 8, 104, 21);
+  degrees_label = new QLabel("Degrees of freedom", this);
+  degrees_label->setObjectName("Label2");
+  degrees_label->setGeometry(8, 32, 104, 21);
 
-  Edit1 = new QLineEdit(this);
-  Edit1->setObjectName("Edit1");
-  Edit1->setGeometry(112, 8, 45, 21);
-  Edit2 = new QLineEdit(this);
-  Edit2->setObjectName("Edit2");
-  Edit2->setGeometry(112, 32, 45, 21);
+  value_edit = new QLineEdit(this);
+  value_edit->setObjectName("Edit1");
+  value_edit->setGeometry(112, 8, 45, 21);
+  degrees_edit = new QLineEdit(this);
+  degrees_edit->setObjectName("Edit2");
+  degrees_edit->setGeometry(112, 32, 45, 21);
 
-  Ok = new QPushButton("OK", this);
-  Ok->setObjectName("Ok");
-  Ok->setGeometry(3, 64, 75, 25);
-  Ok->setDefault(true);
-  connect(Ok, &QPushButton::clicked, this, &ChiSquaredTool::OkClick);
-  Cancel = new QPushButton("Cancel", this);
-  Cancel->setObjectName("Cancel");
-  Cancel->setGeometry(83, 64, 75, 25);
-  Cancel->setAutoDefault(false);
-  connect(Cancel, &QPushButton::clicked, this, &ChiSquaredTool::CancelClick);
+  ok_button = new QPushButton("OK", this);
+  ok_button->setObjectName("Ok");
+  ok_button->setGeometry(3, 64, 75, 25);
+  ok_button->setDefault(true);
+  connect(ok_button, &QPushButton::clicked, this, &ChiSquaredTool::Calculate);
+  cancel_button = new QPushButton("Cancel", this);
+  cancel_button->setObjectName("Cancel");
+  cancel_button->setGeometry(83, 64, 75, 25);
+  cancel_button->setAutoDefault(false);
+  connect(cancel_button, &QPushButton::clicked, this, &ChiSquaredTool::Dismiss);
 
-  Label3 = new QLabel(this);
-  Label3->setObjectName("Label3");
-  Label3->setGeometry(8, 97, 154, 17);
+  answer_label = new QLabel(this);
+  answer_label->setObjectName("Label3");
+  answer_label->setGeometry(8, 97, 154, 17);
 
-  setTabOrder(Edit1, Edit2);
-  setTabOrder(Edit2, Ok);
-  setTabOrder(Ok, Cancel);
+  setTabOrder(value_edit, degrees_edit);
+  setTabOrder(degrees_edit, ok_button);
+  setTabOrder(ok_button, cancel_button);
 }
 
-void ChiSquaredTool::FormActivate() {
-  Label3->clear();
-  Edit1->setFocus();
+void ChiSquaredTool::Activated() {
+  answer_label->clear();
+  value_edit->setFocus();
 }
 
-void ChiSquaredTool::OkClick() {
-  const ChiSquaredAnswer answer = EvaluateChiSquared(Edit1->text(), Edit2->text());
-  Label3->setText(answer.text);
-  if (answer.focus == ChiSquaredAnswer::Focus::kValue) Edit1->setFocus();
-  if (answer.focus == ChiSquaredAnswer::Focus::kDegreesOfFreedom) Edit2->setFocus();
+void ChiSquaredTool::Calculate() {
+  const ChiSquaredAnswer answer = EvaluateChiSquared(value_edit->text(), degrees_edit->text());
+  answer_label->setText(answer.text);
+  if (answer.focus == ChiSquaredAnswer::Focus::kValue) value_edit->setFocus();
+  if (answer.focus == ChiSquaredAnswer::Focus::kDegreesOfFreedom) degrees_edit->setFocus();
 }
 
-void ChiSquaredTool::CancelClick() { hide(); }
+void ChiSquaredTool::Dismiss() { hide(); }
 
 void ChiSquaredTool::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
-  if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) Activated();
 }
 
 void ChiSquaredTool::showEvent(QShowEvent* event) {

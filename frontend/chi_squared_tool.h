@@ -18,18 +18,18 @@ class ChiSquaredTool : public QDialog {
  public:
   explicit ChiSquaredTool(QWidget* parent);
 
-  QLabel* Label1;
-  QLabel* Label2;
-  QLabel* Label3;
-  QLineEdit* Edit1;
-  QLineEdit* Edit2;
-  QPushButton* Ok;
-  QPushButton* Cancel;
+  QLabel* value_label;
+  QLabel* degrees_label;
+  QLabel* answer_label;
+  QLineEdit* value_edit;
+  QLineEdit* degrees_edit;
+  QPushButton* ok_button;
+  QPushButton* cancel_button;
 
  public slots:
-  void FormActivate();
-  void OkClick();
-  void CancelClick();
+  void Activated();
+  void Calculate();
+  void Dismiss();
 
  protected:
   void changeEvent(QEvent* event) override;

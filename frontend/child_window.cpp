@@ -17,7 +17,7 @@ QMdiSubWindow* ChildWindow::SubWindow() const {
 
 void ChildWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
-  if (!CloseQuery()) return;
+  if (!MayClose()) return;
   if (QMdiSubWindow* window = SubWindow()) {
     QTimer::singleShot(0, window, [window] { window->showMinimized(); });
   }

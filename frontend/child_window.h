@@ -13,7 +13,7 @@ namespace tavwin {
 class MainWindow;
 
 // What the three child windows of the frame have in common. Each child exists once, for the
-// whole life of the frame: closing it asks its question (CloseQuery) and then only minimises
+// whole life of the frame: closing it asks its question (MayClose) and then only minimises
 // it, so that it can always be brought back.
 class ChildWindow : public QWidget {
   Q_OBJECT
@@ -25,9 +25,9 @@ class ChildWindow : public QWidget {
   // while the window is active.
   virtual QList<QMenu*> Menus() const = 0;
   // The window became the active child.
-  virtual void FormActivate() {}
+  virtual void Activated() {}
   // May the window close? false keeps it as it is.
-  virtual bool CloseQuery() { return true; }
+  virtual bool MayClose() { return true; }
   // The frame's font changed.
   virtual void ApplyFont(const QFont& font) = 0;
 

@@ -20,15 +20,15 @@ namespace tavwin {
 
 InputEditor::InputEditor(MainWindow* frame) : ChildWindow(frame, "Input") {
   setObjectName("TForm2");
-  RichEdit1 = new QPlainTextEdit(this);
-  RichEdit1->setObjectName("RichEdit1");
-  RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  RichEdit1->setTabChangesFocus(false);
-  RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  editor_ = new QPlainTextEdit(this);
+  editor_->setObjectName("RichEdit1");
+  editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  editor_->setTabChangesFocus(false);
+  editor_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  editor_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(RichEdit1);
+  layout->addWidget(editor_);
   ApplyFont(frame->FrameFont());
 
   createActions();
@@ -52,29 +52,29 @@ FileDialogSetup InputEditor::SaveSetup() {
 
 void InputEditor::createActions() {
   newAct_ = new QAction("&New", this);
-  connect(newAct_, &QAction::triggered, this, &InputEditor::New1Click);
+  connect(newAct_, &QAction::triggered, this, &InputEditor::New);
   openAct_ = new QAction("&Open...", this);
-  connect(openAct_, &QAction::triggered, this, &InputEditor::Open1Click);
+  connect(openAct_, &QAction::triggered, this, &InputEditor::Open);
   saveAct_ = new QAction("&Save", this);
   saveAct_->setShortcut(QKeySequence("Ctrl+S"));
-  connect(saveAct_, &QAction::triggered, this, &InputEditor::Save1Click);
+  connect(saveAct_, &QAction::triggered, this, &InputEditor::Save);
   saveAsAct_ = new QAction("Save &As...", this);
-  connect(saveAsAct_, &QAction::triggered, this, &InputEditor::SaveAs1Click);
+  connect(saveAsAct_, &QAction::triggered, this, &InputEditor::SaveAs);
   runAct_ = new QAction("&Run", this);
   runAct_->setShortcut(QKeySequence("Ctrl+R"));
-  connect(runAct_, &QAction::triggered, this, &InputEditor::Run1Click);
+  connect(runAct_, &QAction::triggered, this, &InputEditor::Run);
   exitAct_ = new QAction("E&xit", this);
-  connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit1Click);
+  connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit);
 
   cutAct_ = new QAction("Cu&t", this);
   cutAct_->setShortcut(QKeySequence("Ctrl+X"));
-  connect(cutAct_, &QAction::triggered, RichEdit1, &QPlainTextEdit::cut);
+  connect(cutAct_, &QAction::triggered, editor_, &QPlainTextEdit::cut);
   copyAct_ = new QAction("&Copy", this);
   copyAct_->setShortcut(QKeySequence("Ctrl+C"));
-  connect(copyAct_, &QAction::triggered, RichEdit1, &QPlainTextEdit::copy);
+  connect(copyAct_, &QAction::triggered, editor_, &QPlainTextEdit::copy);
   pasteAct_ = new QAction("&Paste", this);
   pasteAct_->setShortcut(QKeySequence("Ctrl+V"));
-  connect(pasteAct_, &QAction::triggered, RichEdit1, &QPlainTextEdit::paste);
+  connect(pasteAct_, &QAction::triggered, editor_, &QPlainTextEdit::paste);
 }
 
 void InputEditor::createMenus() {
@@ -122,19 +122,19 @@ void InputEditor::AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>
   }
 }
 
-void InputEditor::FormActivate() { RichEdit1->setFocus(); }
+void InputEditor::Activated() { editor_->setFocus(); }
 
-bool InputEditor::CloseQuery() { return AskToSave(); }
+bool InputEditor::MayClose() { return AskToSave(); }
 
-void InputEditor::ApplyFont(const QFont& font) { RichEdit1->setFont(font); }
+void InputEditor::ApplyFont(const QFont& font) { editor_->setFont(font); }
 
 bool InputEditor::AskToSave() {
-  if (!RichEdit1->document()->isModified() || !frame_->ConfirmChecked()) return true;
+  if (!editor_->document()->isModified() || !frame_->ConfirmChecked()) return true;
   switch (frame_->Dialogs().AskYesNoCancel(this, base_caption_ + " not saved. Save now?")) {
     case UserDialogs::Answer::kYes:
       // A save that did not happen (its dialog cancelled, the file not written) keeps the
       // text: the request is dropped rather than losing it.
-      return Save1Click();
+      return Save();
     case UserDialogs::Answer::kNo:
       return true;
     case UserDialogs::Answer::kCancel:
@@ -147,12 +147,12 @@ void InputEditor::ShowFileCaption(const QString& name) {
   setWindowTitle(base_caption_ + " - " + name);
 }
 
-void InputEditor::New1Click() { NewText(); }
+void InputEditor::New() { NewText(); }
 
 bool InputEditor::NewText() {
   if (!AskToSave()) return false;
-  RichEdit1->clear();
-  RichEdit1->document()->setModified(false);
+  editor_->clear();
+  editor_->document()->setModified(false);
   latin1_ = false;
   setWindowTitle(base_caption_);
   file_name_.clear();
@@ -167,13 +167,13 @@ bool InputEditor::LoadFile(const QString& path) {
     frame_->Dialogs().Warn(this, "Cannot read " + QDir::toNativeSeparators(path) + ": " + error);
     return false;
   }
-  RichEdit1->setPlainText(text);
-  RichEdit1->document()->setModified(false);
+  editor_->setPlainText(text);
+  editor_->document()->setModified(false);
   latin1_ = latin1;
   return true;
 }
 
-void InputEditor::Open1Click() {
+void InputEditor::Open() {
   if (!AskToSave()) return;
   const QString name = frame_->Dialogs().OpenFileName(this, OpenSetup(), frame_->InputDirectory());
   if (name.isEmpty() || !LoadFile(name)) return;
@@ -184,26 +184,26 @@ void InputEditor::Open1Click() {
 
 bool InputEditor::WriteTo(const QString& path) {
   QString error;
-  if (!WriteTextFile(path, RichEdit1->toPlainText(), &error, latin1_)) {
+  if (!WriteTextFile(path, editor_->toPlainText(), &error, latin1_)) {
     frame_->Dialogs().Warn(this, "Cannot write " + QDir::toNativeSeparators(path) + ": " + error);
     return false;
   }
   return true;
 }
 
-bool InputEditor::Save1Click() {
-  if (file_name_.isEmpty()) return SaveAs1Click();
+bool InputEditor::Save() {
+  if (file_name_.isEmpty()) return SaveAs();
   if (!WriteTo(file_name_)) return false;
-  RichEdit1->document()->setModified(false);
+  editor_->document()->setModified(false);
   return true;
 }
 
-bool InputEditor::SaveAs1Click() {
+bool InputEditor::SaveAs() {
   const QString name = frame_->Dialogs().SaveFileName(this, SaveSetup(), file_name_);
   bool saved = false;
   if (!name.isEmpty() && WriteTo(name)) {
     file_name_ = name;
-    RichEdit1->document()->setModified(false);
+    editor_->document()->setModified(false);
     ShowFileCaption(QFileInfo(name).fileName());
     saved = true;
   }
@@ -219,17 +219,17 @@ void InputEditor::OpenExample(const QString& caption, const QString& file_name) 
   if (QFileInfo::exists(path)) LoadFile(path);
   frame_->SetInputDirectory(examples_directory_);
   ShowFileCaption(file_name + ".inp");
-  RichEdit1->document()->setModified(false);
+  editor_->document()->setModified(false);
 }
 
-void InputEditor::Run1Click() {
+void InputEditor::Run() {
   if (frame_->EngineRunning("Cannot Run.", true)) return;
   if (!frame_->ReportWindow()->SaveQuestion()) return;
   frame_->ReportWindow()->Clear();
   frame_->LogWindow()->Clear();
   const FrontEndPaths& paths = frame_->Paths();
   QString error;
-  if (!WriteTextFile(paths.TempInputPath, RichEdit1->toPlainText(), &error, latin1_)) {
+  if (!WriteTextFile(paths.TempInputPath, editor_->toPlainText(), &error, latin1_)) {
     frame_->Dialogs().Warn(
         this, "Cannot write " + QDir::toNativeSeparators(paths.TempInputPath) + ": " + error);
     return;

@@ -22,11 +22,11 @@ class InputEditor : public ChildWindow {
   explicit InputEditor(MainWindow* frame);
 
   QList<QMenu*> Menus() const override;
-  void FormActivate() override;
-  bool CloseQuery() override;
+  void Activated() override;
+  bool MayClose() override;
   void ApplyFont(const QFont& font) override;
 
-  QPlainTextEdit* Editor() const { return RichEdit1; }
+  QPlainTextEdit* Editor() const { return editor_; }
   const QString& FileName() const { return file_name_; }
   const QString& ExamplesDirectory() const { return examples_directory_; }
   QMenu* ExamplesMenu() const { return examplesMenu_; }
@@ -39,11 +39,11 @@ class InputEditor : public ChildWindow {
   static FileDialogSetup SaveSetup();
 
  public slots:
-  void New1Click();
-  void Open1Click();
-  bool Save1Click();
-  bool SaveAs1Click();
-  void Run1Click();
+  void New();
+  void Open();
+  bool Save();
+  bool SaveAs();
+  void Run();
   void OpenExample(const QString& caption, const QString& file_name);
 
  private:
@@ -59,7 +59,7 @@ class InputEditor : public ChildWindow {
   bool WriteTo(const QString& path);
   void ShowFileCaption(const QString& name);
 
-  QPlainTextEdit* RichEdit1 = nullptr;
+  QPlainTextEdit* editor_ = nullptr;
   QString file_name_;
   // The file was read as Latin-1; it is written back the same way.
   bool latin1_ = false;

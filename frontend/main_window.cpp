@@ -60,7 +60,7 @@ MainWindow::MainWindow(const FrontEndPaths& paths, const QString& settings_path,
   child_height_ = client.height() - kChildMargin;
 
   // The windows are created in this order: chi-squared tool, log, output, input.
-  chi_squared_ = new ChiSquaredTool(this);
+  chi_squared_tool_ = new ChiSquaredTool(this);
   log_viewer_ = new LogViewer(this);
   report_viewer_ = new ReportViewer(this);
   input_editor_ = new InputEditor(this);
@@ -84,35 +84,35 @@ MainWindow::~MainWindow() {
 
 void MainWindow::createActions() {
   exitAct_ = new QAction("E&xit", this);
-  connect(exitAct_, &QAction::triggered, this, &MainWindow::Exit1Click);
+  connect(exitAct_, &QAction::triggered, this, &MainWindow::Exit);
 
   chiSquaredAct_ = new QAction("&Chi-squared...", this);
-  connect(chiSquaredAct_, &QAction::triggered, this, &MainWindow::ChiSquared1Click);
+  connect(chiSquaredAct_, &QAction::triggered, this, &MainWindow::ShowChiSquaredTool);
 
   fontAct_ = new QAction("&Font...", this);
-  connect(fontAct_, &QAction::triggered, this, &MainWindow::Font1Click);
+  connect(fontAct_, &QAction::triggered, this, &MainWindow::ChooseFrameFont);
 
-  Log = new QAction("&Show Log ", this);
-  Log->setObjectName("Log");
-  Log->setCheckable(true);
-  Log->setChecked(false);
+  showLogAct_ = new QAction("&Show Log ", this);
+  showLogAct_->setObjectName("Log");
+  showLogAct_->setCheckable(true);
+  showLogAct_->setChecked(false);
 
-  Confirm1 = new QAction("&Confirm", this);
-  Confirm1->setObjectName("Confirm1");
-  Confirm1->setCheckable(true);
-  Confirm1->setChecked(true);
+  confirmAct_ = new QAction("&Confirm", this);
+  confirmAct_->setObjectName("Confirm1");
+  confirmAct_->setCheckable(true);
+  confirmAct_->setChecked(true);
 
   resetAct_ = new QAction("&Reset", this);
-  connect(resetAct_, &QAction::triggered, this, &MainWindow::Reset1Click);
+  connect(resetAct_, &QAction::triggered, this, &MainWindow::ResetPreferences);
 
   cascadeAct_ = new QAction("&Cascade", this);
-  connect(cascadeAct_, &QAction::triggered, this, &MainWindow::Cascade1Click);
+  connect(cascadeAct_, &QAction::triggered, this, &MainWindow::Cascade);
   tileAct_ = new QAction("&Tile", this);
-  connect(tileAct_, &QAction::triggered, this, &MainWindow::Tile1Click);
+  connect(tileAct_, &QAction::triggered, this, &MainWindow::Tile);
   resizeAct_ = new QAction("&Resize", this);
-  connect(resizeAct_, &QAction::triggered, this, &MainWindow::Resize1Click);
+  connect(resizeAct_, &QAction::triggered, this, &MainWindow::ResizeToDefault);
   arrangeAct_ = new QAction("&Arrange Icons", this);
-  connect(arrangeAct_, &QAction::triggered, this, &MainWindow::ArrangeIcons1Click);
+  connect(arrangeAct_, &QAction::triggered, this, &MainWindow::ArrangeIcons);
 }
 
 void MainWindow::createMenus() {
@@ -125,8 +125,8 @@ void MainWindow::createMenus() {
   toolsMenu_->addAction(chiSquaredAct_);
   preferencesMenu_ = toolsMenu_->addMenu("&Preferences");
   preferencesMenu_->addAction(fontAct_);
-  preferencesMenu_->addAction(Log);
-  preferencesMenu_->addAction(Confirm1);
+  preferencesMenu_->addAction(showLogAct_);
+  preferencesMenu_->addAction(confirmAct_);
   preferencesMenu_->addAction(resetAct_);
 
   windowMenu_ = new QMenu("&Window", this);
@@ -154,7 +154,7 @@ void MainWindow::SubWindowActivated(QMdiSubWindow* window) {
   auto* child = qobject_cast<ChildWindow*>(window->widget());
   if (child == nullptr) return;
   UpdateMenus(child);
-  child->FormActivate();
+  child->Activated();
 }
 
 QMdiSubWindow* MainWindow::AddChild(ChildWindow* child, int offset) {
@@ -195,9 +195,9 @@ QIcon MainWindow::MakeIcon() {
   return icon;
 }
 
-bool MainWindow::ConfirmChecked() const { return Confirm1->isChecked(); }
+bool MainWindow::ConfirmChecked() const { return confirmAct_->isChecked(); }
 
-bool MainWindow::ShowLogChecked() const { return Log->isChecked(); }
+bool MainWindow::ShowLogChecked() const { return showLogAct_->isChecked(); }
 
 QFont MainWindow::MakeFont(const QString& name, int point_size) {
   QFont font(name);
@@ -241,26 +241,26 @@ bool MainWindow::StartEngine(const EngineCommand& command) {
   return true;
 }
 
-void MainWindow::Exit1Click() { close(); }
+void MainWindow::Exit() { close(); }
 
-void MainWindow::ChiSquared1Click() {
-  chi_squared_->show();
-  chi_squared_->raise();
-  chi_squared_->activateWindow();
+void MainWindow::ShowChiSquaredTool() {
+  chi_squared_tool_->show();
+  chi_squared_tool_->raise();
+  chi_squared_tool_->activateWindow();
 }
 
-void MainWindow::Font1Click() {
+void MainWindow::ChooseFrameFont() {
   const std::optional<QFont> font = dialogs_->ChooseFont(this, frame_font_);
   if (font) SetFrameFont(*font);
 }
 
-void MainWindow::Reset1Click() {
+void MainWindow::ResetPreferences() {
   SetFrameFont(MakeFont("Courier New", 9));
-  Log->setChecked(false);
-  Confirm1->setChecked(true);
+  showLogAct_->setChecked(false);
+  confirmAct_->setChecked(true);
 }
 
-void MainWindow::Cascade1Click() {
+void MainWindow::Cascade() {
   mdi_area_->cascadeSubWindows();
   const QSize client = ClientSize();
   for (QMdiSubWindow* window : mdi_area_->subWindowList()) {
@@ -269,16 +269,16 @@ void MainWindow::Cascade1Click() {
   }
 }
 
-void MainWindow::Tile1Click() { mdi_area_->tileSubWindows(); }
+void MainWindow::Tile() { mdi_area_->tileSubWindows(); }
 
-void MainWindow::Resize1Click() {
+void MainWindow::ResizeToDefault() {
   showNormal();
   resize(kDefaultWidth, kDefaultHeight);
   for (QMdiSubWindow* window : mdi_area_->subWindowList()) window->showNormal();
-  Cascade1Click();
+  Cascade();
 }
 
-void MainWindow::ArrangeIcons1Click() {
+void MainWindow::ArrangeIcons() {
   // The minimised children in a row along the bottom edge, from the left, rows upwards.
   const int area_width = mdi_area_->viewport()->width();
   int x = 0;
@@ -337,8 +337,8 @@ void MainWindow::readSettings() {
     resize(settings.width, settings.height);
   }
   frame_font_ = MakeFont(settings.font_name, settings.font_size);
-  Log->setChecked(settings.show_log);
-  Confirm1->setChecked(settings.confirm);
+  showLogAct_->setChecked(settings.show_log);
+  confirmAct_->setChecked(settings.confirm);
 }
 
 void MainWindow::writeSettings() {
@@ -350,8 +350,8 @@ void MainWindow::writeSettings() {
   settings.width = width();
   settings.font_name = frame_font_.family();
   settings.font_size = frame_font_.pointSize() > 0 ? frame_font_.pointSize() : 9;
-  settings.show_log = Log->isChecked();
-  settings.confirm = Confirm1->isChecked();
+  settings.show_log = showLogAct_->isChecked();
+  settings.confirm = confirmAct_->isChecked();
   WriteTavSettings(file, settings);
   file.Save(settings_path_);
 }
@@ -359,8 +359,8 @@ void MainWindow::writeSettings() {
 void MainWindow::closeEvent(QCloseEvent* event) {
   // Closing the frame from its close box is the same as "E&xit": not while an engine runs,
   // and not before the children's questions were answered.
-  if (EngineRunning("Cannot Exit.", true) || !input_editor_->CloseQuery() ||
-      !report_viewer_->CloseQuery()) {
+  if (EngineRunning("Cannot Exit.", true) || !input_editor_->MayClose() ||
+      !report_viewer_->MayClose()) {
     event->ignore();
     return;
   }
@@ -368,7 +368,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   QFile::remove(paths_.TempInputPath);
   QFile::remove(paths_.TempOutputPath);
   QFile::remove(paths_.TempLogPath);
-  chi_squared_->hide();
+  chi_squared_tool_->hide();
   event->accept();
 }
 

@@ -57,7 +57,7 @@ class MainWindow : public QMainWindow {
   InputEditor* InputWindow() const { return input_editor_; }
   ReportViewer* ReportWindow() const { return report_viewer_; }
   LogViewer* LogWindow() const { return log_viewer_; }
-  ChiSquaredTool* ChiSquaredWindow() const { return chi_squared_; }
+  ChiSquaredTool* ChiSquaredWindow() const { return chi_squared_tool_; }
   QMdiArea* MdiArea() const { return mdi_area_; }
   int ChildWidth() const { return child_width_; }
   int ChildHeight() const { return child_height_; }
@@ -68,14 +68,14 @@ class MainWindow : public QMainWindow {
   static QIcon MakeIcon();
 
  public slots:
-  void Exit1Click();
-  void ChiSquared1Click();
-  void Font1Click();
-  void Reset1Click();
-  void Cascade1Click();
-  void Tile1Click();
-  void Resize1Click();
-  void ArrangeIcons1Click();
+  void Exit();
+  void ShowChiSquaredTool();
+  void ChooseFrameFont();
+  void ResetPreferences();
+  void Cascade();
+  void Tile();
+  void ResizeToDefault();
+  void ArrangeIcons();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -108,7 +108,7 @@ class MainWindow : public QMainWindow {
   InputEditor* input_editor_ = nullptr;
   ReportViewer* report_viewer_ = nullptr;
   LogViewer* log_viewer_ = nullptr;
-  ChiSquaredTool* chi_squared_ = nullptr;
+  ChiSquaredTool* chi_squared_tool_ = nullptr;
 
   QMenu* fileMenu_ = nullptr;
   QMenu* toolsMenu_ = nullptr;
@@ -117,8 +117,8 @@ class MainWindow : public QMainWindow {
   QAction* exitAct_ = nullptr;
   QAction* chiSquaredAct_ = nullptr;
   QAction* fontAct_ = nullptr;
-  QAction* Log = nullptr;       // "&Show Log "
-  QAction* Confirm1 = nullptr;  // "&Confirm"
+  QAction* showLogAct_ = nullptr;  // "&Show Log "
+  QAction* confirmAct_ = nullptr;  // "&Confirm"
   QAction* resetAct_ = nullptr;
   QAction* cascadeAct_ = nullptr;
   QAction* tileAct_ = nullptr;

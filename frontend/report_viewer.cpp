@@ -25,11 +25,11 @@ ReportViewer::ReportViewer(MainWindow* frame)
 
 void ReportViewer::createActions() {
   printAct_ = new QAction("&Print...", this);
-  connect(printAct_, &QAction::triggered, this, &ReportViewer::Print1Click);
+  connect(printAct_, &QAction::triggered, this, &ReportViewer::Print);
   for (int item = 0; item < kGoToItemCount; ++item) {
     goto_actions_[item] = new QAction(kGoToCaptions[item], this);
     goto_actions_[item]->setEnabled(false);
-    connect(goto_actions_[item], &QAction::triggered, this, [this, item] { GoToClick(item); });
+    connect(goto_actions_[item], &QAction::triggered, this, [this, item] { GoTo(item); });
   }
 }
 
@@ -63,7 +63,7 @@ void ReportViewer::Clear() {
   for (QAction* action : goto_actions_) action->setEnabled(false);
 }
 
-void ReportViewer::GoToClick(int item) {
+void ReportViewer::GoTo(int item) {
   if (item < 0 || item >= kGoToItemCount || !targets_[item].enabled) return;
   QTextDocument* document = editor_->document();
   const QTextBlock block = document->findBlockByNumber(targets_[item].line);
@@ -81,7 +81,7 @@ void ReportViewer::GoToClick(int item) {
   editor_->ensureCursorVisible();
 }
 
-bool ReportViewer::SaveAs1Click() {
+bool ReportViewer::SaveAs() {
   const QString name = frame_->Dialogs().SaveFileName(this, save_setup_, save_name_);
   if (name.isEmpty()) return false;
   // A report the window has not picked up yet is what the user means to save.
@@ -103,7 +103,7 @@ bool ReportViewer::SaveQuestion() {
         return false;
       case UserDialogs::Answer::kYes:
         // A report that was not written after all is kept, and the request dropped.
-        if (!SaveAs1Click()) return false;
+        if (!SaveAs()) return false;
         break;
       case UserDialogs::Answer::kNo:
         break;
@@ -115,9 +115,9 @@ bool ReportViewer::SaveQuestion() {
   return true;
 }
 
-bool ReportViewer::CloseQuery() { return SaveQuestion(); }
+bool ReportViewer::MayClose() { return SaveQuestion(); }
 
-void ReportViewer::Print1Click() {
+void ReportViewer::Print() {
   QPrinter printer;
   if (!frame_->Dialogs().ChoosePrinter(this, &printer)) return;
   if (!PrintTextLines(&printer, editor_->toPlainText().split('\n'), frame_->FrameFont())) {

@@ -20,7 +20,7 @@ class ReportViewer : public ViewerWindow {
   explicit ReportViewer(MainWindow* frame);
 
   QList<QMenu*> Menus() const override;
-  bool CloseQuery() override;
+  bool MayClose() override;
   void Clear() override;
 
   // Asks whether to save a report that was not saved yet (when "&Confirm" is checked) and
@@ -32,9 +32,9 @@ class ReportViewer : public ViewerWindow {
   const std::array<GoToTarget, kGoToItemCount>& GoToTargets() const { return targets_; }
 
  public slots:
-  bool SaveAs1Click() override;
-  void Print1Click();
-  void GoToClick(int item);
+  bool SaveAs() override;
+  void Print();
+  void GoTo(int item);
 
  protected:
   void Loaded() override;
