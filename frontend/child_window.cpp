@@ -6,7 +6,7 @@
 
 namespace tavwin {
 
-ChildWindow::ChildWindow(TForm1* frame, const QString& base_caption)
+ChildWindow::ChildWindow(MainWindow* frame, const QString& base_caption)
     : frame_(frame), base_caption_(base_caption) {
   setWindowTitle(base_caption);
 }
@@ -17,7 +17,7 @@ QMdiSubWindow* ChildWindow::SubWindow() const {
 
 void ChildWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
-  if (!CloseQuery()) return;
+  if (!MayClose()) return;
   if (QMdiSubWindow* window = SubWindow()) {
     QTimer::singleShot(0, window, [window] { window->showMinimized(); });
   }

@@ -10,24 +10,24 @@ class QMenu;
 
 namespace tavwin {
 
-class TForm1;
+class MainWindow;
 
 // What the three child windows of the frame have in common. Each child exists once, for the
-// whole life of the frame: closing it asks its question (CloseQuery) and then only minimises
+// whole life of the frame: closing it asks its question (MayClose) and then only minimises
 // it, so that it can always be brought back.
 class ChildWindow : public QWidget {
   Q_OBJECT
 
  public:
-  ChildWindow(TForm1* frame, const QString& base_caption);
+  ChildWindow(MainWindow* frame, const QString& base_caption);
 
   // The window's menus, shown in the frame's menu bar in front of "&Tools" and "&Window"
   // while the window is active.
   virtual QList<QMenu*> Menus() const = 0;
   // The window became the active child.
-  virtual void FormActivate() {}
+  virtual void Activated() {}
   // May the window close? false keeps it as it is.
-  virtual bool CloseQuery() { return true; }
+  virtual bool MayClose() { return true; }
   // The frame's font changed.
   virtual void ApplyFont(const QFont& font) = 0;
 
@@ -37,7 +37,7 @@ class ChildWindow : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
 
-  TForm1* frame_;
+  MainWindow* frame_;
   QString base_caption_;
 };
 

@@ -7,7 +7,7 @@
 
 namespace tavwin {
 
-// The items of the output viewer's "&GoTo" menu, in menu order.
+// The items of the report viewer's "&GoTo" menu, in menu order.
 inline constexpr int kGoToItemCount = 8;
 inline constexpr std::array<const char*, kGoToItemCount> kGoToCaptions = {
     "Top",        "Statistics", "Frequencies", "R-squared",

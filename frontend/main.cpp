@@ -5,15 +5,15 @@
 #include <QDir>
 
 #include "engine_launch.h"
+#include "main_window.h"
 #include "settings_file.h"
-#include "tavwin1.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("tavwin");
   const tavwin::FrontEndPaths paths =
       tavwin::FrontEndPaths::ForDirectory(QDir(QApplication::applicationDirPath()).path());
-  tavwin::TForm1 frame(paths, tavwin::DefaultSettingsPath());
+  tavwin::MainWindow frame(paths, tavwin::DefaultSettingsPath());
   frame.show();
   return application.exec();
 }

@@ -8,13 +8,14 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "tavwin1.h"
+#include "main_window.h"
 #include "text_files.h"
 
 namespace tavwin {
 
-ViewerWindow::ViewerWindow(TForm1* frame, const QString& base_caption, const QString& editor_name,
-                           const QString& temp_path, const FileDialogSetup& save_setup)
+ViewerWindow::ViewerWindow(MainWindow* frame, const QString& base_caption,
+                           const QString& editor_name, const QString& temp_path,
+                           const FileDialogSetup& save_setup)
     : ChildWindow(frame, base_caption), temp_path_(temp_path), save_setup_(save_setup) {
   editor_ = new QPlainTextEdit(this);
   editor_->setObjectName(editor_name);
@@ -29,9 +30,9 @@ ViewerWindow::ViewerWindow(TForm1* frame, const QString& base_caption, const QSt
   ApplyFont(frame->FrameFont());
 
   saveAsAct_ = new QAction("Save &As...", this);
-  connect(saveAsAct_, &QAction::triggered, this, &ViewerWindow::SaveAs1Click);
+  connect(saveAsAct_, &QAction::triggered, this, &ViewerWindow::SaveAs);
   exitAct_ = new QAction("E&xit", this);
-  connect(exitAct_, &QAction::triggered, frame_, &TForm1::Exit1Click);
+  connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit);
   copyAct_ = new QAction("&Copy", this);
   copyAct_->setShortcut(QKeySequence("Ctrl+C"));
   connect(copyAct_, &QAction::triggered, editor_, &QPlainTextEdit::copy);
@@ -46,7 +47,7 @@ ViewerWindow::ViewerWindow(TForm1* frame, const QString& base_caption, const QSt
 
 void ViewerWindow::ApplyFont(const QFont& font) { editor_->setFont(font); }
 
-void ViewerWindow::FormActivate() {
+void ViewerWindow::Activated() {
   if (frame_->EngineRunning(QString(), false)) return;
   LoadTempFile();
 }
@@ -80,7 +81,7 @@ bool ViewerWindow::WriteTo(const QString& path) {
   return true;
 }
 
-bool ViewerWindow::SaveAs1Click() {
+bool ViewerWindow::SaveAs() {
   const QString name = frame_->Dialogs().SaveFileName(this, save_setup_, save_name_);
   if (name.isEmpty() || !WriteTo(name)) return false;
   save_name_ = name;

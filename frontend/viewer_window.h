@@ -18,10 +18,10 @@ class ViewerWindow : public ChildWindow {
   Q_OBJECT
 
  public:
-  ViewerWindow(TForm1* frame, const QString& base_caption, const QString& editor_name,
+  ViewerWindow(MainWindow* frame, const QString& base_caption, const QString& editor_name,
                const QString& temp_path, const FileDialogSetup& save_setup);
 
-  void FormActivate() override;
+  void Activated() override;
   void ApplyFont(const QFont& font) override;
 
   // Empties the window and resets its caption (before a run).
@@ -33,7 +33,7 @@ class ViewerWindow : public ChildWindow {
 
  public slots:
   // "Save &As...": true when the text was written.
-  virtual bool SaveAs1Click();
+  virtual bool SaveAs();
 
  protected:
   // Loads the temporary file when no engine is running: the text is shown, the file deleted.

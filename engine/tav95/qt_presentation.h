@@ -11,12 +11,12 @@ class QWidget;
 
 namespace tav {
 
-class TForm1;
+class ProgressWindow;
 
-// The engine's window, `TForm1`: in log-file mode the small progress dialog "Running TAV..."
-// with its progress bar and the "Cancel" and "Info" buttons, in window mode a log window
-// that shows every log line and, after the closing question was answered "No", stays open
-// as "TAV Finished" until the user closes it.
+// The window presentation. It owns the engine's ProgressWindow: in log-file mode the small
+// progress dialog "Running TAV..." with its progress bar and the "Cancel" and "Info" buttons,
+// in window mode a log window that shows every log line and, after the closing question was
+// answered "No", stays open as "TAV Finished" until the user closes it.
 //
 // The window is served only from PumpEvents, that is between two log lines.
 class QtPresentation : public Presentation {
@@ -37,15 +37,15 @@ class QtPresentation : public Presentation {
   void ErrorBox(const std::string& text) override;
   void StayOpen() override;
 
-  // The form, for tests.
-  QWidget* form() const;
+  // The window, for tests.
+  QWidget* window() const;
 
  private:
   int argc_ = 1;
   char* argv_[2] = {nullptr, nullptr};
   std::string program_name_;
   std::unique_ptr<QApplication> application_;
-  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<ProgressWindow> window_;
 };
 
 // True when windows can be shown to a user: a display is named in the environment (DISPLAY,

@@ -17,8 +17,8 @@
 namespace {
 
 template <typename T>
-T* Find(QWidget* form, const char* name) {
-  return form->findChild<T*>(name);
+T* Find(QWidget* window, const char* name) {
+  return window->findChild<T*>(name);
 }
 
 // Answers the next message box with the button whose text is given, and remembers its text.
@@ -58,15 +58,15 @@ class EngineWindowTest : public QObject {
 void EngineWindowTest::ProgressDialogInLogFileMode() {
   tav::QtPresentation presentation("tav95");
   presentation.Begin(true);
-  QWidget* form = presentation.form();
-  QVERIFY(form->isVisible());
-  QCOMPARE(form->windowTitle(), QString("Running TAV..."));
-  QCOMPARE(form->size(), QSize(212, 98));
-  auto* bar = Find<QProgressBar>(form, "ProgressBar1");
-  auto* cancel = Find<QPushButton>(form, "Button1");
-  auto* info = Find<QPushButton>(form, "Button2");
-  auto* label1 = Find<QLabel>(form, "Label1");
-  auto* label2 = Find<QLabel>(form, "Label2");
+  QWidget* window = presentation.window();
+  QVERIFY(window->isVisible());
+  QCOMPARE(window->windowTitle(), QString("Running TAV..."));
+  QCOMPARE(window->size(), QSize(212, 98));
+  auto* bar = Find<QProgressBar>(window, "ProgressBar1");
+  auto* cancel = Find<QPushButton>(window, "Button1");
+  auto* info = Find<QPushButton>(window, "Button2");
+  auto* label1 = Find<QLabel>(window, "Label1");
+  auto* label2 = Find<QLabel>(window, "Label2");
   QVERIFY(bar && cancel && info && label1 && label2);
   QCOMPARE(bar->geometry(), QRect(8, 8, 193, 17));
   QCOMPARE(bar->minimum(), 0);
@@ -75,9 +75,9 @@ void EngineWindowTest::ProgressDialogInLogFileMode() {
   QCOMPARE(cancel->geometry(), QRect(24, 32, 75, 25));
   QCOMPARE(info->text(), QString("Info"));
   QCOMPARE(info->geometry(), QRect(104, 32, 75, 25));
-  QVERIFY(!Find<QPlainTextEdit>(form, "RichEdit1")->isVisible());
+  QVERIFY(!Find<QPlainTextEdit>(window, "RichEdit1")->isVisible());
   QCOMPARE(label1->text(), QString());
-  QVERIFY(!(form->windowFlags() & Qt::WindowCloseButtonHint));
+  QVERIFY(!(window->windowFlags() & Qt::WindowCloseButtonHint));
 
   presentation.ProgressStep(35);
   QCOMPARE(bar->value(), 35);
@@ -98,22 +98,22 @@ void EngineWindowTest::CancelEndsTheRunAtTheNextLine() {
   presentation.Begin(true);
   QVERIFY(!presentation.PumpEvents({}));
   // A click waits in the event queue until the run serves the window.
-  QTest::mouseClick(Find<QPushButton>(presentation.form(), "Button1"), Qt::LeftButton);
+  QTest::mouseClick(Find<QPushButton>(presentation.window(), "Button1"), Qt::LeftButton);
   QVERIFY(presentation.PumpEvents({}));
 }
 
 void EngineWindowTest::LogWindowShowsEveryLine() {
   tav::QtPresentation presentation("tav95");
   presentation.Begin(false);
-  QWidget* form = presentation.form();
-  QCOMPARE(form->size(), QSize(525, 200));
-  QVERIFY(!Find<QProgressBar>(form, "ProgressBar1")->isVisible());
-  QVERIFY(!Find<QPushButton>(form, "Button1")->isVisible());
-  QVERIFY(!Find<QPushButton>(form, "Button2")->isVisible());
-  auto* log = Find<QPlainTextEdit>(form, "RichEdit1");
+  QWidget* window = presentation.window();
+  QCOMPARE(window->size(), QSize(525, 200));
+  QVERIFY(!Find<QProgressBar>(window, "ProgressBar1")->isVisible());
+  QVERIFY(!Find<QPushButton>(window, "Button1")->isVisible());
+  QVERIFY(!Find<QPushButton>(window, "Button2")->isVisible());
+  auto* log = Find<QPlainTextEdit>(window, "RichEdit1");
   QVERIFY(log->isVisible());
   QVERIFY(log->isReadOnly());
-  QCOMPARE(log->geometry(), form->rect());
+  QCOMPARE(log->geometry(), window->rect());
   for (int i = 0; i < 100; ++i) {
     QVERIFY(!presentation.PumpEvents({}));
     presentation.LogLine(i == 0 ? std::string() : "line " + std::to_string(i));
@@ -129,7 +129,7 @@ void EngineWindowTest::CloseBoxActsAsCancel() {
   tav::QtPresentation presentation("tav95");
   presentation.Begin(false);
   QVERIFY(!presentation.PumpEvents({}));
-  QVERIFY(!presentation.form()->close());  // the run ends it, not the toolkit
+  QVERIFY(!presentation.window()->close());  // the run ends it, not the toolkit
   QVERIFY(presentation.PumpEvents({}));
 }
 
@@ -157,15 +157,15 @@ void EngineWindowTest::FinishedWindowStaysUntilClosed() {
   tav::QtPresentation presentation("tav95");
   presentation.Begin(false);
   presentation.LogLine("cpu-time = 0.01 seconds");
-  QWidget* form = presentation.form();
+  QWidget* window = presentation.window();
   QString title;
-  QTimer::singleShot(100, [form, &title] {
-    title = form->windowTitle();
-    form->close();
+  QTimer::singleShot(100, [window, &title] {
+    title = window->windowTitle();
+    window->close();
   });
   presentation.StayOpen();
   QCOMPARE(title, QString("TAV Finished"));
-  QVERIFY(!form->isVisible());
+  QVERIFY(!window->isVisible());
 }
 
 void EngineWindowTest::NoDisplayMeansNoWindow() {

@@ -21,13 +21,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "chi_squared_tool.h"
 #include "engine_launch.h"
+#include "input_editor.h"
+#include "log_viewer.h"
+#include "main_window.h"
+#include "report_viewer.h"
 #include "tav95/log_lock.h"
-#include "tavwin1.h"
-#include "tavwin2.h"
-#include "tavwin3.h"
-#include "tavwin4.h"
-#include "tavwin5.h"
 #include "text_files.h"
 
 using namespace tavwin;
@@ -123,16 +123,16 @@ class FrontendWindowsTest : public QObject {
   void RunAsksAboutAnUnsavedReport();
   void MissingEngineIsReported();
   void GoToJumpsToTheHeader();
-  void OutputViewerSaveAndClose();
+  void ReportViewerSaveAndClose();
   void ChildrenAreMinimisedNotClosed();
-  void ChiSquaredTool();
+  void ChiSquaredToolAnswers();
   void PrintingWritesPages();
   void ShortcutsReachTheActiveChild();
   void ArrangeIconsLinesUpMinimisedChildren();
   void LockedLogMeansARunningEngine();
 
  private:
-  TForm1* MakeFrame();
+  MainWindow* MakeFrame();
   void InstallFakeEngine();
   void ActivateChild(QWidget* child);
 
@@ -140,7 +140,7 @@ class FrontendWindowsTest : public QObject {
   FrontEndPaths paths_;
   QString settings_path_;
   ScriptedDialogs dialogs_;
-  std::unique_ptr<TForm1> frame_;
+  std::unique_ptr<MainWindow> frame_;
 };
 
 void FrontendWindowsTest::init() {
@@ -163,8 +163,8 @@ void FrontendWindowsTest::cleanup() {
   directory_.reset();
 }
 
-TForm1* FrontendWindowsTest::MakeFrame() {
-  frame_ = std::make_unique<TForm1>(paths_, settings_path_, &dialogs_);
+MainWindow* FrontendWindowsTest::MakeFrame() {
+  frame_ = std::make_unique<MainWindow>(paths_, settings_path_, &dialogs_);
   frame_->show();
   if (!QTest::qWaitForWindowExposed(frame_.get())) qWarning("frame not exposed");
   return frame_.get();
@@ -184,13 +184,13 @@ void FrontendWindowsTest::ActivateChild(QWidget* child) {
 }
 
 void FrontendWindowsTest::MenusFollowTheActiveChild() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QCOMPARE(frame->windowTitle(), QString("TAV for Windows"));
   QCOMPARE(frame->MdiArea()->subWindowList().size(), 3);
-  QVERIFY(frame->ChiSquaredTool()->isHidden());
-  QCOMPARE(frame->InputEditor()->windowTitle(), QString("Input"));
-  QCOMPARE(frame->OutputViewer()->windowTitle(), QString("Output"));
-  QCOMPARE(frame->LogViewer()->windowTitle(), QString("Log"));
+  QVERIFY(frame->ChiSquaredWindow()->isHidden());
+  QCOMPARE(frame->InputWindow()->windowTitle(), QString("Input"));
+  QCOMPARE(frame->ReportWindow()->windowTitle(), QString("Output"));
+  QCOMPARE(frame->LogWindow()->windowTitle(), QString("Log"));
 
   QMenuBar* bar = frame->menuBar();
   // The input editor is created last and is active at start.
@@ -208,7 +208,7 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Window")),
            QStringList({"&Cascade", "&Tile", "&Resize", "&Arrange Icons"}));
 
-  ActivateChild(frame->OutputViewer());
+  ActivateChild(frame->ReportWindow());
   QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&GoTo", "&Tools", "&Window"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "&Print...", "E&xit"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Edit")), QStringList({"&Copy"}));
@@ -218,14 +218,14 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
                         "Conditional", "Latent"}));
   for (QAction* item : MenuNamed(bar, "&GoTo")->actions()) QVERIFY(!item->isEnabled());
 
-  ActivateChild(frame->LogViewer());
+  ActivateChild(frame->LogWindow());
   QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&Tools", "&Window"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "E&xit"}));
 
   // The children's sizes follow the frame's client area less 60.
   QCOMPARE(frame->ChildWidth(), frame->MdiArea()->width() - 60);
   QCOMPARE(frame->ChildHeight(), frame->MdiArea()->height() - 60);
-  frame->Cascade1Click();
+  frame->Cascade();
   for (QMdiSubWindow* window : frame->MdiArea()->subWindowList()) {
     QCOMPARE(window->size(), QSize(frame->ChildWidth(), frame->ChildHeight()));
   }
@@ -239,14 +239,14 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
            qRound(before.width() * double(area.width() + 40) / (area.width() - 60)));
   QCOMPARE(input->height(),
            qRound(before.height() * double(area.height() - 10) / (area.height() - 60)));
-  frame->Tile1Click();
-  frame->Resize1Click();
+  frame->Tile();
+  frame->ResizeToDefault();
   QCOMPARE(frame->size(), QSize(600, 450));
-  frame->ArrangeIcons1Click();
+  frame->ArrangeIcons();
 }
 
 void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QMenu* preferences = ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu();
   QAction* show_log = ItemNamed(preferences, "&Show Log ");
   QAction* confirm = ItemNamed(preferences, "&Confirm");
@@ -261,9 +261,9 @@ void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
   dialogs_.font = QFont("DejaVu Sans", 13);
   ItemNamed(preferences, "&Font...")->trigger();
   QCOMPARE(frame->FrameFont().pointSize(), 13);
-  QCOMPARE(frame->InputEditor()->Editor()->font().pointSize(), 13);
-  QCOMPARE(frame->OutputViewer()->Editor()->font().pointSize(), 13);
-  QCOMPARE(frame->LogViewer()->Editor()->font().pointSize(), 13);
+  QCOMPARE(frame->InputWindow()->Editor()->font().pointSize(), 13);
+  QCOMPARE(frame->ReportWindow()->Editor()->font().pointSize(), 13);
+  QCOMPARE(frame->LogWindow()->Editor()->font().pointSize(), 13);
   dialogs_.font.reset();
   ItemNamed(preferences, "&Font...")->trigger();  // Cancel changes nothing
   QCOMPARE(frame->FrameFont().pointSize(), 13);
@@ -273,7 +273,7 @@ void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
   QVERIFY(frame->ConfirmChecked());
   QCOMPARE(frame->FrameFont().family(), QString("Courier New"));
   QCOMPARE(frame->FrameFont().pointSize(), 9);
-  QCOMPARE(frame->LogViewer()->Editor()->font().pointSize(), 9);
+  QCOMPARE(frame->LogWindow()->Editor()->font().pointSize(), 9);
 }
 
 void FrontendWindowsTest::SettingsAreReadAndWritten() {
@@ -282,14 +282,14 @@ void FrontendWindowsTest::SettingsAreReadAndWritten() {
                         "[Window]\nMaximized=0\nHeight=0x1F4\nWidth=640\n[Preferences]\n"
                         "FontName=DejaVu Sans Mono\nFontSize=11\nShowLog=1\nConfirm=0\n",
                         nullptr));
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QCOMPARE(frame->size(), QSize(640, 500));
   QVERIFY(frame->ShowLogChecked());
   QVERIFY(!frame->ConfirmChecked());
   QCOMPARE(frame->FrameFont().family(), QString("DejaVu Sans Mono"));
-  QCOMPARE(frame->InputEditor()->Editor()->font().pointSize(), 11);
+  QCOMPARE(frame->InputWindow()->Editor()->font().pointSize(), 11);
 
-  frame->Reset1Click();
+  frame->ResetPreferences();
   frame->resize(620, 480);
   QVERIFY(WriteTextFile(paths_.TempInputPath, "x", nullptr));
   QVERIFY(frame->close());
@@ -313,26 +313,26 @@ void FrontendWindowsTest::SettingsAreReadAndWritten() {
 }
 
 void FrontendWindowsTest::MaximisedFrameIsRemembered() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   frame->showMaximized();
   QTRY_VERIFY(frame->isMaximized());
   QVERIFY(frame->close());
   QVERIFY(ReadAll(settings_path_).contains("Maximized=1\n"));
   frame_.reset();
-  frame_ = std::make_unique<TForm1>(paths_, settings_path_, &dialogs_);
+  frame_ = std::make_unique<MainWindow>(paths_, settings_path_, &dialogs_);
   QVERIFY(frame_->windowState() & Qt::WindowMaximized);
   QCOMPARE(frame_->size(), QSize(600, 450));  // the restored size
 }
 
 void FrontendWindowsTest::InputEditorOpensAndSaves() {
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   QDir(directory_->path()).mkdir("models");
   const QString model = directory_->filePath("models/a.inp");
   QVERIFY(WriteTextFile(model, "man 2\ndim 2 2\n", nullptr));
 
   dialogs_.open_names << model;
-  input->Open1Click();
+  input->Open();
   QCOMPARE(dialogs_.last_setup.default_suffix, QString("inp"));
   QCOMPARE(dialogs_.last_setup.filters.front(), QString("Input  Files (*.inp)"));
   QCOMPARE(input->Editor()->toPlainText(), QString("man 2\ndim 2 2\n"));
@@ -342,13 +342,13 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
 
   input->Editor()->appendPlainText("lat 1");
   QVERIFY(input->Editor()->document()->isModified());
-  QVERIFY(input->Save1Click());
+  QVERIFY(input->Save());
   QCOMPARE(ReadAll(model), QString("man 2\ndim 2 2\n\nlat 1"));
   QVERIFY(!input->Editor()->document()->isModified());
 
   const QString other = directory_->filePath("b.inp");
   dialogs_.save_names << other;
-  QVERIFY(input->SaveAs1Click());
+  QVERIFY(input->SaveAs());
   QCOMPARE(dialogs_.last_setup.filters.front(), QString("Input Files (*.inp)"));
   QCOMPARE(dialogs_.save_starts.back(), model);
   QCOMPARE(input->windowTitle(), QString("Input - b.inp"));
@@ -362,50 +362,50 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
   latin1_file.write("lab caf\xe9\n");
   latin1_file.close();
   dialogs_.open_names << latin1_file.fileName();
-  input->Open1Click();
+  input->Open();
   QCOMPARE(input->Editor()->toPlainText(), QString::fromLatin1("lab caf\xe9\n"));
   input->Editor()->appendPlainText("x");
-  QVERIFY(input->Save1Click());
+  QVERIFY(input->Save());
   QVERIFY(latin1_file.open(QIODevice::ReadOnly));
   QCOMPARE(latin1_file.readAll(), QByteArray("lab caf\xe9\n\nx"));
   latin1_file.close();
   dialogs_.open_names << other;
-  input->Open1Click();
+  input->Open();
 
   // A file that cannot be read gives a message and leaves the editor as it was.
   dialogs_.open_names << directory_->filePath("vanished.inp");
-  input->Open1Click();
+  input->Open();
   QCOMPARE(dialogs_.warned.size(), 1);
   QCOMPARE(input->windowTitle(), QString("Input - b.inp"));
 
   // A file that cannot be written gives a message and keeps the text modified.
   input->Editor()->appendPlainText("more");
   dialogs_.save_names << directory_->filePath("no/such/dir/c.inp");
-  QVERIFY(!input->SaveAs1Click());
+  QVERIFY(!input->SaveAs());
   QCOMPARE(dialogs_.warned.size(), 2);
   QVERIFY(input->Editor()->document()->isModified());
 }
 
 void FrontendWindowsTest::ModifiedTextQuestions() {
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   input->Editor()->setPlainText("man 2");
   input->Editor()->document()->setModified(true);
 
   dialogs_.answers << UserDialogs::Answer::kCancel;
-  input->New1Click();
+  input->New();
   QCOMPARE(dialogs_.asked, QStringList({"Input not saved. Save now?"}));
   QCOMPARE(input->Editor()->toPlainText(), QString("man 2"));
 
   // "Yes" whose save dialog is cancelled keeps the text.
   dialogs_.answers << UserDialogs::Answer::kYes;
-  input->New1Click();
+  input->New();
   QCOMPARE(input->Editor()->toPlainText(), QString("man 2"));
 
   // "Yes" saves, then the text goes.
   dialogs_.answers << UserDialogs::Answer::kYes;
   dialogs_.save_names << directory_->filePath("saved.inp");
-  input->New1Click();
+  input->New();
   QCOMPARE(ReadAll(directory_->filePath("saved.inp")), QString("man 2"));
   QCOMPARE(input->Editor()->toPlainText(), QString());
   QCOMPARE(input->windowTitle(), QString("Input"));
@@ -414,33 +414,33 @@ void FrontendWindowsTest::ModifiedTextQuestions() {
   input->Editor()->setPlainText("dim 3");
   input->Editor()->document()->setModified(true);
   dialogs_.answers << UserDialogs::Answer::kNo;
-  input->New1Click();
+  input->New();
   QCOMPARE(input->Editor()->toPlainText(), QString());
 
   // With "&Confirm" unchecked there is no question.
-  frame->Reset1Click();
+  frame->ResetPreferences();
   ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Confirm")
       ->trigger();
   QVERIFY(!frame->ConfirmChecked());
   input->Editor()->setPlainText("dim 4");
   input->Editor()->document()->setModified(true);
   const int asked = dialogs_.asked.size();
-  input->New1Click();
+  input->New();
   QCOMPARE(dialogs_.asked.size(), asked);
   QCOMPARE(input->Editor()->toPlainText(), QString());
 }
 
 void FrontendWindowsTest::SaveAsCancelledSetsDirectoryFromName() {
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   frame->SetInputDirectory("/somewhere/");
-  input->SaveAs1Click();  // cancelled, no name yet
+  input->SaveAs();  // cancelled, no name yet
   QCOMPARE(frame->InputDirectory(), QString());
   const QString name = directory_->filePath("x.inp");
   dialogs_.save_names << name;
-  QVERIFY(input->SaveAs1Click());
+  QVERIFY(input->SaveAs());
   frame->SetInputDirectory("/elsewhere/");
-  input->SaveAs1Click();  // cancelled: the dialog still holds the last name
+  input->SaveAs();  // cancelled: the dialog still holds the last name
   QCOMPARE(frame->InputDirectory(), QDir::toNativeSeparators(directory_->path() + '/'));
 }
 
@@ -458,8 +458,8 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
                         "After the end\n",
                         nullptr));
   QVERIFY(WriteTextFile(examples + "LOGLIN01.inp", "man 2\n", nullptr));
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   QMenu* menu = input->ExamplesMenu();
   QCOMPARE(ItemTexts(menu), QStringList({"Log-linear models", "Latent class"}));
   QMenu* hierarchical =
@@ -489,17 +489,17 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
 
 void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   InstallFakeEngine();
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
-  TForm3* output = frame->OutputViewer();
-  TForm4* log = frame->LogViewer();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
+  ReportViewer* output = frame->ReportWindow();
+  LogViewer* log = frame->LogWindow();
   const QString report =
       "TAV\n*** INPUT ***\nman 2\n*** STATISTICS ***\nX-squared\n*** FREQUENCIES ***\n"
       "*** LOG-LINEAR PARAMETERS ***\n*** CONDITIONAL PROBABILITIES ***\n";
   input->Editor()->setPlainText(report);
   frame->SetInputDirectory("/data dir/");
 
-  input->Run1Click();
+  input->Run();
   QVERIFY(dialogs_.warned.isEmpty());
   QVERIFY(frame->EngineRunning(QString(), false));
   QTRY_VERIFY(QFile::exists(paths_.directory + "args.txt"));
@@ -511,12 +511,12 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
 
   // While the engine runs: no second run, no exit, nothing loaded.
   QVERIFY(frame->EngineRunning(QString(), false));
-  input->Run1Click();
+  input->Run();
   QCOMPARE(dialogs_.informed, QStringList({"Cannot Run. Program is still running."}));
   QVERIFY(!frame->close());
   QCOMPARE(dialogs_.informed.back(), QString("Cannot Exit. Program is still running."));
   ActivateChild(output);
-  output->FormActivate();
+  output->Activated();
   QCOMPARE(output->Editor()->toPlainText(), QString());
   QVERIFY(QFile::exists(paths_.TempOutputPath));
 
@@ -525,7 +525,7 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   QVERIFY(release.open(QIODevice::WriteOnly));
   release.close();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
-  output->FormActivate();
+  output->Activated();
   QCOMPARE(output->Editor()->toPlainText() + '\n', report);
   QVERIFY(!QFile::exists(paths_.TempOutputPath));
   QVERIFY(!output->OutputSaved());
@@ -536,23 +536,23 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   }
 
   ActivateChild(log);
-  log->FormActivate();
+  log->Activated();
   QCOMPARE(log->Editor()->toPlainText(), QString("fake engine\nreport written"));
   QVERIFY(!QFile::exists(paths_.TempLogPath));
-  log->FormActivate();  // a second activation shows the same text
+  log->Activated();  // a second activation shows the same text
   QCOMPARE(log->Editor()->toPlainText(), QString("fake engine\nreport written"));
 }
 
 void FrontendWindowsTest::RunWithShowLogPassesFourArguments() {
   InstallFakeEngine();
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QFile release(paths_.directory + "release");
   QVERIFY(release.open(QIODevice::WriteOnly));
   release.close();
-  frame->Reset1Click();
+  frame->ResetPreferences();
   ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Show Log ")
       ->trigger();
-  frame->InputEditor()->Run1Click();
+  frame->InputWindow()->Run();
   // A never-saved input runs in the front end's own directory.
   QTRY_COMPARE(
       ReadAll(paths_.directory + "args.txt"),
@@ -562,58 +562,58 @@ void FrontendWindowsTest::RunWithShowLogPassesFourArguments() {
 
 void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
   InstallFakeEngine();
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QFile release(paths_.directory + "release");
   QVERIFY(release.open(QIODevice::WriteOnly));
   release.close();
-  TForm2* input = frame->InputEditor();
-  TForm3* output = frame->OutputViewer();
+  InputEditor* input = frame->InputWindow();
+  ReportViewer* output = frame->ReportWindow();
   input->Editor()->setPlainText("first");
-  input->Run1Click();
+  input->Run();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
   QVERIFY(QFile::exists(paths_.TempOutputPath));
   QFile::remove(paths_.directory + "args.txt");
 
   // The report was never looked at: it counts as unsaved.
   dialogs_.answers << UserDialogs::Answer::kCancel;
-  input->Run1Click();
+  input->Run();
   QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
   QTest::qWait(200);
   QVERIFY(!QFile::exists(paths_.directory + "args.txt"));  // no run
   QVERIFY(QFile::exists(paths_.TempOutputPath));
 
-  output->FormActivate();
+  output->Activated();
   QCOMPARE(output->Editor()->toPlainText(), QString("first"));
   input->Editor()->setPlainText("second");
   dialogs_.answers << UserDialogs::Answer::kNo;
-  input->Run1Click();
+  input->Run();
   QCOMPARE(output->Editor()->toPlainText(), QString());  // emptied for the run
   for (int item = 0; item < kGoToItemCount; ++item) QVERIFY(!output->GoToAction(item)->isEnabled());
   QTRY_VERIFY(QFile::exists(paths_.directory + "args.txt"));
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
-  output->FormActivate();
+  output->Activated();
   QCOMPARE(output->Editor()->toPlainText(), QString("second"));
 }
 
 void FrontendWindowsTest::MissingEngineIsReported() {
-  TForm1* frame = MakeFrame();
-  frame->InputEditor()->Editor()->setPlainText("man 2");
-  frame->InputEditor()->Run1Click();
+  MainWindow* frame = MakeFrame();
+  frame->InputWindow()->Editor()->setPlainText("man 2");
+  frame->InputWindow()->Run();
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY(dialogs_.warned.front().contains("was not found"));
   QVERIFY(!frame->EngineRunning(QString(), false));
 }
 
 void FrontendWindowsTest::GoToJumpsToTheHeader() {
-  TForm1* frame = MakeFrame();
-  TForm3* output = frame->OutputViewer();
+  MainWindow* frame = MakeFrame();
+  ReportViewer* output = frame->ReportWindow();
   QStringList lines;
   for (int i = 0; i < 300; ++i) lines << QString("line %1").arg(i);
   lines[120] = "*** STATISTICS ***";
   lines[200] = "*** FREQUENCIES ***";
   QVERIFY(WriteTextFile(paths_.TempOutputPath, lines.join('\n') + '\n', nullptr));
   ActivateChild(output);
-  output->FormActivate();
+  output->Activated();
   QVERIFY(output->GoToAction(1)->isEnabled());
   QVERIFY(output->GoToAction(2)->isEnabled());
   QVERIFY(!output->GoToAction(3)->isEnabled());
@@ -632,16 +632,16 @@ void FrontendWindowsTest::GoToJumpsToTheHeader() {
   QCOMPARE(editor->textCursor().position(), 0);
 }
 
-void FrontendWindowsTest::OutputViewerSaveAndClose() {
-  TForm1* frame = MakeFrame();
-  TForm3* output = frame->OutputViewer();
+void FrontendWindowsTest::ReportViewerSaveAndClose() {
+  MainWindow* frame = MakeFrame();
+  ReportViewer* output = frame->ReportWindow();
   QVERIFY(output->OutputSaved());
   QVERIFY(WriteTextFile(paths_.TempOutputPath, "*** STATISTICS ***\nreport\n", nullptr));
 
   // "Save &As..." picks up a report not yet shown.
   const QString saved = directory_->filePath("result.out");
   dialogs_.save_names << saved;
-  QVERIFY(output->SaveAs1Click());
+  QVERIFY(output->SaveAs());
   QCOMPARE(dialogs_.last_setup.default_suffix, QString("out"));
   QCOMPARE(dialogs_.last_setup.filters.front(), QString("Output Files (*.out)"));
   QCOMPARE(ReadAll(saved), QString("*** STATISTICS ***\nreport\n"));
@@ -652,8 +652,8 @@ void FrontendWindowsTest::OutputViewerSaveAndClose() {
   // Closing with an unsaved report: Cancel keeps it, Yes with a cancelled dialog keeps it.
   QVERIFY(WriteTextFile(paths_.TempOutputPath, "next\n", nullptr));
   dialogs_.answers << UserDialogs::Answer::kCancel << UserDialogs::Answer::kYes;
-  QVERIFY(!output->CloseQuery());
-  QVERIFY(!output->CloseQuery());
+  QVERIFY(!output->MayClose());
+  QVERIFY(!output->MayClose());
   QVERIFY(QFile::exists(paths_.TempOutputPath));
   QVERIFY(!output->OutputSaved());
 
@@ -661,17 +661,17 @@ void FrontendWindowsTest::OutputViewerSaveAndClose() {
   ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Confirm")
       ->trigger();
   const int asked = dialogs_.asked.size();
-  QVERIFY(output->CloseQuery());
+  QVERIFY(output->MayClose());
   QCOMPARE(dialogs_.asked.size(), asked);
   QVERIFY(!QFile::exists(paths_.TempOutputPath));
   QVERIFY(output->OutputSaved());
 
   // The log viewer saves with its own dialog set-up.
-  TForm4* log = frame->LogViewer();
+  LogViewer* log = frame->LogWindow();
   QVERIFY(WriteTextFile(paths_.TempLogPath, "log line\n", nullptr));
-  log->FormActivate();
+  log->Activated();
   dialogs_.save_names << directory_->filePath("run.log");
-  QVERIFY(log->SaveAs1Click());
+  QVERIFY(log->SaveAs());
   QCOMPARE(dialogs_.last_setup.default_suffix, QString("log"));
   QCOMPARE(dialogs_.last_setup.filters.front(), QString("Log Files (*.log)"));
   QCOMPARE(ReadAll(directory_->filePath("run.log")), QString("log line\n"));
@@ -679,8 +679,8 @@ void FrontendWindowsTest::OutputViewerSaveAndClose() {
 }
 
 void FrontendWindowsTest::ChildrenAreMinimisedNotClosed() {
-  TForm1* frame = MakeFrame();
-  TForm2* input = frame->InputEditor();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
   input->Editor()->setPlainText("keep");
   input->Editor()->document()->setModified(true);
   dialogs_.answers << UserDialogs::Answer::kCancel;
@@ -695,46 +695,46 @@ void FrontendWindowsTest::ChildrenAreMinimisedNotClosed() {
   QCOMPARE(input->Editor()->toPlainText(), QString("keep"));
 }
 
-void FrontendWindowsTest::ChiSquaredTool() {
-  TForm1* frame = MakeFrame();
-  TForm5* tool = frame->ChiSquaredTool();
+void FrontendWindowsTest::ChiSquaredToolAnswers() {
+  MainWindow* frame = MakeFrame();
+  ChiSquaredTool* tool = frame->ChiSquaredWindow();
   QVERIFY(!tool->isVisible());
   ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Chi-squared...")->trigger();
   QVERIFY(tool->isVisible());
   QCOMPARE(tool->windowTitle(), QString("Chi-squared probability"));
   QCOMPARE(tool->size(), QSize(162, 121));
-  QCOMPARE(tool->Label1->text(), QString("Chi-squared value"));
-  QCOMPARE(tool->Label2->text(), QString("Degrees of freedom"));
-  QCOMPARE(tool->Ok->text(), QString("OK"));
-  QCOMPARE(tool->Cancel->text(), QString("Cancel"));
-  QCOMPARE(tool->Edit1->geometry(), QRect(112, 8, 45, 21));
-  QCOMPARE(tool->Edit2->geometry(), QRect(112, 32, 45, 21));
-  QCOMPARE(tool->Ok->geometry(), QRect(3, 64, 75, 25));
-  QCOMPARE(tool->Cancel->geometry(), QRect(83, 64, 75, 25));
+  QCOMPARE(tool->value_label->text(), QString("Chi-squared value"));
+  QCOMPARE(tool->degrees_label->text(), QString("Degrees of freedom"));
+  QCOMPARE(tool->ok_button->text(), QString("OK"));
+  QCOMPARE(tool->cancel_button->text(), QString("Cancel"));
+  QCOMPARE(tool->value_edit->geometry(), QRect(112, 8, 45, 21));
+  QCOMPARE(tool->degrees_edit->geometry(), QRect(112, 32, 45, 21));
+  QCOMPARE(tool->ok_button->geometry(), QRect(3, 64, 75, 25));
+  QCOMPARE(tool->cancel_button->geometry(), QRect(83, 64, 75, 25));
 
-  tool->Edit1->setText("3.841");
-  tool->Edit2->setText("1");
-  QTest::mouseClick(tool->Ok, Qt::LeftButton);
-  QCOMPARE(tool->Label3->text(), QString("The P value is 0.0500"));
+  tool->value_edit->setText("3.841");
+  tool->degrees_edit->setText("1");
+  QTest::mouseClick(tool->ok_button, Qt::LeftButton);
+  QCOMPARE(tool->answer_label->text(), QString("The P value is 0.0500"));
 
-  tool->Edit1->setText("3,841");
-  QTest::mouseClick(tool->Ok, Qt::LeftButton);
-  QCOMPARE(tool->Label3->text(), QString("Impossible chi-squared value"));
-  QCOMPARE(tool->focusWidget(), tool->Edit1);
+  tool->value_edit->setText("3,841");
+  QTest::mouseClick(tool->ok_button, Qt::LeftButton);
+  QCOMPARE(tool->answer_label->text(), QString("Impossible chi-squared value"));
+  QCOMPARE(tool->focusWidget(), tool->value_edit);
 
-  tool->Edit1->setText("3.841");
-  tool->Edit2->setText("one");
-  QTest::mouseClick(tool->Ok, Qt::LeftButton);
-  QCOMPARE(tool->Label3->text(), QString("Impossible degrees of freedom"));
-  QCOMPARE(tool->focusWidget(), tool->Edit2);
+  tool->value_edit->setText("3.841");
+  tool->degrees_edit->setText("one");
+  QTest::mouseClick(tool->ok_button, Qt::LeftButton);
+  QCOMPARE(tool->answer_label->text(), QString("Impossible degrees of freedom"));
+  QCOMPARE(tool->focusWidget(), tool->degrees_edit);
 
-  tool->FormActivate();
-  QCOMPARE(tool->Label3->text(), QString());
-  QCOMPARE(tool->focusWidget(), tool->Edit1);
+  tool->Activated();
+  QCOMPARE(tool->answer_label->text(), QString());
+  QCOMPARE(tool->focusWidget(), tool->value_edit);
 
-  QTest::mouseClick(tool->Cancel, Qt::LeftButton);
+  QTest::mouseClick(tool->cancel_button, Qt::LeftButton);
   QVERIFY(!tool->isVisible());
-  QCOMPARE(tool->Edit1->text(), QString("3.841"));  // the fields keep their text
+  QCOMPARE(tool->value_edit->text(), QString("3.841"));  // the fields keep their text
 }
 
 void FrontendWindowsTest::PrintingWritesPages() {
@@ -753,16 +753,16 @@ void FrontendWindowsTest::PrintingWritesPages() {
   QVERIFY(content.count(QRegularExpression("/Type\\s*/Page[^s]")) >= 2);
 
   // "&Print..." cancelled in its dialog prints nothing and says nothing.
-  TForm1* frame = MakeFrame();
-  frame->OutputViewer()->Print1Click();
+  MainWindow* frame = MakeFrame();
+  frame->ReportWindow()->Print();
   QVERIFY(dialogs_.warned.isEmpty());
 }
 
 void FrontendWindowsTest::ShortcutsReachTheActiveChild() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   frame->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(frame));
-  TForm3* output = frame->OutputViewer();
+  ReportViewer* output = frame->ReportWindow();
   QVERIFY(WriteTextFile(paths_.TempOutputPath, "report text\n", nullptr));
   ActivateChild(output);
   QCOMPARE(output->Editor()->toPlainText(), QString("report text"));  // loaded on activation
@@ -775,23 +775,23 @@ void FrontendWindowsTest::ShortcutsReachTheActiveChild() {
   QTest::keyClick(output->Editor(), Qt::Key_R, Qt::ControlModifier);
   QVERIFY(dialogs_.warned.isEmpty());
   QVERIFY(dialogs_.asked.isEmpty());
-  ActivateChild(frame->InputEditor());
-  frame->InputEditor()->Editor()->setFocus();
+  ActivateChild(frame->InputWindow());
+  frame->InputWindow()->Editor()->setFocus();
   dialogs_.answers << UserDialogs::Answer::kNo;  // the report shown is not kept
-  QTest::keyClick(frame->InputEditor()->Editor(), Qt::Key_R, Qt::ControlModifier);
+  QTest::keyClick(frame->InputWindow()->Editor(), Qt::Key_R, Qt::ControlModifier);
   QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY(dialogs_.warned.front().contains("was not found"));
 }
 
 void FrontendWindowsTest::ArrangeIconsLinesUpMinimisedChildren() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   const QList<QMdiSubWindow*> windows = frame->MdiArea()->subWindowList();
   for (QMdiSubWindow* window : windows) window->showMinimized();
   QTRY_VERIFY(windows.back()->isMinimized());
   windows.front()->move(150, 40);
   windows.back()->move(10, 10);
-  frame->ArrangeIcons1Click();
+  frame->ArrangeIcons();
   // Side by side along the bottom, in the order the windows were made.
   const int bottom = frame->MdiArea()->viewport()->height();
   int x = 0;
@@ -802,7 +802,7 @@ void FrontendWindowsTest::ArrangeIconsLinesUpMinimisedChildren() {
 }
 
 void FrontendWindowsTest::LockedLogMeansARunningEngine() {
-  TForm1* frame = MakeFrame();
+  MainWindow* frame = MakeFrame();
   QVERIFY(!frame->EngineRunning("Cannot Exit.", true));
   std::FILE* log = std::fopen(QFile::encodeName(paths_.TempLogPath).constData(), "w");
   QVERIFY(log != nullptr);
@@ -810,13 +810,13 @@ void FrontendWindowsTest::LockedLogMeansARunningEngine() {
   QVERIFY(frame->EngineRunning("Cannot Exit.", true));
   QCOMPARE(dialogs_.informed, QStringList({"Cannot Exit. Program is still running."}));
   QVERIFY(frame->EngineRunning(QString(), false));
-  frame->LogViewer()->FormActivate();
-  QCOMPARE(frame->LogViewer()->Editor()->toPlainText(), QString());
+  frame->LogWindow()->Activated();
+  QCOMPARE(frame->LogWindow()->Editor()->toPlainText(), QString());
   std::fputs("done\n", log);
   std::fclose(log);
   QVERIFY(!frame->EngineRunning(QString(), false));
-  frame->LogViewer()->FormActivate();
-  QCOMPARE(frame->LogViewer()->Editor()->toPlainText(), QString("done"));
+  frame->LogWindow()->Activated();
+  QCOMPARE(frame->LogWindow()->Editor()->toPlainText(), QString("done"));
   QVERIFY(!QFile::exists(paths_.TempLogPath));
 }
 

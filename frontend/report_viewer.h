@@ -1,5 +1,5 @@
-#ifndef TAV_FRONTEND_TAVWIN3_H_
-#define TAV_FRONTEND_TAVWIN3_H_
+#ifndef TAV_FRONTEND_REPORT_VIEWER_H_
+#define TAV_FRONTEND_REPORT_VIEWER_H_
 
 #include <QStringList>
 #include <array>
@@ -11,16 +11,16 @@ class QPrinter;
 
 namespace tavwin {
 
-// The output viewer "Output": shows the engine's report, saves and prints it, and jumps
+// The report viewer "Output": shows the engine's report, saves and prints it, and jumps
 // between its sections through the "&GoTo" menu.
-class TForm3 : public ViewerWindow {
+class ReportViewer : public ViewerWindow {
   Q_OBJECT
 
  public:
-  explicit TForm3(TForm1* frame);
+  explicit ReportViewer(MainWindow* frame);
 
   QList<QMenu*> Menus() const override;
-  bool CloseQuery() override;
+  bool MayClose() override;
   void Clear() override;
 
   // Asks whether to save a report that was not saved yet (when "&Confirm" is checked) and
@@ -32,9 +32,9 @@ class TForm3 : public ViewerWindow {
   const std::array<GoToTarget, kGoToItemCount>& GoToTargets() const { return targets_; }
 
  public slots:
-  bool SaveAs1Click() override;
-  void Print1Click();
-  void GoToClick(int item);
+  bool SaveAs() override;
+  void Print();
+  void GoTo(int item);
 
  protected:
   void Loaded() override;
@@ -57,4 +57,4 @@ bool PrintTextLines(QPrinter* printer, const QStringList& lines, const QFont& fo
 
 }  // namespace tavwin
 
-#endif  // TAV_FRONTEND_TAVWIN3_H_
+#endif  // TAV_FRONTEND_REPORT_VIEWER_H_

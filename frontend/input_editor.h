@@ -1,5 +1,5 @@
-#ifndef TAV_FRONTEND_TAVWIN2_H_
-#define TAV_FRONTEND_TAVWIN2_H_
+#ifndef TAV_FRONTEND_INPUT_EDITOR_H_
+#define TAV_FRONTEND_INPUT_EDITOR_H_
 
 #include <QString>
 
@@ -15,18 +15,18 @@ namespace tavwin {
 
 // The input editor "Input": writes, opens and saves input files, offers the example inputs
 // and starts the engine on the text being edited.
-class TForm2 : public ChildWindow {
+class InputEditor : public ChildWindow {
   Q_OBJECT
 
  public:
-  explicit TForm2(TForm1* frame);
+  explicit InputEditor(MainWindow* frame);
 
   QList<QMenu*> Menus() const override;
-  void FormActivate() override;
-  bool CloseQuery() override;
+  void Activated() override;
+  bool MayClose() override;
   void ApplyFont(const QFont& font) override;
 
-  QPlainTextEdit* Editor() const { return RichEdit1; }
+  QPlainTextEdit* Editor() const { return editor_; }
   const QString& FileName() const { return file_name_; }
   const QString& ExamplesDirectory() const { return examples_directory_; }
   QMenu* ExamplesMenu() const { return examplesMenu_; }
@@ -39,11 +39,11 @@ class TForm2 : public ChildWindow {
   static FileDialogSetup SaveSetup();
 
  public slots:
-  void New1Click();
-  void Open1Click();
-  bool Save1Click();
-  bool SaveAs1Click();
-  void Run1Click();
+  void New();
+  void Open();
+  bool Save();
+  bool SaveAs();
+  void Run();
   void OpenExample(const QString& caption, const QString& file_name);
 
  private:
@@ -59,7 +59,7 @@ class TForm2 : public ChildWindow {
   bool WriteTo(const QString& path);
   void ShowFileCaption(const QString& name);
 
-  QPlainTextEdit* RichEdit1 = nullptr;
+  QPlainTextEdit* editor_ = nullptr;
   QString file_name_;
   // The file was read as Latin-1; it is written back the same way.
   bool latin1_ = false;
@@ -81,4 +81,4 @@ class TForm2 : public ChildWindow {
 
 }  // namespace tavwin
 
-#endif  // TAV_FRONTEND_TAVWIN2_H_
+#endif  // TAV_FRONTEND_INPUT_EDITOR_H_

@@ -1,4 +1,4 @@
-#include "tavwin3.h"
+#include "report_viewer.h"
 
 #include <QAction>
 #include <QFile>
@@ -10,11 +10,11 @@
 #include <QPrinter>
 #include <QTextBlock>
 
-#include "tavwin1.h"
+#include "main_window.h"
 
 namespace tavwin {
 
-TForm3::TForm3(TForm1* frame)
+ReportViewer::ReportViewer(MainWindow* frame)
     : ViewerWindow(frame, "Output", "RichEdit1", frame->Paths().TempOutputPath,
                    FileDialogSetup{"out", {"Output Files (*.out)", AllFilesFilter()}}) {
   setObjectName("TForm3");
@@ -23,17 +23,17 @@ TForm3::TForm3(TForm1* frame)
   output_saved_ = true;
 }
 
-void TForm3::createActions() {
+void ReportViewer::createActions() {
   printAct_ = new QAction("&Print...", this);
-  connect(printAct_, &QAction::triggered, this, &TForm3::Print1Click);
+  connect(printAct_, &QAction::triggered, this, &ReportViewer::Print);
   for (int item = 0; item < kGoToItemCount; ++item) {
     goto_actions_[item] = new QAction(kGoToCaptions[item], this);
     goto_actions_[item]->setEnabled(false);
-    connect(goto_actions_[item], &QAction::triggered, this, [this, item] { GoToClick(item); });
+    connect(goto_actions_[item], &QAction::triggered, this, [this, item] { GoTo(item); });
   }
 }
 
-void TForm3::createMenus() {
+void ReportViewer::createMenus() {
   fileMenu_->addAction(saveAsAct_);
   fileMenu_->addAction(printAct_);
   fileMenu_->addSeparator();
@@ -42,28 +42,28 @@ void TForm3::createMenus() {
   for (QAction* action : goto_actions_) gotoMenu_->addAction(action);
 }
 
-QList<QMenu*> TForm3::Menus() const { return {fileMenu_, editMenu_, gotoMenu_}; }
+QList<QMenu*> ReportViewer::Menus() const { return {fileMenu_, editMenu_, gotoMenu_}; }
 
-void TForm3::Loaded() {
+void ReportViewer::Loaded() {
   output_saved_ = false;
   IndexGoToMenu();
 }
 
-void TForm3::IndexGoToMenu() {
+void ReportViewer::IndexGoToMenu() {
   targets_ = IndexGoTo(editor_->toPlainText().split('\n'));
   for (int item = 0; item < kGoToItemCount; ++item) {
     goto_actions_[item]->setEnabled(targets_[item].enabled);
   }
 }
 
-void TForm3::Clear() {
+void ReportViewer::Clear() {
   ViewerWindow::Clear();
   // The positions belonged to the text just removed.
   targets_ = {};
   for (QAction* action : goto_actions_) action->setEnabled(false);
 }
 
-void TForm3::GoToClick(int item) {
+void ReportViewer::GoTo(int item) {
   if (item < 0 || item >= kGoToItemCount || !targets_[item].enabled) return;
   QTextDocument* document = editor_->document();
   const QTextBlock block = document->findBlockByNumber(targets_[item].line);
@@ -81,7 +81,7 @@ void TForm3::GoToClick(int item) {
   editor_->ensureCursorVisible();
 }
 
-bool TForm3::SaveAs1Click() {
+bool ReportViewer::SaveAs() {
   const QString name = frame_->Dialogs().SaveFileName(this, save_setup_, save_name_);
   if (name.isEmpty()) return false;
   // A report the window has not picked up yet is what the user means to save.
@@ -95,7 +95,7 @@ bool TForm3::SaveAs1Click() {
   return true;
 }
 
-bool TForm3::SaveQuestion() {
+bool ReportViewer::SaveQuestion() {
   if (QFileInfo::exists(temp_path_)) output_saved_ = false;
   if (!output_saved_ && frame_->ConfirmChecked()) {
     switch (frame_->Dialogs().AskYesNoCancel(this, base_caption_ + " not saved. Save now?")) {
@@ -103,7 +103,7 @@ bool TForm3::SaveQuestion() {
         return false;
       case UserDialogs::Answer::kYes:
         // A report that was not written after all is kept, and the request dropped.
-        if (!SaveAs1Click()) return false;
+        if (!SaveAs()) return false;
         break;
       case UserDialogs::Answer::kNo:
         break;
@@ -115,9 +115,9 @@ bool TForm3::SaveQuestion() {
   return true;
 }
 
-bool TForm3::CloseQuery() { return SaveQuestion(); }
+bool ReportViewer::MayClose() { return SaveQuestion(); }
 
-void TForm3::Print1Click() {
+void ReportViewer::Print() {
   QPrinter printer;
   if (!frame_->Dialogs().ChoosePrinter(this, &printer)) return;
   if (!PrintTextLines(&printer, editor_->toPlainText().split('\n'), frame_->FrameFont())) {

@@ -1,4 +1,4 @@
-#include "tavwin1.h"
+#include "main_window.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -15,11 +15,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "chi_squared_tool.h"
+#include "input_editor.h"
+#include "log_viewer.h"
+#include "report_viewer.h"
 #include "settings_file.h"
-#include "tavwin2.h"
-#include "tavwin3.h"
-#include "tavwin4.h"
-#include "tavwin5.h"
 
 namespace tavwin {
 
@@ -33,7 +33,8 @@ constexpr int kCascadeStep = 24;
 
 }  // namespace
 
-TForm1::TForm1(const FrontEndPaths& paths, const QString& settings_path, UserDialogs* dialogs)
+MainWindow::MainWindow(const FrontEndPaths& paths, const QString& settings_path,
+                       UserDialogs* dialogs)
     : paths_(paths), settings_path_(settings_path) {
   setObjectName("TForm1");
   setWindowTitle("TAV for Windows");
@@ -59,62 +60,62 @@ TForm1::TForm1(const FrontEndPaths& paths, const QString& settings_path, UserDia
   child_height_ = client.height() - kChildMargin;
 
   // The windows are created in this order: chi-squared tool, log, output, input.
-  chi_squared_ = new TForm5(this);
-  log_viewer_ = new TForm4(this);
-  output_viewer_ = new TForm3(this);
-  input_editor_ = new TForm2(this);
+  chi_squared_tool_ = new ChiSquaredTool(this);
+  log_viewer_ = new LogViewer(this);
+  report_viewer_ = new ReportViewer(this);
+  input_editor_ = new InputEditor(this);
   AddChild(log_viewer_, 0);
-  AddChild(output_viewer_, 1);
+  AddChild(report_viewer_, 1);
   QMdiSubWindow* input = AddChild(input_editor_, 2);
   SetFrameFont(frame_font_);
 
-  connect(mdi_area_, &QMdiArea::subWindowActivated, this, &TForm1::SubWindowActivated);
+  connect(mdi_area_, &QMdiArea::subWindowActivated, this, &MainWindow::SubWindowActivated);
   mdi_area_->installEventFilter(this);
   mdi_area_->setActiveSubWindow(input);
   UpdateMenus(input_editor_);
 }
 
-TForm1::~TForm1() {
+MainWindow::~MainWindow() {
   // The area reports its windows' deactivation while it is taken down; the frame is gone by
   // then.
   disconnect(mdi_area_, nullptr, this, nullptr);
   mdi_area_->removeEventFilter(this);
 }
 
-void TForm1::createActions() {
+void MainWindow::createActions() {
   exitAct_ = new QAction("E&xit", this);
-  connect(exitAct_, &QAction::triggered, this, &TForm1::Exit1Click);
+  connect(exitAct_, &QAction::triggered, this, &MainWindow::Exit);
 
   chiSquaredAct_ = new QAction("&Chi-squared...", this);
-  connect(chiSquaredAct_, &QAction::triggered, this, &TForm1::ChiSquared1Click);
+  connect(chiSquaredAct_, &QAction::triggered, this, &MainWindow::ShowChiSquaredTool);
 
   fontAct_ = new QAction("&Font...", this);
-  connect(fontAct_, &QAction::triggered, this, &TForm1::Font1Click);
+  connect(fontAct_, &QAction::triggered, this, &MainWindow::ChooseFrameFont);
 
-  Log = new QAction("&Show Log ", this);
-  Log->setObjectName("Log");
-  Log->setCheckable(true);
-  Log->setChecked(false);
+  showLogAct_ = new QAction("&Show Log ", this);
+  showLogAct_->setObjectName("Log");
+  showLogAct_->setCheckable(true);
+  showLogAct_->setChecked(false);
 
-  Confirm1 = new QAction("&Confirm", this);
-  Confirm1->setObjectName("Confirm1");
-  Confirm1->setCheckable(true);
-  Confirm1->setChecked(true);
+  confirmAct_ = new QAction("&Confirm", this);
+  confirmAct_->setObjectName("Confirm1");
+  confirmAct_->setCheckable(true);
+  confirmAct_->setChecked(true);
 
   resetAct_ = new QAction("&Reset", this);
-  connect(resetAct_, &QAction::triggered, this, &TForm1::Reset1Click);
+  connect(resetAct_, &QAction::triggered, this, &MainWindow::ResetPreferences);
 
   cascadeAct_ = new QAction("&Cascade", this);
-  connect(cascadeAct_, &QAction::triggered, this, &TForm1::Cascade1Click);
+  connect(cascadeAct_, &QAction::triggered, this, &MainWindow::Cascade);
   tileAct_ = new QAction("&Tile", this);
-  connect(tileAct_, &QAction::triggered, this, &TForm1::Tile1Click);
+  connect(tileAct_, &QAction::triggered, this, &MainWindow::Tile);
   resizeAct_ = new QAction("&Resize", this);
-  connect(resizeAct_, &QAction::triggered, this, &TForm1::Resize1Click);
+  connect(resizeAct_, &QAction::triggered, this, &MainWindow::ResizeToDefault);
   arrangeAct_ = new QAction("&Arrange Icons", this);
-  connect(arrangeAct_, &QAction::triggered, this, &TForm1::ArrangeIcons1Click);
+  connect(arrangeAct_, &QAction::triggered, this, &MainWindow::ArrangeIcons);
 }
 
-void TForm1::createMenus() {
+void MainWindow::createMenus() {
   // The frame's own "&File" menu shows only while no child window is active; a child's
   // menus take its place.
   fileMenu_ = new QMenu("&File", this);
@@ -124,8 +125,8 @@ void TForm1::createMenus() {
   toolsMenu_->addAction(chiSquaredAct_);
   preferencesMenu_ = toolsMenu_->addMenu("&Preferences");
   preferencesMenu_->addAction(fontAct_);
-  preferencesMenu_->addAction(Log);
-  preferencesMenu_->addAction(Confirm1);
+  preferencesMenu_->addAction(showLogAct_);
+  preferencesMenu_->addAction(confirmAct_);
   preferencesMenu_->addAction(resetAct_);
 
   windowMenu_ = new QMenu("&Window", this);
@@ -135,7 +136,7 @@ void TForm1::createMenus() {
   windowMenu_->addAction(arrangeAct_);
 }
 
-void TForm1::UpdateMenus(ChildWindow* active) {
+void MainWindow::UpdateMenus(ChildWindow* active) {
   QMenuBar* bar = menuBar();
   bar->clear();
   if (active != nullptr) {
@@ -147,16 +148,16 @@ void TForm1::UpdateMenus(ChildWindow* active) {
   bar->addMenu(windowMenu_);
 }
 
-void TForm1::SubWindowActivated(QMdiSubWindow* window) {
+void MainWindow::SubWindowActivated(QMdiSubWindow* window) {
   // No window is reported when the frame itself loses the focus; the menus stay as they are.
   if (window == nullptr) return;
   auto* child = qobject_cast<ChildWindow*>(window->widget());
   if (child == nullptr) return;
   UpdateMenus(child);
-  child->FormActivate();
+  child->Activated();
 }
 
-QMdiSubWindow* TForm1::AddChild(ChildWindow* child, int offset) {
+QMdiSubWindow* MainWindow::AddChild(ChildWindow* child, int offset) {
   QMdiSubWindow* window = mdi_area_->addSubWindow(child);
   window->setAttribute(Qt::WA_DeleteOnClose, false);
   window->setWindowIcon(windowIcon());
@@ -166,13 +167,13 @@ QMdiSubWindow* TForm1::AddChild(ChildWindow* child, int offset) {
   return window;
 }
 
-QSize TForm1::ClientSize() const {
+QSize MainWindow::ClientSize() const {
   if (isVisible()) return mdi_area_->size();
   // Before the frame is shown its layout has not placed the area yet.
   return QSize(width(), height() - menuBar()->sizeHint().height());
 }
 
-QIcon TForm1::MakeIcon() {
+QIcon MainWindow::MakeIcon() {
   QIcon icon;
   for (const int size : {16, 32, 48}) {
     QPixmap pixmap(size, size);
@@ -194,27 +195,27 @@ QIcon TForm1::MakeIcon() {
   return icon;
 }
 
-bool TForm1::ConfirmChecked() const { return Confirm1->isChecked(); }
+bool MainWindow::ConfirmChecked() const { return confirmAct_->isChecked(); }
 
-bool TForm1::ShowLogChecked() const { return Log->isChecked(); }
+bool MainWindow::ShowLogChecked() const { return showLogAct_->isChecked(); }
 
-QFont TForm1::MakeFont(const QString& name, int point_size) {
+QFont MainWindow::MakeFont(const QString& name, int point_size) {
   QFont font(name);
   font.setStyleHint(QFont::TypeWriter);
   font.setPointSize(point_size > 0 ? point_size : 9);
   return font;
 }
 
-void TForm1::SetFrameFont(const QFont& font) {
+void MainWindow::SetFrameFont(const QFont& font) {
   frame_font_ = font;
   for (ChildWindow* child :
-       {static_cast<ChildWindow*>(input_editor_), static_cast<ChildWindow*>(output_viewer_),
+       {static_cast<ChildWindow*>(input_editor_), static_cast<ChildWindow*>(report_viewer_),
         static_cast<ChildWindow*>(log_viewer_)}) {
     if (child != nullptr) child->ApplyFont(font);
   }
 }
 
-bool TForm1::EngineRunning(const QString& message, bool tell) {
+bool MainWindow::EngineRunning(const QString& message, bool tell) {
   bool running = LogFileInUse(paths_.TempLogPath);
   // The engine this front end started counts as running for as long as its process exists,
   // also before it has opened its log file.
@@ -226,7 +227,7 @@ bool TForm1::EngineRunning(const QString& message, bool tell) {
   return running;
 }
 
-bool TForm1::StartEngine(const EngineCommand& command) {
+bool MainWindow::StartEngine(const EngineCommand& command) {
   if (!QFileInfo(command.program).isFile()) {
     dialogs_->Warn(this, "The engine program " + command.program + " was not found.");
     return false;
@@ -240,26 +241,26 @@ bool TForm1::StartEngine(const EngineCommand& command) {
   return true;
 }
 
-void TForm1::Exit1Click() { close(); }
+void MainWindow::Exit() { close(); }
 
-void TForm1::ChiSquared1Click() {
-  chi_squared_->show();
-  chi_squared_->raise();
-  chi_squared_->activateWindow();
+void MainWindow::ShowChiSquaredTool() {
+  chi_squared_tool_->show();
+  chi_squared_tool_->raise();
+  chi_squared_tool_->activateWindow();
 }
 
-void TForm1::Font1Click() {
+void MainWindow::ChooseFrameFont() {
   const std::optional<QFont> font = dialogs_->ChooseFont(this, frame_font_);
   if (font) SetFrameFont(*font);
 }
 
-void TForm1::Reset1Click() {
+void MainWindow::ResetPreferences() {
   SetFrameFont(MakeFont("Courier New", 9));
-  Log->setChecked(false);
-  Confirm1->setChecked(true);
+  showLogAct_->setChecked(false);
+  confirmAct_->setChecked(true);
 }
 
-void TForm1::Cascade1Click() {
+void MainWindow::Cascade() {
   mdi_area_->cascadeSubWindows();
   const QSize client = ClientSize();
   for (QMdiSubWindow* window : mdi_area_->subWindowList()) {
@@ -268,16 +269,16 @@ void TForm1::Cascade1Click() {
   }
 }
 
-void TForm1::Tile1Click() { mdi_area_->tileSubWindows(); }
+void MainWindow::Tile() { mdi_area_->tileSubWindows(); }
 
-void TForm1::Resize1Click() {
+void MainWindow::ResizeToDefault() {
   showNormal();
   resize(kDefaultWidth, kDefaultHeight);
   for (QMdiSubWindow* window : mdi_area_->subWindowList()) window->showNormal();
-  Cascade1Click();
+  Cascade();
 }
 
-void TForm1::ArrangeIcons1Click() {
+void MainWindow::ArrangeIcons() {
   // The minimised children in a row along the bottom edge, from the left, rows upwards.
   const int area_width = mdi_area_->viewport()->width();
   int x = 0;
@@ -301,7 +302,7 @@ void TForm1::ArrangeIcons1Click() {
   }
 }
 
-void TForm1::ScaleChildren() {
+void MainWindow::ScaleChildren() {
   const QSize client = ClientSize();
   const int new_width = client.width() - kChildMargin;
   const int new_height = client.height() - kChildMargin;
@@ -320,12 +321,12 @@ void TForm1::ScaleChildren() {
   child_height_ = new_height;
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == mdi_area_ && event->type() == QEvent::Resize && isVisible()) ScaleChildren();
   return QMainWindow::eventFilter(watched, event);
 }
 
-void TForm1::readSettings() {
+void MainWindow::readSettings() {
   ProfileFile file;
   file.Load(settings_path_);
   const TavSettings settings = ReadTavSettings(file);
@@ -336,11 +337,11 @@ void TForm1::readSettings() {
     resize(settings.width, settings.height);
   }
   frame_font_ = MakeFont(settings.font_name, settings.font_size);
-  Log->setChecked(settings.show_log);
-  Confirm1->setChecked(settings.confirm);
+  showLogAct_->setChecked(settings.show_log);
+  confirmAct_->setChecked(settings.confirm);
 }
 
-void TForm1::writeSettings() {
+void MainWindow::writeSettings() {
   ProfileFile file;
   file.Load(settings_path_);
   TavSettings settings;
@@ -349,17 +350,17 @@ void TForm1::writeSettings() {
   settings.width = width();
   settings.font_name = frame_font_.family();
   settings.font_size = frame_font_.pointSize() > 0 ? frame_font_.pointSize() : 9;
-  settings.show_log = Log->isChecked();
-  settings.confirm = Confirm1->isChecked();
+  settings.show_log = showLogAct_->isChecked();
+  settings.confirm = confirmAct_->isChecked();
   WriteTavSettings(file, settings);
   file.Save(settings_path_);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   // Closing the frame from its close box is the same as "E&xit": not while an engine runs,
   // and not before the children's questions were answered.
-  if (EngineRunning("Cannot Exit.", true) || !input_editor_->CloseQuery() ||
-      !output_viewer_->CloseQuery()) {
+  if (EngineRunning("Cannot Exit.", true) || !input_editor_->MayClose() ||
+      !report_viewer_->MayClose()) {
     event->ignore();
     return;
   }
@@ -367,7 +368,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   QFile::remove(paths_.TempInputPath);
   QFile::remove(paths_.TempOutputPath);
   QFile::remove(paths_.TempLogPath);
-  chi_squared_->hide();
+  chi_squared_tool_->hide();
   event->accept();
 }
 

@@ -1,5 +1,5 @@
-#ifndef TAV_FRONTEND_TAVWIN5_H_
-#define TAV_FRONTEND_TAVWIN5_H_
+#ifndef TAV_FRONTEND_CHI_SQUARED_TOOL_H_
+#define TAV_FRONTEND_CHI_SQUARED_TOOL_H_
 
 #include <QDialog>
 
@@ -12,24 +12,24 @@ namespace tavwin {
 // The chi-squared tool "Chi-squared probability": the upper-tail probability of a
 // chi-squared value for a number of degrees of freedom. A small dialog outside the frame,
 // created hidden and shown from "&Tools" / "&Chi-squared...".
-class TForm5 : public QDialog {
+class ChiSquaredTool : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TForm5(QWidget* parent);
+  explicit ChiSquaredTool(QWidget* parent);
 
-  QLabel* Label1;
-  QLabel* Label2;
-  QLabel* Label3;
-  QLineEdit* Edit1;
-  QLineEdit* Edit2;
-  QPushButton* Ok;
-  QPushButton* Cancel;
+  QLabel* value_label;
+  QLabel* degrees_label;
+  QLabel* answer_label;
+  QLineEdit* value_edit;
+  QLineEdit* degrees_edit;
+  QPushButton* ok_button;
+  QPushButton* cancel_button;
 
  public slots:
-  void FormActivate();
-  void OkClick();
-  void CancelClick();
+  void Activated();
+  void Calculate();
+  void Dismiss();
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -41,4 +41,4 @@ class TForm5 : public QDialog {
 
 }  // namespace tavwin
 
-#endif  // TAV_FRONTEND_TAVWIN5_H_
+#endif  // TAV_FRONTEND_CHI_SQUARED_TOOL_H_

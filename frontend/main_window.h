@@ -1,5 +1,5 @@
-#ifndef TAV_FRONTEND_TAVWIN1_H_
-#define TAV_FRONTEND_TAVWIN1_H_
+#ifndef TAV_FRONTEND_MAIN_WINDOW_H_
+#define TAV_FRONTEND_MAIN_WINDOW_H_
 
 #include <QFont>
 #include <QIcon>
@@ -18,23 +18,24 @@ class QMenu;
 namespace tavwin {
 
 class ChildWindow;
-class TForm2;
-class TForm3;
-class TForm4;
-class TForm5;
+class InputEditor;
+class ReportViewer;
+class LogViewer;
+class ChiSquaredTool;
 
 // The frame "TAV for Windows": a multiple-document window holding the input editor, the
-// output viewer and the log viewer, plus the chi-squared tool outside it. It keeps the
+// report viewer and the log viewer, plus the chi-squared tool outside it. It keeps the
 // settings file, the preferences and the files shared with the engine, and knows whether an
 // engine is running.
-class TForm1 : public QMainWindow {
+class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
   // paths: the engine and the temporary files; settings_path: "TAV.Ini"; dialogs: who answers
   // the questions (the toolkit's boxes when null).
-  TForm1(const FrontEndPaths& paths, const QString& settings_path, UserDialogs* dialogs = nullptr);
-  ~TForm1() override;
+  MainWindow(const FrontEndPaths& paths, const QString& settings_path,
+             UserDialogs* dialogs = nullptr);
+  ~MainWindow() override;
 
   // True while an engine runs. With tell, a box shows message followed by
   // " Program is still running.".
@@ -53,10 +54,10 @@ class TForm1 : public QMainWindow {
   void SetFrameFont(const QFont& font);
   UserDialogs& Dialogs() { return *dialogs_; }
 
-  TForm2* InputEditor() const { return input_editor_; }
-  TForm3* OutputViewer() const { return output_viewer_; }
-  TForm4* LogViewer() const { return log_viewer_; }
-  TForm5* ChiSquaredTool() const { return chi_squared_; }
+  InputEditor* InputWindow() const { return input_editor_; }
+  ReportViewer* ReportWindow() const { return report_viewer_; }
+  LogViewer* LogWindow() const { return log_viewer_; }
+  ChiSquaredTool* ChiSquaredWindow() const { return chi_squared_tool_; }
   QMdiArea* MdiArea() const { return mdi_area_; }
   int ChildWidth() const { return child_width_; }
   int ChildHeight() const { return child_height_; }
@@ -67,14 +68,14 @@ class TForm1 : public QMainWindow {
   static QIcon MakeIcon();
 
  public slots:
-  void Exit1Click();
-  void ChiSquared1Click();
-  void Font1Click();
-  void Reset1Click();
-  void Cascade1Click();
-  void Tile1Click();
-  void Resize1Click();
-  void ArrangeIcons1Click();
+  void Exit();
+  void ShowChiSquaredTool();
+  void ChooseFrameFont();
+  void ResetPreferences();
+  void Cascade();
+  void Tile();
+  void ResizeToDefault();
+  void ArrangeIcons();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -104,10 +105,10 @@ class TForm1 : public QMainWindow {
   qint64 engine_pid_ = 0;
 
   QMdiArea* mdi_area_ = nullptr;
-  TForm2* input_editor_ = nullptr;
-  TForm3* output_viewer_ = nullptr;
-  TForm4* log_viewer_ = nullptr;
-  TForm5* chi_squared_ = nullptr;
+  InputEditor* input_editor_ = nullptr;
+  ReportViewer* report_viewer_ = nullptr;
+  LogViewer* log_viewer_ = nullptr;
+  ChiSquaredTool* chi_squared_tool_ = nullptr;
 
   QMenu* fileMenu_ = nullptr;
   QMenu* toolsMenu_ = nullptr;
@@ -116,8 +117,8 @@ class TForm1 : public QMainWindow {
   QAction* exitAct_ = nullptr;
   QAction* chiSquaredAct_ = nullptr;
   QAction* fontAct_ = nullptr;
-  QAction* Log = nullptr;       // "&Show Log "
-  QAction* Confirm1 = nullptr;  // "&Confirm"
+  QAction* showLogAct_ = nullptr;  // "&Show Log "
+  QAction* confirmAct_ = nullptr;  // "&Confirm"
   QAction* resetAct_ = nullptr;
   QAction* cascadeAct_ = nullptr;
   QAction* tileAct_ = nullptr;
@@ -127,4 +128,4 @@ class TForm1 : public QMainWindow {
 
 }  // namespace tavwin
 
-#endif  // TAV_FRONTEND_TAVWIN1_H_
+#endif  // TAV_FRONTEND_MAIN_WINDOW_H_

@@ -1,4 +1,4 @@
-#include "tavwin2.h"
+#include "input_editor.h"
 
 #include <QAction>
 #include <QDir>
@@ -11,24 +11,24 @@
 #include <QVBoxLayout>
 
 #include "engine_launch.h"
-#include "tavwin1.h"
-#include "tavwin3.h"
-#include "tavwin4.h"
+#include "log_viewer.h"
+#include "main_window.h"
+#include "report_viewer.h"
 #include "text_files.h"
 
 namespace tavwin {
 
-TForm2::TForm2(TForm1* frame) : ChildWindow(frame, "Input") {
+InputEditor::InputEditor(MainWindow* frame) : ChildWindow(frame, "Input") {
   setObjectName("TForm2");
-  RichEdit1 = new QPlainTextEdit(this);
-  RichEdit1->setObjectName("RichEdit1");
-  RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  RichEdit1->setTabChangesFocus(false);
-  RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  editor_ = new QPlainTextEdit(this);
+  editor_->setObjectName("RichEdit1");
+  editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  editor_->setTabChangesFocus(false);
+  editor_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  editor_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(RichEdit1);
+  layout->addWidget(editor_);
   ApplyFont(frame->FrameFont());
 
   createActions();
@@ -42,42 +42,42 @@ TForm2::TForm2(TForm1* frame) : ChildWindow(frame, "Input") {
           [this] { frame_->menuBar()->setActiveAction(examplesMenu_->menuAction()); });
 }
 
-FileDialogSetup TForm2::OpenSetup() {
+FileDialogSetup InputEditor::OpenSetup() {
   return FileDialogSetup{"inp", {"Input  Files (*.inp)", AllFilesFilter()}};
 }
 
-FileDialogSetup TForm2::SaveSetup() {
+FileDialogSetup InputEditor::SaveSetup() {
   return FileDialogSetup{"inp", {"Input Files (*.inp)", AllFilesFilter()}};
 }
 
-void TForm2::createActions() {
+void InputEditor::createActions() {
   newAct_ = new QAction("&New", this);
-  connect(newAct_, &QAction::triggered, this, &TForm2::New1Click);
+  connect(newAct_, &QAction::triggered, this, &InputEditor::New);
   openAct_ = new QAction("&Open...", this);
-  connect(openAct_, &QAction::triggered, this, &TForm2::Open1Click);
+  connect(openAct_, &QAction::triggered, this, &InputEditor::Open);
   saveAct_ = new QAction("&Save", this);
   saveAct_->setShortcut(QKeySequence("Ctrl+S"));
-  connect(saveAct_, &QAction::triggered, this, &TForm2::Save1Click);
+  connect(saveAct_, &QAction::triggered, this, &InputEditor::Save);
   saveAsAct_ = new QAction("Save &As...", this);
-  connect(saveAsAct_, &QAction::triggered, this, &TForm2::SaveAs1Click);
+  connect(saveAsAct_, &QAction::triggered, this, &InputEditor::SaveAs);
   runAct_ = new QAction("&Run", this);
   runAct_->setShortcut(QKeySequence("Ctrl+R"));
-  connect(runAct_, &QAction::triggered, this, &TForm2::Run1Click);
+  connect(runAct_, &QAction::triggered, this, &InputEditor::Run);
   exitAct_ = new QAction("E&xit", this);
-  connect(exitAct_, &QAction::triggered, frame_, &TForm1::Exit1Click);
+  connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit);
 
   cutAct_ = new QAction("Cu&t", this);
   cutAct_->setShortcut(QKeySequence("Ctrl+X"));
-  connect(cutAct_, &QAction::triggered, RichEdit1, &QPlainTextEdit::cut);
+  connect(cutAct_, &QAction::triggered, editor_, &QPlainTextEdit::cut);
   copyAct_ = new QAction("&Copy", this);
   copyAct_->setShortcut(QKeySequence("Ctrl+C"));
-  connect(copyAct_, &QAction::triggered, RichEdit1, &QPlainTextEdit::copy);
+  connect(copyAct_, &QAction::triggered, editor_, &QPlainTextEdit::copy);
   pasteAct_ = new QAction("&Paste", this);
   pasteAct_->setShortcut(QKeySequence("Ctrl+V"));
-  connect(pasteAct_, &QAction::triggered, RichEdit1, &QPlainTextEdit::paste);
+  connect(pasteAct_, &QAction::triggered, editor_, &QPlainTextEdit::paste);
 }
 
-void TForm2::createMenus() {
+void InputEditor::createMenus() {
   fileMenu_ = new QMenu("&File", this);
   fileMenu_->addAction(newAct_);
   fileMenu_->addAction(openAct_);
@@ -97,9 +97,9 @@ void TForm2::createMenus() {
   examplesMenu_->setObjectName("Examples");
 }
 
-QList<QMenu*> TForm2::Menus() const { return {fileMenu_, editMenu_, examplesMenu_}; }
+QList<QMenu*> InputEditor::Menus() const { return {fileMenu_, editMenu_, examplesMenu_}; }
 
-void TForm2::BuildExamplesMenu() {
+void InputEditor::BuildExamplesMenu() {
   examplesMenu_->clear();
   examples_directory_ = FindExamplesDirectory(frame_->Paths().directory);
   if (examples_directory_.isEmpty()) return;
@@ -107,7 +107,7 @@ void TForm2::BuildExamplesMenu() {
                     ReadExamplesList(QDir(examples_directory_).filePath("examples.lis")));
 }
 
-void TForm2::AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>& entries) {
+void InputEditor::AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>& entries) {
   for (const ExampleEntry& entry : entries) {
     if (entry.is_example) {
       QAction* action = menu->addAction(entry.caption);
@@ -122,19 +122,19 @@ void TForm2::AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>& ent
   }
 }
 
-void TForm2::FormActivate() { RichEdit1->setFocus(); }
+void InputEditor::Activated() { editor_->setFocus(); }
 
-bool TForm2::CloseQuery() { return AskToSave(); }
+bool InputEditor::MayClose() { return AskToSave(); }
 
-void TForm2::ApplyFont(const QFont& font) { RichEdit1->setFont(font); }
+void InputEditor::ApplyFont(const QFont& font) { editor_->setFont(font); }
 
-bool TForm2::AskToSave() {
-  if (!RichEdit1->document()->isModified() || !frame_->ConfirmChecked()) return true;
+bool InputEditor::AskToSave() {
+  if (!editor_->document()->isModified() || !frame_->ConfirmChecked()) return true;
   switch (frame_->Dialogs().AskYesNoCancel(this, base_caption_ + " not saved. Save now?")) {
     case UserDialogs::Answer::kYes:
       // A save that did not happen (its dialog cancelled, the file not written) keeps the
       // text: the request is dropped rather than losing it.
-      return Save1Click();
+      return Save();
     case UserDialogs::Answer::kNo:
       return true;
     case UserDialogs::Answer::kCancel:
@@ -143,21 +143,23 @@ bool TForm2::AskToSave() {
   return false;
 }
 
-void TForm2::ShowFileCaption(const QString& name) { setWindowTitle(base_caption_ + " - " + name); }
+void InputEditor::ShowFileCaption(const QString& name) {
+  setWindowTitle(base_caption_ + " - " + name);
+}
 
-void TForm2::New1Click() { NewText(); }
+void InputEditor::New() { NewText(); }
 
-bool TForm2::NewText() {
+bool InputEditor::NewText() {
   if (!AskToSave()) return false;
-  RichEdit1->clear();
-  RichEdit1->document()->setModified(false);
+  editor_->clear();
+  editor_->document()->setModified(false);
   latin1_ = false;
   setWindowTitle(base_caption_);
   file_name_.clear();
   return true;
 }
 
-bool TForm2::LoadFile(const QString& path) {
+bool InputEditor::LoadFile(const QString& path) {
   QString text;
   QString error;
   bool latin1 = false;
@@ -165,13 +167,13 @@ bool TForm2::LoadFile(const QString& path) {
     frame_->Dialogs().Warn(this, "Cannot read " + QDir::toNativeSeparators(path) + ": " + error);
     return false;
   }
-  RichEdit1->setPlainText(text);
-  RichEdit1->document()->setModified(false);
+  editor_->setPlainText(text);
+  editor_->document()->setModified(false);
   latin1_ = latin1;
   return true;
 }
 
-void TForm2::Open1Click() {
+void InputEditor::Open() {
   if (!AskToSave()) return;
   const QString name = frame_->Dialogs().OpenFileName(this, OpenSetup(), frame_->InputDirectory());
   if (name.isEmpty() || !LoadFile(name)) return;
@@ -180,28 +182,28 @@ void TForm2::Open1Click() {
   frame_->SetInputDirectory(DirectoryWithSeparator(name));
 }
 
-bool TForm2::WriteTo(const QString& path) {
+bool InputEditor::WriteTo(const QString& path) {
   QString error;
-  if (!WriteTextFile(path, RichEdit1->toPlainText(), &error, latin1_)) {
+  if (!WriteTextFile(path, editor_->toPlainText(), &error, latin1_)) {
     frame_->Dialogs().Warn(this, "Cannot write " + QDir::toNativeSeparators(path) + ": " + error);
     return false;
   }
   return true;
 }
 
-bool TForm2::Save1Click() {
-  if (file_name_.isEmpty()) return SaveAs1Click();
+bool InputEditor::Save() {
+  if (file_name_.isEmpty()) return SaveAs();
   if (!WriteTo(file_name_)) return false;
-  RichEdit1->document()->setModified(false);
+  editor_->document()->setModified(false);
   return true;
 }
 
-bool TForm2::SaveAs1Click() {
+bool InputEditor::SaveAs() {
   const QString name = frame_->Dialogs().SaveFileName(this, SaveSetup(), file_name_);
   bool saved = false;
   if (!name.isEmpty() && WriteTo(name)) {
     file_name_ = name;
-    RichEdit1->document()->setModified(false);
+    editor_->document()->setModified(false);
     ShowFileCaption(QFileInfo(name).fileName());
     saved = true;
   }
@@ -210,24 +212,24 @@ bool TForm2::SaveAs1Click() {
   return saved;
 }
 
-void TForm2::OpenExample(const QString& caption, const QString& file_name) {
+void InputEditor::OpenExample(const QString& caption, const QString& file_name) {
   Q_UNUSED(caption);
   if (!NewText()) return;
   const QString path = ExampleFilePath(examples_directory_, file_name);
   if (QFileInfo::exists(path)) LoadFile(path);
   frame_->SetInputDirectory(examples_directory_);
   ShowFileCaption(file_name + ".inp");
-  RichEdit1->document()->setModified(false);
+  editor_->document()->setModified(false);
 }
 
-void TForm2::Run1Click() {
+void InputEditor::Run() {
   if (frame_->EngineRunning("Cannot Run.", true)) return;
-  if (!frame_->OutputViewer()->SaveQuestion()) return;
-  frame_->OutputViewer()->Clear();
-  frame_->LogViewer()->Clear();
+  if (!frame_->ReportWindow()->SaveQuestion()) return;
+  frame_->ReportWindow()->Clear();
+  frame_->LogWindow()->Clear();
   const FrontEndPaths& paths = frame_->Paths();
   QString error;
-  if (!WriteTextFile(paths.TempInputPath, RichEdit1->toPlainText(), &error, latin1_)) {
+  if (!WriteTextFile(paths.TempInputPath, editor_->toPlainText(), &error, latin1_)) {
     frame_->Dialogs().Warn(
         this, "Cannot write " + QDir::toNativeSeparators(paths.TempInputPath) + ": " + error);
     return;

@@ -1,12 +1,12 @@
-#include "tavwin4.h"
+#include "log_viewer.h"
 
 #include <QMenu>
 
-#include "tavwin1.h"
+#include "main_window.h"
 
 namespace tavwin {
 
-TForm4::TForm4(TForm1* frame)
+LogViewer::LogViewer(MainWindow* frame)
     : ViewerWindow(frame, "Log", "Richedit1", frame->Paths().TempLogPath,
                    FileDialogSetup{"log", {"Log Files (*.log)", AllFilesFilter()}}) {
   setObjectName("TForm4");
@@ -15,6 +15,6 @@ TForm4::TForm4(TForm1* frame)
   fileMenu_->addAction(exitAct_);
 }
 
-QList<QMenu*> TForm4::Menus() const { return {fileMenu_, editMenu_}; }
+QList<QMenu*> LogViewer::Menus() const { return {fileMenu_, editMenu_}; }
 
 }  // namespace tavwin

@@ -1,20 +1,20 @@
-#ifndef TAV_FRONTEND_TAVWIN4_H_
-#define TAV_FRONTEND_TAVWIN4_H_
+#ifndef TAV_FRONTEND_LOG_VIEWER_H_
+#define TAV_FRONTEND_LOG_VIEWER_H_
 
 #include "viewer_window.h"
 
 namespace tavwin {
 
 // The log viewer "Log": shows the engine's log and saves it.
-class TForm4 : public ViewerWindow {
+class LogViewer : public ViewerWindow {
   Q_OBJECT
 
  public:
-  explicit TForm4(TForm1* frame);
+  explicit LogViewer(MainWindow* frame);
 
   QList<QMenu*> Menus() const override;
 };
 
 }  // namespace tavwin
 
-#endif  // TAV_FRONTEND_TAVWIN4_H_
+#endif  // TAV_FRONTEND_LOG_VIEWER_H_
