@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "core/console_presentation.h"
-#include "core/run_state.h"
+#include "newton/run_state.h"
 #include "core/stop_run.h"
 #include "tav95/run_driver.h"
-#include "input/parse_input.h"
+#include "data/parse_input.h"
 #include "newton/newton_iteration.h"
 
 namespace {

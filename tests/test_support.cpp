@@ -10,7 +10,7 @@
 
 #include "core/log.h"
 #include "core/stop_run.h"
-#include "input/parse_input.h"
+#include "data/parse_input.h"
 #include "input/sections.h"
 #include "input/setup_passes.h"
 #include "tav95/run_driver.h"
@@ -99,8 +99,8 @@ std::string ParseModelText(RunState& run, const std::string& text, const TempDir
     LayOutSubmodels(run);
     SizeAssociationArrays(run);
     InitialiseParameterArrays(run);
-    IndexRestrictedSubmodels(run);
-    FinishLayout(run);
+    IndexRestrictedSubmodels(run, run.designs.restriction_codes);
+    FinishLayout(run, !run.settings.file_posterior.empty());
     run.InputFile.Close();
   } catch (const StopRunError& stop) {
     return stop.message();

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/presentation.h"
-#include "core/run_state.h"
+#include "newton/run_state.h"
 #include "core/text_file.h"
 
 namespace tav::testing {

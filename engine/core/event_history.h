@@ -46,6 +46,7 @@ struct EventHistoryState {
   int EpisodeCount = 1;
   std::int32_t MissingCode = 0;
   bool EntryTimeGiven = false;
+  bool RecordCountGiven = false;  // rco: every record begins with its count
   std::array<std::uint8_t, kRecordColumns + 1> ColumnUsed = AllColumnsUsed();  // index 1 .. 201
   bool PerRecordOutput = false;
 

@@ -12,7 +12,7 @@ constexpr const char* kBannerLines[] = {
 
 }  // namespace
 
-void OpenTextFile(RunState& run, TextFile& file, const std::string& name, const char* mode) {
+void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode) {
   const std::string mode_text(mode);
   if (mode_text != "r" && mode_text != "w" && mode_text != "a") {
     StopRun("  Error: unknown file mode " + mode_text);
@@ -22,7 +22,7 @@ void OpenTextFile(RunState& run, TextFile& file, const std::string& name, const 
   if (name.empty() || !file.Open(full, mode)) StopRun("  Error: cannot open file " + full);
 }
 
-void WriteLogLine(RunState& run, const std::string& line) {
+void WriteLogLine(RunContext& run, const std::string& line) {
   if (run.presentation != nullptr &&
       run.presentation->PumpEvents(RunProgress{run.IterationCount, run.StopCriterion})) {
     StopRun(StopReason::kCancel);
@@ -45,7 +45,7 @@ void WriteLogLine(RunState& run, const std::string& line) {
   }
 }
 
-void WriteBanner(RunState& run) {
+void WriteBanner(RunContext& run) {
   for (const char* line : kBannerLines) WriteLogLine(run, std::string("  ") + line);
   WriteLogLine(run, std::string("  Version ") + kVersionText + ".");
   WriteLogLine(run, "");

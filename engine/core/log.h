@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/run_state.h"
+#include "core/run_context.h"
 #include "core/text_file.h"
 
 namespace tav {
@@ -13,17 +13,17 @@ inline constexpr const char* kVersionText = "1.0";
 // Opens file under run.FilePrefix + name (name cut to 80 characters, the whole to 160); mode
 // is "r", "w" or "a". An empty name or a failed open stops the run with
 // "  Error: cannot open file " and the full name.
-void OpenTextFile(RunState& run, TextFile& file, const std::string& name, const char* mode);
+void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode);
 
 // Writes one line to the log channel. The first two characters of line are a margin and are
 // dropped; at most 80 characters follow. Pending window events are served first, and a
 // cancel request ends the run there. In log-file mode a line that begins with four blanks
 // advances the progress bar by 5 (wrapping to 0 past 100).
-void WriteLogLine(RunState& run, const std::string& line);
+void WriteLogLine(RunContext& run, const std::string& line);
 
 // The banner: two lines that name the product and its makers, the version line and an empty
 // line; on the log channel with the two-blank margin, in a file without it.
-void WriteBanner(RunState& run);
+void WriteBanner(RunContext& run);
 void WriteBanner(TextFile& file);
 
 }  // namespace tav

@@ -9,13 +9,13 @@ namespace {
 constexpr double kModulus = 2796203.0;
 }
 
-double NextRandom(RunState& run) {
+double NextRandom(RunContext& run) {
   const double x = run.RandomSeed * 125.0;
   run.RandomSeed = x - kModulus * std::floor(x / kModulus);
   return run.RandomSeed / kModulus;
 }
 
-double RandomStart(RunState& run, int submodel) {
+double RandomStart(RunContext& run, int submodel) {
   const auto& submodels = run.model.submodels;
   if (submodel < 0 || submodel >= static_cast<int>(submodels.size()) ||
       !submodels[submodel].random_start) {
@@ -24,7 +24,7 @@ double RandomStart(RunState& run, int submodel) {
   return (NextRandom(run) - 0.5) * 0.5 * run.random_amplitude;
 }
 
-double TimeOfDaySeconds(RunState& run) {
+double TimeOfDaySeconds(RunContext& run) {
   const ClockReading now = run.clock();
   if (std::fmod(std::trunc(run.RandomSeed), 1000.0) == 0.0) {
     run.RandomSeed = now.seconds * 100 + now.milliseconds + 1;

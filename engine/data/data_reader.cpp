@@ -83,7 +83,7 @@ bool LineEnded(TextFile& source) {
 
 // After the last number of inline data: the closing "]", directly after the number or as the
 // next word. Extra words are skipped on the way when skip_words (the rest of a record).
-void CloseInlineData(RunState& run, TextFile& source, bool skip_words) {
+void CloseInlineData(DataRun& run, TextFile& source, bool skip_words) {
   if (run.CurrentWord == "]") return;
   for (;;) {
     const std::string word = ReadWord(source);
@@ -98,7 +98,7 @@ void CloseInlineData(RunState& run, TextFile& source, bool skip_words) {
 
 class TableReader {
  public:
-  TableReader(RunState& run, TextFile& source) : run_(run), source_(source) {}
+  TableReader(DataRun& run, TextFile& source) : run_(run), source_(source) {}
 
   void Read() {
     const ModelState& model = run_.model;
@@ -145,7 +145,7 @@ class TableReader {
     for (int slot = 1; slot < slots; ++slot) data.episodes.push_back(Episode{});
   }
 
-  RunState& run_;
+  DataRun& run_;
   TextFile& source_;
 };
 
@@ -154,7 +154,7 @@ class TableReader {
 
 class RecordReader {
  public:
-  RecordReader(RunState& run, TextFile& source, bool inline_data)
+  RecordReader(DataRun& run, TextFile& source, bool inline_data)
       : run_(run),
         model_(run.model),
         history_(run.history),
@@ -446,7 +446,7 @@ class RecordReader {
     aggregated_.emplace(key, count);
   }
 
-  RunState& run_;
+  DataRun& run_;
   ModelState& model_;
   EventHistoryState& history_;
   DataStore& data_;
@@ -464,7 +464,7 @@ class RecordReader {
   TextFile latent_scratch_;
 };
 
-void SetTotals(RunState& run) {
+void SetTotals(DataRun& run) {
   DataStore& data = run.data;
   data.subgroup_total.assign(static_cast<std::size_t>(std::max(run.model.SubgroupCount, 1)), 0);
   for (std::int64_t i = 0; i < data.EntryCount(); ++i) {
@@ -478,7 +478,7 @@ void SetTotals(RunState& run) {
 
 }  // namespace
 
-void ReadData(RunState& run, TextFile& source, bool inline_data) {
+void ReadData(DataRun& run, TextFile& source, bool inline_data) {
   DataStore& data = run.data;
   data.entry_count.clear();
   data.entry_subgroup.clear();
@@ -488,6 +488,7 @@ void ReadData(RunState& run, TextFile& source, bool inline_data) {
   data.found_subgroup_count = 0;
   data.latent_scratch_written = false;
   data.record_scratch_written = false;
+  data.entry_count_given = run.history.RecordCountGiven;
 
   const std::string command = run.CommandName;
   if (run.history.RecordFormat) {

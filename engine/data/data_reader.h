@@ -1,7 +1,7 @@
 #ifndef TAV_ENGINE_DATA_DATA_READER_H_
 #define TAV_ENGINE_DATA_DATA_READER_H_
 
-#include "core/run_state.h"
+#include "data/data_run.h"
 #include "core/text_file.h"
 
 namespace tav {
@@ -12,7 +12,7 @@ namespace tav {
 //
 // With inline data the closing "]" is read too: on return run.CurrentWord is "]". When it
 // does not follow the data the run stops with "  Error: a "]" expected in command "dat"".
-void ReadData(RunState& run, TextFile& source, bool inline_data);
+void ReadData(DataRun& run, TextFile& source, bool inline_data);
 
 }  // namespace tav
 

@@ -37,7 +37,7 @@ void CheckIntRoom(std::size_t size, double count) {
 }
 
 // Reads count reals into store; returns where they start.
-std::int64_t ReadReals(RunState& run, TextFile& source, std::vector<double>& store, double count) {
+std::int64_t ReadReals(DataRun& run, TextFile& source, std::vector<double>& store, double count) {
   count = NonNegative(count);
   CheckRealRoom(store.size(), count);
   const auto start = static_cast<std::int64_t>(store.size());
@@ -47,7 +47,7 @@ std::int64_t ReadReals(RunState& run, TextFile& source, std::vector<double>& sto
 }
 
 // Reads count integers into store, each in low .. high, else the run stops with message.
-std::int64_t ReadIntegers(RunState& run, TextFile& source, std::vector<std::int32_t>& store,
+std::int64_t ReadIntegers(DataRun& run, TextFile& source, std::vector<std::int32_t>& store,
                           double count, double low, double high, const char* message) {
   count = NonNegative(count);
   CheckIntRoom(store.size(), count);
@@ -122,7 +122,7 @@ double TableCells(const ModelState& model, const std::vector<int>& variables) {
 }
 
 // Reads the numbers of design i of submodel v.
-void ReadDesign(RunState& run, TextFile& source, int v, int i) {
+void ReadDesign(DataRun& run, TextFile& source, int v, int i) {
   const ModelState& model = run.model;
   DesignStore& store = run.designs;
   const Submodel& submodel = model.submodels[v];
@@ -194,7 +194,7 @@ void ReadDesign(RunState& run, TextFile& source, int v, int i) {
 }
 
 // Reads the user scores of association effect j of submodel v.
-void ReadAssociationScores(RunState& run, TextFile& source, int v, int j) {
+void ReadAssociationScores(DataRun& run, TextFile& source, int v, int j) {
   const ModelState& model = run.model;
   DesignStore& store = run.designs;
   const Submodel& submodel = model.submodels[v];
@@ -273,7 +273,7 @@ int CovariateMark(const ModelState& model, const Design& design) {
   return SignedCode(design.DesignVariables[covariate]);
 }
 
-int UserDesignCount(const RunState& run) {
+int UserDesignCount(const DataRun& run) {
   const ModelState& model = run.model;
   int count = 0;
   for (int v = 0; v < static_cast<int>(model.submodels.size()); ++v) {
@@ -293,7 +293,7 @@ int UserDesignCount(const RunState& run) {
   return count;
 }
 
-void ReadDesigns(RunState& run, TextFile& source) {
+void ReadDesigns(DataRun& run, TextFile& source) {
   const ModelState& model = run.model;
   DesignStore& store = run.designs;
   const int designs_given_inline = store.designs_given_inline;

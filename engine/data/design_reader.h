@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/model_state.h"
-#include "core/run_state.h"
+#include "data/data_run.h"
 #include "core/text_file.h"
 
 namespace tav {
@@ -13,11 +13,11 @@ namespace tav {
 // Reads the user designs from source (the input file after "des [", or the design file) into
 // run.designs, walking the model's submodels in their fixed order. Every call starts the stores
 // afresh. Sets run.CommandName to "design_matrix" for the messages of the number readers.
-void ReadDesigns(RunState& run, TextFile& source);
+void ReadDesigns(DataRun& run, TextFile& source);
 
 // The number of designs, association effects and restricted submodels of the model that take
 // numbers from the design stream; 0 when the model needs no `des`.
-int UserDesignCount(const RunState& run);
+int UserDesignCount(const DataRun& run);
 
 // Model facts shared by the design reader and the settings section.
 

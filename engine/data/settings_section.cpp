@@ -42,7 +42,7 @@ bool NotAName(const std::string& word) { return EndsList(word); }
 
 // After inline numbers: a "]" must close them, as the character after the last number or as
 // the next word.
-void ExpectClosingBracket(RunState& run, TextFile& file, const std::string& message) {
+void ExpectClosingBracket(DataRun& run, TextFile& file, const std::string& message) {
   if (run.CurrentWord == "]") return;
   if (ReadWord(file) != "]") StopRun(message);
 }
@@ -73,7 +73,7 @@ double TableCellCount(const ModelState& model) {
 
 // The value list of a start-value request, read from the input or a file (m reals; with the
 // log flag their exponentials, capped at exp(600)).
-void ReadValueList(RunState& run, TextFile& file, std::vector<double>& values, bool log_scale) {
+void ReadValueList(DataRun& run, TextFile& file, std::vector<double>& values, bool log_scale) {
   for (double& value : values) {
     value = ReadReal(run, file);
     if (log_scale) value = std::exp(std::min(value, 600.0));
@@ -81,7 +81,7 @@ void ReadValueList(RunState& run, TextFile& file, std::vector<double>& values, b
 }
 
 // `nor` or `nor(t r)`: the values spread as a normal distribution.
-void ReadNormalValues(RunState& run, const std::string& word, std::vector<double>& values) {
+void ReadNormalValues(DataRun& run, const std::string& word, std::vector<double>& values) {
   int type = 1;
   double range = 8;
   if (word.back() == '(') {
@@ -112,7 +112,7 @@ bool SameVariables(const Membership& effect, const Membership& flags) {
 }
 
 // `sta` and `sth`: start values for one effect.
-void ParseStartValues(RunState& run, bool hazard) {
+void ParseStartValues(DataRun& run, bool hazard) {
   TextFile& in = run.InputFile;
   ModelState& model = run.model;
   const std::string name = hazard ? kHazardStartName : kStartName;
@@ -353,7 +353,7 @@ const RealCommand kRealCommands[] = {
 };
 
 // The path under which a file named in the input is opened.
-std::filesystem::path NamedPath(const RunState& run, const std::string& name) {
+std::filesystem::path NamedPath(const DataRun& run, const std::string& name) {
   std::string full = run.FilePrefix + name.substr(0, 80);
   if (full.size() > 160) full.resize(160);
   return std::filesystem::path(full);
@@ -361,7 +361,7 @@ std::filesystem::path NamedPath(const RunState& run, const std::string& name) {
 
 // A result file must never replace a file that the run reads (the input, data and design
 // files) or the report and log it writes.
-void CheckResultFiles(const RunState& run) {
+void CheckResultFiles(const DataRun& run) {
   const Settings& settings = run.settings;
   std::vector<std::filesystem::path> kept;
   if (!run.InputFileName.empty()) kept.emplace_back(run.InputFileName);
@@ -389,7 +389,7 @@ void CheckResultFiles(const RunState& run) {
 // ---------------------------------------------------------------------------------------------
 // The other commands.
 
-void ParseData(RunState& run, const std::string& command, PassState& pass) {
+void ParseData(DataRun& run, const std::string& command, PassState& pass) {
   run.data.data_given = true;
   bool inline_data = command.back() == '[';
   std::string operand;
@@ -410,7 +410,7 @@ void ParseData(RunState& run, const std::string& command, PassState& pass) {
   }
 }
 
-void ParseDesigns(RunState& run, const std::string& command, PassState& pass) {
+void ParseDesigns(DataRun& run, const std::string& command, PassState& pass) {
   bool inline_designs = false;
   const std::string written = WithoutBracket(command, inline_designs);
   const int count = UserDesignCount(run);
@@ -436,7 +436,7 @@ void ParseDesigns(RunState& run, const std::string& command, PassState& pass) {
   }
 }
 
-void ParseSeed(RunState& run, const std::string& command) {
+void ParseSeed(DataRun& run, const std::string& command) {
   const double seed = std::fabs(ReadReal(run, run.InputFile));
   if (!std::isfinite(seed)) StopRun("  Error: impossible value in command " + command);
   run.RandomSeed = seed <= kExactSeedLimit ? seed : std::fmod(seed, kGeneratorModulus);
@@ -444,7 +444,7 @@ void ParseSeed(RunState& run, const std::string& command) {
       static_cast<std::int32_t>(std::min(std::trunc(seed * 0.0001) + 1, kInt32Max));
 }
 
-void ParseNewton(RunState& run) {
+void ParseNewton(DataRun& run) {
   if (NewtonUnavailable(run.model)) {
     StopRun("  Error: Newton-type algorithms not available for this type of model");
   }
@@ -462,7 +462,7 @@ void ParseNewton(RunState& run) {
   }
 }
 
-void ParseDummyCoding(RunState& run) {
+void ParseDummyCoding(DataRun& run) {
   const ModelState& model = run.model;
   Settings& settings = run.settings;
   const auto read_reference = [&](int categories) {
@@ -482,7 +482,7 @@ void ParseDummyCoding(RunState& run) {
   settings.dummy_coding = true;
 }
 
-void ParseMarginalRequest(RunState& run) {
+void ParseMarginalRequest(DataRun& run) {
   Settings& settings = run.settings;
   if (static_cast<int>(settings.marginal_requests.size()) >= kMaxMarginalRequests) {
     StopRun("  Error: more then " + std::to_string(kMaxMarginalRequests) +
@@ -501,7 +501,7 @@ void ParseMarginalRequest(RunState& run) {
   settings.marginal_requests.push_back(std::move(request));
 }
 
-void ParseSimulation(RunState& run) {
+void ParseSimulation(DataRun& run) {
   Settings& settings = run.settings;
   const double count = std::round(ReadReal(run, run.InputFile));
   settings.simulate_count = static_cast<std::int32_t>(std::clamp(count, -kInt32Max, kInt32Max));
@@ -510,7 +510,7 @@ void ParseSimulation(RunState& run) {
   settings.simulate_file = file;
 }
 
-void ParseUserScores(RunState& run) {
+void ParseUserScores(DataRun& run) {
   Settings& settings = run.settings;
   settings.user_scores_given = true;
   settings.user_scores.assign(
@@ -520,7 +520,7 @@ void ParseUserScores(RunState& run) {
 
 // One command of the section, with its operands. Returns false when the word is no command of
 // this section.
-bool ParseCommand(RunState& run, const std::string& command, PassState& pass) {
+bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
   Settings& settings = run.settings;
   TextFile& in = run.InputFile;
   const std::string key = CommandKey(command);
@@ -590,7 +590,7 @@ bool ParseCommand(RunState& run, const std::string& command, PassState& pass) {
 
 // The checks and reading after the last command: the data file, the simulation set-up, the
 // number of cases, the designs, and the result-file names.
-void FinishSettings(RunState& run, const PassState& pass) {
+void FinishSettings(DataRun& run, const PassState& pass) {
   Settings& settings = run.settings;
   if (!pass.data_inline && settings.simulate_file.empty()) {
     if (!run.data.data_given) StopRun("  Error: no data specified");
@@ -677,7 +677,7 @@ std::vector<double> NormalStartValues(std::int64_t m, int type, double range) {
   return values;
 }
 
-void SetSettingDefaults(RunState& run) {
+void SetSettingDefaults(DataRun& run) {
   const ModelState& model = run.model;
   Settings& settings = run.settings;
   settings = Settings{};
@@ -703,7 +703,7 @@ void SetSettingDefaults(RunState& run) {
   settings.show_zero_cells = TableCellCount(model) <= 1000;
 }
 
-void ParseSettings(RunState& run) {
+void ParseSettings(DataRun& run) {
   SetSettingDefaults(run);
   PassState pass;
   while (!run.CommandName.empty()) {

@@ -5,15 +5,19 @@
 #include <vector>
 
 #include "core/model_state.h"
-#include "core/run_state.h"
+#include "data/data_run.h"
 
 namespace tav {
 
-// The settings section itself is ParseSettings (input/sections.h); these are its parts.
+// Settings, data and output requests until the end of the file; reads the data and the
+// designs. The last section of an input file, after those of input/sections.h.
+void ParseSettings(DataRun& run);
+
+// Its parts:
 
 // Gives every setting its default, the model-dependent ones from the model already read, and
 // resets the random generator's seed and amplitude and the design stores.
-void SetSettingDefaults(RunState& run);
+void SetSettingDefaults(DataRun& run);
 
 // True when the Newton-type algorithms cannot handle the model: restricted probabilities of
 // `eq2`/`eq3`, `or1` or `or2`, association models, lin/log/mar restrictions, or effects with a

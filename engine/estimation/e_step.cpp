@@ -24,7 +24,7 @@ double PatternWeight(const DataStore& data, std::int64_t p) {
 // One pass over the data. The evaluation pass (evaluation set) only returns the log-likelihood
 // and half L-squared: no expected tables, fit sums, exclusion counts, stop criterion or log
 // line.
-Evaluation Pass(RunState& run, EStepMode mode, bool evaluation, const PosteriorSink& sink) {
+Evaluation Pass(EstimationRun& run, EStepMode mode, bool evaluation, const PosteriorSink& sink) {
   const ModelState& model = run.model;
   const DataStore& data = run.data;
   EstimationState& est = run.estimation;
@@ -116,7 +116,7 @@ Evaluation Pass(RunState& run, EStepMode mode, bool evaluation, const PosteriorS
 
 }  // namespace
 
-void BuildIndexMaps(RunState& run) {
+void BuildIndexMaps(EstimationRun& run) {
   const ModelState& model = run.model;
   const DataStore& data = run.data;
   EstimationState& est = run.estimation;
@@ -213,7 +213,7 @@ void BuildIndexMaps(RunState& run) {
   est.posterior.assign(static_cast<std::size_t>(largest), 0.0);
 }
 
-void WriteIterationHeader(RunState& run) {
+void WriteIterationHeader(EstimationRun& run) {
   if (run.estimation.lsquared_column) {
     WriteLogLine(run, "  iteration   log-likelihood      stop-criterion         L-squared");
   } else {
@@ -221,11 +221,11 @@ void WriteIterationHeader(RunState& run) {
   }
 }
 
-Evaluation EvaluateModel(RunState& run) {
+Evaluation EvaluateModel(EstimationRun& run) {
   return Pass(run, EStepMode::kIterate, true, nullptr);
 }
 
-void EStep(RunState& run, EStepMode mode, const PosteriorSink& sink) {
+void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink) {
   EstimationState& est = run.estimation;
   const double previous = est.LogLikelihood;
   est.LogLikelihood = Pass(run, mode, false, sink).log_likelihood;

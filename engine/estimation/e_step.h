@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "core/run_state.h"
+#include "estimation/estimation_state.h"
 
 namespace tav {
 
@@ -28,21 +28,21 @@ using PosteriorSink =
 // every complete-data cell that agrees with it (latent classes outermost, then the unobserved
 // manifest variables the pattern's subgroup carries, last variable fastest), the cell of every
 // submodel it falls into, or -1 for a submodel that drops out in the subgroup.
-void BuildIndexMaps(RunState& run);
+void BuildIndexMaps(EstimationRun& run);
 
 // The E-step. For every pattern with weight n, the joint probability of each complete cell is
 // the product of the submodels' fitted values, M their sum; the log-likelihood is the sum of
 // n ln(M / T_s) over the patterns, T_s the total of the pattern's subgroup. See EStepMode for
 // what each pass leaves.
-void EStep(RunState& run, EStepMode mode, const PosteriorSink& sink = nullptr);
+void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink = nullptr);
 
 // The evaluation pass for the Newton-type code: the log-likelihood and half the
 // likelihood-ratio statistic of the current fitted tables. Changes nothing of the estimation
 // state but its work vector.
-Evaluation EvaluateModel(RunState& run);
+Evaluation EvaluateModel(EstimationRun& run);
 
 // The header of the iteration log.
-void WriteIterationHeader(RunState& run);
+void WriteIterationHeader(EstimationRun& run);
 
 }  // namespace tav
 

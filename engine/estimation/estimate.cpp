@@ -52,7 +52,7 @@ bool HasRestrictedCells(const ModelState& model) {
 
 }  // namespace
 
-void CheckEstimationAvailable(const RunState& run) {
+void CheckEstimationAvailable(const EstimationRun& run) {
   const ModelState& model = run.model;
   for (int r = 0; r < static_cast<int>(model.submodels.size()); ++r) {
     const Submodel& submodel = model.submodels[r];
@@ -75,7 +75,7 @@ void CheckEstimationAvailable(const RunState& run) {
   if (model.ManifestCellCount > 1e18L) NotAvailable("a table of more than 1E18 cells is");
 }
 
-void SetUpEstimationTables(RunState& run) {
+void SetUpEstimationTables(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   const int n = model.SubmodelCount;
@@ -133,7 +133,7 @@ void SetUpEstimationTables(RunState& run) {
   }
 }
 
-void ComputeStartValues(RunState& run) {
+void ComputeStartValues(EstimationRun& run) {
   ModelState& model = run.model;
   EstimationState& est = run.estimation;
   for (int r = 0; r < model.SubmodelCount; ++r) {
@@ -162,7 +162,7 @@ void ComputeStartValues(RunState& run) {
   }
 }
 
-void NormaliseFirstSubmodel(RunState& run, int flag) {
+void NormaliseFirstSubmodel(EstimationRun& run, int flag) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   if (model.SubmodelCount == 0) return;
@@ -182,7 +182,7 @@ void NormaliseFirstSubmodel(RunState& run, int flag) {
   for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= factor;
 }
 
-void FittedToProbabilities(RunState& run) {
+void FittedToProbabilities(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   for (int r = 1; r < model.SubmodelCount; ++r) {
@@ -200,7 +200,7 @@ void FittedToProbabilities(RunState& run) {
   }
 }
 
-void RestoreFittedFrequencies(RunState& run) {
+void RestoreFittedFrequencies(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   if (run.IterationCount <= 0) return;
@@ -216,7 +216,7 @@ void RestoreFittedFrequencies(RunState& run) {
   }
 }
 
-void RunCycle(RunState& run, int cycle) {
+void RunCycle(EstimationRun& run, int cycle) {
   const ModelState& model = run.model;
   const Settings& settings = run.settings;
   EstimationState& est = run.estimation;
@@ -269,7 +269,7 @@ void RunCycle(RunState& run, int cycle) {
   if (cycle == settings.em_cycles_per_iteration) FittedToProbabilities(run);
 }
 
-void AdjustRestrictionStep(RunState& run) {
+void AdjustRestrictionStep(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const Settings& settings = run.settings;
   const double s = run.StopCriterion;
@@ -302,7 +302,7 @@ void AdjustRestrictionStep(RunState& run) {
   run.StopCriterion = std::fabs(run.StopCriterion);
 }
 
-void Estimate(RunState& run, const NewtonStep& newton_step) {
+void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   ModelState& model = run.model;
   const Settings& settings = run.settings;
   EstimationState& est = run.estimation;

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "core/run_state.h"
+#include "estimation/estimation_state.h"
 
 namespace tav {
 
@@ -15,34 +15,34 @@ using NewtonStep = std::function<void(NewtonAlgorithm)>;
 // newton_start_iteration, a Newton-type step) and an E-step until the change of the
 // log-likelihood falls to the convergence criterion or the iteration limit is reached. A final
 // fall of the log-likelihood stops the run.
-void Estimate(RunState& run, const NewtonStep& newton_step);
+void Estimate(EstimationRun& run, const NewtonStep& newton_step);
 
 // Stops the run when the model needs a kind of estimation this version does not have.
-void CheckEstimationAvailable(const RunState& run);
+void CheckEstimationAvailable(const EstimationRun& run);
 
 // Creates the fitted, expected and parameter tables with their start value 1 and the margin
 // shapes of every submodel.
-void SetUpEstimationTables(RunState& run);
+void SetUpEstimationTables(EstimationRun& run);
 
 // Start values: given values, random perturbations and the fitted tables built from the
 // margin parameters.
-void ComputeStartValues(RunState& run);
+void ComputeStartValues(EstimationRun& run);
 
 // One M-step cycle of the current iteration (cycle counts from 1).
-void RunCycle(RunState& run, int cycle);
+void RunCycle(EstimationRun& run, int cycle);
 
 // Rescales the fitted table of submodel 0 (and with flag 1 its first margin's parameters) to
 // the number of observations used.
-void NormaliseFirstSubmodel(RunState& run, int flag);
+void NormaliseFirstSubmodel(EstimationRun& run, int flag);
 
 // Turns the fitted tables of submodels 1 .. n-1 into conditional probabilities, keeping their
 // conditioning margins; RestoreFittedFrequencies turns them back into frequencies.
-void FittedToProbabilities(RunState& run);
-void RestoreFittedFrequencies(RunState& run);
+void FittedToProbabilities(EstimationRun& run);
+void RestoreFittedFrequencies(EstimationRun& run);
 
 // The step control of restricted models: doubles the restriction step on oscillation, halves
 // it every restriction_step_interval iterations.
-void AdjustRestrictionStep(RunState& run);
+void AdjustRestrictionStep(EstimationRun& run);
 
 }  // namespace tav
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/model_state.h"
+#include "data/data_run.h"
 #include "estimation/margins.h"
 
 namespace tav {
@@ -49,7 +50,6 @@ struct Evaluation {
   double log_likelihood = 0;
   double half_lsquared = 0;  // half the likelihood-ratio statistic; 0 without L-squared
 };
-
 
 // The tables and the iteration state of the estimation.
 //
@@ -123,6 +123,11 @@ struct EstimationState {
   std::vector<double> eq2_free_total;   // per column
   std::vector<double> eq2_set_total;    // per set
   std::vector<std::int32_t> eq2_count;  // (sets + 1) x columns
+};
+
+// The run as the estimation sees it: the parsed run and the estimation's tables and state.
+struct EstimationRun : DataRun {
+  EstimationState estimation;
 };
 
 }  // namespace tav

@@ -36,7 +36,7 @@ bool Inside(const Membership& subset, const Membership& set) {
 
 }  // namespace
 
-ReferenceVector EffectiveReference(const RunState& run, int t) {
+ReferenceVector EffectiveReference(const EstimationRun& run, int t) {
   const ModelState& model = run.model;
   ReferenceVector reference;
   reference.fill(-1);
@@ -58,7 +58,7 @@ bool FreeParameterList::Fits(int r) const {
   return false;
 }
 
-void BuildParameterList(RunState& run) {
+void BuildParameterList(EstimationRun& run) {
   FreeParameterList& list = run.estimation.free_parameters;
   if (list.built) return;
   list.built = true;

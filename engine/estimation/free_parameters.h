@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/model_state.h"
-#include "core/run_state.h"
+#include "estimation/estimation_state.h"
 
 namespace tav {
 
@@ -16,7 +16,7 @@ using ReferenceVector = std::array<int, kVectorSize>;
 // variable number: the `dum` value of the variable (counted from 1), a `dum` value of 0 being
 // the last category when t is 0 or the variable is a conditioning variable of t; -1 (or 0
 // otherwise) means effect coding.
-ReferenceVector EffectiveReference(const RunState& run, int t);
+ReferenceVector EffectiveReference(const EstimationRun& run, int t);
 
 // Builds run.estimation.free_parameters once per run: the log-linear parameters submodel by
 // submodel (submodel 0 only when include_first_submodel is on and there is no continuous
@@ -26,7 +26,7 @@ ReferenceVector EffectiveReference(const RunState& run, int t);
 // the conditioning margin), with (categories - 1) parameters per variable; then the
 // parameters of the special effects. A list that would pass 500 parameters stops there and
 // counts 501.
-void BuildParameterList(RunState& run);
+void BuildParameterList(EstimationRun& run);
 
 // The index in the list of the log-linear parameter of submodel `submodel`, effect `effect`, at
 // effect cell `cell` (mixed radix over the effect's variables with all their categories, last

@@ -36,7 +36,7 @@ std::int32_t ClassOf(const ModelState& model, std::int64_t index) {
 
 // Column totals of the expected cells over the conditioning margin of every eq2/eq3
 // submodel, at its first_condition_cell; the single column of submodel 0 holds N.
-void ExpectedColumnTotals(RunState& run) {
+void ExpectedColumnTotals(EstimationRun& run) {
   EstimationState& est = run.estimation;
   for (const RestrictedSubmodel& item : RestrictedSubmodels(run.model)) {
     const Submodel& submodel = run.model.submodels[item.r];
@@ -50,7 +50,7 @@ void ExpectedColumnTotals(RunState& run) {
 
 }  // namespace
 
-void IpfAdjust(RunState& run, int r, int i) {
+void IpfAdjust(EstimationRun& run, int r, int i) {
   EstimationState& est = run.estimation;
   const Submodel& submodel = run.model.submodels[r];
   const MarginShape& shape = est.margin_shapes[r][i];
@@ -75,7 +75,7 @@ void IpfAdjust(RunState& run, int r, int i) {
   }
 }
 
-void CopyObservedSaturated(RunState& run) {
+void CopyObservedSaturated(EstimationRun& run) {
   EstimationState& est = run.estimation;
   for (int r = 0; r < run.model.SubmodelCount; ++r) {
     const Submodel& submodel = run.model.submodels[r];
@@ -86,7 +86,7 @@ void CopyObservedSaturated(RunState& run) {
   }
 }
 
-void FitEqualityRestrictions(RunState& run) {
+void FitEqualityRestrictions(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   const std::vector<RestrictedSubmodel> restricted = RestrictedSubmodels(model);
@@ -176,7 +176,7 @@ void FitEqualityRestrictions(RunState& run) {
   }
 }
 
-void FitEqualityRestrictionsEq2(RunState& run) {
+void FitEqualityRestrictionsEq2(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   const std::vector<RestrictedSubmodel> restricted = RestrictedSubmodels(model);

@@ -1,7 +1,7 @@
 #ifndef TAV_ENGINE_ESTIMATION_M_STEPS_H_
 #define TAV_ENGINE_ESTIMATION_M_STEPS_H_
 
-#include "core/run_state.h"
+#include "estimation/estimation_state.h"
 
 namespace tav {
 
@@ -9,18 +9,18 @@ namespace tav {
 // multiplied by expected margin / fitted margin of its margin cell (0 where the fitted margin
 // is at most 1e-300). With show_parameters on, the margin's multiplicative parameters take the
 // same factors, so that they hold the product of all adjustments.
-void IpfAdjust(RunState& run, int r, int i);
+void IpfAdjust(EstimationRun& run, int r, int i);
 
 // Submodels of kind -7 (saturated margins fixed at the data): fitted := expected.
-void CopyObservedSaturated(RunState& run);
+void CopyObservedSaturated(EstimationRun& run);
 
 // The conditional probabilities of the eq3 submodels in closed form: equality sets get their
 // pooled share E / T, fixed cells keep their values and the free cells share what is left of
 // their column in proportion to their expected values.
-void FitEqualityRestrictions(RunState& run);
+void FitEqualityRestrictions(EstimationRun& run);
 
 // The same restrictions for eq2: Newton passes on one multiplier per column.
-void FitEqualityRestrictionsEq2(RunState& run);
+void FitEqualityRestrictionsEq2(EstimationRun& run);
 
 }  // namespace tav
 

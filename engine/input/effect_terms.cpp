@@ -44,7 +44,7 @@ int CovariateVariable(const ModelState& model) {
 
 // Parses the term in run.CurrentWord over the first n variables and checks that every marked
 // variable belongs to the submodel; role names the variable in the message.
-Membership SubmodelTerm(RunState& run, const Submodel& submodel, int n, const std::string& role,
+Membership SubmodelTerm(RunContext& run, const Submodel& submodel, int n, const std::string& role,
                         const std::string& used_in, const std::string& submodel_term) {
   Membership marks{};
   ParseTerm(run, run.CurrentWord, marks, n, false);
@@ -75,7 +75,7 @@ bool IsRestriction(DesignFamily family) {
 
 // A restriction letter of lin, log or mar (a to d, or a number word counting as a): returns
 // its position from 1; leaves the number word current when there was no letter.
-int ReadRestrictionLetter(RunState& run, const std::string& name) {
+int ReadRestrictionLetter(RunContext& run, const std::string& name) {
   const std::string& word = run.CurrentWord;
   if (!word.empty() && word[0] >= 'a' && word[0] <= 'd') {
     const int position = word[0] - 'a' + 1;
@@ -87,14 +87,14 @@ int ReadRestrictionLetter(RunState& run, const std::string& name) {
           "() does not exist");
 }
 
-int ReadCountWord(RunState& run, const std::string& message) {
+int ReadCountWord(RunContext& run, const std::string& message) {
   if (!BeginsWithDigit(run.CurrentWord, '1')) StopRun(message);
   return WordToInteger(run.CurrentWord);
 }
 
 }  // namespace
 
-int SpecialParamCount(const RunState& run, int code, const Membership& term) {
+int SpecialParamCount(const RunContext& run, int code, const Membership& term) {
   const ModelState& model = run.model;
   std::vector<int> dims;
   for (int v = 0; v < kVectorSize; ++v) {
@@ -146,7 +146,7 @@ int SpecialParamCount(const RunState& run, int code, const Membership& term) {
   }
 }
 
-void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& submodel_term) {
+void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string& submodel_term) {
   ModelState& model = run.model;
   std::string name = run.CurrentWord;
   if (WordEndsWith(name, '(')) name.pop_back();
@@ -365,7 +365,7 @@ void ParseRestrictedEffect(RunState& run, int index, int n, const std::string& s
   }
 }
 
-void ParseAssociation(RunState& run, int index, int n, const std::string& submodel_term) {
+void ParseAssociation(RunContext& run, int index, int n, const std::string& submodel_term) {
   ModelState& model = run.model;
   const std::string word = run.CurrentWord;
   int family = 1;

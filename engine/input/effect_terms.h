@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/run_state.h"
+#include "core/run_context.h"
 
 namespace tav {
 
@@ -12,17 +12,17 @@ namespace tav {
 // submodel's variables are the first variable_count variables marked in its
 // SubmodelVariables; submodel_term names it in messages. Leaves run.CurrentWord at the
 // specification's closing ")".
-void ParseRestrictedEffect(RunState& run, int submodel, int variable_count,
+void ParseRestrictedEffect(RunContext& run, int submodel, int variable_count,
                            const std::string& submodel_term);
 
 // Reads an association model (ass, ass1, ass2, ass3) whose first word is in run.CurrentWord
 // and adds its row and column effects to submodel number submodel.
-void ParseAssociation(RunState& run, int submodel, int variable_count,
+void ParseAssociation(RunContext& run, int submodel, int variable_count,
                       const std::string& submodel_term);
 
 // The number of parameters of the prespecified model code (digit - 1 + 10 * (letter - a)) for
 // the variables marked in term (per variable, over all variables).
-int SpecialParamCount(const RunState& run, int code, const Membership& term);
+int SpecialParamCount(const RunContext& run, int code, const Membership& term);
 
 }  // namespace tav
 

@@ -17,11 +17,11 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-void NextCommand(RunState& run) { run.CommandName = ReadWord(run.InputFile); }
+void NextCommand(RunContext& run) { run.CommandName = ReadWord(run.InputFile); }
 
 // After a number: true when the bracket followed it directly, else reads the next word into
 // run.CommandName and tells whether it is the bracket.
-bool BracketFollows(RunState& run, const char* bracket) {
+bool BracketFollows(RunContext& run, const char* bracket) {
   if (run.CurrentWord == bracket) return true;
   NextCommand(run);
   return run.CommandName == bracket;
@@ -29,13 +29,13 @@ bool BracketFollows(RunState& run, const char* bracket) {
 
 // After the last number of a bracketed list: the closing "]" directly after it, or as the
 // next word.
-void ExpectClosingBracket(RunState& run, const std::string& message) {
+void ExpectClosingBracket(RunContext& run, const std::string& message) {
   if (run.CurrentWord == "]") return;
   if (ReadWord(run.InputFile) != "]") StopRun(message);
 }
 
 // A transition table of states x states risk numbers, all 0.
-void NewTransitionTable(RunState& run, std::int64_t states) {
+void NewTransitionTable(RunContext& run, std::int64_t states) {
   EventHistoryState& history = run.history;
   history.TransitionRisk = AllocIntArray(states * states);
   history.StateCount = static_cast<int>(states);
@@ -49,7 +49,7 @@ void SetRisk(EventHistoryState& history, int origin, int destination, int risk) 
 }
 
 // tim n [b0 ... bn]: the number of time points and, in brackets, the interval boundaries.
-void ReadTimePoints(RunState& run) {
+void ReadTimePoints(RunContext& run) {
   ModelState& model = run.model;
   EventHistoryState& history = run.history;
   for (int v = 0; v < model.VariableCount; ++v) {
@@ -80,7 +80,7 @@ void ReadTimePoints(RunState& run) {
 }
 
 // ris s [i j] ...: s states and the transitions that are modelled, one risk each.
-void ReadRisks(RunState& run) {
+void ReadRisks(RunContext& run) {
   EventHistoryState& history = run.history;
   history.HazardModel = true;
   history.RecordFormat = true;
@@ -114,7 +114,7 @@ void ReadRisks(RunState& run) {
 
 // mul r: r risks in a row, state i leading to state i + 1; in discrete time each state also
 // has its stay risk, numbered first.
-void ReadMultipleRisks(RunState& run) {
+void ReadMultipleRisks(RunContext& run) {
   EventHistoryState& history = run.history;
   history.HazardModel = true;
   history.RecordFormat = true;
@@ -135,7 +135,7 @@ void ReadMultipleRisks(RunState& run) {
 
 // Without ris and mul: two states and the transition from the first to the second; discrete
 // time also numbers the stay in the first state, as risk 1.
-void DefaultRisks(RunState& run) {
+void DefaultRisks(RunContext& run) {
   EventHistoryState& history = run.history;
   NewTransitionTable(run, 2);
   if (history.TimeKind == 1) {
@@ -187,7 +187,7 @@ bool IsRestrictedEffectKey(const std::string& key) {
 }
 
 // One item of the hazard submodel's braces, in run.CurrentWord.
-void ReadHazardItem(RunState& run, int index, const std::string& term) {
+void ReadHazardItem(RunContext& run, int index, const std::string& term) {
   ModelState& model = run.model;
   const int variable_count = run.history.HazardVarCount;
   const std::string key = CommandKey(run.CurrentWord);
@@ -216,7 +216,7 @@ void ReadHazardItem(RunState& run, int index, const std::string& term) {
 }
 
 // haz [covariates] { effects } [ran | nra] [nin]: the hazard submodel.
-void ReadHazardSubmodel(RunState& run, int index) {
+void ReadHazardSubmodel(RunContext& run, int index) {
   ModelState& model = run.model;
   EventHistoryState& history = run.history;
   const int n = model.VariableCount;
@@ -281,7 +281,7 @@ void ReadHazardSubmodel(RunState& run, int index) {
 
 }  // namespace
 
-void ParseEventHistorySection(RunState& run) {
+void ParseEventHistorySection(RunContext& run) {
   ModelState& model = run.model;
   run.history = EventHistoryState{};
   EventHistoryState& history = run.history;

@@ -18,7 +18,7 @@ namespace {
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
 // Marks of the term in run.CurrentWord over all variables.
-Membership TermMarks(RunState& run) {
+Membership TermMarks(RunContext& run) {
   Membership marks{};
   ParseTerm(run, run.CurrentWord, marks, run.model.VariableCount, false);
   return marks;
@@ -27,7 +27,7 @@ Membership TermMarks(RunState& run) {
 // ---------------------------------------------------------------------------------------------
 // Declarations: res, lat, man/var, con, dim, lab, sub, ind.
 
-void ReadCounts(RunState& run) {
+void ReadCounts(RunContext& run) {
   ModelState& model = run.model;
   for (;;) {
     const std::string& word = run.CommandName;
@@ -50,7 +50,7 @@ void ReadCounts(RunState& run) {
   }
 }
 
-void ReadDimensions(RunState& run, int n) {
+void ReadDimensions(RunContext& run, int n) {
   ModelState& model = run.model;
   if (n > 0) {
     if (!KeyIs(run.CommandName, "dim")) StopRun("  Error: command dim required");
@@ -90,7 +90,7 @@ void DefaultLabels(ModelState& model) {
   if (model.CovariateCount > 0) model.VariableLabel[model.VariableCount - 1] = "x";
 }
 
-void ReadLabels(RunState& run) {
+void ReadLabels(RunContext& run) {
   ModelState& model = run.model;
   model.LongLabels = false;
   if (!KeyIs(run.CommandName, "lab")) {
@@ -112,7 +112,7 @@ void ReadLabels(RunState& run) {
   run.CommandName = ReadWord(run.InputFile);
 }
 
-void ReadSubgroups(RunState& run) {
+void ReadSubgroups(RunContext& run) {
   ModelState& model = run.model;
   NewSubgroupPatterns(model);
   const int first = model.FirstManifest();
@@ -135,7 +135,7 @@ void ReadSubgroups(RunState& run) {
   model.SubgroupsWithoutSub = model.SubgroupCount > 1;
 }
 
-void ReadIndicators(RunState& run) {
+void ReadIndicators(RunContext& run) {
   ModelState& model = run.model;
   if (!KeyIs(run.CommandName, "ind")) return;
   if (model.LatentCount == 0) StopRun("  Error: indicators without a latent variable");
@@ -186,7 +186,7 @@ void AddEffect(Submodel& submodel, const Membership& effect) {
 
 // Reads "(x)" after a word that may end in "(": the letter word, and the closing bracket glued
 // to it or as the next word. Returns the letter word.
-std::string ReadBracketedLetter(RunState& run, const std::string& opener, const std::string& name,
+std::string ReadBracketedLetter(RunContext& run, const std::string& opener, const std::string& name,
                                 bool* closed) {
   if (!WordEndsWith(opener, '(')) {
     if (ReadCurrentWord(run) != "(") {
@@ -198,12 +198,12 @@ std::string ReadBracketedLetter(RunState& run, const std::string& opener, const 
   return letter;
 }
 
-void ExpectClosingBracket(RunState& run, bool closed, const std::string& name) {
+void ExpectClosingBracket(RunContext& run, bool closed, const std::string& name) {
   if (!closed && ReadCurrentWord(run) != ")")
     StopRun("  Error: a \")\" expected in command " + name);
 }
 
-void ReadOrdinalType(RunState& run, Submodel& submodel) {
+void ReadOrdinalType(RunContext& run, Submodel& submodel) {
   const std::string word = run.CurrentWord;
   submodel.OrdinalType = 1;
   // The type may be glued, "or1(b)", or stand apart, "or1 ( b )".
@@ -222,7 +222,7 @@ void ReadOrdinalType(RunState& run, Submodel& submodel) {
   ReadCurrentWord(run);
 }
 
-void ReadCorrespondence(RunState& run) {
+void ReadCorrespondence(RunContext& run) {
   ModelState& model = run.model;
   const std::string word = run.CurrentWord;
   model.CorrespondenceType = model.VariableCount == 2 ? 1 : 2;
@@ -253,7 +253,7 @@ void ReadCorrespondence(RunState& run) {
 }
 
 // A plain effect of a submodel's effect list.
-void ReadPlainEffect(RunState& run, int index) {
+void ReadPlainEffect(RunContext& run, int index) {
   Submodel& submodel = run.model.submodels[index];
   if (submodel.IsCumulative()) {
     StopRun("  Error: unknown or impossible effect \"" + run.CurrentWord + "\" in table " +
@@ -274,7 +274,7 @@ void ReadPlainEffect(RunState& run, int index) {
 // Reads the items of an effect list; run.CurrentWord is the word that opened it. On return
 // the word after the closing "}" is current. message_command names the command in the
 // missing-brace message.
-void ReadEffectList(RunState& run, int index, const char* message_command) {
+void ReadEffectList(RunContext& run, int index, const char* message_command) {
   ModelState& model = run.model;
   bool any_mar = false;
   for (;;) {
@@ -314,7 +314,7 @@ void ReadEffectList(RunState& run, int index, const char* message_command) {
   ReadCurrentWord(run);
 }
 
-void ReadCumulativeHeader(RunState& run, Submodel& submodel) {
+void ReadCumulativeHeader(RunContext& run, Submodel& submodel) {
   const std::string mod_name = run.CommandName;
   const std::string word = run.CurrentWord;
   run.CommandName = "cum";
@@ -333,7 +333,7 @@ void ReadCumulativeHeader(RunState& run, Submodel& submodel) {
 }
 
 // eq1: the submodel named by the term in the next word, followed to the end of its chain.
-void ReadEq1(RunState& run, int index) {
+void ReadEq1(RunContext& run, int index) {
   ModelState& model = run.model;
   ReadCurrentWord(run);
   const Membership marks = TermMarks(run);
@@ -354,7 +354,7 @@ void ReadEq1(RunState& run, int index) {
 }
 
 // Conditioning variables of an earlier submodel come with every variable it explains.
-void CheckRecursive(RunState& run, int index) {
+void CheckRecursive(RunContext& run, int index) {
   ModelState& model = run.model;
   Submodel& submodel = model.submodels[index];
   for (bool changed = true; changed;) {
@@ -378,7 +378,7 @@ void CheckRecursive(RunState& run, int index) {
 }
 
 // One submodel of the model, starting at the word in run.CurrentWord.
-void ReadSubmodel(RunState& run, bool glued_brace) {
+void ReadSubmodel(RunContext& run, bool glued_brace) {
   ModelState& model = run.model;
   const int index = model.SubmodelCount;
   NewSubmodel(model, index);
@@ -538,7 +538,7 @@ void CompleteModel(ModelState& model) {
   }
 }
 
-void ReadModel(RunState& run) {
+void ReadModel(RunContext& run) {
   ModelState& model = run.model;
   const std::string& command = run.CommandName;
   const bool is_model = KeyIs(command, "mod") || KeyIs(command, "str");
@@ -566,7 +566,7 @@ void ReadModel(RunState& run) {
 // ---------------------------------------------------------------------------------------------
 // The measurement model and the restrictions for all subgroups.
 
-void ReadMeasurementModel(RunState& run) {
+void ReadMeasurementModel(RunContext& run) {
   ModelState& model = run.model;
   if (model.IndicatorCount == 0) return;
   const int first_indicator_submodel = model.SubmodelCount;
@@ -659,7 +659,7 @@ void CheckAllTarget(const ModelState& model, const Membership& vars, int* target
   }
 }
 
-void ReadAllRestrictions(RunState& run) {
+void ReadAllRestrictions(RunContext& run) {
   ModelState& model = run.model;
   if (!KeyIs(run.CommandName, "all")) return;
   if (!WordEndsWith(run.CommandName, '{') && ReadCurrentWord(run) != "{") {
@@ -733,7 +733,7 @@ void ReadAllRestrictions(RunState& run) {
 
 }  // namespace
 
-void ParseModelSection(RunState& run) {
+void ParseModelSection(RunContext& run) {
   ModelState& model = run.model;
   run.CommandName = ReadWord(run.InputFile);
   ReadCounts(run);

@@ -55,7 +55,7 @@ std::string ReadWord(TextFile& file) {
   return word;
 }
 
-double ReadReal(RunState& run, TextFile& file) {
+double ReadReal(RunContext& run, TextFile& file) {
   int c = file.Get();
   for (;;) {
     while (c != TextFile::kEnd && c <= ' ') c = file.Get();
@@ -90,7 +90,7 @@ double ReadReal(RunState& run, TextFile& file) {
   return value;
 }
 
-std::int32_t ReadInteger(RunState& run, TextFile& file) {
+std::int32_t ReadInteger(RunContext& run, TextFile& file) {
   const double value = ReadReal(run, file);
   const double whole = std::trunc(value);
   if (whole != value) {
@@ -102,7 +102,7 @@ std::int32_t ReadInteger(RunState& run, TextFile& file) {
   return static_cast<std::int32_t>(whole);
 }
 
-const std::string& ReadCurrentWord(RunState& run) {
+const std::string& ReadCurrentWord(RunContext& run) {
   run.CurrentWord = ReadWord(run.InputFile);
   return run.CurrentWord;
 }
@@ -125,7 +125,7 @@ std::int32_t WordToInteger(const std::string& word) {
 
 std::string IntegerText(int value) { return std::to_string(value < 0 ? 0 : value); }
 
-void ParseTerm(RunState& run, const std::string& word, std::span<std::uint8_t> vector, int n,
+void ParseTerm(RunContext& run, const std::string& word, std::span<std::uint8_t> vector, int n,
                bool keep) {
   const ModelState& model = run.model;
   n = std::min<int>(n, static_cast<int>(vector.size()));

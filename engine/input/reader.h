@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "core/run_state.h"
+#include "core/run_context.h"
 #include "core/text_file.h"
 
 namespace tav {
@@ -25,11 +25,11 @@ std::string ReadWord(TextFile& file);
 // number goes into run.CurrentWord (a blank when it was a comment's "*"). A missing or
 // unreadable number stops the run with "too few numbers encountered when reading" and
 // run.CommandName.
-double ReadReal(RunState& run, TextFile& file);
+double ReadReal(RunContext& run, TextFile& file);
 
 // ReadReal for a whole number: a fractional part stops the run with "a real where an integer
 // is expected when reading", a value beyond 32 bits with "number too large when reading".
-std::int32_t ReadInteger(RunState& run, TextFile& file);
+std::int32_t ReadInteger(RunContext& run, TextFile& file);
 
 // True when word ends with the character c.
 inline bool WordEndsWith(const std::string& word, char c) {
@@ -40,7 +40,7 @@ inline bool WordEndsWith(const std::string& word, char c) {
 inline bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
 
 // Reads the next word of the input file into run.CurrentWord and returns it.
-const std::string& ReadCurrentWord(RunState& run);
+const std::string& ReadCurrentWord(RunContext& run);
 
 // The integer written by the leading digits of word (a "-" allowed first); 0 when there are
 // none; saturates at the 32-bit range.
@@ -54,7 +54,7 @@ std::string IntegerText(int value);
 // "." (only their first three characters count). Unless keep, the vector is cleared first.
 // A term that is "-" or "-}" (as the reader's current word) is empty. An unknown label or a
 // label named twice stops the run.
-void ParseTerm(RunState& run, const std::string& word, std::span<std::uint8_t> vector, int n,
+void ParseTerm(RunContext& run, const std::string& word, std::span<std::uint8_t> vector, int n,
                bool keep);
 
 }  // namespace tav

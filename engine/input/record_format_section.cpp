@@ -15,10 +15,10 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-void NextCommand(RunState& run) { run.CommandName = ReadWord(run.InputFile); }
+void NextCommand(RunContext& run) { run.CommandName = ReadWord(run.InputFile); }
 
 // rec n: the number of records, rounded to a whole number.
-void ReadRecordCount(RunState& run) {
+void ReadRecordCount(RunContext& run) {
   ModelState& model = run.model;
   EventHistoryState& history = run.history;
   if (!history.HazardModel && model.CovariateCount <= 0) history.PerRecordOutput = true;
@@ -37,7 +37,7 @@ void ReadRecordCount(RunState& run) {
 }
 
 // ski [c ...]: record columns that are not read.
-void ReadSkippedColumns(RunState& run) {
+void ReadSkippedColumns(RunContext& run) {
   EventHistoryState& history = run.history;
   const std::string& command = run.CommandName;
   if (command.empty() || command.back() != '[') {
@@ -54,11 +54,11 @@ void ReadSkippedColumns(RunState& run) {
 
 }  // namespace
 
-void ParseRecordFormatSection(RunState& run) {
+void ParseRecordFormatSection(RunContext& run) {
   EventHistoryState& history = run.history;
   history.RecordCount = 0;
   history.EntryTimeGiven = false;
-  run.data.entry_count_given = false;
+  history.RecordCountGiven = false;
   history.PerRecordOutput = false;
   // With multiple risks one episode per risk given with mul: one less than the states, also
   // when discrete time numbered a stay risk for every state.
@@ -84,7 +84,7 @@ void ParseRecordFormatSection(RunState& run) {
       if (episodes < 1) StopRun("  Error: number of episodes must be >= 1");
       history.EpisodeCount = episodes;
     } else if (key == "rco") {
-      run.data.entry_count_given = true;
+      history.RecordCountGiven = true;
     } else if (key == "rsu") {
       history.MissingCode = kNoMissingCode;
     } else if (key == "mis") {

@@ -1,28 +1,27 @@
 #ifndef TAV_ENGINE_INPUT_SECTIONS_H_
 #define TAV_ENGINE_INPUT_SECTIONS_H_
 
-#include "core/run_state.h"
+#include "core/run_context.h"
 
 namespace tav {
 
-// The section parsers of the input file, called in this order by ParseInput. Each reads words
+// The section parsers of the input file, called in this order by ParseInput
+// (data/parse_input.h). Each reads words
 // into run.CommandName; on return run.CommandName holds the first word that the section did
 // not recognise, already read, for the next section.
 
 // Variables, labels, subgroups, indicators and the model (mod, mea, all, cor). Reads the
 // first word itself.
-void ParseModelSection(RunState& run);
+void ParseModelSection(RunContext& run);
 
 // Event history: dis, tim, ris, mul, haz, _we, zer, exp. Always reserves the hazard submodel
 // (number SubmodelCount).
-void ParseEventHistorySection(RunState& run);
+void ParseEventHistorySection(RunContext& run);
 
 // Record format: rec, rt0, epi, rco, rsu, mis, ski, noc.
-void ParseRecordFormatSection(RunState& run);
+void ParseRecordFormatSection(RunContext& run);
 
-// Settings, data and output requests until the end of the file; reads the data and the
-// designs.
-void ParseSettings(RunState& run);
+// The settings section follows them: ParseSettings (data/settings_section.h).
 
 }  // namespace tav
 

@@ -19,7 +19,7 @@ constexpr double kOffsetLimit = 4.0e18;
 
 // The submodels whose tables are laid out: the model's, the hazard submodel and the `all`
 // submodel when they exist.
-std::vector<int> LaidOutSubmodels(const RunState& run) {
+std::vector<int> LaidOutSubmodels(const RunContext& run) {
   const ModelState& model = run.model;
   std::vector<int> order;
   for (int s = 0; s < model.SubmodelCount; ++s) order.push_back(s);
@@ -93,7 +93,7 @@ void DropUnusedConditioningVariables(ModelState& model) {
   }
 }
 
-void KeepHazardConditioningVariables(RunState& run) {
+void KeepHazardConditioningVariables(RunContext& run) {
   ModelState& model = run.model;
   if (!run.history.HazardModel || static_cast<int>(model.submodels.size()) <= model.SubmodelCount) {
     return;
@@ -150,7 +150,7 @@ std::vector<std::int32_t> CellColumns(const ModelState& model, int s) {
 
 }  // namespace
 
-void LayOutSubmodels(RunState& run) {
+void LayOutSubmodels(RunContext& run) {
   ModelState& model = run.model;
   LayOutSubgroups(model);
   DropUnusedConditioningVariables(model);
@@ -190,7 +190,7 @@ void LayOutSubmodels(RunState& run) {
   model.condition_cell_total = static_cast<std::int64_t>(std::min(condition_total, kOffsetLimit));
 }
 
-void SizeAssociationArrays(RunState& run) {
+void SizeAssociationArrays(RunContext& run) {
   for (int s : LaidOutSubmodels(run)) {
     for (const AssocEffect& effect : run.model.submodels[s].assoc) {
       if (effect.AssocDimensions[0] > effect.rows || effect.AssocDimensions[1] > effect.columns) {
@@ -203,19 +203,19 @@ void SizeAssociationArrays(RunState& run) {
   }
 }
 
-void InitialiseParameterArrays(RunState&) {
+void InitialiseParameterArrays(RunContext&) {
   // The probability, hazard and association parameter arrays are created by the estimation,
   // which starts every value at 1.0.
 }
 
-void IndexRestrictedSubmodels(RunState& run) {
+void IndexRestrictedSubmodels(RunContext& run, const std::vector<std::int32_t>& restriction_codes) {
   ModelState& model = run.model;
   model.RestrictedParamCount = 0;
   model.RestrictionSetCount = 0;
   model.RestrictionClass.clear();
   model.RestrictionColumn.clear();
   model.OrdinalColumn.clear();
-  const std::vector<std::int32_t>& codes = run.designs.restriction_codes;
+  const std::vector<std::int32_t>& codes = restriction_codes;
   std::vector<char> set_seen;  // by equality set number, over all eq2/eq3 submodels
   std::int64_t column_base = 0;
   for (int s = 0; s < model.SubmodelCount; ++s) {
@@ -267,7 +267,7 @@ void IndexRestrictedSubmodels(RunState& run) {
   }
 }
 
-void FinishLayout(RunState& run) {
+void FinishLayout(RunContext& run, bool carry_all) {
   ModelState& model = run.model;
   LayOutSubgroups(model);
   const int first = model.FirstManifest();
@@ -284,7 +284,7 @@ void FinishLayout(RunState& run) {
   model.complete_cell_count.assign(model.SubgroupPattern.size(), 1);
   for (std::size_t g = 0; g < model.SubgroupPattern.size(); ++g) {
     Membership& pattern = model.SubgroupPattern[g];
-    if (!run.settings.file_posterior.empty()) {
+    if (carry_all) {
       for (int v = first; v < model.VariableCount; ++v) {
         if (unobserved(pattern, v)) pattern[v - first] = 2;
       }
@@ -314,7 +314,7 @@ void FinishLayout(RunState& run) {
   }
 }
 
-void IndexDataRecords(RunState&) {
+void IndexDataRecords(RunContext&) {
   // Record-format data that stay records (event histories, continuous covariates) are
   // indexed by the E-step, which owns the cell positions it needs.
 }

@@ -1,23 +1,28 @@
 #ifndef TAV_ENGINE_INPUT_SETUP_PASSES_H_
 #define TAV_ENGINE_INPUT_SETUP_PASSES_H_
 
-#include "core/run_state.h"
+#include <cstdint>
+#include <vector>
+
+#include "core/run_context.h"
 
 namespace tav {
 
 // The set-up passes that size the model's tables from the sections read so far.
 
 // A: subgroup tables, submodel variables, cells and offsets; the eq1 checks.
-void LayOutSubmodels(RunState& run);
+void LayOutSubmodels(RunContext& run);
 // B: the sizes of the association and probability arrays, with their checks.
-void SizeAssociationArrays(RunState& run);
+void SizeAssociationArrays(RunContext& run);
 // C: start values 1.0 for the probability, hazard and association arrays.
-void InitialiseParameterArrays(RunState& run);
-// D, E, F: restricted-submodel indexes, the final layout with the pattern marks of the
-// variables carried by each subgroup, and the cell positions of record-format data.
-void IndexRestrictedSubmodels(RunState& run);
-void FinishLayout(RunState& run);
-void IndexDataRecords(RunState& run);
+void InitialiseParameterArrays(RunContext& run);
+// D, E, F, after the settings section: restricted-submodel indexes from the restriction codes
+// the design reader read, the final layout with the pattern marks of the variables carried by
+// each subgroup (every unobserved variable when carry_all, which a posterior-probability file
+// needs), and the cell positions of record-format data.
+void IndexRestrictedSubmodels(RunContext& run, const std::vector<std::int32_t>& restriction_codes);
+void FinishLayout(RunContext& run, bool carry_all);
+void IndexDataRecords(RunContext& run);
 
 }  // namespace tav
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "core/run_state.h"
+#include "newton/run_state.h"
 #include "newton/newton_state.h"
 
 namespace tav {

@@ -1,7 +1,7 @@
 #ifndef TAV_ENGINE_NEWTON_NEWTON_ITERATION_H_
 #define TAV_ENGINE_NEWTON_NEWTON_ITERATION_H_
 
-#include "core/run_state.h"
+#include "newton/run_state.h"
 #include "newton/newton_state.h"
 
 namespace tav {

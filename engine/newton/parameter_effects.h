@@ -1,7 +1,7 @@
 #ifndef TAV_ENGINE_NEWTON_PARAMETER_EFFECTS_H_
 #define TAV_ENGINE_NEWTON_PARAMETER_EFFECTS_H_
 
-#include "core/run_state.h"
+#include "newton/run_state.h"
 
 namespace tav {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/run_state.h"
+#include "newton/run_state.h"
 
 namespace tav {
 

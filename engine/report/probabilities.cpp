@@ -46,13 +46,11 @@ std::string CategoryLabel(int category) { return FormatReal(0, 0, category + 1.0
 
 void WriteProbabilities(RunState& run, int first) {
   const ModelState& model = run.model;
-  const Settings& settings = run.settings;
   const std::vector<double>& fitted = run.estimation.FittedTable;
   const std::vector<double>& std_errors = run.newton.probability_std_errors;
   TextFile& out = run.ReportFile;
   const double n_total = run.data.total_count;
-  const bool with_std_errors =
-      ShowsStdErrors(run) && !model.AnyMar;
+  const bool with_std_errors = ShowsStdErrors(run) && !model.AnyMar;
 
   for (int t = std::max(first, 0); t < model.SubmodelCount; ++t) {
     if (t == std::max(first, 0)) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/run_state.h"
+#include "newton/run_state.h"
 
 namespace tav {
 

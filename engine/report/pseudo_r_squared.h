@@ -1,7 +1,7 @@
 #ifndef TAV_ENGINE_REPORT_PSEUDO_R_SQUARED_H_
 #define TAV_ENGINE_REPORT_PSEUDO_R_SQUARED_H_
 
-#include "core/run_state.h"
+#include "newton/run_state.h"
 
 namespace tav {
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "core/log.h"
-#include "input/parse_input.h"
 #include "report/parameter_tables.h"
 #include "report/posterior_writer.h"
 #include "report/probabilities.h"
@@ -18,7 +17,7 @@ std::string Blanks(int n) { return std::string(std::clamp(n, 0, 80), ' '); }
 void WritePosteriorFiles(RunState& run) {
   const Settings& settings = run.settings;
   // They are written beside the data files.
-  run.FilePrefix = InputPrefix(run);
+  run.FilePrefix = run.InputPrefix();
   if (!settings.file_latent.empty()) {
     WritePosteriorFile(run, settings.file_latent, PosteriorFile::kLatentClasses);
   }
@@ -38,7 +37,7 @@ void WriteReport(RunState& run) {
     WriteInputEcho(run);
     run.InputFile.Close();
   }
-  run.FilePrefix = InputPrefix(run);
+  run.FilePrefix = run.InputPrefix();
 
   WriteLogLine(run, "  statistics and frequencies");
   WriteStatistics(run);

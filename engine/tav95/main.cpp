@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/console_presentation.h"
-#include "core/run_state.h"
+#include "newton/run_state.h"
 #include "tav95/log_lock.h"
 #include "tav95/run_driver.h"
 

@@ -8,7 +8,7 @@
 #include "core/stop_run.h"
 #include "estimation/e_step.h"
 #include "estimation/estimate.h"
-#include "input/parse_input.h"
+#include "data/parse_input.h"
 #include "newton/newton_iteration.h"
 #include "report/write_report.h"
 

@@ -1,7 +1,7 @@
 #ifndef TAV_ENGINE_TAV95_RUN_DRIVER_H_
 #define TAV_ENGINE_TAV95_RUN_DRIVER_H_
 
-#include "core/run_state.h"
+#include "newton/run_state.h"
 #include "newton/newton_state.h"
 
 namespace tav {

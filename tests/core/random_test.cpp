@@ -5,10 +5,10 @@
 namespace tav {
 namespace {
 
-void AddSubmodel(RunState& run) { NewSubmodel(run.model, 0); }
+void AddSubmodel(RunContext& run) { NewSubmodel(run.model, 0); }
 
 TEST(RandomStart, GeneratorStatesFromSeedOne) {
-  RunState run;
+  RunContext run;
   AddSubmodel(run);
   run.RandomSeed = 1;
   // x <- 125 x mod 2796203: 125, 15625, 1953125, 244140625 - 87 * 2796203 = 870964.
@@ -21,7 +21,7 @@ TEST(RandomStart, GeneratorStatesFromSeedOne) {
 }
 
 TEST(RandomStart, AmplitudeScalesAndFlagSilences) {
-  RunState run;
+  RunContext run;
   AddSubmodel(run);
   run.RandomSeed = 1;
   run.random_amplitude = 4;
@@ -34,7 +34,7 @@ TEST(RandomStart, AmplitudeScalesAndFlagSilences) {
 }
 
 TEST(RandomStart, ValuesStayWithinAQuarterOfTheAmplitude) {
-  RunState run;
+  RunContext run;
   AddSubmodel(run);
   run.RandomSeed = 4321;
   run.random_amplitude = 2;
@@ -45,19 +45,19 @@ TEST(RandomStart, ValuesStayWithinAQuarterOfTheAmplitude) {
   }
 }
 
-void SetClock(RunState& run, int h, int m, int s, int ms) {
+void SetClock(RunContext& run, int h, int m, int s, int ms) {
   run.clock = [=] { return ClockReading{h, m, s, ms}; };
 }
 
 TEST(TimeOfDaySeconds, ReadsTheClock) {
-  RunState run;
+  RunContext run;
   SetClock(run, 10, 20, 30, 456);
   run.RandomSeed = 1234;
   EXPECT_DOUBLE_EQ(TimeOfDaySeconds(run), 10 * 3600 + 20 * 60 + 30.456);
 }
 
 TEST(TimeOfDaySeconds, SeedRule) {
-  RunState run;
+  RunContext run;
   SetClock(run, 10, 20, 30, 456);
   run.RandomSeed = 0;  // no seed given
   TimeOfDaySeconds(run);
@@ -82,11 +82,11 @@ TEST(TimeOfDaySeconds, SeedRule) {
 }
 
 TEST(TimeOfDaySeconds, ClockSeedsLieBetweenOneAnd6900) {
-  RunState early;
+  RunContext early;
   SetClock(early, 0, 0, 0, 0);
   TimeOfDaySeconds(early);
   EXPECT_EQ(early.SeedUsed, 1);
-  RunState late;
+  RunContext late;
   SetClock(late, 23, 59, 59, 999);
   TimeOfDaySeconds(late);
   EXPECT_EQ(late.SeedUsed, 6900);

@@ -211,7 +211,7 @@ TEST(RecordData, EqualRecordsAggregateIntoSortedEntries) {
 TEST(RecordData, CountsAreSummedAndZeroCountsDropped) {
   Data d({2, 3});
   d.Records(4);
-  d.run.data.entry_count_given = true;
+  d.run.history.RecordCountGiven = true;
   ASSERT_EQ(d.Read("1 2 2.5\n2 1 0\n1 2 0.5\n1 1 1\n"), "");
   EXPECT_EQ(d.counts(), (Numbers{1, 3}));
   EXPECT_EQ(d.cells(), (Numbers{0, 1}));
@@ -219,7 +219,7 @@ TEST(RecordData, CountsAreSummedAndZeroCountsDropped) {
 
   Data negative({2, 3});
   negative.Records(2);
-  negative.run.data.entry_count_given = true;
+  negative.run.history.RecordCountGiven = true;
   EXPECT_EQ(negative.Read("1 2 2.5\n2 1 -1\n"),
             "  Error in data: count less than zero in record number 2");
 }
@@ -337,7 +337,7 @@ TEST(RecordData, RestOfTheLine) {
 TEST(RecordData, SkippedColumns) {
   Data d({2, 3});
   d.Records(2);
-  d.run.data.entry_count_given = true;
+  d.run.history.RecordCountGiven = true;
   d.run.history.ColumnUsed[1] = 0;
   d.run.history.ColumnUsed[3] = 0;
   d.run.history.ColumnUsed[4] = 0;
@@ -377,7 +377,7 @@ TEST(RecordData, InlineRecordsEndWithTheBracket) {
 TEST(RecordData, LatentScratchFileHasEveryRecord) {
   Data d({2, 3});
   d.Records(3);
-  d.run.data.entry_count_given = true;
+  d.run.history.RecordCountGiven = true;
   d.run.settings.file_posterior = "post.txt";
   ASSERT_EQ(d.Read("2 3 1\n1 2 0\n2 3 4\n"), "");
   EXPECT_EQ(ReadLines(d.dir.File("___.lat")), (Strings{"0 5", "0 1", "0 5"}));
@@ -399,7 +399,7 @@ TEST(RecordData, WithoutAggregationEveryRecordIsAnEntry) {
   Data counted({2, 3});
   counted.Records(2);
   counted.run.history.PerRecordOutput = false;
-  counted.run.data.entry_count_given = true;
+  counted.run.history.RecordCountGiven = true;
   ASSERT_EQ(counted.Read("2 3 0\n1 2 2.5\n"), "");
   EXPECT_EQ(counted.counts(), (Numbers{0, 2.5}));
   EXPECT_DOUBLE_EQ(counted.run.data.total_count, 2.5);

@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "core/run_state.h"
+#include "newton/run_state.h"
 #include "test_support.h"
 
 namespace tav {

@@ -361,7 +361,7 @@ TEST(RecordFormat, NumberOfRecordsAndOptions) {
   EXPECT_EQ(h.MissingCode, 0);
   EXPECT_EQ(h.EpisodeCount, 1);
   EXPECT_FALSE(h.EntryTimeGiven);
-  EXPECT_FALSE(s.run.data.entry_count_given);
+  EXPECT_FALSE(s.run.history.RecordCountGiven);
   EXPECT_EQ(h.ColumnUsed, AllColumnsUsed());
   EXPECT_EQ(s.run.CommandName, "dat");
 
@@ -370,7 +370,7 @@ TEST(RecordFormat, NumberOfRecordsAndOptions) {
   const EventHistoryState& a = all.history();
   EXPECT_TRUE(a.EntryTimeGiven);
   EXPECT_EQ(a.EpisodeCount, 3);
-  EXPECT_TRUE(all.run.data.entry_count_given);
+  EXPECT_TRUE(all.run.history.RecordCountGiven);
   EXPECT_EQ(a.MissingCode, -1);
   EXPECT_FALSE(a.PerRecordOutput);
   for (int c = 1; c <= kRecordColumns; ++c) {

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "core/stop_run.h"
-#include "input/parse_input.h"
+#include "data/parse_input.h"
 #include "tav95/run_driver.h"
 #include "test_support.h"
 

@@ -67,9 +67,8 @@ TEST(AssociationSizes, MoreDimensionsThanRowsColumnsOrGroups) {
 TEST(RestrictedCount, EqualityRestrictionsLowerTheCount) {
   Parsed p("man 2 dim 2 3 mod A B|A eq3");
   // B|A has 6 cells in 2 columns: (6 / 2 - 1) * 2 = 4 free probabilities.
-  auto count = [&p](std::vector<std::int32_t> codes) {
-    p.run.designs.restriction_codes = std::move(codes);
-    IndexRestrictedSubmodels(p.run);
+  auto count = [&p](const std::vector<std::int32_t>& codes) {
+    IndexRestrictedSubmodels(p.run, codes);
     return p.model().RestrictedParamCount;
   };
   EXPECT_EQ(count({0, 0, 0, 0, 0, 0}), 4);
@@ -110,8 +109,7 @@ TEST(CarriedVariables, UnobservedVariablesOfExplainedSubmodels) {
 TEST(CarriedVariables, PosteriorRequestsCarryEverything) {
   Parsed p("res 1 man 2 dim 2 2 2 sub AB A mod K A|K B|A");
   ASSERT_EQ(p.message, "");
-  p.run.settings.file_posterior = "post.txt";
-  FinishLayout(p.run);
+  FinishLayout(p.run, true);
   EXPECT_EQ(p.model().SubgroupPattern[1][1], 2);
   EXPECT_EQ(p.model().complete_cell_count, (std::vector<double>{1, 2}));
 }

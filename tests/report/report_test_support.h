@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/log.h"
-#include "core/run_state.h"
+#include "newton/run_state.h"
 #include "test_support.h"
 
 namespace tav::testing {

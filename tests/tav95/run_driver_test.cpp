@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "input/parse_input.h"
+#include "data/parse_input.h"
 #include "test_support.h"
 
 namespace tav {
@@ -160,13 +160,13 @@ TEST(RunDriver, SixArgumentsEndingInLogWriteTavLog) {
 
 TEST(RunDriver, PrefixForFilesNamedInTheInput) {
   EngineRun three({"in", "out", "-log"});
-  EXPECT_EQ(InputPrefix(three.run), "");
+  EXPECT_EQ(three.run.InputPrefix(), "");
   EngineRun dir({"in", "out", "data/"});
-  EXPECT_EQ(InputPrefix(dir.run), "data/");
+  EXPECT_EQ(dir.run.InputPrefix(), "data/");
   EngineRun no_separator({"in", "out", "data", "log"});
-  EXPECT_EQ(InputPrefix(no_separator.run), "data");
+  EXPECT_EQ(no_separator.run.InputPrefix(), "data");
   EngineRun two({"in", "out"});
-  EXPECT_EQ(InputPrefix(two.run), "");
+  EXPECT_EQ(two.run.InputPrefix(), "");
 }
 
 TEST(RunDriver, MissingInputFileIsReportedAndLogged) {

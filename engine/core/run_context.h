@@ -1,5 +1,5 @@
-#ifndef TAV_ENGINE_CORE_RUN_STATE_H_
-#define TAV_ENGINE_CORE_RUN_STATE_H_
+#ifndef TAV_ENGINE_CORE_RUN_CONTEXT_H_
+#define TAV_ENGINE_CORE_RUN_CONTEXT_H_
 
 #include <cstdint>
 #include <cstdio>
@@ -11,11 +11,6 @@
 #include "core/model_state.h"
 #include "core/presentation.h"
 #include "core/text_file.h"
-#include "data/data_store.h"
-#include "data/design_store.h"
-#include "data/settings.h"
-#include "estimation/estimation_state.h"
-#include "newton/newton_state.h"
 
 namespace tav {
 
@@ -29,10 +24,15 @@ struct ClockReading {
 
 ClockReading LocalClock();
 
-// Everything one run of the engine holds: the command line, the open files, the reader's word
-// buffers, the random generator and the model. Passed by reference to every routine, so one
-// process can run many models one after another.
-struct RunState {
+// What every layer of a run shares: the command line, the window, the open files, the reader's
+// word buffers, the random generator, the progress the Info button shows, the model and the
+// event-history set-up.
+//
+// One run is one object (RunState, newton/run_state.h), passed by reference to every routine,
+// so one process can run many models one after another. Its state is layered like the engine:
+// each layer adds its own part and sees only the parts below it (RunContext here, DataRun in
+// data/, EstimationRun in estimation/, RunState in newton/).
+struct RunContext {
   // The command line after the program name.
   std::vector<std::string> arguments;
   Presentation* presentation = nullptr;
@@ -69,17 +69,16 @@ struct RunState {
 
   ModelState model;
   EventHistoryState history;
-  Settings settings;
-  DataStore data;
-  DesignStore designs;
-  EstimationState estimation;
-  NewtonState newton;
 
   int ArgumentCount() const { return static_cast<int>(arguments.size()); }
   // The last argument is "-log": log lines go to the log file and the dialog shows progress.
   bool LogFileMode() const { return !arguments.empty() && arguments.back() == "-log"; }
   // The log file is written in log-file mode and when there are exactly four arguments.
   bool WritesLogFile() const { return LogFileMode() || ArgumentCount() == 4; }
+  // The directory prefix for files named in the input: the third argument unless it is "-log".
+  std::string InputPrefix() const {
+    return ArgumentCount() > 2 && arguments[2] != "-log" ? arguments[2] : std::string();
+  }
 
   // Closes every file the run may have open.
   void CloseAllFiles();
@@ -87,4 +86,4 @@ struct RunState {
 
 }  // namespace tav
 
-#endif  // TAV_ENGINE_CORE_RUN_STATE_H_
+#endif  // TAV_ENGINE_CORE_RUN_CONTEXT_H_

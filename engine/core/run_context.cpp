@@ -1,4 +1,4 @@
-#include "core/run_state.h"
+#include "core/run_context.h"
 
 #include <chrono>
 #include <ctime>
@@ -15,7 +15,7 @@ ClockReading LocalClock() {
   return ClockReading{local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms)};
 }
 
-void RunState::CloseAllFiles() {
+void RunContext::CloseAllFiles() {
   InputFile.Close();
   ReportFile.Close();
   LogFile.Close();

@@ -1,21 +1,17 @@
-#include "input/parse_input.h"
+#include "data/parse_input.h"
 
 #include "core/log.h"
+#include "data/settings_section.h"
 #include "input/sections.h"
 #include "input/setup_passes.h"
 
 namespace tav {
 
-std::string InputPrefix(const RunState& run) {
-  if (run.ArgumentCount() > 2 && run.arguments[2] != "-log") return run.arguments[2];
-  return "";
-}
-
-void ParseInput(RunState& run) {
+void ParseInput(DataRun& run) {
   WriteLogLine(run, "  loading data");
   run.FilePrefix.clear();
   OpenTextFile(run, run.InputFile, run.InputFileName, "r");
-  run.FilePrefix = InputPrefix(run);
+  run.FilePrefix = run.InputPrefix();
   ParseModelSection(run);
   ParseEventHistorySection(run);
   ParseRecordFormatSection(run);
@@ -23,8 +19,8 @@ void ParseInput(RunState& run) {
   SizeAssociationArrays(run);
   InitialiseParameterArrays(run);
   ParseSettings(run);
-  IndexRestrictedSubmodels(run);
-  FinishLayout(run);
+  IndexRestrictedSubmodels(run, run.designs.restriction_codes);
+  FinishLayout(run, !run.settings.file_posterior.empty());
   IndexDataRecords(run);
   run.FilePrefix.clear();
   run.InputFile.Close();

@@ -1,0 +1,16 @@
+#ifndef TAV_ENGINE_DATA_PARSE_INPUT_H_
+#define TAV_ENGINE_DATA_PARSE_INPUT_H_
+
+#include "data/data_run.h"
+
+namespace tav {
+
+// Reads the whole input file run.InputFileName into run.model: the sections in their fixed
+// order (the model, event-history and record-format sections of input/, then the settings
+// section with the data and the designs), with the set-up passes between them. Files named in
+// the input are opened under run.InputPrefix(); the prefix is empty again afterwards.
+void ParseInput(DataRun& run);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_DATA_PARSE_INPUT_H_
