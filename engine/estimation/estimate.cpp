@@ -11,6 +11,7 @@
 #include "estimation/e_step.h"
 #include "estimation/free_parameters.h"
 #include "estimation/m_steps.h"
+#include "estimation/model_family.h"
 
 namespace tav {
 namespace {
@@ -18,26 +19,6 @@ namespace {
 // A fall of the log-likelihood by more than this is a decrease: the step size control reacts
 // to it, and one at the end stops the run.
 constexpr double kDecreaseTolerance = 1e-8;
-
-const char* DesignName(DesignFamily family) {
-  switch (family) {
-    case DesignFamily::kCovariate:
-      return "cov()";
-    case DesignFamily::kEffect:
-      return "eff()";
-    case DesignFamily::kFactor:
-      return "fac()";
-    case DesignFamily::kFixedWeights:
-      return "fix() and wei()";
-    case DesignFamily::kLinLog:
-      return "lin() and log()";
-    case DesignFamily::kMarginal:
-      return "mar()";
-    case DesignFamily::kSpecial:
-      break;
-  }
-  return "spe()";
-}
 
 void NotAvailable(const std::string& construct) {
   StopRun("  Error: " + construct + " not available in this version");
@@ -54,20 +35,15 @@ bool HasRestrictedCells(const ModelState& model) {
 
 void CheckEstimationAvailable(const EstimationRun& run) {
   const ModelState& model = run.model;
-  for (int r = 0; r < static_cast<int>(model.submodels.size()); ++r) {
-    const Submodel& submodel = model.submodels[r];
-    if (!submodel.designs.empty()) {
-      NotAvailable(std::string("estimation of ") + DesignName(submodel.designs[0].family) +
-                   " effects is");
+  const FamilyList& families = FamiliesOf(run);
+  // The submodels (the hazard and `all` submodels included), then the model as a whole.
+  for (int r = 0; r <= static_cast<int>(model.submodels.size()); ++r) {
+    const int index = r < static_cast<int>(model.submodels.size()) ? r : -1;
+    for (const ModelFamily* family : families) {
+      const std::string construct = family->UnavailableConstruct(run, index);
+      if (!construct.empty()) NotAvailable(construct);
     }
-    if (!submodel.assoc.empty()) NotAvailable("estimation of association models (ass) is");
-    if (submodel.IsOrdinal()) {
-      NotAvailable("estimation of ordinal restrictions (or1, or2) is");
-    }
-    if (submodel.IsCumulative()) NotAvailable("estimation of cumulative models (cum) is");
   }
-  if (model.HasAllSubmodel) NotAvailable("estimation of restrictions for all subgroups (all) is");
-  if (run.history.HazardModel) NotAvailable("estimation of event history models (haz) is");
   if (!run.settings.simulate_file.empty()) NotAvailable("simulation of data (sim) is");
   if (model.CorrespondenceType > 0) {
     NotAvailable("correspondence and association analysis (cor) is");
@@ -133,32 +109,36 @@ void SetUpEstimationTables(EstimationRun& run) {
   }
 }
 
-void ComputeStartValues(EstimationRun& run) {
-  ModelState& model = run.model;
+void StartFromMargins(EstimationRun& run, int r, bool perturb_cells) {
   EstimationState& est = run.estimation;
-  for (int r = 0; r < model.SubmodelCount; ++r) {
-    const Submodel& submodel = model.submodels[r];
-    double* fitted = est.FittedTable.data() + submodel.first_cell;
-    const int first_margin = r > 0 ? 1 : 0;
-    for (int i = first_margin; i < submodel.MarginCount(); ++i) {
-      const std::int64_t offset = est.margin_parameter_offset[r][i];
-      if (offset < 0) continue;
-      double* parameters = est.MarginParameters.data() + offset;
-      const std::int64_t size = est.margin_shapes[r][i].margin_cells();
-      bool untouched = true;
-      for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
-      if (!untouched) continue;
-      for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
-    }
-    if (submodel.HasRestrictedCells() || submodel.IsSaturatedFixed() || submodel.LinLogSubmodel) {
-      const auto cells = static_cast<std::int64_t>(submodel.cell_count);
-      for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= std::exp(RandomStart(run, r));
-    }
-    for (int i = first_margin; i < submodel.MarginCount(); ++i) {
-      const std::int64_t offset = est.margin_parameter_offset[r][i];
-      if (offset < 0) continue;
-      est.margin_shapes[r][i].Scale(fitted, est.MarginParameters.data() + offset, fitted);
-    }
+  const Submodel& submodel = run.model.submodels[r];
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const int first_margin = r > 0 ? 1 : 0;
+  for (int i = first_margin; i < submodel.MarginCount(); ++i) {
+    const std::int64_t offset = est.margin_parameter_offset[r][i];
+    if (offset < 0) continue;
+    double* parameters = est.MarginParameters.data() + offset;
+    const std::int64_t size = est.margin_shapes[r][i].margin_cells();
+    bool untouched = true;
+    for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
+    if (!untouched) continue;
+    for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
+  }
+  if (perturb_cells) {
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= std::exp(RandomStart(run, r));
+  }
+  for (int i = first_margin; i < submodel.MarginCount(); ++i) {
+    const std::int64_t offset = est.margin_parameter_offset[r][i];
+    if (offset < 0) continue;
+    est.margin_shapes[r][i].Scale(fitted, est.MarginParameters.data() + offset, fitted);
+  }
+}
+
+void ComputeStartValues(EstimationRun& run) {
+  const FamilyList& families = FamiliesOf(run);
+  for (int r = 0; r < run.model.SubmodelCount; ++r) {
+    for (const ModelFamily* family : families) family->StartValues(run, r);
   }
 }
 
@@ -238,29 +218,14 @@ void RunCycle(EstimationRun& run, int cycle) {
     }
   }
 
-  // The Newton-type iterations take over from proportional fitting, unless they keep it
-  // running (algorithm 4); submodels without free parameters (the first one with nfi) and
-  // models whose free-parameter list is empty or too long keep it too.
-  const bool em_steps = iteration <= settings.newton_start_iteration ||
-                        settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;
+  // The visits of the submodels. Submodels of restricted probabilities keep their
+  // conditional-probability form: their own M-steps after the visits fit them.
+  const FamilyList& families = FamiliesOf(run);
   for (int r = 0; r < model.SubmodelCount; r = NextSubmodel(model, r)) {
-    // Submodels of restricted probabilities keep their conditional-probability form: their own
-    // M-steps below fit them, and proportional fitting of their conditioning margin would turn
-    // their fixed probabilities into frequencies.
-    const Submodel& submodel = model.submodels[r];
-    const bool restricted = submodel.HasRestrictedCells() || submodel.IsCumulative();
-    if (iteration > 0 && (em_steps || !est.free_parameters.Fits(r)) && !restricted) {
-      for (int i = 0; i < model.submodels[r].MarginCount(); ++i) IpfAdjust(run, r, i);
-    }
+    for (const ModelFamily* family : families) family->FitSubmodel(run, r);
   }
-
   if (iteration > 0 && cycle == 1) {
-    CopyObservedSaturated(run);
-    if (model.UseEq2) {
-      FitEqualityRestrictionsEq2(run);
-    } else {
-      FitEqualityRestrictions(run);
-    }
+    for (const ModelFamily* family : families) family->FitAfterVisits(run);
   }
   if (iteration == 0 || (model.HasAllSubmodel && cycle == settings.em_cycles_per_iteration) ||
       (model.SubmodelCount > 0 && model.submodels[0].MarSubmodel != 0)) {

@@ -17,7 +17,9 @@ using NewtonStep = std::function<void(NewtonAlgorithm)>;
 // fall of the log-likelihood stops the run.
 void Estimate(EstimationRun& run, const NewtonStep& newton_step);
 
-// Stops the run when the model needs a kind of estimation this version does not have.
+// Stops the run when the model needs a kind of estimation this version does not have: a family
+// not available for one of the submodels or the model, simulation, or a table beyond 1E18
+// cells.
 void CheckEstimationAvailable(const EstimationRun& run);
 
 // Creates the fitted, expected and parameter tables with their start value 1 and the margin
@@ -25,10 +27,17 @@ void CheckEstimationAvailable(const EstimationRun& run);
 void SetUpEstimationTables(EstimationRun& run);
 
 // Start values: given values, random perturbations and the fitted tables built from the
-// margin parameters.
+// margin parameters, submodel by submodel as each submodel's family sets them.
 void ComputeStartValues(EstimationRun& run);
 
-// One M-step cycle of the current iteration (cycle counts from 1).
+// The start values of submodel r as most families set them: the parameters of every margin
+// (from margin 1 when r > 0) whose values all are still 1 (none were given) are perturbed at
+// random, then with perturb_cells every fitted cell, and the fitted table is built from the
+// margin parameters.
+void StartFromMargins(EstimationRun& run, int r, bool perturb_cells);
+
+// One M-step cycle of the current iteration (cycle counts from 1): the visits of the submodels
+// in their order, then the M-steps after the visits, each by the families in their order.
 void RunCycle(EstimationRun& run, int cycle);
 
 // Rescales the fitted table of submodel 0 (and with flag 1 its first margin's parameters) to

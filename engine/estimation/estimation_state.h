@@ -10,6 +10,8 @@
 
 namespace tav {
 
+class ModelFamily;
+
 inline constexpr int kMaxFreeParameters = 500;
 
 // One free parameter of the model.
@@ -36,6 +38,11 @@ struct FreeParameterList {
   std::vector<FreeParameter> parameters;
   int loglinear_count = 0;  // the log-linear parameters come first
   int count = 0;            // kMaxFreeParameters + 1 when the list was cut there
+  bool full = false;        // the list was cut: it takes no more parameters
+
+  // Appends the size parameters of one effect, positions 0 .. size - 1 of prototype. When they
+  // would pass kMaxFreeParameters the list is full instead; returns whether they were added.
+  bool AddEffect(const FreeParameter& prototype, int size);
 
   // Between 1 and kMaxFreeParameters parameters: Newton steps and standard errors can be
   // computed.
@@ -128,6 +135,9 @@ struct EstimationState {
 // The run as the estimation sees it: the parsed run and the estimation's tables and state.
 struct EstimationRun : DataRun {
   EstimationState estimation;
+  // The model families the run estimates with; nullptr for those of this version
+  // (ModelFamilies(), estimation/model_family.h).
+  const std::vector<const ModelFamily*>* families = nullptr;
 };
 
 }  // namespace tav

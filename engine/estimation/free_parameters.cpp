@@ -1,8 +1,8 @@
 #include "estimation/free_parameters.h"
 
-#include <cstdlib>
-#include <set>
 #include <vector>
+
+#include "estimation/model_family.h"
 
 namespace tav {
 namespace {
@@ -25,13 +25,6 @@ std::vector<int> MembersOf(const Membership& set) {
     if (set[v] != 0) vars.push_back(v);
   }
   return vars;
-}
-
-bool Inside(const Membership& subset, const Membership& set) {
-  for (int v = 0; v < kVectorSize; ++v) {
-    if (subset[v] != 0 && set[v] == 0) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -58,108 +51,36 @@ bool FreeParameterList::Fits(int r) const {
   return false;
 }
 
+bool FreeParameterList::AddEffect(const FreeParameter& prototype, int size) {
+  if (full) return false;
+  if (static_cast<int>(parameters.size()) + size > kMaxFreeParameters) {
+    full = true;
+    return false;
+  }
+  FreeParameter parameter = prototype;
+  parameter.effect_size = size;
+  for (int position = 0; position < size; ++position) {
+    parameter.position = position;
+    parameters.push_back(parameter);
+  }
+  return true;
+}
+
 void BuildParameterList(EstimationRun& run) {
   FreeParameterList& list = run.estimation.free_parameters;
   if (list.built) return;
+  list = FreeParameterList{};
   list.built = true;
-  list.parameters.clear();
-  const ModelState& model = run.model;
-  int count = 0;
-  bool overflow = false;
-  auto add = [&](const FreeParameter& parameter) {
-    list.parameters.push_back(parameter);
-    ++count;
-  };
-
-  const bool with_first = run.settings.include_first_submodel && model.CovariateCount == 0;
-  for (int r = with_first ? 0 : 1; r < model.SubmodelCount && !overflow; ++r) {
-    const Submodel& submodel = model.submodels[r];
-    // Submodels tied by eq1 share the parameters of the one they are tied to; the
-    // restricted kinds and the saturated fixed margins have no log-linear parameters.
-    if (!submodel.IsLogLinear()) continue;
-    const int start = r > 0 ? 1 : 0;
-    // Variables of one category add no parameters: effects holding them are left out.
-    auto counted = [&](int v) {
-      return submodel.SubmodelVariables[v] != 0 && model.Dimension[v] > 1;
-    };
-    std::set<Membership> effects;  // lexicographic order is the binary order, first variable
-                                   // most significant
-    for (int i = start; i < submodel.MarginCount() && !overflow; ++i) {
-      std::vector<int> members;
-      for (int v = 0; v < kVectorSize; ++v) {
-        if (counted(v) && submodel.EffectVariables[i][v] != 0) members.push_back(v);
-      }
-      // A term of ten or more variables has at least 2^9 effects outside any smaller term,
-      // each with a parameter: more than the list can hold.
-      if (members.size() >= 10) {
-        overflow = true;
-        break;
-      }
-      for (std::uint32_t mask = 0; mask < (1u << members.size()); ++mask) {
-        Membership effect{};
-        for (std::size_t b = 0; b < members.size(); ++b) {
-          if ((mask >> (members.size() - 1 - b) & 1u) != 0) effect[members[b]] = 1;
-        }
-        if (r == 0 && mask == 0) continue;
-        if (r > 0 && Inside(effect, submodel.EffectVariables[0])) continue;
-        effects.insert(effect);
-      }
+  const FamilyList& families = FamiliesOf(run);
+  for (const ParameterGroup group : {ParameterGroup::kLogLinear, ParameterGroup::kSpecialEffects}) {
+    for (const ModelFamily* family : families) {
+      if (!list.full) family->ListFreeParameters(run, group, list);
     }
-    if (overflow) break;
-    for (const Membership& effect : effects) {
-      const std::vector<int> vars = MembersOf(effect);
-      int size = 1;
-      for (int v : vars) size *= model.Dimension[v] - 1;
-      if (count + size > kMaxFreeParameters) {
-        overflow = true;
-        break;
-      }
-      int margin = start;
-      while (margin < submodel.MarginCount() && !Inside(effect, submodel.EffectVariables[margin])) {
-        ++margin;
-      }
-      for (int position = 0; position < size; ++position) {
-        add({r, effect, margin, -1, position, size});
-      }
+    if (group == ParameterGroup::kLogLinear) {
+      list.loglinear_count = static_cast<int>(list.parameters.size());
     }
   }
-  list.loglinear_count = count;
-
-  // Special effects: their parameters times their multiplier, less one per copy for the
-  // models whose first level is fixed.
-  for (int r = 0; r < model.SubmodelCount && !overflow; ++r) {
-    const Submodel& submodel = model.submodels[r];
-    for (int d = 0; d < submodel.DesignTermCount() && !overflow; ++d) {
-      const Design& design = submodel.designs[d];
-      const DesignFamily family = design.family;
-      if (design.reserved || family == DesignFamily::kFixedWeights ||
-          family == DesignFamily::kLinLog || family == DesignFamily::kMarginal) {
-        continue;
-      }
-      int copies = 1;
-      if (design.interaction == DesignInteraction::kC) {
-        copies = std::abs(design.group_multiplier);
-        if (copies == 0) {
-          copies = 1;
-          for (int v = 0; v < kVectorSize; ++v) {
-            if (design.DesignVariables[v] == 255) copies *= model.Dimension[v];
-          }
-        }
-      }
-      const int fixed = design.FixesFirstLevel() ? 1 : 0;
-      const int size = copies * (design.DesignCountParam - fixed);
-      if (size <= 0) continue;
-      if (count + size > kMaxFreeParameters) {
-        overflow = true;
-        break;
-      }
-      Membership effect{};
-      for (int v = 0; v < kVectorSize; ++v) effect[v] = design.DesignVariables[v] == 1;
-      for (int position = 0; position < size; ++position) add({r, effect, -1, d, position, size});
-    }
-  }
-
-  list.count = overflow ? kMaxFreeParameters + 1 : count;
+  list.count = list.full ? kMaxFreeParameters + 1 : static_cast<int>(list.parameters.size());
 }
 
 int ParameterIndex(const ModelState& model, const FreeParameterList& list, const int* reference,

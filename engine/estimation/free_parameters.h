@@ -18,14 +18,9 @@ using ReferenceVector = std::array<int, kVectorSize>;
 // otherwise) means effect coding.
 ReferenceVector EffectiveReference(const EstimationRun& run, int t);
 
-// Builds run.estimation.free_parameters once per run: the log-linear parameters submodel by
-// submodel (submodel 0 only when include_first_submodel is on and there is no continuous
-// covariate), effect by effect in binary order of the submodel's variables (first variable
-// most significant), each effect a subset of one of the submodel's model terms (without the
-// constant of submodel 0, and in the other submodels only subsets with a variable outside
-// the conditioning margin), with (categories - 1) parameters per variable; then the
-// parameters of the special effects. A list that would pass 500 parameters stops there and
-// counts 501.
+// Builds run.estimation.free_parameters once per run, from the families: the log-linear
+// parameters (their order is the log-linear family's), then the parameters of the special
+// effects. A list that would pass 500 parameters stops there and counts 501.
 void BuildParameterList(EstimationRun& run);
 
 // The index in the list of the log-linear parameter of submodel `submodel`, effect `effect`, at

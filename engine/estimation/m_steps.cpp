@@ -75,6 +75,18 @@ void IpfAdjust(EstimationRun& run, int r, int i) {
   }
 }
 
+void FitModelTerms(EstimationRun& run, int r) {
+  const Settings& settings = run.settings;
+  const int iteration = run.IterationCount;
+  // The Newton-type iterations take over from proportional fitting, unless they keep it
+  // running (algorithm 4); submodels without free parameters (the first one with nfi) and
+  // models whose free-parameter list is empty or too long keep it too.
+  const bool em_steps = iteration <= settings.newton_start_iteration ||
+                        settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;
+  if (iteration <= 0 || !(em_steps || !run.estimation.free_parameters.Fits(r))) return;
+  for (int i = 0; i < run.model.submodels[r].MarginCount(); ++i) IpfAdjust(run, r, i);
+}
+
 void CopyObservedSaturated(EstimationRun& run) {
   EstimationState& est = run.estimation;
   for (int r = 0; r < run.model.SubmodelCount; ++r) {

@@ -11,7 +11,12 @@ namespace tav {
 // same factors, so that they hold the product of all adjustments.
 void IpfAdjust(EstimationRun& run, int r, int i);
 
-// Submodels of kind -7 (saturated margins fixed at the data): fitted := expected.
+// The model terms of submodel r by proportional fitting, margin after margin, in iterations
+// from 1 on; not while the Newton-type iterations fit the submodel (unless they keep the EM
+// M-steps running beside them).
+void FitModelTerms(EstimationRun& run, int r);
+
+// Saturated margins fixed at the data: fitted := expected.
 void CopyObservedSaturated(EstimationRun& run);
 
 // The conditional probabilities of the eq3 submodels in closed form: equality sets get their

@@ -9,6 +9,7 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "estimation/free_parameters.h"
+#include "estimation/model_family.h"
 #include "newton/information_matrix.h"
 #include "newton/newton_iteration.h"
 #include "report/probabilities.h"
@@ -207,23 +208,33 @@ std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
          FormatReal(5, 3, ChiSquaredProbability(k, w));
 }
 
-// The extra blocks of submodel t after its table: the threshold parameters of cumulative
-// models (the intercept of model i, the free or equidistant thresholds of models a to h) and
-// the parameters of its special (design) effects, each on the log scale with standard errors
-// and a Wald test per block. They come with the estimation of those models; until then a
-// submodel has none.
-void WriteExtraBlocks(RunState& run, int t, std::vector<int>& shown) {
-  (void)run, (void)t, (void)shown;
+// The report as the families' blocks write to it: lines of the report file, the covariance
+// matrix of the standard errors, and the parameters shown with a standard error for the
+// covariance file.
+class ReportBlockWriter : public ParameterBlockWriter {
+ public:
+  ReportBlockWriter(RunState& run, std::vector<int>& shown)
+      : run_(run), covariances_(run), shown_(shown) {}
+  void WriteLine(const std::string& line) override { run_.ReportFile.WriteLine(line); }
+  bool ShowsStdErrors() const override { return tav::ShowsStdErrors(run_); }
+  double Covariance(int i, int j) const override { return covariances_(i, j); }
+  void MarkShown(int i) override { shown_.push_back(i); }
+
+ private:
+  RunState& run_;
+  Covariances covariances_;
+  std::vector<int>& shown_;
+};
+
+// The blocks of the families at place: after submodel t's table (thresholds of cumulative
+// models, design effects), after the empty line that ends it (association terms), or after all
+// submodels (t = -1: the `all` tables, the hazard parameters).
+void WriteFamilyBlocks(RunState& run, BlockPlace place, int t, std::vector<int>& shown) {
+  ReportBlockWriter writer(run, shown);
+  for (const ModelFamily* family : FamiliesOf(run)) {
+    family->WriteParameterBlocks(run, place, t, writer);
+  }
 }
-
-// The association blocks of submodel t, one per association term (heading, association
-// parameters, row and column scores). They come with the estimation of association models.
-void WriteAssociationBlocks(RunState& run, int t) { (void)run, (void)t; }
-
-// The "* ALL TABLES *" part of a model with `all` restrictions and the
-// "*** HAZARD PARAMETERS ***" section of a model with a hazard part. They come with the
-// estimation of those models.
-void WriteAllAndHazardTables(RunState& run, std::vector<int>& shown) { (void)run, (void)shown; }
 
 }  // namespace
 
@@ -390,16 +401,16 @@ void WriteParameterTables(RunState& run, int first) {
                          design.interaction == DesignInteraction::kA;
       }
       if (t >= 1 && submodel.MarginCount() <= 1 && plain_designs && submodel.AssocCount() == 0) {
-        WriteExtraBlocks(run, t, shown);
+        WriteFamilyBlocks(run, BlockPlace::kAfterTable, t, shown);
         continue;
       }
       WriteSubmodelTable(run, t, conditional, shown);
-      WriteExtraBlocks(run, t, shown);
+      WriteFamilyBlocks(run, BlockPlace::kAfterTable, t, shown);
       out.WriteLine("");
-      WriteAssociationBlocks(run, t);
+      WriteFamilyBlocks(run, BlockPlace::kAfterTableEnd, t, shown);
     }
   }
-  WriteAllAndHazardTables(run, shown);
+  WriteFamilyBlocks(run, BlockPlace::kAfterSubmodels, -1, shown);
   out.WriteLine("");
   if (!settings.file_covariances.empty() && ShowsStdErrors(run)) WriteCovarianceFile(run, shown);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "estimation/model_family.h"
 #include "newton/run_state.h"
 
 namespace tav {
@@ -55,11 +56,6 @@ void CollapseTable(const RunState& run, const Membership& flags, std::vector<dou
 // "P(" dependent labels "|" conditioning labels ")" of submodel t; "P(" labels ")" when it has
 // no conditioning variables (always for the first submodel).
 std::string ConditionalLabel(const RunState& run, int t);
-
-// The number of free log-linear parameters of submodel t (the hazard submodel and the `all`
-// submodel included). The parameters of saturated fixed margins (kind -7) are counted with the
-// restricted parameters of the set-up, so such a submodel adds nothing here.
-std::int64_t CountSubmodelParameters(const RunState& run, int t);
 
 }  // namespace tav
 

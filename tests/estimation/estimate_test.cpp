@@ -192,15 +192,5 @@ TEST(IterationLog, ExcludedPatternsAreReported) {
   EXPECT_EQ(f.est().ExcludedObservations, 5);
 }
 
-TEST(Availability, ConstructsWithoutAnEstimatorStopAtOnce) {
-  EXPECT_EQ(Fitted("man 2 dim 2 2 mod {A,B,eff(AB 1)} des [ 1 2 3 4 ] dat [ 1 2 3 4 ]").message,
-            "  Error: estimation of eff() effects is not available in this version");
-  EXPECT_EQ(Fitted("man 2 dim 3 3 mod {A,B,ass(A B 2a)} dat [ 1 2 3 4 5 6 7 8 9 ]").message,
-            "  Error: estimation of association models (ass) is not available in this version");
-  EXPECT_EQ(Fitted("man 2 dim 2 3 mod A B|A or1 dat [ 1 2 3 4 5 6 ]").message,
-            "  Error: estimation of ordinal restrictions (or1, or2) is not available in this "
-            "version");
-}
-
 }  // namespace
 }  // namespace tav

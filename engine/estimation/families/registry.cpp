@@ -1,0 +1,44 @@
+// The model families of this version. Their order is the order of the M-steps in the visit of
+// a submodel (marginal or lin/log restrictions instead of the rest, else design effects,
+// association terms, proportional fitting of the model terms), then of the M-steps after the
+// visits (fixed margins, equality, ordinal restrictions), and of the "not available" checks.
+//
+// A family is one file of this folder that defines its accessor, and one entry here: the
+// accessor's declaration and its place in the list.
+
+#include "estimation/families/families.h"
+
+namespace tav {
+
+const ModelFamily& MarginalRestrictionFamily();  // mar
+const ModelFamily& LinLogRestrictionFamily();    // lin, log
+const ModelFamily& DesignEffectFamily();         // cov, eff, fac, fix, wei, spe
+const ModelFamily& AssociationFamily();          // ass
+const ModelFamily& LogLinearFamily();            // model terms fitted by proportional fitting
+const ModelFamily& SaturatedMarginFamily();      // saturated margins fixed at the data
+const ModelFamily& EqualityRestrictionFamily();  // eq2, eq3
+const ModelFamily& OrdinalRestrictionFamily();   // or1, or2
+const ModelFamily& CumulativeFamily();           // cum
+const ModelFamily& AllSubgroupsFamily();         // all
+const ModelFamily& HazardFamily();               // haz
+
+const FamilyList& ModelFamilies() {
+  static const FamilyList families = {
+      &MarginalRestrictionFamily(), &LinLogRestrictionFamily(),  &DesignEffectFamily(),
+      &AssociationFamily(),         &LogLinearFamily(),          &SaturatedMarginFamily(),
+      &EqualityRestrictionFamily(), &OrdinalRestrictionFamily(), &CumulativeFamily(),
+      &AllSubgroupsFamily(),        &HazardFamily(),
+  };
+  return families;
+}
+
+const Design* FirstUserDesign(const Submodel& submodel) {
+  const int first = submodel.IsCumulative() ? 1 : 0;
+  return submodel.DesignTermCount() > first ? &submodel.designs[first] : nullptr;
+}
+
+const Submodel* SubmodelAt(const ModelState& model, int r) {
+  return r >= 0 && r < static_cast<int>(model.submodels.size()) ? &model.submodels[r] : nullptr;
+}
+
+}  // namespace tav

@@ -1,0 +1,94 @@
+#ifndef TAV_ENGINE_ESTIMATION_MODEL_FAMILY_H_
+#define TAV_ENGINE_ESTIMATION_MODEL_FAMILY_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "estimation/estimation_state.h"
+
+namespace tav {
+
+// The two groups of the free-parameter list, in list order: the log-linear parameters of the
+// submodels' model terms, then the parameters of the special effects.
+enum class ParameterGroup { kLogLinear, kSpecialEffects };
+
+// Where a family's blocks go in the "*** LOG-LINEAR PARAMETERS ***" section: after the table
+// of a submodel (thresholds, design effects), after the empty line that ends it (association
+// blocks), and after the tables of all submodels (the `all` tables, the hazard parameters).
+enum class BlockPlace { kAfterTable, kAfterTableEnd, kAfterSubmodels };
+
+// What a family's report blocks are written through; the report provides it.
+class ParameterBlockWriter {
+ public:
+  virtual ~ParameterBlockWriter() = default;
+  virtual void WriteLine(const std::string& line) = 0;
+  // Standard errors were asked for and computed.
+  virtual bool ShowsStdErrors() const = 0;
+  // The covariance of free parameters i and j (0 outside the list).
+  virtual double Covariance(int i, int j) const = 0;
+  // Free parameter i is listed with its standard error: it goes into the covariance file.
+  virtual void MarkShown(int i) = 0;
+};
+
+// One model family: a way of modelling a submodel (its kind: log-linear, equality, ordinal,
+// cumulative restrictions, a fixed saturated margin), a kind of effect inside submodels
+// (design effects, lin/log and mar restrictions, association terms) or a part of the model
+// (the `all` restrictions, the hazard part). It supplies what the estimation, the parameter
+// count, the free-parameter list and the report need of it; every hook does nothing for a
+// submodel the family has no part in.
+//
+// The families are listed once, in families/registry.cpp. Their order there is the order of
+// the M-steps within a cycle and of the "not available" checks. A family this version does
+// not estimate yet is an entry whose UnavailableConstruct names it.
+class ModelFamily {
+ public:
+  virtual ~ModelFamily() = default;
+
+  virtual std::string_view Name() const = 0;
+
+  // For a family that is not available in this version: the construct of the message
+  //   "  Error: " + construct + " not available in this version"
+  // when submodel r (any index of model.submodels, the hazard and `all` submodels included)
+  // uses the family, and for the model as a whole (r = -1); empty otherwise.
+  virtual std::string UnavailableConstruct(const EstimationRun& run, int r) const;
+
+  // Start values of submodel r (0 .. SubmodelCount - 1), drawing its random values.
+  virtual void StartValues(EstimationRun& run, int r) const;
+
+  // The M-step of the family in the visit of submodel r (in the cycle's submodel order).
+  virtual void FitSubmodel(EstimationRun& run, int r) const;
+
+  // The M-step of the family after the visits, in the first cycle of iterations from 1 on.
+  virtual void FitAfterVisits(EstimationRun& run) const;
+
+  // The number of free parameters the family gives submodel t (the hazard and `all` submodels
+  // included).
+  virtual std::int64_t ParameterCount(const EstimationRun& run, int t) const;
+
+  // Appends the family's free parameters of group to the list, unless the list is full.
+  virtual void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
+                                  FreeParameterList& list) const;
+
+  // Writes the family's blocks of submodel t (t = -1 with kAfterSubmodels) to the report.
+  virtual void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
+                                    ParameterBlockWriter& writer) const;
+};
+
+using FamilyList = std::vector<const ModelFamily*>;
+
+// The families of this version, in their order (families/registry.cpp).
+const FamilyList& ModelFamilies();
+
+// The families a run uses: run.families when set, else ModelFamilies().
+const FamilyList& FamiliesOf(const EstimationRun& run);
+
+// The number of free parameters of submodel t (the hazard and `all` submodels included), summed
+// over the families. The parameters of saturated fixed margins are counted with the restricted
+// parameters of the set-up, so such a submodel adds nothing here.
+std::int64_t CountSubmodelParameters(const EstimationRun& run, int t);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_ESTIMATION_MODEL_FAMILY_H_

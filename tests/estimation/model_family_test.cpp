@@ -1,0 +1,67 @@
+// The family registry: the availability check, the cycle and the parameter count go through
+// the families a run uses.
+
+#include "estimation/model_family.h"
+
+#include <gtest/gtest.h>
+
+#include "estimation/estimate.h"
+#include "test_support.h"
+#include "tav95/run_driver.h"
+
+namespace tav {
+namespace {
+
+using testing::ParseText;
+using testing::StopMessageOrEmpty;
+using testing::TempDir;
+
+// What a new family that is not built yet looks like: one class in a file of its own...
+class RowEffectsFamily : public ModelFamily {
+ public:
+  std::string_view Name() const override { return "row effects"; }
+  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
+    if (r < 0 || r >= run.model.SubmodelCount || run.model.submodels[r].SubmodelVarCount < 3) {
+      return "";
+    }
+    return "estimation of row effects is";
+  }
+};
+
+std::string FitWith(const FamilyList* families, const std::string& text) {
+  TempDir dir;
+  RunState run;
+  std::string message = ParseText(run, text, dir);
+  if (!message.empty()) return message;
+  run.families = families;
+  return StopMessageOrEmpty([&run] { CheckEstimationAvailable(run); });
+}
+
+TEST(FamilyRegistry, AStubFamilyTakesOneFileAndOneRegistryLine) {
+  const RowEffectsFamily row_effects;
+  FamilyList families = ModelFamilies();
+  families.push_back(&row_effects);  // ... and its line in the registry
+  const std::string three_way = "man 3 dim 2 2 2 mod {AB,C} dat [ 1 2 3 4 5 6 7 8 ]";
+  EXPECT_EQ(FitWith(nullptr, three_way), "");
+  EXPECT_EQ(FitWith(&families, three_way),
+            "  Error: estimation of row effects is not available in this version");
+  EXPECT_EQ(FitWith(&families, "man 2 dim 2 2 mod {A,B} dat [ 1 2 3 4 ]"), "");
+}
+
+TEST(FamilyRegistry, FamiliesNotBuiltYetStopTheRunAtOnce) {
+  const std::string not_available = " not available in this version";
+  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {A,B,eff(AB 1)} des [ 1 2 3 4 ] dat [ 1 2 3 4 ]"),
+            "  Error: estimation of eff() effects is" + not_available);
+  EXPECT_EQ(FitWith(nullptr, "man 2 dim 3 3 mod {A,B,ass(A B 2a)} dat [ 1 2 3 4 5 6 7 8 9 ]"),
+            "  Error: estimation of association models (ass) is" + not_available);
+  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 3 mod A B|A or1 dat [ 1 2 3 4 5 6 ]"),
+            "  Error: estimation of ordinal restrictions (or1, or2) is" + not_available);
+  // The threshold columns of a cumulative model are no cov() effect of the user's.
+  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 3 mod A B|A cum(a) { } dat [ 1 2 3 4 5 6 ]"),
+            "  Error: estimation of cumulative models (cum) is" + not_available);
+  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {AB,lin(AB 1)} des [ 1 0 0 0 ] dat [ 1 2 3 4 ]"),
+            "  Error: estimation of lin() and log() effects is" + not_available);
+}
+
+}  // namespace
+}  // namespace tav
