@@ -25,11 +25,11 @@
 #include <vector>
 
 #include "core/console_presentation.h"
-#include "newton/run_state.h"
 #include "core/stop_run.h"
-#include "tav95/run_driver.h"
 #include "data/parse_input.h"
 #include "newton/newton_iteration.h"
+#include "newton/run_state.h"
+#include "tav95/run_driver.h"
 
 namespace {
 

@@ -31,10 +31,10 @@
 #include "cases.h"
 #include "core/console_presentation.h"
 #include "core/random.h"
-#include "newton/run_state.h"
 #include "core/stop_run.h"
-#include "tav95/run_driver.h"
 #include "data/parse_input.h"
+#include "newton/run_state.h"
+#include "tav95/run_driver.h"
 
 namespace {
 

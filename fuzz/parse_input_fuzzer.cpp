@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <string>
 
-#include "newton/run_state.h"
 #include "core/stop_run.h"
-#include "fuzz_input.h"
 #include "data/parse_input.h"
+#include "fuzz_input.h"
+#include "newton/run_state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::filesystem::path directory = tav::fuzz::ScratchDirectory("tav_fuzz");

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "core/console_presentation.h"
-#include "newton/run_state.h"
 #include "core/stop_run.h"
-#include "fuzz_input.h"
 #include "data/parse_input.h"
+#include "fuzz_input.h"
+#include "newton/run_state.h"
 #include "tav95/run_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -137,8 +137,8 @@ std::string Fitted::LineWith(const std::string& text) const {
 
 EngineRun::EngineRun(const std::string& input) {
   run.presentation = &window;
-  run.arguments = {dir.Write("model.inp", input), dir.File("model.out"),
-                   dir.path().string() + "/", dir.File("log.tmp"), "-log"};
+  run.arguments = {dir.Write("model.inp", input), dir.File("model.out"), dir.path().string() + "/",
+                   dir.File("log.tmp"), "-log"};
   status = RunMain(run);
   report = ReadLines(dir.File("model.out"));
   log = ReadLines(dir.File("log.tmp"));

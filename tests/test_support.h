@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/presentation.h"
-#include "newton/run_state.h"
 #include "core/text_file.h"
+#include "newton/run_state.h"
 
 namespace tav::testing {
 

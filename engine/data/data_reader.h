@@ -1,8 +1,8 @@
 #ifndef TAV_ENGINE_DATA_DATA_READER_H_
 #define TAV_ENGINE_DATA_DATA_READER_H_
 
-#include "data/data_run.h"
 #include "core/text_file.h"
+#include "data/data_run.h"
 
 namespace tav {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "core/model_state.h"
-#include "data/data_run.h"
 #include "core/text_file.h"
+#include "data/data_run.h"
 
 namespace tav {
 

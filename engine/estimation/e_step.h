@@ -23,7 +23,6 @@ enum class EStepMode {
 using PosteriorSink =
     std::function<void(std::int64_t pattern, const std::vector<double>& posterior)>;
 
-
 // Lays out the E-step's index maps: for every observed pattern (entry of the data store) and
 // every complete-data cell that agrees with it (latent classes outermost, then the unobserved
 // manifest variables the pattern's subgroup carries, last variable fastest), the cell of every

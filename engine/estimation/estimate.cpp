@@ -318,8 +318,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
       StopRun("  Error: the log-likelihood is not a finite number; try other start values");
     }
     if (model.AnyLinLog || model.AnyMar) AdjustRestrictionStep(run);
-    if (run.IterationCount > 1 && run.StopCriterion < -kDecreaseTolerance &&
-        est.step_size < 1.0) {
+    if (run.IterationCount > 1 && run.StopCriterion < -kDecreaseTolerance && est.step_size < 1.0) {
       run.StopCriterion = criterion + 0.1;
       est.step_size += 0.05;
       std::string line = "  new stepsize = " + FormatReal(4, 2, est.step_size);

@@ -428,7 +428,8 @@ void ReadSubmodel(RunContext& run, bool glued_brace) {
     if (key == "eq2") model.UseEq2 = true;
     ReadCurrentWord(run);
   } else if (key == "or1" || key == "or2") {
-    submodel.SubmodelKind = key == "or1" ? SubmodelKindCode::kOrdinal1 : SubmodelKindCode::kOrdinal2;
+    submodel.SubmodelKind =
+        key == "or1" ? SubmodelKindCode::kOrdinal1 : SubmodelKindCode::kOrdinal2;
     ReadOrdinalType(run, submodel);
   } else if (key == "cum") {
     ReadCumulativeHeader(run, submodel);
@@ -449,7 +450,8 @@ void ReadSubmodel(RunContext& run, bool glued_brace) {
   if (KeyIs(run.CurrentWord, "nin")) {
     done.no_initial = true;
     ReadCurrentWord(run);
-  } else if (index == 0 && done.MarginCount() == 0 && !model.AnyLinLog && !done.IsSaturatedFixed()) {
+  } else if (index == 0 && done.MarginCount() == 0 && !model.AnyLinLog &&
+             !done.IsSaturatedFixed()) {
     AddEffect(done, Membership{});
   }
 }

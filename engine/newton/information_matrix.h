@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "newton/run_state.h"
 #include "newton/newton_state.h"
+#include "newton/run_state.h"
 
 namespace tav {
 

@@ -1,8 +1,8 @@
 #ifndef TAV_ENGINE_NEWTON_NEWTON_ITERATION_H_
 #define TAV_ENGINE_NEWTON_NEWTON_ITERATION_H_
 
-#include "newton/run_state.h"
 #include "newton/newton_state.h"
+#include "newton/run_state.h"
 
 namespace tav {
 

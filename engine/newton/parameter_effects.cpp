@@ -78,8 +78,8 @@ void PrepareParameterEffects(RunState& run) {
     const Submodel& submodel = model.submodels[parameter.submodel];
     Submodel margin_table;
     for (int v = 0; v < kVectorSize; ++v) {
-      margin_table.SubmodelVariables[v] = submodel.SubmodelVariables[v] != 0 &&
-                                          submodel.EffectVariables[parameter.margin][v] != 0;
+      margin_table.SubmodelVariables[v] =
+          submodel.SubmodelVariables[v] != 0 && submodel.EffectVariables[parameter.margin][v] != 0;
     }
     std::vector<int> vars;
     for (int v = 0; v < kVectorSize; ++v) {
@@ -87,8 +87,8 @@ void PrepareParameterEffects(RunState& run) {
     }
     newton.effect_shapes.emplace_back(model, submodel, parameter.effect);
     newton.margin_effect_shapes.emplace_back(model, margin_table, parameter.effect);
-    newton.effect_signs.push_back(EffectSigns(
-        model, vars, EffectiveReference(run, parameter.submodel), parameter.position));
+    newton.effect_signs.push_back(
+        EffectSigns(model, vars, EffectiveReference(run, parameter.submodel), parameter.position));
   }
 }
 

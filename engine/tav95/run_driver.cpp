@@ -6,9 +6,9 @@
 #include "core/log.h"
 #include "core/random.h"
 #include "core/stop_run.h"
+#include "data/parse_input.h"
 #include "estimation/e_step.h"
 #include "estimation/estimate.h"
-#include "data/parse_input.h"
 #include "newton/newton_iteration.h"
 #include "report/write_report.h"
 

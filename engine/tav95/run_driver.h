@@ -1,8 +1,8 @@
 #ifndef TAV_ENGINE_TAV95_RUN_DRIVER_H_
 #define TAV_ENGINE_TAV95_RUN_DRIVER_H_
 
-#include "newton/run_state.h"
 #include "newton/newton_state.h"
+#include "newton/run_state.h"
 
 namespace tav {
 

@@ -55,8 +55,7 @@ TEST(Capacity, SubmodelsAndTheirLists) {
   EXPECT_EQ(submodel.MarginCount(), 103);
   EXPECT_EQ(submodel.DesignTermCount(), 103);
   EXPECT_EQ(submodel.AssocCount(), 103);
-  EXPECT_EQ(StopMessage([&] { NewEffect(submodel, 103); }),
-            "  Error: too many log-linear effects");
+  EXPECT_EQ(StopMessage([&] { NewEffect(submodel, 103); }), "  Error: too many log-linear effects");
   EXPECT_EQ(StopMessage([&] { NewDesign(submodel, 103); }),
             "  Error: too many user defined or prespecified designs");
   EXPECT_EQ(StopMessage([&] { NewRowColumnEffect(submodel, 103); }),

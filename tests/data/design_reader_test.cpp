@@ -34,9 +34,8 @@ struct Model {
   }
   // A design of the given family and count over the labelled variables; labels after "|" are
   // grouping variables.
-  Design& AddDesign(int s, DesignFamily family, const std::string& labels, int count,
-                    int terms = 1, DesignInteraction interaction = DesignInteraction::kA,
-                    int special_model = 0) {
+  Design& AddDesign(int s, DesignFamily family, const std::string& labels, int count, int terms = 1,
+                    DesignInteraction interaction = DesignInteraction::kA, int special_model = 0) {
     Submodel& sub = run.model.submodels[s];
     Design& d = NewDesign(sub, sub.DesignTermCount());
     d.family = family;
@@ -131,9 +130,9 @@ TEST(DesignReader, FixedAndPrespecifiedDesignsTakeNoNumbers) {
   Model m({2, 3});
   m.Add("AB");
   m.AddDesign(0, DesignFamily::kFixedWeights, "AB", 1);  // wei
-  m.AddDesign(0, DesignFamily::kSpecial, "AB", 2);  // spe 1a: room for 6 x 2 generated values
+  m.AddDesign(0, DesignFamily::kSpecial, "AB", 2);       // spe 1a: room for 6 x 2 generated values
   m.AddDesign(0, DesignFamily::kSpecial, "A", 1, 1, DesignInteraction::kA, 11);  // spe 2b
-  m.AddDesign(0, DesignFamily::kCovariate, "B", 1);    // cov: 3 values after the room
+  m.AddDesign(0, DesignFamily::kCovariate, "B", 1);  // cov: 3 values after the room
   EXPECT_EQ(UserDesignCount(m.run), 1);
   ASSERT_EQ(m.Read("7 8 9"), "");
   ASSERT_EQ(m.store().real_design.size(), 12u + 2u + 3u);
@@ -163,7 +162,8 @@ TEST(DesignReader, GroupNumbersAndMultipliers) {
   // A negative multiplier: |m| reals per group category into the second store.
   Model real({2, 3});
   real.Add("AB");
-  real.AddDesign(0, DesignFamily::kCovariate, "A|B", 1, 1, DesignInteraction::kC).group_multiplier = -2;  // cov, interaction c
+  real.AddDesign(0, DesignFamily::kCovariate, "A|B", 1, 1, DesignInteraction::kC).group_multiplier =
+      -2;  // cov, interaction c
   ASSERT_EQ(real.Read("1 2  .1 .2 .3 .4 .5 .6"), "");
   EXPECT_EQ(real.store().real_design, (Reals{1, 2}));
   EXPECT_EQ(real.store().second_real, (Reals{.1, .2, .3, .4, .5, .6}));
@@ -216,7 +216,8 @@ TEST(DesignReader, ContinuousCovariate) {
   m.run.model.CovariateCount = 2;
   m.Add("ABC");
   m.AddDesign(0, DesignFamily::kCovariate, "C", 2);
-  m.AddDesign(0, DesignFamily::kCovariate, "A|C", 1, 1, DesignInteraction::kC).group_multiplier = -2;
+  m.AddDesign(0, DesignFamily::kCovariate, "A|C", 1, 1, DesignInteraction::kC).group_multiplier =
+      -2;
   EXPECT_EQ(CovariateMark(m.run.model, m.run.model.submodels[0].designs[0]), 1);
   EXPECT_EQ(CovariateMark(m.run.model, m.run.model.submodels[0].designs[1]), -1);
   EXPECT_EQ(UserDesignCount(m.run), 1);  // the second still reads its design values
@@ -278,7 +279,8 @@ TEST(DesignReader, MarginalRestrictionBlocks) {
   Model reserved({2, 3});
   reserved.Add("AB");
   reserved.AddDesign(0, DesignFamily::kMarginal, "AB", 2).DesignRestriction = 30;
-  Design& extra = reserved.AddDesign(0, DesignFamily::kMarginal, "AB", 2);  // a copy of the term's design
+  Design& extra =
+      reserved.AddDesign(0, DesignFamily::kMarginal, "AB", 2);  // a copy of the term's design
   extra.DesignRestriction = 30;
   extra.reserved = true;
   numbers.clear();

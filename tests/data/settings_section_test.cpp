@@ -213,9 +213,11 @@ TEST(SettingDefaults, StandardErrorsNeedNewtonAndNoMarWithLatentVariables) {
   Pass plain;
   plain.Add("AB");
   plain.AddDesign(0, DesignFamily::kEffect, "AB", 2);
-  plain.AddDesign(0, DesignFamily::kEffect, "A|B", 1, DesignInteraction::kC);  // interaction c: one set of parameters
+  plain.AddDesign(0, DesignFamily::kEffect, "A|B", 1,
+                  DesignInteraction::kC);  // interaction c: one set of parameters
   EXPECT_FALSE(NewtonUnavailable(plain.run.model));
-  plain.AddDesign(0, DesignFamily::kEffect, "A|B", 1, DesignInteraction::kB);  // interaction b: a second set of parameters
+  plain.AddDesign(0, DesignFamily::kEffect, "A|B", 1,
+                  DesignInteraction::kB);  // interaction b: a second set of parameters
   EXPECT_TRUE(NewtonUnavailable(plain.run.model));
   Pass association;
   association.run.model.assoc_score_count = 5;
@@ -567,7 +569,8 @@ struct StartModel : Pass {
     AddEffect(0, "A");
     AddEffect(0, "AB");
     AddDesign(0, DesignFamily::kEffect, "AB", 2);
-    AddDesign(0, DesignFamily::kSpecial, "A|B", 3, DesignInteraction::kC);  // interaction c: parameters times the multiplier
+    AddDesign(0, DesignFamily::kSpecial, "A|B", 3,
+              DesignInteraction::kC);  // interaction c: parameters times the multiplier
     AddDesign(0, DesignFamily::kFixedWeights, "B|A", 4, DesignInteraction::kC);
     Add("AC", SubmodelKindCode::kEqualityRestricted);
     AddEffect(1, "A");

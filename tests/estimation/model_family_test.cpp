@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "estimation/estimate.h"
-#include "test_support.h"
 #include "tav95/run_driver.h"
+#include "test_support.h"
 
 namespace tav {
 namespace {

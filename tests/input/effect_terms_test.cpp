@@ -12,7 +12,6 @@ using testing::Parsed;
 using testing::ParseModelText;
 using testing::TempDir;
 
-
 std::string Error(const std::string& text) { return Parsed(text).message; }
 
 bool Is(const Design& design, DesignFamily family,

@@ -174,7 +174,8 @@ TEST_F(ParseTermTest, ShortLabels) {
 TEST_F(ParseTermTest, KeepAccumulates) {
   Parse("A");
   EXPECT_EQ(Parse("C", true), Marks({1, 0, 1, 0}));
-  EXPECT_EQ(StopMessage([&] { Parse("A", true); }), "  Error: double label (A) in A in command mod");
+  EXPECT_EQ(StopMessage([&] { Parse("A", true); }),
+            "  Error: double label (A) in A in command mod");
 }
 
 TEST_F(ParseTermTest, WrongAndDoubleLabels) {

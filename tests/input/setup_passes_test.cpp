@@ -9,33 +9,6 @@ namespace {
 
 using testing::Parsed;
 
-using testing::ParseModelText;
-using testing::TempDir;
-
-
-TEST(SubgroupLayout, CellsAndOffsets) {
-  // Subgroups observe ABC (2*3*4 = 24 cells), AB (6) and C (4).
-  Parsed p("res 1 man 3 dim 3 2 3 4 sub ABC AB C");
-  ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.model().subgroup_cell_count, (std::vector<std::int32_t>{24, 6, 4}));
-  EXPECT_EQ(p.model().subgroup_first_cell, (std::vector<std::int32_t>{0, 24, 30}));
-}
-
-TEST(SubmodelLayout, CellsConditionCellsAndOffsets) {
-  Parsed p("man 3 dim 2 3 4 mod A B|A C|AB");
-  ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.submodel(0).cell_count, 2);
-  EXPECT_EQ(p.submodel(1).cell_count, 6);
-  EXPECT_EQ(p.submodel(1).condition_cells, 2);
-  EXPECT_EQ(p.submodel(2).cell_count, 24);
-  EXPECT_EQ(p.submodel(2).condition_cells, 6);
-  EXPECT_EQ(p.submodel(2).dimensions, (std::vector<int>{2, 3, 4}));
-  EXPECT_EQ(p.submodel(1).first_cell, 2);
-  EXPECT_EQ(p.submodel(2).first_cell, 8);
-  EXPECT_EQ(p.submodel(2).first_condition_cell, 1 + 2);
-  EXPECT_EQ(p.model().submodel_cell_total, 32);
-}
-
 TEST(SubmodelLayout, Eq1SharesTheCellsOfItsSubmodel) {
   Parsed p("man 3 dim 2 3 3 mod A B|A C|A eq1 B|A");
   ASSERT_EQ(p.message, "");

@@ -281,4 +281,3 @@ TEST(Damping, PositiveDefiniteMatrixIsDampedOnce) {
 
 }  // namespace
 }  // namespace tav
-

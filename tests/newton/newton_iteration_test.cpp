@@ -42,8 +42,9 @@ TEST(NewtonIteration, EveryAlgorithmReachesTheMaximum) {
     EXPECT_NEAR(f.LogLikelihood(), kHairEyeMaximum, 1e-7) << c.settings;
     EXPECT_GT(f.CountLines(c.name), 0) << c.settings;
     // Iterations 0 to 2 are EM; every later one has its Newton line.
-    EXPECT_EQ(f.CountLines(c.name) + f.CountLines("Steepest-descent iteration: ") * (c.name[0] != 'S'),
-              f.run.IterationCount - 2)
+    EXPECT_EQ(
+        f.CountLines(c.name) + f.CountLines("Steepest-descent iteration: ") * (c.name[0] != 'S'),
+        f.run.IterationCount - 2)
         << c.settings;
   }
 }

@@ -26,7 +26,8 @@ TEST(PosteriorLine, ClassSumsModalClassAndPosteriors) {
   ASSERT_EQ(f.message, "");
   const std::vector<double> p{0.1, 0.1, 0.2, 0.3, 0.1, 0.2};
   auto lines = ResultLines(f, [&p](RunState& run) {
-    WritePosteriorLine(run, PosteriorFile::kLatentClasses, 2, 6, p);  // entry 2: A = 2, B = 2, count 2
+    WritePosteriorLine(run, PosteriorFile::kLatentClasses, 2, 6,
+                       p);  // entry 2: A = 2, B = 2, count 2
     WritePosteriorLine(run, PosteriorFile::kCompletions, 0, 6, p);
   });
   ASSERT_EQ(lines.size(), 2u);
@@ -40,10 +41,9 @@ TEST(PosteriorLine, VectorOfNoPatternIsNormalisedAndGetsADrawnClass) {
   f.run.RandomSeed = 1;  // the next state is 125: u = 125 / 2796203, below 0.3
   f.run.model.submodels[0].random_start = false;
   const std::vector<double> frequencies{0.0, 3.0, 7.0, 99.0};  // only the first three count
-  auto lines = ResultLines(
-      f, [&frequencies](RunState& run) {
-        WritePosteriorLine(run, PosteriorFile::kLatentClasses, -1, 3, frequencies);
-      });
+  auto lines = ResultLines(f, [&frequencies](RunState& run) {
+    WritePosteriorLine(run, PosteriorFile::kLatentClasses, -1, 3, frequencies);
+  });
   ASSERT_EQ(lines.size(), 1u);
   // Class 1 has probability 0, so the draw lands in class 2.
   EXPECT_EQ(lines[0], " 0.0000 0.3000 0.7000   3 0.3000   2 0.7000");

@@ -20,7 +20,6 @@ using testing::ReadLines;
 using testing::RecordingPresentation;
 using testing::TempDir;
 
-
 TEST(ReportRun, IndependenceInATwoByThreeTable) {
   // Fitted values row total x column total / N: 18 18 24 / 12 12 16 (see the statistics tests
   // for the hand calculation of every figure).

@@ -74,8 +74,7 @@ void ExpectRunLog(const std::vector<std::string>& lines) {
 }
 
 TEST(RunDriver, TooFewArguments) {
-  for (const auto& arguments :
-       std::vector<std::vector<std::string>>{{}, {"input.inp"}}) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{{}, {"input.inp"}}) {
     EngineRun r(arguments);
     EXPECT_EQ(r.Main(), kExitError);
     EXPECT_EQ(r.window.lines, kBanner);  // the banner comes first
@@ -131,7 +130,8 @@ TEST(RunDriver, LogFileModeWithThreeArgumentsWritesTavLogInTheCurrentDirectory) 
 TEST(RunDriver, FourArgumentsShowTheLogAndWriteItWithoutAsking) {
   TempDir dir;
   const std::string log = dir.File("run.log");
-  EngineRun r({dir.Write("model.inp", kInput), dir.File("model.out"), dir.path().string() + "/", log});
+  EngineRun r(
+      {dir.Write("model.inp", kInput), dir.File("model.out"), dir.path().string() + "/", log});
   EXPECT_EQ(r.Main(), kExitNormal);
   ExpectRunLog(r.window.lines);
   EXPECT_EQ(ReadLines(log), r.window.lines);
@@ -141,8 +141,8 @@ TEST(RunDriver, FourArgumentsShowTheLogAndWriteItWithoutAsking) {
 TEST(RunDriver, FiveArgumentsEndingInLogWriteTheNamedLog) {
   TempDir dir;
   const std::string log = dir.File("log.tmp");
-  EngineRun r({dir.Write("inp.tmp", kInput), dir.File("out.tmp"), dir.path().string() + "/", log,
-         "-log"});
+  EngineRun r(
+      {dir.Write("inp.tmp", kInput), dir.File("out.tmp"), dir.path().string() + "/", log, "-log"});
   EXPECT_EQ(r.Main(), kExitNormal);
   EXPECT_TRUE(r.window.lines.empty());
   ExpectRunLog(ReadLines(log));
@@ -177,8 +177,7 @@ TEST(RunDriver, MissingInputFileIsReportedAndLogged) {
   EXPECT_EQ(r.Main(), kExitError);
   EXPECT_EQ(r.window.errors, std::vector<std::string>{"Cannot open file " + missing});
   // The log says why the run ended, as its last line.
-  EXPECT_EQ(ReadLines(log),
-            WithBanner({"loading data", "Error: cannot open file " + missing}));
+  EXPECT_EQ(ReadLines(log), WithBanner({"loading data", "Error: cannot open file " + missing}));
   EXPECT_FALSE(std::filesystem::exists(dir.File("out.tmp")));
 }
 

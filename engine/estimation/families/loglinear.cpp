@@ -44,10 +44,9 @@ std::int64_t CountLogLinearParameters(const EstimationRun& run, int t) {
     all_designs_mar &=
         design.family == DesignFamily::kMarginal && design.interaction == DesignInteraction::kA;
   }
-  const bool every_subset =
-      (submodel.IsLogLinear() || submodel.IsTied()) &&
-      ((submodel.MarSubmodel == 1 && all_designs_mar) ||
-       (submodel.MarSubmodel != 1 && model.AnyLinLog));
+  const bool every_subset = (submodel.IsLogLinear() || submodel.IsTied()) &&
+                            ((submodel.MarSubmodel == 1 && all_designs_mar) ||
+                             (submodel.MarSubmodel != 1 && model.AnyLinLog));
 
   std::int64_t count = 0;
   if (every_subset) {

@@ -24,10 +24,17 @@ const ModelFamily& HazardFamily();               // haz
 
 const FamilyList& ModelFamilies() {
   static const FamilyList families = {
-      &MarginalRestrictionFamily(), &LinLogRestrictionFamily(),  &DesignEffectFamily(),
-      &AssociationFamily(),         &LogLinearFamily(),          &SaturatedMarginFamily(),
-      &EqualityRestrictionFamily(), &OrdinalRestrictionFamily(), &CumulativeFamily(),
-      &AllSubgroupsFamily(),        &HazardFamily(),
+      &MarginalRestrictionFamily(),
+      &LinLogRestrictionFamily(),
+      &DesignEffectFamily(),
+      &AssociationFamily(),
+      &LogLinearFamily(),
+      &SaturatedMarginFamily(),
+      &EqualityRestrictionFamily(),
+      &OrdinalRestrictionFamily(),
+      &CumulativeFamily(),
+      &AllSubgroupsFamily(),
+      &HazardFamily(),
   };
   return families;
 }
