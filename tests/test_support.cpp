@@ -93,12 +93,7 @@ std::string ParseModelText(RunState& run, const std::string& text, const TempDir
   try {
     OpenTextFile(run, run.InputFile, input, "r");
     run.FilePrefix = dir.path().string() + "/";
-    ParseModelSection(run);
-    ParseEventHistorySection(run);
-    ParseRecordFormatSection(run);
-    LayOutSubmodels(run);
-    SizeAssociationArrays(run);
-    InitialiseParameterArrays(run);
+    ParseModelSections(run);
     IndexRestrictedSubmodels(run, run.designs.restriction_codes);
     FinishLayout(run, !run.settings.file_posterior.empty());
     run.InputFile.Close();

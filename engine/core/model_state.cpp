@@ -1,5 +1,7 @@
 #include "core/model_state.h"
 
+#include <algorithm>
+
 #include "core/stop_run.h"
 
 namespace tav {
@@ -67,6 +69,17 @@ int NextSubmodel(const ModelState& model, int b) {
   if (b == s - 1) return model.HasAllSubmodel ? s + 1 : s;
   if (b == s + 1) return s;
   return s + 2;
+}
+
+std::vector<int> CellCategories(const ModelState& model, const std::vector<int>& vars,
+                                std::int64_t cell) {
+  std::vector<int> category(vars.size(), 0);
+  for (int k = static_cast<int>(vars.size()) - 1; k >= 0; --k) {
+    const int dim = std::max(model.Dimension[vars[k]], 1);
+    category[k] = static_cast<int>(cell % dim);
+    cell /= dim;
+  }
+  return category;
 }
 
 std::vector<int> SubmodelVariableList(const ModelState& model, int index) {

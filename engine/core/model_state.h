@@ -231,6 +231,11 @@ AssocEffect& NewRowColumnEffect(Submodel& submodel, int index);
 // S is model.SubmodelCount.
 int NextSubmodel(const ModelState& model, int b);
 
+// The categories (from 0) of the variables vars (variable numbers, in variable order) at cell
+// cell of their table, numbered in mixed radix with the last variable fastest.
+std::vector<int> CellCategories(const ModelState& model, const std::vector<int>& vars,
+                                std::int64_t cell);
+
 // The variable numbers of submodel index, in variable order (empty for an index out of range).
 std::vector<int> SubmodelVariableList(const ModelState& model, int index);
 

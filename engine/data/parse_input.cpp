@@ -2,7 +2,6 @@
 
 #include "core/log.h"
 #include "data/settings_section.h"
-#include "input/sections.h"
 #include "input/setup_passes.h"
 
 namespace tav {
@@ -12,12 +11,7 @@ void ParseInput(DataRun& run) {
   run.FilePrefix.clear();
   OpenTextFile(run, run.InputFile, run.InputFileName, "r");
   run.FilePrefix = run.InputPrefix();
-  ParseModelSection(run);
-  ParseEventHistorySection(run);
-  ParseRecordFormatSection(run);
-  LayOutSubmodels(run);
-  SizeAssociationArrays(run);
-  InitialiseParameterArrays(run);
+  ParseModelSections(run);
   ParseSettings(run);
   IndexRestrictedSubmodels(run, run.designs.restriction_codes);
   FinishLayout(run, !run.settings.file_posterior.empty());

@@ -7,18 +7,6 @@
 namespace tav {
 namespace {
 
-// The categories of the variables marked in vars (variable order, last fastest) of cell.
-std::vector<int> DecodeCell(const ModelState& model, const std::vector<int>& vars,
-                            std::int64_t cell) {
-  std::vector<int> category(vars.size(), 0);
-  for (int k = static_cast<int>(vars.size()) - 1; k >= 0; --k) {
-    const int dim = std::max(model.Dimension[vars[k]], 1);
-    category[k] = static_cast<int>(cell % dim);
-    cell /= dim;
-  }
-  return category;
-}
-
 std::vector<int> MembersOf(const Membership& set) {
   std::vector<int> vars;
   for (int v = 0; v < kVectorSize; ++v) {
@@ -99,7 +87,7 @@ int ParameterIndex(const ModelState& model, const FreeParameterList& list, const
   if (first >= size || list.parameters[first].position != 0) return -1;
 
   const std::vector<int> vars = MembersOf(effect);
-  const std::vector<int> category = DecodeCell(model, vars, cell);
+  const std::vector<int> category = CellCategories(model, vars, cell);
   int position = 0;
   for (std::size_t k = 0; k < vars.size(); ++k) {
     const int v = vars[k];

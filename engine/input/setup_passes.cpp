@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/stop_run.h"
+#include "input/sections.h"
 
 namespace tav {
 namespace {
@@ -188,6 +189,15 @@ void LayOutSubmodels(RunContext& run) {
   }
   model.submodel_cell_total = static_cast<std::int64_t>(std::min(cell_total, kOffsetLimit));
   model.condition_cell_total = static_cast<std::int64_t>(std::min(condition_total, kOffsetLimit));
+}
+
+void ParseModelSections(RunContext& run) {
+  ParseModelSection(run);
+  ParseEventHistorySection(run);
+  ParseRecordFormatSection(run);
+  LayOutSubmodels(run);
+  SizeAssociationArrays(run);
+  InitialiseParameterArrays(run);
 }
 
 void SizeAssociationArrays(RunContext& run) {

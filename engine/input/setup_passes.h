@@ -10,6 +10,10 @@ namespace tav {
 
 // The set-up passes that size the model's tables from the sections read so far.
 
+// Everything of an input file before its settings section: the model, event-history and
+// record-format sections (input/sections.h), then the passes A to C below.
+void ParseModelSections(RunContext& run);
+
 // A: subgroup tables, submodel variables, cells and offsets; the eq1 checks.
 void LayOutSubmodels(RunContext& run);
 // B: the sizes of the association and probability arrays, with their checks.

@@ -7,18 +7,6 @@
 namespace tav {
 namespace {
 
-// The categories of the variables vars (variable order, last fastest) of cell.
-std::vector<int> DecodeCell(const ModelState& model, const std::vector<int>& vars,
-                            std::int64_t cell) {
-  std::vector<int> category(vars.size(), 0);
-  for (int k = static_cast<int>(vars.size()) - 1; k >= 0; --k) {
-    const int dim = std::max(model.Dimension[vars[k]], 1);
-    category[k] = static_cast<int>(cell % dim);
-    cell /= dim;
-  }
-  return category;
-}
-
 // The category (from 0) that a parameter's index q (from 0, over the categories that carry
 // parameters) stands for.
 int ParameterCategory(int q, int reference) {
@@ -41,7 +29,7 @@ std::vector<signed char> EffectSigns(const ModelState& model, const std::vector<
   for (int v : vars) cells *= model.Dimension[v];
   std::vector<signed char> signs(cells, 0);
   for (std::int64_t e = 0; e < cells; ++e) {
-    const std::vector<int> category = DecodeCell(model, vars, e);
+    const std::vector<int> category = CellCategories(model, vars, e);
     int sign = 1;
     for (std::size_t k = 0; k < vars.size() && sign != 0; ++k) {
       const int v = vars[k];

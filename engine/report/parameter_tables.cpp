@@ -157,18 +157,6 @@ void PeelEffect(const ModelState& model, const ReferenceCategories& reference,
   }
 }
 
-// The category of variable `members[k]` in effect cell `cell`.
-std::vector<int> EffectCategories(const ModelState& model, const std::vector<int>& members,
-                                  std::int64_t cell) {
-  std::vector<int> category(members.size());
-  for (int k = static_cast<int>(members.size()) - 1; k >= 0; --k) {
-    const int d = std::max(model.Dimension[members[k]], 1);
-    category[k] = static_cast<int>(cell % d);
-    cell /= d;
-  }
-  return category;
-}
-
 // The line part of a parameter's standard error and z-value. The z-value is beta over the
 // standard error (ln of exp(beta), taken before the exponential can overflow).
 std::string WriteStdErrAndZ(const RunState& run, int position, double beta, bool positive,
@@ -338,7 +326,7 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
     std::vector<double> betas;
     const auto cells = static_cast<std::int64_t>(effect.beta.size());
     for (std::int64_t e = 0; e < cells; ++e) {
-      const std::vector<int> category = EffectCategories(model, effect.members, e);
+      const std::vector<int> category = CellCategories(model, effect.members, e);
       std::string label = effect.members.empty() ? "main" : " ";
       bool at_reference = false;
       for (std::size_t k = 0; k < effect.members.size(); ++k) {

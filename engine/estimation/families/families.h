@@ -16,6 +16,14 @@ const Design* FirstUserDesign(const Submodel& submodel);
 // The submodel r of the model, or nullptr for an index outside model.submodels.
 const Submodel* SubmodelAt(const ModelState& model, int r);
 
+// The first user design of submodel r is of family: the submodel's restricted effects are that
+// family's.
+bool FirstUserDesignIs(const ModelState& model, int r, DesignFamily family);
+
+// Minus the number of restrictions of family (lin and log, or mar) in submodel t: each takes a
+// parameter away.
+std::int64_t RestrictionParameterCount(const ModelState& model, int t, DesignFamily family);
+
 }  // namespace tav
 
 #endif  // TAV_ENGINE_ESTIMATION_FAMILIES_FAMILIES_H_

@@ -12,22 +12,12 @@ class LinLogRestriction : public ModelFamily {
   std::string_view Name() const override { return "lin and log restrictions"; }
 
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    const Submodel* submodel = SubmodelAt(run.model, r);
-    const Design* design = submodel != nullptr ? FirstUserDesign(*submodel) : nullptr;
-    if (design == nullptr || design->family != DesignFamily::kLinLog) return "";
+    if (!FirstUserDesignIs(run.model, r, DesignFamily::kLinLog)) return "";
     return "estimation of lin() and log() effects is";
   }
 
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
-    const Submodel* submodel = SubmodelAt(run.model, t);
-    if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
-    std::int64_t count = 0;
-    for (const Design& design : submodel->designs) {
-      if (!design.reserved && design.family == DesignFamily::kLinLog) {
-        count -= design.DesignCountParam;
-      }
-    }
-    return count;
+    return RestrictionParameterCount(run.model, t, DesignFamily::kLinLog);
   }
 };
 

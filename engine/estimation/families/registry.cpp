@@ -48,4 +48,20 @@ const Submodel* SubmodelAt(const ModelState& model, int r) {
   return r >= 0 && r < static_cast<int>(model.submodels.size()) ? &model.submodels[r] : nullptr;
 }
 
+bool FirstUserDesignIs(const ModelState& model, int r, DesignFamily family) {
+  const Submodel* submodel = SubmodelAt(model, r);
+  const Design* design = submodel != nullptr ? FirstUserDesign(*submodel) : nullptr;
+  return design != nullptr && design->family == family;
+}
+
+std::int64_t RestrictionParameterCount(const ModelState& model, int t, DesignFamily family) {
+  const Submodel* submodel = SubmodelAt(model, t);
+  if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
+  std::int64_t count = 0;
+  for (const Design& design : submodel->designs) {
+    if (!design.reserved && design.family == family) count -= design.DesignCountParam;
+  }
+  return count;
+}
+
 }  // namespace tav
