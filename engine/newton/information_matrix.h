@@ -32,7 +32,7 @@ double perturb_and_evaluate(RunState& run, int i, double delta, const ModelEvalu
 void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l0,
                               const ModelEvaluator& evaluate);
 
-// Levenberg-Marquardt damping of the information matrix (n x n) with newton_lambda: the
+// Levenberg-Marquardt damping of the information matrix (n x n) with the run's lambda: the
 // diagonal is multiplied by 1 + lambda, then, while lambda is at most 1, there are at least two
 // parameters and the smallest eigenvalue is not above -2e-5 times the largest, lambda grows
 // tenfold and the diagonal is multiplied by 1 + lambda again. Afterwards lambda is divided by
@@ -58,8 +58,8 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
 // The tolerance of InvertInformation for mode.
 double InversionTolerance(const RunState& run, InversionMode mode);
 
-// Delta-method standard errors of the fitted probabilities of every submodel of kinds -1 to
-// -6 with at most 128 cells, from the covariance matrix left by the standard-error inversion,
+// Delta-method standard errors of the fitted probabilities of every submodel with at most 128
+// cells that is neither tied to another by eq1 nor a fixed saturated margin, from the covariance matrix left by the standard-error inversion,
 // into run.newton.probability_std_errors (per FittedTable cell; 0 elsewhere). Submodel 0 holds
 // frequencies: its derivatives are divided by the sample size.
 void probability_standard_errors(RunState& run);
