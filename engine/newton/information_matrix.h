@@ -59,9 +59,10 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
 double InversionTolerance(const RunState& run, InversionMode mode);
 
 // Delta-method standard errors of the fitted probabilities of every submodel with at most 128
-// cells that is neither tied to another by eq1 nor a fixed saturated margin, from the covariance matrix left by the standard-error inversion,
-// into run.newton.probability_std_errors (per FittedTable cell; 0 elsewhere). Submodel 0 holds
-// frequencies: its derivatives are divided by the sample size.
+// cells that is neither tied to another by eq1 nor a fixed saturated margin, from the covariance
+// matrix left by the standard-error inversion, into run.newton.probability_std_errors (per
+// FittedTable cell; 0 elsewhere). Submodel 0 holds frequencies: its derivatives are divided by the
+// sample size.
 void probability_standard_errors(RunState& run);
 
 }  // namespace tav
