@@ -12,14 +12,21 @@ constexpr const char* kBannerLines[] = {
 
 }  // namespace
 
-void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode) {
+void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode,
+                  TextFile::Destination destination) {
   const std::string mode_text(mode);
   if (mode_text != "r" && mode_text != "w" && mode_text != "a") {
     StopRun("  Error: unknown file mode " + mode_text);
   }
   std::string full = run.FilePrefix + name.substr(0, 80);
   if (full.size() > 160) full.resize(160);
-  if (name.empty() || !file.Open(full, mode)) StopRun("  Error: cannot open file " + full);
+  if (name.empty() || !file.Open(full, mode, destination, &run.write_faults)) {
+    StopRun("  Error: cannot open file " + full);
+  }
+}
+
+void CloseTextFile(TextFile& file) {
+  if (!file.Close()) StopRun("  Error: cannot write file " + file.path());
 }
 
 void WriteLogLine(RunContext& run, const std::string& line) {
@@ -31,6 +38,7 @@ void WriteLogLine(RunContext& run, const std::string& line) {
   if (run.LogFileMode()) {
     run.LogFile.WriteLine(text);
     run.LogFile.Flush();
+    if (run.LogFile.failed()) StopRun("  Error: cannot write file " + run.LogFile.path());
     if (line.compare(0, 4, "    ") == 0) {
       run.progress_position += 5;
       if (run.progress_position > 100) run.progress_position = 0;
@@ -41,6 +49,7 @@ void WriteLogLine(RunContext& run, const std::string& line) {
     if (run.ArgumentCount() == 4) {
       run.LogFile.WriteLine(text);
       run.LogFile.Flush();
+      if (run.LogFile.failed()) StopRun("  Error: cannot write file " + run.LogFile.path());
     }
   }
 }

@@ -12,8 +12,14 @@ inline constexpr const char* kVersionText = "1.0";
 
 // Opens file under run.FilePrefix + name (name cut to 80 characters, the whole to 160); mode
 // is "r", "w" or "a". An empty name or a failed open stops the run with
-// "  Error: cannot open file " and the full name.
-void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode);
+// "  Error: cannot open file " and the full name. Files written with kReplaceWhenComplete
+// replace their destination only when CloseTextFile finds them complete.
+void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode,
+                  TextFile::Destination destination = TextFile::Destination::kDirect);
+
+// Closes a file that was written; a write, flush or close that failed stops the run with
+// "  Error: cannot write file " and the file's name.
+void CloseTextFile(TextFile& file);
 
 // Writes one line to the log channel. The first two characters of line are a margin and are
 // dropped; at most 80 characters follow. Pending window events are served first, and a

@@ -16,12 +16,12 @@ ClockReading LocalClock() {
 }
 
 void RunContext::CloseAllFiles() {
-  InputFile.Close();
-  ReportFile.Close();
-  LogFile.Close();
-  ResultFile.Close();
-  DataFile.Close();
-  DataFile2.Close();
+  InputFile.Discard();
+  ReportFile.Discard();
+  LogFile.Discard();
+  ResultFile.Discard();
+  DataFile.Discard();
+  DataFile2.Discard();
 }
 
 }  // namespace tav

@@ -50,6 +50,8 @@ struct RunContext {
   TextFile ResultFile;
   TextFile DataFile;
   TextFile DataFile2;
+  // Write failures injected by tests (none unless set).
+  WriteFaults write_faults;
 
   // Reader word buffers.
   std::string CurrentWord;
@@ -80,7 +82,8 @@ struct RunContext {
     return ArgumentCount() > 2 && arguments[2] != "-log" ? arguments[2] : std::string();
   }
 
-  // Closes every file the run may have open.
+  // Closes every file the run may have open, without checking: a file that was to replace its
+  // destination leaves the destination as it was.
   void CloseAllFiles();
 };
 

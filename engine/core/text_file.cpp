@@ -1,20 +1,109 @@
 #include "core/text_file.h"
 
-namespace tav {
+#include <atomic>
+#include <chrono>
+#include <system_error>
 
-bool TextFile::Open(const std::string& path, const char* mode) {
-  Close();
+namespace tav {
+namespace {
+
+// A name beside path that no other file has yet, created empty; empty when none could be made.
+std::string CreateTemporaryBeside(const std::string& path, std::FILE** file) {
+  static std::atomic<unsigned> counter{0};
+  const auto stamp =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = path + ".tav-" + std::to_string(stamp % 1000000007ULL) + "-" +
+                             std::to_string(counter.fetch_add(1));
+    // "x": fail rather than take over a file that exists.
+    *file = std::fopen(name.c_str(), "wbx");
+    if (*file != nullptr) return name;
+    std::error_code error;
+    if (!std::filesystem::exists(name, error)) break;  // no room or no right: give up
+  }
+  return "";
+}
+
+// The file a name leads to: links followed, so that a replaced file stays where the link points.
+std::string ResolvedDestination(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_symlink(path, error)) return path;
+  const auto target = std::filesystem::canonical(path, error);
+  return error ? path : target.string();
+}
+
+bool IsOtherThanRegularFile(const std::string& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
+}
+
+}  // namespace
+
+bool TextFile::Open(const std::string& path, const char* mode, Destination destination,
+                    WriteFaults* faults) {
+  Discard();
   last_ = kEnd;
+  failed_ = false;
+  faults_ = faults;
+  path_ = path;
+  const std::string mode_text(mode);
+  const bool writing = mode_text == "w" || mode_text == "a";
+  if (writing && destination == Destination::kReplaceWhenComplete &&
+      !IsOtherThanRegularFile(path)) {
+    target_ = ResolvedDestination(path);
+    temporary_ = CreateTemporaryBeside(target_, &file_);
+    if (temporary_.empty()) return false;
+    // The file that takes the destination's place keeps its permissions.
+    std::error_code error;
+    const auto kept = std::filesystem::status(target_, error).permissions();
+    if (!error) std::filesystem::permissions(temporary_, kept, error);
+    if (mode_text == "a") {
+      // Appending: the temporary file starts with what the destination holds.
+      if (std::FILE* old = std::fopen(path.c_str(), "rb")) {
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, old)) > 0;)
+          Write({buffer, n});
+        if (std::ferror(old)) failed_ = true;
+        std::fclose(old);
+      }
+    }
+    return true;
+  }
   // Binary mode: line ends are handled by the reader, and reports are written with "\n".
-  std::string binary_mode = std::string(mode) + "b";
+  const std::string binary_mode = mode_text + "b";
   file_ = std::fopen(path.c_str(), binary_mode.c_str());
   return file_ != nullptr;
 }
 
-void TextFile::Close() {
+bool TextFile::Close() {
+  if (file_ == nullptr) return !failed_;
+  bool ok = !failed_;
+  if (std::fflush(file_) != 0) ok = false;
+  if (std::fclose(file_) != 0) ok = false;
+  file_ = nullptr;
+  if (!temporary_.empty()) {
+    std::error_code error;
+    if (ok) {
+      std::filesystem::rename(temporary_, target_, error);
+      ok = !error;
+    }
+    if (!ok) std::filesystem::remove(temporary_, error);
+    temporary_.clear();
+  }
+  failed_ = !ok;
+  return ok;
+}
+
+void TextFile::Discard() {
   if (file_ != nullptr) {
     std::fclose(file_);
     file_ = nullptr;
+  }
+  if (!temporary_.empty()) {
+    std::error_code error;
+    std::filesystem::remove(temporary_, error);
+    temporary_.clear();
   }
 }
 
@@ -46,11 +135,20 @@ void TextFile::SkipLine() {
 
 void TextFile::WriteLine(std::string_view text) {
   Write(text);
-  if (file_ != nullptr) std::fputc('\n', file_);
+  Write("\n");
 }
 
 void TextFile::Write(std::string_view text) {
-  if (file_ != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), file_);
+  if (file_ == nullptr || text.empty()) return;
+  if (faults_ != nullptr && faults_->Next()) {
+    failed_ = true;
+    return;
+  }
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+}
+
+void TextFile::Flush() {
+  if (file_ != nullptr && std::fflush(file_) != 0) failed_ = true;
 }
 
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
@@ -63,10 +161,6 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   if (error) return false;
   const auto canonical_b = std::filesystem::weakly_canonical(b, error);
   return !error && canonical_a == canonical_b;
-}
-
-void TextFile::Flush() {
-  if (file_ != nullptr) std::fflush(file_);
 }
 
 }  // namespace tav

@@ -8,23 +8,51 @@
 
 namespace tav {
 
+// Injected write failures, for tests of what a full disk does: the write numbered fail_at
+// (counting from 1 over every file that shares the counter) and every later one fail. The
+// program sets fail_at from the environment variable TAV_FAIL_WRITE_AT; 0 injects nothing.
+struct WriteFaults {
+  long fail_at = 0;
+  long writes = 0;
+  // Counts one write; true when it is to fail.
+  bool Next() { return fail_at > 0 && ++writes >= fail_at; }
+};
+
 // An open text file, read a byte at a time or written a line at a time. Closes itself.
 // Bytes are handed out as values 0 to 255, so that non-ASCII bytes never look like
 // separators, and kEnd marks the end of the file.
+//
+// Writing is checked: a write, flush or close that fails marks the file failed, and Close
+// reports it. A file opened with kReplaceWhenComplete is written to a temporary file beside
+// its destination and renamed into place only by a Close that succeeds, so that an
+// interrupted or failed run leaves the earlier file as it was; a destination that exists and
+// is not a regular file (a device, a FIFO) is written directly.
 class TextFile {
  public:
   static constexpr int kEnd = -1;
 
+  enum class Destination { kDirect, kReplaceWhenComplete };
+
   TextFile() = default;
-  ~TextFile() { Close(); }
+  ~TextFile() { Discard(); }
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
 
-  // mode is "r", "w" or "a"; returns false when the file cannot be opened.
-  bool Open(const std::string& path, const char* mode);
-  void Close();
+  // mode is "r", "w" or "a"; returns false when the file cannot be opened. With "a" and
+  // kReplaceWhenComplete the temporary file starts as a copy of the destination.
+  bool Open(const std::string& path, const char* mode,
+            Destination destination = Destination::kDirect, WriteFaults* faults = nullptr);
+  // Closes the file; true unless a write, the flush, the close or the final rename failed.
+  // A temporary file that is not renamed into place is removed.
+  bool Close();
+  // Closes the file without putting a temporary file in place (it is removed).
+  void Discard();
   bool IsOpen() const { return file_ != nullptr; }
   std::FILE* handle() const { return file_; }
+  // The name the file was opened under (its destination).
+  const std::string& path() const { return path_; }
+  // A write or flush has failed since the file was opened.
+  bool failed() const { return failed_; }
 
   // Reading.
   int Get();
@@ -43,6 +71,11 @@ class TextFile {
  private:
   std::FILE* file_ = nullptr;
   int last_ = kEnd;
+  std::string path_;
+  std::string target_;     // the file that a temporary file replaces (path_, links followed)
+  std::string temporary_;  // the file written, when it replaces target_ at Close
+  bool failed_ = false;
+  WriteFaults* faults_ = nullptr;
 };
 
 // True when the two names lead to the same file: the same existing file, or, when one does not

@@ -203,8 +203,8 @@ class RecordReader {
       data_.entry_count_given = true;
       history_.RecordCount = static_cast<std::int32_t>(data_.EntryCount());
     }
-    record_scratch_.Close();
-    latent_scratch_.Close();
+    if (record_scratch_.IsOpen()) CloseTextFile(record_scratch_);
+    if (latent_scratch_.IsOpen()) CloseTextFile(latent_scratch_);
   }
 
  private:

@@ -405,7 +405,8 @@ void WriteParameterTables(RunState& run, int first) {
 
 void WriteCovarianceFile(RunState& run, const std::vector<int>& shown) {
   const Covariances v(run);
-  OpenTextFile(run, run.ResultFile, run.settings.file_covariances, "w");
+  OpenTextFile(run, run.ResultFile, run.settings.file_covariances, "w",
+               TextFile::Destination::kReplaceWhenComplete);
   TextFile& file = run.ResultFile;
   file.WriteLine("* Standard-errors and correlations *");
   for (std::size_t i = 0; i < shown.size(); ++i) {
@@ -433,7 +434,7 @@ void WriteCovarianceFile(RunState& run, const std::vector<int>& shown) {
     file.WriteLine(line);
   }
   file.WriteLine("");
-  file.Close();
+  CloseTextFile(file);
 }
 
 }  // namespace tav

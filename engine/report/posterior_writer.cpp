@@ -100,7 +100,7 @@ void WritePosteriorLine(RunState& run, PosteriorFile file, std::int64_t pattern,
 }
 
 void WritePosteriorFile(RunState& run, const std::string& name, PosteriorFile file) {
-  OpenTextFile(run, run.ResultFile, name, "w");
+  OpenTextFile(run, run.ResultFile, name, "w", TextFile::Destination::kReplaceWhenComplete);
   std::vector<double> completions;
   if (run.data.latent_scratch_written) {
     // Aggregated records: one line per record, from its subgroup and cell.
@@ -127,7 +127,7 @@ void WritePosteriorFile(RunState& run, const std::string& name, PosteriorFile fi
                                posterior);
           });
   }
-  run.ResultFile.Close();
+  CloseTextFile(run.ResultFile);
 }
 
 }  // namespace tav

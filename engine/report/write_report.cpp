@@ -30,7 +30,8 @@ void WritePosteriorFiles(RunState& run) {
 void WriteReport(RunState& run) {
   const Settings& settings = run.settings;
   run.FilePrefix.clear();
-  OpenTextFile(run, run.ReportFile, run.OutputFileName, "w");
+  OpenTextFile(run, run.ReportFile, run.OutputFileName, "w",
+               TextFile::Destination::kReplaceWhenComplete);
   WriteBanner(run.ReportFile);
   if (settings.show_echo) {
     OpenTextFile(run, run.InputFile, run.InputFileName, "r");
@@ -60,7 +61,7 @@ void WriteReport(RunState& run) {
   }
 
   run.FilePrefix.clear();
-  run.ReportFile.Close();
+  CloseTextFile(run.ReportFile);
 }
 
 void WriteInputEcho(RunState& run) {

@@ -1,5 +1,6 @@
 // tav95: the engine. Usage: tav95 input report [directory [log]] [-log]
 
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -24,6 +25,10 @@ int main(int argc, char** argv) {
   // The log file stays locked while the run lasts: the front end takes a locked log for a
   // running engine.
   run.on_log_file_open = tav::LockLogFile;
+  // Tests of a full disk make the n-th write fail.
+  if (const char* fail_at = std::getenv("TAV_FAIL_WRITE_AT")) {
+    run.write_faults.fail_at = std::strtol(fail_at, nullptr, 10);
+  }
   tav::ConsolePresentation console(std::cout, std::cerr);
   run.presentation = window ? window.get() : &console;
   return tav::RunMain(run);

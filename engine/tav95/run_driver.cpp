@@ -83,6 +83,11 @@ int RunMain(RunState& run) {
   } catch (const std::bad_alloc&) {
     message = "  Error: problem too big to fit in memory";
   }
+  // The log's last lines reach the disk only now: a failure there fails the run.
+  if (reason == StopReason::kNormalEnd && run.LogFile.IsOpen() && !run.LogFile.Close()) {
+    reason = StopReason::kError;
+    message = "  Error: cannot write file " + run.LogFile.path();
+  }
   if (reason == StopReason::kNormalEnd) {
     if (run.WritesLogFile()) {
       run.CloseAllFiles();

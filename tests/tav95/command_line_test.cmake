@@ -56,3 +56,44 @@ expect(err STREQUAL "Cannot open file ${WORK}/missing.inp\n" MESSAGE "wrong erro
 file(STRINGS ${WORK}/run.log log_lines)
 list(GET log_lines -1 last)
 expect(last STREQUAL "Error: cannot open file ${WORK}/missing.inp" MESSAGE "log ends with '${last}'")
+
+# A full disk: /dev/full as the report stops the run with exit status 1 and a message naming
+# it; the device is written directly, never replaced.
+execute_process(COMMAND ${TAV95} ${SOURCE}/examples/indep2x2.inp /dev/full ${WORK}/ ${WORK}/full.log -log
+                WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+expect(status EQUAL 1 MESSAGE "a report on /dev/full must fail with status 1, got ${status}")
+expect(err STREQUAL "Cannot write file /dev/full\n" MESSAGE "wrong error text: '${err}'")
+file(STRINGS ${WORK}/full.log log_lines)
+list(GET log_lines -1 last)
+expect(last STREQUAL "Error: cannot write file /dev/full" MESSAGE "log ends with '${last}'")
+
+# A write that fails half-way (injected) leaves the earlier report as it was and no temporary
+# file beside it. Without a log file every write is the report's; with one, the log's own
+# failure stops the run too.
+file(MAKE_DIRECTORY ${WORK}/atomic)
+file(COPY ${SOURCE}/examples/lcstouff.inp DESTINATION ${WORK}/atomic)
+execute_process(COMMAND ${TAV95} lcstouff.inp lcstouff.out ./ run.log -log
+                WORKING_DIRECTORY ${WORK}/atomic RESULT_VARIABLE status)
+expect(status EQUAL 0 MESSAGE "the first run failed (${status})")
+file(READ ${WORK}/atomic/lcstouff.out before)
+foreach(fail_at 1 100 200 300)
+  set(ENV{TAV_FAIL_WRITE_AT} ${fail_at})
+  execute_process(COMMAND ${TAV95} lcstouff.inp lcstouff.out
+                  WORKING_DIRECTORY ${WORK}/atomic RESULT_VARIABLE status ERROR_VARIABLE err
+                  OUTPUT_QUIET)
+  execute_process(COMMAND ${TAV95} lcstouff.inp lcstouff.out ./ run.log -log
+                  WORKING_DIRECTORY ${WORK}/atomic RESULT_VARIABLE log_status
+                  ERROR_VARIABLE log_err)
+  unset(ENV{TAV_FAIL_WRITE_AT})
+  expect(status EQUAL 1 MESSAGE "write ${fail_at} failed, yet the status is ${status}")
+  expect(err STREQUAL "Cannot write file lcstouff.out\n"
+         MESSAGE "no message for the failed write ${fail_at}: '${err}'")
+  expect(log_status EQUAL 1 MESSAGE "log write ${fail_at} failed, yet the status is ${status}")
+  expect(log_err STREQUAL "Cannot write file run.log\n"
+         MESSAGE "no message for the failed log write ${fail_at}: '${log_err}'")
+  file(READ ${WORK}/atomic/lcstouff.out after)
+  expect(after STREQUAL before MESSAGE "a failed run changed the earlier report (${fail_at})")
+  file(GLOB left ${WORK}/atomic/*.tav-*)
+  expect(NOT left MESSAGE "temporary files were left: ${left}")
+endforeach()
