@@ -10,7 +10,28 @@ constexpr const char* kBannerLines[] = {
     "made by the TAV development team",
 };
 
+// A line for the log file: written at once once the log has started, else held back.
+void WriteToLogFile(RunContext& run, const std::string& text) {
+  if (!run.log_started) {
+    run.held_log_lines.push_back(text);
+    return;
+  }
+  run.LogFile.WriteLine(text);
+  run.LogFile.Flush();
+  if (run.LogFile.failed()) StopRun("  Error: cannot write file " + run.LogFile.path());
+}
+
 }  // namespace
+
+void StartLogFile(RunContext& run) {
+  if (run.log_started || !run.LogFile.IsOpen()) return;
+  run.log_started = true;
+  if (!run.LogFile.Truncate()) StopRun("  Error: cannot write file " + run.LogFile.path());
+  for (const std::string& line : run.held_log_lines) run.LogFile.WriteLine(line);
+  run.held_log_lines.clear();
+  run.LogFile.Flush();
+  if (run.LogFile.failed()) StopRun("  Error: cannot write file " + run.LogFile.path());
+}
 
 void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode,
                   TextFile::Destination destination) {
@@ -36,9 +57,7 @@ void WriteLogLine(RunContext& run, const std::string& line) {
   }
   const std::string text = line.size() > 2 ? line.substr(2, 80) : std::string();
   if (run.LogFileMode()) {
-    run.LogFile.WriteLine(text);
-    run.LogFile.Flush();
-    if (run.LogFile.failed()) StopRun("  Error: cannot write file " + run.LogFile.path());
+    WriteToLogFile(run, text);
     if (line.compare(0, 4, "    ") == 0) {
       run.progress_position += 5;
       if (run.progress_position > 100) run.progress_position = 0;
@@ -46,11 +65,7 @@ void WriteLogLine(RunContext& run, const std::string& line) {
     }
   } else {
     if (run.presentation != nullptr) run.presentation->LogLine(text);
-    if (run.ArgumentCount() == 4) {
-      run.LogFile.WriteLine(text);
-      run.LogFile.Flush();
-      if (run.LogFile.failed()) StopRun("  Error: cannot write file " + run.LogFile.path());
-    }
+    if (run.ArgumentCount() == 4) WriteToLogFile(run, text);
   }
 }
 

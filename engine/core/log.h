@@ -27,6 +27,10 @@ void CloseTextFile(TextFile& file);
 // advances the progress bar by 5 (wrapping to 0 past 100).
 void WriteLogLine(RunContext& run, const std::string& line);
 
+// Empties the log file and writes the lines held back since it was opened; from then on log
+// lines reach it as they are written. A failed write stops the run.
+void StartLogFile(RunContext& run);
+
 // The banner: two lines that name the product and its makers, the version line and an empty
 // line; on the log channel with the two-blank margin, in a file without it.
 void WriteBanner(RunContext& run);

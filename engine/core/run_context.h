@@ -37,8 +37,9 @@ struct RunContext {
   std::vector<std::string> arguments;
   Presentation* presentation = nullptr;
   std::function<ClockReading()> clock = LocalClock;
-  // Called right after the log file is opened (the program locks it there).
-  std::function<void(std::FILE*)> on_log_file_open;
+  // Called right after the log file is opened (the program locks it there); false when another
+  // run holds the log.
+  std::function<bool(std::FILE*)> on_log_file_open;
 
   std::string InputFileName;
   std::string OutputFileName;
@@ -47,6 +48,10 @@ struct RunContext {
   TextFile InputFile;
   TextFile ReportFile;
   TextFile LogFile;
+  // The log file is opened (and locked) at once but emptied and written only when the run's
+  // files are known not to clash with it; the lines written before wait here.
+  bool log_started = false;
+  std::vector<std::string> held_log_lines;
   TextFile ResultFile;
   TextFile DataFile;
   TextFile DataFile2;
@@ -77,6 +82,11 @@ struct RunContext {
   bool LogFileMode() const { return !arguments.empty() && arguments.back() == "-log"; }
   // The log file is written in log-file mode and when there are exactly four arguments.
   bool WritesLogFile() const { return LogFileMode() || ArgumentCount() == 4; }
+  // The log file's name: the fourth argument when there are four or five, else "tav.log".
+  std::string LogFileName() const {
+    const int count = ArgumentCount();
+    return count == 4 || count == 5 ? arguments[3] : std::string("tav.log");
+  }
   // The directory prefix for files named in the input: the third argument unless it is "-log".
   std::string InputPrefix() const {
     return ArgumentCount() > 2 && arguments[2] != "-log" ? arguments[2] : std::string();

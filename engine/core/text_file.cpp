@@ -4,6 +4,12 @@
 #include <chrono>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace tav {
 namespace {
 
@@ -145,6 +151,18 @@ void TextFile::Write(std::string_view text) {
     return;
   }
   if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+}
+
+bool TextFile::Truncate() {
+  if (file_ == nullptr) return false;
+  if (std::fflush(file_) != 0) return false;
+#if defined(_WIN32)
+  const bool ok = _chsize_s(_fileno(file_), 0) == 0;
+#else
+  const bool ok = ftruncate(fileno(file_), 0) == 0;
+#endif
+  std::rewind(file_);
+  return ok;
 }
 
 void TextFile::Flush() {

@@ -67,6 +67,8 @@ class TextFile {
   void WriteLine(std::string_view text);
   void Write(std::string_view text);
   void Flush();
+  // Empties a file opened for writing and writes on from its start; false when that fails.
+  bool Truncate();
 
  private:
   std::FILE* file_ = nullptr;

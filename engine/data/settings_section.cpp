@@ -359,21 +359,47 @@ std::filesystem::path NamedPath(const DataRun& run, const std::string& name) {
   return std::filesystem::path(full);
 }
 
-// A result file must never replace a file that the run reads (the input, data and design
-// files) or the report and log it writes.
+// No file the run writes may replace another file of the run: the report and the log must not
+// name the data or design file, and a result file must name neither a file the run reads (the
+// input, data and design files), nor the report or the log, nor another result file (a
+// repeated `wma` name appends to its own file).
 void CheckResultFiles(const DataRun& run) {
   const Settings& settings = run.settings;
-  std::vector<std::filesystem::path> kept;
-  if (!run.InputFileName.empty()) kept.emplace_back(run.InputFileName);
-  if (!run.OutputFileName.empty()) kept.emplace_back(run.OutputFileName);
-  if (run.ArgumentCount() >= 4 && run.arguments[3] != "-log") kept.emplace_back(run.arguments[3]);
-  if (!settings.data_file.empty()) kept.push_back(NamedPath(run, settings.data_file));
-  if (!settings.design_file.empty()) kept.push_back(NamedPath(run, settings.design_file));
-  std::vector<std::string> results;
-  for (const FileCommand& command : kFileCommands) results.push_back(settings.*command.file);
-  for (const MarginalRequest& request : settings.marginal_requests) {
-    results.push_back(request.file);
+  std::vector<std::filesystem::path> read;
+  if (!run.InputFileName.empty()) read.emplace_back(run.InputFileName);
+  std::vector<std::pair<std::string, std::string>> inputs;  // data and design files
+  if (!settings.data_file.empty()) inputs.emplace_back("data", settings.data_file);
+  if (!settings.design_file.empty()) inputs.emplace_back("design", settings.design_file);
+  std::vector<std::pair<std::string, std::string>> written;  // report and log
+  if (!run.OutputFileName.empty()) written.emplace_back("report", run.OutputFileName);
+  if (run.WritesLogFile()) written.emplace_back("log", run.LogFileName());
+  for (const auto& [what, name] : inputs) {
+    const std::filesystem::path path = NamedPath(run, name);
+    read.push_back(path);
+    for (const auto& [writer, file] : written) {
+      if (SameFile(file, path)) {
+        StopRun("  Error: " + writer + " file would overwrite the " + what + " file " + name);
+      }
+    }
   }
+
+  std::vector<std::filesystem::path> kept = read;
+  for (const auto& written_file : written) kept.emplace_back(written_file.second);
+  // The result files, each once: wse and wsd share theirs, and wma may repeat its own.
+  std::vector<std::string> results;
+  const std::string* previous = nullptr;
+  for (const FileCommand& command : kFileCommands) {
+    const std::string& name = settings.*command.file;
+    if (&name != previous) results.push_back(name);
+    previous = &name;
+  }
+  std::vector<std::string> marginal;
+  for (const MarginalRequest& request : settings.marginal_requests) {
+    if (std::find(marginal.begin(), marginal.end(), request.file) == marginal.end()) {
+      marginal.push_back(request.file);
+    }
+  }
+  results.insert(results.end(), marginal.begin(), marginal.end());
   results.push_back(settings.simulate_file);
   for (const std::string& name : results) {
     if (name.empty()) continue;
@@ -383,6 +409,7 @@ void CheckResultFiles(const DataRun& run) {
         StopRun("  Error: result file " + name + " would overwrite a file of this run");
       }
     }
+    kept.push_back(path);
   }
 }
 

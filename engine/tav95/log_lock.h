@@ -11,9 +11,9 @@ namespace tav {
 // On POSIX systems an open file is not exclusive by itself, so the file gets an exclusive
 // advisory lock (flock) that the system releases when the file is closed or the process ends.
 // On Windows the open file itself keeps the front end's exclusive open from succeeding, and
-// nothing more is needed. Failing to lock never stops the run: the lock only serves the front
-// end's test.
-void LockLogFile(std::FILE* file);
+// nothing more is needed. Returns false when another process holds the lock for longer than a
+// front end's test takes: another run writes that log.
+bool LockLogFile(std::FILE* file);
 
 }  // namespace tav
 

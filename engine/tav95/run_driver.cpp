@@ -1,5 +1,6 @@
 #include "tav95/run_driver.h"
 
+#include <algorithm>
 #include <new>
 
 #include "core/format_real.h"
@@ -24,13 +25,47 @@ void CheckNotInputFile(const RunState& run, const std::string& name, const char*
   }
 }
 
+// Opens the log without emptying it and locks it: its lines are held back until the run's
+// files are known not to clash with it (StartLogFile). A log that another run holds is left
+// alone.
 void OpenLogFile(RunState& run) {
-  const int count = run.ArgumentCount();
-  const std::string name = (count == 4 || count == 5) ? run.arguments[3] : "tav.log";
+  const std::string name = run.LogFileName();
   CheckNotInputFile(run, name, "log file");
   run.FilePrefix.clear();
-  OpenTextFile(run, run.LogFile, name, "w");
-  if (run.on_log_file_open) run.on_log_file_open(run.LogFile.handle());
+  OpenTextFile(run, run.LogFile, name, "a");
+  if (run.on_log_file_open && !run.on_log_file_open(run.LogFile.handle())) {
+    run.LogFile.Discard();
+    StopRun("  Error: another run is writing the log file " + name);
+  }
+}
+
+// The log names none of the files the run reads or the report, so it may be emptied and
+// written.
+bool LogMayBeWritten(const RunState& run) {
+  const std::string log = run.LogFileName();
+  for (int a = 0; a < std::min(run.ArgumentCount(), 2); ++a) {
+    if (SameFile(log, run.arguments[a])) return false;
+  }
+  const std::string prefix = run.InputPrefix();
+  for (const std::string* name : {&run.settings.data_file, &run.settings.design_file}) {
+    if (!name->empty() && SameFile(log, prefix + *name)) return false;
+  }
+  return true;
+}
+
+// The log's last line at the end of a run that did not go through: the held lines are written
+// first when the log may be written at all.
+void FinishLog(RunState& run, const std::string& last_line) {
+  if (!run.LogFile.IsOpen()) return;
+  if (!run.log_started) {
+    if (!LogMayBeWritten(run)) return;
+    try {
+      StartLogFile(run);
+    } catch (const StopRunError&) {
+      return;
+    }
+  }
+  if (!last_line.empty()) run.LogFile.WriteLine(last_line);
 }
 
 }  // namespace
@@ -60,10 +95,16 @@ void RunEngine(RunState& run) {
   WriteBanner(run);
   if (run.ArgumentCount() < 2) StopRun("   Error: No input and output file specified");
   run.InputFileName = run.arguments[0].substr(0, kMaxNameLength);
-  ParseInput(run);
-  const double t0 = TimeOfDaySeconds(run);
+  // The report's name is known before the input is read, so that the files the input names
+  // can be checked against it.
   run.OutputFileName = run.arguments[1].substr(0, kMaxNameLength);
   CheckNotInputFile(run, run.OutputFileName, "report file");
+  if (run.WritesLogFile() && SameFile(run.LogFileName(), run.OutputFileName)) {
+    StopRun("  Error: log file and report file are the same file " + run.OutputFileName);
+  }
+  ParseInput(run);
+  StartLogFile(run);
+  const double t0 = TimeOfDaySeconds(run);
   FitAndReport(run);
   double elapsed = TimeOfDaySeconds(run) - t0;
   if (elapsed < 0) elapsed += 24 * 3600.0;  // the run went past midnight
@@ -100,10 +141,11 @@ int RunMain(RunState& run) {
     return kExitNormal;
   }
   if (reason == StopReason::kCancel) {
+    FinishLog(run, "");
     run.CloseAllFiles();
     return kExitCancel;
   }
-  if (run.LogFile.IsOpen()) run.LogFile.WriteLine(message.size() > 2 ? message.substr(2) : "");
+  FinishLog(run, message.size() > 2 ? message.substr(2) : "");
   run.CloseAllFiles();
   if (run.presentation != nullptr) run.presentation->ErrorBox(ErrorBoxText(message));
   return kExitError;

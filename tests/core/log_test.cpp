@@ -41,7 +41,11 @@ TEST(WriteLogLine, LogFileModeWritesTheFileAndMovesTheBar) {
   run.presentation = &window;
   run.arguments = {"in", "out", "-log"};
   ASSERT_TRUE(run.LogFile.Open(dir.File("log.txt"), "w"));
-  for (int i = 0; i < 22; ++i) WriteLogLine(run, "    iteration line");
+  // Lines written before the log is started wait for it.
+  for (int i = 0; i < 2; ++i) WriteLogLine(run, "    iteration line");
+  EXPECT_EQ(testing::ReadFile(dir.File("log.txt")), "");
+  StartLogFile(run);
+  for (int i = 2; i < 22; ++i) WriteLogLine(run, "    iteration line");
   WriteLogLine(run, "   three blanks do not move the bar");
   WriteLogLine(run, "  nor do two");
   run.LogFile.Close();
@@ -66,6 +70,7 @@ TEST(WriteLogLine, FourArgumentsWriteWindowAndFile) {
   run.presentation = &window;
   run.arguments = {"in", "out", "dir/", dir.File("log.txt")};
   ASSERT_TRUE(run.LogFile.Open(dir.File("log.txt"), "w"));
+  StartLogFile(run);
   WriteLogLine(run, "    both");
   run.LogFile.Close();
   EXPECT_EQ(window.lines, std::vector<std::string>{"  both"});

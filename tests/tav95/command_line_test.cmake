@@ -97,3 +97,48 @@ foreach(fail_at 1 100 200 300)
   file(GLOB left ${WORK}/atomic/*.tav-*)
   expect(NOT left MESSAGE "temporary files were left: ${left}")
 endforeach()
+
+# No file the run writes may replace another of its files; the files stay as they were.
+set(guard ${WORK}/guard)
+file(MAKE_DIRECTORY ${guard})
+file(WRITE ${guard}/model.inp "man 2 dim 2 2 mod {A,B} dat data.txt\n")
+file(WRITE ${guard}/data.txt "10 20 30 40\n")
+file(WRITE ${guard}/earlier.out "an earlier report\n")
+file(WRITE ${guard}/wse.inp "man 2 dim 2 2 mod {A,B} dat data.txt wse earlier.out\n")
+file(WRITE ${guard}/wselog.inp "man 2 dim 2 2 mod {A,B} dat data.txt wse tav.log\n")
+function(refused)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "TEXT" "ARGS")
+  execute_process(COMMAND ${TAV95} ${arg_ARGS} WORKING_DIRECTORY ${guard}
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE err)
+  expect(status EQUAL 1 MESSAGE "${arg_ARGS}: status ${status}, not refused")
+  expect(err STREQUAL "${arg_TEXT}\n" MESSAGE "${arg_ARGS}: wrong message '${err}'")
+  file(READ ${guard}/data.txt data)
+  expect(data STREQUAL "10 20 30 40\n" MESSAGE "${arg_ARGS}: the data file changed")
+  file(READ ${guard}/earlier.out report)
+  expect(report STREQUAL "an earlier report\n" MESSAGE "${arg_ARGS}: the report changed")
+endfunction()
+refused(ARGS model.inp data.txt TEXT "Report file would overwrite the data file data.txt")
+refused(ARGS model.inp x.out ./ data.txt -log
+        TEXT "Log file would overwrite the data file data.txt")
+refused(ARGS model.inp earlier.out ./ earlier.out -log
+        TEXT "Log file and report file are the same file earlier.out")
+refused(ARGS wse.inp earlier.out ./ run.log -log
+        TEXT "Result file earlier.out would overwrite a file of this run")
+refused(ARGS wselog.inp z.out -log TEXT "Result file tav.log would overwrite a file of this run")
+expect(NOT EXISTS ${guard}/x.out AND NOT EXISTS ${guard}/z.out
+       MESSAGE "a refused run wrote its report")
+
+# A log that another run holds is refused at once and left as it was.
+find_program(FLOCK flock)
+if(FLOCK)
+  file(WRITE ${guard}/held.log "the other run's log\n")
+  execute_process(COMMAND ${FLOCK} ${guard}/held.log sleep 3
+                  COMMAND sh -c "sleep 0.5; exec '${TAV95}' model.inp w.out ./ held.log -log"
+                  WORKING_DIRECTORY ${guard} RESULTS_VARIABLE statuses ERROR_VARIABLE err)
+  list(GET statuses 1 status)
+  expect(status EQUAL 1 MESSAGE "a held log was not refused (${status})")
+  expect(err STREQUAL "Another run is writing the log file held.log\n"
+         MESSAGE "wrong message for a held log: '${err}'")
+  file(READ ${guard}/held.log held)
+  expect(held STREQUAL "the other run's log\n" MESSAGE "the other run's log changed")
+endif()
