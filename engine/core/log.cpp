@@ -1,5 +1,8 @@
 #include "core/log.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "core/stop_run.h"
 
 namespace tav {
@@ -39,8 +42,15 @@ void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, cons
   if (mode_text != "r" && mode_text != "w" && mode_text != "a") {
     StopRun("  Error: unknown file mode " + mode_text);
   }
-  std::string full = run.FilePrefix + name.substr(0, 80);
-  if (full.size() > 160) full.resize(160);
+  const std::string full = run.FilePrefix + name;
+  // Only a regular file is read: a device or a FIFO could hang the run, a directory reads as
+  // nothing.
+  std::error_code error;
+  const auto status = std::filesystem::status(full, error);
+  if (mode_text == "r" && !name.empty() && std::filesystem::exists(status) &&
+      !std::filesystem::is_regular_file(status)) {
+    StopRun("  Error: file " + full + " is not a regular file");
+  }
   if (name.empty() || !file.Open(full, mode, destination, &run.write_faults)) {
     StopRun("  Error: cannot open file " + full);
   }

@@ -10,10 +10,9 @@ namespace tav {
 
 inline constexpr const char* kVersionText = "1.0";
 
-// Opens file under run.FilePrefix + name (name cut to 80 characters, the whole to 160); mode
-// is "r", "w" or "a". An empty name or a failed open stops the run with
-// "  Error: cannot open file " and the full name. Files written with kReplaceWhenComplete
-// replace their destination only when CloseTextFile finds them complete.
+// Opens file under run.FilePrefix + name; mode is "r", "w" or "a". An empty name or a failed open
+// stops the run with "  Error: cannot open file " and the full name. Files written with
+// kReplaceWhenComplete replace their destination only when CloseTextFile finds them complete.
 void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode,
                   TextFile::Destination destination = TextFile::Destination::kDirect);
 

@@ -79,7 +79,15 @@ bool TextFile::Open(const std::string& path, const char* mode, Destination desti
   // Binary mode: line ends are handled by the reader, and reports are written with "\n".
   const std::string binary_mode = mode_text + "b";
   file_ = std::fopen(path.c_str(), binary_mode.c_str());
+  if (file_ != nullptr && mode_text == "r") SkipByteOrderMark();
   return file_ != nullptr;
+}
+
+void TextFile::SkipByteOrderMark() {
+  unsigned char start[3] = {0, 0, 0};
+  const std::size_t n = std::fread(start, 1, 3, file_);
+  if (n == 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF) return;
+  std::rewind(file_);
 }
 
 bool TextFile::Close() {

@@ -39,7 +39,8 @@ class TextFile {
   TextFile& operator=(const TextFile&) = delete;
 
   // mode is "r", "w" or "a"; returns false when the file cannot be opened. With "a" and
-  // kReplaceWhenComplete the temporary file starts as a copy of the destination.
+  // kReplaceWhenComplete the temporary file starts as a copy of the destination. A file read
+  // starts after its UTF-8 byte-order mark, when it has one.
   bool Open(const std::string& path, const char* mode,
             Destination destination = Destination::kDirect, WriteFaults* faults = nullptr);
   // Closes the file; true unless a write, the flush, the close or the final rename failed.
@@ -71,6 +72,8 @@ class TextFile {
   bool Truncate();
 
  private:
+  void SkipByteOrderMark();
+
   std::FILE* file_ = nullptr;
   int last_ = kEnd;
   std::string path_;

@@ -259,7 +259,7 @@ void ParseStartValues(DataRun& run, bool hazard) {
 
   // The values.
   request.values.assign(static_cast<std::size_t>(CheckedRealCount(count)), 0.0);
-  const std::string values_word = bracket ? std::string("[") : ReadWord(in);
+  const std::string values_word = bracket ? std::string("[") : ReadFileName(in);
   if (values_word == "[") {
     ReadValueList(run, in, request.values, log_scale);
     if (request.values.empty()) run.CurrentWord.clear();
@@ -354,9 +354,7 @@ const RealCommand kRealCommands[] = {
 
 // The path under which a file named in the input is opened.
 std::filesystem::path NamedPath(const DataRun& run, const std::string& name) {
-  std::string full = run.FilePrefix + name.substr(0, 80);
-  if (full.size() > 160) full.resize(160);
-  return std::filesystem::path(full);
+  return std::filesystem::path(run.FilePrefix + name);
 }
 
 // No file the run writes may replace another file of the run: the report and the log must not
@@ -421,7 +419,7 @@ void ParseData(DataRun& run, const std::string& command, PassState& pass) {
   bool inline_data = command.back() == '[';
   std::string operand;
   if (!inline_data) {
-    operand = ReadWord(run.InputFile);
+    operand = ReadFileName(run.InputFile);
     inline_data = operand == "[";
   }
   if (inline_data) {
@@ -446,7 +444,7 @@ void ParseDesigns(DataRun& run, const std::string& command, PassState& pass) {
   }
   std::string operand;
   if (!inline_designs) {
-    operand = ReadWord(run.InputFile);
+    operand = ReadFileName(run.InputFile);
     inline_designs = operand == "[";
   }
   if (inline_designs) {
@@ -521,7 +519,7 @@ void ParseMarginalRequest(DataRun& run) {
   run.CurrentWord = variables;
   ParseTerm(run, variables, request.variables, std::clamp(run.model.VariableCount, 0, kVectorSize),
             false);
-  request.file = ReadWord(run.InputFile);
+  request.file = ReadFileName(run.InputFile);
   if (NotAName(request.file)) {
     StopRun("  Error: file to write estimated marginal frequencies not specified");
   }
@@ -532,7 +530,7 @@ void ParseSimulation(DataRun& run) {
   Settings& settings = run.settings;
   const double count = std::round(ReadReal(run, run.InputFile));
   settings.simulate_count = static_cast<std::int32_t>(std::clamp(count, -kInt32Max, kInt32Max));
-  const std::string file = ReadWord(run.InputFile);
+  const std::string file = ReadFileName(run.InputFile);
   if (NotAName(file)) StopRun("  Error: file to write simulated data not specified");
   settings.simulate_file = file;
 }
@@ -553,9 +551,9 @@ bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
   const std::string key = CommandKey(command);
   for (const FileCommand& file_command : kFileCommands) {
     if (key == file_command.key) {
-      const std::string name = ReadWord(in);
+      const std::string name = ReadFileName(in);
       if (NotAName(name)) StopRun(file_command.message);
-      settings.*file_command.file = name.substr(0, 80);
+      settings.*file_command.file = name;
       return true;
     }
   }

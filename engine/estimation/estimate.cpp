@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "core/format_real.h"
 #include "core/log.h"
@@ -45,6 +46,26 @@ void CheckEstimationAvailable(const EstimationRun& run) {
     }
   }
   if (!run.settings.simulate_file.empty()) NotAvailable("simulation of data (sim) is");
+  // Result files that this version does not write yet: a stale file of an earlier run must
+  // never pass for this run's.
+  const Settings& settings = run.settings;
+  const std::pair<const std::string*, const char*> unwritten[] = {
+      {&settings.file_frequencies, "writing estimated frequencies (wfi) is"},
+      {&settings.file_data, "writing the data (wda) is"},
+      {&settings.file_observed, "writing (estimated) observed frequencies (wfr) is"},
+      {&settings.file_probabilities, "writing estimated probabilities (wco) is"},
+      {&settings.file_parameters, "writing parameter estimates (wpa) is"},
+      {&settings.file_hazards, "writing estimated hazard rates (wha) is"},
+      {&settings.file_failures, "writing observed failures (wfa) is"},
+      {&settings.file_exposures, "writing exposures (wex) is"},
+      {&settings.file_survival, "writing estimated survival probabilities (wsu) is"},
+  };
+  for (const auto& [file, construct] : unwritten) {
+    if (!file->empty()) NotAvailable(construct);
+  }
+  if (!settings.marginal_requests.empty()) {
+    NotAvailable("writing estimated marginal frequencies (wma) is");
+  }
   if (model.CorrespondenceType > 0) {
     NotAvailable("correspondence and association analysis (cor) is");
   }

@@ -37,22 +37,43 @@ bool IsNumberText(const std::string& text) {
 
 }  // namespace
 
-std::string ReadWord(TextFile& file) {
+// A word of at most limit characters; *cut tells whether it was longer.
+std::string ReadWordUpTo(TextFile& file, std::size_t limit, bool* cut) {
   std::string word;
+  *cut = false;
+  auto add = [&](int c) {
+    if (word.size() < limit) {
+      word += static_cast<char>(c);
+    } else {
+      *cut = true;
+    }
+  };
   while (word.empty() && !file.AtEnd()) {
     int c = file.Get();
     while (c != TextFile::kEnd && IsSeparator(c)) c = file.Get();
     while (c != TextFile::kEnd && !EndsWord(c)) {
-      if (word.size() < kMaxWord) word += static_cast<char>(c);
+      add(c);
       c = file.Get();
     }
     if (c == '{' || c == '[' || c == '(' || c == ')' || c == '}') {
-      if (word.size() < kMaxWord) word += static_cast<char>(c);
+      add(c);
     } else if (c == '*') {
       file.SkipLine();
     }
   }
   return word;
+}
+
+std::string ReadWord(TextFile& file) {
+  bool cut = false;
+  return ReadWordUpTo(file, kMaxWord, &cut);
+}
+
+std::string ReadFileName(TextFile& file) {
+  bool cut = false;
+  std::string name = ReadWordUpTo(file, kMaxFileName, &cut);
+  if (cut) StopRun("  Error: file name longer than " + IntegerText(kMaxFileName) + " characters");
+  return name;
 }
 
 double ReadReal(RunContext& run, TextFile& file) {

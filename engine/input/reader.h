@@ -19,6 +19,12 @@ namespace tav {
 // is empty.
 std::string ReadWord(TextFile& file);
 
+// The longest file name taken, in the input and on the command line.
+inline constexpr int kMaxFileName = 4096;
+
+// ReadWord for a file name: up to kMaxFileName characters; a longer one stops the run.
+std::string ReadFileName(TextFile& file);
+
 // Reads a number: blanks and comments are skipped (a comma is not: it ends the number, or is
 // an error where a number should begin). The text is digits and points, optionally after a
 // "-"; a leading point counts as "0.". No "+" and no exponent. The character that ended the

@@ -231,9 +231,11 @@ void IndexRestrictedSubmodels(RunContext& run, const std::vector<std::int32_t>& 
   for (int s = 0; s < model.SubmodelCount; ++s) {
     const Submodel& submodel = model.submodels[s];
     if (submodel.HasRestrictedCells() || submodel.IsSaturatedFixed()) {
+      // A table of 2^63 cells or more has more parameters than a count holds: keep the count
+      // finite (no data can fill such a table).
       const double columns = submodel.condition_cells;
-      model.RestrictedParamCount +=
-          static_cast<std::int64_t>((submodel.cell_count / columns - 1) * columns);
+      const double free = (submodel.cell_count / columns - 1) * columns;
+      model.RestrictedParamCount += static_cast<std::int64_t>(std::min(free, kOffsetLimit));
       if (s == 0) ++model.RestrictedParamCount;
     }
     if (submodel.IsOrdinal()) {

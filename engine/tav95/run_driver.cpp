@@ -10,13 +10,12 @@
 #include "data/parse_input.h"
 #include "estimation/e_step.h"
 #include "estimation/estimate.h"
+#include "input/reader.h"
 #include "newton/newton_iteration.h"
 #include "report/write_report.h"
 
 namespace tav {
 namespace {
-
-constexpr std::size_t kMaxNameLength = 80;
 
 // A run must never write into its input file: refuse an output name that leads there.
 void CheckNotInputFile(const RunState& run, const std::string& name, const char* what) {
@@ -94,10 +93,15 @@ void RunEngine(RunState& run) {
   if (run.WritesLogFile()) OpenLogFile(run);
   WriteBanner(run);
   if (run.ArgumentCount() < 2) StopRun("   Error: No input and output file specified");
-  run.InputFileName = run.arguments[0].substr(0, kMaxNameLength);
+  for (const std::string& argument : run.arguments) {
+    if (argument.size() > static_cast<std::size_t>(kMaxFileName)) {
+      StopRun("  Error: file name longer than " + IntegerText(kMaxFileName) + " characters");
+    }
+  }
+  run.InputFileName = run.arguments[0];
   // The report's name is known before the input is read, so that the files the input names
   // can be checked against it.
-  run.OutputFileName = run.arguments[1].substr(0, kMaxNameLength);
+  run.OutputFileName = run.arguments[1];
   CheckNotInputFile(run, run.OutputFileName, "report file");
   if (run.WritesLogFile() && SameFile(run.LogFileName(), run.OutputFileName)) {
     StopRun("  Error: log file and report file are the same file " + run.OutputFileName);

@@ -61,6 +61,11 @@ TEST(FamilyRegistry, FamiliesNotBuiltYetStopTheRunAtOnce) {
             "  Error: estimation of cumulative models (cum) is" + not_available);
   EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {AB,lin(AB 1)} des [ 1 0 0 0 ] dat [ 1 2 3 4 ]"),
             "  Error: estimation of lin() and log() effects is" + not_available);
+  // Result files not written yet stop the run rather than leave a stale file looking current.
+  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {A,B} dat [ 1 2 3 4 ] wfi f.txt"),
+            "  Error: writing estimated frequencies (wfi) is" + not_available);
+  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {A,B} dat [ 1 2 3 4 ] wma A m.txt"),
+            "  Error: writing estimated marginal frequencies (wma) is" + not_available);
 }
 
 }  // namespace

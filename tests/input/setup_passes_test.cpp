@@ -53,6 +53,16 @@ TEST(RestrictedCount, EqualityRestrictionsLowerTheCount) {
   EXPECT_EQ(p.model().RestrictionSetCount, 2);
 }
 
+TEST(RestrictedCount, AFixedMarginOfTwoToTheSixtyThreeCellsKeepsAFiniteCount) {
+  // 64 dichotomous variables, A explained and the other 63 in a saturated fixed margin of
+  // 2^63 cells: more parameters than a count holds.
+  std::string model = "man 64 dim";
+  for (int v = 0; v < 64; ++v) model += " 2";
+  Parsed p(model + " mod A");
+  ASSERT_EQ(p.message, "");
+  EXPECT_GT(p.model().RestrictedParamCount, 0);
+}
+
 TEST(RestrictedCount, FirstSubmodelAndOrdinalColumns) {
   Parsed p("man 2 dim 2 3 mod A eq3 B|A or1");
   // Submodel 0: (2 / 1 - 1) * 1 + 1 = 2; submodel 1: (6 / 2 - 1) * 2 = 4.

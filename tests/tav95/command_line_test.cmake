@@ -142,3 +142,32 @@ if(FLOCK)
   file(READ ${guard}/held.log held)
   expect(held STREQUAL "the other run's log\n" MESSAGE "the other run's log changed")
 endif()
+
+# Result files this version does not write yet stop the run instead of leaving a stale file.
+file(WRITE ${guard}/wfi.inp "man 2 dim 2 2 mod {A,B} dat data.txt wfi f.txt\n")
+refused(ARGS wfi.inp a.out TEXT "Writing estimated frequencies (wfi) is not available in this version")
+
+# Only regular files are read: a device, a FIFO or a directory is refused at once.
+file(WRITE ${guard}/zero.inp "man 2 dim 2 2 mod {A,B} dat /dev/zero\n")
+file(MAKE_DIRECTORY ${guard}/folder)
+file(WRITE ${guard}/folder.inp "man 2 dim 2 2 mod {A,B} dat folder\n")
+refused(ARGS /dev/zero b.out TEXT "File /dev/zero is not a regular file")
+refused(ARGS zero.inp b.out TEXT "File /dev/zero is not a regular file")
+refused(ARGS folder.inp b.out TEXT "File folder is not a regular file")
+find_program(MKFIFO mkfifo)
+if(MKFIFO)
+  execute_process(COMMAND ${MKFIFO} ${guard}/pipe.inp)
+  refused(ARGS pipe.inp b.out TEXT "File pipe.inp is not a regular file")
+endif()
+
+# A byte-order mark before the first command is skipped; long names are taken whole.
+string(ASCII 239 187 191 bom)
+set(deep ${guard}/a-directory-whose-name-is-long/and-another-one-below-it/and-a-third-to-pass-160-characters)
+file(MAKE_DIRECTORY ${deep})
+file(WRITE ${deep}/model-with-a-long-name.inp "${bom}man 2 dim 2 2 mod {A,B} dat data-with-a-long-name.txt\n")
+file(WRITE ${deep}/data-with-a-long-name.txt "10 20 30 40\n")
+execute_process(COMMAND ${TAV95} ${deep}/model-with-a-long-name.inp ${deep}/report-with-a-long-name.out
+                        ${deep}/ ${deep}/log-with-a-long-name.log -log
+                RESULT_VARIABLE status ERROR_VARIABLE err)
+expect(status EQUAL 0 MESSAGE "long names or the byte-order mark failed (${status}): ${err}")
+expect(EXISTS ${deep}/report-with-a-long-name.out MESSAGE "the report of a long name is missing")
