@@ -56,6 +56,13 @@ void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, cons
   }
 }
 
+void OpenScratchFile(RunContext& run, TextFile& file, const std::string& name, const char* mode) {
+  const std::string path = run.scratch.File(name);
+  if (path.empty() || !file.Open(path, mode, TextFile::Destination::kDirect, &run.write_faults)) {
+    StopRun("  Error: cannot open a scratch file in the temporary directory");
+  }
+}
+
 void CloseTextFile(TextFile& file) {
   if (!file.Close()) StopRun("  Error: cannot write file " + file.path());
 }

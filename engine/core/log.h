@@ -16,6 +16,10 @@ inline constexpr const char* kVersionText = "1.0";
 void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode,
                   TextFile::Destination destination = TextFile::Destination::kDirect);
 
+// Opens the run's scratch file name (in its private scratch directory) with mode "r" or "w"; a
+// failure stops the run with "  Error: cannot open a scratch file".
+void OpenScratchFile(RunContext& run, TextFile& file, const std::string& name, const char* mode);
+
 // Closes a file that was written; a write, flush or close that failed stops the run with
 // "  Error: cannot write file " and the file's name.
 void CloseTextFile(TextFile& file);

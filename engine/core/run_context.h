@@ -10,6 +10,7 @@
 #include "core/event_history.h"
 #include "core/model_state.h"
 #include "core/presentation.h"
+#include "core/scratch_directory.h"
 #include "core/text_file.h"
 
 namespace tav {
@@ -57,6 +58,8 @@ struct RunContext {
   TextFile DataFile2;
   // Write failures injected by tests (none unless set).
   WriteFaults write_faults;
+  // The directory of the run's scratch files.
+  ScratchDirectory scratch;
 
   // Reader word buffers.
   std::string CurrentWord;

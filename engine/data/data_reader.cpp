@@ -182,7 +182,7 @@ class RecordReader {
     }
     if (covariates_ > 0) data_.covariate_value = AllocRealArray(covariates_ * records);
     if (!numbered_) {
-      OpenTextFile(run_, record_scratch_, "___.dat", "w");
+      OpenScratchFile(run_, record_scratch_, "records.dat", "w");
       data_.record_scratch_written = true;
     }
     // Inline data come before the settings that follow them, so the subgroups and cells of
@@ -190,7 +190,7 @@ class RecordReader {
     const Settings& settings = run_.settings;
     if (aggregate_ &&
         (inline_data_ || !settings.file_latent.empty() || !settings.file_posterior.empty())) {
-      OpenTextFile(run_, latent_scratch_, "___.lat", "w");
+      OpenScratchFile(run_, latent_scratch_, "latent.lat", "w");
       data_.latent_scratch_written = true;
     }
 

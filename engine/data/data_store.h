@@ -35,9 +35,11 @@ struct DataStore {
   bool data_given = false;  // a `fre` or `dat` command was read
   // Subgroups found from the data so far (several subgroups without `sub`).
   int found_subgroup_count = 0;
-  // "___.lat" holds the subgroup and cell of every record that was aggregated.
+  // The scratch file "latent.lat" holds the subgroup and cell of every record that was
+  // aggregated.
   bool latent_scratch_written = false;
-  // "___.dat" holds the observed categories of every record (tables too large to number).
+  // The scratch file "records.dat" holds the observed categories of every record (tables too
+  // large to number).
   bool record_scratch_written = false;
 
   std::int64_t EntryCount() const { return static_cast<std::int64_t>(entry_count.size()); }

@@ -104,7 +104,7 @@ void WritePosteriorFile(RunState& run, const std::string& name, PosteriorFile fi
   std::vector<double> completions;
   if (run.data.latent_scratch_written) {
     // Aggregated records: one line per record, from its subgroup and cell.
-    OpenTextFile(run, run.DataFile, "___.lat", "r");
+    OpenScratchFile(run, run.DataFile, "latent.lat", "r");
     std::string line;
     while (ReadTextLine(run.DataFile, line)) {
       char* end = nullptr;

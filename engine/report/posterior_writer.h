@@ -24,7 +24,7 @@ void WritePosteriorLine(RunState& run, PosteriorFile file, std::int64_t pattern,
                         const std::vector<double>& vector);
 
 // Writes the posterior probability file `name`: for aggregated records from the subgroups and
-// cells kept in "___.lat", otherwise one line per data entry from an E-step pass.
+// cells kept in the run's scratch file, otherwise one line per data entry from an E-step pass.
 void WritePosteriorFile(RunState& run, const std::string& name, PosteriorFile file);
 
 }  // namespace tav

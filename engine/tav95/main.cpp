@@ -10,6 +10,7 @@
 #include "newton/run_state.h"
 #include "tav95/log_lock.h"
 #include "tav95/run_driver.h"
+#include "tav95/stop_signals.h"
 
 #ifdef TAV_HAVE_QT
 #include "tav95/qt_presentation.h"
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
     run.write_faults.fail_at = std::strtol(fail_at, nullptr, 10);
   }
   tav::ConsolePresentation console(std::cout, std::cerr);
-  run.presentation = window ? window.get() : &console;
+  tav::StopSignalPresentation presentation(window ? *window : console);
+  run.presentation = &presentation;
+  tav::InstallStopSignals();
   return tav::RunMain(run);
 }

@@ -116,7 +116,10 @@ void RunEngine(RunState& run) {
   StopRun(StopReason::kNormalEnd);
 }
 
-int RunMain(RunState& run) {
+namespace {
+
+// RunEngine and its end: the files closed, the log's last line, the window's questions.
+int RunAndEnd(RunState& run) {
   StopReason reason = StopReason::kError;
   std::string message;
   if (run.presentation != nullptr) run.presentation->Begin(run.LogFileMode());
@@ -145,7 +148,7 @@ int RunMain(RunState& run) {
     return kExitNormal;
   }
   if (reason == StopReason::kCancel) {
-    FinishLog(run, "");
+    FinishLog(run, "The run was cancelled.");
     run.CloseAllFiles();
     return kExitCancel;
   }
@@ -153,6 +156,15 @@ int RunMain(RunState& run) {
   run.CloseAllFiles();
   if (run.presentation != nullptr) run.presentation->ErrorBox(ErrorBoxText(message));
   return kExitError;
+}
+
+}  // namespace
+
+int RunMain(RunState& run) {
+  const int status = RunAndEnd(run);
+  // The scratch files go whatever the outcome.
+  run.scratch.Remove();
+  return status;
 }
 
 }  // namespace tav

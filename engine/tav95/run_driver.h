@@ -29,7 +29,8 @@ void FitAndReport(RunState& run);
 // Sets the window up, runs RunEngine and ends the run as StopRun's reason says: a normal end
 // asks "Close this log window?" in window mode (no log file); an error closes every file,
 // writes the error as the log file's last line when a log file is open, and shows the error
-// box; a cancel only closes the files. Returns the process exit status.
+// box; a cancel closes the files after a last log line saying so. The run's scratch files are
+// removed whatever the outcome. Returns the process exit status.
 int RunMain(RunState& run);
 
 }  // namespace tav

@@ -107,7 +107,7 @@ TEST(TableData, ZerosAreNotStored) {
   EXPECT_EQ(d.run.data.subgroup_total, (Numbers{18}));
   EXPECT_DOUBLE_EQ(d.run.data.total_count, 18);
   EXPECT_EQ(d.run.CommandName, "dat");
-  EXPECT_FALSE(d.Exists("___.lat"));
+  EXPECT_FALSE(std::filesystem::exists(d.run.scratch.File("latent.lat")));
 }
 
 TEST(TableData, AddedConstantMakesEveryCellAnEntry) {
@@ -204,8 +204,8 @@ TEST(RecordData, EqualRecordsAggregateIntoSortedEntries) {
   EXPECT_TRUE(d.run.data.entry_count_given);
   EXPECT_EQ(d.run.history.RecordCount, 3);
   EXPECT_DOUBLE_EQ(d.run.data.total_count, 5);
-  EXPECT_FALSE(d.Exists("___.lat"));
-  EXPECT_FALSE(d.Exists("___.dat"));
+  EXPECT_FALSE(std::filesystem::exists(d.run.scratch.File("latent.lat")));
+  EXPECT_FALSE(std::filesystem::exists(d.run.scratch.File("records.dat")));
 }
 
 TEST(RecordData, CountsAreSummedAndZeroCountsDropped) {
@@ -364,7 +364,7 @@ TEST(RecordData, InlineRecordsEndWithTheBracket) {
     EXPECT_EQ(d.run.CurrentWord, "]") << text;
     EXPECT_EQ(d.cells(), (Numbers{1, 3})) << text;
     // Settings after inline data may still ask for latent or posterior probabilities.
-    EXPECT_EQ(ReadLines(d.dir.File("___.lat")), (Strings{"0 1", "0 3"})) << text;
+    EXPECT_EQ(ReadLines(d.run.scratch.File("latent.lat")), (Strings{"0 1", "0 3"})) << text;
     EXPECT_TRUE(d.run.data.latent_scratch_written);
   }
   for (const char* text : {"1 2\n2 1\nite 5", "1 2\n2 1"}) {
@@ -380,7 +380,7 @@ TEST(RecordData, LatentScratchFileHasEveryRecord) {
   d.run.history.RecordCountGiven = true;
   d.run.settings.file_posterior = "post.txt";
   ASSERT_EQ(d.Read("2 3 1\n1 2 0\n2 3 4\n"), "");
-  EXPECT_EQ(ReadLines(d.dir.File("___.lat")), (Strings{"0 5", "0 1", "0 5"}));
+  EXPECT_EQ(ReadLines(d.run.scratch.File("latent.lat")), (Strings{"0 5", "0 1", "0 5"}));
   EXPECT_EQ(d.counts(), (Numbers{5}));
 }
 
@@ -428,7 +428,7 @@ TEST(RecordData, TablesTooLargeToNumberGoToTheScratchFile) {
   EXPECT_TRUE(d.run.history.RecordFormat);
   EXPECT_EQ(d.cells(), (Numbers{0, 0}));
   EXPECT_TRUE(d.run.data.record_scratch_written);
-  EXPECT_EQ(ReadLines(d.dir.File("___.dat")),
+  EXPECT_EQ(ReadLines(d.run.scratch.File("records.dat")),
             (Strings{"0 1 2 3 4 5 6 7 8 9 0 0 0 0 0 0 0 0 0 0 ",
                      "9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 1 "}));
 }

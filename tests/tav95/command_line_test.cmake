@@ -171,3 +171,43 @@ execute_process(COMMAND ${TAV95} ${deep}/model-with-a-long-name.inp ${deep}/repo
                 RESULT_VARIABLE status ERROR_VARIABLE err)
 expect(status EQUAL 0 MESSAGE "long names or the byte-order mark failed (${status}): ${err}")
 expect(EXISTS ${deep}/report-with-a-long-name.out MESSAGE "the report of a long name is missing")
+
+# Two runs at once in one directory, both with latent-class files from aggregated records: each
+# file holds its own run's values, as when it runs alone, and no scratch file is left there.
+set(twin ${WORK}/twin)
+file(MAKE_DIRECTORY ${twin})
+foreach(run one two)
+  if(run STREQUAL one)
+    set(records "1 1\n1 1\n1 2\n2 2\n2 2\n2 1\n1 1\n2 2\n")
+  else()
+    set(records "1 2\n1 2\n2 1\n2 1\n1 1\n2 2\n1 2\n2 1\n")
+  endif()
+  file(WRITE ${twin}/${run}.inp
+       "lat 1 man 2 dim 2 2 2 mod X A|X B|X rec 8 see 7 dat [ ${records}] wla ${run}.lat\n")
+  execute_process(COMMAND ${TAV95} ${run}.inp ${run}.out ./ ${run}.log -log
+                  WORKING_DIRECTORY ${twin} RESULT_VARIABLE status)
+  expect(status EQUAL 0 MESSAGE "${run} alone failed (${status})")
+  file(RENAME ${twin}/${run}.lat ${twin}/${run}.alone)
+endforeach()
+execute_process(COMMAND ${TAV95} one.inp one.out ./ one.log -log
+                COMMAND ${TAV95} two.inp two.out ./ two.log -log
+                WORKING_DIRECTORY ${twin} RESULTS_VARIABLE statuses)
+expect(statuses STREQUAL "0;0" MESSAGE "concurrent runs failed (${statuses})")
+foreach(run one two)
+  file(READ ${twin}/${run}.lat together)
+  file(READ ${twin}/${run}.alone alone)
+  expect(together STREQUAL alone MESSAGE "${run}'s latent-class file took the other run's values")
+endforeach()
+file(GLOB scratch ${twin}/___*)
+expect(NOT scratch MESSAGE "scratch files were left: ${scratch}")
+
+# SIGTERM cancels the run as "Cancel" does: a last log line saying so, exit status 2.
+file(WRITE ${twin}/long.inp
+     "lat 1 man 2 dim 3 2 2 mod X A|X B|X see 7 ite 100000000 cri -1 dat [ 10 20 30 40 ]\n")
+execute_process(COMMAND sh -c "'${TAV95}' long.inp long.out ./ long.log -log & pid=$!; sleep 1; kill -TERM $pid; wait $pid; echo $?"
+                WORKING_DIRECTORY ${twin} OUTPUT_VARIABLE status OUTPUT_STRIP_TRAILING_WHITESPACE)
+expect(status STREQUAL "2" MESSAGE "SIGTERM gave status '${status}'")
+file(STRINGS ${twin}/long.log log_lines)
+list(GET log_lines -1 last)
+expect(last STREQUAL "The run was cancelled." MESSAGE "the cancelled log ends with '${last}'")
+expect(NOT EXISTS ${twin}/long.out MESSAGE "a cancelled run wrote its report")
