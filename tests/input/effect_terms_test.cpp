@@ -117,6 +117,24 @@ TEST(RestrictedEffect, Messages) {
             "  Error: number of elements B matrix not specified in command mar()");
 }
 
+TEST(RestrictedEffect, ContinuousCovariateMessages) {
+  // The covariate x (con 1) is an effect variable only in the first term of cov().
+  const std::string covariate = "con 1 man 2 dim 2 2 mod ";
+  EXPECT_EQ(Error(covariate + "{A,B,eff(x 1)}"), "  Error: incorrect use of continuous covariate");
+  EXPECT_EQ(Error(covariate + "{AB,cov(A 1 xB)}"),
+            "  Error: incorrect use of continuous covariate as grouping variable");
+  EXPECT_EQ(Error(covariate + "{AB,cov(A 1 x a)}"),
+            "  Error: impossible number for continuous covariate as grouping variable");
+  EXPECT_EQ(Error(covariate + "{AB,cov(x 5)}"),
+            "  Error: impossible number for the continuous covariate");
+}
+
+TEST(Association, InAllItsRowsAndColumnsNeedSubmodelsFreeOfOtherRestrictions) {
+  // The columns B lie only in B|A, whose probabilities eq3 restricts.
+  EXPECT_EQ(Error("man 2 dim 3 3 mod A B|A eq3 all {ass(A B 2a)}"),
+            "  Error: subtable of association model A,B specified in \"all\" not found");
+}
+
 TEST(SpecialEffect, ParameterCounts) {
   // Code 2 (model 3a) on two variables of d = 3 categories: C(4, 2) = 6 = d(d + 1) / 2.
   Parsed p(kModel +

@@ -211,3 +211,9 @@ file(STRINGS ${twin}/long.log log_lines)
 list(GET log_lines -1 last)
 expect(last STREQUAL "The run was cancelled." MESSAGE "the cancelled log ends with '${last}'")
 expect(NOT EXISTS ${twin}/long.out MESSAGE "a cancelled run wrote its report")
+
+# A run that stops on an error while its report is being written (a wse file in a directory
+# that does not exist) leaves the earlier report as it was.
+file(WRITE ${guard}/missing.inp "man 2 dim 2 2 mod {A,B} dat data.txt wse no/such/dir/se.txt\n")
+refused(ARGS missing.inp earlier.out ./ missing.log -log
+        TEXT "Cannot open file ./no/such/dir/se.txt")
