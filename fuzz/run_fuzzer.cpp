@@ -1,41 +1,78 @@
-// Feeds arbitrary bytes to a whole engine run: parsing, a few iterations of the estimation and
-// the report. Every input must end in a report or in StopRun with a message.
+// Feeds arbitrary bytes to whole engine runs in the run driver's own order (RunMain with a
+// command line, as the program runs): parsing, estimation and the report. Every run must end
+// normally or with an error message. Some runs get an injected write failure.
+//
+// In CI the runs are kept short: "ite 3" is appended to the input, "nse" for all but small
+// models, and large models are left out. TAV_FUZZ_LONG=1 runs them as given, large models too.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <string>
 
-#include "core/console_presentation.h"
+#include "core/presentation.h"
 #include "core/stop_run.h"
 #include "data/parse_input.h"
 #include "fuzz_input.h"
 #include "newton/run_state.h"
 #include "tav95/run_driver.h"
 
+namespace {
+
+// Shows nothing; remembers whether an error box came without a text.
+class QuietPresentation : public tav::Presentation {
+ public:
+  void Begin(bool) override {}
+  bool PumpEvents(const tav::RunProgress&) override { return false; }
+  void LogLine(const std::string&) override {}
+  void ProgressStep(int) override {}
+  bool AskClose() override { return true; }
+  void ErrorBox(const std::string& text) override { empty_error = empty_error || text.empty(); }
+  void StayOpen() override {}
+  bool empty_error = false;
+};
+
+// The size of the model's tables, or -1 when the input does not parse.
+double ModelCells(const std::string& input, const std::filesystem::path& directory) {
+  tav::RunState probe;
+  probe.arguments = {input, (directory / "probe.out").string(), directory.string() + "/"};
+  probe.InputFileName = input;
+  probe.OutputFileName = probe.arguments[1];
+  try {
+    tav::ParseInput(probe);
+  } catch (const tav::StopRunError&) {
+    return -1;
+  }
+  return static_cast<double>(probe.model.submodel_cell_total);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::filesystem::path directory = tav::fuzz::ScratchDirectory("tav_run_fuzz");
-  const std::string input = tav::fuzz::WriteInput(directory, data, size);
+  static const bool long_run = std::getenv("TAV_FUZZ_LONG") != nullptr;
+  std::string text(reinterpret_cast<const char*>(data), size);
+  std::string input =
+      tav::fuzz::WriteInput(directory, reinterpret_cast<const std::uint8_t*>(text.data()), size);
   if (input.empty()) return 0;
-  static std::ostream null_stream(nullptr);
-  tav::ConsolePresentation console(null_stream, null_stream);
+  if (!long_run) {
+    const double cells = ModelCells(input, directory);
+    if (cells > 20000) return 0;
+    text += "\nite 3\n";
+    if (cells >= 200) text += "nse\n";
+    input = tav::fuzz::WriteInput(directory, reinterpret_cast<const std::uint8_t*>(text.data()),
+                                  text.size());
+  }
+  QuietPresentation window;
   tav::RunState run;
-  run.presentation = &console;
+  run.presentation = &window;
   run.arguments = {input, (directory / "output.out").string(), directory.string() + "/",
                    (directory / "log.txt").string(), "-log"};
-  run.InputFileName = input;
-  run.OutputFileName = run.arguments[1];
-  try {
-    tav::ParseInput(run);
-    // A few iterations are enough to reach every step; standard errors only for small models.
-    if (run.settings.max_iterations > 3) run.settings.max_iterations = 3;
-    if (run.model.submodel_cell_total > 20000) return 0;
-    run.settings.show_std_errors =
-        run.settings.show_std_errors && run.model.submodel_cell_total < 200;
-    tav::FitAndReport(run);
-  } catch (const tav::StopRunError& stop) {
-    if (stop.message().empty()) __builtin_trap();
-  }
+  // Every fifth input fails one of its writes, chosen by its first byte.
+  if (size > 0 && size % 5 == 0) run.write_faults.fail_at = 1 + data[0] % 300;
+  const int status = tav::RunMain(run);
+  if (status != tav::kExitNormal && status != tav::kExitError) __builtin_trap();
+  if (window.empty_error) __builtin_trap();
   return 0;
 }
