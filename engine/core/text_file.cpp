@@ -21,10 +21,15 @@ std::string CreateTemporaryBeside(const std::string& path, std::FILE** file) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = path + ".tav-" + std::to_string(stamp % 1000000007ULL) + "-" +
                              std::to_string(counter.fetch_add(1));
+    std::error_code error;
+#if defined(_WIN32)
+    // The Windows runtime knows no "x": the name is tested first.
+    if (!std::filesystem::exists(name, error)) *file = std::fopen(name.c_str(), "wb");
+#else
     // "x": fail rather than take over a file that exists.
     *file = std::fopen(name.c_str(), "wbx");
+#endif
     if (*file != nullptr) return name;
-    std::error_code error;
     if (!std::filesystem::exists(name, error)) break;  // no room or no right: give up
   }
   return "";

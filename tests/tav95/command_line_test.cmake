@@ -217,3 +217,16 @@ expect(NOT EXISTS ${twin}/long.out MESSAGE "a cancelled run wrote its report")
 file(WRITE ${guard}/missing.inp "man 2 dim 2 2 mod {A,B} dat data.txt wse no/such/dir/se.txt\n")
 refused(ARGS missing.inp earlier.out ./ missing.log -log
         TEXT "Cannot open file ./no/such/dir/se.txt")
+
+# A saturated margin of 2^63 cells (63 of 64 dichotomous variables) is laid out without an
+# overflowing cast (the sanitizer build checks), and its data are then too few.
+set(variables "")
+foreach(v RANGE 1 64)
+  string(APPEND variables " 2")
+endforeach()
+file(WRITE ${guard}/huge.inp "man 64 dim${variables} mod A dat [ 1 2 ]\n")
+refused(ARGS huge.inp h.out TEXT "Too few numbers encountered when reading observed frequencies")
+
+# A name beyond the platform's path limit is refused, never cut.
+string(REPEAT "n" 5000 long_name)
+refused(ARGS model.inp ${long_name}.out TEXT "File name longer than 4096 characters")
