@@ -30,6 +30,9 @@ void CheckNotInputFile(const RunState& run, const std::string& name, const char*
 void OpenLogFile(RunState& run) {
   const std::string name = run.LogFileName();
   CheckNotInputFile(run, name, "log file");
+  if (run.ArgumentCount() >= 2 && SameFile(name, run.arguments[1])) {
+    StopRun("  Error: log file and report file are the same file " + run.arguments[1]);
+  }
   run.FilePrefix.clear();
   OpenTextFile(run, run.LogFile, name, "a");
   if (run.on_log_file_open && !run.on_log_file_open(run.LogFile.handle())) {
@@ -103,9 +106,6 @@ void RunEngine(RunState& run) {
   // can be checked against it.
   run.OutputFileName = run.arguments[1];
   CheckNotInputFile(run, run.OutputFileName, "report file");
-  if (run.WritesLogFile() && SameFile(run.LogFileName(), run.OutputFileName)) {
-    StopRun("  Error: log file and report file are the same file " + run.OutputFileName);
-  }
   ParseInput(run);
   StartLogFile(run);
   const double t0 = TimeOfDaySeconds(run);

@@ -122,10 +122,12 @@ refused(ARGS model.inp x.out ./ data.txt -log
         TEXT "Log file would overwrite the data file data.txt")
 refused(ARGS model.inp earlier.out ./ earlier.out -log
         TEXT "Log file and report file are the same file earlier.out")
+refused(ARGS model.inp fresh.out ./ fresh.out -log
+        TEXT "Log file and report file are the same file fresh.out")
 refused(ARGS wse.inp earlier.out ./ run.log -log
         TEXT "Result file earlier.out would overwrite a file of this run")
 refused(ARGS wselog.inp z.out -log TEXT "Result file tav.log would overwrite a file of this run")
-expect(NOT EXISTS ${guard}/x.out AND NOT EXISTS ${guard}/z.out
+expect(NOT EXISTS ${guard}/x.out AND NOT EXISTS ${guard}/z.out AND NOT EXISTS ${guard}/fresh.out
        MESSAGE "a refused run wrote its report")
 
 # A log that another run holds is refused at once and left as it was.
