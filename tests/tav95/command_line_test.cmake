@@ -203,16 +203,18 @@ endforeach()
 file(GLOB scratch ${twin}/___*)
 expect(NOT scratch MESSAGE "scratch files were left: ${scratch}")
 
-# SIGTERM cancels the run as "Cancel" does: a last log line saying so, exit status 2.
+# SIGTERM and SIGINT cancel the run as "Cancel" does: a last log line saying so, status 2.
 file(WRITE ${twin}/long.inp
      "lat 1 man 2 dim 3 2 2 mod X A|X B|X see 7 ite 100000000 cri -1 dat [ 10 20 30 40 ]\n")
-execute_process(COMMAND sh -c "'${TAV95}' long.inp long.out ./ long.log -log & pid=$!; sleep 1; kill -TERM $pid; wait $pid; echo $?"
-                WORKING_DIRECTORY ${twin} OUTPUT_VARIABLE status OUTPUT_STRIP_TRAILING_WHITESPACE)
-expect(status STREQUAL "2" MESSAGE "SIGTERM gave status '${status}'")
-file(STRINGS ${twin}/long.log log_lines)
-list(GET log_lines -1 last)
-expect(last STREQUAL "The run was cancelled." MESSAGE "the cancelled log ends with '${last}'")
-expect(NOT EXISTS ${twin}/long.out MESSAGE "a cancelled run wrote its report")
+foreach(signal TERM INT)
+  execute_process(COMMAND sh -c "'${TAV95}' long.inp long.out ./ long.log -log & pid=$!; sleep 1; kill -${signal} $pid; wait $pid; echo $?"
+                  WORKING_DIRECTORY ${twin} OUTPUT_VARIABLE status OUTPUT_STRIP_TRAILING_WHITESPACE)
+  expect(status STREQUAL "2" MESSAGE "SIG${signal} gave status '${status}'")
+  file(STRINGS ${twin}/long.log log_lines)
+  list(GET log_lines -1 last)
+  expect(last STREQUAL "The run was cancelled." MESSAGE "the log after SIG${signal} ends with '${last}'")
+  expect(NOT EXISTS ${twin}/long.out MESSAGE "a cancelled run wrote its report")
+endforeach()
 
 # A run that stops on an error while its report is being written (a wse file in a directory
 # that does not exist) leaves the earlier report as it was.
