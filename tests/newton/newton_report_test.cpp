@@ -7,9 +7,9 @@
 
 #include "core/format_real.h"
 #include "newton/newton_iteration.h"
-#include "report/report_test_support.h"
 #include "report/statistics.h"
 #include "tav95/run_driver.h"
+#include "test_support.h"
 
 namespace tav {
 namespace {

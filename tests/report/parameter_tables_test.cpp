@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "estimation/free_parameters.h"
-#include "report/report_test_support.h"
 #include "tav95/run_driver.h"
+#include "test_support.h"
 
 namespace tav {
 namespace {

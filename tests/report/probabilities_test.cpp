@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/format_real.h"
-#include "report/report_test_support.h"
 #include "tav95/run_driver.h"
+#include "test_support.h"
 
 namespace tav {
 namespace {

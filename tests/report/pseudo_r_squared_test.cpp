@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "report/report_test_support.h"
+#include "test_support.h"
 
 namespace tav {
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "core/format_real.h"
-#include "report/report_test_support.h"
+#include "test_support.h"
 
 namespace tav {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "report/report_test_support.h"
+#include "test_support.h"
 
 namespace tav {
 namespace {
