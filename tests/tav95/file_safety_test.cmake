@@ -1,0 +1,194 @@
+# Runs the tav95 program as a user would and checks that no file of the user is lost or
+# corrupted: full disks, clashing file names, concurrent runs, signals, odd files and names.
+# Variables: TAV95 (the program), SOURCE (the source tree), WORK (a scratch directory).
+unset(ENV{DISPLAY})
+unset(ENV{WAYLAND_DISPLAY})
+unset(ENV{QT_QPA_PLATFORM})
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+
+# expect(<condition words> MESSAGE <text>): stops the test with text when the condition is false.
+function(expect)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "MESSAGE" "")
+  if(NOT (${arg_UNPARSED_ARGUMENTS}))
+    message(FATAL_ERROR "${arg_MESSAGE}")
+  endif()
+endfunction()
+
+# A full disk: /dev/full as the report stops the run with exit status 1 and a message naming
+# it; the device is written directly, never replaced.
+execute_process(COMMAND ${TAV95} ${SOURCE}/examples/indep2x2.inp /dev/full ${WORK}/ ${WORK}/full.log -log
+                WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+expect(status EQUAL 1 MESSAGE "a report on /dev/full must fail with status 1, got ${status}")
+expect(err STREQUAL "Cannot write file /dev/full\n" MESSAGE "wrong error text: '${err}'")
+file(STRINGS ${WORK}/full.log log_lines)
+list(GET log_lines -1 last)
+expect(last STREQUAL "Error: cannot write file /dev/full" MESSAGE "log ends with '${last}'")
+
+# A write that fails half-way (injected) leaves the earlier report as it was and no temporary
+# file beside it. Without a log file every write is the report's; with one, the log's own
+# failure stops the run too.
+file(MAKE_DIRECTORY ${WORK}/atomic)
+file(COPY ${SOURCE}/examples/lcstouff.inp DESTINATION ${WORK}/atomic)
+execute_process(COMMAND ${TAV95} lcstouff.inp lcstouff.out ./ run.log -log
+                WORKING_DIRECTORY ${WORK}/atomic RESULT_VARIABLE status)
+expect(status EQUAL 0 MESSAGE "the first run failed (${status})")
+file(READ ${WORK}/atomic/lcstouff.out before)
+foreach(fail_at 1 100 200 300)
+  set(ENV{TAV_FAIL_WRITE_AT} ${fail_at})
+  execute_process(COMMAND ${TAV95} lcstouff.inp lcstouff.out
+                  WORKING_DIRECTORY ${WORK}/atomic RESULT_VARIABLE status ERROR_VARIABLE err
+                  OUTPUT_QUIET)
+  execute_process(COMMAND ${TAV95} lcstouff.inp lcstouff.out ./ run.log -log
+                  WORKING_DIRECTORY ${WORK}/atomic RESULT_VARIABLE log_status
+                  ERROR_VARIABLE log_err)
+  unset(ENV{TAV_FAIL_WRITE_AT})
+  expect(status EQUAL 1 MESSAGE "write ${fail_at} failed, yet the status is ${status}")
+  expect(err STREQUAL "Cannot write file lcstouff.out\n"
+         MESSAGE "no message for the failed write ${fail_at}: '${err}'")
+  expect(log_status EQUAL 1 MESSAGE "log write ${fail_at} failed, yet the status is ${status}")
+  expect(log_err STREQUAL "Cannot write file run.log\n"
+         MESSAGE "no message for the failed log write ${fail_at}: '${log_err}'")
+  file(READ ${WORK}/atomic/lcstouff.out after)
+  expect(after STREQUAL before MESSAGE "a failed run changed the earlier report (${fail_at})")
+  file(GLOB left ${WORK}/atomic/*.tav-*)
+  expect(NOT left MESSAGE "temporary files were left: ${left}")
+endforeach()
+
+# No file the run writes may replace another of its files; the files stay as they were.
+set(guard ${WORK}/guard)
+file(MAKE_DIRECTORY ${guard})
+file(WRITE ${guard}/model.inp "man 2 dim 2 2 mod {A,B} dat data.txt\n")
+file(WRITE ${guard}/data.txt "10 20 30 40\n")
+file(WRITE ${guard}/earlier.out "an earlier report\n")
+file(WRITE ${guard}/wse.inp "man 2 dim 2 2 mod {A,B} dat data.txt wse earlier.out\n")
+file(WRITE ${guard}/wselog.inp "man 2 dim 2 2 mod {A,B} dat data.txt wse tav.log\n")
+function(refused)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "TEXT" "ARGS")
+  execute_process(COMMAND ${TAV95} ${arg_ARGS} WORKING_DIRECTORY ${guard}
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE err)
+  expect(status EQUAL 1 MESSAGE "${arg_ARGS}: status ${status}, not refused")
+  expect(err STREQUAL "${arg_TEXT}\n" MESSAGE "${arg_ARGS}: wrong message '${err}'")
+  file(READ ${guard}/data.txt data)
+  expect(data STREQUAL "10 20 30 40\n" MESSAGE "${arg_ARGS}: the data file changed")
+  file(READ ${guard}/earlier.out report)
+  expect(report STREQUAL "an earlier report\n" MESSAGE "${arg_ARGS}: the report changed")
+endfunction()
+refused(ARGS model.inp data.txt TEXT "Report file would overwrite the data file data.txt")
+refused(ARGS model.inp x.out ./ data.txt -log
+        TEXT "Log file would overwrite the data file data.txt")
+refused(ARGS model.inp earlier.out ./ earlier.out -log
+        TEXT "Log file and report file are the same file earlier.out")
+refused(ARGS model.inp fresh.out ./ fresh.out -log
+        TEXT "Log file and report file are the same file fresh.out")
+refused(ARGS wse.inp earlier.out ./ run.log -log
+        TEXT "Result file earlier.out would overwrite a file of this run")
+refused(ARGS wselog.inp z.out -log TEXT "Result file tav.log would overwrite a file of this run")
+expect(NOT EXISTS ${guard}/x.out AND NOT EXISTS ${guard}/z.out AND NOT EXISTS ${guard}/fresh.out
+       MESSAGE "a refused run wrote its report")
+
+# A log that another run holds is refused at once and left as it was.
+find_program(FLOCK flock)
+if(FLOCK)
+  file(WRITE ${guard}/held.log "the other run's log\n")
+  execute_process(COMMAND ${FLOCK} ${guard}/held.log sleep 3
+                  COMMAND sh -c "sleep 0.5; exec '${TAV95}' model.inp w.out ./ held.log -log"
+                  WORKING_DIRECTORY ${guard} RESULTS_VARIABLE statuses ERROR_VARIABLE err)
+  list(GET statuses 1 status)
+  expect(status EQUAL 1 MESSAGE "a held log was not refused (${status})")
+  expect(err STREQUAL "Another run is writing the log file held.log\n"
+         MESSAGE "wrong message for a held log: '${err}'")
+  file(READ ${guard}/held.log held)
+  expect(held STREQUAL "the other run's log\n" MESSAGE "the other run's log changed")
+endif()
+
+# Result files this version does not write yet stop the run instead of leaving a stale file.
+file(WRITE ${guard}/wfi.inp "man 2 dim 2 2 mod {A,B} dat data.txt wfi f.txt\n")
+refused(ARGS wfi.inp a.out TEXT "Writing estimated frequencies (wfi) is not available in this version")
+
+# Only regular files are read: a device, a FIFO or a directory is refused at once.
+file(WRITE ${guard}/zero.inp "man 2 dim 2 2 mod {A,B} dat /dev/zero\n")
+file(MAKE_DIRECTORY ${guard}/folder)
+file(WRITE ${guard}/folder.inp "man 2 dim 2 2 mod {A,B} dat folder\n")
+refused(ARGS /dev/zero b.out TEXT "File /dev/zero is not a regular file")
+refused(ARGS zero.inp b.out TEXT "File /dev/zero is not a regular file")
+refused(ARGS folder.inp b.out TEXT "File folder is not a regular file")
+find_program(MKFIFO mkfifo)
+if(MKFIFO)
+  execute_process(COMMAND ${MKFIFO} ${guard}/pipe.inp)
+  refused(ARGS pipe.inp b.out TEXT "File pipe.inp is not a regular file")
+endif()
+
+# A byte-order mark before the first command is skipped; long names are taken whole.
+string(ASCII 239 187 191 bom)
+set(deep ${guard}/a-directory-whose-name-is-long/and-another-one-below-it/and-a-third-to-pass-160-characters)
+file(MAKE_DIRECTORY ${deep})
+file(WRITE ${deep}/model-with-a-long-name.inp "${bom}man 2 dim 2 2 mod {A,B} dat data-with-a-long-name.txt\n")
+file(WRITE ${deep}/data-with-a-long-name.txt "10 20 30 40\n")
+execute_process(COMMAND ${TAV95} ${deep}/model-with-a-long-name.inp ${deep}/report-with-a-long-name.out
+                        ${deep}/ ${deep}/log-with-a-long-name.log -log
+                RESULT_VARIABLE status ERROR_VARIABLE err)
+expect(status EQUAL 0 MESSAGE "long names or the byte-order mark failed (${status}): ${err}")
+expect(EXISTS ${deep}/report-with-a-long-name.out MESSAGE "the report of a long name is missing")
+
+# Two runs at once in one directory, both with latent-class files from aggregated records: each
+# file holds its own run's values, as when it runs alone, and no scratch file is left there.
+set(twin ${WORK}/twin)
+file(MAKE_DIRECTORY ${twin})
+foreach(run one two)
+  if(run STREQUAL one)
+    set(records "1 1\n1 1\n1 2\n2 2\n2 2\n2 1\n1 1\n2 2\n")
+  else()
+    set(records "1 2\n1 2\n2 1\n2 1\n1 1\n2 2\n1 2\n2 1\n")
+  endif()
+  file(WRITE ${twin}/${run}.inp
+       "lat 1 man 2 dim 2 2 2 mod X A|X B|X rec 8 see 7 dat [ ${records}] wla ${run}.lat\n")
+  execute_process(COMMAND ${TAV95} ${run}.inp ${run}.out ./ ${run}.log -log
+                  WORKING_DIRECTORY ${twin} RESULT_VARIABLE status)
+  expect(status EQUAL 0 MESSAGE "${run} alone failed (${status})")
+  file(RENAME ${twin}/${run}.lat ${twin}/${run}.alone)
+endforeach()
+execute_process(COMMAND ${TAV95} one.inp one.out ./ one.log -log
+                COMMAND ${TAV95} two.inp two.out ./ two.log -log
+                WORKING_DIRECTORY ${twin} RESULTS_VARIABLE statuses)
+expect(statuses STREQUAL "0;0" MESSAGE "concurrent runs failed (${statuses})")
+foreach(run one two)
+  file(READ ${twin}/${run}.lat together)
+  file(READ ${twin}/${run}.alone alone)
+  expect(together STREQUAL alone MESSAGE "${run}'s latent-class file took the other run's values")
+endforeach()
+file(GLOB scratch ${twin}/___*)
+expect(NOT scratch MESSAGE "scratch files were left: ${scratch}")
+
+# SIGTERM and SIGINT cancel the run as "Cancel" does: a last log line saying so, status 2.
+file(WRITE ${twin}/long.inp
+     "lat 1 man 2 dim 3 2 2 mod X A|X B|X see 7 ite 100000000 cri -1 dat [ 10 20 30 40 ]\n")
+foreach(signal TERM INT)
+  execute_process(COMMAND sh -c "'${TAV95}' long.inp long.out ./ long.log -log & pid=$!; sleep 1; kill -${signal} $pid; wait $pid; echo $?"
+                  WORKING_DIRECTORY ${twin} OUTPUT_VARIABLE status OUTPUT_STRIP_TRAILING_WHITESPACE)
+  expect(status STREQUAL "2" MESSAGE "SIG${signal} gave status '${status}'")
+  file(STRINGS ${twin}/long.log log_lines)
+  list(GET log_lines -1 last)
+  expect(last STREQUAL "The run was cancelled." MESSAGE "the log after SIG${signal} ends with '${last}'")
+  expect(NOT EXISTS ${twin}/long.out MESSAGE "a cancelled run wrote its report")
+endforeach()
+
+# A run that stops on an error while its report is being written (a wse file in a directory
+# that does not exist) leaves the earlier report as it was.
+file(WRITE ${guard}/missing.inp "man 2 dim 2 2 mod {A,B} dat data.txt wse no/such/dir/se.txt\n")
+refused(ARGS missing.inp earlier.out ./ missing.log -log
+        TEXT "Cannot open file ./no/such/dir/se.txt")
+
+# A saturated margin of 2^63 cells (63 of 64 dichotomous variables) is laid out without an
+# overflowing cast (the sanitizer build checks), and its data are then too few.
+set(variables "")
+foreach(v RANGE 1 64)
+  string(APPEND variables " 2")
+endforeach()
+file(WRITE ${guard}/huge.inp "man 64 dim${variables} mod A dat [ 1 2 ]\n")
+refused(ARGS huge.inp h.out TEXT "Too few numbers encountered when reading observed frequencies")
+
+# A name beyond the platform's path limit is refused, never cut.
+string(REPEAT "n" 5000 long_name)
+refused(ARGS model.inp ${long_name}.out TEXT "File name longer than 4096 characters")
