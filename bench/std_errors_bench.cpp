@@ -144,7 +144,7 @@ Result Time(const std::string& input_text, int repetitions) {
       result.error = stop.message();
       return result;
     }
-    result.parameters = run.estimation.free_parameters.count;
+    result.parameters = run.estimation.free_parameters.Count();
     result.patterns = run.data.EntryCount();
     if (!run.newton.std_errors_computed) result.error = "no standard errors";
   }

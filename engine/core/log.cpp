@@ -13,6 +13,10 @@ constexpr const char* kBannerLines[] = {
     "made by the TAV development team",
 };
 
+[[noreturn]] void StopCannotWrite(const TextFile& file) {
+  StopRun("  Error: cannot write file " + file.path());
+}
+
 // A line for the log file: written at once once the log has started, else held back.
 void WriteToLogFile(RunContext& run, const std::string& text) {
   if (!run.log_started) {
@@ -21,7 +25,7 @@ void WriteToLogFile(RunContext& run, const std::string& text) {
   }
   run.LogFile.WriteLine(text);
   run.LogFile.Flush();
-  if (run.LogFile.failed()) StopRun("  Error: cannot write file " + run.LogFile.path());
+  if (run.LogFile.failed()) StopCannotWrite(run.LogFile);
 }
 
 }  // namespace
@@ -29,11 +33,11 @@ void WriteToLogFile(RunContext& run, const std::string& text) {
 void StartLogFile(RunContext& run) {
   if (run.log_started || !run.LogFile.IsOpen()) return;
   run.log_started = true;
-  if (!run.LogFile.Truncate()) StopRun("  Error: cannot write file " + run.LogFile.path());
+  if (!run.LogFile.Truncate()) StopCannotWrite(run.LogFile);
   for (const std::string& line : run.held_log_lines) run.LogFile.WriteLine(line);
   run.held_log_lines.clear();
   run.LogFile.Flush();
-  if (run.LogFile.failed()) StopRun("  Error: cannot write file " + run.LogFile.path());
+  if (run.LogFile.failed()) StopCannotWrite(run.LogFile);
 }
 
 void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode,
@@ -45,11 +49,12 @@ void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, cons
   const std::string full = run.FilePrefix + name;
   // Only a regular file is read: a device or a FIFO could hang the run, a directory reads as
   // nothing.
-  std::error_code error;
-  const auto status = std::filesystem::status(full, error);
-  if (mode_text == "r" && !name.empty() && std::filesystem::exists(status) &&
-      !std::filesystem::is_regular_file(status)) {
-    StopRun("  Error: file " + full + " is not a regular file");
+  if (mode_text == "r" && !name.empty()) {
+    std::error_code error;
+    const auto status = std::filesystem::status(full, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+      StopRun("  Error: file " + full + " is not a regular file");
+    }
   }
   if (name.empty() || !file.Open(full, mode, destination, &run.write_faults)) {
     StopRun("  Error: cannot open file " + full);
@@ -64,7 +69,7 @@ void OpenScratchFile(RunContext& run, TextFile& file, const std::string& name, c
 }
 
 void CloseTextFile(TextFile& file) {
-  if (!file.Close()) StopRun("  Error: cannot write file " + file.path());
+  if (!file.Close()) StopCannotWrite(file);
 }
 
 void WriteLogLine(RunContext& run, const std::string& line) {

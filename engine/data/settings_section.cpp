@@ -363,8 +363,8 @@ std::filesystem::path NamedPath(const DataRun& run, const std::string& name) {
 // repeated `wma` name appends to its own file).
 void CheckResultFiles(const DataRun& run) {
   const Settings& settings = run.settings;
-  std::vector<std::filesystem::path> read;
-  if (!run.InputFileName.empty()) read.emplace_back(run.InputFileName);
+  std::vector<std::filesystem::path> kept;  // the files a result file must not name
+  if (!run.InputFileName.empty()) kept.emplace_back(run.InputFileName);
   std::vector<std::pair<std::string, std::string>> inputs;  // data and design files
   if (!settings.data_file.empty()) inputs.emplace_back("data", settings.data_file);
   if (!settings.design_file.empty()) inputs.emplace_back("design", settings.design_file);
@@ -373,23 +373,22 @@ void CheckResultFiles(const DataRun& run) {
   if (run.WritesLogFile()) written.emplace_back("log", run.LogFileName());
   for (const auto& [what, name] : inputs) {
     const std::filesystem::path path = NamedPath(run, name);
-    read.push_back(path);
+    kept.push_back(path);
     for (const auto& [writer, file] : written) {
       if (SameFile(file, path)) {
         StopRun("  Error: " + writer + " file would overwrite the " + what + " file " + name);
       }
     }
   }
-
-  std::vector<std::filesystem::path> kept = read;
   for (const auto& written_file : written) kept.emplace_back(written_file.second);
+
   // The result files, each once: wse and wsd share theirs, and wma may repeat its own.
   std::vector<std::string> results;
-  const std::string* previous = nullptr;
+  std::vector<std::string Settings::*> taken;
   for (const FileCommand& command : kFileCommands) {
-    const std::string& name = settings.*command.file;
-    if (&name != previous) results.push_back(name);
-    previous = &name;
+    if (std::find(taken.begin(), taken.end(), command.file) != taken.end()) continue;
+    taken.push_back(command.file);
+    results.push_back(settings.*command.file);
   }
   std::vector<std::string> marginal;
   for (const MarginalRequest& request : settings.marginal_requests) {

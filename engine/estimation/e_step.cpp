@@ -21,23 +21,23 @@ double PatternWeight(const DataStore& data, std::int64_t p) {
   return data.entry_count_given ? data.entry_count[p] : 1.0;
 }
 
-// One pass over the data. The evaluation pass (evaluation set) only returns the log-likelihood
-// and half L-squared: no expected tables, fit sums, exclusion counts, stop criterion or log
-// line.
-Evaluation Pass(EstimationRun& run, EStepMode mode, bool evaluation, const PosteriorSink& sink) {
+// The passes over the data: the two of EStep, and the evaluation pass, which only returns the
+// log-likelihood and half L-squared (no expected tables, fit sums, exclusion counts, stop
+// criterion or log line).
+enum class PassKind { kIterate, kPosteriors, kEvaluate };
+
+Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   const ModelState& model = run.model;
   const DataStore& data = run.data;
   EstimationState& est = run.estimation;
   const int n = model.SubmodelCount;
-  const bool iterate = !evaluation && mode == EStepMode::kIterate;
-  const bool posteriors = !evaluation && mode == EStepMode::kPosteriors;
+  const bool iterate = kind == PassKind::kIterate;
   const bool lsquared = iterate && est.lsquared_column;
-  const bool half_lsquared = lsquared || (evaluation && est.lsquared_column);
+  const bool half_lsquared = est.lsquared_column && (iterate || kind == PassKind::kEvaluate);
   Evaluation result;
   double excluded = 0;
   int excluded_patterns = 0;
   if (iterate) {
-    est.HalfLSquared = 0;
     est.PearsonSum = 0;
     est.CressieReadSum = 0;
     est.AbsResidualSum = 0;
@@ -88,26 +88,25 @@ Evaluation Pass(EstimationRun& run, EStepMode mode, bool evaluation, const Poste
           if (cells[r] >= 0) expected[cells[r]] += share;
         }
       }
-    } else if (posteriors) {
+    } else if (kind == PassKind::kPosteriors) {
       for (std::int64_t k = 0; k < completions; ++k) p[k] /= sum;
       if (sink) sink(h, std::vector<double>(p.begin(), p.begin() + completions));
     }
+    if (half_lsquared && weight > 0) result.half_lsquared += weight * std::log(weight / sum);
     if (lsquared) {
       if (weight > 0) {
         const double ratio = weight / sum;
-        est.HalfLSquared += weight * std::log(ratio);
         est.CressieReadSum += 1.8 * weight * (std::pow(ratio, 2.0 / 3.0) - 1);
         est.PearsonSum += weight * (ratio - 1);
       }
       est.AbsResidualSum += std::fabs(weight - sum);
       est.ExpectedTotal += sum;
-    } else if (half_lsquared && weight > 0) {
-      result.half_lsquared += weight * std::log(weight / sum);
     }
     const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
     if (weight != 0 && total > 0) result.log_likelihood += weight * std::log(sum / total);
   }
-  if (!evaluation) {
+  if (iterate) est.HalfLSquared = result.half_lsquared;
+  if (kind != PassKind::kEvaluate) {
     est.ExcludedObservations = excluded;
     est.excluded_patterns = excluded_patterns;
   }
@@ -221,14 +220,13 @@ void WriteIterationHeader(EstimationRun& run) {
   }
 }
 
-Evaluation EvaluateModel(EstimationRun& run) {
-  return Pass(run, EStepMode::kIterate, true, nullptr);
-}
+Evaluation EvaluateModel(EstimationRun& run) { return Pass(run, PassKind::kEvaluate, nullptr); }
 
 void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink) {
   EstimationState& est = run.estimation;
   const double previous = est.LogLikelihood;
-  est.LogLikelihood = Pass(run, mode, false, sink).log_likelihood;
+  const PassKind kind = mode == EStepMode::kIterate ? PassKind::kIterate : PassKind::kPosteriors;
+  est.LogLikelihood = Pass(run, kind, sink).log_likelihood;
   if (mode != EStepMode::kIterate) return;
   const bool lsquared = est.lsquared_column;
   if (est.ExcludedObservations > 0) {

@@ -37,8 +37,10 @@ struct FreeParameterList {
   bool built = false;
   std::vector<FreeParameter> parameters;
   int loglinear_count = 0;  // the log-linear parameters come first
-  int count = 0;            // kMaxFreeParameters + 1 when the list was cut there
   bool full = false;        // the list was cut: it takes no more parameters
+
+  // The number of parameters; kMaxFreeParameters + 1 when the list was cut there.
+  int Count() const { return full ? kMaxFreeParameters + 1 : static_cast<int>(parameters.size()); }
 
   // Appends the size parameters of one effect, positions 0 .. size - 1 of prototype. When they
   // would pass kMaxFreeParameters the list is full instead; returns whether they were added.
@@ -46,7 +48,7 @@ struct FreeParameterList {
 
   // Between 1 and kMaxFreeParameters parameters: Newton steps and standard errors can be
   // computed.
-  bool Usable() const { return built && count > 0 && count <= kMaxFreeParameters; }
+  bool Usable() const { return built && Count() > 0 && Count() <= kMaxFreeParameters; }
   // The Newton-type iterations estimate submodel r: the list is usable and holds parameters of
   // r. The other submodels keep their EM M-steps while the Newton-type iterations run.
   bool Fits(int r) const;

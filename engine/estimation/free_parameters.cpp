@@ -68,7 +68,6 @@ void BuildParameterList(EstimationRun& run) {
       list.loglinear_count = static_cast<int>(list.parameters.size());
     }
   }
-  list.count = list.full ? kMaxFreeParameters + 1 : static_cast<int>(list.parameters.size());
 }
 
 int ParameterIndex(const ModelState& model, const FreeParameterList& list, const int* reference,

@@ -154,7 +154,7 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
                               const ModelEvaluator& evaluate) {
   NewtonState& newton = run.newton;
   const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
-  const int n = run.estimation.free_parameters.count;
+  const int n = run.estimation.free_parameters.Count();
   std::vector<double>& matrix = newton.information_matrix;
   matrix.assign(static_cast<std::size_t>(n) * n, 0.0);
   newton.gradient.assign(n, 0.0);
@@ -217,7 +217,7 @@ void probability_standard_errors(RunState& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
-  const int n = run.estimation.free_parameters.count;
+  const int n = run.estimation.free_parameters.Count();
   newton.probability_std_errors.assign(est.FittedTable.size(), 0.0);
   const std::vector<double>& v = newton.information_matrix;
   const double total = run.data.total_count;

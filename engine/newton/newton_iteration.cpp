@@ -47,7 +47,7 @@ std::string AlgorithmName(const RunState& run, NewtonAlgorithm algorithm,
 void ComputeGradient(RunState& run, double l0, const ModelEvaluator& evaluate) {
   NewtonState& newton = run.newton;
   const FreeParameterList& list = run.estimation.free_parameters;
-  const int n = list.count;
+  const int n = list.Count();
   newton.gradient.assign(n, 0.0);
   const std::vector<double>& base = newton.saved_fitted;
   for (int i = 0; i < n; ++i) {
@@ -141,7 +141,7 @@ bool TakeStep(RunState& run, NewtonAlgorithm algorithm, NewtonAlgorithm requeste
   NewtonState& newton = run.newton;
   const Settings& settings = run.settings;
   EstimationState& est = run.estimation;
-  const int n = est.free_parameters.count;
+  const int n = est.free_parameters.Count();
   const bool steepest = algorithm == NewtonAlgorithm::kSteepestDescent;
   const bool bfgs = algorithm == NewtonAlgorithm::kBfgs;
   const double step_size = est.step_size;
@@ -210,7 +210,7 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
     newton.lambda_ready = true;
     newton.lambda = run.settings.newton_lambda;
   }
-  const int n = est.free_parameters.count;
+  const int n = est.free_parameters.Count();
   if (static_cast<int>(newton.last_step.size()) != n) {
     newton.last_step.assign(n, 0.0);
     newton.previous_gradient.assign(n, 0.0);

@@ -32,7 +32,7 @@ std::string PadLeft(const std::string& text, std::size_t width) {
 class Covariances {
  public:
   explicit Covariances(const RunState& run)
-      : matrix_(run.newton.information_matrix), n_(run.estimation.free_parameters.count) {}
+      : matrix_(run.newton.information_matrix), n_(run.estimation.free_parameters.Count()) {}
   double operator()(int i, int j) const {
     if (i < 0 || j < 0 || i >= n_ || j >= n_) return 0.0;
     const std::size_t at = static_cast<std::size_t>(i) * n_ + j;

@@ -1,6 +1,5 @@
 #include "tav95/run_driver.h"
 
-#include <algorithm>
 #include <new>
 
 #include "core/format_real.h"
@@ -41,13 +40,10 @@ void OpenLogFile(RunState& run) {
   }
 }
 
-// The log names none of the files the run reads or the report, so it may be emptied and
-// written.
+// The log names neither the data nor the design file (OpenLogFile has refused the input and the
+// report already), so it may be emptied and written.
 bool LogMayBeWritten(const RunState& run) {
   const std::string log = run.LogFileName();
-  for (int a = 0; a < std::min(run.ArgumentCount(), 2); ++a) {
-    if (SameFile(log, run.arguments[a])) return false;
-  }
   const std::string prefix = run.InputPrefix();
   for (const std::string* name : {&run.settings.data_file, &run.settings.design_file}) {
     if (!name->empty() && SameFile(log, prefix + *name)) return false;

@@ -57,7 +57,7 @@ TEST(ParameterList, EffectsFollowTheBinaryOrderOfTheSubmodelsVariables) {
   Listed p("man 3 dim 2 3 2 mod {AB,BC} dat [ 1 2 3 4 5 6 7 8 9 10 11 12 ]");
   ASSERT_EQ(p.message, "");
   EXPECT_EQ(p.Effects(), "0:2/0 0:1/0 0:1/1 0:12/0 0:12/1 0:0/0 0:01/0 0:01/1 ");
-  EXPECT_EQ(p.run.estimation.free_parameters.count, 8);
+  EXPECT_EQ(p.run.estimation.free_parameters.Count(), 8);
   EXPECT_EQ(p.run.estimation.free_parameters.loglinear_count, 8);
   EXPECT_TRUE(StandardErrorsWanted(p.run));
   // The margin that holds each effect: AB is margin 0, BC margin 1.
@@ -84,7 +84,7 @@ TEST(ParameterList, MoreThanFiveHundredParametersCountAs501AndAreNotUsable) {
   // A saturated model of 2 x 3 x 100 cells has 599 parameters besides the constant.
   Listed p(WithData("man 3 dim 2 3 100 mod {ABC}", 600));
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.run.estimation.free_parameters.count, 501);
+  EXPECT_EQ(p.run.estimation.free_parameters.Count(), 501);
   EXPECT_FALSE(p.run.estimation.free_parameters.Usable());
   EXPECT_FALSE(StandardErrorsWanted(p.run));
 }
@@ -93,7 +93,7 @@ TEST(ParameterList, FiveHundredParametersAreStillUsable) {
   // A (2) x B (250): 1 + 249 + 249 = 499 parameters with the interaction, plus C (2): 500.
   Listed p(WithData("man 3 dim 2 250 2 mod {AB,C}", 1000));
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.run.estimation.free_parameters.count, 500);
+  EXPECT_EQ(p.run.estimation.free_parameters.Count(), 500);
   EXPECT_TRUE(p.run.estimation.free_parameters.Usable());
 }
 
@@ -150,7 +150,7 @@ TEST(ParameterList, EffectCodingPerturbsTheLastCategoryTheOtherWay) {
   ASSERT_EQ(p.message, "");
   // Parameters: B, A (2), AB (2). AB at (a=1, b=0): +1 at (1,0), -1 at (1,1), -1 at (2,0),
   // +1 at (2,1).
-  ASSERT_EQ(p.run.estimation.free_parameters.count, 5);
+  ASSERT_EQ(p.run.estimation.free_parameters.Count(), 5);
   EXPECT_EQ(p.run.newton.effect_signs[0], (std::vector<signed char>{1, -1}));
   EXPECT_EQ(p.run.newton.effect_signs[2], (std::vector<signed char>{0, 1, -1}));
   EXPECT_EQ(p.run.newton.effect_signs[4], (std::vector<signed char>{0, 0, 1, -1, -1, 1}));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "estimation/estimate.h"
+#include "estimation/families/families.h"
 #include "tav95/run_driver.h"
 #include "test_support.h"
 
@@ -16,17 +17,15 @@ using testing::ParseText;
 using testing::StopMessageOrEmpty;
 using testing::TempDir;
 
-// What a new family that is not built yet looks like: one class in a file of its own...
-class RowEffectsFamily : public ModelFamily {
- public:
-  std::string_view Name() const override { return "row effects"; }
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    if (r < 0 || r >= run.model.SubmodelCount || run.model.submodels[r].SubmodelVarCount < 3) {
-      return "";
-    }
-    return "estimation of row effects is";
-  }
-};
+// What a new family that is not built yet looks like: its accessor in a file of its own...
+const ModelFamily& RowEffectsFamily() {
+  static const NotBuiltFamily family(
+      "row effects", "estimation of row effects is", [](const EstimationRun& run, int r) {
+        const Submodel* submodel = SubmodelAt(run.model, r);
+        return submodel != nullptr && submodel->SubmodelVarCount >= 3;
+      });
+  return family;
+}
 
 std::string FitWith(const FamilyList* families, const std::string& text) {
   TempDir dir;
@@ -38,9 +37,8 @@ std::string FitWith(const FamilyList* families, const std::string& text) {
 }
 
 TEST(FamilyRegistry, AStubFamilyTakesOneFileAndOneRegistryLine) {
-  const RowEffectsFamily row_effects;
   FamilyList families = ModelFamilies();
-  families.push_back(&row_effects);  // ... and its line in the registry
+  families.push_back(&RowEffectsFamily());  // ... and its line in the registry
   const std::string three_way = "man 3 dim 2 2 2 mod {AB,C} dat [ 1 2 3 4 5 6 7 8 ]";
   EXPECT_EQ(FitWith(nullptr, three_way), "");
   EXPECT_EQ(FitWith(&families, three_way),

@@ -45,7 +45,7 @@ struct WithStandardErrors : testing::Fitted {
   }
   bool Logged(const std::string& start) const { return CountLines(start) > 0; }
   double StdErr(int i) const {
-    const int n = run.estimation.free_parameters.count;
+    const int n = run.estimation.free_parameters.Count();
     return std::sqrt(run.newton.information_matrix[static_cast<std::size_t>(i) * n + i]);
   }
 };
@@ -132,7 +132,7 @@ TEST(StandardErrors, LogLinearParametersAgreeWithAPoissonFitUnderEffectCoding) {
   WithStandardErrors f(kHairEye);
   ASSERT_EQ(f.message, "");
   ASSERT_TRUE(f.run.newton.std_errors_computed);
-  ASSERT_EQ(f.run.estimation.free_parameters.count, 22);
+  ASSERT_EQ(f.run.estimation.free_parameters.Count(), 22);
   // List order: S, E (3), ES (3), H (3), HS (3), HE (9, E fastest).
   const double reference[22] = {
       0.0524652121028,                                    // S1

@@ -127,7 +127,7 @@ TEST(NewtonIteration, TooManyParametersLeaveTheEstimationToEm) {
   Fitted f(text + " ]");
   ASSERT_EQ(f.message, "");
   EXPECT_EQ(f.LineWith(" iteration: "), "");
-  EXPECT_EQ(f.run.estimation.free_parameters.count, 501);
+  EXPECT_EQ(f.run.estimation.free_parameters.Count(), 501);
   EXPECT_FALSE(StandardErrorsWanted(f.run));
   EXPECT_NEAR(f.run.estimation.FittedTable[0], 1, 1e-9);
   EXPECT_NEAR(f.run.estimation.HalfLSquared, 0, 1e-9);

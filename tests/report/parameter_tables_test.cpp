@@ -280,7 +280,7 @@ struct HandCovariances : EstimatedModel {
     a1 = ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), 0, a, 0);
     b1 = ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), 0, b, 0);
     b2 = ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), 0, b, 1);
-    n = run.estimation.free_parameters.count;
+    n = run.estimation.free_parameters.Count();
     run.newton.information_matrix.assign(n * n, 0.0);
     Set(a1, a1, 0.04);
     Set(b1, b1, 0.01);

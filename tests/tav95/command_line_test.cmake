@@ -1,18 +1,6 @@
 # Runs the tav95 program as a user would and checks its exit status and output channels.
 # Variables: TAV95 (the program), SOURCE (the source tree), WORK (a scratch directory).
-unset(ENV{DISPLAY})
-unset(ENV{WAYLAND_DISPLAY})
-unset(ENV{QT_QPA_PLATFORM})
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-
-# expect(<condition words> MESSAGE <text>): stops the test with text when the condition is false.
-function(expect)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "MESSAGE" "")
-  if(NOT (${arg_UNPARSED_ARGUMENTS}))
-    message(FATAL_ERROR "${arg_MESSAGE}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/program_test_support.cmake)
 
 # No arguments: the banner, then the error on standard error and a failing status.
 execute_process(COMMAND ${TAV95} WORKING_DIRECTORY ${WORK}

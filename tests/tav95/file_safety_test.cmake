@@ -1,19 +1,7 @@
 # Runs the tav95 program as a user would and checks that no file of the user is lost or
 # corrupted: full disks, clashing file names, concurrent runs, signals, odd files and names.
 # Variables: TAV95 (the program), SOURCE (the source tree), WORK (a scratch directory).
-unset(ENV{DISPLAY})
-unset(ENV{WAYLAND_DISPLAY})
-unset(ENV{QT_QPA_PLATFORM})
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-
-# expect(<condition words> MESSAGE <text>): stops the test with text when the condition is false.
-function(expect)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "MESSAGE" "")
-  if(NOT (${arg_UNPARSED_ARGUMENTS}))
-    message(FATAL_ERROR "${arg_MESSAGE}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/program_test_support.cmake)
 
 # A full disk: /dev/full as the report stops the run with exit status 1 and a message naming
 # it; the device is written directly, never replaced.

@@ -4,22 +4,11 @@
 #include "estimation/families/families.h"
 
 namespace tav {
-namespace {
-
-class AllSubgroups : public ModelFamily {
- public:
-  std::string_view Name() const override { return "restrictions for all subgroups"; }
-
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    if (r >= 0 || !run.model.HasAllSubmodel) return "";
-    return "estimation of restrictions for all subgroups (all) is";
-  }
-};
-
-}  // namespace
 
 const ModelFamily& AllSubgroupsFamily() {
-  static const AllSubgroups family;
+  static const NotBuiltFamily family(
+      "restrictions for all subgroups", "estimation of restrictions for all subgroups (all) is",
+      [](const EstimationRun& run, int r) { return r < 0 && run.model.HasAllSubmodel; });
   return family;
 }
 

@@ -4,23 +4,14 @@
 #include "estimation/families/families.h"
 
 namespace tav {
-namespace {
-
-class Cumulative : public ModelFamily {
- public:
-  std::string_view Name() const override { return "cumulative models"; }
-
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    const Submodel* submodel = SubmodelAt(run.model, r);
-    if (submodel == nullptr || !submodel->IsCumulative()) return "";
-    return "estimation of cumulative models (cum) is";
-  }
-};
-
-}  // namespace
 
 const ModelFamily& CumulativeFamily() {
-  static const Cumulative family;
+  static const NotBuiltFamily family("cumulative models",
+                                     "estimation of cumulative models (cum) is",
+                                     [](const EstimationRun& run, int r) {
+                                       const Submodel* submodel = SubmodelAt(run.model, r);
+                                       return submodel != nullptr && submodel->IsCumulative();
+                                     });
   return family;
 }
 

@@ -13,6 +13,24 @@ namespace tav {
 // holds its generated threshold columns), or nullptr.
 const Design* FirstUserDesign(const Submodel& submodel);
 
+// A family this version does not estimate yet: its "not available" construct for every
+// submodel r it is used by, or for the model as a whole (r = -1).
+class NotBuiltFamily : public ModelFamily {
+ public:
+  using UsedBy = bool (*)(const EstimationRun& run, int r);
+  NotBuiltFamily(std::string_view name, std::string_view construct, UsedBy used_by)
+      : name_(name), construct_(construct), used_by_(used_by) {}
+  std::string_view Name() const override { return name_; }
+  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
+    return used_by_(run, r) ? std::string(construct_) : std::string();
+  }
+
+ private:
+  std::string_view name_;
+  std::string_view construct_;
+  UsedBy used_by_;
+};
+
 // The submodel r of the model, or nullptr for an index outside model.submodels.
 const Submodel* SubmodelAt(const ModelState& model, int r);
 

@@ -4,22 +4,11 @@
 #include "estimation/families/families.h"
 
 namespace tav {
-namespace {
-
-class Hazard : public ModelFamily {
- public:
-  std::string_view Name() const override { return "event history models"; }
-
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    if (r >= 0 || !run.history.HazardModel) return "";
-    return "estimation of event history models (haz) is";
-  }
-};
-
-}  // namespace
 
 const ModelFamily& HazardFamily() {
-  static const Hazard family;
+  static const NotBuiltFamily family(
+      "event history models", "estimation of event history models (haz) is",
+      [](const EstimationRun& run, int r) { return r < 0 && run.history.HazardModel; });
   return family;
 }
 

@@ -4,23 +4,14 @@
 #include "estimation/families/families.h"
 
 namespace tav {
-namespace {
-
-class OrdinalRestriction : public ModelFamily {
- public:
-  std::string_view Name() const override { return "ordinal restrictions"; }
-
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    const Submodel* submodel = SubmodelAt(run.model, r);
-    if (submodel == nullptr || !submodel->IsOrdinal()) return "";
-    return "estimation of ordinal restrictions (or1, or2) is";
-  }
-};
-
-}  // namespace
 
 const ModelFamily& OrdinalRestrictionFamily() {
-  static const OrdinalRestriction family;
+  static const NotBuiltFamily family("ordinal restrictions",
+                                     "estimation of ordinal restrictions (or1, or2) is",
+                                     [](const EstimationRun& run, int r) {
+                                       const Submodel* submodel = SubmodelAt(run.model, r);
+                                       return submodel != nullptr && submodel->IsOrdinal();
+                                     });
   return family;
 }
 
