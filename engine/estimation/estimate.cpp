@@ -9,6 +9,7 @@
 #include "core/random.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
+#include "estimation/design_effects.h"
 #include "estimation/e_step.h"
 #include "estimation/free_parameters.h"
 #include "estimation/m_steps.h"
@@ -294,6 +295,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   EstimationState& est = run.estimation;
   CheckEstimationAvailable(run);
   SetUpEstimationTables(run);
+  SetUpDesignEffects(run);
   BuildIndexMaps(run);
   ComputeStartValues(run);
   if (settings.newton_start_iteration < settings.max_iterations) BuildParameterList(run);

@@ -54,6 +54,24 @@ struct FreeParameterList {
   bool Fits(int r) const;
 };
 
+// One design (special effect) of a submodel as the design M-step uses it: its values x_k(c)
+// for parameter k at design cell c, stored as x[k * cells + c], the map of the submodel's
+// cells onto the design's cells, and its parameters' place in DesignParameters.
+struct DesignWork {
+  int design = -1;          // index in the submodel's designs
+  MarginShape shape;        // submodel cells onto design cells
+  std::int64_t cells = 0;   // of the design's term
+  int parameters = 0;       // estimated (or fixed) parameters
+  std::vector<double> x;    // parameters x cells
+  std::int64_t offset = 0;  // the first parameter in DesignParameters
+  bool fixed = false;       // fix and wei: applied once, never estimated
+  bool thresholds = false;  // the thresholds of a cumulative submodel
+  // The first estimated parameter: 1 for the prespecified models whose columns sum to a
+  // constant (2a, 3a, 8a, 9a), whose first parameter stays at 1; free parameter position p of
+  // the design is parameter p + first_free.
+  int first_free = 0;
+};
+
 // What the E-step's evaluation pass finds at the current fitted tables.
 struct Evaluation {
   double log_likelihood = 0;
@@ -90,6 +108,18 @@ struct EstimationState {
   // conditional probabilities, and the expected margins of the equality-restricted M-step.
   std::vector<double> FittedMarginWork;
   std::vector<double> ExpectedMarginWork;
+
+  // The designs of every submodel that the design M-step fits (per submodel, in design
+  // order), and their parameters on the multiplicative scale (the shown value is the
+  // logarithm).
+  std::vector<std::vector<DesignWork>> design_work;
+  std::vector<double> DesignParameters;
+  // Cumulative submodels: the linear predictor of every cell (indexed like FittedTable), the
+  // cells of each column in category order (per submodel, column by column), and the R-squared
+  // of the normal model i.
+  std::vector<double> LinearPredictor;
+  std::vector<std::vector<std::int64_t>> cumulative_cells;
+  std::vector<double> RSquared;
 
   // The free parameters that the Newton-type iterations move and the standard errors are
   // computed for.

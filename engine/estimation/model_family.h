@@ -26,10 +26,14 @@ class ParameterBlockWriter {
   virtual void WriteLine(const std::string& line) = 0;
   // Standard errors were asked for and computed.
   virtual bool ShowsStdErrors() const = 0;
-  // The covariance of free parameters i and j (0 outside the list).
-  virtual double Covariance(int i, int j) const = 0;
-  // Free parameter i is listed with its standard error: it goes into the covariance file.
-  virtual void MarkShown(int i) = 0;
+  // The standard-error and z-value columns of free parameter i, whose multiplicative value is
+  // x (z = ln x over the standard error); the parameter goes into the covariance file.
+  virtual std::string StdErrAndZ(int i, double x) = 0;
+  // The Wald-test columns (W, df, prob) of the free parameters at positions, whose values on
+  // the log scale are b.
+  virtual std::string WaldTest(const std::vector<int>& positions, const std::vector<double>& b) = 0;
+  // The exp(beta) column exists in submodel t's table.
+  virtual bool ShowsExpBeta(int t) const = 0;
 };
 
 // One model family: a way of modelling a submodel (its kind: log-linear, equality, ordinal,

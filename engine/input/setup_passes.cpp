@@ -149,6 +149,37 @@ std::vector<std::int32_t> CellColumns(const ModelState& model, int s) {
   return columns;
 }
 
+// The first design of cumulative submodel s holds its thresholds: its variables are the
+// response (the submodel's variables outside its conditioning margin), with q - 1 free
+// thresholds for the models a to d (one per category but the last), an intercept and a spacing
+// for the equidistant models e to h, and an intercept for model i; none with "nin".
+void SetUpThresholdDesign(ModelState& model, int s) {
+  Submodel& submodel = model.submodels[s];
+  if (submodel.DesignTermCount() == 0) return;
+  Design& thresholds = submodel.designs[0];
+  Membership response{};
+  for (int v = 0; v < kVectorSize; ++v) {
+    const bool conditioning =
+        s > 0 && submodel.MarginCount() > 0 && submodel.EffectVariables[0][v] != 0;
+    response[v] = submodel.SubmodelVariables[v] != 0 && !conditioning ? 1 : 0;
+  }
+  const double q = ProductOfDimensions(model, response);
+  if (s == 0) {
+    StopRun("  Error: a cumulative model for the first subtable is not available in this version");
+  }
+  if (q < 2) {
+    StopRun("  Error: cumulative model for subtable " + submodel.term +
+            " needs a response with more than one category");
+  }
+  if (q > 1e9) StopRun("  Error: problem too big to fit in memory");
+  thresholds.DesignVariables = response;
+  thresholds.cells = static_cast<int>(q);
+  thresholds.family = DesignFamily::kCovariate;
+  const int model_number = submodel.CumulativeModel;
+  const int count = model_number / 4 == 0 ? static_cast<int>(q) - 1 : model_number == 8 ? 1 : 2;
+  thresholds.DesignCountParam = submodel.no_initial ? 0 : count;
+}
+
 }  // namespace
 
 void LayOutSubmodels(RunContext& run) {
@@ -172,6 +203,7 @@ void LayOutSubmodels(RunContext& run) {
     submodel.condition_cells = (s > 0 && submodel.MarginCount() > 0)
                                    ? ProductOfDimensions(model, submodel.EffectVariables[0])
                                    : 1;
+    if (submodel.IsCumulative() && s < model.SubmodelCount) SetUpThresholdDesign(model, s);
     if (!submodel.IsTied()) {
       submodel.first_cell = static_cast<std::int64_t>(std::min(cell_total, kOffsetLimit));
       submodel.first_condition_cell =

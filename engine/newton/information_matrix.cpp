@@ -7,6 +7,7 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/table_zero.h"
+#include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
 #include "newton/eigenvalues.h"
 
@@ -17,18 +18,31 @@ std::int64_t CellCount(const Submodel& submodel) {
   return static_cast<std::int64_t>(submodel.cell_count);
 }
 
-// Copies the fitted cells of submodel r from source (a copy of the whole FittedTable).
-void RestoreSubmodel(RunState& run, int r, const std::vector<double>& source) {
+// Copies what belongs to submodel r from the tables `from` into the tables `to` (fitted
+// cells, predictors, design parameters): its cells and its designs' parameters.
+void CopySubmodel(const RunState& run, int r, const std::vector<double>* const from[3],
+                  std::vector<double>* const to[3]) {
   const Submodel& submodel = run.model.submodels[r];
-  std::copy_n(source.begin() + submodel.first_cell, CellCount(submodel),
-              run.estimation.FittedTable.begin() + submodel.first_cell);
+  const std::int64_t first = submodel.first_cell;
+  for (int t = 0; t < 2; ++t) {
+    if (from[t]->empty()) continue;
+    std::copy_n(from[t]->begin() + first, CellCount(submodel), to[t]->begin() + first);
+  }
+  if (r < static_cast<int>(run.estimation.design_work.size())) {
+    for (const DesignWork& work : run.estimation.design_work[r]) {
+      std::copy_n(from[2]->begin() + work.offset, work.parameters, to[2]->begin() + work.offset);
+    }
+  }
 }
 
-// Saves the fitted cells of submodel r into target (of the size of FittedTable).
-void SaveSubmodel(const RunState& run, int r, std::vector<double>& target) {
-  const Submodel& submodel = run.model.submodels[r];
-  std::copy_n(run.estimation.FittedTable.begin() + submodel.first_cell, CellCount(submodel),
-              target.begin() + submodel.first_cell);
+// Saves what belongs to submodel r into snapshot (whose tables have the run's sizes).
+void SaveFittedSubmodel(const RunState& run, int r, FittedSnapshot& snapshot) {
+  const EstimationState& est = run.estimation;
+  const std::vector<double>* const from[3] = {&est.FittedTable, &est.LinearPredictor,
+                                              &est.DesignParameters};
+  std::vector<double>* const to[3] = {&snapshot.fitted, &snapshot.predictor,
+                                      &snapshot.design_parameters};
+  CopySubmodel(run, r, from, to);
 }
 
 bool IsMarParameter(const RunState& run, int i) {
@@ -39,10 +53,47 @@ bool IsMarParameter(const RunState& run, int i) {
 
 }  // namespace
 
+void SaveFitted(const RunState& run, FittedSnapshot& snapshot) {
+  const EstimationState& est = run.estimation;
+  snapshot.fitted = est.FittedTable;
+  snapshot.design_parameters = est.DesignParameters;
+  snapshot.predictor = est.LinearPredictor;
+}
+
+void RestoreFitted(RunState& run, const FittedSnapshot& snapshot) {
+  EstimationState& est = run.estimation;
+  est.FittedTable = snapshot.fitted;
+  est.DesignParameters = snapshot.design_parameters;
+  est.LinearPredictor = snapshot.predictor;
+}
+
+void RestoreFittedSubmodel(RunState& run, int r, const FittedSnapshot& snapshot) {
+  EstimationState& est = run.estimation;
+  const std::vector<double>* const from[3] = {&snapshot.fitted, &snapshot.predictor,
+                                              &snapshot.design_parameters};
+  std::vector<double>* const to[3] = {&est.FittedTable, &est.LinearPredictor,
+                                      &est.DesignParameters};
+  CopySubmodel(run, r, from, to);
+}
+
+double HessianStep(const RunState& run, int i) {
+  const FreeParameter& parameter = run.estimation.free_parameters.parameters[i];
+  if (parameter.design < 0) return kHessianStep;
+  const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
+  if (work == nullptr) return kHessianStep;
+  const double value =
+      run.estimation.DesignParameters[work->offset + parameter.position + work->first_free];
+  return value > 0.95 && value < 1.05 ? kHessianStep / 3 : kHessianStep;
+}
+
 void PerturbParameter(RunState& run, int i, double delta) {
   NewtonState& newton = run.newton;
   const FreeParameter& parameter = run.estimation.free_parameters.parameters[i];
-  if (parameter.design < 0 && delta != 0) {
+  if (parameter.design >= 0) {
+    PerturbDesignParameter(run, parameter.submodel, parameter.design, parameter.position, delta);
+    return;
+  }
+  if (delta != 0) {
     const int r = parameter.submodel;
     const Submodel& submodel = run.model.submodels[r];
     EstimationState& est = run.estimation;
@@ -150,6 +201,42 @@ void DampInformation(std::vector<double>& matrix, int n, double& lambda) {
   if (lambda > 1e-10) lambda /= 100;
 }
 
+// For the standard errors, the entries that involve a design parameter are taken again from
+// central differences, -(L(+r,+c) - L(+r,-c) - L(-r,+c) + L(-r,-c)) / (4 h_r h_c) and
+// -(L(+r) - 2 L0 + L(-r)) / h_r^2 on the diagonal: the forward differences are only accurate
+// to O(h), which thresholds far from 0 turn into an error in the third digit of a standard
+// error. The parameters move from the saved tables base and are put back after each value.
+void CentreDesignEntries(RunState& run, std::vector<double>& matrix, int n, double l0,
+                         const FittedSnapshot& base, const std::vector<double>& steps,
+                         const ModelEvaluator& evaluate) {
+  const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
+  auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
+  auto value = [&](int r, double dr, int c, double dc) {
+    PerturbParameter(run, r, dr);
+    if (c >= 0) PerturbParameter(run, c, dc);
+    const double l = evaluate().log_likelihood;
+    RestoreFittedSubmodel(run, parameters[r].submodel, base);
+    if (c >= 0) RestoreFittedSubmodel(run, parameters[c].submodel, base);
+    return l;
+  };
+  for (int r = 0; r < n; ++r) {
+    for (int c = r; c < n; ++c) {
+      if (parameters[r].design < 0 && parameters[c].design < 0) continue;
+      if (IsMarParameter(run, r) || IsMarParameter(run, c)) continue;
+      const double hr = steps[r];
+      const double hc = steps[c];
+      if (r == c) {
+        at(r, r) = -(value(r, hr, -1, 0) - 2 * l0 + value(r, -hr, -1, 0)) / (hr * hr);
+        continue;
+      }
+      at(r, c) = -(value(r, hr, c, hc) - value(r, hr, c, -hc) - value(r, -hr, c, hc) +
+                   value(r, -hr, c, -hc)) /
+                 (4 * hr * hc);
+      at(c, r) = at(r, c);
+    }
+  }
+}
+
 void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l0,
                               const ModelEvaluator& evaluate) {
   NewtonState& newton = run.newton;
@@ -160,10 +247,13 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
   newton.gradient.assign(n, 0.0);
   std::vector<double>& f = newton.gradient;
   auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
-  auto step = [](int) { return kHessianStep; };
+  std::vector<double> steps(n);
+  for (int r = 0; r < n; ++r) steps[r] = HessianStep(run, r);
+  auto step = [&](int r) { return steps[r]; };
 
-  const std::vector<double> base = run.estimation.FittedTable;
-  std::vector<double> after_r = base;
+  FittedSnapshot base;
+  SaveFitted(run, base);
+  FittedSnapshot after_r = base;
   const bool steepest = algorithm == NewtonAlgorithm::kSteepestDescent;
   const bool std_errors = algorithm == NewtonAlgorithm::kStandardErrors;
   for (int r = 0; r < n; ++r) {
@@ -172,17 +262,17 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
     f[r] = perturb_and_evaluate(run, r, hr, evaluate);
     if (steepest) {
       at(r, r) = perturb_and_evaluate(run, r, hr, evaluate);
-      RestoreSubmodel(run, sub_r, base);
+      RestoreFittedSubmodel(run, sub_r, base);
       continue;
     }
-    SaveSubmodel(run, sub_r, after_r);
+    SaveFittedSubmodel(run, sub_r, after_r);
     for (int c = r; c < n; ++c) {
       if (std_errors && (IsMarParameter(run, r) || IsMarParameter(run, c))) continue;
       at(r, c) = perturb_and_evaluate(run, c, step(c), evaluate);
       const int sub_c = parameters[c].submodel;
-      RestoreSubmodel(run, sub_c, sub_c == sub_r ? after_r : base);
+      RestoreFittedSubmodel(run, sub_c, sub_c == sub_r ? after_r : base);
     }
-    RestoreSubmodel(run, sub_r, base);
+    RestoreFittedSubmodel(run, sub_r, base);
   }
 
   if (steepest) {
@@ -202,6 +292,7 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
       at(c, r) = at(r, c);
     }
   }
+  if (std_errors) CentreDesignEntries(run, matrix, n, l0, base, steps, evaluate);
 
   if (!std_errors && newton.lambda != 0) DampInformation(matrix, n, newton.lambda);
   if (std_errors) {
@@ -221,6 +312,8 @@ void probability_standard_errors(RunState& run) {
   newton.probability_std_errors.assign(est.FittedTable.size(), 0.0);
   const std::vector<double>& v = newton.information_matrix;
   const double total = run.data.total_count;
+  FittedSnapshot saved;
+  SaveFitted(run, saved);
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
     const std::int64_t cells = CellCount(submodel);
@@ -228,7 +321,7 @@ void probability_standard_errors(RunState& run) {
     std::vector<int> own;
     for (int k = 0; k < n; ++k) {
       const FreeParameter& parameter = parameters[k];
-      if (parameter.design < 0 && parameter.submodel == r) own.push_back(k);
+      if (parameter.submodel == r) own.push_back(k);
     }
     if (own.empty()) continue;
     const double scale = r == 0 ? (total <= kTableZero ? 0.0 : 1.0 / total) : 1.0;
@@ -242,7 +335,7 @@ void probability_standard_errors(RunState& run) {
       for (std::int64_t j = 0; j < cells; ++j) {
         derivative[a * cells + j] = (moved[j] - base[j]) / kGradientStep * scale;
       }
-      std::copy(base.begin(), base.end(), est.FittedTable.begin() + submodel.first_cell);
+      RestoreFittedSubmodel(run, r, saved);
     }
     for (std::int64_t j = 0; j < cells; ++j) {
       double sum = 0;

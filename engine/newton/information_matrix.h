@@ -16,9 +16,20 @@ inline constexpr double kGradientStep = 1e-7;
 // submodel by exp(delta) raised to the parameter's coding exponent of the cell's effect cell
 // (1 at the parameter's categories, -1 where effect coding puts the opposite sign), then
 // restores the submodel's form: submodel 0 keeps its total, the others are divided by their
-// conditioning margin again. Special-effect parameters are not estimated by this version and
-// are left unchanged.
+// conditioning margin again. A design parameter is multiplied by exp(delta) and its submodel's
+// cells (or the predictor of a cumulative submodel) move with it (estimation/design_effects.h).
 void PerturbParameter(RunState& run, int i, double delta);
+
+// The finite-difference step of the curvature of free parameter i: kHessianStep, and a third
+// of it for a design parameter whose value lies strictly between 0.95 and 1.05.
+double HessianStep(const RunState& run, int i);
+
+// Saves everything a parameter's perturbation changes (the fitted tables, the design
+// parameters, the predictors of cumulative submodels) into snapshot; restores all of it, or
+// only what belongs to submodel r.
+void SaveFitted(const RunState& run, FittedSnapshot& snapshot);
+void RestoreFitted(RunState& run, const FittedSnapshot& snapshot);
+void RestoreFittedSubmodel(RunState& run, int r, const FittedSnapshot& snapshot);
 
 // PerturbParameter, then the log-likelihood of the model as evaluate finds it.
 double perturb_and_evaluate(RunState& run, int i, double delta, const ModelEvaluator& evaluate);

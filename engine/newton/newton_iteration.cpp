@@ -49,13 +49,10 @@ void ComputeGradient(RunState& run, double l0, const ModelEvaluator& evaluate) {
   const FreeParameterList& list = run.estimation.free_parameters;
   const int n = list.Count();
   newton.gradient.assign(n, 0.0);
-  const std::vector<double>& base = newton.saved_fitted;
   for (int i = 0; i < n; ++i) {
     newton.gradient[i] =
         (perturb_and_evaluate(run, i, kGradientStep, evaluate) - l0) / kGradientStep;
-    const Submodel& submodel = run.model.submodels[list.parameters[i].submodel];
-    std::copy_n(base.begin() + submodel.first_cell, static_cast<std::int64_t>(submodel.cell_count),
-                run.estimation.FittedTable.begin() + submodel.first_cell);
+    RestoreFittedSubmodel(run, list.parameters[i].submodel, newton.saved);
   }
 }
 
@@ -169,7 +166,7 @@ bool TakeStep(RunState& run, NewtonAlgorithm algorithm, NewtonAlgorithm requeste
 
   std::vector<double> step(n);
   for (;;) {
-    est.FittedTable = newton.saved_fitted;
+    RestoreFitted(run, newton.saved);
     for (int i = 0; i < n; ++i) {
       step[i] = direction[i] / divisor;
       PerturbParameter(run, i, step[i]);
@@ -185,7 +182,7 @@ bool TakeStep(RunState& run, NewtonAlgorithm algorithm, NewtonAlgorithm requeste
       divisor *= 2;
       continue;
     }
-    est.FittedTable = newton.saved_fitted;
+    RestoreFitted(run, newton.saved);
     if (steepest) StopRun("  Error: Newton-type algorithm fails; use more EM iterations");
     return false;
   }
@@ -217,14 +214,14 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
     newton.bfgs_work.assign(n, 0.0);
   }
 
-  newton.saved_fitted = est.FittedTable;
+  SaveFitted(run, newton.saved);
   const double l0 = evaluate().log_likelihood;
 
   if (algorithm == NewtonAlgorithm::kStandardErrors) {
     build_information_matrix(run, algorithm, l0, evaluate);
     if (run.settings.show_conditional && !run.model.AnyMar) probability_standard_errors(run);
     newton.std_errors_computed = true;
-    est.FittedTable = newton.saved_fitted;
+    RestoreFitted(run, newton.saved);
     return;
   }
 

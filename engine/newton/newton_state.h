@@ -13,6 +13,13 @@ namespace tav {
 // Newton-type code receives it from the run rather than calling the E-step itself.
 using ModelEvaluator = std::function<Evaluation()>;
 
+// What a parameter's perturbation changes, saved to be put back.
+struct FittedSnapshot {
+  std::vector<double> fitted;
+  std::vector<double> design_parameters;
+  std::vector<double> predictor;
+};
+
 // Newton-type estimation and standard errors, over the free parameters of the estimation
 // (FreeParameterList, estimation/free_parameters.h).
 struct NewtonState {
@@ -53,7 +60,7 @@ struct NewtonState {
   int iterations_done = 0;
   // The fitted tables at the start of a Newton iteration (the margin parameters change only
   // when a step is accepted).
-  std::vector<double> saved_fitted;
+  FittedSnapshot saved;
 
   // Standard errors of the fitted values, one per cell of FittedTable (0 where none was
   // computed).

@@ -201,16 +201,19 @@ std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
 // covariance file.
 class ReportBlockWriter : public ParameterBlockWriter {
  public:
-  ReportBlockWriter(RunState& run, std::vector<int>& shown)
-      : run_(run), covariances_(run), shown_(shown) {}
+  ReportBlockWriter(RunState& run, std::vector<int>& shown) : run_(run), shown_(shown) {}
   void WriteLine(const std::string& line) override { run_.ReportFile.WriteLine(line); }
   bool ShowsStdErrors() const override { return tav::ShowsStdErrors(run_); }
-  double Covariance(int i, int j) const override { return covariances_(i, j); }
-  void MarkShown(int i) override { shown_.push_back(i); }
+  std::string StdErrAndZ(int i, double x) override {
+    return WriteStdErrAndZ(run_, i, x > 0 ? std::log(x) : 0.0, x > 0, shown_);
+  }
+  std::string WaldTest(const std::vector<int>& positions, const std::vector<double>& b) override {
+    return WriteWaldTest(run_, positions, b);
+  }
+  bool ShowsExpBeta(int t) const override { return tav::ShowsExpBeta(run_, t); }
 
  private:
   RunState& run_;
-  Covariances covariances_;
   std::vector<int>& shown_;
 };
 
@@ -316,7 +319,13 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
   }
   out.WriteLine(heading);
   out.WriteLine("");
-  // The R-squared lines of cumulative model i come here with the cumulative models.
+  if (CumulativeCode(model, t) == 8 && t < static_cast<int>(run.estimation.RSquared.size())) {
+    const double r_squared = run.estimation.RSquared[t];
+    out.WriteLine(Blanks(2) + PadRight("R-squared", 12) + FormatReal(9, 4, r_squared));
+    out.WriteLine(Blanks(2) + PadRight("R", 12) +
+                  FormatReal(9, 4, r_squared > 0 ? std::sqrt(r_squared) : 0.0));
+    out.WriteLine("");
+  }
   out.WriteLine(WriteColumnHeader(run, t));
 
   const ReferenceCategories reference = TableReferences(run, t);

@@ -1,9 +1,14 @@
-// Design effects (cov, eff, fac, fix, wei, spe): parameters of user or prespecified designs,
-// fitted by the design M-step; not estimated by this version. Their parameters are counted
-// and form the second group of free parameters.
+// Design effects (cov, eff, fac, fix, wei, spe) of log-linear and cumulative submodels, and the
+// thresholds of cumulative submodels: fitted by the design M-step (estimation/design_effects.h)
+// before the submodel's model terms. Their parameters are counted and form the second group of
+// free parameters; the report shows them after the submodel's table.
 
+#include <cmath>
 #include <cstdlib>
 
+#include "core/format_real.h"
+#include "data/design_reader.h"
+#include "estimation/design_effects.h"
 #include "estimation/families/families.h"
 
 namespace tav {
@@ -11,21 +16,6 @@ namespace {
 
 bool IsDesignEffect(DesignFamily family) {
   return family != DesignFamily::kLinLog && family != DesignFamily::kMarginal;
-}
-
-const char* CommandName(DesignFamily family) {
-  switch (family) {
-    case DesignFamily::kCovariate:
-      return "cov()";
-    case DesignFamily::kEffect:
-      return "eff()";
-    case DesignFamily::kFactor:
-      return "fac()";
-    case DesignFamily::kFixedWeights:
-      return "fix() and wei()";
-    default:
-      return "spe()";
-  }
 }
 
 // The number of groups a grouped design's parameters vary over: the number after the
@@ -40,15 +30,100 @@ std::int64_t GroupCount(const ModelState& model, const Design& design) {
   return groups;
 }
 
+bool Grouped(const Design& design) {
+  for (std::uint8_t code : design.DesignVariables) {
+    if (code == 255) return true;
+  }
+  return false;
+}
+
+std::string PadRight(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+// The place of parameter k of design d of submodel t in the free-parameter list, or -1.
+int FreePosition(const FreeParameterList& list, int t, int d, int k) {
+  for (std::size_t i = 0; i < list.parameters.size(); ++i) {
+    const FreeParameter& parameter = list.parameters[i];
+    if (parameter.submodel == t && parameter.design == d && parameter.position == k) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+// A multiplicative parameter in the exp(beta) column: fixed 11.4, or the exponent form for
+// values of at least 1000 or at most 0.001.
+std::string MultiplicativeColumn(double x) {
+  if (!(x > 0)) return " 0.00E+0000";
+  return (x >= 1000 || x <= 0.001 ? FormatReal(11, -1, x) : FormatReal(11, 4, x)) + " ";
+}
+
+// The lines of one block of design parameters: per parameter k its label, ln tau (fixed 9.4,
+// asterisks for a parameter that is not positive), the standard error and z-value of a free
+// parameter (18 blanks otherwise), tau itself where the table has the exp(beta) column, and on
+// the last line the Wald test of the block's free parameters on the log scale.
+void WriteParameterLines(const EstimationRun& run, int t, const DesignWork& work,
+                         const std::vector<std::string>& labels, bool exp_column,
+                         ParameterBlockWriter& writer) {
+  const double* tau = run.estimation.DesignParameters.data() + work.offset;
+  const bool std_errors = writer.ShowsStdErrors();
+  std::vector<int> positions;
+  std::vector<double> logs;
+  for (int k = 0; k < work.parameters; ++k) {
+    const double x = tau[k];
+    std::string line = "  " + PadRight(labels[k], 12);
+    line += x > 0 ? FormatReal(9, 4, std::log(x)) + " " : "   ****** ";
+    if (std_errors) {
+      const int position = k < work.first_free ? -1
+                                               : FreePosition(run.estimation.free_parameters, t,
+                                                              work.design, k - work.first_free);
+      if (position < 0) {
+        line += std::string(18, ' ');
+      } else {
+        line += writer.StdErrAndZ(position, x);
+        if (x > 0) {
+          positions.push_back(position);
+          logs.push_back(std::log(x));
+        }
+      }
+    }
+    if (exp_column) line += MultiplicativeColumn(x);
+    if (k == work.parameters - 1 && std_errors && !positions.empty()) {
+      line += writer.WaldTest(positions, logs);
+    }
+    writer.WriteLine(line);
+  }
+}
+
 class DesignEffect : public ModelFamily {
  public:
   std::string_view Name() const override { return "design effects"; }
 
+  // Grouped designs and designs of the continuous covariate are not estimated yet.
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
     const Submodel* submodel = SubmodelAt(run.model, r);
-    const Design* design = submodel != nullptr ? FirstUserDesign(*submodel) : nullptr;
-    if (design == nullptr || !IsDesignEffect(design->family)) return "";
-    return std::string("estimation of ") + CommandName(design->family) + " effects is";
+    if (submodel == nullptr || r >= run.model.SubmodelCount) return "";
+    for (const Design& design : submodel->designs) {
+      if (design.reserved || !IsDesignEffect(design.family)) continue;
+      if (Grouped(design)) return "estimation of design effects with grouping variables is";
+      if (CovariateMark(run.model, design) != 0) {
+        return "estimation of design effects of the continuous covariate is";
+      }
+    }
+    return "";
+  }
+
+  // In the visit of a log-linear or cumulative submodel: its design effects, unless the
+  // Newton-type iterations fit them.
+  void FitSubmodel(EstimationRun& run, int r) const override {
+    if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
+    const Settings& settings = run.settings;
+    const bool em_steps = run.IterationCount <= settings.newton_start_iteration ||
+                          settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;
+    if (!em_steps && run.estimation.free_parameters.Fits(r)) return;
+    FitDesignEffects(run, r);
   }
 
   // Per design (not reserved): its parameters, times the groups for interaction c, plus a
@@ -59,7 +134,11 @@ class DesignEffect : public ModelFamily {
     if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
     std::int64_t count = 0;
     for (const Design& design : submodel->designs) {
-      if (design.reserved || !IsDesignEffect(design.family)) continue;
+      // Fixed effects (fix, wei) are not estimated.
+      if (design.reserved || !IsDesignEffect(design.family) ||
+          design.family == DesignFamily::kFixedWeights) {
+        continue;
+      }
       const std::int64_t e = design.DesignCountParam;
       const std::int64_t k = design.FixesFirstLevel() ? 1 : 0;
       const std::int64_t l = GroupCount(run.model, design);
@@ -101,6 +180,39 @@ class DesignEffect : public ModelFamily {
         parameter.design = d;
         list.AddEffect(parameter, size);
       }
+    }
+  }
+
+  // After the table of submodel t: the thresholds of a cumulative submodel, then a block per
+  // estimated design, headed by the labels of its variables.
+  void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
+                            ParameterBlockWriter& writer) const override {
+    if (place != BlockPlace::kAfterTable || t < 0 ||
+        t >= static_cast<int>(run.estimation.design_work.size())) {
+      return;
+    }
+    const ModelState& model = run.model;
+    const Submodel& submodel = model.submodels[t];
+    const bool exp_column = writer.ShowsExpBeta(t);
+    for (const DesignWork& work : run.estimation.design_work[t]) {
+      if (work.fixed) continue;
+      std::vector<std::string> labels;
+      for (int k = 0; k < work.parameters; ++k) labels.push_back(" " + std::to_string(k + 1));
+      if (work.thresholds && submodel.CumulativeModel == 8) {
+        WriteParameterLines(run, t, work, {"intercept"}, false, writer);
+        continue;
+      }
+      if (work.thresholds) {
+        const bool free = submodel.CumulativeModel <= 3;
+        writer.WriteLine(std::string("  thresholds") + (free ? " (free)" : " (equidistant)"));
+      } else {
+        Membership term{};
+        for (int v = 0; v < kVectorSize; ++v) {
+          term[v] = submodel.designs[work.design].DesignVariables[v] == 1 ? 1 : 0;
+        }
+        writer.WriteLine("  " + TermText(model, term));
+      }
+      WriteParameterLines(run, t, work, labels, exp_column, writer);
     }
   }
 };

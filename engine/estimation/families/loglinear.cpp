@@ -44,9 +44,12 @@ std::int64_t CountLogLinearParameters(const EstimationRun& run, int t) {
     all_designs_mar &=
         design.family == DesignFamily::kMarginal && design.interaction == DesignInteraction::kA;
   }
+  // A submodel with lin or log restrictions is saturated but for its restrictions (which the
+  // restriction family counts); its own flag decides, so that the other submodels of such a
+  // model keep the count of their model terms.
   const bool every_subset = (submodel.IsLogLinear() || submodel.IsTied()) &&
                             ((submodel.MarSubmodel == 1 && all_designs_mar) ||
-                             (submodel.MarSubmodel != 1 && model.AnyLinLog));
+                             (submodel.MarSubmodel != 1 && submodel.LinLogSubmodel));
 
   std::int64_t count = 0;
   if (every_subset) {
@@ -157,9 +160,13 @@ class LogLinear : public ModelFamily {
     if (Owns(submodel)) StartFromMargins(run, r, submodel.LinLogSubmodel);
   }
 
+  // Submodels with lin, log or mar restrictions have M-steps of their own instead.
   void FitSubmodel(EstimationRun& run, int r) const override {
     const Submodel* submodel = SubmodelAt(run.model, r);
-    if (submodel != nullptr && Owns(*submodel)) FitModelTerms(run, r);
+    if (submodel != nullptr && Owns(*submodel) && !submodel->LinLogSubmodel &&
+        submodel->MarSubmodel == 0) {
+      FitModelTerms(run, r);
+    }
   }
 
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {

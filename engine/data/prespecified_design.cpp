@@ -1,0 +1,225 @@
+#include "data/prespecified_design.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace tav {
+namespace {
+
+// Steps the categories c to those of the next cell, the last variable fastest.
+void NextCell(std::vector<int>& c, const std::vector<int>& dims) {
+  for (int v = static_cast<int>(c.size()) - 1; v >= 0; --v) {
+    if (++c[v] < dims[v]) return;
+    c[v] = 0;
+  }
+}
+
+// True when all the categories are equal (the main diagonal; true for fewer than two).
+bool OnDiagonal(const std::vector<int>& c) {
+  return std::all_of(c.begin(), c.end(), [&](int x) { return x == c.front(); });
+}
+
+// Model 1a: the interaction design of the non-reference categories. Each cell has at most one
+// option per variable (its own non-reference category) or, in the last category of an
+// effect-coded variable, -1 on every column of that variable; the cell's non-zero columns are
+// the combinations of the options.
+template <typename Put>
+void BuildInteraction(const std::vector<int>& vars, const std::vector<int>& dims,
+                      const std::array<std::int32_t, kVectorSize + 1>& dummy_reference,
+                      std::int64_t n, Put put) {
+  const int k = static_cast<int>(vars.size());
+  std::vector<std::vector<int>> index(k);  // per variable and category: its column digit or -1
+  std::vector<bool> effect(k);
+  std::vector<std::int64_t> stride(k, 1);  // the column weight of each variable's digit
+  for (int v = k - 1; v >= 0; --v) {
+    const int reference = dummy_reference[vars[v]];
+    effect[v] = reference == -1;
+    const int skip = reference >= 1 ? reference - 1 : -1;
+    index[v].assign(dims[v], -1);
+    int digit = 0;
+    for (int cat = 0; cat < dims[v] && digit < dims[v] - 1; ++cat) {
+      if (cat != skip) index[v][cat] = digit++;
+    }
+    if (v + 1 < k) stride[v] = stride[v + 1] * (dims[v + 1] - 1);
+  }
+  std::vector<int> c(k, 0);
+  std::vector<std::vector<std::pair<int, double>>> options(k);
+  std::vector<int> pick(k);
+  for (std::int64_t cell = 0; cell < n; ++cell, NextCell(c, dims)) {
+    bool zero = false;
+    for (int v = 0; v < k && !zero; ++v) {
+      options[v].clear();
+      if (index[v][c[v]] >= 0) {
+        options[v].emplace_back(index[v][c[v]], 1.0);
+      } else if (effect[v] && c[v] == dims[v] - 1) {
+        for (int t = 0; t < dims[v] - 1; ++t) options[v].emplace_back(t, -1.0);
+      }
+      zero = options[v].empty();
+    }
+    if (zero) continue;
+    std::fill(pick.begin(), pick.end(), 0);
+    while (true) {
+      std::int64_t column = 0;
+      double value = 1;
+      for (int v = 0; v < k; ++v) {
+        column += options[v][pick[v]].first * stride[v];
+        value *= options[v][pick[v]].second;
+      }
+      put(column, cell, value);
+      int v = k - 1;
+      for (; v >= 0; --v) {
+        if (++pick[v] < static_cast<int>(options[v].size())) break;
+        pick[v] = 0;
+      }
+      if (v < 0) break;
+    }
+  }
+}
+
+}  // namespace
+
+void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
+                             const std::array<std::int32_t, kVectorSize + 1>& dummy_reference,
+                             double* out) {
+  std::vector<int> vars;
+  std::vector<int> dims;
+  for (int v = 0; v < kVectorSize; ++v) {
+    if (design.DesignVariables[v] != 1) continue;
+    vars.push_back(v);
+    dims.push_back(model.Dimension[v]);
+  }
+  const std::int64_t p = design.DesignCountParam;
+  if (p <= 0) return;
+  // n, with P * n kept within the range of the index.
+  const std::int64_t limit = std::numeric_limits<std::int64_t>::max() / p;
+  std::int64_t n = 1;
+  for (int dim : dims) {
+    if (dim <= 0 || n > limit / dim) return;
+    n *= dim;
+  }
+  std::fill(out, out + p * n, 0.0);
+  auto put = [&](std::int64_t column, std::int64_t cell, double value) {
+    if (column >= 0 && column < p) out[column * n + cell] = value;
+  };
+
+  const int code = design.special_model;
+  if (code < 0 || code >= 20) return;
+  const int digit = code % 10;
+  const bool b = code >= 10;
+  const int k = static_cast<int>(vars.size());
+  if (code == 0) {
+    BuildInteraction(vars, dims, dummy_reference, n, put);
+    return;
+  }
+  if ((digit == 7 || digit == 8) && k != 2) return;
+  if ((digit == 5 || digit == 6) && k < 1) return;
+
+  std::map<std::vector<int>, std::int64_t> classes;  // 3a and 4a: the column of each multiset
+  std::int64_t next_column = 0;
+  std::vector<int> c(k, 0);
+  std::vector<int> sorted;
+  for (std::int64_t cell = 0; cell < n; ++cell, NextCell(c, dims)) {
+    switch (digit) {
+      case 0: {  // 1b
+        if (n <= 1) break;
+        double value = 1;
+        for (int v = 0; v < k; ++v) value *= c[v] - (dims[v] - 1) / 2.0;
+        put(0, cell, value);
+        break;
+      }
+      case 1: {  // 2a, 2b
+        std::int64_t sum = 0;
+        for (int x : c) sum += x;
+        if (b) {
+          put(0, cell, static_cast<double>(sum));
+        } else {
+          put(sum, cell, 1);
+        }
+        break;
+      }
+      case 2:
+      case 3:
+      case 4: {  // 3, 4, 5: the symmetry families
+        const bool diagonal = OnDiagonal(c);
+        if (b) {
+          if (digit == 2) {
+            int agreements = 0;
+            for (int u = 0; u < k; ++u) {
+              for (int v = u + 1; v < k; ++v) agreements += c[u] == c[v];
+            }
+            put(0, cell, agreements);
+          } else if (digit == 3 ? !diagonal : diagonal) {
+            put(0, cell, 1);
+          }
+          break;
+        }
+        if ((digit == 3 && diagonal) || (digit == 4 && !diagonal)) break;
+        if (digit == 4) {
+          put(next_column++, cell, 1);
+          break;
+        }
+        sorted = c;
+        std::sort(sorted.begin(), sorted.end());
+        const auto found = classes.emplace(sorted, next_column);
+        if (found.second) ++next_column;
+        put(found.first->second, cell, 1);
+        break;
+      }
+      case 5: {  // 6a, 6b: columns j = 0 .. k - 2 against the last variable
+        const int last = c[k - 1];
+        int above_last = 0;
+        for (int x : c) above_last += last < x;
+        double total = 0;
+        for (int j = 0; j + 1 < k; ++j) {
+          int above = 0;
+          for (int x : c) above += c[j] < x;
+          if (b) {
+            total += above - above_last;
+          } else {
+            put(j, cell, above - above_last);
+          }
+        }
+        if (b) put(0, cell, total);
+        break;
+      }
+      case 6: {  // 7a, 7b: columns i = 0 .. J - 2 against category J - 1
+        const int top = dims[0] - 1;
+        std::vector<double> plus(std::max(top, 0), 0.0);
+        double minus = 0;
+        for (int a = 0; a < k; ++a) {
+          if (c[a] == top) {
+            minus += top - a;
+          } else if (c[a] < top) {
+            plus[c[a]] += top - a;
+          }
+        }
+        double total = 0;
+        for (int i = 0; i < top; ++i) {
+          if (b) {
+            total += plus[i] - minus;
+          } else {
+            put(i, cell, plus[i] - minus);
+          }
+        }
+        if (b) put(0, cell, total);
+        break;
+      }
+      default: {  // 8, 9: the distance families
+        const int d = c[0] - c[1];
+        const int number = digit == 7 ? d + dims[1] - 1 : std::abs(d);
+        if (b) {
+          put(0, cell, number);
+        } else {
+          put(number, cell, 1);
+        }
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace tav

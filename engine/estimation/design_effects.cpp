@@ -1,0 +1,716 @@
+#include "estimation/design_effects.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "core/distributions.h"
+#include "core/random.h"
+#include "core/stop_run.h"
+#include "core/table_zero.h"
+#include "data/prespecified_design.h"
+
+namespace tav {
+namespace {
+
+// The predictor of a cell whose fixed value or parameter is not positive.
+constexpr double kNoPredictor = -1000;
+// A cumulative probability below this is an inversion of the thresholds, not rounding.
+constexpr double kInversionTolerance = 1e-12;
+
+double SafeLog(double x) { return x > 0 ? std::log(x) : kNoPredictor; }
+
+bool IsDesignEffect(const Design& design) {
+  return !design.reserved && design.family != DesignFamily::kLinLog &&
+         design.family != DesignFamily::kMarginal;
+}
+
+// The submodel's cells that design i's term covers: its variables coded 1.
+Membership DesignTerm(const Design& design) {
+  Membership term{};
+  for (int v = 0; v < kVectorSize; ++v) term[v] = design.DesignVariables[v] == 1 ? 1 : 0;
+  return term;
+}
+
+// The value at index `at` of a store, 0 outside it.
+template <typename T>
+double StoreValue(const std::vector<T>& store, std::int64_t at) {
+  return at >= 0 && at < static_cast<std::int64_t>(store.size()) ? static_cast<double>(store[at])
+                                                                 : 0.0;
+}
+
+// The design values of design i of submodel r, parameter by parameter (x[k * n + c]).
+std::vector<double> DesignValues(EstimationRun& run, int r, int i, std::int64_t n, int p) {
+  const Design& design = run.model.submodels[r].designs[i];
+  DesignStore& store = run.designs;
+  DesignSlot slot;
+  if (r < static_cast<int>(store.design_slots.size()) &&
+      i < static_cast<int>(store.design_slots[r].size())) {
+    slot = store.design_slots[r][i];
+  }
+  std::vector<double> x(static_cast<std::size_t>(n) * p, 0.0);
+  switch (design.family) {
+    case DesignFamily::kCovariate:
+      for (std::size_t a = 0; a < x.size(); ++a) {
+        x[a] = StoreValue(store.real_design, slot.real_start + static_cast<std::int64_t>(a));
+      }
+      break;
+    case DesignFamily::kEffect:
+      for (std::size_t a = 0; a < x.size(); ++a) {
+        x[a] = StoreValue(store.int_design, slot.int_start + static_cast<std::int64_t>(a));
+      }
+      break;
+    case DesignFamily::kFactor:
+      for (std::int64_t c = 0; c < n; ++c) {
+        const double f = StoreValue(store.factor, slot.factor_start + c);
+        if (f >= 1 && f <= p) x[static_cast<std::size_t>(f - 1) * n + c] = 1;
+      }
+      break;
+    case DesignFamily::kSpecial:
+      BuildPrespecifiedDesign(run.model, design, run.settings.dummy_reference, x.data());
+      // The generated columns take the room the design reader kept for them.
+      if (slot.real_start >= 0 && slot.real_start + static_cast<std::int64_t>(x.size()) <=
+                                      static_cast<std::int64_t>(store.real_design.size())) {
+        std::copy(x.begin(), x.end(), store.real_design.begin() + slot.real_start);
+      }
+      break;
+    default:
+      break;
+  }
+  return x;
+}
+
+// The response cells of every column of cumulative submodel r, column by column in category
+// order, found through the maps of its cells onto its columns and onto its response.
+std::vector<std::int64_t> CumulativeCells(const EstimationRun& run, int r,
+                                          const DesignWork& thresholds) {
+  const MarginShape& columns = run.estimation.condition_shapes[r];
+  const std::int64_t q = thresholds.cells;
+  std::vector<std::int64_t> cells(static_cast<std::size_t>(columns.margin_cells() * q), 0);
+  std::vector<std::int64_t> category(static_cast<std::size_t>(columns.cells()), 0);
+  thresholds.shape.ForEach([&](std::int64_t cell, std::int64_t c) { category[cell] = c; });
+  columns.ForEach([&](std::int64_t cell, std::int64_t column) {
+    cells[static_cast<std::size_t>(column * q + category[cell])] = cell;
+  });
+  return cells;
+}
+
+DesignWork* FindWork(EstimationRun& run, int r, int i) {
+  if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return nullptr;
+  for (DesignWork& work : run.estimation.design_work[r]) {
+    if (work.design == i) return &work;
+  }
+  return nullptr;
+}
+
+// The links of the cumulative models a to h (model number mod 4).
+double CumulativeProbability(int link, double eta) {
+  switch (link) {
+    case 0:
+      return eta >= 0 ? 1 / (1 + std::exp(-eta)) : std::exp(eta) / (1 + std::exp(eta));
+    case 1:
+      return NormalCdf(eta);
+    case 2:
+      return eta > 9 ? 1.0 : -std::expm1(-std::exp(eta));
+    default:
+      return eta > 9 ? 0.0 : std::exp(-std::exp(eta));
+  }
+}
+
+// dF/deta written with F (and eta for the probit link).
+double CumulativeDerivative(int link, double eta, double f) {
+  switch (link) {
+    case 0:
+      return f * (1 - f);
+    case 1:
+      return NormalDensity(eta);
+    case 2:
+      return f >= 1 ? 0.0 : -std::log1p(-f) * (1 - f);
+    default:
+      return f <= 0 ? 0.0 : f * std::log(f);
+  }
+}
+
+// d2F/deta2, written with dF/deta (d) and F.
+double CumulativeSecondDerivative(int link, double eta, double f, double d) {
+  switch (link) {
+    case 0:
+      return d * (1 - 2 * f);
+    case 1:
+      return -eta * NormalDensity(eta);
+    default:
+      return eta > 9 ? 0.0 : d * (1 - std::exp(eta));
+  }
+}
+
+// The number of categories of cumulative submodel r's response.
+std::int64_t ResponseCategories(const EstimationRun& run, int r) {
+  const Submodel& submodel = run.model.submodels[r];
+  return static_cast<std::int64_t>(submodel.cell_count / std::max(submodel.condition_cells, 1.0));
+}
+
+// The initial values of the start iteration (parameters still at 1 get 1 + u / d, the
+// thresholds their spread), multiplied into the fitted cells or added to the predictor.
+void StartDesign(EstimationRun& run, int r, DesignWork& work) {
+  const Submodel& submodel = run.model.submodels[r];
+  EstimationState& est = run.estimation;
+  double* tau = est.DesignParameters.data() + work.offset;
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  double* eta =
+      submodel.IsCumulative() ? est.LinearPredictor.data() + submodel.first_cell : nullptr;
+  const std::int64_t n = work.cells;
+  if (work.fixed) {
+    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+      if (eta != nullptr) {
+        eta[cell] += SafeLog(tau[c]);
+      } else {
+        fitted[cell] *= tau[c];
+      }
+    });
+    return;
+  }
+  const double u = RandomStart(run, r);
+  for (int k = work.first_free; k < work.parameters; ++k) {
+    const bool given = tau[k] != 1.0;
+    if (!given) {
+      const auto column = work.x.begin() + static_cast<std::ptrdiff_t>(k * n);
+      const auto [low, high] = std::minmax_element(column, column + n);
+      const double half_range = n > 0 ? (*high - *low) / 2 : 0.0;
+      tau[k] = 1 + u / (half_range > 0 ? half_range : 1.0);
+    }
+    if (work.thresholds && !given) {
+      const int number = submodel.CumulativeModel;
+      const auto t = static_cast<double>(ResponseCategories(run, r));
+      if (number <= 3) {
+        tau[k] = std::exp(8 / (t - 1) * (k + 0.5) - 4);
+      } else {
+        tau[k] = k > 0 ? std::exp(1 / t) : 1.0;
+      }
+      if (number == 3 || number == 7) tau[k] = 1 / tau[k];
+    }
+  }
+  work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+    for (int k = 0; k < work.parameters; ++k) {
+      const double x = work.x[static_cast<std::size_t>(k * n + c)];
+      if (x == 0) continue;
+      if (eta != nullptr) {
+        eta[cell] += x * SafeLog(tau[k]);
+      } else {
+        fitted[cell] *= std::pow(tau[k], x);
+      }
+    }
+  });
+}
+
+// The scoring sums of parameter k of a design of cumulative submodel r.
+void CumulativeSums(const EstimationRun& run, int r, const DesignWork& work, int k, double& g,
+                    double& h) {
+  const Submodel& submodel = run.model.submodels[r];
+  const EstimationState& est = run.estimation;
+  const double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
+  const double* eta = est.LinearPredictor.data() + submodel.first_cell;
+  const std::vector<std::int64_t>& cells = est.cumulative_cells[r];
+  const std::int64_t q = ResponseCategories(run, r);
+  const std::int64_t n = work.cells;
+  std::vector<double> x(static_cast<std::size_t>(work.shape.cells()), 0.0);
+  work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+    x[cell] = work.x[static_cast<std::size_t>(k * n + c)];
+  });
+  const int number = submodel.CumulativeModel;
+  if (number == 8) {
+    for (std::int64_t column = 0; column * q < static_cast<std::int64_t>(cells.size()); ++column) {
+      for (std::int64_t c = 0; c < q; ++c) {
+        const std::int64_t cell = cells[column * q + c];
+        if (x[cell] == 0) continue;
+        const double score = static_cast<double>(c) - static_cast<double>(q - 1) / 2;
+        g += (score - eta[cell]) * x[cell] * expected[cell];
+        h += x[cell] * x[cell] * expected[cell];
+      }
+    }
+    return;
+  }
+  const int link = number % 4;
+  for (std::int64_t column = 0; column * q < static_cast<std::int64_t>(cells.size()); ++column) {
+    double f = 0;
+    double before = 0;
+    for (std::int64_t c = 0; c < q; ++c) {
+      const std::int64_t cell = cells[column * q + c];
+      const double p = fitted[cell];
+      f += p;
+      const double d = c < q - 1 ? x[cell] * CumulativeDerivative(link, eta[cell], f) : 0.0;
+      if (p > 0) {
+        const double change = d - before;
+        g += expected[cell] / p * change;
+        h += expected[cell] / (p * p) * change * change;
+      }
+      before = d;
+    }
+  }
+}
+
+// One estimated parameter of a submodel's designs in the joint step.
+struct JointParameter {
+  DesignWork* work;
+  int k;
+};
+
+// Solves h d = g in place (h is n x n, row by row; d replaces g) by Gauss-Jordan elimination
+// with pivots on the diagonal. Returns false when a pivot is not clearly positive: the
+// information of the parameters is (nearly) singular.
+bool SolvePositiveSystem(std::vector<double>& h, std::vector<double>& g, int n) {
+  double largest = 0;
+  for (int i = 0; i < n; ++i) largest = std::max(largest, h[static_cast<std::size_t>(i) * n + i]);
+  if (!(largest > 0) || !std::isfinite(largest)) return false;
+  for (int s = 0; s < n; ++s) {
+    const double pivot = h[static_cast<std::size_t>(s) * n + s];
+    if (!(pivot > 1e-10 * largest)) return false;
+    for (int j = 0; j < n; ++j) h[static_cast<std::size_t>(s) * n + j] /= pivot;
+    g[s] /= pivot;
+    for (int i = 0; i < n; ++i) {
+      const double f = h[static_cast<std::size_t>(i) * n + s];
+      if (i == s || f == 0) continue;
+      for (int j = 0; j < n; ++j) {
+        h[static_cast<std::size_t>(i) * n + j] -= f * h[static_cast<std::size_t>(s) * n + j];
+      }
+      g[i] -= f * g[s];
+    }
+  }
+  for (double value : g) {
+    if (!std::isfinite(value)) return false;
+  }
+  return true;
+}
+
+// The gradient g and information h of the joint step over parameters of log-linear submodel r
+// (fitted cells in frequency form), with the submodel's constant per column (conditioning
+// margin cell; the whole table for the first submodel) profiled out:
+//   g_p = sum x_p (n - m) - sum over columns S_p (N_col - M_col) / M_col,
+//   h_pq = sum x_p x_q m - sum over columns S_p S_q / M_col,
+// S_p = sum of x_p m, M and N the fitted and expected totals of the column.
+void LogLinearSums(const EstimationRun& run, int r, const std::vector<JointParameter>& joint,
+                   std::vector<double>& g, std::vector<double>& h) {
+  const Submodel& submodel = run.model.submodels[r];
+  const EstimationState& est = run.estimation;
+  const double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
+  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+  const std::size_t n = joint.size();
+  // Per cell the design values of every parameter (cells x n).
+  std::vector<double> x(static_cast<std::size_t>(cells) * n, 0.0);
+  for (std::size_t p = 0; p < n; ++p) {
+    const DesignWork& work = *joint[p].work;
+    const double* column = work.x.data() + static_cast<std::ptrdiff_t>(joint[p].k) * work.cells;
+    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+      x[static_cast<std::size_t>(cell) * n + p] = column[c];
+    });
+  }
+  std::vector<std::int64_t> column_of(static_cast<std::size_t>(cells), 0);
+  std::int64_t columns = 1;
+  if (r > 0) {
+    const MarginShape& shape = est.condition_shapes[r];
+    columns = shape.margin_cells();
+    shape.ForEach([&](std::int64_t cell, std::int64_t column) { column_of[cell] = column; });
+  }
+  std::vector<double> fitted_total(columns, 0.0);
+  std::vector<double> expected_total(columns, 0.0);
+  std::vector<double> weighted(static_cast<std::size_t>(columns) * n, 0.0);
+  g.assign(n, 0.0);
+  h.assign(n * n, 0.0);
+  for (std::int64_t cell = 0; cell < cells; ++cell) {
+    const double m = fitted[cell];
+    if (!(m > 0)) continue;
+    const double* xc = x.data() + static_cast<std::size_t>(cell) * n;
+    const std::int64_t column = column_of[cell];
+    fitted_total[column] += m;
+    expected_total[column] += expected[cell];
+    for (std::size_t p = 0; p < n; ++p) {
+      if (xc[p] == 0) continue;
+      g[p] += xc[p] * (expected[cell] - m);
+      weighted[column * n + p] += xc[p] * m;
+      for (std::size_t q = 0; q < n; ++q) h[p * n + q] += xc[p] * xc[q] * m;
+    }
+  }
+  for (std::int64_t column = 0; column < columns; ++column) {
+    const double total = fitted_total[column];
+    if (!(total > 0)) continue;
+    const double* s = weighted.data() + column * n;
+    for (std::size_t p = 0; p < n; ++p) {
+      g[p] -= s[p] * (expected_total[column] - total) / total;
+      for (std::size_t q = 0; q < n; ++q) h[p * n + q] -= s[p] * s[q] / total;
+    }
+  }
+}
+
+// The gradient g and scoring information h of the joint step over parameters of cumulative
+// submodel r: with dP_p(c) = D_p,c - D_p,(c-1) the change of a category's probability,
+//   g_p = sum n_c / P_c dP_p(c),  h_pq = sum n_c / P_c^2 dP_p(c) dP_q(c);
+// for the normal model g_p = sum (h_c - eta) x_p n_c and h_pq = sum x_p x_q n_c. curvature
+// receives the second-derivative part of minus the Hessian of sum n ln P,
+//   -sum n_c / P_c (x_p x_q F''(eta_c) - the same of the category before),
+// so that h + curvature is the observed information (0 for the normal model, whose h is).
+void CumulativeJointSums(const EstimationRun& run, int r, const std::vector<JointParameter>& joint,
+                         std::vector<double>& g, std::vector<double>& h,
+                         std::vector<double>& curvature) {
+  const Submodel& submodel = run.model.submodels[r];
+  const EstimationState& est = run.estimation;
+  const double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
+  const double* eta = est.LinearPredictor.data() + submodel.first_cell;
+  const std::vector<std::int64_t>& order = est.cumulative_cells[r];
+  const std::int64_t q = ResponseCategories(run, r);
+  const std::size_t n = joint.size();
+  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+  std::vector<double> x(static_cast<std::size_t>(cells) * n, 0.0);
+  for (std::size_t p = 0; p < n; ++p) {
+    const DesignWork& work = *joint[p].work;
+    const double* column = work.x.data() + static_cast<std::ptrdiff_t>(joint[p].k) * work.cells;
+    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+      x[static_cast<std::size_t>(cell) * n + p] = column[c];
+    });
+  }
+  g.assign(n, 0.0);
+  h.assign(n * n, 0.0);
+  curvature.assign(n * n, 0.0);
+  const int number = submodel.CumulativeModel;
+  const int link = number % 4;
+  std::vector<double> before(n), change(n);
+  for (std::int64_t column = 0; column * q < static_cast<std::int64_t>(order.size()); ++column) {
+    double f = 0;
+    std::fill(before.begin(), before.end(), 0.0);
+    const double* x_before = nullptr;
+    double second_before = 0;
+    for (std::int64_t c = 0; c < q; ++c) {
+      const std::int64_t cell = order[column * q + c];
+      const double* xc = x.data() + static_cast<std::size_t>(cell) * n;
+      const double l = expected[cell];
+      if (number == 8) {
+        const double residual = static_cast<double>(c) - static_cast<double>(q - 1) / 2 - eta[cell];
+        for (std::size_t a = 0; a < n; ++a) {
+          g[a] += residual * xc[a] * l;
+          for (std::size_t b = 0; b < n; ++b) h[a * n + b] += xc[a] * xc[b] * l;
+        }
+        continue;
+      }
+      const double p = fitted[cell];
+      f += p;
+      const double derivative = c < q - 1 ? CumulativeDerivative(link, eta[cell], f) : 0.0;
+      const double second =
+          c < q - 1 ? CumulativeSecondDerivative(link, eta[cell], f, derivative) : 0.0;
+      for (std::size_t a = 0; a < n; ++a) {
+        const double d = xc[a] * derivative;
+        change[a] = d - before[a];
+        before[a] = d;
+      }
+      if (p > 0) {
+        for (std::size_t a = 0; a < n; ++a) {
+          if (change[a] != 0) {
+            g[a] += l / p * change[a];
+            for (std::size_t b = 0; b < n; ++b) {
+              h[a * n + b] += l / (p * p) * change[a] * change[b];
+            }
+          }
+          for (std::size_t b = 0; b < n; ++b) {
+            double d2 = xc[a] * xc[b] * second;
+            if (x_before != nullptr) d2 -= x_before[a] * x_before[b] * second_before;
+            curvature[a * n + b] -= l / p * d2;
+          }
+        }
+      }
+      x_before = xc;
+      second_before = second;
+    }
+  }
+}
+
+// Multiplies parameter k of work by f (f = 0: the parameter and its cells become 0) and moves
+// the submodel's cells or predictors with it.
+void ApplyFactor(EstimationRun& run, int r, DesignWork& work, int k, double f) {
+  const Submodel& submodel = run.model.submodels[r];
+  EstimationState& est = run.estimation;
+  est.DesignParameters[work.offset + k] *= f;
+  const double* x = work.x.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
+  if (submodel.IsCumulative()) {
+    double* eta = est.LinearPredictor.data() + submodel.first_cell;
+    const double change = f > 0 ? std::log(f) : 0.0;
+    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+      if (x[c] == 0) return;
+      eta[cell] = f > 0 ? eta[cell] + x[c] * change : kNoPredictor;
+    });
+    return;
+  }
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+    if (x[c] == 0 || !(fitted[cell] > 0)) return;
+    fitted[cell] = f > 0 ? fitted[cell] * std::pow(f, x[c]) : 0.0;
+  });
+}
+
+}  // namespace
+
+const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i) {
+  return FindWork(const_cast<EstimationRun&>(run), r, i);
+}
+
+void SetUpDesignEffects(EstimationRun& run) {
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  const int submodel_total = static_cast<int>(model.submodels.size());
+  est.design_work.assign(submodel_total, {});
+  est.DesignParameters.clear();
+  est.cumulative_cells.assign(submodel_total, {});
+  est.RSquared.assign(submodel_total, 0.0);
+  bool any_cumulative = false;
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    if (!(submodel.IsLogLinear() || submodel.IsCumulative()) || submodel.LinLogSubmodel ||
+        submodel.MarSubmodel != 0) {
+      continue;
+    }
+    any_cumulative = any_cumulative || submodel.IsCumulative();
+    for (int i = 0; i < submodel.DesignTermCount(); ++i) {
+      const Design& design = submodel.designs[i];
+      if (!IsDesignEffect(design)) continue;
+      DesignWork work;
+      work.design = i;
+      work.shape = MarginShape(model, submodel, DesignTerm(design));
+      work.cells = work.shape.margin_cells();
+      work.fixed = design.family == DesignFamily::kFixedWeights;
+      work.thresholds = submodel.IsCumulative() && i == 0;
+      work.parameters = work.fixed ? static_cast<int>(work.cells) : design.DesignCountParam;
+      work.first_free = design.FixesFirstLevel() ? 1 : 0;
+      if (work.parameters <= 0) continue;
+      if (!work.fixed) work.x = DesignValues(run, r, i, work.cells, work.parameters);
+      work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
+      est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);
+      for (const StartValueRequest& request : run.settings.start_values) {
+        if (request.submodel != r || request.design != i || request.hazard) continue;
+        const std::size_t count =
+            std::min(request.values.size(), static_cast<std::size_t>(work.parameters));
+        std::copy_n(request.values.begin(), count, est.DesignParameters.begin() + work.offset);
+      }
+      est.design_work[r].push_back(std::move(work));
+    }
+    if (submodel.IsCumulative()) {
+      const DesignWork* thresholds = FindWork(run, r, 0);
+      DesignWork response;
+      if (thresholds == nullptr) {
+        // Without thresholds ("nin") the response still orders the cells of each column.
+        Membership term = DesignTerm(submodel.designs[0]);
+        response.shape = MarginShape(model, submodel, term);
+        response.cells = response.shape.margin_cells();
+        thresholds = &response;
+      }
+      est.cumulative_cells[r] = CumulativeCells(run, r, *thresholds);
+    }
+  }
+  if (any_cumulative) est.LinearPredictor.assign(est.FittedTable.size(), 0.0);
+}
+
+void FormCumulativeProbabilities(EstimationRun& run, int r) {
+  const Submodel& submodel = run.model.submodels[r];
+  EstimationState& est = run.estimation;
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
+  const double* eta = est.LinearPredictor.data() + submodel.first_cell;
+  const std::vector<std::int64_t>& cells = est.cumulative_cells[r];
+  const std::int64_t q = ResponseCategories(run, r);
+  const std::int64_t columns = q > 0 ? static_cast<std::int64_t>(cells.size()) / q : 0;
+  const int number = submodel.CumulativeModel;
+  if (number == 8) {
+    const auto score = [&](std::int64_t c) {
+      return static_cast<double>(c) - static_cast<double>(q - 1) / 2;
+    };
+    double sigma = 1;
+    if (run.IterationCount > 0) {
+      double sl = 0, sh = 0, shh = 0, se = 0;
+      for (std::int64_t column = 0; column < columns; ++column) {
+        for (std::int64_t c = 0; c < q; ++c) {
+          const std::int64_t cell = cells[column * q + c];
+          const double l = expected[cell];
+          sl += l;
+          sh += l * score(c);
+          shh += l * score(c) * score(c);
+          se += l * (score(c) - eta[cell]) * (score(c) - eta[cell]);
+        }
+      }
+      const double spread = sl > 0 ? shh - sh * sh / sl : 0.0;
+      est.RSquared[r] = spread > kTableZero ? 1 - se / spread : 0.0;
+      const double total = run.data.total_count;
+      sigma = total > 0 ? std::sqrt(se / total) : 0.0;
+      if (!(sigma > kTableZero) || !std::isfinite(sigma)) {
+        StopRun("  Error: the normal model of subtable " + submodel.term +
+                " has no residual spread left");
+      }
+    }
+    for (std::int64_t column = 0; column < columns; ++column) {
+      for (std::int64_t c = 0; c < q; ++c) {
+        const std::int64_t cell = cells[column * q + c];
+        fitted[cell] = NormalDensity((score(c) - eta[cell]) / sigma) / sigma;
+      }
+    }
+    return;
+  }
+  const int link = number % 4;
+  for (std::int64_t column = 0; column < columns; ++column) {
+    double before = 0;
+    for (std::int64_t c = 0; c < q; ++c) {
+      const std::int64_t cell = cells[column * q + c];
+      const double f = c < q - 1 ? CumulativeProbability(link, eta[cell]) : 1.0;
+      double p = f - before;
+      if (p < -kInversionTolerance || !std::isfinite(p)) {
+        StopRun("  Error: the thresholds of subtable " + submodel.term +
+                " are no longer in order; try a larger step size (ste) or other start values");
+      }
+      fitted[cell] = std::max(p, 0.0);
+      before = f;
+    }
+  }
+}
+
+void FitDesignEffect(EstimationRun& run, int r, int i) {
+  DesignWork* found = FindWork(run, r, i);
+  if (found == nullptr) return;
+  DesignWork& work = *found;
+  const Submodel& submodel = run.model.submodels[r];
+  EstimationState& est = run.estimation;
+  const bool cumulative = submodel.IsCumulative();
+  if (run.IterationCount <= 0) {
+    StartDesign(run, r, work);
+    if (cumulative) FormCumulativeProbabilities(run, r);
+    return;
+  }
+  if (work.fixed) return;
+  const double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
+  const std::int64_t n = work.cells;
+  const bool tight = cumulative && submodel.CumulativeModel != 8 && run.IterationCount <= 10;
+  const double low = tight ? 0.8 : 0.5;
+  const double high = tight ? 1.25 : 2.0;
+  for (int k = work.first_free; k < work.parameters; ++k) {
+    const double* x = work.x.data() + static_cast<std::ptrdiff_t>(k) * n;
+    double g = 0;
+    double h = 0;
+    if (cumulative) {
+      CumulativeSums(run, r, work, k, g, h);
+    } else {
+      work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+        const double m = fitted[cell];
+        if (x[c] == 0 || !(m > 0)) return;
+        g += x[c] * (expected[cell] - m);
+        h += x[c] * x[c] * m;
+      });
+    }
+    double f = 0;
+    if (h > 0 && std::isfinite(g) && std::isfinite(h)) {
+      f = std::clamp(1 + g / h / est.step_size, low, high);
+    }
+    ApplyFactor(run, r, work, k, f);
+    if (cumulative) FormCumulativeProbabilities(run, r);
+  }
+}
+
+void FitDesignEffects(EstimationRun& run, int r) {
+  if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
+  std::vector<DesignWork>& works = run.estimation.design_work[r];
+  if (works.empty()) return;
+  const Submodel& submodel = run.model.submodels[r];
+  const bool cumulative = submodel.IsCumulative();
+  if (run.IterationCount <= 0) {
+    for (DesignWork& work : works) FitDesignEffect(run, r, work.design);
+    return;
+  }
+  std::vector<JointParameter> joint;
+  for (DesignWork& work : works) {
+    if (work.fixed) continue;
+    for (int k = work.first_free; k < work.parameters; ++k) joint.push_back({&work, k});
+  }
+  if (joint.empty()) return;
+  const int n = static_cast<int>(joint.size());
+  std::vector<double> g;
+  std::vector<double> h;
+  std::vector<double> curvature;
+  if (cumulative) {
+    CumulativeJointSums(run, r, joint, g, h, curvature);
+  } else {
+    LogLinearSums(run, r, joint, g, h);
+  }
+  // A parameter without information (no positive fitted cell) becomes 0, as in the
+  // one-dimensional step; a singular system falls back to that step. Cumulative submodels
+  // take the Newton step of the observed information when it is positive definite, the
+  // scoring step otherwise.
+  bool usable = true;
+  for (int p = 0; p < n && usable; ++p) usable = h[static_cast<std::size_t>(p) * n + p] > 0;
+  std::vector<double> step = g;
+  bool solved = false;
+  if (usable && !curvature.empty()) {
+    std::vector<double> observed = h;
+    for (std::size_t a = 0; a < observed.size(); ++a) observed[a] += curvature[a];
+    solved = SolvePositiveSystem(observed, step, n);
+  }
+  if (usable && !solved) {
+    step = g;
+    std::vector<double> system = h;
+    solved = SolvePositiveSystem(system, step, n);
+  }
+  if (!solved) {
+    for (const DesignWork& work : works) FitDesignEffect(run, r, work.design);
+    return;
+  }
+  EstimationState& est = run.estimation;
+  const bool tight = cumulative && submodel.CumulativeModel != 8 && run.IterationCount <= 10;
+  const double bound = std::log(tight ? 1.25 : 2.0);
+  double longest = 0;
+  for (double& d : step) {
+    d /= est.step_size;
+    longest = std::max(longest, std::fabs(d));
+  }
+  const double scale = longest > bound ? bound / longest : 1.0;
+  for (int p = 0; p < n; ++p) {
+    ApplyFactor(run, r, *joint[p].work, joint[p].k, std::exp(step[p] * scale));
+  }
+  if (cumulative) FormCumulativeProbabilities(run, r);
+}
+
+void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, double delta) {
+  DesignWork* found = FindWork(run, r, i);
+  if (found == nullptr) return;
+  const int k = position + found->first_free;
+  if (delta == 0 || k >= found->parameters || found->fixed) return;
+  const DesignWork& work = *found;
+  const Submodel& submodel = run.model.submodels[r];
+  EstimationState& est = run.estimation;
+  est.DesignParameters[work.offset + k] *= std::exp(delta);
+  const double* x = work.x.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
+  if (submodel.IsCumulative()) {
+    double* eta = est.LinearPredictor.data() + submodel.first_cell;
+    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) { eta[cell] += x[c] * delta; });
+    FormCumulativeProbabilities(run, r);
+    return;
+  }
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const std::int64_t cells = static_cast<std::int64_t>(submodel.cell_count);
+  double before = 0;
+  if (r == 0) {
+    for (std::int64_t c = 0; c < cells; ++c) before += fitted[c];
+  }
+  work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+    if (x[c] != 0) fitted[cell] *= std::exp(delta * x[c]);
+  });
+  if (r == 0) {
+    // Frequencies: the total stays what it was.
+    double after = 0;
+    for (std::int64_t c = 0; c < cells; ++c) after += fitted[c];
+    const double scale = after <= kTableZero ? 0.0 : before / after;
+    for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= scale;
+    return;
+  }
+  // Conditional probabilities: divided by their conditioning margin again.
+  const MarginShape& condition = est.condition_shapes[r];
+  std::vector<double> margin(condition.margin_cells());
+  condition.MarginOf(fitted, margin.data());
+  for (double& m : margin) m = m <= kTableZero ? 0.0 : 1.0 / m;
+  condition.Scale(fitted, margin.data(), fitted);
+}
+
+}  // namespace tav

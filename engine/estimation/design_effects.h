@@ -1,0 +1,86 @@
+#ifndef TAV_ENGINE_ESTIMATION_DESIGN_EFFECTS_H_
+#define TAV_ENGINE_ESTIMATION_DESIGN_EFFECTS_H_
+
+#include "estimation/estimation_state.h"
+
+namespace tav {
+
+// The design M-step: effects whose cells carry design values, in log-linear and in cumulative
+// submodels.
+//
+// Design values x_k(c) of parameter k at cell c of a design's term:
+//   cov  the reals of the design input;
+//   eff  the integers of the design input, taken as they are (effect or dummy codes);
+//   fac  indicator coding: x_k(c) = 1 when the factor number of c is k + 1, else 0, so that
+//        factor number 0 marks the reference cells, which carry no parameter;
+//   spe  the generated columns of the prespecified model (data/prespecified_design.h);
+//   fix, wei  one value per cell, multiplied into the fitted cells once, in the start
+//        iteration, and never estimated (for a cumulative submodel its logarithm is added to
+//        the linear predictor, -1000 for a value that is not positive).
+// Parameters are held on the multiplicative scale (tau_k; the log-linear parameter is
+// ln tau_k).
+//
+// Log-linear submodels (fitted cells m_c, expected cells n_c, in frequency form during the
+// cycle): one Newton step per parameter,
+//   G = sum over m_c > 0 of x_k(c) (n_c - m_c),  H = sum x_k(c)^2 m_c,
+//   f = 1 + G / H / step_size (0 when H = 0),
+// f clipped to [0.5, 2], then tau_k *= f and every cell with m_c > 0 and x_k(c) != 0 is
+// multiplied by f^x_k(c) (set to 0 when f = 0).
+//
+// Cumulative submodels: every cell has a linear predictor eta = sum over the designs of
+// x_k(c) ln tau_k; within a column (a cell of the conditioning margin) the cell of response
+// category c holds P(c) = F(eta_c) - F(eta_(c-1)), F of the last category being 1, with the
+// links of the letters (a/e logit, b/f probit, c/g complementary log-log 1 - exp(-e^eta),
+// d/h exp(-e^eta)). The first design holds the thresholds: q - 1 identity columns over the
+// response categories for the free thresholds (a to d), an intercept and a spacing column with
+// the centred scores k - (q - 2) / 2, k = 0 .. q - 1, for the equidistant ones (e to h), so
+// that the thresholds are symmetric about the intercept; the link exp(-e^eta) decreases in
+// eta, so its thresholds decrease over the categories (their start values are the reciprocals
+// of the others'). Model i is the normal model: P(c) = phi((h_c - eta) / sigma) / sigma with
+// h_c = c - (q - 1) / 2, sigma^2 the mean squared residual, and the R-squared of the fit.
+// Effects on the predictor act with the opposite sign to a cumulative-link regression
+// P(Y <= c) = F(theta_c - x beta): eta = theta_c + x ln tau.
+// The Newton step of a parameter uses the scoring sums
+//   G = sum n_c / P_c (D_c - D_(c-1)),  H = sum n_c / P_c^2 (D_c - D_(c-1))^2,
+// D_c = x_k(c) dF/deta at the category's cumulative probability (0 for the last category), and
+// in iterations 1 to 10 the factor is clipped to [0.8, 1.25] (models a to h).
+
+// Sets up the designs that the design M-step fits (EstimationState::design_work), their
+// parameters with the start values given in the input, and the predictors of the cumulative
+// submodels. After SetUpEstimationTables.
+void SetUpDesignEffects(EstimationRun& run);
+
+// The M-step of design i of submodel r: initial values and the fixed effects in the start
+// iteration, one Newton step per parameter afterwards.
+void FitDesignEffect(EstimationRun& run, int r, int i);
+
+// The design M-step of submodel r over all its designs at once. In the start iteration the
+// initial values and fixed effects of every design (FitDesignEffect); afterwards one joint
+// Newton (scoring) step over all estimated parameters of the submodel, solving H d = G / s
+// (s = step_size) for the changes d of ln tau with the sums of the one-dimensional step
+// extended to cross-products, and for log-linear submodels the submodel's constant per column
+// profiled out (the proportional fitting of its margins follows). The step is shortened as a
+// whole until no parameter changes by more than the factor bounds (2, and 1.25 for the
+// cumulative models a to h in iterations 1 to 10). Taking the parameters together rather than
+// one by one keeps correlated parameters (thresholds and effects, design columns and the
+// constant) from creeping towards their estimates over hundreds of iterations, so that the
+// change of the log-likelihood per iteration, which ends the iterations, reflects how far the
+// estimates still are. A singular system (parameters the design does not identify) falls back
+// to the one-dimensional steps.
+void FitDesignEffects(EstimationRun& run, int r);
+
+// The category probabilities of cumulative submodel r from its linear predictor.
+void FormCumulativeProbabilities(EstimationRun& run, int r);
+
+// Multiplies the design parameter at free position `position` of design i of submodel r by
+// exp(delta) and moves the submodel's fitted cells with it, keeping conditional probabilities
+// conditional and the first submodel's total; for the derivatives and steps of the
+// Newton-type iterations.
+void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, double delta);
+
+// The design work of design i of submodel r, or nullptr when the design M-step does not fit it.
+const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_ESTIMATION_DESIGN_EFFECTS_H_

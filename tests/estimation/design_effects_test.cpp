@@ -1,0 +1,251 @@
+// Design effects and cumulative models, run through the program and checked against
+// independent fits. The reference figures come from R 4.2.2 (Debian r-base-core), computed once:
+// Poisson glm fits of log m = R + C + (terms) with the regressors and offsets built by hand,
+// and ordinal::clm 2022.11.16 (Debian r-cran-ordinal) fits of rating ~ temp + contact on the
+// `wine` data of that package. Log-likelihoods are the multinomial sum n ln(m / N).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace tav {
+namespace {
+
+using testing::EngineRun;
+
+// Mental health status (4 rows) by parents' socioeconomic status (6 columns).
+const char kMentalHealth[] = "man 2 dim 4 6 lab A B ";
+const char kMentalHealthData[] =
+    "see 17 dat [ 64 57 57 72 36 21  94 94 105 141 97 71  58 54 65 77 54 54  46 40 60 94 78 71 ]";
+// Father's by son's status in a British mobility table (5 x 5).
+const char kMobility[] = "man 2 dim 5 5 lab A B ";
+const char kMobilityData[] =
+    "see 17 dat [ 50 45 8 18 8  28 174 84 154 55  11 78 110 223 96  14 150 185 714 447  "
+    "3 42 72 320 411 ]";
+// Wine bitterness rating (5 categories) by temperature and contact (2 x 2).
+const char kWine[] = "man 3 dim 2 2 5 lab T C R mod TC R|TC cum(";
+const char kWineData[] = "see 17 dat [ 4 9 5 0 0  1 7 8 2 0  0 5 8 3 2  0 1 5 7 5 ]";
+
+// The number after a statistics label such as "Log-likelihood".
+double Statistic(const EngineRun& run, const std::string& label) {
+  for (const std::string& line : run.report) {
+    if (line.rfind("  " + label, 0) == 0) return std::stod(line.substr(line.find('=') + 1));
+  }
+  ADD_FAILURE() << label << " not in the report";
+  return 0;
+}
+
+// The beta (ln of the parameter) and standard error of the lines after the block heading.
+std::vector<std::pair<double, double>> Block(const EngineRun& run, const std::string& heading) {
+  std::vector<std::pair<double, double>> rows;
+  auto at = std::find(run.report.begin(), run.report.end(), heading);
+  if (at == run.report.end()) ADD_FAILURE() << heading << " not in the report";
+  for (++at; at < run.report.end() && at->size() > 14 && at->rfind("   ", 0) == 0 &&
+             std::isdigit(static_cast<unsigned char>((*at)[3]));
+       ++at) {
+    std::istringstream in(at->substr(14));
+    double beta = 0, se = 0;
+    in >> beta >> se;
+    rows.emplace_back(beta, se);
+  }
+  return rows;
+}
+
+struct Case {
+  std::string input;
+  double loglik;
+  double lsquared;
+  int df;
+  std::string heading;                                // of the parameter block checked
+  std::vector<std::pair<double, double>> parameters;  // beta and standard error
+};
+
+// Log-likelihood and L-squared to every printed digit, parameters to the printed precision,
+// standard errors (finite differences) within one unit of the last digit.
+void Check(const Case& c) {
+  const EngineRun run(c.input);
+  ASSERT_EQ(run.status, 0) << c.input;
+  EXPECT_NEAR(Statistic(run, "Log-likelihood"), c.loglik, 0.6e-5) << c.input;
+  EXPECT_NEAR(Statistic(run, "L-squared"), c.lsquared, 0.6e-4) << c.input;
+  EXPECT_EQ(Statistic(run, "Degrees of freedom"), c.df) << c.input;
+  const auto rows = Block(run, c.heading);
+  ASSERT_EQ(rows.size(), c.parameters.size()) << c.input;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    EXPECT_NEAR(rows[k].first, c.parameters[k].first, 0.6e-4) << c.input << " " << k;
+    EXPECT_NEAR(rows[k].second, c.parameters[k].second, 1.6e-4) << c.input << " " << k;
+  }
+}
+
+std::string Scores(double a, double b) {
+  std::string text;
+  for (int i = 1; i <= 4; ++i) {
+    for (int j = 1; j <= 6; ++j) text += std::to_string((i - a) * (j - b)) + " ";
+  }
+  return text;
+}
+
+TEST(DesignEffects, LogLinearDesignsAgreeWithPoissonRegressions) {
+  const std::string health = kMentalHealth;
+  const std::string x = Scores(2.5, 3.5);
+  // Linear-by-linear association with centred scores; the same with integer scores i j as
+  // eff() entries.
+  Check({health + "mod {A,B,cov(AB 1)} des [ " + x + "] " + kMentalHealthData,
+         -5171.817007,
+         9.89512355,
+         14,
+         "  AB",
+         {{0.09068660881, 0.01500612698}}});
+  std::string products;
+  for (int i = 1; i <= 4; ++i) {
+    for (int j = 1; j <= 6; ++j) products += std::to_string(i * j) + " ";
+  }
+  Check(
+      {health + "mod {A,B,eff(AB 1)} des [ " + products + "] cri 0.0000000001 " + kMentalHealthData,
+       -5171.817007,
+       9.89512355,
+       14,
+       "  AB",
+       {{0.09068660881, 0.01500612698}}});
+  // Row effects: mu_i (j - 3.5) for rows 1 to 3.
+  std::string rows;
+  for (int k = 1; k <= 3; ++k) {
+    for (int i = 1; i <= 4; ++i) {
+      for (int j = 1; j <= 6; ++j) rows += std::to_string(i == k ? j - 3.5 : 0.0) + " ";
+    }
+  }
+  Check({health + "mod {A,B,cov(AB 3)} des [ " + rows + "] cri 0.0000000001 " + kMentalHealthData,
+         -5170.009826,
+         6.280760919,
+         12,
+         "  AB",
+         {{-0.3068184546, 0.04893768516},
+          {-0.1617299972, 0.04130920216},
+          {-0.1433863761, 0.04618890751}}});
+  // A fixed offset 0.05 (i - 2.5)(j - 3.5)^2 (fix, given on the log scale) and a cell weight
+  // of 2 for cell (1,1) (wei): glm offsets; neither takes a degree of freedom.
+  std::string offset;
+  std::string weight;
+  for (int i = 1; i <= 4; ++i) {
+    for (int j = 1; j <= 6; ++j) {
+      offset += std::to_string(0.05 * (i - 2.5) * (j - 3.5) * (j - 3.5)) + " ";
+      weight += i == 1 && j == 1 ? "2 " : "1 ";
+    }
+  }
+  Check({health + "mod {A,B,cov(AB 1),fix(AB 1)} des [ " + x + "] sta log fix(AB) [ " + offset +
+             "] " + kMentalHealthData,
+         -5177.08042,
+         20.42194975,
+         14,
+         "  AB",
+         {{0.09747846041, 0.01504743246}}});
+  Check({health + "mod {A,B,cov(AB 1),wei(AB 1)} des [ " + x + "] sta wei(AB) [ " + weight + "] " +
+             kMentalHealthData,
+         -5180.478598,
+         27.21830495,
+         14,
+         "  AB",
+         {{0.05908229833, 0.01486426094}}});
+}
+
+TEST(DesignEffects, SymmetryFamiliesAgreeWithPoissonRegressions) {
+  const std::string mobility = kMobility;
+  // Symmetry (3a), quasi-symmetry (4a with the margins), quasi-independence (5a, and the same
+  // as a factor), uniform inheritance (5b) and the absolute distance (9b).
+  const auto run = [&](const std::string& model) {
+    const EngineRun r(mobility + "mod " + model + " cri 0.0000000001 " + kMobilityData);
+    return std::make_pair(Statistic(r, "Log-likelihood"), Statistic(r, "L-squared"));
+  };
+  EXPECT_NEAR(run("{spe(AB 3a)}").first, -9280.392801, 0.6e-5);
+  EXPECT_NEAR(run("{A,B,spe(AB 4a)}").second, 4.664071336, 0.6e-4);
+  const std::vector<std::pair<double, double>> diagonal = {{3.484296476, 0.2262715117},
+                                                           {1.393698335, 0.1139450358},
+                                                           {0.5299850409, 0.1243263654},
+                                                           {-0.01672297851, 0.07738891969},
+                                                           {1.045762567, 0.08840294445}};
+  Check({mobility + "mod {A,B,spe(AB 5a)} cri 0.0000000001 " + kMobilityData, -9379.551851,
+         235.7817991, 11, "  AB", diagonal});
+  Check({mobility +
+             "mod {A,B,fac(AB 5)} des [ 1 0 0 0 0 0 2 0 0 0 0 0 3 0 0 0 0 0 4 0 0 0 0 0 5 ] "
+             "cri 0.0000000001 " +
+             kMobilityData,
+         -9379.551851, 235.7817991, 11, "  AB", diagonal});
+  Check({mobility + "mod {A,B,spe(AB 5b)} " + kMobilityData,
+         -9499.647432,
+         475.9729602,
+         15,
+         "  AB",
+         {{0.6725395729, 0.03682283153}}});
+  Check({mobility + "mod {A,B,spe(AB 9b)} " + kMobilityData,
+         -9308.176771,
+         93.03163938,
+         15,
+         "  AB",
+         {{-0.5336128321, 0.02046623477}}});
+}
+
+// The log-likelihood adds that of the saturated temperature-by-contact margin, 72 ln(1/4).
+// Effects act on eta = theta + x ln tau, so their signs are those of clm's coefficients for
+// the log-log link only (whose thresholds change sign instead).
+TEST(DesignEffects, CumulativeModelsAgreeWithCumulativeLinkRegressions) {
+  const std::string wine = kWine;
+  const std::string effects = ") {cov(T 1) cov(C 1)} des [ 0 1 0 1 ] ";
+  const double margin = 72 * std::log(0.25);
+  Check({wine + "a" + effects + kWineData,
+         -86.49192337 + margin,
+         4.952692056,
+         10,
+         "  thresholds (free)",
+         {{-1.344383411, 0.5171020453},
+          {1.250808798, 0.437880203},
+          {3.466886926, 0.5977604246},
+          {5.006404204, 0.7309063437}}});
+  Check({wine + "b" + effects + kWineData,
+         -85.76114836 + margin,
+         3.491142055,
+         10,
+         "  T",
+         {{-1.499374578, 0.2917903911}}});
+  Check({wine + "c" + effects + kWineData,
+         -86.63407921 + margin,
+         5.237003743,
+         10,
+         "  C",
+         {{-0.8597136567, 0.2827319149}}});
+  Check({wine + "d" + effects + kWineData,
+         -87.71785514 + margin,
+         7.404555611,
+         10,
+         "  thresholds (free)",
+         {{0.3024414632, 0.258473015},
+          {-1.178604775, 0.3169616551},
+          {-2.606232888, 0.4076576723},
+          {-3.814822873, 0.5196926478}}});
+  // Equidistant thresholds: the intercept is the middle threshold -1.001044254 + 1.5 spacing.
+  Check({wine + "e" + effects + kWineData,
+         -87.86460185 + margin,
+         7.698049022,
+         12,
+         "  thresholds (equidistant)",
+         {{-1.001044254 + 1.5 * 2.122936243, 0.4488}, {2.122936243, 0.2455332359}}});
+}
+
+TEST(DesignEffects, ImpossibleModelsStopWithAMessage) {
+  EXPECT_TRUE(EngineRun("man 2 dim 2 1 lab A B mod A B|A cum(a) { } dat [ 1 2 ]").status != 0);
+  const EngineRun one("man 2 dim 2 1 lab A B mod A B|A cum(a) { } dat [ 1 2 ]");
+  EXPECT_NE(std::find_if(one.log.begin(), one.log.end(),
+                         [](const std::string& line) {
+                           return line.find("needs a response with more than one category") !=
+                                  std::string::npos;
+                         }),
+            one.log.end());
+}
+
+}  // namespace
+}  // namespace tav
