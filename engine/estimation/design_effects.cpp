@@ -449,7 +449,11 @@ void ApplyFactor(EstimationRun& run, int r, DesignWork& work, int k, double f) {
 }  // namespace
 
 const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i) {
-  return FindWork(const_cast<EstimationRun&>(run), r, i);
+  if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return nullptr;
+  for (const DesignWork& work : run.estimation.design_work[r]) {
+    if (work.design == i) return &work;
+  }
+  return nullptr;
 }
 
 void SetUpDesignEffects(EstimationRun& run) {

@@ -236,15 +236,14 @@ TEST(DesignEffects, CumulativeModelsAgreeWithCumulativeLinkRegressions) {
          {{-1.001044254 + 1.5 * 2.122936243, 0.4488}, {2.122936243, 0.2455332359}}});
 }
 
+// A cumulative model of a one-category response has no thresholds to estimate.
 TEST(DesignEffects, ImpossibleModelsStopWithAMessage) {
-  EXPECT_TRUE(EngineRun("man 2 dim 2 1 lab A B mod A B|A cum(a) { } dat [ 1 2 ]").status != 0);
   const EngineRun one("man 2 dim 2 1 lab A B mod A B|A cum(a) { } dat [ 1 2 ]");
-  EXPECT_NE(std::find_if(one.log.begin(), one.log.end(),
-                         [](const std::string& line) {
-                           return line.find("needs a response with more than one category") !=
-                                  std::string::npos;
-                         }),
-            one.log.end());
+  EXPECT_NE(one.status, 0);
+  const auto has_message = [](const std::string& line) {
+    return line.find("needs a response with more than one category") != std::string::npos;
+  };
+  EXPECT_NE(std::find_if(one.log.begin(), one.log.end(), has_message), one.log.end());
 }
 
 }  // namespace
