@@ -8,6 +8,7 @@
 #include "core/random.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
+#include "data/design_reader.h"
 #include "data/prespecified_design.h"
 
 namespace tav {
@@ -25,7 +26,7 @@ bool IsDesignEffect(const Design& design) {
          design.family != DesignFamily::kMarginal;
 }
 
-// The submodel's cells that design i's term covers: its variables coded 1.
+// The variables of a design's term: those coded 1.
 Membership DesignTerm(const Design& design) {
   Membership term{};
   for (int v = 0; v < kVectorSize; ++v) term[v] = design.DesignVariables[v] == 1 ? 1 : 0;
@@ -39,7 +40,8 @@ double StoreValue(const std::vector<T>& store, std::int64_t at) {
                                                                  : 0.0;
 }
 
-// The design values of design i of submodel r, parameter by parameter (x[k * n + c]).
+// The design values of design i of submodel r over the cells of its term, parameter by
+// parameter (x[k * n + c]).
 std::vector<double> DesignValues(EstimationRun& run, int r, int i, std::int64_t n, int p) {
   const Design& design = run.model.submodels[r].designs[i];
   DesignStore& store = run.designs;
@@ -80,15 +82,34 @@ std::vector<double> DesignValues(EstimationRun& run, int r, int i, std::int64_t 
   return x;
 }
 
+// Adds the values of design i of submodel r, over the cells of its term, to the values of a
+// work over the submodel's cells.
+void AddTermValues(EstimationRun& run, int r, int i, DesignWork& work) {
+  const Submodel& submodel = run.model.submodels[r];
+  const MarginShape shape(run.model, submodel, DesignTerm(submodel.designs[i]));
+  const std::int64_t n = shape.margin_cells();
+  const std::vector<double> values = DesignValues(run, r, i, n, work.parameters);
+  for (int k = 0; k < work.parameters; ++k) {
+    double* x = work.x.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
+    const double* term = values.data() + static_cast<std::ptrdiff_t>(k) * n;
+    shape.ForEach([&](std::int64_t cell, std::int64_t c) { x[cell] += term[c]; });
+  }
+}
+
+// The values of parameter k of a work at the submodel's cells.
+const double* Values(const DesignWork& work, int k) {
+  return work.x.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
+}
+
 // The response cells of every column of cumulative submodel r, column by column in category
 // order, found through the maps of its cells onto its columns and onto its response.
 std::vector<std::int64_t> CumulativeCells(const EstimationRun& run, int r,
-                                          const DesignWork& thresholds) {
+                                          const MarginShape& response) {
   const MarginShape& columns = run.estimation.condition_shapes[r];
-  const std::int64_t q = thresholds.cells;
+  const std::int64_t q = response.margin_cells();
   std::vector<std::int64_t> cells(static_cast<std::size_t>(columns.margin_cells() * q), 0);
   std::vector<std::int64_t> category(static_cast<std::size_t>(columns.cells()), 0);
-  thresholds.shape.ForEach([&](std::int64_t cell, std::int64_t c) { category[cell] = c; });
+  response.ForEach([&](std::int64_t cell, std::int64_t c) { category[cell] = c; });
   columns.ForEach([&](std::int64_t cell, std::int64_t column) {
     cells[static_cast<std::size_t>(column * q + category[cell])] = cell;
   });
@@ -149,112 +170,6 @@ std::int64_t ResponseCategories(const EstimationRun& run, int r) {
   return static_cast<std::int64_t>(submodel.cell_count / std::max(submodel.condition_cells, 1.0));
 }
 
-// The initial values of the start iteration (parameters still at 1 get 1 + u / d, the
-// thresholds their spread), multiplied into the fitted cells or added to the predictor.
-void StartDesign(EstimationRun& run, int r, DesignWork& work) {
-  const Submodel& submodel = run.model.submodels[r];
-  EstimationState& est = run.estimation;
-  double* tau = est.DesignParameters.data() + work.offset;
-  double* fitted = est.FittedTable.data() + submodel.first_cell;
-  double* eta =
-      submodel.IsCumulative() ? est.LinearPredictor.data() + submodel.first_cell : nullptr;
-  const std::int64_t n = work.cells;
-  if (work.fixed) {
-    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
-      if (eta != nullptr) {
-        eta[cell] += SafeLog(tau[c]);
-      } else {
-        fitted[cell] *= tau[c];
-      }
-    });
-    return;
-  }
-  const double u = RandomStart(run, r);
-  for (int k = work.first_free; k < work.parameters; ++k) {
-    const bool given = tau[k] != 1.0;
-    if (!given) {
-      const auto column = work.x.begin() + static_cast<std::ptrdiff_t>(k * n);
-      const auto [low, high] = std::minmax_element(column, column + n);
-      const double half_range = n > 0 ? (*high - *low) / 2 : 0.0;
-      tau[k] = 1 + u / (half_range > 0 ? half_range : 1.0);
-    }
-    if (work.thresholds && !given) {
-      const int number = submodel.CumulativeModel;
-      const auto t = static_cast<double>(ResponseCategories(run, r));
-      if (number <= 3) {
-        tau[k] = std::exp(8 / (t - 1) * (k + 0.5) - 4);
-      } else {
-        tau[k] = k > 0 ? std::exp(1 / t) : 1.0;
-      }
-      if (number == 3 || number == 7) tau[k] = 1 / tau[k];
-    }
-  }
-  work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
-    for (int k = 0; k < work.parameters; ++k) {
-      const double x = work.x[static_cast<std::size_t>(k * n + c)];
-      if (x == 0) continue;
-      if (eta != nullptr) {
-        eta[cell] += x * SafeLog(tau[k]);
-      } else {
-        fitted[cell] *= std::pow(tau[k], x);
-      }
-    }
-  });
-}
-
-// The scoring sums of parameter k of a design of cumulative submodel r.
-void CumulativeSums(const EstimationRun& run, int r, const DesignWork& work, int k, double& g,
-                    double& h) {
-  const Submodel& submodel = run.model.submodels[r];
-  const EstimationState& est = run.estimation;
-  const double* fitted = est.FittedTable.data() + submodel.first_cell;
-  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
-  const double* eta = est.LinearPredictor.data() + submodel.first_cell;
-  const std::vector<std::int64_t>& cells = est.cumulative_cells[r];
-  const std::int64_t q = ResponseCategories(run, r);
-  const std::int64_t n = work.cells;
-  std::vector<double> x(static_cast<std::size_t>(work.shape.cells()), 0.0);
-  work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
-    x[cell] = work.x[static_cast<std::size_t>(k * n + c)];
-  });
-  const int number = submodel.CumulativeModel;
-  if (number == 8) {
-    for (std::int64_t column = 0; column * q < static_cast<std::int64_t>(cells.size()); ++column) {
-      for (std::int64_t c = 0; c < q; ++c) {
-        const std::int64_t cell = cells[column * q + c];
-        if (x[cell] == 0) continue;
-        const double score = static_cast<double>(c) - static_cast<double>(q - 1) / 2;
-        g += (score - eta[cell]) * x[cell] * expected[cell];
-        h += x[cell] * x[cell] * expected[cell];
-      }
-    }
-    return;
-  }
-  const int link = number % 4;
-  for (std::int64_t column = 0; column * q < static_cast<std::int64_t>(cells.size()); ++column) {
-    double f = 0;
-    double before = 0;
-    for (std::int64_t c = 0; c < q; ++c) {
-      const std::int64_t cell = cells[column * q + c];
-      const double p = fitted[cell];
-      f += p;
-      const double d = c < q - 1 ? x[cell] * CumulativeDerivative(link, eta[cell], f) : 0.0;
-      if (p > 0) {
-        const double change = d - before;
-        g += expected[cell] / p * change;
-        h += expected[cell] / (p * p) * change * change;
-      }
-      before = d;
-    }
-  }
-}
-
-// One estimated parameter of a submodel's designs in the joint step.
-struct JointParameter {
-  DesignWork* work;
-  int k;
-};
-
 // Solves h d = g in place (h is n x n, row by row; d replaces g) by Gauss-Jordan elimination
 // with pivots on the diagonal. Returns false when a pivot is not clearly positive: the
 // information of the parameters is (nearly) singular.
@@ -282,7 +197,79 @@ bool SolvePositiveSystem(std::vector<double>& h, std::vector<double>& g, int n) 
   return true;
 }
 
-// The gradient g and information h of the joint step over parameters of log-linear submodel r
+// The initial values of the start iteration (parameters still at 1 get 1 + u / d, d half the
+// range of their values, the thresholds their spread), multiplied into the fitted cells or
+// added to the predictor; the fixed effects' values likewise.
+void StartDesign(EstimationRun& run, int r, DesignWork& work) {
+  const Submodel& submodel = run.model.submodels[r];
+  EstimationState& est = run.estimation;
+  double* tau = est.DesignParameters.data() + work.offset;
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  double* eta =
+      submodel.IsCumulative() ? est.LinearPredictor.data() + submodel.first_cell : nullptr;
+  if (work.fixed) {
+    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
+      if (eta != nullptr) {
+        eta[cell] += SafeLog(tau[c]);
+      } else {
+        fitted[cell] *= tau[c];
+      }
+    });
+    return;
+  }
+  const double u = RandomStart(run, r);
+  for (int k = work.first_free; k < work.parameters; ++k) {
+    const bool given = tau[k] != 1.0;
+    if (!given) {
+      const double* x = Values(work, k);
+      const auto [low, high] = std::minmax_element(x, x + work.cells);
+      const double half_range = work.cells > 0 ? (*high - *low) / 2 : 0.0;
+      tau[k] = 1 + u / (half_range > 0 ? half_range : 1.0);
+    }
+    if (work.thresholds && !given) {
+      const int number = submodel.CumulativeModel;
+      const auto t = static_cast<double>(ResponseCategories(run, r));
+      if (number <= 3) {
+        tau[k] = std::exp(8 / (t - 1) * (k + 0.5) - 4);
+      } else {
+        tau[k] = k > 0 ? std::exp(1 / t) : 1.0;
+      }
+      if (number == 3 || number == 7) tau[k] = 1 / tau[k];
+    }
+  }
+  for (int k = 0; k < work.parameters; ++k) {
+    const double* x = Values(work, k);
+    for (std::int64_t cell = 0; cell < work.cells; ++cell) {
+      if (x[cell] == 0) continue;
+      if (eta != nullptr) {
+        eta[cell] += x[cell] * SafeLog(tau[k]);
+      } else {
+        fitted[cell] *= std::pow(tau[k], x[cell]);
+      }
+    }
+  }
+}
+
+// One estimated parameter of a submodel's designs in the joint step.
+struct JointParameter {
+  DesignWork* work;
+  int k;
+};
+
+// The values of the joint parameters at every cell of the submodel (cells x n).
+std::vector<double> JointValues(const std::vector<JointParameter>& joint, std::int64_t cells) {
+  const std::size_t n = joint.size();
+  std::vector<double> x(static_cast<std::size_t>(cells) * n, 0.0);
+  for (std::size_t p = 0; p < n; ++p) {
+    const double* values = Values(*joint[p].work, joint[p].k);
+    for (std::int64_t cell = 0; cell < cells; ++cell) {
+      x[static_cast<std::size_t>(cell) * n + p] = values[cell];
+    }
+  }
+  return x;
+}
+
+// The gradient g and information h of the step over parameters of log-linear submodel r
 // (fitted cells in frequency form), with the submodel's constant per column (conditioning
 // margin cell; the whole table for the first submodel) profiled out:
 //   g_p = sum x_p (n - m) - sum over columns S_p (N_col - M_col) / M_col,
@@ -296,15 +283,7 @@ void LogLinearSums(const EstimationRun& run, int r, const std::vector<JointParam
   const double* expected = est.ExpectedTable.data() + submodel.first_cell;
   const auto cells = static_cast<std::int64_t>(submodel.cell_count);
   const std::size_t n = joint.size();
-  // Per cell the design values of every parameter (cells x n).
-  std::vector<double> x(static_cast<std::size_t>(cells) * n, 0.0);
-  for (std::size_t p = 0; p < n; ++p) {
-    const DesignWork& work = *joint[p].work;
-    const double* column = work.x.data() + static_cast<std::ptrdiff_t>(joint[p].k) * work.cells;
-    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
-      x[static_cast<std::size_t>(cell) * n + p] = column[c];
-    });
-  }
+  const std::vector<double> x = JointValues(joint, cells);
   std::vector<std::int64_t> column_of(static_cast<std::size_t>(cells), 0);
   std::int64_t columns = 1;
   if (r > 0) {
@@ -342,16 +321,17 @@ void LogLinearSums(const EstimationRun& run, int r, const std::vector<JointParam
   }
 }
 
-// The gradient g and scoring information h of the joint step over parameters of cumulative
+// The gradient g and scoring information h of the step over parameters of cumulative
 // submodel r: with dP_p(c) = D_p,c - D_p,(c-1) the change of a category's probability,
+// D_p,c = x_p(c) dF/deta at the category's cumulative probability (0 for the last category),
 //   g_p = sum n_c / P_c dP_p(c),  h_pq = sum n_c / P_c^2 dP_p(c) dP_q(c);
 // for the normal model g_p = sum (h_c - eta) x_p n_c and h_pq = sum x_p x_q n_c. curvature
 // receives the second-derivative part of minus the Hessian of sum n ln P,
 //   -sum n_c / P_c (x_p x_q F''(eta_c) - the same of the category before),
 // so that h + curvature is the observed information (0 for the normal model, whose h is).
-void CumulativeJointSums(const EstimationRun& run, int r, const std::vector<JointParameter>& joint,
-                         std::vector<double>& g, std::vector<double>& h,
-                         std::vector<double>& curvature) {
+void CumulativeSums(const EstimationRun& run, int r, const std::vector<JointParameter>& joint,
+                    std::vector<double>& g, std::vector<double>& h,
+                    std::vector<double>& curvature) {
   const Submodel& submodel = run.model.submodels[r];
   const EstimationState& est = run.estimation;
   const double* fitted = est.FittedTable.data() + submodel.first_cell;
@@ -360,15 +340,7 @@ void CumulativeJointSums(const EstimationRun& run, int r, const std::vector<Join
   const std::vector<std::int64_t>& order = est.cumulative_cells[r];
   const std::int64_t q = ResponseCategories(run, r);
   const std::size_t n = joint.size();
-  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
-  std::vector<double> x(static_cast<std::size_t>(cells) * n, 0.0);
-  for (std::size_t p = 0; p < n; ++p) {
-    const DesignWork& work = *joint[p].work;
-    const double* column = work.x.data() + static_cast<std::ptrdiff_t>(joint[p].k) * work.cells;
-    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
-      x[static_cast<std::size_t>(cell) * n + p] = column[c];
-    });
-  }
+  const std::vector<double> x = JointValues(joint, static_cast<std::int64_t>(submodel.cell_count));
   g.assign(n, 0.0);
   h.assign(n * n, 0.0);
   curvature.assign(n * n, 0.0);
@@ -429,21 +401,62 @@ void ApplyFactor(EstimationRun& run, int r, DesignWork& work, int k, double f) {
   const Submodel& submodel = run.model.submodels[r];
   EstimationState& est = run.estimation;
   est.DesignParameters[work.offset + k] *= f;
-  const double* x = work.x.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
+  const double* x = Values(work, k);
   if (submodel.IsCumulative()) {
     double* eta = est.LinearPredictor.data() + submodel.first_cell;
     const double change = f > 0 ? std::log(f) : 0.0;
-    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
-      if (x[c] == 0) return;
-      eta[cell] = f > 0 ? eta[cell] + x[c] * change : kNoPredictor;
-    });
+    for (std::int64_t cell = 0; cell < work.cells; ++cell) {
+      if (x[cell] != 0) eta[cell] = f > 0 ? eta[cell] + x[cell] * change : kNoPredictor;
+    }
     return;
   }
   double* fitted = est.FittedTable.data() + submodel.first_cell;
-  work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
-    if (x[c] == 0 || !(fitted[cell] > 0)) return;
-    fitted[cell] = f > 0 ? fitted[cell] * std::pow(f, x[c]) : 0.0;
-  });
+  for (std::int64_t cell = 0; cell < work.cells; ++cell) {
+    if (x[cell] == 0 || !(fitted[cell] > 0)) continue;
+    fitted[cell] = f > 0 ? fitted[cell] * std::pow(f, x[cell]) : 0.0;
+  }
+}
+
+// The one-dimensional Newton step of every parameter of a work in turn.
+void OneDimensionalSteps(EstimationRun& run, int r, DesignWork& work, double low, double high) {
+  const Submodel& submodel = run.model.submodels[r];
+  EstimationState& est = run.estimation;
+  const bool cumulative = submodel.IsCumulative();
+  for (int k = work.first_free; k < work.parameters; ++k) {
+    const std::vector<JointParameter> one = {{&work, k}};
+    std::vector<double> g, h, curvature;
+    if (cumulative) {
+      CumulativeSums(run, r, one, g, h, curvature);
+    } else {
+      // Without the column totals: G = sum x (n - m), H = sum x^2 m over m > 0.
+      const double* fitted = est.FittedTable.data() + submodel.first_cell;
+      const double* expected = est.ExpectedTable.data() + submodel.first_cell;
+      const double* x = Values(work, k);
+      g.assign(1, 0.0);
+      h.assign(1, 0.0);
+      for (std::int64_t cell = 0; cell < work.cells; ++cell) {
+        const double m = fitted[cell];
+        if (x[cell] == 0 || !(m > 0)) continue;
+        g[0] += x[cell] * (expected[cell] - m);
+        h[0] += x[cell] * x[cell] * m;
+      }
+    }
+    double f = 0;
+    if (h[0] > 0 && std::isfinite(g[0]) && std::isfinite(h[0])) {
+      f = std::clamp(1 + g[0] / h[0] / est.step_size, low, high);
+    }
+    ApplyFactor(run, r, work, k, f);
+    if (cumulative) FormCumulativeProbabilities(run, r);
+  }
+}
+
+// The factor bounds of a step: [0.8, 1.25] for the cumulative models a to h in iterations 1 to
+// 10, [0.5, 2] otherwise.
+std::pair<double, double> FactorBounds(const EstimationRun& run, int r) {
+  const Submodel& submodel = run.model.submodels[r];
+  const bool tight =
+      submodel.IsCumulative() && submodel.CumulativeModel != 8 && run.IterationCount <= 10;
+  return tight ? std::make_pair(0.8, 1.25) : std::make_pair(0.5, 2.0);
 }
 
 }  // namespace
@@ -472,19 +485,31 @@ void SetUpDesignEffects(EstimationRun& run) {
       continue;
     }
     any_cumulative = any_cumulative || submodel.IsCumulative();
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (int i = 0; i < submodel.DesignTermCount(); ++i) {
       const Design& design = submodel.designs[i];
-      if (!IsDesignEffect(design)) continue;
+      if (!IsDesignEffect(design) || !IsFreeDesign(submodel, i)) continue;
       DesignWork work;
       work.design = i;
+      work.last_design = i;
+      while (work.last_design + 1 < submodel.DesignTermCount() &&
+             !submodel.designs[work.last_design + 1].reserved &&
+             !IsFreeDesign(submodel, work.last_design + 1)) {
+        ++work.last_design;
+      }
       work.shape = MarginShape(model, submodel, DesignTerm(design));
-      work.cells = work.shape.margin_cells();
+      work.cells = cells;
       work.fixed = design.family == DesignFamily::kFixedWeights;
       work.thresholds = submodel.IsCumulative() && i == 0;
-      work.parameters = work.fixed ? static_cast<int>(work.cells) : design.DesignCountParam;
+      work.parameters =
+          work.fixed ? static_cast<int>(work.shape.margin_cells()) : design.DesignCountParam;
       work.first_free = design.FixesFirstLevel() ? 1 : 0;
       if (work.parameters <= 0) continue;
-      if (!work.fixed) work.x = DesignValues(run, r, i, work.cells, work.parameters);
+      if (!work.fixed) {
+        work.x = AllocRealArray(static_cast<std::int64_t>(work.parameters) * cells);
+        std::fill(work.x.begin(), work.x.end(), 0.0);
+        for (int d = i; d <= work.last_design; ++d) AddTermValues(run, r, d, work);
+      }
       work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
       est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);
       for (const StartValueRequest& request : run.settings.start_values) {
@@ -496,16 +521,9 @@ void SetUpDesignEffects(EstimationRun& run) {
       est.design_work[r].push_back(std::move(work));
     }
     if (submodel.IsCumulative()) {
-      const DesignWork* thresholds = FindWork(run, r, 0);
-      DesignWork response;
-      if (thresholds == nullptr) {
-        // Without thresholds ("nin") the response still orders the cells of each column.
-        Membership term = DesignTerm(submodel.designs[0]);
-        response.shape = MarginShape(model, submodel, term);
-        response.cells = response.shape.margin_cells();
-        thresholds = &response;
-      }
-      est.cumulative_cells[r] = CumulativeCells(run, r, *thresholds);
+      // The response orders the cells of each column, with or without thresholds ("nin").
+      const MarginShape response(model, submodel, DesignTerm(submodel.designs[0]));
+      est.cumulative_cells[r] = CumulativeCells(run, r, response);
     }
   }
   if (any_cumulative) est.LinearPredictor.assign(est.FittedTable.size(), 0.0);
@@ -575,43 +593,14 @@ void FormCumulativeProbabilities(EstimationRun& run, int r) {
 void FitDesignEffect(EstimationRun& run, int r, int i) {
   DesignWork* found = FindWork(run, r, i);
   if (found == nullptr) return;
-  DesignWork& work = *found;
-  const Submodel& submodel = run.model.submodels[r];
-  EstimationState& est = run.estimation;
-  const bool cumulative = submodel.IsCumulative();
   if (run.IterationCount <= 0) {
-    StartDesign(run, r, work);
-    if (cumulative) FormCumulativeProbabilities(run, r);
+    StartDesign(run, r, *found);
+    if (run.model.submodels[r].IsCumulative()) FormCumulativeProbabilities(run, r);
     return;
   }
-  if (work.fixed) return;
-  const double* fitted = est.FittedTable.data() + submodel.first_cell;
-  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
-  const std::int64_t n = work.cells;
-  const bool tight = cumulative && submodel.CumulativeModel != 8 && run.IterationCount <= 10;
-  const double low = tight ? 0.8 : 0.5;
-  const double high = tight ? 1.25 : 2.0;
-  for (int k = work.first_free; k < work.parameters; ++k) {
-    const double* x = work.x.data() + static_cast<std::ptrdiff_t>(k) * n;
-    double g = 0;
-    double h = 0;
-    if (cumulative) {
-      CumulativeSums(run, r, work, k, g, h);
-    } else {
-      work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
-        const double m = fitted[cell];
-        if (x[c] == 0 || !(m > 0)) return;
-        g += x[c] * (expected[cell] - m);
-        h += x[c] * x[c] * m;
-      });
-    }
-    double f = 0;
-    if (h > 0 && std::isfinite(g) && std::isfinite(h)) {
-      f = std::clamp(1 + g / h / est.step_size, low, high);
-    }
-    ApplyFactor(run, r, work, k, f);
-    if (cumulative) FormCumulativeProbabilities(run, r);
-  }
+  if (found->fixed) return;
+  const auto [low, high] = FactorBounds(run, r);
+  OneDimensionalSteps(run, r, *found, low, high);
 }
 
 void FitDesignEffects(EstimationRun& run, int r) {
@@ -635,7 +624,7 @@ void FitDesignEffects(EstimationRun& run, int r) {
   std::vector<double> h;
   std::vector<double> curvature;
   if (cumulative) {
-    CumulativeJointSums(run, r, joint, g, h, curvature);
+    CumulativeSums(run, r, joint, g, h, curvature);
   } else {
     LogLinearSums(run, r, joint, g, h);
   }
@@ -657,13 +646,15 @@ void FitDesignEffects(EstimationRun& run, int r) {
     std::vector<double> system = h;
     solved = SolvePositiveSystem(system, step, n);
   }
+  const auto [low, high] = FactorBounds(run, r);
   if (!solved) {
-    for (const DesignWork& work : works) FitDesignEffect(run, r, work.design);
+    for (DesignWork& work : works) {
+      if (!work.fixed) OneDimensionalSteps(run, r, work, low, high);
+    }
     return;
   }
   EstimationState& est = run.estimation;
-  const bool tight = cumulative && submodel.CumulativeModel != 8 && run.IterationCount <= 10;
-  const double bound = std::log(tight ? 1.25 : 2.0);
+  const double bound = std::log(high);
   double longest = 0;
   for (double& d : step) {
     d /= est.step_size;
@@ -678,29 +669,23 @@ void FitDesignEffects(EstimationRun& run, int r) {
 
 void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, double delta) {
   DesignWork* found = FindWork(run, r, i);
-  if (found == nullptr) return;
+  if (found == nullptr || found->fixed) return;
   const int k = position + found->first_free;
-  if (delta == 0 || k >= found->parameters || found->fixed) return;
-  const DesignWork& work = *found;
+  if (delta == 0 || k >= found->parameters) return;
   const Submodel& submodel = run.model.submodels[r];
   EstimationState& est = run.estimation;
-  est.DesignParameters[work.offset + k] *= std::exp(delta);
-  const double* x = work.x.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
   if (submodel.IsCumulative()) {
-    double* eta = est.LinearPredictor.data() + submodel.first_cell;
-    work.shape.ForEach([&](std::int64_t cell, std::int64_t c) { eta[cell] += x[c] * delta; });
+    ApplyFactor(run, r, *found, k, std::exp(delta));
     FormCumulativeProbabilities(run, r);
     return;
   }
   double* fitted = est.FittedTable.data() + submodel.first_cell;
-  const std::int64_t cells = static_cast<std::int64_t>(submodel.cell_count);
+  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
   double before = 0;
   if (r == 0) {
     for (std::int64_t c = 0; c < cells; ++c) before += fitted[c];
   }
-  work.shape.ForEach([&](std::int64_t cell, std::int64_t c) {
-    if (x[c] != 0) fitted[cell] *= std::exp(delta * x[c]);
-  });
+  ApplyFactor(run, r, *found, k, std::exp(delta));
   if (r == 0) {
     // Frequencies: the total stays what it was.
     double after = 0;

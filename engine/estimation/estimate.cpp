@@ -14,6 +14,7 @@
 #include "estimation/free_parameters.h"
 #include "estimation/m_steps.h"
 #include "estimation/model_family.h"
+#include "estimation/restricted_submodels.h"
 
 namespace tav {
 namespace {
@@ -296,6 +297,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   CheckEstimationAvailable(run);
   SetUpEstimationTables(run);
   SetUpDesignEffects(run);
+  SetUpRestrictedSubmodels(run);
   BuildIndexMaps(run);
   ComputeStartValues(run);
   if (settings.newton_start_iteration < settings.max_iterations) BuildParameterList(run);
@@ -356,6 +358,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   if (run.IterationCount > 0 && run.StopCriterion <= -kDecreaseTolerance) {
     StopRun("  Error: decrease of the log-likelihood");
   }
+  if (run.IterationCount > 0) CheckRestrictionsMet(run);
 }
 
 }  // namespace tav

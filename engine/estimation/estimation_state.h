@@ -54,15 +54,18 @@ struct FreeParameterList {
   bool Fits(int r) const;
 };
 
-// One design (special effect) of a submodel as the design M-step uses it: its values x_k(c)
-// for parameter k at design cell c, stored as x[k * cells + c], the map of the submodel's
-// cells onto the design's cells, and its parameters' place in DesignParameters.
+// One restricted effect (special effect) of a submodel as the design M-step uses it: the
+// designs of one specification (its first design and the designs of its further terms, which
+// share its parameters), with the values x_k(c) of parameter k at every cell c of the
+// submodel, summed over the terms and stored as x[k * cells + c], and its parameters' place in
+// DesignParameters.
 struct DesignWork {
-  int design = -1;          // index in the submodel's designs
-  MarginShape shape;        // submodel cells onto design cells
-  std::int64_t cells = 0;   // of the design's term
+  int design = -1;          // index in the submodel's designs of the specification's first
+  int last_design = -1;     // and of its last design
+  MarginShape shape;        // submodel cells onto the cells of the first design's term
+  std::int64_t cells = 0;   // of the submodel
   int parameters = 0;       // estimated (or fixed) parameters
-  std::vector<double> x;    // parameters x cells
+  std::vector<double> x;    // parameters x submodel cells (empty for fix and wei)
   std::int64_t offset = 0;  // the first parameter in DesignParameters
   bool fixed = false;       // fix and wei: applied once, never estimated
   bool thresholds = false;  // the thresholds of a cumulative submodel
@@ -70,6 +73,20 @@ struct DesignWork {
   // constant (2a, 3a, 8a, 9a), whose first parameter stays at 1; free parameter position p of
   // the design is parameter p + first_free.
   int first_free = 0;
+};
+
+// One specification of lin or log restrictions of a submodel: the restriction values z_k(c) of
+// its restrictions k at every cell c of the submodel (summed over its terms, z[k * cells + c]),
+// their targets, and their multipliers' place in DesignParameters.
+struct RestrictionWork {
+  int design = -1;             // the specification's first design
+  std::int64_t cells = 0;      // of the submodel
+  int parameters = 0;          // restrictions
+  std::vector<double> z;       // restrictions x submodel cells
+  std::vector<double> target;  // per restriction (0 without the letters c and d)
+  std::int64_t offset = 0;     // the first multiplier in DesignParameters
+  bool log_form = false;       // log: restrictions on log probabilities
+  bool boundary = false;       // letters b and d: a multiplier never passes 1 (inequalities)
 };
 
 // What the E-step's evaluation pass finds at the current fitted tables.
@@ -120,6 +137,12 @@ struct EstimationState {
   std::vector<double> LinearPredictor;
   std::vector<std::vector<std::int64_t>> cumulative_cells;
   std::vector<double> RSquared;
+  // Submodels with lin or log restrictions: their restrictions (per submodel), and per cell
+  // (indexed like FittedTable) the additive terms A and denominators B of their probabilities
+  // (n + 1e-10 + A) / B.
+  std::vector<std::vector<RestrictionWork>> restriction_work;
+  std::vector<double> RestrictionAdditive;
+  std::vector<double> RestrictionDenominator;
 
   // The free parameters that the Newton-type iterations move and the standard errors are
   // computed for.

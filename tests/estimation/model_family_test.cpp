@@ -54,8 +54,10 @@ TEST(FamilyRegistry, FamiliesNotBuiltYetStopTheRunAtOnce) {
             "  Error: estimation of association models (ass) is" + not_available);
   EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 3 mod A B|A or1 dat [ 1 2 3 4 5 6 ]"),
             "  Error: estimation of ordinal restrictions (or1, or2) is" + not_available);
-  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {AB,lin(AB 1)} des [ 1 0 0 0 ] dat [ 1 2 3 4 ]"),
-            "  Error: estimation of lin() and log() effects is" + not_available);
+  EXPECT_EQ(FitWith(nullptr,
+                    "man 2 dim 2 2 mod {lin(AB 1),cov(AB 1)} des [ 1 0 0 0 1 2 3 4 ] "
+                    "dat [ 1 2 3 4 ]"),
+            "  Error: design effects beside lin() and log() restrictions are" + not_available);
   // Result files not written yet stop the run rather than leave a stale file looking current.
   EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {A,B} dat [ 1 2 3 4 ] wfi f.txt"),
             "  Error: writing estimated frequencies (wfi) is" + not_available);

@@ -30,6 +30,14 @@ std::int64_t GroupCount(const ModelState& model, const Design& design) {
   return groups;
 }
 
+// Design d of submodel opens a specification whose parameters are estimated: not reserved, not
+// a restriction, not fixed (fix, wei).
+bool Estimated(const Submodel& submodel, int d) {
+  const Design& design = submodel.designs[d];
+  return !design.reserved && IsDesignEffect(design.family) &&
+         design.family != DesignFamily::kFixedWeights && IsFreeDesign(submodel, d);
+}
+
 bool Grouped(const Design& design) {
   for (std::uint8_t code : design.DesignVariables) {
     if (code == 255) return true;
@@ -126,19 +134,17 @@ class DesignEffect : public ModelFamily {
     FitDesignEffects(run, r);
   }
 
-  // Per design (not reserved): its parameters, times the groups for interaction c, plus a
-  // shift per group less one for interaction b; one fewer per copy for the models whose first
-  // level is fixed.
+  // Per specification (its first design; the designs of its further terms share its
+  // parameters): its parameters, times the groups for interaction c, plus a shift per group
+  // less one for interaction b; one fewer per copy for the models whose first level is fixed.
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
     const Submodel* submodel = SubmodelAt(run.model, t);
     if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
     std::int64_t count = 0;
-    for (const Design& design : submodel->designs) {
+    for (int d = 0; d < submodel->DesignTermCount(); ++d) {
+      const Design& design = submodel->designs[d];
       // Fixed effects (fix, wei) are not estimated.
-      if (design.reserved || !IsDesignEffect(design.family) ||
-          design.family == DesignFamily::kFixedWeights) {
-        continue;
-      }
+      if (!Estimated(*submodel, d)) continue;
       const std::int64_t e = design.DesignCountParam;
       const std::int64_t k = design.FixesFirstLevel() ? 1 : 0;
       const std::int64_t l = GroupCount(run.model, design);
@@ -163,10 +169,7 @@ class DesignEffect : public ModelFamily {
       const Submodel& submodel = model.submodels[r];
       for (int d = 0; d < submodel.DesignTermCount() && !list.full; ++d) {
         const Design& design = submodel.designs[d];
-        if (design.reserved || design.family == DesignFamily::kFixedWeights ||
-            !IsDesignEffect(design.family)) {
-          continue;
-        }
+        if (!Estimated(submodel, d)) continue;
         int copies = 1;
         if (design.interaction == DesignInteraction::kC) {
           copies = static_cast<int>(GroupCount(model, design));

@@ -1,8 +1,12 @@
 // Linear and log-linear restrictions on the probabilities of a submodel (lin, log), fitted by
-// the restricted M-step in place of the submodel's other M-steps; not estimated by this
-// version. Each restriction takes a parameter away.
+// the restricted M-step (estimation/restricted_submodels.h) in place of the submodel's other
+// M-steps. Each restriction takes a parameter away; the report shows the multipliers.
 
+#include <cmath>
+
+#include "core/format_real.h"
 #include "estimation/families/families.h"
+#include "estimation/restricted_submodels.h"
 
 namespace tav {
 namespace {
@@ -11,13 +15,68 @@ class LinLogRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "lin and log restrictions"; }
 
+  // The restricted M-step fits the submodel's probabilities as a whole: other effects beside
+  // the restrictions, a cumulative submodel, `all` and the hazard part have none of it.
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    if (!FirstUserDesignIs(run.model, r, DesignFamily::kLinLog)) return "";
-    return "estimation of lin() and log() effects is";
+    const Submodel* submodel = SubmodelAt(run.model, r);
+    if (submodel == nullptr || !submodel->LinLogSubmodel || submodel->MarSubmodel != 0) {
+      return "";
+    }
+    if (r >= run.model.SubmodelCount) return "";
+    if (submodel->IsCumulative()) return "lin() and log() restrictions in a cumulative model are";
+    for (const Design& design : submodel->designs) {
+      if (design.family != DesignFamily::kLinLog) {
+        return "design effects beside lin() and log() restrictions are";
+      }
+    }
+    if (submodel->AssocCount() > 0) {
+      return "association models beside lin() and log() restrictions are";
+    }
+    return "";
+  }
+
+  void FitSubmodel(EstimationRun& run, int r) const override {
+    const Submodel* submodel = SubmodelAt(run.model, r);
+    if (submodel != nullptr && r < run.model.SubmodelCount && submodel->LinLogSubmodel &&
+        submodel->MarSubmodel == 0) {
+      FitRestrictedSubmodel(run, r);
+    }
   }
 
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
     return RestrictionParameterCount(run.model, t, DesignFamily::kLinLog);
+  }
+
+  // After the table of submodel t: per specification the labels of its first term, then one
+  // line per restriction with ln tau (the multiplier; 0 for an inactive inequality).
+  void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
+                            ParameterBlockWriter& writer) const override {
+    const EstimationState& est = run.estimation;
+    if (place != BlockPlace::kAfterTable || t < 0 ||
+        t >= static_cast<int>(est.restriction_work.size())) {
+      return;
+    }
+    const Submodel& submodel = run.model.submodels[t];
+    for (const RestrictionWork& work : est.restriction_work[t]) {
+      Membership term{};
+      for (int v = 0; v < kVectorSize; ++v) {
+        term[v] = submodel.designs[work.design].DesignVariables[v] == 1 ? 1 : 0;
+      }
+      writer.WriteLine("  " + TermText(run.model, term));
+      for (int k = 0; k < work.parameters; ++k) {
+        const double tau = est.DesignParameters[work.offset + k];
+        std::string label = " " + std::to_string(k + 1);
+        label.append(label.size() < 12 ? 12 - label.size() : 0, ' ');
+        std::string line = "  " + label;
+        line += tau > 0 ? FormatReal(9, 4, std::log(tau)) + " " : "   ****** ";
+        if (writer.ShowsExpBeta(t)) {
+          line += !(tau > 0)                    ? " 0.00E+0000"
+                  : tau >= 1000 || tau <= 0.001 ? FormatReal(11, -1, tau) + " "
+                                                : FormatReal(11, 4, tau) + " ";
+        }
+        writer.WriteLine(line);
+      }
+    }
   }
 };
 

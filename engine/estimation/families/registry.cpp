@@ -6,6 +6,7 @@
 // A family is one file of this folder that defines its accessor, and one entry here: the
 // accessor's declaration and its place in the list.
 
+#include "data/design_reader.h"
 #include "estimation/families/families.h"
 
 namespace tav {
@@ -58,8 +59,12 @@ std::int64_t RestrictionParameterCount(const ModelState& model, int t, DesignFam
   const Submodel* submodel = SubmodelAt(model, t);
   if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
   std::int64_t count = 0;
-  for (const Design& design : submodel->designs) {
-    if (!design.reserved && design.family == family) count -= design.DesignCountParam;
+  for (int d = 0; d < submodel->DesignTermCount(); ++d) {
+    const Design& design = submodel->designs[d];
+    // The designs of a specification's further terms share its restrictions.
+    if (!design.reserved && design.family == family && IsFreeDesign(*submodel, d)) {
+      count -= design.DesignCountParam;
+    }
   }
   return count;
 }

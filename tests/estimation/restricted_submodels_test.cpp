@@ -1,0 +1,77 @@
+// lin and log restrictions, run through the program and checked against closed forms and
+// against maximisations in R 4.2.2 (base R optim with a Newton polish, confirmed by an EM
+// written for the purpose; both agree to 1e-8 in the log-likelihood), computed once.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "test_support.h"
+
+namespace tav {
+namespace {
+
+using testing::EngineRun;
+
+double Statistic(const EngineRun& run, const std::string& label) {
+  for (const std::string& line : run.report) {
+    if (line.rfind("  " + label, 0) == 0) return std::stod(line.substr(line.find('=') + 1));
+  }
+  ADD_FAILURE() << label << " not in the report";
+  return 0;
+}
+
+// Log-likelihood and L-squared to every printed digit, and the degrees of freedom.
+void ExpectFit(const std::string& input, double loglik, double lsquared, int df) {
+  const EngineRun run(input);
+  ASSERT_EQ(run.status, 0) << input;
+  EXPECT_NEAR(Statistic(run, "Log-likelihood"), loglik, 0.6e-5) << input;
+  EXPECT_NEAR(Statistic(run, "L-squared"), lsquared, 0.6e-4) << input;
+  EXPECT_EQ(Statistic(run, "Degrees of freedom"), df) << input;
+}
+
+// The 2 x 2 table 30 10 20 40 (N = 100). Closed forms: p12 = p21 gives 0.3, 0.15, 0.15, 0.4;
+// ln p11 + ln p22 - ln p12 - ln p21 = 0 is independence (0.2, 0.2, 0.3, 0.3); a first row
+// fixed at 0.5 in the conditional form gives P(B|A) unchanged and P(A = 1) = 0.5.
+TEST(RestrictedSubmodels, RestrictionsOfATwoByTwoTableHaveTheirClosedForms) {
+  const std::string table = "man 2 dim 2 2 lab A B mod ";
+  const std::string data = " see 7 dat [ 30 10 20 40 ]";
+  ExpectFit(table + "{lin(AB 1)} des [ 0 1 -1 0 ]" + data, -129.6844130, 3.397980736, 1);
+  ExpectFit(table + "{log(AB 1)} des [ 1 -1 -1 1 ]" + data, -136.6158848, 17.26092435, 1);
+  ExpectFit(table + "{lin(AB c 1)} des [ 1 1 0 0  0.5 ]" + data, -129.9989739, 4.027102710, 1);
+}
+
+// Rows of a 3 x 3 table with equal mean column scores (scores 1, 2, 3): two restrictions on
+// P(B|A); the log-likelihood adds that of the saturated margin of A (35, 45, 42 of 122).
+TEST(RestrictedSubmodels, EqualMeanScoresInEveryRow) {
+  const double margin =
+      35 * std::log(35.0 / 122) + 45 * std::log(45.0 / 122) + 42 * std::log(42.0 / 122);
+  ExpectFit(
+      "man 2 dim 3 3 lab A B mod A B|A {lin(AB 2)} "
+      "des [ 1 2 3 -1 -2 -3 0 0 0  0 0 0 1 2 3 -1 -2 -3 ] see 7 "
+      "dat [ 20 10 5  8 25 12  3 9 30 ]",
+      -126.4244327 + margin, 33.45217544, 2);
+}
+
+// Two latent classes for four dichotomous items (216 respondents): equal error rates of item
+// A in both classes, P(A=2|X=1) = P(A=1|X=2), and the inequality P(A=1|X=1) <= 0.8, written
+// -P(A=1|X=1) >= -0.8 (letter d: a target and the boundary rule), which is active (7 df).
+TEST(RestrictedSubmodels, LatentClassModelsWithLinearRestrictions) {
+  const std::string model = "lat 1 man 4 dim 2 2 2 2 2 lab X A B C D mod X A|X {lin(XA ";
+  const std::string data = " dat [ 42 23 6 25 6 24 7 38  1 4 1 6 2 9 2 20 ]";
+  ExpectFit(model + "1)} B|X C|X D|X des [ 0 1 -1 0 ] see 1234" + data, -528.3891959, 50.56297340,
+            7);
+  ExpectFit(model + "d 1)} B|X C|X D|X des [ -1 0 0 0 -0.8 ] see 1" + data, -511.7459315,
+            17.27644456, 7);
+}
+
+// A restriction no probabilities can meet: the first row's probability 1.5.
+TEST(RestrictedSubmodels, ImpossibleRestrictionsStopWithAMessage) {
+  const EngineRun run(
+      "man 2 dim 2 2 lab A B mod A B|A {lin(AB c 1)} des [ 1 0 1 0 3 ] see 7 dat [ 30 10 20 40 ]");
+  EXPECT_NE(run.status, 0);
+}
+
+}  // namespace
+}  // namespace tav
