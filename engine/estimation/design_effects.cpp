@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "core/distributions.h"
@@ -24,6 +25,11 @@ double SafeLog(double x) { return x > 0 ? std::log(x) : kNoPredictor; }
 bool IsDesignEffect(const Design& design) {
   return !design.reserved && design.family != DesignFamily::kLinLog &&
          design.family != DesignFamily::kMarginal;
+}
+
+bool IsGrouped(const Design& design) {
+  return std::find(design.DesignVariables.begin(), design.DesignVariables.end(), 255) !=
+         design.DesignVariables.end();
 }
 
 // The variables of a design's term: those coded 1.
@@ -94,6 +100,75 @@ void AddTermValues(EstimationRun& run, int r, int i, DesignWork& work) {
     const double* term = values.data() + static_cast<std::ptrdiff_t>(k) * n;
     shape.ForEach([&](std::int64_t cell, std::int64_t c) { x[cell] += term[c]; });
   }
+}
+
+// The number of groups of a grouped design: the number after its interaction letter, or the
+// cells of its grouping variables.
+int GroupCount(const ModelState& model, const Design& design) {
+  if (design.group_multiplier != 0) return std::abs(design.group_multiplier);
+  int groups = 1;
+  for (int v = 0; v < kVectorSize; ++v) {
+    if (design.DesignVariables[v] == 255) groups *= model.Dimension[v];
+  }
+  return groups;
+}
+
+// Spreads the values of the E parameters of a grouped design (x, over the submodel's cells)
+// over its groups. The group of a cell is the group number its grouping-variable cell was given
+// (0: the effect is absent there), or that cell itself when no number of groups was written.
+// Interaction a keeps E parameters shared by the groups; c gives every group E parameters of
+// its own (columns g E + k); b adds to the E shared ones a shift for every group but the first,
+// with the values sum_k x_k(c) in the cells of its group (the log-linear parameters of the
+// group then are beta_k + shift_g).
+std::vector<double> GroupedValues(const EstimationRun& run, int r, int i,
+                                  const std::vector<double>& x, int e, std::int64_t cells,
+                                  int& parameters) {
+  const ModelState& model = run.model;
+  const Submodel& submodel = model.submodels[r];
+  const Design& design = submodel.designs[i];
+  Membership grouping{};
+  for (int v = 0; v < kVectorSize; ++v) grouping[v] = design.DesignVariables[v] == 255;
+  const MarginShape shape(model, submodel, grouping);
+  const int groups = GroupCount(model, design);
+  std::int64_t group_start = -1;
+  if (r < static_cast<int>(run.designs.design_slots.size()) &&
+      i < static_cast<int>(run.designs.design_slots[r].size())) {
+    group_start = run.designs.design_slots[r][i].group_start;
+  }
+  std::vector<int> group(static_cast<std::size_t>(cells), 0);  // 1 .. groups, 0 absent
+  shape.ForEach([&](std::int64_t cell, std::int64_t g) {
+    group[cell] = design.group_multiplier >= 1
+                      ? static_cast<int>(StoreValue(run.designs.group, group_start + g))
+                      : static_cast<int>(g) + 1;
+  });
+  switch (design.interaction) {
+    case DesignInteraction::kC:
+      parameters = groups * e;
+      break;
+    case DesignInteraction::kB:
+      parameters = e + groups - 1;
+      break;
+    default:
+      parameters = e;
+      break;
+  }
+  std::vector<double> spread = AllocRealArray(static_cast<std::int64_t>(parameters) * cells);
+  std::fill(spread.begin(), spread.end(), 0.0);
+  for (std::int64_t cell = 0; cell < cells; ++cell) {
+    const int g = group[cell];
+    if (g < 1 || g > groups) continue;
+    double sum = 0;
+    for (int k = 0; k < e; ++k) {
+      const double value = x[static_cast<std::size_t>(k) * cells + cell];
+      sum += value;
+      const int column = design.interaction == DesignInteraction::kC ? (g - 1) * e + k : k;
+      spread[static_cast<std::size_t>(column) * cells + cell] = value;
+    }
+    if (design.interaction == DesignInteraction::kB && g >= 2) {
+      spread[static_cast<std::size_t>(e + g - 2) * cells + cell] = sum;
+    }
+  }
+  return spread;
 }
 
 // The values of parameter k of a work at the submodel's cells.
@@ -509,6 +584,10 @@ void SetUpDesignEffects(EstimationRun& run) {
         work.x = AllocRealArray(static_cast<std::int64_t>(work.parameters) * cells);
         std::fill(work.x.begin(), work.x.end(), 0.0);
         for (int d = i; d <= work.last_design; ++d) AddTermValues(run, r, d, work);
+        if (IsGrouped(design)) {
+          work.x =
+              GroupedValues(run, r, i, work.x, design.DesignCountParam, cells, work.parameters);
+        }
       }
       work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
       est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);

@@ -190,6 +190,40 @@ TEST(DesignEffects, SymmetryFamiliesAgreeWithPoissonRegressions) {
          {{-0.5336128321, 0.02046623477}}});
 }
 
+// Hair (4) by eye colour (4) by sex (2) of 592 students: a linear-by-linear association of hair
+// and eye colour, (h - 2.5)(e - 2.5), grouped by sex: its own parameter per sex (c), a shared
+// one with a shift for the second sex (b, no standard errors: the shifts have none), and one
+// that only the first sex has (a, group numbers 1 and 0). Poisson glm of n ~ H*S + E*S + terms.
+TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
+  std::string x;
+  for (int h = 1; h <= 4; ++h) {
+    for (int e = 1; e <= 4; ++e) x += std::to_string((h - 2.5) * (e - 2.5)) + " ";
+  }
+  const auto input = [&](const std::string& effect, const std::string& groups) {
+    return "man 3 dim 4 4 2 lab H E S mod {HS,ES," + effect + "} des [ " + x + groups +
+           " ] see 5 dat [ 32 36 11 9 10 5 3 2 53 66 50 34 25 29 15 14 10 16 10 7 7 7 7 7 "
+           "3 4 30 64 5 5 8 8 ]";
+  };
+  Check({input("cov(HE 1 S c)", ""),
+         -1877.333393,
+         126.3534666,
+         16,
+         "  HE",
+         {{0.2349837292, 0.06473014859}, {0.2315530597, 0.05848553113}}});
+  const EngineRun shifted(input("cov(HE 1 S b)", ""));
+  EXPECT_NEAR(Statistic(shifted, "Log-likelihood"), -1877.333393, 0.6e-5);
+  const auto rows = Block(shifted, "  HE");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_NEAR(rows[0].first, 0.2349837292, 0.6e-4);
+  EXPECT_NEAR(rows[1].first, -0.00343066945, 0.6e-4);
+  Check({input("cov(HE 1 S a 1)", "1 0"),
+         -1885.607778,
+         142.9022361,
+         17,
+         "  HE",
+         {{0.2349837292, 0.06473014859}}});
+}
+
 // The log-likelihood adds that of the saturated temperature-by-contact margin, 72 ln(1/4).
 // Effects act on eta = theta + x ln tau, so their signs are those of clm's coefficients for
 // the log-log link only (whose thresholds change sign instead).

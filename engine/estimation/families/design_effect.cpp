@@ -109,13 +109,20 @@ class DesignEffect : public ModelFamily {
  public:
   std::string_view Name() const override { return "design effects"; }
 
-  // Grouped designs and designs of the continuous covariate are not estimated yet.
+  // Not estimated yet: groups given by real multipliers, grouped prespecified models whose
+  // first level is fixed, and designs of the continuous covariate.
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
     const Submodel* submodel = SubmodelAt(run.model, r);
     if (submodel == nullptr || r >= run.model.SubmodelCount) return "";
     for (const Design& design : submodel->designs) {
       if (design.reserved || !IsDesignEffect(design.family)) continue;
-      if (Grouped(design)) return "estimation of design effects with grouping variables is";
+      if (Grouped(design) && design.group_multiplier < 0) {
+        return "estimation of design effects with real group multipliers is";
+      }
+      if (Grouped(design) && design.FixesFirstLevel() &&
+          design.interaction != DesignInteraction::kA) {
+        return "estimation of grouped spe() models 2a, 3a, 8a and 9a is";
+      }
       if (CovariateMark(run.model, design) != 0) {
         return "estimation of design effects of the continuous covariate is";
       }
@@ -170,12 +177,13 @@ class DesignEffect : public ModelFamily {
       for (int d = 0; d < submodel.DesignTermCount() && !list.full; ++d) {
         const Design& design = submodel.designs[d];
         if (!Estimated(submodel, d)) continue;
-        int copies = 1;
-        if (design.interaction == DesignInteraction::kC) {
-          copies = static_cast<int>(GroupCount(model, design));
-        }
+        // Interaction c: parameters of their own per group; b: a shift per group but the
+        // first after the shared parameters.
+        const int groups = Grouped(design) ? static_cast<int>(GroupCount(model, design)) : 1;
         const int fixed = design.FixesFirstLevel() ? 1 : 0;
-        const int size = copies * (design.DesignCountParam - fixed);
+        int size = design.DesignCountParam - fixed;
+        if (design.interaction == DesignInteraction::kC) size *= groups;
+        if (design.interaction == DesignInteraction::kB) size += groups - 1;
         if (size <= 0) continue;
         FreeParameter parameter;
         parameter.submodel = r;
