@@ -89,10 +89,10 @@ std::vector<double> DesignValues(EstimationRun& run, int r, int i, std::int64_t 
 }
 
 // Adds the values of design i of submodel r, over the cells of its term, to the values of a
-// work over the submodel's cells.
+// work over the cells of the submodel it acts on.
 void AddTermValues(EstimationRun& run, int r, int i, DesignWork& work) {
-  const Submodel& submodel = run.model.submodels[r];
-  const MarginShape shape(run.model, submodel, DesignTerm(submodel.designs[i]));
+  const Submodel& table = run.model.submodels[work.table];
+  const MarginShape shape(run.model, table, DesignTerm(run.model.submodels[r].designs[i]));
   const std::int64_t n = shape.margin_cells();
   const std::vector<double> values = DesignValues(run, r, i, n, work.parameters);
   for (int k = 0; k < work.parameters; ++k) {
@@ -120,15 +120,14 @@ int GroupCount(const ModelState& model, const Design& design) {
 // its own (columns g E + k); b adds to the E shared ones a shift for every group but the first,
 // with the values sum_k x_k(c) in the cells of its group (the log-linear parameters of the
 // group then are beta_k + shift_g).
-std::vector<double> GroupedValues(const EstimationRun& run, int r, int i,
+std::vector<double> GroupedValues(const EstimationRun& run, int r, int i, int table,
                                   const std::vector<double>& x, int e, std::int64_t cells,
                                   int& parameters) {
   const ModelState& model = run.model;
-  const Submodel& submodel = model.submodels[r];
-  const Design& design = submodel.designs[i];
+  const Design& design = model.submodels[r].designs[i];
   Membership grouping{};
   for (int v = 0; v < kVectorSize; ++v) grouping[v] = design.DesignVariables[v] == 255;
-  const MarginShape shape(model, submodel, grouping);
+  const MarginShape shape(model, model.submodels[table], grouping);
   const int groups = GroupCount(model, design);
   std::int64_t group_start = -1;
   if (r < static_cast<int>(run.designs.design_slots.size()) &&
@@ -275,7 +274,8 @@ bool SolvePositiveSystem(std::vector<double>& h, std::vector<double>& g, int n) 
 // The initial values of the start iteration (parameters still at 1 get 1 + u / d, d half the
 // range of their values, the thresholds their spread), multiplied into the fitted cells or
 // added to the predictor; the fixed effects' values likewise.
-void StartDesign(EstimationRun& run, int r, DesignWork& work) {
+void StartDesign(EstimationRun& run, DesignWork& work) {
+  const int r = work.table;
   const Submodel& submodel = run.model.submodels[r];
   EstimationState& est = run.estimation;
   double* tau = est.DesignParameters.data() + work.offset;
@@ -472,8 +472,8 @@ void CumulativeSums(const EstimationRun& run, int r, const std::vector<JointPara
 
 // Multiplies parameter k of work by f (f = 0: the parameter and its cells become 0) and moves
 // the submodel's cells or predictors with it.
-void ApplyFactor(EstimationRun& run, int r, DesignWork& work, int k, double f) {
-  const Submodel& submodel = run.model.submodels[r];
+void ApplyFactor(EstimationRun& run, DesignWork& work, int k, double f) {
+  const Submodel& submodel = run.model.submodels[work.table];
   EstimationState& est = run.estimation;
   est.DesignParameters[work.offset + k] *= f;
   const double* x = Values(work, k);
@@ -493,7 +493,8 @@ void ApplyFactor(EstimationRun& run, int r, DesignWork& work, int k, double f) {
 }
 
 // The one-dimensional Newton step of every parameter of a work in turn.
-void OneDimensionalSteps(EstimationRun& run, int r, DesignWork& work, double low, double high) {
+void OneDimensionalSteps(EstimationRun& run, DesignWork& work, double low, double high) {
+  const int r = work.table;
   const Submodel& submodel = run.model.submodels[r];
   EstimationState& est = run.estimation;
   const bool cumulative = submodel.IsCumulative();
@@ -520,7 +521,7 @@ void OneDimensionalSteps(EstimationRun& run, int r, DesignWork& work, double low
     if (h[0] > 0 && std::isfinite(g[0]) && std::isfinite(h[0])) {
       f = std::clamp(1 + g[0] / h[0] / est.step_size, low, high);
     }
-    ApplyFactor(run, r, work, k, f);
+    ApplyFactor(run, work, k, f);
     if (cumulative) FormCumulativeProbabilities(run, r);
   }
 }
@@ -532,6 +533,63 @@ std::pair<double, double> FactorBounds(const EstimationRun& run, int r) {
   const bool tight =
       submodel.IsCumulative() && submodel.CumulativeModel != 8 && run.IterationCount <= 10;
   return tight ? std::make_pair(0.8, 1.25) : std::make_pair(0.5, 2.0);
+}
+
+// The joint step over the estimated parameters of the works that act on submodel table.
+void JointStep(EstimationRun& run, int table, std::vector<DesignWork>& works) {
+  const Submodel& submodel = run.model.submodels[table];
+  const bool cumulative = submodel.IsCumulative();
+  std::vector<JointParameter> joint;
+  for (DesignWork& work : works) {
+    if (work.fixed || work.table != table) continue;
+    for (int k = work.first_free; k < work.parameters; ++k) joint.push_back({&work, k});
+  }
+  if (joint.empty()) return;
+  const int n = static_cast<int>(joint.size());
+  std::vector<double> g;
+  std::vector<double> h;
+  std::vector<double> curvature;
+  if (cumulative) {
+    CumulativeSums(run, table, joint, g, h, curvature);
+  } else {
+    LogLinearSums(run, table, joint, g, h);
+  }
+  // A parameter without information (no positive fitted cell) becomes 0, as in the
+  // one-dimensional step; a singular system falls back to that step. Cumulative submodels
+  // take the Newton step of the observed information when it is positive definite, the
+  // scoring step otherwise.
+  bool usable = true;
+  for (int p = 0; p < n && usable; ++p) usable = h[static_cast<std::size_t>(p) * n + p] > 0;
+  std::vector<double> step = g;
+  bool solved = false;
+  if (usable && !curvature.empty()) {
+    std::vector<double> observed = h;
+    for (std::size_t a = 0; a < observed.size(); ++a) observed[a] += curvature[a];
+    solved = SolvePositiveSystem(observed, step, n);
+  }
+  if (usable && !solved) {
+    step = g;
+    std::vector<double> system = h;
+    solved = SolvePositiveSystem(system, step, n);
+  }
+  const auto [low, high] = FactorBounds(run, table);
+  if (!solved) {
+    for (DesignWork& work : works) {
+      if (!work.fixed && work.table == table) OneDimensionalSteps(run, work, low, high);
+    }
+    return;
+  }
+  const double bound = std::log(high);
+  double longest = 0;
+  for (double& d : step) {
+    d /= run.estimation.step_size;
+    longest = std::max(longest, std::fabs(d));
+  }
+  const double scale = longest > bound ? bound / longest : 1.0;
+  for (int p = 0; p < n; ++p) {
+    ApplyFactor(run, *joint[p].work, joint[p].k, std::exp(step[p] * scale));
+  }
+  if (cumulative) FormCumulativeProbabilities(run, table);
 }
 
 }  // namespace
@@ -553,14 +611,21 @@ void SetUpDesignEffects(EstimationRun& run) {
   est.cumulative_cells.assign(submodel_total, {});
   est.RSquared.assign(submodel_total, 0.0);
   bool any_cumulative = false;
-  for (int r = 0; r < model.SubmodelCount; ++r) {
+  // The model's submodels, then the designs of `all`, which act on the submodels they are
+  // aimed at.
+  std::vector<int> sources;
+  for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
+  if (model.HasAllSubmodel && model.SubmodelCount + 1 < submodel_total) {
+    sources.push_back(model.SubmodelCount + 1);
+  }
+  for (int r : sources) {
     const Submodel& submodel = model.submodels[r];
-    if (!(submodel.IsLogLinear() || submodel.IsCumulative()) || submodel.LinLogSubmodel ||
-        submodel.MarSubmodel != 0) {
+    const bool all = r > model.SubmodelCount;
+    if (!all && (!(submodel.IsLogLinear() || submodel.IsCumulative()) || submodel.LinLogSubmodel ||
+                 submodel.MarSubmodel != 0)) {
       continue;
     }
     any_cumulative = any_cumulative || submodel.IsCumulative();
-    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (int i = 0; i < submodel.DesignTermCount(); ++i) {
       const Design& design = submodel.designs[i];
       if (!IsDesignEffect(design) || !IsFreeDesign(submodel, i)) continue;
@@ -572,10 +637,14 @@ void SetUpDesignEffects(EstimationRun& run) {
              !IsFreeDesign(submodel, work.last_design + 1)) {
         ++work.last_design;
       }
-      work.shape = MarginShape(model, submodel, DesignTerm(design));
+      work.table = all ? design.target_submodel : r;
+      if (work.table < 0 || work.table >= model.SubmodelCount) continue;
+      const Submodel& table = model.submodels[work.table];
+      const auto cells = static_cast<std::int64_t>(table.cell_count);
+      work.shape = MarginShape(model, table, DesignTerm(design));
       work.cells = cells;
       work.fixed = design.family == DesignFamily::kFixedWeights;
-      work.thresholds = submodel.IsCumulative() && i == 0;
+      work.thresholds = !all && submodel.IsCumulative() && i == 0;
       work.parameters =
           work.fixed ? static_cast<int>(work.shape.margin_cells()) : design.DesignCountParam;
       work.first_free = design.FixesFirstLevel() ? 1 : 0;
@@ -585,8 +654,8 @@ void SetUpDesignEffects(EstimationRun& run) {
         std::fill(work.x.begin(), work.x.end(), 0.0);
         for (int d = i; d <= work.last_design; ++d) AddTermValues(run, r, d, work);
         if (IsGrouped(design)) {
-          work.x =
-              GroupedValues(run, r, i, work.x, design.DesignCountParam, cells, work.parameters);
+          work.x = GroupedValues(run, r, i, work.table, work.x, design.DesignCountParam, cells,
+                                 work.parameters);
         }
       }
       work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
@@ -599,7 +668,7 @@ void SetUpDesignEffects(EstimationRun& run) {
       }
       est.design_work[r].push_back(std::move(work));
     }
-    if (submodel.IsCumulative()) {
+    if (!all && submodel.IsCumulative()) {
       // The response orders the cells of each column, with or without thresholds ("nin").
       const MarginShape response(model, submodel, DesignTerm(submodel.designs[0]));
       est.cumulative_cells[r] = CumulativeCells(run, r, response);
@@ -672,78 +741,33 @@ void FormCumulativeProbabilities(EstimationRun& run, int r) {
 void FitDesignEffect(EstimationRun& run, int r, int i) {
   DesignWork* found = FindWork(run, r, i);
   if (found == nullptr) return;
+  const int table = found->table;
   if (run.IterationCount <= 0) {
-    StartDesign(run, r, *found);
-    if (run.model.submodels[r].IsCumulative()) FormCumulativeProbabilities(run, r);
+    StartDesign(run, *found);
+    if (run.model.submodels[table].IsCumulative()) FormCumulativeProbabilities(run, table);
     return;
   }
   if (found->fixed) return;
-  const auto [low, high] = FactorBounds(run, r);
-  OneDimensionalSteps(run, r, *found, low, high);
+  const auto [low, high] = FactorBounds(run, table);
+  OneDimensionalSteps(run, *found, low, high);
 }
 
 void FitDesignEffects(EstimationRun& run, int r) {
   if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
   std::vector<DesignWork>& works = run.estimation.design_work[r];
   if (works.empty()) return;
-  const Submodel& submodel = run.model.submodels[r];
-  const bool cumulative = submodel.IsCumulative();
   if (run.IterationCount <= 0) {
     for (DesignWork& work : works) FitDesignEffect(run, r, work.design);
     return;
   }
-  std::vector<JointParameter> joint;
-  for (DesignWork& work : works) {
-    if (work.fixed) continue;
-    for (int k = work.first_free; k < work.parameters; ++k) joint.push_back({&work, k});
-  }
-  if (joint.empty()) return;
-  const int n = static_cast<int>(joint.size());
-  std::vector<double> g;
-  std::vector<double> h;
-  std::vector<double> curvature;
-  if (cumulative) {
-    CumulativeSums(run, r, joint, g, h, curvature);
-  } else {
-    LogLinearSums(run, r, joint, g, h);
-  }
-  // A parameter without information (no positive fitted cell) becomes 0, as in the
-  // one-dimensional step; a singular system falls back to that step. Cumulative submodels
-  // take the Newton step of the observed information when it is positive definite, the
-  // scoring step otherwise.
-  bool usable = true;
-  for (int p = 0; p < n && usable; ++p) usable = h[static_cast<std::size_t>(p) * n + p] > 0;
-  std::vector<double> step = g;
-  bool solved = false;
-  if (usable && !curvature.empty()) {
-    std::vector<double> observed = h;
-    for (std::size_t a = 0; a < observed.size(); ++a) observed[a] += curvature[a];
-    solved = SolvePositiveSystem(observed, step, n);
-  }
-  if (usable && !solved) {
-    step = g;
-    std::vector<double> system = h;
-    solved = SolvePositiveSystem(system, step, n);
-  }
-  const auto [low, high] = FactorBounds(run, r);
-  if (!solved) {
-    for (DesignWork& work : works) {
-      if (!work.fixed) OneDimensionalSteps(run, r, work, low, high);
+  // One joint step per table the designs act on (the designs of `all` may aim at several).
+  std::vector<int> tables;
+  for (const DesignWork& work : works) {
+    if (std::find(tables.begin(), tables.end(), work.table) == tables.end()) {
+      tables.push_back(work.table);
     }
-    return;
   }
-  EstimationState& est = run.estimation;
-  const double bound = std::log(high);
-  double longest = 0;
-  for (double& d : step) {
-    d /= est.step_size;
-    longest = std::max(longest, std::fabs(d));
-  }
-  const double scale = longest > bound ? bound / longest : 1.0;
-  for (int p = 0; p < n; ++p) {
-    ApplyFactor(run, r, *joint[p].work, joint[p].k, std::exp(step[p] * scale));
-  }
-  if (cumulative) FormCumulativeProbabilities(run, r);
+  for (int table : tables) JointStep(run, table, works);
 }
 
 void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, double delta) {
@@ -751,21 +775,22 @@ void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, doub
   if (found == nullptr || found->fixed) return;
   const int k = position + found->first_free;
   if (delta == 0 || k >= found->parameters) return;
-  const Submodel& submodel = run.model.submodels[r];
+  const int table = found->table;
+  const Submodel& submodel = run.model.submodels[table];
   EstimationState& est = run.estimation;
   if (submodel.IsCumulative()) {
-    ApplyFactor(run, r, *found, k, std::exp(delta));
-    FormCumulativeProbabilities(run, r);
+    ApplyFactor(run, *found, k, std::exp(delta));
+    FormCumulativeProbabilities(run, table);
     return;
   }
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   const auto cells = static_cast<std::int64_t>(submodel.cell_count);
   double before = 0;
-  if (r == 0) {
+  if (table == 0) {
     for (std::int64_t c = 0; c < cells; ++c) before += fitted[c];
   }
-  ApplyFactor(run, r, *found, k, std::exp(delta));
-  if (r == 0) {
+  ApplyFactor(run, *found, k, std::exp(delta));
+  if (table == 0) {
     // Frequencies: the total stays what it was.
     double after = 0;
     for (std::int64_t c = 0; c < cells; ++c) after += fitted[c];
@@ -774,7 +799,7 @@ void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, doub
     return;
   }
   // Conditional probabilities: divided by their conditioning margin again.
-  const MarginShape& condition = est.condition_shapes[r];
+  const MarginShape& condition = est.condition_shapes[table];
   std::vector<double> margin(condition.margin_cells());
   condition.MarginOf(fitted, margin.data());
   for (double& m : margin) m = m <= kTableZero ? 0.0 : 1.0 / m;

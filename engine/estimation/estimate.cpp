@@ -244,7 +244,10 @@ void RunCycle(EstimationRun& run, int cycle) {
   // The visits of the submodels. Submodels of restricted probabilities keep their
   // conditional-probability form: their own M-steps after the visits fit them.
   const FamilyList& families = FamiliesOf(run);
-  for (int r = 0; r < model.SubmodelCount; r = NextSubmodel(model, r)) {
+  // The submodels, then `all`; the hazard part (number SubmodelCount) only in an event-history
+  // model.
+  for (int r = 0; r < model.SubmodelCount + 2; r = NextSubmodel(model, r)) {
+    if (r == model.SubmodelCount && !run.history.HazardModel) continue;
     for (const ModelFamily* family : families) family->FitSubmodel(run, r);
   }
   if (iteration > 0 && cycle == 1) {

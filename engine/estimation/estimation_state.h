@@ -62,6 +62,7 @@ struct FreeParameterList {
 struct DesignWork {
   int design = -1;          // index in the submodel's designs of the specification's first
   int last_design = -1;     // and of its last design
+  int table = -1;           // the submodel whose cells it acts on (for `all`, its target)
   MarginShape shape;        // submodel cells onto the cells of the first design's term
   std::int64_t cells = 0;   // of the submodel
   int parameters = 0;       // estimated (or fixed) parameters

@@ -34,6 +34,8 @@ class ParameterBlockWriter {
   virtual std::string WaldTest(const std::vector<int>& positions, const std::vector<double>& b) = 0;
   // The exp(beta) column exists in submodel t's table.
   virtual bool ShowsExpBeta(int t) const = 0;
+  // The column-header line of submodel t's table.
+  virtual std::string ColumnHeader(int t) const = 0;
 };
 
 // One model family: a way of modelling a submodel (its kind: log-linear, equality, ordinal,

@@ -94,6 +94,25 @@ void DropUnusedConditioningVariables(ModelState& model) {
   }
 }
 
+// The plain effects of `all` become effects of the submodels they are aimed at, where they are
+// fitted, counted and reported with the submodel's own; `all` keeps its designs and association
+// terms.
+void MoveAllEffectsToTheirSubmodels(ModelState& model) {
+  if (!model.HasAllSubmodel) return;
+  Submodel& all = model.submodels[model.SubmodelCount + 1];
+  for (int e = 0; e < all.MarginCount(); ++e) {
+    const int target = e < static_cast<int>(all.effect_target.size()) ? all.effect_target[e] : -1;
+    if (target < 0 || target >= model.SubmodelCount) continue;
+    Submodel& submodel = model.submodels[target];
+    Membership& effect = NewEffect(submodel, submodel.MarginCount());
+    for (int v = 0; v < kVectorSize; ++v) {
+      effect[v] = all.EffectVariables[e][v] != 0 && submodel.SubmodelVariables[v] != 0 ? 1 : 0;
+    }
+  }
+  all.EffectVariables.clear();
+  all.effect_target.clear();
+}
+
 void KeepHazardConditioningVariables(RunContext& run) {
   ModelState& model = run.model;
   if (!run.history.HazardModel || static_cast<int>(model.submodels.size()) <= model.SubmodelCount) {
@@ -186,6 +205,7 @@ void LayOutSubmodels(RunContext& run) {
   ModelState& model = run.model;
   LayOutSubgroups(model);
   DropUnusedConditioningVariables(model);
+  MoveAllEffectsToTheirSubmodels(model);
   KeepHazardConditioningVariables(run);
 
   double cell_total = 0;

@@ -20,17 +20,25 @@ std::int64_t CellCount(const Submodel& submodel) {
 
 // Copies what belongs to submodel r from the tables `from` into the tables `to` (fitted
 // cells, predictors, design parameters): its cells and its designs' parameters.
+// The cells of the submodels whose tables the parameters of submodel r act on: its own, and
+// for the designs of `all` those of the submodels they are aimed at.
 void CopySubmodel(const RunState& run, int r, const std::vector<double>* const from[3],
                   std::vector<double>* const to[3]) {
-  const Submodel& submodel = run.model.submodels[r];
-  const std::int64_t first = submodel.first_cell;
-  for (int t = 0; t < 2; ++t) {
-    if (from[t]->empty()) continue;
-    std::copy_n(from[t]->begin() + first, CellCount(submodel), to[t]->begin() + first);
-  }
+  std::vector<int> tables = {r};
   if (r < static_cast<int>(run.estimation.design_work.size())) {
     for (const DesignWork& work : run.estimation.design_work[r]) {
       std::copy_n(from[2]->begin() + work.offset, work.parameters, to[2]->begin() + work.offset);
+      if (std::find(tables.begin(), tables.end(), work.table) == tables.end()) {
+        tables.push_back(work.table);
+      }
+    }
+  }
+  for (int table : tables) {
+    const Submodel& submodel = run.model.submodels[table];
+    const std::int64_t first = submodel.first_cell;
+    for (int t = 0; t < 2; ++t) {
+      if (from[t]->empty()) continue;
+      std::copy_n(from[t]->begin() + first, CellCount(submodel), to[t]->begin() + first);
     }
   }
 }
@@ -321,7 +329,10 @@ void probability_standard_errors(RunState& run) {
     std::vector<int> own;
     for (int k = 0; k < n; ++k) {
       const FreeParameter& parameter = parameters[k];
-      if (parameter.submodel == r) own.push_back(k);
+      // The designs of `all` (the submodel one past the hazard part) act on the others.
+      if (parameter.submodel == r || parameter.submodel == model.SubmodelCount + 1) {
+        own.push_back(k);
+      }
     }
     if (own.empty()) continue;
     const double scale = r == 0 ? (total <= kTableZero ? 0.0 : 1.0 / total) : 1.0;
@@ -335,6 +346,7 @@ void probability_standard_errors(RunState& run) {
       for (std::int64_t j = 0; j < cells; ++j) {
         derivative[a * cells + j] = (moved[j] - base[j]) / kGradientStep * scale;
       }
+      RestoreFittedSubmodel(run, parameters[own[a]].submodel, saved);
       RestoreFittedSubmodel(run, r, saved);
     }
     for (std::int64_t j = 0; j < cells; ++j) {

@@ -211,6 +211,7 @@ class ReportBlockWriter : public ParameterBlockWriter {
     return WriteWaldTest(run_, positions, b);
   }
   bool ShowsExpBeta(int t) const override { return tav::ShowsExpBeta(run_, t); }
+  std::string ColumnHeader(int t) const override { return WriteColumnHeader(run_, t); }
 
  private:
   RunState& run_;

@@ -222,6 +222,21 @@ TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
          17,
          "  HE",
          {{0.2349837292, 0.06473014859}}});
+  // The same association for both sexes given in `all`: it acts on the submodel that holds
+  // its variables (glm n ~ H*S + E*S + x); a plain effect of `all` joins that submodel's terms
+  // (no three-way interaction, as the haireye example).
+  const std::string data =
+      " see 5 dat [ 32 36 11 9 10 5 3 2 53 66 50 34 25 29 15 14 10 16 10 7 7 7 7 7 "
+      "3 4 30 64 5 5 8 8 ]";
+  Check({"man 3 dim 4 4 2 lab H E S mod {HS,ES} all {cov(HE 1)} des [ " + x + "]" + data,
+         -1877.334166,
+         126.3550131,
+         17,
+         "  HE",
+         {{0.23309628099, 0.04339830276}}});
+  const EngineRun plain("man 3 dim 4 4 2 lab H E S mod {HS,ES} all {HE}" + data);
+  EXPECT_NEAR(Statistic(plain, "L-squared"), 6.7613, 0.6e-4);
+  EXPECT_EQ(Statistic(plain, "Degrees of freedom"), 9);
 }
 
 // The log-likelihood adds that of the saturated temperature-by-contact margin, 72 ln(1/4).

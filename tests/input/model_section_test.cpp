@@ -358,9 +358,10 @@ TEST(AllSubgroups, EffectsFindTheirSubmodel) {
   Parsed p("man 3 dim 2 2 2 mod A B|A C|B all {AB BC}");
   ASSERT_EQ(p.message, "");
   EXPECT_TRUE(p.model().HasAllSubmodel);
-  const Submodel& all = p.submodel(p.model().SubmodelCount + 1);
-  ASSERT_EQ(all.MarginCount(), 2);
-  EXPECT_EQ(all.effect_target, (std::vector<int>{1, 2}));
+  // The plain effects of `all` become effects of the submodels they were found in.
+  EXPECT_EQ(p.submodel(p.model().SubmodelCount + 1).MarginCount(), 0);
+  EXPECT_EQ(p.Effects(1).back(), "AB");
+  EXPECT_EQ(p.Effects(2).back(), "BC");
   const std::string base = "man 3 dim 2 2 2 mod A B|A C|B eq3 ";
   EXPECT_EQ(Error(base + "all AB"), "  Error: a \"{\" expected in command all");
   EXPECT_EQ(Error(base + "all {AB"), "  Error: a \"}\" expected in command all");

@@ -172,7 +172,15 @@ class DesignEffect : public ModelFamily {
                           FreeParameterList& list) const override {
     if (group != ParameterGroup::kSpecialEffects) return;
     const ModelState& model = run.model;
-    for (int r = 0; r < model.SubmodelCount && !list.full; ++r) {
+    // The model's submodels, then the designs of `all`.
+    std::vector<int> sources;
+    for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
+    if (model.HasAllSubmodel &&
+        model.SubmodelCount + 1 < static_cast<int>(model.submodels.size())) {
+      sources.push_back(model.SubmodelCount + 1);
+    }
+    for (int r : sources) {
+      if (list.full) break;
       const Submodel& submodel = model.submodels[r];
       for (int d = 0; d < submodel.DesignTermCount() && !list.full; ++d) {
         const Design& design = submodel.designs[d];
@@ -198,11 +206,20 @@ class DesignEffect : public ModelFamily {
   // estimated design, headed by the labels of its variables.
   void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
                             ParameterBlockWriter& writer) const override {
+    const ModelState& model = run.model;
+    if (place == BlockPlace::kAfterSubmodels && model.HasAllSubmodel) {
+      // The designs of `all`, after the tables of the submodels.
+      const int all = model.SubmodelCount + 1;
+      writer.WriteLine("* ALL TABLES *");
+      writer.WriteLine("");
+      writer.WriteLine(writer.ColumnHeader(all));
+      WriteParameterBlocks(run, BlockPlace::kAfterTable, all, writer);
+      return;
+    }
     if (place != BlockPlace::kAfterTable || t < 0 ||
         t >= static_cast<int>(run.estimation.design_work.size())) {
       return;
     }
-    const ModelState& model = run.model;
     const Submodel& submodel = model.submodels[t];
     const bool exp_column = writer.ShowsExpBeta(t);
     for (const DesignWork& work : run.estimation.design_work[t]) {
