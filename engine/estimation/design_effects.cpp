@@ -57,6 +57,23 @@ std::vector<double> DesignValues(EstimationRun& run, int r, int i, std::int64_t 
     slot = store.design_slots[r][i];
   }
   std::vector<double> x(static_cast<std::size_t>(n) * p, 0.0);
+  if (design.family == DesignFamily::kCovariate && CovariateMark(run.model, design) == 1) {
+    // The continuous covariates: the covariate's variable numbers the records (the last of
+    // the term, running fastest), so that design cell c is (cell a of the term's other
+    // variables, record i); parameter k takes covariate k + a of the record.
+    const std::vector<double>& values = run.data.covariate_value;
+    const std::int64_t records = std::max<std::int64_t>(run.history.RecordCount, 1);
+    for (int k = 0; k < p; ++k) {
+      for (std::int64_t c = 0; c < n; ++c) {
+        const std::int64_t covariate = k + c / records;
+        x[static_cast<std::size_t>(k) * n + c] =
+            covariate < run.model.CovariateCount
+                ? StoreValue(values, covariate * records + c % records)
+                : 0.0;
+      }
+    }
+    return x;
+  }
   switch (design.family) {
     case DesignFamily::kCovariate:
       for (std::size_t a = 0; a < x.size(); ++a) {

@@ -239,6 +239,29 @@ TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
   EXPECT_EQ(Statistic(plain, "Degrees of freedom"), 9);
 }
 
+// A logistic regression on a continuous covariate z of 40 records (drawn in R with
+// set.seed(3)): cov(Bx 1) takes covariate 1 (all 0) for B = 1 and covariate 2 (z) for B = 2.
+// glm(B == 2 ~ z, binomial): slope 1.466549795 (se 0.5120008369), intercept 0.2259577786
+// (se 0.37068091), log-likelihood -22.23653467, to which the saturated covariate margin adds
+// 40 ln(1/40); effect coding halves the intercept.
+TEST(DesignEffects, ContinuousCovariatesAgreeWithALogisticRegression) {
+  // One record per line.
+  const EngineRun run(
+      "con 2 man 1 dim 2 lab B x mod B|x {B,cov(Bx 1)} rec 40 see 3 dat [\n"
+      "2 0 -0.96\n2 0 -0.29\n2 0 0.26\n1 0 -1.15\n1 0 0.2\n1 0 0.03\n2 0 0.09\n2 0 1.12\n"
+      "1 0 -1.22\n1 0 1.27\n1 0 -0.74\n1 0 -1.13\n1 0 -0.72\n1 0 0.25\n1 0 0.15\n1 0 -0.31\n"
+      "1 0 -0.95\n1 0 -0.65\n2 0 1.22\n1 0 0.2\n2 0 -0.58\n2 0 -0.94\n2 0 -0.2\n1 0 -1.67\n"
+      "2 0 -0.48\n1 0 -0.74\n2 0 1.16\n2 0 1.01\n2 0 -0.07\n1 0 -1.14\n2 0 0.9\n2 0 0.85\n"
+      "2 0 0.73\n2 0 0.74\n2 0 -0.35\n2 0 0.71\n2 0 1.3\n1 0 0.04\n1 0 -0.98\n2 0 0.79\n ]");
+  ASSERT_EQ(run.status, 0);
+  EXPECT_NEAR(Statistic(run, "Log-likelihood"), -22.23653467 + 40 * std::log(1.0 / 40), 0.6e-5);
+  const auto slope = Block(run, "  Bx");
+  ASSERT_EQ(slope.size(), 1u);
+  EXPECT_NEAR(slope[0].first, 1.466549795, 0.6e-4);
+  EXPECT_NEAR(slope[0].second, 0.5120008369, 1.6e-4);
+  EXPECT_NEAR(run.Row("B", 1).at(0), 0.2259577786 / 2, 0.6e-4);
+}
+
 // The log-likelihood adds that of the saturated temperature-by-contact margin, 72 ln(1/4).
 // Effects act on eta = theta + x ln tau, so their signs are those of clm's coefficients for
 // the log-log link only (whose thresholds change sign instead).

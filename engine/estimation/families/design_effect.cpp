@@ -123,8 +123,8 @@ class DesignEffect : public ModelFamily {
           design.interaction != DesignInteraction::kA) {
         return "estimation of grouped spe() models 2a, 3a, 8a and 9a is";
       }
-      if (CovariateMark(run.model, design) != 0) {
-        return "estimation of design effects of the continuous covariate is";
+      if (CovariateMark(run.model, design) == -1) {
+        return "estimation of design effects grouped by the continuous covariate is";
       }
     }
     return "";
