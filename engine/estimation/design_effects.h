@@ -27,23 +27,23 @@ namespace tav {
 // f clipped to [0.5, 2], then tau_k *= f and every cell with m_c > 0 and x_k(c) != 0 is
 // multiplied by f^x_k(c) (set to 0 when f = 0).
 //
-// Cumulative submodels: every cell has a linear predictor eta = sum over the designs of
-// x_k(c) ln tau_k; within a column (a cell of the conditioning margin) the cell of response
-// category c holds P(c) = F(eta_c) - F(eta_(c-1)), F of the last category being 1, with the
-// links of the letters (a/e logit, b/f probit, c/g complementary log-log 1 - exp(-e^eta),
-// d/h exp(-e^eta)). The first design holds the thresholds: q - 1 identity columns over the
-// response categories for the free thresholds (a to d), an intercept and a spacing column with
-// the centred scores k - (q - 2) / 2, k = 0 .. q - 1, for the equidistant ones (e to h), so
-// that the thresholds are symmetric about the intercept; the link exp(-e^eta) decreases in
-// eta, so its thresholds decrease over the categories (their start values are the reciprocals
-// of the others'). Model i is the normal model: P(c) = phi((h_c - eta) / sigma) / sigma with
-// h_c = c - (q - 1) / 2, sigma^2 the mean squared residual, and the R-squared of the fit.
-// Effects on the predictor act with the opposite sign to a cumulative-link regression
-// P(Y <= c) = F(theta_c - x beta): eta = theta_c + x ln tau.
-// The Newton step of a parameter uses the scoring sums
-//   G = sum n_c / P_c (D_c - D_(c-1)),  H = sum n_c / P_c^2 (D_c - D_(c-1))^2,
-// D_c = x_k(c) dF/deta at the category's cumulative probability (0 for the last category), and
-// in iterations 1 to 10 the factor is clipped to [0.8, 1.25] (models a to h).
+// Cumulative submodels (estimation/cumulative_model.h): the designs add x_k(c) ln tau_k to the
+// cells' linear predictors. The first design holds the thresholds: q - 1 identity columns over
+// the response categories for the free thresholds (a to d); an intercept and a spacing column
+// with the centred scores k - (q - 2) / 2, k = 0 .. q - 1 (q the response categories), for the
+// equidistant ones (e to h), so that the thresholds are symmetric about the intercept; the
+// intercept alone for model i. Thresholds start spread over -4 .. 4 (free) or at intercept 0
+// and spacing 1 / q (equidistant); for the link exp(-e^eta), which decreases in eta, at the
+// reciprocals, so that its thresholds decrease over the categories. Effects act with the
+// opposite sign to a cumulative-link regression P(Y <= c) = F(theta_c - x beta):
+// eta = theta_c + x ln tau.
+//
+// Grouped designs: the group of a cell is the group number of its grouping-variable cell (0:
+// the effect is absent there), or that cell itself without a number of groups. Interaction a
+// shares the parameters among the groups, c gives every group its own, and b adds to the
+// shared ones a shift per group but the first, acting on sum_k x_k(c) in its cells. The terms
+// of one specification share its parameters (their values add up). The designs of `all` act
+// on the submodel they are aimed at.
 
 // Sets up the designs that the design M-step fits (EstimationState::design_work), their
 // parameters with the start values given in the input, and the predictors of the cumulative
@@ -59,7 +59,9 @@ void FitDesignEffect(EstimationRun& run, int r, int i);
 // Newton (scoring) step over all estimated parameters of the submodel, solving H d = G / s
 // (s = step_size) for the changes d of ln tau with the sums of the one-dimensional step
 // extended to cross-products, and for log-linear submodels the submodel's constant per column
-// profiled out (the proportional fitting of its margins follows). The step is shortened as a
+// profiled out (the proportional fitting of its margins follows); a cumulative submodel takes
+// the Newton step of its observed information when that is positive definite, the scoring
+// step (G and H above) otherwise. The step is shortened as a
 // whole until no parameter changes by more than the factor bounds (2, and 1.25 for the
 // cumulative models a to h in iterations 1 to 10). Taking the parameters together rather than
 // one by one keeps correlated parameters (thresholds and effects, design columns and the
@@ -68,9 +70,6 @@ void FitDesignEffect(EstimationRun& run, int r, int i);
 // estimates still are. A singular system (parameters the design does not identify) falls back
 // to the one-dimensional steps.
 void FitDesignEffects(EstimationRun& run, int r);
-
-// The category probabilities of cumulative submodel r from its linear predictor.
-void FormCumulativeProbabilities(EstimationRun& run, int r);
 
 // Multiplies the design parameter at free position `position` of design i of submodel r by
 // exp(delta) and moves the submodel's fitted cells with it, keeping conditional probabilities
