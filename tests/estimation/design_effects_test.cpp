@@ -309,6 +309,22 @@ TEST(DesignEffects, CumulativeModelsAgreeWithCumulativeLinkRegressions) {
 }
 
 // A cumulative model of a one-category response has no thresholds to estimate.
+// The normal model i is a weighted least-squares regression of the centred category on the
+// effects, with the maximum-likelihood variance RSS / N: R lm(h ~ a2 + b, weights = n) gives
+// intercept -0.2023281596, 0.7301059374 and 0.328713969, R-squared 0.1622702651 and
+// log-likelihood -N/2 (ln(2 pi RSS / N) + 1) = -103.9862827, to which the saturated margin of
+// A and B adds -130.6043694.
+TEST(DesignEffects, TheNormalModelIsAWeightedRegression) {
+  const EngineRun run(
+      "man 3 dim 2 3 4 lab A B R mod AB R|AB cum(i) {fac(A 1) cov(B 1)} des [ 0 1 -1 0 1 ] "
+      "see 9 dat [ 5 3 2 1 4 4 3 1 2 3 4 5 1 2 6 3 2 2 3 5 1 1 4 6 ]");
+  ASSERT_EQ(run.status, 0);
+  EXPECT_NEAR(Statistic(run, "Log-likelihood"), -234.5906521, 0.6e-5);
+  EXPECT_TRUE(run.Has("  R-squared      0.1623"));
+  EXPECT_NEAR(Block(run, "  A").at(0).first, 0.7301059374, 0.6e-4);
+  EXPECT_NEAR(Block(run, "  B").at(0).first, 0.328713969, 0.6e-4);
+}
+
 TEST(DesignEffects, ImpossibleModelsStopWithAMessage) {
   const EngineRun one("man 2 dim 2 1 lab A B mod A B|A cum(a) { } dat [ 1 2 ]");
   EXPECT_NE(one.status, 0);
