@@ -183,8 +183,12 @@ void SetUpThresholdDesign(ModelState& model, int s) {
     response[v] = submodel.SubmodelVariables[v] != 0 && !conditioning ? 1 : 0;
   }
   const double q = ProductOfDimensions(model, response);
+  // The first subtable has no conditioning margin: its frequencies are no distributions of a
+  // response given anything.
   if (s == 0) {
-    StopRun("  Error: a cumulative model for the first subtable is not available in this version");
+    StopRun("  Error: the cumulative model " + submodel.term +
+            " cannot be the first subtable; model its conditioning variables first (as in "
+            "mod AB R|AB cum(a) {...})");
   }
   if (q < 2) {
     StopRun("  Error: cumulative model for subtable " + submodel.term +
