@@ -1,29 +1,40 @@
-// Benchmarks of the estimation: hierarchical log-linear models and latent class models on
-// generated data. Every case is an input file in the command language, read by ParseInput
-// (not timed) and estimated by Estimate (timed, in CPU time of the process) with "ite k" and
-// "cri 0", so that exactly k iterations run; the report is not written.
+// Benchmarks of the estimation: hierarchical log-linear models, latent class models, a
+// log-linear model with a design effect and a cumulative logit model on generated data. Every
+// case is an input file in the command language, read by ParseInput (not timed) and estimated
+// by Estimate (timed, in CPU time of the process) with "ite k" and "cri 0", so that exactly k
+// iterations run; the report is not written.
 //
 //   tav_bench [Google Benchmark flags]   run the cases
 //   tav_bench --list                     one line per case, tab-separated: name, family
-//                                        (loglinear or latent), k, cells of the manifest
-//                                        table, distinct patterns, observations, description
-//   tav_bench --write-inputs DIR         write NAME.inp for every case and NAME.loglin for
-//                                        the hierarchical ones (for bench/loglin.R)
+//                                        (loglinear, latent, design or cumulative), k, cells
+//                                        of the manifest table, distinct patterns,
+//                                        observations, description
+//   tav_bench --write-inputs DIR         write NAME.inp for every case, NAME.loglin for the
+//                                        hierarchical ones (for bench/loglin.R) and NAME.fit
+//                                        for the design and cumulative ones (for bench/fit.R)
+//   tav_bench --converged NAME           estimate a design or cumulative case to convergence
+//                                        once and print the iterations, log-likelihood and
+//                                        L-squared, full precision, on one line
 //
 // Counters: ms_per_iter (time of Estimate divided by k), ms_start (time of Estimate with
 // "ite 0": the set-up, start values and iteration 0), ms_per_iter_steady (the difference of
 // the two divided by k: one iteration without the set-up), peak_MB (the process's peak
 // resident memory, getrusage ru_maxrss; run one case per process for a figure of that case
 // alone), base_MB (the peak before the first estimation: generator and input text),
-// patterns (distinct response patterns), observations.
+// patterns (distinct response patterns), observations. The design and cumulative cases are
+// also estimated to convergence, from the same input without the "ite" and "cri" lines (the
+// default criterion): ms_converged (time of Estimate), iterations_converged (the iterations it
+// used).
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <string>
@@ -66,13 +77,22 @@ fs::path InputDirectory() {
 }
 
 // A case is generated and its input written when it is first run, with a copy that stops
-// after the start iteration ("ite 0"), which times the set-up of the estimation.
+// after the start iteration ("ite 0"), which times the set-up of the estimation, and for the
+// cases fitted to convergence a copy without the "ite" and "cri" lines.
 struct PreparedCase {
   BenchCase c;
   std::string input_path;
   std::string start_only_path;
+  std::string converged_path;
   double base_megabytes = 0;
 };
+
+// The input without the line that starts with "\n" + line (the first such line).
+std::string WithoutLine(std::string input, const std::string& line) {
+  const std::size_t at = input.find("\n" + line + "\n");
+  if (at != std::string::npos) input.erase(at + 1, line.size() + 1);
+  return input;
+}
 
 const PreparedCase& Prepare(const std::string& name) {
   static std::map<std::string, PreparedCase> prepared;
@@ -83,6 +103,12 @@ const PreparedCase& Prepare(const std::string& name) {
   fs::create_directories(InputDirectory());
   p.input_path = (InputDirectory() / (name + ".inp")).string();
   WriteFile(p.input_path, p.c.input);
+  if (tav::bench::FitsToConvergence(p.c)) {
+    p.converged_path = (InputDirectory() / (name + "_converged.inp")).string();
+    WriteFile(
+        p.converged_path,
+        WithoutLine(WithoutLine(p.c.input, "ite " + std::to_string(p.c.iterations)), "cri 0"));
+  }
   const std::string ite = "\nite " + std::to_string(p.c.iterations) + "\n";
   const std::size_t at = p.c.input.find(ite);
   if (at != std::string::npos) {
@@ -97,9 +123,17 @@ const PreparedCase& Prepare(const std::string& name) {
   return prepared.emplace(name, std::move(p)).first->second;
 }
 
+// The state at the end of an estimation.
+struct FitEnd {
+  int iterations = 0;
+  double l_squared = 0;
+  double log_likelihood = 0;
+};
+
 // Reads the input (not timed) and returns the CPU seconds of Estimate; error is set when the
-// run stops or ends at another iteration than expected.
-double TimedEstimate(const std::string& input, int expected_iterations, std::string& error) {
+// run stops or ends at another iteration than expected (expected_iterations < 0: any).
+double TimedEstimate(const std::string& input, int expected_iterations, std::string& error,
+                     FitEnd* end = nullptr) {
   std::ostream null_stream(nullptr);
   tav::ConsolePresentation console(null_stream, null_stream);
   tav::RunState run;
@@ -119,9 +153,14 @@ double TimedEstimate(const std::string& input, int expected_iterations, std::str
     error = "the run stopped:" + stop.message();
     return 0;
   }
-  if (run.IterationCount != expected_iterations) {
+  if (expected_iterations >= 0 && run.IterationCount != expected_iterations) {
     error = "stopped after " + std::to_string(run.IterationCount) + " iterations instead of " +
             std::to_string(expected_iterations);
+  }
+  if (end != nullptr) {
+    end->iterations = run.IterationCount;
+    end->l_squared = 2 * run.estimation.HalfLSquared;
+    end->log_likelihood = run.estimation.LogLikelihood;
   }
   return elapsed;
 }
@@ -130,11 +169,16 @@ void RunCase(benchmark::State& state, const std::string& name) {
   const PreparedCase& p = Prepare(name);
   double all_seconds = 0;
   double start_seconds = 0;
+  double converged_seconds = 0;
+  FitEnd converged;
   std::string error;
   for (auto _ : state) {
     const double seconds = TimedEstimate(p.input_path, p.c.iterations, error);
     if (error.empty() && !p.start_only_path.empty()) {
       start_seconds += TimedEstimate(p.start_only_path, 0, error);
+    }
+    if (error.empty() && !p.converged_path.empty()) {
+      converged_seconds += TimedEstimate(p.converged_path, -1, error, &converged);
     }
     if (!error.empty()) {
       state.SkipWithError(error.c_str());
@@ -149,6 +193,10 @@ void RunCase(benchmark::State& state, const std::string& name) {
     state.counters["ms_per_iter"] = 1e3 * all_seconds / (runs * k);
     state.counters["ms_start"] = 1e3 * start_seconds / runs;
     state.counters["ms_per_iter_steady"] = 1e3 * (all_seconds - start_seconds) / (runs * k);
+    if (!p.converged_path.empty()) {
+      state.counters["ms_converged"] = 1e3 * converged_seconds / runs;
+      state.counters["iterations_converged"] = converged.iterations;
+    }
   }
   state.counters["peak_MB"] = PeakMegabytes();
   state.counters["base_MB"] = p.base_megabytes;
@@ -162,7 +210,10 @@ int WriteInputs(const std::string& dir) {
   for (const std::string& name : tav::bench::CaseNames()) {
     const BenchCase c = tav::bench::MakeCase(name);
     WriteFile(fs::path(dir) / (name + ".inp"), c.input);
-    if (!c.latent) WriteFile(fs::path(dir) / (name + ".loglin"), tav::bench::LoglinFile(c));
+    if (c.family == "loglinear") {
+      WriteFile(fs::path(dir) / (name + ".loglin"), tav::bench::LoglinFile(c));
+    }
+    if (!c.fit_data.empty()) WriteFile(fs::path(dir) / (name + ".fit"), c.fit_data);
   }
   return 0;
 }
@@ -172,10 +223,30 @@ int List() {
     const BenchCase c = tav::bench::MakeCase(name);
     std::int64_t cells = 1;
     for (int d : c.dims) cells *= d;
-    std::cout << name << '\t' << (c.latent ? "latent" : "loglinear") << '\t' << c.iterations << '\t'
-              << cells << '\t' << c.patterns << '\t' << c.observations << '\t' << c.description
-              << '\n';
+    std::cout << name << '\t' << c.family << '\t' << c.iterations << '\t' << cells << '\t'
+              << c.patterns << '\t' << c.observations << '\t' << c.description << '\n';
   }
+  return 0;
+}
+
+int Converged(const std::string& name) {
+  const auto names = tav::bench::CaseNames();
+  if (std::find(names.begin(), names.end(), name) == names.end()) {
+    std::cerr << "no case " << name << "\n";
+    return 1;
+  }
+  const PreparedCase& p = Prepare(name);
+  std::string error = p.converged_path.empty() ? name + " is not fitted to convergence" : "";
+  FitEnd end;
+  if (error.empty()) TimedEstimate(p.converged_path, -1, error, &end);
+  std::error_code ignored;
+  fs::remove_all(InputDirectory(), ignored);
+  if (!error.empty()) {
+    std::cerr << error << "\n";
+    return 1;
+  }
+  std::cout << end.iterations << ' ' << std::fixed << std::setprecision(6) << end.log_likelihood
+            << ' ' << end.l_squared << '\n';
   return 0;
 }
 
@@ -184,6 +255,7 @@ int List() {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "--list") return List();
   if (argc >= 3 && std::string(argv[1]) == "--write-inputs") return WriteInputs(argv[2]);
+  if (argc >= 3 && std::string(argv[1]) == "--converged") return Converged(argv[2]);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   for (const std::string& name : tav::bench::CaseNames()) {

@@ -1,0 +1,54 @@
+# Times R's fit to convergence of a design or cumulative case written by
+# "tav_bench --write-inputs" (NAME.fit): for a design case the Poisson regression
+#   glm(count ~ factor(A) + factor(B) + x, family = poisson)
+# on all cells, for a cumulative case the cumulative logit model
+#   ordinal::clm(R ~ sA + sB + sC, weights = count, link = "logit")
+# on the cells with a count above zero. Both with their default convergence criteria. Reading
+# the file is not timed; the model frame and the fit are.
+# Prints one line: the median CPU milliseconds of one fit over five repetitions (each
+# repetition fits until it has used at least half a second), the log-likelihood, L-squared
+# (the deviance from the saturated model: the table for glm, the response given each
+# predictor cell for clm) and the iterations of the fit (glm's IRLS iterations, clm's Newton
+# iterations).
+# Usage: Rscript fit.R NAME.fit
+args <- commandArgs(trailingOnly = TRUE)
+family <- readLines(args[1], n = 1)
+data <- read.table(args[1], header = TRUE, skip = 1)
+cpu <- function() { t <- proc.time(); t[["user.self"]] + t[["sys.self"]] }
+
+if (family == "design") {
+  fit_once <- function() glm(count ~ factor(A) + factor(B) + x, family = poisson, data = data)
+  l_squared <- function(fit) deviance(fit)
+  iterations <- function(fit) fit$iter
+} else if (family == "cumulative") {
+  suppressPackageStartupMessages(library(ordinal))
+  data <- data[data$count > 0, ]
+  data$R <- factor(data$R, levels = sort(unique(data$R)), ordered = TRUE)
+  fit_once <- function() {
+    clm(R ~ sA + sB + sC, weights = count, data = data, link = "logit")
+  }
+  # The saturated model of R given A, B, C: the observed proportions in each predictor cell.
+  predictor_cell <- interaction(data$A, data$B, data$C, drop = TRUE)
+  cell_total <- ave(data$count, predictor_cell, FUN = sum)
+  saturated <- sum(data$count * log(data$count / cell_total))
+  l_squared <- function(fit) 2 * (saturated - as.numeric(logLik(fit)))
+  iterations <- function(fit) fit$niter[1]
+} else {
+  stop("unknown family: ", family)
+}
+
+per_fit <- numeric(5)
+for (r in 1:5) {
+  calls <- 0
+  start <- cpu()
+  repeat {
+    fit <- fit_once()
+    calls <- calls + 1
+    if (cpu() - start >= 0.5) break
+  }
+  per_fit[r] <- (cpu() - start) / calls
+}
+if (family == "design" && !fit$converged) warning("glm did not converge")
+if (family == "cumulative" && fit$convergence$code != 0) warning("clm did not converge")
+cat(sprintf("%.3f %.6f %.6f %d\n", 1000 * median(per_fit), as.numeric(logLik(fit)), l_squared(fit),
+            as.integer(iterations(fit))))
