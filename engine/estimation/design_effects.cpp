@@ -130,12 +130,15 @@ int GroupCount(const ModelState& model, const Design& design) {
 }
 
 // Spreads the values of the E parameters of a grouped design (x, over the submodel's cells)
-// over its groups. The group of a cell is the group number its grouping-variable cell was given
-// (0: the effect is absent there), or that cell itself when no number of groups was written.
-// Interaction a keeps E parameters shared by the groups; c gives every group E parameters of
-// its own (columns g E + k); b adds to the E shared ones a shift for every group but the first,
-// with the values sum_k x_k(c) in the cells of its group (the log-linear parameters of the
-// group then are beta_k + shift_g).
+// over its groups through weights w_j(c), j = 0 .. groups - 1: with group numbers written, 1
+// for the group its grouping-variable cell was given (0 for none: the effect is absent there);
+// without them, 1 for the grouping-variable cell itself; with real multipliers (a negative
+// number of groups), the j-th multiplier of the cell's grouping-variable cell, and when the
+// continuous covariate's variable groups the effect, covariate j of the cell's record.
+// Interaction a: x_k(c) sum_j w_j(c), the same parameters everywhere; c: x_k(c) w_j(c) in
+// columns j E + k, parameters of their own per group (per multiplier); b: the shared columns of
+// a, then for j >= 1 a shift with the values w_j(c) sum_k x_k(c) (the log-linear parameters of
+// group j then are beta_k + shift_j).
 std::vector<double> GroupedValues(const EstimationRun& run, int r, int i, int table,
                                   const std::vector<double>& x, int e, std::int64_t cells,
                                   int& parameters) {
@@ -144,17 +147,37 @@ std::vector<double> GroupedValues(const EstimationRun& run, int r, int i, int ta
   Membership grouping{};
   for (int v = 0; v < kVectorSize; ++v) grouping[v] = design.DesignVariables[v] == 255;
   const MarginShape shape(model, model.submodels[table], grouping);
+  const std::int64_t grouping_cells = shape.margin_cells();
   const int groups = GroupCount(model, design);
-  std::int64_t group_start = -1;
+  DesignSlot slot;
   if (r < static_cast<int>(run.designs.design_slots.size()) &&
       i < static_cast<int>(run.designs.design_slots[r].size())) {
-    group_start = run.designs.design_slots[r][i].group_start;
+    slot = run.designs.design_slots[r][i];
   }
-  std::vector<int> group(static_cast<std::size_t>(cells), 0);  // 1 .. groups, 0 absent
+  const bool by_covariate = CovariateMark(model, design) == -1;
+  const std::int64_t records = std::max<std::int64_t>(run.history.RecordCount, 1);
+  // w[j * cells + c]
+  std::vector<double> w(static_cast<std::size_t>(groups) * cells, 0.0);
   shape.ForEach([&](std::int64_t cell, std::int64_t g) {
-    group[cell] = design.group_multiplier >= 1
-                      ? static_cast<int>(StoreValue(run.designs.group, group_start + g))
-                      : static_cast<int>(g) + 1;
+    if (by_covariate) {
+      for (int j = 0; j < groups && j < model.CovariateCount; ++j) {
+        w[static_cast<std::size_t>(j) * cells + cell] =
+            StoreValue(run.data.covariate_value, j * records + g % records);
+      }
+    } else if (design.group_multiplier < 0) {
+      for (int j = 0; j < groups; ++j) {
+        w[static_cast<std::size_t>(j) * cells + cell] =
+            StoreValue(run.designs.second_real, slot.second_start + j * grouping_cells + g);
+      }
+    } else {
+      const auto number =
+          design.group_multiplier >= 1
+              ? static_cast<std::int64_t>(StoreValue(run.designs.group, slot.group_start + g))
+              : g + 1;
+      if (number >= 1 && number <= groups) {
+        w[static_cast<std::size_t>(number - 1) * cells + cell] = 1;
+      }
+    }
   });
   switch (design.interaction) {
     case DesignInteraction::kC:
@@ -169,18 +192,24 @@ std::vector<double> GroupedValues(const EstimationRun& run, int r, int i, int ta
   }
   std::vector<double> spread = AllocRealArray(static_cast<std::int64_t>(parameters) * cells);
   std::fill(spread.begin(), spread.end(), 0.0);
+  const auto at = [cells](int column, std::int64_t cell) {
+    return static_cast<std::size_t>(column) * cells + cell;
+  };
   for (std::int64_t cell = 0; cell < cells; ++cell) {
-    const int g = group[cell];
-    if (g < 1 || g > groups) continue;
+    double weight = 0;
+    for (int j = 0; j < groups; ++j) weight += w[at(j, cell)];
     double sum = 0;
     for (int k = 0; k < e; ++k) {
-      const double value = x[static_cast<std::size_t>(k) * cells + cell];
+      const double value = x[at(k, cell)];
       sum += value;
-      const int column = design.interaction == DesignInteraction::kC ? (g - 1) * e + k : k;
-      spread[static_cast<std::size_t>(column) * cells + cell] = value;
+      if (design.interaction == DesignInteraction::kC) {
+        for (int j = 0; j < groups; ++j) spread[at(j * e + k, cell)] = value * w[at(j, cell)];
+      } else {
+        spread[at(k, cell)] = value * weight;
+      }
     }
-    if (design.interaction == DesignInteraction::kB && g >= 2) {
-      spread[static_cast<std::size_t>(e + g - 2) * cells + cell] = sum;
+    if (design.interaction == DesignInteraction::kB) {
+      for (int j = 1; j < groups; ++j) spread[at(e + j - 1, cell)] = sum * w[at(j, cell)];
     }
   }
   return spread;

@@ -222,6 +222,14 @@ TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
          17,
          "  HE",
          {{0.2349837292, 0.06473014859}}});
+  // Real group multipliers: (1, 1) and (0, 1) for the two sexes give the association and its
+  // shift for the second sex, with standard errors (glm: se 0.08723846335 of the shift).
+  Check({input("cov(HE 1 S c -2)", "1 1 0 1"),
+         -1877.333393,
+         126.3534666,
+         16,
+         "  HE",
+         {{0.2349837292, 0.06473014859}, {-0.00343066945, 0.08723846335}}});
   // The same association for both sexes given in `all`: it acts on the submodel that holds
   // its variables (glm n ~ H*S + E*S + x); a plain effect of `all` joins that submodel's terms
   // (no three-way interaction, as the haireye example).
@@ -246,13 +254,14 @@ TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
 // 40 ln(1/40); effect coding halves the intercept.
 TEST(DesignEffects, ContinuousCovariatesAgreeWithALogisticRegression) {
   // One record per line.
-  const EngineRun run(
+  const std::string input =
       "con 2 man 1 dim 2 lab B x mod B|x {B,cov(Bx 1)} rec 40 see 3 dat [\n"
       "2 0 -0.96\n2 0 -0.29\n2 0 0.26\n1 0 -1.15\n1 0 0.2\n1 0 0.03\n2 0 0.09\n2 0 1.12\n"
       "1 0 -1.22\n1 0 1.27\n1 0 -0.74\n1 0 -1.13\n1 0 -0.72\n1 0 0.25\n1 0 0.15\n1 0 -0.31\n"
       "1 0 -0.95\n1 0 -0.65\n2 0 1.22\n1 0 0.2\n2 0 -0.58\n2 0 -0.94\n2 0 -0.2\n1 0 -1.67\n"
       "2 0 -0.48\n1 0 -0.74\n2 0 1.16\n2 0 1.01\n2 0 -0.07\n1 0 -1.14\n2 0 0.9\n2 0 0.85\n"
-      "2 0 0.73\n2 0 0.74\n2 0 -0.35\n2 0 0.71\n2 0 1.3\n1 0 0.04\n1 0 -0.98\n2 0 0.79\n ]");
+      "2 0 0.73\n2 0 0.74\n2 0 -0.35\n2 0 0.71\n2 0 1.3\n1 0 0.04\n1 0 -0.98\n2 0 0.79\n ]";
+  const EngineRun run(input);
   ASSERT_EQ(run.status, 0);
   EXPECT_NEAR(Statistic(run, "Log-likelihood"), -22.23653467 + 40 * std::log(1.0 / 40), 0.6e-5);
   const auto slope = Block(run, "  Bx");
@@ -260,6 +269,25 @@ TEST(DesignEffects, ContinuousCovariatesAgreeWithALogisticRegression) {
   EXPECT_NEAR(slope[0].first, 1.466549795, 0.6e-4);
   EXPECT_NEAR(slope[0].second, 0.5120008369, 1.6e-4);
   EXPECT_NEAR(run.Row("B", 1).at(0), 0.2259577786 / 2, 0.6e-4);
+
+  // The same regression as a design grouped by the covariates (1 and z as its multipliers).
+  std::string records;
+  for (std::size_t at = input.find("[\n") + 2; at < input.size();) {
+    const std::size_t end = input.find('\n', at);
+    if (end == std::string::npos) break;
+    std::istringstream line(input.substr(at, end - at));
+    std::string b, zero, z;
+    line >> b >> zero >> z;
+    records += b + " 1 " + z + "\n";
+    at = end + 1;
+  }
+  const EngineRun grouped("con 2 man 1 dim 2 lab B x mod B|x {cov(B 1 x c -2)} rec 40 see 3 " +
+                          std::string("des [ 0 1 ] dat [\n") + records + " ]");
+  const auto rows = Block(grouped, "  B");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_NEAR(rows[0].first, 0.2259577786, 0.6e-4);
+  EXPECT_NEAR(rows[0].second, 0.37068091, 1.6e-4);
+  EXPECT_NEAR(rows[1].first, 1.466549795, 0.6e-4);
 }
 
 // The log-likelihood adds that of the saturated temperature-by-contact margin, 72 ln(1/4).

@@ -109,22 +109,18 @@ class DesignEffect : public ModelFamily {
  public:
   std::string_view Name() const override { return "design effects"; }
 
-  // Not estimated yet: groups given by real multipliers, grouped prespecified models whose
-  // first level is fixed, and designs of the continuous covariate.
+  // Not estimated yet: the prespecified models whose first level is fixed with parameters of
+  // their own per group (interactions b and c), whose every copy would need its first level
+  // fixed.
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
     const Submodel* submodel = SubmodelAt(run.model, r);
-    if (submodel == nullptr || r >= run.model.SubmodelCount) return "";
+    const bool all = r == run.model.SubmodelCount + 1 && run.model.HasAllSubmodel;
+    if (submodel == nullptr || (r >= run.model.SubmodelCount && !all)) return "";
     for (const Design& design : submodel->designs) {
       if (design.reserved || !IsDesignEffect(design.family)) continue;
-      if (Grouped(design) && design.group_multiplier < 0) {
-        return "estimation of design effects with real group multipliers is";
-      }
       if (Grouped(design) && design.FixesFirstLevel() &&
           design.interaction != DesignInteraction::kA) {
         return "estimation of grouped spe() models 2a, 3a, 8a and 9a is";
-      }
-      if (CovariateMark(run.model, design) == -1) {
-        return "estimation of design effects grouped by the continuous covariate is";
       }
     }
     return "";
