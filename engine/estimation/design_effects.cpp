@@ -277,7 +277,7 @@ void StartDesign(EstimationRun& run, DesignWork& work) {
     return;
   }
   const double u = RandomStart(run, r);
-  for (int k = work.first_free; k < work.parameters; ++k) {
+  for (int k : work.free) {
     const bool given = tau[k] != 1.0;
     if (!given) {
       const double* x = Values(work, k);
@@ -408,7 +408,7 @@ void OneDimensionalSteps(EstimationRun& run, DesignWork& work, double low, doubl
   const Submodel& submodel = run.model.submodels[r];
   EstimationState& est = run.estimation;
   const bool cumulative = submodel.IsCumulative();
-  for (int k = work.first_free; k < work.parameters; ++k) {
+  for (int k : work.free) {
     const std::vector<JointParameter> one = {{&work, k}};
     std::vector<double> g, h, curvature;
     if (cumulative) {
@@ -452,7 +452,7 @@ void JointStep(EstimationRun& run, int table, std::vector<DesignWork>& works) {
   std::vector<JointParameter> joint;
   for (DesignWork& work : works) {
     if (work.fixed || work.table != table) continue;
-    for (int k = work.first_free; k < work.parameters; ++k) joint.push_back({&work, k});
+    for (int k : work.free) joint.push_back({&work, k});
   }
   if (joint.empty()) return;
   const int n = static_cast<int>(joint.size());
@@ -558,7 +558,6 @@ void SetUpDesignEffects(EstimationRun& run) {
       work.thresholds = !all && submodel.IsCumulative() && i == 0;
       work.parameters =
           work.fixed ? static_cast<int>(work.shape.margin_cells()) : design.DesignCountParam;
-      work.first_free = design.FixesFirstLevel() ? 1 : 0;
       if (work.parameters <= 0) continue;
       if (!work.fixed) {
         work.x = AllocRealArray(static_cast<std::int64_t>(work.parameters) * cells);
@@ -568,6 +567,13 @@ void SetUpDesignEffects(EstimationRun& run) {
           work.x = GroupedValues(run, r, i, work.table, work.x, design.DesignCountParam, cells,
                                  work.parameters);
         }
+      }
+      // With the first level fixed, the first parameter of every set of E stays at 1: of
+      // each group's own set (interaction c), of the shared set only (a and b).
+      const int e = std::max(design.DesignCountParam, 1);
+      for (int k = 0; k < work.parameters && !work.fixed; ++k) {
+        const bool own_set = design.interaction == DesignInteraction::kC || k < e;
+        if (!(design.FixesFirstLevel() && own_set && k % e == 0)) work.free.push_back(k);
       }
       work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
       est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);
@@ -623,8 +629,8 @@ void FitDesignEffects(EstimationRun& run, int r) {
 void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, double delta) {
   DesignWork* found = FindWork(run, r, i);
   if (found == nullptr || found->fixed) return;
-  const int k = position + found->first_free;
-  if (delta == 0 || k >= found->parameters) return;
+  if (delta == 0 || position < 0 || position >= static_cast<int>(found->free.size())) return;
+  const int k = found->free[position];
   const int table = found->table;
   const Submodel& submodel = run.model.submodels[table];
   EstimationState& est = run.estimation;

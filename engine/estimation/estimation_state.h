@@ -70,10 +70,10 @@ struct DesignWork {
   std::int64_t offset = 0;  // the first parameter in DesignParameters
   bool fixed = false;       // fix and wei: applied once, never estimated
   bool thresholds = false;  // the thresholds of a cumulative submodel
-  // The first estimated parameter: 1 for the prespecified models whose columns sum to a
-  // constant (2a, 3a, 8a, 9a), whose first parameter stays at 1; free parameter position p of
-  // the design is parameter p + first_free.
-  int first_free = 0;
+  // The parameters that are estimated, in order: free parameter position p of the design is
+  // parameter free[p]. The prespecified models whose columns sum to a constant (2a, 3a, 8a,
+  // 9a) keep their first parameter at 1, in every group that has parameters of its own.
+  std::vector<int> free;
 };
 
 // One specification of lin or log restrictions of a submodel: the restriction values z_k(c) of

@@ -89,8 +89,11 @@ double HessianStep(const RunState& run, int i) {
   if (parameter.design < 0) return kHessianStep;
   const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
   if (work == nullptr) return kHessianStep;
+  if (parameter.position < 0 || parameter.position >= static_cast<int>(work->free.size())) {
+    return kHessianStep;
+  }
   const double value =
-      run.estimation.DesignParameters[work->offset + parameter.position + work->first_free];
+      run.estimation.DesignParameters[work->offset + work->free[parameter.position]];
   return value > 0.95 && value < 1.05 ? kHessianStep / 3 : kHessianStep;
 }
 

@@ -230,6 +230,18 @@ TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
          16,
          "  HE",
          {{0.2349837292, 0.06473014859}, {-0.00343066945, 0.08723846335}}});
+  // Distances |h - e| (9a) with parameters of their own per sex, each sex's distance 0 at 1:
+  // glm n ~ H*S + E*S + factor(|h - e|):S.
+  const EngineRun distances(
+      "man 3 dim 4 4 2 lab H E S mod {HS,ES,spe(HE 9a S c)} cri 0.0000000001 see 5 dat [ 32 36 "
+      "11 9 10 5 3 2 53 66 50 34 25 29 15 14 10 16 10 7 7 7 7 7 3 4 30 64 5 5 8 8 ]");
+  EXPECT_NEAR(Statistic(distances, "Log-likelihood"), -1843.557844, 0.6e-5);
+  EXPECT_EQ(Statistic(distances, "Degrees of freedom"), 12);
+  const auto per_sex = Block(distances, "  HE");
+  ASSERT_EQ(per_sex.size(), 8u);
+  const double expected[] = {0, -0.2813811, -0.1108597, -1.8965977,
+                             0, -0.1157865, 0.3133495,  -2.4427088};
+  for (int k = 0; k < 8; ++k) EXPECT_NEAR(per_sex[k].first, expected[k], 0.6e-4) << k;
   // The same association for both sexes given in `all`: it acts on the submodel that holds
   // its variables (glm n ~ H*S + E*S + x); a plain effect of `all` joins that submodel's terms
   // (no three-way interaction, as the haireye example).

@@ -48,10 +48,6 @@ TEST(FamilyRegistry, AStubFamilyTakesOneFileAndOneRegistryLine) {
 
 TEST(FamilyRegistry, FamiliesNotBuiltYetStopTheRunAtOnce) {
   const std::string not_available = " not available in this version";
-  EXPECT_EQ(FitWith(nullptr,
-                    "man 3 dim 2 2 2 mod {AC,BC,spe(AB 3a C c)} "
-                    "dat [ 1 2 3 4 5 6 7 8 ]"),
-            "  Error: estimation of grouped spe() models 2a, 3a, 8a and 9a is" + not_available);
   EXPECT_EQ(FitWith(nullptr, "man 2 dim 3 3 mod {A,B,ass(A B 2a)} dat [ 1 2 3 4 5 6 7 8 9 ]"),
             "  Error: estimation of association models (ass) is" + not_available);
   EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 3 mod A B|A or1 dat [ 1 2 3 4 5 6 ]"),

@@ -84,9 +84,11 @@ void WriteParameterLines(const EstimationRun& run, int t, const DesignWork& work
     std::string line = "  " + PadRight(labels[k], 12);
     line += x > 0 ? FormatReal(9, 4, std::log(x)) + " " : "   ****** ";
     if (std_errors) {
-      const int position = k < work.first_free ? -1
-                                               : FreePosition(run.estimation.free_parameters, t,
-                                                              work.design, k - work.first_free);
+      const auto at = std::find(work.free.begin(), work.free.end(), k);
+      const int position = at == work.free.end()
+                               ? -1
+                               : FreePosition(run.estimation.free_parameters, t, work.design,
+                                              static_cast<int>(at - work.free.begin()));
       if (position < 0) {
         line += std::string(18, ' ');
       } else {
@@ -108,23 +110,6 @@ void WriteParameterLines(const EstimationRun& run, int t, const DesignWork& work
 class DesignEffect : public ModelFamily {
  public:
   std::string_view Name() const override { return "design effects"; }
-
-  // Not estimated yet: the prespecified models whose first level is fixed with parameters of
-  // their own per group (interactions b and c), whose every copy would need its first level
-  // fixed.
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    const Submodel* submodel = SubmodelAt(run.model, r);
-    const bool all = r == run.model.SubmodelCount + 1 && run.model.HasAllSubmodel;
-    if (submodel == nullptr || (r >= run.model.SubmodelCount && !all)) return "";
-    for (const Design& design : submodel->designs) {
-      if (design.reserved || !IsDesignEffect(design.family)) continue;
-      if (Grouped(design) && design.FixesFirstLevel() &&
-          design.interaction != DesignInteraction::kA) {
-        return "estimation of grouped spe() models 2a, 3a, 8a and 9a is";
-      }
-    }
-    return "";
-  }
 
   // In the visit of a log-linear or cumulative submodel: its design effects, unless the
   // Newton-type iterations fit them.
