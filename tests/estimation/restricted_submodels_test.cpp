@@ -66,6 +66,30 @@ TEST(RestrictedSubmodels, LatentClassModelsWithLinearRestrictions) {
             17.27644456, 7);
 }
 
+// Only the restricted submodel counts as saturated: A and B stay independent (3 parameters),
+// and C|AB has 4 less its restriction P(C=1|A=1,B=1) = P(C=1|A=2,B=2), so 2 degrees of
+// freedom. Closed form: the independence fit of A and B, and for C the pooled proportion of
+// the two restricted columns.
+TEST(RestrictedSubmodels, OnlyTheRestrictedSubmodelIsSaturated) {
+  const double n[] = {10, 20, 30, 15, 25, 5, 12, 18};
+  const double total = 135;
+  const double ab[] = {30, 45, 30, 30};
+  const double a[] = {75, 60};
+  const double b[] = {60, 75};
+  double loglik = 0;
+  for (int i = 0; i < 4; ++i) loglik += ab[i] * std::log(a[i / 2] * b[i % 2] / (total * total));
+  const double pooled = (n[0] + n[6]) / (ab[0] + ab[3]);
+  loglik += (n[0] + n[6]) * std::log(pooled) + (n[1] + n[7]) * std::log(1 - pooled);
+  for (int k = 1; k <= 2; ++k) {
+    loglik += n[2 * k] * std::log(n[2 * k] / ab[k]) + n[2 * k + 1] * std::log(n[2 * k + 1] / ab[k]);
+  }
+  const EngineRun run(
+      "man 3 dim 2 2 2 lab A B C mod AB {A,B} C|AB {lin(ABC 1)} des [ 1 0 0 0 0 0 -1 0 ] see 3 "
+      "dat [ 10 20 30 15 25 5 12 18 ]");
+  EXPECT_NEAR(Statistic(run, "Log-likelihood"), loglik, 0.6e-5);
+  EXPECT_EQ(Statistic(run, "Degrees of freedom"), 2);
+}
+
 // A restriction no probabilities can meet: the first row's probability 1.5.
 TEST(RestrictedSubmodels, ImpossibleRestrictionsStopWithAMessage) {
   const EngineRun run(
