@@ -16,6 +16,8 @@
 namespace tav {
 namespace {
 
+// Sweeps of the alternating projections that take the model terms out of the design values.
+constexpr int kProjectionSweeps = 50;
 // The predictor of a cell whose fixed value or parameter is not positive.
 constexpr double kNoPredictor = -1000;
 
@@ -329,11 +331,14 @@ std::vector<double> JointValues(const std::vector<JointParameter>& joint, std::i
 }
 
 // The gradient g and information h of the step over parameters of log-linear submodel r
-// (fitted cells in frequency form), with the submodel's constant per column (conditioning
-// margin cell; the whole table for the first submodel) profiled out:
-//   g_p = sum x_p (n - m) - sum over columns S_p (N_col - M_col) / M_col,
-//   h_pq = sum x_p x_q m - sum over columns S_p S_q / M_col,
-// S_p = sum of x_p m, M and N the fitted and expected totals of the column.
+// (fitted cells m in frequency form, expected cells n), with the parameters of the submodel's
+// model terms profiled out: the values x_p are replaced by their residuals x~_p from the
+// m-weighted projection onto the terms (the constant of every column, or of the whole first
+// submodel, included), found by alternating projections (the m-weighted mean of every cell of
+// every term subtracted in turn, until the means vanish), and
+//   g_p = sum x~_p (n - m),  h_pq = sum x~_p x~_q m.
+// This is the Newton step of the likelihood with the terms at their best for every value of
+// the design parameters, which the proportional fitting after it then reaches.
 void LogLinearSums(const EstimationRun& run, int r, const std::vector<JointParameter>& joint,
                    std::vector<double>& g, std::vector<double>& h) {
   const Submodel& submodel = run.model.submodels[r];
@@ -342,40 +347,48 @@ void LogLinearSums(const EstimationRun& run, int r, const std::vector<JointParam
   const double* expected = est.ExpectedTable.data() + submodel.first_cell;
   const auto cells = static_cast<std::int64_t>(submodel.cell_count);
   const std::size_t n = joint.size();
-  const std::vector<double> x = JointValues(joint, cells);
-  std::vector<std::int64_t> column_of(static_cast<std::size_t>(cells), 0);
-  std::int64_t columns = 1;
-  if (r > 0) {
-    const MarginShape& shape = est.condition_shapes[r];
-    columns = shape.margin_cells();
-    shape.ForEach([&](std::int64_t cell, std::int64_t column) { column_of[cell] = column; });
+  std::vector<double> x = JointValues(joint, cells);
+  std::vector<double> m(static_cast<std::size_t>(cells), 0.0);
+  for (std::int64_t cell = 0; cell < cells; ++cell) m[cell] = fitted[cell] > 0 ? fitted[cell] : 0;
+  // The terms: the conditioning margin (or the constant of the first submodel) and the model
+  // terms.
+  std::vector<const MarginShape*> terms;
+  const MarginShape constant(run.model, submodel, Membership{});
+  terms.push_back(r > 0 ? &est.condition_shapes[r] : &constant);
+  for (const MarginShape& shape : est.margin_shapes[r]) terms.push_back(&shape);
+  double scale = 0;
+  for (double value : x) scale = std::max(scale, std::fabs(value));
+  std::vector<double> column(static_cast<std::size_t>(cells));
+  for (std::size_t p = 0; p < n; ++p) {
+    for (std::int64_t cell = 0; cell < cells; ++cell) column[cell] = x[cell * n + p];
+    for (int sweep = 0; sweep < kProjectionSweeps; ++sweep) {
+      double largest = 0;
+      for (const MarginShape* term : terms) {
+        std::vector<double> sum(static_cast<std::size_t>(term->margin_cells()), 0.0);
+        std::vector<double> weight(sum.size(), 0.0);
+        term->ForEach([&](std::int64_t cell, std::int64_t t) {
+          sum[t] += m[cell] * column[cell];
+          weight[t] += m[cell];
+        });
+        for (std::size_t t = 0; t < sum.size(); ++t) {
+          sum[t] = weight[t] > 0 ? sum[t] / weight[t] : 0.0;
+          largest = std::max(largest, std::fabs(sum[t]));
+        }
+        term->ForEach([&](std::int64_t cell, std::int64_t t) { column[cell] -= sum[t]; });
+      }
+      if (largest <= 1e-12 * scale) break;
+    }
+    for (std::int64_t cell = 0; cell < cells; ++cell) x[cell * n + p] = column[cell];
   }
-  std::vector<double> fitted_total(columns, 0.0);
-  std::vector<double> expected_total(columns, 0.0);
-  std::vector<double> weighted(static_cast<std::size_t>(columns) * n, 0.0);
   g.assign(n, 0.0);
   h.assign(n * n, 0.0);
   for (std::int64_t cell = 0; cell < cells; ++cell) {
-    const double m = fitted[cell];
-    if (!(m > 0)) continue;
+    if (!(m[cell] > 0)) continue;
     const double* xc = x.data() + static_cast<std::size_t>(cell) * n;
-    const std::int64_t column = column_of[cell];
-    fitted_total[column] += m;
-    expected_total[column] += expected[cell];
     for (std::size_t p = 0; p < n; ++p) {
       if (xc[p] == 0) continue;
-      g[p] += xc[p] * (expected[cell] - m);
-      weighted[column * n + p] += xc[p] * m;
-      for (std::size_t q = 0; q < n; ++q) h[p * n + q] += xc[p] * xc[q] * m;
-    }
-  }
-  for (std::int64_t column = 0; column < columns; ++column) {
-    const double total = fitted_total[column];
-    if (!(total > 0)) continue;
-    const double* s = weighted.data() + column * n;
-    for (std::size_t p = 0; p < n; ++p) {
-      g[p] -= s[p] * (expected_total[column] - total) / total;
-      for (std::size_t q = 0; q < n; ++q) h[p * n + q] -= s[p] * s[q] / total;
+      g[p] += xc[p] * (expected[cell] - m[cell]);
+      for (std::size_t q = 0; q < n; ++q) h[p * n + q] += xc[p] * xc[q] * m[cell];
     }
   }
 }

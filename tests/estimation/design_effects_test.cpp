@@ -267,7 +267,7 @@ TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
 TEST(DesignEffects, ContinuousCovariatesAgreeWithALogisticRegression) {
   // One record per line.
   const std::string input =
-      "con 2 man 1 dim 2 lab B x mod B|x {B,cov(Bx 1)} rec 40 see 3 dat [\n"
+      "con 2 man 1 dim 2 lab B x mod B|x {B,cov(Bx 1)} rec 40 see 3 cri 0.0000000001 dat [\n"
       "2 0 -0.96\n2 0 -0.29\n2 0 0.26\n1 0 -1.15\n1 0 0.2\n1 0 0.03\n2 0 0.09\n2 0 1.12\n"
       "1 0 -1.22\n1 0 1.27\n1 0 -0.74\n1 0 -1.13\n1 0 -0.72\n1 0 0.25\n1 0 0.15\n1 0 -0.31\n"
       "1 0 -0.95\n1 0 -0.65\n2 0 1.22\n1 0 0.2\n2 0 -0.58\n2 0 -0.94\n2 0 -0.2\n1 0 -1.67\n"
