@@ -58,8 +58,10 @@ void FitDesignEffect(EstimationRun& run, int r, int i);
 // initial values and fixed effects of every design (FitDesignEffect); afterwards one joint
 // Newton (scoring) step over all estimated parameters of the submodel, solving H d = G / s
 // (s = step_size) for the changes d of ln tau with the sums of the one-dimensional step
-// extended to cross-products, and for log-linear submodels the submodel's constant per column
-// profiled out (the proportional fitting of its margins follows); a cumulative submodel takes
+// extended to cross-products, and for log-linear submodels the submodel's model terms (its
+// constants per column included) profiled out, so that the step is that of the likelihood with
+// the terms at their best (the proportional fitting of its margins follows); a cumulative
+// submodel takes
 // the Newton step of its observed information when that is positive definite, the scoring
 // step (G and H above) otherwise. The step is shortened as a
 // whole until no parameter changes by more than the factor bounds (2, and 1.25 for the
