@@ -56,21 +56,21 @@ void FitDesignEffect(EstimationRun& run, int r, int i);
 
 // The design M-step of submodel r over all its designs at once. In the start iteration the
 // initial values and fixed effects of every design (FitDesignEffect); afterwards one joint
-// Newton (scoring) step over all estimated parameters of the submodel, solving H d = G / s
-// (s = step_size) for the changes d of ln tau with the sums of the one-dimensional step
-// extended to cross-products, and for log-linear submodels the submodel's model terms (its
-// constants per column included) profiled out, so that the step is that of the likelihood with
-// the terms at their best (the proportional fitting of its margins follows); a cumulative
-// submodel takes
-// the Newton step of its observed information when that is positive definite, the scoring
-// step (G and H above) otherwise. The step is shortened as a
-// whole until no parameter changes by more than the factor bounds (2, and 1.25 for the
-// cumulative models a to h in iterations 1 to 10). Taking the parameters together rather than
-// one by one keeps correlated parameters (thresholds and effects, design columns and the
-// constant) from creeping towards their estimates over hundreds of iterations, so that the
-// change of the log-likelihood per iteration, which ends the iterations, reflects how far the
-// estimates still are. A singular system (parameters the design does not identify) falls back
-// to the one-dimensional steps.
+// Newton step over all estimated parameters of the submodel, solving H d = G / s
+// (s = step_size) for the changes d of ln tau, with the sums of the one-dimensional step
+// extended to cross-products:
+//   log-linear submodels: the submodel's model terms (its constants per column included) are
+//     profiled out, so that the step is that of the likelihood with the terms at their best
+//     (the proportional fitting of the terms follows);
+//   cumulative submodels: the observed information when it is positive definite, else the
+//     scoring sums (estimation/cumulative_model.h).
+// The step is shortened as a whole until no parameter changes by more than the factor bounds
+// (2, and 1.25 for the cumulative models a to h in iterations 1 to 10). Taking the parameters
+// together rather than one by one keeps correlated parameters (thresholds and effects, design
+// columns and model terms) from creeping towards their estimates over hundreds of iterations,
+// so that the change of the log-likelihood per iteration, which ends the iterations, reflects
+// how far the estimates still are. A singular system (parameters the design does not
+// identify) falls back to the one-dimensional steps.
 void FitDesignEffects(EstimationRun& run, int r);
 
 // Multiplies the design parameter at free position `position` of design i of submodel r by
