@@ -346,6 +346,24 @@ TEST(DesignEffects, CumulativeModelsAgreeWithCumulativeLinkRegressions) {
          12,
          "  thresholds (equidistant)",
          {{-1.001044254 + 1.5 * 2.122936243, 0.4488}, {2.122936243, 0.2455332359}}});
+  // The other links with equidistant thresholds (clm threshold = "equidistant": first
+  // threshold, spacing, temp, contact, log-likelihood); the log-log thresholds change sign.
+  const struct {
+    const char* letter;
+    double first, spacing, temp, contact, loglik;
+  } equidistant[] = {{"f", -0.5865481628, 1.241490819, 1.489138668, 0.8571140119, -87.23691967},
+                     {"g", -1.104216107, 1.362270408, 1.814706744, 0.8628602231, -90.16987263},
+                     {"h", 0.2748975092, -1.397886588, -1.488283245, -0.8923650844, -87.90966522}};
+  for (const auto& e : equidistant) {
+    const EngineRun run(wine + e.letter + effects + kWineData);
+    EXPECT_NEAR(Statistic(run, "Log-likelihood"), e.loglik + margin, 0.6e-5) << e.letter;
+    const auto thresholds = Block(run, "  thresholds (equidistant)");
+    ASSERT_EQ(thresholds.size(), 2u) << e.letter;
+    EXPECT_NEAR(thresholds[0].first, e.first + 1.5 * e.spacing, 0.6e-4) << e.letter;
+    EXPECT_NEAR(thresholds[1].first, e.spacing, 0.6e-4) << e.letter;
+    EXPECT_NEAR(Block(run, "  T").at(0).first, -e.temp, 0.6e-4) << e.letter;
+    EXPECT_NEAR(Block(run, "  C").at(0).first, -e.contact, 0.6e-4) << e.letter;
+  }
 }
 
 // A cumulative model of a one-category response has no thresholds to estimate.
