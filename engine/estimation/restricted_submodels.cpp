@@ -101,8 +101,8 @@ class SubmodelTables {
   double total_ = 1;
 };
 
-// One step of the restrictions of work (the columns' denominators first, for a conditional
-// submodel). Sets more when something still moves; returns false when the step failed.
+// One step of the restrictions of work, the columns' denominators first. Sets more when
+// something still moves; returns false when the step failed.
 bool RestrictionStep(EstimationRun& run, int r, const RestrictionWork& work, bool& more) {
   EstimationState& est = run.estimation;
   SubmodelTables tables(run, r);
