@@ -142,6 +142,9 @@ struct EstimationState {
   // (indexed like FittedTable) the additive terms A and denominators B of their probabilities
   // (n + 1e-10 + A) / B.
   std::vector<std::vector<RestrictionWork>> restriction_work;
+  // Ordinal submodels (or1, or2): per submodel the multipliers of its adjacent column pairs h
+  // and cuts i, at h * (J - 1) + i, kept across iterations.
+  std::vector<std::vector<double>> ordinal_multipliers;
   std::vector<double> RestrictionAdditive;
   std::vector<double> RestrictionDenominator;
 
