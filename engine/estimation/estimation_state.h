@@ -145,6 +145,8 @@ struct EstimationState {
   // Ordinal submodels (or1, or2): per submodel the multipliers of its adjacent column pairs h
   // and cuts i, at h * (J - 1) + i, kept across iterations.
   std::vector<std::vector<double>> ordinal_multipliers;
+  // Cumulative orderings (type a): per submodel the normalising total of every column.
+  std::vector<std::vector<double>> ordinal_totals;
   std::vector<double> RestrictionAdditive;
   std::vector<double> RestrictionDenominator;
 

@@ -120,9 +120,69 @@ bool Pass(const std::vector<double>& n, std::vector<double>& b, std::int64_t k, 
   return moved;
 }
 
-}  // namespace
+// Cumulative orderings (type a): p(h, i) = n(h, i) / den(h, i) with
+// den(h, i) = D(h) - sum over the cuts c >= i of B(h - 1, c) + sum over c >= i of B(h, c);
+// per pair and cut a Newton step B -= g / H / restriction_step on
+// g = sum_{i <= c} (p(h, i) - p(h + 1, i)), H = -sum_{i <= c} n / den^2 over both columns,
+// B kept at most 0 (a negative B is an active restriction); then per column a Newton step on
+// D(h) that brings sum_i p(h, i) to 1. Returns whether B or D moved.
+double CumulativeDenominator(const std::vector<double>& b, const std::vector<double>& d,
+                             std::int64_t k, std::int64_t j, std::int64_t h, std::int64_t i) {
+  double den = d[h];
+  for (std::int64_t c = i; c < j - 1; ++c) {
+    if (h > 0) den -= b[(h - 1) * (j - 1) + c];
+    if (h < k - 1) den += b[h * (j - 1) + c];
+  }
+  return den;
+}
 
-bool OrdinalTypeEstimated(const Submodel& submodel) { return submodel.OrdinalType != 1; }
+bool CumulativePass(const std::vector<double>& n, std::vector<double>& b, std::vector<double>& d,
+                    std::int64_t k, std::int64_t j, double step, int& active) {
+  const auto at = [j](std::int64_t h, std::int64_t i) { return h * j + i; };
+  bool moved = false;
+  active = 0;
+  for (std::int64_t h = 0; h + 1 < k; ++h) {
+    for (std::int64_t c = 0; c + 1 < j; ++c) {
+      double g = 0;
+      double derivative = 0;
+      for (std::int64_t i = 0; i <= c; ++i) {
+        const double den_a = CumulativeDenominator(b, d, k, j, h, i);
+        const double den_b = CumulativeDenominator(b, d, k, j, h + 1, i);
+        if (den_a > 0) {
+          g += n[at(h, i)] / den_a;
+          derivative -= n[at(h, i)] / (den_a * den_a);
+        }
+        if (den_b > 0) {
+          g -= n[at(h + 1, i)] / den_b;
+          derivative -= n[at(h + 1, i)] / (den_b * den_b);
+        }
+      }
+      double& lambda = b[h * (j - 1) + c];
+      const double old = lambda;
+      if (derivative != 0 && std::isfinite(g)) lambda -= g / derivative / step;
+      if (!(lambda < 0) || !std::isfinite(lambda)) lambda = 0;
+      if (lambda < 0) ++active;
+      moved = moved || std::fabs(lambda - old) > kStillMoving;
+    }
+  }
+  for (std::int64_t h = 0; h < k; ++h) {
+    double sum = 0;
+    double derivative = 0;
+    for (std::int64_t i = 0; i < j; ++i) {
+      const double den = CumulativeDenominator(b, d, k, j, h, i);
+      if (!(den > 0)) continue;
+      sum += n[at(h, i)] / den;
+      derivative -= n[at(h, i)] / (den * den);
+    }
+    if (derivative == 0 || !std::isfinite(sum)) continue;
+    const double old = d[h];
+    d[h] -= (sum - 1) / derivative;
+    moved = moved || std::fabs(d[h] - old) > kStillMoving;
+  }
+  return moved;
+}
+
+}  // namespace
 
 void FitOrdinalRestrictions(EstimationRun& run) {
   const ModelState& model = run.model;
@@ -138,6 +198,7 @@ void FitOrdinalRestrictions(EstimationRun& run) {
     const std::int64_t j = layout.categories;
     if (k < 1 || j < 1) continue;
     const bool continuation = ContinuationRatios(submodel, j);
+    const bool cumulative = !continuation && submodel.OrdinalType == 1;
     double* fitted = est.FittedTable.data() + submodel.first_cell;
     const double* expected = est.ExpectedTable.data() + submodel.first_cell;
     std::vector<double> n(static_cast<std::size_t>(k * j));
@@ -146,11 +207,36 @@ void FitOrdinalRestrictions(EstimationRun& run) {
     const std::size_t multipliers = static_cast<std::size_t>(std::max<std::int64_t>(k - 1, 0)) *
                                     static_cast<std::size_t>(std::max<std::int64_t>(j - 1, 0));
     if (run.IterationCount <= 1 || b.size() != multipliers) b.assign(multipliers, 0.0);
+    if (est.ordinal_totals.size() != model.submodels.size()) {
+      est.ordinal_totals.assign(model.submodels.size(), {});
+    }
+    std::vector<double>& d = est.ordinal_totals[r];
+    if (cumulative && (run.IterationCount <= 1 || static_cast<std::int64_t>(d.size()) != k)) {
+      d.assign(static_cast<std::size_t>(k), 0.0);
+      for (std::int64_t h = 0; h < k; ++h) {
+        for (std::int64_t i = 0; i < j; ++i) d[h] += n[h * j + i];
+      }
+    }
     int active = 0;
     for (int pass = 0; pass < run.settings.max_inner_iterations; ++pass) {
-      if (!Pass(n, b, k, j, continuation, active)) break;
+      const bool moved = cumulative ? CumulativePass(n, b, d, k, j, est.restriction_step, active)
+                                    : Pass(n, b, k, j, continuation, active);
+      if (!moved) break;
     }
     est.ActiveOrdinalRestrictions += active;
+
+    if (cumulative) {
+      // p(h, i) times the column's expected total.
+      for (std::int64_t h = 0; h < k; ++h) {
+        double total = 0;
+        for (std::int64_t i = 0; i < j; ++i) total += n[h * j + i];
+        for (std::int64_t i = 0; i < j; ++i) {
+          const double den = CumulativeDenominator(b, d, k, j, h, i);
+          fitted[layout.cell[h * j + i]] = den > 0 ? n[h * j + i] / den * total : 0.0;
+        }
+      }
+      continue;
+    }
 
     const std::vector<double> working = WorkingValues(n, b, k, j, continuation);
     for (std::int64_t h = 0; h < k; ++h) {

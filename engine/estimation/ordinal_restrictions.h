@@ -17,6 +17,12 @@ namespace tav {
 //     from a to b; when it would (n'(b, i) / w > n'(a, i) / v, v and w the observed masses of
 //     categories i and above), B := (A w - G v) / (v + w) with A and G the pair's working values
 //     without B, which pools the two shares; otherwise B := 0.
+//   cumulative probabilities (type a): p(h, i) = n(h, i) / den(h, i), den(h, i) = D(h) minus
+//     the multipliers of the cuts at or above i of the pair before h plus those of the pair h;
+//     restriction: the cumulative probability of categories 0 .. c does not grow from a to b;
+//     Newton steps B -= g / H / restriction_step on its value g and derivative H, B kept at
+//     most 0 (a negative B is active), then per column a Newton step on D(h) so that its
+//     probabilities sum to 1; fitted p(h, i) n(h).
 //   local odds ratios (type b):
 //     n'(h, i) = n(h, i) - B(h, i) + B(h, i - 1) + B(h - 1, i) - B(h - 1, i - 1),
 //     restriction: the odds ratio of categories i, i + 1 in columns a, b is at least 1; when it
@@ -28,10 +34,6 @@ namespace tav {
 // moves by more than 1e-10, at most max_inner_iterations of them, and the multipliers carry over
 // to the next iteration. The fitted values: continuation ratios n'(a, i) / v of the remaining
 // mass, products over the cuts; local odds ratios n' itself.
-
-// The ordinal types whose M-step this version has: all with two response categories, b, c and
-// d with more.
-bool OrdinalTypeEstimated(const Submodel& submodel);
 
 // The M-step of every ordinal submodel (in iterations from 1 on, after the visits).
 void FitOrdinalRestrictions(EstimationRun& run);

@@ -1,9 +1,10 @@
-// Ordinal restrictions (or1, or2 of types b, c and d), run through the program and checked
-// against closed forms and independent constrained fits computed once in R 4.2.2: for the
-// continuation ratios (types c and d) the likelihood splits into one binomial per cut, whose
-// constrained maximum is the weighted isotonic regression of the shares (a pool-adjacent-
-// violators routine written for the purpose); for the local odds ratios (type b) constrOptim on
-// the row-wise logits, whose restrictions are linear, log odds ratio >= 0.
+// Ordinal restrictions (or1, or2 of types a to d), run through the program and checked against
+// closed forms and independent constrained fits computed once in R 4.2.2: for the continuation
+// ratios (types c and d) the likelihood splits into one binomial per cut, whose constrained
+// maximum is the weighted isotonic regression of the shares (a pool-adjacent-violators routine
+// written for the purpose); for the local odds ratios (type b) constrOptim on the row-wise
+// logits, whose restrictions are linear, log odds ratio >= 0; for the cumulative orderings
+// (type a) constrOptim on the probabilities, whose restrictions are linear.
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,7 @@ TEST(OrdinalRestrictions, ClosedForms) {
   ExpectFit("2 3", "or1(c)", "20 20 20 10 20 30", 0, 0);
   ExpectFit("2 3", "or1(c)", "10 20 30 20 20 20", 5.411532091, 2);
   ExpectFit("2 3", "or1(b)", "10 20 30 20 20 20", 5.411532091, 2);
+  ExpectFit("2 3", "or1", "10 20 30 20 20 20", 5.411532091, 2);
   // Two categories: the continuation ratio of the first category, whatever the type.
   ExpectFit("2 2", "or1(b)", "30 10 20 20", 0, 0);
 }
@@ -52,6 +54,8 @@ TEST(OrdinalRestrictions, FourByFourTablesAgreeWithConstrainedFits) {
   ExpectFit("4 4", "or1(d)", data, 1.349685261, 1);
   ExpectFit("4 4", "or1(b)", data, 1.35308942, 2);
   ExpectFit("4 4", "or2(b)", data, 18.95937865, 9);
+  ExpectFit("4 4", "or1(a)", data, 0.2280892546, 1);
+  ExpectFit("4 4", "or2(a)", data, 18.95937865, 9);
 }
 
 }  // namespace

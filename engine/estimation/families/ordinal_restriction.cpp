@@ -14,17 +14,6 @@ class OrdinalRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "ordinal restrictions"; }
 
-  // Cumulative orderings (type a) of more than two categories are not estimated yet.
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    const Submodel* submodel = SubmodelAt(run.model, r);
-    if (submodel == nullptr || !submodel->IsOrdinal() || OrdinalTypeEstimated(*submodel)) {
-      return "";
-    }
-    const double categories = submodel->cell_count / std::max(submodel->condition_cells, 1.0);
-    if (categories <= 2) return "";
-    return "estimation of cumulative ordinal restrictions (or1, or2 of type a) is";
-  }
-
   void StartValues(EstimationRun& run, int r) const override {
     if (run.model.submodels[r].IsOrdinal()) StartFromMargins(run, r, true);
   }
