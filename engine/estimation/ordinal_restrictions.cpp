@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/stop_run.h"
 #include "estimation/cumulative_model.h"
 
 namespace tav {
@@ -196,7 +197,12 @@ void FitOrdinalRestrictions(EstimationRun& run) {
     const OrdinalLayout layout = Layout(run, r);
     const std::int64_t k = layout.columns;
     const std::int64_t j = layout.categories;
-    if (k < 1 || j < 1) continue;
+    // Orderings across the columns need two columns at least.
+    if (k < 2) {
+      StopRun("  Error: the ordinal restrictions of subtable " + submodel.term +
+              " need a subtable with conditioning variables of two or more categories");
+    }
+    if (j < 1) continue;
     const bool continuation = ContinuationRatios(submodel, j);
     const bool cumulative = !continuation && submodel.OrdinalType == 1;
     double* fitted = est.FittedTable.data() + submodel.first_cell;

@@ -45,6 +45,9 @@ TEST(OrdinalRestrictions, ClosedForms) {
   ExpectFit("2 3", "or1", "10 20 30 20 20 20", 5.411532091, 2);
   // Two categories: the continuation ratio of the first category, whatever the type.
   ExpectFit("2 2", "or1(b)", "30 10 20 20", 0, 0);
+  // One column: nothing to order.
+  const EngineRun one("man 1 dim 3 lab B mod B or1 see 3 dat [ 1 2 3 ]");
+  EXPECT_NE(one.status, 0);
 }
 
 TEST(OrdinalRestrictions, FourByFourTablesAgreeWithConstrainedFits) {
