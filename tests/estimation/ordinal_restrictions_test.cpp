@@ -59,6 +59,10 @@ TEST(OrdinalRestrictions, FourByFourTablesAgreeWithConstrainedFits) {
   ExpectFit("4 4", "or2(b)", data, 18.95937865, 9);
   ExpectFit("4 4", "or1(a)", data, 0.2280892546, 1);
   ExpectFit("4 4", "or2(a)", data, 18.95937865, 9);
+  // The mental health example: cumulative orderings across six status levels.
+  ExpectFit("6 4", "or1(a)",
+            "64 94 58 46 57 94 54 40 57 105 65 60 72 141 77 94 36 97 54 78 21 71 54 71",
+            0.1502954685, 2);
 }
 
 }  // namespace
