@@ -143,6 +143,14 @@ bool EngineRun::Has(const std::string& line) const {
   return std::find(report.begin(), report.end(), line) != report.end();
 }
 
+double EngineRun::Statistic(const std::string& label) const {
+  for (const std::string& line : report) {
+    if (line.rfind("  " + label, 0) == 0) return std::stod(line.substr(line.find('=') + 1));
+  }
+  ADD_FAILURE() << label << " not in the report";
+  return 0;
+}
+
 std::vector<std::string> EngineRun::Block(const std::string& from) const {
   auto at = std::find(report.begin(), report.end(), from);
   auto end = std::find(at, report.end(), "");

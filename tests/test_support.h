@@ -134,6 +134,9 @@ struct Fitted {
 struct EngineRun {
   explicit EngineRun(const std::string& input);
   bool Has(const std::string& line) const;
+  // The number after the "=" of the statistics line that begins with label (such as
+  // "Log-likelihood"); fails the test when there is none.
+  double Statistic(const std::string& label) const;
   // The lines from the one equal to `from` up to (not including) the next empty line.
   std::vector<std::string> Block(const std::string& from) const;
   // The numbers after the 14-character label of the line that follows the line of `effect` by

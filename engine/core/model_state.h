@@ -60,6 +60,23 @@ struct Design {
   int mar_extra = 0;
   int target_submodel = -1;  // in the `all` submodel: the submodel the design belongs to
 
+  // lin, log and mar: restrictions rather than effects with parameters of their own.
+  bool IsRestriction() const {
+    return family == DesignFamily::kLinLog || family == DesignFamily::kMarginal;
+  }
+  // The variables of the design's term (code 1), and whether it has grouping variables.
+  Membership Term() const {
+    Membership term{};
+    for (int v = 0; v < kVectorSize; ++v) term[v] = DesignVariables[v] == 1 ? 1 : 0;
+    return term;
+  }
+  bool Grouped() const {
+    for (std::uint8_t code : DesignVariables) {
+      if (code == 255) return true;
+    }
+    return false;
+  }
+
   // The special models whose first level is fixed (2a, 3a, 8a and 9a): one parameter fewer.
   bool FixesFirstLevel() const {
     return family == DesignFamily::kSpecial &&
@@ -144,6 +161,17 @@ struct Submodel {
   bool IsCumulative() const { return SubmodelKind == SubmodelKindCode::kCumulative; }
 
   int MarginCount() const { return static_cast<int>(EffectVariables.size()); }
+
+  // The response: the submodel's variables outside its conditioning margin (effect 0) when it
+  // is conditional (every submodel but the first), all of them otherwise.
+  Membership Response(bool conditional) const {
+    Membership response{};
+    for (int v = 0; v < kVectorSize; ++v) {
+      const bool conditioning = conditional && !EffectVariables.empty() && EffectVariables[0][v];
+      response[v] = SubmodelVariables[v] != 0 && !conditioning ? 1 : 0;
+    }
+    return response;
+  }
   int DesignTermCount() const { return static_cast<int>(designs.size()); }
   int AssocCount() const { return static_cast<int>(assoc.size()); }
 };

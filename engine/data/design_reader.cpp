@@ -266,6 +266,11 @@ bool IsFreeDesign(const Submodel& submodel, int index) {
   return false;
 }
 
+int GroupCount(const ModelState& model, const Design& design) {
+  if (design.group_multiplier != 0) return std::abs(design.group_multiplier);
+  return static_cast<int>(CodedCells(model, design.DesignVariables, -1));
+}
+
 int CovariateMark(const ModelState& model, const Design& design) {
   if (model.CovariateCount <= 0 || model.VariableCount <= 0) return 0;
   const int covariate = model.VariableCount - 1;

@@ -30,9 +30,13 @@ inline int SignedCode(std::uint8_t code) { return static_cast<std::int8_t>(code)
 double CodedCells(const ModelState& model, const Membership& codes, int code);
 
 // True when design index of submodel begins a parameter set of its own: the first design of
-// its specification that is not reserved. The further terms of a specification of several
+// its written effect that is not reserved. The further terms of an effect written with several
 // terms, and the designs reserved by restriction letters, share the parameters before them.
 bool IsFreeDesign(const Submodel& submodel, int index);
+
+// The number of groups of a grouped design: the number after its interaction letter (its
+// absolute value), or the product of the categories of its grouping variables.
+int GroupCount(const ModelState& model, const Design& design);
 
 // The signed code of the continuous covariate (the record-number variable) in the design's
 // vector: 0 when the model has no covariate or the design does not use it.

@@ -6,6 +6,13 @@
 
 namespace tav {
 
+// The value at index `at` of a store, 0 outside it.
+template <typename T>
+double StoreValue(const std::vector<T>& store, std::int64_t at) {
+  return at >= 0 && at < static_cast<std::int64_t>(store.size()) ? static_cast<double>(store[at])
+                                                                 : 0.0;
+}
+
 // Where the numbers of one design (special effect) start in each store; -1 when the design
 // took nothing from that store.
 struct DesignSlot {

@@ -10,7 +10,7 @@
 #include "core/stop_run.h"
 #include "core/table_zero.h"
 #include "data/design_reader.h"
-#include "data/prespecified_design.h"
+#include "data/generated_designs.h"
 #include "estimation/cumulative_model.h"
 
 namespace tav {
@@ -22,30 +22,6 @@ constexpr int kProjectionSweeps = 50;
 constexpr double kNoPredictor = -1000;
 
 double SafeLog(double x) { return x > 0 ? std::log(x) : kNoPredictor; }
-
-bool IsDesignEffect(const Design& design) {
-  return !design.reserved && design.family != DesignFamily::kLinLog &&
-         design.family != DesignFamily::kMarginal;
-}
-
-bool IsGrouped(const Design& design) {
-  return std::find(design.DesignVariables.begin(), design.DesignVariables.end(), 255) !=
-         design.DesignVariables.end();
-}
-
-// The variables of a design's term: those coded 1.
-Membership DesignTerm(const Design& design) {
-  Membership term{};
-  for (int v = 0; v < kVectorSize; ++v) term[v] = design.DesignVariables[v] == 1 ? 1 : 0;
-  return term;
-}
-
-// The value at index `at` of a store, 0 outside it.
-template <typename T>
-double StoreValue(const std::vector<T>& store, std::int64_t at) {
-  return at >= 0 && at < static_cast<std::int64_t>(store.size()) ? static_cast<double>(store[at])
-                                                                 : 0.0;
-}
 
 // The design values of design i of submodel r over the cells of its term, parameter by
 // parameter (x[k * n + c]).
@@ -110,7 +86,7 @@ std::vector<double> DesignValues(EstimationRun& run, int r, int i, std::int64_t 
 // work over the cells of the submodel it acts on.
 void AddTermValues(EstimationRun& run, int r, int i, DesignWork& work) {
   const Submodel& table = run.model.submodels[work.table];
-  const MarginShape shape(run.model, table, DesignTerm(run.model.submodels[r].designs[i]));
+  const MarginShape shape(run.model, table, run.model.submodels[r].designs[i].Term());
   const std::int64_t n = shape.margin_cells();
   const std::vector<double> values = DesignValues(run, r, i, n, work.parameters);
   for (int k = 0; k < work.parameters; ++k) {
@@ -118,17 +94,6 @@ void AddTermValues(EstimationRun& run, int r, int i, DesignWork& work) {
     const double* term = values.data() + static_cast<std::ptrdiff_t>(k) * n;
     shape.ForEach([&](std::int64_t cell, std::int64_t c) { x[cell] += term[c]; });
   }
-}
-
-// The number of groups of a grouped design: the number after its interaction letter, or the
-// cells of its grouping variables.
-int GroupCount(const ModelState& model, const Design& design) {
-  if (design.group_multiplier != 0) return std::abs(design.group_multiplier);
-  int groups = 1;
-  for (int v = 0; v < kVectorSize; ++v) {
-    if (design.DesignVariables[v] == 255) groups *= model.Dimension[v];
-  }
-  return groups;
 }
 
 // Spreads the values of the E parameters of a grouped design (x, over the submodel's cells)
@@ -531,7 +496,6 @@ void SetUpDesignEffects(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const int submodel_total = static_cast<int>(model.submodels.size());
   est.design_work.assign(submodel_total, {});
-  est.DesignParameters.clear();
   est.cumulative_cells.assign(submodel_total, {});
   est.RSquared.assign(submodel_total, 0.0);
   bool any_cumulative = false;
@@ -552,7 +516,7 @@ void SetUpDesignEffects(EstimationRun& run) {
     any_cumulative = any_cumulative || submodel.IsCumulative();
     for (int i = 0; i < submodel.DesignTermCount(); ++i) {
       const Design& design = submodel.designs[i];
-      if (!IsDesignEffect(design) || !IsFreeDesign(submodel, i)) continue;
+      if (design.reserved || design.IsRestriction() || !IsFreeDesign(submodel, i)) continue;
       DesignWork work;
       work.design = i;
       work.last_design = i;
@@ -565,7 +529,7 @@ void SetUpDesignEffects(EstimationRun& run) {
       if (work.table < 0 || work.table >= model.SubmodelCount) continue;
       const Submodel& table = model.submodels[work.table];
       const auto cells = static_cast<std::int64_t>(table.cell_count);
-      work.shape = MarginShape(model, table, DesignTerm(design));
+      work.shape = MarginShape(model, table, design.Term());
       work.cells = cells;
       work.fixed = design.family == DesignFamily::kFixedWeights;
       work.thresholds = !all && submodel.IsCumulative() && i == 0;
@@ -576,7 +540,7 @@ void SetUpDesignEffects(EstimationRun& run) {
         work.x = AllocRealArray(static_cast<std::int64_t>(work.parameters) * cells);
         std::fill(work.x.begin(), work.x.end(), 0.0);
         for (int d = i; d <= work.last_design; ++d) AddTermValues(run, r, d, work);
-        if (IsGrouped(design)) {
+        if (design.Grouped()) {
           work.x = GroupedValues(run, r, i, work.table, work.x, design.DesignCountParam, cells,
                                  work.parameters);
         }
@@ -600,7 +564,7 @@ void SetUpDesignEffects(EstimationRun& run) {
     }
     if (!all && submodel.IsCumulative()) {
       // The response orders the cells of each column, with or without thresholds ("nin").
-      const MarginShape response(model, submodel, DesignTerm(submodel.designs[0]));
+      const MarginShape response(model, submodel, submodel.designs[0].Term());
       est.cumulative_cells[r] = CumulativeCells(run, r, response);
     }
   }

@@ -13,7 +13,7 @@ namespace tav {
 //   eff  the integers of the design input, taken as they are (effect or dummy codes);
 //   fac  indicator coding: x_k(c) = 1 when the factor number of c is k + 1, else 0, so that
 //        factor number 0 marks the reference cells, which carry no parameter;
-//   spe  the generated columns of the prespecified model (data/prespecified_design.h);
+//   spe  the generated columns of the prespecified model (data/generated_designs.h);
 //   fix, wei  one value per cell, multiplied into the fitted cells once, in the start
 //        iteration, and never estimated (for a cumulative submodel its logarithm is added to
 //        the linear predictor, -1000 for a value that is not positive).
@@ -42,12 +42,12 @@ namespace tav {
 // the effect is absent there), or that cell itself without a number of groups. Interaction a
 // shares the parameters among the groups, c gives every group its own, and b adds to the
 // shared ones a shift per group but the first, acting on sum_k x_k(c) in its cells. The terms
-// of one specification share its parameters (their values add up). The designs of `all` act
+// of one written effect share its parameters (their values add up). The designs of `all` act
 // on the submodel they are aimed at.
 
 // Sets up the designs that the design M-step fits (EstimationState::design_work), their
-// parameters with the start values given in the input, and the predictors of the cumulative
-// submodels. After SetUpEstimationTables.
+// parameters (appended to DesignParameters) with the start values given in the input, and the
+// predictors of the cumulative submodels. After SetUpEstimationTables.
 void SetUpDesignEffects(EstimationRun& run);
 
 // The M-step of design i of submodel r: initial values and the fixed effects in the start

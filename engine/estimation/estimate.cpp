@@ -9,12 +9,10 @@
 #include "core/random.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
-#include "estimation/design_effects.h"
 #include "estimation/e_step.h"
 #include "estimation/free_parameters.h"
 #include "estimation/m_steps.h"
 #include "estimation/model_family.h"
-#include "estimation/restricted_submodels.h"
 
 namespace tav {
 namespace {
@@ -105,6 +103,7 @@ void SetUpEstimationTables(EstimationRun& run) {
     est.expected_margins[r].assign(submodel.MarginCount(), {});
   }
   est.MarginParameters = AllocRealArray(parameters);
+  est.DesignParameters.clear();  // the families that have design parameters append theirs
   std::fill(est.MarginParameters.begin(), est.MarginParameters.end(), 1.0);
   est.expected_margins_valid = false;
   est.eq2_ready = false;
@@ -299,8 +298,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   EstimationState& est = run.estimation;
   CheckEstimationAvailable(run);
   SetUpEstimationTables(run);
-  SetUpDesignEffects(run);
-  SetUpRestrictedSubmodels(run);
+  for (const ModelFamily* family : FamiliesOf(run)) family->SetUp(run);
   BuildIndexMaps(run);
   ComputeStartValues(run);
   if (settings.newton_start_iteration < settings.max_iterations) BuildParameterList(run);
@@ -361,7 +359,9 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   if (run.IterationCount > 0 && run.StopCriterion <= -kDecreaseTolerance) {
     StopRun("  Error: decrease of the log-likelihood");
   }
-  if (run.IterationCount > 0) CheckRestrictionsMet(run);
+  if (run.IterationCount > 0) {
+    for (const ModelFamily* family : FamiliesOf(run)) family->CheckEstimates(run);
+  }
 }
 
 }  // namespace tav

@@ -55,12 +55,12 @@ struct FreeParameterList {
 };
 
 // One restricted effect (special effect) of a submodel as the design M-step uses it: the
-// designs of one specification (its first design and the designs of its further terms, which
+// designs of one written effect (its first design and the designs of its further terms, which
 // share its parameters), with the values x_k(c) of parameter k at every cell c of the
 // submodel, summed over the terms and stored as x[k * cells + c], and its parameters' place in
 // DesignParameters.
 struct DesignWork {
-  int design = -1;          // index in the submodel's designs of the specification's first
+  int design = -1;          // index in the submodel's designs of the written effect's first
   int last_design = -1;     // and of its last design
   int table = -1;           // the submodel whose cells it acts on (for `all`, its target)
   MarginShape shape;        // submodel cells onto the cells of the first design's term
@@ -76,11 +76,11 @@ struct DesignWork {
   std::vector<int> free;
 };
 
-// One specification of lin or log restrictions of a submodel: the restriction values z_k(c) of
+// One written lin() or log() item of a submodel: the restriction values z_k(c) of
 // its restrictions k at every cell c of the submodel (summed over its terms, z[k * cells + c]),
 // their targets, and their multipliers' place in DesignParameters.
 struct RestrictionWork {
-  int design = -1;             // the specification's first design
+  int design = -1;             // the item's first design
   std::int64_t cells = 0;      // of the submodel
   int parameters = 0;          // restrictions
   std::vector<double> z;       // restrictions x submodel cells

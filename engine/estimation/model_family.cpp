@@ -4,6 +4,10 @@ namespace tav {
 
 std::string ModelFamily::UnavailableConstruct(const EstimationRun&, int) const { return ""; }
 
+void ModelFamily::SetUp(EstimationRun&) const {}
+
+void ModelFamily::CheckEstimates(EstimationRun&) const {}
+
 void ModelFamily::StartValues(EstimationRun&, int) const {}
 
 void ModelFamily::FitSubmodel(EstimationRun&, int) const {}

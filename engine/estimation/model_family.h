@@ -60,6 +60,10 @@ class ModelFamily {
   // uses the family, and for the model as a whole (r = -1); empty otherwise.
   virtual std::string UnavailableConstruct(const EstimationRun& run, int r) const;
 
+  // Sets up the family's tables, once the estimation's tables are laid out and before the start
+  // values.
+  virtual void SetUp(EstimationRun& run) const;
+
   // Start values of submodel r (0 .. SubmodelCount - 1), drawing its random values.
   virtual void StartValues(EstimationRun& run, int r) const;
 
@@ -68,6 +72,10 @@ class ModelFamily {
 
   // The M-step of the family after the visits, in the first cycle of iterations from 1 on.
   virtual void FitAfterVisits(EstimationRun& run) const;
+
+  // After the iterations: stops the run when the family's estimates do not meet what the model
+  // asks of them.
+  virtual void CheckEstimates(EstimationRun& run) const;
 
   // The number of free parameters the family gives submodel t (the hazard and `all` submodels
   // included).

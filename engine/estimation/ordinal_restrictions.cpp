@@ -24,12 +24,7 @@ OrdinalLayout Layout(const EstimationRun& run, int r) {
   const ModelState& model = run.model;
   const Submodel& submodel = model.submodels[r];
   OrdinalLayout layout;
-  Membership response{};
-  for (int v = 0; v < kVectorSize; ++v) {
-    const bool conditioning =
-        r > 0 && submodel.MarginCount() > 0 && submodel.EffectVariables[0][v] != 0;
-    response[v] = submodel.SubmodelVariables[v] != 0 && !conditioning ? 1 : 0;
-  }
+  const Membership response = submodel.Response(r > 0);
   const MarginShape shape(model, submodel, response);
   layout.categories = shape.margin_cells();
   layout.columns = run.estimation.condition_shapes[r].margin_cells();
@@ -79,12 +74,13 @@ std::vector<double> WorkingValues(const std::vector<double>& n, const std::vecto
 }
 
 // One pass over the pairs and cuts; returns whether a multiplier moved, and counts the active
-// restrictions.
+// restrictions. The working values are formed once and follow every multiplier that moves.
 bool Pass(const std::vector<double>& n, std::vector<double>& b, std::int64_t k, std::int64_t j,
           bool continuation, int& active) {
   bool moved = false;
   active = 0;
   const auto at = [j](std::int64_t h, std::int64_t i) { return h * j + i; };
+  std::vector<double> working = WorkingValues(n, b, k, j, continuation);
   for (std::int64_t h = 0; h + 1 < k; ++h) {
     double v = 0;
     double w = 0;
@@ -93,12 +89,11 @@ bool Pass(const std::vector<double>& n, std::vector<double>& b, std::int64_t k, 
       w += n[at(h + 1, i)];
     }
     for (std::int64_t i = 0; i + 1 < j; ++i) {
-      // The working values with the multipliers as they are now, without this one.
-      const std::vector<double> working = WorkingValues(n, b, k, j, continuation);
       double& multiplier = b[h * (j - 1) + i];
       const double old = multiplier;
       double updated = 0;
       if (continuation) {
+        // The pair's working values without this multiplier.
         const double a = working[at(h, i)] + old;
         const double g = working[at(h + 1, i)] - old;
         if (g * (v - a) - a * (w - g) > 0 && v + w > 0) updated = (a * w - g * v) / (v + w);
@@ -116,6 +111,13 @@ bool Pass(const std::vector<double>& n, std::vector<double>& b, std::int64_t k, 
       if (updated != 0) ++active;
       moved = moved || std::fabs(updated - old) > kStillMoving;
       multiplier = updated;
+      const double change = updated - old;
+      working[at(h, i)] -= change;
+      working[at(h + 1, i)] += change;
+      if (!continuation) {
+        working[at(h, i + 1)] += change;
+        working[at(h + 1, i + 1)] -= change;
+      }
     }
   }
   return moved;

@@ -18,18 +18,12 @@ constexpr double kMetTolerance = 1e-4;
 // Steps divided by more than this move nothing a double can show.
 constexpr double kLargestStepDivisor = 1e12;
 
-double StoreValue(const std::vector<double>& store, std::int64_t at) {
-  return at >= 0 && at < static_cast<std::int64_t>(store.size()) ? store[at] : 0.0;
-}
-
-// The restriction values of design d (a term of a lin/log specification) added to the work's
+// The restriction values of design d (a term of a lin() or log() item) added to the work's
 // values over the submodel's cells.
 void AddTermValues(const EstimationRun& run, int r, int d, RestrictionWork& work) {
   const ModelState& model = run.model;
   const Submodel& submodel = model.submodels[r];
-  Membership term{};
-  for (int v = 0; v < kVectorSize; ++v) term[v] = submodel.designs[d].DesignVariables[v] == 1;
-  const MarginShape shape(model, submodel, term);
+  const MarginShape shape(model, submodel, submodel.designs[d].Term());
   const std::int64_t n = shape.margin_cells();
   const std::int64_t start = run.designs.design_slots[r][d].real_start;
   for (int k = 0; k < work.parameters; ++k) {
@@ -202,7 +196,7 @@ void SetUpRestrictedSubmodels(EstimationRun& run) {
       work.z = AllocRealArray(static_cast<std::int64_t>(work.parameters) * cells);
       std::fill(work.z.begin(), work.z.end(), 0.0);
       work.target.assign(work.parameters, 0.0);
-      // The terms of the specification, then the targets that the letters c and d reserve one
+      // The terms of the item, then the targets that the letters c and d reserve one
       // block of per term.
       for (int d = i; d < submodel.DesignTermCount(); ++d) {
         const Design& term = submodel.designs[d];

@@ -31,7 +31,7 @@ namespace tav {
 // moves, at most max_inner_iterations of them.
 
 // Sets up the restrictions of every submodel with lin or log restrictions and their
-// multipliers (after SetUpDesignEffects, whose parameter store they share).
+// multipliers, appended to DesignParameters.
 void SetUpRestrictedSubmodels(EstimationRun& run);
 
 // The M-step of lin/log submodel r: the multipliers' start in the start iteration, the passes

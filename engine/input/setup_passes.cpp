@@ -176,12 +176,7 @@ void SetUpThresholdDesign(ModelState& model, int s) {
   Submodel& submodel = model.submodels[s];
   if (submodel.DesignTermCount() == 0) return;
   Design& thresholds = submodel.designs[0];
-  Membership response{};
-  for (int v = 0; v < kVectorSize; ++v) {
-    const bool conditioning =
-        s > 0 && submodel.MarginCount() > 0 && submodel.EffectVariables[0][v] != 0;
-    response[v] = submodel.SubmodelVariables[v] != 0 && !conditioning ? 1 : 0;
-  }
+  const Membership response = submodel.Response(s > 0);
   const double q = ProductOfDimensions(model, response);
   // The first subtable has no conditioning margin: its frequencies are no distributions of a
   // response given anything.

@@ -18,10 +18,9 @@ std::int64_t CellCount(const Submodel& submodel) {
   return static_cast<std::int64_t>(submodel.cell_count);
 }
 
-// Copies what belongs to submodel r from the tables `from` into the tables `to` (fitted
-// cells, predictors, design parameters): its cells and its designs' parameters.
-// The cells of the submodels whose tables the parameters of submodel r act on: its own, and
-// for the designs of `all` those of the submodels they are aimed at.
+// Copies what belongs to submodel r from the tables `from` into the tables `to` (fitted cells,
+// predictors, design parameters): its designs' parameters, and the cells of the submodels its
+// parameters act on (its own, and for the designs of `all` those they are aimed at).
 void CopySubmodel(const RunState& run, int r, const std::vector<double>* const from[3],
                   std::vector<double>* const to[3]) {
   std::vector<int> tables = {r};

@@ -33,15 +33,6 @@ const char kMobilityData[] =
 const char kWine[] = "man 3 dim 2 2 5 lab T C R mod TC R|TC cum(";
 const char kWineData[] = "see 17 dat [ 4 9 5 0 0  1 7 8 2 0  0 5 8 3 2  0 1 5 7 5 ]";
 
-// The number after a statistics label such as "Log-likelihood".
-double Statistic(const EngineRun& run, const std::string& label) {
-  for (const std::string& line : run.report) {
-    if (line.rfind("  " + label, 0) == 0) return std::stod(line.substr(line.find('=') + 1));
-  }
-  ADD_FAILURE() << label << " not in the report";
-  return 0;
-}
-
 // The beta (ln of the parameter) and standard error of the lines after the block heading.
 std::vector<std::pair<double, double>> Block(const EngineRun& run, const std::string& heading) {
   std::vector<std::pair<double, double>> rows;
@@ -72,9 +63,9 @@ struct Case {
 void Check(const Case& c) {
   const EngineRun run(c.input);
   ASSERT_EQ(run.status, 0) << c.input;
-  EXPECT_NEAR(Statistic(run, "Log-likelihood"), c.loglik, 0.6e-5) << c.input;
-  EXPECT_NEAR(Statistic(run, "L-squared"), c.lsquared, 0.6e-4) << c.input;
-  EXPECT_EQ(Statistic(run, "Degrees of freedom"), c.df) << c.input;
+  EXPECT_NEAR(run.Statistic("Log-likelihood"), c.loglik, 0.6e-5) << c.input;
+  EXPECT_NEAR(run.Statistic("L-squared"), c.lsquared, 0.6e-4) << c.input;
+  EXPECT_EQ(run.Statistic("Degrees of freedom"), c.df) << c.input;
   const auto rows = Block(run, c.heading);
   ASSERT_EQ(rows.size(), c.parameters.size()) << c.input;
   for (std::size_t k = 0; k < rows.size(); ++k) {
@@ -160,7 +151,7 @@ TEST(DesignEffects, SymmetryFamiliesAgreeWithPoissonRegressions) {
   // as a factor), uniform inheritance (5b) and the absolute distance (9b).
   const auto run = [&](const std::string& model) {
     const EngineRun r(mobility + "mod " + model + " cri 0.0000000001 " + kMobilityData);
-    return std::make_pair(Statistic(r, "Log-likelihood"), Statistic(r, "L-squared"));
+    return std::make_pair(r.Statistic("Log-likelihood"), r.Statistic("L-squared"));
   };
   EXPECT_NEAR(run("{spe(AB 3a)}").first, -9280.392801, 0.6e-5);
   EXPECT_NEAR(run("{A,B,spe(AB 4a)}").second, 4.664071336, 0.6e-4);
@@ -211,7 +202,7 @@ TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
          "  HE",
          {{0.2349837292, 0.06473014859}, {0.2315530597, 0.05848553113}}});
   const EngineRun shifted(input("cov(HE 1 S b)", ""));
-  EXPECT_NEAR(Statistic(shifted, "Log-likelihood"), -1877.333393, 0.6e-5);
+  EXPECT_NEAR(shifted.Statistic("Log-likelihood"), -1877.333393, 0.6e-5);
   const auto rows = Block(shifted, "  HE");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_NEAR(rows[0].first, 0.2349837292, 0.6e-4);
@@ -235,8 +226,8 @@ TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
   const EngineRun distances(
       "man 3 dim 4 4 2 lab H E S mod {HS,ES,spe(HE 9a S c)} cri 0.0000000001 see 5 dat [ 32 36 "
       "11 9 10 5 3 2 53 66 50 34 25 29 15 14 10 16 10 7 7 7 7 7 3 4 30 64 5 5 8 8 ]");
-  EXPECT_NEAR(Statistic(distances, "Log-likelihood"), -1843.557844, 0.6e-5);
-  EXPECT_EQ(Statistic(distances, "Degrees of freedom"), 12);
+  EXPECT_NEAR(distances.Statistic("Log-likelihood"), -1843.557844, 0.6e-5);
+  EXPECT_EQ(distances.Statistic("Degrees of freedom"), 12);
   const auto per_sex = Block(distances, "  HE");
   ASSERT_EQ(per_sex.size(), 8u);
   const double expected[] = {0, -0.2813811, -0.1108597, -1.8965977,
@@ -255,8 +246,8 @@ TEST(DesignEffects, GroupedDesignsAgreeWithPoissonRegressions) {
          "  HE",
          {{0.23309628099, 0.04339830276}}});
   const EngineRun plain("man 3 dim 4 4 2 lab H E S mod {HS,ES} all {HE}" + data);
-  EXPECT_NEAR(Statistic(plain, "L-squared"), 6.7613, 0.6e-4);
-  EXPECT_EQ(Statistic(plain, "Degrees of freedom"), 9);
+  EXPECT_NEAR(plain.Statistic("L-squared"), 6.7613, 0.6e-4);
+  EXPECT_EQ(plain.Statistic("Degrees of freedom"), 9);
 }
 
 // A logistic regression on a continuous covariate z of 40 records (drawn in R with
@@ -275,7 +266,7 @@ TEST(DesignEffects, ContinuousCovariatesAgreeWithALogisticRegression) {
       "2 0 0.73\n2 0 0.74\n2 0 -0.35\n2 0 0.71\n2 0 1.3\n1 0 0.04\n1 0 -0.98\n2 0 0.79\n ]";
   const EngineRun run(input);
   ASSERT_EQ(run.status, 0);
-  EXPECT_NEAR(Statistic(run, "Log-likelihood"), -22.23653467 + 40 * std::log(1.0 / 40), 0.6e-5);
+  EXPECT_NEAR(run.Statistic("Log-likelihood"), -22.23653467 + 40 * std::log(1.0 / 40), 0.6e-5);
   const auto slope = Block(run, "  Bx");
   ASSERT_EQ(slope.size(), 1u);
   EXPECT_NEAR(slope[0].first, 1.466549795, 0.6e-4);
@@ -356,7 +347,7 @@ TEST(DesignEffects, CumulativeModelsAgreeWithCumulativeLinkRegressions) {
                      {"h", 0.2748975092, -1.397886588, -1.488283245, -0.8923650844, -87.90966522}};
   for (const auto& e : equidistant) {
     const EngineRun run(wine + e.letter + effects + kWineData);
-    EXPECT_NEAR(Statistic(run, "Log-likelihood"), e.loglik + margin, 0.6e-5) << e.letter;
+    EXPECT_NEAR(run.Statistic("Log-likelihood"), e.loglik + margin, 0.6e-5) << e.letter;
     const auto thresholds = Block(run, "  thresholds (equidistant)");
     ASSERT_EQ(thresholds.size(), 2u) << e.letter;
     EXPECT_NEAR(thresholds[0].first, e.first + 1.5 * e.spacing, 0.6e-4) << e.letter;
@@ -377,7 +368,7 @@ TEST(DesignEffects, TheNormalModelIsAWeightedRegression) {
       "man 3 dim 2 3 4 lab A B R mod AB R|AB cum(i) {fac(A 1) cov(B 1)} des [ 0 1 -1 0 1 ] "
       "see 9 dat [ 5 3 2 1 4 4 3 1 2 3 4 5 1 2 6 3 2 2 3 5 1 1 4 6 ]");
   ASSERT_EQ(run.status, 0);
-  EXPECT_NEAR(Statistic(run, "Log-likelihood"), -234.5906521, 0.6e-5);
+  EXPECT_NEAR(run.Statistic("Log-likelihood"), -234.5906521, 0.6e-5);
   EXPECT_TRUE(run.Has("  R-squared      0.1623"));
   EXPECT_NEAR(Block(run, "  A").at(0).first, 0.7301059374, 0.6e-4);
   EXPECT_NEAR(Block(run, "  B").at(0).first, 0.328713969, 0.6e-4);

@@ -17,14 +17,6 @@ namespace {
 
 using testing::EngineRun;
 
-double Statistic(const EngineRun& run, const std::string& label) {
-  for (const std::string& line : run.report) {
-    if (line.rfind("  " + label, 0) == 0) return std::stod(line.substr(line.find('=') + 1));
-  }
-  ADD_FAILURE() << label << " not in the report";
-  return 0;
-}
-
 // L-squared to every printed digit, and the degrees of freedom: a parameter less for every
 // active restriction.
 void ExpectFit(const std::string& dims, const std::string& kind, const std::string& data,
@@ -32,8 +24,8 @@ void ExpectFit(const std::string& dims, const std::string& kind, const std::stri
   const EngineRun run("man 2 dim " + dims + " lab A B mod A B|A " + kind + " see 3 dat [ " + data +
                       " ]");
   ASSERT_EQ(run.status, 0) << kind;
-  EXPECT_NEAR(Statistic(run, "L-squared"), lsquared, 0.6e-4) << kind << " " << data;
-  EXPECT_EQ(Statistic(run, "Degrees of freedom"), df) << kind << " " << data;
+  EXPECT_NEAR(run.Statistic("L-squared"), lsquared, 0.6e-4) << kind << " " << data;
+  EXPECT_EQ(run.Statistic("Degrees of freedom"), df) << kind << " " << data;
 }
 
 // Data that satisfy the ordering keep the unrestricted (saturated) fit; rows whose order is

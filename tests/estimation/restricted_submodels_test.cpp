@@ -14,21 +14,13 @@ namespace {
 
 using testing::EngineRun;
 
-double Statistic(const EngineRun& run, const std::string& label) {
-  for (const std::string& line : run.report) {
-    if (line.rfind("  " + label, 0) == 0) return std::stod(line.substr(line.find('=') + 1));
-  }
-  ADD_FAILURE() << label << " not in the report";
-  return 0;
-}
-
 // Log-likelihood and L-squared to every printed digit, and the degrees of freedom.
 void ExpectFit(const std::string& input, double loglik, double lsquared, int df) {
   const EngineRun run(input);
   ASSERT_EQ(run.status, 0) << input;
-  EXPECT_NEAR(Statistic(run, "Log-likelihood"), loglik, 0.6e-5) << input;
-  EXPECT_NEAR(Statistic(run, "L-squared"), lsquared, 0.6e-4) << input;
-  EXPECT_EQ(Statistic(run, "Degrees of freedom"), df) << input;
+  EXPECT_NEAR(run.Statistic("Log-likelihood"), loglik, 0.6e-5) << input;
+  EXPECT_NEAR(run.Statistic("L-squared"), lsquared, 0.6e-4) << input;
+  EXPECT_EQ(run.Statistic("Degrees of freedom"), df) << input;
 }
 
 // The 2 x 2 table 30 10 20 40 (N = 100). Closed forms: p12 = p21 gives 0.3, 0.15, 0.15, 0.4;
@@ -86,8 +78,8 @@ TEST(RestrictedSubmodels, OnlyTheRestrictedSubmodelIsSaturated) {
   const EngineRun run(
       "man 3 dim 2 2 2 lab A B C mod AB {A,B} C|AB {lin(ABC 1)} des [ 1 0 0 0 0 0 -1 0 ] see 3 "
       "dat [ 10 20 30 15 25 5 12 18 ]");
-  EXPECT_NEAR(Statistic(run, "Log-likelihood"), loglik, 0.6e-5);
-  EXPECT_EQ(Statistic(run, "Degrees of freedom"), 2);
+  EXPECT_NEAR(run.Statistic("Log-likelihood"), loglik, 0.6e-5);
+  EXPECT_EQ(run.Statistic("Degrees of freedom"), 2);
 }
 
 // A restriction no probabilities can meet: the first row's probability 1.5.

@@ -14,35 +14,12 @@
 namespace tav {
 namespace {
 
-bool IsDesignEffect(DesignFamily family) {
-  return family != DesignFamily::kLinLog && family != DesignFamily::kMarginal;
-}
-
-// The number of groups a grouped design's parameters vary over: the number after the
-// interaction letter, or the product of the categories of its grouping variables.
-std::int64_t GroupCount(const ModelState& model, const Design& design) {
-  std::int64_t groups = std::abs(design.group_multiplier);
-  if (groups != 0) return groups;
-  groups = 1;
-  for (int v = 0; v < model.VariableCount; ++v) {
-    if (design.DesignVariables[v] == 255) groups *= model.Dimension[v];
-  }
-  return groups;
-}
-
-// Design d of submodel opens a specification whose parameters are estimated: not reserved, not
+// Design d of submodel opens a written effect whose parameters are estimated: not reserved, not
 // a restriction, not fixed (fix, wei).
 bool Estimated(const Submodel& submodel, int d) {
   const Design& design = submodel.designs[d];
-  return !design.reserved && IsDesignEffect(design.family) &&
+  return !design.reserved && !design.IsRestriction() &&
          design.family != DesignFamily::kFixedWeights && IsFreeDesign(submodel, d);
-}
-
-bool Grouped(const Design& design) {
-  for (std::uint8_t code : design.DesignVariables) {
-    if (code == 255) return true;
-  }
-  return false;
 }
 
 std::string PadRight(std::string text, std::size_t width) {
@@ -111,6 +88,8 @@ class DesignEffect : public ModelFamily {
  public:
   std::string_view Name() const override { return "design effects"; }
 
+  void SetUp(EstimationRun& run) const override { SetUpDesignEffects(run); }
+
   // In the visit of a log-linear or cumulative submodel: its design effects, unless the
   // Newton-type iterations fit them.
   void FitSubmodel(EstimationRun& run, int r) const override {
@@ -122,7 +101,7 @@ class DesignEffect : public ModelFamily {
     FitDesignEffects(run, r);
   }
 
-  // Per specification (its first design; the designs of its further terms share its
+  // Per written effect (its first design; the designs of its further terms share its
   // parameters): its parameters, times the groups for interaction c, plus a shift per group
   // less one for interaction b; one fewer per copy for the models whose first level is fixed.
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
@@ -168,7 +147,7 @@ class DesignEffect : public ModelFamily {
         if (!Estimated(submodel, d)) continue;
         // Interaction c: parameters of their own per group; b: a shift per group but the
         // first after the shared parameters.
-        const int groups = Grouped(design) ? static_cast<int>(GroupCount(model, design)) : 1;
+        const int groups = design.Grouped() ? GroupCount(model, design) : 1;
         const int fixed = design.FixesFirstLevel() ? 1 : 0;
         int size = design.DesignCountParam - fixed;
         if (design.interaction == DesignInteraction::kC) size *= groups;
@@ -176,7 +155,7 @@ class DesignEffect : public ModelFamily {
         if (size <= 0) continue;
         FreeParameter parameter;
         parameter.submodel = r;
-        for (int v = 0; v < kVectorSize; ++v) parameter.effect[v] = design.DesignVariables[v] == 1;
+        parameter.effect = design.Term();
         parameter.design = d;
         list.AddEffect(parameter, size);
       }
@@ -215,11 +194,7 @@ class DesignEffect : public ModelFamily {
         const bool free = submodel.CumulativeModel <= 3;
         writer.WriteLine(std::string("  thresholds") + (free ? " (free)" : " (equidistant)"));
       } else {
-        Membership term{};
-        for (int v = 0; v < kVectorSize; ++v) {
-          term[v] = submodel.designs[work.design].DesignVariables[v] == 1 ? 1 : 0;
-        }
-        writer.WriteLine("  " + TermText(model, term));
+        writer.WriteLine("  " + TermText(model, submodel.designs[work.design].Term()));
       }
       WriteParameterLines(run, t, work, labels, exp_column, writer);
     }

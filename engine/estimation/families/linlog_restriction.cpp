@@ -35,6 +35,10 @@ class LinLogRestriction : public ModelFamily {
     return "";
   }
 
+  void SetUp(EstimationRun& run) const override { SetUpRestrictedSubmodels(run); }
+
+  void CheckEstimates(EstimationRun& run) const override { CheckRestrictionsMet(run); }
+
   void FitSubmodel(EstimationRun& run, int r) const override {
     const Submodel* submodel = SubmodelAt(run.model, r);
     if (submodel != nullptr && r < run.model.SubmodelCount && submodel->LinLogSubmodel &&
@@ -47,7 +51,7 @@ class LinLogRestriction : public ModelFamily {
     return RestrictionParameterCount(run.model, t, DesignFamily::kLinLog);
   }
 
-  // After the table of submodel t: per specification the labels of its first term, then one
+  // After the table of submodel t: per written item the labels of its first term, then one
   // line per restriction with ln tau (the multiplier; 0 for an inactive inequality).
   void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
                             ParameterBlockWriter& writer) const override {
@@ -58,11 +62,7 @@ class LinLogRestriction : public ModelFamily {
     }
     const Submodel& submodel = run.model.submodels[t];
     for (const RestrictionWork& work : est.restriction_work[t]) {
-      Membership term{};
-      for (int v = 0; v < kVectorSize; ++v) {
-        term[v] = submodel.designs[work.design].DesignVariables[v] == 1 ? 1 : 0;
-      }
-      writer.WriteLine("  " + TermText(run.model, term));
+      writer.WriteLine("  " + TermText(run.model, submodel.designs[work.design].Term()));
       for (int k = 0; k < work.parameters; ++k) {
         const double tau = est.DesignParameters[work.offset + k];
         std::string label = " " + std::to_string(k + 1);

@@ -61,7 +61,7 @@ std::int64_t RestrictionParameterCount(const ModelState& model, int t, DesignFam
   std::int64_t count = 0;
   for (int d = 0; d < submodel->DesignTermCount(); ++d) {
     const Design& design = submodel->designs[d];
-    // The designs of a specification's further terms share its restrictions.
+    // The designs of an item's further terms share its restrictions.
     if (!design.reserved && design.family == family && IsFreeDesign(*submodel, d)) {
       count -= design.DesignCountParam;
     }

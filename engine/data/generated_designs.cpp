@@ -1,4 +1,4 @@
-#include "data/prespecified_design.h"
+#include "data/generated_designs.h"
 
 #include <algorithm>
 #include <cstdlib>

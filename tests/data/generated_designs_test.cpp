@@ -1,4 +1,4 @@
-#include "data/prespecified_design.h"
+#include "data/generated_designs.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ Reals OneHot(const std::vector<int>& classes, int p) {
   return out;
 }
 
-TEST(PrespecifiedDesign, SymmetryFamiliesOnThreeByThree) {
+TEST(GeneratedDesigns, SymmetryFamiliesOnThreeByThree) {
   // Cells 00 01 02 10 11 12 20 21 22.
   EXPECT_EQ(Build({3, 3}, 2, 6), OneHot({0, 1, 2, 1, 3, 4, 2, 4, 5}, 6));        // 3a
   EXPECT_EQ(Build({3, 3}, 3, 3), OneHot({-1, 0, 1, 0, -1, 2, 1, 2, -1}, 3));     // 4a
@@ -56,7 +56,7 @@ TEST(PrespecifiedDesign, SymmetryFamiliesOnThreeByThree) {
   EXPECT_EQ(Build({2, 2, 2}, 12, 1), Reals({3, 1, 1, 1, 1, 1, 1, 3}));  // 3b
 }
 
-TEST(PrespecifiedDesign, InteractionDesigns) {
+TEST(GeneratedDesigns, InteractionDesigns) {
   EXPECT_EQ(Build({2, 2}, 0, 1, -1), Reals({1, -1, -1, 1}));  // 1a, effect coding
   // 1a, reference category 1: columns (1,1), (1,2), (2,1), (2,2) of categories from 0.
   EXPECT_EQ(Build({3, 3}, 0, 4, 1), OneHot({-1, -1, -1, -1, 0, 1, -1, 2, 3}, 4));
@@ -65,7 +65,7 @@ TEST(PrespecifiedDesign, InteractionDesigns) {
   EXPECT_EQ(Build({3}, 10, 0), Reals());  // P = 0 writes nothing
 }
 
-TEST(PrespecifiedDesign, SumAndDistanceFamilies) {
+TEST(GeneratedDesigns, SumAndDistanceFamilies) {
   // 2 x 3: cells 00 01 02 10 11 12, sums 0 1 2 1 2 3.
   EXPECT_EQ(Build({2, 3}, 1, 4), OneHot({0, 1, 2, 1, 2, 3}, 4));     // 2a
   EXPECT_EQ(Build({2, 3}, 11, 1), Reals({0, 1, 2, 1, 2, 3}));        // 2b
@@ -80,7 +80,7 @@ TEST(PrespecifiedDesign, SumAndDistanceFamilies) {
   EXPECT_EQ(Build({4, 4}, 18, 1), distance);  // 9b
 }
 
-TEST(PrespecifiedDesign, OrderFamilies) {
+TEST(GeneratedDesigns, OrderFamilies) {
   // 6a, three 2-category variables: column j is #{c_j < c_v} - #{c_3 < c_v}.
   const Reals first{0, 1, 0, 2, -1, 0, -2, 0};
   const Reals second{0, 1, -1, 0, 0, 2, -2, 0};

@@ -1,5 +1,5 @@
-#ifndef TAV_ENGINE_DATA_PRESPECIFIED_DESIGN_H_
-#define TAV_ENGINE_DATA_PRESPECIFIED_DESIGN_H_
+#ifndef TAV_ENGINE_DATA_GENERATED_DESIGNS_H_
+#define TAV_ENGINE_DATA_GENERATED_DESIGNS_H_
 
 #include <array>
 #include <cstdint>
@@ -52,4 +52,4 @@ void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
 
 }  // namespace tav
 
-#endif  // TAV_ENGINE_DATA_PRESPECIFIED_DESIGN_H_
+#endif  // TAV_ENGINE_DATA_GENERATED_DESIGNS_H_
