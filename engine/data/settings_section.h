@@ -22,7 +22,10 @@ void SetSettingDefaults(DataRun& run);
 // True when the Newton-type algorithms cannot handle the model: restricted probabilities of
 // `eq2`/`eq3`, `or1` or `or2`, association models, lin/log/mar restrictions, or effects with a
 // second set of parameters (interaction letter b).
-bool NewtonUnavailable(const ModelState& model);
+// With with_mar false, mar restrictions are left out of the conditions: their standard errors
+// come from their own step, so that they need only the model to have no latent variables and
+// no res.
+bool NewtonUnavailable(const ModelState& model, bool with_mar = true);
 
 // The start values `nor` spreads over m parameters: normal weights at m equidistant points
 // over a range (type 1: the densities at the points; another type: the probabilities of the

@@ -90,6 +90,38 @@ struct RestrictionWork {
   bool boundary = false;       // letters b and d: a multiplier never passes 1 (inequalities)
 };
 
+// One chain of a written mar() item (estimation/marginal_restrictions.h): the margins
+// mu_g = sum of weight * p(cell) over its entries (for the form on log cells, of weight *
+// ln p(cell)), then the item's matrices and its design, which the chain's equation values add
+// into the item's equations.
+struct MarginalChain {
+  struct Entry {
+    std::int64_t cell = 0;  // of the submodel
+    int margin = 0;
+    double weight = 1;
+  };
+  std::vector<Entry> entries;
+  int margins = 0;
+  std::vector<double> first;   // rows x margins (letters c and d)
+  std::vector<double> second;  // rows x rows of the first matrix (letter d)
+  int rows = 0;                // values the design acts on
+  std::vector<double> design;  // equations x rows, equation-major
+};
+
+// One written mar() item of a submodel: its equations, their targets, the form they take and
+// their multipliers' place in DesignParameters.
+struct MarginalItem {
+  int design = -1;  // the item's first design
+  int equations = 0;
+  int form = 0;             // 0 margins, 1 their logs, 2 first matrix, 3 second matrix, 4 log cells
+  bool inequality = false;  // equations are inequalities, value >= 0
+  std::vector<double> target;
+  std::vector<MarginalChain> chains;
+  std::int64_t offset = 0;      // the first multiplier in DesignParameters
+  std::vector<char> dependent;  // per equation: dropped as dependent in the last step
+  std::vector<char> left_out;   // per equation: an inequality left out of the last step
+};
+
 // What the E-step's evaluation pass finds at the current fitted tables.
 struct Evaluation {
   double log_likelihood = 0;
@@ -142,6 +174,8 @@ struct EstimationState {
   // (indexed like FittedTable) the additive terms A and denominators B of their probabilities
   // (n + 1e-10 + A) / B.
   std::vector<std::vector<RestrictionWork>> restriction_work;
+  // Per submodel with mar() restrictions, its items.
+  std::vector<std::vector<MarginalItem>> marginal_work;
   // Ordinal submodels (or1, or2): per submodel the multipliers of its adjacent column pairs h
   // and cuts i, at h * (J - 1) + i, kept across iterations.
   std::vector<std::vector<double>> ordinal_multipliers;

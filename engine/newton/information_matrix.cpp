@@ -6,9 +6,11 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
+#include "core/sweep_inverse.h"
 #include "core/table_zero.h"
 #include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
+#include "estimation/marginal_restrictions.h"
 #include "newton/eigenvalues.h"
 
 namespace tav {
@@ -56,6 +58,51 @@ bool IsMarParameter(const RunState& run, int i) {
   const FreeParameter& parameter = run.estimation.free_parameters.parameters[i];
   return parameter.submodel < run.model.SubmodelCount &&
          run.model.submodels[parameter.submodel].MarSubmodel != 0;
+}
+
+// The covariance blocks of the submodels with marginal restrictions, which their own step
+// gives (estimation/marginal_restrictions.h): the log-linear parameters of such a submodel act
+// on its cells through their effect signs, and its multipliers follow.
+void WriteMarginalBlocks(const RunState& run, std::vector<double>& matrix, int n) {
+  const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
+  const int listed = static_cast<int>(parameters.size());
+  for (int r = 0; r < run.model.SubmodelCount; ++r) {
+    if (MarginalMultiplierCount(run, r) == 0) continue;
+    const auto cells = CellCount(run.model.submodels[r]);
+    std::vector<int> index;
+    std::vector<std::vector<double>> columns;
+    for (int i = 0; i < listed; ++i) {
+      if (parameters[i].submodel != r || parameters[i].design >= 0) continue;
+      const std::vector<signed char>& signs = run.newton.effect_signs[i];
+      const std::vector<double> factor(signs.begin(), signs.end());
+      std::vector<double> column(static_cast<std::size_t>(cells), 1.0);
+      run.newton.effect_shapes[i].Scale(column.data(), factor.data(), column.data());
+      columns.push_back(std::move(column));
+      index.push_back(i);
+    }
+    for (const MarginalItem& item : run.estimation.marginal_work[r]) {
+      for (int k = 0; k < item.equations; ++k) {
+        int found = -1;
+        for (int i = 0; i < listed && found < 0; ++i) {
+          const FreeParameter& parameter = parameters[i];
+          if (parameter.submodel == r && parameter.design == item.design &&
+              parameter.position == k) {
+            found = i;
+          }
+        }
+        index.push_back(found);
+      }
+    }
+    const std::vector<double> covariance = MarginalCovariance(run, r, columns);
+    const int size = static_cast<int>(index.size());
+    for (int a = 0; a < size; ++a) {
+      for (int b = 0; b < size; ++b) {
+        if (index[a] < 0 || index[b] < 0 || index[a] >= n || index[b] >= n) continue;
+        matrix[static_cast<std::size_t>(index[a]) * n + index[b]] =
+            covariance[static_cast<std::size_t>(a) * size + b];
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -162,29 +209,13 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
     newton.BoundaryLogLinear = 0;
     newton.BoundaryHazard = 0;
   }
-  auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
-  for (int s = 0; s < n; ++s) {
-    // Parameters of submodels with marginal restrictions already hold covariances.
-    if (mode == InversionMode::kStandardErrors && s < listed && IsMarParameter(run, s)) continue;
-    const double pivot = at(s, s);
-    at(s, s) = 1;
-    if (pivot >= tolerance) {
-      for (int j = 0; j < n; ++j) at(s, j) /= pivot;
-      for (int i = 0; i < n; ++i) {
-        if (i == s) continue;
-        const double f = at(i, s);
-        if (f == 0) continue;
-        at(i, s) = 0;
-        for (int j = 0; j < n; ++j) at(i, j) -= f * at(s, j);
-      }
-      continue;
-    }
-    // Rejected pivot: the parameter is left out (variance 0).
-    for (int j = 0; j < n; ++j) {
-      at(s, j) = 0;
-      at(j, s) = 0;
-    }
-    if (!report) continue;
+  // Parameters of submodels with marginal restrictions already hold covariances.
+  auto skip = [&](int s) {
+    return mode == InversionMode::kStandardErrors && s < listed && IsMarParameter(run, s);
+  };
+  // A rejected pivot: the parameter is left out (variance 0).
+  auto rejected = [&](int s, double pivot) {
+    if (!report) return;
     const std::string what = pivot < -tolerance ? "not positive definite" : "not full rank";
     WriteLogLine(run, "  Warning: Information matrix is " + what + " (" + FormatReal(1, 0, s + 1) +
                           "," + FormatReal(9, -1, pivot) + ")");
@@ -193,7 +224,8 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
     } else {
       ++newton.BoundaryLogLinear;
     }
-  }
+  };
+  SweepInverse(matrix, n, tolerance, skip, rejected);
 }
 
 void DampInformation(std::vector<double>& matrix, int n, double& lambda) {
@@ -303,6 +335,7 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
     }
   }
   if (std_errors) CentreDesignEntries(run, matrix, n, l0, base, steps, evaluate);
+  if (std_errors && run.model.AnyMar) WriteMarginalBlocks(run, matrix, n);
 
   if (!std_errors && newton.lambda != 0) DampInformation(matrix, n, newton.lambda);
   if (std_errors) {

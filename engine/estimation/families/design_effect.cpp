@@ -22,29 +22,6 @@ bool Estimated(const Submodel& submodel, int d) {
          design.family != DesignFamily::kFixedWeights && IsFreeDesign(submodel, d);
 }
 
-std::string PadRight(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
-}
-
-// The place of parameter k of design d of submodel t in the free-parameter list, or -1.
-int FreePosition(const FreeParameterList& list, int t, int d, int k) {
-  for (std::size_t i = 0; i < list.parameters.size(); ++i) {
-    const FreeParameter& parameter = list.parameters[i];
-    if (parameter.submodel == t && parameter.design == d && parameter.position == k) {
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
-}
-
-// A multiplicative parameter in the exp(beta) column: fixed 11.4, or the exponent form for
-// values of at least 1000 or at most 0.001.
-std::string MultiplicativeColumn(double x) {
-  if (!(x > 0)) return " 0.00E+0000";
-  return (x >= 1000 || x <= 0.001 ? FormatReal(11, -1, x) : FormatReal(11, 4, x)) + " ";
-}
-
 // The lines of one block of design parameters: per parameter k its label, ln tau (fixed 9.4,
 // asterisks for a parameter that is not positive), the standard error and z-value of a free
 // parameter (18 blanks otherwise), tau itself where the table has the exp(beta) column, and on
@@ -58,25 +35,19 @@ void WriteParameterLines(const EstimationRun& run, int t, const DesignWork& work
   std::vector<double> logs;
   for (int k = 0; k < work.parameters; ++k) {
     const double x = tau[k];
-    std::string line = "  " + PadRight(labels[k], 12);
-    line += x > 0 ? FormatReal(9, 4, std::log(x)) + " " : "   ****** ";
+    int position = -1;
     if (std_errors) {
       const auto at = std::find(work.free.begin(), work.free.end(), k);
-      const int position = at == work.free.end()
-                               ? -1
-                               : FreePosition(run.estimation.free_parameters, t, work.design,
-                                              static_cast<int>(at - work.free.begin()));
-      if (position < 0) {
-        line += std::string(18, ' ');
-      } else {
-        line += writer.StdErrAndZ(position, x);
-        if (x > 0) {
-          positions.push_back(position);
-          logs.push_back(std::log(x));
-        }
+      if (at != work.free.end()) {
+        position = FreePosition(run.estimation.free_parameters, t, work.design,
+                                static_cast<int>(at - work.free.begin()));
+      }
+      if (position >= 0 && x > 0) {
+        positions.push_back(position);
+        logs.push_back(std::log(x));
       }
     }
-    if (exp_column) line += MultiplicativeColumn(x);
+    std::string line = MultiplierLine(labels[k], x, position, exp_column, writer);
     if (k == work.parameters - 1 && std_errors && !positions.empty()) {
       line += writer.WaldTest(positions, logs);
     }

@@ -1,6 +1,8 @@
 #ifndef TAV_ENGINE_ESTIMATION_FAMILIES_FAMILIES_H_
 #define TAV_ENGINE_ESTIMATION_FAMILIES_FAMILIES_H_
 
+#include <string>
+
 #include "core/model_state.h"
 #include "estimation/model_family.h"
 
@@ -41,6 +43,17 @@ bool FirstUserDesignIs(const ModelState& model, int r, DesignFamily family);
 // Minus the number of restrictions of family (lin and log, or mar) in submodel t: each takes a
 // parameter away.
 std::int64_t RestrictionParameterCount(const ModelState& model, int t, DesignFamily family);
+
+// The place of parameter k of design d of submodel t in the free-parameter list, or -1.
+int FreePosition(const FreeParameterList& list, int t, int d, int k);
+
+// One line of a block of multiplicative parameters x (design parameters, multipliers): the
+// label padded to 12, ln x (fixed 9.4, asterisks when x is not positive), with standard errors
+// the standard error and z-value of free parameter `position` (18 blanks when it is -1), and x
+// itself where the table has the exp(beta) column (fixed 11.4, or the exponent form for values
+// of at least 1000 or at most 0.001).
+std::string MultiplierLine(const std::string& label, double x, int position, bool exp_column,
+                           ParameterBlockWriter& writer);
 
 }  // namespace tav
 

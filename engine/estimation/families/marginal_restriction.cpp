@@ -1,23 +1,110 @@
-// Marginal restrictions (mar): equations on marginal distributions of a submodel, fitted by
-// the Newton projection of the marginal-restriction step (its Newton-type step belongs to
-// newton/); not estimated by this version. Each restriction takes a parameter away.
+// Marginal restrictions (mar): equations on the marginal distributions of a submodel whose
+// table is otherwise saturated, fitted by the projected Newton step of
+// estimation/marginal_restrictions.h in the submodel's visit. Each equation takes a parameter
+// away; its Lagrange multiplier is a parameter of the special-effect group, shown after the
+// submodel's table.
 
+#include <cmath>
+#include <string>
+
+#include "core/format_real.h"
+#include "data/design_reader.h"
 #include "estimation/families/families.h"
+#include "estimation/m_steps.h"
+#include "estimation/marginal_restrictions.h"
 
 namespace tav {
 namespace {
+
+bool HasMar(const Submodel& submodel) {
+  for (const Design& design : submodel.designs) {
+    if (design.family == DesignFamily::kMarginal) return true;
+  }
+  return false;
+}
 
 class MarginalRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "marginal restrictions"; }
 
+  // Marginal restrictions beside other effects of a submodel, in a submodel that is not
+  // log-linear, in `all` and in the hazard part.
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    if (!FirstUserDesignIs(run.model, r, DesignFamily::kMarginal)) return "";
-    return "estimation of mar() effects is";
+    const Submodel* submodel = SubmodelAt(run.model, r);
+    if (submodel == nullptr || !HasMar(*submodel)) return "";
+    const bool ordinary = r < run.model.SubmodelCount && submodel->IsLogLinear() &&
+                          submodel->assoc.empty() && !submodel->LinLogSubmodel;
+    if (ordinary && submodel->MarSubmodel == 1) return "";
+    return "mar() beside other effects or restrictions of a subtable is";
   }
+
+  void SetUp(EstimationRun& run) const override { SetUpMarginalRestrictions(run); }
+
+  // The submodel's step; a conditional submodel then gets its conditioning totals back.
+  void FitSubmodel(EstimationRun& run, int r) const override {
+    if (MarginalMultiplierCount(run, r) == 0) return;
+    FitMarginalSubmodel(run, r, run.IterationCount);
+    if (r > 0 && run.IterationCount > 0) IpfAdjust(run, r, 0);
+  }
+
+  void CheckEstimates(EstimationRun& run) const override { CheckMarginalRestrictionsMet(run); }
 
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
     return RestrictionParameterCount(run.model, t, DesignFamily::kMarginal);
+  }
+
+  // The multipliers of every item, as parameters of the item's first design.
+  void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
+                          FreeParameterList& list) const override {
+    if (group != ParameterGroup::kSpecialEffects) return;
+    const EstimationState& est = run.estimation;
+    for (int r = 0; r < static_cast<int>(est.marginal_work.size()) && !list.full; ++r) {
+      for (const MarginalItem& item : est.marginal_work[r]) {
+        FreeParameter parameter;
+        parameter.submodel = r;
+        parameter.design = item.design;
+        if (!list.AddEffect(parameter, item.equations)) return;
+      }
+    }
+  }
+
+  // After the table of submodel t: per item the labels of its first term, one line per
+  // equation with ln of its multiplier, and a warning line for every equation left out as
+  // dependent on the others.
+  void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
+                            ParameterBlockWriter& writer) const override {
+    const EstimationState& est = run.estimation;
+    if (place != BlockPlace::kAfterTable || MarginalMultiplierCount(run, t) == 0) return;
+    const Submodel& submodel = run.model.submodels[t];
+    const bool exp_column = writer.ShowsExpBeta(t);
+    for (const MarginalItem& item : est.marginal_work[t]) {
+      writer.WriteLine("  " + TermText(run.model, submodel.designs[item.design].Term()));
+      std::vector<int> positions;
+      std::vector<double> logs;
+      for (int k = 0; k < item.equations; ++k) {
+        const double tau = est.DesignParameters[item.offset + k];
+        int position = -1;
+        if (writer.ShowsStdErrors()) {
+          position = FreePosition(est.free_parameters, t, item.design, k);
+          if (position >= 0 && tau > 0) {
+            positions.push_back(position);
+            logs.push_back(std::log(tau));
+          }
+        }
+        std::string line =
+            MultiplierLine(" " + std::to_string(k + 1), tau, position, exp_column, writer);
+        if (k == item.equations - 1 && !positions.empty()) {
+          line += writer.WaldTest(positions, logs);
+        }
+        writer.WriteLine(line);
+      }
+      for (int k = 0; k < item.equations; ++k) {
+        if (item.dependent[k]) {
+          writer.WriteLine("  WARNING: restriction " + std::to_string(k + 1) +
+                           " depends on the others and was left out");
+        }
+      }
+    }
   }
 };
 

@@ -6,6 +6,10 @@
 // A family is one file of this folder that defines its accessor, and one entry here: the
 // accessor's declaration and its place in the list.
 
+#include <cmath>
+#include <string>
+
+#include "core/format_real.h"
 #include "data/design_reader.h"
 #include "estimation/families/families.h"
 
@@ -67,6 +71,34 @@ std::int64_t RestrictionParameterCount(const ModelState& model, int t, DesignFam
     }
   }
   return count;
+}
+
+int FreePosition(const FreeParameterList& list, int t, int d, int k) {
+  for (std::size_t i = 0; i < list.parameters.size(); ++i) {
+    const FreeParameter& parameter = list.parameters[i];
+    if (parameter.submodel == t && parameter.design == d && parameter.position == k) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+std::string MultiplierLine(const std::string& label, double x, int position, bool exp_column,
+                           ParameterBlockWriter& writer) {
+  std::string line = "  " + label;
+  if (label.size() < 12) line.append(12 - label.size(), ' ');
+  line += x > 0 ? FormatReal(9, 4, std::log(x)) + " " : "   ****** ";
+  if (writer.ShowsStdErrors()) {
+    line += position < 0 ? std::string(18, ' ') : writer.StdErrAndZ(position, x);
+  }
+  if (exp_column) {
+    if (!(x > 0)) {
+      line += " 0.00E+0000";
+    } else {
+      line += (x >= 1000 || x <= 0.001 ? FormatReal(11, -1, x) : FormatReal(11, 4, x)) + " ";
+    }
+  }
+  return line;
 }
 
 }  // namespace tav

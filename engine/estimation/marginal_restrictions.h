@@ -1,0 +1,84 @@
+#ifndef TAV_ENGINE_ESTIMATION_MARGINAL_RESTRICTIONS_H_
+#define TAV_ENGINE_ESTIMATION_MARGINAL_RESTRICTIONS_H_
+
+#include <vector>
+
+#include "estimation/estimation_state.h"
+
+namespace tav {
+
+// Submodels with mar() restrictions: the submodel's table is saturated but for equations on
+// its marginal distributions, fitted by a Newton step projected onto the equations with
+// Lagrange multipliers.
+//
+// The equations. They are taken on the probabilities p = m / M of the submodel's table (M its
+// total), so that targets are probabilities and the equations do not depend on the sample
+// size. An item mar(T1 T2 ... f g P [B] [C] [m2]) has P equations; f (a to e) is the form, g
+// (a to d) says equalities (a), inequalities value >= 0 (b), equalities with targets (c) or
+// inequalities value >= target (d); B and C are the numbers of rows of the first and second
+// matrix, m2 the margin specification (0 when not written). Each term Ti has the cells of its
+// marginal table (its variables' categories, last variable fastest).
+//   m2 = 0:  the margins are the cells of each term's marginal table, and each term brings its
+//            own matrices and design: every term adds its values to the item's equations.
+//   m2 > 0:  every cell of every term's marginal table is given a margin number 1 .. m2 (0: in
+//            none); margin g is the sum of the cells numbered g over all terms. The matrices and
+//            the design are given once, with the first term.
+//   m2 < 0:  margin g (1 .. |m2|) is sum over the terms and their cells of a_g(cell) p(cell),
+//            the reals a_g of every term given row by row.
+// With the margins mu (for form e, the same sums of ln p instead of p) the values y are
+//   a: mu,   b: ln mu,   c: F ln mu,   d: S exp(F ln mu),   e: sum of ln p,
+// F being the first matrix (B rows), S the second (C rows); the equations are
+//   e_j = sum_i D_ji y_i - t_j,  j = 1 .. P,
+// with D the design (P rows over the values y) and t_j the targets (0 for letters a and b).
+// Logarithms are taken of positive margins only: a margin that is 0 adds nothing.
+// Numbers in the design stream, per term for m2 = 0 (after the first term for m2 != 0 only the
+// margin numbers or reals of the specification): F row by row, then S row by row, then D
+// equation by equation; then, for m2 != 0, the P targets and the specification of each term;
+// for m2 = 0 the targets follow the terms as one extra block of P numbers.
+// Marginal homogeneity of a 3 x 3 table AB, written the simplest way,
+//   mod AB {mar(A B a 2)}   des [1 0 0  0 1 0   -1 0 0  0 -1 0]
+// says p(A=1) - p(B=1) = 0 and p(A=2) - p(B=2) = 0.
+//
+// The step (iteration it >= 1): with C the derivatives of the equations by the fitted cells
+// m_k, n the expected table and s = restriction_step,
+//   D = C diag(m) C',  e' = e + C (n - m),  lambda = -D^-1 e',
+//   delta_k = (n_k - m_k) / m_k + (C' lambda)_k,  m_k := m_k exp(delta_k / s),
+// the Newton step of the saturated Poisson log-likelihood in ln m projected onto the
+// linearised equations; the multipliers become exp(lambda_j). A step whose largest |delta| / s
+// passes 2 is shortened to 2 as a whole (a start far from the data would overflow). In the
+// start iteration (it = 0) one projection of the start table onto the equations:
+// lambda = -D^-1 e, m_k := m_k exp((C' lambda)_k). Cells that are 0 stay 0.
+// Inequalities: an equation is left out of a step (value and derivatives 0) when it holds while
+// its multiplier is exactly 1, or when its multiplier is below 1; each such equation, and each
+// equation dropped as linearly dependent on the others (pivot of D below 1e-10 times its
+// largest diagonal element), is counted in BoundaryAdjustments, which gives its degree of
+// freedom back.
+//
+// Standard errors: with X the columns of the log-linear parameters (and a constant for the
+// first submodel, the conditioning cells for the others), A = X' diag(m) X, B = X' diag(m) C',
+// D = B' A^-1 B: the covariances are A^-1 - (A^-1 B) D^-1 (A^-1 B)' for the log-linear
+// parameters and D^-1 for the multipliers.
+
+// Sets up the items of every submodel with mar() restrictions and their multipliers, appended
+// to DesignParameters (start 1 unless given).
+void SetUpMarginalRestrictions(EstimationRun& run);
+
+// The step of submodel r in iteration `iteration` (0: the start iteration).
+void FitMarginalSubmodel(EstimationRun& run, int r, int iteration);
+
+// The covariance matrix of submodel r's parameters at the estimates, (l + h) x (l + h) row-major:
+// the l log-linear parameters whose columns over the submodel's cells are given (columns[a][k]),
+// then the h multipliers of its items in order.
+std::vector<double> MarginalCovariance(const EstimationRun& run, int r,
+                                       const std::vector<std::vector<double>>& columns);
+
+// The number of multipliers of submodel r.
+int MarginalMultiplierCount(const EstimationRun& run, int r);
+
+// After the iterations: stops the run when an equation is not met at the estimates (further
+// than 1e-4 from its target, or below it for an inequality).
+void CheckMarginalRestrictionsMet(EstimationRun& run);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_ESTIMATION_MARGINAL_RESTRICTIONS_H_
