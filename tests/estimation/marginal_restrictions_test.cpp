@@ -1,0 +1,105 @@
+// Marginal restrictions (mar), run through the program and checked against constrained
+// maximum-likelihood fits in R 4.2.2 (nloptr 2.0.3, SLSQP on the multinomial log-likelihood in
+// log-probabilities, the equations as equality or inequality constraints, tolerances 1e-15),
+// against loglin of base R for the form on log cells, and against a published value: the
+// L-squared of marginal homogeneity of the vision table is 11.99 (df 3).
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace tav {
+namespace {
+
+using testing::EngineRun;
+
+void ExpectFit(const std::string& input, double loglik, double lsquared, int df) {
+  const EngineRun run(input);
+  ASSERT_EQ(run.status, 0) << input;
+  EXPECT_NEAR(run.Statistic("Log-likelihood"), loglik, 0.6e-5) << input;
+  EXPECT_NEAR(run.Statistic("L-squared"), lsquared, 0.6e-4) << input;
+  EXPECT_EQ(run.Statistic("Degrees of freedom"), df) << input;
+}
+
+// Unaided vision of 7477 women, right eye by left eye. The Wald test of the three multipliers
+// is the score test of the restrictions, which for a multinomial is Pearson's X-squared at
+// the restricted fit (11.9698).
+TEST(MarginalRestrictions, MarginalHomogeneityOfTheVisionTable) {
+  const EngineRun run(
+      "man 2 dim 4 4 lab A B mod AB {mar(A B a 3)} "
+      "des [ 1 0 0 0  0 1 0 0  0 0 1 0  -1 0 0 0  0 -1 0 0  0 0 -1 0 ] see 7 "
+      "dat [ 1520 266 124 66  234 1512 432 78  117 362 1772 205  36 82 179 492 ]");
+  ASSERT_EQ(run.status, 0);
+  EXPECT_NEAR(run.Statistic("Log-likelihood"), -16390.4726578, 0.6e-5);
+  EXPECT_NEAR(run.Statistic("L-squared"), 11.98719625, 0.6e-4);
+  EXPECT_NEAR(run.Statistic("X-squared"), 11.9698, 0.6e-4);
+  EXPECT_EQ(run.Statistic("Degrees of freedom"), 3);
+  EXPECT_TRUE(run.Has("   3            -0.0499   0.0411   -1.213      0.9513    11.97   3 0.007"));
+}
+
+// Every form on one 2 x 2 x 2 table (64 21 12 18 25 14 19 77, C fastest): the margins of A, B
+// and C equal (two equations, one block per term); the log odds ratios of the margins AB and
+// BC equal (margin numbers and a first matrix); P(A = 1) = 0.45 (a target); the log-linear
+// no-three-factor restriction on the log cells (loglin); P(A=1|B=1) = P(A=1|B=2) (a second
+// matrix on the exponentials); and P(A = 1) = P(B = 1) with real margin rows.
+TEST(MarginalRestrictions, EveryFormAgreesWithAConstrainedFit) {
+  const std::string table = "man 3 dim 2 2 2 lab A B C mod ABC ";
+  const std::string data = " see 5 dat [ 64 21 12 18 25 14 19 77 ]";
+  ExpectFit(table + "{mar(A B C a 2)} des [ 1 0 1 0  -1 0 0 0  0 0 -1 0 ]" + data, -461.1717660,
+            1.18330569, 2);
+  ExpectFit(table +
+                "{mar(AB BC c a 1 2 8)} des [ 1 -1 -1 1 0 0 0 0  0 0 0 0 1 -1 -1 1  1 -1  "
+                "1 2 3 4  5 6 7 8 ]" +
+                data,
+            -460.6248498, 0.08947326, 1);
+  ExpectFit(table + "{mar(A a c 1)} des [ 1 0  0.45 ]" + data, -460.6305537, 0.10088110, 1);
+  ExpectFit(table + "{mar(ABC e a 1)} des [ 1 -1 -1 1 -1 1 1 -1 ]" + data, -460.8581652, 0.55610409,
+            1);
+  ExpectFit(table +
+                "{mar(AB B d a 1 1 2 6)} des [ 1 0 0 0 -1 0  0 1 0 0 0 -1  1 -1  1  "
+                "1 2 3 4  5 6 ]" +
+                data,
+            -486.6972272, 52.23422806, 1);
+  ExpectFit(table + "{mar(A B a 1 -2)} des [ 1 -1  1 0 0 1  -1 0 0 -1 ]" + data, -461.1687455,
+            1.17726458, 1);
+}
+
+// Inequalities: P(A = 1) >= P(B = 1) does not hold in the data and is active (the equality
+// fit); P(B = 1) >= P(A = 1) holds, is left out and gives its degree of freedom back. A second
+// equation that repeats the first (times 2) is dropped with a warning and takes no degree of
+// freedom. In a conditional submodel the margin of C stays at the data (L-squared 4.666517).
+TEST(MarginalRestrictions, InequalitiesDependentEquationsAndConditionalSubmodels) {
+  const std::string table = "man 3 dim 2 2 2 lab A B C mod ";
+  const std::string data = " see 5 dat [ 64 21 12 18 25 14 19 77 ]";
+  ExpectFit(table + "ABC {mar(A B a b 1)} des [ 1 0  -1 0 ]" + data, -461.1687455, 1.17726458, 1);
+  const EngineRun inactive(table + "ABC {mar(B A a b 1)} des [ 1 0  -1 0 ]" + data);
+  EXPECT_NEAR(inactive.Statistic("L-squared"), 0, 0.6e-4);
+  EXPECT_EQ(inactive.Statistic("Degrees of freedom"), 0);
+  const EngineRun dependent(table + "ABC {mar(A B a 2)} des [ 1 0  2 0  -1 0  -2 0 ]" + data);
+  EXPECT_NEAR(dependent.Statistic("L-squared"), 1.17726458, 0.6e-4);
+  EXPECT_EQ(dependent.Statistic("Degrees of freedom"), 1);
+  EXPECT_TRUE(dependent.Has("  WARNING: restriction 2 depends on the others and was left out"));
+  const EngineRun conditional(table + "C AB|C {mar(AC BC a 1)} des [ 1 0 0 0  -1 0 0 0 ]" + data);
+  ASSERT_EQ(conditional.status, 0);
+  EXPECT_NEAR(conditional.Statistic("L-squared"), 4.666517, 0.6e-4);
+  EXPECT_EQ(conditional.Statistic("Degrees of freedom"), 1);
+}
+
+// Equations no table satisfies end in a message, never in a report: two targets for one
+// margin, and P(A = 1) >= 1.2.
+TEST(MarginalRestrictions, EquationsThatCannotBeMetStopTheRun) {
+  const std::string table = "man 3 dim 2 2 2 lab A B C mod ABC ";
+  const std::string data = " see 5 ite 200 dat [ 64 21 12 18 25 14 19 77 ]";
+  for (const std::string restriction :
+       {"{mar(A a c 2)} des [ 1 0  1 0  0.3 0.4 ]", "{mar(A a d 1)} des [ 1 0  1.2 ]"}) {
+    const EngineRun run(table + restriction + data);
+    EXPECT_EQ(run.status, 1) << restriction;
+    ASSERT_EQ(run.window.errors.size(), 1u) << restriction;
+    EXPECT_EQ(run.window.errors[0], "The mar() restrictions of subtable ABC cannot be met");
+  }
+}
+
+}  // namespace
+}  // namespace tav
