@@ -380,15 +380,122 @@ BenchCase CumulativeTable(std::uint64_t seed) {
   return c;
 }
 
+// Marginal homogeneity of a 20 x 20 table, written as a user would: 19 restrictions
+// P(A = i) - P(B = i) = 0, each term bringing its values over its own margin. The counts are
+// Poisson with means exp(a_i + b_j - 0.3 |i - j|), the row and column effects uniform in -0.5
+// to 0.5 (so that the margins differ a little), and an expected total of 50000.
+BenchCase MarginalTable(std::uint64_t seed) {
+  constexpr int kSize = 20;
+  BenchCase c;
+  c.name = "mh20";
+  c.family = "marginal";
+  c.iterations = 10;
+  c.dims = {kSize, kSize};
+  Generator random(seed);
+  std::vector<double> row(kSize);
+  std::vector<double> column(kSize);
+  for (double& a : row) a = random.Uniform() - 0.5;
+  for (double& b : column) b = random.Uniform() - 0.5;
+  std::vector<double> mean(kSize * kSize);
+  double sum = 0;
+  for (int i = 0; i < kSize; ++i) {
+    for (int j = 0; j < kSize; ++j) {
+      mean[i * kSize + j] = std::exp(row[i] + column[j] - 0.3 * std::abs(i - j));
+      sum += mean[i * kSize + j];
+    }
+  }
+  c.table.resize(mean.size());
+  for (std::size_t cell = 0; cell < mean.size(); ++cell) {
+    c.table[cell] = random.Poisson(50000 * mean[cell] / sum);
+  }
+  c.patterns = NonEmpty(c.table);
+  c.observations = Total(c.table);
+
+  std::ostringstream out;
+  out << "* mh20: marginal homogeneity of a 20 x 20 table\n"
+      << "man 2\ndim 20 20\nlab A B\nmod AB {mar(A B a " << kSize - 1 << ")}\ndes [";
+  for (int sign : {1, -1}) {
+    for (int k = 0; k + 1 < kSize; ++k) {
+      out << "\n";
+      for (int i = 0; i < kSize; ++i) out << ' ' << (i == k ? sign : 0);
+    }
+  }
+  out << " ]\nsee 1234\nite " << c.iterations << "\ncri 0\n";
+  WriteTable(out, c.table);
+  c.input = out.str();
+
+  std::ostringstream fit;
+  fit << "marginal\nA B count\n";
+  for (int i = 0; i < kSize; ++i) {
+    for (int j = 0; j < kSize; ++j)
+      fit << i + 1 << ' ' << j + 1 << ' ' << c.table[i * kSize + j] << '\n';
+  }
+  c.fit_data = fit.str();
+  c.table.clear();
+  c.description = "20 x 20 table; marginal homogeneity (19 restrictions)";
+  return c;
+}
+
+// An ordered latent class model: 3 classes of sizes 0.3, 0.4, 0.3 and 6 items of 4 categories
+// whose answers are stochastically higher in every next class, as continuation ratios
+// (or1(c) for every item). 10000 records drawn from such a model: in class x (0 to 2) item v
+// answers category k with probability proportional to exp(k (x - 1) (0.6 + 0.1 v)).
+BenchCase OrdinalLatentRecords(std::uint64_t seed) {
+  constexpr int kItems = 6;
+  constexpr int kCategories = 4;
+  constexpr int kRecords = 10000;
+  BenchCase c;
+  c.name = "lcord10k";
+  c.family = "ordinal";
+  c.iterations = 50;
+  c.dims.assign(kItems, kCategories);
+  Generator random(seed);
+  const std::vector<double> classes = {0.3, 0.7, 1.0};    // cumulative
+  std::vector<std::vector<std::vector<double>>> item(3);  // [class][item] cumulative
+  for (int x = 0; x < 3; ++x) {
+    for (int v = 0; v < kItems; ++v) {
+      std::vector<double> p(kCategories);
+      double total = 0;
+      for (int k = 0; k < kCategories; ++k) total += p[k] = std::exp(k * (x - 1) * (0.6 + 0.1 * v));
+      double running = 0;
+      for (double& value : p) value = running += value / total;
+      item[x].push_back(p);
+    }
+  }
+  std::ostringstream out;
+  out << "* lcord10k: 3 ordered latent classes, 6 items of 4 categories, individual records\n"
+      << "lat 1\nman " << kItems << "\ndim 3" << JoinDims(c.dims) << "\nlab X";
+  for (int v = 0; v < kItems; ++v) out << ' ' << Label(v);
+  out << "\nmod X";
+  for (int v = 0; v < kItems; ++v) out << ' ' << Label(v) << "|X or1(c)";
+  out << "\nrec " << kRecords << "\nsee 1234\nite " << c.iterations << "\ncri 0\ndat [\n";
+  std::set<std::int64_t> seen;
+  std::vector<int> answer(kItems);
+  for (int n = 0; n < kRecords; ++n) {
+    const int x = Draw(classes, random.Uniform());
+    for (int v = 0; v < kItems; ++v) answer[v] = Draw(item[x][v], random.Uniform());
+    seen.insert(CellOf(c.dims, answer));
+    for (int v = 0; v < kItems; ++v) out << (v > 0 ? " " : "") << answer[v] + 1;
+    out << "\n";
+  }
+  out << "]\n";
+  c.patterns = static_cast<std::int64_t>(seen.size());
+  c.observations = kRecords;
+  c.input = out.str();
+  c.description = "3 ordered classes; 6 items of 4 categories; or1(c); records";
+  return c;
+}
+
 }  // namespace
 
 std::vector<std::string> CaseNames() {
-  return {"ll4k",         "ll16k",          "ll65k",     "ll65k_8var",
-          "lc12x2_table", "lc12x3_records", "design10k", "cum10k"};
+  return {"ll4k",           "ll16k",     "ll65k",  "ll65k_8var", "lc12x2_table",
+          "lc12x3_records", "design10k", "cum10k", "mh20",       "lcord10k"};
 }
 
 bool FitsToConvergence(const BenchCase& c) {
-  return c.family == "design" || c.family == "cumulative";
+  return c.family == "design" || c.family == "cumulative" || c.family == "marginal" ||
+         c.family == "ordinal";
 }
 
 BenchCase MakeCase(const std::string& name) {
@@ -399,6 +506,8 @@ BenchCase MakeCase(const std::string& name) {
   if (name == "lc12x2_table") return LatentTable(201);
   if (name == "design10k") return DesignTable(301);
   if (name == "cum10k") return CumulativeTable(302);
+  if (name == "mh20") return MarginalTable(303);
+  if (name == "lcord10k") return OrdinalLatentRecords(304);
   return LatentRecords(202);
 }
 

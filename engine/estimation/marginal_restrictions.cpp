@@ -269,6 +269,19 @@ std::vector<char> InvertDropping(Matrix& matrix, int n) {
   return dropped;
 }
 
+// The first iteration starts from the expected table, where the log-likelihood without the
+// equations is largest; its empty cells get a small share (1e-3 of the mean cell) so that the
+// equations can move them.
+void StartFromExpected(const double* n, std::int64_t cells, double* m) {
+  double total = 0;
+  for (std::int64_t k = 0; k < cells; ++k) total += n[k];
+  if (!(total > 0)) return;
+  const double floor = 1e-3 * total / static_cast<double>(cells);
+  for (std::int64_t k = 0; k < cells; ++k) {
+    if (m[k] > 0) m[k] = n[k] > 0 ? n[k] : floor;
+  }
+}
+
 // The equations left out of a step: inequalities that hold while their multiplier is 1, or
 // whose multiplier is below 1. Their values and derivatives become 0.
 std::vector<char> LeaveOut(const EstimationRun& run, const std::vector<MarginalItem>& items,
@@ -346,6 +359,7 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   double* m = est.FittedTable.data() + submodel.first_cell;
   const double* n = est.ExpectedTable.data() + submodel.first_cell;
   const bool start = iteration <= 0;
+  if (iteration == 1) StartFromExpected(n, cells, m);
 
   std::vector<double> p;
   const double total = Probabilities(m, cells, p);
@@ -395,6 +409,24 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   const double shorten = largest > kLargestLogStep ? kLargestLogStep / largest : 1.0;
   for (std::int64_t k = 0; k < cells; ++k) {
     if (m[k] > 0) m[k] *= std::exp(delta[k] * shorten);
+  }
+
+  // The first submodel's constant (its margin of no variables) follows the table: the mean of
+  // its log cells.
+  if (r == 0 && submodel.MarginCount() > 0 && est.margin_parameter_offset[0][0] >= 0 &&
+      est.margin_shapes[0][0].margin_cells() == 1) {
+    double sum = 0;
+    std::int64_t positive = 0;
+    for (std::int64_t k = 0; k < cells; ++k) {
+      if (m[k] > 0) {
+        sum += std::log(m[k]);
+        ++positive;
+      }
+    }
+    if (positive > 0) {
+      est.MarginParameters[est.margin_parameter_offset[0][0]] =
+          std::exp(sum / static_cast<double>(positive));
+    }
   }
 
   int base = 0;

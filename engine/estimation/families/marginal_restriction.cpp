@@ -91,8 +91,9 @@ class MarginalRestriction : public ModelFamily {
             logs.push_back(std::log(tau));
           }
         }
-        std::string line =
-            MultiplierLine(" " + std::to_string(k + 1), tau, position, exp_column, writer);
+        std::string label(1, ' ');
+        label += std::to_string(k + 1);
+        std::string line = MultiplierLine(label, tau, position, exp_column, writer);
         if (k == item.equations - 1 && !positions.empty()) {
           line += writer.WaldTest(positions, logs);
         }
@@ -100,8 +101,10 @@ class MarginalRestriction : public ModelFamily {
       }
       for (int k = 0; k < item.equations; ++k) {
         if (item.dependent[k]) {
-          writer.WriteLine("  WARNING: restriction " + std::to_string(k + 1) +
-                           " depends on the others and was left out");
+          std::string line = "  WARNING: restriction ";
+          line += std::to_string(k + 1);
+          line += " depends on the others and was left out";
+          writer.WriteLine(line);
         }
       }
     }
