@@ -444,132 +444,34 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   }
 }
 
-std::vector<double> MarginalCovariance(const EstimationRun& run, int r,
-                                       const std::vector<std::vector<double>>& columns) {
-  const EstimationState& est = run.estimation;
+std::vector<double> MarginalCovariance(const EstimationRun& run, int r) {
   const Submodel& submodel = run.model.submodels[r];
   const auto cells = static_cast<std::int64_t>(submodel.cell_count);
   const int h = MarginalMultiplierCount(run, r);
-  const int l = static_cast<int>(columns.size());
-  std::vector<double> covariance(static_cast<std::size_t>(l + h) * (l + h), 0.0);
-  if (h == 0) return covariance;
-  const std::vector<MarginalItem>& items = est.marginal_work[r];
-
+  Matrix d(static_cast<std::size_t>(h) * h, 0.0);
+  if (h == 0) return d;
+  const std::vector<MarginalItem>& items = run.estimation.marginal_work[r];
   const std::vector<double> m = FittedFrequencies(run, r);
-  const MarginShape& condition = est.condition_shapes[r];
-  const int nuisance = r == 0 ? 1 : static_cast<int>(condition.margin_cells());
-  std::vector<std::int64_t> column_of(static_cast<std::size_t>(cells), 0);
-  if (r > 0) {
-    condition.ForEach([&](std::int64_t cell, std::int64_t column) { column_of[cell] = column; });
-  }
-
   std::vector<double> p;
   const double total = Probabilities(m.data(), cells, p);
-  if (!(total > 0)) return covariance;
+  if (!(total > 0)) return d;
   std::vector<double> e;
   Matrix c;
   EvaluateEquations(items, p.data(), cells, e, c);
   ToCellDerivatives(p, total, e, c);
   LeaveOut(run, items, e, c, cells);
-
-  // X = [nuisance columns, the given columns]; A = X' diag(m) X, B = X' diag(m) C'.
-  const int q = nuisance + l;
-  auto x = [&](int a, std::int64_t k) -> double {
-    if (a < nuisance) return r == 0 || column_of[k] == a ? 1.0 : 0.0;
-    return columns[a - nuisance][k];
-  };
-  Matrix xm(static_cast<std::size_t>(q) * cells);
-  for (int a = 0; a < q; ++a) {
-    for (std::int64_t k = 0; k < cells; ++k) {
-      xm[static_cast<std::size_t>(a) * cells + k] = m[k] > 0 ? x(a, k) * m[k] : 0.0;
-    }
-  }
-  Matrix a_inv(static_cast<std::size_t>(q) * q, 0.0);
-  for (int a = 0; a < q; ++a) {
-    for (int b = a; b < q; ++b) {
-      double sum = 0;
-      for (std::int64_t k = 0; k < cells; ++k) {
-        sum += xm[static_cast<std::size_t>(a) * cells + k] * x(b, k);
-      }
-      a_inv[static_cast<std::size_t>(a) * q + b] = sum;
-      a_inv[static_cast<std::size_t>(b) * q + a] = sum;
-    }
-  }
-  Matrix b(static_cast<std::size_t>(q) * h, 0.0);
-  for (int a = 0; a < q; ++a) {
-    for (int j = 0; j < h; ++j) {
-      double sum = 0;
-      for (std::int64_t k = 0; k < cells; ++k) {
-        sum += xm[static_cast<std::size_t>(a) * cells + k] *
-               c[static_cast<std::size_t>(j) * cells + k];
-      }
-      b[static_cast<std::size_t>(a) * h + j] = sum;
-    }
-  }
-  InvertDropping(a_inv, q);
-  // F = A^-1 B (q x h), D = B' F.
-  Matrix f(static_cast<std::size_t>(q) * h, 0.0);
-  for (int a = 0; a < q; ++a) {
-    for (int j = 0; j < h; ++j) {
-      double sum = 0;
-      for (int t = 0; t < q; ++t) {
-        sum += a_inv[static_cast<std::size_t>(a) * q + t] * b[static_cast<std::size_t>(t) * h + j];
-      }
-      f[static_cast<std::size_t>(a) * h + j] = sum;
-    }
-  }
-  Matrix d(static_cast<std::size_t>(h) * h, 0.0);
   for (int i = 0; i < h; ++i) {
-    for (int j = 0; j < h; ++j) {
+    const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
+    for (int j = i; j < h; ++j) {
+      const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
       double sum = 0;
-      for (int t = 0; t < q; ++t) {
-        sum += b[static_cast<std::size_t>(t) * h + i] * f[static_cast<std::size_t>(t) * h + j];
-      }
+      for (std::int64_t k = 0; k < cells; ++k) sum += m[k] * ci[k] * cj[k];
       d[static_cast<std::size_t>(i) * h + j] = sum;
+      d[static_cast<std::size_t>(j) * h + i] = sum;
     }
   }
   InvertDropping(d, h);
-
-  const int size = l + h;
-  auto cov = [&](int i, int j) -> double& {
-    return covariance[static_cast<std::size_t>(i) * size + j];
-  };
-  for (int i = 0; i < l; ++i) {
-    const int a = nuisance + i;
-    for (int j = 0; j < l; ++j) {
-      const int bb = nuisance + j;
-      double sum = a_inv[static_cast<std::size_t>(a) * q + bb];
-      for (int s = 0; s < h; ++s) {
-        const double fs = f[static_cast<std::size_t>(a) * h + s];
-        if (fs == 0) continue;
-        for (int t = 0; t < h; ++t) {
-          sum -=
-              fs * d[static_cast<std::size_t>(s) * h + t] * f[static_cast<std::size_t>(bb) * h + t];
-        }
-      }
-      cov(i, j) = sum;
-    }
-  }
-  // The multipliers: the table is saturated but for the equations (X the identity), so that
-  // D = C diag(m) C', whichever log-linear parameters are listed.
-  Matrix saturated(static_cast<std::size_t>(h) * h, 0.0);
-  for (int i = 0; i < h; ++i) {
-    for (int j = 0; j < h; ++j) {
-      double sum = 0;
-      for (std::int64_t k = 0; k < cells; ++k) {
-        sum += m[k] * c[static_cast<std::size_t>(i) * cells + k] *
-               c[static_cast<std::size_t>(j) * cells + k];
-      }
-      saturated[static_cast<std::size_t>(i) * h + j] = sum;
-    }
-  }
-  InvertDropping(saturated, h);
-  for (int i = 0; i < h; ++i) {
-    for (int j = 0; j < h; ++j) {
-      cov(l + i, l + j) = saturated[static_cast<std::size_t>(i) * h + j];
-    }
-  }
-  return covariance;
+  return d;
 }
 
 void CheckMarginalRestrictionsMet(EstimationRun& run) {

@@ -54,10 +54,11 @@ namespace tav {
 // largest diagonal element), is counted in BoundaryAdjustments, which gives its degree of
 // freedom back.
 //
-// Standard errors: with X the columns of the log-linear parameters (and a constant for the
-// first submodel, the conditioning cells for the others), A = X' diag(m) X, B = X' diag(m) C',
-// D = B' A^-1 B: the covariances are A^-1 - (A^-1 B) D^-1 (A^-1 B)' for the log-linear
-// parameters and D^-1 for the multipliers.
+// Standard errors: the covariances of the multipliers are D^-1, D = C diag(m) C' at the
+// estimates (the inverse of the information on the equations' multipliers when the table is
+// saturated but for the equations). Their Wald test is the score test of the equations, which
+// for a multinomial table is Pearson's X-squared at the restricted fit. The submodel's table,
+// saturated, lists no log-linear parameters of its own.
 
 // Sets up the items of every submodel with mar() restrictions and their multipliers, appended
 // to DesignParameters (start 1 unless given).
@@ -66,11 +67,9 @@ void SetUpMarginalRestrictions(EstimationRun& run);
 // The step of submodel r in iteration `iteration` (0: the start iteration).
 void FitMarginalSubmodel(EstimationRun& run, int r, int iteration);
 
-// The covariance matrix of submodel r's parameters at the estimates, (l + h) x (l + h) row-major:
-// the l log-linear parameters whose columns over the submodel's cells are given (columns[a][k]),
-// then the h multipliers of its items in order.
-std::vector<double> MarginalCovariance(const EstimationRun& run, int r,
-                                       const std::vector<std::vector<double>>& columns);
+// The covariance matrix of submodel r's multipliers at the estimates, h x h row-major, in the
+// order of its items and their equations.
+std::vector<double> MarginalCovariance(const EstimationRun& run, int r);
 
 // The number of multipliers of submodel r.
 int MarginalMultiplierCount(const EstimationRun& run, int r);

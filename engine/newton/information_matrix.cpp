@@ -60,26 +60,14 @@ bool IsMarParameter(const RunState& run, int i) {
          run.model.submodels[parameter.submodel].MarSubmodel != 0;
 }
 
-// The covariance blocks of the submodels with marginal restrictions, which their own step
-// gives (estimation/marginal_restrictions.h): the log-linear parameters of such a submodel act
-// on its cells through their effect signs, and its multipliers follow.
+// The covariance blocks of the multipliers of the submodels with marginal restrictions, which
+// their own step gives (estimation/marginal_restrictions.h).
 void WriteMarginalBlocks(const RunState& run, std::vector<double>& matrix, int n) {
   const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
   const int listed = static_cast<int>(parameters.size());
   for (int r = 0; r < run.model.SubmodelCount; ++r) {
     if (MarginalMultiplierCount(run, r) == 0) continue;
-    const auto cells = CellCount(run.model.submodels[r]);
     std::vector<int> index;
-    std::vector<std::vector<double>> columns;
-    for (int i = 0; i < listed; ++i) {
-      if (parameters[i].submodel != r || parameters[i].design >= 0) continue;
-      const std::vector<signed char>& signs = run.newton.effect_signs[i];
-      const std::vector<double> factor(signs.begin(), signs.end());
-      std::vector<double> column(static_cast<std::size_t>(cells), 1.0);
-      run.newton.effect_shapes[i].Scale(column.data(), factor.data(), column.data());
-      columns.push_back(std::move(column));
-      index.push_back(i);
-    }
     for (const MarginalItem& item : run.estimation.marginal_work[r]) {
       for (int k = 0; k < item.equations; ++k) {
         int found = -1;
@@ -93,7 +81,7 @@ void WriteMarginalBlocks(const RunState& run, std::vector<double>& matrix, int n
         index.push_back(found);
       }
     }
-    const std::vector<double> covariance = MarginalCovariance(run, r, columns);
+    const std::vector<double> covariance = MarginalCovariance(run, r);
     const int size = static_cast<int>(index.size());
     for (int a = 0; a < size; ++a) {
       for (int b = 0; b < size; ++b) {
