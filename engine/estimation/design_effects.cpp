@@ -509,8 +509,7 @@ void SetUpDesignEffects(EstimationRun& run) {
   for (int r : sources) {
     const Submodel& submodel = model.submodels[r];
     const bool all = r > model.SubmodelCount;
-    if (!all && (!(submodel.IsLogLinear() || submodel.IsCumulative()) || submodel.LinLogSubmodel ||
-                 submodel.MarSubmodel != 0)) {
+    if (!all && (!(submodel.IsLogLinear() || submodel.IsCumulative()) || submodel.LinLogSubmodel)) {
       continue;
     }
     any_cumulative = any_cumulative || submodel.IsCumulative();

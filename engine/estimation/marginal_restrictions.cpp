@@ -319,6 +319,120 @@ std::vector<double> FittedFrequencies(const EstimationRun& run, int r) {
   return m;
 }
 
+// The columns of the log-linear parameters of a submodel whose mar() restrictions stand beside
+// design effects: the constant of the first submodel (the conditioning cells of another), then
+// the estimated parameters of its design effects.
+struct ModelColumns {
+  int nuisance = 0;
+  std::vector<std::int64_t> column_of;  // per cell: its conditioning cell (not the first submodel)
+  std::vector<const double*> values;    // per design parameter, its values over the cells
+  std::vector<std::pair<int, int>> parameters;  // per design parameter: its work and parameter
+
+  int Count() const { return nuisance + static_cast<int>(values.size()); }
+  double At(int a, std::int64_t k) const {
+    if (a < nuisance) return column_of.empty() || column_of[k] == a ? 1.0 : 0.0;
+    return values[a - nuisance][k];
+  }
+};
+
+ModelColumns ColumnsOf(const EstimationRun& run, int r) {
+  const EstimationState& est = run.estimation;
+  ModelColumns x;
+  if (r == 0) {
+    x.nuisance = 1;
+  } else {
+    const MarginShape& condition = est.condition_shapes[r];
+    x.nuisance = static_cast<int>(condition.margin_cells());
+    x.column_of.assign(static_cast<std::size_t>(condition.cells()), 0);
+    condition.ForEach([&](std::int64_t cell, std::int64_t column) { x.column_of[cell] = column; });
+  }
+  if (r < static_cast<int>(est.design_work.size())) {
+    const std::vector<DesignWork>& works = est.design_work[r];
+    for (std::size_t w = 0; w < works.size(); ++w) {
+      if (works[w].fixed) continue;
+      for (int k : works[w].free) {
+        x.values.push_back(works[w].x.data() + static_cast<std::ptrdiff_t>(k) * works[w].cells);
+        x.parameters.emplace_back(static_cast<int>(w), k);
+      }
+    }
+  }
+  return x;
+}
+
+// The projection of the equations (derivatives c, h x cells) onto the log-linear model of
+// columns x at the fitted cells m: A^-1 (A = X' diag(m) X), F = A^-1 B (B = X' diag(m) C') and
+// D^-1 (D = B' F), with the pivots of D that were dropped.
+struct Projection {
+  int q = 0;
+  Matrix a_inv;
+  Matrix f;
+  Matrix d_inv;
+  std::vector<char> dropped;
+};
+
+Projection Project(const ModelColumns& x, const double* m, const Matrix& c, int h,
+                   std::int64_t cells) {
+  Projection result;
+  const int q = x.Count();
+  result.q = q;
+  Matrix xm(static_cast<std::size_t>(q) * cells);
+  for (int a = 0; a < q; ++a) {
+    for (std::int64_t k = 0; k < cells; ++k) {
+      xm[static_cast<std::size_t>(a) * cells + k] = m[k] > 0 ? x.At(a, k) * m[k] : 0.0;
+    }
+  }
+  result.a_inv.assign(static_cast<std::size_t>(q) * q, 0.0);
+  for (int a = 0; a < q; ++a) {
+    for (int b = a; b < q; ++b) {
+      double sum = 0;
+      for (std::int64_t k = 0; k < cells; ++k) {
+        sum += xm[static_cast<std::size_t>(a) * cells + k] * x.At(b, k);
+      }
+      result.a_inv[static_cast<std::size_t>(a) * q + b] = sum;
+      result.a_inv[static_cast<std::size_t>(b) * q + a] = sum;
+    }
+  }
+  Matrix b(static_cast<std::size_t>(q) * h, 0.0);
+  for (int a = 0; a < q; ++a) {
+    for (int j = 0; j < h; ++j) {
+      const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
+      double sum = 0;
+      for (std::int64_t k = 0; k < cells; ++k)
+        sum += xm[static_cast<std::size_t>(a) * cells + k] * cj[k];
+      b[static_cast<std::size_t>(a) * h + j] = sum;
+    }
+  }
+  InvertDropping(result.a_inv, q);
+  result.f.assign(static_cast<std::size_t>(q) * h, 0.0);
+  for (int a = 0; a < q; ++a) {
+    for (int j = 0; j < h; ++j) {
+      double sum = 0;
+      for (int t = 0; t < q; ++t) {
+        sum += result.a_inv[static_cast<std::size_t>(a) * q + t] *
+               b[static_cast<std::size_t>(t) * h + j];
+      }
+      result.f[static_cast<std::size_t>(a) * h + j] = sum;
+    }
+  }
+  result.d_inv.assign(static_cast<std::size_t>(h) * h, 0.0);
+  for (int i = 0; i < h; ++i) {
+    for (int j = i; j < h; ++j) {
+      double sum = 0;
+      for (int t = 0; t < q; ++t) {
+        sum +=
+            b[static_cast<std::size_t>(t) * h + i] * result.f[static_cast<std::size_t>(t) * h + j];
+      }
+      result.d_inv[static_cast<std::size_t>(i) * h + j] = sum;
+      result.d_inv[static_cast<std::size_t>(j) * h + i] = sum;
+    }
+  }
+  result.dropped = InvertDropping(result.d_inv, h);
+  return result;
+}
+
+// The submodel's table is saturated but for its equations.
+bool Saturated(const Submodel& submodel) { return submodel.MarSubmodel == 1; }
+
 }  // namespace
 
 void SetUpMarginalRestrictions(EstimationRun& run) {
@@ -359,7 +473,7 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   double* m = est.FittedTable.data() + submodel.first_cell;
   const double* n = est.ExpectedTable.data() + submodel.first_cell;
   const bool start = iteration <= 0;
-  if (iteration == 1) StartFromExpected(n, cells, m);
+  if (iteration == 1 && Saturated(submodel)) StartFromExpected(n, cells, m);
 
   std::vector<double> p;
   const double total = Probabilities(m, cells, p);
@@ -370,51 +484,102 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   ToCellDerivatives(p, total, e, c);
   const std::vector<char> out = LeaveOut(run, items, e, c, cells);
 
-  // D = C diag(m) C', e' = e + C (n - m).
-  Matrix d(static_cast<std::size_t>(h) * h, 0.0);
-  std::vector<double> weighted(static_cast<std::size_t>(cells));
-  for (int i = 0; i < h; ++i) {
-    const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
-    for (std::int64_t k = 0; k < cells; ++k) weighted[k] = m[k] > 0 ? m[k] * ci[k] : 0.0;
-    for (int j = i; j < h; ++j) {
-      const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
-      double sum = 0;
-      for (std::int64_t k = 0; k < cells; ++k) sum += weighted[k] * cj[k];
-      d[static_cast<std::size_t>(i) * h + j] = sum;
-      d[static_cast<std::size_t>(j) * h + i] = sum;
-    }
-    if (!start) {
-      for (std::int64_t k = 0; k < cells; ++k) {
-        if (m[k] > 0) e[i] += ci[k] * (n[k] - m[k]);
+  const double step = start ? 1.0 : std::fabs(est.restriction_step);
+  std::vector<double> lambda(h, 0.0);
+  std::vector<char> dropped;
+  // Per cell its change of ln m before the step divisor, and per design parameter its own.
+  std::vector<double> delta(static_cast<std::size_t>(cells), 0.0);
+  std::vector<double> parameter_delta;
+  double constant_delta = 0;
+  const ModelColumns x = Saturated(submodel) ? ModelColumns{} : ColumnsOf(run, r);
+  if (Saturated(submodel)) {
+    // X the identity: D = C diag(m) C', e' = e + C (n - m), delta = (n - m) / m + C' lambda.
+    Matrix d(static_cast<std::size_t>(h) * h, 0.0);
+    std::vector<double> weighted(static_cast<std::size_t>(cells));
+    for (int i = 0; i < h; ++i) {
+      const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
+      for (std::int64_t k = 0; k < cells; ++k) weighted[k] = m[k] > 0 ? m[k] * ci[k] : 0.0;
+      for (int j = i; j < h; ++j) {
+        const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
+        double sum = 0;
+        for (std::int64_t k = 0; k < cells; ++k) sum += weighted[k] * cj[k];
+        d[static_cast<std::size_t>(i) * h + j] = sum;
+        d[static_cast<std::size_t>(j) * h + i] = sum;
+      }
+      if (!start) {
+        for (std::int64_t k = 0; k < cells; ++k) {
+          if (m[k] > 0) e[i] += ci[k] * (n[k] - m[k]);
+        }
       }
     }
-  }
-  const std::vector<char> dropped = InvertDropping(d, h);
-  std::vector<double> lambda(h, 0.0);
-  for (int i = 0; i < h; ++i) {
-    for (int j = 0; j < h; ++j) lambda[i] -= d[static_cast<std::size_t>(i) * h + j] * e[j];
+    dropped = InvertDropping(d, h);
+    for (int i = 0; i < h; ++i) {
+      for (int j = 0; j < h; ++j) lambda[i] -= d[static_cast<std::size_t>(i) * h + j] * e[j];
+    }
+    for (std::int64_t k = 0; k < cells; ++k) {
+      if (!(m[k] > 0)) continue;
+      double value = start ? 0.0 : (n[k] - m[k]) / m[k];
+      for (int j = 0; j < h; ++j) value += c[static_cast<std::size_t>(j) * cells + k] * lambda[j];
+      delta[k] = value;
+    }
+  } else {
+    // The log-linear model of the design effects: b = X' (n - m), e' = e + F' b,
+    // lambda = -D^-1 e', delta = A^-1 b + F lambda over the columns, X delta over the cells.
+    const Projection projection = Project(x, m, c, h, cells);
+    const int q = projection.q;
+    dropped = projection.dropped;
+    std::vector<double> b(q, 0.0);
+    if (!start) {
+      for (int a = 0; a < q; ++a) {
+        for (std::int64_t k = 0; k < cells; ++k) {
+          if (m[k] > 0) b[a] += x.At(a, k) * (n[k] - m[k]);
+        }
+      }
+    }
+    for (int j = 0; j < h; ++j) {
+      for (int a = 0; a < q; ++a) e[j] += projection.f[static_cast<std::size_t>(a) * h + j] * b[a];
+    }
+    for (int i = 0; i < h; ++i) {
+      for (int j = 0; j < h; ++j) {
+        lambda[i] -= projection.d_inv[static_cast<std::size_t>(i) * h + j] * e[j];
+      }
+    }
+    std::vector<double> columns(q, 0.0);
+    for (int a = 0; a < q; ++a) {
+      for (int t = 0; t < q; ++t)
+        columns[a] += projection.a_inv[static_cast<std::size_t>(a) * q + t] * b[t];
+      for (int j = 0; j < h; ++j)
+        columns[a] += projection.f[static_cast<std::size_t>(a) * h + j] * lambda[j];
+    }
+    for (std::int64_t k = 0; k < cells; ++k) {
+      if (!(m[k] > 0)) continue;
+      for (int a = 0; a < q; ++a) delta[k] += x.At(a, k) * columns[a];
+    }
+    constant_delta = r == 0 ? columns[0] : 0.0;
+    parameter_delta.assign(columns.begin() + x.nuisance, columns.end());
   }
 
-  // delta, shortened as a whole when it would move a cell too far.
-  const double s = start ? 1.0 : std::fabs(est.restriction_step);
-  std::vector<double> delta(static_cast<std::size_t>(cells), 0.0);
+  // The step, shortened as a whole when it would move a cell too far.
   double largest = 0;
+  for (std::int64_t k = 0; k < cells; ++k) largest = std::max(largest, std::fabs(delta[k] / step));
+  const double factor = (largest > kLargestLogStep ? kLargestLogStep / largest : 1.0) / step;
   for (std::int64_t k = 0; k < cells; ++k) {
-    if (!(m[k] > 0)) continue;
-    double value = start ? 0.0 : (n[k] - m[k]) / m[k];
-    for (int j = 0; j < h; ++j) value += c[static_cast<std::size_t>(j) * cells + k] * lambda[j];
-    delta[k] = value / s;
-    largest = std::max(largest, std::fabs(delta[k]));
+    if (m[k] > 0) m[k] *= std::exp(delta[k] * factor);
   }
-  const double shorten = largest > kLargestLogStep ? kLargestLogStep / largest : 1.0;
-  for (std::int64_t k = 0; k < cells; ++k) {
-    if (m[k] > 0) m[k] *= std::exp(delta[k] * shorten);
+  for (std::size_t j = 0; j < parameter_delta.size(); ++j) {
+    const auto [w, k] = x.parameters[j];
+    const DesignWork& work = est.design_work[r][w];
+    est.DesignParameters[work.offset + k] *= std::exp(parameter_delta[j] * factor);
+  }
+  if (!Saturated(submodel) && r == 0 && submodel.MarginCount() > 0 &&
+      est.margin_parameter_offset[0][0] >= 0) {
+    est.MarginParameters[est.margin_parameter_offset[0][0]] *= std::exp(constant_delta * factor);
   }
 
-  // The first submodel's constant (its margin of no variables) follows the table: the mean of
-  // its log cells.
-  if (r == 0 && submodel.MarginCount() > 0 && est.margin_parameter_offset[0][0] >= 0 &&
-      est.margin_shapes[0][0].margin_cells() == 1) {
+  // The constant of a saturated first submodel (its margin of no variables) follows the table:
+  // the mean of its log cells.
+  if (Saturated(submodel) && r == 0 && submodel.MarginCount() > 0 &&
+      est.margin_parameter_offset[0][0] >= 0 && est.margin_shapes[0][0].margin_cells() == 1) {
     double sum = 0;
     std::int64_t positive = 0;
     for (std::int64_t k = 0; k < cells; ++k) {
@@ -444,34 +609,80 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   }
 }
 
-std::vector<double> MarginalCovariance(const EstimationRun& run, int r) {
+MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
+  const EstimationState& est = run.estimation;
   const Submodel& submodel = run.model.submodels[r];
   const auto cells = static_cast<std::int64_t>(submodel.cell_count);
   const int h = MarginalMultiplierCount(run, r);
-  Matrix d(static_cast<std::size_t>(h) * h, 0.0);
-  if (h == 0) return d;
-  const std::vector<MarginalItem>& items = run.estimation.marginal_work[r];
+  MarginalCovarianceBlock block;
+  if (h == 0) return block;
+  const std::vector<MarginalItem>& items = est.marginal_work[r];
+  const ModelColumns x = Saturated(submodel) ? ModelColumns{} : ColumnsOf(run, r);
+  for (const auto& [w, k] : x.parameters) {
+    const DesignWork& work = est.design_work[r][w];
+    const auto at = std::find(work.free.begin(), work.free.end(), k);
+    block.keys.emplace_back(work.design, static_cast<int>(at - work.free.begin()));
+  }
+  for (const MarginalItem& item : items) {
+    for (int k = 0; k < item.equations; ++k) block.keys.emplace_back(item.design, k);
+  }
+  const int l = static_cast<int>(x.parameters.size());
+  const int size = l + h;
+  block.covariance.assign(static_cast<std::size_t>(size) * size, 0.0);
   const std::vector<double> m = FittedFrequencies(run, r);
   std::vector<double> p;
   const double total = Probabilities(m.data(), cells, p);
-  if (!(total > 0)) return d;
+  if (!(total > 0)) return block;
   std::vector<double> e;
   Matrix c;
   EvaluateEquations(items, p.data(), cells, e, c);
   ToCellDerivatives(p, total, e, c);
   LeaveOut(run, items, e, c, cells);
-  for (int i = 0; i < h; ++i) {
-    const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
-    for (int j = i; j < h; ++j) {
-      const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
-      double sum = 0;
-      for (std::int64_t k = 0; k < cells; ++k) sum += m[k] * ci[k] * cj[k];
-      d[static_cast<std::size_t>(i) * h + j] = sum;
-      d[static_cast<std::size_t>(j) * h + i] = sum;
+  auto cov = [&](int i, int j) -> double& {
+    return block.covariance[static_cast<std::size_t>(i) * size + j];
+  };
+  if (Saturated(submodel)) {
+    // X the identity: D = C diag(m) C'.
+    Matrix d(static_cast<std::size_t>(h) * h, 0.0);
+    for (int i = 0; i < h; ++i) {
+      const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
+      for (int j = i; j < h; ++j) {
+        const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
+        double sum = 0;
+        for (std::int64_t k = 0; k < cells; ++k) sum += m[k] * ci[k] * cj[k];
+        d[static_cast<std::size_t>(i) * h + j] = sum;
+        d[static_cast<std::size_t>(j) * h + i] = sum;
+      }
+    }
+    InvertDropping(d, h);
+    for (int i = 0; i < h; ++i) {
+      for (int j = 0; j < h; ++j) cov(i, j) = d[static_cast<std::size_t>(i) * h + j];
+    }
+    return block;
+  }
+  const Projection projection = Project(x, m.data(), c, h, cells);
+  const int q = projection.q;
+  for (int i = 0; i < l; ++i) {
+    const int a = x.nuisance + i;
+    for (int j = 0; j < l; ++j) {
+      const int b = x.nuisance + j;
+      double sum = projection.a_inv[static_cast<std::size_t>(a) * q + b];
+      for (int s = 0; s < h; ++s) {
+        const double fs = projection.f[static_cast<std::size_t>(a) * h + s];
+        if (fs == 0) continue;
+        for (int t = 0; t < h; ++t) {
+          sum -= fs * projection.d_inv[static_cast<std::size_t>(s) * h + t] *
+                 projection.f[static_cast<std::size_t>(b) * h + t];
+        }
+      }
+      cov(i, j) = sum;
     }
   }
-  InvertDropping(d, h);
-  return d;
+  for (int i = 0; i < h; ++i) {
+    for (int j = 0; j < h; ++j)
+      cov(l + i, l + j) = projection.d_inv[static_cast<std::size_t>(i) * h + j];
+  }
+  return block;
 }
 
 void CheckMarginalRestrictionsMet(EstimationRun& run) {

@@ -1,6 +1,7 @@
 #ifndef TAV_ENGINE_ESTIMATION_MARGINAL_RESTRICTIONS_H_
 #define TAV_ENGINE_ESTIMATION_MARGINAL_RESTRICTIONS_H_
 
+#include <utility>
 #include <vector>
 
 #include "estimation/estimation_state.h"
@@ -8,8 +9,10 @@
 namespace tav {
 
 // Submodels with mar() restrictions: the submodel's table is saturated but for equations on
-// its marginal distributions, fitted by a Newton step projected onto the equations with
-// Lagrange multipliers.
+// its marginal distributions, or, beside design effects (cov, eff, fac, spe), follows the
+// log-linear model of those effects (with the constant of the first submodel, the conditioning
+// cells of another) and the equations at once; fitted by a Newton step projected onto the
+// equations with Lagrange multipliers.
 //
 // The equations. They are taken on the probabilities p = m / M of the submodel's table (M its
 // total), so that targets are probabilities and the equations do not depend on the sample
@@ -48,17 +51,23 @@ namespace tav {
 // passes 2 is shortened to 2 as a whole (a start far from the data would overflow). In the
 // start iteration (it = 0) one projection of the start table onto the equations:
 // lambda = -D^-1 e, m_k := m_k exp((C' lambda)_k). Cells that are 0 stay 0.
+// Beside design effects, with X the columns of the constant (conditioning cells) and of the
+// effects' estimated parameters, A = X' diag(m) X, b = X' (n - m), B = X' diag(m) C',
+// D = B' A^-1 B: e' = e + B' A^-1 b, lambda = -D^-1 e', delta = A^-1 (b + B lambda); every
+// cell gets exp((X delta)_k / s), every parameter exp(delta_j / s), the first submodel's
+// constant exp(delta_0 / s). The start iteration sets the effects' start values, then projects
+// within the model: lambda = -D^-1 e, delta = A^-1 B lambda.
 // Inequalities: an equation is left out of a step (value and derivatives 0) when it holds while
 // its multiplier is exactly 1, or when its multiplier is below 1; each such equation, and each
 // equation dropped as linearly dependent on the others (pivot of D below 1e-10 times its
 // largest diagonal element), is counted in BoundaryAdjustments, which gives its degree of
 // freedom back.
 //
-// Standard errors: the covariances of the multipliers are D^-1, D = C diag(m) C' at the
-// estimates (the inverse of the information on the equations' multipliers when the table is
-// saturated but for the equations). Their Wald test is the score test of the equations, which
-// for a multinomial table is Pearson's X-squared at the restricted fit. The submodel's table,
-// saturated, lists no log-linear parameters of its own.
+// Standard errors, at the estimates: the multipliers' covariances are D^-1 (for a saturated
+// table D = C diag(m) C'), the design parameters' A^-1 - (A^-1 B) D^-1 (A^-1 B)'. The
+// multipliers' Wald test is the score test of the equations, which for a multinomial table is
+// Pearson's X-squared at the restricted fit. A saturated table lists no log-linear parameters
+// of its own.
 
 // Sets up the items of every submodel with mar() restrictions and their multipliers, appended
 // to DesignParameters (start 1 unless given).
@@ -67,9 +76,14 @@ void SetUpMarginalRestrictions(EstimationRun& run);
 // The step of submodel r in iteration `iteration` (0: the start iteration).
 void FitMarginalSubmodel(EstimationRun& run, int r, int iteration);
 
-// The covariance matrix of submodel r's multipliers at the estimates, h x h row-major, in the
-// order of its items and their equations.
-std::vector<double> MarginalCovariance(const EstimationRun& run, int r);
+// The covariances of submodel r's parameters at the estimates: keys[i] is parameter i as
+// (design, position) in the free-parameter list (the design effects' estimated parameters,
+// then the multipliers of the items in order); covariance is row-major over them.
+struct MarginalCovarianceBlock {
+  std::vector<std::pair<int, int>> keys;
+  std::vector<double> covariance;
+};
+MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r);
 
 // The number of multipliers of submodel r.
 int MarginalMultiplierCount(const EstimationRun& run, int r);

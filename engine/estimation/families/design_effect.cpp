@@ -65,6 +65,8 @@ class DesignEffect : public ModelFamily {
   // Newton-type iterations fit them.
   void FitSubmodel(EstimationRun& run, int r) const override {
     if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
+    // Beside mar() restrictions the marginal step fits them.
+    if (r < run.model.SubmodelCount && run.model.submodels[r].MarSubmodel != 0) return;
     const Settings& settings = run.settings;
     const bool em_steps = run.IterationCount <= settings.newton_start_iteration ||
                           settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;

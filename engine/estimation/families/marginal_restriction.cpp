@@ -9,6 +9,7 @@
 
 #include "core/format_real.h"
 #include "data/design_reader.h"
+#include "estimation/design_effects.h"
 #include "estimation/families/families.h"
 #include "estimation/m_steps.h"
 #include "estimation/marginal_restrictions.h"
@@ -27,14 +28,25 @@ class MarginalRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "marginal restrictions"; }
 
-  // Marginal restrictions beside other effects of a submodel, in a submodel that is not
-  // log-linear, in `all` and in the hazard part.
+  // Marginal restrictions in a log-linear submodel whose table is saturated but for them, or
+  // beside design effects (cov, eff, fac, spe) and no model terms but the constant of the first
+  // submodel (the conditioning margin of another); not in `all`, the hazard part, a submodel of
+  // another kind, or beside association terms, lin() or log(), fix() or wei().
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    const Submodel* submodel = SubmodelAt(run.model, r);
+    const ModelState& model = run.model;
+    const Submodel* submodel = SubmodelAt(model, r);
     if (submodel == nullptr || !HasMar(*submodel)) return "";
-    const bool ordinary = r < run.model.SubmodelCount && submodel->IsLogLinear() &&
-                          submodel->assoc.empty() && !submodel->LinLogSubmodel;
-    if (ordinary && submodel->MarSubmodel == 1) return "";
+    bool available = r < model.SubmodelCount && submodel->IsLogLinear() &&
+                     submodel->assoc.empty() && !submodel->LinLogSubmodel;
+    if (available && submodel->MarSubmodel != 1) {
+      available = model.CovariateCount == 0 && submodel->MarginCount() == 1 &&
+                  (r > 0 || TermText(model, submodel->EffectVariables[0]).empty());
+      for (const Design& design : submodel->designs) {
+        available = available && design.family != DesignFamily::kFixedWeights &&
+                    design.family != DesignFamily::kLinLog;
+      }
+    }
+    if (available) return "";
     return "mar() beside other effects or restrictions of a subtable is";
   }
 
@@ -43,6 +55,8 @@ class MarginalRestriction : public ModelFamily {
   // The submodel's step; a conditional submodel then gets its conditioning totals back.
   void FitSubmodel(EstimationRun& run, int r) const override {
     if (MarginalMultiplierCount(run, r) == 0) return;
+    // The start values of its design effects first.
+    if (run.IterationCount <= 0) FitDesignEffects(run, r);
     FitMarginalSubmodel(run, r, run.IterationCount);
     if (r > 0 && run.IterationCount > 0) IpfAdjust(run, r, 0);
   }
