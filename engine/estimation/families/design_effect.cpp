@@ -158,7 +158,11 @@ class DesignEffect : public ModelFamily {
     for (const DesignWork& work : run.estimation.design_work[t]) {
       if (work.fixed) continue;
       std::vector<std::string> labels;
-      for (int k = 0; k < work.parameters; ++k) labels.push_back(" " + std::to_string(k + 1));
+      for (int k = 0; k < work.parameters; ++k) {
+        std::string label(1, ' ');
+        label += std::to_string(k + 1);
+        labels.push_back(label);
+      }
       if (work.thresholds && submodel.CumulativeModel == 8) {
         WriteParameterLines(run, t, work, {"intercept"}, false, writer);
         continue;
