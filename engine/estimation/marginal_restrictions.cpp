@@ -270,13 +270,18 @@ std::vector<char> InvertDropping(Matrix& matrix, int n) {
 }
 
 // The first iteration starts from the expected table, where the log-likelihood without the
-// equations is largest; its empty cells get a small share (1e-3 of the mean cell) so that the
-// equations can move them.
-void StartFromExpected(const double* n, std::int64_t cells, double* m) {
+// equations is largest. Its empty cells stay empty, as they are at the maximum (the Lagrange
+// conditions give p_k = n_k / (M + sum_j lambda_j dh_j/dp_k)), unless equations on log cells
+// need them positive: then they get a small share (1e-3 of the mean cell) for the equations to
+// move.
+void StartFromExpected(const std::vector<MarginalItem>& items, const double* n, std::int64_t cells,
+                       double* m) {
   double total = 0;
   for (std::int64_t k = 0; k < cells; ++k) total += n[k];
   if (!(total > 0)) return;
-  const double floor = 1e-3 * total / static_cast<double>(cells);
+  const bool log_cells = std::any_of(items.begin(), items.end(),
+                                     [](const MarginalItem& item) { return item.form >= 4; });
+  const double floor = log_cells ? 1e-3 * total / static_cast<double>(cells) : 0.0;
   for (std::int64_t k = 0; k < cells; ++k) {
     if (m[k] > 0) m[k] = n[k] > 0 ? n[k] : floor;
   }
@@ -473,7 +478,7 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   double* m = est.FittedTable.data() + submodel.first_cell;
   const double* n = est.ExpectedTable.data() + submodel.first_cell;
   const bool start = iteration <= 0;
-  if (iteration == 1 && Saturated(submodel)) StartFromExpected(n, cells, m);
+  if (iteration == 1 && Saturated(submodel)) StartFromExpected(items, n, cells, m);
 
   std::vector<double> p;
   const double total = Probabilities(m, cells, p);
