@@ -16,11 +16,12 @@ namespace tav {
 //
 // The equations. They are taken on the probabilities p = m / M of the submodel's table (M its
 // total), so that targets are probabilities and the equations do not depend on the sample
-// size. An item mar(T1 T2 ... f g P [B] [C] [m2]) has P equations; f (a to e) is the form, g
-// (a to d) says equalities (a), inequalities value >= 0 (b), equalities with targets (c) or
-// inequalities value >= target (d); B and C are the numbers of rows of the first and second
-// matrix, m2 the margin specification (0 when not written). Each term Ti has the cells of its
-// marginal table (its variables' categories, last variable fastest).
+// size. An item mar(T1 T2 ... f g P [C] [B] [m2]) has P equations; f (a to e) is the form, g
+// (a to d, a when left out) says equalities (a), inequalities value >= 0 (b), equalities with
+// targets (c) or inequalities value >= target (d); B is the number of rows of the first matrix
+// (forms c and d), C that of the second (form d), m2 the margin specification (0 when not
+// written). Each term Ti has the cells of its marginal table (its variables' categories, last
+// variable fastest).
 //   m2 = 0:  the margins are the cells of each term's marginal table, and each term brings its
 //            own matrices and design: every term adds its values to the item's equations.
 //   m2 > 0:  every cell of every term's marginal table is given a margin number 1 .. m2 (0: in
@@ -42,12 +43,16 @@ namespace tav {
 //   mod AB {mar(A B a 2)}   des [1 0 0  0 1 0   -1 0 0  0 -1 0]
 // says p(A=1) - p(B=1) = 0 and p(A=2) - p(B=2) = 0.
 //
-// The step (iteration it >= 1): with C the derivatives of the equations by the fitted cells
-// m_k, n the expected table and s = restriction_step,
+// The step (iteration it >= 1): with C the derivatives of the equations times M by the fitted
+// cells m_k (C_jk = g_jk - sum_l p_l g_jl, g the derivatives by the probabilities; e is taken
+// times M too, so that the multipliers do not grow with the sample size), n the expected table
+// and s = restriction_step,
 //   D = C diag(m) C',  e' = e + C (n - m),  lambda = -D^-1 e',
 //   delta_k = (n_k - m_k) / m_k + (C' lambda)_k,  m_k := m_k exp(delta_k / s),
 // the Newton step of the saturated Poisson log-likelihood in ln m projected onto the
-// linearised equations; the multipliers become exp(lambda_j). A step whose largest |delta| / s
+// linearised equations; the multipliers become exp(lambda_j) (lambda kept within +-700). The
+// first iteration of a saturated table starts from the expected table (see StartFromExpected
+// in the source for its empty cells). A step whose largest |delta| / s
 // passes 2 is shortened to 2 as a whole (a start far from the data would overflow). In the
 // start iteration (it = 0) one projection of the start table onto the equations:
 // lambda = -D^-1 e, m_k := m_k exp((C' lambda)_k). Cells that are 0 stay 0.
