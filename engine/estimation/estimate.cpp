@@ -50,11 +50,6 @@ void CheckEstimationAvailable(const EstimationRun& run) {
   // never pass for this run's.
   const Settings& settings = run.settings;
   const std::pair<const std::string*, const char*> unwritten[] = {
-      {&settings.file_frequencies, "writing estimated frequencies (wfi) is"},
-      {&settings.file_data, "writing the data (wda) is"},
-      {&settings.file_observed, "writing (estimated) observed frequencies (wfr) is"},
-      {&settings.file_probabilities, "writing estimated probabilities (wco) is"},
-      {&settings.file_parameters, "writing parameter estimates (wpa) is"},
       {&settings.file_hazards, "writing estimated hazard rates (wha) is"},
       {&settings.file_failures, "writing observed failures (wfa) is"},
       {&settings.file_exposures, "writing exposures (wex) is"},
@@ -62,9 +57,6 @@ void CheckEstimationAvailable(const EstimationRun& run) {
   };
   for (const auto& [file, construct] : unwritten) {
     if (!file->empty()) NotAvailable(construct);
-  }
-  if (!settings.marginal_requests.empty()) {
-    NotAvailable("writing estimated marginal frequencies (wma) is");
   }
   if (model.CorrespondenceType > 0) {
     NotAvailable("correspondence and association analysis (cor) is");

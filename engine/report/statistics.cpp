@@ -7,6 +7,7 @@
 #include "core/format_real.h"
 #include "newton/newton_iteration.h"
 #include "report/report_computations.h"
+#include "report/result_files.h"
 #include "report/write_report.h"
 
 namespace tav {
@@ -320,7 +321,7 @@ void WriteStatistics(RunState& run) {
 
   if (show_frequencies) WriteFrequencies(run);
 
-  // The result files (wfi, wfr, wda, wco, wha, wfa, wex, wsu, wpa, wma) follow here.
+  WriteResultFiles(run);
 }
 
 }  // namespace tav

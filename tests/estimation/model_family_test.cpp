@@ -55,10 +55,8 @@ TEST(FamilyRegistry, FamiliesNotBuiltYetStopTheRunAtOnce) {
                     "dat [ 1 2 3 4 ]"),
             "  Error: design effects beside lin() and log() restrictions are" + not_available);
   // Result files not written yet stop the run rather than leave a stale file looking current.
-  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {A,B} dat [ 1 2 3 4 ] wfi f.txt"),
-            "  Error: writing estimated frequencies (wfi) is" + not_available);
-  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {A,B} dat [ 1 2 3 4 ] wma A m.txt"),
-            "  Error: writing estimated marginal frequencies (wma) is" + not_available);
+  EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {A,B} dat [ 1 2 3 4 ] wha h.txt"),
+            "  Error: writing estimated hazard rates (wha) is" + not_available);
 }
 
 }  // namespace

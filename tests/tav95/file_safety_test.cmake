@@ -92,8 +92,11 @@ if(FLOCK)
 endif()
 
 # Result files this version does not write yet stop the run instead of leaving a stale file.
-file(WRITE ${guard}/wfi.inp "man 2 dim 2 2 mod {A,B} dat data.txt wfi f.txt\n")
-refused(ARGS wfi.inp a.out TEXT "Writing estimated frequencies (wfi) is not available in this version")
+file(WRITE ${guard}/wha.inp "man 2 dim 2 2 mod {A,B} dat data.txt wha f.txt\n")
+refused(ARGS wha.inp a.out TEXT "Writing estimated hazard rates (wha) is not available in this version")
+# A result file that cannot be written stops the run.
+file(WRITE ${guard}/wfi.inp "man 2 dim 2 2 mod {A,B} dat data.txt wfi /dev/full\n")
+refused(ARGS wfi.inp a.out TEXT "Cannot write file /dev/full")
 
 # Only regular files are read: a device, a FIFO or a directory is refused at once.
 file(WRITE ${guard}/zero.inp "man 2 dim 2 2 mod {A,B} dat /dev/zero\n")

@@ -1,0 +1,168 @@
+#include "report/result_files.h"
+
+#include <string>
+#include <vector>
+
+#include "core/format_real.h"
+#include "core/log.h"
+#include "report/report_computations.h"
+
+namespace tav {
+namespace {
+
+// The complete table of S x C x L cells and a margin of the estimated table are written only
+// below these sizes.
+constexpr double kLargestCompleteTable = 2147483647;
+constexpr double kLargestMargin = 163800;
+
+double CompleteCells(const ModelState& model) {
+  return static_cast<double>(model.SubgroupCount) * static_cast<double>(model.ManifestCellCount) *
+         model.LatentStateCount;
+}
+
+// Opens the result file `name` (mode "w" or "a") to be put in place when complete.
+TextFile& OpenResult(RunState& run, const std::string& name, const char* mode) {
+  OpenTextFile(run, run.ResultFile, name, mode, TextFile::Destination::kReplaceWhenComplete);
+  return run.ResultFile;
+}
+
+// A file too large to write: a warning line in the report and in the log.
+void NotWritten(RunState& run, const std::string& command, const std::string& name, double cells,
+                double limit) {
+  const std::string line = "WARNING: " + name + " (" + command +
+                           ") not written: " + FormatReal(0, 0, cells) + " cells, the limit is " +
+                           FormatReal(0, 0, limit - 1);
+  run.ReportFile.WriteLine(line);
+  WriteLogLine(run, "  " + line);
+}
+
+// One line per cell of the complete table: its estimated frequency in fixed 8.8.
+void WriteCompleteTable(RunState& run, const std::string& name, const char* mode) {
+  TextFile& file = OpenResult(run, name, mode);
+  const auto cells = static_cast<std::int64_t>(CompleteCells(run.model));
+  for (std::int64_t cell = 0; cell < cells; ++cell) {
+    file.WriteLine(FormatReal(8, 8, EstimatedCellFrequency(run, cell)));
+  }
+  CloseTextFile(file);
+}
+
+// One line per cell of the margin over the flagged variables (variable order, the last
+// fastest), in fixed 8.8, then an empty line.
+void WriteMargin(RunState& run, const std::string& name, const Membership& flags,
+                 const char* mode) {
+  std::vector<double> margin;
+  CollapseTable(run, flags, margin, 0);
+  TextFile& file = OpenResult(run, name, mode);
+  for (double value : margin) file.WriteLine(FormatReal(8, 8, value));
+  file.WriteLine("");
+  CloseTextFile(file);
+}
+
+// One line, appended: half L-squared (fixed 10.5), the seed (integer 5), the random amplitude
+// (integer 2), every margin parameter and every special-effect parameter (exponent 14).
+void WriteParameterFile(RunState& run, const std::string& name) {
+  const EstimationState& est = run.estimation;
+  std::string line = FormatReal(10, 5, est.HalfLSquared) + FormatReal(5, 0, run.SeedUsed) +
+                     FormatReal(2, 0, run.random_amplitude);
+  for (double value : est.MarginParameters) line += FormatReal(14, -1, value);
+  for (double value : est.DesignParameters) line += FormatReal(14, -1, value);
+  TextFile& file = OpenResult(run, name, "a");
+  file.WriteLine(line);
+  CloseTextFile(file);
+}
+
+// One line per data entry: the category (from 1, integer 3) of every manifest variable the
+// entry's subgroup observes, "  0" for the others, then the count (fixed 10.4) when the entries
+// carry counts.
+void WriteDataFile(RunState& run, const std::string& name) {
+  const ModelState& model = run.model;
+  const DataStore& data = run.data;
+  const int first = model.FirstManifest();
+  TextFile& file = OpenResult(run, name, "w");
+  std::vector<int> category(static_cast<std::size_t>(model.ManifestCount), 0);
+  for (std::int64_t e = 0; e < data.EntryCount(); ++e) {
+    const int subgroup = model.SubgroupCount > 1 ? data.entry_subgroup[e] : 0;
+    const Membership& pattern = model.SubgroupPattern[subgroup];
+    // The cell in mixed radix over the observed variables, the first most significant.
+    auto cell = static_cast<std::int64_t>(data.entry_cell[e]);
+    for (int m = model.ManifestCount - 1; m >= 0; --m) {
+      category[m] = 0;
+      if (pattern[m] != 1) continue;
+      const int d = std::max(model.Dimension[first + m], 1);
+      category[m] = static_cast<int>(cell % d) + 1;
+      cell /= d;
+    }
+    std::string line;
+    for (int m = 0; m < model.ManifestCount; ++m) line += FormatReal(3, 0, category[m]);
+    if (data.entry_count_given) line += FormatReal(10, 4, data.entry_count[e]);
+    file.WriteLine(line);
+  }
+  CloseTextFile(file);
+}
+
+// Per submodel one line per cell of table (fixed 8.8) and an empty line; with probabilities
+// the first submodel's values (frequencies) are divided by the sample size.
+void WriteSubmodelValues(RunState& run, const std::string& name, const std::vector<double>& table,
+                         bool probabilities) {
+  const ModelState& model = run.model;
+  const double total = run.data.total_count;
+  TextFile& file = OpenResult(run, name, "w");
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    for (std::int64_t c = 0; c < cells; ++c) {
+      double value = table[static_cast<std::size_t>(submodel.first_cell + c)];
+      if (probabilities && r == 0) value = total > 0 ? value / total : 0.0;
+      file.WriteLine(FormatReal(8, 8, value));
+    }
+    file.WriteLine("");
+  }
+  CloseTextFile(file);
+}
+
+}  // namespace
+
+void WriteResultFiles(RunState& run) {
+  const ModelState& model = run.model;
+  const Settings& settings = run.settings;
+  const double complete = CompleteCells(model);
+  if (!settings.file_frequencies.empty()) {
+    if (complete < kLargestCompleteTable) {
+      WriteCompleteTable(run, settings.file_frequencies, "w");
+    } else {
+      NotWritten(run, "wfi", settings.file_frequencies, complete, kLargestCompleteTable);
+    }
+  }
+  if (!settings.file_observed.empty()) {
+    WriteSubmodelValues(run, settings.file_observed, run.estimation.ExpectedTable, false);
+  }
+  if (!settings.file_data.empty()) WriteDataFile(run, settings.file_data);
+  if (!settings.file_probabilities.empty()) {
+    WriteSubmodelValues(run, settings.file_probabilities, run.estimation.FittedTable, true);
+  }
+  if (!settings.file_parameters.empty()) WriteParameterFile(run, settings.file_parameters);
+  const std::vector<MarginalRequest>& requests = settings.marginal_requests;
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const MarginalRequest& request = requests[i];
+    bool repeated = false;
+    for (std::size_t j = 0; j < i; ++j) repeated = repeated || requests[j].file == request.file;
+    const char* mode = repeated ? "a" : "w";
+    double cells = 1;
+    for (int v = 0; v < model.VariableCount; ++v) {
+      if (request.variables[v] != 0) cells *= model.Dimension[v];
+    }
+    if (cells == complete) {
+      if (complete < kLargestCompleteTable) {
+        WriteCompleteTable(run, request.file, mode);
+      } else {
+        NotWritten(run, "wma", request.file, complete, kLargestCompleteTable);
+      }
+    } else if (cells < kLargestMargin) {
+      WriteMargin(run, request.file, request.variables, mode);
+    } else {
+      NotWritten(run, "wma", request.file, cells, kLargestMargin);
+    }
+  }
+}
+
+}  // namespace tav
