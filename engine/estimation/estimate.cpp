@@ -45,7 +45,6 @@ void CheckEstimationAvailable(const EstimationRun& run) {
       if (!construct.empty()) NotAvailable(construct);
     }
   }
-  if (!run.settings.simulate_file.empty()) NotAvailable("simulation of data (sim) is");
   // Result files that this version does not write yet: a stale file of an earlier run must
   // never pass for this run's.
   const Settings& settings = run.settings;

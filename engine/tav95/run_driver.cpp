@@ -11,6 +11,7 @@
 #include "estimation/estimate.h"
 #include "input/reader.h"
 #include "newton/newton_iteration.h"
+#include "report/simulation.h"
 #include "report/write_report.h"
 
 namespace tav {
@@ -79,6 +80,7 @@ void FitModel(RunState& run) {
 
 void FitAndReport(RunState& run) {
   FitModel(run);
+  if (!run.settings.simulate_file.empty()) SimulateData(run);
   WritePosteriorFiles(run);
   // Standard errors, the eigenvalues of the information matrix and the boundary counters.
   if (StandardErrorsWanted(run)) {

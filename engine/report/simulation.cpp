@@ -1,0 +1,91 @@
+#include "report/simulation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/format_real.h"
+#include "core/log.h"
+#include "core/random.h"
+#include "core/stop_run.h"
+#include "report/report_computations.h"
+
+namespace tav {
+namespace {
+
+// The record of cell `cell` of subgroup's observed table: the categories of the manifest
+// variables (from 1, integer 3), "  0" for those the subgroup does not observe.
+std::string RecordLine(const ModelState& model, int subgroup, std::int64_t cell) {
+  const Membership& pattern = model.SubgroupPattern[subgroup];
+  const int first = model.FirstManifest();
+  std::vector<int> category(static_cast<std::size_t>(model.ManifestCount), 0);
+  for (int m = model.ManifestCount - 1; m >= 0; --m) {
+    if (pattern[m] != 1) continue;
+    const int d = std::max(model.Dimension[first + m], 1);
+    category[m] = static_cast<int>(cell % d) + 1;
+    cell /= d;
+  }
+  std::string line;
+  for (int value : category) line += FormatReal(3, 0, value);
+  return line;
+}
+
+}  // namespace
+
+void SimulateData(RunState& run) {
+  const ModelState& model = run.model;
+  const std::int32_t count = run.settings.simulate_count;
+  WriteLogLine(run, "  simulating data");
+
+  // The probabilities of the cells of all subgroups, in order.
+  std::vector<double> cumulative;
+  std::vector<int> subgroup_of;
+  std::vector<std::int64_t> cell_of;
+  double total = 0;
+  for (int s = 0; s < model.SubgroupCount; ++s) {
+    const std::int64_t cells = model.subgroup_cell_count[s];
+    for (std::int64_t c = 0; c < cells; ++c) {
+      const double value = EstimatedObservedFrequency(run, s, static_cast<double>(c));
+      if (!std::isfinite(value) || value < 0) total = NAN;
+      total += value;
+      cumulative.push_back(total);
+      subgroup_of.push_back(s);
+      cell_of.push_back(c);
+    }
+  }
+  if (!(total > 0) || !std::isfinite(total)) {
+    StopRun("  Error: the model gives no probabilities to simulate data from");
+  }
+  for (double& value : cumulative) value /= total;
+
+  // Beside the data files, like the other result files.
+  run.FilePrefix = run.InputPrefix();
+  OpenTextFile(run, run.ResultFile, run.settings.simulate_file, "w",
+               TextFile::Destination::kReplaceWhenComplete);
+  TextFile& file = run.ResultFile;
+  if (count < 1) {
+    // Expected data.
+    double previous = 0;
+    for (std::size_t k = 0; k < cumulative.size(); ++k) {
+      std::string line = RecordLine(model, subgroup_of[k], cell_of[k]);
+      if (count < 0) line += FormatReal(15, 8, (cumulative[k] - previous) * -count);
+      previous = cumulative[k];
+      file.WriteLine(line);
+    }
+    run.data.total_count = -static_cast<double>(count);
+  } else {
+    for (std::int32_t i = 0; i < count; ++i) {
+      const double u = NextRandom(run);
+      auto at = std::lower_bound(cumulative.begin(), cumulative.end(), u);
+      if (at == cumulative.end()) --at;
+      const auto k = static_cast<std::size_t>(at - cumulative.begin());
+      file.WriteLine(RecordLine(model, subgroup_of[k], cell_of[k]));
+    }
+    run.data.total_count = count;
+  }
+  CloseTextFile(file);
+  run.FilePrefix.clear();
+}
+
+}  // namespace tav
