@@ -486,11 +486,54 @@ BenchCase OrdinalLatentRecords(std::uint64_t seed) {
   return c;
 }
 
+// Data drawn from a model with given parameters: 10,000,000 records from the independence
+// model of five variables of 10 categories (100,000 cells), P(category k) proportional to k for
+// every variable. Timed: the start iteration and the simulation, which writes the records.
+BenchCase SimulationCase() {
+  BenchCase c;
+  c.name = "sim10m";
+  c.family = "simulation";
+  c.iterations = 0;
+  c.dims.assign(5, 10);
+  c.observations = 10000000;
+  std::ostringstream out;
+  out << "* sim10m: 10,000,000 records drawn from a model of 100,000 cells\n"
+      << "man 5\ndim" << JoinDims(c.dims) << "\nlab A B C D E\nmod {A,B,C,D,E}\n";
+  for (int v = 0; v < 5; ++v) {
+    out << "sta " << Label(v) << " [";
+    for (int k = 1; k <= 10; ++k) out << ' ' << k;
+    out << " ]\n";
+  }
+  out << "sim " << c.observations << " sim10m.dat\nsee 1234\n";
+  c.input = out.str();
+  // For bench/sim.R: every cell's probability and record line.
+  std::ostringstream fit;
+  fit << "simulation\n" << c.observations << "\n";
+  for (std::int64_t cell = 0; cell < 100000; ++cell) {
+    double p = 1;
+    std::string line;
+    std::int64_t rest = cell;
+    std::vector<int> category(5);
+    for (int v = 4; v >= 0; --v) {
+      category[v] = static_cast<int>(rest % 10) + 1;
+      rest /= 10;
+    }
+    for (int k : category) {
+      p *= k / 55.0;
+      line += (k < 10 ? "  " : " ") + std::to_string(k);
+    }
+    fit << Number(p) << '\t' << line << '\n';
+  }
+  c.fit_data = fit.str();
+  c.description = "10000000 records drawn from 100000 cells; sim";
+  return c;
+}
+
 }  // namespace
 
 std::vector<std::string> CaseNames() {
-  return {"ll4k",           "ll16k",     "ll65k",  "ll65k_8var", "lc12x2_table",
-          "lc12x3_records", "design10k", "cum10k", "mh20",       "lcord10k"};
+  return {"ll4k",      "ll16k",  "ll65k", "ll65k_8var", "lc12x2_table", "lc12x3_records",
+          "design10k", "cum10k", "mh20",  "lcord10k",   "sim10m"};
 }
 
 bool FitsToConvergence(const BenchCase& c) {
@@ -508,6 +551,8 @@ BenchCase MakeCase(const std::string& name) {
   if (name == "cum10k") return CumulativeTable(302);
   if (name == "mh20") return MarginalTable(303);
   if (name == "lcord10k") return OrdinalLatentRecords(304);
+  if (name == "sim10m") return SimulationCase();
+  if (name == "sim10m") return SimulationCase();
   return LatentRecords(202);
 }
 

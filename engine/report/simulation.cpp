@@ -75,12 +75,16 @@ void SimulateData(RunState& run) {
     }
     run.data.total_count = -static_cast<double>(count);
   } else {
+    // Every cell's record line once; the draws only look them up.
+    std::vector<std::string> lines(cumulative.size());
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+      lines[k] = RecordLine(model, subgroup_of[k], cell_of[k]);
+    }
     for (std::int32_t i = 0; i < count; ++i) {
       const double u = NextRandom(run);
       auto at = std::lower_bound(cumulative.begin(), cumulative.end(), u);
       if (at == cumulative.end()) --at;
-      const auto k = static_cast<std::size_t>(at - cumulative.begin());
-      file.WriteLine(RecordLine(model, subgroup_of[k], cell_of[k]));
+      file.WriteLine(lines[static_cast<std::size_t>(at - cumulative.begin())]);
     }
     run.data.total_count = count;
   }
