@@ -86,6 +86,7 @@ struct Settings {
   std::string file_survival;                       // wsu
   std::string file_latent;                         // wla
   std::string file_posterior;                      // wpo
+  std::string file_results_json;                   // wjs
   std::vector<MarginalRequest> marginal_requests;  // wma, at most 101
 
   std::vector<StartValueRequest> start_values;

@@ -316,6 +316,8 @@ const FileCommand kFileCommands[] = {
      "  Error: file to write estimated survival probabilities not specified"},
     {"wla", &Settings::file_latent, "  Error: file to write latent probabilities not specified"},
     {"wpo", &Settings::file_posterior, "  Error: file to posterior probabilities not specified"},
+    {"wjs", &Settings::file_results_json,
+     "  Error: file to write the results as a JSON document not specified"},
 };
 
 struct SwitchCommand {

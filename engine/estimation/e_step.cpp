@@ -239,6 +239,8 @@ void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink) {
   std::string line = FormatReal(8, 0, run.IterationCount) + FormatReal(20, 8, est.LogLikelihood) +
                      FormatReal(20, 8, run.StopCriterion);
   if (lsquared) line += FormatReal(18, 8, 2 * est.HalfLSquared);
+  est.iteration_history.push_back(
+      {run.IterationCount, est.LogLikelihood, run.StopCriterion, 2 * est.HalfLSquared, lsquared});
   WriteLogLine(run, line);
 }
 

@@ -122,6 +122,15 @@ struct MarginalItem {
   std::vector<char> left_out;   // per equation: an inequality left out of the last step
 };
 
+// One line of the iteration history.
+struct IterationRecord {
+  int iteration = 0;
+  double log_likelihood = 0;
+  double stop_criterion = 0;
+  double l_squared = 0;
+  bool has_l_squared = false;
+};
+
 // What the E-step's evaluation pass finds at the current fitted tables.
 struct Evaluation {
   double log_likelihood = 0;
@@ -174,6 +183,8 @@ struct EstimationState {
   // (indexed like FittedTable) the additive terms A and denominators B of their probabilities
   // (n + 1e-10 + A) / B.
   std::vector<std::vector<RestrictionWork>> restriction_work;
+  // The iterations as the log shows them.
+  std::vector<IterationRecord> iteration_history;
   // Per submodel with mar() restrictions, its items.
   std::vector<std::vector<MarginalItem>> marginal_work;
   // Ordinal submodels (or1, or2): per submodel the multipliers of its adjacent column pairs h

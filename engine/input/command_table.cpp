@@ -80,6 +80,7 @@ constexpr std::array<CommandEntry, kCommandCount> kCommands = {{
     {"wex", kSettings, "write exposures"},
     {"wsu", kSettings, "write estimated survival probabilities"},
     {"wpa", kSettings, "write parameter estimates"},
+    {"wjs", kSettings, "write the results as a JSON document"},
     {"[", kNone, "an opening bracket"},
 }};
 

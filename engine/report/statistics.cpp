@@ -8,6 +8,7 @@
 #include "newton/newton_iteration.h"
 #include "report/report_computations.h"
 #include "report/result_files.h"
+#include "report/results_document.h"
 #include "report/write_report.h"
 
 namespace tav {
@@ -128,6 +129,11 @@ void WriteFrequencies(RunState& run) {
         line += " *" + Fixed(9, 3, 0.0);
       }
       out.WriteLine(line);
+      if (run.results) {
+        std::vector<int> categories(category.size());
+        for (std::size_t i = 0; i < category.size(); ++i) categories[i] = category[i] + 1;
+        RecordFrequency(run, s, categories, n, m, m > 0.0 ? (n - m) / std::sqrt(m) : NAN);
+      }
     }
     if (subgroups > 1) {
       out.WriteLine("");
@@ -219,6 +225,13 @@ void WriteStatistics(RunState& run) {
       -2.0 * log_likelihood + (n_total > 0 ? std::log(n_total) * count.all_parameters : 0.0);
   const double aic_ll = -2.0 * log_likelihood + 2.0 * count.all_parameters;
 
+  StatisticsFigures figures;
+  figures.fit_block = !hazard && fit_block;
+  figures.log_likelihood = log_likelihood;
+  figures.sample_size = n_total;
+  figures.bic_log_likelihood = bic_ll;
+  figures.aic_log_likelihood = aic_ll;
+
   // The section.
   out.WriteLine("");
   out.WriteLine("*** STATISTICS ***");
@@ -242,6 +255,12 @@ void WriteStatistics(RunState& run) {
       with_p("X-squared            = ", x);
       with_p("L-squared            = ", l);
       with_p("Cressie-Read         = ", cr);
+      figures.x_squared = {x, ChiSquaredProbability(df, x)};
+      figures.l_squared = {l, ChiSquaredProbability(df, l)};
+      figures.cressie_read = {cr, ChiSquaredProbability(df, cr)};
+      figures.has_dissimilarity = have_dissimilarity;
+      figures.dissimilarity = estimation.AbsResidualSum;
+      figures.df = static_cast<double>(count.df);
       if (have_dissimilarity) {
         out.WriteLine(Blanks(2) +
                       "Dissimilarity index  = " + Fixed(4, 4, estimation.AbsResidualSum));
@@ -259,13 +278,18 @@ void WriteStatistics(RunState& run) {
       out.WriteLine(Blanks(2) + "BIC(L-squared)       = " +
                     Fixed(4, 4, n_total > 0 ? l - std::log(n_total) * df : l));
       out.WriteLine(Blanks(2) + "AIC(L-squared)       = " + Fixed(4, 4, l - 2.0 * df));
+      figures.bic_l_squared = n_total > 0 ? l - std::log(n_total) * df : l;
+      figures.aic_l_squared = l - 2.0 * df;
     }
+    figures.parameters = static_cast<double>(count.parameters);
+    figures.fixed_parameters = static_cast<double>(count.fixed);
   } else {
     // The block of the hazard model's own fit (rates against events and exposures) comes with
     // the hazard estimation; until then only the joint figures are written.
     out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, log_likelihood));
     out.WriteLine(Blanks(2) +
                   "Number of parameters = " + Integer(static_cast<double>(count.all_parameters)));
+    figures.parameters = static_cast<double>(count.all_parameters);
     out.WriteLine(Blanks(2) + "Sample size          = " + Fixed(1, 1, n_total));
   }
   out.WriteLine(Blanks(2) + "BIC(log-likelihood)  = " + Fixed(4, 4, bic_ll));
@@ -294,6 +318,7 @@ void WriteStatistics(RunState& run) {
     boundary_hazard = newton.BoundaryHazard;
   } else {
     out.WriteLine("WARNING: no information is provided on identification of parameters");
+    figures.warnings.push_back("no information is provided on identification of parameters");
   }
 
   // Warnings.
@@ -309,13 +334,16 @@ void WriteStatistics(RunState& run) {
   }
   const std::int64_t zero_rates = 0;  // counted with the hazard estimation
   auto warn = [&](std::int64_t n, const char* text) {
-    if (n > 0) out.WriteLine("WARNING: " + Integer(static_cast<double>(n)) + text);
+    if (n <= 0) return;
+    figures.warnings.push_back(Integer(static_cast<double>(n)) + text);
+    out.WriteLine("WARNING: " + figures.warnings.back());
   };
   warn(boundary_loglinear, " (nearly) boundary or non-identified (log-linear) parameters");
   warn(zero_margin, " zeroes in fixed margin of exogenous variables");
   warn(zero_frequencies, " zero estimated frequencies");
   warn(boundary_hazard, " (nearly) boundary or non-identified hazard parameters");
   warn(zero_rates, " zero estimated hazard rates");
+  RecordStatistics(run, figures);
   out.WriteLine("");
   out.WriteLine("");
 

@@ -8,6 +8,7 @@
 #include "report/probabilities.h"
 #include "report/pseudo_r_squared.h"
 #include "report/report_computations.h"
+#include "report/results_document.h"
 #include "report/statistics.h"
 
 namespace tav {
@@ -29,6 +30,7 @@ void WritePosteriorFiles(RunState& run) {
 
 void WriteReport(RunState& run) {
   const Settings& settings = run.settings;
+  StartResultsDocument(run);
   run.FilePrefix.clear();
   OpenTextFile(run, run.ReportFile, run.OutputFileName, "w",
                TextFile::Destination::kReplaceWhenComplete);
@@ -60,6 +62,7 @@ void WriteReport(RunState& run) {
     WriteLatentClassOutput(run);
   }
 
+  FinishResultsDocument(run);
   run.FilePrefix.clear();
   CloseTextFile(run.ReportFile);
 }

@@ -1,0 +1,150 @@
+#include "report/results_document.h"
+
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+#include "core/log.h"
+
+namespace tav {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A number, or null when it is not finite.
+Json Number(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
+
+std::vector<std::string> Labels(const ModelState& model, const Membership& marks, int code) {
+  std::vector<std::string> labels;
+  for (int v = 0; v < model.VariableCount; ++v) {
+    if (marks[v] == code) labels.push_back(model.VariableLabel[v]);
+  }
+  return labels;
+}
+
+std::string Role(const ModelState& model, int v) {
+  if (v < model.ResCount) return "subgroup";
+  if (v < model.FirstManifest()) return "latent";
+  return "manifest";
+}
+
+}  // namespace
+
+void StartResultsDocument(RunState& run) {
+  run.results.reset();
+  if (run.settings.file_results_json.empty()) return;
+  const ModelState& model = run.model;
+  auto document = std::make_shared<Json>();
+  Json& root = *document;
+  root["program"] = "tav95";
+  root["format"] = 1;
+  Json variables = Json::array();
+  for (int v = 0; v < model.VariableCount; ++v) {
+    variables.push_back({{"label", model.VariableLabel[v]},
+                         {"categories", model.Dimension[v]},
+                         {"role", Role(model, v)}});
+  }
+  root["model"]["variables"] = variables;
+  Json submodels = Json::array();
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    Json conditioning = Json::array();
+    // The conditioning variables form the first margin of every submodel but the first.
+    if (r > 0 && submodel.MarginCount() > 0) {
+      conditioning = Labels(model, submodel.EffectVariables[0], 1);
+    }
+    Json all = Json::array();
+    for (int v = 0; v < model.VariableCount; ++v) {
+      if (submodel.SubmodelVariables[v] != 0) all.push_back(model.VariableLabel[v]);
+    }
+    submodels.push_back({{"term", submodel.term},
+                         {"variables", all},
+                         {"conditioning", conditioning},
+                         {"cells", static_cast<std::int64_t>(submodel.cell_count)}});
+  }
+  root["model"]["submodels"] = submodels;
+  root["model"]["seed"] = run.SeedUsed;
+  run.results = document;
+}
+
+void RecordStatistics(RunState& run, const StatisticsFigures& figures) {
+  if (!run.results) return;
+  Json statistics;
+  statistics["iterations"] = run.IterationCount;
+  statistics["convergence_criterion"] = Number(run.StopCriterion);
+  statistics["seed"] = run.SeedUsed;
+  using Figure = std::pair<const char*, double>;
+  auto put = [&](std::initializer_list<Figure> list) {
+    for (const auto& [key, value] : list) statistics[key] = Number(value);
+  };
+  if (figures.fit_block) {
+    for (const auto& [key, test] :
+         {std::pair{"x_squared", figures.x_squared}, std::pair{"l_squared", figures.l_squared},
+          std::pair{"cressie_read", figures.cressie_read}}) {
+      statistics[key] = {{"value", Number(test.value)}, {"p", Number(test.p)}};
+    }
+    if (figures.has_dissimilarity) put({{"dissimilarity_index", figures.dissimilarity}});
+    put({{"degrees_of_freedom", figures.df}});
+  }
+  put({{"log_likelihood", figures.log_likelihood},
+       {"parameters", figures.parameters},
+       {"fixed_parameters", figures.fixed_parameters},
+       {"sample_size", figures.sample_size}});
+  if (figures.fit_block) {
+    put({{"bic_l_squared", figures.bic_l_squared}, {"aic_l_squared", figures.aic_l_squared}});
+  }
+  put({{"bic_log_likelihood", figures.bic_log_likelihood},
+       {"aic_log_likelihood", figures.aic_log_likelihood}});
+  Json eigenvalues = Json::array();
+  for (double value : run.newton.eigenvalues) eigenvalues.push_back(Number(value));
+  statistics["eigenvalues"] = eigenvalues;
+  statistics["warnings"] = figures.warnings;
+  (*run.results)["statistics"] = statistics;
+}
+
+void RecordFrequency(RunState& run, int s, const std::vector<int>& categories, double observed,
+                     double estimated, double residual) {
+  if (!run.results) return;
+  Json& tables = (*run.results)["frequencies"];
+  if (!tables.is_array()) tables = Json::array();
+  const ModelState& model = run.model;
+  if (tables.empty() || tables.back()["subgroup"] != s + 1) {
+    std::vector<std::string> observed_variables;
+    const int first = model.FirstManifest();
+    for (int v = first; v < model.VariableCount; ++v) {
+      if (model.SubgroupPattern[s][v - first] == 1) {
+        observed_variables.push_back(model.VariableLabel[v]);
+      }
+    }
+    tables.push_back(
+        {{"subgroup", s + 1}, {"variables", observed_variables}, {"cells", Json::array()}});
+  }
+  tables.back()["cells"].push_back({{"categories", categories},
+                                    {"observed", Number(observed)},
+                                    {"estimated", Number(estimated)},
+                                    {"residual", Number(residual)}});
+}
+
+void FinishResultsDocument(RunState& run) {
+  if (!run.results) return;
+  Json& root = *run.results;
+  Json iterations = Json::array();
+  for (const IterationRecord& record : run.estimation.iteration_history) {
+    Json line = {{"iteration", record.iteration},
+                 {"log_likelihood", Number(record.log_likelihood)},
+                 {"stop_criterion", Number(record.stop_criterion)}};
+    if (record.has_l_squared) line["l_squared"] = Number(record.l_squared);
+    iterations.push_back(line);
+  }
+  root["iterations"] = iterations;
+  if (!root.contains("frequencies")) root["frequencies"] = Json::array();
+  OpenTextFile(run, run.ResultFile, run.settings.file_results_json, "w",
+               TextFile::Destination::kReplaceWhenComplete);
+  run.ResultFile.WriteLine(root.dump(1));
+  CloseTextFile(run.ResultFile);
+  run.results.reset();
+}
+
+}  // namespace tav

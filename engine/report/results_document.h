@@ -1,0 +1,46 @@
+#ifndef TAV_ENGINE_REPORT_RESULTS_DOCUMENT_H_
+#define TAV_ENGINE_REPORT_RESULTS_DOCUMENT_H_
+
+#include <string>
+#include <vector>
+
+#include "newton/run_state.h"
+
+namespace tav {
+
+// The JSON results document (wjs): what the report shows, for other programs, every number at
+// full double precision (a number that is not finite is null). Its schema is
+// docs/results-schema.json. The report's writers add their parts while they write; the
+// document goes to its file, put in place when complete, after the report.
+
+// Starts the document when wjs was given: the program and the model (variables with their
+// numbers of categories, submodels with their variables and conditioning variables).
+void StartResultsDocument(RunState& run);
+
+// The figures of the statistics section.
+struct StatisticsFigures {
+  struct Test {
+    double value = 0;
+    double p = 0;
+  };
+  Test x_squared, l_squared, cressie_read;
+  bool fit_block = false, has_dissimilarity = false;
+  double dissimilarity = 0, df = 0, log_likelihood = 0;
+  double parameters = 0, fixed_parameters = 0, sample_size = 0;
+  double bic_l_squared = 0, aic_l_squared = 0, bic_log_likelihood = 0, aic_log_likelihood = 0;
+  std::vector<std::string> warnings;
+};
+void RecordStatistics(RunState& run, const StatisticsFigures& figures);
+
+// One row of the frequency table of subgroup s: the categories (from 1) of the variables the
+// subgroup observes, the observed and estimated frequencies and the standardised residual
+// (not finite when the estimate is 0).
+void RecordFrequency(RunState& run, int s, const std::vector<int>& categories, double observed,
+                     double estimated, double residual);
+
+// Adds the iteration history and writes the document to its file.
+void FinishResultsDocument(RunState& run);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_REPORT_RESULTS_DOCUMENT_H_

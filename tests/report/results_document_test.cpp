@@ -1,0 +1,93 @@
+// The JSON results document (wjs) of example runs: valid against docs/results-schema.json (with
+// Python's jsonschema, where installed), and its numbers the report's to the report's printed
+// precision.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "test_support.h"
+
+namespace tav {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using testing::EngineRun;
+
+const fs::path kSource = TAV_SOURCE_DIR;
+
+// The example's input with a wjs request added.
+std::string WithJson(const std::string& example) {
+  std::ifstream in(kSource / "examples" / (example + ".inp"));
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str() + "\nwjs results.json\n";
+}
+
+bool Valid(const std::string& document) {
+  const std::string command =
+      "python3 -c \"import json, sys, jsonschema; "
+      "jsonschema.validate(json.load(open(sys.argv[1])), "
+      "json.load(open(sys.argv[2])))\" '" +
+      document + "' '" + (kSource / "docs/results-schema.json").string() + "' 2>/dev/null";
+  return std::system(command.c_str()) == 0;
+}
+
+bool ValidatorInstalled() { return std::system("python3 -c 'import jsonschema' 2>/dev/null") == 0; }
+
+TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
+  for (const std::string example : {"lcstouff", "missing", "marghomo", "haireye"}) {
+    const EngineRun run(WithJson(example));
+    ASSERT_EQ(run.status, 0) << example;
+    const std::string path = run.dir.File("results.json");
+    if (ValidatorInstalled()) {
+      EXPECT_TRUE(Valid(path)) << example;
+    }
+    std::ifstream in(path);
+    const Json document = Json::parse(in);
+    const Json& statistics = document["statistics"];
+    EXPECT_NEAR(statistics["l_squared"]["value"].get<double>(), run.Statistic("L-squared"), 0.6e-4)
+        << example;
+    EXPECT_NEAR(statistics["log_likelihood"].get<double>(), run.Statistic("Log-likelihood"), 0.6e-5)
+        << example;
+    EXPECT_EQ(statistics["degrees_of_freedom"].get<double>(), run.Statistic("Degrees of freedom"))
+        << example;
+    // The last iteration of the history is the report's.
+    EXPECT_EQ(document["iterations"].back()["iteration"].get<int>(),
+              run.Statistic("Number of iterations"))
+        << example;
+    // Every estimated frequency, rounded as the report prints it, is on a line of its table.
+    int rows = 0;
+    for (const Json& table : document["frequencies"]) {
+      for (const Json& cell : table["cells"]) {
+        std::ostringstream numbers;
+        numbers.setf(std::ios::fixed);
+        numbers.precision(3);
+        numbers << cell["observed"].get<double>() << " " << cell["estimated"].get<double>();
+        bool found = false;
+        for (const std::string& line : run.report) {
+          std::istringstream words(line);
+          std::vector<std::string> fields;
+          for (std::string word; words >> word;) fields.push_back(word);
+          const std::size_t k = cell["categories"].size();
+          if (fields.size() >= k + 2 && fields[k] + " " + fields[k + 1] == numbers.str()) {
+            found = true;
+          }
+        }
+        EXPECT_TRUE(found) << example << ": " << numbers.str();
+        ++rows;
+      }
+    }
+    EXPECT_GT(rows, 0) << example;
+  }
+}
+
+}  // namespace
+}  // namespace tav
