@@ -14,6 +14,7 @@
 #include "newton/newton_iteration.h"
 #include "report/probabilities.h"
 #include "report/report_computations.h"
+#include "report/results_document.h"
 #include "report/write_report.h"
 
 namespace tav {
@@ -160,8 +161,12 @@ void PeelEffect(const ModelState& model, const ReferenceCategories& reference,
 // The line part of a parameter's standard error and z-value. The z-value is beta over the
 // standard error (ln of exp(beta), taken before the exponential can overflow).
 std::string WriteStdErrAndZ(const RunState& run, int position, double beta, bool positive,
-                            std::vector<int>& shown) {
+                            std::vector<int>& shown, ParameterFigures* figures = nullptr) {
   const double v = Covariances(run)(position, position);
+  if (figures != nullptr) {
+    figures->std_err = v > 0 ? std::sqrt(v) : NAN;
+    figures->z = positive && v > 0 ? beta / std::sqrt(v) : NAN;
+  }
   std::string text = v > 0 ? FormatReal(8, 4, std::sqrt(v)) + " " : "  ****** ";
   text += positive && v > 0 ? FormatReal(8, 3, beta / std::sqrt(v)) + " " : "   ***** ";
   shown.push_back(position);
@@ -180,7 +185,7 @@ int ParameterPosition(const RunState& run, const ReferenceCategories& reference,
 // W = b' V^-1 b over the block of the covariance matrix that belongs to them, its degrees of
 // freedom and its chi-squared tail probability.
 std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
-                          const std::vector<double>& b) {
+                          const std::vector<double>& b, WaldFigures* figures = nullptr) {
   const Covariances v(run);
   const int k = static_cast<int>(positions.size());
   std::vector<double> block(static_cast<std::size_t>(k) * k);
@@ -192,6 +197,7 @@ std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
   for (int i = 0; i < k; ++i) {
     for (int j = 0; j < k; ++j) w += b[i] * block[i * k + j] * b[j];
   }
+  if (figures != nullptr) *figures = {w, k, ChiSquaredProbability(k, w)};
   return FormatReal(8, 2, w) + " " + FormatReal(3, 0, k) + " " +
          FormatReal(5, 3, ChiSquaredProbability(k, w));
 }
@@ -328,12 +334,15 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
     out.WriteLine("");
   }
   out.WriteLine(WriteColumnHeader(run, t));
+  RecordTable(run, TermText(model, submodel.SubmodelVariables),
+              t < model.SubmodelCount ? ConditionalLabel(run, t) : std::string());
 
   const ReferenceCategories reference = TableReferences(run, t);
   for (const LogLinearEffect& effect : LogLinearParameters(run, t, conditional, reference)) {
     if (!effect.members.empty()) out.WriteLine(Blanks(2) + TermText(model, effect.variables) + " ");
     std::vector<int> positions;  // of the effect's parameters shown with a standard error
     std::vector<double> betas;
+    std::vector<ParameterFigures> recorded;
     const auto cells = static_cast<std::int64_t>(effect.beta.size());
     for (std::int64_t e = 0; e < cells; ++e) {
       const std::vector<int> category = CellCategories(model, effect.members, e);
@@ -345,6 +354,12 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
       }
       const double beta = effect.beta[e];
       const bool estimated = effect.estimated[e];
+      ParameterFigures figures;
+      for (std::size_t k = 0; k < effect.members.size(); ++k) {
+        figures.categories.push_back(category[k] + 1);
+      }
+      figures.beta = estimated ? beta : NAN;
+      figures.exp_beta = estimated ? std::exp(beta) : NAN;
       std::string line = Blanks(2) + PadRight(label, 12);
       line += estimated ? FormatReal(9, 4, beta) + " " : "   ****** ";
       if (std_errors) {
@@ -352,7 +367,7 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
         if (position < 0) {
           line += Blanks(18);
         } else {
-          line += WriteStdErrAndZ(run, position, beta, estimated, shown);
+          line += WriteStdErrAndZ(run, position, beta, estimated, shown, &figures);
           positions.push_back(position);
           betas.push_back(beta);
         }
@@ -365,10 +380,16 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
           line += (x >= 1000 || x <= 0.001 ? FormatReal(11, -1, x) : FormatReal(11, 4, x)) + " ";
         }
       }
+      WaldFigures wald;
       if (e == cells - 1 && std_errors && !positions.empty()) {
-        line += WriteWaldTest(run, positions, betas);
+        line += WriteWaldTest(run, positions, betas, &wald);
       }
       out.WriteLine(line);
+      recorded.push_back(std::move(figures));
+      if (e == cells - 1) {
+        RecordEffect(run, effect.members.empty() ? "main" : TermText(model, effect.variables),
+                     recorded, wald);
+      }
     }
   }
 }

@@ -127,6 +127,34 @@ void RecordFrequency(RunState& run, int s, const std::vector<int>& categories, d
                                     {"residual", Number(residual)}});
 }
 
+void RecordTable(RunState& run, const std::string& term, const std::string& label) {
+  if (!run.results) return;
+  Json& tables = (*run.results)["parameters"];
+  if (!tables.is_array()) tables = Json::array();
+  tables.push_back({{"table", term}, {"probabilities", label}, {"effects", Json::array()}});
+}
+
+void RecordEffect(RunState& run, const std::string& effect,
+                  const std::vector<ParameterFigures>& cells, const WaldFigures& wald) {
+  if (!run.results || !(*run.results)["parameters"].is_array() ||
+      (*run.results)["parameters"].empty()) {
+    return;
+  }
+  Json rows = Json::array();
+  for (const ParameterFigures& cell : cells) {
+    rows.push_back({{"categories", cell.categories},
+                    {"beta", Number(cell.beta)},
+                    {"std_err", Number(cell.std_err)},
+                    {"z", Number(cell.z)},
+                    {"exp_beta", Number(cell.exp_beta)}});
+  }
+  Json entry = {{"effect", effect}, {"cells", rows}};
+  if (wald.df > 0) {
+    entry["wald"] = {{"w", Number(wald.w)}, {"df", wald.df}, {"p", Number(wald.p)}};
+  }
+  (*run.results)["parameters"].back()["effects"].push_back(entry);
+}
+
 void FinishResultsDocument(RunState& run) {
   if (!run.results) return;
   Json& root = *run.results;
@@ -139,7 +167,9 @@ void FinishResultsDocument(RunState& run) {
     iterations.push_back(line);
   }
   root["iterations"] = iterations;
-  if (!root.contains("frequencies")) root["frequencies"] = Json::array();
+  for (const char* key : {"frequencies", "parameters"}) {
+    if (!root.contains(key)) root[key] = Json::array();
+  }
   OpenTextFile(run, run.ResultFile, run.settings.file_results_json, "w",
                TextFile::Destination::kReplaceWhenComplete);
   run.ResultFile.WriteLine(root.dump(1));

@@ -1,6 +1,7 @@
 #ifndef TAV_ENGINE_REPORT_RESULTS_DOCUMENT_H_
 #define TAV_ENGINE_REPORT_RESULTS_DOCUMENT_H_
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,23 @@ void RecordStatistics(RunState& run, const StatisticsFigures& figures);
 // (not finite when the estimate is 0).
 void RecordFrequency(RunState& run, int s, const std::vector<int>& categories, double observed,
                      double estimated, double residual);
+
+// A table of log-linear parameters: submodel t's table (its term and its probability label),
+// then its effects in order, each with its cells (the categories from 1; beta, its standard
+// error and z-value, exp(beta); not finite where the report shows asterisks or nothing) and the
+// Wald test of its free parameters (df 0 when it has none).
+void RecordTable(RunState& run, const std::string& term, const std::string& label);
+struct ParameterFigures {
+  std::vector<int> categories;
+  double beta = 0, std_err = NAN, z = NAN, exp_beta = 0;
+};
+struct WaldFigures {
+  double w = 0;
+  int df = 0;
+  double p = 0;
+};
+void RecordEffect(RunState& run, const std::string& effect,
+                  const std::vector<ParameterFigures>& cells, const WaldFigures& wald);
 
 // Adds the iteration history and writes the document to its file.
 void FinishResultsDocument(RunState& run);

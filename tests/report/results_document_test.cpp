@@ -86,6 +86,25 @@ TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
       }
     }
     EXPECT_GT(rows, 0) << example;
+    // Every beta of the parameter tables, rounded as the report prints it, is on a line of the
+    // report that starts with its cell's label.
+    for (const Json& table : document["parameters"]) {
+      for (const Json& effect : table["effects"]) {
+        for (const Json& cell : effect["cells"]) {
+          if (cell["beta"].is_null()) continue;
+          std::ostringstream beta;
+          beta.setf(std::ios::fixed);
+          beta.precision(4);
+          beta << cell["beta"].get<double>();
+          bool found = false;
+          for (const std::string& line : run.report) {
+            found = found ||
+                    (line.size() >= 23 && line.substr(14, 9).find(beta.str()) != std::string::npos);
+          }
+          EXPECT_TRUE(found) << example << ": " << beta.str();
+        }
+      }
+    }
   }
 }
 
