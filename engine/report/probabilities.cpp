@@ -8,6 +8,7 @@
 #include "core/table_zero.h"
 #include "newton/newton_iteration.h"
 #include "report/report_computations.h"
+#include "report/results_document.h"
 #include "report/write_report.h"
 
 namespace tav {
@@ -78,6 +79,12 @@ void WriteProbabilities(RunState& run, int first) {
       }
       if (p <= 1e-10 || p >= 0.9999999999) line += " *";
       out.WriteLine(line);
+      if (run.results) {
+        std::vector<int> categories(category.size());
+        for (std::size_t k = 0; k < category.size(); ++k) categories[k] = category[k] + 1;
+        const double se = cell_std_errors && index < std_errors.size() ? std_errors[index] : NAN;
+        RecordProbability(run, ConditionalLabel(run, t), categories, p, se);
+      }
       // Next cell: the last variable fastest.
       for (int k = static_cast<int>(variables.size()) - 1; k >= 0; --k) {
         if (++category[k] < model.Dimension[variables[k]]) break;

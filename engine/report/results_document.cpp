@@ -155,6 +155,19 @@ void RecordEffect(RunState& run, const std::string& effect,
   (*run.results)["parameters"].back()["effects"].push_back(entry);
 }
 
+void RecordProbability(RunState& run, const std::string& label, const std::vector<int>& categories,
+                       double probability, double std_err) {
+  if (!run.results) return;
+  Json& tables = (*run.results)["probabilities"];
+  if (!tables.is_array()) tables = Json::array();
+  if (tables.empty() || tables.back()["probabilities"] != label) {
+    tables.push_back({{"probabilities", label}, {"cells", Json::array()}});
+  }
+  tables.back()["cells"].push_back({{"categories", categories},
+                                    {"probability", Number(probability)},
+                                    {"std_err", Number(std_err)}});
+}
+
 void FinishResultsDocument(RunState& run) {
   if (!run.results) return;
   Json& root = *run.results;
@@ -167,7 +180,7 @@ void FinishResultsDocument(RunState& run) {
     iterations.push_back(line);
   }
   root["iterations"] = iterations;
-  for (const char* key : {"frequencies", "parameters"}) {
+  for (const char* key : {"frequencies", "parameters", "probabilities"}) {
     if (!root.contains(key)) root[key] = Json::array();
   }
   OpenTextFile(run, run.ResultFile, run.settings.file_results_json, "w",

@@ -56,6 +56,12 @@ struct WaldFigures {
 void RecordEffect(RunState& run, const std::string& effect,
                   const std::vector<ParameterFigures>& cells, const WaldFigures& wald);
 
+// One cell of the (conditional) probabilities of the submodel labelled label (its P(...)):
+// the categories (from 1) of its variables, the probability and its standard error (not
+// finite when the report shows none).
+void RecordProbability(RunState& run, const std::string& label, const std::vector<int>& categories,
+                       double probability, double std_err);
+
 // Adds the iteration history and writes the document to its file.
 void FinishResultsDocument(RunState& run);
 

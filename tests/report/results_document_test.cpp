@@ -105,6 +105,24 @@ TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
         }
       }
     }
+    // Every probability, as the report prints it, is in the report's block of its submodel.
+    for (const Json& table : document["probabilities"]) {
+      const std::vector<std::string> block =
+          run.Block("* " + table["probabilities"].get<std::string>() + " *");
+      ASSERT_FALSE(block.empty()) << example;
+      for (const Json& cell : table["cells"]) {
+        std::ostringstream p;
+        p.setf(std::ios::fixed);
+        p.precision(4);
+        p << cell["probability"].get<double>();
+        bool found = false;
+        for (const std::string& line : run.report) {
+          found =
+              found || (line.size() >= 23 && line.substr(14, 9).find(p.str()) != std::string::npos);
+        }
+        EXPECT_TRUE(found) << example << ": " << p.str();
+      }
+    }
   }
 }
 
