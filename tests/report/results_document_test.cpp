@@ -40,6 +40,19 @@ bool Valid(const std::string& document) {
   return std::system(command.c_str()) == 0;
 }
 
+// value, printed with decimals as the report prints it, stands in the number column of a
+// parameter or probability line of the report.
+bool ReportShows(const EngineRun& run, double value, int decimals) {
+  std::ostringstream text;
+  text.setf(std::ios::fixed);
+  text.precision(decimals);
+  text << value;
+  for (const std::string& line : run.report) {
+    if (line.size() >= 23 && line.substr(14, 9).find(text.str()) != std::string::npos) return true;
+  }
+  return false;
+}
+
 bool ValidatorInstalled() { return std::system("python3 -c 'import jsonschema' 2>/dev/null") == 0; }
 
 TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
@@ -86,41 +99,23 @@ TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
       }
     }
     EXPECT_GT(rows, 0) << example;
-    // Every beta of the parameter tables, rounded as the report prints it, is on a line of the
-    // report that starts with its cell's label.
+    // Every beta of the parameter tables, rounded as the report prints it, is in the report.
     for (const Json& table : document["parameters"]) {
       for (const Json& effect : table["effects"]) {
         for (const Json& cell : effect["cells"]) {
           if (cell["beta"].is_null()) continue;
-          std::ostringstream beta;
-          beta.setf(std::ios::fixed);
-          beta.precision(4);
-          beta << cell["beta"].get<double>();
-          bool found = false;
-          for (const std::string& line : run.report) {
-            found = found ||
-                    (line.size() >= 23 && line.substr(14, 9).find(beta.str()) != std::string::npos);
-          }
-          EXPECT_TRUE(found) << example << ": " << beta.str();
+          EXPECT_TRUE(ReportShows(run, cell["beta"].get<double>(), 4)) << example;
         }
       }
     }
-    // Every probability, as the report prints it, is in the report's block of its submodel.
+    // Every probability, rounded as the report prints it, is in the report, which has a block
+    // for its submodel.
     for (const Json& table : document["probabilities"]) {
       const std::vector<std::string> block =
           run.Block("* " + table["probabilities"].get<std::string>() + " *");
       ASSERT_FALSE(block.empty()) << example;
       for (const Json& cell : table["cells"]) {
-        std::ostringstream p;
-        p.setf(std::ios::fixed);
-        p.precision(4);
-        p << cell["probability"].get<double>();
-        bool found = false;
-        for (const std::string& line : run.report) {
-          found =
-              found || (line.size() >= 23 && line.substr(14, 9).find(p.str()) != std::string::npos);
-        }
-        EXPECT_TRUE(found) << example << ": " << p.str();
+        EXPECT_TRUE(ReportShows(run, cell["probability"].get<double>(), 4)) << example;
       }
     }
   }
