@@ -198,6 +198,31 @@ void WriteLatentClassOutput(RunState& run) {
   }
   const double lambda = p_max < 1.0 ? (1.0 - p_max - errors) / (1.0 - p_max) : 0.0;
   out.WriteLine("E = " + FormatReal(4, 4, errors) + ", lambda = " + FormatReal(4, 4, lambda));
+
+  if (!run.results) return;
+  LatentClassFigures figures;
+  figures.classification_errors = errors;
+  figures.lambda = lambda;
+  for (std::int64_t x = 0; x < classes; ++x) {
+    LatentClassFigures::Class one;
+    std::int64_t rest = x;
+    one.latent.assign(latent_count, 0);
+    for (int l = latent_count - 1; l >= 0; --l) {
+      const int d = model.Dimension[first_latent + l];
+      one.latent[l] = static_cast<int>(rest % d) + 1;
+      rest /= d;
+    }
+    one.size = size[x] > 0 ? TableRatio(size[x], n_total) : NAN;
+    for (int v = first_manifest; v < shown_end; ++v) {
+      std::vector<double> item;
+      for (int c = 0; c < model.Dimension[v]; ++c) {
+        item.push_back(size[x] > 0 ? joint[(joint_start[v] + c) * classes + x] / size[x] : NAN);
+      }
+      one.items.push_back(std::move(item));
+    }
+    figures.classes.push_back(std::move(one));
+  }
+  RecordLatentClasses(run, figures);
 }
 
 }  // namespace tav

@@ -8,6 +8,7 @@
 #include "core/format_real.h"
 #include "core/table_zero.h"
 #include "report/report_computations.h"
+#include "report/results_document.h"
 #include "report/write_report.h"
 
 namespace tav {
@@ -183,6 +184,7 @@ void WritePseudoRSquared(RunState& run, int first) {
         row("likelihood^(-2/N)   ", r.likelihood_baseline, r.likelihood_fitted, r.likelihood_r2) +
         "/" + FormatReal(6, 4, r.likelihood_ratio));
     out.WriteLine("");
+    RecordPseudoRSquared(run, ConditionalLabel(run, t), r);
   }
   out.WriteLine("");
 }

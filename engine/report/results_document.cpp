@@ -168,6 +168,48 @@ void RecordProbability(RunState& run, const std::string& label, const std::vecto
                                     {"std_err", Number(std_err)}});
 }
 
+void RecordLatentClasses(RunState& run, const LatentClassFigures& figures) {
+  if (!run.results) return;
+  const ModelState& model = run.model;
+  Json classes = Json::array();
+  for (const LatentClassFigures::Class& one : figures.classes) {
+    Json items = Json::array();
+    for (std::size_t i = 0; i < one.items.size(); ++i) {
+      Json probabilities = Json::array();
+      for (double value : one.items[i]) probabilities.push_back(Number(value));
+      items.push_back({{"variable", model.VariableLabel[model.FirstManifest() + i]},
+                       {"probabilities", probabilities}});
+    }
+    classes.push_back({{"latent", one.latent}, {"size", Number(one.size)}, {"items", items}});
+  }
+  (*run.results)["latent_classes"] = {
+      {"classes", classes},
+      {"classification_errors", Number(figures.classification_errors)},
+      {"lambda", Number(figures.lambda)}};
+}
+
+void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoRSquared& r) {
+  if (!run.results) return;
+  Json& tables = (*run.results)["pseudo_r_squared"];
+  if (!tables.is_array()) tables = Json::array();
+  auto measure = [](double baseline, double fitted, double r_squared) {
+    return Json{{"baseline", Number(baseline)},
+                {"fitted", Number(fitted)},
+                {"r_squared", Number(r_squared)}};
+  };
+  Json deviance = measure(r.deviance_baseline, r.deviance_fitted, r.deviance_r2);
+  deviance["ratio"] = Number(r.deviance_ratio);
+  Json likelihood = measure(r.likelihood_baseline, r.likelihood_fitted, r.likelihood_r2);
+  likelihood["ratio"] = Number(r.likelihood_ratio);
+  tables.push_back(
+      {{"probabilities", label},
+       {"entropy", measure(r.entropy_baseline, r.entropy_fitted, r.entropy_r2)},
+       {"qualitative_variance", measure(r.variance_baseline, r.variance_fitted, r.variance_r2)},
+       {"classification_error", measure(r.error_baseline, r.error_fitted, r.error_r2)},
+       {"minus_2_over_n_log_likelihood", deviance},
+       {"likelihood_power_minus_2_over_n", likelihood}});
+}
+
 void FinishResultsDocument(RunState& run) {
   if (!run.results) return;
   Json& root = *run.results;
@@ -180,7 +222,7 @@ void FinishResultsDocument(RunState& run) {
     iterations.push_back(line);
   }
   root["iterations"] = iterations;
-  for (const char* key : {"frequencies", "parameters", "probabilities"}) {
+  for (const char* key : {"frequencies", "parameters", "probabilities", "pseudo_r_squared"}) {
     if (!root.contains(key)) root[key] = Json::array();
   }
   OpenTextFile(run, run.ResultFile, run.settings.file_results_json, "w",

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "newton/run_state.h"
+#include "report/pseudo_r_squared.h"
 
 namespace tav {
 
@@ -61,6 +62,24 @@ void RecordEffect(RunState& run, const std::string& effect,
 // finite when the report shows none).
 void RecordProbability(RunState& run, const std::string& label, const std::vector<int>& categories,
                        double probability, double std_err);
+
+// The latent class output: per latent class (the categories of the latent variables, the
+// first slowest) its size and, per manifest variable shown, the probabilities of its
+// categories in the class (not finite for an empty class); E and lambda.
+struct LatentClassFigures {
+  struct Class {
+    std::vector<int> latent;
+    double size = 0;
+    std::vector<std::vector<double>> items;
+  };
+  std::vector<Class> classes;
+  double classification_errors = 0;
+  double lambda = 0;
+};
+void RecordLatentClasses(RunState& run, const LatentClassFigures& figures);
+
+// The pseudo R-squared measures of the submodel labelled label.
+void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoRSquared& r);
 
 // Adds the iteration history and writes the document to its file.
 void FinishResultsDocument(RunState& run);
