@@ -36,6 +36,10 @@ class ParameterBlockWriter {
   virtual bool ShowsExpBeta(int t) const = 0;
   // The column-header line of submodel t's table.
   virtual std::string ColumnHeader(int t) const = 0;
+  // The figures of the parameter line to be written next: its label, its multiplicative value
+  // x and its place in the free-parameter list (-1 when it is not free), for the results
+  // document; the lines written otherwise are the blocks' headings.
+  virtual void RecordParameter(const std::string& /*label*/, double /*x*/, int /*position*/) {}
 };
 
 // One model family: a way of modelling a submodel (its kind: log-linear, equality, ordinal,

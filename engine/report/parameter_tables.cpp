@@ -207,28 +207,68 @@ std::string WriteWaldTest(RunState& run, const std::vector<int>& positions,
 // covariance file.
 class ReportBlockWriter : public ParameterBlockWriter {
  public:
-  ReportBlockWriter(RunState& run, std::vector<int>& shown) : run_(run), shown_(shown) {}
-  void WriteLine(const std::string& line) override { run_.ReportFile.WriteLine(line); }
+  ReportBlockWriter(RunState& run, std::vector<int>& shown, int t)
+      : run_(run), shown_(shown), table_(TableName(run, t)) {}
+  // A line that is not a parameter's is a heading: of a block, unless it is a table's.
+  void WriteLine(const std::string& line) override {
+    run_.ReportFile.WriteLine(line);
+    if (parameter_line_) {
+      parameter_line_ = false;
+      return;
+    }
+    const std::size_t start = line.find_first_not_of(' ');
+    if (start == std::string::npos || line[start] == '*' || line.rfind("  effect", 0) == 0) {
+      return;
+    }
+    RecordBlock(run_, table_, line.substr(start));
+  }
   bool ShowsStdErrors() const override { return tav::ShowsStdErrors(run_); }
   std::string StdErrAndZ(int i, double x) override {
     return WriteStdErrAndZ(run_, i, x > 0 ? std::log(x) : 0.0, x > 0, shown_);
   }
   std::string WaldTest(const std::vector<int>& positions, const std::vector<double>& b) override {
-    return WriteWaldTest(run_, positions, b);
+    WaldFigures wald;
+    const std::string text = WriteWaldTest(run_, positions, b, &wald);
+    RecordBlockWald(run_, wald);
+    return text;
+  }
+  void RecordParameter(const std::string& label, double x, int position) override {
+    parameter_line_ = true;
+    ParameterFigures figures;
+    figures.beta = x > 0 ? std::log(x) : NAN;
+    figures.exp_beta = x;
+    if (position >= 0 && tav::ShowsStdErrors(run_)) {
+      const double v = Covariances(run_)(position, position);
+      figures.std_err = v > 0 ? std::sqrt(v) : NAN;
+      figures.z = x > 0 && v > 0 ? std::log(x) / std::sqrt(v) : NAN;
+    }
+    const std::size_t start = label.find_first_not_of(' ');
+    const std::size_t end = label.find_last_not_of(' ');
+    RecordBlockParameter(
+        run_, start == std::string::npos ? std::string() : label.substr(start, end - start + 1),
+        figures);
   }
   bool ShowsExpBeta(int t) const override { return tav::ShowsExpBeta(run_, t); }
   std::string ColumnHeader(int t) const override { return WriteColumnHeader(run_, t); }
 
  private:
+  // The table whose blocks these are: its term, or "all" after all submodels.
+  static std::string TableName(const RunState& run, int t) {
+    if (t < 0 || t >= static_cast<int>(run.model.submodels.size())) return "all";
+    return TermText(run.model, run.model.submodels[t].SubmodelVariables);
+  }
+
   RunState& run_;
   std::vector<int>& shown_;
+  std::string table_;
+  bool parameter_line_ = false;
 };
 
 // The blocks of the families at place: after submodel t's table (thresholds of cumulative
 // models, design effects), after the empty line that ends it (association terms), or after all
 // submodels (t = -1: the `all` tables, the hazard parameters).
 void WriteFamilyBlocks(RunState& run, BlockPlace place, int t, std::vector<int>& shown) {
-  ReportBlockWriter writer(run, shown);
+  ReportBlockWriter writer(run, shown, t);
   for (const ModelFamily* family : FamiliesOf(run)) {
     family->WriteParameterBlocks(run, place, t, writer);
   }

@@ -30,6 +30,31 @@ std::string Role(const ModelState& model, int v) {
   return "manifest";
 }
 
+// Appends entry to the array of key in the document.
+void Append(RunState& run, const char* key, Json entry) {
+  Json& list = (*run.results)[key];
+  if (!list.is_array()) list = Json::array();
+  list.push_back(std::move(entry));
+}
+
+// The last entry of the array of key, or nullptr.
+Json* Last(RunState& run, const char* key) {
+  if (!run.results || !run.results->contains(key)) return nullptr;
+  Json& list = (*run.results)[key];
+  return list.is_array() && !list.empty() ? &list.back() : nullptr;
+}
+
+Json Figures(const ParameterFigures& figures) {
+  return {{"beta", Number(figures.beta)},
+          {"std_err", Number(figures.std_err)},
+          {"z", Number(figures.z)},
+          {"exp_beta", Number(figures.exp_beta)}};
+}
+
+Json Wald(const WaldFigures& wald) {
+  return {{"w", Number(wald.w)}, {"df", wald.df}, {"p", Number(wald.p)}};
+}
+
 }  // namespace
 
 void StartResultsDocument(RunState& run) {
@@ -129,30 +154,43 @@ void RecordFrequency(RunState& run, int s, const std::vector<int>& categories, d
 
 void RecordTable(RunState& run, const std::string& term, const std::string& label) {
   if (!run.results) return;
-  Json& tables = (*run.results)["parameters"];
-  if (!tables.is_array()) tables = Json::array();
-  tables.push_back({{"table", term}, {"probabilities", label}, {"effects", Json::array()}});
+  Append(run, "parameters",
+         {{"table", term}, {"probabilities", label}, {"effects", Json::array()}});
 }
 
 void RecordEffect(RunState& run, const std::string& effect,
                   const std::vector<ParameterFigures>& cells, const WaldFigures& wald) {
-  if (!run.results || !(*run.results)["parameters"].is_array() ||
-      (*run.results)["parameters"].empty()) {
-    return;
-  }
+  Json* table = Last(run, "parameters");
+  if (table == nullptr) return;
   Json rows = Json::array();
   for (const ParameterFigures& cell : cells) {
-    rows.push_back({{"categories", cell.categories},
-                    {"beta", Number(cell.beta)},
-                    {"std_err", Number(cell.std_err)},
-                    {"z", Number(cell.z)},
-                    {"exp_beta", Number(cell.exp_beta)}});
+    Json row = {{"categories", cell.categories}};
+    row.update(Figures(cell));
+    rows.push_back(row);
   }
   Json entry = {{"effect", effect}, {"cells", rows}};
-  if (wald.df > 0) {
-    entry["wald"] = {{"w", Number(wald.w)}, {"df", wald.df}, {"p", Number(wald.p)}};
-  }
-  (*run.results)["parameters"].back()["effects"].push_back(entry);
+  if (wald.df > 0) entry["wald"] = Wald(wald);
+  (*table)["effects"].push_back(entry);
+}
+
+void RecordBlock(RunState& run, const std::string& table, const std::string& heading) {
+  if (!run.results) return;
+  Append(run, "special_parameters",
+         {{"table", table}, {"block", heading}, {"parameters", Json::array()}});
+}
+
+void RecordBlockParameter(RunState& run, const std::string& label,
+                          const ParameterFigures& figures) {
+  Json* block = Last(run, "special_parameters");
+  if (block == nullptr) return;
+  Json row = {{"label", label}};
+  row.update(Figures(figures));
+  (*block)["parameters"].push_back(row);
+}
+
+void RecordBlockWald(RunState& run, const WaldFigures& wald) {
+  Json* block = Last(run, "special_parameters");
+  if (block != nullptr) (*block)["wald"] = Wald(wald);
 }
 
 void RecordProbability(RunState& run, const std::string& label, const std::vector<int>& categories,
@@ -213,6 +251,11 @@ void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoR
 void FinishResultsDocument(RunState& run) {
   if (!run.results) return;
   Json& root = *run.results;
+  // The parts the report did not write are there, empty.
+  for (const char* key :
+       {"frequencies", "parameters", "special_parameters", "probabilities", "pseudo_r_squared"}) {
+    if (!root.contains(key)) root[key] = Json::array();
+  }
   Json iterations = Json::array();
   for (const IterationRecord& record : run.estimation.iteration_history) {
     Json line = {{"iteration", record.iteration},
@@ -222,12 +265,10 @@ void FinishResultsDocument(RunState& run) {
     iterations.push_back(line);
   }
   root["iterations"] = iterations;
-  for (const char* key : {"frequencies", "parameters", "probabilities", "pseudo_r_squared"}) {
-    if (!root.contains(key)) root[key] = Json::array();
-  }
   OpenTextFile(run, run.ResultFile, run.settings.file_results_json, "w",
                TextFile::Destination::kReplaceWhenComplete);
-  run.ResultFile.WriteLine(root.dump(1));
+  // Labels that are not UTF-8 get the replacement character rather than stop the writer.
+  run.ResultFile.WriteLine(root.dump(1, ' ', false, Json::error_handler_t::replace));
   CloseTextFile(run.ResultFile);
   run.results.reset();
 }

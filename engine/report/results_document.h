@@ -63,6 +63,13 @@ void RecordEffect(RunState& run, const std::string& effect,
 void RecordProbability(RunState& run, const std::string& label, const std::vector<int>& categories,
                        double probability, double std_err);
 
+// The blocks of design, threshold and restriction parameters after the tables: a block of
+// table (its term, or "all") headed heading, its parameters (the label, ln x as beta, its
+// standard error and z-value, x as exp_beta), and the Wald test of its free parameters.
+void RecordBlock(RunState& run, const std::string& table, const std::string& heading);
+void RecordBlockParameter(RunState& run, const std::string& label, const ParameterFigures& figures);
+void RecordBlockWald(RunState& run, const WaldFigures& wald);
+
 // The latent class output: per latent class (the categories of the latent variables, the
 // first slowest) its size and, per manifest variable shown, the probabilities of its
 // categories in the class (not finite for an empty class); E and lambda.

@@ -56,7 +56,7 @@ bool ReportShows(const EngineRun& run, double value, int decimals) {
 bool ValidatorInstalled() { return std::system("python3 -c 'import jsonschema' 2>/dev/null") == 0; }
 
 TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
-  for (const std::string example : {"lcstouff", "missing", "marghomo", "haireye"}) {
+  for (const std::string example : {"lcstouff", "missing", "marghomo", "haireye", "cumlogit"}) {
     const EngineRun run(WithJson(example));
     ASSERT_EQ(run.status, 0) << example;
     const std::string path = run.dir.File("results.json");
@@ -106,6 +106,12 @@ TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
           if (cell["beta"].is_null()) continue;
           EXPECT_TRUE(ReportShows(run, cell["beta"].get<double>(), 4)) << example;
         }
+      }
+    }
+    for (const Json& block : document["special_parameters"]) {
+      for (const Json& parameter : block["parameters"]) {
+        if (parameter["beta"].is_null()) continue;
+        EXPECT_TRUE(ReportShows(run, parameter["beta"].get<double>(), 4)) << example;
       }
     }
     // Every probability, rounded as the report prints it, is in the report, which has a block

@@ -85,6 +85,7 @@ int FreePosition(const FreeParameterList& list, int t, int d, int k) {
 
 std::string MultiplierLine(const std::string& label, double x, int position, bool exp_column,
                            ParameterBlockWriter& writer) {
+  writer.RecordParameter(label, x, position);
   std::string line = "  " + label;
   if (label.size() < 12) line.append(12 - label.size(), ' ');
   line += x > 0 ? FormatReal(9, 4, std::log(x)) + " " : "   ****** ";
