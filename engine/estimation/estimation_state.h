@@ -119,7 +119,6 @@ struct MarginalItem {
   std::vector<MarginalChain> chains;
   std::int64_t offset = 0;      // the first multiplier in DesignParameters
   std::vector<char> dependent;  // per equation: dropped as dependent in the last step
-  std::vector<char> left_out;   // per equation: an inequality left out of the last step
 };
 
 // One line of the iteration history.

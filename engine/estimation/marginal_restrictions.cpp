@@ -123,7 +123,6 @@ MarginalItem BuildItem(const EstimationRun& run, int r, int i) {
     item.chains.push_back(std::move(chain));
   }
   item.dependent.assign(item.equations, 0);
-  item.left_out.assign(item.equations, 0);
   return item;
 }
 
@@ -158,19 +157,15 @@ void EvaluateEquations(const std::vector<MarginalItem>& items, const double* p, 
           inverse[m] = 1 / mu[m];
         }
       }
-      // y and, per value, its derivatives by the margins (rows x margins).
+      // y and, per value, its derivatives by the margins: for the forms a, b and e one value
+      // per margin, whose derivative is diagonal; for c and d a matrix (rows x margins).
+      const bool diagonal = item.form <= 1 || item.form >= 4;
       std::vector<double> y(chain.rows, 0.0);
-      Matrix dy(static_cast<std::size_t>(chain.rows) * k_margins, 0.0);
-      if (item.form == 0 || item.form >= 4 || item.form == 1) {
-        for (int m = 0; m < k_margins; ++m) {
-          if (item.form == 1) {
-            y[m] = log_mu[m];
-            dy[static_cast<std::size_t>(m) * k_margins + m] = inverse[m];
-          } else {
-            y[m] = mu[m];
-            dy[static_cast<std::size_t>(m) * k_margins + m] = 1;
-          }
-        }
+      std::vector<double> dy_diagonal;
+      Matrix dy;
+      if (diagonal) {
+        y = item.form == 1 ? log_mu : mu;
+        dy_diagonal = item.form == 1 ? inverse : std::vector<double>(k_margins, 1.0);
       } else {
         const int first_rows = static_cast<int>(chain.first.size()) / std::max(k_margins, 1);
         std::vector<double> z(first_rows, 0.0);
@@ -187,6 +182,7 @@ void EvaluateEquations(const std::vector<MarginalItem>& items, const double* p, 
           y = z;
           dy = dz;
         } else {
+          dy.assign(static_cast<std::size_t>(chain.rows) * k_margins, 0.0);
           for (int l = 0; l < chain.rows; ++l) {
             for (int i = 0; i < first_rows; ++i) {
               const double s = chain.second[static_cast<std::size_t>(l) * first_rows + i];
@@ -208,6 +204,10 @@ void EvaluateEquations(const std::vector<MarginalItem>& items, const double* p, 
         for (int i = 0; i < chain.rows; ++i) {
           if (d[i] == 0) continue;
           e[base + j] += d[i] * y[i];
+          if (diagonal) {
+            w[i] = d[i] * dy_diagonal[i];
+            continue;
+          }
           for (int m = 0; m < k_margins; ++m) {
             w[m] += d[i] * dy[static_cast<std::size_t>(i) * k_margins + m];
           }
@@ -305,6 +305,43 @@ std::vector<char> LeaveOut(const EstimationRun& run, const std::vector<MarginalI
     base += item.equations;
   }
   return out;
+}
+
+// The equations of items at the fitted cells m, ready for a step: their values e and
+// derivatives C (both times the table total) with the inequalities that are left out (their
+// rows 0). False when the table is empty.
+struct Linearised {
+  std::vector<double> e;
+  Matrix c;
+  std::vector<char> out;
+};
+bool Linearise(const EstimationRun& run, const std::vector<MarginalItem>& items, const double* m,
+               std::int64_t cells, Linearised& result) {
+  std::vector<double> p;
+  const double total = Probabilities(m, cells, p);
+  if (!(total > 0)) return false;
+  EvaluateEquations(items, p.data(), cells, result.e, result.c);
+  ToCellDerivatives(p, total, result.e, result.c);
+  result.out = LeaveOut(run, items, result.e, result.c, cells);
+  return true;
+}
+
+// D = C diag(m) C' for the h equations (cells that are 0 add nothing).
+Matrix WeightedGram(const Matrix& c, int h, const double* m, std::int64_t cells) {
+  Matrix d(static_cast<std::size_t>(h) * h, 0.0);
+  std::vector<double> weighted(static_cast<std::size_t>(cells));
+  for (int i = 0; i < h; ++i) {
+    const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
+    for (std::int64_t k = 0; k < cells; ++k) weighted[k] = m[k] > 0 ? m[k] * ci[k] : 0.0;
+    for (int j = i; j < h; ++j) {
+      const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
+      double sum = 0;
+      for (std::int64_t k = 0; k < cells; ++k) sum += weighted[k] * cj[k];
+      d[static_cast<std::size_t>(i) * h + j] = sum;
+      d[static_cast<std::size_t>(j) * h + i] = sum;
+    }
+  }
+  return d;
 }
 
 // The fitted frequencies of submodel r between iterations: a conditional submodel's
@@ -480,14 +517,11 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   const bool start = iteration <= 0;
   if (iteration == 1 && Saturated(submodel)) StartFromExpected(items, n, cells, m);
 
-  std::vector<double> p;
-  const double total = Probabilities(m, cells, p);
-  if (!(total > 0)) return;
-  std::vector<double> e;
-  Matrix c;
-  EvaluateEquations(items, p.data(), cells, e, c);
-  ToCellDerivatives(p, total, e, c);
-  const std::vector<char> out = LeaveOut(run, items, e, c, cells);
+  Linearised linearised;
+  if (!Linearise(run, items, m, cells, linearised)) return;
+  std::vector<double>& e = linearised.e;
+  const Matrix& c = linearised.c;
+  const std::vector<char>& out = linearised.out;
 
   const double step = start ? 1.0 : std::fabs(est.restriction_step);
   std::vector<double> lambda(h, 0.0);
@@ -499,22 +533,11 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   const ModelColumns x = Saturated(submodel) ? ModelColumns{} : ColumnsOf(run, r);
   if (Saturated(submodel)) {
     // X the identity: D = C diag(m) C', e' = e + C (n - m), delta = (n - m) / m + C' lambda.
-    Matrix d(static_cast<std::size_t>(h) * h, 0.0);
-    std::vector<double> weighted(static_cast<std::size_t>(cells));
-    for (int i = 0; i < h; ++i) {
+    Matrix d = WeightedGram(c, h, m, cells);
+    for (int i = 0; i < h && !start; ++i) {
       const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
-      for (std::int64_t k = 0; k < cells; ++k) weighted[k] = m[k] > 0 ? m[k] * ci[k] : 0.0;
-      for (int j = i; j < h; ++j) {
-        const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
-        double sum = 0;
-        for (std::int64_t k = 0; k < cells; ++k) sum += weighted[k] * cj[k];
-        d[static_cast<std::size_t>(i) * h + j] = sum;
-        d[static_cast<std::size_t>(j) * h + i] = sum;
-      }
-      if (!start) {
-        for (std::int64_t k = 0; k < cells; ++k) {
-          if (m[k] > 0) e[i] += ci[k] * (n[k] - m[k]);
-        }
+      for (std::int64_t k = 0; k < cells; ++k) {
+        if (m[k] > 0) e[i] += ci[k] * (n[k] - m[k]);
       }
     }
     dropped = InvertDropping(d, h);
@@ -602,10 +625,9 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   int base = 0;
   for (MarginalItem& item : items) {
     for (int j = 0; j < item.equations; ++j) {
-      item.left_out[j] = out[base + j];
       item.dependent[j] = dropped[base + j] != 0 && out[base + j] == 0;
       if (!start) {
-        if (item.left_out[j] || item.dependent[j]) ++est.BoundaryAdjustments;
+        if (out[base + j] || item.dependent[j]) ++est.BoundaryAdjustments;
         est.DesignParameters[item.offset + j] =
             std::exp(std::clamp(lambda[base + j], -kLargestLogMultiplier, kLargestLogMultiplier));
       }
@@ -635,30 +657,15 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
   const int size = l + h;
   block.covariance.assign(static_cast<std::size_t>(size) * size, 0.0);
   const std::vector<double> m = FittedFrequencies(run, r);
-  std::vector<double> p;
-  const double total = Probabilities(m.data(), cells, p);
-  if (!(total > 0)) return block;
-  std::vector<double> e;
-  Matrix c;
-  EvaluateEquations(items, p.data(), cells, e, c);
-  ToCellDerivatives(p, total, e, c);
-  LeaveOut(run, items, e, c, cells);
+  Linearised linearised;
+  if (!Linearise(run, items, m.data(), cells, linearised)) return block;
+  const Matrix& c = linearised.c;
   auto cov = [&](int i, int j) -> double& {
     return block.covariance[static_cast<std::size_t>(i) * size + j];
   };
   if (Saturated(submodel)) {
     // X the identity: D = C diag(m) C'.
-    Matrix d(static_cast<std::size_t>(h) * h, 0.0);
-    for (int i = 0; i < h; ++i) {
-      const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
-      for (int j = i; j < h; ++j) {
-        const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
-        double sum = 0;
-        for (std::int64_t k = 0; k < cells; ++k) sum += m[k] * ci[k] * cj[k];
-        d[static_cast<std::size_t>(i) * h + j] = sum;
-        d[static_cast<std::size_t>(j) * h + i] = sum;
-      }
-    }
+    Matrix d = WeightedGram(c, h, m.data(), cells);
     InvertDropping(d, h);
     for (int i = 0; i < h; ++i) {
       for (int j = 0; j < h; ++j) cov(i, j) = d[static_cast<std::size_t>(i) * h + j];

@@ -35,10 +35,10 @@ namespace tav {
 //   e_j = sum_i D_ji y_i - t_j,  j = 1 .. P,
 // with D the design (P rows over the values y) and t_j the targets (0 for letters a and b).
 // Logarithms are taken of positive margins only: a margin that is 0 adds nothing.
-// Numbers in the design stream, per term for m2 = 0 (after the first term for m2 != 0 only the
-// margin numbers or reals of the specification): F row by row, then S row by row, then D
-// equation by equation; then, for m2 != 0, the P targets and the specification of each term;
-// for m2 = 0 the targets follow the terms as one extra block of P numbers.
+// Numbers in the design stream, per term for m2 = 0 (after the first term for m2 != 0 only its
+// margin numbers or margin reals): F row by row, then S row by row, then D equation by
+// equation; then, for m2 != 0, the P targets and the margin numbers or reals of each term; for
+// m2 = 0 the targets follow the terms as one extra block of P numbers.
 // Marginal homogeneity of a 3 x 3 table AB, written the simplest way,
 //   mod AB {mar(A B a 2)}   des [1 0 0  0 1 0   -1 0 0  0 -1 0]
 // says p(A=1) - p(B=1) = 0 and p(A=2) - p(B=2) = 0.
