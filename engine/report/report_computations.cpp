@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/format_real.h"
 #include "core/stop_run.h"
 
 namespace tav {
@@ -234,6 +235,22 @@ std::string ConditionalLabel(const RunState& run, int t) {
   std::string label = "P(" + TermText(model, dependent);
   if (any_conditioning) label += "|" + TermText(model, conditioning);
   return label + ")";
+}
+
+std::string DataRecordLine(const ModelState& model, int subgroup, std::int64_t cell) {
+  const Membership& pattern = model.SubgroupPattern[subgroup];
+  const int first = model.FirstManifest();
+  std::vector<int> category(static_cast<std::size_t>(model.ManifestCount), 0);
+  // The cell in mixed radix over the observed variables, the first most significant.
+  for (int m = model.ManifestCount - 1; m >= 0; --m) {
+    if (pattern[m] != 1) continue;
+    const int d = std::max(model.Dimension[first + m], 1);
+    category[m] = static_cast<int>(cell % d) + 1;
+    cell /= d;
+  }
+  std::string line;
+  for (int value : category) line += FormatReal(3, 0, value);
+  return line;
 }
 
 }  // namespace tav

@@ -53,6 +53,10 @@ double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell
 void CollapseTable(const RunState& run, const Membership& flags, std::vector<double>& target,
                    std::int64_t offset);
 
+// Cell `cell` of subgroup's observed table as a line of a data file: the category (from 1,
+// integer 3) of every manifest variable the subgroup observes, "  0" for the others.
+std::string DataRecordLine(const ModelState& model, int subgroup, std::int64_t cell);
+
 // "P(" dependent labels "|" conditioning labels ")" of submodel t; "P(" labels ")" when it has
 // no conditioning variables (always for the first submodel).
 std::string ConditionalLabel(const RunState& run, int t);

@@ -77,23 +77,11 @@ void WriteParameterFile(RunState& run, const std::string& name) {
 void WriteDataFile(RunState& run, const std::string& name) {
   const ModelState& model = run.model;
   const DataStore& data = run.data;
-  const int first = model.FirstManifest();
   TextFile& file = OpenResult(run, name, "w");
-  std::vector<int> category(static_cast<std::size_t>(model.ManifestCount), 0);
   for (std::int64_t e = 0; e < data.EntryCount(); ++e) {
     const int subgroup = model.SubgroupCount > 1 ? data.entry_subgroup[e] : 0;
-    const Membership& pattern = model.SubgroupPattern[subgroup];
-    // The cell in mixed radix over the observed variables, the first most significant.
-    auto cell = static_cast<std::int64_t>(data.entry_cell[e]);
-    for (int m = model.ManifestCount - 1; m >= 0; --m) {
-      category[m] = 0;
-      if (pattern[m] != 1) continue;
-      const int d = std::max(model.Dimension[first + m], 1);
-      category[m] = static_cast<int>(cell % d) + 1;
-      cell /= d;
-    }
-    std::string line;
-    for (int m = 0; m < model.ManifestCount; ++m) line += FormatReal(3, 0, category[m]);
+    std::string line =
+        DataRecordLine(model, subgroup, static_cast<std::int64_t>(data.entry_cell[e]));
     if (data.entry_count_given) line += FormatReal(10, 4, data.entry_count[e]);
     file.WriteLine(line);
   }

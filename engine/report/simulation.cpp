@@ -12,27 +12,6 @@
 #include "report/report_computations.h"
 
 namespace tav {
-namespace {
-
-// The record of cell `cell` of subgroup's observed table: the categories of the manifest
-// variables (from 1, integer 3), "  0" for those the subgroup does not observe.
-std::string RecordLine(const ModelState& model, int subgroup, std::int64_t cell) {
-  const Membership& pattern = model.SubgroupPattern[subgroup];
-  const int first = model.FirstManifest();
-  std::vector<int> category(static_cast<std::size_t>(model.ManifestCount), 0);
-  for (int m = model.ManifestCount - 1; m >= 0; --m) {
-    if (pattern[m] != 1) continue;
-    const int d = std::max(model.Dimension[first + m], 1);
-    category[m] = static_cast<int>(cell % d) + 1;
-    cell /= d;
-  }
-  std::string line;
-  for (int value : category) line += FormatReal(3, 0, value);
-  return line;
-}
-
-}  // namespace
-
 void SimulateData(RunState& run) {
   const ModelState& model = run.model;
   const std::int32_t count = run.settings.simulate_count;
@@ -68,7 +47,7 @@ void SimulateData(RunState& run) {
     // Expected data.
     double previous = 0;
     for (std::size_t k = 0; k < cumulative.size(); ++k) {
-      std::string line = RecordLine(model, subgroup_of[k], cell_of[k]);
+      std::string line = DataRecordLine(model, subgroup_of[k], cell_of[k]);
       if (count < 0) line += FormatReal(15, 8, (cumulative[k] - previous) * -count);
       previous = cumulative[k];
       file.WriteLine(line);
@@ -78,7 +57,7 @@ void SimulateData(RunState& run) {
     // Every cell's record line once; the draws only look them up.
     std::vector<std::string> lines(cumulative.size());
     for (std::size_t k = 0; k < lines.size(); ++k) {
-      lines[k] = RecordLine(model, subgroup_of[k], cell_of[k]);
+      lines[k] = DataRecordLine(model, subgroup_of[k], cell_of[k]);
     }
     for (std::int32_t i = 0; i < count; ++i) {
       const double u = NextRandom(run);
