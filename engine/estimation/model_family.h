@@ -36,10 +36,16 @@ class ParameterBlockWriter {
   virtual bool ShowsExpBeta(int t) const = 0;
   // The column-header line of submodel t's table.
   virtual std::string ColumnHeader(int t) const = 0;
-  // The figures of the parameter line to be written next: its label, its multiplicative value
-  // x and its place in the free-parameter list (-1 when it is not free), for the results
-  // document; the lines written otherwise are the blocks' headings.
+  // For the results document: a block of parameters begins (its heading), and the figures of
+  // the parameter line written next (its label, its multiplicative value x and its place in the
+  // free-parameter list, -1 when it is not free).
+  virtual void BeginBlock(const std::string& /*heading*/) {}
   virtual void RecordParameter(const std::string& /*label*/, double /*x*/, int /*position*/) {}
+  // A block's heading line: two blanks and the heading.
+  void WriteHeading(const std::string& heading) {
+    BeginBlock(heading);
+    WriteLine("  " + heading);
+  }
 };
 
 // One model family: a way of modelling a submodel (its kind: log-linear, equality, ordinal,

@@ -209,19 +209,8 @@ class ReportBlockWriter : public ParameterBlockWriter {
  public:
   ReportBlockWriter(RunState& run, std::vector<int>& shown, int t)
       : run_(run), shown_(shown), table_(TableName(run, t)) {}
-  // A line that is not a parameter's is a heading: of a block, unless it is a table's.
-  void WriteLine(const std::string& line) override {
-    run_.ReportFile.WriteLine(line);
-    if (parameter_line_) {
-      parameter_line_ = false;
-      return;
-    }
-    const std::size_t start = line.find_first_not_of(' ');
-    if (start == std::string::npos || line[start] == '*' || line.rfind("  effect", 0) == 0) {
-      return;
-    }
-    RecordBlock(run_, table_, line.substr(start));
-  }
+  void WriteLine(const std::string& line) override { run_.ReportFile.WriteLine(line); }
+  void BeginBlock(const std::string& heading) override { RecordBlock(run_, table_, heading); }
   bool ShowsStdErrors() const override { return tav::ShowsStdErrors(run_); }
   std::string StdErrAndZ(int i, double x) override {
     return WriteStdErrAndZ(run_, i, x > 0 ? std::log(x) : 0.0, x > 0, shown_);
@@ -233,7 +222,6 @@ class ReportBlockWriter : public ParameterBlockWriter {
     return text;
   }
   void RecordParameter(const std::string& label, double x, int position) override {
-    parameter_line_ = true;
     ParameterFigures figures;
     figures.beta = x > 0 ? std::log(x) : NAN;
     figures.exp_beta = x;
@@ -261,7 +249,6 @@ class ReportBlockWriter : public ParameterBlockWriter {
   RunState& run_;
   std::vector<int>& shown_;
   std::string table_;
-  bool parameter_line_ = false;
 };
 
 // The blocks of the families at place: after submodel t's table (thresholds of cumulative

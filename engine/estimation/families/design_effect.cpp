@@ -164,14 +164,15 @@ class DesignEffect : public ModelFamily {
         labels.push_back(label);
       }
       if (work.thresholds && submodel.CumulativeModel == 8) {
+        writer.BeginBlock("intercept");
         WriteParameterLines(run, t, work, {"intercept"}, false, writer);
         continue;
       }
       if (work.thresholds) {
         const bool free = submodel.CumulativeModel <= 3;
-        writer.WriteLine(std::string("  thresholds") + (free ? " (free)" : " (equidistant)"));
+        writer.WriteHeading(std::string("thresholds") + (free ? " (free)" : " (equidistant)"));
       } else {
-        writer.WriteLine("  " + TermText(model, submodel.designs[work.design].Term()));
+        writer.WriteHeading(TermText(model, submodel.designs[work.design].Term()));
       }
       WriteParameterLines(run, t, work, labels, exp_column, writer);
     }

@@ -62,7 +62,7 @@ class LinLogRestriction : public ModelFamily {
     }
     const Submodel& submodel = run.model.submodels[t];
     for (const RestrictionWork& work : est.restriction_work[t]) {
-      writer.WriteLine("  " + TermText(run.model, submodel.designs[work.design].Term()));
+      writer.WriteHeading(TermText(run.model, submodel.designs[work.design].Term()));
       for (int k = 0; k < work.parameters; ++k) {
         const double tau = est.DesignParameters[work.offset + k];
         std::string label = " " + std::to_string(k + 1);

@@ -92,7 +92,7 @@ class MarginalRestriction : public ModelFamily {
     const Submodel& submodel = run.model.submodels[t];
     const bool exp_column = writer.ShowsExpBeta(t);
     for (const MarginalItem& item : est.marginal_work[t]) {
-      writer.WriteLine("  " + TermText(run.model, submodel.designs[item.design].Term()));
+      writer.WriteHeading(TermText(run.model, submodel.designs[item.design].Term()));
       std::vector<int> positions;
       std::vector<double> logs;
       for (int k = 0; k < item.equations; ++k) {
