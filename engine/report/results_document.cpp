@@ -132,10 +132,9 @@ void RecordStatistics(RunState& run, const StatisticsFigures& figures) {
 void RecordFrequency(RunState& run, int s, const std::vector<int>& categories, double observed,
                      double estimated, double residual) {
   if (!run.results) return;
-  Json& tables = (*run.results)["frequencies"];
-  if (!tables.is_array()) tables = Json::array();
   const ModelState& model = run.model;
-  if (tables.empty() || tables.back()["subgroup"] != s + 1) {
+  Json* table = Last(run, "frequencies");
+  if (table == nullptr || (*table)["subgroup"] != s + 1) {
     std::vector<std::string> observed_variables;
     const int first = model.FirstManifest();
     for (int v = first; v < model.VariableCount; ++v) {
@@ -143,13 +142,14 @@ void RecordFrequency(RunState& run, int s, const std::vector<int>& categories, d
         observed_variables.push_back(model.VariableLabel[v]);
       }
     }
-    tables.push_back(
-        {{"subgroup", s + 1}, {"variables", observed_variables}, {"cells", Json::array()}});
+    Append(run, "frequencies",
+           {{"subgroup", s + 1}, {"variables", observed_variables}, {"cells", Json::array()}});
+    table = Last(run, "frequencies");
   }
-  tables.back()["cells"].push_back({{"categories", categories},
-                                    {"observed", Number(observed)},
-                                    {"estimated", Number(estimated)},
-                                    {"residual", Number(residual)}});
+  (*table)["cells"].push_back({{"categories", categories},
+                               {"observed", Number(observed)},
+                               {"estimated", Number(estimated)},
+                               {"residual", Number(residual)}});
 }
 
 void RecordTable(RunState& run, const std::string& term, const std::string& label) {
@@ -196,14 +196,14 @@ void RecordBlockWald(RunState& run, const WaldFigures& wald) {
 void RecordProbability(RunState& run, const std::string& label, const std::vector<int>& categories,
                        double probability, double std_err) {
   if (!run.results) return;
-  Json& tables = (*run.results)["probabilities"];
-  if (!tables.is_array()) tables = Json::array();
-  if (tables.empty() || tables.back()["probabilities"] != label) {
-    tables.push_back({{"probabilities", label}, {"cells", Json::array()}});
+  Json* table = Last(run, "probabilities");
+  if (table == nullptr || (*table)["probabilities"] != label) {
+    Append(run, "probabilities", {{"probabilities", label}, {"cells", Json::array()}});
+    table = Last(run, "probabilities");
   }
-  tables.back()["cells"].push_back({{"categories", categories},
-                                    {"probability", Number(probability)},
-                                    {"std_err", Number(std_err)}});
+  (*table)["cells"].push_back({{"categories", categories},
+                               {"probability", Number(probability)},
+                               {"std_err", Number(std_err)}});
 }
 
 void RecordLatentClasses(RunState& run, const LatentClassFigures& figures) {
@@ -228,8 +228,6 @@ void RecordLatentClasses(RunState& run, const LatentClassFigures& figures) {
 
 void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoRSquared& r) {
   if (!run.results) return;
-  Json& tables = (*run.results)["pseudo_r_squared"];
-  if (!tables.is_array()) tables = Json::array();
   auto measure = [](double baseline, double fitted, double r_squared) {
     return Json{{"baseline", Number(baseline)},
                 {"fitted", Number(fitted)},
@@ -239,13 +237,14 @@ void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoR
   deviance["ratio"] = Number(r.deviance_ratio);
   Json likelihood = measure(r.likelihood_baseline, r.likelihood_fitted, r.likelihood_r2);
   likelihood["ratio"] = Number(r.likelihood_ratio);
-  tables.push_back(
-      {{"probabilities", label},
-       {"entropy", measure(r.entropy_baseline, r.entropy_fitted, r.entropy_r2)},
-       {"qualitative_variance", measure(r.variance_baseline, r.variance_fitted, r.variance_r2)},
-       {"classification_error", measure(r.error_baseline, r.error_fitted, r.error_r2)},
-       {"minus_2_over_n_log_likelihood", deviance},
-       {"likelihood_power_minus_2_over_n", likelihood}});
+  Append(run, "pseudo_r_squared",
+
+         {{"probabilities", label},
+          {"entropy", measure(r.entropy_baseline, r.entropy_fitted, r.entropy_r2)},
+          {"qualitative_variance", measure(r.variance_baseline, r.variance_fitted, r.variance_r2)},
+          {"classification_error", measure(r.error_baseline, r.error_fitted, r.error_r2)},
+          {"minus_2_over_n_log_likelihood", deviance},
+          {"likelihood_power_minus_2_over_n", likelihood}});
 }
 
 void FinishResultsDocument(RunState& run) {
