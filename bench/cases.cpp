@@ -253,6 +253,31 @@ std::int64_t NonEmpty(const std::vector<double>& table) {
 // log-likelihood), so that is the number of iterations timed.
 constexpr int kNewtonIterations = 5;
 
+// Poisson counts of a size x size table with means proportional to
+// exp(a_i + b_j + extra(i, j)), the row and column effects a and b uniform in -0.5 to 0.5, and
+// an expected total of total: the case's table, patterns and observations.
+template <typename Extra>
+void DrawSquareTable(BenchCase& c, Generator& random, int size, double total, Extra extra) {
+  std::vector<double> row(size);
+  std::vector<double> column(size);
+  for (double& a : row) a = random.Uniform() - 0.5;
+  for (double& b : column) b = random.Uniform() - 0.5;
+  std::vector<double> mean(static_cast<std::size_t>(size) * size);
+  double sum = 0;
+  for (int i = 0; i < size; ++i) {
+    for (int j = 0; j < size; ++j) {
+      mean[i * size + j] = std::exp(row[i] + column[j] + extra(i, j));
+      sum += mean[i * size + j];
+    }
+  }
+  c.table.resize(mean.size());
+  for (std::size_t cell = 0; cell < mean.size(); ++cell) {
+    c.table[cell] = random.Poisson(total * mean[cell] / sum);
+  }
+  c.patterns = NonEmpty(c.table);
+  c.observations = Total(c.table);
+}
+
 // Linear-by-linear association in a 100 x 100 table: row and column effects and one
 // parameter for the design variable x(i, j) = (i - 50.5)(j - 50.5) / 1000. The counts are
 // Poisson with means from random row and column effects (uniform in -0.5 to 0.5), beta = 0.3
@@ -266,27 +291,11 @@ BenchCase DesignTable(std::uint64_t seed) {
   c.iterations = kNewtonIterations;
   c.dims = {kSize, kSize};
   Generator random(seed);
-  std::vector<double> row(kSize);
-  std::vector<double> column(kSize);
-  for (double& a : row) a = random.Uniform() - 0.5;
-  for (double& b : column) b = random.Uniform() - 0.5;
   std::vector<double> x(kSize * kSize);
-  std::vector<double> mean(kSize * kSize);
-  double sum = 0;
   for (int i = 0; i < kSize; ++i) {
-    for (int j = 0; j < kSize; ++j) {
-      const int cell = i * kSize + j;
-      x[cell] = (i + 1 - 50.5) * (j + 1 - 50.5) / 1000;
-      mean[cell] = std::exp(row[i] + column[j] + kBeta * x[cell]);
-      sum += mean[cell];
-    }
+    for (int j = 0; j < kSize; ++j) x[i * kSize + j] = (i + 1 - 50.5) * (j + 1 - 50.5) / 1000;
   }
-  c.table.resize(mean.size());
-  for (std::size_t cell = 0; cell < mean.size(); ++cell) {
-    c.table[cell] = random.Poisson(200000 * mean[cell] / sum);
-  }
-  c.patterns = NonEmpty(c.table);
-  c.observations = Total(c.table);
+  DrawSquareTable(c, random, kSize, 200000, [&](int i, int j) { return kBeta * x[i * kSize + j]; });
 
   std::ostringstream out;
   out << "* design10k: linear-by-linear association in a 100 x 100 table\n"
@@ -392,24 +401,7 @@ BenchCase MarginalTable(std::uint64_t seed) {
   c.iterations = 10;
   c.dims = {kSize, kSize};
   Generator random(seed);
-  std::vector<double> row(kSize);
-  std::vector<double> column(kSize);
-  for (double& a : row) a = random.Uniform() - 0.5;
-  for (double& b : column) b = random.Uniform() - 0.5;
-  std::vector<double> mean(kSize * kSize);
-  double sum = 0;
-  for (int i = 0; i < kSize; ++i) {
-    for (int j = 0; j < kSize; ++j) {
-      mean[i * kSize + j] = std::exp(row[i] + column[j] - 0.3 * std::abs(i - j));
-      sum += mean[i * kSize + j];
-    }
-  }
-  c.table.resize(mean.size());
-  for (std::size_t cell = 0; cell < mean.size(); ++cell) {
-    c.table[cell] = random.Poisson(50000 * mean[cell] / sum);
-  }
-  c.patterns = NonEmpty(c.table);
-  c.observations = Total(c.table);
+  DrawSquareTable(c, random, kSize, 50000, [](int i, int j) { return -0.3 * std::abs(i - j); });
 
   std::ostringstream out;
   out << "* mh20: marginal homogeneity of a 20 x 20 table\n"
