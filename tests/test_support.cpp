@@ -166,6 +166,18 @@ std::vector<double> EngineRun::Row(const std::string& effect, int cell) const {
   return row;
 }
 
+void ExpectFit(const EngineRun& run, double loglik, double lsquared, int df) {
+  ASSERT_EQ(run.status, 0);
+  EXPECT_NEAR(run.Statistic("Log-likelihood"), loglik, 0.6e-5);
+  EXPECT_NEAR(run.Statistic("L-squared"), lsquared, 0.6e-4);
+  EXPECT_EQ(run.Statistic("Degrees of freedom"), df);
+}
+
+void ExpectFit(const std::string& input, double loglik, double lsquared, int df) {
+  SCOPED_TRACE(input);
+  ExpectFit(EngineRun(input), loglik, lsquared, df);
+}
+
 std::vector<std::vector<double>> EngineRun::Numbers(const std::string& name) const {
   std::vector<std::vector<double>> rows;
   for (const std::string& line : ReadLines(dir.File(name))) {

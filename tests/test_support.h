@@ -153,6 +153,11 @@ struct EngineRun {
   std::vector<std::string> log;
 };
 
+// The run ended normally with the log-likelihood and L-squared to every printed digit and the
+// degrees of freedom given; the second form runs input first.
+void ExpectFit(const EngineRun& run, double loglik, double lsquared, int df);
+void ExpectFit(const std::string& input, double loglik, double lsquared, int df);
+
 // A model parsed from an input text (data included), whose fitted and expected tables the
 // test fills in by hand, as if estimation had left them.
 struct FittedModel {

@@ -98,9 +98,7 @@ std::int64_t GenerateCumulativeColumns(const Submodel& submodel, double n, doubl
 // The multiplier of a design for grouping: the number after the interaction letter. Effects of
 // lin, log and mar submodels are never grouped.
 int GroupMultiplier(const Design& design) {
-  const bool restriction =
-      design.family == DesignFamily::kLinLog || design.family == DesignFamily::kMarginal;
-  return restriction ? 0 : design.group_multiplier;
+  return design.IsRestriction() ? 0 : design.group_multiplier;
 }
 
 // True when design index is the last of its parameter set (its group numbers follow it).

@@ -662,9 +662,7 @@ bool NewtonUnavailable(const ModelState& model, bool with_mar) {
       return true;
     }
     for (const Design& design : submodel.designs) {
-      const bool restriction =
-          design.family == DesignFamily::kLinLog || design.family == DesignFamily::kMarginal;
-      if (!restriction && design.interaction == DesignInteraction::kB) return true;
+      if (!design.IsRestriction() && design.interaction == DesignInteraction::kB) return true;
     }
   }
   return false;

@@ -13,15 +13,7 @@ namespace tav {
 namespace {
 
 using testing::EngineRun;
-
-// Log-likelihood and L-squared to every printed digit, and the degrees of freedom.
-void ExpectFit(const std::string& input, double loglik, double lsquared, int df) {
-  const EngineRun run(input);
-  ASSERT_EQ(run.status, 0) << input;
-  EXPECT_NEAR(run.Statistic("Log-likelihood"), loglik, 0.6e-5) << input;
-  EXPECT_NEAR(run.Statistic("L-squared"), lsquared, 0.6e-4) << input;
-  EXPECT_EQ(run.Statistic("Degrees of freedom"), df) << input;
-}
+using testing::ExpectFit;
 
 // The 2 x 2 table 30 10 20 40 (N = 100). Closed forms: p12 = p21 gives 0.3, 0.15, 0.15, 0.4;
 // ln p11 + ln p22 - ln p12 - ln p21 = 0 is independence (0.2, 0.2, 0.3, 0.3); a first row
