@@ -2,7 +2,8 @@
 // log-linear model with a design effect and a cumulative logit model on generated data. Every
 // case is an input file in the command language, read by ParseInput (not timed) and estimated
 // by Estimate (timed, in CPU time of the process) with "ite k" and "cri 0", so that exactly k
-// iterations run; the report is not written.
+// iterations run; the report is not written. The results case (family results) times the
+// report instead, after an estimation that is not timed.
 //
 //   tav_bench [Google Benchmark flags]   run the cases
 //   tav_bench --list                     one line per case, tab-separated: name, family
@@ -24,7 +25,8 @@
 // patterns (distinct response patterns), observations. The design and cumulative cases are
 // also estimated to convergence, from the same input without the "ite" and "cri" lines (the
 // default criterion): ms_converged (time of Estimate), iterations_converged (the iterations it
-// used).
+// used). The results case: ms_per_iter is the time of the report with its results document,
+// ms_peer that of the same report without the document.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -46,6 +48,7 @@
 #include "data/parse_input.h"
 #include "newton/run_state.h"
 #include "report/simulation.h"
+#include "report/write_report.h"
 #include "tav95/run_driver.h"
 
 namespace {
@@ -85,6 +88,8 @@ struct PreparedCase {
   std::string input_path;
   std::string start_only_path;
   std::string converged_path;
+  // A results case: the same input without its wjs line.
+  std::string peer_path;
   double base_megabytes = 0;
 };
 
@@ -110,9 +115,13 @@ const PreparedCase& Prepare(const std::string& name) {
         p.converged_path,
         WithoutLine(WithoutLine(p.c.input, "ite " + std::to_string(p.c.iterations)), "cri 0"));
   }
+  if (p.c.family == "results") {
+    p.peer_path = (InputDirectory() / (name + "_peer.inp")).string();
+    WriteFile(p.peer_path, WithoutLine(p.c.input, "wjs lc12x3.json"));
+  }
   const std::string ite = "\nite " + std::to_string(p.c.iterations) + "\n";
   const std::size_t at = p.c.input.find(ite);
-  if (at != std::string::npos) {
+  if (at != std::string::npos && p.c.family != "results") {
     p.start_only_path = (InputDirectory() / (name + "_ite0.inp")).string();
     WriteFile(p.start_only_path, p.c.input.replace(at, ite.size(), "\nite 0\n"));
   }
@@ -131,10 +140,14 @@ struct FitEnd {
   double log_likelihood = 0;
 };
 
-// Reads the input (not timed) and returns the CPU seconds of Estimate; error is set when the
-// run stops or ends at another iteration than expected (expected_iterations < 0: any).
-double TimedEstimate(const std::string& input, int expected_iterations, std::string& error,
-                     FitEnd* end = nullptr) {
+// What TimedRun times: the estimation (with the simulation a sim request asks for), or the
+// report and the result files it writes after an estimation that is not timed.
+enum class Timed { kEstimate, kReport };
+
+// Reads the input (not timed) and returns the CPU seconds of what is timed; error is set when
+// the run stops or ends at another iteration than expected (expected_iterations < 0: any).
+double TimedRun(const std::string& input, int expected_iterations, std::string& error,
+                FitEnd* end = nullptr, Timed timed = Timed::kEstimate) {
   std::ostream null_stream(nullptr);
   tav::ConsolePresentation console(null_stream, null_stream);
   tav::RunState run;
@@ -147,10 +160,18 @@ double TimedEstimate(const std::string& input, int expected_iterations, std::str
   try {
     tav::ParseInput(run);
     tav::TimeOfDaySeconds(run);  // fixes the random seed as a run does
-    const double start = CpuSeconds();
-    tav::FitModel(run);
-    if (!run.settings.simulate_file.empty()) tav::SimulateData(run);
-    elapsed = CpuSeconds() - start;
+    if (timed == Timed::kReport) {
+      run.OutputFileName = run.arguments[1];
+      tav::FitModel(run);
+      const double start = CpuSeconds();
+      tav::WriteReport(run);
+      elapsed = CpuSeconds() - start;
+    } else {
+      const double start = CpuSeconds();
+      tav::FitModel(run);
+      if (!run.settings.simulate_file.empty()) tav::SimulateData(run);
+      elapsed = CpuSeconds() - start;
+    }
   } catch (const tav::StopRunError& stop) {
     error = "the run stopped:" + stop.message();
     return 0;
@@ -172,15 +193,20 @@ void RunCase(benchmark::State& state, const std::string& name) {
   double all_seconds = 0;
   double start_seconds = 0;
   double converged_seconds = 0;
+  double peer_seconds = 0;
   FitEnd converged;
   std::string error;
+  const Timed timed = p.c.family == "results" ? Timed::kReport : Timed::kEstimate;
   for (auto _ : state) {
-    const double seconds = TimedEstimate(p.input_path, p.c.iterations, error);
+    const double seconds = TimedRun(p.input_path, p.c.iterations, error, nullptr, timed);
+    if (error.empty() && !p.peer_path.empty()) {
+      peer_seconds += TimedRun(p.peer_path, p.c.iterations, error, nullptr, timed);
+    }
     if (error.empty() && !p.start_only_path.empty()) {
-      start_seconds += TimedEstimate(p.start_only_path, 0, error);
+      start_seconds += TimedRun(p.start_only_path, 0, error);
     }
     if (error.empty() && !p.converged_path.empty()) {
-      converged_seconds += TimedEstimate(p.converged_path, -1, error, &converged);
+      converged_seconds += TimedRun(p.converged_path, -1, error, &converged);
     }
     if (!error.empty()) {
       state.SkipWithError(error.c_str());
@@ -191,11 +217,13 @@ void RunCase(benchmark::State& state, const std::string& name) {
   }
   const double runs = static_cast<double>(state.iterations());
   if (error.empty() && runs > 0) {
-    // A simulation runs the start iteration only: its figure is the whole time.
-    const double k = std::max(p.c.iterations, 1);
+    // A simulation runs the start iteration only, and a results case times the report: their
+    // figure is the whole time.
+    const double k = timed == Timed::kReport ? 1 : std::max(p.c.iterations, 1);
     state.counters["ms_per_iter"] = 1e3 * all_seconds / (runs * k);
     state.counters["ms_start"] = 1e3 * start_seconds / runs;
     state.counters["ms_per_iter_steady"] = 1e3 * (all_seconds - start_seconds) / (runs * k);
+    if (!p.peer_path.empty()) state.counters["ms_peer"] = 1e3 * peer_seconds / runs;
     if (!p.converged_path.empty()) {
       state.counters["ms_converged"] = 1e3 * converged_seconds / runs;
       state.counters["iterations_converged"] = converged.iterations;
@@ -241,7 +269,7 @@ int Converged(const std::string& name) {
   const PreparedCase& p = Prepare(name);
   std::string error = p.converged_path.empty() ? name + " is not fitted to convergence" : "";
   FitEnd end;
-  if (error.empty()) TimedEstimate(p.converged_path, -1, error, &end);
+  if (error.empty()) TimedRun(p.converged_path, -1, error, &end);
   std::error_code ignored;
   fs::remove_all(InputDirectory(), ignored);
   if (!error.empty()) {

@@ -127,5 +127,33 @@ TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
   }
 }
 
+// R's jsonlite reads the document as a user would (README's three lines), where it is installed:
+// the L-squared, the seed and the first conditional probability come out as the engine wrote
+// them, to the last digit.
+TEST(ResultsDocument, ReadsInR) {
+  if (std::system("Rscript -e 'library(jsonlite)' >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "R's jsonlite is not installed";
+  }
+  const EngineRun run(WithJson("lcstouff"));
+  ASSERT_EQ(run.status, 0);
+  const std::string path = run.dir.File("results.json");
+  const std::string out = run.dir.File("from_r.txt");
+  const std::string command =
+      "Rscript -e 'library(jsonlite); results <- fromJSON(commandArgs(TRUE)[1]); "
+      "p <- results$probabilities$cells[[1]]$probability[1]; "
+      "cat(sprintf(\"%.17g %.17g %.17g\", results$statistics$l_squared$value, "
+      "results$statistics$seed, p), \"\\n\")' '" +
+      path + "' >'" + out + "' 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream in(path);
+  const Json document = Json::parse(in);
+  std::ifstream from_r(out);
+  double l_squared = 0, seed = 0, probability = 0;
+  ASSERT_TRUE(from_r >> l_squared >> seed >> probability);
+  EXPECT_EQ(l_squared, document["statistics"]["l_squared"]["value"].get<double>());
+  EXPECT_EQ(seed, document["statistics"]["seed"].get<double>());
+  EXPECT_EQ(probability, document["probabilities"][0]["cells"][0]["probability"].get<double>());
+}
+
 }  // namespace
 }  // namespace tav
