@@ -295,67 +295,12 @@ std::vector<double> JointValues(const std::vector<JointParameter>& joint, std::i
   return x;
 }
 
-// The gradient g and information h of the step over parameters of log-linear submodel r
-// (fitted cells m in frequency form, expected cells n), with the parameters of the submodel's
-// model terms profiled out: the values x_p are replaced by their residuals x~_p from the
-// m-weighted projection onto the terms (the constant of every column, or of the whole first
-// submodel, included), found by alternating projections (the m-weighted mean of every cell of
-// every term subtracted in turn, until the means vanish), and
-//   g_p = sum x~_p (n - m),  h_pq = sum x~_p x~_q m.
-// This is the Newton step of the likelihood with the terms at their best for every value of
-// the design parameters, which the proportional fitting after it then reaches.
+// The gradient g and information h of the joint step over the design parameters of log-linear
+// submodel r.
 void LogLinearSums(const EstimationRun& run, int r, const std::vector<JointParameter>& joint,
                    std::vector<double>& g, std::vector<double>& h) {
-  const Submodel& submodel = run.model.submodels[r];
-  const EstimationState& est = run.estimation;
-  const double* fitted = est.FittedTable.data() + submodel.first_cell;
-  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
-  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
-  const std::size_t n = joint.size();
-  std::vector<double> x = JointValues(joint, cells);
-  std::vector<double> m(static_cast<std::size_t>(cells), 0.0);
-  for (std::int64_t cell = 0; cell < cells; ++cell) m[cell] = fitted[cell] > 0 ? fitted[cell] : 0;
-  // The terms: the conditioning margin (or the constant of the first submodel) and the model
-  // terms.
-  std::vector<const MarginShape*> terms;
-  const MarginShape constant(run.model, submodel, Membership{});
-  terms.push_back(r > 0 ? &est.condition_shapes[r] : &constant);
-  for (const MarginShape& shape : est.margin_shapes[r]) terms.push_back(&shape);
-  double scale = 0;
-  for (double value : x) scale = std::max(scale, std::fabs(value));
-  std::vector<double> column(static_cast<std::size_t>(cells));
-  for (std::size_t p = 0; p < n; ++p) {
-    for (std::int64_t cell = 0; cell < cells; ++cell) column[cell] = x[cell * n + p];
-    for (int sweep = 0; sweep < kProjectionSweeps; ++sweep) {
-      double largest = 0;
-      for (const MarginShape* term : terms) {
-        std::vector<double> sum(static_cast<std::size_t>(term->margin_cells()), 0.0);
-        std::vector<double> weight(sum.size(), 0.0);
-        term->ForEach([&](std::int64_t cell, std::int64_t t) {
-          sum[t] += m[cell] * column[cell];
-          weight[t] += m[cell];
-        });
-        for (std::size_t t = 0; t < sum.size(); ++t) {
-          sum[t] = weight[t] > 0 ? sum[t] / weight[t] : 0.0;
-          largest = std::max(largest, std::fabs(sum[t]));
-        }
-        term->ForEach([&](std::int64_t cell, std::int64_t t) { column[cell] -= sum[t]; });
-      }
-      if (largest <= 1e-12 * scale) break;
-    }
-    for (std::int64_t cell = 0; cell < cells; ++cell) x[cell * n + p] = column[cell];
-  }
-  g.assign(n, 0.0);
-  h.assign(n * n, 0.0);
-  for (std::int64_t cell = 0; cell < cells; ++cell) {
-    if (!(m[cell] > 0)) continue;
-    const double* xc = x.data() + static_cast<std::size_t>(cell) * n;
-    for (std::size_t p = 0; p < n; ++p) {
-      if (xc[p] == 0) continue;
-      g[p] += xc[p] * (expected[cell] - m[cell]);
-      for (std::size_t q = 0; q < n; ++q) h[p * n + q] += xc[p] * xc[q] * m[cell];
-    }
-  }
+  const auto cells = static_cast<std::int64_t>(run.model.submodels[r].cell_count);
+  ProfiledSums(run, r, JointValues(joint, cells), joint.size(), g, h);
 }
 
 // Multiplies parameter k of work by f (f = 0: the parameter and its cells become 0) and moves
@@ -482,6 +427,58 @@ void JointStep(EstimationRun& run, int table, std::vector<DesignWork>& works) {
 }
 
 }  // namespace
+
+void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::size_t n,
+                  std::vector<double>& g, std::vector<double>& h) {
+  const Submodel& submodel = run.model.submodels[r];
+  const EstimationState& est = run.estimation;
+  const double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
+  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+  std::vector<double> m(static_cast<std::size_t>(cells), 0.0);
+  for (std::int64_t cell = 0; cell < cells; ++cell) m[cell] = fitted[cell] > 0 ? fitted[cell] : 0;
+  // The terms: the conditioning margin (or the constant of the first submodel) and the model
+  // terms.
+  std::vector<const MarginShape*> terms;
+  const MarginShape constant(run.model, submodel, Membership{});
+  terms.push_back(r > 0 ? &est.condition_shapes[r] : &constant);
+  for (const MarginShape& shape : est.margin_shapes[r]) terms.push_back(&shape);
+  double scale = 0;
+  for (double value : x) scale = std::max(scale, std::fabs(value));
+  std::vector<double> column(static_cast<std::size_t>(cells));
+  for (std::size_t p = 0; p < n; ++p) {
+    for (std::int64_t cell = 0; cell < cells; ++cell) column[cell] = x[cell * n + p];
+    for (int sweep = 0; sweep < kProjectionSweeps; ++sweep) {
+      double largest = 0;
+      for (const MarginShape* term : terms) {
+        std::vector<double> sum(static_cast<std::size_t>(term->margin_cells()), 0.0);
+        std::vector<double> weight(sum.size(), 0.0);
+        term->ForEach([&](std::int64_t cell, std::int64_t t) {
+          sum[t] += m[cell] * column[cell];
+          weight[t] += m[cell];
+        });
+        for (std::size_t t = 0; t < sum.size(); ++t) {
+          sum[t] = weight[t] > 0 ? sum[t] / weight[t] : 0.0;
+          largest = std::max(largest, std::fabs(sum[t]));
+        }
+        term->ForEach([&](std::int64_t cell, std::int64_t t) { column[cell] -= sum[t]; });
+      }
+      if (largest <= 1e-12 * scale) break;
+    }
+    for (std::int64_t cell = 0; cell < cells; ++cell) x[cell * n + p] = column[cell];
+  }
+  g.assign(n, 0.0);
+  h.assign(n * n, 0.0);
+  for (std::int64_t cell = 0; cell < cells; ++cell) {
+    if (!(m[cell] > 0)) continue;
+    const double* xc = x.data() + static_cast<std::size_t>(cell) * n;
+    for (std::size_t p = 0; p < n; ++p) {
+      if (xc[p] == 0) continue;
+      g[p] += xc[p] * (expected[cell] - m[cell]);
+      for (std::size_t q = 0; q < n; ++q) h[p * n + q] += xc[p] * xc[q] * m[cell];
+    }
+  }
+}
 
 const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i) {
   if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return nullptr;

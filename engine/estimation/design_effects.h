@@ -73,6 +73,19 @@ void FitDesignEffect(EstimationRun& run, int r, int i);
 // identify) falls back to the one-dimensional steps.
 void FitDesignEffects(EstimationRun& run, int r);
 
+// The gradient g and information h of a joint Newton step over n parameters of log-linear
+// submodel r whose derivatives of the log fitted cells are x (cells x n, cell-major: x[c * n +
+// p]), with the fitted cells m in frequency form and the expected cells n_c. The parameters of
+// the submodel's model terms are profiled out: the columns x_p are replaced by their residuals
+// x~_p from the m-weighted projection onto the terms (the constant of every column, or of the
+// whole first submodel, included), found by alternating projections (the m-weighted mean of
+// every cell of every term subtracted in turn, until the means vanish), and
+//   g_p = sum x~_p (n_c - m),  h_pq = sum x~_p x~_q m  (cells with m > 0).
+// This is the Newton step of the likelihood with the terms at their best for every value of the
+// parameters, which the proportional fitting after it then reaches.
+void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::size_t n,
+                  std::vector<double>& g, std::vector<double>& h);
+
 // Multiplies the design parameter at free position `position` of design i of submodel r by
 // exp(delta) and moves the submodel's fitted cells with it, keeping conditional probabilities
 // conditional and the first submodel's total; for the derivatives and steps of the

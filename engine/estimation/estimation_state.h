@@ -121,6 +121,39 @@ struct MarginalItem {
   std::vector<char> dependent;  // per equation: dropped as dependent in the last step
 };
 
+// One association term of a log-linear submodel as the association M-step fits it
+// (estimation/association_model.h): a written ass() item, which for model digit 5 is the
+// parser's pair of terms.
+struct AssociationWork {
+  int table = -1;   // the submodel
+  int term = -1;    // its first term (index in the submodel's association terms)
+  int second = -1;  // digit 5: the pair's second term (rows and columns exchanged)
+  int family = 1;
+  int digit = 2;
+  char letter = 'a';
+  int rows = 1;
+  int columns = 1;
+  int layers = 1;
+  int scaling = 3;
+  bool rows_estimated = false;
+  bool columns_estimated = false;
+  bool symmetric = false;      // digit 6: one set of scores for rows and columns
+  bool row_layers = false;     // every layer has its own row scores
+  bool column_layers = false;  // and column scores
+  bool phi_layers = false;     // and association parameter
+  bool phi_estimated = false;
+  bool first_phi_fixed = false;  // scaling type 4 beside estimated scores
+  bool started = false;          // the first step gave the values their start
+  // Per cell of the submodel its row, column and layer index.
+  std::vector<std::int32_t> row_of, column_of, layer_of;
+  // The values: row scores (rows per block, one block per layer or one for all), column scores
+  // (likewise; the row scores' for a symmetric term) and the association parameters (one per
+  // layer, equal when they are shared).
+  std::vector<double> row_scores, column_scores, phi;
+  // The term's contribution to the log of every fitted cell at the current values.
+  std::vector<double> contribution;
+};
+
 // One line of the iteration history.
 struct IterationRecord {
   int iteration = 0;
@@ -186,6 +219,8 @@ struct EstimationState {
   std::vector<IterationRecord> iteration_history;
   // Per submodel with mar() restrictions, its items.
   std::vector<std::vector<MarginalItem>> marginal_work;
+  // Per submodel, its association terms.
+  std::vector<std::vector<AssociationWork>> association_work;
   // Ordinal submodels (or1, or2): per submodel the multipliers of its adjacent column pairs h
   // and cuts i, at h * (J - 1) + i, kept across iterations.
   std::vector<std::vector<double>> ordinal_multipliers;

@@ -487,6 +487,13 @@ void ParseAssociation(RunContext& run, int index, int n, const std::string& subm
     }
     std::swap(second.rows, second.columns);
     second.pair_second = true;
+    // The letters of the pair: d lets the rows vary over the groups (first c, second a), e the
+    // columns (first a, second c); a, b and c hold for both.
+    const char letter = effect.model_letter;
+    if (letter == 'd' || letter == 'e') {
+      target.assoc[first_effect].model_letter = letter == 'd' ? 'c' : 'a';
+      second.model_letter = letter == 'd' ? 'a' : 'c';
+    }
     AssocEffect& added = NewRowColumnEffect(target, target.AssocCount());
     added = second;
     place(added);

@@ -1,0 +1,692 @@
+#include "estimation/association_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/random.h"
+#include "core/sweep_inverse.h"
+#include "estimation/design_effects.h"
+#include "estimation/m_steps.h"
+#include "estimation/margins.h"
+
+namespace tav {
+namespace {
+
+// Pivots of the scaled step system below this are values not identified beside the others.
+constexpr double kPivotTolerance = 1e-9;
+// Halvings of a step that lowers the likelihood, and the sweeps of proportional fitting after a
+// trial step.
+constexpr int kMaxHalvings = 10;
+constexpr int kProfileSweeps = 3;
+// Joint steps per cycle.
+constexpr int kJointRounds = 3;
+// Passes of the power iteration of the singular start.
+constexpr int kPowerPasses = 500;
+
+// The centred integer score of index i of n.
+double Centred(int i, int n) { return i - (n - 1) / 2.0; }
+
+// The per-cell index over the term's variables marked with mark.
+std::vector<std::int32_t> IndexOf(const ModelState& model, const Submodel& submodel,
+                                  const AssocEffect& term, int mark) {
+  Membership marked{};
+  for (std::size_t v = 0; v < marked.size(); ++v) marked[v] = term.AssocVariables[v] == mark;
+  const MarginShape shape(model, submodel, marked);
+  std::vector<std::int32_t> index(static_cast<std::size_t>(shape.cells()));
+  shape.ForEach(
+      [&](std::int64_t cell, std::int64_t t) { index[cell] = static_cast<std::int32_t>(t); });
+  return index;
+}
+
+// The score block of layer k: k itself when every layer has its own scores, else 0.
+int ScoreBlock(bool own, int k) { return own ? k : 0; }
+
+double RowScore(const AssociationWork& w, int k, int h) {
+  return w.row_scores[static_cast<std::size_t>(ScoreBlock(w.row_layers, k)) * w.rows + h];
+}
+
+double ColumnScore(const AssociationWork& w, int k, int l) {
+  if (w.symmetric) return RowScore(w, k, l);
+  return w.column_scores[static_cast<std::size_t>(ScoreBlock(w.column_layers, k)) * w.columns + l];
+}
+
+// The term's contribution at (h, l, k), and its derivatives with respect to phi_k (e), the row
+// score mu_h (a_row) and the column score nu_l (a_column).
+struct CellTerms {
+  double value, e, a_row, a_column;
+};
+
+CellTerms TermsAt(const AssociationWork& w, int h, int l, int k) {
+  const double u = Centred(h, w.rows);
+  const double v = Centred(l, w.columns);
+  const double phi = w.phi[k];
+  const double mu = RowScore(w, k, h);
+  const double nu = ColumnScore(w, k, l);
+  CellTerms t{};
+  switch (w.family) {
+    case 1:
+      t.e = u * v;
+      t.a_row = v;
+      t.a_column = u;
+      t.value = phi * t.e + mu * v + nu * u;
+      break;
+    case 2:
+      t.e = mu * nu;
+      t.a_row = phi * nu;
+      t.a_column = phi * mu;
+      t.value = phi * t.e;
+      break;
+    default:
+      t.e = w.digit == 2 ? u * v : u * nu + v * mu;
+      t.a_row = phi * v;
+      t.a_column = phi * u;
+      t.value = phi * t.e;
+      break;
+  }
+  return t;
+}
+
+void ComputeContribution(const AssociationWork& w, std::vector<double>& out) {
+  out.resize(w.row_of.size());
+  for (std::size_t c = 0; c < out.size(); ++c) {
+    out[c] = TermsAt(w, w.row_of[c], w.column_of[c], w.layer_of[c]).value;
+  }
+}
+
+// Normalises one block of n scores by scaling type s; returns the factor the scores were
+// multiplied by (1 when they were not rescaled).
+double NormaliseScores(double* x, int n, int s) {
+  if (n <= 1) return 1.0;
+  double sum = 0;
+  double squares = 0;
+  for (int i = 0; i < n; ++i) {
+    sum += x[i];
+    squares += x[i] * x[i];
+  }
+  if (!(squares > 0)) return 1.0;
+  const double mean = sum / n;
+  const double spread = squares - sum * sum / n;
+  const double d = spread > 0 ? std::sqrt(spread) : 1.0;
+  double factor = 1.0;
+  switch (s) {
+    case 1:
+      factor = 1 / d;
+      break;
+    case 2:
+      factor = std::sqrt(static_cast<double>(n)) / d;
+      break;
+    case 3:
+    case 4:
+      break;
+    case 6:
+      x[0] = (1 - n) / 2.0;
+      x[n - 1] = (n - 1) / 2.0;
+      return 1.0;
+    default:
+      return 1.0;
+  }
+  for (int i = 0; i < n; ++i) x[i] = (x[i] - mean) * factor;
+  return factor;
+}
+
+// Normalises every score block of the term; a rescaled block divides the phi of its layers by
+// the factor, so that a family-2 term keeps its value.
+void NormaliseTerm(AssociationWork& w) {
+  auto normalise = [&](std::vector<double>& scores, int n, bool own) {
+    const int blocks = own ? w.layers : 1;
+    for (int b = 0; b < blocks; ++b) {
+      const double factor =
+          NormaliseScores(scores.data() + static_cast<std::size_t>(b) * n, n, w.scaling);
+      if (factor == 1.0 || w.family != 2) continue;
+      for (int k = 0; k < w.layers; ++k) {
+        if (!own || k == b) w.phi[k] /= factor;
+      }
+    }
+  };
+  if (w.family == 2 || w.rows_estimated) normalise(w.row_scores, w.rows, w.row_layers);
+  if (!w.symmetric && (w.family == 2 || w.columns_estimated)) {
+    normalise(w.column_scores, w.columns, w.column_layers);
+  }
+  if (!w.phi_layers) std::fill(w.phi.begin(), w.phi.end(), w.phi[0]);
+  // A family-2 term with row scores of its own keeps the phi of each row-score block's first
+  // layer from being negative: the sign of the scores is free.
+  if (w.family == 2 && w.rows_estimated && !w.symmetric) {
+    for (int b = 0; b < (w.row_layers ? w.layers : 1); ++b) {
+      if (!(w.phi[b] < 0)) continue;
+      double* scores = w.row_scores.data() + static_cast<std::size_t>(b) * w.rows;
+      for (int h = 0; h < w.rows; ++h) scores[h] = -scores[h];
+      for (int k = 0; k < w.layers; ++k) {
+        if (!w.row_layers || k == b) w.phi[k] = -w.phi[k];
+      }
+    }
+  }
+}
+
+// The Poisson log-likelihood kernel sum n ln m - m of submodel r's cells m (frequency form)
+// after kProfileSweeps sweeps of proportional fitting of its model terms (its conditioning
+// margin, or the total of the first submodel, included), which the step is judged by.
+double ProfileObjective(const EstimationRun& run, int r, std::vector<double> m) {
+  const Submodel& submodel = run.model.submodels[r];
+  const EstimationState& est = run.estimation;
+  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
+  std::vector<const MarginShape*> terms;
+  const MarginShape constant(run.model, submodel, Membership{});
+  terms.push_back(r > 0 ? &est.condition_shapes[r] : &constant);
+  for (const MarginShape& shape : est.margin_shapes[r]) terms.push_back(&shape);
+  for (int sweep = 0; sweep < kProfileSweeps; ++sweep) {
+    for (const MarginShape* term : terms) {
+      std::vector<double> want(static_cast<std::size_t>(term->margin_cells()));
+      std::vector<double> have(want.size());
+      term->MarginOf(expected, want.data());
+      term->MarginOf(m.data(), have.data());
+      for (std::size_t t = 0; t < want.size(); ++t) want[t] = have[t] > 0 ? want[t] / have[t] : 0;
+      term->Scale(m.data(), want.data(), m.data());
+    }
+  }
+  double sum = 0;
+  for (std::size_t c = 0; c < m.size(); ++c) {
+    if (m[c] > 0) sum += expected[c] * std::log(m[c]) - m[c];
+  }
+  return sum;
+}
+
+// One estimated value of the submodel's terms.
+struct Coordinate {
+  enum class Kind { kPhi, kRow, kColumn } kind;
+  AssociationWork* work;
+  int block;  // the layer (phi) or the score block
+  int index;  // the score's category
+};
+
+bool ScoreFixed(const AssociationWork& w, int index, int n) {
+  return w.scaling == 6 && n > 1 && (index == 0 || index == n - 1);
+}
+
+// Which values a step moves.
+enum class Block { kAll, kPhi, kRows, kColumns };
+
+bool InBlock(Coordinate::Kind kind, Block block) {
+  switch (block) {
+    case Block::kPhi:
+      return kind == Coordinate::Kind::kPhi;
+    case Block::kRows:
+      return kind == Coordinate::Kind::kRow;
+    case Block::kColumns:
+      return kind == Coordinate::Kind::kColumn;
+    default:
+      return true;
+  }
+}
+
+std::vector<Coordinate> AllCoordinates(std::vector<AssociationWork>& works) {
+  std::vector<Coordinate> list;
+  for (AssociationWork& w : works) {
+    if (w.phi_estimated) {
+      const int count = w.phi_layers ? w.layers : 1;
+      for (int k = w.first_phi_fixed ? 1 : 0; k < count; ++k) {
+        list.push_back({Coordinate::Kind::kPhi, &w, k, 0});
+      }
+    }
+    if (w.rows_estimated && w.rows > 1) {
+      for (int b = 0; b < (w.row_layers ? w.layers : 1); ++b) {
+        for (int h = 0; h < w.rows; ++h) {
+          if (!ScoreFixed(w, h, w.rows)) list.push_back({Coordinate::Kind::kRow, &w, b, h});
+        }
+      }
+    }
+    if (w.columns_estimated && !w.symmetric && w.columns > 1) {
+      for (int b = 0; b < (w.column_layers ? w.layers : 1); ++b) {
+        for (int l = 0; l < w.columns; ++l) {
+          if (!ScoreFixed(w, l, w.columns)) {
+            list.push_back({Coordinate::Kind::kColumn, &w, b, l});
+          }
+        }
+      }
+    }
+  }
+  return list;
+}
+
+std::vector<Coordinate> Coordinates(std::vector<AssociationWork>& works, Block block) {
+  std::vector<Coordinate> list = AllCoordinates(works);
+  std::erase_if(list, [block](const Coordinate& c) { return !InBlock(c.kind, block); });
+  return list;
+}
+
+double& ValueOf(const Coordinate& p) {
+  AssociationWork& w = *p.work;
+  switch (p.kind) {
+    case Coordinate::Kind::kPhi:
+      return w.phi[p.block];
+    case Coordinate::Kind::kRow:
+      return w.row_scores[static_cast<std::size_t>(p.block) * w.rows + p.index];
+    default:
+      return w.column_scores[static_cast<std::size_t>(p.block) * w.columns + p.index];
+  }
+}
+
+// Multiplies the fitted cells of the term's submodel by exp of the change of its contribution
+// since `before`.
+void ApplyChange(EstimationRun& run, AssociationWork& w, const std::vector<double>& before) {
+  ComputeContribution(w, w.contribution);
+  const Submodel& submodel = run.model.submodels[w.table];
+  double* fitted = run.estimation.FittedTable.data() + submodel.first_cell;
+  for (std::size_t c = 0; c < w.contribution.size(); ++c) {
+    if (fitted[c] > 0) fitted[c] *= std::exp(w.contribution[c] - before[c]);
+  }
+}
+
+// Moves the values by step (per coordinate), normalises and adjusts the fitted cells.
+void Move(EstimationRun& run, std::vector<AssociationWork>& works,
+          const std::vector<Coordinate>& list, const std::vector<double>& step) {
+  for (std::size_t p = 0; p < list.size(); ++p) {
+    const Coordinate& c = list[p];
+    AssociationWork& w = *c.work;
+    if (c.kind == Coordinate::Kind::kPhi && !w.phi_layers) {
+      for (double& phi : w.phi) phi += step[p];
+    } else {
+      ValueOf(c) += step[p];
+    }
+  }
+  for (AssociationWork& w : works) {
+    const std::vector<double> before = w.contribution;
+    NormaliseTerm(w);
+    ApplyChange(run, w, before);
+  }
+}
+
+void StartTerm(EstimationRun& run, AssociationWork& w) {
+  const Settings& settings = run.settings;
+  const AssocEffect& term = run.model.submodels[w.table].assoc[w.term];
+  const bool random = run.model.submodels[w.table].random_start;
+  const std::vector<double>& user = settings.user_scores;
+  auto user_score = [&](int position, int i, double otherwise) {
+    const std::size_t at = static_cast<std::size_t>(position) + i;
+    return settings.user_scores_given && at < user.size() ? user[at] : otherwise;
+  };
+  const int row_blocks = w.row_layers ? w.layers : 1;
+  const int column_blocks = w.column_layers ? w.layers : 1;
+  w.row_scores.assign(static_cast<std::size_t>(row_blocks) * w.rows, 0.0);
+  w.column_scores.assign(static_cast<std::size_t>(column_blocks) * w.columns, 0.0);
+  w.phi.assign(w.layers, 0.0);
+  if (w.family == 2) {
+    for (int b = 0; b < row_blocks; ++b) {
+      for (int h = 0; h < w.rows; ++h) {
+        const double spaced = Centred(h, w.rows) / (w.rows / 2.0);
+        double x = spaced;
+        if (w.rows_estimated) {
+          x = user_score(term.row_score_position, h, random ? 0.0 : spaced);
+        }
+        w.row_scores[static_cast<std::size_t>(b) * w.rows + h] = x;
+      }
+    }
+    for (int b = 0; b < column_blocks; ++b) {
+      for (int l = 0; l < w.columns; ++l) {
+        const double spaced = Centred(l, w.columns);
+        double x = spaced;
+        if (w.columns_estimated) {
+          x = user_score(term.column_score_position, l, random ? 0.0 : spaced);
+        }
+        w.column_scores[static_cast<std::size_t>(b) * w.columns + l] = x;
+      }
+    }
+    if (w.first_phi_fixed) std::fill(w.phi.begin(), w.phi.end(), 1.0);
+  } else if (w.family == 3) {
+    if (w.digit != 2) std::fill(w.phi.begin(), w.phi.end(), 1.0);
+  }
+  if (w.rows == 1) std::fill(w.row_scores.begin(), w.row_scores.end(), 1.0);
+  if (w.columns == 1) std::fill(w.column_scores.begin(), w.column_scores.end(), 1.0);
+  NormaliseTerm(w);
+  const std::vector<double> zero(w.row_of.size(), 0.0);
+  ApplyChange(run, w, zero);
+}
+
+// The first singular vectors of the double-centred matrix a (rows x columns, row-major):
+// row and column scores of unit length and the singular value, by power iteration from the
+// centred integer scores.
+void LeadingPair(const std::vector<double>& a, int rows, int columns, std::vector<double>& x,
+                 std::vector<double>& y, double& sigma) {
+  x.assign(rows, 0.0);
+  y.resize(columns);
+  for (int l = 0; l < columns; ++l) y[l] = Centred(l, columns);
+  sigma = 0;
+  for (int pass = 0; pass < kPowerPasses; ++pass) {
+    for (int h = 0; h < rows; ++h) {
+      double sum = 0;
+      for (int l = 0; l < columns; ++l) sum += a[static_cast<std::size_t>(h) * columns + l] * y[l];
+      x[h] = sum;
+    }
+    double norm = 0;
+    for (double value : x) norm += value * value;
+    if (!(norm > 0)) return;
+    norm = std::sqrt(norm);
+    for (double& value : x) value /= norm;
+    for (int l = 0; l < columns; ++l) {
+      double sum = 0;
+      for (int h = 0; h < rows; ++h) sum += a[static_cast<std::size_t>(h) * columns + l] * x[h];
+      y[l] = sum;
+    }
+    double length = 0;
+    for (double value : y) length += value * value;
+    length = std::sqrt(length);
+    if (!(length > 0)) return;
+    for (double& value : y) value /= length;
+    const bool settled = std::fabs(length - sigma) <= 1e-12 * length;
+    sigma = length;
+    if (settled) return;
+  }
+}
+
+// Start scores of a family-2 term whose row and column scores are both estimated, from the
+// expected table: per block of layers the log of its row-by-column table (plus 0.5),
+// double-centred, and its first singular vectors; phi of every layer is its table's value on
+// them. Equally spaced start scores lie near a poor local maximum when the categories have no
+// order.
+void SingularStart(EstimationRun& run, AssociationWork& w) {
+  const Submodel& submodel = run.model.submodels[w.table];
+  const double* expected = run.estimation.ExpectedTable.data() + submodel.first_cell;
+  const int rows = w.rows;
+  const int columns = w.columns;
+  // The double-centred log table of the layers in mask.
+  auto centred_log = [&](const std::vector<char>& mask) {
+    std::vector<double> a(static_cast<std::size_t>(rows) * columns, 0.5);
+    for (std::size_t c = 0; c < w.row_of.size(); ++c) {
+      if (mask[w.layer_of[c]] && expected[c] > 0) {
+        a[static_cast<std::size_t>(w.row_of[c]) * columns + w.column_of[c]] += expected[c];
+      }
+    }
+    for (double& value : a) value = std::log(value);
+    std::vector<double> row_mean(rows, 0.0), column_mean(columns, 0.0);
+    double mean = 0;
+    for (int h = 0; h < rows; ++h) {
+      for (int l = 0; l < columns; ++l) {
+        const double value = a[static_cast<std::size_t>(h) * columns + l];
+        row_mean[h] += value / columns;
+        column_mean[l] += value / rows;
+        mean += value / (static_cast<double>(rows) * columns);
+      }
+    }
+    for (int h = 0; h < rows; ++h) {
+      for (int l = 0; l < columns; ++l) {
+        a[static_cast<std::size_t>(h) * columns + l] += mean - row_mean[h] - column_mean[l];
+      }
+    }
+    return a;
+  };
+  auto layers_of_block = [&](bool own, int b) {
+    std::vector<char> mask(w.layers, 0);
+    for (int k = 0; k < w.layers; ++k) mask[k] = !own || k == b;
+    return mask;
+  };
+  // Scores shared by the layers come from the table of all layers; a side whose scores vary
+  // by layer takes, in each layer, the direction of the layer's table times the other side's
+  // scores (or, when both vary, the layer's own singular vectors).
+  std::vector<double> x, y;
+  double sigma = 0;
+  const std::vector<char> all(w.layers, 1);
+  if (!w.row_layers || !w.column_layers) {
+    LeadingPair(centred_log(all), rows, columns, x, y, sigma);
+    if (!w.row_layers) std::copy(x.begin(), x.end(), w.row_scores.begin());
+    if (!w.column_layers) std::copy(y.begin(), y.end(), w.column_scores.begin());
+  }
+  for (int k = 0; k < w.layers; ++k) {
+    const std::vector<double> a = centred_log(layers_of_block(true, k));
+    double* row =
+        w.row_scores.data() + static_cast<std::size_t>(ScoreBlock(w.row_layers, k)) * rows;
+    double* column =
+        w.column_scores.data() + static_cast<std::size_t>(ScoreBlock(w.column_layers, k)) * columns;
+    if (w.row_layers && w.column_layers) {
+      LeadingPair(a, rows, columns, x, y, sigma);
+      std::copy(x.begin(), x.end(), row);
+      std::copy(y.begin(), y.end(), column);
+    } else if (w.row_layers || w.column_layers) {
+      // The varying side: a nu (rows) or a' mu (columns), to unit length.
+      const bool rows_vary = w.row_layers;
+      const int n = rows_vary ? rows : columns;
+      double* target = rows_vary ? row : column;
+      const double* other = rows_vary ? column : row;
+      double length = 0;
+      for (int i = 0; i < n; ++i) {
+        double sum = 0;
+        const int m = rows_vary ? columns : rows;
+        for (int j = 0; j < m; ++j) {
+          sum += rows_vary ? a[static_cast<std::size_t>(i) * columns + j] * other[j]
+                           : a[static_cast<std::size_t>(j) * columns + i] * other[j];
+        }
+        target[i] = sum;
+        length += sum * sum;
+      }
+      if (length > 0) {
+        for (int i = 0; i < n; ++i) target[i] /= std::sqrt(length);
+      }
+    }
+    double value = 0;
+    for (int h = 0; h < rows; ++h) {
+      for (int l = 0; l < columns; ++l) {
+        value += a[static_cast<std::size_t>(h) * columns + l] * row[h] * column[l];
+      }
+    }
+    w.phi[k] = value;
+  }
+  if (!w.phi_layers) std::fill(w.phi.begin(), w.phi.end(), w.phi[0]);
+}
+
+// The first step: every estimated value moves by a random start draw of the submodel (0.1 when it
+// is 0) over step_size; family-2 terms with row and column scores to estimate and no start
+// values given with wic start from the singular vectors of the expected table instead.
+void FirstStep(EstimationRun& run, int r, std::vector<AssociationWork>& works) {
+  if (!run.settings.user_scores_given) {
+    for (AssociationWork& w : works) {
+      if (w.family != 2 || !w.rows_estimated || !w.columns_estimated || w.symmetric) continue;
+      if (w.rows < 2 || w.columns < 2 || w.scaling == 6 || w.first_phi_fixed) continue;
+      const std::vector<double> before = w.contribution;
+      SingularStart(run, w);
+      NormaliseTerm(w);
+      ApplyChange(run, w, before);
+      w.started = true;
+    }
+  }
+  std::vector<Coordinate> list = AllCoordinates(works);
+  std::erase_if(list, [](const Coordinate& c) { return c.work->started; });
+  std::vector<double> step(list.size());
+  for (double& d : step) {
+    double g = RandomStart(run, r);
+    if (g == 0) g = 0.1;
+    d = g / run.estimation.step_size;
+  }
+  Move(run, works, list, step);
+}
+
+// The joint step over the estimated values of the submodel's terms in block.
+void JointStep(EstimationRun& run, int r, std::vector<AssociationWork>& works, Block block) {
+  const std::vector<Coordinate> list = Coordinates(works, block);
+  const std::size_t n = list.size();
+  if (n == 0) return;
+  const auto cells = static_cast<std::int64_t>(run.model.submodels[r].cell_count);
+  // Where each value sits in the list: per work, phi by layer, row and column scores by block
+  // and category (-1: not estimated).
+  std::vector<std::vector<int>> phi_at(works.size()), row_at(works.size()), column_at(works.size());
+  for (std::size_t i = 0; i < works.size(); ++i) {
+    const AssociationWork& w = works[i];
+    phi_at[i].assign(w.layers, -1);
+    row_at[i].assign(static_cast<std::size_t>(w.layers) * w.rows, -1);
+    column_at[i].assign(static_cast<std::size_t>(w.layers) * w.columns, -1);
+  }
+  for (std::size_t p = 0; p < n; ++p) {
+    const Coordinate& c = list[p];
+    const std::size_t i = static_cast<std::size_t>(c.work - works.data());
+    const AssociationWork& w = *c.work;
+    for (int k = 0; k < w.layers; ++k) {
+      if (c.kind == Coordinate::Kind::kPhi && (!w.phi_layers || k == c.block)) {
+        phi_at[i][k] = static_cast<int>(p);
+      }
+      if (c.kind == Coordinate::Kind::kRow && ScoreBlock(w.row_layers, k) == c.block) {
+        row_at[i][static_cast<std::size_t>(k) * w.rows + c.index] = static_cast<int>(p);
+      }
+      if (c.kind == Coordinate::Kind::kColumn && ScoreBlock(w.column_layers, k) == c.block) {
+        column_at[i][static_cast<std::size_t>(k) * w.columns + c.index] = static_cast<int>(p);
+      }
+    }
+  }
+  std::vector<double> x(static_cast<std::size_t>(cells) * n, 0.0);
+  for (std::size_t i = 0; i < works.size(); ++i) {
+    const AssociationWork& w = works[i];
+    for (std::int64_t cell = 0; cell < cells; ++cell) {
+      const int h = w.row_of[cell];
+      const int l = w.column_of[cell];
+      const int k = w.layer_of[cell];
+      const CellTerms t = TermsAt(w, h, l, k);
+      double* xc = x.data() + static_cast<std::size_t>(cell) * n;
+      const int phi = phi_at[i][k];
+      if (phi >= 0) xc[phi] += t.e;
+      const int row = row_at[i][static_cast<std::size_t>(k) * w.rows + h];
+      if (row >= 0) xc[row] += t.a_row;
+      if (w.symmetric) {
+        const int mirrored = row_at[i][static_cast<std::size_t>(k) * w.rows + l];
+        if (mirrored >= 0) xc[mirrored] += t.a_column;
+      } else {
+        const int column = column_at[i][static_cast<std::size_t>(k) * w.columns + l];
+        if (column >= 0) xc[column] += t.a_column;
+      }
+    }
+  }
+  std::vector<double> g;
+  std::vector<double> h;
+  ProfiledSums(run, r, std::move(x), n, g, h);
+  // The system scaled to a unit diagonal, so that the tolerance is relative.
+  std::vector<double> scale(n, 0.0);
+  for (std::size_t p = 0; p < n; ++p) {
+    const double d = h[p * n + p];
+    scale[p] = d > 0 && std::isfinite(d) ? 1 / std::sqrt(d) : 0.0;
+  }
+  for (std::size_t p = 0; p < n; ++p) {
+    for (std::size_t q = 0; q < n; ++q) h[p * n + q] *= scale[p] * scale[q];
+  }
+  SweepInverse(
+      h, static_cast<int>(n), kPivotTolerance, [](int) { return false; }, [](int, double) {});
+  std::vector<double> step(n, 0.0);
+  double longest = 0;
+  for (std::size_t p = 0; p < n; ++p) {
+    double d = 0;
+    for (std::size_t q = 0; q < n; ++q) d += h[p * n + q] * scale[q] * g[q];
+    d *= scale[p] / run.estimation.step_size;
+    if (!std::isfinite(d)) d = 0;
+    step[p] = d;
+    longest = std::max(longest, std::fabs(d));
+  }
+  if (longest > 1) {
+    for (double& d : step) d /= longest;
+  }
+  // The step is halved until the likelihood rises (with the model terms fitted again after
+  // it); with no such step the values stay.
+  const Submodel& submodel = run.model.submodels[r];
+  double* fitted = run.estimation.FittedTable.data() + submodel.first_cell;
+  const std::vector<double> saved_fitted(fitted, fitted + cells);
+  const std::vector<AssociationWork> saved = works;
+  const double base = ProfileObjective(run, r, saved_fitted);
+  for (int halving = 0; halving <= kMaxHalvings; ++halving) {
+    Move(run, works, list, step);
+    const std::vector<double> moved(fitted, fitted + cells);
+    if (ProfileObjective(run, r, moved) > base) return;
+    std::copy(saved_fitted.begin(), saved_fitted.end(), fitted);
+    for (std::size_t i = 0; i < works.size(); ++i) works[i] = saved[i];
+    for (double& d : step) d /= 2;
+  }
+}
+
+}  // namespace
+
+void SetUpAssociationTerms(EstimationRun& run) {
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  est.association_work.assign(model.submodels.size(), {});
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    const Submodel& submodel = model.submodels[r];
+    if (!submodel.IsLogLinear() || submodel.LinLogSubmodel || submodel.MarSubmodel != 0) continue;
+    for (int i = 0; i < submodel.AssocCount(); ++i) {
+      const AssocEffect& term = submodel.assoc[i];
+      if (term.pair_second) continue;
+      AssociationWork w;
+      w.table = r;
+      w.term = i;
+      if (term.model_digit == 5 && i + 1 < submodel.AssocCount() &&
+          submodel.assoc[i + 1].pair_second) {
+        w.second = i + 1;
+      }
+      w.family = term.family;
+      w.digit = term.model_digit;
+      w.letter = term.model_letter;
+      w.rows = term.rows;
+      w.columns = term.columns;
+      w.layers = term.groups;
+      w.scaling = term.family == 2 ? run.settings.score_scaling : 3;
+      const char second_letter = w.second >= 0 ? submodel.assoc[w.second].model_letter : w.letter;
+      w.rows_estimated = w.digit >= 3;
+      w.columns_estimated = w.digit >= 5;
+      w.symmetric = w.digit == 6;
+      w.row_layers = w.letter == 'c';
+      w.column_layers = w.symmetric ? w.row_layers : second_letter == 'c';
+      w.phi_layers = w.letter != 'a' || second_letter != 'a';
+      w.phi_estimated = w.family == 2 || w.digit == 2 || w.letter == 'b' || second_letter == 'b';
+      w.first_phi_fixed = w.family == 2 && w.scaling == 4 && w.digit != 2;
+      w.row_of = IndexOf(model, submodel, term, 1);
+      w.column_of = IndexOf(model, submodel, term, 2);
+      w.layer_of = IndexOf(model, submodel, term, 3);
+      w.contribution.assign(w.row_of.size(), 0.0);
+      est.association_work[r].push_back(std::move(w));
+    }
+  }
+}
+
+void FitAssociationTerms(EstimationRun& run, int r) {
+  EstimationState& est = run.estimation;
+  if (r < 0 || r >= static_cast<int>(est.association_work.size())) return;
+  std::vector<AssociationWork>& works = est.association_work[r];
+  if (works.empty()) return;
+  if (run.IterationCount <= 0) {
+    for (AssociationWork& w : works) StartTerm(run, w);
+  } else if (run.IterationCount == 1) {
+    FirstStep(run, r, works);
+  } else {
+    // Terms whose scores and parameters multiply each other: first each kind of value alone,
+    // given the others (a log-linear model in them), then all together.
+    const bool bilinear = std::any_of(works.begin(), works.end(), [](const AssociationWork& w) {
+      return (w.family == 2 && (w.rows_estimated || w.columns_estimated)) ||
+             (w.family == 3 && w.phi_estimated && w.digit != 2);
+    });
+    if (bilinear) {
+      for (Block block : {Block::kPhi, Block::kRows, Block::kColumns}) {
+        JointStep(run, r, works, block);
+      }
+    }
+    // A few joint steps, the model terms fitted again between them (the visit fits them after
+    // the last).
+    for (int round = 0; round < kJointRounds; ++round) {
+      if (round > 0) {
+        for (int i = 0; i < run.model.submodels[r].MarginCount(); ++i) IpfAdjust(run, r, i);
+      }
+      JointStep(run, r, works, Block::kAll);
+    }
+  }
+}
+
+const AssociationWork* FindAssociationWork(const EstimationRun& run, int r, int term) {
+  if (r < 0 || r >= static_cast<int>(run.estimation.association_work.size())) return nullptr;
+  for (const AssociationWork& w : run.estimation.association_work[r]) {
+    if (w.term == term) return &w;
+  }
+  return nullptr;
+}
+
+std::vector<double> AdjustedScores(const AssociationWork& w, bool columns) {
+  std::vector<double> scores = columns && !w.symmetric ? w.column_scores : w.row_scores;
+  const int n = columns ? w.columns : w.rows;
+  for (std::size_t i = 0; i < scores.size(); ++i) {
+    const int k =
+        w.layers > 1 && scores.size() > static_cast<std::size_t>(n) ? static_cast<int>(i / n) : 0;
+    scores[i] *= std::sqrt(std::fabs(w.phi[k]));
+  }
+  return scores;
+}
+
+}  // namespace tav
