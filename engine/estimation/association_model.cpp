@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/random.h"
 #include "core/sweep_inverse.h"
@@ -185,9 +186,13 @@ double ProfileObjective(const EstimationRun& run, int r, std::vector<double> m) 
   }
   double sum = 0;
   for (std::size_t c = 0; c < m.size(); ++c) {
-    if (m[c] > 0) sum += expected[c] * std::log(m[c]) - m[c];
+    if (m[c] > 0) {
+      sum += expected[c] * std::log(m[c]) - m[c];
+    } else if (expected[c] > 0) {
+      return -std::numeric_limits<double>::infinity();
+    }
   }
-  return sum;
+  return std::isfinite(sum) ? sum : -std::numeric_limits<double>::infinity();
 }
 
 // One estimated value of the submodel's terms.
@@ -587,7 +592,13 @@ void JointStep(EstimationRun& run, int r, std::vector<AssociationWork>& works, B
   for (int halving = 0; halving <= kMaxHalvings; ++halving) {
     Move(run, works, list, step);
     const std::vector<double> moved(fitted, fitted + cells);
-    if (ProfileObjective(run, r, moved) > base) return;
+    if (ProfileObjective(run, r, moved) > base) {
+      // The model terms as the step was judged with them.
+      for (int sweep = 0; sweep < kProfileSweeps; ++sweep) {
+        for (int i = 0; i < submodel.MarginCount(); ++i) IpfAdjust(run, r, i);
+      }
+      return;
+    }
     std::copy(saved_fitted.begin(), saved_fitted.end(), fitted);
     for (std::size_t i = 0; i < works.size(); ++i) works[i] = saved[i];
     for (double& d : step) d /= 2;
