@@ -66,6 +66,17 @@ void WriteParameterFile(RunState& run, const std::string& name) {
                      FormatReal(2, 0, run.random_amplitude);
   for (double value : est.MarginParameters) line += FormatReal(14, -1, value);
   for (double value : est.DesignParameters) line += FormatReal(14, -1, value);
+  // The association terms, submodel by submodel: row scores, column scores (not again for a
+  // symmetric term), association parameters.
+  for (const std::vector<AssociationWork>& works : est.association_work) {
+    for (const AssociationWork& w : works) {
+      for (double value : w.row_scores) line += FormatReal(14, -1, value);
+      if (!w.symmetric) {
+        for (double value : w.column_scores) line += FormatReal(14, -1, value);
+      }
+      for (double value : w.phi) line += FormatReal(14, -1, value);
+    }
+  }
   TextFile& file = OpenResult(run, name, "a");
   file.WriteLine(line);
   CloseTextFile(file);

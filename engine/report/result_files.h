@@ -10,7 +10,8 @@ namespace tav {
 // tables of the submodels), wda (the data), wco (the fitted tables, the first as
 // probabilities), wpa (one line appended: half L-squared, seed, random amplitude, the margin
 // parameters, then the special-effect parameters: design effects, thresholds and the
-// multipliers of lin, log and mar restrictions), then the wma margins in their order (a name
+// multipliers of lin, log and mar restrictions, then per association term its row scores,
+// column scores and association parameters), then the wma margins in their order (a name
 // that repeats an earlier wma name is appended to). Every file is written to a temporary file
 // beside its destination and put in place when complete (an appended file starts as a copy of
 // the old one), so that a failed run never leaves half a file; a file that cannot be written
