@@ -652,12 +652,12 @@ void FinishSettings(DataRun& run, const PassState& pass) {
 
 }  // namespace
 
-bool NewtonUnavailable(const ModelState& model, bool with_mar) {
+bool NewtonUnavailable(const ModelState& model, bool with_mar, bool with_assoc) {
   const bool mar = with_mar && model.AnyMar;
-  if (model.AnyLinLog || mar || model.assoc_score_count > 0) return true;
+  if (model.AnyLinLog || mar || (with_assoc && model.assoc_score_count > 0)) return true;
   for (const Submodel& submodel : model.submodels) {
     if (submodel.HasRestrictedCells()) return true;
-    if (submodel.AssocCount() > 0 || submodel.LinLogSubmodel ||
+    if ((with_assoc && submodel.AssocCount() > 0) || submodel.LinLogSubmodel ||
         (with_mar && submodel.MarSubmodel != 0)) {
       return true;
     }
@@ -724,7 +724,7 @@ void SetSettingDefaults(DataRun& run) {
   settings.show_latent = !covariate && !model.CumulativeI;
   const bool first_fixed = !model.submodels.empty() && model.submodels[0].IsSaturatedFixed();
   settings.include_first_submodel = !covariate && !first_fixed;
-  settings.show_std_errors = !NewtonUnavailable(model, false) &&
+  settings.show_std_errors = !NewtonUnavailable(model, false, false) &&
                              !(model.AnyMar && (model.ResCount > 0 || model.LatentCount > 0));
   settings.show_zero_cells = TableCellCount(model) <= 1000;
 }

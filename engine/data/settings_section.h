@@ -24,8 +24,9 @@ void SetSettingDefaults(DataRun& run);
 // second set of parameters (interaction letter b).
 // With with_mar false, mar restrictions are left out of the conditions: their standard errors
 // come from their own step, so that they need only the model to have no latent variables and
-// no res.
-bool NewtonUnavailable(const ModelState& model, bool with_mar = true);
+// no res. With with_assoc false, association models are left out too: their standard errors
+// come from the information matrix over their identified directions.
+bool NewtonUnavailable(const ModelState& model, bool with_mar = true, bool with_assoc = true);
 
 // The start values `nor` spreads over m parameters: normal weights at m equidistant points
 // over a range (type 1: the densities at the points; another type: the probabilities of the

@@ -130,6 +130,50 @@ double NormaliseScores(double* x, int n, int s) {
   return factor;
 }
 
+// Families 1 and 3: the linear trend beta v_l of the column scores, beside row scores, is the
+// same term as beta u_h in the row scores (u_h v_l either way); it is moved to the row scores,
+// so that the column scores have none (per layer when both vary by layer, else the mean trend
+// of the layers). With phi estimated (family 1), the trend alpha u_h of the row scores is phi's
+// and is moved there.
+void MoveTrends(AssociationWork& w) {
+  const int row_blocks = w.row_layers ? w.layers : 1;
+  const int column_blocks = w.column_layers ? w.layers : 1;
+  auto trend = [](const double* x, int n) {
+    double xy = 0;
+    double yy = 0;
+    for (int i = 0; i < n; ++i) {
+      xy += x[i] * Centred(i, n);
+      yy += Centred(i, n) * Centred(i, n);
+    }
+    return yy > 0 ? xy / yy : 0.0;
+  };
+  if (w.rows_estimated && w.columns_estimated && !w.symmetric && w.columns > 1) {
+    std::vector<double> beta(column_blocks);
+    for (int b = 0; b < column_blocks; ++b) {
+      beta[b] = trend(w.column_scores.data() + static_cast<std::size_t>(b) * w.columns, w.columns);
+    }
+    double mean = 0;
+    for (double value : beta) mean += value / column_blocks;
+    // Both vary by layer: each layer's trend goes to its own row scores.
+    const bool per_layer = w.column_layers && w.row_layers;
+    for (int b = 0; b < column_blocks; ++b) {
+      const double moved = per_layer ? beta[b] : mean;
+      double* column = w.column_scores.data() + static_cast<std::size_t>(b) * w.columns;
+      for (int l = 0; l < w.columns; ++l) column[l] -= moved * Centred(l, w.columns);
+    }
+    for (int a = 0; a < row_blocks; ++a) {
+      const double moved = per_layer ? beta[a] : mean;
+      double* row = w.row_scores.data() + static_cast<std::size_t>(a) * w.rows;
+      for (int h = 0; h < w.rows; ++h) row[h] += moved * Centred(h, w.rows);
+    }
+  }
+  if (w.family == 1 && w.phi_estimated && w.rows_estimated && !w.row_layers && w.rows > 1) {
+    const double alpha = trend(w.row_scores.data(), w.rows);
+    for (int h = 0; h < w.rows; ++h) w.row_scores[h] -= alpha * Centred(h, w.rows);
+    for (double& phi : w.phi) phi += alpha;
+  }
+}
+
 // Normalises every score block of the term; a rescaled block divides the phi of its layers by
 // the factor, so that a family-2 term keeps its value.
 void NormaliseTerm(AssociationWork& w) {
@@ -148,6 +192,7 @@ void NormaliseTerm(AssociationWork& w) {
   if (!w.symmetric && (w.family == 2 || w.columns_estimated)) {
     normalise(w.column_scores, w.columns, w.column_layers);
   }
+  if (w.family != 2) MoveTrends(w);
   if (!w.phi_layers) std::fill(w.phi.begin(), w.phi.end(), w.phi[0]);
   // A family-2 term with row scores of its own keeps the phi of each row-score block's first
   // layer from being negative: the sign of the scores is free.
@@ -698,6 +743,163 @@ std::vector<double> AdjustedScores(const AssociationWork& w, bool columns) {
     scores[i] *= std::sqrt(std::fabs(w.phi[k]));
   }
   return scores;
+}
+
+namespace {
+
+// The layout of a term's values: phi, then the row score blocks, then the column score blocks.
+struct ValueLayout {
+  int phi = 1;
+  int row_start = 0;
+  int column_start = 0;
+  int size = 0;
+};
+
+ValueLayout LayoutOf(const AssociationWork& w) {
+  ValueLayout layout;
+  layout.phi = w.phi_layers ? w.layers : 1;
+  layout.row_start = layout.phi;
+  layout.column_start = layout.row_start + (w.row_layers ? w.layers : 1) * w.rows;
+  layout.size =
+      layout.column_start + (w.symmetric ? 0 : (w.column_layers ? w.layers : 1) * w.columns);
+  return layout;
+}
+
+}  // namespace
+
+int AssociationValueCount(const AssociationWork& w) { return LayoutOf(w).size; }
+
+std::vector<double> AssociationValues(const AssociationWork& w) {
+  const ValueLayout layout = LayoutOf(w);
+  std::vector<double> values(layout.size, 0.0);
+  for (int k = 0; k < layout.phi; ++k) values[k] = w.phi[k];
+  std::copy(w.row_scores.begin(), w.row_scores.end(), values.begin() + layout.row_start);
+  if (!w.symmetric) {
+    std::copy(w.column_scores.begin(), w.column_scores.end(), values.begin() + layout.column_start);
+  }
+  return values;
+}
+
+std::vector<std::vector<double>> AssociationDirections(const AssociationWork& w) {
+  const ValueLayout layout = LayoutOf(w);
+  const int p = layout.size;
+  std::vector<std::vector<double>> normals;
+  // A normal that is the vector f(i) over the block of n values starting at start.
+  auto block_normal = [&](std::vector<double>& normal, int start, int n, auto f) {
+    normal.resize(p, 0.0);
+    for (int i = 0; i < n; ++i) normal[start + i] += f(i);
+  };
+  auto scaling_normals = [&](int start, int blocks, int n, const std::vector<double>& scores) {
+    if (n < 2) return;
+    for (int b = 0; b < blocks; ++b) {
+      const int first = start + b * n;
+      if (w.scaling >= 1 && w.scaling <= 4) {
+        normals.emplace_back();
+        block_normal(normals.back(), first, n, [](int) { return 1.0; });
+      }
+      if (w.scaling == 1 || w.scaling == 2) {
+        normals.emplace_back();
+        const double* x = scores.data() + static_cast<std::size_t>(b) * n;
+        const bool zero = std::all_of(x, x + n, [](double v) { return v == 0; });
+        block_normal(normals.back(), first, n, [&](int i) { return zero ? Centred(i, n) : x[i]; });
+      }
+    }
+  };
+  const int row_blocks = w.row_layers ? w.layers : 1;
+  const int column_blocks = w.column_layers ? w.layers : 1;
+  if (w.rows_estimated) scaling_normals(layout.row_start, row_blocks, w.rows, w.row_scores);
+  if (w.columns_estimated && !w.symmetric) {
+    scaling_normals(layout.column_start, column_blocks, w.columns, w.column_scores);
+  }
+  if (w.family != 2 && w.rows_estimated && w.columns_estimated && !w.symmetric && w.columns > 1) {
+    const bool per_layer = w.column_layers && w.row_layers;
+    for (int b = 0; b < (per_layer ? column_blocks : 1); ++b) {
+      normals.emplace_back();
+      for (int c = 0; c < column_blocks; ++c) {
+        if (per_layer && c != b) continue;
+        block_normal(normals.back(), layout.column_start + c * w.columns, w.columns,
+                     [&](int l) { return Centred(l, w.columns); });
+      }
+    }
+  }
+  if (w.family == 1 && w.phi_estimated && w.rows_estimated && !w.row_layers && w.rows > 1) {
+    normals.emplace_back();
+    block_normal(normals.back(), layout.row_start, w.rows,
+                 [&](int h) { return Centred(h, w.rows); });
+  }
+  // The normals made orthonormal, then the estimated values' unit vectors made orthogonal to
+  // them and to each other.
+  std::vector<std::vector<double>> basis;
+  auto reduce = [&](std::vector<double>& v) {
+    for (const std::vector<double>& b : basis) {
+      double dot = 0;
+      for (int i = 0; i < p; ++i) dot += v[i] * b[i];
+      for (int i = 0; i < p; ++i) v[i] -= dot * b[i];
+    }
+    double norm = 0;
+    for (double x : v) norm += x * x;
+    return std::sqrt(norm);
+  };
+  for (std::vector<double>& normal : normals) {
+    const double norm = reduce(normal);
+    if (norm > 1e-9) {
+      for (double& x : normal) x /= norm;
+      basis.push_back(normal);
+    }
+  }
+  const std::size_t constraints = basis.size();
+  auto candidate = [&](int index) {
+    std::vector<double> v(p, 0.0);
+    v[index] = 1;
+    const double norm = reduce(v);
+    if (norm > 1e-6) {
+      for (double& x : v) x /= norm;
+      basis.push_back(v);
+    }
+  };
+  if (w.phi_estimated) {
+    for (int k = w.first_phi_fixed ? 1 : 0; k < layout.phi; ++k) candidate(k);
+  }
+  if (w.rows_estimated && w.rows > 1) {
+    for (int b = 0; b < row_blocks; ++b) {
+      for (int h = 0; h < w.rows; ++h) {
+        if (!ScoreFixed(w, h, w.rows)) candidate(layout.row_start + b * w.rows + h);
+      }
+    }
+  }
+  if (w.columns_estimated && !w.symmetric && w.columns > 1) {
+    for (int b = 0; b < column_blocks; ++b) {
+      for (int l = 0; l < w.columns; ++l) {
+        if (!ScoreFixed(w, l, w.columns)) candidate(layout.column_start + b * w.columns + l);
+      }
+    }
+  }
+  return {basis.begin() + static_cast<std::ptrdiff_t>(constraints), basis.end()};
+}
+
+std::vector<double> AssociationCellChange(const EstimationRun& run, int r, int work, int position) {
+  const AssociationWork& w = run.estimation.association_work[r][work];
+  const std::vector<std::vector<double>> directions = AssociationDirections(w);
+  std::vector<double> change(w.row_of.size(), 0.0);
+  if (position < 0 || position >= static_cast<int>(directions.size())) return change;
+  const std::vector<double>& d = directions[position];
+  const ValueLayout layout = LayoutOf(w);
+  for (std::size_t c = 0; c < change.size(); ++c) {
+    const int h = w.row_of[c];
+    const int l = w.column_of[c];
+    const int k = w.layer_of[c];
+    const CellTerms t = TermsAt(w, h, l, k);
+    double value = d[w.phi_layers ? k : 0] * t.e;
+    const int row_block = layout.row_start + ScoreBlock(w.row_layers, k) * w.rows;
+    value += d[row_block + h] * t.a_row;
+    if (w.symmetric) {
+      value += d[row_block + l] * t.a_column;
+    } else {
+      value += d[layout.column_start + ScoreBlock(w.column_layers, k) * w.columns + l] * t.a_column;
+    }
+    change[c] = value;
+  }
+  return change;
 }
 
 }  // namespace tav

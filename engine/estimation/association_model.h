@@ -95,6 +95,28 @@ const AssociationWork* FindAssociationWork(const EstimationRun& run, int r, int 
 // first layer, so that their products give the term's contribution up to the sign of phi.
 std::vector<double> AdjustedScores(const AssociationWork& work, bool columns);
 
+// The free parameters of a term for the standard errors: orthonormal directions in the space
+// of its values, laid out as its phi (one per layer when they vary by layer, else one), its row
+// score blocks and its column score blocks (none for a symmetric term). They span the estimated
+// values (not a fixed phi or pinned end score) orthogonal to the normals of the constraints
+// that identify the term: per score block the unit vector and, for scaling types 1 and 2, the
+// scores themselves (centring and scale); for families 1 and 3 with row and column scores, the
+// linear trend v_l of the column scores (which the row scores take, see NormaliseScores); for
+// family 1 with phi and row scores, the trend u_h of the row scores (which phi takes). The
+// variances of the shown values are D V D' over the directions D; where the constraints leave a
+// value unidentified (scaling types 3 to 5 beside phi) the information matrix shows it.
+std::vector<std::vector<double>> AssociationDirections(const AssociationWork& work);
+
+// The number of values of a term (the length of its directions).
+int AssociationValueCount(const AssociationWork& work);
+
+// The values of a term in the layout of its directions.
+std::vector<double> AssociationValues(const AssociationWork& work);
+
+// The change of the log of every cell of submodel r along direction `position` of association
+// term `work` (index in the submodel's association work), at the current values.
+std::vector<double> AssociationCellChange(const EstimationRun& run, int r, int work, int position);
+
 }  // namespace tav
 
 #endif  // TAV_ENGINE_ESTIMATION_ASSOCIATION_MODEL_H_

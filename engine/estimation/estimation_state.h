@@ -27,8 +27,12 @@ struct FreeParameter {
   Membership effect{};  // the effect's variables, by global variable number
   int margin = -1;      // the fitted margin (model term) that contains the effect
   int design = -1;      // special effect index, or -1 for a log-linear parameter
+  int assoc = -1;       // association term (index in the submodel's association work), or -1
   int position = 0;     // position of the parameter inside its effect
   int effect_size = 0;  // number of parameters of the effect
+
+  // A log-linear parameter (of a model term), not one of a special effect or association term.
+  bool IsLogLinear() const { return design < 0 && assoc < 0; }
 };
 
 // The free parameters of the model, which the Newton-type iterations move and the standard

@@ -76,7 +76,7 @@ int ParameterIndex(const ModelState& model, const FreeParameterList& list, const
   int first = 0;
   for (; first < size; ++first) {
     const FreeParameter& parameter = list.parameters[first];
-    if (parameter.design != -1 || parameter.submodel != submodel) continue;
+    if (!parameter.IsLogLinear() || parameter.submodel != submodel) continue;
     bool same = true;
     for (int v = 0; v < kVectorSize && same; ++v) {
       same = (parameter.effect[v] != 0) == (effect[v] != 0);

@@ -2,6 +2,7 @@
 #define TAV_ENGINE_ESTIMATION_MODEL_FAMILY_H_
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,10 @@ class ParameterBlockWriter {
   // The Wald-test columns (W, df, prob) of the free parameters at positions, whose values on
   // the log scale are b.
   virtual std::string WaldTest(const std::vector<int>& positions, const std::vector<double>& b) = 0;
+  // The covariance of free parameters i and j (NaN without standard errors).
+  virtual double Covariance(int /*i*/, int /*j*/) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
   // The exp(beta) column exists in submodel t's table.
   virtual bool ShowsExpBeta(int t) const = 0;
   // The column-header line of submodel t's table.

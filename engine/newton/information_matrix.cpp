@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/sweep_inverse.h"
 #include "core/table_zero.h"
+#include "estimation/association_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
 #include "estimation/marginal_restrictions.h"
@@ -138,12 +139,24 @@ void PerturbParameter(RunState& run, int i, double delta) {
     PerturbDesignParameter(run, parameter.submodel, parameter.design, parameter.position, delta);
     return;
   }
-  if (delta != 0) {
-    const int r = parameter.submodel;
-    const Submodel& submodel = run.model.submodels[r];
-    EstimationState& est = run.estimation;
-    double* fitted = est.FittedTable.data() + submodel.first_cell;
-    const std::int64_t cells = CellCount(submodel);
+  if (delta == 0) return;
+  const int r = parameter.submodel;
+  const Submodel& submodel = run.model.submodels[r];
+  EstimationState& est = run.estimation;
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const std::int64_t cells = CellCount(submodel);
+  double before = 0;
+  if (r == 0) {
+    for (std::int64_t c = 0; c < cells; ++c) before += fitted[c];
+  }
+  if (parameter.assoc >= 0) {
+    // An association term's direction moves the log of every cell by its change.
+    const std::vector<double> change =
+        AssociationCellChange(run, r, parameter.assoc, parameter.position);
+    for (std::int64_t c = 0; c < cells && c < static_cast<std::int64_t>(change.size()); ++c) {
+      if (change[c] != 0) fitted[c] *= std::exp(delta * change[c]);
+    }
+  } else {
     const std::vector<signed char>& signs = newton.effect_signs[i];
     const double up = std::exp(delta);
     const double down = std::exp(-delta);
@@ -151,24 +164,21 @@ void PerturbParameter(RunState& run, int i, double delta) {
     for (std::size_t e = 0; e < signs.size(); ++e) {
       factor[e] = signs[e] > 0 ? up : signs[e] < 0 ? down : 1.0;
     }
-    if (r == 0) {
-      // Frequencies: the total stays what it was.
-      double before = 0;
-      for (std::int64_t c = 0; c < cells; ++c) before += fitted[c];
-      newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
-      double after = 0;
-      for (std::int64_t c = 0; c < cells; ++c) after += fitted[c];
-      const double scale = after <= kTableZero ? 0.0 : before / after;
-      for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= scale;
-    } else {
-      // Conditional probabilities: divided by their conditioning margin again.
-      newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
-      const MarginShape& condition = est.condition_shapes[r];
-      std::vector<double> margin(condition.margin_cells());
-      condition.MarginOf(fitted, margin.data());
-      for (double& m : margin) m = m <= kTableZero ? 0.0 : 1.0 / m;
-      condition.Scale(fitted, margin.data(), fitted);
-    }
+    newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
+  }
+  if (r == 0) {
+    // Frequencies: the total stays what it was.
+    double after = 0;
+    for (std::int64_t c = 0; c < cells; ++c) after += fitted[c];
+    const double scale = after <= kTableZero ? 0.0 : before / after;
+    for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= scale;
+  } else {
+    // Conditional probabilities: divided by their conditioning margin again.
+    const MarginShape& condition = est.condition_shapes[r];
+    std::vector<double> margin(condition.margin_cells());
+    condition.MarginOf(fitted, margin.data());
+    for (double& m : margin) m = m <= kTableZero ? 0.0 : 1.0 / m;
+    condition.Scale(fitted, margin.data(), fitted);
   }
 }
 

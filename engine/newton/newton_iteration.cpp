@@ -98,7 +98,7 @@ void ApplyStepToMarginParameters(RunState& run, const std::vector<double>& step)
   bool first_moved = false;
   for (int i = 0; i < est.free_parameters.loglinear_count; ++i) {
     const FreeParameter& parameter = est.free_parameters.parameters[i];
-    if (parameter.design >= 0 || step[i] == 0) continue;
+    if (!parameter.IsLogLinear() || step[i] == 0) continue;
     const std::int64_t offset = est.margin_parameter_offset[parameter.submodel][parameter.margin];
     if (offset < 0) continue;
     const std::vector<signed char>& signs = newton.effect_signs[i];

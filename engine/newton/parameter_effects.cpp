@@ -57,7 +57,7 @@ void PrepareParameterEffects(RunState& run) {
   newton.margin_effect_shapes.clear();
   newton.effect_signs.clear();
   for (const FreeParameter& parameter : list.parameters) {
-    if (parameter.design >= 0) {
+    if (!parameter.IsLogLinear()) {
       newton.effect_shapes.emplace_back();
       newton.margin_effect_shapes.emplace_back();
       newton.effect_signs.emplace_back();

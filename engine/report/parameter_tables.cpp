@@ -238,6 +238,10 @@ class ReportBlockWriter : public ParameterBlockWriter {
   }
   bool ShowsExpBeta(int t) const override { return tav::ShowsExpBeta(run_, t); }
   std::string ColumnHeader(int t) const override { return WriteColumnHeader(run_, t); }
+  double Covariance(int i, int j) override {
+    if (!tav::ShowsStdErrors(run_)) return NAN;
+    return Covariances(run_)(i, j);
+  }
 
  private:
   // The table whose blocks these are: its term, or "all" after all submodels.

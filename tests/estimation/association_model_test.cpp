@@ -4,7 +4,8 @@
 // tolerance 1e-10) for the multiplicative ones; L-squared is the deviance, df the residual
 // degrees of freedom. Scores of the RC model were centred and scaled to unit sums of squares
 // (phi taking up the scale) and their sign chosen so that phi is positive and the first row
-// score negative.
+// score negative. The standard errors of the layered uniform association model (example jobsat)
+// are those of glm with sum-to-zero contrasts.
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,19 @@ TEST(AssociationModel, ScoresAndParametersAgreeWithIndependentFits) {
   ExpectValues(Values(rc, "  row "), {-0.732654, -0.033474, 0.092702, 0.673427});
   ExpectValues(Values(rc, "  column "),
                {-0.437797, -0.441251, -0.156615, -0.005602, 0.367407, 0.673858});
+  // Standard errors: of the scores, gnm's getContrasts (ref = "mean", scaleRef = "mean",
+  // scaleWeights = "unit"); of phi, the delta method over vcov(rc).
+  const std::vector<std::string> block = rc.Block("  type 2 association (row=M column=S)");
+  ASSERT_GE(block.size(), 7u);
+  auto numbers = [](const std::string& line) {
+    std::istringstream in(line.substr(14));
+    std::vector<double> values;
+    for (double x; in >> x;) values.push_back(x);
+    return values;
+  };
+  ExpectValues(numbers(block[2]), {0.153193});
+  ExpectValues(numbers(block[4]), {0.064656, 0.108312, 0.122509, 0.078623});
+  ExpectValues(numbers(block[6]), {0.112734, 0.114177, 0.122410, 0.112657, 0.124071, 0.093237});
   // Uniform association: the glm coefficient of u v, 0.090687, times the lengths of the
   // centred integer scores, sqrt(5) sqrt(17.5).
   const EngineRun uniform(Input({kMental, "M,S,ass2(M S 2a)", 0, 0}));

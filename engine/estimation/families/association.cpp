@@ -4,6 +4,7 @@
 // the submodel's table.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "core/format_real.h"
@@ -32,40 +33,77 @@ int LastDimension(const ModelState& model, const AssocEffect& term, int mark) {
   return std::max(dimension, 1);
 }
 
-// Lines of values, each a blank and fixed width.4 (association parameters: fixed 9.4 without the
-// blank), after a 14-character head: six values a line, and a new line where a group of `group`
-// values begins; the continuation lines start with 14 blanks.
-void WriteValueLines(const std::string& head, const double* values, int count, int group, int width,
-                     ParameterBlockWriter& writer) {
+// Lines of cells after a 14-character head: six cells a line, and a new line where a group of
+// `group` cells begins; the continuation lines start with 14 blanks.
+void WriteCellLines(const std::string& head, const std::vector<std::string>& cells, int group,
+                    ParameterBlockWriter& writer) {
   std::string line = head;
   line.resize(14, ' ');
   int on_line = 0;
-  for (int i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < cells.size(); ++i) {
     if (on_line == 6 || (on_line > 0 && group > 0 && i % group == 0)) {
       writer.WriteLine(line);
       line.assign(14, ' ');
       on_line = 0;
     }
-    if (width < 9) line += ' ';
-    line += FormatReal(width, 4, values[i]);
+    line += cells[i];
     ++on_line;
   }
   writer.WriteLine(line);
 }
 
-// The score lines of one side: one line group per block, labelled with the side and, with
-// several blocks, the block's number.
-void WriteScoreLines(const std::string& side, const std::vector<double>& scores, int n, int group,
-                     ParameterBlockWriter& writer) {
-  const int blocks = n > 0 ? static_cast<int>(scores.size()) / n : 0;
+// The cell of a value: association parameters fixed 9.4, scores a blank and fixed 8.4.
+std::string ValueCell(double value, bool parameter) {
+  return parameter ? FormatReal(9, 4, value) : " " + FormatReal(8, 4, value);
+}
+
+// The cell of a standard error: blanks for a value that is not estimated, asterisks for one
+// whose variance is not positive.
+std::string StdErrCell(double variance, bool estimated, bool parameter) {
+  const int width = parameter ? 9 : 9;
+  if (!estimated) return std::string(width, ' ');
+  if (!(variance > 0)) return parameter ? "   ******" : "  ******";
+  return ValueCell(std::sqrt(variance), parameter);
+}
+
+// The lines of one side's values (a block of n per score block, or the association
+// parameters), each group of lines followed by their standard errors when these are shown:
+// values[first .. first + count) of the term's value layout, variances and estimated marks
+// alike.
+void WriteSide(const std::string& label, const std::vector<double>& values, int first, int count,
+               int n, int group, bool parameter, const std::vector<double>* variances,
+               const std::vector<char>& estimated, ParameterBlockWriter& writer) {
+  const int blocks = n > 0 ? count / n : 0;
   for (int b = 0; b < blocks; ++b) {
-    std::string head = "  " + side;
-    if (blocks > 1) {
+    std::string head = "  " + label;
+    if (blocks > 1 && !parameter) {
       head += ' ';
       head += IntegerText(b + 1);
     }
-    WriteValueLines(head, scores.data() + static_cast<std::size_t>(b) * n, n, group, 8, writer);
+    std::vector<std::string> cells;
+    std::vector<std::string> errors;
+    for (int i = 0; i < n; ++i) {
+      const int at = first + b * n + i;
+      cells.push_back(ValueCell(values[at], parameter));
+      if (variances != nullptr) {
+        errors.push_back(StdErrCell((*variances)[at], estimated[at] != 0, parameter));
+      }
+    }
+    WriteCellLines(head, cells, group, writer);
+    if (variances != nullptr) WriteCellLines("  s.e.", errors, group, writer);
   }
+}
+
+// The place in the free-parameter list of the first direction of association term `index` of
+// submodel t, or -1.
+int FirstFreePosition(const FreeParameterList& list, int t, int index) {
+  for (std::size_t i = 0; i < list.parameters.size(); ++i) {
+    const FreeParameter& parameter = list.parameters[i];
+    if (parameter.submodel == t && parameter.assoc == index && parameter.position == 0) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
 }
 
 // The construct of the "not available" message for what this version does not estimate of
@@ -122,14 +160,37 @@ class Association : public ModelFamily {
     return count;
   }
 
+  // Per association term of the log-linear submodels, its identified directions
+  // (AssociationDirections), after the design effects.
+  void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
+                          FreeParameterList& list) const override {
+    if (group != ParameterGroup::kSpecialEffects) return;
+    const std::vector<std::vector<AssociationWork>>& all = run.estimation.association_work;
+    for (int r = 0; r < static_cast<int>(all.size()) && !list.full; ++r) {
+      for (int i = 0; i < static_cast<int>(all[r].size()) && !list.full; ++i) {
+        const int size = static_cast<int>(AssociationDirections(all[r][i]).size());
+        if (size == 0) continue;
+        FreeParameter parameter;
+        parameter.submodel = r;
+        const AssocEffect& term = run.model.submodels[r].assoc[all[r][i].term];
+        for (int v = 0; v < kVectorSize; ++v) parameter.effect[v] = term.AssocVariables[v] != 0;
+        parameter.assoc = i;
+        list.AddEffect(parameter, size);
+      }
+    }
+  }
+
   // After the empty line that ends submodel t's table: per term its heading, its association
-  // parameters where they are estimated, and its scores.
+  // parameters where they are estimated, and its scores, each line with the standard errors of
+  // its values below it when they are shown.
   void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
                             ParameterBlockWriter& writer) const override {
     if (place != BlockPlace::kAfterTableEnd) return;
     if (t < 0 || t >= static_cast<int>(run.estimation.association_work.size())) return;
     const ModelState& model = run.model;
-    for (const AssociationWork& w : run.estimation.association_work[t]) {
+    const std::vector<AssociationWork>& works = run.estimation.association_work[t];
+    for (int index = 0; index < static_cast<int>(works.size()); ++index) {
+      const AssociationWork& w = works[index];
       const AssocEffect& term = model.submodels[t].assoc[w.term];
       // Digit 4 exchanged the roles: the heading names them as written.
       const bool exchanged = w.digit == 4;
@@ -140,25 +201,58 @@ class Association : public ModelFamily {
       heading += "row=" + MarkedLabels(model, term, exchanged ? 2 : 1) +
                  " column=" + MarkedLabels(model, term, exchanged ? 1 : 2) + ")";
       writer.WriteHeading(heading);
+
+      // The variances of the values, D V D' over the term's free directions.
+      const std::vector<double> values = AssociationValues(w);
+      const int p = static_cast<int>(values.size());
+      const std::vector<std::vector<double>> directions = AssociationDirections(w);
+      std::vector<char> estimated(p, 0);
+      for (const std::vector<double>& d : directions) {
+        for (int a = 0; a < p; ++a) estimated[a] |= std::fabs(d[a]) > 1e-12;
+      }
+      std::vector<double> variances(p, 0.0);
+      bool shown = writer.ShowsStdErrors();
+      if (shown) {
+        const int first = FirstFreePosition(run.estimation.free_parameters, t, index);
+        shown = first >= 0;
+        const int n = static_cast<int>(directions.size());
+        for (int i = 0; i < n && shown; ++i) {
+          for (int j = 0; j < n; ++j) {
+            const double v = writer.Covariance(first + i, first + j);
+            if (!std::isfinite(v)) continue;
+            for (int a = 0; a < p; ++a) variances[a] += directions[i][a] * directions[j][a] * v;
+          }
+        }
+      }
+      const std::vector<double>* errors = shown ? &variances : nullptr;
+      const int phi_count = w.phi_layers ? w.layers : 1;
+      const int row_start = phi_count;
+      const int column_start = row_start + static_cast<int>(w.row_scores.size());
       if (w.phi_estimated) {
-        const int count = w.phi_layers ? w.layers : 1;
-        WriteValueLines("  association", w.phi.data(), count, 0, 9, writer);
+        WriteSide("association", values, 0, phi_count, phi_count, 0, true, errors, estimated,
+                  writer);
       }
       const std::string row_side = exchanged ? "column" : "row";
       const std::string column_side = exchanged ? "row" : "column";
       const int row_group = LastDimension(model, term, 1);
       const int column_group = LastDimension(model, term, 2);
       if (w.rows_estimated || w.family == 2) {
-        WriteScoreLines(row_side, w.row_scores, w.rows, row_group, writer);
+        WriteSide(row_side, values, row_start, static_cast<int>(w.row_scores.size()), w.rows,
+                  row_group, false, errors, estimated, writer);
       }
       if (!w.symmetric && (w.columns_estimated || w.family == 2)) {
-        WriteScoreLines(column_side, w.column_scores, w.columns, column_group, writer);
+        WriteSide(column_side, values, column_start, static_cast<int>(w.column_scores.size()),
+                  w.columns, column_group, false, errors, estimated, writer);
       }
       if (w.family == 2 && w.scaling <= 3) {
-        WriteScoreLines("adj " + row_side, AdjustedScores(w, false), w.rows, row_group, writer);
+        const std::vector<double> adjusted_rows = AdjustedScores(w, false);
+        WriteSide("adj " + row_side, adjusted_rows, 0, static_cast<int>(adjusted_rows.size()),
+                  w.rows, row_group, false, nullptr, estimated, writer);
         if (!w.symmetric) {
-          WriteScoreLines("adj " + column_side, AdjustedScores(w, true), w.columns, column_group,
-                          writer);
+          const std::vector<double> adjusted_columns = AdjustedScores(w, true);
+          WriteSide("adj " + column_side, adjusted_columns, 0,
+                    static_cast<int>(adjusted_columns.size()), w.columns, column_group, false,
+                    nullptr, estimated, writer);
         }
       }
       writer.WriteLine("");
