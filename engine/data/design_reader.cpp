@@ -199,6 +199,9 @@ void ReadAssociationScores(DataRun& run, TextFile& source, int v, int j) {
   const AssocEffect& effect = submodel.assoc[j];
   AssocSlot& slot = store.assoc_slots[v][j];
   const char* message = "  Error: wrong number in association model scores/effects";
+  // The second term of a pair is the first with rows and columns exchanged: the first reads the
+  // numbers of both.
+  if (effect.pair_second) return;
   const int r_code = effect.AssocDimensions[0];
   const int s_code = effect.AssocDimensions[1];
   const double rows = CodedCells(model, effect.AssocVariables, 1);
@@ -216,6 +219,14 @@ void ReadAssociationScores(DataRun& run, TextFile& source, int v, int j) {
   }
   for (int k = j - 1; k >= 0 && !EndsScoreGroup(submodel, k); --k) {
     store.assoc_slots[v][k].column_start = slot.column_start;
+  }
+  // The groups: the layer group of every layer (0: no association there), or a layer design.
+  const int g_code = effect.AssocDimensions[2];
+  const double groups = CodedCells(model, effect.AssocVariables, 3);
+  if (g_code >= 1) {
+    slot.group_start = ReadIntegers(run, source, store.group, groups, 0, g_code, message);
+  } else if (g_code < 0) {
+    slot.group_start = ReadReals(run, source, store.second_real, std::fabs(g_code) * groups);
   }
 }
 
@@ -286,8 +297,9 @@ int UserDesignCount(const DataRun& run) {
     }
     for (int j = 0; j < submodel.AssocCount(); ++j) {
       const AssocEffect& effect = submodel.assoc[j];
-      if (effect.AssocDimensions[0] != 0 ||
-          (effect.AssocDimensions[1] != 0 && EndsScoreGroup(submodel, j))) {
+      if (!effect.pair_second && (effect.AssocDimensions[0] != 0 ||
+                                  (effect.AssocDimensions[1] != 0 && EndsScoreGroup(submodel, j)) ||
+                                  effect.AssocDimensions[2] != 0)) {
         ++count;
       }
     }

@@ -27,6 +27,7 @@ struct DesignSlot {
 struct AssocSlot {
   std::int64_t row_start = -1;     // in `factor` (equality numbers) or `real_design` (fixed)
   std::int64_t column_start = -1;  // in `group` (equality numbers) or `second_real` (fixed)
+  std::int64_t group_start = -1;   // in `group` (layer groups) or `second_real` (layer design)
 };
 
 // The numbers of the user designs, in the stores the M-steps read. Positions are indexes into

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "core/random.h"
+#include "core/stop_run.h"
 #include "core/sweep_inverse.h"
 #include "estimation/design_effects.h"
 #include "estimation/m_steps.h"
@@ -241,11 +242,13 @@ double ProfileObjective(const EstimationRun& run, int r, std::vector<double> m) 
 }
 
 // One estimated value of the submodel's terms.
+// One estimated direction of the submodel's terms: a vector over the layers (phi), or over the
+// rows or columns of one score block.
 struct Coordinate {
   enum class Kind { kPhi, kRow, kColumn } kind;
   AssociationWork* work;
-  int block;  // the layer (phi) or the score block
-  int index;  // the score's category
+  int block;  // the score block (rows and columns)
+  const std::vector<double>* vector;
 };
 
 bool ScoreFixed(const AssociationWork& w, int index, int n) {
@@ -271,26 +274,18 @@ bool InBlock(Coordinate::Kind kind, Block block) {
 std::vector<Coordinate> AllCoordinates(std::vector<AssociationWork>& works) {
   std::vector<Coordinate> list;
   for (AssociationWork& w : works) {
-    if (w.phi_estimated) {
-      const int count = w.phi_layers ? w.layers : 1;
-      for (int k = w.first_phi_fixed ? 1 : 0; k < count; ++k) {
-        list.push_back({Coordinate::Kind::kPhi, &w, k, 0});
+    for (const std::vector<double>& v : w.phi_vectors) {
+      list.push_back({Coordinate::Kind::kPhi, &w, 0, &v});
+    }
+    for (int b = 0; b < (w.row_layers ? w.layers : 1); ++b) {
+      for (const std::vector<double>& v : w.row_vectors) {
+        list.push_back({Coordinate::Kind::kRow, &w, b, &v});
       }
     }
-    if (w.rows_estimated && w.rows > 1) {
-      for (int b = 0; b < (w.row_layers ? w.layers : 1); ++b) {
-        for (int h = 0; h < w.rows; ++h) {
-          if (!ScoreFixed(w, h, w.rows)) list.push_back({Coordinate::Kind::kRow, &w, b, h});
-        }
-      }
-    }
-    if (w.columns_estimated && !w.symmetric && w.columns > 1) {
-      for (int b = 0; b < (w.column_layers ? w.layers : 1); ++b) {
-        for (int l = 0; l < w.columns; ++l) {
-          if (!ScoreFixed(w, l, w.columns)) {
-            list.push_back({Coordinate::Kind::kColumn, &w, b, l});
-          }
-        }
+    if (w.symmetric) continue;
+    for (int b = 0; b < (w.column_layers ? w.layers : 1); ++b) {
+      for (const std::vector<double>& v : w.column_vectors) {
+        list.push_back({Coordinate::Kind::kColumn, &w, b, &v});
       }
     }
   }
@@ -303,15 +298,40 @@ std::vector<Coordinate> Coordinates(std::vector<AssociationWork>& works, Block b
   return list;
 }
 
-double& ValueOf(const Coordinate& p) {
-  AssociationWork& w = *p.work;
-  switch (p.kind) {
+// Adds step times the coordinate's vector to the values it moves.
+void AddStep(const Coordinate& c, double step) {
+  AssociationWork& w = *c.work;
+  const std::vector<double>& v = *c.vector;
+  switch (c.kind) {
     case Coordinate::Kind::kPhi:
-      return w.phi[p.block];
+      for (int k = 0; k < w.layers; ++k) w.phi[k] += step * v[w.phi_layers ? k : 0];
+      break;
     case Coordinate::Kind::kRow:
-      return w.row_scores[static_cast<std::size_t>(p.block) * w.rows + p.index];
+      for (int h = 0; h < w.rows; ++h) {
+        w.row_scores[static_cast<std::size_t>(c.block) * w.rows + h] += step * v[h];
+      }
+      break;
     default:
-      return w.column_scores[static_cast<std::size_t>(p.block) * w.columns + p.index];
+      for (int l = 0; l < w.columns; ++l) {
+        w.column_scores[static_cast<std::size_t>(c.block) * w.columns + l] += step * v[l];
+      }
+      break;
+  }
+}
+
+// The derivative of the log of a cell (h, l, k) along the coordinate.
+double Derivative(const Coordinate& c, const CellTerms& t, int h, int l, int k) {
+  const AssociationWork& w = *c.work;
+  const std::vector<double>& v = *c.vector;
+  switch (c.kind) {
+    case Coordinate::Kind::kPhi:
+      return v[w.phi_layers ? k : 0] * t.e;
+    case Coordinate::Kind::kRow:
+      if (ScoreBlock(w.row_layers, k) != c.block) return 0.0;
+      return v[h] * t.a_row + (w.symmetric ? v[l] * t.a_column : 0.0);
+    default:
+      if (ScoreBlock(w.column_layers, k) != c.block) return 0.0;
+      return v[l] * t.a_column;
   }
 }
 
@@ -329,20 +349,57 @@ void ApplyChange(EstimationRun& run, AssociationWork& w, const std::vector<doubl
 // Moves the values by step (per coordinate), normalises and adjusts the fitted cells.
 void Move(EstimationRun& run, std::vector<AssociationWork>& works,
           const std::vector<Coordinate>& list, const std::vector<double>& step) {
-  for (std::size_t p = 0; p < list.size(); ++p) {
-    const Coordinate& c = list[p];
-    AssociationWork& w = *c.work;
-    if (c.kind == Coordinate::Kind::kPhi && !w.phi_layers) {
-      for (double& phi : w.phi) phi += step[p];
-    } else {
-      ValueOf(c) += step[p];
-    }
-  }
+  for (std::size_t p = 0; p < list.size(); ++p) AddStep(list[p], step[p]);
   for (AssociationWork& w : works) {
     const std::vector<double> before = w.contribution;
     NormaliseTerm(w);
     ApplyChange(run, w, before);
   }
+}
+
+// x made orthogonal to the orthonormal basis; returns its remaining length.
+double Reduce(std::vector<double>& x, const std::vector<std::vector<double>>& basis) {
+  for (const std::vector<double>& b : basis) {
+    double dot = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) dot += x[i] * b[i];
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] -= dot * b[i];
+  }
+  double norm = 0;
+  for (double value : x) norm += value * value;
+  return std::sqrt(norm);
+}
+
+// The estimated score blocks put into the span of their directions and the unit vector (which
+// the margins take up): start scores from wic or from the singular vectors may lie outside a
+// mapping, design or symmetry.
+void ProjectScores(AssociationWork& w) {
+  auto project = [](std::vector<double>& scores, int n,
+                    const std::vector<std::vector<double>>& vectors) {
+    if (n < 2 || vectors.empty()) return;
+    std::vector<std::vector<double>> basis;
+    std::vector<std::vector<double>> spanning = vectors;
+    spanning.emplace_back(n, 1.0);
+    for (std::vector<double> v : spanning) {
+      const double norm = Reduce(v, basis);
+      if (norm <= 1e-9) continue;
+      for (double& value : v) value /= norm;
+      basis.push_back(v);
+    }
+    for (std::size_t start = 0; start + n <= scores.size(); start += n) {
+      std::vector<double> x(scores.begin() + static_cast<std::ptrdiff_t>(start),
+                            scores.begin() + static_cast<std::ptrdiff_t>(start + n));
+      std::vector<double> projected(n, 0.0);
+      for (const std::vector<double>& b : basis) {
+        double dot = 0;
+        for (int i = 0; i < n; ++i) dot += x[i] * b[i];
+        for (int i = 0; i < n; ++i) projected[i] += dot * b[i];
+      }
+      std::copy(projected.begin(), projected.end(),
+                scores.begin() + static_cast<std::ptrdiff_t>(start));
+    }
+  };
+  if (w.rows_estimated) project(w.row_scores, w.rows, w.row_vectors);
+  if (w.columns_estimated && !w.symmetric) project(w.column_scores, w.columns, w.column_vectors);
 }
 
 void StartTerm(EstimationRun& run, AssociationWork& w) {
@@ -362,7 +419,8 @@ void StartTerm(EstimationRun& run, AssociationWork& w) {
   if (w.family == 2) {
     for (int b = 0; b < row_blocks; ++b) {
       for (int h = 0; h < w.rows; ++h) {
-        const double spaced = Centred(h, w.rows) / (w.rows / 2.0);
+        const double spaced =
+            w.row_given.empty() ? Centred(h, w.rows) / (w.rows / 2.0) : w.row_given[h];
         double x = spaced;
         if (w.rows_estimated) {
           x = user_score(term.row_score_position, h, random ? 0.0 : spaced);
@@ -372,7 +430,7 @@ void StartTerm(EstimationRun& run, AssociationWork& w) {
     }
     for (int b = 0; b < column_blocks; ++b) {
       for (int l = 0; l < w.columns; ++l) {
-        const double spaced = Centred(l, w.columns);
+        const double spaced = w.column_given.empty() ? Centred(l, w.columns) : w.column_given[l];
         double x = spaced;
         if (w.columns_estimated) {
           x = user_score(term.column_score_position, l, random ? 0.0 : spaced);
@@ -386,6 +444,10 @@ void StartTerm(EstimationRun& run, AssociationWork& w) {
   }
   if (w.rows == 1) std::fill(w.row_scores.begin(), w.row_scores.end(), 1.0);
   if (w.columns == 1) std::fill(w.column_scores.begin(), w.column_scores.end(), 1.0);
+  for (int k = 0; k < w.layers; ++k) {
+    if (w.layer_off[k]) w.phi[k] = 0;
+  }
+  ProjectScores(w);
   NormaliseTerm(w);
   const std::vector<double> zero(w.row_of.size(), 0.0);
   ApplyChange(run, w, zero);
@@ -531,6 +593,7 @@ void FirstStep(EstimationRun& run, int r, std::vector<AssociationWork>& works) {
       if (w.rows < 2 || w.columns < 2 || w.scaling == 6 || w.first_phi_fixed) continue;
       const std::vector<double> before = w.contribution;
       SingularStart(run, w);
+      ProjectScores(w);
       NormaliseTerm(w);
       ApplyChange(run, w, before);
       w.started = true;
@@ -553,51 +616,20 @@ void JointStep(EstimationRun& run, int r, std::vector<AssociationWork>& works, B
   const std::size_t n = list.size();
   if (n == 0) return;
   const auto cells = static_cast<std::int64_t>(run.model.submodels[r].cell_count);
-  // Where each value sits in the list: per work, phi by layer, row and column scores by block
-  // and category (-1: not estimated).
-  std::vector<std::vector<int>> phi_at(works.size()), row_at(works.size()), column_at(works.size());
-  for (std::size_t i = 0; i < works.size(); ++i) {
-    const AssociationWork& w = works[i];
-    phi_at[i].assign(w.layers, -1);
-    row_at[i].assign(static_cast<std::size_t>(w.layers) * w.rows, -1);
-    column_at[i].assign(static_cast<std::size_t>(w.layers) * w.columns, -1);
-  }
-  for (std::size_t p = 0; p < n; ++p) {
-    const Coordinate& c = list[p];
-    const std::size_t i = static_cast<std::size_t>(c.work - works.data());
-    const AssociationWork& w = *c.work;
-    for (int k = 0; k < w.layers; ++k) {
-      if (c.kind == Coordinate::Kind::kPhi && (!w.phi_layers || k == c.block)) {
-        phi_at[i][k] = static_cast<int>(p);
-      }
-      if (c.kind == Coordinate::Kind::kRow && ScoreBlock(w.row_layers, k) == c.block) {
-        row_at[i][static_cast<std::size_t>(k) * w.rows + c.index] = static_cast<int>(p);
-      }
-      if (c.kind == Coordinate::Kind::kColumn && ScoreBlock(w.column_layers, k) == c.block) {
-        column_at[i][static_cast<std::size_t>(k) * w.columns + c.index] = static_cast<int>(p);
-      }
-    }
-  }
   std::vector<double> x(static_cast<std::size_t>(cells) * n, 0.0);
-  for (std::size_t i = 0; i < works.size(); ++i) {
-    const AssociationWork& w = works[i];
+  for (AssociationWork& w : works) {
+    std::vector<std::size_t> own;
+    for (std::size_t p = 0; p < n; ++p) {
+      if (list[p].work == &w) own.push_back(p);
+    }
+    if (own.empty()) continue;
     for (std::int64_t cell = 0; cell < cells; ++cell) {
       const int h = w.row_of[cell];
       const int l = w.column_of[cell];
       const int k = w.layer_of[cell];
       const CellTerms t = TermsAt(w, h, l, k);
       double* xc = x.data() + static_cast<std::size_t>(cell) * n;
-      const int phi = phi_at[i][k];
-      if (phi >= 0) xc[phi] += t.e;
-      const int row = row_at[i][static_cast<std::size_t>(k) * w.rows + h];
-      if (row >= 0) xc[row] += t.a_row;
-      if (w.symmetric) {
-        const int mirrored = row_at[i][static_cast<std::size_t>(k) * w.rows + l];
-        if (mirrored >= 0) xc[mirrored] += t.a_column;
-      } else {
-        const int column = column_at[i][static_cast<std::size_t>(k) * w.columns + l];
-        if (column >= 0) xc[column] += t.a_column;
-      }
+      for (std::size_t p : own) xc[p] += Derivative(list[p], t, h, l, k);
     }
   }
   std::vector<double> g;
@@ -650,6 +682,145 @@ void JointStep(EstimationRun& run, int r, std::vector<AssociationWork>& works, B
   }
 }
 
+// The user's mapping or design of one side of a term: the group (1 .. code) of every category,
+// or the code's columns of design values (column by column), read by the design reader.
+struct SideShape {
+  std::vector<int> group;      // equality mapping; empty without
+  std::vector<double> design;  // columns x categories; empty without
+  int columns = 0;             // of the design
+};
+
+SideShape ReadSide(const DesignStore& store, int code, std::int64_t start, int n, bool row_store) {
+  SideShape shape;
+  if (code == 0 || start < 0) return shape;
+  if (code >= 1) {
+    const std::vector<std::int32_t>& numbers = row_store ? store.factor : store.group;
+    for (int i = 0; i < n; ++i) {
+      const std::size_t at = static_cast<std::size_t>(start) + i;
+      shape.group.push_back(at < numbers.size() ? numbers[at] : 0);
+    }
+    return shape;
+  }
+  const std::vector<double>& values = row_store ? store.real_design : store.second_real;
+  shape.columns = -code;
+  for (int a = 0; a < shape.columns * n; ++a) {
+    const std::size_t at = static_cast<std::size_t>(start) + a;
+    shape.design.push_back(at < values.size() ? values[at] : 0.0);
+  }
+  return shape;
+}
+
+// The directions of one side's scores (n categories): per group of a mapping, per design
+// column, per pair of mirrored categories with a symmetry letter b or c, else per category
+// (not the ends that scaling type 6 pins).
+std::vector<std::vector<double>> SideVectors(const AssociationWork& w, const SideShape& shape,
+                                             int n, char symmetry) {
+  std::vector<std::vector<double>> vectors;
+  if (n < 2) return vectors;
+  if (!shape.group.empty()) {
+    const int groups = *std::max_element(shape.group.begin(), shape.group.end());
+    for (int g = 0; g <= groups; ++g) {
+      std::vector<double> v(n, 0.0);
+      bool any = false;
+      for (int i = 0; i < n; ++i) {
+        if (shape.group[i] == g) v[i] = 1, any = true;
+      }
+      if (any) vectors.push_back(v);
+    }
+  } else if (!shape.design.empty()) {
+    for (int k = 0; k < shape.columns; ++k) {
+      vectors.emplace_back(shape.design.begin() + static_cast<std::ptrdiff_t>(k) * n,
+                           shape.design.begin() + static_cast<std::ptrdiff_t>(k + 1) * n);
+    }
+  } else if (symmetry == 'b' || symmetry == 'c') {
+    for (int i = 0; i < n - 1 - i; ++i) {
+      std::vector<double> v(n, 0.0);
+      v[i] = 1;
+      v[n - 1 - i] = -1;
+      vectors.push_back(v);
+    }
+  } else {
+    for (int i = 0; i < n; ++i) {
+      if (ScoreFixed(w, i, n)) continue;
+      std::vector<double> v(n, 0.0);
+      v[i] = 1;
+      vectors.push_back(v);
+    }
+  }
+  return vectors;
+}
+
+// The family-2 start scores of a side with a mapping or design: the group's centred position
+// (b - (m - 1) / 2) / (m / 2) over the m groups, or the sum over the m design columns k of
+// (k - (m - 1) / 2) / (m / 2) times the column (a single column: the column itself).
+std::vector<double> GivenScores(const SideShape& shape, int n) {
+  std::vector<double> x;
+  if (!shape.group.empty()) {
+    const int groups = *std::max_element(shape.group.begin(), shape.group.end());
+    for (int i = 0; i < n; ++i) x.push_back(Centred(shape.group[i] - 1, groups) / (groups / 2.0));
+  } else if (!shape.design.empty()) {
+    x.assign(n, 0.0);
+    for (int k = 0; k < shape.columns; ++k) {
+      // One column gives the scores themselves.
+      const double weight =
+          shape.columns == 1 ? 1.0 : Centred(k, shape.columns) / (shape.columns / 2.0);
+      for (int i = 0; i < n; ++i)
+        x[i] += weight * shape.design[static_cast<std::size_t>(k) * n + i];
+    }
+  }
+  return x;
+}
+
+// The directions and fixed shapes of a term from its codes and the design store.
+void ShapeTerm(const EstimationRun& run, const AssocEffect& term, AssociationWork& w) {
+  AssocSlot slot;
+  const DesignStore& store = run.designs;
+  if (w.table < static_cast<int>(store.assoc_slots.size()) &&
+      w.term < static_cast<int>(store.assoc_slots[w.table].size())) {
+    slot = store.assoc_slots[w.table][w.term];
+  }
+  const SideShape rows = ReadSide(store, term.AssocDimensions[0], slot.row_start, w.rows, true);
+  const SideShape columns =
+      ReadSide(store, term.AssocDimensions[1], slot.column_start, w.columns, false);
+  const SideShape layers =
+      ReadSide(store, term.AssocDimensions[2], slot.group_start, w.layers, false);
+  if (w.rows_estimated) w.row_vectors = SideVectors(w, rows, w.rows, term.symmetry);
+  if (w.columns_estimated && !w.symmetric) {
+    w.column_vectors = SideVectors(w, columns, w.columns, term.symmetry);
+  }
+  w.row_given = GivenScores(rows, w.rows);
+  w.column_given = GivenScores(columns, w.columns);
+  w.layer_off.assign(w.layers, 0);
+  if (!w.phi_estimated) return;
+  if (!w.phi_layers) {
+    w.phi_vectors = {{1.0}};
+  } else if (!layers.group.empty()) {
+    for (int k = 0; k < w.layers; ++k) w.layer_off[k] = layers.group[k] == 0;
+    const int groups = *std::max_element(layers.group.begin(), layers.group.end());
+    for (int g = 1; g <= groups; ++g) {
+      std::vector<double> v(w.layers, 0.0);
+      bool any = false;
+      for (int k = 0; k < w.layers; ++k) {
+        if (layers.group[k] == g) v[k] = 1, any = true;
+      }
+      if (any) w.phi_vectors.push_back(v);
+    }
+  } else if (!layers.design.empty()) {
+    for (int j = 0; j < layers.columns; ++j) {
+      w.phi_vectors.emplace_back(
+          layers.design.begin() + static_cast<std::ptrdiff_t>(j) * w.layers,
+          layers.design.begin() + static_cast<std::ptrdiff_t>(j + 1) * w.layers);
+    }
+  } else {
+    for (int k = 0; k < w.layers; ++k) {
+      std::vector<double> v(w.layers, 0.0);
+      v[k] = 1;
+      w.phi_vectors.push_back(v);
+    }
+  }
+  if (w.first_phi_fixed && !w.phi_vectors.empty()) w.phi_vectors.erase(w.phi_vectors.begin());
+}
+
 }  // namespace
 
 void SetUpAssociationTerms(EstimationRun& run) {
@@ -679,7 +850,13 @@ void SetUpAssociationTerms(EstimationRun& run) {
       const char second_letter = w.second >= 0 ? submodel.assoc[w.second].model_letter : w.letter;
       w.rows_estimated = w.digit >= 3;
       w.columns_estimated = w.digit >= 5;
-      w.symmetric = w.digit == 6;
+      // Symmetry letters a and c make the row and column scores one set, as digit 6 does.
+      w.symmetric = w.digit == 6 || term.symmetry == 'a' || term.symmetry == 'c';
+      if (w.symmetric && (w.rows != w.columns || w.digit < 5)) {
+        StopRun(
+            "  Error: equal row and column scores in ass() need model 5 or 6 and as many "
+            "rows as columns");
+      }
       w.row_layers = w.letter == 'c';
       w.column_layers = w.symmetric ? w.row_layers : second_letter == 'c';
       w.phi_layers = w.letter != 'a' || second_letter != 'a';
@@ -689,6 +866,7 @@ void SetUpAssociationTerms(EstimationRun& run) {
       w.column_of = IndexOf(model, submodel, term, 2);
       w.layer_of = IndexOf(model, submodel, term, 3);
       w.contribution.assign(w.row_of.size(), 0.0);
+      ShapeTerm(run, term, w);
       est.association_work[r].push_back(std::move(w));
     }
   }
@@ -848,29 +1026,26 @@ std::vector<std::vector<double>> AssociationDirections(const AssociationWork& w)
     }
   }
   const std::size_t constraints = basis.size();
-  auto candidate = [&](int index) {
+  // A direction of the M-step embedded in the layout at start.
+  auto candidate = [&](const std::vector<double>& vector, int start) {
     std::vector<double> v(p, 0.0);
-    v[index] = 1;
+    for (std::size_t i = 0; i < vector.size(); ++i) v[start + i] = vector[i];
     const double norm = reduce(v);
     if (norm > 1e-6) {
       for (double& x : v) x /= norm;
       basis.push_back(v);
     }
   };
-  if (w.phi_estimated) {
-    for (int k = w.first_phi_fixed ? 1 : 0; k < layout.phi; ++k) candidate(k);
-  }
-  if (w.rows_estimated && w.rows > 1) {
-    for (int b = 0; b < row_blocks; ++b) {
-      for (int h = 0; h < w.rows; ++h) {
-        if (!ScoreFixed(w, h, w.rows)) candidate(layout.row_start + b * w.rows + h);
-      }
+  for (const std::vector<double>& vector : w.phi_vectors) candidate(vector, 0);
+  for (int b = 0; b < row_blocks; ++b) {
+    for (const std::vector<double>& vector : w.row_vectors) {
+      candidate(vector, layout.row_start + b * w.rows);
     }
   }
-  if (w.columns_estimated && !w.symmetric && w.columns > 1) {
+  if (!w.symmetric) {
     for (int b = 0; b < column_blocks; ++b) {
-      for (int l = 0; l < w.columns; ++l) {
-        if (!ScoreFixed(w, l, w.columns)) candidate(layout.column_start + b * w.columns + l);
+      for (const std::vector<double>& vector : w.column_vectors) {
+        candidate(vector, layout.column_start + b * w.columns);
       }
     }
   }

@@ -148,6 +148,14 @@ struct AssociationWork {
   bool phi_estimated = false;
   bool first_phi_fixed = false;  // scaling type 4 beside estimated scores
   bool started = false;          // the first step gave the values their start
+  // The directions the values move in: over the layers (phi; one value when phi is shared),
+  // and over the rows and the columns of each score block. They carry the equality mappings,
+  // designs and symmetries of the scores and the layer groups or design of phi.
+  std::vector<std::vector<double>> phi_vectors, row_vectors, column_vectors;
+  // Fixed shapes: the scores of a side whose mapping or design the user gave (per category), and
+  // the layers without association (layer group 0).
+  std::vector<double> row_given, column_given;
+  std::vector<char> layer_off;
   // Per cell of the submodel its row, column and layer index.
   std::vector<std::int32_t> row_of, column_of, layer_of;
   // The values: row scores (rows per block, one block per layer or one for all), column scores

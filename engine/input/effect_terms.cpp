@@ -458,6 +458,8 @@ void ParseAssociation(RunContext& run, int index, int n, const std::string& subm
       if (mark == 1 || mark == 2) mark = static_cast<std::uint8_t>(3 - mark);
     }
     std::swap(effect.rows, effect.columns);
+    // The numbers given for rows and columns follow the roles.
+    std::swap(effect.AssocDimensions[0], effect.AssocDimensions[1]);
   }
 
   // Positions of the scores in the association parameter vector.
@@ -486,6 +488,7 @@ void ParseAssociation(RunContext& run, int index, int n, const std::string& subm
       if (mark == 1 || mark == 2) mark = static_cast<std::uint8_t>(3 - mark);
     }
     std::swap(second.rows, second.columns);
+    std::swap(second.AssocDimensions[0], second.AssocDimensions[1]);
     second.pair_second = true;
     // The letters of the pair: d lets the rows vary over the groups (first c, second a), e the
     // columns (first a, second c); a, b and c hold for both.

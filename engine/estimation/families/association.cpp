@@ -115,13 +115,6 @@ std::string Unsupported(const EstimationRun& run, int r) {
   if (!submodel->IsLogLinear() || submodel->LinLogSubmodel || submodel->MarSubmodel != 0) {
     return "association models beside restrictions are";
   }
-  for (const AssocEffect& term : submodel->assoc) {
-    if (term.AssocDimensions[0] != 0 || term.AssocDimensions[1] != 0 ||
-        term.AssocDimensions[2] != 0) {
-      return "association scores with equality mappings or designs are";
-    }
-    if (term.symmetry != 0) return "symmetry letters of association models are";
-  }
   return "";
 }
 
@@ -138,14 +131,15 @@ class Association : public ModelFamily {
   void FitSubmodel(EstimationRun& run, int r) const override { FitAssociationTerms(run, r); }
 
   // Per association term its association parameters (one, or one per group), then its row
-  // scores beyond the two that are fixed, for the models of digit 3 and up.
+  // scores beyond the two that are fixed, for the models of digit 3 and up (R taken from the
+  // number of groups or design columns of a mapping or design).
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
     const Submodel* submodel = SubmodelAt(run.model, t);
     if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
     std::int64_t count = 0;
     for (int i = 0; i < submodel->AssocCount(); ++i) {
       const AssocEffect& term = submodel->assoc[i];
-      const int given_rows = term.AssocDimensions[term.pair_second ? 1 : 0];
+      const int given_rows = term.AssocDimensions[0];
       const std::int64_t rows = given_rows != 0 ? std::abs(given_rows) : term.rows;
       const std::int64_t groups =
           term.AssocDimensions[2] != 0 ? std::abs(term.AssocDimensions[2]) : term.groups;
@@ -155,7 +149,14 @@ class Association : public ModelFamily {
       } else {
         count += term.model_letter == 'a' ? 1 : groups;
       }
-      if (term.model_digit > 2) count += (rows - 2) * (term.model_letter >= 'c' ? groups : 1);
+      // Equal row and column scores (symmetry letters a and c) are counted once; scores
+      // mirrored about the middle (b and c) have half the categories, less their scale.
+      const bool equal = term.symmetry == 'a' || term.symmetry == 'c';
+      const bool mirrored = term.symmetry == 'b' || term.symmetry == 'c';
+      const std::int64_t scores = mirrored ? rows / 2 - 1 : rows - 2;
+      if (term.model_digit > 2 && !(equal && term.pair_second)) {
+        count += scores * (term.model_letter >= 'c' ? groups : 1);
+      }
     }
     return count;
   }
