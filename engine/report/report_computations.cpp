@@ -195,18 +195,32 @@ long double CompleteTableCells(const ModelState& model) {
 
 void VisitCompleteTable(const RunState& run, const CellVisitor& visit) {
   const ModelState& model = run.model;
-  std::vector<int> all_variables;
-  for (int v = 0; v < model.VariableCount; ++v) all_variables.push_back(v);
+  const int submodels = model.SubmodelCount;
+  // Every submodel's cell at the current cell of the complete table, moved along with it.
   std::vector<std::vector<std::int64_t>> weights;
-  for (int t = 0; t < model.SubmodelCount; ++t) weights.push_back(SubmodelWeights(model, t));
+  std::vector<std::int64_t> at;
+  for (int t = 0; t < submodels; ++t) {
+    weights.push_back(SubmodelWeights(model, t));
+    at.push_back(model.submodels[t].first_cell);
+  }
   std::vector<int> category(kVectorSize, 0);
-  do {
+  for (;;) {
     double product = 1.0;
-    for (int t = 0; t < model.SubmodelCount && product != 0.0; ++t) {
-      product *= Fitted(run, SubmodelCell(model, t, weights[t], category));
-    }
+    for (int t = 0; t < submodels && product != 0.0; ++t) product *= Fitted(run, at[t]);
     visit(category, product);
-  } while (NextCombination(model, all_variables, category));
+    int v = model.VariableCount - 1;
+    for (; v >= 0; --v) {
+      const int last = std::max(model.Dimension[v], 1) - 1;
+      if (category[v] < last) {
+        ++category[v];
+        for (int t = 0; t < submodels; ++t) at[t] += weights[t][v];
+        break;
+      }
+      for (int t = 0; t < submodels; ++t) at[t] -= weights[t][v] * last;
+      category[v] = 0;
+    }
+    if (v < 0) return;
+  }
 }
 
 void CollapseTable(const RunState& run, const Membership& flags, std::vector<double>& target,
