@@ -21,15 +21,19 @@ constexpr long double kLargestAnalysedTable = kMaxArrayBytes / sizeof(double);
 
 using Analysis = CorrespondenceAnalysis;
 
-const char* Title(int t) {
-  switch (t) {
-    case 1:
-      return "*** CORRESPONDENCE OR CANONICAL CORRELATION ANALYSIS ***";
-    case 2:
-      return "*** MULTIPLE CORRESPONDENCE ANALYSIS ***";
-    default:
-      return "*** ASSOCIATION ANALYSIS ***";
-  }
+// The section title of type t and the analysis' name in the log.
+struct TypeTexts {
+  const char* title;
+  const char* name;
+};
+const TypeTexts& TextsOf(int t) {
+  static const TypeTexts kTexts[] = {
+      {"*** CORRESPONDENCE OR CANONICAL CORRELATION ANALYSIS ***", "correspondence analysis"},
+      {"*** MULTIPLE CORRESPONDENCE ANALYSIS ***", "multiple correspondence analysis"},
+      {"*** ASSOCIATION ANALYSIS ***", "association analysis"},
+      {"*** ASSOCIATION ANALYSIS ***", "association analysis"},
+  };
+  return kTexts[std::clamp(t, 1, 4) - 1];
 }
 
 std::string Fixed(int width, int decimals, double value) {
@@ -530,22 +534,11 @@ void WriteObjects(RunState& run, const Analysis& a) {
   });
 }
 
-const char* AnalysisName(int t) {
-  switch (t) {
-    case 1:
-      return "correspondence analysis";
-    case 2:
-      return "multiple correspondence analysis";
-    default:
-      return "association analysis";
-  }
-}
-
 }  // namespace
 
 void WriteCorrespondenceReport(RunState& run, int t) {
   const ModelState& model = run.model;
-  WriteLogLine(run, std::string("  ") + AnalysisName(t));
+  WriteLogLine(run, std::string("  ") + TextsOf(t).name);
   const Analysis a = AnalyseCorrespondence(run, t);
   StartResultsDocument(run);
   run.FilePrefix.clear();
@@ -561,7 +554,7 @@ void WriteCorrespondenceReport(RunState& run, int t) {
   TextFile& out = run.ReportFile;
   out.WriteLine("");
   out.WriteLine("");
-  out.WriteLine(Title(t));
+  out.WriteLine(TextsOf(t).title);
   out.WriteLine("");
   if (!a.left_out.empty()) {
     out.WriteLine("WARNING: analysis left out: " + a.left_out);

@@ -43,17 +43,11 @@ using testing::EngineRun;
 
 const fs::path kSource = TAV_SOURCE_DIR;
 
-std::string Input(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The input of an example, or else of a golden case.
 std::string Example(const std::string& name) {
   const fs::path example = kSource / "examples" / (name + ".inp");
-  return Input(fs::exists(example) ? example : kSource / "tests/golden/cases" / (name + ".inp"));
+  return testing::ReadFile(
+      (fs::exists(example) ? example : kSource / "tests/golden/cases" / (name + ".inp")).string());
 }
 
 // A run of input with a results document, and the document's analysis.
@@ -97,6 +91,23 @@ double SignOf(const Json& document, int d, double r_first) {
   return document["categories"][0]["scores"][d].get<double>() * r_first > 0 ? 1.0 : -1.0;
 }
 
+// The general table's lines (the header first); fails when it has not `dimensions` lines.
+std::vector<std::vector<std::string>> General(const Analysed& a, std::size_t dimensions) {
+  const auto rows = Rows(a.run, " * General *", " * General *");
+  EXPECT_EQ(rows.size(), dimensions + 1);
+  return rows.size() == dimensions + 1 ? rows : std::vector<std::vector<std::string>>{};
+}
+
+// The association parameters phi of the general table of an association analysis.
+void ExpectPhi(const Analysed& a, const std::vector<double>& phi) {
+  ASSERT_EQ(a.run.status, 0);
+  const auto general = General(a, phi.size());
+  for (std::size_t d = 0; d < general.size() - (general.empty() ? 0 : 1); ++d) {
+    EXPECT_EQ(general[d + 1],
+              (std::vector<std::string>{std::to_string(d + 1), Printed(phi[d], 4)}));
+  }
+}
+
 struct Category {
   double weight;
   std::vector<double> x;  // R's scores on dimensions 1, 2, ...
@@ -138,8 +149,8 @@ TEST(CorrespondenceAnalysis, SmokingTableAsCaHasIt) {
   const std::vector<double> inertia = {0.074759105886, 0.010017180512, 0.000413574080};
   // General table: rho, inertia, proportions and the X-squared the earlier dimensions leave
   // (the first is the table's X-squared, 16.4416430722).
-  const auto general = Rows(a.run, " * General *", " * General *");
-  ASSERT_EQ(general.size(), 4u);
+  const auto general = General(a, 3);
+  ASSERT_FALSE(general.empty());
   const double total = inertia[0] + inertia[1] + inertia[2];
   double before = 0;
   for (int d = 0; d < 3; ++d) {
@@ -174,8 +185,8 @@ TEST(CorrespondenceAnalysis, EmptyRowHasScoresZeroAndTheRestAsWithoutIt) {
   // R: ca(matrix(c(1, 2, 3, 7, 8, 1), 2, byrow = TRUE)), the table without its empty row.
   const Analysed a(Example("cor_empty_margin"));
   ASSERT_EQ(a.run.status, 0);
-  const auto general = Rows(a.run, " * General *", " * General *");
-  ASSERT_EQ(general.size(), 2u);  // one dimension left
+  const auto general = General(a, 1);  // one dimension left
+  ASSERT_FALSE(general.empty());
   EXPECT_EQ(general[1][2], Printed(0.2609375, 4));
   EXPECT_EQ(general[1][5], Printed(5.740625, 2));
   const std::vector<Category> categories = {
@@ -192,8 +203,8 @@ TEST(MultipleCorrespondenceAnalysis, HairEyeAndSexAsMjcaHasThem) {
   const std::vector<double> inertia = {0.489081410115, 0.386092339186, 0.353005562922,
                                        0.332045735934, 0.316202478888, 0.282131557879,
                                        0.174774248410};
-  const auto general = Rows(a.run, " * General *", " * General *");
-  ASSERT_EQ(general.size(), 8u);
+  const auto general = General(a, 7);
+  ASSERT_FALSE(general.empty());
   double total = 0;
   for (double value : inertia) total += value;
   double before = 0;
@@ -259,11 +270,8 @@ TEST(AssociationAnalysis, WeightedAndUniformAsTheDefinitionGives) {
   {
     // Hair by eye colour, margins as weights, three dimensions.
     const Analysed a(Example("assoc"));
-    ASSERT_EQ(a.run.status, 0);
     const std::vector<double> phi = {0.5891598156, 0.1170186282, 0.0211091208};
-    const auto general = Rows(a.run, " * General *", " * General *");
-    ASSERT_EQ(general.size(), 4u);
-    for (int d = 0; d < 3; ++d) EXPECT_EQ(general[d + 1][1], Printed(phi[d], 4));
+    ExpectPhi(a, phi);
     const std::vector<double> w = {0.1824324324, 0.4831081081, 0.1199324324, 0.2145270270,
                                    0.3716216216, 0.3631756757, 0.1570945946, 0.1081081081};
     const std::vector<std::vector<double>> mu = {
@@ -279,11 +287,8 @@ TEST(AssociationAnalysis, WeightedAndUniformAsTheDefinitionGives) {
   {
     // The smoking table with uniform weights.
     const Analysed a(Example("cor_uniform"));
-    ASSERT_EQ(a.run.status, 0);
     const std::vector<double> phi = {0.2635521436, 0.1315635265, 0.0382451382};
-    const auto general = Rows(a.run, " * General *", " * General *");
-    ASSERT_EQ(general.size(), 4u);
-    for (int d = 0; d < 3; ++d) EXPECT_EQ(general[d + 1][1], Printed(phi[d], 4));
+    ExpectPhi(a, phi);
     const std::vector<std::vector<double>> mu = {
         {0.2378672750, -1.3157133628},  {1.3180728714, -0.5083277023},
         {-1.2937520863, -0.3971373616}, {0.7343357230, 1.5498877498},
@@ -392,7 +397,7 @@ TEST(CorrespondenceReport, DegenerateTablesGiveSoundScores) {
     const Analysed a("man 3\ndim 2 1 3\nlab A B C\nmod {ABC} cor(2 0 0)\ndat [ 1 2 3 4 5 9 ]");
     ASSERT_EQ(a.run.status, 0);
     EXPECT_FALSE(AnyNotFinite(a.run));
-    EXPECT_EQ(Rows(a.run, " * General *", " * General *").size(), 4u);
+    EXPECT_EQ(General(a, 3).size(), 4u);
     EXPECT_FALSE(a.run.Has(" * Objects *"));
     EXPECT_FALSE(a.run.Has("  Dimension 1"));
     const Analysed shown("man 3\ndim 2 1 3\nlab A B C\nmod {ABC} cor\ndat [ 1 2 3 4 5 9 ]");
