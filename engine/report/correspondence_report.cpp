@@ -182,26 +182,65 @@ std::vector<double> MatrixZ(const Table& table, int t) {
   return z;
 }
 
-// The unit eigenvector of the symmetric matrix m (n x n) for its eigenvalue lambda, the
-// vectors of the earlier eigenvalues (their values in earlier_values) taken out first.
-std::vector<double> Eigenvector(const std::vector<double>& m, int n, double lambda,
-                                const std::vector<std::vector<double>>& earlier,
-                                const std::vector<double>& earlier_values) {
+// The unit vector v that spans the null space of m - lambda I (m symmetric, n x n), as
+// null_vector leaves it (its free component negative).
+std::vector<double> NullVectorOf(const std::vector<double>& m, int n, double lambda) {
   const int width = n + 1;
   std::vector<double> a(static_cast<std::size_t>(n) * width, 0.0);
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
-      double value = m[static_cast<std::size_t>(i) * n + j] - (i == j ? lambda : 0.0);
-      for (std::size_t e = 0; e < earlier.size(); ++e) {
-        value -= earlier_values[e] * earlier[e][i] * earlier[e][j];
-      }
-      a[static_cast<std::size_t>(i) * width + j] = value;
+      a[static_cast<std::size_t>(i) * width + j] =
+          m[static_cast<std::size_t>(i) * n + j] - (i == j ? lambda : 0.0);
     }
   }
   null_vector(a, n);
   std::vector<double> v(n);
   for (int i = 0; i < n; ++i) v[i] = a[static_cast<std::size_t>(i) * width + n];
   return v;
+}
+
+// v'mv.
+double RayleighQuotient(const std::vector<double>& m, int n, const std::vector<double>& v) {
+  double sum = 0;
+  for (int i = 0; i < n; ++i) {
+    double row = 0;
+    for (int j = 0; j < n; ++j) row += m[static_cast<std::size_t>(i) * n + j] * v[j];
+    sum += v[i] * row;
+  }
+  return sum;
+}
+
+// The eigenvalues of the symmetric positive semidefinite matrix m (n x n), largest first, at
+// most `most` of them and only those above `smallest`, with their unit eigenvectors. One at a
+// time: the largest eigenvalue of what is left (compute_eigenvalues of it scaled to unit
+// trace), its vector (null_vector), both refined by two steps of Rayleigh quotient iteration,
+// and then the pair taken out of the matrix. Each eigenvalue is thus found on the scale of the
+// inertia still left, so that the absolute tolerances of those routines cost small eigenvalues
+// no digits, and a tied eigenvalue gets a vector of its own.
+void Eigenpairs(std::vector<double> m, int n, int most, double smallest,
+                std::vector<double>& values, std::vector<std::vector<double>>& vectors) {
+  std::vector<double> scaled(m.size());
+  for (int e = 0; e < most; ++e) {
+    double left = 0;
+    for (int i = 0; i < n; ++i) left += m[static_cast<std::size_t>(i) * n + i];
+    if (!(left > smallest) || !std::isfinite(left)) return;
+    for (std::size_t k = 0; k < m.size(); ++k) scaled[k] = m[k] / left;
+    double mu = compute_eigenvalues(scaled, n)[0];
+    std::vector<double> v = NullVectorOf(scaled, n, mu);
+    for (int step = 0; step < 2; ++step) {
+      const double refined = RayleighQuotient(scaled, n, v);
+      if (!(refined > 0)) break;
+      mu = refined;
+      v = NullVectorOf(scaled, n, mu);
+    }
+    const double lambda = mu * left;
+    if (!(lambda > smallest)) return;
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) m[static_cast<std::size_t>(i) * n + j] -= lambda * v[i] * v[j];
+    }
+    values.push_back(lambda);
+    vectors.push_back(std::move(v));
+  }
 }
 
 // Weighted mean and variance of scores x under weights w over [first, end).
@@ -248,7 +287,6 @@ void Decompose(Analysis& a, const Table& table, int t, const ModelState& model) 
   const std::vector<double> z = MatrixZ(table, t);
   const int rows = table.rows;
   const int columns = table.columns;
-  // M, scaled to unit trace.
   std::vector<double> m;
   if (t == 2) {
     m = z;
@@ -265,29 +303,19 @@ void Decompose(Analysis& a, const Table& table, int t, const ModelState& model) 
       }
     }
   }
-  double trace = 0;
-  for (int i = 0; i < rows; ++i) trace += m[static_cast<std::size_t>(i) * rows + i];
-  std::vector<double> eigenvalues(rows, 0.0);
-  if (trace > 0 && std::isfinite(trace)) {
-    for (double& value : m) value /= trace;
-    eigenvalues = compute_eigenvalues(m, rows);
-  }
-  int d = t == 2 ? rows - model.VariableCount : std::min(rows, columns) - 1;
-  d = std::min(d, rows);
-  while (d > 0 && !(eigenvalues[d - 1] * trace > kSmallestEigenvalue)) --d;
+  const int most = t == 2 ? rows - model.VariableCount : std::min(rows, columns) - 1;
+  std::vector<std::vector<double>> vectors;
+  Eigenpairs(std::move(m), rows, most, kSmallestEigenvalue, a.eigenvalues, vectors);
+  const int d = static_cast<int>(a.eigenvalues.size());
   if (d <= 0) {
     a.left_out = "no eigenvalue above 1E-10";
     return;
   }
-  for (int e = 0; e < d; ++e) a.eigenvalues.push_back(eigenvalues[e] * trace);
   a.shown = std::clamp(model.CorrespondenceDim1, 0, d);
   a.objects = t == 2 ? std::clamp(model.CorrespondenceDim2, 0, d) : 0;
   const int scored = std::max(a.shown, a.objects);
-
-  std::vector<std::vector<double>> vectors;
-  std::vector<double> values;
   for (int e = 0; e < scored; ++e) {
-    const std::vector<double> v = Eigenvector(m, rows, eigenvalues[e], vectors, values);
+    const std::vector<double>& v = vectors[e];
     for (int i = 0; i < rows; ++i) {
       const double w = table.row_weight[i];
       a.categories[i].scores.push_back(w > 0 ? v[i] / std::sqrt(w) : 0.0);
@@ -307,8 +335,6 @@ void Decompose(Analysis& a, const Table& table, int t, const ModelState& model) 
         a.categories[rows + j].scores.push_back(y);
       }
     }
-    vectors.push_back(v);
-    values.push_back(eigenvalues[e]);
   }
 }
 

@@ -28,24 +28,27 @@ namespace tav {
 //   types 3 and 4:  z_ij = sqrt(w_i w_j) (l_ij - l_i. - l_.j + l..),  l = ln p, with the weighted
 //                   means l_i. = sum_j w_j l_ij, l_.j = sum_i w_i l_ij, l.. = sum_ij w_i w_j l_ij.
 // M = Z Z' (type 2: M = Z, the Burt matrix' own decomposition), with eigenvalues lambda_1 >=
-// lambda_2 >= ... (compute_eigenvalues). For type 1 they are the principal inertias and
-// sqrt(lambda) the canonical correlations; for type 2 they are K times the principal inertias
-// of the indicator matrix (the eigenvalues of its homogeneity analysis times K); for types 3
-// and 4 sqrt(lambda) are the association parameters phi. M is scaled to unit trace before the
-// eigenvalues and eigenvectors are computed, so that the absolute tolerances of those routines
-// act relative to the table's total inertia, and the eigenvalues are scaled back.
+// lambda_2 >= ... . For type 1 they are the principal inertias and sqrt(lambda) the canonical
+// correlations; for type 2 they are K times the principal inertias of the indicator matrix (the
+// eigenvalues of its homogeneity analysis times K); for types 3 and 4 sqrt(lambda) are the
+// association parameters phi.
 //
 // Dimensions. D = min(I, J) - 1 (type 2: I - K), less every trailing eigenvalue of at most
 // 1E-10. The general table shows all D; scores are computed for the first CorrespondenceDim1
 // of them (and for type 2 also for the first CorrespondenceDim2, which the object scores use).
 //
-// Scores on dimension d. v is the unit eigenvector of M for lambda_d: the null vector
-// (null_vector) of M - lambda_d I - sum_{e<d} lambda_e v_e v_e'. The earlier dimensions are
-// taken out so that a tied eigenvalue still gets a vector orthogonal to theirs; for distinct
-// eigenvalues this is the null vector of M - lambda_d I itself. Its sign is the one null_vector
-// leaves (the free component negative). Row scores x_i = v_i / sqrt(w_i), 0 where w_i <= 0:
-// standard coordinates, sum_i w_i x_i = 0 and sum_i w_i x_i^2 = 1. Types 1, 3 and 4: column
-// scores y_j = u_j / sqrt(w_j) with u = Z'v / sqrt(lambda_d), the unit eigenvector of Z'Z for
+// Eigenvalues and vectors, one dimension d at a time: lambda_d is the largest eigenvalue
+// (compute_eigenvalues) of M less the dimensions before it, sum_{e<d} lambda_e v_e v_e', and
+// v_d its unit eigenvector, the null vector (null_vector) of that matrix less lambda_d I; both
+// are refined by two steps of Rayleigh quotient iteration. The matrix is scaled to unit trace
+// for those routines, whose tolerances are absolute: every eigenvalue is found on the scale of
+// the inertia its dimension and the later ones hold, and a tied eigenvalue gets a vector
+// orthogonal to the earlier ones. The sign of v_d is the one null_vector leaves (its free
+// component negative).
+//
+// Scores on dimension d. Row scores x_i = v_i / sqrt(w_i), 0 where w_i <= 0: standard
+// coordinates, sum_i w_i x_i = 0 and sum_i w_i x_i^2 = 1. Types 1, 3 and 4: column scores
+// y_j = u_j / sqrt(w_j) with u = Z'v / sqrt(lambda_d), the unit eigenvector of Z'Z for
 // lambda_d whose sign makes sqrt(lambda_d) x_i y_j reproduce z_ij better than its opposite.
 //
 // The report: banner, input echo (unless nec), two empty lines, the title of the type, an

@@ -302,6 +302,43 @@ TEST(AssociationAnalysis, WeightedAndUniformAsTheDefinitionGives) {
   }
 }
 
+// Tables built from known dimensions of strengths a thousandfold apart, uniform margins and the
+// contrasts of a 4 x 4 Hadamard matrix as scores (weighted mean 0, variance 1, orthogonal): the
+// analysis gives back each dimension exactly, the weakest as well as the strongest.
+TEST(CorrespondenceAnalysis, DimensionsOfVeryDifferentStrengthAreExact) {
+  const double h[3][4] = {{1, 1, -1, -1}, {1, -1, 1, -1}, {1, -1, -1, 1}};
+  const double strength[3] = {0.5, 0.05, 0.002};
+  for (const int type : {1, 4}) {
+    // Type 1: p_ij = (1 + sum_k s_k h_ki h_kj) / 16, inertias s_k^2 (the counts are integers).
+    // Type 4: p_ij proportional to exp(sum_k s_k h_ki h_kj), phi = s_k.
+    std::ostringstream input;
+    input.precision(17);
+    input << "man 2\ndim 4 4\nlab A B\nmod {AB} cor(" << type << " 3)\ndat [";
+    for (int i = 0; i < 4; ++i) {
+      for (int j = 0; j < 4; ++j) {
+        double sum = 0;
+        for (int k = 0; k < 3; ++k) sum += strength[k] * h[k][i] * h[k][j];
+        input << ' ' << (type == 1 ? 1e6 * (1 + sum) : 1000 * std::exp(sum));
+      }
+    }
+    input << " ]";
+    const Analysed a(input.str());
+    ASSERT_EQ(a.run.status, 0);
+    EXPECT_FALSE(a.run.Has(" * Objects *"));
+    for (int d = 0; d < 3; ++d) {
+      const double lambda = strength[d] * strength[d];
+      EXPECT_NEAR(a.document["dimensions"][d]["eigenvalue"].get<double>(), lambda, 1e-9 * lambda)
+          << type << " " << d;
+      const double sign = SignOf(a.document, d, h[d][0]);
+      for (int i = 0; i < 8; ++i) {
+        EXPECT_NEAR(a.document["categories"][i]["scores"][d].get<double>(), sign * h[d][i % 4],
+                    1e-6)
+            << type << " " << d << " " << i;
+      }
+    }
+  }
+}
+
 // The report of an input whose analysis is left out: the banner, the echo, the title, the
 // reason; the same reason in the log and the document; a normal end.
 void ExpectLeftOut(const std::string& input, const std::string& title, const std::string& reason) {
