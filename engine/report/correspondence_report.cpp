@@ -225,7 +225,10 @@ void Eigenpairs(std::vector<double> m, int n, int most, double smallest,
     for (int i = 0; i < n; ++i) left += m[static_cast<std::size_t>(i) * n + i];
     if (!(left > smallest) || !std::isfinite(left)) return;
     for (std::size_t k = 0; k < m.size(); ++k) scaled[k] = m[k] / left;
-    double mu = compute_eigenvalues(scaled, n)[0];
+    // The largest (the values come unsorted when the iterations did not converge).
+    const std::vector<double> all = compute_eigenvalues(scaled, n);
+    if (all.empty()) return;
+    double mu = *std::max_element(all.begin(), all.end());
     std::vector<double> v = NullVectorOf(scaled, n, mu);
     for (int step = 0; step < 2; ++step) {
       const double refined = RayleighQuotient(scaled, n, v);
