@@ -56,16 +56,21 @@ bool ReportShows(const EngineRun& run, double value, int decimals) {
 
 bool ValidatorInstalled() { return std::system("python3 -c 'import jsonschema' 2>/dev/null") == 0; }
 
+// The run's results document, valid against the schema where the validator is installed.
+Json ValidDocument(const EngineRun& run, const std::string& what) {
+  const std::string path = run.dir.File("results.json");
+  if (ValidatorInstalled()) {
+    EXPECT_TRUE(Valid(path)) << what;
+  }
+  std::ifstream in(path);
+  return Json::parse(in);
+}
+
 TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
   for (const std::string example : {"lcstouff", "missing", "marghomo", "haireye", "cumlogit"}) {
     const EngineRun run(WithJson(example));
     ASSERT_EQ(run.status, 0) << example;
-    const std::string path = run.dir.File("results.json");
-    if (ValidatorInstalled()) {
-      EXPECT_TRUE(Valid(path)) << example;
-    }
-    std::ifstream in(path);
-    const Json document = Json::parse(in);
+    const Json document = ValidDocument(run, example);
     const Json& statistics = document["statistics"];
     EXPECT_NEAR(statistics["l_squared"]["value"].get<double>(), run.Statistic("L-squared"), 0.6e-4)
         << example;
@@ -137,12 +142,7 @@ TEST(ResultsDocument, CorrespondenceAnalysesGiveValidDocuments) {
        {WithJson("smoke"), WithJson("assoc"), WithJson("mca"), left_out + "\nwjs results.json\n"}) {
     const EngineRun run(input);
     ASSERT_EQ(run.status, 0) << input;
-    const std::string path = run.dir.File("results.json");
-    if (ValidatorInstalled()) {
-      EXPECT_TRUE(Valid(path)) << input;
-    }
-    std::ifstream in(path);
-    const Json document = Json::parse(in);
+    const Json document = ValidDocument(run, input);
     EXPECT_FALSE(document.contains("statistics"));
     const Json& analysis = document["correspondence"];
     if (!analysis["left_out"].is_null()) {
