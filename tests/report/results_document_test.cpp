@@ -12,7 +12,6 @@
 #include <sstream>
 #include <string>
 
-#include "core/format_real.h"
 #include "test_support.h"
 
 namespace tav {
@@ -133,8 +132,8 @@ TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
   }
 }
 
-// A run with cor: a valid document whose analysis takes the place of the statistics; its
-// eigenvalues and scores are the report's, to the printed digits. A left-out analysis says why.
+// A run with cor: a valid document whose analysis takes the place of the statistics (its
+// figures are checked against R's with the analysis' own tests); a left-out analysis says why.
 TEST(ResultsDocument, CorrespondenceAnalysesGiveValidDocuments) {
   const std::string left_out =
       "man 3\ndim 2 2 2\nlab A B C\nmod {ABC} cor(1)\ndat [ 1 2 3 4 5 6 7 8 ]";
@@ -145,33 +144,11 @@ TEST(ResultsDocument, CorrespondenceAnalysesGiveValidDocuments) {
     const Json document = ValidDocument(run, input);
     EXPECT_FALSE(document.contains("statistics"));
     const Json& analysis = document["correspondence"];
-    if (!analysis["left_out"].is_null()) {
+    if (analysis["left_out"].is_null()) {
+      EXPECT_EQ(run.Block(" * General *").size(), analysis["dimensions"].size() + 2) << input;
+    } else {
       EXPECT_TRUE(
           run.Has("WARNING: analysis left out: " + analysis["left_out"].get<std::string>()));
-      continue;
-    }
-    // The general table's second column: rho, eigen or phi.
-    const std::vector<std::string> general = run.Block(" * General *");
-    ASSERT_EQ(general.size(), analysis["dimensions"].size() + 2);
-    for (std::size_t d = 0; d < analysis["dimensions"].size(); ++d) {
-      const Json& dimension = analysis["dimensions"][d];
-      const double value = analysis["type"] == 2 ? dimension["eigenvalue"].get<double>()
-                                                 : std::sqrt(dimension["eigenvalue"].get<double>());
-      std::istringstream line(general[d + 2]);
-      int number = 0;
-      std::string printed;
-      line >> number >> printed;
-      EXPECT_EQ(printed, FormatReal(0, 4, value)) << input;
-    }
-    // Every score of the first dimension, rounded, is on its category's line.
-    for (const Json& category : analysis["categories"]) {
-      const std::string score = FormatReal(11, 3, category["scores"][0].get<double>());
-      const std::string weight = FormatReal(11, 3, category["weight"].get<double>());
-      bool found = false;
-      for (const std::string& line : run.Block(" * Categories *")) {
-        found = found || line.find(weight + score) != std::string::npos;
-      }
-      EXPECT_TRUE(found) << input << category.dump();
     }
   }
 }
