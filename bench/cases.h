@@ -13,8 +13,9 @@ struct BenchCase {
   std::string description;  // no commas: bench/run reads Google Benchmark's CSV
   // The kind of model, which decides the comparison with R: "loglinear" (hierarchical, R's
   // loglin with the same iterations), "latent" (latent class, none), "design" (a log-linear
-  // model with a design effect, glm to convergence) or "cumulative" (a cumulative logit model,
-  // clm to convergence).
+  // model with a design effect, glm to convergence), "cumulative" (a cumulative logit model,
+  // clm to convergence) or "correspondence" (a multiple correspondence analysis, ca's mjca on
+  // the same records).
   std::string family;
   int iterations = 0;  // ite k, cri 0
   // The manifest variables' numbers of categories, in variable order.
@@ -32,7 +33,8 @@ struct BenchCase {
   // The design and cumulative cases: the data in the form bench/fit.R reads. A line with the
   // family, then a table with a header line, one row per cell, columns separated by blanks;
   // design: A B x count, cumulative: A B C R sA sB sC count (sA, sB, sC: the scores of the
-  // predictors' categories). All cells are listed, the empty ones too.
+  // predictors' categories). All cells are listed, the empty ones too. The correspondence
+  // case: a line "correspondence", then the records, one per line (bench/mca.R).
   std::string fit_data;
 };
 

@@ -3,7 +3,8 @@
 // case is an input file in the command language, read by ParseInput (not timed) and estimated
 // by Estimate (timed, in CPU time of the process) with "ite k" and "cri 0", so that exactly k
 // iterations run; the report is not written. The results case (family results) times the
-// report instead, after an estimation that is not timed.
+// report instead, after an estimation that is not timed; the correspondence case (family
+// correspondence) times the estimation to convergence and its correspondence analysis report.
 //
 //   tav_bench [Google Benchmark flags]   run the cases
 //   tav_bench --list                     one line per case, tab-separated: name, family
@@ -26,7 +27,8 @@
 // also estimated to convergence, from the same input without the "ite" and "cri" lines (the
 // default criterion): ms_converged (time of Estimate), iterations_converged (the iterations it
 // used). The results case: ms_per_iter is the time of the report with its results document,
-// ms_peer that of the same report without the document.
+// ms_peer that of the same report without the document. The correspondence case: ms_per_iter
+// is the time of the estimation (to convergence) and the correspondence analysis report.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -47,6 +49,7 @@
 #include "core/stop_run.h"
 #include "data/parse_input.h"
 #include "newton/run_state.h"
+#include "report/correspondence_report.h"
 #include "report/simulation.h"
 #include "report/write_report.h"
 #include "tav95/run_driver.h"
@@ -140,9 +143,10 @@ struct FitEnd {
   double log_likelihood = 0;
 };
 
-// What TimedRun times: the estimation (with the simulation a sim request asks for), or the
-// report and the result files it writes after an estimation that is not timed.
-enum class Timed { kEstimate, kReport };
+// What TimedRun times: the estimation (with the simulation a sim request asks for), the
+// report and the result files it writes after an estimation that is not timed, or the
+// estimation and the correspondence analysis report together.
+enum class Timed { kEstimate, kReport, kAnalysis };
 
 // Reads the input (not timed) and returns the CPU seconds of what is timed; error is set when
 // the run stops or ends at another iteration than expected (expected_iterations < 0: any).
@@ -160,7 +164,13 @@ double TimedRun(const std::string& input, int expected_iterations, std::string& 
   try {
     tav::ParseInput(run);
     tav::TimeOfDaySeconds(run);  // fixes the random seed as a run does
-    if (timed == Timed::kReport) {
+    if (timed == Timed::kAnalysis) {
+      run.OutputFileName = run.arguments[1];
+      const double start = CpuSeconds();
+      tav::FitModel(run);
+      tav::WriteCorrespondenceReport(run, run.model.CorrespondenceType);
+      elapsed = CpuSeconds() - start;
+    } else if (timed == Timed::kReport) {
       run.OutputFileName = run.arguments[1];
       tav::FitModel(run);
       const double start = CpuSeconds();
@@ -196,9 +206,13 @@ void RunCase(benchmark::State& state, const std::string& name) {
   double peer_seconds = 0;
   FitEnd converged;
   std::string error;
-  const Timed timed = p.c.family == "results" ? Timed::kReport : Timed::kEstimate;
+  const Timed timed = p.c.family == "results"          ? Timed::kReport
+                      : p.c.family == "correspondence" ? Timed::kAnalysis
+                                                       : Timed::kEstimate;
+  // An analysis estimates to convergence, with the iterations that takes.
+  const int iterations = timed == Timed::kAnalysis ? -1 : p.c.iterations;
   for (auto _ : state) {
-    const double seconds = TimedRun(p.input_path, p.c.iterations, error, nullptr, timed);
+    const double seconds = TimedRun(p.input_path, iterations, error, nullptr, timed);
     if (error.empty() && !p.peer_path.empty()) {
       peer_seconds += TimedRun(p.peer_path, p.c.iterations, error, nullptr, timed);
     }
@@ -217,9 +231,9 @@ void RunCase(benchmark::State& state, const std::string& name) {
   }
   const double runs = static_cast<double>(state.iterations());
   if (error.empty() && runs > 0) {
-    // A simulation runs the start iteration only, and a results case times the report: their
-    // figure is the whole time.
-    const double k = timed == Timed::kReport ? 1 : std::max(p.c.iterations, 1);
+    // A simulation runs the start iteration only, a results case times the report and an
+    // analysis the estimation and its report: their figure is the whole time.
+    const double k = timed != Timed::kEstimate ? 1 : std::max(p.c.iterations, 1);
     state.counters["ms_per_iter"] = 1e3 * all_seconds / (runs * k);
     state.counters["ms_start"] = 1e3 * start_seconds / runs;
     state.counters["ms_per_iter_steady"] = 1e3 * (all_seconds - start_seconds) / (runs * k);

@@ -57,8 +57,9 @@ void CheckEstimationAvailable(const EstimationRun& run) {
   for (const auto& [file, construct] : unwritten) {
     if (!file->empty()) NotAvailable(construct);
   }
-  if (model.CorrespondenceType > 0) {
-    NotAvailable("correspondence and association analysis (cor) is");
+  // A correspondence analysis shows no parameters: their covariances are never computed.
+  if (model.CorrespondenceType > 0 && !settings.file_covariances.empty()) {
+    NotAvailable("writing covariances (wse) with a correspondence analysis (cor) is");
   }
   if (model.ManifestCellCount > 1e18L) NotAvailable("a table of more than 1E18 cells is");
 }

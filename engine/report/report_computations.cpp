@@ -187,10 +187,45 @@ double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell
   return EstimatedObservedFrequency(run, subgroup, cell, completions);
 }
 
+long double CompleteTableCells(const ModelState& model) {
+  long double cells = 1;
+  for (int v = 0; v < model.VariableCount; ++v) cells *= std::max(model.Dimension[v], 1);
+  return cells;
+}
+
+void VisitCompleteTable(const RunState& run, const CellVisitor& visit) {
+  const ModelState& model = run.model;
+  const int submodels = model.SubmodelCount;
+  // Every submodel's cell at the current cell of the complete table, moved along with it.
+  std::vector<std::vector<std::int64_t>> weights;
+  std::vector<std::int64_t> at;
+  for (int t = 0; t < submodels; ++t) {
+    weights.push_back(SubmodelWeights(model, t));
+    at.push_back(model.submodels[t].first_cell);
+  }
+  std::vector<int> category(kVectorSize, 0);
+  for (;;) {
+    double product = 1.0;
+    for (int t = 0; t < submodels && product != 0.0; ++t) product *= Fitted(run, at[t]);
+    visit(category, product);
+    int v = model.VariableCount - 1;
+    for (; v >= 0; --v) {
+      const int last = std::max(model.Dimension[v], 1) - 1;
+      if (category[v] < last) {
+        ++category[v];
+        for (int t = 0; t < submodels; ++t) at[t] += weights[t][v];
+        break;
+      }
+      for (int t = 0; t < submodels; ++t) at[t] -= weights[t][v] * last;
+      category[v] = 0;
+    }
+    if (v < 0) return;
+  }
+}
+
 void CollapseTable(const RunState& run, const Membership& flags, std::vector<double>& target,
                    std::int64_t offset) {
   const ModelState& model = run.model;
-  std::vector<int> all_variables;
   std::vector<std::int64_t> weight(kVectorSize, 0);
   std::int64_t size = 1;
   for (int v = model.VariableCount - 1; v >= 0; --v) {
@@ -198,24 +233,15 @@ void CollapseTable(const RunState& run, const Membership& flags, std::vector<dou
     weight[v] = size;
     size *= model.Dimension[v];
   }
-  for (int v = 0; v < model.VariableCount; ++v) all_variables.push_back(v);
   if (static_cast<std::int64_t>(target.size()) < offset + size) {
     target.resize(static_cast<std::size_t>(offset + size), 0.0);
   }
   std::fill(target.begin() + offset, target.begin() + offset + size, 0.0);
-
-  std::vector<std::vector<std::int64_t>> weights;
-  for (int t = 0; t < model.SubmodelCount; ++t) weights.push_back(SubmodelWeights(model, t));
-  std::vector<int> category(kVectorSize, 0);
-  do {
-    double product = 1.0;
-    for (int t = 0; t < model.SubmodelCount && product != 0.0; ++t) {
-      product *= Fitted(run, SubmodelCell(model, t, weights[t], category));
-    }
+  VisitCompleteTable(run, [&](const std::vector<int>& category, double frequency) {
     std::int64_t at = offset;
     for (int v = 0; v < model.VariableCount; ++v) at += weight[v] * category[v];
-    target[static_cast<std::size_t>(at)] += product;
-  } while (NextCombination(model, all_variables, category));
+    target[static_cast<std::size_t>(at)] += frequency;
+  });
 }
 
 std::string ConditionalLabel(const RunState& run, int t) {

@@ -2,6 +2,7 @@
 #define TAV_ENGINE_REPORT_REPORT_COMPUTATIONS_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,15 @@ double EstimatedCellFrequency(const RunState& run, std::int64_t cell);
 double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell,
                                   std::vector<double>& completions);
 double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell);
+
+// The number of cells of the complete table: the product of every variable's categories.
+long double CompleteTableCells(const ModelState& model);
+
+// Calls visit(category, frequency) for every cell of the complete table in cell order (the last
+// variable fastest): category holds the cell's category (from 0) of every variable, indexed by
+// variable number, and frequency is the cell's estimated frequency (EstimatedCellFrequency).
+using CellVisitor = std::function<void(const std::vector<int>& category, double frequency)>;
+void VisitCompleteTable(const RunState& run, const CellVisitor& visit);
 
 // Fills target[offset ...] with the margin of the estimated complete table over the flagged
 // variables (in variable order, the last fastest). target grows when it is too short.

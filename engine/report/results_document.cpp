@@ -1,5 +1,6 @@
 #include "report/results_document.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -245,6 +246,68 @@ void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoR
           {"classification_error", measure(r.error_baseline, r.error_fitted, r.error_r2)},
           {"minus_2_over_n_log_likelihood", deviance},
           {"likelihood_power_minus_2_over_n", likelihood}});
+}
+
+void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis) {
+  if (!run.results) return;
+  const ModelState& model = run.model;
+  const int t = analysis.type;
+  static const char* const kNames[] = {"correspondence", "multiple correspondence", "association",
+                                       "association with uniform weights"};
+  Json part = {{"type", t},
+               {"analysis", kNames[std::clamp(t, 1, 4) - 1]},
+               {"left_out", analysis.left_out.empty() ? Json(nullptr) : Json(analysis.left_out)},
+               {"sample_size", Number(analysis.total)}};
+  double total = 0;
+  for (double lambda : analysis.eigenvalues) total += lambda;
+  Json dimensions = Json::array();
+  double cumulative = 0;
+  for (std::size_t d = 0; d < analysis.eigenvalues.size(); ++d) {
+    const double lambda = analysis.eigenvalues[d];
+    cumulative += lambda;
+    Json dimension = {{"dimension", d + 1}, {"eigenvalue", Number(lambda)}};
+    if (t == 2) {
+      dimension["eigenvalue_per_variable"] = Number(lambda / analysis.variables);
+    } else {
+      dimension[t == 1 ? "rho" : "phi"] = Number(std::sqrt(lambda));
+    }
+    if (t <= 2) {
+      dimension["proportion"] = Number(lambda / total);
+      dimension["cumulative_proportion"] = Number(cumulative / total);
+    }
+    if (t == 1) dimension["x_squared"] = Number(analysis.total * (total - cumulative + lambda));
+    dimensions.push_back(dimension);
+  }
+  part["dimensions"] = dimensions;
+  Json categories = Json::array();
+  for (const CorrespondenceAnalysis::Category& c : analysis.categories) {
+    Json scores = Json::array();
+    for (double x : c.scores) scores.push_back(Number(x));
+    categories.push_back({{"variable", model.VariableLabel[c.variable]},
+                          {"side", t == 2     ? "both"
+                                   : c.column ? "columns"
+                                              : "rows"},
+                          {"category", c.category + 1},
+                          {"weight", Number(c.weight)},
+                          {"scores", scores}});
+  }
+  part["categories"] = categories;
+  if (t == 2) {
+    Json variables = Json::array();
+    for (int k = 0; k < analysis.variables && analysis.left_out.empty(); ++k) {
+      Json discrimination = Json::array();
+      Json contribution = Json::array();
+      for (std::size_t d = 0; d < analysis.contributions.size(); ++d) {
+        discrimination.push_back(Number(analysis.contributions[d][k] * analysis.eigenvalues[d]));
+        contribution.push_back(Number(analysis.contributions[d][k]));
+      }
+      variables.push_back({{"variable", model.VariableLabel[k]},
+                           {"discrimination", discrimination},
+                           {"contribution", contribution}});
+    }
+    part["variables"] = variables;
+  }
+  (*run.results)["correspondence"] = part;
 }
 
 void FinishResultsDocument(RunState& run) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "newton/run_state.h"
+#include "report/correspondence_report.h"
 #include "report/pseudo_r_squared.h"
 
 namespace tav {
@@ -87,6 +88,12 @@ void RecordLatentClasses(RunState& run, const LatentClassFigures& figures);
 
 // The pseudo R-squared measures of the submodel labelled label.
 void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoRSquared& r);
+
+// The association or correspondence analysis of a model with cor, which stands in place of the
+// statistics and the other sections: its type, the reason it was left out (or null), N, every
+// dimension of the general table, each category's weight and scores, and for multiple
+// correspondence analysis the discrimination measures and contributions of the variables.
+void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis);
 
 // Adds the iteration history and writes the document to its file.
 void FinishResultsDocument(RunState& run);

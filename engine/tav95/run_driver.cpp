@@ -11,6 +11,7 @@
 #include "estimation/estimate.h"
 #include "input/reader.h"
 #include "newton/newton_iteration.h"
+#include "report/correspondence_report.h"
 #include "report/simulation.h"
 #include "report/write_report.h"
 
@@ -82,6 +83,13 @@ void FitAndReport(RunState& run) {
   FitModel(run);
   if (!run.settings.simulate_file.empty()) SimulateData(run);
   WritePosteriorFiles(run);
+  // A correspondence or association analysis has a report of its own, which shows no standard
+  // errors.
+  const int correspondence = run.model.CorrespondenceType;
+  if (correspondence > 0) {
+    WriteCorrespondenceReport(run, correspondence);
+    return;
+  }
   // Standard errors, the eigenvalues of the information matrix and the boundary counters.
   if (StandardErrorsWanted(run)) {
     WriteLogLine(run, "  standard errors");

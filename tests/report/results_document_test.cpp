@@ -55,16 +55,21 @@ bool ReportShows(const EngineRun& run, double value, int decimals) {
 
 bool ValidatorInstalled() { return std::system("python3 -c 'import jsonschema' 2>/dev/null") == 0; }
 
+// The run's results document, valid against the schema where the validator is installed.
+Json ValidDocument(const EngineRun& run, const std::string& what) {
+  const std::string path = run.dir.File("results.json");
+  if (ValidatorInstalled()) {
+    EXPECT_TRUE(Valid(path)) << what;
+  }
+  std::ifstream in(path);
+  return Json::parse(in);
+}
+
 TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
   for (const std::string example : {"lcstouff", "missing", "marghomo", "haireye", "cumlogit"}) {
     const EngineRun run(WithJson(example));
     ASSERT_EQ(run.status, 0) << example;
-    const std::string path = run.dir.File("results.json");
-    if (ValidatorInstalled()) {
-      EXPECT_TRUE(Valid(path)) << example;
-    }
-    std::ifstream in(path);
-    const Json document = Json::parse(in);
+    const Json document = ValidDocument(run, example);
     const Json& statistics = document["statistics"];
     EXPECT_NEAR(statistics["l_squared"]["value"].get<double>(), run.Statistic("L-squared"), 0.6e-4)
         << example;
@@ -123,6 +128,27 @@ TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
       for (const Json& cell : table["cells"]) {
         EXPECT_TRUE(ReportShows(run, cell["probability"].get<double>(), 4)) << example;
       }
+    }
+  }
+}
+
+// A run with cor: a valid document whose analysis takes the place of the statistics (its
+// figures are checked against R's with the analysis' own tests); a left-out analysis says why.
+TEST(ResultsDocument, CorrespondenceAnalysesGiveValidDocuments) {
+  const std::string left_out =
+      "man 3\ndim 2 2 2\nlab A B C\nmod {ABC} cor(1)\ndat [ 1 2 3 4 5 6 7 8 ]";
+  for (const std::string& input :
+       {WithJson("smoke"), WithJson("assoc"), WithJson("mca"), left_out + "\nwjs results.json\n"}) {
+    const EngineRun run(input);
+    ASSERT_EQ(run.status, 0) << input;
+    const Json document = ValidDocument(run, input);
+    EXPECT_FALSE(document.contains("statistics"));
+    const Json& analysis = document["correspondence"];
+    if (analysis["left_out"].is_null()) {
+      EXPECT_EQ(run.Block(" * General *").size(), analysis["dimensions"].size() + 2) << input;
+    } else {
+      EXPECT_TRUE(
+          run.Has("WARNING: analysis left out: " + analysis["left_out"].get<std::string>()));
     }
   }
 }
