@@ -112,6 +112,49 @@ TEST(AssociationModel, LSquaredAndDegreesOfFreedomOfEveryModelAgreeWithIndepende
   }
 }
 
+TEST(AssociationModel, MappingsDesignsLayerGroupsAndSymmetryAgreeWithIndependentFits) {
+  // The two layer designs: groups of countries sharing phi (1 1 2), and phi_k = gamma z_k with
+  // z = 1 2 3 (glm: Cg:I(u v) and I(z u v)); equal row and column scores of the first country
+  // (gnm's MultHomog); mental health with the scores of M grouped 1 2 2 3 (gnm: Mult(Mg, S)),
+  // and fixed scores 1 2 4 7 for M (glm: I(x v)).
+  const Case cases[] = {
+      {kMobility, "CO,CD,ass2(O D C 2b 0 0 2)", 3209.868040, 190},
+      {kMobility, "CO,CD,ass2(O D C 2b 0 0 -1)", 3515.028328, 191},
+      {kMental, "M,S,ass2(M S 5a 3)", 4.021338, 9},
+      {kMental, "M,S,ass2(M S 2a -1)", 12.421753, 14},
+  };
+  const char* const designs[] = {"des [1 1 2]\n", "des [1 2 3]\n", "des [1 2 2 3]\n",
+                                 "des [1 2 4 7]\n"};
+  for (int i = 0; i < 4; ++i) {
+    const EngineRun run(Input(cases[i], designs[i]));
+    ASSERT_EQ(run.status, 0) << cases[i].model;
+    EXPECT_NEAR(run.Statistic("L-squared"), cases[i].lsquared, 0.6e-4) << cases[i].model;
+    EXPECT_EQ(run.Statistic("Degrees of freedom"), cases[i].df) << cases[i].model;
+  }
+  // Fixed scores: phi of the normalised scores and its standard error (glm's coefficient and
+  // standard error times the lengths of the centred scores).
+  const EngineRun fixed(Input(cases[3], designs[3]));
+  const std::vector<std::string> block = fixed.Block("  type 2 association (row=M column=S)");
+  ASSERT_GE(block.size(), 3u);
+  EXPECT_EQ(block[1], "  association    0.7927");
+  EXPECT_EQ(block[2], "  s.e.           0.1358");
+  // Symmetric association in one country: mobility table of England and Wales.
+  std::string table = "man 2\ndim 9 9\nlab O D\nmod {O,D,ass2(O D 5a a)}\ndat [\n";
+  const std::string mobility = kMobility;
+  const std::size_t start = mobility.find("dat [\n") + 6;
+  std::size_t end = start;
+  for (int line = 0; line < 9; ++line) end = mobility.find('\n', end) + 1;
+  table += mobility.substr(start, end - start) + "]\n";
+  for (const std::string model : {"5a a", "6a"}) {
+    std::string input = table;
+    input.replace(input.find("5a a"), 4, model);
+    const EngineRun run(input);
+    ASSERT_EQ(run.status, 0) << model;
+    EXPECT_NEAR(run.Statistic("L-squared"), 744.259025, 0.6e-4) << model;
+    EXPECT_EQ(run.Statistic("Degrees of freedom"), 56) << model;
+  }
+}
+
 // The numbers after the 14-character head of the line that begins with head, in the block of
 // the association term.
 std::vector<double> Values(const EngineRun& run, const std::string& head) {
