@@ -46,6 +46,9 @@ class ParameterBlockWriter {
   // free-parameter list, -1 when it is not free).
   virtual void BeginBlock(const std::string& /*heading*/) {}
   virtual void RecordParameter(const std::string& /*label*/, double /*x*/, int /*position*/) {}
+  // For the results document: a value of the block shown as it is (an association parameter or
+  // score), with its standard error (NaN when none is shown).
+  virtual void RecordValue(const std::string& /*label*/, double /*value*/, double /*std_err*/) {}
   // A block's heading line: two blanks and the heading.
   void WriteHeading(const std::string& heading) {
     BeginBlock(heading);

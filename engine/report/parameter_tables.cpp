@@ -236,6 +236,14 @@ class ReportBlockWriter : public ParameterBlockWriter {
         run_, start == std::string::npos ? std::string() : label.substr(start, end - start + 1),
         figures);
   }
+  void RecordValue(const std::string& label, double value, double std_err) override {
+    ParameterFigures figures;
+    figures.beta = value;
+    figures.std_err = std_err;
+    figures.z = std_err > 0 ? value / std_err : NAN;
+    figures.exp_beta = NAN;
+    RecordBlockParameter(run_, label, figures);
+  }
   bool ShowsExpBeta(int t) const override { return tav::ShowsExpBeta(run_, t); }
   std::string ColumnHeader(int t) const override { return WriteColumnHeader(run_, t); }
   double Covariance(int i, int j) override {

@@ -40,15 +40,15 @@ bool Valid(const std::string& document) {
   return std::system(command.c_str()) == 0;
 }
 
-// value, printed with decimals as the report prints it, stands in the number column of a
-// parameter or probability line of the report.
+// value, printed with decimals as the report prints it, stands in the number columns of a
+// parameter, score or probability line of the report.
 bool ReportShows(const EngineRun& run, double value, int decimals) {
   std::ostringstream text;
   text.setf(std::ios::fixed);
   text.precision(decimals);
   text << value;
   for (const std::string& line : run.report) {
-    if (line.size() >= 23 && line.substr(14, 9).find(text.str()) != std::string::npos) return true;
+    if (line.size() >= 23 && line.find(text.str(), 14) != std::string::npos) return true;
   }
   return false;
 }
@@ -66,7 +66,8 @@ Json ValidDocument(const EngineRun& run, const std::string& what) {
 }
 
 TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
-  for (const std::string example : {"lcstouff", "missing", "marghomo", "haireye", "cumlogit"}) {
+  for (const std::string example :
+       {"lcstouff", "missing", "marghomo", "haireye", "cumlogit", "rcmental", "jobsat"}) {
     const EngineRun run(WithJson(example));
     ASSERT_EQ(run.status, 0) << example;
     const Json document = ValidDocument(run, example);

@@ -72,7 +72,8 @@ std::string StdErrCell(double variance, bool estimated, bool parameter) {
 // alike.
 void WriteSide(const std::string& label, const std::vector<double>& values, int first, int count,
                int n, int group, bool parameter, const std::vector<double>* variances,
-               const std::vector<char>& estimated, ParameterBlockWriter& writer) {
+               const std::vector<char>& estimated, ParameterBlockWriter& writer,
+               bool record = true) {
   const int blocks = n > 0 ? count / n : 0;
   for (int b = 0; b < blocks; ++b) {
     std::string head = "  " + label;
@@ -91,6 +92,19 @@ void WriteSide(const std::string& label, const std::vector<double>& values, int 
     }
     WriteCellLines(head, cells, group, writer);
     if (variances != nullptr) WriteCellLines("  s.e.", errors, group, writer);
+    // The results document: the values with their standard errors, labelled with the side, the
+    // block (several) and the category (scores).
+    for (int i = 0; i < n && record; ++i) {
+      const int at = first + b * n + i;
+      std::string name = head.substr(2);
+      if (!parameter || n > 1) {
+        name += ' ';
+        name += IntegerText(i + 1);
+      }
+      const double variance = variances != nullptr ? (*variances)[at] : NAN;
+      writer.RecordValue(name, values[at],
+                         estimated[at] != 0 && variance > 0 ? std::sqrt(variance) : NAN);
+    }
   }
 }
 
@@ -248,12 +262,12 @@ class Association : public ModelFamily {
       if (w.family == 2 && w.scaling <= 3) {
         const std::vector<double> adjusted_rows = AdjustedScores(w, false);
         WriteSide("adj " + row_side, adjusted_rows, 0, static_cast<int>(adjusted_rows.size()),
-                  w.rows, row_group, false, nullptr, estimated, writer);
+                  w.rows, row_group, false, nullptr, estimated, writer, false);
         if (!w.symmetric) {
           const std::vector<double> adjusted_columns = AdjustedScores(w, true);
           WriteSide("adj " + column_side, adjusted_columns, 0,
                     static_cast<int>(adjusted_columns.size()), w.columns, column_group, false,
-                    nullptr, estimated, writer);
+                    nullptr, estimated, writer, false);
         }
       }
       writer.WriteLine("");
