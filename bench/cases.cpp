@@ -321,6 +321,51 @@ BenchCase DesignTable(std::uint64_t seed) {
   return c;
 }
 
+// The RC(1) association model in a 100 x 100 table: row and column effects and
+// phi mu_i nu_j with phi = 3 and scores mu, nu drawn uniformly, centred and scaled to unit sums
+// of squares. Poisson counts with an expected total of 200000.
+BenchCase AssociationTable(std::uint64_t seed) {
+  constexpr int kSize = 100;
+  constexpr double kPhi = 3;
+  BenchCase c;
+  c.name = "rc10k";
+  c.family = "association";
+  c.iterations = 5;
+  c.dims = {kSize, kSize};
+  Generator random(seed);
+  auto scores = [&random] {
+    std::vector<double> x(kSize);
+    double mean = 0;
+    for (double& value : x) mean += (value = random.Uniform()) / kSize;
+    double squares = 0;
+    for (double& value : x) {
+      value -= mean;
+      squares += value * value;
+    }
+    for (double& value : x) value /= std::sqrt(squares);
+    return x;
+  };
+  const std::vector<double> mu = scores();
+  const std::vector<double> nu = scores();
+  DrawSquareTable(c, random, kSize, 200000, [&](int i, int j) { return kPhi * mu[i] * nu[j]; });
+  std::ostringstream out;
+  out << "* rc10k: RC(1) association in a 100 x 100 table\n"
+      << "man 2\ndim 100 100\nlab A B\nmod {A,B,ass2(A B 5a)}\nsee 1234\nite " << c.iterations
+      << "\ncri 0\n";
+  WriteTable(out, c.table);
+  c.input = out.str();
+  std::ostringstream fit;
+  fit << "association\nA B count\n";
+  for (int i = 0; i < kSize; ++i) {
+    for (int j = 0; j < kSize; ++j)
+      fit << i + 1 << ' ' << j + 1 << ' ' << c.table[i * kSize + j] << '\n';
+  }
+  c.fit_data = fit.str();
+  c.table.clear();
+  c.description = "100 x 100 table; RC(1) association";
+  return c;
+}
+
 // A cumulative logit model for an ordered response R of 10 categories given predictors A, B
 // and C of 10 categories each, with linear effects of their scores (k - 5.5) / 4.5:
 // P(R <= r | a, b, c) = logistic(theta_r + 0.5 s_a - 0.8 s_b + 0.3 s_c), the thresholds
@@ -572,12 +617,12 @@ BenchCase CorrespondenceCase(std::uint64_t seed) {
 std::vector<std::string> CaseNames() {
   return {"ll4k",           "ll16k",      "ll65k",  "ll65k_8var", "lc12x2_table",
           "lc12x3_records", "design10k",  "cum10k", "mh20",       "lcord10k",
-          "sim10m",         "lc12x3_wjs", "mca10"};
+          "sim10m",         "lc12x3_wjs", "mca10",  "rc10k"};
 }
 
 bool FitsToConvergence(const BenchCase& c) {
   return c.family == "design" || c.family == "cumulative" || c.family == "marginal" ||
-         c.family == "ordinal";
+         c.family == "ordinal" || c.family == "association";
 }
 
 BenchCase MakeCase(const std::string& name) {
@@ -593,6 +638,7 @@ BenchCase MakeCase(const std::string& name) {
   if (name == "sim10m") return SimulationCase();
   if (name == "lc12x3_wjs") return ResultsDocumentCase();
   if (name == "mca10") return CorrespondenceCase(401);
+  if (name == "rc10k") return AssociationTable(305);
   return LatentRecords(202);
 }
 

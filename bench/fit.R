@@ -56,18 +56,31 @@ if (family == "design") {
   logLik <- function(fit) sum(ifelse(n > 0, n * log(fit$m / total), 0))
   l_squared <- function(fit) 2 * sum(ifelse(n > 0, n * log(n / fit$m), 0))
   iterations <- function(fit) fit$iter
+} else if (family == "association") {
+  # The RC(1) model, gnm's Mult term; gnm starts from random values, so each fit is one of
+  # several the user would make.
+  suppressPackageStartupMessages(library(gnm))
+  data$A <- factor(data$A)
+  data$B <- factor(data$B)
+  fit_once <- function() {
+    gnm(count ~ A + B + Mult(A, B), family = poisson, data = data, verbose = FALSE)
+  }
+  l_squared <- function(fit) deviance(fit)
+  iterations <- function(fit) fit$iter
 } else {
   stop("unknown family: ", family)
 }
 
-per_fit <- numeric(5)
-for (r in 1:5) {
+# gnm takes minutes on the association case: one repetition of one fit there.
+repetitions <- if (family == "association") 1 else 5
+per_fit <- numeric(repetitions)
+for (r in 1:repetitions) {
   calls <- 0
   start <- cpu()
   repeat {
     fit <- fit_once()
     calls <- calls + 1
-    if (cpu() - start >= 0.5) break
+    if (cpu() - start >= 0.5 || family == "association") break
   }
   per_fit[r] <- (cpu() - start) / calls
 }

@@ -634,7 +634,7 @@ void JointStep(EstimationRun& run, int r, std::vector<AssociationWork>& works, B
   }
   std::vector<double> g;
   std::vector<double> h;
-  ProfiledSums(run, r, std::move(x), n, g, h);
+  ProfiledSums(run, r, std::move(x), n, g, h, true);
   // The system scaled to a unit diagonal, so that the tolerance is relative.
   std::vector<double> scale(n, 0.0);
   for (std::size_t p = 0; p < n; ++p) {
@@ -1052,12 +1052,11 @@ std::vector<std::vector<double>> AssociationDirections(const AssociationWork& w)
   return {basis.begin() + static_cast<std::ptrdiff_t>(constraints), basis.end()};
 }
 
-std::vector<double> AssociationCellChange(const EstimationRun& run, int r, int work, int position) {
-  const AssociationWork& w = run.estimation.association_work[r][work];
-  const std::vector<std::vector<double>> directions = AssociationDirections(w);
+namespace {
+
+// The change of every cell of the term along direction d.
+std::vector<double> CellChangeAlong(const AssociationWork& w, const std::vector<double>& d) {
   std::vector<double> change(w.row_of.size(), 0.0);
-  if (position < 0 || position >= static_cast<int>(directions.size())) return change;
-  const std::vector<double>& d = directions[position];
   const ValueLayout layout = LayoutOf(w);
   for (std::size_t c = 0; c < change.size(); ++c) {
     const int h = w.row_of[c];
@@ -1075,6 +1074,24 @@ std::vector<double> AssociationCellChange(const EstimationRun& run, int r, int w
     change[c] = value;
   }
   return change;
+}
+
+}  // namespace
+
+std::vector<double> AssociationCellChange(const EstimationRun& run, int r, int work, int position) {
+  const AssociationWork& w = run.estimation.association_work[r][work];
+  const std::vector<double> values = AssociationValues(w);
+  if (values != w.directions_at || w.cell_changes.empty()) {
+    w.directions_at = values;
+    w.cell_changes.clear();
+    for (const std::vector<double>& d : AssociationDirections(w)) {
+      w.cell_changes.push_back(CellChangeAlong(w, d));
+    }
+  }
+  if (position < 0 || position >= static_cast<int>(w.cell_changes.size())) {
+    return std::vector<double>(w.row_of.size(), 0.0);
+  }
+  return w.cell_changes[position];
 }
 
 }  // namespace tav

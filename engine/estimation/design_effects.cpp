@@ -18,6 +18,8 @@ namespace {
 
 // Sweeps of the alternating projections that take the model terms out of the design values.
 constexpr int kProjectionSweeps = 50;
+// The relative size of the terms' means at which the projections of the sparse form stop.
+constexpr double kSparseTolerance = 1e-9;
 // The predictor of a cell whose fixed value or parameter is not positive.
 constexpr double kNoPredictor = -1000;
 
@@ -429,7 +431,10 @@ void JointStep(EstimationRun& run, int table, std::vector<DesignWork>& works) {
 }  // namespace
 
 void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::size_t n,
-                  std::vector<double>& g, std::vector<double>& h) {
+                  std::vector<double>& g, std::vector<double>& h, bool sparse) {
+  // The columns as given, for the sparse form of h.
+  std::vector<double> given;
+  if (sparse) given = x;
   const Submodel& submodel = run.model.submodels[r];
   const EstimationState& est = run.estimation;
   const double* fitted = est.FittedTable.data() + submodel.first_cell;
@@ -463,7 +468,7 @@ void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::s
         }
         term->ForEach([&](std::int64_t cell, std::int64_t t) { column[cell] -= sum[t]; });
       }
-      if (largest <= 1e-12 * scale) break;
+      if (largest <= (sparse ? kSparseTolerance : 1e-12) * scale) break;
     }
     for (std::int64_t cell = 0; cell < cells; ++cell) x[cell * n + p] = column[cell];
   }
@@ -472,10 +477,19 @@ void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::s
   for (std::int64_t cell = 0; cell < cells; ++cell) {
     if (!(m[cell] > 0)) continue;
     const double* xc = x.data() + static_cast<std::size_t>(cell) * n;
+    const double* left = sparse ? given.data() + static_cast<std::size_t>(cell) * n : xc;
     for (std::size_t p = 0; p < n; ++p) {
-      if (xc[p] == 0) continue;
-      g[p] += xc[p] * (expected[cell] - m[cell]);
-      for (std::size_t q = 0; q < n; ++q) h[p * n + q] += xc[p] * xc[q] * m[cell];
+      if (xc[p] != 0) g[p] += xc[p] * (expected[cell] - m[cell]);
+      if (left[p] == 0) continue;
+      for (std::size_t q = 0; q < n; ++q) h[p * n + q] += left[p] * xc[q] * m[cell];
+    }
+  }
+  if (sparse) {
+    for (std::size_t p = 0; p < n; ++p) {
+      for (std::size_t q = 0; q < p; ++q) {
+        const double mean = (h[p * n + q] + h[q * n + p]) / 2;
+        h[p * n + q] = h[q * n + p] = mean;
+      }
     }
   }
 }

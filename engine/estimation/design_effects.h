@@ -82,9 +82,11 @@ void FitDesignEffects(EstimationRun& run, int r);
 // every cell of every term subtracted in turn, until the means vanish), and
 //   g_p = sum x~_p (n_c - m),  h_pq = sum x~_p x~_q m  (cells with m > 0).
 // This is the Newton step of the likelihood with the terms at their best for every value of the
-// parameters, which the proportional fitting after it then reaches.
+// parameters, which the proportional fitting after it then reaches. With sparse, h is taken as
+// sum x_p x~_q m (symmetrised), equal since x~_q is m-orthogonal to the terms, and far cheaper
+// when most x_p(c) are 0 (association scores).
 void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::size_t n,
-                  std::vector<double>& g, std::vector<double>& h);
+                  std::vector<double>& g, std::vector<double>& h, bool sparse = false);
 
 // Multiplies the design parameter at free position `position` of design i of submodel r by
 // exp(delta) and moves the submodel's fitted cells with it, keeping conditional probabilities

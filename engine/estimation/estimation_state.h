@@ -164,6 +164,10 @@ struct AssociationWork {
   std::vector<double> row_scores, column_scores, phi;
   // The term's contribution to the log of every fitted cell at the current values.
   std::vector<double> contribution;
+  // The change of every cell along each direction of the standard errors, kept for the values
+  // they were computed at (the information matrix asks for them many times).
+  mutable std::vector<double> directions_at;
+  mutable std::vector<std::vector<double>> cell_changes;
 };
 
 // One line of the iteration history.

@@ -54,7 +54,10 @@ void WriteCellLines(const std::string& head, const std::vector<std::string>& cel
 
 // The cell of a value: association parameters fixed 9.4, scores a blank and fixed 8.4.
 std::string ValueCell(double value, bool parameter) {
-  return parameter ? FormatReal(9, 4, value) : " " + FormatReal(8, 4, value);
+  if (parameter) return FormatReal(9, 4, value);
+  std::string cell = " ";
+  cell += FormatReal(8, 4, value);
+  return cell;
 }
 
 // The cell of a standard error: blanks for a value that is not estimated, asterisks for one
