@@ -37,6 +37,15 @@ namespace tav {
 //   c  phi and the scores (every layer its own),
 //   d  (digit 5) phi and the row scores, the column scores shared,
 //   e  (digit 5) phi and the column scores, the row scores shared.
+// A symmetry letter a makes the row and column scores one set (a symmetric term, which needs
+// digit 5 or 6 and as many rows as columns), b mirrors each side's scores about its middle
+// category (mu_h = -mu_(R-1-h)), c does both. The numbers after the model type shape the
+// values (data/design_reader.h): a row (column) mapping makes the rows of one group share a
+// score, a row (column) design makes the scores a combination of its columns, a layer mapping
+// makes the layers of one group share phi (layers of group 0 have none), a layer design makes
+// phi a combination of its columns over the layers. The values move only in these directions
+// (AssociationWork::row_vectors and the like), and start scores are projected onto them.
+//
 // The association parameters phi are estimated for family 2, for digit 2 and for letter b;
 // otherwise, with estimated scores, they are not identified beside them and stay at their start
 // value (0 in family 1, 1 in family 3). A letter other than a gives one phi per layer.
@@ -53,7 +62,8 @@ namespace tav {
 // scores) the scale of the scores is not identified; the standard errors show it.
 //
 // Start values (the start iteration): family 2 row scores (h - (R - 1) / 2) / (R / 2) and
-// column scores h - (C - 1) / 2, both normalised, phi 0; estimated scores start at the values
+// column scores h - (C - 1) / 2 (with a mapping or design, GivenScores), both normalised,
+// phi 0; estimated scores start at the values
 // given with `wic` when there are any, at 0 with random start values; family 1 all 0; family 3
 // scores 0 and phi 1. A variable of one category has the score 1. In iteration 1 every
 // estimated value moves by g / step_size, g a random start draw of the submodel (0.1 when it
