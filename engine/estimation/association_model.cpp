@@ -404,7 +404,7 @@ void ProjectScores(AssociationWork& w) {
 
 void StartTerm(EstimationRun& run, AssociationWork& w) {
   const Settings& settings = run.settings;
-  const AssocEffect& term = run.model.submodels[w.table].assoc[w.term];
+  const AssocEffect& term = run.model.submodels[w.source].assoc[w.term];
   const bool random = run.model.submodels[w.table].random_start;
   const std::vector<double>& user = settings.user_scores;
   auto user_score = [&](int position, int i, double otherwise) {
@@ -775,9 +775,9 @@ std::vector<double> GivenScores(const SideShape& shape, int n) {
 void ShapeTerm(const EstimationRun& run, const AssocEffect& term, AssociationWork& w) {
   AssocSlot slot;
   const DesignStore& store = run.designs;
-  if (w.table < static_cast<int>(store.assoc_slots.size()) &&
-      w.term < static_cast<int>(store.assoc_slots[w.table].size())) {
-    slot = store.assoc_slots[w.table][w.term];
+  if (w.source < static_cast<int>(store.assoc_slots.size()) &&
+      w.term < static_cast<int>(store.assoc_slots[w.source].size())) {
+    slot = store.assoc_slots[w.source][w.term];
   }
   const SideShape rows = ReadSide(store, term.AssocDimensions[0], slot.row_start, w.rows, true);
   const SideShape columns =
@@ -827,14 +827,31 @@ void SetUpAssociationTerms(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   est.association_work.assign(model.submodels.size(), {});
-  for (int r = 0; r < model.SubmodelCount; ++r) {
-    const Submodel& submodel = model.submodels[r];
-    if (!submodel.IsLogLinear() || submodel.LinLogSubmodel || submodel.MarSubmodel != 0) continue;
+  // The submodels' own terms, then those of `all`, which act on the submodel they are aimed at.
+  std::vector<int> sources;
+  for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
+  const int all = model.SubmodelCount + 1;
+  if (model.HasAllSubmodel && all < static_cast<int>(model.submodels.size())) {
+    sources.push_back(all);
+  }
+  for (int source : sources) {
+    const Submodel& submodel = model.submodels[source];
     for (int i = 0; i < submodel.AssocCount(); ++i) {
       const AssocEffect& term = submodel.assoc[i];
       if (term.pair_second) continue;
+      const int r = source == all ? term.target_submodel : source;
+      if (r < 0 || r >= model.SubmodelCount) continue;
+      const Submodel& table = model.submodels[r];
+      if (!table.IsLogLinear() || table.LinLogSubmodel || table.MarSubmodel != 0) continue;
+      for (int v = 0; v < kVectorSize; ++v) {
+        if (term.AssocVariables[v] != 0 && table.SubmodelVariables[v] == 0) {
+          StopRun("  Error: the variables of association model " + table.term +
+                  " in all() are not in one subtable");
+        }
+      }
       AssociationWork w;
       w.table = r;
+      w.source = source;
       w.term = i;
       if (term.model_digit == 5 && i + 1 < submodel.AssocCount() &&
           submodel.assoc[i + 1].pair_second) {
@@ -862,9 +879,9 @@ void SetUpAssociationTerms(EstimationRun& run) {
       w.phi_layers = w.letter != 'a' || second_letter != 'a';
       w.phi_estimated = w.family == 2 || w.digit == 2 || w.letter == 'b' || second_letter == 'b';
       w.first_phi_fixed = w.family == 2 && w.scaling == 4 && w.digit != 2;
-      w.row_of = IndexOf(model, submodel, term, 1);
-      w.column_of = IndexOf(model, submodel, term, 2);
-      w.layer_of = IndexOf(model, submodel, term, 3);
+      w.row_of = IndexOf(model, table, term, 1);
+      w.column_of = IndexOf(model, table, term, 2);
+      w.layer_of = IndexOf(model, table, term, 3);
       w.contribution.assign(w.row_of.size(), 0.0);
       ShapeTerm(run, term, w);
       est.association_work[r].push_back(std::move(w));

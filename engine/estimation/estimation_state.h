@@ -129,8 +129,9 @@ struct MarginalItem {
 // (estimation/association_model.h): a written ass() item, which for model digit 5 is the
 // parser's pair of terms.
 struct AssociationWork {
-  int table = -1;   // the submodel
-  int term = -1;    // its first term (index in the submodel's association terms)
+  int table = -1;   // the submodel whose cells it acts on
+  int source = -1;  // the submodel whose association terms hold it (table, or `all`)
+  int term = -1;    // its first term (index in the source's association terms)
   int second = -1;  // digit 5: the pair's second term (rows and columns exchanged)
   int family = 1;
   int digit = 2;

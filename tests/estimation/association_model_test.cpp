@@ -86,6 +86,8 @@ TEST(AssociationModel, LSquaredAndDegreesOfFreedomOfEveryModelAgreeWithIndepende
       {kMental, "M,S,ass(M S 5a)", 3.045069, 8},
       {kMental, "M,S,ass3(M S 5a)", 3.045069, 8},
       {kMental, "M,S,ass2(M S 5a)", 3.570562, 8},
+      // The same term given for all subgroups: it acts on the submodel of its variables.
+      {kMental, "M,S} all {ass2(M S 5a)", 3.570562, 8},
       // Layers: what varies over the countries (b: phi, c: everything, d: the row scores,
       // e: the column scores).
       {kMobility, "CO,CD,ass(O D C 2a)", 3212.712236, 191},

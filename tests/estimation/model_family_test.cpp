@@ -48,8 +48,10 @@ TEST(FamilyRegistry, AStubFamilyTakesOneFileAndOneRegistryLine) {
 
 TEST(FamilyRegistry, FamiliesNotBuiltYetStopTheRunAtOnce) {
   const std::string not_available = " not available in this version";
-  EXPECT_EQ(FitWith(nullptr, "man 2 dim 3 3 mod {A,B} all {ass(A B 2a)} dat [ 1 2 3 4 5 6 7 8 9 ]"),
-            "  Error: association models in all() or haz are" + not_available);
+  EXPECT_EQ(FitWith(nullptr,
+                    "man 2 dim 3 3 mod {A,B,ass(A B 2a),lin(AB a 1)} des [ 1 0 0 0 1 0 0 0 -1 ] "
+                    "dat [ 1 2 3 4 5 6 7 8 9 ]"),
+            "  Error: association models beside lin() and log() restrictions are" + not_available);
   EXPECT_EQ(FitWith(nullptr,
                     "man 2 dim 2 2 mod {lin(AB 1),cov(AB 1)} des [ 1 0 0 0 1 2 3 4 ] "
                     "dat [ 1 2 3 4 ]"),

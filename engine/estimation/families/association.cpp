@@ -128,9 +128,20 @@ int FirstFreePosition(const FreeParameterList& list, int t, int index) {
 std::string Unsupported(const EstimationRun& run, int r) {
   const Submodel* submodel = SubmodelAt(run.model, r);
   if (submodel == nullptr || submodel->assoc.empty()) return "";
-  if (r >= run.model.SubmodelCount) return "association models in all() or haz are";
-  if (!submodel->IsLogLinear() || submodel->LinLogSubmodel || submodel->MarSubmodel != 0) {
-    return "association models beside restrictions are";
+  if (r == run.model.SubmodelCount) return "association models in haz are";
+  // `all` aims its terms at submodels; they are checked like the submodels' own.
+  std::vector<int> tables;
+  if (r > run.model.SubmodelCount) {
+    for (const AssocEffect& term : submodel->assoc) tables.push_back(term.target_submodel);
+  } else {
+    tables.push_back(r);
+  }
+  for (int t : tables) {
+    const Submodel* table = SubmodelAt(run.model, t);
+    if (table == nullptr || !table->IsLogLinear() || table->LinLogSubmodel ||
+        table->MarSubmodel != 0) {
+      return "association models beside restrictions are";
+    }
   }
   return "";
 }
@@ -190,7 +201,7 @@ class Association : public ModelFamily {
         if (size == 0) continue;
         FreeParameter parameter;
         parameter.submodel = r;
-        const AssocEffect& term = run.model.submodels[r].assoc[all[r][i].term];
+        const AssocEffect& term = run.model.submodels[all[r][i].source].assoc[all[r][i].term];
         for (int v = 0; v < kVectorSize; ++v) parameter.effect[v] = term.AssocVariables[v] != 0;
         parameter.assoc = i;
         list.AddEffect(parameter, size);
@@ -198,18 +209,37 @@ class Association : public ModelFamily {
     }
   }
 
-  // After the empty line that ends submodel t's table: per term its heading, its association
-  // parameters where they are estimated, and its scores, each line with the standard errors of
-  // its values below it when they are shown.
+  // After the empty line that ends submodel t's table, a block per association term of t; the
+  // terms of `all` after the tables of all submodels, under "* ALL TABLES *".
   void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
                             ParameterBlockWriter& writer) const override {
+    const std::vector<std::vector<AssociationWork>>& all = run.estimation.association_work;
+    const int all_index = run.model.SubmodelCount + 1;
+    if (place == BlockPlace::kAfterSubmodels && run.model.HasAllSubmodel) {
+      for (int r = 0; r < static_cast<int>(all.size()); ++r) {
+        for (int index = 0; index < static_cast<int>(all[r].size()); ++index) {
+          if (all[r][index].source == all_index) WriteTermBlock(run, r, index, writer);
+        }
+      }
+      return;
+    }
     if (place != BlockPlace::kAfterTableEnd) return;
-    if (t < 0 || t >= static_cast<int>(run.estimation.association_work.size())) return;
+    if (t < 0 || t >= static_cast<int>(all.size())) return;
+    for (int index = 0; index < static_cast<int>(all[t].size()); ++index) {
+      if (all[t][index].source == t) WriteTermBlock(run, t, index, writer);
+    }
+  }
+
+ private:
+  // The block of association term `index` of submodel t's work: its heading, its association
+  // parameters where they are estimated, and its scores, each line with the standard errors of
+  // its values below it when they are shown.
+  static void WriteTermBlock(const EstimationRun& run, int t, int index,
+                             ParameterBlockWriter& writer) {
     const ModelState& model = run.model;
-    const std::vector<AssociationWork>& works = run.estimation.association_work[t];
-    for (int index = 0; index < static_cast<int>(works.size()); ++index) {
-      const AssociationWork& w = works[index];
-      const AssocEffect& term = model.submodels[t].assoc[w.term];
+    {
+      const AssociationWork& w = run.estimation.association_work[t][index];
+      const AssocEffect& term = model.submodels[w.source].assoc[w.term];
       // Digit 4 exchanged the roles: the heading names them as written.
       const bool exchanged = w.digit == 4;
       std::string heading = "type " + IntegerText(w.family) + " association (";
