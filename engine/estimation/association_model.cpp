@@ -28,6 +28,17 @@ constexpr int kPowerPasses = 500;
 // The centred integer score of index i of n.
 double Centred(int i, int n) { return i - (n - 1) / 2.0; }
 
+// x scaled to unit length; returns its length before (0: x is left as it was).
+double ToUnitLength(std::vector<double>& x) {
+  double squares = 0;
+  for (double value : x) squares += value * value;
+  const double length = std::sqrt(squares);
+  if (length > 0) {
+    for (double& value : x) value /= length;
+  }
+  return length;
+}
+
 // The per-cell index over the term's variables marked with mark.
 std::vector<std::int32_t> IndexOf(const ModelState& model, const Submodel& submodel,
                                   const AssocEffect& term, int mark) {
@@ -357,16 +368,17 @@ void Move(EstimationRun& run, std::vector<AssociationWork>& works,
   }
 }
 
-// x made orthogonal to the orthonormal basis; returns its remaining length.
-double Reduce(std::vector<double>& x, const std::vector<std::vector<double>>& basis) {
+// Adds x, made orthogonal to the orthonormal basis and of unit length, to the basis when what
+// is left of it is longer than tolerance (Gram-Schmidt); returns whether it was added.
+bool AddToBasis(std::vector<double> x, std::vector<std::vector<double>>& basis, double tolerance) {
   for (const std::vector<double>& b : basis) {
     double dot = 0;
     for (std::size_t i = 0; i < x.size(); ++i) dot += x[i] * b[i];
     for (std::size_t i = 0; i < x.size(); ++i) x[i] -= dot * b[i];
   }
-  double norm = 0;
-  for (double value : x) norm += value * value;
-  return std::sqrt(norm);
+  if (!(ToUnitLength(x) > tolerance)) return false;
+  basis.push_back(std::move(x));
+  return true;
 }
 
 // The estimated score blocks put into the span of their directions and the unit vector (which
@@ -377,14 +389,8 @@ void ProjectScores(AssociationWork& w) {
                     const std::vector<std::vector<double>>& vectors) {
     if (n < 2 || vectors.empty()) return;
     std::vector<std::vector<double>> basis;
-    std::vector<std::vector<double>> spanning = vectors;
-    spanning.emplace_back(n, 1.0);
-    for (std::vector<double> v : spanning) {
-      const double norm = Reduce(v, basis);
-      if (norm <= 1e-9) continue;
-      for (double& value : v) value /= norm;
-      basis.push_back(v);
-    }
+    for (const std::vector<double>& v : vectors) AddToBasis(v, basis, 1e-9);
+    AddToBasis(std::vector<double>(n, 1.0), basis, 1e-9);
     for (std::size_t start = 0; start + n <= scores.size(); start += n) {
       std::vector<double> x(scores.begin() + static_cast<std::ptrdiff_t>(start),
                             scores.begin() + static_cast<std::ptrdiff_t>(start + n));
@@ -453,36 +459,37 @@ void StartTerm(EstimationRun& run, AssociationWork& w) {
   ApplyChange(run, w, zero);
 }
 
-// The first singular vectors of the double-centred matrix a (rows x columns, row-major):
-// row and column scores of unit length and the singular value, by power iteration from the
-// centred integer scores.
+// a v (rows x columns, row-major) for a vector v over the columns, or a' v over the rows.
+std::vector<double> Product(const std::vector<double>& a, int rows, int columns, const double* v,
+                            bool transposed) {
+  std::vector<double> out(transposed ? columns : rows, 0.0);
+  for (int h = 0; h < rows; ++h) {
+    for (int l = 0; l < columns; ++l) {
+      const double entry = a[static_cast<std::size_t>(h) * columns + l];
+      if (transposed) {
+        out[l] += entry * v[h];
+      } else {
+        out[h] += entry * v[l];
+      }
+    }
+  }
+  return out;
+}
+
+// The first singular vectors of the double-centred matrix a (rows x columns, row-major), row
+// scores x and column scores y of unit length, by power iteration from the centred integer
+// scores.
 void LeadingPair(const std::vector<double>& a, int rows, int columns, std::vector<double>& x,
-                 std::vector<double>& y, double& sigma) {
-  x.assign(rows, 0.0);
+                 std::vector<double>& y) {
   y.resize(columns);
   for (int l = 0; l < columns; ++l) y[l] = Centred(l, columns);
-  sigma = 0;
+  double sigma = 0;
   for (int pass = 0; pass < kPowerPasses; ++pass) {
-    for (int h = 0; h < rows; ++h) {
-      double sum = 0;
-      for (int l = 0; l < columns; ++l) sum += a[static_cast<std::size_t>(h) * columns + l] * y[l];
-      x[h] = sum;
-    }
-    double norm = 0;
-    for (double value : x) norm += value * value;
-    if (!(norm > 0)) return;
-    norm = std::sqrt(norm);
-    for (double& value : x) value /= norm;
-    for (int l = 0; l < columns; ++l) {
-      double sum = 0;
-      for (int h = 0; h < rows; ++h) sum += a[static_cast<std::size_t>(h) * columns + l] * x[h];
-      y[l] = sum;
-    }
-    double length = 0;
-    for (double value : y) length += value * value;
-    length = std::sqrt(length);
+    x = Product(a, rows, columns, y.data(), false);
+    if (!(ToUnitLength(x) > 0)) return;
+    y = Product(a, rows, columns, x.data(), true);
+    const double length = ToUnitLength(y);
     if (!(length > 0)) return;
-    for (double& value : y) value /= length;
     const bool settled = std::fabs(length - sigma) <= 1e-12 * length;
     sigma = length;
     if (settled) return;
@@ -534,10 +541,9 @@ void SingularStart(EstimationRun& run, AssociationWork& w) {
   // by layer takes, in each layer, the direction of the layer's table times the other side's
   // scores (or, when both vary, the layer's own singular vectors).
   std::vector<double> x, y;
-  double sigma = 0;
   const std::vector<char> all(w.layers, 1);
   if (!w.row_layers || !w.column_layers) {
-    LeadingPair(centred_log(all), rows, columns, x, y, sigma);
+    LeadingPair(centred_log(all), rows, columns, x, y);
     if (!w.row_layers) std::copy(x.begin(), x.end(), w.row_scores.begin());
     if (!w.column_layers) std::copy(y.begin(), y.end(), w.column_scores.begin());
   }
@@ -548,29 +554,15 @@ void SingularStart(EstimationRun& run, AssociationWork& w) {
     double* column =
         w.column_scores.data() + static_cast<std::size_t>(ScoreBlock(w.column_layers, k)) * columns;
     if (w.row_layers && w.column_layers) {
-      LeadingPair(a, rows, columns, x, y, sigma);
+      LeadingPair(a, rows, columns, x, y);
       std::copy(x.begin(), x.end(), row);
       std::copy(y.begin(), y.end(), column);
     } else if (w.row_layers || w.column_layers) {
       // The varying side: a nu (rows) or a' mu (columns), to unit length.
       const bool rows_vary = w.row_layers;
-      const int n = rows_vary ? rows : columns;
-      double* target = rows_vary ? row : column;
-      const double* other = rows_vary ? column : row;
-      double length = 0;
-      for (int i = 0; i < n; ++i) {
-        double sum = 0;
-        const int m = rows_vary ? columns : rows;
-        for (int j = 0; j < m; ++j) {
-          sum += rows_vary ? a[static_cast<std::size_t>(i) * columns + j] * other[j]
-                           : a[static_cast<std::size_t>(j) * columns + i] * other[j];
-        }
-        target[i] = sum;
-        length += sum * sum;
-      }
-      if (length > 0) {
-        for (int i = 0; i < n; ++i) target[i] /= std::sqrt(length);
-      }
+      std::vector<double> side = Product(a, rows, columns, rows_vary ? column : row, !rows_vary);
+      ToUnitLength(side);
+      std::copy(side.begin(), side.end(), rows_vary ? row : column);
     }
     double value = 0;
     for (int h = 0; h < rows; ++h) {
@@ -710,6 +702,19 @@ SideShape ReadSide(const DesignStore& store, int code, std::int64_t start, int n
   return shape;
 }
 
+// The indicator vectors of the groups first, first + 1, ... of the categories (each category's
+// group number in group), for the groups that have categories.
+std::vector<std::vector<double>> GroupVectors(const std::vector<int>& group, int first) {
+  std::vector<std::vector<double>> vectors;
+  const int last = *std::max_element(group.begin(), group.end());
+  for (int g = first; g <= last; ++g) {
+    std::vector<double> v(group.size(), 0.0);
+    for (std::size_t i = 0; i < group.size(); ++i) v[i] = group[i] == g ? 1.0 : 0.0;
+    if (std::find(v.begin(), v.end(), 1.0) != v.end()) vectors.push_back(std::move(v));
+  }
+  return vectors;
+}
+
 // The directions of one side's scores (n categories): per group of a mapping, per design
 // column, per pair of mirrored categories with a symmetry letter b or c, else per category
 // (not the ends that scaling type 6 pins).
@@ -718,15 +723,7 @@ std::vector<std::vector<double>> SideVectors(const AssociationWork& w, const Sid
   std::vector<std::vector<double>> vectors;
   if (n < 2) return vectors;
   if (!shape.group.empty()) {
-    const int groups = *std::max_element(shape.group.begin(), shape.group.end());
-    for (int g = 0; g <= groups; ++g) {
-      std::vector<double> v(n, 0.0);
-      bool any = false;
-      for (int i = 0; i < n; ++i) {
-        if (shape.group[i] == g) v[i] = 1, any = true;
-      }
-      if (any) vectors.push_back(v);
-    }
+    vectors = GroupVectors(shape.group, 0);
   } else if (!shape.design.empty()) {
     for (int k = 0; k < shape.columns; ++k) {
       vectors.emplace_back(shape.design.begin() + static_cast<std::ptrdiff_t>(k) * n,
@@ -796,15 +793,7 @@ void ShapeTerm(const EstimationRun& run, const AssocEffect& term, AssociationWor
     w.phi_vectors = {{1.0}};
   } else if (!layers.group.empty()) {
     for (int k = 0; k < w.layers; ++k) w.layer_off[k] = layers.group[k] == 0;
-    const int groups = *std::max_element(layers.group.begin(), layers.group.end());
-    for (int g = 1; g <= groups; ++g) {
-      std::vector<double> v(w.layers, 0.0);
-      bool any = false;
-      for (int k = 0; k < w.layers; ++k) {
-        if (layers.group[k] == g) v[k] = 1, any = true;
-      }
-      if (any) w.phi_vectors.push_back(v);
-    }
+    w.phi_vectors = GroupVectors(layers.group, 1);
   } else if (!layers.design.empty()) {
     for (int j = 0; j < layers.columns; ++j) {
       w.phi_vectors.emplace_back(
@@ -853,18 +842,18 @@ void SetUpAssociationTerms(EstimationRun& run) {
       w.table = r;
       w.source = source;
       w.term = i;
-      if (term.model_digit == 5 && i + 1 < submodel.AssocCount() &&
-          submodel.assoc[i + 1].pair_second) {
-        w.second = i + 1;
-      }
+      // Digit 5: the pair's second term (rows and columns exchanged) carries the column side's
+      // letter.
+      const bool paired = term.model_digit == 5 && i + 1 < submodel.AssocCount() &&
+                          submodel.assoc[i + 1].pair_second;
+      const char letter = term.model_letter;
+      const char second_letter = paired ? submodel.assoc[i + 1].model_letter : letter;
       w.family = term.family;
       w.digit = term.model_digit;
-      w.letter = term.model_letter;
       w.rows = term.rows;
       w.columns = term.columns;
       w.layers = term.groups;
       w.scaling = term.family == 2 ? run.settings.score_scaling : 3;
-      const char second_letter = w.second >= 0 ? submodel.assoc[w.second].model_letter : w.letter;
       w.rows_estimated = w.digit >= 3;
       w.columns_estimated = w.digit >= 5;
       // Symmetry letters a and c make the row and column scores one set, as digit 6 does.
@@ -874,10 +863,10 @@ void SetUpAssociationTerms(EstimationRun& run) {
             "  Error: equal row and column scores in ass() need model 5 or 6 and as many "
             "rows as columns");
       }
-      w.row_layers = w.letter == 'c';
+      w.row_layers = letter == 'c';
       w.column_layers = w.symmetric ? w.row_layers : second_letter == 'c';
-      w.phi_layers = w.letter != 'a' || second_letter != 'a';
-      w.phi_estimated = w.family == 2 || w.digit == 2 || w.letter == 'b' || second_letter == 'b';
+      w.phi_layers = letter != 'a' || second_letter != 'a';
+      w.phi_estimated = w.family == 2 || w.digit == 2 || letter == 'b' || second_letter == 'b';
       w.first_phi_fixed = w.family == 2 && w.scaling == 4 && w.digit != 2;
       w.row_of = IndexOf(model, table, term, 1);
       w.column_of = IndexOf(model, table, term, 2);
@@ -921,14 +910,6 @@ void FitAssociationTerms(EstimationRun& run, int r) {
   }
 }
 
-const AssociationWork* FindAssociationWork(const EstimationRun& run, int r, int term) {
-  if (r < 0 || r >= static_cast<int>(run.estimation.association_work.size())) return nullptr;
-  for (const AssociationWork& w : run.estimation.association_work[r]) {
-    if (w.term == term) return &w;
-  }
-  return nullptr;
-}
-
 std::vector<double> AdjustedScores(const AssociationWork& w, bool columns) {
   std::vector<double> scores = columns && !w.symmetric ? w.column_scores : w.row_scores;
   const int n = columns ? w.columns : w.rows;
@@ -961,8 +942,6 @@ ValueLayout LayoutOf(const AssociationWork& w) {
 }
 
 }  // namespace
-
-int AssociationValueCount(const AssociationWork& w) { return LayoutOf(w).size; }
 
 std::vector<double> AssociationValues(const AssociationWork& w) {
   const ValueLayout layout = LayoutOf(w);
@@ -1025,33 +1004,13 @@ std::vector<std::vector<double>> AssociationDirections(const AssociationWork& w)
   // The normals made orthonormal, then the estimated values' unit vectors made orthogonal to
   // them and to each other.
   std::vector<std::vector<double>> basis;
-  auto reduce = [&](std::vector<double>& v) {
-    for (const std::vector<double>& b : basis) {
-      double dot = 0;
-      for (int i = 0; i < p; ++i) dot += v[i] * b[i];
-      for (int i = 0; i < p; ++i) v[i] -= dot * b[i];
-    }
-    double norm = 0;
-    for (double x : v) norm += x * x;
-    return std::sqrt(norm);
-  };
-  for (std::vector<double>& normal : normals) {
-    const double norm = reduce(normal);
-    if (norm > 1e-9) {
-      for (double& x : normal) x /= norm;
-      basis.push_back(normal);
-    }
-  }
+  for (const std::vector<double>& normal : normals) AddToBasis(normal, basis, 1e-9);
   const std::size_t constraints = basis.size();
   // A direction of the M-step embedded in the layout at start.
   auto candidate = [&](const std::vector<double>& vector, int start) {
     std::vector<double> v(p, 0.0);
-    for (std::size_t i = 0; i < vector.size(); ++i) v[start + i] = vector[i];
-    const double norm = reduce(v);
-    if (norm > 1e-6) {
-      for (double& x : v) x /= norm;
-      basis.push_back(v);
-    }
+    std::copy(vector.begin(), vector.end(), v.begin() + start);
+    AddToBasis(std::move(v), basis, 1e-6);
   };
   for (const std::vector<double>& vector : w.phi_vectors) candidate(vector, 0);
   for (int b = 0; b < row_blocks; ++b) {

@@ -98,9 +98,6 @@ void SetUpAssociationTerms(EstimationRun& run);
 // afterwards.
 void FitAssociationTerms(EstimationRun& run, int r);
 
-// The work of the term of submodel r whose first term index is term, or nullptr.
-const AssociationWork* FindAssociationWork(const EstimationRun& run, int r, int term);
-
 // The adjusted scores of a family-2 term: its scores times the square root of |phi| of their
 // first layer, so that their products give the term's contribution up to the sign of phi.
 std::vector<double> AdjustedScores(const AssociationWork& work, bool columns);
@@ -116,9 +113,6 @@ std::vector<double> AdjustedScores(const AssociationWork& work, bool columns);
 // variances of the shown values are D V D' over the directions D; where the constraints leave a
 // value unidentified (scaling types 3 to 5 beside phi) the information matrix shows it.
 std::vector<std::vector<double>> AssociationDirections(const AssociationWork& work);
-
-// The number of values of a term (the length of its directions).
-int AssociationValueCount(const AssociationWork& work);
 
 // The values of a term in the layout of its directions.
 std::vector<double> AssociationValues(const AssociationWork& work);

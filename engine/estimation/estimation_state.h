@@ -132,10 +132,8 @@ struct AssociationWork {
   int table = -1;   // the submodel whose cells it acts on
   int source = -1;  // the submodel whose association terms hold it (table, or `all`)
   int term = -1;    // its first term (index in the source's association terms)
-  int second = -1;  // digit 5: the pair's second term (rows and columns exchanged)
   int family = 1;
   int digit = 2;
-  char letter = 'a';
   int rows = 1;
   int columns = 1;
   int layers = 1;

@@ -36,17 +36,6 @@ const TypeTexts& TextsOf(int t) {
   return kTexts[std::clamp(t, 1, 4) - 1];
 }
 
-std::string Fixed(int width, int decimals, double value) {
-  return FormatReal(width, decimals, value);
-}
-std::string Integer(int width, double value) { return FormatReal(width, 0, value); }
-
-// text right-justified in width (a longer text is not cut).
-std::string Right(const std::string& text, int width) {
-  const int size = static_cast<int>(text.size());
-  return size >= width ? text : Blanks(width - size) + text;
-}
-
 // The table the analysis decomposes: proportions, rows by columns, with the weights and the
 // variable and category of every row and column.
 struct Table {
@@ -429,16 +418,16 @@ void WriteGeneral(TextFile& out, const Analysis& a) {
     // What the dimensions before this one leave.
     const double left = total - cumulative;
     cumulative += lambda;
-    std::string line = Integer(5, static_cast<double>(d + 1));
+    std::string line = FormatReal(5, 0, static_cast<double>(d + 1));
     if (t == 1) {
-      line += Fixed(11, 4, std::sqrt(lambda)) + Fixed(11, 4, lambda) +
-              Fixed(11, 3, lambda / total) + Fixed(11, 3, cumulative / total) +
-              Fixed(11, 2, a.total * left);
+      line += FormatReal(11, 4, std::sqrt(lambda)) + FormatReal(11, 4, lambda) +
+              FormatReal(11, 3, lambda / total) + FormatReal(11, 3, cumulative / total) +
+              FormatReal(11, 2, a.total * left);
     } else if (t == 2) {
-      line += Fixed(11, 4, lambda) + Fixed(11, 4, lambda / a.variables) +
-              Fixed(11, 3, lambda / total) + Fixed(11, 3, cumulative / total);
+      line += FormatReal(11, 4, lambda) + FormatReal(11, 4, lambda / a.variables) +
+              FormatReal(11, 3, lambda / total) + FormatReal(11, 3, cumulative / total);
     } else {
-      line += Fixed(11, 4, std::sqrt(lambda));
+      line += FormatReal(11, 4, std::sqrt(lambda));
     }
     out.WriteLine(line);
   }
@@ -469,21 +458,21 @@ void WriteVariables(TextFile& out, const ModelState& model, const Analysis& a) {
   const int k = a.variables;
   for (int d = 0; d < a.shown; ++d) {
     const double lambda = a.eigenvalues[d];
-    out.WriteLine("  Dimension " + Integer(0, d + 1));
+    out.WriteLine("  Dimension " + FormatReal(0, 0, d + 1));
     out.WriteLine("   discrimination/contribution");
     const std::vector<double>& v = a.contributions[d];
     for (int u = 0; u < k; ++u) {
-      out.WriteLine(Right(model.VariableLabel[u], 5) + Fixed(11, 3, v[u] * lambda) +
-                    Fixed(11, 3, v[u]));
+      out.WriteLine(PadLeft(model.VariableLabel[u], 5) + FormatReal(11, 3, v[u] * lambda) +
+                    FormatReal(11, 3, v[u]));
     }
-    out.WriteLine("    tot." + Fixed(8, 3, lambda) + Fixed(11, 3, 1.0));
+    out.WriteLine("    tot." + FormatReal(8, 3, lambda) + FormatReal(11, 3, 1.0));
     out.WriteLine("   correlations");
     std::string heading = "   ";
-    for (int u = 0; u < k; ++u) heading += Right(model.VariableLabel[u], 7);
+    for (int u = 0; u < k; ++u) heading += PadLeft(model.VariableLabel[u], 7);
     out.WriteLine(heading);
     for (int u = 0; u < k; ++u) {
-      std::string line = Right(model.VariableLabel[u], 5);
-      for (int w = 0; w < u; ++w) line += Fixed(7, 3, Correlation(a, u, w, d));
+      std::string line = PadLeft(model.VariableLabel[u], 5);
+      for (int w = 0; w < u; ++w) line += FormatReal(7, 3, Correlation(a, u, w, d));
       out.WriteLine(line + "  1.000");
     }
   }
@@ -496,7 +485,7 @@ void WriteCategories(TextFile& out, const ModelState& model, const Analysis& a) 
   for (int d = 0; d < a.shown; ++d) {
     const double lambda = a.eigenvalues[d];
     const double s = t == 2 ? lambda : std::sqrt(lambda);
-    out.WriteLine("  Dimension " + Integer(0, d + 1));
+    out.WriteLine("  Dimension " + FormatReal(0, 0, d + 1));
     if (t == 1) {
       out.WriteLine("             weight       x     x*sqrt(rho)   x*rho   contribution");
     } else if (t == 2) {
@@ -510,16 +499,17 @@ void WriteCategories(TextFile& out, const ModelState& model, const Analysis& a) 
     for (std::size_t i = 0; i < a.categories.size(); ++i) {
       const Analysis::Category& c = a.categories[i];
       const double x = c.scores[d];
-      std::string line = Right(model.VariableLabel[c.variable], 4) + Integer(3, c.category + 1) +
-                         Fixed(11, 3, c.weight) + Fixed(11, 3, x) + Fixed(11, 3, x * std::sqrt(s));
-      if (t != 2) line += Fixed(11, 3, x * s);
+      std::string line = PadLeft(model.VariableLabel[c.variable], 4) +
+                         FormatReal(3, 0, c.category + 1) + FormatReal(11, 3, c.weight) +
+                         FormatReal(11, 3, x) + FormatReal(11, 3, x * std::sqrt(s));
+      if (t != 2) line += FormatReal(11, 3, x * s);
       if (t <= 2) {
         double v = all;
         if (t == 1) {
           const auto [first, end] = CategoryRange(a, c.variable);
           v = MomentsOf(a.categories, first, end, d).variance;
         }
-        line += Fixed(11, 3, v > 0 ? x * x * c.weight / v : 0.0);
+        line += FormatReal(11, 3, v > 0 ? x * x * c.weight / v : 0.0);
       }
       out.WriteLine(line);
     }
@@ -532,13 +522,13 @@ void WriteObjects(RunState& run, const Analysis& a) {
   out.WriteLine("");
   out.WriteLine(" * Objects *");
   std::string heading = " ";
-  for (int v = 0; v < model.VariableCount; ++v) heading += Right(model.VariableLabel[v], 3);
-  heading += Right("freq", 8);
-  for (int d = 0; d < a.objects; ++d) heading += Right("dim", 6) + Integer(2, d + 1);
+  for (int v = 0; v < model.VariableCount; ++v) heading += PadLeft(model.VariableLabel[v], 3);
+  heading += PadLeft("freq", 8);
+  for (int d = 0; d < a.objects; ++d) heading += PadLeft("dim", 6) + FormatReal(2, 0, d + 1);
   out.WriteLine(heading);
   if (CompleteTableCells(model) > kLargestListedTable) {
     out.WriteLine("  The objects are not listed: the complete table has more than " +
-                  Integer(0, static_cast<double>(kLargestListedTable - 1)) + " cells.");
+                  FormatReal(0, 0, static_cast<double>(kLargestListedTable - 1)) + " cells.");
     return;
   }
   std::vector<int> first_row;
@@ -550,14 +540,14 @@ void WriteObjects(RunState& run, const Analysis& a) {
   VisitCompleteTable(run, [&](const std::vector<int>& category, double frequency) {
     if (!(frequency > 0)) return;
     std::string line = " ";
-    for (int v = 0; v < model.VariableCount; ++v) line += Integer(3, category[v] + 1);
-    line += Fixed(8, 1, frequency);
+    for (int v = 0; v < model.VariableCount; ++v) line += FormatReal(3, 0, category[v] + 1);
+    line += FormatReal(8, 1, frequency);
     for (int d = 0; d < a.objects; ++d) {
       double score = 0;
       for (int v = 0; v < model.VariableCount; ++v) {
         score += a.categories[first_row[v] + category[v]].scores[d];
       }
-      line += Fixed(8, 3, score / std::sqrt(a.eigenvalues[d]));
+      line += FormatReal(8, 3, score / std::sqrt(a.eigenvalues[d]));
     }
     out.WriteLine(line);
   });

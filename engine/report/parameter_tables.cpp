@@ -20,15 +20,6 @@
 namespace tav {
 namespace {
 
-std::string PadRight(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
-}
-
-std::string PadLeft(const std::string& text, std::size_t width) {
-  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
-}
-
 // The covariance matrix left by the standard-error computation.
 class Covariances {
  public:

@@ -18,15 +18,6 @@ constexpr std::int64_t kMaxCellsWithStdErrors = 128;
 
 // a / b, or 0 when b is at most 1E-300.
 
-std::string PadRight(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
-}
-
-std::string PadLeft(const std::string& text, std::size_t width) {
-  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
-}
-
 // The label of one cell of submodel t: the categories of its dependent variables, then, for a
 // conditional submodel, "| " and the categories of its conditioning variables.
 std::string CellLabel(const ModelState& model, int t, const std::vector<int>& variables,

@@ -15,6 +15,15 @@ namespace tav {
 
 std::string Blanks(int n) { return std::string(std::clamp(n, 0, 80), ' '); }
 
+std::string PadRight(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string PadLeft(const std::string& text, std::size_t width) {
+  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
 void WritePosteriorFiles(RunState& run) {
   const Settings& settings = run.settings;
   // They are written beside the data files.

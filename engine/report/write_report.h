@@ -10,6 +10,10 @@ namespace tav {
 // n blanks (at most 80): the indent of report lines.
 std::string Blanks(int n);
 
+// text padded with blanks on the right, or on the left, to width (a longer text is not cut).
+std::string PadRight(std::string text, std::size_t width);
+std::string PadLeft(const std::string& text, std::size_t width);
+
 // The files of latent-class and posterior probabilities that `wla` and `wpo` ask for; they are
 // written before the standard errors are computed.
 void WritePosteriorFiles(RunState& run);

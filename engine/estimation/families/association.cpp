@@ -237,74 +237,71 @@ class Association : public ModelFamily {
   static void WriteTermBlock(const EstimationRun& run, int t, int index,
                              ParameterBlockWriter& writer) {
     const ModelState& model = run.model;
-    {
-      const AssociationWork& w = run.estimation.association_work[t][index];
-      const AssocEffect& term = model.submodels[w.source].assoc[w.term];
-      // Digit 4 exchanged the roles: the heading names them as written.
-      const bool exchanged = w.digit == 4;
-      std::string heading = "type " + IntegerText(w.family) + " association (";
-      if (w.layers > 1 || MarkedLabels(model, term, 3) != "-") {
-        heading += "group=" + MarkedLabels(model, term, 3) + " ";
-      }
-      heading += "row=" + MarkedLabels(model, term, exchanged ? 2 : 1) +
-                 " column=" + MarkedLabels(model, term, exchanged ? 1 : 2) + ")";
-      writer.WriteHeading(heading);
-
-      // The variances of the values, D V D' over the term's free directions.
-      const std::vector<double> values = AssociationValues(w);
-      const int p = static_cast<int>(values.size());
-      const std::vector<std::vector<double>> directions = AssociationDirections(w);
-      std::vector<char> estimated(p, 0);
-      for (const std::vector<double>& d : directions) {
-        for (int a = 0; a < p; ++a) estimated[a] |= std::fabs(d[a]) > 1e-12;
-      }
-      std::vector<double> variances(p, 0.0);
-      bool shown = writer.ShowsStdErrors();
-      if (shown) {
-        const int first = FirstFreePosition(run.estimation.free_parameters, t, index);
-        shown = first >= 0;
-        const int n = static_cast<int>(directions.size());
-        for (int i = 0; i < n && shown; ++i) {
-          for (int j = 0; j < n; ++j) {
-            const double v = writer.Covariance(first + i, first + j);
-            if (!std::isfinite(v)) continue;
-            for (int a = 0; a < p; ++a) variances[a] += directions[i][a] * directions[j][a] * v;
-          }
-        }
-      }
-      const std::vector<double>* errors = shown ? &variances : nullptr;
-      const int phi_count = w.phi_layers ? w.layers : 1;
-      const int row_start = phi_count;
-      const int column_start = row_start + static_cast<int>(w.row_scores.size());
-      if (w.phi_estimated) {
-        WriteSide("association", values, 0, phi_count, phi_count, 0, true, errors, estimated,
-                  writer);
-      }
-      const std::string row_side = exchanged ? "column" : "row";
-      const std::string column_side = exchanged ? "row" : "column";
-      const int row_group = LastDimension(model, term, 1);
-      const int column_group = LastDimension(model, term, 2);
-      if (w.rows_estimated || w.family == 2) {
-        WriteSide(row_side, values, row_start, static_cast<int>(w.row_scores.size()), w.rows,
-                  row_group, false, errors, estimated, writer);
-      }
-      if (!w.symmetric && (w.columns_estimated || w.family == 2)) {
-        WriteSide(column_side, values, column_start, static_cast<int>(w.column_scores.size()),
-                  w.columns, column_group, false, errors, estimated, writer);
-      }
-      if (w.family == 2 && w.scaling <= 3) {
-        const std::vector<double> adjusted_rows = AdjustedScores(w, false);
-        WriteSide("adj " + row_side, adjusted_rows, 0, static_cast<int>(adjusted_rows.size()),
-                  w.rows, row_group, false, nullptr, estimated, writer, false);
-        if (!w.symmetric) {
-          const std::vector<double> adjusted_columns = AdjustedScores(w, true);
-          WriteSide("adj " + column_side, adjusted_columns, 0,
-                    static_cast<int>(adjusted_columns.size()), w.columns, column_group, false,
-                    nullptr, estimated, writer, false);
-        }
-      }
-      writer.WriteLine("");
+    const AssociationWork& w = run.estimation.association_work[t][index];
+    const AssocEffect& term = model.submodels[w.source].assoc[w.term];
+    // Digit 4 exchanged the roles: the heading names them as written.
+    const bool exchanged = w.digit == 4;
+    std::string heading = "type " + IntegerText(w.family) + " association (";
+    if (w.layers > 1 || MarkedLabels(model, term, 3) != "-") {
+      heading += "group=" + MarkedLabels(model, term, 3) + " ";
     }
+    heading += "row=" + MarkedLabels(model, term, exchanged ? 2 : 1) +
+               " column=" + MarkedLabels(model, term, exchanged ? 1 : 2) + ")";
+    writer.WriteHeading(heading);
+
+    // The variances of the values, D V D' over the term's free directions.
+    const std::vector<double> values = AssociationValues(w);
+    const int p = static_cast<int>(values.size());
+    const std::vector<std::vector<double>> directions = AssociationDirections(w);
+    std::vector<char> estimated(p, 0);
+    for (const std::vector<double>& d : directions) {
+      for (int a = 0; a < p; ++a) estimated[a] |= std::fabs(d[a]) > 1e-12;
+    }
+    std::vector<double> variances(p, 0.0);
+    bool shown = writer.ShowsStdErrors();
+    if (shown) {
+      const int first = FirstFreePosition(run.estimation.free_parameters, t, index);
+      shown = first >= 0;
+      const int n = static_cast<int>(directions.size());
+      for (int i = 0; i < n && shown; ++i) {
+        for (int j = 0; j < n; ++j) {
+          const double v = writer.Covariance(first + i, first + j);
+          if (!std::isfinite(v)) continue;
+          for (int a = 0; a < p; ++a) variances[a] += directions[i][a] * directions[j][a] * v;
+        }
+      }
+    }
+    const std::vector<double>* errors = shown ? &variances : nullptr;
+    const int phi_count = w.phi_layers ? w.layers : 1;
+    const int row_start = phi_count;
+    const int column_start = row_start + static_cast<int>(w.row_scores.size());
+    if (w.phi_estimated) {
+      WriteSide("association", values, 0, phi_count, phi_count, 0, true, errors, estimated, writer);
+    }
+    const std::string row_side = exchanged ? "column" : "row";
+    const std::string column_side = exchanged ? "row" : "column";
+    const int row_group = LastDimension(model, term, 1);
+    const int column_group = LastDimension(model, term, 2);
+    if (w.rows_estimated || w.family == 2) {
+      WriteSide(row_side, values, row_start, static_cast<int>(w.row_scores.size()), w.rows,
+                row_group, false, errors, estimated, writer);
+    }
+    if (!w.symmetric && (w.columns_estimated || w.family == 2)) {
+      WriteSide(column_side, values, column_start, static_cast<int>(w.column_scores.size()),
+                w.columns, column_group, false, errors, estimated, writer);
+    }
+    if (w.family == 2 && w.scaling <= 3) {
+      const std::vector<double> adjusted_rows = AdjustedScores(w, false);
+      WriteSide("adj " + row_side, adjusted_rows, 0, static_cast<int>(adjusted_rows.size()), w.rows,
+                row_group, false, nullptr, estimated, writer, false);
+      if (!w.symmetric) {
+        const std::vector<double> adjusted_columns = AdjustedScores(w, true);
+        WriteSide("adj " + column_side, adjusted_columns, 0,
+                  static_cast<int>(adjusted_columns.size()), w.columns, column_group, false,
+                  nullptr, estimated, writer, false);
+      }
+    }
+    writer.WriteLine("");
   }
 };
 
