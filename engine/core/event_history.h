@@ -20,12 +20,17 @@ constexpr std::array<std::uint8_t, kRecordColumns + 1> AllColumnsUsed() {
 // The event-history (hazard) set-up and the record format of the data.
 struct EventHistoryState {
   bool HazardModel = false;
-  int TimeKind = 0;  // 0 continuous time, 1 discrete time (dis), 3 set by _we
+  // 0 piecewise-constant rates in continuous time, 1 discrete time (dis), 2 rates with shape
+  // parameters fixed at ShapeValues (_we followed by the shapes), 3 rates with shape parameters
+  // that are estimated (_we alone).
+  int TimeKind = 0;
   int TimePointCount = 1;
   std::vector<double> TimeValues{0.0, 1.0};  // TimePointCount + 1 interval boundaries
   bool EquidistantTimes = true;
-  // Record times count time points from 1: a time t lies at t - 1 + TimeOffset on the grid
-  // of TimeValues, so that time point 1 ends at the first inner boundary.
+  // Exit times in records count time units from 1: an event or censoring recorded at t happened
+  // in the t-th unit, and lies at t - 1 + TimeOffset on the grid of TimeValues. The offset is
+  // ExposureTime: the end of the unit in discrete time, its middle by default in continuous
+  // time, `exp 1` for exact times. Entry times (rt0) are points on the grid and are not moved.
   double TimeOffset = 1.0;
   // Without `tim` the single interval has no given end: the data reader raises the last
   // boundary to the largest end time it reads.
@@ -38,8 +43,12 @@ struct EventHistoryState {
   int NonSelfTransitions = 0;
   bool MultipleRisks = false;
   int HazardVarCount = 0;
+  // zer: the clock starts again at zero with every episode, so that time is the duration in the
+  // current state; without it time runs on from the start of the history.
   bool ZeroOption = false;
   double ExposureTime = 0.5;
+  // The shape of every risk for TimeKind 2 (RiskCount values).
+  std::vector<double> ShapeValues;
 
   bool RecordFormat = false;
   std::int32_t RecordCount = 0;
@@ -47,6 +56,9 @@ struct EventHistoryState {
   std::int32_t MissingCode = 0;
   bool EntryTimeGiven = false;
   bool RecordCountGiven = false;  // rco: every record begins with its count
+  // rsu: every episode slot s is one spell in state s, and the number written for it is the
+  // number of events of the risk that leaves s during the spell (0 censored).
+  bool SingleSpell = false;
   std::array<std::uint8_t, kRecordColumns + 1> ColumnUsed = AllColumnsUsed();  // index 1 .. 201
   bool PerRecordOutput = false;
 

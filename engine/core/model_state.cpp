@@ -95,7 +95,8 @@ std::vector<int> SubmodelVariableList(const ModelState& model, int index) {
 std::string TermText(const ModelState& model, const Membership& vector, int selection) {
   std::string text;
   bool first = true;
-  for (int v = 0; v < model.VariableCount && v < kVectorSize; ++v) {
+  // The time and risk variables of a hazard model follow the declared ones.
+  for (int v = 0; v < kVectorSize; ++v) {
     const int mark = vector[v];
     if (mark == 0 || (selection != 0 && mark != selection)) continue;
     if (!first && model.LongLabels) text += '.';

@@ -58,9 +58,16 @@ void CheckRealArraySize(std::int64_t count) {
   }
 }
 
-// A record time on the grid of the hazard model.
+// An exit time of a record (the time unit, from 1, in which the episode ended) on the grid of
+// the hazard model.
 double GridTime(const EventHistoryState& history, double time) {
   return time - 1 + history.TimeOffset;
+}
+
+// The event of an episode that ends without a transition: in discrete time the stay in its
+// state (the episode's last unit is survived), in continuous time none (censored).
+std::int32_t CensoredEvent(const EventHistoryState& history, std::int32_t origin) {
+  return history.TimeKind == 1 ? history.RiskOf(origin, origin) : 0;
 }
 
 // Adds one entry in input order.
@@ -136,10 +143,14 @@ class TableReader {
     const EventHistoryState& history = run_.history;
     const int slots = std::max(history.EpisodeCount, 1);
     Episode episode;
-    episode.start_time = 0;
-    episode.end_time = t + history.TimeOffset;
+    episode.start_time = history.TimeValues.empty() ? 0 : history.TimeValues.front();
+    episode.end_time = episode.start_time + t + history.TimeOffset;
+    if (!(episode.end_time > episode.start_time)) {
+      StopRun("  Error: with exposure time 0 the cases of the first time point have no exposure");
+    }
     episode.origin = 0;
-    episode.event = event ? 1 : 0;
+    // The cases of the first table leave state 0; those of the second stay in it (censored).
+    episode.event = event ? history.RiskOf(0, 1) : CensoredEvent(history, 0);
     episode.destination = event ? 1 : 0;
     data.episodes.push_back(episode);
     for (int slot = 1; slot < slots; ++slot) data.episodes.push_back(Episode{});
@@ -205,6 +216,16 @@ class RecordReader {
     }
     if (record_scratch_.IsOpen()) CloseTextFile(record_scratch_);
     if (latent_scratch_.IsOpen()) CloseTextFile(latent_scratch_);
+    if (entries_before_grid_ > 0) {
+      WriteLogLine(run_, "  Warning: " + std::to_string(entries_before_grid_) +
+                             " episodes begin before the first time boundary; the time before it"
+                             " is not counted");
+    }
+    if (exits_after_grid_ > 0) {
+      WriteLogLine(run_, "  Warning: " + std::to_string(exits_after_grid_) +
+                             " episodes end after the last time boundary; they are censored"
+                             " there");
+    }
   }
 
  private:
@@ -316,6 +337,7 @@ class RecordReader {
       }
     }
 
+    current_record_ = r;
     if (history_.HazardModel) ReadEpisodes(r);
 
     if (last && inline_data_) {
@@ -351,29 +373,68 @@ class RecordReader {
     return known;
   }
 
-  // The event history of a record: from the entry (or the start of the grid) a time and a
-  // state per episode until the state stays the same; with multiple risks one episode per
-  // risk, each with its own times and the number written for it.
+  // True when the record's line ends before its next field: the last number read ended it, or
+  // only blanks (or the closing bracket of inline data) follow on it.
+  bool RecordLineEnds() {
+    if (LineEnded(source_)) return true;
+    if (run_.CurrentWord == "]") return true;
+    while (source_.Peek() == ' ' || source_.Peek() == '\t') source_.Get();
+    const int next = source_.Peek();
+    return next == '\n' || next == '\r' || next == TextFile::kEnd || next == ']';
+  }
+
+  // Stops the run when the record's line ended in the middle of an episode.
+  void ExpectMore(std::int64_t r) {
+    if (RecordLineEnds()) {
+      StopRun("  Error in data: record " + RecordText(r) + " ends in the middle of an episode");
+    }
+  }
+
+  // A state from which some transition is modelled.
+  bool CanBeLeft(std::int32_t state) const {
+    for (std::int32_t b = 0; b < history_.StateCount; ++b) {
+      if (b != state && history_.RiskOf(state, b) != 0) return true;
+    }
+    return false;
+  }
+
+  // The event history of a record. Without mul (the episode form): from the entry (or the start
+  // of the grid) a time and a state per episode until the state stays the same, the episode
+  // slots are used up, or the line ends in a state that cannot be left. With mul, and in
+  // single-spell mode, one episode per slot: its start with rt0, its end and the number written
+  // for it (with mul the state reached, 0 for none; in single-spell mode its count of events).
   void ReadEpisodes(std::int64_t r) {
     std::vector<Episode> record(static_cast<std::size_t>(slots_));
     const double grid_start = history_.TimeValues.empty() ? 0 : history_.TimeValues.front();
     int used = 0;
-    if (!history_.MultipleRisks) {
+    if (!history_.MultipleRisks && !history_.SingleSpell) {
       double previous = grid_start;
       std::int32_t state = 0;
       if (history_.EntryTimeGiven) {
-        previous = GridTime(history_, ReadNumber());
+        ExpectMore(r);
+        previous = ReadNumber();
+        ExpectMore(r);
         state = ReadState(r);
       }
       while (used < slots_) {
+        if (RecordLineEnds() && !CanBeLeft(state)) break;
+        ExpectMore(r);
         const double time = GridTime(history_, ReadNumber());
+        ExpectMore(r);
         const std::int32_t next = ReadState(r);
+        if (next != state && history_.RiskOf(state, next) == 0) {
+          StopRun("  Error in data: a transition from state " + std::to_string(state) +
+                  " to state " + std::to_string(next) + " is not in the model in record " +
+                  RecordText(r));
+        }
         Episode& episode = record[used++];
         episode.start_time = previous;
         episode.end_time = time;
         episode.origin = state;
         episode.destination = next;
-        episode.event = history_.RiskOf(state, next);
+        episode.event =
+            next == state ? CensoredEvent(history_, state) : history_.RiskOf(state, next);
+        CheckEpisodeTimes(episode, r);
         previous = time;
         if (next == state) break;
         state = next;
@@ -382,43 +443,87 @@ class RecordReader {
       for (; used < slots_; ++used) {
         Episode& episode = record[used];
         episode.start_time = grid_start;
-        if (history_.EntryTimeGiven) episode.start_time = GridTime(history_, ReadNumber());
+        if (history_.EntryTimeGiven) {
+          ExpectMore(r);
+          episode.start_time = ReadNumber();
+        }
+        ExpectMore(r);
         episode.end_time = GridTime(history_, ReadNumber());
-        const std::int32_t state = ReadState(r);
+        ExpectMore(r);
         episode.origin = used;
-        episode.destination = state;
-        episode.event = state >= 1 ? history_.RiskOf(used, used + 1) : 0;
+        const std::int32_t risk = history_.RiskOf(used, used + 1);
+        if (history_.SingleSpell) {
+          const double events = ReadNumber();
+          if (!(events >= 0) || events != std::floor(events)) {
+            StopRun("  Error in data: impossible number of events in record " + RecordText(r));
+          }
+          episode.destination = static_cast<std::int32_t>(std::min(events, 2147483647.0));
+          episode.weight = events >= 1 ? events : 1;
+          episode.event = events >= 1 ? risk : CensoredEvent(history_, used);
+        } else {
+          const std::int32_t state = ReadState(r);
+          episode.destination = state;
+          episode.event = state >= 1 ? risk : CensoredEvent(history_, used);
+        }
+        if (episode.event == 0 && episode.destination >= 1) {
+          StopRun("  Error in data: a transition from state " + std::to_string(used) +
+                  " is not in the model in record " + RecordText(r));
+        }
+        CheckEpisodeTimes(episode, r);
       }
     }
     FitToGrid(record, used);
     data_.episodes.insert(data_.episodes.end(), record.begin(), record.end());
   }
 
+  // An episode must end after it began.
+  void CheckEpisodeTimes(const Episode& episode, std::int64_t r) const {
+    if (episode.end_time < episode.start_time) {
+      StopRun("  Error in data: an episode ends before it begins in record " + RecordText(r));
+    }
+    if (!(episode.end_time > episode.start_time)) {
+      StopRun("  Error in data: an episode without exposure time in record " + RecordText(r));
+    }
+  }
+
   // Keeps the episodes inside the time grid: without given boundaries the grid grows to the
-  // latest end; an episode cut at the end of the grid loses its event.
+  // latest end; an episode that goes on after the end of the grid is cut there and loses its
+  // event, and one that begins before the grid loses the time before it (both counted for a
+  // warning). With zer every episode's clock starts at the beginning of the grid.
   void FitToGrid(std::vector<Episode>& record, int used) {
     std::vector<double>& grid = history_.TimeValues;
     if (grid.empty()) return;
+    const double first = grid.front();
+    if (history_.ZeroOption) {
+      for (int e = 0; e < used; ++e) {
+        record[e].end_time = first + (record[e].end_time - record[e].start_time);
+        record[e].start_time = first;
+      }
+    }
     for (int e = 0; e < used; ++e) {
       const double end = record[e].end_time + 1 - history_.TimeOffset;
       if (history_.TrackMaximumTime && end > grid.back()) grid.back() = end;
     }
-    const double first = grid.front();
     const double last = grid.back();
     for (int e = 0; e < used; ++e) {
       Episode& episode = record[e];
-      episode.start_time = std::clamp(episode.start_time, first, std::max(first, last));
+      if (episode.end_time <= first) {
+        StopRun("  Error in data: an episode ends before the first time boundary in record " +
+                RecordText(current_record_));
+      }
+      if (episode.start_time < first) {
+        episode.start_time = first;
+        ++entries_before_grid_;
+      }
+      if (episode.start_time >= last) {
+        StopRun("  Error in data: an episode begins after the last time boundary in record " +
+                RecordText(current_record_));
+      }
       if (episode.end_time > last) {
         episode.end_time = last;
-        episode.event = 0;
-      }
-      if (episode.end_time < first) episode.end_time = first;
-      if (!(episode.end_time > episode.start_time)) {
-        // An episode needs a length, however small.
-        episode.end_time = episode.start_time + 1e-300;
-        if (!(episode.end_time > episode.start_time)) {
-          episode.end_time = std::nextafter(episode.start_time, HUGE_VAL);
-        }
+        episode.event = CensoredEvent(history_, episode.origin);
+        episode.weight = 1;
+        ++exits_after_grid_;
       }
     }
   }
@@ -458,6 +563,10 @@ class RecordReader {
   int slots_ = 0;
   int column_ = 1;
   int fields_ = 0;
+  std::int64_t current_record_ = 0;
+  // Episodes moved into the time grid, for the warnings after the last record.
+  std::int64_t entries_before_grid_ = 0;
+  std::int64_t exits_after_grid_ = 0;
   // Aggregated records by (subgroup, cell): the store's order.
   std::map<std::pair<int, double>, double> aggregated_;
   TextFile record_scratch_;

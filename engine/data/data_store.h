@@ -18,6 +18,9 @@ struct Episode {
   // The state at the end of the episode; with multiple risks (one episode per risk) the
   // number written for the risk in the record.
   std::int32_t destination = 0;
+  // The power of the event's rate in the likelihood: 1, or in single-spell mode (rsu) the
+  // number of events written for the spell.
+  double weight = 1;
 };
 
 // The observed data: entries of (subgroup, cell, count). In table format (table input, or

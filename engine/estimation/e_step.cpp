@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
+#include "estimation/hazard_model.h"
 
 namespace tav {
 namespace {
@@ -47,12 +49,25 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   for (int r = 0; r < n; ++r) {
     ordinal = ordinal || model.submodels[r].IsOrdinal();
   }
+  const HazardWork& hazard = est.hazard;
+  const bool with_hazard = hazard.table >= 0;
+  // The exposures of estimated shapes change with the shapes.
   const bool rebuild = iterate && (run.IterationCount == 0 || model.LatentCount > 0 ||
-                                   model.ResCount > 0 || ordinal);
+                                   model.ResCount > 0 || ordinal || hazard.kind == 3);
   if (rebuild) {
     std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
+    ClearHazardExpectations(run);
     est.expected_margins_valid = false;
   }
+  // The hazard factors of the current pattern's covariate cells, computed once per cell.
+  std::vector<std::pair<std::int64_t, double>> factors;
+  auto hazard_factor = [&](const HazardPattern& episodes, std::int64_t c) {
+    for (const auto& [cell, factor] : factors) {
+      if (cell == c) return factor;
+    }
+    factors.emplace_back(c, episodes.Factor(c));
+    return factors.back().second;
+  };
 
   const double* fitted = est.FittedTable.data();
   double* expected = est.ExpectedTable.data();
@@ -64,6 +79,10 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
     const std::int32_t* map = est.cell_map.data() + est.pattern_start[h];
     const std::int64_t completions =
         (est.pattern_start[h + 1] - est.pattern_start[h]) / (n > 0 ? n : 1);
+    const HazardPattern episodes(run, with_hazard ? h : 0);
+    const std::int32_t* covariate_cell =
+        with_hazard ? hazard.covariate_cell.data() + hazard.completion_start[h] : nullptr;
+    factors.clear();
     double sum = 0;
     for (std::int64_t k = 0; k < completions; ++k) {
       double value = 1;
@@ -71,6 +90,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
       for (int r = 0; r < n; ++r) {
         if (cells[r] >= 0) value *= fitted[cells[r]];
       }
+      if (with_hazard && value != 0) value *= hazard_factor(episodes, covariate_cell[k]);
       p[k] = value;
       sum += value;
     }
@@ -87,6 +107,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
         for (int r = 0; r < n; ++r) {
           if (cells[r] >= 0) expected[cells[r]] += share;
         }
+        if (with_hazard && share != 0) episodes.Accumulate(run, covariate_cell[k], share);
       }
     } else if (kind == PassKind::kPosteriors) {
       for (std::int64_t k = 0; k < completions; ++k) p[k] /= sum;
@@ -146,6 +167,18 @@ void BuildIndexMaps(EstimationRun& run) {
   }
   est.pattern_start[patterns] = total;
   est.cell_map = AllocIntArray(total);
+  HazardWork& hazard = est.hazard;
+  const bool with_hazard = hazard.table >= 0;
+  if (with_hazard) {
+    hazard.completion_start.assign(patterns + 1, 0);
+    std::int64_t completions = 0;
+    for (std::int64_t p = 0; p < patterns; ++p) {
+      hazard.completion_start[p] = completions;
+      completions += static_cast<std::int64_t>(model.complete_cell_count[PatternSubgroup(data, p)]);
+    }
+    hazard.completion_start[patterns] = completions;
+    hazard.covariate_cell = AllocIntArray(completions);
+  }
 
   // Each submodel's cell is first_cell plus the sum of category times stride over its
   // variables (mixed radix, last variable fastest).
@@ -201,6 +234,11 @@ void BuildIndexMaps(EstimationRun& run) {
         std::int64_t index = model.submodels[r].first_cell;
         for (const Stride& s : strides[r]) index += category[s.variable] * s.stride;
         map[k * n + r] = static_cast<std::int32_t>(index);
+      }
+      if (with_hazard) {
+        std::int64_t c = 0;
+        for (const auto& [v, stride] : hazard.covariate_strides) c += category[v] * stride;
+        hazard.covariate_cell[hazard.completion_start[p] + k] = static_cast<std::int32_t>(c);
       }
       for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
         if (v >= first && pattern[v - first] != 2) continue;

@@ -11,6 +11,7 @@
 #include "core/table_zero.h"
 #include "estimation/e_step.h"
 #include "estimation/free_parameters.h"
+#include "estimation/hazard_model.h"
 #include "estimation/m_steps.h"
 #include "estimation/model_family.h"
 
@@ -67,7 +68,11 @@ void CheckEstimationAvailable(const EstimationRun& run) {
 void SetUpEstimationTables(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
-  const int n = model.SubmodelCount;
+  // The hazard submodel (number SubmodelCount) has model terms and margin parameters like the
+  // others, none of them conditioning.
+  const bool hazard =
+      run.history.HazardModel && static_cast<int>(model.submodels.size()) > model.SubmodelCount;
+  const int n = model.SubmodelCount + (hazard ? 1 : 0);
   est.FittedTable = AllocRealArray(model.submodel_cell_total);
   std::fill(est.FittedTable.begin(), est.FittedTable.end(), 1.0);
   est.ExpectedTable = AllocRealArray(model.submodel_cell_total);
@@ -82,13 +87,15 @@ void SetUpEstimationTables(EstimationRun& run) {
   for (int r = 0; r < n; ++r) {
     const Submodel& submodel = model.submodels[r];
     const Membership none{};
-    est.condition_shapes[r] = MarginShape(
-        model, submodel, r > 0 && submodel.MarginCount() > 0 ? submodel.EffectVariables[0] : none);
+    const bool conditional = r > 0 && r < model.SubmodelCount;
+    est.condition_shapes[r] =
+        MarginShape(model, submodel,
+                    conditional && submodel.MarginCount() > 0 ? submodel.EffectVariables[0] : none);
     for (int i = 0; i < submodel.MarginCount(); ++i) {
       est.margin_shapes[r].emplace_back(model, submodel, submodel.EffectVariables[i]);
       // The conditioning margin (margin 0 of a conditional submodel) and the margins of a
       // submodel tied to another by eq1 have no parameters of their own.
-      const bool has_parameters = (i > 0 || r == 0) && !submodel.IsTied();
+      const bool has_parameters = (i > 0 || !conditional) && !submodel.IsTied();
       est.margin_parameter_offset[r].push_back(has_parameters ? parameters : -1);
       if (has_parameters) parameters += est.margin_shapes[r][i].margin_cells();
     }
@@ -154,6 +161,7 @@ void ComputeStartValues(EstimationRun& run) {
   for (int r = 0; r < run.model.SubmodelCount; ++r) {
     for (const ModelFamily* family : families) family->StartValues(run, r);
   }
+  StartHazardPart(run);
 }
 
 void NormaliseFirstSubmodel(EstimationRun& run, int flag) {
@@ -192,6 +200,7 @@ void FittedToProbabilities(EstimationRun& run) {
     }
     shape.Scale(fitted, inverse.data(), fitted);
   }
+  HazardCountsToRates(run);
 }
 
 void RestoreFittedFrequencies(EstimationRun& run) {
@@ -208,6 +217,7 @@ void RestoreFittedFrequencies(EstimationRun& run) {
       IpfAdjust(run, r, 0);
     }
   }
+  HazardRatesToCounts(run);
 }
 
 void RunCycle(EstimationRun& run, int cycle) {

@@ -2,6 +2,7 @@
 #define TAV_ENGINE_ESTIMATION_ESTIMATION_STATE_H_
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "core/model_state.h"
@@ -30,9 +31,11 @@ struct FreeParameter {
   int assoc = -1;       // association term (index in the submodel's association work), or -1
   int position = 0;     // position of the parameter inside its effect
   int effect_size = 0;  // number of parameters of the effect
+  bool shape = false;   // the log of the shape of hazard risk position + 1 (estimated shapes)
 
-  // A log-linear parameter (of a model term), not one of a special effect or association term.
-  bool IsLogLinear() const { return design < 0 && assoc < 0; }
+  // A log-linear parameter (of a model term), not one of a special effect, association term or
+  // hazard shape.
+  bool IsLogLinear() const { return design < 0 && assoc < 0 && !shape; }
 };
 
 // The free parameters of the model, which the Newton-type iterations move and the standard
@@ -169,6 +172,31 @@ struct AssociationWork {
   mutable std::vector<std::vector<double>> cell_changes;
 };
 
+// The hazard part of an event-history model as the E-step and its M-step use it
+// (estimation/hazard_model.h).
+struct HazardWork {
+  int table = -1;  // the hazard submodel (SubmodelCount); -1 without a hazard part
+  int kind = 0;    // TimeKind
+  std::int64_t covariate_cells = 0;
+  int time_points = 1;
+  int risks = 1;
+  // Per hazard cell: the expected exposure, and for kind 3 its first and second derivatives by
+  // the shape.
+  std::vector<double> exposure, exposure_slope, exposure_curvature;
+  // Per risk (from 0): the expected number of events and the sum of their log exit times.
+  std::vector<double> event_count, event_log_time;
+  std::int64_t shape_offset = -1;  // the shapes of kinds 2 and 3, one per risk, in DesignParameters
+  std::vector<std::int32_t> risk_origin;  // per risk (from 0): its origin state
+  std::vector<std::int32_t> stay_risk;    // per state: its stay risk (from 1), 0 for none
+  // Per episode slot of the data: its entry and exit interval.
+  std::vector<std::int32_t> entry_interval, exit_interval;
+  // The covariate cell of complete cell k of pattern p at covariate_cell[completion_start[p] +
+  // k] (filled by BuildIndexMaps), and the strides of the hazard submodel's covariates.
+  std::vector<std::int64_t> completion_start;
+  std::vector<std::int32_t> covariate_cell;
+  std::vector<std::pair<int, std::int64_t>> covariate_strides;
+};
+
 // One line of the iteration history.
 struct IterationRecord {
   int iteration = 0;
@@ -234,6 +262,8 @@ struct EstimationState {
   std::vector<IterationRecord> iteration_history;
   // Per submodel with mar() restrictions, its items.
   std::vector<std::vector<MarginalItem>> marginal_work;
+  // The hazard part.
+  HazardWork hazard;
   // Per submodel, its association terms.
   std::vector<std::vector<AssociationWork>> association_work;
   // Ordinal submodels (or1, or2): per submodel the multipliers of its adjacent column pairs h

@@ -24,8 +24,10 @@ ReferenceVector EffectiveReference(const EstimationRun& run, int t) {
   const bool own = t >= 0 && t < static_cast<int>(model.submodels.size());
   for (int v = 0; v < model.VariableCount && v < kVectorSize; ++v) {
     reference[v] = run.settings.dummy_reference[v];
+    // The hazard submodel's variables are all covariates.
     const bool conditioning = own && t > 0 && model.submodels[t].MarginCount() > 0 &&
-                              model.submodels[t].EffectVariables[0][v] != 0;
+                              (model.submodels[t].EffectVariables[0][v] != 0 ||
+                               (run.history.HazardModel && t == model.SubmodelCount));
     if (reference[v] == 0 && (t == 0 || conditioning)) reference[v] = model.Dimension[v];
   }
   return reference;
@@ -70,8 +72,33 @@ void BuildParameterList(EstimationRun& run) {
   }
 }
 
-int ParameterIndex(const ModelState& model, const FreeParameterList& list, const int* reference,
-                   int submodel, const Membership& effect, std::int64_t cell) {
+int DiscreteRiskVariable(const EstimationRun& run, int submodel) {
+  const ModelState& model = run.model;
+  if (!run.history.HazardModel || run.history.TimeKind != 1 || submodel != model.SubmodelCount) {
+    return -1;
+  }
+  const std::vector<int> variables = SubmodelVariableList(model, submodel);
+  return variables.empty() ? -1 : variables.back();
+}
+
+std::vector<int> MoveRiskIndex(const EstimationRun& run) {
+  const EventHistoryState& history = run.history;
+  std::vector<int> index(std::max(history.RiskCount, 0), -1);
+  int next = 0;
+  for (int k = 1; k <= history.RiskCount; ++k) {
+    bool stay = false;
+    for (int a = 0; a < history.StateCount; ++a) stay = stay || history.RiskOf(a, a) == k;
+    if (!stay) index[k - 1] = next++;
+  }
+  return index;
+}
+
+int ParameterIndex(const EstimationRun& run, const int* reference, int submodel,
+                   const Membership& effect, std::int64_t cell) {
+  const ModelState& model = run.model;
+  const FreeParameterList& list = run.estimation.free_parameters;
+  const int risk = DiscreteRiskVariable(run, submodel);
+  const std::vector<int> moves = risk >= 0 ? MoveRiskIndex(run) : std::vector<int>();
   const int size = static_cast<int>(list.parameters.size());
   int first = 0;
   for (; first < size; ++first) {
@@ -93,6 +120,11 @@ int ParameterIndex(const ModelState& model, const FreeParameterList& list, const
     const int dim = model.Dimension[v];
     const int ref = reference != nullptr ? reference[v] : -1;
     int q = category[k];
+    if (v == risk) {
+      if (q < 0 || q >= static_cast<int>(moves.size()) || moves[q] < 0) return -1;
+      position = position * run.history.NonSelfTransitions + moves[q];
+      continue;
+    }
     if (ref >= 1) {
       if (q == ref - 1) return -1;
       if (q > ref - 1) --q;

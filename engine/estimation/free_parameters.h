@@ -29,8 +29,16 @@ void BuildParameterList(EstimationRun& run);
 // number) >= 1 makes category reference[v] (counted from 1) the reference category of variable
 // v (dummy coding); any other value means effect coding, under which the last category carries
 // no parameter. EffectiveReference gives the references the free parameters were coded with.
-int ParameterIndex(const ModelState& model, const FreeParameterList& list, const int* reference,
-                   int submodel, const Membership& effect, std::int64_t cell);
+//
+// In discrete time the hazard submodel's effects hold parameters only at the risks that leave
+// their state (MoveRiskIndex), the risk variable being coded against staying.
+int ParameterIndex(const EstimationRun& run, const int* reference, int submodel,
+                   const Membership& effect, std::int64_t cell);
+
+// The risk variable of a discrete-time hazard submodel, or -1; and per category of it (a risk,
+// from 0) its place among the risks that leave their state, -1 for a stay.
+int DiscreteRiskVariable(const EstimationRun& run, int submodel);
+std::vector<int> MoveRiskIndex(const EstimationRun& run);
 
 }  // namespace tav
 

@@ -2,7 +2,9 @@
 // interval boundaries (tim), the states and risks (ris, mul), the hazard submodel (haz), the
 // shape form (_we), the zero option (zer) and the exposure time (exp).
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "core/model_state.h"
@@ -279,6 +281,34 @@ void ReadHazardSubmodel(RunContext& run, int index) {
   }
 }
 
+// _we [shape | [shape ...]]: hazard rates with a shape parameter per risk, the rate of risk k
+// at time x being alpha_k x^(alpha_k - 1) times its log-linear part. Alone the shapes are
+// estimated; one number fixes every risk's shape, a bracketed list one per risk.
+void ReadShapes(RunContext& run) {
+  EventHistoryState& history = run.history;
+  history.TimeKind = 3;
+  history.TimeValues[history.TimePointCount] = history.TimePointCount;
+  history.EquidistantTimes = false;
+  NextCommand(run);
+  const bool list = run.CommandName == "[";
+  if (!list && !IsNumberText(run.CommandName)) return;
+  history.TimeKind = 2;
+  const int risks = std::max(history.RiskCount, 1);
+  if (list) {
+    const std::string command = run.CommandName;
+    run.CommandName = "shape parameters";
+    for (int k = 0; k < risks; ++k) history.ShapeValues.push_back(ReadReal(run, run.InputFile));
+    run.CommandName = command;
+    ExpectClosingBracket(run, "  Error: a \"]\" expected in command _we");
+  } else {
+    history.ShapeValues.assign(risks, std::strtod(run.CommandName.c_str(), nullptr));
+  }
+  for (double shape : history.ShapeValues) {
+    if (!(shape > 0 && shape <= 100)) StopRun("  Error: a shape parameter must be >0 and <=100");
+  }
+  NextCommand(run);
+}
+
 }  // namespace
 
 void ParseEventHistorySection(RunContext& run) {
@@ -319,12 +349,7 @@ void ParseEventHistorySection(RunContext& run) {
     StopRun("  Error: command haz required");
   }
 
-  if (KeyIs(run.CommandName, "_we")) {
-    history.TimeKind = 3;
-    history.TimeValues[history.TimePointCount] = history.TimePointCount;
-    history.EquidistantTimes = false;
-    NextCommand(run);
-  }
+  if (KeyIs(run.CommandName, "_we")) ReadShapes(run);
   if (KeyIs(run.CommandName, "zer")) {
     history.ZeroOption = true;
     NextCommand(run);
@@ -338,6 +363,7 @@ void ParseEventHistorySection(RunContext& run) {
     history.ExposureTime = exposure;
     NextCommand(run);
   }
+  history.TimeOffset = history.ExposureTime;
 }
 
 }  // namespace tav

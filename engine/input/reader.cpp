@@ -18,13 +18,14 @@ bool EndsWord(int c) {
          c == '}';
 }
 
-// True when text is "-"? digits "." digits with at least one digit and at most one point.
+}  // namespace
+
 bool IsNumberText(const std::string& text) {
   std::size_t i = text.size() > 0 && text[0] == '-' ? 1 : 0;
   int digits = 0;
   int points = 0;
   for (; i < text.size(); ++i) {
-    if (IsDigit(static_cast<unsigned char>(text[i]))) {
+    if (IsDigitChar(text[i])) {
       ++digits;
     } else if (text[i] == '.') {
       ++points;
@@ -34,8 +35,6 @@ bool IsNumberText(const std::string& text) {
   }
   return digits > 0 && points <= 1;
 }
-
-}  // namespace
 
 // A word of at most limit characters; *cut tells whether it was longer.
 std::string ReadWordUpTo(TextFile& file, std::size_t limit, bool* cut) {

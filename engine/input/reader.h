@@ -45,6 +45,9 @@ inline bool WordEndsWith(const std::string& word, char c) {
 // True for the characters 0 to 9.
 inline bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
 
+// True when text is "-"? digits "." digits with at least one digit and at most one point.
+bool IsNumberText(const std::string& text);
+
 // Reads the next word of the input file into run.CurrentWord and returns it.
 const std::string& ReadCurrentWord(RunContext& run);
 

@@ -59,6 +59,7 @@ void ParseRecordFormatSection(RunContext& run) {
   history.RecordCount = 0;
   history.EntryTimeGiven = false;
   history.RecordCountGiven = false;
+  history.SingleSpell = false;
   history.PerRecordOutput = false;
   // With multiple risks one episode per risk given with mul: one less than the states, also
   // when discrete time numbered a stay risk for every state.
@@ -87,6 +88,7 @@ void ParseRecordFormatSection(RunContext& run) {
       history.RecordCountGiven = true;
     } else if (key == "rsu") {
       history.MissingCode = kNoMissingCode;
+      history.SingleSpell = true;
     } else if (key == "mis") {
       history.MissingCode = ReadInteger(run, run.InputFile);
     } else if (key == "ski") {

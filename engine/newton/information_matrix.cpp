@@ -11,6 +11,7 @@
 #include "estimation/association_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
+#include "estimation/hazard_model.h"
 #include "estimation/marginal_restrictions.h"
 #include "newton/eigenvalues.h"
 
@@ -34,6 +35,11 @@ void CopySubmodel(const RunState& run, int r, const std::vector<double>* const f
         tables.push_back(work.table);
       }
     }
+  }
+  const HazardWork& hazard = run.estimation.hazard;
+  if (r == hazard.table && hazard.shape_offset >= 0) {
+    std::copy_n(from[2]->begin() + hazard.shape_offset, hazard.risks,
+                to[2]->begin() + hazard.shape_offset);
   }
   for (int table : tables) {
     const Submodel& submodel = run.model.submodels[table];
@@ -140,9 +146,13 @@ void PerturbParameter(RunState& run, int i, double delta) {
     return;
   }
   if (delta == 0) return;
+  EstimationState& est = run.estimation;
+  if (parameter.shape) {
+    est.DesignParameters[est.hazard.shape_offset + parameter.position] *= std::exp(delta);
+    return;
+  }
   const int r = parameter.submodel;
   const Submodel& submodel = run.model.submodels[r];
-  EstimationState& est = run.estimation;
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   const std::int64_t cells = CellCount(submodel);
   double before = 0;
@@ -166,7 +176,10 @@ void PerturbParameter(RunState& run, int i, double delta) {
     }
     newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
   }
-  if (r == 0) {
+  if (r == est.hazard.table) {
+    // Rates move freely; transition probabilities are normalised again.
+    if (est.hazard.kind == 1) NormaliseTransitionBlocks(run, fitted);
+  } else if (r == 0) {
     // Frequencies: the total stays what it was.
     double after = 0;
     for (std::int64_t c = 0; c < cells; ++c) after += fitted[c];
@@ -241,8 +254,8 @@ void DampInformation(std::vector<double>& matrix, int n, double& lambda) {
   if (lambda > 1e-10) lambda /= 100;
 }
 
-// For the standard errors, the entries that involve a design parameter are taken again from
-// central differences, -(L(+r,+c) - L(+r,-c) - L(-r,+c) + L(-r,-c)) / (4 h_r h_c) and
+// For the standard errors, the entries that involve a design or hazard parameter are taken again
+// from central differences, -(L(+r,+c) - L(+r,-c) - L(-r,+c) + L(-r,-c)) / (4 h_r h_c) and
 // -(L(+r) - 2 L0 + L(-r)) / h_r^2 on the diagonal: the forward differences are only accurate
 // to O(h), which thresholds far from 0 turn into an error in the third digit of a standard
 // error. The parameters move from the saved tables base and are put back after each value.
@@ -261,7 +274,12 @@ void CentreDesignEntries(RunState& run, std::vector<double>& matrix, int n, doub
   };
   for (int r = 0; r < n; ++r) {
     for (int c = r; c < n; ++c) {
-      if (parameters[r].design < 0 && parameters[c].design < 0) continue;
+      // The hazard part's rates enter the likelihood through exponentials of exposures, whose
+      // curvature forward differences miss in the fourth digit too.
+      const int hazard = run.estimation.hazard.table;
+      const bool central_r = parameters[r].design >= 0 || parameters[r].submodel == hazard;
+      const bool central_c = parameters[c].design >= 0 || parameters[c].submodel == hazard;
+      if (!central_r && !central_c) continue;
       if (IsMarParameter(run, r) || IsMarParameter(run, c)) continue;
       const double hr = steps[r];
       const double hc = steps[c];

@@ -1,5 +1,6 @@
 #include "newton/parameter_effects.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "estimation/free_parameters.h"
@@ -16,12 +17,24 @@ int ParameterCategory(int q, int reference) {
 // Per cell of the effect, the exponent of exp(delta) for the parameter at position: the
 // product over the effect's variables of 1 at the parameter's category, -1 at the last
 // category under effect coding, 0 elsewhere.
+//
+// The risk variable of a discrete-time hazard submodel (risk >= 0) is coded against staying: the
+// parameter's risk (the move with place q in moves) has 1, every other risk 0.
 std::vector<signed char> EffectSigns(const ModelState& model, const std::vector<int>& vars,
-                                     const ReferenceVector& reference, int position) {
+                                     const ReferenceVector& reference, int position, int risk,
+                                     const std::vector<int>& moves) {
   std::int64_t cells = 1;
   std::vector<int> chosen(vars.size(), 0);
   int rest = position;
+  const int move_count =
+      static_cast<int>(std::count_if(moves.begin(), moves.end(), [](int q) { return q >= 0; }));
   for (int k = static_cast<int>(vars.size()) - 1; k >= 0; --k) {
+    if (vars[k] == risk && move_count > 0) {
+      const int q = rest % move_count;
+      chosen[k] = static_cast<int>(std::find(moves.begin(), moves.end(), q) - moves.begin());
+      rest /= move_count;
+      continue;
+    }
     const int dim = model.Dimension[vars[k]];
     chosen[k] = ParameterCategory(rest % (dim - 1), reference[vars[k]]);
     rest /= dim - 1;
@@ -34,7 +47,7 @@ std::vector<signed char> EffectSigns(const ModelState& model, const std::vector<
     for (std::size_t k = 0; k < vars.size() && sign != 0; ++k) {
       const int v = vars[k];
       if (category[k] == chosen[k]) continue;
-      if (reference[v] < 1 && category[k] == model.Dimension[v] - 1) {
+      if (v != risk && reference[v] < 1 && category[k] == model.Dimension[v] - 1) {
         sign = -sign;
       } else {
         sign = 0;
@@ -75,8 +88,10 @@ void PrepareParameterEffects(RunState& run) {
     }
     newton.effect_shapes.emplace_back(model, submodel, parameter.effect);
     newton.margin_effect_shapes.emplace_back(model, margin_table, parameter.effect);
+    const int risk = DiscreteRiskVariable(run, parameter.submodel);
     newton.effect_signs.push_back(
-        EffectSigns(model, vars, EffectiveReference(run, parameter.submodel), parameter.position));
+        EffectSigns(model, vars, EffectiveReference(run, parameter.submodel), parameter.position,
+                    risk, risk >= 0 ? MoveRiskIndex(run) : std::vector<int>()));
   }
 }
 

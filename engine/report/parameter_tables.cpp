@@ -9,6 +9,7 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "estimation/free_parameters.h"
+#include "estimation/hazard_model.h"
 #include "estimation/model_family.h"
 #include "newton/information_matrix.h"
 #include "newton/newton_iteration.h"
@@ -72,7 +73,7 @@ std::vector<Margin> FittedMargins(const RunState& run, int t, bool conditional) 
   std::vector<Margin> margins;
   for (int i = conditional ? 1 : 0; i < submodel.MarginCount(); ++i) {
     Margin margin;
-    for (int v = 0; v < model.VariableCount; ++v) {
+    for (int v = 0; v < kVectorSize; ++v) {
       if (submodel.SubmodelVariables[v] != 0 && submodel.EffectVariables[i][v] != 0) {
         margin.variables[v] = 1;
         margin.members.push_back(v);
@@ -168,8 +169,7 @@ std::string WriteStdErrAndZ(const RunState& run, int position, double beta, bool
 // it is not free.
 int ParameterPosition(const RunState& run, const ReferenceCategories& reference, int t,
                       const LogLinearEffect& effect, std::int64_t cell) {
-  return ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), t,
-                        effect.variables, cell);
+  return ParameterIndex(run, reference.data(), t, effect.variables, cell);
 }
 
 // The Wald columns of an effect whose shown parameters sit at `positions` with values b:
@@ -261,6 +261,51 @@ void WriteFamilyBlocks(RunState& run, BlockPlace place, int t, std::vector<int>&
   ReportBlockWriter writer(run, shown, t);
   for (const ModelFamily* family : FamiliesOf(run)) {
     family->WriteParameterBlocks(run, place, t, writer);
+  }
+}
+
+// The betas of an effect of a discrete-time hazard submodel that holds the risk variable (its
+// last variable, running fastest) less, in every block of risks, the beta of the stay of each
+// risk's origin state, so that a stay shows 0.
+void ContrastWithStaying(const RunState& run, LogLinearEffect& effect) {
+  const HazardWork& hazard = run.estimation.hazard;
+  const int risks = hazard.risks;
+  for (std::size_t block = 0; block + risks <= effect.beta.size(); block += risks) {
+    const std::vector<double> before(effect.beta.begin() + block,
+                                     effect.beta.begin() + block + risks);
+    for (int k = 0; k < risks; ++k) {
+      const int stay = hazard.stay_risk[hazard.risk_origin[k]];
+      if (stay > 0) effect.beta[block + k] = before[k] - before[stay - 1];
+    }
+  }
+}
+
+// The shape lines of the hazard part: per risk "alpha" and its shape, with estimated shapes and
+// standard errors the standard error of the shape (the shape times that of its log).
+void WriteShapeLines(RunState& run, std::vector<int>& shown) {
+  const HazardWork& hazard = run.estimation.hazard;
+  const bool estimated = hazard.kind == 3 && ShowsStdErrors(run);
+  const FreeParameterList& list = run.estimation.free_parameters;
+  ReportBlockWriter writer(run, shown, hazard.table);
+  writer.BeginBlock("shape parameters");
+  for (int k = 1; k <= hazard.risks; ++k) {
+    const double alpha = HazardShape(run, k);
+    std::string line = Blanks(2) + "alpha" + FormatReal(16, 4, alpha);
+    double std_err = NAN;
+    if (estimated) {
+      int position = -1;
+      for (std::size_t i = 0; i < list.parameters.size(); ++i) {
+        if (list.parameters[i].shape && list.parameters[i].position == k - 1) {
+          position = static_cast<int>(i);
+        }
+      }
+      const double v = Covariances(run)(position, position);
+      if (position >= 0) shown.push_back(position);
+      std_err = v > 0 ? alpha * std::sqrt(v) : NAN;
+      line += v > 0 ? FormatReal(9, 4, std_err) : "   ******";
+    }
+    writer.RecordValue("alpha " + std::to_string(k), alpha, std_err);
+    run.ReportFile.WriteLine(line);
   }
 }
 
@@ -368,7 +413,13 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
               t < model.SubmodelCount ? ConditionalLabel(run, t) : std::string());
 
   const ReferenceCategories reference = TableReferences(run, t);
-  for (const LogLinearEffect& effect : LogLinearParameters(run, t, conditional, reference)) {
+  const int risk = DiscreteRiskVariable(run, t);
+  for (LogLinearEffect& effect : LogLinearParameters(run, t, conditional, reference)) {
+    if (risk >= 0) {
+      // Discrete time: only the effects that hold the risk variable, as contrasts with staying.
+      if (effect.variables[risk] == 0) continue;
+      ContrastWithStaying(run, effect);
+    }
     if (!effect.members.empty()) out.WriteLine(Blanks(2) + TermText(model, effect.variables) + " ");
     std::vector<int> positions;  // of the effect's parameters shown with a standard error
     std::vector<double> betas;
@@ -460,6 +511,17 @@ void WriteParameterTables(RunState& run, int first) {
     }
   }
   WriteFamilyBlocks(run, BlockPlace::kAfterSubmodels, -1, shown);
+  const int hazard = run.estimation.hazard.table;
+  if (hazard >= 0) {
+    out.WriteLine("");
+    out.WriteLine("");
+    out.WriteLine("*** HAZARD PARAMETERS ***");
+    out.WriteLine("");
+    WriteSubmodelTable(run, hazard, false, shown);
+    if (run.estimation.hazard.kind >= 2) WriteShapeLines(run, shown);
+    WriteFamilyBlocks(run, BlockPlace::kAfterTable, hazard, shown);
+    out.WriteLine("");
+  }
   out.WriteLine("");
   if (!settings.file_covariances.empty() && ShowsStdErrors(run)) WriteCovarianceFile(run, shown);
 }

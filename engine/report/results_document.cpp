@@ -114,6 +114,17 @@ void RecordStatistics(RunState& run, const StatisticsFigures& figures) {
     if (figures.has_dissimilarity) put({{"dissimilarity_index", figures.dissimilarity}});
     put({{"degrees_of_freedom", figures.df}});
   }
+  if (figures.hazard_fit) {
+    Json hazard;
+    for (const auto& [key, test] :
+         {std::pair{"x_squared", figures.x_squared}, std::pair{"l_squared", figures.l_squared}}) {
+      hazard[key] = {{"value", Number(test.value)}, {"p", Number(test.p)}};
+    }
+    hazard["degrees_of_freedom"] = Number(figures.df);
+    hazard["log_likelihood"] = Number(figures.hazard_log_likelihood);
+    hazard["parameters"] = Number(figures.hazard_parameters);
+    statistics["hazard_model"] = hazard;
+  }
   put({{"log_likelihood", figures.log_likelihood},
        {"parameters", figures.parameters},
        {"fixed_parameters", figures.fixed_parameters},

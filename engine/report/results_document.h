@@ -32,6 +32,9 @@ struct StatisticsFigures {
   double parameters = 0, fixed_parameters = 0, sample_size = 0;
   double bic_l_squared = 0, aic_l_squared = 0, bic_log_likelihood = 0, aic_log_likelihood = 0;
   std::vector<std::string> warnings;
+  // The fit of the hazard part on its own (x_squared, l_squared and df then belong to it).
+  bool hazard_fit = false;
+  double hazard_log_likelihood = 0, hazard_parameters = 0;
 };
 void RecordStatistics(RunState& run, const StatisticsFigures& figures);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/format_real.h"
+#include "estimation/hazard_model.h"
 #include "newton/newton_iteration.h"
 #include "report/report_computations.h"
 #include "report/result_files.h"
@@ -168,15 +169,20 @@ ParameterCount CountParameters(const RunState& run) {
   count.parameters = parameters - count.fixed;
   count.all_parameters = count.parameters;
   if (HasHazardPart(run)) {
+    // The hazard part's parameters include its estimated shapes. Its observations are the
+    // numbers of events of the hazard cells that have time at risk; in discrete time those of
+    // the risks that leave a state, the stays being what the units at risk leave over.
     const int hazard = model.SubmodelCount;
-    count.hazard_parameters =
-        CountSubmodelParameters(run, hazard) + (run.history.TimeKind == 3 ? 1 : 0);
+    count.hazard_parameters = CountSubmodelParameters(run, hazard);
     count.all_parameters += count.hazard_parameters;
-    std::int64_t cells = count.cells * run.history.TimePointCount * run.history.RiskCount;
-    for (int v = model.FirstManifest(); v < model.VariableCount; ++v) {
-      if (model.submodels[hazard].SubmodelVariables[v] == 0) cells /= model.Dimension[v];
+    const HazardWork& work = run.estimation.hazard;
+    std::int64_t observed = 0;
+    for (std::size_t i = 0; i < work.exposure.size(); ++i) {
+      const int risk = static_cast<int>(i % work.risks);
+      const bool stay = work.kind == 1 && work.stay_risk[work.risk_origin[risk]] == risk + 1;
+      if (work.exposure[i] > 0 && !stay) ++observed;
     }
-    count.hazard_df = cells - count.hazard_parameters;
+    count.hazard_df = observed - count.hazard_parameters;
   }
   return count;
 }
@@ -220,6 +226,7 @@ void WriteStatistics(RunState& run) {
   }
 
   const ParameterCount count = CountParameters(run);
+  const HazardFit hazard_fit = HazardPartFit(run);
   const double log_likelihood = estimation.LogLikelihood;
   const double bic_ll =
       -2.0 * log_likelihood + (n_total > 0 ? std::log(n_total) * count.all_parameters : 0.0);
@@ -284,8 +291,30 @@ void WriteStatistics(RunState& run) {
     figures.parameters = static_cast<double>(count.parameters);
     figures.fixed_parameters = static_cast<double>(count.fixed);
   } else {
-    // The block of the hazard model's own fit (rates against events and exposures) comes with
-    // the hazard estimation; until then only the joint figures are written.
+    if (!grouped_hazard) {
+      const int df = static_cast<int>(count.hazard_df);
+      auto with_p = [&](const char* label, double value) {
+        out.WriteLine(Blanks(2) + label + Fixed(4, 4, value) + " (" +
+                      Fixed(4, 4, ChiSquaredProbability(df, value)) + ")");
+      };
+      out.WriteLine(Blanks(2) + "HAZARD MODEL ");
+      out.WriteLine("");
+      with_p("X-squared            = ", hazard_fit.x_squared);
+      with_p("L-squared            = ", hazard_fit.l_squared);
+      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + Integer(df));
+      out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, hazard_fit.log_likelihood));
+      out.WriteLine(Blanks(2) + "Number of parameters = " +
+                    Integer(static_cast<double>(count.hazard_parameters)));
+      out.WriteLine("");
+      out.WriteLine(Blanks(2) + "LOG-LINEAR AND HAZARD MODEL");
+      out.WriteLine("");
+      figures.hazard_fit = true;
+      figures.x_squared = {hazard_fit.x_squared, ChiSquaredProbability(df, hazard_fit.x_squared)};
+      figures.l_squared = {hazard_fit.l_squared, ChiSquaredProbability(df, hazard_fit.l_squared)};
+      figures.df = df;
+      figures.hazard_log_likelihood = hazard_fit.log_likelihood;
+      figures.hazard_parameters = static_cast<double>(count.hazard_parameters);
+    }
     out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, log_likelihood));
     out.WriteLine(Blanks(2) +
                   "Number of parameters = " + Integer(static_cast<double>(count.all_parameters)));
@@ -332,7 +361,7 @@ void WriteStatistics(RunState& run) {
   for (int t = 0; t < model.SubmodelCount; ++t) {
     if (model.submodels[t].IsOrdinal()) boundary_loglinear += ZeroFittedCells(run, t);
   }
-  const std::int64_t zero_rates = 0;  // counted with the hazard estimation
+  const std::int64_t zero_rates = hazard_fit.zero_rates;
   auto warn = [&](std::int64_t n, const char* text) {
     if (n <= 0) return;
     figures.warnings.push_back(Integer(static_cast<double>(n)) + text);

@@ -503,22 +503,19 @@ TEST(RecordData, EpisodesAreKeptInsideTheGrid) {
   EventHistoryState& h = d.run.history;
   h.TimeValues = {1, 2, 3, 4};
   h.EntryTimeGiven = true;
-  d.Records(3);
+  d.Records(2);
   h.PerRecordOutput = false;
-  // Entry before the grid, an event after its end, and an episode without length.
-  ASSERT_EQ(d.Read("1 0 0 3 1\n1 2 0 9 1\n2 2.5 0 2.5 1\n"), "");
+  // Entry before the grid (the time before it is not counted), and an event after its end
+  // (censored there).
+  ASSERT_EQ(d.Read("1 0 0 3 1\n1 2 0 9 1\n"), "");
   const std::vector<Episode>& e = d.run.data.episodes;
-  ASSERT_EQ(e.size(), 3u);
+  ASSERT_EQ(e.size(), 2u);
   EXPECT_DOUBLE_EQ(e[0].start_time, 1);
   EXPECT_DOUBLE_EQ(e[0].end_time, 3);
   EXPECT_EQ(e[0].event, 1);
   EXPECT_DOUBLE_EQ(e[1].start_time, 2);
   EXPECT_DOUBLE_EQ(e[1].end_time, 4);
   EXPECT_EQ(e[1].event, 0);
-  EXPECT_DOUBLE_EQ(e[2].start_time, 2.5);
-  EXPECT_GT(e[2].end_time, 2.5);
-  EXPECT_LT(e[2].end_time, 2.5000001);
-  EXPECT_EQ(e[2].event, 1);
 
   // Without given boundaries the grid grows to the latest end.
   Data track({2});
@@ -567,7 +564,37 @@ TEST(RecordData, StateMessages) {
   EXPECT_EQ(d.Read("1 2 1\n1 3 2\n"),
             "  Error in data: state greater than number of states in record 2");
   EXPECT_EQ(d.Read("1 2 -1\n"), "  Error in data: negative state in record 1");
-  EXPECT_EQ(d.Read("1 2 1\n1 3\n"), "  Error: too few numbers encountered when reading data");
+  EXPECT_EQ(d.Read("1 2 1\n1 3\n"), "  Error in data: record 2 ends in the middle of an episode");
+  EXPECT_EQ(d.Read("1 2 1\n1 3 1"), "");
+}
+
+// Every episode that cannot be one stops the run with the record's number.
+TEST(RecordData, EpisodeMessages) {
+  Data d({2});
+  d.Hazard(4);
+  EventHistoryState& h = d.run.history;
+  h.StateCount = 3;
+  h.RiskCount = 2;
+  h.TransitionRisk = {0, 1, 0, 0, 0, 2, 0, 0, 0};
+  h.EpisodeCount = 3;
+  h.EntryTimeGiven = true;
+  d.Records(2);
+  h.PerRecordOutput = false;
+  EXPECT_EQ(d.Read("1 0 0 2 1 4 1\n1 3 0 2 1 4 1\n"),
+            "  Error in data: an episode ends before it begins in record 2");
+  EXPECT_EQ(d.Read("1 2 0 2 1 4 1\n"),
+            "  Error in data: an episode without exposure time in record 1");
+  EXPECT_EQ(
+      d.Read("1 0 0 2 2\n"),
+      "  Error in data: a transition from state 0 to state 2 is not in the model in record 1");
+  // State 1 can still be left, state 2 cannot.
+  EXPECT_EQ(d.Read("1 0 0 2 1\n"), "  Error in data: record 1 ends in the middle of an episode");
+  EXPECT_EQ(d.Read("1 0 0 2 1 3 2\n2 0 0 1 1 3 1\n"), "");
+  EXPECT_EQ(d.run.data.episodes[1].event, 2);
+  EXPECT_EQ(d.run.data.episodes[4].event, 0);
+  h.TimeValues = {1, 2, 3, 4, 5};
+  EXPECT_EQ(d.Read("1 0 0 1 1 3 2\n"),
+            "  Error in data: an episode ends before the first time boundary in record 1");
 }
 
 }  // namespace

@@ -103,22 +103,12 @@ TEST(ParameterIndex, EffectCodingLeavesTheLastCategoryOut) {
   const ReferenceVector reference = EffectiveReference(p.run, 0);
   const Membership ab = Effect({0, 1});
   // AB starts at index 6; its cells run over (a, b), b fastest.
-  EXPECT_EQ(
-      ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, ab, 0), 6);
-  EXPECT_EQ(
-      ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, ab, 1), 7);
-  EXPECT_EQ(
-      ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, ab, 2),
-      -1);
-  EXPECT_EQ(
-      ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, ab, 3),
-      -1);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0,
-                           Effect({2}), 0),
-            0);
-  EXPECT_EQ(ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0,
-                           Effect({}), 0),
-            -1);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, ab, 0), 6);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, ab, 1), 7);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, ab, 2), -1);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, ab, 3), -1);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, Effect({2}), 0), 0);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, Effect({}), 0), -1);
 }
 
 TEST(ParameterIndex, DummyCodingLeavesTheReferenceCategoryOut) {
@@ -129,17 +119,12 @@ TEST(ParameterIndex, DummyCodingLeavesTheReferenceCategoryOut) {
   EXPECT_EQ(reference[1], 2);
   EXPECT_EQ(reference[2], 2);  // 0 is the last category in the first submodel
   const Membership b = Effect({1});
-  EXPECT_EQ(
-      ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, b, 0), 1);
-  EXPECT_EQ(
-      ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, b, 1), -1);
-  EXPECT_EQ(
-      ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, b, 2), 2);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, b, 0), 1);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, b, 1), -1);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, b, 2), 2);
   const Membership a = Effect({0});
-  EXPECT_EQ(
-      ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, a, 0), -1);
-  EXPECT_EQ(
-      ParameterIndex(p.run.model, p.run.estimation.free_parameters, reference.data(), 0, a, 1), 5);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, a, 0), -1);
+  EXPECT_EQ(ParameterIndex(p.run, reference.data(), 0, a, 1), 5);
   // The coding of the perturbation: dummy coding changes only the parameter's category.
   EXPECT_EQ(p.run.newton.effect_signs[1], (std::vector<signed char>{1, 0, 0}));
   EXPECT_EQ(p.run.newton.effect_signs[2], (std::vector<signed char>{0, 0, 1}));

@@ -84,13 +84,14 @@ TEST(EventHistoryInput, EpisodesOfHazardRecords) {
   ASSERT_EQ(p.message, "");
   const std::vector<Episode>& e = p.run.data.episodes;
   ASSERT_EQ(e.size(), 4u);
-  EXPECT_DOUBLE_EQ(e[0].end_time, 2);
+  // In continuous time an exit in unit t lies in its middle, t - 0.5; entries are not moved.
+  EXPECT_DOUBLE_EQ(e[0].end_time, 1.5);
   EXPECT_EQ(e[0].event, 1);
-  EXPECT_DOUBLE_EQ(e[1].start_time, 2);
-  EXPECT_DOUBLE_EQ(e[1].end_time, 3);
+  EXPECT_DOUBLE_EQ(e[1].start_time, 1.5);
+  EXPECT_DOUBLE_EQ(e[1].end_time, 2.5);
   EXPECT_EQ(e[1].event, 2);
   EXPECT_DOUBLE_EQ(e[2].start_time, 1);
-  EXPECT_DOUBLE_EQ(e[2].end_time, 4);
+  EXPECT_DOUBLE_EQ(e[2].end_time, 3.5);
   EXPECT_EQ(e[2].event, 0);
   EXPECT_EQ(e[3].event, -1);
   EXPECT_TRUE(p.run.history.RecordFormat);

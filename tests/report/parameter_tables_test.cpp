@@ -277,9 +277,9 @@ struct HandCovariances : EstimatedModel {
     Membership a{}, b{};
     a[0] = 1;
     b[1] = 1;
-    a1 = ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), 0, a, 0);
-    b1 = ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), 0, b, 0);
-    b2 = ParameterIndex(run.model, run.estimation.free_parameters, reference.data(), 0, b, 1);
+    a1 = ParameterIndex(run, reference.data(), 0, a, 0);
+    b1 = ParameterIndex(run, reference.data(), 0, b, 0);
+    b2 = ParameterIndex(run, reference.data(), 0, b, 1);
     n = run.estimation.free_parameters.Count();
     run.newton.information_matrix.assign(n * n, 0.0);
     Set(a1, a1, 0.04);

@@ -104,10 +104,19 @@ std::int64_t CountLogLinearParameters(const EstimationRun& run, int t) {
 // variables (first variable most significant): every subset of one of its model terms but the
 // constant of submodel 0 and, in the other submodels, the subsets inside the conditioning
 // margin; (categories - 1) parameters per variable.
+//
+// The hazard submodel has no conditioning margin, so its constant is a parameter too; in
+// discrete time only the effects that hold the risk variable have parameters, which contrast the
+// risks that leave a state with staying in it (NonSelfTransitions for the risk variable).
 void ListSubmodelParameters(const EstimationRun& run, int r, FreeParameterList& list) {
   const ModelState& model = run.model;
   const Submodel& submodel = model.submodels[r];
-  const int start = r > 0 ? 1 : 0;
+  const bool hazard = run.history.HazardModel && r == model.SubmodelCount;
+  const bool conditional = r > 0 && !hazard;
+  const int start = conditional ? 1 : 0;
+  const std::vector<int> variables = SubmodelVariableList(model, r);
+  const int risk =
+      hazard && run.history.TimeKind == 1 && !variables.empty() ? variables.back() : -1;
   // Variables of one category add no parameters: effects holding them are left out.
   auto counted = [&](int v) {
     return submodel.SubmodelVariables[v] != 0 && model.Dimension[v] > 1;
@@ -130,14 +139,16 @@ void ListSubmodelParameters(const EstimationRun& run, int r, FreeParameterList& 
         if ((mask >> (members.size() - 1 - b) & 1u) != 0) effect[members[b]] = 1;
       }
       if (r == 0 && mask == 0) continue;
-      if (r > 0 && Inside(effect, submodel.EffectVariables[0])) continue;
+      if (conditional && Inside(effect, submodel.EffectVariables[0])) continue;
+      if (risk >= 0 && effect[risk] == 0) continue;
       effects.insert(effect);
     }
   }
   for (const Membership& effect : effects) {
     int size = 1;
     for (int v = 0; v < kVectorSize; ++v) {
-      if (effect[v] != 0) size *= model.Dimension[v] - 1;
+      if (effect[v] != 0)
+        size *= v == risk ? run.history.NonSelfTransitions : model.Dimension[v] - 1;
     }
     int margin = start;
     while (margin < submodel.MarginCount() && !Inside(effect, submodel.EffectVariables[margin])) {
@@ -185,6 +196,10 @@ class LogLinear : public ModelFamily {
     const bool with_first = run.settings.include_first_submodel && model.CovariateCount == 0;
     for (int r = with_first ? 0 : 1; r < model.SubmodelCount && !list.full; ++r) {
       if (model.submodels[r].IsLogLinear()) ListSubmodelParameters(run, r, list);
+    }
+    if (run.history.HazardModel && static_cast<int>(model.submodels.size()) > model.SubmodelCount &&
+        !list.full) {
+      ListSubmodelParameters(run, model.SubmodelCount, list);
     }
   }
 

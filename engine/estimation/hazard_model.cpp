@@ -1,0 +1,487 @@
+#include "estimation/hazard_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/random.h"
+#include "core/table_zero.h"
+
+namespace tav {
+namespace {
+
+// The cumulative hazard of an episode is capped here before it is exponentiated.
+constexpr double kLargestHazardSum = 500;
+
+// The shape parameters bound each update to this fall and rise.
+constexpr double kLargestShapeFall = 0.05;
+constexpr double kLargestShapeRise = 0.25;
+constexpr double kSmallestShape = 1e-5;
+
+std::int64_t SlotsPerPattern(const EstimationRun& run) {
+  return std::max(run.history.EpisodeCount, 1);
+}
+
+// The rates (or counts) of covariate cell c: interval j, risk k (from 1) at j * K + k - 1.
+const double* CovariateBlock(const EstimationRun& run, const double* table, std::int64_t c) {
+  const HazardWork& hazard = run.estimation.hazard;
+  return table + c * hazard.time_points * hazard.risks;
+}
+
+const Submodel& HazardSubmodel(const EstimationRun& run) {
+  return run.model.submodels[run.estimation.hazard.table];
+}
+
+// x^alpha and its derivatives by alpha at a time x >= 0 (0 at x = 0).
+struct PoweredTime {
+  double value = 0;
+  double slope = 0;
+  double curvature = 0;
+};
+
+PoweredTime Power(double x, double alpha) {
+  if (!(x > 0)) return {};
+  const double p = std::pow(x, alpha);
+  const double l = std::log(x);
+  return {p, p * l, p * l * l};
+}
+
+// What an episode's time at risk adds to the exposure of risk q with shape alpha in interval j:
+// the part [lo, hi] of [entry, exit] in the interval, as its length (kinds 0 and 1) or as
+// hi^alpha - lo^alpha (kinds 2 and 3).
+struct Spell {
+  double lo;
+  double hi;
+};
+
+Spell PartIn(const std::vector<double>& grid, int j, int j0, int j1, double entry, double exit) {
+  const double lo = j == j0 ? entry : grid[j];
+  const double hi = j == j1 ? exit : grid[j + 1];
+  return {lo, hi};
+}
+
+}  // namespace
+
+int ExitInterval(const EventHistoryState& history, double time) {
+  int j = 0;
+  for (int b = 1; b < history.TimePointCount; ++b) {
+    if (history.TimeValues[b] < time) j = b;
+  }
+  return j;
+}
+
+int EntryInterval(const EventHistoryState& history, double time) {
+  int j = 0;
+  for (int b = 1; b < history.TimePointCount; ++b) {
+    if (history.TimeValues[b] <= time) j = b;
+  }
+  return j;
+}
+
+double HazardShape(const EstimationRun& run, int k) {
+  const HazardWork& hazard = run.estimation.hazard;
+  if (hazard.shape_offset < 0 || k < 1 || k > hazard.risks) return 1.0;
+  return run.estimation.DesignParameters[hazard.shape_offset + k - 1];
+}
+
+void SetUpHazardPart(EstimationRun& run) {
+  EstimationState& est = run.estimation;
+  HazardWork& hazard = est.hazard;
+  hazard = HazardWork{};
+  const ModelState& model = run.model;
+  const EventHistoryState& history = run.history;
+  if (!history.HazardModel || static_cast<int>(model.submodels.size()) <= model.SubmodelCount) {
+    return;
+  }
+  hazard.table = model.SubmodelCount;
+  hazard.kind = history.TimeKind;
+  hazard.time_points = std::max(history.TimePointCount, 1);
+  hazard.risks = std::max(history.RiskCount, 1);
+  const Submodel& submodel = model.submodels[hazard.table];
+  hazard.covariate_cells =
+      static_cast<std::int64_t>(submodel.cell_count) / hazard.time_points / hazard.risks;
+  // The covariates are the hazard submodel's variables before the time and risk variables.
+  std::int64_t stride = 1;
+  for (int v = model.VariableCount - 1; v >= 0; --v) {
+    if (submodel.SubmodelVariables[v] == 0) continue;
+    hazard.covariate_strides.emplace_back(v, stride);
+    stride *= model.Dimension[v];
+  }
+  const auto cells = static_cast<std::size_t>(submodel.cell_count);
+  hazard.exposure.assign(cells, 0.0);
+  if (hazard.kind == 3) {
+    hazard.exposure_slope.assign(cells, 0.0);
+    hazard.exposure_curvature.assign(cells, 0.0);
+  }
+  hazard.event_count.assign(hazard.risks, 0.0);
+  hazard.event_log_time.assign(hazard.risks, 0.0);
+  hazard.risk_origin.assign(hazard.risks, 0);
+  hazard.stay_risk.assign(std::max(history.StateCount, 1), 0);
+  for (int a = 0; a < history.StateCount; ++a) {
+    for (int b = 0; b < history.StateCount; ++b) {
+      const std::int32_t k = history.RiskOf(a, b);
+      if (k < 1 || k > hazard.risks) continue;
+      hazard.risk_origin[k - 1] = a;
+      if (a == b) hazard.stay_risk[a] = k;
+    }
+  }
+  if (hazard.kind == 2 || hazard.kind == 3) {
+    hazard.shape_offset = static_cast<std::int64_t>(est.DesignParameters.size());
+    for (int k = 0; k < hazard.risks; ++k) {
+      const bool given = hazard.kind == 2 && k < static_cast<int>(history.ShapeValues.size());
+      est.DesignParameters.push_back(given ? history.ShapeValues[k] : 1.0);
+    }
+  }
+  const std::vector<Episode>& episodes = run.data.episodes;
+  hazard.entry_interval.resize(episodes.size());
+  hazard.exit_interval.resize(episodes.size());
+  for (std::size_t e = 0; e < episodes.size(); ++e) {
+    hazard.entry_interval[e] = EntryInterval(history, episodes[e].start_time);
+    hazard.exit_interval[e] = ExitInterval(history, episodes[e].end_time);
+  }
+}
+
+void StartHazardPart(EstimationRun& run) {
+  EstimationState& est = run.estimation;
+  const HazardWork& hazard = est.hazard;
+  if (hazard.table < 0) return;
+  const int r = hazard.table;
+  const Submodel& submodel = HazardSubmodel(run);
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  std::fill(fitted, fitted + static_cast<std::int64_t>(submodel.cell_count), 1.0);
+  const std::vector<double>& grid = run.history.TimeValues;
+  const double span = grid.empty() ? 1.0 : grid.back() - grid.front();
+  const double scale = hazard.kind == 1 ? 1 / 1.1 : 1 / (span > 0 ? span : 1.0);
+  for (int i = 0; i < submodel.MarginCount(); ++i) {
+    const std::int64_t offset = est.margin_parameter_offset[r][i];
+    if (offset < 0) continue;
+    double* parameters = est.MarginParameters.data() + offset;
+    const std::int64_t size = est.margin_shapes[r][i].margin_cells();
+    bool untouched = true;
+    for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
+    // The first margin is always drawn, so that every start differs.
+    if (untouched || i == 0) {
+      for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
+    }
+    if (i == 0) {
+      for (std::int64_t k = 0; k < size; ++k) parameters[k] *= scale;
+    }
+    est.margin_shapes[r][i].Scale(fitted, parameters, fitted);
+  }
+  if (submodel.MarginCount() == 0) {
+    std::fill(fitted, fitted + static_cast<std::int64_t>(submodel.cell_count), scale);
+  }
+  if (hazard.kind == 1) NormaliseTransitionBlocks(run, fitted);
+}
+
+HazardPattern::HazardPattern(const EstimationRun& run, std::int64_t pattern)
+    : run_(run), first_(pattern * SlotsPerPattern(run)), slots_(SlotsPerPattern(run)) {}
+
+double HazardPattern::Factor(std::int64_t c) const {
+  const EstimationRun& run = run_;
+  const EventHistoryState& history = run.history;
+  const HazardWork& hazard = run.estimation.hazard;
+  const std::vector<double>& grid = history.TimeValues;
+  const double* rates =
+      CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
+  const int risks = hazard.risks;
+  auto rate = [&](int j, int q) { return rates[static_cast<std::int64_t>(j) * risks + q - 1]; };
+  double log_factor = 0;
+  for (int s = 0; s < slots_; ++s) {
+    const std::size_t at = static_cast<std::size_t>(first_ + s);
+    if (at >= run.data.episodes.size()) break;
+    const Episode& episode = run.data.episodes[at];
+    if (episode.event < 0) continue;
+    const int k = episode.event;
+    const int j0 = hazard.entry_interval[at];
+    const int j1 = hazard.exit_interval[at];
+    const double g = episode.weight;
+    if (hazard.kind == 1) {
+      if (k <= 0) continue;
+      const double survival = DiscreteEpisodeSurvival(run, c, j0, j1, episode.origin,
+                                                      episode.end_time - 1, episode.start_time);
+      const double lambda = rate(j1, k);
+      if (!(survival > 0) || !(lambda > 0)) return 0;
+      log_factor += std::log(survival) + g * std::log(lambda);
+      continue;
+    }
+    double sum = 0;
+    for (int b = 0; b < history.StateCount; ++b) {
+      const int q = history.RiskOf(episode.origin, b);
+      if (q <= 0 || q > risks) continue;
+      const double alpha = HazardShape(run, q);
+      for (int j = j0; j <= j1; ++j) {
+        const Spell part = PartIn(grid, j, j0, j1, episode.start_time, episode.end_time);
+        const double at_risk = hazard.kind == 0
+                                   ? part.hi - part.lo
+                                   : Power(part.hi, alpha).value - Power(part.lo, alpha).value;
+        sum += rate(j, q) * at_risk;
+      }
+    }
+    log_factor -= std::min(sum, kLargestHazardSum);
+    if (k > 0 && k <= risks) {
+      const double lambda = rate(j1, k);
+      if (!(lambda > 0)) return 0;
+      log_factor += g * std::log(lambda);
+      if (hazard.kind >= 2) {
+        const double alpha = HazardShape(run, k);
+        log_factor += g * (std::log(alpha) + (alpha - 1) * std::log(episode.end_time));
+      }
+    }
+  }
+  return std::exp(log_factor);
+}
+
+void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) const {
+  const EventHistoryState& history = run.history;
+  EstimationState& est = run.estimation;
+  HazardWork& hazard = est.hazard;
+  const std::vector<double>& grid = history.TimeValues;
+  const int risks = hazard.risks;
+  const std::int64_t block = c * hazard.time_points * risks;
+  double* events = est.ExpectedTable.data() + HazardSubmodel(run).first_cell + block;
+  double* exposure = hazard.exposure.data() + block;
+  auto cell = [&](int j, int q) { return static_cast<std::int64_t>(j) * risks + q - 1; };
+  for (int s = 0; s < slots_; ++s) {
+    const std::size_t at = static_cast<std::size_t>(first_ + s);
+    if (at >= run.data.episodes.size()) break;
+    const Episode& episode = run.data.episodes[at];
+    if (episode.event < 0) continue;
+    const int k = episode.event;
+    if (hazard.kind == 1 && k <= 0) continue;
+    const int j0 = hazard.entry_interval[at];
+    const int j1 = hazard.exit_interval[at];
+    for (int b = 0; b < history.StateCount; ++b) {
+      const int q = history.RiskOf(episode.origin, b);
+      if (q <= 0 || q > risks) continue;
+      const double alpha = HazardShape(run, q);
+      for (int j = j0; j <= j1; ++j) {
+        const Spell part = PartIn(grid, j, j0, j1, episode.start_time, episode.end_time);
+        if (hazard.kind <= 1) {
+          exposure[cell(j, q)] += f * (part.hi - part.lo);
+          continue;
+        }
+        const PoweredTime hi = Power(part.hi, alpha);
+        const PoweredTime lo = Power(part.lo, alpha);
+        exposure[cell(j, q)] += f * (hi.value - lo.value);
+        if (hazard.kind == 3) {
+          hazard.exposure_slope[block + cell(j, q)] += f * (hi.slope - lo.slope);
+          hazard.exposure_curvature[block + cell(j, q)] += f * (hi.curvature - lo.curvature);
+        }
+      }
+    }
+    if (k <= 0 || k > risks) continue;
+    const double g = episode.weight;
+    events[cell(j1, k)] += g * f;
+    if (hazard.kind >= 2) {
+      hazard.event_count[k - 1] += g * f;
+      hazard.event_log_time[k - 1] += g * f * std::log(episode.end_time);
+    }
+    if (hazard.kind == 1) {
+      // The units survived before the last one are stays.
+      const int q = hazard.stay_risk[episode.origin];
+      if (q <= 0) continue;
+      double previous = episode.start_time;
+      for (int j = j0; j < j1; ++j) {
+        events[cell(j, q)] += (grid[j + 1] - previous) * f;
+        previous = grid[j + 1];
+      }
+      const double last = episode.end_time - 1 - previous;
+      if (last > 0) events[cell(j1, q)] += last * f;
+    }
+  }
+}
+
+void ClearHazardExpectations(EstimationRun& run) {
+  HazardWork& hazard = run.estimation.hazard;
+  if (hazard.table < 0) return;
+  std::fill(hazard.exposure.begin(), hazard.exposure.end(), 0.0);
+  std::fill(hazard.exposure_slope.begin(), hazard.exposure_slope.end(), 0.0);
+  std::fill(hazard.exposure_curvature.begin(), hazard.exposure_curvature.end(), 0.0);
+  std::fill(hazard.event_count.begin(), hazard.event_count.end(), 0.0);
+  std::fill(hazard.event_log_time.begin(), hazard.event_log_time.end(), 0.0);
+}
+
+double EpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
+                       double exit, double entry) {
+  const EventHistoryState& history = run.history;
+  const HazardWork& hazard = run.estimation.hazard;
+  const double* rates =
+      CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
+  double sum = 0;
+  for (int b = 0; b < history.StateCount; ++b) {
+    const int q = history.RiskOf(origin, b);
+    if (q <= 0 || q > hazard.risks || (hazard.kind == 1 && b == origin)) continue;
+    const double alpha = HazardShape(run, q);
+    for (int j = j0; j <= j1; ++j) {
+      const Spell part = PartIn(history.TimeValues, j, j0, j1, entry, exit);
+      const double at_risk = hazard.kind <= 1
+                                 ? part.hi - part.lo
+                                 : Power(part.hi, alpha).value - Power(part.lo, alpha).value;
+      sum += rates[static_cast<std::int64_t>(j) * hazard.risks + q - 1] * at_risk;
+    }
+  }
+  return std::exp(-std::min(sum, kLargestHazardSum));
+}
+
+double DiscreteEpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
+                               double exit, double entry) {
+  const HazardWork& hazard = run.estimation.hazard;
+  const std::vector<double>& grid = run.history.TimeValues;
+  const int q = origin >= 0 && origin < static_cast<int>(hazard.stay_risk.size())
+                    ? hazard.stay_risk[origin]
+                    : 0;
+  if (q <= 0) return 0;
+  const double* rates =
+      CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
+  double sum = 0;
+  double previous = entry;
+  for (int j = j0; j < j1; ++j) {
+    const double lambda = rates[static_cast<std::int64_t>(j) * hazard.risks + q - 1];
+    if (!(lambda > 0)) return 0;
+    sum += std::log(lambda) * (grid[j + 1] - previous);
+    previous = grid[j + 1];
+  }
+  if (exit - previous > 0) {
+    const double lambda = rates[static_cast<std::int64_t>(j1) * hazard.risks + q - 1];
+    if (!(lambda > 0)) return 0;
+    sum += (exit - previous) * std::log(lambda);
+  }
+  return std::exp(sum);
+}
+
+void NormaliseTransitionBlocks(const EstimationRun& run, double* rates) {
+  const HazardWork& hazard = run.estimation.hazard;
+  const int states = static_cast<int>(hazard.stay_risk.size());
+  const int risks = hazard.risks;
+  std::vector<double> sum(states);
+  const std::int64_t blocks = hazard.covariate_cells * hazard.time_points;
+  for (std::int64_t block = 0; block < blocks; ++block) {
+    double* cells = rates + block * risks;
+    std::fill(sum.begin(), sum.end(), 0.0);
+    for (int k = 0; k < risks; ++k) sum[hazard.risk_origin[k]] += cells[k];
+    for (int k = 0; k < risks; ++k) {
+      const double total = sum[hazard.risk_origin[k]];
+      if (total > 0) cells[k] /= total;
+    }
+  }
+}
+
+void HazardRatesToCounts(EstimationRun& run) {
+  EstimationState& est = run.estimation;
+  const HazardWork& hazard = est.hazard;
+  if (hazard.table < 0 || run.IterationCount <= 0) return;
+  double* fitted = est.FittedTable.data() + HazardSubmodel(run).first_cell;
+  for (std::size_t i = 0; i < hazard.exposure.size(); ++i) {
+    fitted[i] = hazard.exposure[i] > 0 ? fitted[i] * hazard.exposure[i] : 0.0;
+  }
+}
+
+void HazardCountsToRates(EstimationRun& run) {
+  EstimationState& est = run.estimation;
+  const HazardWork& hazard = est.hazard;
+  if (hazard.table < 0 || run.IterationCount <= 0) return;
+  double* fitted = est.FittedTable.data() + HazardSubmodel(run).first_cell;
+  if (hazard.kind == 1) {
+    NormaliseTransitionBlocks(run, fitted);
+    return;
+  }
+  for (std::size_t i = 0; i < hazard.exposure.size(); ++i) {
+    fitted[i] = hazard.exposure[i] <= kTableZero ? 0.0 : fitted[i] / hazard.exposure[i];
+  }
+}
+
+void FitHazardBlocks(EstimationRun& run) {
+  EstimationState& est = run.estimation;
+  const HazardWork& hazard = est.hazard;
+  if (hazard.table < 0 || hazard.kind != 1 || run.IterationCount <= 0) return;
+  const std::int64_t first = HazardSubmodel(run).first_cell;
+  double* fitted = est.FittedTable.data() + first;
+  const double* expected = est.ExpectedTable.data() + first;
+  const int states = static_cast<int>(hazard.stay_risk.size());
+  const int risks = hazard.risks;
+  std::vector<double> fitted_sum(states);
+  std::vector<double> expected_sum(states);
+  const std::int64_t blocks = hazard.covariate_cells * hazard.time_points;
+  for (std::int64_t block = 0; block < blocks; ++block) {
+    double* cells = fitted + block * risks;
+    const double* target = expected + block * risks;
+    std::fill(fitted_sum.begin(), fitted_sum.end(), 0.0);
+    std::fill(expected_sum.begin(), expected_sum.end(), 0.0);
+    for (int k = 0; k < risks; ++k) {
+      fitted_sum[hazard.risk_origin[k]] += cells[k];
+      expected_sum[hazard.risk_origin[k]] += target[k];
+    }
+    for (int k = 0; k < risks; ++k) {
+      const int a = hazard.risk_origin[k];
+      cells[k] *= TableRatio(expected_sum[a], fitted_sum[a]);
+    }
+  }
+}
+
+void UpdateHazardShape(EstimationRun& run) {
+  EstimationState& est = run.estimation;
+  const HazardWork& hazard = est.hazard;
+  if (hazard.table < 0 || hazard.kind != 3) return;
+  double* shapes = est.DesignParameters.data() + hazard.shape_offset;
+  if (run.IterationCount <= 0) {
+    std::fill(shapes, shapes + hazard.risks, 1.0);
+    return;
+  }
+  const double* fitted = est.FittedTable.data() + HazardSubmodel(run).first_cell;
+  const std::int64_t cells = static_cast<std::int64_t>(hazard.exposure.size());
+  for (int k = 0; k < hazard.risks; ++k) {
+    const double events = hazard.event_count[k];
+    if (!(events > 0)) continue;
+    const double alpha = shapes[k];
+    // The expected complete-data log-likelihood in alpha, the rates held: its derivatives
+    // E / alpha + sum ln x - sum rate * d exposure / d alpha, and -E / alpha^2 - sum rate *
+    // d^2 exposure / d alpha^2.
+    double gradient = events / alpha + hazard.event_log_time[k];
+    double curvature = -events / (alpha * alpha);
+    for (std::int64_t i = k; i < cells; i += hazard.risks) {
+      if (!(hazard.exposure[i] > kTableZero)) continue;
+      const double rate = fitted[i] / hazard.exposure[i];
+      gradient -= rate * hazard.exposure_slope[i];
+      curvature -= rate * hazard.exposure_curvature[i];
+    }
+    double change = gradient > 0 ? kLargestShapeRise : -kLargestShapeFall;
+    if (curvature < 0) change = -gradient / curvature / est.step_size;
+    change = std::clamp(change, -kLargestShapeFall, kLargestShapeRise);
+    shapes[k] = std::max(alpha + change, kSmallestShape);
+  }
+}
+
+HazardFit HazardPartFit(const EstimationRun& run) {
+  HazardFit fit;
+  const EstimationState& est = run.estimation;
+  const HazardWork& hazard = est.hazard;
+  if (hazard.table < 0) return fit;
+  const std::int64_t first = HazardSubmodel(run).first_cell;
+  const double* rates = est.FittedTable.data() + first;
+  const double* events = est.ExpectedTable.data() + first;
+  for (std::size_t i = 0; i < hazard.exposure.size(); ++i) {
+    const double r = rates[i];
+    const double f = events[i];
+    const double m = r * hazard.exposure[i];
+    if (!(m > 0)) {
+      ++fit.zero_rates;
+      continue;
+    }
+    fit.x_squared += (f - m) * (f - m) / m;
+    if (f > 0) {
+      fit.l_squared += 2 * f * std::log(f / m);
+      fit.log_likelihood += f * std::log(r);
+    }
+    if (hazard.kind != 1) fit.log_likelihood -= m;
+  }
+  if (hazard.kind >= 2) {
+    for (int k = 0; k < hazard.risks; ++k) {
+      const double alpha = HazardShape(run, k + 1);
+      fit.log_likelihood +=
+          hazard.event_count[k] * std::log(alpha) + (alpha - 1) * hazard.event_log_time[k];
+    }
+  }
+  return fit;
+}
+
+}  // namespace tav

@@ -1,0 +1,124 @@
+#ifndef TAV_ENGINE_ESTIMATION_HAZARD_MODEL_H_
+#define TAV_ENGINE_ESTIMATION_HAZARD_MODEL_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "estimation/estimation_state.h"
+
+namespace tav {
+
+// The hazard part of an event-history model (haz).
+//
+// The hazard submodel's cells are (covariate cell c, interval j, risk k), the risk running
+// fastest: cell (c * T + j) * K + k - 1 for the T intervals [t_j, t_(j+1)) of the time grid and
+// the K risks (numbered from 1; a risk is a modelled transition a -> b of the transition
+// table). Its fitted cells hold the rates lambda(c, j, k) between iterations; during the M-step
+// they hold the fitted numbers of events, rate x exposure, and its expected cells the expected
+// numbers of events of the E-step, so that its model terms are fitted by proportional fitting
+// like any log-linear submodel (a Poisson model with the log exposure as offset).
+//
+// An episode runs in origin state a from its entry e to its exit x and ends with risk k (0: no
+// event), its event counted g times (g = 1 but in single-spell mode). Its factor in the
+// likelihood of a complete cell of covariate cell c is, by the kind of hazard:
+//   0  piecewise-constant rates: exp(-Lambda) lambda(j1, k)^g, Lambda being the sum over the
+//      risks q of state a and the intervals j of lambda(j, q) times the time spent in interval
+//      j between e and x (Lambda capped at 500); j1 is the interval of the exit;
+//   2, 3  rates with shapes alpha_q: the same, with the time spent in interval j replaced by
+//      hi^alpha_q - lo^alpha_q (lo, hi the part of [e, x] in the interval), and the event's
+//      factor (alpha_k x^(alpha_k - 1) lambda(j1, k))^g: the Weibull model with proportional
+//      hazards when T = 1. Kind 2 keeps the shapes the input gives, kind 3 estimates them;
+//   1  discrete time: the rates are the transition probabilities of each unit of time, those
+//      of one origin state summing to 1 over its risks, its stay included. An episode
+//      contributes the stay probabilities of every unit from e up to x - 1 and then
+//      lambda(j1, k)^g; an episode that ends in its state (censored at x) has k = the stay.
+//      Units are the length 1 of the grid; an interval longer than 1 has one probability for
+//      all its units.
+// The events, the exposures (the time at risk, kinds 2 and 3 the powered time above, kind 1 the
+// units at risk) and the log times of the events that the E-step gives each complete cell, in
+// proportion to its posterior probability, are the sufficient statistics of the M-step.
+//
+// The M-step in the visit of the hazard submodel: proportional fitting of its model terms (the
+// log-linear family), then for kind 1 the scaling of every block of one covariate cell,
+// interval and origin state to its expected total, so that the fit is the multinomial logit
+// model of the transitions (the model terms without the risk variable are not identified in
+// it), then for kind 3 a Newton step on every shape, bounded to [-0.05, +0.25].
+
+// Sets up run.estimation.hazard: the intervals of every episode, the shapes, the exposures.
+// Nothing without a hazard part.
+void SetUpHazardPart(EstimationRun& run);
+
+// Start values of the hazard submodel: its margins perturbed at random and multiplied
+// together, the first margin scaled to a rate of about one event over the time grid (kind 1:
+// probabilities, normalised per origin state).
+void StartHazardPart(EstimationRun& run);
+
+// The E-step's part: the episodes of one observed pattern, their factor for a covariate cell,
+// and the expected events and exposures they add.
+class HazardPattern {
+ public:
+  HazardPattern(const EstimationRun& run, std::int64_t pattern);
+  // The hazard factor of the pattern's episodes in covariate cell c at the current rates.
+  double Factor(std::int64_t c) const;
+  // Adds f times the pattern's events and exposures to the expected tables of covariate cell c.
+  void Accumulate(EstimationRun& run, std::int64_t c, double f) const;
+
+ private:
+  const EstimationRun& run_;
+  std::int64_t first_ = 0;  // of the pattern's episode slots
+  int slots_ = 0;
+};
+
+// Sets the hazard part's expected tables (events in ExpectedTable, exposures and log times) to
+// 0 before the E-step adds to them.
+void ClearHazardExpectations(EstimationRun& run);
+
+// The conversions between rates (between iterations) and fitted numbers of events (during the
+// M-step): rate x exposure, and back (kind 1 normalises each origin's transition probabilities).
+void HazardRatesToCounts(EstimationRun& run);
+void HazardCountsToRates(EstimationRun& run);
+
+// Kind 1: divides the rates of every origin state in every block of covariate cell and interval
+// by their sum (blocks with sum 0 are left alone).
+void NormaliseTransitionBlocks(const EstimationRun& run, double* rates);
+
+// The hazard part's steps after its model terms were fitted (kind 1 block totals, kind 3
+// shapes), with the fitted cells holding numbers of events.
+void FitHazardBlocks(EstimationRun& run);
+void UpdateHazardShape(EstimationRun& run);
+
+// The survival of an episode of covariate cell c from entry to exit in origin state a, through
+// the intervals j0 .. j1: exp(-Lambda) (kinds 0, 2, 3, Lambda capped at 500), and for kind 1
+// the product of the stay probabilities of the units from entry up to exit (0 when one is not
+// positive).
+double EpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
+                       double exit, double entry);
+double DiscreteEpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
+                               double exit, double entry);
+
+// The interval of a time: the number of inner boundaries t_1 .. t_(T-1) below it (exit) or not
+// above it (entry).
+int ExitInterval(const EventHistoryState& history, double time);
+int EntryInterval(const EventHistoryState& history, double time);
+
+// The fit of the hazard part on its own: over the hazard cells with expected events r * e > 0,
+// Pearson's X^2 = sum (f - r e)^2 / (r e) and L^2 = 2 sum f ln(f / (r e)) of the events f, and
+// the log-likelihood of the event histories given the covariates: sum f ln r - r e, plus for
+// kinds 2 and 3 the sum over events of ln alpha + (alpha - 1) ln x, and for kind 1 sum f ln r
+// over all transitions, the stays included (the likelihood of the binomial or multinomial
+// model; r e sums to the units at risk, which no likelihood holds). zero_rates counts the cells
+// with r e <= 0.
+struct HazardFit {
+  double x_squared = 0;
+  double l_squared = 0;
+  double log_likelihood = 0;
+  std::int64_t zero_rates = 0;
+};
+HazardFit HazardPartFit(const EstimationRun& run);
+
+// The shape of risk k (from 1); 1 outside kinds 2 and 3.
+double HazardShape(const EstimationRun& run, int k);
+
+}  // namespace tav
+
+#endif  // TAV_ENGINE_ESTIMATION_HAZARD_MODEL_H_
