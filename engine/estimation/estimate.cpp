@@ -46,17 +46,18 @@ void CheckEstimationAvailable(const EstimationRun& run) {
       if (!construct.empty()) NotAvailable(construct);
     }
   }
-  // Result files that this version does not write yet: a stale file of an earlier run must
-  // never pass for this run's.
+  // The hazard files need a hazard part.
   const Settings& settings = run.settings;
-  const std::pair<const std::string*, const char*> unwritten[] = {
-      {&settings.file_hazards, "writing estimated hazard rates (wha) is"},
-      {&settings.file_failures, "writing observed failures (wfa) is"},
-      {&settings.file_exposures, "writing exposures (wex) is"},
-      {&settings.file_survival, "writing estimated survival probabilities (wsu) is"},
+  const std::pair<const std::string*, const char*> hazard_files[] = {
+      {&settings.file_hazards, "wha"},
+      {&settings.file_failures, "wfa"},
+      {&settings.file_exposures, "wex"},
+      {&settings.file_survival, "wsu"},
   };
-  for (const auto& [file, construct] : unwritten) {
-    if (!file->empty()) NotAvailable(construct);
+  for (const auto& [file, command] : hazard_files) {
+    if (!file->empty() && !run.history.HazardModel) {
+      StopRun("  Error: command " + std::string(command) + " needs an event history model (haz)");
+    }
   }
   // A correspondence analysis shows no parameters: their covariances are never computed.
   if (model.CorrespondenceType > 0 && !settings.file_covariances.empty()) {

@@ -5,6 +5,7 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
+#include "estimation/hazard_model.h"
 #include "report/report_computations.h"
 
 namespace tav {
@@ -119,6 +120,54 @@ void WriteSubmodelValues(RunState& run, const std::string& name, const std::vect
   CloseTextFile(file);
 }
 
+// The hazard part's table per covariate cell and interval, one line of its risks' values in
+// fixed 16.8, an empty line after each covariate cell: the rates (wha), the expected numbers of
+// events (wfa) or the exposures (wex).
+void WriteHazardTable(RunState& run, const std::string& name, const double* table) {
+  const HazardWork& hazard = run.estimation.hazard;
+  TextFile& file = OpenResult(run, name, "w");
+  for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
+    for (int t = 0; t < hazard.time_points; ++t) {
+      std::string line;
+      for (int k = 0; k < hazard.risks; ++k) {
+        line += FormatReal(16, 8, table[(g * hazard.time_points + t) * hazard.risks + k]);
+      }
+      file.WriteLine(line);
+    }
+    file.WriteLine("");
+  }
+  CloseTextFile(file);
+}
+
+// wsu: per covariate cell and interval, the probability of every state that can be left to be
+// left by none of its risks from the start of the time grid to the end of the interval.
+void WriteSurvivalTable(RunState& run, const std::string& name) {
+  const HazardWork& hazard = run.estimation.hazard;
+  const EventHistoryState& history = run.history;
+  std::vector<int> origins;
+  for (int a = 0; a < history.StateCount; ++a) {
+    bool leaves = false;
+    for (int b = 0; b < history.StateCount; ++b) leaves = leaves || (b != a && history.RiskOf(a, b));
+    if (leaves) origins.push_back(a);
+  }
+  const std::vector<double>& grid = history.TimeValues;
+  TextFile& file = OpenResult(run, name, "w");
+  for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
+    for (int t = 0; t < hazard.time_points; ++t) {
+      std::string line;
+      for (int a : origins) {
+        const double survival =
+            hazard.kind == 1 ? DiscreteEpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0])
+                             : EpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0]);
+        line += FormatReal(16, 8, survival);
+      }
+      file.WriteLine(line);
+    }
+    file.WriteLine("");
+  }
+  CloseTextFile(file);
+}
+
 }  // namespace
 
 void WriteResultFiles(RunState& run) {
@@ -138,6 +187,20 @@ void WriteResultFiles(RunState& run) {
   if (!settings.file_data.empty()) WriteDataFile(run, settings.file_data);
   if (!settings.file_probabilities.empty()) {
     WriteSubmodelValues(run, settings.file_probabilities, run.estimation.FittedTable, true);
+  }
+  if (run.estimation.hazard.table >= 0) {
+    const EstimationState& est = run.estimation;
+    const std::int64_t first = model.submodels[est.hazard.table].first_cell;
+    if (!settings.file_hazards.empty()) {
+      WriteHazardTable(run, settings.file_hazards, est.FittedTable.data() + first);
+    }
+    if (!settings.file_failures.empty()) {
+      WriteHazardTable(run, settings.file_failures, est.ExpectedTable.data() + first);
+    }
+    if (!settings.file_exposures.empty()) {
+      WriteHazardTable(run, settings.file_exposures, est.hazard.exposure.data());
+    }
+    if (!settings.file_survival.empty()) WriteSurvivalTable(run, settings.file_survival);
   }
   if (!settings.file_parameters.empty()) WriteParameterFile(run, settings.file_parameters);
   const std::vector<MarginalRequest>& requests = settings.marginal_requests;

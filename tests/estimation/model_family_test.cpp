@@ -56,9 +56,10 @@ TEST(FamilyRegistry, FamiliesNotBuiltYetStopTheRunAtOnce) {
                     "man 2 dim 2 2 mod {lin(AB 1),cov(AB 1)} des [ 1 0 0 0 1 2 3 4 ] "
                     "dat [ 1 2 3 4 ]"),
             "  Error: design effects beside lin() and log() restrictions are" + not_available);
-  // Result files not written yet stop the run rather than leave a stale file looking current.
+  // Result files the model cannot give stop the run rather than leave a stale file looking
+  // current.
   EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {A,B} dat [ 1 2 3 4 ] wha h.txt"),
-            "  Error: writing estimated hazard rates (wha) is" + not_available);
+            "  Error: command wha needs an event history model (haz)");
 }
 
 }  // namespace

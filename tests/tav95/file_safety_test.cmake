@@ -91,9 +91,9 @@ if(FLOCK)
   expect(held STREQUAL "the other run's log\n" MESSAGE "the other run's log changed")
 endif()
 
-# Result files this version does not write yet stop the run instead of leaving a stale file.
+# A result file the model cannot give stops the run instead of leaving a stale file.
 file(WRITE ${guard}/wha.inp "man 2 dim 2 2 mod {A,B} dat data.txt wha f.txt\n")
-refused(ARGS wha.inp a.out TEXT "Writing estimated hazard rates (wha) is not available in this version")
+refused(ARGS wha.inp a.out TEXT "Command wha needs an event history model (haz)")
 # A result file that cannot be written stops the run.
 file(WRITE ${guard}/wfi.inp "man 2 dim 2 2 mod {A,B} dat data.txt wfi /dev/full\n")
 refused(ARGS wfi.inp a.out TEXT "Cannot write file /dev/full")
