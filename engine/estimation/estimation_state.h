@@ -180,9 +180,18 @@ struct HazardWork {
   std::int64_t covariate_cells = 0;
   int time_points = 1;
   int risks = 1;
-  // Per hazard cell: the expected exposure, and for kind 3 its first and second derivatives by
-  // the shape.
-  std::vector<double> exposure, exposure_slope, exposure_curvature;
+  // Per hazard cell: the expected exposure.
+  std::vector<double> exposure;
+  // Kind 3, per risk (from 0): every part of an episode at risk of it, in a hazard cell (its
+  // index in the covariate cell's block), from lo to hi, with the expected frequency f of its
+  // complete cell; the shape's M-step evaluates the exposures at other shapes from them.
+  struct Spell {
+    std::int64_t cell = 0;
+    double lo = 0;
+    double hi = 0;
+    double f = 0;
+  };
+  std::vector<std::vector<Spell>> spells;
   // Per risk (from 0): the expected number of events and the sum of their log exit times.
   std::vector<double> event_count, event_log_time;
   std::int64_t shape_offset = -1;  // the shapes of kinds 2 and 3, one per risk, in DesignParameters

@@ -108,10 +108,7 @@ void SetUpHazardPart(EstimationRun& run) {
   }
   const auto cells = static_cast<std::size_t>(submodel.cell_count);
   hazard.exposure.assign(cells, 0.0);
-  if (hazard.kind == 3) {
-    hazard.exposure_slope.assign(cells, 0.0);
-    hazard.exposure_curvature.assign(cells, 0.0);
-  }
+  if (hazard.kind == 3) hazard.spells.assign(hazard.risks, {});
   hazard.event_count.assign(hazard.risks, 0.0);
   hazard.event_log_time.assign(hazard.risks, 0.0);
   hazard.risk_origin.assign(hazard.risks, 0);
@@ -260,13 +257,9 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
           exposure[cell(j, q)] += f * (part.hi - part.lo);
           continue;
         }
-        const PoweredTime hi = Power(part.hi, alpha);
-        const PoweredTime lo = Power(part.lo, alpha);
-        exposure[cell(j, q)] += f * (hi.value - lo.value);
-        if (hazard.kind == 3) {
-          hazard.exposure_slope[block + cell(j, q)] += f * (hi.slope - lo.slope);
-          hazard.exposure_curvature[block + cell(j, q)] += f * (hi.curvature - lo.curvature);
-        }
+        exposure[cell(j, q)] += f * (Power(part.hi, alpha).value - Power(part.lo, alpha).value);
+        if (hazard.kind == 3)
+          hazard.spells[q - 1].push_back({block + cell(j, q), part.lo, part.hi, f});
       }
     }
     if (k <= 0 || k > risks) continue;
@@ -295,8 +288,7 @@ void ClearHazardExpectations(EstimationRun& run) {
   HazardWork& hazard = run.estimation.hazard;
   if (hazard.table < 0) return;
   std::fill(hazard.exposure.begin(), hazard.exposure.end(), 0.0);
-  std::fill(hazard.exposure_slope.begin(), hazard.exposure_slope.end(), 0.0);
-  std::fill(hazard.exposure_curvature.begin(), hazard.exposure_curvature.end(), 0.0);
+  for (std::vector<HazardWork::Spell>& spells : hazard.spells) spells.clear();
   std::fill(hazard.event_count.begin(), hazard.event_count.end(), 0.0);
   std::fill(hazard.event_log_time.begin(), hazard.event_log_time.end(), 0.0);
 }
@@ -427,27 +419,105 @@ void UpdateHazardShape(EstimationRun& run) {
     std::fill(shapes, shapes + hazard.risks, 1.0);
     return;
   }
-  const double* fitted = est.FittedTable.data() + HazardSubmodel(run).first_cell;
-  const std::int64_t cells = static_cast<std::int64_t>(hazard.exposure.size());
+  const int r = hazard.table;
+  const Submodel& submodel = HazardSubmodel(run);
+  double* fitted = est.FittedTable.data() + submodel.first_cell;
+  // The margin whose parameters carry a risk's scale: the first that holds the risk variable
+  // (any margin with one risk). Without one the rates keep their scale.
+  int scale_margin = -1;
+  const int risk_variable = hazard.risks > 1 ? run.model.VariableCount + 1 : -1;
+  for (int i = 0; i < submodel.MarginCount() && scale_margin < 0; ++i) {
+    if (est.margin_parameter_offset[r][i] < 0) continue;
+    if (risk_variable < 0 || submodel.EffectVariables[i][risk_variable] != 0) scale_margin = i;
+  }
   for (int k = 0; k < hazard.risks; ++k) {
     const double events = hazard.event_count[k];
     if (!(events > 0)) continue;
-    const double alpha = shapes[k];
-    // The expected complete-data log-likelihood in alpha, the rates held: its derivatives
-    // E / alpha + sum ln x - sum rate * d exposure / d alpha, and -E / alpha^2 - sum rate *
-    // d^2 exposure / d alpha^2.
-    double gradient = events / alpha + hazard.event_log_time[k];
-    double curvature = -events / (alpha * alpha);
-    for (std::int64_t i = k; i < cells; i += hazard.risks) {
-      if (!(hazard.exposure[i] > kTableZero)) continue;
-      const double rate = fitted[i] / hazard.exposure[i];
-      gradient -= rate * hazard.exposure_slope[i];
-      curvature -= rate * hazard.exposure_curvature[i];
+    // Each part at risk weighted by its rate at the shape in use.
+    std::vector<Spell> parts;
+    std::vector<double> weight;
+    for (const HazardWork::Spell& spell : hazard.spells[k]) {
+      const double exposure = hazard.exposure[spell.cell];
+      if (!(exposure > kTableZero)) continue;
+      parts.push_back({spell.lo, spell.hi});
+      weight.push_back(spell.f * fitted[spell.cell] / exposure);
     }
-    double change = gradient > 0 ? kLargestShapeRise : -kLargestShapeFall;
-    if (curvature < 0) change = -gradient / curvature / est.step_size;
-    change = std::clamp(change, -kLargestShapeFall, kLargestShapeRise);
-    shapes[k] = std::max(alpha + change, kSmallestShape);
+    // S0, S1, S2: the sum of the rates times the exposure and its derivatives by the shape.
+    auto sums = [&](double alpha, double out[3]) {
+      out[0] = out[1] = out[2] = 0;
+      for (std::size_t i = 0; i < parts.size(); ++i) {
+        const PoweredTime hi = Power(parts[i].hi, alpha);
+        const PoweredTime lo = Power(parts[i].lo, alpha);
+        out[0] += weight[i] * (hi.value - lo.value);
+        out[1] += weight[i] * (hi.slope - lo.slope);
+        out[2] += weight[i] * (hi.curvature - lo.curvature);
+      }
+    };
+    // The expected complete-data log-likelihood of the risk's events in the shape, its rates'
+    // common scale taken at its best, E / S0 (held at 1 without a margin to carry it): E ln
+    // alpha + (alpha - 1) sum ln x - E ln S0, or - S0 with the scale held.
+    const bool profile = scale_margin >= 0;
+    const double log_times = hazard.event_log_time[k];
+    auto objective = [&](double alpha) {
+      double s[3];
+      sums(alpha, s);
+      if (!(s[0] > 0)) return -HUGE_VAL;
+      return events * std::log(alpha) + (alpha - 1) * log_times -
+             (profile ? events * std::log(s[0]) : s[0]);
+    };
+    const double old_alpha = shapes[k];
+    const double low = std::max(old_alpha - kLargestShapeFall, kSmallestShape);
+    const double high = old_alpha + kLargestShapeRise;
+    // Newton steps inside the bounds of this update, each halved until the objective rises.
+    double alpha = old_alpha;
+    double best = objective(alpha);
+    for (int step = 0; step < 50; ++step) {
+      double s[3];
+      sums(alpha, s);
+      if (!(s[0] > 0)) break;
+      double gradient = events / alpha + log_times;
+      double curvature = -events / (alpha * alpha);
+      if (profile) {
+        const double m1 = s[1] / s[0];
+        gradient -= events * m1;
+        curvature -= events * (s[2] / s[0] - m1 * m1);
+      } else {
+        gradient -= s[1];
+        curvature -= s[2];
+      }
+      double change = curvature < 0 ? -gradient / curvature : (gradient > 0 ? high : low) - alpha;
+      double next = std::clamp(alpha + change, low, high);
+      double value = objective(next);
+      for (int halving = 0; halving < 30 && !(value > best); ++halving) {
+        next = alpha + (next - alpha) / 2;
+        value = objective(next);
+      }
+      if (!(value > best)) break;
+      const bool settled = std::fabs(next - alpha) < 1e-12 * std::max(1.0, alpha);
+      alpha = next;
+      best = value;
+      if (settled) break;
+    }
+    if (alpha == old_alpha) continue;
+    shapes[k] = alpha;
+    if (!profile) continue;
+    // The risk's rates take their best scale at the new shape; the counts are rates times the
+    // exposures of the old shape, so they scale alike.
+    double s[3];
+    sums(alpha, s);
+    const double scale = events / s[0];
+    for (std::int64_t i = k; i < static_cast<std::int64_t>(hazard.exposure.size());
+         i += hazard.risks) {
+      fitted[i] *= scale;
+    }
+    const MarginShape& shape = est.margin_shapes[r][scale_margin];
+    double* parameters = est.MarginParameters.data() + est.margin_parameter_offset[r][scale_margin];
+    std::vector<double> factor(shape.margin_cells(), 1.0);
+    // The risk variable runs fastest in the margin as in the table.
+    for (std::int64_t m = 0; m < shape.margin_cells(); ++m) {
+      if (risk_variable < 0 || m % hazard.risks == k) factor[m] = scale;
+    }
+    for (std::int64_t m = 0; m < shape.margin_cells(); ++m) parameters[m] *= factor[m];
   }
 }
 

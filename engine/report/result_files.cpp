@@ -147,7 +147,8 @@ void WriteSurvivalTable(RunState& run, const std::string& name) {
   std::vector<int> origins;
   for (int a = 0; a < history.StateCount; ++a) {
     bool leaves = false;
-    for (int b = 0; b < history.StateCount; ++b) leaves = leaves || (b != a && history.RiskOf(a, b));
+    for (int b = 0; b < history.StateCount; ++b)
+      leaves = leaves || (b != a && history.RiskOf(a, b));
     if (leaves) origins.push_back(a);
   }
   const std::vector<double>& grid = history.TimeValues;
@@ -156,9 +157,9 @@ void WriteSurvivalTable(RunState& run, const std::string& name) {
     for (int t = 0; t < hazard.time_points; ++t) {
       std::string line;
       for (int a : origins) {
-        const double survival =
-            hazard.kind == 1 ? DiscreteEpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0])
-                             : EpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0]);
+        const double survival = hazard.kind == 1
+                                    ? DiscreteEpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0])
+                                    : EpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0]);
         line += FormatReal(16, 8, survival);
       }
       file.WriteLine(line);
