@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/log.h"
+#include "estimation/hazard_model.h"
 
 namespace tav {
 namespace {
@@ -257,6 +258,75 @@ void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoR
           {"classification_error", measure(r.error_baseline, r.error_fitted, r.error_r2)},
           {"minus_2_over_n_log_likelihood", deviance},
           {"likelihood_power_minus_2_over_n", likelihood}});
+}
+
+void RecordEventHistory(RunState& run) {
+  const HazardWork& hazard = run.estimation.hazard;
+  if (!run.results || hazard.table < 0) return;
+  const ModelState& model = run.model;
+  const EventHistoryState& history = run.history;
+  const EstimationState& est = run.estimation;
+  static const char* const kKinds[] = {"piecewise constant rates", "discrete time",
+                                       "rates with fixed shapes", "rates with estimated shapes"};
+  Json part = {{"kind", hazard.kind},
+               {"form", kKinds[std::clamp(hazard.kind, 0, 3)]},
+               {"time_boundaries", history.TimeValues}};
+  Json risks = Json::array();
+  for (int a = 0; a < history.StateCount; ++a) {
+    for (int b = 0; b < history.StateCount; ++b) {
+      const int k = history.RiskOf(a, b);
+      if (k == 0) continue;
+      Json risk = {{"risk", k}, {"origin", a}, {"destination", b}};
+      if (hazard.kind >= 2) risk["shape"] = Number(HazardShape(run, k));
+      risks.push_back(risk);
+    }
+  }
+  std::sort(risks.begin(), risks.end(),
+            [](const Json& x, const Json& y) { return x["risk"] < y["risk"]; });
+  part["risks"] = risks;
+  Json covariates = Json::array();
+  // The covariates in variable order; covariate_strides lists them last first.
+  std::vector<std::pair<int, std::int64_t>> strides(hazard.covariate_strides.rbegin(),
+                                                    hazard.covariate_strides.rend());
+  for (const auto& [v, stride] : strides) covariates.push_back(model.VariableLabel[v]);
+  part["covariates"] = covariates;
+  auto categories = [&](std::int64_t g) {
+    Json list = Json::array();
+    for (const auto& [v, stride] : strides) list.push_back(g / stride % model.Dimension[v] + 1);
+    return list;
+  };
+  const std::int64_t first = model.submodels[hazard.table].first_cell;
+  Json cells = Json::array();
+  Json survival = Json::array();
+  const std::vector<double>& grid = history.TimeValues;
+  for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
+    for (int t = 0; t < hazard.time_points; ++t) {
+      for (int k = 0; k < hazard.risks; ++k) {
+        const std::int64_t i = (g * hazard.time_points + t) * hazard.risks + k;
+        cells.push_back({{"covariates", categories(g)},
+                         {"interval", t + 1},
+                         {"risk", k + 1},
+                         {"rate", Number(est.FittedTable[first + i])},
+                         {"events", Number(est.ExpectedTable[first + i])},
+                         {"exposure", Number(hazard.exposure[i])}});
+      }
+      for (int a = 0; a < history.StateCount; ++a) {
+        bool leaves = false;
+        for (int b = 0; b < history.StateCount; ++b) leaves |= b != a && history.RiskOf(a, b) != 0;
+        if (!leaves) continue;
+        const double p = hazard.kind == 1
+                             ? DiscreteEpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0])
+                             : EpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0]);
+        survival.push_back({{"covariates", categories(g)},
+                            {"interval", t + 1},
+                            {"origin", a},
+                            {"survival", Number(p)}});
+      }
+    }
+  }
+  part["cells"] = cells;
+  part["survival"] = survival;
+  (*run.results)["event_history"] = part;
 }
 
 void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis) {

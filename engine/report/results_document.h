@@ -98,6 +98,12 @@ void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoR
 // correspondence analysis the discrimination measures and contributions of the variables.
 void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis);
 
+// The hazard part of an event-history model: its kind, time grid, risks and shapes, and per
+// covariate cell (the categories of its covariates), interval and risk the estimated rate, the
+// (expected) number of events and the exposure, and per covariate cell, interval and state that
+// can be left the survival to the end of the interval.
+void RecordEventHistory(RunState& run);
+
 // Adds the iteration history and writes the document to its file.
 void FinishResultsDocument(RunState& run);
 

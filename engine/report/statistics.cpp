@@ -377,6 +377,7 @@ void WriteStatistics(RunState& run) {
   out.WriteLine("");
 
   if (show_frequencies) WriteFrequencies(run);
+  if (hazard) RecordEventHistory(run);
 
   WriteResultFiles(run);
 }
