@@ -501,7 +501,8 @@ class RecordReader {
       }
     }
     for (int e = 0; e < used; ++e) {
-      const double end = record[e].end_time + 1 - history_.TimeOffset;
+      // The end of the unit of the exit; never below the exit itself, whatever the rounding.
+      const double end = std::max(record[e].end_time, record[e].end_time + 1 - history_.TimeOffset);
       if (history_.TrackMaximumTime && end > grid.back()) grid.back() = end;
     }
     const double last = grid.back();

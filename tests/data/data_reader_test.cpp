@@ -527,6 +527,10 @@ TEST(RecordData, EpisodesAreKeptInsideTheGrid) {
   EXPECT_EQ(track.run.history.TimeValues, (std::vector<double>{0, 7.5}));
   EXPECT_EQ(track.run.data.episodes[0].event, 1);
   EXPECT_DOUBLE_EQ(track.run.data.episodes[0].end_time, 7.5);
+  // The latest exit keeps its event, however its time rounds: 3.1 - 1 + 1 + 1 - 1 is not 3.1.
+  track.run.history.TimeValues = {0, 1};
+  ASSERT_EQ(track.Read("1 2 0\n1 3.1 1\n"), "");
+  EXPECT_EQ(track.run.data.episodes[1].event, 1);
 }
 
 TEST(RecordData, OneEpisodePerRiskWithMultipleRisks) {
