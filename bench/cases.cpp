@@ -612,17 +612,120 @@ BenchCase CorrespondenceCase(std::uint64_t seed) {
   return c;
 }
 
+// A discrete-time logit model of one event, fitted to 100,000 person-records: covariates A (3
+// categories) and B (2), ten periods, logit h = -2.2 + 0.12 t + a_A + b_B with a = (-0.4, 0,
+// 0.4) and b = (-0.3, 0.3); one record in five is censored at a period drawn uniformly.
+// Records: A, B, the last period observed and the state then.
+BenchCase DiscreteHazardCase(std::uint64_t seed) {
+  constexpr int kRecords = 100000;
+  constexpr int kPeriods = 10;
+  const double a[3] = {-0.4, 0.0, 0.4};
+  const double b[2] = {-0.3, 0.3};
+  BenchCase c;
+  c.name = "dthaz100k";
+  c.family = "hazard";
+  c.iterations = kNewtonIterations;
+  c.dims = {3, 2};
+  c.observations = kRecords;
+  Generator random(seed);
+  std::ostringstream records;
+  std::set<std::int64_t> seen;
+  for (int n = 0; n < kRecords; ++n) {
+    const int x = std::min(static_cast<int>(random.Uniform() * 3), 2);
+    const int y = std::min(static_cast<int>(random.Uniform() * 2), 1);
+    const int limit =
+        random.Uniform() < 0.2
+            ? 1 + std::min(static_cast<int>(random.Uniform() * kPeriods), kPeriods - 1)
+            : kPeriods;
+    int t = 1;
+    int state = 0;
+    for (; t <= limit; ++t) {
+      const double logit = -2.2 + 0.12 * t + a[x] + b[y];
+      if (random.Uniform() < 1 / (1 + std::exp(-logit))) {
+        state = 1;
+        break;
+      }
+    }
+    if (state == 0) t = limit;
+    seen.insert((x * 2 + y) * kPeriods + t);
+    records << x + 1 << ' ' << y + 1 << ' ' << t << ' ' << state << '\n';
+  }
+  c.patterns = static_cast<std::int64_t>(seen.size());
+  std::ostringstream out;
+  out << "* dthaz100k: discrete-time logit model, 100,000 person-records\n"
+      << "man 2\ndim 3 2\nlab A B\nmod {AB}\ndis\ntim " << kPeriods
+      << "\nhaz AB {A.R, B.R, T.R}\nrec " << kRecords << "\nsee 1234\nite " << c.iterations
+      << "\ncri 0\nnse\ndat [\n"
+      << records.str() << "]\n";
+  c.input = out.str();
+  c.fit_data = "discrete_hazard\nA B time state\n" + records.str();
+  c.description = "discrete-time logit hazard; covariates of 3 and 2 categories; 10 periods";
+  return c;
+}
+
+// Two competing risks in continuous time with piecewise-constant rates over ten intervals of
+// length 1: 50,000 records with a covariate A (2 categories), rates 0.05 exp(0.3 (A = 2)) of
+// risk 1 and 0.03 exp(0.05 t) of risk 2 (t the interval), censoring uniform over 2 to 10.
+// Times exact to three decimals (exp 1). Records: A, the time, the state (0, 1 or 2).
+BenchCase CompetingRisksCase(std::uint64_t seed) {
+  constexpr int kRecords = 50000;
+  constexpr int kIntervals = 10;
+  BenchCase c;
+  c.name = "cr10int";
+  c.family = "hazard";
+  c.iterations = kNewtonIterations;
+  c.dims = {2};
+  c.observations = kRecords;
+  Generator random(seed);
+  std::ostringstream records;
+  std::set<std::int64_t> seen;
+  for (int n = 0; n < kRecords; ++n) {
+    const int x = std::min(static_cast<int>(random.Uniform() * 2), 1);
+    const double censor = 2 + 8 * random.Uniform();
+    double time = 0;
+    int state = 0;
+    // Interval by interval: the first of the two exponential times that ends inside it.
+    for (int j = 0; j < kIntervals && state == 0; ++j) {
+      const double rate1 = 0.05 * std::exp(0.3 * x);
+      const double rate2 = 0.03 * std::exp(0.05 * (j + 1));
+      const double wait = -std::log(random.Uniform()) / (rate1 + rate2);
+      if (j + wait < j + 1) {
+        time = j + wait;
+        state = random.Uniform() < rate1 / (rate1 + rate2) ? 1 : 2;
+      }
+    }
+    if (state == 0 || time > censor) {
+      time = std::min(censor, static_cast<double>(kIntervals));
+      state = 0;
+    }
+    time = std::max(std::round(time * 1000) / 1000, 0.001);
+    seen.insert(x * 3 + state);
+    records << x + 1 << ' ' << Number(time) << ' ' << state << '\n';
+  }
+  c.patterns = static_cast<std::int64_t>(seen.size());
+  std::ostringstream out;
+  out << "* cr10int: two competing risks, ten intervals, 50,000 records\n"
+      << "man 1\ndim 2\nlab A\nmod {A}\ntim " << kIntervals << "\nris 3 [0 1] [0 2]\n"
+      << "haz A {A.R, T.R}\nexp 1\nrec " << kRecords << "\nsee 1234\nite " << c.iterations
+      << "\ncri 0\nnse\ndat [\n"
+      << records.str() << "]\n";
+  c.input = out.str();
+  c.fit_data = "competing_risks\nA time state\n" + records.str();
+  c.description = "two competing risks; piecewise constant rates over 10 intervals";
+  return c;
+}
+
 }  // namespace
 
 std::vector<std::string> CaseNames() {
-  return {"ll4k",           "ll16k",      "ll65k",  "ll65k_8var", "lc12x2_table",
-          "lc12x3_records", "design10k",  "cum10k", "mh20",       "lcord10k",
-          "sim10m",         "lc12x3_wjs", "mca10",  "rc10k"};
+  return {"ll4k",      "ll16k",  "ll65k",     "ll65k_8var", "lc12x2_table", "lc12x3_records",
+          "design10k", "cum10k", "mh20",      "lcord10k",   "sim10m",       "lc12x3_wjs",
+          "mca10",     "rc10k",  "dthaz100k", "cr10int"};
 }
 
 bool FitsToConvergence(const BenchCase& c) {
   return c.family == "design" || c.family == "cumulative" || c.family == "marginal" ||
-         c.family == "ordinal" || c.family == "association";
+         c.family == "ordinal" || c.family == "association" || c.family == "hazard";
 }
 
 BenchCase MakeCase(const std::string& name) {
@@ -639,6 +742,8 @@ BenchCase MakeCase(const std::string& name) {
   if (name == "lc12x3_wjs") return ResultsDocumentCase();
   if (name == "mca10") return CorrespondenceCase(401);
   if (name == "rc10k") return AssociationTable(305);
+  if (name == "dthaz100k") return DiscreteHazardCase(507);
+  if (name == "cr10int") return CompetingRisksCase(509);
   return LatentRecords(202);
 }
 

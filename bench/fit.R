@@ -67,6 +67,54 @@ if (family == "design") {
   }
   l_squared <- function(fit) deviance(fit)
   iterations <- function(fit) fit$iter
+} else if (family == "discrete_hazard") {
+  # The discrete-time logit model as R users fit it: the records expanded to person-periods,
+  # counted per covariate cell and period, and the binomial model of the events among those
+  # at risk. logLik is that of the person-periods (without binomial coefficients), L-squared
+  # the deviance.
+  fit_once <- function() {
+    periods <- rep(seq_len(nrow(data)), data$time)
+    pp <- data.frame(A = data$A[periods], B = data$B[periods],
+                     T = sequence(data$time))
+    pp$y <- as.numeric(pp$T == data$time[periods] & data$state[periods] == 1)
+    cells <- aggregate(cbind(y, n = 1) ~ A + B + T, data = pp, FUN = sum)
+    fit <- glm(cbind(y, n - y) ~ factor(A) + factor(B) + factor(T), family = binomial,
+               data = cells)
+    p <- fitted(fit)
+    fit$person_periods <- sum(cells$y * log(p) + (cells$n - cells$y) * log(1 - p))
+    fit
+  }
+  logLik <- function(fit) fit$person_periods
+  l_squared <- function(fit) deviance(fit)
+  iterations <- function(fit) fit$iter
+} else if (family == "competing_risks") {
+  # Two competing risks with piecewise-constant rates over the intervals [j - 1, j): the
+  # records split at the boundaries (survival::survSplit), exposures and events counted per
+  # covariate cell and interval, and one Poisson model with the log exposure as offset per
+  # risk. logLik and L-squared are the sums over the two fits; iterations those of the second.
+  suppressPackageStartupMessages(library(survival))
+  fit_once <- function() {
+    data$start <- 0
+    split <- survSplit(Surv(start, time, state > 0) ~ A + state, data = data, cut = 1:9,
+                       episode = "T")
+    split$exposure <- split$time - split$start
+    fits <- list()
+    loglik <- 0
+    for (k in 1:2) {
+      split$y <- as.numeric(split$event == 1 & split$state == k)
+      cells <- aggregate(cbind(y, exposure) ~ A + T, data = split, FUN = sum)
+      fit <- glm(y ~ factor(A) + factor(T), offset = log(exposure), family = poisson,
+                 data = cells)
+      mu <- fitted(fit)
+      loglik <- loglik + sum(cells$y * log(mu / cells$exposure) - mu)
+      fits[[k]] <- fit
+    }
+    list(loglik = loglik, deviance = deviance(fits[[1]]) + deviance(fits[[2]]),
+         iter = fits[[2]]$iter)
+  }
+  logLik <- function(fit) fit$loglik
+  l_squared <- function(fit) fit$deviance
+  iterations <- function(fit) fit$iter
 } else {
   stop("unknown family: ", family)
 }
@@ -86,5 +134,9 @@ for (r in 1:repetitions) {
 }
 if (family == "design" && !fit$converged) warning("glm did not converge")
 if (family == "cumulative" && fit$convergence$code != 0) warning("clm did not converge")
-cat(sprintf("%.3f %.6f %.6f %d\n", 1000 * median(per_fit), as.numeric(logLik(fit)), l_squared(fit),
-            as.integer(iterations(fit))))
+# The peak resident memory of this R process (Linux: VmHWM), in MB.
+status <- tryCatch(readLines("/proc/self/status"), error = function(e) character())
+peak <- sub("VmHWM:[[:space:]]*([0-9]+) kB", "\\1", grep("^VmHWM", status, value = TRUE))
+peak_mb <- if (length(peak) == 1) as.numeric(peak) / 1024 else NA
+cat(sprintf("%.3f %.6f %.6f %d %.1f\n", 1000 * median(per_fit), as.numeric(logLik(fit)),
+            l_squared(fit), as.integer(iterations(fit)), peak_mb))

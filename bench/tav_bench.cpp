@@ -48,6 +48,7 @@
 #include "core/random.h"
 #include "core/stop_run.h"
 #include "data/parse_input.h"
+#include "estimation/hazard_model.h"
 #include "newton/run_state.h"
 #include "report/correspondence_report.h"
 #include "report/simulation.h"
@@ -192,7 +193,9 @@ double TimedRun(const std::string& input, int expected_iterations, std::string& 
   }
   if (end != nullptr) {
     end->iterations = run.IterationCount;
-    end->l_squared = 2 * run.estimation.HalfLSquared;
+    // A hazard model's L-squared is that of its hazard part.
+    end->l_squared = run.estimation.hazard.table >= 0 ? tav::HazardPartFit(run).l_squared
+                                                      : 2 * run.estimation.HalfLSquared;
     end->log_likelihood = run.estimation.LogLikelihood;
   }
   return elapsed;

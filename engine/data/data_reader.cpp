@@ -218,13 +218,11 @@ class RecordReader {
     if (latent_scratch_.IsOpen()) CloseTextFile(latent_scratch_);
     if (entries_before_grid_ > 0) {
       WriteLogLine(run_, "  Warning: " + std::to_string(entries_before_grid_) +
-                             " episodes begin before the first time boundary; the time before it"
-                             " is not counted");
+                             " episodes begin before the first time boundary, cut there");
     }
     if (exits_after_grid_ > 0) {
       WriteLogLine(run_, "  Warning: " + std::to_string(exits_after_grid_) +
-                             " episodes end after the last time boundary; they are censored"
-                             " there");
+                             " episodes end after the last time boundary, censored there");
     }
   }
 

@@ -12,6 +12,7 @@
 #include "data/design_reader.h"
 #include "data/generated_designs.h"
 #include "estimation/cumulative_model.h"
+#include "estimation/hazard_model.h"
 
 namespace tav {
 namespace {
@@ -514,6 +515,8 @@ void SetUpDesignEffects(EstimationRun& run) {
   // aimed at.
   std::vector<int> sources;
   for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
+  const int hazard = est.hazard.table;
+  if (hazard >= 0) sources.push_back(hazard);
   if (model.HasAllSubmodel && model.SubmodelCount + 1 < submodel_total) {
     sources.push_back(model.SubmodelCount + 1);
   }
@@ -536,7 +539,7 @@ void SetUpDesignEffects(EstimationRun& run) {
         ++work.last_design;
       }
       work.table = all ? design.target_submodel : r;
-      if (work.table < 0 || work.table >= model.SubmodelCount) continue;
+      if (work.table < 0 || (work.table >= model.SubmodelCount && work.table != hazard)) continue;
       const Submodel& table = model.submodels[work.table];
       const auto cells = static_cast<std::int64_t>(table.cell_count);
       work.shape = MarginShape(model, table, design.Term());
@@ -565,7 +568,7 @@ void SetUpDesignEffects(EstimationRun& run) {
       work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
       est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);
       for (const StartValueRequest& request : run.settings.start_values) {
-        if (request.submodel != r || request.design != i || request.hazard) continue;
+        if (request.submodel != r || request.design != i) continue;
         const std::size_t count =
             std::min(request.values.size(), static_cast<std::size_t>(work.parameters));
         std::copy_n(request.values.begin(), count, est.DesignParameters.begin() + work.offset);
@@ -628,6 +631,12 @@ void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, doub
   }
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+  if (table == est.hazard.table) {
+    // Rates move freely; transition probabilities are normalised again.
+    ApplyFactor(run, *found, k, std::exp(delta));
+    if (est.hazard.kind == 1) NormaliseTransitionBlocks(run, fitted);
+    return;
+  }
   double before = 0;
   if (table == 0) {
     for (std::int64_t c = 0; c < cells; ++c) before += fitted[c];

@@ -104,6 +104,8 @@ void SetUpEstimationTables(EstimationRun& run) {
   }
   est.MarginParameters = AllocRealArray(parameters);
   est.DesignParameters.clear();  // the families that have design parameters append theirs
+  // The hazard part first: the families' set-up finds its submodel there.
+  SetUpHazardPart(run);
   std::fill(est.MarginParameters.begin(), est.MarginParameters.end(), 1.0);
   est.expected_margins_valid = false;
   est.eq2_ready = false;

@@ -153,14 +153,14 @@ void StartHazardPart(EstimationRun& run) {
     if (offset < 0) continue;
     double* parameters = est.MarginParameters.data() + offset;
     const std::int64_t size = est.margin_shapes[r][i].margin_cells();
+    // Start values given with sth stay as they are.
     bool untouched = true;
     for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
-    // The first margin is always drawn, so that every start differs.
-    if (untouched || i == 0) {
+    if (untouched) {
       for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
-    }
-    if (i == 0) {
-      for (std::int64_t k = 0; k < size; ++k) parameters[k] *= scale;
+      if (i == 0) {
+        for (std::int64_t k = 0; k < size; ++k) parameters[k] *= scale;
+      }
     }
     est.margin_shapes[r][i].Scale(fitted, parameters, fitted);
   }
@@ -371,12 +371,15 @@ void HazardRatesToCounts(EstimationRun& run) {
 void HazardCountsToRates(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const HazardWork& hazard = est.hazard;
-  if (hazard.table < 0 || run.IterationCount <= 0) return;
+  if (hazard.table < 0) return;
   double* fitted = est.FittedTable.data() + HazardSubmodel(run).first_cell;
+  // Transition probabilities are normalised, also the start values, which the designs' start
+  // may have moved; other start values are rates already.
   if (hazard.kind == 1) {
     NormaliseTransitionBlocks(run, fitted);
     return;
   }
+  if (run.IterationCount <= 0) return;
   for (std::size_t i = 0; i < hazard.exposure.size(); ++i) {
     fitted[i] = hazard.exposure[i] <= kTableZero ? 0.0 : fitted[i] / hazard.exposure[i];
   }

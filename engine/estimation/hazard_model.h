@@ -50,7 +50,7 @@ void SetUpHazardPart(EstimationRun& run);
 
 // Start values of the hazard submodel: its margins perturbed at random and multiplied
 // together, the first margin scaled to a rate of about one event over the time grid (kind 1:
-// probabilities, normalised per origin state).
+// probabilities, normalised per origin state); margins given with sth are taken as they are.
 void StartHazardPart(EstimationRun& run);
 
 // The E-step's part: the episodes of one observed pattern, their factor for a covariate cell,

@@ -93,6 +93,19 @@ TEST(HazardModel, DiscreteTimeLogitEqualsTheBinomialModelOfPersonPeriods) {
   ExpectHazardFit(table, -172.252472, 0.1259833, 0.1257786, 3);
   ExpectParameter(table, "R", 1, -0.94524954, 0.1463986);
   ExpectParameter(table, "TR", 5, 0.07293809, 0.2553143);
+  // A linear effect of the period (a design inside haz): glm(... ~ factor(A) + T), its
+  // X-squared the sum of the squared Pearson residuals.
+  const EngineRun linear(GoldenCase("hazcov"));
+  ExpectHazardFit(linear, -190.889931, 9.658746, 9.693056, 7);
+  ExpectParameter(linear, "R", 1, -1.28788662, 0.26256398);
+  ExpectParameter(linear, "AR", 1, -0.38823816, 0.12611774);
+  const std::vector<std::string> slope = linear.Block("  TR");
+  ASSERT_EQ(slope.size(), 2u);
+  std::istringstream numbers(slope[1].substr(14));
+  double beta = 0, std_err = 0;
+  numbers >> beta >> std_err;
+  EXPECT_NEAR(beta, 0.21535388, 0.6e-4);
+  EXPECT_NEAR(std_err, 0.10010670, 0.6e-4);
   // Two processes per record (mul 2): two binomial models, whose log-likelihoods add up;
   // their coefficients of A are the contrasts of the moves of states 0 and 1.
   const EngineRun two(GoldenCase("hazmul"));
@@ -119,6 +132,13 @@ TEST(HazardModel, PiecewiseConstantRatesEqualPoissonModelsWithLogExposureOffsets
   ASSERT_EQ(rates[0].size(), 2u);
   EXPECT_NEAR(rates[0][0], 0.06448955, 1e-7);
   EXPECT_NEAR(rates[0][1], 0.05300529, 1e-7);
+
+  // Grouped times in table form with the default exposure time 0.5: the cases that leave an
+  // interval, by an event or censored, count half of it.
+  const EngineRun grouped(GoldenCase("hazgroup"));
+  ExpectHazardFit(grouped, -185.039377, 0.656047, 0.657738, 2);
+  ExpectParameter(grouped, "main", -1, -1.037980485, 0.11611597);
+  ExpectParameter(grouped, "T", 1, -0.178322408, 0.16069199);
 
   // A chain 0 -> 1 -> 2 with entry times and two episodes per record; the clock runs on from
   // the entry, and with zer starts again with every episode (the intervals then split the

@@ -108,6 +108,7 @@ class DesignEffect : public ModelFamily {
     // The model's submodels, then the designs of `all`.
     std::vector<int> sources;
     for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
+    if (run.estimation.hazard.table >= 0) sources.push_back(run.estimation.hazard.table);
     if (model.HasAllSubmodel &&
         model.SubmodelCount + 1 < static_cast<int>(model.submodels.size())) {
       sources.push_back(model.SubmodelCount + 1);

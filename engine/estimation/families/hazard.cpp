@@ -3,11 +3,22 @@
 // fitting with the log-linear family, which also counts and lists their parameters; this family
 // adds the blocks of discrete time and the shapes of the rates.
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "estimation/design_effects.h"
 #include "estimation/families/families.h"
 #include "estimation/hazard_model.h"
+#include "estimation/m_steps.h"
 
 namespace tav {
 namespace {
+
+// The hazard part's M-step is repeated at most this often, until no fitted number of events
+// changes by more than kSettled (relative to it, or absolutely below 1).
+constexpr int kInnerPasses = 100;
+constexpr double kSettled = 1e-10;
 
 bool IsHazard(const EstimationRun& run, int r) {
   return run.history.HazardModel && r == run.model.SubmodelCount;
@@ -17,17 +28,6 @@ class Hazard : public ModelFamily {
  public:
   std::string_view Name() const override { return "event history models"; }
 
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    const Submodel* submodel = SubmodelAt(run.model, r);
-    if (!IsHazard(run, r) || submodel == nullptr) return "";
-    if (!submodel->designs.empty()) {
-      return "restricted effects (cov, eff, fac, fix, wei, spe) in haz are";
-    }
-    return "";
-  }
-
-  void SetUp(EstimationRun& run) const override { SetUpHazardPart(run); }
-
   // While the Newton-type iterations estimate the hazard part, they move its shapes too.
   void FitSubmodel(EstimationRun& run, int r) const override {
     if (!IsHazard(run, r)) return;
@@ -36,6 +36,26 @@ class Hazard : public ModelFamily {
                           settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;
     if (!em_steps && run.estimation.free_parameters.Fits(r)) return;
     FitHazardBlocks(run);
+    // The expected events and exposures stay what they are within the M-step, and the hazard
+    // part's steps are cheap beside an E-step over the records: they are repeated until its
+    // fitted events settle, so that an iteration ends near the maximum of the M-step.
+    if (run.IterationCount > 0) {
+      EstimationState& est = run.estimation;
+      const Submodel& hazard = run.model.submodels[r];
+      const auto first = est.FittedTable.begin() + hazard.first_cell;
+      const auto cells = static_cast<std::int64_t>(hazard.cell_count);
+      for (int pass = 0; pass < kInnerPasses; ++pass) {
+        const std::vector<double> before(first, first + cells);
+        FitDesignEffects(run, r);
+        FitModelTerms(run, r);
+        FitHazardBlocks(run);
+        double change = 0;
+        for (std::int64_t c = 0; c < cells; ++c) {
+          change = std::max(change, std::fabs(first[c] - before[c]) / std::max(1.0, before[c]));
+        }
+        if (change < kSettled) break;
+      }
+    }
     UpdateHazardShape(run);
   }
 
