@@ -133,6 +133,50 @@ TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
   }
 }
 
+// Event-history models: a valid document whose hazard part has the report's fit, the rates of
+// the wha file and the survival of the wsu file, and whose hazard table has the report's betas.
+TEST(ResultsDocument, EventHistoryModelsGiveTheirRatesAndSurvival) {
+  for (const std::string example : {"discrete", "compete", "mixhaz"}) {
+    std::string input = WithJson(example);
+    input.insert(input.find("\ndat ["), "\nwha rates.txt\nwsu survival.txt");
+    const EngineRun run(input);
+    ASSERT_EQ(run.status, 0) << example;
+    const Json document = ValidDocument(run, example);
+    const Json& part = document["event_history"];
+    ASSERT_TRUE(part.is_object()) << example;
+    if (example != "mixhaz") {
+      EXPECT_NEAR(document["statistics"]["hazard_model"]["log_likelihood"].get<double>(),
+                  run.Statistic("Log-likelihood"), 0.6e-5)
+          << example;
+    }
+    // The rates file holds one line per covariate cell and interval, the risks side by side.
+    std::vector<double> rates;
+    for (const std::vector<double>& line : run.Numbers("rates.txt")) {
+      rates.insert(rates.end(), line.begin(), line.end());
+    }
+    ASSERT_EQ(rates.size(), part["cells"].size()) << example;
+    for (std::size_t i = 0; i < rates.size(); ++i) {
+      EXPECT_NEAR(part["cells"][i]["rate"].get<double>(), rates[i], 0.6e-8) << example;
+    }
+    std::vector<double> survival;
+    for (const std::vector<double>& line : run.Numbers("survival.txt")) {
+      survival.insert(survival.end(), line.begin(), line.end());
+    }
+    ASSERT_EQ(survival.size(), part["survival"].size()) << example;
+    for (std::size_t i = 0; i < survival.size(); ++i) {
+      EXPECT_NEAR(part["survival"][i]["survival"].get<double>(), survival[i], 0.6e-8) << example;
+    }
+    const Json& hazard_table = document["parameters"].back();
+    for (const Json& effect : hazard_table["effects"]) {
+      for (const Json& cell : effect["cells"]) {
+        if (!cell["beta"].is_null()) {
+          EXPECT_TRUE(ReportShows(run, cell["beta"].get<double>(), 4)) << example;
+        }
+      }
+    }
+  }
+}
+
 // A run with cor: a valid document whose analysis takes the place of the statistics (its
 // figures are checked against R's with the analysis' own tests); a left-out analysis says why.
 TEST(ResultsDocument, CorrespondenceAnalysesGiveValidDocuments) {
