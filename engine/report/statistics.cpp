@@ -171,7 +171,8 @@ ParameterCount CountParameters(const RunState& run) {
   if (HasHazardPart(run)) {
     // The hazard part's parameters include its estimated shapes. Its observations are the
     // numbers of events of the hazard cells that have time at risk; in discrete time those of
-    // the risks that leave a state, the stays being what the units at risk leave over.
+    // the risks that leave a state, the stays being what the units at risk leave over. Its
+    // degrees of freedom are those of the numbers of events.
     const int hazard = model.SubmodelCount;
     count.hazard_parameters = CountSubmodelParameters(run, hazard);
     count.all_parameters += count.hazard_parameters;
@@ -182,7 +183,9 @@ ParameterCount CountParameters(const RunState& run) {
       const bool stay = work.kind == 1 && work.stay_risk[work.risk_origin[risk]] == risk + 1;
       if (work.exposure[i] > 0 && !stay) ++observed;
     }
-    count.hazard_df = observed - count.hazard_parameters;
+    // The shapes come from the times within the cells, not from their numbers of events.
+    const std::int64_t shapes = work.kind == 3 ? work.risks : 0;
+    count.hazard_df = observed - (count.hazard_parameters - shapes);
   }
   return count;
 }
