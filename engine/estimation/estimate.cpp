@@ -133,21 +133,25 @@ void SetUpEstimationTables(EstimationRun& run) {
   }
 }
 
+bool PerturbMargin(EstimationRun& run, int r, int i) {
+  EstimationState& est = run.estimation;
+  const std::int64_t offset = est.margin_parameter_offset[r][i];
+  if (offset < 0) return false;
+  double* parameters = est.MarginParameters.data() + offset;
+  const std::int64_t size = est.margin_shapes[r][i].margin_cells();
+  bool untouched = true;
+  for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
+  if (!untouched) return false;
+  for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
+  return true;
+}
+
 void StartFromMargins(EstimationRun& run, int r, bool perturb_cells) {
   EstimationState& est = run.estimation;
   const Submodel& submodel = run.model.submodels[r];
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   const int first_margin = r > 0 ? 1 : 0;
-  for (int i = first_margin; i < submodel.MarginCount(); ++i) {
-    const std::int64_t offset = est.margin_parameter_offset[r][i];
-    if (offset < 0) continue;
-    double* parameters = est.MarginParameters.data() + offset;
-    const std::int64_t size = est.margin_shapes[r][i].margin_cells();
-    bool untouched = true;
-    for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
-    if (!untouched) continue;
-    for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
-  }
+  for (int i = first_margin; i < submodel.MarginCount(); ++i) PerturbMargin(run, r, i);
   if (perturb_cells) {
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= std::exp(RandomStart(run, r));

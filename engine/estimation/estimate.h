@@ -30,6 +30,11 @@ void SetUpEstimationTables(EstimationRun& run);
 // margin parameters, submodel by submodel as each submodel's family sets them.
 void ComputeStartValues(EstimationRun& run);
 
+// Multiplies every parameter of margin i of submodel r by exp(u), u drawn anew per parameter
+// (RandomStart), unless start values were given for it (a parameter other than 1); returns
+// whether it did.
+bool PerturbMargin(EstimationRun& run, int r, int i);
+
 // The start values of submodel r as most families set them: the parameters of every margin
 // (from margin 1 when r > 0) whose values all are still 1 (none were given) are perturbed at
 // random, then with perturb_cells every fitted cell, and the fitted table is built from the

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/random.h"
 #include "core/table_zero.h"
+#include "estimation/estimate.h"
 
 namespace tav {
 namespace {
@@ -57,6 +57,30 @@ Spell PartIn(const std::vector<double>& grid, int j, int j0, int j1, double entr
   const double lo = j == j0 ? entry : grid[j];
   const double hi = j == j1 ? exit : grid[j + 1];
   return {lo, hi};
+}
+
+// The cumulative hazard of an episode from entry to exit in origin state a through the
+// intervals j0 .. j1, at the rates of one covariate cell: the sum over the risks q of a (its stay
+// left out in discrete time) of the rate times the time at risk (kinds 2 and 3: the powered
+// time) in every interval.
+double CumulativeHazard(const EstimationRun& run, const double* rates, int j0, int j1, int origin,
+                        double exit, double entry) {
+  const EventHistoryState& history = run.history;
+  const HazardWork& hazard = run.estimation.hazard;
+  double sum = 0;
+  for (int b = 0; b < history.StateCount; ++b) {
+    const int q = history.RiskOf(origin, b);
+    if (q <= 0 || q > hazard.risks || (hazard.kind == 1 && b == origin)) continue;
+    const double alpha = HazardShape(run, q);
+    for (int j = j0; j <= j1; ++j) {
+      const Spell part = PartIn(history.TimeValues, j, j0, j1, entry, exit);
+      const double at_risk = hazard.kind <= 1
+                                 ? part.hi - part.lo
+                                 : Power(part.hi, alpha).value - Power(part.lo, alpha).value;
+      sum += rates[static_cast<std::int64_t>(j) * hazard.risks + q - 1] * at_risk;
+    }
+  }
+  return sum;
 }
 
 }  // namespace
@@ -154,13 +178,8 @@ void StartHazardPart(EstimationRun& run) {
     double* parameters = est.MarginParameters.data() + offset;
     const std::int64_t size = est.margin_shapes[r][i].margin_cells();
     // Start values given with sth stay as they are.
-    bool untouched = true;
-    for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
-    if (untouched) {
-      for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
-      if (i == 0) {
-        for (std::int64_t k = 0; k < size; ++k) parameters[k] *= scale;
-      }
+    if (PerturbMargin(run, r, i) && i == 0) {
+      for (std::int64_t k = 0; k < size; ++k) parameters[k] *= scale;
     }
     est.margin_shapes[r][i].Scale(fitted, parameters, fitted);
   }
@@ -175,57 +194,42 @@ HazardPattern::HazardPattern(const EstimationRun& run, std::int64_t pattern)
 
 double HazardPattern::Factor(std::int64_t c) const {
   const EstimationRun& run = run_;
-  const EventHistoryState& history = run.history;
   const HazardWork& hazard = run.estimation.hazard;
-  const std::vector<double>& grid = history.TimeValues;
   const double* rates =
       CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
   const int risks = hazard.risks;
   auto rate = [&](int j, int q) { return rates[static_cast<std::int64_t>(j) * risks + q - 1]; };
   double log_factor = 0;
-  for (int s = 0; s < slots_; ++s) {
-    const std::size_t at = static_cast<std::size_t>(first_ + s);
-    if (at >= run.data.episodes.size()) break;
-    const Episode& episode = run.data.episodes[at];
-    if (episode.event < 0) continue;
+  bool vanishes = false;
+  ForEachEpisode([&](const Episode& episode, int j0, int j1) {
     const int k = episode.event;
-    const int j0 = hazard.entry_interval[at];
-    const int j1 = hazard.exit_interval[at];
     const double g = episode.weight;
     if (hazard.kind == 1) {
-      if (k <= 0) continue;
+      if (k <= 0) return;
       const double survival = DiscreteEpisodeSurvival(run, c, j0, j1, episode.origin,
                                                       episode.end_time - 1, episode.start_time);
       const double lambda = rate(j1, k);
-      if (!(survival > 0) || !(lambda > 0)) return 0;
-      log_factor += std::log(survival) + g * std::log(lambda);
-      continue;
+      if (!(survival > 0) || !(lambda > 0)) vanishes = true;
+      if (!vanishes) log_factor += std::log(survival) + g * std::log(lambda);
+      return;
     }
-    double sum = 0;
-    for (int b = 0; b < history.StateCount; ++b) {
-      const int q = history.RiskOf(episode.origin, b);
-      if (q <= 0 || q > risks) continue;
-      const double alpha = HazardShape(run, q);
-      for (int j = j0; j <= j1; ++j) {
-        const Spell part = PartIn(grid, j, j0, j1, episode.start_time, episode.end_time);
-        const double at_risk = hazard.kind == 0
-                                   ? part.hi - part.lo
-                                   : Power(part.hi, alpha).value - Power(part.lo, alpha).value;
-        sum += rate(j, q) * at_risk;
-      }
-    }
+    const double sum =
+        CumulativeHazard(run, rates, j0, j1, episode.origin, episode.end_time, episode.start_time);
     log_factor -= std::min(sum, kLargestHazardSum);
     if (k > 0 && k <= risks) {
       const double lambda = rate(j1, k);
-      if (!(lambda > 0)) return 0;
+      if (!(lambda > 0)) {
+        vanishes = true;
+        return;
+      }
       log_factor += g * std::log(lambda);
       if (hazard.kind >= 2) {
         const double alpha = HazardShape(run, k);
         log_factor += g * (std::log(alpha) + (alpha - 1) * std::log(episode.end_time));
       }
     }
-  }
-  return std::exp(log_factor);
+  });
+  return vanishes ? 0.0 : std::exp(log_factor);
 }
 
 void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) const {
@@ -238,15 +242,9 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
   double* events = est.ExpectedTable.data() + HazardSubmodel(run).first_cell + block;
   double* exposure = hazard.exposure.data() + block;
   auto cell = [&](int j, int q) { return static_cast<std::int64_t>(j) * risks + q - 1; };
-  for (int s = 0; s < slots_; ++s) {
-    const std::size_t at = static_cast<std::size_t>(first_ + s);
-    if (at >= run.data.episodes.size()) break;
-    const Episode& episode = run.data.episodes[at];
-    if (episode.event < 0) continue;
+  ForEachEpisode([&](const Episode& episode, int j0, int j1) {
     const int k = episode.event;
-    if (hazard.kind == 1 && k <= 0) continue;
-    const int j0 = hazard.entry_interval[at];
-    const int j1 = hazard.exit_interval[at];
+    if (hazard.kind == 1 && k <= 0) return;
     for (int b = 0; b < history.StateCount; ++b) {
       const int q = history.RiskOf(episode.origin, b);
       if (q <= 0 || q > risks) continue;
@@ -258,11 +256,12 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
           continue;
         }
         exposure[cell(j, q)] += f * (Power(part.hi, alpha).value - Power(part.lo, alpha).value);
-        if (hazard.kind == 3)
+        if (hazard.kind == 3) {
           hazard.spells[q - 1].push_back({block + cell(j, q), part.lo, part.hi, f});
+        }
       }
     }
-    if (k <= 0 || k > risks) continue;
+    if (k <= 0 || k > risks) return;
     const double g = episode.weight;
     events[cell(j1, k)] += g * f;
     if (hazard.kind >= 2) {
@@ -272,7 +271,7 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
     if (hazard.kind == 1) {
       // The units survived before the last one are stays.
       const int q = hazard.stay_risk[episode.origin];
-      if (q <= 0) continue;
+      if (q <= 0) return;
       double previous = episode.start_time;
       for (int j = j0; j < j1; ++j) {
         events[cell(j, q)] += (grid[j + 1] - previous) * f;
@@ -281,7 +280,7 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
       const double last = episode.end_time - 1 - previous;
       if (last > 0) events[cell(j1, q)] += last * f;
     }
-  }
+  });
 }
 
 void ClearHazardExpectations(EstimationRun& run) {
@@ -295,24 +294,10 @@ void ClearHazardExpectations(EstimationRun& run) {
 
 double EpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
                        double exit, double entry) {
-  const EventHistoryState& history = run.history;
-  const HazardWork& hazard = run.estimation.hazard;
   const double* rates =
       CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
-  double sum = 0;
-  for (int b = 0; b < history.StateCount; ++b) {
-    const int q = history.RiskOf(origin, b);
-    if (q <= 0 || q > hazard.risks || (hazard.kind == 1 && b == origin)) continue;
-    const double alpha = HazardShape(run, q);
-    for (int j = j0; j <= j1; ++j) {
-      const Spell part = PartIn(history.TimeValues, j, j0, j1, entry, exit);
-      const double at_risk = hazard.kind <= 1
-                                 ? part.hi - part.lo
-                                 : Power(part.hi, alpha).value - Power(part.lo, alpha).value;
-      sum += rates[static_cast<std::int64_t>(j) * hazard.risks + q - 1] * at_risk;
-    }
-  }
-  return std::exp(-std::min(sum, kLargestHazardSum));
+  return std::exp(
+      -std::min(CumulativeHazard(run, rates, j0, j1, origin, exit, entry), kLargestHazardSum));
 }
 
 double DiscreteEpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,

@@ -38,11 +38,17 @@ namespace tav {
 // units at risk) and the log times of the events that the E-step gives each complete cell, in
 // proportion to its posterior probability, are the sufficient statistics of the M-step.
 //
-// The M-step in the visit of the hazard submodel: proportional fitting of its model terms (the
-// log-linear family), then for kind 1 the scaling of every block of one covariate cell,
-// interval and origin state to its expected total, so that the fit is the multinomial logit
-// model of the transitions (the model terms without the risk variable are not identified in
-// it), then for kind 3 a Newton step on every shape, bounded to [-0.05, +0.25].
+// The M-step in the visit of the hazard submodel: its design effects and the proportional
+// fitting of its model terms (their families), then for kind 1 the scaling of every block of
+// one covariate cell, interval and origin state to its expected total, so that the fit is the
+// multinomial logit model of the transitions (the model terms without the risk variable are not
+// identified in it); these steps are repeated until the fitted events settle. Then for kind 3
+// the shape of every risk: Newton steps, each halved until it gains, on the expected
+// complete-data log-likelihood of its events, E ln alpha + (alpha - 1) sum ln x - E ln S0(alpha)
+// with S0 the sum of rate x exposure at alpha and the risk's common rate scale taken at its best
+// (E / S0, carried by a margin that holds the risk variable; without one the scale is held and
+// the last term is -S0), the whole update bounded to [-0.05, +0.25] per iteration. The episodes'
+// parts at risk (HazardWork::spells) give S0 and its derivatives at any shape exactly.
 
 // Sets up run.estimation.hazard: the intervals of every episode, the shapes, the exposures.
 // Nothing without a hazard part.
@@ -64,6 +70,20 @@ class HazardPattern {
   void Accumulate(EstimationRun& run, std::int64_t c, double f) const;
 
  private:
+  // Calls f(episode, entry interval, exit interval) for every episode of the pattern's slots
+  // that holds one.
+  template <typename F>
+  void ForEachEpisode(F f) const {
+    const EstimationRun& run = run_;
+    for (int s = 0; s < slots_; ++s) {
+      const std::size_t at = static_cast<std::size_t>(first_ + s);
+      if (at >= run.data.episodes.size()) break;
+      const Episode& episode = run.data.episodes[at];
+      if (episode.event < 0) continue;
+      f(episode, run.estimation.hazard.entry_interval[at], run.estimation.hazard.exit_interval[at]);
+    }
+  }
+
   const EstimationRun& run_;
   std::int64_t first_ = 0;  // of the pattern's episode slots
   int slots_ = 0;
@@ -83,7 +103,8 @@ void HazardCountsToRates(EstimationRun& run);
 void NormaliseTransitionBlocks(const EstimationRun& run, double* rates);
 
 // The hazard part's steps after its model terms were fitted (kind 1 block totals, kind 3
-// shapes), with the fitted cells holding numbers of events.
+// shapes), with the fitted cells holding numbers of events; the shape update rescales the
+// risk's fitted events and margin parameters to the best scale at the new shape.
 void FitHazardBlocks(EstimationRun& run);
 void UpdateHazardShape(EstimationRun& run);
 

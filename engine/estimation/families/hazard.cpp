@@ -1,7 +1,7 @@
 // Event-history (hazard) models (haz): the hazard part of the model, fitted in the visit of the
-// hazard submodel (estimation/hazard_model.h). Its model terms are fitted by proportional
-// fitting with the log-linear family, which also counts and lists their parameters; this family
-// adds the blocks of discrete time and the shapes of the rates.
+// hazard submodel (estimation/hazard_model.h). Its design effects and model terms are fitted by
+// their families, which also count and list their parameters; this family adds the blocks of
+// discrete time, repeats the part's steps until they settle, and fits and lists the shapes.
 
 #include <algorithm>
 #include <cmath>
