@@ -372,13 +372,13 @@ class RecordReader {
   }
 
   // True when the record's line ends before its next field: the last number read ended it, or
-  // only blanks (or the closing bracket of inline data) follow on it.
+  // only blanks follow on it, then the closing bracket of inline data or a comment.
   bool RecordLineEnds() {
     if (LineEnded(source_)) return true;
     if (run_.CurrentWord == "]") return true;
     while (source_.Peek() == ' ' || source_.Peek() == '\t') source_.Get();
     const int next = source_.Peek();
-    return next == '\n' || next == '\r' || next == TextFile::kEnd || next == ']';
+    return next == '\n' || next == '\r' || next == TextFile::kEnd || next == ']' || next == '*';
   }
 
   // Stops the run when the record's line ended in the middle of an episode.
