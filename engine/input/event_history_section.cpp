@@ -74,6 +74,11 @@ void ReadTimePoints(RunContext& run) {
     for (double& boundary : history.TimeValues) boundary = ReadReal(run, run.InputFile);
     run.CommandName = command;
     ExpectClosingBracket(run, "  Error: a \"]\" expected in command tim");
+    for (int t = 0; t < points; ++t) {
+      if (!(history.TimeValues[t] < history.TimeValues[t + 1])) {
+        StopRun("  Error: the time boundaries must increase in command tim");
+      }
+    }
     NextCommand(run);
   } else {
     for (int t = 0; t <= points; ++t) history.TimeValues[t] = t;
@@ -287,7 +292,8 @@ void ReadHazardSubmodel(RunContext& run, int index) {
 void ReadShapes(RunContext& run) {
   EventHistoryState& history = run.history;
   history.TimeKind = 3;
-  history.TimeValues[history.TimePointCount] = history.TimePointCount;
+  // Given boundaries stay; the equidistant grid ends at the number of time points already.
+  if (history.EquidistantTimes) history.TimeValues[history.TimePointCount] = history.TimePointCount;
   history.EquidistantTimes = false;
   NextCommand(run);
   const bool list = run.CommandName == "[";

@@ -305,10 +305,27 @@ TEST(EventHistory, ShapeZeroAndExposure) {
   ASSERT_EQ(weibull.Parse("tim 3 [0 2 5 10] haz {A} _weibull zer exp 0.25 rec 3"), "");
   const EventHistoryState& h = weibull.history();
   EXPECT_EQ(h.TimeKind, 3);
-  EXPECT_EQ(h.TimeValues, (std::vector<double>{0, 2, 5, 3}));
+  // Given boundaries stay as they are (the last set to the number of time points would run
+  // the grid backwards).
+  EXPECT_EQ(h.TimeValues, (std::vector<double>{0, 2, 5, 10}));
   EXPECT_FALSE(h.EquidistantTimes);
   EXPECT_TRUE(h.ZeroOption);
   EXPECT_DOUBLE_EQ(h.ExposureTime, 0.25);
+  EXPECT_DOUBLE_EQ(h.TimeOffset, 0.25);  // exits lie at t - 1 + the exposure time
+  EXPECT_EQ(Sections().Parse("tim 3 [0 5 2 10] haz {A} rec 3"),
+            "  Error: the time boundaries must increase in command tim");
+
+  // A number after _we fixes every risk's shape, a bracketed list one per risk.
+  Sections fixed;
+  ASSERT_EQ(fixed.Parse("ris 3 [0 1] [0 2] haz {A} _we [1.5 0.5] rec 3"), "");
+  EXPECT_EQ(fixed.history().TimeKind, 2);
+  EXPECT_EQ(fixed.history().ShapeValues, (std::vector<double>{1.5, 0.5}));
+  Sections one_shape;
+  ASSERT_EQ(one_shape.Parse("haz {A} _we 2 zer rec 3"), "");
+  EXPECT_EQ(one_shape.history().ShapeValues, (std::vector<double>{2}));
+  EXPECT_TRUE(one_shape.history().ZeroOption);
+  EXPECT_EQ(Sections().Parse("haz {A} _we 0 rec 3"),
+            "  Error: a shape parameter must be >0 and <=100");
 
   Sections discrete_weibull;
   ASSERT_EQ(discrete_weibull.Parse("dis haz {A} _we"), "");
