@@ -29,8 +29,9 @@ struct EventHistoryState {
   bool EquidistantTimes = true;
   // Exit times in records count time units from 1: an event or censoring recorded at t happened
   // in the t-th unit, and lies at t - 1 + TimeOffset on the grid of TimeValues. The offset is
-  // ExposureTime: the end of the unit in discrete time, its middle by default in continuous
-  // time, `exp 1` for exact times. Entry times (rt0) are points on the grid and are not moved.
+  // the end of the unit in discrete time, and ExposureTime in continuous time: its middle by
+  // default, `exp 1` for exact times. Entry times (rt0) are points on the grid and are not
+  // moved.
   double TimeOffset = 1.0;
   // Without `tim` the single interval has no given end: the data reader raises the last
   // boundary to the largest end time it reads.

@@ -369,7 +369,8 @@ void ParseEventHistorySection(RunContext& run) {
     history.ExposureTime = exposure;
     NextCommand(run);
   }
-  history.TimeOffset = history.ExposureTime;
+  // Discrete time counts whole units: an exit in unit t ends it.
+  history.TimeOffset = history.TimeKind == 1 ? 1.0 : history.ExposureTime;
 }
 
 }  // namespace tav

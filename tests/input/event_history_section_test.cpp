@@ -334,6 +334,7 @@ TEST(EventHistory, ShapeZeroAndExposure) {
   Sections zero;
   ASSERT_EQ(zero.Parse("dis haz {A} exp 0"), "");
   EXPECT_DOUBLE_EQ(zero.history().ExposureTime, 0);
+  EXPECT_DOUBLE_EQ(zero.history().TimeOffset, 1);  // discrete time counts whole units
   Sections one;
   ASSERT_EQ(one.Parse("haz {A} exp 1"), "");
   EXPECT_DOUBLE_EQ(one.history().ExposureTime, 1);
