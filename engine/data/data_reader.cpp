@@ -216,13 +216,16 @@ class RecordReader {
     }
     if (record_scratch_.IsOpen()) CloseTextFile(record_scratch_);
     if (latent_scratch_.IsOpen()) CloseTextFile(latent_scratch_);
+    // One line each (a log line holds 80 characters), naming the first record.
     if (entries_before_grid_ > 0) {
       WriteLogLine(run_, "  Warning: " + std::to_string(entries_before_grid_) +
-                             " episodes begin before the first time boundary, cut there");
+                             " entries moved to the first time boundary (first: record " +
+                             RecordText(first_entry_before_grid_) + ")");
     }
     if (exits_after_grid_ > 0) {
       WriteLogLine(run_, "  Warning: " + std::to_string(exits_after_grid_) +
-                             " episodes end after the last time boundary, censored there");
+                             " episodes cut at the last time boundary (first: record " +
+                             RecordText(first_exit_after_grid_) + ")");
     }
   }
 
@@ -512,7 +515,7 @@ class RecordReader {
       }
       if (episode.start_time < first) {
         episode.start_time = first;
-        ++entries_before_grid_;
+        if (entries_before_grid_++ == 0) first_entry_before_grid_ = current_record_;
       }
       if (episode.start_time >= last) {
         StopRun("  Error in data: an episode begins after the last time boundary in record " +
@@ -522,7 +525,7 @@ class RecordReader {
         episode.end_time = last;
         episode.event = CensoredEvent(history_, episode.origin);
         episode.weight = 1;
-        ++exits_after_grid_;
+        if (exits_after_grid_++ == 0) first_exit_after_grid_ = current_record_;
       }
     }
   }
@@ -566,6 +569,8 @@ class RecordReader {
   // Episodes moved into the time grid, for the warnings after the last record.
   std::int64_t entries_before_grid_ = 0;
   std::int64_t exits_after_grid_ = 0;
+  std::int64_t first_entry_before_grid_ = 0;
+  std::int64_t first_exit_after_grid_ = 0;
   // Aggregated records by (subgroup, cell): the store's order.
   std::map<std::pair<int, double>, double> aggregated_;
   TextFile record_scratch_;
