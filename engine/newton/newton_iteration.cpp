@@ -245,7 +245,17 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
 }
 
 void ComputeStandardErrors(RunState& run, const ModelEvaluator& evaluate) {
+  BuildParameterList(run);
+  if (run.estimation.free_parameters.full) {
+    WriteLogLine(run, "  " + TooManyParametersText());
+    return;
+  }
   newton_iteration(run, NewtonAlgorithm::kStandardErrors, evaluate);
+}
+
+std::string TooManyParametersText() {
+  return "standard errors and identification check skipped: more than " +
+         std::to_string(kMaxFreeParameters) + " free parameters";
 }
 
 bool StandardErrorsWanted(const RunState& run) {

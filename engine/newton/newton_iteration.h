@@ -1,6 +1,8 @@
 #ifndef TAV_ENGINE_NEWTON_NEWTON_ITERATION_H_
 #define TAV_ENGINE_NEWTON_NEWTON_ITERATION_H_
 
+#include <string>
+
 #include "newton/newton_state.h"
 #include "newton/run_state.h"
 
@@ -19,6 +21,10 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
 
 // The standard errors of the report: newton_iteration with kStandardErrors.
 void ComputeStandardErrors(RunState& run, const ModelEvaluator& evaluate);
+
+// What the report and the log say when the model has more free parameters than the list holds,
+// so that its standard errors and identification check were skipped.
+std::string TooManyParametersText();
 
 // Whether the standard errors are to be computed: asked for, and the free-parameter list is
 // not known to be unusable.

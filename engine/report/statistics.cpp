@@ -351,6 +351,12 @@ void WriteStatistics(RunState& run) {
   } else {
     out.WriteLine("WARNING: no information is provided on identification of parameters");
     figures.warnings.push_back("no information is provided on identification of parameters");
+    // Standard errors that were asked for but not computed: say why.
+    const FreeParameterList& list = run.estimation.free_parameters;
+    if (settings.show_std_errors && list.built && list.full) {
+      figures.warnings.push_back(TooManyParametersText());
+      out.WriteLine("WARNING: " + figures.warnings.back());
+    }
   }
 
   // Warnings.

@@ -94,6 +94,8 @@ void FitAndReport(RunState& run) {
   if (StandardErrorsWanted(run)) {
     WriteLogLine(run, "  standard errors");
     ComputeStandardErrors(run, Evaluator(run));
+  } else if (run.settings.show_std_errors && run.estimation.free_parameters.full) {
+    WriteLogLine(run, "  " + TooManyParametersText());
   }
   WriteReport(run);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -277,6 +278,20 @@ TEST(Damping, PositiveDefiniteMatrixIsDampedOnce) {
   EXPECT_NEAR(lambda, 0.01, 1e-15);
   EXPECT_EQ(m[0], 8);
   EXPECT_EQ(m[3], 6);
+}
+
+// A model with more free parameters than the list holds: no standard errors, and the report and
+// the log say why.
+TEST(StandardErrors, TooManyParametersAreSaidToBeTheReason) {
+  std::string input = "man 2\ndim 30 30\nlab A B\nmod {AB}\ndat [";
+  for (int cell = 0; cell < 900; ++cell) input += " " + std::to_string(1 + cell % 7);
+  const testing::EngineRun run(input + " ]\n");
+  ASSERT_EQ(run.status, 0);
+  const std::string reason =
+      "standard errors and identification check skipped: more than 500 free parameters";
+  EXPECT_TRUE(run.Has("WARNING: no information is provided on identification of parameters"));
+  EXPECT_TRUE(run.Has("WARNING: " + reason));
+  EXPECT_NE(std::find(run.log.begin(), run.log.end(), reason), run.log.end());
 }
 
 }  // namespace
