@@ -2,8 +2,9 @@
 // command line, as the program runs): parsing, estimation and the report. Every run must end
 // normally or with an error message. Some runs get an injected write failure.
 //
-// In CI the runs are kept short: "ite 3" is appended to the input, "nse" for all but small
-// models, and large models are left out. TAV_FUZZ_LONG=1 runs them as given, large models too.
+// In CI the runs are kept short: "ite 3" and "mit 3" are appended to the input, "nse" for all
+// but small models, and large models are left out. TAV_FUZZ_LONG=1 runs them as given, large
+// models too.
 
 #include <cstddef>
 #include <cstdint>
@@ -59,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!long_run) {
     const double cells = ModelCells(input, directory);
     if (cells > 20000) return 0;
-    text += "\nite 3\n";
+    // Three iterations of at most three cycles each (an input's mit can ask for hundreds).
+    text += "\nite 3\nmit 3\n";
     if (cells >= 200) text += "nse\n";
     input = tav::fuzz::WriteInput(directory, reinterpret_cast<const std::uint8_t*>(text.data()),
                                   text.size());
