@@ -23,6 +23,10 @@ constexpr int kProjectionSweeps = 50;
 constexpr double kSparseTolerance = 1e-9;
 // The predictor of a cell whose fixed value or parameter is not positive.
 constexpr double kNoPredictor = -1000;
+// A joint step solves a system of its parameters, and its sums take the square of their number
+// over the cells; beyond this many parameters (a cumulative model of hundreds of categories)
+// the one-dimensional steps take its place.
+constexpr int kLargestJointStep = 200;
 
 double SafeLog(double x) { return x > 0 ? std::log(x) : kNoPredictor; }
 
@@ -382,6 +386,13 @@ void JointStep(EstimationRun& run, int table, std::vector<DesignWork>& works) {
   }
   if (joint.empty()) return;
   const int n = static_cast<int>(joint.size());
+  if (n > kLargestJointStep) {
+    const auto [low, high] = FactorBounds(run, table);
+    for (DesignWork& work : works) {
+      if (!work.fixed && work.table == table) OneDimensionalSteps(run, work, low, high);
+    }
+    return;
+  }
   std::vector<double> g;
   std::vector<double> h;
   std::vector<double> curvature;
