@@ -149,23 +149,20 @@ TEST(ResultsDocument, EventHistoryModelsGiveTheirRatesAndSurvival) {
                   run.Statistic("Log-likelihood"), 0.6e-5)
           << example;
     }
-    // The rates file holds one line per covariate cell and interval, the risks side by side.
-    std::vector<double> rates;
-    for (const std::vector<double>& line : run.Numbers("rates.txt")) {
-      rates.insert(rates.end(), line.begin(), line.end());
-    }
-    ASSERT_EQ(rates.size(), part["cells"].size()) << example;
-    for (std::size_t i = 0; i < rates.size(); ++i) {
-      EXPECT_NEAR(part["cells"][i]["rate"].get<double>(), rates[i], 0.6e-8) << example;
-    }
-    std::vector<double> survival;
-    for (const std::vector<double>& line : run.Numbers("survival.txt")) {
-      survival.insert(survival.end(), line.begin(), line.end());
-    }
-    ASSERT_EQ(survival.size(), part["survival"].size()) << example;
-    for (std::size_t i = 0; i < survival.size(); ++i) {
-      EXPECT_NEAR(part["survival"][i]["survival"].get<double>(), survival[i], 0.6e-8) << example;
-    }
+    // The files hold one line per covariate cell and interval, the risks (states) side by side:
+    // in file order they are the document's entries.
+    const auto expect_file = [&](const std::string& file, const char* list, const char* key) {
+      std::vector<double> values;
+      for (const std::vector<double>& line : run.Numbers(file)) {
+        values.insert(values.end(), line.begin(), line.end());
+      }
+      ASSERT_EQ(values.size(), part[list].size()) << example << " " << file;
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        EXPECT_NEAR(part[list][i][key].get<double>(), values[i], 0.6e-8) << example << " " << file;
+      }
+    };
+    expect_file("rates.txt", "cells", "rate");
+    expect_file("survival.txt", "survival", "survival");
     const Json& hazard_table = document["parameters"].back();
     for (const Json& effect : hazard_table["effects"]) {
       for (const Json& cell : effect["cells"]) {
