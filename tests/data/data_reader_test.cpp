@@ -74,6 +74,17 @@ struct Data {
     h.TrackMaximumTime = false;
   }
 
+  // A chain of three states on the time grid 0 .. points: 0 to 1 (risk 1) and 1 to 2 (risk 2),
+  // with that many episodes per record.
+  void Chain(int points, int episodes) {
+    Hazard(points);
+    EventHistoryState& h = run.history;
+    h.StateCount = 3;
+    h.RiskCount = 2;
+    h.TransitionRisk = {0, 1, 0, 0, 0, 2, 0, 0, 0};
+    h.EpisodeCount = episodes;
+  }
+
   // Reads text as a data file (or as inline data); returns the stop message, or "".
   std::string Read(const std::string& text, bool inline_data = false) {
     source.Open(dir.Write("data.dat", text), "r");
@@ -467,12 +478,8 @@ TEST(RecordData, StoresStayWithinTheMemoryLimit) {
 TEST(RecordData, EpisodesUntilTheStateStays) {
   // Three states, transitions 0 to 1 (risk 1) and 1 to 2 (risk 2), three episodes.
   Data d({2});
-  d.Hazard(10);
+  d.Chain(10, 3);
   EventHistoryState& h = d.run.history;
-  h.StateCount = 3;
-  h.RiskCount = 2;
-  h.TransitionRisk = {0, 1, 0, 0, 0, 2, 0, 0, 0};
-  h.EpisodeCount = 3;
   d.Records(3);
   h.PerRecordOutput = false;
   ASSERT_EQ(d.Read("1 2 1 5 2 7 2\n2 4 0\n1 3 1 3.5 1\n"), "");
@@ -575,12 +582,8 @@ TEST(RecordData, StateMessages) {
 // Every episode that cannot be one stops the run with the record's number.
 TEST(RecordData, EpisodeMessages) {
   Data d({2});
-  d.Hazard(4);
+  d.Chain(4, 3);
   EventHistoryState& h = d.run.history;
-  h.StateCount = 3;
-  h.RiskCount = 2;
-  h.TransitionRisk = {0, 1, 0, 0, 0, 2, 0, 0, 0};
-  h.EpisodeCount = 3;
   h.EntryTimeGiven = true;
   d.Records(2);
   h.PerRecordOutput = false;
