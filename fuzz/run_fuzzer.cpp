@@ -34,7 +34,8 @@ class QuietPresentation : public tav::Presentation {
   bool empty_error = false;
 };
 
-// The size of the model's tables, or -1 when the input does not parse.
+// The size of the model's tables, or -1 when the input does not parse. A simulation of more
+// than 100,000 records counts as a large model: it writes them all.
 double ModelCells(const std::string& input, const std::filesystem::path& directory) {
   tav::RunState probe;
   probe.arguments = {input, (directory / "probe.out").string(), directory.string() + "/"};
@@ -44,6 +45,9 @@ double ModelCells(const std::string& input, const std::filesystem::path& directo
     tav::ParseInput(probe);
   } catch (const tav::StopRunError&) {
     return -1;
+  }
+  if (!probe.settings.simulate_file.empty() && std::abs(probe.settings.simulate_count) > 100000) {
+    return 1e300;
   }
   return static_cast<double>(probe.model.submodel_cell_total);
 }
