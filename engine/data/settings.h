@@ -39,6 +39,9 @@ struct StartValueRequest {
   std::vector<double> values;
 };
 
+// The largest number of threads `thr` accepts.
+inline constexpr int kMaxThreads = 1024;
+
 // The settings of a run, with their defaults before the model adjusts them.
 struct Settings {
   double max_iterations = 5000;
@@ -56,6 +59,8 @@ struct Settings {
   std::array<std::int32_t, kVectorSize + 1> dummy_reference{};  // -1 for effect coding
   bool dummy_coding = false;                                    // `dum` was given
   int score_scaling = 1;
+  // Threads of the run's parallel work (`thr`): 0 for the hardware concurrency.
+  int threads = 0;
   bool user_scores_given = false;
   std::vector<double> user_scores;
   std::int32_t simulate_count = 0;

@@ -592,6 +592,13 @@ bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
     settings.added_constant = ReadReal(run, in);
   } else if (key == "see") {
     ParseSeed(run, command);
+  } else if (key == "thr") {
+    // 0 asks for the hardware concurrency; more threads than a machine could hold are refused.
+    const int threads = ReadInteger(run, in);
+    if (threads < 0 || threads > kMaxThreads) {
+      StopRun("  Error: impossible value in command " + command);
+    }
+    settings.threads = threads;
   } else if (key == "st3") {
     settings.restriction_step_interval = ReadInteger(run, in);
   } else if (key == "new") {

@@ -258,6 +258,105 @@ void WriteIterationHeader(EstimationRun& run) {
   }
 }
 
+namespace {
+
+// The expected tables from the product of every completion (value(h, k, cells), cells the
+// submodel cells of completion k of pattern h); with `log_likelihood`, also the log-likelihood.
+template <typename Value>
+double AccumulateExpected(const EstimationRun& run, Value value, double* expected,
+                          std::vector<double>& posterior, bool log_likelihood) {
+  const ModelState& model = run.model;
+  const DataStore& data = run.data;
+  const EstimationState& est = run.estimation;
+  const int n = model.SubmodelCount;
+  std::fill(expected, expected + est.FittedTable.size(), 0.0);
+  posterior.resize(est.posterior.size());
+  double* p = posterior.data();
+  double result = 0;
+  const std::int64_t patterns = data.EntryCount();
+  for (std::int64_t h = 0; h < patterns; ++h) {
+    const double weight = PatternWeight(data, h);
+    const std::int32_t* map = est.cell_map.data() + est.pattern_start[h];
+    const std::int64_t completions =
+        (est.pattern_start[h + 1] - est.pattern_start[h]) / (n > 0 ? n : 1);
+    const std::int64_t first = est.pattern_start[h] / (n > 0 ? n : 1);
+    double sum = 0;
+    for (std::int64_t k = 0; k < completions; ++k) {
+      p[k] = value(first + k, map + k * n);
+      sum += p[k];
+    }
+    if (sum <= kTableZero) continue;
+    const double scale = weight / sum;
+    for (std::int64_t k = 0; k < completions; ++k) {
+      const double share = p[k] * scale;
+      if (share == 0) continue;
+      const std::int32_t* cells = map + k * n;
+      for (int r = 0; r < n; ++r) {
+        if (cells[r] >= 0) expected[cells[r]] += share;
+      }
+    }
+    if (!log_likelihood) continue;
+    const int g = PatternSubgroup(data, h);
+    const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
+    if (weight != 0 && total > 0) result += weight * std::log(sum / total);
+  }
+  return result;
+}
+
+double Product(const double* fitted, const std::int32_t* cells, int n) {
+  double value = 1;
+  for (int r = 0; r < n; ++r) {
+    if (cells[r] >= 0) value *= fitted[cells[r]];
+  }
+  return value;
+}
+
+}  // namespace
+
+double ExpectedCompleteTables(const EstimationRun& run, const double* fitted, double* expected,
+                              std::vector<double>& posterior) {
+  const int n = run.model.SubmodelCount;
+  return AccumulateExpected(
+      run, [&](std::int64_t, const std::int32_t* cells) { return Product(fitted, cells, n); },
+      expected, posterior, true);
+}
+
+std::vector<double> CompletionProducts(const EstimationRun& run, const double* fitted) {
+  const int n = run.model.SubmodelCount;
+  const EstimationState& est = run.estimation;
+  const std::int64_t total = est.pattern_start.empty() ? 0 : est.pattern_start.back();
+  std::vector<double> products(n > 0 ? total / n : 0);
+  for (std::size_t k = 0; k < products.size(); ++k) {
+    products[k] = Product(fitted, est.cell_map.data() + k * n, n);
+  }
+  return products;
+}
+
+void ExpectedCompleteTablesAfterChange(const EstimationRun& run,
+                                       const std::vector<double>& products, int t,
+                                       const double* factor, double* expected,
+                                       std::vector<double>& posterior) {
+  const ModelState& model = run.model;
+  const std::int64_t first = static_cast<std::int64_t>(model.submodels[t].first_cell);
+  // Submodels tied to t by eq1 share its cells.
+  std::vector<int> sharing;
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    if (r == t || (model.submodels[r].IsTied() && model.submodels[r].tied_to == t)) {
+      sharing.push_back(r);
+    }
+  }
+  AccumulateExpected(
+      run,
+      [&](std::int64_t k, const std::int32_t* cells) {
+        double value = products[k];
+        for (int r : sharing) {
+          if (cells[r] >= 0) value *= factor[cells[r] - first];
+        }
+        return value;
+      },
+      expected, posterior, false);
+}
+
 Evaluation EvaluateModel(EstimationRun& run) { return Pass(run, PassKind::kEvaluate, nullptr); }
 
 void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink) {

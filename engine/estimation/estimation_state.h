@@ -13,7 +13,7 @@ namespace tav {
 
 class ModelFamily;
 
-inline constexpr int kMaxFreeParameters = 500;
+inline constexpr int kMaxFreeParameters = 2000;
 
 // One free parameter of the model.
 //

@@ -46,6 +46,7 @@ constexpr std::array<CommandEntry, kCommandCount> kCommands = {{
     {"see", kSettings, "seed of the random generator"},
     {"ste", kSettings, "step size"},
     {"mit", kSettings, "M-step cycles per iteration"},
+    {"thr", kSettings, "number of threads"},
     {"sca", kSettings, "scaling of association scores"},
     {"dum", kSettings, "dummy coding"},
     {"new", kSettings, "Newton-type algorithm"},

@@ -14,6 +14,7 @@
 #include "estimation/hazard_model.h"
 #include "estimation/marginal_restrictions.h"
 #include "newton/eigenvalues.h"
+#include "newton/score.h"
 
 namespace tav {
 namespace {
@@ -295,6 +296,16 @@ void CentreDesignEntries(RunState& run, std::vector<double>& matrix, int n, doub
   }
 }
 
+// The information matrix of the standard errors, once formed: the marginal restrictions' own
+// blocks, the eigenvalues, then the inversion.
+void FinishStandardErrorMatrix(RunState& run, std::vector<double>& matrix, int n) {
+  NewtonState& newton = run.newton;
+  if (run.model.AnyMar) WriteMarginalBlocks(run, matrix, n);
+  newton.eigenvalues.clear();
+  if (!run.model.AnyMar) newton.eigenvalues = compute_eigenvalues(matrix, n);
+  InvertInformation(run, matrix, n, InversionMode::kStandardErrors);
+}
+
 void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l0,
                               const ModelEvaluator& evaluate) {
   NewtonState& newton = run.newton;
@@ -309,11 +320,18 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
   for (int r = 0; r < n; ++r) steps[r] = HessianStep(run, r);
   auto step = [&](int r) { return steps[r]; };
 
+  const bool steepest = algorithm == NewtonAlgorithm::kSteepestDescent;
+  const bool std_errors = algorithm == NewtonAlgorithm::kStandardErrors;
+  if (std_errors && ScoreAvailable(run)) {
+    // From the E-step's score (newton/score.h); the run's tables stay as they are.
+    ScoreInformation(run, matrix);
+    FinishStandardErrorMatrix(run, matrix, n);
+    return;
+  }
+
   FittedSnapshot base;
   SaveFitted(run, base);
   FittedSnapshot after_r = base;
-  const bool steepest = algorithm == NewtonAlgorithm::kSteepestDescent;
-  const bool std_errors = algorithm == NewtonAlgorithm::kStandardErrors;
   for (int r = 0; r < n; ++r) {
     const int sub_r = parameters[r].submodel;
     const double hr = step(r);
@@ -350,16 +368,13 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
       at(c, r) = at(r, c);
     }
   }
-  if (std_errors) CentreDesignEntries(run, matrix, n, l0, base, steps, evaluate);
-  if (std_errors && run.model.AnyMar) WriteMarginalBlocks(run, matrix, n);
-
-  if (!std_errors && newton.lambda != 0) DampInformation(matrix, n, newton.lambda);
   if (std_errors) {
-    newton.eigenvalues.clear();
-    if (!run.model.AnyMar) newton.eigenvalues = compute_eigenvalues(matrix, n);
+    CentreDesignEntries(run, matrix, n, l0, base, steps, evaluate);
+    FinishStandardErrorMatrix(run, matrix, n);
+    return;
   }
-  InvertInformation(run, matrix, n,
-                    std_errors ? InversionMode::kStandardErrors : InversionMode::kNewtonStep);
+  if (newton.lambda != 0) DampInformation(matrix, n, newton.lambda);
+  InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
 }
 
 void probability_standard_errors(RunState& run) {

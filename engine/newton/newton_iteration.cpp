@@ -11,6 +11,7 @@
 #include "estimation/free_parameters.h"
 #include "newton/information_matrix.h"
 #include "newton/parameter_effects.h"
+#include "newton/score.h"
 
 namespace tav {
 namespace {
@@ -202,6 +203,16 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
   EstimationState& est = run.estimation;
   BuildParameterList(run);
   if (!est.free_parameters.Usable()) return;
+  if (algorithm != NewtonAlgorithm::kStandardErrors &&
+      est.free_parameters.Count() > kMaxDifferencedParameters) {
+    // Their information takes n^2 / 2 evaluations of the log-likelihood: EM goes on alone.
+    if (!newton.too_many_logged) {
+      newton.too_many_logged = true;
+      WriteLogLine(run, "  Newton-type iterations skipped: more than " +
+                            std::to_string(kMaxDifferencedParameters) + " free parameters");
+    }
+    return;
+  }
   PrepareParameterEffects(run);
   if (!newton.lambda_ready) {
     newton.lambda_ready = true;
@@ -246,16 +257,27 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
 
 void ComputeStandardErrors(RunState& run, const ModelEvaluator& evaluate) {
   BuildParameterList(run);
-  if (run.estimation.free_parameters.full) {
-    WriteLogLine(run, "  " + TooManyParametersText());
+  const FreeParameterList& list = run.estimation.free_parameters;
+  std::string& skipped = run.newton.std_errors_skipped;
+  if (list.full) {
+    skipped = TooManyParametersText(kMaxFreeParameters, false);
+  } else if (list.Usable() && list.Count() > kMaxDifferencedParameters) {
+    PrepareParameterEffects(run);
+    if (!ScoreAvailable(run)) skipped = TooManyParametersText(kMaxDifferencedParameters, true);
+  }
+  if (!skipped.empty()) {
+    // Log lines hold 80 characters: the finite differences go on a line of their own.
+    const std::size_t cut = skipped.find(" in a model");
+    WriteLogLine(run, "  " + skipped.substr(0, cut));
+    if (cut != std::string::npos) WriteLogLine(run, "  " + skipped.substr(cut + 1));
     return;
   }
   newton_iteration(run, NewtonAlgorithm::kStandardErrors, evaluate);
 }
 
-std::string TooManyParametersText() {
-  return "standard errors and identification check skipped: more than " +
-         std::to_string(kMaxFreeParameters) + " free parameters";
+std::string TooManyParametersText(int cap, bool differences) {
+  return "standard errors and identification check skipped: more than " + std::to_string(cap) +
+         " free parameters" + (differences ? " in a model that needs finite differences" : "");
 }
 
 bool StandardErrorsWanted(const RunState& run) {

@@ -19,12 +19,19 @@ namespace tav {
 // EM iterations". The estimation state is left as it was, but for the step taken.
 void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvaluator& evaluate);
 
-// The standard errors of the report: newton_iteration with kStandardErrors.
+// The standard errors of the report: newton_iteration with kStandardErrors, unless the model
+// has too many free parameters; then the log says so and run.newton.std_errors_skipped why.
 void ComputeStandardErrors(RunState& run, const ModelEvaluator& evaluate);
 
-// What the report and the log say when the model has more free parameters than the list holds,
-// so that its standard errors and identification check were skipped.
-std::string TooManyParametersText();
+// The most free parameters whose information is taken from finite differences of the
+// log-likelihood (n^2 / 2 evaluations): the standard errors of models the score does not cover
+// (newton/score.h) and the Newton-type iterations.
+inline constexpr int kMaxDifferencedParameters = 500;
+
+// What the report and the log say when the standard errors and the identification check are
+// skipped: the model has more than `cap` free parameters (kMaxFreeParameters, or with
+// `differences` kMaxDifferencedParameters).
+std::string TooManyParametersText(int cap, bool differences);
 
 // Whether the standard errors are to be computed: asked for, and the free-parameter list is
 // not known to be unusable.

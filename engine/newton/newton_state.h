@@ -2,6 +2,7 @@
 #define TAV_ENGINE_NEWTON_NEWTON_STATE_H_
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "estimation/estimation_state.h"
@@ -42,6 +43,10 @@ struct NewtonState {
   std::vector<double> bfgs_work;
   std::vector<double> eigenvalues;  // of the information matrix, largest first
   bool std_errors_computed = false;
+  // Why the standard errors asked for were skipped (TooManyParametersText), or empty.
+  std::string std_errors_skipped;
+  // The log has said that the Newton-type iterations are skipped for their number of parameters.
+  bool too_many_logged = false;
 
   // Levenberg-Marquardt damping: newton_lambda as `new` set it, adapted from iteration to
   // iteration.

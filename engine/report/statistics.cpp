@@ -352,9 +352,8 @@ void WriteStatistics(RunState& run) {
     out.WriteLine("WARNING: no information is provided on identification of parameters");
     figures.warnings.push_back("no information is provided on identification of parameters");
     // Standard errors that were asked for but not computed: say why.
-    const FreeParameterList& list = run.estimation.free_parameters;
-    if (settings.show_std_errors && list.built && list.full) {
-      figures.warnings.push_back(TooManyParametersText());
+    if (settings.show_std_errors && !newton.std_errors_skipped.empty()) {
+      figures.warnings.push_back(newton.std_errors_skipped);
       out.WriteLine("WARNING: " + figures.warnings.back());
     }
   }

@@ -95,7 +95,8 @@ void FitAndReport(RunState& run) {
     WriteLogLine(run, "  standard errors");
     ComputeStandardErrors(run, Evaluator(run));
   } else if (run.settings.show_std_errors && run.estimation.free_parameters.full) {
-    WriteLogLine(run, "  " + TooManyParametersText());
+    run.newton.std_errors_skipped = TooManyParametersText(kMaxFreeParameters, false);
+    WriteLogLine(run, "  " + run.newton.std_errors_skipped);
   }
   WriteReport(run);
 }

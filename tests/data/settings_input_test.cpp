@@ -157,5 +157,13 @@ TEST(SettingsInput, StepSizesMustBePositive) {
   EXPECT_EQ(Error(base + "stepsize 0.5"), "");
 }
 
+TEST(SettingsInput, ThreadsAreZeroOrMore) {
+  const std::string base = "man 2 dim 2 2 dat [ 1 2 3 4 ] ";
+  EXPECT_EQ(Error(base + "thr -1"), "  Error: impossible value in command thr");
+  EXPECT_EQ(Error(base + "thr 1025"), "  Error: impossible value in command thr");
+  EXPECT_EQ(Error(base + "thr 0"), "");
+  EXPECT_EQ(Error(base + "threads 4"), "");
+}
+
 }  // namespace
 }  // namespace tav

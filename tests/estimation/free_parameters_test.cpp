@@ -80,20 +80,20 @@ TEST(ParameterList, NfiLeavesTheFirstSubmodelOut) {
   EXPECT_EQ(p.Effects(), "1:1/0 1:01/0 2:2/0 2:02/0 ");
 }
 
-TEST(ParameterList, MoreThanFiveHundredParametersCountAs501AndAreNotUsable) {
-  // A saturated model of 2 x 3 x 100 cells has 599 parameters besides the constant.
-  Listed p(WithData("man 3 dim 2 3 100 mod {ABC}", 600));
+TEST(ParameterList, MoreThanTwoThousandParametersCountAs2001AndAreNotUsable) {
+  // A saturated model of 2 x 3 x 400 cells has 2399 parameters besides the constant.
+  Listed p(WithData("man 3 dim 2 3 400 mod {ABC}", 2400));
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.run.estimation.free_parameters.Count(), 501);
+  EXPECT_EQ(p.run.estimation.free_parameters.Count(), 2001);
   EXPECT_FALSE(p.run.estimation.free_parameters.Usable());
   EXPECT_FALSE(StandardErrorsWanted(p.run));
 }
 
-TEST(ParameterList, FiveHundredParametersAreStillUsable) {
-  // A (2) x B (250): 1 + 249 + 249 = 499 parameters with the interaction, plus C (2): 500.
-  Listed p(WithData("man 3 dim 2 250 2 mod {AB,C}", 1000));
+TEST(ParameterList, TwoThousandParametersAreStillUsable) {
+  // A (2) x B (1000): 1 + 999 + 999 = 1999 parameters with the interaction, plus C (2): 2000.
+  Listed p(WithData("man 3 dim 2 1000 2 mod {AB,C}", 4000));
   ASSERT_EQ(p.message, "");
-  EXPECT_EQ(p.run.estimation.free_parameters.Count(), 500);
+  EXPECT_EQ(p.run.estimation.free_parameters.Count(), 2000);
   EXPECT_TRUE(p.run.estimation.free_parameters.Usable());
 }
 

@@ -218,9 +218,9 @@ TEST(StandardErrors, NonIdentifiedLatentClassParameterIsNotFullRank) {
   for (double x : f.run.newton.probability_std_errors) EXPECT_TRUE(std::isfinite(x));
 }
 
-TEST(StandardErrors, NoneWithMoreThanFiveHundredParameters) {
-  std::string text = "man 3 dim 2 3 100 mod {ABC} dat [";
-  for (int c = 0; c < 600; ++c) text += " " + std::to_string(c % 7 + 1);
+TEST(StandardErrors, NoneWithMoreThanTwoThousandParameters) {
+  std::string text = "man 3 dim 3 7 100 mod {ABC} dat [";
+  for (int c = 0; c < 2100; ++c) text += " " + std::to_string(c % 7 + 1);
   WithStandardErrors f(text + " ]");
   ASSERT_EQ(f.message, "");
   EXPECT_FALSE(StandardErrorsWanted(f.run));
@@ -280,18 +280,52 @@ TEST(Damping, PositiveDefiniteMatrixIsDampedOnce) {
   EXPECT_EQ(m[3], 6);
 }
 
-// A model with more free parameters than the list holds: no standard errors, and the report and
-// the log say why.
+// A model with more free parameters than the list holds (2499), and a cumulative model of 602,
+// whose information takes finite differences: no standard errors, and the report and the log
+// say why.
 TEST(StandardErrors, TooManyParametersAreSaidToBeTheReason) {
-  std::string input = "man 2\ndim 30 30\nlab A B\nmod {AB}\ndat [";
-  for (int cell = 0; cell < 900; ++cell) input += " " + std::to_string(1 + cell % 7);
-  const testing::EngineRun run(input + " ]\n");
-  ASSERT_EQ(run.status, 0);
-  const std::string reason =
-      "standard errors and identification check skipped: more than 500 free parameters";
-  EXPECT_TRUE(run.Has("WARNING: no information is provided on identification of parameters"));
-  EXPECT_TRUE(run.Has("WARNING: " + reason));
-  EXPECT_NE(std::find(run.log.begin(), run.log.end(), reason), run.log.end());
+  std::string saturated = "man 2\ndim 50 50\nlab A B\nmod {AB}\ndat [";
+  for (int cell = 0; cell < 2500; ++cell) saturated += " " + std::to_string(1 + cell % 7);
+  std::string cumulative = "man 2\ndim 600 4\nlab A R\nmod A R|A cum(a) {}\ndat [";
+  for (int cell = 0; cell < 2400; ++cell) cumulative += " " + std::to_string(1 + cell % 5);
+  const struct {
+    std::string input;
+    std::string reason;
+  } cases[] = {
+      {saturated,
+       "standard errors and identification check skipped: more than 2000 free parameters"},
+      {cumulative,
+       "standard errors and identification check skipped: more than 500 free parameters in a "
+       "model that needs finite differences"},
+  };
+  for (const auto& c : cases) {
+    const testing::EngineRun run(c.input + " ]\n");
+    ASSERT_EQ(run.status, 0) << c.reason;
+    EXPECT_TRUE(run.Has("WARNING: no information is provided on identification of parameters"));
+    EXPECT_TRUE(run.Has("WARNING: " + c.reason));
+    // The log's lines hold 80 characters.
+    const std::string first = c.reason.substr(0, c.reason.find(" in a model"));
+    const auto at = std::find(run.log.begin(), run.log.end(), first);
+    ASSERT_NE(at, run.log.end());
+    if (first != c.reason) {
+      EXPECT_EQ(*(at + 1), "in a model that needs finite differences");
+    }
+  }
+}
+
+// 575 parameters of a saturated 24 x 24 table, above the cap of finite differences: the closed
+// form gives their standard errors, those of the multinomial; under dummy coding against the
+// last categories the interaction of (1, 1) is the log odds ratio of cells (1, 1), (1, 24),
+// (24, 1) and (24, 24), with standard error sqrt(1 / n11 + 1 / n1J + 1 / nI1 + 1 / nIJ).
+TEST(StandardErrors, SaturatedTableOfFiveHundredAndSeventySixCells) {
+  std::string input = "man 2 dim 24 24 lab A B mod {AB} dum 24 24 dat [";
+  for (int cell = 0; cell < 576; ++cell) input += " " + std::to_string(1 + cell % 7);
+  WithStandardErrors f(input + " ]");
+  ASSERT_EQ(f.message, "");
+  ASSERT_TRUE(f.run.newton.std_errors_computed);
+  ASSERT_EQ(f.run.estimation.free_parameters.Count(), 575);
+  const double n11 = 1, n1j = 1 + 23 % 7, ni1 = 1 + 552 % 7, nij = 1 + 575 % 7;
+  EXPECT_NEAR(f.StdErr(46), std::sqrt(1 / n11 + 1 / n1j + 1 / ni1 + 1 / nij), 1e-6);
 }
 
 }  // namespace
