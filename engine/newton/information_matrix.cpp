@@ -322,10 +322,22 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
 
   const bool steepest = algorithm == NewtonAlgorithm::kSteepestDescent;
   const bool std_errors = algorithm == NewtonAlgorithm::kStandardErrors;
-  if (std_errors && ScoreAvailable(run)) {
+  if (std_errors ? ScoreAvailable(run) : ScoredNewton(run)) {
     // From the E-step's score (newton/score.h); the run's tables stay as they are.
     ScoreInformation(run, matrix);
-    FinishStandardErrorMatrix(run, matrix, n);
+    if (std_errors) {
+      FinishStandardErrorMatrix(run, matrix, n);
+    } else if (steepest) {
+      // The inverse curvature scales each parameter's step (see below).
+      for (int r = 0; r < n; ++r) {
+        const double d = at(r, r);
+        for (int c = 0; c < n; ++c) at(r, c) = 0;
+        at(r, r) = d > 1e-5 ? 1 / d : 1.0;
+      }
+    } else {
+      if (newton.lambda != 0) DampInformation(matrix, n, newton.lambda);
+      InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
+    }
     return;
   }
 

@@ -44,9 +44,14 @@ std::string AlgorithmName(const RunState& run, NewtonAlgorithm algorithm,
   return name;
 }
 
+// The score from the E-step where it covers the model (newton/score.h), else
 // g_i = (L(theta + 1e-7 e_i) - L0) / 1e-7, the fitted tables restored after each.
 void ComputeGradient(RunState& run, double l0, const ModelEvaluator& evaluate) {
   NewtonState& newton = run.newton;
+  if (ScoredNewton(run)) {
+    newton.gradient = ComputeScore(run);
+    return;
+  }
   const FreeParameterList& list = run.estimation.free_parameters;
   const int n = list.Count();
   newton.gradient.assign(n, 0.0);
@@ -203,8 +208,9 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
   EstimationState& est = run.estimation;
   BuildParameterList(run);
   if (!est.free_parameters.Usable()) return;
+  PrepareParameterEffects(run);
   if (algorithm != NewtonAlgorithm::kStandardErrors &&
-      est.free_parameters.Count() > kMaxDifferencedParameters) {
+      est.free_parameters.Count() > kMaxDifferencedParameters && !ScoredNewton(run)) {
     // Their information takes n^2 / 2 evaluations of the log-likelihood: EM goes on alone.
     if (!newton.too_many_logged) {
       newton.too_many_logged = true;
@@ -213,7 +219,6 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
     }
     return;
   }
-  PrepareParameterEffects(run);
   if (!newton.lambda_ready) {
     newton.lambda_ready = true;
     newton.lambda = run.settings.newton_lambda;

@@ -720,6 +720,8 @@ bool ScoreAvailable(const RunState& run) {
   return layout.complete && !layout.tables.empty();
 }
 
+bool ScoredNewton(const RunState& run) { return !run.model.AnyMar && ScoreAvailable(run); }
+
 std::vector<double> ComputeScore(const RunState& run) {
   const ScoreLayout layout = Layout(run);
   std::vector<double> g(layout.directions.size(), 0.0);

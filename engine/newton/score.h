@@ -42,6 +42,10 @@ inline constexpr double kScoreStep = 1e-4;
 // this way. The free-parameter list must be built and its effects prepared.
 bool ScoreAvailable(const RunState& run);
 
+// Whether the Newton-type iterations take their gradient and information from the score: it
+// covers the model, which has no marginal restrictions (whose parameters the score leaves out).
+bool ScoredNewton(const RunState& run);
+
 // The score g of the free parameters at the current fitted tables (0 for the parameters of
 // marginally restricted submodels). Requires ScoreAvailable.
 std::vector<double> ComputeScore(const RunState& run);
