@@ -10,8 +10,7 @@
 //   parameters), 100,000 records drawn from a 4-class latent class model;
 // - lc20x4: 4 latent classes, 20 dichotomous items, 100,000 records (83 parameters);
 // - lc33x3: 3 latent classes, 33 items of 3 categories, 1000 records (200 parameters);
-// - lc33x6: 6 latent classes, 33 items of 3 categories, 1000 records (401 parameters);
-// - sat2x101: the saturated model of a 2 x 101 table (201 parameters).
+// - lc33x6: 6 latent classes, 33 items of 3 categories, 1000 records (401 parameters).
 // Per case: n, the number of distinct data patterns, the median CPU seconds of the fit and of
 // the standard errors, and their ratio. The CPU time counts every thread; the wall time of the
 // standard errors is shown too.
@@ -136,16 +135,6 @@ std::string HierarchicalInput(int variables, int records) {
   return text.str();
 }
 
-// The saturated model of a 2 x cells_b table.
-std::string SaturatedInput(int cells_b) {
-  Generator random(7 + cells_b);
-  std::ostringstream text;
-  text << "man 2\ndim 2 " << cells_b << "\nmod {AB}\ndat [";
-  for (int c = 0; c < 2 * cells_b; ++c) text << " " << 5 + static_cast<int>(20 * random.Uniform());
-  text << " ]\n";
-  return text.str();
-}
-
 struct Result {
   int parameters = 0;
   std::int64_t patterns = 0;
@@ -217,7 +206,6 @@ int main(int argc, char** argv) {
       {"lc20x4", [] { return LatentClassInput(20, 4, 2, 100000); }},
       {"lc33x3", [] { return LatentClassInput(33, 3, 3, 1000); }},
       {"lc33x6", [] { return LatentClassInput(33, 6, 3, 1000); }},
-      {"sat2x101", [] { return SaturatedInput(101); }},
   };
   std::vector<std::string> chosen(argv + std::min(argc, 2), argv + argc);
   std::cout << "case          n  patterns    fit s    s.e. s  s.e./fit  s.e. wall s\n";

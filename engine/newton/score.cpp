@@ -343,7 +343,24 @@ void ClosedFormTable(const RunState& run, const ScoreLayout& layout, int t, cons
     blocks.MarginOf(weighted.data(), block_sums[i].data());
   }
 
-  // sum_c w x_i x_j between two effect groups, from the margin over the union of their effects.
+  // sum_c w x_i x_j between two effect groups, from the margin over the union of their effects,
+  // visiting per margin cell only the parameters that are not 0 there (under effect coding the
+  // last category holds all of an effect's parameters, every other cell one).
+  struct Entry {
+    int parameter;
+    int sign;
+  };
+  std::vector<std::vector<std::vector<Entry>>> entries(groups.size());
+  for (std::size_t a = 0; a < groups.size(); ++a) {
+    const EffectGroup& group = layout.groups[groups[a]];
+    entries[a].resize(group.shape->margin_cells());
+    for (int i : group.parameters) {
+      const std::vector<signed char>& s = signs(i);
+      for (std::size_t e = 0; e < s.size(); ++e) {
+        if (s[e] != 0) entries[a][e].push_back({i, s[e]});
+      }
+    }
+  }
   for (std::size_t a = 0; a < groups.size(); ++a) {
     for (std::size_t b = a; b < groups.size(); ++b) {
       const EffectGroup& first = layout.groups[groups[a]];
@@ -352,16 +369,15 @@ void ClosedFormTable(const RunState& run, const ScoreLayout& layout, int t, cons
       const std::vector<double>& margin = margins.Over(over);
       const std::vector<std::int64_t> cell_a = margins.CellMap(over, first.effect);
       const std::vector<std::int64_t> cell_b = margins.CellMap(over, second.effect);
-      for (int i : first.parameters) {
-        for (int j : second.parameters) {
-          if (a == b && j < i) continue;
-          double sum = 0;
-          for (std::size_t u = 0; u < margin.size(); ++u) {
-            const int s = signs(i)[cell_a[u]] * signs(j)[cell_b[u]];
-            if (s != 0) sum += s * margin[u];
+      for (std::size_t u = 0; u < margin.size(); ++u) {
+        if (margin[u] == 0) continue;
+        for (const Entry& x : entries[a][cell_a[u]]) {
+          for (const Entry& y : entries[b][cell_b[u]]) {
+            if (a == b && y.parameter < x.parameter) continue;
+            const double value = x.sign * y.sign * margin[u];
+            at(x.parameter, y.parameter) += value;
+            if (x.parameter != y.parameter) at(y.parameter, x.parameter) += value;
           }
-          at(i, j) = sum;
-          at(j, i) = sum;
         }
       }
     }
