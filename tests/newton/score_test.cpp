@@ -61,8 +61,9 @@ TEST(Score, IsTheDerivativeOfTheLogLikelihood) {
   const struct {
     const char* example;
     const char* settings;
-  } cases[] = {
-      {"lcmissin", "ite 3"}, {"lcequal", "ite 3"}, {"linlin", "ite 1"}, {"rcmental", "ite 1"}};
+  } cases[] = {{"lcmissin", "ite 3"}, {"lcequal", "ite 3"}, {"linlin", "ite 1"},
+               {"rcmental", "ite 1"}, {"lcorder", "ite 3"}, {"eqtwo", "ite 0"},
+               {"eqthree", "ite 0"},  {"mhorder", "ite 0"}, {"satisfy", "ite 0"}};
   for (const auto& c : cases) {
     Fitted f(Example(c.example, c.settings));
     ASSERT_EQ(f.message, "") << c.example;
