@@ -238,6 +238,24 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
     }
   };
   SweepInverse(matrix, n, tolerance, skip, rejected);
+  if (mode != InversionMode::kStandardErrors) return;
+  // The pivots are taken in order, and a direction that is nearly not identified need not
+  // leave a small pivot behind (the matrix of a ridge is not quite singular at the end of the
+  // iterations): the count is at least the number of eigenvalues not above the tolerance, the
+  // number of directions the data do not determine.
+  const auto flat = std::count_if(newton.eigenvalues.begin(), newton.eigenvalues.end(),
+                                  [&](double value) { return !(value > tolerance); });
+  const int counted = newton.BoundaryLogLinear + newton.BoundaryHazard;
+  if (flat > counted) {
+    WriteLogLine(run, "  Warning: " + FormatReal(1, 0, static_cast<double>(flat)) +
+                          " eigenvalues of the information matrix are not above" +
+                          FormatReal(1, -1, tolerance));
+    const bool loglinear = std::any_of(parameters.begin(), parameters.end(), [&](const auto& p) {
+      return p.submodel != run.model.SubmodelCount;
+    });
+    (loglinear ? newton.BoundaryLogLinear : newton.BoundaryHazard) +=
+        static_cast<int>(flat) - counted;
+  }
 }
 
 void DampInformation(std::vector<double>& matrix, int n, double& lambda) {

@@ -63,7 +63,10 @@ enum class InversionMode {
 // times the largest eigenvalue in run.newton.eigenvalues, kept within 0.001 .. 0.1. Except for
 // internal matrices, every rejected pivot writes "  Warning: Information matrix is not
 // positive definite (" or "... not full rank (" with its number and value, and is counted in
-// BoundaryLogLinear or BoundaryHazard (reset first).
+// BoundaryLogLinear or BoundaryHazard (reset first). For standard errors, when more
+// eigenvalues than rejected pivots are not above the tolerance, the log says so and the
+// difference is added to BoundaryLogLinear (to BoundaryHazard when every parameter is a hazard
+// parameter).
 void InvertInformation(RunState& run, std::vector<double>& matrix, int n, InversionMode mode);
 
 // The tolerance of InvertInformation for mode.

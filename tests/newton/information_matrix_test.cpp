@@ -218,6 +218,24 @@ TEST(StandardErrors, NonIdentifiedLatentClassParameterIsNotFullRank) {
   for (double x : f.run.newton.probability_std_errors) EXPECT_TRUE(std::isfinite(x));
 }
 
+// Three latent classes for three dichotomous items: eleven parameters for seven degrees of
+// freedom, so at least four directions the data do not determine. Three pivots fall below the
+// tolerance, four eigenvalues: the count is four, and the log says why.
+TEST(StandardErrors, NonIdentifiedDirectionsAreCountedByTheEigenvalues) {
+  WithStandardErrors f(
+      "lat 1 man 3 dim 3 2 2 2 lab X A B C mod X A|X B|X C|X see 42 "
+      "dat [ 42 23 6 25 6 24 7 38 ]");
+  ASSERT_EQ(f.message, "");
+  ASSERT_EQ(f.run.newton.eigenvalues.size(), 11u);
+  const double tolerance = InversionTolerance(f.run, InversionMode::kStandardErrors);
+  EXPECT_EQ(std::count_if(f.run.newton.eigenvalues.begin(), f.run.newton.eigenvalues.end(),
+                          [&](double v) { return v <= tolerance; }),
+            4);
+  EXPECT_EQ(f.run.newton.BoundaryLogLinear, 4);
+  EXPECT_EQ(f.CountLines("Warning: Information matrix is not "), 3);
+  EXPECT_TRUE(f.Logged("Warning: 4 eigenvalues of the information matrix are not above 1.4E-0002"));
+}
+
 TEST(StandardErrors, NoneWithMoreThanTwoThousandParameters) {
   std::string text = "man 3 dim 3 7 100 mod {ABC} dat [";
   for (int c = 0; c < 2100; ++c) text += " " + std::to_string(c % 7 + 1);
