@@ -20,6 +20,9 @@ namespace {
 constexpr std::int64_t kShareBudget = std::int64_t{1} << 24;
 constexpr std::int64_t kSharePatterns = 2048;
 constexpr std::int64_t kMostShares = 16;
+// The differences of the score give each thread copies of the tables, within kWorkerBudget
+// doubles (1 GB) together.
+constexpr std::int64_t kWorkerBudget = std::int64_t{1} << 27;
 
 bool MarginallyRestricted(const RunState& run, const FreeParameter& parameter) {
   return parameter.submodel < run.model.SubmodelCount &&
@@ -778,7 +781,11 @@ void ScoreInformation(const RunState& run, std::vector<double>& matrix,
   }
   std::vector<double> minus_derivative(static_cast<std::size_t>(n) * n, 0.0);
   const std::vector<double> products = CompletionProducts(run, base.data());
-  std::vector<Worker> workers(ThreadCount(run.settings.threads));
+  // Every worker holds three tables as large as the fitted tables: no more workers than 1 GB
+  // holds.
+  const auto table_size = std::max<std::int64_t>(1, static_cast<std::int64_t>(base.size()));
+  const auto fitting = std::max<std::int64_t>(1, kWorkerBudget / (3 * table_size));
+  std::vector<Worker> workers(std::min<std::int64_t>(ThreadCount(run.settings.threads), fitting));
   ParallelFor(static_cast<int>(moved.size()), static_cast<int>(workers.size()), [&](int k, int w) {
     Worker& worker = workers[w];
     Prepare(run, worker);
