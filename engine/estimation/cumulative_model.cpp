@@ -199,4 +199,31 @@ void CumulativeSums(const EstimationRun& run, int r, const std::vector<double>& 
   }
 }
 
+CumulativeSlopes CumulativeCellSlopes(const EstimationRun& run, int r) {
+  const Submodel& submodel = run.model.submodels[r];
+  const EstimationState& est = run.estimation;
+  const double* fitted = est.FittedTable.data() + submodel.first_cell;
+  const double* eta = est.LinearPredictor.data() + submodel.first_cell;
+  const std::vector<std::int64_t>& order = est.cumulative_cells[r];
+  const std::int64_t q = ResponseCategories(run, r);
+  const int link = submodel.CumulativeModel % 4;
+  CumulativeSlopes slopes;
+  const auto cells = static_cast<std::size_t>(submodel.cell_count);
+  slopes.first.assign(cells, 0.0);
+  slopes.second.assign(cells, 0.0);
+  slopes.before.assign(cells, -1);
+  for (std::int64_t column = 0; column * q < static_cast<std::int64_t>(order.size()); ++column) {
+    double f = 0;
+    for (std::int64_t c = 0; c < q; ++c) {
+      const std::int64_t cell = order[column * q + c];
+      f += fitted[cell];
+      if (c > 0) slopes.before[cell] = order[column * q + c - 1];
+      if (c == q - 1) continue;
+      slopes.first[cell] = CumulativeDerivative(link, eta[cell], f);
+      slopes.second[cell] = CumulativeSecondDerivative(link, eta[cell], f, slopes.first[cell]);
+    }
+  }
+  return slopes;
+}
+
 }  // namespace tav

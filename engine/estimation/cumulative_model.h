@@ -47,6 +47,17 @@ void FormCumulativeProbabilities(EstimationRun& run, int r);
 void CumulativeSums(const EstimationRun& run, int r, const std::vector<double>& x, std::size_t n,
                     std::vector<double>& g, std::vector<double>& h, std::vector<double>& curvature);
 
+// Per cell of cumulative submodel r (one of the models a to h), at the current fitted
+// probabilities: dF/deta (first) and d2F/deta2 (second) at the cell's cumulative probability
+// (0 for the last category), and the cell of the category before it in its column (before, -1
+// for the first category). Then dP(c) = x(c) first(c) - x(b) first(b), b = before(c).
+struct CumulativeSlopes {
+  std::vector<double> first;
+  std::vector<double> second;
+  std::vector<std::int64_t> before;
+};
+CumulativeSlopes CumulativeCellSlopes(const EstimationRun& run, int r);
+
 }  // namespace tav
 
 #endif  // TAV_ENGINE_ESTIMATION_CUMULATIVE_MODEL_H_

@@ -9,6 +9,7 @@
 #include "core/parallel.h"
 #include "core/table_zero.h"
 #include "estimation/association_model.h"
+#include "estimation/cumulative_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/e_step.h"
 
@@ -49,7 +50,12 @@ struct ScoreLayout {
   std::vector<EffectGroup> groups;
   std::vector<int> tables;  // the tables that parameters act on, ascending
   bool complete = true;     // every parameter that counts has a direction
+  bool cumulative = false;  // some of the tables are cumulative
 };
+
+// A cumulative submodel's parameters move its linear predictor along their directions; its
+// probabilities follow through the link (estimation/cumulative_model.h).
+bool IsCumulativeTable(const RunState& run, int t) { return run.model.submodels[t].IsCumulative(); }
 
 ScoreLayout Layout(const RunState& run) {
   ScoreLayout layout;
@@ -102,12 +108,16 @@ ScoreLayout Layout(const RunState& run) {
     const int t = direction.table;
     if (t < 0) continue;
     const Submodel& table = model.submodels[t];
-    if (t >= model.SubmodelCount || table.IsCumulative() ||
+    // The normal model (i) is left out: its scale follows the expected table.
+    const bool cumulative = t < model.SubmodelCount && table.IsCumulative();
+    if (t >= model.SubmodelCount ||
+        (cumulative && (table.CumulativeModel == 8 || direction.group >= 0)) ||
         (direction.group < 0 && static_cast<std::int64_t>(direction.x.size()) !=
                                     static_cast<std::int64_t>(table.cell_count))) {
       layout.complete = false;
       continue;
     }
+    layout.cumulative = layout.cumulative || cumulative;
     if (std::find(layout.tables.begin(), layout.tables.end(), t) == layout.tables.end()) {
       layout.tables.push_back(t);
     }
@@ -197,6 +207,7 @@ struct Worker {
 // into g (n values; 0 for the parameters left out).
 void ScoreOf(const RunState& run, const ScoreLayout& layout, Worker& worker, double* g) {
   for (int t : layout.tables) {
+    if (IsCumulativeTable(run, t)) continue;  // ComputeScore adds their parameters' scores
     const TableSpan span = Span(run, t);
     double* r = worker.residual.data() + span.first;
     const double* e = worker.expected.data() + span.first;
@@ -221,6 +232,7 @@ void ScoreOf(const RunState& run, const ScoreLayout& layout, Worker& worker, dou
   for (int i = 0; i < n; ++i) {
     const Direction& direction = layout.directions[i];
     if (direction.table < 0 || direction.group >= 0) continue;
+    if (IsCumulativeTable(run, direction.table)) continue;
     const double* r = worker.residual.data() + Span(run, direction.table).first;
     double sum = 0;
     for (std::size_t c = 0; c < direction.x.size(); ++c) {
@@ -443,6 +455,64 @@ struct TableDerivatives {
   std::vector<double> values;  // cells x parameters, cell by cell
 };
 
+// S(c)_q = dP_q(c) / P(c) for the parameters of cumulative table t (d's parameters set), at
+// the run's fitted tables and predictors: dP_q(c) = x_q(c) F'(c) - x_q(b) F'(b), b the
+// category before c.
+void CumulativeDerivatives(const RunState& run, const ScoreLayout& layout, int t,
+                           TableDerivatives& d) {
+  const CumulativeSlopes slopes = CumulativeCellSlopes(run, t);
+  const double* p = run.estimation.FittedTable.data() + d.first;
+  const std::size_t size = d.parameters.size();
+  for (std::size_t q = 0; q < size; ++q) {
+    const std::vector<double>& x = layout.directions[d.parameters[q]].x;
+    for (std::int64_t c = 0; c < d.cells; ++c) {
+      if (!(p[c] > 0)) continue;
+      const std::int64_t b = slopes.before[c];
+      const double change = x[c] * slopes.first[c] - (b >= 0 ? x[b] * slopes.first[b] : 0.0);
+      d.values[static_cast<std::size_t>(c) * size + q] = change / p[c];
+    }
+  }
+}
+
+// The closed-form information of the parameters of cumulative table t at the expected table:
+//   I_qr = sum_c E(c) [S_q(c) S_r(c) - (x_q x_r F''(c) - x_q x_r F''(b)) / P(c)].
+void CumulativeClosedForm(const RunState& run, const ScoreLayout& layout, int t,
+                          const double* expected, std::vector<double>& matrix) {
+  const int n = static_cast<int>(layout.directions.size());
+  TableDerivatives d;
+  const TableSpan span = Span(run, t);
+  d.first = span.first;
+  d.cells = span.cells;
+  for (int i = 0; i < n; ++i) {
+    if (layout.directions[i].table == t) d.parameters.push_back(i);
+  }
+  const std::size_t size = d.parameters.size();
+  d.values.assign(static_cast<std::size_t>(d.cells) * size, 0.0);
+  CumulativeDerivatives(run, layout, t, d);
+  const CumulativeSlopes slopes = CumulativeCellSlopes(run, t);
+  const double* p = run.estimation.FittedTable.data() + d.first;
+  const double* e = expected + d.first;
+  for (std::size_t q = 0; q < size; ++q) {
+    const std::vector<double>& xq = layout.directions[d.parameters[q]].x;
+    for (std::size_t r = q; r < size; ++r) {
+      const std::vector<double>& xr = layout.directions[d.parameters[r]].x;
+      double sum = 0;
+      for (std::int64_t c = 0; c < d.cells; ++c) {
+        if (e[c] == 0 || !(p[c] > 0)) continue;
+        const std::int64_t b = slopes.before[c];
+        const double curvature =
+            xq[c] * xr[c] * slopes.second[c] - (b >= 0 ? xq[b] * xr[b] * slopes.second[b] : 0.0);
+        const double* s = d.values.data() + static_cast<std::size_t>(c) * size;
+        sum += e[c] * (s[q] * s[r] - curvature / p[c]);
+      }
+      const int i = d.parameters[q];
+      const int j = d.parameters[r];
+      matrix[static_cast<std::size_t>(i) * n + j] = sum;
+      matrix[static_cast<std::size_t>(j) * n + i] = sum;
+    }
+  }
+}
+
 std::vector<TableDerivatives> Derivatives(const RunState& run, const ScoreLayout& layout,
                                           const double* fitted) {
   const int n = static_cast<int>(layout.directions.size());
@@ -462,6 +532,11 @@ std::vector<TableDerivatives> Derivatives(const RunState& run, const ScoreLayout
     }
     const std::size_t size = d.parameters.size();
     d.values.assign(static_cast<std::size_t>(d.cells) * size, 0.0);
+    if (IsCumulativeTable(run, t)) {
+      CumulativeDerivatives(run, layout, t, d);
+      tables.push_back(std::move(d));
+      continue;
+    }
     std::vector<double> x(d.cells);
     const MarginShape& blocks = run.estimation.condition_shapes[t];
     std::vector<double> mean(blocks.margin_cells());
@@ -664,8 +739,12 @@ void PosteriorCovarianceInformation(const RunState& run, const ScoreLayout& layo
   const PatternSums sums = SumPatterns(run, tables, slots, offsets, joint_size);
   // The closed form at the expected tables: minus the expected second derivatives.
   for (int t : layout.tables) {
-    ClosedFormTable(run, layout, t, run.estimation.FittedTable.data(), sums.expected.data(),
-                    matrix);
+    if (IsCumulativeTable(run, t)) {
+      CumulativeClosedForm(run, layout, t, sums.expected.data(), matrix);
+    } else {
+      ClosedFormTable(run, layout, t, run.estimation.FittedTable.data(), sums.expected.data(),
+                      matrix);
+    }
   }
   auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
   // Less sum_h n_h sum_k p_hk s_hk s_hk', s_hk the sum of S(c) over the slots' cells: from the
@@ -736,7 +815,9 @@ bool SingleCompletions(const RunState& run) {
 
 bool ScoreAvailable(const RunState& run) {
   const ScoreLayout layout = Layout(run);
-  return layout.complete && !layout.tables.empty();
+  // The differences of the score do not move cumulative tables.
+  return layout.complete && !layout.tables.empty() &&
+         (!layout.cumulative || SingleCompletions(run) || PosteriorCovarianceFits(run, layout));
 }
 
 bool ScoredNewton(const RunState& run) { return !run.model.AnyMar && ScoreAvailable(run); }
@@ -748,6 +829,19 @@ std::vector<double> ComputeScore(const RunState& run) {
   Prepare(run, worker);
   ExpectedCompleteTables(run, worker.fitted.data(), worker.expected.data(), worker.posterior);
   ScoreOf(run, layout, worker, g.data());
+  if (layout.cumulative) {
+    for (const TableDerivatives& d : Derivatives(run, layout, worker.fitted.data())) {
+      if (!IsCumulativeTable(run, d.table)) continue;
+      const std::size_t size = d.parameters.size();
+      for (std::int64_t c = 0; c < d.cells; ++c) {
+        const double e = worker.expected[d.first + c];
+        if (e == 0) continue;
+        for (std::size_t q = 0; q < size; ++q) {
+          g[d.parameters[q]] += e * d.values[static_cast<std::size_t>(c) * size + q];
+        }
+      }
+    }
+  }
   return g;
 }
 
@@ -769,7 +863,11 @@ void ScoreInformation(const RunState& run, std::vector<double>& matrix,
     Prepare(run, worker);
     ExpectedCompleteTables(run, base.data(), worker.expected.data(), worker.posterior);
     for (int t : layout.tables) {
-      ClosedFormTable(run, layout, t, base.data(), worker.expected.data(), matrix);
+      if (IsCumulativeTable(run, t)) {
+        CumulativeClosedForm(run, layout, t, worker.expected.data(), matrix);
+      } else {
+        ClosedFormTable(run, layout, t, base.data(), worker.expected.data(), matrix);
+      }
     }
     return;
   }

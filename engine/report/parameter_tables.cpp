@@ -550,9 +550,13 @@ void WriteCovarianceFile(RunState& run, const std::vector<int>& shown) {
   file.WriteLine("* Variances and covariances *");
   for (std::size_t i = 0; i < shown.size(); ++i) {
     std::string line;
+    // A parameter left out of the inversion has no variance; two others can be uncorrelated
+    // exactly (parameters of submodels that share no data), which shows as 0.
+    const bool has_variance = v(shown[i], shown[i]) > 0;
     for (std::size_t j = 0; j <= i; ++j) {
       const double vij = v(shown[i], shown[j]);
-      line += vij != 0 ? FormatReal(8, 4, vij) : "  ******";
+      line += vij != 0 || (has_variance && v(shown[j], shown[j]) > 0) ? FormatReal(8, 4, vij)
+                                                                      : "  ******";
     }
     file.WriteLine(line);
   }

@@ -121,10 +121,10 @@ TEST(NewtonIteration, SubmodelsOutsideTheListKeepTheirEmSteps) {
 }
 
 TEST(NewtonIteration, TooManyParametersLeaveTheEstimationToEm) {
-  // A cumulative model of 602 free parameters (a predictor of 600 categories), too many for the
-  // finite differences its Newton-type steps need: none is taken, the log says so once, and
-  // EM reaches the maximum, where each predictor category has its observed response margin.
-  std::string text = "man 2 dim 600 4 lab A R mod A R|A cum(a) {} new 1 1 dat [";
+  // A normal model (cum(i)) of 602 free parameters (a predictor of 600 categories), too many for
+  // the finite differences its Newton-type steps need: none is taken, the log says so once, and EM
+  // reaches the maximum, where each predictor category has its observed response margin.
+  std::string text = "man 2 dim 600 4 lab A R mod A R|A cum(i) {} new 1 1 dat [";
   for (int c = 0; c < 2400; ++c) text += " " + std::to_string(c % 5 + 1);
   Fitted f(text + " ]");
   ASSERT_EQ(f.message, "");

@@ -54,18 +54,28 @@ std::vector<double> DifferencedScore(RunState& run) {
   return g;
 }
 
+// Two latent classes; the first item, of three ordered categories, follows a cumulative logit
+// model with a class effect.
+const char kLatentCumulative[] =
+    "lat 1 man 4 dim 2 3 2 2 2 lab X A B C D mod X A|X cum(a) {cov(X 1)} B|X C|X D|X see 1234\n"
+    "des [ 0 1 ]\n"
+    "dat [ 30 12 4 15 4 16 5 25 12 11 2 10 2 8 2 13 1 4 1 6 2 9 2 20 ]\n";
+
 // Away from the maximum (a few iterations in), the score from the E-step is the derivative of
 // the log-likelihood: latent classes with a subgroup of missing data, classes tied by eq1, a
-// design effect and an association model.
+// design effect, an association model, ordinal restrictions, eq2 and eq3, and cumulative
+// models with and without latent classes.
 TEST(Score, IsTheDerivativeOfTheLogLikelihood) {
   const struct {
     const char* example;
     const char* settings;
   } cases[] = {{"lcmissin", "ite 3"}, {"lcequal", "ite 3"}, {"linlin", "ite 1"},
                {"rcmental", "ite 1"}, {"lcorder", "ite 3"}, {"eqtwo", "ite 0"},
-               {"eqthree", "ite 0"},  {"mhorder", "ite 0"}, {"satisfy", "ite 0"}};
+               {"eqthree", "ite 0"},  {"mhorder", "ite 0"}, {"satisfy", "ite 0"},
+               {"cumlogit", "ite 1"}, {"lccum", "ite 3"}};
   for (const auto& c : cases) {
-    Fitted f(Example(c.example, c.settings));
+    Fitted f(std::string(c.example) == "lccum" ? kLatentCumulative + std::string(c.settings)
+                                               : Example(c.example, c.settings));
     ASSERT_EQ(f.message, "") << c.example;
     Prepare(f.run);
     ASSERT_TRUE(ScoreAvailable(f.run)) << c.example;
@@ -142,6 +152,38 @@ std::string ManyPatterns() {
     text += "\n";
   }
   return text + "]\n";
+}
+
+// Central differences of the score itself, the parameters moved as the Newton-type code moves
+// them (cumulative tables included, which the differences of ScoreInformation do not move).
+TEST(ScoreInformation, CumulativeTablesAreCoveredToo) {
+  for (const std::string& input : {Example("cumlogit", ""), std::string(kLatentCumulative)}) {
+    Fitted f(input);
+    ASSERT_EQ(f.message, "");
+    Prepare(f.run);
+    ASSERT_TRUE(ScoreAvailable(f.run));
+    std::vector<double> matrix;
+    ScoreInformation(f.run, matrix);
+    const int n = f.run.estimation.free_parameters.Count();
+    const double h = 1e-4;
+    FittedSnapshot base;
+    SaveFitted(f.run, base);
+    double largest = 0;
+    for (double v : matrix) largest = std::max(largest, std::fabs(v));
+    for (int j = 0; j < n; ++j) {
+      PerturbParameter(f.run, j, h);
+      const std::vector<double> up = ComputeScore(f.run);
+      RestoreFitted(f.run, base);
+      PerturbParameter(f.run, j, -h);
+      const std::vector<double> down = ComputeScore(f.run);
+      RestoreFitted(f.run, base);
+      for (int i = 0; i < n; ++i) {
+        const double reference = -(up[i] - down[i]) / (2 * h);
+        EXPECT_NEAR(matrix[static_cast<std::size_t>(i) * n + j], reference, 1e-7 * largest)
+            << i << " " << j;
+      }
+    }
+  }
 }
 
 TEST(ScoreInformation, IsTheSameOnAnyNumberOfThreads) {

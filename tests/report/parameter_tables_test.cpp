@@ -342,11 +342,16 @@ TEST(ParameterTables, CovarianceFileOfTheShownParameters) {
       "",
       "* Variances and covariances *",
       "  0.0400",
-      "  ******  0.0100",
-      "  ******  0.0020  0.0025",
+      "  0.0000  0.0100",
+      "  0.0000  0.0020  0.0025",
       "",
   };
+  // A and B are exactly uncorrelated under independence: 0, not asterisks, which stand for a
+  // parameter without a variance.
   EXPECT_EQ(ReadLines(f.dir.File("model.cov")), expected);
+  f.Set(f.b1, f.b1, 0);
+  f.Tables(0);
+  EXPECT_EQ(ReadLines(f.dir.File("model.cov"))[7], "  ******  ******");
 }
 
 TEST(ParameterTables, NoCovarianceFileWithoutStandardErrors) {
