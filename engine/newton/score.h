@@ -10,31 +10,32 @@ namespace tav {
 // The score of the log-likelihood and the information matrix of the standard errors, from the
 // E-step's expected complete-data tables.
 //
-// A free parameter theta_i of a model term, of a design effect (of a submodel that is not
-// cumulative) or of an association term acts on the fitted cells f of one table t_i along a
-// direction x_i: moving it by delta multiplies f(c) by exp(delta x_i(c)), after which the table
-// is normalised again (the first submodel to its total, the others per cell of their
-// conditioning margin), as PerturbParameter moves it. The log-likelihood is
-// sum_h n_h ln sum_k prod_t f_t(c_t(h, k)) less a constant, so its derivative is the expected
-// complete-data score at the current posterior:
-//   g_i = sum_c x_i(c) (E(c) - f(c) E_b / F_b),
+// A free parameter theta_i of a model term, of a design effect or of an association term acts
+// on the fitted cells f of one table t_i along a direction x_i: moving it by delta multiplies
+// f(c) by exp(delta x_i(c)), after which the table is normalised again (the first submodel to
+// its total, the others per cell of their conditioning margin), as PerturbParameter moves it.
+// A parameter of a cumulative submodel moves its linear predictor by delta x_i(c), and the
+// probabilities follow through the link. The log-likelihood is sum_h n_h ln sum_k prod_t
+// f_t(c_t(h, k)) less a constant, so its derivative is the expected complete-data score at the
+// current posterior:
+//   g_i = sum_c x_i(c) (E(c) - f(c) E_b / F_b)   (cumulative tables: sum_c E(c) S_i(c)),
 // E the E-step's expected table of t_i, E_b and F_b the sums of E and f over the block b of c
-// (its cell of the conditioning margin; the whole table for the first submodel).
+// (its cell of the conditioning margin; the whole table for the first submodel), S_i(c) the
+// derivative of ln P(c).
 //
-// The information is minus the derivative of the score. In general it is taken from central
-// differences of the score, column j being -(g(theta + h e_j) - g(theta - h e_j)) / (2 h) with
-// h = kScoreStep: 2n E-steps, run in parallel (each with tables of its own), then (I + I') / 2.
-// The error is O(h^2), below 1e-8 relative; forward differences (n + 1 E-steps) would leave
-// O(h), which shows in the fourth digit of a standard error, and the E-steps are the
-// inexpensive part here. Where every data pattern has a single completion (no latent variables,
-// nothing missing), E does not move with theta and the information has the closed form
-//   I_ij = sum_b [sum_(c in b) w x_i x_j - (sum_(c in b) w x_i) (sum_(c in b) w x_j) / E_b],
-//   w(c) = f(c) E_b / F_b,
-// for two parameters of one table (0 across tables), formed from margins of w.
+// The information is minus the derivative of the score. Without latent variables or missing
+// data it has a closed form; with them it is that form at the expected tables less the
+// posterior covariance of the complete-data score, one pass over the data
+// (newton/observed_information.h). Where the tables of that pass would not fit its memory, it
+// is taken from central differences of the score, column j being
+// -(g(theta + h e_j) - g(theta - h e_j)) / (2 h) with h = kScoreStep: 2n E-steps, run in
+// parallel (each thread with tables of its own), then (I + I') / 2. Their error is O(h^2),
+// below 1e-8 relative; forward differences (n + 1 E-steps) would leave O(h), which shows in the
+// fourth digit of an eigenvalue.
 //
 // Parameters of submodels with marginal restrictions are left out (their covariances come from
-// their own step); models with a hazard part, hazard shapes and cumulative submodels are not
-// covered, and their information stays with the finite differences of the log-likelihood.
+// their own step). Models with a hazard part and the normal model (cum(i)) are not covered:
+// their information stays with the finite differences of the log-likelihood.
 
 inline constexpr double kScoreStep = 1e-4;
 
