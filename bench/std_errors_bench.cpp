@@ -76,15 +76,26 @@ std::vector<double> RandomDistribution(Generator& random, int n) {
   return p;
 }
 
-// A latent class model of `classes` classes for `items` items of `categories` categories on
-// `records` records drawn from a random model of that form, with the default criterion.
-std::string LatentClassInput(int items, int classes, int categories, int records) {
-  Generator random(20261207 + items * 31 + classes * 7 + categories);
+// A random latent class model of `classes` classes for `items` items of `categories`
+// categories, then `records` records drawn from it, one per line.
+void WriteRecords(std::ostream& text, Generator& random, int classes, int items, int categories,
+                  int records) {
   const std::vector<double> weights = RandomDistribution(random, classes);
   std::vector<std::vector<std::vector<double>>> item(classes);
   for (auto& per_class : item) {
     for (int j = 0; j < items; ++j) per_class.push_back(RandomDistribution(random, categories));
   }
+  for (int r = 0; r < records; ++r) {
+    const int x = Draw(random, weights);
+    for (int j = 0; j < items; ++j) text << (j > 0 ? " " : "") << Draw(random, item[x][j]) + 1;
+    text << "\n";
+  }
+}
+
+// A latent class model of `classes` classes for `items` items of `categories` categories on
+// `records` records drawn from a random model of that form, with the default criterion.
+std::string LatentClassInput(int items, int classes, int categories, int records) {
+  Generator random(20261207 + items * 31 + classes * 7 + categories);
   std::ostringstream text;
   text << "lat 1\nman " << items << "\ndim " << classes;
   for (int j = 0; j < items; ++j) text << " " << categories;
@@ -93,11 +104,7 @@ std::string LatentClassInput(int items, int classes, int categories, int records
   text << "\nmod X";
   for (int j = 0; j < items; ++j) text << " I" << j << "|X";
   text << "\nrec " << records << "\nsee 1234\ndat [\n";
-  for (int r = 0; r < records; ++r) {
-    const int x = Draw(random, weights);
-    for (int j = 0; j < items; ++j) text << (j > 0 ? " " : "") << Draw(random, item[x][j]) + 1;
-    text << "\n";
-  }
+  WriteRecords(text, random, classes, items, categories, records);
   text << "]\n";
   return text.str();
 }
@@ -106,12 +113,6 @@ std::string LatentClassInput(int items, int classes, int categories, int records
 // 4-class latent class model (so that every pair is associated).
 std::string HierarchicalInput(int variables, int records) {
   Generator random(4104 + variables);
-  const int classes = 4;
-  const std::vector<double> weights = RandomDistribution(random, classes);
-  std::vector<std::vector<std::vector<double>>> item(classes);
-  for (auto& per_class : item) {
-    for (int j = 0; j < variables; ++j) per_class.push_back(RandomDistribution(random, 4));
-  }
   std::ostringstream text;
   text << "man " << variables << "\ndim";
   for (int j = 0; j < variables; ++j) text << " 4";
@@ -126,11 +127,7 @@ std::string HierarchicalInput(int variables, int records) {
     }
   }
   text << "}\nrec " << records << "\ndat [\n";
-  for (int r = 0; r < records; ++r) {
-    const int x = Draw(random, weights);
-    for (int j = 0; j < variables; ++j) text << (j > 0 ? " " : "") << Draw(random, item[x][j]) + 1;
-    text << "\n";
-  }
+  WriteRecords(text, random, 4, variables, 4, records);
   text << "]\n";
   return text.str();
 }

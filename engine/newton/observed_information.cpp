@@ -226,6 +226,25 @@ struct TableDerivatives {
   std::vector<double> values;  // cells x parameters, cell by cell
 };
 
+// The derivatives of table t with its slots and parameters set and every value 0.
+TableDerivatives EmptyDerivatives(const RunState& run, const ScoreLayout& layout, int t) {
+  TableDerivatives d;
+  d.table = t;
+  for (int r = 0; r < run.model.SubmodelCount; ++r) {
+    const Submodel& submodel = run.model.submodels[r];
+    if (r == t || (submodel.IsTied() && submodel.tied_to == t)) d.slots.push_back(r);
+  }
+  const TableSpan span = TableSpanOf(run, t);
+  d.first = span.first;
+  d.cells = span.cells;
+  const int n = static_cast<int>(layout.directions.size());
+  for (int i = 0; i < n; ++i) {
+    if (layout.directions[i].table == t) d.parameters.push_back(i);
+  }
+  d.values.assign(static_cast<std::size_t>(d.cells) * d.parameters.size(), 0.0);
+  return d;
+}
+
 // S(c)_q = dP_q(c) / P(c) for the parameters of cumulative table t (d's parameters set), at
 // the run's fitted tables and predictors: dP_q(c) = x_q(c) F'(c) - x_q(b) F'(b), b the
 // category before c.
@@ -250,15 +269,8 @@ void CumulativeDerivatives(const RunState& run, const ScoreLayout& layout, int t
 void CumulativeClosedForm(const RunState& run, const ScoreLayout& layout, int t,
                           const double* expected, std::vector<double>& matrix) {
   const int n = static_cast<int>(layout.directions.size());
-  TableDerivatives d;
-  const TableSpan span = TableSpanOf(run, t);
-  d.first = span.first;
-  d.cells = span.cells;
-  for (int i = 0; i < n; ++i) {
-    if (layout.directions[i].table == t) d.parameters.push_back(i);
-  }
+  TableDerivatives d = EmptyDerivatives(run, layout, t);
   const std::size_t size = d.parameters.size();
-  d.values.assign(static_cast<std::size_t>(d.cells) * size, 0.0);
   CumulativeDerivatives(run, layout, t, d);
   const CumulativeSlopes slopes = CumulativeCellSlopes(run, t);
   const double* p = run.estimation.FittedTable.data() + d.first;
@@ -286,23 +298,10 @@ void CumulativeClosedForm(const RunState& run, const ScoreLayout& layout, int t,
 
 std::vector<TableDerivatives> Derivatives(const RunState& run, const ScoreLayout& layout,
                                           const double* fitted) {
-  const int n = static_cast<int>(layout.directions.size());
   std::vector<TableDerivatives> tables;
   for (int t : layout.tables) {
-    TableDerivatives d;
-    d.table = t;
-    for (int r = 0; r < run.model.SubmodelCount; ++r) {
-      const Submodel& submodel = run.model.submodels[r];
-      if (r == t || (submodel.IsTied() && submodel.tied_to == t)) d.slots.push_back(r);
-    }
-    const TableSpan span = TableSpanOf(run, t);
-    d.first = span.first;
-    d.cells = span.cells;
-    for (int i = 0; i < n; ++i) {
-      if (layout.directions[i].table == t) d.parameters.push_back(i);
-    }
+    TableDerivatives d = EmptyDerivatives(run, layout, t);
     const std::size_t size = d.parameters.size();
-    d.values.assign(static_cast<std::size_t>(d.cells) * size, 0.0);
     if (IsCumulativeTable(run, t)) {
       CumulativeDerivatives(run, layout, t, d);
       tables.push_back(std::move(d));

@@ -149,16 +149,13 @@ TEST(SettingsInput, HazardStartValuesAndDummyCoding) {
 namespace tav {
 namespace {
 
-TEST(SettingsInput, StepSizesMustBePositive) {
+// Step sizes must be positive; threads are 0 (every core) to 1024.
+TEST(SettingsInput, StepSizesAndThreadsWithinTheirRange) {
   const std::string base = "man 2 dim 2 2 dat [ 1 2 3 4 ] ";
   EXPECT_EQ(Error(base + "ste 0"), "  Error: impossible value in command ste");
   EXPECT_EQ(Error(base + "st1 0"), "  Error: impossible value in command st1");
   EXPECT_EQ(Error(base + "st2 -1"), "  Error: impossible value in command st2");
   EXPECT_EQ(Error(base + "stepsize 0.5"), "");
-}
-
-TEST(SettingsInput, ThreadsAreZeroOrMore) {
-  const std::string base = "man 2 dim 2 2 dat [ 1 2 3 4 ] ";
   EXPECT_EQ(Error(base + "thr -1"), "  Error: impossible value in command thr");
   EXPECT_EQ(Error(base + "thr 1025"), "  Error: impossible value in command thr");
   EXPECT_EQ(Error(base + "thr 0"), "");
