@@ -232,15 +232,12 @@ double HazardPattern::Factor(std::int64_t c) const {
   return vanishes ? 0.0 : std::exp(log_factor);
 }
 
-void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) const {
+void HazardPattern::AddCounts(double f, double* events, double* exposure) const {
+  const EstimationRun& run = run_;
   const EventHistoryState& history = run.history;
-  EstimationState& est = run.estimation;
-  HazardWork& hazard = est.hazard;
+  const HazardWork& hazard = run.estimation.hazard;
   const std::vector<double>& grid = history.TimeValues;
   const int risks = hazard.risks;
-  const std::int64_t block = c * hazard.time_points * risks;
-  double* events = est.ExpectedTable.data() + HazardSubmodel(run).first_cell + block;
-  double* exposure = hazard.exposure.data() + block;
   auto cell = [&](int j, int q) { return static_cast<std::int64_t>(j) * risks + q - 1; };
   ForEachEpisode([&](const Episode& episode, int j0, int j1) {
     const int k = episode.event;
@@ -256,18 +253,11 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
           continue;
         }
         exposure[cell(j, q)] += f * (Power(part.hi, alpha).value - Power(part.lo, alpha).value);
-        if (hazard.kind == 3) {
-          hazard.spells[q - 1].push_back({block + cell(j, q), part.lo, part.hi, f});
-        }
       }
     }
     if (k <= 0 || k > risks) return;
     const double g = episode.weight;
     events[cell(j1, k)] += g * f;
-    if (hazard.kind >= 2) {
-      hazard.event_count[k - 1] += g * f;
-      hazard.event_log_time[k - 1] += g * f * std::log(episode.end_time);
-    }
     if (hazard.kind == 1) {
       // The units survived before the last one are stays.
       const int q = hazard.stay_risk[episode.origin];
@@ -280,6 +270,36 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
       const double last = episode.end_time - 1 - previous;
       if (last > 0) events[cell(j1, q)] += last * f;
     }
+  });
+}
+
+void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) const {
+  EstimationState& est = run.estimation;
+  HazardWork& hazard = est.hazard;
+  const int risks = hazard.risks;
+  const std::int64_t block = c * hazard.time_points * risks;
+  AddCounts(f, est.ExpectedTable.data() + HazardSubmodel(run).first_cell + block,
+            hazard.exposure.data() + block);
+  if (hazard.kind < 2) return;
+  // The shapes' M-step: the parts at risk (kind 3), the events and their log exit times.
+  const std::vector<double>& grid = run.history.TimeValues;
+  auto cell = [&](int j, int q) { return static_cast<std::int64_t>(j) * risks + q - 1; };
+  ForEachEpisode([&](const Episode& episode, int j0, int j1) {
+    const int k = episode.event;
+    if (hazard.kind == 3) {
+      for (int b = 0; b < run.history.StateCount; ++b) {
+        const int q = run.history.RiskOf(episode.origin, b);
+        if (q <= 0 || q > risks) continue;
+        for (int j = j0; j <= j1; ++j) {
+          const Spell part = PartIn(grid, j, j0, j1, episode.start_time, episode.end_time);
+          hazard.spells[q - 1].push_back({block + cell(j, q), part.lo, part.hi, f});
+        }
+      }
+    }
+    if (k <= 0 || k > risks) return;
+    const double g = episode.weight;
+    hazard.event_count[k - 1] += g * f;
+    hazard.event_log_time[k - 1] += g * f * std::log(episode.end_time);
   });
 }
 

@@ -68,6 +68,10 @@ class HazardPattern {
   double Factor(std::int64_t c) const;
   // Adds f times the pattern's events and exposures to the expected tables of covariate cell c.
   void Accumulate(EstimationRun& run, std::int64_t c, double f) const;
+  // Adds f times the pattern's events (in discrete time with the stays) and exposures to the
+  // blocks events and exposure (time points x risks, of any covariate cell: they do not depend
+  // on it): what Accumulate adds to the expected tables, into tables of the caller's.
+  void AddCounts(double f, double* events, double* exposure) const;
 
  private:
   // Calls f(episode, entry interval, exit interval) for every episode of the pattern's slots
