@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "core/parallel.h"
 #include "core/table_zero.h"
 #include "estimation/cumulative_model.h"
+#include "estimation/hazard_model.h"
 
 namespace tav {
 namespace {
@@ -300,6 +302,7 @@ std::vector<TableDerivatives> Derivatives(const RunState& run, const ScoreLayout
                                           const double* fitted) {
   std::vector<TableDerivatives> tables;
   for (int t : layout.tables) {
+    if (t == run.estimation.hazard.table) continue;  // HazardDerivatives
     TableDerivatives d = EmptyDerivatives(run, layout, t);
     const std::size_t size = d.parameters.size();
     if (IsCumulativeTable(run, t)) {
@@ -344,7 +347,95 @@ struct PatternSums {
   std::vector<double> expected;
   std::vector<double> joint;
   std::vector<double> outer;
+  // The hazard part: expected events and exposures per hazard cell, sum_h n_h sum_k p_hk
+  // s_hk s_hk' over its parameters (upper triangle), and per slot and cell of its table the
+  // same sum of s_hk for the completions that fall into the cell.
+  std::vector<double> hazard_events;
+  std::vector<double> hazard_exposure;
+  std::vector<double> hazard_outer;
+  std::vector<double> hazard_joint;
 };
+
+// The hazard part's parameters (kinds 0 to 2, whose rates or transition probabilities move as
+// exp(delta x)): their directions over the hazard cells. A pattern's complete-data score in
+// covariate cell c is s_i = sum x_i(cell) r(cell) over the cells of c, with its events d and
+// exposures y: r = d - lambda y in continuous time, r = d - p D_b in discrete time (D_b the
+// pattern's transitions from the cell's origin in its interval, stays included).
+struct HazardDerivatives {
+  int table = -1;  // -1 without hazard parameters
+  int kind = 0;
+  std::int64_t first = 0;  // the hazard submodel's first cell
+  std::int64_t cells = 0;
+  std::int64_t block = 0;  // cells per covariate cell: time points x risks
+  int risks = 1;
+  int origins = 1;
+  std::vector<int> parameters;
+  std::vector<double> x;                 // parameters x cells
+  const std::int32_t* origin = nullptr;  // per risk (from 0) its origin state
+};
+
+HazardDerivatives HazardDerivativesOf(const RunState& run, const ScoreLayout& layout) {
+  HazardDerivatives hd;
+  const HazardWork& hazard = run.estimation.hazard;
+  if (hazard.table < 0) return hd;
+  const int n = static_cast<int>(layout.directions.size());
+  for (int i = 0; i < n; ++i) {
+    if (layout.directions[i].table == hazard.table) hd.parameters.push_back(i);
+  }
+  if (hd.parameters.empty()) return hd;
+  hd.table = hazard.table;
+  hd.kind = hazard.kind;
+  const TableSpan span = TableSpanOf(run, hazard.table);
+  hd.first = span.first;
+  hd.cells = span.cells;
+  hd.risks = hazard.risks;
+  hd.block = static_cast<std::int64_t>(hazard.time_points) * hazard.risks;
+  hd.origin = hazard.risk_origin.data();
+  for (int q = 0; q < hazard.risks; ++q) hd.origins = std::max(hd.origins, hd.origin[q] + 1);
+  hd.x.assign(hd.parameters.size() * static_cast<std::size_t>(hd.cells), 0.0);
+  for (std::size_t a = 0; a < hd.parameters.size(); ++a) {
+    const int i = hd.parameters[a];
+    const Direction& direction = layout.directions[i];
+    double* x = hd.x.data() + a * static_cast<std::size_t>(hd.cells);
+    if (direction.group >= 0) {
+      const std::vector<signed char>& signs = run.newton.effect_signs[i];
+      layout.groups[direction.group].shape->ForEach(
+          [&](std::int64_t c, std::int64_t e) { x[c] = signs[e]; });
+    } else {
+      std::copy(direction.x.begin(), direction.x.end(), x);
+    }
+  }
+  return hd;
+}
+
+// r over the cells of one covariate cell, from its rates (or transition probabilities) and
+// the events d and exposures y there.
+void HazardResidual(const HazardDerivatives& hd, const double* rates, const double* d,
+                    const double* y, double* r) {
+  if (hd.kind != 1) {
+    for (std::int64_t cell = 0; cell < hd.block; ++cell) r[cell] = d[cell] - rates[cell] * y[cell];
+    return;
+  }
+  std::vector<double> moves(hd.origins);
+  for (std::int64_t j = 0; j * hd.risks < hd.block; ++j) {
+    const std::int64_t at = j * hd.risks;
+    std::fill(moves.begin(), moves.end(), 0.0);
+    for (int q = 0; q < hd.risks; ++q) moves[hd.origin[q]] += d[at + q];
+    for (int q = 0; q < hd.risks; ++q) {
+      r[at + q] = d[at + q] - rates[at + q] * moves[hd.origin[q]];
+    }
+  }
+}
+
+// s_a = sum x_a(cell) r(cell) over the cells of covariate cell c.
+void HazardScore(const HazardDerivatives& hd, std::int64_t c, const double* r, double* s) {
+  for (std::size_t a = 0; a < hd.parameters.size(); ++a) {
+    const double* x = hd.x.data() + a * static_cast<std::size_t>(hd.cells) + c * hd.block;
+    double sum = 0;
+    for (std::int64_t cell = 0; cell < hd.block; ++cell) sum += x[cell] * r[cell];
+    s[a] = sum;
+  }
+}
 
 // A submodel whose cells are those of a table with parameters (the table's own submodel, or
 // one tied to it): its index among the tables and its submodel.
@@ -377,9 +468,33 @@ std::pair<std::vector<std::int64_t>, std::int64_t> JointOffsets(
   return {offsets, size};
 }
 
-void AddPatterns(const RunState& run, const std::vector<TableDerivatives>& tables,
-                 const std::vector<Slot>& slots, const std::vector<std::int64_t>& offsets,
-                 std::int64_t from, std::int64_t to, PatternSums& sums) {
+// What the sums of the patterns need: the tables with parameters and their slots, the offsets
+// of the joint tables, the hazard part; with first_order only the expected tables (and the
+// hazard part's expected events and exposures) are added up.
+struct PatternLayout {
+  std::vector<TableDerivatives> tables;
+  std::vector<Slot> slots;
+  std::vector<std::int64_t> offsets;
+  std::int64_t joint_size = 0;
+  std::vector<std::int64_t> hazard_offsets;  // per slot: its rows in PatternSums::hazard_joint
+  std::int64_t hazard_joint_size = 0;
+  HazardDerivatives hazard;
+  bool first_order = false;
+};
+
+void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t from,
+                 std::int64_t to, PatternSums& sums) {
+  const std::vector<TableDerivatives>& tables = layout.tables;
+  const std::vector<Slot>& slots = layout.slots;
+  const std::vector<std::int64_t>& offsets = layout.offsets;
+  const HazardDerivatives& hd = layout.hazard;
+  const bool with_hazard = run.estimation.hazard.table >= 0;
+  const std::size_t nh = hd.parameters.size();
+  const std::int64_t hazard_block =
+      with_hazard ? static_cast<std::int64_t>(run.estimation.hazard.time_points) *
+                        run.estimation.hazard.risks
+                  : 0;
+  std::vector<double> d(hazard_block), y(hazard_block), r(hazard_block), s(nh);
   const ModelState& model = run.model;
   const DataStore& data = run.data;
   const EstimationState& est = run.estimation;
@@ -396,13 +511,23 @@ void AddPatterns(const RunState& run, const std::vector<TableDerivatives>& table
     const std::int64_t completions =
         (est.pattern_start[h + 1] - est.pattern_start[h]) / (submodels > 0 ? submodels : 1);
     posterior.resize(completions);
+    // The hazard part: the pattern's events and exposures, the same in every covariate cell.
+    const HazardPattern episodes(run, with_hazard ? h : 0);
+    const std::int32_t* covariate_cell =
+        with_hazard ? est.hazard.covariate_cell.data() + est.hazard.completion_start[h] : nullptr;
+    if (with_hazard) {
+      std::fill(d.begin(), d.end(), 0.0);
+      std::fill(y.begin(), y.end(), 0.0);
+      episodes.AddCounts(1.0, d.data(), y.data());
+    }
     double sum = 0;
     for (std::int64_t k = 0; k < completions; ++k) {
       double value = 1;
       const std::int32_t* cells = map + k * submodels;
-      for (int r = 0; r < submodels; ++r) {
-        if (cells[r] >= 0) value *= fitted[cells[r]];
+      for (int q = 0; q < submodels; ++q) {
+        if (cells[q] >= 0) value *= fitted[cells[q]];
       }
+      if (with_hazard && value != 0) value *= episodes.Factor(covariate_cell[k]);
       posterior[k] = value;
       sum += value;
     }
@@ -413,9 +538,17 @@ void AddPatterns(const RunState& run, const std::vector<TableDerivatives>& table
       if (p == 0) continue;
       const double share = weight * p;
       const std::int32_t* cells = map + k * submodels;
-      for (int r = 0; r < submodels; ++r) {
-        if (cells[r] >= 0) sums.expected[cells[r]] += share;
+      for (int q = 0; q < submodels; ++q) {
+        if (cells[q] >= 0) sums.expected[cells[q]] += share;
       }
+      if (with_hazard) {
+        const std::int64_t at = covariate_cell[k] * est.hazard.time_points * est.hazard.risks;
+        for (std::size_t cell = 0; cell < d.size(); ++cell) {
+          sums.hazard_events[at + cell] += share * d[cell];
+          sums.hazard_exposure[at + cell] += share * y[cell];
+        }
+      }
+      if (layout.first_order) continue;
       for (std::size_t e = 0; e < m; ++e) {
         const TableDerivatives& t = tables[slots[e].table];
         const std::int32_t c = cells[slots[e].submodel];
@@ -433,7 +566,22 @@ void AddPatterns(const RunState& run, const std::vector<TableDerivatives>& table
               share;
         }
       }
+      if (hd.table < 0) continue;
+      const std::int64_t c = covariate_cell[k];
+      HazardResidual(hd, fitted + hd.first + c * hd.block, d.data(), y.data(), r.data());
+      HazardScore(hd, c, r.data(), s.data());
+      for (std::size_t a = 0; a < nh; ++a) {
+        g[hd.parameters[a]] += p * s[a];
+        double* row = sums.hazard_outer.data() + a * nh;
+        for (std::size_t b = a; b < nh; ++b) row[b] += share * s[a] * s[b];
+      }
+      for (std::size_t e = 0; e < m; ++e) {
+        if (cell[e] < 0) continue;
+        double* row = sums.hazard_joint.data() + layout.hazard_offsets[e] + cell[e] * nh;
+        for (std::size_t a = 0; a < nh; ++a) row[a] += share * s[a];
+      }
     }
+    if (layout.first_order) continue;
     for (int i = 0; i < n; ++i) {
       const double gi = weight * g[i];
       if (gi == 0) continue;
@@ -446,13 +594,17 @@ void AddPatterns(const RunState& run, const std::vector<TableDerivatives>& table
 // The sums over all patterns, in shares of patterns fixed by the problem's size alone (so that
 // the additions happen in the same order on any number of threads), the shares run in parallel
 // and added in order.
-PatternSums SumPatterns(const RunState& run, const std::vector<TableDerivatives>& tables,
-                        const std::vector<Slot>& slots, const std::vector<std::int64_t>& offsets,
-                        std::int64_t joint_size) {
+PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
   const int n = static_cast<int>(run.estimation.free_parameters.parameters.size());
+  const std::size_t nh = layout.hazard.parameters.size();
   const std::int64_t patterns = run.data.EntryCount();
-  const auto each = static_cast<std::int64_t>(run.estimation.FittedTable.size()) + joint_size +
-                    static_cast<std::int64_t>(n) * n;
+  const auto hazard_cells = static_cast<std::int64_t>(run.estimation.hazard.exposure.size());
+  const bool second = !layout.first_order;
+  const auto each =
+      static_cast<std::int64_t>(run.estimation.FittedTable.size()) + 2 * hazard_cells +
+      (second ? layout.joint_size + layout.hazard_joint_size + static_cast<std::int64_t>(n) * n +
+                    static_cast<std::int64_t>(nh * nh)
+              : 0);
   const std::int64_t shares =
       std::clamp<std::int64_t>(std::min(kShareBudget / std::max<std::int64_t>(each, 1),
                                         (patterns + kSharePatterns - 1) / kSharePatterns),
@@ -461,10 +613,15 @@ PatternSums SumPatterns(const RunState& run, const std::vector<TableDerivatives>
   ParallelFor(static_cast<int>(shares), ThreadCount(run.settings.threads), [&](int k, int) {
     PatternSums& sums = partial[k];
     sums.expected.assign(run.estimation.FittedTable.size(), 0.0);
-    sums.joint.assign(joint_size, 0.0);
-    sums.outer.assign(static_cast<std::size_t>(n) * n, 0.0);
-    AddPatterns(run, tables, slots, offsets, patterns * k / shares, patterns * (k + 1) / shares,
-                sums);
+    sums.hazard_events.assign(hazard_cells, 0.0);
+    sums.hazard_exposure.assign(hazard_cells, 0.0);
+    if (second) {
+      sums.joint.assign(layout.joint_size, 0.0);
+      sums.outer.assign(static_cast<std::size_t>(n) * n, 0.0);
+      sums.hazard_outer.assign(nh * nh, 0.0);
+      sums.hazard_joint.assign(layout.hazard_joint_size, 0.0);
+    }
+    AddPatterns(run, layout, patterns * k / shares, patterns * (k + 1) / shares, sums);
   });
   PatternSums total = std::move(partial[0]);
   for (std::int64_t k = 1; k < shares; ++k) {
@@ -474,9 +631,100 @@ PatternSums SumPatterns(const RunState& run, const std::vector<TableDerivatives>
     add(total.expected, partial[k].expected);
     add(total.joint, partial[k].joint);
     add(total.outer, partial[k].outer);
+    add(total.hazard_events, partial[k].hazard_events);
+    add(total.hazard_exposure, partial[k].hazard_exposure);
+    add(total.hazard_outer, partial[k].hazard_outer);
+    add(total.hazard_joint, partial[k].hazard_joint);
     partial[k] = PatternSums();
   }
   return total;
+}
+
+PatternLayout PatternLayoutOf(const RunState& run, const ScoreLayout& layout, bool first_order) {
+  PatternLayout p;
+  p.first_order = first_order;
+  p.tables = Derivatives(run, layout, run.estimation.FittedTable.data());
+  p.slots = SlotsOf(p.tables);
+  std::tie(p.offsets, p.joint_size) = JointOffsets(p.tables, p.slots);
+  p.hazard = HazardDerivativesOf(run, layout);
+  const auto nh = static_cast<std::int64_t>(p.hazard.parameters.size());
+  for (const Slot& slot : p.slots) {
+    p.hazard_offsets.push_back(p.hazard_joint_size);
+    p.hazard_joint_size += nh > 0 ? p.tables[slot.table].cells * nh : 0;
+  }
+  return p;
+}
+
+// The complete-data information of the hazard part's parameters at the expected events and
+// exposures: sum x_a x_b lambda Y in continuous time, sum_b D_b Cov_b(x_a, x_b) over the blocks
+// of covariate cell, interval and origin in discrete time.
+void HazardCompleteInformation(const RunState& run, const HazardDerivatives& hd,
+                               const PatternSums& sums, std::vector<double>& matrix) {
+  const int n = static_cast<int>(run.estimation.free_parameters.parameters.size());
+  const std::size_t nh = hd.parameters.size();
+  const double* rates = run.estimation.FittedTable.data() + hd.first;
+  auto x = [&](std::size_t a, std::int64_t cell) {
+    return hd.x[a * static_cast<std::size_t>(hd.cells) + cell];
+  };
+  std::vector<double> value(nh * nh, 0.0);
+  if (hd.kind != 1) {
+    for (std::int64_t cell = 0; cell < hd.cells; ++cell) {
+      const double w = rates[cell] * sums.hazard_exposure[cell];
+      if (w == 0) continue;
+      for (std::size_t a = 0; a < nh; ++a) {
+        const double xa = x(a, cell);
+        if (xa == 0) continue;
+        for (std::size_t b = a; b < nh; ++b) value[a * nh + b] += w * xa * x(b, cell);
+      }
+    }
+  } else {
+    std::vector<double> mean(nh);
+    for (std::int64_t at = 0; at < hd.cells; at += hd.risks) {
+      for (int o = 0; o < hd.origins; ++o) {
+        double moves = 0;
+        std::fill(mean.begin(), mean.end(), 0.0);
+        for (int q = 0; q < hd.risks; ++q) {
+          if (hd.origin[q] != o) continue;
+          moves += sums.hazard_events[at + q];
+          for (std::size_t a = 0; a < nh; ++a) mean[a] += rates[at + q] * x(a, at + q);
+        }
+        if (moves == 0) continue;
+        for (int q = 0; q < hd.risks; ++q) {
+          if (hd.origin[q] != o) continue;
+          for (std::size_t a = 0; a < nh; ++a) {
+            for (std::size_t b = a; b < nh; ++b) {
+              value[a * nh + b] += moves * rates[at + q] * x(a, at + q) * x(b, at + q);
+            }
+          }
+        }
+        for (std::size_t a = 0; a < nh; ++a) {
+          for (std::size_t b = a; b < nh; ++b) value[a * nh + b] -= moves * mean[a] * mean[b];
+        }
+      }
+    }
+  }
+  for (std::size_t a = 0; a < nh; ++a) {
+    for (std::size_t b = a; b < nh; ++b) {
+      const int i = hd.parameters[a];
+      const int j = hd.parameters[b];
+      matrix[static_cast<std::size_t>(i) * n + j] = value[a * nh + b];
+      matrix[static_cast<std::size_t>(j) * n + i] = value[a * nh + b];
+    }
+  }
+}
+
+// The score of the hazard part's parameters at the expected events and exposures, into g.
+void AddHazardScore(const RunState& run, const HazardDerivatives& hd, const PatternSums& sums,
+                    std::vector<double>& g) {
+  const std::size_t nh = hd.parameters.size();
+  const double* rates = run.estimation.FittedTable.data() + hd.first;
+  std::vector<double> r(hd.block), s(nh);
+  for (std::int64_t c = 0; c * hd.block < hd.cells; ++c) {
+    HazardResidual(hd, rates + c * hd.block, sums.hazard_events.data() + c * hd.block,
+                   sums.hazard_exposure.data() + c * hd.block, r.data());
+    HazardScore(hd, c, r.data(), s.data());
+    for (std::size_t a = 0; a < nh; ++a) g[hd.parameters[a]] += s[a];
+  }
 }
 
 }  // namespace
@@ -484,6 +732,7 @@ PatternSums SumPatterns(const RunState& run, const std::vector<TableDerivatives>
 void CompleteDataInformation(const RunState& run, const ScoreLayout& layout, const double* expected,
                              std::vector<double>& matrix) {
   for (int t : layout.tables) {
+    if (t == run.estimation.hazard.table) continue;  // HazardCompleteInformation
     if (IsCumulativeTable(run, t)) {
       CumulativeClosedForm(run, layout, t, expected, matrix);
     } else {
@@ -505,6 +754,14 @@ void AddCumulativeScore(const RunState& run, const ScoreLayout& layout, const do
       }
     }
   }
+}
+
+std::vector<double> ExpectedTablesAndHazardScore(const RunState& run, const ScoreLayout& layout,
+                                                 std::vector<double>& g) {
+  const PatternLayout patterns = PatternLayoutOf(run, layout, true);
+  PatternSums sums = SumPatterns(run, patterns);
+  if (patterns.hazard.table >= 0) AddHazardScore(run, patterns.hazard, sums, g);
+  return std::move(sums.expected);
 }
 
 // Whether the derivative tables and the joint tables of the posterior-covariance form fit the
@@ -530,13 +787,15 @@ bool PosteriorCovarianceFits(const RunState& run, const ScoreLayout& layout) {
 void PosteriorCovarianceInformation(const RunState& run, const ScoreLayout& layout,
                                     std::vector<double>& matrix) {
   const int n = static_cast<int>(layout.directions.size());
-  const std::vector<TableDerivatives> tables =
-      Derivatives(run, layout, run.estimation.FittedTable.data());
-  const std::vector<Slot> slots = SlotsOf(tables);
-  const auto [offsets, joint_size] = JointOffsets(tables, slots);
-  const PatternSums sums = SumPatterns(run, tables, slots, offsets, joint_size);
+  const PatternLayout patterns = PatternLayoutOf(run, layout, false);
+  const std::vector<TableDerivatives>& tables = patterns.tables;
+  const std::vector<Slot>& slots = patterns.slots;
+  const std::vector<std::int64_t>& offsets = patterns.offsets;
+  const HazardDerivatives& hd = patterns.hazard;
+  const PatternSums sums = SumPatterns(run, patterns);
   // The closed form at the expected tables: minus the expected second derivatives.
   CompleteDataInformation(run, layout, sums.expected.data(), matrix);
+  if (hd.table >= 0) HazardCompleteInformation(run, hd, sums, matrix);
   auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
   // Less sum_h n_h sum_k p_hk s_hk s_hk', s_hk the sum of S(c) over the slots' cells: from the
   // expected tables (a slot with itself, summed over a table's slots) and the joint tables (two
@@ -584,6 +843,28 @@ void PosteriorCovarianceInformation(const RunState& run, const ScoreLayout& layo
             const int j = tb.parameters[r];
             at(std::min(i, j), std::max(i, j)) -= (i == j ? 2 : 1) * s[q] * inner[r];
           }
+        }
+      }
+    }
+  }
+  // ... and for the hazard part's parameters, with themselves and with those of the tables ...
+  const std::size_t nh = hd.parameters.size();
+  for (std::size_t a = 0; a < nh; ++a) {
+    for (std::size_t b = a; b < nh; ++b) {
+      at(hd.parameters[a], hd.parameters[b]) -= sums.hazard_outer[a * nh + b];
+    }
+  }
+  for (std::size_t e = 0; e < m && nh > 0; ++e) {
+    const TableDerivatives& ta = tables[slots[e].table];
+    const std::size_t pa = ta.parameters.size();
+    for (std::int64_t c = 0; c < ta.cells; ++c) {
+      const double* joint = sums.hazard_joint.data() + patterns.hazard_offsets[e] + c * nh;
+      const double* s = ta.values.data() + static_cast<std::size_t>(c) * pa;
+      for (std::size_t q = 0; q < pa; ++q) {
+        for (std::size_t a = 0; a < nh; ++a) {
+          const int i = ta.parameters[q];
+          const int j = hd.parameters[a];
+          at(std::min(i, j), std::max(i, j)) -= s[q] * joint[a];
         }
       }
     }

@@ -67,8 +67,10 @@ struct Worker {
 // The score at the fitted tables of worker (whose expected tables the E-step has just filled)
 // into g (n values; 0 for the parameters left out).
 void ScoreOf(const RunState& run, const ScoreLayout& layout, Worker& worker, double* g) {
+  const int hazard = run.estimation.hazard.table;
   for (int t : layout.tables) {
-    if (IsCumulativeTable(run, t)) continue;  // ComputeScore adds their parameters' scores
+    // ComputeScore adds the scores of the parameters of cumulative tables and the hazard part.
+    if (IsCumulativeTable(run, t) || t == hazard) continue;
     const TableSpan span = TableSpanOf(run, t);
     double* r = worker.residual.data() + span.first;
     const double* e = worker.expected.data() + span.first;
@@ -78,6 +80,7 @@ void ScoreOf(const RunState& run, const ScoreLayout& layout, Worker& worker, dou
   const int n = static_cast<int>(layout.directions.size());
   std::fill(g, g + n, 0.0);
   for (const EffectGroup& group : layout.groups) {
+    if (group.table == hazard) continue;
     worker.margin.assign(group.shape->margin_cells(), 0.0);
     group.shape->MarginOf(worker.residual.data() + TableSpanOf(run, group.table).first,
                           worker.margin.data());
@@ -93,7 +96,7 @@ void ScoreOf(const RunState& run, const ScoreLayout& layout, Worker& worker, dou
   for (int i = 0; i < n; ++i) {
     const Direction& direction = layout.directions[i];
     if (direction.table < 0 || direction.group >= 0) continue;
-    if (IsCumulativeTable(run, direction.table)) continue;
+    if (IsCumulativeTable(run, direction.table) || direction.table == hazard) continue;
     const double* r = worker.residual.data() + TableSpanOf(run, direction.table).first;
     double sum = 0;
     for (std::size_t c = 0; c < direction.x.size(); ++c) {
@@ -114,9 +117,11 @@ void Prepare(const RunState& run, Worker& worker) {
 
 bool ScoreAvailable(const RunState& run) {
   const ScoreLayout layout = ScoreLayoutOf(run);
-  // The differences of the score do not move cumulative tables.
-  return layout.complete && !layout.tables.empty() &&
-         (!layout.cumulative || SingleCompletions(run) || PosteriorCovarianceFits(run, layout));
+  if (!layout.complete || layout.tables.empty()) return false;
+  // The differences of the score move neither cumulative tables nor the hazard part, whose
+  // factors only the posterior-covariance form's pass forms.
+  if (run.estimation.hazard.table >= 0) return PosteriorCovarianceFits(run, layout);
+  return !layout.cumulative || SingleCompletions(run) || PosteriorCovarianceFits(run, layout);
 }
 
 bool ScoredNewton(const RunState& run) { return !run.model.AnyMar && ScoreAvailable(run); }
@@ -124,11 +129,17 @@ bool ScoredNewton(const RunState& run) { return !run.model.AnyMar && ScoreAvaila
 std::vector<double> ComputeScore(const RunState& run) {
   const ScoreLayout layout = ScoreLayoutOf(run);
   std::vector<double> g(layout.directions.size(), 0.0);
+  std::vector<double> hazard_score(g.size(), 0.0);
   Worker worker;
   Prepare(run, worker);
-  ExpectedCompleteTables(run, worker.fitted.data(), worker.expected.data(), worker.posterior);
+  if (run.estimation.hazard.table >= 0) {
+    worker.expected = ExpectedTablesAndHazardScore(run, layout, hazard_score);
+  } else {
+    ExpectedCompleteTables(run, worker.fitted.data(), worker.expected.data(), worker.posterior);
+  }
   ScoreOf(run, layout, worker, g.data());
   if (layout.cumulative) AddCumulativeScore(run, layout, worker.expected.data(), g);
+  for (std::size_t i = 0; i < g.size(); ++i) g[i] += hazard_score[i];
   return g;
 }
 
@@ -140,8 +151,9 @@ void ScoreInformation(const RunState& run, std::vector<double>& matrix,
   const std::vector<double>& base = run.estimation.FittedTable;
 
   const bool automatic = method == ScoreInformationMethod::kAutomatic;
+  const bool hazard = run.estimation.hazard.table >= 0;
   if (method == ScoreInformationMethod::kPosteriorCovariance ||
-      (automatic && !SingleCompletions(run) && PosteriorCovarianceFits(run, layout))) {
+      (automatic && (hazard || !SingleCompletions(run)) && PosteriorCovarianceFits(run, layout))) {
     PosteriorCovarianceInformation(run, layout, matrix);
     return;
   }

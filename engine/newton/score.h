@@ -33,9 +33,15 @@ namespace tav {
 // below 1e-8 relative; forward differences (n + 1 E-steps) would leave O(h), which shows in the
 // fourth digit of an eigenvalue.
 //
+// The hazard part's parameters act on its rates (transition probabilities in discrete time,
+// normalised per covariate cell, interval and origin) as exp(delta x_i); a pattern's
+// complete-data score in covariate cell c is sum_cells x_i (d - lambda y) over its events d and
+// exposures y (discrete time: d - p D_b, D_b its transitions from the origin in the interval),
+// and only the posterior-covariance form, whose pass forms the hazard factors, covers them.
+//
 // Parameters of submodels with marginal restrictions are left out (their covariances come from
-// their own step). Models with a hazard part and the normal model (cum(i)) are not covered:
-// their information stays with the finite differences of the log-likelihood.
+// their own step). Estimated hazard shapes (kind 3) and the normal model (cum(i)) are not
+// covered: their information stays with the finite differences of the log-likelihood.
 
 inline constexpr double kScoreStep = 1e-4;
 

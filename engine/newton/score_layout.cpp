@@ -25,10 +25,11 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
   const std::vector<FreeParameter>& parameters = est.free_parameters.parameters;
   const int n = static_cast<int>(parameters.size());
   layout.directions.resize(n);
-  if (est.hazard.table >= 0 || !est.free_parameters.Usable() || !newton.effects_ready) {
+  if (!est.free_parameters.Usable() || !newton.effects_ready) {
     layout.complete = false;
     return layout;
   }
+  const int hazard = est.hazard.table;
   for (int i = 0; i < n && layout.complete; ++i) {
     const FreeParameter& parameter = parameters[i];
     Direction& direction = layout.directions[i];
@@ -38,7 +39,7 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
     } else if (parameter.design >= 0) {
       const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
       if (work == nullptr || work->fixed || work->x.empty() || work->table < 0 ||
-          work->table >= model.SubmodelCount || parameter.position < 0 ||
+          (work->table >= model.SubmodelCount && work->table != hazard) || parameter.position < 0 ||
           parameter.position >= static_cast<int>(work->free.size())) {
         layout.complete = false;
         continue;
@@ -68,9 +69,10 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
     const int t = direction.table;
     if (t < 0) continue;
     const Submodel& table = model.submodels[t];
-    // The normal model (i) is left out: its scale follows the expected table.
+    // The normal model (i) is left out: its scale follows the expected table. So are estimated
+    // hazard shapes (kind 3), whose exposures move with them.
     const bool cumulative = t < model.SubmodelCount && table.IsCumulative();
-    if (t >= model.SubmodelCount ||
+    if ((t >= model.SubmodelCount && (t != hazard || est.hazard.kind == 3)) ||
         (cumulative && (table.CumulativeModel == 8 || direction.group >= 0)) ||
         (direction.group < 0 && static_cast<std::int64_t>(direction.x.size()) !=
                                     static_cast<std::int64_t>(table.cell_count))) {
@@ -78,6 +80,7 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
       continue;
     }
     layout.cumulative = layout.cumulative || cumulative;
+    layout.hazard = layout.hazard || t == hazard;
     if (std::find(layout.tables.begin(), layout.tables.end(), t) == layout.tables.end()) {
       layout.tables.push_back(t);
     }

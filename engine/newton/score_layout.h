@@ -33,6 +33,7 @@ struct ScoreLayout {
   std::vector<int> tables;  // the tables that parameters act on, ascending
   bool complete = true;     // every parameter that counts has a direction
   bool cumulative = false;  // some of the tables are cumulative
+  bool hazard = false;      // the hazard part's table is one of them
 };
 
 struct TableSpan {
