@@ -22,8 +22,10 @@ namespace {
 
 using testing::Fitted;
 
+// An example's input, or a golden case's (a name that begins with "haz"), with settings added.
 std::string Example(const std::string& name, const std::string& settings) {
-  std::ifstream in(std::string(TAV_SOURCE_DIR) + "/examples/" + name + ".inp");
+  const std::string folder = name.rfind("haz", 0) == 0 ? "/tests/golden/cases/" : "/examples/";
+  std::ifstream in(std::string(TAV_SOURCE_DIR) + folder + name + ".inp");
   std::stringstream text;
   text << in.rdbuf();
   return text.str() + "\n" + settings + "\n";
@@ -69,11 +71,12 @@ TEST(Score, IsTheDerivativeOfTheLogLikelihood) {
   const struct {
     const char* example;
     const char* settings;
-  } cases[] = {{"lcmissin", "ite 3"}, {"lcequal", "ite 3"}, {"linlin", "ite 1"},
-               {"rcmental", "ite 1"}, {"lcorder", "ite 3"}, {"eqtwo", "ite 0"},
-               {"eqthree", "ite 0"},  {"mhorder", "ite 0"}, {"satisfy", "ite 0"},
-               {"cumlogit", "ite 1"}, {"lccum", "ite 3"},   {"mixhaz", "ite 3"},
-               {"discrete", "ite 0"}, {"compete", "ite 0"}};
+  } cases[] = {
+      {"lcmissin", "ite 3"}, {"lcequal", "ite 3"},  {"linlin", "ite 1"},   {"rcmental", "ite 1"},
+      {"lcorder", "ite 3"},  {"eqtwo", "ite 0"},    {"eqthree", "ite 0"},  {"mhorder", "ite 0"},
+      {"satisfy", "ite 0"},  {"cumlogit", "ite 1"}, {"lccum", "ite 3"},    {"mixhaz", "ite 3"},
+      {"discrete", "ite 0"}, {"compete", "ite 0"},  {"hazshape", "ite 0"}, {"hazmiss", "ite 2"},
+      {"hazcov", "ite 0"},   {"hazchain", "ite 0"}, {"hazcount", "ite 0"}, {"haztable", "ite 0"}};
   for (const auto& c : cases) {
     Fitted f(std::string(c.example) == "lccum" ? kLatentCumulative + std::string(c.settings)
                                                : Example(c.example, c.settings));
@@ -149,11 +152,13 @@ std::string ManyPatterns() {
 }
 
 // Central differences of the score itself, the parameters moved as the Newton-type code moves
-// them (cumulative tables included, which the differences of ScoreInformation do not move).
-TEST(ScoreInformation, CumulativeTablesAreCoveredToo) {
+// them: cumulative tables and the hazard part, which the differences of ScoreInformation do not
+// move.
+TEST(ScoreInformation, CumulativeTablesAndHazardPartsAreCoveredToo) {
   for (const std::string& input :
        {Example("cumlogit", ""), std::string(kLatentCumulative), Example("mixhaz", ""),
-        Example("discrete", ""), Example("compete", "")}) {
+        Example("discrete", ""), Example("compete", ""), Example("hazshape", ""),
+        Example("hazmiss", ""), Example("hazcov", "")}) {
     Fitted f(input);
     ASSERT_EQ(f.message, "");
     Prepare(f.run);
