@@ -32,6 +32,15 @@ inline std::string WriteInput(const std::filesystem::path& directory, const std:
   return input;
 }
 
+// The fuzzers' memory budget: 100 MB, so that inputs that ask for huge arrays are refused
+// instead of taking the machine's memory (libFuzzer's limit is 3 GB).
+inline constexpr std::int64_t kFuzzMemoryBudget = 100'000'000;
+
+// Inputs that set their own budget (`mem`) are left out, for the same reason.
+inline bool SetsTheMemoryBudget(const std::string& text) {
+  return text.find("mem") != std::string::npos;
+}
+
 }  // namespace tav::fuzz
 
 #endif  // TAV_FUZZ_FUZZ_INPUT_H_

@@ -38,6 +38,7 @@ class QuietPresentation : public tav::Presentation {
 // than 100,000 records counts as a large model: it writes them all.
 double ModelCells(const std::string& input, const std::filesystem::path& directory) {
   tav::RunState probe;
+  probe.memory_budget = tav::fuzz::kFuzzMemoryBudget;
   probe.arguments = {input, (directory / "probe.out").string(), directory.string() + "/"};
   probe.InputFileName = input;
   probe.OutputFileName = probe.arguments[1];
@@ -58,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::filesystem::path directory = tav::fuzz::ScratchDirectory("tav_run_fuzz");
   static const bool long_run = std::getenv("TAV_FUZZ_LONG") != nullptr;
   std::string text(reinterpret_cast<const char*>(data), size);
+  if (tav::fuzz::SetsTheMemoryBudget(text)) return 0;
   std::string input =
       tav::fuzz::WriteInput(directory, reinterpret_cast<const std::uint8_t*>(text.data()), size);
   if (input.empty()) return 0;
@@ -72,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   QuietPresentation window;
   tav::RunState run;
+  run.memory_budget = tav::fuzz::kFuzzMemoryBudget;
   run.presentation = &window;
   run.arguments = {input, (directory / "output.out").string(), directory.string() + "/",
                    (directory / "log.txt").string(), "-log"};

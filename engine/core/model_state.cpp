@@ -16,19 +16,6 @@ T& AddToList(std::vector<T>& list, int index, const char* message) {
 
 }  // namespace
 
-std::vector<double> AllocRealArray(std::int64_t count) {
-  if (count < 0 || count > kMaxArrayBytes / 8) {
-    StopRun("  Error: problem too big to fit in memory");
-  }
-  return std::vector<double>(static_cast<std::size_t>(count));
-}
-
-std::vector<std::int32_t> AllocIntArray(std::int64_t count) {
-  if (count < 0 || count > kMaxIntArrayCount) StopRun("  Error: array too big to fit in memory");
-  if (count > kMaxArrayBytes / 4) StopRun("  Error: problem too big to fit in memory");
-  return std::vector<std::int32_t>(static_cast<std::size_t>(count));
-}
-
 void CheckVariableCount(int n, bool with_covariate) {
   if (n > kMaxVariables || (with_covariate && n + 1 > kMaxVariables)) {
     StopRun("  Error: more than the maximum number of variables");

@@ -13,7 +13,6 @@ inline constexpr int kMaxVariables = 100;
 inline constexpr int kVectorSize = 103;  // per-variable vectors: 100 variables and the covariate
 inline constexpr int kMaxSubgroups = 256;
 inline constexpr int kMaxListIndex = 102;  // submodels, effects, designs, row/column effects
-inline constexpr std::int64_t kMaxArrayBytes = 100'000'000;
 inline constexpr std::int64_t kMaxIntArrayCount = 400'000'000;
 
 // One byte per variable, indexed by the global variable number. Submodel, effect, design and
@@ -237,8 +236,6 @@ struct ModelState {
 };
 
 // Work arrays of at most 100,000,000 bytes; larger requests stop the run.
-std::vector<double> AllocRealArray(std::int64_t count);
-std::vector<std::int32_t> AllocIntArray(std::int64_t count);
 
 // Stops the run when n variables (plus the covariate when with_covariate) exceed the limit.
 void CheckVariableCount(int n, bool with_covariate);

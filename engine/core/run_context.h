@@ -25,6 +25,10 @@ struct ClockReading {
 
 ClockReading LocalClock();
 
+// The memory budget of a run unless `mem` sets it: three quarters of the machine's physical
+// memory (4 GB where that is unknown).
+std::int64_t DefaultMemoryBudget();
+
 // What every layer of a run shares: the command line, the window, the open files, the reader's
 // word buffers, the random generator, the progress the Info button shows, the model and the
 // event-history set-up.
@@ -80,6 +84,9 @@ struct RunContext {
   ModelState model;
   EventHistoryState history;
 
+  // The memory the run's large arrays may take, in bytes (DefaultMemoryBudget, or `mem`).
+  std::int64_t memory_budget = DefaultMemoryBudget();
+
   int ArgumentCount() const { return static_cast<int>(arguments.size()); }
   // The last argument is "-log": log lines go to the log file and the dialog shows progress.
   bool LogFileMode() const { return !arguments.empty() && arguments.back() == "-log"; }
@@ -98,7 +105,18 @@ struct RunContext {
   // Closes every file the run may have open, without checking: a file that was to replace its
   // destination leaves the destination as it was.
   void CloseAllFiles();
+
+  // Stops the run with message unless bytes (of one array, or of the arrays that live
+  // together) fit in the memory budget.
+  void CheckMemory(double bytes,
+                   const char* message = "  Error: problem too big to fit in memory") const;
 };
+
+// Arrays of count reals or 32-bit integers (0), within the run's memory budget ("problem too
+// big to fit in memory"); integer arrays also within kMaxIntArrayCount ("array too big to fit
+// in memory").
+std::vector<double> AllocRealArray(const RunContext& run, std::int64_t count);
+std::vector<std::int32_t> AllocIntArray(const RunContext& run, std::int64_t count);
 
 }  // namespace tav
 

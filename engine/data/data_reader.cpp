@@ -51,13 +51,6 @@ std::int64_t SubgroupCells(const ModelState& model, int g) {
   return cells;
 }
 
-// Stops the run when an array of count doubles would exceed the memory limit of work arrays.
-void CheckRealArraySize(std::int64_t count) {
-  if (count < 0 || count > kMaxArrayBytes / 8) {
-    StopRun("  Error: problem too big to fit in memory");
-  }
-}
-
 // An exit time of a record (the time unit, from 1, in which the episode ended) on the grid of
 // the hazard model.
 double GridTime(const EventHistoryState& history, double time) {
@@ -135,9 +128,8 @@ class TableReader {
  private:
   void Store(double value, int g, double cell, bool hazard, int t, bool event) {
     DataStore& data = run_.data;
-    if (data.EntryCount() + 1 >= kMaxEntries) {
-      StopRun("  Error: array with observed frequencies too big to fit in memory");
-    }
+    run_.CheckMemory(static_cast<double>(data.EntryCount() + 1) * kEntryBytes,
+                     "  Error: array with observed frequencies too big to fit in memory");
     AppendEntry(data, value, g, cell);
     if (!hazard) return;
     const EventHistoryState& history = run_.history;
@@ -180,18 +172,15 @@ class RecordReader {
     covariates_ = std::max(model_.CovariateCount, 0);
     slots_ = history_.HazardModel ? std::max(history_.EpisodeCount, 1) : 0;
     if (!aggregate_) {
-      CheckRealArraySize(records);
-      // The episodes of all records together stay within the size of one work array.
-      const std::int64_t episode_bytes = static_cast<std::int64_t>(sizeof(Episode)) * slots_;
-      if (episode_bytes > 0 && records > kMaxArrayBytes / episode_bytes) {
-        StopRun("  Error: problem too big to fit in memory");
-      }
+      // One entry per record, with its episodes, within the memory budget.
+      run_.CheckMemory(static_cast<double>(records) *
+                       static_cast<double>(kEntryBytes + sizeof(Episode) * slots_));
       const std::size_t first = static_cast<std::size_t>(std::min<std::int64_t>(records, 4096));
       data_.entry_count.reserve(first);
       data_.entry_subgroup.reserve(first);
       data_.entry_cell.reserve(first);
     }
-    if (covariates_ > 0) data_.covariate_value = AllocRealArray(covariates_ * records);
+    if (covariates_ > 0) data_.covariate_value = AllocRealArray(run_, covariates_ * records);
     if (!numbered_) {
       OpenScratchFile(run_, record_scratch_, "records.dat", "w");
       data_.record_scratch_written = true;
@@ -547,9 +536,8 @@ class RecordReader {
       at->second += count;
       return;
     }
-    if (static_cast<std::int64_t>(aggregated_.size()) + 1 >= kMaxEntries) {
-      StopRun("  Error: array with data too big to fit in memory");
-    }
+    run_.CheckMemory(static_cast<double>(aggregated_.size() + 1) * kAggregatedEntryBytes,
+                     "  Error: array with data too big to fit in memory");
     aggregated_.emplace(key, count);
   }
 

@@ -6,8 +6,11 @@
 
 namespace tav {
 
-// The most entries the observed-data store holds (the 163,800th stops the run).
-inline constexpr std::int64_t kMaxEntries = 163800;
+// The memory an entry of the observed-data store takes (its count, cell and subgroup, with room
+// for the E-step's use of it), and an entry while records are being aggregated (a node of the
+// ordered map besides); the store holds as many as the run's memory budget allows.
+inline constexpr std::int64_t kEntryBytes = 64;
+inline constexpr std::int64_t kAggregatedEntryBytes = 128;
 
 // One episode of an event history record, on the time grid of the hazard model.
 struct Episode {

@@ -19,27 +19,23 @@ constexpr std::int32_t kIntMax = std::numeric_limits<std::int32_t>::max();
 double NonNegative(double count) { return count > 0 ? count : 0; }
 
 // Stops the run unless a store of size elements has room for count more: the stores are work
-// arrays and obey the same limits as any other.
-void CheckRealRoom(std::size_t size, double count) {
-  if (static_cast<double>(size) + count > static_cast<double>(kMaxArrayBytes / 8)) {
-    StopRun("  Error: problem too big to fit in memory");
-  }
+// arrays and obey the same limits as any other (the run's memory budget).
+void CheckRealRoom(const RunContext& run, std::size_t size, double count) {
+  run.CheckMemory((static_cast<double>(size) + count) * sizeof(double));
 }
 
-void CheckIntRoom(std::size_t size, double count) {
+void CheckIntRoom(const RunContext& run, std::size_t size, double count) {
   const double total = static_cast<double>(size) + count;
   if (total > static_cast<double>(kMaxIntArrayCount)) {
     StopRun("  Error: array too big to fit in memory");
   }
-  if (total > static_cast<double>(kMaxArrayBytes / 4)) {
-    StopRun("  Error: problem too big to fit in memory");
-  }
+  run.CheckMemory(total * sizeof(std::int32_t));
 }
 
 // Reads count reals into store; returns where they start.
 std::int64_t ReadReals(DataRun& run, TextFile& source, std::vector<double>& store, double count) {
   count = NonNegative(count);
-  CheckRealRoom(store.size(), count);
+  CheckRealRoom(run, store.size(), count);
   const auto start = static_cast<std::int64_t>(store.size());
   const auto n = static_cast<std::int64_t>(count);
   for (std::int64_t k = 0; k < n; ++k) store.push_back(ReadReal(run, source));
@@ -50,7 +46,7 @@ std::int64_t ReadReals(DataRun& run, TextFile& source, std::vector<double>& stor
 std::int64_t ReadIntegers(DataRun& run, TextFile& source, std::vector<std::int32_t>& store,
                           double count, double low, double high, const char* message) {
   count = NonNegative(count);
-  CheckIntRoom(store.size(), count);
+  CheckIntRoom(run, store.size(), count);
   const auto start = static_cast<std::int64_t>(store.size());
   const auto n = static_cast<std::int64_t>(count);
   for (std::int64_t k = 0; k < n; ++k) {
@@ -62,9 +58,9 @@ std::int64_t ReadIntegers(DataRun& run, TextFile& source, std::vector<std::int32
 }
 
 // Appends count zeros to the real design store (room kept for generated columns).
-std::int64_t SkipReals(std::vector<double>& store, double count) {
+std::int64_t SkipReals(const RunContext& run, std::vector<double>& store, double count) {
   count = NonNegative(count);
-  CheckRealRoom(store.size(), count);
+  CheckRealRoom(run, store.size(), count);
   const auto start = static_cast<std::int64_t>(store.size());
   store.resize(store.size() + static_cast<std::size_t>(count), 0.0);
   return start;
@@ -73,18 +69,18 @@ std::int64_t SkipReals(std::vector<double>& store, double count) {
 // The columns of the first design of a cumulative submodel, which the user does not give:
 // identity columns for the models a to d, else a column of ones and, except for model i, a
 // column of centred scores.
-std::int64_t GenerateCumulativeColumns(const Submodel& submodel, double n, double p,
-                                       std::vector<double>& store) {
+std::int64_t GenerateCumulativeColumns(const RunContext& run, const Submodel& submodel, double n,
+                                       double p, std::vector<double>& store) {
   const auto start = static_cast<std::int64_t>(store.size());
   const auto cells = static_cast<std::int64_t>(NonNegative(n));
   if (submodel.CumulativeModel / 4 == 0) {
-    CheckRealRoom(store.size(), NonNegative(p) * n);
+    CheckRealRoom(run, store.size(), NonNegative(p) * n);
     const auto columns = static_cast<std::int64_t>(NonNegative(p));
     for (std::int64_t k = 0; k < columns; ++k) {
       for (std::int64_t c = 0; c < cells; ++c) store.push_back(c == k ? 1.0 : 0.0);
     }
   } else if (p > 0) {
-    CheckRealRoom(store.size(), 2 * n);
+    CheckRealRoom(run, store.size(), 2 * n);
     for (std::int64_t c = 0; c < cells; ++c) store.push_back(1.0);
     if (submodel.CumulativeModel != 8) {
       for (std::int64_t k = 0; k < cells; ++k) {
@@ -135,7 +131,7 @@ void ReadDesign(DataRun& run, TextFile& source, int v, int i) {
   const bool free = IsFreeDesign(submodel, i);
 
   if (submodel.IsCumulative() && i == 0) {
-    slot.real_start = GenerateCumulativeColumns(submodel, n, p, store.real_design);
+    slot.real_start = GenerateCumulativeColumns(run, submodel, n, p, store.real_design);
   } else if ((family == DesignFamily::kCovariate && covariate != 1) ||
              family == DesignFamily::kLinLog) {
     slot.real_start = ReadReals(run, source, store.real_design, n * p);
@@ -171,7 +167,7 @@ void ReadDesign(DataRun& run, TextFile& source, int v, int i) {
       }
     }
   } else if (family == DesignFamily::kSpecial) {
-    slot.real_start = SkipReals(store.real_design, n * p);
+    slot.real_start = SkipReals(run, store.real_design, n * p);
   }
 
   const int m = GroupMultiplier(design);

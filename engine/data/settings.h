@@ -61,6 +61,9 @@ struct Settings {
   int score_scaling = 1;
   // Threads of the run's parallel work (`thr`): 0 for the hardware concurrency.
   int threads = 0;
+  // The memory budget in megabytes as `mem` gave it (0: not given); RunContext::memory_budget
+  // holds it in bytes.
+  int memory_megabytes = 0;
   bool user_scores_given = false;
   std::vector<double> user_scores;
   std::int32_t simulate_count = 0;

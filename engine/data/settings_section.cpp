@@ -53,11 +53,9 @@ std::string WithoutBracket(const std::string& word, bool& opened) {
   return opened ? word.substr(0, word.size() - 1) : word;
 }
 
-// Stops the run unless count reals fit in one work array.
-std::int64_t CheckedRealCount(double count) {
-  if (!(count <= static_cast<double>(kMaxArrayBytes / 8))) {
-    StopRun("  Error: problem too big to fit in memory");
-  }
+// Stops the run unless count reals fit in the memory budget.
+std::int64_t CheckedRealCount(const RunContext& run, double count) {
+  run.CheckMemory(std::max(count, 0.0) * sizeof(double));
   return static_cast<std::int64_t>(std::max(count, 0.0));
 }
 
@@ -258,7 +256,7 @@ void ParseStartValues(DataRun& run, bool hazard) {
   }
 
   // The values.
-  request.values.assign(static_cast<std::size_t>(CheckedRealCount(count)), 0.0);
+  request.values.assign(static_cast<std::size_t>(CheckedRealCount(run, count)), 0.0);
   const std::string values_word = bracket ? std::string("[") : ReadFileName(in);
   if (values_word == "[") {
     ReadValueList(run, in, request.values, log_scale);
@@ -540,7 +538,8 @@ void ParseUserScores(DataRun& run) {
   Settings& settings = run.settings;
   settings.user_scores_given = true;
   settings.user_scores.assign(
-      static_cast<std::size_t>(CheckedRealCount(std::max(run.model.assoc_score_count, 0))), 0.0);
+      static_cast<std::size_t>(CheckedRealCount(run, std::max(run.model.assoc_score_count, 0))),
+      0.0);
   for (double& score : settings.user_scores) score = ReadReal(run, run.InputFile);
 }
 
@@ -592,6 +591,12 @@ bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
     settings.added_constant = ReadReal(run, in);
   } else if (key == "see") {
     ParseSeed(run, command);
+  } else if (key == "mem") {
+    // The memory budget in megabytes, for the arrays allocated after it (so before dat).
+    const int megabytes = ReadInteger(run, in);
+    if (megabytes < 1) StopRun("  Error: impossible value in command " + command);
+    settings.memory_megabytes = megabytes;
+    run.memory_budget = static_cast<std::int64_t>(megabytes) << 20;
   } else if (key == "thr") {
     // 0 asks for the hardware concurrency; more threads than a machine could hold are refused.
     const int threads = ReadInteger(run, in);
@@ -676,7 +681,7 @@ bool NewtonUnavailable(const ModelState& model, bool with_mar, bool with_assoc) 
 }
 
 std::vector<double> NormalStartValues(std::int64_t m, int type, double range) {
-  std::vector<double> values = AllocRealArray(std::max<std::int64_t>(m, 0));
+  std::vector<double> values(static_cast<std::size_t>(std::max<std::int64_t>(m, 0)));
   if (m <= 0) return values;
   if (m == 1) {
     values[0] = 1;

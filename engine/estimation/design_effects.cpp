@@ -164,7 +164,7 @@ std::vector<double> GroupedValues(const EstimationRun& run, int r, int i, int ta
       parameters = e;
       break;
   }
-  std::vector<double> spread = AllocRealArray(static_cast<std::int64_t>(parameters) * cells);
+  std::vector<double> spread = AllocRealArray(run, static_cast<std::int64_t>(parameters) * cells);
   std::fill(spread.begin(), spread.end(), 0.0);
   const auto at = [cells](int column, std::int64_t cell) {
     return static_cast<std::size_t>(column) * cells + cell;
@@ -561,7 +561,7 @@ void SetUpDesignEffects(EstimationRun& run) {
           work.fixed ? static_cast<int>(work.shape.margin_cells()) : design.DesignCountParam;
       if (work.parameters <= 0) continue;
       if (!work.fixed) {
-        work.x = AllocRealArray(static_cast<std::int64_t>(work.parameters) * cells);
+        work.x = AllocRealArray(run, static_cast<std::int64_t>(work.parameters) * cells);
         std::fill(work.x.begin(), work.x.end(), 0.0);
         for (int d = i; d <= work.last_design; ++d) AddTermValues(run, r, d, work);
         if (design.Grouped()) {

@@ -166,7 +166,13 @@ void BuildIndexMaps(EstimationRun& run) {
     total += static_cast<std::int64_t>(model.complete_cell_count[PatternSubgroup(data, p)]) * n;
   }
   est.pattern_start[patterns] = total;
-  est.cell_map = AllocIntArray(total);
+  // The index maps live beside the fitted and expected tables and the data: together they stay
+  // within the memory budget.
+  run.CheckMemory(static_cast<double>(total) * sizeof(std::int32_t) +
+                  static_cast<double>(est.FittedTable.size() + est.ExpectedTable.size()) *
+                      sizeof(double) +
+                  static_cast<double>(patterns) * kEntryBytes);
+  est.cell_map = AllocIntArray(run, total);
   HazardWork& hazard = est.hazard;
   const bool with_hazard = hazard.table >= 0;
   if (with_hazard) {
@@ -177,7 +183,7 @@ void BuildIndexMaps(EstimationRun& run) {
       completions += static_cast<std::int64_t>(model.complete_cell_count[PatternSubgroup(data, p)]);
     }
     hazard.completion_start[patterns] = completions;
-    hazard.covariate_cell = AllocIntArray(completions);
+    hazard.covariate_cell = AllocIntArray(run, completions);
   }
 
   // Each submodel's cell is first_cell plus the sum of category times stride over its

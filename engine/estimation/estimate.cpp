@@ -1,6 +1,7 @@
 #include "estimation/estimate.h"
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -74,11 +75,17 @@ void SetUpEstimationTables(EstimationRun& run) {
   const bool hazard =
       run.history.HazardModel && static_cast<int>(model.submodels.size()) > model.SubmodelCount;
   const int n = model.SubmodelCount + (hazard ? 1 : 0);
-  est.FittedTable = AllocRealArray(model.submodel_cell_total);
+  // The E-step's index maps number the cells with 32-bit integers; the fitted and expected
+  // tables live together.
+  if (model.submodel_cell_total > std::numeric_limits<std::int32_t>::max()) {
+    StopRun("  Error: problem too big to fit in memory");
+  }
+  run.CheckMemory(2.0 * static_cast<double>(model.submodel_cell_total) * sizeof(double));
+  est.FittedTable = AllocRealArray(run, model.submodel_cell_total);
   std::fill(est.FittedTable.begin(), est.FittedTable.end(), 1.0);
-  est.ExpectedTable = AllocRealArray(model.submodel_cell_total);
-  est.FittedMarginWork = AllocRealArray(model.condition_cell_total + 1);
-  est.ExpectedMarginWork = AllocRealArray(model.condition_cell_total + 1);
+  est.ExpectedTable = AllocRealArray(run, model.submodel_cell_total);
+  est.FittedMarginWork = AllocRealArray(run, model.condition_cell_total + 1);
+  est.ExpectedMarginWork = AllocRealArray(run, model.condition_cell_total + 1);
 
   est.margin_shapes.assign(n, {});
   est.condition_shapes.assign(n, {});
@@ -102,7 +109,7 @@ void SetUpEstimationTables(EstimationRun& run) {
     }
     est.expected_margins[r].assign(submodel.MarginCount(), {});
   }
-  est.MarginParameters = AllocRealArray(parameters);
+  est.MarginParameters = AllocRealArray(run, parameters);
   est.DesignParameters.clear();  // the families that have design parameters append theirs
   // The hazard part first: the families' set-up finds its submodel there.
   SetUpHazardPart(run);

@@ -211,7 +211,7 @@ void FitEqualityRestrictionsEq2(EstimationRun& run) {
     est.eq2_free_mass.assign(columns, 1.0);
     est.eq2_free_total.assign(columns, 0.0);
     est.eq2_set_total.assign(sets + 1, 0.0);
-    est.eq2_count = AllocIntArray((sets + 1) * columns + 1);
+    est.eq2_count = AllocIntArray(run, (sets + 1) * columns + 1);
     std::int64_t base = 0;
     for (const RestrictedSubmodel& item : restricted) {
       const Submodel& submodel = model.submodels[item.r];

@@ -193,7 +193,7 @@ void SetUpRestrictedSubmodels(EstimationRun& run) {
       work.log_form = design.loglinear;
       const int letter = design.DesignRestriction / 10 % 10;
       work.boundary = letter % 2 == 0 && letter > 0;
-      work.z = AllocRealArray(static_cast<std::int64_t>(work.parameters) * cells);
+      work.z = AllocRealArray(run, static_cast<std::int64_t>(work.parameters) * cells);
       std::fill(work.z.begin(), work.z.end(), 0.0);
       work.target.assign(work.parameters, 0.0);
       // The terms of the item, then the targets that the letters c and d reserve one

@@ -47,6 +47,7 @@ constexpr std::array<CommandEntry, kCommandCount> kCommands = {{
     {"ste", kSettings, "step size"},
     {"mit", kSettings, "M-step cycles per iteration"},
     {"thr", kSettings, "number of threads"},
+    {"mem", kSettings, "memory budget in megabytes"},
     {"sca", kSettings, "scaling of association scores"},
     {"dum", kSettings, "dummy coding"},
     {"new", kSettings, "Newton-type algorithm"},

@@ -39,7 +39,7 @@ void ExpectClosingBracket(RunContext& run, const std::string& message) {
 // A transition table of states x states risk numbers, all 0.
 void NewTransitionTable(RunContext& run, std::int64_t states) {
   EventHistoryState& history = run.history;
-  history.TransitionRisk = AllocIntArray(states * states);
+  history.TransitionRisk = AllocIntArray(run, states * states);
   history.StateCount = static_cast<int>(states);
   history.RiskCount = 0;
   history.NonSelfTransitions = 0;
@@ -62,7 +62,7 @@ void ReadTimePoints(RunContext& run) {
   history.HazardModel = true;
   const std::int32_t points = ReadInteger(run, run.InputFile);
   if (points < 1) StopRun("  Error: number of time points must be >= 1");
-  history.TimeValues = AllocRealArray(static_cast<std::int64_t>(points) + 1);
+  history.TimeValues = AllocRealArray(run, static_cast<std::int64_t>(points) + 1);
   history.TimePointCount = points;
   history.TrackMaximumTime = false;
   model.Dimension[model.VariableCount] = points;

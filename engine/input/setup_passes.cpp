@@ -149,7 +149,7 @@ std::vector<std::int32_t> CellColumns(const ModelState& model, int s) {
     if (submodel.SubmodelVariables[v] != 0) variables.push_back(v);
   }
   const auto cells = static_cast<std::int64_t>(submodel.cell_count);
-  std::vector<std::int32_t> columns = AllocIntArray(cells);
+  std::vector<std::int32_t> columns(static_cast<std::size_t>(cells));
   if (s == 0 || submodel.MarginCount() == 0) return columns;
   const Membership& margin = submodel.EffectVariables[0];
   std::vector<int> category(variables.size(), 0);

@@ -17,7 +17,7 @@ namespace {
 constexpr int kMostCategories = 90;
 constexpr double kSmallestEigenvalue = 1e-10;
 // The largest complete table analysed: the largest table of doubles the estimation has.
-constexpr long double kLargestAnalysedTable = kMaxArrayBytes / sizeof(double);
+constexpr long double kLargestAnalysedTable = 12500000;
 
 using Analysis = CorrespondenceAnalysis;
 

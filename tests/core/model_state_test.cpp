@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/run_context.h"
 #include "test_support.h"
 
 namespace tav {
@@ -9,16 +10,25 @@ namespace {
 
 using testing::StopMessage;
 
-TEST(Capacity, Arrays) {
-  EXPECT_EQ(AllocRealArray(12'500'000).size(), 12'500'000u);
-  EXPECT_EQ(StopMessage([] { AllocRealArray(12'500'001); }),
+// Arrays obey the run's memory budget (three quarters of the machine's memory unless `mem`
+// sets it); integer arrays also their count limit.
+TEST(Capacity, ArraysWithinTheMemoryBudget) {
+  RunContext run;
+  EXPECT_GE(run.memory_budget, std::int64_t{1} << 20);
+  run.memory_budget = 100'000'000;
+  EXPECT_EQ(AllocRealArray(run, 12'500'000).size(), 12'500'000u);
+  EXPECT_EQ(StopMessage([&] { AllocRealArray(run, 12'500'001); }),
             "  Error: problem too big to fit in memory");
-  EXPECT_EQ(AllocIntArray(25'000'000).size(), 25'000'000u);
-  EXPECT_EQ(StopMessage([] { AllocIntArray(25'000'001); }),
+  EXPECT_EQ(AllocIntArray(run, 25'000'000).size(), 25'000'000u);
+  EXPECT_EQ(StopMessage([&] { AllocIntArray(run, 25'000'001); }),
             "  Error: problem too big to fit in memory");
-  EXPECT_EQ(StopMessage([] { AllocIntArray(400'000'001); }),
+  EXPECT_EQ(StopMessage([&] { AllocIntArray(run, 400'000'001); }),
             "  Error: array too big to fit in memory");
-  EXPECT_EQ(StopMessage([] { AllocRealArray(-1); }), "  Error: problem too big to fit in memory");
+  EXPECT_EQ(StopMessage([&] { AllocRealArray(run, -1); }),
+            "  Error: problem too big to fit in memory");
+  // A budget of 200 MB holds what 100 MB did not.
+  run.memory_budget = 200'000'000;
+  EXPECT_EQ(AllocRealArray(run, 12'500'001).size(), 12'500'001u);
 }
 
 TEST(Capacity, Variables) {

@@ -176,20 +176,29 @@ TEST(TableData, Messages) {
             "  Error: too few numbers encountered when reading observed frequencies");
 }
 
-TEST(TableData, AtMost163799Entries) {
+// The store holds as many entries as the memory budget allows: 170,000 (more than the fixed
+// cap of 163,799 there was) with the default budget, 1000 in a budget of 1000 entries.
+TEST(TableData, EntriesWithinTheMemoryBudget) {
   std::string ones;
-  for (int i = 0; i < 163799; ++i) ones += "1\n";
-  Data fits({163799});
+  for (int i = 0; i < 170000; ++i) ones += "1\n";
+  Data fits({170000});
   ASSERT_EQ(fits.Read(ones), "");
-  EXPECT_EQ(fits.run.data.EntryCount(), 163799);
-  EXPECT_DOUBLE_EQ(fits.run.data.total_count, 163799);
+  EXPECT_EQ(fits.run.data.EntryCount(), 170000);
+  EXPECT_DOUBLE_EQ(fits.run.data.total_count, 170000);
 
-  Data full({163800});
-  EXPECT_EQ(full.Read(ones + "1\n"),
+  std::string thousand;
+  for (int i = 0; i < 1000; ++i) thousand += "1\n";
+  Data small({1000});
+  small.run.memory_budget = 1000 * kEntryBytes;
+  EXPECT_EQ(small.Read(thousand), "");
+  Data full({1001});
+  full.run.memory_budget = 1000 * kEntryBytes;
+  EXPECT_EQ(full.Read(thousand + "1\n"),
             "  Error: array with observed frequencies too big to fit in memory");
   // Zeros take no room.
-  Data zeros({163800});
-  EXPECT_EQ(zeros.Read(ones + "0\n"), "");
+  Data zeros({1001});
+  zeros.run.memory_budget = 1000 * kEntryBytes;
+  EXPECT_EQ(zeros.Read(thousand + "0\n"), "");
 }
 
 TEST(TableData, InlineDataEndWithTheBracket) {
@@ -415,18 +424,26 @@ TEST(RecordData, WithoutAggregationEveryRecordIsAnEntry) {
   EXPECT_EQ(counted.counts(), (Numbers{0, 2.5}));
   EXPECT_DOUBLE_EQ(counted.run.data.total_count, 2.5);
 
+  // Thirteen million entries do not fit in a budget of 100 MB.
   Data huge({2, 3});
+  huge.run.memory_budget = 100'000'000;
   huge.Records(13000000);
   huge.run.history.PerRecordOutput = false;
   EXPECT_EQ(huge.Read("1 1\n"), "  Error: problem too big to fit in memory");
 }
 
-TEST(RecordData, AtMost163799AggregatedEntries) {
+TEST(RecordData, AggregatedEntriesWithinTheMemoryBudget) {
   std::string records;
-  for (int i = 1; i <= 163800; ++i) records += std::to_string(i) + "\n";
-  Data full({163800});
-  full.Records(163800);
+  for (int i = 1; i <= 1001; ++i) records += std::to_string(i) + "\n";
+  Data full({1001});
+  full.run.memory_budget = 1000 * kAggregatedEntryBytes;
+  full.Records(1001);
   EXPECT_EQ(full.Read(records), "  Error: array with data too big to fit in memory");
+  Data fits({1001});
+  fits.run.memory_budget = 1001 * kAggregatedEntryBytes;
+  fits.Records(1001);
+  EXPECT_EQ(fits.Read(records), "");
+  EXPECT_EQ(fits.run.data.EntryCount(), 1001);
 }
 
 TEST(RecordData, TablesTooLargeToNumberGoToTheScratchFile) {
@@ -457,14 +474,17 @@ TEST(RecordData, ContinuousCovariates) {
   EXPECT_EQ(d.counts(), (Numbers{1, 1, 1}));
 }
 
-TEST(RecordData, StoresStayWithinTheMemoryLimit) {
+// Within a budget of 100 MB.
+TEST(RecordData, StoresStayWithinTheMemoryBudget) {
   Data covariates({2, 3});
+  covariates.run.memory_budget = 100'000'000;
   covariates.run.model.CovariateCount = 2;
   covariates.Records(7000000);
   covariates.run.history.PerRecordOutput = false;
   EXPECT_EQ(covariates.Read("1 0.5 7\n"), "  Error: problem too big to fit in memory");
 
   Data episodes({2});
+  episodes.run.memory_budget = 100'000'000;
   episodes.Hazard(3);
   episodes.run.history.EpisodeCount = 4000000;
   episodes.Records(1);

@@ -162,5 +162,19 @@ TEST(SettingsInput, StepSizesAndThreadsWithinTheirRange) {
   EXPECT_EQ(Error(base + "threads 4"), "");
 }
 
+// mem sets the memory budget (megabytes, at least 1) for what comes after it: a table of
+// 160,000 observed cells takes more than 1 MB.
+TEST(SettingsInput, MemorySetsTheBudgetOfTheDataThatFollow) {
+  EXPECT_EQ(Error("man 2 dim 2 2 mem 0 dat [ 1 2 3 4 ]"),
+            "  Error: impossible value in command mem");
+  std::string cells;
+  for (int c = 0; c < 160000; ++c) cells += " 1";
+  const std::string model = "man 2 dim 400 400 ";
+  EXPECT_EQ(Error(model + "mem 1 dat [" + cells + " ]"),
+            "  Error: array with observed frequencies too big to fit in memory");
+  EXPECT_EQ(Error(model + "mem 20 dat [" + cells + " ]"), "");
+  EXPECT_EQ(Error(model + "dat [" + cells + " ] mem 1"), "");
+}
+
 }  // namespace
 }  // namespace tav

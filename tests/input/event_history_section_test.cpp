@@ -30,6 +30,9 @@ struct Sections {
     model.ManifestCellCount = 1 << manifest;
     NewSubmodel(model, 0);
     model.SubmodelCount = 1;
+    // A budget of 100 MB: the tables too large for it are refused without taking the machine's
+    // memory first.
+    run.memory_budget = 100'000'000;
   }
 
   // Reads the two sections from text; returns the stop message, or "".

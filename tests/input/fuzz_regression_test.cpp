@@ -24,6 +24,7 @@ std::string ParseFile(const fs::path& file, bool whole_run = false) {
   const fs::path input = dir.path() / "input.inp";
   fs::copy_file(file, input);
   RunState run;
+  run.memory_budget = 100'000'000;  // as the fuzzers that found these inputs had it
   run.arguments = {input.string(), dir.File("output.out"), dir.path().string() + "/"};
   run.InputFileName = input.string();
   run.OutputFileName = dir.File("output.out");
