@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -198,7 +199,12 @@ class RecordReader {
     if (records == 0 && inline_data_) CloseInlineData(run_, source_, true);
 
     if (aggregate_) {
-      for (const auto& [key, count] : aggregated_) AppendEntry(data_, count, key.first, key.second);
+      // The patterns in the order of subgroup and cell, as they always were.
+      std::vector<std::pair<std::pair<int, double>, double>> sorted(aggregated_.begin(),
+                                                                    aggregated_.end());
+      aggregated_.clear();
+      std::sort(sorted.begin(), sorted.end());
+      for (const auto& [key, count] : sorted) AppendEntry(data_, count, key.first, key.second);
       history_.RecordFormat = false;
       data_.entry_count_given = true;
       history_.RecordCount = static_cast<std::int32_t>(data_.EntryCount());
@@ -560,7 +566,13 @@ class RecordReader {
   std::int64_t first_entry_before_grid_ = 0;
   std::int64_t first_exit_after_grid_ = 0;
   // Aggregated records by (subgroup, cell): the store's order.
-  std::map<std::pair<int, double>, double> aggregated_;
+  // The records' counts per subgroup and cell, hashed; sorted once all are read.
+  struct KeyHash {
+    std::size_t operator()(const std::pair<int, double>& key) const {
+      return std::hash<double>()(key.second) * 31 + static_cast<std::size_t>(key.first);
+    }
+  };
+  std::unordered_map<std::pair<int, double>, double, KeyHash> aggregated_;
   TextFile record_scratch_;
   TextFile latent_scratch_;
 };
