@@ -16,6 +16,16 @@ T& AddToList(std::vector<T>& list, int index, const char* message) {
 
 }  // namespace
 
+std::vector<int> SubmodelsSharingCells(const ModelState& model, int t) {
+  std::vector<int> sharing;
+  for (int r = 0; r < model.SubmodelCount; ++r) {
+    if (r == t || (model.submodels[r].IsTied() && model.submodels[r].tied_to == t)) {
+      sharing.push_back(r);
+    }
+  }
+  return sharing;
+}
+
 void CheckVariableCount(int n, bool with_covariate) {
   if (n > kMaxVariables || (with_covariate && n + 1 > kMaxVariables)) {
     StopRun("  Error: more than the maximum number of variables");

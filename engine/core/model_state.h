@@ -235,13 +235,14 @@ struct ModelState {
   bool IsManifest(int v) const { return v >= FirstManifest() && v < VariableCount; }
 };
 
-// Work arrays of at most 100,000,000 bytes; larger requests stop the run.
-
 // Stops the run when n variables (plus the covariate when with_covariate) exceed the limit.
 void CheckVariableCount(int n, bool with_covariate);
 
 // One pattern vector for each of the model's SubgroupCount subgroups (at most 256).
 void NewSubgroupPatterns(ModelState& model);
+
+// The submodels whose cells are those of submodel t: t itself and those tied to it by eq1.
+std::vector<int> SubmodelsSharingCells(const ModelState& model, int t);
 
 // Adds submodel number index (the next one; at most 102), with random start values on.
 Submodel& NewSubmodel(ModelState& model, int index);

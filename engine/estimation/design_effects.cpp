@@ -641,32 +641,39 @@ void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, doub
     return;
   }
   double* fitted = est.FittedTable.data() + submodel.first_cell;
-  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
-  if (table == est.hazard.table) {
+  const double before = SubmodelTotal(run, table, fitted);
+  ApplyFactor(run, *found, k, std::exp(delta));
+  RestoreSubmodelForm(run, table, fitted, before);
+}
+
+double SubmodelTotal(const EstimationRun& run, int r, const double* cells) {
+  if (r != 0) return 0;
+  double total = 0;
+  const auto count = static_cast<std::int64_t>(run.model.submodels[r].cell_count);
+  for (std::int64_t c = 0; c < count; ++c) total += cells[c];
+  return total;
+}
+
+void RestoreSubmodelForm(const EstimationRun& run, int r, double* cells, double total) {
+  if (r == run.estimation.hazard.table) {
     // Rates move freely; transition probabilities are normalised again.
-    ApplyFactor(run, *found, k, std::exp(delta));
-    if (est.hazard.kind == 1) NormaliseTransitionBlocks(run, fitted);
+    if (run.estimation.hazard.kind == 1) NormaliseTransitionBlocks(run, cells);
     return;
   }
-  double before = 0;
-  if (table == 0) {
-    for (std::int64_t c = 0; c < cells; ++c) before += fitted[c];
-  }
-  ApplyFactor(run, *found, k, std::exp(delta));
-  if (table == 0) {
+  if (r == 0) {
     // Frequencies: the total stays what it was.
-    double after = 0;
-    for (std::int64_t c = 0; c < cells; ++c) after += fitted[c];
-    const double scale = after <= kTableZero ? 0.0 : before / after;
-    for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= scale;
+    const double after = SubmodelTotal(run, 0, cells);
+    const double scale = after <= kTableZero ? 0.0 : total / after;
+    const auto count = static_cast<std::int64_t>(run.model.submodels[0].cell_count);
+    for (std::int64_t c = 0; c < count; ++c) cells[c] *= scale;
     return;
   }
   // Conditional probabilities: divided by their conditioning margin again.
-  const MarginShape& condition = est.condition_shapes[table];
+  const MarginShape& condition = run.estimation.condition_shapes[r];
   std::vector<double> margin(condition.margin_cells());
-  condition.MarginOf(fitted, margin.data());
+  condition.MarginOf(cells, margin.data());
   for (double& m : margin) m = m <= kTableZero ? 0.0 : 1.0 / m;
-  condition.Scale(fitted, margin.data(), fitted);
+  condition.Scale(cells, margin.data(), cells);
 }
 
 }  // namespace tav

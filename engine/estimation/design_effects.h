@@ -94,6 +94,14 @@ void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::s
 // Newton-type iterations.
 void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, double delta);
 
+// Moving a parameter keeps a submodel's form: SubmodelTotal is the total of the cells of
+// submodel 0 (0 for the others), taken before the move; RestoreSubmodelForm then scales
+// submodel 0 back to it, divides another submodel by its conditioning margin again, and leaves
+// the hazard part's rates as they are (normalising its transition probabilities in discrete
+// time).
+double SubmodelTotal(const EstimationRun& run, int r, const double* cells);
+void RestoreSubmodelForm(const EstimationRun& run, int r, double* cells, double total);
+
 // The design work of design i of submodel r, or nullptr when the design M-step does not fit it.
 const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i);
 

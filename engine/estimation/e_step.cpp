@@ -59,16 +59,6 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
     ClearHazardExpectations(run);
     est.expected_margins_valid = false;
   }
-  // The hazard factors of the current pattern's covariate cells, computed once per cell.
-  std::vector<std::pair<std::int64_t, double>> factors;
-  auto hazard_factor = [&](const HazardPattern& episodes, std::int64_t c) {
-    for (const auto& [cell, factor] : factors) {
-      if (cell == c) return factor;
-    }
-    factors.emplace_back(c, episodes.Factor(c));
-    return factors.back().second;
-  };
-
   const double* fitted = est.FittedTable.data();
   double* expected = est.ExpectedTable.data();
   std::vector<double>& p = est.posterior;
@@ -82,15 +72,10 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
     const HazardPattern episodes(run, with_hazard ? h : 0);
     const std::int32_t* covariate_cell =
         with_hazard ? hazard.covariate_cell.data() + hazard.completion_start[h] : nullptr;
-    factors.clear();
     double sum = 0;
     for (std::int64_t k = 0; k < completions; ++k) {
-      double value = 1;
-      const std::int32_t* cells = map + k * n;
-      for (int r = 0; r < n; ++r) {
-        if (cells[r] >= 0) value *= fitted[cells[r]];
-      }
-      if (with_hazard && value != 0) value *= hazard_factor(episodes, covariate_cell[k]);
+      double value = CompletionProduct(fitted, map + k * n, n);
+      if (with_hazard && value != 0) value *= episodes.Factor(covariate_cell[k]);
       p[k] = value;
       sum += value;
     }
@@ -266,11 +251,11 @@ void WriteIterationHeader(EstimationRun& run) {
 
 namespace {
 
-// The expected tables from the product of every completion (value(h, k, cells), cells the
-// submodel cells of completion k of pattern h); with `log_likelihood`, also the log-likelihood.
+// The expected tables from the product of every completion (value(k, cells): k the completion's
+// number over all patterns, cells its submodel cells).
 template <typename Value>
-double AccumulateExpected(const EstimationRun& run, Value value, double* expected,
-                          std::vector<double>& posterior, bool log_likelihood) {
+void AccumulateExpected(const EstimationRun& run, Value value, double* expected,
+                        std::vector<double>& posterior) {
   const ModelState& model = run.model;
   const DataStore& data = run.data;
   const EstimationState& est = run.estimation;
@@ -278,7 +263,6 @@ double AccumulateExpected(const EstimationRun& run, Value value, double* expecte
   std::fill(expected, expected + est.FittedTable.size(), 0.0);
   posterior.resize(est.posterior.size());
   double* p = posterior.data();
-  double result = 0;
   const std::int64_t patterns = data.EntryCount();
   for (std::int64_t h = 0; h < patterns; ++h) {
     const double weight = PatternWeight(data, h);
@@ -301,15 +285,12 @@ double AccumulateExpected(const EstimationRun& run, Value value, double* expecte
         if (cells[r] >= 0) expected[cells[r]] += share;
       }
     }
-    if (!log_likelihood) continue;
-    const int g = PatternSubgroup(data, h);
-    const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
-    if (weight != 0 && total > 0) result += weight * std::log(sum / total);
   }
-  return result;
 }
 
-double Product(const double* fitted, const std::int32_t* cells, int n) {
+}  // namespace
+
+double CompletionProduct(const double* fitted, const std::int32_t* cells, int n) {
   double value = 1;
   for (int r = 0; r < n; ++r) {
     if (cells[r] >= 0) value *= fitted[cells[r]];
@@ -317,14 +298,13 @@ double Product(const double* fitted, const std::int32_t* cells, int n) {
   return value;
 }
 
-}  // namespace
-
-double ExpectedCompleteTables(const EstimationRun& run, const double* fitted, double* expected,
-                              std::vector<double>& posterior) {
+void ExpectedCompleteTables(const EstimationRun& run, const double* fitted, double* expected,
+                            std::vector<double>& posterior) {
   const int n = run.model.SubmodelCount;
-  return AccumulateExpected(
-      run, [&](std::int64_t, const std::int32_t* cells) { return Product(fitted, cells, n); },
-      expected, posterior, true);
+  AccumulateExpected(
+      run,
+      [&](std::int64_t, const std::int32_t* cells) { return CompletionProduct(fitted, cells, n); },
+      expected, posterior);
 }
 
 std::vector<double> CompletionProducts(const EstimationRun& run, const double* fitted) {
@@ -333,7 +313,7 @@ std::vector<double> CompletionProducts(const EstimationRun& run, const double* f
   const std::int64_t total = est.pattern_start.empty() ? 0 : est.pattern_start.back();
   std::vector<double> products(n > 0 ? total / n : 0);
   for (std::size_t k = 0; k < products.size(); ++k) {
-    products[k] = Product(fitted, est.cell_map.data() + k * n, n);
+    products[k] = CompletionProduct(fitted, est.cell_map.data() + k * n, n);
   }
   return products;
 }
@@ -344,13 +324,7 @@ void ExpectedCompleteTablesAfterChange(const EstimationRun& run,
                                        std::vector<double>& posterior) {
   const ModelState& model = run.model;
   const std::int64_t first = static_cast<std::int64_t>(model.submodels[t].first_cell);
-  // Submodels tied to t by eq1 share its cells.
-  std::vector<int> sharing;
-  for (int r = 0; r < model.SubmodelCount; ++r) {
-    if (r == t || (model.submodels[r].IsTied() && model.submodels[r].tied_to == t)) {
-      sharing.push_back(r);
-    }
-  }
+  const std::vector<int> sharing = SubmodelsSharingCells(model, t);
   AccumulateExpected(
       run,
       [&](std::int64_t k, const std::int32_t* cells) {
@@ -360,7 +334,7 @@ void ExpectedCompleteTablesAfterChange(const EstimationRun& run,
         }
         return value;
       },
-      expected, posterior, false);
+      expected, posterior);
 }
 
 Evaluation EvaluateModel(EstimationRun& run) { return Pass(run, PassKind::kEvaluate, nullptr); }

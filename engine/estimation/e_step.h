@@ -40,20 +40,24 @@ void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink = nullp
 // state but its work vector.
 Evaluation EvaluateModel(EstimationRun& run);
 
+// The product of the fitted cells `cells` of one completion (n submodel cells, -1 where a
+// submodel has none).
+double CompletionProduct(const double* fitted, const std::int32_t* cells, int n);
+
 // The expected complete-data tables of the fitted tables `fitted` (laid out as FittedTable):
 // expected (as large) receives, per cell of every submodel, the sum over the patterns of their
-// weight times the posterior probability of the completions that fall into the cell; returns
-// the log-likelihood. It reads nothing of the run but its data and index maps, so that several
-// can run at once, each with tables and work vector (posterior) of its own. Models with a
-// hazard part, whose factors this does not form, are not for it.
-double ExpectedCompleteTables(const EstimationRun& run, const double* fitted, double* expected,
-                              std::vector<double>& posterior);
+// weight times the posterior probability of the completions that fall into the cell. It reads
+// nothing of the run but its data and index maps, so that several can run at once, each with
+// tables and work vector (posterior) of its own. Models with a hazard part, whose factors this
+// does not form, are not for it.
+void ExpectedCompleteTables(const EstimationRun& run, const double* fitted, double* expected,
+                            std::vector<double>& posterior);
 
 // The product of the fitted cells of every completion of every pattern, in the order of the
 // index maps (pattern by pattern, completion by completion).
 std::vector<double> CompletionProducts(const EstimationRun& run, const double* fitted);
 
-// ExpectedCompleteTables (without the log-likelihood) for fitted tables that differ from those
+// ExpectedCompleteTables for fitted tables that differ from those
 // whose CompletionProducts are `products` only in submodel t, whose cell c (counted from its
 // first cell) is multiplied by factor[c] (in the submodels tied to t too, which share its
 // cells): one product per completion instead of one per submodel.

@@ -193,6 +193,14 @@ HazardPattern::HazardPattern(const EstimationRun& run, std::int64_t pattern)
     : run_(run), first_(pattern * SlotsPerPattern(run)), slots_(SlotsPerPattern(run)) {}
 
 double HazardPattern::Factor(std::int64_t c) const {
+  for (const auto& [cell, factor] : factors_) {
+    if (cell == c) return factor;
+  }
+  factors_.emplace_back(c, ComputeFactor(c));
+  return factors_.back().second;
+}
+
+double HazardPattern::ComputeFactor(std::int64_t c) const {
   const EstimationRun& run = run_;
   const HazardWork& hazard = run.estimation.hazard;
   const double* rates =

@@ -64,7 +64,8 @@ void StartHazardPart(EstimationRun& run);
 class HazardPattern {
  public:
   HazardPattern(const EstimationRun& run, std::int64_t pattern);
-  // The hazard factor of the pattern's episodes in covariate cell c at the current rates.
+  // The hazard factor of the pattern's episodes in covariate cell c at the current rates,
+  // computed once per covariate cell (a pattern's completions often share their cell).
   double Factor(std::int64_t c) const;
   // Adds f times the pattern's events and exposures to the expected tables of covariate cell c.
   void Accumulate(EstimationRun& run, std::int64_t c, double f) const;
@@ -91,6 +92,8 @@ class HazardPattern {
   const EstimationRun& run_;
   std::int64_t first_ = 0;  // of the pattern's episode slots
   int slots_ = 0;
+  mutable std::vector<std::pair<std::int64_t, double>> factors_;  // per covariate cell
+  double ComputeFactor(std::int64_t c) const;
 };
 
 // Sets the hazard part's expected tables (events in ExpectedTable, exposures and log times) to

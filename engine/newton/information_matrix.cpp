@@ -11,9 +11,9 @@
 #include "estimation/association_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
-#include "estimation/hazard_model.h"
 #include "estimation/marginal_restrictions.h"
 #include "newton/eigenvalues.h"
+#include "newton/parameter_effects.h"
 #include "newton/score.h"
 
 namespace tav {
@@ -156,10 +156,7 @@ void PerturbParameter(RunState& run, int i, double delta) {
   const Submodel& submodel = run.model.submodels[r];
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   const std::int64_t cells = CellCount(submodel);
-  double before = 0;
-  if (r == 0) {
-    for (std::int64_t c = 0; c < cells; ++c) before += fitted[c];
-  }
+  const double before = SubmodelTotal(run, r, fitted);
   if (parameter.assoc >= 0) {
     // An association term's direction moves the log of every cell by its change.
     const std::vector<double> change =
@@ -168,32 +165,10 @@ void PerturbParameter(RunState& run, int i, double delta) {
       if (change[c] != 0) fitted[c] *= std::exp(delta * change[c]);
     }
   } else {
-    const std::vector<signed char>& signs = newton.effect_signs[i];
-    const double up = std::exp(delta);
-    const double down = std::exp(-delta);
-    std::vector<double> factor(signs.size());
-    for (std::size_t e = 0; e < signs.size(); ++e) {
-      factor[e] = signs[e] > 0 ? up : signs[e] < 0 ? down : 1.0;
-    }
+    const std::vector<double> factor = EffectFactors(newton.effect_signs[i], delta);
     newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
   }
-  if (r == est.hazard.table) {
-    // Rates move freely; transition probabilities are normalised again.
-    if (est.hazard.kind == 1) NormaliseTransitionBlocks(run, fitted);
-  } else if (r == 0) {
-    // Frequencies: the total stays what it was.
-    double after = 0;
-    for (std::int64_t c = 0; c < cells; ++c) after += fitted[c];
-    const double scale = after <= kTableZero ? 0.0 : before / after;
-    for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= scale;
-  } else {
-    // Conditional probabilities: divided by their conditioning margin again.
-    const MarginShape& condition = est.condition_shapes[r];
-    std::vector<double> margin(condition.margin_cells());
-    condition.MarginOf(fitted, margin.data());
-    for (double& m : margin) m = m <= kTableZero ? 0.0 : 1.0 / m;
-    condition.Scale(fitted, margin.data(), fitted);
-  }
+  RestoreSubmodelForm(run, r, fitted, before);
 }
 
 double perturb_and_evaluate(RunState& run, int i, double delta, const ModelEvaluator& evaluate) {
@@ -334,10 +309,6 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
   newton.gradient.assign(n, 0.0);
   std::vector<double>& f = newton.gradient;
   auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
-  std::vector<double> steps(n);
-  for (int r = 0; r < n; ++r) steps[r] = HessianStep(run, r);
-  auto step = [&](int r) { return steps[r]; };
-
   const bool steepest = algorithm == NewtonAlgorithm::kSteepestDescent;
   const bool std_errors = algorithm == NewtonAlgorithm::kStandardErrors;
   if (std_errors ? ScoreAvailable(run) : ScoredNewton(run)) {
@@ -359,6 +330,9 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
     return;
   }
 
+  std::vector<double> steps(n);
+  for (int r = 0; r < n; ++r) steps[r] = HessianStep(run, r);
+  auto step = [&](int r) { return steps[r]; };
   FittedSnapshot base;
   SaveFitted(run, base);
   FittedSnapshot after_r = base;

@@ -263,26 +263,28 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
 void ComputeStandardErrors(RunState& run, const ModelEvaluator& evaluate) {
   BuildParameterList(run);
   const FreeParameterList& list = run.estimation.free_parameters;
-  std::string& skipped = run.newton.std_errors_skipped;
   if (list.full) {
-    skipped = TooManyParametersText(kMaxFreeParameters, false);
-  } else if (list.Usable() && list.Count() > kMaxDifferencedParameters) {
-    PrepareParameterEffects(run);
-    if (!ScoreAvailable(run)) skipped = TooManyParametersText(kMaxDifferencedParameters, true);
-  }
-  if (!skipped.empty()) {
-    // Log lines hold 80 characters: the finite differences go on a line of their own.
-    const std::size_t cut = skipped.find(" in a model");
-    WriteLogLine(run, "  " + skipped.substr(0, cut));
-    if (cut != std::string::npos) WriteLogLine(run, "  " + skipped.substr(cut + 1));
+    SkipStandardErrors(run, kMaxFreeParameters, false);
     return;
+  }
+  if (list.Usable() && list.Count() > kMaxDifferencedParameters) {
+    PrepareParameterEffects(run);
+    if (!ScoreAvailable(run)) {
+      SkipStandardErrors(run, kMaxDifferencedParameters, true);
+      return;
+    }
   }
   newton_iteration(run, NewtonAlgorithm::kStandardErrors, evaluate);
 }
 
-std::string TooManyParametersText(int cap, bool differences) {
-  return "standard errors and identification check skipped: more than " + std::to_string(cap) +
-         " free parameters" + (differences ? " in a model that needs finite differences" : "");
+void SkipStandardErrors(RunState& run, int cap, bool differences) {
+  const std::string cause = "standard errors and identification check skipped: more than " +
+                            std::to_string(cap) + " free parameters";
+  const std::string differenced = "in a model that needs finite differences";
+  run.newton.std_errors_skipped = differences ? cause + " " + differenced : cause;
+  // Log lines hold 80 characters: the finite differences go on a line of their own.
+  WriteLogLine(run, "  " + cause);
+  if (differences) WriteLogLine(run, "  " + differenced);
 }
 
 bool StandardErrorsWanted(const RunState& run) {

@@ -28,10 +28,10 @@ void ComputeStandardErrors(RunState& run, const ModelEvaluator& evaluate);
 // (newton/score.h) and the Newton-type iterations.
 inline constexpr int kMaxDifferencedParameters = 500;
 
-// What the report and the log say when the standard errors and the identification check are
-// skipped: the model has more than `cap` free parameters (kMaxFreeParameters, or with
-// `differences` kMaxDifferencedParameters).
-std::string TooManyParametersText(int cap, bool differences);
+// Skips the standard errors and the identification check because the model has more than `cap`
+// free parameters (kMaxFreeParameters, or with `differences` kMaxDifferencedParameters): sets
+// the text the report shows and writes it to the log.
+void SkipStandardErrors(RunState& run, int cap, bool differences);
 
 // Whether the standard errors are to be computed: asked for, and the free-parameter list is
 // not known to be unusable.

@@ -43,7 +43,7 @@ struct NewtonState {
   std::vector<double> bfgs_work;
   std::vector<double> eigenvalues;  // of the information matrix, largest first
   bool std_errors_computed = false;
-  // Why the standard errors asked for were skipped (TooManyParametersText), or empty.
+  // Why the standard errors asked for were skipped (SkipStandardErrors), or empty.
   std::string std_errors_skipped;
   // The log has said that the Newton-type iterations are skipped for their number of parameters.
   bool too_many_logged = false;

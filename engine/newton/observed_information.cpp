@@ -11,6 +11,7 @@
 #include "core/parallel.h"
 #include "core/table_zero.h"
 #include "estimation/cumulative_model.h"
+#include "estimation/e_step.h"
 #include "estimation/hazard_model.h"
 
 namespace tav {
@@ -232,10 +233,7 @@ struct TableDerivatives {
 TableDerivatives EmptyDerivatives(const RunState& run, const ScoreLayout& layout, int t) {
   TableDerivatives d;
   d.table = t;
-  for (int r = 0; r < run.model.SubmodelCount; ++r) {
-    const Submodel& submodel = run.model.submodels[r];
-    if (r == t || (submodel.IsTied() && submodel.tied_to == t)) d.slots.push_back(r);
-  }
+  d.slots = SubmodelsSharingCells(run.model, t);
   const TableSpan span = TableSpanOf(run, t);
   d.first = span.first;
   d.cells = span.cells;
@@ -522,11 +520,7 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
     }
     double sum = 0;
     for (std::int64_t k = 0; k < completions; ++k) {
-      double value = 1;
-      const std::int32_t* cells = map + k * submodels;
-      for (int q = 0; q < submodels; ++q) {
-        if (cells[q] >= 0) value *= fitted[cells[q]];
-      }
+      double value = CompletionProduct(fitted, map + k * submodels, submodels);
       if (with_hazard && value != 0) value *= episodes.Factor(covariate_cell[k]);
       posterior[k] = value;
       sum += value;

@@ -1,6 +1,7 @@
 #include "newton/parameter_effects.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "estimation/free_parameters.h"
@@ -93,6 +94,16 @@ void PrepareParameterEffects(RunState& run) {
         EffectSigns(model, vars, EffectiveReference(run, parameter.submodel), parameter.position,
                     risk, risk >= 0 ? MoveRiskIndex(run) : std::vector<int>()));
   }
+}
+
+std::vector<double> EffectFactors(const std::vector<signed char>& signs, double delta) {
+  const double up = std::exp(delta);
+  const double down = std::exp(-delta);
+  std::vector<double> factor(signs.size());
+  for (std::size_t e = 0; e < signs.size(); ++e) {
+    factor[e] = signs[e] > 0 ? up : signs[e] < 0 ? down : 1.0;
+  }
+  return factor;
 }
 
 }  // namespace tav

@@ -1,6 +1,8 @@
 #ifndef TAV_ENGINE_NEWTON_PARAMETER_EFFECTS_H_
 #define TAV_ENGINE_NEWTON_PARAMETER_EFFECTS_H_
 
+#include <vector>
+
 #include "newton/run_state.h"
 
 namespace tav {
@@ -9,6 +11,10 @@ namespace tav {
 // tables (run.newton.effect_shapes, margin_effect_shapes and effect_signs); special-effect
 // parameters get empty entries. The list must be built.
 void PrepareParameterEffects(RunState& run);
+
+// Per cell of a parameter's effect, the factor by which moving the parameter by delta
+// multiplies the cells under it: exp(delta) raised to the cell's sign (-1, 0 or 1).
+std::vector<double> EffectFactors(const std::vector<signed char>& signs, double delta);
 
 }  // namespace tav
 

@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "core/parallel.h"
-#include "core/table_zero.h"
+#include "estimation/design_effects.h"
 #include "estimation/e_step.h"
 #include "newton/observed_information.h"
+#include "newton/parameter_effects.h"
 #include "newton/score_layout.h"
 
 namespace tav {
@@ -25,34 +26,16 @@ void Move(const RunState& run, const ScoreLayout& layout, int i, double delta, d
   const int t = direction.table;
   const TableSpan span = TableSpanOf(run, t);
   double* f = fitted + span.first;
-  double before = 0;
-  if (t == 0) {
-    for (std::int64_t c = 0; c < span.cells; ++c) before += f[c];
-  }
+  const double before = SubmodelTotal(run, t, f);
   if (direction.group >= 0) {
-    const std::vector<signed char>& signs = run.newton.effect_signs[i];
-    const double up = std::exp(delta);
-    const double down = std::exp(-delta);
-    std::vector<double> factor(signs.size());
-    for (std::size_t e = 0; e < signs.size(); ++e) {
-      factor[e] = signs[e] > 0 ? up : signs[e] < 0 ? down : 1.0;
-    }
+    const std::vector<double> factor = EffectFactors(run.newton.effect_signs[i], delta);
     layout.groups[direction.group].shape->Scale(f, factor.data(), f);
   } else {
     for (std::int64_t c = 0; c < span.cells; ++c) {
       if (direction.x[c] != 0 && f[c] > 0) f[c] *= std::exp(delta * direction.x[c]);
     }
   }
-  if (t == 0) {
-    double after = 0;
-    for (std::int64_t c = 0; c < span.cells; ++c) after += f[c];
-    const double scale = after <= kTableZero ? 0.0 : before / after;
-    for (std::int64_t c = 0; c < span.cells; ++c) f[c] *= scale;
-    return;
-  }
-  std::vector<double> margin = TableBlockSums(run, t, f);
-  for (double& m : margin) m = m <= kTableZero ? 0.0 : 1.0 / m;
-  run.estimation.condition_shapes[t].Scale(f, margin.data(), f);
+  RestoreSubmodelForm(run, t, f, before);
 }
 
 // What one thread works with: its own copy of the fitted tables and the E-step's tables.
@@ -158,10 +141,10 @@ void ScoreInformation(const RunState& run, std::vector<double>& matrix,
     return;
   }
   if (automatic && SingleCompletions(run)) {
-    Worker worker;
-    Prepare(run, worker);
-    ExpectedCompleteTables(run, base.data(), worker.expected.data(), worker.posterior);
-    CompleteDataInformation(run, layout, worker.expected.data(), matrix);
+    std::vector<double> expected(base.size());
+    std::vector<double> posterior;
+    ExpectedCompleteTables(run, base.data(), expected.data(), posterior);
+    CompleteDataInformation(run, layout, expected.data(), matrix);
     return;
   }
 

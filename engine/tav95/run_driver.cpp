@@ -95,8 +95,7 @@ void FitAndReport(RunState& run) {
     WriteLogLine(run, "  standard errors");
     ComputeStandardErrors(run, Evaluator(run));
   } else if (run.settings.show_std_errors && run.estimation.free_parameters.full) {
-    run.newton.std_errors_skipped = TooManyParametersText(kMaxFreeParameters, false);
-    WriteLogLine(run, "  " + run.newton.std_errors_skipped);
+    SkipStandardErrors(run, kMaxFreeParameters, false);
   }
   WriteReport(run);
 }

@@ -97,7 +97,7 @@ TEST(LogLinear, MoreThanTheOldCapOfDistinctPatterns) {
   for (int r = 0; r < kRecords; ++r) {
     for (int v = 0; v < kItems; ++v) {
       state = state * 1664525u + 1013904223u;
-      const bool one = (state >> 16) % 100 < 48 + v % 5;
+      const bool one = (state >> 16) % 100 < 48u + static_cast<unsigned>(v % 5);
       ones[v] += one ? 1 : 0;
       input += one ? "1 " : "2 ";
     }
