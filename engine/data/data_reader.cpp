@@ -64,11 +64,28 @@ std::int32_t CensoredEvent(const EventHistoryState& history, std::int32_t origin
   return history.TimeKind == 1 ? history.RiskOf(origin, origin) : 0;
 }
 
-// Adds one entry in input order.
-void AppendEntry(DataStore& data, double count, int subgroup, double cell) {
+// Adds one entry in input order, with its categories (`categories`, or decoded from its cell in
+// the subgroup's table when nullptr, the last variable running fastest).
+void AppendEntry(const ModelState& model, DataStore& data, double count, int subgroup, double cell,
+                 const int* categories = nullptr) {
   data.entry_count.push_back(count);
   data.entry_subgroup.push_back(subgroup);
   data.entry_cell.push_back(cell);
+  if (categories != nullptr) {
+    data.AppendCategories(categories);
+    return;
+  }
+  std::array<int, kVectorSize> decoded{};
+  const Membership& pattern = Pattern(model, subgroup);
+  auto rest = static_cast<std::uint64_t>(std::max(0.0, cell));
+  for (int k = data.category_items - 1; k >= 0; --k) {
+    if (pattern[k] != 1) continue;
+    const auto dim =
+        static_cast<std::uint64_t>(std::max(model.Dimension[model.FirstManifest() + k], 1));
+    decoded[k] = static_cast<int>(rest % dim);
+    rest /= dim;
+  }
+  data.AppendCategories(decoded.data());
 }
 
 // True when the last number read ended its line (or the file); a line end as the number's
@@ -129,9 +146,10 @@ class TableReader {
  private:
   void Store(double value, int g, double cell, bool hazard, int t, bool event) {
     DataStore& data = run_.data;
-    run_.CheckMemory(static_cast<double>(data.EntryCount() + 1) * kEntryBytes,
+    run_.CheckMemory(static_cast<double>(data.EntryCount() + 1) *
+                         EntryBytes(data.category_items, data.category_width),
                      "  Error: array with observed frequencies too big to fit in memory");
-    AppendEntry(data, value, g, cell);
+    AppendEntry(run_.model, data, value, g, cell);
     if (!hazard) return;
     const EventHistoryState& history = run_.history;
     const int slots = std::max(history.EpisodeCount, 1);
@@ -175,17 +193,14 @@ class RecordReader {
     if (!aggregate_) {
       // One entry per record, with its episodes, within the memory budget.
       run_.CheckMemory(static_cast<double>(records) *
-                       static_cast<double>(kEntryBytes + sizeof(Episode) * slots_));
+                       static_cast<double>(EntryBytes(data_.category_items, data_.category_width) +
+                                           sizeof(Episode) * slots_));
       const std::size_t first = static_cast<std::size_t>(std::min<std::int64_t>(records, 4096));
       data_.entry_count.reserve(first);
       data_.entry_subgroup.reserve(first);
       data_.entry_cell.reserve(first);
     }
     if (covariates_ > 0) data_.covariate_value = AllocRealArray(run_, covariates_ * records);
-    if (!numbered_) {
-      OpenScratchFile(run_, record_scratch_, "records.dat", "w");
-      data_.record_scratch_written = true;
-    }
     // Inline data come before the settings that follow them, so the subgroups and cells of
     // aggregated records are always kept for the latent and posterior files.
     const Settings& settings = run_.settings;
@@ -204,12 +219,13 @@ class RecordReader {
                                                                     aggregated_.end());
       aggregated_.clear();
       std::sort(sorted.begin(), sorted.end());
-      for (const auto& [key, count] : sorted) AppendEntry(data_, count, key.first, key.second);
+      for (const auto& [key, count] : sorted) {
+        AppendEntry(model_, data_, count, key.first, key.second);
+      }
       history_.RecordFormat = false;
       data_.entry_count_given = true;
       history_.RecordCount = static_cast<std::int32_t>(data_.EntryCount());
     }
-    if (record_scratch_.IsOpen()) CloseTextFile(record_scratch_);
     if (latent_scratch_.IsOpen()) CloseTextFile(latent_scratch_);
     // One line each (a log line holds 80 characters), naming the first record.
     if (entries_before_grid_ > 0) {
@@ -307,19 +323,16 @@ class RecordReader {
     }
     const int g = FindSubgroup(observed, manifest, r);
 
-    // The cell in the subgroup's table, the last variable running fastest.
+    // The cell in the subgroup's table, the last variable running fastest; tables too large
+    // to number keep the categories alone.
     long double cell = 0;
-    std::string categories;
     const Membership& pattern = Pattern(model_, g);
     for (int k = 0; k < manifest; ++k) {
+      categories_[k] = pattern[k] == 1 ? static_cast<int>(value[k] - 1) : 0;
       if (pattern[k] != 1) continue;
       cell = cell * model_.Dimension[first + k] + static_cast<long double>(value[k] - 1);
-      categories += std::to_string(value[k] - 1) + " ";
     }
-    if (!numbered_) {
-      cell = 0;
-      record_scratch_.WriteLine(categories);
-    }
+    if (!numbered_) cell = 0;
 
     for (int w = 0; w < covariates_; ++w) {
       data_.covariate_value[static_cast<std::size_t>(w * records + (r - 1))] = ReadNumber();
@@ -527,7 +540,7 @@ class RecordReader {
 
   void Store(int g, long double cell, double count) {
     if (!aggregate_) {
-      AppendEntry(data_, count, g, static_cast<double>(cell));
+      AppendEntry(model_, data_, count, g, static_cast<double>(cell), categories_.data());
       return;
     }
     if (latent_scratch_.IsOpen()) {
@@ -573,7 +586,7 @@ class RecordReader {
     }
   };
   std::unordered_map<std::pair<int, double>, double, KeyHash> aggregated_;
-  TextFile record_scratch_;
+  std::array<int, kVectorSize> categories_{};  // of the current record
   TextFile latent_scratch_;
 };
 
@@ -600,7 +613,13 @@ void ReadData(DataRun& run, TextFile& source, bool inline_data) {
   data.covariate_value.clear();
   data.found_subgroup_count = 0;
   data.latent_scratch_written = false;
-  data.record_scratch_written = false;
+  data.entry_categories.clear();
+  data.category_items = std::clamp(run.model.ManifestCount, 0, kVectorSize);
+  int largest = 1;
+  for (int k = 0; k < data.category_items; ++k) {
+    largest = std::max(largest, run.model.Dimension[run.model.FirstManifest() + k]);
+  }
+  data.category_width = largest <= 256 ? 1 : largest <= 65536 ? 2 : 4;
   data.entry_count_given = run.history.RecordCountGiven;
 
   const std::string command = run.CommandName;
@@ -620,6 +639,7 @@ void ReadData(DataRun& run, TextFile& source, bool inline_data) {
     data.entry_count.shrink_to_fit();
     data.entry_subgroup.shrink_to_fit();
     data.entry_cell.shrink_to_fit();
+    data.entry_categories.shrink_to_fit();
     data.episodes.shrink_to_fit();
   }
   SetTotals(run);

@@ -2,15 +2,22 @@
 #define TAV_ENGINE_DATA_DATA_STORE_H_
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace tav {
 
-// The memory an entry of the observed-data store takes (its count, cell and subgroup, with room
-// for the E-step's use of it), and an entry while records are being aggregated (a node of the
-// ordered map besides); the store holds as many as the run's memory budget allows.
+// The memory an entry of the observed-data store takes besides its categories (its count, cell
+// and subgroup, with room for the E-step's use of it), and an entry while records are being
+// aggregated (a node of the hash table besides); the store holds as many as the run's memory
+// budget allows.
 inline constexpr std::int64_t kEntryBytes = 64;
 inline constexpr std::int64_t kAggregatedEntryBytes = 128;
+
+// An entry with `items` categories of `width` bytes each.
+constexpr std::int64_t EntryBytes(int items, int width) {
+  return kEntryBytes + static_cast<std::int64_t>(items) * width;
+}
 
 // One episode of an event history record, on the time grid of the hazard model.
 struct Episode {
@@ -33,9 +40,16 @@ struct DataStore {
   std::vector<double> entry_count;           // 1 for every record when counts are not given
   std::vector<std::int32_t> entry_subgroup;  // subgroup of the entry (0 with one subgroup)
   std::vector<double> entry_cell;            // cell in the subgroup's observed table
-  bool entry_count_given = false;            // the entries carry real counts
-  std::vector<Episode> episodes;             // EpisodeCount slots per entry (hazard models)
-  std::vector<double> covariate_value;       // covariate w of record r at w * records + r
+  // The categories (from 0) of every entry's manifest variables, category_items per entry, 0
+  // for those its subgroup does not observe; each in category_width bytes (1 where every
+  // variable has at most 256 categories, else 2 or 4), in the machine's byte order. Tables
+  // too large to number (more than 1E18 cells) have only these: their cells are 0.
+  std::vector<std::uint8_t> entry_categories;
+  int category_items = 0;
+  int category_width = 1;
+  bool entry_count_given = false;       // the entries carry real counts
+  std::vector<Episode> episodes;        // EpisodeCount slots per entry (hazard models)
+  std::vector<double> covariate_value;  // covariate w of record r at w * records + r
   std::vector<double> subgroup_total;
   double total_count = 0;
   bool data_given = false;  // a `fre` or `dat` command was read
@@ -44,11 +58,40 @@ struct DataStore {
   // The scratch file "latent.lat" holds the subgroup and cell of every record that was
   // aggregated.
   bool latent_scratch_written = false;
-  // The scratch file "records.dat" holds the observed categories of every record (tables too
-  // large to number).
-  bool record_scratch_written = false;
 
   std::int64_t EntryCount() const { return static_cast<std::int64_t>(entry_count.size()); }
+
+  // Category of manifest variable k (from 0) of entry e.
+  int EntryCategory(std::int64_t e, int k) const {
+    const std::size_t at = (static_cast<std::size_t>(e) * category_items + k) * category_width;
+    if (category_width == 1) return entry_categories[at];
+    if (category_width == 2) {
+      std::uint16_t value;
+      std::memcpy(&value, entry_categories.data() + at, sizeof value);
+      return value;
+    }
+    std::int32_t value;
+    std::memcpy(&value, entry_categories.data() + at, sizeof value);
+    return value;
+  }
+
+  // Appends an entry's category_items categories.
+  void AppendCategories(const int* categories) {
+    const std::size_t at = entry_categories.size();
+    entry_categories.resize(at + static_cast<std::size_t>(category_items) * category_width);
+    std::uint8_t* to = entry_categories.data() + at;
+    for (int k = 0; k < category_items; ++k, to += category_width) {
+      if (category_width == 1) {
+        *to = static_cast<std::uint8_t>(categories[k]);
+      } else if (category_width == 2) {
+        const auto value = static_cast<std::uint16_t>(categories[k]);
+        std::memcpy(to, &value, sizeof value);
+      } else {
+        const std::int32_t value = categories[k];
+        std::memcpy(to, &value, sizeof value);
+      }
+    }
+  }
 };
 
 }  // namespace tav

@@ -62,16 +62,16 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   const double* fitted = est.FittedTable.data();
   double* expected = est.ExpectedTable.data();
   std::vector<double>& p = est.posterior;
+  PatternCells pattern_cells(run);
   const std::int64_t patterns = data.EntryCount();
   for (std::int64_t h = 0; h < patterns; ++h) {
     const int g = PatternSubgroup(data, h);
     const double weight = PatternWeight(data, h);
-    const std::int32_t* map = est.cell_map.data() + est.pattern_start[h];
-    const std::int64_t completions =
-        (est.pattern_start[h + 1] - est.pattern_start[h]) / (n > 0 ? n : 1);
+    const std::int32_t* map = pattern_cells.Of(h);
+    const std::int64_t completions = pattern_cells.Completions(h);
     const HazardPattern episodes(run, with_hazard ? h : 0);
     const std::int32_t* covariate_cell =
-        with_hazard ? hazard.covariate_cell.data() + hazard.completion_start[h] : nullptr;
+        with_hazard ? hazard.covariate_cell.data() + est.completion_start[h] : nullptr;
     double sum = 0;
     for (std::int64_t k = 0; k < completions; ++k) {
       double value = CompletionProduct(fitted, map + k * n, n);
@@ -129,107 +129,61 @@ void BuildIndexMaps(EstimationRun& run) {
   const int first = model.FirstManifest();
   const std::int64_t patterns = data.EntryCount();
 
-  // Per subgroup: the submodels that drop out (they hold a variable the subgroup neither
-  // observes nor carries) and the number of completions.
-  const int subgroups = static_cast<int>(model.SubgroupPattern.size());
-  std::vector<std::vector<char>> drops(subgroups, std::vector<char>(n, 0));
-  for (int g = 0; g < subgroups; ++g) {
-    for (int r = 0; r < n; ++r) {
-      for (int v = first; v < model.VariableCount; ++v) {
-        if (model.submodels[r].SubmodelVariables[v] != 0 &&
-            model.SubgroupPattern[g][v - first] == 0) {
-          drops[g][r] = 1;
-        }
-      }
-    }
-  }
-
-  est.pattern_start.assign(patterns + 1, 0);
-  std::int64_t total = 0;
-  for (std::int64_t p = 0; p < patterns; ++p) {
-    est.pattern_start[p] = total;
-    total += static_cast<std::int64_t>(model.complete_cell_count[PatternSubgroup(data, p)]) * n;
-  }
-  est.pattern_start[patterns] = total;
-  // The index maps live beside the fitted and expected tables and the data: together they stay
-  // within the memory budget.
-  run.CheckMemory(static_cast<double>(total) * sizeof(std::int32_t) +
-                  static_cast<double>(est.FittedTable.size() + est.ExpectedTable.size()) *
-                      sizeof(double) +
-                  static_cast<double>(patterns) * kEntryBytes);
-  est.cell_map = AllocIntArray(run, total);
-  HazardWork& hazard = est.hazard;
-  const bool with_hazard = hazard.table >= 0;
-  if (with_hazard) {
-    hazard.completion_start.assign(patterns + 1, 0);
-    std::int64_t completions = 0;
-    for (std::int64_t p = 0; p < patterns; ++p) {
-      hazard.completion_start[p] = completions;
-      completions += static_cast<std::int64_t>(model.complete_cell_count[PatternSubgroup(data, p)]);
-    }
-    hazard.completion_start[patterns] = completions;
-    hazard.covariate_cell = AllocIntArray(run, completions);
-  }
-
   // Each submodel's cell is first_cell plus the sum of category times stride over its
-  // variables (mixed radix, last variable fastest).
-  struct Stride {
-    int variable;
-    std::int64_t stride;
-  };
-  std::vector<std::vector<Stride>> strides(n);
+  // variables (mixed radix, last variable fastest): the manifest variables' part comes from
+  // each pattern's categories, the rest from its subgroup and completion.
+  std::vector<std::vector<std::pair<int, std::int64_t>>> strides(n);
+  est.manifest_strides.assign(n, {});
   for (int r = 0; r < n; ++r) {
     const Submodel& submodel = model.submodels[r];
     std::int64_t stride = 1;
     for (int v = kVectorSize - 1; v >= 0; --v) {
       if (submodel.SubmodelVariables[v] == 0) continue;
-      strides[r].push_back({v, stride});
+      strides[r].emplace_back(v, stride);
+      if (v >= first && v - first < data.category_items) {
+        est.manifest_strides[r].emplace_back(v - first, static_cast<std::int32_t>(stride));
+      }
       stride *= model.Dimension[v];
     }
   }
 
+  // Per subgroup, the cells of its completions with the observed variables at category 0:
+  // latent and carried variables form one mixed-radix number, the latent variables outermost,
+  // the last variable fastest; a submodel holding a variable the subgroup neither observes nor
+  // carries drops out (-1).
+  const int subgroups = static_cast<int>(model.SubgroupPattern.size());
+  est.subgroup_cells.assign(subgroups, {});
+  double cells_size = 0;
   std::vector<int> category(kVectorSize, 0);
-  double largest = 1;
-  for (std::int64_t p = 0; p < patterns; ++p) {
-    const int g = PatternSubgroup(data, p);
+  for (int g = 0; g < subgroups; ++g) {
     const Membership& pattern = model.SubgroupPattern[g];
+    std::vector<char> drops(n, 0);
+    for (int r = 0; r < n; ++r) {
+      for (int v = first; v < model.VariableCount; ++v) {
+        if (model.submodels[r].SubmodelVariables[v] != 0 && pattern[v - first] == 0) drops[r] = 1;
+      }
+    }
+    const std::int64_t completions = g < static_cast<int>(model.complete_cell_count.size())
+                                         ? static_cast<std::int64_t>(model.complete_cell_count[g])
+                                         : 0;
+    cells_size += static_cast<double>(completions) * n;
+    run.CheckMemory(cells_size * sizeof(std::int32_t));
     // The res variables' categories come from the subgroup number, first most significant.
+    std::fill(category.begin(), category.end(), 0);
     int rest = g;
     for (int v = model.ResCount - 1; v >= 0; --v) {
       category[v] = rest % model.Dimension[v];
       rest /= model.Dimension[v];
     }
-    // The observed categories come from the cell number, last variable fastest. Cell numbers
-    // stay below 1E18, so they decode exactly as 64-bit integers.
-    auto cell = static_cast<std::uint64_t>(std::max(0.0, data.entry_cell[p]));
-    for (int v = model.VariableCount - 1; v >= first; --v) {
-      if (pattern[v - first] != 1) continue;
-      const auto dim = static_cast<std::uint64_t>(model.Dimension[v]);
-      category[v] = static_cast<int>(cell % dim);
-      cell /= dim;
-    }
-    const auto completions = static_cast<std::int64_t>(model.complete_cell_count[g]);
-    largest = std::max(largest, static_cast<double>(completions));
-    // Completions: the latent and carried variables form one mixed-radix number, the latent
-    // variables outermost, the last variable fastest.
-    for (int v = model.ResCount; v < model.VariableCount; ++v) {
-      if (v < first || pattern[v - first] == 2) category[v] = 0;
-    }
-    std::int32_t* map = est.cell_map.data() + est.pattern_start[p];
+    std::vector<std::int32_t>& cells = est.subgroup_cells[g];
+    cells.resize(static_cast<std::size_t>(completions) * n);
     for (std::int64_t k = 0; k < completions; ++k) {
       for (int r = 0; r < n; ++r) {
-        if (drops[g][r]) {
-          map[k * n + r] = -1;
-          continue;
-        }
         std::int64_t index = model.submodels[r].first_cell;
-        for (const Stride& s : strides[r]) index += category[s.variable] * s.stride;
-        map[k * n + r] = static_cast<std::int32_t>(index);
-      }
-      if (with_hazard) {
-        std::int64_t c = 0;
-        for (const auto& [v, stride] : hazard.covariate_strides) c += category[v] * stride;
-        hazard.covariate_cell[hazard.completion_start[p] + k] = static_cast<std::int32_t>(c);
+        for (const auto& [v, stride] : strides[r]) {
+          if (v < first || pattern[v - first] == 2) index += category[v] * stride;
+        }
+        cells[k * n + r] = drops[r] ? -1 : static_cast<std::int32_t>(index);
       }
       for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
         if (v >= first && pattern[v - first] != 2) continue;
@@ -238,7 +192,80 @@ void BuildIndexMaps(EstimationRun& run) {
       }
     }
   }
+
+  est.completion_start.assign(patterns + 1, 0);
+  std::int64_t completions = 0;
+  double largest = 1;
+  for (std::int64_t p = 0; p < patterns; ++p) {
+    est.completion_start[p] = completions;
+    const auto count =
+        static_cast<std::int64_t>(model.complete_cell_count[PatternSubgroup(data, p)]);
+    completions += count;
+    largest = std::max(largest, static_cast<double>(count));
+  }
+  est.completion_start[patterns] = completions;
+  // The layout lives beside the fitted and expected tables and the data: together they stay
+  // within the memory budget.
+  run.CheckMemory(
+      cells_size * sizeof(std::int32_t) +
+      static_cast<double>(est.FittedTable.size() + est.ExpectedTable.size()) * sizeof(double) +
+      static_cast<double>(patterns) * EntryBytes(data.category_items, data.category_width));
   est.posterior.assign(static_cast<std::size_t>(largest), 0.0);
+
+  HazardWork& hazard = est.hazard;
+  if (hazard.table < 0) return;
+  // The hazard submodel's covariate cell of every completion.
+  hazard.covariate_cell = AllocIntArray(run, completions);
+  for (std::int64_t p = 0; p < patterns; ++p) {
+    const int g = PatternSubgroup(data, p);
+    const Membership& pattern = model.SubgroupPattern[g];
+    int rest = g;
+    for (int v = model.ResCount - 1; v >= 0; --v) {
+      category[v] = rest % model.Dimension[v];
+      rest /= model.Dimension[v];
+    }
+    for (int v = model.ResCount; v < model.VariableCount; ++v) {
+      const bool observed = v >= first && pattern[v - first] == 1;
+      category[v] = observed ? data.EntryCategory(p, v - first) : 0;
+    }
+    const std::int64_t count = est.completion_start[p + 1] - est.completion_start[p];
+    for (std::int64_t k = 0; k < count; ++k) {
+      std::int64_t c = 0;
+      for (const auto& [v, stride] : hazard.covariate_strides) c += category[v] * stride;
+      hazard.covariate_cell[est.completion_start[p] + k] = static_cast<std::int32_t>(c);
+      for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
+        if (v >= first && pattern[v - first] != 2) continue;
+        if (++category[v] < model.Dimension[v]) break;
+        category[v] = 0;
+      }
+    }
+  }
+}
+
+PatternCells::PatternCells(const EstimationRun& run)
+    : run_(run), base_(static_cast<std::size_t>(run.model.SubmodelCount), 0) {}
+
+const std::int32_t* PatternCells::Of(std::int64_t p) {
+  const EstimationState& est = run_.estimation;
+  const DataStore& data = run_.data;
+  const int n = run_.model.SubmodelCount;
+  for (int r = 0; r < n; ++r) {
+    std::int32_t base = 0;
+    for (const auto& [k, stride] : est.manifest_strides[r]) {
+      base += data.EntryCategory(p, k) * stride;
+    }
+    base_[r] = base;
+  }
+  const std::vector<std::int32_t>& pattern = est.subgroup_cells[PatternSubgroup(data, p)];
+  const std::int64_t count = Completions(p) * n;
+  if (cells_.size() < static_cast<std::size_t>(count)) cells_.resize(count);
+  for (std::int64_t i = 0; i < count; i += n) {
+    for (int r = 0; r < n; ++r) {
+      const std::int32_t cell = pattern[i + r];
+      cells_[i + r] = cell < 0 ? -1 : cell + base_[r];
+    }
+  }
+  return cells_.data();
 }
 
 void WriteIterationHeader(EstimationRun& run) {
@@ -263,13 +290,13 @@ void AccumulateExpected(const EstimationRun& run, Value value, double* expected,
   std::fill(expected, expected + est.FittedTable.size(), 0.0);
   posterior.resize(est.posterior.size());
   double* p = posterior.data();
+  PatternCells pattern_cells(run);
   const std::int64_t patterns = data.EntryCount();
   for (std::int64_t h = 0; h < patterns; ++h) {
     const double weight = PatternWeight(data, h);
-    const std::int32_t* map = est.cell_map.data() + est.pattern_start[h];
-    const std::int64_t completions =
-        (est.pattern_start[h + 1] - est.pattern_start[h]) / (n > 0 ? n : 1);
-    const std::int64_t first = est.pattern_start[h] / (n > 0 ? n : 1);
+    const std::int32_t* map = pattern_cells.Of(h);
+    const std::int64_t completions = pattern_cells.Completions(h);
+    const std::int64_t first = est.completion_start[h];
     double sum = 0;
     for (std::int64_t k = 0; k < completions; ++k) {
       p[k] = value(first + k, map + k * n);
@@ -310,10 +337,15 @@ void ExpectedCompleteTables(const EstimationRun& run, const double* fitted, doub
 std::vector<double> CompletionProducts(const EstimationRun& run, const double* fitted) {
   const int n = run.model.SubmodelCount;
   const EstimationState& est = run.estimation;
-  const std::int64_t total = est.pattern_start.empty() ? 0 : est.pattern_start.back();
-  std::vector<double> products(n > 0 ? total / n : 0);
-  for (std::size_t k = 0; k < products.size(); ++k) {
-    products[k] = CompletionProduct(fitted, est.cell_map.data() + k * n, n);
+  const std::int64_t total = est.completion_start.empty() ? 0 : est.completion_start.back();
+  std::vector<double> products(total);
+  PatternCells pattern_cells(run);
+  for (std::int64_t h = 0; h + 1 < static_cast<std::int64_t>(est.completion_start.size()); ++h) {
+    const std::int32_t* cells = pattern_cells.Of(h);
+    const std::int64_t completions = pattern_cells.Completions(h);
+    for (std::int64_t k = 0; k < completions; ++k) {
+      products[est.completion_start[h] + k] = CompletionProduct(fitted, cells + k * n, n);
+    }
   }
   return products;
 }

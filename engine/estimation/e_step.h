@@ -23,11 +23,29 @@ enum class EStepMode {
 using PosteriorSink =
     std::function<void(std::int64_t pattern, const std::vector<double>& posterior)>;
 
-// Lays out the E-step's index maps: for every observed pattern (entry of the data store) and
-// every complete-data cell that agrees with it (latent classes outermost, then the unobserved
-// manifest variables the pattern's subgroup carries, last variable fastest), the cell of every
-// submodel it falls into, or -1 for a submodel that drops out in the subgroup.
+// Lays out the E-step's work (EstimationState::completion_start and the tables beside it):
+// every observed pattern (entry of the data store) has the complete-data cells that agree with
+// it as its completions (latent classes outermost, then the unobserved manifest variables the
+// pattern's subgroup carries, last variable fastest).
 void BuildIndexMaps(EstimationRun& run);
+
+// The cells of the completions of one pattern at a time, computed from the pattern's categories:
+// row k holds, for every submodel, the cell completion k falls into, or -1 for a submodel that
+// drops out in the pattern's subgroup. Each thread has its own.
+class PatternCells {
+ public:
+  explicit PatternCells(const EstimationRun& run);
+  // The Completions(p) rows of SubmodelCount cells of pattern p; valid until the next call.
+  const std::int32_t* Of(std::int64_t p);
+  std::int64_t Completions(std::int64_t p) const {
+    return run_.estimation.completion_start[p + 1] - run_.estimation.completion_start[p];
+  }
+
+ private:
+  const EstimationRun& run_;
+  std::vector<std::int32_t> cells_;
+  std::vector<std::int32_t> base_;
+};
 
 // The E-step. For every pattern with weight n, the joint probability of each complete cell is
 // the product of the submodels' fitted values, M their sum; the log-likelihood is the sum of

@@ -64,7 +64,6 @@ void CheckEstimationAvailable(const EstimationRun& run) {
   if (model.CorrespondenceType > 0 && !settings.file_covariances.empty()) {
     NotAvailable("writing covariances (wse) with a correspondence analysis (cor) is");
   }
-  if (model.ManifestCellCount > 1e18L) NotAvailable("a table of more than 1E18 cells is");
 }
 
 void SetUpEstimationTables(EstimationRun& run) {

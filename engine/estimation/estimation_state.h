@@ -199,9 +199,9 @@ struct HazardWork {
   std::vector<std::int32_t> stay_risk;    // per state: its stay risk (from 1), 0 for none
   // Per episode slot of the data: its entry and exit interval.
   std::vector<std::int32_t> entry_interval, exit_interval;
-  // The covariate cell of complete cell k of pattern p at covariate_cell[completion_start[p] +
-  // k] (filled by BuildIndexMaps), and the strides of the hazard submodel's covariates.
-  std::vector<std::int64_t> completion_start;
+  // The covariate cell of completion number k (EstimationState::completion_start) at
+  // covariate_cell[k] (filled by BuildIndexMaps), and the strides of the hazard submodel's
+  // covariates.
   std::vector<std::int32_t> covariate_cell;
   std::vector<std::pair<int, std::int64_t>> covariate_strides;
 };
@@ -311,10 +311,14 @@ struct EstimationState {
   // fewer than 1E18 cells in the full table).
   bool lsquared_column = true;
 
-  // E-step index maps: for pattern p, complete cell k and submodel r, the FittedTable index
-  // cell_map[pattern_start[p] + k * SubmodelCount + r], or -1 when the submodel drops out.
-  std::vector<std::int64_t> pattern_start;
-  std::vector<std::int32_t> cell_map;
+  // The E-step's layout (BuildIndexMaps): completion k of pattern p is completion number
+  // completion_start[p] + k over all patterns. Its cell in submodel r (a FittedTable index, or
+  // -1 when the submodel drops out) is subgroup_cells[g][k * SubmodelCount + r] of the
+  // pattern's subgroup g (its observed variables at category 0) plus the sum of the pattern's
+  // categories times manifest_strides[r] (pairs of manifest variable and stride).
+  std::vector<std::int64_t> completion_start;
+  std::vector<std::vector<std::int32_t>> subgroup_cells;
+  std::vector<std::vector<std::pair<int, std::int32_t>>> manifest_strides;
   std::vector<double> posterior;  // work vector of the current pattern's complete cells
 
   // eq2 work arrays, kept from iteration 1 on.

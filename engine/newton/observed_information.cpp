@@ -503,16 +503,16 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
   std::vector<double> posterior;
   std::vector<double> g(n);
   std::vector<std::int64_t> cell(m);
+  PatternCells pattern_cells(run);
   for (std::int64_t h = from; h < to; ++h) {
     const double weight = data.entry_count_given ? data.entry_count[h] : 1.0;
-    const std::int32_t* map = est.cell_map.data() + est.pattern_start[h];
-    const std::int64_t completions =
-        (est.pattern_start[h + 1] - est.pattern_start[h]) / (submodels > 0 ? submodels : 1);
+    const std::int32_t* map = pattern_cells.Of(h);
+    const std::int64_t completions = pattern_cells.Completions(h);
     posterior.resize(completions);
     // The hazard part: the pattern's events and exposures, the same in every covariate cell.
     const HazardPattern episodes(run, with_hazard ? h : 0);
     const std::int32_t* covariate_cell =
-        with_hazard ? est.hazard.covariate_cell.data() + est.hazard.completion_start[h] : nullptr;
+        with_hazard ? est.hazard.covariate_cell.data() + est.completion_start[h] : nullptr;
     if (with_hazard) {
       std::fill(d.begin(), d.end(), 0.0);
       std::fill(y.begin(), y.end(), 0.0);

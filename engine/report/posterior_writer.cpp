@@ -23,17 +23,10 @@ std::string PatternText(const RunState& run, std::int64_t pattern) {
   const int first = model.FirstManifest();
   const Membership& marks = model.SubgroupPattern[std::clamp(
       subgroup, 0, static_cast<int>(model.SubgroupPattern.size()) - 1)];
-  std::vector<int> category(kVectorSize, 0);
-  auto cell = static_cast<std::int64_t>(data.entry_cell[pattern]);
-  for (int v = model.VariableCount - 1; v >= first; --v) {
-    if (marks[v - first] != 1) continue;
-    const int d = std::max(model.Dimension[v], 1);
-    category[v] = static_cast<int>(cell % d);
-    cell /= d;
-  }
   std::string text;
   for (int v = first; v < model.VariableCount; ++v) {
-    text += marks[v - first] == 1 ? FormatReal(3, 0, category[v] + 1) : "  0";
+    const bool observed = marks[v - first] == 1 && v - first < data.category_items;
+    text += observed ? FormatReal(3, 0, data.EntryCategory(pattern, v - first) + 1) : "  0";
   }
   return text + FormatReal(10, 4, data.entry_count[pattern]);
 }

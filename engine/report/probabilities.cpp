@@ -55,6 +55,11 @@ void WriteProbabilities(RunState& run, int first) {
     out.WriteLine("");
     const std::vector<int> variables = SubmodelVariableList(model, t);
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    if (cells > kLargestListedTable) {
+      out.WriteLine(NotListedText("table", kLargestListedTable));
+      out.WriteLine("");
+      continue;
+    }
     const bool cell_std_errors =
         with_std_errors && cells <= kMaxCellsWithStdErrors && !submodel.IsSaturatedFixed();
     std::vector<int> category(variables.size(), 0);

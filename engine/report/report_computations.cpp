@@ -87,6 +87,17 @@ double ChiSquaredProbability(int df, double x) {
   return lower > 1.0 ? 0.0 : 1.0 - lower;
 }
 
+std::int64_t ObservedCells(const ModelState& model) {
+  const auto last = static_cast<int>(model.subgroup_cell_count.size()) - 1;
+  if (last < 0) return 0;
+  return static_cast<std::int64_t>(model.subgroup_first_cell[last]) +
+         model.subgroup_cell_count[last];
+}
+
+std::string NotListedText(const std::string& table, double cells) {
+  return "  Not listed: the " + table + " has more than " + FormatReal(0, 0, cells) + " cells.";
+}
+
 bool LatentClassOutputFits(const ModelState& model) {
   const double complete_cells = static_cast<double>(model.SubgroupCount) *
                                 static_cast<double>(model.ManifestCellCount) *

@@ -18,6 +18,17 @@ inline constexpr std::int64_t kLargestListedTable = 163800;
 // get no latent class output.
 inline constexpr double kLargestLatentClassTable = 163800;
 
+// The echo of the input shows this many lines of inline data when the observed table has
+// more than kLargestListedTable cells.
+inline constexpr std::int64_t kEchoedDataLines = 1000;
+
+// The cells of the observed tables of all subgroups together.
+std::int64_t ObservedCells(const ModelState& model);
+
+// The line that stands in a section's (or a submodel's) place when it is left out because its
+// table is too large: "  Not listed: the <table> has more than <cells> cells."
+std::string NotListedText(const std::string& table, double cells);
+
 // The computations the report sections share. They read the model as estimation left it:
 // FittedTable holds frequencies for submodel 0 and conditional probabilities for the others.
 

@@ -92,8 +92,12 @@ void WriteDataFile(RunState& run, const std::string& name) {
   TextFile& file = OpenResult(run, name, "w");
   for (std::int64_t e = 0; e < data.EntryCount(); ++e) {
     const int subgroup = model.SubgroupCount > 1 ? data.entry_subgroup[e] : 0;
-    std::string line =
-        DataRecordLine(model, subgroup, static_cast<std::int64_t>(data.entry_cell[e]));
+    const Membership& pattern = model.SubgroupPattern[subgroup];
+    std::string line;
+    for (int m = 0; m < model.ManifestCount; ++m) {
+      const bool observed = pattern[m] == 1 && m < data.category_items;
+      line += FormatReal(3, 0, observed ? data.EntryCategory(e, m) + 1 : 0);
+    }
     if (data.entry_count_given) line += FormatReal(10, 4, data.entry_count[e]);
     file.WriteLine(line);
   }

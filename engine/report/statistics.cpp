@@ -28,13 +28,6 @@ bool HasHazardPart(const RunState& run) {
          static_cast<int>(run.model.submodels.size()) > run.model.SubmodelCount;
 }
 
-std::int64_t ObservedCells(const ModelState& model) {
-  const auto last = static_cast<int>(model.subgroup_cell_count.size()) - 1;
-  if (last < 0) return 0;
-  return static_cast<std::int64_t>(model.subgroup_first_cell[last]) +
-         model.subgroup_cell_count[last];
-}
-
 // Cells of submodel t whose fitted value is (nearly) zero.
 std::int64_t ZeroFittedCells(const RunState& run, int t) {
   const Submodel& submodel = run.model.submodels[t];
@@ -276,6 +269,10 @@ void WriteStatistics(RunState& run) {
                       "Dissimilarity index  = " + Fixed(4, 4, estimation.AbsResidualSum));
       }
       out.WriteLine(Blanks(2) + "Degrees of freedom   = " + Integer(static_cast<double>(count.df)));
+    } else if (!special) {
+      // The statistics of fit compare with the saturated model of the whole table.
+      out.WriteLine(Blanks(2) + "X-squared, L-squared, Cressie-Read and degrees of freedom are");
+      out.WriteLine(Blanks(2) + "not given: the table has more than 1E18 cells.");
     }
     out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, log_likelihood));
     out.WriteLine(Blanks(2) +
@@ -384,7 +381,16 @@ void WriteStatistics(RunState& run) {
   out.WriteLine("");
   out.WriteLine("");
 
-  if (show_frequencies) WriteFrequencies(run);
+  if (show_frequencies) {
+    WriteFrequencies(run);
+  } else if (settings.show_frequencies && settings.show_details && !hazard &&
+             cells > kLargestListedTable) {
+    out.WriteLine("");
+    out.WriteLine("*** FREQUENCIES ***");
+    out.WriteLine("");
+    out.WriteLine(NotListedText("observed table", static_cast<double>(kLargestListedTable)));
+    out.WriteLine("");
+  }
   if (hazard) RecordEventHistory(run);
 
   WriteResultFiles(run);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/format_real.h"
 #include "core/log.h"
 #include "report/parameter_tables.h"
 #include "report/posterior_writer.h"
@@ -65,10 +66,17 @@ void WriteReport(RunState& run) {
     WriteProbabilities(run, first);
   }
   const ModelState& model = run.model;
-  if (LatentClassOutputFits(model) && settings.show_latent && settings.show_details &&
-      model.LatentCount > 0) {
-    WriteLogLine(run, "  latent class parameters");
-    WriteLatentClassOutput(run);
+  if (settings.show_latent && settings.show_details && model.LatentCount > 0) {
+    if (LatentClassOutputFits(model)) {
+      WriteLogLine(run, "  latent class parameters");
+      WriteLatentClassOutput(run);
+    } else {
+      run.ReportFile.WriteLine("");
+      run.ReportFile.WriteLine("*** LATENT CLASS OUTPUT ***");
+      run.ReportFile.WriteLine("");
+      run.ReportFile.WriteLine(NotListedText("complete table", kLargestLatentClassTable));
+      run.ReportFile.WriteLine("");
+    }
   }
 
   FinishResultsDocument(run);
@@ -82,17 +90,40 @@ void WriteInputEcho(RunState& run) {
   out.WriteLine("*** INPUT ***");
   out.WriteLine("");
   TextFile& in = run.InputFile;
+  // With an observed table too large to list, inline data (the lines after the one that opens
+  // "[", up to the one that closes it) are shown for their first kEchoedDataLines lines only.
+  const bool cut = ObservedCells(run.model) > kLargestListedTable;
+  bool inline_data = false;
+  std::int64_t data_lines = 0;
+  std::int64_t left_out = 0;
   std::string line;
   while (!in.AtEnd()) {
     line.clear();
+    const bool data_line = inline_data;
+    bool comment = false;
     for (int c = in.Get(); c != TextFile::kEnd && c != '\n'; c = in.Get()) {
       if (c == '\r') {
         if (in.Peek() == '\n') in.Get();
         break;
       }
       line += static_cast<char>(c);
+      if (c == '*') comment = true;
+      if (!comment && c == '[') inline_data = true;
+      if (!comment && c == ']') inline_data = false;
     }
-    out.WriteLine(Blanks(2) + line);
+    if (data_line && cut && ++data_lines > kEchoedDataLines) {
+      ++left_out;
+    } else {
+      out.WriteLine(Blanks(2) + line);
+    }
+    if (!inline_data || in.AtEnd()) {
+      if (left_out > 0) {
+        out.WriteLine(Blanks(2) + "(" + FormatReal(0, 0, static_cast<double>(left_out)) +
+                      " more lines of data not shown)");
+      }
+      data_lines = 0;
+      left_out = 0;
+    }
   }
   out.WriteLine("");
 }

@@ -188,16 +188,17 @@ TEST(TableData, EntriesWithinTheMemoryBudget) {
 
   std::string thousand;
   for (int i = 0; i < 1000; ++i) thousand += "1\n";
+  // One variable of 1000 categories: two bytes each.
   Data small({1000});
-  small.run.memory_budget = 1000 * kEntryBytes;
+  small.run.memory_budget = 1000 * EntryBytes(1, 2);
   EXPECT_EQ(small.Read(thousand), "");
   Data full({1001});
-  full.run.memory_budget = 1000 * kEntryBytes;
+  full.run.memory_budget = 1000 * EntryBytes(1, 2);
   EXPECT_EQ(full.Read(thousand + "1\n"),
             "  Error: array with observed frequencies too big to fit in memory");
   // Zeros take no room.
   Data zeros({1001});
-  zeros.run.memory_budget = 1000 * kEntryBytes;
+  zeros.run.memory_budget = 1000 * EntryBytes(1, 2);
   EXPECT_EQ(zeros.Read(thousand + "0\n"), "");
 }
 
@@ -446,7 +447,7 @@ TEST(RecordData, AggregatedEntriesWithinTheMemoryBudget) {
   EXPECT_EQ(fits.run.data.EntryCount(), 1001);
 }
 
-TEST(RecordData, TablesTooLargeToNumberGoToTheScratchFile) {
+TEST(RecordData, TablesTooLargeToNumberKeepTheirCategories) {
   // Twenty variables of ten categories: 1e20 cells.
   Data d(std::vector<int>(20, 10));
   d.Records(2);
@@ -455,10 +456,14 @@ TEST(RecordData, TablesTooLargeToNumberGoToTheScratchFile) {
             "");
   EXPECT_TRUE(d.run.history.RecordFormat);
   EXPECT_EQ(d.cells(), (Numbers{0, 0}));
-  EXPECT_TRUE(d.run.data.record_scratch_written);
-  EXPECT_EQ(ReadLines(d.run.scratch.File("records.dat")),
-            (Strings{"0 1 2 3 4 5 6 7 8 9 0 0 0 0 0 0 0 0 0 0 ",
-                     "9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 1 "}));
+  std::vector<int> categories;
+  for (int e = 0; e < 2; ++e) {
+    for (int k = 0; k < 20; ++k) categories.push_back(d.run.data.EntryCategory(e, k));
+  }
+  EXPECT_EQ(categories,
+            (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                              9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 1}));
+  EXPECT_FALSE(std::filesystem::exists(d.run.scratch.File("records.dat")));
 }
 
 TEST(RecordData, ContinuousCovariates) {
