@@ -23,6 +23,14 @@ double PatternWeight(const DataStore& data, std::int64_t p) {
   return data.entry_count_given ? data.entry_count[p] : 1.0;
 }
 
+// The product of the fitted cells base[j] + cells[j] of a completion's m submodels.
+double RowProduct(const double* fitted, const std::int32_t* base, const std::int32_t* cells,
+                  int m) {
+  double value = 1;
+  for (int j = 0; j < m; ++j) value *= fitted[base[j] + cells[j]];
+  return value;
+}
+
 // The passes over the data: the two of EStep, and the evaluation pass, which only returns the
 // log-likelihood and half L-squared (no expected tables, fit sums, exclusion counts, stop
 // criterion or log line).
@@ -67,18 +75,23 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   for (std::int64_t h = 0; h < patterns; ++h) {
     const int g = PatternSubgroup(data, h);
     const double weight = PatternWeight(data, h);
-    const std::int32_t* map = pattern_cells.Of(h);
+    // The cell of completion k in the j-th submodel that stays: base[j] + rows[k * m + j].
+    const int m = pattern_cells.Width(h);
+    const std::int32_t* base = pattern_cells.Bases(h);
+    const std::int32_t* rows = pattern_cells.Rows(h);
     const std::int64_t completions = pattern_cells.Completions(h);
     const HazardPattern episodes(run, with_hazard ? h : 0);
     const std::int32_t* covariate_cell =
         with_hazard ? hazard.covariate_cell.data() + est.completion_start[h] : nullptr;
-    double sum = 0;
-    for (std::int64_t k = 0; k < completions; ++k) {
-      double value = CompletionProduct(fitted, map + k * n, n);
-      if (with_hazard && value != 0) value *= episodes.Factor(covariate_cell[k]);
-      p[k] = value;
-      sum += value;
+    // The hazard factors in a loop of their own: nothing is kept across their calls.
+    for (std::int64_t k = 0; k < completions; ++k) p[k] = RowProduct(fitted, base, rows + k * m, m);
+    if (with_hazard) {
+      for (std::int64_t k = 0; k < completions; ++k) {
+        if (p[k] != 0) p[k] *= episodes.Factor(covariate_cell[k]);
+      }
     }
+    double sum = 0;
+    for (std::int64_t k = 0; k < completions; ++k) sum += p[k];
     if (sum <= kTableZero) {
       excluded += weight;
       ++excluded_patterns;
@@ -88,10 +101,8 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
       const double scale = weight / sum;
       for (std::int64_t k = 0; k < completions; ++k) {
         const double share = p[k] * scale;
-        const std::int32_t* cells = map + k * n;
-        for (int r = 0; r < n; ++r) {
-          if (cells[r] >= 0) expected[cells[r]] += share;
-        }
+        const std::int32_t* cells = rows + k * m;
+        for (int j = 0; j < m; ++j) expected[base[j] + cells[j]] += share;
         if (with_hazard && share != 0) episodes.Accumulate(run, covariate_cell[k], share);
       }
     } else if (kind == PassKind::kPosteriors) {
@@ -133,16 +144,12 @@ void BuildIndexMaps(EstimationRun& run) {
   // variables (mixed radix, last variable fastest): the manifest variables' part comes from
   // each pattern's categories, the rest from its subgroup and completion.
   std::vector<std::vector<std::pair<int, std::int64_t>>> strides(n);
-  est.manifest_strides.assign(n, {});
   for (int r = 0; r < n; ++r) {
     const Submodel& submodel = model.submodels[r];
     std::int64_t stride = 1;
     for (int v = kVectorSize - 1; v >= 0; --v) {
       if (submodel.SubmodelVariables[v] == 0) continue;
       strides[r].emplace_back(v, stride);
-      if (v >= first && v - first < data.category_items) {
-        est.manifest_strides[r].emplace_back(v - first, static_cast<std::int32_t>(stride));
-      }
       stride *= model.Dimension[v];
     }
   }
@@ -152,7 +159,9 @@ void BuildIndexMaps(EstimationRun& run) {
   // the last variable fastest; a submodel holding a variable the subgroup neither observes nor
   // carries drops out (-1).
   const int subgroups = static_cast<int>(model.SubgroupPattern.size());
+  est.subgroup_submodels.assign(subgroups, {});
   est.subgroup_cells.assign(subgroups, {});
+  est.subgroup_strides.assign(subgroups, {});
   double cells_size = 0;
   std::vector<int> category(kVectorSize, 0);
   for (int g = 0; g < subgroups; ++g) {
@@ -163,10 +172,23 @@ void BuildIndexMaps(EstimationRun& run) {
         if (model.submodels[r].SubmodelVariables[v] != 0 && pattern[v - first] == 0) drops[r] = 1;
       }
     }
+    // The submodels that stay and their observed variables.
+    std::vector<int>& stay = est.subgroup_submodels[g];
+    for (int r = 0; r < n; ++r) {
+      if (drops[r]) continue;
+      const int column = static_cast<int>(stay.size());
+      stay.push_back(r);
+      for (const auto& [v, stride] : strides[r]) {
+        if (v >= first && pattern[v - first] == 1 && v - first < data.category_items) {
+          est.subgroup_strides[g].push_back({column, v - first, static_cast<std::int32_t>(stride)});
+        }
+      }
+    }
+    const int m = static_cast<int>(stay.size());
     const std::int64_t completions = g < static_cast<int>(model.complete_cell_count.size())
                                          ? static_cast<std::int64_t>(model.complete_cell_count[g])
                                          : 0;
-    cells_size += static_cast<double>(completions) * n;
+    cells_size += static_cast<double>(completions) * m;
     run.CheckMemory(cells_size * sizeof(std::int32_t));
     // The res variables' categories come from the subgroup number, first most significant.
     std::fill(category.begin(), category.end(), 0);
@@ -176,14 +198,15 @@ void BuildIndexMaps(EstimationRun& run) {
       rest /= model.Dimension[v];
     }
     std::vector<std::int32_t>& cells = est.subgroup_cells[g];
-    cells.resize(static_cast<std::size_t>(completions) * n);
+    cells.resize(static_cast<std::size_t>(completions) * m);
     for (std::int64_t k = 0; k < completions; ++k) {
-      for (int r = 0; r < n; ++r) {
+      for (int j = 0; j < m; ++j) {
+        const int r = stay[j];
         std::int64_t index = model.submodels[r].first_cell;
         for (const auto& [v, stride] : strides[r]) {
           if (v < first || pattern[v - first] == 2) index += category[v] * stride;
         }
-        cells[k * n + r] = drops[r] ? -1 : static_cast<std::int32_t>(index);
+        cells[k * m + j] = static_cast<std::int32_t>(index);
       }
       for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
         if (v >= first && pattern[v - first] != 2) continue;
@@ -245,27 +268,54 @@ void BuildIndexMaps(EstimationRun& run) {
 PatternCells::PatternCells(const EstimationRun& run)
     : run_(run), base_(static_cast<std::size_t>(run.model.SubmodelCount), 0) {}
 
-const std::int32_t* PatternCells::Of(std::int64_t p) {
+const std::int32_t* PatternCells::Bases(std::int64_t p) {
   const EstimationState& est = run_.estimation;
   const DataStore& data = run_.data;
-  const int n = run_.model.SubmodelCount;
-  for (int r = 0; r < n; ++r) {
-    std::int32_t base = 0;
-    for (const auto& [k, stride] : est.manifest_strides[r]) {
-      base += data.EntryCategory(p, k) * stride;
-    }
-    base_[r] = base;
+  const int g = PatternSubgroup(data, p);
+  std::fill(base_.begin(), base_.begin() + Width(p), 0);
+  const std::vector<EstimationState::ObservedStride>& strides = est.subgroup_strides[g];
+  if (data.category_width == 1) {
+    const std::uint8_t* category =
+        data.entry_categories.data() + static_cast<std::size_t>(p) * data.category_items;
+    for (const auto& s : strides) base_[s.column] += category[s.variable] * s.stride;
+  } else {
+    for (const auto& s : strides) base_[s.column] += data.EntryCategory(p, s.variable) * s.stride;
   }
-  const std::vector<std::int32_t>& pattern = est.subgroup_cells[PatternSubgroup(data, p)];
-  const std::int64_t count = Completions(p) * n;
-  if (cells_.size() < static_cast<std::size_t>(count)) cells_.resize(count);
-  for (std::int64_t i = 0; i < count; i += n) {
-    for (int r = 0; r < n; ++r) {
-      const std::int32_t cell = pattern[i + r];
-      cells_[i + r] = cell < 0 ? -1 : cell + base_[r];
-    }
+  return base_.data();
+}
+
+const std::int32_t* PatternCells::Staying(std::int64_t p) {
+  const int m = Width(p);
+  const std::int32_t* base = Bases(p);
+  const std::int32_t* cells = Rows(p);
+  const std::int64_t count = Completions(p) * m;
+  if (staying_.size() < static_cast<std::size_t>(count)) staying_.resize(count);
+  std::int32_t* to = staying_.data();
+  for (std::int64_t i = 0; i < count; i += m) {
+    for (int j = 0; j < m; ++j) to[i + j] = cells[i + j] + base[j];
+  }
+  return staying_.data();
+}
+
+const std::int32_t* PatternCells::Of(std::int64_t p) {
+  const int n = run_.model.SubmodelCount;
+  const int m = Width(p);
+  const std::vector<int>& stay = run_.estimation.subgroup_submodels[PatternSubgroup(run_.data, p)];
+  const std::int32_t* from = Staying(p);
+  const std::int64_t completions = Completions(p);
+  cells_.assign(static_cast<std::size_t>(completions) * n, -1);
+  for (std::int64_t k = 0; k < completions; ++k) {
+    for (int j = 0; j < m; ++j) cells_[k * n + stay[j]] = from[k * m + j];
   }
   return cells_.data();
+}
+
+int PatternCells::Width(std::int64_t p) const {
+  return static_cast<int>(run_.estimation.subgroup_submodels[PatternSubgroup(run_.data, p)].size());
+}
+
+const std::int32_t* PatternCells::Rows(std::int64_t p) const {
+  return run_.estimation.subgroup_cells[PatternSubgroup(run_.data, p)].data();
 }
 
 void WriteIterationHeader(EstimationRun& run) {

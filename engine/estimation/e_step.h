@@ -37,6 +37,14 @@ class PatternCells {
   explicit PatternCells(const EstimationRun& run);
   // The Completions(p) rows of SubmodelCount cells of pattern p; valid until the next call.
   const std::int32_t* Of(std::int64_t p);
+  // The same rows of the Width(p) submodels that stay in p's subgroup (in submodel order)
+  // only, without the -1 of those that drop out; valid until the next call.
+  const std::int32_t* Staying(std::int64_t p);
+  int Width(std::int64_t p) const;
+  // Staying(p) without writing it: the cell of completion k in column j is Bases(p)[j] +
+  // Rows(p)[k * Width(p) + j]. Bases is valid until the next call.
+  const std::int32_t* Bases(std::int64_t p);
+  const std::int32_t* Rows(std::int64_t p) const;
   std::int64_t Completions(std::int64_t p) const {
     return run_.estimation.completion_start[p + 1] - run_.estimation.completion_start[p];
   }
@@ -44,6 +52,7 @@ class PatternCells {
  private:
   const EstimationRun& run_;
   std::vector<std::int32_t> cells_;
+  std::vector<std::int32_t> staying_;
   std::vector<std::int32_t> base_;
 };
 

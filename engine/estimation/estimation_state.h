@@ -312,13 +312,20 @@ struct EstimationState {
   bool lsquared_column = true;
 
   // The E-step's layout (BuildIndexMaps): completion k of pattern p is completion number
-  // completion_start[p] + k over all patterns. Its cell in submodel r (a FittedTable index, or
-  // -1 when the submodel drops out) is subgroup_cells[g][k * SubmodelCount + r] of the
-  // pattern's subgroup g (its observed variables at category 0) plus the sum of the pattern's
-  // categories times manifest_strides[r] (pairs of manifest variable and stride).
+  // completion_start[p] + k over all patterns. In the pattern's subgroup g the submodels
+  // subgroup_submodels[g] stay (the others drop out); the cell of completion k in the j-th of
+  // them (a FittedTable index) is subgroup_cells[g][k * m + j] (m of them; the observed
+  // variables at category 0) plus the sum of the pattern's categories times the strides of
+  // subgroup_strides[g] that name column j.
+  struct ObservedStride {
+    int column;
+    int variable;  // manifest variable, from 0
+    std::int32_t stride;
+  };
   std::vector<std::int64_t> completion_start;
+  std::vector<std::vector<int>> subgroup_submodels;
   std::vector<std::vector<std::int32_t>> subgroup_cells;
-  std::vector<std::vector<std::pair<int, std::int32_t>>> manifest_strides;
+  std::vector<std::vector<ObservedStride>> subgroup_strides;
   std::vector<double> posterior;  // work vector of the current pattern's complete cells
 
   // eq2 work arrays, kept from iteration 1 on.
