@@ -8,6 +8,7 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
+#include "core/parallel.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
 #include "estimation/hazard_model.h"
@@ -36,43 +37,42 @@ double RowProduct(const double* fitted, const std::int32_t* base, const std::int
 // criterion or log line).
 enum class PassKind { kIterate, kPosteriors, kEvaluate };
 
-Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
-  const ModelState& model = run.model;
-  const DataStore& data = run.data;
-  EstimationState& est = run.estimation;
-  const int n = model.SubmodelCount;
-  const bool iterate = kind == PassKind::kIterate;
-  const bool lsquared = iterate && est.lsquared_column;
-  const bool half_lsquared = est.lsquared_column && (iterate || kind == PassKind::kEvaluate);
-  Evaluation result;
+// What a pass adds up over a run of patterns.
+struct PassSums {
+  double log_likelihood = 0;
+  double half_lsquared = 0;
+  double pearson = 0;
+  double cressie_read = 0;
+  double abs_residual = 0;
+  double expected_total = 0;
   double excluded = 0;
   int excluded_patterns = 0;
-  if (iterate) {
-    est.PearsonSum = 0;
-    est.CressieReadSum = 0;
-    est.AbsResidualSum = 0;
-    est.ExpectedTotal = 0;
-  }
-  bool ordinal = false;
-  for (int r = 0; r < n; ++r) {
-    ordinal = ordinal || model.submodels[r].IsOrdinal();
-  }
-  const HazardWork& hazard = est.hazard;
-  const bool with_hazard = hazard.table >= 0;
-  // The exposures of estimated shapes change with the shapes.
-  const bool rebuild = iterate && (run.IterationCount == 0 || model.LatentCount > 0 ||
-                                   model.ResCount > 0 || ordinal || hazard.kind == 3);
-  if (rebuild) {
-    std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
-    ClearHazardExpectations(run);
-    est.expected_margins_valid = false;
-  }
+};
+
+// What one pass over patterns from .. to - 1 needs to know.
+struct PassPlan {
+  PassKind kind;
+  bool lsquared;       // the fit sums of the iteration log
+  bool half_lsquared;  // half L-squared
+  bool rebuild;        // the expected tables are formed anew
+  bool with_hazard;
+};
+
+// The patterns a share of a pass takes: at least kSharePatterns, and at least as many as the
+// expected tables have cells, so that adding a share's tables to the others costs less than
+// forming them. The shares depend on the data and the model alone, never on the number of
+// threads, and are added up in their order: the results are the same whatever the threads.
+constexpr std::int64_t kSharePatterns = 8192;
+
+void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& sink,
+               std::int64_t from, std::int64_t to, double* expected, std::vector<double>& p,
+               PassSums& sums) {
+  const DataStore& data = run.data;
+  const EstimationState& est = run.estimation;
   const double* fitted = est.FittedTable.data();
-  double* expected = est.ExpectedTable.data();
-  std::vector<double>& p = est.posterior;
+  const std::int32_t* covariate_cells = est.hazard.covariate_cell.data();
   PatternCells pattern_cells(run);
-  const std::int64_t patterns = data.EntryCount();
-  for (std::int64_t h = 0; h < patterns; ++h) {
+  for (std::int64_t h = from; h < to; ++h) {
     const int g = PatternSubgroup(data, h);
     const double weight = PatternWeight(data, h);
     // The cell of completion k in the j-th submodel that stays: base[j] + rows[k * m + j].
@@ -80,12 +80,13 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
     const std::int32_t* base = pattern_cells.Bases(h);
     const std::int32_t* rows = pattern_cells.Rows(h);
     const std::int64_t completions = pattern_cells.Completions(h);
-    const HazardPattern episodes(run, with_hazard ? h : 0);
+    if (static_cast<std::int64_t>(p.size()) < completions) p.resize(completions);
+    const HazardPattern episodes(run, plan.with_hazard ? h : 0);
     const std::int32_t* covariate_cell =
-        with_hazard ? hazard.covariate_cell.data() + est.completion_start[h] : nullptr;
+        plan.with_hazard ? covariate_cells + est.completion_start[h] : nullptr;
     // The hazard factors in a loop of their own: nothing is kept across their calls.
     for (std::int64_t k = 0; k < completions; ++k) p[k] = RowProduct(fitted, base, rows + k * m, m);
-    if (with_hazard) {
+    if (plan.with_hazard) {
       for (std::int64_t k = 0; k < completions; ++k) {
         if (p[k] != 0) p[k] *= episodes.Factor(covariate_cell[k]);
       }
@@ -93,39 +94,125 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
     double sum = 0;
     for (std::int64_t k = 0; k < completions; ++k) sum += p[k];
     if (sum <= kTableZero) {
-      excluded += weight;
-      ++excluded_patterns;
+      sums.excluded += weight;
+      ++sums.excluded_patterns;
       continue;
     }
-    if (rebuild) {
+    if (plan.rebuild) {
       const double scale = weight / sum;
       for (std::int64_t k = 0; k < completions; ++k) {
         const double share = p[k] * scale;
         const std::int32_t* cells = rows + k * m;
         for (int j = 0; j < m; ++j) expected[base[j] + cells[j]] += share;
-        if (with_hazard && share != 0) episodes.Accumulate(run, covariate_cell[k], share);
+        if (plan.with_hazard && share != 0) episodes.Accumulate(run, covariate_cell[k], share);
       }
-    } else if (kind == PassKind::kPosteriors) {
+    } else if (plan.kind == PassKind::kPosteriors) {
       for (std::int64_t k = 0; k < completions; ++k) p[k] /= sum;
       if (sink) sink(h, std::vector<double>(p.begin(), p.begin() + completions));
     }
-    if (half_lsquared && weight > 0) result.half_lsquared += weight * std::log(weight / sum);
-    if (lsquared) {
+    if (plan.half_lsquared && weight > 0) sums.half_lsquared += weight * std::log(weight / sum);
+    if (plan.lsquared) {
       if (weight > 0) {
         const double ratio = weight / sum;
-        est.CressieReadSum += 1.8 * weight * (std::pow(ratio, 2.0 / 3.0) - 1);
-        est.PearsonSum += weight * (ratio - 1);
+        sums.cressie_read += 1.8 * weight * (std::pow(ratio, 2.0 / 3.0) - 1);
+        sums.pearson += weight * (ratio - 1);
       }
-      est.AbsResidualSum += std::fabs(weight - sum);
-      est.ExpectedTotal += sum;
+      sums.abs_residual += std::fabs(weight - sum);
+      sums.expected_total += sum;
     }
     const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
-    if (weight != 0 && total > 0) result.log_likelihood += weight * std::log(sum / total);
+    if (weight != 0 && total > 0) sums.log_likelihood += weight * std::log(sum / total);
   }
-  if (iterate) est.HalfLSquared = result.half_lsquared;
+}
+
+Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
+  const ModelState& model = run.model;
+  EstimationState& est = run.estimation;
+  const int n = model.SubmodelCount;
+  const bool iterate = kind == PassKind::kIterate;
+  bool ordinal = false;
+  for (int r = 0; r < n; ++r) {
+    ordinal = ordinal || model.submodels[r].IsOrdinal();
+  }
+  const HazardWork& hazard = est.hazard;
+  PassPlan plan;
+  plan.kind = kind;
+  plan.lsquared = iterate && est.lsquared_column;
+  plan.half_lsquared = est.lsquared_column && (iterate || kind == PassKind::kEvaluate);
+  plan.with_hazard = hazard.table >= 0;
+  // The exposures of estimated shapes change with the shapes.
+  plan.rebuild = iterate && (run.IterationCount == 0 || model.LatentCount > 0 ||
+                             model.ResCount > 0 || ordinal || hazard.kind == 3);
+  if (plan.rebuild) {
+    std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
+    ClearHazardExpectations(run);
+    est.expected_margins_valid = false;
+  }
+
+  // The shares of the pass. Hazard models (whose expectations the shares would share) and the
+  // posteriors (handed on in pattern order) take one.
+  const std::int64_t patterns = run.data.EntryCount();
+  const auto table_size = static_cast<std::int64_t>(est.ExpectedTable.size());
+  const std::int64_t share_size = plan.with_hazard || kind == PassKind::kPosteriors
+                                      ? std::max<std::int64_t>(patterns, 1)
+                                      : std::max(kSharePatterns, plan.rebuild ? table_size : 0);
+  const std::int64_t shares = std::max<std::int64_t>(1, (patterns + share_size - 1) / share_size);
+  PassSums total;
+  if (shares == 1) {
+    PassShare(run, plan, sink, 0, patterns, est.ExpectedTable.data(), est.posterior, total);
+  } else {
+    // Shares run in rounds of one per thread, each into tables of its own, added to the
+    // expected tables in the order of the shares.
+    const int threads =
+        static_cast<int>(std::min<std::int64_t>(ThreadCount(run.settings.threads), shares));
+    std::vector<std::vector<double>> tables(plan.rebuild ? threads : 0,
+                                            std::vector<double>(table_size));
+    std::vector<std::vector<double>> posteriors(threads, est.posterior);
+    std::vector<PassSums> share_sums(threads);
+    for (std::int64_t first = 0; first < shares; first += threads) {
+      const int round = static_cast<int>(std::min<std::int64_t>(threads, shares - first));
+      ParallelFor(round, threads, [&](int i, int) {
+        const std::int64_t from = (first + i) * share_size;
+        const std::int64_t to = std::min(patterns, from + share_size);
+        share_sums[i] = PassSums();
+        double* expected = nullptr;
+        if (plan.rebuild) {
+          std::fill(tables[i].begin(), tables[i].end(), 0.0);
+          expected = tables[i].data();
+        }
+        PassShare(run, plan, sink, from, to, expected, posteriors[i], share_sums[i]);
+      });
+      for (int i = 0; i < round; ++i) {
+        const PassSums& s = share_sums[i];
+        total.log_likelihood += s.log_likelihood;
+        total.half_lsquared += s.half_lsquared;
+        total.pearson += s.pearson;
+        total.cressie_read += s.cressie_read;
+        total.abs_residual += s.abs_residual;
+        total.expected_total += s.expected_total;
+        total.excluded += s.excluded;
+        total.excluded_patterns += s.excluded_patterns;
+        if (!plan.rebuild) continue;
+        double* expected = est.ExpectedTable.data();
+        const double* add = tables[i].data();
+        for (std::int64_t c = 0; c < table_size; ++c) expected[c] += add[c];
+      }
+    }
+  }
+
+  Evaluation result;
+  result.log_likelihood = total.log_likelihood;
+  result.half_lsquared = total.half_lsquared;
+  if (iterate) {
+    est.PearsonSum = total.pearson;
+    est.CressieReadSum = total.cressie_read;
+    est.AbsResidualSum = total.abs_residual;
+    est.ExpectedTotal = total.expected_total;
+    est.HalfLSquared = result.half_lsquared;
+  }
   if (kind != PassKind::kEvaluate) {
-    est.ExcludedObservations = excluded;
-    est.excluded_patterns = excluded_patterns;
+    est.ExcludedObservations = total.excluded;
+    est.excluded_patterns = total.excluded_patterns;
   }
   return result;
 }
