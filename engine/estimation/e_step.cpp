@@ -146,7 +146,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   if (plan.rebuild) {
     std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
     ClearHazardExpectations(run);
-    est.expected_margins_valid = false;
+    est.ForgetExpectedMargins();
   }
 
   // The shares of the pass. Hazard models (whose expectations the shares would share) and the
@@ -165,8 +165,8 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
     // expected tables in the order of the shares.
     const int threads =
         static_cast<int>(std::min<std::int64_t>(ThreadCount(run.settings.threads), shares));
-    std::vector<std::vector<double>> tables(plan.rebuild ? threads : 0,
-                                            std::vector<double>(table_size));
+    std::vector<std::vector<double>> tables(plan.rebuild ? threads : 0);
+    for (std::vector<double>& table : tables) table.resize(table_size);
     std::vector<std::vector<double>> posteriors(threads, est.posterior);
     std::vector<PassSums> share_sums(threads);
     for (std::int64_t first = 0; first < shares; first += threads) {

@@ -242,9 +242,14 @@ struct EstimationState {
   // The shape of every margin (effect) of every submodel, and of its conditioning margin.
   std::vector<std::vector<MarginShape>> margin_shapes;
   std::vector<MarginShape> condition_shapes;
-  // Expected margins of the IPF steps, kept while the expected table does not change.
+  // Expected margins of the IPF steps (per submodel and margin), formed when first needed after
+  // the expected tables changed (ForgetExpectedMargins) and kept until they change again.
   std::vector<std::vector<std::vector<double>>> expected_margins;
-  bool expected_margins_valid = false;
+  void ForgetExpectedMargins() {
+    for (auto& margins : expected_margins) {
+      for (std::vector<double>& margin : margins) margin.clear();
+    }
+  }
 
   // Margins over the conditioning variables, one block per submodel at its
   // first_condition_cell: the fitted margins kept when the fitted cells were turned into

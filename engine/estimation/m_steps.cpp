@@ -58,7 +58,7 @@ void IpfAdjust(EstimationRun& run, int r, int i) {
   const double* expected = est.ExpectedTable.data() + submodel.first_cell;
 
   std::vector<double>& expected_margin = est.expected_margins[r][i];
-  if (!est.expected_margins_valid || expected_margin.empty()) {
+  if (expected_margin.empty()) {
     expected_margin.resize(shape.margin_cells());
     shape.MarginOf(expected, expected_margin.data());
   }
