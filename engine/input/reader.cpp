@@ -1,6 +1,8 @@
 #include "input/reader.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
@@ -34,6 +36,25 @@ bool IsNumberText(const std::string& text) {
     }
   }
   return digits > 0 && points <= 1;
+}
+
+double NumberValue(const std::string& text) {
+  const bool negative = text[0] == '-';
+  std::size_t i = negative ? 1 : 0;
+  if (text.size() - i <= 15) {
+    std::int64_t whole = 0;
+    for (; i < text.size() && IsDigitChar(text[i]); ++i) whole = whole * 10 + (text[i] - '0');
+    if (i == text.size()) {
+      const auto value = static_cast<double>(whole);
+      return negative ? -value : value;
+    }
+  }
+  double value = 0;
+  const std::from_chars_result result =
+      std::from_chars(text.data(), text.data() + text.size(), value);
+  // Beyond the range of doubles: infinity or the nearest tiny value, as strtod gives.
+  if (result.ec != std::errc()) return std::strtod(text.c_str(), nullptr);
+  return value;
 }
 
 // A word of at most limit characters; *cut tells whether it was longer.
@@ -101,7 +122,7 @@ double ReadReal(RunContext& run, TextFile& file) {
   if (!IsNumberText(text)) {
     StopRun("  Error: too few numbers encountered when reading " + run.CommandName);
   }
-  const double value = std::strtod(text.c_str(), nullptr);
+  const double value = NumberValue(text);
   if (c == '*' && !file.AtEnd()) {
     file.SkipLine();
     c = ' ';

@@ -48,6 +48,10 @@ inline bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
 // True when text is "-"? digits "." digits with at least one digit and at most one point.
 bool IsNumberText(const std::string& text);
 
+// The value of a number text (one that IsNumberText accepts), correctly rounded: whole numbers of
+// up to 15 digits directly, others by std::from_chars.
+double NumberValue(const std::string& text);
+
 // Reads the next word of the input file into run.CurrentWord and returns it.
 const std::string& ReadCurrentWord(RunContext& run);
 

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
 #include "test_support.h"
 
 namespace tav {
@@ -69,6 +75,41 @@ TEST(ReadReal, NumberForms) {
   EXPECT_EQ(n.Real(), 7);
   EXPECT_EQ(n.Real(), 1);  // no exponents: the letter ends the number
   EXPECT_EQ(n.run.CurrentWord, "e");
+}
+
+// Every number text gets the value strtod gives it (correctly rounded, signed zero included):
+// whole numbers up to and beyond 15 digits, decimals with many digits, leading points and
+// trailing points, from a fixed pseudo-random draw.
+TEST(ReadReal, SameValuesAsStrtod) {
+  std::mt19937_64 random(99);
+  std::vector<std::string> texts = {"0",
+                                    "-0",
+                                    "5.",
+                                    "-0.5",
+                                    "0.1",
+                                    "123456789012345",
+                                    "1234567890123456",
+                                    "99999999999999999999",
+                                    "0.3000000000000000444",
+                                    std::string(400, '9'),
+                                    "0." + std::string(400, '0') + "1"};
+  for (int k = 0; k < 200000; ++k) {
+    std::string text = random() % 4 == 0 ? "-" : "";
+    const int digits = 1 + static_cast<int>(random() % 25);
+    const int point = static_cast<int>(random() % (digits + 3));
+    for (int d = 0; d < digits; ++d) {
+      if (d == point) text += '.';
+      text += static_cast<char>('0' + random() % 10);
+    }
+    if (point == digits) text += '.';
+    texts.push_back(text);
+  }
+  for (const std::string& text : texts) {
+    ASSERT_TRUE(IsNumberText(text)) << text;
+    const double expected = std::strtod(text.c_str(), nullptr);
+    const double value = NumberValue(text);
+    ASSERT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << text;
+  }
 }
 
 TEST(ReadReal, EndingCharacterGoesToCurrentWord) {
