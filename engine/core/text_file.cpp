@@ -126,16 +126,9 @@ void TextFile::Discard() {
   }
 }
 
-int TextFile::Get() {
-  if (file_ == nullptr) return kEnd;
-  int c = std::getc(file_);
-  last_ = c == EOF ? kEnd : c;
-  return last_;
-}
-
 int TextFile::Peek() {
   if (file_ == nullptr) return kEnd;
-  int c = std::getc(file_);
+  int c = GetByte(file_);
   if (c == EOF) return kEnd;
   std::ungetc(c, file_);
   return c;

@@ -56,7 +56,12 @@ class TextFile {
   bool failed() const { return failed_; }
 
   // Reading.
-  int Get();
+  int Get() {
+    if (file_ == nullptr) return kEnd;
+    const int c = GetByte(file_);
+    last_ = c == EOF ? kEnd : c;
+    return last_;
+  }
   int Peek();
   bool AtEnd() { return Peek() == kEnd; }
   // The last byte that Get returned (kEnd before the first and at the end of the file).
@@ -73,6 +78,14 @@ class TextFile {
 
  private:
   void SkipByteOrderMark();
+  // The next byte of a file only this thread reads: without the stream lock.
+  static int GetByte(std::FILE* file) {
+#ifdef _WIN32
+    return _getc_nolock(file);
+#else
+    return getc_unlocked(file);
+#endif
+  }
 
   std::FILE* file_ = nullptr;
   int last_ = kEnd;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -303,7 +304,7 @@ class RecordReader {
 
     // The categories; the covariate's variable is the record number.
     std::array<std::int64_t, kVectorSize> value;
-    value.fill(kNoMissingCode);
+    std::fill_n(value.begin(), manifest, kNoMissingCode);
     const int read_count = covariates_ > 0 ? manifest - 1 : manifest;
     for (int k = 0; k < read_count; ++k) {
       if (holds != nullptr && (*holds)[k] != 1) continue;
@@ -325,14 +326,15 @@ class RecordReader {
 
     // The cell in the subgroup's table, the last variable running fastest; tables too large
     // to number keep the categories alone.
-    long double cell = 0;
+    // Numbered tables have fewer than 1E18 cells: the number is exact in 64 bits.
+    std::uint64_t cell = 0;
     const Membership& pattern = Pattern(model_, g);
     for (int k = 0; k < manifest; ++k) {
       categories_[k] = pattern[k] == 1 ? static_cast<int>(value[k] - 1) : 0;
-      if (pattern[k] != 1) continue;
-      cell = cell * model_.Dimension[first + k] + static_cast<long double>(value[k] - 1);
+      if (pattern[k] != 1 || !numbered_) continue;
+      cell = cell * static_cast<std::uint64_t>(model_.Dimension[first + k]) +
+             static_cast<std::uint64_t>(value[k] - 1);
     }
-    if (!numbered_) cell = 0;
 
     for (int w = 0; w < covariates_; ++w) {
       data_.covariate_value[static_cast<std::size_t>(w * records + (r - 1))] = ReadNumber();
@@ -538,14 +540,14 @@ class RecordReader {
     }
   }
 
-  void Store(int g, long double cell, double count) {
+  void Store(int g, std::uint64_t cell, double count) {
     if (!aggregate_) {
       AppendEntry(model_, data_, count, g, static_cast<double>(cell), categories_.data());
       return;
     }
     if (latent_scratch_.IsOpen()) {
       char text[64];
-      std::snprintf(text, sizeof text, "%d %.0Lf", g, cell);
+      std::snprintf(text, sizeof text, "%d %llu", g, static_cast<unsigned long long>(cell));
       latent_scratch_.WriteLine(text);
     }
     if (!(count > 0)) return;

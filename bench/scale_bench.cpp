@@ -1,0 +1,224 @@
+// Speed and memory at scale, one case per process (so that the peak memory is the case's own):
+//
+//   tav_scale_bench CASE DIR
+//
+// writes the case's input and records to DIR (DIR/CASE.inp, DIR/CASE.dat, records one per
+// line, categories from 1), runs it and prints one line "name value ..." of figures:
+// - read1m: 1,000,000 records of 10 dichotomous items: "read" CPU and wall seconds of reading
+//   them (ParseInput, which reads the data);
+// - ll1e7: all 21 two-way terms of 7 variables of 10 categories (10,000,000 cells), 300,000
+//   records from a 4-class latent class model; 10 iterations with cri 0: "fit" CPU and wall
+//   seconds of Estimate and "run" CPU and wall seconds of the whole run (fit and report);
+// - lc20x1m, lc40x1m: 4 and 6 latent classes for 20 and 40 dichotomous items, 1,000,000
+//   records; 10 iterations with cri 0: "fit" as above;
+// - lc100x500k: 5 latent classes for 99 dichotomous items (100 variables with the latent one),
+//   500,000 records, fitted to convergence with the default criterion and no standard errors:
+//   "fit" as above and "iterations".
+// Every line ends with the peak resident memory of the process in MB (getrusage). bench/scale
+// runs them all beside R (bench/scale.R).
+
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "core/console_presentation.h"
+#include "core/stop_run.h"
+#include "data/parse_input.h"
+#include "estimation/estimate.h"
+#include "newton/run_state.h"
+#include "report/write_report.h"
+#include "tav95/run_driver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+double Seconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+struct Timer {
+  double cpu = Seconds(CLOCK_PROCESS_CPUTIME_ID);
+  double wall = Seconds(CLOCK_MONOTONIC);
+  std::string Text() const {
+    return std::to_string(Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu) + " " +
+           std::to_string(Seconds(CLOCK_MONOTONIC) - wall);
+  }
+};
+
+double PeakMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// SplitMix64, the same on every platform.
+class Generator {
+ public:
+  explicit Generator(std::uint64_t seed) : state_(seed) {}
+  double Uniform() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    z ^= z >> 31;
+    return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+// Records of `items` items of `categories` categories from a random latent class model of
+// `classes` classes whose classes differ clearly, one per line.
+void WriteRecords(const fs::path& file, std::uint64_t seed, int classes, int items, int categories,
+                  int records) {
+  Generator random(seed);
+  std::vector<std::vector<std::vector<double>>> p(classes);
+  for (auto& per_class : p) {
+    for (int j = 0; j < items; ++j) {
+      std::vector<double> q(categories);
+      double sum = 0;
+      for (double& x : q) sum += x = 0.05 + random.Uniform();
+      for (double& x : q) x /= sum;
+      per_class.push_back(q);
+    }
+  }
+  std::ofstream out(file);
+  std::string line;
+  for (int r = 0; r < records; ++r) {
+    const int x = static_cast<int>(random.Uniform() * classes);
+    line.clear();
+    for (int j = 0; j < items; ++j) {
+      double u = random.Uniform();
+      int k = 0;
+      while (k + 1 < categories && u >= p[x][j][k]) u -= p[x][j][k++];
+      if (j > 0) line += ' ';
+      line += std::to_string(k + 1);
+    }
+    line += '\n';
+    out << line;
+  }
+}
+
+// Labels of two letters, never "XX" (the latent variable's).
+std::vector<std::string> Labels(int n) {
+  std::vector<std::string> labels;
+  for (char a = 'A'; a <= 'Z'; ++a) {
+    for (char b = 'A'; b <= 'Z'; ++b) {
+      const std::string label{a, b};
+      if (label != "XX" && static_cast<int>(labels.size()) < n) labels.push_back(label);
+    }
+  }
+  return labels;
+}
+
+std::string LatentClassInput(int items, int classes, int records, const std::string& data,
+                             const std::string& settings) {
+  const std::vector<std::string> labels = Labels(items);
+  std::string text = "lat 1\nman " + std::to_string(items) + "\ndim " + std::to_string(classes);
+  for (int j = 0; j < items; ++j) text += " 2";
+  text += "\nlab XX";
+  for (const std::string& label : labels) text += " " + label;
+  text += "\nmod XX";
+  for (const std::string& label : labels) text += " " + label + "|XX";
+  return text + "\nrec " + std::to_string(records) + "\nsee 1234 nse " + settings + "\ndat " +
+         data + "\n";
+}
+
+std::string HierarchicalInput(int records, const std::string& data, const std::string& settings) {
+  const std::string labels = "ABCDEFG";
+  std::string text = "man 7\ndim 10 10 10 10 10 10 10\nlab A B C D E F G\nmod {";
+  for (int a = 0; a < 7; ++a) {
+    for (int b = a + 1; b < 7; ++b) {
+      if (text.back() != '{') text += ',';
+      text += labels[a];
+      text += labels[b];
+    }
+  }
+  return text + "}\nrec " + std::to_string(records) + "\nnse " + settings + "\ndat " + data + "\n";
+}
+
+struct Case {
+  std::string input;
+  bool whole_run = false;
+  bool read_only = false;
+};
+
+Case MakeCase(const std::string& name, const fs::path& dir) {
+  const std::string data = name + ".dat";
+  Case c;
+  if (name == "read1m") {
+    WriteRecords(dir / data, 1, 2, 10, 2, 1000000);
+    c.input = LatentClassInput(10, 2, 1000000, data, "ite 0");
+    c.read_only = true;
+  } else if (name == "ll1e7") {
+    WriteRecords(dir / data, 2, 4, 7, 10, 300000);
+    c.input = HierarchicalInput(300000, data, "ite 10 cri 0");
+    c.whole_run = true;
+  } else if (name == "lc20x1m") {
+    WriteRecords(dir / data, 3, 4, 20, 2, 1000000);
+    c.input = LatentClassInput(20, 4, 1000000, data, "ite 10 cri 0");
+  } else if (name == "lc40x1m") {
+    WriteRecords(dir / data, 4, 6, 40, 2, 1000000);
+    c.input = LatentClassInput(40, 6, 1000000, data, "ite 10 cri 0");
+  } else if (name == "lc100x500k") {
+    WriteRecords(dir / data, 5, 5, 99, 2, 500000);
+    c.input = LatentClassInput(99, 5, 500000, data, "");
+  } else {
+    std::cerr << "unknown case " << name << "\n";
+    std::exit(2);
+  }
+  return c;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::cerr << "usage: tav_scale_bench CASE DIR\n";
+    return 2;
+  }
+  const std::string name = argv[1];
+  const fs::path dir = argv[2];
+  fs::create_directories(dir);
+  const Case c = MakeCase(name, dir);
+  const fs::path input = dir / (name + ".inp");
+  std::ofstream(input) << c.input;
+
+  std::ostream null_stream(nullptr);
+  tav::ConsolePresentation console(null_stream, null_stream);
+  tav::RunState run;
+  run.presentation = &console;
+  run.arguments = {input.string(), (dir / (name + ".out")).string(), dir.string() + "/"};
+  run.InputFileName = input.string();
+  run.OutputFileName = run.arguments[1];
+  std::string line = name;
+  try {
+    const Timer all;
+    const Timer reading;
+    tav::ParseInput(run);
+    if (c.read_only) line += " read " + reading.Text();
+    if (!c.read_only) {
+      const Timer fit;
+      tav::FitModel(run);
+      line += " fit " + fit.Text() + " iterations " + std::to_string(run.IterationCount);
+      if (c.whole_run) {
+        tav::WriteReport(run);
+        line += " run " + all.Text();
+      }
+    }
+  } catch (const tav::StopRunError& stop) {
+    std::cout << name << " stopped: " << stop.message() << "\n";
+    return 1;
+  }
+  std::cout << line << " peak_MB " << PeakMegabytes() << "\n";
+  return 0;
+}
