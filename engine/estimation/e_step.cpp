@@ -66,7 +66,10 @@ constexpr std::int64_t kSharePatterns = 8192;
 
 void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& sink,
                std::int64_t from, std::int64_t to, double* expected, std::vector<double>& p,
-               PassSums& sums) {
+               PassSums& result) {
+  // Added up here and handed on at the end: the shares' results sit side by side, and threads
+  // that wrote to them pattern by pattern would contend for their cache lines.
+  PassSums sums;
   const DataStore& data = run.data;
   const EstimationState& est = run.estimation;
   const double* fitted = est.FittedTable.data();
@@ -123,6 +126,7 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& si
     const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
     if (weight != 0 && total > 0) sums.log_likelihood += weight * std::log(sum / total);
   }
+  result = sums;
 }
 
 Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
