@@ -1,9 +1,10 @@
 #include "core/format_real.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace tav {
@@ -16,8 +17,10 @@ constexpr std::size_t kMaxText = 80;
 std::string Fixed(int decimals, double value) {
   // Largest text: sign, 36 integer digits, point, kMaxDecimals decimals.
   char buffer[48 + kMaxDecimals];
-  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-  std::string text(buffer);
+  // The digits of printf's %.*f: to_chars rounds the exact binary value the same way.
+  const std::to_chars_result end =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  std::string text(buffer, end.ptr);
   // A value that rounds to zero is written without a sign: "-0.00" would claim a negative
   // number where the text shows none.
   if (text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
@@ -27,15 +30,18 @@ std::string Fixed(int decimals, double value) {
 std::string Exponent(int width, double value) {
   int digits = std::clamp(width - 8, 2, 18);
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*E", digits - 1, std::fabs(value));
-  std::string_view text(buffer);
-  std::size_t e = text.find('E');
-  int exponent = std::atoi(buffer + e + 1);
+  const std::to_chars_result end = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                                 std::chars_format::scientific, digits - 1);
+  const std::string_view text(buffer, static_cast<std::size_t>(end.ptr - buffer));
+  const std::size_t e = text.find('e');
+  const int exponent = std::atoi(std::string(text.substr(e + 1)).c_str());
   std::string result(1, value < 0.0 ? '-' : ' ');
   result.append(text.substr(0, e));
-  char tail[16];
-  std::snprintf(tail, sizeof tail, "E%c%04d", exponent < 0 ? '-' : '+', std::abs(exponent));
-  result.append(tail);
+  result += 'E';
+  result += exponent < 0 ? '-' : '+';
+  const std::string digits_text = std::to_string(std::abs(exponent));
+  result.append(4 - std::min<std::size_t>(4, digits_text.size()), '0');
+  result += digits_text;
   return result;
 }
 

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <random>
+#include <string>
 
 namespace tav {
 namespace {
@@ -76,6 +81,46 @@ TEST(FormatRealWide, KeepsTheNumberWithinEightyCharacters) {
   EXPECT_EQ(FormatReal(100, -1, 1.5), std::string(54, ' ') + " 1.50000000000000000E+0000");
   EXPECT_EQ(FormatReal(80, 1, -2.0), std::string(76, ' ') + "-2.0");
   EXPECT_EQ(FormatReal(0, 100, 1.0).size(), 80u);
+}
+
+// The text of printf's conversions, as the report has always been written: %.*f, and %.*E with
+// the exponent widened to four digits.
+std::string PrintfText(int width, int decimals, double value) {
+  char buffer[400];
+  std::string text;
+  if (decimals >= 0 && std::fabs(value) < 1e36) {
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    text = buffer;
+    if (text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
+  } else {
+    const int digits = std::clamp(width - 8, 2, 18);
+    std::snprintf(buffer, sizeof buffer, "%.*E", digits - 1, std::fabs(value));
+    std::string mantissa(buffer);
+    const std::size_t e = mantissa.find('E');
+    const int exponent = std::atoi(buffer + e + 1);
+    std::snprintf(buffer, sizeof buffer, "E%c%04d", exponent < 0 ? '-' : '+', std::abs(exponent));
+    text = (value < 0 ? "-" : " ") + mantissa.substr(0, e) + buffer;
+  }
+  if (static_cast<int>(text.size()) < width) text.insert(0, width - text.size(), ' ');
+  return text;
+}
+
+// Many values of every magnitude, ties of decimal rounding among them, in fixed and exponent
+// form: the same text as printf gives.
+TEST(FormatRealFixed, SameTextAsPrintfOverManyValues) {
+  std::mt19937_64 random(5);
+  std::uniform_real_distribution<double> mantissa(-10, 10);
+  std::uniform_int_distribution<int> power(-12, 40);
+  for (int k = 0; k < 300000; ++k) {
+    double value = mantissa(random) * std::pow(10.0, power(random));
+    if (k % 3 == 0) value = std::round(value * 1000) / 1000 + 0.0005;  // near ties
+    const int width = static_cast<int>(random() % 24);
+    const int decimals = static_cast<int>(random() % 13) - 1;
+    const std::string expected = PrintfText(width, decimals, value);
+    if (expected.size() > 80) continue;
+    ASSERT_EQ(FormatReal(width, decimals, value), expected)
+        << width << " " << decimals << " " << value;
+  }
 }
 
 }  // namespace
