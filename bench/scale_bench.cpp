@@ -30,7 +30,7 @@
 #include "core/console_presentation.h"
 #include "core/stop_run.h"
 #include "data/parse_input.h"
-#include "estimation/estimate.h"
+#include "generator.h"
 #include "newton/run_state.h"
 #include "report/write_report.h"
 #include "tav95/run_driver.h"
@@ -60,21 +60,7 @@ double PeakMegabytes() {
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-// SplitMix64, the same on every platform.
-class Generator {
- public:
-  explicit Generator(std::uint64_t seed) : state_(seed) {}
-  double Uniform() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    z ^= z >> 31;
-    return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
-  }
-
- private:
-  std::uint64_t state_;
-};
+using tav::bench::Generator;
 
 // Records of `items` items of `categories` categories from a random latent class model of
 // `classes` classes whose classes differ clearly, one per line.

@@ -178,7 +178,6 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
       ParallelFor(round, threads, [&](int i, int) {
         const std::int64_t from = (first + i) * share_size;
         const std::int64_t to = std::min(patterns, from + share_size);
-        share_sums[i] = PassSums();
         double* expected = nullptr;
         if (plan.rebuild) {
           std::fill(tables[i].begin(), tables[i].end(), 0.0);
@@ -221,6 +220,27 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   return result;
 }
 
+// The categories of the res variables of subgroup g, from its number, first most significant.
+void SubgroupCategories(const ModelState& model, int g, std::vector<int>& category) {
+  for (int v = model.ResCount - 1; v >= 0; --v) {
+    category[v] = g % model.Dimension[v];
+    g /= model.Dimension[v];
+  }
+}
+
+// The next completion of a pattern of subgroup `pattern`: its latent and carried variables as one
+// mixed-radix number, the latent variables outermost, the last variable fastest (back to all 0
+// after the last).
+void NextCompletion(const ModelState& model, const Membership& pattern,
+                    std::vector<int>& category) {
+  const int first = model.FirstManifest();
+  for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
+    if (v >= first && pattern[v - first] != 2) continue;
+    if (++category[v] < model.Dimension[v]) break;
+    category[v] = 0;
+  }
+}
+
 }  // namespace
 
 void BuildIndexMaps(EstimationRun& run) {
@@ -245,10 +265,9 @@ void BuildIndexMaps(EstimationRun& run) {
     }
   }
 
-  // Per subgroup, the cells of its completions with the observed variables at category 0:
-  // latent and carried variables form one mixed-radix number, the latent variables outermost,
-  // the last variable fastest; a submodel holding a variable the subgroup neither observes nor
-  // carries drops out (-1).
+  // Per subgroup, the cells of its completions (NextCompletion) with the observed variables at
+  // category 0, for the submodels that stay: one holding a variable the subgroup neither
+  // observes nor carries drops out.
   const int subgroups = static_cast<int>(model.SubgroupPattern.size());
   est.subgroup_submodels.assign(subgroups, {});
   est.subgroup_cells.assign(subgroups, {});
@@ -281,13 +300,8 @@ void BuildIndexMaps(EstimationRun& run) {
                                          : 0;
     cells_size += static_cast<double>(completions) * m;
     run.CheckMemory(cells_size * sizeof(std::int32_t));
-    // The res variables' categories come from the subgroup number, first most significant.
     std::fill(category.begin(), category.end(), 0);
-    int rest = g;
-    for (int v = model.ResCount - 1; v >= 0; --v) {
-      category[v] = rest % model.Dimension[v];
-      rest /= model.Dimension[v];
-    }
+    SubgroupCategories(model, g, category);
     std::vector<std::int32_t>& cells = est.subgroup_cells[g];
     cells.resize(static_cast<std::size_t>(completions) * m);
     for (std::int64_t k = 0; k < completions; ++k) {
@@ -299,11 +313,7 @@ void BuildIndexMaps(EstimationRun& run) {
         }
         cells[k * m + j] = static_cast<std::int32_t>(index);
       }
-      for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
-        if (v >= first && pattern[v - first] != 2) continue;
-        if (++category[v] < model.Dimension[v]) break;
-        category[v] = 0;
-      }
+      NextCompletion(model, pattern, category);
     }
   }
 
@@ -333,11 +343,7 @@ void BuildIndexMaps(EstimationRun& run) {
   for (std::int64_t p = 0; p < patterns; ++p) {
     const int g = PatternSubgroup(data, p);
     const Membership& pattern = model.SubgroupPattern[g];
-    int rest = g;
-    for (int v = model.ResCount - 1; v >= 0; --v) {
-      category[v] = rest % model.Dimension[v];
-      rest /= model.Dimension[v];
-    }
+    SubgroupCategories(model, g, category);
     for (int v = model.ResCount; v < model.VariableCount; ++v) {
       const bool observed = v >= first && pattern[v - first] == 1;
       category[v] = observed ? data.EntryCategory(p, v - first) : 0;
@@ -347,11 +353,7 @@ void BuildIndexMaps(EstimationRun& run) {
       std::int64_t c = 0;
       for (const auto& [v, stride] : hazard.covariate_strides) c += category[v] * stride;
       hazard.covariate_cell[est.completion_start[p] + k] = static_cast<std::int32_t>(c);
-      for (int v = model.VariableCount - 1; v >= model.ResCount; --v) {
-        if (v >= first && pattern[v - first] != 2) continue;
-        if (++category[v] < model.Dimension[v]) break;
-        category[v] = 0;
-      }
+      NextCompletion(model, pattern, category);
     }
   }
 }
@@ -375,28 +377,16 @@ const std::int32_t* PatternCells::Bases(std::int64_t p) {
   return base_.data();
 }
 
-const std::int32_t* PatternCells::Staying(std::int64_t p) {
-  const int m = Width(p);
-  const std::int32_t* base = Bases(p);
-  const std::int32_t* cells = Rows(p);
-  const std::int64_t count = Completions(p) * m;
-  if (staying_.size() < static_cast<std::size_t>(count)) staying_.resize(count);
-  std::int32_t* to = staying_.data();
-  for (std::int64_t i = 0; i < count; i += m) {
-    for (int j = 0; j < m; ++j) to[i + j] = cells[i + j] + base[j];
-  }
-  return staying_.data();
-}
-
 const std::int32_t* PatternCells::Of(std::int64_t p) {
   const int n = run_.model.SubmodelCount;
   const int m = Width(p);
   const std::vector<int>& stay = run_.estimation.subgroup_submodels[PatternSubgroup(run_.data, p)];
-  const std::int32_t* from = Staying(p);
+  const std::int32_t* base = Bases(p);
+  const std::int32_t* rows = Rows(p);
   const std::int64_t completions = Completions(p);
   cells_.assign(static_cast<std::size_t>(completions) * n, -1);
   for (std::int64_t k = 0; k < completions; ++k) {
-    for (int j = 0; j < m; ++j) cells_[k * n + stay[j]] = from[k * m + j];
+    for (int j = 0; j < m; ++j) cells_[k * n + stay[j]] = base[j] + rows[k * m + j];
   }
   return cells_.data();
 }

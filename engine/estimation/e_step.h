@@ -37,12 +37,10 @@ class PatternCells {
   explicit PatternCells(const EstimationRun& run);
   // The Completions(p) rows of SubmodelCount cells of pattern p; valid until the next call.
   const std::int32_t* Of(std::int64_t p);
-  // The same rows of the Width(p) submodels that stay in p's subgroup (in submodel order)
-  // only, without the -1 of those that drop out; valid until the next call.
-  const std::int32_t* Staying(std::int64_t p);
-  int Width(std::int64_t p) const;
-  // Staying(p) without writing it: the cell of completion k in column j is Bases(p)[j] +
+  // The same cells for the Width(p) submodels that stay in p's subgroup (in submodel order)
+  // only, without writing them: the cell of completion k in column j is Bases(p)[j] +
   // Rows(p)[k * Width(p) + j]. Bases is valid until the next call.
+  int Width(std::int64_t p) const;
   const std::int32_t* Bases(std::int64_t p);
   const std::int32_t* Rows(std::int64_t p) const;
   std::int64_t Completions(std::int64_t p) const {
@@ -52,7 +50,6 @@ class PatternCells {
  private:
   const EstimationRun& run_;
   std::vector<std::int32_t> cells_;
-  std::vector<std::int32_t> staying_;
   std::vector<std::int32_t> base_;
 };
 
