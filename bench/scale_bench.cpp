@@ -15,11 +15,13 @@
 //   500,000 records, fitted to convergence with the default criterion and no standard errors:
 //   "fit" as above and "iterations".
 // Every line ends with the peak resident memory of the process in MB (getrusage). bench/scale
-// runs them all beside R (bench/scale.R).
+// runs them all beside R (bench/scale.R). TAV_SCALE_SETTINGS, when set, is added to every
+// case's settings (for example "thr 1").
 
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -175,7 +177,10 @@ int main(int argc, char** argv) {
   const std::string name = argv[1];
   const fs::path dir = argv[2];
   fs::create_directories(dir);
-  const Case c = MakeCase(name, dir);
+  Case c = MakeCase(name, dir);
+  if (const char* extra = std::getenv("TAV_SCALE_SETTINGS")) {
+    c.input.insert(c.input.rfind("dat "), std::string(extra) + "\n");
+  }
   const fs::path input = dir / (name + ".inp");
   std::ofstream(input) << c.input;
 

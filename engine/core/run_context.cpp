@@ -1,15 +1,37 @@
 #include "core/run_context.h"
 
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 
 #ifndef _WIN32
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
 #include "core/stop_run.h"
 
 namespace tav {
+namespace {
+
+// Arrays from kLargePageBytes on are asked to be backed by large pages (before they are first
+// touched: the pages are given then). Elsewhere, or where the system says no, nothing changes.
+constexpr std::size_t kLargePageBytes = std::size_t{32} << 20;
+
+void AdviseLargePages(void* data, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  if (bytes < kLargePageBytes) return;
+  constexpr std::uintptr_t kPage = 4096;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kPage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  static_cast<void>(data);
+  static_cast<void>(bytes);
+#endif
+}
+
+}  // namespace
 
 ClockReading LocalClock() {
   using namespace std::chrono;
@@ -46,9 +68,13 @@ std::int64_t DefaultMemoryBudget() {
   return kUnknown;
 }
 
-std::vector<double> AllocRealArray(const RunContext& run, std::int64_t count) {
+std::vector<double> AllocRealArray(const RunContext& run, std::int64_t count, double value) {
   run.CheckMemory(static_cast<double>(count) * sizeof(double));
-  return std::vector<double>(static_cast<std::size_t>(count));
+  std::vector<double> array;
+  array.reserve(static_cast<std::size_t>(count));
+  AdviseLargePages(array.data(), static_cast<std::size_t>(count) * sizeof(double));
+  array.assign(static_cast<std::size_t>(count), value);
+  return array;
 }
 
 std::vector<std::int32_t> AllocIntArray(const RunContext& run, std::int64_t count) {

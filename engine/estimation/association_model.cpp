@@ -664,7 +664,7 @@ void JointStep(EstimationRun& run, int r, std::vector<AssociationWork>& works, B
     if (ProfileObjective(run, r, moved) > base) {
       // The model terms as the step was judged with them.
       for (int sweep = 0; sweep < kProfileSweeps; ++sweep) {
-        for (int i = 0; i < submodel.MarginCount(); ++i) IpfAdjust(run, r, i);
+        IpfAdjustAll(run, r);
       }
       return;
     }
@@ -903,7 +903,7 @@ void FitAssociationTerms(EstimationRun& run, int r) {
     // the last).
     for (int round = 0; round < kJointRounds; ++round) {
       if (round > 0) {
-        for (int i = 0; i < run.model.submodels[r].MarginCount(); ++i) IpfAdjust(run, r, i);
+        IpfAdjustAll(run, r);
       }
       JointStep(run, r, works, Block::kAll);
     }

@@ -64,6 +64,21 @@ struct PassPlan {
 // threads, and are added up in their order: the results are the same whatever the threads.
 constexpr std::int64_t kSharePatterns = 8192;
 
+// Tables of at least kPrefetchCells (larger than the processor's nearer caches) have the cell
+// of the pattern kPrefetchAhead on fetched ahead.
+constexpr std::int64_t kPrefetchCells = std::int64_t{1} << 18;
+constexpr std::int64_t kPrefetchAhead = 64;
+
+// Asks the processor to fetch table[cell] into its caches (nothing if cell is -1).
+inline void Prefetch(const double* table, std::int64_t cell) {
+#if defined(__GNUC__)
+  if (cell >= 0) __builtin_prefetch(table + cell);
+#else
+  static_cast<void>(table);
+  static_cast<void>(cell);
+#endif
+}
+
 void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& sink,
                std::int64_t from, std::int64_t to, double* expected, std::vector<double>& p,
                PassSums& result) {
@@ -75,7 +90,10 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& si
   const double* fitted = est.FittedTable.data();
   const std::int32_t* covariate_cells = est.hazard.covariate_cell.data();
   PatternCells pattern_cells(run);
+  const bool prefetch = static_cast<std::int64_t>(est.FittedTable.size()) >= kPrefetchCells;
   for (std::int64_t h = from; h < to; ++h) {
+    if (prefetch && h + kPrefetchAhead < to)
+      Prefetch(fitted, pattern_cells.FirstCell(h + kPrefetchAhead));
     const int g = PatternSubgroup(data, h);
     const double weight = PatternWeight(data, h);
     // The cell of completion k in the j-th submodel that stays: base[j] + rows[k * m + j].
@@ -389,6 +407,18 @@ const std::int32_t* PatternCells::Of(std::int64_t p) {
     for (int j = 0; j < m; ++j) cells_[k * n + stay[j]] = base[j] + rows[k * m + j];
   }
   return cells_.data();
+}
+
+std::int64_t PatternCells::FirstCell(std::int64_t p) const {
+  const EstimationState& est = run_.estimation;
+  const DataStore& data = run_.data;
+  const int g = PatternSubgroup(data, p);
+  if (est.subgroup_submodels[g].empty()) return -1;
+  std::int64_t cell = est.subgroup_cells[g][0];
+  for (const auto& s : est.subgroup_strides[g]) {
+    if (s.column == 0) cell += std::int64_t{data.EntryCategory(p, s.variable)} * s.stride;
+  }
+  return cell;
 }
 
 int PatternCells::Width(std::int64_t p) const {

@@ -46,6 +46,8 @@ class PatternCells {
   std::int64_t Completions(std::int64_t p) const {
     return run_.estimation.completion_start[p + 1] - run_.estimation.completion_start[p];
   }
+  // The first of those cells (completion 0, first submodel that stays); -1 if none stays.
+  std::int64_t FirstCell(std::int64_t p) const;
 
  private:
   const EstimationRun& run_;

@@ -80,8 +80,7 @@ void SetUpEstimationTables(EstimationRun& run) {
     StopRun("  Error: problem too big to fit in memory");
   }
   run.CheckMemory(2.0 * static_cast<double>(model.submodel_cell_total) * sizeof(double));
-  est.FittedTable = AllocRealArray(run, model.submodel_cell_total);
-  std::fill(est.FittedTable.begin(), est.FittedTable.end(), 1.0);
+  est.FittedTable = AllocRealArray(run, model.submodel_cell_total, 1.0);
   est.ExpectedTable = AllocRealArray(run, model.submodel_cell_total);
   est.FittedMarginWork = AllocRealArray(run, model.condition_cell_total + 1);
   est.ExpectedMarginWork = AllocRealArray(run, model.condition_cell_total + 1);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/parallel.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
 
@@ -50,29 +51,58 @@ void ExpectedColumnTotals(EstimationRun& run) {
 
 }  // namespace
 
-void IpfAdjust(EstimationRun& run, int r, int i) {
+namespace {
+
+// The expected table's margin i of submodel r, formed when first asked for.
+const std::vector<double>& ExpectedMargin(EstimationRun& run, int r, int i, int threads) {
   EstimationState& est = run.estimation;
-  const Submodel& submodel = run.model.submodels[r];
-  const MarginShape& shape = est.margin_shapes[r][i];
-  double* fitted = est.FittedTable.data() + submodel.first_cell;
-  const double* expected = est.ExpectedTable.data() + submodel.first_cell;
-
-  std::vector<double>& expected_margin = est.expected_margins[r][i];
-  if (expected_margin.empty()) {
-    expected_margin.resize(shape.margin_cells());
-    shape.MarginOf(expected, expected_margin.data());
+  std::vector<double>& margin = est.expected_margins[r][i];
+  if (margin.empty()) {
+    const MarginShape& shape = est.margin_shapes[r][i];
+    margin.resize(shape.margin_cells());
+    shape.MarginOf(est.ExpectedTable.data() + run.model.submodels[r].first_cell, margin.data(),
+                   threads);
   }
-  std::vector<double> ratio(shape.margin_cells());
-  shape.MarginOf(fitted, ratio.data());
-  for (std::size_t m = 0; m < ratio.size(); ++m)
-    ratio[m] = TableRatio(expected_margin[m], ratio[m]);
-  shape.Scale(fitted, ratio.data(), fitted);
+  return margin;
+}
 
-  const std::int64_t offset = est.margin_parameter_offset[r][i];
-  if (offset >= 0 && run.settings.show_parameters) {
-    double* parameters = est.MarginParameters.data() + offset;
-    for (std::size_t m = 0; m < ratio.size(); ++m) parameters[m] *= ratio[m];
+// Margins first .. last - 1 of submodel r in turn; the fitted margin of each but the first is
+// formed while the table is scaled by the one before.
+void IpfAdjustMargins(EstimationRun& run, int r, int first, int last) {
+  EstimationState& est = run.estimation;
+  const int threads = ThreadCount(run.settings.threads);
+  double* fitted = est.FittedTable.data() + run.model.submodels[r].first_cell;
+  const std::vector<MarginShape>& shapes = est.margin_shapes[r];
+  std::vector<double> ratio(shapes[first].margin_cells());
+  shapes[first].MarginOf(fitted, ratio.data(), threads);
+  std::vector<double> next;
+  for (int i = first; i < last; ++i) {
+    const std::vector<double>& expected_margin = ExpectedMargin(run, r, i, threads);
+    for (std::size_t m = 0; m < ratio.size(); ++m)
+      ratio[m] = TableRatio(expected_margin[m], ratio[m]);
+    if (i + 1 < last) {
+      next.assign(shapes[i + 1].margin_cells(), 0.0);
+      shapes[i].ScaleThenMarginOf(fitted, ratio.data(), fitted, shapes[i + 1], next.data(),
+                                  threads);
+    } else {
+      shapes[i].Scale(fitted, ratio.data(), fitted, threads);
+    }
+    const std::int64_t offset = est.margin_parameter_offset[r][i];
+    if (offset >= 0 && run.settings.show_parameters) {
+      double* parameters = est.MarginParameters.data() + offset;
+      for (std::size_t m = 0; m < ratio.size(); ++m) parameters[m] *= ratio[m];
+    }
+    ratio.swap(next);
   }
+}
+
+}  // namespace
+
+void IpfAdjust(EstimationRun& run, int r, int i) { IpfAdjustMargins(run, r, i, i + 1); }
+
+void IpfAdjustAll(EstimationRun& run, int r) {
+  const int count = run.model.submodels[r].MarginCount();
+  if (count > 0) IpfAdjustMargins(run, r, 0, count);
 }
 
 void FitModelTerms(EstimationRun& run, int r) {
@@ -84,7 +114,7 @@ void FitModelTerms(EstimationRun& run, int r) {
   const bool em_steps = iteration <= settings.newton_start_iteration ||
                         settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;
   if (iteration <= 0 || !(em_steps || !run.estimation.free_parameters.Fits(r))) return;
-  for (int i = 0; i < run.model.submodels[r].MarginCount(); ++i) IpfAdjust(run, r, i);
+  IpfAdjustAll(run, r);
 }
 
 void CopyObservedSaturated(EstimationRun& run) {

@@ -11,6 +11,10 @@ namespace tav {
 // same factors, so that they hold the product of all adjustments.
 void IpfAdjust(EstimationRun& run, int r, int i);
 
+// IpfAdjust for every margin of submodel r in turn, each margin's fitted sums formed while the
+// table is scaled by the margin before (the same numbers in one pass per margin).
+void IpfAdjustAll(EstimationRun& run, int r);
+
 // The model terms of submodel r by proportional fitting, margin after margin, in iterations
 // from 1 on; not while the Newton-type iterations fit the submodel (unless they keep the EM
 // M-steps running beside them).

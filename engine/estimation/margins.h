@@ -23,17 +23,29 @@ class MarginShape {
   std::int64_t margin_cells() const { return margin_cells_; }  // cells of the margin
 
   // margin[0 .. margin_cells) := the sums of table[0 .. cells) over the cells of each margin
-  // cell (cells that are exactly 0 are skipped).
-  void MarginOf(const double* table, double* margin) const;
+  // cell. Every margin cell adds its cells in cell order, on whichever thread, so the sums are
+  // the same bits whatever the number of threads (tables of fewer than 2^20 cells take one).
+  void MarginOf(const double* table, double* margin, int threads = 1) const;
 
   // target[c] := source[c] * factor[margin cell of c] for every cell c (target may be source).
-  void Scale(const double* source, const double* factor, double* target) const;
+  void Scale(const double* source, const double* factor, double* target, int threads = 1) const;
+
+  // Scale, then next.MarginOf(target, next_margin), in one pass over the table where one
+  // thread does the work or the threads can share it by next's margin cells: each cell is then
+  // read and written once, while it is in the cache. next is a margin of the same table; the
+  // numbers are those of the two calls.
+  void ScaleThenMarginOf(const double* source, const double* factor, double* target,
+                         const MarginShape& next, double* next_margin, int threads = 1) const;
 
   // Calls f(cell, margin_cell) for every cell in order.
   template <typename F>
   void ForEach(F f) const;
 
  private:
+  // Scales the cells of a table by this shape's margin cells, range by range; a range that
+  // starts where the last one ended costs no decoding.
+  class Cursor;
+
   // The table is walked in blocks. The last variables form a run of variables that are all in
   // the margin or all outside it (inner_ cells); the run before it has the other membership
   // (middle_ cells, 1 when there is none). One block is middle_ x inner_ consecutive cells. When
@@ -41,8 +53,16 @@ class MarginShape {
   // cells first, first + 1, ...; otherwise every middle step m of inner cells falls into the
   // single margin cell first + m. The variables before the two runs (outer) are counted on by
   // an odometer, which gives each block its first margin cell.
-  template <typename F>
-  void ForEachBlock(F f) const;
+  //
+  // Adds the cells of blocks from .. to - 1 into margin, for the lanes (inner run in the
+  // margin) or middle steps (inner run outside it) first .. last - 1 of every block; with a
+  // scaler, the cells are scaled just before they are added.
+  void AddBlocks(Cursor* scaler, const double* values, double* margin, std::int64_t from,
+                 std::int64_t to, std::int64_t first, std::int64_t last) const;
+
+  // MarginOf on threads, with the cells scaled by scaler's shape on the way when there is one.
+  void Pass(const MarginShape* scaler, const double* source, const double* factor, double* target,
+            const double* values, double* margin, int threads) const;
 
   std::vector<int> dims_;              // of the submodel's variables
   std::vector<std::int64_t> strides_;  // margin stride per submodel variable (0 if not in it)
@@ -52,6 +72,12 @@ class MarginShape {
   std::int64_t middle_ = 1;
   bool inner_in_margin_ = false;
   int outer_count_ = 0;  // variables 0 .. outer_count_ - 1 are outer
+  // The first outer variable in the margin (-1 if none): blocks that differ in its category
+  // add into different margin cells. Each of its categories takes split_blocks_ consecutive
+  // blocks, split_prefixes_ times over (once per category of the outer variables before it).
+  int split_ = -1;
+  std::int64_t split_blocks_ = 1;
+  std::int64_t split_prefixes_ = 1;
 };
 
 template <typename F>
@@ -81,24 +107,6 @@ void MarginShape::ForEach(F f) const {
       margin_cell -= strides_[i] * (dims_[i] - 1);
     }
     if (i < 0) break;
-  }
-}
-
-template <typename F>
-void MarginShape::ForEachBlock(F f) const {
-  const std::int64_t block = middle_ * inner_;
-  std::vector<int> category(outer_count_, 0);
-  std::int64_t margin_cell = 0;
-  for (std::int64_t cell = 0; cell < cells_; cell += block) {
-    f(cell, margin_cell);
-    for (int i = outer_count_ - 1; i >= 0; --i) {
-      if (++category[i] < dims_[i]) {
-        margin_cell += strides_[i];
-        break;
-      }
-      category[i] = 0;
-      margin_cell -= strides_[i] * (dims_[i] - 1);
-    }
   }
 }
 

@@ -206,6 +206,39 @@ TEST(LatentClass, SameReportWhateverTheThreads) {
   EXPECT_EQ(fitted[2], fitted[0]);
 }
 
+// Proportional fitting of a table of 2^20 cells (the size from which the margins are shared by
+// the threads) gives the same fit to the last bit on one, two or three threads.
+TEST(Hierarchical, SameFitWhateverTheThreads) {
+  std::string data;
+  std::uint32_t state = 5;
+  const int dims[] = {16, 8, 8, 16, 64};
+  for (int r = 0; r < 3000; ++r) {
+    for (int d : dims) {
+      state = state * 1664525u + 1013904223u;
+      data += std::to_string(1 + (state >> 8) % d) + " ";
+    }
+    data += "\n";
+  }
+  std::vector<std::string> reports[3];
+  std::vector<double> fitted[3];
+  for (int threads = 1; threads <= 3; ++threads) {
+    const testing::EngineRun run(
+        "man 5 dim 16 8 8 16 64 lab A B C D E mod {AB,AC,BD,CE,DE,AE}\n"
+        "rec 3000 ite 4 cri 0 see 1234 nse thr " +
+        std::to_string(threads) + "\ndat [\n" + data + "]\n");
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(run.run.estimation.FittedTable.size(), std::size_t{1} << 20);
+    const auto from = std::find(run.report.begin(), run.report.end(), "*** STATISTICS ***");
+    reports[threads - 1].assign(from, run.report.end());
+    fitted[threads - 1] = run.run.estimation.FittedTable;
+  }
+  EXPECT_GT(reports[0].size(), 100u);
+  EXPECT_EQ(reports[1], reports[0]);
+  EXPECT_EQ(reports[2], reports[0]);
+  EXPECT_EQ(fitted[1], fitted[0]);
+  EXPECT_EQ(fitted[2], fitted[0]);
+}
+
 TEST(LatentClass, TwoClassesReachTheMaximumFromSeveralSeeds) {
   for (const char* seed : {"1234", "99", "31415", "7"}) {
     Fitted f(
