@@ -3,6 +3,8 @@
 #                                   each), R's loglin with iter = K, eps = 0
 #   Rscript scale.R lcem DATA C K   a vectorised EM of C latent classes for dichotomous items on
 #                                   the distinct response patterns, K iterations
+#   Rscript scale.R flexmix DATA C K  flexmix's EM (FLXMCmvbinary) of the same model on the
+#                                   distinct patterns weighted by their counts, K iterations
 # Prints the CPU milliseconds per iteration; reading the records and forming the table or the
 # patterns are not timed.
 args <- commandArgs(trailingOnly = TRUE)
@@ -23,6 +25,19 @@ if (mode == "loglin") {
   start <- cpu()
   suppressWarnings(loglin(table, margins, eps = 0, iter = k, print = FALSE))
   cat(sprintf("%.3f\n", 1000 * (cpu() - start) / k))
+} else if (mode == "flexmix") {
+  suppressMessages(library(flexmix))
+  classes <- as.integer(args[3])
+  k <- as.integer(args[4])
+  key <- do.call(paste0, as.data.frame(records))
+  keep <- !duplicated(key)
+  x <- (records[keep, , drop = FALSE] == 1) * 1L
+  w <- tabulate(match(key, key[keep]), nbins = sum(keep))
+  set.seed(1)
+  start <- cpu()
+  fit <- flexmix(x ~ 1, k = classes, model = FLXMCmvbinary(), weights = w,
+                 control = list(iter.max = k, minprior = 0, tolerance = 0))
+  cat(sprintf("%.3f\n", 1000 * (cpu() - start) / fit@iter))
 } else {
   classes <- as.integer(args[3])
   k <- as.integer(args[4])
