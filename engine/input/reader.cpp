@@ -108,26 +108,49 @@ double ReadReal(RunContext& run, TextFile& file) {
     break;
   }
   std::string text;
-  if (c == '.') {
+  double value = 0;
+  // A whole number of at most 15 digits, the common datum, needs no text: its value is exact.
+  bool whole = IsDigit(c);
+  if (whole) {
+    std::int64_t number = 0;
+    int digits = 0;
+    for (; IsDigit(c) && digits < 15; ++digits) {
+      number = number * 10 + (c - '0');
+      c = file.Get();
+    }
+    whole = !IsDigit(c) && c != '.';
+    if (whole) {
+      value = static_cast<double>(number);
+    } else {
+      text = std::to_string(number);
+      text.insert(0, static_cast<std::size_t>(digits) - text.size(), '0');
+    }
+  } else if (c == '.') {
     text = "0";
   } else if (c == '-') {
     text = "-";
     c = file.Get();
     if (c == '.') text = "-0";
   }
-  while (c != TextFile::kEnd && (IsDigit(c) || c == '.')) {
-    text += static_cast<char>(c);
-    c = file.Get();
+  if (!whole) {
+    while (c != TextFile::kEnd && (IsDigit(c) || c == '.')) {
+      text += static_cast<char>(c);
+      c = file.Get();
+    }
+    if (!IsNumberText(text)) {
+      StopRun("  Error: too few numbers encountered when reading " + run.CommandName);
+    }
+    value = NumberValue(text);
   }
-  if (!IsNumberText(text)) {
-    StopRun("  Error: too few numbers encountered when reading " + run.CommandName);
-  }
-  const double value = NumberValue(text);
   if (c == '*' && !file.AtEnd()) {
     file.SkipLine();
     c = ' ';
   }
-  run.CurrentWord = c == TextFile::kEnd ? std::string() : std::string(1, static_cast<char>(c));
+  if (c == TextFile::kEnd) {
+    run.CurrentWord.clear();
+  } else {
+    run.CurrentWord.assign(1, static_cast<char>(c));
+  }
   return value;
 }
 

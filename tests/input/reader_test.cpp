@@ -79,7 +79,7 @@ TEST(ReadReal, NumberForms) {
 
 // Every number text gets the value strtod gives it (correctly rounded, signed zero included):
 // whole numbers up to and beyond 15 digits, decimals with many digits, leading points and
-// trailing points, from a fixed pseudo-random draw.
+// trailing points, leading zeros, from a fixed pseudo-random draw; read from text as well.
 TEST(ReadReal, SameValuesAsStrtod) {
   std::mt19937_64 random(99);
   std::vector<std::string> texts = {"0",
@@ -104,11 +104,16 @@ TEST(ReadReal, SameValuesAsStrtod) {
     if (point == digits) text += '.';
     texts.push_back(text);
   }
+  std::string input;
+  for (const std::string& text : texts) input += text + " ";
+  Numbers n(input);
   for (const std::string& text : texts) {
     ASSERT_TRUE(IsNumberText(text)) << text;
     const double expected = std::strtod(text.c_str(), nullptr);
     const double value = NumberValue(text);
     ASSERT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << text;
+    const double read = n.Real();
+    ASSERT_EQ(std::memcmp(&read, &expected, sizeof read), 0) << text;
   }
 }
 
