@@ -1,5 +1,6 @@
 #include "chi_squared_tool.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -7,68 +8,107 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 #include "chi_squared.h"
 
 namespace tavwin {
 namespace {
 
-// The dialog's fixed layout has room for an 8-point label of 102 pixels beside the edit
-// fields. A wider font is condensed, and then made smaller, until the longest label fits.
-QFont FitLabelFont(QFont font, const QString& longest, int room) {
-  font.setPointSizeF(8);
-  if (QFontMetrics(font).horizontalAdvance(longest) <= room) return font;
-  font.setStretch(QFont::SemiCondensed);
-  for (double size = 8; size >= 6; size -= 0.5) {
-    font.setPointSizeF(size);
-    if (QFontMetrics(font).horizontalAdvance(longest) <= room) break;
-  }
-  return font;
+// The specified layout, in its own units: client area 162 x 121.
+constexpr int kWidth = 162;
+constexpr int kHeight = 121;
+constexpr QRect kValueLabel(8, 8, 104, 21);
+constexpr QRect kDegreesLabel(8, 32, 104, 21);
+constexpr QRect kValueEdit(112, 8, 45, 21);
+constexpr QRect kDegreesEdit(112, 32, 45, 21);
+constexpr QRect kOk(3, 64, 75, 25);
+constexpr QRect kCancel(83, 64, 75, 25);
+constexpr QRect kAnswer(8, 97, 146, 21);
+
+QRect Scaled(const QRect& rect, double scale) {
+  const int left = qRound(rect.left() * scale);
+  const int top = qRound(rect.top() * scale);
+  const int right = qRound((rect.left() + rect.width()) * scale);
+  const int bottom = qRound((rect.top() + rect.height()) * scale);
+  return QRect(left, top, right - left, bottom - top);
+}
+
+// The widest of the texts.
+int WidestText(const QFontMetrics& metrics, const QStringList& texts) {
+  int widest = 0;
+  for (const QString& text : texts) widest = std::max(widest, metrics.horizontalAdvance(text));
+  return widest;
 }
 
 }  // namespace
 
+double ChiSquaredTool::LayoutScale(const QFont& font, const QFont& title_font) {
+  const QFontMetrics metrics(font);
+  const QFontMetrics title(title_font);
+  // Room left and right of a text in a field or button.
+  const int padding = metrics.averageCharWidth();
+  double scale = 1.0;
+  auto need = [&scale](double needed, double room) { scale = std::max(scale, needed / room); };
+  need(WidestText(metrics, {kValueText, kDegreesText}) + padding, kValueLabel.width());
+  need(WidestText(metrics, {kImpossibleValue, kImpossibleDegrees, "The P value is 0.0000"}),
+       kAnswer.width());
+  need(metrics.horizontalAdvance("00000.000") + 2 * padding, kValueEdit.width());
+  need(metrics.height() + 6, kValueEdit.height());
+  need(WidestText(metrics, {"OK", "Cancel"}) + 4 * padding, kOk.width());
+  need(metrics.height() + 8, kOk.height());
+  // The title bar holds the title beside the window's icon and its close button, each about
+  // as wide as the title bar is high.
+  need(title.horizontalAdvance(kTitle) + 4 * title.height(), kWidth);
+  return scale;
+}
+
 ChiSquaredTool::ChiSquaredTool(QWidget* parent) : QDialog(parent) {
   setObjectName("TForm5");
-  setWindowTitle("Chi-squared probability");
+  setWindowTitle(kTitle);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setModal(false);
-  setFont(FitLabelFont(font(), "Degrees of freedom", 102));
-  setFixedSize(162, 121);
 
-  value_label = new QLabel("Chi-squared value", this);
+  value_label = new QLabel(kValueText, this);
   value_label->setObjectName("Label1");
-  value_label->setGeometry(8, 8, 104, 21);
-  degrees_label = new QLabel("Degrees of freedom", this);
+  degrees_label = new QLabel(kDegreesText, this);
   degrees_label->setObjectName("Label2");
-  degrees_label->setGeometry(8, 32, 104, 21);
-
   value_edit = new QLineEdit(this);
   value_edit->setObjectName("Edit1");
-  value_edit->setGeometry(112, 8, 45, 21);
   degrees_edit = new QLineEdit(this);
   degrees_edit->setObjectName("Edit2");
-  degrees_edit->setGeometry(112, 32, 45, 21);
 
   ok_button = new QPushButton("OK", this);
   ok_button->setObjectName("Ok");
-  ok_button->setGeometry(3, 64, 75, 25);
   ok_button->setDefault(true);
   connect(ok_button, &QPushButton::clicked, this, &ChiSquaredTool::Calculate);
   cancel_button = new QPushButton("Cancel", this);
   cancel_button->setObjectName("Cancel");
-  cancel_button->setGeometry(83, 64, 75, 25);
   cancel_button->setAutoDefault(false);
   connect(cancel_button, &QPushButton::clicked, this, &ChiSquaredTool::Dismiss);
 
   answer_label = new QLabel(this);
   answer_label->setObjectName("Label3");
-  answer_label->setGeometry(8, 97, 154, 17);
 
   setTabOrder(value_edit, degrees_edit);
   setTabOrder(degrees_edit, ok_button);
   setTabOrder(ok_button, cancel_button);
+  LayOut();
+}
+
+void ChiSquaredTool::LayOut() {
+  QFont title_font = QApplication::font("QMdiSubWindowTitleBar");
+  title_font.setBold(true);
+  scale_ = LayoutScale(font(), title_font);
+  value_label->setGeometry(Scaled(kValueLabel, scale_));
+  degrees_label->setGeometry(Scaled(kDegreesLabel, scale_));
+  value_edit->setGeometry(Scaled(kValueEdit, scale_));
+  degrees_edit->setGeometry(Scaled(kDegreesEdit, scale_));
+  ok_button->setGeometry(Scaled(kOk, scale_));
+  cancel_button->setGeometry(Scaled(kCancel, scale_));
+  answer_label->setGeometry(Scaled(kAnswer, scale_));
+  setFixedSize(qRound(kWidth * scale_), qRound(kHeight * scale_));
 }
 
 void ChiSquaredTool::Activated() {
@@ -87,6 +127,7 @@ void ChiSquaredTool::Dismiss() { hide(); }
 
 void ChiSquaredTool::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
+  if (event->type() == QEvent::FontChange) LayOut();
   if (event->type() == QEvent::ActivationChange && isActiveWindow()) Activated();
 }
 

@@ -12,11 +12,26 @@ namespace tavwin {
 // The chi-squared tool "Chi-squared probability": the upper-tail probability of a
 // chi-squared value for a number of degrees of freedom. A small dialog outside the frame,
 // created hidden and shown from "&Tools" / "&Chi-squared...".
+//
+// The controls keep the specified layout of a 162 x 121 client area, scaled as a whole by
+// LayoutScale so that every text shows in the dialog's font: the labels, the messages in the
+// answer line and the title in the title bar. It is never made smaller than specified.
 class ChiSquaredTool : public QDialog {
   Q_OBJECT
 
  public:
+  static constexpr char kTitle[] = "Chi-squared probability";
+  static constexpr char kValueText[] = "Chi-squared value";
+  static constexpr char kDegreesText[] = "Degrees of freedom";
+  static constexpr char kImpossibleValue[] = "Impossible chi-squared value";
+  static constexpr char kImpossibleDegrees[] = "Impossible degrees of freedom";
+
   explicit ChiSquaredTool(QWidget* parent);
+
+  // The factor (at least 1) by which the specified layout grows for the texts in font, with
+  // title_font for the title bar.
+  static double LayoutScale(const QFont& font, const QFont& title_font);
+  double Scale() const { return scale_; }
 
   QLabel* value_label;
   QLabel* degrees_label;
@@ -36,7 +51,10 @@ class ChiSquaredTool : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  void LayOut();
+
   bool placed_ = false;
+  double scale_ = 1.0;
 };
 
 }  // namespace tavwin

@@ -2,7 +2,11 @@
 
 #include <QCloseEvent>
 #include <QMdiSubWindow>
+#include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QTimer>
+
+#include "main_window.h"
 
 namespace tavwin {
 
@@ -21,6 +25,35 @@ void ChildWindow::closeEvent(QCloseEvent* event) {
   if (QMdiSubWindow* window = SubWindow()) {
     QTimer::singleShot(0, window, [window] { window->showMinimized(); });
   }
+}
+
+void ChildWindow::Find() {
+  const std::optional<QString> text = frame_->Dialogs().AskText(this, "Find", "Find:", find_text_);
+  if (!text || text->isEmpty()) return;
+  find_text_ = *text;
+  FindNext();
+}
+
+void ChildWindow::FindNext() {
+  if (find_text_.isEmpty()) {
+    Find();
+    return;
+  }
+  if (!FindFromCursor(find_text_)) {
+    frame_->Dialogs().Inform(this, "Cannot find \"" + find_text_ + "\".");
+  }
+}
+
+bool ChildWindow::FindFromCursor(const QString& text) {
+  QPlainTextEdit* editor = TextEditor();
+  if (editor->find(text)) return true;
+  // On from the top.
+  const QTextCursor kept = editor->textCursor();
+  QTextCursor top(editor->document());
+  editor->setTextCursor(top);
+  if (editor->find(text)) return true;
+  editor->setTextCursor(kept);
+  return false;
 }
 
 }  // namespace tavwin

@@ -7,6 +7,7 @@
 
 class QMdiSubWindow;
 class QMenu;
+class QPlainTextEdit;
 
 namespace tavwin {
 
@@ -31,14 +32,27 @@ class ChildWindow : public QWidget {
   // The frame's font changed.
   virtual void ApplyFont(const QFont& font) = 0;
 
+  // The window's text.
+  virtual QPlainTextEdit* TextEditor() const = 0;
+
   const QString& BaseCaption() const { return base_caption_; }
   QMdiSubWindow* SubWindow() const;
 
+ public slots:
+  // "&Find...": asks for a text and selects its next occurrence after the cursor, going on
+  // from the top after the end; a text that does not occur is reported.
+  void Find();
+  // "Find &Next": the next occurrence of the text last looked for (Find when there is none).
+  void FindNext();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Selects the next occurrence of text; false when there is none.
+  bool FindFromCursor(const QString& text);
 
   MainWindow* frame_;
   QString base_caption_;
+  QString find_text_;
 };
 
 }  // namespace tavwin

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #if defined(Q_OS_WIN)
 #include <windows.h>
@@ -25,17 +26,29 @@ QString EngineFileName() {
 #endif
 }
 
-FrontEndPaths FrontEndPaths::ForDirectory(const QString& directory) {
+QString WithSeparator(const QString& directory) {
+  QString result = QDir::toNativeSeparators(directory);
+  if (!result.isEmpty() && !result.endsWith(QDir::separator())) result += QDir::separator();
+  return result;
+}
+
+FrontEndPaths FrontEndPaths::Make(const QString& program_directory, const QString& temp_directory,
+                                  const QString& working_directory) {
   FrontEndPaths paths;
-  paths.directory = QDir::toNativeSeparators(directory);
-  if (!paths.directory.isEmpty() && !paths.directory.endsWith(QDir::separator())) {
-    paths.directory += QDir::separator();
-  }
+  paths.directory = WithSeparator(program_directory);
+  paths.TempDirectory = WithSeparator(temp_directory);
+  paths.WorkingDirectory = WithSeparator(working_directory);
   paths.EnginePath = paths.directory + EngineFileName();
-  paths.TempInputPath = paths.directory + "inp.tmp";
-  paths.TempOutputPath = paths.directory + "out.tmp";
-  paths.TempLogPath = paths.directory + "log.tmp";
+  paths.TempInputPath = paths.TempDirectory + "inp.tmp";
+  paths.TempOutputPath = paths.TempDirectory + "out.tmp";
+  paths.TempLogPath = paths.TempDirectory + "log.tmp";
   return paths;
+}
+
+QString DefaultWorkingDirectory() {
+  QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (documents.isEmpty()) documents = QDir::homePath();
+  return WithSeparator(QDir(documents).filePath("TAV"));
 }
 
 QString EngineCommand::Text() const {
@@ -49,7 +62,7 @@ EngineCommand BuildEngineCommand(const FrontEndPaths& paths, const QString& inpu
   EngineCommand command;
   command.program = paths.EnginePath;
   command.arguments << paths.TempInputPath << paths.TempOutputPath
-                    << (input_directory.isEmpty() ? paths.directory : input_directory)
+                    << (input_directory.isEmpty() ? paths.WorkingDirectory : input_directory)
                     << paths.TempLogPath;
   if (!show_log) command.arguments << "-log";
   return command;
@@ -57,10 +70,7 @@ EngineCommand BuildEngineCommand(const FrontEndPaths& paths, const QString& inpu
 
 QString DirectoryWithSeparator(const QString& file_name) {
   if (file_name.isEmpty()) return QString();
-  const QString directory = QFileInfo(file_name).absolutePath();
-  QString result = QDir::toNativeSeparators(directory);
-  if (!result.endsWith(QDir::separator())) result += QDir::separator();
-  return result;
+  return WithSeparator(QFileInfo(file_name).absolutePath());
 }
 
 bool LogFileInUse(const QString& path) {
@@ -113,6 +123,24 @@ bool ProcessAlive(qint64 pid) {
   }
   return true;
 #endif
+}
+
+int ErrorLineInLog(const QString& log_text, const QString& input_path) {
+  static const QString kPrefix = "at line ";
+  static const QString kOf = " of ";
+  int found = 0;
+  for (QStringView line : QStringView(log_text).split('\n')) {
+    if (line.endsWith('\r')) line.chop(1);
+    line = line.trimmed();
+    if (!line.startsWith(kPrefix)) continue;
+    line = line.mid(kPrefix.size());
+    const qsizetype of = line.indexOf(kOf);
+    if (of <= 0 || line.mid(of + kOf.size()) != input_path) continue;
+    bool ok = false;
+    const int number = line.left(of).toInt(&ok);
+    if (ok && number > 0 && line.left(of).front().isDigit()) found = number;
+  }
+  return found;
 }
 
 }  // namespace tavwin

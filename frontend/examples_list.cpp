@@ -57,7 +57,61 @@ QString FindExamplesDirectory(const QString& program_directory) {
   if (QFileInfo::exists(program.filePath("examples.lis"))) {
     return QDir::toNativeSeparators(program.absolutePath() + '/');
   }
+  const QString installed = program.filePath("../share/tav/examples");
+  if (QFileInfo::exists(installed + "/examples.lis")) {
+    return QDir::toNativeSeparators(QDir::cleanPath(installed) + '/');
+  }
   return QString();
+}
+
+bool CopyExampleDataFiles(const QString& examples_directory, const QString& working_directory,
+                          QString* error) {
+  const QDir examples(examples_directory);
+  const QStringList names = examples.entryList(QDir::Files | QDir::Readable, QDir::Name);
+  QStringList data;
+  for (const QString& name : names) {
+    if (name.endsWith(".inp", Qt::CaseInsensitive) ||
+        name.compare("examples.lis", Qt::CaseInsensitive) == 0) {
+      continue;
+    }
+    data << name;
+  }
+  if (!QDir().mkpath(working_directory)) {
+    if (error != nullptr) {
+      *error = "Cannot make the folder " + QDir::toNativeSeparators(working_directory) + ".";
+    }
+    return false;
+  }
+  const QDir working(working_directory);
+  for (const QString& name : data) {
+    const QFileInfo source(examples.filePath(name));
+    const QFileInfo target(working.filePath(name));
+    if (target.exists() && target.lastModified() >= source.lastModified()) continue;
+    // Through a new file beside the old one, which is replaced only by a complete copy.
+    const QString partial = target.filePath() + ".part";
+    QFile::remove(partial);
+    QFile copy(source.filePath());
+    if (!copy.copy(partial)) {
+      if (error != nullptr) {
+        *error = "Cannot copy " + QDir::toNativeSeparators(source.filePath()) + " to " +
+                 QDir::toNativeSeparators(working_directory) + ": " + copy.errorString();
+      }
+      QFile::remove(partial);
+      return false;
+    }
+    QFile::remove(target.filePath());
+    if (!QFile::rename(partial, target.filePath())) {
+      if (error != nullptr) {
+        *error = "Cannot write " + QDir::toNativeSeparators(target.filePath()) + ".";
+      }
+      QFile::remove(partial);
+      return false;
+    }
+    // A copy from a read-only installation stays writable for the user.
+    QFile::setPermissions(target.filePath(),
+                          QFile::permissions(target.filePath()) | QFileDevice::WriteOwner);
+  }
+  return true;
 }
 
 QString ExampleFilePath(const QString& examples_directory, const QString& file_name) {

@@ -32,9 +32,18 @@ std::vector<ExampleEntry> ReadExamplesList(const QString& path);
 
 // The examples directory for a program directory (with its trailing separator): the
 // "examples" directory there when it holds "examples.lis", otherwise the program directory
-// itself when it holds "examples.lis", otherwise empty (no examples). The result ends in a
-// separator.
+// itself when it holds "examples.lis", otherwise, for an installed program in "bin", the
+// directory "share/tav/examples" beside "bin" when it holds "examples.lis", otherwise empty
+// (no examples). The result ends in a separator.
 QString FindExamplesDirectory(const QString& program_directory);
+
+// Copies the data files of the examples (every file of the examples directory other than the
+// inputs "*.inp" and "examples.lis") to the working folder, which is made when missing, so
+// that an example runs there and its results never land in the examples directory. A file is
+// copied when the working folder has none of that name or an older one. false (with error)
+// when the folder or a file could not be written.
+bool CopyExampleDataFiles(const QString& examples_directory, const QString& working_directory,
+                          QString* error);
 
 // The input file of an example: its name + ".inp" in the examples directory. Where file names
 // are case-sensitive, a file whose name differs only in case is found as well.

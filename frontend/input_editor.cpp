@@ -4,13 +4,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QShortcut>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 #include "engine_launch.h"
+#include "input_highlighter.h"
 #include "log_viewer.h"
 #include "main_window.h"
 #include "report_viewer.h"
@@ -30,6 +33,10 @@ InputEditor::InputEditor(MainWindow* frame) : ChildWindow(frame, "Input") {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(editor_);
   ApplyFont(frame->FrameFont());
+  highlighter_ = new InputHighlighter(editor_->document());
+  editor_->installEventFilter(this);
+  connect(editor_->document(), &QTextDocument::modificationChanged, frame_,
+          &MainWindow::UpdateTitle);
 
   createActions();
   createMenus();
@@ -52,20 +59,34 @@ FileDialogSetup InputEditor::SaveSetup() {
 
 void InputEditor::createActions() {
   newAct_ = new QAction("&New", this);
+  newAct_->setShortcuts(QKeySequence::New);
   connect(newAct_, &QAction::triggered, this, &InputEditor::New);
   openAct_ = new QAction("&Open...", this);
+  openAct_->setShortcuts(QKeySequence::Open);
   connect(openAct_, &QAction::triggered, this, &InputEditor::Open);
   saveAct_ = new QAction("&Save", this);
-  saveAct_->setShortcut(QKeySequence("Ctrl+S"));
+  saveAct_->setShortcuts(QKeySequence::Save);
   connect(saveAct_, &QAction::triggered, this, &InputEditor::Save);
   saveAsAct_ = new QAction("Save &As...", this);
+  saveAsAct_->setShortcuts(QKeySequence::SaveAs);
   connect(saveAsAct_, &QAction::triggered, this, &InputEditor::SaveAs);
   runAct_ = new QAction("&Run", this);
   runAct_->setShortcut(QKeySequence("Ctrl+R"));
   connect(runAct_, &QAction::triggered, this, &InputEditor::Run);
   exitAct_ = new QAction("E&xit", this);
+  exitAct_->setShortcuts(QKeySequence::Quit);
   connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit);
 
+  undoAct_ = new QAction("&Undo", this);
+  undoAct_->setShortcuts(QKeySequence::Undo);
+  undoAct_->setEnabled(false);
+  connect(undoAct_, &QAction::triggered, editor_, &QPlainTextEdit::undo);
+  connect(editor_, &QPlainTextEdit::undoAvailable, undoAct_, &QAction::setEnabled);
+  redoAct_ = new QAction("&Redo", this);
+  redoAct_->setShortcuts(QKeySequence::Redo);
+  redoAct_->setEnabled(false);
+  connect(redoAct_, &QAction::triggered, editor_, &QPlainTextEdit::redo);
+  connect(editor_, &QPlainTextEdit::redoAvailable, redoAct_, &QAction::setEnabled);
   cutAct_ = new QAction("Cu&t", this);
   cutAct_->setShortcut(QKeySequence("Ctrl+X"));
   connect(cutAct_, &QAction::triggered, editor_, &QPlainTextEdit::cut);
@@ -75,12 +96,23 @@ void InputEditor::createActions() {
   pasteAct_ = new QAction("&Paste", this);
   pasteAct_->setShortcut(QKeySequence("Ctrl+V"));
   connect(pasteAct_, &QAction::triggered, editor_, &QPlainTextEdit::paste);
+  selectAllAct_ = new QAction("Select &All", this);
+  selectAllAct_->setShortcuts(QKeySequence::SelectAll);
+  connect(selectAllAct_, &QAction::triggered, editor_, &QPlainTextEdit::selectAll);
+  findAct_ = new QAction("&Find...", this);
+  findAct_->setShortcuts(QKeySequence::Find);
+  connect(findAct_, &QAction::triggered, this, &ChildWindow::Find);
+  findNextAct_ = new QAction("Find &Next", this);
+  findNextAct_->setShortcuts(QKeySequence::FindNext);
+  connect(findNextAct_, &QAction::triggered, this, &ChildWindow::FindNext);
 }
 
 void InputEditor::createMenus() {
   fileMenu_ = new QMenu("&File", this);
   fileMenu_->addAction(newAct_);
   fileMenu_->addAction(openAct_);
+  recentMenu_ = fileMenu_->addMenu("Open &Recent");
+  connect(recentMenu_, &QMenu::aboutToShow, this, &InputEditor::FillRecentMenu);
   fileMenu_->addAction(saveAct_);
   fileMenu_->addAction(saveAsAct_);
   fileMenu_->addSeparator();
@@ -89,15 +121,46 @@ void InputEditor::createMenus() {
   fileMenu_->addAction(exitAct_);
 
   editMenu_ = new QMenu("&Edit", this);
+  editMenu_->addAction(undoAct_);
+  editMenu_->addAction(redoAct_);
+  editMenu_->addSeparator();
   editMenu_->addAction(cutAct_);
   editMenu_->addAction(copyAct_);
   editMenu_->addAction(pasteAct_);
+  editMenu_->addSeparator();
+  editMenu_->addAction(selectAllAct_);
+  editMenu_->addAction(findAct_);
+  editMenu_->addAction(findNextAct_);
 
   examplesMenu_ = new QMenu("E&xamples ", this);
   examplesMenu_->setObjectName("Examples");
 }
 
 QList<QMenu*> InputEditor::Menus() const { return {fileMenu_, editMenu_, examplesMenu_}; }
+
+void InputEditor::FillRecentMenu() {
+  recentMenu_->clear();
+  const QStringList files = frame_->RecentFiles();
+  for (int i = 0; i < files.size(); ++i) {
+    // "&1 name" and so on: the digit chooses the entry from the keyboard.
+    const QString number = i < 9 ? QString("&%1 ").arg(i + 1) : QString("%1 ").arg(i + 1);
+    QString shown = QDir::toNativeSeparators(files[i]);
+    shown.replace('&', "&&");
+    QAction* action = recentMenu_->addAction(number + shown);
+    const QString path = files[i];
+    connect(action, &QAction::triggered, this, [this, path] {
+      if (!QFileInfo(path).isFile()) {
+        frame_->Dialogs().Warn(this,
+                               "The file " + QDir::toNativeSeparators(path) + " was not found.");
+        frame_->RemoveRecentFile(path);
+        return;
+      }
+      OpenPath(path);
+    });
+  }
+  recentMenu_->setEnabled(true);
+  if (files.isEmpty()) recentMenu_->addAction("(none)")->setEnabled(false);
+}
 
 void InputEditor::BuildExamplesMenu() {
   examplesMenu_->clear();
@@ -145,6 +208,61 @@ bool InputEditor::AskToSave() {
 
 void InputEditor::ShowFileCaption(const QString& name) {
   setWindowTitle(base_caption_ + " - " + name);
+  frame_->UpdateTitle();
+}
+
+QString InputEditor::DocumentName() const {
+  if (!file_name_.isEmpty()) return QFileInfo(file_name_).fileName();
+  return example_name_;
+}
+
+QString InputEditor::InputOrWorkingDirectory() const {
+  const QString directory = frame_->InputDirectory();
+  return directory.isEmpty() ? frame_->Paths().WorkingDirectory : directory;
+}
+
+QString InputEditor::SuggestedSaveName(const QString& suffix) const {
+  if (suffix == "inp" && !file_name_.isEmpty()) return file_name_;
+  const QString name = DocumentName();
+  const QString directory = InputOrWorkingDirectory();
+  if (name.isEmpty()) return directory;
+  const QString base = QFileInfo(name).completeBaseName();
+  return QDir(directory).filePath(base + "." + suffix);
+}
+
+QString InputEditor::RunText() const {
+  QStringList lines;
+  for (QTextBlock block = editor_->document()->begin(); block.isValid(); block = block.next()) {
+    QString line = block.text();
+    line.replace(QChar::LineSeparator, ' ');
+    lines << line;
+  }
+  return lines.join('\n');
+}
+
+void InputEditor::SelectLine(int line) {
+  const QTextBlock block = editor_->document()->findBlockByNumber(line - 1);
+  if (!block.isValid()) return;
+  QTextCursor cursor(block);
+  cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+  editor_->setTextCursor(cursor);
+  editor_->centerCursor();
+  editor_->setFocus();
+}
+
+bool InputEditor::eventFilter(QObject* watched, QEvent* event) {
+  // Shift+Return makes a line of its own, as Return does: the engine knows no other kind of
+  // line break.
+  if (watched == editor_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+        (key->modifiers() & Qt::ShiftModifier)) {
+      editor_->textCursor().insertBlock();
+      editor_->ensureCursorVisible();
+      return true;
+    }
+  }
+  return ChildWindow::eventFilter(watched, event);
 }
 
 void InputEditor::New() { NewText(); }
@@ -156,6 +274,8 @@ bool InputEditor::NewText() {
   latin1_ = false;
   setWindowTitle(base_caption_);
   file_name_.clear();
+  example_name_.clear();
+  frame_->UpdateTitle();
   return true;
 }
 
@@ -175,16 +295,28 @@ bool InputEditor::LoadFile(const QString& path) {
 
 void InputEditor::Open() {
   if (!AskToSave()) return;
-  const QString name = frame_->Dialogs().OpenFileName(this, OpenSetup(), frame_->InputDirectory());
+  const QString name = frame_->Dialogs().OpenFileName(this, OpenSetup(), InputOrWorkingDirectory());
   if (name.isEmpty() || !LoadFile(name)) return;
-  ShowFileCaption(QFileInfo(name).fileName());
-  file_name_ = name;
-  frame_->SetInputDirectory(DirectoryWithSeparator(name));
+  TakeOpenedFile(name);
+}
+
+bool InputEditor::OpenPath(const QString& path) {
+  if (!AskToSave() || !LoadFile(path)) return false;
+  TakeOpenedFile(path);
+  return true;
+}
+
+void InputEditor::TakeOpenedFile(const QString& path) {
+  file_name_ = path;
+  example_name_.clear();
+  ShowFileCaption(QFileInfo(path).fileName());
+  frame_->SetInputDirectory(DirectoryWithSeparator(path));
+  frame_->AddRecentFile(QFileInfo(path).absoluteFilePath());
 }
 
 bool InputEditor::WriteTo(const QString& path) {
   QString error;
-  if (!WriteTextFile(path, editor_->toPlainText(), &error, latin1_)) {
+  if (!WriteTextFile(path, RunText(), &error, latin1_)) {
     frame_->Dialogs().Warn(this, "Cannot write " + QDir::toNativeSeparators(path) + ": " + error);
     return false;
   }
@@ -199,12 +331,14 @@ bool InputEditor::Save() {
 }
 
 bool InputEditor::SaveAs() {
-  const QString name = frame_->Dialogs().SaveFileName(this, SaveSetup(), file_name_);
+  const QString name = frame_->Dialogs().SaveFileName(this, SaveSetup(), SuggestedSaveName("inp"));
   bool saved = false;
   if (!name.isEmpty() && WriteTo(name)) {
     file_name_ = name;
+    example_name_.clear();
     editor_->document()->setModified(false);
     ShowFileCaption(QFileInfo(name).fileName());
+    frame_->AddRecentFile(QFileInfo(name).absoluteFilePath());
     saved = true;
   }
   // The directory follows the dialog's file name, after Cancel too.
@@ -213,11 +347,21 @@ bool InputEditor::SaveAs() {
 }
 
 void InputEditor::OpenExample(const QString& caption, const QString& file_name) {
-  Q_UNUSED(caption);
-  if (!NewText()) return;
   const QString path = ExampleFilePath(examples_directory_, file_name);
-  if (QFileInfo::exists(path)) LoadFile(path);
-  frame_->SetInputDirectory(examples_directory_);
+  if (!QFileInfo(path).isFile()) {
+    frame_->Dialogs().Warn(this, "The file of the example \"" + caption + "\", " +
+                                     QDir::toNativeSeparators(path) + ", was not found.");
+    return;
+  }
+  if (!NewText()) return;
+  if (!LoadFile(path)) return;
+  // The example runs as a text never saved, in the working folder, beside its data.
+  QString error;
+  if (!CopyExampleDataFiles(examples_directory_, frame_->Paths().WorkingDirectory, &error)) {
+    frame_->Dialogs().Warn(this, error);
+  }
+  frame_->SetInputDirectory(QString());
+  example_name_ = QFileInfo(path).fileName();
   ShowFileCaption(file_name + ".inp");
   editor_->document()->setModified(false);
 }
@@ -229,7 +373,14 @@ void InputEditor::Run() {
   frame_->LogWindow()->Clear();
   const FrontEndPaths& paths = frame_->Paths();
   QString error;
-  if (!WriteTextFile(paths.TempInputPath, editor_->toPlainText(), &error, latin1_)) {
+  // An input never saved runs in the working folder, which may not exist yet.
+  if (frame_->InputDirectory().isEmpty() && !QDir().mkpath(paths.WorkingDirectory)) {
+    frame_->Dialogs().Warn(this, "Cannot make the folder " +
+                                     QDir::toNativeSeparators(paths.WorkingDirectory) +
+                                     ", where an input that was never saved runs.");
+    return;
+  }
+  if (!WriteTextFile(paths.TempInputPath, RunText(), &error, latin1_)) {
     frame_->Dialogs().Warn(
         this, "Cannot write " + QDir::toNativeSeparators(paths.TempInputPath) + ": " + error);
     return;

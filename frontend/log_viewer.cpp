@@ -1,6 +1,9 @@
 #include "log_viewer.h"
 
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
 
 #include "main_window.h"
 
@@ -16,5 +19,13 @@ LogViewer::LogViewer(MainWindow* frame)
 }
 
 QList<QMenu*> LogViewer::Menus() const { return {fileMenu_, editMenu_}; }
+
+void LogViewer::Loaded() {
+  editor_->moveCursor(QTextCursor::End);
+  editor_->moveCursor(QTextCursor::StartOfLine);
+  editor_->ensureCursorVisible();
+  editor_->verticalScrollBar()->setValue(editor_->verticalScrollBar()->maximum());
+  frame_->RunLogRead(editor_->toPlainText());
+}
 
 }  // namespace tavwin

@@ -5,7 +5,9 @@
 
 namespace tavwin {
 
-// The log viewer "Log": shows the engine's log and saves it.
+// The log viewer "Log": shows the engine's log, scrolled to its end where a run's outcome is,
+// and saves it. A log it loads is handed to the frame, which looks in it for the line of an
+// input error.
 class LogViewer : public ViewerWindow {
   Q_OBJECT
 
@@ -13,6 +15,9 @@ class LogViewer : public ViewerWindow {
   explicit LogViewer(MainWindow* frame);
 
   QList<QMenu*> Menus() const override;
+
+ protected:
+  void Loaded() override;
 };
 
 }  // namespace tavwin

@@ -1,25 +1,41 @@
 #include "main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QStyle>
+#include <QStyleOptionTitleBar>
+#include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 
 #include "chi_squared_tool.h"
+#include "command_reference_window.h"
+#include "help_files.h"
 #include "input_editor.h"
 #include "log_viewer.h"
 #include "report_viewer.h"
 #include "settings_file.h"
+#include "text_files.h"
 
 namespace tavwin {
 
@@ -28,8 +44,9 @@ namespace {
 constexpr int kChildMargin = 60;
 constexpr int kDefaultWidth = 600;
 constexpr int kDefaultHeight = 450;
-// How far each new child is placed below and to the right of the one before.
-constexpr int kCascadeStep = 24;
+constexpr char kTitle[] = "TAV for Windows";
+// How often the frame looks whether the engine it started has ended.
+constexpr int kRunWatchMilliseconds = 250;
 
 }  // namespace
 
@@ -37,8 +54,9 @@ MainWindow::MainWindow(const FrontEndPaths& paths, const QString& settings_path,
                        UserDialogs* dialogs)
     : paths_(paths), settings_path_(settings_path) {
   setObjectName("TForm1");
-  setWindowTitle("TAV for Windows");
+  setWindowTitle(kTitle);
   setWindowIcon(MakeIcon());
+  setAcceptDrops(true);
   if (dialogs == nullptr) {
     own_dialogs_ = std::make_unique<QtUserDialogs>();
     dialogs = own_dialogs_.get();
@@ -68,11 +86,22 @@ MainWindow::MainWindow(const FrontEndPaths& paths, const QString& settings_path,
   AddChild(report_viewer_, 1);
   QMdiSubWindow* input = AddChild(input_editor_, 2);
   SetFrameFont(frame_font_);
+  for (ChildWindow* child :
+       {static_cast<ChildWindow*>(input_editor_), static_cast<ChildWindow*>(report_viewer_),
+        static_cast<ChildWindow*>(log_viewer_)}) {
+    AcceptDropsOn(child->TextEditor()->viewport());
+  }
+  AcceptDropsOn(mdi_area_->viewport());
+
+  run_timer_ = new QTimer(this);
+  run_timer_->setInterval(kRunWatchMilliseconds);
+  connect(run_timer_, &QTimer::timeout, this, &MainWindow::WatchRun);
 
   connect(mdi_area_, &QMdiArea::subWindowActivated, this, &MainWindow::SubWindowActivated);
   mdi_area_->installEventFilter(this);
   mdi_area_->setActiveSubWindow(input);
   UpdateMenus(input_editor_);
+  UpdateTitle();
 }
 
 MainWindow::~MainWindow() {
@@ -84,6 +113,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::createActions() {
   exitAct_ = new QAction("E&xit", this);
+  exitAct_->setShortcuts(QKeySequence::Quit);
   connect(exitAct_, &QAction::triggered, this, &MainWindow::Exit);
 
   chiSquaredAct_ = new QAction("&Chi-squared...", this);
@@ -113,6 +143,13 @@ void MainWindow::createActions() {
   connect(resizeAct_, &QAction::triggered, this, &MainWindow::ResizeToDefault);
   arrangeAct_ = new QAction("&Arrange Icons", this);
   connect(arrangeAct_, &QAction::triggered, this, &MainWindow::ArrangeIcons);
+
+  referenceAct_ = new QAction("&Command Reference", this);
+  connect(referenceAct_, &QAction::triggered, this, &MainWindow::ShowCommandReference);
+  aboutAct_ = new QAction("&About TAV...", this);
+  connect(aboutAct_, &QAction::triggered, this, &MainWindow::About);
+  aboutQtAct_ = new QAction("About &Qt...", this);
+  connect(aboutQtAct_, &QAction::triggered, qApp, &QApplication::aboutQt);
 }
 
 void MainWindow::createMenus() {
@@ -134,6 +171,12 @@ void MainWindow::createMenus() {
   windowMenu_->addAction(tileAct_);
   windowMenu_->addAction(resizeAct_);
   windowMenu_->addAction(arrangeAct_);
+
+  helpMenu_ = new QMenu("&Help", this);
+  helpMenu_->addAction(referenceAct_);
+  helpMenu_->addSeparator();
+  helpMenu_->addAction(aboutAct_);
+  helpMenu_->addAction(aboutQtAct_);
 }
 
 void MainWindow::UpdateMenus(ChildWindow* active) {
@@ -146,6 +189,7 @@ void MainWindow::UpdateMenus(ChildWindow* active) {
   }
   bar->addMenu(toolsMenu_);
   bar->addMenu(windowMenu_);
+  bar->addMenu(helpMenu_);
 }
 
 void MainWindow::SubWindowActivated(QMdiSubWindow* window) {
@@ -162,7 +206,7 @@ QMdiSubWindow* MainWindow::AddChild(ChildWindow* child, int offset) {
   window->setAttribute(Qt::WA_DeleteOnClose, false);
   window->setWindowIcon(windowIcon());
   window->resize(std::max(child_width_, 100), std::max(child_height_, 60));
-  window->move(offset * kCascadeStep, offset * kCascadeStep);
+  window->move(offset * CascadeStep(), offset * CascadeStep());
   window->show();
   return window;
 }
@@ -200,9 +244,18 @@ bool MainWindow::ConfirmChecked() const { return confirmAct_->isChecked(); }
 bool MainWindow::ShowLogChecked() const { return showLogAct_->isChecked(); }
 
 QFont MainWindow::MakeFont(const QString& name, int point_size) {
-  QFont font(name);
-  font.setStyleHint(QFont::TypeWriter);
+  QFont font;
+  if (QFontDatabase::hasFamily(name)) {
+    font = QFont(name);
+  } else {
+    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+  }
   font.setPointSize(point_size > 0 ? point_size : 9);
+  // The system's fixed font may be an alias ("monospace"); the dialog knows only real families.
+  const QString family = QFontInfo(font).family();
+  if (!family.isEmpty() && QFontDatabase::hasFamily(family)) font.setFamily(family);
   return font;
 }
 
@@ -233,12 +286,36 @@ bool MainWindow::StartEngine(const EngineCommand& command) {
     return false;
   }
   qint64 pid = 0;
-  if (!QProcess::startDetached(command.program, command.arguments, QString(), &pid)) {
+  // The engine runs in the instance's own directory, where its log goes when it is started
+  // without a log file name.
+  if (!QProcess::startDetached(command.program, command.arguments, paths_.TempDirectory, &pid)) {
     dialogs_->Warn(this, "Cannot start the engine: " + command.Text());
     return false;
   }
   engine_pid_ = pid;
+  run_log_pending_ = true;
+  run_timer_->start();
   return true;
+}
+
+void MainWindow::WatchRun() {
+  if (EngineRunning(QString(), false)) return;
+  run_timer_->stop();
+  if (!run_log_pending_ || !QFileInfo::exists(paths_.TempLogPath)) return;
+  QString text;
+  if (ReadTextFile(paths_.TempLogPath, &text, nullptr)) RunLogRead(text);
+}
+
+void MainWindow::RunLogRead(const QString& log_text) {
+  if (!run_log_pending_) return;
+  run_log_pending_ = false;
+  const int line = ErrorLineInLog(log_text, paths_.TempInputPath);
+  if (line <= 0) return;
+  if (QMdiSubWindow* window = input_editor_->SubWindow()) {
+    if (window->isMinimized()) window->showNormal();
+    mdi_area_->setActiveSubWindow(window);
+  }
+  input_editor_->SelectLine(line);
 }
 
 void MainWindow::Exit() { close(); }
@@ -250,23 +327,49 @@ void MainWindow::ShowChiSquaredTool() {
 }
 
 void MainWindow::ChooseFrameFont() {
+  // The dialog starts from the font in use, whose family the font database lists.
   const std::optional<QFont> font = dialogs_->ChooseFont(this, frame_font_);
-  if (font) SetFrameFont(*font);
+  if (!font) return;
+  SetFrameFont(*font);
+  font_name_ = font->family();
 }
 
 void MainWindow::ResetPreferences() {
   SetFrameFont(MakeFont("Courier New", 9));
+  font_name_ = "Courier New";
   showLogAct_->setChecked(false);
   confirmAct_->setChecked(true);
 }
 
+int MainWindow::CascadeStep() const {
+  QStyleOptionTitleBar option;
+  option.initFrom(mdi_area_);
+  option.titleBarFlags = Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint;
+  const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, mdi_area_);
+  const int frame = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, mdi_area_);
+  return std::max(title + frame, 16);
+}
+
 void MainWindow::Cascade() {
-  mdi_area_->cascadeSubWindows();
-  const QSize client = ClientSize();
-  for (QMdiSubWindow* window : mdi_area_->subWindowList()) {
-    if (window->isMinimized() || window->isMaximized()) continue;
-    window->resize(client.width() - kChildMargin, client.height() - kChildMargin);
+  // The windows in the order they were made, the active one last: each lies one title bar
+  // below and to the right of the one before and in front of it, so that every title bar shows
+  // and the window the user works in stays in front. Minimised windows stay where they are.
+  QMdiSubWindow* active = mdi_area_->activeSubWindow();
+  QList<QMdiSubWindow*> windows;
+  for (QMdiSubWindow* window : mdi_area_->subWindowList(QMdiArea::CreationOrder)) {
+    if (window != active && !window->isMinimized()) windows << window;
   }
+  if (active != nullptr && !active->isMinimized()) windows << active;
+  const QSize client = ClientSize();
+  const int step = CascadeStep();
+  for (int i = 0; i < windows.size(); ++i) {
+    QMdiSubWindow* window = windows[i];
+    if (window->isMaximized()) window->showNormal();
+    window->setGeometry(i * step, i * step, std::max(client.width() - kChildMargin, 100),
+                        std::max(client.height() - kChildMargin, 60));
+    window->raise();
+  }
+  if (active != nullptr && !active->isMinimized()) mdi_area_->setActiveSubWindow(active);
 }
 
 void MainWindow::Tile() { mdi_area_->tileSubWindows(); }
@@ -297,6 +400,8 @@ void MainWindow::ArrangeIcons() {
     }
     row_height = std::max(row_height, size.height());
     window->move(x, y - size.height());
+    // In front of the other windows, so that no window hides it.
+    window->raise();
     x += size.width();
     first_in_row = false;
   }
@@ -323,6 +428,19 @@ void MainWindow::ScaleChildren() {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == mdi_area_ && event->type() == QEvent::Resize && isVisible()) ScaleChildren();
+  // A file dragged over a child's text is opened, not pasted into it as its name.
+  if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove ||
+      event->type() == QEvent::Drop) {
+    auto* drop = static_cast<QDropEvent*>(event);
+    if (!DroppedFile(drop->mimeData()).isEmpty()) {
+      if (event->type() == QEvent::Drop) {
+        dropEvent(drop);
+      } else {
+        drop->acceptProposedAction();
+      }
+      return true;
+    }
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 
@@ -337,23 +455,118 @@ void MainWindow::readSettings() {
     resize(settings.width, settings.height);
   }
   frame_font_ = MakeFont(settings.font_name, settings.font_size);
+  font_name_ = settings.font_name;
   showLogAct_->setChecked(settings.show_log);
   confirmAct_->setChecked(settings.confirm);
+  recent_files_ = settings.recent_files;
 }
 
 void MainWindow::writeSettings() {
   ProfileFile file;
   file.Load(settings_path_);
+  if (file.Damaged()) {
+    // A file that cannot be parsed is not carried forward: it is kept beside the new one and
+    // replaced by a clean file.
+    QString error;
+    if (!BackUpDamagedFile(settings_path_, &error)) {
+      dialogs_->Warn(this, "The settings file " + QDir::toNativeSeparators(settings_path_) +
+                               " cannot be read and is kept as it is: no backup copy could "
+                               "be made (" +
+                               error + ").");
+      return;
+    }
+    file = ProfileFile();
+  }
   TavSettings settings;
   settings.maximized = isMaximized();
   settings.height = height();
   settings.width = width();
-  settings.font_name = frame_font_.family();
+  settings.font_name = font_name_;
   settings.font_size = frame_font_.pointSize() > 0 ? frame_font_.pointSize() : 9;
   settings.show_log = showLogAct_->isChecked();
   settings.confirm = confirmAct_->isChecked();
+  settings.recent_files = recent_files_;
   WriteTavSettings(file, settings);
-  file.Save(settings_path_);
+  if (!file.Save(settings_path_)) {
+    dialogs_->Warn(
+        this, "Cannot write the settings file " + QDir::toNativeSeparators(settings_path_) + ".");
+  }
+}
+
+void MainWindow::AddRecentFile(const QString& path) {
+  // A name that would break the settings file's lines is not remembered.
+  if (path.isEmpty() || path.contains('\n') || path.contains('\r')) return;
+  recent_files_ = WithRecentFile(recent_files_, QDir::toNativeSeparators(path));
+}
+
+void MainWindow::RemoveRecentFile(const QString& path) {
+  recent_files_.removeAll(QDir::toNativeSeparators(path));
+}
+
+bool MainWindow::OpenFile(const QString& path) { return input_editor_->OpenPath(path); }
+
+void MainWindow::UpdateTitle() {
+  const QString name = input_editor_->DocumentName();
+  setWindowTitle(name.isEmpty() ? QString(kTitle) : name + "[*] - " + kTitle);
+  setWindowModified(!name.isEmpty() && input_editor_->Editor()->document()->isModified());
+}
+
+void MainWindow::ShowCommandReference() {
+  if (command_reference_ == nullptr) {
+    command_reference_ = new CommandReferenceWindow(
+        FindCommandReference(QCoreApplication::applicationDirPath()),
+        CommandReferenceCandidates(QCoreApplication::applicationDirPath()), this);
+    command_reference_->setFont(QApplication::font());
+  }
+  command_reference_->show();
+  command_reference_->raise();
+  command_reference_->activateWindow();
+}
+
+void MainWindow::About() {
+  QString licence = "No licence file accompanies this copy of TAV.";
+  const QString licence_file = FindLicenceFile(QCoreApplication::applicationDirPath());
+  QString licence_text;
+  if (!licence_file.isEmpty() && ReadTextFile(licence_file, &licence_text, nullptr)) {
+    const QString first = licence_text.trimmed().section('\n', 0, 0).trimmed();
+    if (!first.isEmpty()) licence = "Licence: " + first.toHtmlEscaped() + ".";
+  }
+  QMessageBox::about(this, "About TAV",
+                     "<h3>TAV for Windows</h3>"
+                     "<p>Version " +
+                         VersionText().toHtmlEscaped() +
+                         "</p>"
+                         "<p>A statistical package for categorical data: log-linear, latent "
+                         "class, missing-data, association, ordinal and event-history models, "
+                         "estimated by maximum likelihood.</p>"
+                         "<p>This program edits input files, runs the engine tav95 on them and "
+                         "shows its report and log.</p><p>" +
+                         licence + "</p>");
+}
+
+void MainWindow::AcceptDropsOn(QWidget* widget) {
+  widget->setAcceptDrops(true);
+  widget->installEventFilter(this);
+}
+
+QString MainWindow::DroppedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return QString();
+  const QList<QUrl> urls = data->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return QString();
+  const QString path = urls.front().toLocalFile();
+  return QFileInfo(path).isFile() ? path : QString();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString path = DroppedFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  // After the drop has ended: the questions of opening are not asked inside the drag.
+  QTimer::singleShot(0, this, [this, path] { OpenFile(path); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -365,6 +578,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   writeSettings();
+  run_timer_->stop();
   QFile::remove(paths_.TempInputPath);
   QFile::remove(paths_.TempOutputPath);
   QFile::remove(paths_.TempLogPath);

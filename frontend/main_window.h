@@ -5,15 +5,20 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 #include "engine_launch.h"
 #include "user_dialogs.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
+class QMimeData;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class QTimer;
 
 namespace tavwin {
 
@@ -22,11 +27,16 @@ class InputEditor;
 class ReportViewer;
 class LogViewer;
 class ChiSquaredTool;
+class CommandReferenceWindow;
 
 // The frame "TAV for Windows": a multiple-document window holding the input editor, the
-// report viewer and the log viewer, plus the chi-squared tool outside it. It keeps the
-// settings file, the preferences and the files shared with the engine, and knows whether an
-// engine is running.
+// report viewer and the log viewer, plus the chi-squared tool and the command reference
+// outside it. It keeps the settings file, the preferences, the recent files and the files
+// shared with the engine, and knows whether an engine is running. Its title shows the
+// input's name; a file dropped on it is opened in the input editor.
+//
+// After a run that it started has ended, the frame reads the run's log: when the run stopped
+// on an error in the input, the input editor selects the line of the error.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -43,6 +53,9 @@ class MainWindow : public QMainWindow {
   // Starts the engine without waiting for it; a missing engine program or a failed start is
   // reported to the user (false).
   bool StartEngine(const EngineCommand& command);
+  // A run's log was read (by the log viewer or once the engine ended): when the run was the
+  // one last started and stopped on an error in its input, the editor selects that line.
+  void RunLogRead(const QString& log_text);
 
   const FrontEndPaths& Paths() const { return paths_; }
   const QString& InputDirectory() const { return input_directory_; }
@@ -50,20 +63,37 @@ class MainWindow : public QMainWindow {
   bool ConfirmChecked() const;
   bool ShowLogChecked() const;
   const QFont& FrameFont() const { return frame_font_; }
+  // The name of the font as the settings file keeps it: the family chosen, or the name asked
+  // for when a stand-in shows for a font that is not installed.
+  const QString& FontName() const { return font_name_; }
   // The frame and every child take font.
   void SetFrameFont(const QFont& font);
+
+  // Input files opened or saved of late, the latest first.
+  const QStringList& RecentFiles() const { return recent_files_; }
+  void AddRecentFile(const QString& path);
+  void RemoveRecentFile(const QString& path);
+  // Opens a file in the input editor (asking first to save the text being edited).
+  bool OpenFile(const QString& path);
+  // The frame's title from the input's name and modified state.
+  void UpdateTitle();
   UserDialogs& Dialogs() { return *dialogs_; }
 
   InputEditor* InputWindow() const { return input_editor_; }
   ReportViewer* ReportWindow() const { return report_viewer_; }
   LogViewer* LogWindow() const { return log_viewer_; }
   ChiSquaredTool* ChiSquaredWindow() const { return chi_squared_tool_; }
+  CommandReferenceWindow* CommandReference() const { return command_reference_; }
   QMdiArea* MdiArea() const { return mdi_area_; }
   int ChildWidth() const { return child_width_; }
   int ChildHeight() const { return child_height_; }
 
-  // The font a name and size stand for; monospaced fonts stand in for a missing one.
+  // The font a name and size stand for. A family that is not installed is replaced by the
+  // system's fixed-pitch font, so that the report's columns line up; the family of the result
+  // is always one the font database lists, so that the font dialog can start from it.
   static QFont MakeFont(const QString& name, int point_size);
+  // The distance between two cascaded windows: their title bar's height.
+  int CascadeStep() const;
   // The front end's window icon.
   static QIcon MakeIcon();
 
@@ -76,10 +106,14 @@ class MainWindow : public QMainWindow {
   void Tile();
   void ResizeToDefault();
   void ArrangeIcons();
+  void ShowCommandReference();
+  void About();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private slots:
   void SubWindowActivated(QMdiSubWindow* window);
@@ -93,6 +127,11 @@ class MainWindow : public QMainWindow {
   QMdiSubWindow* AddChild(ChildWindow* child, int offset);
   QSize ClientSize() const;
   void ScaleChildren();
+  void WatchRun();
+  // Lets a child's text take dropped files to the frame.
+  void AcceptDropsOn(QWidget* widget);
+  // The local file a drag carries, or empty.
+  static QString DroppedFile(const QMimeData* data);
 
   FrontEndPaths paths_;
   QString settings_path_;
@@ -100,6 +139,11 @@ class MainWindow : public QMainWindow {
   UserDialogs* dialogs_;
   QString input_directory_;
   QFont frame_font_;
+  QString font_name_;
+  QStringList recent_files_;
+  // A run was started and its log was not looked at for an error line yet.
+  bool run_log_pending_ = false;
+  QTimer* run_timer_ = nullptr;
   int child_width_ = 0;
   int child_height_ = 0;
   qint64 engine_pid_ = 0;
@@ -109,11 +153,13 @@ class MainWindow : public QMainWindow {
   ReportViewer* report_viewer_ = nullptr;
   LogViewer* log_viewer_ = nullptr;
   ChiSquaredTool* chi_squared_tool_ = nullptr;
+  CommandReferenceWindow* command_reference_ = nullptr;
 
   QMenu* fileMenu_ = nullptr;
   QMenu* toolsMenu_ = nullptr;
   QMenu* preferencesMenu_ = nullptr;
   QMenu* windowMenu_ = nullptr;
+  QMenu* helpMenu_ = nullptr;
   QAction* exitAct_ = nullptr;
   QAction* chiSquaredAct_ = nullptr;
   QAction* fontAct_ = nullptr;
@@ -124,6 +170,9 @@ class MainWindow : public QMainWindow {
   QAction* tileAct_ = nullptr;
   QAction* resizeAct_ = nullptr;
   QAction* arrangeAct_ = nullptr;
+  QAction* referenceAct_ = nullptr;
+  QAction* aboutAct_ = nullptr;
+  QAction* aboutQtAct_ = nullptr;
 };
 
 }  // namespace tavwin

@@ -82,7 +82,7 @@ void ReportViewer::GoTo(int item) {
 }
 
 bool ReportViewer::SaveAs() {
-  const QString name = frame_->Dialogs().SaveFileName(this, save_setup_, save_name_);
+  const QString name = frame_->Dialogs().SaveFileName(this, save_setup_, SaveStart());
   if (name.isEmpty()) return false;
   // A report the window has not picked up yet is what the user means to save.
   if (QFileInfo::exists(temp_path_) && !frame_->EngineRunning(QString(), false)) {

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QTextStream>
 #include <limits>
 
@@ -40,9 +41,77 @@ QString ValueOf(const QString& line) {
 
 bool ProfileFile::Load(const QString& path) {
   lines_.clear();
+  damaged_ = false;
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
-  SetText(QString::fromUtf8(file.readAll()));
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  // A file far larger than any settings file is not read to its end.
+  const QByteArray bytes = file.read(kMaxProfileBytes + 1);
+  if (file.error() != QFileDevice::NoError) return false;
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString text = utf8(bytes);
+  bool clean = bytes.size() <= kMaxProfileBytes && !utf8.hasError();
+  for (qsizetype i = 0; clean && i < text.size(); ++i) {
+    const char16_t c = text[i].unicode();
+    clean = (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') && c != 0x7f &&
+            c != QChar::ReplacementCharacter;
+  }
+  if (clean) {
+    SetText(text);
+    clean = ProfileLinesParse(lines_);
+  }
+  if (!clean) {
+    lines_.clear();
+    damaged_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool ProfileLinesParse(const QStringList& lines) {
+  bool in_section = false;
+  for (const QString& line : lines) {
+    const QString trimmed = line.trimmed();
+    if (trimmed.isEmpty() || trimmed.startsWith(';') || trimmed.startsWith('#')) continue;
+    if (trimmed.startsWith('[')) {
+      if (!trimmed.endsWith(']') || SectionName(trimmed).isEmpty()) return false;
+      in_section = true;
+      continue;
+    }
+    if (!in_section || KeyOf(line).isEmpty()) return false;
+  }
+  return true;
+}
+
+QString BackupPath(const QString& path) { return path + ".bak"; }
+
+bool BackUpDamagedFile(const QString& path, QString* error) {
+  QFile source(path);
+  if (!source.open(QIODevice::ReadOnly)) {
+    if (error != nullptr) *error = source.errorString();
+    return false;
+  }
+  QSaveFile backup(BackupPath(path));
+  if (!backup.open(QIODevice::WriteOnly)) {
+    if (error != nullptr) *error = backup.errorString();
+    return false;
+  }
+  while (!source.atEnd()) {
+    const QByteArray block = source.read(1 << 16);
+    if (source.error() != QFileDevice::NoError) {
+      if (error != nullptr) *error = source.errorString();
+      backup.cancelWriting();
+      return false;
+    }
+    if (backup.write(block) != block.size()) {
+      if (error != nullptr) *error = backup.errorString();
+      backup.cancelWriting();
+      return false;
+    }
+  }
+  if (!backup.commit()) {
+    if (error != nullptr) *error = backup.errorString();
+    return false;
+  }
   return true;
 }
 
@@ -51,7 +120,11 @@ bool ProfileFile::Save(const QString& path) const {
   QDir().mkpath(info.absolutePath());
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return false;
-  file.write(Text().toUtf8());
+  const QByteArray bytes = Text().toUtf8();
+  if (file.write(bytes) != bytes.size()) {
+    file.cancelWriting();
+    return false;
+  }
   return file.commit();
 }
 
@@ -125,6 +198,13 @@ void ProfileFile::WriteString(const QString& section, const QString& key, const 
   lines_.insert(last + 1, entry);
 }
 
+void ProfileFile::RemoveKey(const QString& section, const QString& key) {
+  const int header = FindSection(section);
+  if (header < 0) return;
+  const int line = FindKey(header, key);
+  if (line >= 0) lines_.removeAt(line);
+}
+
 void ProfileFile::WriteInteger(const QString& section, const QString& key, int value) {
   WriteString(section, key, QString::number(value));
 }
@@ -167,7 +247,18 @@ TavSettings ReadTavSettings(const ProfileFile& file) {
   if (settings.font_size <= 0) settings.font_size = defaults.font_size;
   settings.show_log = file.ReadInteger("Preferences", "ShowLog", 0) != 0;
   settings.confirm = file.ReadInteger("Preferences", "Confirm", 1) != 0;
+  for (int i = 1; i <= kMaxRecentFiles; ++i) {
+    const QString name = file.ReadString("Recent Files", QString("File%1").arg(i), QString());
+    if (!name.isEmpty() && !settings.recent_files.contains(name)) settings.recent_files << name;
+  }
   return settings;
+}
+
+QStringList WithRecentFile(QStringList list, const QString& path) {
+  list.removeAll(path);
+  list.prepend(path);
+  while (list.size() > kMaxRecentFiles) list.removeLast();
+  return list;
 }
 
 void WriteTavSettings(ProfileFile& file, const TavSettings& settings) {
@@ -178,6 +269,14 @@ void WriteTavSettings(ProfileFile& file, const TavSettings& settings) {
   file.WriteInteger("Preferences", "FontSize", settings.font_size);
   file.WriteInteger("Preferences", "ShowLog", settings.show_log ? 1 : 0);
   file.WriteInteger("Preferences", "Confirm", settings.confirm ? 1 : 0);
+  for (int i = 1; i <= kMaxRecentFiles; ++i) {
+    const QString key = QString("File%1").arg(i);
+    if (i <= settings.recent_files.size()) {
+      file.WriteString("Recent Files", key, settings.recent_files[i - 1]);
+    } else {
+      file.RemoveKey("Recent Files", key);
+    }
+  }
 }
 
 QString DefaultSettingsPath() {

@@ -1,7 +1,9 @@
 #include "user_dialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -56,7 +58,11 @@ QString QtUserDialogs::SaveFileName(QWidget* parent, const FileDialogSetup& setu
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters(setup.filters);
   dialog.setDefaultSuffix(setup.default_suffix);
-  if (!start_name.isEmpty()) dialog.selectFile(start_name);
+  if (!start_name.isEmpty() && QFileInfo(start_name).isDir()) {
+    dialog.setDirectory(start_name);
+  } else if (!start_name.isEmpty()) {
+    dialog.selectFile(start_name);
+  }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
   return dialog.selectedFiles().front();
 }
@@ -71,6 +77,14 @@ std::optional<QFont> QtUserDialogs::ChooseFont(QWidget* parent, const QFont& sta
 bool QtUserDialogs::ChoosePrinter(QWidget* parent, QPrinter* printer) {
   QPrintDialog dialog(printer, parent);
   return dialog.exec() == QDialog::Accepted;
+}
+
+std::optional<QString> QtUserDialogs::AskText(QWidget* parent, const QString& title,
+                                              const QString& label, const QString& start) {
+  bool ok = false;
+  const QString text = QInputDialog::getText(parent, title, label, QLineEdit::Normal, start, &ok);
+  if (!ok) return std::nullopt;
+  return text;
 }
 
 }  // namespace tavwin

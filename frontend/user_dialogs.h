@@ -34,13 +34,17 @@ class UserDialogs {
   // The name of an existing file to open, or empty after Cancel.
   virtual QString OpenFileName(QWidget* parent, const FileDialogSetup& setup,
                                const QString& directory) = 0;
-  // The name to save under (the dialog asks before overwriting), or empty after Cancel.
+  // The name to save under (the dialog asks before overwriting), or empty after Cancel. The
+  // dialog starts on start_name, or in it when it is a directory.
   virtual QString SaveFileName(QWidget* parent, const FileDialogSetup& setup,
                                const QString& start_name) = 0;
   // A font, or nothing after Cancel.
   virtual std::optional<QFont> ChooseFont(QWidget* parent, const QFont& start) = 0;
   // Lets the user set the printer up; false after Cancel.
   virtual bool ChoosePrinter(QWidget* parent, QPrinter* printer) = 0;
+  // A line of text, or nothing after Cancel.
+  virtual std::optional<QString> AskText(QWidget* parent, const QString& title,
+                                         const QString& label, const QString& start) = 0;
 };
 
 // The toolkit's own message boxes and dialogs.
@@ -55,6 +59,8 @@ class QtUserDialogs : public UserDialogs {
                        const QString& start_name) override;
   std::optional<QFont> ChooseFont(QWidget* parent, const QFont& start) override;
   bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
+  std::optional<QString> AskText(QWidget* parent, const QString& title, const QString& label,
+                                 const QString& start) override;
 };
 
 // "All Files" with the pattern that matches every file on this platform.

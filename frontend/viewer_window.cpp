@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
+#include "input_editor.h"
 #include "main_window.h"
 #include "text_files.h"
 
@@ -30,16 +31,31 @@ ViewerWindow::ViewerWindow(MainWindow* frame, const QString& base_caption,
   ApplyFont(frame->FrameFont());
 
   saveAsAct_ = new QAction("Save &As...", this);
+  saveAsAct_->setShortcuts(QKeySequence::SaveAs);
   connect(saveAsAct_, &QAction::triggered, this, &ViewerWindow::SaveAs);
   exitAct_ = new QAction("E&xit", this);
+  exitAct_->setShortcuts(QKeySequence::Quit);
   connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit);
   copyAct_ = new QAction("&Copy", this);
   copyAct_->setShortcut(QKeySequence("Ctrl+C"));
   connect(copyAct_, &QAction::triggered, editor_, &QPlainTextEdit::copy);
+  selectAllAct_ = new QAction("Select &All", this);
+  selectAllAct_->setShortcuts(QKeySequence::SelectAll);
+  connect(selectAllAct_, &QAction::triggered, editor_, &QPlainTextEdit::selectAll);
+  findAct_ = new QAction("&Find...", this);
+  findAct_->setShortcuts(QKeySequence::Find);
+  connect(findAct_, &QAction::triggered, this, &ChildWindow::Find);
+  findNextAct_ = new QAction("Find &Next", this);
+  findNextAct_->setShortcuts(QKeySequence::FindNext);
+  connect(findNextAct_, &QAction::triggered, this, &ChildWindow::FindNext);
 
   fileMenu_ = new QMenu("&File", this);
   editMenu_ = new QMenu("&Edit", this);
   editMenu_->addAction(copyAct_);
+  editMenu_->addSeparator();
+  editMenu_->addAction(selectAllAct_);
+  editMenu_->addAction(findAct_);
+  editMenu_->addAction(findNextAct_);
 
   // A file left from an earlier session of the front end belongs to no run of this one.
   QFile::remove(temp_path_);
@@ -81,8 +97,13 @@ bool ViewerWindow::WriteTo(const QString& path) {
   return true;
 }
 
+QString ViewerWindow::SaveStart() const {
+  if (!save_name_.isEmpty()) return save_name_;
+  return frame_->InputWindow()->SuggestedSaveName(save_setup_.default_suffix);
+}
+
 bool ViewerWindow::SaveAs() {
-  const QString name = frame_->Dialogs().SaveFileName(this, save_setup_, save_name_);
+  const QString name = frame_->Dialogs().SaveFileName(this, save_setup_, SaveStart());
   if (name.isEmpty() || !WriteTo(name)) return false;
   save_name_ = name;
   setWindowTitle(base_caption_ + " - " + QFileInfo(name).fileName());

@@ -28,6 +28,7 @@ class ViewerWindow : public ChildWindow {
   virtual void Clear();
 
   QPlainTextEdit* Editor() const { return editor_; }
+  QPlainTextEdit* TextEditor() const override { return editor_; }
   const QString& TempPath() const { return temp_path_; }
   const FileDialogSetup& SaveSetup() const { return save_setup_; }
 
@@ -42,6 +43,9 @@ class ViewerWindow : public ChildWindow {
   // Called after a load.
   virtual void Loaded() {}
   bool WriteTo(const QString& path);
+  // Where "Save &As..." starts: the name last saved under, else the input's name with the
+  // window's extension in the input's directory.
+  QString SaveStart() const;
 
   QPlainTextEdit* editor_ = nullptr;
   QString temp_path_;
@@ -53,6 +57,9 @@ class ViewerWindow : public ChildWindow {
   QAction* saveAsAct_ = nullptr;
   QAction* exitAct_ = nullptr;
   QAction* copyAct_ = nullptr;
+  QAction* selectAllAct_ = nullptr;
+  QAction* findAct_ = nullptr;
+  QAction* findNextAct_ = nullptr;
 };
 
 }  // namespace tavwin

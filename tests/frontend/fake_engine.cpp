@@ -1,10 +1,16 @@
 // Stands in for the engine in the front end's tests. Run as
 //   tav95 input report directory log [-log]
-// it writes its arguments to "args.txt" beside itself, opens and locks the log file as the
-// engine does, copies the input file to the report, and holds the log open until a file
-// "release" appears beside itself (or half a minute has passed).
+// it writes its arguments and its working directory to "args.txt" in its home (the directory
+// FAKE_ENGINE_HOME names, else its own), opens and locks the log file as the engine does,
+// copies the input file to the report, and holds the log open until a file "release" appears
+// in its home (or half a minute has passed).
+//
+// An input line that begins with "error" stops it at once as an input error there does: the
+// log ends with an error message and "  at line N of INPUT"; a line "data error" names the
+// data file "data.dat" instead.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,11 +20,15 @@
 #include "tav95/log_lock.h"
 
 int main(int argc, char** argv) {
-  const std::filesystem::path home = std::filesystem::path(argv[0]).parent_path();
+  const char* home_variable = std::getenv("FAKE_ENGINE_HOME");
+  const std::filesystem::path home = home_variable != nullptr
+                                         ? std::filesystem::path(home_variable)
+                                         : std::filesystem::path(argv[0]).parent_path();
   {
     std::ofstream args(home / "args.txt");
     args << argc - 1 << '\n';
     for (int i = 1; i < argc; ++i) args << argv[i] << '\n';
+    args << "cwd " << std::filesystem::current_path().string() << '\n';
   }
   if (argc < 5) return 0;
   std::FILE* log = std::fopen(argv[4], "w");
@@ -30,6 +40,18 @@ int main(int argc, char** argv) {
   std::ifstream input(argv[1]);
   std::stringstream text;
   text << input.rdbuf();
+  std::istringstream lines(text.str());
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    if (line.rfind("error", 0) == 0 || line.rfind("data error", 0) == 0) {
+      const bool in_data = line[0] == 'd';
+      std::fprintf(log, "Error: wrong word in command mod\n  at line %d of %s\n",
+                   in_data ? 3 : number, in_data ? "data.dat" : argv[1]);
+      std::fclose(log);
+      return 1;
+    }
+  }
   std::ofstream(argv[2]) << text.str();
   std::fputs("report written\n", log);
   std::fflush(log);

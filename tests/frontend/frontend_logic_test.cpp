@@ -11,6 +11,9 @@
 #include "engine_launch.h"
 #include "examples_list.h"
 #include "goto_index.h"
+#include "help_files.h"
+#include "input/command_table.h"
+#include "input_syntax.h"
 #include "settings_file.h"
 #include "tav95/log_lock.h"
 #include "text_files.h"
@@ -43,7 +46,194 @@ class FrontendLogicTest : public QObject {
   void ChiSquaredShortcutsAndLimits();
   void ChiSquaredMessages();
   void TextDecoding();
+  void DamagedSettingsAreNotRead();
+  void RecentFilesAreKeptInOrder();
+  void InstalledExamplesAndTheirDataFiles();
+  void ErrorLineComesFromTheLog();
+  void SyntaxSpansFollowTheEngineReader();
+  void CommandReferenceIsLookedForInstalledThenInSources();
 };
+
+void FrontendLogicTest::DamagedSettingsAreNotRead() {
+  QTemporaryDir directory;
+  const QString path = directory.filePath("TAV.Ini");
+  auto write_bytes = [&path](const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+  };
+  // Binary garbage, text with a stray line, a key before any section, U+FFFD carried forward
+  // by an earlier program, a control character, a file far too large: none is read.
+  const QList<QByteArray> damaged = {
+      QByteArray("\x00\xff\xfe\x01[Window]\nHeight=300\n", 20),
+      "[Window]\nHeight=300\nthis is no setting\n",
+      "Height=300\n[Window]\n",
+      "[Window]\nHeight=300\n[Pre\xef\xbf\xbd]\n",
+      "[Window]\nHeight=3\x01"
+      "00\n",
+      "[Window]\n" + QByteArray(ProfileFile::kMaxProfileBytes, ';') + "\nHeight=300\n",
+  };
+  for (const QByteArray& bytes : damaged) {
+    write_bytes(bytes);
+    ProfileFile file;
+    QVERIFY(!file.Load(path));
+    QVERIFY(file.Damaged());
+    QCOMPARE(ReadTavSettings(file).height, 450);
+  }
+  // The backup is the damaged file byte for byte, beside it, and replaces an older one.
+  write_bytes(damaged.front());
+  QVERIFY(BackUpDamagedFile(path, nullptr));
+  QCOMPARE(BackupPath(path), path + ".bak");
+  QFile backup(BackupPath(path));
+  QVERIFY(backup.open(QIODevice::ReadOnly));
+  QCOMPARE(backup.readAll(), damaged.front());
+  backup.close();
+  QString error;
+  QVERIFY(!BackUpDamagedFile(directory.filePath("missing.ini"), &error));
+  QVERIFY(!error.isEmpty());
+
+  // Comments, blank lines and sections with odd blanks still parse.
+  write_bytes("; TAV\n\n[Window]\n  Height = 300\n# note\n[Preferences]\nFontName=A B\n");
+  ProfileFile good;
+  QVERIFY(good.Load(path));
+  QVERIFY(!good.Damaged());
+  QCOMPARE(ReadTavSettings(good).height, 300);
+  QVERIFY(ProfileLinesParse({}));
+  QVERIFY(!ProfileLinesParse({"[]"}));
+  QVERIFY(!ProfileLinesParse({"[Window", "Height=1"}));
+  QVERIFY(!ProfileLinesParse({"[Window]", "=1"}));
+}
+
+void FrontendLogicTest::RecentFilesAreKeptInOrder() {
+  QStringList list;
+  for (int i = 0; i < 10; ++i) list = WithRecentFile(list, QString("/m/%1.inp").arg(i));
+  QCOMPARE(list.size(), kMaxRecentFiles);
+  QCOMPARE(list.front(), QString("/m/9.inp"));
+  QCOMPARE(list.back(), QString("/m/2.inp"));
+  list = WithRecentFile(list, "/m/5.inp");  // once, and first
+  QCOMPARE(list.front(), QString("/m/5.inp"));
+  QCOMPARE(list.count("/m/5.inp"), 1);
+  QCOMPARE(list.size(), kMaxRecentFiles);
+
+  ProfileFile file;
+  TavSettings settings;
+  settings.recent_files = {"/a b/c.inp", "/d.inp"};
+  WriteTavSettings(file, settings);
+  QCOMPARE(ReadTavSettings(file).recent_files, settings.recent_files);
+  QVERIFY(file.Text().contains("[Recent Files]\nFile1=/a b/c.inp\nFile2=/d.inp\n"));
+  settings.recent_files = {"/e.inp"};
+  WriteTavSettings(file, settings);  // the list grew shorter: no old entry stays behind
+  QCOMPARE(ReadTavSettings(file).recent_files, QStringList({"/e.inp"}));
+  QVERIFY(!file.Text().contains("File2"));
+}
+
+void FrontendLogicTest::InstalledExamplesAndTheirDataFiles() {
+  QTemporaryDir directory;
+  const QDir root(directory.path());
+  QVERIFY(root.mkpath("bin") && root.mkpath("share/tav/examples"));
+  QVERIFY(WriteTextFile(root.filePath("share/tav/examples/examples.lis"), "Group\n", nullptr));
+  QCOMPARE(FindExamplesDirectory(root.filePath("bin")),
+           QDir::toNativeSeparators(root.filePath("share/tav/examples") + '/'));
+
+  // Every file but the inputs and the list goes to the working folder, made when missing.
+  const QString examples = root.filePath("share/tav/examples/");
+  QVERIFY(WriteTextFile(examples + "a.inp", "dat a.dat\n", nullptr));
+  QVERIFY(WriteTextFile(examples + "B.INP", "man 2\n", nullptr));
+  QVERIFY(WriteTextFile(examples + "a.dat", "1 2\n", nullptr));
+  QVERIFY(WriteTextFile(examples + "design.des", "1 0\n", nullptr));
+  QFile::setPermissions(examples + "a.dat", QFileDevice::ReadOwner);
+  const QString working = root.filePath("home/TAV/");
+  QString error;
+  QVERIFY2(CopyExampleDataFiles(examples, working, &error), qPrintable(error));
+  QCOMPARE(QDir(working).entryList(QDir::Files), QStringList({"a.dat", "design.des"}));
+  QVERIFY(QFileInfo(working + "a.dat").isWritable());  // the user's own copy
+  // A copy that is newer than the example's file is left alone.
+  QVERIFY(WriteTextFile(working + "design.des", "mine\n", nullptr));
+  QVERIFY(CopyExampleDataFiles(examples, working, &error));
+  QCOMPARE(QDir(working).entryList(QDir::Files), QStringList({"a.dat", "design.des"}));
+  QString text;
+  QVERIFY(ReadTextFile(working + "design.des", &text, nullptr));
+  QCOMPARE(text, QString("mine\n"));
+#if !defined(Q_OS_WIN)
+  // A working folder that cannot be made is reported.
+  if (QFile::setPermissions(root.filePath("home"),
+                            QFileDevice::ReadOwner | QFileDevice::ExeOwner) &&
+      !QFileInfo(root.filePath("home")).isWritable()) {
+    QVERIFY(!CopyExampleDataFiles(examples, root.filePath("home/other/"), &error));
+    QVERIFY(error.contains("Cannot make the folder"));
+  }
+  QFile::setPermissions(root.filePath("home"),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+#endif
+}
+
+void FrontendLogicTest::ErrorLineComesFromTheLog() {
+  const QString input = "/tmp/tavwin-a1/inp.tmp";
+  const QString log =
+      "TAV\nloading data\nError: wrong label (C) in C} in command mod\n"
+      "  at line 12 of /tmp/tavwin-a1/inp.tmp\n";
+  QCOMPARE(ErrorLineInLog(log, input), 12);
+  // Without the margin, with Windows line ends.
+  QCOMPARE(ErrorLineInLog("Error: x\r\nat line 3 of /tmp/tavwin-a1/inp.tmp\r\n", input), 3);
+  // An error in a data file, another input, no error, a line that is no number.
+  QCOMPARE(ErrorLineInLog("Error: x\n  at line 4 of data.dat\n", input), 0);
+  QCOMPARE(ErrorLineInLog("  at line 4 of /tmp/other/inp.tmp\n", input), 0);
+  QCOMPARE(ErrorLineInLog("TAV\n  cpu-time = 0.1\n", input), 0);
+  QCOMPARE(ErrorLineInLog("  at line x of /tmp/tavwin-a1/inp.tmp\n", input), 0);
+  QCOMPARE(ErrorLineInLog("  at line -2 of /tmp/tavwin-a1/inp.tmp\n", input), 0);
+  QCOMPARE(ErrorLineInLog("  at line +2 of /tmp/tavwin-a1/inp.tmp\n", input), 0);
+  QCOMPARE(ErrorLineInLog(QString(), input), 0);
+  // A name with blanks and " of " in it.
+  QCOMPARE(ErrorLineInLog("  at line 7 of /a of b/inp.tmp\n", "/a of b/inp.tmp"), 7);
+}
+
+void FrontendLogicTest::SyntaxSpansFollowTheEngineReader() {
+  using K = InputToken;
+  QCOMPARE(ClassifyInputLine(u"man 2"), (std::vector<InputSpan>{{0, 3, K::kCommand}}));
+  // A command is known by its first three letters; case matters; a "." makes it a name.
+  QCOMPARE(ClassifyInputLine(u"dimension 2"), (std::vector<InputSpan>{{0, 9, K::kCommand}}));
+  QVERIFY(ClassifyInputLine(u"Dim 2").empty());
+  QVERIFY(ClassifyInputLine(u"data.dat").empty());
+  QVERIFY(ClassifyInputLine(u"di").empty());
+  // Brackets end a word, and a bracket that ends a command's word is still a bracket.
+  QCOMPARE(ClassifyInputLine(u"mod{A,B}"),
+           (std::vector<InputSpan>{{0, 3, K::kCommand}, {3, 1, K::kBracket}, {7, 1, K::kBracket}}));
+  QCOMPARE(ClassifyInputLine(u"dat [1 2]"),
+           (std::vector<InputSpan>{{0, 3, K::kCommand}, {4, 1, K::kBracket}, {8, 1, K::kBracket}}));
+  // "*" starts a comment anywhere, also inside a word; commands in it are not commands.
+  QCOMPARE(ClassifyInputLine(u"lat 1 * man 2 {x}"),
+           (std::vector<InputSpan>{{0, 3, K::kCommand}, {6, 11, K::kComment}}));
+  QCOMPARE(ClassifyInputLine(u"abc*def"), (std::vector<InputSpan>{{3, 4, K::kComment}}));
+  QCOMPARE(ClassifyInputLine(u"*"), (std::vector<InputSpan>{{0, 1, K::kComment}}));
+  // Commas and tabs separate words.
+  QCOMPARE(ClassifyInputLine(u"1,lab\tind"),
+           (std::vector<InputSpan>{{2, 3, K::kCommand}, {6, 3, K::kCommand}}));
+  QVERIFY(ClassifyInputLine(u"").empty());
+  QVERIFY(ClassifyInputLine(u"   ").empty());
+  // Every command of the engine's table is one to the editor (the opening bracket is a
+  // bracket).
+  for (const tav::CommandEntry& entry : tav::CommandTable()) {
+    const QString name = QString::fromUtf8(entry.name.data(), entry.name.size());
+    const std::vector<InputSpan> spans = ClassifyInputLine(name + " 1");
+    QVERIFY2(!spans.empty(), qPrintable(name));
+    QCOMPARE(spans.front().kind, name == "[" ? K::kBracket : K::kCommand);
+  }
+  QVERIFY(!IsCommandWord(u"xyz"));
+}
+
+void FrontendLogicTest::CommandReferenceIsLookedForInstalledThenInSources() {
+  QTemporaryDir directory;
+  const QDir root(directory.path());
+  QVERIFY(root.mkpath("bin") && root.mkpath("share/tav"));
+  const QStringList candidates = CommandReferenceCandidates(root.filePath("bin"));
+  QCOMPARE(candidates.front(), root.filePath("share/tav/commands.md"));
+  QCOMPARE(candidates.size(), 2);
+  QVERIFY(candidates[1].endsWith("/docs/commands.md"));
+  QVERIFY(QFileInfo(candidates[1]).isAbsolute());
+  QVERIFY(WriteTextFile(root.filePath("share/tav/commands.md"), "# Commands\n", nullptr));
+  QCOMPARE(FindCommandReference(root.filePath("bin")), root.filePath("share/tav/commands.md"));
+  QVERIFY(!VersionText().isEmpty());
+}
 
 void FrontendLogicTest::ProfileIntegersAreDecimalOrHexadecimal() {
   QCOMPARE(ParseProfileInteger("450"), std::optional<int>(450));
@@ -294,31 +484,36 @@ void FrontendLogicTest::GoToIgnoresInputHeader() {
 }
 
 void FrontendLogicTest::CommandLineEndsInLogOption() {
-  const FrontEndPaths paths = FrontEndPaths::ForDirectory("/opt/tav");
+  const FrontEndPaths paths = FrontEndPaths::Make("/opt/tav", "/tmp/tavwin-x", "/home/u/TAV");
   QCOMPARE(paths.directory, QString("/opt/tav/"));
+  QCOMPARE(paths.TempDirectory, QString("/tmp/tavwin-x/"));
+  QCOMPARE(paths.WorkingDirectory, QString("/home/u/TAV/"));
   QCOMPARE(paths.EnginePath, QString("/opt/tav/tav95"));
   const EngineCommand command = BuildEngineCommand(paths, "/home/u/models/", false);
   QCOMPARE(command.program, QString("/opt/tav/tav95"));
-  QCOMPARE(command.arguments, QStringList({"/opt/tav/inp.tmp", "/opt/tav/out.tmp",
-                                           "/home/u/models/", "/opt/tav/log.tmp", "-log"}));
-  QCOMPARE(command.Text(), QString("/opt/tav/tav95 /opt/tav/inp.tmp /opt/tav/out.tmp "
-                                   "/home/u/models/ /opt/tav/log.tmp -log"));
+  // The temporary files are the instance's own; the prefix is the input's directory.
+  QCOMPARE(command.arguments, QStringList({"/tmp/tavwin-x/inp.tmp", "/tmp/tavwin-x/out.tmp",
+                                           "/home/u/models/", "/tmp/tavwin-x/log.tmp", "-log"}));
+  QCOMPARE(command.Text(), QString("/opt/tav/tav95 /tmp/tavwin-x/inp.tmp /tmp/tavwin-x/out.tmp "
+                                   "/home/u/models/ /tmp/tavwin-x/log.tmp -log"));
 }
 
 void FrontendLogicTest::CommandLineWithShowLog() {
-  const FrontEndPaths paths = FrontEndPaths::ForDirectory("/opt/tav/");
+  const FrontEndPaths paths = FrontEndPaths::Make("/opt/tav/", "/tmp/t/", "/home/u/TAV/");
   const EngineCommand command = BuildEngineCommand(paths, "/data with blanks/", true);
   QCOMPARE(command.arguments.size(), 4);
   QCOMPARE(command.arguments[2], QString("/data with blanks/"));
-  QCOMPARE(command.arguments.back(), QString("/opt/tav/log.tmp"));
+  QCOMPARE(command.arguments.back(), QString("/tmp/t/log.tmp"));
 }
 
 void FrontendLogicTest::CommandLineForNeverSavedInput() {
-  const FrontEndPaths paths = FrontEndPaths::ForDirectory("/opt/tav");
+  // Never the program's directory: it may not be writable, and results do not belong there.
+  const FrontEndPaths paths = FrontEndPaths::Make("/opt/tav", "/tmp/t", "/home/u/TAV");
   const EngineCommand command = BuildEngineCommand(paths, QString(), false);
-  QCOMPARE(command.arguments[2], QString("/opt/tav/"));
+  QCOMPARE(command.arguments[2], QString("/home/u/TAV/"));
   QCOMPARE(DirectoryWithSeparator("/home/u/models/a.inp"), QString("/home/u/models/"));
   QCOMPARE(DirectoryWithSeparator(QString()), QString());
+  QVERIFY(DefaultWorkingDirectory().endsWith("/TAV/"));
 }
 
 void FrontendLogicTest::LogFileInUseFollowsTheLock() {

@@ -5,28 +5,37 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextLayout>
 #include <QtTest>
 #include <cstdio>
 #include <memory>
 
 #include "chi_squared_tool.h"
+#include "command_reference_window.h"
 #include "engine_launch.h"
 #include "input_editor.h"
 #include "log_viewer.h"
 #include "main_window.h"
 #include "report_viewer.h"
+#include "settings_file.h"
 #include "tav95/log_lock.h"
 #include "text_files.h"
 
@@ -51,8 +60,16 @@ class ScriptedDialogs : public UserDialogs {
     save_starts << start;
     return save_names.isEmpty() ? QString() : save_names.takeFirst();
   }
-  std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return font; }
+  std::optional<QFont> ChooseFont(QWidget*, const QFont& start) override {
+    font_starts << start;
+    return font;
+  }
   bool ChoosePrinter(QWidget*, QPrinter*) override { return false; }
+  std::optional<QString> AskText(QWidget*, const QString&, const QString&,
+                                 const QString&) override {
+    if (texts.isEmpty()) return std::nullopt;
+    return texts.takeFirst();
+  }
 
   QList<Answer> answers;
   QStringList asked;
@@ -63,6 +80,8 @@ class ScriptedDialogs : public UserDialogs {
   QStringList save_starts;
   FileDialogSetup last_setup;
   std::optional<QFont> font;
+  QList<QFont> font_starts;
+  QStringList texts;
 };
 
 QStringList MenuTitles(QMenuBar* bar) {
@@ -130,6 +149,16 @@ class FrontendWindowsTest : public QObject {
   void ShortcutsReachTheActiveChild();
   void ArrangeIconsLinesUpMinimisedChildren();
   void LockedLogMeansARunningEngine();
+  void MissingFontFallsBackToAFixedFontThatExists();
+  void CascadeKeepsEveryTitleBarInView();
+  void DamagedSettingsFileIsReplacedWithABackup();
+  void ReadOnlyProgramDirectoryIsNeverWritten();
+  void FindSelectAllAndUndo();
+  void RecentFilesDroppedFilesAndTheTitle();
+  void LogEndsInViewAndSaveAsSuggestsTheInputsName();
+  void EditorHighlightsCommandsCommentsAndBrackets();
+  void CommandReferenceShowsTheDocumentOrSaysItIsMissing();
+  void FailedRunSelectsTheLineOfTheError();
 
  private:
   MainWindow* MakeFrame();
@@ -146,7 +175,13 @@ class FrontendWindowsTest : public QObject {
 void FrontendWindowsTest::init() {
   directory_ = std::make_unique<QTemporaryDir>();
   QVERIFY(directory_->isValid());
-  paths_ = FrontEndPaths::ForDirectory(directory_->path());
+  // The program, the instance's temporary files and the working folder each in a directory of
+  // their own.
+  const QDir root(directory_->path());
+  QVERIFY(root.mkpath("program") && root.mkpath("temp"));
+  paths_ =
+      FrontEndPaths::Make(root.filePath("program"), root.filePath("temp"), root.filePath("work"));
+  qputenv("FAKE_ENGINE_HOME", QFile::encodeName(root.filePath("program")));
   settings_path_ = directory_->filePath("config/TAV.Ini");
   dialogs_ = ScriptedDialogs();
 }
@@ -159,6 +194,11 @@ void FrontendWindowsTest::cleanup() {
     release.close();
     QTRY_VERIFY_WITH_TIMEOUT(!frame_->EngineRunning(QString(), false), 10000);
     frame_.reset();
+  }
+  if (directory_) {
+    // A directory made read-only by a test is taken away all the same.
+    QFile::setPermissions(paths_.directory,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   }
   directory_.reset();
 }
@@ -194,14 +234,32 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
 
   QMenuBar* bar = frame->menuBar();
   // The input editor is created last and is active at start.
-  QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "E&xamples ", "&Tools", "&Window"}));
-  QCOMPARE(ItemTexts(MenuNamed(bar, "&File")),
-           QStringList({"&New", "&Open...", "&Save", "Save &As...", "&Run", "E&xit"}));
-  QCOMPARE(ItemNamed(MenuNamed(bar, "&File"), "&Save")->shortcut(), QKeySequence("Ctrl+S"));
-  QCOMPARE(ItemNamed(MenuNamed(bar, "&File"), "&Run")->shortcut(), QKeySequence("Ctrl+R"));
-  QCOMPARE(ItemTexts(MenuNamed(bar, "&Edit")), QStringList({"Cu&t", "&Copy", "&Paste"}));
-  QCOMPARE(ItemNamed(MenuNamed(bar, "&Edit"), "Cu&t")->shortcut(), QKeySequence("Ctrl+X"));
-  QCOMPARE(ItemNamed(MenuNamed(bar, "&Edit"), "&Paste")->shortcut(), QKeySequence("Ctrl+V"));
+  QCOMPARE(MenuTitles(bar),
+           QStringList({"&File", "&Edit", "E&xamples ", "&Tools", "&Window", "&Help"}));
+  QMenu* file = MenuNamed(bar, "&File");
+  QCOMPARE(ItemTexts(file), QStringList({"&New", "&Open...", "Open &Recent", "&Save", "Save &As...",
+                                         "&Run", "E&xit"}));
+  QCOMPARE(ItemNamed(file, "&Save")->shortcut(), QKeySequence("Ctrl+S"));
+  QCOMPARE(ItemNamed(file, "&Run")->shortcut(), QKeySequence("Ctrl+R"));
+  // The platform's standard keys.
+  QCOMPARE(ItemNamed(file, "&New")->shortcuts(), QKeySequence::keyBindings(QKeySequence::New));
+  QCOMPARE(ItemNamed(file, "&Open...")->shortcuts(), QKeySequence::keyBindings(QKeySequence::Open));
+  QCOMPARE(ItemNamed(file, "&Save")->shortcuts(), QKeySequence::keyBindings(QKeySequence::Save));
+  QCOMPARE(ItemNamed(file, "Save &As...")->shortcuts(),
+           QKeySequence::keyBindings(QKeySequence::SaveAs));
+  QCOMPARE(ItemNamed(file, "E&xit")->shortcuts(), QKeySequence::keyBindings(QKeySequence::Quit));
+  QMenu* edit = MenuNamed(bar, "&Edit");
+  QCOMPARE(ItemTexts(edit), QStringList({"&Undo", "&Redo", "Cu&t", "&Copy", "&Paste", "Select &All",
+                                         "&Find...", "Find &Next"}));
+  QCOMPARE(ItemNamed(edit, "Cu&t")->shortcut(), QKeySequence("Ctrl+X"));
+  QCOMPARE(ItemNamed(edit, "&Paste")->shortcut(), QKeySequence("Ctrl+V"));
+  QCOMPARE(ItemNamed(edit, "&Undo")->shortcuts(), QKeySequence::keyBindings(QKeySequence::Undo));
+  QCOMPARE(ItemNamed(edit, "&Redo")->shortcuts(), QKeySequence::keyBindings(QKeySequence::Redo));
+  QCOMPARE(ItemNamed(edit, "Select &All")->shortcuts(),
+           QKeySequence::keyBindings(QKeySequence::SelectAll));
+  QCOMPARE(ItemNamed(edit, "&Find...")->shortcuts(), QKeySequence::keyBindings(QKeySequence::Find));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&Help")),
+           QStringList({"&Command Reference", "&About TAV...", "About &Qt..."}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Tools")), QStringList({"&Chi-squared...", "&Preferences"}));
   QCOMPARE(ItemTexts(ItemNamed(MenuNamed(bar, "&Tools"), "&Preferences")->menu()),
            QStringList({"&Font...", "&Show Log ", "&Confirm", "&Reset"}));
@@ -209,9 +267,10 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
            QStringList({"&Cascade", "&Tile", "&Resize", "&Arrange Icons"}));
 
   ActivateChild(frame->ReportWindow());
-  QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&GoTo", "&Tools", "&Window"}));
+  QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&GoTo", "&Tools", "&Window", "&Help"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "&Print...", "E&xit"}));
-  QCOMPARE(ItemTexts(MenuNamed(bar, "&Edit")), QStringList({"&Copy"}));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&Edit")),
+           QStringList({"&Copy", "Select &All", "&Find...", "Find &Next"}));
   QCOMPARE(ItemNamed(MenuNamed(bar, "&Edit"), "&Copy")->shortcut(), QKeySequence("Ctrl+C"));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&GoTo")),
            QStringList({"Top", "Statistics", "Frequencies", "R-squared", "Log-linear", "Hazard",
@@ -219,7 +278,7 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
   for (QAction* item : MenuNamed(bar, "&GoTo")->actions()) QVERIFY(!item->isEnabled());
 
   ActivateChild(frame->LogWindow());
-  QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&Tools", "&Window"}));
+  QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&Tools", "&Window", "&Help"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "E&xit"}));
 
   // The children's sizes follow the frame's client area less 60.
@@ -271,7 +330,7 @@ void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
   ItemNamed(preferences, "&Reset")->trigger();
   QVERIFY(!frame->ShowLogChecked());
   QVERIFY(frame->ConfirmChecked());
-  QCOMPARE(frame->FrameFont().family(), QString("Courier New"));
+  QCOMPARE(frame->FontName(), QString("Courier New"));
   QCOMPARE(frame->FrameFont().pointSize(), 9);
   QCOMPARE(frame->LogWindow()->Editor()->font().pointSize(), 9);
 }
@@ -458,6 +517,9 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
                         "After the end\n",
                         nullptr));
   QVERIFY(WriteTextFile(examples + "LOGLIN01.inp", "man 2\n", nullptr));
+  QVERIFY(WriteTextFile(examples + "loglin01.dat", "1 2 3 4\n", nullptr));
+  // The examples lie where the program looks for them.
+  QVERIFY(QDir().rename(examples, paths_.directory + "examples"));
   MainWindow* frame = MakeFrame();
   InputEditor* input = frame->InputWindow();
   QMenu* menu = input->ExamplesMenu();
@@ -477,14 +539,28 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
   ItemNamed(hierarchical, "Independence")->trigger();
   QCOMPARE(input->Editor()->toPlainText(), QString("man 2\n"));
   QCOMPARE(input->windowTitle(), QString("Input - LOGLIN01.inp"));
-  QCOMPARE(frame->InputDirectory(), QDir::toNativeSeparators(examples));
+  QCOMPARE(frame->windowTitle(), QString("LOGLIN01.inp[*] - TAV for Windows"));
   QVERIFY(!input->Editor()->document()->isModified());
   QVERIFY(input->FileName().isEmpty());  // "&Save" asks for a name: the example stays
-
-  ItemNamed(hierarchical, "Missing file")->trigger();
-  QCOMPARE(input->Editor()->toPlainText(), QString());
-  QCOMPARE(input->windowTitle(), QString("Input - MISSING.inp"));
   QVERIFY(dialogs_.warned.isEmpty());
+  // An example runs as a text never saved, in the working folder, where its data now lie.
+  QCOMPARE(frame->InputDirectory(), QString());
+  QCOMPARE(ReadAll(paths_.WorkingDirectory + "loglin01.dat"), QString("1 2 3 4\n"));
+  QVERIFY(!QFile::exists(paths_.WorkingDirectory + "LOGLIN01.inp"));
+  QVERIFY(!QFile::exists(paths_.WorkingDirectory + "examples.lis"));
+  // Save As suggests the example's name there.
+  input->SaveAs();
+  QCOMPARE(dialogs_.save_starts.back(), paths_.WorkingDirectory + "LOGLIN01.inp");
+
+  // A missing example file is reported, and the editor keeps its text.
+  input->Editor()->setPlainText("kept");
+  ItemNamed(hierarchical, "Missing file")->trigger();
+  QCOMPARE(input->Editor()->toPlainText(), QString("kept"));
+  QCOMPARE(input->windowTitle(), QString("Input - LOGLIN01.inp"));
+  QCOMPARE(dialogs_.warned.size(), 1);
+  QVERIFY2(dialogs_.warned.front().contains("was not found") &&
+               dialogs_.warned.front().contains("MISSING.inp"),
+           qPrintable(dialogs_.warned.front()));
 }
 
 void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
@@ -504,9 +580,12 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   QVERIFY(frame->EngineRunning(QString(), false));
   QTRY_VERIFY(QFile::exists(paths_.directory + "args.txt"));
   QTRY_VERIFY(QFile::exists(paths_.TempOutputPath));
+  // The temporary files are the instance's own, and the engine runs in their directory.
+  QVERIFY(paths_.TempInputPath.startsWith(paths_.TempDirectory));
   QTRY_COMPARE(ReadAll(paths_.directory + "args.txt"),
-               QString("5\n%1\n%2\n/data dir/\n%3\n-log\n")
-                   .arg(paths_.TempInputPath, paths_.TempOutputPath, paths_.TempLogPath));
+               QString("5\n%1\n%2\n/data dir/\n%3\n-log\ncwd %4\n")
+                   .arg(paths_.TempInputPath, paths_.TempOutputPath, paths_.TempLogPath,
+                        QDir(paths_.TempDirectory).absolutePath()));
   QCOMPARE(ReadAll(paths_.TempInputPath), report);
 
   // While the engine runs: no second run, no exit, nothing loaded.
@@ -553,11 +632,12 @@ void FrontendWindowsTest::RunWithShowLogPassesFourArguments() {
   ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Show Log ")
       ->trigger();
   frame->InputWindow()->Run();
-  // A never-saved input runs in the front end's own directory.
-  QTRY_COMPARE(
-      ReadAll(paths_.directory + "args.txt"),
-      QString("4\n%1\n%2\n%3\n%4\n")
-          .arg(paths_.TempInputPath, paths_.TempOutputPath, paths_.directory, paths_.TempLogPath));
+  // A never-saved input runs in the working folder, which is made for it.
+  QTRY_VERIFY(ReadAll(paths_.directory + "args.txt")
+                  .startsWith(QString("4\n%1\n%2\n%3\n%4\n")
+                                  .arg(paths_.TempInputPath, paths_.TempOutputPath,
+                                       paths_.WorkingDirectory, paths_.TempLogPath)));
+  QVERIFY(QFileInfo(paths_.WorkingDirectory).isDir());
 }
 
 void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
@@ -702,15 +782,44 @@ void FrontendWindowsTest::ChiSquaredToolAnswers() {
   ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Chi-squared...")->trigger();
   QVERIFY(tool->isVisible());
   QCOMPARE(tool->windowTitle(), QString("Chi-squared probability"));
-  QCOMPARE(tool->size(), QSize(162, 121));
   QCOMPARE(tool->value_label->text(), QString("Chi-squared value"));
   QCOMPARE(tool->degrees_label->text(), QString("Degrees of freedom"));
   QCOMPARE(tool->ok_button->text(), QString("OK"));
   QCOMPARE(tool->cancel_button->text(), QString("Cancel"));
-  QCOMPARE(tool->value_edit->geometry(), QRect(112, 8, 45, 21));
-  QCOMPARE(tool->degrees_edit->geometry(), QRect(112, 32, 45, 21));
-  QCOMPARE(tool->ok_button->geometry(), QRect(3, 64, 75, 25));
-  QCOMPARE(tool->cancel_button->geometry(), QRect(83, 64, 75, 25));
+  // The specified layout, scaled as a whole for the font.
+  const double scale = tool->Scale();
+  QVERIFY(scale >= 1.0);
+  auto scaled = [scale](int x, int y, int w, int h) {
+    const int left = qRound(x * scale);
+    const int top = qRound(y * scale);
+    return QRect(left, top, qRound((x + w) * scale) - left, qRound((y + h) * scale) - top);
+  };
+  QCOMPARE(tool->size(), QSize(qRound(162 * scale), qRound(121 * scale)));
+  QCOMPARE(tool->value_edit->geometry(), scaled(112, 8, 45, 21));
+  QCOMPARE(tool->degrees_edit->geometry(), scaled(112, 32, 45, 21));
+  QCOMPARE(tool->ok_button->geometry(), scaled(3, 64, 75, 25));
+  QCOMPARE(tool->cancel_button->geometry(), scaled(83, 64, 75, 25));
+  // Every text shows in full: the labels beside the fields, the messages within the dialog.
+  const QFontMetrics metrics(tool->font());
+  for (QLabel* label : {tool->value_label, tool->degrees_label}) {
+    QVERIFY(label->x() + metrics.horizontalAdvance(label->text()) < tool->value_edit->x());
+  }
+  for (const QString message :
+       {"Impossible degrees of freedom", "Impossible chi-squared value", "The P value is 0.0500"}) {
+    QVERIFY2(tool->answer_label->x() + metrics.horizontalAdvance(message) <=
+                 tool->answer_label->geometry().right() + 1,
+             qPrintable(message));
+    QVERIFY(tool->answer_label->geometry().right() < tool->width());
+  }
+  QVERIFY(metrics.height() <= tool->value_edit->height());
+  QVERIFY(tool->answer_label->geometry().bottom() < tool->height());
+  // A large font makes it larger; a small one never makes it smaller than specified.
+  QFont large = tool->font();
+  large.setPointSize(20);
+  QVERIFY(ChiSquaredTool::LayoutScale(large, large) > 2.0);
+  QFont small = tool->font();
+  small.setPixelSize(4);
+  QCOMPARE(ChiSquaredTool::LayoutScale(small, small), 1.0);
 
   tool->value_edit->setText("3.841");
   tool->degrees_edit->setText("1");
@@ -799,6 +908,26 @@ void FrontendWindowsTest::ArrangeIconsLinesUpMinimisedChildren() {
     QCOMPARE(window->pos(), QPoint(x, bottom - window->height()));
     x += window->width();
   }
+
+  // A window in front that covers the bottom edge hides no icon after arranging.
+  QMdiSubWindow* input = frame->InputWindow()->SubWindow();
+  input->showNormal();
+  QTRY_VERIFY(!input->isMinimized());
+  input->setGeometry(0, 0, frame->MdiArea()->viewport()->width(),
+                     frame->MdiArea()->viewport()->height());
+  input->raise();
+  frame->ArrangeIcons();
+  const QList<QMdiSubWindow*> stacking = frame->MdiArea()->subWindowList(QMdiArea::StackingOrder);
+  for (int i = 0; i < stacking.size(); ++i) {
+    if (!stacking[i]->isMinimized()) continue;
+    for (int j = i + 1; j < stacking.size(); ++j) {
+      QVERIFY(!stacking[j]->geometry().intersects(stacking[i]->geometry()) ||
+              stacking[j]->isMinimized());
+      if (stacking[j]->isMinimized()) {
+        QVERIFY(!stacking[j]->geometry().intersects(stacking[i]->geometry()));
+      }
+    }
+  }
 }
 
 void FrontendWindowsTest::LockedLogMeansARunningEngine() {
@@ -818,6 +947,395 @@ void FrontendWindowsTest::LockedLogMeansARunningEngine() {
   frame->LogWindow()->Activated();
   QCOMPARE(frame->LogWindow()->Editor()->toPlainText(), QString("done"));
   QVERIFY(!QFile::exists(paths_.TempLogPath));
+}
+
+void FrontendWindowsTest::MissingFontFallsBackToAFixedFontThatExists() {
+  QDir().mkpath(QFileInfo(settings_path_).path());
+  QVERIFY(WriteTextFile(settings_path_, "[Preferences]\nFontName=No Such Font 42\nFontSize=10\n",
+                        nullptr));
+  MainWindow* frame = MakeFrame();
+  // A family the font database knows, of fixed pitch, at the size asked for.
+  const QFont font = frame->FrameFont();
+  QVERIFY2(QFontDatabase::families().contains(font.family()), qPrintable(font.family()));
+  QVERIFY(QFontInfo(font).fixedPitch());
+  QCOMPARE(font.pointSize(), 10);
+  QCOMPARE(frame->InputWindow()->Editor()->font(), font);
+  QCOMPARE(frame->ReportWindow()->Editor()->font(), font);
+
+  // The font dialog starts from the font in use; OK without a change keeps it.
+  dialogs_.font = font;
+  frame->ChooseFrameFont();
+  QCOMPARE(dialogs_.font_starts.size(), 1);
+  QCOMPARE(dialogs_.font_starts.front().family(), font.family());
+  QCOMPARE(dialogs_.font_starts.front().pointSize(), 10);
+  QVERIFY(QFontInfo(frame->LogWindow()->Editor()->font()).fixedPitch());
+  QCOMPARE(frame->FontName(), font.family());
+
+  // An installed family is taken as it is.
+  const QString family = QFontDatabase::families().front();
+  QCOMPARE(MainWindow::MakeFont(family, 12).family(), family);
+  QCOMPARE(MainWindow::MakeFont(family, 0).pointSize(), 9);
+  // Reset asks for "Courier New", which stays the name kept in the settings file.
+  frame->ResetPreferences();
+  QVERIFY(QFontDatabase::families().contains(frame->FrameFont().family()));
+  QVERIFY(frame->close());
+  QVERIFY(ReadAll(settings_path_).contains("FontName=Courier New\n"));
+}
+
+void FrontendWindowsTest::CascadeKeepsEveryTitleBarInView() {
+  MainWindow* frame = MakeFrame();
+  QMdiArea* area = frame->MdiArea();
+  // The log window is the one in use: it ends in front, and no title bar is hidden.
+  ActivateChild(frame->LogWindow());
+  frame->LogWindow()->SubWindow()->move(0, 0);
+  frame->Cascade();
+  const QList<QMdiSubWindow*> stacking = area->subWindowList(QMdiArea::StackingOrder);
+  QCOMPARE(stacking.size(), 3);
+  QCOMPARE(stacking.back(), frame->LogWindow()->SubWindow());
+  QCOMPARE(area->activeSubWindow(), frame->LogWindow()->SubWindow());
+  QCOMPARE(stacking[0], frame->ReportWindow()->SubWindow());
+  QCOMPARE(stacking[1], frame->InputWindow()->SubWindow());
+  const int step = frame->CascadeStep();
+  QVERIFY(step >= 16);
+  for (int i = 0; i < stacking.size(); ++i) {
+    QMdiSubWindow* window = stacking[i];
+    QCOMPARE(window->pos(), QPoint(i * step, i * step));
+    QCOMPARE(window->size(), QSize(frame->ChildWidth(), frame->ChildHeight()));
+    // Its title bar is under no window in front of it.
+    const QRect title(window->pos(), QSize(window->width(), step));
+    for (int j = i + 1; j < stacking.size(); ++j) {
+      QVERIFY(!stacking[j]->geometry().intersects(title));
+    }
+  }
+  QVERIFY(frame->LogWindow()->SubWindow()->pos() != QPoint(0, 0));
+
+  // A minimised window stays an icon; the others cascade without it.
+  frame->ReportWindow()->SubWindow()->showMinimized();
+  QTRY_VERIFY(frame->ReportWindow()->SubWindow()->isMinimized());
+  ActivateChild(frame->InputWindow());
+  frame->Cascade();
+  QVERIFY(frame->ReportWindow()->SubWindow()->isMinimized());
+  QCOMPARE(frame->LogWindow()->SubWindow()->pos(), QPoint(0, 0));
+  QCOMPARE(frame->InputWindow()->SubWindow()->pos(), QPoint(step, step));
+  QCOMPARE(area->subWindowList(QMdiArea::StackingOrder).back(), frame->InputWindow()->SubWindow());
+}
+
+void FrontendWindowsTest::DamagedSettingsFileIsReplacedWithABackup() {
+  QDir().mkpath(QFileInfo(settings_path_).path());
+  QByteArray garbage;
+  for (int i = 0; i < 600; ++i) garbage += static_cast<char>((i * 167 + 13) % 256);
+  {
+    QFile file(settings_path_);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(garbage), garbage.size());
+  }
+  MainWindow* frame = MakeFrame();
+  QCOMPARE(frame->size(), QSize(600, 450));  // the defaults
+  QVERIFY(frame->ConfirmChecked());
+  QVERIFY(frame->close());
+  QVERIFY(dialogs_.warned.isEmpty());
+  QFile backup(BackupPath(settings_path_));
+  QVERIFY(backup.open(QIODevice::ReadOnly));
+  QCOMPARE(backup.readAll(), garbage);
+  backup.close();
+  const QString clean = ReadAll(settings_path_);
+  QVERIFY(!clean.contains(QChar::ReplacementCharacter));
+  QVERIFY(clean.startsWith("[Window]\nHeight=450\n"));
+  ProfileFile check;
+  QVERIFY(check.Load(settings_path_));
+  QVERIFY(!check.Damaged());
+
+  // The clean file is read and written again as it is: it never grows.
+  for (int round = 0; round < 2; ++round) {
+    frame_.reset();
+    frame = MakeFrame();
+    QVERIFY(frame->close());
+    QCOMPARE(ReadAll(settings_path_), clean);
+  }
+  backup.open(QIODevice::ReadOnly);
+  QCOMPARE(backup.readAll(), garbage);  // the backup stays the damaged file
+}
+
+void FrontendWindowsTest::ReadOnlyProgramDirectoryIsNeverWritten() {
+  InstallFakeEngine();
+  const QString examples = paths_.directory + "examples/";
+  QVERIFY(QDir().mkpath(examples));
+  QVERIFY(WriteTextFile(examples + "examples.lis",
+                        "Group\n Sub\n  One                                  one\n", nullptr));
+  QVERIFY(WriteTextFile(examples + "one.inp", "dat one.dat\n", nullptr));
+  QVERIFY(WriteTextFile(examples + "one.dat", "1 2 3 4\n", nullptr));
+  // The stand-in engine keeps its notes elsewhere, as the real one keeps nothing there.
+  const QString home = directory_->filePath("engine-home/");
+  QVERIFY(QDir().mkpath(home));
+  qputenv("FAKE_ENGINE_HOME", QFile::encodeName(home));
+  QFile release(home + "release");
+  QVERIFY(release.open(QIODevice::WriteOnly));
+  release.close();
+  auto listing = [this] {
+    QStringList names;
+    QDirIterator it(paths_.directory, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) names << it.next();
+    names.sort();
+    return names;
+  };
+  const QStringList before = listing();
+  QVERIFY(QFile::setPermissions(paths_.directory, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                      QFileDevice::ReadGroup |
+                                                      QFileDevice::ExeGroup));
+
+  MainWindow* frame = MakeFrame();
+  QAction* example = ItemNamed(
+      ItemNamed(ItemNamed(frame->InputWindow()->ExamplesMenu(), "Group")->menu(), "Sub")->menu(),
+      "One");
+  QVERIFY(example != nullptr);
+  example->trigger();
+  QCOMPARE(frame->InputWindow()->Editor()->toPlainText(), QString("dat one.dat\n"));
+  frame->InputWindow()->Run();
+  QVERIFY2(dialogs_.warned.isEmpty(), qPrintable(dialogs_.warned.join('\n')));
+  QTRY_VERIFY(QFile::exists(home + "args.txt"));
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  // The example ran in the working folder, beside its data, from the private directory.
+  const QStringList args = ReadAll(home + "args.txt").split('\n');
+  QCOMPARE(args[1], paths_.TempInputPath);
+  QCOMPARE(args[3], paths_.WorkingDirectory);
+  QCOMPARE(ReadAll(paths_.WorkingDirectory + "one.dat"), QString("1 2 3 4\n"));
+  frame->ReportWindow()->Activated();
+  QCOMPARE(frame->ReportWindow()->Editor()->toPlainText(), QString("dat one.dat"));
+  dialogs_.answers << UserDialogs::Answer::kNo;  // the report is not kept
+  QVERIFY(frame->close());
+  QCOMPARE(listing(), before);
+  // The private directory is left empty.
+  QVERIFY(QDir(paths_.TempDirectory).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
+}
+
+void FrontendWindowsTest::FindSelectAllAndUndo() {
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
+  QPlainTextEdit* editor = input->Editor();
+  editor->setPlainText("man 2\ndim 2 2\nlab A B\nmod {AB}\n");
+  dialogs_.texts << "dim";
+  input->Find();
+  QCOMPARE(editor->textCursor().selectedText(), QString("dim"));
+  QCOMPARE(editor->textCursor().blockNumber(), 1);
+  // Find Next goes on from the top after the end.
+  input->FindNext();
+  QCOMPARE(editor->textCursor().selectedText(), QString("dim"));
+  QCOMPARE(editor->textCursor().blockNumber(), 1);
+  dialogs_.texts << "nowhere";
+  input->Find();
+  QCOMPARE(dialogs_.informed, QStringList({"Cannot find \"nowhere\"."}));
+  QCOMPARE(editor->textCursor().selectedText(), QString("dim"));  // the selection stays
+  input->Find();                                                  // cancelled: nothing happens
+  QCOMPARE(dialogs_.informed.size(), 1);
+
+  QMenu* edit = MenuNamed(frame->menuBar(), "&Edit");
+  ItemNamed(edit, "Select &All")->trigger();
+  QCOMPARE(editor->textCursor().selectedText().size(), editor->toPlainText().size());
+  QAction* undo = ItemNamed(edit, "&Undo");
+  QAction* redo = ItemNamed(edit, "&Redo");
+  QVERIFY(!undo->isEnabled());
+  editor->moveCursor(QTextCursor::End);
+  editor->insertPlainText("lat 1");
+  QVERIFY(undo->isEnabled());
+  undo->trigger();
+  QVERIFY(!editor->toPlainText().contains("lat 1"));
+  QVERIFY(redo->isEnabled());
+  redo->trigger();
+  QVERIFY(editor->toPlainText().endsWith("lat 1"));
+
+  // The report viewer finds too.
+  ReportViewer* output = frame->ReportWindow();
+  output->Editor()->setPlainText("*** STATISTICS ***\nL-squared\n");
+  dialogs_.texts << "l-squared";
+  output->Find();
+  QCOMPARE(output->Editor()->textCursor().selectedText(), QString("L-squared"));
+}
+
+void FrontendWindowsTest::RecentFilesDroppedFilesAndTheTitle() {
+  const QString first = directory_->filePath("first.inp");
+  const QString second = directory_->filePath("second model.inp");
+  QVERIFY(WriteTextFile(first, "man 1\n", nullptr));
+  QVERIFY(WriteTextFile(second, "man 2\n", nullptr));
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
+  QCOMPARE(frame->windowTitle(), QString("TAV for Windows"));
+
+  // Opening a file by name (as "tavwin FILE" does): the title shows it, and so does the list.
+  QVERIFY(frame->OpenFile(first));
+  QCOMPARE(input->Editor()->toPlainText(), QString("man 1\n"));
+  QCOMPARE(frame->windowTitle(), QString("first.inp[*] - TAV for Windows"));
+  QVERIFY(!frame->isWindowModified());
+  input->Editor()->appendPlainText("x");
+  QVERIFY(frame->isWindowModified());
+  input->Editor()->document()->setModified(false);
+
+  // A file dropped on the frame, or on the editor's text, is opened.
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(second)});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(input->Editor()->viewport(), &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(input->Editor()->viewport(), &drop);
+  QTRY_COMPARE(input->Editor()->toPlainText(), QString("man 2\n"));
+  QCOMPARE(input->FileName(), second);
+  QCOMPARE(frame->windowTitle(), QString("second model.inp[*] - TAV for Windows"));
+  // Something that is no file is not taken.
+  QMimeData text;
+  text.setText("man 3");
+  QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+  refused.setAccepted(false);
+  QApplication::sendEvent(frame, &refused);
+  QVERIFY(!refused.isAccepted());
+
+  QCOMPARE(frame->RecentFiles(), QStringList({second, first}));
+  QMenu* recent = input->RecentMenu();
+  emit recent->aboutToShow();
+  QCOMPARE(ItemTexts(recent), QStringList({"&1 " + second, "&2 " + first}));
+  recent->actions()[1]->trigger();
+  QCOMPARE(input->FileName(), first);
+  // A file that went away is said to be missing and leaves the list.
+  QVERIFY(QFile::remove(second));
+  emit recent->aboutToShow();
+  recent->actions()[1]->trigger();
+  QCOMPARE(dialogs_.warned.size(), 1);
+  QVERIFY(dialogs_.warned.front().contains("was not found"));
+  QCOMPARE(frame->RecentFiles(), QStringList({first}));
+  // The list lasts from one session to the next.
+  QVERIFY(frame->close());
+  frame_.reset();
+  frame = MakeFrame();
+  QCOMPARE(frame->RecentFiles(), QStringList({first}));
+  // New: the title is the program's alone.
+  frame->InputWindow()->New();
+  QCOMPARE(frame->windowTitle(), QString("TAV for Windows"));
+}
+
+void FrontendWindowsTest::LogEndsInViewAndSaveAsSuggestsTheInputsName() {
+  MainWindow* frame = MakeFrame();
+  QStringList lines;
+  for (int i = 0; i < 400; ++i) lines << QString("log line %1").arg(i);
+  QVERIFY(WriteTextFile(paths_.TempLogPath, lines.join('\n') + '\n', nullptr));
+  LogViewer* log = frame->LogWindow();
+  ActivateChild(log);
+  QCOMPARE(log->Editor()->textCursor().blockNumber(), 399);
+  QScrollBar* bar = log->Editor()->verticalScrollBar();
+  QVERIFY(bar->maximum() > 0);
+  QCOMPARE(bar->value(), bar->maximum());
+
+  // Save As: the input's name with the window's extension, in the input's directory.
+  const QString model = directory_->filePath("models/a.inp");
+  QVERIFY(QDir().mkpath(directory_->filePath("models")));
+  QVERIFY(WriteTextFile(model, "man 2\n", nullptr));
+  QVERIFY(frame->OpenFile(model));
+  log->SaveAs();
+  QCOMPARE(dialogs_.save_starts.back(), QDir(directory_->filePath("models")).filePath("a.log"));
+  frame->ReportWindow()->SaveAs();
+  QCOMPARE(dialogs_.save_starts.back(), QDir(directory_->filePath("models")).filePath("a.out"));
+  frame->InputWindow()->SaveAs();
+  QCOMPARE(dialogs_.save_starts.back(), model);
+  // A new text: the input's directory stays, without a name; never saved anywhere: the
+  // working folder.
+  frame->InputWindow()->New();
+  frame->InputWindow()->SaveAs();
+  QCOMPARE(dialogs_.save_starts.back(), QDir::toNativeSeparators(directory_->filePath("models/")));
+  frame->SetInputDirectory(QString());
+  frame->InputWindow()->SaveAs();
+  QCOMPARE(dialogs_.save_starts.back(), paths_.WorkingDirectory);
+}
+
+void FrontendWindowsTest::EditorHighlightsCommandsCommentsAndBrackets() {
+  MainWindow* frame = MakeFrame();
+  QPlainTextEdit* editor = frame->InputWindow()->Editor();
+  editor->setPlainText("man 2 * two manifest variables\nmod {AB}\n");
+  auto formats = [editor](int line) {
+    return editor->document()->findBlockByNumber(line).layout()->formats();
+  };
+  const QList<QTextLayout::FormatRange> first = formats(0);
+  QCOMPARE(first.size(), 2);
+  QCOMPARE(first[0].start, 0);
+  QCOMPARE(first[0].length, 3);
+  QCOMPARE(first[0].format.fontWeight(), int(QFont::Bold));
+  QCOMPARE(first[1].start, 6);
+  QVERIFY(first[1].format.fontItalic());
+  const QList<QTextLayout::FormatRange> second = formats(1);
+  QCOMPARE(second.size(), 3);
+  QCOMPARE(second[1].start, 4);  // "{"
+  QCOMPARE(second[2].start, 7);  // "}"
+  QVERIFY(second[1].format.foreground() != second[0].format.foreground());
+  // Highlighting changes how the text looks, never the text or its modified state.
+  QCOMPARE(editor->toPlainText(), QString("man 2 * two manifest variables\nmod {AB}\n"));
+}
+
+void FrontendWindowsTest::CommandReferenceShowsTheDocumentOrSaysItIsMissing() {
+  const QString path = directory_->filePath("commands.md");
+  QVERIFY(
+      WriteTextFile(path, "# Commands\n\n## man\n\n`man n` the manifest variables.\n", nullptr));
+  CommandReferenceWindow found(path, {path}, nullptr);
+  QVERIFY(found.Found());
+  QVERIFY(found.Browser()->toPlainText().contains("the manifest variables."));
+  QVERIFY(!found.Browser()->toPlainText().contains("##"));  // shown as a document
+  CommandReferenceWindow missing(QString(), {"/nowhere/share/tav/commands.md"}, nullptr);
+  QVERIFY(!missing.Found());
+  QVERIFY(missing.Browser()->toPlainText().contains("The command reference was not found"));
+  QVERIFY(missing.Browser()->toPlainText().contains("/nowhere/share/tav/commands.md"));
+
+  // From the Help menu, once.
+  MainWindow* frame = MakeFrame();
+  QAction* item = ItemNamed(MenuNamed(frame->menuBar(), "&Help"), "&Command Reference");
+  item->trigger();
+  QVERIFY(frame->CommandReference() != nullptr);
+  QVERIFY(frame->CommandReference()->isVisible());
+  CommandReferenceWindow* shown = frame->CommandReference();
+  item->trigger();
+  QCOMPARE(frame->CommandReference(), shown);
+}
+
+void FrontendWindowsTest::FailedRunSelectsTheLineOfTheError() {
+  InstallFakeEngine();
+  QFile release(paths_.directory + "release");
+  QVERIFY(release.open(QIODevice::WriteOnly));
+  release.close();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
+  QPlainTextEdit* editor = input->Editor();
+  // A line separator inside a line must not shift the lines the engine counts.
+  editor->setPlainText("man 2\ndim 2 2\nlab A B\nerror here\nmod {AB}\n");
+  QTextCursor cursor(editor->document()->findBlockByNumber(1));
+  cursor.movePosition(QTextCursor::EndOfBlock);
+  cursor.insertText(QString(QChar::LineSeparator) + "x");
+  QCOMPARE(input->RunText(), QString("man 2\ndim 2 2 x\nlab A B\nerror here\nmod {AB}\n"));
+  editor->moveCursor(QTextCursor::Start);
+  ActivateChild(frame->ReportWindow());
+  input->Run();
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  // Without the log window being looked at, the editor shows the line.
+  QTRY_COMPARE(editor->textCursor().selectedText(), QString("error here"));
+  QCOMPARE(editor->textCursor().blockNumber(), 3);
+  QCOMPARE(frame->MdiArea()->activeSubWindow(), input->SubWindow());
+  // The log viewer shows the run's log; reading it does not select the line again.
+  editor->moveCursor(QTextCursor::Start);
+  frame->LogWindow()->Activated();
+  QVERIFY(
+      frame->LogWindow()->Editor()->toPlainText().contains("at line 4 of " + paths_.TempInputPath));
+  QCOMPARE(editor->textCursor().blockNumber(), 0);
+
+  // An error in a data file leaves the editor alone.
+  editor->setPlainText("man 2\ndata error\n");
+  editor->moveCursor(QTextCursor::End);
+  const int end = editor->textCursor().position();
+  input->Run();
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  QTest::qWait(600);
+  QCOMPARE(editor->textCursor().position(), end);
+  QVERIFY(!editor->textCursor().hasSelection());
+
+  // Shift+Return makes a line of its own.
+  editor->setPlainText("man 2");
+  editor->moveCursor(QTextCursor::End);
+  QTest::keyClick(editor, Qt::Key_Return, Qt::ShiftModifier);
+  QCOMPARE(editor->blockCount(), 2);
 }
 
 QTEST_MAIN(FrontendWindowsTest)
