@@ -8,7 +8,8 @@
 
 namespace tav {
 
-inline constexpr const char* kVersionText = "1.0";
+// The release, from the build (the project's version in CMakeLists.txt).
+inline constexpr const char* kVersionText = TAV_VERSION;
 
 // Opens file under run.FilePrefix + name; mode is "r", "w" or "a". An empty name or a failed open
 // stops the run with "  Error: cannot open file " and the full name. Files written with

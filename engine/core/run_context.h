@@ -58,6 +58,8 @@ struct RunContext {
   bool log_started = false;
   std::vector<std::string> held_log_lines;
   TextFile ResultFile;
+  // The file of data, designs or start values being read, one at a time while the input is
+  // read (and scratch files the report reads back).
   TextFile DataFile;
   TextFile DataFile2;
   // Write failures injected by tests (none unless set).

@@ -55,6 +55,10 @@ bool TextFile::Open(const std::string& path, const char* mode, Destination desti
                     WriteFaults* faults) {
   Discard();
   last_ = kEnd;
+  next_ = end_ = 0;
+  block_offset_ = 0;
+  word_start_ = -1;
+  reading_ = false;
   failed_ = false;
   faults_ = faults;
   path_ = path;
@@ -84,18 +88,49 @@ bool TextFile::Open(const std::string& path, const char* mode, Destination desti
   // Binary mode: line ends are handled by the reader, and reports are written with "\n".
   const std::string binary_mode = mode_text + "b";
   file_ = std::fopen(path.c_str(), binary_mode.c_str());
-  if (file_ != nullptr && mode_text == "r") SkipByteOrderMark();
-  return file_ != nullptr;
+  if (file_ == nullptr) return false;
+  if (mode_text == "r") {
+    reading_ = true;
+    // A UTF-8 byte-order mark is skipped.
+    if (Fill() && end_ >= 3 && block_[0] == '\xEF' && block_[1] == '\xBB' && block_[2] == '\xBF') {
+      next_ = 3;
+    }
+  }
+  return true;
 }
 
-void TextFile::SkipByteOrderMark() {
-  unsigned char start[3] = {0, 0, 0};
-  const std::size_t n = std::fread(start, 1, 3, file_);
-  if (n == 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF) return;
-  std::rewind(file_);
+bool TextFile::Fill() {
+  if (file_ == nullptr || !reading_) return false;
+  if (!block_) block_ = std::make_unique<char[]>(kBlockSize);
+  block_offset_ += static_cast<std::int64_t>(end_);
+  next_ = 0;
+  end_ = std::fread(block_.get(), 1, kBlockSize, file_);
+  return end_ > 0;
+}
+
+std::int64_t TextFile::WordLine() const {
+  if (word_start_ < 0 || path_.empty()) return 0;
+  std::FILE* again = std::fopen(path_.c_str(), "rb");
+  if (again == nullptr) return 0;
+  std::int64_t line = 1;
+  std::int64_t offset = 0;
+  int before = kEnd;
+  char buffer[1 << 14];
+  for (std::size_t n;
+       offset < word_start_ && (n = std::fread(buffer, 1, sizeof buffer, again)) > 0;) {
+    for (std::size_t i = 0; i < n && offset < word_start_; ++i, ++offset) {
+      const char c = buffer[i];
+      if (c == '\r' || (c == '\n' && before != '\r')) ++line;
+      before = c;
+    }
+  }
+  const bool complete = offset == word_start_;
+  std::fclose(again);
+  return complete ? line : 0;
 }
 
 bool TextFile::Close() {
+  StopReading();
   if (file_ == nullptr) return !failed_;
   bool ok = !failed_;
   if (std::fflush(file_) != 0) ok = false;
@@ -114,7 +149,13 @@ bool TextFile::Close() {
   return ok;
 }
 
+void TextFile::StopReading() {
+  reading_ = false;
+  next_ = end_ = 0;
+}
+
 void TextFile::Discard() {
+  StopReading();
   if (file_ != nullptr) {
     std::fclose(file_);
     file_ = nullptr;
@@ -124,14 +165,6 @@ void TextFile::Discard() {
     std::filesystem::remove(temporary_, error);
     temporary_.clear();
   }
-}
-
-int TextFile::Peek() {
-  if (file_ == nullptr) return kEnd;
-  int c = GetByte(file_);
-  if (c == EOF) return kEnd;
-  std::ungetc(c, file_);
-  return c;
 }
 
 void TextFile::SkipLine() {

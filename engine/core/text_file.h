@@ -1,8 +1,10 @@
 #ifndef TAV_ENGINE_CORE_TEXT_FILE_H_
 #define TAV_ENGINE_CORE_TEXT_FILE_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -55,19 +57,29 @@ class TextFile {
   // A write or flush has failed since the file was opened.
   bool failed() const { return failed_; }
 
-  // Reading.
+  // Reading, from a block of the file held here. Lines are not counted while reading: the
+  // reader marks where each word begins, and only WordLine counts the lines up to there.
   int Get() {
-    if (file_ == nullptr) return kEnd;
-    const int c = GetByte(file_);
-    last_ = c == EOF ? kEnd : c;
-    return last_;
+    if (next_ == end_ && !Fill()) return last_ = kEnd;
+    return last_ = static_cast<unsigned char>(block_[next_++]);
   }
-  int Peek();
+  int Peek() {
+    if (next_ == end_ && !Fill()) return kEnd;
+    return static_cast<unsigned char>(block_[next_]);
+  }
   bool AtEnd() { return Peek() == kEnd; }
   // The last byte that Get returned (kEnd before the first and at the end of the file).
   int LastRead() const { return last_; }
   // Skips the rest of the current line, its line end included (LF, CR LF or a lone CR).
   void SkipLine();
+  // The reader marks where each word or number begins (MarkWord, right after Get has returned
+  // its first byte) and where it found the end of the file instead (MarkEnd).
+  void MarkWord() { word_start_ = block_offset_ + static_cast<std::int64_t>(next_) - 1; }
+  void MarkEnd() { word_start_ = -1; }
+  // The line (from 1) of the last word marked: 1 plus the line ends (LF, CR LF, a lone CR)
+  // before it, counted by reading the file again from its start. 0 before the first mark,
+  // after MarkEnd, and when the file cannot be read again.
+  std::int64_t WordLine() const;
 
   // Writing.
   void WriteLine(std::string_view text);
@@ -77,18 +89,21 @@ class TextFile {
   bool Truncate();
 
  private:
-  void SkipByteOrderMark();
-  // The next byte of a file only this thread reads: without the stream lock.
-  static int GetByte(std::FILE* file) {
-#ifdef _WIN32
-    return _getc_nolock(file);
-#else
-    return getc_unlocked(file);
-#endif
-  }
+  // Reads the next block of a file opened for reading; false at its end.
+  bool Fill();
+  // Nothing more is handed out (the file is closed).
+  void StopReading();
+
+  static constexpr std::size_t kBlockSize = 1 << 16;
 
   std::FILE* file_ = nullptr;
   int last_ = kEnd;
+  std::unique_ptr<char[]> block_;  // the bytes read, from block_offset_ in the file
+  std::size_t next_ = 0;           // the next byte of block_ to hand out
+  std::size_t end_ = 0;            // the bytes held in block_
+  std::int64_t block_offset_ = 0;
+  std::int64_t word_start_ = -1;  // where the last word marked begins in the file
+  bool reading_ = false;
   std::string path_;
   std::string target_;     // the file that a temporary file replaces (path_, links followed)
   std::string temporary_;  // the file written, when it replaces target_ at Close

@@ -287,6 +287,7 @@ class RecordReader {
     column_ = 1;
     fields_ = 0;
     if (source_.AtEnd()) {
+      source_.MarkEnd();  // the records ran out: an error at the end, which names no line
       StopRun("  Error: too few numbers encountered when reading " + run_.CommandName);
     }
     SkipColumns();

@@ -266,10 +266,10 @@ void ParseStartValues(DataRun& run, bool hazard) {
     ReadNormalValues(run, values_word, request.values);
   } else {
     if (NotAName(values_word)) StopRun("  Error: file with " + name + " not specified");
-    TextFile file;
-    OpenTextFile(run, file, values_word, "r");
-    ReadValueList(run, file, request.values, log_scale);
-    file.Close();
+    // In DataFile, so that an error names the line of this file.
+    OpenTextFile(run, run.DataFile, values_word, "r");
+    ReadValueList(run, run.DataFile, request.values, log_scale);
+    run.DataFile.Close();
   }
 
   std::vector<StartValueRequest>& requests = run.settings.start_values;
@@ -651,7 +651,7 @@ void FinishSettings(DataRun& run, const PassState& pass) {
   }
   if (!run.designs.read) {
     const int needed = UserDesignCount(run) - run.designs.designs_given_inline;
-    TextFile file;
+    TextFile& file = run.DataFile;
     if (needed > 0) {
       if (!pass.design_named) StopRun("  Error: no design matrix specified");
       OpenTextFile(run, file, settings.design_file, "r");

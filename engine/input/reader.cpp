@@ -71,6 +71,7 @@ std::string ReadWordUpTo(TextFile& file, std::size_t limit, bool* cut) {
   while (word.empty() && !file.AtEnd()) {
     int c = file.Get();
     while (c != TextFile::kEnd && IsSeparator(c)) c = file.Get();
+    if (c != TextFile::kEnd && c != '*') file.MarkWord();
     while (c != TextFile::kEnd && !EndsWord(c)) {
       add(c);
       c = file.Get();
@@ -81,6 +82,7 @@ std::string ReadWordUpTo(TextFile& file, std::size_t limit, bool* cut) {
       file.SkipLine();
     }
   }
+  if (word.empty()) file.MarkEnd();
   return word;
 }
 
@@ -106,6 +108,11 @@ double ReadReal(RunContext& run, TextFile& file) {
       continue;
     }
     break;
+  }
+  if (c == TextFile::kEnd) {
+    file.MarkEnd();
+  } else {
+    file.MarkWord();
   }
   std::string text;
   double value = 0;
@@ -164,6 +171,14 @@ std::int32_t ReadInteger(RunContext& run, TextFile& file) {
     StopRun("  Error: number too large when reading " + run.CommandName);
   }
   return static_cast<std::int32_t>(whole);
+}
+
+std::string ReadingPositionLine(const RunContext& run) {
+  const bool in_other_file = run.DataFile.IsOpen();
+  const TextFile& file = in_other_file ? run.DataFile : run.InputFile;
+  if (!file.IsOpen() || file.WordLine() <= 0) return "";
+  return "  at line " + std::to_string(file.WordLine()) + " of " +
+         (in_other_file ? file.path() : run.InputFileName);
 }
 
 const std::string& ReadCurrentWord(RunContext& run) {

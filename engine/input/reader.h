@@ -52,6 +52,22 @@ bool IsNumberText(const std::string& text);
 // up to 15 digits directly, others by std::from_chars.
 double NumberValue(const std::string& text);
 
+// The log line that says where the reader stood when the run stopped on an error:
+// "  at line N of NAME", N being the line of the word or number it was reading and NAME the
+// file's name, or "" when that is not known.
+//
+// While a data, design or start-value file is open (run.DataFile; one at a time, opened and
+// closed while the input is read) the error is in that file: NAME is that file's name as opened
+// (with the directory prefix). Otherwise, while the input file is open, it is the input file,
+// named as on the command line. A word's line is that of its first character, so a word that a
+// line end ends, or a number that a comment follows, is on its own line. Once the reader has
+// met the end of the file instead of a word or number, the file has been read: errors found
+// then (a list not closed, "too few numbers", the checks after the last command: "no data
+// specified", a data file that cannot be opened, the number of cases) name no line, nor do
+// those found before the first word, nor any after the input has been read (the input and data
+// files are closed then, and what reopens them reads no words).
+std::string ReadingPositionLine(const RunContext& run);
+
 // Reads the next word of the input file into run.CurrentWord and returns it.
 const std::string& ReadCurrentWord(RunContext& run);
 

@@ -1,4 +1,5 @@
-// tav95: the engine. Usage: tav95 input report [directory [log]] [-log]
+// tav95: the engine. Usage: tav95 input report [directory [log]] [-log], or tav95 --help,
+// tav95 --version.
 
 #include <cstdlib>
 #include <iostream>
@@ -11,6 +12,7 @@
 #include "tav95/log_lock.h"
 #include "tav95/run_driver.h"
 #include "tav95/stop_signals.h"
+#include "tav95/usage.h"
 
 #ifdef TAV_HAVE_QT
 #include "tav95/qt_presentation.h"
@@ -19,6 +21,11 @@
 int main(int argc, char** argv) {
   tav::RunState run;
   run.arguments.assign(argv + 1, argv + argc);
+  // --help and --version print their text and end, before any window is made.
+  if (const auto text = tav::InformationRequest(run.arguments)) {
+    std::cout << *text << std::flush;
+    return std::cout ? tav::kExitNormal : tav::kExitError;
+  }
   std::unique_ptr<tav::Presentation> window;
 #ifdef TAV_HAVE_QT
   window = MakeWindowPresentation(argc, argv);

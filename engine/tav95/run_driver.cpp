@@ -1,6 +1,8 @@
 #include "tav95/run_driver.h"
 
 #include <new>
+#include <string>
+#include <vector>
 
 #include "core/format_real.h"
 #include "core/log.h"
@@ -53,9 +55,9 @@ bool LogMayBeWritten(const RunState& run) {
   return true;
 }
 
-// The log's last line at the end of a run that did not go through: the held lines are written
+// The log's last lines at the end of a run that did not go through: the held lines are written
 // first when the log may be written at all.
-void FinishLog(RunState& run, const std::string& last_line) {
+void FinishLog(RunState& run, const std::vector<std::string>& last_lines) {
   if (!run.LogFile.IsOpen()) return;
   if (!run.log_started) {
     if (!LogMayBeWritten(run)) return;
@@ -65,7 +67,9 @@ void FinishLog(RunState& run, const std::string& last_line) {
       return;
     }
   }
-  if (!last_line.empty()) run.LogFile.WriteLine(last_line);
+  for (const std::string& line : last_lines) {
+    if (!line.empty()) run.LogFile.WriteLine(line);
+  }
 }
 
 }  // namespace
@@ -156,11 +160,12 @@ int RunAndEnd(RunState& run) {
     return kExitNormal;
   }
   if (reason == StopReason::kCancel) {
-    FinishLog(run, "The run was cancelled.");
+    FinishLog(run, {"The run was cancelled."});
     run.CloseAllFiles();
     return kExitCancel;
   }
-  FinishLog(run, message.size() > 2 ? message.substr(2) : "");
+  // An error found while the input was read also says where (with its two blanks).
+  FinishLog(run, {message.size() > 2 ? message.substr(2) : "", ReadingPositionLine(run)});
   run.CloseAllFiles();
   if (run.presentation != nullptr) run.presentation->ErrorBox(ErrorBoxText(message));
   return kExitError;

@@ -31,6 +31,11 @@ void FitAndReport(RunState& run);
 // writes the error as the log file's last line when a log file is open, and shows the error
 // box; a cancel closes the files after a last log line saying so. The run's scratch files are
 // removed whatever the outcome. Returns the process exit status.
+//
+// An error found while the input (or a file it names) was being read is followed in the log
+// file by the line "  at line N of NAME" (ReadingPositionLine): two blanks, the line of the
+// word being read and the file's name. The error box shows the message alone, and a run
+// without a log file shows the position nowhere.
 int RunMain(RunState& run);
 
 }  // namespace tav

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -65,6 +68,51 @@ TEST(TextFile, FailedWritesAreReportedAtClose) {
   device.WriteLine("nothing fits");
   EXPECT_FALSE(device.Close());
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+// Reads every byte of the file with Get (Peek and AtEnd on the way), marking each byte that
+// follows a blank: the text read back and the line of every mark.
+struct ReadBack {
+  explicit ReadBack(const std::string& contents) {
+    TempDir dir;
+    TextFile file;
+    EXPECT_TRUE(file.Open(dir.Write("in.txt", contents), "r"));
+    EXPECT_EQ(file.WordLine(), 0);  // nothing marked yet
+    int before = ' ';
+    while (!file.AtEnd()) {
+      const int peeked = file.Peek();
+      const int c = file.Get();
+      EXPECT_EQ(c, peeked);
+      text += static_cast<char>(c);
+      if (before == ' ') {
+        file.MarkWord();
+        lines.push_back(file.WordLine());
+      }
+      before = c;
+    }
+    EXPECT_EQ(file.Get(), TextFile::kEnd);
+    EXPECT_EQ(file.LastRead(), TextFile::kEnd);
+    file.MarkEnd();
+    EXPECT_EQ(file.WordLine(), 0);
+  }
+  std::string text;
+  std::vector<std::int64_t> lines;
+};
+
+TEST(TextFile, ReadsEveryByteAndCountsTheLinesBeforeAMark) {
+  using Lines = std::vector<std::int64_t>;
+  // Line ends: LF, CR LF and a lone CR; a byte-order mark is skipped but counts no line.
+  const ReadBack mixed("\xEF\xBB\xBF a\n b\r\n c\r d\n\r\n e\r\r f\n\n");
+  EXPECT_EQ(mixed.text, " a\n b\r\n c\r d\n\r\n e\r\r f\n\n");
+  EXPECT_EQ(mixed.lines, (Lines{1, 1, 2, 3, 4, 6, 8}));
+  // Bytes above 127 are values up to 255, never the end.
+  EXPECT_EQ(ReadBack("\xFF\xE9").text, "\xFF\xE9");
+  // Across the blocks the file is read in: a mark after 100,000 lines.
+  std::string big;
+  for (int i = 0; i < 100000; ++i) big += i % 2 == 0 ? "12\n" : "3456\r\n";
+  const ReadBack far(big + " x");
+  EXPECT_EQ(far.text, big + " x");
+  EXPECT_EQ(far.lines.back(), 100001);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -165,6 +166,52 @@ TEST(ReadReal, Failures) {
   Numbers long_number(std::string(400, '9'));
   EXPECT_EQ(StopMessage([&] { long_number.Integer(); }),
             "  Error: number too large when reading dim");
+}
+
+// The words of text, each with the line the reader gives for it ("word@line"), and what it
+// gives once the end is met.
+Strings WordLines(const std::string& text) {
+  ReaderInput input(text);
+  Strings words;
+  for (std::string word = ReadWord(input.file()); !word.empty(); word = ReadWord(input.file())) {
+    words.push_back(word + "@" + std::to_string(input.file().WordLine()));
+  }
+  words.push_back("end@" + std::to_string(input.file().WordLine()));
+  return words;
+}
+
+TEST(ReadWord, LineOfTheWordBeingRead) {
+  const struct {
+    const char* text;
+    Strings expected;
+  } cases[] = {
+      // A word that a line end ends is on its own line, not on the next.
+      {"man 2\ndim 2 2\n", {"man@1", "2@1", "dim@2", "2@2", "2@2", "end@0"}},
+      {"lat 1\r\n\r\nman\r4", {"lat@1", "1@1", "man@3", "4@4", "end@0"}},
+      // Comments and empty lines count as lines; a word directly before "*" is on its line.
+      {"* model\n\nlab A* labels\n  * more\nmod{A}", {"lab@3", "A@3", "mod{@5", "A}@5", "end@0"}},
+      // Brackets of inline data, and the closing bracket on a line of its own.
+      {"dat [\n1 2\n]\n* done\n", {"dat@1", "[@1", "1@2", "2@2", "]@3", "end@0"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WordLines(c.text), c.expected) << "text: " << c.text;
+}
+
+TEST(ReadReal, LineOfTheNumberBeingRead) {
+  Numbers n("1\n2 * two\n\n 3*x\n4 ,");
+  std::vector<std::int64_t> lines;
+  for (int i = 0; i < 4; ++i) {
+    n.Real();
+    lines.push_back(n.input.file().WordLine());
+  }
+  EXPECT_EQ(lines, (std::vector<std::int64_t>{1, 2, 4, 5}));
+  // What stopped the reading is where the error is: the comma, or the end (no line).
+  EXPECT_FALSE(StopMessage([&] { n.Real(); }).empty());
+  EXPECT_EQ(n.input.file().WordLine(), 5);
+  Numbers short_list("1 2\n\n");
+  short_list.Real();
+  short_list.Real();
+  EXPECT_FALSE(StopMessage([&] { short_list.Real(); }).empty());
+  EXPECT_EQ(short_list.input.file().WordLine(), 0);
 }
 
 TEST(WordToInteger, LeadingDigits) {

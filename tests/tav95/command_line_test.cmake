@@ -44,3 +44,22 @@ expect(err STREQUAL "Cannot open file ${WORK}/missing.inp\n" MESSAGE "wrong erro
 file(STRINGS ${WORK}/run.log log_lines)
 list(GET log_lines -1 last)
 expect(last STREQUAL "Error: cannot open file ${WORK}/missing.inp" MESSAGE "log ends with '${last}'")
+
+# --help and --version alone: their text on standard output, status 0, no log and no window.
+execute_process(COMMAND ${TAV95} --help WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+expect(status EQUAL 0 MESSAGE "--help failed (${status}): ${err}")
+string(FIND "${out}" "Usage: tav95 input report [directory [log]] [-log]\n" at)
+expect(at EQUAL 0 MESSAGE "--help does not begin with the usage line: ${out}")
+string(FIND "${out}" "input report dir log -log   log file" at)
+expect(at GREATER -1 MESSAGE "--help lacks the table of arguments: ${out}")
+expect("x${err}" STREQUAL "x" MESSAGE "--help wrote to standard error: ${err}")
+execute_process(COMMAND ${TAV95} --version WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+expect(status EQUAL 0 MESSAGE "--version failed (${status}): ${err}")
+expect(out MATCHES "^tav95 \\(TAV\\) [0-9]+\\.[0-9]+(\\.[0-9]+)*\n$" MESSAGE "--version printed '${out}'")
+# A full standard output is an error.
+if(EXISTS /dev/full)
+  execute_process(COMMAND ${TAV95} --help OUTPUT_FILE /dev/full RESULT_VARIABLE status)
+  expect(status EQUAL 1 MESSAGE "--help into a full device must fail, got ${status}")
+endif()

@@ -2,9 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "core/log.h"
+#include "core/stop_run.h"
 #include "data/parse_input.h"
+#include "tav95/usage.h"
 #include "test_support.h"
 
 namespace tav {
@@ -242,6 +250,153 @@ TEST(RunDriver, SeedFromTheClockWithoutASeedCommand) {
   };
   r.Main();
   EXPECT_EQ(seed_at_second_reading, 12 * 100 + 345 + 1);
+}
+
+// An error found while the input is read is followed in the log by the line of the word being
+// read: in the input file as the command line names it, or in the file the input names.
+TEST(RunDriver, InputErrorsNameTheLineOfTheWordBeingRead) {
+  const std::string model = "man 2\ndim 2 2\nlab A B\n";
+  const std::string records = model + "mod {A,B}\nrec 3\n";
+  const struct {
+    const char* section;
+    std::string input;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string error;  // as the log shows it
+    std::string where;  // the file with the error ("" for the input file); no line when empty
+    int line;           // 0: no line
+  } cases[] = {
+      {"model",
+       model + "mod {A,C}\ndat [ 1 2 3 4 ]\n",
+       {},
+       "Error: wrong label (C) in C} in command mod",
+       "",
+       4},
+      {"event history, CR LF lines and a comment",
+       "* a comment\r\nman 1\r\ndim 2\r\nlab A\r\nmod {A}\r\ndis\r\ntim 5\r\nris 2 [1 3]\r\n",
+       {},
+       "Error: state specified in command ris greater than number of states-1",
+       "",
+       8},
+      {"record format",
+       records + "mis x\ndat [\n1 1\n]\n",
+       {},
+       "Error: too few numbers encountered when reading mis",
+       "",
+       6},
+      {"settings, a word before a comment",
+       model + "mod {A,B}\nite 10\nsca 9 * bad\ndat [ 1 2 3 4 ]",
+       {},
+       "Error: impossible value in command sca",
+       "",
+       6},
+      {"table data",
+       model + "mod {A,B}\ndat [ 1 2\n 3\n\n -4 ]\n",
+       {},
+       "Error: negative observed frequency",
+       "",
+       8},
+      {"table data, the closing bracket too early",
+       model + "mod {A,B}\ndat [ 1 2\n 3\n]\n",
+       {},
+       "Error: too few numbers encountered when reading observed frequencies",
+       "",
+       7},
+      {"records",
+       records + "dat [\n1 1\n2 3\n1 2\n]\n",
+       {},
+       "Error in data: an impossible category for variable B in record 2",
+       "",
+       8},
+      {"data file",
+       records + "dat data.txt\n",
+       {{"data.txt", "1 1\n2 2\n\n1 7\n"}},
+       "Error in data: an impossible category for variable B in record 3",
+       "data.txt",
+       4},
+      {"design file",
+       model + "mod AB {AB fac(AB 2)}\ndat [1 2 3 4]\ndes factors.txt\n",
+       {{"factors.txt", "0 1\n\n2 x\n"}},
+       "Error: too few numbers encountered when reading design_matrix",
+       "factors.txt",
+       3},
+      {"start-value file",
+       model + "mod {AB}\ndat [1 2 3 4]\nsta AB values.txt\n",
+       {{"values.txt", "1\n-2 x\n"}},
+       "Error: too few numbers encountered when reading sta(rting_values)",
+       "values.txt",
+       2},
+      // Found at the end of the input or after it: no line.
+      {"list not closed at the end",
+       model + "mod {A,B\n",
+       {},
+       "Error: a \"}\" expected in command mod",
+       "",
+       0},
+      {"numbers run out at the end",
+       model + "mod {A,B}\ndat [ 1 2\n 3",
+       {},
+       "Error: too few numbers encountered when reading observed frequencies",
+       "",
+       0},
+      {"after the last command",
+       model + "mod {A,B}\ncas 11\ndat [ 1 2 3 4 ]\n",
+       {},
+       "Error: number of cases is wrong (10.00 and not 11.00)",
+       "",
+       0},
+      {"end of a data file",
+       records + "dat data.txt\n",
+       {{"data.txt", "1 1\n2 2\n"}},
+       "Error: too few numbers encountered when reading data",
+       "",
+       0},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    for (const auto& [name, contents] : c.files) dir.Write(name, contents);
+    const std::string input = dir.Write("inp.tmp", c.input);
+    const std::string log = dir.File("log.tmp");
+    EngineRun r({input, dir.File("out.tmp"), dir.path().string() + "/", log, "-log"});
+    EXPECT_EQ(r.Main(), kExitError) << c.section;
+    std::vector<std::string> expected = {"loading data", c.error};
+    if (c.line > 0) {
+      const std::string name = c.where.empty() ? input : dir.File(c.where);
+      expected.push_back("  at line " + std::to_string(c.line) + " of " + name);
+    }
+    EXPECT_EQ(ReadLines(log), WithBanner(expected)) << c.section;
+    // The error box shows the message alone.
+    EXPECT_EQ(r.window.errors, std::vector<std::string>{ErrorBoxText("  " + c.error)}) << c.section;
+  }
+}
+
+// Errors of estimation and of the report come after the input was read: they name no line.
+TEST(RunDriver, ErrorsAfterTheInputNameNoLine) {
+  TempDir dir;
+  const std::string log = dir.File("log.tmp");
+  const std::string input =
+      dir.Write("inp.tmp", std::string(kInput) + "wfr " + dir.File("no/such/dir/x.fre") + "\n");
+  EngineRun r({input, dir.File("out.tmp"), "", log, "-log"});
+  EXPECT_EQ(r.Main(), kExitError);
+  const auto lines = ReadLines(log);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.back(), "Error: cannot open file " + dir.File("no/such/dir/x.fre"));
+  // It was found after estimation, in the report.
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "statistics and frequencies"), lines.end());
+  for (const std::string& line : lines) EXPECT_EQ(line.find("at line"), std::string::npos);
+}
+
+TEST(RunDriver, HelpAndVersionAlone) {
+  const auto help = InformationRequest({"--help"});
+  ASSERT_TRUE(help.has_value());
+  EXPECT_EQ(help->rfind("Usage: tav95 input report [directory [log]] [-log]\n", 0), 0u);
+  EXPECT_NE(help->find("Exit status: 0 after a normal end, 1 after an error"), std::string::npos);
+  std::istringstream lines(*help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_EQ(InformationRequest({"--version"}), "tav95 (TAV) " + std::string(kVersionText) + "\n");
+  // Only alone: with other arguments they are file names like any other.
+  EXPECT_FALSE(InformationRequest({"--help", "out"}).has_value());
+  EXPECT_FALSE(InformationRequest({"in", "--version"}).has_value());
+  EXPECT_FALSE(InformationRequest({"-h"}).has_value());
 }
 
 }  // namespace
