@@ -53,13 +53,14 @@ double ChiSquaredTool::LayoutScale(const QFont& font, const QFont& title_font) {
   need(WidestText(metrics, {kValueText, kDegreesText}) + padding, kValueLabel.width());
   need(WidestText(metrics, {kImpossibleValue, kImpossibleDegrees, "The P value is 0.0000"}),
        kAnswer.width());
-  need(metrics.horizontalAdvance("00000.000") + 2 * padding, kValueEdit.width());
+  // A value such as 123.456 shows in full, inside the field's frame and margins.
+  need(metrics.horizontalAdvance("000.000") + 8, kValueEdit.width());
   need(metrics.height() + 6, kValueEdit.height());
   need(WidestText(metrics, {"OK", "Cancel"}) + 4 * padding, kOk.width());
   need(metrics.height() + 8, kOk.height());
   // The title bar holds the title beside the window's icon and its close button, each about
-  // as wide as the title bar is high.
-  need(title.horizontalAdvance(kTitle) + 4 * title.height(), kWidth);
+  // as wide as the title bar is high, with a margin.
+  need(title.horizontalAdvance(kTitle) + 3 * title.height(), kWidth);
   return scale;
 }
 

@@ -20,6 +20,7 @@ CommandReferenceWindow::CommandReferenceWindow(const QString& path, const QStrin
   browser_ = new QTextBrowser(this);
   browser_->setObjectName("Browser");
   browser_->setOpenExternalLinks(true);
+  browser_->document()->setDocumentMargin(12);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(browser_);

@@ -11,8 +11,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <cstdio>
+
+#if !defined(Q_OS_WIN)
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 #include "engine_launch.h"
 #include "help_files.h"
@@ -45,6 +53,7 @@ int AnswerInformationOptions(int argc, char** argv) {
   // The toolkit's own options (-platform and the like) are unknown here; the window system
   // takes them later.
   parser.parse(probe.arguments());
+  if (parser.isSet("help-all")) parser.process(probe);  // prints the toolkit's options too, ends
   if (parser.isSet("help")) {
     std::fputs(qPrintable(parser.helpText()), stdout);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
@@ -55,6 +64,34 @@ int AnswerInformationOptions(int argc, char** argv) {
   }
   return -1;
 }
+
+#if !defined(Q_OS_WIN)
+// A signal that ends the program (SIGTERM, SIGINT, SIGHUP) leaves the event loop in order, so
+// that the temporary directory is removed. The handler only writes the signal's number to a
+// socket that the event loop watches.
+int signal_sockets[2] = {-1, -1};
+
+void OnEndSignal(int number) {
+  const char byte = static_cast<char>(number);
+  [[maybe_unused]] const ssize_t written = ::write(signal_sockets[0], &byte, 1);
+}
+
+void EndOnSignals(QObject* owner) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_sockets) != 0) return;
+  auto* notifier = new QSocketNotifier(signal_sockets[1], QSocketNotifier::Read, owner);
+  QObject::connect(notifier, &QSocketNotifier::activated, owner, [notifier] {
+    notifier->setEnabled(false);
+    char byte = 0;
+    const int number = ::read(signal_sockets[1], &byte, 1) == 1 ? byte : SIGTERM;
+    QCoreApplication::exit(128 + number);
+  });
+  struct sigaction action = {};
+  action.sa_handler = OnEndSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int number : {SIGTERM, SIGINT, SIGHUP}) sigaction(number, &action, nullptr);
+}
+#endif
 
 }  // namespace
 
@@ -85,6 +122,9 @@ int main(int argc, char** argv) {
   }
   const tavwin::FrontEndPaths paths = tavwin::FrontEndPaths::Make(
       QApplication::applicationDirPath(), temporary.path(), tavwin::DefaultWorkingDirectory());
+#if !defined(Q_OS_WIN)
+  EndOnSignals(&application);
+#endif
   tavwin::MainWindow frame(paths, tavwin::DefaultSettingsPath());
   frame.show();
   if (!files.isEmpty()) frame.OpenFile(QFileInfo(files.front()).absoluteFilePath());

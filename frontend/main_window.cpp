@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -218,21 +219,30 @@ QSize MainWindow::ClientSize() const {
 }
 
 QIcon MainWindow::MakeIcon() {
+  // The drawing of packaging/tavwin.svg, on a 48-unit square: a white "T" on a blue rounded
+  // square.
+  QPainterPath letter;
+  letter.moveTo(11, 10);
+  letter.lineTo(37, 10);
+  letter.lineTo(37, 17);
+  letter.lineTo(27.5, 17);
+  letter.lineTo(27.5, 39);
+  letter.lineTo(20.5, 39);
+  letter.lineTo(20.5, 17);
+  letter.lineTo(11, 17);
+  letter.closeSubpath();
   QIcon icon;
-  for (const int size : {16, 32, 48}) {
+  for (const int size : {16, 24, 32, 48, 64, 128}) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 48.0, size / 48.0);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0x1f, 0x4e, 0x8c));
-    painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
-    QFont font("Sans Serif");
-    font.setBold(true);
-    font.setPixelSize(size * 3 / 4);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, "T");
+    painter.drawRoundedRect(QRectF(0, 0, 48, 48), 8, 8);
+    painter.setBrush(Qt::white);
+    painter.drawPath(letter);
     painter.end();
     icon.addPixmap(pixmap);
   }
@@ -256,6 +266,17 @@ QFont MainWindow::MakeFont(const QString& name, int point_size) {
   // The system's fixed font may be an alias ("monospace"); the dialog knows only real families.
   const QString family = QFontInfo(font).family();
   if (!family.isEmpty() && QFontDatabase::hasFamily(family)) font.setFamily(family);
+  // The family's upright style of normal weight by its own name ("Regular", "Book", ...), so
+  // that the font dialog starts on it rather than on the first style it lists.
+  if (font.styleName().isEmpty()) {
+    for (const QString& style : QFontDatabase::styles(font.family())) {
+      const QFont styled = QFontDatabase::font(font.family(), style, font.pointSize());
+      if (styled.style() == QFont::StyleNormal && styled.weight() == font.weight()) {
+        font.setStyleName(style);
+        break;
+      }
+    }
+  }
   return font;
 }
 

@@ -968,6 +968,13 @@ void FrontendWindowsTest::MissingFontFallsBackToAFixedFontThatExists() {
   QCOMPARE(dialogs_.font_starts.size(), 1);
   QCOMPARE(dialogs_.font_starts.front().family(), font.family());
   QCOMPARE(dialogs_.font_starts.front().pointSize(), 10);
+  // On the family's upright style of normal weight, named as the dialog lists it.
+  const QString style = dialogs_.font_starts.front().styleName();
+  QVERIFY2(QFontDatabase::styles(font.family()).contains(style), qPrintable(style));
+  const QFont styled = QFontDatabase::font(font.family(), style, 10);
+  QCOMPARE(styled.style(), QFont::StyleNormal);  // neither italic nor oblique
+  QCOMPARE(styled.weight(), QFont::Normal);
+  QCOMPARE(QFontInfo(frame->InputWindow()->Editor()->font()).style(), QFont::StyleNormal);
   QVERIFY(QFontInfo(frame->LogWindow()->Editor()->font()).fixedPitch());
   QCOMPARE(frame->FontName(), font.family());
 

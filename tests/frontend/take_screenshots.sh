@@ -1,20 +1,35 @@
 #!/bin/sh
 # Takes screenshots of tavwin and tav95 on a virtual X server, for a look by eye:
-#   tests/frontend/take_screenshots.sh BUILD_DIR [OUTPUT_DIR]
+#   tests/frontend/take_screenshots.sh BUILD_DIR [OUTPUT_DIR [INSTALL_PREFIX]]
 # Needs xvfb-run, xdotool and twm (with xfonts-base for its title bars). The pictures go to
 # OUTPUT_DIR (default /tmp/tav-screenshots), never into the source tree.
+#
+# With INSTALL_PREFIX (a directory of its own, emptied first) the build is also installed
+# there with cmake --install, made read-only, and tavwin is run from it (as the user "nobody"
+# when run by root, to whom a read-only directory is still writable): an input with an error,
+# the line of the error selected, Window > Cascade with the log window in front, the font
+# dialog, the About box, the chi-squared tool's longest message, an example run and the
+# command reference. working-folder.txt lists what the run left behind.
 set -e
 if [ -z "$TAV_SCREENSHOT_INNER" ]; then
-  [ -n "$1" ] || { echo "usage: $0 BUILD_DIR [OUTPUT_DIR]" >&2; exit 2; }
+  [ -n "$1" ] || { echo "usage: $0 BUILD_DIR [OUTPUT_DIR [INSTALL_PREFIX]]" >&2; exit 2; }
   build=$(cd "$1" && pwd)
   out=${2:-/tmp/tav-screenshots}
   mkdir -p "$out"
   out=$(cd "$out" && pwd)
-  TAV_SCREENSHOT_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$out"
+  prefix=""
+  if [ -n "$3" ]; then
+    [ -e "$3" ] && chmod -R u+w "$3" && rm -rf "$3"
+    cmake --install "$build" --prefix "$3" >/dev/null
+    prefix=$(cd "$3" && pwd)
+    chmod -R a-w "$prefix"
+  fi
+  TAV_SCREENSHOT_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$out" "$prefix"
 fi
 set +e
 B=$1
 S=$2
+PREFIX=$3
 G=$B/tests/frontend/screengrab
 work=$(mktemp -d)
 export XDG_CONFIG_HOME=$work/config
@@ -81,7 +96,8 @@ rm -f "$work/fifo.inp"; mkfifo "$work/fifo.inp"
 "$B/bin/tav95" "$work/fifo.inp" "$work/e.out" "$work/" "$work/e.log" -log & E=$!
 sleep 2
 "$G" "$S/6-progress-dialog.png"
-printf 'man 2\ndim 2 2\nlab A B\nmod {A,B}\ndat [1 2 3 4]\n' > "$work/fifo.inp"
+# (An engine that has refused the pipe is not waited for.)
+timeout 5 sh -c "printf 'man 2\\ndim 2 2\\nlab A B\\nmod {A,B}\\ndat [1 2 3 4]\\n' > '$work/fifo.inp'"
 sleep 2; kill $E 2>/dev/null
 
 # Window mode: the log window, its closing question and, after "No", the finished window.
@@ -99,6 +115,90 @@ kill $E 2>/dev/null
 sleep 2
 "$G" "$S/9-error-box.png"
 kill $E 2>/dev/null
+
+if [ -n "$PREFIX" ]; then
+  # tavwin from the read-only installation, with a home of its own.
+  chmod 755 "$work"
+  cp "$XAUTHORITY" "$work/xauth"
+  chmod 644 "$work/xauth"
+  mkdir -p "$work/home"
+  cat > "$work/home/bad.inp" <<'INP'
+* Two manifest variables, one of them mislabelled
+man 2
+dim 2 2
+lab A B
+mod {A,C}   * C is not a label
+dat [ 32 18 12 38 ]
+INP
+  as_user=""
+  if [ "$(id -u)" -eq 0 ]; then
+    chown -R 65534:65534 "$work/home"
+    as_user="setpriv --reuid=65534 --regid=65534 --clear-groups"
+  fi
+  focus_home() {
+    xdotool mousemove 450 400
+    sleep 0.2
+    xdotool windowfocus --sync "$W" 2>/dev/null
+    sleep 0.4
+  }
+  (exec $as_user env HOME="$work/home" XAUTHORITY="$work/xauth" DISPLAY="$DISPLAY" \
+     XDG_CONFIG_HOME="$work/home/.config" "$PREFIX/bin/tavwin" "$work/home/bad.inp" \
+     > "$work/tavwin.err" 2>&1) & T=$!
+  sleep 3
+  W=$(xdotool search --name "TAV for Windows" | head -1)
+  xdotool windowmove "$W" 0 20
+  xdotool windowsize "$W" 900 650
+  focus_home
+  "$G" "$S/11-editor-highlighting.png"
+  # Run: the engine's error box, then the line of the error in the editor.
+  xdotool key ctrl+r; sleep 3
+  "$G" "$S/12-engine-error-box.png"
+  xdotool key Return; sleep 2
+  focus_home
+  "$G" "$S/13-error-line-selected.png"
+  # The log window in front (a click on its title bar), then Window > Cascade.
+  xdotool mousemove 300 51 click 1; sleep 0.8
+  focus_home
+  xdotool key alt+w; sleep 0.5; xdotool key c; sleep 0.8
+  "$G" "$S/14-cascade.png"
+  focus_home
+  xdotool key alt+t; sleep 0.4; xdotool key p; sleep 0.4; xdotool key f; sleep 1.5
+  "$G" "$S/15-font-dialog.png"
+  xdotool key Escape; sleep 0.5
+  focus_home
+  xdotool key alt+h; sleep 0.4; xdotool key a; sleep 1.5
+  "$G" "$S/16-about.png"
+  xdotool key Return; sleep 0.5
+  focus_home
+  xdotool key alt+t; sleep 0.4; xdotool key c; sleep 1
+  xdotool type --delay 30 "3.841"; xdotool key Tab; xdotool type --delay 30 "one"
+  xdotool key Return; sleep 0.5
+  "$G" "$S/17-chisquared-longest-message.png"
+  xdotool key Escape; sleep 0.5
+  # The first example, from the installation, run in the working folder.
+  xdotool mousemove 420 79 click 1; sleep 0.8
+  focus_home
+  xdotool key ctrl+n; sleep 0.8
+  xdotool key F1; sleep 0.8; xdotool key Down; sleep 0.5; xdotool key Right; sleep 0.8
+  xdotool key Right; sleep 0.8; xdotool key Return; sleep 1.5
+  "$G" "$S/18-example-loaded.png"
+  focus_home
+  xdotool key ctrl+r; sleep 5
+  xdotool mousemove 420 51 click 1; sleep 1.5
+  "$G" "$S/19-read-only-install-report.png"
+  focus_home
+  xdotool key alt+h; sleep 0.4; xdotool key c; sleep 1.5
+  "$G" "$S/20-command-reference.png"
+  {
+    echo "working folder:"; ls -la "$work/home/Documents/TAV"
+    echo "temporary directories while running:"; ls -d "${TMPDIR:-/tmp}"/tavwin-* 2>&1
+  } > "$S/working-folder.txt" 2>&1
+  kill $T
+  wait $T
+  echo "temporary directories after the end:" >> "$S/working-folder.txt"
+  ls -d "${TMPDIR:-/tmp}"/tavwin-* >> "$S/working-folder.txt" 2>&1
+  cp "$work/tavwin.err" "$S/tavwin-stderr.txt"
+fi
 kill %1 2>/dev/null
 rm -rf "$work"
 ls "$S"
