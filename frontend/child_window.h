@@ -1,6 +1,8 @@
 #ifndef TAV_FRONTEND_CHILD_WINDOW_H_
 #define TAV_FRONTEND_CHILD_WINDOW_H_
 
+#include <QAction>
+#include <QKeySequence>
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -46,6 +48,16 @@ class ChildWindow : public QWidget {
   void FindNext();
 
  protected:
+  // An action of this window with its text and shortcuts, calling slot of receiver.
+  template <typename Receiver, typename Slot>
+  QAction* NewAction(const QString& text, const QList<QKeySequence>& keys, Receiver* receiver,
+                     Slot slot) {
+    auto* action = new QAction(text, this);
+    action->setShortcuts(keys);
+    connect(action, &QAction::triggered, receiver, slot);
+    return action;
+  }
+
   void closeEvent(QCloseEvent* event) override;
   // Selects the next occurrence of text; false when there is none.
   bool FindFromCursor(const QString& text);

@@ -58,24 +58,17 @@ FileDialogSetup InputEditor::SaveSetup() {
 }
 
 void InputEditor::createActions() {
-  newAct_ = new QAction("&New", this);
-  newAct_->setShortcuts(QKeySequence::New);
-  connect(newAct_, &QAction::triggered, this, &InputEditor::New);
-  openAct_ = new QAction("&Open...", this);
-  openAct_->setShortcuts(QKeySequence::Open);
-  connect(openAct_, &QAction::triggered, this, &InputEditor::Open);
-  saveAct_ = new QAction("&Save", this);
-  saveAct_->setShortcuts(QKeySequence::Save);
-  connect(saveAct_, &QAction::triggered, this, &InputEditor::Save);
-  saveAsAct_ = new QAction("Save &As...", this);
-  saveAsAct_->setShortcuts(QKeySequence::SaveAs);
-  connect(saveAsAct_, &QAction::triggered, this, &InputEditor::SaveAs);
-  runAct_ = new QAction("&Run", this);
-  runAct_->setShortcut(QKeySequence("Ctrl+R"));
-  connect(runAct_, &QAction::triggered, this, &InputEditor::Run);
-  exitAct_ = new QAction("E&xit", this);
-  exitAct_->setShortcuts(QKeySequence::Quit);
-  connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit);
+  newAct_ =
+      NewAction("&New", QKeySequence::keyBindings(QKeySequence::New), this, &InputEditor::New);
+  openAct_ = NewAction("&Open...", QKeySequence::keyBindings(QKeySequence::Open), this,
+                       &InputEditor::Open);
+  saveAct_ =
+      NewAction("&Save", QKeySequence::keyBindings(QKeySequence::Save), this, &InputEditor::Save);
+  saveAsAct_ = NewAction("Save &As...", QKeySequence::keyBindings(QKeySequence::SaveAs), this,
+                         &InputEditor::SaveAs);
+  runAct_ = NewAction("&Run", {QKeySequence("Ctrl+R")}, this, &InputEditor::Run);
+  exitAct_ =
+      NewAction("E&xit", QKeySequence::keyBindings(QKeySequence::Quit), frame_, &MainWindow::Exit);
 
   undoAct_ = new QAction("&Undo", this);
   undoAct_->setShortcuts(QKeySequence::Undo);
@@ -87,24 +80,15 @@ void InputEditor::createActions() {
   redoAct_->setEnabled(false);
   connect(redoAct_, &QAction::triggered, editor_, &QPlainTextEdit::redo);
   connect(editor_, &QPlainTextEdit::redoAvailable, redoAct_, &QAction::setEnabled);
-  cutAct_ = new QAction("Cu&t", this);
-  cutAct_->setShortcut(QKeySequence("Ctrl+X"));
-  connect(cutAct_, &QAction::triggered, editor_, &QPlainTextEdit::cut);
-  copyAct_ = new QAction("&Copy", this);
-  copyAct_->setShortcut(QKeySequence("Ctrl+C"));
-  connect(copyAct_, &QAction::triggered, editor_, &QPlainTextEdit::copy);
-  pasteAct_ = new QAction("&Paste", this);
-  pasteAct_->setShortcut(QKeySequence("Ctrl+V"));
-  connect(pasteAct_, &QAction::triggered, editor_, &QPlainTextEdit::paste);
-  selectAllAct_ = new QAction("Select &All", this);
-  selectAllAct_->setShortcuts(QKeySequence::SelectAll);
-  connect(selectAllAct_, &QAction::triggered, editor_, &QPlainTextEdit::selectAll);
-  findAct_ = new QAction("&Find...", this);
-  findAct_->setShortcuts(QKeySequence::Find);
-  connect(findAct_, &QAction::triggered, this, &ChildWindow::Find);
-  findNextAct_ = new QAction("Find &Next", this);
-  findNextAct_->setShortcuts(QKeySequence::FindNext);
-  connect(findNextAct_, &QAction::triggered, this, &ChildWindow::FindNext);
+  cutAct_ = NewAction("Cu&t", {QKeySequence("Ctrl+X")}, editor_, &QPlainTextEdit::cut);
+  copyAct_ = NewAction("&Copy", {QKeySequence("Ctrl+C")}, editor_, &QPlainTextEdit::copy);
+  pasteAct_ = NewAction("&Paste", {QKeySequence("Ctrl+V")}, editor_, &QPlainTextEdit::paste);
+  selectAllAct_ = NewAction("Select &All", QKeySequence::keyBindings(QKeySequence::SelectAll),
+                            editor_, &QPlainTextEdit::selectAll);
+  findAct_ = NewAction("&Find...", QKeySequence::keyBindings(QKeySequence::Find), this,
+                       &ChildWindow::Find);
+  findNextAct_ = NewAction("Find &Next", QKeySequence::keyBindings(QKeySequence::FindNext), this,
+                           &ChildWindow::FindNext);
 }
 
 void InputEditor::createMenus() {

@@ -30,24 +30,17 @@ ViewerWindow::ViewerWindow(MainWindow* frame, const QString& base_caption,
   layout->addWidget(editor_);
   ApplyFont(frame->FrameFont());
 
-  saveAsAct_ = new QAction("Save &As...", this);
-  saveAsAct_->setShortcuts(QKeySequence::SaveAs);
-  connect(saveAsAct_, &QAction::triggered, this, &ViewerWindow::SaveAs);
-  exitAct_ = new QAction("E&xit", this);
-  exitAct_->setShortcuts(QKeySequence::Quit);
-  connect(exitAct_, &QAction::triggered, frame_, &MainWindow::Exit);
-  copyAct_ = new QAction("&Copy", this);
-  copyAct_->setShortcut(QKeySequence("Ctrl+C"));
-  connect(copyAct_, &QAction::triggered, editor_, &QPlainTextEdit::copy);
-  selectAllAct_ = new QAction("Select &All", this);
-  selectAllAct_->setShortcuts(QKeySequence::SelectAll);
-  connect(selectAllAct_, &QAction::triggered, editor_, &QPlainTextEdit::selectAll);
-  findAct_ = new QAction("&Find...", this);
-  findAct_->setShortcuts(QKeySequence::Find);
-  connect(findAct_, &QAction::triggered, this, &ChildWindow::Find);
-  findNextAct_ = new QAction("Find &Next", this);
-  findNextAct_->setShortcuts(QKeySequence::FindNext);
-  connect(findNextAct_, &QAction::triggered, this, &ChildWindow::FindNext);
+  saveAsAct_ = NewAction("Save &As...", QKeySequence::keyBindings(QKeySequence::SaveAs), this,
+                         &ViewerWindow::SaveAs);
+  exitAct_ =
+      NewAction("E&xit", QKeySequence::keyBindings(QKeySequence::Quit), frame_, &MainWindow::Exit);
+  copyAct_ = NewAction("&Copy", {QKeySequence("Ctrl+C")}, editor_, &QPlainTextEdit::copy);
+  selectAllAct_ = NewAction("Select &All", QKeySequence::keyBindings(QKeySequence::SelectAll),
+                            editor_, &QPlainTextEdit::selectAll);
+  findAct_ = NewAction("&Find...", QKeySequence::keyBindings(QKeySequence::Find), this,
+                       &ChildWindow::Find);
+  findNextAct_ = NewAction("Find &Next", QKeySequence::keyBindings(QKeySequence::FindNext), this,
+                           &ChildWindow::FindNext);
 
   fileMenu_ = new QMenu("&File", this);
   editMenu_ = new QMenu("&Edit", this);
