@@ -549,8 +549,9 @@ void MainWindow::About() {
   const QString licence_file = FindLicenceFile(QCoreApplication::applicationDirPath());
   QString licence_text;
   if (!licence_file.isEmpty() && ReadTextFile(licence_file, &licence_text, nullptr)) {
-    const QString first = licence_text.trimmed().section('\n', 0, 0).trimmed();
-    if (!first.isEmpty()) licence = "Licence: " + first.toHtmlEscaped() + ".";
+    // The notice is the file's first paragraph; the rest stays in the file.
+    const QString first = licence_text.trimmed().section("\n\n", 0, 0).simplified();
+    if (!first.isEmpty()) licence = first.toHtmlEscaped();
   }
   QMessageBox::about(this, "About TAV",
                      "<h3>TAV for Windows</h3>"
