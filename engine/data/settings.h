@@ -41,6 +41,8 @@ struct StartValueRequest {
 
 // The largest number of threads `thr` accepts.
 inline constexpr int kMaxThreads = 1024;
+// The largest number of random starts `rst` accepts: the distinct seeds of one amplitude.
+inline constexpr int kMaxRandomStarts = 9990;
 
 // The settings of a run, with their defaults before the model adjusts them.
 struct Settings {
@@ -61,6 +63,9 @@ struct Settings {
   int score_scaling = 1;
   // Threads of the run's parallel work (`thr`): 0 for the hardware concurrency.
   int threads = 0;
+  // Random starts (`rst`): the model is fitted from this many seeds and the best fit is kept;
+  // 0 for a single fit from the run's seed.
+  int random_starts = 0;
   // The memory budget in megabytes as `mem` gave it (0: not given); RunContext::memory_budget
   // holds it in bytes.
   int memory_megabytes = 0;
@@ -80,6 +85,9 @@ struct Settings {
   bool show_pseudo_r2 = true;
   bool show_std_errors = true;
   bool show_zero_cells = true;
+  // The random starts, bivariate residuals and classification sections (`ndi` switches them
+  // off).
+  bool show_diagnostics = true;
 
   // Result files; empty when not requested.
   std::string file_frequencies;                    // wfi

@@ -335,6 +335,7 @@ const SwitchCommand kSwitchCommands[] = {
     {"nsd", &Settings::show_std_errors},
     {"nR2", &Settings::show_pseudo_r2},
     {"nze", &Settings::show_zero_cells},
+    {"ndi", &Settings::show_diagnostics},
 };
 
 struct RealCommand {
@@ -604,6 +605,12 @@ bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
       StopRun("  Error: impossible value in command " + command);
     }
     settings.threads = threads;
+  } else if (key == "rst") {
+    const int starts = ReadInteger(run, in);
+    if (starts < 1 || starts > kMaxRandomStarts) {
+      StopRun("  Error: impossible value in command " + command);
+    }
+    settings.random_starts = starts;
   } else if (key == "st3") {
     settings.restriction_step_interval = ReadInteger(run, in);
   } else if (key == "new") {

@@ -16,7 +16,7 @@ struct CommandEntry {
   std::string_view role;
 };
 
-inline constexpr int kCommandCount = 78;
+inline constexpr int kCommandCount = 80;
 
 // Every word that ends an argument list, in table order.
 const std::array<CommandEntry, kCommandCount>& CommandTable();
