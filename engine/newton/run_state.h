@@ -1,13 +1,28 @@
 #ifndef TAV_ENGINE_NEWTON_RUN_STATE_H_
 #define TAV_ENGINE_NEWTON_RUN_STATE_H_
 
+#include <cstdint>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
+#include <string>
+#include <vector>
 
 #include "estimation/estimation_state.h"
 #include "newton/newton_state.h"
 
 namespace tav {
+
+// One fit of a run with random starts (`rst`).
+struct RandomStartOutcome {
+  int start = 0;  // from 1
+  std::int32_t seed = 0;
+  // The fit stopped on an error (its message, without the margin, in error).
+  bool failed = false;
+  std::string error;
+  double log_likelihood = 0;
+  int iterations = 0;
+  bool converged = false;
+};
 
 // Everything one run of the engine holds: the layers below (RunContext, DataRun,
 // EstimationRun) and the Newton-type estimation with the standard errors. The report and the
@@ -16,6 +31,9 @@ struct RunState : EstimationRun {
   NewtonState newton;
   // The JSON results document (wjs) while the report is written; empty when none is asked for.
   std::shared_ptr<nlohmann::ordered_json> results;
+  // The fits of the random starts in start order, when `rst` asked for them; the run's tables
+  // then hold the best of them, fitted again from its seed.
+  std::vector<RandomStartOutcome> random_starts;
 };
 
 }  // namespace tav

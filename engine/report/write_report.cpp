@@ -8,6 +8,7 @@
 #include "report/posterior_writer.h"
 #include "report/probabilities.h"
 #include "report/pseudo_r_squared.h"
+#include "report/random_starts_report.h"
 #include "report/report_computations.h"
 #include "report/results_document.h"
 #include "report/statistics.h"
@@ -77,6 +78,12 @@ void WriteReport(RunState& run) {
       run.ReportFile.WriteLine(NotListedText("complete table", kLargestLatentClassTable));
       run.ReportFile.WriteLine("");
     }
+  }
+
+  // The checks of the model: the random starts, then (for models with latent variables) the
+  // bivariate residuals and the classification.
+  if (settings.show_diagnostics) {
+    WriteRandomStarts(run);
   }
 
   FinishResultsDocument(run);
