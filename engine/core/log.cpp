@@ -73,8 +73,13 @@ void CloseTextFile(TextFile& file) {
 }
 
 void WriteLogLine(RunContext& run, const std::string& line) {
-  if (run.presentation != nullptr &&
-      run.presentation->PumpEvents(RunProgress{run.IterationCount, run.StopCriterion})) {
+  const RunProgress progress{run.IterationCount, run.StopCriterion, run.start_number,
+                             run.start_count};
+  if (run.background_progress) {
+    if (run.background_progress(progress)) StopRun(StopReason::kCancel);
+    return;
+  }
+  if (run.presentation != nullptr && run.presentation->PumpEvents(progress)) {
     StopRun(StopReason::kCancel);
   }
   const std::string text = line.size() > 2 ? line.substr(2, 80) : std::string();

@@ -26,9 +26,10 @@ void OpenScratchFile(RunContext& run, TextFile& file, const std::string& name, c
 void CloseTextFile(TextFile& file);
 
 // Writes one line to the log channel. The first two characters of line are a margin and are
-// dropped; at most 80 characters follow. Pending window events are served first, and a
-// cancel request ends the run there. In log-file mode a line that begins with four blanks
-// advances the progress bar by 5 (wrapping to 0 past 100).
+// dropped; at most 80 characters follow. A run with background_progress drops the line and only
+// reports its progress there (a true answer stops it as a cancel does). Pending window events are
+// served first, and a cancel request ends the run there. In log-file mode a line that begins with
+// four blanks advances the progress bar by 5 (wrapping to 0 past 100).
 void WriteLogLine(RunContext& run, const std::string& line);
 
 // Empties the log file and writes the lines held back since it was opened; from then on log

@@ -5,10 +5,13 @@
 
 namespace tav {
 
-// What the Info button shows: the estimation driver's current iteration and stop criterion.
+// What the Info button shows: the estimation driver's current iteration and stop criterion,
+// and in a run with random starts the start (from 1) and the number of starts.
 struct RunProgress {
   int iteration = 0;
   double stop_criterion = 0.0;
+  int start = 0;
+  int starts = 0;
 };
 
 // The engine's window as the run sees it. The run serves the window only between two log

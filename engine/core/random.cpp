@@ -24,6 +24,30 @@ double RandomStart(RunContext& run, int submodel) {
   return (NextRandom(run) - 0.5) * 0.5 * run.random_amplitude;
 }
 
+std::int32_t SeedAmplitude(double seed) {
+  constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(std::min(std::trunc(seed * 0.0001) + 1, kMax));
+}
+
+std::vector<std::int32_t> RandomStartSeeds(std::int32_t run_seed, std::int32_t run_amplitude,
+                                           int count) {
+  constexpr std::int64_t kBand = 9999;
+  constexpr std::int64_t kStride = 7919;
+  // The largest amplitude whose seeds are all 32-bit integers.
+  constexpr std::int32_t kLargest = 214748;
+  const std::int64_t amplitude =
+      std::clamp(run_amplitude, kRandomStartAmplitude, std::max(kLargest, kRandomStartAmplitude));
+  const std::int64_t base = (amplitude - 1) * 10000;
+  const std::int64_t h = (static_cast<std::int64_t>(run_seed) % kBand + kBand) % kBand;
+  std::vector<std::int32_t> seeds;
+  for (std::int64_t i = 0; static_cast<int>(seeds.size()) < count && i < kBand; ++i) {
+    const std::int64_t r = 1 + (h + i * kStride) % kBand;
+    if (r % 1000 == 0) continue;
+    seeds.push_back(static_cast<std::int32_t>(base + r));
+  }
+  return seeds;
+}
+
 double TimeOfDaySeconds(RunContext& run) {
   const ClockReading now = run.clock();
   if (std::fmod(std::trunc(run.RandomSeed), 1000.0) == 0.0) {

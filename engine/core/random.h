@@ -1,6 +1,9 @@
 #ifndef TAV_ENGINE_CORE_RANDOM_H_
 #define TAV_ENGINE_CORE_RANDOM_H_
 
+#include <cstdint>
+#include <vector>
+
 #include "core/run_context.h"
 
 namespace tav {
@@ -12,6 +15,23 @@ double NextRandom(RunContext& run);
 // A random start value for a parameter of submodel index: 0 when the submodel has no random
 // start values, else (x / 2796203 - 0.5) * 0.5 * random_amplitude for the next state x.
 double RandomStart(RunContext& run, int submodel);
+
+// The random amplitude that seed s gives (`see`): 1 below 10000 and one more for every further
+// 10000, at most the largest 32-bit integer.
+std::int32_t SeedAmplitude(double seed);
+
+// The smallest amplitude of the seeds of random starts (`rst`): start values within
+// +-kRandomStartAmplitude / 4 on the log scale.
+inline constexpr std::int32_t kRandomStartAmplitude = 10;
+
+// The seeds of `count` random starts (count at most 9990), derived from the run's seed: all of
+// amplitude A = max(run_amplitude, kRandomStartAmplitude), that is (A - 1) * 10000 + r with r in
+// 1 .. 9999 and no multiple of 1000 (which `see` would replace by the clock), r running through
+// 1 + (h + i * 7919) mod 9999 for i = 0, 1, ... with h = run_seed mod 9999 (A is at most
+// 214748, the largest whose seeds are 32-bit integers). 7919 and 9999 have
+// no common divisor, so the seeds are distinct, and their first random values spread evenly.
+std::vector<std::int32_t> RandomStartSeeds(std::int32_t run_seed, std::int32_t run_amplitude,
+                                           int count);
 
 // The local time of day in seconds (hours * 3600 + minutes * 60 + seconds + ms / 1000).
 // When the integer part of RandomSeed is a multiple of 1000 (no seed given counts as 0), the

@@ -83,6 +83,15 @@ struct RunContext {
   // Position of the progress bar (0 to 100) in log-file mode.
   int progress_position = 0;
 
+  // A fit made away from the window (a random start in a thread of its own): when set, log
+  // lines are dropped and this is told the progress instead of the window; true asks the fit
+  // to stop (StopRun(StopReason::kCancel)).
+  std::function<bool(const RunProgress&)> background_progress;
+  // The start the run is fitting, and the number of starts (`rst`; 0 without), for the Info
+  // button.
+  int start_number = 0;
+  int start_count = 0;
+
   ModelState model;
   EventHistoryState history;
 

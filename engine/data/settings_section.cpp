@@ -11,6 +11,7 @@
 #include "core/distributions.h"
 #include "core/format_real.h"
 #include "core/log.h"
+#include "core/random.h"
 #include "core/stop_run.h"
 #include "data/data_reader.h"
 #include "data/design_reader.h"
@@ -465,8 +466,7 @@ void ParseSeed(DataRun& run, const std::string& command) {
   const double seed = std::fabs(ReadReal(run, run.InputFile));
   if (!std::isfinite(seed)) StopRun("  Error: impossible value in command " + command);
   run.RandomSeed = seed <= kExactSeedLimit ? seed : std::fmod(seed, kGeneratorModulus);
-  run.random_amplitude =
-      static_cast<std::int32_t>(std::min(std::trunc(seed * 0.0001) + 1, kInt32Max));
+  run.random_amplitude = SeedAmplitude(seed);
 }
 
 void ParseNewton(DataRun& run) {

@@ -12,6 +12,13 @@
 
 namespace tav {
 
+// Two random starts whose log-likelihoods, extrapolated to where their fits were heading
+// (RandomStartOutcome::limit), lie this close reached the same maximum. EM stops short of a
+// maximum by about the last change times r / (1 - r), r its rate of convergence: with the
+// default criterion that can be 0.001 and more, so the log-likelihoods themselves cannot tell
+// two maxima that lie 0.001 apart, while their extrapolations agree to 1E-5 and better.
+inline constexpr double kSameMaximum = 1e-4;
+
 // One fit of a run with random starts (`rst`).
 struct RandomStartOutcome {
   int start = 0;  // from 1
@@ -20,6 +27,10 @@ struct RandomStartOutcome {
   bool failed = false;
   std::string error;
   double log_likelihood = 0;
+  // The log-likelihood the fit was heading for: with the last two stop criteria s1 (the one
+  // before) and s2 both above 0 and r = s2 / s1 below 1, log_likelihood + s2 r / (1 - r)
+  // (Aitken's extrapolation of linear convergence), else log_likelihood itself.
+  double limit = 0;
   int iterations = 0;
   bool converged = false;
 };

@@ -1,9 +1,96 @@
 #include "report/random_starts_report.h"
 
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "core/format_real.h"
+#include "report/write_report.h"
+
 namespace tav {
+namespace {
+
+// Ranks the starts: the fits that went through by their log-likelihood, largest first, equal ones
+// in start order; then the failed ones in start order.
+std::vector<int> RankedStarts(const std::vector<RandomStartOutcome>& starts) {
+  std::vector<int> order(starts.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    if (starts[a].failed != starts[b].failed) return !starts[a].failed;
+    if (starts[a].failed) return false;
+    return starts[a].log_likelihood > starts[b].log_likelihood;
+  });
+  return order;
+}
+
+}  // namespace
+
+int StartsAtBest(const std::vector<RandomStartOutcome>& starts) {
+  double best = 0;
+  bool any = false;
+  for (const RandomStartOutcome& start : starts) {
+    if (start.failed) continue;
+    if (!any || start.limit > best) best = start.limit;
+    any = true;
+  }
+  int count = 0;
+  for (const RandomStartOutcome& start : starts) {
+    if (!start.failed && start.limit >= best - kSameMaximum) ++count;
+  }
+  return count;
+}
 
 void WriteRandomStarts(RunState& run) {
-  if (run.random_starts.empty()) return;
+  const std::vector<RandomStartOutcome>& starts = run.random_starts;
+  if (starts.empty()) return;
+  TextFile& out = run.ReportFile;
+  out.WriteLine("");
+  out.WriteLine("*** RANDOM STARTS ***");
+  out.WriteLine("");
+  out.WriteLine("   Rank  Start       Seed    Log-likelihood  Iterations  Converged");
+  int rank = 0;
+  for (int k : RankedStarts(starts)) {
+    const RandomStartOutcome& start = starts[k];
+    std::string line =
+        FormatReal(7, 0, ++rank) + FormatReal(7, 0, start.start) + FormatReal(11, 0, start.seed);
+    if (start.failed) {
+      line += "    " + start.error;
+    } else {
+      line += FormatReal(18, 5, start.log_likelihood) + FormatReal(12, 0, start.iterations) +
+              Blanks(2) + (start.converged ? "yes" : "no");
+    }
+    out.WriteLine(line);
+  }
+  const int at_best = StartsAtBest(starts);
+  const int count = static_cast<int>(starts.size());
+  out.WriteLine("");
+  out.WriteLine("  Starts at the best log-likelihood (within " + FormatReal(0, 4, kSameMaximum) +
+                ") = " + FormatReal(0, 0, at_best) + " of " + FormatReal(0, 0, count));
+  if (at_best < 2) {
+    out.WriteLine("  Warning: fewer than two starts reached the best log-likelihood; it may be a");
+    out.WriteLine("  local maximum. Ask for more starts (rst).");
+  }
+  out.WriteLine("");
+
+  if (run.results) {
+    using Json = nlohmann::ordered_json;
+    Json list = Json::array();
+    for (const RandomStartOutcome& start : starts) {
+      Json entry = {{"start", start.start},
+                    {"seed", start.seed},
+                    {"log_likelihood", start.failed ? Json(nullptr) : Json(start.log_likelihood)},
+                    {"iterations", start.iterations},
+                    {"converged", !start.failed && start.converged}};
+      if (start.failed) entry["error"] = start.error;
+      list.push_back(std::move(entry));
+    }
+    (*run.results)["random_starts"] = {{"tolerance", kSameMaximum},
+                                       {"at_best", at_best},
+                                       {"best_start", run.start_number},
+                                       {"starts", std::move(list)}};
+  }
 }
 
 }  // namespace tav

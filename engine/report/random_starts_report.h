@@ -1,12 +1,20 @@
 #ifndef TAV_ENGINE_REPORT_RANDOM_STARTS_REPORT_H_
 #define TAV_ENGINE_REPORT_RANDOM_STARTS_REPORT_H_
 
+#include <vector>
+
 #include "newton/run_state.h"
 
 namespace tav {
 
+// The number of starts that went through with a log-likelihood within kSameMaximum of the
+// best.
+int StartsAtBest(const std::vector<RandomStartOutcome>& starts);
+
 // The "*** RANDOM STARTS ***" section, when the run made random starts (`rst`): the starts
-// ranked by their log-likelihood, and how many reached the best.
+// ranked by their log-likelihood (largest first, equal ones in start order, failed starts last
+// with their error), with seed, iterations and whether they converged; then how many reached
+// the best log-likelihood, and a warning when fewer than two did.
 void WriteRandomStarts(RunState& run);
 
 }  // namespace tav

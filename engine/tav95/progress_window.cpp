@@ -84,7 +84,9 @@ void ProgressWindow::SetUp(bool log_file_mode) {
 }
 
 void ProgressWindow::ShowInfo() {
-  iteration_label->setText("Iteration = " + QString::number(progress.iteration));
+  QString iteration = "Iteration = " + QString::number(progress.iteration);
+  if (progress.starts > 0) iteration += QString(" (start %1)").arg(progress.start);
+  iteration_label->setText(iteration);
   criterion_label->setText("Stop-criterion = " +
                            QString::fromStdString(FormatReal(8, 8, progress.stop_criterion)));
 }

@@ -30,7 +30,8 @@ class ProgressWindow : public QWidget {
   // "Cancel": the run ends at the next log line.
   void RequestCancel() { cancel_requested = true; }
 
-  // "Info": the estimation driver's current iteration and stop criterion.
+  // "Info": the estimation driver's current iteration and stop criterion, and in a run with
+  // random starts the start being fitted.
   void ShowInfo();
 
   QProgressBar* progress_bar;

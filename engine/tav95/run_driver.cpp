@@ -16,6 +16,7 @@
 #include "report/correspondence_report.h"
 #include "report/simulation.h"
 #include "report/write_report.h"
+#include "tav95/random_starts.h"
 
 namespace tav {
 namespace {
@@ -84,7 +85,11 @@ void FitModel(RunState& run) {
 }
 
 void FitAndReport(RunState& run) {
-  FitModel(run);
+  if (run.settings.random_starts > 0) {
+    FitFromRandomStarts(run);
+  } else {
+    FitModel(run);
+  }
   if (!run.settings.simulate_file.empty()) SimulateData(run);
   WritePosteriorFiles(run);
   // A correspondence or association analysis has a report of its own, which shows no standard
