@@ -8,10 +8,10 @@
 namespace tavwin {
 
 // The items of the report viewer's "&GoTo" menu, in menu order.
-inline constexpr int kGoToItemCount = 8;
+inline constexpr int kGoToItemCount = 11;
 inline constexpr std::array<const char*, kGoToItemCount> kGoToCaptions = {
-    "Top",        "Statistics", "Frequencies", "R-squared",
-    "Log-linear", "Hazard",     "Conditional", "Latent"};
+    "Top",         "Statistics", "Frequencies", "R-squared", "Log-linear",    "Hazard",
+    "Conditional", "Latent",     "Random",      "Bivariate", "Classification"};
 
 struct GoToTarget {
   bool enabled = false;

@@ -132,70 +132,158 @@ double EstimatedCellFrequency(const RunState& run, std::int64_t cell) {
   return product;
 }
 
+namespace {
+
+// The estimated frequencies of the cells of a table of manifest variables in one subgroup:
+// the categories of the `res` variables come from the subgroup, the variables the pattern
+// marks 1 are set cell by cell, those marked 2 are summed over with the latent variables, and
+// the submodels of those marked 0 are left out of the product.
+class PatternFrequencies {
+ public:
+  PatternFrequencies(const RunState& run, int subgroup, const Membership& pattern)
+      : run_(run), model_(run.model), pattern_(pattern), category_(kVectorSize, 0) {
+    const int first = model_.FirstManifest();
+    // The categories of the `res` variables: the first variable most significant.
+    int rest = subgroup;
+    for (int v = model_.ResCount - 1; v >= 0; --v) {
+      const int d = std::max(model_.Dimension[v], 1);
+      category_[v] = rest % d;
+      rest /= d;
+    }
+    // Submodels of a variable the pattern drops sum to 1 over it and leave the product.
+    for (int t = 0; t < model_.SubmodelCount; ++t) {
+      bool drops = false;
+      for (int v = first; v < model_.VariableCount && !drops; ++v) {
+        drops = model_.submodels[t].SubmodelVariables[v] != 0 && pattern_[v - first] == 0;
+      }
+      if (!drops) used_.push_back(t);
+    }
+    for (int t : used_) weights_.push_back(SubmodelWeights(model_, t));
+    // Latent variables outermost, then the carried unobserved manifest variables.
+    for (int v = model_.ResCount; v < first; ++v) free_variables_.push_back(v);
+    for (int v = first; v < model_.VariableCount; ++v) {
+      if (pattern_[v - first] == 2) free_variables_.push_back(v);
+      if (pattern_[v - first] == 1) observed_.push_back(v);
+    }
+  }
+
+  // The manifest variables the pattern marks 1, in variable order.
+  const std::vector<int>& Observed() const { return observed_; }
+  // Sets the category of observed variable v.
+  void Set(int v, int category) { category_[v] = category; }
+
+  // The frequency of the cell the observed variables are set to, summed over its completions;
+  // completions (when not null) receives every completion's.
+  double Frequency(std::vector<double>* completions) {
+    double sum = 0.0;
+    do {
+      double entry = 1.0;
+      for (std::size_t i = 0; i < used_.size(); ++i) {
+        entry *= Fitted(run_, SubmodelCell(model_, used_[i], weights_[i], category_));
+      }
+      if (completions != nullptr) completions->push_back(entry);
+      sum += entry;
+    } while (NextCombination(model_, free_variables_, category_));
+    return sum;
+  }
+
+ private:
+  const RunState& run_;
+  const ModelState& model_;
+  const Membership& pattern_;
+  std::vector<int> category_;
+  std::vector<int> used_;
+  std::vector<std::vector<std::int64_t>> weights_;
+  std::vector<int> free_variables_;
+  std::vector<int> observed_;
+};
+
+}  // namespace
+
+double EstimatedObservedFrequency(const RunState& run, int subgroup, const Membership& pattern,
+                                  double cell, std::vector<double>& completions) {
+  const ModelState& model = run.model;
+  completions.clear();
+  if (subgroup < 0 || subgroup >= static_cast<int>(model.SubgroupPattern.size())) return 0.0;
+  PatternFrequencies frequencies(run, subgroup, pattern);
+
+  // The categories of the observed manifest variables.
+  long double size = model.ManifestCellCount;
+  for (int v = model.FirstManifest(); v < model.VariableCount; ++v) {
+    if (pattern[v - model.FirstManifest()] != 1) size /= model.Dimension[v];
+  }
+  long double remaining = cell;
+  for (int v : frequencies.Observed()) {
+    size /= model.Dimension[v];
+    const long double c = std::floor(remaining / size);
+    const int category = static_cast<int>(std::clamp<long double>(c, 0, model.Dimension[v] - 1));
+    frequencies.Set(v, category);
+    remaining -= category * size;
+  }
+  return frequencies.Frequency(&completions);
+}
+
 double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell,
                                   std::vector<double>& completions) {
   const ModelState& model = run.model;
   completions.clear();
   if (subgroup < 0 || subgroup >= static_cast<int>(model.SubgroupPattern.size())) return 0.0;
-  const Membership& pattern = model.SubgroupPattern[subgroup];
-  const int first = model.FirstManifest();
-  std::vector<int> category(kVectorSize, 0);
-
-  // The categories of the `res` variables: the first variable most significant.
-  int rest = subgroup;
-  for (int v = model.ResCount - 1; v >= 0; --v) {
-    const int d = std::max(model.Dimension[v], 1);
-    category[v] = rest % d;
-    rest /= d;
-  }
-
-  // The categories of the observed manifest variables.
-  long double size = model.ManifestCellCount;
-  for (int v = first; v < model.VariableCount; ++v) {
-    if (pattern[v - first] != 1) size /= model.Dimension[v];
-  }
-  long double remaining = cell;
-  for (int v = first; v < model.VariableCount; ++v) {
-    if (pattern[v - first] != 1) continue;
-    size /= model.Dimension[v];
-    const long double c = std::floor(remaining / size);
-    category[v] = static_cast<int>(std::clamp<long double>(c, 0, model.Dimension[v] - 1));
-    remaining -= category[v] * size;
-  }
-
-  // Submodels of a variable the subgroup drops sum to 1 over it and leave the product.
-  std::vector<int> used;
-  for (int t = 0; t < model.SubmodelCount; ++t) {
-    bool drops = false;
-    for (int v = first; v < model.VariableCount && !drops; ++v) {
-      drops = model.submodels[t].SubmodelVariables[v] != 0 && pattern[v - first] == 0;
-    }
-    if (!drops) used.push_back(t);
-  }
-  std::vector<std::vector<std::int64_t>> weights;
-  for (int t : used) weights.push_back(SubmodelWeights(model, t));
-
-  // Latent variables outermost, then the carried unobserved manifest variables.
-  std::vector<int> free_variables;
-  for (int v = model.ResCount; v < first; ++v) free_variables.push_back(v);
-  for (int v = first; v < model.VariableCount; ++v) {
-    if (pattern[v - first] == 2) free_variables.push_back(v);
-  }
-  double sum = 0.0;
-  do {
-    double entry = 1.0;
-    for (std::size_t i = 0; i < used.size(); ++i) {
-      entry *= Fitted(run, SubmodelCell(model, used[i], weights[i], category));
-    }
-    completions.push_back(entry);
-    sum += entry;
-  } while (NextCombination(model, free_variables, category));
-  return sum;
+  return EstimatedObservedFrequency(run, subgroup, model.SubgroupPattern[subgroup], cell,
+                                    completions);
 }
 
 double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell) {
   std::vector<double> completions;
   return EstimatedObservedFrequency(run, subgroup, cell, completions);
+}
+
+std::vector<double> EstimatedPatternTable(const RunState& run, int subgroup,
+                                          const Membership& pattern) {
+  const ModelState& model = run.model;
+  if (subgroup < 0 || subgroup >= static_cast<int>(model.SubgroupPattern.size())) return {};
+  PatternFrequencies frequencies(run, subgroup, pattern);
+  const std::vector<int>& observed = frequencies.Observed();
+  std::size_t cells = 1;
+  for (int v : observed) cells *= static_cast<std::size_t>(std::max(model.Dimension[v], 1));
+  std::vector<double> table(cells, 0.0);
+  std::vector<int> category(kVectorSize, 0);
+  for (std::size_t c = 0; c < cells; ++c) {
+    for (int v : observed) frequencies.Set(v, category[v]);
+    table[c] = frequencies.Frequency(nullptr);
+    NextCombination(model, observed, category);
+  }
+  return table;
+}
+
+Membership MarginPattern(const ModelState& model, const Membership& observed) {
+  const int first = model.FirstManifest();
+  Membership pattern{};
+  for (int v = first; v < model.VariableCount; ++v) pattern[v - first] = observed[v] ? 1 : 0;
+  // Drop as many of the others as can be: a variable stays (carried, 2) when a submodel that
+  // holds it is the first (frequencies, not probabilities) or has a dependent variable that is
+  // not dropped. Carrying one variable can make another stay; repeat until nothing changes.
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int t = 0; t < model.SubmodelCount; ++t) {
+      const Submodel& submodel = model.submodels[t];
+      bool holds_dropped = false;
+      bool droppable = t > 0;
+      for (int v = 0; v < model.VariableCount; ++v) {
+        if (submodel.SubmodelVariables[v] == 0) continue;
+        const bool dropped = model.IsManifest(v) && pattern[v - first] == 0;
+        holds_dropped = holds_dropped || dropped;
+        if (!dropped && IsDependentIn(model, t, v)) droppable = false;
+      }
+      if (!holds_dropped || droppable) continue;
+      for (int v = first; v < model.VariableCount; ++v) {
+        if (submodel.SubmodelVariables[v] != 0 && pattern[v - first] == 0) {
+          pattern[v - first] = 2;
+          changed = true;
+        }
+      }
+    }
+  }
+  return pattern;
 }
 
 long double CompleteTableCells(const ModelState& model) {

@@ -60,6 +60,27 @@ double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell
                                   std::vector<double>& completions);
 double EstimatedObservedFrequency(const RunState& run, int subgroup, double cell);
 
+// The same for a table of the subgroup's own choosing: pattern (indexed by manifest variable,
+// as SubgroupPattern) marks the variables of the table 1, those summed over 2 and those left
+// out 0; a variable may be left out only where MarginPattern would leave it out (or where the
+// subgroup's own pattern does). cell counts in the table of the variables marked 1.
+double EstimatedObservedFrequency(const RunState& run, int subgroup, const Membership& pattern,
+                                  double cell, std::vector<double>& completions);
+
+// Every cell of that table (the last variable fastest), each summed over its completions in
+// the same order as EstimatedObservedFrequency sums them.
+std::vector<double> EstimatedPatternTable(const RunState& run, int subgroup,
+                                          const Membership& pattern);
+
+// The pattern of the margin of the manifest variables that observed marks (indexed by
+// variable number) with as few variables summed over as the model allows: 1 for the marked
+// variables, 0 for every variable of a set D that can be left out, 2 for the rest. D is the
+// largest set in which every submodel that holds a variable of D is a conditional one (not the
+// first submodel, which holds frequencies) with all its dependent variables in D: summed over
+// D, the product of those submodels is 1. For a latent class model with every item given the
+// latent variables alone, D is every variable but the marked ones.
+Membership MarginPattern(const ModelState& model, const Membership& observed);
+
 // The number of cells of the complete table: the product of every variable's categories.
 long double CompleteTableCells(const ModelState& model);
 

@@ -239,6 +239,32 @@ void RecordLatentClasses(RunState& run, const LatentClassFigures& figures) {
       {"lambda", Number(figures.lambda)}};
 }
 
+void RecordBivariateResiduals(RunState& run, const std::vector<BivariateResidualFigures>& pairs) {
+  if (!run.results) return;
+  Json list = Json::array();
+  for (const BivariateResidualFigures& pair : pairs) {
+    list.push_back({{"variables", {pair.first, pair.second}},
+                    {"x_squared", Number(pair.x_squared)},
+                    {"df", pair.df},
+                    {"ratio", Number(pair.ratio)}});
+  }
+  (*run.results)["bivariate_residuals"] = list;
+}
+
+void RecordClassification(RunState& run, const ClassificationFigures& figures) {
+  if (!run.results) return;
+  Json classes = Json::array();
+  for (const ClassificationFigures::Class& one : figures.classes) {
+    Json averages = Json::array();
+    for (double value : one.average_posteriors) averages.push_back(Number(value));
+    classes.push_back(
+        {{"latent", one.latent}, {"cases", Number(one.cases)}, {"average_posteriors", averages}});
+  }
+  (*run.results)["classification"] = {{"classes", classes},
+                                      {"cases", Number(figures.cases)},
+                                      {"entropy_r_squared", Number(figures.entropy_r_squared)}};
+}
+
 void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoRSquared& r) {
   if (!run.results) return;
   auto measure = [](double baseline, double fitted, double r_squared) {

@@ -89,6 +89,34 @@ struct LatentClassFigures {
 };
 void RecordLatentClasses(RunState& run, const LatentClassFigures& figures);
 
+// The bivariate residuals: per pair of manifest variables (in the order of the report's
+// columns, then rows) the two labels, X-squared, its degrees of freedom and X-squared / df (not
+// finite where the report shows "--").
+struct BivariateResidualFigures {
+  std::string first;
+  std::string second;
+  double x_squared = 0;
+  int df = 0;
+  double ratio = 0;
+};
+void RecordBivariateResiduals(RunState& run, const std::vector<BivariateResidualFigures>& pairs);
+
+// The classification: per latent class (the categories of the latent variables, the first
+// slowest) the cases assigned to it and the average posterior probability of every class among
+// them (not finite when it has none); the cases classified and the entropy R-squared (not
+// finite when there were none).
+struct ClassificationFigures {
+  struct Class {
+    std::vector<int> latent;
+    double cases = 0;
+    std::vector<double> average_posteriors;
+  };
+  std::vector<Class> classes;
+  double cases = 0;
+  double entropy_r_squared = NAN;
+};
+void RecordClassification(RunState& run, const ClassificationFigures& figures);
+
 // The pseudo R-squared measures of the submodel labelled label.
 void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoRSquared& r);
 

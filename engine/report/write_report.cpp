@@ -4,6 +4,7 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
+#include "report/latent_class_diagnostics.h"
 #include "report/parameter_tables.h"
 #include "report/posterior_writer.h"
 #include "report/probabilities.h"
@@ -84,6 +85,7 @@ void WriteReport(RunState& run) {
   // bivariate residuals and the classification.
   if (settings.show_diagnostics) {
     WriteRandomStarts(run);
+    WriteLatentClassDiagnostics(run);
   }
 
   FinishResultsDocument(run);

@@ -35,6 +35,7 @@ class FrontendLogicTest : public QObject {
   void ExamplesDirectoryIsFound();
   void GoToIndexesSectionsInOrder();
   void GoToSkipsMissingSections();
+  void GoToFindsChecksWithoutRandomStarts();
   void GoToStopsAtUnmatchedHeader();
   void GoToIgnoresInputHeader();
   void CommandLineEndsInLogOption();
@@ -428,11 +429,15 @@ void FrontendLogicTest::GoToIndexesSectionsInOrder() {
                              "*** HAZARD PARAMETERS ***",
                              "*** CONDITIONAL PROBABILITIES ***",
                              "*** LATENT CLASS OUTPUT ***",
+                             "*** RANDOM STARTS ***",
+                             "*** BIVARIATE RESIDUALS ***",
+                             "  A",
+                             "*** CLASSIFICATION ***",
                              "end"};
   const auto targets = IndexGoTo(lines);
   QVERIFY(targets[0].enabled);
   QCOMPARE(targets[0].position, 0);
-  const int header_lines[] = {0, 3, 5, 6, 7, 8, 9, 10};
+  const int header_lines[] = {0, 3, 5, 6, 7, 8, 9, 10, 11, 12, 14};
   for (int item = 1; item < kGoToItemCount; ++item) {
     QVERIFY2(targets[item].enabled, kGoToCaptions[item]);
     QCOMPARE(targets[item].line, header_lines[item]);
@@ -458,6 +463,26 @@ void FrontendLogicTest::GoToSkipsMissingSections() {
   QVERIFY(targets[6].enabled);
   QCOMPARE(targets[6].position, 41 + 31 + 3);
   QVERIFY(!targets[7].enabled);  // Latent: the text ended
+}
+
+void FrontendLogicTest::GoToFindsChecksWithoutRandomStarts() {
+  // A latent class report of a run without random starts: the two sections that check the
+  // model follow the latent class output directly.
+  const QStringList lines = {
+      "*** STATISTICS ***",          "*** LATENT CLASS OUTPUT ***", "E = 0.0976",
+      "*** BIVARIATE RESIDUALS ***", "*** CLASSIFICATION ***",      "  Entropy R-squared"};
+  const auto targets = IndexGoTo(lines);
+  QVERIFY(targets[1].enabled);
+  for (int item = 2; item <= 6; ++item) QVERIFY2(!targets[item].enabled, kGoToCaptions[item]);
+  QCOMPARE(targets[7].line, 1);
+  QVERIFY(!targets[8].enabled);  // Random
+  QVERIFY(targets[9].enabled);
+  QCOMPARE(targets[9].line, 3);
+  QCOMPARE(targets[9].position, PositionOfLine(lines, 3));
+  QVERIFY(targets[10].enabled);
+  QCOMPARE(targets[10].line, 4);
+  // Worked out by hand: 18+2, 27+2, 10+2, 27+2.
+  QCOMPARE(targets[10].position, 90);
 }
 
 void FrontendLogicTest::GoToStopsAtUnmatchedHeader() {

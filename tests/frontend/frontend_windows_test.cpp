@@ -274,7 +274,7 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
   QCOMPARE(ItemNamed(MenuNamed(bar, "&Edit"), "&Copy")->shortcut(), QKeySequence("Ctrl+C"));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&GoTo")),
            QStringList({"Top", "Statistics", "Frequencies", "R-squared", "Log-linear", "Hazard",
-                        "Conditional", "Latent"}));
+                        "Conditional", "Latent", "Random", "Bivariate", "Classification"}));
   for (QAction* item : MenuNamed(bar, "&GoTo")->actions()) QVERIFY(!item->isEnabled());
 
   ActivateChild(frame->LogWindow());
@@ -609,7 +609,7 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   QVERIFY(!QFile::exists(paths_.TempOutputPath));
   QVERIFY(!output->OutputSaved());
   QCOMPARE(output->windowTitle(), QString("Output"));
-  const bool expected[] = {true, true, true, false, true, false, true, false};
+  const bool expected[] = {true, true, true, false, true, false, true, false, false, false, false};
   for (int item = 0; item < kGoToItemCount; ++item) {
     QCOMPARE(output->GoToAction(item)->isEnabled(), expected[item]);
   }

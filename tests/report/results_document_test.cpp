@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -105,6 +106,31 @@ TEST(ResultsDocument, ExamplesGiveValidDocumentsWithTheReportsNumbers) {
       }
     }
     EXPECT_GT(rows, 0) << example;
+    // The checks of a latent class model: every ratio and average posterior as printed.
+    EXPECT_EQ(document.contains("bivariate_residuals"), example == "lcstouff") << example;
+    EXPECT_EQ(document.contains("classification"), example == "lcstouff") << example;
+    if (example == "lcstouff") {
+      EXPECT_EQ(document["bivariate_residuals"].size(), 6u);
+      for (const Json& pair : document["bivariate_residuals"]) {
+        EXPECT_EQ(pair["df"].get<int>(), 1);
+        std::ostringstream ratio;
+        ratio.setf(std::ios::fixed);
+        ratio.precision(3);
+        ratio << " " << pair["ratio"].get<double>();
+        EXPECT_TRUE(std::any_of(run.report.begin(), run.report.end(), [&](const std::string& l) {
+          return l.find(ratio.str()) != std::string::npos;
+        })) << ratio.str();
+      }
+      const Json& classification = document["classification"];
+      EXPECT_EQ(classification["cases"].get<double>(), 216);
+      for (const Json& one : classification["classes"]) {
+        for (const Json& p : one["average_posteriors"]) {
+          EXPECT_TRUE(ReportShows(run, p.get<double>(), 4));
+        }
+      }
+      EXPECT_NEAR(classification["entropy_r_squared"].get<double>(),
+                  run.Statistic("Entropy R-squared"), 0.6e-4);
+    }
     // Every beta of the parameter tables, rounded as the report prints it, is in the report.
     for (const Json& table : document["parameters"]) {
       for (const Json& effect : table["effects"]) {
