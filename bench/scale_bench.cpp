@@ -14,6 +14,11 @@
 // - lc100x500k: 5 latent classes for 99 dichotomous items (100 variables with the latent one),
 //   500,000 records, fitted to convergence with the default criterion and no standard errors:
 //   "fit" as above and "iterations".
+// - lc4rst100: 4 latent classes for 6 dichotomous items, 10,000 records, 100 random starts
+//   (rst 100) to convergence with the default criterion, no standard errors: "fit" as above,
+//   "starts" and "at_best", the starts that reached the best log-likelihood. Run it with
+//   TAV_SCALE_SETTINGS "thr 1" and "thr 2": the ratio of the wall times is the speed-up of
+//   the parallel starts.
 // Every line ends with the peak resident memory of the process in MB (getrusage). bench/scale
 // runs them all beside R (bench/scale.R). TAV_SCALE_SETTINGS, when set, is added to every
 // case's settings (for example "thr 1").
@@ -30,11 +35,14 @@
 #include <vector>
 
 #include "core/console_presentation.h"
+#include "core/random.h"
 #include "core/stop_run.h"
 #include "data/parse_input.h"
 #include "generator.h"
 #include "newton/run_state.h"
+#include "report/random_starts_report.h"
 #include "report/write_report.h"
+#include "tav95/random_starts.h"
 #include "tav95/run_driver.h"
 
 namespace {
@@ -138,6 +146,7 @@ struct Case {
   std::string input;
   bool whole_run = false;
   bool read_only = false;
+  bool random_starts = false;
 };
 
 Case MakeCase(const std::string& name, const fs::path& dir) {
@@ -160,6 +169,10 @@ Case MakeCase(const std::string& name, const fs::path& dir) {
   } else if (name == "lc100x500k") {
     WriteRecords(dir / data, 5, 5, 99, 2, 500000);
     c.input = LatentClassInput(99, 5, 500000, data, "");
+  } else if (name == "lc4rst100") {
+    WriteRecords(dir / data, 6, 4, 6, 2, 10000);
+    c.input = LatentClassInput(6, 4, 10000, data, "rst 100");
+    c.random_starts = true;
   } else {
     std::cerr << "unknown case " << name << "\n";
     std::exit(2);
@@ -199,8 +212,15 @@ int main(int argc, char** argv) {
     if (c.read_only) line += " read " + reading.Text();
     if (!c.read_only) {
       const Timer fit;
-      tav::FitModel(run);
-      line += " fit " + fit.Text() + " iterations " + std::to_string(run.IterationCount);
+      if (c.random_starts) {
+        tav::TimeOfDaySeconds(run);  // the run's seed, as the program takes it
+        tav::FitFromRandomStarts(run);
+        line += " fit " + fit.Text() + " starts " + std::to_string(run.random_starts.size()) +
+                " at_best " + std::to_string(tav::StartsAtBest(run.random_starts));
+      } else {
+        tav::FitModel(run);
+        line += " fit " + fit.Text() + " iterations " + std::to_string(run.IterationCount);
+      }
       if (c.whole_run) {
         tav::WriteReport(run);
         line += " run " + all.Text();

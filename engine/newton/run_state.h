@@ -13,9 +13,9 @@
 namespace tav {
 
 // Two random starts whose log-likelihoods, extrapolated to where their fits were heading
-// (RandomStartOutcome::limit), lie this close reached the same maximum. EM stops short of a
-// maximum by about the last change times r / (1 - r), r its rate of convergence: with the
-// default criterion that can be 0.001 and more, so the log-likelihoods themselves cannot tell
+// (RandomStartOutcome::limit), lie this close reached the same maximum (StartsAtBest). EM stops
+// short of a maximum by about the last change times r / (1 - r), r its rate of convergence: with
+// the default criterion that can be 0.001 and more, so the log-likelihoods themselves cannot tell
 // two maxima that lie 0.001 apart, while their extrapolations agree to 1E-5 and better.
 inline constexpr double kSameMaximum = 1e-4;
 

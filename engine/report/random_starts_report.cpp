@@ -1,6 +1,7 @@
 #include "report/random_starts_report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <string>
@@ -28,16 +29,17 @@ std::vector<int> RankedStarts(const std::vector<RandomStartOutcome>& starts) {
 }  // namespace
 
 int StartsAtBest(const std::vector<RandomStartOutcome>& starts) {
-  double best = 0;
-  bool any = false;
+  // The limit of the best start (the first of equal ones) is where the others must be heading.
+  const RandomStartOutcome* best = nullptr;
   for (const RandomStartOutcome& start : starts) {
-    if (start.failed) continue;
-    if (!any || start.limit > best) best = start.limit;
-    any = true;
+    if (!start.failed && (best == nullptr || start.log_likelihood > best->log_likelihood)) {
+      best = &start;
+    }
   }
+  if (best == nullptr) return 0;
   int count = 0;
   for (const RandomStartOutcome& start : starts) {
-    if (!start.failed && start.limit >= best - kSameMaximum) ++count;
+    if (!start.failed && std::fabs(start.limit - best->limit) <= kSameMaximum) ++count;
   }
   return count;
 }

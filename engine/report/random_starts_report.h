@@ -7,8 +7,10 @@
 
 namespace tav {
 
-// The number of starts that went through with a log-likelihood within kSameMaximum of the
-// best.
+// The number of starts that reached the best maximum: those that went through and whose
+// log-likelihood extrapolated to its limit (RandomStartOutcome::limit) lies within kSameMaximum
+// of the limit of the best start (the start with the largest log-likelihood). A start far from
+// convergence can extrapolate beyond the best; it is not counted.
 int StartsAtBest(const std::vector<RandomStartOutcome>& starts);
 
 // The "*** RANDOM STARTS ***" section, when the run made random starts (`rst`): the starts

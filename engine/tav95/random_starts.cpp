@@ -1,5 +1,6 @@
 #include "tav95/random_starts.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -171,8 +172,12 @@ void WorkOnStarts(StartBoard& board, RunState& copy, const std::vector<std::int3
 }  // namespace
 
 void FitFromRandomStarts(RunState& run) {
+  // The submodels, and the hazard part after them in an event-history model.
+  const ModelState& model = run.model;
+  const int submodels = std::min(static_cast<int>(model.submodels.size()),
+                                 model.SubmodelCount + (run.history.HazardModel ? 1 : 0));
   bool any_random = false;
-  for (const Submodel& submodel : run.model.submodels) any_random |= submodel.random_start;
+  for (int r = 0; r < submodels; ++r) any_random |= model.submodels[r].random_start;
   if (!any_random) StopRun("  Error: command rst needs random start values (see ran)");
 
   const std::vector<std::int32_t> seeds =
@@ -214,6 +219,10 @@ void FitFromRandomStarts(RunState& run) {
         all = board.failure || (finished == count && logged == count);
       }
       progress.starts = count;
+      // The Info button shows the start that reported last.
+      run.IterationCount = progress.iteration;
+      run.StopCriterion = progress.stop_criterion;
+      run.start_number = progress.start;
       for (const std::string& line : lines) WriteLogLine(run, line);
       if (lines.empty() && run.presentation != nullptr && run.presentation->PumpEvents(progress)) {
         StopRun(StopReason::kCancel);
