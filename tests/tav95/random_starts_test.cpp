@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
@@ -121,6 +123,24 @@ TEST(RandomStarts, RankTwoKnownMaximaAndKeepTheBest) {
   EngineRun one(std::string(kTwoMaxima) + "see 4321\nrst 1\n");
   EXPECT_TRUE(
       one.Has("  Warning: fewer than two starts reached the best log-likelihood; it may be a"));
+}
+
+TEST(RandomStarts, ResultsDocumentHoldsEveryStart) {
+  EngineRun run(std::string(kTwoMaxima) + "see 4321\nrst 12\nwjs r.json\n");
+  ASSERT_EQ(run.status, 0);
+  std::ifstream in(run.dir.File("r.json"));
+  const nlohmann::ordered_json document = nlohmann::ordered_json::parse(in);
+  const nlohmann::ordered_json& starts = document["random_starts"];
+  const std::vector<StartRow> rows = StartRows(run);
+  EXPECT_EQ(starts["best_start"].get<int>(), rows[0].start);
+  int at_best = 0;
+  for (const StartRow& row : rows) {
+    const nlohmann::ordered_json& start = starts["starts"][row.start - 1];
+    EXPECT_EQ(start["seed"].get<int>(), row.seed);
+    EXPECT_NEAR(start["log_likelihood"].get<double>(), row.log_likelihood, 0.6e-5);
+    at_best += std::fabs(row.log_likelihood - kFirstMaximum) < 0.6e-5;
+  }
+  EXPECT_EQ(starts["at_best"].get<int>(), at_best);
 }
 
 TEST(RandomStarts, BestStartIsTheSingleRunOfItsSeedWhateverTheThreads) {
