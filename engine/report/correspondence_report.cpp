@@ -6,6 +6,7 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "newton/eigenvalues.h"
+#include "report/random_starts_report.h"
 #include "report/report_computations.h"
 #include "report/result_files.h"
 #include "report/results_document.h"
@@ -585,6 +586,7 @@ void WriteCorrespondenceReport(RunState& run, int t) {
     if (t == 2 && a.objects > 0) WriteObjects(run, a);
   }
   RecordCorrespondence(run, a);
+  if (run.settings.show_diagnostics) WriteRandomStarts(run);
   WriteResultFiles(run);
   FinishResultsDocument(run);
   run.FilePrefix.clear();
