@@ -49,6 +49,10 @@ struct RunContext {
   std::string InputFileName;
   std::string OutputFileName;
   std::string FilePrefix;
+  // A further path for the JSON results document, which is then written whether or not `wjs`
+  // asks for it (the program takes it from the environment variable TAV_RESULTS_JSON, which the
+  // front end sets); empty for none. It is used as it stands, without the prefix.
+  std::string results_path;
 
   TextFile InputFile;
   TextFile ReportFile;

@@ -410,6 +410,14 @@ void CheckResultFiles(const DataRun& run) {
     }
     kept.push_back(path);
   }
+  if (!run.results_path.empty()) {
+    for (const std::filesystem::path& other : kept) {
+      if (SameFile(std::filesystem::path(run.results_path), other)) {
+        StopRun("  Error: results document " + run.results_path +
+                " (TAV_RESULTS_JSON) would overwrite a file of this run");
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -61,7 +61,7 @@ Json Wald(const WaldFigures& wald) {
 
 void StartResultsDocument(RunState& run) {
   run.results.reset();
-  if (run.settings.file_results_json.empty()) return;
+  if (run.settings.file_results_json.empty() && run.results_path.empty()) return;
   const ModelState& model = run.model;
   auto document = std::make_shared<Json>();
   Json& root = *document;
@@ -434,12 +434,24 @@ void FinishResultsDocument(RunState& run) {
     iterations.push_back(line);
   }
   root["iterations"] = iterations;
-  OpenTextFile(run, run.ResultFile, run.settings.file_results_json, "w",
-               TextFile::Destination::kReplaceWhenComplete);
   // Labels that are not UTF-8 get the replacement character rather than stop the writer.
-  run.ResultFile.WriteLine(root.dump(1, ' ', false, Json::error_handler_t::replace));
-  CloseTextFile(run.ResultFile);
+  const std::string text = root.dump(1, ' ', false, Json::error_handler_t::replace);
   run.results.reset();
+  if (!run.settings.file_results_json.empty()) {
+    OpenTextFile(run, run.ResultFile, run.settings.file_results_json, "w",
+                 TextFile::Destination::kReplaceWhenComplete);
+    run.ResultFile.WriteLine(text);
+    CloseTextFile(run.ResultFile);
+  }
+  if (!run.results_path.empty()) {
+    const std::string prefix = run.FilePrefix;
+    run.FilePrefix.clear();
+    OpenTextFile(run, run.ResultFile, run.results_path, "w",
+                 TextFile::Destination::kReplaceWhenComplete);
+    run.FilePrefix = prefix;
+    run.ResultFile.WriteLine(text);
+    CloseTextFile(run.ResultFile);
+  }
 }
 
 }  // namespace tav

@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
   if (const char* fail_at = std::getenv("TAV_FAIL_WRITE_AT")) {
     run.write_faults.fail_at = std::strtol(fail_at, nullptr, 10);
   }
+  // The front end asks for the results document here, without touching the user's input.
+  if (const char* path = std::getenv("TAV_RESULTS_JSON")) run.results_path = path;
   tav::ConsolePresentation console(std::cout, std::cerr);
   tav::StopSignalPresentation presentation(window ? *window : console);
   run.presentation = &presentation;

@@ -32,6 +32,9 @@ std::string HelpText() {
          "tav.log is written in the current directory. Without a display the log lines\n"
          "go to standard output and errors to standard error.\n"
          "\n"
+         "When the environment variable TAV_RESULTS_JSON names a path, the JSON results\n"
+         "document (see wjs) is also written there.\n"
+         "\n"
          "Exit status: 0 after a normal end, 1 after an error (a write that fails\n"
          "included), 2 when the run was cancelled.\n";
 }

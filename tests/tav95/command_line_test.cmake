@@ -63,3 +63,24 @@ if(EXISTS /dev/full)
   execute_process(COMMAND ${TAV95} --help OUTPUT_FILE /dev/full RESULT_VARIABLE status)
   expect(status EQUAL 1 MESSAGE "--help into a full device must fail, got ${status}")
 endif()
+
+# TAV_RESULTS_JSON: the results document beside the report, the input without wjs; the report
+# is the golden one all the same. A path that names the report is refused.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TAV_RESULTS_JSON=${WORK}/env.json
+                        ${TAV95} ${SOURCE}/examples/lcstouff.inp ${WORK}/env.out
+                WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status OUTPUT_VARIABLE out
+                ERROR_VARIABLE err)
+expect(status EQUAL 0 MESSAGE "run with TAV_RESULTS_JSON failed (${status}): ${err}")
+file(READ ${WORK}/env.out report)
+file(READ ${SOURCE}/tests/golden/lcstouff.out golden)
+expect(report STREQUAL golden MESSAGE "TAV_RESULTS_JSON changed the report")
+file(READ ${WORK}/env.json document)
+string(JSON program GET "${document}" program)
+string(JSON classes LENGTH "${document}" latent_classes classes)
+expect(program STREQUAL "tav95" AND classes EQUAL 2 MESSAGE "wrong document: ${document}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TAV_RESULTS_JSON=${WORK}/env2.out
+                        ${TAV95} ${SOURCE}/examples/lcstouff.inp ${WORK}/env2.out
+                WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status OUTPUT_VARIABLE out
+                ERROR_VARIABLE err)
+expect(status EQUAL 1 MESSAGE "TAV_RESULTS_JSON naming the report must fail, got ${status}")
+expect(err MATCHES "TAV_RESULTS_JSON" MESSAGE "wrong error text: '${err}'")
