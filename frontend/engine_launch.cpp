@@ -42,6 +42,7 @@ FrontEndPaths FrontEndPaths::Make(const QString& program_directory, const QStrin
   paths.TempInputPath = paths.TempDirectory + "inp.tmp";
   paths.TempOutputPath = paths.TempDirectory + "out.tmp";
   paths.TempLogPath = paths.TempDirectory + "log.tmp";
+  paths.TempResultsPath = paths.TempDirectory + "results.json";
   return paths;
 }
 
@@ -65,6 +66,7 @@ EngineCommand BuildEngineCommand(const FrontEndPaths& paths, const QString& inpu
                     << (input_directory.isEmpty() ? paths.WorkingDirectory : input_directory)
                     << paths.TempLogPath;
   if (!show_log) command.arguments << "-log";
+  command.results_path = paths.TempResultsPath;
   return command;
 }
 

@@ -20,6 +20,7 @@ struct FrontEndPaths {
   QString TempInputPath;
   QString TempOutputPath;
   QString TempLogPath;
+  QString TempResultsPath;  // the JSON results document of the last run (TAV_RESULTS_JSON)
 
   // The paths for the three directories (a trailing separator is added when missing).
   static FrontEndPaths Make(const QString& program_directory, const QString& temp_directory,
@@ -41,6 +42,9 @@ QString EngineFileName();
 struct EngineCommand {
   QString program;
   QStringList arguments;
+  // Where the engine also writes its JSON results document (environment TAV_RESULTS_JSON), so
+  // that the front end gets the run's numbers without changing the user's input.
+  QString results_path;
 
   // The command as one line, the parts separated by single blanks (for messages).
   QString Text() const;

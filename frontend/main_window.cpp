@@ -308,8 +308,18 @@ bool MainWindow::StartEngine(const EngineCommand& command) {
   }
   qint64 pid = 0;
   // The engine runs in the instance's own directory, where its log goes when it is started
-  // without a log file name.
-  if (!QProcess::startDetached(command.program, command.arguments, paths_.TempDirectory, &pid)) {
+  // without a log file name. A results document of an earlier run must not pass for this one's.
+  if (!command.results_path.isEmpty()) QFile::remove(command.results_path);
+  QProcess process;
+  process.setProgram(command.program);
+  process.setArguments(command.arguments);
+  process.setWorkingDirectory(paths_.TempDirectory);
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  if (!command.results_path.isEmpty()) {
+    environment.insert("TAV_RESULTS_JSON", command.results_path);
+  }
+  process.setProcessEnvironment(environment);
+  if (!process.startDetached(&pid)) {
     dialogs_->Warn(this, "Cannot start the engine: " + command.Text());
     return false;
   }

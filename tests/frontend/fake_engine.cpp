@@ -1,6 +1,7 @@
 // Stands in for the engine in the front end's tests. Run as
 //   tav95 input report directory log [-log]
-// it writes its arguments and its working directory to "args.txt" in its home (the directory
+// it writes its arguments, its working directory and the results path of TAV_RESULTS_JSON to
+// "args.txt" in its home (the directory
 // FAKE_ENGINE_HOME names, else its own), opens and locks the log file as the engine does,
 // copies the input file to the report, and holds the log open until a file "release" appears
 // in its home (or half a minute has passed).
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
     args << argc - 1 << '\n';
     for (int i = 1; i < argc; ++i) args << argv[i] << '\n';
     args << "cwd " << std::filesystem::current_path().string() << '\n';
+    const char* results = std::getenv("TAV_RESULTS_JSON");
+    args << "results " << (results != nullptr ? results : "(none)") << '\n';
   }
   if (argc < 5) return 0;
   std::FILE* log = std::fopen(argv[4], "w");

@@ -583,9 +583,9 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   // The temporary files are the instance's own, and the engine runs in their directory.
   QVERIFY(paths_.TempInputPath.startsWith(paths_.TempDirectory));
   QTRY_COMPARE(ReadAll(paths_.directory + "args.txt"),
-               QString("5\n%1\n%2\n/data dir/\n%3\n-log\ncwd %4\n")
+               QString("5\n%1\n%2\n/data dir/\n%3\n-log\ncwd %4\nresults %5\n")
                    .arg(paths_.TempInputPath, paths_.TempOutputPath, paths_.TempLogPath,
-                        QDir(paths_.TempDirectory).absolutePath()));
+                        QDir(paths_.TempDirectory).absolutePath(), paths_.TempResultsPath));
   QCOMPARE(ReadAll(paths_.TempInputPath), report);
 
   // While the engine runs: no second run, no exit, nothing loaded.
