@@ -1,12 +1,13 @@
 #include "core/distributions.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace tav {
 
 double NormalDensity(double x) {
   if (std::fabs(x) > 100.0) return 0.0;
-  return std::exp(-x * x / 2.0) / std::sqrt(2.0 * M_PI);
+  return std::exp(-x * x / 2.0) / std::sqrt(2.0 * std::numbers::pi);
 }
 
 double NormalCdf(double x) {

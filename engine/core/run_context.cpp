@@ -4,7 +4,13 @@
 #include <cstdint>
 #include <ctime>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
@@ -38,7 +44,11 @@ ClockReading LocalClock() {
   const auto now = system_clock::now();
   const std::time_t t = system_clock::to_time_t(now);
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &t);
+#else
   localtime_r(&t, &local);
+#endif
   const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   return ClockReading{local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms)};
 }
@@ -58,7 +68,13 @@ void RunContext::CheckMemory(double bytes, const char* message) const {
 
 std::int64_t DefaultMemoryBudget() {
   constexpr std::int64_t kUnknown = std::int64_t{4} << 30;
-#ifdef _SC_PHYS_PAGES
+#if defined(_WIN32)
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (GlobalMemoryStatusEx(&status) && status.ullTotalPhys > 0) {
+    return static_cast<std::int64_t>(status.ullTotalPhys / 4 * 3);
+  }
+#elif defined(_SC_PHYS_PAGES)
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGE_SIZE);
   if (pages > 0 && page_size > 0) {

@@ -1,10 +1,15 @@
 #include "core/scratch_directory.h"
 
-#include <cstdlib>
 #include <system_error>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -16,9 +21,12 @@ std::string ScratchDirectory::File(const std::string& name) {
     const std::filesystem::path base = std::filesystem::temp_directory_path(error);
     if (error) return "";
 #if defined(_WIN32)
+    // The temporary directory is the user's own on Windows. The process's id keeps runs apart;
+    // a name left by an earlier process of the same id is passed over (create_directory makes
+    // a directory only where none is).
+    const std::string stem = "tav-" + std::to_string(GetCurrentProcessId()) + "-";
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      const std::filesystem::path candidate =
-          base / ("tav-" + std::to_string(std::rand()) + "-" + std::to_string(attempt));
+      const std::filesystem::path candidate = base / (stem + std::to_string(attempt));
       if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
     }
 #else

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "core/hypot.h"
+
 namespace tav {
 namespace {
 
@@ -81,7 +83,7 @@ bool TridiagonalQl(std::vector<double>& d, std::vector<double>& e, int n) {
       if (m == l) break;
       if (iterations++ == kMaxIterations) return false;
       double g = (d[l + 1] - d[l]) / (2.0 * e[l]);
-      double r = std::hypot(g, 1.0);
+      double r = Hypot(g, 1.0);
       g = d[m] - d[l] + e[l] / (g + (g >= 0 ? std::fabs(r) : -std::fabs(r)));
       double s = 1;
       double c = 1;
@@ -91,7 +93,7 @@ bool TridiagonalQl(std::vector<double>& d, std::vector<double>& e, int n) {
       for (; i >= l; --i) {
         double f = s * e[i];
         const double b = c * e[i];
-        r = std::hypot(f, g);
+        r = Hypot(f, g);
         e[i + 1] = r;
         if (r == 0) {
           d[i + 1] -= p;

@@ -7,13 +7,26 @@ namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
 
-extern "C" void RequestStop(int) { stop_requested = 1; }
+extern "C" void RequestStop(int number) {
+  stop_requested = 1;
+#if defined(_WIN32)
+  // The Windows runtime puts the default action back before it calls a handler: a second
+  // Ctrl+C would end the process with its files open.
+  std::signal(number, RequestStop);
+#else
+  (void)number;
+#endif
+}
 
 }  // namespace
 
 void InstallStopSignals() {
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
+#if defined(SIGBREAK)
+  // Ctrl+Break in a Windows console.
+  std::signal(SIGBREAK, RequestStop);
+#endif
 }
 
 bool StopSignalPresentation::PumpEvents(const RunProgress& progress) {

@@ -5,8 +5,9 @@
 
 namespace tav {
 
-// SIGINT and SIGTERM cancel the run as the window's "Cancel" does: the run stops at its next
-// log line with its files closed, a last log line saying so and exit status 2.
+// SIGINT and SIGTERM (and on Windows SIGBREAK, Ctrl+Break) cancel the run as the window's
+// "Cancel" does: the run stops at its next log line with its files closed, a last log line
+// saying so and exit status 2.
 //
 // A signal handler can only set a flag, so the flag is the one piece of process-wide state:
 // InstallStopSignals sets the handlers, and StopSignalPresentation passes the flag on as a
