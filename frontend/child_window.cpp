@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTimer>
@@ -54,6 +55,15 @@ bool ChildWindow::FindFromCursor(const QString& text) {
   if (editor->find(text)) return true;
   editor->setTextCursor(kept);
   return false;
+}
+
+void ChildWindow::AddSelectAndFindActions(QMenu* menu) {
+  menu->addAction(NewAction("Select &All", QKeySequence::keyBindings(QKeySequence::SelectAll),
+                            TextEditor(), &QPlainTextEdit::selectAll));
+  menu->addAction(NewAction("&Find...", QKeySequence::keyBindings(QKeySequence::Find), this,
+                            &ChildWindow::Find));
+  menu->addAction(NewAction("Find &Next", QKeySequence::keyBindings(QKeySequence::FindNext), this,
+                            &ChildWindow::FindNext));
 }
 
 }  // namespace tavwin

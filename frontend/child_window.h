@@ -58,6 +58,10 @@ class ChildWindow : public QWidget {
     return action;
   }
 
+  // Adds "Select &All" (of TextEditor()), "&Find..." and "Find &Next" with their standard
+  // shortcuts to menu.
+  void AddSelectAndFindActions(QMenu* menu);
+
   void closeEvent(QCloseEvent* event) override;
   // Selects the next occurrence of text; false when there is none.
   bool FindFromCursor(const QString& text);

@@ -83,12 +83,6 @@ void InputEditor::createActions() {
   cutAct_ = NewAction("Cu&t", {QKeySequence("Ctrl+X")}, editor_, &QPlainTextEdit::cut);
   copyAct_ = NewAction("&Copy", {QKeySequence("Ctrl+C")}, editor_, &QPlainTextEdit::copy);
   pasteAct_ = NewAction("&Paste", {QKeySequence("Ctrl+V")}, editor_, &QPlainTextEdit::paste);
-  selectAllAct_ = NewAction("Select &All", QKeySequence::keyBindings(QKeySequence::SelectAll),
-                            editor_, &QPlainTextEdit::selectAll);
-  findAct_ = NewAction("&Find...", QKeySequence::keyBindings(QKeySequence::Find), this,
-                       &ChildWindow::Find);
-  findNextAct_ = NewAction("Find &Next", QKeySequence::keyBindings(QKeySequence::FindNext), this,
-                           &ChildWindow::FindNext);
 }
 
 void InputEditor::createMenus() {
@@ -112,9 +106,7 @@ void InputEditor::createMenus() {
   editMenu_->addAction(copyAct_);
   editMenu_->addAction(pasteAct_);
   editMenu_->addSeparator();
-  editMenu_->addAction(selectAllAct_);
-  editMenu_->addAction(findAct_);
-  editMenu_->addAction(findNextAct_);
+  AddSelectAndFindActions(editMenu_);
 
   examplesMenu_ = new QMenu("E&xamples ", this);
   examplesMenu_->setObjectName("Examples");

@@ -115,9 +115,6 @@ class InputEditor : public ChildWindow {
   QAction* pasteAct_ = nullptr;
   QAction* undoAct_ = nullptr;
   QAction* redoAct_ = nullptr;
-  QAction* selectAllAct_ = nullptr;
-  QAction* findAct_ = nullptr;
-  QAction* findNextAct_ = nullptr;
 };
 
 }  // namespace tavwin

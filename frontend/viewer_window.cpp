@@ -35,20 +35,12 @@ ViewerWindow::ViewerWindow(MainWindow* frame, const QString& base_caption,
   exitAct_ =
       NewAction("E&xit", QKeySequence::keyBindings(QKeySequence::Quit), frame_, &MainWindow::Exit);
   copyAct_ = NewAction("&Copy", {QKeySequence("Ctrl+C")}, editor_, &QPlainTextEdit::copy);
-  selectAllAct_ = NewAction("Select &All", QKeySequence::keyBindings(QKeySequence::SelectAll),
-                            editor_, &QPlainTextEdit::selectAll);
-  findAct_ = NewAction("&Find...", QKeySequence::keyBindings(QKeySequence::Find), this,
-                       &ChildWindow::Find);
-  findNextAct_ = NewAction("Find &Next", QKeySequence::keyBindings(QKeySequence::FindNext), this,
-                           &ChildWindow::FindNext);
 
   fileMenu_ = new QMenu("&File", this);
   editMenu_ = new QMenu("&Edit", this);
   editMenu_->addAction(copyAct_);
   editMenu_->addSeparator();
-  editMenu_->addAction(selectAllAct_);
-  editMenu_->addAction(findAct_);
-  editMenu_->addAction(findNextAct_);
+  AddSelectAndFindActions(editMenu_);
 
   // A file left from an earlier session of the front end belongs to no run of this one.
   QFile::remove(temp_path_);

@@ -57,9 +57,6 @@ class ViewerWindow : public ChildWindow {
   QAction* saveAsAct_ = nullptr;
   QAction* exitAct_ = nullptr;
   QAction* copyAct_ = nullptr;
-  QAction* selectAllAct_ = nullptr;
-  QAction* findAct_ = nullptr;
-  QAction* findNextAct_ = nullptr;
 };
 
 }  // namespace tavwin

@@ -437,21 +437,17 @@ void FinishResultsDocument(RunState& run) {
   // Labels that are not UTF-8 get the replacement character rather than stop the writer.
   const std::string text = root.dump(1, ' ', false, Json::error_handler_t::replace);
   run.results.reset();
-  if (!run.settings.file_results_json.empty()) {
-    OpenTextFile(run, run.ResultFile, run.settings.file_results_json, "w",
-                 TextFile::Destination::kReplaceWhenComplete);
+  // The wjs file under the run's prefix, the environment's path as it stands.
+  const std::string prefix = run.FilePrefix;
+  for (const auto& [name, prefixed] :
+       {std::pair(run.settings.file_results_json, true), std::pair(run.results_path, false)}) {
+    if (name.empty()) continue;
+    run.FilePrefix = prefixed ? prefix : std::string();
+    OpenTextFile(run, run.ResultFile, name, "w", TextFile::Destination::kReplaceWhenComplete);
     run.ResultFile.WriteLine(text);
     CloseTextFile(run.ResultFile);
   }
-  if (!run.results_path.empty()) {
-    const std::string prefix = run.FilePrefix;
-    run.FilePrefix.clear();
-    OpenTextFile(run, run.ResultFile, run.results_path, "w",
-                 TextFile::Destination::kReplaceWhenComplete);
-    run.FilePrefix = prefix;
-    run.ResultFile.WriteLine(text);
-    CloseTextFile(run.ResultFile);
-  }
+  run.FilePrefix = prefix;
 }
 
 }  // namespace tav
