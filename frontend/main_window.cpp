@@ -34,6 +34,7 @@
 #include "help_files.h"
 #include "input_editor.h"
 #include "log_viewer.h"
+#include "plot_window.h"
 #include "report_viewer.h"
 #include "settings_file.h"
 #include "text_files.h"
@@ -119,6 +120,8 @@ void MainWindow::createActions() {
 
   chiSquaredAct_ = new QAction("&Chi-squared...", this);
   connect(chiSquaredAct_, &QAction::triggered, this, &MainWindow::ShowChiSquaredTool);
+  plotsAct_ = new QAction("&Plots...", this);
+  connect(plotsAct_, &QAction::triggered, this, &MainWindow::ShowPlots);
 
   fontAct_ = new QAction("&Font...", this);
   connect(fontAct_, &QAction::triggered, this, &MainWindow::ChooseFrameFont);
@@ -161,6 +164,7 @@ void MainWindow::createMenus() {
 
   toolsMenu_ = new QMenu("&Tools", this);
   toolsMenu_->addAction(chiSquaredAct_);
+  toolsMenu_->addAction(plotsAct_);
   preferencesMenu_ = toolsMenu_->addMenu("&Preferences");
   preferencesMenu_->addAction(fontAct_);
   preferencesMenu_->addAction(showLogAct_);
@@ -332,6 +336,7 @@ bool MainWindow::StartEngine(const EngineCommand& command) {
 void MainWindow::WatchRun() {
   if (EngineRunning(QString(), false)) return;
   run_timer_->stop();
+  if (plot_window_ != nullptr && plot_window_->isVisible()) plot_window_->Reload();
   if (!run_log_pending_ || !QFileInfo::exists(paths_.TempLogPath)) return;
   QString text;
   if (ReadTextFile(paths_.TempLogPath, &text, nullptr)) RunLogRead(text);
@@ -355,6 +360,17 @@ void MainWindow::ShowChiSquaredTool() {
   chi_squared_tool_->show();
   chi_squared_tool_->raise();
   chi_squared_tool_->activateWindow();
+}
+
+void MainWindow::ShowPlots() {
+  if (plot_window_ == nullptr)
+    plot_window_ = new PlotWindow(paths_.TempResultsPath, dialogs_, this);
+  plot_window_->SetSaveDirectory(input_directory_.isEmpty() ? paths_.WorkingDirectory
+                                                            : input_directory_);
+  plot_window_->Reload();
+  plot_window_->show();
+  plot_window_->raise();
+  plot_window_->activateWindow();
 }
 
 void MainWindow::ChooseFrameFont() {
@@ -615,6 +631,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   QFile::remove(paths_.TempOutputPath);
   QFile::remove(paths_.TempLogPath);
   chi_squared_tool_->hide();
+  if (plot_window_ != nullptr) plot_window_->close();
   event->accept();
 }
 

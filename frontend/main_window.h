@@ -28,6 +28,7 @@ class ReportViewer;
 class LogViewer;
 class ChiSquaredTool;
 class CommandReferenceWindow;
+class PlotWindow;
 
 // The frame "TAV for Windows": a multiple-document window holding the input editor, the
 // report viewer and the log viewer, plus the chi-squared tool and the command reference
@@ -36,7 +37,8 @@ class CommandReferenceWindow;
 // input's name; a file dropped on it is opened in the input editor.
 //
 // After a run that it started has ended, the frame reads the run's log: when the run stopped
-// on an error in the input, the input editor selects the line of the error.
+// on an error in the input, the input editor selects the line of the error; an open plots
+// window draws the run's results.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -84,6 +86,8 @@ class MainWindow : public QMainWindow {
   LogViewer* LogWindow() const { return log_viewer_; }
   ChiSquaredTool* ChiSquaredWindow() const { return chi_squared_tool_; }
   CommandReferenceWindow* CommandReference() const { return command_reference_; }
+  // The plots window, or null before "&Plots..." was first chosen.
+  PlotWindow* PlotsWindow() const { return plot_window_; }
   QMdiArea* MdiArea() const { return mdi_area_; }
   int ChildWidth() const { return child_width_; }
   int ChildHeight() const { return child_height_; }
@@ -100,6 +104,8 @@ class MainWindow : public QMainWindow {
  public slots:
   void Exit();
   void ShowChiSquaredTool();
+  // "&Plots...": the plots of the last run's results document.
+  void ShowPlots();
   void ChooseFrameFont();
   void ResetPreferences();
   void Cascade();
@@ -154,6 +160,7 @@ class MainWindow : public QMainWindow {
   LogViewer* log_viewer_ = nullptr;
   ChiSquaredTool* chi_squared_tool_ = nullptr;
   CommandReferenceWindow* command_reference_ = nullptr;
+  PlotWindow* plot_window_ = nullptr;
 
   QMenu* fileMenu_ = nullptr;
   QMenu* toolsMenu_ = nullptr;
@@ -162,6 +169,7 @@ class MainWindow : public QMainWindow {
   QMenu* helpMenu_ = nullptr;
   QAction* exitAct_ = nullptr;
   QAction* chiSquaredAct_ = nullptr;
+  QAction* plotsAct_ = nullptr;
   QAction* fontAct_ = nullptr;
   QAction* showLogAct_ = nullptr;  // "&Show Log "
   QAction* confirmAct_ = nullptr;  // "&Confirm"

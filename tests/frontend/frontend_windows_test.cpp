@@ -35,6 +35,7 @@
 #include "log_viewer.h"
 #include "main_window.h"
 #include "report_viewer.h"
+#include "scripted_dialogs.h"
 #include "settings_file.h"
 #include "tav95/log_lock.h"
 #include "text_files.h"
@@ -42,77 +43,6 @@
 using namespace tavwin;
 
 namespace {
-
-class ScriptedDialogs : public UserDialogs {
- public:
-  Answer AskYesNoCancel(QWidget*, const QString& text) override {
-    asked << text;
-    return answers.isEmpty() ? Answer::kCancel : answers.takeFirst();
-  }
-  void Inform(QWidget*, const QString& text) override { informed << text; }
-  void Warn(QWidget*, const QString& text) override { warned << text; }
-  QString OpenFileName(QWidget*, const FileDialogSetup& setup, const QString&) override {
-    last_setup = setup;
-    return open_names.isEmpty() ? QString() : open_names.takeFirst();
-  }
-  QString SaveFileName(QWidget*, const FileDialogSetup& setup, const QString& start) override {
-    last_setup = setup;
-    save_starts << start;
-    return save_names.isEmpty() ? QString() : save_names.takeFirst();
-  }
-  std::optional<QFont> ChooseFont(QWidget*, const QFont& start) override {
-    font_starts << start;
-    return font;
-  }
-  bool ChoosePrinter(QWidget*, QPrinter*) override { return false; }
-  std::optional<QString> AskText(QWidget*, const QString&, const QString&,
-                                 const QString&) override {
-    if (texts.isEmpty()) return std::nullopt;
-    return texts.takeFirst();
-  }
-
-  QList<Answer> answers;
-  QStringList asked;
-  QStringList informed;
-  QStringList warned;
-  QStringList open_names;
-  QStringList save_names;
-  QStringList save_starts;
-  FileDialogSetup last_setup;
-  std::optional<QFont> font;
-  QList<QFont> font_starts;
-  QStringList texts;
-};
-
-QStringList MenuTitles(QMenuBar* bar) {
-  QStringList titles;
-  for (QAction* action : bar->actions()) titles << action->text();
-  return titles;
-}
-
-QMenu* MenuNamed(QMenuBar* bar, const QString& title) {
-  for (QAction* action : bar->actions()) {
-    if (action->text() == title) return action->menu();
-  }
-  return nullptr;
-}
-
-QStringList ItemTexts(QMenu* menu) {
-  QStringList texts;
-  if (menu == nullptr) return texts;
-  for (QAction* action : menu->actions()) {
-    if (!action->isSeparator()) texts << action->text();
-  }
-  return texts;
-}
-
-QAction* ItemNamed(QMenu* menu, const QString& text) {
-  if (menu == nullptr) return nullptr;
-  for (QAction* action : menu->actions()) {
-    if (action->text() == text) return action;
-  }
-  return nullptr;
-}
 
 QString ReadAll(const QString& path) {
   QString text;
@@ -260,7 +190,8 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
   QCOMPARE(ItemNamed(edit, "&Find...")->shortcuts(), QKeySequence::keyBindings(QKeySequence::Find));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Help")),
            QStringList({"&Command Reference", "&About TAV...", "About &Qt..."}));
-  QCOMPARE(ItemTexts(MenuNamed(bar, "&Tools")), QStringList({"&Chi-squared...", "&Preferences"}));
+  QCOMPARE(ItemTexts(MenuNamed(bar, "&Tools")),
+           QStringList({"&Chi-squared...", "&Plots...", "&Preferences"}));
   QCOMPARE(ItemTexts(ItemNamed(MenuNamed(bar, "&Tools"), "&Preferences")->menu()),
            QStringList({"&Font...", "&Show Log ", "&Confirm", "&Reset"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Window")),

@@ -1,0 +1,107 @@
+#ifndef TAV_FRONTEND_RESULTS_PLOTS_H_
+#define TAV_FRONTEND_RESULTS_PLOTS_H_
+
+#include <QByteArray>
+#include <QList>
+#include <QPointF>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace tavwin {
+
+// The plots a run's JSON results document (the engine's TAV_RESULTS_JSON) offers, worked out
+// from the document alone, without a display: the plots window draws them as they are given
+// here. A plot is offered only when the document holds what it shows:
+//
+//   class profile      latent_classes: P(item = c | class) for every item and class, one line
+//                      per class with its size in the legend; a two-category item shows only
+//                      its second category (the first is one minus it), other items show all.
+//   class sizes        latent_classes: one bar per class.
+//   observed/estimated frequencies: each cell's observed against its estimated frequency, one
+//                      series per subgroup, with the line observed = estimated.
+//   residuals          frequencies: (observed - estimated) / sqrt(estimated) of every cell in
+//                      the order of the report, with lines at -1.96 and 1.96.
+//   score map          correspondence: the categories' scores on the first two dimensions
+//                      (the first against zero when there is one), scaled as the report's
+//                      x*rho (correspondence analysis), x*sqrt(eigen) (multiple
+//                      correspondence) or mu*sqrt(phi) (association analysis); one series per
+//                      variable and side, each point labelled with its variable and category;
+//                      both axes at the same scale.
+//   association scores special_parameters of a row-column association (ass): the estimated
+//                      row and column scores against the category number.
+//   hazard             event_history: per covariate cell and risk the rate (or, in discrete
+//                      time, the probability of the event) of every interval as a step; in
+//                      discrete time the risk of staying is not drawn.
+//   survival           event_history: per covariate cell (and state left) the probability of
+//                      no event from the start of the time grid, 1 at its start. In discrete
+//                      time it steps down at each interval's end. Otherwise it is drawn between
+//                      the interval ends as S(a) (S(b)/S(a))^((t-a)/(b-a)), which is exact for
+//                      piecewise constant rates and joins the exact ends for rates with shapes.
+//
+// A plot draws at most kMaxSeries series (the rest are left out with a note) and at most
+// kMaxPoints points of frequencies.
+enum class PlotKind {
+  kClassProfile,
+  kClassSizes,
+  kObservedEstimated,
+  kResiduals,
+  kScoreMap,
+  kAssociationScores,
+  kHazard,
+  kSurvival,
+};
+
+struct PlotSeries {
+  enum class Style { kLine, kPoints, kLinePoints, kReference };
+  QString name;  // the legend's text; a series without a name has no legend entry
+  Style style = Style::kLine;
+  QList<QPointF> points;
+  QStringList point_labels;  // when not empty: a text drawn beside each point
+  QStringList point_tips;    // when not empty: a text shown while the pointer is on a point
+};
+
+struct Plot {
+  PlotKind kind = PlotKind::kClassProfile;
+  QString title;
+  QString x_title;
+  QString y_title;
+  // When not empty, x runs over these categories: the point x = i stands for category i
+  // (from 0). With bars, the first series gives each category's bar height.
+  QStringList x_categories;
+  bool bars = false;
+  // A map: one unit is as long along both axes.
+  bool equal_scales = false;
+  double x_min = 0.0;
+  double x_max = 1.0;
+  double y_min = 0.0;
+  double y_max = 1.0;
+  int x_ticks = 6;  // tick marks of a value axis, the ends included
+  int y_ticks = 6;
+  std::vector<PlotSeries> series;
+  QString note;  // what was left out, or empty
+};
+
+// The plots of a document, or the message that says why there are none.
+struct ResultsPlots {
+  std::vector<Plot> plots;
+  QString message;  // empty when there are plots
+};
+
+constexpr int kMaxSeries = 16;
+constexpr int kMaxPoints = 20000;
+
+// The plots of the document in the file at path. A missing, unreadable or malformed file
+// gives no plots and a message that says so.
+ResultsPlots PlotsFromFile(const QString& path);
+// The plots of the document text; name, when given, is the file's name for the messages.
+ResultsPlots PlotsFromJson(const QByteArray& text, const QString& name = QString());
+
+// An axis range around [low, high] that ends on round numbers: the step between its ticks is
+// 1, 2 or 5 times a power of ten, and about ticks - 1 steps cover it. *ticks gets the number
+// of ticks used.
+void RoundRange(double* low, double* high, int* ticks);
+
+}  // namespace tavwin
+
+#endif  // TAV_FRONTEND_RESULTS_PLOTS_H_
