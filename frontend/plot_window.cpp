@@ -262,6 +262,8 @@ void PlotWindow::ShowPlot(int index) {
       continue;
     }
     QXYSeries* series = nullptr;
+    // A piece of the series before it takes its colour again.
+    if (s.continued && coloured > 0) --coloured;
     if (s.style == PlotSeries::Style::kPoints) {
       auto* scatter = new QScatterSeries;
       scatter->setMarkerShape(kShapes[coloured % kShapeCount]);
@@ -289,7 +291,7 @@ void PlotWindow::ShowPlot(int index) {
     chart->addSeries(series);
     series->attachAxis(x_axis);
     series->attachAxis(y_axis);
-    if (s.name.isEmpty()) {
+    if (s.name.isEmpty() || s.continued) {
       for (QLegendMarker* marker : chart->legend()->markers(series)) marker->setVisible(false);
     }
     for (qsizetype i = 0; i < s.point_labels.size() && i < s.points.size(); ++i) {

@@ -59,11 +59,16 @@ void SeriesRange(const std::vector<PlotSeries>& series, double* x_low, double* x
   }
 }
 
-// Leaves the series beyond kMaxSeries out, saying so in the note.
+// Leaves the series beyond kMaxSeries (with their pieces) out, saying so in the note.
 void KeepSeries(Plot* plot, const QString& what) {
-  const int count = static_cast<int>(plot->series.size());
+  int count = 0;
+  size_t keep = 0;
+  for (size_t i = 0; i < plot->series.size(); ++i) {
+    if (!plot->series[i].continued) ++count;
+    if (count <= kMaxSeries) keep = i + 1;
+  }
   if (count <= kMaxSeries) return;
-  plot->series.resize(kMaxSeries);
+  plot->series.resize(keep);
   plot->note = QString("The first %1 of %2 %3 are shown.").arg(kMaxSeries).arg(count).arg(what);
 }
 
@@ -91,17 +96,23 @@ void AddLatentClassPlots(const QJsonObject& document, std::vector<Plot>* plots) 
   profile.x_title = "Item and category";
   profile.y_title = "Conditional probability";
   // The item categories shown, in the order of the first class's items.
+  // The line's pieces: a run of two-category items, or the categories of one item.
   struct Shown {
     int item;
     int category;
+    int piece;
   };
   std::vector<Shown> shown;
   const QJsonArray first_items = classes[0].toObject()["items"].toArray();
+  int piece = -1;
+  bool in_run = false;
   for (qsizetype i = 0; i < first_items.size(); ++i) {
     const QJsonObject item = first_items[i].toObject();
     const int count = static_cast<int>(item["probabilities"].toArray().size());
+    if (count != 2 || !in_run) ++piece;
+    in_run = count == 2;
     for (int c = count == 2 ? 1 : 0; c < count; ++c) {
-      shown.push_back({static_cast<int>(i), c});
+      shown.push_back({static_cast<int>(i), c, piece});
       profile.x_categories << item["variable"].toString() + "=" + QString::number(c + 1);
     }
   }
@@ -112,6 +123,12 @@ void AddLatentClassPlots(const QJsonObject& document, std::vector<Plot>* plots) 
     series.style = PlotSeries::Style::kLinePoints;
     series.name = class_names[k] + " (" + QString::number(100.0 * Real(c["size"]), 'f', 1) + "%)";
     for (size_t x = 0; x < shown.size(); ++x) {
+      if (x > 0 && shown[x].piece != shown[x - 1].piece && !series.points.isEmpty()) {
+        profile.series.push_back(series);
+        series.points.clear();
+        series.point_tips.clear();
+        series.continued = true;
+      }
       const double p =
           Real(items[shown[x].item].toObject()["probabilities"].toArray()[shown[x].category]);
       if (!std::isfinite(p)) continue;
@@ -166,7 +183,8 @@ void AddFrequencyPlots(const QJsonObject& document, std::vector<Plot>* plots) {
     const QStringList variables = Strings(subgroup["variables"].toArray());
     const QString name = subgroups.size() == 1
                              ? QString("Cells")
-                             : "Subgroup " + QString::number(subgroup["subgroup"].toInt());
+                             : "Subgroup " + QString::number(subgroup["subgroup"].toInt()) + " (" +
+                                   variables.join(QString()) + ")";
     PlotSeries fit_series{name, PlotSeries::Style::kPoints, {}, {}, {}};
     PlotSeries residual_series = fit_series;
     for (const QJsonValue& c : subgroup["cells"].toArray()) {

@@ -17,6 +17,8 @@ namespace tavwin {
 //   class profile      latent_classes: P(item = c | class) for every item and class, one line
 //                      per class with its size in the legend; a two-category item shows only
 //                      its second category (the first is one minus it), other items show all.
+//                      The line joins the two-category items that follow each other and the
+//                      categories of one item, never one item's categories to another's.
 //   class sizes        latent_classes: one bar per class.
 //   observed/estimated frequencies: each cell's observed against its estimated frequency, one
 //                      series per subgroup, with the line observed = estimated.
@@ -59,6 +61,8 @@ struct PlotSeries {
   QList<QPointF> points;
   QStringList point_labels;  // when not empty: a text drawn beside each point
   QStringList point_tips;    // when not empty: a text shown while the pointer is on a point
+  // A further piece of the series before it: drawn alike, without a legend entry of its own.
+  bool continued = false;
 };
 
 struct Plot {

@@ -181,11 +181,12 @@ QString FrontendPlotsTest::RunExample(const QString& name) {
 
 void FrontendPlotsTest::EveryPlotKindOfTheExamples_data() {
   QTest::addColumn<QString>("example");
-  // Between them every plot kind: latent classes (with frequencies), correspondence,
+  // Between them every plot kind: latent classes (with frequencies; items of three categories;
+  // subgroups of nonresponse), correspondence,
   // association analysis and multiple correspondence maps, row-column association scores,
   // discrete and continuous time with competing risks, and a mixture of hazards.
   for (const char* name : {"lcthree", "smoke", "assoc", "mca", "rcmental", "discrete", "compete",
-                           "mixhaz", "haireye"}) {
+                           "mixhaz", "haireye", "lcorder", "lcmissin"}) {
     QTest::newRow(name) << QString(name);
   }
 }
