@@ -120,7 +120,7 @@ void MainWindow::createActions() {
 
   chiSquaredAct_ = new QAction("&Chi-squared...", this);
   connect(chiSquaredAct_, &QAction::triggered, this, &MainWindow::ShowChiSquaredTool);
-  plotsAct_ = new QAction("&Plots...", this);
+  plotsAct_ = new QAction("P&lots...", this);
   connect(plotsAct_, &QAction::triggered, this, &MainWindow::ShowPlots);
 
   fontAct_ = new QAction("&Font...", this);

@@ -86,7 +86,7 @@ class MainWindow : public QMainWindow {
   LogViewer* LogWindow() const { return log_viewer_; }
   ChiSquaredTool* ChiSquaredWindow() const { return chi_squared_tool_; }
   CommandReferenceWindow* CommandReference() const { return command_reference_; }
-  // The plots window, or null before "&Plots..." was first chosen.
+  // The plots window, or null before "P&lots..." was first chosen.
   PlotWindow* PlotsWindow() const { return plot_window_; }
   QMdiArea* MdiArea() const { return mdi_area_; }
   int ChildWidth() const { return child_width_; }
@@ -104,7 +104,7 @@ class MainWindow : public QMainWindow {
  public slots:
   void Exit();
   void ShowChiSquaredTool();
-  // "&Plots...": the plots of the last run's results document.
+  // "P&lots...": the plots of the last run's results document.
   void ShowPlots();
   void ChooseFrameFont();
   void ResetPreferences();

@@ -336,7 +336,7 @@ void PlotWindow::ShowPlot(int index) {
     const QSignalBlocker blocker(list_);
     list_->setCurrentIndex(index);
   }
-  list_->setEnabled(plots_.plots.size() > 1);
+  list_->setEnabled(true);
   note_->setText(plot.note);
   note_->setVisible(!plot.note.isEmpty());
   pages_->setCurrentWidget(view_);

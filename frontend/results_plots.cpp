@@ -386,7 +386,9 @@ void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots)
   const QJsonObject history = document["event_history"].toObject();
   const QJsonArray cells = history["cells"].toArray();
   if (cells.isEmpty()) return;
-  const bool discrete = history["kind"].toInt() == 1;
+  const int kind = history["kind"].toInt();
+  const bool discrete = kind == 1;
+  const bool shaped = kind >= 2;
   std::vector<double> bounds;
   for (const QJsonValue& t : history["time_boundaries"].toArray()) bounds.push_back(Real(t));
   // The ends of interval t (from 1); the interval's number where the grid lacks them.
@@ -394,15 +396,26 @@ void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots)
     return t - 1 < static_cast<int>(bounds.size()) ? bounds[t - 1] : t - 1.0;
   };
   auto end = [&](int t) { return t < static_cast<int>(bounds.size()) ? bounds[t] : double(t); };
-  std::map<int, std::pair<int, int>> risks;
+  struct Risk {
+    int origin;
+    int destination;
+    double shape;
+  };
+  std::map<int, Risk> risks;
   for (const QJsonValue& r : history["risks"].toArray()) {
     const QJsonObject risk = r.toObject();
-    risks[risk["risk"].toInt()] = {risk["origin"].toInt(), risk["destination"].toInt()};
+    const double shape = Real(risk["shape"]);
+    risks[risk["risk"].toInt()] = {risk["origin"].toInt(), risk["destination"].toInt(),
+                                   shaped && std::isfinite(shape) ? shape : 1.0};
   }
   // In discrete time the risk of staying where one is is the complement of the others.
   auto drawn = [&](int risk) {
     const auto at = risks.find(risk);
-    return at == risks.end() || at->second.first != at->second.second;
+    return at == risks.end() || at->second.origin != at->second.destination;
+  };
+  auto shape = [&](int risk) {
+    const auto at = risks.find(risk);
+    return at == risks.end() ? 1.0 : at->second.shape;
   };
   int drawn_risks = 0;
   for (const auto& [k, states] : risks) drawn_risks += drawn(k) ? 1 : 0;
@@ -417,26 +430,42 @@ void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots)
   hazard.x_title = "Time";
   hazard.y_title = discrete ? "Probability" : "Rate";
   std::map<QString, size_t> series_of;
+  // The rates of every covariate cell and interval, by risk.
+  std::map<std::pair<QString, int>, std::vector<std::pair<int, double>>> rates_of;
   for (const QJsonValue& c : cells) {
     const QJsonObject cell = c.toObject();
     const int risk = cell["risk"].toInt();
     const int t = cell["interval"].toInt();
     const double rate = Real(cell["rate"]);
     if (!drawn(risk) || t < 1 || !std::isfinite(rate)) continue;
-    QString name = cell_name(cell["covariates"].toArray());
+    const QString cell_text = cell_name(cell["covariates"].toArray());
+    rates_of[{cell_text, t}].push_back({risk, rate});
+    QString name = cell_text;
     if (drawn_risks > 1) {
       const auto at = risks.find(risk);
       name += ", risk " + QString::number(risk);
       if (at != risks.end()) {
-        name += QString(" (%1 to %2)").arg(at->second.first).arg(at->second.second);
+        name += QString(" (%1 to %2)").arg(at->second.origin).arg(at->second.destination);
       }
     }
     auto [at, added] = series_of.emplace(name, hazard.series.size());
     if (added) hazard.series.push_back({name, PlotSeries::Style::kLine, {}, {}, {}});
     PlotSeries& series = hazard.series[at->second];
-    series.points << QPointF(start(t), rate) << QPointF(end(t), rate);
-    series.point_tips << name + ", interval " + QString::number(t) + ": " + Figure(rate)
-                      << name + ", interval " + QString::number(t) + ": " + Figure(rate);
+    const QString tip = name + ", interval " + QString::number(t) + ": " + Figure(rate);
+    const double alpha = shape(risk);
+    if (alpha == 1.0) {
+      series.points << QPointF(start(t), rate) << QPointF(end(t), rate);
+      series.point_tips << tip << tip;
+      continue;
+    }
+    // With a shape alpha the hazard is rate alpha t^(alpha - 1), unbounded at 0 when alpha < 1.
+    for (int j = 0; j <= kCurveSteps; ++j) {
+      const double time = start(t) + (end(t) - start(t)) * j / kCurveSteps;
+      const double h = rate * alpha * std::pow(time, alpha - 1.0);
+      if (!std::isfinite(h)) continue;
+      series.points << QPointF(time, h);
+      series.point_tips << tip;
+    }
   }
   double y_low = 0.0;
   if (!hazard.series.empty()) {
@@ -466,10 +495,12 @@ void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots)
   for (const QJsonValue& s : survival) {
     const QJsonObject point = s.toObject();
     const int t = point["interval"].toInt();
+    const int origin = point["origin"].toInt();
     const double value = Real(point["survival"]);
     if (t < 1 || !std::isfinite(value)) continue;
-    QString name = cell_name(point["covariates"].toArray());
-    if (origins > 1) name += ", from state " + QString::number(point["origin"].toInt());
+    const QString cell_text = cell_name(point["covariates"].toArray());
+    QString name = cell_text;
+    if (origins > 1) name += ", from state " + QString::number(origin);
     auto [at, added] = series_of.emplace(name, curves.series.size());
     if (added) {
       curves.series.push_back({name, PlotSeries::Style::kLine, {QPointF(start(1), 1.0)}, {}, {}});
@@ -481,14 +512,28 @@ void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots)
     const double b = end(t);
     if (discrete) {
       series.points << QPointF(b, before) << QPointF(b, value);
-    } else {
-      for (int j = 1; j <= kCurveSteps; ++j) {
-        const double f = static_cast<double>(j) / kCurveSteps;
-        const double y = before > 0.0 && value > 0.0 ? before * std::pow(value / before, f)
-                                                     : before + (value - before) * f;
-        series.points << QPointF(a + (b - a) * f, y);
-      }
+      before = value;
+      continue;
     }
+    // Within the interval: S(a) exp(-sum of rate (t^alpha - a^alpha)) over the risks of
+    // leaving the state; without rates, the exponential through the ends.
+    const auto rates = rates_of.find({cell_text, t});
+    for (int j = 1; j < kCurveSteps; ++j) {
+      const double time = a + (b - a) * j / kCurveSteps;
+      double sum = 0.0;
+      if (rates == rates_of.end()) {
+        sum = before > 0.0 && value > 0.0 ? std::log(before / value) * j / kCurveSteps : 0.0;
+      } else {
+        for (const auto& [risk, rate] : rates->second) {
+          const auto r = risks.find(risk);
+          if (r != risks.end() && r->second.origin != origin) continue;
+          const double alpha = shape(risk);
+          sum += rate * (std::pow(time, alpha) - std::pow(a, alpha));
+        }
+      }
+      series.points << QPointF(time, before * std::exp(-sum));
+    }
+    series.points << QPointF(b, value);
     before = value;
   }
   if (!curves.series.empty()) {

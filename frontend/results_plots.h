@@ -32,14 +32,16 @@ namespace tavwin {
 //                      both axes at the same scale.
 //   association scores special_parameters of a row-column association (ass): the estimated
 //                      row and column scores against the category number.
-//   hazard             event_history: per covariate cell and risk the rate (or, in discrete
-//                      time, the probability of the event) of every interval as a step; in
-//                      discrete time the risk of staying is not drawn.
+//   hazard             event_history: per covariate cell and risk the rate r (or, in discrete
+//                      time, the probability of the event) of every interval as a step, and
+//                      with a shape alpha the hazard r alpha t^(alpha - 1) within the interval;
+//                      in discrete time the risk of staying is not drawn.
 //   survival           event_history: per covariate cell (and state left) the probability of
 //                      no event from the start of the time grid, 1 at its start. In discrete
-//                      time it steps down at each interval's end. Otherwise it is drawn between
-//                      the interval ends as S(a) (S(b)/S(a))^((t-a)/(b-a)), which is exact for
-//                      piecewise constant rates and joins the exact ends for rates with shapes.
+//                      time it steps down at each interval's end. Otherwise, within an interval
+//                      [a, b], S(t) = S(a) exp(-sum of r (t^alpha - a^alpha)) over the risks of
+//                      leaving the state (alpha = 1 without shapes), through the document's
+//                      S(a) and S(b).
 //
 // A plot draws at most kMaxSeries series (the rest are left out with a note) and at most
 // kMaxPoints points of frequencies.

@@ -191,7 +191,7 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Help")),
            QStringList({"&Command Reference", "&About TAV...", "About &Qt..."}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Tools")),
-           QStringList({"&Chi-squared...", "&Plots...", "&Preferences"}));
+           QStringList({"&Chi-squared...", "P&lots...", "&Preferences"}));
   QCOMPARE(ItemTexts(ItemNamed(MenuNamed(bar, "&Tools"), "&Preferences")->menu()),
            QStringList({"&Font...", "&Show Log ", "&Confirm", "&Reset"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Window")),

@@ -9,7 +9,8 @@
 # when run by root, to whom a read-only directory is still writable): an input with an error,
 # the line of the error selected, Window > Cascade with the log window in front, the font
 # dialog, the About box, the chi-squared tool's longest message, an example run and the
-# command reference. working-folder.txt lists what the run left behind.
+# command reference. working-folder.txt lists what the run left behind. Every plot of ten
+# examples is taken too (plot-EXAMPLE-N.png).
 set -e
 if [ -z "$TAV_SCREENSHOT_INNER" ]; then
   [ -n "$1" ] || { echo "usage: $0 BUILD_DIR [OUTPUT_DIR [INSTALL_PREFIX]]" >&2; exit 2; }
@@ -31,6 +32,7 @@ B=$1
 S=$2
 PREFIX=$3
 G=$B/tests/frontend/screengrab
+golden=$(cd "$(dirname "$0")/../golden/plots" && pwd)
 work=$(mktemp -d)
 export XDG_CONFIG_HOME=$work/config
 cat > "$work/twmrc" <<'RC'
@@ -115,6 +117,32 @@ kill $E 2>/dev/null
 sleep 2
 "$G" "$S/9-error-box.png"
 kill $E 2>/dev/null
+
+# The plots of examples: each run from tavwin, then Tools > Plots... and every plot in turn
+# (the plot list has the focus; Down shows the next plot).
+for example in lcthree lcorder haireye smoke assoc mca rcmental discrete compete mixhaz; do
+  mkdir -p "$work/plots"
+  cp "$B"/bin/examples/"$example".* "$work/plots/"
+  plots=$(grep -c '^plot ' "$golden/$example.txt")
+  "$B/bin/tavwin" "$work/plots/$example.inp" & P=$!
+  sleep 2
+  W=$(xdotool search --name "TAV for Windows" | head -1)
+  focus_frame
+  xdotool key ctrl+r; sleep 5
+  focus_frame
+  xdotool key alt+t; sleep 0.4; xdotool key l; sleep 1.5
+  V=$(xdotool search --name "^Plots$" | head -1)
+  xdotool windowmove "$V" 100 60; sleep 0.5
+  xdotool windowactivate --sync "$V" 2>/dev/null; sleep 0.3
+  i=1
+  while [ "$i" -le "$plots" ]; do
+    "$G" "$S/plot-$example-$i.png"
+    xdotool key Down; sleep 0.8
+    i=$((i + 1))
+  done
+  kill $P
+  wait $P 2>/dev/null
+done
 
 if [ -n "$PREFIX" ]; then
   # tavwin from the read-only installation, with a home of its own.
