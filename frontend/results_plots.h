@@ -95,7 +95,7 @@ struct ResultsPlots {
 };
 
 constexpr int kMaxSeries = 16;
-constexpr int kMaxPoints = 20000;
+constexpr int kMaxPoints = 5000;
 
 // The plots of the document in the file at path. A missing, unreadable or malformed file
 // gives no plots and a message that says so.
