@@ -34,6 +34,7 @@
 #include "input_editor.h"
 #include "log_viewer.h"
 #include "main_window.h"
+#include "plot_window.h"
 #include "report_viewer.h"
 #include "scripted_dialogs.h"
 #include "settings_file.h"
@@ -530,11 +531,23 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   QCOMPARE(output->Editor()->toPlainText(), QString());
   QVERIFY(QFile::exists(paths_.TempOutputPath));
 
-  // The engine ends: the viewers pick their files up and delete them.
+  // The plots window, open while the engine runs, has nothing to draw yet.
+  frame->ShowPlots();
+  QVERIFY(frame->PlotsWindow()->Message().startsWith("No results to plot"));
+  QFile document(paths_.TempResultsPath);
+  QVERIFY(document.open(QIODevice::WriteOnly));
+  document.write(R"({"program": "tav95", "format": 1, "latent_classes": {"classes": [
+      {"latent": [1], "size": 1, "items": [{"variable": "A", "probabilities": [0.3, 0.7]}]}]}})");
+  document.close();
+
+  // The engine ends: the viewers pick their files up and delete them; the plots window draws
+  // the run's results.
   QFile release(paths_.directory + "release");
   QVERIFY(release.open(QIODevice::WriteOnly));
   release.close();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  QTRY_COMPARE(frame->PlotsWindow()->Plots().plots.size(), size_t{2});
+  frame->PlotsWindow()->close();
   output->Activated();
   QCOMPARE(output->Editor()->toPlainText() + '\n', report);
   QVERIFY(!QFile::exists(paths_.TempOutputPath));
