@@ -382,115 +382,132 @@ void AddAssociationScores(const QJsonObject& document, std::vector<Plot>* plots)
   }
 }
 
-void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots) {
-  const QJsonObject history = document["event_history"].toObject();
-  const QJsonArray cells = history["cells"].toArray();
-  if (cells.isEmpty()) return;
-  const int kind = history["kind"].toInt();
-  const bool discrete = kind == 1;
-  const bool shaped = kind >= 2;
-  std::vector<double> bounds;
-  for (const QJsonValue& t : history["time_boundaries"].toArray()) bounds.push_back(Real(t));
+// What the hazard and the survival plots share: the time grid, the risks and the covariates
+// of the document's event_history.
+class EventHistory {
+ public:
+  explicit EventHistory(const QJsonObject& history) {
+    const int kind = history["kind"].toInt();
+    discrete = kind == 1;
+    for (const QJsonValue& t : history["time_boundaries"].toArray()) bounds_.push_back(Real(t));
+    for (const QJsonValue& r : history["risks"].toArray()) {
+      const QJsonObject risk = r.toObject();
+      const double shape = Real(risk["shape"]);
+      risks_[risk["risk"].toInt()] = {risk["origin"].toInt(), risk["destination"].toInt(),
+                                      kind >= 2 && std::isfinite(shape) ? shape : 1.0};
+    }
+    for (const auto& [k, risk] : risks_) drawn_risks_ += Drawn(k) ? 1 : 0;
+    covariates_ = Strings(history["covariates"].toArray());
+  }
+
   // The ends of interval t (from 1); the interval's number where the grid lacks them.
-  auto start = [&](int t) {
-    return t - 1 < static_cast<int>(bounds.size()) ? bounds[t - 1] : t - 1.0;
-  };
-  auto end = [&](int t) { return t < static_cast<int>(bounds.size()) ? bounds[t] : double(t); };
+  double Start(int t) const {
+    return t - 1 < static_cast<int>(bounds_.size()) ? bounds_[t - 1] : t - 1.0;
+  }
+  double End(int t) const { return t < static_cast<int>(bounds_.size()) ? bounds_[t] : t; }
+  // In discrete time the risk of staying where one is is the complement of the others.
+  bool Drawn(int risk) const {
+    const auto at = risks_.find(risk);
+    return at == risks_.end() || at->second.origin != at->second.destination;
+  }
+  double Shape(int risk) const {
+    const auto at = risks_.find(risk);
+    return at == risks_.end() ? 1.0 : at->second.shape;
+  }
+  // A risk of leaving state origin (an unknown risk counts).
+  bool Leaves(int risk, int origin) const {
+    const auto at = risks_.find(risk);
+    return at == risks_.end() || at->second.origin == origin;
+  }
+  QString CellName(const QJsonArray& categories) const {
+    return covariates_.isEmpty() ? QString("All cases") : CellText(covariates_, categories);
+  }
+  // A hazard curve's name: the covariate cell, and the risk when several are drawn.
+  QString CurveName(const QString& cell, int risk) const {
+    if (drawn_risks_ <= 1) return cell;
+    QString name = cell + ", risk " + QString::number(risk);
+    const auto at = risks_.find(risk);
+    if (at != risks_.end()) {
+      name += QString(" (%1 to %2)").arg(at->second.origin).arg(at->second.destination);
+    }
+    return name;
+  }
+
+  bool discrete = false;
+
+ private:
   struct Risk {
     int origin;
     int destination;
     double shape;
   };
-  std::map<int, Risk> risks;
-  for (const QJsonValue& r : history["risks"].toArray()) {
-    const QJsonObject risk = r.toObject();
-    const double shape = Real(risk["shape"]);
-    risks[risk["risk"].toInt()] = {risk["origin"].toInt(), risk["destination"].toInt(),
-                                   shaped && std::isfinite(shape) ? shape : 1.0};
-  }
-  // In discrete time the risk of staying where one is is the complement of the others.
-  auto drawn = [&](int risk) {
-    const auto at = risks.find(risk);
-    return at == risks.end() || at->second.origin != at->second.destination;
-  };
-  auto shape = [&](int risk) {
-    const auto at = risks.find(risk);
-    return at == risks.end() ? 1.0 : at->second.shape;
-  };
-  int drawn_risks = 0;
-  for (const auto& [k, states] : risks) drawn_risks += drawn(k) ? 1 : 0;
-  const QStringList covariates = Strings(history["covariates"].toArray());
-  auto cell_name = [&](const QJsonArray& categories) {
-    return covariates.isEmpty() ? QString("All cases") : CellText(covariates, categories);
-  };
+  std::vector<double> bounds_;
+  std::map<int, Risk> risks_;
+  int drawn_risks_ = 0;
+  QStringList covariates_;
+};
 
+// The rates of every covariate cell and interval, by risk.
+using RateTable = std::map<std::pair<QString, int>, std::vector<std::pair<int, double>>>;
+
+// Fills *rates as it goes.
+void AddHazardPlot(const QJsonArray& cells, const EventHistory& history, RateTable* rates,
+                   std::vector<Plot>* plots) {
   Plot hazard;
   hazard.kind = PlotKind::kHazard;
-  hazard.title = discrete ? "Probability of an event per interval" : "Hazard rates";
+  hazard.title = history.discrete ? "Probability of an event per interval" : "Hazard rates";
   hazard.x_title = "Time";
-  hazard.y_title = discrete ? "Probability" : "Rate";
+  hazard.y_title = history.discrete ? "Probability" : "Rate";
   std::map<QString, size_t> series_of;
-  // The rates of every covariate cell and interval, by risk.
-  std::map<std::pair<QString, int>, std::vector<std::pair<int, double>>> rates_of;
   for (const QJsonValue& c : cells) {
     const QJsonObject cell = c.toObject();
     const int risk = cell["risk"].toInt();
     const int t = cell["interval"].toInt();
     const double rate = Real(cell["rate"]);
-    if (!drawn(risk) || t < 1 || !std::isfinite(rate)) continue;
-    const QString cell_text = cell_name(cell["covariates"].toArray());
-    rates_of[{cell_text, t}].push_back({risk, rate});
-    QString name = cell_text;
-    if (drawn_risks > 1) {
-      const auto at = risks.find(risk);
-      name += ", risk " + QString::number(risk);
-      if (at != risks.end()) {
-        name += QString(" (%1 to %2)").arg(at->second.origin).arg(at->second.destination);
-      }
-    }
+    if (!history.Drawn(risk) || t < 1 || !std::isfinite(rate)) continue;
+    const QString cell_name = history.CellName(cell["covariates"].toArray());
+    (*rates)[{cell_name, t}].push_back({risk, rate});
+    const QString name = history.CurveName(cell_name, risk);
     auto [at, added] = series_of.emplace(name, hazard.series.size());
     if (added) hazard.series.push_back({name, PlotSeries::Style::kLine, {}, {}, {}});
     PlotSeries& series = hazard.series[at->second];
     const QString tip = name + ", interval " + QString::number(t) + ": " + Figure(rate);
-    const double alpha = shape(risk);
+    const double alpha = history.Shape(risk);
     if (alpha == 1.0) {
-      series.points << QPointF(start(t), rate) << QPointF(end(t), rate);
+      series.points << QPointF(history.Start(t), rate) << QPointF(history.End(t), rate);
       series.point_tips << tip << tip;
       continue;
     }
     // With a shape alpha the hazard is rate alpha t^(alpha - 1), unbounded at 0 when alpha < 1.
     for (int j = 0; j <= kCurveSteps; ++j) {
-      const double time = start(t) + (end(t) - start(t)) * j / kCurveSteps;
+      const double time = history.Start(t) + (history.End(t) - history.Start(t)) * j / kCurveSteps;
       const double h = rate * alpha * std::pow(time, alpha - 1.0);
       if (!std::isfinite(h)) continue;
       series.points << QPointF(time, h);
       series.point_tips << tip;
     }
   }
+  if (hazard.series.empty()) return;
   double y_low = 0.0;
-  if (!hazard.series.empty()) {
-    SeriesRange(hazard.series, &hazard.x_min, &hazard.x_max, &y_low, &hazard.y_max);
-    hazard.y_min = 0.0;
-    if (!(hazard.y_max > 0.0)) hazard.y_max = 1.0;
-    RoundRange(&hazard.x_min, &hazard.x_max, &hazard.x_ticks);
-    RoundRange(&hazard.y_min, &hazard.y_max, &hazard.y_ticks);
-    KeepSeries(&hazard, "curves");
-    plots->push_back(hazard);
-  }
+  SeriesRange(hazard.series, &hazard.x_min, &hazard.x_max, &y_low, &hazard.y_max);
+  hazard.y_min = 0.0;
+  if (!(hazard.y_max > 0.0)) hazard.y_max = 1.0;
+  RoundRange(&hazard.x_min, &hazard.x_max, &hazard.x_ticks);
+  RoundRange(&hazard.y_min, &hazard.y_max, &hazard.y_ticks);
+  KeepSeries(&hazard, "curves");
+  plots->push_back(hazard);
+}
 
-  const QJsonArray survival = history["survival"].toArray();
+void AddSurvivalPlot(const QJsonArray& survival, const EventHistory& history,
+                     const RateTable& rates, std::vector<Plot>* plots) {
   Plot curves;
   curves.kind = PlotKind::kSurvival;
   curves.title = "Survival";
   curves.x_title = "Time";
   curves.y_title = "Probability of no event";
-  int origins = 0;
-  {
-    std::map<int, int> seen;
-    for (const QJsonValue& s : survival) seen[s.toObject()["origin"].toInt()] = 1;
-    origins = static_cast<int>(seen.size());
-  }
-  series_of.clear();
+  std::map<int, int> origins;
+  for (const QJsonValue& s : survival) origins[s.toObject()["origin"].toInt()] = 1;
+  std::map<QString, size_t> series_of;
   std::vector<double> last;
   for (const QJsonValue& s : survival) {
     const QJsonObject point = s.toObject();
@@ -498,36 +515,36 @@ void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots)
     const int origin = point["origin"].toInt();
     const double value = Real(point["survival"]);
     if (t < 1 || !std::isfinite(value)) continue;
-    const QString cell_text = cell_name(point["covariates"].toArray());
-    QString name = cell_text;
-    if (origins > 1) name += ", from state " + QString::number(origin);
+    const QString cell_name = history.CellName(point["covariates"].toArray());
+    QString name = cell_name;
+    if (origins.size() > 1) name += ", from state " + QString::number(origin);
     auto [at, added] = series_of.emplace(name, curves.series.size());
     if (added) {
-      curves.series.push_back({name, PlotSeries::Style::kLine, {QPointF(start(1), 1.0)}, {}, {}});
+      curves.series.push_back(
+          {name, PlotSeries::Style::kLine, {QPointF(history.Start(1), 1.0)}, {}, {}});
       last.push_back(1.0);
     }
     PlotSeries& series = curves.series[at->second];
     double& before = last[at->second];
-    const double a = start(t);
-    const double b = end(t);
-    if (discrete) {
+    const double a = history.Start(t);
+    const double b = history.End(t);
+    if (history.discrete) {
       series.points << QPointF(b, before) << QPointF(b, value);
       before = value;
       continue;
     }
     // Within the interval: S(a) exp(-sum of rate (t^alpha - a^alpha)) over the risks of
     // leaving the state; without rates, the exponential through the ends.
-    const auto rates = rates_of.find({cell_text, t});
+    const auto cell_rates = rates.find({cell_name, t});
     for (int j = 1; j < kCurveSteps; ++j) {
       const double time = a + (b - a) * j / kCurveSteps;
       double sum = 0.0;
-      if (rates == rates_of.end()) {
+      if (cell_rates == rates.end()) {
         sum = before > 0.0 && value > 0.0 ? std::log(before / value) * j / kCurveSteps : 0.0;
       } else {
-        for (const auto& [risk, rate] : rates->second) {
-          const auto r = risks.find(risk);
-          if (r != risks.end() && r->second.origin != origin) continue;
-          const double alpha = shape(risk);
+        for (const auto& [risk, rate] : cell_rates->second) {
+          if (!history.Leaves(risk, origin)) continue;
+          const double alpha = history.Shape(risk);
           sum += rate * (std::pow(time, alpha) - std::pow(a, alpha));
         }
       }
@@ -536,15 +553,25 @@ void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots)
     series.points << QPointF(b, value);
     before = value;
   }
-  if (!curves.series.empty()) {
-    double y_high = 1.0;
-    SeriesRange(curves.series, &curves.x_min, &curves.x_max, &y_low, &y_high);
-    curves.y_min = 0.0;
-    curves.y_max = 1.0;
-    RoundRange(&curves.x_min, &curves.x_max, &curves.x_ticks);
-    KeepSeries(&curves, "curves");
-    plots->push_back(curves);
-  }
+  if (curves.series.empty()) return;
+  double y_low = 0.0;
+  double y_high = 1.0;
+  SeriesRange(curves.series, &curves.x_min, &curves.x_max, &y_low, &y_high);
+  curves.y_min = 0.0;
+  curves.y_max = 1.0;
+  RoundRange(&curves.x_min, &curves.x_max, &curves.x_ticks);
+  KeepSeries(&curves, "curves");
+  plots->push_back(curves);
+}
+
+void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots) {
+  const QJsonObject part = document["event_history"].toObject();
+  const QJsonArray cells = part["cells"].toArray();
+  if (cells.isEmpty()) return;
+  const EventHistory history(part);
+  RateTable rates;
+  AddHazardPlot(cells, history, &rates, plots);
+  AddSurvivalPlot(part["survival"].toArray(), history, rates, plots);
 }
 
 }  // namespace
