@@ -132,6 +132,75 @@ bool RoundScaled(double hi, double lo, double err, int e, double& result) {
   return true;
 }
 
+// The nearest double to hi + lo + t: hi + lo exact (|lo| at most half a unit in the last place
+// of hi, as FastTwoSum leaves it, hi normal and not 0), t known within err, |t| below a quarter
+// of that unit. Or false when a midpoint lies within err. The sum lies between hi's neighbours,
+// and its distance to the midpoints on either side of hi is taken exactly: the last bits of the
+// arguments near 1 decide these roundings.
+bool RoundExpansion(double hi, double lo, double t, double err, double& result) {
+  const bool negative = hi < 0;
+  if (negative) {
+    hi = -hi;
+    lo = -lo;
+    t = -t;
+  }
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(hi);
+  const double up = std::bit_cast<double>(bits + 1);
+  const double down = std::bit_cast<double>(bits - 1);
+  // hi + lo + t - (hi + up) / 2 and hi + lo + t - (hi + down) / 2; the first difference is
+  // exact wherever it is small, and the rounded sum with t has its sign.
+  const double above_upper = t - ((up - hi) * 0.5 - lo);
+  const double above_lower = t + (lo - (down - hi) * 0.5);
+  const double margin = err * (1 + 0x1p-50);
+  double y;
+  if (above_upper > margin) {
+    y = up;
+  } else if (above_lower < -margin) {
+    y = down;
+  } else if (above_upper < -margin && above_lower > margin) {
+    y = hi;
+  } else {
+    return false;
+  }
+  result = negative ? -y : y;
+  return true;
+}
+
+// For 2^-54 <= |x| < 2^-27, where the terms to x^2 of the series decide the rounding and may
+// sum to a midpoint (x = k 2^-53 with a small k): they are summed exactly, the rest
+// (|x|^3 / 6 and beyond, known within 2^-50 of it) compared with the distance to the midpoint.
+bool ExpTiny(double x, double& result) {
+  const Pair one_x = TwoSum(1, x);
+  const Pair square = double_double::TwoSquare(x);
+  const Pair low = TwoSum(one_x.lo, 0.5 * square.hi);
+  const Pair head = FastTwoSum(one_x.hi, low.hi);
+  const double cube = (x * square.hi) * (0x1.5555555555555p-3 + x * 0x1.5555555555555p-5);
+  const double t = low.lo + (0.5 * square.lo + cube);
+  return RoundExpansion(head.hi, head.lo, t, std::fabs(cube) * 0x1p-50 + std::fabs(t) * 0x1p-52,
+                        result);
+}
+
+bool Expm1Tiny(double x, double& result) {
+  const Pair square = double_double::TwoSquare(x);
+  const Pair head = FastTwoSum(x, 0.5 * square.hi);
+  const double cube = (x * square.hi) * (0x1.5555555555555p-3 +
+                                         x * (0x1.5555555555555p-5 + x * 0x1.1111111111111p-7));
+  const double t = 0.5 * square.lo + cube;
+  return RoundExpansion(head.hi, head.lo, t, std::fabs(cube) * 0x1p-50 + std::fabs(t) * 0x1p-52,
+                        result);
+}
+
+// ln(1 + z), likewise.
+bool Log1pTiny(double z, double& result) {
+  const Pair square = double_double::TwoSquare(z);
+  const Pair head = FastTwoSum(z, -0.5 * square.hi);
+  const double cube =
+      (z * square.hi) * (0x1.5555555555555p-2 + z * (-0.25 + z * 0x1.999999999999ap-3));
+  const double t = cube - 0.5 * square.lo;
+  return RoundExpansion(head.hi, head.lo, t, std::fabs(cube) * 0x1p-50 + std::fabs(t) * 0x1p-52,
+                        result);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The exponential: x = (256 e + j) ln 2 / 256 + r with |r| <= ln 2 / 512, e^x = 2^e 2^(j/256) e^r.
 
@@ -218,6 +287,7 @@ ScaledPair ExpAccurate(double x, double x_low) {
   if (x > 709.8) return kInfinity;
   if (x < -745.2) return 0;
   double result;
+  if (std::fabs(x) < 0x1p-27 && ExpTiny(x, result)) return result;
   if (std::fabs(x) > 708) {
     const ScaledPair s = ExpFast<PortableProducts, false>(x, 0);
     if (RoundScaled(s.hi, s.lo, s.hi * 0x1p-65, s.e, result)) return result;
@@ -250,6 +320,7 @@ constexpr double kExpm1Small = 0x1.6p-10;  // below ln 2 / 512
   if (x > 709.8) return kInfinity;
   if (x < -38) return -1;  // e^x < 2^-54.8: -1 + e^x rounds to -1
   double result;
+  if (std::fabs(x) < 0x1p-27 && Expm1Tiny(x, result)) return result;
   if (std::fabs(x) <= kExpm1Small) {
     const Pair e = ExpMinusOneAccurate(Pair{x, 0});
     if (RoundPair(e.hi, e.lo, std::fabs(e.hi) * 0x1p-99, result)) return result;
@@ -271,23 +342,43 @@ constexpr double kExpm1Small = 0x1.6p-10;  // below ln 2 / 512
 template <class Products>
 [[gnu::always_inline]] inline double Expm1With(double x) {
   const double ax = std::fabs(x);
-  if (!(ax <= kExpm1Small)) return Expm1Slow(x);
-  if (ax < 0x1p-54) return x;  // (e^x - 1 - x) / x < 2^-55: rounds to x
-  // x + x^2/2 (exact as a pair) + x^3 (1/6 + x/24 + ...): to x^7, whose last term left out
-  // is below 2^-82 of the result.
-  const Pair square = Products::Square(x);
-  const double half = 0.5 * square.hi;
-  const double hi = x + half;
-  const double lo =
-      ((x - hi) + half) +
-      (0.5 * square.lo +
-       (x * square.hi) * (0x1.5555555555555p-3 +
-                          x * (0x1.5555555555555p-5 +
-                               x * (0x1.1111111111111p-7 +
-                                    x * (0x1.6c16c16c16c17p-10 + x * 0x1.a01a01a01a01ap-13)))));
-  const double d = std::fabs(hi) * 0x1p-65;
-  const double up = hi + (lo + d);
-  if (up != hi + (lo - d)) return Expm1Slow(x);
+  if (!(ax <= 708)) return Expm1Slow(x);  // and NaN
+  if (ax < 0x1p-54) return x;             // (e^x - 1 - x) / x < 2^-55: rounds to x
+  double hi;
+  double lo;
+  double err;
+  if (ax <= 0x1p-6) {
+    // x + x^2/2 (exact as a pair) + x^3 (1/6 + x/24 + ... + x^7/10!): what the series leaves
+    // out is below 2^-70 of the result, the rounding of the cubic part below 2^-66.6.
+    const Pair square = Products::Square(x);
+    const double half = 0.5 * square.hi;
+    hi = x + half;
+    const double c8 = Products::MulAdd(x, 0x1.27e4fb7789f5cp-22, 0x1.71de3a556c734p-19);
+    const double c6 = Products::MulAdd(x, 0x1.a01a01a01a01ap-16, 0x1.a01a01a01a01ap-13);
+    const double c4 = Products::MulAdd(x, 0x1.6c16c16c16c17p-10, 0x1.1111111111111p-7);
+    const double c2 = Products::MulAdd(x, 0x1.5555555555555p-5, 0x1.5555555555555p-3);
+    const double w = square.hi;
+    const double poly =
+        Products::MulAdd(w * w, Products::MulAdd(w, c8, c6), Products::MulAdd(w, c4, c2));
+    lo = ((x - hi) + half) + Products::MulAdd(x * w, poly, 0.5 * square.lo);
+    err = std::fabs(hi) * 0x1p-65;
+  } else {
+    // 2^e (h + l) - 1 from the fast exponential, whose error bound (2^-66.2 e^x) carries over
+    // as it is; relative to e^x - 1 it is at most 2^-59.6 (at |x| = 2^-6), and far less
+    // beyond.
+    if (x < -38) return -1;  // e^x < 2^-54.8: -1 + e^x rounds to -1
+    const ScaledPair s = ExpFast<Products, false>(x, 0);
+    const Pair f = TwoSum(s.hi, -PowerOfTwo(-s.e));
+    const double scale = PowerOfTwo(s.e);
+    const double low = f.lo + s.lo;
+    hi = f.hi * scale;
+    lo = low * scale;
+    err = (s.hi * 0x1.6a09e667f3bcdp-66 + std::fabs(low) * 0x1p-52) * scale;  // 2^-65.5
+  }
+  const Pair n = FastTwoSum(hi, lo);
+  const double d = err * (1 + 0x1p-50) + std::fabs(n.lo) * 0x1p-52;
+  const double up = n.hi + (n.lo + d);
+  if (up != n.hi + (n.lo - d)) return Expm1Slow(x);
   return up;
 }
 
@@ -301,6 +392,10 @@ constexpr std::uint64_t kLogOffset = 0x3fe6a00000000000;
 constexpr double kLn2Head = 0x1.62e42fefa38p-1;
 constexpr double kLn2Middle = 0x1.ef35793c7673p-45;
 constexpr double kLn2Tail = 0x1.f97b57a079a19p-103;
+
+// The intervals on either side of 1, where c = 1 and z = m - 1.
+constexpr int kBelowOne = 299;
+constexpr int kAboveOne = 300;
 
 struct LogReduction {
   int e;
@@ -390,6 +485,10 @@ Pair LogAccurate(const LogReduction& r, double z_low) {
   LogReduction r = ReduceLog<PortableProducts>(scaled);
   r.e += extra;
   double result;
+  if (r.e == 0 && (r.i == kBelowOne || r.i == kAboveOne) && std::fabs(r.z) < 0x1p-27 &&
+      Log1pTiny(r.z, result)) {
+    return result;  // x = 1 + z exactly
+  }
   if (extra != 0) {
     const Pair l = LogFast<PortableProducts>(r);
     if (RoundPair(l.hi, l.lo, std::fabs(l.hi) * 0x1p-68, result)) return result;
@@ -415,9 +514,6 @@ template <class Products>
 // exactly, and ln(1 + x) = ln u + ln(1 + u_low / u), the last within 2^-79 of z_low / (1 + z),
 // z_low = u_low c 2^-e.
 
-constexpr int kBelowOne = 299;
-constexpr int kAboveOne = 300;
-
 struct Log1pReduction {
   LogReduction r;
   double z_low;
@@ -438,8 +534,9 @@ template <class Products>
   if (x < -1) return std::numeric_limits<double>::quiet_NaN();
   if (x == -1) return -kInfinity;
   if (x == kInfinity) return x;
-  const Log1pReduction r = ReduceLog1p<PortableProducts>(x);
   double result;
+  if (std::fabs(x) < 0x1p-27 && Log1pTiny(x, result)) return result;
+  const Log1pReduction r = ReduceLog1p<PortableProducts>(x);
   const Pair l = LogAccurate(r.r, r.z_low);
   if (RoundPair(l.hi, l.lo, std::fabs(l.hi) * 0x1p-99, result)) return result;
   return LongLog(LongReal(1.0) + LongReal(x)).Round();
