@@ -29,7 +29,10 @@ namespace tables = elementary_tables;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // ---------------------------------------------------------------------------------------------
-// Exact products, without and with fused multiply-adds: the same values either way.
+// The operations of the fast ways, without and with fused multiply-adds. Product, Square and
+// ProductMinusOne are exact either way; MulAdd rounds once or twice, and the error bounds
+// allow for twice. The two ways may reach different pairs, but a result is returned only once
+// its rounding is certain, so the results are the same.
 
 struct PortableProducts {
   // a b + c, rounded twice; the error bounds below are those of this, which also bound the
@@ -471,25 +474,26 @@ Pair LogAccurate(const LogReduction& r, double z_low) {
   return Add(constant, series);
 }
 
+// The reduction of any positive finite x, subnormals scaled by 2^54 first.
+LogReduction ReduceAnyLog(double x) {
+  if (x >= 0x1p-1022) return ReduceLog<PortableProducts>(x);
+  LogReduction r = ReduceLog<PortableProducts>(x * 0x1p54);
+  r.e -= 54;
+  return r;
+}
+
 [[gnu::noinline]] double LogSlow(double x) {
   if (std::isnan(x)) return x + x;
   if (x < 0) return std::numeric_limits<double>::quiet_NaN();
   if (x == 0) return -kInfinity;
   if (x == kInfinity) return x;
-  double scaled = x;
-  int extra = 0;
-  if (scaled < 0x1p-1022) {
-    scaled *= 0x1p54;
-    extra = -54;
-  }
-  LogReduction r = ReduceLog<PortableProducts>(scaled);
-  r.e += extra;
+  const LogReduction r = ReduceAnyLog(x);
   double result;
   if (r.e == 0 && (r.i == kBelowOne || r.i == kAboveOne) && std::fabs(r.z) < 0x1p-27 &&
       Log1pTiny(r.z, result)) {
     return result;  // x = 1 + z exactly
   }
-  if (extra != 0) {
+  if (x < 0x1p-1022) {  // the fast way has not been tried
     const Pair l = LogFast<PortableProducts>(r);
     if (RoundPair(l.hi, l.lo, std::fabs(l.hi) * 0x1p-68, result)) return result;
   }
@@ -572,15 +576,7 @@ int IntegerParity(double y) {
 }
 
 [[gnu::noinline]] double PowSlow(double x, double y) {
-  double scaled = x;
-  int extra = 0;
-  if (scaled < 0x1p-1022) {
-    scaled *= 0x1p54;
-    extra = -54;
-  }
-  LogReduction r = ReduceLog<PortableProducts>(scaled);
-  r.e += extra;
-  const Pair l = LogAccurate(r, 0);
+  const Pair l = LogAccurate(ReduceAnyLog(x), 0);
   const double z0 = y * l.hi;
   if (z0 > 709.8) return kInfinity;
   if (z0 < -745.2) return 0;
