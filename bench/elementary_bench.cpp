@@ -37,14 +37,59 @@ namespace {
 
 using Arguments = std::pair<double, double>;
 
+#if TAV_HAVE_QUADMATH
+using Quad = __float128;
+#else
+using Quad = double;  // unused
+#endif
+
+// A function of one or two arguments as a function of two: the engine's, its portable way, the
+// C library's and libquadmath's.
 struct Function {
   const char* name;
-  std::function<double(double, double)> ours;
-  std::function<double(double, double)> portable;
-  std::function<double(double, double)> library;
+  double (*ours)(double, double);
+  double (*portable)(double, double);
+  double (*library)(double, double);
+  Quad (*quad)(Quad, Quad);
+};
+
+template <typename T, T (*f)(T)>
+T Unary(T x, T) {
+  return f(x);
+}
+
+double LibraryExp(double x) { return std::exp(x); }
+double LibraryLog(double x) { return std::log(x); }
+double LibraryPow(double x, double y) { return std::pow(x, y); }
+double LibraryExpm1(double x) { return std::expm1(x); }
+double LibraryLog1p(double x) { return std::log1p(x); }
+
 #if TAV_HAVE_QUADMATH
-  std::function<__float128(__float128, __float128)> quad;
+Quad QuadExp(Quad x) { return expq(x); }
+Quad QuadLog(Quad x) { return logq(x); }
+Quad QuadPow(Quad x, Quad y) { return powq(x, y); }
+Quad QuadExpm1(Quad x) { return expm1q(x); }
+Quad QuadLog1p(Quad x) { return log1pq(x); }
+#else
+Quad QuadExp(Quad x) { return x; }
+Quad QuadLog(Quad x) { return x; }
+Quad QuadPow(Quad x, Quad) { return x; }
+Quad QuadExpm1(Quad x) { return x; }
+Quad QuadLog1p(Quad x) { return x; }
 #endif
+
+namespace portable = tav::elementary_portable;
+
+const Function kFunctions[] = {
+    {"exp", Unary<double, tav::Exp>, Unary<double, portable::Exp>, Unary<double, LibraryExp>,
+     Unary<Quad, QuadExp>},
+    {"log", Unary<double, tav::Log>, Unary<double, portable::Log>, Unary<double, LibraryLog>,
+     Unary<Quad, QuadLog>},
+    {"pow", tav::Pow, portable::Pow, LibraryPow, QuadPow},
+    {"expm1", Unary<double, tav::Expm1>, Unary<double, portable::Expm1>,
+     Unary<double, LibraryExpm1>, Unary<Quad, QuadExpm1>},
+    {"log1p", Unary<double, tav::Log1p>, Unary<double, portable::Log1p>,
+     Unary<double, LibraryLog1p>, Unary<Quad, QuadLog1p>},
 };
 
 struct Range {
@@ -102,8 +147,7 @@ bool Same(double a, double b) {
   return a == b ? std::signbit(a) == std::signbit(b) : a != a && b != b;
 }
 
-double NanosecondsPerCall(const std::vector<Arguments>& args,
-                          const std::function<double(double, double)>& f) {
+double NanosecondsPerCall(const std::vector<Arguments>& args, double (*f)(double, double)) {
   double best = 1e300;
   volatile double sink = 0;
   for (int pass = 0; pass < 20; ++pass) {
@@ -124,50 +168,8 @@ int main(int argc, char** argv) {
   const std::uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20240611;
   const auto count = static_cast<std::int64_t>(millions * 1e6);
 
-  const std::vector<Function> functions = {
-      {"exp", [](double x, double) { return tav::Exp(x); },
-       [](double x, double) { return tav::elementary_portable::Exp(x); },
-       [](double x, double) { return std::exp(x); }
-#if TAV_HAVE_QUADMATH
-       ,
-       [](__float128 x, __float128) { return expq(x); }
-#endif
-      },
-      {"log", [](double x, double) { return tav::Log(x); },
-       [](double x, double) { return tav::elementary_portable::Log(x); },
-       [](double x, double) { return std::log(x); }
-#if TAV_HAVE_QUADMATH
-       ,
-       [](__float128 x, __float128) { return logq(x); }
-#endif
-      },
-      {"pow", [](double x, double y) { return tav::Pow(x, y); },
-       [](double x, double y) { return tav::elementary_portable::Pow(x, y); },
-       [](double x, double y) { return std::pow(x, y); }
-#if TAV_HAVE_QUADMATH
-       ,
-       [](__float128 x, __float128 y) { return powq(x, y); }
-#endif
-      },
-      {"expm1", [](double x, double) { return tav::Expm1(x); },
-       [](double x, double) { return tav::elementary_portable::Expm1(x); },
-       [](double x, double) { return std::expm1(x); }
-#if TAV_HAVE_QUADMATH
-       ,
-       [](__float128 x, __float128) { return expm1q(x); }
-#endif
-      },
-      {"log1p", [](double x, double) { return tav::Log1p(x); },
-       [](double x, double) { return tav::elementary_portable::Log1p(x); },
-       [](double x, double) { return std::log1p(x); }
-#if TAV_HAVE_QUADMATH
-       ,
-       [](__float128 x, __float128) { return log1pq(x); }
-#endif
-      },
-  };
   auto find = [&](const std::string& name) -> const Function& {
-    for (const Function& f : functions) {
+    for (const Function& f : kFunctions) {
       if (name == f.name) return f;
     }
     std::abort();
