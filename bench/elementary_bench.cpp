@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -92,10 +91,31 @@ const Function kFunctions[] = {
      Unary<double, LibraryLog1p>, Unary<Quad, QuadLog1p>},
 };
 
+// How an argument is drawn: from lo to hi uniformly; log-uniformly (2^u, u uniform, times a
+// significand in [1, 2)), with either sign or as 1 +- that; every positive double with its
+// exponent field uniform; an integer; the constant lo; 1 + a multiple of 2^-26 (27 bits).
+enum class Draw {
+  kUniform,
+  kLogUniform,
+  kSignedLogUniform,
+  kOnePlus,
+  kAnyPositive,
+  kInteger,
+  kConstant,
+  kFewBits
+};
+
+struct Distribution {
+  Draw draw;
+  double lo = 0;
+  double hi = 0;
+};
+
 struct Range {
   const char* function;
   const char* description;
-  std::function<Arguments(std::mt19937_64&)> draw;
+  Distribution x;
+  Distribution y;
 };
 
 double Uniform(std::mt19937_64& g, double lo, double hi) {
@@ -117,6 +137,28 @@ double AnyPositive(std::mt19937_64& g) {
       return x;
     }
   }
+}
+
+double Sample(const Distribution& d, std::mt19937_64& g) {
+  switch (d.draw) {
+    case Draw::kUniform:
+      return Uniform(g, d.lo, d.hi);
+    case Draw::kLogUniform:
+      return LogUniform(g, d.lo, d.hi);
+    case Draw::kSignedLogUniform:
+      return (g() & 1 ? 1 : -1) * LogUniform(g, d.lo, d.hi);
+    case Draw::kOnePlus:
+      return 1 + (g() & 1 ? 1 : -1) * LogUniform(g, d.lo, d.hi);
+    case Draw::kAnyPositive:
+      return AnyPositive(g);
+    case Draw::kInteger:
+      return std::floor(Uniform(g, d.lo, d.hi + 1));
+    case Draw::kConstant:
+      return d.lo;
+    case Draw::kFewBits:
+      return 1 + std::ldexp(static_cast<double>(g() >> 38), -26);
+  }
+  return 0;
 }
 
 #if TAV_HAVE_QUADMATH
@@ -175,68 +217,35 @@ int main(int argc, char** argv) {
     std::abort();
   };
 
+  const Distribution none{Draw::kConstant};
   const std::vector<Range> ranges = {
-      {"exp", "uniform on [-745.2, 709.8]",
-       [](auto& g) {
-         return Arguments{Uniform(g, -745.2, 709.8), 0};
-       }},
-      {"exp", "|x| log-uniform on [2^-60, 2^4]",
-       [](auto& g) {
-         return Arguments{(g() & 1 ? 1 : -1) * LogUniform(g, -60, 4), 0};
-       }},
-      {"exp", "subnormal results, [-745.2, -708.4]",
-       [](auto& g) {
-         return Arguments{Uniform(g, -745.2, -708.4), 0};
-       }},
-      {"log", "every positive double (exponent uniform)",
-       [](auto& g) {
-         return Arguments{AnyPositive(g), 0};
-       }},
-      {"log", "1 + d, |d| log-uniform on [2^-53, 2^-2]",
-       [](auto& g) {
-         return Arguments{1 + (g() & 1 ? 1 : -1) * LogUniform(g, -53, -2), 0};
-       }},
-      {"log", "uniform on [0.001, 1000]",
-       [](auto& g) {
-         return Arguments{Uniform(g, 0.001, 1000), 0};
-       }},
-      {"pow", "x log-uniform on [2^-20, 2^20], y uniform on [-30, 30]",
-       [](auto& g) {
-         return Arguments{LogUniform(g, -20, 20), Uniform(g, -30, 30)};
-       }},
-      {"pow", "x^(2/3), x uniform on [0.25, 4]",
-       [](auto& g) {
-         return Arguments{Uniform(g, 0.25, 4), 2.0 / 3.0};
-       }},
-      {"pow", "x uniform on [0.5, 2], y an integer in [-40, 40]",
-       [](auto& g) {
-         return Arguments{Uniform(g, 0.5, 2), std::floor(Uniform(g, -40, 41))};
-       }},
-      {"pow", "x with up to 27 bits on [1, 2], y = 2 to 5 (exact and midway results)",
-       [](auto& g) {
-         const double x = 1 + std::ldexp(static_cast<double>(g() >> 38), -26);
-         return Arguments{x, std::floor(Uniform(g, 2, 6))};
-       }},
-      {"expm1", "uniform on [-40, 40]",
-       [](auto& g) {
-         return Arguments{Uniform(g, -40, 40), 0};
-       }},
-      {"expm1", "|x| log-uniform on [2^-60, 1]",
-       [](auto& g) {
-         return Arguments{(g() & 1 ? 1 : -1) * LogUniform(g, -60, 0), 0};
-       }},
-      {"log1p", "uniform on (-1, 1]",
-       [](auto& g) {
-         return Arguments{Uniform(g, -0.9999999, 1), 0};
-       }},
-      {"log1p", "|x| log-uniform on [2^-60, 2^-1]",
-       [](auto& g) {
-         return Arguments{(g() & 1 ? 1 : -1) * LogUniform(g, -60, -1), 0};
-       }},
-      {"log1p", "x log-uniform on [1, 2^1000]",
-       [](auto& g) {
-         return Arguments{LogUniform(g, 0, 1000), 0};
-       }},
+      {"exp", "uniform on [-745.2, 709.8]", {Draw::kUniform, -745.2, 709.8}, none},
+      {"exp", "|x| log-uniform on [2^-60, 2^4]", {Draw::kSignedLogUniform, -60, 4}, none},
+      {"exp", "subnormal results, [-745.2, -708.4]", {Draw::kUniform, -745.2, -708.4}, none},
+      {"log", "every positive double (exponent uniform)", {Draw::kAnyPositive}, none},
+      {"log", "1 + d, |d| log-uniform on [2^-53, 2^-2]", {Draw::kOnePlus, -53, -2}, none},
+      {"log", "uniform on [0.001, 1000]", {Draw::kUniform, 0.001, 1000}, none},
+      {"pow",
+       "x log-uniform on [2^-20, 2^20], y uniform on [-30, 30]",
+       {Draw::kLogUniform, -20, 20},
+       {Draw::kUniform, -30, 30}},
+      {"pow",
+       "x^(2/3), x uniform on [0.25, 4]",
+       {Draw::kUniform, 0.25, 4},
+       {Draw::kConstant, 2.0 / 3.0}},
+      {"pow",
+       "x uniform on [0.5, 2], y an integer in [-40, 40]",
+       {Draw::kUniform, 0.5, 2},
+       {Draw::kInteger, -40, 40}},
+      {"pow",
+       "x with up to 27 bits on [1, 2], y = 2 to 5 (exact and midway results)",
+       {Draw::kFewBits},
+       {Draw::kInteger, 2, 5}},
+      {"expm1", "uniform on [-40, 40]", {Draw::kUniform, -40, 40}, none},
+      {"expm1", "|x| log-uniform on [2^-60, 1]", {Draw::kSignedLogUniform, -60, 0}, none},
+      {"log1p", "uniform on (-1, 1]", {Draw::kUniform, -0.9999999, 1}, none},
+      {"log1p", "|x| log-uniform on [2^-60, 2^-1]", {Draw::kSignedLogUniform, -60, -1}, none},
+      {"log1p", "x log-uniform on [1, 2^1000]", {Draw::kLogUniform, 0, 1000}, none},
   };
 
   std::printf("%" PRId64 " arguments per range, seed %" PRIu64 "%s\n\n", count, seed,
@@ -249,7 +258,7 @@ int main(int argc, char** argv) {
     std::mt19937_64 generator(seed);
     Tally t;
     for (std::int64_t i = 0; i < count; ++i) {
-      const Arguments a = range.draw(generator);
+      const Arguments a{Sample(range.x, generator), Sample(range.y, generator)};
       const double ours = f.ours(a.first, a.second);
       const double library = f.library(a.first, a.second);
       ++t.arguments;
@@ -273,7 +282,7 @@ int main(int argc, char** argv) {
     }
     std::vector<Arguments> sample(65536);
     std::mt19937_64 timing(seed + 1);
-    for (Arguments& a : sample) a = range.draw(timing);
+    for (Arguments& a : sample) a = {Sample(range.x, timing), Sample(range.y, timing)};
     const double ns_ours = NanosecondsPerCall(sample, f.ours);
     const double ns_library = NanosecondsPerCall(sample, f.library);
     std::printf("%-6s %-58s %8" PRId64 " %8" PRId64 " %8" PRId64 " %8" PRId64 " %6" PRId64
