@@ -6,7 +6,7 @@ namespace tav {
 // The engine's exponential, logarithm and power functions. Each result is the double nearest
 // the exact value (round to nearest; Pow's exact midpoints go to the even neighbour), so that
 // the results do not depend on the system's math library, whose last bit differs from one
-// system to another: they are computed from +, -, *, /, sqrt and integer operations alone,
+// system to another: they are computed from +, -, *, / and integer operations alone,
 // which every IEEE machine rounds alike. Where the processor has fused multiply-adds, the fast
 // ways use them (chosen at run time); as every result is returned only once its rounding is
 // certain, the bits are the same with them and without.
@@ -27,10 +27,10 @@ namespace tav {
 // |x| < 2^-27), whose first terms may sum to a midpoint between doubles, have those summed
 // exactly; what that leaves (and Pow's exact midpoints) is computed with 320-bit numbers
 // (core/long_real.h), far beyond the precision that the hardest double arguments of exp and
-// log are known to need (Lefevre and Muller's search of the worst cases). The fast way takes 6
-// to 21 nanoseconds, 1.2 to 1.7 times what the GNU C library's functions take, whose exp, log
+// log are known to need (Lefevre and Muller's search of the worst cases). The fast way takes 5
+// to 21 nanoseconds, 0.6 to 1.7 times what the GNU C library's functions take (whose exp, log
 // and pow are within 0.52 units in the last place, and so differ from these on one argument in
-// some thousands; the slower ways microseconds (tav_elementary_bench, bench/README.md).
+// some thousands); the slower ways up to microseconds (tav_elementary_bench, bench/README.md).
 //
 // The functions are declared const (results that depend on the arguments alone), so that the
 // compiler computes a repeated call once.
