@@ -3,11 +3,13 @@
 #include <cmath>
 #include <numbers>
 
+#include "core/elementary.h"
+
 namespace tav {
 
 double NormalDensity(double x) {
   if (std::fabs(x) > 100.0) return 0.0;
-  return std::exp(-x * x / 2.0) / std::sqrt(2.0 * std::numbers::pi);
+  return Exp(-x * x / 2.0) / std::sqrt(2.0 * std::numbers::pi);
 }
 
 double NormalCdf(double x) {
@@ -36,9 +38,9 @@ double NormalCdf(double x) {
           793.8265125199484) *
              a +
          440.4137358247522);
-    tail = std::exp(-a * a / 2.0) * p / q;
+    tail = Exp(-a * a / 2.0) * p / q;
   } else {
-    tail = std::exp(-a * a / 2.0) * 0.3989422804014327 /
+    tail = Exp(-a * a / 2.0) * 0.3989422804014327 /
            (a + 1.0 / (a + 2.0 / (a + 3.0 / (a + 4.0 / (a + 0.65)))));
   }
   return x > 0.0 ? 1.0 - tail : tail;

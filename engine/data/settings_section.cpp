@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "core/distributions.h"
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/random.h"
@@ -75,7 +76,7 @@ double TableCellCount(const ModelState& model) {
 void ReadValueList(DataRun& run, TextFile& file, std::vector<double>& values, bool log_scale) {
   for (double& value : values) {
     value = ReadReal(run, file);
-    if (log_scale) value = std::exp(std::min(value, 600.0));
+    if (log_scale) value = Exp(std::min(value, 600.0));
   }
 }
 

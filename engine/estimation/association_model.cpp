@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/elementary.h"
 #include "core/random.h"
 #include "core/stop_run.h"
 #include "core/sweep_inverse.h"
@@ -244,7 +245,7 @@ double ProfileObjective(const EstimationRun& run, int r, std::vector<double> m) 
   double sum = 0;
   for (std::size_t c = 0; c < m.size(); ++c) {
     if (m[c] > 0) {
-      sum += expected[c] * std::log(m[c]) - m[c];
+      sum += expected[c] * Log(m[c]) - m[c];
     } else if (expected[c] > 0) {
       return -std::numeric_limits<double>::infinity();
     }
@@ -353,7 +354,7 @@ void ApplyChange(EstimationRun& run, AssociationWork& w, const std::vector<doubl
   const Submodel& submodel = run.model.submodels[w.table];
   double* fitted = run.estimation.FittedTable.data() + submodel.first_cell;
   for (std::size_t c = 0; c < w.contribution.size(); ++c) {
-    if (fitted[c] > 0) fitted[c] *= std::exp(w.contribution[c] - before[c]);
+    if (fitted[c] > 0) fitted[c] *= Exp(w.contribution[c] - before[c]);
   }
 }
 
@@ -514,7 +515,7 @@ void SingularStart(EstimationRun& run, AssociationWork& w) {
         a[static_cast<std::size_t>(w.row_of[c]) * columns + w.column_of[c]] += expected[c];
       }
     }
-    for (double& value : a) value = std::log(value);
+    for (double& value : a) value = Log(value);
     std::vector<double> row_mean(rows, 0.0), column_mean(columns, 0.0);
     double mean = 0;
     for (int h = 0; h < rows; ++h) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/distributions.h"
+#include "core/elementary.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
 
@@ -18,13 +19,13 @@ constexpr double kInversionTolerance = 1e-12;
 double CumulativeProbability(int link, double eta) {
   switch (link) {
     case 0:
-      return eta >= 0 ? 1 / (1 + std::exp(-eta)) : std::exp(eta) / (1 + std::exp(eta));
+      return eta >= 0 ? 1 / (1 + Exp(-eta)) : Exp(eta) / (1 + Exp(eta));
     case 1:
       return NormalCdf(eta);
     case 2:
-      return eta > 9 ? 1.0 : -std::expm1(-std::exp(eta));
+      return eta > 9 ? 1.0 : -Expm1(-Exp(eta));
     default:
-      return eta > 9 ? 0.0 : std::exp(-std::exp(eta));
+      return eta > 9 ? 0.0 : Exp(-Exp(eta));
   }
 }
 
@@ -36,9 +37,9 @@ double CumulativeDerivative(int link, double eta, double f) {
     case 1:
       return NormalDensity(eta);
     case 2:
-      return f >= 1 ? 0.0 : -std::log1p(-f) * (1 - f);
+      return f >= 1 ? 0.0 : -Log1p(-f) * (1 - f);
     default:
-      return f <= 0 ? 0.0 : f * std::log(f);
+      return f <= 0 ? 0.0 : f * Log(f);
   }
 }
 
@@ -50,7 +51,7 @@ double CumulativeSecondDerivative(int link, double eta, double f, double d) {
     case 1:
       return -eta * NormalDensity(eta);
     default:
-      return eta > 9 ? 0.0 : d * (1 - std::exp(eta));
+      return eta > 9 ? 0.0 : d * (1 - Exp(eta));
   }
 }
 

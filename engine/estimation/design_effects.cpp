@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/distributions.h"
+#include "core/elementary.h"
 #include "core/random.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
@@ -28,7 +29,7 @@ constexpr double kNoPredictor = -1000;
 // the one-dimensional steps take its place.
 constexpr int kLargestJointStep = 200;
 
-double SafeLog(double x) { return x > 0 ? std::log(x) : kNoPredictor; }
+double SafeLog(double x) { return x > 0 ? Log(x) : kNoPredictor; }
 
 // The design values of design i of submodel r over the cells of its term, parameter by
 // parameter (x[k * n + c]).
@@ -263,9 +264,9 @@ void StartDesign(EstimationRun& run, DesignWork& work) {
       const int number = submodel.CumulativeModel;
       const auto t = static_cast<double>(ResponseCategories(run, r));
       if (number <= 3) {
-        tau[k] = std::exp(8 / (t - 1) * (k + 0.5) - 4);
+        tau[k] = Exp(8 / (t - 1) * (k + 0.5) - 4);
       } else {
-        tau[k] = k > 0 ? std::exp(1 / t) : 1.0;
+        tau[k] = k > 0 ? Exp(1 / t) : 1.0;
       }
       if (number == 3 || number == 7) tau[k] = 1 / tau[k];
     }
@@ -277,7 +278,7 @@ void StartDesign(EstimationRun& run, DesignWork& work) {
       if (eta != nullptr) {
         eta[cell] += x[cell] * SafeLog(tau[k]);
       } else {
-        fitted[cell] *= std::pow(tau[k], x[cell]);
+        fitted[cell] *= Pow(tau[k], x[cell]);
       }
     }
   }
@@ -319,7 +320,7 @@ void ApplyFactor(EstimationRun& run, DesignWork& work, int k, double f) {
   const double* x = Values(work, k);
   if (submodel.IsCumulative()) {
     double* eta = est.LinearPredictor.data() + submodel.first_cell;
-    const double change = f > 0 ? std::log(f) : 0.0;
+    const double change = f > 0 ? Log(f) : 0.0;
     for (std::int64_t cell = 0; cell < work.cells; ++cell) {
       if (x[cell] != 0) eta[cell] = f > 0 ? eta[cell] + x[cell] * change : kNoPredictor;
     }
@@ -328,7 +329,7 @@ void ApplyFactor(EstimationRun& run, DesignWork& work, int k, double f) {
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   for (std::int64_t cell = 0; cell < work.cells; ++cell) {
     if (x[cell] == 0 || !(fitted[cell] > 0)) continue;
-    fitted[cell] = f > 0 ? fitted[cell] * std::pow(f, x[cell]) : 0.0;
+    fitted[cell] = f > 0 ? fitted[cell] * Pow(f, x[cell]) : 0.0;
   }
 }
 
@@ -427,7 +428,7 @@ void JointStep(EstimationRun& run, int table, std::vector<DesignWork>& works) {
     }
     return;
   }
-  const double bound = std::log(high);
+  const double bound = Log(high);
   double longest = 0;
   for (double& d : step) {
     d /= run.estimation.step_size;
@@ -435,7 +436,7 @@ void JointStep(EstimationRun& run, int table, std::vector<DesignWork>& works) {
   }
   const double scale = longest > bound ? bound / longest : 1.0;
   for (int p = 0; p < n; ++p) {
-    ApplyFactor(run, *joint[p].work, joint[p].k, std::exp(step[p] * scale));
+    ApplyFactor(run, *joint[p].work, joint[p].k, Exp(step[p] * scale));
   }
   if (cumulative) FormCumulativeProbabilities(run, table);
 }
@@ -636,13 +637,13 @@ void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, doub
   const Submodel& submodel = run.model.submodels[table];
   EstimationState& est = run.estimation;
   if (submodel.IsCumulative()) {
-    ApplyFactor(run, *found, k, std::exp(delta));
+    ApplyFactor(run, *found, k, Exp(delta));
     FormCumulativeProbabilities(run, table);
     return;
   }
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   const double before = SubmodelTotal(run, table, fitted);
-  ApplyFactor(run, *found, k, std::exp(delta));
+  ApplyFactor(run, *found, k, Exp(delta));
   RestoreSubmodelForm(run, table, fitted, before);
 }
 

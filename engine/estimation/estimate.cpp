@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/random.h"
@@ -146,7 +147,7 @@ bool PerturbMargin(EstimationRun& run, int r, int i) {
   bool untouched = true;
   for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
   if (!untouched) return false;
-  for (std::int64_t k = 0; k < size; ++k) parameters[k] *= std::exp(RandomStart(run, r));
+  for (std::int64_t k = 0; k < size; ++k) parameters[k] *= Exp(RandomStart(run, r));
   return true;
 }
 
@@ -158,7 +159,7 @@ void StartFromMargins(EstimationRun& run, int r, bool perturb_cells) {
   for (int i = first_margin; i < submodel.MarginCount(); ++i) PerturbMargin(run, r, i);
   if (perturb_cells) {
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
-    for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= std::exp(RandomStart(run, r));
+    for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= Exp(RandomStart(run, r));
   }
   for (int i = first_margin; i < submodel.MarginCount(); ++i) {
     const std::int64_t offset = est.margin_parameter_offset[r][i];

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
+#include "core/elementary.h"
 #include "core/table_zero.h"
 #include "estimation/estimate.h"
 
@@ -40,8 +42,8 @@ struct PoweredTime {
 
 PoweredTime Power(double x, double alpha) {
   if (!(x > 0)) return {};
-  const double p = std::pow(x, alpha);
-  const double l = std::log(x);
+  const double p = Pow(x, alpha);
+  const double l = Log(x);
   return {p, p * l, p * l * l};
 }
 
@@ -189,8 +191,31 @@ void StartHazardPart(EstimationRun& run) {
   if (hazard.kind == 1) NormaliseTransitionBlocks(run, fitted);
 }
 
-HazardPattern::HazardPattern(const EstimationRun& run, std::int64_t pattern)
-    : run_(run), first_(pattern * SlotsPerPattern(run)), slots_(SlotsPerPattern(run)) {}
+LogRates::LogRates(const EstimationRun& run)
+    : rates_(run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell),
+      block_(static_cast<std::int64_t>(run.estimation.hazard.time_points) *
+             run.estimation.hazard.risks),
+      risks_(run.estimation.hazard.risks),
+      logs_(static_cast<std::size_t>(HazardSubmodel(run).cell_count),
+            std::numeric_limits<double>::quiet_NaN()) {}
+
+bool LogRates::Fits(const EstimationRun& run) {
+  return run.estimation.hazard.table >= 0 && HazardSubmodel(run).cell_count <= (1 << 20);
+}
+
+double LogRates::Of(std::int64_t c, int j, int q) const {
+  const std::int64_t i = c * block_ + static_cast<std::int64_t>(j) * risks_ + q - 1;
+  double& value = logs_[static_cast<std::size_t>(i)];
+  if (std::isnan(value)) value = Log(rates_[i]);
+  return value;
+}
+
+HazardPattern::HazardPattern(const EstimationRun& run, std::int64_t pattern,
+                             const LogRates* log_rates)
+    : run_(run),
+      log_rates_(log_rates),
+      first_(pattern * SlotsPerPattern(run)),
+      slots_(SlotsPerPattern(run)) {}
 
 double HazardPattern::Factor(std::int64_t c) const {
   for (const auto& [cell, factor] : factors_) {
@@ -207,6 +232,9 @@ double HazardPattern::ComputeFactor(std::int64_t c) const {
       CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
   const int risks = hazard.risks;
   auto rate = [&](int j, int q) { return rates[static_cast<std::int64_t>(j) * risks + q - 1]; };
+  auto log_rate = [&](int j, int q) {
+    return log_rates_ ? log_rates_->Of(c, j, q) : Log(rate(j, q));
+  };
   double log_factor = 0;
   bool vanishes = false;
   ForEachEpisode([&](const Episode& episode, int j0, int j1) {
@@ -214,11 +242,11 @@ double HazardPattern::ComputeFactor(std::int64_t c) const {
     const double g = episode.weight;
     if (hazard.kind == 1) {
       if (k <= 0) return;
-      const double survival = DiscreteEpisodeSurvival(run, c, j0, j1, episode.origin,
-                                                      episode.end_time - 1, episode.start_time);
+      const double survival = DiscreteEpisodeSurvival(
+          run, c, j0, j1, episode.origin, episode.end_time - 1, episode.start_time, log_rates_);
       const double lambda = rate(j1, k);
       if (!(survival > 0) || !(lambda > 0)) vanishes = true;
-      if (!vanishes) log_factor += std::log(survival) + g * std::log(lambda);
+      if (!vanishes) log_factor += Log(survival) + g * log_rate(j1, k);
       return;
     }
     const double sum =
@@ -230,14 +258,14 @@ double HazardPattern::ComputeFactor(std::int64_t c) const {
         vanishes = true;
         return;
       }
-      log_factor += g * std::log(lambda);
+      log_factor += g * log_rate(j1, k);
       if (hazard.kind >= 2) {
         const double alpha = HazardShape(run, k);
-        log_factor += g * (std::log(alpha) + (alpha - 1) * std::log(episode.end_time));
+        log_factor += g * (Log(alpha) + (alpha - 1) * Log(episode.end_time));
       }
     }
   });
-  return vanishes ? 0.0 : std::exp(log_factor);
+  return vanishes ? 0.0 : Exp(log_factor);
 }
 
 void HazardPattern::AddCounts(double f, double* events, double* exposure) const {
@@ -307,7 +335,7 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
     if (k <= 0 || k > risks) return;
     const double g = episode.weight;
     hazard.event_count[k - 1] += g * f;
-    hazard.event_log_time[k - 1] += g * f * std::log(episode.end_time);
+    hazard.event_log_time[k - 1] += g * f * Log(episode.end_time);
   });
 }
 
@@ -324,12 +352,12 @@ double EpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1,
                        double exit, double entry) {
   const double* rates =
       CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
-  return std::exp(
+  return Exp(
       -std::min(CumulativeHazard(run, rates, j0, j1, origin, exit, entry), kLargestHazardSum));
 }
 
 double DiscreteEpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
-                               double exit, double entry) {
+                               double exit, double entry, const LogRates* log_rates) {
   const HazardWork& hazard = run.estimation.hazard;
   const std::vector<double>& grid = run.history.TimeValues;
   const int q = origin >= 0 && origin < static_cast<int>(hazard.stay_risk.size())
@@ -343,15 +371,15 @@ double DiscreteEpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0,
   for (int j = j0; j < j1; ++j) {
     const double lambda = rates[static_cast<std::int64_t>(j) * hazard.risks + q - 1];
     if (!(lambda > 0)) return 0;
-    sum += std::log(lambda) * (grid[j + 1] - previous);
+    sum += (log_rates ? log_rates->Of(c, j, q) : Log(lambda)) * (grid[j + 1] - previous);
     previous = grid[j + 1];
   }
   if (exit - previous > 0) {
     const double lambda = rates[static_cast<std::int64_t>(j1) * hazard.risks + q - 1];
     if (!(lambda > 0)) return 0;
-    sum += (exit - previous) * std::log(lambda);
+    sum += (exit - previous) * (log_rates ? log_rates->Of(c, j1, q) : Log(lambda));
   }
-  return std::exp(sum);
+  return Exp(sum);
 }
 
 void NormaliseTransitionBlocks(const EstimationRun& run, double* rates) {
@@ -478,8 +506,7 @@ void UpdateHazardShape(EstimationRun& run) {
       double s[3];
       sums(alpha, s);
       if (!(s[0] > 0)) return -HUGE_VAL;
-      return events * std::log(alpha) + (alpha - 1) * log_times -
-             (profile ? events * std::log(s[0]) : s[0]);
+      return events * Log(alpha) + (alpha - 1) * log_times - (profile ? events * Log(s[0]) : s[0]);
     };
     const double old_alpha = shapes[k];
     const double low = std::max(old_alpha - kLargestShapeFall, kSmallestShape);
@@ -555,8 +582,8 @@ HazardFit HazardPartFit(const EstimationRun& run) {
     }
     fit.x_squared += (f - m) * (f - m) / m;
     if (f > 0) {
-      fit.l_squared += 2 * f * std::log(f / m);
-      fit.log_likelihood += f * std::log(r);
+      fit.l_squared += 2 * f * Log(f / m);
+      fit.log_likelihood += f * Log(r);
     }
     if (hazard.kind != 1) fit.log_likelihood -= m;
   }
@@ -564,7 +591,7 @@ HazardFit HazardPartFit(const EstimationRun& run) {
     for (int k = 0; k < hazard.risks; ++k) {
       const double alpha = HazardShape(run, k + 1);
       fit.log_likelihood +=
-          hazard.event_count[k] * std::log(alpha) + (alpha - 1) * hazard.event_log_time[k];
+          hazard.event_count[k] * Log(alpha) + (alpha - 1) * hazard.event_log_time[k];
     }
   }
   return fit;

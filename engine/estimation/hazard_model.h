@@ -59,11 +59,32 @@ void SetUpHazardPart(EstimationRun& run);
 // probabilities, normalised per origin state); margins given with sth are taken as they are.
 void StartHazardPart(EstimationRun& run);
 
+// The logarithms of the hazard rates of the fitted table as it stands, each taken once, when it
+// is first asked for: the E-step takes the same few rates for every record of a covariate
+// cell. One per thread, and only while the rates do not change.
+class LogRates {
+ public:
+  explicit LogRates(const EstimationRun& run);
+  // Whether the hazard part is small enough for one per thread (2^20 cells).
+  static bool Fits(const EstimationRun& run);
+  // ln of the rate in interval j for risk q (from 1) of the block rates (CovariateBlock) of
+  // covariate cell c; the rate must be positive.
+  double Of(std::int64_t c, int j, int q) const;
+
+ private:
+  const double* rates_;
+  std::int64_t block_;
+  int risks_;
+  mutable std::vector<double> logs_;  // NaN where not taken yet
+};
+
 // The E-step's part: the episodes of one observed pattern, their factor for a covariate cell,
 // and the expected events and exposures they add.
 class HazardPattern {
  public:
-  HazardPattern(const EstimationRun& run, std::int64_t pattern);
+  // With log_rates (which may be null) the factors take their logarithms of the rates from it.
+  HazardPattern(const EstimationRun& run, std::int64_t pattern,
+                const LogRates* log_rates = nullptr);
   // The hazard factor of the pattern's episodes in covariate cell c at the current rates,
   // computed once per covariate cell (a pattern's completions often share their cell).
   double Factor(std::int64_t c) const;
@@ -90,6 +111,7 @@ class HazardPattern {
   }
 
   const EstimationRun& run_;
+  const LogRates* log_rates_;
   std::int64_t first_ = 0;  // of the pattern's episode slots
   int slots_ = 0;
   mutable std::vector<std::pair<std::int64_t, double>> factors_;  // per covariate cell
@@ -121,8 +143,9 @@ void UpdateHazardShape(EstimationRun& run);
 // positive).
 double EpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
                        double exit, double entry);
+// With log_rates, the logarithms of the stay probabilities come from it.
 double DiscreteEpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
-                               double exit, double entry);
+                               double exit, double entry, const LogRates* log_rates = nullptr);
 
 // The interval of a time: the number of inner boundaries t_1 .. t_(T-1) below it (exit) or not
 // above it (entry).

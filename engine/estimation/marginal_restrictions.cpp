@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/elementary.h"
 #include "core/stop_run.h"
 #include "core/sweep_inverse.h"
 #include "data/design_reader.h"
@@ -143,7 +144,7 @@ void EvaluateEquations(const std::vector<MarginalItem>& items, const double* p, 
       for (const MarginalChain::Entry& entry : chain.entries) {
         const double value = p[entry.cell];
         if (log_cells) {
-          if (value > 0) mu[entry.margin] += entry.weight * std::log(value);
+          if (value > 0) mu[entry.margin] += entry.weight * Log(value);
         } else {
           mu[entry.margin] += entry.weight * value;
         }
@@ -153,7 +154,7 @@ void EvaluateEquations(const std::vector<MarginalItem>& items, const double* p, 
       std::vector<double> inverse(k_margins, 0.0);
       for (int m = 0; m < k_margins; ++m) {
         if (mu[m] > 0) {
-          log_mu[m] = std::log(mu[m]);
+          log_mu[m] = Log(mu[m]);
           inverse[m] = 1 / mu[m];
         }
       }
@@ -187,7 +188,7 @@ void EvaluateEquations(const std::vector<MarginalItem>& items, const double* p, 
             for (int i = 0; i < first_rows; ++i) {
               const double s = chain.second[static_cast<std::size_t>(l) * first_rows + i];
               if (s == 0) continue;
-              const double u = std::exp(z[i]);
+              const double u = Exp(z[i]);
               y[l] += s * u;
               for (int m = 0; m < k_margins; ++m) {
                 dy[static_cast<std::size_t>(l) * k_margins + m] +=
@@ -592,16 +593,16 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   for (std::int64_t k = 0; k < cells; ++k) largest = std::max(largest, std::fabs(delta[k] / step));
   const double factor = (largest > kLargestLogStep ? kLargestLogStep / largest : 1.0) / step;
   for (std::int64_t k = 0; k < cells; ++k) {
-    if (m[k] > 0) m[k] *= std::exp(delta[k] * factor);
+    if (m[k] > 0) m[k] *= Exp(delta[k] * factor);
   }
   for (std::size_t j = 0; j < parameter_delta.size(); ++j) {
     const auto [w, k] = x.parameters[j];
     const DesignWork& work = est.design_work[r][w];
-    est.DesignParameters[work.offset + k] *= std::exp(parameter_delta[j] * factor);
+    est.DesignParameters[work.offset + k] *= Exp(parameter_delta[j] * factor);
   }
   if (!Saturated(submodel) && r == 0 && submodel.MarginCount() > 0 &&
       est.margin_parameter_offset[0][0] >= 0) {
-    est.MarginParameters[est.margin_parameter_offset[0][0]] *= std::exp(constant_delta * factor);
+    est.MarginParameters[est.margin_parameter_offset[0][0]] *= Exp(constant_delta * factor);
   }
 
   // The constant of a saturated first submodel (its margin of no variables) follows the table:
@@ -612,13 +613,13 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
     std::int64_t positive = 0;
     for (std::int64_t k = 0; k < cells; ++k) {
       if (m[k] > 0) {
-        sum += std::log(m[k]);
+        sum += Log(m[k]);
         ++positive;
       }
     }
     if (positive > 0) {
       est.MarginParameters[est.margin_parameter_offset[0][0]] =
-          std::exp(sum / static_cast<double>(positive));
+          Exp(sum / static_cast<double>(positive));
     }
   }
 
@@ -629,7 +630,7 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
       if (!start) {
         if (out[base + j] || item.dependent[j]) ++est.BoundaryAdjustments;
         est.DesignParameters[item.offset + j] =
-            std::exp(std::clamp(lambda[base + j], -kLargestLogMultiplier, kLargestLogMultiplier));
+            Exp(std::clamp(lambda[base + j], -kLargestLogMultiplier, kLargestLogMultiplier));
       }
     }
     base += item.equations;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/stop_run.h"
@@ -138,7 +139,7 @@ bool RestrictionStep(EstimationRun& run, int r, const RestrictionWork& work, boo
       if (z[c] == 0) continue;
       const double m = tables.Probability(c);
       if (work.log_form) {
-        s1 += z[c] * (m > 0 ? std::log(m) : -1e300);
+        s1 += z[c] * (m > 0 ? Log(m) : -1e300);
         s2 += z[c] * z[c] / (tables.Count(c) + kCellFloor + a[c]);
       } else {
         s1 += z[c] * m;
@@ -146,12 +147,12 @@ bool RestrictionStep(EstimationRun& run, int r, const RestrictionWork& work, boo
       }
     }
     double delta = s2 != 0 && std::isfinite(s1) && std::isfinite(s2) ? 2 * s1 / s2 / step : 0.0;
-    const double log_tau = std::log(tau[k]);
+    const double log_tau = Log(tau[k]);
     if (work.boundary && log_tau - delta <= 0) {
       delta = log_tau;
       ++est.BoundaryAdjustments;
     }
-    tau[k] /= std::exp(delta);
+    tau[k] /= Exp(delta);
     bool failed = false;
     for (std::int64_t c = 0; c < work.cells; ++c) {
       if (z[c] == 0) continue;
@@ -233,7 +234,7 @@ void FitRestrictedSubmodel(EstimationRun& run, int r) {
     for (const RestrictionWork& work : est.restriction_work[r]) {
       const double* tau = est.DesignParameters.data() + work.offset;
       for (int k = 0; k < work.parameters; ++k) {
-        const double log_tau = std::log(tau[k]);
+        const double log_tau = Log(tau[k]);
         const double* z = work.z.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
         for (std::int64_t c = 0; c < work.cells; ++c) {
           if (work.log_form) {
@@ -295,7 +296,7 @@ void CheckRestrictionsMet(EstimationRun& run) {
         for (std::int64_t c = 0; c < work.cells; ++c) {
           if (z[c] == 0) continue;
           const double m = tables.Probability(c);
-          value += z[c] * (work.log_form ? (m > 0 ? std::log(m) : -1e300) : m);
+          value += z[c] * (work.log_form ? (m > 0 ? Log(m) : -1e300) : m);
         }
         const bool met =
             work.boundary ? value >= -kMetTolerance : std::fabs(value) <= kMetTolerance;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/sweep_inverse.h"
@@ -149,7 +150,7 @@ void PerturbParameter(RunState& run, int i, double delta) {
   if (delta == 0) return;
   EstimationState& est = run.estimation;
   if (parameter.shape) {
-    est.DesignParameters[est.hazard.shape_offset + parameter.position] *= std::exp(delta);
+    est.DesignParameters[est.hazard.shape_offset + parameter.position] *= Exp(delta);
     return;
   }
   const int r = parameter.submodel;
@@ -162,7 +163,7 @@ void PerturbParameter(RunState& run, int i, double delta) {
     const std::vector<double> change =
         AssociationCellChange(run, r, parameter.assoc, parameter.position);
     for (std::int64_t c = 0; c < cells && c < static_cast<std::int64_t>(change.size()); ++c) {
-      if (change[c] != 0) fitted[c] *= std::exp(delta * change[c]);
+      if (change[c] != 0) fitted[c] *= Exp(delta * change[c]);
     }
   } else {
     const std::vector<double> factor = EffectFactors(newton.effect_signs[i], delta);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/stop_run.h"
@@ -109,7 +110,7 @@ void ApplyStepToMarginParameters(RunState& run, const std::vector<double>& step)
     if (offset < 0) continue;
     const std::vector<signed char>& signs = newton.effect_signs[i];
     std::vector<double> factor(signs.size());
-    for (std::size_t e = 0; e < signs.size(); ++e) factor[e] = std::exp(signs[e] * step[i]);
+    for (std::size_t e = 0; e < signs.size(); ++e) factor[e] = Exp(signs[e] * step[i]);
     double* parameters = est.MarginParameters.data() + offset;
     newton.margin_effect_shapes[i].Scale(parameters, factor.data(), parameters);
     first_moved = first_moved || parameter.submodel == 0;

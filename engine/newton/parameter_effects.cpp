@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/elementary.h"
 #include "estimation/free_parameters.h"
 
 namespace tav {
@@ -97,8 +98,8 @@ void PrepareParameterEffects(RunState& run) {
 }
 
 std::vector<double> EffectFactors(const std::vector<signed char>& signs, double delta) {
-  const double up = std::exp(delta);
-  const double down = std::exp(-delta);
+  const double up = Exp(delta);
+  const double down = Exp(-delta);
   std::vector<double> factor(signs.size());
   for (std::size_t e = 0; e < signs.size(); ++e) {
     factor[e] = signs[e] > 0 ? up : signs[e] < 0 ? down : 1.0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/elementary.h"
 #include "core/parallel.h"
 #include "estimation/design_effects.h"
 #include "estimation/e_step.h"
@@ -32,7 +33,7 @@ void Move(const RunState& run, const ScoreLayout& layout, int i, double delta, d
     layout.groups[direction.group].shape->Scale(f, factor.data(), f);
   } else {
     for (std::int64_t c = 0; c < span.cells; ++c) {
-      if (direction.x[c] != 0 && f[c] > 0) f[c] *= std::exp(delta * direction.x[c]);
+      if (direction.x[c] != 0 && f[c] > 0) f[c] *= Exp(delta * direction.x[c]);
     }
   }
   RestoreSubmodelForm(run, t, f, before);

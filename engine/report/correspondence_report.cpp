@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
 #include "newton/eigenvalues.h"
@@ -150,7 +151,7 @@ std::vector<double> MatrixZ(const Table& table, int t) {
   }
   // Association: the weighted double centring of the log table.
   std::vector<double> l(table.p.size());
-  for (std::size_t k = 0; k < l.size(); ++k) l[k] = std::log(table.p[k]);
+  for (std::size_t k = 0; k < l.size(); ++k) l[k] = Log(table.p[k]);
   std::vector<double> row_mean(rows, 0.0);
   std::vector<double> column_mean(columns, 0.0);
   double grand_mean = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "estimation/e_step.h"
 #include "report/report_computations.h"
@@ -383,7 +384,7 @@ ClassificationTable ClassifyEntries(RunState& run) {
     table.cases[modal] += weight;
     for (std::int64_t x = 0; x < classes; ++x) {
       table.average[modal * classes + x] += weight * p[x];
-      if (p[x] > 0) entropy -= weight * p[x] * std::log(p[x]);
+      if (p[x] > 0) entropy -= weight * p[x] * Log(p[x]);
     }
   });
   est.LogLikelihood = log_likelihood;
@@ -394,8 +395,7 @@ ClassificationTable ClassifyEntries(RunState& run) {
     for (std::int64_t x = 0; x < classes; ++x) table.average[k * classes + x] /= table.cases[k];
   }
   if (classes > 1 && table.total > 0) {
-    table.entropy_r_squared =
-        1.0 - entropy / (table.total * std::log(static_cast<double>(classes)));
+    table.entropy_r_squared = 1.0 - entropy / (table.total * Log(static_cast<double>(classes)));
   }
   return table;
 }

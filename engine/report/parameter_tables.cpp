@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
 #include "estimation/free_parameters.h"
@@ -135,7 +136,7 @@ void PeelEffect(const ModelState& model, const ReferenceCategories& reference,
     std::fill(count.begin(), count.end(), 0);
     for (std::size_t c = 0; c < margin.mu.size(); ++c) {
       if (qualifies[c] && margin.mu[c] > 0) {
-        sum[effect_cell[c]] += std::log(margin.mu[c]);
+        sum[effect_cell[c]] += Log(margin.mu[c]);
         ++count[effect_cell[c]];
       }
     }
@@ -144,7 +145,7 @@ void PeelEffect(const ModelState& model, const ReferenceCategories& reference,
       const double mean = count[e] > 0 ? sum[e] / count[e] : 0.0;
       if (count[e] > 0) effect.estimated[e] = true;
       effect.beta[e] += mean;
-      factor[e] = std::exp(mean);
+      factor[e] = Exp(mean);
     }
     for (std::size_t c = 0; c < margin.mu.size(); ++c) margin.mu[c] /= factor[effect_cell[c]];
   }
@@ -204,7 +205,7 @@ class ReportBlockWriter : public ParameterBlockWriter {
   void BeginBlock(const std::string& heading) override { RecordBlock(run_, table_, heading); }
   bool ShowsStdErrors() const override { return tav::ShowsStdErrors(run_); }
   std::string StdErrAndZ(int i, double x) override {
-    return WriteStdErrAndZ(run_, i, x > 0 ? std::log(x) : 0.0, x > 0, shown_);
+    return WriteStdErrAndZ(run_, i, x > 0 ? Log(x) : 0.0, x > 0, shown_);
   }
   std::string WaldTest(const std::vector<int>& positions, const std::vector<double>& b) override {
     WaldFigures wald;
@@ -214,12 +215,12 @@ class ReportBlockWriter : public ParameterBlockWriter {
   }
   void RecordParameter(const std::string& label, double x, int position) override {
     ParameterFigures figures;
-    figures.beta = x > 0 ? std::log(x) : NAN;
+    figures.beta = x > 0 ? Log(x) : NAN;
     figures.exp_beta = x;
     if (position >= 0 && tav::ShowsStdErrors(run_)) {
       const double v = Covariances(run_)(position, position);
       figures.std_err = v > 0 ? std::sqrt(v) : NAN;
-      figures.z = x > 0 && v > 0 ? std::log(x) / std::sqrt(v) : NAN;
+      figures.z = x > 0 && v > 0 ? Log(x) / std::sqrt(v) : NAN;
     }
     const std::size_t start = label.find_first_not_of(' ');
     const std::size_t end = label.find_last_not_of(' ');
@@ -440,7 +441,7 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
         figures.categories.push_back(category[k] + 1);
       }
       figures.beta = estimated ? beta : NAN;
-      figures.exp_beta = estimated ? std::exp(beta) : NAN;
+      figures.exp_beta = estimated ? Exp(beta) : NAN;
       std::string line = Blanks(2) + PadRight(label, 12);
       line += estimated ? FormatReal(9, 4, beta) + " " : "   ****** ";
       if (std_errors) {
@@ -457,7 +458,7 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
         if (!estimated) {
           line += " 0.00E+0000";
         } else {
-          const double x = std::exp(beta);
+          const double x = Exp(beta);
           line += (x >= 1000 || x <= 0.001 ? FormatReal(11, -1, x) : FormatReal(11, 4, x)) + " ";
         }
       }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/table_zero.h"
 #include "report/report_computations.h"
@@ -86,8 +87,8 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t) {
   for (double qk : q) {
     const double share = TableRatio(qk, total);
     if (qk > 0 && share > 0) {
-      r.entropy_baseline -= share * std::log(share);
-      ll0 += qk * std::log(share);
+      r.entropy_baseline -= share * Log(share);
+      ll0 += qk * Log(share);
     }
     squares += share * share;
     top = std::max(top, share);
@@ -105,21 +106,21 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t) {
     if (t >= 1) {
       const double m = condition_total[condition_cell[c]] * p;
       if (p > 0) {
-        ll1 += n[c] * std::log(p);
-        entropy_sum += m * std::log(p);
+        ll1 += n[c] * Log(p);
+        entropy_sum += m * Log(p);
       }
       correct += TableRatio(n[c], total) * largest[condition_cell[c]];
       variance_sum += TableRatio(m, total) * p;
     } else {
       if (p > 0) {
-        ll1 += n[c] * std::log(p);
-        entropy_sum += p * std::log(p);
+        ll1 += n[c] * Log(p);
+        entropy_sum += p * Log(p);
       }
       correct = std::max(correct, TableRatio(p, total));
       variance_sum += TableRatio(p, total) * TableRatio(p, total);
     }
   }
-  const double n_log_n = total > 0 ? total * std::log(total) : 0.0;
+  const double n_log_n = total > 0 ? total * Log(total) : 0.0;
   if (t < 1) ll1 -= n_log_n;
 
   r.deviance_baseline = TableRatio(-2.0 * ll0, total);
@@ -128,8 +129,8 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t) {
   const double spread = r.deviance_baseline + 1.0 - r.deviance_fitted;
   r.deviance_ratio = spread != 0 ? (r.deviance_baseline - r.deviance_fitted) / spread : 0.0;
 
-  r.likelihood_baseline = std::exp(r.deviance_baseline);
-  r.likelihood_fitted = std::exp(r.deviance_fitted);
+  r.likelihood_baseline = Exp(r.deviance_baseline);
+  r.likelihood_fitted = Exp(r.deviance_fitted);
   r.likelihood_r2 =
       r.likelihood_baseline != 0 ? 1.0 - r.likelihood_fitted / r.likelihood_baseline : 0.0;
   r.likelihood_ratio = r.likelihood_baseline != 1 ? (r.likelihood_baseline - r.likelihood_fitted) /

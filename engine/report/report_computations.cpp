@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/stop_run.h"
 
@@ -69,12 +70,12 @@ double ChiSquaredProbability(int df, double x) {
   double g = 0.0;
   double k = a;
   while (k > 0.0) {
-    g += std::log(k);
+    g += Log(k);
     k -= 1.0;
   }
   if (k != 0.0) g += kLnSqrtPi;
   const double b = x / 2.0;
-  const double h = a * std::log(b) - g - b;
+  const double h = a * Log(b) - g - b;
   if (h <= -25.0) return df > x ? 1.0 : 0.0;
   double term = 1.0;
   double sum = 1.0;
@@ -83,7 +84,7 @@ double ChiSquaredProbability(int df, double x) {
     term = term * b / a;
     sum += term;
   } while (term / sum > 1e-6);
-  const double lower = sum * std::exp(h);
+  const double lower = sum * Exp(h);
   return lower > 1.0 ? 0.0 : 1.0 - lower;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "estimation/hazard_model.h"
 #include "newton/newton_iteration.h"
@@ -118,7 +119,7 @@ void WriteFrequencies(RunState& run) {
         const double residual = (n - m) / std::sqrt(m);
         line += Blanks(2) + Fixed(9, 3, residual);
         x_squared += residual * residual;
-        if (n > 0.0) l_squared += 2.0 * n * std::log(n / m);
+        if (n > 0.0) l_squared += 2.0 * n * Log(n / m);
       } else {
         line += " *" + Fixed(9, 3, 0.0);
       }
@@ -225,7 +226,7 @@ void WriteStatistics(RunState& run) {
   const HazardFit hazard_fit = HazardPartFit(run);
   const double log_likelihood = estimation.LogLikelihood;
   const double bic_ll =
-      -2.0 * log_likelihood + (n_total > 0 ? std::log(n_total) * count.all_parameters : 0.0);
+      -2.0 * log_likelihood + (n_total > 0 ? Log(n_total) * count.all_parameters : 0.0);
   const double aic_ll = -2.0 * log_likelihood + 2.0 * count.all_parameters;
 
   StatisticsFigures figures;
@@ -283,9 +284,9 @@ void WriteStatistics(RunState& run) {
       const double l = 2.0 * estimation.HalfLSquared;
       const double df = static_cast<double>(count.df);
       out.WriteLine(Blanks(2) + "BIC(L-squared)       = " +
-                    Fixed(4, 4, n_total > 0 ? l - std::log(n_total) * df : l));
+                    Fixed(4, 4, n_total > 0 ? l - Log(n_total) * df : l));
       out.WriteLine(Blanks(2) + "AIC(L-squared)       = " + Fixed(4, 4, l - 2.0 * df));
-      figures.bic_l_squared = n_total > 0 ? l - std::log(n_total) * df : l;
+      figures.bic_l_squared = n_total > 0 ? l - Log(n_total) * df : l;
       figures.aic_l_squared = l - 2.0 * df;
     }
     figures.parameters = static_cast<double>(count.parameters);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "data/design_reader.h"
 #include "estimation/design_effects.h"
@@ -44,7 +45,7 @@ void WriteParameterLines(const EstimationRun& run, int t, const DesignWork& work
       }
       if (position >= 0 && x > 0) {
         positions.push_back(position);
-        logs.push_back(std::log(x));
+        logs.push_back(Log(x));
       }
     }
     std::string line = MultiplierLine(labels[k], x, position, exp_column, writer);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "estimation/families/families.h"
 #include "estimation/restricted_submodels.h"
@@ -68,7 +69,7 @@ class LinLogRestriction : public ModelFamily {
         std::string label = " " + std::to_string(k + 1);
         label.append(label.size() < 12 ? 12 - label.size() : 0, ' ');
         std::string line = "  " + label;
-        line += tau > 0 ? FormatReal(9, 4, std::log(tau)) + " " : "   ****** ";
+        line += tau > 0 ? FormatReal(9, 4, Log(tau)) + " " : "   ****** ";
         if (writer.ShowsExpBeta(t)) {
           line += !(tau > 0)                    ? " 0.00E+0000"
                   : tau >= 1000 || tau <= 0.001 ? FormatReal(11, -1, tau) + " "

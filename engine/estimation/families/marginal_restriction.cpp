@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "data/design_reader.h"
 #include "estimation/design_effects.h"
@@ -102,7 +103,7 @@ class MarginalRestriction : public ModelFamily {
           position = FreePosition(est.free_parameters, t, item.design, k);
           if (position >= 0 && tau > 0) {
             positions.push_back(position);
-            logs.push_back(std::log(tau));
+            logs.push_back(Log(tau));
           }
         }
         std::string label(1, ' ');

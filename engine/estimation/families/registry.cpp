@@ -9,6 +9,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "data/design_reader.h"
 #include "estimation/families/families.h"
@@ -88,7 +89,7 @@ std::string MultiplierLine(const std::string& label, double x, int position, boo
   writer.RecordParameter(label, x, position);
   std::string line = "  " + label;
   if (label.size() < 12) line.append(12 - label.size(), ' ');
-  line += x > 0 ? FormatReal(9, 4, std::log(x)) + " " : "   ****** ";
+  line += x > 0 ? FormatReal(9, 4, Log(x)) + " " : "   ****** ";
   if (writer.ShowsStdErrors()) {
     line += position < 0 ? std::string(18, ' ') : writer.StdErrAndZ(position, x);
   }
