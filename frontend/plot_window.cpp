@@ -59,11 +59,14 @@ QPen SeriesPen(int i) {
 }
 
 // "%.2f" and the like: as many decimals as the step between ticks needs.
-QString LabelFormat(double step) {
+// The decimals a label needs for ticks step apart (at most 6).
+int Decimals(double step) {
   const int decimals =
       step > 0.0 ? std::max(0, -static_cast<int>(std::floor(std::log10(step) + 1e-9))) : 2;
-  return "%." + QString::number(std::min(decimals, 6)) + "f";
+  return std::min(decimals, 6);
 }
+
+QString LabelFormat(double step) { return "%." + QString::number(Decimals(step)) + "f"; }
 
 QValueAxis* ValueAxis(const QString& title, double low, double high, int ticks) {
   auto* axis = new QValueAxis;
@@ -79,8 +82,7 @@ QValueAxis* ValueAxis(const QString& title, double low, double high, int ticks) 
 void SetRoundTicks(QCategoryAxis* axis, double low, double high, double step) {
   for (const QString& label : axis->categoriesLabels()) axis->remove(label);
   axis->setStartValue(low);
-  const QString format = LabelFormat(step);
-  const int decimals = format.mid(2, format.size() - 3).toInt();
+  const int decimals = Decimals(step);
   for (double k = std::ceil(low / step - 1e-9); k <= std::floor(high / step + 1e-9); k += 1.0) {
     axis->append(QString::number(k * step + 0.0, 'f', decimals), k * step);
   }
@@ -147,18 +149,16 @@ PlotWindow::PlotWindow(const QString& results_path, UserDialogs* dialogs, QWidge
     if (index >= 0 && index != current_) ShowPlot(index);
   });
 
-  savePngAct_ = new QAction("Save as &PNG...", this);
-  savePngAct_->setShortcuts(QKeySequence::Save);
-  connect(savePngAct_, &QAction::triggered, this, &PlotWindow::SavePng);
-  saveSvgAct_ = new QAction("Save as &SVG...", this);
-  saveSvgAct_->setShortcuts(QKeySequence::SaveAs);
-  connect(saveSvgAct_, &QAction::triggered, this, &PlotWindow::SaveSvg);
-  printAct_ = new QAction("&Print...", this);
-  printAct_->setShortcuts(QKeySequence::Print);
-  connect(printAct_, &QAction::triggered, this, &PlotWindow::Print);
-  closeAct_ = new QAction("&Close", this);
-  closeAct_->setShortcuts(QKeySequence::Close);
-  connect(closeAct_, &QAction::triggered, this, &QWidget::close);
+  auto action = [this](const QString& text, QKeySequence::StandardKey key, auto slot) {
+    auto* made = new QAction(text, this);
+    made->setShortcuts(key);
+    connect(made, &QAction::triggered, this, slot);
+    return made;
+  };
+  savePngAct_ = action("Save as &PNG...", QKeySequence::Save, &PlotWindow::SavePng);
+  saveSvgAct_ = action("Save as &SVG...", QKeySequence::SaveAs, &PlotWindow::SaveSvg);
+  printAct_ = action("&Print...", QKeySequence::Print, &PlotWindow::Print);
+  closeAct_ = action("&Close", QKeySequence::Close, &QWidget::close);
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction(savePngAct_);
   file->addAction(saveSvgAct_);

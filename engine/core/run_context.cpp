@@ -4,13 +4,8 @@
 #include <cstdint>
 #include <ctime>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
+#include "core/windows_api.h"
+#ifndef _WIN32
 #include <sys/mman.h>
 #include <unistd.h>
 #endif

@@ -3,13 +3,8 @@
 #include <system_error>
 #include <vector>
 
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
+#include "core/windows_api.h"
+#if !defined(_WIN32)
 #include <unistd.h>
 #endif
 

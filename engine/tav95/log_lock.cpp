@@ -3,13 +3,9 @@
 #include <chrono>
 #include <thread>
 
+#include "core/windows_api.h"
 #if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <io.h>
-#include <windows.h>
 #else
 #include <sys/file.h>
 
