@@ -9,6 +9,7 @@
 #include "core/stop_run.h"
 #include "core/sweep_inverse.h"
 #include "estimation/design_effects.h"
+#include "estimation/hazard_model.h"
 #include "estimation/m_steps.h"
 #include "estimation/margins.h"
 
@@ -221,9 +222,36 @@ void NormaliseTerm(AssociationWork& w) {
   }
 }
 
+// Discrete time: the hazard part's transition probabilities of one covariate cell and interval
+// sum to 1 over the risks of their state (one state of origin: the association terms need it),
+// a term over all its variables but the risk variable, which the part's steps fit beside its
+// model terms.
+bool HasTransitionBlocks(const EstimationRun& run, int r) {
+  const HazardWork& hazard = run.estimation.hazard;
+  return r == hazard.table && hazard.kind == 1 && hazard.risks >= 2;
+}
+
+// That term of submodel r (an empty shape for the other submodels).
+MarginShape TransitionBlocks(const EstimationRun& run, int r) {
+  if (!HasTransitionBlocks(run, r)) return MarginShape();
+  const Submodel& submodel = run.model.submodels[r];
+  Membership block = submodel.SubmodelVariables;
+  block[run.model.VariableCount + 1] = 0;
+  return MarginShape(run.model, submodel, block);
+}
+
+// The submodel's other terms fitted once more: its model terms, then in discrete time the
+// hazard part's transition blocks.
+void FitOtherTerms(EstimationRun& run, int r) {
+  IpfAdjustAll(run, r);
+  if (HasTransitionBlocks(run, r)) FitHazardBlocks(run);
+}
+
 // The Poisson log-likelihood kernel sum n ln m - m of submodel r's cells m (frequency form)
 // after kProfileSweeps sweeps of proportional fitting of its model terms (its conditioning
-// margin, or the total of the first submodel, included), which the step is judged by.
+// margin, or the total of the first submodel and the hazard part, and the transition blocks
+// of discrete time included), which the step is judged by. With the blocks fitted, it is the
+// kernel of the multinomial likelihood of the transitions.
 double ProfileObjective(const EstimationRun& run, int r, std::vector<double> m) {
   const Submodel& submodel = run.model.submodels[r];
   const EstimationState& est = run.estimation;
@@ -232,6 +260,8 @@ double ProfileObjective(const EstimationRun& run, int r, std::vector<double> m) 
   const MarginShape constant(run.model, submodel, Membership{});
   terms.push_back(r > 0 ? &est.condition_shapes[r] : &constant);
   for (const MarginShape& shape : est.margin_shapes[r]) terms.push_back(&shape);
+  const MarginShape blocks = TransitionBlocks(run, r);
+  if (HasTransitionBlocks(run, r)) terms.push_back(&blocks);
   for (int sweep = 0; sweep < kProfileSweeps; ++sweep) {
     for (const MarginShape* term : terms) {
       std::vector<double> want(static_cast<std::size_t>(term->margin_cells()));
@@ -498,7 +528,8 @@ void LeadingPair(const std::vector<double>& a, int rows, int columns, std::vecto
 }
 
 // Start scores of a family-2 term whose row and column scores are both estimated, from the
-// expected table: per block of layers the log of its row-by-column table (plus 0.5),
+// expected table: per block of layers the log of its row-by-column table (plus 0.5; in a hazard
+// part of continuous time the log of the events plus 0.5 over the exposure, the log rates),
 // double-centred, and its first singular vectors; phi of every layer is its table's value on
 // them. Equally spaced start scores lie near a poor local maximum when the categories have no
 // order.
@@ -507,15 +538,35 @@ void SingularStart(EstimationRun& run, AssociationWork& w) {
   const double* expected = run.estimation.ExpectedTable.data() + submodel.first_cell;
   const int rows = w.rows;
   const int columns = w.columns;
+  // The rates of a hazard part with time at risk: the events over the exposures.
+  const HazardWork& hazard = run.estimation.hazard;
+  const bool rates = w.table == hazard.table && hazard.kind != 1;
   // The double-centred log table of the layers in mask.
   auto centred_log = [&](const std::vector<char>& mask) {
     std::vector<double> a(static_cast<std::size_t>(rows) * columns, 0.5);
+    std::vector<double> exposure(rates ? a.size() : 0, 0.0);
     for (std::size_t c = 0; c < w.row_of.size(); ++c) {
-      if (mask[w.layer_of[c]] && expected[c] > 0) {
-        a[static_cast<std::size_t>(w.row_of[c]) * columns + w.column_of[c]] += expected[c];
+      if (!mask[w.layer_of[c]]) continue;
+      const std::size_t at = static_cast<std::size_t>(w.row_of[c]) * columns + w.column_of[c];
+      if (expected[c] > 0) a[at] += expected[c];
+      if (rates) exposure[at] += hazard.exposure[c];
+    }
+    // A cell without time at risk takes the mean exposure of the others.
+    double mean_exposure = 0;
+    int positive = 0;
+    for (double x : exposure) {
+      if (x > 0) {
+        mean_exposure += x;
+        ++positive;
       }
     }
-    for (double& value : a) value = Log(value);
+    if (positive > 0) mean_exposure /= positive;
+    for (std::size_t at = 0; at < a.size(); ++at) {
+      a[at] = Log(a[at]);
+      if (rates && mean_exposure > 0) {
+        a[at] -= Log(exposure[at] > 0 ? exposure[at] : mean_exposure);
+      }
+    }
     std::vector<double> row_mean(rows, 0.0), column_mean(columns, 0.0);
     double mean = 0;
     for (int h = 0; h < rows; ++h) {
@@ -627,7 +678,9 @@ void JointStep(EstimationRun& run, int r, std::vector<AssociationWork>& works, B
   }
   std::vector<double> g;
   std::vector<double> h;
-  ProfiledSums(run, r, std::move(x), n, g, h, true);
+  const MarginShape blocks = TransitionBlocks(run, r);
+  ProfiledSums(run, r, std::move(x), n, g, h, true,
+               HasTransitionBlocks(run, r) ? &blocks : nullptr);
   // The system scaled to a unit diagonal, so that the tolerance is relative.
   std::vector<double> scale(n, 0.0);
   for (std::size_t p = 0; p < n; ++p) {
@@ -664,9 +717,7 @@ void JointStep(EstimationRun& run, int r, std::vector<AssociationWork>& works, B
     const std::vector<double> moved(fitted, fitted + cells);
     if (ProfileObjective(run, r, moved) > base) {
       // The model terms as the step was judged with them.
-      for (int sweep = 0; sweep < kProfileSweeps; ++sweep) {
-        IpfAdjustAll(run, r);
-      }
+      for (int sweep = 0; sweep < kProfileSweeps; ++sweep) FitOtherTerms(run, r);
       return;
     }
     std::copy(saved_fitted.begin(), saved_fitted.end(), fitted);
@@ -817,9 +868,12 @@ void SetUpAssociationTerms(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   est.association_work.assign(model.submodels.size(), {});
-  // The submodels' own terms, then those of `all`, which act on the submodel they are aimed at.
+  // The submodels' own terms, the hazard part's, then those of `all`, which act on the
+  // submodel they are aimed at.
   std::vector<int> sources;
   for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
+  const int hazard = est.hazard.table;
+  if (hazard >= 0) sources.push_back(hazard);
   const int all = model.SubmodelCount + 1;
   if (model.HasAllSubmodel && all < static_cast<int>(model.submodels.size())) {
     sources.push_back(all);
@@ -830,7 +884,7 @@ void SetUpAssociationTerms(EstimationRun& run) {
       const AssocEffect& term = submodel.assoc[i];
       if (term.pair_second) continue;
       const int r = source == all ? term.target_submodel : source;
-      if (r < 0 || r >= model.SubmodelCount) continue;
+      if (r < 0 || (r >= model.SubmodelCount && r != hazard)) continue;
       const Submodel& table = model.submodels[r];
       if (!table.IsLogLinear() || table.LinLogSubmodel || table.MarSubmodel != 0) continue;
       for (int v = 0; v < kVectorSize; ++v) {
@@ -903,9 +957,7 @@ void FitAssociationTerms(EstimationRun& run, int r) {
     // A few joint steps, the model terms fitted again between them (the visit fits them after
     // the last).
     for (int round = 0; round < kJointRounds; ++round) {
-      if (round > 0) {
-        IpfAdjustAll(run, r);
-      }
+      if (round > 0) FitOtherTerms(run, r);
       JointStep(run, r, works, Block::kAll);
     }
   }

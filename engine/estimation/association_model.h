@@ -9,7 +9,12 @@
 namespace tav {
 
 // The association M-step: row-column association terms ass(rows columns [layers] Dx) of
-// log-linear submodels.
+// log-linear submodels and of the hazard part. In the hazard part the terms act on the log
+// rates (in discrete time the log transition probabilities): its fitted cells hold the fitted
+// numbers of events during the M-step, so that the steps below are those of its Poisson model
+// with the log exposures as offsets; in discrete time the totals of every covariate cell,
+// interval and state of origin are fitted with its model terms, which makes them the steps of
+// the multinomial model of the transitions (the terms contrast the risks of one state).
 //
 // A term acts on the cells of its submodel through its row index h (0 .. R - 1, mixed radix
 // over its row variables in model order, the last fastest), its column index l (0 .. C - 1)
@@ -69,7 +74,8 @@ namespace tav {
 // estimated value moves by g / step_size, g a random start draw of the submodel (0.1 when it
 // is 0). A family-2 term with row and column scores to estimate (digit 5) and no `wic` values
 // starts instead from the expected table: per block of layers the log of its row-by-column
-// table plus 0.5, double-centred, and its first singular vectors (a side shared by the layers
+// table plus 0.5 (in a hazard part of continuous time, less the log of the exposures: the log
+// rates), double-centred, and its first singular vectors (a side shared by the layers
 // from the table of all layers, the other side from each layer's table times it), phi from
 // each layer's table. Equally spaced or random start scores often lead an RC model to a poor
 // local maximum when the categories have no order; this start reaches the best fit of several
@@ -90,7 +96,7 @@ namespace tav {
 // terms fitted between them. The fit converges in a few iterations, where one score at a time
 // takes hundreds.
 
-// Sets up the association terms of the log-linear submodels
+// Sets up the association terms of the log-linear submodels and the hazard part
 // (EstimationState::association_work). After SetUpEstimationTables.
 void SetUpAssociationTerms(EstimationRun& run);
 

@@ -444,7 +444,8 @@ void JointStep(EstimationRun& run, int table, std::vector<DesignWork>& works) {
 }  // namespace
 
 void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::size_t n,
-                  std::vector<double>& g, std::vector<double>& h, bool sparse) {
+                  std::vector<double>& g, std::vector<double>& h, bool sparse,
+                  const MarginShape* further) {
   // The columns as given, for the sparse form of h.
   std::vector<double> given;
   if (sparse) given = x;
@@ -461,6 +462,7 @@ void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::s
   const MarginShape constant(run.model, submodel, Membership{});
   terms.push_back(r > 0 ? &est.condition_shapes[r] : &constant);
   for (const MarginShape& shape : est.margin_shapes[r]) terms.push_back(&shape);
+  if (further != nullptr) terms.push_back(further);
   double scale = 0;
   for (double value : x) scale = std::max(scale, std::fabs(value));
   std::vector<double> column(static_cast<std::size_t>(cells));
@@ -614,14 +616,22 @@ void FitDesignEffects(EstimationRun& run, int r) {
   if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
   std::vector<DesignWork>& works = run.estimation.design_work[r];
   if (works.empty()) return;
+  // The designs of `all` aimed at a submodel with mar() restrictions are its marginal step's.
+  const ModelState& model = run.model;
+  auto marginal = [&](int table) {
+    return table != r && table < model.SubmodelCount && model.submodels[table].MarSubmodel != 0;
+  };
   if (run.IterationCount <= 0) {
-    for (DesignWork& work : works) FitDesignEffect(run, r, work.design);
+    for (DesignWork& work : works) {
+      if (!marginal(work.table)) FitDesignEffect(run, r, work.design);
+    }
     return;
   }
   // One joint step per table the designs act on (the designs of `all` may aim at several).
   std::vector<int> tables;
   for (const DesignWork& work : works) {
-    if (std::find(tables.begin(), tables.end(), work.table) == tables.end()) {
+    if (std::find(tables.begin(), tables.end(), work.table) == tables.end() &&
+        !marginal(work.table)) {
       tables.push_back(work.table);
     }
   }

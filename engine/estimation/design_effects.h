@@ -54,7 +54,8 @@ void SetUpDesignEffects(EstimationRun& run);
 // iteration, one Newton step per parameter afterwards.
 void FitDesignEffect(EstimationRun& run, int r, int i);
 
-// The design M-step of submodel r over all its designs at once. In the start iteration the
+// The design M-step of submodel r over all its designs at once (not the designs of `all` aimed
+// at a submodel with mar() restrictions, which its marginal step fits). In the start iteration the
 // initial values and fixed effects of every design (FitDesignEffect); afterwards one joint
 // Newton step over all estimated parameters of the submodel, solving H d = G / s
 // (s = step_size) for the changes d of ln tau, with the sums of the one-dimensional step
@@ -84,9 +85,11 @@ void FitDesignEffects(EstimationRun& run, int r);
 // This is the Newton step of the likelihood with the terms at their best for every value of the
 // parameters, which the proportional fitting after it then reaches. With sparse, h is taken as
 // sum x_p x~_q m (symmetrised), equal since x~_q is m-orthogonal to the terms, and far cheaper
-// when most x_p(c) are 0 (association scores).
+// when most x_p(c) are 0 (association scores). A further term, when given, is profiled out
+// with the others (the transition blocks of a discrete-time hazard part).
 void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::size_t n,
-                  std::vector<double>& g, std::vector<double>& h, bool sparse = false);
+                  std::vector<double>& g, std::vector<double>& h, bool sparse = false,
+                  const MarginShape* further = nullptr);
 
 // Multiplies the design parameter at free position `position` of design i of submodel r by
 // exp(delta) and moves the submodel's fitted cells with it, keeping conditional probabilities

@@ -43,6 +43,12 @@ void CheckEstimationAvailable(const EstimationRun& run) {
   // The submodels (the hazard and `all` submodels included), then the model as a whole.
   for (int r = 0; r <= static_cast<int>(model.submodels.size()); ++r) {
     const int index = r < static_cast<int>(model.submodels.size()) ? r : -1;
+    // A combination refused for good is named with its reason before any part of it that is
+    // only not built.
+    for (const ModelFamily* family : families) {
+      const std::string refusal = family->Refusal(run, index);
+      if (!refusal.empty()) StopRun("  Error: " + refusal);
+    }
     for (const ModelFamily* family : families) {
       const std::string construct = family->UnavailableConstruct(run, index);
       if (!construct.empty()) NotAvailable(construct);

@@ -18,8 +18,8 @@ using NewtonStep = std::function<void(NewtonAlgorithm)>;
 void Estimate(EstimationRun& run, const NewtonStep& newton_step);
 
 // Stops the run when the model needs a kind of estimation this version does not have: a family
-// not available for one of the submodels or the model, simulation, or a table beyond 1E18
-// cells.
+// not available for one of the submodels or the model, a combination a family refuses (with
+// its reason), simulation, or a table beyond 1E18 cells.
 void CheckEstimationAvailable(const EstimationRun& run);
 
 // Creates the fitted, expected and parameter tables with their start value 1 and the margin

@@ -87,6 +87,7 @@ struct DesignWork {
 // its restrictions k at every cell c of the submodel (summed over its terms, z[k * cells + c]),
 // their targets, and their multipliers' place in DesignParameters.
 struct RestrictionWork {
+  int source = -1;             // the submodel whose designs hold the item (the submodel, or `all`)
   int design = -1;             // the item's first design
   std::int64_t cells = 0;      // of the submodel
   int parameters = 0;          // restrictions

@@ -364,12 +364,13 @@ std::vector<double> FittedFrequencies(const EstimationRun& run, int r) {
 
 // The columns of the log-linear parameters of a submodel whose mar() restrictions stand beside
 // design effects: the constant of the first submodel (the conditioning cells of another), then
-// the estimated parameters of its design effects.
+// the estimated parameters of its design effects and of the designs of `all` aimed at it.
 struct ModelColumns {
   int nuisance = 0;
   std::vector<std::int64_t> column_of;  // per cell: its conditioning cell (not the first submodel)
   std::vector<const double*> values;    // per design parameter, its values over the cells
   std::vector<std::pair<int, int>> parameters;  // per design parameter: its work and parameter
+  std::vector<int> sources;  // per design parameter: the submodel whose design work holds it
 
   int Count() const { return nuisance + static_cast<int>(values.size()); }
   double At(int a, std::int64_t k) const {
@@ -389,13 +390,15 @@ ModelColumns ColumnsOf(const EstimationRun& run, int r) {
     x.column_of.assign(static_cast<std::size_t>(condition.cells()), 0);
     condition.ForEach([&](std::int64_t cell, std::int64_t column) { x.column_of[cell] = column; });
   }
-  if (r < static_cast<int>(est.design_work.size())) {
-    const std::vector<DesignWork>& works = est.design_work[r];
+  for (int source : {r, run.model.SubmodelCount + 1}) {
+    if (source >= static_cast<int>(est.design_work.size())) continue;
+    const std::vector<DesignWork>& works = est.design_work[source];
     for (std::size_t w = 0; w < works.size(); ++w) {
-      if (works[w].fixed) continue;
+      if (works[w].fixed || works[w].table != r) continue;
       for (int k : works[w].free) {
         x.values.push_back(works[w].x.data() + static_cast<std::ptrdiff_t>(k) * works[w].cells);
         x.parameters.emplace_back(static_cast<int>(w), k);
+        x.sources.push_back(source);
       }
     }
   }
@@ -597,7 +600,7 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   }
   for (std::size_t j = 0; j < parameter_delta.size(); ++j) {
     const auto [w, k] = x.parameters[j];
-    const DesignWork& work = est.design_work[r][w];
+    const DesignWork& work = est.design_work[x.sources[j]][w];
     est.DesignParameters[work.offset + k] *= Exp(parameter_delta[j] * factor);
   }
   if (!Saturated(submodel) && r == 0 && submodel.MarginCount() > 0 &&
@@ -646,13 +649,18 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
   if (h == 0) return block;
   const std::vector<MarginalItem>& items = est.marginal_work[r];
   const ModelColumns x = Saturated(submodel) ? ModelColumns{} : ColumnsOf(run, r);
-  for (const auto& [w, k] : x.parameters) {
-    const DesignWork& work = est.design_work[r][w];
+  for (std::size_t j = 0; j < x.parameters.size(); ++j) {
+    const auto [w, k] = x.parameters[j];
+    const DesignWork& work = est.design_work[x.sources[j]][w];
     const auto at = std::find(work.free.begin(), work.free.end(), k);
     block.keys.emplace_back(work.design, static_cast<int>(at - work.free.begin()));
+    block.sources.push_back(x.sources[j]);
   }
   for (const MarginalItem& item : items) {
-    for (int k = 0; k < item.equations; ++k) block.keys.emplace_back(item.design, k);
+    for (int k = 0; k < item.equations; ++k) {
+      block.keys.emplace_back(item.design, k);
+      block.sources.push_back(r);
+    }
   }
   const int l = static_cast<int>(x.parameters.size());
   const int size = l + h;

@@ -9,10 +9,10 @@
 namespace tav {
 
 // Submodels with mar() restrictions: the submodel's table is saturated but for equations on
-// its marginal distributions, or, beside design effects (cov, eff, fac, spe), follows the
-// log-linear model of those effects (with the constant of the first submodel, the conditioning
-// cells of another) and the equations at once; fitted by a Newton step projected onto the
-// equations with Lagrange multipliers.
+// its marginal distributions, or, beside design effects (cov, eff, fac, spe; its own and those
+// of `all` aimed at it), follows the log-linear model of those effects (with the constant of
+// the first submodel, the conditioning cells of another) and the equations at once; fitted by a
+// Newton step projected onto the equations with Lagrange multipliers.
 //
 // The equations. They are taken on the probabilities p = m / M of the submodel's table (M its
 // total), so that targets are probabilities and the equations do not depend on the sample
@@ -82,10 +82,12 @@ void SetUpMarginalRestrictions(EstimationRun& run);
 void FitMarginalSubmodel(EstimationRun& run, int r, int iteration);
 
 // The covariances of submodel r's parameters at the estimates: keys[i] is parameter i as
-// (design, position) in the free-parameter list (the design effects' estimated parameters,
-// then the multipliers of the items in order); covariance is row-major over them.
+// (design, position) in the free-parameter list, of the designs of submodel sources[i] (the
+// design effects' estimated parameters, those of `all` aimed at r among them, then the
+// multipliers of the items in order); covariance is row-major over them.
 struct MarginalCovarianceBlock {
   std::vector<std::pair<int, int>> keys;
+  std::vector<int> sources;
   std::vector<double> covariance;
 };
 MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r);

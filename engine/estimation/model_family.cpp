@@ -4,6 +4,8 @@ namespace tav {
 
 std::string ModelFamily::UnavailableConstruct(const EstimationRun&, int) const { return ""; }
 
+std::string ModelFamily::Refusal(const EstimationRun&, int) const { return ""; }
+
 void ModelFamily::SetUp(EstimationRun&) const {}
 
 void ModelFamily::CheckEstimates(EstimationRun&) const {}

@@ -65,7 +65,8 @@ class ParameterBlockWriter {
 //
 // The families are listed once, in families/registry.cpp. Their order there is the order of
 // the M-steps within a cycle and of the "not available" checks. A family this version does
-// not estimate yet is an entry whose UnavailableConstruct names it.
+// not estimate yet is an entry whose UnavailableConstruct names it; a combination that has no
+// sound estimate is named, with the reason, by Refusal.
 class ModelFamily {
  public:
   virtual ~ModelFamily() = default;
@@ -77,6 +78,12 @@ class ModelFamily {
   // when submodel r (any index of model.submodels, the hazard and `all` submodels included)
   // uses the family, and for the model as a whole (r = -1); empty otherwise.
   virtual std::string UnavailableConstruct(const EstimationRun& run, int r) const;
+
+  // For a combination that the family refuses because its parameters would not be identified
+  // or its M-step has nothing to act on, in submodel r (as above) or the model (r = -1): the
+  // text of the message "  Error: " + text, which names the construct and says why; empty
+  // otherwise. Checked, for every family, before UnavailableConstruct.
+  virtual std::string Refusal(const EstimationRun& run, int r) const;
 
   // Sets up the family's tables, once the estimation's tables are laid out and before the start
   // values.

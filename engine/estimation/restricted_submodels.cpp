@@ -19,14 +19,13 @@ constexpr double kMetTolerance = 1e-4;
 // Steps divided by more than this move nothing a double can show.
 constexpr double kLargestStepDivisor = 1e12;
 
-// The restriction values of design d (a term of a lin() or log() item) added to the work's
-// values over the submodel's cells.
-void AddTermValues(const EstimationRun& run, int r, int d, RestrictionWork& work) {
+// The restriction values of design d of submodel source (a term of a lin() or log() item)
+// added to the work's values over the cells of submodel r, which it restricts.
+void AddTermValues(const EstimationRun& run, int source, int d, int r, RestrictionWork& work) {
   const ModelState& model = run.model;
-  const Submodel& submodel = model.submodels[r];
-  const MarginShape shape(model, submodel, submodel.designs[d].Term());
+  const MarginShape shape(model, model.submodels[r], model.submodels[source].designs[d].Term());
   const std::int64_t n = shape.margin_cells();
-  const std::int64_t start = run.designs.design_slots[r][d].real_start;
+  const std::int64_t start = run.designs.design_slots[source][d].real_start;
   for (int k = 0; k < work.parameters; ++k) {
     double* z = work.z.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
     shape.ForEach([&](std::int64_t cell, std::int64_t c) {
@@ -175,45 +174,54 @@ void SetUpRestrictedSubmodels(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   est.restriction_work.assign(model.submodels.size(), {});
+  const int all = model.SubmodelCount + 1;
+  const bool has_all = model.HasAllSubmodel && all < static_cast<int>(model.submodels.size());
   bool any = false;
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
     if (!submodel.LinLogSubmodel || submodel.MarSubmodel != 0) continue;
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
-    for (int i = 0; i < submodel.DesignTermCount(); ++i) {
-      const Design& design = submodel.designs[i];
-      if (design.reserved || design.family != DesignFamily::kLinLog || !IsFreeDesign(submodel, i) ||
-          design.DesignCountParam <= 0) {
-        continue;
-      }
-      any = true;
-      RestrictionWork work;
-      work.design = i;
-      work.cells = cells;
-      work.parameters = design.DesignCountParam;
-      work.log_form = design.loglinear;
-      const int letter = design.DesignRestriction / 10 % 10;
-      work.boundary = letter % 2 == 0 && letter > 0;
-      work.z = AllocRealArray(run, static_cast<std::int64_t>(work.parameters) * cells);
-      std::fill(work.z.begin(), work.z.end(), 0.0);
-      work.target.assign(work.parameters, 0.0);
-      // The terms of the item, then the targets that the letters c and d reserve one
-      // block of per term.
-      for (int d = i; d < submodel.DesignTermCount(); ++d) {
-        const Design& term = submodel.designs[d];
-        if (d > i && (term.family != DesignFamily::kLinLog || IsFreeDesign(submodel, d))) break;
-        if (!term.reserved) {
-          AddTermValues(run, r, d, work);
-        } else if (letter >= 3) {
-          const std::int64_t start = run.designs.design_slots[r][d].real_start;
-          for (int k = 0; k < work.parameters; ++k) {
-            work.target[k] += StoreValue(run.designs.real_design, start + k);
+    // The submodel's own items, then those of `all` aimed at it.
+    std::vector<int> sources = {r};
+    if (has_all) sources.push_back(all);
+    for (int source : sources) {
+      const Submodel& items = model.submodels[source];
+      for (int i = 0; i < items.DesignTermCount(); ++i) {
+        const Design& design = items.designs[i];
+        if (design.reserved || design.family != DesignFamily::kLinLog || !IsFreeDesign(items, i) ||
+            design.DesignCountParam <= 0 || (source == all && design.target_submodel != r)) {
+          continue;
+        }
+        any = true;
+        RestrictionWork work;
+        work.source = source;
+        work.design = i;
+        work.cells = cells;
+        work.parameters = design.DesignCountParam;
+        work.log_form = design.loglinear;
+        const int letter = design.DesignRestriction / 10 % 10;
+        work.boundary = letter % 2 == 0 && letter > 0;
+        work.z = AllocRealArray(run, static_cast<std::int64_t>(work.parameters) * cells);
+        std::fill(work.z.begin(), work.z.end(), 0.0);
+        work.target.assign(work.parameters, 0.0);
+        // The terms of the item, then the targets that the letters c and d reserve one
+        // block of per term.
+        for (int d = i; d < items.DesignTermCount(); ++d) {
+          const Design& term = items.designs[d];
+          if (d > i && (term.family != DesignFamily::kLinLog || IsFreeDesign(items, d))) break;
+          if (!term.reserved) {
+            AddTermValues(run, source, d, r, work);
+          } else if (letter >= 3) {
+            const std::int64_t start = run.designs.design_slots[source][d].real_start;
+            for (int k = 0; k < work.parameters; ++k) {
+              work.target[k] += StoreValue(run.designs.real_design, start + k);
+            }
           }
         }
+        work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
+        est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);
+        est.restriction_work[r].push_back(std::move(work));
       }
-      work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
-      est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);
-      est.restriction_work[r].push_back(std::move(work));
     }
   }
   if (any) {

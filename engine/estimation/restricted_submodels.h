@@ -30,8 +30,8 @@ namespace tav {
 // "  new stepsize for restrictions = ". Passes repeat while a multiplier or denominator still
 // moves, at most max_inner_iterations of them.
 
-// Sets up the restrictions of every submodel with lin or log restrictions and their
-// multipliers, appended to DesignParameters.
+// Sets up the restrictions of every submodel with lin or log restrictions (its own items, then
+// the items of `all` aimed at it) and their multipliers, appended to DesignParameters.
 void SetUpRestrictedSubmodels(EstimationRun& run);
 
 // The M-step of lin/log submodel r: the multipliers' start in the start iteration, the passes

@@ -113,6 +113,41 @@ void MoveAllEffectsToTheirSubmodels(ModelState& model) {
   all.effect_target.clear();
 }
 
+// The restrictions and designs of `all` belong to the submodels they are aimed at, and change
+// how those are modelled: lin() and log() items make the submodel one with lin or log
+// restrictions (the restricted step fits it with its own items), and a design aimed at a
+// submodel with mar() restrictions makes it one whose designs the marginal step fits beside
+// them, as though the item were written in the submodel. A margin that would be fixed at the
+// data (the variables no submodel explains) becomes a saturated log-linear submodel, so that
+// the items aimed at it act on it; the margin of the continuous covariate stays fixed. `all`
+// keeps the items (their numbers are read in its place, and its designs are reported as its
+// own).
+void AimAllRestrictions(ModelState& model) {
+  if (!model.HasAllSubmodel) return;
+  Submodel& all = model.submodels[model.SubmodelCount + 1];
+  const int covariate = model.CovariateCount > 0 ? model.VariableCount - 1 : -1;
+  auto modelled = [&](int target) -> Submodel* {
+    if (target < 0 || target >= model.SubmodelCount) return nullptr;
+    Submodel& submodel = model.submodels[target];
+    if (submodel.IsSaturatedFixed() &&
+        (covariate < 0 || submodel.SubmodelVariables[covariate] == 0)) {
+      submodel.SubmodelKind = SubmodelKindCode::kLogLinear;
+    }
+    return &submodel;
+  };
+  for (const Design& design : all.designs) {
+    Submodel* submodel = modelled(design.target_submodel);
+    if (submodel == nullptr) continue;
+    if (design.family == DesignFamily::kLinLog) {
+      submodel->LinLogSubmodel = true;
+    } else if (submodel->MarSubmodel == 1) {
+      submodel->MarSubmodel = 2;
+    }
+  }
+  for (const AssocEffect& effect : all.assoc) modelled(effect.target_submodel);
+  all.LinLogSubmodel = false;
+}
+
 void KeepHazardConditioningVariables(RunContext& run) {
   ModelState& model = run.model;
   if (!run.history.HazardModel || static_cast<int>(model.submodels.size()) <= model.SubmodelCount) {
@@ -205,6 +240,7 @@ void LayOutSubmodels(RunContext& run) {
   LayOutSubgroups(model);
   DropUnusedConditioningVariables(model);
   MoveAllEffectsToTheirSubmodels(model);
+  AimAllRestrictions(model);
   KeepHazardConditioningVariables(run);
 
   double cell_total = 0;

@@ -16,6 +16,7 @@
 #include "newton/eigenvalues.h"
 #include "newton/parameter_effects.h"
 #include "newton/score.h"
+#include "newton/score_layout.h"
 
 namespace tav {
 namespace {
@@ -64,9 +65,7 @@ void SaveFittedSubmodel(const RunState& run, int r, FittedSnapshot& snapshot) {
 }
 
 bool IsMarParameter(const RunState& run, int i) {
-  const FreeParameter& parameter = run.estimation.free_parameters.parameters[i];
-  return parameter.submodel < run.model.SubmodelCount &&
-         run.model.submodels[parameter.submodel].MarSubmodel != 0;
+  return MarginallyRestricted(run, run.estimation.free_parameters.parameters[i]);
 }
 
 // The covariance blocks of the submodels with marginal restrictions (their design effects'
@@ -79,11 +78,12 @@ void WriteMarginalBlocks(const RunState& run, std::vector<double>& matrix, int n
     if (MarginalMultiplierCount(run, r) == 0) continue;
     const MarginalCovarianceBlock block = MarginalCovariance(run, r);
     std::vector<int> index;
-    for (const auto& [design, position] : block.keys) {
+    for (std::size_t key = 0; key < block.keys.size(); ++key) {
+      const auto [design, position] = block.keys[key];
       int found = -1;
       for (int i = 0; i < listed && found < 0; ++i) {
         const FreeParameter& parameter = parameters[i];
-        if (parameter.submodel == r && parameter.design == design &&
+        if (parameter.submodel == block.sources[key] && parameter.design == design &&
             parameter.position == position) {
           found = i;
         }

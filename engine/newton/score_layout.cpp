@@ -11,8 +11,14 @@
 namespace tav {
 
 bool MarginallyRestricted(const RunState& run, const FreeParameter& parameter) {
-  return parameter.submodel < run.model.SubmodelCount &&
-         run.model.submodels[parameter.submodel].MarSubmodel != 0;
+  // A design of `all` belongs to the submodel it is aimed at.
+  int table = parameter.submodel;
+  if (parameter.design >= 0) {
+    const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
+    if (work != nullptr) table = work->table;
+  }
+  return table >= 0 && table < run.model.SubmodelCount &&
+         run.model.submodels[table].MarSubmodel != 0;
 }
 
 bool IsCumulativeTable(const RunState& run, int t) { return run.model.submodels[t].IsCumulative(); }

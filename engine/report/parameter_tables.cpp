@@ -522,6 +522,7 @@ void WriteParameterTables(RunState& run, int first) {
     if (run.estimation.hazard.kind >= 2) WriteShapeLines(run, shown);
     WriteFamilyBlocks(run, BlockPlace::kAfterTable, hazard, shown);
     out.WriteLine("");
+    WriteFamilyBlocks(run, BlockPlace::kAfterTableEnd, hazard, shown);
   }
   out.WriteLine("");
   if (!settings.file_covariances.empty() && ShowsStdErrors(run)) WriteCovarianceFile(run, shown);

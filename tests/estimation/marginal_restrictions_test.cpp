@@ -101,6 +101,23 @@ TEST(MarginalRestrictions, RestrictionsBesideDesignEffects) {
   EXPECT_EQ(conditional.Statistic("Degrees of freedom"), 3);
 }
 
+// A design of `all` aimed at a subtable with mar() restrictions is fitted with its designs:
+// golden case allmar, marginal homogeneity beside main effects (cov, effect coded) and, in
+// `all`, a parameter of the cells above the diagonal. Against a Newton solution of the
+// Lagrange equations in R (analytic score and equations, residual below 1e-13); standard
+// errors from the bordered information [X' diag(m) X, G'; G, 0]^-1, G the equations' Jacobian.
+TEST(MarginalRestrictions, DesignsOfAllBesideTheRestrictions) {
+  const EngineRun run(
+      "man 2 dim 3 3 lab A B mod AB {cov(AB 4), mar(A B a 2)} all {cov(AB 1)} see 4321 "
+      "des [ 1 1 1 0 0 0 -1 -1 -1  0 0 0 1 1 1 -1 -1 -1  1 0 -1 1 0 -1 1 0 -1 "
+      "0 1 -1 0 1 -1 0 1 -1  1 0 0 0 1 0 -1 0 0 0 -1 0  0 1 1 0 0 1 0 0 0 ] "
+      "dat [ 50 20 10  15 60 25  5 20 45 ]");
+  ExpectFit(run, -510.902094411, 30.18696213, 5);
+  EXPECT_TRUE(run.Has("   1             0.6207   0.1084    5.726      1.8603 "));
+  EXPECT_TRUE(run.Has("   3            -0.7740   0.1042   -7.430      0.4612 "));
+  EXPECT_TRUE(run.Has("   1            -2.0153   0.2602   -7.746      0.1333    60.00   1 0.000"));
+}
+
 // Equations no table satisfies end in a message, never in a report: two targets for one
 // margin, and P(A = 1) >= 1.2.
 TEST(MarginalRestrictions, EquationsThatCannotBeMetStopTheRun) {

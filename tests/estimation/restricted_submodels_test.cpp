@@ -74,6 +74,34 @@ TEST(RestrictedSubmodels, OnlyTheRestrictedSubmodelIsSaturated) {
   EXPECT_EQ(run.Statistic("Degrees of freedom"), 2);
 }
 
+// Restrictions written in `all` act on the first subtable that holds their variables.
+// Golden case alllin: P(B=1|A=1) = P(B=1|A=2) and ln P(B=3|A=3) - ln P(B=3|A=1) = ln 2 on B|A,
+// against optim in R (Nelder-Mead, then BFGS, relative tolerance 1e-16, ten starts) over the
+// four probabilities the restrictions leave free. And P(C=1) = 2 P(C=2) on C, which no
+// submodel explains (its margin would be fixed at the data): closed form, C independent of AB
+// with the probabilities 2/3 and 1/3.
+TEST(RestrictedSubmodels, RestrictionsOfAllActOnTheirSubtable) {
+  ExpectFit(
+      "man 2 dim 3 3 lab A B mod A B|A all {lin(AB a 1), log(AB c 1)} see 4321 "
+      "des [ 1 0 0 -1 0 0 0 0 0  0 0 -1 0 0 0 0 0 1  0.6931471805599453 ] "
+      "dat [ 30 15 10  20 25 15  10 20 35 ]",
+      -383.514471904, 5.699473605, 2);
+  const double n[] = {10, 20, 30, 40, 15, 25, 35, 45};
+  double loglik = 0;
+  double lsquared = 0;
+  for (int ab = 0; ab < 4; ++ab) {
+    for (int c = 0; c < 2; ++c) {
+      const double fitted = (n[2 * ab] + n[2 * ab + 1]) * (c == 0 ? 2.0 / 3 : 1.0 / 3);
+      loglik += n[2 * ab + c] * std::log(fitted / 220);
+      lsquared += 2 * n[2 * ab + c] * std::log(n[2 * ab + c] / fitted);
+    }
+  }
+  ExpectFit(
+      "man 3 dim 2 2 2 lab A B C mod A B|A all {lin(C a 1)} des [ 1 -2 ] see 3 "
+      "dat [ 10 20 30 40 15 25 35 45 ]",
+      loglik, lsquared, 4);
+}
+
 // A restriction no probabilities can meet: the first row's probability 1.5.
 TEST(RestrictedSubmodels, ImpossibleRestrictionsStopWithAMessage) {
   const EngineRun run(

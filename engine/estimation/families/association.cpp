@@ -1,7 +1,7 @@
 // Association models (ass): row, column and layer scores of association terms in log-linear
-// submodels, fitted by the association M-step (estimation/association_model.h) before the
-// submodel's model terms. Their parameters are counted; the report shows a block per term after
-// the submodel's table.
+// submodels and in the hazard part, fitted by the association M-step
+// (estimation/association_model.h) before the submodel's model terms. Their parameters are
+// counted; the report shows a block per term after the submodel's table.
 
 #include <algorithm>
 #include <cmath>
@@ -15,10 +15,11 @@
 namespace tav {
 namespace {
 
-// The labels of the term's variables with mark, in model order; "-" when there are none.
+// The labels of the term's variables with mark, in model order (the time and risk variables of
+// the hazard part last); "-" when there are none.
 std::string MarkedLabels(const ModelState& model, const AssocEffect& term, int mark) {
   std::string labels;
-  for (int v = 0; v < model.VariableCount; ++v) {
+  for (int v = 0; v < kVectorSize; ++v) {
     if (term.AssocVariables[v] == mark) labels += model.VariableLabel[v];
   }
   return labels.empty() ? "-" : labels;
@@ -27,7 +28,7 @@ std::string MarkedLabels(const ModelState& model, const AssocEffect& term, int m
 // The dimension of the last variable with mark: the values of one group of cells of that side.
 int LastDimension(const ModelState& model, const AssocEffect& term, int mark) {
   int dimension = 0;
-  for (int v = 0; v < model.VariableCount; ++v) {
+  for (int v = 0; v < kVectorSize; ++v) {
     if (term.AssocVariables[v] == mark) dimension = model.Dimension[v];
   }
   return std::max(dimension, 1);
@@ -123,24 +124,90 @@ int FirstFreePosition(const FreeParameterList& list, int t, int index) {
   return -1;
 }
 
-// The construct of the "not available" message for what this version does not estimate of
-// submodel r's association terms, or empty.
-std::string Unsupported(const EstimationRun& run, int r) {
+// The tables that submodel r's association terms act on: r itself (the hazard part
+// included), or for `all` the submodels its terms are aimed at.
+std::vector<int> TermTables(const EstimationRun& run, int r) {
   const Submodel* submodel = SubmodelAt(run.model, r);
-  if (submodel == nullptr || submodel->assoc.empty()) return "";
-  if (r == run.model.SubmodelCount) return "association models in haz are";
-  // `all` aims its terms at submodels; they are checked like the submodels' own.
   std::vector<int> tables;
+  if (submodel == nullptr || submodel->assoc.empty()) return tables;
   if (r > run.model.SubmodelCount) {
     for (const AssocEffect& term : submodel->assoc) tables.push_back(term.target_submodel);
   } else {
     tables.push_back(r);
   }
-  for (int t : tables) {
+  return tables;
+}
+
+// Discrete time: the terms of the hazard part contrast the risks of one state when the risk
+// variable alone is their row or their column term and the risks leave from one state. The
+// transition probabilities of a state sum to 1, so what a term adds equally to all risks of a
+// state falls out; with these terms nothing of the term does, and it is identified as in a
+// table whose row and column margins are fitted.
+bool ContrastsTheRisks(const EstimationRun& run, const Submodel& hazard) {
+  const EventHistoryState& history = run.history;
+  int origins = 0;
+  for (int a = 0; a < history.StateCount; ++a) {
+    bool leaves = false;
+    for (int b = 0; b < history.StateCount; ++b) leaves = leaves || history.RiskOf(a, b) != 0;
+    origins += leaves ? 1 : 0;
+  }
+  if (origins > 1) return false;
+  const int risk = run.model.VariableCount + 1;
+  for (const AssocEffect& term : hazard.assoc) {
+    bool alone[3] = {true, true, true};  // the risk variable alone on the side of mark 1, 2
+    for (int v = 0; v < kVectorSize; ++v) {
+      const int mark = term.AssocVariables[v];
+      if (mark < 1 || mark > 2) continue;
+      alone[mark] = alone[mark] && v == risk;
+    }
+    if (term.AssocVariables[risk] == 3 || term.AssocVariables[risk] == 0 ||
+        !alone[term.AssocVariables[risk]]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The reason submodel r's association terms cannot be estimated, as the text of the error
+// message, or empty.
+std::string Refused(const EstimationRun& run, int r) {
+  const ModelState& model = run.model;
+  for (int t : TermTables(run, r)) {
+    const Submodel* table = SubmodelAt(model, t);
+    if (table == nullptr) continue;
+    if (table->IsCumulative()) {
+      return "association models (ass) are not possible in a cumulative submodel (cum): the "
+             "association step fits a term of a log-linear table, and the cells of a cum model "
+             "are differences of cumulative probabilities; give fixed scores as a cov() design";
+    }
+    if (table->LinLogSubmodel) {
+      return "association models (ass) are not possible beside lin() or log() restrictions: "
+             "such a subtable is saturated but for its restrictions, so the term has no "
+             "parameters left to estimate";
+    }
+    if (table->MarSubmodel == 1) {
+      return "association models (ass) are not possible beside mar() restrictions alone: such "
+             "a subtable is saturated but for its restrictions, so the term has no parameters "
+             "left to estimate";
+    }
+    if (run.history.HazardModel && t == model.SubmodelCount && run.history.TimeKind == 1 &&
+        !ContrastsTheRisks(run, *table)) {
+      return "association models (ass) in a discrete-time haz need the risk variable R alone "
+             "as their row or column term, and risks from one state: the transition "
+             "probabilities of a state sum to 1, so a term that does not contrast them is not "
+             "identified";
+    }
+  }
+  return "";
+}
+
+// The construct of the "not available" message for what this version does not estimate of
+// submodel r's association terms, or empty.
+std::string Unsupported(const EstimationRun& run, int r) {
+  for (int t : TermTables(run, r)) {
     const Submodel* table = SubmodelAt(run.model, t);
-    if (table == nullptr || !table->IsLogLinear() || table->LinLogSubmodel ||
-        table->MarSubmodel != 0) {
-      return "association models beside restrictions are";
+    if (table == nullptr || !table->IsLogLinear() || table->MarSubmodel != 0) {
+      return "association models beside mar() restrictions and design effects are";
     }
   }
   return "";
@@ -149,6 +216,8 @@ std::string Unsupported(const EstimationRun& run, int r) {
 class Association : public ModelFamily {
  public:
   std::string_view Name() const override { return "association models"; }
+
+  std::string Refusal(const EstimationRun& run, int r) const override { return Refused(run, r); }
 
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
     return Unsupported(run, r);

@@ -1,12 +1,14 @@
 // Event-history (hazard) models (haz): the hazard part of the model, fitted in the visit of the
-// hazard submodel (estimation/hazard_model.h). Its design effects and model terms are fitted by
-// their families, which also count and list their parameters; this family adds the blocks of
-// discrete time, repeats the part's steps until they settle, and fits and lists the shapes.
+// hazard submodel (estimation/hazard_model.h). Its design effects, association terms and model
+// terms are fitted by their families, which also count and list their parameters; this family
+// adds the blocks of discrete time, repeats the part's steps until they settle, and fits and
+// lists the shapes.
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "estimation/association_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/families/families.h"
 #include "estimation/hazard_model.h"
@@ -53,6 +55,8 @@ class Hazard : public ModelFamily {
       for (int pass = 0; pass < kInnerPasses; ++pass) {
         const std::vector<double> before(first, first + cells);
         FitDesignEffects(run, r);
+        // The first step of the association terms gives them their start (iteration 1).
+        if (run.IterationCount > 1) FitAssociationTerms(run, r);
         FitModelTerms(run, r);
         FitHazardBlocks(run);
         double change = 0;

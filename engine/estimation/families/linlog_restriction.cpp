@@ -1,6 +1,7 @@
-// Linear and log-linear restrictions on the probabilities of a submodel (lin, log), fitted by
-// the restricted M-step (estimation/restricted_submodels.h) in place of the submodel's other
-// M-steps. Each restriction takes a parameter away; the report shows the multipliers.
+// Linear and log-linear restrictions on the probabilities of a submodel (lin, log), written in
+// the submodel or in `all` (aimed at it), fitted by the restricted M-step
+// (estimation/restricted_submodels.h) in place of the submodel's other M-steps. Each restriction
+// takes a parameter away; the report shows the multipliers after the submodel's table.
 
 #include <cmath>
 
@@ -16,23 +17,36 @@ class LinLogRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "lin and log restrictions"; }
 
-  // The restricted M-step fits the submodel's probabilities as a whole: other effects beside
-  // the restrictions, a cumulative submodel, `all` and the hazard part have none of it.
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    const Submodel* submodel = SubmodelAt(run.model, r);
-    if (submodel == nullptr || !submodel->LinLogSubmodel || submodel->MarSubmodel != 0) {
+  // The restricted M-step fits the submodel's probabilities as a whole, saturated but for the
+  // restrictions: a design effect beside them would have nothing left to estimate, and the step
+  // would never move it (designs of `all` aimed at the submodel: families/all_subgroups.cpp).
+  std::string Refusal(const EstimationRun& run, int r) const override {
+    const ModelState& model = run.model;
+    const Submodel* submodel = SubmodelAt(model, r);
+    if (submodel == nullptr || r >= model.SubmodelCount || !submodel->LinLogSubmodel ||
+        submodel->MarSubmodel != 0 || submodel->IsCumulative()) {
       return "";
     }
-    if (r >= run.model.SubmodelCount) return "";
-    if (submodel->IsCumulative()) return "lin() and log() restrictions in a cumulative model are";
+    bool beside = false;
     for (const Design& design : submodel->designs) {
-      if (design.family != DesignFamily::kLinLog) {
-        return "design effects beside lin() and log() restrictions are";
-      }
+      beside = beside || design.family != DesignFamily::kLinLog;
     }
-    if (submodel->AssocCount() > 0) {
-      return "association models beside lin() and log() restrictions are";
+    if (!beside) return "";
+    return "design effects are not possible beside lin() or log() restrictions of subtable " +
+           submodel->term +
+           ": it is saturated but for its restrictions, so a design effect has nothing left to "
+           "estimate";
+  }
+
+  // Restrictions on the probabilities of a cumulative model would need a constrained fit of
+  // its thresholds and design effects, which the restricted step (of saturated tables) is not.
+  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
+    const Submodel* submodel = SubmodelAt(run.model, r);
+    if (submodel == nullptr || r >= run.model.SubmodelCount || !submodel->LinLogSubmodel ||
+        submodel->MarSubmodel != 0) {
+      return "";
     }
+    if (submodel->IsCumulative()) return "lin() and log() restrictions in a cumulative model are";
     return "";
   }
 
@@ -61,9 +75,10 @@ class LinLogRestriction : public ModelFamily {
         t >= static_cast<int>(est.restriction_work.size())) {
       return;
     }
-    const Submodel& submodel = run.model.submodels[t];
     for (const RestrictionWork& work : est.restriction_work[t]) {
-      writer.WriteHeading(TermText(run.model, submodel.designs[work.design].Term()));
+      // Items of `all` are headed by their own terms too.
+      const Submodel& items = run.model.submodels[work.source];
+      writer.WriteHeading(TermText(run.model, items.designs[work.design].Term()));
       for (int k = 0; k < work.parameters; ++k) {
         const double tau = est.DesignParameters[work.offset + k];
         std::string label = " " + std::to_string(k + 1);

@@ -56,8 +56,16 @@ class MarginalRestriction : public ModelFamily {
   // The submodel's step; a conditional submodel then gets its conditioning totals back.
   void FitSubmodel(EstimationRun& run, int r) const override {
     if (MarginalMultiplierCount(run, r) == 0) return;
-    // The start values of its design effects first.
-    if (run.IterationCount <= 0) FitDesignEffects(run, r);
+    // The start values of its design effects first, and of those of `all` aimed at it.
+    if (run.IterationCount <= 0) {
+      FitDesignEffects(run, r);
+      const int all = run.model.SubmodelCount + 1;
+      if (all < static_cast<int>(run.estimation.design_work.size())) {
+        for (const DesignWork& work : run.estimation.design_work[all]) {
+          if (work.table == r) FitDesignEffect(run, all, work.design);
+        }
+      }
+    }
     FitMarginalSubmodel(run, r, run.IterationCount);
     if (r > 0 && run.IterationCount > 0) IpfAdjust(run, r, 0);
   }
