@@ -256,6 +256,33 @@ TEST(HazardModel, AssociationTermsAgreeWithPoissonModelsOfMultTerms) {
   const std::string slope = "  type 1 association (row=T column=R)";
   ExpectValues(LineAfter(uniform, slope, "  association"), {0.21535388});
   ExpectValues(LineAfter(uniform, slope, "  s.e."), {0.10010670});
+  // Discrete time with two destinations: an RC term between the risk variable (stay, move to
+  // 1, move to 2) and A, in 300 simulated histories of five periods, given as weighted
+  // records (A, weight, period, state). gnm(y ~ -1 + block + R + R:T + Mult(R, A), poisson)
+  // on the person-period counts, block the cells of A and the period (the multinomial logit
+  // model), the best of 20 starts: its multinomial log-likelihood, X-squared and deviance over
+  // all transitions, the stays included, the scores as above (sign: the second R score
+  // positive) with getContrasts' standard errors, phi's from the constrained Fisher
+  // information.
+  const EngineRun moves(
+      "man 1 dim 3 lab A mod {A} dis tim 5 ris 3 [0 0] [0 1] [0 2] "
+      "haz A {A, T.R, ass2(R A 5a)} rec 33 rco see 4321 dat [\n"
+      "1 7 1 1\n1 10 1 2\n1 8 2 1\n1 12 2 2\n1 11 3 1\n1 8 3 2\n1 3 4 1\n"
+      "1 6 4 2\n1 19 5 0\n1 5 5 1\n1 6 5 2\n2 20 1 1\n2 3 1 2\n2 18 2 1\n"
+      "2 10 2 2\n2 12 3 1\n2 4 3 2\n2 6 4 1\n2 3 4 2\n2 20 5 0\n2 6 5 1\n"
+      "2 2 5 2\n3 25 1 1\n3 11 1 2\n3 12 2 1\n3 2 2 2\n3 14 3 1\n3 1 3 2\n"
+      "3 13 4 1\n3 4 4 2\n3 11 5 0\n3 7 5 1\n3 1 5 2\n"
+      "]");
+  ExpectHazardFit(moves, -665.122918608, 23.5451058, 23.75342861, 17);
+  const std::string rc_moves = "  type 2 association (row=R column=A)";
+  ExpectValues(LineAfter(moves, rc_moves, "  association"), {0.838019211});
+  ExpectValues(LineAfter(moves, rc_moves, "  row "), {-0.0862267819, 0.7462660817, -0.6600393});
+  ExpectValues(LineAfter(moves, rc_moves, "  column "), {-0.78928239, 0.21360259, 0.5756798});
+  const std::vector<std::string> errors = moves.Block(rc_moves);
+  ASSERT_GE(errors.size(), 7u);
+  ExpectValues(numbers(errors[2]), {0.169160072});
+  ExpectValues(numbers(errors[4]), {0.1146670723, 0.0467874207, 0.0678796516});
+  ExpectValues(numbers(errors[6]), {0.0371764498, 0.1401481420, 0.1029716922});
 }
 
 TEST(HazardModel, LatentClassesAndMissingCovariatesAgreeWithDirectMaximisation) {

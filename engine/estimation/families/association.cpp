@@ -154,15 +154,11 @@ bool ContrastsTheRisks(const EstimationRun& run, const Submodel& hazard) {
   if (origins > 1) return false;
   const int risk = run.model.VariableCount + 1;
   for (const AssocEffect& term : hazard.assoc) {
-    bool alone[3] = {true, true, true};  // the risk variable alone on the side of mark 1, 2
+    // The side of the risk variable (1 rows, 2 columns), with no other variable on it.
+    const int side = term.AssocVariables[risk];
+    if (side != 1 && side != 2) return false;
     for (int v = 0; v < kVectorSize; ++v) {
-      const int mark = term.AssocVariables[v];
-      if (mark < 1 || mark > 2) continue;
-      alone[mark] = alone[mark] && v == risk;
-    }
-    if (term.AssocVariables[risk] == 3 || term.AssocVariables[risk] == 0 ||
-        !alone[term.AssocVariables[risk]]) {
-      return false;
+      if (v != risk && term.AssocVariables[v] == side) return false;
     }
   }
   return true;
