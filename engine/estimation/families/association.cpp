@@ -202,9 +202,12 @@ std::string Refused(const EstimationRun& run, int r) {
 std::string Unsupported(const EstimationRun& run, int r) {
   for (int t : TermTables(run, r)) {
     const Submodel* table = SubmodelAt(run.model, t);
-    if (table == nullptr || !table->IsLogLinear() || table->MarSubmodel != 0) {
+    if (table == nullptr) continue;
+    if (table->MarSubmodel != 0) {
       return "association models beside mar() restrictions and design effects are";
     }
+    // The margin of the continuous covariate stays fixed at the data.
+    if (!table->IsLogLinear()) return "association models in a subtable fixed at the data are";
   }
   return "";
 }
