@@ -33,10 +33,14 @@ std::string NotListedText(const std::string& table, double cells);
 // FittedTable holds frequencies for submodel 0 and conditional probabilities for the others.
 
 // The probability that a chi-squared variable with df degrees of freedom exceeds x. The lower
-// tail comes from the gamma series, cut off once a term adds less than 1E-6 of the sum.
-// x = 0 gives 1 (df > 0); x < 0 or df <= 0 give 0; beyond 4 sqrt(2 df) of the mean (df > 100)
-// and where the series' leading factor falls below e^-25 the answer is 0 or 1 at once.
-double ChiSquaredProbability(int df, double x);
+// tail comes from the gamma series, summed until a term no longer changes the sum.
+// x <= 0 gives 1 (a statistic below 0 is a perfect fit up to rounding); df <= 0 or x not a
+// number give 0; beyond 4 sqrt(2 df) of the mean (df > 100) and where the series' leading
+// factor falls below e^-25 the answer is 0 or 1 at once. Beyond kLargestSeriesDf degrees of
+// freedom, where the series' logarithms lose the digits, the Wilson-Hilferty normal
+// approximation to the cube root of x / df gives the tail.
+inline constexpr std::int64_t kLargestSeriesDf = 1000000;
+double ChiSquaredProbability(std::int64_t df, double x);
 
 // The complete table is small enough for the latent class output.
 bool LatentClassOutputFits(const ModelState& model);

@@ -251,7 +251,7 @@ void WriteStatistics(RunState& run) {
       const double x = estimation.PearsonSum;
       const double l = 2.0 * estimation.HalfLSquared;
       const double cr = estimation.CressieReadSum;
-      const int df = static_cast<int>(count.df);
+      const std::int64_t df = count.df;
       auto with_p = [&](const char* label, double value) {
         out.WriteLine(Blanks(2) + label + Fixed(4, 4, value) + " (" +
                       Fixed(4, 4, ChiSquaredProbability(df, value)) + ")");
@@ -269,7 +269,7 @@ void WriteStatistics(RunState& run) {
         out.WriteLine(Blanks(2) +
                       "Dissimilarity index  = " + Fixed(4, 4, estimation.AbsResidualSum));
       }
-      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + Integer(static_cast<double>(count.df)));
+      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + std::to_string(count.df));
     } else if (!special) {
       // The statistics of fit compare with the saturated model of the whole table.
       out.WriteLine(Blanks(2) + "X-squared, L-squared, Cressie-Read and degrees of freedom are");
@@ -293,7 +293,7 @@ void WriteStatistics(RunState& run) {
     figures.fixed_parameters = static_cast<double>(count.fixed);
   } else {
     if (!grouped_hazard) {
-      const int df = static_cast<int>(count.hazard_df);
+      const std::int64_t df = count.hazard_df;
       auto with_p = [&](const char* label, double value) {
         out.WriteLine(Blanks(2) + label + Fixed(4, 4, value) + " (" +
                       Fixed(4, 4, ChiSquaredProbability(df, value)) + ")");
@@ -302,7 +302,7 @@ void WriteStatistics(RunState& run) {
       out.WriteLine("");
       with_p("X-squared            = ", hazard_fit.x_squared);
       with_p("L-squared            = ", hazard_fit.l_squared);
-      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + Integer(df));
+      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + std::to_string(df));
       out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, hazard_fit.log_likelihood));
       out.WriteLine(Blanks(2) + "Number of parameters = " +
                     Integer(static_cast<double>(count.hazard_parameters)));
@@ -312,7 +312,7 @@ void WriteStatistics(RunState& run) {
       figures.hazard_fit = true;
       figures.x_squared = {hazard_fit.x_squared, ChiSquaredProbability(df, hazard_fit.x_squared)};
       figures.l_squared = {hazard_fit.l_squared, ChiSquaredProbability(df, hazard_fit.l_squared)};
-      figures.df = df;
+      figures.df = static_cast<double>(df);
       figures.hazard_log_likelihood = hazard_fit.log_likelihood;
       figures.hazard_parameters = static_cast<double>(count.hazard_parameters);
     }

@@ -82,8 +82,8 @@ void WriteReport(RunState& run) {
   }
 
   // The checks of the model: the random starts, then (for models with latent variables) the
-  // bivariate residuals and the classification.
-  if (settings.show_diagnostics) {
+  // bivariate residuals and the classification; details that nlo leaves out.
+  if (settings.show_diagnostics && settings.show_details) {
     WriteRandomStarts(run);
     WriteLatentClassDiagnostics(run);
   }

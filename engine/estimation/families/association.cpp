@@ -158,13 +158,24 @@ class Association : public ModelFamily {
 
   void FitSubmodel(EstimationRun& run, int r) const override { FitAssociationTerms(run, r); }
 
-  // Per association term its association parameters (one, or one per group), then its row
-  // scores beyond the two that are fixed, for the models of digit 3 and up (R taken from the
-  // number of groups or design columns of a mapping or design).
+  // Per association term the directions in which its values move the cells once their
+  // location and scale are fixed (AssociationDirections): its association parameters, and the
+  // scores of the models of digit 3 and up, within the span of the groups or design columns
+  // that a mapping or design gives them. Before the terms are set up: its association
+  // parameters (one, or one per group), then its row scores beyond the two that are fixed.
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
     const Submodel* submodel = SubmodelAt(run.model, t);
     if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
     std::int64_t count = 0;
+    const std::vector<std::vector<AssociationWork>>& work = run.estimation.association_work;
+    if (!work.empty()) {
+      for (const std::vector<AssociationWork>& terms : work) {
+        for (const AssociationWork& w : terms) {
+          if (w.source == t) count += static_cast<std::int64_t>(AssociationDirections(w).size());
+        }
+      }
+      return count;
+    }
     for (int i = 0; i < submodel->AssocCount(); ++i) {
       const AssocEffect& term = submodel->assoc[i];
       const int given_rows = term.AssocDimensions[0];

@@ -182,7 +182,11 @@ class LogLinear : public ModelFamily {
 
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
     const Submodel* submodel = SubmodelAt(run.model, t);
-    if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
+    // Submodels of restricted probabilities (eq2, eq3, or1, or2) are counted whole, the
+    // total of the first submodel included, with the restricted parameters of the set-up.
+    if (submodel == nullptr || submodel->IsSaturatedFixed() || submodel->HasRestrictedCells()) {
+      return 0;
+    }
     return CountLogLinearParameters(run, t);
   }
 
