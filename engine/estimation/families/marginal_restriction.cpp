@@ -1,6 +1,7 @@
 // Marginal restrictions (mar): equations on the marginal distributions of a submodel whose
-// table is otherwise saturated, fitted by the projected Newton step of
-// estimation/marginal_restrictions.h in the submodel's visit. Each equation takes a parameter
+// table is otherwise saturated or follows the log-linear model of its model terms and design
+// effects, fitted by the projected Newton step of estimation/marginal_restrictions.h in the
+// submodel's visit. Each equation takes a parameter
 // away; its Lagrange multiplier is a parameter of the special-effect group, shown after the
 // submodel's table.
 
@@ -29,26 +30,35 @@ class MarginalRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "marginal restrictions"; }
 
-  // Marginal restrictions in a log-linear submodel whose table is saturated but for them, or
-  // beside design effects (cov, eff, fac, spe) and no model terms but the constant of the first
-  // submodel (the conditioning margin of another); not in `all`, the hazard part, a submodel of
-  // another kind, or beside association terms, lin() or log(), fix() or wei().
+  // Marginal restrictions in a log-linear submodel: its table saturated but for them, or
+  // beside model terms, design effects (cov, eff, fac, spe) and fixed cell weights (fix, wei).
+  // Refused where the submodel's table is not fitted by the marginal step alone or the
+  // restrictions are not defined on it: in `all` (its designs act on the tables of several
+  // subgroups), in the hazard part (its table holds rates and exposures, not frequencies), in a
+  // submodel of another kind (its cells are restricted probabilities with M-steps of their own),
+  // beside association terms (their scores are fitted by a step of their own, which would move
+  // the table off the equations), and beside lin() or log() (their own step fits the same table
+  // to their equations alone, and each step would undo the other's).
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
     const ModelState& model = run.model;
     const Submodel* submodel = SubmodelAt(model, r);
     if (submodel == nullptr || !HasMar(*submodel)) return "";
-    bool available = r < model.SubmodelCount && submodel->IsLogLinear() &&
-                     submodel->assoc.empty() && !submodel->LinLogSubmodel;
-    if (available && submodel->MarSubmodel != 1) {
-      available = model.CovariateCount == 0 && submodel->MarginCount() == 1 &&
-                  (r > 0 || TermText(model, submodel->EffectVariables[0]).empty());
-      for (const Design& design : submodel->designs) {
-        available = available && design.family != DesignFamily::kFixedWeights &&
-                    design.family != DesignFamily::kLinLog;
-      }
+    if (r >= model.SubmodelCount) {
+      return r == model.SubmodelCount + 1 && model.HasAllSubmodel
+                 ? "mar() in all (restrictions of several subgroups' tables at once) is"
+                 : "mar() in the hazard table (rates and exposures, not frequencies) is";
     }
-    if (available) return "";
-    return "mar() beside other effects or restrictions of a subtable is";
+    if (!submodel->IsLogLinear()) {
+      return "mar() in a subtable of restricted probabilities (eq1, eq2, eq3, or1, or2, cum) is";
+    }
+    if (!submodel->assoc.empty()) {
+      return "mar() beside association terms (ass) of its subtable is";
+    }
+    if (submodel->LinLogSubmodel) {
+      return "mar() beside lin() or log() in its subtable (each fits the table to its own "
+             "restrictions alone) is";
+    }
+    return "";
   }
 
   void SetUp(EstimationRun& run) const override { SetUpMarginalRestrictions(run); }
