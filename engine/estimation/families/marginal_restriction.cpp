@@ -32,27 +32,24 @@ class MarginalRestriction : public ModelFamily {
 
   // Marginal restrictions in a log-linear submodel: its table saturated but for them, or
   // beside model terms, design effects (cov, eff, fac, spe) and fixed cell weights (fix, wei).
-  // Refused where the submodel's table is not fitted by the marginal step alone or the
-  // restrictions are not defined on it: in `all` (its designs act on the tables of several
-  // subgroups), in the hazard part (its table holds rates and exposures, not frequencies), in a
-  // submodel of another kind (its cells are restricted probabilities with M-steps of their own),
-  // beside association terms (their scores are fitted by a step of their own, which would move
-  // the table off the equations), and beside lin() or log() (their own step fits the same table
-  // to their equations alone, and each step would undo the other's).
+  // Refused where the submodel's table is not fitted by the marginal step alone: in a cum
+  // submodel (its cells are cumulative probabilities with a step of their own), beside
+  // association terms (their scores are fitted by a step of their own, which would move the
+  // table off the equations), and beside lin() or log() (their own step fits the same table to
+  // their equations alone, and each step would undo the other's). The input language admits
+  // mar() neither in `all` nor in the hazard part.
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
     const ModelState& model = run.model;
     const Submodel* submodel = SubmodelAt(model, r);
     if (submodel == nullptr || !HasMar(*submodel)) return "";
-    if (r >= model.SubmodelCount) {
-      return r == model.SubmodelCount + 1 && model.HasAllSubmodel
-                 ? "mar() in all (restrictions of several subgroups' tables at once) is"
-                 : "mar() in the hazard table (rates and exposures, not frequencies) is";
-    }
+    if (r >= model.SubmodelCount) return "mar() in all or haz is";
     if (!submodel->IsLogLinear()) {
-      return "mar() in a subtable of restricted probabilities (eq1, eq2, eq3, or1, or2, cum) is";
+      return "mar() in a cumulative subtable (cum), whose probabilities have a step of their own,"
+             " is";
     }
     if (!submodel->assoc.empty()) {
-      return "mar() beside association terms (ass) of its subtable is";
+      return "mar() beside association terms (ass) of its subtable, whose scores have a step of "
+             "their own, is";
     }
     if (submodel->LinLogSubmodel) {
       return "mar() beside lin() or log() in its subtable (each fits the table to its own "
