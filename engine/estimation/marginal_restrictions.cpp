@@ -518,8 +518,9 @@ std::vector<double> ListedColumn(const EstimationRun& run, int r, int i) {
 
 // The model space of submodel r at the fitted cells m. With listed, the log-linear parameters
 // of r in the free-parameter list come first (the model terms' cells that follow are then
-// dropped as dependent on them).
-ModelSpace SpaceOf(const EstimationRun& run, int r, const double* m, bool listed) {
+// dropped as dependent on them); without designs, the design effects are left out.
+ModelSpace SpaceOf(const EstimationRun& run, int r, const double* m, bool listed,
+                   bool designs = true) {
   const EstimationState& est = run.estimation;
   const Submodel& submodel = run.model.submodels[r];
   ModelSpace space;
@@ -553,7 +554,7 @@ ModelSpace SpaceOf(const EstimationRun& run, int r, const double* m, bool listed
     }
   }
   const std::vector<DesignWork>* works =
-      r < static_cast<int>(est.design_work.size()) ? &est.design_work[r] : nullptr;
+      designs && r < static_cast<int>(est.design_work.size()) ? &est.design_work[r] : nullptr;
   for (std::size_t w = 0; works != nullptr && w < works->size(); ++w) {
     if ((*works)[w].fixed) continue;
     for (int k : (*works)[w].free) {
@@ -691,6 +692,45 @@ int MarginalMultiplierCount(const EstimationRun& run, int r) {
   int h = 0;
   for (const MarginalItem& item : run.estimation.marginal_work[r]) h += item.equations;
   return h;
+}
+
+void ProjectStartTable(EstimationRun& run, int r) {
+  EstimationState& est = run.estimation;
+  const Submodel& submodel = run.model.submodels[r];
+  if (MarginalSaturated(run.model, r) || MarginalMultiplierCount(run, r) == 0) return;
+  const std::vector<StartValueRequest>& requests = run.settings.start_values;
+  if (std::none_of(requests.begin(), requests.end(), [&](const StartValueRequest& request) {
+        return request.submodel == r && request.whole_table && !request.hazard;
+      })) {
+    return;
+  }
+  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+  double* m = est.FittedTable.data() + submodel.first_cell;
+  std::vector<double> ones(static_cast<std::size_t>(cells), 0.0);
+  std::vector<double> log_m(static_cast<std::size_t>(cells), 0.0);
+  for (std::int64_t k = 0; k < cells; ++k) {
+    if (m[k] > 0) {
+      ones[k] = 1;
+      log_m[k] = Log(m[k]);
+    }
+  }
+  ModelSpace space = SpaceOf(run, r, ones.data(), false, false);
+  space.free_total = true;
+  std::vector<double> projected(static_cast<std::size_t>(cells), 0.0);
+  std::vector<double> coefficients(space.Count(), 0.0);
+  std::vector<double> group_part;
+  space.Project(log_m.data(), projected.data(), coefficients.data(), &group_part);
+  for (std::int64_t k = 0; k < cells; ++k) {
+    if (m[k] > 0) m[k] = Exp(projected[k]);
+  }
+  for (int a = 0; a < space.Count(); ++a) {
+    est.MarginParameters[space.columns[a].at] = Exp(coefficients[a]);
+  }
+  if (r == 0 && submodel.MarginCount() > 0 && est.margin_parameter_offset[0][0] >= 0) {
+    double* first = est.MarginParameters.data() + est.margin_parameter_offset[0][0];
+    const double change = Exp(group_part[0]);
+    for (std::int64_t k = 0; k < est.margin_shapes[0][0].margin_cells(); ++k) first[k] *= change;
+  }
 }
 
 void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {

@@ -17,11 +17,14 @@ namespace tav {
 //
 // The equations. They are taken on the probabilities p = m / M of the submodel's table (M its
 // total), so that targets are probabilities and the equations do not depend on the sample
-// size. An item mar(T1 T2 ... f g P [C] [B] [m2]) has P equations; f (a to e) is the form, g
-// (a to d, a when left out) says equalities (a), inequalities value >= 0 (b), equalities with
-// targets (c) or inequalities value >= target (d); B is the number of rows of the first matrix
-// (forms c and d), C that of the second (form d), m2 the margin specification (0 when not
-// written). Each term Ti has the cells of its marginal table (its variables' categories, last
+// size. A submodel with conditioning variables is a product of multinomials: its table is its
+// conditional probabilities times the expected totals of its conditioning cells, and the step
+// holds those totals (its directions are taken less their means within every conditioning
+// cell, weighted by m). An item mar(T1 T2 ... f g P [C] [B] [m2]) has P equations; f (a to e) is
+// the form, g (a to d, a when left out) says equalities (a), inequalities value >= 0 (b),
+// equalities with targets (c) or inequalities value >= target (d); B is the number of rows of the
+// first matrix (forms c and d), C that of the second (form d), m2 the margin specification (0 when
+// not written). Each term Ti has the cells of its marginal table (its variables' categories, last
 // variable fastest).
 //   m2 = 0:  the margins are the cells of each term's marginal table, and each term brings its
 //            own matrices and design: every term adds its values to the item's equations.
@@ -58,13 +61,13 @@ namespace tav {
 // start iteration (it = 0) one projection of the start table onto the equations:
 // lambda = -D^-1 e, m_k := m_k exp((C' lambda)_k). Cells that are 0 stay 0.
 // Beside model terms or design effects, with X the columns of the log-linear model (the
-// constant or conditioning cells, the cells of every other model term, the design effects'
-// estimated parameters), P = X (X' diag(m) X)^- X' diag(m) the projection onto them and
+// first submodel's constant, the cells of every model term, the design effects' estimated
+// parameters), P = X (X' diag(m) X)^- X' diag(m) the projection onto them and
 // y_k = (n_k - m_k) / m_k: D = C diag(m) P C', e' = e + C diag(m) P y, lambda = -D^-1 e',
 // delta = P (y + C' lambda); every cell gets exp(delta_k / s), and the parameters of the
 // columns (model-term parameters, design parameters, the first submodel's constant) their
-// coefficients in delta, exp(coefficient / s). The constant or conditioning cells are taken out
-// within their groups, so that their number costs no matrix. A model term's cells are columns
+// coefficients in delta, exp(coefficient / s). The constant (the conditioning cells) is taken
+// out within its group (theirs), so that it costs no matrix. A model term's cells are columns
 // of their own, the dependent ones dropped (a generalised inverse): the step is the same
 // whichever columns are kept. The start iteration sets the effects' start values, then
 // projects within the model: lambda = -D^-1 e, delta = P C' lambda.
@@ -92,6 +95,12 @@ bool MarginalSaturated(const ModelState& model, int r);
 // Sets up the items of every submodel with mar() restrictions and their multipliers, appended
 // to DesignParameters (start 1 unless given).
 void SetUpMarginalRestrictions(EstimationRun& run);
+
+// Whole-table start values (sta) of a submodel whose restrictions stand beside model terms or
+// design effects: the table becomes the log-linear model of its model terms nearest to them
+// (least squares in the logs of the non-empty cells), and the model terms' parameters follow,
+// so that no part of the start outside the model stays in the table as a fixed weight.
+void ProjectStartTable(EstimationRun& run, int r);
 
 // The step of submodel r in iteration `iteration` (0: the start iteration).
 void FitMarginalSubmodel(EstimationRun& run, int r, int iteration);

@@ -123,6 +123,9 @@ TEST(MarginalRestrictions, BesideModelTermsTheLogLinearModelHoldsToo) {
   EXPECT_TRUE(run.Has("  3 3       9.000      6.349      1.052"));
   EXPECT_TRUE(run.Has("   1             0.0241   0.1253    0.192      1.0244 "));
   EXPECT_TRUE(run.Has("   2            -0.1733   0.2197   -0.789      0.8409     1.50   2 0.471"));
+  // Start values for the whole table do not stay in it as weights.
+  ExpectFit(model + homogeneity + "sta AB [ 1 2 3 4 5 6 7 8 9 ] " + data, -138.3531322, 5.77450717,
+            6);
   ExpectFit(model + "fix(AB 1)," + homogeneity + "sta fix(AB) [ 1 2 1  1 1 1  0.5 1 2 ] " + data,
             -138.0918613, 5.25196544, 6);
   const EngineRun zero(model + "fix(AB 1)," + homogeneity +

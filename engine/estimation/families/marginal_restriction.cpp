@@ -63,8 +63,11 @@ class MarginalRestriction : public ModelFamily {
   // The submodel's step; a conditional submodel then gets its conditioning totals back.
   void FitSubmodel(EstimationRun& run, int r) const override {
     if (MarginalMultiplierCount(run, r) == 0) return;
-    // The start values of its design effects first.
-    if (run.IterationCount <= 0) FitDesignEffects(run, r);
+    // The start values of its model terms and design effects first.
+    if (run.IterationCount <= 0) {
+      ProjectStartTable(run, r);
+      FitDesignEffects(run, r);
+    }
     FitMarginalSubmodel(run, r, run.IterationCount);
     if (r > 0 && run.IterationCount > 0) IpfAdjust(run, r, 0);
   }
