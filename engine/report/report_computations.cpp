@@ -124,6 +124,18 @@ std::string NotListedText(const std::string& table, double cells) {
   return "  Not listed: the " + table + " has more than " + FormatReal(0, 0, cells) + " cells.";
 }
 
+bool DataSimulated(const RunState& run) { return !run.settings.simulate_file.empty(); }
+
+std::string NotComputedText() { return "  Not computed: the data were simulated."; }
+
+void WriteNotComputedSection(TextFile& out, const std::string& heading) {
+  out.WriteLine("");
+  out.WriteLine(heading);
+  out.WriteLine("");
+  out.WriteLine(NotComputedText());
+  out.WriteLine("");
+}
+
 bool LatentClassOutputFits(const ModelState& model) {
   const double complete_cells = static_cast<double>(model.SubgroupCount) *
                                 static_cast<double>(model.ManifestCellCount) *
@@ -386,22 +398,6 @@ std::string ConditionalLabel(const RunState& run, int t) {
   std::string label = "P(" + TermText(model, dependent);
   if (any_conditioning) label += "|" + TermText(model, conditioning);
   return label + ")";
-}
-
-std::string DataRecordLine(const ModelState& model, int subgroup, std::int64_t cell) {
-  const Membership& pattern = model.SubgroupPattern[subgroup];
-  const int first = model.FirstManifest();
-  std::vector<int> category(static_cast<std::size_t>(model.ManifestCount), 0);
-  // The cell in mixed radix over the observed variables, the first most significant.
-  for (int m = model.ManifestCount - 1; m >= 0; --m) {
-    if (pattern[m] != 1) continue;
-    const int d = std::max(model.Dimension[first + m], 1);
-    category[m] = static_cast<int>(cell % d) + 1;
-    cell /= d;
-  }
-  std::string line;
-  for (int value : category) line += FormatReal(3, 0, value);
-  return line;
 }
 
 }  // namespace tav

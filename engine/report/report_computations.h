@@ -42,6 +42,14 @@ std::string NotListedText(const std::string& table, double cells);
 inline constexpr std::int64_t kLargestSeriesDf = 1000000;
 double ChiSquaredProbability(std::int64_t df, double x);
 
+// The data of the run were drawn from the model (sim): nothing in the report compares the model
+// with observed data. What would stands as a line of NotComputedText.
+bool DataSimulated(const RunState& run);
+std::string NotComputedText();
+// A section left out for simulated data: an empty line, its heading, an empty line, the line
+// of NotComputedText and an empty line.
+void WriteNotComputedSection(TextFile& out, const std::string& heading);
+
 // The complete table is small enough for the latent class output.
 bool LatentClassOutputFits(const ModelState& model);
 
@@ -98,10 +106,6 @@ void VisitCompleteTable(const RunState& run, const CellVisitor& visit);
 // variables (in variable order, the last fastest). target grows when it is too short.
 void CollapseTable(const RunState& run, const Membership& flags, std::vector<double>& target,
                    std::int64_t offset);
-
-// Cell `cell` of subgroup's observed table as a line of a data file: the category (from 1,
-// integer 3) of every manifest variable the subgroup observes, "  0" for the others.
-std::string DataRecordLine(const ModelState& model, int subgroup, std::int64_t cell);
 
 // "P(" dependent labels "|" conditioning labels ")" of submodel t; "P(" labels ")" when it has
 // no conditioning variables (always for the first submodel).
