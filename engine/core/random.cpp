@@ -15,6 +15,20 @@ double NextRandom(RunContext& run) {
   return run.RandomSeed / kModulus;
 }
 
+ShuffledRandom::ShuffledRandom(RunContext& run) : run_(run) {
+  for (double& value : table_) value = NextRandom(run_);
+  last_ = NextRandom(run_);
+  draws_ = kShuffleSize + 1;
+}
+
+double ShuffledRandom::Next() {
+  const int j = std::clamp(static_cast<int>(last_ * kShuffleSize), 0, kShuffleSize - 1);
+  last_ = table_[j];
+  table_[j] = NextRandom(run_);
+  ++draws_;
+  return last_;
+}
+
 double RandomStart(RunContext& run, int submodel) {
   const auto& submodels = run.model.submodels;
   if (submodel < 0 || submodel >= static_cast<int>(submodels.size()) ||

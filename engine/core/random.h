@@ -12,6 +12,31 @@ namespace tav {
 // floating point on run.RandomSeed; returns the new state divided by 2796203, in (0, 1).
 double NextRandom(RunContext& run);
 
+// Uniform numbers of NextRandom for draws that take several numbers at a time (one record of
+// simulated data: its cell, then the times of its events). Consecutive states of the generator
+// lie on 125 lines in the unit square, so that a draw made right after a small one is far from
+// uniform; the shuffle of Bays and Durham breaks that up: a table of kShuffleSize numbers of the
+// generator, and every draw returns the entry that the previous draw points at (its value times
+// kShuffleSize) and puts the generator's next number in its place. The stream is the run's:
+// reproducible by the seed, and it continues the generator's state. draws() counts the numbers
+// taken from the generator.
+class ShuffledRandom {
+ public:
+  static constexpr int kShuffleSize = 97;
+  explicit ShuffledRandom(RunContext& run);
+  double Next();
+  std::int64_t draws() const { return draws_; }
+
+ private:
+  RunContext& run_;
+  double table_[kShuffleSize];
+  double last_ = 0;
+  std::int64_t draws_ = 0;
+};
+
+// The period of the generator: a stream of more numbers repeats itself.
+inline constexpr std::int64_t kRandomPeriod = 2796202;
+
 // A random start value for a parameter of submodel index: 0 when the submodel has no random
 // start values, else (x / 2796203 - 0.5) * 0.5 * random_amplitude for the next state x.
 double RandomStart(RunContext& run, int submodel);

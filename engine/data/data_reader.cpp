@@ -412,7 +412,9 @@ class RecordReader {
 
   // The event history of a record. Without mul (the episode form): from the entry (or the start
   // of the grid) a time and a state per episode until the state stays the same, the episode
-  // slots are used up, or the line ends in a state that cannot be left. With mul, and in
+  // slots are used up, or the line ends in a state that cannot be left or (without zer) after a
+  // transition at or after the last time boundary, which leaves the new state no time at risk
+  // in the grid (as it stands while the records are read). With mul, and in
   // single-spell mode, one episode per slot: its start with rt0, its end and the number written
   // for it (with mul the state reached, 0 for none; in single-spell mode its count of events).
   void ReadEpisodes(std::int64_t r) {
@@ -429,7 +431,9 @@ class RecordReader {
         state = ReadState(r);
       }
       while (used < slots_) {
-        if (RecordLineEnds() && !CanBeLeft(state)) break;
+        const bool grid_ended = used > 0 && !history_.ZeroOption && !history_.TimeValues.empty() &&
+                                previous >= history_.TimeValues.back();
+        if (RecordLineEnds() && (!CanBeLeft(state) || grid_ended)) break;
         ExpectMore(r);
         const double time = GridTime(history_, ReadNumber());
         ExpectMore(r);

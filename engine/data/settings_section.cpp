@@ -646,20 +646,36 @@ bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
 // number of cases, the designs, and the result-file names.
 void FinishSettings(DataRun& run, const PassState& pass) {
   Settings& settings = run.settings;
-  if (!pass.data_inline && settings.simulate_file.empty()) {
-    if (!run.data.data_given) StopRun("  Error: no data specified");
+  const bool simulation = !settings.simulate_file.empty();
+  // A simulation reads data only for the values of the continuous covariates, which the model
+  // needs record by record.
+  const bool covariate_values = simulation && run.model.CovariateCount > 0;
+  if (!pass.data_inline && (!simulation || covariate_values)) {
+    if (!run.data.data_given) {
+      StopRun(covariate_values ? "  Error: no data specified (simulated data take the values of "
+                                 "the continuous covariates from the records)"
+                               : "  Error: no data specified");
+    }
     OpenTextFile(run, run.DataFile, settings.data_file, "r");
     ReadData(run, run.DataFile, false);
     run.DataFile.Close();
   }
-  if (!settings.simulate_file.empty()) {
-    run.data.total_count = 1;
-    run.history.RecordCount = 0;
+  if (simulation) {
+    // The model is evaluated at its start values, with a total of 1, and no data of the input
+    // reach the estimation: they are not the data of this run.
+    DataStore& data = run.data;
+    data.entry_count.clear();
+    data.entry_subgroup.clear();
+    data.entry_cell.clear();
+    data.entry_categories.clear();
+    data.episodes.clear();
+    data.latent_scratch_written = false;
+    data.subgroup_total.assign(data.subgroup_total.size(), 0.0);
+    data.total_count = 1;
+    if (!covariate_values) run.history.RecordCount = 0;
     for (Submodel& submodel : run.model.submodels) submodel.random_start = false;
     settings.max_iterations = 0;
     settings.show_std_errors = false;
-    settings.show_frequencies = false;
-    settings.show_pseudo_r2 = false;
   }
   if (pass.cases != -1 && std::fabs(pass.cases - run.data.total_count) > 1e-5) {
     StopRun("  Error: number of cases is wrong (" + FormatReal(0, 2, run.data.total_count) +

@@ -560,12 +560,22 @@ void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink) {
                           FormatReal(1, 1, est.excluded_patterns) + " cells");
   }
   run.StopCriterion = est.LogLikelihood - previous;
-  std::string line = FormatReal(8, 0, run.IterationCount) + FormatReal(20, 8, est.LogLikelihood) +
-                     FormatReal(20, 8, run.StopCriterion);
-  if (lsquared) line += FormatReal(18, 8, 2 * est.HalfLSquared);
-  est.iteration_history.push_back(
-      {run.IterationCount, est.LogLikelihood, run.StopCriterion, 2 * est.HalfLSquared, lsquared});
-  WriteLogLine(run, line);
+  const IterationRecord record{run.IterationCount, est.LogLikelihood, run.StopCriterion,
+                               2 * est.HalfLSquared, lsquared};
+  est.iteration_history.push_back(record);
+  WriteLogLine(run, IterationLine(record));
+}
+
+std::string IterationLine(const IterationRecord& record) {
+  // The log drops a line's first two characters: beyond iteration 999999 the field widens, so
+  // that no digit falls into that margin.
+  const std::string number = FormatReal(0, 0, record.iteration);
+  const int width = std::max(8, static_cast<int>(number.size()) + 2);
+  std::string line = FormatReal(width, 0, record.iteration) +
+                     FormatReal(20, 8, record.log_likelihood) +
+                     FormatReal(20, 8, record.stop_criterion);
+  if (record.has_l_squared) line += FormatReal(18, 8, record.l_squared);
+  return line;
 }
 
 }  // namespace tav

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "estimation/estimation_state.h"
@@ -60,6 +61,11 @@ class PatternCells {
 // n ln(M / T_s) over the patterns, T_s the total of the pattern's subgroup. See EStepMode for
 // what each pass leaves.
 void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink = nullptr);
+
+// The log line of an iteration: its number (width 8, wider from iteration 1000000 on, so that
+// the log's two-character margin keeps every digit), the log-likelihood and the stop criterion
+// (20.8 each), and where the record has it L-squared (18.8).
+std::string IterationLine(const IterationRecord& record);
 
 // The evaluation pass for the Newton-type code: the log-likelihood and half the
 // likelihood-ratio statistic of the current fitted tables. Changes nothing of the estimation

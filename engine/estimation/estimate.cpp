@@ -1,5 +1,6 @@
 #include "estimation/estimate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -20,9 +21,19 @@
 namespace tav {
 namespace {
 
-// A fall of the log-likelihood by more than this is a decrease: the step size control reacts
-// to it, and one at the end stops the run.
+// A fall of the log-likelihood by more than DecreaseTolerance is a decrease: the step size
+// control reacts to it, and one at the end stops the run. The log-likelihood is a sum of terms
+// n log p whose logarithms are good to about a unit in their last place, so its rounding error
+// grows with the number of observations and its own size: a fall within 64 units in the last
+// place of N + |log-likelihood| is rounding, and never less than 1e-8 counts as a decrease.
 constexpr double kDecreaseTolerance = 1e-8;
+constexpr double kRoundingUnits = 64;
+
+double DecreaseTolerance(const EstimationRun& run) {
+  const double scale = std::fabs(run.data.total_count) + std::fabs(run.estimation.LogLikelihood);
+  return std::max(kDecreaseTolerance,
+                  kRoundingUnits * std::numeric_limits<double>::epsilon() * scale);
+}
 
 void NotAvailable(const std::string& construct) {
   StopRun("  Error: " + construct + " not available in this version");
@@ -187,7 +198,10 @@ void NormaliseFirstSubmodel(EstimationRun& run, int flag) {
   EstimationState& est = run.estimation;
   if (model.SubmodelCount == 0) return;
   const Submodel& first = model.submodels[0];
-  if (first.MarginCount() == 0 && !first.IsSaturatedFixed() && flag != 0) return;
+  // A first submodel of restricted probabilities (eq2, eq3) has no margins, yet holds
+  // frequencies like every first submodel.
+  const bool restricted = first.SubmodelKind == SubmodelKindCode::kEqualityRestricted;
+  if (first.MarginCount() == 0 && !first.IsSaturatedFixed() && !restricted && flag != 0) return;
   double* fitted = est.FittedTable.data() + first.first_cell;
   const auto cells = static_cast<std::int64_t>(first.cell_count);
   double sum = 0;
@@ -364,19 +378,19 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
       StopRun("  Error: the log-likelihood is not a finite number; try other start values");
     }
     if (model.AnyLinLog || model.AnyMar) AdjustRestrictionStep(run);
-    if (run.IterationCount > 1 && run.StopCriterion < -kDecreaseTolerance && est.step_size < 1.0) {
+    const double tolerance = DecreaseTolerance(run);
+    if (run.IterationCount > 1 && run.StopCriterion < -tolerance && est.step_size < 1.0) {
       run.StopCriterion = criterion + 0.1;
       est.step_size += 0.05;
       std::string line = "  new stepsize = " + FormatReal(4, 2, est.step_size);
       if (line.size() > 97) line.resize(97);
       WriteLogLine(run, line);
     }
-    if (restricted_cells &&
-        (run.StopCriterion <= -criterion || run.StopCriterion <= -kDecreaseTolerance)) {
+    if (restricted_cells && (run.StopCriterion <= -criterion || run.StopCriterion <= -tolerance)) {
       run.StopCriterion = 1.0;
     }
   }
-  if (run.IterationCount > 0 && run.StopCriterion <= -kDecreaseTolerance) {
+  if (run.IterationCount > 0 && run.StopCriterion <= -DecreaseTolerance(run)) {
     StopRun("  Error: decrease of the log-likelihood");
   }
   if (run.IterationCount > 0) {

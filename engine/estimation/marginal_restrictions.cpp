@@ -6,10 +6,12 @@
 #include <string>
 
 #include "core/elementary.h"
+#include "core/run_context.h"
 #include "core/stop_run.h"
 #include "core/sweep_inverse.h"
 #include "data/design_reader.h"
 #include "data/design_store.h"
+#include "estimation/free_parameters.h"
 
 namespace tav {
 namespace {
@@ -327,15 +329,16 @@ bool Linearise(const EstimationRun& run, const std::vector<MarginalItem>& items,
   return true;
 }
 
-// D = C diag(m) C' for the h equations (cells that are 0 add nothing).
-Matrix WeightedGram(const Matrix& c, int h, const double* m, std::int64_t cells) {
+// D = C diag(m) C2' for the h equations (cells that are 0 add nothing); C2 is C, or C taken
+// within the conditioning cells (CentreWithinConditions), which gives the same symmetric D.
+Matrix WeightedGram(const Matrix& c, const Matrix& c2, int h, const double* m, std::int64_t cells) {
   Matrix d(static_cast<std::size_t>(h) * h, 0.0);
   std::vector<double> weighted(static_cast<std::size_t>(cells));
   for (int i = 0; i < h; ++i) {
     const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
     for (std::int64_t k = 0; k < cells; ++k) weighted[k] = m[k] > 0 ? m[k] * ci[k] : 0.0;
     for (int j = i; j < h; ++j) {
-      const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
+      const double* cj = c2.data() + static_cast<std::size_t>(j) * cells;
       double sum = 0;
       for (std::int64_t k = 0; k < cells; ++k) sum += weighted[k] * cj[k];
       d[static_cast<std::size_t>(i) * h + j] = sum;
@@ -343,6 +346,31 @@ Matrix WeightedGram(const Matrix& c, int h, const double* m, std::int64_t cells)
     }
   }
   return d;
+}
+
+// The rows of v (rows x cells) of submodel r less their means weighted by m within every
+// conditioning cell: directions that leave the conditioning totals where they are. The first
+// submodel's rows stay as they are (its total is free).
+Matrix CentreWithinConditions(const EstimationRun& run, int r, const double* m, Matrix v,
+                              int rows) {
+  if (r == 0 || rows == 0) return v;
+  const MarginShape& condition = run.estimation.condition_shapes[r];
+  const std::int64_t cells = condition.cells();
+  std::vector<double> total(static_cast<std::size_t>(condition.margin_cells()), 0.0);
+  condition.ForEach([&](std::int64_t cell, std::int64_t g) {
+    if (m[cell] > 0) total[g] += m[cell];
+  });
+  std::vector<double> mean(total.size());
+  for (int j = 0; j < rows; ++j) {
+    double* row = v.data() + static_cast<std::size_t>(j) * cells;
+    std::fill(mean.begin(), mean.end(), 0.0);
+    condition.ForEach([&](std::int64_t cell, std::int64_t g) {
+      if (m[cell] > 0) mean[g] += m[cell] * row[cell];
+    });
+    for (std::size_t g = 0; g < mean.size(); ++g) mean[g] = total[g] > 0 ? mean[g] / total[g] : 0;
+    condition.ForEach([&](std::int64_t cell, std::int64_t g) { row[cell] -= mean[g]; });
+  }
+  return v;
 }
 
 // The fitted frequencies of submodel r between iterations: a conditional submodel's
@@ -362,122 +390,284 @@ std::vector<double> FittedFrequencies(const EstimationRun& run, int r) {
   return m;
 }
 
-// The columns of the log-linear parameters of a submodel whose mar() restrictions stand beside
-// design effects: the constant of the first submodel (the conditioning cells of another), then
-// the estimated parameters of its design effects and of the designs of `all` aimed at it.
-struct ModelColumns {
-  int nuisance = 0;
-  std::vector<std::int64_t> column_of;  // per cell: its conditioning cell (not the first submodel)
-  std::vector<const double*> values;    // per design parameter, its values over the cells
-  std::vector<std::pair<int, int>> parameters;  // per design parameter: its work and parameter
-  std::vector<int> sources;  // per design parameter: the submodel whose design work holds it
+// The log-linear model of a submodel whose mar() restrictions stand beside model terms or
+// design effects, at the fitted cells m (weights w, 0 for empty cells): groups (the whole table
+// of the first submodel, the conditioning cells of another), and further columns z, each held
+// less its weighted mean in every group. The first submodel's total is free: the projection P
+// onto its model is the group mean plus the projection onto the centred columns. Another
+// submodel's conditioning totals stay at the data (its table is a product of multinomials): P
+// is the projection onto the centred columns alone.
+struct ModelSpace {
+  // What the coefficient of a column moves.
+  struct Column {
+    enum class Kind { kMarginCell, kDesign, kListed } kind = Kind::kMarginCell;
+    std::int64_t at = 0;  // MarginParameters or DesignParameters position, free-list position
+    int work = -1;        // the margin, or the design work
+    int parameter = -1;   // the margin cell, the work's parameter, or the free-list position
+    int source = -1;      // a design's: the submodel whose design work holds it (r, or `all`)
+  };
+  std::int64_t cells = 0;
+  bool free_total = true;            // the first submodel's: its group mean is in the model
+  std::vector<std::int64_t> group;   // per cell
+  std::vector<double> group_weight;  // per group, its total weight
+  std::vector<double> weight;        // per cell
+  std::vector<Column> columns;
+  Matrix centred;      // columns x cells
+  Matrix group_means;  // columns x groups: the means taken out
+  Matrix s_inverse;    // (centred' W centred)^-, dependent columns dropped
 
-  int Count() const { return nuisance + static_cast<int>(values.size()); }
-  double At(int a, std::int64_t k) const {
-    if (a < nuisance) return column_of.empty() || column_of[k] == a ? 1.0 : 0.0;
-    return values[a - nuisance][k];
+  int Count() const { return static_cast<int>(columns.size()); }
+
+  // pu := P u over the cells; coefficients := the columns' coefficients in it; group_part, when
+  // not null, := per group the part of P u that the group's own constant carries.
+  void Project(const double* u, double* pu, double* coefficients,
+               std::vector<double>* group_part = nullptr) const {
+    const int q = Count();
+    const auto groups = static_cast<std::int64_t>(group_weight.size());
+    std::vector<double> mean(static_cast<std::size_t>(groups), 0.0);
+    for (std::int64_t k = 0; k < cells; ++k) mean[group[k]] += weight[k] * u[k];
+    for (std::int64_t g = 0; g < groups; ++g) {
+      mean[g] = group_weight[g] > 0 ? mean[g] / group_weight[g] : 0.0;
+    }
+    std::vector<double> t(q, 0.0);
+    for (int a = 0; a < q; ++a) {
+      const double* z = centred.data() + static_cast<std::size_t>(a) * cells;
+      double sum = 0;
+      for (std::int64_t k = 0; k < cells; ++k) sum += z[k] * weight[k] * u[k];
+      t[a] = sum;
+    }
+    for (int a = 0; a < q; ++a) {
+      double sum = 0;
+      for (int b = 0; b < q; ++b) sum += s_inverse[static_cast<std::size_t>(a) * q + b] * t[b];
+      coefficients[a] = sum;
+    }
+    for (std::int64_t k = 0; k < cells; ++k) pu[k] = free_total ? mean[group[k]] : 0.0;
+    for (int a = 0; a < q; ++a) {
+      if (coefficients[a] == 0) continue;
+      const double* z = centred.data() + static_cast<std::size_t>(a) * cells;
+      for (std::int64_t k = 0; k < cells; ++k) pu[k] += coefficients[a] * z[k];
+    }
+    if (group_part == nullptr) return;
+    *group_part = mean;
+    for (int a = 0; a < q; ++a) {
+      for (std::int64_t g = 0; g < groups; ++g) {
+        (*group_part)[g] -= coefficients[a] * group_means[static_cast<std::size_t>(a) * groups + g];
+      }
+    }
   }
 };
 
-ModelColumns ColumnsOf(const EstimationRun& run, int r) {
-  const EstimationState& est = run.estimation;
-  ModelColumns x;
-  if (r == 0) {
-    x.nuisance = 1;
-  } else {
-    const MarginShape& condition = est.condition_shapes[r];
-    x.nuisance = static_cast<int>(condition.margin_cells());
-    x.column_of.assign(static_cast<std::size_t>(condition.cells()), 0);
-    condition.ForEach([&](std::int64_t cell, std::int64_t column) { x.column_of[cell] = column; });
+// Inverts the symmetric n x n matrix in place; a pivot is dropped when it falls below the
+// relative tolerance of its reference (the matrix's own diagonal element, or reference[i]):
+// the matrix is scaled to those references first. Returns which were dropped.
+std::vector<char> InvertScaled(Matrix& matrix, int n, const std::vector<double>& reference) {
+  std::vector<double> scale(n, 0.0);
+  for (int i = 0; i < n; ++i) {
+    const double r = reference.empty() ? matrix[static_cast<std::size_t>(i) * n + i] : reference[i];
+    scale[i] = r > 0 ? 1 / std::sqrt(r) : 0.0;
   }
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) matrix[static_cast<std::size_t>(i) * n + j] *= scale[i] * scale[j];
+  }
+  std::vector<char> dropped(n, 0);
+  SweepInverse(
+      matrix, n, kPivotTolerance, [](int) { return false; },
+      [&](int s, double) { dropped[s] = 1; });
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) matrix[static_cast<std::size_t>(i) * n + j] *= scale[i] * scale[j];
+  }
+  return dropped;
+}
+
+// The values over the cells of submodel r of the listed log-linear parameter at free-list
+// position i: per variable of its effect 1 at the parameter's category, -1 at the last category
+// under effect coding, 0 elsewhere, multiplied over the variables.
+std::vector<double> ListedColumn(const EstimationRun& run, int r, int i) {
+  const ModelState& model = run.model;
+  const Submodel& submodel = model.submodels[r];
+  const FreeParameter& parameter = run.estimation.free_parameters.parameters[i];
+  const ReferenceVector reference = EffectiveReference(run, r);
+  std::vector<int> vars;
+  for (int v = 0; v < kVectorSize; ++v) {
+    if (parameter.effect[v] != 0) vars.push_back(v);
+  }
+  std::vector<int> chosen(vars.size(), 0);
+  int rest = parameter.position;
+  for (int k = static_cast<int>(vars.size()) - 1; k >= 0; --k) {
+    const int dim = model.Dimension[vars[k]];
+    const int q = rest % (dim - 1);
+    rest /= dim - 1;
+    const int ref = reference[vars[k]];
+    chosen[k] = ref >= 1 && q >= ref - 1 ? q + 1 : q;
+  }
+  const MarginShape shape(model, submodel, parameter.effect);
+  std::vector<double> sign(static_cast<std::size_t>(shape.margin_cells()), 0.0);
+  for (std::int64_t e = 0; e < shape.margin_cells(); ++e) {
+    const std::vector<int> category = CellCategories(model, vars, e);
+    double value = 1;
+    for (std::size_t k = 0; k < vars.size() && value != 0; ++k) {
+      const int v = vars[k];
+      if (category[k] == chosen[k]) continue;
+      value = reference[v] < 1 && category[k] == model.Dimension[v] - 1 ? -value : 0.0;
+    }
+    sign[e] = value;
+  }
+  std::vector<double> column(static_cast<std::size_t>(shape.cells()), 0.0);
+  shape.ForEach([&](std::int64_t cell, std::int64_t e) { column[cell] = sign[e]; });
+  return column;
+}
+
+// The model space of submodel r at the fitted cells m. With listed, the log-linear parameters
+// of r in the free-parameter list come first (the model terms' cells that follow are then
+// dropped as dependent on them); without designs, the design effects are left out.
+ModelSpace SpaceOf(const EstimationRun& run, int r, const double* m, bool listed,
+                   bool designs = true) {
+  const EstimationState& est = run.estimation;
+  const Submodel& submodel = run.model.submodels[r];
+  ModelSpace space;
+  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+  space.cells = cells;
+  space.free_total = r == 0;
+  space.weight.assign(static_cast<std::size_t>(cells), 0.0);
+  for (std::int64_t k = 0; k < cells; ++k) space.weight[k] = m[k] > 0 ? m[k] : 0.0;
+  space.group.assign(static_cast<std::size_t>(cells), 0);
+  std::int64_t groups = 1;
+  if (r > 0) {
+    const MarginShape& condition = est.condition_shapes[r];
+    groups = condition.margin_cells();
+    condition.ForEach([&](std::int64_t cell, std::int64_t g) { space.group[cell] = g; });
+  }
+  space.group_weight.assign(static_cast<std::size_t>(groups), 0.0);
+  for (std::int64_t k = 0; k < cells; ++k) space.group_weight[space.group[k]] += space.weight[k];
+
+  // The columns first, then their values.
+  using Kind = ModelSpace::Column::Kind;
+  const std::vector<FreeParameter>& parameters = est.free_parameters.parameters;
+  for (int i = 0; listed && i < static_cast<int>(parameters.size()); ++i) {
+    if (parameters[i].IsLogLinear() && parameters[i].submodel == r) {
+      space.columns.push_back({Kind::kListed, i, -1, i});
+    }
+  }
+  for (int i = r > 0 ? 1 : 0; i < submodel.MarginCount(); ++i) {
+    const std::int64_t offset = est.margin_parameter_offset[r][i];
+    for (std::int64_t c = 0; offset >= 0 && c < est.margin_shapes[r][i].margin_cells(); ++c) {
+      space.columns.push_back({Kind::kMarginCell, offset + c, i, static_cast<int>(c)});
+    }
+  }
+  // The submodel's own designs, then those of `all` aimed at it.
   for (int source : {r, run.model.SubmodelCount + 1}) {
-    if (source >= static_cast<int>(est.design_work.size())) continue;
+    if (!designs || source >= static_cast<int>(est.design_work.size())) continue;
     const std::vector<DesignWork>& works = est.design_work[source];
     for (std::size_t w = 0; w < works.size(); ++w) {
       if (works[w].fixed || works[w].table != r) continue;
       for (int k : works[w].free) {
-        x.values.push_back(works[w].x.data() + static_cast<std::ptrdiff_t>(k) * works[w].cells);
-        x.parameters.emplace_back(static_cast<int>(w), k);
-        x.sources.push_back(source);
+        space.columns.push_back(
+            {Kind::kDesign, works[w].offset + k, static_cast<int>(w), k, source});
       }
     }
   }
-  return x;
+  std::vector<double> z = AllocRealArray(run, static_cast<std::int64_t>(space.Count()) * cells);
+  for (int a = 0; a < space.Count(); ++a) {
+    const ModelSpace::Column& column = space.columns[a];
+    double* values = z.data() + static_cast<std::size_t>(a) * cells;
+    if (column.kind == Kind::kListed) {
+      const std::vector<double> listed_values = ListedColumn(run, r, column.parameter);
+      std::copy(listed_values.begin(), listed_values.end(), values);
+    } else if (column.kind == Kind::kMarginCell) {
+      est.margin_shapes[r][column.work].ForEach([&](std::int64_t cell, std::int64_t c) {
+        values[cell] = c == column.parameter ? 1.0 : 0.0;
+      });
+    } else {
+      const DesignWork& work = est.design_work[column.source][column.work];
+      std::copy_n(work.x.data() + static_cast<std::ptrdiff_t>(column.parameter) * work.cells, cells,
+                  values);
+    }
+  }
+
+  const int q = space.Count();
+  space.group_means.assign(static_cast<std::size_t>(q) * groups, 0.0);
+  for (int a = 0; a < q; ++a) {
+    double* values = z.data() + static_cast<std::size_t>(a) * cells;
+    double* mean = space.group_means.data() + static_cast<std::size_t>(a) * groups;
+    for (std::int64_t k = 0; k < cells; ++k) mean[space.group[k]] += space.weight[k] * values[k];
+    for (std::int64_t g = 0; g < groups; ++g) {
+      mean[g] = space.group_weight[g] > 0 ? mean[g] / space.group_weight[g] : 0.0;
+    }
+    for (std::int64_t k = 0; k < cells; ++k) values[k] -= mean[space.group[k]];
+  }
+  space.centred = std::move(z);
+  space.s_inverse.assign(static_cast<std::size_t>(q) * q, 0.0);
+  for (int a = 0; a < q; ++a) {
+    const double* za = space.centred.data() + static_cast<std::size_t>(a) * cells;
+    for (int b = a; b < q; ++b) {
+      const double* zb = space.centred.data() + static_cast<std::size_t>(b) * cells;
+      double sum = 0;
+      for (std::int64_t k = 0; k < cells; ++k) sum += za[k] * space.weight[k] * zb[k];
+      space.s_inverse[static_cast<std::size_t>(a) * q + b] = sum;
+      space.s_inverse[static_cast<std::size_t>(b) * q + a] = sum;
+    }
+  }
+  InvertScaled(space.s_inverse, q, {});
+  return space;
 }
 
-// The projection of the equations (derivatives c, h x cells) onto the log-linear model of
-// columns x at the fitted cells m: A^-1 (A = X' diag(m) X), F = A^-1 B (B = X' diag(m) C') and
-// D^-1 (D = B' F), with the pivots of D that were dropped.
+// The equations (derivatives c, h x cells) projected onto the model space: P c_j over the cells
+// and their coefficients F (h x columns), D = C W P C' inverted (an equation the model implies
+// or that depends on the others dropped), with the dropped pivots.
 struct Projection {
-  int q = 0;
-  Matrix a_inv;
+  Matrix pc;
   Matrix f;
-  Matrix d_inv;
+  Matrix d_inverse;
   std::vector<char> dropped;
 };
 
-Projection Project(const ModelColumns& x, const double* m, const Matrix& c, int h,
-                   std::int64_t cells) {
+Projection ProjectEquations(const ModelSpace& space, const Matrix& c, int h) {
+  const std::int64_t cells = space.cells;
+  const int q = space.Count();
   Projection result;
-  const int q = x.Count();
-  result.q = q;
-  Matrix xm(static_cast<std::size_t>(q) * cells);
-  for (int a = 0; a < q; ++a) {
-    for (std::int64_t k = 0; k < cells; ++k) {
-      xm[static_cast<std::size_t>(a) * cells + k] = m[k] > 0 ? x.At(a, k) * m[k] : 0.0;
-    }
+  result.pc.assign(static_cast<std::size_t>(h) * cells, 0.0);
+  result.f.assign(static_cast<std::size_t>(h) * q, 0.0);
+  for (int j = 0; j < h; ++j) {
+    space.Project(c.data() + static_cast<std::size_t>(j) * cells,
+                  result.pc.data() + static_cast<std::size_t>(j) * cells,
+                  result.f.data() + static_cast<std::size_t>(j) * q);
   }
-  result.a_inv.assign(static_cast<std::size_t>(q) * q, 0.0);
-  for (int a = 0; a < q; ++a) {
-    for (int b = a; b < q; ++b) {
-      double sum = 0;
-      for (std::int64_t k = 0; k < cells; ++k) {
-        sum += xm[static_cast<std::size_t>(a) * cells + k] * x.At(b, k);
-      }
-      result.a_inv[static_cast<std::size_t>(a) * q + b] = sum;
-      result.a_inv[static_cast<std::size_t>(b) * q + a] = sum;
-    }
-  }
-  Matrix b(static_cast<std::size_t>(q) * h, 0.0);
-  for (int a = 0; a < q; ++a) {
-    for (int j = 0; j < h; ++j) {
-      const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
-      double sum = 0;
-      for (std::int64_t k = 0; k < cells; ++k)
-        sum += xm[static_cast<std::size_t>(a) * cells + k] * cj[k];
-      b[static_cast<std::size_t>(a) * h + j] = sum;
-    }
-  }
-  InvertDropping(result.a_inv, q);
-  result.f.assign(static_cast<std::size_t>(q) * h, 0.0);
-  for (int a = 0; a < q; ++a) {
-    for (int j = 0; j < h; ++j) {
-      double sum = 0;
-      for (int t = 0; t < q; ++t) {
-        sum += result.a_inv[static_cast<std::size_t>(a) * q + t] *
-               b[static_cast<std::size_t>(t) * h + j];
-      }
-      result.f[static_cast<std::size_t>(a) * h + j] = sum;
-    }
-  }
-  result.d_inv.assign(static_cast<std::size_t>(h) * h, 0.0);
+  result.d_inverse.assign(static_cast<std::size_t>(h) * h, 0.0);
+  std::vector<double> reference(h, 0.0);
   for (int i = 0; i < h; ++i) {
+    const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
+    for (std::int64_t k = 0; k < cells; ++k) reference[i] += ci[k] * space.weight[k] * ci[k];
     for (int j = i; j < h; ++j) {
+      const double* pj = result.pc.data() + static_cast<std::size_t>(j) * cells;
       double sum = 0;
-      for (int t = 0; t < q; ++t) {
-        sum +=
-            b[static_cast<std::size_t>(t) * h + i] * result.f[static_cast<std::size_t>(t) * h + j];
-      }
-      result.d_inv[static_cast<std::size_t>(i) * h + j] = sum;
-      result.d_inv[static_cast<std::size_t>(j) * h + i] = sum;
+      for (std::int64_t k = 0; k < cells; ++k) sum += ci[k] * space.weight[k] * pj[k];
+      result.d_inverse[static_cast<std::size_t>(i) * h + j] = sum;
+      result.d_inverse[static_cast<std::size_t>(j) * h + i] = sum;
     }
   }
-  result.dropped = InvertDropping(result.d_inv, h);
+  result.dropped = InvertScaled(result.d_inverse, h, reference);
   return result;
 }
 
+}  // namespace
+
+bool MarginalSaturated(const ModelState& model, int r) {
+  if (r < 0 || r >= static_cast<int>(model.submodels.size())) return false;
+  const Submodel& submodel = model.submodels[r];
+  if (submodel.MarSubmodel != 1) return false;
+  if (r > 0) return submodel.MarginCount() <= 1;
+  for (const Membership& margin : submodel.EffectVariables) {
+    for (int v = 0; v < kVectorSize; ++v) {
+      if (margin[v] != 0 && submodel.SubmodelVariables[v] != 0) return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
 // The submodel's table is saturated but for its equations.
-bool Saturated(const Submodel& submodel) { return submodel.MarSubmodel == 1; }
+bool Saturated(const EstimationRun& run, int r) { return MarginalSaturated(run.model, r); }
 
 }  // namespace
 
@@ -509,6 +699,45 @@ int MarginalMultiplierCount(const EstimationRun& run, int r) {
   return h;
 }
 
+void ProjectStartTable(EstimationRun& run, int r) {
+  EstimationState& est = run.estimation;
+  const Submodel& submodel = run.model.submodels[r];
+  if (MarginalSaturated(run.model, r) || MarginalMultiplierCount(run, r) == 0) return;
+  const std::vector<StartValueRequest>& requests = run.settings.start_values;
+  if (std::none_of(requests.begin(), requests.end(), [&](const StartValueRequest& request) {
+        return request.submodel == r && request.whole_table && !request.hazard;
+      })) {
+    return;
+  }
+  const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+  double* m = est.FittedTable.data() + submodel.first_cell;
+  std::vector<double> ones(static_cast<std::size_t>(cells), 0.0);
+  std::vector<double> log_m(static_cast<std::size_t>(cells), 0.0);
+  for (std::int64_t k = 0; k < cells; ++k) {
+    if (m[k] > 0) {
+      ones[k] = 1;
+      log_m[k] = Log(m[k]);
+    }
+  }
+  ModelSpace space = SpaceOf(run, r, ones.data(), false, false);
+  space.free_total = true;
+  std::vector<double> projected(static_cast<std::size_t>(cells), 0.0);
+  std::vector<double> coefficients(space.Count(), 0.0);
+  std::vector<double> group_part;
+  space.Project(log_m.data(), projected.data(), coefficients.data(), &group_part);
+  for (std::int64_t k = 0; k < cells; ++k) {
+    if (m[k] > 0) m[k] = Exp(projected[k]);
+  }
+  for (int a = 0; a < space.Count(); ++a) {
+    est.MarginParameters[space.columns[a].at] = Exp(coefficients[a]);
+  }
+  if (r == 0 && submodel.MarginCount() > 0 && est.margin_parameter_offset[0][0] >= 0) {
+    double* first = est.MarginParameters.data() + est.margin_parameter_offset[0][0];
+    const double change = Exp(group_part[0]);
+    for (std::int64_t k = 0; k < est.margin_shapes[0][0].margin_cells(); ++k) first[k] *= change;
+  }
+}
+
 void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   EstimationState& est = run.estimation;
   const int h = MarginalMultiplierCount(run, r);
@@ -519,7 +748,8 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   double* m = est.FittedTable.data() + submodel.first_cell;
   const double* n = est.ExpectedTable.data() + submodel.first_cell;
   const bool start = iteration <= 0;
-  if (iteration == 1 && Saturated(submodel)) StartFromExpected(items, n, cells, m);
+  const bool saturated = Saturated(run, r);
+  if (iteration == 1 && saturated) StartFromExpected(items, n, cells, m);
 
   Linearised linearised;
   if (!Linearise(run, items, m, cells, linearised)) return;
@@ -530,16 +760,20 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   const double step = start ? 1.0 : std::fabs(est.restriction_step);
   std::vector<double> lambda(h, 0.0);
   std::vector<char> dropped;
-  // Per cell its change of ln m before the step divisor, and per design parameter its own.
+  // Per cell its change of ln m before the step divisor.
   std::vector<double> delta(static_cast<std::size_t>(cells), 0.0);
-  std::vector<double> parameter_delta;
-  double constant_delta = 0;
-  const ModelColumns x = Saturated(submodel) ? ModelColumns{} : ColumnsOf(run, r);
-  if (Saturated(submodel)) {
-    // X the identity: D = C diag(m) C', e' = e + C (n - m), delta = (n - m) / m + C' lambda.
-    Matrix d = WeightedGram(c, h, m, cells);
+  // Beside a log-linear model: its space, the coefficients of its columns and the change of the
+  // first submodel's constant.
+  ModelSpace space;
+  std::vector<double> coefficients;
+  std::vector<double> group_part;
+  if (saturated) {
+    // X the identity: D = C diag(m) C', e' = e + C (n - m), delta = (n - m) / m + C' lambda;
+    // in a conditional submodel C and y = (n - m) / m taken within the conditioning cells.
+    const Matrix cc = CentreWithinConditions(run, r, m, c, h);
+    Matrix d = WeightedGram(c, cc, h, m, cells);
     for (int i = 0; i < h && !start; ++i) {
-      const double* ci = c.data() + static_cast<std::size_t>(i) * cells;
+      const double* ci = cc.data() + static_cast<std::size_t>(i) * cells;
       for (std::int64_t k = 0; k < cells; ++k) {
         if (m[k] > 0) e[i] += ci[k] * (n[k] - m[k]);
       }
@@ -548,47 +782,46 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
     for (int i = 0; i < h; ++i) {
       for (int j = 0; j < h; ++j) lambda[i] -= d[static_cast<std::size_t>(i) * h + j] * e[j];
     }
+    Matrix y(static_cast<std::size_t>(cells), 0.0);
+    for (std::int64_t k = 0; k < cells && !start; ++k) {
+      if (m[k] > 0) y[k] = (n[k] - m[k]) / m[k];
+    }
+    y = CentreWithinConditions(run, r, m, std::move(y), 1);
     for (std::int64_t k = 0; k < cells; ++k) {
       if (!(m[k] > 0)) continue;
-      double value = start ? 0.0 : (n[k] - m[k]) / m[k];
-      for (int j = 0; j < h; ++j) value += c[static_cast<std::size_t>(j) * cells + k] * lambda[j];
+      double value = y[k];
+      for (int j = 0; j < h; ++j) value += cc[static_cast<std::size_t>(j) * cells + k] * lambda[j];
       delta[k] = value;
     }
   } else {
-    // The log-linear model of the design effects: b = X' (n - m), e' = e + F' b,
-    // lambda = -D^-1 e', delta = A^-1 b + F lambda over the columns, X delta over the cells.
-    const Projection projection = Project(x, m, c, h, cells);
-    const int q = projection.q;
+    // e' = e + C W P y, lambda = -D^-1 e', delta = P (y + C' lambda).
+    space = SpaceOf(run, r, m, false);
+    const Projection projection = ProjectEquations(space, c, h);
     dropped = projection.dropped;
-    std::vector<double> b(q, 0.0);
-    if (!start) {
-      for (int a = 0; a < q; ++a) {
-        for (std::int64_t k = 0; k < cells; ++k) {
-          if (m[k] > 0) b[a] += x.At(a, k) * (n[k] - m[k]);
-        }
-      }
+    std::vector<double> y(static_cast<std::size_t>(cells), 0.0);
+    for (std::int64_t k = 0; k < cells && !start; ++k) {
+      if (m[k] > 0) y[k] = (n[k] - m[k]) / m[k];
     }
-    for (int j = 0; j < h; ++j) {
-      for (int a = 0; a < q; ++a) e[j] += projection.f[static_cast<std::size_t>(a) * h + j] * b[a];
+    for (int j = 0; j < h && !start; ++j) {
+      const double* pj = projection.pc.data() + static_cast<std::size_t>(j) * cells;
+      for (std::int64_t k = 0; k < cells; ++k) e[j] += pj[k] * space.weight[k] * y[k];
     }
     for (int i = 0; i < h; ++i) {
       for (int j = 0; j < h; ++j) {
-        lambda[i] -= projection.d_inv[static_cast<std::size_t>(i) * h + j] * e[j];
+        lambda[i] -= projection.d_inverse[static_cast<std::size_t>(i) * h + j] * e[j];
       }
     }
-    std::vector<double> columns(q, 0.0);
-    for (int a = 0; a < q; ++a) {
-      for (int t = 0; t < q; ++t)
-        columns[a] += projection.a_inv[static_cast<std::size_t>(a) * q + t] * b[t];
-      for (int j = 0; j < h; ++j)
-        columns[a] += projection.f[static_cast<std::size_t>(a) * h + j] * lambda[j];
+    std::vector<double> u = y;
+    for (int j = 0; j < h; ++j) {
+      if (lambda[j] == 0) continue;
+      const double* cj = c.data() + static_cast<std::size_t>(j) * cells;
+      for (std::int64_t k = 0; k < cells; ++k) u[k] += cj[k] * lambda[j];
     }
+    coefficients.assign(space.Count(), 0.0);
+    space.Project(u.data(), delta.data(), coefficients.data(), &group_part);
     for (std::int64_t k = 0; k < cells; ++k) {
-      if (!(m[k] > 0)) continue;
-      for (int a = 0; a < q; ++a) delta[k] += x.At(a, k) * columns[a];
+      if (!(m[k] > 0)) delta[k] = 0;
     }
-    constant_delta = r == 0 ? columns[0] : 0.0;
-    parameter_delta.assign(columns.begin() + x.nuisance, columns.end());
   }
 
   // The step, shortened as a whole when it would move a cell too far.
@@ -598,20 +831,26 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   for (std::int64_t k = 0; k < cells; ++k) {
     if (m[k] > 0) m[k] *= Exp(delta[k] * factor);
   }
-  for (std::size_t j = 0; j < parameter_delta.size(); ++j) {
-    const auto [w, k] = x.parameters[j];
-    const DesignWork& work = est.design_work[x.sources[j]][w];
-    est.DesignParameters[work.offset + k] *= Exp(parameter_delta[j] * factor);
+  for (int a = 0; a < space.Count(); ++a) {
+    const ModelSpace::Column& column = space.columns[a];
+    if (coefficients[a] == 0) continue;
+    std::vector<double>& target = column.kind == ModelSpace::Column::Kind::kDesign
+                                      ? est.DesignParameters
+                                      : est.MarginParameters;
+    target[column.at] *= Exp(coefficients[a] * factor);
   }
-  if (!Saturated(submodel) && r == 0 && submodel.MarginCount() > 0 &&
-      est.margin_parameter_offset[0][0] >= 0) {
-    est.MarginParameters[est.margin_parameter_offset[0][0]] *= Exp(constant_delta * factor);
+  // The first submodel's constant: every parameter of its first model term.
+  if (!saturated && r == 0 && submodel.MarginCount() > 0 &&
+      est.margin_parameter_offset[0][0] >= 0 && !group_part.empty()) {
+    double* first = est.MarginParameters.data() + est.margin_parameter_offset[0][0];
+    const double change = Exp(group_part[0] * factor);
+    for (std::int64_t k = 0; k < est.margin_shapes[0][0].margin_cells(); ++k) first[k] *= change;
   }
 
   // The constant of a saturated first submodel (its margin of no variables) follows the table:
   // the mean of its log cells.
-  if (Saturated(submodel) && r == 0 && submodel.MarginCount() > 0 &&
-      est.margin_parameter_offset[0][0] >= 0 && est.margin_shapes[0][0].margin_cells() == 1) {
+  if (saturated && r == 0 && submodel.MarginCount() > 0 && est.margin_parameter_offset[0][0] >= 0 &&
+      est.margin_shapes[0][0].margin_cells() == 1) {
     double sum = 0;
     std::int64_t positive = 0;
     for (std::int64_t k = 0; k < cells; ++k) {
@@ -648,60 +887,81 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
   MarginalCovarianceBlock block;
   if (h == 0) return block;
   const std::vector<MarginalItem>& items = est.marginal_work[r];
-  const ModelColumns x = Saturated(submodel) ? ModelColumns{} : ColumnsOf(run, r);
-  for (std::size_t j = 0; j < x.parameters.size(); ++j) {
-    const auto [w, k] = x.parameters[j];
-    const DesignWork& work = est.design_work[x.sources[j]][w];
-    const auto at = std::find(work.free.begin(), work.free.end(), k);
-    block.keys.emplace_back(work.design, static_cast<int>(at - work.free.begin()));
-    block.sources.push_back(x.sources[j]);
-  }
-  for (const MarginalItem& item : items) {
-    for (int k = 0; k < item.equations; ++k) {
-      block.keys.emplace_back(item.design, k);
-      block.sources.push_back(r);
+  const std::vector<FreeParameter>& listed = est.free_parameters.parameters;
+  // The free-list position of parameter k of design d of submodel source.
+  auto position_of = [&](int source, int d, int k) {
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+      const FreeParameter& parameter = listed[i];
+      if (parameter.submodel == source && parameter.design == d && parameter.position == k) {
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  };
+  const std::vector<double> m = FittedFrequencies(run, r);
+  const bool saturated = Saturated(run, r);
+  // The reported columns of the model space: listed log-linear and design parameters.
+  ModelSpace space;
+  std::vector<int> reported;
+  if (!saturated) {
+    space = SpaceOf(run, r, m.data(), true);
+    for (int a = 0; a < space.Count(); ++a) {
+      const ModelSpace::Column& column = space.columns[a];
+      if (column.kind == ModelSpace::Column::Kind::kListed) {
+        reported.push_back(a);
+        block.positions.push_back(static_cast<int>(column.at));
+      } else if (column.kind == ModelSpace::Column::Kind::kDesign) {
+        const DesignWork& work = est.design_work[column.source][column.work];
+        const auto at = std::find(work.free.begin(), work.free.end(), column.parameter);
+        reported.push_back(a);
+        block.positions.push_back(
+            position_of(column.source, work.design, static_cast<int>(at - work.free.begin())));
+      }
     }
   }
-  const int l = static_cast<int>(x.parameters.size());
+  for (const MarginalItem& item : items) {
+    for (int k = 0; k < item.equations; ++k)
+      block.positions.push_back(position_of(r, item.design, k));
+  }
+  const int l = static_cast<int>(reported.size());
   const int size = l + h;
   block.covariance.assign(static_cast<std::size_t>(size) * size, 0.0);
-  const std::vector<double> m = FittedFrequencies(run, r);
   Linearised linearised;
   if (!Linearise(run, items, m.data(), cells, linearised)) return block;
   const Matrix& c = linearised.c;
   auto cov = [&](int i, int j) -> double& {
     return block.covariance[static_cast<std::size_t>(i) * size + j];
   };
-  if (Saturated(submodel)) {
-    // X the identity: D = C diag(m) C'.
-    Matrix d = WeightedGram(c, h, m.data(), cells);
+  if (saturated) {
+    // X the identity: D = C diag(m) C' (C within the conditioning cells of a conditional one).
+    Matrix d = WeightedGram(c, CentreWithinConditions(run, r, m.data(), c, h), h, m.data(), cells);
     InvertDropping(d, h);
     for (int i = 0; i < h; ++i) {
       for (int j = 0; j < h; ++j) cov(i, j) = d[static_cast<std::size_t>(i) * h + j];
     }
     return block;
   }
-  const Projection projection = Project(x, m.data(), c, h, cells);
-  const int q = projection.q;
+  const Projection projection = ProjectEquations(space, c, h);
+  const int q = space.Count();
+  auto f = [&](int j, int a) { return projection.f[static_cast<std::size_t>(j) * q + a]; };
+  auto d_inverse = [&](int s, int t) {
+    return projection.d_inverse[static_cast<std::size_t>(s) * h + t];
+  };
   for (int i = 0; i < l; ++i) {
-    const int a = x.nuisance + i;
+    const int a = reported[i];
     for (int j = 0; j < l; ++j) {
-      const int b = x.nuisance + j;
-      double sum = projection.a_inv[static_cast<std::size_t>(a) * q + b];
+      const int b = reported[j];
+      double sum = space.s_inverse[static_cast<std::size_t>(a) * q + b];
       for (int s = 0; s < h; ++s) {
-        const double fs = projection.f[static_cast<std::size_t>(a) * h + s];
+        const double fs = f(s, a);
         if (fs == 0) continue;
-        for (int t = 0; t < h; ++t) {
-          sum -= fs * projection.d_inv[static_cast<std::size_t>(s) * h + t] *
-                 projection.f[static_cast<std::size_t>(b) * h + t];
-        }
+        for (int t = 0; t < h; ++t) sum -= fs * d_inverse(s, t) * f(t, b);
       }
       cov(i, j) = sum;
     }
   }
   for (int i = 0; i < h; ++i) {
-    for (int j = 0; j < h; ++j)
-      cov(l + i, l + j) = projection.d_inv[static_cast<std::size_t>(i) * h + j];
+    for (int j = 0; j < h; ++j) cov(l + i, l + j) = d_inverse(i, j);
   }
   return block;
 }

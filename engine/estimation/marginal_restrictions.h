@@ -1,7 +1,6 @@
 #ifndef TAV_ENGINE_ESTIMATION_MARGINAL_RESTRICTIONS_H_
 #define TAV_ENGINE_ESTIMATION_MARGINAL_RESTRICTIONS_H_
 
-#include <utility>
 #include <vector>
 
 #include "estimation/estimation_state.h"
@@ -9,18 +8,23 @@
 namespace tav {
 
 // Submodels with mar() restrictions: the submodel's table is saturated but for equations on
-// its marginal distributions, or, beside design effects (cov, eff, fac, spe; its own and those
-// of `all` aimed at it), follows the log-linear model of those effects (with the constant of
-// the first submodel, the conditioning cells of another) and the equations at once; fitted by a
-// Newton step projected onto the equations with Lagrange multipliers.
+// its marginal distributions, or, beside model terms (plain effects) or design effects (cov,
+// eff, fac, spe, its own and those of `all` aimed at it; fix and wei as fixed cell weights),
+// follows the log-linear model of those effects (with the constant of the first submodel, the
+// conditioning cells of another) and the equations at once; fitted by a Newton step projected
+// onto the equations with Lagrange multipliers. Such a model is the maximum-likelihood fit of
+// the log-linear model under the equations.
 //
 // The equations. They are taken on the probabilities p = m / M of the submodel's table (M its
 // total), so that targets are probabilities and the equations do not depend on the sample
-// size. An item mar(T1 T2 ... f g P [C] [B] [m2]) has P equations; f (a to e) is the form, g
-// (a to d, a when left out) says equalities (a), inequalities value >= 0 (b), equalities with
-// targets (c) or inequalities value >= target (d); B is the number of rows of the first matrix
-// (forms c and d), C that of the second (form d), m2 the margin specification (0 when not
-// written). Each term Ti has the cells of its marginal table (its variables' categories, last
+// size. A submodel with conditioning variables is a product of multinomials: its table is its
+// conditional probabilities times the expected totals of its conditioning cells, and the step
+// holds those totals (its directions are taken less their means within every conditioning
+// cell, weighted by m). An item mar(T1 T2 ... f g P [C] [B] [m2]) has P equations; f (a to e) is
+// the form, g (a to d, a when left out) says equalities (a), inequalities value >= 0 (b),
+// equalities with targets (c) or inequalities value >= target (d); B is the number of rows of the
+// first matrix (forms c and d), C that of the second (form d), m2 the margin specification (0 when
+// not written). Each term Ti has the cells of its marginal table (its variables' categories, last
 // variable fastest).
 //   m2 = 0:  the margins are the cells of each term's marginal table, and each term brings its
 //            own matrices and design: every term adds its values to the item's equations.
@@ -56,12 +60,20 @@ namespace tav {
 // passes 2 is shortened to 2 as a whole (a start far from the data would overflow). In the
 // start iteration (it = 0) one projection of the start table onto the equations:
 // lambda = -D^-1 e, m_k := m_k exp((C' lambda)_k). Cells that are 0 stay 0.
-// Beside design effects, with X the columns of the constant (conditioning cells) and of the
-// effects' estimated parameters, A = X' diag(m) X, b = X' (n - m), B = X' diag(m) C',
-// D = B' A^-1 B: e' = e + B' A^-1 b, lambda = -D^-1 e', delta = A^-1 (b + B lambda); every
-// cell gets exp((X delta)_k / s), every parameter exp(delta_j / s), the first submodel's
-// constant exp(delta_0 / s). The start iteration sets the effects' start values, then projects
-// within the model: lambda = -D^-1 e, delta = A^-1 B lambda.
+// Beside model terms or design effects, with X the columns of the log-linear model (the
+// first submodel's constant, the cells of every model term, the design effects' estimated
+// parameters), P = X (X' diag(m) X)^- X' diag(m) the projection onto them and
+// y_k = (n_k - m_k) / m_k: D = C diag(m) P C', e' = e + C diag(m) P y, lambda = -D^-1 e',
+// delta = P (y + C' lambda); every cell gets exp(delta_k / s), and the parameters of the
+// columns (model-term parameters, design parameters, the first submodel's constant) their
+// coefficients in delta, exp(coefficient / s). The constant (the conditioning cells) is taken
+// out within its group (theirs), so that it costs no matrix. A model term's cells are columns
+// of their own, the dependent ones dropped (a generalised inverse): the step is the same
+// whichever columns are kept. The start iteration sets the effects' start values, then
+// projects within the model: lambda = -D^-1 e, delta = P C' lambda.
+// An equation that the log-linear model already implies (its derivatives nearly orthogonal to
+// the model: a diagonal element of D below 1e-10 of that of C diag(m) C') is dropped like a
+// dependent one.
 // Inequalities: an equation is left out of a step (value and derivatives 0) when it holds while
 // its multiplier is exactly 1, or when its multiplier is below 1; each such equation, and each
 // equation dropped as linearly dependent on the others (pivot of D below 1e-10 times its
@@ -69,25 +81,36 @@ namespace tav {
 // freedom back.
 //
 // Standard errors, at the estimates: the multipliers' covariances are D^-1 (for a saturated
-// table D = C diag(m) C'), the design parameters' A^-1 - (A^-1 B) D^-1 (A^-1 B)'. The
-// multipliers' Wald test is the score test of the equations, which for a multinomial table is
-// Pearson's X-squared at the restricted fit. A saturated table lists no log-linear parameters
-// of its own.
+// table D = C diag(m) C'), those of the log-linear parameters of the model terms (in the coding
+// of the free-parameter list) and of the design parameters (A^-1 - (A^-1 B) D^-1 (A^-1 B)')
+// over their columns, A = X' diag(m) X and B = X' diag(m) C'. The multipliers' Wald test is the
+// score test of the equations, which for a multinomial table is Pearson's X-squared at the
+// restricted fit. A saturated table lists no log-linear parameters of its own.
+
+// Whether submodel r's table is saturated but for its mar() restrictions: it has them, no
+// design other than mar() items, and no model term (the first submodel's constant and the
+// conditioning margin of another are not model terms).
+bool MarginalSaturated(const ModelState& model, int r);
 
 // Sets up the items of every submodel with mar() restrictions and their multipliers, appended
 // to DesignParameters (start 1 unless given).
 void SetUpMarginalRestrictions(EstimationRun& run);
 
+// Whole-table start values (sta) of a submodel whose restrictions stand beside model terms or
+// design effects: the table becomes the log-linear model of its model terms nearest to them
+// (least squares in the logs of the non-empty cells), and the model terms' parameters follow,
+// so that no part of the start outside the model stays in the table as a fixed weight.
+void ProjectStartTable(EstimationRun& run, int r);
+
 // The step of submodel r in iteration `iteration` (0: the start iteration).
 void FitMarginalSubmodel(EstimationRun& run, int r, int iteration);
 
-// The covariances of submodel r's parameters at the estimates: keys[i] is parameter i as
-// (design, position) in the free-parameter list, of the designs of submodel sources[i] (the
-// design effects' estimated parameters, those of `all` aimed at r among them, then the
-// multipliers of the items in order); covariance is row-major over them.
+// The covariances of submodel r's parameters at the estimates: positions[i] is parameter i's
+// place in the free-parameter list (the model terms' log-linear parameters, the design
+// effects' estimated parameters, those of `all` aimed at r among them, then the multipliers of
+// the items in order; -1 for one not listed); covariance is row-major over them.
 struct MarginalCovarianceBlock {
-  std::vector<std::pair<int, int>> keys;
-  std::vector<int> sources;
+  std::vector<int> positions;
   std::vector<double> covariance;
 };
 MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r);

@@ -68,28 +68,14 @@ bool IsMarParameter(const RunState& run, int i) {
   return MarginallyRestricted(run, run.estimation.free_parameters.parameters[i]);
 }
 
-// The covariance blocks of the submodels with marginal restrictions (their design effects'
-// parameters and their multipliers), which their own step gives
+// The covariance blocks of the submodels with marginal restrictions (their model terms' and
+// design effects' parameters and their multipliers), which their own step gives
 // (estimation/marginal_restrictions.h).
 void WriteMarginalBlocks(const RunState& run, std::vector<double>& matrix, int n) {
-  const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
-  const int listed = static_cast<int>(parameters.size());
   for (int r = 0; r < run.model.SubmodelCount; ++r) {
     if (MarginalMultiplierCount(run, r) == 0) continue;
     const MarginalCovarianceBlock block = MarginalCovariance(run, r);
-    std::vector<int> index;
-    for (std::size_t key = 0; key < block.keys.size(); ++key) {
-      const auto [design, position] = block.keys[key];
-      int found = -1;
-      for (int i = 0; i < listed && found < 0; ++i) {
-        const FreeParameter& parameter = parameters[i];
-        if (parameter.submodel == block.sources[key] && parameter.design == design &&
-            parameter.position == position) {
-          found = i;
-        }
-      }
-      index.push_back(found);
-    }
+    const std::vector<int>& index = block.positions;
     const std::vector<double>& covariance = block.covariance;
     const int size = static_cast<int>(index.size());
     for (int a = 0; a < size; ++a) {

@@ -45,6 +45,10 @@ struct RunState : EstimationRun {
   // The fits of the random starts in start order, when `rst` asked for them; the run's tables
   // then hold the best of them, fitted again from its seed.
   std::vector<RandomStartOutcome> random_starts;
+  // After data were simulated (sim): the number of records drawn, or the total weight of the
+  // expected data, which the report gives as the sample size. The model keeps the total of 1
+  // it was evaluated with.
+  double simulated_total = 0;
 };
 
 }  // namespace tav

@@ -6,7 +6,7 @@
 #include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
-#include "newton/eigenvalues.h"
+#include "core/symmetric_eigensystem.h"
 #include "report/random_starts_report.h"
 #include "report/report_computations.h"
 #include "report/result_files.h"
@@ -173,70 +173,6 @@ std::vector<double> MatrixZ(const Table& table, int t) {
   return z;
 }
 
-// The unit vector v that spans the null space of m - lambda I (m symmetric, n x n), as
-// null_vector leaves it (its free component negative).
-std::vector<double> NullVectorOf(const std::vector<double>& m, int n, double lambda) {
-  const int width = n + 1;
-  std::vector<double> a(static_cast<std::size_t>(n) * width, 0.0);
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      a[static_cast<std::size_t>(i) * width + j] =
-          m[static_cast<std::size_t>(i) * n + j] - (i == j ? lambda : 0.0);
-    }
-  }
-  null_vector(a, n);
-  std::vector<double> v(n);
-  for (int i = 0; i < n; ++i) v[i] = a[static_cast<std::size_t>(i) * width + n];
-  return v;
-}
-
-// v'mv.
-double RayleighQuotient(const std::vector<double>& m, int n, const std::vector<double>& v) {
-  double sum = 0;
-  for (int i = 0; i < n; ++i) {
-    double row = 0;
-    for (int j = 0; j < n; ++j) row += m[static_cast<std::size_t>(i) * n + j] * v[j];
-    sum += v[i] * row;
-  }
-  return sum;
-}
-
-// The eigenvalues of the symmetric positive semidefinite matrix m (n x n), largest first, at
-// most `most` of them and only those above `smallest`, with their unit eigenvectors. One at a
-// time: the largest eigenvalue of what is left (compute_eigenvalues of it scaled to unit
-// trace), its vector (null_vector), both refined by two steps of Rayleigh quotient iteration,
-// and then the pair taken out of the matrix. Each eigenvalue is thus found on the scale of the
-// inertia still left, so that the absolute tolerances of those routines cost small eigenvalues
-// no digits, and a tied eigenvalue gets a vector of its own.
-void Eigenpairs(std::vector<double> m, int n, int most, double smallest,
-                std::vector<double>& values, std::vector<std::vector<double>>& vectors) {
-  std::vector<double> scaled(m.size());
-  for (int e = 0; e < most; ++e) {
-    double left = 0;
-    for (int i = 0; i < n; ++i) left += m[static_cast<std::size_t>(i) * n + i];
-    if (!(left > smallest) || !std::isfinite(left)) return;
-    for (std::size_t k = 0; k < m.size(); ++k) scaled[k] = m[k] / left;
-    // The largest (the values come unsorted when the iterations did not converge).
-    const std::vector<double> all = compute_eigenvalues(scaled, n);
-    if (all.empty()) return;
-    double mu = *std::max_element(all.begin(), all.end());
-    std::vector<double> v = NullVectorOf(scaled, n, mu);
-    for (int step = 0; step < 2; ++step) {
-      const double refined = RayleighQuotient(scaled, n, v);
-      if (!(refined > 0)) break;
-      mu = refined;
-      v = NullVectorOf(scaled, n, mu);
-    }
-    const double lambda = mu * left;
-    if (!(lambda > smallest)) return;
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) m[static_cast<std::size_t>(i) * n + j] -= lambda * v[i] * v[j];
-    }
-    values.push_back(lambda);
-    vectors.push_back(std::move(v));
-  }
-}
-
 // Weighted mean and variance of scores x under weights w over [first, end).
 struct Moments {
   double mean = 0;
@@ -298,8 +234,11 @@ void Decompose(Analysis& a, const Table& table, int t, const ModelState& model) 
     }
   }
   const int most = t == 2 ? rows - model.VariableCount : std::min(rows, columns) - 1;
-  std::vector<std::vector<double>> vectors;
-  Eigenpairs(std::move(m), rows, most, kSmallestEigenvalue, a.eigenvalues, vectors);
+  const Eigensystem system = DecomposeSymmetric(m, rows);
+  const std::vector<std::vector<double>>& vectors = system.vectors;
+  for (int e = 0; e < most && system.values[e] > kSmallestEigenvalue; ++e) {
+    a.eigenvalues.push_back(system.values[e]);
+  }
   const int d = static_cast<int>(a.eigenvalues.size());
   if (d <= 0) {
     a.left_out = "no eigenvalue above 1E-10";

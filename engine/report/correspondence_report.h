@@ -37,14 +37,13 @@ namespace tav {
 // 1E-10. The general table shows all D; scores are computed for the first CorrespondenceDim1
 // of them (and for type 2 also for the first CorrespondenceDim2, which the object scores use).
 //
-// Eigenvalues and vectors, one dimension d at a time: lambda_d is the largest eigenvalue
-// (compute_eigenvalues) of M less the dimensions before it, sum_{e<d} lambda_e v_e v_e', and
-// v_d its unit eigenvector, the null vector (null_vector) of that matrix less lambda_d I; both
-// are refined by two steps of Rayleigh quotient iteration. The matrix is scaled to unit trace
-// for those routines, whose tolerances are absolute: every eigenvalue is found on the scale of
-// the inertia its dimension and the later ones hold, and a tied eigenvalue gets a vector
-// orthogonal to the earlier ones. The sign of v_d is the one null_vector leaves (its free
-// component negative).
+// Eigenvalues and vectors: the complete eigensystem of M (DecomposeSymmetric, cyclic Jacobi),
+// every eigenvalue to working precision, tied ones included, largest first. v_d is the unit
+// eigenvector of lambda_d in the unique form that routine gives it: the sign makes its first
+// component of magnitude above 1e-6 negative, and the vectors of tied eigenvalues (the
+// eigenvalue 1 that MCA gives a variable's contrasts uncorrelated with all other variables, a
+// table of identical blocks) are the echelon basis of their eigenspace, the first the unit
+// vector of the space with the largest part on the first category the space reaches.
 //
 // Scores on dimension d. Row scores x_i = v_i / sqrt(w_i), 0 where w_i <= 0: standard
 // coordinates, sum_i w_i x_i = 0 and sum_i w_i x_i^2 = 1. Types 1, 3 and 4: column scores

@@ -148,8 +148,7 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t) {
   return r;
 }
 
-void WritePseudoRSquared(RunState& run, int first) {
-  const ModelState& model = run.model;
+int FirstPseudoRSquaredSubmodel(const ModelState& model, int first) {
   const int count = model.SubmodelCount;
   int start = first;
   if (first == 0) {
@@ -159,6 +158,13 @@ void WritePseudoRSquared(RunState& run, int first) {
     start = 2;
   }
   while (start < count && CumulativeCode(model, start) == 8) ++start;
+  return start;
+}
+
+void WritePseudoRSquared(RunState& run, int first) {
+  const ModelState& model = run.model;
+  const int count = model.SubmodelCount;
+  const int start = FirstPseudoRSquaredSubmodel(model, first);
   if (start >= count) return;
 
   TextFile& out = run.ReportFile;

@@ -19,6 +19,11 @@ struct PseudoRSquared {
 // frequencies and the fitted values of the last iteration.
 PseudoRSquared ComputePseudoRSquared(const RunState& run, int t);
 
+// The first submodel that gets a block from `first` on: the first submodel never does, nor a
+// second one that conditions on a first of one cell, nor a `cum` submodel of model 8. The
+// section is written when it lies below SubmodelCount.
+int FirstPseudoRSquaredSubmodel(const ModelState& model, int first);
+
 // The "*** PSEUDO R-SQUARED MEASURES ***" section for the log-linear submodels from `first`
 // on (the first submodel never gets a block).
 void WritePseudoRSquared(RunState& run, int first);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
+#include "core/distributions.h"
 #include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/stop_run.h"
@@ -56,16 +58,29 @@ bool InMargin(const Submodel& submodel, int margin, int v) {
 
 }  // namespace
 
-double ChiSquaredProbability(int df, double x) {
-  if (x == 0.0 && df > 0) return 1.0;
-  if (!(x > 0.0) || df <= 0) return 0.0;
+// The series runs until a term no longer changes the sum. Cut off at a share of 1e-6, it lost
+// the fourth decimal at a million degrees of freedom, where the terms fall slowly.
+constexpr double kSeriesPrecision = 1e-17;
+
+double ChiSquaredProbability(std::int64_t df, double x) {
+  if (std::isnan(x) || df <= 0) return 0.0;
+  // A statistic at or below 0 is a perfect fit (below 0 only through rounding): every
+  // chi-squared value is at least as large.
+  if (!(x > 0.0)) return 1.0;
   if (std::isinf(x)) return 0.0;
+  const auto n = static_cast<double>(df);
   if (df > 100) {
-    const double d = 4.0 * std::sqrt(2.0) * std::sqrt(static_cast<double>(df));
-    if (x < df - d) return 1.0;
-    if (x > df + d) return 0.0;
+    const double d = 4.0 * std::sqrt(2.0) * std::sqrt(n);
+    if (x < n - d) return 1.0;
+    if (x > n + d) return 0.0;
   }
-  double a = df / 2.0;
+  if (df > kLargestSeriesDf) {
+    // Wilson and Hilferty: (x / df)^(1/3) is nearly normal with mean 1 - 2 / (9 df) and
+    // variance 2 / (9 df); its error is far below the printed digits at these df.
+    const double v = 2.0 / (9.0 * n);
+    return NormalCdf(-(Pow(x / n, 1.0 / 3.0) - (1.0 - v)) / std::sqrt(v));
+  }
+  double a = n / 2.0;
   // ln Gamma(a + 1) = ln(a (a - 1) ... ), with ln sqrt(pi) for a half-integer a.
   double g = 0.0;
   double k = a;
@@ -76,27 +91,49 @@ double ChiSquaredProbability(int df, double x) {
   if (k != 0.0) g += kLnSqrtPi;
   const double b = x / 2.0;
   const double h = a * Log(b) - g - b;
-  if (h <= -25.0) return df > x ? 1.0 : 0.0;
+  if (h <= -25.0) return n > x ? 1.0 : 0.0;
   double term = 1.0;
   double sum = 1.0;
   do {
     a += 1.0;
     term = term * b / a;
     sum += term;
-  } while (term / sum > 1e-6);
+  } while (term / sum > kSeriesPrecision);
   const double lower = sum * Exp(h);
   return lower > 1.0 ? 0.0 : 1.0 - lower;
 }
 
 std::int64_t ObservedCells(const ModelState& model) {
-  const auto last = static_cast<int>(model.subgroup_cell_count.size()) - 1;
-  if (last < 0) return 0;
-  return static_cast<std::int64_t>(model.subgroup_first_cell[last]) +
-         model.subgroup_cell_count[last];
+  // Counted from the numbers of categories in 64 bits (the subgroups' cell numbers stop at
+  // 2^31 - 1), held at the largest 64-bit integer beyond it.
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::int64_t total = 0;
+  for (const Membership& pattern : model.SubgroupPattern) {
+    std::int64_t cells = 1;
+    for (int m = 0; m < model.ManifestCount; ++m) {
+      if (pattern[m] != 1) continue;
+      const std::int64_t dimension = std::max(model.Dimension[model.FirstManifest() + m], 1);
+      cells = cells > kMax / dimension ? kMax : cells * dimension;
+    }
+    total = total > kMax - cells ? kMax : total + cells;
+  }
+  return total;
 }
 
 std::string NotListedText(const std::string& table, double cells) {
   return "  Not listed: the " + table + " has more than " + FormatReal(0, 0, cells) + " cells.";
+}
+
+bool DataSimulated(const RunState& run) { return !run.settings.simulate_file.empty(); }
+
+std::string NotComputedText() { return "  Not computed: the data were simulated."; }
+
+void WriteNotComputedSection(TextFile& out, const std::string& heading) {
+  out.WriteLine("");
+  out.WriteLine(heading);
+  out.WriteLine("");
+  out.WriteLine(NotComputedText());
+  out.WriteLine("");
 }
 
 bool LatentClassOutputFits(const ModelState& model) {
@@ -361,22 +398,6 @@ std::string ConditionalLabel(const RunState& run, int t) {
   std::string label = "P(" + TermText(model, dependent);
   if (any_conditioning) label += "|" + TermText(model, conditioning);
   return label + ")";
-}
-
-std::string DataRecordLine(const ModelState& model, int subgroup, std::int64_t cell) {
-  const Membership& pattern = model.SubgroupPattern[subgroup];
-  const int first = model.FirstManifest();
-  std::vector<int> category(static_cast<std::size_t>(model.ManifestCount), 0);
-  // The cell in mixed radix over the observed variables, the first most significant.
-  for (int m = model.ManifestCount - 1; m >= 0; --m) {
-    if (pattern[m] != 1) continue;
-    const int d = std::max(model.Dimension[first + m], 1);
-    category[m] = static_cast<int>(cell % d) + 1;
-    cell /= d;
-  }
-  std::string line;
-  for (int value : category) line += FormatReal(3, 0, value);
-  return line;
 }
 
 }  // namespace tav

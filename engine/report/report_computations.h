@@ -33,10 +33,22 @@ std::string NotListedText(const std::string& table, double cells);
 // FittedTable holds frequencies for submodel 0 and conditional probabilities for the others.
 
 // The probability that a chi-squared variable with df degrees of freedom exceeds x. The lower
-// tail comes from the gamma series, cut off once a term adds less than 1E-6 of the sum.
-// x = 0 gives 1 (df > 0); x < 0 or df <= 0 give 0; beyond 4 sqrt(2 df) of the mean (df > 100)
-// and where the series' leading factor falls below e^-25 the answer is 0 or 1 at once.
-double ChiSquaredProbability(int df, double x);
+// tail comes from the gamma series, summed until a term no longer changes the sum.
+// x <= 0 gives 1 (a statistic below 0 is a perfect fit up to rounding); df <= 0 or x not a
+// number give 0; beyond 4 sqrt(2 df) of the mean (df > 100) and where the series' leading
+// factor falls below e^-25 the answer is 0 or 1 at once. Beyond kLargestSeriesDf degrees of
+// freedom, where the series' logarithms lose the digits, the Wilson-Hilferty normal
+// approximation to the cube root of x / df gives the tail.
+inline constexpr std::int64_t kLargestSeriesDf = 1000000;
+double ChiSquaredProbability(std::int64_t df, double x);
+
+// The data of the run were drawn from the model (sim): nothing in the report compares the model
+// with observed data. What would stands as a line of NotComputedText.
+bool DataSimulated(const RunState& run);
+std::string NotComputedText();
+// A section left out for simulated data: an empty line, its heading, an empty line, the line
+// of NotComputedText and an empty line.
+void WriteNotComputedSection(TextFile& out, const std::string& heading);
 
 // The complete table is small enough for the latent class output.
 bool LatentClassOutputFits(const ModelState& model);
@@ -94,10 +106,6 @@ void VisitCompleteTable(const RunState& run, const CellVisitor& visit);
 // variables (in variable order, the last fastest). target grows when it is too short.
 void CollapseTable(const RunState& run, const Membership& flags, std::vector<double>& target,
                    std::int64_t offset);
-
-// Cell `cell` of subgroup's observed table as a line of a data file: the category (from 1,
-// integer 3) of every manifest variable the subgroup observes, "  0" for the others.
-std::string DataRecordLine(const ModelState& model, int subgroup, std::int64_t cell);
 
 // "P(" dependent labels "|" conditioning labels ")" of submodel t; "P(" labels ")" when it has
 // no conditioning variables (always for the first submodel).

@@ -37,6 +37,15 @@ void NotWritten(RunState& run, const std::string& command, const std::string& na
   WriteLogLine(run, "  " + line);
 }
 
+// A file of the data or of what the E-step took from them, asked for in a run whose data were
+// simulated: a warning line in the report and in the log instead.
+void NotWrittenSimulated(RunState& run, const std::string& command, const std::string& name) {
+  const std::string line =
+      "WARNING: " + name + " (" + command + ") not written: the data were simulated";
+  run.ReportFile.WriteLine(line);
+  WriteLogLine(run, "  " + line);
+}
+
 // One line per cell of the complete table: its estimated frequency in fixed 8.8.
 void WriteCompleteTable(RunState& run, const std::string& name, const char* mode) {
   TextFile& file = OpenResult(run, name, mode);
@@ -179,6 +188,16 @@ void WriteResultFiles(RunState& run) {
   const ModelState& model = run.model;
   const Settings& settings = run.settings;
   const double complete = CompleteCells(model);
+  const bool simulated = DataSimulated(run);
+  // Written for data alone: the posterior probabilities of the records (wla, wpo, written before
+  // the report), the data, the expected frequencies, events and exposures.
+  auto from_data = [&](const char* command, const std::string& name) {
+    if (name.empty() || !simulated) return false;
+    NotWrittenSimulated(run, command, name);
+    return true;
+  };
+  from_data("wla", settings.file_latent);
+  from_data("wpo", settings.file_posterior);
   if (!settings.file_frequencies.empty()) {
     if (complete < kLargestCompleteTable) {
       WriteCompleteTable(run, settings.file_frequencies, "w");
@@ -186,10 +205,12 @@ void WriteResultFiles(RunState& run) {
       NotWritten(run, "wfi", settings.file_frequencies, complete, kLargestCompleteTable);
     }
   }
-  if (!settings.file_observed.empty()) {
+  if (!settings.file_observed.empty() && !from_data("wfr", settings.file_observed)) {
     WriteSubmodelValues(run, settings.file_observed, run.estimation.ExpectedTable, false);
   }
-  if (!settings.file_data.empty()) WriteDataFile(run, settings.file_data);
+  if (!settings.file_data.empty() && !from_data("wda", settings.file_data)) {
+    WriteDataFile(run, settings.file_data);
+  }
   if (!settings.file_probabilities.empty()) {
     WriteSubmodelValues(run, settings.file_probabilities, run.estimation.FittedTable, true);
   }
@@ -199,10 +220,10 @@ void WriteResultFiles(RunState& run) {
     if (!settings.file_hazards.empty()) {
       WriteHazardTable(run, settings.file_hazards, est.FittedTable.data() + first);
     }
-    if (!settings.file_failures.empty()) {
+    if (!settings.file_failures.empty() && !from_data("wfa", settings.file_failures)) {
       WriteHazardTable(run, settings.file_failures, est.ExpectedTable.data() + first);
     }
-    if (!settings.file_exposures.empty()) {
+    if (!settings.file_exposures.empty() && !from_data("wex", settings.file_exposures)) {
       WriteHazardTable(run, settings.file_exposures, est.hazard.exposure.data());
     }
     if (!settings.file_survival.empty()) WriteSurvivalTable(run, settings.file_survival);

@@ -19,7 +19,9 @@ namespace tav {
 //
 // Files too large to write are not written: the complete table of 2,147,483,647 cells or more
 // (wfi, and a wma over every variable) and a margin of 163,800 cells or more. Each such file
-// gets a warning line in the report and in the log, saying which file and why.
+// gets a warning line in the report and in the log, saying which file and why. So does every
+// file of the data or of what the E-step takes from them when the data were simulated (wla,
+// wpo, wfr, wda, wfa, wex): they are not written.
 void WriteResultFiles(RunState& run);
 
 }  // namespace tav

@@ -93,6 +93,13 @@ void StartResultsDocument(RunState& run) {
   }
   root["model"]["submodels"] = submodels;
   root["model"]["seed"] = run.SeedUsed;
+  const Settings& settings = run.settings;
+  if (!settings.simulate_file.empty()) {
+    root["simulation"] = {{"file", settings.simulate_file},
+                          {"count", settings.simulate_count},
+                          {"expected", settings.simulate_count < 1},
+                          {"total", Number(run.simulated_total)}};
+  }
   run.results = document;
 }
 
@@ -114,6 +121,8 @@ void RecordStatistics(RunState& run, const StatisticsFigures& figures) {
     }
     if (figures.has_dissimilarity) put({{"dissimilarity_index", figures.dissimilarity}});
     put({{"degrees_of_freedom", figures.df}});
+  } else if (figures.has_df) {
+    put({{"degrees_of_freedom", figures.df}});
   }
   if (figures.hazard_fit) {
     Json hazard;
@@ -126,15 +135,17 @@ void RecordStatistics(RunState& run, const StatisticsFigures& figures) {
     hazard["parameters"] = Number(figures.hazard_parameters);
     statistics["hazard_model"] = hazard;
   }
-  put({{"log_likelihood", figures.log_likelihood},
+  // Simulated data have no likelihood: those figures are null.
+  const double unless_simulated = figures.simulated ? NAN : 1.0;
+  put({{"log_likelihood", figures.log_likelihood * unless_simulated},
        {"parameters", figures.parameters},
        {"fixed_parameters", figures.fixed_parameters},
        {"sample_size", figures.sample_size}});
   if (figures.fit_block) {
     put({{"bic_l_squared", figures.bic_l_squared}, {"aic_l_squared", figures.aic_l_squared}});
   }
-  put({{"bic_log_likelihood", figures.bic_log_likelihood},
-       {"aic_log_likelihood", figures.aic_log_likelihood}});
+  put({{"bic_log_likelihood", figures.bic_log_likelihood * unless_simulated},
+       {"aic_log_likelihood", figures.aic_log_likelihood * unless_simulated}});
   Json eigenvalues = Json::array();
   for (double value : run.newton.eigenvalues) eigenvalues.push_back(Number(value));
   statistics["eigenvalues"] = eigenvalues;
@@ -325,6 +336,8 @@ void RecordEventHistory(RunState& run) {
   Json cells = Json::array();
   Json survival = Json::array();
   const std::vector<double>& grid = history.TimeValues;
+  // The events and exposures come from the data: null when the data were simulated.
+  const double from_data = run.settings.simulate_file.empty() ? 1.0 : NAN;
   for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
     for (int t = 0; t < hazard.time_points; ++t) {
       for (int k = 0; k < hazard.risks; ++k) {
@@ -333,8 +346,8 @@ void RecordEventHistory(RunState& run) {
                          {"interval", t + 1},
                          {"risk", k + 1},
                          {"rate", Number(est.FittedTable[first + i])},
-                         {"events", Number(est.ExpectedTable[first + i])},
-                         {"exposure", Number(hazard.exposure[i])}});
+                         {"events", Number(est.ExpectedTable[first + i] * from_data)},
+                         {"exposure", Number(hazard.exposure[i] * from_data)}});
       }
       for (int a = 0; a < history.StateCount; ++a) {
         bool leaves = false;
@@ -426,11 +439,13 @@ void FinishResultsDocument(RunState& run) {
     if (!root.contains(key)) root[key] = Json::array();
   }
   Json iterations = Json::array();
+  // Without data (sim) there is no likelihood to give.
+  const double unless_simulated = run.settings.simulate_file.empty() ? 1.0 : NAN;
   for (const IterationRecord& record : run.estimation.iteration_history) {
     Json line = {{"iteration", record.iteration},
-                 {"log_likelihood", Number(record.log_likelihood)},
+                 {"log_likelihood", Number(record.log_likelihood * unless_simulated)},
                  {"stop_criterion", Number(record.stop_criterion)}};
-    if (record.has_l_squared) line["l_squared"] = Number(record.l_squared);
+    if (record.has_l_squared) line["l_squared"] = Number(record.l_squared * unless_simulated);
     iterations.push_back(line);
   }
   root["iterations"] = iterations;

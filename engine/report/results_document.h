@@ -32,6 +32,9 @@ struct StatisticsFigures {
   };
   Test x_squared, l_squared, cressie_read;
   bool fit_block = false, has_dissimilarity = false;
+  // Simulated data: no log-likelihood, BIC or AIC (null), no fit block; the degrees of freedom
+  // when the report shows them (has_df).
+  bool simulated = false, has_df = false;
   double dissimilarity = 0, df = 0, log_likelihood = 0;
   double parameters = 0, fixed_parameters = 0, sample_size = 0;
   double bic_l_squared = 0, aic_l_squared = 0, bic_log_likelihood = 0, aic_log_likelihood = 0;

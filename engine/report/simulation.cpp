@@ -9,13 +9,37 @@
 #include "core/log.h"
 #include "core/random.h"
 #include "core/stop_run.h"
+#include "report/history_simulation.h"
+#include "report/record_fields.h"
 #include "report/report_computations.h"
 
 namespace tav {
-void SimulateData(RunState& run) {
+namespace {
+
+// The categories (from 0) of the manifest variables in cell `cell` of subgroup s's observed
+// table, the first observed variable most significant; 0 for those s does not observe.
+std::vector<int> CellCategories(const ModelState& model, int s, std::int64_t cell) {
+  const Membership& pattern = model.SubgroupPattern[s];
+  std::vector<int> category(static_cast<std::size_t>(model.ManifestCount), 0);
+  for (int m = model.ManifestCount - 1; m >= 0; --m) {
+    if (pattern[m] != 1) continue;
+    const int d = std::max(model.Dimension[model.FirstManifest() + m], 1);
+    category[m] = static_cast<int>(cell % d);
+    cell /= d;
+  }
+  return category;
+}
+
+// A weight: width 15 with 8 decimals, and a blank before it however wide it is.
+std::string WeightField(double weight) {
+  const std::string text = FormatReal(15, 8, weight);
+  return text.front() == ' ' ? text : " " + text;
+}
+
+// Data of a model without an event-history part; returns their total count.
+double SimulateTable(RunState& run, TextFile& file) {
   const ModelState& model = run.model;
   const std::int32_t count = run.settings.simulate_count;
-  WriteLogLine(run, "  simulating data");
 
   // The probabilities of the cells of all subgroups, in order.
   std::vector<double> cumulative;
@@ -38,37 +62,74 @@ void SimulateData(RunState& run) {
   }
   for (double& value : cumulative) value /= total;
 
+  const RecordFields fields(run);
+  auto record = [&](std::size_t k) {
+    return fields.Text(subgroup_of[k], CellCategories(model, subgroup_of[k], cell_of[k]));
+  };
+  const bool counts = run.history.RecordCountGiven;
+  if (count < 1) {
+    // Expected data.
+    double previous = 0;
+    for (std::size_t k = 0; k < cumulative.size(); ++k) {
+      std::string line = record(k);
+      if (count < 0 || counts) line += WeightField((cumulative[k] - previous) * -count);
+      previous = cumulative[k];
+      file.WriteLine(line);
+    }
+    return -static_cast<double>(count);
+  }
+  // Every cell's record line once; the draws only look them up.
+  std::vector<std::string> lines(cumulative.size());
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    lines[k] = record(k) + (counts ? IntegerField(1) : "");
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    const double u = NextRandom(run);
+    auto at = std::lower_bound(cumulative.begin(), cumulative.end(), u);
+    if (at == cumulative.end()) --at;
+    file.WriteLine(lines[static_cast<std::size_t>(at - cumulative.begin())]);
+  }
+  return count;
+}
+
+}  // namespace
+
+void CheckSimulationAvailable(const RunState& run) {
+  if (!DataSimulated(run)) return;
+  const bool records = run.history.RecordFormat || run.history.PerRecordOutput;
+  if (records && run.model.SubgroupsWithoutSub) {
+    StopRun(
+        "  Error: sim cannot simulate records of several subgroups without sub: the data "
+        "reader would make the subgroups from the patterns in the order they appear");
+  }
+  CheckHistorySimulation(run);
+}
+
+void SimulateData(RunState& run) {
+  WriteLogLine(run, "  simulating data");
   // Beside the data files, like the other result files.
   run.FilePrefix = run.InputPrefix();
   OpenTextFile(run, run.ResultFile, run.settings.simulate_file, "w",
                TextFile::Destination::kReplaceWhenComplete);
   TextFile& file = run.ResultFile;
-  if (count < 1) {
-    // Expected data.
-    double previous = 0;
-    for (std::size_t k = 0; k < cumulative.size(); ++k) {
-      std::string line = DataRecordLine(model, subgroup_of[k], cell_of[k]);
-      if (count < 0) line += FormatReal(15, 8, (cumulative[k] - previous) * -count);
-      previous = cumulative[k];
-      file.WriteLine(line);
-    }
-    run.data.total_count = -static_cast<double>(count);
+  std::int64_t draws = 0;
+  if (run.estimation.hazard.table >= 0) {
+    ShuffledRandom random(run);
+    run.simulated_total = SimulateHistories(run, file, random);
+    draws = random.draws();
   } else {
-    // Every cell's record line once; the draws only look them up.
-    std::vector<std::string> lines(cumulative.size());
-    for (std::size_t k = 0; k < lines.size(); ++k) {
-      lines[k] = DataRecordLine(model, subgroup_of[k], cell_of[k]);
-    }
-    for (std::int32_t i = 0; i < count; ++i) {
-      const double u = NextRandom(run);
-      auto at = std::lower_bound(cumulative.begin(), cumulative.end(), u);
-      if (at == cumulative.end()) --at;
-      file.WriteLine(lines[static_cast<std::size_t>(at - cumulative.begin())]);
-    }
-    run.data.total_count = count;
+    run.simulated_total = SimulateTable(run, file);
+    draws = std::max<std::int64_t>(run.settings.simulate_count, 0);
   }
   CloseTextFile(file);
   run.FilePrefix.clear();
+  if (draws > kRandomPeriod) {
+    WriteLogLine(run, "  Warning: the simulation drew " +
+                          FormatReal(0, 0, static_cast<double>(draws)) +
+                          " random numbers, more than the generator's period of " +
+                          FormatReal(0, 0, static_cast<double>(kRandomPeriod)) +
+                          ": the data repeat themselves");
+  }
 }
 
 }  // namespace tav

@@ -196,9 +196,12 @@ void WriteStatistics(RunState& run) {
   const bool special = model.CumulativeI;
   const bool fit_block = !special && model.ManifestCellCount < 1e18L;
   const std::int64_t cells = ObservedCells(model);
-  const double n_total = run.data.total_count;
+  // Simulated data: the sample size is theirs, and nothing compares the model with data.
+  const bool simulated = DataSimulated(run);
+  const double n_total = simulated ? run.simulated_total : run.data.total_count;
   const bool show_frequencies = settings.show_frequencies && settings.show_details && !hazard &&
-                                cells <= kLargestListedTable && run.data.entry_count_given;
+                                cells <= kLargestListedTable && run.data.entry_count_given &&
+                                !simulated;
   bool have_dissimilarity = false;
   std::int64_t zero_frequencies = 0;
   if (!hazard && !special) {
@@ -206,7 +209,7 @@ void WriteStatistics(RunState& run) {
       estimation.ExpectedTotal = n_total - estimation.ExcludedObservations;
     }
     const double used = n_total - estimation.ExcludedObservations;
-    if (used > 0) {
+    if (used > 0 && !simulated) {
       estimation.AbsResidualSum =
           (used - estimation.ExpectedTotal + estimation.AbsResidualSum) * 0.5 / used;
       have_dissimilarity = true;
@@ -230,7 +233,8 @@ void WriteStatistics(RunState& run) {
   const double aic_ll = -2.0 * log_likelihood + 2.0 * count.all_parameters;
 
   StatisticsFigures figures;
-  figures.fit_block = !hazard && fit_block;
+  figures.simulated = simulated;
+  figures.fit_block = !hazard && fit_block && !simulated;
   figures.log_likelihood = log_likelihood;
   figures.sample_size = n_total;
   figures.bic_log_likelihood = bic_ll;
@@ -246,12 +250,28 @@ void WriteStatistics(RunState& run) {
     out.WriteLine(Blanks(2) + "Seed random values   = " + Integer(run.SeedUsed));
   }
   out.WriteLine("");
-  if (!hazard) {
+  if (simulated) {
+    out.WriteLine(Blanks(2) +
+                  "Not computed: fit statistics, log-likelihood, BIC and AIC (the data were "
+                  "simulated).");
+    if (!hazard && fit_block) {
+      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + Integer(static_cast<double>(count.df)));
+      figures.df = static_cast<double>(count.df);
+      figures.has_df = true;
+    }
+    const bool own_fixed = !hazard;
+    const double parameters = static_cast<double>(hazard ? count.all_parameters : count.parameters);
+    out.WriteLine(Blanks(2) + "Number of parameters = " + Integer(parameters) +
+                  (own_fixed ? " (+" + Integer(static_cast<double>(count.fixed)) + ")" : ""));
+    out.WriteLine(Blanks(2) + "Sample size          = " + Fixed(1, 1, n_total));
+    figures.parameters = parameters;
+    if (own_fixed) figures.fixed_parameters = static_cast<double>(count.fixed);
+  } else if (!hazard) {
     if (fit_block) {
       const double x = estimation.PearsonSum;
       const double l = 2.0 * estimation.HalfLSquared;
       const double cr = estimation.CressieReadSum;
-      const int df = static_cast<int>(count.df);
+      const std::int64_t df = count.df;
       auto with_p = [&](const char* label, double value) {
         out.WriteLine(Blanks(2) + label + Fixed(4, 4, value) + " (" +
                       Fixed(4, 4, ChiSquaredProbability(df, value)) + ")");
@@ -269,7 +289,7 @@ void WriteStatistics(RunState& run) {
         out.WriteLine(Blanks(2) +
                       "Dissimilarity index  = " + Fixed(4, 4, estimation.AbsResidualSum));
       }
-      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + Integer(static_cast<double>(count.df)));
+      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + std::to_string(count.df));
     } else if (!special) {
       // The statistics of fit compare with the saturated model of the whole table.
       out.WriteLine(Blanks(2) + "X-squared, L-squared, Cressie-Read and degrees of freedom are");
@@ -293,7 +313,7 @@ void WriteStatistics(RunState& run) {
     figures.fixed_parameters = static_cast<double>(count.fixed);
   } else {
     if (!grouped_hazard) {
-      const int df = static_cast<int>(count.hazard_df);
+      const std::int64_t df = count.hazard_df;
       auto with_p = [&](const char* label, double value) {
         out.WriteLine(Blanks(2) + label + Fixed(4, 4, value) + " (" +
                       Fixed(4, 4, ChiSquaredProbability(df, value)) + ")");
@@ -302,7 +322,7 @@ void WriteStatistics(RunState& run) {
       out.WriteLine("");
       with_p("X-squared            = ", hazard_fit.x_squared);
       with_p("L-squared            = ", hazard_fit.l_squared);
-      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + Integer(df));
+      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + std::to_string(df));
       out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, hazard_fit.log_likelihood));
       out.WriteLine(Blanks(2) + "Number of parameters = " +
                     Integer(static_cast<double>(count.hazard_parameters)));
@@ -312,7 +332,7 @@ void WriteStatistics(RunState& run) {
       figures.hazard_fit = true;
       figures.x_squared = {hazard_fit.x_squared, ChiSquaredProbability(df, hazard_fit.x_squared)};
       figures.l_squared = {hazard_fit.l_squared, ChiSquaredProbability(df, hazard_fit.l_squared)};
-      figures.df = df;
+      figures.df = static_cast<double>(df);
       figures.hazard_log_likelihood = hazard_fit.log_likelihood;
       figures.hazard_parameters = static_cast<double>(count.hazard_parameters);
     }
@@ -322,8 +342,10 @@ void WriteStatistics(RunState& run) {
     figures.parameters = static_cast<double>(count.all_parameters);
     out.WriteLine(Blanks(2) + "Sample size          = " + Fixed(1, 1, n_total));
   }
-  out.WriteLine(Blanks(2) + "BIC(log-likelihood)  = " + Fixed(4, 4, bic_ll));
-  out.WriteLine(Blanks(2) + "AIC(log-likelihood)  = " + Fixed(4, 4, aic_ll));
+  if (!simulated) {
+    out.WriteLine(Blanks(2) + "BIC(log-likelihood)  = " + Fixed(4, 4, bic_ll));
+    out.WriteLine(Blanks(2) + "AIC(log-likelihood)  = " + Fixed(4, 4, aic_ll));
+  }
 
   // Identification. The eigenvalues of the information matrix and the boundary counters come
   // with the standard errors; without them the warning stands in their place.
@@ -367,7 +389,8 @@ void WriteStatistics(RunState& run) {
   for (int t = 0; t < model.SubmodelCount; ++t) {
     if (model.submodels[t].IsOrdinal()) boundary_loglinear += ZeroFittedCells(run, t);
   }
-  const std::int64_t zero_rates = hazard_fit.zero_rates;
+  // The hazard cells without expected events are those without exposure in the data.
+  const std::int64_t zero_rates = simulated ? 0 : hazard_fit.zero_rates;
   auto warn = [&](std::int64_t n, const char* text) {
     if (n <= 0) return;
     figures.warnings.push_back(Integer(static_cast<double>(n)) + text);
@@ -384,6 +407,8 @@ void WriteStatistics(RunState& run) {
 
   if (show_frequencies) {
     WriteFrequencies(run);
+  } else if (simulated && settings.show_frequencies && settings.show_details && !hazard) {
+    WriteNotComputedSection(out, "*** FREQUENCIES ***");
   } else if (settings.show_frequencies && settings.show_details && !hazard &&
              cells > kLargestListedTable) {
     out.WriteLine("");

@@ -31,6 +31,11 @@ void WritePosteriorFiles(RunState& run) {
   const Settings& settings = run.settings;
   // They are written beside the data files.
   run.FilePrefix = run.InputPrefix();
+  // Simulated data have no records to give posteriors of (the report says so).
+  if (DataSimulated(run)) {
+    run.FilePrefix.clear();
+    return;
+  }
   if (!settings.file_latent.empty()) {
     WritePosteriorFile(run, settings.file_latent, PosteriorFile::kLatentClasses);
   }
@@ -58,7 +63,16 @@ void WriteReport(RunState& run) {
   WriteStatistics(run);
 
   const int first = settings.include_first_submodel ? 0 : 1;
-  if (settings.show_pseudo_r2 && settings.show_details) WritePseudoRSquared(run, first);
+  if (settings.show_pseudo_r2 && settings.show_details) {
+    // They compare the fit with the data's expected frequencies.
+    if (DataSimulated(run)) {
+      if (FirstPseudoRSquaredSubmodel(run.model, first) < run.model.SubmodelCount) {
+        WriteNotComputedSection(run.ReportFile, "*** PSEUDO R-SQUARED MEASURES ***");
+      }
+    } else {
+      WritePseudoRSquared(run, first);
+    }
+  }
 
   if (settings.show_parameters) {
     WriteLogLine(run, "  log-linear parameters");
@@ -82,8 +96,8 @@ void WriteReport(RunState& run) {
   }
 
   // The checks of the model: the random starts, then (for models with latent variables) the
-  // bivariate residuals and the classification.
-  if (settings.show_diagnostics) {
+  // bivariate residuals and the classification; details that nlo leaves out.
+  if (settings.show_diagnostics && settings.show_details) {
     WriteRandomStarts(run);
     WriteLatentClassDiagnostics(run);
   }

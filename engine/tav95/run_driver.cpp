@@ -85,6 +85,7 @@ void FitModel(RunState& run) {
 }
 
 void FitAndReport(RunState& run) {
+  CheckSimulationAvailable(run);
   if (run.settings.random_starts > 0) {
     FitFromRandomStarts(run);
   } else {

@@ -621,6 +621,10 @@ TEST(RecordData, EpisodeMessages) {
       "  Error in data: a transition from state 0 to state 2 is not in the model in record 1");
   // State 1 can still be left, state 2 cannot.
   EXPECT_EQ(d.Read("1 0 0 2 1\n"), "  Error in data: record 1 ends in the middle of an episode");
+  // ... but a transition at the last boundary leaves it no time in the grid.
+  EXPECT_EQ(d.Read("1 0 0 4 1\n2 0 0 1 1 3 1\n"), "");
+  EXPECT_EQ(d.run.data.episodes[0].event, 1);
+  EXPECT_EQ(d.run.data.episodes[1].event, -1);
   EXPECT_EQ(d.Read("1 0 0 2 1 3 2\n2 0 0 1 1 3 1\n"), "");
   EXPECT_EQ(d.run.data.episodes[1].event, 2);
   EXPECT_EQ(d.run.data.episodes[4].event, 0);

@@ -59,6 +59,11 @@ TEST(SettingsInput, SimulationWithoutData) {
   EXPECT_EQ(sim.run.settings.max_iterations, 0);
   EXPECT_EQ(sim.run.data.total_count, 1);
   EXPECT_EQ(Error("man 2 dim 2 2 mod AB ite 5"), "  Error: no data specified");
+  // Data given beside sim are not the run's data: the model is evaluated without them.
+  Input beside("man 2 dim 2 2 mod AB sim 100 sim.dat dat [ 1 2 3 4 ]");
+  ASSERT_EQ(beside.message, "");
+  EXPECT_EQ(beside.run.data.EntryCount(), 0);
+  EXPECT_EQ(beside.run.data.total_count, 1);
 }
 
 TEST(SettingsInput, FactorDesign) {

@@ -318,7 +318,8 @@ TEST(SettingCommands, DummyCoding) {
   c.run.model.CovariateCount = 1;
   c.run.history.HazardModel = true;
   c.run.history.TimePointCount = 5;
-  ASSERT_EQ(c.Settings("dum 2 0 5 sim 1 s.dat"), "");
+  c.run.history.RecordFormat = true;  // a simulation takes the covariate values of the records
+  ASSERT_EQ(c.Settings("dum 2 0 5 sim 1 s.dat dat [ ]"), "");
   EXPECT_EQ(c.settings().dummy_reference[0], 2);
   EXPECT_EQ(c.settings().dummy_reference[1], 0);
   EXPECT_EQ(c.settings().dummy_reference[2], -1);
@@ -488,8 +489,9 @@ TEST(SettingData, SimulationNeedsNoData) {
   EXPECT_EQ(s.simulate_file, "sim.dat");
   EXPECT_EQ(s.max_iterations, 0);
   EXPECT_FALSE(s.show_std_errors);
-  EXPECT_FALSE(s.show_frequencies);
-  EXPECT_FALSE(s.show_pseudo_r2);
+  // The report says which of its sections simulated data leave out.
+  EXPECT_TRUE(s.show_frequencies);
+  EXPECT_TRUE(s.show_pseudo_r2);
   EXPECT_TRUE(s.show_latent);
   EXPECT_EQ(r.run.data.total_count, 1);
   EXPECT_EQ(r.run.history.RecordCount, 0);

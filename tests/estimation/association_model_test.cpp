@@ -124,10 +124,15 @@ TEST(AssociationModel, MappingsDesignsLayerGroupsAndSymmetryAgreeWithIndependent
       {kMobility, "CO,CD,ass2(O D C 2b 0 0 -1)", 3515.028328, 191},
       {kMental, "M,S,ass2(M S 5a 3)", 4.021338, 9},
       {kMental, "M,S,ass2(M S 2a -1)", 12.421753, 14},
+      // Row scores estimated within the span of design columns: one column leaves only their
+      // scale (uniform association), two columns one direction more (glm: I(x v) and
+      // I(x^2 v) with x = 1 2 3 4).
+      {kMental, "M,S,ass(M S 3a -1)", 9.895124, 14},
+      {kMental, "M,S,ass(M S 3a -2)", 9.827301, 13},
   };
-  const char* const designs[] = {"des [1 1 2]\n", "des [1 2 3]\n", "des [1 2 2 3]\n",
-                                 "des [1 2 4 7]\n"};
-  for (int i = 0; i < 4; ++i) {
+  const char* const designs[] = {"des [1 1 2]\n",   "des [1 2 3]\n",   "des [1 2 2 3]\n",
+                                 "des [1 2 4 7]\n", "des [1 2 3 4]\n", "des [1 2 3 4 1 4 9 16]\n"};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     const EngineRun run(Input(cases[i], designs[i]));
     ASSERT_EQ(run.status, 0) << cases[i].model;
     EXPECT_NEAR(run.Statistic("L-squared"), cases[i].lsquared, 0.6e-4) << cases[i].model;

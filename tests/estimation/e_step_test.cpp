@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "estimation/estimate.h"
@@ -110,6 +112,17 @@ TEST(EStep, PosteriorsOfEveryPatternAndAnEvaluationThatChangesNothing) {
   EXPECT_EQ(t.run.estimation.LogLikelihood, before.LogLikelihood);
   EXPECT_EQ(t.run.estimation.ExpectedTable, before.ExpectedTable);
   EXPECT_EQ(t.run.estimation.HalfLSquared, before.HalfLSquared);
+}
+
+TEST(IterationLine, KeepsEveryDigitOfTheIterationNumber) {
+  // The log drops the first two characters of every line.
+  for (const int iteration : {7, 999999, 1000000, 123456789}) {
+    const std::string line = IterationLine({iteration, -12.5, 0.25, 3.0, true});
+    const std::string number = std::to_string(iteration);
+    const std::size_t width = std::max<std::size_t>(8, number.size() + 2);
+    EXPECT_EQ(line.substr(0, width), std::string(width - number.size(), ' ') + number);
+    EXPECT_EQ(line.substr(width), "        -12.50000000          0.25000000        3.00000000");
+  }
 }
 
 }  // namespace

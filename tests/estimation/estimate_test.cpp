@@ -309,6 +309,42 @@ TEST(EqualityRestrictions, Eq3RefusesRestrictedProbabilitiesAboveOne) {
   EXPECT_EQ(f.message, "  Error: \"eq3\" fails, try \"eq2\"");
 }
 
+TEST(EqualityRestrictions, OnTheFirstSubmodelGiveFrequencies) {
+  // P(AB = 1) = P(AB = 2) pools their 30 of 100 observations; the others keep their shares.
+  for (const char* method : {"eq2", "eq3"}) {
+    Fitted f(std::string("man 2 dim 2 2 mod AB ") + method +
+             " des [ 1 1 0 0 ] cri 0.0000000001 dat [ 10 20 30 40 ]");
+    ASSERT_EQ(f.message, "") << method;
+    const double expected[] = {15, 15, 30, 40};
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(f.Frequency(c), expected[c], 1e-7) << method;
+    EXPECT_NEAR(f.LSquared(), 2 * (10 * std::log(10 / 15.0) + 20 * std::log(20 / 15.0)), 1e-8)
+        << method;
+  }
+}
+
+TEST(EqualityRestrictions, FixedProbabilitiesKeepTheirGivenValues) {
+  // P(B = 1 | A = 1) is fixed at 0.2 (not at 0.2 / 2.2, its share of the given column, and
+  // not moved by a random start); B = 2 and 3 share the other 0.8 in proportion 20 : 30.
+  Fitted f(
+      "man 2 dim 2 3 mod A B|A eq3 des [ -1 0 0  0 0 0 ] see 123\n"
+      "sta B|A [ 0.2 1 1  1 1 1 ] dat [ 10 20 30 40 50 60 ]");
+  ASSERT_EQ(f.message, "");
+  const double* p = f.est().FittedTable.data() + f.run.model.submodels[1].first_cell;
+  EXPECT_EQ(p[0], 0.2);
+  EXPECT_NEAR(p[1], 0.8 * 20 / 50, 1e-9);
+  EXPECT_NEAR(p[2], 0.8 * 30 / 50, 1e-9);
+
+  // Fixed values that add up to more than 1 are no probabilities.
+  for (const char* method : {"eq2", "eq3"}) {
+    Fitted above(std::string("man 2 dim 2 3 mod A B|A ") + method +
+                 " des [ -1 -1 0  0 0 0 ] sta B|A [ 0.6 0.6 0.4 0.3 0.3 0.4 ]\n"
+                 "dat [ 10 20 30 40 50 60 ]");
+    EXPECT_EQ(above.message,
+              "  Error: the fixed probabilities (des -1) of a column of B|A add up to more than 1")
+        << method;
+  }
+}
+
 TEST(IterationLog, NonFiniteLogLikelihoodStopsTheRun) {
   // Two counts of 1E308 overflow the sample size: no estimate can be a finite number.
   const std::string huge = "1" + std::string(308, '0');

@@ -52,9 +52,6 @@ TEST(FamilyRegistry, FamiliesNotBuiltYetStopTheRunAtOnce) {
   // current.
   EXPECT_EQ(FitWith(nullptr, "man 2 dim 2 2 mod {A,B} dat [ 1 2 3 4 ] wha h.txt"),
             "  Error: command wha needs an event history model (haz)");
-  EXPECT_EQ(
-      FitWith(nullptr, "man 1 dim 2 mod {A} haz A {A} rec 2 sim -10 s.dat dat [1 1 1\n2 2 0]"),
-      "  Error: simulation (sim) of event history models is" + not_available);
 }
 
 // Combinations whose parameters would not be identified, or which the M-step has no table for,

@@ -266,6 +266,46 @@ TEST(MultipleCorrespondenceAnalysis, HairEyeAndSexAsMjcaHasThem) {
                                       Printed(sign[1] * 1.0030690606, 3)}));
 }
 
+// Tied eigenvalues get the echelon basis of their space. UC Berkeley admissions (R's
+// UCBAdmissions as 4526 records): eigenvalues 3 mjca(records, lambda = "indicator")$sv^2, 1
+// threefold; dimensions 3 to 5 from e <- eigen(Z) of the report's matrix Z: with P the
+// projector on e$vectors[, 3:5], q = -P[, D1] / sqrt(P[D1, D1]), then the same for D2 on
+// P - q q', then for D3; x = q / sqrt(w), 0 for admission and gender. The table A (x) A,
+// A = (3 1; 1 3): ca(kronecker(A, A))$sv = (0.5, 0.5, 0.25); the tied space is spanned by
+// the contrasts (1, 1, -1, -1) and (1, -1, 1, -1), rows and columns alike.
+TEST(CorrespondenceAnalysis, TiedEigenvaluesGetTheEchelonBasisOfTheirSpace) {
+  const Analysed a(Example("cor_ucb"));
+  const std::vector<double> eigen = {1.678070231379470, 1.150915577683866, 1, 1, 1,
+                                     0.709759627740372, 0.461254563196286};
+  const double x[3][6] = {
+      {-1.4530426438, 1.9741748040, 0.18528834602, 0.44079808528, -0.13613446474, -0.33460466598},
+      {0, -0.72501787337, -0.17406046501, 1.9797668123, -1.3243830407, -0.29497570978},
+      {0, 0, -1.3888167356, 0.72030625082, 1.9021817541, -0.56921979234}};
+  ASSERT_EQ(a.document["dimensions"].size(), 7u);
+  for (int d = 0; d < 7; ++d) {
+    EXPECT_NEAR(a.document["dimensions"][d]["eigenvalue"].get<double>(), eigen[d], 1e-12) << d;
+  }
+  for (int d = 2; d < 5; ++d) {
+    for (int i = 0; i < 10; ++i) {
+      EXPECT_NEAR(a.document["categories"][i]["scores"][d].get<double>(),
+                  i < 4 ? 0 : x[d - 2][i - 4], 1e-9)
+          << d << " " << i;
+    }
+  }
+  const Analysed blocks(
+      "man 2\ndim 4 4\nlab A B\nmod {AB} cor(1 3)\ndat [ 9 3 3 1 3 9 1 3 3 1 9 3 1 3 3 9 ]");
+  const double r = std::sqrt(2.0);
+  const double y[3][4] = {{-r, 0, 0, r}, {0, -r, r, 0}, {-1, 1, 1, -1}};
+  for (int d = 0; d < 3; ++d) {
+    EXPECT_NEAR(blocks.document["dimensions"][d]["eigenvalue"].get<double>(), d < 2 ? 0.25 : 0.0625,
+                1e-15);
+    for (int i = 0; i < 8; ++i) {
+      EXPECT_NEAR(blocks.document["categories"][i]["scores"][d].get<double>(), y[d][i % 4], 1e-12)
+          << d << " " << i;
+    }
+  }
+}
+
 TEST(AssociationAnalysis, WeightedAndUniformAsTheDefinitionGives) {
   {
     // Hair by eye colour, margins as weights, three dimensions.

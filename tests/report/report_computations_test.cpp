@@ -49,7 +49,9 @@ TEST(ChiSquaredProbability, PublishedFivePercentPoints) {
 
 TEST(ChiSquaredProbability, ExactBranches) {
   EXPECT_EQ(ChiSquaredProbability(3, 0.0), 1.0);
-  EXPECT_EQ(ChiSquaredProbability(3, -1.0), 0.0);
+  // A statistic below 0 is a perfect fit up to rounding: every chi-squared value exceeds it.
+  EXPECT_EQ(ChiSquaredProbability(3, -1e-15), 1.0);
+  EXPECT_EQ(ChiSquaredProbability(3, -1.0), 1.0);
   EXPECT_EQ(ChiSquaredProbability(0, 0.0), 0.0);
   EXPECT_EQ(ChiSquaredProbability(0, 5.0), 0.0);
   EXPECT_EQ(ChiSquaredProbability(-2, 5.0), 0.0);
@@ -61,6 +63,14 @@ TEST(ChiSquaredProbability, ExactBranches) {
   EXPECT_EQ(ChiSquaredProbability(1, 1e-30), 1.0);
   EXPECT_EQ(ChiSquaredProbability(2, 200.0), 0.0);
   EXPECT_EQ(ChiSquaredProbability(60, 1.0), 1.0);
+  // Degrees of freedom beyond a 32-bit integer, and on both sides of the change of method
+  // (R 4: pchisq(x, df, lower.tail = FALSE)).
+  EXPECT_NEAR(ChiSquaredProbability(1000000, 1001000.0), 0.239676804825521, 1e-7);
+  EXPECT_NEAR(ChiSquaredProbability(1000000, 999000.0), 0.760176731459873, 1e-7);
+  EXPECT_NEAR(ChiSquaredProbability(1000001, 1001501.0), 0.14443560642534, 1e-7);
+  EXPECT_NEAR(ChiSquaredProbability(2000000, 2002000.0), 0.15865521363166, 1e-7);
+  const std::int64_t df = 5559060566555456;  // 3^33 cells less 67 parameters
+  EXPECT_NEAR(ChiSquaredProbability(df, df + 0.5 * std::sqrt(2.0 * df)), 0.308537536305175, 1e-7);
   // Non-finite statistics give 0, never NaN.
   EXPECT_EQ(ChiSquaredProbability(2, HUGE_VAL), 0.0);
   EXPECT_EQ(ChiSquaredProbability(2, std::nan("")), 0.0);

@@ -69,6 +69,16 @@ TEST(ReportRun, SwitchesLeaveSectionsOut) {
   ASSERT_EQ(quiet.status, kExitNormal);
   EXPECT_FALSE(quiet.Has("*** FREQUENCIES ***"));
   EXPECT_FALSE(quiet.Has("*** PSEUDO R-SQUARED MEASURES ***"));
+
+  // nlo keeps the input and the statistics only, also of a latent class model.
+  EngineRun latent(
+      "lat 1 man 3 dim 2 2 2 2 mod X A|X B|X C|X see 600 dat [ 40 10 12 8 9 11 10 50 ] nlo\n");
+  ASSERT_EQ(latent.status, kExitNormal);
+  EXPECT_TRUE(latent.Has("*** STATISTICS ***"));
+  for (const char* section : {"*** LOG-LINEAR PARAMETERS ***", "*** LATENT CLASS OUTPUT ***",
+                              "*** BIVARIATE RESIDUALS ***", "*** CLASSIFICATION ***"}) {
+    EXPECT_FALSE(latent.Has(section)) << section;
+  }
 }
 
 // Posterior class probabilities P(X = x | a, b) computed from the fitted tables the run left:

@@ -200,6 +200,40 @@ TEST(ResultsDocument, EventHistoryModelsGiveTheirRatesAndSurvival) {
   }
 }
 
+// Simulated data: a valid document that says so and, like the report, holds no figure that
+// compares the model with data: no likelihood, no fit, no frequencies, no events or exposures;
+// the probabilities are the model's (P(A) = 2/5, 3/5 in example simulate).
+TEST(ResultsDocument, SimulatedDataGiveNoFiguresOfData) {
+  const EngineRun table(WithJson("simulate"));
+  ASSERT_EQ(table.status, 0);
+  const Json document = ValidDocument(table, "simulate");
+  EXPECT_EQ(document["simulation"]["total"].get<double>(), 1000);
+  EXPECT_TRUE(document["simulation"]["expected"].get<bool>());
+  const Json& statistics = document["statistics"];
+  for (const char* key : {"log_likelihood", "bic_log_likelihood", "aic_log_likelihood"}) {
+    EXPECT_TRUE(statistics[key].is_null()) << key;
+  }
+  for (const char* key : {"x_squared", "l_squared", "dissimilarity_index", "bic_l_squared"}) {
+    EXPECT_FALSE(statistics.contains(key)) << key;
+  }
+  EXPECT_EQ(statistics["sample_size"].get<double>(), 1000);
+  EXPECT_TRUE(document["frequencies"].empty());
+  EXPECT_DOUBLE_EQ(document["probabilities"][0]["cells"][1]["probability"].get<double>(), 0.6);
+
+  const EngineRun histories(
+      "man 1\ndim 2\nlab A\nmod {A}\ntim 2 [0 2 4]\nhaz A {A, T}\nexp 1\nrec 50\n"
+      "sth A [ 0.1 0.3 ]\nsim 50 h.dat\nwjs results.json\n");
+  ASSERT_EQ(histories.status, 0);
+  const Json part = ValidDocument(histories, "histories")["event_history"];
+  EXPECT_FALSE(ValidDocument(histories, "histories")["statistics"].contains("hazard_model"));
+  ASSERT_EQ(part["cells"].size(), 4u);
+  for (const Json& cell : part["cells"]) {
+    EXPECT_TRUE(cell["events"].is_null());
+    EXPECT_TRUE(cell["exposure"].is_null());
+  }
+  EXPECT_DOUBLE_EQ(part["cells"][3]["rate"].get<double>(), 0.3);
+}
+
 // A run with cor: a valid document whose analysis takes the place of the statistics (its
 // figures are checked against R's with the analysis' own tests); a left-out analysis says why.
 TEST(ResultsDocument, CorrespondenceAnalysesGiveValidDocuments) {

@@ -10,6 +10,7 @@
 #include "core/format_real.h"
 #include "estimation/association_model.h"
 #include "estimation/families/families.h"
+#include "estimation/marginal_restrictions.h"
 #include "input/reader.h"
 
 namespace tav {
@@ -181,7 +182,7 @@ std::string Refused(const EstimationRun& run, int r) {
              "such a subtable is saturated but for its restrictions, so the term has no "
              "parameters left to estimate";
     }
-    if (table->MarSubmodel == 1) {
+    if (MarginalSaturated(model, t)) {
       return "association models (ass) are not possible beside mar() restrictions alone: such "
              "a subtable is saturated but for its restrictions, so the term has no parameters "
              "left to estimate";
@@ -203,8 +204,10 @@ std::string Unsupported(const EstimationRun& run, int r) {
   for (int t : TermTables(run, r)) {
     const Submodel* table = SubmodelAt(run.model, t);
     if (table == nullptr) continue;
+    // Beside mar() and model terms or designs (the marginal family, listed first, names the
+    // submodel's own terms; this names those of `all` aimed at it).
     if (table->MarSubmodel != 0) {
-      return "association models beside mar() restrictions and design effects are";
+      return "association models beside mar() restrictions and model terms or design effects are";
     }
     // The margin of the continuous covariate stays fixed at the data.
     if (!table->IsLogLinear()) return "association models in a subtable fixed at the data are";
@@ -226,13 +229,24 @@ class Association : public ModelFamily {
 
   void FitSubmodel(EstimationRun& run, int r) const override { FitAssociationTerms(run, r); }
 
-  // Per association term its association parameters (one, or one per group), then its row
-  // scores beyond the two that are fixed, for the models of digit 3 and up (R taken from the
-  // number of groups or design columns of a mapping or design).
+  // Per association term the directions in which its values move the cells once their
+  // location and scale are fixed (AssociationDirections): its association parameters, and the
+  // scores of the models of digit 3 and up, within the span of the groups or design columns
+  // that a mapping or design gives them. Before the terms are set up: its association
+  // parameters (one, or one per group), then its row scores beyond the two that are fixed.
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
     const Submodel* submodel = SubmodelAt(run.model, t);
     if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
     std::int64_t count = 0;
+    const std::vector<std::vector<AssociationWork>>& work = run.estimation.association_work;
+    if (!work.empty()) {
+      for (const std::vector<AssociationWork>& terms : work) {
+        for (const AssociationWork& w : terms) {
+          if (w.source == t) count += static_cast<std::int64_t>(AssociationDirections(w).size());
+        }
+      }
+      return count;
+    }
     for (int i = 0; i < submodel->AssocCount(); ++i) {
       const AssocEffect& term = submodel->assoc[i];
       const int given_rows = term.AssocDimensions[0];

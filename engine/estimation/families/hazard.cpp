@@ -30,12 +30,6 @@ class Hazard : public ModelFamily {
  public:
   std::string_view Name() const override { return "event history models"; }
 
-  // Simulation draws tables of counts; event histories it cannot draw.
-  std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
-    if (r != -1 || !run.history.HazardModel || run.settings.simulate_file.empty()) return "";
-    return "simulation (sim) of event history models is";
-  }
-
   // While the Newton-type iterations estimate the hazard part, they move its shapes too.
   void FitSubmodel(EstimationRun& run, int r) const override {
     if (!IsHazard(run, r)) return;

@@ -10,6 +10,7 @@
 #include "estimation/estimate.h"
 #include "estimation/families/families.h"
 #include "estimation/m_steps.h"
+#include "estimation/marginal_restrictions.h"
 
 namespace tav {
 namespace {
@@ -39,17 +40,13 @@ std::int64_t CountLogLinearParameters(const EstimationRun& run, int t) {
     return v == risk ? run.history.NonSelfTransitions : model.Dimension[v] - 1;
   };
 
-  bool all_designs_mar = true;
-  for (const Design& design : submodel.designs) {
-    all_designs_mar &=
-        design.family == DesignFamily::kMarginal && design.interaction == DesignInteraction::kA;
-  }
-  // A submodel with lin or log restrictions is saturated but for its restrictions (which the
-  // restriction family counts); its own flag decides, so that the other submodels of such a
-  // model keep the count of their model terms.
-  const bool every_subset = (submodel.IsLogLinear() || submodel.IsTied()) &&
-                            ((submodel.MarSubmodel == 1 && all_designs_mar) ||
-                             (submodel.MarSubmodel != 1 && submodel.LinLogSubmodel));
+  // A submodel with lin or log restrictions, or with mar restrictions and no model term or
+  // design beside them, is saturated but for its restrictions (which the restriction families
+  // count); its own flags decide, so that the other submodels of such a model keep the count of
+  // their model terms.
+  const bool every_subset =
+      (submodel.IsLogLinear() || submodel.IsTied()) &&
+      (MarginalSaturated(model, t) || (submodel.MarSubmodel != 1 && submodel.LinLogSubmodel));
 
   std::int64_t count = 0;
   if (every_subset) {
@@ -182,7 +179,11 @@ class LogLinear : public ModelFamily {
 
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
     const Submodel* submodel = SubmodelAt(run.model, t);
-    if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
+    // Submodels of restricted probabilities (eq2, eq3, or1, or2) are counted whole, the
+    // total of the first submodel included, with the restricted parameters of the set-up.
+    if (submodel == nullptr || submodel->IsSaturatedFixed() || submodel->HasRestrictedCells()) {
+      return 0;
+    }
     return CountLogLinearParameters(run, t);
   }
 

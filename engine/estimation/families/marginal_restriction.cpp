@@ -1,5 +1,6 @@
 // Marginal restrictions (mar): equations on the marginal distributions of a submodel whose
-// table is otherwise saturated, fitted by the projected Newton step of
+// table is otherwise saturated or follows the log-linear model of its model terms and design
+// effects (its own and those of `all` aimed at it), fitted by the projected Newton step of
 // estimation/marginal_restrictions.h in the submodel's visit. Each equation takes a parameter
 // away; its Lagrange multiplier is a parameter of the special-effect group, shown after the
 // submodel's table.
@@ -29,26 +30,32 @@ class MarginalRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "marginal restrictions"; }
 
-  // Marginal restrictions in a log-linear submodel whose table is saturated but for them, or
-  // beside design effects (cov, eff, fac, spe) and no model terms but the constant of the first
-  // submodel (the conditioning margin of another); not in `all`, the hazard part, a submodel of
-  // another kind, or beside association terms, lin() or log(), fix() or wei().
+  // Marginal restrictions in a log-linear submodel: its table saturated but for them, or
+  // beside model terms, design effects (cov, eff, fac, spe) and fixed cell weights (fix, wei).
+  // Refused where the submodel's table is not fitted by the marginal step alone: in a cum
+  // submodel (its cells are cumulative probabilities with a step of their own), beside
+  // association terms (their scores are fitted by a step of their own, which would move the
+  // table off the equations), and beside lin() or log() (their own step fits the same table to
+  // their equations alone, and each step would undo the other's). The input language admits
+  // mar() neither in `all` nor in the hazard part.
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
     const ModelState& model = run.model;
     const Submodel* submodel = SubmodelAt(model, r);
     if (submodel == nullptr || !HasMar(*submodel)) return "";
-    bool available = r < model.SubmodelCount && submodel->IsLogLinear() &&
-                     submodel->assoc.empty() && !submodel->LinLogSubmodel;
-    if (available && submodel->MarSubmodel != 1) {
-      available = model.CovariateCount == 0 && submodel->MarginCount() == 1 &&
-                  (r > 0 || TermText(model, submodel->EffectVariables[0]).empty());
-      for (const Design& design : submodel->designs) {
-        available = available && design.family != DesignFamily::kFixedWeights &&
-                    design.family != DesignFamily::kLinLog;
-      }
+    if (r >= model.SubmodelCount) return "mar() in all or haz is";
+    if (!submodel->IsLogLinear()) {
+      return "mar() in a cumulative subtable (cum), whose probabilities have a step of their own,"
+             " is";
     }
-    if (available) return "";
-    return "mar() beside other effects or restrictions of a subtable is";
+    if (!submodel->assoc.empty()) {
+      return "mar() beside association terms (ass) of its subtable, whose scores have a step of "
+             "their own, is";
+    }
+    if (submodel->LinLogSubmodel) {
+      return "mar() beside lin() or log() in its subtable (each fits the table to its own "
+             "restrictions alone) is";
+    }
+    return "";
   }
 
   void SetUp(EstimationRun& run) const override { SetUpMarginalRestrictions(run); }
@@ -56,8 +63,10 @@ class MarginalRestriction : public ModelFamily {
   // The submodel's step; a conditional submodel then gets its conditioning totals back.
   void FitSubmodel(EstimationRun& run, int r) const override {
     if (MarginalMultiplierCount(run, r) == 0) return;
-    // The start values of its design effects first, and of those of `all` aimed at it.
+    // The start values of its model terms and design effects first, and of the designs of
+    // `all` aimed at it.
     if (run.IterationCount <= 0) {
+      ProjectStartTable(run, r);
       FitDesignEffects(run, r);
       const int all = run.model.SubmodelCount + 1;
       if (all < static_cast<int>(run.estimation.design_work.size())) {
