@@ -178,6 +178,12 @@ void FitFromRandomStarts(RunState& run) {
                                  model.SubmodelCount + (run.history.HazardModel ? 1 : 0));
   bool any_random = false;
   for (int r = 0; r < submodels; ++r) any_random |= model.submodels[r].random_start;
+  // A simulation draws data from the start values and estimates nothing.
+  if (!run.settings.simulate_file.empty()) {
+    StopRun(
+        "  Error: command rst cannot be used with sim: simulated data are drawn from the start "
+        "values, not estimated");
+  }
   if (!any_random) StopRun("  Error: command rst needs random start values (see ran)");
 
   const std::vector<std::int32_t> seeds =

@@ -198,6 +198,12 @@ TEST(RandomStarts, RefusedWithoutRandomStartValues) {
                 "dat [ 32 18 12 38 ]\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.log.back(), "Error: command rst needs random start values (see ran)");
+
+  EngineRun simulated("man 2\ndim 2 2\nlab A B\nmod {A,B}\nrst 5\nsim 10 drawn.dat\n");
+  EXPECT_EQ(simulated.status, 1);
+  EXPECT_EQ(simulated.log.back(),
+            "Error: command rst cannot be used with sim: simulated data are drawn from the start "
+            "values, not estimated");
 }
 
 }  // namespace
