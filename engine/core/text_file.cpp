@@ -1,7 +1,9 @@
 #include "core/text_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cwctype>
 #include <system_error>
 
 #if defined(_WIN32)
@@ -41,6 +43,24 @@ std::string ResolvedDestination(const std::string& path) {
   if (!std::filesystem::is_symlink(path, error)) return path;
   const auto target = std::filesystem::canonical(path, error);
   return error ? path : target.string();
+}
+
+// The absolute name of a file with its existing part's links followed and "." and ".." taken
+// out, so that every spelling of one name gives the same path. A link whose target does not
+// exist yet leads to that target, where writing through the link would put the file.
+std::filesystem::path FullName(const std::filesystem::path& name, std::error_code& error) {
+  namespace fs = std::filesystem;
+  fs::path path = fs::absolute(name, error);
+  if (error) return {};
+  for (int hop = 0; hop < 40; ++hop) {  // as many hops as the system follows
+    std::error_code link_error;
+    if (!fs::is_symlink(path, link_error) || fs::exists(path, link_error)) break;
+    const fs::path target = fs::read_symlink(path, link_error);
+    if (link_error) break;
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  path = fs::weakly_canonical(path, error);
+  return error ? fs::path() : path.lexically_normal();
 }
 
 bool IsOtherThanRegularFile(const std::string& path) {
@@ -214,10 +234,23 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     const bool same = std::filesystem::equivalent(a, b, error);
     return !error && same;
   }
-  const auto canonical_a = std::filesystem::weakly_canonical(a, error);
-  if (error) return false;
-  const auto canonical_b = std::filesystem::weakly_canonical(b, error);
-  return !error && canonical_a == canonical_b;
+  std::error_code error_a;
+  std::error_code error_b;
+  const auto full_a = FullName(a, error_a);
+  const auto full_b = FullName(b, error_b);
+  if (error_a || error_b) return false;
+#if defined(_WIN32)
+  // The file system ignores case: so does the comparison.
+  const std::wstring& name_a = full_a.native();
+  const std::wstring& name_b = full_b.native();
+  return name_a.size() == name_b.size() &&
+         std::equal(name_a.begin(), name_a.end(), name_b.begin(), [](wchar_t x, wchar_t y) {
+           return std::towupper(static_cast<std::wint_t>(x)) ==
+                  std::towupper(static_cast<std::wint_t>(y));
+         });
+#else
+  return full_a == full_b;
+#endif
 }
 
 }  // namespace tav

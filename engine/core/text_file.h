@@ -111,8 +111,9 @@ class TextFile {
   WriteFaults* faults_ = nullptr;
 };
 
-// True when the two names lead to the same file: the same existing file, or, when one does not
-// exist yet, the same absolute path.
+// True when the two names lead to the same file, however spelled: the same existing file (device
+// and inode), or, when one does not exist yet, the same absolute path once links, "." and ".."
+// are resolved (regardless of case on Windows).
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 }  // namespace tav

@@ -106,6 +106,7 @@ struct Settings {
   std::vector<MarginalRequest> marginal_requests;  // wma, at most 101
 
   std::vector<StartValueRequest> start_values;
+  std::vector<std::string> start_value_files;  // the files `sta` and `sth` read their values from
 
   // The data and design files named by `dat` and `des` (empty when inline or not given).
   std::string data_file;

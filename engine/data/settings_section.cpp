@@ -272,6 +272,7 @@ void ParseStartValues(DataRun& run, bool hazard) {
     OpenTextFile(run, run.DataFile, values_word, "r");
     ReadValueList(run, run.DataFile, request.values, log_scale);
     run.DataFile.Close();
+    run.settings.start_value_files.push_back(values_word);
   }
 
   std::vector<StartValueRequest>& requests = run.settings.start_values;
@@ -361,16 +362,19 @@ std::filesystem::path NamedPath(const DataRun& run, const std::string& name) {
 }
 
 // No file the run writes may replace another file of the run: the report and the log must not
-// name the data or design file, and a result file must name neither a file the run reads (the
-// input, data and design files), nor the report or the log, nor another result file (a
-// repeated `wma` name appends to its own file).
+// name the data, design or start-value files, and a result file must name neither a file the run
+// reads (the input, data, design and start-value files), nor the report or the log, nor another
+// result file (a repeated `wma` name appends to its own file).
 void CheckResultFiles(const DataRun& run) {
   const Settings& settings = run.settings;
   std::vector<std::filesystem::path> kept;  // the files a result file must not name
   if (!run.InputFileName.empty()) kept.emplace_back(run.InputFileName);
-  std::vector<std::pair<std::string, std::string>> inputs;  // data and design files
+  std::vector<std::pair<std::string, std::string>> inputs;  // data, design, start values
   if (!settings.data_file.empty()) inputs.emplace_back("data", settings.data_file);
   if (!settings.design_file.empty()) inputs.emplace_back("design", settings.design_file);
+  for (const std::string& file : settings.start_value_files) {
+    inputs.emplace_back("start-value", file);
+  }
   std::vector<std::pair<std::string, std::string>> written;  // report and log
   if (!run.OutputFileName.empty()) written.emplace_back("report", run.OutputFileName);
   if (run.WritesLogFile()) written.emplace_back("log", run.LogFileName());

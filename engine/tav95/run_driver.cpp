@@ -45,13 +45,16 @@ void OpenLogFile(RunState& run) {
   }
 }
 
-// The log names neither the data nor the design file (OpenLogFile has refused the input and the
-// report already), so it may be emptied and written.
+// The log names none of the data, design and start-value files (OpenLogFile has refused the
+// input and the report already), so it may be emptied and written.
 bool LogMayBeWritten(const RunState& run) {
   const std::string log = run.LogFileName();
   const std::string prefix = run.InputPrefix();
-  for (const std::string* name : {&run.settings.data_file, &run.settings.design_file}) {
-    if (!name->empty() && SameFile(log, prefix + *name)) return false;
+  std::vector<std::string> read = run.settings.start_value_files;
+  read.push_back(run.settings.data_file);
+  read.push_back(run.settings.design_file);
+  for (const std::string& name : read) {
+    if (!name.empty() && SameFile(log, prefix + name)) return false;
   }
   return true;
 }

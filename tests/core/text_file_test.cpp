@@ -49,6 +49,21 @@ TEST(TextFile, AppendingStartsFromTheDestinationAndLinksStayLinks) {
   EXPECT_EQ(ReadFile(target), "run 1\nrun 2\n");
 }
 
+// The spellings through "./", ".." and linked folders are run through the program in the
+// file-safety test; here the links to files: a hard link, and a link whose target is yet to be
+// written (writing through it creates the target).
+TEST(TextFile, SameFileFollowsLinksToFilesThatExistOrNot) {
+  TempDir dir;
+  const std::string data = dir.Write("data.txt", "1\n");
+  fs::create_hard_link(data, dir.path() / "hard.txt");
+  EXPECT_TRUE(SameFile(dir.File("hard.txt"), data));
+  fs::create_directory(dir.path() / "sub");
+  fs::create_symlink("../later.txt", dir.path() / "sub" / "dangling.txt");
+  EXPECT_TRUE(SameFile(dir.File("sub/dangling.txt"), dir.File("later.txt")));
+  EXPECT_FALSE(SameFile(dir.File("sub/dangling.txt"), data));
+  EXPECT_FALSE(SameFile(dir.File("later.txt"), dir.File("later.txt.bak")));
+}
+
 TEST(TextFile, FailedWritesAreReportedAtClose) {
   TempDir dir;
   const std::string path = dir.Write("result.txt", "kept\n");

@@ -76,6 +76,56 @@ refused(ARGS wselog.inp z.out -log TEXT "Result file tav.log would overwrite a f
 expect(NOT EXISTS ${guard}/x.out AND NOT EXISTS ${guard}/z.out AND NOT EXISTS ${guard}/fresh.out
        MESSAGE "a refused run wrote its report")
 
+# One file under other names is still one file, whether it exists yet or not: "./", the full
+# path, a detour through "..", a linked folder. Every pair of files a run reads or writes is
+# refused as when both names are spelled alike.
+file(MAKE_DIRECTORY ${guard}/sub)
+file(CREATE_LINK ${guard} ${guard}/linked SYMBOLIC)
+file(WRITE ${guard}/start.txt "1 1\n")
+file(WRITE ${guard}/des.inp "man 2 dim 2 2 mod {A,B,cov(AB 1)} des design.txt dat data.txt\n")
+file(WRITE ${guard}/design.txt "1 2 2 4\n")
+foreach(at "./" "${guard}/" "sub/../" "linked/" "linked/sub/../")
+  refused(ARGS model.inp fresh.out ./ ${at}fresh.out -log
+          TEXT "Log file and report file are the same file fresh.out")
+  refused(ARGS model.inp ${at}model.inp TEXT "Report file would overwrite the input file ${at}model.inp")
+  refused(ARGS model.inp ${at}data.txt TEXT "Report file would overwrite the data file data.txt")
+  refused(ARGS model.inp x.out ./ ${at}data.txt -log
+          TEXT "Log file would overwrite the data file data.txt")
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wjs ${at}r.out\n")
+  refused(ARGS pair.inp r.out TEXT "Result file ${at}r.out would overwrite a file of this run")
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wfi r.txt wjs ${at}r.txt\n")
+  refused(ARGS pair.inp p.out TEXT "Result file ${at}r.txt would overwrite a file of this run")
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wfr ${at}data.txt\n")
+  refused(ARGS pair.inp p.out TEXT "Result file ${at}data.txt would overwrite a file of this run")
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wse ${at}pair.inp\n")
+  refused(ARGS pair.inp p.out TEXT "Result file ${at}pair.inp would overwrite a file of this run")
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wpa p.log\n")
+  refused(ARGS pair.inp p.out ./ ${at}p.log -log
+          TEXT "Result file p.log would overwrite a file of this run")
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} sim 10 ${at}s.out\n")
+  refused(ARGS pair.inp s.out TEXT "Result file ${at}s.out would overwrite a file of this run")
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} sim 10 ${at}data.txt dat data.txt\n")
+  refused(ARGS pair.inp p.out TEXT "Result file ${at}data.txt would overwrite a file of this run")
+  refused(ARGS des.inp ${at}design.txt TEXT "Report file would overwrite the design file design.txt")
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} sta A ${at}start.txt dat data.txt\n")
+  refused(ARGS pair.inp start.txt TEXT "Report file would overwrite the start-value file ${at}start.txt")
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} sta A start.txt dat data.txt wjs ${at}start.txt\n")
+  refused(ARGS pair.inp p.out ./ ${at}start.txt -log
+          TEXT "Log file would overwrite the start-value file start.txt")
+  refused(ARGS pair.inp p.out TEXT "Result file ${at}start.txt would overwrite a file of this run")
+  set(ENV{TAV_RESULTS_JSON} ${at}doc.json)
+  refused(ARGS model.inp doc.json
+          TEXT "Results document ${at}doc.json (TAV_RESULTS_JSON) would overwrite a file of this run")
+  unset(ENV{TAV_RESULTS_JSON})
+  file(READ ${guard}/start.txt start)
+  file(READ ${guard}/design.txt design)
+  expect(start STREQUAL "1 1\n" AND design STREQUAL "1 2 2 4\n"
+         MESSAGE "${at}: the start-value or design file changed")
+  foreach(name fresh.out r.out r.txt s.out p.out doc.json)
+    expect(NOT EXISTS ${guard}/${name} MESSAGE "${at}: a refused run wrote ${name}")
+  endforeach()
+endforeach()
+
 # A log that another run holds is refused at once and left as it was.
 find_program(FLOCK flock)
 if(FLOCK)
