@@ -389,7 +389,8 @@ void CheckResultFiles(const DataRun& run) {
   }
   for (const auto& written_file : written) kept.emplace_back(written_file.second);
 
-  // The result files, each once: wse and wsd share theirs, and wma may repeat its own.
+  // The result files, each once: wse and wsd share theirs, and wma may repeat its own, under any
+  // spelling.
   std::vector<std::string> results;
   std::vector<std::string Settings::*> taken;
   for (const FileCommand& command : kFileCommands) {
@@ -399,9 +400,10 @@ void CheckResultFiles(const DataRun& run) {
   }
   std::vector<std::string> marginal;
   for (const MarginalRequest& request : settings.marginal_requests) {
-    if (std::find(marginal.begin(), marginal.end(), request.file) == marginal.end()) {
-      marginal.push_back(request.file);
-    }
+    const auto same = [&](const std::string& name) {
+      return SameFile(NamedPath(run, name), NamedPath(run, request.file));
+    };
+    if (std::none_of(marginal.begin(), marginal.end(), same)) marginal.push_back(request.file);
   }
   results.insert(results.end(), marginal.begin(), marginal.end());
   results.push_back(settings.simulate_file);

@@ -5,6 +5,7 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
+#include "core/text_file.h"
 #include "estimation/hazard_model.h"
 #include "report/report_computations.h"
 
@@ -233,7 +234,10 @@ void WriteResultFiles(RunState& run) {
   for (std::size_t i = 0; i < requests.size(); ++i) {
     const MarginalRequest& request = requests[i];
     bool repeated = false;
-    for (std::size_t j = 0; j < i; ++j) repeated = repeated || requests[j].file == request.file;
+    for (std::size_t j = 0; j < i && !repeated; ++j) {
+      repeated = requests[j].file == request.file ||
+                 SameFile(run.FilePrefix + requests[j].file, run.FilePrefix + request.file);
+    }
     const char* mode = repeated ? "a" : "w";
     double cells = 1;
     for (int v = 0; v < model.VariableCount; ++v) {

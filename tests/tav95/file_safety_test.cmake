@@ -113,6 +113,14 @@ foreach(at "./" "${guard}/" "sub/../" "linked/" "linked/sub/../")
   refused(ARGS pair.inp p.out ./ ${at}start.txt -log
           TEXT "Log file would overwrite the start-value file start.txt")
   refused(ARGS pair.inp p.out TEXT "Result file ${at}start.txt would overwrite a file of this run")
+  # A wma file named twice, however spelled, gets both margins.
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wma A m.txt wma B ${at}m.txt\n")
+  execute_process(COMMAND ${TAV95} pair.inp m.out WORKING_DIRECTORY ${guard}
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE err)
+  file(READ ${guard}/m.txt margins)
+  expect(status EQUAL 0 AND margins MATCHES "^[^\n]+\n[^\n]+\n\n[^\n]+\n[^\n]+\n\n$"
+         MESSAGE "${at}: wma m.txt and ${at}m.txt gave status ${status} (${err}) and '${margins}'")
+  file(REMOVE ${guard}/m.txt ${guard}/m.out)
   set(ENV{TAV_RESULTS_JSON} ${at}doc.json)
   refused(ARGS model.inp doc.json
           TEXT "Results document ${at}doc.json (TAV_RESULTS_JSON) would overwrite a file of this run")
