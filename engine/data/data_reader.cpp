@@ -132,6 +132,10 @@ class TableReader {
         for (std::int64_t c = 0; c < cells; ++c) {
           for (int t = 0; t < time_points; ++t) {
             double value = ReadReal(run_, source_);
+            // Digits beyond the range of a double: the count itself cannot be kept.
+            if (!std::isfinite(value)) {
+              StopRun("  Error: number too large when reading " + run_.CommandName);
+            }
             if (events) {
               value += run_.settings.added_constant;
               if (value < 0) StopRun("  Error: negative observed frequency");
