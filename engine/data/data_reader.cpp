@@ -265,9 +265,15 @@ class RecordReader {
     return value;
   }
 
+  // A count, covariate value, time or number of events; digits beyond the range of a double
+  // stop the run, as they do in a table.
   double ReadNumber() {
     ++fields_;
-    return ReadReal(run_, source_);
+    const double value = ReadReal(run_, source_);
+    if (!std::isfinite(value)) {
+      StopRun("  Error: number too large when reading " + run_.CommandName);
+    }
+    return value;
   }
 
   std::int32_t ReadState(std::int64_t r) {

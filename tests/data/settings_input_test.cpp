@@ -191,6 +191,11 @@ TEST(SettingsInput, ImpossibleSettingsStopTheRun) {
   const testing::EngineRun huge(model + "dat [ 32 18 12 " + std::string(310, '9') + " ]\n");
   EXPECT_EQ(huge.status, 1);
   EXPECT_EQ(message(huge), "Error: number too large when reading observed frequencies");
+  const testing::EngineRun record(
+      "man 2\ndim 2 2\nlab A B\nmod {A,B}\nrec 2\nrco\ndat [\n1 1 5\n2 2 " + std::string(310, '9') +
+      "\n]\n");
+  EXPECT_EQ(record.status, 1);
+  EXPECT_EQ(message(record), "Error: number too large when reading data");
   const testing::EngineRun start("man 2\ndim 2 2\nlab A B\nmod {A,B} nra\nite 0\n" + data);
   ASSERT_EQ(start.status, 0);
   EXPECT_NEAR(start.Statistic("L-squared"), 18.1796, 5e-5);
