@@ -132,6 +132,10 @@ class TableReader {
         for (std::int64_t c = 0; c < cells; ++c) {
           for (int t = 0; t < time_points; ++t) {
             double value = ReadReal(run_, source_);
+            // Digits beyond the range of a double: the count itself cannot be kept.
+            if (!std::isfinite(value)) {
+              StopRun("  Error: number too large when reading " + run_.CommandName);
+            }
             if (events) {
               value += run_.settings.added_constant;
               if (value < 0) StopRun("  Error: negative observed frequency");
@@ -261,9 +265,15 @@ class RecordReader {
     return value;
   }
 
+  // A count, covariate value, time or number of events; digits beyond the range of a double
+  // stop the run, as they do in a table.
   double ReadNumber() {
     ++fields_;
-    return ReadReal(run_, source_);
+    const double value = ReadReal(run_, source_);
+    if (!std::isfinite(value)) {
+      StopRun("  Error: number too large when reading " + run_.CommandName);
+    }
+    return value;
   }
 
   std::int32_t ReadState(std::int64_t r) {

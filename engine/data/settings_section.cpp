@@ -356,6 +356,20 @@ const RealCommand kRealCommands[] = {
     {"st2", &Settings::restriction_step_min},
 };
 
+// Whether value has a meaning for the real-valued setting key. Step sizes divide parameter
+// changes: a divisor of 0 or below would make every step infinite. A negative number of
+// iterations or of inner passes would leave the model unfitted while the report shows it as a
+// fit (ite 0 is the model at its start values); the M-step cycles of an iteration are counted
+// whole, from 1. The convergence criterion may be 0 or below: the iterations then run to `ite`.
+bool RealSettingPossible(const std::string& key, double value) {
+  if (!std::isfinite(value)) return false;
+  if (key == "ste" || key == "st1" || key == "st2") return value > 0;
+  if (key == "ite") return value >= 0;
+  if (key == "oit") return value >= 1;
+  if (key == "mit") return value >= 1 && value == std::floor(value);
+  return true;
+}
+
 // The path under which a file named in the input is opened.
 std::filesystem::path NamedPath(const DataRun& run, const std::string& name) {
   return std::filesystem::path(run.FilePrefix + name);
@@ -490,6 +504,10 @@ void ParseNewton(DataRun& run) {
   }
   Settings& settings = run.settings;
   settings.newton_start_iteration = ReadReal(run, run.InputFile);
+  // Iterations are counted from 0: a switch before the first has no meaning.
+  if (!(settings.newton_start_iteration >= 0) || !std::isfinite(settings.newton_start_iteration)) {
+    StopRun("  Error: impossible value in command new");
+  }
   const std::int32_t code = ReadInteger(run, run.InputFile);
   if (code < 1 || code > 6) StopRun("  Error: impossible value in command new");
   if (code <= 4) {
@@ -543,8 +561,13 @@ void ParseMarginalRequest(DataRun& run) {
 
 void ParseSimulation(DataRun& run) {
   Settings& settings = run.settings;
+  // The number of records (or, negative, the total of the expected data): a 32-bit count, and
+  // data of size 0 are none.
   const double count = std::round(ReadReal(run, run.InputFile));
-  settings.simulate_count = static_cast<std::int32_t>(std::clamp(count, -kInt32Max, kInt32Max));
+  if (count == 0 || !(std::fabs(count) <= kInt32Max)) {
+    StopRun("  Error: impossible value in command sim");
+  }
+  settings.simulate_count = static_cast<std::int32_t>(count);
   const std::string file = ReadFileName(run.InputFile);
   if (NotAName(file)) StopRun("  Error: file to write simulated data not specified");
   settings.simulate_file = file;
@@ -583,10 +606,9 @@ bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
   for (const RealCommand& real_command : kRealCommands) {
     if (key == real_command.key) {
       const double value = ReadReal(run, in);
-      // Step sizes divide parameter changes: a divisor of 0 or below has no meaning (and
-      // would make every step infinite).
-      const bool divisor = key == "ste" || key == "st1" || key == "st2";
-      if (divisor && !(value > 0)) StopRun("  Error: impossible value in command " + command);
+      if (!RealSettingPossible(key, value)) {
+        StopRun("  Error: impossible value in command " + command);
+      }
       settings.*real_command.value = value;
       return true;
     }
@@ -627,7 +649,10 @@ bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
     }
     settings.random_starts = starts;
   } else if (key == "st3") {
-    settings.restriction_step_interval = ReadInteger(run, in);
+    // 0: the step of the restrictions is never halved.
+    const int interval = ReadInteger(run, in);
+    if (interval < 0) StopRun("  Error: impossible value in command " + command);
+    settings.restriction_step_interval = interval;
   } else if (key == "new") {
     ParseNewton(run);
   } else if (key == "dum") {

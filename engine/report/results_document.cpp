@@ -15,6 +15,73 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// The length of the well-formed UTF-8 sequence at text[i] (shortest form, no surrogates, at
+// most U+10FFFF), or 0 when the byte there begins none.
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t i) {
+  const auto byte = [&](std::size_t k) {
+    return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
+  };
+  const unsigned lead = byte(i);
+  std::size_t length = 0;
+  unsigned low = 0x80;  // the range of the second byte
+  unsigned high = 0xBF;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;
+  if (length == 0 || byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// text with every byte that is not part of a well-formed UTF-8 sequence written as the four
+// characters \xHH (upper-case hexadecimal); well-formed text is returned unchanged. Labels of
+// different bytes thus stay different in the document.
+std::string EscapeInvalidUtf8(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8SequenceLength(text, i);
+    if (length > 0) {
+      escaped.append(text, i, length);
+      i += length;
+      continue;
+    }
+    const auto value = static_cast<unsigned char>(text[i++]);
+    escaped += "\\x";
+    escaped += kHex[value >> 4];
+    escaped += kHex[value & 15];
+  }
+  return escaped;
+}
+
+// EscapeInvalidUtf8 on every string and key of the document.
+void EscapeStrings(Json& value) {
+  if (value.is_string()) {
+    std::string& text = value.get_ref<std::string&>();
+    text = EscapeInvalidUtf8(text);
+  } else if (value.is_array()) {
+    for (Json& element : value) EscapeStrings(element);
+  } else if (value.is_object()) {
+    bool keys_kept = true;
+    for (auto& [key, element] : value.items()) {
+      EscapeStrings(element);
+      keys_kept = keys_kept && EscapeInvalidUtf8(key) == key;
+    }
+    if (keys_kept) return;
+    Json escaped = Json::object();
+    for (auto& [key, element] : value.items()) escaped[EscapeInvalidUtf8(key)] = std::move(element);
+    value = std::move(escaped);
+  }
+}
+
 // A number, or null when it is not finite.
 Json Number(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
 
@@ -449,7 +516,8 @@ void FinishResultsDocument(RunState& run) {
     iterations.push_back(line);
   }
   root["iterations"] = iterations;
-  // Labels that are not UTF-8 get the replacement character rather than stop the writer.
+  // Labels are bytes: those that are not UTF-8 are escaped, so that the document is UTF-8.
+  EscapeStrings(root);
   const std::string text = root.dump(1, ' ', false, Json::error_handler_t::replace);
   run.results.reset();
   // The wjs file under the run's prefix, the environment's path as it stands.

@@ -167,6 +167,40 @@ TEST(SettingsInput, StepSizesAndThreadsWithinTheirRange) {
   EXPECT_EQ(Error(base + "threads 4"), "");
 }
 
+// Settings without a meaning stop the whole run before anything is estimated: ite -1 once gave
+// the report of a perfect fit, mit 0 an unfitted model, sim 0 a file of cells without counts, a
+// sim count beyond 32 bits was cut silently, and a count beyond the range of a double ended in
+// a log-likelihood that was no number. ite 0 stays the model at its start values: without random
+// ones (nra) uniform, so L-squared = 2 * sum n log(n / 25) = 18.1796 for the 100 cases below
+// (worked out by hand).
+TEST(SettingsInput, ImpossibleSettingsStopTheRun) {
+  const std::string model = "man 2\ndim 2 2\nlab A B\nmod {A,B}\nsee 7\n";
+  // The log ends with the message and the line of the input it was met on.
+  const auto message = [](const testing::EngineRun& run) {
+    return run.log.size() < 2 ? std::string() : run.log[run.log.size() - 2];
+  };
+  const std::string data = "dat [ 32 18 12 38 ]\n";
+  for (const std::string setting :
+       {"ite -1", "iterations -1", "mit 0", "mit -3", "mit 1.5", "oit 0", "st3 -2", "new -1 1",
+        "sim 10000000000000 s.dat", "sim 0.4 s.dat"}) {
+    const testing::EngineRun run(model + setting + "\n" + data);
+    EXPECT_EQ(run.status, 1) << setting;
+    EXPECT_EQ(message(run),
+              "Error: impossible value in command " + setting.substr(0, setting.find(' ')));
+  }
+  const testing::EngineRun huge(model + "dat [ 32 18 12 " + std::string(310, '9') + " ]\n");
+  EXPECT_EQ(huge.status, 1);
+  EXPECT_EQ(message(huge), "Error: number too large when reading observed frequencies");
+  const testing::EngineRun record(
+      "man 2\ndim 2 2\nlab A B\nmod {A,B}\nrec 2\nrco\ndat [\n1 1 5\n2 2 " + std::string(310, '9') +
+      "\n]\n");
+  EXPECT_EQ(record.status, 1);
+  EXPECT_EQ(message(record), "Error: number too large when reading data");
+  const testing::EngineRun start("man 2\ndim 2 2\nlab A B\nmod {A,B} nra\nite 0\n" + data);
+  ASSERT_EQ(start.status, 0);
+  EXPECT_NEAR(start.Statistic("L-squared"), 18.1796, 5e-5);
+}
+
 // mem sets the memory budget (megabytes, at least 1) for what comes after it: a table of
 // 160,000 observed cells takes more than 1 MB.
 TEST(SettingsInput, MemorySetsTheBudgetOfTheDataThatFollow) {

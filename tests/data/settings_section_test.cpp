@@ -500,9 +500,12 @@ TEST(SettingData, SimulationNeedsNoData) {
   Pass negative;
   ASSERT_EQ(negative.Settings("sim -1000 sim.dat"), "");
   EXPECT_EQ(negative.settings().simulate_count, -1000);
-  Pass huge;
-  ASSERT_EQ(huge.Settings("sim 1" + std::string(30, '0') + " sim.dat"), "");
-  EXPECT_EQ(huge.settings().simulate_count, std::numeric_limits<std::int32_t>::max());
+  // Beyond a 32-bit count: refused, not cut down.
+  EXPECT_EQ(Pass().Settings("sim 1" + std::string(30, '0') + " sim.dat"),
+            "  Error: impossible value in command sim");
+  Pass largest;
+  ASSERT_EQ(largest.Settings("sim -2147483647 sim.dat"), "");
+  EXPECT_EQ(largest.settings().simulate_count, -2147483647);
   EXPECT_EQ(Pass().Settings("sim 10"), "  Error: file to write simulated data not specified");
   EXPECT_EQ(Pass().Settings("sim 10 ite 4"), "  Error: file to write simulated data not specified");
   EXPECT_EQ(Pass().Settings("dat d.txt sim 10 d.txt"),

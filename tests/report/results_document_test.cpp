@@ -255,6 +255,21 @@ TEST(ResultsDocument, CorrespondenceAnalysesGiveValidDocuments) {
   }
 }
 
+// Labels that are not UTF-8 (the bytes C3 and E2 82, sequences cut short) are written as \xHH
+// escapes, so the two variables keep different labels in a document that parses as UTF-8; the
+// valid label of the bytes C3 A9 (an e with an acute accent) keeps its bytes.
+TEST(ResultsDocument, LabelsThatAreNotUtf8StayDistinct) {
+  const EngineRun run(
+      "man 3\ndim 2 2 2\nlab \xc3 \xe2\x82 \xc3\xa9\nmod {\xc3,\xe2\x82,\xc3\xa9}\n"
+      "wjs results.json\ndat [ 1 2 3 4 5 6 7 8 ]\n");
+  ASSERT_EQ(run.status, 0);
+  const Json variables = ValidDocument(run, "labels")["model"]["variables"];
+  ASSERT_EQ(variables.size(), 3u);
+  EXPECT_EQ(variables[0]["label"], "\\xC3");
+  EXPECT_EQ(variables[1]["label"], "\\xE2\\x82");
+  EXPECT_EQ(variables[2]["label"], "\xc3\xa9");
+}
+
 // R's jsonlite reads the document as a user would (README's three lines), where it is installed:
 // the L-squared, the seed and the first conditional probability come out as the engine wrote
 // them, to the last digit.
