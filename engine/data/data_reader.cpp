@@ -623,13 +623,9 @@ void SetTotals(DataRun& run) {
 
 void ReadData(DataRun& run, TextFile& source, bool inline_data) {
   DataStore& data = run.data;
-  data.entry_count.clear();
-  data.entry_subgroup.clear();
-  data.entry_cell.clear();
-  data.episodes.clear();
+  data.ClearEntries();
   data.covariate_value.clear();
   data.found_subgroup_count = 0;
-  data.latent_scratch_written = false;
   data.entry_categories.clear();
   data.category_items = std::clamp(run.model.ManifestCount, 0, kVectorSize);
   int largest = 1;

@@ -60,6 +60,14 @@ struct DataStore {
   bool latent_scratch_written = false;
 
   std::int64_t EntryCount() const { return static_cast<std::int64_t>(entry_count.size()); }
+  // Empties the entries and their episodes, which then have no scratch file of latent classes.
+  void ClearEntries() {
+    entry_count.clear();
+    entry_subgroup.clear();
+    entry_cell.clear();
+    episodes.clear();
+    latent_scratch_written = false;
+  }
 
   // Category of manifest variable k (from 0) of entry e.
   int EntryCategory(std::int64_t e, int k) const {

@@ -695,12 +695,8 @@ void FinishSettings(DataRun& run, const PassState& pass) {
     // The model is evaluated at its start values, with a total of 1, and no data of the input
     // reach the estimation: they are not the data of this run.
     DataStore& data = run.data;
-    data.entry_count.clear();
-    data.entry_subgroup.clear();
-    data.entry_cell.clear();
+    data.ClearEntries();
     data.entry_categories.clear();
-    data.episodes.clear();
-    data.latent_scratch_written = false;
     data.subgroup_total.assign(data.subgroup_total.size(), 0.0);
     data.total_count = 1;
     if (!covariate_values) run.history.RecordCount = 0;

@@ -29,12 +29,6 @@ std::vector<RestrictedSubmodel> RestrictedSubmodels(const ModelState& model) {
   return list;
 }
 
-std::int32_t ClassOf(const ModelState& model, std::int64_t index) {
-  return index < static_cast<std::int64_t>(model.RestrictionClass.size())
-             ? model.RestrictionClass[index]
-             : 0;
-}
-
 // Column totals of the expected cells over the conditioning margin of every eq2/eq3
 // submodel, at its first_condition_cell; the single column of submodel 0 holds N.
 void ExpectedColumnTotals(EstimationRun& run) {
@@ -147,7 +141,7 @@ void FitEqualityRestrictions(EstimationRun& run) {
     std::vector<double> fixed_expected(columns, 0.0);
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (std::int64_t c = 0; c < cells; ++c) {
-      if (ClassOf(model, item.first + c) != -1) continue;
+      if (RestrictionClassOf(model, item.first + c) != -1) continue;
       const std::int32_t j = model.RestrictionColumn[item.first + c];
       fixed_fitted[j] += fitted[submodel.first_cell + c];
       fixed_expected[j] += expected[submodel.first_cell + c];
@@ -167,7 +161,7 @@ void FitEqualityRestrictions(EstimationRun& run) {
     const Submodel& submodel = model.submodels[item.r];
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (std::int64_t c = 0; c < cells; ++c) {
-      const std::int32_t k = ClassOf(model, item.first + c);
+      const std::int32_t k = RestrictionClassOf(model, item.first + c);
       if (k < 1) continue;
       const std::int32_t j = model.RestrictionColumn[item.first + c];
       set_expected[k] += expected[submodel.first_cell + c];
@@ -178,7 +172,7 @@ void FitEqualityRestrictions(EstimationRun& run) {
     const Submodel& submodel = model.submodels[item.r];
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (std::int64_t c = 0; c < cells; ++c) {
-      const std::int32_t k = ClassOf(model, item.first + c);
+      const std::int32_t k = RestrictionClassOf(model, item.first + c);
       if (k >= 1) fitted[submodel.first_cell + c] = TableRatio(set_expected[k], set_totals[k]);
     }
   }
@@ -193,7 +187,7 @@ void FitEqualityRestrictions(EstimationRun& run) {
     for (std::int64_t c = 0; c < cells; ++c) {
       const std::int32_t j = model.RestrictionColumn[item.first + c];
       const std::int64_t cell = submodel.first_cell + c;
-      if (ClassOf(model, item.first + c) != 0) {
+      if (RestrictionClassOf(model, item.first + c) != 0) {
         restricted_sum[j] += fitted[cell];
       } else {
         fitted[cell] = TableRatio(expected[cell], totals[submodel.first_condition_cell + j]);
@@ -209,7 +203,8 @@ void FitEqualityRestrictions(EstimationRun& run) {
       if (free_sum[j] > 0) {
         const double factor = (1 - d) / free_sum[j];
         for (std::int64_t c = 0; c < cells; ++c) {
-          if (model.RestrictionColumn[item.first + c] == j && ClassOf(model, item.first + c) == 0) {
+          if (model.RestrictionColumn[item.first + c] == j &&
+              RestrictionClassOf(model, item.first + c) == 0) {
             fitted[submodel.first_cell + c] *= factor;
           }
         }
@@ -251,7 +246,7 @@ void FitEqualityRestrictionsEq2(EstimationRun& run) {
       }
       const auto cells = static_cast<std::int64_t>(submodel.cell_count);
       for (std::int64_t c = 0; c < cells; ++c) {
-        const std::int32_t k = ClassOf(model, item.first + c);
+        const std::int32_t k = RestrictionClassOf(model, item.first + c);
         const std::int32_t j = model.RestrictionColumn[item.first + c];
         if (k >= 1) ++count(j, k);
         if (k == -1) est.eq2_free_mass[j] -= fitted[submodel.first_cell + c];
@@ -268,7 +263,7 @@ void FitEqualityRestrictionsEq2(EstimationRun& run) {
     const Submodel& submodel = model.submodels[item.r];
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (std::int64_t c = 0; c < cells; ++c) {
-      const std::int32_t k = ClassOf(model, item.first + c);
+      const std::int32_t k = RestrictionClassOf(model, item.first + c);
       const double value = expected[submodel.first_cell + c];
       if (k >= 1) est.eq2_set_total[k] += value;
       if (k == 0) est.eq2_free_total[model.RestrictionColumn[item.first + c]] += value;
@@ -317,7 +312,7 @@ void FitEqualityRestrictionsEq2(EstimationRun& run) {
     const Submodel& submodel = model.submodels[item.r];
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (std::int64_t c = 0; c < cells; ++c) {
-      const std::int32_t k = ClassOf(model, item.first + c);
+      const std::int32_t k = RestrictionClassOf(model, item.first + c);
       const std::int64_t cell = submodel.first_cell + c;
       if (k == 0) {
         fitted[cell] = TableRatio(expected[cell], lambda[model.RestrictionColumn[item.first + c]]);
@@ -326,6 +321,19 @@ void FitEqualityRestrictionsEq2(EstimationRun& run) {
       }
     }
   }
+}
+
+std::int32_t RestrictionClassOf(const ModelState& model, std::int64_t index) {
+  return index < static_cast<std::int64_t>(model.RestrictionClass.size())
+             ? model.RestrictionClass[index]
+             : 0;
+}
+
+std::int64_t FirstRestrictionIndex(const ModelState& model, int r) {
+  for (const RestrictedSubmodel& item : RestrictedSubmodels(model)) {
+    if (item.r == r) return item.first;
+  }
+  return 0;
 }
 
 }  // namespace tav

@@ -31,6 +31,12 @@ void FitEqualityRestrictions(EstimationRun& run);
 // The same restrictions for eq2: Newton passes on one multiplier per column.
 void FitEqualityRestrictionsEq2(EstimationRun& run);
 
+// The restriction class of entry index of the eq2/eq3 cells (0 free, -1 fixed, k >= 1 equality
+// set k; 0 beyond the classes the design gave), and the index of submodel r's first cell among
+// them (the cells of the eq2/eq3 submodels listed one after another).
+std::int32_t RestrictionClassOf(const ModelState& model, std::int64_t index);
+std::int64_t FirstRestrictionIndex(const ModelState& model, int r);
+
 }  // namespace tav
 
 #endif  // TAV_ENGINE_ESTIMATION_M_STEPS_H_

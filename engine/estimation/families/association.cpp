@@ -229,43 +229,18 @@ class Association : public ModelFamily {
 
   void FitSubmodel(EstimationRun& run, int r) const override { FitAssociationTerms(run, r); }
 
-  // Per association term the directions in which its values move the cells once their
-  // location and scale are fixed (AssociationDirections): its association parameters, and the
-  // scores of the models of digit 3 and up, within the span of the groups or design columns
-  // that a mapping or design gives them. Before the terms are set up: its association
-  // parameters (one, or one per group), then its row scores beyond the two that are fixed.
+  // Per association term set up for submodel t, the directions in which its values move the
+  // cells once their location and scale are fixed (AssociationDirections): its association
+  // parameters, and the scores of the models of digit 3 and up, within the span of the groups
+  // or design columns that a mapping or design gives them. The terms are set up before any
+  // count is asked for.
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
     const Submodel* submodel = SubmodelAt(run.model, t);
     if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
     std::int64_t count = 0;
-    const std::vector<std::vector<AssociationWork>>& work = run.estimation.association_work;
-    if (!work.empty()) {
-      for (const std::vector<AssociationWork>& terms : work) {
-        for (const AssociationWork& w : terms) {
-          if (w.source == t) count += static_cast<std::int64_t>(AssociationDirections(w).size());
-        }
-      }
-      return count;
-    }
-    for (int i = 0; i < submodel->AssocCount(); ++i) {
-      const AssocEffect& term = submodel->assoc[i];
-      const int given_rows = term.AssocDimensions[0];
-      const std::int64_t rows = given_rows != 0 ? std::abs(given_rows) : term.rows;
-      const std::int64_t groups =
-          term.AssocDimensions[2] != 0 ? std::abs(term.AssocDimensions[2]) : term.groups;
-      if (term.pair_second) {
-        const AssocEffect& before = submodel->assoc[std::max(i - 1, 0)];
-        if (i > 0 && before.model_letter == 'a' && term.model_letter != 'a') count += groups - 1;
-      } else {
-        count += term.model_letter == 'a' ? 1 : groups;
-      }
-      // Equal row and column scores (symmetry letters a and c) are counted once; scores
-      // mirrored about the middle (b and c) have half the categories, less their scale.
-      const bool equal = term.symmetry == 'a' || term.symmetry == 'c';
-      const bool mirrored = term.symmetry == 'b' || term.symmetry == 'c';
-      const std::int64_t scores = mirrored ? rows / 2 - 1 : rows - 2;
-      if (term.model_digit > 2 && !(equal && term.pair_second)) {
-        count += scores * (term.model_letter >= 'c' ? groups : 1);
+    for (const std::vector<AssociationWork>& terms : run.estimation.association_work) {
+      for (const AssociationWork& w : terms) {
+        if (w.source == t) count += static_cast<std::int64_t>(AssociationDirections(w).size());
       }
     }
     return count;

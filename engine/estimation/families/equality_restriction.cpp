@@ -24,21 +24,8 @@ namespace {
 // Fixed values of a column that add up to 1 within this are taken as 1.
 constexpr double kSumRounding = 1e-10;
 
-// The index of submodel r's first cell in the restriction classes and columns of the set-up,
-// which list the cells of the eq2/eq3 submodels one after another.
-std::int64_t FirstRestrictionIndex(const ModelState& model, int r) {
-  std::int64_t first = 0;
-  for (int t = 0; t < r; ++t) {
-    if (model.submodels[t].SubmodelKind == SubmodelKindCode::kEqualityRestricted) {
-      first += static_cast<std::int64_t>(model.submodels[t].cell_count);
-    }
-  }
-  return first;
-}
-
 bool IsFixedCell(const ModelState& model, std::int64_t index) {
-  return index < static_cast<std::int64_t>(model.RestrictionClass.size()) &&
-         model.RestrictionClass[index] == -1;
+  return RestrictionClassOf(model, index) == -1;
 }
 
 bool HasGivenStartValues(const EstimationRun& run, int r) {
