@@ -72,6 +72,14 @@ struct EventHistoryState {
     const std::size_t at = static_cast<std::size_t>(origin * StateCount + destination);
     return at < TransitionRisk.size() ? TransitionRisk[at] : 0;
   }
+
+  // Some risk leads from state to another state.
+  bool CanBeLeft(std::int64_t state) const {
+    for (std::int64_t b = 0; b < StateCount; ++b) {
+      if (b != state && RiskOf(state, b) != 0) return true;
+    }
+    return false;
+  }
 };
 
 }  // namespace tav

@@ -413,13 +413,6 @@ class RecordReader {
   }
 
   // A state from which some transition is modelled.
-  bool CanBeLeft(std::int32_t state) const {
-    for (std::int32_t b = 0; b < history_.StateCount; ++b) {
-      if (b != state && history_.RiskOf(state, b) != 0) return true;
-    }
-    return false;
-  }
-
   // The event history of a record. Without mul (the episode form): from the entry (or the start
   // of the grid) a time and a state per episode until the state stays the same, the episode
   // slots are used up, or the line ends in a state that cannot be left or (without zer) after a
@@ -443,7 +436,7 @@ class RecordReader {
       while (used < slots_) {
         const bool grid_ended = used > 0 && !history_.ZeroOption && !history_.TimeValues.empty() &&
                                 previous >= history_.TimeValues.back();
-        if (RecordLineEnds() && (!CanBeLeft(state) || grid_ended)) break;
+        if (RecordLineEnds() && (!history_.CanBeLeft(state) || grid_ended)) break;
         ExpectMore(r);
         const double time = GridTime(history_, ReadNumber());
         ExpectMore(r);

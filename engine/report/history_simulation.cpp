@@ -22,13 +22,6 @@ constexpr double kLargestMeanCount = 100000;
 // The shortest episode written, as a share of the time grid's length.
 constexpr double kShortestEpisode = 1e-9;
 
-bool CanBeLeft(const EventHistoryState& history, int state) {
-  for (int b = 0; b < history.StateCount; ++b) {
-    if (b != state && history.RiskOf(state, b) != 0) return true;
-  }
-  return false;
-}
-
 // The cells of the complete table with a positive probability, and their cumulative
 // distribution (the last cell 1).
 struct CompleteCells {
@@ -224,7 +217,7 @@ class HistoryDraw {
     int state = 0;
     double calendar = start_;
     auto any = [](int) { return true; };
-    while (static_cast<int>(episodes.size()) < slots && CanBeLeft(history_, state)) {
+    while (static_cast<int>(episodes.size()) < slots && history_.CanBeLeft(state)) {
       // With zer the clock starts again at t_0 in every episode.
       const double clock = history_.ZeroOption ? start_ : calendar;
       const auto [exit, destination] = Exit(state, clock, any);
