@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/event_history.h"
+#include "core/input_echo.h"
 #include "core/model_state.h"
 #include "core/presentation.h"
 #include "core/scratch_directory.h"
@@ -55,6 +56,8 @@ struct RunContext {
   std::string results_path;
 
   TextFile InputFile;
+  // The input text as it was read, for the report's echo.
+  InputEcho input_echo;
   TextFile ReportFile;
   TextFile LogFile;
   // The log file is opened (and locked) at once but emptied and written only when the run's

@@ -74,6 +74,7 @@ bool IsOtherThanRegularFile(const std::string& path) {
 bool TextFile::Open(const std::string& path, const char* mode, Destination destination,
                     WriteFaults* faults) {
   Discard();
+  tap_ = nullptr;
   last_ = kEnd;
   next_ = end_ = 0;
   block_offset_ = 0;
@@ -125,7 +126,13 @@ bool TextFile::Fill() {
   block_offset_ += static_cast<std::int64_t>(end_);
   next_ = 0;
   end_ = std::fread(block_.get(), 1, kBlockSize, file_);
+  if (tap_ && end_ > 0) tap_(std::string_view(block_.get(), end_));
   return end_ > 0;
+}
+
+void TextFile::TapReads(std::function<void(std::string_view)> tap) {
+  tap_ = std::move(tap);
+  if (tap_ && next_ < end_) tap_(std::string_view(block_.get() + next_, end_ - next_));
 }
 
 std::int64_t TextFile::WordLine() const {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,6 +69,9 @@ class TextFile {
     return static_cast<unsigned char>(block_[next_]);
   }
   bool AtEnd() { return Peek() == kEnd; }
+  // Hands every byte read from now on to tap, those of the block held first (after a
+  // byte-order mark), then each block as it is read; an empty tap stops that.
+  void TapReads(std::function<void(std::string_view)> tap);
   // The last byte that Get returned (kEnd before the first and at the end of the file).
   int LastRead() const { return last_; }
   // Skips the rest of the current line, its line end included (LF, CR LF or a lone CR).
@@ -109,6 +113,7 @@ class TextFile {
   std::string temporary_;  // the file written, when it replaces target_ at Close
   bool failed_ = false;
   WriteFaults* faults_ = nullptr;
+  std::function<void(std::string_view)> tap_;
 };
 
 // True when the two names lead to the same file, however spelled: the same existing file (device

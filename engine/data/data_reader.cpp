@@ -101,15 +101,34 @@ bool LineEnded(TextFile& source) {
 }
 
 // After the last number of inline data: the closing "]", directly after the number or as the
-// next word. Extra words are skipped on the way when skip_words (the rest of a record).
-void CloseInlineData(DataRun& run, TextFile& source, bool skip_words) {
+// next word. With rest_of_record the rest of the last record's line is skipped first (a record
+// may hold more numbers than it needs, up to its line end or the "]"); anything else before
+// the "]" (a further record, a surplus number) stops the run.
+void CloseInlineData(DataRun& run, TextFile& source, bool rest_of_record) {
   if (run.CurrentWord == "]") return;
-  for (;;) {
-    const std::string word = ReadWord(source);
-    if (word == "]" || (skip_words && !word.empty() && word.back() == ']')) break;
-    if (!skip_words || EndsList(word)) StopRun(kMissingBracket);
+  if (rest_of_record && !LineEnded(source)) {
+    for (int c = source.Get(); c != '\n' && c != '\r' && c != TextFile::kEnd; c = source.Get()) {
+      if (c == '*') {
+        source.SkipLine();
+        break;
+      }
+      if (c == ']') {
+        run.CurrentWord = "]";
+        return;
+      }
+    }
   }
+  if (ReadWord(source) != "]") StopRun(kMissingBracket);
   run.CurrentWord = "]";
+}
+
+// After the data read from a data file: only blanks and comments may follow; what does not
+// stops the run, as a surplus in inline data does.
+void ExpectDataFileEnd(TextFile& source, const char* what) {
+  const std::string word = ReadWord(source);
+  if (word.empty()) return;
+  StopRun("  Error in data: " + std::string(what) + ": \"" + word + "\", at line " +
+          std::to_string(source.WordLine()) + " of " + source.path());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -632,10 +651,15 @@ void ReadData(DataRun& run, TextFile& source, bool inline_data) {
   if (run.history.RecordFormat) {
     run.CommandName = "data";
     RecordReader(run, source, inline_data).Read();
+    if (!inline_data) ExpectDataFileEnd(source, "more records than \"rec\" gives");
   } else {
     run.CommandName = "observed frequencies";
     TableReader(run, source).Read();
-    if (inline_data) CloseInlineData(run, source, false);
+    if (inline_data) {
+      CloseInlineData(run, source, false);
+    } else {
+      ExpectDataFileEnd(source, "more numbers than the table has cells");
+    }
     run.history.RecordCount = static_cast<std::int32_t>(data.EntryCount());
   }
   run.CommandName = command;

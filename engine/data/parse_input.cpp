@@ -10,9 +10,16 @@ void ParseInput(DataRun& run) {
   WriteLogLine(run, "  loading data");
   run.FilePrefix.clear();
   OpenTextFile(run, run.InputFile, run.InputFileName, "r");
+  // The report echoes the text parsed here, not what the file holds when the report is written.
+  run.input_echo = InputEcho();
+  run.InputFile.TapReads([&run](std::string_view bytes) { run.input_echo.Add(bytes); });
   run.FilePrefix = run.InputPrefix();
   ParseModelSections(run);
   ParseSettings(run);
+  while (run.InputFile.Get() != TextFile::kEnd) {
+  }
+  run.InputFile.TapReads(nullptr);
+  run.input_echo.Finish();
   IndexRestrictedSubmodels(run, run.designs.restriction_codes);
   FinishLayout(run, !run.settings.file_posterior.empty());
   IndexDataRecords(run);

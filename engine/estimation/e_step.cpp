@@ -571,10 +571,14 @@ std::string IterationLine(const IterationRecord& record) {
   // that no digit falls into that margin.
   const std::string number = FormatReal(0, 0, record.iteration);
   const int width = std::max(8, static_cast<int>(number.size()) + 2);
-  std::string line = FormatReal(width, 0, record.iteration) +
-                     FormatReal(20, 8, record.log_likelihood) +
-                     FormatReal(20, 8, record.stop_criterion);
-  if (record.has_l_squared) line += FormatReal(18, 8, record.l_squared);
+  // A value that fills its column (|x| of 1E9 or more) keeps a blank in front of it.
+  const auto column = [](int width, double x) {
+    std::string text = FormatReal(width, 8, x);
+    return text[0] == ' ' ? text : " " + text;
+  };
+  std::string line = FormatReal(width, 0, record.iteration) + column(20, record.log_likelihood) +
+                     column(20, record.stop_criterion);
+  if (record.has_l_squared) line += column(18, record.l_squared);
   return line;
 }
 

@@ -64,7 +64,8 @@ void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink = nullp
 
 // The log line of an iteration: its number (width 8, wider from iteration 1000000 on, so that
 // the log's two-character margin keeps every digit), the log-likelihood and the stop criterion
-// (20.8 each), and where the record has it L-squared (18.8).
+// (20.8 each), and where the record has it L-squared (18.8); a value that fills its column
+// gets one blank more in front, so that the columns never run together.
 std::string IterationLine(const IterationRecord& record);
 
 // The evaluation pass for the Newton-type code: the log-likelihood and half the

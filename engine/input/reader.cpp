@@ -20,6 +20,41 @@ bool EndsWord(int c) {
          c == '}';
 }
 
+// True when c may end a number: a separator, a comment's "*", a comma that is not followed
+// directly by more of a number ("10, 20" is two numbers; "1,000" is neither one nor two), and
+// outside the data and design files the brackets that the input language writes next to
+// numbers ("[1 2 3]", "cov(MS 1)", "tim 3[0 2 5]").
+bool EndsNumber(const RunContext& run, TextFile& file, int c) {
+  if (c <= ' ' || c == '*') return true;
+  if (c == ',') {
+    const int next = file.Peek();
+    return !IsDigit(next) && next != '.' && next != '-';
+  }
+  const bool bracket = c == '[' || c == ']' || c == '(' || c == ')' || c == '{' || c == '}';
+  return bracket && &file != &run.DataFile && &file != &run.DataFile2;
+}
+
+// Stops the run on a number that runs on into other characters ("7o", "7x9", "7-3", "1,000"),
+// naming the text read and where it stands. c is the character after the number's digits;
+// text is the number as collected, or empty when it was the whole number value.
+[[noreturn]] void RefuseNumber(const RunContext& run, TextFile& file, double value,
+                               const std::string& text, int c) {
+  constexpr std::size_t kShown = 40;
+  std::string shown = text.empty() ? std::to_string(static_cast<std::int64_t>(value)) : text;
+  while (c != TextFile::kEnd && c > ' ' && c != '*' && shown.size() < kShown) {
+    shown += static_cast<char>(c);
+    c = file.Get();
+  }
+  std::string where;
+  if (file.WordLine() > 0) {
+    where = ", at line " + std::to_string(file.WordLine()) + " of " +
+            (&file == &run.InputFile ? run.InputFileName : file.path());
+  }
+  const bool data = run.CommandName == "data" || run.CommandName == "observed frequencies";
+  if (data) StopRun("  Error in data: \"" + shown + "\" is not a number" + where);
+  StopRun("  Error: \"" + shown + "\" is not a number when reading " + run.CommandName + where);
+}
+
 }  // namespace
 
 bool IsNumberText(const std::string& text) {
@@ -149,6 +184,7 @@ double ReadReal(RunContext& run, TextFile& file) {
     }
     value = NumberValue(text);
   }
+  if (!EndsNumber(run, file, c)) RefuseNumber(run, file, text.empty() ? value : 0.0, text, c);
   if (c == '*' && !file.AtEnd()) {
     file.SkipLine();
     c = ' ';

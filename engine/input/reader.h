@@ -31,6 +31,12 @@ std::string ReadFileName(TextFile& file);
 // number goes into run.CurrentWord (a blank when it was a comment's "*"). A missing or
 // unreadable number stops the run with "too few numbers encountered when reading" and
 // run.CommandName.
+//
+// A number ends at a blank, a line end, a comment or a comma that is not followed directly by
+// more digits, and outside the data and design files (run.DataFile, run.DataFile2) also at a
+// bracket. Anything else after the digits ("7o", "7x9", "7-3", "1,000", "1e-5") is never read
+// as a shorter number: the run stops with "Error in data:" (while data are read) or "Error:",
+// the text read, and the line and file it stands in.
 double ReadReal(RunContext& run, TextFile& file);
 
 // ReadReal for a whole number: a fractional part stops the run with "a real where an integer

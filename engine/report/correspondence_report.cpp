@@ -505,11 +505,7 @@ void WriteCorrespondenceReport(RunState& run, int t) {
   OpenTextFile(run, run.ReportFile, run.OutputFileName, "w",
                TextFile::Destination::kReplaceWhenComplete);
   WriteBanner(run.ReportFile);
-  if (run.settings.show_echo) {
-    OpenTextFile(run, run.InputFile, run.InputFileName, "r");
-    WriteInputEcho(run);
-    run.InputFile.Close();
-  }
+  if (run.settings.show_echo) WriteInputEcho(run);
   run.FilePrefix = run.InputPrefix();
   TextFile& out = run.ReportFile;
   out.WriteLine("");

@@ -422,10 +422,16 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
       ContrastWithStaying(run, effect);
     }
     if (!effect.members.empty()) out.WriteLine(Blanks(2) + TermText(model, effect.variables) + " ");
+    const auto cells = static_cast<std::int64_t>(effect.beta.size());
+    if (cells > kLargestListedTable) {
+      // As the frequencies: an effect too large to read is not listed (nor its Wald test).
+      out.WriteLine(NotListedText("effect", static_cast<double>(kLargestListedTable)));
+      RecordEffect(run, TermText(model, effect.variables), {}, WaldFigures());
+      continue;
+    }
     std::vector<int> positions;  // of the effect's parameters shown with a standard error
     std::vector<double> betas;
     std::vector<ParameterFigures> recorded;
-    const auto cells = static_cast<std::int64_t>(effect.beta.size());
     for (std::int64_t e = 0; e < cells; ++e) {
       const std::vector<int> category = CellCategories(model, effect.members, e);
       std::string label = effect.members.empty() ? "main" : " ";

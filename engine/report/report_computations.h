@@ -18,10 +18,6 @@ inline constexpr std::int64_t kLargestListedTable = 163800;
 // get no latent class output.
 inline constexpr double kLargestLatentClassTable = 163800;
 
-// The echo of the input shows this many lines of inline data when the observed table has
-// more than kLargestListedTable cells.
-inline constexpr std::int64_t kEchoedDataLines = 1000;
-
 // The cells of the observed tables of all subgroups together.
 std::int64_t ObservedCells(const ModelState& model);
 

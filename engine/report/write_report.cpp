@@ -52,11 +52,7 @@ void WriteReport(RunState& run) {
   OpenTextFile(run, run.ReportFile, run.OutputFileName, "w",
                TextFile::Destination::kReplaceWhenComplete);
   WriteBanner(run.ReportFile);
-  if (settings.show_echo) {
-    OpenTextFile(run, run.InputFile, run.InputFileName, "r");
-    WriteInputEcho(run);
-    run.InputFile.Close();
-  }
+  if (settings.show_echo) WriteInputEcho(run);
   run.FilePrefix = run.InputPrefix();
 
   WriteLogLine(run, "  statistics and frequencies");
@@ -112,42 +108,7 @@ void WriteInputEcho(RunState& run) {
   out.WriteLine("");
   out.WriteLine("*** INPUT ***");
   out.WriteLine("");
-  TextFile& in = run.InputFile;
-  // With an observed table too large to list, inline data (the lines after the one that opens
-  // "[", up to the one that closes it) are shown for their first kEchoedDataLines lines only.
-  const bool cut = ObservedCells(run.model) > kLargestListedTable;
-  bool inline_data = false;
-  std::int64_t data_lines = 0;
-  std::int64_t left_out = 0;
-  std::string line;
-  while (!in.AtEnd()) {
-    line.clear();
-    const bool data_line = inline_data;
-    bool comment = false;
-    for (int c = in.Get(); c != TextFile::kEnd && c != '\n'; c = in.Get()) {
-      if (c == '\r') {
-        if (in.Peek() == '\n') in.Get();
-        break;
-      }
-      line += static_cast<char>(c);
-      if (c == '*') comment = true;
-      if (!comment && c == '[') inline_data = true;
-      if (!comment && c == ']') inline_data = false;
-    }
-    if (data_line && cut && ++data_lines > kEchoedDataLines) {
-      ++left_out;
-    } else {
-      out.WriteLine(Blanks(2) + line);
-    }
-    if (!inline_data || in.AtEnd()) {
-      if (left_out > 0) {
-        out.WriteLine(Blanks(2) + "(" + FormatReal(0, 0, static_cast<double>(left_out)) +
-                      " more lines of data not shown)");
-      }
-      data_lines = 0;
-      left_out = 0;
-    }
-  }
+  for (const std::string& line : run.input_echo.Lines()) out.WriteLine(line);
   out.WriteLine("");
 }
 

@@ -22,7 +22,8 @@ void WritePosteriorFiles(RunState& run);
 // The standard errors, when asked for, are computed before.
 void WriteReport(RunState& run);
 
-// The "*** INPUT ***" section: the input file's lines, each indented by two blanks.
+// The "*** INPUT ***" section: the input text as it was read (InputEcho), each line indented by
+// two blanks.
 void WriteInputEcho(RunState& run);
 
 }  // namespace tav

@@ -173,8 +173,11 @@ int RunAndEnd(RunState& run) {
     run.CloseAllFiles();
     return kExitCancel;
   }
-  // An error found while the input was read also says where (with its two blanks).
-  FinishLog(run, {message.size() > 2 ? message.substr(2) : "", ReadingPositionLine(run)});
+  // An error found while the input was read also says where (with its two blanks), unless its
+  // message already does.
+  std::string position = ReadingPositionLine(run);
+  if (!position.empty() && message.find(position.substr(2)) != std::string::npos) position.clear();
+  FinishLog(run, {message.size() > 2 ? message.substr(2) : "", position});
   run.CloseAllFiles();
   if (run.presentation != nullptr) run.presentation->ErrorBox(ErrorBoxText(message));
   return kExitError;

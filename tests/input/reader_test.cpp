@@ -1,5 +1,6 @@
 #include "input/reader.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,6 +16,7 @@ namespace tav {
 namespace {
 
 using testing::ReaderInput;
+using ::testing::StartsWith;
 using testing::StopMessage;
 
 std::vector<std::string> Words(const std::string& text) {
@@ -74,8 +76,9 @@ TEST(ReadReal, NumberForms) {
   EXPECT_EQ(n.Real(), 12);
   EXPECT_EQ(n.Integer(), -3);
   EXPECT_EQ(n.Real(), 7);
-  EXPECT_EQ(n.Real(), 1);  // no exponents: the letter ends the number
-  EXPECT_EQ(n.run.CurrentWord, "e");
+  // No exponents, and a number is never cut short at a letter.
+  EXPECT_THAT(StopMessage([&] { n.Real(); }),
+              StartsWith("  Error: \"1e-5\" is not a number when reading dim, at line 1 of "));
 }
 
 // Every number text gets the value strtod gives it (correctly rounded, signed zero included):
@@ -141,12 +144,21 @@ TEST(ReadReal, CommentsWhileSkipping) {
   EXPECT_EQ(n.run.CurrentWord, "");  // the end of the file ended it
 }
 
+// A comma ends a number when a blank (or another separator) follows it; glued to further digits
+// it is refused, since "1,000" may mean one number or two.
 TEST(ReadReal, CommaIsNotSkipped) {
-  Numbers n("2,1");
+  Numbers n("2, 1,\n3");
   EXPECT_EQ(n.Real(), 2);
   EXPECT_EQ(n.run.CurrentWord, ",");
   EXPECT_EQ(n.Real(), 1);
-  Numbers bad("2,,1");
+  EXPECT_EQ(n.Real(), 3);
+  for (const char* glued : {"1,000", "2,1", "2,.5", "2,-1"}) {
+    Numbers refused(glued);
+    EXPECT_THAT(
+        StopMessage([&] { refused.Real(); }),
+        StartsWith("  Error: \"" + std::string(glued) + "\" is not a number when reading dim"));
+  }
+  Numbers bad("2, ,1");
   bad.Real();
   EXPECT_EQ(StopMessage([&] { bad.Real(); }),
             "  Error: too few numbers encountered when reading dim");

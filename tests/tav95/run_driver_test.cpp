@@ -113,6 +113,27 @@ TEST(RunDriver, TwoArgumentsRunInWindowModeAndAskToClose) {
   EXPECT_EQ(report[9], "  dat [ 10 20 30 40 ]");
 }
 
+// The report echoes the input that was parsed: an input changed and then removed once it has
+// been read shows its text as run, and the run ends normally.
+TEST(RunDriver, EchoIsTheInputThatWasRun) {
+  TempDir dir;
+  const std::string input = dir.Write("model.inp", kInput);
+  EngineRun r({input, dir.File("model.out")});
+  // The clock is first read right after the input has been parsed.
+  r.run.clock = [&r, &dir, input] {
+    if (r.readings++ == 0) {
+      dir.Write("model.inp", "man 2\ndim 3 3\n");
+      std::filesystem::remove(input);
+    }
+    return ClockReading{8, 0, 0, 0};
+  };
+  ASSERT_EQ(r.Main(), kExitNormal);
+  const auto report = ReadLines(dir.File("model.out"));
+  ASSERT_GE(report.size(), 11u);
+  EXPECT_EQ(std::vector<std::string>(report.begin() + 7, report.begin() + 11),
+            (std::vector<std::string>{"  man 2", "  dim 2 2", "  dat [ 10 20 30 40 ]", ""}));
+}
+
 TEST(RunDriver, AnsweringNoLeavesTheWindowOpen) {
   TempDir dir;
   EngineRun r({dir.Write("model.inp", kInput), dir.File("model.out")});
