@@ -12,14 +12,12 @@
 #include "newton/run_state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::filesystem::path directory = tav::fuzz::ScratchDirectory("tav_fuzz");
-  if (tav::fuzz::SetsTheMemoryBudget(std::string(reinterpret_cast<const char*>(data), size))) {
-    return 0;
-  }
+  static const tav::fuzz::ScratchDirectory scratch("tav_fuzz");
+  const std::filesystem::path& directory = scratch.path();
   const std::string input = tav::fuzz::WriteInput(directory, data, size);
   if (input.empty()) return 0;
   tav::RunState run;
-  run.memory_budget = tav::fuzz::kFuzzMemoryBudget;
+  tav::fuzz::LimitMemory(run);
   run.arguments = {input, (directory / "output.out").string(), directory.string() + "/"};
   run.InputFileName = input;
   try {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,9 @@ struct RunContext {
 
   // The memory the run's large arrays may take, in bytes (DefaultMemoryBudget, or `mem`).
   std::int64_t memory_budget = DefaultMemoryBudget();
+  // The largest budget `mem` may set (a larger one is taken as this): none for a user's run; a
+  // process that runs many inputs in its own memory (the fuzzers) sets its own.
+  std::int64_t largest_memory_budget = std::numeric_limits<std::int64_t>::max();
 
   int ArgumentCount() const { return static_cast<int>(arguments.size()); }
   // The last argument is "-log": log lines go to the log file and the dialog shows progress.

@@ -634,7 +634,8 @@ bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
     const int megabytes = ReadInteger(run, in);
     if (megabytes < 1) StopRun("  Error: impossible value in command " + command);
     settings.memory_megabytes = megabytes;
-    run.memory_budget = static_cast<std::int64_t>(megabytes) << 20;
+    run.memory_budget =
+        std::min(static_cast<std::int64_t>(megabytes) << 20, run.largest_memory_budget);
   } else if (key == "thr") {
     // 0 asks for the hardware concurrency; more threads than a machine could hold are refused.
     const int threads = ReadInteger(run, in);
