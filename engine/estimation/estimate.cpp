@@ -393,6 +393,14 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   if (run.IterationCount > 0 && run.StopCriterion <= -DecreaseTolerance(run)) {
     StopRun("  Error: decrease of the log-likelihood");
   }
+  // `ite 0` asks for the start values; any other limit that ends the iterations while the
+  // criterion is still above its bound leaves estimates that have not converged.
+  est.iteration_limit_reached = settings.max_iterations > 0 &&
+                                run.IterationCount >= settings.max_iterations &&
+                                run.StopCriterion > settings.convergence_criterion;
+  if (est.iteration_limit_reached) {
+    WriteLogLine(run, "  Warning: the iteration limit was reached before convergence");
+  }
   if (run.IterationCount > 0) {
     for (const ModelFamily* family : FamiliesOf(run)) family->CheckEstimates(run);
   }
