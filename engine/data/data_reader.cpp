@@ -630,6 +630,7 @@ void ReadData(DataRun& run, TextFile& source, bool inline_data) {
   DataStore& data = run.data;
   data.ClearEntries();
   data.covariate_value.clear();
+  run.KeepMemory(MemoryUse::kData, 0);
   data.found_subgroup_count = 0;
   data.entry_categories.clear();
   data.category_items = std::clamp(run.model.ManifestCount, 0, kVectorSize);
@@ -662,6 +663,7 @@ void ReadData(DataRun& run, TextFile& source, bool inline_data) {
     data.episodes.shrink_to_fit();
   }
   SetTotals(run, reading);
+  run.KeepMemory(MemoryUse::kData, data.Bytes());
 }
 
 }  // namespace tav
