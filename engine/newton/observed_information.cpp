@@ -783,23 +783,24 @@ double PatternLayoutBytes(const RunState& run, const ScoreLayout& layout, bool f
   }
   double derivatives = 0;
   double joint = 0;
-  double table_cells = 0;
-  std::vector<double> cells;
+  double slot_cells = 0;
+  std::vector<double> slots;  // the cells of every slot (JointOffsets)
   for (int t : layout.tables) {
     if (t == hazard) continue;
     const auto c = static_cast<double>(TableSpanOf(run, t).cells);
     double parameters = 0;
     for (int i = 0; i < n; ++i) parameters += layout.directions[i].table == t ? 1 : 0;
     derivatives += c * parameters;
-    // Every parameter of a table makes a slot of it at most.
-    for (double other : cells) joint += c * other * parameters;
-    cells.push_back(c);
-    table_cells += c;
+    for (std::size_t k = 0; k < SubmodelsSharingCells(run.model, t).size(); ++k) {
+      for (double other : slots) joint += c * other;
+      slots.push_back(c);
+      slot_cells += c;
+    }
   }
   const auto hazard_cells = static_cast<double>(run.estimation.hazard.exposure.size());
   double share = static_cast<double>(run.estimation.FittedTable.size()) + 2 * hazard_cells +
                  HazardRowSize(run);
-  if (!first_order) share += joint + table_cells * nh + static_cast<double>(n) * n + nh * nh;
+  if (!first_order) share += joint + slot_cells * nh + static_cast<double>(n) * n + nh * nh;
   return (derivatives + hazard_cells * nh + share) * sizeof(double);
 }
 
