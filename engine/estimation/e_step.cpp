@@ -381,7 +381,9 @@ void BuildIndexMaps(EstimationRun& run) {
 
   if (hazard.table < 0) return;
   // The hazard submodel's covariate cell of every completion.
-  hazard.covariate_cell = AllocIntArray(run, completions);
+  // (Counted with the layout above.)
+  if (completions > kMaxIntArrayCount) StopRun("  Error: array too big to fit in memory");
+  hazard.covariate_cell.assign(static_cast<std::size_t>(completions), 0);
   for (std::int64_t p = 0; p < patterns; ++p) {
     const int g = PatternSubgroup(data, p);
     const Membership& pattern = model.SubgroupPattern[g];
