@@ -1,5 +1,6 @@
 #include "core/run_context.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -57,9 +58,30 @@ void RunContext::CloseAllFiles() {
   DataFile2.Discard();
 }
 
-void RunContext::CheckMemory(double bytes, const char* message) const {
-  if (!(bytes >= 0) || bytes > static_cast<double>(memory_budget)) StopRun(message);
+double RunContext::MemoryAvailable() const {
+  double taken = memory_reserved;
+  for (double bytes : memory_kept) taken += bytes;
+  return std::max(static_cast<double>(memory_budget) - taken, 0.0);
 }
+
+void RunContext::CheckMemory(double bytes, const char* message) const {
+  if (!(bytes >= 0) || bytes > MemoryAvailable()) StopRun(message);
+}
+
+void RunContext::KeepMemory(MemoryUse use, double bytes) {
+  double& kept = memory_kept[static_cast<int>(use)];
+  kept = 0;
+  CheckMemory(bytes);
+  kept = bytes;
+}
+
+MemoryReservation::MemoryReservation(const RunContext& run, double bytes)
+    : run_(run), bytes_(bytes) {
+  run.CheckMemory(bytes);
+  run.memory_reserved += bytes_;
+}
+
+MemoryReservation::~MemoryReservation() { run_.memory_reserved -= bytes_; }
 
 std::int64_t DefaultMemoryBudget() {
   constexpr std::int64_t kUnknown = std::int64_t{4} << 30;

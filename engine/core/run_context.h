@@ -1,6 +1,7 @@
 #ifndef TAV_ENGINE_CORE_RUN_CONTEXT_H_
 #define TAV_ENGINE_CORE_RUN_CONTEXT_H_
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -16,6 +17,17 @@
 #include "core/text_file.h"
 
 namespace tav {
+
+// The arrays a run keeps, each counted against the memory budget as one figure.
+enum class MemoryUse {
+  kData,          // the data entries, their episodes and covariate values
+  kTimeGrid,      // the time boundaries of a hazard model
+  kModelTables,   // the fitted and expected tables and their margins
+  kIndexMaps,     // the E-step's cells of the completions of every pattern
+  kNewtonTables,  // the fitted tables saved at the start of a Newton-type iteration
+  kHazardTables,  // the exposures of the hazard part and the intervals of the episodes
+  kCount
+};
 
 // A reading of the local time of day.
 struct ClockReading {
@@ -108,6 +120,11 @@ struct RunContext {
   // The largest budget `mem` may set (a larger one is taken as this): none for a user's run; a
   // process that runs many inputs in its own memory (the fuzzers) sets its own.
   std::int64_t largest_memory_budget = std::numeric_limits<std::int64_t>::max();
+  // What of the budget is taken: the arrays the run keeps, one figure per use (KeepMemory),
+  // and the working buffers of the step in progress (MemoryReservation). Only the thread that
+  // serves the run changes them, outside the parallel loops.
+  std::array<double, static_cast<int>(MemoryUse::kCount)> memory_kept{};
+  mutable double memory_reserved = 0;
 
   int ArgumentCount() const { return static_cast<int>(arguments.size()); }
   // The last argument is "-log": log lines go to the log file and the dialog shows progress.
@@ -129,9 +146,33 @@ struct RunContext {
   void CloseAllFiles();
 
   // Stops the run with message unless bytes (of one array, or of the arrays that live
-  // together) fit in the memory budget.
+  // together) fit in what the memory budget leaves beside the kept arrays and the reserved
+  // buffers.
   void CheckMemory(double bytes,
                    const char* message = "  Error: problem too big to fit in memory") const;
+  // The bytes of the budget not yet kept or reserved (0 at least).
+  double MemoryAvailable() const;
+  // Records that the arrays of `use` take bytes from now on, in place of what they took
+  // before; stops the run ("problem too big to fit in memory") when that exceeds the budget
+  // beside the other uses and the reserved buffers. Called before the arrays are allocated
+  // (with 0 first when the arrays of a use are set up anew, so that the old ones do not count
+  // twice).
+  void KeepMemory(MemoryUse use, double bytes);
+};
+
+// The working buffers of one step (a simulation's table, derivative and share tables, a
+// report's tables), counted against the memory budget while the object lives: the constructor
+// stops the run when they do not fit beside what is kept and reserved already.
+class MemoryReservation {
+ public:
+  MemoryReservation(const RunContext& run, double bytes);
+  ~MemoryReservation();
+  MemoryReservation(const MemoryReservation&) = delete;
+  MemoryReservation& operator=(const MemoryReservation&) = delete;
+
+ private:
+  const RunContext& run_;
+  double bytes_;
 };
 
 // Arrays of count reals (value) or 32-bit integers (0), within the run's memory budget

@@ -26,6 +26,12 @@ namespace {
 // Full manifest tables with more cells than this are not numbered.
 constexpr long double kLargestNumberedTable = 1e18L;
 constexpr std::int64_t kMaxSubgroupCells = 2147483647;
+// The largest sum of the counts: the fit adds counts into margins and totals, squares them in
+// the fit statistics (X-squared's (n - m)^2 / m) and multiplies them by design values and cell
+// numbers in the derivative sums. With N at most 1e100, N^2 stays below 1e200, far from the
+// largest double (1.8e308), and so does every sum over the at most 2^31 cells of a table, so
+// no sum of the fit overflows; a count or total beyond it is refused ("number too large").
+constexpr double kLargestTotalCount = 1e100;
 
 const char* const kMissingBracket = "  Error: a \"]\" expected in command \"dat\"";
 
@@ -619,13 +625,19 @@ class RecordReader {
   TextFile latent_scratch_;
 };
 
-void SetTotals(DataRun& run) {
+// The totals of the counts; a total beyond kLargestTotalCount (or no number, after counts
+// that overflowed as they were added up) stops the run.
+void SetTotals(DataRun& run, const std::string& reading) {
   DataStore& data = run.data;
   data.subgroup_total.assign(static_cast<std::size_t>(std::max(run.model.SubgroupCount, 1)), 0);
+  double all = 0;
   for (std::int64_t i = 0; i < data.EntryCount(); ++i) {
+    const double count = data.entry_count_given ? data.entry_count[i] : 1;
+    all += std::fabs(count);
+    if (!(all <= kLargestTotalCount)) StopRun("  Error: number too large when reading " + reading);
     const std::int32_t g = data.entry_subgroup[i];
     if (g < 0 || g >= static_cast<std::int32_t>(data.subgroup_total.size())) continue;
-    data.subgroup_total[g] += data.entry_count_given ? data.entry_count[i] : 1;
+    data.subgroup_total[g] += count;
   }
   data.total_count = 0;
   for (double total : data.subgroup_total) data.total_count += total;
@@ -637,6 +649,7 @@ void ReadData(DataRun& run, TextFile& source, bool inline_data) {
   DataStore& data = run.data;
   data.ClearEntries();
   data.covariate_value.clear();
+  run.KeepMemory(MemoryUse::kData, 0);
   data.found_subgroup_count = 0;
   data.entry_categories.clear();
   data.category_items = std::clamp(run.model.ManifestCount, 0, kVectorSize);
@@ -662,6 +675,7 @@ void ReadData(DataRun& run, TextFile& source, bool inline_data) {
     }
     run.history.RecordCount = static_cast<std::int32_t>(data.EntryCount());
   }
+  const std::string reading = run.CommandName;
   run.CommandName = command;
 
   if (!run.history.RecordFormat) {
@@ -672,7 +686,8 @@ void ReadData(DataRun& run, TextFile& source, bool inline_data) {
     data.entry_categories.shrink_to_fit();
     data.episodes.shrink_to_fit();
   }
-  SetTotals(run);
+  SetTotals(run, reading);
+  run.KeepMemory(MemoryUse::kData, data.Bytes());
 }
 
 }  // namespace tav

@@ -10,6 +10,13 @@ namespace tav {
 // into run.data: a frequency table, or individual records in record format. Sets the subgroup
 // totals and the total count.
 //
+// A count beyond the range of a double, or counts whose total N exceeds 1e100, stop the run
+// with "number too large when reading" and what was read ("observed frequencies" or "data"):
+// the fit adds counts into margins and totals, squares them (X-squared's (n - m)^2 / m) and
+// multiplies them by design values and cell numbers, and with N <= 1e100 every such sum over
+// the at most 2^31 cells of a table stays far below the largest double (1.8e308). The data
+// entries count against the memory budget (MemoryUse::kData) once read.
+//
 // With inline data the closing "]" is read too: on return run.CurrentWord is "]". When it
 // does not follow the data the run stops with "  Error: a "]" expected in command "dat"".
 void ReadData(DataRun& run, TextFile& source, bool inline_data);

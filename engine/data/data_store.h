@@ -60,6 +60,13 @@ struct DataStore {
   bool latent_scratch_written = false;
 
   std::int64_t EntryCount() const { return static_cast<std::int64_t>(entry_count.size()); }
+  // The bytes the entries, their episodes and the covariate values take.
+  double Bytes() const {
+    return static_cast<double>(
+        entry_count.size() * sizeof(double) + entry_cell.size() * sizeof(double) +
+        entry_subgroup.size() * sizeof(std::int32_t) + entry_categories.size() +
+        episodes.size() * sizeof(Episode) + covariate_value.size() * sizeof(double));
+  }
   // Empties the entries and their episodes, which then have no scratch file of latent classes.
   void ClearEntries() {
     entry_count.clear();

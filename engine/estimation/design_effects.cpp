@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "core/distributions.h"
@@ -29,7 +30,40 @@ constexpr double kNoPredictor = -1000;
 // the one-dimensional steps take its place.
 constexpr int kLargestJointStep = 200;
 
+// Design columns whose largest magnitude lies within [kLeastUnscaled, kMostUnscaled] are fitted
+// as they are; the others are scaled (ColumnScale in the header).
+constexpr double kLeastUnscaled = 1.0 / 1024;
+constexpr double kMostUnscaled = 1024;
+
 double SafeLog(double x) { return x > 0 ? Log(x) : kNoPredictor; }
+
+// The power of two that brings the largest magnitude of the n values x into [1, 2), or 1 when
+// it lies within the band that is fitted as it stands (or there is no value but 0).
+double PowerOfTwoScale(const double* x, std::int64_t n) {
+  double largest = 0;
+  for (std::int64_t c = 0; c < n; ++c) largest = std::max(largest, std::fabs(x[c]));
+  if (!(largest > 0) || !std::isfinite(largest)) return 1;
+  if (largest >= kLeastUnscaled && largest <= kMostUnscaled) return 1;
+  double scale = 1;
+  while (largest / scale >= 2) scale *= 2;
+  while (largest / scale < 1) scale /= 2;
+  return scale;
+}
+
+// Scales the columns of a work (ColumnScale in the header).
+void ScaleColumns(DesignWork& work) {
+  work.scale.assign(work.parameters, 1.0);
+  bool any = false;
+  for (int k = 0; k < work.parameters; ++k) {
+    double* x = work.x.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
+    const double scale = PowerOfTwoScale(x, work.cells);
+    if (scale == 1) continue;
+    any = true;
+    work.scale[k] = scale;
+    for (std::int64_t c = 0; c < work.cells; ++c) x[c] /= scale;
+  }
+  if (!any) work.scale.clear();
+}
 
 // The design values of design i of submodel r over the cells of its term, parameter by
 // parameter (x[k * n + c]).
@@ -517,6 +551,28 @@ const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i) {
   return nullptr;
 }
 
+double ColumnScale(const DesignWork& work, int k) {
+  return k >= 0 && k < static_cast<int>(work.scale.size()) ? work.scale[k] : 1.0;
+}
+
+double FreeParameterScale(const EstimationRun& run, int i) {
+  const std::vector<FreeParameter>& list = run.estimation.free_parameters.parameters;
+  if (i < 0 || i >= static_cast<int>(list.size())) return 1;
+  const FreeParameter& parameter = list[i];
+  if (parameter.design < 0 || parameter.shape) return 1;
+  const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
+  if (work == nullptr || parameter.position < 0 ||
+      parameter.position >= static_cast<int>(work->free.size())) {
+    return 1;
+  }
+  return ColumnScale(*work, work->free[parameter.position]);
+}
+
+double UserLogParameter(const EstimationRun& run, const DesignWork& work, int k) {
+  const double tau = run.estimation.DesignParameters[work.offset + k];
+  return tau > 0 ? Log(tau) / ColumnScale(work, k) : std::numeric_limits<double>::quiet_NaN();
+}
+
 void SetUpDesignEffects(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
@@ -571,6 +627,7 @@ void SetUpDesignEffects(EstimationRun& run) {
           work.x = GroupedValues(run, r, i, work.table, work.x, design.DesignCountParam, cells,
                                  work.parameters);
         }
+        if (!work.thresholds) ScaleColumns(work);
       }
       // With the first level fixed, the first parameter of every set of E stays at 1: of
       // each group's own set (interaction c), of the shared set only (a and b).
@@ -586,6 +643,11 @@ void SetUpDesignEffects(EstimationRun& run) {
         const std::size_t count =
             std::min(request.values.size(), static_cast<std::size_t>(work.parameters));
         std::copy_n(request.values.begin(), count, est.DesignParameters.begin() + work.offset);
+        // Given for the user's column: tau^scale for the scaled one.
+        for (std::size_t k = 0; k < count && !work.scale.empty(); ++k) {
+          double& tau = est.DesignParameters[work.offset + static_cast<std::int64_t>(k)];
+          if (tau > 0 && work.scale[k] != 1) tau = Exp(Log(tau) * work.scale[k]);
+        }
       }
       est.design_work[r].push_back(std::move(work));
     }

@@ -108,6 +108,21 @@ void RestoreSubmodelForm(const EstimationRun& run, int r, double* cells, double 
 // The design work of design i of submodel r, or nullptr when the design M-step does not fit it.
 const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i);
 
+// Column scaling: a design column whose largest magnitude lies outside [2^-10, 2^10] is
+// divided by the power of two that brings that magnitude into [1, 2) (exactly, so the fit
+// sees the same column in other units), and its parameter is held for the scaled column:
+// ln tau_user = ln tau / scale, se_user = se / scale, z and the Wald tests unchanged. Start
+// values given by the user become tau^scale. Columns within the band keep scale 1, so the
+// usual designs are fitted exactly as they are written.
+//
+// The scale of parameter k of a work, and of free parameter i (1 for a parameter that is not a
+// scaled design parameter).
+double ColumnScale(const DesignWork& work, int k);
+double FreeParameterScale(const EstimationRun& run, int i);
+// The log parameter in the user's units of parameter k of a work (NaN when tau is not
+// positive).
+double UserLogParameter(const EstimationRun& run, const DesignWork& work, int k);
+
 }  // namespace tav
 
 #endif  // TAV_ENGINE_ESTIMATION_DESIGN_EFFECTS_H_

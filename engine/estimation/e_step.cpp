@@ -199,8 +199,16 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   } else {
     // Shares run in rounds of one per thread, each into tables of its own, added to the
     // expected tables in the order of the shares.
-    const int threads =
+    int threads =
         static_cast<int>(std::min<std::int64_t>(ThreadCount(run.settings.threads), shares));
+    // The shares' own tables within the memory budget: fewer threads when they do not all fit
+    // (the shares, and so the order of the additions, stay the same).
+    const double share_bytes = static_cast<double>(table_size) * sizeof(double);
+    if (plan.rebuild && share_bytes > 0) {
+      threads = static_cast<int>(
+          std::clamp<double>(std::floor(run.MemoryAvailable() / share_bytes), 1, threads));
+    }
+    const MemoryReservation reserved(run, plan.rebuild ? threads * share_bytes : 0.0);
     std::vector<std::vector<double>> tables(plan.rebuild ? threads : 0);
     for (std::vector<double>& table : tables) table.resize(table_size);
     std::vector<std::vector<double>> posteriors(threads, est.posterior);
@@ -282,6 +290,7 @@ void BuildIndexMaps(EstimationRun& run) {
   const int n = model.SubmodelCount;
   const int first = model.FirstManifest();
   const std::int64_t patterns = data.EntryCount();
+  run.KeepMemory(MemoryUse::kIndexMaps, 0);
 
   // Each submodel's cell is first_cell plus the sum of category times stride over its
   // variables (mixed radix, last variable fastest): the manifest variables' part comes from
@@ -362,16 +371,19 @@ void BuildIndexMaps(EstimationRun& run) {
   est.completion_start[patterns] = completions;
   // The layout lives beside the fitted and expected tables and the data: together they stay
   // within the memory budget.
-  run.CheckMemory(
+  HazardWork& hazard = est.hazard;
+  run.KeepMemory(
+      MemoryUse::kIndexMaps,
       cells_size * sizeof(std::int32_t) +
-      static_cast<double>(est.FittedTable.size() + est.ExpectedTable.size()) * sizeof(double) +
-      static_cast<double>(patterns) * EntryBytes(data.category_items, data.category_width));
+          (static_cast<double>(patterns) + 1) * sizeof(std::int64_t) +
+          (hazard.table < 0 ? 0.0 : static_cast<double>(completions)) * sizeof(std::int32_t));
   est.posterior.assign(static_cast<std::size_t>(largest), 0.0);
 
-  HazardWork& hazard = est.hazard;
   if (hazard.table < 0) return;
   // The hazard submodel's covariate cell of every completion.
-  hazard.covariate_cell = AllocIntArray(run, completions);
+  // (Counted with the layout above.)
+  if (completions > kMaxIntArrayCount) StopRun("  Error: array too big to fit in memory");
+  hazard.covariate_cell.assign(static_cast<std::size_t>(completions), 0);
   for (std::int64_t p = 0; p < patterns; ++p) {
     const int g = PatternSubgroup(data, p);
     const Membership& pattern = model.SubgroupPattern[g];

@@ -97,11 +97,18 @@ void SetUpEstimationTables(EstimationRun& run) {
   if (model.submodel_cell_total > std::numeric_limits<std::int32_t>::max()) {
     StopRun("  Error: problem too big to fit in memory");
   }
-  run.CheckMemory(2.0 * static_cast<double>(model.submodel_cell_total) * sizeof(double));
+  // The tables of an earlier fit of the run are gone (a new start); the new ones are counted
+  // together before they are allocated.
+  run.KeepMemory(MemoryUse::kModelTables, 0);
+  const double table_bytes = (2.0 * static_cast<double>(model.submodel_cell_total) +
+                              2.0 * (static_cast<double>(model.condition_cell_total) + 1)) *
+                             sizeof(double);
+  run.CheckMemory(table_bytes);
   est.FittedTable = AllocRealArray(run, model.submodel_cell_total, 1.0);
   est.ExpectedTable = AllocRealArray(run, model.submodel_cell_total);
   est.FittedMarginWork = AllocRealArray(run, model.condition_cell_total + 1);
   est.ExpectedMarginWork = AllocRealArray(run, model.condition_cell_total + 1);
+  run.KeepMemory(MemoryUse::kModelTables, table_bytes);
 
   est.margin_shapes.assign(n, {});
   est.condition_shapes.assign(n, {});
@@ -392,6 +399,14 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   }
   if (run.IterationCount > 0 && run.StopCriterion <= -DecreaseTolerance(run)) {
     StopRun("  Error: decrease of the log-likelihood");
+  }
+  // `ite 0` asks for the start values; any other limit that ends the iterations while the
+  // criterion is still above its bound leaves estimates that have not converged.
+  est.iteration_limit_reached = settings.max_iterations > 0 &&
+                                run.IterationCount >= settings.max_iterations &&
+                                run.StopCriterion > settings.convergence_criterion;
+  if (est.iteration_limit_reached) {
+    WriteLogLine(run, "  Warning: the iteration limit was reached before convergence");
   }
   if (run.IterationCount > 0) {
     for (const ModelFamily* family : FamiliesOf(run)) family->CheckEstimates(run);

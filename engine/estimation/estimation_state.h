@@ -77,6 +77,11 @@ struct DesignWork {
   std::int64_t offset = 0;  // the first parameter in DesignParameters
   bool fixed = false;       // fix and wei: applied once, never estimated
   bool thresholds = false;  // the thresholds of a cumulative submodel
+  // Per parameter, the power of two its column x was divided by (empty: 1 for all). A column
+  // whose largest magnitude lies far from 1 is brought to [1, 2) so that the fit does not
+  // depend on the unit of a covariate; the parameters (tau) and their derivatives then belong
+  // to the scaled columns, and the user's log parameter is ln tau / scale.
+  std::vector<double> scale;
   // The parameters that are estimated, in order: free parameter position p of the design is
   // parameter free[p]. The prespecified models whose columns sum to a constant (2a, 3a, 8a,
   // 9a) keep their first parameter at 1, in every group that has parameters of its own.
@@ -300,6 +305,8 @@ struct EstimationState {
 
   // Iteration state.
   double LogLikelihood = 0;
+  // The iterations ended at the limit `ite` sets before the convergence criterion was met.
+  bool iteration_limit_reached = false;
   double PrevStopCriterion1 = 0;
   double PrevStopCriterion2 = 0;
   // Fit sums of the latest E-step.

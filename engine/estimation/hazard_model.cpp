@@ -133,6 +133,11 @@ void SetUpHazardPart(EstimationRun& run) {
     stride *= model.Dimension[v];
   }
   const auto cells = static_cast<std::size_t>(submodel.cell_count);
+  const std::vector<Episode>& episodes = run.data.episodes;
+  run.KeepMemory(MemoryUse::kHazardTables, 0);
+  run.KeepMemory(MemoryUse::kHazardTables,
+                 static_cast<double>(cells) * sizeof(double) +
+                     2.0 * static_cast<double>(episodes.size()) * sizeof(std::int32_t));
   hazard.exposure.assign(cells, 0.0);
   if (hazard.kind == 3) hazard.spells.assign(hazard.risks, {});
   hazard.event_count.assign(hazard.risks, 0.0);
@@ -154,7 +159,6 @@ void SetUpHazardPart(EstimationRun& run) {
       est.DesignParameters.push_back(given ? history.ShapeValues[k] : 1.0);
     }
   }
-  const std::vector<Episode>& episodes = run.data.episodes;
   hazard.entry_interval.resize(episodes.size());
   hazard.exit_interval.resize(episodes.size());
   for (std::size_t e = 0; e < episodes.size(); ++e) {

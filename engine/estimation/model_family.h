@@ -28,7 +28,8 @@ class ParameterBlockWriter {
   // Standard errors were asked for and computed.
   virtual bool ShowsStdErrors() const = 0;
   // The standard-error and z-value columns of free parameter i, whose multiplicative value is
-  // x (z = ln x over the standard error); the parameter goes into the covariance file.
+  // x (z = ln x over the standard error; the standard error in the user's units when the
+  // parameter belongs to a scaled design column); the parameter goes into the covariance file.
   virtual std::string StdErrAndZ(int i, double x) = 0;
   // The Wald-test columns (W, df, prob) of the free parameters at positions, whose values on
   // the log scale are b.
@@ -43,9 +44,10 @@ class ParameterBlockWriter {
   virtual std::string ColumnHeader(int t) const = 0;
   // For the results document: a block of parameters begins (its heading), and the figures of
   // the parameter line written next (its label, its multiplicative value x and its place in the
-  // free-parameter list, -1 when it is not free).
+  // free-parameter list, -1 when it is not free; scale as MultiplierLine takes it).
   virtual void BeginBlock(const std::string& /*heading*/) {}
-  virtual void RecordParameter(const std::string& /*label*/, double /*x*/, int /*position*/) {}
+  virtual void RecordParameter(const std::string& /*label*/, double /*x*/, int /*position*/,
+                               double /*scale*/) {}
   // For the results document: a value of the block shown as it is (an association parameter or
   // score), with its standard error (NaN when none is shown).
   virtual void RecordValue(const std::string& /*label*/, double /*value*/, double /*std_err*/) {}

@@ -62,7 +62,9 @@ void ReadTimePoints(RunContext& run) {
   history.HazardModel = true;
   const std::int32_t points = ReadInteger(run, run.InputFile);
   if (points < 1) StopRun("  Error: number of time points must be >= 1");
+  run.KeepMemory(MemoryUse::kTimeGrid, 0);
   history.TimeValues = AllocRealArray(run, static_cast<std::int64_t>(points) + 1);
+  run.KeepMemory(MemoryUse::kTimeGrid, (static_cast<double>(points) + 1) * sizeof(double));
   history.TimePointCount = points;
   history.TrackMaximumTime = false;
   model.Dimension[model.VariableCount] = points;

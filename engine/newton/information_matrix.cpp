@@ -90,6 +90,13 @@ void WriteMarginalBlocks(const RunState& run, std::vector<double>& matrix, int n
 
 }  // namespace
 
+double SnapshotBytes(const RunState& run) {
+  const EstimationState& est = run.estimation;
+  return static_cast<double>(est.FittedTable.size() + est.DesignParameters.size() +
+                             est.LinearPredictor.size()) *
+         sizeof(double);
+}
+
 void SaveFitted(const RunState& run, FittedSnapshot& snapshot) {
   const EstimationState& est = run.estimation;
   snapshot.fitted = est.FittedTable;
@@ -320,6 +327,8 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
   std::vector<double> steps(n);
   for (int r = 0; r < n; ++r) steps[r] = HessianStep(run, r);
   auto step = [&](int r) { return steps[r]; };
+  // Two more copies of the fitted tables.
+  const MemoryReservation copies(run, 2 * SnapshotBytes(run));
   FittedSnapshot base;
   SaveFitted(run, base);
   FittedSnapshot after_r = base;

@@ -27,6 +27,8 @@ double HessianStep(const RunState& run, int i);
 // Saves everything a parameter's perturbation changes (the fitted tables, the design
 // parameters, the predictors of cumulative submodels) into snapshot; restores all of it, or
 // only what belongs to submodel r.
+// The bytes a snapshot of the fitted tables takes.
+double SnapshotBytes(const RunState& run);
 void SaveFitted(const RunState& run, FittedSnapshot& snapshot);
 void RestoreFitted(RunState& run, const FittedSnapshot& snapshot);
 void RestoreFittedSubmodel(RunState& run, int r, const FittedSnapshot& snapshot);

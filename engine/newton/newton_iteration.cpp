@@ -231,6 +231,8 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
     newton.bfgs_work.assign(n, 0.0);
   }
 
+  run.KeepMemory(MemoryUse::kNewtonTables, 0);
+  run.KeepMemory(MemoryUse::kNewtonTables, SnapshotBytes(run));
   SaveFitted(run, newton.saved);
   const double l0 = evaluate().log_likelihood;
 

@@ -585,51 +585,81 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
   }
 }
 
+// The doubles of the hazard part's working rows of one share (AddPatterns).
+double HazardRowSize(const RunState& run) {
+  const HazardWork& hazard = run.estimation.hazard;
+  return hazard.table >= 0 ? 3.0 * hazard.time_points * hazard.risks : 0.0;
+}
+
+// The doubles of the sums of one share.
+std::int64_t ShareSize(const RunState& run, const PatternLayout& layout) {
+  const int n = static_cast<int>(run.estimation.free_parameters.parameters.size());
+  const std::size_t nh = layout.hazard.parameters.size();
+  const auto hazard_cells = static_cast<std::int64_t>(run.estimation.hazard.exposure.size());
+  return static_cast<std::int64_t>(run.estimation.FittedTable.size()) + 2 * hazard_cells +
+         (layout.first_order
+              ? 0
+              : layout.joint_size + layout.hazard_joint_size + static_cast<std::int64_t>(n) * n +
+                    static_cast<std::int64_t>(nh * nh));
+}
+
 // The sums over all patterns, in shares of patterns fixed by the problem's size alone (so that
 // the additions happen in the same order on any number of threads), the shares run in parallel
-// and added in order.
+// and added in order. The caller has reserved the memory of the one share it gets back; the
+// others are reserved here.
 PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
   const int n = static_cast<int>(run.estimation.free_parameters.parameters.size());
   const std::size_t nh = layout.hazard.parameters.size();
   const std::int64_t patterns = run.data.EntryCount();
   const auto hazard_cells = static_cast<std::int64_t>(run.estimation.hazard.exposure.size());
   const bool second = !layout.first_order;
-  const auto each =
-      static_cast<std::int64_t>(run.estimation.FittedTable.size()) + 2 * hazard_cells +
-      (second ? layout.joint_size + layout.hazard_joint_size + static_cast<std::int64_t>(n) * n +
-                    static_cast<std::int64_t>(nh * nh)
-              : 0);
+  const std::int64_t each = ShareSize(run, layout);
   const std::int64_t shares =
       std::clamp<std::int64_t>(std::min(kShareBudget / std::max<std::int64_t>(each, 1),
                                         (patterns + kSharePatterns - 1) / kSharePatterns),
                                1, kMostShares);
-  std::vector<PatternSums> partial(shares);
-  ParallelFor(static_cast<int>(shares), ThreadCount(run.settings.threads), [&](int k, int) {
-    PatternSums& sums = partial[k];
-    sums.expected.assign(run.estimation.FittedTable.size(), 0.0);
-    sums.hazard_events.assign(hazard_cells, 0.0);
-    sums.hazard_exposure.assign(hazard_cells, 0.0);
-    if (second) {
-      sums.joint.assign(layout.joint_size, 0.0);
-      sums.outer.assign(static_cast<std::size_t>(n) * n, 0.0);
-      sums.hazard_outer.assign(nh * nh, 0.0);
-      sums.hazard_joint.assign(layout.hazard_joint_size, 0.0);
+  // The shares run in rounds of one per thread, as many threads as the memory budget holds
+  // the tables of (the share of a thread beyond the first is added to the total before the
+  // next round); the shares, and so the order of the additions, stay the same.
+  const double share_bytes = (static_cast<double>(each) + HazardRowSize(run)) * sizeof(double);
+  const auto threads = static_cast<std::int64_t>(std::clamp<double>(
+      std::floor(run.MemoryAvailable() / share_bytes), 1,
+      static_cast<double>(std::min<std::int64_t>(ThreadCount(run.settings.threads), shares))));
+  // The total is the first share's sums; the shares of a round beyond the first add up to
+  // `threads` more.
+  const MemoryReservation reserved(run,
+                                   shares > 1 ? static_cast<double>(threads) * share_bytes : 0.0);
+  PatternSums total;
+  std::vector<PatternSums> partial(threads);
+  for (std::int64_t first = 0; first < shares; first += threads) {
+    const int round = static_cast<int>(std::min(threads, shares - first));
+    ParallelFor(round, static_cast<int>(threads), [&](int i, int) {
+      const std::int64_t k = first + i;
+      PatternSums& sums = k == 0 ? total : partial[i];
+      sums.expected.assign(run.estimation.FittedTable.size(), 0.0);
+      sums.hazard_events.assign(hazard_cells, 0.0);
+      sums.hazard_exposure.assign(hazard_cells, 0.0);
+      if (second) {
+        sums.joint.assign(layout.joint_size, 0.0);
+        sums.outer.assign(static_cast<std::size_t>(n) * n, 0.0);
+        sums.hazard_outer.assign(nh * nh, 0.0);
+        sums.hazard_joint.assign(layout.hazard_joint_size, 0.0);
+      }
+      AddPatterns(run, layout, patterns * k / shares, patterns * (k + 1) / shares, sums);
+    });
+    for (int i = 0; i < round; ++i) {
+      if (first + i == 0) continue;
+      auto add = [](std::vector<double>& to, const std::vector<double>& from) {
+        for (std::size_t j = 0; j < to.size(); ++j) to[j] += from[j];
+      };
+      add(total.expected, partial[i].expected);
+      add(total.joint, partial[i].joint);
+      add(total.outer, partial[i].outer);
+      add(total.hazard_events, partial[i].hazard_events);
+      add(total.hazard_exposure, partial[i].hazard_exposure);
+      add(total.hazard_outer, partial[i].hazard_outer);
+      add(total.hazard_joint, partial[i].hazard_joint);
     }
-    AddPatterns(run, layout, patterns * k / shares, patterns * (k + 1) / shares, sums);
-  });
-  PatternSums total = std::move(partial[0]);
-  for (std::int64_t k = 1; k < shares; ++k) {
-    auto add = [](std::vector<double>& to, const std::vector<double>& from) {
-      for (std::size_t i = 0; i < to.size(); ++i) to[i] += from[i];
-    };
-    add(total.expected, partial[k].expected);
-    add(total.joint, partial[k].joint);
-    add(total.outer, partial[k].outer);
-    add(total.hazard_events, partial[k].hazard_events);
-    add(total.hazard_exposure, partial[k].hazard_exposure);
-    add(total.hazard_outer, partial[k].hazard_outer);
-    add(total.hazard_joint, partial[k].hazard_joint);
-    partial[k] = PatternSums();
   }
   return total;
 }
@@ -721,6 +751,59 @@ void AddHazardScore(const RunState& run, const HazardDerivatives& hd, const Patt
   }
 }
 
+// The doubles of the derivative tables of the layout's tables and of their joint tables.
+std::pair<std::int64_t, std::int64_t> PatternTableSizes(const RunState& run,
+                                                        const ScoreLayout& layout) {
+  std::int64_t derivatives = 0;
+  std::vector<std::int64_t> cells;
+  const int n = static_cast<int>(layout.directions.size());
+  for (int t : layout.tables) {
+    const std::int64_t c = TableSpanOf(run, t).cells;
+    std::int64_t parameters = 0;
+    for (int i = 0; i < n; ++i) parameters += layout.directions[i].table == t ? 1 : 0;
+    derivatives += c * parameters;
+    cells.push_back(c);
+  }
+  std::int64_t joint = 0;
+  for (std::size_t a = 0; a < cells.size(); ++a) {
+    for (std::size_t b = a + 1; b < cells.size(); ++b) joint += cells[a] * cells[b];
+  }
+  return {derivatives, joint};
+}
+
+// The memory the posterior-covariance form (or with first_order its first-order part) holds
+// beside the sums of the shares it reserves itself: the derivative tables of its layout and the
+// sums of the one share it keeps (PatternLayoutOf, ShareSize).
+double PatternLayoutBytes(const RunState& run, const ScoreLayout& layout, bool first_order) {
+  const int hazard = run.estimation.hazard.table;
+  const int n = static_cast<int>(layout.directions.size());
+  double nh = 0;
+  for (const Direction& direction : layout.directions) {
+    nh += direction.table >= 0 && direction.table == hazard ? 1 : 0;
+  }
+  double derivatives = 0;
+  double joint = 0;
+  double slot_cells = 0;
+  std::vector<double> slots;  // the cells of every slot (JointOffsets)
+  for (int t : layout.tables) {
+    if (t == hazard) continue;
+    const auto c = static_cast<double>(TableSpanOf(run, t).cells);
+    double parameters = 0;
+    for (int i = 0; i < n; ++i) parameters += layout.directions[i].table == t ? 1 : 0;
+    derivatives += c * parameters;
+    for (std::size_t k = 0; k < SubmodelsSharingCells(run.model, t).size(); ++k) {
+      for (double other : slots) joint += c * other;
+      slots.push_back(c);
+      slot_cells += c;
+    }
+  }
+  const auto hazard_cells = static_cast<double>(run.estimation.hazard.exposure.size());
+  double share = static_cast<double>(run.estimation.FittedTable.size()) + 2 * hazard_cells +
+                 HazardRowSize(run);
+  if (!first_order) share += joint + slot_cells * nh + static_cast<double>(n) * n + nh * nh;
+  return (derivatives + hazard_cells * nh + share) * sizeof(double);
+}
+
 }  // namespace
 
 void CompleteDataInformation(const RunState& run, const ScoreLayout& layout, const double* expected,
@@ -752,6 +835,7 @@ void AddCumulativeScore(const RunState& run, const ScoreLayout& layout, const do
 
 std::vector<double> ExpectedTablesAndHazardScore(const RunState& run, const ScoreLayout& layout,
                                                  std::vector<double>& g) {
+  const MemoryReservation reserved(run, PatternLayoutBytes(run, layout, true));
   const PatternLayout patterns = PatternLayoutOf(run, layout, true);
   PatternSums sums = SumPatterns(run, patterns);
   if (patterns.hazard.table >= 0) AddHazardScore(run, patterns.hazard, sums, g);
@@ -761,26 +845,14 @@ std::vector<double> ExpectedTablesAndHazardScore(const RunState& run, const Scor
 // Whether the derivative tables and the joint tables of the posterior-covariance form fit the
 // memory this form may take.
 bool PosteriorCovarianceFits(const RunState& run, const ScoreLayout& layout) {
-  std::int64_t derivatives = 0;
-  std::vector<std::int64_t> cells;
-  const int n = static_cast<int>(layout.directions.size());
-  for (int t : layout.tables) {
-    const std::int64_t c = TableSpanOf(run, t).cells;
-    std::int64_t parameters = 0;
-    for (int i = 0; i < n; ++i) parameters += layout.directions[i].table == t ? 1 : 0;
-    derivatives += c * parameters;
-    cells.push_back(c);
-  }
-  std::int64_t joint = 0;
-  for (std::size_t a = 0; a < cells.size(); ++a) {
-    for (std::size_t b = a + 1; b < cells.size(); ++b) joint += cells[a] * cells[b];
-  }
+  const auto [derivatives, joint] = PatternTableSizes(run, layout);
   return derivatives <= kShareBudget && joint <= kShareBudget;
 }
 
 void PosteriorCovarianceInformation(const RunState& run, const ScoreLayout& layout,
                                     std::vector<double>& matrix) {
   const int n = static_cast<int>(layout.directions.size());
+  const MemoryReservation reserved(run, PatternLayoutBytes(run, layout, false));
   const PatternLayout patterns = PatternLayoutOf(run, layout, false);
   const std::vector<TableDerivatives>& tables = patterns.tables;
   const std::vector<Slot>& slots = patterns.slots;

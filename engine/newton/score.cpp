@@ -159,8 +159,15 @@ void ScoreInformation(const RunState& run, std::vector<double>& matrix,
   // Every worker holds three tables as large as the fitted tables: no more workers than 1 GB
   // holds.
   const auto table_size = std::max<std::int64_t>(1, static_cast<std::int64_t>(base.size()));
-  const auto fitting = std::max<std::int64_t>(1, kWorkerBudget / (3 * table_size));
-  std::vector<Worker> workers(std::min<std::int64_t>(ThreadCount(run.settings.threads), fitting));
+  // Each worker's rows are its own, so fewer workers (within the memory budget too) give the
+  // same numbers; the fourth table is the factors of a moved table.
+  const double worker_bytes = 4.0 * static_cast<double>(table_size) * sizeof(double);
+  const auto fitting = std::max<std::int64_t>(
+      1, std::min<std::int64_t>(kWorkerBudget / (3 * table_size),
+                                static_cast<std::int64_t>(run.MemoryAvailable() / worker_bytes)));
+  const auto worker_count = std::min<std::int64_t>(ThreadCount(run.settings.threads), fitting);
+  const MemoryReservation reserved(run, static_cast<double>(worker_count) * worker_bytes);
+  std::vector<Worker> workers(worker_count);
   ParallelFor(static_cast<int>(moved.size()), static_cast<int>(workers.size()), [&](int k, int w) {
     Worker& worker = workers[w];
     Prepare(run, worker);

@@ -29,9 +29,12 @@ struct CompleteCells {
   std::vector<std::int64_t> cell;
 };
 
+// The bytes the table takes at most (the caller reserves them).
+double PositiveCellsBytes(const RunState& run) {
+  return static_cast<double>(CompleteTableCells(run.model)) * 2 * sizeof(double);
+}
+
 CompleteCells PositiveCells(const RunState& run) {
-  const long double cells = CompleteTableCells(run.model);
-  run.CheckMemory(static_cast<double>(cells) * 2 * sizeof(double));
   CompleteCells table;
   double total = 0;
   std::int64_t index = 0;
@@ -432,6 +435,7 @@ double SimulateHistories(RunState& run, TextFile& file, ShuffledRandom& random) 
       }
     }
   }
+  const MemoryReservation reserved(run, PositiveCellsBytes(run));
   const CompleteCells cells = PositiveCells(run);
   const RecordFields fields(run);
   HistoryDraw draw(run, random);

@@ -9,6 +9,7 @@
 #include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
+#include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
 #include "estimation/hazard_model.h"
 #include "estimation/model_family.h"
@@ -156,11 +157,13 @@ void PeelEffect(const ModelState& model, const ReferenceCategories& reference,
 std::string WriteStdErrAndZ(const RunState& run, int position, double beta, bool positive,
                             std::vector<int>& shown, ParameterFigures* figures = nullptr) {
   const double v = Covariances(run)(position, position);
+  // beta and v belong to the fitted (perhaps scaled) column; z does not depend on its scale.
+  const double std_err = v > 0 ? std::sqrt(v) / FreeParameterScale(run, position) : NAN;
   if (figures != nullptr) {
-    figures->std_err = v > 0 ? std::sqrt(v) : NAN;
+    figures->std_err = std_err;
     figures->z = positive && v > 0 ? beta / std::sqrt(v) : NAN;
   }
-  std::string text = v > 0 ? FormatReal(8, 4, std::sqrt(v)) + " " : "  ****** ";
+  std::string text = v > 0 ? FormatReal(8, 4, std_err) + " " : "  ****** ";
   text += positive && v > 0 ? FormatReal(8, 3, beta / std::sqrt(v)) + " " : "   ***** ";
   shown.push_back(position);
   return text;
@@ -213,13 +216,14 @@ class ReportBlockWriter : public ParameterBlockWriter {
     RecordBlockWald(run_, wald);
     return text;
   }
-  void RecordParameter(const std::string& label, double x, int position) override {
+  void RecordParameter(const std::string& label, double x, int position, double scale) override {
     ParameterFigures figures;
-    figures.beta = x > 0 ? Log(x) : NAN;
-    figures.exp_beta = x;
+    figures.beta = x > 0 ? (scale == 1 ? Log(x) : Log(x) / scale) : NAN;
+    figures.exp_beta = scale == 1 || !(x > 0) ? x : Exp(figures.beta);
+    if (!std::isfinite(figures.exp_beta)) figures.exp_beta = NAN;
     if (position >= 0 && tav::ShowsStdErrors(run_)) {
       const double v = Covariances(run_)(position, position);
-      figures.std_err = v > 0 ? std::sqrt(v) : NAN;
+      figures.std_err = v > 0 ? std::sqrt(v) / scale : NAN;
       figures.z = x > 0 && v > 0 ? Log(x) / std::sqrt(v) : NAN;
     }
     const std::size_t start = label.find_first_not_of(' ');
@@ -546,7 +550,8 @@ void WriteCovarianceFile(RunState& run, const std::vector<int>& shown) {
     for (std::size_t j = 0; j <= i; ++j) {
       const double vjj = v(shown[j], shown[j]);
       if (j == i) {
-        line += vii > 0 ? FormatReal(8, 4, std::sqrt(vii)) : "  ******";
+        line += vii > 0 ? FormatReal(8, 4, std::sqrt(vii) / FreeParameterScale(run, shown[i]))
+                        : "  ******";
       } else {
         line += vii > 0 && vjj > 0 ? FormatReal(8, 4, v(shown[i], shown[j]) / std::sqrt(vii * vjj))
                                    : "  ******";
@@ -562,9 +567,12 @@ void WriteCovarianceFile(RunState& run, const std::vector<int>& shown) {
     // exactly (parameters of submodels that share no data), which shows as 0.
     const bool has_variance = v(shown[i], shown[i]) > 0;
     for (std::size_t j = 0; j <= i; ++j) {
-      const double vij = v(shown[i], shown[j]);
-      line += vij != 0 || (has_variance && v(shown[j], shown[j]) > 0) ? FormatReal(8, 4, vij)
-                                                                      : "  ******";
+      // In the user's units: scaled design columns divide by both scales.
+      const double vij = v(shown[i], shown[j]) / FreeParameterScale(run, shown[i]) /
+                         FreeParameterScale(run, shown[j]);
+      line += std::isfinite(vij) && (vij != 0 || (has_variance && v(shown[j], shown[j]) > 0))
+                  ? FormatReal(8, 4, vij)
+                  : "  ******";
     }
     file.WriteLine(line);
   }

@@ -120,6 +120,8 @@ void WriteLatentClassOutput(RunState& run) {
   // frequencies of every (manifest cell, class) summed over the subgroups.
   std::vector<double> size(classes, 0.0);
   std::vector<double> joint(categories * classes, 0.0);
+  const MemoryReservation reserved(run,
+                                   static_cast<double>(manifest_cells) * classes * sizeof(double));
   std::vector<double> by_cell(manifest_cells * classes, 0.0);
   std::vector<int> category(kVectorSize, 0);
   std::int64_t cell = 0;

@@ -33,6 +33,7 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t) {
 
   // Per cell: its expected frequency n, its fitted value, its dependent cell and its
   // conditioning cell (mixed radix over those variables, the last fastest).
+  const MemoryReservation reserved(run, static_cast<double>(cells) * 4 * sizeof(double));
   std::vector<double> n(cells), fitted(cells);
   std::vector<std::int64_t> dependent_cell(cells), condition_cell(cells);
   std::int64_t dependent_cells = 1;

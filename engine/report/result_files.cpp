@@ -1,11 +1,14 @@
 #include "report/result_files.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/text_file.h"
+#include "estimation/design_effects.h"
 #include "estimation/hazard_model.h"
 #include "report/report_computations.h"
 
@@ -76,7 +79,17 @@ void WriteParameterFile(RunState& run, const std::string& name) {
   std::string line = FormatReal(10, 5, est.HalfLSquared) + FormatReal(5, 0, run.SeedUsed) +
                      FormatReal(2, 0, run.random_amplitude);
   for (double value : est.MarginParameters) line += FormatReal(14, -1, value);
-  for (double value : est.DesignParameters) line += FormatReal(14, -1, value);
+  // The design parameters for the user's columns (scaled columns: tau^(1 / scale)).
+  std::vector<double> design = est.DesignParameters;
+  for (const std::vector<DesignWork>& works : est.design_work) {
+    for (const DesignWork& work : works) {
+      for (int k = 0; k < work.parameters && !work.scale.empty(); ++k) {
+        const double beta = UserLogParameter(run, work, k);
+        if (std::isfinite(beta)) design[work.offset + k] = Exp(beta);
+      }
+    }
+  }
+  for (double value : design) line += FormatReal(14, -1, value);
   // The association terms, submodel by submodel: row scores, column scores (not again for a
   // symmetric term), association parameters.
   for (const std::vector<AssociationWork>& works : est.association_work) {

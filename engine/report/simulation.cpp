@@ -36,25 +36,29 @@ std::string WeightField(double weight) {
   return text.front() == ' ' ? text : " " + text;
 }
 
-// Data of a model without an event-history part; returns their total count.
+// Data of a model without an event-history part; returns their total count. The one table it
+// keeps, the cumulative probabilities of the cells of all subgroups (8 bytes a cell), counts
+// against the memory budget; the record lines are formed as they are written.
 double SimulateTable(RunState& run, TextFile& file) {
   const ModelState& model = run.model;
   const std::int32_t count = run.settings.simulate_count;
 
-  // The probabilities of the cells of all subgroups, in order.
+  // The cells of all subgroups in order: subgroup s has the cells from first[s] on.
+  std::vector<std::int64_t> first(model.SubgroupCount + 1, 0);
+  for (int s = 0; s < model.SubgroupCount; ++s) {
+    first[s + 1] = first[s] + static_cast<std::int64_t>(model.subgroup_cell_count[s]);
+  }
+  const std::int64_t cells = first.back();
+  const MemoryReservation reserved(run, static_cast<double>(cells) * sizeof(double));
   std::vector<double> cumulative;
-  std::vector<int> subgroup_of;
-  std::vector<std::int64_t> cell_of;
+  cumulative.reserve(static_cast<std::size_t>(cells));
   double total = 0;
   for (int s = 0; s < model.SubgroupCount; ++s) {
-    const std::int64_t cells = model.subgroup_cell_count[s];
-    for (std::int64_t c = 0; c < cells; ++c) {
+    for (std::int64_t c = 0; c < first[s + 1] - first[s]; ++c) {
       const double value = EstimatedObservedFrequency(run, s, static_cast<double>(c));
       if (!std::isfinite(value) || value < 0) total = NAN;
       total += value;
       cumulative.push_back(total);
-      subgroup_of.push_back(s);
-      cell_of.push_back(c);
     }
   }
   if (!(total > 0) || !std::isfinite(total)) {
@@ -63,31 +67,30 @@ double SimulateTable(RunState& run, TextFile& file) {
   for (double& value : cumulative) value /= total;
 
   const RecordFields fields(run);
-  auto record = [&](std::size_t k) {
-    return fields.Text(subgroup_of[k], CellCategories(model, subgroup_of[k], cell_of[k]));
+  auto record = [&](std::int64_t k) {
+    const int s =
+        static_cast<int>(std::upper_bound(first.begin(), first.end(), k) - first.begin()) - 1;
+    return fields.Text(s, CellCategories(model, s, k - first[s]));
   };
   const bool counts = run.history.RecordCountGiven;
   if (count < 1) {
     // Expected data.
     double previous = 0;
-    for (std::size_t k = 0; k < cumulative.size(); ++k) {
+    for (std::int64_t k = 0; k < cells; ++k) {
       std::string line = record(k);
-      if (count < 0 || counts) line += WeightField((cumulative[k] - previous) * -count);
-      previous = cumulative[k];
+      const double at = cumulative[static_cast<std::size_t>(k)];
+      if (count < 0 || counts) line += WeightField((at - previous) * -count);
+      previous = at;
       file.WriteLine(line);
     }
     return -static_cast<double>(count);
   }
-  // Every cell's record line once; the draws only look them up.
-  std::vector<std::string> lines(cumulative.size());
-  for (std::size_t k = 0; k < lines.size(); ++k) {
-    lines[k] = record(k) + (counts ? IntegerField(1) : "");
-  }
+  const std::string count_field = counts ? IntegerField(1) : "";
   for (std::int32_t i = 0; i < count; ++i) {
     const double u = NextRandom(run);
     auto at = std::lower_bound(cumulative.begin(), cumulative.end(), u);
     if (at == cumulative.end()) --at;
-    file.WriteLine(lines[static_cast<std::size_t>(at - cumulative.begin())]);
+    file.WriteLine(record(at - cumulative.begin()) + count_field);
   }
   return count;
 }

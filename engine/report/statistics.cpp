@@ -401,6 +401,10 @@ void WriteStatistics(RunState& run) {
   warn(zero_frequencies, " zero estimated frequencies");
   warn(boundary_hazard, " (nearly) boundary or non-identified hazard parameters");
   warn(zero_rates, " zero estimated hazard rates");
+  if (run.estimation.iteration_limit_reached) {
+    figures.warnings.push_back("the iteration limit was reached before convergence");
+    out.WriteLine("WARNING: " + figures.warnings.back());
+  }
   RecordStatistics(run, figures);
   out.WriteLine("");
   out.WriteLine("");

@@ -33,12 +33,7 @@ struct StartBoard {
 };
 
 // The bytes the data of a run take; every thread of the starts has a copy.
-double DataBytes(const DataStore& data) {
-  return static_cast<double>(
-      data.entry_count.size() * sizeof(double) + data.entry_cell.size() * sizeof(double) +
-      data.entry_subgroup.size() * sizeof(std::int32_t) + data.entry_categories.size() +
-      data.episodes.size() * sizeof(Episode) + data.covariate_value.size() * sizeof(double));
-}
+double DataBytes(const DataStore& data) { return data.Bytes(); }
 
 // A copy of the parsed run for the fits of one thread: the model, the settings (with one
 // thread: the starts are the parallel work) and the data, without the files and the window.

@@ -31,6 +31,27 @@ TEST(Capacity, ArraysWithinTheMemoryBudget) {
   EXPECT_EQ(AllocRealArray(run, 12'500'001).size(), 12'500'001u);
 }
 
+// The arrays a run keeps and the buffers a step reserves share the budget: a use kept again
+// replaces what it kept before, and a reservation gives its room back when it ends.
+TEST(Capacity, KeptAndReservedMemoryShareTheBudget) {
+  RunContext run;
+  run.memory_budget = 100;
+  run.KeepMemory(MemoryUse::kData, 60);
+  EXPECT_EQ(StopMessage([&] { run.CheckMemory(41); }), "  Error: problem too big to fit in memory");
+  run.KeepMemory(MemoryUse::kData, 30);  // in place of the 60
+  {
+    const MemoryReservation buffers(run, 50);
+    EXPECT_EQ(run.MemoryAvailable(), 20);
+    EXPECT_EQ(StopMessage([&] { run.KeepMemory(MemoryUse::kModelTables, 21); }),
+              "  Error: problem too big to fit in memory");
+    EXPECT_EQ(StopMessage([&] { MemoryReservation more(run, 21); }),
+              "  Error: problem too big to fit in memory");
+  }
+  EXPECT_EQ(run.MemoryAvailable(), 70);
+  run.KeepMemory(MemoryUse::kModelTables, 70);
+  EXPECT_EQ(run.MemoryAvailable(), 0);
+}
+
 TEST(Capacity, Variables) {
   CheckVariableCount(100, false);
   CheckVariableCount(99, true);

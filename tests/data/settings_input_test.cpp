@@ -196,6 +196,19 @@ TEST(SettingsInput, ImpossibleSettingsStopTheRun) {
       "\n]\n");
   EXPECT_EQ(record.status, 1);
   EXPECT_EQ(message(record), "Error: number too large when reading data");
+  // Counts within the range of a double whose sums are not (1e308 once gave X-squared -3.05
+  // and L-squared -9.48): the total of the counts may not exceed 1e100.
+  const std::string e308 = "1" + std::string(308, '0');
+  const std::string e101 = "1" + std::string(101, '0');
+  for (const std::string& counts : {"32 18 12 " + e308, e308 + " 18 12 " + e308, e101 + " 0 0 0"}) {
+    const testing::EngineRun large(model + "dat [ " + counts + " ]\n");
+    EXPECT_EQ(large.status, 1) << counts.size();
+    EXPECT_EQ(message(large), "Error: number too large when reading observed frequencies");
+  }
+  const testing::EngineRun records("man 2\ndim 2 2\nlab A B\nmod {A,B}\nrec 2\nrco\ndat [\n1 1 " +
+                                   e308 + "\n1 1 " + e308 + "\n]\n");
+  EXPECT_EQ(records.status, 1);
+  EXPECT_EQ(message(records), "Error: number too large when reading data");
   const testing::EngineRun start("man 2\ndim 2 2\nlab A B\nmod {A,B} nra\nite 0\n" + data);
   ASSERT_EQ(start.status, 0);
   EXPECT_NEAR(start.Statistic("L-squared"), 18.1796, 5e-5);

@@ -385,3 +385,73 @@ TEST(DesignEffects, ImpossibleModelsStopWithAMessage) {
 
 }  // namespace
 }  // namespace tav
+
+namespace tav {
+namespace {
+
+// The scores u_i v_j of the linear-by-linear model times 10^power, written out in full (the
+// input has no exponent form).
+std::string ScaledScores(int power) {
+  const int hundredths[4][6] = {{375, 225, 75, -75, -225, -375},
+                                {125, 75, 25, -25, -75, -125},
+                                {-125, -75, -25, 25, 75, 125},
+                                {-375, -225, -75, 75, 225, 375}};
+  std::string text;
+  for (const auto& row : hundredths) {
+    for (int value : row) {
+      std::string digits = std::to_string(std::abs(value));
+      const int exponent = power - 2;  // value / 100 * 10^power
+      if (exponent >= 0) {
+        digits += std::string(exponent, '0');
+      } else {
+        const int shift = -exponent;
+        if (static_cast<int>(digits.size()) <= shift) {
+          digits = std::string(shift - digits.size() + 1, '0') + digits;
+        }
+        digits.insert(digits.size() - shift, ".");
+      }
+      text += (value < 0 ? " -" : " ") + digits;
+    }
+  }
+  return text;
+}
+
+// The design values of a covariate in any unit give the same fit: the columns are scaled for
+// the fit and the parameter shown for the user's column. Once scores times 1e16 left the
+// covariate out (L-squared 47.42), times 1e-5 stopped at the iteration limit (24.06), times
+// 1e-170 or 1e200 gave every fitted frequency 0. R: glm(count ~ M + S + I(u * v * s), poisson)
+// gives the deviance 9.895124 at every s, the coefficient 0.0906866 (se 0.0150061) at s = 1
+// and 9068.66 (1500.61) at s = 1e-5.
+TEST(DesignEffects, CovariatesInAnyUnitGiveTheSameFit) {
+  for (int power : {-170, -5, 0, 16, 200}) {
+    SCOPED_TRACE(power);
+    const EngineRun run(std::string(kMentalHealth) + "mod {A,B,cov(AB 1)} des [" +
+                        ScaledScores(power) + " ] " + kMentalHealthData);
+    ASSERT_EQ(run.status, 0);
+    EXPECT_NEAR(run.Statistic("L-squared"), 9.895124, 0.6e-4);
+    EXPECT_FALSE(run.Has("WARNING: the iteration limit was reached before convergence"));
+    const auto line = std::find(run.report.begin(), run.report.end(), "  AB");
+    ASSERT_NE(line, run.report.end());
+    ASSERT_NE(line + 1, run.report.end());
+    std::istringstream in((line + 1)->substr(14));
+    double beta = 0;
+    double std_err = 0;
+    in >> beta >> std_err;
+    if (power == 0 || power == -5) {
+      const double scale = power == 0 ? 1 : 1e-5;
+      EXPECT_NEAR(beta * scale, 0.0906866, 0.6e-4 * (power == 0 ? 1 : 1e-5) + 1e-6);
+      EXPECT_NEAR(std_err * scale, 0.0150061, 0.6e-4 * (power == 0 ? 1 : 1e-5) + 1e-6);
+    } else {
+      // Two significant digits in the exponent form, or 0 for the large scales.
+      const double expected = 0.0906866 * std::pow(10.0, -power);
+      EXPECT_NEAR(beta, power > 0 ? 0.0 : expected, power > 0 ? 0.0 : 0.06 * expected);
+    }
+    for (const std::string& text : run.report) {
+      EXPECT_EQ(text.find("Inf"), std::string::npos) << text;
+      EXPECT_EQ(text.find("Nan"), std::string::npos) << text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tav

@@ -346,11 +346,12 @@ TEST(EqualityRestrictions, FixedProbabilitiesKeepTheirGivenValues) {
 }
 
 TEST(IterationLog, NonFiniteLogLikelihoodStopsTheRun) {
-  // Two counts of 1E308 overflow the sample size: no estimate can be a finite number.
+  // Two counts of 1E308 overflow the sample size: no estimate could be a finite number, and
+  // the data reader refuses them before the fit (their total exceeds 1e100), which once ended
+  // in a log-likelihood that was no number.
   const std::string huge = "1" + std::string(308, '0');
   Fitted f("man 1 dim 2 mod {A} dat [ " + huge + " " + huge + " ]");
-  EXPECT_EQ(f.message,
-            "  Error: the log-likelihood is not a finite number; try other start values");
+  EXPECT_EQ(f.message, "  Error: number too large when reading observed frequencies");
 }
 
 TEST(IterationLog, HeaderLinesAndLimits) {
@@ -362,10 +363,14 @@ TEST(IterationLog, HeaderLinesAndLimits) {
   EXPECT_EQ(none.window.lines[1].substr(0, 6), "     0");
   EXPECT_EQ(none.run.IterationCount, 0);
 
+  // One iteration does not meet the convergence criterion: the log says so (ite 0 above asks
+  // for the start values and has no warning).
   Fitted one("man 2 dim 2 2 mod {A,B} ite 1 dat [ 1 2 3 4 ]");
   ASSERT_EQ(one.message, "");
-  EXPECT_EQ(one.window.lines.size(), 3u);
+  ASSERT_EQ(one.window.lines.size(), 4u);
+  EXPECT_EQ(one.window.lines[3], "Warning: the iteration limit was reached before convergence");
   EXPECT_EQ(one.run.IterationCount, 1);
+  EXPECT_TRUE(one.est().iteration_limit_reached);
 
   // Iteration 0's stop criterion is its log-likelihood; the line holds both with 8 decimals.
   const std::string& line = none.window.lines[1];

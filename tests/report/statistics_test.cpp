@@ -82,6 +82,17 @@ TEST(Statistics, ParameterCountOfTheIndependenceModel) {
   EXPECT_EQ(count.df, 2);
 }
 
+TEST(Statistics, TheIterationLimitBeforeConvergenceWarns) {
+  FittedModel f(kIndependence);
+  FillIndependence(f);
+  const std::string warning = "WARNING: the iteration limit was reached before convergence";
+  auto lines = f.Report(WriteStatistics);
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), warning), lines.end());
+  f.run.estimation.iteration_limit_reached = true;
+  lines = f.Report(WriteStatistics);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), warning), lines.end());
+}
+
 TEST(Statistics, ZeroCellsAreListedUnlessNzeAndZeroEstimatesWarn) {
   // A structural zero: cell (2, 3) is fitted 0 and observed 0.
   FittedModel f("man 2 dim 2 3 mod {AB}\ndat [ 10 20 30 20 10 0 ]\n");

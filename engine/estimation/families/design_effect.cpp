@@ -48,7 +48,8 @@ void WriteParameterLines(const EstimationRun& run, int t, const DesignWork& work
         logs.push_back(Log(x));
       }
     }
-    std::string line = MultiplierLine(labels[k], x, position, exp_column, writer);
+    std::string line =
+        MultiplierLine(labels[k], x, position, exp_column, writer, ColumnScale(work, k));
     if (k == work.parameters - 1 && std_errors && !positions.empty()) {
       line += writer.WaldTest(positions, logs);
     }

@@ -51,9 +51,11 @@ int FreePosition(const FreeParameterList& list, int t, int d, int k);
 // label padded to 12, ln x (fixed 9.4, asterisks when x is not positive), with standard errors
 // the standard error and z-value of free parameter `position` (18 blanks when it is -1), and x
 // itself where the table has the exp(beta) column (fixed 11.4, or the exponent form for values
-// of at least 1000 or at most 0.001).
+// of at least 1000 or at most 0.001). A parameter of a scaled design column (ColumnScale,
+// estimation/design_effects.h) shows ln x / scale and its exponential, asterisks where that
+// exceeds the range of a double.
 std::string MultiplierLine(const std::string& label, double x, int position, bool exp_column,
-                           ParameterBlockWriter& writer);
+                           ParameterBlockWriter& writer, double scale = 1);
 
 }  // namespace tav
 

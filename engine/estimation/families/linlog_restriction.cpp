@@ -90,7 +90,7 @@ class LinLogRestriction : public ModelFamily {
                   : tau >= 1000 || tau <= 0.001 ? FormatReal(11, -1, tau) + " "
                                                 : FormatReal(11, 4, tau) + " ";
         }
-        writer.RecordParameter(label, tau, -1);
+        writer.RecordParameter(label, tau, -1, 1);
         writer.WriteLine(line);
       }
     }

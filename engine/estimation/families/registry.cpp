@@ -85,19 +85,24 @@ int FreePosition(const FreeParameterList& list, int t, int d, int k) {
 }
 
 std::string MultiplierLine(const std::string& label, double x, int position, bool exp_column,
-                           ParameterBlockWriter& writer) {
-  writer.RecordParameter(label, x, position);
+                           ParameterBlockWriter& writer, double scale) {
+  writer.RecordParameter(label, x, position, scale);
   std::string line = "  " + label;
   if (label.size() < 12) line.append(12 - label.size(), ' ');
-  line += x > 0 ? FormatReal(9, 4, Log(x)) + " " : "   ****** ";
+  line += x > 0 ? FormatReal(9, 4, scale == 1 ? Log(x) : Log(x) / scale) + " " : "   ****** ";
   if (writer.ShowsStdErrors()) {
     line += position < 0 ? std::string(18, ' ') : writer.StdErrAndZ(position, x);
   }
   if (exp_column) {
+    const double shown = scale == 1 || !(x > 0) ? x : Exp(Log(x) / scale);
     if (!(x > 0)) {
       line += " 0.00E+0000";
+    } else if (!std::isfinite(shown)) {
+      line += "     ****** ";
     } else {
-      line += (x >= 1000 || x <= 0.001 ? FormatReal(11, -1, x) : FormatReal(11, 4, x)) + " ";
+      line +=
+          (shown >= 1000 || shown <= 0.001 ? FormatReal(11, -1, shown) : FormatReal(11, 4, shown)) +
+          " ";
     }
   }
   return line;
