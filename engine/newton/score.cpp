@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/elementary.h"
+#include "core/log.h"
 #include "core/parallel.h"
 #include "estimation/design_effects.h"
 #include "estimation/e_step.h"
@@ -162,6 +163,7 @@ void ScoreInformation(const RunState& run, std::vector<double>& matrix,
   const auto fitting = std::max<std::int64_t>(1, kWorkerBudget / (3 * table_size));
   std::vector<Worker> workers(std::min<std::int64_t>(ThreadCount(run.settings.threads), fitting));
   ParallelFor(static_cast<int>(moved.size()), static_cast<int>(workers.size()), [&](int k, int w) {
+    CheckCancel(run, w);
     Worker& worker = workers[w];
     Prepare(run, worker);
     const int j = moved[k];
