@@ -66,13 +66,13 @@ file(WRITE ${WORK}/errors/run.inp
      "man 4 dim 18 18 18 18 lab A B C D mod {AB,AC,AD,BC,BD,CD} dat [ ${counts}]\n")
 cancel_in(NAME errors PHASE "^standard errors")
 
-# The M-step of a hazard model of 3,000,000 time intervals: each pass over its table takes a
-# second or more, and so does the writing of its 3,000,000 parameters into the report.
-file(MAKE_DIRECTORY ${WORK}/hazard)
+# A hazard model of 3,000,000 time intervals: the M-step of an iteration (twenty cycles, mit 20)
+# passes over its table for seconds, and the report writes its 3,000,000 parameters.
+set(records "dat [\n1 0.5 1\n2 1.5 1\n1 2.5 0\n2 3.5 1\n]\n")
 file(WRITE ${WORK}/hazard/run.inp
-     "man 1 dim 2 lab A tim 3000000 haz A {A, T} exp 1 rec 4 dat [\n1 0.5 1\n2 1.5 1\n1 2.5 0\n2 3.5 1\n]\n")
+     "man 1 dim 2 lab A tim 3000000 haz A {A, T} exp 1 rec 4 mit 20 ${records}")
 cancel_in(NAME hazard PHASE "^     0 ")
-file(COPY ${WORK}/hazard/run.inp DESTINATION ${WORK}/report)
+file(WRITE ${WORK}/report/run.inp "man 1 dim 2 lab A tim 3000000 haz A {A, T} exp 1 rec 4 ${records}")
 cancel_in(NAME report PHASE "^log-linear parameters")
 
 # A simulation of 30,000,000 records, which takes seconds; the earlier simulated data
@@ -82,17 +82,16 @@ file(WRITE ${WORK}/simulation/run.inp
      "man 2 dim 2 2 lab A B mod {A,B} sim 30000000 simulation.dat see 1\n")
 cancel_in(NAME simulation PHASE "^simulating data")
 
-# Reading 10,000,000 records (120 MB), made here and removed after.
+# Reading 16,000,000 records (192 MB), made here and removed after.
 file(MAKE_DIRECTORY ${WORK}/reading)
-execute_process(COMMAND sh -c "yes '1 2 2 1 1 2' | head -n 10000000 > records.txt"
+execute_process(COMMAND sh -c "yes '1 2 2 1 1 2' | head -n 16000000 > records.txt"
                 WORKING_DIRECTORY ${WORK}/reading)
 file(WRITE ${WORK}/reading/run.inp
-     "man 6 dim 2 2 2 2 2 2 lab A B C D E F mod {A,B,C,D,E,F} rec 10000000 dat records.txt\n")
+     "man 6 dim 2 2 2 2 2 2 lab A B C D E F mod {A,B,C,D,E,F} rec 16000000 dat records.txt\n")
 cancel_in(NAME reading PHASE "-")
-file(REMOVE ${WORK}/reading/records.txt)
 
-# Random starts of a latent class model of 22 items (4,194,304 cells), each iteration a long
-# pass in the thread of its start.
+# Random starts of a latent class model of 24 classes and 22 items (4,194,304 patterns, each
+# with 24 classes to share it): every iteration is a long pass in the thread of its start.
 file(MAKE_DIRECTORY ${WORK}/starts)
 set(items A B C D E F G H I J K L M N O P Q R S T U V)
 list(JOIN items " " labels)
@@ -100,10 +99,19 @@ list(TRANSFORM items APPEND "|X")
 list(JOIN items " " terms)
 string(REPEAT " 2" 22 dims)
 string(REPEAT "1 2 3 4 5 6 7 8 " 524288 counts)
-file(WRITE ${WORK}/starts/run.inp "lat 1 man 22 dim 4${dims} lab X ${labels} mod X ${terms} "
+file(WRITE ${WORK}/starts/run.inp "lat 1 man 22 dim 24${dims} lab X ${labels} mod X ${terms} "
                                   "see 5 rst 2 thr 1 ite 100000 cri -1 nse dat [ ${counts}]\n")
 cancel_in(NAME starts PHASE "random starts$")
 
-# SIGHUP, the end of the terminal or session that started the run, cancels it as SIGTERM does.
-file(COPY ${WORK}/errors/run.inp DESTINATION ${WORK}/hangup)
-cancel_in(NAME hangup PHASE "^standard errors" SIGNAL HUP)
+# SIGHUP, the end of the terminal or session that started the run, cancels it as SIGTERM does,
+# here while the records are read and copied to a scratch file for the latent-class file: the
+# run's scratch directory goes too.
+file(MAKE_DIRECTORY ${WORK}/hangup ${WORK}/scratch)
+file(WRITE ${WORK}/hangup/run.inp "man 6 dim 2 2 2 2 2 2 lab A B C D E F mod {A,B,C,D,E,F} "
+                                  "rec 16000000 dat ../reading/records.txt wla hangup.dat\n")
+set(ENV{TMPDIR} ${WORK}/scratch)
+cancel_in(NAME hangup PHASE "-" SIGNAL HUP)
+unset(ENV{TMPDIR})
+file(GLOB scratch ${WORK}/scratch/*)
+expect(NOT scratch MESSAGE "the scratch files were left: ${scratch}")
+file(REMOVE ${WORK}/reading/records.txt)
