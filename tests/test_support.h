@@ -193,6 +193,9 @@ struct FittedModel {
     OpenTextFile(run, run.ReportFile, path, "w");
     write(run);
     run.ReportFile.Close();
+    // The result files the write left waiting take their places, as at the end of a run.
+    std::string failed;
+    run.replacements.Commit(failed);
     return ReadLines(path);
   }
 

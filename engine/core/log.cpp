@@ -1,5 +1,6 @@
 #include "core/log.h"
 
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -56,8 +57,15 @@ void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, cons
       StopRun("  Error: file " + full + " is not a regular file");
     }
   }
-  if (name.empty() || !file.Open(full, mode, destination, &run.write_faults)) {
+  if (name.empty() || !file.Open(full, mode, destination, &run.write_faults, &run.replacements)) {
     StopRun("  Error: cannot open file " + full);
+  }
+  // Reading a large data file and writing a large result take long: the cancel check goes
+  // with them. The log has its own (every log line serves the window).
+  if (&file == &run.LogFile) {
+    file.SetPoll({});
+  } else {
+    file.SetPoll([&run] { CheckCancel(run); });
   }
 }
 
@@ -66,22 +74,43 @@ void OpenScratchFile(RunContext& run, TextFile& file, const std::string& name, c
   if (path.empty() || !file.Open(path, mode, TextFile::Destination::kDirect, &run.write_faults)) {
     StopRun("  Error: cannot open a scratch file in the temporary directory");
   }
+  file.SetPoll([&run] { CheckCancel(run); });
 }
 
 void CloseTextFile(TextFile& file) {
   if (!file.Close()) StopCannotWrite(file);
 }
 
-void WriteLogLine(RunContext& run, const std::string& line) {
+namespace {
+
+// Serves the window (or reports to background_progress); true when the run is to stop.
+bool CancelRequested(const RunContext& run) {
   const RunProgress progress{run.IterationCount, run.StopCriterion, run.start_number,
                              run.start_count};
-  if (run.background_progress) {
-    if (run.background_progress(progress)) StopRun(StopReason::kCancel);
+  const bool cancel = run.background_progress
+                          ? run.background_progress(progress)
+                          : run.presentation != nullptr && run.presentation->PumpEvents(progress);
+  if (cancel) run.cancel_seen = true;
+  return cancel;
+}
+
+}  // namespace
+
+void CheckCancel(const RunContext& run, int worker) {
+  if (worker != 0) {
+    if (run.cancel_seen.load(std::memory_order_relaxed)) StopRun(StopReason::kCancel);
     return;
   }
-  if (run.presentation != nullptr && run.presentation->PumpEvents(progress)) {
-    StopRun(StopReason::kCancel);
-  }
+  constexpr auto kInterval = std::chrono::milliseconds(100);
+  const auto now = std::chrono::steady_clock::now();
+  if (now - run.cancel_checked < kInterval) return;
+  run.cancel_checked = now;
+  if (CancelRequested(run)) StopRun(StopReason::kCancel);
+}
+
+void WriteLogLine(RunContext& run, const std::string& line) {
+  if (CancelRequested(run)) StopRun(StopReason::kCancel);
+  if (run.background_progress) return;
   const std::string text = line.size() > 2 ? line.substr(2, 80) : std::string();
   if (run.LogFileMode()) {
     WriteToLogFile(run, text);

@@ -12,8 +12,9 @@ namespace tav {
 inline constexpr const char* kVersionText = TAV_VERSION;
 
 // Opens file under run.FilePrefix + name; mode is "r", "w" or "a". An empty name or a failed open
-// stops the run with "  Error: cannot open file " and the full name. Files written with
-// kReplaceWhenComplete replace their destination only when CloseTextFile finds them complete.
+// stops the run with "  Error: cannot open file " and the full name. A file written with
+// kReplaceWhenComplete that CloseTextFile finds complete waits in run.replacements, and takes
+// its destination's place only when the whole run has gone through.
 void OpenTextFile(RunContext& run, TextFile& file, const std::string& name, const char* mode,
                   TextFile::Destination destination = TextFile::Destination::kDirect);
 
@@ -31,6 +32,18 @@ void CloseTextFile(TextFile& file);
 // served first, and a cancel request ends the run there. In log-file mode a line that begins with
 // four blanks advances the progress bar by 5 (wrapping to 0 past 100).
 void WriteLogLine(RunContext& run, const std::string& line);
+
+// The cancel check of long computations, which acts between two log lines as WriteLogLine does:
+// at most every 100 ms (a steady clock decides) the window's pending events are served, or a
+// run with background_progress reports there, and a cancel request (the window's "Cancel", a
+// stop signal) ends the run with StopRun(StopReason::kCancel). A call costs a clock reading;
+// loops whose steps take well under a microsecond call it every few thousand steps.
+//
+// Only the run's own thread serves the window: a task of ParallelFor passes its worker number,
+// and on the other threads (worker > 0) the check only looks whether the run's thread has seen
+// a cancel, ending the task the same way. Nothing a cancelled computation leaves half done is
+// used again, so the checks never change the numbers of a run that goes through.
+void CheckCancel(const RunContext& run, int worker = 0);
 
 // Empties the log file and writes the lines held back since it was opened; from then on log
 // lines reach it as they are written. A failed write stops the run.

@@ -14,8 +14,9 @@ struct RunProgress {
   int starts = 0;
 };
 
-// The engine's window as the run sees it. The run serves the window only between two log
-// lines (PumpEvents), so a cancel request takes effect there.
+// The engine's window as the run sees it. The run serves the window (PumpEvents) from its own
+// thread at every log line and, inside long computations, at the cancel checks (CheckCancel,
+// core/log.h) at most every tenth of a second, so a cancel request takes effect there.
 //
 // Two presentations exist: a console one (no display) and the Qt progress dialog / log
 // window. The run driver calls, in this order: Begin, then any number of PumpEvents / LogLine /

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "core/log.h"
 #include "core/stop_run.h"
 
 namespace tav {
@@ -56,6 +57,7 @@ void RunContext::CloseAllFiles() {
   ResultFile.Discard();
   DataFile.Discard();
   DataFile2.Discard();
+  replacements.Discard();
 }
 
 double RunContext::MemoryAvailable() const {
@@ -106,7 +108,13 @@ std::vector<double> AllocRealArray(const RunContext& run, std::int64_t count, do
   std::vector<double> array;
   array.reserve(static_cast<std::size_t>(count));
   AdviseLargePages(array.data(), static_cast<std::size_t>(count) * sizeof(double));
-  array.assign(static_cast<std::size_t>(count), value);
+  // The first touch of a large array takes long: it is filled a stretch at a time, with the
+  // cancel check between.
+  constexpr std::size_t kStretch = std::size_t{1} << 22;
+  for (std::size_t done = 0; done < static_cast<std::size_t>(count); done += kStretch) {
+    CheckCancel(run);
+    array.insert(array.end(), std::min(kStretch, static_cast<std::size_t>(count) - done), value);
+  }
   return array;
 }
 

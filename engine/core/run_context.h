@@ -2,6 +2,8 @@
 #define TAV_ENGINE_CORE_RUN_CONTEXT_H_
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -82,6 +84,10 @@ struct RunContext {
   // read (and scratch files the report reads back).
   TextFile DataFile;
   TextFile DataFile2;
+  // The report, result files, results document and simulated data written so far: they take
+  // their destinations' places only when the whole run has gone through (the run driver
+  // commits them), and a run that fails or is cancelled leaves every destination as it was.
+  PendingReplacements replacements;
   // Write failures injected by tests (none unless set).
   WriteFaults write_faults;
   // The directory of the run's scratch files.
@@ -107,6 +113,11 @@ struct RunContext {
   // lines are dropped and this is told the progress instead of the window; true asks the fit
   // to stop (StopRun(StopReason::kCancel)).
   std::function<bool(const RunProgress&)> background_progress;
+  // The cancel check of long computations (CheckCancel, core/log.h): when it last served the
+  // window, and whether the run's thread has seen a cancel request, for the threads that work
+  // for the run.
+  mutable std::chrono::steady_clock::time_point cancel_checked{};
+  mutable std::atomic<bool> cancel_seen{false};
   // The start the run is fitting, and the number of starts (`rst`; 0 without), for the Info
   // button.
   int start_number = 0;
@@ -142,7 +153,8 @@ struct RunContext {
   }
 
   // Closes every file the run may have open, without checking: a file that was to replace its
-  // destination leaves the destination as it was.
+  // destination leaves the destination as it was, and so do the files waiting in
+  // replacements (their temporaries are removed).
   void CloseAllFiles();
 
   // Stops the run with message unless bytes (of one array, or of the arrays that live

@@ -71,9 +71,55 @@ bool IsOtherThanRegularFile(const std::string& path) {
 
 }  // namespace
 
-bool TextFile::Open(const std::string& path, const char* mode, Destination destination,
-                    WriteFaults* faults) {
+void PendingReplacements::Add(const std::string& temporary, const std::string& target,
+                              const std::string& name) {
+  for (Entry& entry : entries_) {
+    if (!SameFile(entry.target, target)) continue;
+    std::error_code error;
+    if (entry.temporary != temporary) std::filesystem::remove(entry.temporary, error);
+    entry.temporary = temporary;
+    entry.name = name;
+    return;
+  }
+  entries_.push_back({temporary, target, name});
+}
+
+std::string PendingReplacements::TemporaryFor(const std::string& target) const {
+  for (const Entry& entry : entries_) {
+    if (SameFile(entry.target, target)) return entry.temporary;
+  }
+  return "";
+}
+
+bool PendingReplacements::Commit(std::string& failed_name) {
+  std::size_t done = 0;
+  bool ok = true;
+  for (; done < entries_.size(); ++done) {
+    std::error_code error;
+    std::filesystem::rename(entries_[done].temporary, entries_[done].target, error);
+    if (error) {
+      ok = false;
+      failed_name = entries_[done].name;
+      break;
+    }
+  }
+  entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(done));
   Discard();
+  return ok;
+}
+
+void PendingReplacements::Discard() {
+  for (const Entry& entry : entries_) {
+    std::error_code error;
+    std::filesystem::remove(entry.temporary, error);
+  }
+  entries_.clear();
+}
+
+bool TextFile::Open(const std::string& path, const char* mode, Destination destination,
+                    WriteFaults* faults, PendingReplacements* pending) {
+  Discard();
+  pending_ = destination == Destination::kReplaceWhenComplete ? pending : nullptr;
   tap_ = nullptr;
   last_ = kEnd;
   next_ = end_ = 0;
@@ -95,8 +141,11 @@ bool TextFile::Open(const std::string& path, const char* mode, Destination desti
     const auto kept = std::filesystem::status(target_, error).permissions();
     if (!error) std::filesystem::permissions(temporary_, kept, error);
     if (mode_text == "a") {
-      // Appending: the temporary file starts with what the destination holds.
-      if (std::FILE* old = std::fopen(path.c_str(), "rb")) {
+      // Appending: the temporary file starts with what the destination holds, or will hold
+      // once the run's earlier file takes its place.
+      const std::string waiting = pending_ != nullptr ? pending_->TemporaryFor(target_) : "";
+      const std::string& from = waiting.empty() ? path : waiting;
+      if (std::FILE* old = std::fopen(from.c_str(), "rb")) {
         char buffer[65536];
         for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, old)) > 0;)
           Write({buffer, n});
@@ -122,6 +171,7 @@ bool TextFile::Open(const std::string& path, const char* mode, Destination desti
 
 bool TextFile::Fill() {
   if (file_ == nullptr || !reading_) return false;
+  if (poll_) poll_();
   if (!block_) block_ = std::make_unique<char[]>(kBlockSize);
   block_offset_ += static_cast<std::int64_t>(end_);
   next_ = 0;
@@ -165,11 +215,15 @@ bool TextFile::Close() {
   file_ = nullptr;
   if (!temporary_.empty()) {
     std::error_code error;
-    if (ok) {
-      std::filesystem::rename(temporary_, target_, error);
-      ok = !error;
+    if (ok && pending_ != nullptr) {
+      pending_->Add(temporary_, target_, path_);
+    } else {
+      if (ok) {
+        std::filesystem::rename(temporary_, target_, error);
+        ok = !error;
+      }
+      if (!ok) std::filesystem::remove(temporary_, error);
     }
-    if (!ok) std::filesystem::remove(temporary_, error);
     temporary_.clear();
   }
   failed_ = !ok;
@@ -208,6 +262,7 @@ void TextFile::SkipLine() {
 void TextFile::WriteLine(std::string_view text) {
   Write(text);
   Write("\n");
+  if (poll_ && ++lines_ % kPollLines == 0) poll_();
 }
 
 void TextFile::Write(std::string_view text) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tav {
 
@@ -21,6 +22,47 @@ struct WriteFaults {
   bool Next() { return fail_at > 0 && ++writes >= fail_at; }
 };
 
+// The files a run has written completely, waiting to take their destinations' places until the
+// whole run has gone through, so that a run that fails or is cancelled replaces none of them.
+// A TextFile opened with kReplaceWhenComplete and a list hands its complete temporary file to
+// the list at Close instead of renaming it. Commit then renames every temporary into place in
+// the order they were handed in; Discard (and the destructor) removes them and leaves every
+// destination as it was. A destination handed in again (a file written twice in one run, as
+// `wma` appends to a file another `wma` wrote) keeps its latest temporary.
+//
+// Each rename is atomic, the group is not: Commit is meant to come last, after every file of the
+// run has been written, flushed and closed, so that only a rename that fails (a directory made
+// read-only under the run) can leave some destinations replaced and others not. Commit stops
+// at the first failure, removes the temporaries not yet renamed and names the file that failed.
+class PendingReplacements {
+ public:
+  PendingReplacements() = default;
+  ~PendingReplacements() { Discard(); }
+  PendingReplacements(const PendingReplacements&) = delete;
+  PendingReplacements& operator=(const PendingReplacements&) = delete;
+
+  // temporary replaces target (its destination, links followed) at Commit; name is the
+  // destination as the run named it, for the message of a failed rename.
+  void Add(const std::string& temporary, const std::string& target, const std::string& name);
+  // The temporary file waiting to replace target (the same file however spelled); empty when
+  // there is none.
+  std::string TemporaryFor(const std::string& target) const;
+  // Renames every temporary into place; false when a rename failed, with the name of its file
+  // in failed_name (the temporaries after it are removed).
+  bool Commit(std::string& failed_name);
+  // Removes every temporary; no destination changes.
+  void Discard();
+  bool empty() const { return entries_.empty(); }
+
+ private:
+  struct Entry {
+    std::string temporary;
+    std::string target;
+    std::string name;
+  };
+  std::vector<Entry> entries_;
+};
+
 // An open text file, read a byte at a time or written a line at a time. Closes itself.
 // Bytes are handed out as values 0 to 255, so that non-ASCII bytes never look like
 // separators, and kEnd marks the end of the file.
@@ -28,8 +70,10 @@ struct WriteFaults {
 // Writing is checked: a write, flush or close that fails marks the file failed, and Close
 // reports it. A file opened with kReplaceWhenComplete is written to a temporary file beside
 // its destination and renamed into place only by a Close that succeeds, so that an
-// interrupted or failed run leaves the earlier file as it was; a destination that exists and
-// is not a regular file (a device, a FIFO) is written directly.
+// interrupted or failed run leaves the earlier file as it was; with a PendingReplacements list
+// that Close hands the temporary to the list instead, which puts it in place once the whole
+// run has succeeded. A destination that exists and is not a regular file (a device, a FIFO) is
+// written directly.
 class TextFile {
  public:
   static constexpr int kEnd = -1;
@@ -42,12 +86,15 @@ class TextFile {
   TextFile& operator=(const TextFile&) = delete;
 
   // mode is "r", "w" or "a"; returns false when the file cannot be opened. With "a" and
-  // kReplaceWhenComplete the temporary file starts as a copy of the destination. A file read
-  // starts after its UTF-8 byte-order mark, when it has one.
+  // kReplaceWhenComplete the temporary file starts as a copy of the destination (of the
+  // temporary waiting in pending for it, when there is one). A file read starts after its
+  // UTF-8 byte-order mark, when it has one.
   bool Open(const std::string& path, const char* mode,
-            Destination destination = Destination::kDirect, WriteFaults* faults = nullptr);
+            Destination destination = Destination::kDirect, WriteFaults* faults = nullptr,
+            PendingReplacements* pending = nullptr);
   // Closes the file; true unless a write, the flush, the close or the final rename failed.
-  // A temporary file that is not renamed into place is removed.
+  // A temporary file that is not renamed into place (or handed to the pending list) is
+  // removed.
   bool Close();
   // Closes the file without putting a temporary file in place (it is removed).
   void Discard();
@@ -57,6 +104,10 @@ class TextFile {
   const std::string& path() const { return path_; }
   // A write or flush has failed since the file was opened.
   bool failed() const { return failed_; }
+  // Called every kPollLines lines written and every block read (a run's cancel check, which
+  // may throw); empty for none. It stays with the object from one Open to the next.
+  void SetPoll(std::function<void()> poll) { poll_ = std::move(poll); }
+  static constexpr unsigned kPollLines = 1024;
 
   // Reading, from a block of the file held here. Lines are not counted while reading: the
   // reader marks where each word begins, and only WordLine counts the lines up to there.
@@ -114,6 +165,9 @@ class TextFile {
   bool failed_ = false;
   WriteFaults* faults_ = nullptr;
   std::function<void(std::string_view)> tap_;
+  PendingReplacements* pending_ = nullptr;
+  std::function<void()> poll_;
+  unsigned lines_ = 0;  // lines written, for the poll
 };
 
 // True when the two names lead to the same file, however spelled: the same existing file (device

@@ -100,9 +100,11 @@ inline void Prefetch(const double* table, std::int64_t cell) {
   sums.expected_total += sum;
 }
 
+// worker: ParallelFor's number of the thread that runs the share (0 for the run's own), for
+// the cancel check.
 void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& sink,
                std::int64_t from, std::int64_t to, double* expected, std::vector<double>& p,
-               PassSums& result) {
+               PassSums& result, int worker) {
   // Added up here and handed on at the end: the shares' results sit side by side, and threads
   // that wrote to them pattern by pattern would contend for their cache lines.
   PassSums sums;
@@ -115,6 +117,7 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& si
   std::optional<LogRates> log_rates;
   if (plan.with_hazard && LogRates::Fits(run)) log_rates.emplace(run);
   for (std::int64_t h = from; h < to; ++h) {
+    if ((h & 1023) == 0) CheckCancel(run, worker);
     if (prefetch && h + kPrefetchAhead < to)
       Prefetch(fitted, pattern_cells.FirstCell(h + kPrefetchAhead));
     const int g = PatternSubgroup(data, h);
@@ -195,7 +198,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   const std::int64_t shares = std::max<std::int64_t>(1, (patterns + share_size - 1) / share_size);
   PassSums total;
   if (shares == 1) {
-    PassShare(run, plan, sink, 0, patterns, est.ExpectedTable.data(), est.posterior, total);
+    PassShare(run, plan, sink, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
   } else {
     // Shares run in rounds of one per thread, each into tables of its own, added to the
     // expected tables in the order of the shares.
@@ -215,7 +218,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
     std::vector<PassSums> share_sums(threads);
     for (std::int64_t first = 0; first < shares; first += threads) {
       const int round = static_cast<int>(std::min<std::int64_t>(threads, shares - first));
-      ParallelFor(round, threads, [&](int i, int) {
+      ParallelFor(round, threads, [&](int i, int worker) {
         const std::int64_t from = (first + i) * share_size;
         const std::int64_t to = std::min(patterns, from + share_size);
         double* expected = nullptr;
@@ -223,7 +226,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
           std::fill(tables[i].begin(), tables[i].end(), 0.0);
           expected = tables[i].data();
         }
-        PassShare(run, plan, sink, from, to, expected, posteriors[i], share_sums[i]);
+        PassShare(run, plan, sink, from, to, expected, posteriors[i], share_sums[i], worker);
       });
       for (int i = 0; i < round; ++i) {
         const PassSums& s = share_sums[i];

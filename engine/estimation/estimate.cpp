@@ -288,7 +288,10 @@ void RunCycle(EstimationRun& run, int cycle) {
   // model.
   for (int r = 0; r < model.SubmodelCount + 2; r = NextSubmodel(model, r)) {
     if (r == model.SubmodelCount && !run.history.HazardModel) continue;
-    for (const ModelFamily* family : families) family->FitSubmodel(run, r);
+    for (const ModelFamily* family : families) {
+      CheckCancel(run);
+      family->FitSubmodel(run, r);
+    }
   }
   if (iteration > 0 && cycle == 1) {
     for (const ModelFamily* family : families) family->FitAfterVisits(run);

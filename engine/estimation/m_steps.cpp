@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/log.h"
 #include "core/parallel.h"
 #include "core/stop_run.h"
 #include "core/table_zero.h"
@@ -71,6 +72,8 @@ void IpfAdjustMargins(EstimationRun& run, int r, int first, int last) {
   shapes[first].MarginOf(fitted, ratio.data(), threads);
   std::vector<double> next;
   for (int i = first; i < last; ++i) {
+    // A margin's step is a pass or two over a table that may be large.
+    CheckCancel(run);
     const std::vector<double>& expected_margin = ExpectedMargin(run, r, i, threads);
     for (std::size_t m = 0; m < ratio.size(); ++m)
       ratio[m] = TableRatio(expected_margin[m], ratio[m]);

@@ -14,9 +14,11 @@ constexpr int kMaxIterations = 30;
 
 // Householder reduction of the symmetric matrix a (n x n, row by row) to tridiagonal form:
 // d receives the diagonal, e the subdiagonal (e[i] couples d[i - 1] and d[i], e[0] = 0).
-void Tridiagonalise(std::vector<double>& a, int n, std::vector<double>& d, std::vector<double>& e) {
+void Tridiagonalise(std::vector<double>& a, int n, std::vector<double>& d, std::vector<double>& e,
+                    const std::function<void()>& poll) {
   auto at = [&](int i, int j) -> double& { return a[static_cast<std::size_t>(i) * n + j]; };
   for (int i = n - 1; i >= 1; --i) {
+    if (poll) poll();
     const int l = i - 1;
     double h = 0;
     if (l > 0) {
@@ -67,11 +69,13 @@ void Tridiagonalise(std::vector<double>& a, int n, std::vector<double>& d, std::
 
 // Implicit QL with shifts on the tridiagonal matrix (d, e as Tridiagonalise leaves them).
 // Returns false when an eigenvalue needed more than 30 iterations.
-bool TridiagonalQl(std::vector<double>& d, std::vector<double>& e, int n) {
+bool TridiagonalQl(std::vector<double>& d, std::vector<double>& e, int n,
+                   const std::function<void()>& poll) {
   for (int i = 1; i < n; ++i) e[i - 1] = e[i];
   e[n - 1] = 0;
   double largest = 0;
   for (int l = 0; l < n; ++l) {
+    if (poll) poll();
     int iterations = 0;
     largest = std::max(largest, std::fabs(d[l]) + std::fabs(e[l]));
     for (;;) {
@@ -120,13 +124,14 @@ bool TridiagonalQl(std::vector<double>& d, std::vector<double>& e, int n) {
 
 }  // namespace
 
-std::vector<double> compute_eigenvalues(const std::vector<double>& matrix, int n) {
+std::vector<double> compute_eigenvalues(const std::vector<double>& matrix, int n,
+                                        const std::function<void()>& poll) {
   if (n <= 0) return {};
   std::vector<double> a(matrix.begin(), matrix.begin() + static_cast<std::ptrdiff_t>(n) * n);
   std::vector<double> d(n, 0.0);
   std::vector<double> e(n, 0.0);
-  Tridiagonalise(a, n, d, e);
-  if (!TridiagonalQl(d, e, n)) return d;
+  Tridiagonalise(a, n, d, e, poll);
+  if (!TridiagonalQl(d, e, n, poll)) return d;
   // Selection sort, largest first.
   for (int i = 0; i < n - 1; ++i) {
     int best = i;

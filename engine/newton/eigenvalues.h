@@ -1,6 +1,7 @@
 #ifndef TAV_ENGINE_NEWTON_EIGENVALUES_H_
 #define TAV_ENGINE_NEWTON_EIGENVALUES_H_
 
+#include <functional>
 #include <vector>
 
 namespace tav {
@@ -10,7 +11,10 @@ namespace tav {
 // reflection), then the implicit QL method with shifts, an off-diagonal element counting as
 // zero when it is at most 1e-5 times the largest |d| + |e| met so far. After 30 iterations
 // without convergence for one eigenvalue the values found so far are returned unsorted.
-std::vector<double> compute_eigenvalues(const std::vector<double>& matrix, int n);
+// poll, when given, is called once per row of the reduction and per eigenvalue (a run's cancel
+// check; it may throw).
+std::vector<double> compute_eigenvalues(const std::vector<double>& matrix, int n,
+                                        const std::function<void()>& poll = {});
 
 // A unit vector spanning the null space of a singular n x n matrix. matrix holds n rows of
 // n + 1 values: the matrix in the first n columns, the result is written to the last column;

@@ -190,8 +190,10 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
     newton.BoundaryLogLinear = 0;
     newton.BoundaryHazard = 0;
   }
-  // Parameters of submodels with marginal restrictions already hold covariances.
+  // Parameters of submodels with marginal restrictions already hold covariances. Each pivot
+  // is a pass over the matrix: the cancel check comes with it.
   auto skip = [&](int s) {
+    CheckCancel(run);
     return mode == InversionMode::kStandardErrors && s < listed && IsMarParameter(run, s);
   };
   // A rejected pivot: the parameter is left out (variance 0).
@@ -227,11 +229,12 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
   }
 }
 
-void DampInformation(std::vector<double>& matrix, int n, double& lambda) {
+void DampInformation(std::vector<double>& matrix, int n, double& lambda,
+                     const std::function<void()>& poll) {
   auto diagonal = [&](int r) -> double& { return matrix[static_cast<std::size_t>(r) * n + r]; };
   for (int r = 0; r < n; ++r) diagonal(r) *= 1 + lambda;
   for (;;) {
-    const std::vector<double> values = compute_eigenvalues(matrix, n);
+    const std::vector<double> values = compute_eigenvalues(matrix, n, poll);
     if (values.empty()) break;
     const double largest = *std::max_element(values.begin(), values.end());
     const double smallest = *std::min_element(values.begin(), values.end());
@@ -289,7 +292,9 @@ void FinishStandardErrorMatrix(RunState& run, std::vector<double>& matrix, int n
   NewtonState& newton = run.newton;
   if (run.model.AnyMar) WriteMarginalBlocks(run, matrix, n);
   newton.eigenvalues.clear();
-  if (!run.model.AnyMar) newton.eigenvalues = compute_eigenvalues(matrix, n);
+  if (!run.model.AnyMar) {
+    newton.eigenvalues = compute_eigenvalues(matrix, n, [&run] { CheckCancel(run); });
+  }
   InvertInformation(run, matrix, n, InversionMode::kStandardErrors);
 }
 
@@ -318,7 +323,8 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
         at(r, r) = d > 1e-5 ? 1 / d : 1.0;
       }
     } else {
-      if (newton.lambda != 0) DampInformation(matrix, n, newton.lambda);
+      if (newton.lambda != 0)
+        DampInformation(matrix, n, newton.lambda, [&run] { CheckCancel(run); });
       InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
     }
     return;
@@ -373,7 +379,7 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
     FinishStandardErrorMatrix(run, matrix, n);
     return;
   }
-  if (newton.lambda != 0) DampInformation(matrix, n, newton.lambda);
+  if (newton.lambda != 0) DampInformation(matrix, n, newton.lambda, [&run] { CheckCancel(run); });
   InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
 }
 

@@ -1,6 +1,7 @@
 #ifndef TAV_ENGINE_NEWTON_INFORMATION_MATRIX_H_
 #define TAV_ENGINE_NEWTON_INFORMATION_MATRIX_H_
 
+#include <functional>
 #include <vector>
 
 #include "newton/newton_state.h"
@@ -49,8 +50,9 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
 // diagonal is multiplied by 1 + lambda, then, while lambda is at most 1, there are at least two
 // parameters and the smallest eigenvalue is not above -2e-5 times the largest, lambda grows
 // tenfold and the diagonal is multiplied by 1 + lambda again. Afterwards lambda is divided by
-// 100 for the next iteration (when above 1e-10).
-void DampInformation(std::vector<double>& matrix, int n, double& lambda);
+// 100 for the next iteration (when above 1e-10). poll goes to the eigenvalues (a cancel check).
+void DampInformation(std::vector<double>& matrix, int n, double& lambda,
+                     const std::function<void()>& poll = {});
 
 // What a matrix is inverted for.
 enum class InversionMode {

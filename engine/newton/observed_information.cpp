@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/log.h"
 #include "core/parallel.h"
 #include "core/table_zero.h"
 #include "estimation/cumulative_model.h"
@@ -480,8 +481,9 @@ struct PatternLayout {
   bool first_order = false;
 };
 
+// worker: ParallelFor's number of the thread that adds them, for the cancel check.
 void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t from,
-                 std::int64_t to, PatternSums& sums) {
+                 std::int64_t to, PatternSums& sums, int worker) {
   const std::vector<TableDerivatives>& tables = layout.tables;
   const std::vector<Slot>& slots = layout.slots;
   const std::vector<std::int64_t>& offsets = layout.offsets;
@@ -505,6 +507,8 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
   std::vector<std::int64_t> cell(m);
   PatternCells pattern_cells(run);
   for (std::int64_t h = from; h < to; ++h) {
+    // A pattern adds an outer product of the score: a few patterns make a long step.
+    if ((h & 63) == 0) CheckCancel(run, worker);
     const double weight = data.entry_count_given ? data.entry_count[h] : 1.0;
     const std::int32_t* map = pattern_cells.Of(h);
     const std::int64_t completions = pattern_cells.Completions(h);
@@ -633,7 +637,7 @@ PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
   std::vector<PatternSums> partial(threads);
   for (std::int64_t first = 0; first < shares; first += threads) {
     const int round = static_cast<int>(std::min(threads, shares - first));
-    ParallelFor(round, static_cast<int>(threads), [&](int i, int) {
+    ParallelFor(round, static_cast<int>(threads), [&](int i, int worker) {
       const std::int64_t k = first + i;
       PatternSums& sums = k == 0 ? total : partial[i];
       sums.expected.assign(run.estimation.FittedTable.size(), 0.0);
@@ -645,7 +649,7 @@ PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
         sums.hazard_outer.assign(nh * nh, 0.0);
         sums.hazard_joint.assign(layout.hazard_joint_size, 0.0);
       }
-      AddPatterns(run, layout, patterns * k / shares, patterns * (k + 1) / shares, sums);
+      AddPatterns(run, layout, patterns * k / shares, patterns * (k + 1) / shares, sums, worker);
     });
     for (int i = 0; i < round; ++i) {
       if (first + i == 0) continue;

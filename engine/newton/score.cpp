@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/elementary.h"
+#include "core/log.h"
 #include "core/parallel.h"
 #include "estimation/design_effects.h"
 #include "estimation/e_step.h"
@@ -169,6 +170,7 @@ void ScoreInformation(const RunState& run, std::vector<double>& matrix,
   const MemoryReservation reserved(run, static_cast<double>(worker_count) * worker_bytes);
   std::vector<Worker> workers(worker_count);
   ParallelFor(static_cast<int>(moved.size()), static_cast<int>(workers.size()), [&](int k, int w) {
+    CheckCancel(run, w);
     Worker& worker = workers[w];
     Prepare(run, worker);
     const int j = moved[k];

@@ -79,7 +79,12 @@ void FinishLog(RunState& run, const std::vector<std::string>& last_lines) {
 }  // namespace
 
 ModelEvaluator Evaluator(RunState& run) {
-  return [&run] { return EvaluateModel(run); };
+  // The Newton-type code evaluates the model once per entry of a differenced information
+  // matrix: a cancel is looked for before each.
+  return [&run] {
+    CheckCancel(run);
+    return EvaluateModel(run);
+  };
 }
 
 void FitModel(RunState& run) {
@@ -152,7 +157,21 @@ int RunAndEnd(RunState& run) {
   } catch (const std::bad_alloc&) {
     message = "  Error: problem too big to fit in memory";
   }
-  // The log's last lines reach the disk only now: a failure there fails the run.
+  // The log's last lines reach the disk first: a failure there fails the run. Then, the run
+  // having gone through, the files it wrote take their destinations' places, all at the end;
+  // a run that failed or was cancelled leaves them as they were (CloseAllFiles).
+  if (reason == StopReason::kNormalEnd && run.LogFile.IsOpen()) {
+    run.LogFile.Flush();
+    if (run.LogFile.failed()) {
+      reason = StopReason::kError;
+      message = "  Error: cannot write file " + run.LogFile.path();
+    }
+  }
+  std::string failed_name;
+  if (reason == StopReason::kNormalEnd && !run.replacements.Commit(failed_name)) {
+    reason = StopReason::kError;
+    message = "  Error: cannot write file " + failed_name;
+  }
   if (reason == StopReason::kNormalEnd && run.LogFile.IsOpen() && !run.LogFile.Close()) {
     reason = StopReason::kError;
     message = "  Error: cannot write file " + run.LogFile.path();

@@ -27,10 +27,13 @@ void FitAndReport(RunState& run);
 [[noreturn]] void RunEngine(RunState& run);
 
 // Sets the window up, runs RunEngine and ends the run as StopRun's reason says: a normal end
+// puts every file the run wrote (report, result files, results document, simulated data; they
+// wait in run.replacements) in place, as the run's last step once the log has been flushed, and
 // asks "Close this log window?" in window mode (no log file); an error closes every file,
 // writes the error as the log file's last line when a log file is open, and shows the error
-// box; a cancel closes the files after a last log line saying so. The run's scratch files are
-// removed whatever the outcome. Returns the process exit status.
+// box; a cancel closes the files after a last log line saying so. A run that fails or is
+// cancelled replaces none of its files. The run's scratch files are removed whatever the
+// outcome. Returns the process exit status.
 //
 // An error found while the input (or a file it names) was being read is followed in the log
 // file by the line "  at line N of NAME" (ReadingPositionLine): two blanks, the line of the

@@ -27,6 +27,10 @@ void InstallStopSignals() {
   // Ctrl+Break in a Windows console.
   std::signal(SIGBREAK, RequestStop);
 #endif
+#if !defined(_WIN32)
+  // The terminal or the remote session that started the run has gone.
+  std::signal(SIGHUP, RequestStop);
+#endif
 }
 
 bool StopSignalPresentation::PumpEvents(const RunProgress& progress) {

@@ -5,9 +5,10 @@
 
 namespace tav {
 
-// SIGINT and SIGTERM (and on Windows SIGBREAK, Ctrl+Break) cancel the run as the window's
-// "Cancel" does: the run stops at its next log line with its files closed, a last log line
-// saying so and exit status 2.
+// SIGINT, SIGTERM and SIGHUP (and on Windows SIGBREAK, Ctrl+Break) cancel the run as the
+// window's "Cancel" does: the run stops at its next log line or cancel check (within a tenth of
+// a second or so, core/log.h), its files closed and none of its results put in place, with a
+// last log line saying so and exit status 2.
 //
 // A signal handler can only set a flag, so the flag is the one piece of process-wide state:
 // InstallStopSignals sets the handlers, and StopSignalPresentation passes the flag on as a

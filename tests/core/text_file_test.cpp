@@ -49,6 +49,42 @@ TEST(TextFile, AppendingStartsFromTheDestinationAndLinksStayLinks) {
   EXPECT_EQ(ReadFile(target), "run 1\nrun 2\n");
 }
 
+// Files closed complete wait in the list: Discard leaves every destination as it was, Commit puts
+// them all in place. A file appended to twice starts the second time from the waiting file.
+TEST(PendingReplacements, EveryFileWaitsUntilCommitOrGoesAtDiscard) {
+  TempDir dir;
+  const std::string report = dir.Write("report.out", "earlier\n");
+  const std::string margins = dir.Write("margins.txt", "m0\n");
+  const auto files = [&] {
+    return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator());
+  };
+  for (const bool commit : {false, true}) {
+    PendingReplacements pending;
+    TextFile file;
+    ASSERT_TRUE(file.Open(report, "w", kReplace, nullptr, &pending));
+    file.WriteLine("new");
+    EXPECT_TRUE(file.Close());
+    for (const char* line : {"m1", "m2"}) {
+      ASSERT_TRUE(
+          file.Open((dir.path() / "." / "margins.txt").string(), "a", kReplace, nullptr, &pending));
+      file.WriteLine(line);
+      EXPECT_TRUE(file.Close());
+    }
+    EXPECT_EQ(ReadFile(report), "earlier\n");
+    EXPECT_EQ(ReadFile(margins), "m0\n");
+    EXPECT_EQ(files(), 4);  // two temporaries wait beside the two files
+    std::string failed;
+    if (commit) {
+      EXPECT_TRUE(pending.Commit(failed));
+    } else {
+      pending.Discard();
+    }
+    EXPECT_EQ(files(), 2);
+    EXPECT_EQ(ReadFile(report), commit ? "new\n" : "earlier\n");
+    EXPECT_EQ(ReadFile(margins), commit ? "m0\nm1\nm2\n" : "m0\n");
+  }
+}
+
 // The spellings through "./", ".." and linked folders are run through the program in the
 // file-safety test; here the links to files: a hard link, and a link whose target is yet to be
 // written (writing through it creates the target).

@@ -44,6 +44,55 @@ foreach(fail_at 1 100 200 300)
   expect(NOT left MESSAGE "temporary files were left: ${left}")
 endforeach()
 
+# A run is all or nothing: a write that fails anywhere, the last one included (the results
+# document or the covariances come last), leaves the report and every result file as the run
+# before left them, and no temporary file. The writes are counted first: the last n for which
+# an injected failure still fails the run is the run's last write.
+set(whole ${WORK}/whole)
+file(MAKE_DIRECTORY ${whole})
+file(WRITE ${whole}/all.inp "lat 1 man 4 dim 2 2 2 2 2 lab X A B C D mod X A|X B|X C|X D|X "
+                            "see 1234 wfi fi.txt wma A ma.txt wfr fr.txt wda da.txt wco co.txt "
+                            "wpa pa.txt wla la.txt wpo po.txt wse se.cov wjs doc.json "
+                            "dat [ 42 23 6 25 6 24 7 38 1 4 1 6 2 9 2 20 ]\n")
+set(results all.out fi.txt ma.txt fr.txt da.txt co.txt pa.txt la.txt po.txt se.cov doc.json)
+execute_process(COMMAND ${TAV95} all.inp all.out WORKING_DIRECTORY ${whole}
+                RESULT_VARIABLE status OUTPUT_QUIET)
+expect(status EQUAL 0 MESSAGE "the run with every result file failed (${status})")
+function(fail_write_at at result)
+  set(ENV{TAV_FAIL_WRITE_AT} ${at})
+  execute_process(COMMAND ${TAV95} all.inp all.out WORKING_DIRECTORY ${whole}
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+  unset(ENV{TAV_FAIL_WRITE_AT})
+  set(${result} ${status} PARENT_SCOPE)
+endfunction()
+set(low 1)
+set(high 100000)
+while(high GREATER low)
+  math(EXPR middle "(${low} + ${high} + 1) / 2")
+  fail_write_at(${middle} status)
+  if(status EQUAL 1)
+    set(low ${middle})
+  else()
+    math(EXPR high "${middle} - 1")
+  endif()
+endwhile()
+math(EXPR before_last "${low} - 1")
+# The runs that went through have rewritten the files (and wpa has appended to its own).
+foreach(name ${results})
+  file(READ ${whole}/${name} before_${name})
+endforeach()
+foreach(at 1 ${before_last} ${low})
+  fail_write_at(${at} status)
+  expect(status EQUAL 1 MESSAGE "write ${at} of ${low} failed, yet the status is ${status}")
+  foreach(name ${results})
+    file(READ ${whole}/${name} after)
+    expect(after STREQUAL "${before_${name}}"
+           MESSAGE "a run that failed at write ${at} of ${low} replaced ${name}")
+  endforeach()
+  file(GLOB left ${whole}/*.tav-*)
+  expect(NOT left MESSAGE "write ${at} of ${low}: temporary files were left: ${left}")
+endforeach()
+
 # No file the run writes may replace another of its files; the files stay as they were.
 set(guard ${WORK}/guard)
 file(MAKE_DIRECTORY ${guard})
