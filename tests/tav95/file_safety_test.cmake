@@ -133,6 +133,14 @@ file(CREATE_LINK ${guard} ${guard}/linked SYMBOLIC)
 file(WRITE ${guard}/start.txt "1 1\n")
 file(WRITE ${guard}/des.inp "man 2 dim 2 2 mod {A,B,cov(AB 1)} des design.txt dat data.txt\n")
 file(WRITE ${guard}/design.txt "1 2 2 4\n")
+# refused_pair(<commands> ARGS <after the input> TEXT ...): refused() on pair.inp, a 2 x 2 model
+# with commands, as the input.
+function(refused_pair commands)
+  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} ${commands}\n")
+  set(args ${ARGN})
+  list(INSERT args 1 pair.inp)
+  refused(${args})
+endfunction()
 foreach(at "./" "${guard}/" "sub/../" "linked/" "linked/sub/../")
   refused(ARGS model.inp fresh.out ./ ${at}fresh.out -log
           TEXT "Log file and report file are the same file fresh.out")
@@ -140,27 +148,25 @@ foreach(at "./" "${guard}/" "sub/../" "linked/" "linked/sub/../")
   refused(ARGS model.inp ${at}data.txt TEXT "Report file would overwrite the data file data.txt")
   refused(ARGS model.inp x.out ./ ${at}data.txt -log
           TEXT "Log file would overwrite the data file data.txt")
-  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wjs ${at}r.out\n")
-  refused(ARGS pair.inp r.out TEXT "Result file ${at}r.out would overwrite a file of this run")
-  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wfi r.txt wjs ${at}r.txt\n")
-  refused(ARGS pair.inp p.out TEXT "Result file ${at}r.txt would overwrite a file of this run")
-  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wfr ${at}data.txt\n")
-  refused(ARGS pair.inp p.out TEXT "Result file ${at}data.txt would overwrite a file of this run")
-  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wse ${at}pair.inp\n")
-  refused(ARGS pair.inp p.out TEXT "Result file ${at}pair.inp would overwrite a file of this run")
-  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wpa p.log\n")
-  refused(ARGS pair.inp p.out ./ ${at}p.log -log
-          TEXT "Result file p.log would overwrite a file of this run")
-  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} sim 10 ${at}s.out\n")
-  refused(ARGS pair.inp s.out TEXT "Result file ${at}s.out would overwrite a file of this run")
-  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} sim 10 ${at}data.txt dat data.txt\n")
-  refused(ARGS pair.inp p.out TEXT "Result file ${at}data.txt would overwrite a file of this run")
+  refused_pair("dat data.txt wjs ${at}r.out" ARGS r.out
+               TEXT "Result file ${at}r.out would overwrite a file of this run")
+  refused_pair("dat data.txt wfi r.txt wjs ${at}r.txt" ARGS p.out
+               TEXT "Result file ${at}r.txt would overwrite a file of this run")
+  refused_pair("dat data.txt wfr ${at}data.txt" ARGS p.out
+               TEXT "Result file ${at}data.txt would overwrite a file of this run")
+  refused_pair("dat data.txt wse ${at}pair.inp" ARGS p.out
+               TEXT "Result file ${at}pair.inp would overwrite a file of this run")
+  refused_pair("dat data.txt wpa p.log" ARGS p.out ./ ${at}p.log -log
+               TEXT "Result file p.log would overwrite a file of this run")
+  refused_pair("sim 10 ${at}s.out" ARGS s.out
+               TEXT "Result file ${at}s.out would overwrite a file of this run")
+  refused_pair("sim 10 ${at}data.txt dat data.txt" ARGS p.out
+               TEXT "Result file ${at}data.txt would overwrite a file of this run")
   refused(ARGS des.inp ${at}design.txt TEXT "Report file would overwrite the design file design.txt")
-  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} sta A ${at}start.txt dat data.txt\n")
-  refused(ARGS pair.inp start.txt TEXT "Report file would overwrite the start-value file ${at}start.txt")
-  file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} sta A start.txt dat data.txt wjs ${at}start.txt\n")
-  refused(ARGS pair.inp p.out ./ ${at}start.txt -log
-          TEXT "Log file would overwrite the start-value file start.txt")
+  refused_pair("sta A ${at}start.txt dat data.txt" ARGS start.txt
+               TEXT "Report file would overwrite the start-value file ${at}start.txt")
+  refused_pair("sta A start.txt dat data.txt wjs ${at}start.txt" ARGS p.out ./ ${at}start.txt -log
+               TEXT "Log file would overwrite the start-value file start.txt")
   refused(ARGS pair.inp p.out TEXT "Result file ${at}start.txt would overwrite a file of this run")
   # A wma file named twice, however spelled, gets both margins.
   file(WRITE ${guard}/pair.inp "man 2 dim 2 2 mod {A,B} dat data.txt wma A m.txt wma B ${at}m.txt\n")
