@@ -755,17 +755,21 @@ void AddHazardScore(const RunState& run, const HazardDerivatives& hd, const Patt
   }
 }
 
+// The layout's directions (free parameters) on table t.
+std::int64_t DirectionsOn(const ScoreLayout& layout, int t) {
+  std::int64_t count = 0;
+  for (const Direction& direction : layout.directions) count += direction.table == t ? 1 : 0;
+  return count;
+}
+
 // The doubles of the derivative tables of the layout's tables and of their joint tables.
 std::pair<std::int64_t, std::int64_t> PatternTableSizes(const RunState& run,
                                                         const ScoreLayout& layout) {
   std::int64_t derivatives = 0;
   std::vector<std::int64_t> cells;
-  const int n = static_cast<int>(layout.directions.size());
   for (int t : layout.tables) {
     const std::int64_t c = TableSpanOf(run, t).cells;
-    std::int64_t parameters = 0;
-    for (int i = 0; i < n; ++i) parameters += layout.directions[i].table == t ? 1 : 0;
-    derivatives += c * parameters;
+    derivatives += c * DirectionsOn(layout, t);
     cells.push_back(c);
   }
   std::int64_t joint = 0;
@@ -781,10 +785,7 @@ std::pair<std::int64_t, std::int64_t> PatternTableSizes(const RunState& run,
 double PatternLayoutBytes(const RunState& run, const ScoreLayout& layout, bool first_order) {
   const int hazard = run.estimation.hazard.table;
   const int n = static_cast<int>(layout.directions.size());
-  double nh = 0;
-  for (const Direction& direction : layout.directions) {
-    nh += direction.table >= 0 && direction.table == hazard ? 1 : 0;
-  }
+  const auto nh = static_cast<double>(hazard >= 0 ? DirectionsOn(layout, hazard) : 0);
   double derivatives = 0;
   double joint = 0;
   double slot_cells = 0;
@@ -792,9 +793,7 @@ double PatternLayoutBytes(const RunState& run, const ScoreLayout& layout, bool f
   for (int t : layout.tables) {
     if (t == hazard) continue;
     const auto c = static_cast<double>(TableSpanOf(run, t).cells);
-    double parameters = 0;
-    for (int i = 0; i < n; ++i) parameters += layout.directions[i].table == t ? 1 : 0;
-    derivatives += c * parameters;
+    derivatives += c * static_cast<double>(DirectionsOn(layout, t));
     for (std::size_t k = 0; k < SubmodelsSharingCells(run.model, t).size(); ++k) {
       for (double other : slots) joint += c * other;
       slots.push_back(c);
