@@ -199,27 +199,27 @@ int main(int argc, char** argv) {
 
   std::ostream null_stream(nullptr);
   tav::ConsolePresentation console(null_stream, null_stream);
-  tav::RunState run;
-  run.presentation = &console;
-  run.arguments = {input.string(), (dir / (name + ".out")).string(), dir.string() + "/"};
-  run.InputFileName = input.string();
-  run.OutputFileName = run.arguments[1];
+  tav::ProgramRun run;
+  run.context.presentation = &console;
+  run.context.arguments = {input.string(), (dir / (name + ".out")).string(), dir.string() + "/"};
+  run.context.InputFileName = input.string();
+  run.context.OutputFileName = run.context.arguments[1];
   std::string line = name;
   try {
     const Timer all;
     const Timer reading;
-    tav::ParseInput(run);
+    tav::ParseRun(run);
     if (c.read_only) line += " read " + reading.Text();
     if (!c.read_only) {
       const Timer fit;
       if (c.random_starts) {
-        tav::TimeOfDaySeconds(run);  // the run's seed, as the program takes it
+        tav::StartRandomGenerator(run);  // the run's seed, as the program takes it
         tav::FitFromRandomStarts(run);
         line += " fit " + fit.Text() + " starts " + std::to_string(run.random_starts.size()) +
                 " at_best " + std::to_string(tav::StartsAtBest(run.random_starts));
       } else {
         tav::FitModel(run);
-        line += " fit " + fit.Text() + " iterations " + std::to_string(run.IterationCount);
+        line += " fit " + fit.Text() + " iterations " + std::to_string(run.estimation.iteration);
       }
       if (c.whole_run) {
         tav::WriteReport(run);

@@ -149,12 +149,12 @@ Result Time(const std::string& input_text, int repetitions) {
   for (int k = 0; k < repetitions; ++k) {
     std::ostream null_stream(nullptr);
     tav::ConsolePresentation console(null_stream, null_stream);
-    tav::RunState run;
-    run.presentation = &console;
-    run.arguments = {input.string(), (dir / "report.out").string(), dir.string() + "/"};
-    run.InputFileName = input.string();
+    tav::ProgramRun run;
+    run.context.presentation = &console;
+    run.context.arguments = {input.string(), (dir / "report.out").string(), dir.string() + "/"};
+    run.context.InputFileName = input.string();
     try {
-      tav::ParseInput(run);
+      tav::ParseRun(run);
       const double fit_start = CpuSeconds();
       tav::FitModel(run);
       fits.push_back(CpuSeconds() - fit_start);

@@ -155,24 +155,24 @@ double TimedRun(const std::string& input, int expected_iterations, std::string& 
                 FitEnd* end = nullptr, Timed timed = Timed::kEstimate) {
   std::ostream null_stream(nullptr);
   tav::ConsolePresentation console(null_stream, null_stream);
-  tav::RunState run;
-  run.presentation = &console;
+  tav::ProgramRun run;
+  run.context.presentation = &console;
   // Three arguments: window mode without a log file; the log lines go to the null stream.
-  run.arguments = {input, (InputDirectory() / "report.out").string(),
-                   InputDirectory().string() + "/"};
-  run.InputFileName = input;
+  run.context.arguments = {input, (InputDirectory() / "report.out").string(),
+                           InputDirectory().string() + "/"};
+  run.context.InputFileName = input;
   double elapsed = 0;
   try {
-    tav::ParseInput(run);
-    tav::TimeOfDaySeconds(run);  // fixes the random seed as a run does
+    tav::ParseRun(run);
+    tav::StartRandomGenerator(run);  // fixes the random seed as a run does
     if (timed == Timed::kAnalysis) {
-      run.OutputFileName = run.arguments[1];
+      run.context.OutputFileName = run.context.arguments[1];
       const double start = CpuSeconds();
       tav::FitModel(run);
       tav::WriteCorrespondenceReport(run, run.model.CorrespondenceType);
       elapsed = CpuSeconds() - start;
     } else if (timed == Timed::kReport) {
-      run.OutputFileName = run.arguments[1];
+      run.context.OutputFileName = run.context.arguments[1];
       tav::FitModel(run);
       const double start = CpuSeconds();
       tav::WriteReport(run);
@@ -187,12 +187,12 @@ double TimedRun(const std::string& input, int expected_iterations, std::string& 
     error = "the run stopped:" + stop.message();
     return 0;
   }
-  if (expected_iterations >= 0 && run.IterationCount != expected_iterations) {
-    error = "stopped after " + std::to_string(run.IterationCount) + " iterations instead of " +
-            std::to_string(expected_iterations);
+  if (expected_iterations >= 0 && run.estimation.iteration != expected_iterations) {
+    error = "stopped after " + std::to_string(run.estimation.iteration) +
+            " iterations instead of " + std::to_string(expected_iterations);
   }
   if (end != nullptr) {
-    end->iterations = run.IterationCount;
+    end->iterations = run.estimation.iteration;
     // A hazard model's L-squared is that of its hazard part.
     end->l_squared = run.estimation.hazard.table >= 0 ? tav::HazardPartFit(run).l_squared
                                                       : 2 * run.estimation.HalfLSquared;

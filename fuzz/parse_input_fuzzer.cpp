@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::filesystem::path& directory = scratch.path();
   const std::string input = tav::fuzz::WriteInput(directory, data, size);
   if (input.empty()) return 0;
-  tav::RunState run;
+  tav::DataRun run;
   tav::fuzz::LimitMemory(run);
   run.arguments = {input, (directory / "output.out").string(), directory.string() + "/"};
   run.InputFileName = input;

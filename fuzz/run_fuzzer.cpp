@@ -40,7 +40,7 @@ class QuietPresentation : public tav::Presentation {
 // The size of the model's tables, or -1 when the input does not parse; infinity for a
 // simulation of more than 100,000 records, which writes them all (and is left out).
 double ModelCells(const std::string& input, const std::filesystem::path& directory) {
-  tav::RunState probe;
+  tav::DataRun probe;
   tav::fuzz::LimitMemory(probe);
   probe.arguments = {input, (directory / "probe.out").string(), directory.string() + "/"};
   probe.InputFileName = input;
@@ -77,13 +77,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   text.size());
   }
   QuietPresentation window;
-  tav::RunState run;
-  tav::fuzz::LimitMemory(run);
-  run.presentation = &window;
-  run.arguments = {input, (directory / "output.out").string(), directory.string() + "/",
-                   (directory / "log.txt").string(), "-log"};
+  tav::ProgramRun run;
+  tav::fuzz::LimitMemory(run.context);
+  run.context.presentation = &window;
+  run.context.arguments = {input, (directory / "output.out").string(), directory.string() + "/",
+                           (directory / "log.txt").string(), "-log"};
   // Every fifth input fails one of its writes, chosen by its first byte.
-  if (size > 0 && size % 5 == 0) run.write_faults.fail_at = 1 + data[0] % 300;
+  if (size > 0 && size % 5 == 0) run.context.write_faults.fail_at = 1 + data[0] % 300;
   const int status = tav::RunMain(run);
   if (status != tav::kExitNormal && status != tav::kExitError) __builtin_trap();
   if (window.empty_error) __builtin_trap();

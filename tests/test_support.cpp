@@ -74,33 +74,48 @@ ReaderInput::ReaderInput(const std::string& contents) {
   file_.Open(dir_.Write("input.txt", contents), "r");
 }
 
-std::string ParseText(RunState& run, const std::string& text, const TempDir& dir) {
-  const std::string input = dir.Write("input.inp", text);
-  run.arguments = {input, dir.File("output.out"), dir.path().string() + "/"};
-  run.InputFileName = input;
-  try {
-    ParseInput(run);
-  } catch (const StopRunError& stop) {
-    return stop.message();
-  }
-  return "";
+namespace {
+
+// Moves what the parse read into run's parsed run, and sets the fit's generator to the seed
+// read (the program takes the clock's seed in its place when none was given).
+std::string TakeParsed(ProgramRun& run, std::string message) {
+  run.parsed_input = TakeParsedRun(run.input);
+  run.estimation.random.state = run.settings.random_seed;
+  run.estimation.random.amplitude = run.settings.random_amplitude;
+  return message;
 }
 
-std::string ParseModelText(RunState& run, const std::string& text, const TempDir& dir) {
+}  // namespace
+
+std::string ParseText(ProgramRun& run, const std::string& text, const TempDir& dir) {
   const std::string input = dir.Write("input.inp", text);
-  run.arguments = {input, dir.File("output.out"), dir.path().string() + "/"};
-  run.InputFileName = input;
+  DataRun& parse = run.input;
+  parse.arguments = {input, dir.File("output.out"), dir.path().string() + "/"};
+  parse.InputFileName = input;
   try {
-    OpenTextFile(run, run.InputFile, input, "r");
-    run.FilePrefix = dir.path().string() + "/";
-    ParseModelSections(run);
-    IndexRestrictedSubmodels(run, run.designs.restriction_codes);
-    FinishLayout(run, !run.settings.file_posterior.empty());
-    run.InputFile.Close();
+    ParseInput(parse);
   } catch (const StopRunError& stop) {
-    return stop.message();
+    return TakeParsed(run, stop.message());
   }
-  return "";
+  return TakeParsed(run, "");
+}
+
+std::string ParseModelText(ProgramRun& run, const std::string& text, const TempDir& dir) {
+  const std::string input = dir.Write("input.inp", text);
+  DataRun& parse = run.input;
+  parse.arguments = {input, dir.File("output.out"), dir.path().string() + "/"};
+  parse.InputFileName = input;
+  try {
+    OpenTextFile(parse, parse.InputFile, input, "r");
+    parse.FilePrefix = dir.path().string() + "/";
+    ParseModelSections(parse);
+    IndexRestrictedSubmodels(parse, parse.designs.restriction_codes);
+    FinishLayout(parse, !parse.settings.file_posterior.empty());
+    parse.InputFile.Close();
+  } catch (const StopRunError& stop) {
+    return TakeParsed(run, stop.message());
+  }
+  return TakeParsed(run, "");
 }
 
 std::vector<std::string> Parsed::Effects(int s) const {
@@ -112,8 +127,8 @@ std::vector<std::string> Parsed::Effects(int s) const {
 Fitted::Fitted(const std::string& text) {
   message = ParseText(run, text, dir);
   if (!message.empty()) return;
-  run.presentation = &window;
-  run.arguments = {"in", "out"};  // window mode: log lines reach the recording window
+  run.context.presentation = &window;
+  run.context.arguments = {"in", "out"};  // window mode: log lines reach the recording window
   message = StopMessageOrEmpty([this] { FitModel(run); });
 }
 
@@ -131,9 +146,9 @@ std::string Fitted::LineWith(const std::string& text) const {
 }
 
 EngineRun::EngineRun(const std::string& input) {
-  run.presentation = &window;
-  run.arguments = {dir.Write("model.inp", input), dir.File("model.out"), dir.path().string() + "/",
-                   dir.File("log.tmp"), "-log"};
+  run.context.presentation = &window;
+  run.context.arguments = {dir.Write("model.inp", input), dir.File("model.out"),
+                           dir.path().string() + "/", dir.File("log.tmp"), "-log"};
   status = RunMain(run);
   report = ReadLines(dir.File("model.out"));
   log = ReadLines(dir.File("log.tmp"));

@@ -85,11 +85,11 @@ class ReaderInput {
 // Parses text as an input file into run (ParseInput), with the data and design files named in
 // it looked up in dir. Returns the message the parse stopped with, or "" when it went through.
 // Other files for the input can be written into dir beforehand.
-std::string ParseText(RunState& run, const std::string& text, const TempDir& dir);
+std::string ParseText(ProgramRun& run, const std::string& text, const TempDir& dir);
 
 // Like ParseText, but the settings section (with the data and the designs) is left out: the
 // model, event-history and record-format sections and the set-up passes run on text.
-std::string ParseModelText(RunState& run, const std::string& text, const TempDir& dir);
+std::string ParseModelText(ProgramRun& run, const std::string& text, const TempDir& dir);
 
 // The model of an input text (ParseModelText), with the message it stopped with ("" when it
 // went through).
@@ -106,7 +106,7 @@ struct Parsed {
   std::vector<std::string> Effects(int s) const;
 
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   std::string message;
 };
 
@@ -124,7 +124,7 @@ struct Fitted {
   std::string LineWith(const std::string& text) const;
 
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   RecordingPresentation window;
   std::string message;
 };
@@ -146,7 +146,7 @@ struct EngineRun {
   std::vector<std::vector<double>> Numbers(const std::string& name) const;
 
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   RecordingPresentation window;
   int status = -1;
   std::vector<std::string> report;
@@ -189,18 +189,18 @@ struct FittedModel {
   template <typename Write>
   std::vector<std::string> Report(Write write) {
     const std::string path = dir.File("report.out");
-    run.FilePrefix.clear();
-    OpenTextFile(run, run.ReportFile, path, "w");
+    run.context.FilePrefix.clear();
+    OpenTextFile(run.context, run.context.ReportFile, path, "w");
     write(run);
-    run.ReportFile.Close();
+    run.context.ReportFile.Close();
     // The result files the write left waiting take their places, as at the end of a run.
     std::string failed;
-    run.replacements.Commit(failed);
+    run.context.replacements.Commit(failed);
     return ReadLines(path);
   }
 
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   std::string message;
 };
 

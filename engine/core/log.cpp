@@ -85,11 +85,9 @@ namespace {
 
 // Serves the window (or reports to background_progress); true when the run is to stop.
 bool CancelRequested(const RunContext& run) {
-  const RunProgress progress{run.IterationCount, run.StopCriterion, run.start_number,
-                             run.start_count};
-  const bool cancel = run.background_progress
-                          ? run.background_progress(progress)
-                          : run.presentation != nullptr && run.presentation->PumpEvents(progress);
+  const bool cancel = run.background_progress ? run.background_progress(run.progress)
+                                              : run.presentation != nullptr &&
+                                                    run.presentation->PumpEvents(run.progress);
   if (cancel) run.cancel_seen = true;
   return cancel;
 }

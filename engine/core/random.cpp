@@ -9,33 +9,33 @@ namespace {
 constexpr double kModulus = 2796203.0;
 }
 
-double NextRandom(RunContext& run) {
-  const double x = run.RandomSeed * 125.0;
-  run.RandomSeed = x - kModulus * std::floor(x / kModulus);
-  return run.RandomSeed / kModulus;
+double NextRandom(RandomGenerator& random) {
+  const double x = random.state * 125.0;
+  random.state = x - kModulus * std::floor(x / kModulus);
+  return random.state / kModulus;
 }
 
-ShuffledRandom::ShuffledRandom(RunContext& run) : run_(run) {
-  for (double& value : table_) value = NextRandom(run_);
-  last_ = NextRandom(run_);
+ShuffledRandom::ShuffledRandom(RandomGenerator& random) : random_(random) {
+  for (double& value : table_) value = NextRandom(random_);
+  last_ = NextRandom(random_);
   draws_ = kShuffleSize + 1;
 }
 
 double ShuffledRandom::Next() {
   const int j = std::clamp(static_cast<int>(last_ * kShuffleSize), 0, kShuffleSize - 1);
   last_ = table_[j];
-  table_[j] = NextRandom(run_);
+  table_[j] = NextRandom(random_);
   ++draws_;
   return last_;
 }
 
-double RandomStart(RunContext& run, int submodel) {
-  const auto& submodels = run.model.submodels;
+double RandomStart(RandomGenerator& random, const ModelState& model, int submodel) {
+  const auto& submodels = model.submodels;
   if (submodel < 0 || submodel >= static_cast<int>(submodels.size()) ||
       !submodels[submodel].random_start) {
     return 0.0;
   }
-  return (NextRandom(run) - 0.5) * 0.5 * run.random_amplitude;
+  return (NextRandom(random) - 0.5) * 0.5 * random.amplitude;
 }
 
 std::int32_t SeedAmplitude(double seed) {
@@ -62,14 +62,20 @@ std::vector<std::int32_t> RandomStartSeeds(std::int32_t run_seed, std::int32_t r
   return seeds;
 }
 
-double TimeOfDaySeconds(RunContext& run) {
-  const ClockReading now = run.clock();
-  if (std::fmod(std::trunc(run.RandomSeed), 1000.0) == 0.0) {
-    run.RandomSeed = now.seconds * 100 + now.milliseconds + 1;
+RandomGenerator StartingGenerator(double seed, std::int32_t amplitude, const ClockReading& now) {
+  RandomGenerator random;
+  random.state = seed;
+  random.amplitude = amplitude;
+  if (std::fmod(std::trunc(random.state), 1000.0) == 0.0) {
+    random.state = now.seconds * 100 + now.milliseconds + 1;
   }
-  const double rounded = std::round(run.RandomSeed);
+  const double rounded = std::round(random.state);
   constexpr double kMax = std::numeric_limits<std::int32_t>::max();
-  run.SeedUsed = static_cast<std::int32_t>(std::clamp(rounded, -kMax, kMax));
+  random.seed_used = static_cast<std::int32_t>(std::clamp(rounded, -kMax, kMax));
+  return random;
+}
+
+double SecondsOfDay(const ClockReading& now) {
   return now.hours * 3600.0 + now.minutes * 60.0 + now.seconds + now.milliseconds * 0.001;
 }
 

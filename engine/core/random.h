@@ -4,13 +4,25 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/model_state.h"
 #include "core/run_context.h"
 
 namespace tav {
 
+// The state of a fit's random generator.
+struct RandomGenerator {
+  // The state x of the generator: the seed `see` gave (reduced modulo 2796203), then the
+  // states it stepped through.
+  double state = 0;
+  // The seed the fit started from as the report gives it (SeedFromClock), and the random
+  // amplitude of the seed given (SeedAmplitude).
+  std::int32_t seed_used = 0;
+  std::int32_t amplitude = 1;
+};
+
 // One step of the multiplicative congruential generator x <- 125 x mod 2796203, done in
-// floating point on run.RandomSeed; returns the new state divided by 2796203, in (0, 1).
-double NextRandom(RunContext& run);
+// floating point on random.state; returns the new state divided by 2796203, in (0, 1).
+double NextRandom(RandomGenerator& random);
 
 // Uniform numbers of NextRandom for draws that take several numbers at a time (one record of
 // simulated data: its cell, then the times of its events). Consecutive states of the generator
@@ -23,12 +35,12 @@ double NextRandom(RunContext& run);
 class ShuffledRandom {
  public:
   static constexpr int kShuffleSize = 97;
-  explicit ShuffledRandom(RunContext& run);
+  explicit ShuffledRandom(RandomGenerator& random);
   double Next();
   std::int64_t draws() const { return draws_; }
 
  private:
-  RunContext& run_;
+  RandomGenerator& random_;
   double table_[kShuffleSize];
   double last_ = 0;
   std::int64_t draws_ = 0;
@@ -37,9 +49,9 @@ class ShuffledRandom {
 // The period of the generator: a stream of more numbers repeats itself.
 inline constexpr std::int64_t kRandomPeriod = 2796202;
 
-// A random start value for a parameter of submodel index: 0 when the submodel has no random
-// start values, else (x / 2796203 - 0.5) * 0.5 * random_amplitude for the next state x.
-double RandomStart(RunContext& run, int submodel);
+// A random start value for a parameter of submodel index of model: 0 when the submodel has no
+// random start values, else (x / 2796203 - 0.5) * 0.5 * amplitude for the next state x.
+double RandomStart(RandomGenerator& random, const ModelState& model, int submodel);
 
 // The random amplitude that seed s gives (`see`): 1 below 10000 and one more for every further
 // 10000, at most the largest 32-bit integer.
@@ -58,11 +70,14 @@ inline constexpr std::int32_t kRandomStartAmplitude = 10;
 std::vector<std::int32_t> RandomStartSeeds(std::int32_t run_seed, std::int32_t run_amplitude,
                                            int count);
 
-// The local time of day in seconds (hours * 3600 + minutes * 60 + seconds + ms / 1000).
-// When the integer part of RandomSeed is a multiple of 1000 (no seed given counts as 0), the
-// seed is replaced by seconds * 100 + milliseconds + 1 of the same reading (1 to 6900).
-// SeedUsed becomes RandomSeed rounded.
-double TimeOfDaySeconds(RunContext& run);
+// The generator a fit starts from, for the seed and amplitude of `see` read at the clock's
+// reading now: when the integer part of the seed is a multiple of 1000 (no seed given counts as
+// 0), it is replaced by seconds * 100 + milliseconds + 1 of the reading (1 to 6900). seed_used
+// is the seed rounded.
+RandomGenerator StartingGenerator(double seed, std::int32_t amplitude, const ClockReading& now);
+
+// The time of day of a reading in seconds (hours * 3600 + minutes * 60 + seconds + ms / 1000).
+double SecondsOfDay(const ClockReading& now);
 
 }  // namespace tav
 

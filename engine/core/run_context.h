@@ -97,14 +97,9 @@ struct RunContext {
   std::string CurrentWord;
   std::string CommandName;
 
-  // Random generator.
-  double RandomSeed = 0.0;
-  std::int32_t SeedUsed = 0;
-  std::int32_t random_amplitude = 1;
-
-  // Iteration state shown by the Info button.
-  int IterationCount = 0;
-  double StopCriterion = 0.0;
+  // The progress the Info button shows: the iteration and stop criterion of the fit in
+  // progress, and the start being fitted with the number of starts (`rst`; 0 without).
+  RunProgress progress;
 
   // Position of the progress bar (0 to 100) in log-file mode.
   int progress_position = 0;
@@ -118,10 +113,6 @@ struct RunContext {
   // for the run.
   mutable std::chrono::steady_clock::time_point cancel_checked{};
   mutable std::atomic<bool> cancel_seen{false};
-  // The start the run is fitting, and the number of starts (`rst`; 0 without), for the Info
-  // button.
-  int start_number = 0;
-  int start_count = 0;
 
   ModelState model;
   EventHistoryState history;
@@ -150,6 +141,14 @@ struct RunContext {
   // The directory prefix for files named in the input: the third argument unless it is "-log".
   std::string InputPrefix() const {
     return ArgumentCount() > 2 && arguments[2] != "-log" ? arguments[2] : std::string();
+  }
+
+  // Takes what a fit away from the window (a random start in a thread of its own) needs of the
+  // run it works for: the clock and the memory budget.
+  void TakeFitSettings(const RunContext& run) {
+    clock = run.clock;
+    memory_budget = run.memory_budget;
+    largest_memory_budget = run.largest_memory_budget;
   }
 
   // Closes every file the run may have open, without checking: a file that was to replace its

@@ -1,6 +1,9 @@
 #include "data/parse_input.h"
 
+#include <utility>
+
 #include "core/log.h"
+#include "data/parsed_run.h"
 #include "data/settings_section.h"
 #include "input/setup_passes.h"
 
@@ -25,6 +28,21 @@ void ParseInput(DataRun& run) {
   IndexDataRecords(run);
   run.FilePrefix.clear();
   run.InputFile.Close();
+}
+
+ParsedRun TakeParsedRun(DataRun& run) {
+  ParsedRun parsed;
+  parsed.model = std::move(run.model);
+  parsed.history = std::move(run.history);
+  parsed.settings = std::move(run.settings);
+  parsed.data = std::move(run.data);
+  parsed.designs = std::move(run.designs);
+  run.model = ModelState{};
+  run.history = EventHistoryState{};
+  run.settings = Settings{};
+  run.data = DataStore{};
+  run.designs = DesignStore{};
+  return parsed;
 }
 
 }  // namespace tav

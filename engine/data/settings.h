@@ -69,6 +69,10 @@ struct Settings {
   // The memory budget in megabytes as `mem` gave it (0: not given); RunContext::memory_budget
   // holds it in bytes.
   int memory_megabytes = 0;
+  // The seed of the random generator as `see` gave it (reduced modulo the generator's modulus
+  // when it is too large to be exact), and the random amplitude the seed gives (SeedAmplitude).
+  double random_seed = 0;
+  std::int32_t random_amplitude = 1;
   bool user_scores_given = false;
   std::vector<double> user_scores;
   std::int32_t simulate_count = 0;

@@ -494,8 +494,8 @@ void ParseDesigns(DataRun& run, const std::string& command, PassState& pass) {
 void ParseSeed(DataRun& run, const std::string& command) {
   const double seed = std::fabs(ReadReal(run, run.InputFile));
   if (!std::isfinite(seed)) StopRun("  Error: impossible value in command " + command);
-  run.RandomSeed = seed <= kExactSeedLimit ? seed : std::fmod(seed, kGeneratorModulus);
-  run.random_amplitude = SeedAmplitude(seed);
+  run.settings.random_seed = seed <= kExactSeedLimit ? seed : std::fmod(seed, kGeneratorModulus);
+  run.settings.random_amplitude = SeedAmplitude(seed);
 }
 
 void ParseNewton(DataRun& run) {
@@ -779,8 +779,6 @@ void SetSettingDefaults(DataRun& run) {
   const ModelState& model = run.model;
   Settings& settings = run.settings;
   settings = Settings{};
-  run.RandomSeed = 0;
-  run.random_amplitude = 1;
   run.designs = DesignStore{};
 
   if (model.AnyLinLog || model.AnyMar) settings.convergence_criterion = 1e-8;

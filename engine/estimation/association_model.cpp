@@ -647,7 +647,7 @@ void FirstStep(EstimationRun& run, int r, std::vector<AssociationWork>& works) {
   std::erase_if(list, [](const Coordinate& c) { return c.work->started; });
   std::vector<double> step(list.size());
   for (double& d : step) {
-    double g = RandomStart(run, r);
+    double g = RandomStart(run.estimation.random, run.model, r);
     if (g == 0) g = 0.1;
     d = g / run.estimation.step_size;
   }
@@ -938,9 +938,9 @@ void FitAssociationTerms(EstimationRun& run, int r) {
   if (r < 0 || r >= static_cast<int>(est.association_work.size())) return;
   std::vector<AssociationWork>& works = est.association_work[r];
   if (works.empty()) return;
-  if (run.IterationCount <= 0) {
+  if (run.estimation.iteration <= 0) {
     for (AssociationWork& w : works) StartTerm(run, w);
-  } else if (run.IterationCount == 1) {
+  } else if (run.estimation.iteration == 1) {
     FirstStep(run, r, works);
   } else {
     // Terms whose scores and parameters multiply each other: first each kind of value alone,

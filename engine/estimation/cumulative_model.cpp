@@ -90,7 +90,7 @@ void FormCumulativeProbabilities(EstimationRun& run, int r) {
       return static_cast<double>(c) - static_cast<double>(q - 1) / 2;
     };
     double sigma = 1;
-    if (run.IterationCount > 0) {
+    if (run.estimation.iteration > 0) {
       double sl = 0, sh = 0, shh = 0, se = 0;
       for (std::int64_t column = 0; column < columns; ++column) {
         for (std::int64_t c = 0; c < q; ++c) {

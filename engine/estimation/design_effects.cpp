@@ -69,7 +69,7 @@ void ScaleColumns(DesignWork& work) {
 // parameter (x[k * n + c]).
 std::vector<double> DesignValues(EstimationRun& run, int r, int i, std::int64_t n, int p) {
   const Design& design = run.model.submodels[r].designs[i];
-  DesignStore& store = run.designs;
+  const DesignStore& store = run.designs;
   DesignSlot slot;
   if (r < static_cast<int>(store.design_slots.size()) &&
       i < static_cast<int>(store.design_slots[r].size())) {
@@ -112,11 +112,6 @@ std::vector<double> DesignValues(EstimationRun& run, int r, int i, std::int64_t 
       break;
     case DesignFamily::kSpecial:
       BuildPrespecifiedDesign(run.model, design, run.settings.dummy_reference, x.data());
-      // The generated columns take the room the design reader kept for them.
-      if (slot.real_start >= 0 && slot.real_start + static_cast<std::int64_t>(x.size()) <=
-                                      static_cast<std::int64_t>(store.real_design.size())) {
-        std::copy(x.begin(), x.end(), store.real_design.begin() + slot.real_start);
-      }
       break;
     default:
       break;
@@ -199,7 +194,8 @@ std::vector<double> GroupedValues(const EstimationRun& run, int r, int i, int ta
       parameters = e;
       break;
   }
-  std::vector<double> spread = AllocRealArray(run, static_cast<std::int64_t>(parameters) * cells);
+  std::vector<double> spread =
+      AllocRealArray(run.context, static_cast<std::int64_t>(parameters) * cells);
   std::fill(spread.begin(), spread.end(), 0.0);
   const auto at = [cells](int column, std::int64_t cell) {
     return static_cast<std::size_t>(column) * cells + cell;
@@ -285,7 +281,7 @@ void StartDesign(EstimationRun& run, DesignWork& work) {
     });
     return;
   }
-  const double u = RandomStart(run, r);
+  const double u = RandomStart(run.estimation.random, run.model, r);
   for (int k : work.free) {
     const bool given = tau[k] != 1.0;
     if (!given) {
@@ -406,7 +402,7 @@ void OneDimensionalSteps(EstimationRun& run, DesignWork& work, double low, doubl
 std::pair<double, double> FactorBounds(const EstimationRun& run, int r) {
   const Submodel& submodel = run.model.submodels[r];
   const bool tight =
-      submodel.IsCumulative() && submodel.CumulativeModel != 8 && run.IterationCount <= 10;
+      submodel.IsCumulative() && submodel.CumulativeModel != 8 && run.estimation.iteration <= 10;
   return tight ? std::make_pair(0.8, 1.25) : std::make_pair(0.5, 2.0);
 }
 
@@ -620,7 +616,7 @@ void SetUpDesignEffects(EstimationRun& run) {
           work.fixed ? static_cast<int>(work.shape.margin_cells()) : design.DesignCountParam;
       if (work.parameters <= 0) continue;
       if (!work.fixed) {
-        work.x = AllocRealArray(run, static_cast<std::int64_t>(work.parameters) * cells);
+        work.x = AllocRealArray(run.context, static_cast<std::int64_t>(work.parameters) * cells);
         std::fill(work.x.begin(), work.x.end(), 0.0);
         for (int d = i; d <= work.last_design; ++d) AddTermValues(run, r, d, work);
         if (design.Grouped()) {
@@ -664,7 +660,7 @@ void FitDesignEffect(EstimationRun& run, int r, int i) {
   DesignWork* found = FindWork(run, r, i);
   if (found == nullptr) return;
   const int table = found->table;
-  if (run.IterationCount <= 0) {
+  if (run.estimation.iteration <= 0) {
     StartDesign(run, *found);
     if (run.model.submodels[table].IsCumulative()) FormCumulativeProbabilities(run, table);
     return;
@@ -683,7 +679,7 @@ void FitDesignEffects(EstimationRun& run, int r) {
   auto marginal = [&](int table) {
     return table != r && table < model.SubmodelCount && model.submodels[table].MarSubmodel != 0;
   };
-  if (run.IterationCount <= 0) {
+  if (run.estimation.iteration <= 0) {
     for (DesignWork& work : works) {
       if (!marginal(work.table)) FitDesignEffect(run, r, work.design);
     }

@@ -117,7 +117,7 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& si
   std::optional<LogRates> log_rates;
   if (plan.with_hazard && LogRates::Fits(run)) log_rates.emplace(run);
   for (std::int64_t h = from; h < to; ++h) {
-    if ((h & 1023) == 0) CheckCancel(run, worker);
+    if ((h & 1023) == 0) CheckCancel(run.context, worker);
     if (prefetch && h + kPrefetchAhead < to)
       Prefetch(fitted, pattern_cells.FirstCell(h + kPrefetchAhead));
     const int g = PatternSubgroup(data, h);
@@ -180,7 +180,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   plan.half_lsquared = est.lsquared_column && (iterate || kind == PassKind::kEvaluate);
   plan.with_hazard = hazard.table >= 0;
   // The exposures of estimated shapes change with the shapes.
-  plan.rebuild = iterate && (run.IterationCount == 0 || model.LatentCount > 0 ||
+  plan.rebuild = iterate && (run.estimation.iteration == 0 || model.LatentCount > 0 ||
                              model.ResCount > 0 || ordinal || hazard.kind == 3);
   if (plan.rebuild) {
     std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
@@ -202,16 +202,15 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
   } else {
     // Shares run in rounds of one per thread, each into tables of its own, added to the
     // expected tables in the order of the shares.
-    int threads =
-        static_cast<int>(std::min<std::int64_t>(ThreadCount(run.settings.threads), shares));
+    int threads = static_cast<int>(std::min<std::int64_t>(ThreadCount(run.Threads()), shares));
     // The shares' own tables within the memory budget: fewer threads when they do not all fit
     // (the shares, and so the order of the additions, stay the same).
     const double share_bytes = static_cast<double>(table_size) * sizeof(double);
     if (plan.rebuild && share_bytes > 0) {
       threads = static_cast<int>(
-          std::clamp<double>(std::floor(run.MemoryAvailable() / share_bytes), 1, threads));
+          std::clamp<double>(std::floor(run.context.MemoryAvailable() / share_bytes), 1, threads));
     }
-    const MemoryReservation reserved(run, plan.rebuild ? threads * share_bytes : 0.0);
+    const MemoryReservation reserved(run.context, plan.rebuild ? threads * share_bytes : 0.0);
     std::vector<std::vector<double>> tables(plan.rebuild ? threads : 0);
     for (std::vector<double>& table : tables) table.resize(table_size);
     std::vector<std::vector<double>> posteriors(threads, est.posterior);
@@ -293,7 +292,7 @@ void BuildIndexMaps(EstimationRun& run) {
   const int n = model.SubmodelCount;
   const int first = model.FirstManifest();
   const std::int64_t patterns = data.EntryCount();
-  run.KeepMemory(MemoryUse::kIndexMaps, 0);
+  run.context.KeepMemory(MemoryUse::kIndexMaps, 0);
 
   // Each submodel's cell is first_cell plus the sum of category times stride over its
   // variables (mixed radix, last variable fastest): the manifest variables' part comes from
@@ -343,7 +342,7 @@ void BuildIndexMaps(EstimationRun& run) {
                                          ? static_cast<std::int64_t>(model.complete_cell_count[g])
                                          : 0;
     cells_size += static_cast<double>(completions) * m;
-    run.CheckMemory(cells_size * sizeof(std::int32_t));
+    run.context.CheckMemory(cells_size * sizeof(std::int32_t));
     std::fill(category.begin(), category.end(), 0);
     SubgroupCategories(model, g, category);
     std::vector<std::int32_t>& cells = est.subgroup_cells[g];
@@ -375,7 +374,7 @@ void BuildIndexMaps(EstimationRun& run) {
   // The layout lives beside the fitted and expected tables and the data: together they stay
   // within the memory budget.
   HazardWork& hazard = est.hazard;
-  run.KeepMemory(
+  run.context.KeepMemory(
       MemoryUse::kIndexMaps,
       cells_size * sizeof(std::int32_t) +
           (static_cast<double>(patterns) + 1) * sizeof(std::int64_t) +
@@ -460,9 +459,9 @@ const std::int32_t* PatternCells::Rows(std::int64_t p) const {
 
 void WriteIterationHeader(EstimationRun& run) {
   if (run.estimation.lsquared_column) {
-    WriteLogLine(run, "  iteration   log-likelihood      stop-criterion         L-squared");
+    WriteLogLine(run.context, "  iteration   log-likelihood      stop-criterion         L-squared");
   } else {
-    WriteLogLine(run, "  iteration   log-likelihood      stop-criterion");
+    WriteLogLine(run.context, "  iteration   log-likelihood      stop-criterion");
   }
 }
 
@@ -569,16 +568,17 @@ void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink) {
   if (mode != EStepMode::kIterate) return;
   const bool lsquared = est.lsquared_column;
   if (est.ExcludedObservations > 0) {
-    WriteLogLine(run, "  Warning: " + FormatReal(2, 2, est.ExcludedObservations) +
-                          " observations are not used as a result of a sum");
-    WriteLogLine(run, "            of zero of the posterior probabilities in " +
-                          FormatReal(1, 1, est.excluded_patterns) + " cells");
+    WriteLogLine(run.context, "  Warning: " + FormatReal(2, 2, est.ExcludedObservations) +
+                                  " observations are not used as a result of a sum");
+    WriteLogLine(run.context, "            of zero of the posterior probabilities in " +
+                                  FormatReal(1, 1, est.excluded_patterns) + " cells");
   }
-  run.StopCriterion = est.LogLikelihood - previous;
-  const IterationRecord record{run.IterationCount, est.LogLikelihood, run.StopCriterion,
-                               2 * est.HalfLSquared, lsquared};
+  run.estimation.stop_criterion = est.LogLikelihood - previous;
+  run.ShowProgress();
+  const IterationRecord record{run.estimation.iteration, est.LogLikelihood,
+                               run.estimation.stop_criterion, 2 * est.HalfLSquared, lsquared};
   est.iteration_history.push_back(record);
-  WriteLogLine(run, IterationLine(record));
+  WriteLogLine(run.context, IterationLine(record));
 }
 
 std::string IterationLine(const IterationRecord& record) {

@@ -99,16 +99,16 @@ void SetUpEstimationTables(EstimationRun& run) {
   }
   // The tables of an earlier fit of the run are gone (a new start); the new ones are counted
   // together before they are allocated.
-  run.KeepMemory(MemoryUse::kModelTables, 0);
+  run.context.KeepMemory(MemoryUse::kModelTables, 0);
   const double table_bytes = (2.0 * static_cast<double>(model.submodel_cell_total) +
                               2.0 * (static_cast<double>(model.condition_cell_total) + 1)) *
                              sizeof(double);
-  run.CheckMemory(table_bytes);
-  est.FittedTable = AllocRealArray(run, model.submodel_cell_total, 1.0);
-  est.ExpectedTable = AllocRealArray(run, model.submodel_cell_total);
-  est.FittedMarginWork = AllocRealArray(run, model.condition_cell_total + 1);
-  est.ExpectedMarginWork = AllocRealArray(run, model.condition_cell_total + 1);
-  run.KeepMemory(MemoryUse::kModelTables, table_bytes);
+  run.context.CheckMemory(table_bytes);
+  est.FittedTable = AllocRealArray(run.context, model.submodel_cell_total, 1.0);
+  est.ExpectedTable = AllocRealArray(run.context, model.submodel_cell_total);
+  est.FittedMarginWork = AllocRealArray(run.context, model.condition_cell_total + 1);
+  est.ExpectedMarginWork = AllocRealArray(run.context, model.condition_cell_total + 1);
+  run.context.KeepMemory(MemoryUse::kModelTables, table_bytes);
 
   est.margin_shapes.assign(n, {});
   est.condition_shapes.assign(n, {});
@@ -132,7 +132,7 @@ void SetUpEstimationTables(EstimationRun& run) {
     }
     est.expected_margins[r].assign(submodel.MarginCount(), {});
   }
-  est.MarginParameters = AllocRealArray(run, parameters);
+  est.MarginParameters = AllocRealArray(run.context, parameters);
   est.DesignParameters.clear();  // the families that have design parameters append theirs
   // The hazard part first: the families' set-up finds its submodel there.
   SetUpHazardPart(run);
@@ -171,7 +171,8 @@ bool PerturbMargin(EstimationRun& run, int r, int i) {
   bool untouched = true;
   for (std::int64_t k = 0; k < size && untouched; ++k) untouched = parameters[k] == 1.0;
   if (!untouched) return false;
-  for (std::int64_t k = 0; k < size; ++k) parameters[k] *= Exp(RandomStart(run, r));
+  for (std::int64_t k = 0; k < size; ++k)
+    parameters[k] *= Exp(RandomStart(run.estimation.random, run.model, r));
   return true;
 }
 
@@ -183,7 +184,8 @@ void StartFromMargins(EstimationRun& run, int r, bool perturb_cells) {
   for (int i = first_margin; i < submodel.MarginCount(); ++i) PerturbMargin(run, r, i);
   if (perturb_cells) {
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
-    for (std::int64_t c = 0; c < cells; ++c) fitted[c] *= Exp(RandomStart(run, r));
+    for (std::int64_t c = 0; c < cells; ++c)
+      fitted[c] *= Exp(RandomStart(run.estimation.random, run.model, r));
   }
   for (int i = first_margin; i < submodel.MarginCount(); ++i) {
     const std::int64_t offset = est.margin_parameter_offset[r][i];
@@ -245,14 +247,15 @@ void FittedToProbabilities(EstimationRun& run) {
 void RestoreFittedFrequencies(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
-  if (run.IterationCount <= 0) return;
+  if (run.estimation.iteration <= 0) return;
   for (int r = 1; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
     if (!submodel.IsLogLinear()) continue;
     double* fitted = est.FittedTable.data() + submodel.first_cell;
     est.condition_shapes[r].Scale(
         fitted, est.FittedMarginWork.data() + submodel.first_condition_cell, fitted);
-    if (run.IterationCount == 1 || run.IterationCount > run.settings.newton_start_iteration) {
+    if (run.estimation.iteration == 1 ||
+        run.estimation.iteration > run.settings.newton_start_iteration) {
       IpfAdjust(run, r, 0);
     }
   }
@@ -263,7 +266,7 @@ void RunCycle(EstimationRun& run, int cycle) {
   const ModelState& model = run.model;
   const Settings& settings = run.settings;
   EstimationState& est = run.estimation;
-  const int iteration = run.IterationCount;
+  const int iteration = run.estimation.iteration;
   est.ActiveOrdinalRestrictions = 0;
   est.BoundaryAdjustments = 0;
   if (cycle == 1) RestoreFittedFrequencies(run);
@@ -289,7 +292,7 @@ void RunCycle(EstimationRun& run, int cycle) {
   for (int r = 0; r < model.SubmodelCount + 2; r = NextSubmodel(model, r)) {
     if (r == model.SubmodelCount && !run.history.HazardModel) continue;
     for (const ModelFamily* family : families) {
-      CheckCancel(run);
+      CheckCancel(run.context);
       family->FitSubmodel(run, r);
     }
   }
@@ -306,14 +309,14 @@ void RunCycle(EstimationRun& run, int cycle) {
 void AdjustRestrictionStep(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const Settings& settings = run.settings;
-  const double s = run.StopCriterion;
+  const double s = run.estimation.stop_criterion;
   double& p1 = est.PrevStopCriterion1;
   double& p2 = est.PrevStopCriterion2;
   double& step = est.restriction_step;
   auto write_step = [&] {
     std::string line = "  new stepsize for restrictions = " + FormatReal(4, 2, step);
     if (line.size() > 114) line.resize(114);
-    WriteLogLine(run, line);
+    WriteLogLine(run.context, line);
   };
   if ((s > 0 && p1 < 0 && p2 > 0) || (s < 0 && p1 > 0 && p2 < 0)) {
     if (step < 100000) step *= 2;
@@ -321,23 +324,24 @@ void AdjustRestrictionStep(EstimationRun& run) {
     p1 = 0;
     p2 = 0;
   } else {
-    if (run.IterationCount > 0) {
+    if (run.estimation.iteration > 0) {
       p2 = p1;
       p1 = s;
     }
     const int interval = settings.restriction_step_interval;
-    if (step > settings.restriction_step_min && run.IterationCount != 0 && interval != 0 &&
-        run.IterationCount % interval == 0) {
+    if (step > settings.restriction_step_min && run.estimation.iteration != 0 && interval != 0 &&
+        run.estimation.iteration % interval == 0) {
       step /= 2;
       if (step < settings.restriction_step_min) step = settings.restriction_step_min;
       write_step();
     }
   }
-  run.StopCriterion = std::fabs(run.StopCriterion);
+  run.estimation.stop_criterion = std::fabs(run.estimation.stop_criterion);
+  run.ShowProgress();
 }
 
 void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
-  ModelState& model = run.model;
+  const ModelState& model = run.model;
   const Settings& settings = run.settings;
   EstimationState& est = run.estimation;
   CheckEstimationAvailable(run);
@@ -347,10 +351,11 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   ComputeStartValues(run);
   if (settings.newton_start_iteration < settings.max_iterations) BuildParameterList(run);
 
-  run.IterationCount = -1;
+  run.estimation.iteration = -1;
   est.LogLikelihood = 0;
   est.ExcludedObservations = 0;
-  run.StopCriterion = settings.convergence_criterion + 0.1;
+  run.estimation.stop_criterion = settings.convergence_criterion + 0.1;
+  run.ShowProgress();
   est.PrevStopCriterion1 = 0;
   est.PrevStopCriterion2 = 0;
   long double full_table = 1;
@@ -367,18 +372,19 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   const bool restricted_cells = HasRestrictedCells(model);
   for (;;) {
     const double criterion = settings.convergence_criterion;
-    if (run.IterationCount >= settings.max_iterations) break;
-    if (!(run.StopCriterion > criterion)) {
-      if (run.StopCriterion >= 0) break;
-      if (run.IterationCount >= 2) break;
+    if (run.estimation.iteration >= settings.max_iterations) break;
+    if (!(run.estimation.stop_criterion > criterion)) {
+      if (run.estimation.stop_criterion >= 0) break;
+      if (run.estimation.iteration >= 2) break;
     }
-    ++run.IterationCount;
-    if (run.IterationCount == 0) {
+    ++run.estimation.iteration;
+    run.ShowProgress();
+    if (run.estimation.iteration == 0) {
       RunCycle(run, static_cast<int>(settings.em_cycles_per_iteration));
     } else {
       for (int cycle = 1; cycle <= settings.em_cycles_per_iteration; ++cycle) RunCycle(run, cycle);
     }
-    if (run.IterationCount > settings.newton_start_iteration && newton_step) {
+    if (run.estimation.iteration > settings.newton_start_iteration && newton_step) {
       newton_step(settings.newton_algorithm);
     }
     EStep(run, EStepMode::kIterate);
@@ -389,29 +395,33 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
     }
     if (model.AnyLinLog || model.AnyMar) AdjustRestrictionStep(run);
     const double tolerance = DecreaseTolerance(run);
-    if (run.IterationCount > 1 && run.StopCriterion < -tolerance && est.step_size < 1.0) {
-      run.StopCriterion = criterion + 0.1;
+    if (run.estimation.iteration > 1 && run.estimation.stop_criterion < -tolerance &&
+        est.step_size < 1.0) {
+      run.estimation.stop_criterion = criterion + 0.1;
+      run.ShowProgress();
       est.step_size += 0.05;
       std::string line = "  new stepsize = " + FormatReal(4, 2, est.step_size);
       if (line.size() > 97) line.resize(97);
-      WriteLogLine(run, line);
+      WriteLogLine(run.context, line);
     }
-    if (restricted_cells && (run.StopCriterion <= -criterion || run.StopCriterion <= -tolerance)) {
-      run.StopCriterion = 1.0;
+    if (restricted_cells && (run.estimation.stop_criterion <= -criterion ||
+                             run.estimation.stop_criterion <= -tolerance)) {
+      run.estimation.stop_criterion = 1.0;
+      run.ShowProgress();
     }
   }
-  if (run.IterationCount > 0 && run.StopCriterion <= -DecreaseTolerance(run)) {
+  if (run.estimation.iteration > 0 && run.estimation.stop_criterion <= -DecreaseTolerance(run)) {
     StopRun("  Error: decrease of the log-likelihood");
   }
   // `ite 0` asks for the start values; any other limit that ends the iterations while the
   // criterion is still above its bound leaves estimates that have not converged.
   est.iteration_limit_reached = settings.max_iterations > 0 &&
-                                run.IterationCount >= settings.max_iterations &&
-                                run.StopCriterion > settings.convergence_criterion;
+                                run.estimation.iteration >= settings.max_iterations &&
+                                run.estimation.stop_criterion > settings.convergence_criterion;
   if (est.iteration_limit_reached) {
-    WriteLogLine(run, "  Warning: the iteration limit was reached before convergence");
+    WriteLogLine(run.context, "  Warning: the iteration limit was reached before convergence");
   }
-  if (run.IterationCount > 0) {
+  if (run.estimation.iteration > 0) {
     for (const ModelFamily* family : FamiliesOf(run)) family->CheckEstimates(run);
   }
 }

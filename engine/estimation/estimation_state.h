@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "core/model_state.h"
-#include "data/data_run.h"
+#include "core/random.h"
+#include "core/run_context.h"
+#include "data/parsed_run.h"
 #include "estimation/margins.h"
 
 namespace tav {
@@ -303,7 +305,12 @@ struct EstimationState {
   double step_size = 1.0;
   double restriction_step = 4.0;
 
-  // Iteration state.
+  // Iteration state: the iteration (-1 before the start values, 0 at them) and its stop
+  // criterion, the change of the log-likelihood, and the random generator of the fit (start
+  // values; after the fit the simulation and the posterior draws go on with it).
+  int iteration = 0;
+  double stop_criterion = 0;
+  RandomGenerator random;
   double LogLikelihood = 0;
   // The iterations ended at the limit `ite` sets before the convergence criterion was met.
   bool iteration_limit_reached = false;
@@ -350,12 +357,46 @@ struct EstimationState {
   std::vector<std::int32_t> eq2_count;  // (sets + 1) x columns
 };
 
-// The run as the estimation sees it: the parsed run and the estimation's tables and state.
-struct EstimationRun : DataRun {
+// A fit as the estimation sees it: the run's context (files, window, memory budget), the
+// parsed run read-only, and the estimation's own tables and state, which the fit owns. A fit
+// starts afresh from an EstimationState of its own (the random starts fit many, one after
+// another, on the same parsed run).
+struct EstimationRun {
+  EstimationRun(RunContext& context, const ParsedRun& parsed)
+      : context(context),
+        parsed(parsed),
+        model(parsed.model),
+        history(parsed.history),
+        settings(parsed.settings),
+        data(parsed.data),
+        designs(parsed.designs) {}
+  EstimationRun(const EstimationRun&) = delete;
+  EstimationRun& operator=(const EstimationRun&) = delete;
+
+  RunContext& context;
+  const ParsedRun& parsed;
+  // The parts of the parsed run.
+  const ModelState& model;
+  const EventHistoryState& history;
+  const Settings& settings;
+  const DataStore& data;
+  const DesignStore& designs;
+
   EstimationState estimation;
+  // The threads the fit's parallel work may use: 0 for those `thr` asks for (the random starts
+  // fit with one each, the starts being the parallel work).
+  int thread_limit = 0;
   // The model families the run estimates with; nullptr for those of this version
   // (ModelFamilies(), estimation/model_family.h).
   const std::vector<const ModelFamily*>* families = nullptr;
+
+  // Shows the fit's iteration and stop criterion in the run's progress (the Info button).
+  void ShowProgress() {
+    context.progress.iteration = estimation.iteration;
+    context.progress.stop_criterion = estimation.stop_criterion;
+  }
+  // The threads `thr` asks for, or thread_limit when that is set (0: the hardware's).
+  int Threads() const { return thread_limit > 0 ? thread_limit : settings.threads; }
 };
 
 }  // namespace tav

@@ -134,10 +134,10 @@ void SetUpHazardPart(EstimationRun& run) {
   }
   const auto cells = static_cast<std::size_t>(submodel.cell_count);
   const std::vector<Episode>& episodes = run.data.episodes;
-  run.KeepMemory(MemoryUse::kHazardTables, 0);
-  run.KeepMemory(MemoryUse::kHazardTables,
-                 static_cast<double>(cells) * sizeof(double) +
-                     2.0 * static_cast<double>(episodes.size()) * sizeof(std::int32_t));
+  run.context.KeepMemory(MemoryUse::kHazardTables, 0);
+  run.context.KeepMemory(MemoryUse::kHazardTables,
+                         static_cast<double>(cells) * sizeof(double) +
+                             2.0 * static_cast<double>(episodes.size()) * sizeof(std::int32_t));
   hazard.exposure.assign(cells, 0.0);
   if (hazard.kind == 3) hazard.spells.assign(hazard.risks, {});
   hazard.event_count.assign(hazard.risks, 0.0);
@@ -406,7 +406,7 @@ void NormaliseTransitionBlocks(const EstimationRun& run, double* rates) {
 void HazardRatesToCounts(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const HazardWork& hazard = est.hazard;
-  if (hazard.table < 0 || run.IterationCount <= 0) return;
+  if (hazard.table < 0 || run.estimation.iteration <= 0) return;
   double* fitted = est.FittedTable.data() + HazardSubmodel(run).first_cell;
   for (std::size_t i = 0; i < hazard.exposure.size(); ++i) {
     fitted[i] = hazard.exposure[i] > 0 ? fitted[i] * hazard.exposure[i] : 0.0;
@@ -424,7 +424,7 @@ void HazardCountsToRates(EstimationRun& run) {
     NormaliseTransitionBlocks(run, fitted);
     return;
   }
-  if (run.IterationCount <= 0) return;
+  if (run.estimation.iteration <= 0) return;
   for (std::size_t i = 0; i < hazard.exposure.size(); ++i) {
     fitted[i] = hazard.exposure[i] <= kTableZero ? 0.0 : fitted[i] / hazard.exposure[i];
   }
@@ -433,7 +433,7 @@ void HazardCountsToRates(EstimationRun& run) {
 void FitHazardBlocks(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const HazardWork& hazard = est.hazard;
-  if (hazard.table < 0 || hazard.kind != 1 || run.IterationCount <= 0) return;
+  if (hazard.table < 0 || hazard.kind != 1 || run.estimation.iteration <= 0) return;
   const std::int64_t first = HazardSubmodel(run).first_cell;
   double* fitted = est.FittedTable.data() + first;
   const double* expected = est.ExpectedTable.data() + first;
@@ -463,7 +463,7 @@ void UpdateHazardShape(EstimationRun& run) {
   const HazardWork& hazard = est.hazard;
   if (hazard.table < 0 || hazard.kind != 3) return;
   double* shapes = est.DesignParameters.data() + hazard.shape_offset;
-  if (run.IterationCount <= 0) {
+  if (run.estimation.iteration <= 0) {
     std::fill(shapes, shapes + hazard.risks, 1.0);
     return;
   }

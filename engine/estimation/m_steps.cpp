@@ -65,7 +65,7 @@ const std::vector<double>& ExpectedMargin(EstimationRun& run, int r, int i, int 
 // formed while the table is scaled by the one before.
 void IpfAdjustMargins(EstimationRun& run, int r, int first, int last) {
   EstimationState& est = run.estimation;
-  const int threads = ThreadCount(run.settings.threads);
+  const int threads = ThreadCount(run.Threads());
   double* fitted = est.FittedTable.data() + run.model.submodels[r].first_cell;
   const std::vector<MarginShape>& shapes = est.margin_shapes[r];
   std::vector<double> ratio(shapes[first].margin_cells());
@@ -73,7 +73,7 @@ void IpfAdjustMargins(EstimationRun& run, int r, int first, int last) {
   std::vector<double> next;
   for (int i = first; i < last; ++i) {
     // A margin's step is a pass or two over a table that may be large.
-    CheckCancel(run);
+    CheckCancel(run.context);
     const std::vector<double>& expected_margin = ExpectedMargin(run, r, i, threads);
     for (std::size_t m = 0; m < ratio.size(); ++m)
       ratio[m] = TableRatio(expected_margin[m], ratio[m]);
@@ -104,7 +104,7 @@ void IpfAdjustAll(EstimationRun& run, int r) {
 
 void FitModelTerms(EstimationRun& run, int r) {
   const Settings& settings = run.settings;
-  const int iteration = run.IterationCount;
+  const int iteration = run.estimation.iteration;
   // The Newton-type iterations take over from proportional fitting, unless they keep it
   // running (algorithm 4); submodels without free parameters (the first one with nfi) and
   // models whose free-parameter list is empty or too long keep it too.
@@ -239,7 +239,7 @@ void FitEqualityRestrictionsEq2(EstimationRun& run) {
     est.eq2_free_mass.assign(columns, 1.0);
     est.eq2_free_total.assign(columns, 0.0);
     est.eq2_set_total.assign(sets + 1, 0.0);
-    est.eq2_count = AllocIntArray(run, (sets + 1) * columns + 1);
+    est.eq2_count = AllocIntArray(run.context, (sets + 1) * columns + 1);
     std::int64_t base = 0;
     for (const RestrictedSubmodel& item : restricted) {
       const Submodel& submodel = model.submodels[item.r];

@@ -566,7 +566,8 @@ ModelSpace SpaceOf(const EstimationRun& run, int r, const double* m, bool listed
       }
     }
   }
-  std::vector<double> z = AllocRealArray(run, static_cast<std::int64_t>(space.Count()) * cells);
+  std::vector<double> z =
+      AllocRealArray(run.context, static_cast<std::int64_t>(space.Count()) * cells);
   for (int a = 0; a < space.Count(); ++a) {
     const ModelSpace::Column& column = space.columns[a];
     double* values = z.data() + static_cast<std::size_t>(a) * cells;

@@ -214,12 +214,12 @@ void FitOrdinalRestrictions(EstimationRun& run) {
     std::vector<double>& b = est.ordinal_multipliers[r];
     const std::size_t multipliers = static_cast<std::size_t>(std::max<std::int64_t>(k - 1, 0)) *
                                     static_cast<std::size_t>(std::max<std::int64_t>(j - 1, 0));
-    if (run.IterationCount <= 1 || b.size() != multipliers) b.assign(multipliers, 0.0);
+    if (run.estimation.iteration <= 1 || b.size() != multipliers) b.assign(multipliers, 0.0);
     if (est.ordinal_totals.size() != model.submodels.size()) {
       est.ordinal_totals.assign(model.submodels.size(), {});
     }
     std::vector<double>& d = est.ordinal_totals[r];
-    if (cumulative && (run.IterationCount <= 1 || static_cast<std::int64_t>(d.size()) != k)) {
+    if (cumulative && (run.estimation.iteration <= 1 || static_cast<std::int64_t>(d.size()) != k)) {
       d.assign(static_cast<std::size_t>(k), 0.0);
       for (std::int64_t h = 0; h < k; ++h) {
         for (std::int64_t i = 0; i < j; ++i) d[h] += n[h * j + i];

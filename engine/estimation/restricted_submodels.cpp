@@ -117,7 +117,7 @@ bool RestrictionStep(EstimationRun& run, int r, const RestrictionWork& work, boo
     });
     bool failed = false;
     columns.ForEach([&](std::int64_t c, std::int64_t column) {
-      if (run.IterationCount == 1 && b[c] == 1.0) {
+      if (run.estimation.iteration == 1 && b[c] == 1.0) {
         b[c] = s[column] + 1;
       } else if (t[column] != 0) {
         b[c] += 2 * s[column] / t[column] / step;
@@ -201,7 +201,7 @@ void SetUpRestrictedSubmodels(EstimationRun& run) {
         work.log_form = design.loglinear;
         const int letter = design.DesignRestriction / 10 % 10;
         work.boundary = letter % 2 == 0 && letter > 0;
-        work.z = AllocRealArray(run, static_cast<std::int64_t>(work.parameters) * cells);
+        work.z = AllocRealArray(run.context, static_cast<std::int64_t>(work.parameters) * cells);
         std::fill(work.z.begin(), work.z.end(), 0.0);
         work.target.assign(work.parameters, 0.0);
         // The terms of the item, then the targets that the letters c and d reserve one
@@ -237,7 +237,7 @@ void FitRestrictedSubmodel(EstimationRun& run, int r) {
     return;
   }
   SubmodelTables tables(run, r);
-  if (run.IterationCount <= 0) {
+  if (run.estimation.iteration <= 0) {
     // The multipliers given as start values enter A or B.
     for (const RestrictionWork& work : est.restriction_work[r]) {
       const double* tau = est.DesignParameters.data() + work.offset;
@@ -268,7 +268,7 @@ void FitRestrictedSubmodel(EstimationRun& run, int r) {
     } else {
       tables.Restore(r, saved);
       est.restriction_step = std::fabs(est.restriction_step);
-      WriteLogLine(run,
+      WriteLogLine(run.context,
                    "  new stepsize for restrictions = " + FormatReal(2, 2, est.restriction_step));
     }
     est.BoundaryAdjustments = boundary_on_entry;

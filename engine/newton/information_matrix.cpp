@@ -193,15 +193,15 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
   // Parameters of submodels with marginal restrictions already hold covariances. Each pivot
   // is a pass over the matrix: the cancel check comes with it.
   auto skip = [&](int s) {
-    CheckCancel(run);
+    CheckCancel(run.context);
     return mode == InversionMode::kStandardErrors && s < listed && IsMarParameter(run, s);
   };
   // A rejected pivot: the parameter is left out (variance 0).
   auto rejected = [&](int s, double pivot) {
     if (!report) return;
     const std::string what = pivot < -tolerance ? "not positive definite" : "not full rank";
-    WriteLogLine(run, "  Warning: Information matrix is " + what + " (" + FormatReal(1, 0, s + 1) +
-                          "," + FormatReal(9, -1, pivot) + ")");
+    WriteLogLine(run.context, "  Warning: Information matrix is " + what + " (" +
+                                  FormatReal(1, 0, s + 1) + "," + FormatReal(9, -1, pivot) + ")");
     if (s < listed && parameters[s].submodel == run.model.SubmodelCount) {
       ++newton.BoundaryHazard;
     } else {
@@ -218,9 +218,9 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
                                   [&](double value) { return !(value > tolerance); });
   const int counted = newton.BoundaryLogLinear + newton.BoundaryHazard;
   if (flat > counted) {
-    WriteLogLine(run, "  Warning: " + FormatReal(1, 0, static_cast<double>(flat)) +
-                          " eigenvalues of the information matrix are not above" +
-                          FormatReal(1, -1, tolerance));
+    WriteLogLine(run.context, "  Warning: " + FormatReal(1, 0, static_cast<double>(flat)) +
+                                  " eigenvalues of the information matrix are not above" +
+                                  FormatReal(1, -1, tolerance));
     const bool loglinear = std::any_of(parameters.begin(), parameters.end(), [&](const auto& p) {
       return p.submodel != run.model.SubmodelCount;
     });
@@ -293,7 +293,7 @@ void FinishStandardErrorMatrix(RunState& run, std::vector<double>& matrix, int n
   if (run.model.AnyMar) WriteMarginalBlocks(run, matrix, n);
   newton.eigenvalues.clear();
   if (!run.model.AnyMar) {
-    newton.eigenvalues = compute_eigenvalues(matrix, n, [&run] { CheckCancel(run); });
+    newton.eigenvalues = compute_eigenvalues(matrix, n, [&run] { CheckCancel(run.context); });
   }
   InvertInformation(run, matrix, n, InversionMode::kStandardErrors);
 }
@@ -324,7 +324,7 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
       }
     } else {
       if (newton.lambda != 0)
-        DampInformation(matrix, n, newton.lambda, [&run] { CheckCancel(run); });
+        DampInformation(matrix, n, newton.lambda, [&run] { CheckCancel(run.context); });
       InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
     }
     return;
@@ -334,7 +334,7 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
   for (int r = 0; r < n; ++r) steps[r] = HessianStep(run, r);
   auto step = [&](int r) { return steps[r]; };
   // Two more copies of the fitted tables.
-  const MemoryReservation copies(run, 2 * SnapshotBytes(run));
+  const MemoryReservation copies(run.context, 2 * SnapshotBytes(run));
   FittedSnapshot base;
   SaveFitted(run, base);
   FittedSnapshot after_r = base;
@@ -379,7 +379,8 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
     FinishStandardErrorMatrix(run, matrix, n);
     return;
   }
-  if (newton.lambda != 0) DampInformation(matrix, n, newton.lambda, [&run] { CheckCancel(run); });
+  if (newton.lambda != 0)
+    DampInformation(matrix, n, newton.lambda, [&run] { CheckCancel(run.context); });
   InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
 }
 

@@ -160,7 +160,7 @@ bool TakeStep(RunState& run, NewtonAlgorithm algorithm, NewtonAlgorithm requeste
     direction[i] = std::isfinite(sum) ? sum : 0.0;
   }
   // Step limit: no parameter moves by more than (Newton iterations so far) / k.
-  const double limit = (run.IterationCount - settings.newton_start_iteration) / limit_divisor;
+  const double limit = (run.estimation.iteration - settings.newton_start_iteration) / limit_divisor;
   if (limit > 0 && divisor > 0) {
     // Doubling stops at the largest divisor a double holds, whatever the direction holds.
     for (int doublings = 0; doublings < kMaxDoublings; ++doublings) {
@@ -194,8 +194,8 @@ bool TakeStep(RunState& run, NewtonAlgorithm algorithm, NewtonAlgorithm requeste
     return false;
   }
 
-  WriteLogLine(run, "  " + AlgorithmName(run, algorithm, requested) +
-                        " iteration: " + FormatReal(1, 1, std::fabs(divisor)));
+  WriteLogLine(run.context, "  " + AlgorithmName(run, algorithm, requested) +
+                                " iteration: " + FormatReal(1, 1, std::fabs(divisor)));
   newton.last_step = step;
   if (settings.show_parameters) ApplyStepToMarginParameters(run, step);
   newton.bfgs_restart = bfgs && std::fabs(divisor) >= kHalvingLimit * step_size && n > 0;
@@ -215,8 +215,8 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
     // Their information takes n^2 / 2 evaluations of the log-likelihood: EM goes on alone.
     if (!newton.too_many_logged) {
       newton.too_many_logged = true;
-      WriteLogLine(run, "  Newton-type iterations skipped: more than " +
-                            std::to_string(kMaxDifferencedParameters) + " free parameters");
+      WriteLogLine(run.context, "  Newton-type iterations skipped: more than " +
+                                    std::to_string(kMaxDifferencedParameters) + " free parameters");
     }
     return;
   }
@@ -231,8 +231,8 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
     newton.bfgs_work.assign(n, 0.0);
   }
 
-  run.KeepMemory(MemoryUse::kNewtonTables, 0);
-  run.KeepMemory(MemoryUse::kNewtonTables, SnapshotBytes(run));
+  run.context.KeepMemory(MemoryUse::kNewtonTables, 0);
+  run.context.KeepMemory(MemoryUse::kNewtonTables, SnapshotBytes(run));
   SaveFitted(run, newton.saved);
   const double l0 = evaluate().log_likelihood;
 
@@ -286,8 +286,8 @@ void SkipStandardErrors(RunState& run, int cap, bool differences) {
   const std::string differenced = "in a model that needs finite differences";
   run.newton.std_errors_skipped = differences ? cause + " " + differenced : cause;
   // Log lines hold 80 characters: the finite differences go on a line of their own.
-  WriteLogLine(run, "  " + cause);
-  if (differences) WriteLogLine(run, "  " + differenced);
+  WriteLogLine(run.context, "  " + cause);
+  if (differences) WriteLogLine(run.context, "  " + differenced);
 }
 
 bool StandardErrorsWanted(const RunState& run) {

@@ -508,7 +508,7 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
   PatternCells pattern_cells(run);
   for (std::int64_t h = from; h < to; ++h) {
     // A pattern adds an outer product of the score: a few patterns make a long step.
-    if ((h & 63) == 0) CheckCancel(run, worker);
+    if ((h & 63) == 0) CheckCancel(run.context, worker);
     const double weight = data.entry_count_given ? data.entry_count[h] : 1.0;
     const std::int32_t* map = pattern_cells.Of(h);
     const std::int64_t completions = pattern_cells.Completions(h);
@@ -627,11 +627,11 @@ PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
   // next round); the shares, and so the order of the additions, stay the same.
   const double share_bytes = (static_cast<double>(each) + HazardRowSize(run)) * sizeof(double);
   const auto threads = static_cast<std::int64_t>(std::clamp<double>(
-      std::floor(run.MemoryAvailable() / share_bytes), 1,
-      static_cast<double>(std::min<std::int64_t>(ThreadCount(run.settings.threads), shares))));
+      std::floor(run.context.MemoryAvailable() / share_bytes), 1,
+      static_cast<double>(std::min<std::int64_t>(ThreadCount(run.Threads()), shares))));
   // The total is the first share's sums; the shares of a round beyond the first add up to
   // `threads` more.
-  const MemoryReservation reserved(run,
+  const MemoryReservation reserved(run.context,
                                    shares > 1 ? static_cast<double>(threads) * share_bytes : 0.0);
   PatternSums total;
   std::vector<PatternSums> partial(threads);
@@ -838,7 +838,7 @@ void AddCumulativeScore(const RunState& run, const ScoreLayout& layout, const do
 
 std::vector<double> ExpectedTablesAndHazardScore(const RunState& run, const ScoreLayout& layout,
                                                  std::vector<double>& g) {
-  const MemoryReservation reserved(run, PatternLayoutBytes(run, layout, true));
+  const MemoryReservation reserved(run.context, PatternLayoutBytes(run, layout, true));
   const PatternLayout patterns = PatternLayoutOf(run, layout, true);
   PatternSums sums = SumPatterns(run, patterns);
   if (patterns.hazard.table >= 0) AddHazardScore(run, patterns.hazard, sums, g);
@@ -855,7 +855,7 @@ bool PosteriorCovarianceFits(const RunState& run, const ScoreLayout& layout) {
 void PosteriorCovarianceInformation(const RunState& run, const ScoreLayout& layout,
                                     std::vector<double>& matrix) {
   const int n = static_cast<int>(layout.directions.size());
-  const MemoryReservation reserved(run, PatternLayoutBytes(run, layout, false));
+  const MemoryReservation reserved(run.context, PatternLayoutBytes(run, layout, false));
   const PatternLayout patterns = PatternLayoutOf(run, layout, false);
   const std::vector<TableDerivatives>& tables = patterns.tables;
   const std::vector<Slot>& slots = patterns.slots;

@@ -35,20 +35,38 @@ struct RandomStartOutcome {
   bool converged = false;
 };
 
-// Everything one run of the engine holds: the layers below (RunContext, DataRun,
-// EstimationRun) and the Newton-type estimation with the standard errors. The report and the
-// run driver work on it.
+// A fit with everything the report needs of it: the estimation (EstimationRun), the
+// Newton-type estimation with the standard errors, and what the run did beside the fit. The
+// report and the run driver work on it.
 struct RunState : EstimationRun {
+  using EstimationRun::EstimationRun;
+
   NewtonState newton;
   // The JSON results document (wjs) while the report is written; empty when none is asked for.
   std::shared_ptr<nlohmann::ordered_json> results;
   // The fits of the random starts in start order, when `rst` asked for them; the run's tables
   // then hold the best of them, fitted again from its seed.
   std::vector<RandomStartOutcome> random_starts;
+  // With random starts: the start (from 1) whose fit the run's tables hold.
+  int best_start = 0;
   // After data were simulated (sim): the number of records drawn, or the total weight of the
   // expected data, which the report gives as the sample size. The model keeps the total of 1
   // it was evaluated with.
   double simulated_total = 0;
+};
+
+// The parts a run owns besides its fit: its context, which the parse reads the input through,
+// and the parsed run.
+struct RunParts {
+  DataRun input;
+  ParsedRun parsed_input;
+};
+
+// A run that owns its context and its parsed input beside the fit, as the program and the tests
+// hold one: the input is parsed through `input` (its RunContext is the fit's context) and then
+// moved into `parsed_input` (TakeParsedRun), which the fit reads as `parsed`.
+struct ProgramRun : RunParts, RunState {
+  ProgramRun() : RunState(input, parsed_input) {}
 };
 
 }  // namespace tav

@@ -164,13 +164,14 @@ void ScoreInformation(const RunState& run, std::vector<double>& matrix,
   // same numbers; the fourth table is the factors of a moved table.
   const double worker_bytes = 4.0 * static_cast<double>(table_size) * sizeof(double);
   const auto fitting = std::max<std::int64_t>(
-      1, std::min<std::int64_t>(kWorkerBudget / (3 * table_size),
-                                static_cast<std::int64_t>(run.MemoryAvailable() / worker_bytes)));
-  const auto worker_count = std::min<std::int64_t>(ThreadCount(run.settings.threads), fitting);
-  const MemoryReservation reserved(run, static_cast<double>(worker_count) * worker_bytes);
+      1, std::min<std::int64_t>(
+             kWorkerBudget / (3 * table_size),
+             static_cast<std::int64_t>(run.context.MemoryAvailable() / worker_bytes)));
+  const auto worker_count = std::min<std::int64_t>(ThreadCount(run.Threads()), fitting);
+  const MemoryReservation reserved(run.context, static_cast<double>(worker_count) * worker_bytes);
   std::vector<Worker> workers(worker_count);
   ParallelFor(static_cast<int>(moved.size()), static_cast<int>(workers.size()), [&](int k, int w) {
-    CheckCancel(run, w);
+    CheckCancel(run.context, w);
     Worker& worker = workers[w];
     Prepare(run, worker);
     const int j = moved[k];

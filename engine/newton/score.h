@@ -65,7 +65,7 @@ enum class ScoreInformationMethod {
 };
 
 // The information matrix (n x n, row by row, n the free-parameter count) at the current fitted
-// tables into matrix, with ThreadCount(run.settings.threads) threads; entries of parameters of
+// tables into matrix, with ThreadCount(run.Threads()) threads; entries of parameters of
 // marginally restricted submodels are 0. Requires ScoreAvailable; the run's tables are not
 // changed. The numbers do not depend on the number of threads.
 void ScoreInformation(const RunState& run, std::vector<double>& matrix,

@@ -459,7 +459,7 @@ void WriteCategories(TextFile& out, const ModelState& model, const Analysis& a) 
 
 void WriteObjects(RunState& run, const Analysis& a) {
   const ModelState& model = run.model;
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   out.WriteLine("");
   out.WriteLine(" * Objects *");
   std::string heading = " ";
@@ -498,23 +498,23 @@ void WriteObjects(RunState& run, const Analysis& a) {
 
 void WriteCorrespondenceReport(RunState& run, int t) {
   const ModelState& model = run.model;
-  WriteLogLine(run, std::string("  ") + TextsOf(t).name);
+  WriteLogLine(run.context, std::string("  ") + TextsOf(t).name);
   const Analysis a = AnalyseCorrespondence(run, t);
   StartResultsDocument(run);
-  run.FilePrefix.clear();
-  OpenTextFile(run, run.ReportFile, run.OutputFileName, "w",
+  run.context.FilePrefix.clear();
+  OpenTextFile(run.context, run.context.ReportFile, run.context.OutputFileName, "w",
                TextFile::Destination::kReplaceWhenComplete);
-  WriteBanner(run.ReportFile);
+  WriteBanner(run.context.ReportFile);
   if (run.settings.show_echo) WriteInputEcho(run);
-  run.FilePrefix = run.InputPrefix();
-  TextFile& out = run.ReportFile;
+  run.context.FilePrefix = run.context.InputPrefix();
+  TextFile& out = run.context.ReportFile;
   out.WriteLine("");
   out.WriteLine("");
   out.WriteLine(TextsOf(t).title);
   out.WriteLine("");
   if (!a.left_out.empty()) {
     out.WriteLine("WARNING: analysis left out: " + a.left_out);
-    WriteLogLine(run, "  Warning: analysis left out: " + a.left_out);
+    WriteLogLine(run.context, "  Warning: analysis left out: " + a.left_out);
   } else {
     WriteGeneral(out, a);
     if (t == 2) WriteVariables(out, model, a);
@@ -525,8 +525,8 @@ void WriteCorrespondenceReport(RunState& run, int t) {
   if (run.settings.show_diagnostics) WriteRandomStarts(run);
   WriteResultFiles(run);
   FinishResultsDocument(run);
-  run.FilePrefix.clear();
-  CloseTextFile(run.ReportFile);
+  run.context.FilePrefix.clear();
+  CloseTextFile(run.context.ReportFile);
 }
 
 }  // namespace tav

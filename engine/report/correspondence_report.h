@@ -111,7 +111,7 @@ struct CorrespondenceAnalysis {
 // The analysis of type t (1 to 4) of the estimated complete table.
 CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, int t);
 
-// Writes the report file run.OutputFileName for a model with `cor` of type t.
+// Writes the report file run.context.OutputFileName for a model with `cor` of type t.
 void WriteCorrespondenceReport(RunState& run, int t);
 
 }  // namespace tav

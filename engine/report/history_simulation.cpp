@@ -435,7 +435,7 @@ double SimulateHistories(RunState& run, TextFile& file, ShuffledRandom& random) 
       }
     }
   }
-  const MemoryReservation reserved(run, PositiveCellsBytes(run));
+  const MemoryReservation reserved(run.context, PositiveCellsBytes(run));
   const CompleteCells cells = PositiveCells(run);
   const RecordFields fields(run);
   HistoryDraw draw(run, random);

@@ -94,7 +94,7 @@ std::string RatioText(const PairResidual& residual) {
 
 void WriteBivariateResiduals(RunState& run) {
   const ModelState& model = run.model;
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   out.WriteLine("");
   out.WriteLine("*** BIVARIATE RESIDUALS ***");
   out.WriteLine("");
@@ -213,7 +213,7 @@ std::vector<int> ClassCategories(const ModelState& model, std::int64_t x) {
 
 void WriteClassification(RunState& run) {
   const ModelState& model = run.model;
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   const ClassificationTable table = ClassifyEntries(run);
   const std::int64_t classes = table.classes;
   out.WriteLine("");
@@ -405,8 +405,8 @@ void WriteLatentClassDiagnostics(RunState& run) {
   if (model.LatentCount <= 0 || run.history.HazardModel || model.CorrespondenceType > 0) return;
   // Both compare the model with the data.
   if (DataSimulated(run)) {
-    WriteNotComputedSection(run.ReportFile, "*** BIVARIATE RESIDUALS ***");
-    WriteNotComputedSection(run.ReportFile, "*** CLASSIFICATION ***");
+    WriteNotComputedSection(run.context.ReportFile, "*** BIVARIATE RESIDUALS ***");
+    WriteNotComputedSection(run.context.ReportFile, "*** CLASSIFICATION ***");
     return;
   }
   WriteBivariateResiduals(run);

@@ -204,7 +204,7 @@ class ReportBlockWriter : public ParameterBlockWriter {
  public:
   ReportBlockWriter(RunState& run, std::vector<int>& shown, int t)
       : run_(run), shown_(shown), table_(TableName(run, t)) {}
-  void WriteLine(const std::string& line) override { run_.ReportFile.WriteLine(line); }
+  void WriteLine(const std::string& line) override { run_.context.ReportFile.WriteLine(line); }
   void BeginBlock(const std::string& heading) override { RecordBlock(run_, table_, heading); }
   bool ShowsStdErrors() const override { return tav::ShowsStdErrors(run_); }
   std::string StdErrAndZ(int i, double x) override {
@@ -310,7 +310,7 @@ void WriteShapeLines(RunState& run, std::vector<int>& shown) {
       line += v > 0 ? FormatReal(9, 4, std_err) : "   ******";
     }
     writer.RecordValue("alpha " + std::to_string(k), alpha, std_err);
-    run.ReportFile.WriteLine(line);
+    run.context.ReportFile.WriteLine(line);
   }
 }
 
@@ -389,7 +389,7 @@ std::string WriteColumnHeader(const RunState& run, int t) {
 void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>& shown) {
   const ModelState& model = run.model;
   const Submodel& submodel = model.submodels[t];
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   const bool std_errors = ShowsStdErrors(run);
   const bool exp_beta = ShowsExpBeta(run, t);
 
@@ -489,7 +489,7 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
 void WriteParameterTables(RunState& run, int first) {
   const ModelState& model = run.model;
   const Settings& settings = run.settings;
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   std::vector<int> shown;
   first = std::max(first, 0);
 
@@ -540,9 +540,9 @@ void WriteParameterTables(RunState& run, int first) {
 
 void WriteCovarianceFile(RunState& run, const std::vector<int>& shown) {
   const Covariances v(run);
-  OpenTextFile(run, run.ResultFile, run.settings.file_covariances, "w",
+  OpenTextFile(run.context, run.context.ResultFile, run.settings.file_covariances, "w",
                TextFile::Destination::kReplaceWhenComplete);
-  TextFile& file = run.ResultFile;
+  TextFile& file = run.context.ResultFile;
   file.WriteLine("* Standard-errors and correlations *");
   for (std::size_t i = 0; i < shown.size(); ++i) {
     const double vii = v(shown[i], shown[i]);

@@ -75,7 +75,7 @@ void WritePosteriorLine(RunState& run, PosteriorFile file, std::int64_t pattern,
         FormatReal(4, 0, static_cast<double>(modal + 1)) + FormatReal(7, 4, 1.0 - class_sum[modal]);
     if (run.history.RecordFormat || pattern == -1) {
       // A class drawn from the posterior distribution, with the run's generator.
-      const double u = NextRandom(run);
+      const double u = NextRandom(run.estimation.random);
       std::size_t drawn = 0;
       double cumulative = 0.0;
       for (std::size_t l = 0; l < classes; ++l) {
@@ -89,17 +89,18 @@ void WritePosteriorLine(RunState& run, PosteriorFile file, std::int64_t pattern,
   } else {
     for (double x : p) line += FormatReal(7, 4, x);
   }
-  run.ResultFile.WriteLine(line);
+  run.context.ResultFile.WriteLine(line);
 }
 
 void WritePosteriorFile(RunState& run, const std::string& name, PosteriorFile file) {
-  OpenTextFile(run, run.ResultFile, name, "w", TextFile::Destination::kReplaceWhenComplete);
+  OpenTextFile(run.context, run.context.ResultFile, name, "w",
+               TextFile::Destination::kReplaceWhenComplete);
   std::vector<double> completions;
   if (run.data.latent_scratch_written) {
     // Aggregated records: one line per record, from its subgroup and cell.
-    OpenScratchFile(run, run.DataFile, "latent.lat", "r");
+    OpenScratchFile(run.context, run.context.DataFile, "latent.lat", "r");
     std::string line;
-    while (ReadTextLine(run.DataFile, line)) {
+    while (ReadTextLine(run.context.DataFile, line)) {
       char* end = nullptr;
       const long subgroup = std::strtol(line.c_str(), &end, 10);
       if (end == line.c_str()) continue;
@@ -111,7 +112,7 @@ void WritePosteriorFile(RunState& run, const std::string& name, PosteriorFile fi
                                : static_cast<double>(completions.size());
       WritePosteriorLine(run, file, -1, count, completions);
     }
-    run.DataFile.Close();
+    run.context.DataFile.Close();
   } else {
     // Table input: the line of every observed pattern.
     EStep(run, EStepMode::kPosteriors,
@@ -120,7 +121,7 @@ void WritePosteriorFile(RunState& run, const std::string& name, PosteriorFile fi
                                posterior);
           });
   }
-  CloseTextFile(run.ResultFile);
+  CloseTextFile(run.context.ResultFile);
 }
 
 }  // namespace tav

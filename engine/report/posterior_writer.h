@@ -13,7 +13,7 @@ namespace tav {
 // probabilities of every completion (`wpo`).
 enum class PosteriorFile { kLatentClasses, kCompletions };
 
-// Writes one line of a posterior probability file to run.ResultFile. vector holds the
+// Writes one line of a posterior probability file to run.context.ResultFile. vector holds the
 // probabilities of the pattern's completions (latent classes outermost); count is how many of
 // its entries belong to the pattern. pattern is the number of the data entry, or -1 for a
 // vector that belongs to no entry (the vector is then scaled to sum 1 and the line carries no

@@ -40,7 +40,7 @@ void WriteProbabilities(RunState& run, int first) {
   const ModelState& model = run.model;
   const std::vector<double>& fitted = run.estimation.FittedTable;
   const std::vector<double>& std_errors = run.newton.probability_std_errors;
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   const double n_total = run.data.total_count;
   const bool with_std_errors = ShowsStdErrors(run) && !model.AnyMar;
 
@@ -94,7 +94,7 @@ void WriteProbabilities(RunState& run, int first) {
 
 void WriteLatentClassOutput(RunState& run) {
   const ModelState& model = run.model;
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   const double n_total = run.data.total_count;
   const int first_latent = model.ResCount;
   const int latent_count = model.LatentCount;
@@ -120,7 +120,7 @@ void WriteLatentClassOutput(RunState& run) {
   // frequencies of every (manifest cell, class) summed over the subgroups.
   std::vector<double> size(classes, 0.0);
   std::vector<double> joint(categories * classes, 0.0);
-  const MemoryReservation reserved(run,
+  const MemoryReservation reserved(run.context,
                                    static_cast<double>(manifest_cells) * classes * sizeof(double));
   std::vector<double> by_cell(manifest_cells * classes, 0.0);
   std::vector<int> category(kVectorSize, 0);

@@ -33,7 +33,7 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t) {
 
   // Per cell: its expected frequency n, its fitted value, its dependent cell and its
   // conditioning cell (mixed radix over those variables, the last fastest).
-  const MemoryReservation reserved(run, static_cast<double>(cells) * 4 * sizeof(double));
+  const MemoryReservation reserved(run.context, static_cast<double>(cells) * 4 * sizeof(double));
   std::vector<double> n(cells), fitted(cells);
   std::vector<std::int64_t> dependent_cell(cells), condition_cell(cells);
   std::int64_t dependent_cells = 1;
@@ -168,7 +168,7 @@ void WritePseudoRSquared(RunState& run, int first) {
   const int start = FirstPseudoRSquaredSubmodel(model, first);
   if (start >= count) return;
 
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   out.WriteLine("");
   out.WriteLine("*** PSEUDO R-SQUARED MEASURES ***");
   out.WriteLine("");

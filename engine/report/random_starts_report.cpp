@@ -47,7 +47,7 @@ int StartsAtBest(const std::vector<RandomStartOutcome>& starts) {
 void WriteRandomStarts(RunState& run) {
   const std::vector<RandomStartOutcome>& starts = run.random_starts;
   if (starts.empty()) return;
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   out.WriteLine("");
   out.WriteLine("*** RANDOM STARTS ***");
   out.WriteLine("");
@@ -90,7 +90,7 @@ void WriteRandomStarts(RunState& run) {
     }
     (*run.results)["random_starts"] = {{"tolerance", kSameMaximum},
                                        {"at_best", at_best},
-                                       {"best_start", run.start_number},
+                                       {"best_start", run.best_start},
                                        {"starts", std::move(list)}};
   }
 }

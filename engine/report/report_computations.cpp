@@ -283,7 +283,7 @@ std::vector<double> EstimatedPatternTable(const RunState& run, int subgroup,
   const std::vector<int>& observed = frequencies.Observed();
   std::size_t cells = 1;
   for (int v : observed) cells *= static_cast<std::size_t>(std::max(model.Dimension[v], 1));
-  run.CheckMemory(static_cast<double>(cells) * sizeof(double));
+  run.context.CheckMemory(static_cast<double>(cells) * sizeof(double));
   std::vector<double> table(cells, 0.0);
   std::vector<int> category(kVectorSize, 0);
   for (std::size_t c = 0; c < cells; ++c) {

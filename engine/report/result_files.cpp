@@ -27,8 +27,9 @@ double CompleteCells(const ModelState& model) {
 
 // Opens the result file `name` (mode "w" or "a") to be put in place when complete.
 TextFile& OpenResult(RunState& run, const std::string& name, const char* mode) {
-  OpenTextFile(run, run.ResultFile, name, mode, TextFile::Destination::kReplaceWhenComplete);
-  return run.ResultFile;
+  OpenTextFile(run.context, run.context.ResultFile, name, mode,
+               TextFile::Destination::kReplaceWhenComplete);
+  return run.context.ResultFile;
 }
 
 // A file too large to write: a warning line in the report and in the log.
@@ -37,8 +38,8 @@ void NotWritten(RunState& run, const std::string& command, const std::string& na
   const std::string line = "WARNING: " + name + " (" + command +
                            ") not written: " + FormatReal(0, 0, cells) + " cells, the limit is " +
                            FormatReal(0, 0, limit - 1);
-  run.ReportFile.WriteLine(line);
-  WriteLogLine(run, "  " + line);
+  run.context.ReportFile.WriteLine(line);
+  WriteLogLine(run.context, "  " + line);
 }
 
 // A file of the data or of what the E-step took from them, asked for in a run whose data were
@@ -46,8 +47,8 @@ void NotWritten(RunState& run, const std::string& command, const std::string& na
 void NotWrittenSimulated(RunState& run, const std::string& command, const std::string& name) {
   const std::string line =
       "WARNING: " + name + " (" + command + ") not written: the data were simulated";
-  run.ReportFile.WriteLine(line);
-  WriteLogLine(run, "  " + line);
+  run.context.ReportFile.WriteLine(line);
+  WriteLogLine(run.context, "  " + line);
 }
 
 // One line per cell of the complete table: its estimated frequency in fixed 8.8.
@@ -76,8 +77,9 @@ void WriteMargin(RunState& run, const std::string& name, const Membership& flags
 // (integer 2), every margin parameter and every special-effect parameter (exponent 14).
 void WriteParameterFile(RunState& run, const std::string& name) {
   const EstimationState& est = run.estimation;
-  std::string line = FormatReal(10, 5, est.HalfLSquared) + FormatReal(5, 0, run.SeedUsed) +
-                     FormatReal(2, 0, run.random_amplitude);
+  std::string line = FormatReal(10, 5, est.HalfLSquared) +
+                     FormatReal(5, 0, run.estimation.random.seed_used) +
+                     FormatReal(2, 0, run.estimation.random.amplitude);
   for (double value : est.MarginParameters) line += FormatReal(14, -1, value);
   // The design parameters for the user's columns (scaled columns: tau^(1 / scale)).
   std::vector<double> design = est.DesignParameters;
@@ -248,8 +250,9 @@ void WriteResultFiles(RunState& run) {
     const MarginalRequest& request = requests[i];
     bool repeated = false;
     for (std::size_t j = 0; j < i && !repeated; ++j) {
-      repeated = requests[j].file == request.file ||
-                 SameFile(run.FilePrefix + requests[j].file, run.FilePrefix + request.file);
+      repeated =
+          requests[j].file == request.file || SameFile(run.context.FilePrefix + requests[j].file,
+                                                       run.context.FilePrefix + request.file);
     }
     const char* mode = repeated ? "a" : "w";
     double cells = 1;

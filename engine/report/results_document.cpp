@@ -128,7 +128,7 @@ Json Wald(const WaldFigures& wald) {
 
 void StartResultsDocument(RunState& run) {
   run.results.reset();
-  if (run.settings.file_results_json.empty() && run.results_path.empty()) return;
+  if (run.settings.file_results_json.empty() && run.context.results_path.empty()) return;
   const ModelState& model = run.model;
   auto document = std::make_shared<Json>();
   Json& root = *document;
@@ -159,7 +159,7 @@ void StartResultsDocument(RunState& run) {
                          {"cells", static_cast<std::int64_t>(submodel.cell_count)}});
   }
   root["model"]["submodels"] = submodels;
-  root["model"]["seed"] = run.SeedUsed;
+  root["model"]["seed"] = run.estimation.random.seed_used;
   const Settings& settings = run.settings;
   if (!settings.simulate_file.empty()) {
     root["simulation"] = {{"file", settings.simulate_file},
@@ -173,9 +173,9 @@ void StartResultsDocument(RunState& run) {
 void RecordStatistics(RunState& run, const StatisticsFigures& figures) {
   if (!run.results) return;
   Json statistics;
-  statistics["iterations"] = run.IterationCount;
-  statistics["convergence_criterion"] = Number(run.StopCriterion);
-  statistics["seed"] = run.SeedUsed;
+  statistics["iterations"] = run.estimation.iteration;
+  statistics["convergence_criterion"] = Number(run.estimation.stop_criterion);
+  statistics["seed"] = run.estimation.random.seed_used;
   using Figure = std::pair<const char*, double>;
   auto put = [&](std::initializer_list<Figure> list) {
     for (const auto& [key, value] : list) statistics[key] = Number(value);
@@ -521,16 +521,17 @@ void FinishResultsDocument(RunState& run) {
   const std::string text = root.dump(1, ' ', false, Json::error_handler_t::replace);
   run.results.reset();
   // The wjs file under the run's prefix, the environment's path as it stands.
-  const std::string prefix = run.FilePrefix;
-  for (const auto& [name, prefixed] :
-       {std::pair(run.settings.file_results_json, true), std::pair(run.results_path, false)}) {
+  const std::string prefix = run.context.FilePrefix;
+  for (const auto& [name, prefixed] : {std::pair(run.settings.file_results_json, true),
+                                       std::pair(run.context.results_path, false)}) {
     if (name.empty()) continue;
-    run.FilePrefix = prefixed ? prefix : std::string();
-    OpenTextFile(run, run.ResultFile, name, "w", TextFile::Destination::kReplaceWhenComplete);
-    run.ResultFile.WriteLine(text);
-    CloseTextFile(run.ResultFile);
+    run.context.FilePrefix = prefixed ? prefix : std::string();
+    OpenTextFile(run.context, run.context.ResultFile, name, "w",
+                 TextFile::Destination::kReplaceWhenComplete);
+    run.context.ResultFile.WriteLine(text);
+    CloseTextFile(run.context.ResultFile);
   }
-  run.FilePrefix = prefix;
+  run.context.FilePrefix = prefix;
 }
 
 }  // namespace tav

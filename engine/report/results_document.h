@@ -16,12 +16,12 @@ namespace tav {
 // docs/results-schema.json. The report's writers add their parts while they write; the
 // document goes to its file, put in place when complete, after the report.
 
-// The document goes to the file `wjs` names (under the run's prefix) and to run.results_path
-// (as it stands) when that is set; both are put in place when complete.
+// The document goes to the file `wjs` names (under the run's prefix) and to
+// run.context.results_path (as it stands) when that is set; both are put in place when complete.
 
-// Starts the document when wjs was given or run.results_path is set: the program and the model
-// (variables with their numbers of categories, submodels with their variables and conditioning
-// variables).
+// Starts the document when wjs was given or run.context.results_path is set: the program and the
+// model (variables with their numbers of categories, submodels with their variables and
+// conditioning variables).
 void StartResultsDocument(RunState& run);
 
 // The figures of the statistics section.

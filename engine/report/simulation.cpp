@@ -49,7 +49,7 @@ double SimulateTable(RunState& run, TextFile& file) {
     first[s + 1] = first[s] + static_cast<std::int64_t>(model.subgroup_cell_count[s]);
   }
   const std::int64_t cells = first.back();
-  const MemoryReservation reserved(run, static_cast<double>(cells) * sizeof(double));
+  const MemoryReservation reserved(run.context, static_cast<double>(cells) * sizeof(double));
   std::vector<double> cumulative;
   cumulative.reserve(static_cast<std::size_t>(cells));
   double total = 0;
@@ -87,7 +87,7 @@ double SimulateTable(RunState& run, TextFile& file) {
   }
   const std::string count_field = counts ? IntegerField(1) : "";
   for (std::int32_t i = 0; i < count; ++i) {
-    const double u = NextRandom(run);
+    const double u = NextRandom(run.estimation.random);
     auto at = std::lower_bound(cumulative.begin(), cumulative.end(), u);
     if (at == cumulative.end()) --at;
     file.WriteLine(record(at - cumulative.begin()) + count_field);
@@ -109,15 +109,15 @@ void CheckSimulationAvailable(const RunState& run) {
 }
 
 void SimulateData(RunState& run) {
-  WriteLogLine(run, "  simulating data");
+  WriteLogLine(run.context, "  simulating data");
   // Beside the data files, like the other result files.
-  run.FilePrefix = run.InputPrefix();
-  OpenTextFile(run, run.ResultFile, run.settings.simulate_file, "w",
+  run.context.FilePrefix = run.context.InputPrefix();
+  OpenTextFile(run.context, run.context.ResultFile, run.settings.simulate_file, "w",
                TextFile::Destination::kReplaceWhenComplete);
-  TextFile& file = run.ResultFile;
+  TextFile& file = run.context.ResultFile;
   std::int64_t draws = 0;
   if (run.estimation.hazard.table >= 0) {
-    ShuffledRandom random(run);
+    ShuffledRandom random(run.estimation.random);
     run.simulated_total = SimulateHistories(run, file, random);
     draws = random.draws();
   } else {
@@ -125,13 +125,13 @@ void SimulateData(RunState& run) {
     draws = std::max<std::int64_t>(run.settings.simulate_count, 0);
   }
   CloseTextFile(file);
-  run.FilePrefix.clear();
+  run.context.FilePrefix.clear();
   if (draws > kRandomPeriod) {
-    WriteLogLine(run, "  Warning: the simulation drew " +
-                          FormatReal(0, 0, static_cast<double>(draws)) +
-                          " random numbers, more than the generator's period of " +
-                          FormatReal(0, 0, static_cast<double>(kRandomPeriod)) +
-                          ": the data repeat themselves");
+    WriteLogLine(run.context, "  Warning: the simulation drew " +
+                                  FormatReal(0, 0, static_cast<double>(draws)) +
+                                  " random numbers, more than the generator's period of " +
+                                  FormatReal(0, 0, static_cast<double>(kRandomPeriod)) +
+                                  ": the data repeat themselves");
   }
 }
 

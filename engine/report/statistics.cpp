@@ -59,7 +59,7 @@ std::string SubgroupHeading(const ModelState& model, int subgroup) {
 void WriteFrequencies(RunState& run) {
   const ModelState& model = run.model;
   const DataStore& data = run.data;
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   const int first = model.FirstManifest();
   const int subgroups = model.SubgroupCount;
   out.WriteLine("");
@@ -188,7 +188,7 @@ void WriteStatistics(RunState& run) {
   const ModelState& model = run.model;
   const Settings& settings = run.settings;
   EstimationState& estimation = run.estimation;
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
 
   // Preliminaries.
   const bool hazard = HasHazardPart(run);
@@ -244,10 +244,11 @@ void WriteStatistics(RunState& run) {
   out.WriteLine("");
   out.WriteLine("*** STATISTICS ***");
   out.WriteLine("");
-  out.WriteLine(Blanks(2) + "Number of iterations = " + Integer(run.IterationCount));
-  out.WriteLine(Blanks(2) + "Converge criterion   = " + Fixed(10, 10, run.StopCriterion));
+  out.WriteLine(Blanks(2) + "Number of iterations = " + Integer(run.estimation.iteration));
+  out.WriteLine(Blanks(2) +
+                "Converge criterion   = " + Fixed(10, 10, run.estimation.stop_criterion));
   if (model.SubgroupCount > 1 || model.LatentCount > 0) {
-    out.WriteLine(Blanks(2) + "Seed random values   = " + Integer(run.SeedUsed));
+    out.WriteLine(Blanks(2) + "Seed random values   = " + Integer(run.estimation.random.seed_used));
   }
   out.WriteLine("");
   if (simulated) {

@@ -21,9 +21,9 @@ struct ParameterCount {
 ParameterCount CountParameters(const RunState& run);
 
 // The "*** STATISTICS ***" section (fit statistics, information criteria, identification and
-// warnings) and the "*** FREQUENCIES ***" section, written to run.ReportFile; the frequencies
-// only when the table can be shown. Turns the absolute-residual sum of the last E-step into
-// the dissimilarity index.
+// warnings) and the "*** FREQUENCIES ***" section, written to run.context.ReportFile; the
+// frequencies only when the table can be shown. Turns the absolute-residual sum of the last E-step
+// into the dissimilarity index.
 void WriteStatistics(RunState& run);
 
 }  // namespace tav

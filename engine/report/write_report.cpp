@@ -30,10 +30,10 @@ std::string PadLeft(const std::string& text, std::size_t width) {
 void WritePosteriorFiles(RunState& run) {
   const Settings& settings = run.settings;
   // They are written beside the data files.
-  run.FilePrefix = run.InputPrefix();
+  run.context.FilePrefix = run.context.InputPrefix();
   // Simulated data have no records to give posteriors of (the report says so).
   if (DataSimulated(run)) {
-    run.FilePrefix.clear();
+    run.context.FilePrefix.clear();
     return;
   }
   if (!settings.file_latent.empty()) {
@@ -42,20 +42,20 @@ void WritePosteriorFiles(RunState& run) {
   if (!settings.file_posterior.empty()) {
     WritePosteriorFile(run, settings.file_posterior, PosteriorFile::kCompletions);
   }
-  run.FilePrefix.clear();
+  run.context.FilePrefix.clear();
 }
 
 void WriteReport(RunState& run) {
   const Settings& settings = run.settings;
   StartResultsDocument(run);
-  run.FilePrefix.clear();
-  OpenTextFile(run, run.ReportFile, run.OutputFileName, "w",
+  run.context.FilePrefix.clear();
+  OpenTextFile(run.context, run.context.ReportFile, run.context.OutputFileName, "w",
                TextFile::Destination::kReplaceWhenComplete);
-  WriteBanner(run.ReportFile);
+  WriteBanner(run.context.ReportFile);
   if (settings.show_echo) WriteInputEcho(run);
-  run.FilePrefix = run.InputPrefix();
+  run.context.FilePrefix = run.context.InputPrefix();
 
-  WriteLogLine(run, "  statistics and frequencies");
+  WriteLogLine(run.context, "  statistics and frequencies");
   WriteStatistics(run);
 
   const int first = settings.include_first_submodel ? 0 : 1;
@@ -63,7 +63,7 @@ void WriteReport(RunState& run) {
     // They compare the fit with the data's expected frequencies.
     if (DataSimulated(run)) {
       if (FirstPseudoRSquaredSubmodel(run.model, first) < run.model.SubmodelCount) {
-        WriteNotComputedSection(run.ReportFile, "*** PSEUDO R-SQUARED MEASURES ***");
+        WriteNotComputedSection(run.context.ReportFile, "*** PSEUDO R-SQUARED MEASURES ***");
       }
     } else {
       WritePseudoRSquared(run, first);
@@ -71,7 +71,7 @@ void WriteReport(RunState& run) {
   }
 
   if (settings.show_parameters) {
-    WriteLogLine(run, "  log-linear parameters");
+    WriteLogLine(run.context, "  log-linear parameters");
     WriteParameterTables(run, first);
   }
   if (settings.show_conditional && settings.show_details && first < run.model.SubmodelCount) {
@@ -80,14 +80,14 @@ void WriteReport(RunState& run) {
   const ModelState& model = run.model;
   if (settings.show_latent && settings.show_details && model.LatentCount > 0) {
     if (LatentClassOutputFits(model)) {
-      WriteLogLine(run, "  latent class parameters");
+      WriteLogLine(run.context, "  latent class parameters");
       WriteLatentClassOutput(run);
     } else {
-      run.ReportFile.WriteLine("");
-      run.ReportFile.WriteLine("*** LATENT CLASS OUTPUT ***");
-      run.ReportFile.WriteLine("");
-      run.ReportFile.WriteLine(NotListedText("complete table", kLargestLatentClassTable));
-      run.ReportFile.WriteLine("");
+      run.context.ReportFile.WriteLine("");
+      run.context.ReportFile.WriteLine("*** LATENT CLASS OUTPUT ***");
+      run.context.ReportFile.WriteLine("");
+      run.context.ReportFile.WriteLine(NotListedText("complete table", kLargestLatentClassTable));
+      run.context.ReportFile.WriteLine("");
     }
   }
 
@@ -99,16 +99,16 @@ void WriteReport(RunState& run) {
   }
 
   FinishResultsDocument(run);
-  run.FilePrefix.clear();
-  CloseTextFile(run.ReportFile);
+  run.context.FilePrefix.clear();
+  CloseTextFile(run.context.ReportFile);
 }
 
 void WriteInputEcho(RunState& run) {
-  TextFile& out = run.ReportFile;
+  TextFile& out = run.context.ReportFile;
   out.WriteLine("");
   out.WriteLine("*** INPUT ***");
   out.WriteLine("");
-  for (const std::string& line : run.input_echo.Lines()) out.WriteLine(line);
+  for (const std::string& line : run.context.input_echo.Lines()) out.WriteLine(line);
   out.WriteLine("");
 }
 

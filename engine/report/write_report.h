@@ -18,8 +18,8 @@ std::string PadLeft(const std::string& text, std::size_t width);
 // written before the standard errors are computed.
 void WritePosteriorFiles(RunState& run);
 
-// Writes the report file run.OutputFileName: the banner and the sections the model asks for.
-// The standard errors, when asked for, are computed before.
+// Writes the report file run.context.OutputFileName: the banner and the sections the model asks
+// for. The standard errors, when asked for, are computed before.
 void WriteReport(RunState& run);
 
 // The "*** INPUT ***" section: the input text as it was read (InputEcho), each line indented by

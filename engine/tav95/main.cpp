@@ -19,7 +19,8 @@
 #endif
 
 int main(int argc, char** argv) {
-  tav::RunState run;
+  tav::ProgramRun program;
+  tav::RunContext& run = program.context;
   run.arguments.assign(argv + 1, argv + argc);
   // --help and --version print their text and end, before any window is made.
   if (const auto text = tav::InformationRequest(run.arguments)) {
@@ -43,5 +44,5 @@ int main(int argc, char** argv) {
   tav::StopSignalPresentation presentation(window ? *window : console);
   run.presentation = &presentation;
   tav::InstallStopSignals();
-  return tav::RunMain(run);
+  return tav::RunMain(program);
 }

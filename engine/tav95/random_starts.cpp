@@ -32,36 +32,29 @@ struct StartBoard {
   std::exception_ptr failure;
 };
 
-// The bytes the data of a run take; every thread of the starts has a copy.
-double DataBytes(const DataStore& data) { return data.Bytes(); }
+// One thread's fits: a context of its own away from the window, and a fit on the run's parsed
+// input with one thread (the starts are the parallel work).
+struct StartFit {
+  explicit StartFit(const RunState& run) : fit(context, run.parsed) {
+    context.TakeFitSettings(run.context);
+    context.progress.starts = run.context.progress.starts;
+    fit.thread_limit = 1;
+    fit.families = run.families;
+  }
+  RunContext context;
+  RunState fit;
+};
 
-// A copy of the parsed run for the fits of one thread: the model, the settings (with one
-// thread: the starts are the parallel work) and the data, without the files and the window.
-std::unique_ptr<RunState> CopyParsedRun(const RunState& run) {
-  auto copy = std::make_unique<RunState>();
-  copy->clock = run.clock;
-  copy->model = run.model;
-  copy->history = run.history;
-  copy->memory_budget = run.memory_budget;
-  copy->settings = run.settings;
-  copy->settings.threads = 1;
-  copy->data = run.data;
-  copy->designs = run.designs;
-  copy->families = run.families;
-  copy->start_count = run.start_count;
-  return copy;
-}
-
-// Sets run's generator as `see seed` would, with a fresh estimation.
+// Starts run's fit afresh from a generator set as `see seed` would.
 void StartFrom(RunState& run, int start, std::int32_t seed) {
   run.estimation = EstimationState{};
   run.newton = NewtonState{};
-  run.RandomSeed = seed;
-  run.random_amplitude = SeedAmplitude(seed);
-  run.SeedUsed = seed;
-  run.IterationCount = 0;
-  run.StopCriterion = 0;
-  run.start_number = start;
+  run.estimation.random.state = seed;
+  run.estimation.random.amplitude = SeedAmplitude(seed);
+  run.estimation.random.seed_used = seed;
+  run.ShowProgress();
+  run.context.progress.start = start;
+  run.best_start = start;
 }
 
 double ExtrapolatedLimit(const EstimationState& est) {
@@ -85,8 +78,8 @@ RandomStartOutcome FitStart(RunState& copy, int start, std::int32_t seed) {
     FitModel(copy);
     outcome.log_likelihood = copy.estimation.LogLikelihood;
     outcome.limit = ExtrapolatedLimit(copy.estimation);
-    outcome.iterations = copy.IterationCount;
-    outcome.converged = !(copy.StopCriterion > copy.settings.convergence_criterion);
+    outcome.iterations = copy.estimation.iteration;
+    outcome.converged = !(copy.estimation.stop_criterion > copy.settings.convergence_criterion);
   } catch (const StopRunError& stop) {
     if (stop.reason() != StopReason::kError) throw;
     std::string message = stop.message();
@@ -94,7 +87,7 @@ RandomStartOutcome FitStart(RunState& copy, int start, std::int32_t seed) {
     if (message.compare(0, margin.size(), margin) == 0) message.erase(0, margin.size());
     outcome.failed = true;
     outcome.error = message;
-    outcome.iterations = copy.IterationCount;
+    outcome.iterations = copy.estimation.iteration;
   }
   return outcome;
 }
@@ -134,7 +127,7 @@ class StartThreads {
 
 void WorkOnStarts(StartBoard& board, RunState& copy, const std::vector<std::int32_t>& seeds,
                   std::vector<RandomStartOutcome>& outcomes) {
-  copy.background_progress = [&board](const RunProgress& progress) {
+  copy.context.background_progress = [&board](const RunProgress& progress) {
     const std::lock_guard<std::mutex> lock(board.mutex);
     board.latest = progress;
     return board.stop;
@@ -181,24 +174,23 @@ void FitFromRandomStarts(RunState& run) {
   }
   if (!any_random) StopRun("  Error: command rst needs random start values (see ran)");
 
-  const std::vector<std::int32_t> seeds =
-      RandomStartSeeds(run.SeedUsed, run.random_amplitude, run.settings.random_starts);
+  const std::vector<std::int32_t> seeds = RandomStartSeeds(
+      run.estimation.random.seed_used, run.estimation.random.amplitude, run.settings.random_starts);
   const int count = static_cast<int>(seeds.size());
-  const int threads = std::max(1, std::min(ThreadCount(run.settings.threads), count));
-  run.CheckMemory(threads * DataBytes(run.data));
-  run.start_count = count;
-  WriteLogLine(run, "  " + FormatReal(0, 0, count) + " random starts");
+  const int threads = std::max(1, std::min(ThreadCount(run.Threads()), count));
+  run.context.progress.starts = count;
+  WriteLogLine(run.context, "  " + FormatReal(0, 0, count) + " random starts");
 
   StartBoard board;
   board.done.assign(count, 0);
   std::vector<RandomStartOutcome> outcomes(count);
-  std::vector<std::unique_ptr<RunState>> copies;
-  for (int t = 0; t < threads; ++t) copies.push_back(CopyParsedRun(run));
+  std::vector<std::unique_ptr<StartFit>> copies;
+  for (int t = 0; t < threads; ++t) copies.push_back(std::make_unique<StartFit>(run));
   {
     StartThreads pool(board);
     for (int t = 0; t < threads; ++t) {
-      pool.Add(std::thread(WorkOnStarts, std::ref(board), std::ref(*copies[t]), std::cref(seeds),
-                           std::ref(outcomes)));
+      pool.Add(std::thread(WorkOnStarts, std::ref(board), std::ref(copies[t]->fit),
+                           std::cref(seeds), std::ref(outcomes)));
     }
     int logged = 0;
     int shown = -1;
@@ -221,17 +213,17 @@ void FitFromRandomStarts(RunState& run) {
       }
       progress.starts = count;
       // The Info button shows the start that reported last.
-      run.IterationCount = progress.iteration;
-      run.StopCriterion = progress.stop_criterion;
-      run.start_number = progress.start;
-      for (const std::string& line : lines) WriteLogLine(run, line);
-      if (lines.empty() && run.presentation != nullptr && run.presentation->PumpEvents(progress)) {
+      run.context.progress = progress;
+      for (const std::string& line : lines) WriteLogLine(run.context, line);
+      RunContext& context = run.context;
+      if (lines.empty() && context.presentation != nullptr &&
+          context.presentation->PumpEvents(progress)) {
         StopRun(StopReason::kCancel);
       }
       const int position = finished * 100 / count;
-      if (run.LogFileMode() && position != shown && run.presentation != nullptr) {
-        run.progress_position = position;
-        run.presentation->ProgressStep(position);
+      if (context.LogFileMode() && position != shown && context.presentation != nullptr) {
+        context.progress_position = position;
+        context.presentation->ProgressStep(position);
         shown = position;
       }
       if (all) break;
@@ -249,9 +241,9 @@ void FitFromRandomStarts(RunState& run) {
   }
   const int winner = best < 0 ? 0 : best;
   run.random_starts = std::move(outcomes);
-  WriteLogLine(run, "  best of " + FormatReal(0, 0, count) + " starts: start " +
-                        FormatReal(0, 0, winner + 1) + " (seed " + FormatReal(0, 0, seeds[winner]) +
-                        "), fitted again");
+  WriteLogLine(run.context, "  best of " + FormatReal(0, 0, count) + " starts: start " +
+                                FormatReal(0, 0, winner + 1) + " (seed " +
+                                FormatReal(0, 0, seeds[winner]) + "), fitted again");
   StartFrom(run, winner + 1, seeds[winner]);
   FitModel(run);
 }

@@ -22,7 +22,7 @@ namespace tav {
 namespace {
 
 // A run must never write into its input file: refuse an output name that leads there.
-void CheckNotInputFile(const RunState& run, const std::string& name, const char* what) {
+void CheckNotInputFile(const RunContext& run, const std::string& name, const char* what) {
   if (run.ArgumentCount() >= 2 && SameFile(name, run.arguments[0])) {
     StopRun(std::string("  Error: ") + what + " would overwrite the input file " + name);
   }
@@ -31,7 +31,7 @@ void CheckNotInputFile(const RunState& run, const std::string& name, const char*
 // Opens the log without emptying it and locks it: its lines are held back until the run's
 // files are known not to clash with it (StartLogFile). A log that another run holds is left
 // alone.
-void OpenLogFile(RunState& run) {
+void OpenLogFile(RunContext& run) {
   const std::string name = run.LogFileName();
   CheckNotInputFile(run, name, "log file");
   if (run.ArgumentCount() >= 2 && SameFile(name, run.arguments[1])) {
@@ -47,32 +47,36 @@ void OpenLogFile(RunState& run) {
 
 // The log names none of the data, design and start-value files (OpenLogFile has refused the
 // input and the report already), so it may be emptied and written.
-bool LogMayBeWritten(const RunState& run) {
-  const std::string log = run.LogFileName();
-  const std::string prefix = run.InputPrefix();
-  std::vector<std::string> read = run.settings.start_value_files;
-  read.push_back(run.settings.data_file);
-  read.push_back(run.settings.design_file);
-  for (const std::string& name : read) {
-    if (!name.empty() && SameFile(log, prefix + name)) return false;
+bool LogMayBeWritten(const ProgramRun& run) {
+  const std::string log = run.input.LogFileName();
+  const std::string prefix = run.input.InputPrefix();
+  // The settings read so far: those of the parse, or of the parsed run once it is complete.
+  for (const Settings* settings : {&run.input.settings, &run.parsed_input.settings}) {
+    std::vector<std::string> read = settings->start_value_files;
+    read.push_back(settings->data_file);
+    read.push_back(settings->design_file);
+    for (const std::string& name : read) {
+      if (!name.empty() && SameFile(log, prefix + name)) return false;
+    }
   }
   return true;
 }
 
 // The log's last lines at the end of a run that did not go through: the held lines are written
 // first when the log may be written at all.
-void FinishLog(RunState& run, const std::vector<std::string>& last_lines) {
-  if (!run.LogFile.IsOpen()) return;
-  if (!run.log_started) {
+void FinishLog(ProgramRun& run, const std::vector<std::string>& last_lines) {
+  RunContext& context = run.input;
+  if (!context.LogFile.IsOpen()) return;
+  if (!context.log_started) {
     if (!LogMayBeWritten(run)) return;
     try {
-      StartLogFile(run);
+      StartLogFile(context);
     } catch (const StopRunError&) {
       return;
     }
   }
   for (const std::string& line : last_lines) {
-    if (!line.empty()) run.LogFile.WriteLine(line);
+    if (!line.empty()) context.LogFile.WriteLine(line);
   }
 }
 
@@ -82,9 +86,21 @@ ModelEvaluator Evaluator(RunState& run) {
   // The Newton-type code evaluates the model once per entry of a differenced information
   // matrix: a cancel is looked for before each.
   return [&run] {
-    CheckCancel(run);
+    CheckCancel(run.context);
     return EvaluateModel(run);
   };
+}
+
+void ParseRun(ProgramRun& run) {
+  ParseInput(run.input);
+  run.parsed_input = TakeParsedRun(run.input);
+}
+
+double StartRandomGenerator(RunState& run) {
+  const ClockReading now = run.context.clock();
+  run.estimation.random =
+      StartingGenerator(run.settings.random_seed, run.settings.random_amplitude, now);
+  return SecondsOfDay(now);
 }
 
 void FitModel(RunState& run) {
@@ -110,7 +126,7 @@ void FitAndReport(RunState& run) {
   }
   // Standard errors, the eigenvalues of the information matrix and the boundary counters.
   if (StandardErrorsWanted(run)) {
-    WriteLogLine(run, "  standard errors");
+    WriteLogLine(run.context, "  standard errors");
     ComputeStandardErrors(run, Evaluator(run));
   } else if (run.settings.show_std_errors && run.estimation.free_parameters.full) {
     SkipStandardErrors(run, kMaxFreeParameters, false);
@@ -118,39 +134,39 @@ void FitAndReport(RunState& run) {
   WriteReport(run);
 }
 
-void RunEngine(RunState& run) {
-  if (run.WritesLogFile()) OpenLogFile(run);
-  WriteBanner(run);
-  if (run.ArgumentCount() < 2) StopRun("   Error: No input and output file specified");
-  for (const std::string& argument : run.arguments) {
+void RunEngine(ProgramRun& run) {
+  RunContext& context = run.input;
+  if (context.WritesLogFile()) OpenLogFile(context);
+  WriteBanner(context);
+  if (context.ArgumentCount() < 2) StopRun("   Error: No input and output file specified");
+  for (const std::string& argument : context.arguments) {
     if (argument.size() > static_cast<std::size_t>(kMaxFileName)) {
       StopRun("  Error: file name longer than " + IntegerText(kMaxFileName) + " characters");
     }
   }
-  run.InputFileName = run.arguments[0];
-  // The report's name is known before the input is read, so that the files the input names
-  // can be checked against it.
-  run.OutputFileName = run.arguments[1];
-  CheckNotInputFile(run, run.OutputFileName, "report file");
-  ParseInput(run);
-  StartLogFile(run);
-  const double t0 = TimeOfDaySeconds(run);
+  context.InputFileName = context.arguments[0];
+  context.OutputFileName = context.arguments[1];
+  CheckNotInputFile(context, context.OutputFileName, "report file");
+  ParseRun(run);
+  StartLogFile(context);
+  const double t0 = StartRandomGenerator(run);
   FitAndReport(run);
-  double elapsed = TimeOfDaySeconds(run) - t0;
+  double elapsed = SecondsOfDay(context.clock()) - t0;
   if (elapsed < 0) elapsed += 24 * 3600.0;  // the run went past midnight
-  WriteLogLine(run, "  cpu-time = " + FormatReal(2, 2, elapsed) + " seconds");
+  WriteLogLine(context, "  cpu-time = " + FormatReal(2, 2, elapsed) + " seconds");
   StopRun(StopReason::kNormalEnd);
 }
 
 namespace {
 
 // RunEngine and its end: the files closed, the log's last line, the window's questions.
-int RunAndEnd(RunState& run) {
+int RunAndEnd(ProgramRun& program) {
+  RunContext& run = program.input;
   StopReason reason = StopReason::kError;
   std::string message;
   if (run.presentation != nullptr) run.presentation->Begin(run.LogFileMode());
   try {
-    RunEngine(run);
+    RunEngine(program);
   } catch (const StopRunError& stop) {
     reason = stop.reason();
     message = stop.message();
@@ -188,7 +204,7 @@ int RunAndEnd(RunState& run) {
     return kExitNormal;
   }
   if (reason == StopReason::kCancel) {
-    FinishLog(run, {"The run was cancelled."});
+    FinishLog(program, {"The run was cancelled."});
     run.CloseAllFiles();
     return kExitCancel;
   }
@@ -196,7 +212,7 @@ int RunAndEnd(RunState& run) {
   // message already does.
   std::string position = ReadingPositionLine(run);
   if (!position.empty() && message.find(position.substr(2)) != std::string::npos) position.clear();
-  FinishLog(run, {message.size() > 2 ? message.substr(2) : "", position});
+  FinishLog(program, {message.size() > 2 ? message.substr(2) : "", position});
   run.CloseAllFiles();
   if (run.presentation != nullptr) run.presentation->ErrorBox(ErrorBoxText(message));
   return kExitError;
@@ -204,10 +220,10 @@ int RunAndEnd(RunState& run) {
 
 }  // namespace
 
-int RunMain(RunState& run) {
+int RunMain(ProgramRun& run) {
   const int status = RunAndEnd(run);
   // The scratch files go whatever the outcome.
-  run.scratch.Remove();
+  run.context.scratch.Remove();
   return status;
 }
 

@@ -14,6 +14,15 @@ inline constexpr int kExitCancel = 2;
 // The E-step's evaluation pass, as the Newton-type code receives it.
 ModelEvaluator Evaluator(RunState& run);
 
+// Parses the input file run.context.InputFileName (ParseInput) into the parsed run
+// (TakeParsedRun).
+void ParseRun(ProgramRun& run);
+
+// Sets the fit's random generator from the seed of `see` at the clock's reading (no seed: the
+// clock's seed; StartingGenerator), as a run does before it estimates; returns the reading's
+// time of day in seconds.
+double StartRandomGenerator(RunState& run);
+
 // Estimates the parsed model: EM with the Newton-type steps it asks for.
 void FitModel(RunState& run);
 
@@ -23,8 +32,8 @@ void FitAndReport(RunState& run);
 
 // One whole run, from opening the log to the elapsed-time line, ending in
 // StopRun(StopReason::kNormalEnd).
-// run.arguments and run.presentation must be set.
-[[noreturn]] void RunEngine(RunState& run);
+// run.context.arguments and run.context.presentation must be set.
+[[noreturn]] void RunEngine(ProgramRun& run);
 
 // Sets the window up, runs RunEngine and ends the run as StopRun's reason says: a normal end
 // puts every file the run wrote (report, result files, results document, simulated data; they
@@ -39,7 +48,7 @@ void FitAndReport(RunState& run);
 // file by the line "  at line N of NAME" (ReadingPositionLine): two blanks, the line of the
 // word being read and the file's name. The error box shows the message alone, and a run
 // without a log file shows the position nowhere.
-int RunMain(RunState& run);
+int RunMain(ProgramRun& run);
 
 }  // namespace tav
 

@@ -14,7 +14,7 @@ using testing::StopMessage;
 using testing::TempDir;
 
 TEST(WriteLogLine, DropsTheMarginAndKeepsEightyCharacters) {
-  RunState run;
+  DataRun run;
   RecordingPresentation window;
   run.presentation = &window;
   run.arguments = {"in", "out"};
@@ -36,7 +36,7 @@ TEST(WriteLogLine, DropsTheMarginAndKeepsEightyCharacters) {
 
 TEST(WriteLogLine, LogFileModeWritesTheFileAndMovesTheBar) {
   TempDir dir;
-  RunState run;
+  DataRun run;
   RecordingPresentation window;
   run.presentation = &window;
   run.arguments = {"in", "out", "-log"};
@@ -65,7 +65,7 @@ TEST(WriteLogLine, LogFileModeWritesTheFileAndMovesTheBar) {
 
 TEST(WriteLogLine, FourArgumentsWriteWindowAndFile) {
   TempDir dir;
-  RunState run;
+  DataRun run;
   RecordingPresentation window;
   run.presentation = &window;
   run.arguments = {"in", "out", "dir/", dir.File("log.txt")};
@@ -79,13 +79,13 @@ TEST(WriteLogLine, FourArgumentsWriteWindowAndFile) {
 }
 
 TEST(WriteLogLine, CancelStopsTheRunBetweenLines) {
-  RunState run;
+  DataRun run;
   RecordingPresentation window;
   window.cancel_after_pumps = 1;
   run.presentation = &window;
   run.arguments = {"in", "out"};
-  run.IterationCount = 12;
-  run.StopCriterion = 0.25;
+  run.progress.iteration = 12;
+  run.progress.stop_criterion = 0.25;
   WriteLogLine(run, "  first");
   StopReason reason = StopReason::kError;
   try {
@@ -101,7 +101,7 @@ TEST(WriteLogLine, CancelStopsTheRunBetweenLines) {
 
 TEST(WriteBanner, LogChannelAndFile) {
   TempDir dir;
-  RunState run;
+  DataRun run;
   RecordingPresentation window;
   run.presentation = &window;
   run.arguments = {"in", "out"};
@@ -121,7 +121,7 @@ TEST(WriteBanner, LogChannelAndFile) {
 TEST(OpenTextFile, PrefixAndFailures) {
   TempDir dir;
   dir.Write("data.txt", "1 2 3\n");
-  RunState run;
+  DataRun run;
   run.FilePrefix = dir.path().string() + "/";
   TextFile file;
   OpenTextFile(run, file, "data.txt", "r");
@@ -140,7 +140,7 @@ TEST(OpenTextFile, PrefixAndFailures) {
 
 TEST(OpenTextFile, AppendAndWrite) {
   TempDir dir;
-  RunState run;
+  DataRun run;
   const std::string name = dir.File("out.txt");
   TextFile file;
   OpenTextFile(run, file, name, "w");

@@ -103,7 +103,7 @@ struct Data {
   bool Exists(const std::string& name) const { return std::filesystem::exists(dir.File(name)); }
 
   TempDir dir;
-  RunState run;
+  DataRun run;
   TextFile source;
 };
 

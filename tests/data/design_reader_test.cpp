@@ -84,7 +84,7 @@ struct Model {
   const DesignStore& store() const { return run.designs; }
   const DesignSlot& slot(int s, int d) const { return run.designs.design_slots[s][d]; }
 
-  RunState run;
+  DataRun run;
 };
 
 const char* kTooFew = "  Error: too few numbers encountered when reading design_matrix";

@@ -23,7 +23,7 @@ struct Input {
     message = ParseText(run, text, dir);
   }
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   std::string message;
 };
 

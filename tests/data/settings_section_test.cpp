@@ -97,7 +97,7 @@ struct Pass {
   const tav::Settings& settings() const { return run.settings; }
 
   TempDir dir;
-  RunState run;
+  DataRun run;
 };
 
 std::string Error(const std::string& text) { return Pass().WithData(text); }
@@ -108,8 +108,8 @@ std::string Error(const std::string& text) { return Pass().WithData(text); }
 TEST(SettingDefaults, PlainModel) {
   Pass r;
   r.Add("AB");
-  r.run.RandomSeed = 77;
-  r.run.random_amplitude = 9;
+  r.run.settings.random_seed = 77;
+  r.run.settings.random_amplitude = 9;
   ASSERT_EQ(r.WithData(""), "");
   const tav::Settings& s = r.settings();
   EXPECT_EQ(s.max_iterations, 5000);
@@ -133,8 +133,8 @@ TEST(SettingDefaults, PlainModel) {
   EXPECT_TRUE(s.show_details && s.show_echo && s.show_parameters && s.show_frequencies &&
               s.show_latent && s.show_conditional && s.include_first_submodel && s.show_pseudo_r2 &&
               s.show_std_errors && s.show_zero_cells);
-  EXPECT_EQ(r.run.RandomSeed, 0);
-  EXPECT_EQ(r.run.random_amplitude, 1);
+  EXPECT_EQ(r.run.settings.random_seed, 0);
+  EXPECT_EQ(r.run.settings.random_amplitude, 1);
   EXPECT_TRUE(r.run.data.data_given);
   EXPECT_EQ(s.data_file, "d.txt");
 }
@@ -258,20 +258,20 @@ TEST(SettingCommands, NumbersGoToTheirSettings) {
 TEST(SettingCommands, SeedAndAmplitude) {
   Pass r;
   ASSERT_EQ(r.WithData("see 12345"), "");
-  EXPECT_EQ(r.run.RandomSeed, 12345);
-  EXPECT_EQ(r.run.random_amplitude, 2);
+  EXPECT_EQ(r.run.settings.random_seed, 12345);
+  EXPECT_EQ(r.run.settings.random_amplitude, 2);
   Pass r2;
   ASSERT_EQ(r2.WithData("seed -30000"), "");
-  EXPECT_EQ(r2.run.RandomSeed, 30000);
-  EXPECT_EQ(r2.run.random_amplitude, 4);
+  EXPECT_EQ(r2.run.settings.random_seed, 30000);
+  EXPECT_EQ(r2.run.settings.random_amplitude, 4);
   Pass r3;
   ASSERT_EQ(r3.WithData("see 9999"), "");
-  EXPECT_EQ(r3.run.random_amplitude, 1);
+  EXPECT_EQ(r3.run.settings.random_amplitude, 1);
   // A huge seed saturates the amplitude and is reduced by the generator's modulus.
   Pass huge;
   ASSERT_EQ(huge.WithData("see 100000000000000000000"), "");
-  EXPECT_EQ(huge.run.random_amplitude, std::numeric_limits<std::int32_t>::max());
-  EXPECT_EQ(huge.run.RandomSeed, std::fmod(1e20, 2796203.0));
+  EXPECT_EQ(huge.run.settings.random_amplitude, std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(huge.run.settings.random_seed, std::fmod(1e20, 2796203.0));
   EXPECT_EQ(Error("see " + std::string(400, '9')), "  Error: impossible value in command see");
 }
 
@@ -842,7 +842,7 @@ TEST(SettingDesigns, GeneratedDesignsNeedNoDes) {
 TEST(SettingsInInputFiles, FollowTheModel) {
   TempDir dir;
   dir.Write("table.txt", "10 20 30 40\n");
-  RunState run;
+  ProgramRun run;
   ASSERT_EQ(ParseText(run,
                       "man 2 dim 2 2 lab S T mod ST\n"
                       "ite 50 cri .0001 * the criterion, a comment\n"
@@ -853,20 +853,20 @@ TEST(SettingsInInputFiles, FollowTheModel) {
             "");
   EXPECT_EQ(run.settings.max_iterations, 50);
   EXPECT_EQ(run.settings.convergence_criterion, 0.0001);
-  EXPECT_EQ(run.RandomSeed, 1234);
+  EXPECT_EQ(run.settings.random_seed, 1234);
   EXPECT_FALSE(run.settings.show_frequencies);
   EXPECT_EQ(run.settings.file_frequencies, "fitted.txt");
   ASSERT_EQ(run.settings.start_values.size(), 1u);
   EXPECT_EQ(run.settings.start_values[0].values, (std::vector<double>{1, 2, 3, 4}));
-  EXPECT_FALSE(run.InputFile.IsOpen());
+  EXPECT_FALSE(run.context.InputFile.IsOpen());
 }
 
 TEST(SettingsInInputFiles, ModelCommandsAfterSettingsAreRefused) {
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   EXPECT_EQ(ParseText(run, "man 2 dim 2 2 mod AB ite 5 mod A", dir),
             "  Error: command mod not allowed at this place");
-  RunState run2;
+  ProgramRun run2;
   EXPECT_EQ(ParseText(run2, "man 2 dim 2 2 mod AB", dir), "  Error: no data specified");
 }
 

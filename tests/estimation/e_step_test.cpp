@@ -44,7 +44,7 @@ struct LatentClassTables {
         fitted[Cell(2, x, y)] = kItemB[x][y];
       }
     }
-    run.IterationCount = 0;
+    run.estimation.iteration = 0;
   }
   // The cell of submodel r (0: X, 1: XA, 2: XB) at class x and item category y.
   std::int64_t Cell(int r, int x, int y) const {
@@ -52,7 +52,7 @@ struct LatentClassTables {
     return submodel.first_cell + (r == 0 ? x : 2 * x + y);
   }
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   std::string message;
 };
 
@@ -86,7 +86,8 @@ TEST(EStep, ExpectedTablesAndLogLikelihoodFollowBayesRule) {
   }
   EXPECT_NEAR(t.run.estimation.LogLikelihood, log_likelihood, 1e-10);
   EXPECT_NEAR(t.run.estimation.HalfLSquared, half_lsquared, 1e-10);
-  EXPECT_EQ(t.run.StopCriterion, t.run.estimation.LogLikelihood);  // the previous one was 0
+  EXPECT_EQ(t.run.estimation.stop_criterion,
+            t.run.estimation.LogLikelihood);  // the previous one was 0
 }
 
 TEST(EStep, PosteriorsOfEveryPatternAndAnEvaluationThatChangesNothing) {

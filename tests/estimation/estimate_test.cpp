@@ -361,7 +361,7 @@ TEST(IterationLog, HeaderLinesAndLimits) {
   EXPECT_EQ(none.window.lines[0],
             "iteration   log-likelihood      stop-criterion         L-squared");
   EXPECT_EQ(none.window.lines[1].substr(0, 6), "     0");
-  EXPECT_EQ(none.run.IterationCount, 0);
+  EXPECT_EQ(none.run.estimation.iteration, 0);
 
   // One iteration does not meet the convergence criterion: the log says so (ite 0 above asks
   // for the start values and has no warning).
@@ -369,7 +369,7 @@ TEST(IterationLog, HeaderLinesAndLimits) {
   ASSERT_EQ(one.message, "");
   ASSERT_EQ(one.window.lines.size(), 4u);
   EXPECT_EQ(one.window.lines[3], "Warning: the iteration limit was reached before convergence");
-  EXPECT_EQ(one.run.IterationCount, 1);
+  EXPECT_EQ(one.run.estimation.iteration, 1);
   EXPECT_TRUE(one.est().iteration_limit_reached);
 
   // Iteration 0's stop criterion is its log-likelihood; the line holds both with 8 decimals.

@@ -34,7 +34,7 @@ struct Listed {
     return text;
   }
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   std::string message;
 };
 

@@ -25,7 +25,7 @@ struct Tables {
   double* Expected(int r) { return run.estimation.ExpectedTable.data() + First(r); }
   std::int64_t First(int r) const { return run.model.submodels[r].first_cell; }
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   std::string message;
 };
 

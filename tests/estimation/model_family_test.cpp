@@ -29,7 +29,7 @@ const ModelFamily& RowEffectsFamily() {
 
 std::string FitWith(const FamilyList* families, const std::string& text) {
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   std::string message = ParseText(run, text, dir);
   if (!message.empty()) return message;
   run.families = families;

@@ -160,7 +160,7 @@ TEST(SpecialEffect, ParameterCounts) {
 }
 
 TEST(SpecialEffect, CountsOfThreeEqualVariables) {
-  RunState run;
+  DataRun run;
   run.model.VariableCount = 3;
   for (int v = 0; v < 3; ++v) run.model.Dimension[v] = 4;
   Membership all{};

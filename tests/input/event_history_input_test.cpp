@@ -20,7 +20,7 @@ struct Input {
     message = ParseText(run, text, dir);
   }
   TempDir dir;
-  RunState run;
+  ProgramRun run;
   std::string message;
 };
 
@@ -71,7 +71,7 @@ TEST(EventHistoryInput, DataInlineAndFromAFile) {
   EXPECT_FALSE(records.run.history.RecordFormat);
   EXPECT_EQ(records.run.data.entry_count, (std::vector<double>{2, 4.5}));
   EXPECT_EQ(records.run.data.entry_cell, (std::vector<double>{0, 5}));
-  EXPECT_EQ(testing::ReadLines(records.run.scratch.File("latent.lat")),
+  EXPECT_EQ(testing::ReadLines(records.run.context.scratch.File("latent.lat")),
             (std::vector<std::string>{"0 5", "0 0", "0 5", "0 1"}));
 }
 

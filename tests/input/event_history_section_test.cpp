@@ -52,7 +52,7 @@ struct Sections {
   const Submodel& hazard() const { return run.model.submodels[run.model.SubmodelCount]; }
 
   TempDir dir;
-  RunState run;
+  DataRun run;
 };
 
 using Risks = std::vector<std::int32_t>;

@@ -23,15 +23,16 @@ std::string ParseFile(const fs::path& file, bool whole_run = false) {
   TempDir dir;
   const fs::path input = dir.path() / "input.inp";
   fs::copy_file(file, input);
-  RunState run;
-  run.memory_budget = 100'000'000;  // as the fuzzers that found these inputs had it
-  run.arguments = {input.string(), dir.File("output.out"), dir.path().string() + "/"};
-  run.InputFileName = input.string();
-  run.OutputFileName = dir.File("output.out");
+  ProgramRun run;
+  run.context.memory_budget = 100'000'000;  // as the fuzzers that found these inputs had it
+  run.context.arguments = {input.string(), dir.File("output.out"), dir.path().string() + "/"};
+  run.context.InputFileName = input.string();
+  run.context.OutputFileName = dir.File("output.out");
   try {
-    ParseInput(run);
+    ParseInput(run.input);
+    run.parsed_input = TakeParsedRun(run.input);
     if (whole_run) {
-      if (run.settings.max_iterations > 3) run.settings.max_iterations = 3;
+      if (run.settings.max_iterations > 3) run.parsed_input.settings.max_iterations = 3;
       FitAndReport(run);
     }
   } catch (const StopRunError& stop) {

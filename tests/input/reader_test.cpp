@@ -64,7 +64,7 @@ struct Numbers {
   explicit Numbers(const std::string& text) : input(text) { run.CommandName = "dim"; }
   double Real() { return ReadReal(run, input.file()); }
   int Integer() { return ReadInteger(run, input.file()); }
-  RunState run;
+  DataRun run;
   ReaderInput input;
 };
 
@@ -263,7 +263,7 @@ class ParseTermTest : public ::testing::Test {
     for (int v : values) m[i++] = static_cast<std::uint8_t>(v);
     return m;
   }
-  RunState run;
+  DataRun run;
   Membership marks{};
 };
 

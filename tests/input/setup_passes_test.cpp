@@ -39,18 +39,21 @@ TEST(AssociationSizes, MoreDimensionsThanRowsColumnsOrGroups) {
 
 TEST(RestrictedCount, EqualityRestrictionsLowerTheCount) {
   Parsed p("man 2 dim 2 3 mod A B|A eq3");
+  // The pass runs again on the parsed model, with other restriction codes.
+  DataRun run;
+  run.model = p.model();
   // B|A has 6 cells in 2 columns: (6 / 2 - 1) * 2 = 4 free probabilities.
-  auto count = [&p](const std::vector<std::int32_t>& codes) {
-    IndexRestrictedSubmodels(p.run, codes);
-    return p.model().RestrictedParamCount;
+  auto count = [&run](const std::vector<std::int32_t>& codes) {
+    IndexRestrictedSubmodels(run, codes);
+    return run.model.RestrictedParamCount;
   };
   EXPECT_EQ(count({0, 0, 0, 0, 0, 0}), 4);
   EXPECT_EQ(count({1, 0, 0, 1, 0, 0}), 3);  // P(B=1|A=1) = P(B=1|A=2)
   EXPECT_EQ(count({-1, 0, 0, 0, 0, 0}), 3);
-  EXPECT_EQ(p.model().RestrictionColumn, (std::vector<std::int32_t>{0, 0, 0, 1, 1, 1}));
+  EXPECT_EQ(run.model.RestrictionColumn, (std::vector<std::int32_t>{0, 0, 0, 1, 1, 1}));
   // Every cell in a set: four cells repeat a set, and both columns lack a free cell.
   EXPECT_EQ(count({1, 1, 1, 2, 2, 2}), 4 - 4 + 2);
-  EXPECT_EQ(p.model().RestrictionSetCount, 2);
+  EXPECT_EQ(run.model.RestrictionSetCount, 2);
 }
 
 TEST(RestrictedCount, AFixedMarginOfTwoToTheSixtyThreeCellsKeepsAFiniteCount) {
@@ -92,9 +95,11 @@ TEST(CarriedVariables, UnobservedVariablesOfExplainedSubmodels) {
 TEST(CarriedVariables, PosteriorRequestsCarryEverything) {
   Parsed p("res 1 man 2 dim 2 2 2 sub AB A mod K A|K B|A");
   ASSERT_EQ(p.message, "");
-  FinishLayout(p.run, true);
-  EXPECT_EQ(p.model().SubgroupPattern[1][1], 2);
-  EXPECT_EQ(p.model().complete_cell_count, (std::vector<double>{1, 2}));
+  DataRun run;
+  run.model = p.model();
+  FinishLayout(run, true);
+  EXPECT_EQ(run.model.SubgroupPattern[1][1], 2);
+  EXPECT_EQ(run.model.complete_cell_count, (std::vector<double>{1, 2}));
 }
 
 }  // namespace

@@ -23,8 +23,8 @@ using testing::TempDir;
 // A run whose log lines reach window.lines.
 struct LoggingRun {
   LoggingRun() {
-    run.presentation = &window;
-    run.arguments = {"in", "out"};
+    run.context.presentation = &window;
+    run.context.arguments = {"in", "out"};
   }
   bool Logged(const std::string& start) const {
     for (const std::string& line : window.lines) {
@@ -32,7 +32,7 @@ struct LoggingRun {
     }
     return false;
   }
-  RunState run;
+  ProgramRun run;
   RecordingPresentation window;
 };
 
@@ -109,7 +109,7 @@ TEST(Inversion, InternalModeNeitherWarnsNorCounts) {
 }
 
 TEST(Inversion, StandardErrorToleranceFollowsTheLargestEigenvalue) {
-  RunState run;
+  ProgramRun run;
   run.newton.eigenvalues = {5000, 2};
   EXPECT_DOUBLE_EQ(InversionTolerance(run, InversionMode::kStandardErrors), 0.1);
   run.newton.eigenvalues = {3, 1};

@@ -44,7 +44,7 @@ TEST(NewtonIteration, EveryAlgorithmReachesTheMaximum) {
     // Iterations 0 to 2 are EM; every later one has its Newton line.
     EXPECT_EQ(
         f.CountLines(c.name) + f.CountLines("Steepest-descent iteration: ") * (c.name[0] != 'S'),
-        f.run.IterationCount - 2)
+        f.run.estimation.iteration - 2)
         << c.settings;
   }
 }
@@ -52,7 +52,7 @@ TEST(NewtonIteration, EveryAlgorithmReachesTheMaximum) {
 TEST(NewtonIteration, NewtonRaphsonConvergesInFewIterations) {
   Fitted f(HairEye("new 2 1"));
   ASSERT_EQ(f.message, "");
-  EXPECT_LE(f.run.IterationCount, 6);
+  EXPECT_LE(f.run.estimation.iteration, 6);
   EXPECT_EQ(f.LineWith(" iteration: "), "Newton-Raphson iteration: 1.0");
 }
 
@@ -66,7 +66,7 @@ TEST(NewtonIteration, FirstStepMovesNoParameterByMoreThanAHalf) {
   // Newton-Raphson from the start values: iteration 1 is the first Newton iteration.
   Fitted f(HairEye("ite 1 new 0 1"));
   ASSERT_EQ(f.message, "");
-  ASSERT_EQ(f.run.IterationCount, 1);
+  ASSERT_EQ(f.run.estimation.iteration, 1);
   double largest = 0;
   for (double step : f.run.newton.last_step) largest = std::max(largest, std::fabs(step));
   EXPECT_LE(largest, 0.5 + 1e-12);
@@ -105,7 +105,7 @@ TEST(NewtonIteration, LatentClassModelReachesTheEmMaximum) {
              algorithm + " dat [ 42 23 6 25 6 24 7 38 1 4 1 6 2 9 2 20 ]");
     ASSERT_EQ(f.message, "") << algorithm;
     EXPECT_NEAR(f.LogLikelihood(), -504.467670118362, 1e-6) << algorithm;
-    EXPECT_LT(f.run.IterationCount, 100) << algorithm;
+    EXPECT_LT(f.run.estimation.iteration, 100) << algorithm;
   }
 }
 
@@ -146,11 +146,11 @@ TEST(NewtonIteration, StandardErrorsLeaveTheEstimatesAlone) {
   ASSERT_EQ(f.message, "");
   const std::vector<double> fitted = f.run.estimation.FittedTable;
   const double log_likelihood = f.LogLikelihood();
-  const double stop = f.run.StopCriterion;
+  const double stop = f.run.estimation.stop_criterion;
   ComputeStandardErrors(f.run, Evaluator(f.run));
   EXPECT_EQ(f.run.estimation.FittedTable, fitted);
   EXPECT_EQ(f.LogLikelihood(), log_likelihood);
-  EXPECT_EQ(f.run.StopCriterion, stop);
+  EXPECT_EQ(f.run.estimation.stop_criterion, stop);
   EXPECT_TRUE(f.run.newton.std_errors_computed);
 }
 

@@ -21,8 +21,8 @@ using testing::RecordingPresentation;
 struct Estimated : FittedModel {
   explicit Estimated(const std::string& text) : FittedModel(text) {
     if (!message.empty()) return;
-    run.presentation = &window;
-    run.arguments = {"in", "out"};
+    run.context.presentation = &window;
+    run.context.arguments = {"in", "out"};
     FitModel(run);
     if (StandardErrorsWanted(run)) ComputeStandardErrors(run, Evaluator(run));
   }

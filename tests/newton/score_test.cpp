@@ -194,11 +194,11 @@ TEST(ScoreInformation, IsTheSameOnAnyNumberOfThreads) {
     Prepare(f.run);
     EXPECT_TRUE(f.run.data.EntryCount() < 100 || f.run.data.EntryCount() > 2048);
     std::vector<double> one, two, five, differences;
-    f.run.settings.threads = 1;
+    f.run.parsed_input.settings.threads = 1;
     ScoreInformation(f.run, one);
-    f.run.settings.threads = 2;
+    f.run.parsed_input.settings.threads = 2;
     ScoreInformation(f.run, two);
-    f.run.settings.threads = 5;
+    f.run.parsed_input.settings.threads = 5;
     ScoreInformation(f.run, five);
     EXPECT_EQ(one, two);
     EXPECT_EQ(one, five);

@@ -25,8 +25,8 @@ using testing::TempDir;
 struct EstimatedModel : FittedModel {
   explicit EstimatedModel(const std::string& text) : FittedModel(text) {
     if (!message.empty()) return;
-    run.presentation = &window;
-    run.arguments = {"in", "out"};
+    run.context.presentation = &window;
+    run.context.arguments = {"in", "out"};
     message = testing::StopMessageOrEmpty([this] { FitModel(run); });
   }
   std::vector<std::string> Tables(int first) {
@@ -332,7 +332,7 @@ TEST(ParameterTables, NonPositiveVarianceShowsAsterisks) {
 TEST(ParameterTables, CovarianceFileOfTheShownParameters) {
   HandCovariances f;
   ASSERT_EQ(f.message, "");
-  f.run.settings.file_covariances = f.dir.File("model.cov");
+  f.run.parsed_input.settings.file_covariances = f.dir.File("model.cov");
   f.Tables(0);
   const std::vector<std::string> expected{
       "* Standard-errors and correlations *",
@@ -357,8 +357,8 @@ TEST(ParameterTables, CovarianceFileOfTheShownParameters) {
 TEST(ParameterTables, NoCovarianceFileWithoutStandardErrors) {
   HandCovariances f;
   ASSERT_EQ(f.message, "");
-  f.run.settings.file_covariances = f.dir.File("model.cov");
-  f.run.settings.show_std_errors = false;
+  f.run.parsed_input.settings.file_covariances = f.dir.File("model.cov");
+  f.run.parsed_input.settings.show_std_errors = false;
   const auto lines = f.Tables(0);
   EXPECT_FALSE(std::filesystem::exists(f.dir.File("model.cov")));
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  effect           beta   exp(beta)"),

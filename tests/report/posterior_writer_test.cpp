@@ -13,10 +13,10 @@ using testing::FittedModel;
 template <typename Body>
 std::vector<std::string> ResultLines(FittedModel& f, Body body) {
   const std::string path = f.dir.File("result.txt");
-  f.run.FilePrefix.clear();
-  OpenTextFile(f.run, f.run.ResultFile, path, "w");
+  f.run.context.FilePrefix.clear();
+  OpenTextFile(f.run.context, f.run.context.ResultFile, path, "w");
   body(f.run);
-  f.run.ResultFile.Close();
+  f.run.context.ResultFile.Close();
   return testing::ReadLines(path);
 }
 
@@ -38,8 +38,8 @@ TEST(PosteriorLine, ClassSumsModalClassAndPosteriors) {
 TEST(PosteriorLine, VectorOfNoPatternIsNormalisedAndGetsADrawnClass) {
   FittedModel f("lat 1 man 1 dim 3 2 mod X A|X\ndat [ 3 5 ]\n");
   ASSERT_EQ(f.message, "");
-  f.run.RandomSeed = 1;  // the next state is 125: u = 125 / 2796203, below 0.3
-  f.run.model.submodels[0].random_start = false;
+  f.run.estimation.random.state = 1;  // the next state is 125: u = 125 / 2796203, below 0.3
+  f.run.parsed_input.model.submodels[0].random_start = false;
   const std::vector<double> frequencies{0.0, 3.0, 7.0, 99.0};  // only the first three count
   auto lines = ResultLines(f, [&frequencies](RunState& run) {
     WritePosteriorLine(run, PosteriorFile::kLatentClasses, -1, 3, frequencies);
@@ -47,7 +47,7 @@ TEST(PosteriorLine, VectorOfNoPatternIsNormalisedAndGetsADrawnClass) {
   ASSERT_EQ(lines.size(), 1u);
   // Class 1 has probability 0, so the draw lands in class 2.
   EXPECT_EQ(lines[0], " 0.0000 0.3000 0.7000   3 0.3000   2 0.7000");
-  EXPECT_EQ(f.run.RandomSeed, 125);
+  EXPECT_EQ(f.run.estimation.random.state, 125);
   // The draw takes the run's generator as it is and leaves the model alone.
   EXPECT_FALSE(f.run.model.submodels[0].random_start);
 }

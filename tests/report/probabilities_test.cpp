@@ -83,7 +83,7 @@ TEST(Probabilities, StandardErrorsWhenComputed) {
   };
   EXPECT_EQ(lines, expected);
   // Switched off with nse.
-  f.run.settings.show_std_errors = false;
+  f.run.parsed_input.settings.show_std_errors = false;
   const auto plain = f.Report([](RunState& r) { WriteProbabilities(r, 1); });
   EXPECT_EQ(plain[5], "  1 | 1          0.2500");
 }

@@ -172,7 +172,7 @@ struct Counted {
   explicit Counted(const std::string& model) { message = testing::ParseModelText(run, model, dir); }
   std::int64_t operator()(int t) const { return CountSubmodelParameters(run, t); }
   testing::TempDir dir;
-  RunState run;
+  ProgramRun run;
   std::string message;
 };
 

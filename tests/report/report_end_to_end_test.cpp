@@ -41,7 +41,8 @@ TEST(ReportRun, IndependenceInATwoByThreeTable) {
       "  AIC(log-likelihood)  = 358.3823",
   };
   EXPECT_EQ(e.Block("  X-squared            = 13.1944 (0.0014)"), fit);
-  EXPECT_FALSE(e.Has("  Seed random values   = " + std::to_string(e.run.SeedUsed)));
+  EXPECT_FALSE(
+      e.Has("  Seed random values   = " + std::to_string(e.run.estimation.random.seed_used)));
   const std::vector<std::string> frequencies{
       "  A B     observed  estimated  std. res.", "  1 1      10.000     18.000     -1.886",
       "  1 2      20.000     18.000      0.471",  "  1 3      30.000     24.000      1.225",

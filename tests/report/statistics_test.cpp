@@ -24,8 +24,8 @@ void FillIndependence(FittedModel& f) {
   f.SetFitted(m);
   f.SetExpected(n);
   f.SetFitSums(n, m, std::vector<double>(6, 100));
-  f.run.IterationCount = 3;
-  f.run.StopCriterion = 0;
+  f.run.estimation.iteration = 3;
+  f.run.estimation.stop_criterion = 0;
 }
 
 TEST(Statistics, IndependenceModelInATwoByThreeTable) {
@@ -108,7 +108,7 @@ TEST(Statistics, ZeroCellsAreListedUnlessNzeAndZeroEstimatesWarn) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  L-squared            = 0.0000 (0.0000)"),
             lines.end());
 
-  f.run.settings.show_zero_cells = false;
+  f.run.parsed_input.settings.show_zero_cells = false;
   lines = f.Report(WriteStatistics);
   EXPECT_EQ(std::find(lines.begin(), lines.end(), "  2 3       0.000      0.000 *    0.000"),
             lines.end());
@@ -153,9 +153,9 @@ void FillMonotone(FittedModel& f) {
                70. / 105, 70. / 95, 35. / 105, 25. / 95});                  // K | A, K slowest
   const std::vector<double> n{30, 15, 25, 10, 20, 40, 35, 25};
   f.SetFitSums(n, n, {140, 140, 140, 140, 140, 140, 60, 60});
-  f.run.IterationCount = 12;
-  f.run.StopCriterion = 4e-7;
-  f.run.SeedUsed = 4321;
+  f.run.estimation.iteration = 12;
+  f.run.estimation.stop_criterion = 4e-7;
+  f.run.estimation.random.seed_used = 4321;
 }
 
 TEST(Statistics, MonotoneMissingDataFitsExactlyWithSubgroupLines) {
@@ -233,14 +233,14 @@ TEST(Statistics, SubgroupFitLineSumsOverTheLinesOfTheSubgroup) {
 TEST(Statistics, SwitchesAndLimitsTurnTheFrequencyTableOff) {
   FittedModel f(kIndependence);
   FillIndependence(f);
-  f.run.settings.show_details = false;
+  f.run.parsed_input.settings.show_details = false;
   auto lines = f.Report(WriteStatistics);
   EXPECT_EQ(std::find(lines.begin(), lines.end(), "*** FREQUENCIES ***"), lines.end());
   EXPECT_TRUE(f.run.settings.show_frequencies);  // the settings stay as parsed
 
   FittedModel g(kIndependence);
   FillIndependence(g);
-  g.run.data.entry_count_given = false;
+  g.run.parsed_input.data.entry_count_given = false;
   lines = g.Report(WriteStatistics);
   EXPECT_EQ(std::find(lines.begin(), lines.end(), "*** FREQUENCIES ***"), lines.end());
 }
@@ -267,7 +267,7 @@ TEST(Statistics, LatentClassModelCountsItsParametersAndShowsTheSeed) {
   EXPECT_EQ(count.df, 6);
   EXPECT_EQ(count.parameters, 9);
   f.SetFitted(std::vector<double>(2 + 4 * 4, 0.5));
-  f.run.SeedUsed = 77;
+  f.run.estimation.random.seed_used = 77;
   const auto lines = f.Report(WriteStatistics);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  Seed random values   = 77"), lines.end());
 }

@@ -55,11 +55,11 @@ std::map<std::string, std::string> RunExample(const std::string& name, std::stri
   const fs::path example = kSource / "examples" / (name + ".inp");
   fs::copy_file(fs::exists(example) ? example : kGolden / "cases" / (name + ".inp"),
                 dir.path() / (name + ".inp"));
-  RunState run;
+  ProgramRun run;
   RecordingPresentation window;
-  run.presentation = &window;
-  run.arguments = {dir.File(name + ".inp"), dir.File(name + ".out"), dir.path().string() + "/",
-                   dir.File("log.tmp"), "-log"};
+  run.context.presentation = &window;
+  run.context.arguments = {dir.File(name + ".inp"), dir.File(name + ".out"),
+                           dir.path().string() + "/", dir.File("log.tmp"), "-log"};
   if (RunMain(run) != kExitNormal) error = window.errors.empty() ? "failed" : window.errors[0];
   std::map<std::string, std::string> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {

@@ -176,16 +176,17 @@ TEST(RandomStarts, LogAndProgressCountTheStartsAndCancelStopsThemAll) {
   // The slow fits of a four-class model of five items (the LSAT 6 data): the cancel comes
   // while the starts run, and every start stops.
   testing::TempDir dir;
-  RunState slow;
+  ProgramRun slow;
   testing::RecordingPresentation window;
   window.cancel_after_pumps = 25;
-  slow.presentation = &window;
-  slow.arguments = {dir.Write("model.inp",
-                              "lat 1\nman 5\ndim 4 2 2 2 2 2\nlab X A B C D E\n"
-                              "mod X A|X B|X C|X D|X E|X\nsee 1234\nrst 400\n"
-                              "cri 0.0000000001\nite 100000\ndat [ 3 6 2 11 1 1 3 4 1 8 0 16 "
-                              "0 3 2 15 10 29 14 81 3 28 15 80 16 56 21 173 11 61 28 298 ]\n"),
-                    dir.File("model.out"), dir.path().string() + "/", dir.File("log.tmp"), "-log"};
+  slow.context.presentation = &window;
+  slow.context.arguments = {
+      dir.Write("model.inp",
+                "lat 1\nman 5\ndim 4 2 2 2 2 2\nlab X A B C D E\n"
+                "mod X A|X B|X C|X D|X E|X\nsee 1234\nrst 400\n"
+                "cri 0.0000000001\nite 100000\ndat [ 3 6 2 11 1 1 3 4 1 8 0 16 "
+                "0 3 2 15 10 29 14 81 3 28 15 80 16 56 21 173 11 61 28 298 ]\n"),
+      dir.File("model.out"), dir.path().string() + "/", dir.File("log.tmp"), "-log"};
   EXPECT_EQ(RunMain(slow), kExitCancel);
   EXPECT_EQ(testing::ReadLines(dir.File("log.tmp")).back(), "The run was cancelled.");
   EXPECT_FALSE(std::filesystem::exists(dir.File("model.out")));

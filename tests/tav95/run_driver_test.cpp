@@ -29,9 +29,9 @@ constexpr const char* kInput = "man 2\ndim 2 2\ndat [ 10 20 30 40 ]\n";
 // between its readings.
 struct EngineRun {
   explicit EngineRun(std::vector<std::string> arguments) {
-    run.arguments = std::move(arguments);
-    run.presentation = &window;
-    run.clock = [this] {
+    run.context.arguments = std::move(arguments);
+    run.context.presentation = &window;
+    run.context.clock = [this] {
       const int ms = 250 * readings;
       readings += 5;
       return ClockReading{8, 0, ms / 1000, ms % 1000};
@@ -39,7 +39,7 @@ struct EngineRun {
   }
   int Main() { return status = RunMain(run); }
 
-  RunState run;
+  ProgramRun run;
   RecordingPresentation window;
   int readings = 0;
   int status = -1;
@@ -120,7 +120,7 @@ TEST(RunDriver, EchoIsTheInputThatWasRun) {
   const std::string input = dir.Write("model.inp", kInput);
   EngineRun r({input, dir.File("model.out")});
   // The clock is first read right after the input has been parsed.
-  r.run.clock = [&r, &dir, input] {
+  r.run.context.clock = [&r, &dir, input] {
     if (r.readings++ == 0) {
       dir.Write("model.inp", "man 2\ndim 3 3\n");
       std::filesystem::remove(input);
@@ -189,13 +189,13 @@ TEST(RunDriver, SixArgumentsEndingInLogWriteTavLog) {
 
 TEST(RunDriver, PrefixForFilesNamedInTheInput) {
   EngineRun three({"in", "out", "-log"});
-  EXPECT_EQ(three.run.InputPrefix(), "");
+  EXPECT_EQ(three.run.context.InputPrefix(), "");
   EngineRun dir({"in", "out", "data/"});
-  EXPECT_EQ(dir.run.InputPrefix(), "data/");
+  EXPECT_EQ(dir.run.context.InputPrefix(), "data/");
   EngineRun no_separator({"in", "out", "data", "log"});
-  EXPECT_EQ(no_separator.run.InputPrefix(), "data");
+  EXPECT_EQ(no_separator.run.context.InputPrefix(), "data");
   EngineRun two({"in", "out"});
-  EXPECT_EQ(two.run.InputPrefix(), "");
+  EXPECT_EQ(two.run.context.InputPrefix(), "");
 }
 
 TEST(RunDriver, MissingInputFileIsReportedAndLogged) {
@@ -225,7 +225,7 @@ TEST(RunDriver, CancelEndsTheRunWithoutABox) {
   r.window.cancel_after_pumps = 4;  // during "loading data"
   EXPECT_EQ(r.Main(), kExitCancel);
   EXPECT_TRUE(r.window.errors.empty());
-  EXPECT_FALSE(r.run.LogFile.IsOpen());
+  EXPECT_FALSE(r.run.context.LogFile.IsOpen());
   EXPECT_FALSE(std::filesystem::exists(dir.File("out.tmp")));
   std::vector<std::string> expected = kBanner;
   expected.push_back("The run was cancelled.");
@@ -252,7 +252,7 @@ TEST(RunDriver, ElapsedTimeAcrossMidnight) {
   TempDir dir;
   EngineRun r({dir.Write("model.inp", kInput), dir.File("out")});
   int reading = 0;
-  r.run.clock = [&reading] {
+  r.run.context.clock = [&reading] {
     return reading++ == 0 ? ClockReading{23, 59, 59, 500} : ClockReading{0, 0, 1, 0};
   };
   EXPECT_EQ(r.Main(), kExitNormal);
@@ -265,8 +265,8 @@ TEST(RunDriver, SeedFromTheClockWithoutASeedCommand) {
   // The first reading, right after parsing, fixes the seed that estimation starts from.
   int readings = 0;
   int seed_at_second_reading = -1;
-  r.run.clock = [&] {
-    if (readings++ == 1) seed_at_second_reading = r.run.SeedUsed;
+  r.run.context.clock = [&] {
+    if (readings++ == 1) seed_at_second_reading = r.run.estimation.random.seed_used;
     return ClockReading{8, 0, 12, 345};
   };
   r.Main();

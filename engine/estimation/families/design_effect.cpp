@@ -70,7 +70,7 @@ class DesignEffect : public ModelFamily {
     // Beside mar() restrictions the marginal step fits them.
     if (r < run.model.SubmodelCount && run.model.submodels[r].MarSubmodel != 0) return;
     const Settings& settings = run.settings;
-    const bool em_steps = run.IterationCount <= settings.newton_start_iteration ||
+    const bool em_steps = run.estimation.iteration <= settings.newton_start_iteration ||
                           settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;
     if (!em_steps && run.estimation.free_parameters.Fits(r)) return;
     FitDesignEffects(run, r);

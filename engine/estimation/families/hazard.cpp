@@ -34,14 +34,14 @@ class Hazard : public ModelFamily {
   void FitSubmodel(EstimationRun& run, int r) const override {
     if (!IsHazard(run, r)) return;
     const Settings& settings = run.settings;
-    const bool em_steps = run.IterationCount <= settings.newton_start_iteration ||
+    const bool em_steps = run.estimation.iteration <= settings.newton_start_iteration ||
                           settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;
     if (!em_steps && run.estimation.free_parameters.Fits(r)) return;
     FitHazardBlocks(run);
     // The expected events and exposures stay what they are within the M-step, and the hazard
     // part's steps are cheap beside an E-step over the records: they are repeated until its
     // fitted events settle, so that an iteration ends near the maximum of the M-step.
-    if (run.IterationCount > 0) {
+    if (run.estimation.iteration > 0) {
       EstimationState& est = run.estimation;
       const Submodel& hazard = run.model.submodels[r];
       const auto first = est.FittedTable.begin() + hazard.first_cell;
@@ -50,7 +50,7 @@ class Hazard : public ModelFamily {
         const std::vector<double> before(first, first + cells);
         FitDesignEffects(run, r);
         // The first step of the association terms gives them their start (iteration 1).
-        if (run.IterationCount > 1) FitAssociationTerms(run, r);
+        if (run.estimation.iteration > 1) FitAssociationTerms(run, r);
         FitModelTerms(run, r);
         FitHazardBlocks(run);
         double change = 0;

@@ -65,7 +65,7 @@ class MarginalRestriction : public ModelFamily {
     if (MarginalMultiplierCount(run, r) == 0) return;
     // The start values of its model terms and design effects first, and of the designs of
     // `all` aimed at it.
-    if (run.IterationCount <= 0) {
+    if (run.estimation.iteration <= 0) {
       ProjectStartTable(run, r);
       FitDesignEffects(run, r);
       const int all = run.model.SubmodelCount + 1;
@@ -75,8 +75,8 @@ class MarginalRestriction : public ModelFamily {
         }
       }
     }
-    FitMarginalSubmodel(run, r, run.IterationCount);
-    if (r > 0 && run.IterationCount > 0) IpfAdjust(run, r, 0);
+    FitMarginalSubmodel(run, r, run.estimation.iteration);
+    if (r > 0 && run.estimation.iteration > 0) IpfAdjust(run, r, 0);
   }
 
   void CheckEstimates(EstimationRun& run) const override { CheckMarginalRestrictionsMet(run); }
