@@ -508,7 +508,9 @@ void FinishResultsDocument(RunState& run) {
   Json iterations = Json::array();
   // Without data (sim) there is no likelihood to give.
   const double unless_simulated = run.settings.simulate_file.empty() ? 1.0 : NAN;
-  for (const IterationRecord& record : run.estimation.iteration_history) {
+  const std::vector<IterationRecord>& history = run.estimation.iteration_history;
+  for (const std::int64_t row : KeptIterationRows(static_cast<std::int64_t>(history.size()))) {
+    const IterationRecord& record = history[static_cast<std::size_t>(row)];
     Json line = {{"iteration", record.iteration},
                  {"log_likelihood", Number(record.log_likelihood * unless_simulated)},
                  {"stop_criterion", Number(record.stop_criterion)}};
@@ -532,6 +534,22 @@ void FinishResultsDocument(RunState& run) {
     CloseTextFile(run.context.ResultFile);
   }
   run.context.FilePrefix = prefix;
+}
+
+std::vector<std::int64_t> KeptIterationRows(std::int64_t count) {
+  std::vector<std::int64_t> rows;
+  if (count <= kIterationRowsKept) {
+    for (std::int64_t i = 0; i < count; ++i) rows.push_back(i);
+    return rows;
+  }
+  // The rows after the first ones, the last among them, share what is left.
+  const std::int64_t room = kIterationRowsKept - kFirstIterationRows - 1;
+  const std::int64_t later = count - kFirstIterationRows - 1;
+  const std::int64_t step = (later + room - 1) / room;
+  for (std::int64_t i = 0; i < kFirstIterationRows; ++i) rows.push_back(i);
+  for (std::int64_t i = kFirstIterationRows; i < count - 1; i += step) rows.push_back(i);
+  rows.push_back(count - 1);
+  return rows;
 }
 
 }  // namespace tav

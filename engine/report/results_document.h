@@ -2,6 +2,7 @@
 #define TAV_ENGINE_REPORT_RESULTS_DOCUMENT_H_
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,14 @@ void RecordEventHistory(RunState& run);
 
 // Adds the iteration history and writes the document to its file.
 void FinishResultsDocument(RunState& run);
+
+// The iteration history of the document stays small however long the run: all rows of a run
+// of at most kIterationRowsKept records; of a longer one the first kFirstIterationRows, then
+// every k-th row after them, k the smallest step that keeps the rows within kIterationRowsKept,
+// and the last row. Returns the indices of the rows kept, in order.
+inline constexpr std::int64_t kIterationRowsKept = 1000;
+inline constexpr std::int64_t kFirstIterationRows = 100;
+std::vector<std::int64_t> KeptIterationRows(std::int64_t count);
 
 }  // namespace tav
 

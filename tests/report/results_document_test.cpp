@@ -2,6 +2,8 @@
 // Python's jsonschema, where installed), and its numbers the report's to the report's printed
 // precision.
 
+#include "report/results_document.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -232,6 +234,32 @@ TEST(ResultsDocument, SimulatedDataGiveNoFiguresOfData) {
     EXPECT_TRUE(cell["exposure"].is_null());
   }
   EXPECT_DOUBLE_EQ(part["cells"][3]["rate"].get<double>(), 0.3);
+}
+
+// A long run keeps the first 100 rows of its iteration history, then every k-th and the last,
+// at most 1,000 in all; a run of up to 1,000 iterations keeps them all.
+TEST(ResultsDocument, LongRunsKeepABoundedIterationHistory) {
+  const EngineRun run(
+      "man 2\ndim 2 2\nlab A B\nmod {A,B}\nite 2345 cri -1\ndat [10 20 30 40]\n"
+      "wjs results.json\n");
+  ASSERT_EQ(run.status, 0);
+  const Json rows = ValidDocument(run, "long run")["iterations"];
+  // 2,346 records (iterations 0 to 2345): after the first 100, 2,245 records share 899 rows:
+  // every third, then the last.
+  ASSERT_EQ(rows.size(), 100u + 749u + 1u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(rows[i]["iteration"].get<int>(), i);
+  EXPECT_EQ(rows[100]["iteration"].get<int>(), 100);
+  EXPECT_EQ(rows[101]["iteration"].get<int>(), 103);
+  EXPECT_EQ(rows[848]["iteration"].get<int>(), 2344);
+  EXPECT_EQ(rows.back()["iteration"].get<int>(), 2345);
+
+  EXPECT_EQ(KeptIterationRows(1000).size(), 1000u);
+  EXPECT_EQ(KeptIterationRows(1001).size(), 100u + 450u + 1u);
+  for (const std::int64_t count : {1002LL, 5000LL, 1'160'000LL, 100'000'000LL}) {
+    const std::vector<std::int64_t> kept = KeptIterationRows(count);
+    EXPECT_LE(kept.size(), 1000u) << count;
+    EXPECT_EQ(kept.back(), count - 1) << count;
+  }
 }
 
 // A run with cor: a valid document whose analysis takes the place of the statistics (its
