@@ -162,13 +162,32 @@ int FirstPseudoRSquaredSubmodel(const ModelState& model, int first) {
   return start;
 }
 
-void WritePseudoRSquared(RunState& run, int first) {
+PseudoRSquaredResults ComputePseudoRSquaredSection(const RunState& run, int first) {
   const ModelState& model = run.model;
   const int count = model.SubmodelCount;
   const int start = FirstPseudoRSquaredSubmodel(model, first);
-  if (start >= count) return;
+  PseudoRSquaredResults results;
+  if (!run.settings.show_pseudo_r2 || !run.settings.show_details || start >= count) {
+    return results;
+  }
+  // They compare the fit with the data's expected frequencies.
+  if (DataSimulated(run)) {
+    results.listing = PseudoRSquaredResults::Listing::kNotComputed;
+    return results;
+  }
+  results.listing = PseudoRSquaredResults::Listing::kShown;
+  for (int t = start; t < count; ++t) {
+    if (model.submodels[t].IsTied() || CumulativeCode(model, t) == 8) continue;
+    results.blocks.push_back({t, ConditionalLabel(run, t), ComputePseudoRSquared(run, t)});
+  }
+  return results;
+}
 
-  TextFile& out = run.context.ReportFile;
+void WritePseudoRSquaredSection(const PseudoRSquaredResults& results, TextFile& out) {
+  if (results.listing == PseudoRSquaredResults::Listing::kNotComputed) {
+    WriteNotComputedSection(out, "*** PSEUDO R-SQUARED MEASURES ***");
+  }
+  if (results.listing != PseudoRSquaredResults::Listing::kShown) return;
   out.WriteLine("");
   out.WriteLine("*** PSEUDO R-SQUARED MEASURES ***");
   out.WriteLine("");
@@ -176,10 +195,9 @@ void WritePseudoRSquared(RunState& run, int first) {
     return Blanks(2) + label + FormatReal(10, 4, baseline) + FormatReal(10, 4, fitted) +
            FormatReal(10, 4, r2);
   };
-  for (int t = start; t < count; ++t) {
-    if (model.submodels[t].IsTied() || CumulativeCode(model, t) == 8) continue;
-    const PseudoRSquared r = ComputePseudoRSquared(run, t);
-    out.WriteLine("* " + ConditionalLabel(run, t) + " *");
+  for (const PseudoRSquaredResults::Block& block : results.blocks) {
+    const PseudoRSquared& r = block.figures;
+    out.WriteLine("* " + block.label + " *");
     out.WriteLine("                         baseline   fitted   R-squared");
     out.WriteLine(row("entropy             ", r.entropy_baseline, r.entropy_fitted, r.entropy_r2));
     out.WriteLine(
@@ -192,9 +210,14 @@ void WritePseudoRSquared(RunState& run, int first) {
         row("likelihood^(-2/N)   ", r.likelihood_baseline, r.likelihood_fitted, r.likelihood_r2) +
         "/" + FormatReal(6, 4, r.likelihood_ratio));
     out.WriteLine("");
-    RecordPseudoRSquared(run, ConditionalLabel(run, t), r);
   }
   out.WriteLine("");
+}
+
+void WritePseudoRSquared(RunState& run, int first) {
+  const PseudoRSquaredResults results = ComputePseudoRSquaredSection(run, first);
+  WritePseudoRSquaredSection(results, run.context.ReportFile);
+  RecordPseudoRSquared(run, results);
 }
 
 }  // namespace tav

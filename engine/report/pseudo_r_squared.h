@@ -2,17 +2,9 @@
 #define TAV_ENGINE_REPORT_PSEUDO_R_SQUARED_H_
 
 #include "newton/run_state.h"
+#include "report/run_results.h"
 
 namespace tav {
-
-// The baseline and fitted figures of one submodel's pseudo R-squared block.
-struct PseudoRSquared {
-  double entropy_baseline = 0, entropy_fitted = 0, entropy_r2 = 0;
-  double variance_baseline = 0, variance_fitted = 0, variance_r2 = 0;
-  double error_baseline = 0, error_fitted = 0, error_r2 = 0;
-  double deviance_baseline = 0, deviance_fitted = 0, deviance_r2 = 0, deviance_ratio = 0;
-  double likelihood_baseline = 0, likelihood_fitted = 0, likelihood_r2 = 0, likelihood_ratio = 0;
-};
 
 // How well submodel t predicts its dependent variables compared with their marginal
 // distribution (a uniform one for the first submodel), from the expected complete-data
@@ -25,7 +17,11 @@ PseudoRSquared ComputePseudoRSquared(const RunState& run, int t);
 int FirstPseudoRSquaredSubmodel(const ModelState& model, int first);
 
 // The "*** PSEUDO R-SQUARED MEASURES ***" section for the log-linear submodels from `first`
-// on (the first submodel never gets a block).
+// on (the first submodel never gets a block), when the report shows it.
+PseudoRSquaredResults ComputePseudoRSquaredSection(const RunState& run, int first);
+void WritePseudoRSquaredSection(const PseudoRSquaredResults& results, TextFile& out);
+
+// Both, and the blocks into the results document.
 void WritePseudoRSquared(RunState& run, int first);
 
 }  // namespace tav

@@ -170,77 +170,75 @@ void StartResultsDocument(RunState& run) {
   run.results = document;
 }
 
-void RecordStatistics(RunState& run, const StatisticsFigures& figures) {
+void RecordStatistics(RunState& run, const StatisticsResults& results) {
   if (!run.results) return;
   Json statistics;
-  statistics["iterations"] = run.estimation.iteration;
-  statistics["convergence_criterion"] = Number(run.estimation.stop_criterion);
-  statistics["seed"] = run.estimation.random.seed_used;
+  statistics["iterations"] = results.iterations;
+  statistics["convergence_criterion"] = Number(results.convergence_criterion);
+  statistics["seed"] = results.seed;
   using Figure = std::pair<const char*, double>;
   auto put = [&](std::initializer_list<Figure> list) {
     for (const auto& [key, value] : list) statistics[key] = Number(value);
   };
-  if (figures.fit_block) {
-    for (const auto& [key, test] :
-         {std::pair{"x_squared", figures.x_squared}, std::pair{"l_squared", figures.l_squared},
-          std::pair{"cressie_read", figures.cressie_read}}) {
-      statistics[key] = {{"value", Number(test.value)}, {"p", Number(test.p)}};
-    }
-    if (figures.has_dissimilarity) put({{"dissimilarity_index", figures.dissimilarity}});
-    put({{"degrees_of_freedom", figures.df}});
-  } else if (figures.has_df) {
-    put({{"degrees_of_freedom", figures.df}});
+  auto test = [](const FitTest& figure) {
+    return Json{{"value", Number(figure.value)}, {"p", Number(figure.p)}};
+  };
+  const bool fit_block = !results.hazard && results.fit_block && !results.simulated;
+  const double df = static_cast<double>(results.df);
+  if (fit_block) {
+    statistics["x_squared"] = test(results.x_squared);
+    statistics["l_squared"] = test(results.l_squared);
+    statistics["cressie_read"] = test(results.cressie_read);
+    if (results.has_dissimilarity) put({{"dissimilarity_index", results.dissimilarity}});
+    put({{"degrees_of_freedom", df}});
+  } else if (results.simulated && !results.hazard && results.fit_block) {
+    put({{"degrees_of_freedom", df}});
   }
-  if (figures.hazard_fit) {
+  if (results.hazard && !results.simulated && !results.grouped_hazard) {
     Json hazard;
-    for (const auto& [key, test] :
-         {std::pair{"x_squared", figures.x_squared}, std::pair{"l_squared", figures.l_squared}}) {
-      hazard[key] = {{"value", Number(test.value)}, {"p", Number(test.p)}};
-    }
-    hazard["degrees_of_freedom"] = Number(figures.df);
-    hazard["log_likelihood"] = Number(figures.hazard_log_likelihood);
-    hazard["parameters"] = Number(figures.hazard_parameters);
+    hazard["x_squared"] = test(results.hazard_x_squared);
+    hazard["l_squared"] = test(results.hazard_l_squared);
+    hazard["degrees_of_freedom"] = Number(static_cast<double>(results.hazard_df));
+    hazard["log_likelihood"] = Number(results.hazard_log_likelihood);
+    hazard["parameters"] = Number(static_cast<double>(results.hazard_parameters));
     statistics["hazard_model"] = hazard;
   }
-  // Simulated data have no likelihood: those figures are null.
-  const double unless_simulated = figures.simulated ? NAN : 1.0;
-  put({{"log_likelihood", figures.log_likelihood * unless_simulated},
-       {"parameters", figures.parameters},
-       {"fixed_parameters", figures.fixed_parameters},
-       {"sample_size", figures.sample_size}});
-  if (figures.fit_block) {
-    put({{"bic_l_squared", figures.bic_l_squared}, {"aic_l_squared", figures.aic_l_squared}});
+  // Simulated data have no likelihood: those figures are null. The parameters are those the
+  // report shows: with the hazard part's in an event-history model, which has no fixed ones.
+  const double unless_simulated = results.simulated ? NAN : 1.0;
+  const auto parameters = results.hazard ? results.all_parameters : results.parameters;
+  const auto fixed = results.hazard ? 0 : results.fixed_parameters;
+  put({{"log_likelihood", results.log_likelihood * unless_simulated},
+       {"parameters", static_cast<double>(parameters)},
+       {"fixed_parameters", static_cast<double>(fixed)},
+       {"sample_size", results.sample_size}});
+  if (fit_block) {
+    put({{"bic_l_squared", results.bic_l_squared}, {"aic_l_squared", results.aic_l_squared}});
   }
-  put({{"bic_log_likelihood", figures.bic_log_likelihood * unless_simulated},
-       {"aic_log_likelihood", figures.aic_log_likelihood * unless_simulated}});
+  put({{"bic_log_likelihood", results.bic_log_likelihood * unless_simulated},
+       {"aic_log_likelihood", results.aic_log_likelihood * unless_simulated}});
   Json eigenvalues = Json::array();
-  for (double value : run.newton.eigenvalues) eigenvalues.push_back(Number(value));
+  for (double value : results.eigenvalues) eigenvalues.push_back(Number(value));
   statistics["eigenvalues"] = eigenvalues;
-  statistics["warnings"] = figures.warnings;
+  statistics["warnings"] = results.warnings;
   (*run.results)["statistics"] = statistics;
-}
 
-void RecordFrequency(RunState& run, int s, const std::vector<int>& categories, double observed,
-                     double estimated, double residual) {
-  if (!run.results) return;
+  // The frequency tables, each subgroup with its variables and the cells listed.
   const ModelState& model = run.model;
-  Json* table = Last(run, "frequencies");
-  if (table == nullptr || (*table)["subgroup"] != s + 1) {
-    std::vector<std::string> observed_variables;
-    const int first = model.FirstManifest();
-    for (int v = first; v < model.VariableCount; ++v) {
-      if (model.SubgroupPattern[s][v - first] == 1) {
-        observed_variables.push_back(model.VariableLabel[v]);
-      }
+  for (const FrequencyTable& table : results.frequencies) {
+    if (table.rows.empty()) continue;
+    std::vector<std::string> labels;
+    for (const int v : table.variables) labels.push_back(model.VariableLabel[v]);
+    Json cells = Json::array();
+    for (const FrequencyRow& row : table.rows) {
+      cells.push_back({{"categories", row.categories},
+                       {"observed", Number(row.observed)},
+                       {"estimated", Number(row.estimated)},
+                       {"residual", Number(row.residual)}});
     }
     Append(run, "frequencies",
-           {{"subgroup", s + 1}, {"variables", observed_variables}, {"cells", Json::array()}});
-    table = Last(run, "frequencies");
+           {{"subgroup", table.subgroup + 1}, {"variables", labels}, {"cells", cells}});
   }
-  (*table)["cells"].push_back({{"categories", categories},
-                               {"observed", Number(observed)},
-                               {"estimated", Number(estimated)},
-                               {"residual", Number(residual)}});
 }
 
 void RecordTable(RunState& run, const std::string& term, const std::string& label) {
@@ -343,8 +341,14 @@ void RecordClassification(RunState& run, const ClassificationFigures& figures) {
                                       {"entropy_r_squared", Number(figures.entropy_r_squared)}};
 }
 
-void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoRSquared& r) {
+void RecordPseudoRSquared(RunState& run, const PseudoRSquaredResults& results) {
   if (!run.results) return;
+  for (const PseudoRSquaredResults::Block& block : results.blocks) {
+    RecordPseudoRSquaredBlock(run, block.label, block.figures);
+  }
+}
+
+void RecordPseudoRSquaredBlock(RunState& run, const std::string& label, const PseudoRSquared& r) {
   auto measure = [](double baseline, double fitted, double r_squared) {
     return Json{{"baseline", Number(baseline)},
                 {"fitted", Number(fitted)},

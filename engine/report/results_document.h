@@ -9,6 +9,7 @@
 #include "newton/run_state.h"
 #include "report/correspondence_report.h"
 #include "report/pseudo_r_squared.h"
+#include "report/run_results.h"
 
 namespace tav {
 
@@ -25,32 +26,8 @@ namespace tav {
 // conditioning variables).
 void StartResultsDocument(RunState& run);
 
-// The figures of the statistics section.
-struct StatisticsFigures {
-  struct Test {
-    double value = 0;
-    double p = 0;
-  };
-  Test x_squared, l_squared, cressie_read;
-  bool fit_block = false, has_dissimilarity = false;
-  // Simulated data: no log-likelihood, BIC or AIC (null), no fit block; the degrees of freedom
-  // when the report shows them (has_df).
-  bool simulated = false, has_df = false;
-  double dissimilarity = 0, df = 0, log_likelihood = 0;
-  double parameters = 0, fixed_parameters = 0, sample_size = 0;
-  double bic_l_squared = 0, aic_l_squared = 0, bic_log_likelihood = 0, aic_log_likelihood = 0;
-  std::vector<std::string> warnings;
-  // The fit of the hazard part on its own (x_squared, l_squared and df then belong to it).
-  bool hazard_fit = false;
-  double hazard_log_likelihood = 0, hazard_parameters = 0;
-};
-void RecordStatistics(RunState& run, const StatisticsFigures& figures);
-
-// One row of the frequency table of subgroup s: the categories (from 1) of the variables the
-// subgroup observes, the observed and estimated frequencies and the standardised residual
-// (not finite when the estimate is 0).
-void RecordFrequency(RunState& run, int s, const std::vector<int>& categories, double observed,
-                     double estimated, double residual);
+// The statistics section, then the frequency tables listed (each subgroup with rows).
+void RecordStatistics(RunState& run, const StatisticsResults& results);
 
 // A table of log-linear parameters: submodel t's table (its term and its probability label),
 // then its effects in order, each with its cells (the categories from 1; beta, its standard
@@ -126,7 +103,8 @@ struct ClassificationFigures {
 void RecordClassification(RunState& run, const ClassificationFigures& figures);
 
 // The pseudo R-squared measures of the submodel labelled label.
-void RecordPseudoRSquared(RunState& run, const std::string& label, const PseudoRSquared& r);
+void RecordPseudoRSquared(RunState& run, const PseudoRSquaredResults& results);
+void RecordPseudoRSquaredBlock(RunState& run, const std::string& label, const PseudoRSquared& r);
 
 // The association or correspondence analysis of a model with cor, which stands in place of the
 // statistics and the other sections: its type, the reason it was left out (or null), N, every

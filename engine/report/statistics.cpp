@@ -56,41 +56,22 @@ std::string SubgroupHeading(const ModelState& model, int subgroup) {
   return text + " *";
 }
 
-void WriteFrequencies(RunState& run) {
+// The frequency table of every subgroup, as the report lists it.
+std::vector<FrequencyTable> ComputeFrequencies(const RunState& run) {
   const ModelState& model = run.model;
   const DataStore& data = run.data;
-  TextFile& out = run.context.ReportFile;
   const int first = model.FirstManifest();
   const int subgroups = model.SubgroupCount;
-  out.WriteLine("");
-  out.WriteLine("*** FREQUENCIES ***");
-  out.WriteLine("");
+  std::vector<FrequencyTable> tables;
   std::int64_t cursor = 0;
   for (int s = 0; s < subgroups && s < static_cast<int>(model.SubgroupPattern.size()); ++s) {
     const Membership& marks = model.SubgroupPattern[s];
-    if (subgroups > 1) {
-      out.WriteLine(SubgroupHeading(model, s));
-      out.WriteLine("");
-    }
-    std::vector<int> observed;
-    std::vector<int> width;
-    std::string heading = Blanks(2);
+    FrequencyTable& table = tables.emplace_back();
+    table.subgroup = s;
     for (int v = first; v < model.VariableCount; ++v) {
-      if (marks[v - first] != 1) continue;
-      observed.push_back(v);
-      const int w = (model.LongLabels || model.Dimension[v] > 99) ? 3
-                    : model.Dimension[v] > 9                      ? 2
-                                                                  : 1;
-      width.push_back(w);
-      const std::string& label = model.VariableLabel[v];
-      heading +=
-          std::string(label.size() < static_cast<std::size_t>(w) ? w - label.size() : 0, ' ') +
-          label + " ";
+      if (marks[v - first] == 1) table.variables.push_back(v);
     }
-    out.WriteLine(heading + "    observed  estimated  std. res.");
-
-    double x_squared = 0.0;
-    double l_squared = 0.0;
+    const std::vector<int>& observed = table.variables;
     std::vector<int> category(observed.size(), 0);
     const std::int64_t cells = model.subgroup_cell_count[s];
     for (std::int64_t c = 0; c < cells; ++c) {
@@ -109,31 +90,63 @@ void WriteFrequencies(RunState& run) {
         ++cursor;
       }
       if (!found && !run.settings.show_zero_cells) continue;
-      const double m = EstimatedObservedFrequency(run, s, static_cast<double>(c));
-      std::string line = Blanks(2);
-      for (std::size_t i = 0; i < observed.size(); ++i) {
-        line += FormatReal(width[i], 0, category[i] + 1) + " ";
-      }
-      line += Fixed(11, 3, n) + Fixed(11, 3, m);
+      FrequencyRow& row = table.rows.emplace_back();
+      row.categories.resize(category.size());
+      for (std::size_t i = 0; i < category.size(); ++i) row.categories[i] = category[i] + 1;
+      row.observed = n;
+      row.estimated = EstimatedObservedFrequency(run, s, static_cast<double>(c));
+      const double m = row.estimated;
       if (m > 0.0) {
-        const double residual = (n - m) / std::sqrt(m);
-        line += Blanks(2) + Fixed(9, 3, residual);
-        x_squared += residual * residual;
-        if (n > 0.0) l_squared += 2.0 * n * Log(n / m);
+        row.residual = (n - m) / std::sqrt(m);
+        table.x_squared += row.residual * row.residual;
+        if (n > 0.0) table.l_squared += 2.0 * n * Log(n / m);
+      }
+    }
+  }
+  return tables;
+}
+
+void WriteFrequencies(const std::vector<FrequencyTable>& tables, const ModelState& model,
+                      TextFile& out) {
+  const int subgroups = model.SubgroupCount;
+  out.WriteLine("");
+  out.WriteLine("*** FREQUENCIES ***");
+  out.WriteLine("");
+  for (const FrequencyTable& table : tables) {
+    if (subgroups > 1) {
+      out.WriteLine(SubgroupHeading(model, table.subgroup));
+      out.WriteLine("");
+    }
+    std::vector<int> width;
+    std::string heading = Blanks(2);
+    for (const int v : table.variables) {
+      const int w = (model.LongLabels || model.Dimension[v] > 99) ? 3
+                    : model.Dimension[v] > 9                      ? 2
+                                                                  : 1;
+      width.push_back(w);
+      const std::string& label = model.VariableLabel[v];
+      heading +=
+          std::string(label.size() < static_cast<std::size_t>(w) ? w - label.size() : 0, ' ') +
+          label + " ";
+    }
+    out.WriteLine(heading + "    observed  estimated  std. res.");
+    for (const FrequencyRow& row : table.rows) {
+      std::string line = Blanks(2);
+      for (std::size_t i = 0; i < row.categories.size(); ++i) {
+        line += FormatReal(width[i], 0, row.categories[i]) + " ";
+      }
+      line += Fixed(11, 3, row.observed) + Fixed(11, 3, row.estimated);
+      if (row.estimated > 0.0) {
+        line += Blanks(2) + Fixed(9, 3, row.residual);
       } else {
         line += " *" + Fixed(9, 3, 0.0);
       }
       out.WriteLine(line);
-      if (run.results) {
-        std::vector<int> categories(category.size());
-        for (std::size_t i = 0; i < category.size(); ++i) categories[i] = category[i] + 1;
-        RecordFrequency(run, s, categories, n, m, m > 0.0 ? (n - m) / std::sqrt(m) : NAN);
-      }
     }
     if (subgroups > 1) {
       out.WriteLine("");
-      out.WriteLine(Blanks(2) + "X-squared = " + Fixed(4, 4, x_squared) +
-                    ", L-squared = " + Fixed(4, 4, l_squared));
+      out.WriteLine(Blanks(2) + "X-squared = " + Fixed(4, 4, table.x_squared) +
+                    ", L-squared = " + Fixed(4, 4, table.l_squared));
     }
     out.WriteLine("");
   }
@@ -184,35 +197,38 @@ ParameterCount CountParameters(const RunState& run) {
   return count;
 }
 
-void WriteStatistics(RunState& run) {
+StatisticsResults ComputeStatistics(const RunState& run) {
   const ModelState& model = run.model;
   const Settings& settings = run.settings;
-  EstimationState& estimation = run.estimation;
-  TextFile& out = run.context.ReportFile;
+  const EstimationState& estimation = run.estimation;
+  StatisticsResults results;
+  results.iterations = estimation.iteration;
+  results.convergence_criterion = estimation.stop_criterion;
+  results.seed = estimation.random.seed_used;
+  results.seed_shown = model.SubgroupCount > 1 || model.LatentCount > 0;
 
-  // Preliminaries.
   const bool hazard = HasHazardPart(run);
-  const bool grouped_hazard = hazard && (model.SubgroupCount > 1 || model.LatentStateCount > 1);
-  const bool special = model.CumulativeI;
-  const bool fit_block = !special && model.ManifestCellCount < 1e18L;
+  results.hazard = hazard;
+  results.grouped_hazard = hazard && (model.SubgroupCount > 1 || model.LatentStateCount > 1);
+  results.special = model.CumulativeI;
+  results.fit_block = !results.special && model.ManifestCellCount < 1e18L;
   const std::int64_t cells = ObservedCells(model);
   // Simulated data: the sample size is theirs, and nothing compares the model with data.
   const bool simulated = DataSimulated(run);
+  results.simulated = simulated;
   const double n_total = simulated ? run.simulated_total : run.data.total_count;
-  const bool show_frequencies = settings.show_frequencies && settings.show_details && !hazard &&
-                                cells <= kLargestListedTable && run.data.entry_count_given &&
-                                !simulated;
-  bool have_dissimilarity = false;
+  results.sample_size = n_total;
+
+  // The dissimilarity index from the absolute-residual sum of the last E-step.
   std::int64_t zero_frequencies = 0;
-  if (!hazard && !special) {
-    if (model.CovariateCount > 0) {
-      estimation.ExpectedTotal = n_total - estimation.ExcludedObservations;
-    }
+  if (!hazard && !results.special) {
+    const double expected_total = model.CovariateCount > 0
+                                      ? n_total - estimation.ExcludedObservations
+                                      : estimation.ExpectedTotal;
     const double used = n_total - estimation.ExcludedObservations;
     if (used > 0 && !simulated) {
-      estimation.AbsResidualSum =
-          (used - estimation.ExpectedTotal + estimation.AbsResidualSum) * 0.5 / used;
-      have_dissimilarity = true;
+      results.dissimilarity = (used - expected_total + estimation.AbsResidualSum) * 0.5 / used;
+      results.has_dissimilarity = true;
     }
     if (cells < kLargestListedTable) {
       for (int s = 0; s < model.SubgroupCount; ++s) {
@@ -226,162 +242,58 @@ void WriteStatistics(RunState& run) {
   }
 
   const ParameterCount count = CountParameters(run);
+  results.df = count.df;
+  results.parameters = count.parameters;
+  results.fixed_parameters = count.fixed;
+  results.all_parameters = count.all_parameters;
+  results.hazard_parameters = count.hazard_parameters;
+  results.hazard_df = count.hazard_df;
   const HazardFit hazard_fit = HazardPartFit(run);
-  const double log_likelihood = estimation.LogLikelihood;
-  const double bic_ll =
-      -2.0 * log_likelihood + (n_total > 0 ? Log(n_total) * count.all_parameters : 0.0);
-  const double aic_ll = -2.0 * log_likelihood + 2.0 * count.all_parameters;
-
-  StatisticsFigures figures;
-  figures.simulated = simulated;
-  figures.fit_block = !hazard && fit_block && !simulated;
-  figures.log_likelihood = log_likelihood;
-  figures.sample_size = n_total;
-  figures.bic_log_likelihood = bic_ll;
-  figures.aic_log_likelihood = aic_ll;
-
-  // The section.
-  out.WriteLine("");
-  out.WriteLine("*** STATISTICS ***");
-  out.WriteLine("");
-  out.WriteLine(Blanks(2) + "Number of iterations = " + Integer(run.estimation.iteration));
-  out.WriteLine(Blanks(2) +
-                "Converge criterion   = " + Fixed(10, 10, run.estimation.stop_criterion));
-  if (model.SubgroupCount > 1 || model.LatentCount > 0) {
-    out.WriteLine(Blanks(2) + "Seed random values   = " + Integer(run.estimation.random.seed_used));
+  results.log_likelihood = estimation.LogLikelihood;
+  results.bic_log_likelihood =
+      -2.0 * results.log_likelihood + (n_total > 0 ? Log(n_total) * count.all_parameters : 0.0);
+  results.aic_log_likelihood = -2.0 * results.log_likelihood + 2.0 * count.all_parameters;
+  if (!simulated && !hazard && results.fit_block) {
+    const double df = static_cast<double>(count.df);
+    const double x = estimation.PearsonSum;
+    const double l = 2.0 * estimation.HalfLSquared;
+    const double cr = estimation.CressieReadSum;
+    results.x_squared = {x, ChiSquaredProbability(count.df, x)};
+    results.l_squared = {l, ChiSquaredProbability(count.df, l)};
+    results.cressie_read = {cr, ChiSquaredProbability(count.df, cr)};
+    results.bic_l_squared = n_total > 0 ? l - Log(n_total) * df : l;
+    results.aic_l_squared = l - 2.0 * df;
   }
-  out.WriteLine("");
-  if (simulated) {
-    out.WriteLine(Blanks(2) +
-                  "Not computed: fit statistics, log-likelihood, BIC and AIC (the data were "
-                  "simulated).");
-    if (!hazard && fit_block) {
-      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + Integer(static_cast<double>(count.df)));
-      figures.df = static_cast<double>(count.df);
-      figures.has_df = true;
-    }
-    const bool own_fixed = !hazard;
-    const double parameters = static_cast<double>(hazard ? count.all_parameters : count.parameters);
-    out.WriteLine(Blanks(2) + "Number of parameters = " + Integer(parameters) +
-                  (own_fixed ? " (+" + Integer(static_cast<double>(count.fixed)) + ")" : ""));
-    out.WriteLine(Blanks(2) + "Sample size          = " + Fixed(1, 1, n_total));
-    figures.parameters = parameters;
-    if (own_fixed) figures.fixed_parameters = static_cast<double>(count.fixed);
-  } else if (!hazard) {
-    if (fit_block) {
-      const double x = estimation.PearsonSum;
-      const double l = 2.0 * estimation.HalfLSquared;
-      const double cr = estimation.CressieReadSum;
-      const std::int64_t df = count.df;
-      auto with_p = [&](const char* label, double value) {
-        out.WriteLine(Blanks(2) + label + Fixed(4, 4, value) + " (" +
-                      Fixed(4, 4, ChiSquaredProbability(df, value)) + ")");
-      };
-      with_p("X-squared            = ", x);
-      with_p("L-squared            = ", l);
-      with_p("Cressie-Read         = ", cr);
-      figures.x_squared = {x, ChiSquaredProbability(df, x)};
-      figures.l_squared = {l, ChiSquaredProbability(df, l)};
-      figures.cressie_read = {cr, ChiSquaredProbability(df, cr)};
-      figures.has_dissimilarity = have_dissimilarity;
-      figures.dissimilarity = estimation.AbsResidualSum;
-      figures.df = static_cast<double>(count.df);
-      if (have_dissimilarity) {
-        out.WriteLine(Blanks(2) +
-                      "Dissimilarity index  = " + Fixed(4, 4, estimation.AbsResidualSum));
-      }
-      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + std::to_string(count.df));
-    } else if (!special) {
-      // The statistics of fit compare with the saturated model of the whole table.
-      out.WriteLine(Blanks(2) + "X-squared, L-squared, Cressie-Read and degrees of freedom are");
-      out.WriteLine(Blanks(2) + "not given: the table has more than 1E18 cells.");
-    }
-    out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, log_likelihood));
-    out.WriteLine(Blanks(2) +
-                  "Number of parameters = " + Integer(static_cast<double>(count.parameters)) +
-                  " (+" + Integer(static_cast<double>(count.fixed)) + ")");
-    out.WriteLine(Blanks(2) + "Sample size          = " + Fixed(1, 1, n_total));
-    if (fit_block) {
-      const double l = 2.0 * estimation.HalfLSquared;
-      const double df = static_cast<double>(count.df);
-      out.WriteLine(Blanks(2) + "BIC(L-squared)       = " +
-                    Fixed(4, 4, n_total > 0 ? l - Log(n_total) * df : l));
-      out.WriteLine(Blanks(2) + "AIC(L-squared)       = " + Fixed(4, 4, l - 2.0 * df));
-      figures.bic_l_squared = n_total > 0 ? l - Log(n_total) * df : l;
-      figures.aic_l_squared = l - 2.0 * df;
-    }
-    figures.parameters = static_cast<double>(count.parameters);
-    figures.fixed_parameters = static_cast<double>(count.fixed);
-  } else {
-    if (!grouped_hazard) {
-      const std::int64_t df = count.hazard_df;
-      auto with_p = [&](const char* label, double value) {
-        out.WriteLine(Blanks(2) + label + Fixed(4, 4, value) + " (" +
-                      Fixed(4, 4, ChiSquaredProbability(df, value)) + ")");
-      };
-      out.WriteLine(Blanks(2) + "HAZARD MODEL ");
-      out.WriteLine("");
-      with_p("X-squared            = ", hazard_fit.x_squared);
-      with_p("L-squared            = ", hazard_fit.l_squared);
-      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + std::to_string(df));
-      out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, hazard_fit.log_likelihood));
-      out.WriteLine(Blanks(2) + "Number of parameters = " +
-                    Integer(static_cast<double>(count.hazard_parameters)));
-      out.WriteLine("");
-      out.WriteLine(Blanks(2) + "LOG-LINEAR AND HAZARD MODEL");
-      out.WriteLine("");
-      figures.hazard_fit = true;
-      figures.x_squared = {hazard_fit.x_squared, ChiSquaredProbability(df, hazard_fit.x_squared)};
-      figures.l_squared = {hazard_fit.l_squared, ChiSquaredProbability(df, hazard_fit.l_squared)};
-      figures.df = static_cast<double>(df);
-      figures.hazard_log_likelihood = hazard_fit.log_likelihood;
-      figures.hazard_parameters = static_cast<double>(count.hazard_parameters);
-    }
-    out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, log_likelihood));
-    out.WriteLine(Blanks(2) +
-                  "Number of parameters = " + Integer(static_cast<double>(count.all_parameters)));
-    figures.parameters = static_cast<double>(count.all_parameters);
-    out.WriteLine(Blanks(2) + "Sample size          = " + Fixed(1, 1, n_total));
-  }
-  if (!simulated) {
-    out.WriteLine(Blanks(2) + "BIC(log-likelihood)  = " + Fixed(4, 4, bic_ll));
-    out.WriteLine(Blanks(2) + "AIC(log-likelihood)  = " + Fixed(4, 4, aic_ll));
+  if (!simulated && hazard && !results.grouped_hazard) {
+    const std::int64_t df = count.hazard_df;
+    results.hazard_x_squared = {hazard_fit.x_squared,
+                                ChiSquaredProbability(df, hazard_fit.x_squared)};
+    results.hazard_l_squared = {hazard_fit.l_squared,
+                                ChiSquaredProbability(df, hazard_fit.l_squared)};
+    results.hazard_log_likelihood = hazard_fit.log_likelihood;
   }
 
   // Identification. The eigenvalues of the information matrix and the boundary counters come
   // with the standard errors; without them the warning stands in their place.
   std::int64_t boundary_loglinear = 0;
   std::int64_t boundary_hazard = 0;
-  out.WriteLine("");
   const NewtonState& newton = run.newton;
+  results.eigenvalues = newton.eigenvalues;
   if (ShowsStdErrors(run) && !model.AnyMar) {
-    out.WriteLine(Blanks(2) + "Eigenvalues information matrix");
-    std::string line = Blanks(2);
-    for (std::size_t k = 0; k < newton.eigenvalues.size(); ++k) {
-      if (k > 0 && k % 6 == 0) {
-        out.WriteLine(line);
-        line = Blanks(2);
-      }
-      const double value = newton.eigenvalues[k];
-      line += value < 100000 ? Fixed(11, 4, value) : FormatReal(11, -1, value);
-    }
-    out.WriteLine(line);
-    out.WriteLine("");
+    results.eigenvalues_shown = true;
     boundary_loglinear = newton.BoundaryLogLinear;
     boundary_hazard = newton.BoundaryHazard;
   } else {
-    out.WriteLine("WARNING: no information is provided on identification of parameters");
-    figures.warnings.push_back("no information is provided on identification of parameters");
+    results.warnings.push_back("no information is provided on identification of parameters");
     // Standard errors that were asked for but not computed: say why.
     if (settings.show_std_errors && !newton.std_errors_skipped.empty()) {
-      figures.warnings.push_back(newton.std_errors_skipped);
-      out.WriteLine("WARNING: " + figures.warnings.back());
+      results.warnings.push_back(newton.std_errors_skipped);
     }
   }
 
   // Warnings.
   std::int64_t zero_margin = 0;
-  if (model.SubmodelCount > 0 && model.submodels[0].IsSaturatedFixed() && !grouped_hazard) {
+  if (model.SubmodelCount > 0 && model.submodels[0].IsSaturatedFixed() && !results.grouped_hazard) {
     zero_margin = ZeroFittedCells(run, 0);
   }
   if (model.SubmodelCount > 0 && model.submodels[model.SubmodelCount - 1].IsSaturatedFixed()) {
@@ -393,37 +305,152 @@ void WriteStatistics(RunState& run) {
   // The hazard cells without expected events are those without exposure in the data.
   const std::int64_t zero_rates = simulated ? 0 : hazard_fit.zero_rates;
   auto warn = [&](std::int64_t n, const char* text) {
-    if (n <= 0) return;
-    figures.warnings.push_back(Integer(static_cast<double>(n)) + text);
-    out.WriteLine("WARNING: " + figures.warnings.back());
+    if (n > 0) results.warnings.push_back(Integer(static_cast<double>(n)) + text);
   };
   warn(boundary_loglinear, " (nearly) boundary or non-identified (log-linear) parameters");
   warn(zero_margin, " zeroes in fixed margin of exogenous variables");
   warn(zero_frequencies, " zero estimated frequencies");
   warn(boundary_hazard, " (nearly) boundary or non-identified hazard parameters");
   warn(zero_rates, " zero estimated hazard rates");
-  if (run.estimation.iteration_limit_reached) {
-    figures.warnings.push_back("the iteration limit was reached before convergence");
-    out.WriteLine("WARNING: " + figures.warnings.back());
+  if (estimation.iteration_limit_reached) {
+    results.warnings.push_back("the iteration limit was reached before convergence");
   }
-  RecordStatistics(run, figures);
+
+  const bool shown = settings.show_frequencies && settings.show_details && !hazard;
+  if (shown && cells <= kLargestListedTable && run.data.entry_count_given && !simulated) {
+    results.frequency_listing = FrequencyListing::kListed;
+    results.frequencies = ComputeFrequencies(run);
+  } else if (shown && simulated) {
+    results.frequency_listing = FrequencyListing::kNotComputed;
+  } else if (shown && cells > kLargestListedTable) {
+    results.frequency_listing = FrequencyListing::kNotListed;
+  }
+  return results;
+}
+
+void WriteStatisticsSection(const StatisticsResults& results, const ModelState& model,
+                            TextFile& out) {
+  const bool hazard = results.hazard;
+  out.WriteLine("");
+  out.WriteLine("*** STATISTICS ***");
+  out.WriteLine("");
+  out.WriteLine(Blanks(2) + "Number of iterations = " + Integer(results.iterations));
+  out.WriteLine(Blanks(2) +
+                "Converge criterion   = " + Fixed(10, 10, results.convergence_criterion));
+  if (results.seed_shown) {
+    out.WriteLine(Blanks(2) + "Seed random values   = " + Integer(results.seed));
+  }
+  out.WriteLine("");
+  auto with_p = [&](const char* label, const FitTest& test) {
+    out.WriteLine(Blanks(2) + label + Fixed(4, 4, test.value) + " (" + Fixed(4, 4, test.p) + ")");
+  };
+  const std::string sample_size =
+      Blanks(2) + "Sample size          = " + Fixed(1, 1, results.sample_size);
+  if (results.simulated) {
+    out.WriteLine(Blanks(2) +
+                  "Not computed: fit statistics, log-likelihood, BIC and AIC (the data were "
+                  "simulated).");
+    if (!hazard && results.fit_block) {
+      out.WriteLine(Blanks(2) +
+                    "Degrees of freedom   = " + Integer(static_cast<double>(results.df)));
+    }
+    const double parameters =
+        static_cast<double>(hazard ? results.all_parameters : results.parameters);
+    out.WriteLine(
+        Blanks(2) + "Number of parameters = " + Integer(parameters) +
+        (hazard ? "" : " (+" + Integer(static_cast<double>(results.fixed_parameters)) + ")"));
+    out.WriteLine(sample_size);
+  } else if (!hazard) {
+    if (results.fit_block) {
+      with_p("X-squared            = ", results.x_squared);
+      with_p("L-squared            = ", results.l_squared);
+      with_p("Cressie-Read         = ", results.cressie_read);
+      if (results.has_dissimilarity) {
+        out.WriteLine(Blanks(2) + "Dissimilarity index  = " + Fixed(4, 4, results.dissimilarity));
+      }
+      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + std::to_string(results.df));
+    } else if (!results.special) {
+      // The statistics of fit compare with the saturated model of the whole table.
+      out.WriteLine(Blanks(2) + "X-squared, L-squared, Cressie-Read and degrees of freedom are");
+      out.WriteLine(Blanks(2) + "not given: the table has more than 1E18 cells.");
+    }
+    out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, results.log_likelihood));
+    out.WriteLine(Blanks(2) +
+                  "Number of parameters = " + Integer(static_cast<double>(results.parameters)) +
+                  " (+" + Integer(static_cast<double>(results.fixed_parameters)) + ")");
+    out.WriteLine(sample_size);
+    if (results.fit_block) {
+      out.WriteLine(Blanks(2) + "BIC(L-squared)       = " + Fixed(4, 4, results.bic_l_squared));
+      out.WriteLine(Blanks(2) + "AIC(L-squared)       = " + Fixed(4, 4, results.aic_l_squared));
+    }
+  } else {
+    if (!results.grouped_hazard) {
+      out.WriteLine(Blanks(2) + "HAZARD MODEL ");
+      out.WriteLine("");
+      with_p("X-squared            = ", results.hazard_x_squared);
+      with_p("L-squared            = ", results.hazard_l_squared);
+      out.WriteLine(Blanks(2) + "Degrees of freedom   = " + std::to_string(results.hazard_df));
+      out.WriteLine(Blanks(2) +
+                    "Log-likelihood       = " + Fixed(5, 5, results.hazard_log_likelihood));
+      out.WriteLine(Blanks(2) + "Number of parameters = " +
+                    Integer(static_cast<double>(results.hazard_parameters)));
+      out.WriteLine("");
+      out.WriteLine(Blanks(2) + "LOG-LINEAR AND HAZARD MODEL");
+      out.WriteLine("");
+    }
+    out.WriteLine(Blanks(2) + "Log-likelihood       = " + Fixed(5, 5, results.log_likelihood));
+    out.WriteLine(Blanks(2) +
+                  "Number of parameters = " + Integer(static_cast<double>(results.all_parameters)));
+    out.WriteLine(sample_size);
+  }
+  if (!results.simulated) {
+    out.WriteLine(Blanks(2) + "BIC(log-likelihood)  = " + Fixed(4, 4, results.bic_log_likelihood));
+    out.WriteLine(Blanks(2) + "AIC(log-likelihood)  = " + Fixed(4, 4, results.aic_log_likelihood));
+  }
+
+  out.WriteLine("");
+  if (results.eigenvalues_shown) {
+    out.WriteLine(Blanks(2) + "Eigenvalues information matrix");
+    std::string line = Blanks(2);
+    for (std::size_t k = 0; k < results.eigenvalues.size(); ++k) {
+      if (k > 0 && k % 6 == 0) {
+        out.WriteLine(line);
+        line = Blanks(2);
+      }
+      const double value = results.eigenvalues[k];
+      line += value < 100000 ? Fixed(11, 4, value) : FormatReal(11, -1, value);
+    }
+    out.WriteLine(line);
+    out.WriteLine("");
+  }
+  for (const std::string& warning : results.warnings) out.WriteLine("WARNING: " + warning);
   out.WriteLine("");
   out.WriteLine("");
 
-  if (show_frequencies) {
-    WriteFrequencies(run);
-  } else if (simulated && settings.show_frequencies && settings.show_details && !hazard) {
-    WriteNotComputedSection(out, "*** FREQUENCIES ***");
-  } else if (settings.show_frequencies && settings.show_details && !hazard &&
-             cells > kLargestListedTable) {
-    out.WriteLine("");
-    out.WriteLine("*** FREQUENCIES ***");
-    out.WriteLine("");
-    out.WriteLine(NotListedText("observed table", static_cast<double>(kLargestListedTable)));
-    out.WriteLine("");
+  switch (results.frequency_listing) {
+    case FrequencyListing::kListed:
+      WriteFrequencies(results.frequencies, model, out);
+      break;
+    case FrequencyListing::kNotComputed:
+      WriteNotComputedSection(out, "*** FREQUENCIES ***");
+      break;
+    case FrequencyListing::kNotListed:
+      out.WriteLine("");
+      out.WriteLine("*** FREQUENCIES ***");
+      out.WriteLine("");
+      out.WriteLine(NotListedText("observed table", static_cast<double>(kLargestListedTable)));
+      out.WriteLine("");
+      break;
+    case FrequencyListing::kNone:
+      break;
   }
-  if (hazard) RecordEventHistory(run);
+}
 
+void WriteStatistics(RunState& run) {
+  const StatisticsResults results = ComputeStatistics(run);
+  WriteStatisticsSection(results, run.model, run.context.ReportFile);
+  RecordStatistics(run, results);
+  if (results.hazard) RecordEventHistory(run);
   WriteResultFiles(run);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "newton/run_state.h"
+#include "report/run_results.h"
 
 namespace tav {
 
@@ -20,10 +21,17 @@ struct ParameterCount {
 
 ParameterCount CountParameters(const RunState& run);
 
-// The "*** STATISTICS ***" section (fit statistics, information criteria, identification and
-// warnings) and the "*** FREQUENCIES ***" section, written to run.context.ReportFile; the
-// frequencies only when the table can be shown. Turns the absolute-residual sum of the last E-step
-// into the dissimilarity index.
+// The figures of the "*** STATISTICS ***" section (fit statistics, information criteria,
+// identification and warnings) and the frequency tables, when the report lists them; the
+// dissimilarity index comes from the absolute-residual sum of the last E-step.
+StatisticsResults ComputeStatistics(const RunState& run);
+
+// Writes the "*** STATISTICS ***" and "*** FREQUENCIES ***" sections of results.
+void WriteStatisticsSection(const StatisticsResults& results, const ModelState& model,
+                            TextFile& out);
+
+// Computes the statistics, writes them to the report and the results document, then the
+// result files.
 void WriteStatistics(RunState& run);
 
 }  // namespace tav

@@ -59,16 +59,7 @@ void WriteReport(RunState& run) {
   WriteStatistics(run);
 
   const int first = settings.include_first_submodel ? 0 : 1;
-  if (settings.show_pseudo_r2 && settings.show_details) {
-    // They compare the fit with the data's expected frequencies.
-    if (DataSimulated(run)) {
-      if (FirstPseudoRSquaredSubmodel(run.model, first) < run.model.SubmodelCount) {
-        WriteNotComputedSection(run.context.ReportFile, "*** PSEUDO R-SQUARED MEASURES ***");
-      }
-    } else {
-      WritePseudoRSquared(run, first);
-    }
-  }
+  WritePseudoRSquared(run, first);
 
   if (settings.show_parameters) {
     WriteLogLine(run.context, "  log-linear parameters");
