@@ -36,50 +36,38 @@ std::string CellLabel(const ModelState& model, int t, const std::vector<int>& va
 
 std::string CategoryLabel(int category) { return FormatReal(0, 0, category + 1.0); }
 
-void WriteProbabilities(RunState& run, int first) {
+ProbabilityResults ComputeProbabilities(const RunState& run, int first) {
   const ModelState& model = run.model;
+  const Settings& settings = run.settings;
   const std::vector<double>& fitted = run.estimation.FittedTable;
   const std::vector<double>& std_errors = run.newton.probability_std_errors;
-  TextFile& out = run.context.ReportFile;
   const double n_total = run.data.total_count;
   const bool with_std_errors = ShowsStdErrors(run) && !model.AnyMar;
-
+  ProbabilityResults results;
+  results.shown = settings.show_conditional && settings.show_details && first < model.SubmodelCount;
+  if (!results.shown) return results;
   for (int t = std::max(first, 0); t < model.SubmodelCount; ++t) {
-    if (t == std::max(first, 0)) {
-      out.WriteLine("");
-      out.WriteLine("*** (CONDITIONAL) PROBABILITIES ***");
-      out.WriteLine("");
-    }
     const Submodel& submodel = model.submodels[t];
-    out.WriteLine("* " + ConditionalLabel(run, t) + " *");
-    out.WriteLine("");
-    const std::vector<int> variables = SubmodelVariableList(model, t);
+    ProbabilityTable& table = results.tables.emplace_back();
+    table.submodel = t;
+    table.label = ConditionalLabel(run, t);
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
-    if (cells > kLargestListedTable) {
-      out.WriteLine(NotListedText("table", kLargestListedTable));
-      out.WriteLine("");
-      continue;
-    }
-    const bool cell_std_errors =
+    table.listed = cells <= kLargestListedTable;
+    if (!table.listed) continue;
+    table.std_errors =
         with_std_errors && cells <= kMaxCellsWithStdErrors && !submodel.IsSaturatedFixed();
+    const std::vector<int> variables = SubmodelVariableList(model, t);
     std::vector<int> category(variables.size(), 0);
     for (std::int64_t c = 0; c < cells; ++c) {
       const auto index = static_cast<std::size_t>(submodel.first_cell + c);
       const double value = index < fitted.size() ? fitted[index] : 0.0;
-      const double p = t == 0 ? TableRatio(value, n_total) : value;
-      std::string line =
-          Blanks(2) + PadRight(CellLabel(model, t, variables, category), 12) + FormatReal(9, 4, p);
-      if (cell_std_errors) {
-        const double se = index < std_errors.size() ? std_errors[index] : 0.0;
-        line += "  (" + FormatReal(4, 4, se) + ")";
-      }
-      if (p <= 1e-10 || p >= 0.9999999999) line += " *";
-      out.WriteLine(line);
-      if (run.results) {
-        std::vector<int> categories(category.size());
-        for (std::size_t k = 0; k < category.size(); ++k) categories[k] = category[k] + 1;
-        const double se = cell_std_errors && index < std_errors.size() ? std_errors[index] : NAN;
-        RecordProbability(run, ConditionalLabel(run, t), categories, p, se);
+      ProbabilityCell& cell = table.cells.emplace_back();
+      cell.probability = t == 0 ? TableRatio(value, n_total) : value;
+      cell.categories.resize(category.size());
+      for (std::size_t k = 0; k < category.size(); ++k) cell.categories[k] = category[k] + 1;
+      if (table.std_errors) {
+        cell.std_err_known = index < std_errors.size();
+        cell.std_err = cell.std_err_known ? std_errors[index] : 0.0;
       }
       // Next cell: the last variable fastest.
       for (int k = static_cast<int>(variables.size()) - 1; k >= 0; --k) {
@@ -87,14 +75,59 @@ void WriteProbabilities(RunState& run, int first) {
         category[k] = 0;
       }
     }
-    out.WriteLine("");
   }
-  if (std::max(first, 0) < model.SubmodelCount) out.WriteLine("");
+  return results;
 }
 
-void WriteLatentClassOutput(RunState& run) {
+void WriteProbabilitiesSection(const ProbabilityResults& results, const ModelState& model,
+                               TextFile& out) {
+  if (!results.shown) return;
+  for (const ProbabilityTable& table : results.tables) {
+    if (&table == &results.tables.front()) {
+      out.WriteLine("");
+      out.WriteLine("*** (CONDITIONAL) PROBABILITIES ***");
+      out.WriteLine("");
+    }
+    out.WriteLine("* " + table.label + " *");
+    out.WriteLine("");
+    if (!table.listed) {
+      out.WriteLine(NotListedText("table", kLargestListedTable));
+      out.WriteLine("");
+      continue;
+    }
+    const std::vector<int> variables = SubmodelVariableList(model, table.submodel);
+    std::vector<int> category(variables.size());
+    for (const ProbabilityCell& cell : table.cells) {
+      for (std::size_t k = 0; k < category.size(); ++k) category[k] = cell.categories[k] - 1;
+      const double p = cell.probability;
+      std::string line = Blanks(2) +
+                         PadRight(CellLabel(model, table.submodel, variables, category), 12) +
+                         FormatReal(9, 4, p);
+      if (table.std_errors) line += "  (" + FormatReal(4, 4, cell.std_err) + ")";
+      if (p <= 1e-10 || p >= 0.9999999999) line += " *";
+      out.WriteLine(line);
+    }
+    out.WriteLine("");
+  }
+  if (!results.tables.empty()) out.WriteLine("");
+}
+
+void WriteProbabilities(RunState& run, int first) {
+  const ProbabilityResults results = ComputeProbabilities(run, first);
+  WriteProbabilitiesSection(results, run.model, run.context.ReportFile);
+  RecordProbabilities(run, results);
+}
+
+LatentClassResults ComputeLatentClassOutput(const RunState& run) {
   const ModelState& model = run.model;
-  TextFile& out = run.context.ReportFile;
+  const Settings& settings = run.settings;
+  LatentClassResults results;
+  if (!settings.show_latent || !settings.show_details || model.LatentCount <= 0) return results;
+  if (!LatentClassOutputFits(model)) {
+    results.listing = LatentClassResults::Listing::kNotListed;
+    return results;
+  }
+  results.listing = LatentClassResults::Listing::kShown;
   const double n_total = run.data.total_count;
   const int first_latent = model.ResCount;
   const int latent_count = model.LatentCount;
@@ -102,7 +135,6 @@ void WriteLatentClassOutput(RunState& run) {
   const auto subgroups = static_cast<std::int64_t>(std::max(model.SubgroupCount, 1));
   const auto classes = static_cast<std::int64_t>(std::max(model.LatentStateCount, 1.0));
   const auto manifest_cells = static_cast<std::int64_t>(model.ManifestCellCount);
-  if (latent_count <= 0 || !LatentClassOutputFits(model)) return;
 
   // The manifest variables shown: all but the record number of covariate records.
   int shown_end = model.VariableCount;
@@ -143,6 +175,64 @@ void WriteLatentClassOutput(RunState& run) {
     }
   }
 
+  // Classification errors: for every manifest cell, the share of its estimated frequency
+  // outside its most likely class.
+  const double p_max = TableRatio(*std::max_element(size.begin(), size.end()), n_total);
+  double errors = 0.0;
+  for (std::int64_t c = 0; c < manifest_cells; ++c) {
+    const double* per_class = by_cell.data() + c * classes;
+    double total = 0.0;
+    double largest = 0.0;
+    for (std::int64_t x = 0; x < classes; ++x) {
+      total += per_class[x];
+      largest = std::max(largest, per_class[x]);
+    }
+    if (total > 0) errors += (1.0 - largest / total) * TableRatio(total, n_total);
+  }
+  const double lambda = p_max < 1.0 ? (1.0 - p_max - errors) / (1.0 - p_max) : 0.0;
+  LatentClassFigures& figures = results.figures;
+  figures.classification_errors = errors;
+  figures.lambda = lambda;
+  for (std::int64_t x = 0; x < classes; ++x) {
+    LatentClassFigures::Class one;
+    std::int64_t rest = x;
+    one.latent.assign(latent_count, 0);
+    for (int l = latent_count - 1; l >= 0; --l) {
+      const int d = model.Dimension[first_latent + l];
+      one.latent[l] = static_cast<int>(rest % d) + 1;
+      rest /= d;
+    }
+    one.size = size[x] > 0 ? TableRatio(size[x], n_total) : NAN;
+    one.empty = !(size[x] > 0);
+    for (int v = first_manifest; v < shown_end; ++v) {
+      std::vector<double> item;
+      for (int c = 0; c < model.Dimension[v]; ++c) {
+        item.push_back(size[x] > 0 ? joint[(joint_start[v] + c) * classes + x] / size[x] : NAN);
+      }
+      one.items.push_back(std::move(item));
+    }
+    figures.classes.push_back(std::move(one));
+  }
+  return results;
+}
+
+void WriteLatentClassSection(const LatentClassResults& results, const ModelState& model,
+                             TextFile& out) {
+  if (results.listing == LatentClassResults::Listing::kNotListed) {
+    out.WriteLine("");
+    out.WriteLine("*** LATENT CLASS OUTPUT ***");
+    out.WriteLine("");
+    out.WriteLine(NotListedText("complete table", kLargestLatentClassTable));
+    out.WriteLine("");
+  }
+  if (results.listing != LatentClassResults::Listing::kShown) return;
+  const LatentClassFigures& figures = results.figures;
+  const int first_latent = model.ResCount;
+  const int latent_count = model.LatentCount;
+  const int first_manifest = model.FirstManifest();
+  const auto classes = static_cast<std::int64_t>(figures.classes.size());
+  int shown_end = model.VariableCount;
+  if (model.CovariateCount > 0) --shown_end;
   out.WriteLine("");
   out.WriteLine("*** LATENT CLASS OUTPUT ***");
   out.WriteLine("");
@@ -163,16 +253,15 @@ void WriteLatentClassOutput(RunState& run) {
     }
     std::string line = Blanks(7);
     for (std::int64_t x = begin; x < end; ++x) {
-      line += size[x] > 0 ? FormatReal(8, 4, TableRatio(size[x], n_total)) : "    --- ";
+      line += !figures.classes[x].empty ? FormatReal(8, 4, figures.classes[x].size) : "    --- ";
     }
     out.WriteLine(line);
     for (int v = first_manifest; v < shown_end; ++v) {
       for (int c = 0; c < model.Dimension[v]; ++c) {
         line = PadLeft(model.VariableLabel[v], 3) + FormatReal(3, 0, c + 1.0) + " ";
         for (std::int64_t x = begin; x < end; ++x) {
-          line += size[x] > 0
-                      ? FormatReal(8, 4, joint[(joint_start[v] + c) * classes + x] / size[x])
-                      : "    --- ";
+          const LatentClassFigures::Class& one = figures.classes[x];
+          line += !one.empty ? FormatReal(8, 4, one.items[v - first_manifest][c]) : "    --- ";
         }
         out.WriteLine(line);
       }
@@ -180,47 +269,16 @@ void WriteLatentClassOutput(RunState& run) {
     out.WriteLine("");
   }
 
-  // Classification errors: for every manifest cell, the share of its estimated frequency
-  // outside its most likely class.
-  const double p_max = TableRatio(*std::max_element(size.begin(), size.end()), n_total);
-  double errors = 0.0;
-  for (std::int64_t c = 0; c < manifest_cells; ++c) {
-    const double* per_class = by_cell.data() + c * classes;
-    double total = 0.0;
-    double largest = 0.0;
-    for (std::int64_t x = 0; x < classes; ++x) {
-      total += per_class[x];
-      largest = std::max(largest, per_class[x]);
-    }
-    if (total > 0) errors += (1.0 - largest / total) * TableRatio(total, n_total);
-  }
-  const double lambda = p_max < 1.0 ? (1.0 - p_max - errors) / (1.0 - p_max) : 0.0;
-  out.WriteLine("E = " + FormatReal(4, 4, errors) + ", lambda = " + FormatReal(4, 4, lambda));
+  out.WriteLine("E = " + FormatReal(4, 4, figures.classification_errors) +
+                ", lambda = " + FormatReal(4, 4, figures.lambda));
+}
 
-  if (!run.results) return;
-  LatentClassFigures figures;
-  figures.classification_errors = errors;
-  figures.lambda = lambda;
-  for (std::int64_t x = 0; x < classes; ++x) {
-    LatentClassFigures::Class one;
-    std::int64_t rest = x;
-    one.latent.assign(latent_count, 0);
-    for (int l = latent_count - 1; l >= 0; --l) {
-      const int d = model.Dimension[first_latent + l];
-      one.latent[l] = static_cast<int>(rest % d) + 1;
-      rest /= d;
-    }
-    one.size = size[x] > 0 ? TableRatio(size[x], n_total) : NAN;
-    for (int v = first_manifest; v < shown_end; ++v) {
-      std::vector<double> item;
-      for (int c = 0; c < model.Dimension[v]; ++c) {
-        item.push_back(size[x] > 0 ? joint[(joint_start[v] + c) * classes + x] / size[x] : NAN);
-      }
-      one.items.push_back(std::move(item));
-    }
-    figures.classes.push_back(std::move(one));
+void WriteLatentClassOutput(RunState& run) {
+  const LatentClassResults results = ComputeLatentClassOutput(run);
+  WriteLatentClassSection(results, run.model, run.context.ReportFile);
+  if (results.listing == LatentClassResults::Listing::kShown) {
+    RecordLatentClasses(run, results.figures);
   }
-  RecordLatentClasses(run, figures);
 }
 
 }  // namespace tav

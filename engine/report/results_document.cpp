@@ -282,17 +282,20 @@ void RecordBlockWald(RunState& run, const WaldFigures& wald) {
   if (block != nullptr) (*block)["wald"] = Wald(wald);
 }
 
-void RecordProbability(RunState& run, const std::string& label, const std::vector<int>& categories,
-                       double probability, double std_err) {
+void RecordProbabilities(RunState& run, const ProbabilityResults& results) {
   if (!run.results) return;
-  Json* table = Last(run, "probabilities");
-  if (table == nullptr || (*table)["probabilities"] != label) {
-    Append(run, "probabilities", {{"probabilities", label}, {"cells", Json::array()}});
-    table = Last(run, "probabilities");
+  for (const ProbabilityTable& table : results.tables) {
+    for (const ProbabilityCell& cell : table.cells) {
+      Json* last = Last(run, "probabilities");
+      if (last == nullptr || (*last)["probabilities"] != table.label) {
+        Append(run, "probabilities", {{"probabilities", table.label}, {"cells", Json::array()}});
+        last = Last(run, "probabilities");
+      }
+      (*last)["cells"].push_back({{"categories", cell.categories},
+                                  {"probability", Number(cell.probability)},
+                                  {"std_err", Number(cell.std_err_known ? cell.std_err : NAN)}});
+    }
   }
-  (*table)["cells"].push_back({{"categories", categories},
-                               {"probability", Number(probability)},
-                               {"std_err", Number(std_err)}});
 }
 
 void RecordLatentClasses(RunState& run, const LatentClassFigures& figures) {

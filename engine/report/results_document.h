@@ -46,11 +46,8 @@ struct WaldFigures {
 void RecordEffect(RunState& run, const std::string& effect,
                   const std::vector<ParameterFigures>& cells, const WaldFigures& wald);
 
-// One cell of the (conditional) probabilities of the submodel labelled label (its P(...)):
-// the categories (from 1) of its variables, the probability and its standard error (not
-// finite when the report shows none).
-void RecordProbability(RunState& run, const std::string& label, const std::vector<int>& categories,
-                       double probability, double std_err);
+// The (conditional) probabilities of the tables listed, a table per submodel label.
+void RecordProbabilities(RunState& run, const ProbabilityResults& results);
 
 // The blocks of design, threshold and restriction parameters after the tables: a block of
 // table (its term, or "all") headed heading, its parameters (the label, ln x as beta, its
@@ -59,19 +56,7 @@ void RecordBlock(RunState& run, const std::string& table, const std::string& hea
 void RecordBlockParameter(RunState& run, const std::string& label, const ParameterFigures& figures);
 void RecordBlockWald(RunState& run, const WaldFigures& wald);
 
-// The latent class output: per latent class (the categories of the latent variables, the
-// first slowest) its size and, per manifest variable shown, the probabilities of its
-// categories in the class (not finite for an empty class); E and lambda.
-struct LatentClassFigures {
-  struct Class {
-    std::vector<int> latent;
-    double size = 0;
-    std::vector<std::vector<double>> items;
-  };
-  std::vector<Class> classes;
-  double classification_errors = 0;
-  double lambda = 0;
-};
+// The latent class output.
 void RecordLatentClasses(RunState& run, const LatentClassFigures& figures);
 
 // The bivariate residuals: per pair of manifest variables (in the order of the report's

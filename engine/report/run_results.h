@@ -111,6 +111,50 @@ struct PseudoRSquaredResults {
   std::vector<Block> blocks;
 };
 
+// The "*** (CONDITIONAL) PROBABILITIES ***" section: per submodel from the first shown its
+// table, unless it has too many cells to list.
+struct ProbabilityCell {
+  std::vector<int> categories;  // of the submodel's variables, from 1
+  double probability = 0;
+  // Its standard error when the table shows them (std_err_known; else NaN in the document);
+  // 0 where none was computed.
+  double std_err = 0;
+  bool std_err_known = false;
+};
+struct ProbabilityTable {
+  int submodel = 0;
+  std::string label;  // P(...)
+  bool listed = true;
+  bool std_errors = false;  // the table shows standard errors
+  std::vector<ProbabilityCell> cells;
+};
+struct ProbabilityResults {
+  bool shown = false;
+  std::vector<ProbabilityTable> tables;
+};
+
+// The latent class output: per latent class (the categories of the latent variables, the
+// first slowest) its size and, per manifest variable shown, the probabilities of its
+// categories in the class (not finite for an empty class); E and lambda.
+struct LatentClassFigures {
+  struct Class {
+    std::vector<int> latent;
+    double size = 0;
+    std::vector<std::vector<double>> items;
+    bool empty = false;  // no estimated frequency: the report shows "---"
+  };
+  std::vector<Class> classes;
+  double classification_errors = 0;
+  double lambda = 0;
+};
+
+// The "*** LATENT CLASS OUTPUT ***" section, or why it is left out.
+struct LatentClassResults {
+  enum class Listing { kNone, kShown, kNotListed };
+  Listing listing = Listing::kNone;
+  LatentClassFigures figures;
+};
+
 }  // namespace tav
 
 #endif  // TAV_ENGINE_REPORT_RUN_RESULTS_H_

@@ -65,22 +65,13 @@ void WriteReport(RunState& run) {
     WriteLogLine(run.context, "  log-linear parameters");
     WriteParameterTables(run, first);
   }
-  if (settings.show_conditional && settings.show_details && first < run.model.SubmodelCount) {
-    WriteProbabilities(run, first);
-  }
+  WriteProbabilities(run, first);
   const ModelState& model = run.model;
-  if (settings.show_latent && settings.show_details && model.LatentCount > 0) {
-    if (LatentClassOutputFits(model)) {
-      WriteLogLine(run.context, "  latent class parameters");
-      WriteLatentClassOutput(run);
-    } else {
-      run.context.ReportFile.WriteLine("");
-      run.context.ReportFile.WriteLine("*** LATENT CLASS OUTPUT ***");
-      run.context.ReportFile.WriteLine("");
-      run.context.ReportFile.WriteLine(NotListedText("complete table", kLargestLatentClassTable));
-      run.context.ReportFile.WriteLine("");
-    }
+  if (settings.show_latent && settings.show_details && model.LatentCount > 0 &&
+      LatentClassOutputFits(model)) {
+    WriteLogLine(run.context, "  latent class parameters");
   }
+  WriteLatentClassOutput(run);
 
   // The checks of the model: the random starts, then (for models with latent variables) the
   // bivariate residuals and the classification; details that nlo leaves out.
