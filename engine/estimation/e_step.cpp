@@ -37,7 +37,7 @@ double RowProduct(const double* fitted, const std::int32_t* base, const std::int
 // The passes over the data: the two of EStep, and the evaluation pass, which only returns the
 // log-likelihood and half L-squared (no expected tables, fit sums, exclusion counts, stop
 // criterion or log line).
-enum class PassKind { kIterate, kPosteriors, kEvaluate };
+enum class PassKind { kIterate, kEvaluate };
 
 // What a pass adds up over a run of patterns.
 struct PassSums {
@@ -102,9 +102,8 @@ inline void Prefetch(const double* table, std::int64_t cell) {
 
 // worker: ParallelFor's number of the thread that runs the share (0 for the run's own), for
 // the cancel check.
-void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& sink,
-               std::int64_t from, std::int64_t to, double* expected, std::vector<double>& p,
-               PassSums& result, int worker) {
+void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std::int64_t to,
+               double* expected, std::vector<double>& p, PassSums& result, int worker) {
   // Added up here and handed on at the end: the shares' results sit side by side, and threads
   // that wrote to them pattern by pattern would contend for their cache lines.
   PassSums sums;
@@ -153,9 +152,6 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& si
         for (int j = 0; j < m; ++j) expected[base[j] + cells[j]] += share;
         if (plan.with_hazard && share != 0) episodes.Accumulate(run, covariate_cell[k], share);
       }
-    } else if (plan.kind == PassKind::kPosteriors) {
-      for (std::int64_t k = 0; k < completions; ++k) p[k] /= sum;
-      if (sink) sink(h, std::vector<double>(p.begin(), p.begin() + completions));
     }
     if (plan.half_lsquared) AddFitSums(plan, weight, sum, sums);  // lsquared implies it
     const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
@@ -164,7 +160,7 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const PosteriorSink& si
   result = sums;
 }
 
-Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
+Evaluation Pass(EstimationRun& run, PassKind kind) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   const int n = model.SubmodelCount;
@@ -188,17 +184,16 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
     est.ForgetExpectedMargins();
   }
 
-  // The shares of the pass. Hazard models (whose expectations the shares would share) and the
-  // posteriors (handed on in pattern order) take one.
+  // The shares of the pass. Hazard models (whose expectations the shares would share) take one.
   const std::int64_t patterns = run.data.EntryCount();
   const auto table_size = static_cast<std::int64_t>(est.ExpectedTable.size());
-  const std::int64_t share_size = plan.with_hazard || kind == PassKind::kPosteriors
+  const std::int64_t share_size = plan.with_hazard
                                       ? std::max<std::int64_t>(patterns, 1)
                                       : std::max(kSharePatterns, plan.rebuild ? table_size : 0);
   const std::int64_t shares = std::max<std::int64_t>(1, (patterns + share_size - 1) / share_size);
   PassSums total;
   if (shares == 1) {
-    PassShare(run, plan, sink, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
+    PassShare(run, plan, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
   } else {
     // Shares run in rounds of one per thread, each into tables of its own, added to the
     // expected tables in the order of the shares.
@@ -225,7 +220,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind, const PosteriorSink& sink) {
           std::fill(tables[i].begin(), tables[i].end(), 0.0);
           expected = tables[i].data();
         }
-        PassShare(run, plan, sink, from, to, expected, posteriors[i], share_sums[i], worker);
+        PassShare(run, plan, from, to, expected, posteriors[i], share_sums[i], worker);
       });
       for (int i = 0; i < round; ++i) {
         const PassSums& s = share_sums[i];
@@ -558,14 +553,46 @@ void ExpectedCompleteTablesAfterChange(const EstimationRun& run,
       expected, posterior);
 }
 
-Evaluation EvaluateModel(EstimationRun& run) { return Pass(run, PassKind::kEvaluate, nullptr); }
+Evaluation EvaluateModel(EstimationRun& run) { return Pass(run, PassKind::kEvaluate); }
 
-void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink) {
+void ForEachPosterior(const EstimationRun& run, const PosteriorSink& sink) {
+  const DataStore& data = run.data;
+  const EstimationState& est = run.estimation;
+  const bool with_hazard = est.hazard.table >= 0;
+  const double* fitted = est.FittedTable.data();
+  const std::int32_t* covariate_cells = est.hazard.covariate_cell.data();
+  PatternCells pattern_cells(run);
+  std::optional<LogRates> log_rates;
+  if (with_hazard && LogRates::Fits(run)) log_rates.emplace(run);
+  std::vector<double> p;
+  const std::int64_t patterns = data.EntryCount();
+  for (std::int64_t h = 0; h < patterns; ++h) {
+    if ((h & 1023) == 0) CheckCancel(run.context);
+    const int m = pattern_cells.Width(h);
+    const std::int32_t* base = pattern_cells.Bases(h);
+    const std::int32_t* rows = pattern_cells.Rows(h);
+    const std::int64_t completions = pattern_cells.Completions(h);
+    p.assign(static_cast<std::size_t>(completions), 0.0);
+    const HazardPattern episodes(run, with_hazard ? h : 0, log_rates ? &*log_rates : nullptr);
+    for (std::int64_t k = 0; k < completions; ++k) p[k] = RowProduct(fitted, base, rows + k * m, m);
+    if (with_hazard) {
+      const std::int32_t* covariate_cell = covariate_cells + est.completion_start[h];
+      for (std::int64_t k = 0; k < completions; ++k) {
+        if (p[k] != 0) p[k] *= episodes.Factor(covariate_cell[k]);
+      }
+    }
+    double sum = 0;
+    for (std::int64_t k = 0; k < completions; ++k) sum += p[k];
+    if (sum <= kTableZero) continue;
+    for (std::int64_t k = 0; k < completions; ++k) p[k] /= sum;
+    sink(h, p);
+  }
+}
+
+void EStep(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const double previous = est.LogLikelihood;
-  const PassKind kind = mode == EStepMode::kIterate ? PassKind::kIterate : PassKind::kPosteriors;
-  est.LogLikelihood = Pass(run, kind, sink).log_likelihood;
-  if (mode != EStepMode::kIterate) return;
+  est.LogLikelihood = Pass(run, PassKind::kIterate).log_likelihood;
   const bool lsquared = est.lsquared_column;
   if (est.ExcludedObservations > 0) {
     WriteLogLine(run.context, "  Warning: " + FormatReal(2, 2, est.ExcludedObservations) +

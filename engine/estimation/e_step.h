@@ -10,19 +10,17 @@
 
 namespace tav {
 
-enum class EStepMode {
-  // The expected tables (when they change), the log-likelihood, the fit sums, the stop
-  // criterion and the iteration line.
-  kIterate,
-  // The log-likelihood and the posterior probabilities of every data entry, handed to a sink.
-  kPosteriors,
-};
-
-// Receives, in a kPosteriors pass, the posterior probabilities of the completions of data entry
-// `pattern` (latent classes outermost, then the unobserved manifest variables its subgroup
-// carries, the last variable fastest).
+// Receives the posterior probabilities of the completions of data entry `pattern` (latent
+// classes outermost, then the unobserved manifest variables its subgroup carries, the last
+// variable fastest).
 using PosteriorSink =
     std::function<void(std::int64_t pattern, const std::vector<double>& posterior)>;
+
+// Hands the posterior probabilities of every data entry at the fitted tables to sink, in entry
+// order, as the E-step forms them; entries whose completions all have probability 0 are left
+// out. Changes nothing of the fit: the report's classification and the posterior files read the
+// posteriors of the fitted model.
+void ForEachPosterior(const EstimationRun& run, const PosteriorSink& sink);
 
 // Lays out the E-step's work (EstimationState::completion_start and the tables beside it):
 // every observed pattern (entry of the data store) has the complete-data cells that agree with
@@ -58,9 +56,10 @@ class PatternCells {
 
 // The E-step. For every pattern with weight n, the joint probability of each complete cell is
 // the product of the submodels' fitted values, M their sum; the log-likelihood is the sum of
-// n ln(M / T_s) over the patterns, T_s the total of the pattern's subgroup. See EStepMode for
-// what each pass leaves.
-void EStep(EstimationRun& run, EStepMode mode, const PosteriorSink& sink = nullptr);
+// n ln(M / T_s) over the patterns, T_s the total of the pattern's subgroup. Leaves the expected
+// tables (when they change), the log-likelihood, the fit sums, the stop criterion and the
+// iteration line.
+void EStep(EstimationRun& run);
 
 // The log line of an iteration: its number (width 8, wider from iteration 1000000 on, so that
 // the log's two-character margin keeps every digit), the log-likelihood and the stop criterion

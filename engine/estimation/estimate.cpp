@@ -387,7 +387,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
     if (run.estimation.iteration > settings.newton_start_iteration && newton_step) {
       newton_step(settings.newton_algorithm);
     }
-    EStep(run, EStepMode::kIterate);
+    EStep(run);
     // A log-likelihood that is no number (zero probabilities met by data in every pattern of a
     // subgroup, overflowing start values) must never reach the report.
     if (!std::isfinite(est.LogLikelihood)) {

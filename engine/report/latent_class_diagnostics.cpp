@@ -92,17 +92,14 @@ std::string RatioText(const PairResidual& residual) {
   return residual.defined ? " " + FormatReal(8, 3, residual.ratio) : PadLeft("--", 9);
 }
 
-void WriteBivariateResiduals(RunState& run) {
+// The residual of every pair, unless the pairs' tables are too large to compute.
+void ComputeBivariateResiduals(const RunState& run, DiagnosticsResults& results) {
   const ModelState& model = run.model;
-  TextFile& out = run.context.ReportFile;
-  out.WriteLine("");
-  out.WriteLine("*** BIVARIATE RESIDUALS ***");
-  out.WriteLine("");
-  const std::vector<int> variables = PairVariables(model);
+  results.variables = PairVariables(model);
+  const std::vector<int>& variables = results.variables;
   const int count = static_cast<int>(variables.size());
   if (count < 2) {
-    out.WriteLine("  No pairs: the model has fewer than two manifest variables.");
-    out.WriteLine("");
+    results.pairs = DiagnosticsResults::Pairs::kTooFewVariables;
     return;
   }
   double work = 0;
@@ -112,27 +109,50 @@ void WriteBivariateResiduals(RunState& run) {
       const int b = variables[j];
       const double cells = static_cast<double>(model.Dimension[a]) * model.Dimension[b];
       if (cells > static_cast<double>(kLargestListedTable)) {
-        out.WriteLine(NotListedText("table of a pair of variables", kLargestListedTable));
-        out.WriteLine("");
+        results.pairs = DiagnosticsResults::Pairs::kPairTableTooLarge;
         return;
       }
       work += PairWork(model, a, b);
     }
   }
   if (work > kLargestPairWork) {
-    out.WriteLine(NotListedText("complete table of the pairs of variables", kLargestPairWork));
-    out.WriteLine("");
+    results.pairs = DiagnosticsResults::Pairs::kTooMuchWork;
     return;
   }
-
-  // residuals[i * count + j], j < i: the pair of the i-th and j-th variables.
-  std::vector<PairResidual> residuals(static_cast<std::size_t>(count) * count);
+  results.pairs = DiagnosticsResults::Pairs::kShown;
+  results.residuals.assign(static_cast<std::size_t>(count) * count, PairResidual{});
   for (int i = 0; i < count; ++i) {
     for (int j = 0; j < i; ++j) {
-      residuals[i * count + j] = BivariateResidual(BivariateTable(run, variables[j], variables[i]));
+      results.residuals[i * count + j] =
+          BivariateResidual(BivariateTable(run, variables[j], variables[i]));
     }
   }
+}
 
+void WriteBivariateResiduals(const DiagnosticsResults& results, const ModelState& model,
+                             TextFile& out) {
+  out.WriteLine("");
+  out.WriteLine("*** BIVARIATE RESIDUALS ***");
+  out.WriteLine("");
+  switch (results.pairs) {
+    case DiagnosticsResults::Pairs::kTooFewVariables:
+      out.WriteLine("  No pairs: the model has fewer than two manifest variables.");
+      out.WriteLine("");
+      return;
+    case DiagnosticsResults::Pairs::kPairTableTooLarge:
+      out.WriteLine(NotListedText("table of a pair of variables", kLargestListedTable));
+      out.WriteLine("");
+      return;
+    case DiagnosticsResults::Pairs::kTooMuchWork:
+      out.WriteLine(NotListedText("complete table of the pairs of variables", kLargestPairWork));
+      out.WriteLine("");
+      return;
+    case DiagnosticsResults::Pairs::kShown:
+      break;
+  }
+  const std::vector<int>& variables = results.variables;
+  const int count = static_cast<int>(variables.size());
+  const std::vector<PairResidual>& residuals = results.residuals;
   out.WriteLine("  Pearson X-squared of the observed against the estimated two-way table, divided");
   out.WriteLine("  by its degrees of freedom, for every pair of manifest variables:");
   for (int begin = 0; begin < count - 1; begin += kColumnsPerBlock) {
@@ -152,7 +172,6 @@ void WriteBivariateResiduals(RunState& run) {
   std::vector<std::string> large;
   bool undefined = false;
   int lost_cells = 0;
-  std::vector<BivariateResidualFigures> figures;
   for (int j = 0; j < count; ++j) {
     for (int i = j + 1; i < count; ++i) {
       const PairResidual& r = residuals[i * count + j];
@@ -161,7 +180,6 @@ void WriteBivariateResiduals(RunState& run) {
       if (r.defined && r.ratio > kLargeResidual) large.push_back(a + "-" + b);
       undefined = undefined || !r.defined;
       lost_cells += r.lost_cells;
-      figures.push_back({a, b, r.x_squared, r.df, r.defined ? r.ratio : NAN});
     }
   }
   if (large.empty()) {
@@ -178,7 +196,22 @@ void WriteBivariateResiduals(RunState& run) {
                   " with observed cases and an estimated frequency of 0.");
   }
   out.WriteLine("");
-  RecordBivariateResiduals(run, figures);
+}
+
+// The pairs in the document's order: by the column's variable, then the row's.
+std::vector<BivariateResidualFigures> BivariateFigures(const DiagnosticsResults& results,
+                                                       const ModelState& model) {
+  std::vector<BivariateResidualFigures> figures;
+  const std::vector<int>& variables = results.variables;
+  const int count = static_cast<int>(variables.size());
+  for (int j = 0; j < count; ++j) {
+    for (int i = j + 1; i < count; ++i) {
+      const PairResidual& r = results.residuals[i * count + j];
+      figures.push_back({model.VariableLabel[variables[j]], model.VariableLabel[variables[i]],
+                         r.x_squared, r.df, r.defined ? r.ratio : NAN});
+    }
+  }
+  return figures;
 }
 
 // The label lines of the class columns begin .. end: one per latent variable, its label and
@@ -211,10 +244,7 @@ std::vector<int> ClassCategories(const ModelState& model, std::int64_t x) {
   return categories;
 }
 
-void WriteClassification(RunState& run) {
-  const ModelState& model = run.model;
-  TextFile& out = run.context.ReportFile;
-  const ClassificationTable table = ClassifyEntries(run);
+void WriteClassification(const ClassificationTable& table, const ModelState& model, TextFile& out) {
   const std::int64_t classes = table.classes;
   out.WriteLine("");
   out.WriteLine("*** CLASSIFICATION ***");
@@ -222,7 +252,6 @@ void WriteClassification(RunState& run) {
   if (!(table.total > 0)) {
     out.WriteLine("  No cases to classify.");
     out.WriteLine("");
-    RecordClassification(run, {});
     return;
   }
   if (model.LatentCount > 1) {
@@ -274,9 +303,14 @@ void WriteClassification(RunState& run) {
   out.WriteLine("");
   out.WriteLine("  Entropy R-squared = " + FormatReal(4, 4, table.entropy_r_squared));
   out.WriteLine("");
+}
 
-  if (!run.results) return;
+// The classification as the document gives it (empty when there were no cases).
+ClassificationFigures ClassificationFiguresOf(const ClassificationTable& table,
+                                              const ModelState& model) {
   ClassificationFigures figures;
+  if (!(table.total > 0)) return figures;
+  const std::int64_t classes = table.classes;
   figures.cases = table.total;
   figures.entropy_r_squared = table.entropy_r_squared;
   for (std::int64_t k = 0; k < classes; ++k) {
@@ -288,7 +322,7 @@ void WriteClassification(RunState& run) {
     }
     figures.classes.push_back(std::move(one));
   }
-  RecordClassification(run, figures);
+  return figures;
 }
 
 }  // namespace
@@ -355,7 +389,7 @@ PairResidual BivariateResidual(const PairTable& table) {
   return residual;
 }
 
-ClassificationTable ClassifyEntries(RunState& run) {
+ClassificationTable ClassifyEntries(const RunState& run) {
   const ModelState& model = run.model;
   ClassificationTable table;
   const std::int64_t classes = ClassCount(model);
@@ -364,12 +398,7 @@ ClassificationTable ClassifyEntries(RunState& run) {
   table.average.assign(static_cast<std::size_t>(classes * classes), 0.0);
   double entropy = 0;
   std::vector<double> p(static_cast<std::size_t>(classes));
-  // The pass recomputes what the E-step leaves besides the posteriors: keep them as they were.
-  EstimationState& est = run.estimation;
-  const double log_likelihood = est.LogLikelihood;
-  const double excluded = est.ExcludedObservations;
-  const int excluded_patterns = est.excluded_patterns;
-  EStep(run, EStepMode::kPosteriors, [&](std::int64_t entry, const std::vector<double>& posterior) {
+  ForEachPosterior(run, [&](std::int64_t entry, const std::vector<double>& posterior) {
     const double weight = EntryWeight(run.data, entry);
     if (!(weight > 0) || posterior.empty()) return;
     const std::size_t per_class = posterior.size() / static_cast<std::size_t>(classes);
@@ -387,9 +416,6 @@ ClassificationTable ClassifyEntries(RunState& run) {
       if (p[x] > 0) entropy -= weight * p[x] * Log(p[x]);
     }
   });
-  est.LogLikelihood = log_likelihood;
-  est.ExcludedObservations = excluded;
-  est.excluded_patterns = excluded_patterns;
   for (std::int64_t k = 0; k < classes; ++k) {
     if (!(table.cases[k] > 0)) continue;
     for (std::int64_t x = 0; x < classes; ++x) table.average[k * classes + x] /= table.cases[k];
@@ -400,17 +426,47 @@ ClassificationTable ClassifyEntries(RunState& run) {
   return table;
 }
 
-void WriteLatentClassDiagnostics(RunState& run) {
+DiagnosticsResults ComputeLatentClassDiagnostics(const RunState& run) {
   const ModelState& model = run.model;
-  if (model.LatentCount <= 0 || run.history.HazardModel || model.CorrespondenceType > 0) return;
+  DiagnosticsResults results;
+  if (!run.settings.show_diagnostics || !run.settings.show_details) return results;
+  if (model.LatentCount <= 0 || run.history.HazardModel || model.CorrespondenceType > 0) {
+    return results;
+  }
   // Both compare the model with the data.
   if (DataSimulated(run)) {
-    WriteNotComputedSection(run.context.ReportFile, "*** BIVARIATE RESIDUALS ***");
-    WriteNotComputedSection(run.context.ReportFile, "*** CLASSIFICATION ***");
-    return;
+    results.listing = DiagnosticsResults::Listing::kNotComputed;
+    return results;
   }
-  WriteBivariateResiduals(run);
-  WriteClassification(run);
+  results.listing = DiagnosticsResults::Listing::kShown;
+  ComputeBivariateResiduals(run, results);
+  results.classification = ClassifyEntries(run);
+  return results;
+}
+
+void WriteLatentClassDiagnosticsSections(const DiagnosticsResults& results, const ModelState& model,
+                                         TextFile& out) {
+  if (results.listing == DiagnosticsResults::Listing::kNotComputed) {
+    WriteNotComputedSection(out, "*** BIVARIATE RESIDUALS ***");
+    WriteNotComputedSection(out, "*** CLASSIFICATION ***");
+  }
+  if (results.listing != DiagnosticsResults::Listing::kShown) return;
+  WriteBivariateResiduals(results, model, out);
+  WriteClassification(results.classification, model, out);
+}
+
+void RecordLatentClassDiagnostics(RunState& run, const DiagnosticsResults& results) {
+  if (results.listing != DiagnosticsResults::Listing::kShown) return;
+  if (results.pairs == DiagnosticsResults::Pairs::kShown) {
+    RecordBivariateResiduals(run, BivariateFigures(results, run.model));
+  }
+  RecordClassification(run, ClassificationFiguresOf(results.classification, run.model));
+}
+
+void WriteLatentClassDiagnostics(RunState& run) {
+  const DiagnosticsResults results = ComputeLatentClassDiagnostics(run);
+  WriteLatentClassDiagnosticsSections(results, run.model, run.context.ReportFile);
+  RecordLatentClassDiagnostics(run, results);
 }
 
 }  // namespace tav

@@ -69,9 +69,28 @@ struct ClassificationTable {
   double total = 0;             // N
   double entropy_r_squared = 1;
 };
-ClassificationTable ClassifyEntries(RunState& run);
+ClassificationTable ClassifyEntries(const RunState& run);
 
-// Writes the two sections (when the model has latent variables and they apply).
+// The two checks as the report shows them: left out (ndi, nlo, no latent variables, an
+// event-history model or correspondence analysis), not computed (simulated data), or computed.
+struct DiagnosticsResults {
+  enum class Listing { kNone, kShown, kNotComputed };
+  // Why the bivariate residuals are not listed, or that they are.
+  enum class Pairs { kShown, kTooFewVariables, kPairTableTooLarge, kTooMuchWork };
+  Listing listing = Listing::kNone;
+  Pairs pairs = Pairs::kShown;
+  std::vector<int> variables;  // the manifest variables paired (variable numbers)
+  // residuals[i * n + j], j < i: the pair of variables j and i of the n.
+  std::vector<PairResidual> residuals;
+  ClassificationTable classification;
+};
+DiagnosticsResults ComputeLatentClassDiagnostics(const RunState& run);
+void WriteLatentClassDiagnosticsSections(const DiagnosticsResults& results, const ModelState& model,
+                                         TextFile& out);
+// The bivariate residuals and the classification into the results document.
+void RecordLatentClassDiagnostics(RunState& run, const DiagnosticsResults& results);
+
+// All three: the sections of a run, written and recorded.
 void WriteLatentClassDiagnostics(RunState& run);
 
 }  // namespace tav

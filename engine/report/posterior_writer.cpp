@@ -115,11 +115,9 @@ void WritePosteriorFile(RunState& run, const std::string& name, PosteriorFile fi
     run.context.DataFile.Close();
   } else {
     // Table input: the line of every observed pattern.
-    EStep(run, EStepMode::kPosteriors,
-          [&](std::int64_t pattern, const std::vector<double>& posterior) {
-            WritePosteriorLine(run, file, pattern, static_cast<double>(posterior.size()),
-                               posterior);
-          });
+    ForEachPosterior(run, [&](std::int64_t pattern, const std::vector<double>& posterior) {
+      WritePosteriorLine(run, file, pattern, static_cast<double>(posterior.size()), posterior);
+    });
   }
   CloseTextFile(run.context.ResultFile);
 }

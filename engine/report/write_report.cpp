@@ -75,10 +75,8 @@ void WriteReport(RunState& run) {
 
   // The checks of the model: the random starts, then (for models with latent variables) the
   // bivariate residuals and the classification; details that nlo leaves out.
-  if (settings.show_diagnostics && settings.show_details) {
-    WriteRandomStarts(run);
-    WriteLatentClassDiagnostics(run);
-  }
+  if (settings.show_diagnostics && settings.show_details) WriteRandomStarts(run);
+  WriteLatentClassDiagnostics(run);
 
   FinishResultsDocument(run);
   run.context.FilePrefix.clear();

@@ -59,7 +59,7 @@ struct LatentClassTables {
 TEST(EStep, ExpectedTablesAndLogLikelihoodFollowBayesRule) {
   LatentClassTables t;
   ASSERT_EQ(t.message, "");
-  EStep(t.run, EStepMode::kIterate);
+  EStep(t.run);
   const std::vector<double>& expected = t.run.estimation.ExpectedTable;
   double log_likelihood = 0;
   double half_lsquared = 0;
@@ -94,11 +94,10 @@ TEST(EStep, PosteriorsOfEveryPatternAndAnEvaluationThatChangesNothing) {
   LatentClassTables t;
   ASSERT_EQ(t.message, "");
   std::vector<std::vector<double>> posteriors;
-  EStep(t.run, EStepMode::kPosteriors,
-        [&](std::int64_t pattern, const std::vector<double>& posterior) {
-          EXPECT_EQ(pattern, static_cast<std::int64_t>(posteriors.size()));
-          posteriors.push_back(posterior);
-        });
+  ForEachPosterior(t.run, [&](std::int64_t pattern, const std::vector<double>& posterior) {
+    EXPECT_EQ(pattern, static_cast<std::int64_t>(posteriors.size()));
+    posteriors.push_back(posterior);
+  });
   ASSERT_EQ(posteriors.size(), 4u);
   for (int a = 0; a < 2; ++a) {
     for (int b = 0; b < 2; ++b) {
@@ -107,9 +106,16 @@ TEST(EStep, PosteriorsOfEveryPatternAndAnEvaluationThatChangesNothing) {
       for (int x = 0; x < 2; ++x) EXPECT_NEAR(p[x], Joint(x, a, b) / Marginal(a, b), 1e-14);
     }
   }
+  // Neither the posteriors nor an evaluation change the fit.
+  EXPECT_EQ(t.run.estimation.LogLikelihood, 0);
+  EXPECT_EQ(t.run.estimation.ExcludedObservations, 0);
   const EstimationState before = t.run.estimation;
   const Evaluation evaluation = EvaluateModel(t.run);
-  EXPECT_NEAR(evaluation.log_likelihood, before.LogLikelihood, 1e-12);
+  double log_likelihood = 0;
+  for (int a = 0; a < 2; ++a) {
+    for (int b = 0; b < 2; ++b) log_likelihood += kCounts[a][b] * std::log(Marginal(a, b));
+  }
+  EXPECT_NEAR(evaluation.log_likelihood, log_likelihood, 1e-12);
   EXPECT_EQ(t.run.estimation.LogLikelihood, before.LogLikelihood);
   EXPECT_EQ(t.run.estimation.ExpectedTable, before.ExpectedTable);
   EXPECT_EQ(t.run.estimation.HalfLSquared, before.HalfLSquared);

@@ -193,8 +193,10 @@ endforeach()
 find_program(FLOCK flock)
 if(FLOCK)
   file(WRITE ${guard}/held.log "the other run's log\n")
-  execute_process(COMMAND ${FLOCK} ${guard}/held.log sleep 3
-                  COMMAND sh -c "sleep 0.5; exec '${TAV95}' model.inp w.out ./ held.log -log"
+  # The engine starts once the lock is held (the marker file says so), however busy the machine.
+  file(REMOVE ${guard}/locked)
+  execute_process(COMMAND ${FLOCK} ${guard}/held.log sh -c "touch locked; sleep 3"
+                  COMMAND sh -c "while [ ! -e locked ]; do sleep 0.05; done; exec '${TAV95}' model.inp w.out ./ held.log -log"
                   WORKING_DIRECTORY ${guard} RESULTS_VARIABLE statuses ERROR_VARIABLE err)
   list(GET statuses 1 status)
   expect(status EQUAL 1 MESSAGE "a held log was not refused (${status})")
