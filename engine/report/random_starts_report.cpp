@@ -44,16 +44,25 @@ int StartsAtBest(const std::vector<RandomStartOutcome>& starts) {
   return count;
 }
 
-void WriteRandomStarts(RunState& run) {
-  const std::vector<RandomStartOutcome>& starts = run.random_starts;
+RandomStartsResults ComputeRandomStarts(const RunState& run) {
+  RandomStartsResults results;
+  results.starts = run.random_starts;
+  if (results.starts.empty()) return results;
+  results.ranked = RankedStarts(results.starts);
+  results.at_best = StartsAtBest(results.starts);
+  results.best_start = run.best_start;
+  return results;
+}
+
+void WriteRandomStartsSection(const RandomStartsResults& results, TextFile& out) {
+  const std::vector<RandomStartOutcome>& starts = results.starts;
   if (starts.empty()) return;
-  TextFile& out = run.context.ReportFile;
   out.WriteLine("");
   out.WriteLine("*** RANDOM STARTS ***");
   out.WriteLine("");
   out.WriteLine("   Rank  Start       Seed    Log-likelihood  Iterations  Converged");
   int rank = 0;
-  for (int k : RankedStarts(starts)) {
+  for (int k : results.ranked) {
     const RandomStartOutcome& start = starts[k];
     std::string line =
         FormatReal(7, 0, ++rank) + FormatReal(7, 0, start.start) + FormatReal(11, 0, start.seed);
@@ -65,34 +74,40 @@ void WriteRandomStarts(RunState& run) {
     }
     out.WriteLine(line);
   }
-  const int at_best = StartsAtBest(starts);
   const int count = static_cast<int>(starts.size());
   out.WriteLine("");
   out.WriteLine("  Starts at the best log-likelihood (within " + FormatReal(0, 4, kSameMaximum) +
-                ") = " + FormatReal(0, 0, at_best) + " of " + FormatReal(0, 0, count));
-  if (at_best < 2) {
+                ") = " + FormatReal(0, 0, results.at_best) + " of " + FormatReal(0, 0, count));
+  if (results.at_best < 2) {
     out.WriteLine("  Warning: fewer than two starts reached the best log-likelihood; it may be a");
     out.WriteLine("  local maximum. Ask for more starts (rst).");
   }
   out.WriteLine("");
+}
 
-  if (run.results) {
-    using Json = nlohmann::ordered_json;
-    Json list = Json::array();
-    for (const RandomStartOutcome& start : starts) {
-      Json entry = {{"start", start.start},
-                    {"seed", start.seed},
-                    {"log_likelihood", start.failed ? Json(nullptr) : Json(start.log_likelihood)},
-                    {"iterations", start.iterations},
-                    {"converged", !start.failed && start.converged}};
-      if (start.failed) entry["error"] = start.error;
-      list.push_back(std::move(entry));
-    }
-    (*run.results)["random_starts"] = {{"tolerance", kSameMaximum},
-                                       {"at_best", at_best},
-                                       {"best_start", run.best_start},
-                                       {"starts", std::move(list)}};
+void RecordRandomStarts(RunState& run, const RandomStartsResults& results) {
+  if (!run.results || results.starts.empty()) return;
+  using Json = nlohmann::ordered_json;
+  Json list = Json::array();
+  for (const RandomStartOutcome& start : results.starts) {
+    Json entry = {{"start", start.start},
+                  {"seed", start.seed},
+                  {"log_likelihood", start.failed ? Json(nullptr) : Json(start.log_likelihood)},
+                  {"iterations", start.iterations},
+                  {"converged", !start.failed && start.converged}};
+    if (start.failed) entry["error"] = start.error;
+    list.push_back(std::move(entry));
   }
+  (*run.results)["random_starts"] = {{"tolerance", kSameMaximum},
+                                     {"at_best", results.at_best},
+                                     {"best_start", results.best_start},
+                                     {"starts", std::move(list)}};
+}
+
+void WriteRandomStarts(RunState& run) {
+  const RandomStartsResults results = ComputeRandomStarts(run);
+  WriteRandomStartsSection(results, run.context.ReportFile);
+  RecordRandomStarts(run, results);
 }
 
 }  // namespace tav

@@ -17,6 +17,16 @@ int StartsAtBest(const std::vector<RandomStartOutcome>& starts);
 // ranked by their log-likelihood (largest first, equal ones in start order, failed starts last
 // with their error), with seed, iterations and whether they converged; then how many reached
 // the best log-likelihood, and a warning when fewer than two did.
+struct RandomStartsResults {
+  std::vector<RandomStartOutcome> starts;  // in start order; empty without `rst`
+  std::vector<int> ranked;                 // indices of starts, best first
+  int at_best = 0;                         // StartsAtBest
+  int best_start = 0;                      // the start the run's tables hold
+};
+RandomStartsResults ComputeRandomStarts(const RunState& run);
+void WriteRandomStartsSection(const RandomStartsResults& results, TextFile& out);
+void RecordRandomStarts(RunState& run, const RandomStartsResults& results);
+// All three.
 void WriteRandomStarts(RunState& run);
 
 }  // namespace tav
