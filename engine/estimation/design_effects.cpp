@@ -730,7 +730,7 @@ double SubmodelTotal(const EstimationRun& run, int r, const double* cells) {
 void RestoreSubmodelForm(const EstimationRun& run, int r, double* cells, double total) {
   if (r == run.estimation.hazard.table) {
     // Rates move freely; transition probabilities are normalised again.
-    if (run.estimation.hazard.kind == 1) NormaliseTransitionBlocks(run, cells);
+    if (run.estimation.hazard.kind == TimeModel::kDiscrete) NormaliseTransitionBlocks(run, cells);
     return;
   }
   if (r == 0) {

@@ -78,7 +78,8 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
     // The normal model (i) is left out: its scale follows the expected table. So are estimated
     // hazard shapes (kind 3), whose exposures move with them.
     const bool cumulative = t < model.SubmodelCount && table.IsCumulative();
-    if ((t >= model.SubmodelCount && (t != hazard || est.hazard.kind == 3)) ||
+    if ((t >= model.SubmodelCount &&
+         (t != hazard || est.hazard.kind == TimeModel::kEstimatedShapes)) ||
         (cumulative && (table.CumulativeModel == 8 || direction.group >= 0)) ||
         (direction.group < 0 && static_cast<std::int64_t>(direction.x.size()) !=
                                     static_cast<std::int64_t>(table.cell_count))) {

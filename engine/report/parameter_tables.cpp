@@ -289,7 +289,7 @@ void ContrastWithStaying(const RunState& run, LogLinearEffect& effect) {
 // standard errors the standard error of the shape (the shape times that of its log).
 void WriteShapeLines(RunState& run, std::vector<int>& shown) {
   const HazardWork& hazard = run.estimation.hazard;
-  const bool estimated = hazard.kind == 3 && ShowsStdErrors(run);
+  const bool estimated = hazard.kind == TimeModel::kEstimatedShapes && ShowsStdErrors(run);
   const FreeParameterList& list = run.estimation.free_parameters;
   ReportBlockWriter writer(run, shown, hazard.table);
   writer.BeginBlock("shape parameters");
@@ -529,7 +529,7 @@ void WriteParameterTables(RunState& run, int first) {
     out.WriteLine("*** HAZARD PARAMETERS ***");
     out.WriteLine("");
     WriteSubmodelTable(run, hazard, false, shown);
-    if (run.estimation.hazard.kind >= 2) WriteShapeLines(run, shown);
+    if (HasShapes(run.estimation.hazard.kind)) WriteShapeLines(run, shown);
     WriteFamilyBlocks(run, BlockPlace::kAfterTable, hazard, shown);
     out.WriteLine("");
     WriteFamilyBlocks(run, BlockPlace::kAfterTableEnd, hazard, shown);

@@ -187,8 +187,8 @@ std::string Refused(const EstimationRun& run, int r) {
              "a subtable is saturated but for its restrictions, so the term has no parameters "
              "left to estimate";
     }
-    if (run.history.HazardModel && t == model.SubmodelCount && run.history.TimeKind == 1 &&
-        !ContrastsTheRisks(run, *table)) {
+    if (run.history.HazardModel && t == model.SubmodelCount &&
+        run.history.TimeKind == TimeModel::kDiscrete && !ContrastsTheRisks(run, *table)) {
       return "association models (ass) in a discrete-time haz need the risk variable R alone "
              "as their row or column term, and risks from one state: the transition "
              "probabilities of a state sum to 1, so a term that does not contrast them is not "

@@ -33,7 +33,7 @@ std::int64_t CountLogLinearParameters(const EstimationRun& run, int t) {
   const bool hazard = run.history.HazardModel && t == model.SubmodelCount;
   const bool conditional = t > 0 && !hazard;
   const std::vector<int> variables = SubmodelVariableList(model, t);
-  const bool by_risk = hazard && run.history.TimeKind == 1 && !variables.empty();
+  const bool by_risk = hazard && run.history.TimeKind == TimeModel::kDiscrete && !variables.empty();
   const int risk = by_risk ? variables.back() : -1;
   // What a variable of a counted subset contributes.
   auto factor = [&](int v) -> std::int64_t {
@@ -112,8 +112,9 @@ void ListSubmodelParameters(const EstimationRun& run, int r, FreeParameterList& 
   const bool conditional = r > 0 && !hazard;
   const int start = conditional ? 1 : 0;
   const std::vector<int> variables = SubmodelVariableList(model, r);
-  const int risk =
-      hazard && run.history.TimeKind == 1 && !variables.empty() ? variables.back() : -1;
+  const int risk = hazard && run.history.TimeKind == TimeModel::kDiscrete && !variables.empty()
+                       ? variables.back()
+                       : -1;
   // Variables of one category add no parameters: effects holding them are left out.
   auto counted = [&](int v) {
     return submodel.SubmodelVariables[v] != 0 && model.Dimension[v] > 1;
