@@ -234,7 +234,7 @@ void ParseStartValues(DataRun& run, bool hazard) {
   // whole table.
   const bool restricted_kind = submodel.HasRestrictedCells() || submodel.IsSaturatedFixed();
   const bool table_kind = restricted_kind || submodel.IsCumulative() || submodel.LinLogSubmodel ||
-                          submodel.MarSubmodel != 0;
+                          submodel.MarSubmodel != MarRestrictions::kNone;
   if (!family) {
     if (table_kind) {
       request.whole_table = true;
@@ -271,7 +271,8 @@ void ParseStartValues(DataRun& run, bool hazard) {
       }
     }
   }
-  if (restricted_kind || submodel.LinLogSubmodel || submodel.MarSubmodel != 0) {
+  if (restricted_kind || submodel.LinLogSubmodel ||
+      submodel.MarSubmodel != MarRestrictions::kNone) {
     submodel.random_start = false;
   }
 
@@ -732,7 +733,7 @@ bool NewtonUnavailable(const ModelState& model, bool with_mar, bool with_assoc) 
   for (const Submodel& submodel : model.submodels) {
     if (submodel.HasRestrictedCells()) return true;
     if ((with_assoc && submodel.AssocCount() > 0) || submodel.LinLogSubmodel ||
-        (with_mar && submodel.MarSubmodel != 0)) {
+        (with_mar && submodel.MarSubmodel != MarRestrictions::kNone)) {
       return true;
     }
     for (const Design& design : submodel.designs) {

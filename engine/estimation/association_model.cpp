@@ -886,7 +886,9 @@ void SetUpAssociationTerms(EstimationRun& run) {
       const int r = source == all ? term.target_submodel : source;
       if (r < 0 || (r >= model.SubmodelCount && r != hazard)) continue;
       const Submodel& table = model.submodels[r];
-      if (!table.IsLogLinear() || table.LinLogSubmodel || table.MarSubmodel != 0) continue;
+      if (!table.IsLogLinear() || table.LinLogSubmodel ||
+          table.MarSubmodel != MarRestrictions::kNone)
+        continue;
       for (int v = 0; v < kVectorSize; ++v) {
         if (term.AssocVariables[v] != 0 && table.SubmodelVariables[v] == 0) {
           StopRun("  Error: the variables of association model " + table.term +

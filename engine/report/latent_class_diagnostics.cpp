@@ -402,7 +402,9 @@ ClassificationTable ClassifyEntries(RunState& run) {
 
 void WriteLatentClassDiagnostics(RunState& run) {
   const ModelState& model = run.model;
-  if (model.LatentCount <= 0 || run.history.HazardModel || model.CorrespondenceType > 0) return;
+  if (model.LatentCount <= 0 || run.history.HazardModel ||
+      model.CorrespondenceType != CorrespondenceKind::kNone)
+    return;
   // Both compare the model with the data.
   if (DataSimulated(run)) {
     WriteNotComputedSection(run.ReportFile, "*** BIVARIATE RESIDUALS ***");

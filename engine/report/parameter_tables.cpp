@@ -41,8 +41,8 @@ class Covariances {
 
 // The exp(beta) column exists for ordinary log-linear submodels and cumulative models a and e.
 bool ShowsExpBeta(const RunState& run, int t) {
-  const int code = CumulativeCode(run.model, t);
-  return code == -1 || code == 0 || code == 4;
+  const CumulativeForm* form = CumulativeFormOf(run.model, t);
+  return form == nullptr || form->link == CumulativeLink::kLogit;
 }
 
 // A fitted margin of a submodel: its variables and its working copy of the margin parameters.
@@ -406,7 +406,7 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
   }
   out.WriteLine(heading);
   out.WriteLine("");
-  if (CumulativeCode(model, t) == 8 && t < static_cast<int>(run.estimation.RSquared.size())) {
+  if (IsNormalCumulative(model, t) && t < static_cast<int>(run.estimation.RSquared.size())) {
     const double r_squared = run.estimation.RSquared[t];
     out.WriteLine(Blanks(2) + PadRight("R-squared", 12) + FormatReal(9, 4, r_squared));
     out.WriteLine(Blanks(2) + PadRight("R", 12) +

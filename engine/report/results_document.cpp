@@ -438,7 +438,7 @@ void RecordEventHistory(RunState& run) {
 void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis) {
   if (!run.results) return;
   const ModelState& model = run.model;
-  const int t = analysis.type;
+  const int t = CorrespondenceNumber(analysis.type);
   static const char* const kNames[] = {"correspondence", "multiple correspondence", "association",
                                        "association with uniform weights"};
   Json part = {{"type", t},

@@ -206,7 +206,7 @@ std::string Unsupported(const EstimationRun& run, int r) {
     if (table == nullptr) continue;
     // Beside mar() and model terms or designs (the marginal family, listed first, names the
     // submodel's own terms; this names those of `all` aimed at it).
-    if (table->MarSubmodel != 0) {
+    if (table->MarSubmodel != MarRestrictions::kNone) {
       return "association models beside mar() restrictions and model terms or design effects are";
     }
     // The margin of the continuous covariate stays fixed at the data.

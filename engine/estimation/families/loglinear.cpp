@@ -46,7 +46,8 @@ std::int64_t CountLogLinearParameters(const EstimationRun& run, int t) {
   // their model terms.
   const bool every_subset =
       (submodel.IsLogLinear() || submodel.IsTied()) &&
-      (MarginalSaturated(model, t) || (submodel.MarSubmodel != 1 && submodel.LinLogSubmodel));
+      (MarginalSaturated(model, t) ||
+       (submodel.MarSubmodel != MarRestrictions::kOnly && submodel.LinLogSubmodel));
 
   std::int64_t count = 0;
   if (every_subset) {
@@ -173,7 +174,7 @@ class LogLinear : public ModelFamily {
   void FitSubmodel(EstimationRun& run, int r) const override {
     const Submodel* submodel = SubmodelAt(run.model, r);
     if (submodel != nullptr && Owns(*submodel) && !submodel->LinLogSubmodel &&
-        submodel->MarSubmodel == 0) {
+        submodel->MarSubmodel == MarRestrictions::kNone) {
       FitModelTerms(run, r);
     }
   }
