@@ -17,13 +17,26 @@ constexpr std::array<std::uint8_t, kRecordColumns + 1> AllColumnsUsed() {
   return used;
 }
 
+// How the hazard model treats time. The numbers are those of the results document.
+enum class TimeModel {
+  kPiecewiseConstant = 0,  // piecewise-constant rates in continuous time
+  kDiscrete = 1,           // discrete time (dis)
+  kFixedShapes = 2,        // rates with shape parameters fixed at ShapeValues (_we and shapes)
+  kEstimatedShapes = 3,    // rates with shape parameters that are estimated (_we alone)
+};
+
+// The rates carry shape parameters (fixed or estimated).
+constexpr bool HasShapes(TimeModel time) {
+  return time == TimeModel::kFixedShapes || time == TimeModel::kEstimatedShapes;
+}
+
+// The number that the results document writes for the time model.
+constexpr int TimeModelNumber(TimeModel time) { return static_cast<int>(time); }
+
 // The event-history (hazard) set-up and the record format of the data.
 struct EventHistoryState {
   bool HazardModel = false;
-  // 0 piecewise-constant rates in continuous time, 1 discrete time (dis), 2 rates with shape
-  // parameters fixed at ShapeValues (_we followed by the shapes), 3 rates with shape parameters
-  // that are estimated (_we alone).
-  int TimeKind = 0;
+  TimeModel TimeKind = TimeModel::kPiecewiseConstant;
   int TimePointCount = 1;
   std::vector<double> TimeValues{0.0, 1.0};  // TimePointCount + 1 interval boundaries
   bool EquidistantTimes = true;
@@ -48,7 +61,7 @@ struct EventHistoryState {
   // current state; without it time runs on from the start of the history.
   bool ZeroOption = false;
   double ExposureTime = 0.5;
-  // The shape of every risk for TimeKind 2 (RiskCount values).
+  // The shape of every risk for TimeModel::kFixedShapes (RiskCount values).
   std::vector<double> ShapeValues;
 
   bool RecordFormat = false;

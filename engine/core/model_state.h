@@ -114,6 +114,61 @@ enum class SubmodelKindCode {
   kSaturatedFixed,      // a saturated margin fixed at the data
 };
 
+// The order that an ordinal restriction (or1, or2) imposes on the response over the columns:
+// the letter a to d after the command, a when none is given.
+enum class OrdinalOrder {
+  kCumulative,            // a: cumulative probabilities
+  kLocalOdds,             // b: local odds ratios of adjacent categories
+  kContinuation,          // c: continuation ratios
+  kReversedContinuation,  // d: continuation ratios over the categories in reverse order
+};
+
+// The link of a cumulative model: F(eta), the probability of the categories up to c.
+enum class CumulativeLink {
+  kLogit,                // e^eta / (1 + e^eta)
+  kProbit,               // Phi(eta)
+  kComplementaryLogLog,  // 1 - exp(-e^eta)
+  kLogLog,               // exp(-e^eta), which decreases in eta
+  kNormal,               // the normal model of the centred categories (model i)
+};
+
+// The model of a cum submodel, named by a letter: a to d the four links with free thresholds,
+// e to h the same links with equidistant thresholds, i the normal model.
+struct CumulativeForm {
+  CumulativeLink link = CumulativeLink::kLogit;
+  bool equidistant = false;
+
+  bool IsNormal() const { return link == CumulativeLink::kNormal; }
+  // One threshold per category boundary (the models a to d).
+  bool FreeThresholds() const { return !equidistant && !IsNormal(); }
+  bool operator==(const CumulativeForm&) const = default;
+};
+
+// How a submodel carries mar restrictions.
+enum class MarRestrictions {
+  kNone,
+  kOnly,              // every design of the submodel is a mar restriction
+  kWithOtherDesigns,  // some design of the submodel is of another family
+};
+
+// The analysis that `cor` asks for instead of the ordinary report.
+enum class CorrespondenceKind {
+  kNone = 0,
+  kSimple = 1,              // correspondence or canonical correlation analysis of two variables
+  kMultiple = 2,            // multiple correspondence analysis of all variables
+  kAssociation = 3,         // association analysis of two variables
+  kUniformAssociation = 4,  // association analysis with uniform weights
+};
+
+// The number by which the input and the report name the analysis (0 for none).
+constexpr int CorrespondenceNumber(CorrespondenceKind kind) { return static_cast<int>(kind); }
+
+// Association analysis (of the log table) rather than correspondence analysis.
+constexpr bool IsAssociationAnalysis(CorrespondenceKind kind) {
+  return kind == CorrespondenceKind::kAssociation ||
+         kind == CorrespondenceKind::kUniformAssociation;
+}
+
 // One factor of the model: a (conditional) distribution of dependent variables given
 // conditioning variables, modelled by log-linear effects, designs or a restriction.
 struct Submodel {
@@ -128,12 +183,12 @@ struct Submodel {
   std::vector<int> effect_target;  // in the `all` submodel: the submodel of each effect
   std::vector<Design> designs;
   std::vector<AssocEffect> assoc;
-  int OrdinalType = 0;
-  int CumulativeModel = 0;
+  OrdinalOrder OrdinalType = OrdinalOrder::kCumulative;
+  CumulativeForm CumulativeModel;
   bool random_start = true;
   bool LinLogSubmodel = false;  // restrictions given with lin or log
-  int MarSubmodel = 0;          // 1 with mar restrictions, 2 when a design is not of type 50
-  bool no_initial = false;      // "nin"
+  MarRestrictions MarSubmodel = MarRestrictions::kNone;
+  bool no_initial = false;  // "nin"
 
   // Set up after the sections are read.
   std::vector<int> dimensions;  // of the submodel's variables, in variable order
@@ -213,7 +268,7 @@ struct ModelState {
   int assoc_max_columns = 0;
   int assoc_max_groups = 0;
 
-  int CorrespondenceType = 0;
+  CorrespondenceKind CorrespondenceType = CorrespondenceKind::kNone;
   int CorrespondenceDim1 = 2;
   int CorrespondenceDim2 = 2;
 

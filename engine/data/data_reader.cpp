@@ -68,7 +68,7 @@ double GridTime(const EventHistoryState& history, double time) {
 // The event of an episode that ends without a transition: in discrete time the stay in its
 // state (the episode's last unit is survived), in continuous time none (censored).
 std::int32_t CensoredEvent(const EventHistoryState& history, std::int32_t origin) {
-  return history.TimeKind == 1 ? history.RiskOf(origin, origin) : 0;
+  return history.TimeKind == TimeModel::kDiscrete ? history.RiskOf(origin, origin) : 0;
 }
 
 // Adds one entry in input order, with its categories (`categories`, or decoded from its cell in

@@ -73,7 +73,7 @@ std::int64_t GenerateCumulativeColumns(const RunContext& run, const Submodel& su
                                        double p, std::vector<double>& store) {
   const auto start = static_cast<std::int64_t>(store.size());
   const auto cells = static_cast<std::int64_t>(NonNegative(n));
-  if (submodel.CumulativeModel / 4 == 0) {
+  if (submodel.CumulativeModel.FreeThresholds()) {
     CheckRealRoom(run, store.size(), NonNegative(p) * n);
     const auto columns = static_cast<std::int64_t>(NonNegative(p));
     for (std::int64_t k = 0; k < columns; ++k) {
@@ -82,7 +82,7 @@ std::int64_t GenerateCumulativeColumns(const RunContext& run, const Submodel& su
   } else if (p > 0) {
     CheckRealRoom(run, store.size(), 2 * n);
     for (std::int64_t c = 0; c < cells; ++c) store.push_back(1.0);
-    if (submodel.CumulativeModel != 8) {
+    if (!submodel.CumulativeModel.IsNormal()) {
       for (std::int64_t k = 0; k < cells; ++k) {
         store.push_back(static_cast<double>(k) - (static_cast<double>(cells) - 2) / 2);
       }

@@ -39,6 +39,24 @@ struct PassState {
   bool design_named = false;  // `des` named a file
 };
 
+// The setting that a handler shared by several commands fills: a result file with the message
+// for a missing name, an output switch, or a real with the check of its values.
+struct Operand {
+  std::string Settings::*file = nullptr;
+  const char* message = nullptr;
+  bool Settings::*flag = nullptr;
+  double Settings::*value = nullptr;
+  bool (*possible)(double) = nullptr;
+};
+
+// What the handler of one command of the section works on.
+struct SettingsCommand {
+  DataRun& run;
+  const std::string& command;  // the word as written
+  PassState& pass;
+  const Operand& operand;
+};
+
 // A word that cannot be a file name, an effect or a variable list: the end of a list.
 bool NotAName(const std::string& word) { return EndsList(word); }
 
@@ -216,7 +234,7 @@ void ParseStartValues(DataRun& run, bool hazard) {
   // whole table.
   const bool restricted_kind = submodel.HasRestrictedCells() || submodel.IsSaturatedFixed();
   const bool table_kind = restricted_kind || submodel.IsCumulative() || submodel.LinLogSubmodel ||
-                          submodel.MarSubmodel != 0;
+                          submodel.MarSubmodel != MarRestrictions::kNone;
   if (!family) {
     if (table_kind) {
       request.whole_table = true;
@@ -253,7 +271,8 @@ void ParseStartValues(DataRun& run, bool hazard) {
       }
     }
   }
-  if (restricted_kind || submodel.LinLogSubmodel || submodel.MarSubmodel != 0) {
+  if (restricted_kind || submodel.LinLogSubmodel ||
+      submodel.MarSubmodel != MarRestrictions::kNone) {
     submodel.random_start = false;
   }
 
@@ -291,84 +310,15 @@ void ParseStartValues(DataRun& run, bool hazard) {
 // ---------------------------------------------------------------------------------------------
 // Result files.
 
-struct FileCommand {
-  const char* key;
-  std::string Settings::*file;
-  const char* message;
+// The result files, in the order they are checked against each other (`wse` and `wsd` share
+// theirs).
+constexpr std::string Settings::*kResultFiles[] = {
+    &Settings::file_frequencies,   &Settings::file_data,       &Settings::file_observed,
+    &Settings::file_probabilities, &Settings::file_parameters, &Settings::file_covariances,
+    &Settings::file_failures,      &Settings::file_hazards,    &Settings::file_exposures,
+    &Settings::file_survival,      &Settings::file_latent,     &Settings::file_posterior,
+    &Settings::file_results_json,
 };
-
-const FileCommand kFileCommands[] = {
-    {"wfi", &Settings::file_frequencies,
-     "  Error: file to write estimated frequencies not specified"},
-    {"wda", &Settings::file_data, "  Error: file to write data not specified"},
-    {"wfr", &Settings::file_observed,
-     "  Error: file to write (estimated) observed frequencies not specified"},
-    {"wco", &Settings::file_probabilities,
-     "  Error: file to write estimated probabilities not specified"},
-    {"wpa", &Settings::file_parameters, "  Error: file to write parameter estimates not specified"},
-    {"wse", &Settings::file_covariances,
-     "  Error: file to write variances/covariances/correlations not specified"},
-    {"wsd", &Settings::file_covariances,
-     "  Error: file to write variances/covariances/correlations not specified"},
-    {"wfa", &Settings::file_failures, "  Error: file to write observed failures not specified"},
-    {"wha", &Settings::file_hazards, "  Error: file to write estimated hazard rates not specified"},
-    {"wex", &Settings::file_exposures, "  Error: file to write exposures not specified"},
-    {"wsu", &Settings::file_survival,
-     "  Error: file to write estimated survival probabilities not specified"},
-    {"wla", &Settings::file_latent, "  Error: file to write latent probabilities not specified"},
-    {"wpo", &Settings::file_posterior, "  Error: file to posterior probabilities not specified"},
-    {"wjs", &Settings::file_results_json,
-     "  Error: file to write the results as a JSON document not specified"},
-};
-
-struct SwitchCommand {
-  const char* key;
-  bool Settings::*flag;
-};
-
-const SwitchCommand kSwitchCommands[] = {
-    {"npa", &Settings::show_parameters},
-    {"nfr", &Settings::show_frequencies},
-    {"nfi", &Settings::include_first_submodel},
-    {"nec", &Settings::show_echo},
-    {"nla", &Settings::show_latent},
-    {"nlo", &Settings::show_details},
-    {"nco", &Settings::show_conditional},
-    {"nse", &Settings::show_std_errors},
-    {"nsd", &Settings::show_std_errors},
-    {"nR2", &Settings::show_pseudo_r2},
-    {"nze", &Settings::show_zero_cells},
-    {"ndi", &Settings::show_diagnostics},
-};
-
-struct RealCommand {
-  const char* key;
-  double Settings::*value;
-};
-
-const RealCommand kRealCommands[] = {
-    {"ite", &Settings::max_iterations},
-    {"mit", &Settings::em_cycles_per_iteration},
-    {"oit", &Settings::max_inner_iterations},
-    {"cri", &Settings::convergence_criterion},
-    {"ste", &Settings::step_size},
-    {"st1", &Settings::restriction_step},
-    {"st2", &Settings::restriction_step_min},
-};
-
-// Whether value has a meaning for the real-valued setting key. Step sizes divide parameter
-// changes: a divisor of 0 or below would make every step infinite. A negative number of
-// iterations or of inner passes would leave the model unfitted while the report shows it as a
-// fit (ite 0 is the model at its start values); the M-step cycles of an iteration are counted
-// whole, from 1. The convergence criterion may be 0 or below: the iterations then run to `ite`.
-bool RealSettingPossible(const std::string& key, double value) {
-  if (!std::isfinite(value)) return false;
-  if (key == "ste" || key == "st1" || key == "st2") return value > 0;
-  if (key == "ite") return value >= 0;
-  if (key == "oit") return value >= 1;
-  if (key == "mit") return value >= 1 && value == std::floor(value);
-  return true;
-}
 
 // The path under which a file named in the input is opened.
 std::filesystem::path NamedPath(const DataRun& run, const std::string& name) {
@@ -406,12 +356,7 @@ void CheckResultFiles(const DataRun& run) {
   // The result files, each once: wse and wsd share theirs, and wma may repeat its own, under any
   // spelling.
   std::vector<std::string> results;
-  std::vector<std::string Settings::*> taken;
-  for (const FileCommand& command : kFileCommands) {
-    if (std::find(taken.begin(), taken.end(), command.file) != taken.end()) continue;
-    taken.push_back(command.file);
-    results.push_back(settings.*command.file);
-  }
+  for (std::string Settings::*file : kResultFiles) results.push_back(settings.*file);
   std::vector<std::string> marginal;
   for (const MarginalRequest& request : settings.marginal_requests) {
     const auto same = [&](const std::string& name) {
@@ -444,7 +389,10 @@ void CheckResultFiles(const DataRun& run) {
 // ---------------------------------------------------------------------------------------------
 // The other commands.
 
-void ParseData(DataRun& run, const std::string& command, PassState& pass) {
+void ParseData(SettingsCommand& c) {
+  DataRun& run = c.run;
+  const std::string& command = c.command;
+  PassState& pass = c.pass;
   run.data.data_given = true;
   bool inline_data = command.back() == '[';
   std::string operand;
@@ -465,7 +413,10 @@ void ParseData(DataRun& run, const std::string& command, PassState& pass) {
   }
 }
 
-void ParseDesigns(DataRun& run, const std::string& command, PassState& pass) {
+void ParseDesigns(SettingsCommand& c) {
+  DataRun& run = c.run;
+  const std::string& command = c.command;
+  PassState& pass = c.pass;
   bool inline_designs = false;
   const std::string written = WithoutBracket(command, inline_designs);
   const int count = UserDesignCount(run);
@@ -491,14 +442,17 @@ void ParseDesigns(DataRun& run, const std::string& command, PassState& pass) {
   }
 }
 
-void ParseSeed(DataRun& run, const std::string& command) {
+void ParseSeed(SettingsCommand& c) {
+  DataRun& run = c.run;
+  const std::string& command = c.command;
   const double seed = std::fabs(ReadReal(run, run.InputFile));
   if (!std::isfinite(seed)) StopRun("  Error: impossible value in command " + command);
   run.settings.random_seed = seed <= kExactSeedLimit ? seed : std::fmod(seed, kGeneratorModulus);
   run.settings.random_amplitude = SeedAmplitude(seed);
 }
 
-void ParseNewton(DataRun& run) {
+void ParseNewton(SettingsCommand& c) {
+  DataRun& run = c.run;
   if (NewtonUnavailable(run.model)) {
     StopRun("  Error: Newton-type algorithms not available for this type of model");
   }
@@ -520,7 +474,8 @@ void ParseNewton(DataRun& run) {
   }
 }
 
-void ParseDummyCoding(DataRun& run) {
+void ParseDummyCoding(SettingsCommand& c) {
+  DataRun& run = c.run;
   const ModelState& model = run.model;
   Settings& settings = run.settings;
   const auto read_reference = [&](int categories) {
@@ -540,7 +495,8 @@ void ParseDummyCoding(DataRun& run) {
   settings.dummy_coding = true;
 }
 
-void ParseMarginalRequest(DataRun& run) {
+void ParseMarginalRequest(SettingsCommand& c) {
+  DataRun& run = c.run;
   Settings& settings = run.settings;
   if (static_cast<int>(settings.marginal_requests.size()) >= kMaxMarginalRequests) {
     StopRun("  Error: more then " + std::to_string(kMaxMarginalRequests) +
@@ -559,7 +515,8 @@ void ParseMarginalRequest(DataRun& run) {
   settings.marginal_requests.push_back(std::move(request));
 }
 
-void ParseSimulation(DataRun& run) {
+void ParseSimulation(SettingsCommand& c) {
+  DataRun& run = c.run;
   Settings& settings = run.settings;
   // The number of records (or, negative, the total of the expected data): a 32-bit count, and
   // data of size 0 are none.
@@ -573,7 +530,8 @@ void ParseSimulation(DataRun& run) {
   settings.simulate_file = file;
 }
 
-void ParseUserScores(DataRun& run) {
+void ParseUserScores(SettingsCommand& c) {
+  DataRun& run = c.run;
   Settings& settings = run.settings;
   settings.user_scores_given = true;
   settings.user_scores.assign(
@@ -582,96 +540,141 @@ void ParseUserScores(DataRun& run) {
   for (double& score : settings.user_scores) score = ReadReal(run, run.InputFile);
 }
 
-// One command of the section, with its operands. Returns false when the word is no command of
-// this section.
-bool ParseCommand(DataRun& run, const std::string& command, PassState& pass) {
-  Settings& settings = run.settings;
-  TextFile& in = run.InputFile;
+// `sta` and `sth`.
+void ParseStartValues(SettingsCommand& c) { ParseStartValues(c.run, false); }
+void ParseHazardStartValues(SettingsCommand& c) { ParseStartValues(c.run, true); }
+
+// The result files: a file name.
+void ParseResultFile(SettingsCommand& c) {
+  const std::string name = ReadFileName(c.run.InputFile);
+  if (NotAName(name)) StopRun(c.operand.message);
+  c.run.settings.*c.operand.file = name;
+}
+
+// The output switches: a report section left out.
+void ParseSwitch(SettingsCommand& c) { c.run.settings.*c.operand.flag = false; }
+
+// `npa` leaves out the standard errors with the parameters.
+void ParseNoParameters(SettingsCommand& c) {
+  ParseSwitch(c);
+  c.run.settings.show_std_errors = false;
+}
+
+// The real-valued settings, each with the values that have a meaning for it. Step sizes divide
+// parameter changes: a divisor of 0 or below would make every step infinite. A negative number
+// of iterations or of inner passes would leave the model unfitted while the report shows it as
+// a fit (ite 0 is the model at its start values); the M-step cycles of an iteration are
+// counted whole, from 1. The convergence criterion may be 0 or below: the iterations then run
+// to `ite`.
+bool AnyFinite(double value) { return std::isfinite(value); }
+bool Positive(double value) { return std::isfinite(value) && value > 0; }
+bool NotNegative(double value) { return std::isfinite(value) && value >= 0; }
+bool AtLeastOne(double value) { return std::isfinite(value) && value >= 1; }
+bool WholeFromOne(double value) { return AtLeastOne(value) && value == std::floor(value); }
+
+void ParseRealSetting(SettingsCommand& c) {
+  const double value = ReadReal(c.run, c.run.InputFile);
+  if (!c.operand.possible(value)) StopRun("  Error: impossible value in command " + c.command);
+  c.run.settings.*c.operand.value = value;
+}
+
+void ParseCases(SettingsCommand& c) { c.pass.cases = ReadReal(c.run, c.run.InputFile); }
+
+void ParseAddedConstant(SettingsCommand& c) {
+  DataRun& run = c.run;
+  if (run.history.RecordFormat) StopRun("  Error: \"add\" cannot be used with record format input");
+  if (run.data.data_given) StopRun("  Error: \"add\" must be specified before \"dat\"");
+  run.settings.added_constant = ReadReal(run, run.InputFile);
+}
+
+// The memory budget in megabytes, for the arrays allocated after it (so before dat).
+void ParseMemoryBudget(SettingsCommand& c) {
+  DataRun& run = c.run;
+  const int megabytes = ReadInteger(run, run.InputFile);
+  if (megabytes < 1) StopRun("  Error: impossible value in command " + c.command);
+  run.settings.memory_megabytes = megabytes;
+  run.memory_budget =
+      std::min(static_cast<std::int64_t>(megabytes) << 20, run.largest_memory_budget);
+}
+
+// 0 asks for the hardware concurrency; more threads than a machine could hold are refused.
+void ParseThreads(SettingsCommand& c) {
+  const int threads = ReadInteger(c.run, c.run.InputFile);
+  if (threads < 0 || threads > kMaxThreads) {
+    StopRun("  Error: impossible value in command " + c.command);
+  }
+  c.run.settings.threads = threads;
+}
+
+void ParseRandomStarts(SettingsCommand& c) {
+  const int starts = ReadInteger(c.run, c.run.InputFile);
+  if (starts < 1 || starts > kMaxRandomStarts) {
+    StopRun("  Error: impossible value in command " + c.command);
+  }
+  c.run.settings.random_starts = starts;
+}
+
+// `st3`; 0: the step of the restrictions is never halved.
+void ParseStepInterval(SettingsCommand& c) {
+  const int interval = ReadInteger(c.run, c.run.InputFile);
+  if (interval < 0) StopRun("  Error: impossible value in command " + c.command);
+  c.run.settings.restriction_step_interval = interval;
+}
+
+void ParseScoreScaling(SettingsCommand& c) {
+  const std::int32_t scaling = ReadInteger(c.run, c.run.InputFile);
+  if (scaling < 1 || scaling > 6) StopRun("  Error: impossible value in command " + c.command);
+  c.run.settings.score_scaling = scaling;
+}
+
+// The commands that the earlier sections read in their fixed order.
+void InEarlierSection(SettingsCommand& c) {
+  StopRun("  Error: command " + c.command + " not allowed at this place");
+}
+
+// One row of the command list as the settings section dispatches it.
+struct SettingsRow {
+  std::string_view name;
+  void (*parse)(SettingsCommand&);
+  Operand operand;
+};
+
+constexpr SettingsRow kSettingsRows[] = {
+#define TAV_NONE \
+  Operand {}
+#define TAV_FILE(member, text) \
+  Operand { .file = &Settings::member, .message = text }
+#define TAV_SWITCH(member) \
+  Operand { .flag = &Settings::member }
+#define TAV_REAL(member, check) \
+  Operand { .value = &Settings::member, .possible = check }
+#define TAV_HANDLER_kModel(handler) InEarlierSection
+#define TAV_HANDLER_kEventHistory(handler) InEarlierSection
+#define TAV_HANDLER_kRecordFormat(handler) InEarlierSection
+#define TAV_HANDLER_kSettings(handler) handler
+#define TAV_HANDLER_kNone(handler) InEarlierSection
+#define TAV_COMMAND(word, section, listed, role, handler, operand) \
+  {word, TAV_HANDLER_##section(handler), operand},
+#include "input/commands.def"
+#undef TAV_COMMAND
+#undef TAV_HANDLER_kNone
+#undef TAV_HANDLER_kSettings
+#undef TAV_HANDLER_kRecordFormat
+#undef TAV_HANDLER_kEventHistory
+#undef TAV_HANDLER_kModel
+#undef TAV_REAL
+#undef TAV_SWITCH
+#undef TAV_FILE
+#undef TAV_NONE
+};
+
+// The row of the command word, or nullptr when it names no command.
+const SettingsRow* FindSettingsRow(const std::string& command) {
   const std::string key = CommandKey(command);
-  for (const FileCommand& file_command : kFileCommands) {
-    if (key == file_command.key) {
-      const std::string name = ReadFileName(in);
-      if (NotAName(name)) StopRun(file_command.message);
-      settings.*file_command.file = name;
-      return true;
-    }
+  for (const SettingsRow& row : kSettingsRows) {
+    if (row.name == key) return &row;
   }
-  for (const SwitchCommand& switch_command : kSwitchCommands) {
-    if (key == switch_command.key) {
-      settings.*switch_command.flag = false;
-      if (key == "npa") settings.show_std_errors = false;
-      return true;
-    }
-  }
-  for (const RealCommand& real_command : kRealCommands) {
-    if (key == real_command.key) {
-      const double value = ReadReal(run, in);
-      if (!RealSettingPossible(key, value)) {
-        StopRun("  Error: impossible value in command " + command);
-      }
-      settings.*real_command.value = value;
-      return true;
-    }
-  }
-  if (key == "sta" || key == "sth") {
-    ParseStartValues(run, key == "sth");
-  } else if (key == "fre" || key == "dat") {
-    ParseData(run, command, pass);
-  } else if (key == "cas") {
-    pass.cases = ReadReal(run, in);
-  } else if (key == "des") {
-    ParseDesigns(run, command, pass);
-  } else if (key == "add") {
-    if (run.history.RecordFormat) {
-      StopRun("  Error: \"add\" cannot be used with record format input");
-    }
-    if (run.data.data_given) StopRun("  Error: \"add\" must be specified before \"dat\"");
-    settings.added_constant = ReadReal(run, in);
-  } else if (key == "see") {
-    ParseSeed(run, command);
-  } else if (key == "mem") {
-    // The memory budget in megabytes, for the arrays allocated after it (so before dat).
-    const int megabytes = ReadInteger(run, in);
-    if (megabytes < 1) StopRun("  Error: impossible value in command " + command);
-    settings.memory_megabytes = megabytes;
-    run.memory_budget =
-        std::min(static_cast<std::int64_t>(megabytes) << 20, run.largest_memory_budget);
-  } else if (key == "thr") {
-    // 0 asks for the hardware concurrency; more threads than a machine could hold are refused.
-    const int threads = ReadInteger(run, in);
-    if (threads < 0 || threads > kMaxThreads) {
-      StopRun("  Error: impossible value in command " + command);
-    }
-    settings.threads = threads;
-  } else if (key == "rst") {
-    const int starts = ReadInteger(run, in);
-    if (starts < 1 || starts > kMaxRandomStarts) {
-      StopRun("  Error: impossible value in command " + command);
-    }
-    settings.random_starts = starts;
-  } else if (key == "st3") {
-    // 0: the step of the restrictions is never halved.
-    const int interval = ReadInteger(run, in);
-    if (interval < 0) StopRun("  Error: impossible value in command " + command);
-    settings.restriction_step_interval = interval;
-  } else if (key == "new") {
-    ParseNewton(run);
-  } else if (key == "dum") {
-    ParseDummyCoding(run);
-  } else if (key == "wma") {
-    ParseMarginalRequest(run);
-  } else if (key == "sim") {
-    ParseSimulation(run);
-  } else if (key == "sca") {
-    const std::int32_t scaling = ReadInteger(run, in);
-    if (scaling < 1 || scaling > 6) StopRun("  Error: impossible value in command " + command);
-    settings.score_scaling = scaling;
-  } else if (key == "wic") {
-    ParseUserScores(run);
-  } else {
-    return false;
-  }
-  return true;
+  return nullptr;
 }
 
 // The checks and reading after the last command: the data file, the simulation set-up, the
@@ -730,7 +733,7 @@ bool NewtonUnavailable(const ModelState& model, bool with_mar, bool with_assoc) 
   for (const Submodel& submodel : model.submodels) {
     if (submodel.HasRestrictedCells()) return true;
     if ((with_assoc && submodel.AssocCount() > 0) || submodel.LinLogSubmodel ||
-        (with_mar && submodel.MarSubmodel != 0)) {
+        (with_mar && submodel.MarSubmodel != MarRestrictions::kNone)) {
       return true;
     }
     for (const Design& design : submodel.designs) {
@@ -804,10 +807,10 @@ void ParseSettings(DataRun& run) {
   PassState pass;
   while (!run.CommandName.empty()) {
     const std::string command = run.CommandName;
-    if (!ParseCommand(run, command, pass)) {
-      if (IsCommand(command)) StopRun("  Error: command " + command + " not allowed at this place");
-      StopRun("  Error: command " + command + " does not exist");
-    }
+    const SettingsRow* row = FindSettingsRow(command);
+    if (row == nullptr) StopRun("  Error: command " + command + " does not exist");
+    SettingsCommand handled{run, command, pass, row->operand};
+    row->parse(handled);
     run.CommandName = ReadWord(run.InputFile);
   }
   FinishSettings(run, pass);

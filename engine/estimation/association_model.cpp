@@ -228,7 +228,7 @@ void NormaliseTerm(AssociationWork& w) {
 // model terms.
 bool HasTransitionBlocks(const EstimationRun& run, int r) {
   const HazardWork& hazard = run.estimation.hazard;
-  return r == hazard.table && hazard.kind == 1 && hazard.risks >= 2;
+  return r == hazard.table && hazard.kind == TimeModel::kDiscrete && hazard.risks >= 2;
 }
 
 // That term of submodel r (an empty shape for the other submodels).
@@ -540,7 +540,7 @@ void SingularStart(EstimationRun& run, AssociationWork& w) {
   const int columns = w.columns;
   // The rates of a hazard part with time at risk: the events over the exposures.
   const HazardWork& hazard = run.estimation.hazard;
-  const bool rates = w.table == hazard.table && hazard.kind != 1;
+  const bool rates = w.table == hazard.table && hazard.kind != TimeModel::kDiscrete;
   // The double-centred log table of the layers in mask.
   auto centred_log = [&](const std::vector<char>& mask) {
     std::vector<double> a(static_cast<std::size_t>(rows) * columns, 0.5);
@@ -886,7 +886,9 @@ void SetUpAssociationTerms(EstimationRun& run) {
       const int r = source == all ? term.target_submodel : source;
       if (r < 0 || (r >= model.SubmodelCount && r != hazard)) continue;
       const Submodel& table = model.submodels[r];
-      if (!table.IsLogLinear() || table.LinLogSubmodel || table.MarSubmodel != 0) continue;
+      if (!table.IsLogLinear() || table.LinLogSubmodel ||
+          table.MarSubmodel != MarRestrictions::kNone)
+        continue;
       for (int v = 0; v < kVectorSize; ++v) {
         if (term.AssocVariables[v] != 0 && table.SubmodelVariables[v] == 0) {
           StopRun("  Error: the variables of association model " + table.term +

@@ -15,14 +15,14 @@ namespace {
 // A cumulative probability below this is an inversion of the thresholds, not rounding.
 constexpr double kInversionTolerance = 1e-12;
 
-// The links of the cumulative models a to h (model number mod 4).
-double CumulativeProbability(int link, double eta) {
+// The links of the cumulative models a to h.
+double CumulativeProbability(CumulativeLink link, double eta) {
   switch (link) {
-    case 0:
+    case CumulativeLink::kLogit:
       return eta >= 0 ? 1 / (1 + Exp(-eta)) : Exp(eta) / (1 + Exp(eta));
-    case 1:
+    case CumulativeLink::kProbit:
       return NormalCdf(eta);
-    case 2:
+    case CumulativeLink::kComplementaryLogLog:
       return eta > 9 ? 1.0 : -Expm1(-Exp(eta));
     default:
       return eta > 9 ? 0.0 : Exp(-Exp(eta));
@@ -30,13 +30,13 @@ double CumulativeProbability(int link, double eta) {
 }
 
 // dF/deta written with F (and eta for the probit link).
-double CumulativeDerivative(int link, double eta, double f) {
+double CumulativeDerivative(CumulativeLink link, double eta, double f) {
   switch (link) {
-    case 0:
+    case CumulativeLink::kLogit:
       return f * (1 - f);
-    case 1:
+    case CumulativeLink::kProbit:
       return NormalDensity(eta);
-    case 2:
+    case CumulativeLink::kComplementaryLogLog:
       return f >= 1 ? 0.0 : -Log1p(-f) * (1 - f);
     default:
       return f <= 0 ? 0.0 : f * Log(f);
@@ -44,11 +44,11 @@ double CumulativeDerivative(int link, double eta, double f) {
 }
 
 // d2F/deta2, written with dF/deta (d) and F.
-double CumulativeSecondDerivative(int link, double eta, double f, double d) {
+double CumulativeSecondDerivative(CumulativeLink link, double eta, double f, double d) {
   switch (link) {
-    case 0:
+    case CumulativeLink::kLogit:
       return d * (1 - 2 * f);
-    case 1:
+    case CumulativeLink::kProbit:
       return -eta * NormalDensity(eta);
     default:
       return eta > 9 ? 0.0 : d * (1 - Exp(eta));
@@ -84,8 +84,8 @@ void FormCumulativeProbabilities(EstimationRun& run, int r) {
   const std::vector<std::int64_t>& cells = est.cumulative_cells[r];
   const std::int64_t q = ResponseCategories(run, r);
   const std::int64_t columns = q > 0 ? static_cast<std::int64_t>(cells.size()) / q : 0;
-  const int number = submodel.CumulativeModel;
-  if (number == 8) {
+  const CumulativeForm form = submodel.CumulativeModel;
+  if (form.IsNormal()) {
     const auto score = [&](std::int64_t c) {
       return static_cast<double>(c) - static_cast<double>(q - 1) / 2;
     };
@@ -119,7 +119,7 @@ void FormCumulativeProbabilities(EstimationRun& run, int r) {
     }
     return;
   }
-  const int link = number % 4;
+  const CumulativeLink link = form.link;
   for (std::int64_t column = 0; column < columns; ++column) {
     double before = 0;
     for (std::int64_t c = 0; c < q; ++c) {
@@ -149,8 +149,7 @@ void CumulativeSums(const EstimationRun& run, int r, const std::vector<double>& 
   g.assign(n, 0.0);
   h.assign(n * n, 0.0);
   curvature.assign(n * n, 0.0);
-  const int number = submodel.CumulativeModel;
-  const int link = number % 4;
+  const CumulativeLink link = submodel.CumulativeModel.link;
   std::vector<double> before(n), change(n);
   for (std::int64_t column = 0; column * q < static_cast<std::int64_t>(order.size()); ++column) {
     double f = 0;
@@ -161,7 +160,7 @@ void CumulativeSums(const EstimationRun& run, int r, const std::vector<double>& 
       const std::int64_t cell = order[column * q + c];
       const double* xc = x.data() + static_cast<std::size_t>(cell) * n;
       const double l = expected[cell];
-      if (number == 8) {
+      if (link == CumulativeLink::kNormal) {
         const double residual = static_cast<double>(c) - static_cast<double>(q - 1) / 2 - eta[cell];
         for (std::size_t a = 0; a < n; ++a) {
           g[a] += residual * xc[a] * l;
@@ -207,7 +206,7 @@ CumulativeSlopes CumulativeCellSlopes(const EstimationRun& run, int r) {
   const double* eta = est.LinearPredictor.data() + submodel.first_cell;
   const std::vector<std::int64_t>& order = est.cumulative_cells[r];
   const std::int64_t q = ResponseCategories(run, r);
-  const int link = submodel.CumulativeModel % 4;
+  const CumulativeLink link = submodel.CumulativeModel.link;
   CumulativeSlopes slopes;
   const auto cells = static_cast<std::size_t>(submodel.cell_count);
   slopes.first.assign(cells, 0.0);

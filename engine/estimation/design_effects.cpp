@@ -291,14 +291,14 @@ void StartDesign(EstimationRun& run, DesignWork& work) {
       tau[k] = 1 + u / (half_range > 0 ? half_range : 1.0);
     }
     if (work.thresholds && !given) {
-      const int number = submodel.CumulativeModel;
+      const CumulativeForm form = submodel.CumulativeModel;
       const auto t = static_cast<double>(ResponseCategories(run, r));
-      if (number <= 3) {
+      if (form.FreeThresholds()) {
         tau[k] = Exp(8 / (t - 1) * (k + 0.5) - 4);
       } else {
         tau[k] = k > 0 ? Exp(1 / t) : 1.0;
       }
-      if (number == 3 || number == 7) tau[k] = 1 / tau[k];
+      if (form.link == CumulativeLink::kLogLog) tau[k] = 1 / tau[k];
     }
   }
   for (int k = 0; k < work.parameters; ++k) {
@@ -401,8 +401,8 @@ void OneDimensionalSteps(EstimationRun& run, DesignWork& work, double low, doubl
 // 10, [0.5, 2] otherwise.
 std::pair<double, double> FactorBounds(const EstimationRun& run, int r) {
   const Submodel& submodel = run.model.submodels[r];
-  const bool tight =
-      submodel.IsCumulative() && submodel.CumulativeModel != 8 && run.estimation.iteration <= 10;
+  const bool tight = submodel.IsCumulative() && !submodel.CumulativeModel.IsNormal() &&
+                     run.estimation.iteration <= 10;
   return tight ? std::make_pair(0.8, 1.25) : std::make_pair(0.5, 2.0);
 }
 
@@ -677,7 +677,8 @@ void FitDesignEffects(EstimationRun& run, int r) {
   // The designs of `all` aimed at a submodel with mar() restrictions are its marginal step's.
   const ModelState& model = run.model;
   auto marginal = [&](int table) {
-    return table != r && table < model.SubmodelCount && model.submodels[table].MarSubmodel != 0;
+    return table != r && table < model.SubmodelCount &&
+           model.submodels[table].MarSubmodel != MarRestrictions::kNone;
   };
   if (run.estimation.iteration <= 0) {
     for (DesignWork& work : works) {
@@ -726,7 +727,7 @@ double SubmodelTotal(const EstimationRun& run, int r, const double* cells) {
 void RestoreSubmodelForm(const EstimationRun& run, int r, double* cells, double total) {
   if (r == run.estimation.hazard.table) {
     // Rates move freely; transition probabilities are normalised again.
-    if (run.estimation.hazard.kind == 1) NormaliseTransitionBlocks(run, cells);
+    if (run.estimation.hazard.kind == TimeModel::kDiscrete) NormaliseTransitionBlocks(run, cells);
     return;
   }
   if (r == 0) {

@@ -176,8 +176,9 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
   plan.half_lsquared = est.lsquared_column && (iterate || kind == PassKind::kEvaluate);
   plan.with_hazard = hazard.table >= 0;
   // The exposures of estimated shapes change with the shapes.
-  plan.rebuild = iterate && (run.estimation.iteration == 0 || model.LatentCount > 0 ||
-                             model.ResCount > 0 || ordinal || hazard.kind == 3);
+  plan.rebuild =
+      iterate && (run.estimation.iteration == 0 || model.LatentCount > 0 || model.ResCount > 0 ||
+                  ordinal || hazard.kind == TimeModel::kEstimatedShapes);
   if (plan.rebuild) {
     std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
     ClearHazardExpectations(run);

@@ -79,7 +79,7 @@ void CheckEstimationAvailable(const EstimationRun& run) {
     }
   }
   // A correspondence analysis shows no parameters: their covariances are never computed.
-  if (model.CorrespondenceType > 0 && !settings.file_covariances.empty()) {
+  if (model.CorrespondenceType != CorrespondenceKind::kNone && !settings.file_covariances.empty()) {
     NotAvailable("writing covariances (wse) with a correspondence analysis (cor) is");
   }
 }
@@ -300,7 +300,7 @@ void RunCycle(EstimationRun& run, int cycle) {
     for (const ModelFamily* family : families) family->FitAfterVisits(run);
   }
   if (iteration == 0 || (model.HasAllSubmodel && cycle == settings.em_cycles_per_iteration) ||
-      (model.SubmodelCount > 0 && model.submodels[0].MarSubmodel != 0)) {
+      (model.SubmodelCount > 0 && model.submodels[0].MarSubmodel != MarRestrictions::kNone)) {
     NormaliseFirstSubmodel(run, 1);
   }
   if (cycle == settings.em_cycles_per_iteration) FittedToProbabilities(run);
@@ -364,7 +364,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
     cumulative_eight =
-        cumulative_eight || (submodel.IsCumulative() && submodel.CumulativeModel == 8);
+        cumulative_eight || (submodel.IsCumulative() && submodel.CumulativeModel.IsNormal());
   }
   est.lsquared_column = !run.history.HazardModel && !cumulative_eight && full_table < 1e18L;
   WriteIterationHeader(run);

@@ -184,7 +184,7 @@ struct AssociationWork {
 // (estimation/hazard_model.h).
 struct HazardWork {
   int table = -1;  // the hazard submodel (SubmodelCount); -1 without a hazard part
-  int kind = 0;    // TimeKind
+  TimeModel kind = TimeModel::kPiecewiseConstant;
   std::int64_t covariate_cells = 0;
   int time_points = 1;
   int risks = 1;

@@ -74,7 +74,8 @@ void BuildParameterList(EstimationRun& run) {
 
 int DiscreteRiskVariable(const EstimationRun& run, int submodel) {
   const ModelState& model = run.model;
-  if (!run.history.HazardModel || run.history.TimeKind != 1 || submodel != model.SubmodelCount) {
+  if (!run.history.HazardModel || run.history.TimeKind != TimeModel::kDiscrete ||
+      submodel != model.SubmodelCount) {
     return -1;
   }
   const std::vector<int> variables = SubmodelVariableList(model, submodel);

@@ -72,11 +72,12 @@ double CumulativeHazard(const EstimationRun& run, const double* rates, int j0, i
   double sum = 0;
   for (int b = 0; b < history.StateCount; ++b) {
     const int q = history.RiskOf(origin, b);
-    if (q <= 0 || q > hazard.risks || (hazard.kind == 1 && b == origin)) continue;
+    if (q <= 0 || q > hazard.risks || (hazard.kind == TimeModel::kDiscrete && b == origin))
+      continue;
     const double alpha = HazardShape(run, q);
     for (int j = j0; j <= j1; ++j) {
       const Spell part = PartIn(history.TimeValues, j, j0, j1, entry, exit);
-      const double at_risk = hazard.kind <= 1
+      const double at_risk = !HasShapes(hazard.kind)
                                  ? part.hi - part.lo
                                  : Power(part.hi, alpha).value - Power(part.lo, alpha).value;
       sum += rates[static_cast<std::int64_t>(j) * hazard.risks + q - 1] * at_risk;
@@ -139,7 +140,7 @@ void SetUpHazardPart(EstimationRun& run) {
                          static_cast<double>(cells) * sizeof(double) +
                              2.0 * static_cast<double>(episodes.size()) * sizeof(std::int32_t));
   hazard.exposure.assign(cells, 0.0);
-  if (hazard.kind == 3) hazard.spells.assign(hazard.risks, {});
+  if (hazard.kind == TimeModel::kEstimatedShapes) hazard.spells.assign(hazard.risks, {});
   hazard.event_count.assign(hazard.risks, 0.0);
   hazard.event_log_time.assign(hazard.risks, 0.0);
   hazard.risk_origin.assign(hazard.risks, 0);
@@ -152,10 +153,11 @@ void SetUpHazardPart(EstimationRun& run) {
       if (a == b) hazard.stay_risk[a] = k;
     }
   }
-  if (hazard.kind == 2 || hazard.kind == 3) {
+  if (hazard.kind == TimeModel::kFixedShapes || hazard.kind == TimeModel::kEstimatedShapes) {
     hazard.shape_offset = static_cast<std::int64_t>(est.DesignParameters.size());
     for (int k = 0; k < hazard.risks; ++k) {
-      const bool given = hazard.kind == 2 && k < static_cast<int>(history.ShapeValues.size());
+      const bool given = hazard.kind == TimeModel::kFixedShapes &&
+                         k < static_cast<int>(history.ShapeValues.size());
       est.DesignParameters.push_back(given ? history.ShapeValues[k] : 1.0);
     }
   }
@@ -177,7 +179,7 @@ void StartHazardPart(EstimationRun& run) {
   std::fill(fitted, fitted + static_cast<std::int64_t>(submodel.cell_count), 1.0);
   const std::vector<double>& grid = run.history.TimeValues;
   const double span = grid.empty() ? 1.0 : grid.back() - grid.front();
-  const double scale = hazard.kind == 1 ? 1 / 1.1 : 1 / (span > 0 ? span : 1.0);
+  const double scale = hazard.kind == TimeModel::kDiscrete ? 1 / 1.1 : 1 / (span > 0 ? span : 1.0);
   for (int i = 0; i < submodel.MarginCount(); ++i) {
     const std::int64_t offset = est.margin_parameter_offset[r][i];
     if (offset < 0) continue;
@@ -192,7 +194,7 @@ void StartHazardPart(EstimationRun& run) {
   if (submodel.MarginCount() == 0) {
     std::fill(fitted, fitted + static_cast<std::int64_t>(submodel.cell_count), scale);
   }
-  if (hazard.kind == 1) NormaliseTransitionBlocks(run, fitted);
+  if (hazard.kind == TimeModel::kDiscrete) NormaliseTransitionBlocks(run, fitted);
 }
 
 LogRates::LogRates(const EstimationRun& run)
@@ -244,7 +246,7 @@ double HazardPattern::ComputeFactor(std::int64_t c) const {
   ForEachEpisode([&](const Episode& episode, int j0, int j1) {
     const int k = episode.event;
     const double g = episode.weight;
-    if (hazard.kind == 1) {
+    if (hazard.kind == TimeModel::kDiscrete) {
       if (k <= 0) return;
       const double survival = DiscreteEpisodeSurvival(
           run, c, j0, j1, episode.origin, episode.end_time - 1, episode.start_time, log_rates_);
@@ -263,7 +265,7 @@ double HazardPattern::ComputeFactor(std::int64_t c) const {
         return;
       }
       log_factor += g * log_rate(j1, k);
-      if (hazard.kind >= 2) {
+      if (HasShapes(hazard.kind)) {
         const double alpha = HazardShape(run, k);
         log_factor += g * (Log(alpha) + (alpha - 1) * Log(episode.end_time));
       }
@@ -281,14 +283,14 @@ void HazardPattern::AddCounts(double f, double* events, double* exposure) const 
   auto cell = [&](int j, int q) { return static_cast<std::int64_t>(j) * risks + q - 1; };
   ForEachEpisode([&](const Episode& episode, int j0, int j1) {
     const int k = episode.event;
-    if (hazard.kind == 1 && k <= 0) return;
+    if (hazard.kind == TimeModel::kDiscrete && k <= 0) return;
     for (int b = 0; b < history.StateCount; ++b) {
       const int q = history.RiskOf(episode.origin, b);
       if (q <= 0 || q > risks) continue;
       const double alpha = HazardShape(run, q);
       for (int j = j0; j <= j1; ++j) {
         const Spell part = PartIn(grid, j, j0, j1, episode.start_time, episode.end_time);
-        if (hazard.kind <= 1) {
+        if (!HasShapes(hazard.kind)) {
           exposure[cell(j, q)] += f * (part.hi - part.lo);
           continue;
         }
@@ -298,7 +300,7 @@ void HazardPattern::AddCounts(double f, double* events, double* exposure) const 
     if (k <= 0 || k > risks) return;
     const double g = episode.weight;
     events[cell(j1, k)] += g * f;
-    if (hazard.kind == 1) {
+    if (hazard.kind == TimeModel::kDiscrete) {
       // The units survived before the last one are stays.
       const int q = hazard.stay_risk[episode.origin];
       if (q <= 0) return;
@@ -320,13 +322,13 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
   const std::int64_t block = c * hazard.time_points * risks;
   AddCounts(f, est.ExpectedTable.data() + HazardSubmodel(run).first_cell + block,
             hazard.exposure.data() + block);
-  if (hazard.kind < 2) return;
+  if (!HasShapes(hazard.kind)) return;
   // The shapes' M-step: the parts at risk (kind 3), the events and their log exit times.
   const std::vector<double>& grid = run.history.TimeValues;
   auto cell = [&](int j, int q) { return static_cast<std::int64_t>(j) * risks + q - 1; };
   ForEachEpisode([&](const Episode& episode, int j0, int j1) {
     const int k = episode.event;
-    if (hazard.kind == 3) {
+    if (hazard.kind == TimeModel::kEstimatedShapes) {
       for (int b = 0; b < run.history.StateCount; ++b) {
         const int q = run.history.RiskOf(episode.origin, b);
         if (q <= 0 || q > risks) continue;
@@ -420,7 +422,7 @@ void HazardCountsToRates(EstimationRun& run) {
   double* fitted = est.FittedTable.data() + HazardSubmodel(run).first_cell;
   // Transition probabilities are normalised, also the start values, which the designs' start
   // may have moved; other start values are rates already.
-  if (hazard.kind == 1) {
+  if (hazard.kind == TimeModel::kDiscrete) {
     NormaliseTransitionBlocks(run, fitted);
     return;
   }
@@ -433,7 +435,9 @@ void HazardCountsToRates(EstimationRun& run) {
 void FitHazardBlocks(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const HazardWork& hazard = est.hazard;
-  if (hazard.table < 0 || hazard.kind != 1 || run.estimation.iteration <= 0) return;
+  if (hazard.table < 0 || hazard.kind != TimeModel::kDiscrete || run.estimation.iteration <= 0) {
+    return;
+  }
   const std::int64_t first = HazardSubmodel(run).first_cell;
   double* fitted = est.FittedTable.data() + first;
   const double* expected = est.ExpectedTable.data() + first;
@@ -461,7 +465,7 @@ void FitHazardBlocks(EstimationRun& run) {
 void UpdateHazardShape(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const HazardWork& hazard = est.hazard;
-  if (hazard.table < 0 || hazard.kind != 3) return;
+  if (hazard.table < 0 || hazard.kind != TimeModel::kEstimatedShapes) return;
   double* shapes = est.DesignParameters.data() + hazard.shape_offset;
   if (run.estimation.iteration <= 0) {
     std::fill(shapes, shapes + hazard.risks, 1.0);
@@ -589,9 +593,9 @@ HazardFit HazardPartFit(const EstimationRun& run) {
       fit.l_squared += 2 * f * Log(f / m);
       fit.log_likelihood += f * Log(r);
     }
-    if (hazard.kind != 1) fit.log_likelihood -= m;
+    if (hazard.kind != TimeModel::kDiscrete) fit.log_likelihood -= m;
   }
-  if (hazard.kind >= 2) {
+  if (HasShapes(hazard.kind)) {
     for (int k = 0; k < hazard.risks; ++k) {
       const double alpha = HazardShape(run, k + 1);
       fit.log_likelihood +=

@@ -655,7 +655,7 @@ Projection ProjectEquations(const ModelSpace& space, const Matrix& c, int h) {
 bool MarginalSaturated(const ModelState& model, int r) {
   if (r < 0 || r >= static_cast<int>(model.submodels.size())) return false;
   const Submodel& submodel = model.submodels[r];
-  if (submodel.MarSubmodel != 1) return false;
+  if (submodel.MarSubmodel != MarRestrictions::kOnly) return false;
   if (r > 0) return submodel.MarginCount() <= 1;
   for (const Membership& margin : submodel.EffectVariables) {
     for (int v = 0; v < kVectorSize; ++v) {
@@ -678,7 +678,7 @@ void SetUpMarginalRestrictions(EstimationRun& run) {
   est.marginal_work.assign(model.submodels.size(), {});
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
-    if (submodel.MarSubmodel == 0) continue;
+    if (submodel.MarSubmodel == MarRestrictions::kNone) continue;
     for (int i = 0; i < submodel.DesignTermCount(); ++i) {
       const Design& design = submodel.designs[i];
       if (design.reserved || design.family != DesignFamily::kMarginal ||

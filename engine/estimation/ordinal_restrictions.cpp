@@ -31,9 +31,9 @@ OrdinalLayout Layout(const EstimationRun& run, int r) {
   const std::vector<std::int64_t> natural = CumulativeCells(run, r, shape);
   // Type d reverses the order of the columns and, against the declared kind, that of the
   // categories; or2 reverses the categories.
-  const bool reversed_columns = submodel.OrdinalType == 4;
-  const bool reversed_categories =
-      (submodel.SubmodelKind == SubmodelKindCode::kOrdinal2) != (submodel.OrdinalType == 4);
+  const bool reversed_columns = submodel.OrdinalType == OrdinalOrder::kReversedContinuation;
+  const bool reversed_categories = (submodel.SubmodelKind == SubmodelKindCode::kOrdinal2) !=
+                                   (submodel.OrdinalType == OrdinalOrder::kReversedContinuation);
   const std::int64_t k = layout.columns;
   const std::int64_t j = layout.categories;
   layout.cell.resize(natural.size());
@@ -48,7 +48,8 @@ OrdinalLayout Layout(const EstimationRun& run, int r) {
 }
 
 bool ContinuationRatios(const Submodel& submodel, std::int64_t categories) {
-  return categories == 2 || submodel.OrdinalType == 3 || submodel.OrdinalType == 4;
+  return categories == 2 || submodel.OrdinalType == OrdinalOrder::kContinuation ||
+         submodel.OrdinalType == OrdinalOrder::kReversedContinuation;
 }
 
 // The working values n' of every (column, category) from the expected values n and the
@@ -206,7 +207,7 @@ void FitOrdinalRestrictions(EstimationRun& run) {
     }
     if (j < 1) continue;
     const bool continuation = ContinuationRatios(submodel, j);
-    const bool cumulative = !continuation && submodel.OrdinalType == 1;
+    const bool cumulative = !continuation && submodel.OrdinalType == OrdinalOrder::kCumulative;
     double* fitted = est.FittedTable.data() + submodel.first_cell;
     const double* expected = est.ExpectedTable.data() + submodel.first_cell;
     std::vector<double> n(static_cast<std::size_t>(k * j));

@@ -179,7 +179,7 @@ void SetUpRestrictedSubmodels(EstimationRun& run) {
   bool any = false;
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
-    if (!submodel.LinLogSubmodel || submodel.MarSubmodel != 0) continue;
+    if (!submodel.LinLogSubmodel || submodel.MarSubmodel != MarRestrictions::kNone) continue;
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     // The submodel's own items, then those of `all` aimed at it.
     std::vector<int> sources = {r};

@@ -114,7 +114,8 @@ void ReadRisks(RunContext& run) {
       StopRun("  Error: the same risk specified twice");
     }
     SetRisk(history, origin, destination, history.RiskCount);
-    if (history.TimeKind == 1 && origin != destination) ++history.NonSelfTransitions;
+    if (history.TimeKind == TimeModel::kDiscrete && origin != destination)
+      ++history.NonSelfTransitions;
     ExpectClosingBracket(run, "  Error: a \"]\" expected in command ris");
     NextCommand(run);
     open = run.CommandName == "[";
@@ -131,7 +132,7 @@ void ReadMultipleRisks(RunContext& run) {
   const std::int32_t risks = ReadInteger(run, run.InputFile);
   if (risks < 1) StopRun("  Error: number of risks must be >= 1 in command mul");
   NewTransitionTable(run, static_cast<std::int64_t>(risks) + 1);
-  const bool discrete = history.TimeKind == 1;
+  const bool discrete = history.TimeKind == TimeModel::kDiscrete;
   int risk = 0;
   for (int state = 0; state < risks; ++state) {
     if (discrete) SetRisk(history, state, state, ++risk);
@@ -147,7 +148,7 @@ void ReadMultipleRisks(RunContext& run) {
 void DefaultRisks(RunContext& run) {
   EventHistoryState& history = run.history;
   NewTransitionTable(run, 2);
-  if (history.TimeKind == 1) {
+  if (history.TimeKind == TimeModel::kDiscrete) {
     SetRisk(history, 0, 0, 1);
     SetRisk(history, 0, 1, 2);
     history.RiskCount = 2;
@@ -293,14 +294,14 @@ void ReadHazardSubmodel(RunContext& run, int index) {
 // estimated; one number fixes every risk's shape, a bracketed list one per risk.
 void ReadShapes(RunContext& run) {
   EventHistoryState& history = run.history;
-  history.TimeKind = 3;
+  history.TimeKind = TimeModel::kEstimatedShapes;
   // Given boundaries stay; the equidistant grid ends at the number of time points already.
   if (history.EquidistantTimes) history.TimeValues[history.TimePointCount] = history.TimePointCount;
   history.EquidistantTimes = false;
   NextCommand(run);
   const bool list = run.CommandName == "[";
   if (!list && !IsNumberText(run.CommandName)) return;
-  history.TimeKind = 2;
+  history.TimeKind = TimeModel::kFixedShapes;
   const int risks = std::max(history.RiskCount, 1);
   if (list) {
     const std::string command = run.CommandName;
@@ -332,7 +333,7 @@ void ParseEventHistorySection(RunContext& run) {
   history.TrackMaximumTime = true;
 
   if (KeyIs(run.CommandName, "dis")) {
-    history.TimeKind = 1;
+    history.TimeKind = TimeModel::kDiscrete;
     history.HazardModel = true;
     NextCommand(run);
   }
@@ -349,7 +350,7 @@ void ParseEventHistorySection(RunContext& run) {
     model.Dimension[n + 1] = history.RiskCount;
     model.VariableLabel[n + 1] = "R";
   }
-  if (history.TimeKind == 1) CheckSelfTransitions(history);
+  if (history.TimeKind == TimeModel::kDiscrete) CheckSelfTransitions(history);
 
   if (KeyIs(run.CommandName, "haz")) {
     ReadHazardSubmodel(run, index);
@@ -362,7 +363,7 @@ void ParseEventHistorySection(RunContext& run) {
     history.ZeroOption = true;
     NextCommand(run);
   }
-  history.ExposureTime = history.TimeKind == 1 ? 1.0 : 0.5;
+  history.ExposureTime = history.TimeKind == TimeModel::kDiscrete ? 1.0 : 0.5;
   if (KeyIs(run.CommandName, "exp")) {
     const double exposure = ReadReal(run, run.InputFile);
     if (!(exposure >= 0 && exposure <= 1)) {
@@ -372,7 +373,7 @@ void ParseEventHistorySection(RunContext& run) {
     NextCommand(run);
   }
   // Discrete time counts whole units: an exit in unit t ends it.
-  history.TimeOffset = history.TimeKind == 1 ? 1.0 : history.ExposureTime;
+  history.TimeOffset = history.TimeKind == TimeModel::kDiscrete ? 1.0 : history.ExposureTime;
 }
 
 }  // namespace tav

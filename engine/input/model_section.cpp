@@ -3,12 +3,14 @@
 // restrictions for all subgroups (all) and the correspondence analysis type (cor).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/model_state.h"
 #include "core/stop_run.h"
 #include "input/command_table.h"
 #include "input/effect_terms.h"
+#include "input/model_codes.h"
 #include "input/reader.h"
 #include "input/sections.h"
 
@@ -205,7 +207,7 @@ void ExpectClosingBracket(RunContext& run, bool closed, const std::string& name)
 
 void ReadOrdinalType(RunContext& run, Submodel& submodel) {
   const std::string word = run.CurrentWord;
-  submodel.OrdinalType = 1;
+  submodel.OrdinalType = OrdinalOrder::kCumulative;
   // The type may be glued, "or1(b)", or stand apart, "or1 ( b )".
   bool bracket = WordEndsWith(word, '(');
   if (!bracket) {
@@ -214,10 +216,10 @@ void ReadOrdinalType(RunContext& run, Submodel& submodel) {
     bracket = true;
   }
   const std::string letter = ReadCurrentWord(run);
-  if (letter.empty() || letter[0] < 'a' || letter[0] > 'd') {
-    StopRun("  Error: unknown to of ordinal restriction");
-  }
-  submodel.OrdinalType = letter[0] - 'a' + 1;
+  const std::optional<OrdinalOrder> order =
+      letter.empty() ? std::nullopt : OrdinalOrderOfLetter(letter[0]);
+  if (!order) StopRun("  Error: unknown to of ordinal restriction");
+  submodel.OrdinalType = *order;
   ExpectClosingBracket(run, WordEndsWith(letter, ')'), run.CommandName);
   ReadCurrentWord(run);
 }
@@ -225,12 +227,11 @@ void ReadOrdinalType(RunContext& run, Submodel& submodel) {
 void ReadCorrespondence(RunContext& run) {
   ModelState& model = run.model;
   const std::string word = run.CurrentWord;
-  model.CorrespondenceType = model.VariableCount == 2 ? 1 : 2;
+  int type = model.VariableCount == 2 ? 1 : 2;
   model.CorrespondenceDim1 = 2;
   model.CorrespondenceDim2 = 2;
   if (WordEndsWith(word, '(')) {
-    int* targets[] = {&model.CorrespondenceType, &model.CorrespondenceDim1,
-                      &model.CorrespondenceDim2};
+    int* targets[] = {&type, &model.CorrespondenceDim1, &model.CorrespondenceDim2};
     bool closed = false;
     for (int k = 0; k < 3 && !closed; ++k) {
       const std::string number = ReadCurrentWord(run);
@@ -243,12 +244,13 @@ void ReadCorrespondence(RunContext& run) {
       }
       *targets[k] = WordToInteger(number);
       closed = WordEndsWith(number, ')');
-      if (k == 0 && (model.CorrespondenceType < 1 || model.CorrespondenceType > 4)) {
+      if (k == 0 && !CorrespondenceKindOfNumber(type)) {
         StopRun("  Error: impossible type of correspondence analysis");
       }
     }
     ExpectClosingBracket(run, closed, run.CommandName);
   }
+  model.CorrespondenceType = *CorrespondenceKindOfNumber(type);
   ReadCurrentWord(run);
 }
 
@@ -306,9 +308,10 @@ void ReadEffectList(RunContext& run, int index, const char* message_command) {
   }
   if (any_mar) {
     Submodel& submodel = model.submodels[index];
-    submodel.MarSubmodel = 1;
+    submodel.MarSubmodel = MarRestrictions::kOnly;
     for (const Design& design : submodel.designs) {
-      if (design.family != DesignFamily::kMarginal) submodel.MarSubmodel = 2;
+      if (design.family != DesignFamily::kMarginal)
+        submodel.MarSubmodel = MarRestrictions::kWithOtherDesigns;
     }
   }
   ReadCurrentWord(run);
@@ -322,11 +325,11 @@ void ReadCumulativeHeader(RunContext& run, Submodel& submodel) {
   NewDesign(submodel, submodel.DesignTermCount());
   bool closed = false;
   const std::string letter = ReadBracketedLetter(run, word, "cum", &closed);
-  if (letter.empty() || letter[0] < 'a' || letter[0] > 'i') {
-    StopRun("  Error: cumulative model \"" + letter + "\" does not exist");
-  }
-  submodel.CumulativeModel = letter[0] - 'a';
-  if (letter[0] == 'i') run.model.CumulativeI = true;
+  const std::optional<CumulativeForm> form =
+      letter.empty() ? std::nullopt : CumulativeFormOfLetter(letter[0]);
+  if (!form) StopRun("  Error: cumulative model \"" + letter + "\" does not exist");
+  submodel.CumulativeModel = *form;
+  if (form->IsNormal()) run.model.CumulativeI = true;
   ExpectClosingBracket(run, closed, "cum");
   if (ReadCurrentWord(run) != "{") StopRun("  Error: a \"{\" expected in command mod");
   run.CommandName = mod_name;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/stop_run.h"
 #include "input/command_table.h"
@@ -37,7 +38,7 @@ void ReadRecordCount(RunContext& run) {
 }
 
 // ski [c ...]: record columns that are not read.
-void ReadSkippedColumns(RunContext& run) {
+void ParseSkippedColumns(RunContext& run) {
   EventHistoryState& history = run.history;
   const std::string& command = run.CommandName;
   if (command.empty() || command.back() != '[') {
@@ -50,6 +51,64 @@ void ReadSkippedColumns(RunContext& run) {
     }
     history.ColumnUsed[column] = 0;
   } while (run.CurrentWord != "]");
+}
+
+void ParseEntryTimes(RunContext& run) { run.history.EntryTimeGiven = true; }
+
+void ParseEpisodes(RunContext& run) {
+  if (run.history.MultipleRisks) StopRun("  Error: number of episodes cannot be changed");
+  const std::int32_t episodes = ReadInteger(run, run.InputFile);
+  if (episodes < 1) StopRun("  Error: number of episodes must be >= 1");
+  run.history.EpisodeCount = episodes;
+}
+
+void ParseRecordCounts(RunContext& run) { run.history.RecordCountGiven = true; }
+
+void ParseSingleSpells(RunContext& run) {
+  run.history.MissingCode = kNoMissingCode;
+  run.history.SingleSpell = true;
+}
+
+void ParseMissingCode(RunContext& run) {
+  run.history.MissingCode = ReadInteger(run, run.InputFile);
+}
+
+void ParseNoRecordOutput(RunContext& run) { run.history.PerRecordOutput = false; }
+
+// The options after `rec`, in any order: the record-format rows of the command list with their
+// handlers (none for the other rows, which end the section).
+using OptionHandler = void (*)(RunContext&);
+constexpr OptionHandler InSectionOrder = nullptr;
+
+struct OptionRow {
+  std::string_view name;
+  OptionHandler parse;
+};
+
+constexpr OptionRow kOptionRows[] = {
+#define TAV_HANDLER_kModel(handler) nullptr
+#define TAV_HANDLER_kEventHistory(handler) nullptr
+#define TAV_HANDLER_kRecordFormat(handler) handler
+#define TAV_HANDLER_kSettings(handler) nullptr
+#define TAV_HANDLER_kNone(handler) nullptr
+#define TAV_COMMAND(word, section, listed, role, handler, operand) \
+  {word, TAV_HANDLER_##section(handler)},
+#include "input/commands.def"
+#undef TAV_COMMAND
+#undef TAV_HANDLER_kNone
+#undef TAV_HANDLER_kSettings
+#undef TAV_HANDLER_kRecordFormat
+#undef TAV_HANDLER_kEventHistory
+#undef TAV_HANDLER_kModel
+};
+
+// The handler of the record-format option that word names, or nullptr.
+OptionHandler FindOption(const std::string& word) {
+  const std::string key = CommandKey(word);
+  for (const OptionRow& row : kOptionRows) {
+    if (row.name == key) return row.parse;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -75,29 +134,9 @@ void ParseRecordFormatSection(RunContext& run) {
   }
   ReadRecordCount(run);
   NextCommand(run);
-  for (;;) {
-    const std::string key = CommandKey(run.CommandName);
-    if (key == "rt0") {
-      history.EntryTimeGiven = true;
-    } else if (key == "epi") {
-      if (history.MultipleRisks) StopRun("  Error: number of episodes cannot be changed");
-      const std::int32_t episodes = ReadInteger(run, run.InputFile);
-      if (episodes < 1) StopRun("  Error: number of episodes must be >= 1");
-      history.EpisodeCount = episodes;
-    } else if (key == "rco") {
-      history.RecordCountGiven = true;
-    } else if (key == "rsu") {
-      history.MissingCode = kNoMissingCode;
-      history.SingleSpell = true;
-    } else if (key == "mis") {
-      history.MissingCode = ReadInteger(run, run.InputFile);
-    } else if (key == "ski") {
-      ReadSkippedColumns(run);
-    } else if (key == "noc") {
-      history.PerRecordOutput = false;
-    } else {
-      return;
-    }
+  for (OptionHandler parse = FindOption(run.CommandName); parse != nullptr;
+       parse = FindOption(run.CommandName)) {
+    parse(run);
     NextCommand(run);
   }
 }

@@ -140,8 +140,8 @@ void AimAllRestrictions(ModelState& model) {
     if (submodel == nullptr) continue;
     if (design.family == DesignFamily::kLinLog) {
       submodel->LinLogSubmodel = true;
-    } else if (submodel->MarSubmodel == 1) {
-      submodel->MarSubmodel = 2;
+    } else if (submodel->MarSubmodel == MarRestrictions::kOnly) {
+      submodel->MarSubmodel = MarRestrictions::kWithOtherDesigns;
     }
   }
   for (const AssocEffect& effect : all.assoc) modelled(effect.target_submodel);
@@ -228,8 +228,8 @@ void SetUpThresholdDesign(ModelState& model, int s) {
   thresholds.DesignVariables = response;
   thresholds.cells = static_cast<int>(q);
   thresholds.family = DesignFamily::kCovariate;
-  const int model_number = submodel.CumulativeModel;
-  const int count = model_number / 4 == 0 ? static_cast<int>(q) - 1 : model_number == 8 ? 1 : 2;
+  const CumulativeForm form = submodel.CumulativeModel;
+  const int count = form.FreeThresholds() ? static_cast<int>(q) - 1 : form.IsNormal() ? 1 : 2;
   thresholds.DesignCountParam = submodel.no_initial ? 0 : count;
 }
 

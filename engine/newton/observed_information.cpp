@@ -362,7 +362,7 @@ struct PatternSums {
 // pattern's transitions from the cell's origin in its interval, stays included).
 struct HazardDerivatives {
   int table = -1;  // -1 without hazard parameters
-  int kind = 0;
+  TimeModel kind = TimeModel::kPiecewiseConstant;
   std::int64_t first = 0;  // the hazard submodel's first cell
   std::int64_t cells = 0;
   std::int64_t block = 0;  // cells per covariate cell: time points x risks
@@ -411,7 +411,7 @@ HazardDerivatives HazardDerivativesOf(const RunState& run, const ScoreLayout& la
 // the events d and exposures y there.
 void HazardResidual(const HazardDerivatives& hd, const double* rates, const double* d,
                     const double* y, double* r) {
-  if (hd.kind != 1) {
+  if (hd.kind != TimeModel::kDiscrete) {
     for (std::int64_t cell = 0; cell < hd.block; ++cell) r[cell] = d[cell] - rates[cell] * y[cell];
     return;
   }
@@ -695,7 +695,7 @@ void HazardCompleteInformation(const RunState& run, const HazardDerivatives& hd,
     return hd.x[a * static_cast<std::size_t>(hd.cells) + cell];
   };
   std::vector<double> value(nh * nh, 0.0);
-  if (hd.kind != 1) {
+  if (hd.kind != TimeModel::kDiscrete) {
     for (std::int64_t cell = 0; cell < hd.cells; ++cell) {
       const double w = rates[cell] * sums.hazard_exposure[cell];
       if (w == 0) continue;

@@ -18,7 +18,7 @@ bool MarginallyRestricted(const RunState& run, const FreeParameter& parameter) {
     if (work != nullptr) table = work->table;
   }
   return table >= 0 && table < run.model.SubmodelCount &&
-         run.model.submodels[table].MarSubmodel != 0;
+         run.model.submodels[table].MarSubmodel != MarRestrictions::kNone;
 }
 
 bool IsCumulativeTable(const RunState& run, int t) { return run.model.submodels[t].IsCumulative(); }
@@ -78,8 +78,9 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
     // The normal model (i) is left out: its scale follows the expected table. So are estimated
     // hazard shapes (kind 3), whose exposures move with them.
     const bool cumulative = t < model.SubmodelCount && table.IsCumulative();
-    if ((t >= model.SubmodelCount && (t != hazard || est.hazard.kind == 3)) ||
-        (cumulative && (table.CumulativeModel == 8 || direction.group >= 0)) ||
+    if ((t >= model.SubmodelCount &&
+         (t != hazard || est.hazard.kind == TimeModel::kEstimatedShapes)) ||
+        (cumulative && (table.CumulativeModel.IsNormal() || direction.group >= 0)) ||
         (direction.group < 0 && static_cast<std::int64_t>(direction.x.size()) !=
                                     static_cast<std::int64_t>(table.cell_count))) {
       layout.complete = false;

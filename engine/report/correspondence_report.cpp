@@ -28,14 +28,14 @@ struct TypeTexts {
   const char* title;
   const char* name;
 };
-const TypeTexts& TextsOf(int t) {
+const TypeTexts& TextsOf(CorrespondenceKind t) {
   static const TypeTexts kTexts[] = {
       {"*** CORRESPONDENCE OR CANONICAL CORRELATION ANALYSIS ***", "correspondence analysis"},
       {"*** MULTIPLE CORRESPONDENCE ANALYSIS ***", "multiple correspondence analysis"},
       {"*** ASSOCIATION ANALYSIS ***", "association analysis"},
       {"*** ASSOCIATION ANALYSIS ***", "association analysis"},
   };
-  return kTexts[std::clamp(t, 1, 4) - 1];
+  return kTexts[std::clamp(CorrespondenceNumber(t), 1, 4) - 1];
 }
 
 // The table the analysis decomposes: proportions, rows by columns, with the weights and the
@@ -50,15 +50,17 @@ struct Table {
 };
 
 // The reason the model's table cannot be analysed by type t, or "".
-std::string Unanalysable(const ModelState& model, int t) {
+std::string Unanalysable(const ModelState& model, CorrespondenceKind t) {
   const int k = model.VariableCount;
-  if (t != 2 && k > 2) return "more than two variables (only type 2 takes them)";
-  if (t != 2 && k < 2) return "one variable (types 1, 3 and 4 need two)";
+  if (t != CorrespondenceKind::kMultiple && k > 2)
+    return "more than two variables (only type 2 takes them)";
+  if (t != CorrespondenceKind::kMultiple && k < 2)
+    return "one variable (types 1, 3 and 4 need two)";
   if (k < 1) return "no variables";
   int rows = 0;
   for (int v = 0; v < k; ++v) rows += std::max(model.Dimension[v], 1);
-  const int i = t == 2 ? rows : model.Dimension[0];
-  const int j = t == 2 ? rows : model.Dimension[1];
+  const int i = t == CorrespondenceKind::kMultiple ? rows : model.Dimension[0];
+  const int j = t == CorrespondenceKind::kMultiple ? rows : model.Dimension[1];
   if (i > kMostCategories || j > kMostCategories) return "more than 90 row or column categories";
   if (CompleteTableCells(model) > kLargestAnalysedTable) {
     return "a complete table of more than 12500000 cells";
@@ -68,12 +70,12 @@ std::string Unanalysable(const ModelState& model, int t) {
 
 // The estimated table (t 1, 3, 4: the two-way table; t 2: the Burt matrix) in frequencies, and
 // its total.
-Table CollectTable(const RunState& run, int t, double& total) {
+Table CollectTable(const RunState& run, CorrespondenceKind t, double& total) {
   const ModelState& model = run.model;
   Table table;
   const int k = model.VariableCount;
   total = 0;
-  if (t == 2) {
+  if (t == CorrespondenceKind::kMultiple) {
     for (int v = 0; v < k; ++v) {
       table.first_row.push_back(table.rows);
       table.rows += std::max(model.Dimension[v], 1);
@@ -108,7 +110,7 @@ Table CollectTable(const RunState& run, int t, double& total) {
 }
 
 // Proportions and weights of the table.
-void SetWeights(Table& table, int t, double total) {
+void SetWeights(Table& table, CorrespondenceKind t, double total) {
   for (double& value : table.p) value /= total;
   const int rows = table.rows;
   const int columns = table.columns;
@@ -117,7 +119,7 @@ void SetWeights(Table& table, int t, double total) {
   for (int i = 0; i < rows; ++i) {
     for (int j = 0; j < columns; ++j) {
       const double p = table.p[static_cast<std::size_t>(i) * columns + j];
-      if (t == 2) {
+      if (t == CorrespondenceKind::kMultiple) {
         if (i == j) table.row_weight[i] = table.column_weight[j] = p;
       } else {
         table.row_weight[i] += p;
@@ -125,21 +127,21 @@ void SetWeights(Table& table, int t, double total) {
       }
     }
   }
-  if (t == 4) {
+  if (t == CorrespondenceKind::kUniformAssociation) {
     std::fill(table.row_weight.begin(), table.row_weight.end(), 1.0 / rows);
     std::fill(table.column_weight.begin(), table.column_weight.end(), 1.0 / columns);
   }
 }
 
 // The matrix Z of the table (rows by columns).
-std::vector<double> MatrixZ(const Table& table, int t) {
+std::vector<double> MatrixZ(const Table& table, CorrespondenceKind t) {
   const int rows = table.rows;
   const int columns = table.columns;
   const std::vector<double>& w = table.row_weight;
   const std::vector<double>& c = table.column_weight;
   std::vector<double> z(table.p.size(), 0.0);
   auto at = [&](int i, int j) { return static_cast<std::size_t>(i) * columns + j; };
-  if (t <= 2) {
+  if (!IsAssociationAnalysis(t)) {
     for (int i = 0; i < rows; ++i) {
       for (int j = 0; j < columns; ++j) {
         if (w[i] > 0 && c[j] > 0) {
@@ -213,12 +215,12 @@ std::vector<double> Contributions(const Analysis& a, int variables, int d) {
 }
 
 // The eigenvalues of the analysis, its dimensions and the scores.
-void Decompose(Analysis& a, const Table& table, int t, const ModelState& model) {
+void Decompose(Analysis& a, const Table& table, CorrespondenceKind t, const ModelState& model) {
   const std::vector<double> z = MatrixZ(table, t);
   const int rows = table.rows;
   const int columns = table.columns;
   std::vector<double> m;
-  if (t == 2) {
+  if (t == CorrespondenceKind::kMultiple) {
     m = z;
   } else {
     m.assign(static_cast<std::size_t>(rows) * rows, 0.0);
@@ -233,7 +235,8 @@ void Decompose(Analysis& a, const Table& table, int t, const ModelState& model) 
       }
     }
   }
-  const int most = t == 2 ? rows - model.VariableCount : std::min(rows, columns) - 1;
+  const int most =
+      t == CorrespondenceKind::kMultiple ? rows - model.VariableCount : std::min(rows, columns) - 1;
   const Eigensystem system = DecomposeSymmetric(m, rows);
   const std::vector<std::vector<double>>& vectors = system.vectors;
   for (int e = 0; e < most && system.values[e] > kSmallestEigenvalue; ++e) {
@@ -245,7 +248,7 @@ void Decompose(Analysis& a, const Table& table, int t, const ModelState& model) 
     return;
   }
   a.shown = std::clamp(model.CorrespondenceDim1, 0, d);
-  a.objects = t == 2 ? std::clamp(model.CorrespondenceDim2, 0, d) : 0;
+  a.objects = t == CorrespondenceKind::kMultiple ? std::clamp(model.CorrespondenceDim2, 0, d) : 0;
   const int scored = std::max(a.shown, a.objects);
   for (int e = 0; e < scored; ++e) {
     const std::vector<double>& v = vectors[e];
@@ -253,7 +256,7 @@ void Decompose(Analysis& a, const Table& table, int t, const ModelState& model) 
       const double w = table.row_weight[i];
       a.categories[i].scores.push_back(w > 0 ? v[i] / std::sqrt(w) : 0.0);
     }
-    if (t != 2) {
+    if (t != CorrespondenceKind::kMultiple) {
       // The column vector that goes with v: Z'v / sqrt(lambda), made unit length.
       std::vector<double> u(columns, 0.0);
       double length = 0;
@@ -273,13 +276,13 @@ void Decompose(Analysis& a, const Table& table, int t, const ModelState& model) 
 
 }  // namespace
 
-CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, int t) {
+CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, CorrespondenceKind t) {
   const ModelState& model = run.model;
   Analysis a;
   a.type = t;
   a.left_out = Unanalysable(model, t);
   if (!a.left_out.empty()) return a;
-  a.variables = t == 2 ? model.VariableCount : 2;
+  a.variables = t == CorrespondenceKind::kMultiple ? model.VariableCount : 2;
   double total = 0;
   Table table = CollectTable(run, t, total);
   a.total = total;
@@ -292,7 +295,7 @@ CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, int t) {
     return a;
   }
   SetWeights(table, t, total);
-  if (t >= 3) {
+  if (IsAssociationAnalysis(t)) {
     for (double p : table.p) {
       if (!(p > 0)) {
         a.left_out = "a zero estimated frequency has no logarithm";
@@ -302,7 +305,7 @@ CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, int t) {
   }
   for (int i = 0; i < table.rows; ++i) {
     Analysis::Category c;
-    if (t == 2) {
+    if (t == CorrespondenceKind::kMultiple) {
       c.variable =
           static_cast<int>(std::upper_bound(table.first_row.begin(), table.first_row.end(), i) -
                            table.first_row.begin()) -
@@ -314,7 +317,7 @@ CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, int t) {
     c.weight = table.row_weight[i];
     a.categories.push_back(c);
   }
-  if (t != 2) {
+  if (t != CorrespondenceKind::kMultiple) {
     for (int j = 0; j < table.columns; ++j) {
       Analysis::Category c;
       c.variable = 1;
@@ -329,7 +332,7 @@ CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, int t) {
     a.categories.clear();
     return a;
   }
-  if (t == 2) {
+  if (t == CorrespondenceKind::kMultiple) {
     a.burt = std::move(table.p);
     a.rows = table.rows;
     for (int d = 0; d < std::max(a.shown, a.objects); ++d) {
@@ -343,10 +346,10 @@ namespace {
 
 void WriteGeneral(TextFile& out, const Analysis& a) {
   out.WriteLine(" * General *");
-  const int t = a.type;
-  if (t == 1) {
+  const CorrespondenceKind t = a.type;
+  if (t == CorrespondenceKind::kSimple) {
     out.WriteLine("   dim      rho      inertia     prop.    cum.prop.  X-squared");
-  } else if (t == 2) {
+  } else if (t == CorrespondenceKind::kMultiple) {
     out.WriteLine("   dim    eigen    eigen/nvar    prop.    cum.prop ");
   } else {
     out.WriteLine("   dim      phi");
@@ -360,11 +363,11 @@ void WriteGeneral(TextFile& out, const Analysis& a) {
     const double left = total - cumulative;
     cumulative += lambda;
     std::string line = FormatReal(5, 0, static_cast<double>(d + 1));
-    if (t == 1) {
+    if (t == CorrespondenceKind::kSimple) {
       line += FormatReal(11, 4, std::sqrt(lambda)) + FormatReal(11, 4, lambda) +
               FormatReal(11, 3, lambda / total) + FormatReal(11, 3, cumulative / total) +
               FormatReal(11, 2, a.total * left);
-    } else if (t == 2) {
+    } else if (t == CorrespondenceKind::kMultiple) {
       line += FormatReal(11, 4, lambda) + FormatReal(11, 4, lambda / a.variables) +
               FormatReal(11, 3, lambda / total) + FormatReal(11, 3, cumulative / total);
     } else {
@@ -422,14 +425,14 @@ void WriteVariables(TextFile& out, const ModelState& model, const Analysis& a) {
 void WriteCategories(TextFile& out, const ModelState& model, const Analysis& a) {
   out.WriteLine("");
   out.WriteLine(" * Categories *");
-  const int t = a.type;
+  const CorrespondenceKind t = a.type;
   for (int d = 0; d < a.shown; ++d) {
     const double lambda = a.eigenvalues[d];
-    const double s = t == 2 ? lambda : std::sqrt(lambda);
+    const double s = t == CorrespondenceKind::kMultiple ? lambda : std::sqrt(lambda);
     out.WriteLine("  Dimension " + FormatReal(0, 0, d + 1));
-    if (t == 1) {
+    if (t == CorrespondenceKind::kSimple) {
       out.WriteLine("             weight       x     x*sqrt(rho)   x*rho   contribution");
-    } else if (t == 2) {
+    } else if (t == CorrespondenceKind::kMultiple) {
       out.WriteLine(std::string("             weight       x    x*sqrt(eigen)") + " contribution");
     } else {
       out.WriteLine("             weight       mu    mu*sqrt(phi)  mu*phi");
@@ -443,10 +446,10 @@ void WriteCategories(TextFile& out, const ModelState& model, const Analysis& a) 
       std::string line = PadLeft(model.VariableLabel[c.variable], 4) +
                          FormatReal(3, 0, c.category + 1) + FormatReal(11, 3, c.weight) +
                          FormatReal(11, 3, x) + FormatReal(11, 3, x * std::sqrt(s));
-      if (t != 2) line += FormatReal(11, 3, x * s);
-      if (t <= 2) {
+      if (t != CorrespondenceKind::kMultiple) line += FormatReal(11, 3, x * s);
+      if (!IsAssociationAnalysis(t)) {
         double v = all;
-        if (t == 1) {
+        if (t == CorrespondenceKind::kSimple) {
           const auto [first, end] = CategoryRange(a, c.variable);
           v = MomentsOf(a.categories, first, end, d).variance;
         }
@@ -496,7 +499,7 @@ void WriteObjects(RunState& run, const Analysis& a) {
 
 }  // namespace
 
-void WriteCorrespondenceReport(RunState& run, int t) {
+void WriteCorrespondenceReport(RunState& run, CorrespondenceKind t) {
   const ModelState& model = run.model;
   WriteLogLine(run.context, std::string("  ") + TextsOf(t).name);
   const Analysis a = AnalyseCorrespondence(run, t);
@@ -517,9 +520,9 @@ void WriteCorrespondenceReport(RunState& run, int t) {
     WriteLogLine(run.context, "  Warning: analysis left out: " + a.left_out);
   } else {
     WriteGeneral(out, a);
-    if (t == 2) WriteVariables(out, model, a);
+    if (t == CorrespondenceKind::kMultiple) WriteVariables(out, model, a);
     WriteCategories(out, model, a);
-    if (t == 2 && a.objects > 0) WriteObjects(run, a);
+    if (t == CorrespondenceKind::kMultiple && a.objects > 0) WriteObjects(run, a);
   }
   RecordCorrespondence(run, a);
   if (run.settings.show_diagnostics) WriteRandomStarts(run);

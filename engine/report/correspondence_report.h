@@ -84,7 +84,7 @@ namespace tav {
 
 // The figures of the analysis (empty when left out, with the reason).
 struct CorrespondenceAnalysis {
-  int type = 0;
+  CorrespondenceKind type = CorrespondenceKind::kNone;
   std::string left_out;  // why the analysis was left out; empty when it was made
   double total = 0;      // N
   int variables = 0;     // the variables analysed: K for type 2, else 2
@@ -109,10 +109,10 @@ struct CorrespondenceAnalysis {
 };
 
 // The analysis of type t (1 to 4) of the estimated complete table.
-CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, int t);
+CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, CorrespondenceKind t);
 
 // Writes the report file run.context.OutputFileName for a model with `cor` of type t.
-void WriteCorrespondenceReport(RunState& run, int t);
+void WriteCorrespondenceReport(RunState& run, CorrespondenceKind t);
 
 }  // namespace tav
 

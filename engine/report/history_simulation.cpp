@@ -98,7 +98,7 @@ struct DrawnEpisode {
 // that form places those censored in the last interval, its start plus the exposure time.
 double CensoringTime(const EventHistoryState& history) {
   const std::vector<double>& grid = history.TimeValues;
-  if (history.RecordFormat || history.TimeKind == 1) return grid.back();
+  if (history.RecordFormat || history.TimeKind == TimeModel::kDiscrete) return grid.back();
   return std::min(grid.back(), grid.front() + (history.TimePointCount - 1) + history.TimeOffset);
 }
 
@@ -163,7 +163,7 @@ class HistoryDraw {
   // censored at t_T). Only the risks of the destinations that `allowed` admits count.
   template <typename Allowed>
   std::pair<double, int> Exit(int a, double s, Allowed allowed) {
-    if (hazard_.kind == 1) {
+    if (hazard_.kind == TimeModel::kDiscrete) {
       // Interval by interval: the units stayed before a move are geometric in the interval's
       // stay probability p (the move in its k-th unit with probability p^(k-1) (1 - p)), and
       // the move goes to each destination in proportion to its probability.
@@ -385,13 +385,14 @@ void CheckHistorySimulation(const RunState& run) {
             "finite table of cells; give the number of records to draw");
   }
   if (history.SingleSpell &&
-      (history.TimePointCount > 1 || history.TimeKind == 1 || history.TimeKind == 3)) {
+      (history.TimePointCount > 1 || history.TimeKind == TimeModel::kDiscrete ||
+       history.TimeKind == TimeModel::kEstimatedShapes)) {
     StopRun(cannot +
             "counts of events (rsu) over several time intervals, in discrete time or with "
             "estimated shapes: the model gives all events of a spell the rate of its last "
             "interval and the time of its end");
   }
-  if (history.TimeKind == 1) {
+  if (history.TimeKind == TimeModel::kDiscrete) {
     for (double boundary : history.TimeValues) {
       if (boundary != std::floor(boundary)) {
         StopRun(cannot +
@@ -469,8 +470,9 @@ double SimulateHistories(RunState& run, TextFile& file, ShuffledRandom& random) 
       double survival = 1;
       for (int j = 0; j < hazard.time_points; ++j) {
         const double to = j == last ? censor : grid[j + 1];
-        const double next = hazard.kind == 1 ? DiscreteEpisodeSurvival(run, c, 0, j, 0, to, grid[0])
-                                             : EpisodeSurvival(run, c, 0, j, 0, to, grid[0]);
+        const double next = hazard.kind == TimeModel::kDiscrete
+                                ? DiscreteEpisodeSurvival(run, c, 0, j, 0, to, grid[0])
+                                : EpisodeSurvival(run, c, 0, j, 0, to, grid[0]);
         events[table_index(category, j)] += total * p * (survival - next);
         survival = next;
       }

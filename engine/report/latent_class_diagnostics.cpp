@@ -430,7 +430,8 @@ DiagnosticsResults ComputeLatentClassDiagnostics(const RunState& run) {
   const ModelState& model = run.model;
   DiagnosticsResults results;
   if (!run.settings.show_diagnostics || !run.settings.show_details) return results;
-  if (model.LatentCount <= 0 || run.history.HazardModel || model.CorrespondenceType > 0) {
+  if (model.LatentCount <= 0 || run.history.HazardModel ||
+      model.CorrespondenceType != CorrespondenceKind::kNone) {
     return results;
   }
   // Both compare the model with the data.

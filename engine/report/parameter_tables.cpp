@@ -41,8 +41,8 @@ class Covariances {
 
 // The exp(beta) column exists for ordinary log-linear submodels and cumulative models a and e.
 bool ShowsExpBeta(const RunState& run, int t) {
-  const int code = CumulativeCode(run.model, t);
-  return code == -1 || code == 0 || code == 4;
+  const CumulativeForm* form = CumulativeFormOf(run.model, t);
+  return form == nullptr || form->link == CumulativeLink::kLogit;
 }
 
 // A fitted margin of a submodel: its variables and its working copy of the margin parameters.
@@ -289,7 +289,7 @@ void ContrastWithStaying(const RunState& run, LogLinearEffect& effect) {
 // standard errors the standard error of the shape (the shape times that of its log).
 void WriteShapeLines(RunState& run, std::vector<int>& shown) {
   const HazardWork& hazard = run.estimation.hazard;
-  const bool estimated = hazard.kind == 3 && ShowsStdErrors(run);
+  const bool estimated = hazard.kind == TimeModel::kEstimatedShapes && ShowsStdErrors(run);
   const FreeParameterList& list = run.estimation.free_parameters;
   ReportBlockWriter writer(run, shown, hazard.table);
   writer.BeginBlock("shape parameters");
@@ -406,7 +406,7 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
   }
   out.WriteLine(heading);
   out.WriteLine("");
-  if (CumulativeCode(model, t) == 8 && t < static_cast<int>(run.estimation.RSquared.size())) {
+  if (IsNormalCumulative(model, t) && t < static_cast<int>(run.estimation.RSquared.size())) {
     const double r_squared = run.estimation.RSquared[t];
     out.WriteLine(Blanks(2) + PadRight("R-squared", 12) + FormatReal(9, 4, r_squared));
     out.WriteLine(Blanks(2) + PadRight("R", 12) +
@@ -529,7 +529,7 @@ void WriteParameterTables(RunState& run, int first) {
     out.WriteLine("*** HAZARD PARAMETERS ***");
     out.WriteLine("");
     WriteSubmodelTable(run, hazard, false, shown);
-    if (run.estimation.hazard.kind >= 2) WriteShapeLines(run, shown);
+    if (HasShapes(run.estimation.hazard.kind)) WriteShapeLines(run, shown);
     WriteFamilyBlocks(run, BlockPlace::kAfterTable, hazard, shown);
     out.WriteLine("");
     WriteFamilyBlocks(run, BlockPlace::kAfterTableEnd, hazard, shown);

@@ -158,7 +158,7 @@ int FirstPseudoRSquaredSubmodel(const ModelState& model, int first) {
              model.submodels[1].condition_cells == 1) {
     start = 2;
   }
-  while (start < count && CumulativeCode(model, start) == 8) ++start;
+  while (start < count && IsNormalCumulative(model, start)) ++start;
   return start;
 }
 
@@ -177,7 +177,7 @@ PseudoRSquaredResults ComputePseudoRSquaredSection(const RunState& run, int firs
   }
   results.listing = PseudoRSquaredResults::Listing::kShown;
   for (int t = start; t < count; ++t) {
-    if (model.submodels[t].IsTied() || CumulativeCode(model, t) == 8) continue;
+    if (model.submodels[t].IsTied() || IsNormalCumulative(model, t)) continue;
     results.blocks.push_back({t, ConditionalLabel(run, t), ComputePseudoRSquared(run, t)});
   }
   return results;

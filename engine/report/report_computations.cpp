@@ -143,10 +143,15 @@ bool LatentClassOutputFits(const ModelState& model) {
   return complete_cells <= kLargestLatentClassTable;
 }
 
-int CumulativeCode(const ModelState& model, int t) {
-  if (t < 0 || t >= static_cast<int>(model.submodels.size())) return -1;
+const CumulativeForm* CumulativeFormOf(const ModelState& model, int t) {
+  if (t < 0 || t >= static_cast<int>(model.submodels.size())) return nullptr;
   const Submodel& submodel = model.submodels[t];
-  return submodel.IsCumulative() ? submodel.CumulativeModel : -1;
+  return submodel.IsCumulative() ? &submodel.CumulativeModel : nullptr;
+}
+
+bool IsNormalCumulative(const ModelState& model, int t) {
+  const CumulativeForm* form = CumulativeFormOf(model, t);
+  return form != nullptr && form->IsNormal();
 }
 
 bool IsDependentIn(const ModelState& model, int t, int v) {

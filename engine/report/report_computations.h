@@ -49,8 +49,11 @@ void WriteNotComputedSection(TextFile& out, const std::string& heading);
 // The complete table is small enough for the latent class output.
 bool LatentClassOutputFits(const ModelState& model);
 
-// The cumulative-model code of submodel t: -1 unless it is a `cum` submodel, else 0 to 8.
-int CumulativeCode(const ModelState& model, int t);
+// The cumulative model of submodel t; nullptr unless it is a `cum` submodel.
+const CumulativeForm* CumulativeFormOf(const ModelState& model, int t);
+
+// Submodel t is a `cum` submodel of the normal model (i).
+bool IsNormalCumulative(const ModelState& model, int t);
 
 // True when variable v is a dependent variable of submodel t (in it, and for every submodel
 // but the first not in its conditioning margin).

@@ -186,7 +186,7 @@ void WriteSurvivalTable(RunState& run, const std::string& name) {
     for (int t = 0; t < hazard.time_points; ++t) {
       std::string line;
       for (int a : origins) {
-        const double survival = hazard.kind == 1
+        const double survival = hazard.kind == TimeModel::kDiscrete
                                     ? DiscreteEpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0])
                                     : EpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0]);
         line += FormatReal(16, 8, survival);

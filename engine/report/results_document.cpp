@@ -379,8 +379,8 @@ void RecordEventHistory(RunState& run) {
   const EstimationState& est = run.estimation;
   static const char* const kKinds[] = {"piecewise constant rates", "discrete time",
                                        "rates with fixed shapes", "rates with estimated shapes"};
-  Json part = {{"kind", hazard.kind},
-               {"form", kKinds[std::clamp(hazard.kind, 0, 3)]},
+  Json part = {{"kind", TimeModelNumber(hazard.kind)},
+               {"form", kKinds[TimeModelNumber(hazard.kind)]},
                {"time_boundaries", history.TimeValues}};
   Json risks = Json::array();
   for (int a = 0; a < history.StateCount; ++a) {
@@ -388,7 +388,7 @@ void RecordEventHistory(RunState& run) {
       const int k = history.RiskOf(a, b);
       if (k == 0) continue;
       Json risk = {{"risk", k}, {"origin", a}, {"destination", b}};
-      if (hazard.kind >= 2) risk["shape"] = Number(HazardShape(run, k));
+      if (HasShapes(hazard.kind)) risk["shape"] = Number(HazardShape(run, k));
       risks.push_back(risk);
     }
   }
@@ -427,7 +427,7 @@ void RecordEventHistory(RunState& run) {
         bool leaves = false;
         for (int b = 0; b < history.StateCount; ++b) leaves |= b != a && history.RiskOf(a, b) != 0;
         if (!leaves) continue;
-        const double p = hazard.kind == 1
+        const double p = hazard.kind == TimeModel::kDiscrete
                              ? DiscreteEpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0])
                              : EpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0]);
         survival.push_back({{"covariates", categories(g)},
@@ -445,7 +445,7 @@ void RecordEventHistory(RunState& run) {
 void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis) {
   if (!run.results) return;
   const ModelState& model = run.model;
-  const int t = analysis.type;
+  const int t = CorrespondenceNumber(analysis.type);
   static const char* const kNames[] = {"correspondence", "multiple correspondence", "association",
                                        "association with uniform weights"};
   Json part = {{"type", t},

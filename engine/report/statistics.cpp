@@ -187,11 +187,12 @@ ParameterCount CountParameters(const RunState& run) {
     std::int64_t observed = 0;
     for (std::size_t i = 0; i < work.exposure.size(); ++i) {
       const int risk = static_cast<int>(i % work.risks);
-      const bool stay = work.kind == 1 && work.stay_risk[work.risk_origin[risk]] == risk + 1;
+      const bool stay =
+          work.kind == TimeModel::kDiscrete && work.stay_risk[work.risk_origin[risk]] == risk + 1;
       if (work.exposure[i] > 0 && !stay) ++observed;
     }
     // The shapes come from the times within the cells, not from their numbers of events.
-    const std::int64_t shapes = work.kind == 3 ? work.risks : 0;
+    const std::int64_t shapes = work.kind == TimeModel::kEstimatedShapes ? work.risks : 0;
     count.hazard_df = observed - (count.hazard_parameters - shapes);
   }
   return count;

@@ -119,8 +119,8 @@ void FitAndReport(RunState& run) {
   WritePosteriorFiles(run);
   // A correspondence or association analysis has a report of its own, which shows no standard
   // errors.
-  const int correspondence = run.model.CorrespondenceType;
-  if (correspondence > 0) {
+  const CorrespondenceKind correspondence = run.model.CorrespondenceType;
+  if (correspondence != CorrespondenceKind::kNone) {
     WriteCorrespondenceReport(run, correspondence);
     return;
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/stop_run.h"
+#include "input/model_codes.h"
 #include "test_support.h"
 
 namespace tav {
@@ -335,19 +336,19 @@ TEST(DesignReader, AssociationScores) {
 }
 
 TEST(DesignReader, CumulativeColumnsAreGenerated) {
-  auto columns = [](int model_letter) {
+  auto columns = [](char model_letter) {
     Model m({3});
     m.Add("A", SubmodelKindCode::kCumulative);
-    m.run.model.submodels[0].CumulativeModel = model_letter;
+    m.run.model.submodels[0].CumulativeModel = CumulativeFormOfLetter(model_letter).value();
     m.AddDesign(0, DesignFamily::kCovariate, "A", 2);
     EXPECT_EQ(UserDesignCount(m.run), 0);
     EXPECT_EQ(m.Read(""), "");
     return m.store().real_design;
   };
-  EXPECT_EQ(columns(0), (Reals{1, 0, 0, 0, 1, 0}));  // model a: identity columns
-  EXPECT_EQ(columns(3), (Reals{1, 0, 0, 0, 1, 0}));
-  EXPECT_EQ(columns(4), (Reals{1, 1, 1, -0.5, 0.5, 1.5}));  // ones, scores k - (3 - 2) / 2
-  EXPECT_EQ(columns(8), (Reals{1, 1, 1}));                  // model i: ones only
+  EXPECT_EQ(columns('a'), (Reals{1, 0, 0, 0, 1, 0}));  // model a: identity columns
+  EXPECT_EQ(columns('d'), (Reals{1, 0, 0, 0, 1, 0}));
+  EXPECT_EQ(columns('e'), (Reals{1, 1, 1, -0.5, 0.5, 1.5}));  // ones, scores k - (3 - 2) / 2
+  EXPECT_EQ(columns('i'), (Reals{1, 1, 1}));                  // model i: ones only
 }
 
 TEST(DesignReader, StoresObeyTheMemoryBudget) {

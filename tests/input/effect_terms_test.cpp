@@ -83,10 +83,11 @@ TEST(RestrictedEffect, LinLogAndMar) {
   EXPECT_EQ(mar.mar_extra, -1);
   EXPECT_TRUE(p.run.model.AnyLinLog);
   EXPECT_TRUE(p.run.model.AnyMar);
-  EXPECT_EQ(p.submodel(0).MarSubmodel, 2);  // not every design is of type 50
+  EXPECT_EQ(p.submodel(0).MarSubmodel,
+            MarRestrictions::kWithOtherDesigns);  // not every design is of type 50
   Parsed only_mar(kModel + "{mar(AB a 1 2)}");
   ASSERT_EQ(only_mar.message, "");
-  EXPECT_EQ(only_mar.submodel(0).MarSubmodel, 1);
+  EXPECT_EQ(only_mar.submodel(0).MarSubmodel, MarRestrictions::kOnly);
 }
 
 TEST(RestrictedEffect, Messages) {

@@ -63,7 +63,7 @@ TEST(EventHistory, WithoutCommandsOnlyTheHazardSubmodelIsReserved) {
   const EventHistoryState& h = s.history();
   EXPECT_FALSE(h.HazardModel);
   EXPECT_FALSE(h.RecordFormat);
-  EXPECT_EQ(h.TimeKind, 0);
+  EXPECT_EQ(h.TimeKind, TimeModel::kPiecewiseConstant);
   EXPECT_EQ(h.TimePointCount, 1);
   EXPECT_EQ(h.TimeValues, (std::vector<double>{0, 1}));
   EXPECT_TRUE(h.EquidistantTimes);
@@ -127,7 +127,7 @@ TEST(EventHistory, DefaultRisksInContinuousAndDiscreteTime) {
   Sections discrete;
   ASSERT_EQ(discrete.Parse("dis haz {A}"), "");
   const EventHistoryState& h = discrete.history();
-  EXPECT_EQ(h.TimeKind, 1);
+  EXPECT_EQ(h.TimeKind, TimeModel::kDiscrete);
   EXPECT_EQ(h.StateCount, 2);
   EXPECT_EQ(h.RiskCount, 2);
   EXPECT_EQ(h.NonSelfTransitions, 1);
@@ -307,7 +307,7 @@ TEST(EventHistory, ShapeZeroAndExposure) {
   Sections weibull;
   ASSERT_EQ(weibull.Parse("tim 3 [0 2 5 10] haz {A} _weibull zer exp 0.25 rec 3"), "");
   const EventHistoryState& h = weibull.history();
-  EXPECT_EQ(h.TimeKind, 3);
+  EXPECT_EQ(h.TimeKind, TimeModel::kEstimatedShapes);
   // Given boundaries stay as they are (the last set to the number of time points would run
   // the grid backwards).
   EXPECT_EQ(h.TimeValues, (std::vector<double>{0, 2, 5, 10}));
@@ -321,7 +321,7 @@ TEST(EventHistory, ShapeZeroAndExposure) {
   // A number after _we fixes every risk's shape, a bracketed list one per risk.
   Sections fixed;
   ASSERT_EQ(fixed.Parse("ris 3 [0 1] [0 2] haz {A} _we [1.5 0.5] rec 3"), "");
-  EXPECT_EQ(fixed.history().TimeKind, 2);
+  EXPECT_EQ(fixed.history().TimeKind, TimeModel::kFixedShapes);
   EXPECT_EQ(fixed.history().ShapeValues, (std::vector<double>{1.5, 0.5}));
   Sections one_shape;
   ASSERT_EQ(one_shape.Parse("haz {A} _we 2 zer rec 3"), "");
@@ -353,7 +353,7 @@ TEST(EventHistory, CommandsOutOfOrderEndTheSection) {
 
   Sections late_dis;
   ASSERT_EQ(late_dis.Parse("haz {A} zer dis"), "");
-  EXPECT_EQ(late_dis.history().TimeKind, 0);
+  EXPECT_EQ(late_dis.history().TimeKind, TimeModel::kPiecewiseConstant);
   EXPECT_EQ(late_dis.run.CommandName, "dis");
 }
 

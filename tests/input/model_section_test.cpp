@@ -269,12 +269,12 @@ TEST(Restrictions, EqualityAndOrdinalKinds) {
   EXPECT_EQ(p.submodel(2).SubmodelKind, SubmodelKindCode::kEqualityRestricted);
   EXPECT_TRUE(p.model().UseEq2);
   EXPECT_EQ(p.submodel(3).SubmodelKind, SubmodelKindCode::kOrdinal1);
-  EXPECT_EQ(p.submodel(3).OrdinalType, 3);
+  EXPECT_EQ(p.submodel(3).OrdinalType, OrdinalOrder::kContinuation);
   Parsed defaults("man 3 dim 2 3 3 mod A B|A or2 C|A or1 ( d )");
   ASSERT_EQ(defaults.message, "");
   EXPECT_EQ(defaults.submodel(1).SubmodelKind, SubmodelKindCode::kOrdinal2);
-  EXPECT_EQ(defaults.submodel(1).OrdinalType, 1);
-  EXPECT_EQ(defaults.submodel(2).OrdinalType, 4);
+  EXPECT_EQ(defaults.submodel(1).OrdinalType, OrdinalOrder::kCumulative);
+  EXPECT_EQ(defaults.submodel(2).OrdinalType, OrdinalOrder::kReversedContinuation);
   EXPECT_FALSE(defaults.model().UseEq2);
   EXPECT_EQ(Error("man 2 dim 2 3 mod A B|A or1(e)"), "  Error: unknown to of ordinal restriction");
   EXPECT_EQ(Error("man 2 dim 2 3 mod A B|A or1(b dat"), "  Error: a \")\" expected in command mod");
@@ -284,7 +284,8 @@ TEST(Restrictions, CumulativeModels) {
   Parsed p("man 2 dim 3 4 mod A B|A cum(c) {eff(AB 1)}");
   ASSERT_EQ(p.message, "");
   EXPECT_EQ(p.submodel(1).SubmodelKind, SubmodelKindCode::kCumulative);
-  EXPECT_EQ(p.submodel(1).CumulativeModel, 2);
+  EXPECT_EQ(p.submodel(1).CumulativeModel,
+            (CumulativeForm{CumulativeLink::kComplementaryLogLog, false}));
   EXPECT_EQ(p.submodel(1).DesignTermCount(), 2);  // the reserved design and eff()
   EXPECT_FALSE(p.model().CumulativeI);
   Parsed spaced("man 2 dim 3 4 mod A B|A cum ( i ) { }");
@@ -312,17 +313,17 @@ TEST(Restrictions, RandomStartFlags) {
 TEST(Correspondence, TypeAndDimensions) {
   Parsed two("man 2 dim 3 4 mod cor");
   ASSERT_EQ(two.message, "");
-  EXPECT_EQ(two.model().CorrespondenceType, 1);
+  EXPECT_EQ(two.model().CorrespondenceType, CorrespondenceKind::kSimple);
   EXPECT_EQ(two.model().CorrespondenceDim1, 2);
   EXPECT_EQ(two.model().SubmodelCount, 1);
   Parsed three("man 3 dim 3 4 2 mod {ABC} cor(3 1 4)");
   ASSERT_EQ(three.message, "");
-  EXPECT_EQ(three.model().CorrespondenceType, 3);
+  EXPECT_EQ(three.model().CorrespondenceType, CorrespondenceKind::kAssociation);
   EXPECT_EQ(three.model().CorrespondenceDim1, 1);
   EXPECT_EQ(three.model().CorrespondenceDim2, 4);
   Parsed default_type("man 3 dim 3 4 2 cor");
   ASSERT_EQ(default_type.message, "");
-  EXPECT_EQ(default_type.model().CorrespondenceType, 2);
+  EXPECT_EQ(default_type.model().CorrespondenceType, CorrespondenceKind::kMultiple);
   EXPECT_EQ(Error("man 2 dim 3 4 mod cor(5)"),
             "  Error: impossible type of correspondence analysis");
   EXPECT_EQ(Error("man 2 dim 3 4 mod cor(2 1 1 dat"), "  Error: a \")\" expected in command mod");

@@ -187,8 +187,8 @@ std::string Refused(const EstimationRun& run, int r) {
              "a subtable is saturated but for its restrictions, so the term has no parameters "
              "left to estimate";
     }
-    if (run.history.HazardModel && t == model.SubmodelCount && run.history.TimeKind == 1 &&
-        !ContrastsTheRisks(run, *table)) {
+    if (run.history.HazardModel && t == model.SubmodelCount &&
+        run.history.TimeKind == TimeModel::kDiscrete && !ContrastsTheRisks(run, *table)) {
       return "association models (ass) in a discrete-time haz need the risk variable R alone "
              "as their row or column term, and risks from one state: the transition "
              "probabilities of a state sum to 1, so a term that does not contrast them is not "
@@ -206,7 +206,7 @@ std::string Unsupported(const EstimationRun& run, int r) {
     if (table == nullptr) continue;
     // Beside mar() and model terms or designs (the marginal family, listed first, names the
     // submodel's own terms; this names those of `all` aimed at it).
-    if (table->MarSubmodel != 0) {
+    if (table->MarSubmodel != MarRestrictions::kNone) {
       return "association models beside mar() restrictions and model terms or design effects are";
     }
     // The margin of the continuous covariate stays fixed at the data.

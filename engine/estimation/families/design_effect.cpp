@@ -68,7 +68,8 @@ class DesignEffect : public ModelFamily {
   void FitSubmodel(EstimationRun& run, int r) const override {
     if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
     // Beside mar() restrictions the marginal step fits them.
-    if (r < run.model.SubmodelCount && run.model.submodels[r].MarSubmodel != 0) return;
+    if (r < run.model.SubmodelCount && run.model.submodels[r].MarSubmodel != MarRestrictions::kNone)
+      return;
     const Settings& settings = run.settings;
     const bool em_steps = run.estimation.iteration <= settings.newton_start_iteration ||
                           settings.newton_algorithm == NewtonAlgorithm::kNewtonRaphsonWithEm;
@@ -166,13 +167,13 @@ class DesignEffect : public ModelFamily {
         label += std::to_string(k + 1);
         labels.push_back(label);
       }
-      if (work.thresholds && submodel.CumulativeModel == 8) {
+      if (work.thresholds && submodel.CumulativeModel.IsNormal()) {
         writer.BeginBlock("intercept");
         WriteParameterLines(run, t, work, {"intercept"}, false, writer);
         continue;
       }
       if (work.thresholds) {
-        const bool free = submodel.CumulativeModel <= 3;
+        const bool free = submodel.CumulativeModel.FreeThresholds();
         writer.WriteHeading(std::string("thresholds") + (free ? " (free)" : " (equidistant)"));
       } else {
         writer.WriteHeading(TermText(model, submodel.designs[work.design].Term()));

@@ -65,13 +65,15 @@ class Hazard : public ModelFamily {
 
   // The estimated shapes, one per risk.
   std::int64_t ParameterCount(const EstimationRun& run, int t) const override {
-    return IsHazard(run, t) && run.history.TimeKind == 3 ? run.history.RiskCount : 0;
+    return IsHazard(run, t) && run.history.TimeKind == TimeModel::kEstimatedShapes
+               ? run.history.RiskCount
+               : 0;
   }
 
   void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
                           FreeParameterList& list) const override {
     if (group != ParameterGroup::kSpecialEffects || !run.history.HazardModel ||
-        run.history.TimeKind != 3) {
+        run.history.TimeKind != TimeModel::kEstimatedShapes) {
       return;
     }
     FreeParameter shape;

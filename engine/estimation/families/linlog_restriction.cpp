@@ -24,7 +24,7 @@ class LinLogRestriction : public ModelFamily {
     const ModelState& model = run.model;
     const Submodel* submodel = SubmodelAt(model, r);
     if (submodel == nullptr || r >= model.SubmodelCount || !submodel->LinLogSubmodel ||
-        submodel->MarSubmodel != 0 || submodel->IsCumulative()) {
+        submodel->MarSubmodel != MarRestrictions::kNone || submodel->IsCumulative()) {
       return "";
     }
     bool beside = false;
@@ -43,7 +43,7 @@ class LinLogRestriction : public ModelFamily {
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
     const Submodel* submodel = SubmodelAt(run.model, r);
     if (submodel == nullptr || r >= run.model.SubmodelCount || !submodel->LinLogSubmodel ||
-        submodel->MarSubmodel != 0) {
+        submodel->MarSubmodel != MarRestrictions::kNone) {
       return "";
     }
     if (submodel->IsCumulative()) return "lin() and log() restrictions in a cumulative model are";
@@ -57,7 +57,7 @@ class LinLogRestriction : public ModelFamily {
   void FitSubmodel(EstimationRun& run, int r) const override {
     const Submodel* submodel = SubmodelAt(run.model, r);
     if (submodel != nullptr && r < run.model.SubmodelCount && submodel->LinLogSubmodel &&
-        submodel->MarSubmodel == 0) {
+        submodel->MarSubmodel == MarRestrictions::kNone) {
       FitRestrictedSubmodel(run, r);
     }
   }

@@ -33,7 +33,7 @@ std::int64_t CountLogLinearParameters(const EstimationRun& run, int t) {
   const bool hazard = run.history.HazardModel && t == model.SubmodelCount;
   const bool conditional = t > 0 && !hazard;
   const std::vector<int> variables = SubmodelVariableList(model, t);
-  const bool by_risk = hazard && run.history.TimeKind == 1 && !variables.empty();
+  const bool by_risk = hazard && run.history.TimeKind == TimeModel::kDiscrete && !variables.empty();
   const int risk = by_risk ? variables.back() : -1;
   // What a variable of a counted subset contributes.
   auto factor = [&](int v) -> std::int64_t {
@@ -46,7 +46,8 @@ std::int64_t CountLogLinearParameters(const EstimationRun& run, int t) {
   // their model terms.
   const bool every_subset =
       (submodel.IsLogLinear() || submodel.IsTied()) &&
-      (MarginalSaturated(model, t) || (submodel.MarSubmodel != 1 && submodel.LinLogSubmodel));
+      (MarginalSaturated(model, t) ||
+       (submodel.MarSubmodel != MarRestrictions::kOnly && submodel.LinLogSubmodel));
 
   std::int64_t count = 0;
   if (every_subset) {
@@ -112,8 +113,9 @@ void ListSubmodelParameters(const EstimationRun& run, int r, FreeParameterList& 
   const bool conditional = r > 0 && !hazard;
   const int start = conditional ? 1 : 0;
   const std::vector<int> variables = SubmodelVariableList(model, r);
-  const int risk =
-      hazard && run.history.TimeKind == 1 && !variables.empty() ? variables.back() : -1;
+  const int risk = hazard && run.history.TimeKind == TimeModel::kDiscrete && !variables.empty()
+                       ? variables.back()
+                       : -1;
   // Variables of one category add no parameters: effects holding them are left out.
   auto counted = [&](int v) {
     return submodel.SubmodelVariables[v] != 0 && model.Dimension[v] > 1;
@@ -172,7 +174,7 @@ class LogLinear : public ModelFamily {
   void FitSubmodel(EstimationRun& run, int r) const override {
     const Submodel* submodel = SubmodelAt(run.model, r);
     if (submodel != nullptr && Owns(*submodel) && !submodel->LinLogSubmodel &&
-        submodel->MarSubmodel == 0) {
+        submodel->MarSubmodel == MarRestrictions::kNone) {
       FitModelTerms(run, r);
     }
   }
