@@ -127,6 +127,50 @@ TEST(DesignEffectReferences, LinearByLinearAssociationOnAFourByFourTableWithAZer
   }
 }
 
+// A cumulative logit model of R (4 categories) by A (3), with an empty cell: ordinal::clm
+// 2022.11.16 (clm(r ~ a, weights = n), gradTol 1e-12) gives the thresholds -0.1019258881,
+// 1.4200550014, 2.9864434672, the effects 1.1037331796 and 2.4912050732 (with the opposite
+// sign here, as the report adds them to the thresholds), the log-likelihood -110.4127711503
+// (to which the saturated margin of A, 26, 31 and 32 of 89, adds its own) and the fitted
+// probabilities below (MASS::polr agrees to 6 digits).
+TEST(CumulativeReferences, CumulativeLogitProbabilitiesAgreeWithACumulativeLinkModel) {
+  const EngineRun run(
+      "man 2 dim 3 4 lab A R mod A R|A cum(a) {fac(A 2)} des [ 0 1 2 ] cri 0.0000000001 see 3 "
+      "dat [ 12 9 5 0  7 11 9 4  3 6 10 13 ]");
+  const double probabilities[] = {0.4745405654, 0.3308064733, 0.1466108780, 0.0480420833,
+                                  0.2304700300, 0.3479575614, 0.2894945343, 0.1320778744,
+                                  0.0695818105, 0.1856026234, 0.3661552515, 0.3786603146};
+  const double n[] = {12, 9, 5, 0, 7, 11, 9, 4, 3, 6, 10, 13};
+  const double rows[] = {26, 31, 32};
+  double lsquared = 0;
+  for (int c = 0; c < 12; ++c) {
+    if (n[c] > 0) lsquared += 2 * n[c] * std::log(n[c] / (rows[c / 4] * probabilities[c]));
+  }
+  const double margin =
+      26 * std::log(26.0 / 89) + 31 * std::log(31.0 / 89) + 32 * std::log(32.0 / 89);
+  testing::ExpectFit(run, -110.4127711503 + margin, lsquared, 4);
+  const double* fitted =
+      run.run.estimation.FittedTable.data() + run.run.model.submodels[1].first_cell;
+  for (int c = 0; c < 12; ++c) EXPECT_NEAR(fitted[c], probabilities[c], 1e-7) << c;
+  const std::vector<std::string> effects = run.Block("  A");
+  ASSERT_EQ(effects.size(), 3u);
+  EXPECT_NEAR(std::stod(effects[1].substr(14)), -1.1037331796, 0.6e-4);
+  EXPECT_NEAR(std::stod(effects[2].substr(14)), -2.4912050732, 0.6e-4);
+}
+
+// Rows whose ordering is violated at every cut pool: both rows of B|A take the column shares
+// of the whole table, 30, 40 and 50 of 120, whichever ordering is asked for.
+TEST(OrdinalReferences, ViolatedOrderingsPoolTheRows) {
+  for (const std::string kind : {"or1(c)", "or1(b)", "or1(a)", "or1(d)"}) {
+    const EngineRun run("man 2 dim 2 3 lab A B mod A B|A " + kind +
+                        " cri 0.0000000001 see 3 dat [ 10 20 30 20 20 20 ]");
+    ASSERT_EQ(run.status, 0) << kind;
+    const double* p = run.run.estimation.FittedTable.data() + run.run.model.submodels[1].first_cell;
+    const double pooled[] = {30.0 / 120, 40.0 / 120, 50.0 / 120};
+    for (int c = 0; c < 6; ++c) EXPECT_NEAR(p[c], pooled[c % 3], 1e-6) << kind << c;
+  }
+}
+
 // The RC(1) model on the vision table (right eye by left eye, 7477 women): gnm(n ~ r + c +
 // Mult(r, c), poisson), best of five starts, tolerance 1e-12: deviance 1704.3202156265 on 4
 // df, sum(n log(m / N)) = -17236.6391674407. Scores centred, scaled to unit sums of squares
