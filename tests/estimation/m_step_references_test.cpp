@@ -88,11 +88,11 @@ TEST(ProportionalFitting, ConditionalIndependenceConvergesToTheClosedForm) {
   }
 }
 
-// Income (rows) by job satisfaction (columns) of black Americans in the 1984 General Social
-// Survey, with a sampling zero (Agresti, Categorical Data Analysis, 1990). Linear-by-linear
-// association with integer scores: R's glm(n ~ r + c + I(u * v), poisson)
-// gives the coefficient 0.21381084322 (standard error 0.12516342947), deviance 3.7228424675
-// on 8 df, sum(n log(m / N)) = -237.9691413654 and the fitted values below.
+// Income (rows) by job satisfaction (columns), a General Social Survey table with a sampling
+// zero from Agresti's Categorical Data Analysis. Linear-by-linear association with integer
+// scores u and v: R's glm(n ~ factor(u) + factor(v) + I(u * v), poisson) gives the coefficient
+// 0.21381084322 (standard error 0.12516342947), deviance 3.7228424675 on 8 df, sum(n log(m / N)) =
+// -237.9691413654 and the fitted values below.
 TEST(DesignEffectReferences, LinearByLinearAssociationOnAFourByFourTableWithAZero) {
   // The same design three ways: centred scores (cov), integer scores (eff, whose other part
   // the main effects absorb) and the prespecified design 1b.
