@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -206,6 +207,56 @@ TEST(EStepShares, TwoThreadsGiveTheBitsOfOne) {
     EXPECT_EQ(fit_one.est().FittedTable, fit_two.est().FittedTable) << shape.model;
     EXPECT_EQ(fit_one.LogLikelihood(), fit_two.LogLikelihood()) << shape.model;
   }
+}
+
+// Enough patterns for the E-step to run in shares: 20,000 records of 16 items under two classes,
+// the first three items missing one time in ten (eight subgroups), fitted tables filled with
+// pseudo-random values. One, two and three threads give the same bits.
+TEST(EStepShares, ManyPatternsWithMissingAnswersGiveTheSameBitsOnAnyThreads) {
+  std::uint32_t state = 3;
+  auto uniform = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<double>(state >> 8) / (1 << 24);
+  };
+  std::string records;
+  for (int r = 0; r < 20000; ++r) {
+    const bool first_class = uniform() < 0.4;
+    for (int v = 0; v < 16; ++v) {
+      int answer = uniform() < (first_class ? 0.2 + 0.04 * v : 0.8 - 0.03 * v) ? 1 : 2;
+      if (v < 3 && uniform() < 0.1) answer = 0;
+      records += std::to_string(answer) + " ";
+    }
+    records += "\n";
+  }
+  std::vector<double> expected[3];
+  double log_likelihood[3] = {};
+  for (int threads = 1; threads <= 3; ++threads) {
+    FittedModel t(
+        "res 1 lat 1 man 16 dim 8 2 2 2 2 2 2 2 2 2 2 2 2 2 2 2 2 2\n"
+        "lab K X A B C D E F G H I J L M N O P Q\n"
+        "mod K X A|X B|X C|X D|X E|X F|X G|X H|X I|X J|X L|X M|X N|X O|X P|X Q|X\n"
+        "rec 20000 thr " +
+        std::to_string(threads) + "\ndat [\n" + records + "]\n");
+    ASSERT_EQ(t.message, "");
+    SetUpEstimationTables(t.run);
+    BuildIndexMaps(t.run);
+    ASSERT_GT(t.run.data.EntryCount(), 8192);
+    std::uint32_t cells = 17;
+    std::vector<double> fitted = t.run.estimation.FittedTable;
+    for (double& x : fitted) {
+      cells = cells * 1664525u + 1013904223u;
+      x = 0.05 + static_cast<double>(cells >> 8) / (1 << 24);
+    }
+    t.SetFitted(fitted);
+    t.run.estimation.iteration = 1;
+    EStep(t.run, EStepMode::kIterate);
+    expected[threads - 1] = t.run.estimation.ExpectedTable;
+    log_likelihood[threads - 1] = t.run.estimation.LogLikelihood;
+  }
+  EXPECT_EQ(expected[1], expected[0]);
+  EXPECT_EQ(expected[2], expected[0]);
+  EXPECT_EQ(log_likelihood[1], log_likelihood[0]);
+  EXPECT_EQ(log_likelihood[2], log_likelihood[0]);
 }
 
 }  // namespace
