@@ -106,7 +106,7 @@ TEST(EStepShares, CompleteAndPartialPatternsShareTheirCountsByBayesRule) {
     SharesModel t(shape, 1);
     ASSERT_EQ(t.model.message, "") << shape.model;
     ASSERT_EQ(t.model.run.model.SubmodelCount, 5);
-    EStep(t.model.run, EStepMode::kIterate);
+    EStep(t.model.run);
     const EstimationState& est = t.model.run.estimation;
     std::map<std::int64_t, double> want;
     double log_likelihood = 0;
@@ -148,8 +148,8 @@ TEST(EStepShares, PosteriorsOfAPartialPatternSpreadOverTheCarriedItem) {
     SharesModel t(shape, 1);
     ASSERT_EQ(t.model.message, "") << shape.model;
     std::vector<std::vector<double>> posteriors;
-    EStep(t.model.run, EStepMode::kPosteriors,
-          [&](std::int64_t, const std::vector<double>& p) { posteriors.push_back(p); });
+    ForEachPosterior(t.model.run,
+                     [&](std::int64_t, const std::vector<double>& p) { posteriors.push_back(p); });
     // The 8 complete patterns, then the 4 partial ones; a partial pattern's completions run
     // with the class outermost and C inside.
     ASSERT_EQ(posteriors.size(), 12u) << shape.model;
@@ -190,8 +190,8 @@ TEST(EStepShares, TwoThreadsGiveTheBitsOfOne) {
     SharesModel two(shape, 2);
     ASSERT_EQ(one.model.message, "");
     ASSERT_EQ(two.model.message, "");
-    EStep(one.model.run, EStepMode::kIterate);
-    EStep(two.model.run, EStepMode::kIterate);
+    EStep(one.model.run);
+    EStep(two.model.run);
     const EstimationState& a = one.model.run.estimation;
     const EstimationState& b = two.model.run.estimation;
     EXPECT_EQ(a.ExpectedTable, b.ExpectedTable) << shape.model;
@@ -249,7 +249,7 @@ TEST(EStepShares, ManyPatternsWithMissingAnswersGiveTheSameBitsOnAnyThreads) {
     }
     t.SetFitted(fitted);
     t.run.estimation.iteration = 1;
-    EStep(t.run, EStepMode::kIterate);
+    EStep(t.run);
     expected[threads - 1] = t.run.estimation.ExpectedTable;
     log_likelihood[threads - 1] = t.run.estimation.LogLikelihood;
   }
