@@ -45,14 +45,14 @@ ClockReading LocalClock();
 // memory (4 GB where that is unknown).
 std::int64_t DefaultMemoryBudget();
 
-// What every layer of a run shares: the command line, the window, the open files, the reader's
-// word buffers, the random generator, the progress the Info button shows, the model and the
-// event-history set-up.
+// What every layer of a run shares: the command line, the window, the open files, the progress
+// the Info button shows and the memory budget; while the input is read also the reader's word
+// buffers, the model and the event-history set-up, which the parse then hands on in the parsed
+// run (ParsedRun, data/parsed_run.h).
 //
-// One run is one object (RunState, newton/run_state.h), passed by reference to every routine,
-// so one process can run many models one after another. Its state is layered like the engine:
-// each layer adds its own part and sees only the parts below it (RunContext here, DataRun in
-// data/, EstimationRun in estimation/, RunState in newton/).
+// A fit (EstimationRun, estimation/estimation_state.h; RunState, newton/run_state.h) refers to
+// the context and to the parsed run, which it reads only, and owns what it changes; a random
+// start in a thread of its own has a context of its own (TakeFitSettings).
 struct RunContext {
   // The command line after the program name.
   std::vector<std::string> arguments;
