@@ -5,7 +5,7 @@
 // two doubles written exactly as a rounded result plus its rounding error, with the basic
 // operations alone (no fused multiply-add), so that every IEEE machine gives the same bits.
 // The source file that uses them must be compiled without contraction of a * b + c into a
-// fused multiply-add (engine/CMakeLists.txt sets -ffp-contract=off for it).
+// fused multiply-add (the project's CMakeLists.txt sets -ffp-contract=off for every source).
 
 namespace tav::double_double {
 

@@ -115,6 +115,38 @@ TEST(Elementary, HardCases) {
   EXPECT_TRUE(Same(both.power, 0x1.ad15a5b5a6d1ap-1));
 }
 
+// The hardest double arguments of e^x and ln x: Lefevre and Muller's worst cases for correct
+// rounding (their published table of worst cases in double precision, 2000: exp on [-16, -8],
+// [-8, -4] and [-4, -2], ln on [1.648, 2980.957]; their paper of 2001: exp near 0, and ln over
+// every double). After the first 53 bits of the exact result come the rounding bit and then 52
+// to 64 equal bits: it lies within 2^-52 to 2^-64 of a unit in the last place of a double or of
+// a midpoint between two. The expected doubles are mpmath's values at 400 bits rounded to
+// nearest (each checked against bc -l at scale 120: the first 60 digits agree); those near a
+// midpoint are beyond what quadruple precision can decide.
+TEST(Elementary, WorstCasesForCorrectRounding) {
+  struct Case {
+    double x;
+    double rounded;
+  };
+  // After the 53 bits: 0 and 54 zeros (just above a double); 0 and 52 ones (just below a
+  // midpoint); 1 and 53 zeros (just above one); 1 and 57 zeros.
+  const Case exp_cases[] = {{-0x1.e8bdbfcd9144ep+3, 0x1.f3e558cf4de54p-23},
+                            {-0x1.71e0b869b5e79p+2, 0x1.951c6dc5d24e2p-9},
+                            {-0x1.02393d5976769p+1, 0x1.1064b2c103ddbp-3},
+                            {0x1.9e9cbbfd6080bp-31, 0x1.000000033d398p+0}};
+  // 1 and 60 ones (just below a double); 0 and 64 zeros.
+  const Case log_cases[] = {{0x1.ac50b409c8aeep+8, 0x1.83d4bcdebb3f4p+2},
+                            {0x1.62a88613629b6p+678, 0x1.d6479eba7c971p+8}};
+  for (const Case& c : exp_cases) {
+    EXPECT_TRUE(Same(Exp(c.x), c.rounded)) << std::hexfloat << c.x;
+    EXPECT_TRUE(Same(elementary_portable::Exp(c.x), c.rounded)) << std::hexfloat << c.x;
+  }
+  for (const Case& c : log_cases) {
+    EXPECT_TRUE(Same(Log(c.x), c.rounded)) << std::hexfloat << c.x;
+    EXPECT_TRUE(Same(elementary_portable::Log(c.x), c.rounded)) << std::hexfloat << c.x;
+  }
+}
+
 // Correctly rounded where the x87's long double functions (64 bits, an implementation of their
 // own) decide it: more than 2^-58 of the result from a midpoint. And the same bits with fused
 // multiply-adds and without.
