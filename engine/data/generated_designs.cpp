@@ -106,32 +106,31 @@ void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
     if (column >= 0 && column < p) out[column * n + cell] = value;
   };
 
-  const int code = design.special_model;
-  if (code < 0 || code >= 20) return;
-  const int digit = code % 10;
-  const bool b = code >= 10;
+  using enum SpecialFamily;
+  const SpecialFamily family = design.special_model.family;
+  const bool b = design.special_model.single_parameter;
   const int k = static_cast<int>(vars.size());
-  if (code == 0) {
+  if (family == kInteraction && !b) {
     BuildInteraction(vars, dims, dummy_reference, n, put);
     return;
   }
-  if ((digit == 7 || digit == 8) && k != 2) return;
-  if ((digit == 5 || digit == 6) && k < 1) return;
+  if ((family == kSignedDistance || family == kAbsoluteDistance) && k != 2) return;
+  if ((family == kVariableRanks || family == kCategoryPositions) && k < 1) return;
 
   std::map<std::vector<int>, std::int64_t> classes;  // 3a and 4a: the column of each multiset
   std::int64_t next_column = 0;
   std::vector<int> c(k, 0);
   std::vector<int> sorted;
   for (std::int64_t cell = 0; cell < n; ++cell, NextCell(c, dims)) {
-    switch (digit) {
-      case 0: {  // 1b
+    switch (family) {
+      case kInteraction: {  // 1b
         if (n <= 1) break;
         double value = 1;
         for (int v = 0; v < k; ++v) value *= c[v] - (dims[v] - 1) / 2.0;
         put(0, cell, value);
         break;
       }
-      case 1: {  // 2a, 2b
+      case kCategorySum: {  // 2a, 2b
         std::int64_t sum = 0;
         for (int x : c) sum += x;
         if (b) {
@@ -141,24 +140,24 @@ void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
         }
         break;
       }
-      case 2:
-      case 3:
-      case 4: {  // 3, 4, 5: the symmetry families
+      case kSymmetry:
+      case kQuasiSymmetry:
+      case kDiagonal: {  // 3, 4, 5: the symmetry families
         const bool diagonal = OnDiagonal(c);
         if (b) {
-          if (digit == 2) {
+          if (family == kSymmetry) {
             int agreements = 0;
             for (int u = 0; u < k; ++u) {
               for (int v = u + 1; v < k; ++v) agreements += c[u] == c[v];
             }
             put(0, cell, agreements);
-          } else if (digit == 3 ? !diagonal : diagonal) {
+          } else if (family == kQuasiSymmetry ? !diagonal : diagonal) {
             put(0, cell, 1);
           }
           break;
         }
-        if ((digit == 3 && diagonal) || (digit == 4 && !diagonal)) break;
-        if (digit == 4) {
+        if ((family == kQuasiSymmetry && diagonal) || (family == kDiagonal && !diagonal)) break;
+        if (family == kDiagonal) {
           put(next_column++, cell, 1);
           break;
         }
@@ -169,7 +168,7 @@ void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
         put(found.first->second, cell, 1);
         break;
       }
-      case 5: {  // 6a, 6b: columns j = 0 .. k - 2 against the last variable
+      case kVariableRanks: {  // 6a, 6b: columns j = 0 .. k - 2 against the last variable
         const int last = c[k - 1];
         int above_last = 0;
         for (int x : c) above_last += last < x;
@@ -186,7 +185,7 @@ void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
         if (b) put(0, cell, total);
         break;
       }
-      case 6: {  // 7a, 7b: columns i = 0 .. J - 2 against category J - 1
+      case kCategoryPositions: {  // 7a, 7b: columns i = 0 .. J - 2 against category J - 1
         const int top = dims[0] - 1;
         std::vector<double> plus(std::max(top, 0), 0.0);
         double minus = 0;
@@ -208,9 +207,10 @@ void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
         if (b) put(0, cell, total);
         break;
       }
-      default: {  // 8, 9: the distance families
+      case kSignedDistance:
+      case kAbsoluteDistance: {  // 8, 9: the distance families
         const int d = c[0] - c[1];
-        const int number = digit == 7 ? d + dims[1] - 1 : std::abs(d);
+        const int number = family == kSignedDistance ? d + dims[1] - 1 : std::abs(d);
         if (b) {
           put(0, cell, number);
         } else {

@@ -17,6 +17,7 @@
 #include "data/data_reader.h"
 #include "data/design_reader.h"
 #include "input/command_table.h"
+#include "input/model_codes.h"
 #include "input/reader.h"
 #include "input/sections.h"
 
@@ -152,7 +153,7 @@ void ParseStartValues(DataRun& run, bool hazard) {
   const std::string key = CommandKey(word);
   // A typed effect names the family of a design, and for spe its model.
   std::optional<DesignFamily> family;
-  int special_model = 0;
+  SpecialModel special_model;
   if (key == "cov") family = DesignFamily::kCovariate;
   if (key == "eff") family = DesignFamily::kEffect;
   if (key == "fac") family = DesignFamily::kFactor;
@@ -173,7 +174,7 @@ void ParseStartValues(DataRun& run, bool hazard) {
           (model_number[1] != 'a' && model_number[1] != 'b')) {
         StopRun("  Error: wrong model number in " + text + " in command " + name);
       }
-      special_model = (model_number[0] - '1') + 10 * (model_number[1] - 'a');
+      special_model = *SpecialModelOf(model_number[0], model_number[1]);
     }
     if (text.back() != ')') {
       if (ReadWord(in) != ")") {

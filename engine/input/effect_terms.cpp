@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "core/stop_run.h"
 #include "input/command_table.h"
+#include "input/model_codes.h"
 #include "input/reader.h"
 
 namespace tav {
@@ -75,14 +77,15 @@ bool IsRestriction(DesignFamily family) {
 
 // A restriction letter of lin, log or mar (a to d, or a number word counting as a): returns
 // its position from 1; leaves the number word current when there was no letter.
-int ReadRestrictionLetter(RunContext& run, const std::string& name) {
+RestrictionSense ReadRestrictionLetter(RunContext& run, const std::string& name) {
   const std::string& word = run.CurrentWord;
-  if (!word.empty() && word[0] >= 'a' && word[0] <= 'd') {
-    const int position = word[0] - 'a' + 1;
+  const std::optional<RestrictionSense> sense =
+      word.empty() ? std::nullopt : RestrictionSenseOfLetter(word[0]);
+  if (sense) {
     ReadCurrentWord(run);
-    return position;
+    return *sense;
   }
-  if (BeginsWithDigit(word, '1')) return 1;
+  if (BeginsWithDigit(word, '1')) return RestrictionSense::kEquality;
   StopRun("  Error: restriction type \"" + word.substr(0, 1) + "\" used in " + name +
           "() does not exist");
 }
@@ -94,24 +97,26 @@ int ReadCountWord(RunContext& run, const std::string& message) {
 
 }  // namespace
 
-int SpecialParamCount(const RunContext& run, int code, const Membership& term) {
+int SpecialParamCount(const RunContext& run, SpecialModel special, const Membership& term) {
   const ModelState& model = run.model;
   std::vector<int> dims;
   for (int v = 0; v < kVectorSize; ++v) {
     if (term[v] == 1) dims.push_back(model.Dimension[v]);
   }
-  const int a = code % 10;
-  if (a == 9) StopRun("  Error: model specified in spe() does not exist");
+  using enum SpecialFamily;
+  const SpecialFamily a = special.family;
   const std::int64_t k = static_cast<std::int64_t>(dims.size());
   const std::int64_t d = dims.empty() ? 1 : dims[0];
   const std::int64_t d2 = dims.size() > 1 ? dims[1] : 1;
-  if (a >= 2 && a <= 6 && std::any_of(dims.begin(), dims.end(), [d](int x) { return x != d; })) {
+  const bool square = a == kSymmetry || a == kQuasiSymmetry || a == kDiagonal ||
+                      a == kVariableRanks || a == kCategoryPositions;
+  if (square && std::any_of(dims.begin(), dims.end(), [d](int x) { return x != d; })) {
     StopRun("  Error: a \"square\" interaction term expected in spe()");
   }
-  if ((a == 7 || a == 8) && k != 2) {
+  if ((a == kSignedDistance || a == kAbsoluteDistance) && k != 2) {
     StopRun("  Error: a two-variable interaction term expected in spe()");
   }
-  if (code >= 10) return 1;
+  if (special.single_parameter) return 1;
   // The number of multisets of size k from d categories: C(d + k - 1, k).
   auto multisets = [&] {
     double value = 1;
@@ -119,31 +124,32 @@ int SpecialParamCount(const RunContext& run, int code, const Membership& term) {
     return static_cast<std::int64_t>(std::min(std::round(value), static_cast<double>(kIntMax)));
   };
   switch (a) {
-    case 0: {
+    case kInteraction: {
       std::int64_t count = 1;
       for (int dim : dims) count = std::min(count * (dim - 1), kIntMax);
       return Clamp(count);
     }
-    case 1: {
+    case kCategorySum: {
       std::int64_t count = 1;
       for (int dim : dims) count = std::min(count + dim - 1, kIntMax);
       return Clamp(count);
     }
-    case 2:
+    case kSymmetry:
       return Clamp(multisets());
-    case 3:
+    case kQuasiSymmetry:
       return Clamp(multisets() - d);
-    case 4:
+    case kDiagonal:
       return Clamp(d);
-    case 5:
+    case kVariableRanks:
       return Clamp(k - 1);
-    case 6:
+    case kCategoryPositions:
       return Clamp(d - 1);
-    case 7:
+    case kSignedDistance:
       return Clamp(d + d2 - 1);
-    default:  // 8
-      return Clamp(std::max(d, d2));
+    case kAbsoluteDistance:
+      break;
   }
+  return Clamp(std::max(d, d2));
 }
 
 void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string& submodel_term) {
@@ -153,7 +159,7 @@ void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string&
   run.CommandName = name;
   const std::string key = CommandKey(name);
   const DesignFamily family = FamilyOf(key);
-  int special_model = 0;
+  SpecialModel special_model;
   DesignInteraction interaction = DesignInteraction::kA;
   const bool is_log = key == "log";
   const std::string used_in = name + "()";
@@ -189,7 +195,7 @@ void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string&
 
   // The argument.
   int count = 0;
-  int restriction = 0;
+  RestrictionCode restriction;
   int reserved_per_term = 0;
   int mar_restrictions = 0;
   int mar_c = 0;
@@ -205,32 +211,32 @@ void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string&
     if (word.size() < 2 || !BeginsWithDigit(word, '1') || (word[1] != 'a' && word[1] != 'b')) {
       StopRun("  Error: model \"" + word + "\" specified in spe() does not exist");
     }
-    special_model = (word[0] - '1') + 10 * (word[1] - 'a');
+    special_model = *SpecialModelOf(word[0], word[1]);
     count = SpecialParamCount(run, special_model, terms.front());
     closed = WordEndsWith(word, ')');
   } else if (family == DesignFamily::kLinLog) {
-    const int letter = ReadRestrictionLetter(run, name);
-    restriction += 10 * letter;
-    if (letter >= 3) reserved_per_term = 1;
+    restriction.sense = ReadRestrictionLetter(run, name);
+    if (restriction.WithTargets()) reserved_per_term = 1;
     count = ReadCountWord(
         run, "  Error: number of restrictions not specified in command " + name + "()");
     closed = WordEndsWith(run.CurrentWord, ')');
   } else {  // mar
     const std::string first = run.CurrentWord;
-    if (first.empty() || first[0] < 'a' || first[0] > 'e') {
+    const std::optional<MarginalForm> form =
+        first.empty() ? std::nullopt : MarginalFormOfLetter(first[0]);
+    if (!form) {
       StopRun("  Error: restriction type \"" + first.substr(0, 1) + "\" used in " + name +
               "() does not exist");
     }
-    restriction = first[0] - 'a';
+    restriction.form = *form;
     ReadCurrentWord(run);
-    const int letter = ReadRestrictionLetter(run, name);
-    restriction += 10 * letter;
-    if (letter >= 3) reserved_per_term = 1;
+    restriction.sense = ReadRestrictionLetter(run, name);
+    if (restriction.WithTargets()) reserved_per_term = 1;
     mar_restrictions = ReadCountWord(
         run, "  Error: number of restrictions not specified in command " + name + "()");
     count = mar_restrictions;
     closed = WordEndsWith(run.CurrentWord, ')');
-    if (first[0] == 'd') {
+    if (*form == MarginalForm::kExpLogContrasts) {
       if (closed)
         StopRun("  Error: number of elements C matrix not specified in command " + name + "()");
       ReadCurrentWord(run);
@@ -238,7 +244,7 @@ void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string&
           run, "  Error: number of elements C matrix not specified in command " + name + "()");
       closed = WordEndsWith(run.CurrentWord, ')');
     }
-    if (first[0] == 'c' || first[0] == 'd') {
+    if (*form == MarginalForm::kLogContrasts || *form == MarginalForm::kExpLogContrasts) {
       if (closed)
         StopRun("  Error: number of elements B matrix not specified in command " + name + "()");
       ReadCurrentWord(run);
@@ -368,8 +374,7 @@ void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string&
 void ParseAssociation(RunContext& run, int index, int n, const std::string& submodel_term) {
   ModelState& model = run.model;
   const std::string word = run.CurrentWord;
-  int family = 1;
-  if (word.size() > 3 && word[3] >= '1' && word[3] <= '3') family = word[3] - '0';
+  const AssociationFamily family = AssociationFamilyOfWord(word);
   run.CommandName = "ass";
   if (!WordEndsWith(word, '(') && ReadCurrentWord(run) != "(") {
     StopRun("  Error: a \"(\" expected command ass()");
@@ -409,25 +414,23 @@ void ParseAssociation(RunContext& run, int index, int n, const std::string& subm
   const bool type_closed = type_word.size() == 3 && type_word[2] == ')';
   const std::string model_text = type_word.substr(0, 2);
   const bool shaped = type_word.size() == 2 || type_closed;
-  const char digit = shaped ? type_word[0] : 0;
-  const char letter = shaped ? type_word[1] : 0;
-  const bool valid = shaped && digit >= '2' && digit <= '6' && letter >= 'a' && letter <= 'e' &&
-                     !(digit == '2' && letter == 'c') &&
-                     !((letter == 'd' || letter == 'e') && digit != '5');
-  if (!valid) StopRun("  Error: association model " + model_text + " does not exist");
-  if (digit == '6' && effect.rows != effect.columns) {
+  const std::optional<AssociationModel> type =
+      shaped ? AssociationModelOf(type_word[0], type_word[1]) : std::nullopt;
+  if (!type) StopRun("  Error: association model " + model_text + " does not exist");
+  if (type->scores == AssociationScores::kSymmetric && effect.rows != effect.columns) {
     StopRun("  Error: unequal number of rows and columns in association model " + model_text);
   }
-  effect.model_digit = digit - '0';
-  effect.model_letter = letter;
+  effect.scores = type->scores;
+  effect.layers = type->layers;
 
   // The symmetry letter and the numbers of dimensions.
   if (!type_closed) {
     std::string item = ReadCurrentWord(run);
     bool closed = false;
-    if (item.size() >= 1 && item[0] >= 'a' && item[0] <= 'c' &&
-        (item.size() == 1 || (item.size() == 2 && item[1] == ')'))) {
-      effect.symmetry = item[0];
+    const std::optional<ScoreSymmetry> symmetry =
+        item.empty() ? std::nullopt : ScoreSymmetryOfLetter(item[0]);
+    if (symmetry && (item.size() == 1 || (item.size() == 2 && item[1] == ')'))) {
+      effect.symmetry = *symmetry;
       if (effect.groups > 1) {
         StopRun("  Error: symmetry not allowed in heterogeneous association models");
       }
@@ -452,7 +455,7 @@ void ParseAssociation(RunContext& run, int index, int n, const std::string& subm
     if (!closed && item != ")") StopRun("  Error: a \")\" expected in command ass()");
   }
 
-  if (effect.model_digit == 4) {
+  if (effect.scores == AssociationScores::kColumnEffects) {
     for (int v = 0; v < n; ++v) {
       std::uint8_t& mark = effect.AssocVariables[v];
       if (mark == 1 || mark == 2) mark = static_cast<std::uint8_t>(3 - mark);
@@ -466,7 +469,7 @@ void ParseAssociation(RunContext& run, int index, int n, const std::string& subm
   auto place = [&model](AssocEffect& e) {
     e.row_score_position = model.assoc_score_count;
     model.assoc_score_count += e.rows;
-    if (e.model_digit == 6) {
+    if (e.scores == AssociationScores::kSymmetric) {
       e.column_score_position = e.row_score_position;
     } else {
       e.column_score_position = model.assoc_score_count;
@@ -479,7 +482,7 @@ void ParseAssociation(RunContext& run, int index, int n, const std::string& subm
     model.assoc_max_groups = std::max(model.assoc_max_groups, e.groups);
   };
   place(effect);
-  if (effect.model_digit == 5) {
+  if (effect.scores == AssociationScores::kRowColumnEffects) {
     // The pair: the second effect is the first with rows and columns exchanged.
     Submodel& target = model.submodels[index];
     AssocEffect second = target.assoc[first_effect];
@@ -492,10 +495,11 @@ void ParseAssociation(RunContext& run, int index, int n, const std::string& subm
     second.pair_second = true;
     // The letters of the pair: d lets the rows vary over the groups (first c, second a), e the
     // columns (first a, second c); a, b and c hold for both.
-    const char letter = effect.model_letter;
-    if (letter == 'd' || letter == 'e') {
-      target.assoc[first_effect].model_letter = letter == 'd' ? 'c' : 'a';
-      second.model_letter = letter == 'd' ? 'a' : 'c';
+    const LayerVariation letter = effect.layers;
+    if (letter == LayerVariation::kRowScores || letter == LayerVariation::kColumnScores) {
+      const bool rows = letter == LayerVariation::kRowScores;
+      target.assoc[first_effect].layers = rows ? LayerVariation::kAll : LayerVariation::kNone;
+      second.layers = rows ? LayerVariation::kNone : LayerVariation::kAll;
     }
     AssocEffect& added = NewRowColumnEffect(target, target.AssocCount());
     added = second;
