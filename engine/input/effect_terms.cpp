@@ -95,6 +95,387 @@ int ReadCountWord(RunContext& run, const std::string& message) {
   return WordToInteger(run.CurrentWord);
 }
 
+// What a restricted effect specification says after its terms.
+struct RestrictedArgument {
+  int count = 0;
+  SpecialModel special_model;
+  RestrictionCode restriction;
+  int reserved_per_term = 0;
+  int mar_restrictions = 0;
+  int mar_c = 0;
+  int mar_b = 0;
+  int mar_extra = 0;
+  DesignInteraction interaction = DesignInteraction::kA;
+  int multiplier = 0;
+  bool closed = false;
+};
+
+// The terms of a specification, each as a new design of submodel index; the word after them
+// is current.
+std::vector<Membership> ReadRestrictedTerms(RunContext& run, int index, int n,
+                                            const std::string& name, bool is_log,
+                                            const std::string& submodel_term) {
+  ModelState& model = run.model;
+  const DesignFamily family = FamilyOf(CommandKey(name));
+  const int covariate = CovariateVariable(model);
+  std::vector<Membership> terms;
+  ReadCurrentWord(run);
+  for (;;) {
+    Submodel& submodel = model.submodels[index];
+    const Membership marks = SubmodelTerm(run, submodel, n, "", name + "()", submodel_term);
+    Design& design = NewDesign(submodel, submodel.DesignTermCount());
+    for (int v = 0; v < n; ++v) design.DesignVariables[v] = marks[v] != 0 ? 1 : 0;
+    design.cells = CellsOf(model, marks, n);
+    design.loglinear = is_log;
+    terms.push_back(marks);
+    if (covariate >= 0 && covariate < n && marks[covariate] != 0 &&
+        !(family == DesignFamily::kCovariate && terms.size() == 1)) {
+      StopRun("  Error: incorrect use of continuous covariate");
+    }
+    if (WordEndsWith(run.CurrentWord, ')')) {
+      StopRun("  Error: a number is missing in command " + name + "()");
+    }
+    const std::string& next = ReadCurrentWord(run);
+    if (family == DesignFamily::kFixedWeights || next.empty() || BeginsWithDigit(next)) break;
+    if (IsRestriction(family) && next[0] >= 'a' && next[0] <= 'e') break;
+  }
+  return terms;
+}
+
+// The model of spe (a digit and a or b) and its number of parameters for the first term.
+void ReadSpecialModel(RunContext& run, const Membership& first_term, RestrictedArgument& arg) {
+  const std::string& word = run.CurrentWord;
+  if (word.size() < 2 || !BeginsWithDigit(word, '1') || (word[1] != 'a' && word[1] != 'b')) {
+    StopRun("  Error: model \"" + word + "\" specified in spe() does not exist");
+  }
+  arg.special_model = *SpecialModelOf(word[0], word[1]);
+  arg.count = SpecialParamCount(run, arg.special_model, first_term);
+  arg.closed = WordEndsWith(word, ')');
+}
+
+// lin and log: the restriction letter and the number of restrictions.
+void ReadLinLogRestriction(RunContext& run, const std::string& name, RestrictedArgument& arg) {
+  arg.restriction.sense = ReadRestrictionLetter(run, name);
+  if (arg.restriction.WithTargets()) arg.reserved_per_term = 1;
+  arg.count =
+      ReadCountWord(run, "  Error: number of restrictions not specified in command " + name + "()");
+  arg.closed = WordEndsWith(run.CurrentWord, ')');
+}
+
+// A further count of mar after the number of restrictions (the elements of a matrix).
+int ReadMarCount(RunContext& run, bool closed, const std::string& message) {
+  if (closed) StopRun(message);
+  ReadCurrentWord(run);
+  return ReadCountWord(run, message);
+}
+
+// mar: the form letter, the restriction letter, the number of restrictions and, for the forms
+// c and d, the elements of their matrices.
+void ReadMarRestriction(RunContext& run, const std::string& name, RestrictedArgument& arg) {
+  const std::string first = run.CurrentWord;
+  const std::optional<MarginalForm> form =
+      first.empty() ? std::nullopt : MarginalFormOfLetter(first[0]);
+  if (!form) {
+    StopRun("  Error: restriction type \"" + first.substr(0, 1) + "\" used in " + name +
+            "() does not exist");
+  }
+  arg.restriction.form = *form;
+  ReadCurrentWord(run);
+  arg.restriction.sense = ReadRestrictionLetter(run, name);
+  if (arg.restriction.WithTargets()) arg.reserved_per_term = 1;
+  arg.mar_restrictions =
+      ReadCountWord(run, "  Error: number of restrictions not specified in command " + name + "()");
+  arg.count = arg.mar_restrictions;
+  arg.closed = WordEndsWith(run.CurrentWord, ')');
+  if (*form == MarginalForm::kExpLogContrasts) {
+    arg.mar_c = ReadMarCount(
+        run, arg.closed,
+        "  Error: number of elements C matrix not specified in command " + name + "()");
+    arg.closed = WordEndsWith(run.CurrentWord, ')');
+  }
+  if (*form == MarginalForm::kLogContrasts || *form == MarginalForm::kExpLogContrasts) {
+    arg.mar_b = ReadMarCount(
+        run, arg.closed,
+        "  Error: number of elements B matrix not specified in command " + name + "()");
+    arg.closed = WordEndsWith(run.CurrentWord, ')');
+  }
+}
+
+// The number, model or restriction after the terms (the word after them is current), and for
+// mar its optional further number; the word after them is current unless the bracket closed.
+void ReadRestrictedArgument(RunContext& run, const std::string& name, const Membership& first_term,
+                            RestrictedArgument& arg) {
+  const DesignFamily family = FamilyOf(CommandKey(name));
+  if (family == DesignFamily::kSpecial) {
+    ReadSpecialModel(run, first_term, arg);
+  } else if (family == DesignFamily::kLinLog) {
+    ReadLinLogRestriction(run, name, arg);
+  } else if (family == DesignFamily::kMarginal) {
+    ReadMarRestriction(run, name, arg);
+  } else {
+    arg.count = WordToInteger(run.CurrentWord);
+    arg.closed = WordEndsWith(run.CurrentWord, ')');
+  }
+  if (!arg.closed) {
+    ReadCurrentWord(run);
+    if (family == DesignFamily::kMarginal && IsNumberWord(run.CurrentWord)) {
+      arg.mar_extra = WordToInteger(run.CurrentWord);
+      arg.closed = WordEndsWith(run.CurrentWord, ')');
+      if (!arg.closed) ReadCurrentWord(run);
+    }
+  }
+  if (!arg.closed && run.CurrentWord == ")") arg.closed = true;
+}
+
+// The grouping variables (the current word), checked against the submodel and the terms and
+// marked 255 in the specification's designs from first_design on.
+Membership ReadGroupingTerm(RunContext& run, int index, int n, const std::string& name,
+                            const std::vector<Membership>& terms, int first_design,
+                            const std::string& submodel_term) {
+  ModelState& model = run.model;
+  if (run.CurrentWord.empty() || EndsList(run.CurrentWord)) {
+    StopRun("  Error: a \")\" expected in command " + name + "()");
+  }
+  Submodel& submodel = model.submodels[index];
+  Membership group{};
+  ParseTerm(run, run.CurrentWord, group, n, false);
+  for (int v = 0; v < n; ++v) {
+    if (group[v] == 0) continue;
+    if (submodel.SubmodelVariables[v] == 0) {
+      StopRun("  Error: group variable " + model.VariableLabel[v] + " used in " + name +
+              "() not in subtable " + submodel_term);
+    }
+    for (const Membership& term : terms) {
+      if (term[v] != 0)
+        StopRun("  Error: group margin in " + name + "() contains an effect variable");
+    }
+  }
+  if (IsRestriction(FamilyOf(CommandKey(name)))) {
+    StopRun("  Error: grouping variable not available in command " + name + "()");
+  }
+  const int covariate = CovariateVariable(model);
+  if (covariate >= 0 && covariate < n && group[covariate] != 0) {
+    for (int v = 0; v < n; ++v) {
+      if (v != covariate && group[v] != 0) {
+        StopRun("  Error: incorrect use of continuous covariate as grouping variable");
+      }
+    }
+  }
+  for (int d = first_design; d < submodel.DesignTermCount(); ++d) {
+    for (int v = 0; v < n; ++v) {
+      if (group[v] != 0) submodel.designs[d].DesignVariables[v] = 255;
+    }
+  }
+  return group;
+}
+
+// The interaction letter a to c after the grouping term and its optional number.
+void ReadInteraction(RunContext& run, const std::string& name, RestrictedArgument& arg) {
+  arg.closed = WordEndsWith(run.CurrentWord, ')');
+  if (arg.closed) return;
+  const std::string letter = ReadCurrentWord(run);
+  if (letter == ")") {
+    arg.closed = true;
+    return;
+  }
+  if (letter.empty() || letter[0] < 'a' || letter[0] > 'c') {
+    StopRun("  Error: interaction type \"" + letter.substr(0, 1) + "\" used in " + name +
+            "() does not exist");
+  }
+  arg.interaction = static_cast<DesignInteraction>(letter[0] - 'a');
+  arg.closed = WordEndsWith(letter, ')');
+  if (arg.closed) return;
+  ReadCurrentWord(run);
+  if (IsNumberWord(run.CurrentWord)) {
+    arg.multiplier = WordToInteger(run.CurrentWord);
+    arg.closed = WordEndsWith(run.CurrentWord, ')');
+    if (!arg.closed) ReadCurrentWord(run);
+  }
+  if (!arg.closed && run.CurrentWord == ")") arg.closed = true;
+}
+
+// The continuous covariate as grouping variable: the number after the interaction letter,
+// which goes to the model-wide list of covariate counts.
+void CheckGroupingCovariate(ModelState& model, int n, const Membership& group,
+                            const RestrictedArgument& arg) {
+  const int covariate = CovariateVariable(model);
+  if (covariate < 0 || covariate >= n || group[covariate] == 0) return;
+  if (arg.multiplier == 0 ||
+      std::abs(static_cast<std::int64_t>(arg.multiplier)) > model.CovariateCount) {
+    StopRun("  Error: impossible number for continuous covariate as grouping variable");
+  }
+  model.covariate_counts.push_back(arg.multiplier);
+}
+
+// The continuous covariate as an effect variable of the first term: the count, which goes to
+// the model-wide list of covariate counts.
+void CheckEffectCovariate(ModelState& model, int n, const Membership& first_term, int count) {
+  const int covariate = CovariateVariable(model);
+  if (covariate < 0 || covariate >= n || first_term[covariate] == 0) return;
+  Membership others = first_term;
+  others[covariate] = 0;
+  const std::int64_t other_cells = CellsOf(model, others, n);
+  if (count < 1 || count + other_cells - 1 > model.CovariateCount) {
+    StopRun("  Error: impossible number for the continuous covariate");
+  }
+  model.covariate_counts.push_back(count);
+}
+
+// Every design of one specification gets the same codes; letters c and d reserve one more
+// design per term.
+void StoreRestrictedDesigns(Submodel& submodel, int first_design, DesignFamily family,
+                            int term_count, const RestrictedArgument& arg) {
+  const int last_design = submodel.DesignTermCount();
+  for (int d = first_design; d < last_design; ++d) {
+    Design& design = submodel.designs[d];
+    design.family = family;
+    design.special_model = arg.special_model;
+    design.interaction = arg.interaction;
+    design.DesignCountParam = arg.count;
+    design.DesignRestriction = arg.restriction;
+    design.DesignSpecTerms = term_count;
+    design.group_multiplier = arg.multiplier;
+    design.mar_restrictions = arg.mar_restrictions;
+    design.mar_c_elements = arg.mar_c;
+    design.mar_b_elements = arg.mar_b;
+    design.mar_extra = arg.mar_extra;
+  }
+  for (int t = 0; t < arg.reserved_per_term * term_count; ++t) {
+    Design& extra = NewDesign(submodel, submodel.DesignTermCount());
+    extra = submodel.designs[first_design + t];
+    extra.reserved = true;
+  }
+}
+
+// The row, column and (optional) group terms of an association effect, marked 1, 2 and 3 in
+// its variables; returns the word after them, the model type.
+std::string ReadAssociationTerms(RunContext& run, int index, int n,
+                                 const std::string& submodel_term, AssocEffect& effect) {
+  const ModelState& model = run.model;
+  ReadCurrentWord(run);
+  const Submodel& submodel = model.submodels[index];
+  const Membership rows = SubmodelTerm(run, submodel, n, "row", "ass()", submodel_term);
+  ReadCurrentWord(run);
+  const Membership columns = SubmodelTerm(run, submodel, n, "column", "ass()", submodel_term);
+  for (int v = 0; v < n; ++v) {
+    if (rows[v] != 0) effect.AssocVariables[v] = 1;
+  }
+  for (int v = 0; v < n; ++v) {
+    if (columns[v] != 0 && effect.AssocVariables[v] == 0) effect.AssocVariables[v] = 2;
+  }
+  effect.rows = CellsOf(model, rows, n);
+  effect.columns = CellsOf(model, columns, n);
+  effect.groups = 1;
+  std::string type_word = ReadCurrentWord(run);
+  const bool type_like =
+      !type_word.empty() && (type_word[0] == '0' || BeginsWithDigit(type_word, '2'));
+  if (!type_like) {
+    const Membership groups = SubmodelTerm(run, submodel, n, "group", "ass()", submodel_term);
+    for (int v = 0; v < n; ++v) {
+      if (groups[v] != 0) effect.AssocVariables[v] = 3;
+    }
+    effect.groups = CellsOf(model, groups, n);
+    type_word = ReadCurrentWord(run);
+  }
+  return type_word;
+}
+
+// The model type: a digit and a letter, optionally closed by ")"; returns whether it closed
+// the effect.
+bool ReadAssociationType(const std::string& type_word, AssocEffect& effect) {
+  const bool type_closed = type_word.size() == 3 && type_word[2] == ')';
+  const std::string model_text = type_word.substr(0, 2);
+  const bool shaped = type_word.size() == 2 || type_closed;
+  const std::optional<AssociationModel> type =
+      shaped ? AssociationModelOf(type_word[0], type_word[1]) : std::nullopt;
+  if (!type) StopRun("  Error: association model " + model_text + " does not exist");
+  if (type->scores == AssociationScores::kSymmetric && effect.rows != effect.columns) {
+    StopRun("  Error: unequal number of rows and columns in association model " + model_text);
+  }
+  effect.scores = type->scores;
+  effect.layers = type->layers;
+  return type_closed;
+}
+
+// After an open type word: the symmetry letter, then up to three numbers of dimensions (rows,
+// columns, groups), and the closing bracket.
+void ReadSymmetryAndDimensions(RunContext& run, AssocEffect& effect) {
+  std::string item = ReadCurrentWord(run);
+  bool closed = false;
+  const std::optional<ScoreSymmetry> symmetry =
+      item.empty() ? std::nullopt : ScoreSymmetryOfLetter(item[0]);
+  if (symmetry && (item.size() == 1 || (item.size() == 2 && item[1] == ')'))) {
+    effect.symmetry = *symmetry;
+    if (effect.groups > 1) {
+      StopRun("  Error: symmetry not allowed in heterogeneous association models");
+    }
+    closed = WordEndsWith(item, ')');
+    if (!closed) item = ReadCurrentWord(run);
+  }
+  for (int k = 0; k < 3 && !closed; ++k) {
+    if (item == ")") {
+      closed = true;
+      break;
+    }
+    if (IsNumberWord(item) || item == "-") {
+      effect.AssocDimensions[k] = WordToInteger(item);
+      closed = WordEndsWith(item, ')');
+      if (!closed) item = ReadCurrentWord(run);
+    } else if (item.size() > 1) {
+      StopRun("  Error: number of rows, columns, or groups expected in ass(ociation_model)");
+    } else {
+      break;
+    }
+  }
+  if (!closed && item != ")") StopRun("  Error: a \")\" expected in command ass()");
+}
+
+// Rows and columns change roles: their marks, counts and numbers of dimensions.
+void ExchangeRowsAndColumns(AssocEffect& effect, int n) {
+  for (int v = 0; v < n; ++v) {
+    std::uint8_t& mark = effect.AssocVariables[v];
+    if (mark == 1 || mark == 2) mark = static_cast<std::uint8_t>(3 - mark);
+  }
+  std::swap(effect.rows, effect.columns);
+  std::swap(effect.AssocDimensions[0], effect.AssocDimensions[1]);
+}
+
+// The positions of the effect's scores in the association parameter vector (a symmetric model
+// shares its row scores with the columns), and the model's largest rows, columns and groups.
+void PlaceScores(ModelState& model, AssocEffect& e) {
+  e.row_score_position = model.assoc_score_count;
+  model.assoc_score_count += e.rows;
+  if (e.scores == AssociationScores::kSymmetric) {
+    e.column_score_position = e.row_score_position;
+  } else {
+    e.column_score_position = model.assoc_score_count;
+    model.assoc_score_count += e.columns;
+  }
+  e.group_score_position = model.assoc_score_count;
+  model.assoc_score_count += e.groups;
+  model.assoc_max_rows = std::max(model.assoc_max_rows, e.rows);
+  model.assoc_max_columns = std::max(model.assoc_max_columns, e.columns);
+  model.assoc_max_groups = std::max(model.assoc_max_groups, e.groups);
+}
+
+// Row and column effects: the second effect of the pair is the first with rows and columns
+// exchanged. The letter d lets the rows vary over the groups (first c, second a), e the
+// columns (first a, second c); a, b and c hold for both.
+void AddExchangedPair(ModelState& model, Submodel& target, int first_effect, int n) {
+  AssocEffect second = target.assoc[first_effect];
+  ExchangeRowsAndColumns(second, n);
+  second.pair_second = true;
+  const LayerVariation letter = target.assoc[first_effect].layers;
+  if (letter == LayerVariation::kRowScores || letter == LayerVariation::kColumnScores) {
+    const bool rows = letter == LayerVariation::kRowScores;
+    target.assoc[first_effect].layers = rows ? LayerVariation::kAll : LayerVariation::kNone;
+    second.layers = rows ? LayerVariation::kNone : LayerVariation::kAll;
+  }
+  AssocEffect& added = NewRowColumnEffect(target, target.AssocCount());
+  added = second;
+  PlaceScores(model, added);
+}
+
 }  // namespace
 
 int SpecialParamCount(const RunContext& run, SpecialModel special, const Membership& term) {
@@ -159,216 +540,24 @@ void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string&
   run.CommandName = name;
   const std::string key = CommandKey(name);
   const DesignFamily family = FamilyOf(key);
-  SpecialModel special_model;
-  DesignInteraction interaction = DesignInteraction::kA;
-  const bool is_log = key == "log";
-  const std::string used_in = name + "()";
-
   if (!WordEndsWith(run.CurrentWord, '(') && ReadCurrentWord(run) != "(") {
     StopRun("  Error: a \"(\" expected in command " + name + "()");
   }
-
-  // The terms.
-  const int covariate = CovariateVariable(model);
   const int first_design = model.submodels[index].DesignTermCount();
-  std::vector<Membership> terms;
-  ReadCurrentWord(run);
-  for (;;) {
-    Submodel& submodel = model.submodels[index];
-    const Membership marks = SubmodelTerm(run, submodel, n, "", used_in, submodel_term);
-    Design& design = NewDesign(submodel, submodel.DesignTermCount());
-    for (int v = 0; v < n; ++v) design.DesignVariables[v] = marks[v] != 0 ? 1 : 0;
-    design.cells = CellsOf(model, marks, n);
-    design.loglinear = is_log;
-    terms.push_back(marks);
-    if (covariate >= 0 && covariate < n && marks[covariate] != 0 &&
-        !(family == DesignFamily::kCovariate && terms.size() == 1)) {
-      StopRun("  Error: incorrect use of continuous covariate");
-    }
-    if (WordEndsWith(run.CurrentWord, ')')) {
-      StopRun("  Error: a number is missing in command " + name + "()");
-    }
-    const std::string& next = ReadCurrentWord(run);
-    if (family == DesignFamily::kFixedWeights || next.empty() || BeginsWithDigit(next)) break;
-    if (IsRestriction(family) && next[0] >= 'a' && next[0] <= 'e') break;
+  const std::vector<Membership> terms =
+      ReadRestrictedTerms(run, index, n, name, key == "log", submodel_term);
+  RestrictedArgument arg;
+  ReadRestrictedArgument(run, name, terms.front(), arg);
+  if (!arg.closed) {
+    const Membership group =
+        ReadGroupingTerm(run, index, n, name, terms, first_design, submodel_term);
+    ReadInteraction(run, name, arg);
+    CheckGroupingCovariate(model, n, group, arg);
   }
-
-  // The argument.
-  int count = 0;
-  RestrictionCode restriction;
-  int reserved_per_term = 0;
-  int mar_restrictions = 0;
-  int mar_c = 0;
-  int mar_b = 0;
-  int mar_extra = 0;
-  bool closed = false;
-  if (family == DesignFamily::kCovariate || family == DesignFamily::kEffect ||
-      family == DesignFamily::kFactor || family == DesignFamily::kFixedWeights) {
-    count = WordToInteger(run.CurrentWord);
-    closed = WordEndsWith(run.CurrentWord, ')');
-  } else if (family == DesignFamily::kSpecial) {
-    const std::string& word = run.CurrentWord;
-    if (word.size() < 2 || !BeginsWithDigit(word, '1') || (word[1] != 'a' && word[1] != 'b')) {
-      StopRun("  Error: model \"" + word + "\" specified in spe() does not exist");
-    }
-    special_model = *SpecialModelOf(word[0], word[1]);
-    count = SpecialParamCount(run, special_model, terms.front());
-    closed = WordEndsWith(word, ')');
-  } else if (family == DesignFamily::kLinLog) {
-    restriction.sense = ReadRestrictionLetter(run, name);
-    if (restriction.WithTargets()) reserved_per_term = 1;
-    count = ReadCountWord(
-        run, "  Error: number of restrictions not specified in command " + name + "()");
-    closed = WordEndsWith(run.CurrentWord, ')');
-  } else {  // mar
-    const std::string first = run.CurrentWord;
-    const std::optional<MarginalForm> form =
-        first.empty() ? std::nullopt : MarginalFormOfLetter(first[0]);
-    if (!form) {
-      StopRun("  Error: restriction type \"" + first.substr(0, 1) + "\" used in " + name +
-              "() does not exist");
-    }
-    restriction.form = *form;
-    ReadCurrentWord(run);
-    restriction.sense = ReadRestrictionLetter(run, name);
-    if (restriction.WithTargets()) reserved_per_term = 1;
-    mar_restrictions = ReadCountWord(
-        run, "  Error: number of restrictions not specified in command " + name + "()");
-    count = mar_restrictions;
-    closed = WordEndsWith(run.CurrentWord, ')');
-    if (*form == MarginalForm::kExpLogContrasts) {
-      if (closed)
-        StopRun("  Error: number of elements C matrix not specified in command " + name + "()");
-      ReadCurrentWord(run);
-      mar_c = ReadCountWord(
-          run, "  Error: number of elements C matrix not specified in command " + name + "()");
-      closed = WordEndsWith(run.CurrentWord, ')');
-    }
-    if (*form == MarginalForm::kLogContrasts || *form == MarginalForm::kExpLogContrasts) {
-      if (closed)
-        StopRun("  Error: number of elements B matrix not specified in command " + name + "()");
-      ReadCurrentWord(run);
-      mar_b = ReadCountWord(
-          run, "  Error: number of elements B matrix not specified in command " + name + "()");
-      closed = WordEndsWith(run.CurrentWord, ')');
-    }
-  }
-
-  // Grouping variables, the interaction letter and its number.
-  int multiplier = 0;
-  bool grouped = false;
-  if (!closed) {
-    ReadCurrentWord(run);
-    if (family == DesignFamily::kMarginal && IsNumberWord(run.CurrentWord)) {
-      mar_extra = WordToInteger(run.CurrentWord);
-      closed = WordEndsWith(run.CurrentWord, ')');
-      if (!closed) ReadCurrentWord(run);
-    }
-  }
-  if (!closed && run.CurrentWord == ")") closed = true;
-  if (!closed) {
-    if (run.CurrentWord.empty() || EndsList(run.CurrentWord)) {
-      StopRun("  Error: a \")\" expected in command " + name + "()");
-    }
-    Submodel& submodel = model.submodels[index];
-    Membership group{};
-    ParseTerm(run, run.CurrentWord, group, n, false);
-    for (int v = 0; v < n; ++v) {
-      if (group[v] == 0) continue;
-      if (submodel.SubmodelVariables[v] == 0) {
-        StopRun("  Error: group variable " + model.VariableLabel[v] + " used in " + used_in +
-                " not in subtable " + submodel_term);
-      }
-      for (const Membership& term : terms) {
-        if (term[v] != 0)
-          StopRun("  Error: group margin in " + used_in + " contains an effect variable");
-      }
-    }
-    if (IsRestriction(family)) {
-      StopRun("  Error: grouping variable not available in command " + name + "()");
-    }
-    grouped = true;
-    if (covariate >= 0 && covariate < n && group[covariate] != 0) {
-      for (int v = 0; v < n; ++v) {
-        if (v != covariate && group[v] != 0) {
-          StopRun("  Error: incorrect use of continuous covariate as grouping variable");
-        }
-      }
-    }
-    for (int d = first_design; d < submodel.DesignTermCount(); ++d) {
-      for (int v = 0; v < n; ++v) {
-        if (group[v] != 0) submodel.designs[d].DesignVariables[v] = 255;
-      }
-    }
-    closed = WordEndsWith(run.CurrentWord, ')');
-    if (!closed) {
-      const std::string letter = ReadCurrentWord(run);
-      if (letter == ")") {
-        closed = true;
-      } else {
-        if (letter.empty() || letter[0] < 'a' || letter[0] > 'c') {
-          StopRun("  Error: interaction type \"" + letter.substr(0, 1) + "\" used in " + name +
-                  "() does not exist");
-        }
-        interaction = static_cast<DesignInteraction>(letter[0] - 'a');
-        closed = WordEndsWith(letter, ')');
-        if (!closed) {
-          ReadCurrentWord(run);
-          if (IsNumberWord(run.CurrentWord)) {
-            multiplier = WordToInteger(run.CurrentWord);
-            closed = WordEndsWith(run.CurrentWord, ')');
-            if (!closed) ReadCurrentWord(run);
-          }
-          if (!closed && run.CurrentWord == ")") closed = true;
-        }
-      }
-    }
-    if (covariate >= 0 && covariate < n && group[covariate] != 0) {
-      if (multiplier == 0 ||
-          std::abs(static_cast<std::int64_t>(multiplier)) > model.CovariateCount) {
-        StopRun("  Error: impossible number for continuous covariate as grouping variable");
-      }
-      model.covariate_counts.push_back(multiplier);
-    }
-  }
-  if (!closed) StopRun("  Error: a \")\" expected in command " + name + "()");
-
-  // The covariate as an effect variable.
-  const Membership& first_term = terms.front();
-  if (covariate >= 0 && covariate < n && first_term[covariate] != 0) {
-    Membership others = first_term;
-    others[covariate] = 0;
-    const std::int64_t other_cells = CellsOf(model, others, n);
-    if (count < 1 || count + other_cells - 1 > model.CovariateCount) {
-      StopRun("  Error: impossible number for the continuous covariate");
-    }
-    model.covariate_counts.push_back(count);
-  }
-  (void)grouped;
-
-  // Every design of one restricted effect gets the same codes; letters c and d reserve one more
-  // design per term.
-  Submodel& submodel = model.submodels[index];
-  const int last_design = submodel.DesignTermCount();
-  for (int d = first_design; d < last_design; ++d) {
-    Design& design = submodel.designs[d];
-    design.family = family;
-    design.special_model = special_model;
-    design.interaction = interaction;
-    design.DesignCountParam = count;
-    design.DesignRestriction = restriction;
-    design.DesignSpecTerms = static_cast<int>(terms.size());
-    design.group_multiplier = multiplier;
-    design.mar_restrictions = mar_restrictions;
-    design.mar_c_elements = mar_c;
-    design.mar_b_elements = mar_b;
-    design.mar_extra = mar_extra;
-  }
-  for (int t = 0; t < reserved_per_term * static_cast<int>(terms.size()); ++t) {
-    Design& extra = NewDesign(submodel, submodel.DesignTermCount());
-    extra = submodel.designs[first_design + t];
-    extra.reserved = true;
-  }
+  if (!arg.closed) StopRun("  Error: a \")\" expected in command " + name + "()");
+  CheckEffectCovariate(model, n, terms.front(), arg.count);
+  StoreRestrictedDesigns(model.submodels[index], first_design, family,
+                         static_cast<int>(terms.size()), arg);
 }
 
 void ParseAssociation(RunContext& run, int index, int n, const std::string& submodel_term) {
@@ -382,128 +571,12 @@ void ParseAssociation(RunContext& run, int index, int n, const std::string& subm
   const int first_effect = model.submodels[index].AssocCount();
   AssocEffect& effect = NewRowColumnEffect(model.submodels[index], first_effect);
   effect.family = family;
-
-  ReadCurrentWord(run);
-  const Submodel& submodel = model.submodels[index];
-  const Membership rows = SubmodelTerm(run, submodel, n, "row", "ass()", submodel_term);
-  ReadCurrentWord(run);
-  const Membership columns = SubmodelTerm(run, submodel, n, "column", "ass()", submodel_term);
-  Membership groups{};
-  for (int v = 0; v < n; ++v) {
-    if (rows[v] != 0) effect.AssocVariables[v] = 1;
-  }
-  for (int v = 0; v < n; ++v) {
-    if (columns[v] != 0 && effect.AssocVariables[v] == 0) effect.AssocVariables[v] = 2;
-  }
-  effect.rows = CellsOf(model, rows, n);
-  effect.columns = CellsOf(model, columns, n);
-  effect.groups = 1;
-
-  std::string type_word = ReadCurrentWord(run);
-  const bool type_like =
-      !type_word.empty() && (type_word[0] == '0' || BeginsWithDigit(type_word, '2'));
-  if (!type_like) {
-    groups = SubmodelTerm(run, submodel, n, "group", "ass()", submodel_term);
-    for (int v = 0; v < n; ++v) {
-      if (groups[v] != 0) effect.AssocVariables[v] = 3;
-    }
-    effect.groups = CellsOf(model, groups, n);
-    type_word = ReadCurrentWord(run);
-  }
-
-  const bool type_closed = type_word.size() == 3 && type_word[2] == ')';
-  const std::string model_text = type_word.substr(0, 2);
-  const bool shaped = type_word.size() == 2 || type_closed;
-  const std::optional<AssociationModel> type =
-      shaped ? AssociationModelOf(type_word[0], type_word[1]) : std::nullopt;
-  if (!type) StopRun("  Error: association model " + model_text + " does not exist");
-  if (type->scores == AssociationScores::kSymmetric && effect.rows != effect.columns) {
-    StopRun("  Error: unequal number of rows and columns in association model " + model_text);
-  }
-  effect.scores = type->scores;
-  effect.layers = type->layers;
-
-  // The symmetry letter and the numbers of dimensions.
-  if (!type_closed) {
-    std::string item = ReadCurrentWord(run);
-    bool closed = false;
-    const std::optional<ScoreSymmetry> symmetry =
-        item.empty() ? std::nullopt : ScoreSymmetryOfLetter(item[0]);
-    if (symmetry && (item.size() == 1 || (item.size() == 2 && item[1] == ')'))) {
-      effect.symmetry = *symmetry;
-      if (effect.groups > 1) {
-        StopRun("  Error: symmetry not allowed in heterogeneous association models");
-      }
-      closed = WordEndsWith(item, ')');
-      if (!closed) item = ReadCurrentWord(run);
-    }
-    for (int k = 0; k < 3 && !closed; ++k) {
-      if (item == ")") {
-        closed = true;
-        break;
-      }
-      if (IsNumberWord(item) || item == "-") {
-        effect.AssocDimensions[k] = WordToInteger(item);
-        closed = WordEndsWith(item, ')');
-        if (!closed) item = ReadCurrentWord(run);
-      } else if (item.size() > 1) {
-        StopRun("  Error: number of rows, columns, or groups expected in ass(ociation_model)");
-      } else {
-        break;
-      }
-    }
-    if (!closed && item != ")") StopRun("  Error: a \")\" expected in command ass()");
-  }
-
-  if (effect.scores == AssociationScores::kColumnEffects) {
-    for (int v = 0; v < n; ++v) {
-      std::uint8_t& mark = effect.AssocVariables[v];
-      if (mark == 1 || mark == 2) mark = static_cast<std::uint8_t>(3 - mark);
-    }
-    std::swap(effect.rows, effect.columns);
-    // The numbers given for rows and columns follow the roles.
-    std::swap(effect.AssocDimensions[0], effect.AssocDimensions[1]);
-  }
-
-  // Positions of the scores in the association parameter vector.
-  auto place = [&model](AssocEffect& e) {
-    e.row_score_position = model.assoc_score_count;
-    model.assoc_score_count += e.rows;
-    if (e.scores == AssociationScores::kSymmetric) {
-      e.column_score_position = e.row_score_position;
-    } else {
-      e.column_score_position = model.assoc_score_count;
-      model.assoc_score_count += e.columns;
-    }
-    e.group_score_position = model.assoc_score_count;
-    model.assoc_score_count += e.groups;
-    model.assoc_max_rows = std::max(model.assoc_max_rows, e.rows);
-    model.assoc_max_columns = std::max(model.assoc_max_columns, e.columns);
-    model.assoc_max_groups = std::max(model.assoc_max_groups, e.groups);
-  };
-  place(effect);
+  const std::string type_word = ReadAssociationTerms(run, index, n, submodel_term, effect);
+  if (!ReadAssociationType(type_word, effect)) ReadSymmetryAndDimensions(run, effect);
+  if (effect.scores == AssociationScores::kColumnEffects) ExchangeRowsAndColumns(effect, n);
+  PlaceScores(model, effect);
   if (effect.scores == AssociationScores::kRowColumnEffects) {
-    // The pair: the second effect is the first with rows and columns exchanged.
-    Submodel& target = model.submodels[index];
-    AssocEffect second = target.assoc[first_effect];
-    for (int v = 0; v < n; ++v) {
-      std::uint8_t& mark = second.AssocVariables[v];
-      if (mark == 1 || mark == 2) mark = static_cast<std::uint8_t>(3 - mark);
-    }
-    std::swap(second.rows, second.columns);
-    std::swap(second.AssocDimensions[0], second.AssocDimensions[1]);
-    second.pair_second = true;
-    // The letters of the pair: d lets the rows vary over the groups (first c, second a), e the
-    // columns (first a, second c); a, b and c hold for both.
-    const LayerVariation letter = effect.layers;
-    if (letter == LayerVariation::kRowScores || letter == LayerVariation::kColumnScores) {
-      const bool rows = letter == LayerVariation::kRowScores;
-      target.assoc[first_effect].layers = rows ? LayerVariation::kAll : LayerVariation::kNone;
-      second.layers = rows ? LayerVariation::kNone : LayerVariation::kAll;
-    }
-    AssocEffect& added = NewRowColumnEffect(target, target.AssocCount());
-    added = second;
-    place(added);
+    AddExchangedPair(model, model.submodels[index], first_effect, n);
   }
 }
 
