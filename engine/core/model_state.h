@@ -36,6 +36,61 @@ enum class DesignFamily {
 // c, parameters of their own in every group.
 enum class DesignInteraction { kA, kB, kC };
 
+// The prespecified models of spe, by their digit (data/generated_designs.h builds their
+// designs).
+enum class SpecialFamily {
+  kInteraction,        // 1: the interaction of the categories
+  kCategorySum,        // 2: the sum of the categories
+  kSymmetry,           // 3: the symmetry classes (multisets of the categories)
+  kQuasiSymmetry,      // 4: the symmetry classes off the main diagonal
+  kDiagonal,           // 5: the cells of the main diagonal
+  kVariableRanks,      // 6: how many variables lie above each one, against the last
+  kCategoryPositions,  // 7: the positions of the variables that take each category
+  kSignedDistance,     // 8: the difference of two variables' categories
+  kAbsoluteDistance,   // 9: its absolute value
+};
+
+// The model of an spe effect, written as its digit and a letter: a the family's full design,
+// b a single parameter.
+struct SpecialModel {
+  SpecialFamily family = SpecialFamily::kInteraction;
+  bool single_parameter = false;  // the letter b
+  bool operator==(const SpecialModel&) const = default;
+};
+
+// The first letter of a mar restriction: the values that its equations take of the margins mu.
+enum class MarginalForm {
+  kMargins,          // a: mu
+  kLogMargins,       // b: ln mu
+  kLogContrasts,     // c: F ln mu, F the first matrix
+  kExpLogContrasts,  // d: S exp(F ln mu), S the second matrix
+  kSumsOfLogs,       // e: the sums of ln p over the margins' cells
+};
+
+// The restriction letter a to d of lin, log and mar (a number instead counts as a): equations
+// or inequalities, against 0 or against targets (which reserve a design per term).
+enum class RestrictionSense {
+  kEquality,            // a
+  kInequality,          // b: value >= 0
+  kEqualityToTarget,    // c
+  kInequalityToTarget,  // d: value >= target
+};
+
+// The restriction of a lin, log or mar design: mar's form and the restriction letter.
+struct RestrictionCode {
+  MarginalForm form = MarginalForm::kMargins;
+  RestrictionSense sense = RestrictionSense::kEquality;
+
+  bool Inequality() const {
+    return sense == RestrictionSense::kInequality || sense == RestrictionSense::kInequalityToTarget;
+  }
+  bool WithTargets() const {
+    return sense == RestrictionSense::kEqualityToTarget ||
+           sense == RestrictionSense::kInequalityToTarget;
+  }
+  bool operator==(const RestrictionCode&) const = default;
+};
+
 // A restricted effect ("special effect") of a submodel: cov, eff, fac, fix, wei, lin, log,
 // mar or spe, with the numbers written in its specification.
 struct Design {
@@ -43,15 +98,15 @@ struct Design {
   // 0 otherwise.
   Membership DesignVariables{};
   DesignFamily family = DesignFamily::kCovariate;
-  int special_model = 0;  // spe: digit - 1 + 10 * (letter - 'a') of the model written
+  SpecialModel special_model;  // spe: the model written
   DesignInteraction interaction = DesignInteraction::kA;
-  int DesignCountParam = 0;   // the number written between the brackets
-  int DesignRestriction = 0;  // restriction code of lin, log and mar
-  int DesignSpecTerms = 1;    // number of terms between the brackets
-  int group_multiplier = 0;   // the number after the interaction letter (0 when none)
-  int cells = 1;              // product of the dimensions of the term's variables
-  bool loglinear = false;     // "log"
-  bool reserved = false;      // an extra design reserved by restriction letters c and d
+  int DesignCountParam = 0;           // the number written between the brackets
+  RestrictionCode DesignRestriction;  // lin, log and mar
+  int DesignSpecTerms = 1;            // number of terms between the brackets
+  int group_multiplier = 0;           // the number after the interaction letter (0 when none)
+  int cells = 1;                      // product of the dimensions of the term's variables
+  bool loglinear = false;             // "log"
+  bool reserved = false;              // an extra design reserved by restriction letters c and d
   // mar: counts of restrictions, elements of the C and B matrices, and the further number.
   int mar_restrictions = 0;
   int mar_c_elements = 0;
@@ -78,19 +133,70 @@ struct Design {
 
   // The special models whose first level is fixed (2a, 3a, 8a and 9a): one parameter fewer.
   bool FixesFirstLevel() const {
-    return family == DesignFamily::kSpecial &&
-           (special_model == 1 || special_model == 2 || special_model == 7 || special_model == 8);
+    if (family != DesignFamily::kSpecial || special_model.single_parameter) return false;
+    switch (special_model.family) {
+      case SpecialFamily::kCategorySum:
+      case SpecialFamily::kSymmetry:
+      case SpecialFamily::kSignedDistance:
+      case SpecialFamily::kAbsoluteDistance:
+        return true;
+      default:
+        return false;
+    }
   }
+};
+
+// The family of an association term: how its scores enter the log of the fitted cells
+// (estimation/association_model.h). The report names it by its number.
+enum class AssociationFamily {
+  kLogLinear = 1,          // ass, ass1: phi u v + mu v + nu u over the integer scores u, v
+  kLogMultiplicative = 2,  // ass2: phi mu nu
+  kMixedScores = 3,        // ass3: phi (u nu + v mu)
+};
+
+constexpr int AssociationFamilyNumber(AssociationFamily family) { return static_cast<int>(family); }
+
+// The model digit of an association term: which scores are estimated.
+enum class AssociationScores {
+  kUniform,           // 2: none (uniform association)
+  kRowEffects,        // 3: the row scores
+  kColumnEffects,     // 4: the column scores (the parser exchanges rows and columns)
+  kRowColumnEffects,  // 5: both (the parser's pair of terms)
+  kSymmetric,         // 6: both, as one set of scores
+};
+
+constexpr bool EstimatesRowScores(AssociationScores scores) {
+  return scores != AssociationScores::kUniform;
+}
+constexpr bool EstimatesColumnScores(AssociationScores scores) {
+  return scores == AssociationScores::kRowColumnEffects || scores == AssociationScores::kSymmetric;
+}
+
+// The model letter of an association term: what varies over the layers.
+enum class LayerVariation {
+  kNone,          // a: one phi and one set of scores for all layers
+  kParameter,     // b: phi
+  kAll,           // c: phi and the scores
+  kRowScores,     // d (digit 5): phi and the row scores
+  kColumnScores,  // e (digit 5): phi and the column scores
+};
+
+// The symmetry letter of an association term.
+enum class ScoreSymmetry {
+  kNone,
+  kEqual,             // a: the row and column scores are one set
+  kMirrored,          // b: each side's scores mirror about its middle category
+  kEqualAndMirrored,  // c: both
 };
 
 // One row or column effect of an association model.
 struct AssocEffect {
   // Per variable (global variable number): 1 row, 2 column, 3 group variable.
   Membership AssocVariables{};
-  int family = 1;                               // 1 for ass and ass1, 2 for ass2, 3 for ass3
-  int model_digit = 2;                          // 2 to 6
-  char model_letter = 'a';                      // a to e
-  char symmetry = 0;                            // a to c, 0 when none
+  AssociationFamily family = AssociationFamily::kLogLinear;
+  AssociationScores scores = AssociationScores::kUniform;
+  LayerVariation layers = LayerVariation::kNone;
+  ScoreSymmetry symmetry = ScoreSymmetry::kNone;
   std::array<int, 3> AssocDimensions{0, 0, 0};  // for rows, columns and groups; 0 when not given
   int rows = 1;
   int columns = 1;

@@ -145,19 +145,19 @@ void ReadDesign(DataRun& run, TextFile& source, int v, int i) {
     const double m2 = design.mar_extra;
     const double m3 = design.mar_b_elements;
     const double m4 = design.mar_c_elements;
-    const int letters = design.DesignRestriction / 10;
+    const bool targets = design.DesignRestriction.WithTargets();
     if (m2 == 0) {
       double count = m3 == 0 ? p * n : m4 == 0 ? p * m3 + m3 * n : p * m4 + m4 * m3 + m3 * n;
-      if (!free && letters > 2 && n == 1) count = p;
+      if (!free && targets && n == 1) count = p;
       slot.real_start = ReadReals(run, source, store.real_design, count);
     } else {
       const double a = std::fabs(m2);
       if (free) {
         double count = m3 == 0 ? a * p : m4 == 0 ? a * m3 + p * m3 : a * m3 + p * m4 + m4 * m3;
-        if (letters > 2) count += p;
+        if (targets) count += p;
         slot.real_start = ReadReals(run, source, store.real_design, count);
       }
-      if (free || letters < 3 || n != 1) {
+      if (free || !targets || n != 1) {
         if (m2 < 1) {
           slot.second_start = ReadReals(run, source, store.second_real, a * n);
         } else {

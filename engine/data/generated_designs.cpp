@@ -80,6 +80,140 @@ void BuildInteraction(const std::vector<int>& vars, const std::vector<int>& dims
   }
 }
 
+// The design being written: P columns of n cells; values outside the columns are dropped.
+struct DesignColumns {
+  double* out;
+  std::int64_t n;
+  std::int64_t p;
+  void operator()(std::int64_t column, std::int64_t cell, double value) const {
+    if (column >= 0 && column < p) out[column * n + cell] = value;
+  }
+};
+
+// 1b: the centred product of the categories (written only when n > 1).
+void PutCentredProduct(const std::vector<int>& c, const std::vector<int>& dims, std::int64_t cell,
+                       const DesignColumns& put) {
+  if (put.n <= 1) return;
+  double value = 1;
+  for (std::size_t v = 0; v < c.size(); ++v) value *= c[v] - (dims[v] - 1) / 2.0;
+  put(0, cell, value);
+}
+
+// 2a: 1 in the column of the sum of the categories; 2b: the sum as a value.
+void PutCategorySum(const std::vector<int>& c, bool b, std::int64_t cell,
+                    const DesignColumns& put) {
+  std::int64_t sum = 0;
+  for (int x : c) sum += x;
+  if (b) {
+    put(0, cell, static_cast<double>(sum));
+  } else {
+    put(sum, cell, 1);
+  }
+}
+
+// The symmetry families 3, 4 and 5: the column of each class (multiset of the categories),
+// numbered in the order of the classes' first cells, or of each diagonal cell.
+struct SymmetryColumns {
+  std::map<std::vector<int>, std::int64_t> classes;
+  std::int64_t next_column = 0;
+};
+
+// 3b: the agreement count; 4b: 1 off the main diagonal; 5b: 1 on it.
+void PutSymmetryParameter(SpecialFamily family, const std::vector<int>& c, std::int64_t cell,
+                          const DesignColumns& put) {
+  const bool diagonal = OnDiagonal(c);
+  if (family == SpecialFamily::kSymmetry) {
+    const int k = static_cast<int>(c.size());
+    int agreements = 0;
+    for (int u = 0; u < k; ++u) {
+      for (int v = u + 1; v < k; ++v) agreements += c[u] == c[v];
+    }
+    put(0, cell, agreements);
+  } else if (family == SpecialFamily::kQuasiSymmetry ? !diagonal : diagonal) {
+    put(0, cell, 1);
+  }
+}
+
+// 3a: one column per class; 4a: the same without the main diagonal; 5a: one column per
+// diagonal cell.
+void PutSymmetryClass(SpecialFamily family, const std::vector<int>& c, std::int64_t cell,
+                      SymmetryColumns& columns, const DesignColumns& put) {
+  const bool diagonal = OnDiagonal(c);
+  if ((family == SpecialFamily::kQuasiSymmetry && diagonal) ||
+      (family == SpecialFamily::kDiagonal && !diagonal)) {
+    return;
+  }
+  if (family == SpecialFamily::kDiagonal) {
+    put(columns.next_column++, cell, 1);
+    return;
+  }
+  std::vector<int> sorted = c;
+  std::sort(sorted.begin(), sorted.end());
+  const auto found = columns.classes.emplace(sorted, columns.next_column);
+  if (found.second) ++columns.next_column;
+  put(found.first->second, cell, 1);
+}
+
+// 6a: columns j = 0 .. k - 2, how many variables lie above variable j less how many lie above
+// the last; 6b: their sum.
+void PutVariableRanks(const std::vector<int>& c, bool b, std::int64_t cell,
+                      const DesignColumns& put) {
+  const int k = static_cast<int>(c.size());
+  const int last = c[k - 1];
+  int above_last = 0;
+  for (int x : c) above_last += last < x;
+  double total = 0;
+  for (int j = 0; j + 1 < k; ++j) {
+    int above = 0;
+    for (int x : c) above += c[j] < x;
+    if (b) {
+      total += above - above_last;
+    } else {
+      put(j, cell, above - above_last);
+    }
+  }
+  if (b) put(0, cell, total);
+}
+
+// 7a: columns i = 0 .. J - 2 against category J - 1, the positions that take each category;
+// 7b: their sum.
+void PutCategoryPositions(const std::vector<int>& c, const std::vector<int>& dims, bool b,
+                          std::int64_t cell, const DesignColumns& put) {
+  const int k = static_cast<int>(c.size());
+  const int top = dims[0] - 1;
+  std::vector<double> plus(std::max(top, 0), 0.0);
+  double minus = 0;
+  for (int a = 0; a < k; ++a) {
+    if (c[a] == top) {
+      minus += top - a;
+    } else if (c[a] < top) {
+      plus[c[a]] += top - a;
+    }
+  }
+  double total = 0;
+  for (int i = 0; i < top; ++i) {
+    if (b) {
+      total += plus[i] - minus;
+    } else {
+      put(i, cell, plus[i] - minus);
+    }
+  }
+  if (b) put(0, cell, total);
+}
+
+// 8 and 9, the distance families: the shifted difference c_1 - c_2 + J_2 - 1 or |c_1 - c_2|,
+// as a column (a) or a value (b).
+void PutDistance(bool signed_distance, const std::vector<int>& c, const std::vector<int>& dims,
+                 bool b, std::int64_t cell, const DesignColumns& put) {
+  const int d = c[0] - c[1];
+  const int number = signed_distance ? d + dims[1] - 1 : std::abs(d);
+  if (b) {
+    put(0, cell, number);
+  } else {
+    put(number, cell, 1);
+  }
+}
+
 }  // namespace
 
 void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
@@ -102,122 +236,47 @@ void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
     n *= dim;
   }
   std::fill(out, out + p * n, 0.0);
-  auto put = [&](std::int64_t column, std::int64_t cell, double value) {
-    if (column >= 0 && column < p) out[column * n + cell] = value;
-  };
+  const DesignColumns put{out, n, p};
 
-  const int code = design.special_model;
-  if (code < 0 || code >= 20) return;
-  const int digit = code % 10;
-  const bool b = code >= 10;
+  using enum SpecialFamily;
+  const SpecialFamily family = design.special_model.family;
+  const bool b = design.special_model.single_parameter;
   const int k = static_cast<int>(vars.size());
-  if (code == 0) {
+  if (family == kInteraction && !b) {
     BuildInteraction(vars, dims, dummy_reference, n, put);
     return;
   }
-  if ((digit == 7 || digit == 8) && k != 2) return;
-  if ((digit == 5 || digit == 6) && k < 1) return;
-
-  std::map<std::vector<int>, std::int64_t> classes;  // 3a and 4a: the column of each multiset
-  std::int64_t next_column = 0;
+  if ((family == kSignedDistance || family == kAbsoluteDistance) && k != 2) return;
+  if ((family == kVariableRanks || family == kCategoryPositions) && k < 1) return;
+  SymmetryColumns classes;
   std::vector<int> c(k, 0);
-  std::vector<int> sorted;
   for (std::int64_t cell = 0; cell < n; ++cell, NextCell(c, dims)) {
-    switch (digit) {
-      case 0: {  // 1b
-        if (n <= 1) break;
-        double value = 1;
-        for (int v = 0; v < k; ++v) value *= c[v] - (dims[v] - 1) / 2.0;
-        put(0, cell, value);
+    switch (family) {
+      case kInteraction:
+        PutCentredProduct(c, dims, cell, put);
         break;
-      }
-      case 1: {  // 2a, 2b
-        std::int64_t sum = 0;
-        for (int x : c) sum += x;
+      case kCategorySum:
+        PutCategorySum(c, b, cell, put);
+        break;
+      case kSymmetry:
+      case kQuasiSymmetry:
+      case kDiagonal:
         if (b) {
-          put(0, cell, static_cast<double>(sum));
+          PutSymmetryParameter(family, c, cell, put);
         } else {
-          put(sum, cell, 1);
+          PutSymmetryClass(family, c, cell, classes, put);
         }
         break;
-      }
-      case 2:
-      case 3:
-      case 4: {  // 3, 4, 5: the symmetry families
-        const bool diagonal = OnDiagonal(c);
-        if (b) {
-          if (digit == 2) {
-            int agreements = 0;
-            for (int u = 0; u < k; ++u) {
-              for (int v = u + 1; v < k; ++v) agreements += c[u] == c[v];
-            }
-            put(0, cell, agreements);
-          } else if (digit == 3 ? !diagonal : diagonal) {
-            put(0, cell, 1);
-          }
-          break;
-        }
-        if ((digit == 3 && diagonal) || (digit == 4 && !diagonal)) break;
-        if (digit == 4) {
-          put(next_column++, cell, 1);
-          break;
-        }
-        sorted = c;
-        std::sort(sorted.begin(), sorted.end());
-        const auto found = classes.emplace(sorted, next_column);
-        if (found.second) ++next_column;
-        put(found.first->second, cell, 1);
+      case kVariableRanks:
+        PutVariableRanks(c, b, cell, put);
         break;
-      }
-      case 5: {  // 6a, 6b: columns j = 0 .. k - 2 against the last variable
-        const int last = c[k - 1];
-        int above_last = 0;
-        for (int x : c) above_last += last < x;
-        double total = 0;
-        for (int j = 0; j + 1 < k; ++j) {
-          int above = 0;
-          for (int x : c) above += c[j] < x;
-          if (b) {
-            total += above - above_last;
-          } else {
-            put(j, cell, above - above_last);
-          }
-        }
-        if (b) put(0, cell, total);
+      case kCategoryPositions:
+        PutCategoryPositions(c, dims, b, cell, put);
         break;
-      }
-      case 6: {  // 7a, 7b: columns i = 0 .. J - 2 against category J - 1
-        const int top = dims[0] - 1;
-        std::vector<double> plus(std::max(top, 0), 0.0);
-        double minus = 0;
-        for (int a = 0; a < k; ++a) {
-          if (c[a] == top) {
-            minus += top - a;
-          } else if (c[a] < top) {
-            plus[c[a]] += top - a;
-          }
-        }
-        double total = 0;
-        for (int i = 0; i < top; ++i) {
-          if (b) {
-            total += plus[i] - minus;
-          } else {
-            put(i, cell, plus[i] - minus);
-          }
-        }
-        if (b) put(0, cell, total);
+      case kSignedDistance:
+      case kAbsoluteDistance:
+        PutDistance(family == kSignedDistance, c, dims, b, cell, put);
         break;
-      }
-      default: {  // 8, 9: the distance families
-        const int d = c[0] - c[1];
-        const int number = digit == 7 ? d + dims[1] - 1 : std::abs(d);
-        if (b) {
-          put(0, cell, number);
-        } else {
-          put(number, cell, 1);
-        }
-        break;
-      }
     }
   }
 }

@@ -14,7 +14,7 @@ namespace tav {
 // the first variable most significant, last fastest); P = design.DesignCountParam. All values
 // start at 0. Never writes past P*n values.
 //
-// The model is design.special_model, (digit - 1) + 10 * (letter - 'a'); c_v below is the
+// The model is design.special_model, named below by its digit and letter; c_v below is the
 // category (from 0) of the effect's variable v at the cell, J_v its number of categories.
 // dummy_reference[v] (by variable number) chooses the coding of 1a: -1 effect coding, k >= 1
 // dummy coding with reference category k (from 1) skipped, 0 no category skipped (categories

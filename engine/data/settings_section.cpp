@@ -17,6 +17,7 @@
 #include "data/data_reader.h"
 #include "data/design_reader.h"
 #include "input/command_table.h"
+#include "input/model_codes.h"
 #include "input/reader.h"
 #include "input/sections.h"
 
@@ -129,170 +130,202 @@ bool SameVariables(const Membership& effect, const Membership& flags) {
   return true;
 }
 
-// `sta` and `sth`: start values for one effect.
-void ParseStartValues(DataRun& run, bool hazard) {
-  TextFile& in = run.InputFile;
-  ModelState& model = run.model;
-  const std::string name = hazard ? kHazardStartName : kStartName;
-  run.CommandName = name;
-  const auto not_found = [&](const std::string& text) {
-    StopRun("  Error: effect " + text + " specified in " + name + " not found");
-  };
-
+// The effect that a start-value request names, as read.
+struct StartEffect {
   bool log_scale = false;
+  std::optional<DesignFamily> family;  // a typed effect: the family of a design
+  SpecialModel special_model;          // and for spe its model
+  std::string text;                    // as written, for messages
+  bool bracket = false;                // the values follow in "[" glued to the effect
+  Membership flags{};                  // its variables
+  double count = 1;                    // the number of values of a plain effect
+};
+
+// The family of a design that a typed effect names by its first word.
+std::optional<DesignFamily> TypedEffectFamily(const std::string& key) {
+  if (key == "cov") return DesignFamily::kCovariate;
+  if (key == "eff") return DesignFamily::kEffect;
+  if (key == "fac") return DesignFamily::kFactor;
+  if (key == "fix" || key == "wei") return DesignFamily::kFixedWeights;
+  if (key == "spe") return DesignFamily::kSpecial;
+  return std::nullopt;
+}
+
+// Reads the effect: `log`, then a plain term or a typed effect with its variables (and for spe
+// its model number); returns the word of its variables.
+std::string ReadStartEffectWords(DataRun& run, const std::string& name, StartEffect& effect) {
+  TextFile& in = run.InputFile;
   std::string word = ReadWord(in);
   if (CommandKey(word) == "log") {
-    log_scale = true;
+    effect.log_scale = true;
     word = ReadWord(in);
   }
   if (NotAName(word)) StopRun("  Error: effect not specified in command " + name);
-
-  // The effect: a plain term, or a typed effect with its variables (and model number).
-  bool bracket = false;
-  const std::string key = CommandKey(word);
-  // A typed effect names the family of a design, and for spe its model.
-  std::optional<DesignFamily> family;
-  int special_model = 0;
-  if (key == "cov") family = DesignFamily::kCovariate;
-  if (key == "eff") family = DesignFamily::kEffect;
-  if (key == "fac") family = DesignFamily::kFactor;
-  if (key == "fix" || key == "wei") family = DesignFamily::kFixedWeights;
-  if (key == "spe") family = DesignFamily::kSpecial;
-  std::string text = word;
-  std::string variables_word;
-  if (!family) {
-    text = WithoutBracket(word, bracket);
-    variables_word = text;
-  } else {
-    variables_word = ReadWord(in);
-    text += variables_word;
-    if (family == DesignFamily::kSpecial) {
-      const std::string model_number = ReadWord(in);
-      text += "," + model_number;
-      if (model_number.size() < 2 || model_number[0] < '1' || model_number[0] > '8' ||
-          (model_number[1] != 'a' && model_number[1] != 'b')) {
-        StopRun("  Error: wrong model number in " + text + " in command " + name);
-      }
-      special_model = (model_number[0] - '1') + 10 * (model_number[1] - 'a');
-    }
-    if (text.back() != ')') {
-      if (ReadWord(in) != ")") {
-        StopRun("  Error: a \")\" expected after " + text + " in command " + name);
-      }
-      text += ")";
-    }
+  effect.family = TypedEffectFamily(CommandKey(word));
+  effect.text = word;
+  if (!effect.family) {
+    effect.text = WithoutBracket(word, effect.bracket);
+    return effect.text;
   }
+  const std::string variables_word = ReadWord(in);
+  effect.text += variables_word;
+  if (effect.family == DesignFamily::kSpecial) {
+    const std::string model_number = ReadWord(in);
+    effect.text += "," + model_number;
+    if (model_number.size() < 2 || model_number[0] < '1' || model_number[0] > '8' ||
+        (model_number[1] != 'a' && model_number[1] != 'b')) {
+      StopRun("  Error: wrong model number in " + effect.text + " in command " + name);
+    }
+    effect.special_model = *SpecialModelOf(model_number[0], model_number[1]);
+  }
+  if (effect.text.back() != ')') {
+    if (ReadWord(in) != ")") {
+      StopRun("  Error: a \")\" expected after " + effect.text + " in command " + name);
+    }
+    effect.text += ")";
+  }
+  return variables_word;
+}
 
-  // The effect's variables, over all variables (`sta`) or the hazard variables (`sth`).
-  Membership flags{};
-  const int variable_count =
-      std::clamp(hazard ? run.history.HazardVarCount : model.VariableCount, 0, kVectorSize);
+// The effect's variables, over all variables (`sta`) or the hazard variables (`sth`), and the
+// number of cells of their table.
+void ReadStartVariables(DataRun& run, const std::string& variables_word, int variable_count,
+                        StartEffect& effect) {
   run.CurrentWord = variables_word;
-  ParseTerm(run, variables_word, flags, variable_count, false);
-  double count = 1;
+  ParseTerm(run, variables_word, effect.flags, variable_count, false);
   for (int v = 0; v < variable_count; ++v) {
-    if (flags[v] != 0) count = std::min(count * std::max(model.Dimension[v], 0), 1e18);
+    if (effect.flags[v] != 0) {
+      effect.count = std::min(effect.count * std::max(run.model.Dimension[v], 0), 1e18);
+    }
   }
+}
 
-  // The submodel: the hazard submodel, or the first that holds every variable of the effect.
+// The submodel of the request: the hazard submodel, or the first that holds every variable of
+// the effect (the `all` submodel last).
+int StartSubmodel(const DataRun& run, bool hazard, int variable_count, const StartEffect& effect,
+                  const std::string& name) {
+  const ModelState& model = run.model;
   const int submodel_total = static_cast<int>(model.submodels.size());
-  int chosen = -1;
+  const auto not_found = [&] {
+    StopRun("  Error: effect " + effect.text + " specified in " + name + " not found");
+  };
   if (hazard) {
-    chosen = model.SubmodelCount;
+    const int chosen = model.SubmodelCount;
     for (int v = 0; v < variable_count; ++v) {
-      if (flags[v] != 0 &&
+      if (effect.flags[v] != 0 &&
           (chosen >= submodel_total || model.submodels[chosen].SubmodelVariables[v] == 0)) {
         StopRun("  Error: wrong variabele (" + model.VariableLabel[v] + ") in command " + name);
       }
     }
-    if (chosen < 0 || chosen >= submodel_total) not_found(text);
-  } else {
-    std::vector<int> candidates;
-    for (int v = 0; v < model.SubmodelCount && v < submodel_total; ++v) candidates.push_back(v);
-    if (model.HasAllSubmodel && model.SubmodelCount + 1 < submodel_total) {
-      candidates.push_back(model.SubmodelCount + 1);
-    }
-    for (int candidate : candidates) {
-      const Membership& marks = model.submodels[candidate].SubmodelVariables;
-      bool holds = true;
-      for (int v = 0; v < variable_count && holds; ++v) holds = flags[v] == 0 || marks[v] != 0;
-      if (holds) {
-        chosen = candidate;
-        break;
-      }
-    }
-    if (chosen < 0) not_found(text);
+    if (chosen < 0 || chosen >= submodel_total) not_found();
+    return chosen;
   }
-  Submodel& submodel = model.submodels[chosen];
+  std::vector<int> candidates;
+  for (int v = 0; v < model.SubmodelCount && v < submodel_total; ++v) candidates.push_back(v);
+  if (model.HasAllSubmodel && model.SubmodelCount + 1 < submodel_total) {
+    candidates.push_back(model.SubmodelCount + 1);
+  }
+  for (int candidate : candidates) {
+    const Membership& marks = model.submodels[candidate].SubmodelVariables;
+    bool holds = true;
+    for (int v = 0; v < variable_count && holds; ++v) holds = effect.flags[v] == 0 || marks[v] != 0;
+    if (holds) return candidate;
+  }
+  not_found();
+  return -1;
+}
 
-  // The effect inside the submodel.
-  StartValueRequest request;
-  request.submodel = chosen;
-  request.hazard = hazard;
-  request.effect_text = text;
-  // Restricted probabilities, cumulative models and fixed margins take start values for the
-  // whole table.
-  const bool restricted_kind = submodel.HasRestrictedCells() || submodel.IsSaturatedFixed();
-  const bool table_kind = restricted_kind || submodel.IsCumulative() || submodel.LinLogSubmodel ||
+// The effect or design inside the submodel that takes the values, and their number: a whole
+// table for restricted probabilities, cumulative models, fixed margins and restricted
+// submodels; a design's parameters for a typed effect.
+double FindStartTarget(const DataRun& run, const StartEffect& effect, const std::string& name,
+                       StartValueRequest& request) {
+  const Submodel& submodel = run.model.submodels[request.submodel];
+  const auto not_found = [&] {
+    StopRun("  Error: effect " + effect.text + " specified in " + name + " not found");
+  };
+  const bool table_kind = submodel.HasRestrictedCells() || submodel.IsSaturatedFixed() ||
+                          submodel.IsCumulative() || submodel.LinLogSubmodel ||
                           submodel.MarSubmodel != MarRestrictions::kNone;
-  if (!family) {
+  if (!effect.family) {
     if (table_kind) {
       request.whole_table = true;
-    } else {
-      // Effect 0 of a submodel after the first is its conditioning margin, which takes no
-      // start values; the first submodel and the hazard submodel begin with effects of their
-      // own.
-      for (int e = chosen == 0 || hazard ? 0 : 1; e < submodel.MarginCount(); ++e) {
-        if (SameVariables(submodel.EffectVariables[e], flags)) {
-          request.effect = e;
-          break;
-        }
-      }
-      if (request.effect < 0) not_found(text);
+      return effect.count;
     }
-  } else {
-    for (int i = 0; i < submodel.DesignTermCount(); ++i) {
-      const Design& design = submodel.designs[i];
-      const bool same_model =
-          design.family != DesignFamily::kSpecial || design.special_model == special_model;
-      if (design.family == *family && same_model && DesignFits(design, flags)) {
-        request.design = i;
-        break;
+    // Effect 0 of a submodel after the first is its conditioning margin, which takes no start
+    // values; the first submodel and the hazard submodel begin with effects of their own.
+    for (int e = request.submodel == 0 || request.hazard ? 0 : 1; e < submodel.MarginCount(); ++e) {
+      if (SameVariables(submodel.EffectVariables[e], effect.flags)) {
+        request.effect = e;
+        return effect.count;
       }
     }
-    if (request.design < 0) not_found(text);
-    const Design& design = submodel.designs[request.design];
-    if (family != DesignFamily::kFixedWeights) {
-      count = std::max(design.DesignCountParam, 0);
-      if (design.interaction == DesignInteraction::kC) {
-        count *= design.group_multiplier != 0
-                     ? std::fabs(static_cast<double>(design.group_multiplier))
-                     : CodedCells(model, design.DesignVariables, -1);
-      }
+    not_found();
+  }
+  for (int i = 0; i < submodel.DesignTermCount(); ++i) {
+    const Design& design = submodel.designs[i];
+    const bool same_model =
+        design.family != DesignFamily::kSpecial || design.special_model == effect.special_model;
+    if (design.family == *effect.family && same_model && DesignFits(design, effect.flags)) {
+      request.design = i;
+      break;
     }
   }
-  if (restricted_kind || submodel.LinLogSubmodel ||
-      submodel.MarSubmodel != MarRestrictions::kNone) {
-    submodel.random_start = false;
+  if (request.design < 0) not_found();
+  const Design& design = submodel.designs[request.design];
+  if (effect.family == DesignFamily::kFixedWeights) return effect.count;
+  double count = std::max(design.DesignCountParam, 0);
+  if (design.interaction == DesignInteraction::kC) {
+    count *= design.group_multiplier != 0 ? std::fabs(static_cast<double>(design.group_multiplier))
+                                          : CodedCells(run.model, design.DesignVariables, -1);
   }
+  return count;
+}
 
-  // The values.
-  request.values.assign(static_cast<std::size_t>(CheckedRealCount(run, count)), 0.0);
-  const std::string values_word = bracket ? std::string("[") : ReadFileName(in);
+// The values: inline in "[ ]", spread by `nor`, or from a file (read in DataFile, so that an
+// error names the line of that file).
+void ReadStartValueList(DataRun& run, const StartEffect& effect, const std::string& name,
+                        StartValueRequest& request) {
+  TextFile& in = run.InputFile;
+  const std::string values_word = effect.bracket ? std::string("[") : ReadFileName(in);
   if (values_word == "[") {
-    ReadValueList(run, in, request.values, log_scale);
+    ReadValueList(run, in, request.values, effect.log_scale);
     if (request.values.empty()) run.CurrentWord.clear();
     ExpectClosingBracket(run, in, "  Error: a \"]\" expected in command " + name);
   } else if (CommandKey(values_word) == "nor") {
     ReadNormalValues(run, values_word, request.values);
   } else {
     if (NotAName(values_word)) StopRun("  Error: file with " + name + " not specified");
-    // In DataFile, so that an error names the line of this file.
     OpenTextFile(run, run.DataFile, values_word, "r");
-    ReadValueList(run, run.DataFile, request.values, log_scale);
+    ReadValueList(run, run.DataFile, request.values, effect.log_scale);
     run.DataFile.Close();
     run.settings.start_value_files.push_back(values_word);
   }
+}
+
+// `sta` and `sth`: start values for one effect. A later request for the same target replaces
+// an earlier one.
+void ParseStartValues(DataRun& run, bool hazard) {
+  const std::string name = hazard ? kHazardStartName : kStartName;
+  run.CommandName = name;
+  StartEffect effect;
+  const std::string variables_word = ReadStartEffectWords(run, name, effect);
+  const int variable_count =
+      std::clamp(hazard ? run.history.HazardVarCount : run.model.VariableCount, 0, kVectorSize);
+  ReadStartVariables(run, variables_word, variable_count, effect);
+
+  StartValueRequest request;
+  request.submodel = StartSubmodel(run, hazard, variable_count, effect, name);
+  request.hazard = hazard;
+  request.effect_text = effect.text;
+  const double count = FindStartTarget(run, effect, name, request);
+  Submodel& submodel = run.model.submodels[request.submodel];
+  if (submodel.HasRestrictedCells() || submodel.IsSaturatedFixed() || submodel.LinLogSubmodel ||
+      submodel.MarSubmodel != MarRestrictions::kNone) {
+    submodel.random_start = false;
+  }
+  request.values.assign(static_cast<std::size_t>(CheckedRealCount(run, count)), 0.0);
+  ReadStartValueList(run, effect, name, request);
 
   std::vector<StartValueRequest>& requests = run.settings.start_values;
   const auto same_target = [&](const StartValueRequest& other) {

@@ -79,20 +79,20 @@ CellTerms TermsAt(const AssociationWork& w, int h, int l, int k) {
   const double nu = ColumnScore(w, k, l);
   CellTerms t{};
   switch (w.family) {
-    case 1:
+    case AssociationFamily::kLogLinear:
       t.e = u * v;
       t.a_row = v;
       t.a_column = u;
       t.value = phi * t.e + mu * v + nu * u;
       break;
-    case 2:
+    case AssociationFamily::kLogMultiplicative:
       t.e = mu * nu;
       t.a_row = phi * nu;
       t.a_column = phi * mu;
       t.value = phi * t.e;
       break;
     default:
-      t.e = w.digit == 2 ? u * v : u * nu + v * mu;
+      t.e = w.scores == AssociationScores::kUniform ? u * v : u * nu + v * mu;
       t.a_row = phi * v;
       t.a_column = phi * u;
       t.value = phi * t.e;
@@ -181,7 +181,8 @@ void MoveTrends(AssociationWork& w) {
       for (int h = 0; h < w.rows; ++h) row[h] += moved * Centred(h, w.rows);
     }
   }
-  if (w.family == 1 && w.phi_estimated && w.rows_estimated && !w.row_layers && w.rows > 1) {
+  if (w.family == AssociationFamily::kLogLinear && w.phi_estimated && w.rows_estimated &&
+      !w.row_layers && w.rows > 1) {
     const double alpha = trend(w.row_scores.data(), w.rows);
     for (int h = 0; h < w.rows; ++h) w.row_scores[h] -= alpha * Centred(h, w.rows);
     for (double& phi : w.phi) phi += alpha;
@@ -196,21 +197,22 @@ void NormaliseTerm(AssociationWork& w) {
     for (int b = 0; b < blocks; ++b) {
       const double factor =
           NormaliseScores(scores.data() + static_cast<std::size_t>(b) * n, n, w.scaling);
-      if (factor == 1.0 || w.family != 2) continue;
+      if (factor == 1.0 || w.family != AssociationFamily::kLogMultiplicative) continue;
       for (int k = 0; k < w.layers; ++k) {
         if (!own || k == b) w.phi[k] /= factor;
       }
     }
   };
-  if (w.family == 2 || w.rows_estimated) normalise(w.row_scores, w.rows, w.row_layers);
-  if (!w.symmetric && (w.family == 2 || w.columns_estimated)) {
+  if (w.family == AssociationFamily::kLogMultiplicative || w.rows_estimated)
+    normalise(w.row_scores, w.rows, w.row_layers);
+  if (!w.symmetric && (w.family == AssociationFamily::kLogMultiplicative || w.columns_estimated)) {
     normalise(w.column_scores, w.columns, w.column_layers);
   }
-  if (w.family != 2) MoveTrends(w);
+  if (w.family != AssociationFamily::kLogMultiplicative) MoveTrends(w);
   if (!w.phi_layers) std::fill(w.phi.begin(), w.phi.end(), w.phi[0]);
   // A family-2 term with row scores of its own keeps the phi of each row-score block's first
   // layer from being negative: the sign of the scores is free.
-  if (w.family == 2 && w.rows_estimated && !w.symmetric) {
+  if (w.family == AssociationFamily::kLogMultiplicative && w.rows_estimated && !w.symmetric) {
     for (int b = 0; b < (w.row_layers ? w.layers : 1); ++b) {
       if (!(w.phi[b] < 0)) continue;
       double* scores = w.row_scores.data() + static_cast<std::size_t>(b) * w.rows;
@@ -453,7 +455,7 @@ void StartTerm(EstimationRun& run, AssociationWork& w) {
   w.row_scores.assign(static_cast<std::size_t>(row_blocks) * w.rows, 0.0);
   w.column_scores.assign(static_cast<std::size_t>(column_blocks) * w.columns, 0.0);
   w.phi.assign(w.layers, 0.0);
-  if (w.family == 2) {
+  if (w.family == AssociationFamily::kLogMultiplicative) {
     for (int b = 0; b < row_blocks; ++b) {
       for (int h = 0; h < w.rows; ++h) {
         const double spaced =
@@ -476,8 +478,8 @@ void StartTerm(EstimationRun& run, AssociationWork& w) {
       }
     }
     if (w.first_phi_fixed) std::fill(w.phi.begin(), w.phi.end(), 1.0);
-  } else if (w.family == 3) {
-    if (w.digit != 2) std::fill(w.phi.begin(), w.phi.end(), 1.0);
+  } else if (w.family == AssociationFamily::kMixedScores) {
+    if (w.scores != AssociationScores::kUniform) std::fill(w.phi.begin(), w.phi.end(), 1.0);
   }
   if (w.rows == 1) std::fill(w.row_scores.begin(), w.row_scores.end(), 1.0);
   if (w.columns == 1) std::fill(w.column_scores.begin(), w.column_scores.end(), 1.0);
@@ -633,7 +635,9 @@ void SingularStart(EstimationRun& run, AssociationWork& w) {
 void FirstStep(EstimationRun& run, int r, std::vector<AssociationWork>& works) {
   if (!run.settings.user_scores_given) {
     for (AssociationWork& w : works) {
-      if (w.family != 2 || !w.rows_estimated || !w.columns_estimated || w.symmetric) continue;
+      if (w.family != AssociationFamily::kLogMultiplicative || !w.rows_estimated ||
+          !w.columns_estimated || w.symmetric)
+        continue;
       if (w.rows < 2 || w.columns < 2 || w.scaling == 6 || w.first_phi_fixed) continue;
       const std::vector<double> before = w.contribution;
       SingularStart(run, w);
@@ -771,7 +775,7 @@ std::vector<std::vector<double>> GroupVectors(const std::vector<int>& group, int
 // column, per pair of mirrored categories with a symmetry letter b or c, else per category
 // (not the ends that scaling type 6 pins).
 std::vector<std::vector<double>> SideVectors(const AssociationWork& w, const SideShape& shape,
-                                             int n, char symmetry) {
+                                             int n, ScoreSymmetry symmetry) {
   std::vector<std::vector<double>> vectors;
   if (n < 2) return vectors;
   if (!shape.group.empty()) {
@@ -781,7 +785,7 @@ std::vector<std::vector<double>> SideVectors(const AssociationWork& w, const Sid
       vectors.emplace_back(shape.design.begin() + static_cast<std::ptrdiff_t>(k) * n,
                            shape.design.begin() + static_cast<std::ptrdiff_t>(k + 1) * n);
     }
-  } else if (symmetry == 'b' || symmetry == 'c') {
+  } else if (symmetry == ScoreSymmetry::kMirrored || symmetry == ScoreSymmetry::kEqualAndMirrored) {
     for (int i = 0; i < n - 1 - i; ++i) {
       std::vector<double> v(n, 0.0);
       v[i] = 1;
@@ -901,30 +905,37 @@ void SetUpAssociationTerms(EstimationRun& run) {
       w.term = i;
       // Digit 5: the pair's second term (rows and columns exchanged) carries the column side's
       // letter.
-      const bool paired = term.model_digit == 5 && i + 1 < submodel.AssocCount() &&
-                          submodel.assoc[i + 1].pair_second;
-      const char letter = term.model_letter;
-      const char second_letter = paired ? submodel.assoc[i + 1].model_letter : letter;
+      const bool paired = term.scores == AssociationScores::kRowColumnEffects &&
+                          i + 1 < submodel.AssocCount() && submodel.assoc[i + 1].pair_second;
+      const LayerVariation letter = term.layers;
+      const LayerVariation second_letter = paired ? submodel.assoc[i + 1].layers : letter;
       w.family = term.family;
-      w.digit = term.model_digit;
+      w.scores = term.scores;
       w.rows = term.rows;
       w.columns = term.columns;
       w.layers = term.groups;
-      w.scaling = term.family == 2 ? run.settings.score_scaling : 3;
-      w.rows_estimated = w.digit >= 3;
-      w.columns_estimated = w.digit >= 5;
+      w.scaling =
+          term.family == AssociationFamily::kLogMultiplicative ? run.settings.score_scaling : 3;
+      w.rows_estimated = EstimatesRowScores(w.scores);
+      w.columns_estimated = EstimatesColumnScores(w.scores);
       // Symmetry letters a and c make the row and column scores one set, as digit 6 does.
-      w.symmetric = w.digit == 6 || term.symmetry == 'a' || term.symmetry == 'c';
-      if (w.symmetric && (w.rows != w.columns || w.digit < 5)) {
+      w.symmetric = w.scores == AssociationScores::kSymmetric ||
+                    term.symmetry == ScoreSymmetry::kEqual ||
+                    term.symmetry == ScoreSymmetry::kEqualAndMirrored;
+      if (w.symmetric && (w.rows != w.columns || !w.columns_estimated)) {
         StopRun(
             "  Error: equal row and column scores in ass() need model 5 or 6 and as many "
             "rows as columns");
       }
-      w.row_layers = letter == 'c';
-      w.column_layers = w.symmetric ? w.row_layers : second_letter == 'c';
-      w.phi_layers = letter != 'a' || second_letter != 'a';
-      w.phi_estimated = w.family == 2 || w.digit == 2 || letter == 'b' || second_letter == 'b';
-      w.first_phi_fixed = w.family == 2 && w.scaling == 4 && w.digit != 2;
+      w.row_layers = letter == LayerVariation::kAll;
+      w.column_layers = w.symmetric ? w.row_layers : second_letter == LayerVariation::kAll;
+      w.phi_layers = letter != LayerVariation::kNone || second_letter != LayerVariation::kNone;
+      w.phi_estimated = w.family == AssociationFamily::kLogMultiplicative ||
+                        w.scores == AssociationScores::kUniform ||
+                        letter == LayerVariation::kParameter ||
+                        second_letter == LayerVariation::kParameter;
+      w.first_phi_fixed = w.family == AssociationFamily::kLogMultiplicative && w.scaling == 4 &&
+                          w.scores != AssociationScores::kUniform;
       w.row_of = IndexOf(model, table, term, 1);
       w.column_of = IndexOf(model, table, term, 2);
       w.layer_of = IndexOf(model, table, term, 3);
@@ -948,8 +959,10 @@ void FitAssociationTerms(EstimationRun& run, int r) {
     // Terms whose scores and parameters multiply each other: first each kind of value alone,
     // given the others (a log-linear model in them), then all together.
     const bool bilinear = std::any_of(works.begin(), works.end(), [](const AssociationWork& w) {
-      return (w.family == 2 && (w.rows_estimated || w.columns_estimated)) ||
-             (w.family == 3 && w.phi_estimated && w.digit != 2);
+      return (w.family == AssociationFamily::kLogMultiplicative &&
+              (w.rows_estimated || w.columns_estimated)) ||
+             (w.family == AssociationFamily::kMixedScores && w.phi_estimated &&
+              w.scores != AssociationScores::kUniform);
     });
     if (bilinear) {
       for (Block block : {Block::kPhi, Block::kRows, Block::kColumns}) {
@@ -1040,7 +1053,8 @@ std::vector<std::vector<double>> AssociationDirections(const AssociationWork& w)
   if (w.columns_estimated && !w.symmetric) {
     scaling_normals(layout.column_start, column_blocks, w.columns, w.column_scores);
   }
-  if (w.family != 2 && w.rows_estimated && w.columns_estimated && !w.symmetric && w.columns > 1) {
+  if (w.family != AssociationFamily::kLogMultiplicative && w.rows_estimated &&
+      w.columns_estimated && !w.symmetric && w.columns > 1) {
     const bool per_layer = w.column_layers && w.row_layers;
     for (int b = 0; b < (per_layer ? column_blocks : 1); ++b) {
       normals.emplace_back();
@@ -1051,7 +1065,8 @@ std::vector<std::vector<double>> AssociationDirections(const AssociationWork& w)
       }
     }
   }
-  if (w.family == 1 && w.phi_estimated && w.rows_estimated && !w.row_layers && w.rows > 1) {
+  if (w.family == AssociationFamily::kLogLinear && w.phi_estimated && w.rows_estimated &&
+      !w.row_layers && w.rows > 1) {
     normals.emplace_back();
     block_normal(normals.back(), layout.row_start, w.rows,
                  [&](int h) { return Centred(h, w.rows); });

@@ -128,7 +128,7 @@ struct MarginalChain {
 struct MarginalItem {
   int design = -1;  // the item's first design
   int equations = 0;
-  int form = 0;             // 0 margins, 1 their logs, 2 first matrix, 3 second matrix, 4 log cells
+  MarginalForm form = MarginalForm::kMargins;
   bool inequality = false;  // equations are inequalities, value >= 0
   std::vector<double> target;
   std::vector<MarginalChain> chains;
@@ -143,8 +143,8 @@ struct AssociationWork {
   int table = -1;   // the submodel whose cells it acts on
   int source = -1;  // the submodel whose association terms hold it (table, or `all`)
   int term = -1;    // its first term (index in the source's association terms)
-  int family = 1;
-  int digit = 2;
+  AssociationFamily family = AssociationFamily::kLogLinear;
+  AssociationScores scores = AssociationScores::kUniform;
   int rows = 1;
   int columns = 1;
   int layers = 1;

@@ -81,9 +81,9 @@ MarginalItem BuildItem(const EstimationRun& run, int r, int i) {
   MarginalItem item;
   item.design = i;
   item.equations = design.DesignCountParam;
-  item.form = design.DesignRestriction % 10;
-  const int letter = design.DesignRestriction / 10 % 10;
-  item.inequality = letter % 2 == 0;
+  item.form = design.DesignRestriction.form;
+  const bool targets = design.DesignRestriction.WithTargets();
+  item.inequality = design.DesignRestriction.Inequality();
   item.target.assign(item.equations, 0.0);
   const int m2 = design.mar_extra;
   const int first = design.mar_b_elements;
@@ -109,7 +109,7 @@ MarginalItem BuildItem(const EstimationRun& run, int r, int i) {
       AddTermEntries(run, r, d, 0, chain);
       item.chains.push_back(std::move(chain));
     }
-    if (letter >= 3 && reserved >= 0) {
+    if (targets && reserved >= 0) {
       std::int64_t at = run.designs.design_slots[r][reserved].real_start;
       item.target = Reals(store, at, item.equations);
     }
@@ -117,7 +117,7 @@ MarginalItem BuildItem(const EstimationRun& run, int r, int i) {
     MarginalChain chain;
     std::int64_t at = run.designs.design_slots[r][i].real_start;
     ReadChainMatrices(store, at, std::abs(m2), first, second, item.equations, chain);
-    if (letter >= 3) item.target = Reals(store, at, item.equations);
+    if (targets) item.target = Reals(store, at, item.equations);
     for (int d : terms) AddTermEntries(run, r, d, m2, chain);
     std::sort(chain.entries.begin(), chain.entries.end(),
               [](const MarginalChain::Entry& a, const MarginalChain::Entry& b) {
@@ -139,7 +139,7 @@ void EvaluateEquations(const std::vector<MarginalItem>& items, const double* p, 
   g.assign(static_cast<std::size_t>(h) * cells, 0.0);
   int base = 0;
   for (const MarginalItem& item : items) {
-    const bool log_cells = item.form >= 4;
+    const bool log_cells = item.form == MarginalForm::kSumsOfLogs;
     for (const MarginalChain& chain : item.chains) {
       const int k_margins = chain.margins;
       std::vector<double> mu(k_margins, 0.0);
@@ -162,13 +162,16 @@ void EvaluateEquations(const std::vector<MarginalItem>& items, const double* p, 
       }
       // y and, per value, its derivatives by the margins: for the forms a, b and e one value
       // per margin, whose derivative is diagonal; for c and d a matrix (rows x margins).
-      const bool diagonal = item.form <= 1 || item.form >= 4;
+      const bool diagonal = item.form == MarginalForm::kMargins ||
+                            item.form == MarginalForm::kLogMargins ||
+                            item.form == MarginalForm::kSumsOfLogs;
       std::vector<double> y(chain.rows, 0.0);
       std::vector<double> dy_diagonal;
       Matrix dy;
       if (diagonal) {
-        y = item.form == 1 ? log_mu : mu;
-        dy_diagonal = item.form == 1 ? inverse : std::vector<double>(k_margins, 1.0);
+        y = item.form == MarginalForm::kLogMargins ? log_mu : mu;
+        dy_diagonal =
+            item.form == MarginalForm::kLogMargins ? inverse : std::vector<double>(k_margins, 1.0);
       } else {
         const int first_rows = static_cast<int>(chain.first.size()) / std::max(k_margins, 1);
         std::vector<double> z(first_rows, 0.0);
@@ -181,7 +184,7 @@ void EvaluateEquations(const std::vector<MarginalItem>& items, const double* p, 
             dz[static_cast<std::size_t>(i) * k_margins + m] = f * inverse[m];
           }
         }
-        if (item.form == 2) {
+        if (item.form == MarginalForm::kLogContrasts) {
           y = z;
           dy = dz;
         } else {
@@ -282,8 +285,9 @@ void StartFromExpected(const std::vector<MarginalItem>& items, const double* n, 
   double total = 0;
   for (std::int64_t k = 0; k < cells; ++k) total += n[k];
   if (!(total > 0)) return;
-  const bool log_cells = std::any_of(items.begin(), items.end(),
-                                     [](const MarginalItem& item) { return item.form >= 4; });
+  const bool log_cells = std::any_of(items.begin(), items.end(), [](const MarginalItem& item) {
+    return item.form == MarginalForm::kSumsOfLogs;
+  });
   const double floor = log_cells ? 1e-3 * total / static_cast<double>(cells) : 0.0;
   for (std::int64_t k = 0; k < cells; ++k) {
     if (m[k] > 0) m[k] = n[k] > 0 ? n[k] : floor;

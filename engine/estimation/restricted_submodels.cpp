@@ -199,8 +199,8 @@ void SetUpRestrictedSubmodels(EstimationRun& run) {
         work.cells = cells;
         work.parameters = design.DesignCountParam;
         work.log_form = design.loglinear;
-        const int letter = design.DesignRestriction / 10 % 10;
-        work.boundary = letter % 2 == 0 && letter > 0;
+        const bool targets = design.DesignRestriction.WithTargets();
+        work.boundary = design.DesignRestriction.Inequality();
         work.z = AllocRealArray(run.context, static_cast<std::int64_t>(work.parameters) * cells);
         std::fill(work.z.begin(), work.z.end(), 0.0);
         work.target.assign(work.parameters, 0.0);
@@ -211,7 +211,7 @@ void SetUpRestrictedSubmodels(EstimationRun& run) {
           if (d > i && (term.family != DesignFamily::kLinLog || IsFreeDesign(items, d))) break;
           if (!term.reserved) {
             AddTermValues(run, source, d, r, work);
-          } else if (letter >= 3) {
+          } else if (targets) {
             const std::int64_t start = run.designs.design_slots[source][d].real_start;
             for (int k = 0; k < work.parameters; ++k) {
               work.target[k] += StoreValue(run.designs.real_design, start + k);

@@ -20,9 +20,9 @@ void ParseRestrictedEffect(RunContext& run, int submodel, int variable_count,
 void ParseAssociation(RunContext& run, int submodel, int variable_count,
                       const std::string& submodel_term);
 
-// The number of parameters of the prespecified model code (digit - 1 + 10 * (letter - a)) for
-// the variables marked in term (per variable, over all variables).
-int SpecialParamCount(const RunContext& run, int code, const Membership& term);
+// The number of parameters of the prespecified (spe) model for the variables marked in term
+// (per variable, over all variables).
+int SpecialParamCount(const RunContext& run, SpecialModel special, const Membership& term);
 
 }  // namespace tav
 

@@ -37,7 +37,8 @@ struct Model {
   // A design of the given family and count over the labelled variables; labels after "|" are
   // grouping variables.
   Design& AddDesign(int s, DesignFamily family, const std::string& labels, int count, int terms = 1,
-                    DesignInteraction interaction = DesignInteraction::kA, int special_model = 0) {
+                    DesignInteraction interaction = DesignInteraction::kA,
+                    SpecialModel special_model = {}) {
     Submodel& sub = run.model.submodels[s];
     Design& d = NewDesign(sub, sub.DesignTermCount());
     d.family = family;
@@ -133,7 +134,8 @@ TEST(DesignReader, FixedAndPrespecifiedDesignsTakeNoNumbers) {
   m.Add("AB");
   m.AddDesign(0, DesignFamily::kFixedWeights, "AB", 1);  // wei
   m.AddDesign(0, DesignFamily::kSpecial, "AB", 2);       // spe 1a: room for 6 x 2 generated values
-  m.AddDesign(0, DesignFamily::kSpecial, "A", 1, 1, DesignInteraction::kA, 11);  // spe 2b
+  m.AddDesign(0, DesignFamily::kSpecial, "A", 1, 1, DesignInteraction::kA,
+              SpecialModelOf('2', 'b').value());     // spe 2b
   m.AddDesign(0, DesignFamily::kCovariate, "B", 1);  // cov: 3 values after the room
   EXPECT_EQ(UserDesignCount(m.run), 1);
   ASSERT_EQ(m.Read("7 8 9"), "");
@@ -280,10 +282,11 @@ TEST(DesignReader, MarginalRestrictionBlocks) {
   // The design reserved by restriction letter c over no cells reads only its P values.
   Model reserved({2, 3});
   reserved.Add("AB");
-  reserved.AddDesign(0, DesignFamily::kMarginal, "AB", 2).DesignRestriction = 30;
+  reserved.AddDesign(0, DesignFamily::kMarginal, "AB", 2).DesignRestriction = {
+      MarginalForm::kMargins, RestrictionSense::kEqualityToTarget};
   Design& extra =
       reserved.AddDesign(0, DesignFamily::kMarginal, "AB", 2);  // a copy of the term's design
-  extra.DesignRestriction = 30;
+  extra.DesignRestriction = {MarginalForm::kMargins, RestrictionSense::kEqualityToTarget};
   extra.reserved = true;
   numbers.clear();
   for (int k = 0; k < 12 + 2; ++k) numbers += "1 ";
@@ -293,7 +296,8 @@ TEST(DesignReader, MarginalRestrictionBlocks) {
   // lin with letter c: the reserved design reads its P values only.
   Model lin({2, 3});
   lin.Add("AB");
-  lin.AddDesign(0, DesignFamily::kLinLog, "AB", 1).DesignRestriction = 30;
+  lin.AddDesign(0, DesignFamily::kLinLog, "AB", 1).DesignRestriction = {
+      MarginalForm::kMargins, RestrictionSense::kEqualityToTarget};
   lin.AddDesign(0, DesignFamily::kLinLog, "AB", 1).reserved = true;
   ASSERT_EQ(lin.Read("1 2 3 4 5 6  7"), "");
   EXPECT_EQ(lin.store().real_design, (Reals{1, 2, 3, 4, 5, 6, 7}));

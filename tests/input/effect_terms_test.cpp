@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "input/model_codes.h"
 #include "test_support.h"
 
 namespace tav {
@@ -69,14 +70,16 @@ TEST(RestrictedEffect, LinLogAndMar) {
   Parsed p(kModel + "{lin(AB 2) log(AB c 3) mar(CD d b 2 5 6 -1)}");
   ASSERT_EQ(p.message, "");
   EXPECT_TRUE(Is(p.design(0, 0), DesignFamily::kLinLog));
-  EXPECT_EQ(p.design(0, 0).DesignRestriction, 10);  // a number instead of a letter counts as a
+  EXPECT_EQ(p.design(0, 0).DesignRestriction.sense,
+            RestrictionSense::kEquality);  // a number instead of a letter counts as a
   EXPECT_EQ(p.design(0, 0).DesignCountParam, 2);
-  EXPECT_EQ(p.design(0, 1).DesignRestriction, 30);
+  EXPECT_EQ(p.design(0, 1).DesignRestriction.sense, RestrictionSense::kEqualityToTarget);
   EXPECT_TRUE(p.design(0, 1).loglinear);
   EXPECT_TRUE(p.design(0, 2).reserved);  // letter c reserves one more design per term
   const Design& mar = p.design(0, 3);
   EXPECT_TRUE(Is(mar, DesignFamily::kMarginal));
-  EXPECT_EQ(mar.DesignRestriction, 3 + 20);
+  EXPECT_EQ(mar.DesignRestriction,
+            (RestrictionCode{MarginalForm::kExpLogContrasts, RestrictionSense::kInequality}));
   EXPECT_EQ(mar.mar_restrictions, 2);
   EXPECT_EQ(mar.mar_c_elements, 5);
   EXPECT_EQ(mar.mar_b_elements, 6);
@@ -143,12 +146,14 @@ TEST(SpecialEffect, ParameterCounts) {
            " spe(AB 7a) spe(AD 8a) spe(AD 9a) spe(AD 1b)}");
   ASSERT_EQ(p.message, "");
   const int expected_counts[] = {6, 4, 1 + 2 + 2 + 1, 6 - 3, 3, 2 - 1, 3 - 1, 3 + 4 - 1, 4, 1};
-  // The model codes: digit - 1 + 10 * (letter - a).
-  const int expected_models[] = {2, 0, 1, 3, 4, 5, 6, 7, 8, 10};
+  const char* const expected_models[] = {"3a", "1a", "2a", "4a", "5a",
+                                         "6a", "7a", "8a", "9a", "1b"};
   for (int d = 0; d < 10; ++d) {
     EXPECT_EQ(p.design(0, d).DesignCountParam, expected_counts[d]) << "design " << d;
     EXPECT_TRUE(Is(p.design(0, d), DesignFamily::kSpecial)) << "design " << d;
-    EXPECT_EQ(p.design(0, d).special_model, expected_models[d]) << "design " << d;
+    EXPECT_EQ(p.design(0, d).special_model,
+              SpecialModelOf(expected_models[d][0], expected_models[d][1]))
+        << "design " << d;
   }
   EXPECT_EQ(Error(kModel + "{spe(AD 3a)}"),
             "  Error: a \"square\" interaction term expected in spe()");
@@ -167,11 +172,11 @@ TEST(SpecialEffect, CountsOfThreeEqualVariables) {
   Membership all{};
   all[0] = all[1] = all[2] = 1;
   // Multisets of size 3 from 4 categories: C(6, 3) = 20.
-  EXPECT_EQ(SpecialParamCount(run, 2, all), 20);
-  EXPECT_EQ(SpecialParamCount(run, 3, all), 16);
-  EXPECT_EQ(SpecialParamCount(run, 0, all), 27);
-  EXPECT_EQ(SpecialParamCount(run, 5, all), 2);
-  EXPECT_EQ(SpecialParamCount(run, 12, all), 1);
+  EXPECT_EQ(SpecialParamCount(run, SpecialModelOf('3', 'a').value(), all), 20);
+  EXPECT_EQ(SpecialParamCount(run, SpecialModelOf('4', 'a').value(), all), 16);
+  EXPECT_EQ(SpecialParamCount(run, SpecialModelOf('1', 'a').value(), all), 27);
+  EXPECT_EQ(SpecialParamCount(run, SpecialModelOf('6', 'a').value(), all), 2);
+  EXPECT_EQ(SpecialParamCount(run, SpecialModelOf('3', 'b').value(), all), 1);
 }
 
 TEST(Association, RowsColumnsGroupsAndType) {
@@ -179,24 +184,26 @@ TEST(Association, RowsColumnsGroupsAndType) {
   ASSERT_EQ(p.message, "");
   ASSERT_EQ(p.submodel(0).AssocCount(), 2);
   const AssocEffect& first = p.submodel(0).assoc[0];
-  EXPECT_EQ(first.family, 1);
-  EXPECT_EQ(first.model_digit, 2);
-  EXPECT_EQ(first.model_letter, 'a');
+  EXPECT_EQ(first.family, AssociationFamily::kLogLinear);
+  EXPECT_EQ(first.scores, AssociationScores::kUniform);
+  EXPECT_EQ(first.layers, LayerVariation::kNone);
   EXPECT_EQ(first.rows, 3);
   EXPECT_EQ(first.columns, 3);
   EXPECT_EQ(p.Term(first.AssocVariables, 1), "A");
   EXPECT_EQ(p.Term(first.AssocVariables, 2), "B");
   const AssocEffect& second = p.submodel(0).assoc[1];
-  EXPECT_EQ(second.family, 2);
+  EXPECT_EQ(second.family, AssociationFamily::kLogMultiplicative);
+  EXPECT_EQ(second.scores, AssociationScores::kRowEffects);
+  EXPECT_EQ(second.layers, LayerVariation::kParameter);
   EXPECT_EQ(second.rows, 9);
   EXPECT_EQ(second.columns, 2);
   EXPECT_EQ(second.groups, 4);
   EXPECT_EQ(p.Term(second.AssocVariables, 3), "D");
   EXPECT_EQ(second.AssocDimensions, (std::array<int, 3>{1, 2, 1}));
-  EXPECT_EQ(second.symmetry, 0);
+  EXPECT_EQ(second.symmetry, ScoreSymmetry::kNone);
   Parsed symmetric(kModel + "{ass(A B 3b c)}");
   ASSERT_EQ(symmetric.message, "");
-  EXPECT_EQ(symmetric.submodel(0).assoc[0].symmetry, 'c');
+  EXPECT_EQ(symmetric.submodel(0).assoc[0].symmetry, ScoreSymmetry::kEqualAndMirrored);
 }
 
 TEST(Association, ExchangesAndPairs) {

@@ -297,8 +297,9 @@ class Association : public ModelFamily {
     const AssociationWork& w = run.estimation.association_work[t][index];
     const AssocEffect& term = model.submodels[w.source].assoc[w.term];
     // Digit 4 exchanged the roles: the heading names them as written.
-    const bool exchanged = w.digit == 4;
-    std::string heading = "type " + IntegerText(w.family) + " association (";
+    const bool exchanged = w.scores == AssociationScores::kColumnEffects;
+    std::string heading =
+        "type " + IntegerText(AssociationFamilyNumber(w.family)) + " association (";
     if (w.layers > 1 || MarkedLabels(model, term, 3) != "-") {
       heading += "group=" + MarkedLabels(model, term, 3) + " ";
     }
@@ -339,15 +340,16 @@ class Association : public ModelFamily {
     const std::string column_side = exchanged ? "row" : "column";
     const int row_group = LastDimension(model, term, 1);
     const int column_group = LastDimension(model, term, 2);
-    if (w.rows_estimated || w.family == 2) {
+    if (w.rows_estimated || w.family == AssociationFamily::kLogMultiplicative) {
       WriteSide(row_side, values, row_start, static_cast<int>(w.row_scores.size()), w.rows,
                 row_group, false, errors, estimated, writer);
     }
-    if (!w.symmetric && (w.columns_estimated || w.family == 2)) {
+    if (!w.symmetric &&
+        (w.columns_estimated || w.family == AssociationFamily::kLogMultiplicative)) {
       WriteSide(column_side, values, column_start, static_cast<int>(w.column_scores.size()),
                 w.columns, column_group, false, errors, estimated, writer);
     }
-    if (w.family == 2 && w.scaling <= 3) {
+    if (w.family == AssociationFamily::kLogMultiplicative && w.scaling <= 3) {
       const std::vector<double> adjusted_rows = AdjustedScores(w, false);
       WriteSide("adj " + row_side, adjusted_rows, 0, static_cast<int>(adjusted_rows.size()), w.rows,
                 row_group, false, nullptr, estimated, writer, false);
