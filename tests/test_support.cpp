@@ -93,7 +93,8 @@ std::string ParseModelText(RunState& run, const std::string& text, const TempDir
   try {
     OpenTextFile(run, run.InputFile, input, "r");
     run.FilePrefix = dir.path().string() + "/";
-    ParseModelSections(run);
+    Reader reader;
+    ParseModelSections(reader, run);
     IndexRestrictedSubmodels(run, run.designs.restriction_codes);
     FinishLayout(run, !run.settings.file_posterior.empty());
     run.InputFile.Close();

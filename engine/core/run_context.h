@@ -45,8 +45,8 @@ ClockReading LocalClock();
 // memory (4 GB where that is unknown).
 std::int64_t DefaultMemoryBudget();
 
-// What every layer of a run shares: the command line, the window, the open files, the reader's
-// word buffers, the random generator, the progress the Info button shows, the model and the
+// What every layer of a run shares: the command line, the window, the open files, the random
+// generator, the progress the Info button shows, the model and the
 // event-history set-up.
 //
 // One run is one object (RunState, newton/run_state.h), passed by reference to every routine,
@@ -92,10 +92,6 @@ struct RunContext {
   WriteFaults write_faults;
   // The directory of the run's scratch files.
   ScratchDirectory scratch;
-
-  // Reader word buffers.
-  std::string CurrentWord;
-  std::string CommandName;
 
   // Random generator.
   double RandomSeed = 0.0;
