@@ -108,7 +108,8 @@ std::string ParseModelText(ProgramRun& run, const std::string& text, const TempD
   try {
     OpenTextFile(parse, parse.InputFile, input, "r");
     parse.FilePrefix = dir.path().string() + "/";
-    ParseModelSections(parse);
+    Reader reader;
+    ParseModelSections(reader, parse);
     IndexRestrictedSubmodels(parse, parse.designs.restriction_codes);
     FinishLayout(parse, !parse.settings.file_posterior.empty());
     parse.InputFile.Close();

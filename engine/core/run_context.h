@@ -46,9 +46,9 @@ ClockReading LocalClock();
 std::int64_t DefaultMemoryBudget();
 
 // What every layer of a run shares: the command line, the window, the open files, the progress
-// the Info button shows and the memory budget; while the input is read also the reader's word
-// buffers, the model and the event-history set-up, which the parse then hands on in the parsed
-// run (ParsedRun, data/parsed_run.h).
+// the Info button shows and the memory budget; while the input is read also the model and the
+// event-history set-up, which the parse then hands on in the parsed run (ParsedRun,
+// data/parsed_run.h).
 //
 // A fit (EstimationRun, estimation/estimation_state.h; RunState, newton/run_state.h) refers to
 // the context and to the parsed run, which it reads only, and owns what it changes; a random
@@ -92,10 +92,6 @@ struct RunContext {
   WriteFaults write_faults;
   // The directory of the run's scratch files.
   ScratchDirectory scratch;
-
-  // Reader word buffers.
-  std::string CurrentWord;
-  std::string CommandName;
 
   // The progress the Info button shows: the iteration and stop criterion of the fit in
   // progress, and the start being fitted with the number of starts (`rst`; 0 without).

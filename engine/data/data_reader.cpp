@@ -110,8 +110,8 @@ bool LineEnded(TextFile& source) {
 // next word. With rest_of_record the rest of the last record's line is skipped first (a record
 // may hold more numbers than it needs, up to its line end or the "]"); anything else before
 // the "]" (a further record, a surplus number) stops the run.
-void CloseInlineData(DataRun& run, TextFile& source, bool rest_of_record) {
-  if (run.CurrentWord == "]") return;
+void CloseInlineData(Reader& reader, TextFile& source, bool rest_of_record) {
+  if (reader.word == "]") return;
   if (rest_of_record && !LineEnded(source)) {
     for (int c = source.Get(); c != '\n' && c != '\r' && c != TextFile::kEnd; c = source.Get()) {
       if (c == '*') {
@@ -119,13 +119,13 @@ void CloseInlineData(DataRun& run, TextFile& source, bool rest_of_record) {
         break;
       }
       if (c == ']') {
-        run.CurrentWord = "]";
+        reader.word = "]";
         return;
       }
     }
   }
   if (ReadWord(source) != "]") StopRun(kMissingBracket);
-  run.CurrentWord = "]";
+  reader.word = "]";
 }
 
 // After the data read from a data file: only blanks and comments may follow; what does not
@@ -142,7 +142,8 @@ void ExpectDataFileEnd(TextFile& source, const char* what) {
 
 class TableReader {
  public:
-  TableReader(DataRun& run, TextFile& source) : run_(run), source_(source) {}
+  TableReader(Reader& reader, DataRun& run, TextFile& source)
+      : reader_(reader), run_(run), source_(source) {}
 
   void Read() {
     const ModelState& model = run_.model;
@@ -156,10 +157,10 @@ class TableReader {
         const std::int64_t cells = SubgroupCells(model, g);
         for (std::int64_t c = 0; c < cells; ++c) {
           for (int t = 0; t < time_points; ++t) {
-            double value = ReadReal(run_, source_);
+            double value = ReadReal(reader_, run_, source_);
             // Digits beyond the range of a double: the count itself cannot be kept.
             if (!std::isfinite(value)) {
-              StopRun("  Error: number too large when reading " + run_.CommandName);
+              StopRun("  Error: number too large when reading " + reader_.command);
             }
             if (events) {
               value += run_.settings.added_constant;
@@ -197,6 +198,7 @@ class TableReader {
     for (int slot = 1; slot < slots; ++slot) data.episodes.push_back(Episode{});
   }
 
+  Reader& reader_;
   DataRun& run_;
   TextFile& source_;
 };
@@ -206,8 +208,9 @@ class TableReader {
 
 class RecordReader {
  public:
-  RecordReader(DataRun& run, TextFile& source, bool inline_data)
-      : run_(run),
+  RecordReader(Reader& reader, DataRun& run, TextFile& source, bool inline_data)
+      : reader_(reader),
+        run_(run),
         model_(run.model),
         history_(run.history),
         data_(run.data),
@@ -241,7 +244,7 @@ class RecordReader {
     }
 
     for (std::int64_t r = 1; r <= records; ++r) ReadRecord(r, records, r == records);
-    if (records == 0 && inline_data_) CloseInlineData(run_, source_, true);
+    if (records == 0 && inline_data_) CloseInlineData(reader_, source_, true);
 
     if (aggregate_) {
       // The patterns in the order of subgroup and cell, as they always were.
@@ -276,14 +279,14 @@ class RecordReader {
   // Reads the skipped columns in front of the next field.
   void SkipColumns() {
     while (column_ <= kRecordColumns && history_.ColumnUsed[column_] == 0) {
-      ReadReal(run_, source_);
+      ReadReal(reader_, run_, source_);
       ++column_;
       ++fields_;
     }
   }
 
   std::int32_t ReadField() {
-    const std::int32_t value = ReadInteger(run_, source_);
+    const std::int32_t value = ReadInteger(reader_, run_, source_);
     ++column_;
     ++fields_;
     SkipColumns();
@@ -294,16 +297,16 @@ class RecordReader {
   // stop the run, as they do in a table.
   double ReadNumber() {
     ++fields_;
-    const double value = ReadReal(run_, source_);
+    const double value = ReadReal(reader_, run_, source_);
     if (!std::isfinite(value)) {
-      StopRun("  Error: number too large when reading " + run_.CommandName);
+      StopRun("  Error: number too large when reading " + reader_.command);
     }
     return value;
   }
 
   std::int32_t ReadState(std::int64_t r) {
     ++fields_;
-    const std::int32_t state = ReadInteger(run_, source_);
+    const std::int32_t state = ReadInteger(reader_, run_, source_);
     if (state > history_.StateCount - 1) {
       StopRun("  Error in data: state greater than number of states in record " + RecordText(r));
     }
@@ -318,12 +321,12 @@ class RecordReader {
     const bool subgroup_numbers = history_.MissingCode == kNoMissingCode;
     const std::int32_t code = history_.MissingCode;
 
-    run_.CurrentWord.clear();
+    reader_.word.clear();
     column_ = 1;
     fields_ = 0;
     if (source_.AtEnd()) {
       source_.MarkEnd();  // the records ran out: an error at the end, which names no line
-      StopRun("  Error: too few numbers encountered when reading " + run_.CommandName);
+      StopRun("  Error: too few numbers encountered when reading " + reader_.command);
     }
     SkipColumns();
 
@@ -388,7 +391,7 @@ class RecordReader {
     if (history_.HazardModel) ReadEpisodes(r);
 
     if (last && inline_data_) {
-      CloseInlineData(run_, source_, true);
+      CloseInlineData(reader_, source_, true);
     } else if (fields_ == 0 || !LineEnded(source_)) {
       source_.SkipLine();
     }
@@ -424,7 +427,7 @@ class RecordReader {
   // only blanks follow on it, then the closing bracket of inline data or a comment.
   bool RecordLineEnds() {
     if (LineEnded(source_)) return true;
-    if (run_.CurrentWord == "]") return true;
+    if (reader_.word == "]") return true;
     while (source_.Peek() == ' ' || source_.Peek() == '\t') source_.Get();
     const int next = source_.Peek();
     return next == '\n' || next == '\r' || next == TextFile::kEnd || next == ']' || next == '*';
@@ -595,6 +598,7 @@ class RecordReader {
     aggregated_.emplace(key, count);
   }
 
+  Reader& reader_;
   DataRun& run_;
   ModelState& model_;
   EventHistoryState& history_;
@@ -645,7 +649,7 @@ void SetTotals(DataRun& run, const std::string& reading) {
 
 }  // namespace
 
-void ReadData(DataRun& run, TextFile& source, bool inline_data) {
+void ReadData(Reader& reader, DataRun& run, TextFile& source, bool inline_data) {
   DataStore& data = run.data;
   data.ClearEntries();
   data.covariate_value.clear();
@@ -660,23 +664,23 @@ void ReadData(DataRun& run, TextFile& source, bool inline_data) {
   data.category_width = largest <= 256 ? 1 : largest <= 65536 ? 2 : 4;
   data.entry_count_given = run.history.RecordCountGiven;
 
-  const std::string command = run.CommandName;
+  const std::string command = reader.command;
   if (run.history.RecordFormat) {
-    run.CommandName = "data";
-    RecordReader(run, source, inline_data).Read();
+    reader.command = "data";
+    RecordReader(reader, run, source, inline_data).Read();
     if (!inline_data) ExpectDataFileEnd(source, "more records than \"rec\" gives");
   } else {
-    run.CommandName = "observed frequencies";
-    TableReader(run, source).Read();
+    reader.command = "observed frequencies";
+    TableReader(reader, run, source).Read();
     if (inline_data) {
-      CloseInlineData(run, source, false);
+      CloseInlineData(reader, source, false);
     } else {
       ExpectDataFileEnd(source, "more numbers than the table has cells");
     }
     run.history.RecordCount = static_cast<std::int32_t>(data.EntryCount());
   }
-  const std::string reading = run.CommandName;
-  run.CommandName = command;
+  const std::string reading = reader.command;
+  reader.command = command;
 
   if (!run.history.RecordFormat) {
     // Table format: the entries are final; give back the room reserved beyond them.

@@ -3,6 +3,7 @@
 
 #include "core/text_file.h"
 #include "data/data_run.h"
+#include "input/reader.h"
 
 namespace tav {
 
@@ -17,9 +18,9 @@ namespace tav {
 // the at most 2^31 cells of a table stays far below the largest double (1.8e308). The data
 // entries count against the memory budget (MemoryUse::kData) once read.
 //
-// With inline data the closing "]" is read too: on return run.CurrentWord is "]". When it
+// With inline data the closing "]" is read too: on return reader.word is "]". When it
 // does not follow the data the run stops with "  Error: a "]" expected in command "dat"".
-void ReadData(DataRun& run, TextFile& source, bool inline_data);
+void ReadData(Reader& reader, DataRun& run, TextFile& source, bool inline_data);
 
 }  // namespace tav
 

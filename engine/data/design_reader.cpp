@@ -33,24 +33,26 @@ void CheckIntRoom(const RunContext& run, std::size_t size, double count) {
 }
 
 // Reads count reals into store; returns where they start.
-std::int64_t ReadReals(DataRun& run, TextFile& source, std::vector<double>& store, double count) {
+std::int64_t ReadReals(Reader& reader, DataRun& run, TextFile& source, std::vector<double>& store,
+                       double count) {
   count = NonNegative(count);
   CheckRealRoom(run, store.size(), count);
   const auto start = static_cast<std::int64_t>(store.size());
   const auto n = static_cast<std::int64_t>(count);
-  for (std::int64_t k = 0; k < n; ++k) store.push_back(ReadReal(run, source));
+  for (std::int64_t k = 0; k < n; ++k) store.push_back(ReadReal(reader, run, source));
   return start;
 }
 
 // Reads count integers into store, each in low .. high, else the run stops with message.
-std::int64_t ReadIntegers(DataRun& run, TextFile& source, std::vector<std::int32_t>& store,
-                          double count, double low, double high, const char* message) {
+std::int64_t ReadIntegers(Reader& reader, DataRun& run, TextFile& source,
+                          std::vector<std::int32_t>& store, double count, double low, double high,
+                          const char* message) {
   count = NonNegative(count);
   CheckIntRoom(run, store.size(), count);
   const auto start = static_cast<std::int64_t>(store.size());
   const auto n = static_cast<std::int64_t>(count);
   for (std::int64_t k = 0; k < n; ++k) {
-    const std::int32_t value = ReadInteger(run, source);
+    const std::int32_t value = ReadInteger(reader, run, source);
     if (message != nullptr && (value < low || value > high)) StopRun(message);
     store.push_back(value);
   }
@@ -116,7 +118,7 @@ double TableCells(const ModelState& model, const std::vector<int>& variables) {
 }
 
 // Reads the numbers of design i of submodel v.
-void ReadDesign(DataRun& run, TextFile& source, int v, int i) {
+void ReadDesign(Reader& reader, DataRun& run, TextFile& source, int v, int i) {
   const ModelState& model = run.model;
   DesignStore& store = run.designs;
   const Submodel& submodel = model.submodels[v];
@@ -134,12 +136,12 @@ void ReadDesign(DataRun& run, TextFile& source, int v, int i) {
     slot.real_start = GenerateCumulativeColumns(run, submodel, n, p, store.real_design);
   } else if ((family == DesignFamily::kCovariate && covariate != 1) ||
              family == DesignFamily::kLinLog) {
-    slot.real_start = ReadReals(run, source, store.real_design, n * p);
+    slot.real_start = ReadReals(reader, run, source, store.real_design, n * p);
   } else if (family == DesignFamily::kEffect) {
-    slot.int_start = ReadIntegers(run, source, store.int_design, n * p, 0, 0, nullptr);
+    slot.int_start = ReadIntegers(reader, run, source, store.int_design, n * p, 0, 0, nullptr);
   } else if (family == DesignFamily::kFactor) {
     slot.factor_start =
-        ReadIntegers(run, source, store.factor, n, 0, p, "  Error: wrong number in factor");
+        ReadIntegers(reader, run, source, store.factor, n, 0, p, "  Error: wrong number in factor");
   } else if (family == DesignFamily::kMarginal) {
     // The margin specification (m2), the matrices of m3 and m4 rows and the effect's design.
     const double m2 = design.mar_extra;
@@ -149,19 +151,19 @@ void ReadDesign(DataRun& run, TextFile& source, int v, int i) {
     if (m2 == 0) {
       double count = m3 == 0 ? p * n : m4 == 0 ? p * m3 + m3 * n : p * m4 + m4 * m3 + m3 * n;
       if (!free && targets && n == 1) count = p;
-      slot.real_start = ReadReals(run, source, store.real_design, count);
+      slot.real_start = ReadReals(reader, run, source, store.real_design, count);
     } else {
       const double a = std::fabs(m2);
       if (free) {
         double count = m3 == 0 ? a * p : m4 == 0 ? a * m3 + p * m3 : a * m3 + p * m4 + m4 * m3;
         if (targets) count += p;
-        slot.real_start = ReadReals(run, source, store.real_design, count);
+        slot.real_start = ReadReals(reader, run, source, store.real_design, count);
       }
       if (free || !targets || n != 1) {
         if (m2 < 1) {
-          slot.second_start = ReadReals(run, source, store.second_real, a * n);
+          slot.second_start = ReadReals(reader, run, source, store.second_real, a * n);
         } else {
-          slot.group_start = ReadIntegers(run, source, store.group, n, 0, m2,
+          slot.group_start = ReadIntegers(reader, run, source, store.group, n, 0, m2,
                                           "  Error: wrong number in specification of margin");
         }
       }
@@ -175,9 +177,9 @@ void ReadDesign(DataRun& run, TextFile& source, int v, int i) {
     const double g = CodedCells(model, design.DesignVariables, -1);
     if (m >= 1) {
       slot.group_start =
-          ReadIntegers(run, source, store.group, g, 0, m, "  Error: wrong number in group");
+          ReadIntegers(reader, run, source, store.group, g, 0, m, "  Error: wrong number in group");
     } else if (covariate != -1) {
-      slot.second_start = ReadReals(run, source, store.second_real, std::fabs(m) * g);
+      slot.second_start = ReadReals(reader, run, source, store.second_real, std::fabs(m) * g);
     }
     // The designs of one specification share its group numbers.
     for (int k = i; k > 0 && !IsFreeDesign(submodel, k); --k) {
@@ -188,7 +190,7 @@ void ReadDesign(DataRun& run, TextFile& source, int v, int i) {
 }
 
 // Reads the user scores of association effect j of submodel v.
-void ReadAssociationScores(DataRun& run, TextFile& source, int v, int j) {
+void ReadAssociationScores(Reader& reader, DataRun& run, TextFile& source, int v, int j) {
   const ModelState& model = run.model;
   DesignStore& store = run.designs;
   const Submodel& submodel = model.submodels[v];
@@ -203,15 +205,16 @@ void ReadAssociationScores(DataRun& run, TextFile& source, int v, int j) {
   const double rows = CodedCells(model, effect.AssocVariables, 1);
   const double columns = CodedCells(model, effect.AssocVariables, 2);
   if (r_code >= 1) {
-    slot.row_start = ReadIntegers(run, source, store.factor, rows, 1, r_code, message);
+    slot.row_start = ReadIntegers(reader, run, source, store.factor, rows, 1, r_code, message);
   } else if (r_code < 0) {
-    slot.row_start = ReadReals(run, source, store.real_design, std::fabs(r_code) * rows);
+    slot.row_start = ReadReals(reader, run, source, store.real_design, std::fabs(r_code) * rows);
   }
   if (!EndsScoreGroup(submodel, j)) return;
   if (s_code >= 1) {
-    slot.column_start = ReadIntegers(run, source, store.group, columns, 0, s_code, message);
+    slot.column_start = ReadIntegers(reader, run, source, store.group, columns, 0, s_code, message);
   } else if (s_code < 0) {
-    slot.column_start = ReadReals(run, source, store.second_real, std::fabs(s_code) * columns);
+    slot.column_start =
+        ReadReals(reader, run, source, store.second_real, std::fabs(s_code) * columns);
   }
   for (int k = j - 1; k >= 0 && !EndsScoreGroup(submodel, k); --k) {
     store.assoc_slots[v][k].column_start = slot.column_start;
@@ -220,9 +223,10 @@ void ReadAssociationScores(DataRun& run, TextFile& source, int v, int j) {
   const int g_code = effect.AssocDimensions[2];
   const double groups = CodedCells(model, effect.AssocVariables, 3);
   if (g_code >= 1) {
-    slot.group_start = ReadIntegers(run, source, store.group, groups, 0, g_code, message);
+    slot.group_start = ReadIntegers(reader, run, source, store.group, groups, 0, g_code, message);
   } else if (g_code < 0) {
-    slot.group_start = ReadReals(run, source, store.second_real, std::fabs(g_code) * groups);
+    slot.group_start =
+        ReadReals(reader, run, source, store.second_real, std::fabs(g_code) * groups);
   }
 }
 
@@ -304,13 +308,13 @@ int UserDesignCount(const DataRun& run) {
   return count;
 }
 
-void ReadDesigns(DataRun& run, TextFile& source) {
+void ReadDesigns(Reader& reader, DataRun& run, TextFile& source) {
   const ModelState& model = run.model;
   DesignStore& store = run.designs;
   const int designs_given_inline = store.designs_given_inline;
   store = DesignStore{};
   store.designs_given_inline = designs_given_inline;
-  run.CommandName = "design_matrix";
+  reader.command = "design_matrix";
   const int submodel_count = static_cast<int>(model.submodels.size());
   store.design_slots.resize(submodel_count);
   store.assoc_slots.resize(submodel_count);
@@ -320,13 +324,13 @@ void ReadDesigns(DataRun& run, TextFile& source) {
     const std::vector<int> variables = SubmodelVariableList(model, v);
     store.design_slots[v].resize(submodel.DesignTermCount());
     store.assoc_slots[v].resize(submodel.AssocCount());
-    for (int i = 0; i < submodel.DesignTermCount(); ++i) ReadDesign(run, source, v, i);
+    for (int i = 0; i < submodel.DesignTermCount(); ++i) ReadDesign(reader, run, source, v, i);
     for (int j = 0; j < submodel.AssocCount(); ++j) {
-      ReadAssociationScores(run, source, v, j);
+      ReadAssociationScores(reader, run, source, v, j);
     }
     if (submodel.SubmodelKind == SubmodelKindCode::kEqualityRestricted) {
       store.restriction_start[v] = ReadIntegers(
-          run, source, store.restriction_codes, TableCells(model, variables), -1, kIntMax,
+          reader, run, source, store.restriction_codes, TableCells(model, variables), -1, kIntMax,
           "  Error: wrong number in restrictions on (conditional) probabilities");
     }
   }

@@ -7,12 +7,13 @@
 #include "core/model_state.h"
 #include "core/text_file.h"
 #include "data/data_run.h"
+#include "input/reader.h"
 
 namespace tav {
 
 // Reads the user designs from source (the input file after "des [", or the design file) into
 // run.designs, walking the model's submodels in their fixed order. Every call starts the stores
-// afresh. Sets run.CommandName to "design_matrix" for the messages of the number readers.
+// afresh. Sets reader.command to "design_matrix" for the messages of the number readers.
 //
 // An association term (not the second term of a digit-5 pair, whose numbers its first term
 // reads) with the numbers r c g after its model type takes, in this order: for r >= 1 the group
@@ -20,7 +21,7 @@ namespace tav {
 // for c the same over the column categories (c >= 1: 0 .. c), read after the last term of terms
 // that share their column scores; for g >= 1 the layer group (0 .. g) of each layer, for g < 0
 // |g| columns of layer design values.
-void ReadDesigns(DataRun& run, TextFile& source);
+void ReadDesigns(Reader& reader, DataRun& run, TextFile& source);
 
 // The number of designs, association effects and restricted submodels of the model that take
 // numbers from the design stream; 0 when the model needs no `des`.

@@ -214,27 +214,35 @@ void PutDistance(bool signed_distance, const std::vector<int>& c, const std::vec
   }
 }
 
-}  // namespace
-
-void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
-                             const std::array<std::int32_t, kVectorSize + 1>& dummy_reference,
-                             double* out) {
-  std::vector<int> vars;
-  std::vector<int> dims;
+// The categories of the design's variables (those marked 1, in variable order) and n, the
+// cells of their table; false when the table is empty or P * n passes the range of the index.
+bool EffectCells(const ModelState& model, const Design& design, std::vector<int>& vars,
+                 std::vector<int>& dims, std::int64_t& n) {
   for (int v = 0; v < kVectorSize; ++v) {
     if (design.DesignVariables[v] != 1) continue;
     vars.push_back(v);
     dims.push_back(model.Dimension[v]);
   }
-  const std::int64_t p = design.DesignCountParam;
-  if (p <= 0) return;
-  // n, with P * n kept within the range of the index.
-  const std::int64_t limit = std::numeric_limits<std::int64_t>::max() / p;
-  std::int64_t n = 1;
+  const std::int64_t limit = std::numeric_limits<std::int64_t>::max() / design.DesignCountParam;
+  n = 1;
   for (int dim : dims) {
-    if (dim <= 0 || n > limit / dim) return;
+    if (dim <= 0 || n > limit / dim) return false;
     n *= dim;
   }
+  return true;
+}
+
+}  // namespace
+
+void BuildPrespecifiedDesign(const ModelState& model, const Design& design,
+                             const std::array<std::int32_t, kVectorSize + 1>& dummy_reference,
+                             double* out) {
+  const std::int64_t p = design.DesignCountParam;
+  if (p <= 0) return;
+  std::vector<int> vars;
+  std::vector<int> dims;
+  std::int64_t n = 1;
+  if (!EffectCells(model, design, vars, dims, n)) return;
   std::fill(out, out + p * n, 0.0);
   const DesignColumns put{out, n, p};
 

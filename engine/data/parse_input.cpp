@@ -10,6 +10,8 @@
 namespace tav {
 
 void ParseInput(DataRun& run) {
+  // The reader's words and command live as long as the parse.
+  Reader reader;
   WriteLogLine(run, "  loading data");
   run.FilePrefix.clear();
   OpenTextFile(run, run.InputFile, run.InputFileName, "r");
@@ -17,8 +19,8 @@ void ParseInput(DataRun& run) {
   run.input_echo = InputEcho();
   run.InputFile.TapReads([&run](std::string_view bytes) { run.input_echo.Add(bytes); });
   run.FilePrefix = run.InputPrefix();
-  ParseModelSections(run);
-  ParseSettings(run);
+  ParseModelSections(reader, run);
+  ParseSettings(reader, run);
   while (run.InputFile.Get() != TextFile::kEnd) {
   }
   run.InputFile.TapReads(nullptr);

@@ -52,6 +52,7 @@ struct Operand {
 
 // What the handler of one command of the section works on.
 struct SettingsCommand {
+  Reader& reader;
   DataRun& run;
   const std::string& command;  // the word as written
   PassState& pass;
@@ -63,8 +64,8 @@ bool NotAName(const std::string& word) { return EndsList(word); }
 
 // After inline numbers: a "]" must close them, as the character after the last number or as
 // the next word.
-void ExpectClosingBracket(DataRun& run, TextFile& file, const std::string& message) {
-  if (run.CurrentWord == "]") return;
+void ExpectClosingBracket(Reader& reader, TextFile& file, const std::string& message) {
+  if (reader.word == "]") return;
   if (ReadWord(file) != "]") StopRun(message);
 }
 
@@ -92,21 +93,23 @@ double TableCellCount(const ModelState& model) {
 
 // The value list of a start-value request, read from the input or a file (m reals; with the
 // log flag their exponentials, capped at exp(600)).
-void ReadValueList(DataRun& run, TextFile& file, std::vector<double>& values, bool log_scale) {
+void ReadValueList(Reader& reader, DataRun& run, TextFile& file, std::vector<double>& values,
+                   bool log_scale) {
   for (double& value : values) {
-    value = ReadReal(run, file);
+    value = ReadReal(reader, run, file);
     if (log_scale) value = Exp(std::min(value, 600.0));
   }
 }
 
 // `nor` or `nor(t r)`: the values spread as a normal distribution.
-void ReadNormalValues(DataRun& run, const std::string& word, std::vector<double>& values) {
+void ReadNormalValues(Reader& reader, DataRun& run, const std::string& word,
+                      std::vector<double>& values) {
   int type = 1;
   double range = 8;
   if (word.back() == '(') {
-    type = ReadInteger(run, run.InputFile);
-    range = ReadReal(run, run.InputFile);
-    if (run.CurrentWord != ")" && ReadWord(run.InputFile) != ")") {
+    type = ReadInteger(reader, run, run.InputFile);
+    range = ReadReal(reader, run, run.InputFile);
+    if (reader.word != ")" && ReadWord(run.InputFile) != ")") {
       StopRun("  Error: a \")\" expected in command \"nor\"");
     }
   }
@@ -189,10 +192,10 @@ std::string ReadStartEffectWords(DataRun& run, const std::string& name, StartEff
 
 // The effect's variables, over all variables (`sta`) or the hazard variables (`sth`), and the
 // number of cells of their table.
-void ReadStartVariables(DataRun& run, const std::string& variables_word, int variable_count,
-                        StartEffect& effect) {
-  run.CurrentWord = variables_word;
-  ParseTerm(run, variables_word, effect.flags, variable_count, false);
+void ReadStartVariables(Reader& reader, DataRun& run, const std::string& variables_word,
+                        int variable_count, StartEffect& effect) {
+  reader.word = variables_word;
+  ParseTerm(reader, run, variables_word, effect.flags, variable_count, false);
   for (int v = 0; v < variable_count; ++v) {
     if (effect.flags[v] != 0) {
       effect.count = std::min(effect.count * std::max(run.model.Dimension[v], 0), 1e18);
@@ -284,20 +287,20 @@ double FindStartTarget(const DataRun& run, const StartEffect& effect, const std:
 
 // The values: inline in "[ ]", spread by `nor`, or from a file (read in DataFile, so that an
 // error names the line of that file).
-void ReadStartValueList(DataRun& run, const StartEffect& effect, const std::string& name,
-                        StartValueRequest& request) {
+void ReadStartValueList(Reader& reader, DataRun& run, const StartEffect& effect,
+                        const std::string& name, StartValueRequest& request) {
   TextFile& in = run.InputFile;
   const std::string values_word = effect.bracket ? std::string("[") : ReadFileName(in);
   if (values_word == "[") {
-    ReadValueList(run, in, request.values, effect.log_scale);
-    if (request.values.empty()) run.CurrentWord.clear();
-    ExpectClosingBracket(run, in, "  Error: a \"]\" expected in command " + name);
+    ReadValueList(reader, run, in, request.values, effect.log_scale);
+    if (request.values.empty()) reader.word.clear();
+    ExpectClosingBracket(reader, in, "  Error: a \"]\" expected in command " + name);
   } else if (CommandKey(values_word) == "nor") {
-    ReadNormalValues(run, values_word, request.values);
+    ReadNormalValues(reader, run, values_word, request.values);
   } else {
     if (NotAName(values_word)) StopRun("  Error: file with " + name + " not specified");
     OpenTextFile(run, run.DataFile, values_word, "r");
-    ReadValueList(run, run.DataFile, request.values, effect.log_scale);
+    ReadValueList(reader, run, run.DataFile, request.values, effect.log_scale);
     run.DataFile.Close();
     run.settings.start_value_files.push_back(values_word);
   }
@@ -305,14 +308,14 @@ void ReadStartValueList(DataRun& run, const StartEffect& effect, const std::stri
 
 // `sta` and `sth`: start values for one effect. A later request for the same target replaces
 // an earlier one.
-void ParseStartValues(DataRun& run, bool hazard) {
+void ParseStartValues(Reader& reader, DataRun& run, bool hazard) {
   const std::string name = hazard ? kHazardStartName : kStartName;
-  run.CommandName = name;
+  reader.command = name;
   StartEffect effect;
   const std::string variables_word = ReadStartEffectWords(run, name, effect);
   const int variable_count =
       std::clamp(hazard ? run.history.HazardVarCount : run.model.VariableCount, 0, kVectorSize);
-  ReadStartVariables(run, variables_word, variable_count, effect);
+  ReadStartVariables(reader, run, variables_word, variable_count, effect);
 
   StartValueRequest request;
   request.submodel = StartSubmodel(run, hazard, variable_count, effect, name);
@@ -325,7 +328,7 @@ void ParseStartValues(DataRun& run, bool hazard) {
     submodel.random_start = false;
   }
   request.values.assign(static_cast<std::size_t>(CheckedRealCount(run, count)), 0.0);
-  ReadStartValueList(run, effect, name, request);
+  ReadStartValueList(reader, run, effect, name, request);
 
   std::vector<StartValueRequest>& requests = run.settings.start_values;
   const auto same_target = [&](const StartValueRequest& other) {
@@ -423,6 +426,7 @@ void CheckResultFiles(const DataRun& run) {
 // The other commands.
 
 void ParseData(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
   const std::string& command = c.command;
   PassState& pass = c.pass;
@@ -434,9 +438,9 @@ void ParseData(SettingsCommand& c) {
     inline_data = operand == "[";
   }
   if (inline_data) {
-    run.CurrentWord.clear();
-    ReadData(run, run.InputFile, true);
-    ExpectClosingBracket(run, run.InputFile, "  Error: a \"]\" expected in command \"dat\"");
+    reader.word.clear();
+    ReadData(reader, run, run.InputFile, true);
+    ExpectClosingBracket(reader, run.InputFile, "  Error: a \"]\" expected in command \"dat\"");
     pass.data_inline = true;
     run.settings.data_file.clear();
   } else {
@@ -447,6 +451,7 @@ void ParseData(SettingsCommand& c) {
 }
 
 void ParseDesigns(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
   const std::string& command = c.command;
   PassState& pass = c.pass;
@@ -462,10 +467,10 @@ void ParseDesigns(SettingsCommand& c) {
     inline_designs = operand == "[";
   }
   if (inline_designs) {
-    run.CurrentWord.clear();
-    ReadDesigns(run, run.InputFile);
+    reader.word.clear();
+    ReadDesigns(reader, run, run.InputFile);
     run.designs.designs_given_inline = count;
-    ExpectClosingBracket(run, run.InputFile, "  Error: a \"]\" expected in command \"des\"");
+    ExpectClosingBracket(reader, run.InputFile, "  Error: a \"]\" expected in command \"des\"");
     pass.design_named = false;
     run.settings.design_file.clear();
   } else {
@@ -476,26 +481,28 @@ void ParseDesigns(SettingsCommand& c) {
 }
 
 void ParseSeed(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
   const std::string& command = c.command;
-  const double seed = std::fabs(ReadReal(run, run.InputFile));
+  const double seed = std::fabs(ReadReal(reader, run, run.InputFile));
   if (!std::isfinite(seed)) StopRun("  Error: impossible value in command " + command);
   run.settings.random_seed = seed <= kExactSeedLimit ? seed : std::fmod(seed, kGeneratorModulus);
   run.settings.random_amplitude = SeedAmplitude(seed);
 }
 
 void ParseNewton(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
   if (NewtonUnavailable(run.model)) {
     StopRun("  Error: Newton-type algorithms not available for this type of model");
   }
   Settings& settings = run.settings;
-  settings.newton_start_iteration = ReadReal(run, run.InputFile);
+  settings.newton_start_iteration = ReadReal(reader, run, run.InputFile);
   // Iterations are counted from 0: a switch before the first has no meaning.
   if (!(settings.newton_start_iteration >= 0) || !std::isfinite(settings.newton_start_iteration)) {
     StopRun("  Error: impossible value in command new");
   }
-  const std::int32_t code = ReadInteger(run, run.InputFile);
+  const std::int32_t code = ReadInteger(reader, run, run.InputFile);
   if (code < 1 || code > 6) StopRun("  Error: impossible value in command new");
   if (code <= 4) {
     settings.newton_algorithm = static_cast<NewtonAlgorithm>(code);
@@ -508,11 +515,12 @@ void ParseNewton(SettingsCommand& c) {
 }
 
 void ParseDummyCoding(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
   const ModelState& model = run.model;
   Settings& settings = run.settings;
   const auto read_reference = [&](int categories) {
-    const std::int32_t reference = ReadInteger(run, run.InputFile);
+    const std::int32_t reference = ReadInteger(reader, run, run.InputFile);
     if (reference < -1 || reference > categories) {
       StopRun("  Error: impossible reference category for dummy coding");
     }
@@ -529,6 +537,7 @@ void ParseDummyCoding(SettingsCommand& c) {
 }
 
 void ParseMarginalRequest(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
   Settings& settings = run.settings;
   if (static_cast<int>(settings.marginal_requests.size()) >= kMaxMarginalRequests) {
@@ -538,9 +547,9 @@ void ParseMarginalRequest(SettingsCommand& c) {
   const std::string variables = ReadWord(run.InputFile);
   if (NotAName(variables)) StopRun("  Error in command wma");
   MarginalRequest request;
-  run.CurrentWord = variables;
-  ParseTerm(run, variables, request.variables, std::clamp(run.model.VariableCount, 0, kVectorSize),
-            false);
+  reader.word = variables;
+  ParseTerm(reader, run, variables, request.variables,
+            std::clamp(run.model.VariableCount, 0, kVectorSize), false);
   request.file = ReadFileName(run.InputFile);
   if (NotAName(request.file)) {
     StopRun("  Error: file to write estimated marginal frequencies not specified");
@@ -549,11 +558,12 @@ void ParseMarginalRequest(SettingsCommand& c) {
 }
 
 void ParseSimulation(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
   Settings& settings = run.settings;
   // The number of records (or, negative, the total of the expected data): a 32-bit count, and
   // data of size 0 are none.
-  const double count = std::round(ReadReal(run, run.InputFile));
+  const double count = std::round(ReadReal(reader, run, run.InputFile));
   if (count == 0 || !(std::fabs(count) <= kInt32Max)) {
     StopRun("  Error: impossible value in command sim");
   }
@@ -564,18 +574,19 @@ void ParseSimulation(SettingsCommand& c) {
 }
 
 void ParseUserScores(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
   Settings& settings = run.settings;
   settings.user_scores_given = true;
   settings.user_scores.assign(
       static_cast<std::size_t>(CheckedRealCount(run, std::max(run.model.assoc_score_count, 0))),
       0.0);
-  for (double& score : settings.user_scores) score = ReadReal(run, run.InputFile);
+  for (double& score : settings.user_scores) score = ReadReal(reader, run, run.InputFile);
 }
 
 // `sta` and `sth`.
-void ParseStartValues(SettingsCommand& c) { ParseStartValues(c.run, false); }
-void ParseHazardStartValues(SettingsCommand& c) { ParseStartValues(c.run, true); }
+void ParseStartValues(SettingsCommand& c) { ParseStartValues(c.reader, c.run, false); }
+void ParseHazardStartValues(SettingsCommand& c) { ParseStartValues(c.reader, c.run, true); }
 
 // The result files: a file name.
 void ParseResultFile(SettingsCommand& c) {
@@ -606,24 +617,26 @@ bool AtLeastOne(double value) { return std::isfinite(value) && value >= 1; }
 bool WholeFromOne(double value) { return AtLeastOne(value) && value == std::floor(value); }
 
 void ParseRealSetting(SettingsCommand& c) {
-  const double value = ReadReal(c.run, c.run.InputFile);
+  const double value = ReadReal(c.reader, c.run, c.run.InputFile);
   if (!c.operand.possible(value)) StopRun("  Error: impossible value in command " + c.command);
   c.run.settings.*c.operand.value = value;
 }
 
-void ParseCases(SettingsCommand& c) { c.pass.cases = ReadReal(c.run, c.run.InputFile); }
+void ParseCases(SettingsCommand& c) { c.pass.cases = ReadReal(c.reader, c.run, c.run.InputFile); }
 
 void ParseAddedConstant(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
   if (run.history.RecordFormat) StopRun("  Error: \"add\" cannot be used with record format input");
   if (run.data.data_given) StopRun("  Error: \"add\" must be specified before \"dat\"");
-  run.settings.added_constant = ReadReal(run, run.InputFile);
+  run.settings.added_constant = ReadReal(reader, run, run.InputFile);
 }
 
 // The memory budget in megabytes, for the arrays allocated after it (so before dat).
 void ParseMemoryBudget(SettingsCommand& c) {
+  Reader& reader = c.reader;
   DataRun& run = c.run;
-  const int megabytes = ReadInteger(run, run.InputFile);
+  const int megabytes = ReadInteger(reader, run, run.InputFile);
   if (megabytes < 1) StopRun("  Error: impossible value in command " + c.command);
   run.settings.memory_megabytes = megabytes;
   run.memory_budget =
@@ -632,7 +645,7 @@ void ParseMemoryBudget(SettingsCommand& c) {
 
 // 0 asks for the hardware concurrency; more threads than a machine could hold are refused.
 void ParseThreads(SettingsCommand& c) {
-  const int threads = ReadInteger(c.run, c.run.InputFile);
+  const int threads = ReadInteger(c.reader, c.run, c.run.InputFile);
   if (threads < 0 || threads > kMaxThreads) {
     StopRun("  Error: impossible value in command " + c.command);
   }
@@ -640,7 +653,7 @@ void ParseThreads(SettingsCommand& c) {
 }
 
 void ParseRandomStarts(SettingsCommand& c) {
-  const int starts = ReadInteger(c.run, c.run.InputFile);
+  const int starts = ReadInteger(c.reader, c.run, c.run.InputFile);
   if (starts < 1 || starts > kMaxRandomStarts) {
     StopRun("  Error: impossible value in command " + c.command);
   }
@@ -649,13 +662,13 @@ void ParseRandomStarts(SettingsCommand& c) {
 
 // `st3`; 0: the step of the restrictions is never halved.
 void ParseStepInterval(SettingsCommand& c) {
-  const int interval = ReadInteger(c.run, c.run.InputFile);
+  const int interval = ReadInteger(c.reader, c.run, c.run.InputFile);
   if (interval < 0) StopRun("  Error: impossible value in command " + c.command);
   c.run.settings.restriction_step_interval = interval;
 }
 
 void ParseScoreScaling(SettingsCommand& c) {
-  const std::int32_t scaling = ReadInteger(c.run, c.run.InputFile);
+  const std::int32_t scaling = ReadInteger(c.reader, c.run, c.run.InputFile);
   if (scaling < 1 || scaling > 6) StopRun("  Error: impossible value in command " + c.command);
   c.run.settings.score_scaling = scaling;
 }
@@ -712,7 +725,7 @@ const SettingsRow* FindSettingsRow(const std::string& command) {
 
 // The checks and reading after the last command: the data file, the simulation set-up, the
 // number of cases, the designs, and the result-file names.
-void FinishSettings(DataRun& run, const PassState& pass) {
+void FinishSettings(Reader& reader, DataRun& run, const PassState& pass) {
   Settings& settings = run.settings;
   const bool simulation = !settings.simulate_file.empty();
   // A simulation reads data only for the values of the continuous covariates, which the model
@@ -725,7 +738,7 @@ void FinishSettings(DataRun& run, const PassState& pass) {
                                : "  Error: no data specified");
     }
     OpenTextFile(run, run.DataFile, settings.data_file, "r");
-    ReadData(run, run.DataFile, false);
+    ReadData(reader, run, run.DataFile, false);
     run.DataFile.Close();
   }
   if (simulation) {
@@ -752,7 +765,7 @@ void FinishSettings(DataRun& run, const PassState& pass) {
       if (!pass.design_named) StopRun("  Error: no design matrix specified");
       OpenTextFile(run, file, settings.design_file, "r");
     }
-    ReadDesigns(run, file.IsOpen() ? file : run.InputFile);
+    ReadDesigns(reader, run, file.IsOpen() ? file : run.InputFile);
     file.Close();
   }
   CheckResultFiles(run);
@@ -835,18 +848,18 @@ void SetSettingDefaults(DataRun& run) {
   settings.show_zero_cells = TableCellCount(model) <= 1000;
 }
 
-void ParseSettings(DataRun& run) {
+void ParseSettings(Reader& reader, DataRun& run) {
   SetSettingDefaults(run);
   PassState pass;
-  while (!run.CommandName.empty()) {
-    const std::string command = run.CommandName;
+  while (!reader.command.empty()) {
+    const std::string command = reader.command;
     const SettingsRow* row = FindSettingsRow(command);
     if (row == nullptr) StopRun("  Error: command " + command + " does not exist");
-    SettingsCommand handled{run, command, pass, row->operand};
+    SettingsCommand handled{reader, run, command, pass, row->operand};
     row->parse(handled);
-    run.CommandName = ReadWord(run.InputFile);
+    reader.command = ReadWord(run.InputFile);
   }
-  FinishSettings(run, pass);
+  FinishSettings(reader, run, pass);
 }
 
 }  // namespace tav

@@ -6,12 +6,13 @@
 
 #include "core/model_state.h"
 #include "data/data_run.h"
+#include "input/reader.h"
 
 namespace tav {
 
 // Settings, data and output requests until the end of the file; reads the data and the
 // designs. The last section of an input file, after those of input/sections.h.
-void ParseSettings(DataRun& run);
+void ParseSettings(Reader& reader, DataRun& run);
 
 // Its parts:
 

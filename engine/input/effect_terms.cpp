@@ -44,12 +44,13 @@ int CovariateVariable(const ModelState& model) {
   return model.FirstManifest() + model.ManifestCount - 1;
 }
 
-// Parses the term in run.CurrentWord over the first n variables and checks that every marked
+// Parses the term in reader.word over the first n variables and checks that every marked
 // variable belongs to the submodel; role names the variable in the message.
-Membership SubmodelTerm(RunContext& run, const Submodel& submodel, int n, const std::string& role,
-                        const std::string& used_in, const std::string& submodel_term) {
+Membership SubmodelTerm(Reader& reader, RunContext& run, const Submodel& submodel, int n,
+                        const std::string& role, const std::string& used_in,
+                        const std::string& submodel_term) {
   Membership marks{};
-  ParseTerm(run, run.CurrentWord, marks, n, false);
+  ParseTerm(reader, run, reader.word, marks, n, false);
   for (int v = 0; v < n; ++v) {
     if (marks[v] != 0 && submodel.SubmodelVariables[v] == 0) {
       StopRun("  Error: " + role + (role.empty() ? "" : " ") + "variable " +
@@ -77,12 +78,12 @@ bool IsRestriction(DesignFamily family) {
 
 // A restriction letter of lin, log or mar (a to d, or a number word counting as a): returns
 // its position from 1; leaves the number word current when there was no letter.
-RestrictionSense ReadRestrictionLetter(RunContext& run, const std::string& name) {
-  const std::string& word = run.CurrentWord;
+RestrictionSense ReadRestrictionLetter(Reader& reader, RunContext& run, const std::string& name) {
+  const std::string& word = reader.word;
   const std::optional<RestrictionSense> sense =
       word.empty() ? std::nullopt : RestrictionSenseOfLetter(word[0]);
   if (sense) {
-    ReadCurrentWord(run);
+    ReadCurrentWord(reader, run);
     return *sense;
   }
   if (BeginsWithDigit(word, '1')) return RestrictionSense::kEquality;
@@ -90,9 +91,9 @@ RestrictionSense ReadRestrictionLetter(RunContext& run, const std::string& name)
           "() does not exist");
 }
 
-int ReadCountWord(RunContext& run, const std::string& message) {
-  if (!BeginsWithDigit(run.CurrentWord, '1')) StopRun(message);
-  return WordToInteger(run.CurrentWord);
+int ReadCountWord(const Reader& reader, const std::string& message) {
+  if (!BeginsWithDigit(reader.word, '1')) StopRun(message);
+  return WordToInteger(reader.word);
 }
 
 // What a restricted effect specification says after its terms.
@@ -112,17 +113,17 @@ struct RestrictedArgument {
 
 // The terms of a specification, each as a new design of submodel index; the word after them
 // is current.
-std::vector<Membership> ReadRestrictedTerms(RunContext& run, int index, int n,
+std::vector<Membership> ReadRestrictedTerms(Reader& reader, RunContext& run, int index, int n,
                                             const std::string& name, bool is_log,
                                             const std::string& submodel_term) {
   ModelState& model = run.model;
   const DesignFamily family = FamilyOf(CommandKey(name));
   const int covariate = CovariateVariable(model);
   std::vector<Membership> terms;
-  ReadCurrentWord(run);
+  ReadCurrentWord(reader, run);
   for (;;) {
     Submodel& submodel = model.submodels[index];
-    const Membership marks = SubmodelTerm(run, submodel, n, "", name + "()", submodel_term);
+    const Membership marks = SubmodelTerm(reader, run, submodel, n, "", name + "()", submodel_term);
     Design& design = NewDesign(submodel, submodel.DesignTermCount());
     for (int v = 0; v < n; ++v) design.DesignVariables[v] = marks[v] != 0 ? 1 : 0;
     design.cells = CellsOf(model, marks, n);
@@ -132,10 +133,10 @@ std::vector<Membership> ReadRestrictedTerms(RunContext& run, int index, int n,
         !(family == DesignFamily::kCovariate && terms.size() == 1)) {
       StopRun("  Error: incorrect use of continuous covariate");
     }
-    if (WordEndsWith(run.CurrentWord, ')')) {
+    if (WordEndsWith(reader.word, ')')) {
       StopRun("  Error: a number is missing in command " + name + "()");
     }
-    const std::string& next = ReadCurrentWord(run);
+    const std::string& next = ReadCurrentWord(reader, run);
     if (family == DesignFamily::kFixedWeights || next.empty() || BeginsWithDigit(next)) break;
     if (IsRestriction(family) && next[0] >= 'a' && next[0] <= 'e') break;
   }
@@ -143,8 +144,9 @@ std::vector<Membership> ReadRestrictedTerms(RunContext& run, int index, int n,
 }
 
 // The model of spe (a digit and a or b) and its number of parameters for the first term.
-void ReadSpecialModel(RunContext& run, const Membership& first_term, RestrictedArgument& arg) {
-  const std::string& word = run.CurrentWord;
+void ReadSpecialModel(Reader& reader, RunContext& run, const Membership& first_term,
+                      RestrictedArgument& arg) {
+  const std::string& word = reader.word;
   if (word.size() < 2 || !BeginsWithDigit(word, '1') || (word[1] != 'a' && word[1] != 'b')) {
     StopRun("  Error: model \"" + word + "\" specified in spe() does not exist");
   }
@@ -154,25 +156,27 @@ void ReadSpecialModel(RunContext& run, const Membership& first_term, RestrictedA
 }
 
 // lin and log: the restriction letter and the number of restrictions.
-void ReadLinLogRestriction(RunContext& run, const std::string& name, RestrictedArgument& arg) {
-  arg.restriction.sense = ReadRestrictionLetter(run, name);
+void ReadLinLogRestriction(Reader& reader, RunContext& run, const std::string& name,
+                           RestrictedArgument& arg) {
+  arg.restriction.sense = ReadRestrictionLetter(reader, run, name);
   if (arg.restriction.WithTargets()) arg.reserved_per_term = 1;
-  arg.count =
-      ReadCountWord(run, "  Error: number of restrictions not specified in command " + name + "()");
-  arg.closed = WordEndsWith(run.CurrentWord, ')');
+  arg.count = ReadCountWord(
+      reader, "  Error: number of restrictions not specified in command " + name + "()");
+  arg.closed = WordEndsWith(reader.word, ')');
 }
 
 // A further count of mar after the number of restrictions (the elements of a matrix).
-int ReadMarCount(RunContext& run, bool closed, const std::string& message) {
+int ReadMarCount(Reader& reader, RunContext& run, bool closed, const std::string& message) {
   if (closed) StopRun(message);
-  ReadCurrentWord(run);
-  return ReadCountWord(run, message);
+  ReadCurrentWord(reader, run);
+  return ReadCountWord(reader, message);
 }
 
 // mar: the form letter, the restriction letter, the number of restrictions and, for the forms
 // c and d, the elements of their matrices.
-void ReadMarRestriction(RunContext& run, const std::string& name, RestrictedArgument& arg) {
-  const std::string first = run.CurrentWord;
+void ReadMarRestriction(Reader& reader, RunContext& run, const std::string& name,
+                        RestrictedArgument& arg) {
+  const std::string first = reader.word;
   const std::optional<MarginalForm> form =
       first.empty() ? std::nullopt : MarginalFormOfLetter(first[0]);
   if (!form) {
@@ -180,65 +184,65 @@ void ReadMarRestriction(RunContext& run, const std::string& name, RestrictedArgu
             "() does not exist");
   }
   arg.restriction.form = *form;
-  ReadCurrentWord(run);
-  arg.restriction.sense = ReadRestrictionLetter(run, name);
+  ReadCurrentWord(reader, run);
+  arg.restriction.sense = ReadRestrictionLetter(reader, run, name);
   if (arg.restriction.WithTargets()) arg.reserved_per_term = 1;
-  arg.mar_restrictions =
-      ReadCountWord(run, "  Error: number of restrictions not specified in command " + name + "()");
+  arg.mar_restrictions = ReadCountWord(
+      reader, "  Error: number of restrictions not specified in command " + name + "()");
   arg.count = arg.mar_restrictions;
-  arg.closed = WordEndsWith(run.CurrentWord, ')');
+  arg.closed = WordEndsWith(reader.word, ')');
   if (*form == MarginalForm::kExpLogContrasts) {
     arg.mar_c = ReadMarCount(
-        run, arg.closed,
+        reader, run, arg.closed,
         "  Error: number of elements C matrix not specified in command " + name + "()");
-    arg.closed = WordEndsWith(run.CurrentWord, ')');
+    arg.closed = WordEndsWith(reader.word, ')');
   }
   if (*form == MarginalForm::kLogContrasts || *form == MarginalForm::kExpLogContrasts) {
     arg.mar_b = ReadMarCount(
-        run, arg.closed,
+        reader, run, arg.closed,
         "  Error: number of elements B matrix not specified in command " + name + "()");
-    arg.closed = WordEndsWith(run.CurrentWord, ')');
+    arg.closed = WordEndsWith(reader.word, ')');
   }
 }
 
 // The number, model or restriction after the terms (the word after them is current), and for
 // mar its optional further number; the word after them is current unless the bracket closed.
-void ReadRestrictedArgument(RunContext& run, const std::string& name, const Membership& first_term,
-                            RestrictedArgument& arg) {
+void ReadRestrictedArgument(Reader& reader, RunContext& run, const std::string& name,
+                            const Membership& first_term, RestrictedArgument& arg) {
   const DesignFamily family = FamilyOf(CommandKey(name));
   if (family == DesignFamily::kSpecial) {
-    ReadSpecialModel(run, first_term, arg);
+    ReadSpecialModel(reader, run, first_term, arg);
   } else if (family == DesignFamily::kLinLog) {
-    ReadLinLogRestriction(run, name, arg);
+    ReadLinLogRestriction(reader, run, name, arg);
   } else if (family == DesignFamily::kMarginal) {
-    ReadMarRestriction(run, name, arg);
+    ReadMarRestriction(reader, run, name, arg);
   } else {
-    arg.count = WordToInteger(run.CurrentWord);
-    arg.closed = WordEndsWith(run.CurrentWord, ')');
+    arg.count = WordToInteger(reader.word);
+    arg.closed = WordEndsWith(reader.word, ')');
   }
   if (!arg.closed) {
-    ReadCurrentWord(run);
-    if (family == DesignFamily::kMarginal && IsNumberWord(run.CurrentWord)) {
-      arg.mar_extra = WordToInteger(run.CurrentWord);
-      arg.closed = WordEndsWith(run.CurrentWord, ')');
-      if (!arg.closed) ReadCurrentWord(run);
+    ReadCurrentWord(reader, run);
+    if (family == DesignFamily::kMarginal && IsNumberWord(reader.word)) {
+      arg.mar_extra = WordToInteger(reader.word);
+      arg.closed = WordEndsWith(reader.word, ')');
+      if (!arg.closed) ReadCurrentWord(reader, run);
     }
   }
-  if (!arg.closed && run.CurrentWord == ")") arg.closed = true;
+  if (!arg.closed && reader.word == ")") arg.closed = true;
 }
 
 // The grouping variables (the current word), checked against the submodel and the terms and
 // marked 255 in the specification's designs from first_design on.
-Membership ReadGroupingTerm(RunContext& run, int index, int n, const std::string& name,
-                            const std::vector<Membership>& terms, int first_design,
-                            const std::string& submodel_term) {
+Membership ReadGroupingTerm(Reader& reader, RunContext& run, int index, int n,
+                            const std::string& name, const std::vector<Membership>& terms,
+                            int first_design, const std::string& submodel_term) {
   ModelState& model = run.model;
-  if (run.CurrentWord.empty() || EndsList(run.CurrentWord)) {
+  if (reader.word.empty() || EndsList(reader.word)) {
     StopRun("  Error: a \")\" expected in command " + name + "()");
   }
   Submodel& submodel = model.submodels[index];
   Membership group{};
-  ParseTerm(run, run.CurrentWord, group, n, false);
+  ParseTerm(reader, run, reader.word, group, n, false);
   for (int v = 0; v < n; ++v) {
     if (group[v] == 0) continue;
     if (submodel.SubmodelVariables[v] == 0) {
@@ -270,10 +274,11 @@ Membership ReadGroupingTerm(RunContext& run, int index, int n, const std::string
 }
 
 // The interaction letter a to c after the grouping term and its optional number.
-void ReadInteraction(RunContext& run, const std::string& name, RestrictedArgument& arg) {
-  arg.closed = WordEndsWith(run.CurrentWord, ')');
+void ReadInteraction(Reader& reader, RunContext& run, const std::string& name,
+                     RestrictedArgument& arg) {
+  arg.closed = WordEndsWith(reader.word, ')');
   if (arg.closed) return;
-  const std::string letter = ReadCurrentWord(run);
+  const std::string letter = ReadCurrentWord(reader, run);
   if (letter == ")") {
     arg.closed = true;
     return;
@@ -285,13 +290,13 @@ void ReadInteraction(RunContext& run, const std::string& name, RestrictedArgumen
   arg.interaction = static_cast<DesignInteraction>(letter[0] - 'a');
   arg.closed = WordEndsWith(letter, ')');
   if (arg.closed) return;
-  ReadCurrentWord(run);
-  if (IsNumberWord(run.CurrentWord)) {
-    arg.multiplier = WordToInteger(run.CurrentWord);
-    arg.closed = WordEndsWith(run.CurrentWord, ')');
-    if (!arg.closed) ReadCurrentWord(run);
+  ReadCurrentWord(reader, run);
+  if (IsNumberWord(reader.word)) {
+    arg.multiplier = WordToInteger(reader.word);
+    arg.closed = WordEndsWith(reader.word, ')');
+    if (!arg.closed) ReadCurrentWord(reader, run);
   }
-  if (!arg.closed && run.CurrentWord == ")") arg.closed = true;
+  if (!arg.closed && reader.word == ")") arg.closed = true;
 }
 
 // The continuous covariate as grouping variable: the number after the interaction letter,
@@ -349,14 +354,15 @@ void StoreRestrictedDesigns(Submodel& submodel, int first_design, DesignFamily f
 
 // The row, column and (optional) group terms of an association effect, marked 1, 2 and 3 in
 // its variables; returns the word after them, the model type.
-std::string ReadAssociationTerms(RunContext& run, int index, int n,
+std::string ReadAssociationTerms(Reader& reader, RunContext& run, int index, int n,
                                  const std::string& submodel_term, AssocEffect& effect) {
   const ModelState& model = run.model;
-  ReadCurrentWord(run);
+  ReadCurrentWord(reader, run);
   const Submodel& submodel = model.submodels[index];
-  const Membership rows = SubmodelTerm(run, submodel, n, "row", "ass()", submodel_term);
-  ReadCurrentWord(run);
-  const Membership columns = SubmodelTerm(run, submodel, n, "column", "ass()", submodel_term);
+  const Membership rows = SubmodelTerm(reader, run, submodel, n, "row", "ass()", submodel_term);
+  ReadCurrentWord(reader, run);
+  const Membership columns =
+      SubmodelTerm(reader, run, submodel, n, "column", "ass()", submodel_term);
   for (int v = 0; v < n; ++v) {
     if (rows[v] != 0) effect.AssocVariables[v] = 1;
   }
@@ -366,16 +372,17 @@ std::string ReadAssociationTerms(RunContext& run, int index, int n,
   effect.rows = CellsOf(model, rows, n);
   effect.columns = CellsOf(model, columns, n);
   effect.groups = 1;
-  std::string type_word = ReadCurrentWord(run);
+  std::string type_word = ReadCurrentWord(reader, run);
   const bool type_like =
       !type_word.empty() && (type_word[0] == '0' || BeginsWithDigit(type_word, '2'));
   if (!type_like) {
-    const Membership groups = SubmodelTerm(run, submodel, n, "group", "ass()", submodel_term);
+    const Membership groups =
+        SubmodelTerm(reader, run, submodel, n, "group", "ass()", submodel_term);
     for (int v = 0; v < n; ++v) {
       if (groups[v] != 0) effect.AssocVariables[v] = 3;
     }
     effect.groups = CellsOf(model, groups, n);
-    type_word = ReadCurrentWord(run);
+    type_word = ReadCurrentWord(reader, run);
   }
   return type_word;
 }
@@ -399,8 +406,8 @@ bool ReadAssociationType(const std::string& type_word, AssocEffect& effect) {
 
 // After an open type word: the symmetry letter, then up to three numbers of dimensions (rows,
 // columns, groups), and the closing bracket.
-void ReadSymmetryAndDimensions(RunContext& run, AssocEffect& effect) {
-  std::string item = ReadCurrentWord(run);
+void ReadSymmetryAndDimensions(Reader& reader, RunContext& run, AssocEffect& effect) {
+  std::string item = ReadCurrentWord(reader, run);
   bool closed = false;
   const std::optional<ScoreSymmetry> symmetry =
       item.empty() ? std::nullopt : ScoreSymmetryOfLetter(item[0]);
@@ -410,7 +417,7 @@ void ReadSymmetryAndDimensions(RunContext& run, AssocEffect& effect) {
       StopRun("  Error: symmetry not allowed in heterogeneous association models");
     }
     closed = WordEndsWith(item, ')');
-    if (!closed) item = ReadCurrentWord(run);
+    if (!closed) item = ReadCurrentWord(reader, run);
   }
   for (int k = 0; k < 3 && !closed; ++k) {
     if (item == ")") {
@@ -420,7 +427,7 @@ void ReadSymmetryAndDimensions(RunContext& run, AssocEffect& effect) {
     if (IsNumberWord(item) || item == "-") {
       effect.AssocDimensions[k] = WordToInteger(item);
       closed = WordEndsWith(item, ')');
-      if (!closed) item = ReadCurrentWord(run);
+      if (!closed) item = ReadCurrentWord(reader, run);
     } else if (item.size() > 1) {
       StopRun("  Error: number of rows, columns, or groups expected in ass(ociation_model)");
     } else {
@@ -533,25 +540,26 @@ int SpecialParamCount(const RunContext& run, SpecialModel special, const Members
   return Clamp(std::max(d, d2));
 }
 
-void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string& submodel_term) {
+void ParseRestrictedEffect(Reader& reader, RunContext& run, int index, int n,
+                           const std::string& submodel_term) {
   ModelState& model = run.model;
-  std::string name = run.CurrentWord;
+  std::string name = reader.word;
   if (WordEndsWith(name, '(')) name.pop_back();
-  run.CommandName = name;
+  reader.command = name;
   const std::string key = CommandKey(name);
   const DesignFamily family = FamilyOf(key);
-  if (!WordEndsWith(run.CurrentWord, '(') && ReadCurrentWord(run) != "(") {
+  if (!WordEndsWith(reader.word, '(') && ReadCurrentWord(reader, run) != "(") {
     StopRun("  Error: a \"(\" expected in command " + name + "()");
   }
   const int first_design = model.submodels[index].DesignTermCount();
   const std::vector<Membership> terms =
-      ReadRestrictedTerms(run, index, n, name, key == "log", submodel_term);
+      ReadRestrictedTerms(reader, run, index, n, name, key == "log", submodel_term);
   RestrictedArgument arg;
-  ReadRestrictedArgument(run, name, terms.front(), arg);
+  ReadRestrictedArgument(reader, run, name, terms.front(), arg);
   if (!arg.closed) {
     const Membership group =
-        ReadGroupingTerm(run, index, n, name, terms, first_design, submodel_term);
-    ReadInteraction(run, name, arg);
+        ReadGroupingTerm(reader, run, index, n, name, terms, first_design, submodel_term);
+    ReadInteraction(reader, run, name, arg);
     CheckGroupingCovariate(model, n, group, arg);
   }
   if (!arg.closed) StopRun("  Error: a \")\" expected in command " + name + "()");
@@ -560,19 +568,20 @@ void ParseRestrictedEffect(RunContext& run, int index, int n, const std::string&
                          static_cast<int>(terms.size()), arg);
 }
 
-void ParseAssociation(RunContext& run, int index, int n, const std::string& submodel_term) {
+void ParseAssociation(Reader& reader, RunContext& run, int index, int n,
+                      const std::string& submodel_term) {
   ModelState& model = run.model;
-  const std::string word = run.CurrentWord;
+  const std::string word = reader.word;
   const AssociationFamily family = AssociationFamilyOfWord(word);
-  run.CommandName = "ass";
-  if (!WordEndsWith(word, '(') && ReadCurrentWord(run) != "(") {
+  reader.command = "ass";
+  if (!WordEndsWith(word, '(') && ReadCurrentWord(reader, run) != "(") {
     StopRun("  Error: a \"(\" expected command ass()");
   }
   const int first_effect = model.submodels[index].AssocCount();
   AssocEffect& effect = NewRowColumnEffect(model.submodels[index], first_effect);
   effect.family = family;
-  const std::string type_word = ReadAssociationTerms(run, index, n, submodel_term, effect);
-  if (!ReadAssociationType(type_word, effect)) ReadSymmetryAndDimensions(run, effect);
+  const std::string type_word = ReadAssociationTerms(reader, run, index, n, submodel_term, effect);
+  if (!ReadAssociationType(type_word, effect)) ReadSymmetryAndDimensions(reader, run, effect);
   if (effect.scores == AssociationScores::kColumnEffects) ExchangeRowsAndColumns(effect, n);
   PlaceScores(model, effect);
   if (effect.scores == AssociationScores::kRowColumnEffects) {

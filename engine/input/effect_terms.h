@@ -4,20 +4,21 @@
 #include <string>
 
 #include "core/run_context.h"
+#include "input/reader.h"
 
 namespace tav {
 
 // Reads a restricted effect specification (cov, eff, fac, fix, wei, lin, log, mar, spe) whose
-// first word is in run.CurrentWord, and adds its designs to submodel number submodel. The
+// first word is in reader.word, and adds its designs to submodel number submodel. The
 // submodel's variables are the first variable_count variables marked in its
-// SubmodelVariables; submodel_term names it in messages. Leaves run.CurrentWord at the
+// SubmodelVariables; submodel_term names it in messages. Leaves reader.word at the
 // specification's closing ")".
-void ParseRestrictedEffect(RunContext& run, int submodel, int variable_count,
+void ParseRestrictedEffect(Reader& reader, RunContext& run, int submodel, int variable_count,
                            const std::string& submodel_term);
 
-// Reads an association model (ass, ass1, ass2, ass3) whose first word is in run.CurrentWord
+// Reads an association model (ass, ass1, ass2, ass3) whose first word is in reader.word
 // and adds its row and column effects to submodel number submodel.
-void ParseAssociation(RunContext& run, int submodel, int variable_count,
+void ParseAssociation(Reader& reader, RunContext& run, int submodel, int variable_count,
                       const std::string& submodel_term);
 
 // The number of parameters of the prespecified (spe) model for the variables marked in term

@@ -19,20 +19,20 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-void NextCommand(RunContext& run) { run.CommandName = ReadWord(run.InputFile); }
+void NextCommand(Reader& reader, RunContext& run) { reader.command = ReadWord(run.InputFile); }
 
 // After a number: true when the bracket followed it directly, else reads the next word into
-// run.CommandName and tells whether it is the bracket.
-bool BracketFollows(RunContext& run, const char* bracket) {
-  if (run.CurrentWord == bracket) return true;
-  NextCommand(run);
-  return run.CommandName == bracket;
+// reader.command and tells whether it is the bracket.
+bool BracketFollows(Reader& reader, RunContext& run, const char* bracket) {
+  if (reader.word == bracket) return true;
+  NextCommand(reader, run);
+  return reader.command == bracket;
 }
 
 // After the last number of a bracketed list: the closing "]" directly after it, or as the
 // next word.
-void ExpectClosingBracket(RunContext& run, const std::string& message) {
-  if (run.CurrentWord == "]") return;
+void ExpectClosingBracket(Reader& reader, RunContext& run, const std::string& message) {
+  if (reader.word == "]") return;
   if (ReadWord(run.InputFile) != "]") StopRun(message);
 }
 
@@ -51,7 +51,7 @@ void SetRisk(EventHistoryState& history, int origin, int destination, int risk) 
 }
 
 // tim n [b0 ... bn]: the number of time points and, in brackets, the interval boundaries.
-void ReadTimePoints(RunContext& run) {
+void ReadTimePoints(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
   EventHistoryState& history = run.history;
   for (int v = 0; v < model.VariableCount; ++v) {
@@ -60,7 +60,7 @@ void ReadTimePoints(RunContext& run) {
     }
   }
   history.HazardModel = true;
-  const std::int32_t points = ReadInteger(run, run.InputFile);
+  const std::int32_t points = ReadInteger(reader, run, run.InputFile);
   if (points < 1) StopRun("  Error: number of time points must be >= 1");
   run.KeepMemory(MemoryUse::kTimeGrid, 0);
   history.TimeValues = AllocRealArray(run, static_cast<std::int64_t>(points) + 1);
@@ -68,20 +68,20 @@ void ReadTimePoints(RunContext& run) {
   history.TimePointCount = points;
   history.TrackMaximumTime = false;
   model.Dimension[model.VariableCount] = points;
-  if (BracketFollows(run, "[")) {
+  if (BracketFollows(reader, run, "[")) {
     history.RecordFormat = true;
     history.EquidistantTimes = false;
-    const std::string command = run.CommandName;
-    run.CommandName = "time intervals";
-    for (double& boundary : history.TimeValues) boundary = ReadReal(run, run.InputFile);
-    run.CommandName = command;
-    ExpectClosingBracket(run, "  Error: a \"]\" expected in command tim");
+    const std::string command = reader.command;
+    reader.command = "time intervals";
+    for (double& boundary : history.TimeValues) boundary = ReadReal(reader, run, run.InputFile);
+    reader.command = command;
+    ExpectClosingBracket(reader, run, "  Error: a \"]\" expected in command tim");
     for (int t = 0; t < points; ++t) {
       if (!(history.TimeValues[t] < history.TimeValues[t + 1])) {
         StopRun("  Error: the time boundaries must increase in command tim");
       }
     }
-    NextCommand(run);
+    NextCommand(reader, run);
   } else {
     for (int t = 0; t <= points; ++t) history.TimeValues[t] = t;
     history.EquidistantTimes = true;
@@ -89,21 +89,21 @@ void ReadTimePoints(RunContext& run) {
 }
 
 // ris s [i j] ...: s states and the transitions that are modelled, one risk each.
-void ReadRisks(RunContext& run) {
+void ReadRisks(Reader& reader, RunContext& run) {
   EventHistoryState& history = run.history;
   history.HazardModel = true;
   history.RecordFormat = true;
-  const std::int32_t states = ReadInteger(run, run.InputFile);
+  const std::int32_t states = ReadInteger(reader, run, run.InputFile);
   if (states < 1) StopRun("  Error: number of states must be >= 1 in command ris");
   NewTransitionTable(run, states);
-  bool open = BracketFollows(run, "[");
+  bool open = BracketFollows(reader, run, "[");
   while (open) {
     ++history.RiskCount;
-    const std::string command = run.CommandName;
-    run.CommandName = "risks";
-    const std::int32_t origin = ReadInteger(run, run.InputFile);
-    const std::int32_t destination = ReadInteger(run, run.InputFile);
-    run.CommandName = command;
+    const std::string command = reader.command;
+    reader.command = "risks";
+    const std::int32_t origin = ReadInteger(reader, run, run.InputFile);
+    const std::int32_t destination = ReadInteger(reader, run, run.InputFile);
+    reader.command = command;
     if (origin > states - 1 || destination > states - 1) {
       StopRun("  Error: state specified in command ris greater than number of states-1");
     }
@@ -116,20 +116,20 @@ void ReadRisks(RunContext& run) {
     SetRisk(history, origin, destination, history.RiskCount);
     if (history.TimeKind == TimeModel::kDiscrete && origin != destination)
       ++history.NonSelfTransitions;
-    ExpectClosingBracket(run, "  Error: a \"]\" expected in command ris");
-    NextCommand(run);
-    open = run.CommandName == "[";
+    ExpectClosingBracket(reader, run, "  Error: a \"]\" expected in command ris");
+    NextCommand(reader, run);
+    open = reader.command == "[";
   }
 }
 
 // mul r: r risks in a row, state i leading to state i + 1; in discrete time each state also
 // has its stay risk, numbered first.
-void ReadMultipleRisks(RunContext& run) {
+void ReadMultipleRisks(Reader& reader, RunContext& run) {
   EventHistoryState& history = run.history;
   history.HazardModel = true;
   history.RecordFormat = true;
   history.MultipleRisks = true;
-  const std::int32_t risks = ReadInteger(run, run.InputFile);
+  const std::int32_t risks = ReadInteger(reader, run, run.InputFile);
   if (risks < 1) StopRun("  Error: number of risks must be >= 1 in command mul");
   NewTransitionTable(run, static_cast<std::int64_t>(risks) + 1);
   const bool discrete = history.TimeKind == TimeModel::kDiscrete;
@@ -140,7 +140,7 @@ void ReadMultipleRisks(RunContext& run) {
   }
   history.RiskCount = risk;
   history.NonSelfTransitions = discrete ? risks : 0;
-  NextCommand(run);
+  NextCommand(reader, run);
 }
 
 // Without ris and mul: two states and the transition from the first to the second; discrete
@@ -196,28 +196,28 @@ bool IsRestrictedEffectKey(const std::string& key) {
          key == "spe";
 }
 
-// One item of the hazard submodel's braces, in run.CurrentWord.
-void ReadHazardItem(RunContext& run, int index, const std::string& term) {
+// One item of the hazard submodel's braces, in reader.word.
+void ReadHazardItem(Reader& reader, RunContext& run, int index, const std::string& term) {
   ModelState& model = run.model;
   const int variable_count = run.history.HazardVarCount;
-  const std::string key = CommandKey(run.CurrentWord);
+  const std::string key = CommandKey(reader.word);
   if (IsRestrictedEffectKey(key)) {
     const std::size_t before = model.submodels[index].designs.size();
-    ParseRestrictedEffect(run, index, variable_count, term);
+    ParseRestrictedEffect(reader, run, index, variable_count, term);
     Submodel& hazard = model.submodels[index];
     for (std::size_t d = before; d < hazard.designs.size(); ++d) {
       MakeConditioning(hazard, hazard.designs[d].DesignVariables, variable_count);
     }
   } else if (key == "ass") {
     const std::size_t before = model.submodels[index].assoc.size();
-    ParseAssociation(run, index, variable_count, term);
+    ParseAssociation(reader, run, index, variable_count, term);
     Submodel& hazard = model.submodels[index];
     for (std::size_t a = before; a < hazard.assoc.size(); ++a) {
       MakeConditioning(hazard, hazard.assoc[a].AssocVariables, variable_count);
     }
   } else {
     Membership effect{};
-    ParseTerm(run, run.CurrentWord, effect, variable_count, false);
+    ParseTerm(reader, run, reader.word, effect, variable_count, false);
     for (int v = 0; v < variable_count; ++v) effect[v] = effect[v] != 0 ? 1 : 0;
     Submodel& hazard = model.submodels[index];
     NewEffect(hazard, hazard.MarginCount()) = effect;
@@ -226,7 +226,7 @@ void ReadHazardItem(RunContext& run, int index, const std::string& term) {
 }
 
 // haz [covariates] { effects } [ran | nra] [nin]: the hazard submodel.
-void ReadHazardSubmodel(RunContext& run, int index) {
+void ReadHazardSubmodel(Reader& reader, RunContext& run, int index) {
   ModelState& model = run.model;
   EventHistoryState& history = run.history;
   const int n = model.VariableCount;
@@ -251,39 +251,39 @@ void ReadHazardSubmodel(RunContext& run, int index) {
   const std::string expected_open = "  Error: a \"{\" expected in command haz";
 
   // The braces follow the command word, or a term of covariates comes first.
-  if (!WordEndsWith(run.CommandName, '{')) {
-    run.CurrentWord = ReadWord(run.InputFile);
-    if (run.CurrentWord != "{") {
-      if (EndsList(run.CurrentWord)) StopRun(expected_open);
+  if (!WordEndsWith(reader.command, '{')) {
+    reader.word = ReadWord(run.InputFile);
+    if (reader.word != "{") {
+      if (EndsList(reader.word)) StopRun(expected_open);
       Membership covariates{};
-      ParseTerm(run, run.CurrentWord, covariates, variable_count, false);
+      ParseTerm(reader, run, reader.word, covariates, variable_count, false);
       MakeConditioning(model.submodels[index], covariates, variable_count);
-      if (!WordEndsWith(run.CurrentWord, '{') && ReadWord(run.InputFile) != "{") {
+      if (!WordEndsWith(reader.word, '{') && ReadWord(run.InputFile) != "{") {
         StopRun(expected_open);
       }
     }
   }
 
   for (;;) {
-    run.CurrentWord = ReadWord(run.InputFile);
-    if (run.CurrentWord == "}") break;
-    if (EndsList(run.CurrentWord)) StopRun("  Error: a \"}\" expected in command haz");
-    ReadHazardItem(run, index, term);
-    if (WordEndsWith(run.CurrentWord, '}')) break;
+    reader.word = ReadWord(run.InputFile);
+    if (reader.word == "}") break;
+    if (EndsList(reader.word)) StopRun("  Error: a \"}\" expected in command haz");
+    ReadHazardItem(reader, run, index, term);
+    if (WordEndsWith(reader.word, '}')) break;
   }
 
   Submodel& hazard = model.submodels[index];
-  NextCommand(run);
-  if (KeyIs(run.CommandName, "ran")) {
+  NextCommand(reader, run);
+  if (KeyIs(reader.command, "ran")) {
     hazard.random_start = true;
-    NextCommand(run);
-  } else if (KeyIs(run.CommandName, "nra")) {
+    NextCommand(reader, run);
+  } else if (KeyIs(reader.command, "nra")) {
     hazard.random_start = false;
-    NextCommand(run);
+    NextCommand(reader, run);
   }
-  if (KeyIs(run.CommandName, "nin")) {
+  if (KeyIs(reader.command, "nin")) {
     hazard.no_initial = true;
-    NextCommand(run);
+    NextCommand(reader, run);
   } else if (hazard.MarginCount() == 0) {
     NewEffect(hazard, 0);
   }
@@ -292,35 +292,36 @@ void ReadHazardSubmodel(RunContext& run, int index) {
 // _we [shape | [shape ...]]: hazard rates with a shape parameter per risk, the rate of risk k
 // at time x being alpha_k x^(alpha_k - 1) times its log-linear part. Alone the shapes are
 // estimated; one number fixes every risk's shape, a bracketed list one per risk.
-void ReadShapes(RunContext& run) {
+void ReadShapes(Reader& reader, RunContext& run) {
   EventHistoryState& history = run.history;
   history.TimeKind = TimeModel::kEstimatedShapes;
   // Given boundaries stay; the equidistant grid ends at the number of time points already.
   if (history.EquidistantTimes) history.TimeValues[history.TimePointCount] = history.TimePointCount;
   history.EquidistantTimes = false;
-  NextCommand(run);
-  const bool list = run.CommandName == "[";
-  if (!list && !IsNumberText(run.CommandName)) return;
+  NextCommand(reader, run);
+  const bool list = reader.command == "[";
+  if (!list && !IsNumberText(reader.command)) return;
   history.TimeKind = TimeModel::kFixedShapes;
   const int risks = std::max(history.RiskCount, 1);
   if (list) {
-    const std::string command = run.CommandName;
-    run.CommandName = "shape parameters";
-    for (int k = 0; k < risks; ++k) history.ShapeValues.push_back(ReadReal(run, run.InputFile));
-    run.CommandName = command;
-    ExpectClosingBracket(run, "  Error: a \"]\" expected in command _we");
+    const std::string command = reader.command;
+    reader.command = "shape parameters";
+    for (int k = 0; k < risks; ++k)
+      history.ShapeValues.push_back(ReadReal(reader, run, run.InputFile));
+    reader.command = command;
+    ExpectClosingBracket(reader, run, "  Error: a \"]\" expected in command _we");
   } else {
-    history.ShapeValues.assign(risks, std::strtod(run.CommandName.c_str(), nullptr));
+    history.ShapeValues.assign(risks, std::strtod(reader.command.c_str(), nullptr));
   }
   for (double shape : history.ShapeValues) {
     if (!(shape > 0 && shape <= 100)) StopRun("  Error: a shape parameter must be >0 and <=100");
   }
-  NextCommand(run);
+  NextCommand(reader, run);
 }
 
 }  // namespace
 
-void ParseEventHistorySection(RunContext& run) {
+void ParseEventHistorySection(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
   run.history = EventHistoryState{};
   EventHistoryState& history = run.history;
@@ -332,17 +333,17 @@ void ParseEventHistorySection(RunContext& run) {
   model.Dimension[n] = 1;
   history.TrackMaximumTime = true;
 
-  if (KeyIs(run.CommandName, "dis")) {
+  if (KeyIs(reader.command, "dis")) {
     history.TimeKind = TimeModel::kDiscrete;
     history.HazardModel = true;
-    NextCommand(run);
+    NextCommand(reader, run);
   }
-  if (KeyIs(run.CommandName, "tim")) ReadTimePoints(run);
+  if (KeyIs(reader.command, "tim")) ReadTimePoints(reader, run);
 
-  if (KeyIs(run.CommandName, "ris")) {
-    ReadRisks(run);
-  } else if (KeyIs(run.CommandName, "mul")) {
-    ReadMultipleRisks(run);
+  if (KeyIs(reader.command, "ris")) {
+    ReadRisks(reader, run);
+  } else if (KeyIs(reader.command, "mul")) {
+    ReadMultipleRisks(reader, run);
   } else {
     DefaultRisks(run);
   }
@@ -352,25 +353,25 @@ void ParseEventHistorySection(RunContext& run) {
   }
   if (history.TimeKind == TimeModel::kDiscrete) CheckSelfTransitions(history);
 
-  if (KeyIs(run.CommandName, "haz")) {
-    ReadHazardSubmodel(run, index);
+  if (KeyIs(reader.command, "haz")) {
+    ReadHazardSubmodel(reader, run, index);
   } else if (history.HazardModel) {
     StopRun("  Error: command haz required");
   }
 
-  if (KeyIs(run.CommandName, "_we")) ReadShapes(run);
-  if (KeyIs(run.CommandName, "zer")) {
+  if (KeyIs(reader.command, "_we")) ReadShapes(reader, run);
+  if (KeyIs(reader.command, "zer")) {
     history.ZeroOption = true;
-    NextCommand(run);
+    NextCommand(reader, run);
   }
   history.ExposureTime = history.TimeKind == TimeModel::kDiscrete ? 1.0 : 0.5;
-  if (KeyIs(run.CommandName, "exp")) {
-    const double exposure = ReadReal(run, run.InputFile);
+  if (KeyIs(reader.command, "exp")) {
+    const double exposure = ReadReal(reader, run, run.InputFile);
     if (!(exposure >= 0 && exposure <= 1)) {
       StopRun("  Error: the exposure time must be >=0 and <=1");
     }
     history.ExposureTime = exposure;
-    NextCommand(run);
+    NextCommand(reader, run);
   }
   // Discrete time counts whole units: an exit in unit t ends it.
   history.TimeOffset = history.TimeKind == TimeModel::kDiscrete ? 1.0 : history.ExposureTime;

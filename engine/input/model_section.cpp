@@ -19,20 +19,20 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-// Marks of the term in run.CurrentWord over all variables.
-Membership TermMarks(RunContext& run) {
+// Marks of the term in reader.word over all variables.
+Membership TermMarks(Reader& reader, RunContext& run) {
   Membership marks{};
-  ParseTerm(run, run.CurrentWord, marks, run.model.VariableCount, false);
+  ParseTerm(reader, run, reader.word, marks, run.model.VariableCount, false);
   return marks;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Declarations: res, lat, man/var, con, dim, lab, sub, ind.
 
-void ReadCounts(RunContext& run) {
+void ReadCounts(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
   for (;;) {
-    const std::string& word = run.CommandName;
+    const std::string& word = reader.command;
     int* count = nullptr;
     if (KeyIs(word, "res")) {
       count = &model.ResCount;
@@ -45,23 +45,23 @@ void ReadCounts(RunContext& run) {
     } else {
       return;
     }
-    const std::int32_t value = ReadInteger(run, run.InputFile);
+    const std::int32_t value = ReadInteger(reader, run, run.InputFile);
     if (value < 0) StopRun("  Error: negative number of variables in command " + word);
     *count = value;
-    run.CommandName = ReadWord(run.InputFile);
+    reader.command = ReadWord(run.InputFile);
   }
 }
 
-void ReadDimensions(RunContext& run, int n) {
+void ReadDimensions(Reader& reader, RunContext& run, int n) {
   ModelState& model = run.model;
   if (n > 0) {
-    if (!KeyIs(run.CommandName, "dim")) StopRun("  Error: command dim required");
+    if (!KeyIs(reader.command, "dim")) StopRun("  Error: command dim required");
     for (int v = 0; v < n; ++v) {
-      model.Dimension[v] = ReadInteger(run, run.InputFile);
+      model.Dimension[v] = ReadInteger(reader, run, run.InputFile);
       if (model.Dimension[v] < 1) StopRun("  Error: dimensions must be >= 1");
     }
-    run.CommandName = ReadWord(run.InputFile);
-    if (!run.CommandName.empty() && IsDigitChar(run.CommandName[0])) {
+    reader.command = ReadWord(run.InputFile);
+    if (!reader.command.empty() && IsDigitChar(reader.command[0])) {
       StopRun("  Error: more numbers in dim than variables");
     }
   }
@@ -92,10 +92,10 @@ void DefaultLabels(ModelState& model) {
   if (model.CovariateCount > 0) model.VariableLabel[model.VariableCount - 1] = "x";
 }
 
-void ReadLabels(RunContext& run) {
+void ReadLabels(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
   model.LongLabels = false;
-  if (!KeyIs(run.CommandName, "lab")) {
+  if (!KeyIs(reader.command, "lab")) {
     DefaultLabels(model);
     return;
   }
@@ -111,23 +111,23 @@ void ReadLabels(RunContext& run) {
     }
     model.VariableLabel[v] = word;
   }
-  run.CommandName = ReadWord(run.InputFile);
+  reader.command = ReadWord(run.InputFile);
 }
 
-void ReadSubgroups(RunContext& run) {
+void ReadSubgroups(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
   NewSubgroupPatterns(model);
   const int first = model.FirstManifest();
-  if (KeyIs(run.CommandName, "sub")) {
+  if (KeyIs(reader.command, "sub")) {
     for (int g = 0; g < model.SubgroupCount; ++g) {
-      if (EndsList(ReadCurrentWord(run))) StopRun("  Error: too few subgroups");
-      const Membership marks = TermMarks(run);
+      if (EndsList(ReadCurrentWord(reader, run))) StopRun("  Error: too few subgroups");
+      const Membership marks = TermMarks(reader, run);
       for (int v = first; v < model.VariableCount; ++v) {
         model.SubgroupPattern[g][v - first] = marks[v] != 0 ? 1 : 0;
       }
       if (model.CovariateCount > 0) model.SubgroupPattern[g][model.ManifestCount - 1] = 1;
     }
-    run.CommandName = ReadWord(run.InputFile);
+    reader.command = ReadWord(run.InputFile);
     return;
   }
   for (int g = 0; g < model.SubgroupCount; ++g) {
@@ -137,13 +137,13 @@ void ReadSubgroups(RunContext& run) {
   model.SubgroupsWithoutSub = model.SubgroupCount > 1;
 }
 
-void ReadIndicators(RunContext& run) {
+void ReadIndicators(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
-  if (!KeyIs(run.CommandName, "ind")) return;
+  if (!KeyIs(reader.command, "ind")) return;
   if (model.LatentCount == 0) StopRun("  Error: indicators without a latent variable");
   Membership marks{};
-  while (!EndsList(ReadCurrentWord(run))) {
-    ParseTerm(run, run.CurrentWord, marks, model.VariableCount, true);
+  while (!EndsList(ReadCurrentWord(reader, run))) {
+    ParseTerm(reader, run, reader.word, marks, model.VariableCount, true);
   }
   for (int v = 0; v < model.VariableCount; ++v) {
     if (marks[v] == 0) continue;
@@ -151,7 +151,7 @@ void ReadIndicators(RunContext& run) {
     model.IsIndicator[v - model.FirstManifest()] = 1;
     ++model.IndicatorCount;
   }
-  run.CommandName = run.CurrentWord;
+  reader.command = reader.word;
 }
 
 bool IsIndicatorVariable(const ModelState& model, int v) {
@@ -188,45 +188,45 @@ void AddEffect(Submodel& submodel, const Membership& effect) {
 
 // Reads "(x)" after a word that may end in "(": the letter word, and the closing bracket glued
 // to it or as the next word. Returns the letter word.
-std::string ReadBracketedLetter(RunContext& run, const std::string& opener, const std::string& name,
-                                bool* closed) {
+std::string ReadBracketedLetter(Reader& reader, RunContext& run, const std::string& opener,
+                                const std::string& name, bool* closed) {
   if (!WordEndsWith(opener, '(')) {
-    if (ReadCurrentWord(run) != "(") {
+    if (ReadCurrentWord(reader, run) != "(") {
       StopRun("  Error: a \"(\" expected in command " + name);
     }
   }
-  std::string letter = ReadCurrentWord(run);
+  std::string letter = ReadCurrentWord(reader, run);
   *closed = WordEndsWith(letter, ')');
   return letter;
 }
 
-void ExpectClosingBracket(RunContext& run, bool closed, const std::string& name) {
-  if (!closed && ReadCurrentWord(run) != ")")
+void ExpectClosingBracket(Reader& reader, RunContext& run, bool closed, const std::string& name) {
+  if (!closed && ReadCurrentWord(reader, run) != ")")
     StopRun("  Error: a \")\" expected in command " + name);
 }
 
-void ReadOrdinalType(RunContext& run, Submodel& submodel) {
-  const std::string word = run.CurrentWord;
+void ReadOrdinalType(Reader& reader, RunContext& run, Submodel& submodel) {
+  const std::string word = reader.word;
   submodel.OrdinalType = OrdinalOrder::kCumulative;
   // The type may be glued, "or1(b)", or stand apart, "or1 ( b )".
   bool bracket = WordEndsWith(word, '(');
   if (!bracket) {
-    ReadCurrentWord(run);
-    if (run.CurrentWord != "(") return;  // no type: the word after the restriction is current
+    ReadCurrentWord(reader, run);
+    if (reader.word != "(") return;  // no type: the word after the restriction is current
     bracket = true;
   }
-  const std::string letter = ReadCurrentWord(run);
+  const std::string letter = ReadCurrentWord(reader, run);
   const std::optional<OrdinalOrder> order =
       letter.empty() ? std::nullopt : OrdinalOrderOfLetter(letter[0]);
   if (!order) StopRun("  Error: unknown to of ordinal restriction");
   submodel.OrdinalType = *order;
-  ExpectClosingBracket(run, WordEndsWith(letter, ')'), run.CommandName);
-  ReadCurrentWord(run);
+  ExpectClosingBracket(reader, run, WordEndsWith(letter, ')'), reader.command);
+  ReadCurrentWord(reader, run);
 }
 
-void ReadCorrespondence(RunContext& run) {
+void ReadCorrespondence(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
-  const std::string word = run.CurrentWord;
+  const std::string word = reader.word;
   int type = model.VariableCount == 2 ? 1 : 2;
   model.CorrespondenceDim1 = 2;
   model.CorrespondenceDim2 = 2;
@@ -234,13 +234,13 @@ void ReadCorrespondence(RunContext& run) {
     int* targets[] = {&type, &model.CorrespondenceDim1, &model.CorrespondenceDim2};
     bool closed = false;
     for (int k = 0; k < 3 && !closed; ++k) {
-      const std::string number = ReadCurrentWord(run);
+      const std::string number = ReadCurrentWord(reader, run);
       if (number == ")") {
         closed = true;
         break;
       }
       if (number.empty() || !(IsDigitChar(number[0]) || number[0] == '-')) {
-        StopRun("  Error: a \")\" expected in command " + run.CommandName);
+        StopRun("  Error: a \")\" expected in command " + reader.command);
       }
       *targets[k] = WordToInteger(number);
       closed = WordEndsWith(number, ')');
@@ -248,20 +248,20 @@ void ReadCorrespondence(RunContext& run) {
         StopRun("  Error: impossible type of correspondence analysis");
       }
     }
-    ExpectClosingBracket(run, closed, run.CommandName);
+    ExpectClosingBracket(reader, run, closed, reader.command);
   }
   model.CorrespondenceType = *CorrespondenceKindOfNumber(type);
-  ReadCurrentWord(run);
+  ReadCurrentWord(reader, run);
 }
 
 // A plain effect of a submodel's effect list.
-void ReadPlainEffect(RunContext& run, int index) {
+void ReadPlainEffect(Reader& reader, RunContext& run, int index) {
   Submodel& submodel = run.model.submodels[index];
   if (submodel.IsCumulative()) {
-    StopRun("  Error: unknown or impossible effect \"" + run.CurrentWord + "\" in table " +
+    StopRun("  Error: unknown or impossible effect \"" + reader.word + "\" in table " +
             submodel.term);
   }
-  const Membership marks = TermMarks(run);
+  const Membership marks = TermMarks(reader, run);
   Membership effect{};
   for (int v = 0; v < run.model.VariableCount; ++v) {
     if (marks[v] == 0) continue;
@@ -273,14 +273,14 @@ void ReadPlainEffect(RunContext& run, int index) {
   AddEffect(submodel, effect);
 }
 
-// Reads the items of an effect list; run.CurrentWord is the word that opened it. On return
+// Reads the items of an effect list; reader.word is the word that opened it. On return
 // the word after the closing "}" is current. message_command names the command in the
 // missing-brace message.
-void ReadEffectList(RunContext& run, int index, const char* message_command) {
+void ReadEffectList(Reader& reader, RunContext& run, int index, const char* message_command) {
   ModelState& model = run.model;
   bool any_mar = false;
   for (;;) {
-    const std::string& item = ReadCurrentWord(run);
+    const std::string& item = ReadCurrentWord(reader, run);
     if (item == "}") break;
     if (EndsList(item)) {
       StopRun(std::string("  Error: a \"}\" expected in command ") + message_command);
@@ -289,20 +289,20 @@ void ReadEffectList(RunContext& run, int index, const char* message_command) {
     const std::string term = model.submodels[index].term;
     const int n = model.VariableCount;
     if (key == "ass") {
-      ParseAssociation(run, index, n, term);
+      ParseAssociation(reader, run, index, n, term);
     } else if (key == "cov" || key == "eff" || key == "fac" || key == "fix" || key == "wei" ||
                key == "spe") {
-      ParseRestrictedEffect(run, index, n, term);
+      ParseRestrictedEffect(reader, run, index, n, term);
     } else if (key == "lin" || key == "log") {
       model.submodels[index].LinLogSubmodel = true;
       model.AnyLinLog = true;
-      ParseRestrictedEffect(run, index, n, term);
+      ParseRestrictedEffect(reader, run, index, n, term);
     } else if (key == "mar") {
       any_mar = true;
       model.AnyMar = true;
-      ParseRestrictedEffect(run, index, n, term);
+      ParseRestrictedEffect(reader, run, index, n, term);
     } else {
-      ReadPlainEffect(run, index);
+      ReadPlainEffect(reader, run, index);
       if (WordEndsWith(item, '}')) break;
     }
   }
@@ -314,37 +314,37 @@ void ReadEffectList(RunContext& run, int index, const char* message_command) {
         submodel.MarSubmodel = MarRestrictions::kWithOtherDesigns;
     }
   }
-  ReadCurrentWord(run);
+  ReadCurrentWord(reader, run);
 }
 
-void ReadCumulativeHeader(RunContext& run, Submodel& submodel) {
-  const std::string mod_name = run.CommandName;
-  const std::string word = run.CurrentWord;
-  run.CommandName = "cum";
+void ReadCumulativeHeader(Reader& reader, RunContext& run, Submodel& submodel) {
+  const std::string mod_name = reader.command;
+  const std::string word = reader.word;
+  reader.command = "cum";
   submodel.SubmodelKind = SubmodelKindCode::kCumulative;
   NewDesign(submodel, submodel.DesignTermCount());
   bool closed = false;
-  const std::string letter = ReadBracketedLetter(run, word, "cum", &closed);
+  const std::string letter = ReadBracketedLetter(reader, run, word, "cum", &closed);
   const std::optional<CumulativeForm> form =
       letter.empty() ? std::nullopt : CumulativeFormOfLetter(letter[0]);
   if (!form) StopRun("  Error: cumulative model \"" + letter + "\" does not exist");
   submodel.CumulativeModel = *form;
   if (form->IsNormal()) run.model.CumulativeI = true;
-  ExpectClosingBracket(run, closed, "cum");
-  if (ReadCurrentWord(run) != "{") StopRun("  Error: a \"{\" expected in command mod");
-  run.CommandName = mod_name;
+  ExpectClosingBracket(reader, run, closed, "cum");
+  if (ReadCurrentWord(reader, run) != "{") StopRun("  Error: a \"{\" expected in command mod");
+  reader.command = mod_name;
 }
 
 // eq1: the submodel named by the term in the next word, followed to the end of its chain.
-void ReadEq1(RunContext& run, int index) {
+void ReadEq1(Reader& reader, RunContext& run, int index) {
   ModelState& model = run.model;
-  ReadCurrentWord(run);
-  const Membership marks = TermMarks(run);
+  ReadCurrentWord(reader, run);
+  const Membership marks = TermMarks(reader, run);
   int found = -1;
   for (int s = 1; s < index && found < 0; ++s) {
     if (model.submodels[s].SubmodelVariables == marks) found = s;
   }
-  if (found < 0) StopRun("  Error: subtable " + run.CurrentWord + " specified in eq1 not found");
+  if (found < 0) StopRun("  Error: subtable " + reader.word + " specified in eq1 not found");
   for (int steps = 0; model.submodels[found].IsTied() && steps <= index; ++steps) {
     found = model.submodels[found].tied_to;
   }
@@ -353,7 +353,7 @@ void ReadEq1(RunContext& run, int index) {
   }
   model.submodels[index].SubmodelKind = SubmodelKindCode::kTied;
   model.submodels[index].tied_to = found;
-  ReadCurrentWord(run);
+  ReadCurrentWord(reader, run);
 }
 
 // Conditioning variables of an earlier submodel come with every variable it explains.
@@ -380,14 +380,14 @@ void CheckRecursive(RunContext& run, int index) {
   }
 }
 
-// One submodel of the model, starting at the word in run.CurrentWord.
-void ReadSubmodel(RunContext& run, bool glued_brace) {
+// One submodel of the model, starting at the word in reader.word.
+void ReadSubmodel(Reader& reader, RunContext& run, bool glued_brace) {
   ModelState& model = run.model;
   const int index = model.SubmodelCount;
   NewSubmodel(model, index);
   ++model.SubmodelCount;
   Submodel& submodel = model.submodels[index];
-  const std::string word = run.CurrentWord;
+  const std::string word = reader.word;
 
   if (glued_brace || word == "{" || KeyIs(word, "cor")) {
     // A model for the whole table.
@@ -396,10 +396,10 @@ void ReadSubmodel(RunContext& run, bool glued_brace) {
       submodel.SubmodelVariables[v] = DependentIn(model, v, index) < 0 ? 1 : 2;
     }
     submodel.term = TermText(model, submodel.SubmodelVariables);
-    if (glued_brace) run.CurrentWord = "{";
+    if (glued_brace) reader.word = "{";
   } else {
     submodel.term = word;
-    submodel.SubmodelVariables = TermMarks(run);
+    submodel.SubmodelVariables = TermMarks(reader, run);
     for (int v = 0; v < model.VariableCount; ++v) {
       if (submodel.SubmodelVariables[v] != 1) continue;
       if (IsIndicatorVariable(model, v)) StopRun("  Error: indicators not allowed in mod");
@@ -409,9 +409,9 @@ void ReadSubmodel(RunContext& run, bool glued_brace) {
       }
     }
     if (WordEndsWith(word, '{')) {
-      run.CurrentWord = "{";
+      reader.word = "{";
     } else {
-      ReadCurrentWord(run);
+      ReadCurrentWord(reader, run);
     }
   }
   CheckRecursive(run, index);
@@ -422,37 +422,37 @@ void ReadSubmodel(RunContext& run, bool glued_brace) {
     AddEffect(submodel, condition);
   }
 
-  const std::string restriction = run.CurrentWord;
+  const std::string restriction = reader.word;
   const std::string key = CommandKey(restriction);
   if (key == "eq1") {
-    ReadEq1(run, index);
+    ReadEq1(reader, run, index);
   } else if (key == "eq2" || key == "eq3") {
     submodel.SubmodelKind = SubmodelKindCode::kEqualityRestricted;
     if (key == "eq2") model.UseEq2 = true;
-    ReadCurrentWord(run);
+    ReadCurrentWord(reader, run);
   } else if (key == "or1" || key == "or2") {
     submodel.SubmodelKind =
         key == "or1" ? SubmodelKindCode::kOrdinal1 : SubmodelKindCode::kOrdinal2;
-    ReadOrdinalType(run, submodel);
+    ReadOrdinalType(reader, run, submodel);
   } else if (key == "cum") {
-    ReadCumulativeHeader(run, submodel);
-    ReadEffectList(run, index, "mod");
+    ReadCumulativeHeader(reader, run, submodel);
+    ReadEffectList(reader, run, index, "mod");
   } else if (restriction == "{") {
-    ReadEffectList(run, index, "mod");
+    ReadEffectList(reader, run, index, "mod");
   } else {
     submodel.SubmodelKind = SubmodelKindCode::kLogLinear;
     AddEffect(submodel, AllVariablesOf(submodel));
   }
 
   Submodel& done = model.submodels[index];
-  if (KeyIs(run.CurrentWord, "cor")) ReadCorrespondence(run);
-  if (KeyIs(run.CurrentWord, "ran") || KeyIs(run.CurrentWord, "nra")) {
-    done.random_start = KeyIs(run.CurrentWord, "ran");
-    ReadCurrentWord(run);
+  if (KeyIs(reader.word, "cor")) ReadCorrespondence(reader, run);
+  if (KeyIs(reader.word, "ran") || KeyIs(reader.word, "nra")) {
+    done.random_start = KeyIs(reader.word, "ran");
+    ReadCurrentWord(reader, run);
   }
-  if (KeyIs(run.CurrentWord, "nin")) {
+  if (KeyIs(reader.word, "nin")) {
     done.no_initial = true;
-    ReadCurrentWord(run);
+    ReadCurrentWord(reader, run);
   } else if (index == 0 && done.MarginCount() == 0 && !model.AnyLinLog &&
              !done.IsSaturatedFixed()) {
     AddEffect(done, Membership{});
@@ -543,9 +543,9 @@ void CompleteModel(ModelState& model) {
   }
 }
 
-void ReadModel(RunContext& run) {
+void ReadModel(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
-  const std::string& command = run.CommandName;
+  const std::string& command = reader.command;
   const bool is_model = KeyIs(command, "mod") || KeyIs(command, "str");
   if (!is_model && !EndsList(command)) {
     StopRun("  Error: command " + command + " does not exist");
@@ -554,16 +554,16 @@ void ReadModel(RunContext& run) {
     // "mod{AB,AC}": the brace glued to the command opens a whole-table effect list.
     const bool glued = is_model && WordEndsWith(command, '{');
     if (is_model && !glued) {
-      ReadCurrentWord(run);
+      ReadCurrentWord(reader, run);
     } else {
-      run.CurrentWord = command;
+      reader.word = command;
     }
     bool first = true;
-    while ((first && glued) || !EndsList(run.CurrentWord) || KeyIs(run.CurrentWord, "cor")) {
-      ReadSubmodel(run, first && glued);
+    while ((first && glued) || !EndsList(reader.word) || KeyIs(reader.word, "cor")) {
+      ReadSubmodel(reader, run, first && glued);
       first = false;
     }
-    run.CommandName = run.CurrentWord;
+    reader.command = reader.word;
   }
   CompleteModel(model);
 }
@@ -571,7 +571,7 @@ void ReadModel(RunContext& run) {
 // ---------------------------------------------------------------------------------------------
 // The measurement model and the restrictions for all subgroups.
 
-void ReadMeasurementModel(RunContext& run) {
+void ReadMeasurementModel(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
   if (model.IndicatorCount == 0) return;
   const int first_indicator_submodel = model.SubmodelCount;
@@ -593,7 +593,7 @@ void ReadMeasurementModel(RunContext& run) {
     submodel_of[v] = index;
   }
 
-  if (!KeyIs(run.CommandName, "mea")) {
+  if (!KeyIs(reader.command, "mea")) {
     for (int s = first_indicator_submodel; s < model.SubmodelCount; ++s) {
       Submodel& submodel = model.submodels[s];
       for (int u = model.ResCount; u < first; ++u) {
@@ -607,14 +607,14 @@ void ReadMeasurementModel(RunContext& run) {
     }
     return;
   }
-  if (!WordEndsWith(run.CommandName, '{') && ReadCurrentWord(run) != "{") {
+  if (!WordEndsWith(reader.command, '{') && ReadCurrentWord(reader, run) != "{") {
     StopRun("  Error: a \"{\" expected in command mea");
   }
   for (;;) {
-    const std::string& item = ReadCurrentWord(run);
+    const std::string& item = ReadCurrentWord(reader, run);
     if (item == "}") break;
     if (EndsList(item)) StopRun("  Error: a \"}\" expected in command mea");
-    const Membership marks = TermMarks(run);
+    const Membership marks = TermMarks(reader, run);
     int indicator = -1;
     int indicators = 0;
     for (int v = 0; v < model.VariableCount; ++v) {
@@ -633,7 +633,7 @@ void ReadMeasurementModel(RunContext& run) {
     AddEffect(model.submodels[submodel_of[indicator]], effect);
     if (WordEndsWith(item, '}')) break;
   }
-  run.CommandName = ReadWord(run.InputFile);
+  reader.command = ReadWord(run.InputFile);
 }
 
 // The first submodel of the model whose variables include every variable marked in vars.
@@ -664,10 +664,10 @@ void CheckAllTarget(const ModelState& model, const Membership& vars, int* target
   }
 }
 
-void ReadAllRestrictions(RunContext& run) {
+void ReadAllRestrictions(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
-  if (!KeyIs(run.CommandName, "all")) return;
-  if (!WordEndsWith(run.CommandName, '{') && ReadCurrentWord(run) != "{") {
+  if (!KeyIs(reader.command, "all")) return;
+  if (!WordEndsWith(reader.command, '{') && ReadCurrentWord(reader, run) != "{") {
     StopRun("  Error: a \"{\" expected in command all");
   }
   const int index = model.SubmodelCount + 1;
@@ -681,13 +681,13 @@ void ReadAllRestrictions(RunContext& run) {
   CountVariables(all);
   const int n = model.VariableCount;
   for (;;) {
-    const std::string& item = ReadCurrentWord(run);
+    const std::string& item = ReadCurrentWord(reader, run);
     if (item == "}") break;
     if (EndsList(item)) StopRun("  Error: a \"}\" expected in command all");
     const std::string key = CommandKey(item);
     if (key == "ass") {
       const int before = model.submodels[index].AssocCount();
-      ParseAssociation(run, index, n, "all");
+      ParseAssociation(reader, run, index, n, "all");
       Submodel& target_all = model.submodels[index];
       for (int a = before; a < target_all.AssocCount(); ++a) {
         AssocEffect& effect = target_all.assoc[a];
@@ -713,7 +713,7 @@ void ReadAllRestrictions(RunContext& run) {
         model.AnyLinLog = true;
       }
       const int before = model.submodels[index].DesignTermCount();
-      ParseRestrictedEffect(run, index, n, "all");
+      ParseRestrictedEffect(reader, run, index, n, "all");
       Submodel& target_all = model.submodels[index];
       for (int d = before; d < target_all.DesignTermCount(); ++d) {
         Membership vars{};
@@ -721,7 +721,7 @@ void ReadAllRestrictions(RunContext& run) {
         CheckAllTarget(model, vars, &target_all.designs[d].target_submodel);
       }
     } else {
-      const Membership marks = TermMarks(run);
+      const Membership marks = TermMarks(reader, run);
       Membership effect{};
       for (int v = 0; v < n; ++v) effect[v] = marks[v] != 0 ? 1 : 0;
       int target = -1;
@@ -733,15 +733,15 @@ void ReadAllRestrictions(RunContext& run) {
       if (WordEndsWith(item, '}')) break;
     }
   }
-  run.CommandName = ReadWord(run.InputFile);
+  reader.command = ReadWord(run.InputFile);
 }
 
 }  // namespace
 
-void ParseModelSection(RunContext& run) {
+void ParseModelSection(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
-  run.CommandName = ReadWord(run.InputFile);
-  ReadCounts(run);
+  reader.command = ReadWord(run.InputFile);
+  ReadCounts(reader, run);
 
   const std::int64_t declared =
       std::int64_t{model.ResCount} + model.LatentCount + model.ManifestCount;
@@ -749,32 +749,32 @@ void ParseModelSection(RunContext& run) {
     StopRun("  Error: more than the maximum number of variables");
   }
   int n = static_cast<int>(declared);
-  ReadDimensions(run, n);
+  ReadDimensions(reader, run, n);
   if (model.CovariateCount > 0) {
     model.Dimension[n] = 1;
     ++n;
     ++model.ManifestCount;
   }
   model.VariableCount = n;
-  ReadLabels(run);
-  ReadSubgroups(run);
-  ReadIndicators(run);
+  ReadLabels(reader, run);
+  ReadSubgroups(reader, run);
+  ReadIndicators(reader, run);
 
   if (model.CovariateCount > 0) CreateCovariateSubmodel(model);
-  ReadModel(run);
-  ReadMeasurementModel(run);
-  ReadAllRestrictions(run);
-  if (KeyIs(run.CommandName, "cor")) {
-    run.CurrentWord = run.CommandName;
-    ReadCorrespondence(run);
-    run.CommandName = run.CurrentWord;
+  ReadModel(reader, run);
+  ReadMeasurementModel(reader, run);
+  ReadAllRestrictions(reader, run);
+  if (KeyIs(reader.command, "cor")) {
+    reader.word = reader.command;
+    ReadCorrespondence(reader, run);
+    reader.command = reader.word;
   }
-  if ((KeyIs(run.CommandName, "ran") || KeyIs(run.CommandName, "nra")) && model.SubmodelCount > 0) {
-    model.submodels[model.SubmodelCount - 1].random_start = KeyIs(run.CommandName, "ran");
-    run.CommandName = ReadWord(run.InputFile);
+  if ((KeyIs(reader.command, "ran") || KeyIs(reader.command, "nra")) && model.SubmodelCount > 0) {
+    model.submodels[model.SubmodelCount - 1].random_start = KeyIs(reader.command, "ran");
+    reader.command = ReadWord(run.InputFile);
   }
-  if (!EndsList(run.CommandName)) {
-    StopRun("  Error: command " + run.CommandName + " does not exist");
+  if (!EndsList(reader.command)) {
+    StopRun("  Error: command " + reader.command + " does not exist");
   }
 }
 

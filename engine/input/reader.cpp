@@ -37,8 +37,8 @@ bool EndsNumber(const RunContext& run, TextFile& file, int c) {
 // Stops the run on a number that runs on into other characters ("7o", "7x9", "7-3", "1,000"),
 // naming the text read and where it stands. c is the character after the number's digits;
 // text is the number as collected, or empty when it was the whole number value.
-[[noreturn]] void RefuseNumber(const RunContext& run, TextFile& file, double value,
-                               const std::string& text, int c) {
+[[noreturn]] void RefuseNumber(const Reader& reader, const RunContext& run, TextFile& file,
+                               double value, const std::string& text, int c) {
   constexpr std::size_t kShown = 40;
   std::string shown = text.empty() ? std::to_string(static_cast<std::int64_t>(value)) : text;
   while (c != TextFile::kEnd && c > ' ' && c != '*' && shown.size() < kShown) {
@@ -50,9 +50,9 @@ bool EndsNumber(const RunContext& run, TextFile& file, int c) {
     where = ", at line " + std::to_string(file.WordLine()) + " of " +
             (&file == &run.InputFile ? run.InputFileName : file.path());
   }
-  const bool data = run.CommandName == "data" || run.CommandName == "observed frequencies";
+  const bool data = reader.command == "data" || reader.command == "observed frequencies";
   if (data) StopRun("  Error in data: \"" + shown + "\" is not a number" + where);
-  StopRun("  Error: \"" + shown + "\" is not a number when reading " + run.CommandName + where);
+  StopRun("  Error: \"" + shown + "\" is not a number when reading " + reader.command + where);
 }
 
 }  // namespace
@@ -133,7 +133,7 @@ std::string ReadFileName(TextFile& file) {
   return name;
 }
 
-double ReadReal(RunContext& run, TextFile& file) {
+double ReadReal(Reader& reader, const RunContext& run, TextFile& file) {
   int c = file.Get();
   for (;;) {
     while (c != TextFile::kEnd && c <= ' ') c = file.Get();
@@ -180,31 +180,32 @@ double ReadReal(RunContext& run, TextFile& file) {
       c = file.Get();
     }
     if (!IsNumberText(text)) {
-      StopRun("  Error: too few numbers encountered when reading " + run.CommandName);
+      StopRun("  Error: too few numbers encountered when reading " + reader.command);
     }
     value = NumberValue(text);
   }
-  if (!EndsNumber(run, file, c)) RefuseNumber(run, file, text.empty() ? value : 0.0, text, c);
+  if (!EndsNumber(run, file, c))
+    RefuseNumber(reader, run, file, text.empty() ? value : 0.0, text, c);
   if (c == '*' && !file.AtEnd()) {
     file.SkipLine();
     c = ' ';
   }
   if (c == TextFile::kEnd) {
-    run.CurrentWord.clear();
+    reader.word.clear();
   } else {
-    run.CurrentWord.assign(1, static_cast<char>(c));
+    reader.word.assign(1, static_cast<char>(c));
   }
   return value;
 }
 
-std::int32_t ReadInteger(RunContext& run, TextFile& file) {
-  const double value = ReadReal(run, file);
+std::int32_t ReadInteger(Reader& reader, const RunContext& run, TextFile& file) {
+  const double value = ReadReal(reader, run, file);
   const double whole = std::trunc(value);
   if (whole != value) {
-    StopRun("  Error: a real where an integer is expected when reading " + run.CommandName);
+    StopRun("  Error: a real where an integer is expected when reading " + reader.command);
   }
   if (std::fabs(whole) > std::numeric_limits<std::int32_t>::max()) {
-    StopRun("  Error: number too large when reading " + run.CommandName);
+    StopRun("  Error: number too large when reading " + reader.command);
   }
   return static_cast<std::int32_t>(whole);
 }
@@ -217,9 +218,9 @@ std::string ReadingPositionLine(const RunContext& run) {
          (in_other_file ? file.path() : run.InputFileName);
 }
 
-const std::string& ReadCurrentWord(RunContext& run) {
-  run.CurrentWord = ReadWord(run.InputFile);
-  return run.CurrentWord;
+const std::string& ReadCurrentWord(Reader& reader, RunContext& run) {
+  reader.word = ReadWord(run.InputFile);
+  return reader.word;
 }
 
 std::int32_t WordToInteger(const std::string& word) {
@@ -240,12 +241,12 @@ std::int32_t WordToInteger(const std::string& word) {
 
 std::string IntegerText(int value) { return std::to_string(value < 0 ? 0 : value); }
 
-void ParseTerm(RunContext& run, const std::string& word, std::span<std::uint8_t> vector, int n,
-               bool keep) {
+void ParseTerm(const Reader& reader, const RunContext& run, const std::string& word,
+               std::span<std::uint8_t> vector, int n, bool keep) {
   const ModelState& model = run.model;
   n = std::min<int>(n, static_cast<int>(vector.size()));
   if (!keep) std::fill(vector.begin(), vector.begin() + n, 0);
-  if (run.CurrentWord == "-" || run.CurrentWord == "-}") return;
+  if (reader.word == "-" || reader.word == "-}") return;
   auto is_stop = [](char c) { return c == '}' || c == '{' || c == ')' || c == '|' || c == '.'; };
   std::uint8_t mark = 1;
   std::size_t pos = 0;
@@ -263,12 +264,12 @@ void ParseTerm(RunContext& run, const std::string& word, std::span<std::uint8_t>
         if (model.VariableLabel[v] == label) found = v;
       }
       if (found < 0) {
-        StopRun("  Error: wrong label (" + label + ") in " + run.CurrentWord + " in command " +
-                run.CommandName);
+        StopRun("  Error: wrong label (" + label + ") in " + reader.word + " in command " +
+                reader.command);
       }
       if (vector[found] != 0) {
-        StopRun("  Error: double label (" + label + ") in " + run.CurrentWord + " in command " +
-                run.CommandName);
+        StopRun("  Error: double label (" + label + ") in " + reader.word + " in command " +
+                reader.command);
       }
       vector[found] = mark;
     }

@@ -10,6 +10,18 @@
 
 namespace tav {
 
+// The reader's state while an input file is parsed, which the parser passes to each of its
+// steps (ParseInput, data/parse_input.h, makes one per input file).
+struct Reader {
+  // The word last read by ReadCurrentWord, or the character that ended the last number; the
+  // section parsers also set it to the word they work on.
+  std::string word;
+  // The command being handled (its word as written, or what is being read, such as "data"):
+  // the section parsers hand the first word they do not recognise on to the next section here,
+  // and the messages of the number readers name it.
+  std::string command;
+};
+
 // The input reader pulls words and numbers straight from an open text file.
 //
 // Words are separated by characters up to the blank (controls, tabs, line ends, blanks) and
@@ -28,20 +40,20 @@ std::string ReadFileName(TextFile& file);
 // Reads a number: blanks and comments are skipped (a comma is not: it ends the number, or is
 // an error where a number should begin). The text is digits and points, optionally after a
 // "-"; a leading point counts as "0.". No "+" and no exponent. The character that ended the
-// number goes into run.CurrentWord (a blank when it was a comment's "*"). A missing or
+// number goes into reader.word (a blank when it was a comment's "*"). A missing or
 // unreadable number stops the run with "too few numbers encountered when reading" and
-// run.CommandName.
+// reader.command.
 //
 // A number ends at a blank, a line end, a comment or a comma that is not followed directly by
 // more digits, and outside the data and design files (run.DataFile, run.DataFile2) also at a
 // bracket. Anything else after the digits ("7o", "7x9", "7-3", "1,000", "1e-5") is never read
 // as a shorter number: the run stops with "Error in data:" (while data are read) or "Error:",
 // the text read, and the line and file it stands in.
-double ReadReal(RunContext& run, TextFile& file);
+double ReadReal(Reader& reader, const RunContext& run, TextFile& file);
 
 // ReadReal for a whole number: a fractional part stops the run with "a real where an integer
 // is expected when reading", a value beyond 32 bits with "number too large when reading".
-std::int32_t ReadInteger(RunContext& run, TextFile& file);
+std::int32_t ReadInteger(Reader& reader, const RunContext& run, TextFile& file);
 
 // True when word ends with the character c.
 inline bool WordEndsWith(const std::string& word, char c) {
@@ -74,8 +86,8 @@ double NumberValue(const std::string& text);
 // files are closed then, and what reopens them reads no words).
 std::string ReadingPositionLine(const RunContext& run);
 
-// Reads the next word of the input file into run.CurrentWord and returns it.
-const std::string& ReadCurrentWord(RunContext& run);
+// Reads the next word of the input file into reader.word and returns it.
+const std::string& ReadCurrentWord(Reader& reader, RunContext& run);
 
 // The integer written by the leading digits of word (a "-" allowed first); 0 when there are
 // none; saturates at the 32-bit range.
@@ -87,10 +99,11 @@ std::string IntegerText(int value);
 // Marks in vector which of the first n variables the term word names: 1 for those before a
 // "|", 2 for those after it. Labels are single characters, or with long labels separated by
 // "." (only their first three characters count). Unless keep, the vector is cleared first.
-// A term that is "-" or "-}" (as the reader's current word) is empty. An unknown label or a
+// A term that is "-" or "-}" (as reader.word) is empty; messages name reader.word and
+// reader.command. An unknown label or a
 // label named twice stops the run.
-void ParseTerm(RunContext& run, const std::string& word, std::span<std::uint8_t> vector, int n,
-               bool keep);
+void ParseTerm(const Reader& reader, const RunContext& run, const std::string& word,
+               std::span<std::uint8_t> vector, int n, bool keep);
 
 }  // namespace tav
 

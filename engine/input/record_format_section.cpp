@@ -16,14 +16,14 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-void NextCommand(RunContext& run) { run.CommandName = ReadWord(run.InputFile); }
+void NextCommand(Reader& reader, RunContext& run) { reader.command = ReadWord(run.InputFile); }
 
 // rec n: the number of records, rounded to a whole number.
-void ReadRecordCount(RunContext& run) {
+void ReadRecordCount(Reader& reader, RunContext& run) {
   ModelState& model = run.model;
   EventHistoryState& history = run.history;
   if (!history.HazardModel && model.CovariateCount <= 0) history.PerRecordOutput = true;
-  const double count = std::round(ReadReal(run, run.InputFile));
+  const double count = std::round(ReadReal(reader, run, run.InputFile));
   if (!(count >= 1 && count <= 2147483647.0)) {
     StopRun("  Error: impossible number of records in command rec");
   }
@@ -38,46 +38,46 @@ void ReadRecordCount(RunContext& run) {
 }
 
 // ski [c ...]: record columns that are not read.
-void ParseSkippedColumns(RunContext& run) {
+void ParseSkippedColumns(Reader& reader, RunContext& run) {
   EventHistoryState& history = run.history;
-  const std::string& command = run.CommandName;
+  const std::string& command = reader.command;
   if (command.empty() || command.back() != '[') {
     if (ReadWord(run.InputFile) != "[") StopRun("  Error: a \"[\" expected in command ski");
   }
   do {
-    const std::int32_t column = ReadInteger(run, run.InputFile);
+    const std::int32_t column = ReadInteger(reader, run, run.InputFile);
     if (column < 1 || column > kRecordColumns) {
       StopRun("  Error: a column in command ski must be >=1 and <=201");
     }
     history.ColumnUsed[column] = 0;
-  } while (run.CurrentWord != "]");
+  } while (reader.word != "]");
 }
 
-void ParseEntryTimes(RunContext& run) { run.history.EntryTimeGiven = true; }
+void ParseEntryTimes(Reader&, RunContext& run) { run.history.EntryTimeGiven = true; }
 
-void ParseEpisodes(RunContext& run) {
+void ParseEpisodes(Reader& reader, RunContext& run) {
   if (run.history.MultipleRisks) StopRun("  Error: number of episodes cannot be changed");
-  const std::int32_t episodes = ReadInteger(run, run.InputFile);
+  const std::int32_t episodes = ReadInteger(reader, run, run.InputFile);
   if (episodes < 1) StopRun("  Error: number of episodes must be >= 1");
   run.history.EpisodeCount = episodes;
 }
 
-void ParseRecordCounts(RunContext& run) { run.history.RecordCountGiven = true; }
+void ParseRecordCounts(Reader&, RunContext& run) { run.history.RecordCountGiven = true; }
 
-void ParseSingleSpells(RunContext& run) {
+void ParseSingleSpells(Reader&, RunContext& run) {
   run.history.MissingCode = kNoMissingCode;
   run.history.SingleSpell = true;
 }
 
-void ParseMissingCode(RunContext& run) {
-  run.history.MissingCode = ReadInteger(run, run.InputFile);
+void ParseMissingCode(Reader& reader, RunContext& run) {
+  run.history.MissingCode = ReadInteger(reader, run, run.InputFile);
 }
 
-void ParseNoRecordOutput(RunContext& run) { run.history.PerRecordOutput = false; }
+void ParseNoRecordOutput(Reader&, RunContext& run) { run.history.PerRecordOutput = false; }
 
 // The options after `rec`, in any order: the record-format rows of the command list with their
 // handlers (none for the other rows, which end the section).
-using OptionHandler = void (*)(RunContext&);
+using OptionHandler = void (*)(Reader&, RunContext&);
 constexpr OptionHandler InSectionOrder = nullptr;
 
 struct OptionRow {
@@ -113,7 +113,7 @@ OptionHandler FindOption(const std::string& word) {
 
 }  // namespace
 
-void ParseRecordFormatSection(RunContext& run) {
+void ParseRecordFormatSection(Reader& reader, RunContext& run) {
   EventHistoryState& history = run.history;
   history.RecordCount = 0;
   history.EntryTimeGiven = false;
@@ -126,18 +126,18 @@ void ParseRecordFormatSection(RunContext& run) {
   if (run.model.CovariateCount > 0) history.RecordFormat = true;
   history.ColumnUsed = AllColumnsUsed();
 
-  if (!KeyIs(run.CommandName, "rec")) {
+  if (!KeyIs(reader.command, "rec")) {
     if (history.RecordFormat) {
       StopRun("  Error: number of records not specified (record format input required)");
     }
     return;
   }
-  ReadRecordCount(run);
-  NextCommand(run);
-  for (OptionHandler parse = FindOption(run.CommandName); parse != nullptr;
-       parse = FindOption(run.CommandName)) {
-    parse(run);
-    NextCommand(run);
+  ReadRecordCount(reader, run);
+  NextCommand(reader, run);
+  for (OptionHandler parse = FindOption(reader.command); parse != nullptr;
+       parse = FindOption(reader.command)) {
+    parse(reader, run);
+    NextCommand(reader, run);
   }
 }
 

@@ -2,24 +2,25 @@
 #define TAV_ENGINE_INPUT_SECTIONS_H_
 
 #include "core/run_context.h"
+#include "input/reader.h"
 
 namespace tav {
 
 // The section parsers of the input file, called in this order by ParseInput
 // (data/parse_input.h). Each reads words
-// into run.CommandName; on return run.CommandName holds the first word that the section did
+// into reader.command; on return reader.command holds the first word that the section did
 // not recognise, already read, for the next section.
 
 // Variables, labels, subgroups, indicators and the model (mod, mea, all, cor). Reads the
 // first word itself.
-void ParseModelSection(RunContext& run);
+void ParseModelSection(Reader& reader, RunContext& run);
 
 // Event history: dis, tim, ris, mul, haz, _we, zer, exp. Always reserves the hazard submodel
 // (number SubmodelCount).
-void ParseEventHistorySection(RunContext& run);
+void ParseEventHistorySection(Reader& reader, RunContext& run);
 
 // Record format: rec, rt0, epi, rco, rsu, mis, ski, noc.
-void ParseRecordFormatSection(RunContext& run);
+void ParseRecordFormatSection(Reader& reader, RunContext& run);
 
 // The settings section follows them: ParseSettings (data/settings_section.h).
 

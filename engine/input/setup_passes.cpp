@@ -278,10 +278,10 @@ void LayOutSubmodels(RunContext& run) {
   model.condition_cell_total = static_cast<std::int64_t>(std::min(condition_total, kOffsetLimit));
 }
 
-void ParseModelSections(RunContext& run) {
-  ParseModelSection(run);
-  ParseEventHistorySection(run);
-  ParseRecordFormatSection(run);
+void ParseModelSections(Reader& reader, RunContext& run) {
+  ParseModelSection(reader, run);
+  ParseEventHistorySection(reader, run);
+  ParseRecordFormatSection(reader, run);
   LayOutSubmodels(run);
   SizeAssociationArrays(run);
   InitialiseParameterArrays(run);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/run_context.h"
+#include "input/reader.h"
 
 namespace tav {
 
@@ -12,7 +13,7 @@ namespace tav {
 
 // Everything of an input file before its settings section: the model, event-history and
 // record-format sections (input/sections.h), then the passes A to C below.
-void ParseModelSections(RunContext& run);
+void ParseModelSections(Reader& reader, RunContext& run);
 
 // A: subgroup tables, submodel variables, cells and offsets; the eq1 checks.
 void LayOutSubmodels(RunContext& run);

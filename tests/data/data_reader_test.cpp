@@ -88,9 +88,9 @@ struct Data {
   // Reads text as a data file (or as inline data); returns the stop message, or "".
   std::string Read(const std::string& text, bool inline_data = false) {
     source.Open(dir.Write("data.dat", text), "r");
-    run.CommandName = "dat";
+    reader.command = "dat";
     try {
-      ReadData(run, source, inline_data);
+      ReadData(reader, run, source, inline_data);
     } catch (const StopRunError& stop) {
       return stop.message();
     }
@@ -103,6 +103,7 @@ struct Data {
   bool Exists(const std::string& name) const { return std::filesystem::exists(dir.File(name)); }
 
   TempDir dir;
+  Reader reader;
   DataRun run;
   TextFile source;
 };
@@ -117,7 +118,7 @@ TEST(TableData, ZerosAreNotStored) {
   EXPECT_EQ(d.run.history.RecordCount, 3);
   EXPECT_EQ(d.run.data.subgroup_total, (Numbers{18}));
   EXPECT_DOUBLE_EQ(d.run.data.total_count, 18);
-  EXPECT_EQ(d.run.CommandName, "dat");
+  EXPECT_EQ(d.reader.command, "dat");
   EXPECT_FALSE(std::filesystem::exists(d.run.scratch.File("latent.lat")));
 }
 
@@ -206,7 +207,7 @@ TEST(TableData, InlineDataEndWithTheBracket) {
   for (const char* text : {"1 2 3 4]", "1 2 3 4 ]", "1 2 3 4\n] ite 5", "1 2 3 4*four\n]"}) {
     Data d({2, 2});
     ASSERT_EQ(d.Read(text, true), "") << text;
-    EXPECT_EQ(d.run.CurrentWord, "]") << text;
+    EXPECT_EQ(d.reader.word, "]") << text;
     EXPECT_EQ(d.counts(), (Numbers{1, 2, 3, 4})) << text;
   }
   for (const char* text : {"1 2 3 4 5]", "1 2 3 4 ite 5", "1 2 3 4"}) {
@@ -382,7 +383,7 @@ TEST(RecordData, InlineRecordsEndWithTheBracket) {
     Data d({2, 3});
     d.Records(2);
     ASSERT_EQ(d.Read(text, true), "") << text;
-    EXPECT_EQ(d.run.CurrentWord, "]") << text;
+    EXPECT_EQ(d.reader.word, "]") << text;
     EXPECT_EQ(d.cells(), (Numbers{1, 3})) << text;
     // Settings after inline data may still ask for latent or posterior probabilities.
     EXPECT_EQ(ReadLines(d.run.scratch.File("latent.lat")), (Strings{"0 1", "0 3"})) << text;

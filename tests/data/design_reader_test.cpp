@@ -77,7 +77,7 @@ struct Model {
   std::string Read(const std::string& numbers) {
     ReaderInput input(numbers);
     try {
-      ReadDesigns(run, input.file());
+      ReadDesigns(reader, run, input.file());
     } catch (const StopRunError& stop) {
       return stop.message();
     }
@@ -86,6 +86,7 @@ struct Model {
   const DesignStore& store() const { return run.designs; }
   const DesignSlot& slot(int s, int d) const { return run.designs.design_slots[s][d]; }
 
+  Reader reader;
   DataRun run;
 };
 
@@ -101,7 +102,7 @@ TEST(DesignReader, FactorNumbersAreChecked) {
   EXPECT_EQ(m.store().factor, (Ints{0, 1, 2, 1}));
   EXPECT_EQ(m.slot(0, 0).factor_start, 0);
   EXPECT_TRUE(m.store().read);
-  EXPECT_EQ(m.run.CommandName, "design_matrix");
+  EXPECT_EQ(m.reader.command, "design_matrix");
   EXPECT_EQ(m.Read("0 1 3 1"), "  Error: wrong number in factor");
   EXPECT_EQ(m.Read("0 -1 0 1"), "  Error: wrong number in factor");
   EXPECT_EQ(m.Read("0 1 2"), kTooFew);

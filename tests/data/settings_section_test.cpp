@@ -81,9 +81,9 @@ struct Pass {
     run.FilePrefix = dir.path().string() + "/";
     run.InputFileName = dir.Write("input.inp", text);
     run.InputFile.Open(run.InputFileName, "r");
-    run.CommandName = ReadWord(run.InputFile);
+    reader.command = ReadWord(run.InputFile);
     try {
-      ParseSettings(run);
+      ParseSettings(reader, run);
     } catch (const StopRunError& stop) {
       return stop.message();
     }
@@ -97,6 +97,7 @@ struct Pass {
   const tav::Settings& settings() const { return run.settings; }
 
   TempDir dir;
+  Reader reader;
   DataRun run;
 };
 

@@ -38,10 +38,10 @@ struct Sections {
   // Reads the two sections from text; returns the stop message, or "".
   std::string Parse(const std::string& text) {
     run.InputFile.Open(dir.Write("input.inp", text), "r");
-    run.CommandName = ReadWord(run.InputFile);
+    reader.command = ReadWord(run.InputFile);
     try {
-      ParseEventHistorySection(run);
-      ParseRecordFormatSection(run);
+      ParseEventHistorySection(reader, run);
+      ParseRecordFormatSection(reader, run);
     } catch (const StopRunError& stop) {
       return stop.message();
     }
@@ -52,6 +52,7 @@ struct Sections {
   const Submodel& hazard() const { return run.model.submodels[run.model.SubmodelCount]; }
 
   TempDir dir;
+  Reader reader;
   DataRun run;
 };
 
@@ -75,7 +76,7 @@ TEST(EventHistory, WithoutCommandsOnlyTheHazardSubmodelIsReserved) {
   EXPECT_EQ(s.run.model.SubmodelCount, 1);
   EXPECT_EQ(s.run.model.VariableLabel[2], "T");
   EXPECT_EQ(s.run.model.Dimension[2], 1);
-  EXPECT_EQ(s.run.CommandName, "ite");
+  EXPECT_EQ(s.reader.command, "ite");
 }
 
 TEST(EventHistory, TimePointsAndBoundaries) {
@@ -349,12 +350,12 @@ TEST(EventHistory, CommandsOutOfOrderEndTheSection) {
   Sections s;
   ASSERT_EQ(s.Parse("haz {A} tim 3"), "");
   EXPECT_EQ(s.history().TimePointCount, 1);
-  EXPECT_EQ(s.run.CommandName, "tim");
+  EXPECT_EQ(s.reader.command, "tim");
 
   Sections late_dis;
   ASSERT_EQ(late_dis.Parse("haz {A} zer dis"), "");
   EXPECT_EQ(late_dis.history().TimeKind, TimeModel::kPiecewiseConstant);
-  EXPECT_EQ(late_dis.run.CommandName, "dis");
+  EXPECT_EQ(late_dis.reader.command, "dis");
 }
 
 TEST(RecordFormat, WithoutRec) {
@@ -362,7 +363,7 @@ TEST(RecordFormat, WithoutRec) {
   ASSERT_EQ(table.Parse("fre [1 2 3 4]"), "");
   EXPECT_FALSE(table.history().RecordFormat);
   EXPECT_EQ(table.history().RecordCount, 0);
-  EXPECT_EQ(table.run.CommandName, "fre");
+  EXPECT_EQ(table.reader.command, "fre");
 
   EXPECT_EQ(Sections().Parse("ris 2 [0 1] haz {A} dat x"),
             "  Error: number of records not specified (record format input required)");
@@ -384,7 +385,7 @@ TEST(RecordFormat, NumberOfRecordsAndOptions) {
   EXPECT_FALSE(h.EntryTimeGiven);
   EXPECT_FALSE(s.run.history.RecordCountGiven);
   EXPECT_EQ(h.ColumnUsed, AllColumnsUsed());
-  EXPECT_EQ(s.run.CommandName, "dat");
+  EXPECT_EQ(s.reader.command, "dat");
 
   Sections all;
   ASSERT_EQ(all.Parse("records 5 rt0 epi 3 rco mis -1 ski [2 5] noc ski[201] rt0 ite 4"), "");
@@ -397,7 +398,7 @@ TEST(RecordFormat, NumberOfRecordsAndOptions) {
   for (int c = 1; c <= kRecordColumns; ++c) {
     EXPECT_EQ(a.ColumnUsed[c], (c == 2 || c == 5 || c == 201) ? 0 : 1) << c;
   }
-  EXPECT_EQ(all.run.CommandName, "ite");
+  EXPECT_EQ(all.reader.command, "ite");
 
   // The last of mis and rsu counts.
   Sections subgroups;

@@ -61,9 +61,10 @@ TEST(ReadWord, AtMostEightyCharacters) {
 }
 
 struct Numbers {
-  explicit Numbers(const std::string& text) : input(text) { run.CommandName = "dim"; }
-  double Real() { return ReadReal(run, input.file()); }
-  int Integer() { return ReadInteger(run, input.file()); }
+  explicit Numbers(const std::string& text) : input(text) { reader.command = "dim"; }
+  double Real() { return ReadReal(reader, run, input.file()); }
+  int Integer() { return ReadInteger(reader, run, input.file()); }
+  Reader reader;
   DataRun run;
   ReaderInput input;
 };
@@ -121,19 +122,19 @@ TEST(ReadReal, SameValuesAsStrtod) {
   }
 }
 
-TEST(ReadReal, EndingCharacterGoesToCurrentWord) {
+TEST(ReadReal, EndingCharacterGoesToReaderWord) {
   Numbers n("2)\n3}4 5* a comment\n6 7*");
   EXPECT_EQ(n.Real(), 2);
-  EXPECT_EQ(n.run.CurrentWord, ")");
+  EXPECT_EQ(n.reader.word, ")");
   EXPECT_EQ(n.Real(), 3);
-  EXPECT_EQ(n.run.CurrentWord, "}");
+  EXPECT_EQ(n.reader.word, "}");
   EXPECT_EQ(n.Real(), 4);
-  EXPECT_EQ(n.run.CurrentWord, " ");
+  EXPECT_EQ(n.reader.word, " ");
   EXPECT_EQ(n.Real(), 5);
-  EXPECT_EQ(n.run.CurrentWord, " ");  // the comment was skipped
+  EXPECT_EQ(n.reader.word, " ");  // the comment was skipped
   EXPECT_EQ(n.Real(), 6);
   EXPECT_EQ(n.Real(), 7);
-  EXPECT_EQ(n.run.CurrentWord, "*");  // the last character of the file stays
+  EXPECT_EQ(n.reader.word, "*");  // the last character of the file stays
 }
 
 TEST(ReadReal, CommentsWhileSkipping) {
@@ -141,7 +142,7 @@ TEST(ReadReal, CommentsWhileSkipping) {
   EXPECT_EQ(n.Real(), 1);
   EXPECT_EQ(n.Real(), 2);
   EXPECT_EQ(n.Real(), 3);
-  EXPECT_EQ(n.run.CurrentWord, "");  // the end of the file ended it
+  EXPECT_EQ(n.reader.word, "");  // the end of the file ended it
 }
 
 // A comma ends a number when a blank (or another separator) follows it; glued to further digits
@@ -149,7 +150,7 @@ TEST(ReadReal, CommentsWhileSkipping) {
 TEST(ReadReal, CommaIsNotSkipped) {
   Numbers n("2, 1,\n3");
   EXPECT_EQ(n.Real(), 2);
-  EXPECT_EQ(n.run.CurrentWord, ",");
+  EXPECT_EQ(n.reader.word, ",");
   EXPECT_EQ(n.Real(), 1);
   EXPECT_EQ(n.Real(), 3);
   for (const char* glued : {"1,000", "2,1", "2,.5", "2,-1"}) {
@@ -250,11 +251,11 @@ class ParseTermTest : public ::testing::Test {
     run.model.VariableCount = 4;
     const char* labels[] = {"A", "B", "C", "D"};
     for (int v = 0; v < 4; ++v) run.model.VariableLabel[v] = labels[v];
-    run.CommandName = "mod";
+    reader.command = "mod";
   }
   Membership Parse(const std::string& word, bool keep = false) {
-    run.CurrentWord = word;
-    ParseTerm(run, word, marks, 4, keep);
+    reader.word = word;
+    ParseTerm(reader, run, word, marks, 4, keep);
     return marks;
   }
   static Membership Marks(std::initializer_list<int> values) {
@@ -263,6 +264,7 @@ class ParseTermTest : public ::testing::Test {
     for (int v : values) m[i++] = static_cast<std::uint8_t>(v);
     return m;
   }
+  Reader reader;
   DataRun run;
   Membership marks{};
 };
@@ -288,8 +290,8 @@ TEST_F(ParseTermTest, WrongAndDoubleLabels) {
   EXPECT_EQ(StopMessage([&] { Parse("ABA"); }), "  Error: double label (A) in ABA in command mod");
   EXPECT_EQ(StopMessage([&] { Parse("a"); }), "  Error: wrong label (a) in a in command mod");
   // Only the first n variables are looked at.
-  run.CurrentWord = "D";
-  EXPECT_EQ(StopMessage([&] { ParseTerm(run, "D", marks, 3, false); }),
+  reader.word = "D";
+  EXPECT_EQ(StopMessage([&] { ParseTerm(reader, run, "D", marks, 3, false); }),
             "  Error: wrong label (D) in D in command mod");
 }
 
