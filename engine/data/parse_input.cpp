@@ -33,18 +33,9 @@ void ParseInput(DataRun& run) {
 }
 
 ParsedRun TakeParsedRun(DataRun& run) {
-  ParsedRun parsed;
-  parsed.model = std::move(run.model);
-  parsed.history = std::move(run.history);
-  parsed.settings = std::move(run.settings);
-  parsed.data = std::move(run.data);
-  parsed.designs = std::move(run.designs);
-  run.model = ModelState{};
-  run.history = EventHistoryState{};
-  run.settings = Settings{};
-  run.data = DataStore{};
-  run.designs = DesignStore{};
-  return parsed;
+  return ParsedRun{std::exchange(run.model, {}), std::exchange(run.history, {}),
+                   std::exchange(run.settings, {}), std::exchange(run.data, {}),
+                   std::exchange(run.designs, {})};
 }
 
 }  // namespace tav

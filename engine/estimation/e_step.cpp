@@ -53,7 +53,6 @@ struct PassSums {
 
 // What one pass over patterns from .. to - 1 needs to know.
 struct PassPlan {
-  PassKind kind;
   bool lsquared;       // the fit sums of the iteration log
   bool half_lsquared;  // half L-squared
   bool rebuild;        // the expected tables are formed anew
@@ -100,6 +99,26 @@ inline void Prefetch(const double* table, std::int64_t cell) {
   sums.expected_total += sum;
 }
 
+// The joint probabilities p[k] of a pattern's completions at the fitted tables (completion k
+// in the j-th of the m submodels that stay: cell base[j] + rows[k * m + j]), with the hazard
+// factors of its episodes when covariate_cell is given (the covariate cell of each completion),
+// and their sum. The hazard factors run in a loop of their own: nothing is kept across their
+// calls.
+inline double CompletionProbabilities(const double* fitted, const std::int32_t* base,
+                                      const std::int32_t* rows, int m, std::int64_t completions,
+                                      const HazardPattern& episodes,
+                                      const std::int32_t* covariate_cell, double* p) {
+  for (std::int64_t k = 0; k < completions; ++k) p[k] = RowProduct(fitted, base, rows + k * m, m);
+  if (covariate_cell != nullptr) {
+    for (std::int64_t k = 0; k < completions; ++k) {
+      if (p[k] != 0) p[k] *= episodes.Factor(covariate_cell[k]);
+    }
+  }
+  double sum = 0;
+  for (std::int64_t k = 0; k < completions; ++k) sum += p[k];
+  return sum;
+}
+
 // worker: ParallelFor's number of the thread that runs the share (0 for the run's own), for
 // the cancel check.
 void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std::int64_t to,
@@ -130,15 +149,8 @@ void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std:
     const HazardPattern episodes(run, plan.with_hazard ? h : 0, log_rates ? &*log_rates : nullptr);
     const std::int32_t* covariate_cell =
         plan.with_hazard ? covariate_cells + est.completion_start[h] : nullptr;
-    // The hazard factors in a loop of their own: nothing is kept across their calls.
-    for (std::int64_t k = 0; k < completions; ++k) p[k] = RowProduct(fitted, base, rows + k * m, m);
-    if (plan.with_hazard) {
-      for (std::int64_t k = 0; k < completions; ++k) {
-        if (p[k] != 0) p[k] *= episodes.Factor(covariate_cell[k]);
-      }
-    }
-    double sum = 0;
-    for (std::int64_t k = 0; k < completions; ++k) sum += p[k];
+    const double sum = CompletionProbabilities(fitted, base, rows, m, completions, episodes,
+                                               covariate_cell, p.data());
     if (sum <= kTableZero) {
       sums.excluded += weight;
       ++sums.excluded_patterns;
@@ -171,9 +183,8 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
   }
   const HazardWork& hazard = est.hazard;
   PassPlan plan;
-  plan.kind = kind;
   plan.lsquared = iterate && est.lsquared_column;
-  plan.half_lsquared = est.lsquared_column && (iterate || kind == PassKind::kEvaluate);
+  plan.half_lsquared = est.lsquared_column;
   plan.with_hazard = hazard.table >= 0;
   // The exposures of estimated shapes change with the shapes.
   plan.rebuild =
@@ -251,7 +262,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
     est.ExpectedTotal = total.expected_total;
     est.HalfLSquared = result.half_lsquared;
   }
-  if (kind != PassKind::kEvaluate) {
+  if (iterate) {
     est.ExcludedObservations = total.excluded;
     est.excluded_patterns = total.excluded_patterns;
   }
@@ -575,17 +586,12 @@ void ForEachPosterior(const EstimationRun& run, const PosteriorSink& sink) {
     const std::int64_t completions = pattern_cells.Completions(h);
     p.assign(static_cast<std::size_t>(completions), 0.0);
     const HazardPattern episodes(run, with_hazard ? h : 0, log_rates ? &*log_rates : nullptr);
-    for (std::int64_t k = 0; k < completions; ++k) p[k] = RowProduct(fitted, base, rows + k * m, m);
-    if (with_hazard) {
-      const std::int32_t* covariate_cell = covariate_cells + est.completion_start[h];
-      for (std::int64_t k = 0; k < completions; ++k) {
-        if (p[k] != 0) p[k] *= episodes.Factor(covariate_cell[k]);
-      }
-    }
-    double sum = 0;
-    for (std::int64_t k = 0; k < completions; ++k) sum += p[k];
+    const std::int32_t* covariate_cell =
+        with_hazard ? covariate_cells + est.completion_start[h] : nullptr;
+    const double sum = CompletionProbabilities(fitted, base, rows, m, completions, episodes,
+                                               covariate_cell, p.data());
     if (sum <= kTableZero) continue;
-    for (std::int64_t k = 0; k < completions; ++k) p[k] /= sum;
+    for (double& value : p) value /= sum;
     sink(h, p);
   }
 }

@@ -232,7 +232,7 @@ void ReadRestrictedArgument(Reader& reader, RunContext& run, const std::string& 
 }
 
 // The grouping variables (the current word), checked against the submodel and the terms and
-// marked 255 in the specification's designs from first_design on.
+// marked 255 (a grouping variable) in the submodel's designs from first_design on.
 Membership ReadGroupingTerm(Reader& reader, RunContext& run, int index, int n,
                             const std::string& name, const std::vector<Membership>& terms,
                             int first_design, const std::string& submodel_term) {

@@ -1,6 +1,7 @@
 #include "report/probabilities.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -203,7 +204,6 @@ LatentClassResults ComputeLatentClassOutput(const RunState& run) {
       rest /= d;
     }
     one.size = size[x] > 0 ? TableRatio(size[x], n_total) : NAN;
-    one.empty = !(size[x] > 0);
     for (int v = first_manifest; v < shown_end; ++v) {
       std::vector<double> item;
       for (int c = 0; c < model.Dimension[v]; ++c) {
@@ -253,7 +253,8 @@ void WriteLatentClassSection(const LatentClassResults& results, const ModelState
     }
     std::string line = Blanks(7);
     for (std::int64_t x = begin; x < end; ++x) {
-      line += !figures.classes[x].empty ? FormatReal(8, 4, figures.classes[x].size) : "    --- ";
+      const double size = figures.classes[x].size;
+      line += std::isnan(size) ? "    --- " : FormatReal(8, 4, size);
     }
     out.WriteLine(line);
     for (int v = first_manifest; v < shown_end; ++v) {
@@ -261,7 +262,8 @@ void WriteLatentClassSection(const LatentClassResults& results, const ModelState
         line = PadLeft(model.VariableLabel[v], 3) + FormatReal(3, 0, c + 1.0) + " ";
         for (std::int64_t x = begin; x < end; ++x) {
           const LatentClassFigures::Class& one = figures.classes[x];
-          line += !one.empty ? FormatReal(8, 4, one.items[v - first_manifest][c]) : "    --- ";
+          line += std::isnan(one.size) ? "    --- "
+                                       : FormatReal(8, 4, one.items[v - first_manifest][c]);
         }
         out.WriteLine(line);
       }

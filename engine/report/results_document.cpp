@@ -346,29 +346,26 @@ void RecordClassification(RunState& run, const ClassificationFigures& figures) {
 
 void RecordPseudoRSquared(RunState& run, const PseudoRSquaredResults& results) {
   if (!run.results) return;
-  for (const PseudoRSquaredResults::Block& block : results.blocks) {
-    RecordPseudoRSquaredBlock(run, block.label, block.figures);
-  }
-}
-
-void RecordPseudoRSquaredBlock(RunState& run, const std::string& label, const PseudoRSquared& r) {
   auto measure = [](double baseline, double fitted, double r_squared) {
     return Json{{"baseline", Number(baseline)},
                 {"fitted", Number(fitted)},
                 {"r_squared", Number(r_squared)}};
   };
-  Json deviance = measure(r.deviance_baseline, r.deviance_fitted, r.deviance_r2);
-  deviance["ratio"] = Number(r.deviance_ratio);
-  Json likelihood = measure(r.likelihood_baseline, r.likelihood_fitted, r.likelihood_r2);
-  likelihood["ratio"] = Number(r.likelihood_ratio);
-  Append(run, "pseudo_r_squared",
-
-         {{"probabilities", label},
-          {"entropy", measure(r.entropy_baseline, r.entropy_fitted, r.entropy_r2)},
-          {"qualitative_variance", measure(r.variance_baseline, r.variance_fitted, r.variance_r2)},
-          {"classification_error", measure(r.error_baseline, r.error_fitted, r.error_r2)},
-          {"minus_2_over_n_log_likelihood", deviance},
-          {"likelihood_power_minus_2_over_n", likelihood}});
+  for (const PseudoRSquaredResults::Block& block : results.blocks) {
+    const PseudoRSquared& r = block.figures;
+    Json deviance = measure(r.deviance_baseline, r.deviance_fitted, r.deviance_r2);
+    deviance["ratio"] = Number(r.deviance_ratio);
+    Json likelihood = measure(r.likelihood_baseline, r.likelihood_fitted, r.likelihood_r2);
+    likelihood["ratio"] = Number(r.likelihood_ratio);
+    Append(
+        run, "pseudo_r_squared",
+        {{"probabilities", block.label},
+         {"entropy", measure(r.entropy_baseline, r.entropy_fitted, r.entropy_r2)},
+         {"qualitative_variance", measure(r.variance_baseline, r.variance_fitted, r.variance_r2)},
+         {"classification_error", measure(r.error_baseline, r.error_fitted, r.error_r2)},
+         {"minus_2_over_n_log_likelihood", deviance},
+         {"likelihood_power_minus_2_over_n", likelihood}});
+  }
 }
 
 void RecordEventHistory(RunState& run) {

@@ -89,7 +89,6 @@ void RecordClassification(RunState& run, const ClassificationFigures& figures);
 
 // The pseudo R-squared measures of the submodel labelled label.
 void RecordPseudoRSquared(RunState& run, const PseudoRSquaredResults& results);
-void RecordPseudoRSquaredBlock(RunState& run, const std::string& label, const PseudoRSquared& r);
 
 // The association or correspondence analysis of a model with cor, which stands in place of the
 // statistics and the other sections: its type, the reason it was left out (or null), N, every

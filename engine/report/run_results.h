@@ -135,13 +135,13 @@ struct ProbabilityResults {
 
 // The latent class output: per latent class (the categories of the latent variables, the
 // first slowest) its size and, per manifest variable shown, the probabilities of its
-// categories in the class (not finite for an empty class); E and lambda.
+// categories in the class (size and probabilities NaN for a class without estimated
+// frequency, which the report shows as "---"); E and lambda.
 struct LatentClassFigures {
   struct Class {
     std::vector<int> latent;
     double size = 0;
     std::vector<std::vector<double>> items;
-    bool empty = false;  // no estimated frequency: the report shows "---"
   };
   std::vector<Class> classes;
   double classification_errors = 0;
