@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "newton/run_state.h"
+#include "report/parameter_results.h"
 
 namespace tav {
 
@@ -38,21 +39,22 @@ std::vector<LogLinearEffect> LogLinearParameters(const RunState& run, int t, boo
 // over its fitted margins from the second on when conditional.
 std::int64_t FittedZeroMargins(const RunState& run, int t, bool conditional);
 
+// The column-header line of a table: beta, with standard errors their columns and the Wald
+// test's, and the exp(beta) column where the table has one.
+std::string ColumnHeader(bool std_errors, bool exp_beta);
 // The column-header line of submodel t's table.
 std::string WriteColumnHeader(const RunState& run, int t);
 
-// The "*** LOG-LINEAR PARAMETERS ***" section for submodels first .. SubmodelCount - 1, then
-// the covariance file of the parameters shown with a standard error when `wse` asked for it.
+// The "*** LOG-LINEAR PARAMETERS ***" section for submodels first .. SubmodelCount - 1 (the
+// tables and the families' blocks), the blocks after all submodels, the "*** HAZARD PARAMETERS
+// ***" of an event-history model, and the covariance file of the parameters shown with a
+// standard error when `wse` asked for it.
+ParameterResults ComputeParameters(const RunState& run, int first);
+void WriteParameterSection(const ParameterResults& results, TextFile& out);
+// The `wse` file: standard errors and correlations, then variances and covariances.
+void WriteCovarianceFile(const CovarianceResults& covariances, TextFile& file);
+// All of them, and the tables and blocks into the results document.
 void WriteParameterTables(RunState& run, int first);
-
-// The table of submodel t: heading line, column header and one line per effect cell.
-// Positions in the covariance matrix of parameters shown with a standard error are appended to
-// shown.
-void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>& shown);
-
-// The `wse` file: standard errors and correlations, then variances and covariances, of the
-// parameters at the positions shown (in that order).
-void WriteCovarianceFile(RunState& run, const std::vector<int>& shown);
 
 }  // namespace tav
 
