@@ -216,6 +216,14 @@ void WriteTriangle(const std::vector<std::vector<double>>& rows, TextFile& file)
 
 }  // namespace
 
+std::string ColumnHeader(bool std_errors, bool exp_beta) {
+  std::string line = Blanks(2) + "effect" + Blanks(6) + PadLeft("beta", 9);
+  if (std_errors) line += PadLeft("std err", 9) + PadLeft("z-value", 9);
+  if (exp_beta) line += PadLeft("exp(beta)", 12);
+  if (std_errors) line += PadLeft("Wald", 9) + PadLeft("df", 4) + PadLeft("prob", 6);
+  return line;
+}
+
 void WriteParameterSection(const ParameterResults& results, TextFile& out) {
   if (results.section_shown) {
     out.WriteLine("");
