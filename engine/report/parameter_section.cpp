@@ -98,6 +98,14 @@ std::string RowLine(const BlockRow& row, const BlockResults& block) {
   return line;
 }
 
+// A shape line of the hazard part: alpha, with estimated shapes its standard error.
+std::string ShapeLine(const BlockRow& row, const BlockResults& block) {
+  std::string line = Blanks(2) + "alpha" + FormatReal(16, 4, row.figures.beta);
+  if (!block.std_errors) return line;
+  return line +
+         (std::isnan(row.figures.std_err) ? "   ******" : FormatReal(9, 4, row.figures.std_err));
+}
+
 // Lines of cells after a 14-character head: six cells a line, and a new line where a group of
 // `group` cells begins; the continuation lines start with 14 blanks.
 void WriteCellLines(const std::string& head, const std::vector<std::string>& cells, int group,
@@ -157,6 +165,8 @@ void WriteSide(const SideResults& side, TextFile& out) {
   }
 }
 
+// A block after a table: a heading of tables, or the block's heading line (when shown), its
+// lines and its notes; an association term ends with an empty line.
 void WriteBlock(const BlockResults& block, TextFile& out) {
   using Kind = BlockResults::Kind;
   if (block.kind == Kind::kTableHeading) {
@@ -172,16 +182,7 @@ void WriteBlock(const BlockResults& block, TextFile& out) {
     return;
   }
   for (const BlockRow& row : block.rows) {
-    if (block.kind == Kind::kShapes) {
-      std::string line = Blanks(2) + "alpha" + FormatReal(16, 4, row.figures.beta);
-      if (block.std_errors) {
-        line +=
-            std::isnan(row.figures.std_err) ? "   ******" : FormatReal(9, 4, row.figures.std_err);
-      }
-      out.WriteLine(line);
-      continue;
-    }
-    std::string line = RowLine(row, block);
+    std::string line = block.kind == Kind::kShapes ? ShapeLine(row, block) : RowLine(row, block);
     if (&row == &block.rows.back() && block.wald.df > 0) line += WaldText(block.wald);
     out.WriteLine(line);
   }
