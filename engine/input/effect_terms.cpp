@@ -78,7 +78,7 @@ bool IsRestriction(DesignFamily family) {
 
 // A restriction letter of lin, log or mar (a to d, or a number word counting as a): returns
 // its position from 1; leaves the number word current when there was no letter.
-RestrictionSense ReadRestrictionLetter(Reader& reader, InputRun& run, const std::string& name) {
+RestrictionSense ReadRestrictionLetter(Reader& reader, const std::string& name) {
   const std::string& word = reader.word;
   const std::optional<RestrictionSense> sense =
       word.empty() ? std::nullopt : RestrictionSenseOfLetter(word[0]);
@@ -156,9 +156,8 @@ void ReadSpecialModel(Reader& reader, InputRun& run, const Membership& first_ter
 }
 
 // lin and log: the restriction letter and the number of restrictions.
-void ReadLinLogRestriction(Reader& reader, InputRun& run, const std::string& name,
-                           RestrictedArgument& arg) {
-  arg.restriction.sense = ReadRestrictionLetter(reader, run, name);
+void ReadLinLogRestriction(Reader& reader, const std::string& name, RestrictedArgument& arg) {
+  arg.restriction.sense = ReadRestrictionLetter(reader, name);
   if (arg.restriction.WithTargets()) arg.reserved_per_term = 1;
   arg.count = ReadCountWord(
       reader, "  Error: number of restrictions not specified in command " + name + "()");
@@ -166,7 +165,7 @@ void ReadLinLogRestriction(Reader& reader, InputRun& run, const std::string& nam
 }
 
 // A further count of mar after the number of restrictions (the elements of a matrix).
-int ReadMarCount(Reader& reader, InputRun& run, bool closed, const std::string& message) {
+int ReadMarCount(Reader& reader, bool closed, const std::string& message) {
   if (closed) StopRun(message);
   ReadCurrentWord(reader);
   return ReadCountWord(reader, message);
@@ -174,8 +173,7 @@ int ReadMarCount(Reader& reader, InputRun& run, bool closed, const std::string& 
 
 // mar: the form letter, the restriction letter, the number of restrictions and, for the forms
 // c and d, the elements of their matrices.
-void ReadMarRestriction(Reader& reader, InputRun& run, const std::string& name,
-                        RestrictedArgument& arg) {
+void ReadMarRestriction(Reader& reader, const std::string& name, RestrictedArgument& arg) {
   const std::string first = reader.word;
   const std::optional<MarginalForm> form =
       first.empty() ? std::nullopt : MarginalFormOfLetter(first[0]);
@@ -185,7 +183,7 @@ void ReadMarRestriction(Reader& reader, InputRun& run, const std::string& name,
   }
   arg.restriction.form = *form;
   ReadCurrentWord(reader);
-  arg.restriction.sense = ReadRestrictionLetter(reader, run, name);
+  arg.restriction.sense = ReadRestrictionLetter(reader, name);
   if (arg.restriction.WithTargets()) arg.reserved_per_term = 1;
   arg.mar_restrictions = ReadCountWord(
       reader, "  Error: number of restrictions not specified in command " + name + "()");
@@ -193,13 +191,13 @@ void ReadMarRestriction(Reader& reader, InputRun& run, const std::string& name,
   arg.closed = WordEndsWith(reader.word, ')');
   if (*form == MarginalForm::kExpLogContrasts) {
     arg.mar_c = ReadMarCount(
-        reader, run, arg.closed,
+        reader, arg.closed,
         "  Error: number of elements C matrix not specified in command " + name + "()");
     arg.closed = WordEndsWith(reader.word, ')');
   }
   if (*form == MarginalForm::kLogContrasts || *form == MarginalForm::kExpLogContrasts) {
     arg.mar_b = ReadMarCount(
-        reader, run, arg.closed,
+        reader, arg.closed,
         "  Error: number of elements B matrix not specified in command " + name + "()");
     arg.closed = WordEndsWith(reader.word, ')');
   }
@@ -213,9 +211,9 @@ void ReadRestrictedArgument(Reader& reader, InputRun& run, const std::string& na
   if (family == DesignFamily::kSpecial) {
     ReadSpecialModel(reader, run, first_term, arg);
   } else if (family == DesignFamily::kLinLog) {
-    ReadLinLogRestriction(reader, run, name, arg);
+    ReadLinLogRestriction(reader, name, arg);
   } else if (family == DesignFamily::kMarginal) {
-    ReadMarRestriction(reader, run, name, arg);
+    ReadMarRestriction(reader, name, arg);
   } else {
     arg.count = WordToInteger(reader.word);
     arg.closed = WordEndsWith(reader.word, ')');
@@ -274,8 +272,7 @@ Membership ReadGroupingTerm(Reader& reader, InputRun& run, int index, int n,
 }
 
 // The interaction letter a to c after the grouping term and its optional number.
-void ReadInteraction(Reader& reader, InputRun& run, const std::string& name,
-                     RestrictedArgument& arg) {
+void ReadInteraction(Reader& reader, const std::string& name, RestrictedArgument& arg) {
   arg.closed = WordEndsWith(reader.word, ')');
   if (arg.closed) return;
   const std::string letter = ReadCurrentWord(reader);
@@ -406,7 +403,7 @@ bool ReadAssociationType(const std::string& type_word, AssocEffect& effect) {
 
 // After an open type word: the symmetry letter, then up to three numbers of dimensions (rows,
 // columns, groups), and the closing bracket.
-void ReadSymmetryAndDimensions(Reader& reader, InputRun& run, AssocEffect& effect) {
+void ReadSymmetryAndDimensions(Reader& reader, AssocEffect& effect) {
   std::string item = ReadCurrentWord(reader);
   bool closed = false;
   const std::optional<ScoreSymmetry> symmetry =
@@ -559,7 +556,7 @@ void ParseRestrictedEffect(Reader& reader, InputRun& run, int index, int n,
   if (!arg.closed) {
     const Membership group =
         ReadGroupingTerm(reader, run, index, n, name, terms, first_design, submodel_term);
-    ReadInteraction(reader, run, name, arg);
+    ReadInteraction(reader, name, arg);
     CheckGroupingCovariate(model, n, group, arg);
   }
   if (!arg.closed) StopRun("  Error: a \")\" expected in command " + name + "()");
@@ -581,7 +578,7 @@ void ParseAssociation(Reader& reader, InputRun& run, int index, int n,
   AssocEffect& effect = NewRowColumnEffect(model.submodels[index], first_effect);
   effect.family = family;
   const std::string type_word = ReadAssociationTerms(reader, run, index, n, submodel_term, effect);
-  if (!ReadAssociationType(type_word, effect)) ReadSymmetryAndDimensions(reader, run, effect);
+  if (!ReadAssociationType(type_word, effect)) ReadSymmetryAndDimensions(reader, effect);
   if (effect.scores == AssociationScores::kColumnEffects) ExchangeRowsAndColumns(effect, n);
   PlaceScores(model, effect);
   if (effect.scores == AssociationScores::kRowColumnEffects) {

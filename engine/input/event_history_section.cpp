@@ -19,19 +19,19 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-void NextCommand(Reader& reader, InputRun& run) { reader.command = ReadWord(reader.input); }
+void NextCommand(Reader& reader) { reader.command = ReadWord(reader.input); }
 
 // After a number: true when the bracket followed it directly, else reads the next word into
 // reader.command and tells whether it is the bracket.
-bool BracketFollows(Reader& reader, InputRun& run, const char* bracket) {
+bool BracketFollows(Reader& reader, const char* bracket) {
   if (reader.word == bracket) return true;
-  NextCommand(reader, run);
+  NextCommand(reader);
   return reader.command == bracket;
 }
 
 // After the last number of a bracketed list: the closing "]" directly after it, or as the
 // next word.
-void ExpectClosingBracket(Reader& reader, InputRun& run, const std::string& message) {
+void ExpectClosingBracket(Reader& reader, const std::string& message) {
   if (reader.word == "]") return;
   if (ReadWord(reader.input) != "]") StopRun(message);
 }
@@ -68,20 +68,20 @@ void ReadTimePoints(Reader& reader, InputRun& run) {
   history.TimePointCount = points;
   history.TrackMaximumTime = false;
   model.Dimension[model.VariableCount] = points;
-  if (BracketFollows(reader, run, "[")) {
+  if (BracketFollows(reader, "[")) {
     history.RecordFormat = true;
     history.EquidistantTimes = false;
     const std::string command = reader.command;
     reader.command = "time intervals";
     for (double& boundary : history.TimeValues) boundary = ReadReal(reader, run, reader.input);
     reader.command = command;
-    ExpectClosingBracket(reader, run, "  Error: a \"]\" expected in command tim");
+    ExpectClosingBracket(reader, "  Error: a \"]\" expected in command tim");
     for (int t = 0; t < points; ++t) {
       if (!(history.TimeValues[t] < history.TimeValues[t + 1])) {
         StopRun("  Error: the time boundaries must increase in command tim");
       }
     }
-    NextCommand(reader, run);
+    NextCommand(reader);
   } else {
     for (int t = 0; t <= points; ++t) history.TimeValues[t] = t;
     history.EquidistantTimes = true;
@@ -96,7 +96,7 @@ void ReadRisks(Reader& reader, InputRun& run) {
   const std::int32_t states = ReadInteger(reader, run, reader.input);
   if (states < 1) StopRun("  Error: number of states must be >= 1 in command ris");
   NewTransitionTable(run, states);
-  bool open = BracketFollows(reader, run, "[");
+  bool open = BracketFollows(reader, "[");
   while (open) {
     ++history.RiskCount;
     const std::string command = reader.command;
@@ -116,8 +116,8 @@ void ReadRisks(Reader& reader, InputRun& run) {
     SetRisk(history, origin, destination, history.RiskCount);
     if (history.TimeKind == TimeModel::kDiscrete && origin != destination)
       ++history.NonSelfTransitions;
-    ExpectClosingBracket(reader, run, "  Error: a \"]\" expected in command ris");
-    NextCommand(reader, run);
+    ExpectClosingBracket(reader, "  Error: a \"]\" expected in command ris");
+    NextCommand(reader);
     open = reader.command == "[";
   }
 }
@@ -140,7 +140,7 @@ void ReadMultipleRisks(Reader& reader, InputRun& run) {
   }
   history.RiskCount = risk;
   history.NonSelfTransitions = discrete ? risks : 0;
-  NextCommand(reader, run);
+  NextCommand(reader);
 }
 
 // Without ris and mul: two states and the transition from the first to the second; discrete
@@ -273,17 +273,17 @@ void ReadHazardSubmodel(Reader& reader, InputRun& run, int index) {
   }
 
   Submodel& hazard = model.submodels[index];
-  NextCommand(reader, run);
+  NextCommand(reader);
   if (KeyIs(reader.command, "ran")) {
     hazard.random_start = true;
-    NextCommand(reader, run);
+    NextCommand(reader);
   } else if (KeyIs(reader.command, "nra")) {
     hazard.random_start = false;
-    NextCommand(reader, run);
+    NextCommand(reader);
   }
   if (KeyIs(reader.command, "nin")) {
     hazard.no_initial = true;
-    NextCommand(reader, run);
+    NextCommand(reader);
   } else if (hazard.MarginCount() == 0) {
     NewEffect(hazard, 0);
   }
@@ -298,7 +298,7 @@ void ReadShapes(Reader& reader, InputRun& run) {
   // Given boundaries stay; the equidistant grid ends at the number of time points already.
   if (history.EquidistantTimes) history.TimeValues[history.TimePointCount] = history.TimePointCount;
   history.EquidistantTimes = false;
-  NextCommand(reader, run);
+  NextCommand(reader);
   const bool list = reader.command == "[";
   if (!list && !IsNumberText(reader.command)) return;
   history.TimeKind = TimeModel::kFixedShapes;
@@ -309,14 +309,14 @@ void ReadShapes(Reader& reader, InputRun& run) {
     for (int k = 0; k < risks; ++k)
       history.ShapeValues.push_back(ReadReal(reader, run, reader.input));
     reader.command = command;
-    ExpectClosingBracket(reader, run, "  Error: a \"]\" expected in command _we");
+    ExpectClosingBracket(reader, "  Error: a \"]\" expected in command _we");
   } else {
     history.ShapeValues.assign(risks, std::strtod(reader.command.c_str(), nullptr));
   }
   for (double shape : history.ShapeValues) {
     if (!(shape > 0 && shape <= 100)) StopRun("  Error: a shape parameter must be >0 and <=100");
   }
-  NextCommand(reader, run);
+  NextCommand(reader);
 }
 
 }  // namespace
@@ -336,7 +336,7 @@ void ParseEventHistorySection(Reader& reader, InputRun& run) {
   if (KeyIs(reader.command, "dis")) {
     history.TimeKind = TimeModel::kDiscrete;
     history.HazardModel = true;
-    NextCommand(reader, run);
+    NextCommand(reader);
   }
   if (KeyIs(reader.command, "tim")) ReadTimePoints(reader, run);
 
@@ -362,7 +362,7 @@ void ParseEventHistorySection(Reader& reader, InputRun& run) {
   if (KeyIs(reader.command, "_we")) ReadShapes(reader, run);
   if (KeyIs(reader.command, "zer")) {
     history.ZeroOption = true;
-    NextCommand(reader, run);
+    NextCommand(reader);
   }
   history.ExposureTime = history.TimeKind == TimeModel::kDiscrete ? 1.0 : 0.5;
   if (KeyIs(reader.command, "exp")) {
@@ -371,7 +371,7 @@ void ParseEventHistorySection(Reader& reader, InputRun& run) {
       StopRun("  Error: the exposure time must be >=0 and <=1");
     }
     history.ExposureTime = exposure;
-    NextCommand(reader, run);
+    NextCommand(reader);
   }
   // Discrete time counts whole units: an exit in unit t ends it.
   history.TimeOffset = history.TimeKind == TimeModel::kDiscrete ? 1.0 : history.ExposureTime;

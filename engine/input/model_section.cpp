@@ -188,8 +188,8 @@ void AddEffect(Submodel& submodel, const Membership& effect) {
 
 // Reads "(x)" after a word that may end in "(": the letter word, and the closing bracket glued
 // to it or as the next word. Returns the letter word.
-std::string ReadBracketedLetter(Reader& reader, InputRun& run, const std::string& opener,
-                                const std::string& name, bool* closed) {
+std::string ReadBracketedLetter(Reader& reader, const std::string& opener, const std::string& name,
+                                bool* closed) {
   if (!WordEndsWith(opener, '(')) {
     if (ReadCurrentWord(reader) != "(") {
       StopRun("  Error: a \"(\" expected in command " + name);
@@ -200,12 +200,12 @@ std::string ReadBracketedLetter(Reader& reader, InputRun& run, const std::string
   return letter;
 }
 
-void ExpectClosingBracket(Reader& reader, InputRun& run, bool closed, const std::string& name) {
+void ExpectClosingBracket(Reader& reader, bool closed, const std::string& name) {
   if (!closed && ReadCurrentWord(reader) != ")")
     StopRun("  Error: a \")\" expected in command " + name);
 }
 
-void ReadOrdinalType(Reader& reader, InputRun& run, Submodel& submodel) {
+void ReadOrdinalType(Reader& reader, Submodel& submodel) {
   const std::string word = reader.word;
   submodel.OrdinalType = OrdinalOrder::kCumulative;
   // The type may be glued, "or1(b)", or stand apart, "or1 ( b )".
@@ -220,7 +220,7 @@ void ReadOrdinalType(Reader& reader, InputRun& run, Submodel& submodel) {
       letter.empty() ? std::nullopt : OrdinalOrderOfLetter(letter[0]);
   if (!order) StopRun("  Error: unknown to of ordinal restriction");
   submodel.OrdinalType = *order;
-  ExpectClosingBracket(reader, run, WordEndsWith(letter, ')'), reader.command);
+  ExpectClosingBracket(reader, WordEndsWith(letter, ')'), reader.command);
   ReadCurrentWord(reader);
 }
 
@@ -248,7 +248,7 @@ void ReadCorrespondence(Reader& reader, InputRun& run) {
         StopRun("  Error: impossible type of correspondence analysis");
       }
     }
-    ExpectClosingBracket(reader, run, closed, reader.command);
+    ExpectClosingBracket(reader, closed, reader.command);
   }
   model.CorrespondenceType = *CorrespondenceKindOfNumber(type);
   ReadCurrentWord(reader);
@@ -324,13 +324,13 @@ void ReadCumulativeHeader(Reader& reader, InputRun& run, Submodel& submodel) {
   submodel.SubmodelKind = SubmodelKindCode::kCumulative;
   NewDesign(submodel, submodel.DesignTermCount());
   bool closed = false;
-  const std::string letter = ReadBracketedLetter(reader, run, word, "cum", &closed);
+  const std::string letter = ReadBracketedLetter(reader, word, "cum", &closed);
   const std::optional<CumulativeForm> form =
       letter.empty() ? std::nullopt : CumulativeFormOfLetter(letter[0]);
   if (!form) StopRun("  Error: cumulative model \"" + letter + "\" does not exist");
   submodel.CumulativeModel = *form;
   if (form->IsNormal()) run.model.CumulativeI = true;
-  ExpectClosingBracket(reader, run, closed, "cum");
+  ExpectClosingBracket(reader, closed, "cum");
   if (ReadCurrentWord(reader) != "{") StopRun("  Error: a \"{\" expected in command mod");
   reader.command = mod_name;
 }
@@ -433,7 +433,7 @@ void ReadSubmodel(Reader& reader, InputRun& run, bool glued_brace) {
   } else if (key == "or1" || key == "or2") {
     submodel.SubmodelKind =
         key == "or1" ? SubmodelKindCode::kOrdinal1 : SubmodelKindCode::kOrdinal2;
-    ReadOrdinalType(reader, run, submodel);
+    ReadOrdinalType(reader, submodel);
   } else if (key == "cum") {
     ReadCumulativeHeader(reader, run, submodel);
     ReadEffectList(reader, run, index, "mod");

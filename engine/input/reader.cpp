@@ -37,8 +37,8 @@ bool EndsNumber(const RunContext& run, TextFile& file, int c) {
 // Stops the run on a number that runs on into other characters ("7o", "7x9", "7-3", "1,000"),
 // naming the text read and where it stands. c is the character after the number's digits;
 // text is the number as collected, or empty when it was the whole number value.
-[[noreturn]] void RefuseNumber(const Reader& reader, const RunContext& run, TextFile& file,
-                               double value, const std::string& text, int c) {
+[[noreturn]] void RefuseNumber(const Reader& reader, TextFile& file, double value,
+                               const std::string& text, int c) {
   constexpr std::size_t kShown = 40;
   std::string shown = text.empty() ? std::to_string(static_cast<std::int64_t>(value)) : text;
   while (c != TextFile::kEnd && c > ' ' && c != '*' && shown.size() < kShown) {
@@ -184,8 +184,7 @@ double ReadReal(Reader& reader, const RunContext& run, TextFile& file) {
     }
     value = NumberValue(text);
   }
-  if (!EndsNumber(run, file, c))
-    RefuseNumber(reader, run, file, text.empty() ? value : 0.0, text, c);
+  if (!EndsNumber(run, file, c)) RefuseNumber(reader, file, text.empty() ? value : 0.0, text, c);
   if (c == '*' && !file.AtEnd()) {
     file.SkipLine();
     c = ' ';

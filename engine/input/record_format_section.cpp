@@ -16,7 +16,7 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-void NextCommand(Reader& reader, InputRun& run) { reader.command = ReadWord(reader.input); }
+void NextCommand(Reader& reader) { reader.command = ReadWord(reader.input); }
 
 // rec n: the number of records, rounded to a whole number.
 void ReadRecordCount(Reader& reader, InputRun& run) {
@@ -133,11 +133,11 @@ void ParseRecordFormatSection(Reader& reader, InputRun& run) {
     return;
   }
   ReadRecordCount(reader, run);
-  NextCommand(reader, run);
+  NextCommand(reader);
   for (OptionHandler parse = FindOption(reader.command); parse != nullptr;
        parse = FindOption(reader.command)) {
     parse(reader, run);
-    NextCommand(reader, run);
+    NextCommand(reader);
   }
 }
 
