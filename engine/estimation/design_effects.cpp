@@ -547,6 +547,46 @@ const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i) {
   return nullptr;
 }
 
+int DesignParameterTable(const EstimationRun& run, const FreeParameter& parameter) {
+  const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
+  return work != nullptr ? work->table : parameter.submodel;
+}
+
+ParameterDirection DesignParameterDirection(const EstimationRun& run,
+                                            const FreeParameter& parameter) {
+  ParameterDirection direction;
+  const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
+  if (work == nullptr || work->fixed || work->x.empty() || work->table < 0 ||
+      (work->table >= run.model.SubmodelCount && work->table != run.estimation.hazard.table) ||
+      parameter.position < 0 || parameter.position >= static_cast<int>(work->free.size())) {
+    return direction;
+  }
+  const std::int64_t k = work->free[parameter.position];
+  direction.kind = ParameterDirection::Kind::kCells;
+  direction.table = work->table;
+  direction.x.assign(work->x.begin() + k * work->cells, work->x.begin() + (k + 1) * work->cells);
+  return direction;
+}
+
+double DesignParameterStep(const EstimationRun& run, const FreeParameter& parameter, double step) {
+  const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
+  if (work == nullptr) return step;
+  if (parameter.position < 0 || parameter.position >= static_cast<int>(work->free.size())) {
+    return step;
+  }
+  const double value =
+      run.estimation.DesignParameters[work->offset + work->free[parameter.position]];
+  return value > 0.95 && value < 1.05 ? step / 3 : step;
+}
+
+void AddDesignValues(const EstimationRun& run, int r, SubmodelValues& values) {
+  if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
+  for (const DesignWork& work : run.estimation.design_work[r]) {
+    values.ranges.emplace_back(work.offset, work.parameters);
+    values.tables.push_back(work.table);
+  }
+}
+
 double ColumnScale(const DesignWork& work, int k) {
   return k >= 0 && k < static_cast<int>(work.scale.size()) ? work.scale[k] : 1.0;
 }

@@ -2,6 +2,7 @@
 #define TAV_ENGINE_ESTIMATION_DESIGN_EFFECTS_H_
 
 #include "estimation/estimation_state.h"
+#include "estimation/model_family.h"
 
 namespace tav {
 
@@ -107,6 +108,22 @@ void RestoreSubmodelForm(const EstimationRun& run, int r, double* cells, double 
 
 // The design work of design i of submodel r, or nullptr when the design M-step does not fit it.
 const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i);
+
+// What the Newton-type iterations need of a free parameter of a design (a design effect's, or a
+// multiplier of mar() restrictions, which share its place in the list):
+// the table it acts on (a design of `all` acts on the submodel it is aimed at, any other on its
+// own submodel) ...
+int DesignParameterTable(const EstimationRun& run, const FreeParameter& parameter);
+// ... its direction: its column x over the cells of that table; not covered when the design
+// M-step does not fit it, it is fixed, or it acts on a table other than a submodel or the
+// hazard part ...
+ParameterDirection DesignParameterDirection(const EstimationRun& run,
+                                            const FreeParameter& parameter);
+// ... the step of its curvature: a third of the usual step for a value strictly between 0.95
+// and 1.05 ...
+double DesignParameterStep(const EstimationRun& run, const FreeParameter& parameter, double step);
+// ... and the design parameters and tables of submodel r's designs.
+void AddDesignValues(const EstimationRun& run, int r, SubmodelValues& values);
 
 // Column scaling: a design column whose largest magnitude lies outside [2^-10, 2^10] is
 // divided by the power of two that brings that magnitude into [1, 2) (exactly, so the fit

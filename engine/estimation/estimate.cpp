@@ -137,7 +137,6 @@ void SetUpEstimationTables(EstimationRun& run) {
   // The hazard part first: the families' set-up finds its submodel there.
   SetUpHazardPart(run);
   std::fill(est.MarginParameters.begin(), est.MarginParameters.end(), 1.0);
-  est.eq2_ready = false;
   est.step_size = run.settings.step_size;
   est.restriction_step = run.settings.restriction_step;
 

@@ -677,9 +677,10 @@ bool Saturated(const EstimationRun& run, int r) { return MarginalSaturated(run.m
 }  // namespace
 
 void SetUpMarginalRestrictions(EstimationRun& run) {
+  std::vector<std::vector<MarginalItem>>& items = MarginalItems(run);
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
-  est.marginal_work.assign(model.submodels.size(), {});
+  items.assign(model.submodels.size(), {});
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
     if (submodel.MarSubmodel == MarRestrictions::kNone) continue;
@@ -692,15 +693,15 @@ void SetUpMarginalRestrictions(EstimationRun& run) {
       MarginalItem item = BuildItem(run, r, i);
       item.offset = static_cast<std::int64_t>(est.DesignParameters.size());
       est.DesignParameters.resize(est.DesignParameters.size() + item.equations, 1.0);
-      est.marginal_work[r].push_back(std::move(item));
+      items[r].push_back(std::move(item));
     }
   }
 }
 
 int MarginalMultiplierCount(const EstimationRun& run, int r) {
-  if (r < 0 || r >= static_cast<int>(run.estimation.marginal_work.size())) return 0;
+  if (r < 0 || r >= static_cast<int>(MarginalItems(run).size())) return 0;
   int h = 0;
-  for (const MarginalItem& item : run.estimation.marginal_work[r]) h += item.equations;
+  for (const MarginalItem& item : MarginalItems(run)[r]) h += item.equations;
   return h;
 }
 
@@ -747,7 +748,7 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   EstimationState& est = run.estimation;
   const int h = MarginalMultiplierCount(run, r);
   if (h == 0) return;
-  std::vector<MarginalItem>& items = est.marginal_work[r];
+  std::vector<MarginalItem>& items = MarginalItems(run)[r];
   const Submodel& submodel = run.model.submodels[r];
   const auto cells = static_cast<std::int64_t>(submodel.cell_count);
   double* m = est.FittedTable.data() + submodel.first_cell;
@@ -891,7 +892,7 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
   const int h = MarginalMultiplierCount(run, r);
   MarginalCovarianceBlock block;
   if (h == 0) return block;
-  const std::vector<MarginalItem>& items = est.marginal_work[r];
+  const std::vector<MarginalItem>& items = MarginalItems(run)[r];
   const std::vector<FreeParameter>& listed = est.free_parameters.parameters;
   // The free-list position of parameter k of design d of submodel source.
   auto position_of = [&](int source, int d, int k) {
@@ -972,8 +973,9 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
 }
 
 void CheckMarginalRestrictionsMet(EstimationRun& run) {
+  const std::vector<std::vector<MarginalItem>>& all = MarginalItems(run);
   EstimationState& est = run.estimation;
-  for (int r = 0; r < static_cast<int>(est.marginal_work.size()); ++r) {
+  for (int r = 0; r < static_cast<int>(all.size()); ++r) {
     const int h = MarginalMultiplierCount(run, r);
     if (h == 0) continue;
     const Submodel& submodel = run.model.submodels[r];
@@ -982,9 +984,9 @@ void CheckMarginalRestrictionsMet(EstimationRun& run) {
     Probabilities(FittedFrequencies(run, r).data(), cells, p);
     std::vector<double> e;
     Matrix g;
-    EvaluateEquations(est.marginal_work[r], p.data(), cells, e, g);
+    EvaluateEquations(all[r], p.data(), cells, e, g);
     int base = 0;
-    for (const MarginalItem& item : est.marginal_work[r]) {
+    for (const MarginalItem& item : all[r]) {
       for (int j = 0; j < item.equations; ++j) {
         const double value = e[base + j];
         const bool met =

@@ -24,6 +24,64 @@ void ModelFamily::ListFreeParameters(const EstimationRun&, ParameterGroup,
 void ModelFamily::WriteParameterBlocks(const EstimationRun&, BlockPlace, int,
                                        ParameterBlockWriter&) const {}
 
+std::unique_ptr<FamilyState> ModelFamily::NewState() const { return nullptr; }
+
+int ModelFamily::TableOf(const EstimationRun&, const FreeParameter& parameter) const {
+  return parameter.submodel;
+}
+
+bool ModelFamily::CovariancesOwnStep(const EstimationRun&, int) const { return false; }
+
+void ModelFamily::WriteCovarianceBlocks(const EstimationRun&, std::vector<double>&, int) const {}
+
+ParameterDirection ModelFamily::DirectionOf(const EstimationRun&, const FreeParameter&) const {
+  return {};
+}
+
+bool ModelFamily::Perturb(EstimationRun&, const FreeParameter&, double) const { return false; }
+
+double ModelFamily::CurvatureStep(const EstimationRun&, const FreeParameter&, double step) const {
+  return step;
+}
+
+bool ModelFamily::CentralDifferences(const EstimationRun&, const FreeParameter&) const {
+  return false;
+}
+
+void ModelFamily::AddSubmodelValues(const EstimationRun&, int, SubmodelValues&) const {}
+
+int FamilyPlace(const EstimationRun& run, const ModelFamily& family) {
+  const FamilyList& families = FamiliesOf(run);
+  for (std::size_t i = 0; i < families.size(); ++i) {
+    if (families[i] == &family) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+const ModelFamily& FamilyOf(const EstimationRun& run, const FreeParameter& parameter) {
+  const FamilyList& families = FamiliesOf(run);
+  if (parameter.family < 0 || parameter.family >= static_cast<int>(families.size())) {
+    StopRun("  Error: free parameter of an unknown model family");
+  }
+  return *families[parameter.family];
+}
+
+bool CovariancesFromOwnStep(const EstimationRun& run, const FreeParameter& parameter) {
+  const int table = FamilyOf(run, parameter).TableOf(run, parameter);
+  if (table < 0) return false;
+  for (const ModelFamily* family : FamiliesOf(run)) {
+    if (family->CovariancesOwnStep(run, table)) return true;
+  }
+  return false;
+}
+
+bool AnyCovariancesOwnStep(const EstimationRun& run) {
+  for (const ModelFamily* family : FamiliesOf(run)) {
+    if (family->CovariancesOwnStep(run, -1)) return true;
+  }
+  return false;
+}
+
 const FamilyList& FamiliesOf(const EstimationRun& run) {
   return run.families != nullptr ? *run.families : ModelFamilies();
 }

@@ -3,11 +3,14 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/stop_run.h"
 #include "estimation/estimation_state.h"
+#include "estimation/family_state.h"
 
 namespace tav {
 
@@ -56,6 +59,27 @@ class ParameterBlockWriter {
     BeginBlock(heading);
     WriteLine("  " + heading);
   }
+};
+
+// How a free parameter moves the fitted cells, for the score and the information forms built
+// on it (newton/score.h): a model term's parameter moves its submodel along its effect's coding
+// (the Newton code knows that form); any other moves the cells c of one table as exp(delta
+// x(c)), after which the table takes its form again. A parameter that is left out (its
+// covariances come from its family's own step) or not covered (its information stays with the
+// finite differences of the log-likelihood) has no direction.
+struct ParameterDirection {
+  enum class Kind { kNotCovered, kLeftOut, kModelTerm, kCells };
+  Kind kind = Kind::kNotCovered;
+  int table = -1;         // the table it acts on (kModelTerm, kCells)
+  std::vector<double> x;  // kCells: per cell of the table
+};
+
+// The parts of the shared vector of multiplicative parameters (EstimationState::
+// DesignParameters) and the tables that belong to one submodel's parameters: what a snapshot of
+// the fitted tables puts back after one of them was moved.
+struct SubmodelValues {
+  std::vector<std::pair<std::int64_t, std::int64_t>> ranges;  // first, count
+  std::vector<int> tables;                                    // besides the submodel's own cells
 };
 
 // One model family: a way of modelling a submodel (its kind: log-linear, equality, ordinal,
@@ -115,6 +139,36 @@ class ModelFamily {
   // Writes the family's blocks of submodel t (t = -1 with kAfterSubmodels) to the report.
   virtual void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
                                     ParameterBlockWriter& writer) const;
+
+  // A fresh working state for one fit, or nullptr for a family that keeps none (StateOf).
+  virtual std::unique_ptr<FamilyState> NewState() const;
+
+  // What the Newton-type iterations and the standard errors need of the family's own free
+  // parameters (those it listed; FreeParameter::family names the family).
+  //
+  // The table parameter acts on: its submodel, or the submodel a design of `all` is aimed at.
+  virtual int TableOf(const EstimationRun& run, const FreeParameter& parameter) const;
+  // The family's own step gives the covariances of every parameter that acts on table t (t =
+  // -1: on some table of the model); the score leaves them out, and WriteCovarianceBlocks puts
+  // them into the information matrix of the standard errors (n x n, row by row).
+  virtual bool CovariancesOwnStep(const EstimationRun& run, int t) const;
+  virtual void WriteCovarianceBlocks(const EstimationRun& run, std::vector<double>& matrix,
+                                     int n) const;
+  // The direction of parameter over the fitted cells (ParameterDirection).
+  virtual ParameterDirection DirectionOf(const EstimationRun& run,
+                                         const FreeParameter& parameter) const;
+  // Adds delta to the log of parameter and moves the fitted cells with it, the table keeping
+  // its form; returns false for a model term's parameter, which the Newton code moves itself.
+  virtual bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const;
+  // The finite-difference step of the curvature of parameter; step is the usual one.
+  virtual double CurvatureStep(const EstimationRun& run, const FreeParameter& parameter,
+                               double step) const;
+  // The entries of parameter in the information matrix of the standard errors are taken again
+  // from central differences of the log-likelihood (forward differences being too coarse).
+  virtual bool CentralDifferences(const EstimationRun& run, const FreeParameter& parameter) const;
+  // Adds to values the multiplicative parameters and the tables that the family's parameters of
+  // submodel r act on.
+  virtual void AddSubmodelValues(const EstimationRun& run, int r, SubmodelValues& values) const;
 };
 
 using FamilyList = std::vector<const ModelFamily*>;
@@ -124,6 +178,45 @@ const FamilyList& ModelFamilies();
 
 // The families a run uses: run.families when set, else ModelFamilies().
 const FamilyList& FamiliesOf(const EstimationRun& run);
+
+// The place of family in FamiliesOf(run), or -1.
+int FamilyPlace(const EstimationRun& run, const ModelFamily& family);
+
+// The family that listed free parameter `parameter`.
+const ModelFamily& FamilyOf(const EstimationRun& run, const FreeParameter& parameter);
+
+// The working state of family in the run's fit, of the family's own type State: made by
+// family.NewState() when first asked for. Through a run that cannot change, a fit that has no
+// state of the family yet reads an empty one.
+template <class State>
+State& StateOf(EstimationRun& run, const ModelFamily& family) {
+  const int place = FamilyPlace(run, family);
+  FamilyStates& states = run.estimation.family_states;
+  FamilyState* state = states.At(place);
+  if (state == nullptr && place >= 0) {
+    std::unique_ptr<FamilyState> made = family.NewState();
+    if (made != nullptr) state = &states.Set(place, std::move(made));
+  }
+  auto* typed = dynamic_cast<State*>(state);
+  if (typed == nullptr) {
+    StopRun("  Error: the " + std::string(family.Name()) + " family keeps no state in this run");
+  }
+  return *typed;
+}
+
+template <class State>
+const State& StateOf(const EstimationRun& run, const ModelFamily& family) {
+  static const State empty;
+  const auto* typed =
+      dynamic_cast<const State*>(run.estimation.family_states.At(FamilyPlace(run, family)));
+  return typed != nullptr ? *typed : empty;
+}
+
+// The covariances of free parameter `parameter` come from a family's own step
+// (ModelFamily::CovariancesOwnStep of the table it acts on); and whether some family's own step
+// gives covariances in the run.
+bool CovariancesFromOwnStep(const EstimationRun& run, const FreeParameter& parameter);
+bool AnyCovariancesOwnStep(const EstimationRun& run);
 
 // The number of free parameters of submodel t (the hazard and `all` submodels included), summed
 // over the families. The parameters of saturated fixed margins are counted with the restricted

@@ -5,21 +5,9 @@
 #include <vector>
 
 #include "core/table_zero.h"
-#include "estimation/association_model.h"
-#include "estimation/design_effects.h"
+#include "estimation/model_family.h"
 
 namespace tav {
-
-bool MarginallyRestricted(const RunState& run, const FreeParameter& parameter) {
-  // A design of `all` belongs to the submodel it is aimed at.
-  int table = parameter.submodel;
-  if (parameter.design >= 0) {
-    const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
-    if (work != nullptr) table = work->table;
-  }
-  return table >= 0 && table < run.model.SubmodelCount &&
-         run.model.submodels[table].MarSubmodel != MarRestrictions::kNone;
-}
 
 bool IsCumulativeTable(const RunState& run, int t) { return run.model.submodels[t].IsCumulative(); }
 
@@ -39,34 +27,23 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
   for (int i = 0; i < n && layout.complete; ++i) {
     const FreeParameter& parameter = parameters[i];
     Direction& direction = layout.directions[i];
-    if (MarginallyRestricted(run, parameter)) continue;
-    if (parameter.shape) {
+    if (CovariancesFromOwnStep(run, parameter)) continue;
+    ParameterDirection action = FamilyOf(run, parameter).DirectionOf(run, parameter);
+    if (action.kind == ParameterDirection::Kind::kLeftOut) continue;
+    if (action.kind == ParameterDirection::Kind::kNotCovered) {
       layout.complete = false;
-    } else if (parameter.design >= 0) {
-      const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
-      if (work == nullptr || work->fixed || work->x.empty() || work->table < 0 ||
-          (work->table >= model.SubmodelCount && work->table != hazard) || parameter.position < 0 ||
-          parameter.position >= static_cast<int>(work->free.size())) {
-        layout.complete = false;
-        continue;
-      }
-      const std::int64_t k = work->free[parameter.position];
-      direction.table = work->table;
-      direction.x.assign(work->x.begin() + k * work->cells,
-                         work->x.begin() + (k + 1) * work->cells);
-    } else if (parameter.assoc >= 0) {
-      direction.table = parameter.submodel;
-      direction.x =
-          AssociationCellChange(run, parameter.submodel, parameter.assoc, parameter.position);
+      continue;
+    }
+    direction.table = action.table;
+    if (action.kind == ParameterDirection::Kind::kCells) {
+      direction.x = std::move(action.x);
     } else {
-      direction.table = parameter.submodel;
       auto same = [&](const EffectGroup& group) {
-        return group.table == parameter.submodel && group.effect == parameter.effect;
+        return group.table == action.table && group.effect == parameter.effect;
       };
       auto found = std::find_if(layout.groups.begin(), layout.groups.end(), same);
       if (found == layout.groups.end()) {
-        layout.groups.push_back(
-            {parameter.submodel, parameter.effect, &newton.effect_shapes[i], {}});
+        layout.groups.push_back({action.table, parameter.effect, &newton.effect_shapes[i], {}});
         found = layout.groups.end() - 1;
       }
       found->parameters.push_back(i);

@@ -41,10 +41,6 @@ struct TableSpan {
   std::int64_t cells = 0;
 };
 
-// Whether parameter belongs to a submodel with marginal restrictions (which the score leaves
-// out: their covariances come from their own step).
-bool MarginallyRestricted(const RunState& run, const FreeParameter& parameter);
-
 // A cumulative submodel's parameters move its linear predictor along their directions; its
 // probabilities follow through the link (estimation/cumulative_model.h).
 bool IsCumulativeTable(const RunState& run, int t);

@@ -8,6 +8,7 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/text_file.h"
+#include "estimation/association_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/hazard_model.h"
 #include "report/report_computations.h"
@@ -94,7 +95,7 @@ void WriteParameterFile(RunState& run, const std::string& name) {
   for (double value : design) line += FormatReal(14, -1, value);
   // The association terms, submodel by submodel: row scores, column scores (not again for a
   // symmetric term), association parameters.
-  for (const std::vector<AssociationWork>& works : est.association_work) {
+  for (const std::vector<AssociationWork>& works : AssociationTerms(run)) {
     for (const AssociationWork& w : works) {
       for (double value : w.row_scores) line += FormatReal(14, -1, value);
       if (!w.symmetric) {

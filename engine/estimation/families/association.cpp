@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 
+#include "core/elementary.h"
 #include "core/format_real.h"
 #include "estimation/association_model.h"
+#include "estimation/design_effects.h"
 #include "estimation/families/families.h"
 #include "estimation/marginal_restrictions.h"
 #include "input/reader.h"
@@ -219,6 +222,42 @@ class Association : public ModelFamily {
  public:
   std::string_view Name() const override { return "association models"; }
 
+  std::unique_ptr<FamilyState> NewState() const override {
+    return std::make_unique<AssociationState>();
+  }
+
+  // A direction of a term's values moves the log of every cell of its submodel by the change
+  // of the term's contribution along it.
+  ParameterDirection DirectionOf(const EstimationRun& run,
+                                 const FreeParameter& parameter) const override {
+    ParameterDirection direction;
+    direction.kind = ParameterDirection::Kind::kCells;
+    direction.table = parameter.submodel;
+    direction.x =
+        AssociationCellChange(run, parameter.submodel, parameter.assoc, parameter.position);
+    return direction;
+  }
+  bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
+    if (delta == 0) return true;
+    const int r = parameter.submodel;
+    const Submodel& submodel = run.model.submodels[r];
+    double* fitted = run.estimation.FittedTable.data() + submodel.first_cell;
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    const double before = SubmodelTotal(run, r, fitted);
+    const std::vector<double> change =
+        AssociationCellChange(run, r, parameter.assoc, parameter.position);
+    for (std::int64_t c = 0; c < cells && c < static_cast<std::int64_t>(change.size()); ++c) {
+      if (change[c] != 0) fitted[c] *= Exp(delta * change[c]);
+    }
+    RestoreSubmodelForm(run, r, fitted, before);
+    return true;
+  }
+  // The hazard part's rates enter the likelihood through exponentials of exposures, whose
+  // curvature forward differences miss in the fourth digit.
+  bool CentralDifferences(const EstimationRun& run, const FreeParameter& parameter) const override {
+    return parameter.submodel == run.estimation.hazard.table;
+  }
+
   std::string Refusal(const EstimationRun& run, int r) const override { return Refused(run, r); }
 
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
@@ -238,7 +277,7 @@ class Association : public ModelFamily {
     const Submodel* submodel = SubmodelAt(run.model, t);
     if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
     std::int64_t count = 0;
-    for (const std::vector<AssociationWork>& terms : run.estimation.association_work) {
+    for (const std::vector<AssociationWork>& terms : AssociationTerms(run)) {
       for (const AssociationWork& w : terms) {
         if (w.source == t) count += static_cast<std::int64_t>(AssociationDirections(w).size());
       }
@@ -251,7 +290,7 @@ class Association : public ModelFamily {
   void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
                           FreeParameterList& list) const override {
     if (group != ParameterGroup::kSpecialEffects) return;
-    const std::vector<std::vector<AssociationWork>>& all = run.estimation.association_work;
+    const std::vector<std::vector<AssociationWork>>& all = AssociationTerms(run);
     for (int r = 0; r < static_cast<int>(all.size()) && !list.full; ++r) {
       for (int i = 0; i < static_cast<int>(all[r].size()) && !list.full; ++i) {
         const int size = static_cast<int>(AssociationDirections(all[r][i]).size());
@@ -270,7 +309,7 @@ class Association : public ModelFamily {
   // terms of `all` after the tables of all submodels, under "* ALL TABLES *".
   void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
                             ParameterBlockWriter& writer) const override {
-    const std::vector<std::vector<AssociationWork>>& all = run.estimation.association_work;
+    const std::vector<std::vector<AssociationWork>>& all = AssociationTerms(run);
     const int all_index = run.model.SubmodelCount + 1;
     if (place == BlockPlace::kAfterSubmodels && run.model.HasAllSubmodel) {
       for (int r = 0; r < static_cast<int>(all.size()); ++r) {
@@ -294,7 +333,7 @@ class Association : public ModelFamily {
   static void WriteTermBlock(const EstimationRun& run, int t, int index,
                              ParameterBlockWriter& writer) {
     const ModelState& model = run.model;
-    const AssociationWork& w = run.estimation.association_work[t][index];
+    const AssociationWork& w = AssociationTerms(run)[t][index];
     const AssocEffect& term = model.submodels[w.source].assoc[w.term];
     // Digit 4 exchanged the roles: the heading names them as written.
     const bool exchanged = w.scores == AssociationScores::kColumnEffects;
@@ -369,6 +408,14 @@ class Association : public ModelFamily {
 const ModelFamily& AssociationFamily() {
   static const Association family;
   return family;
+}
+
+std::vector<std::vector<AssociationWork>>& AssociationTerms(EstimationRun& run) {
+  return StateOf<AssociationState>(run, AssociationFamily()).terms;
+}
+
+const std::vector<std::vector<AssociationWork>>& AssociationTerms(const EstimationRun& run) {
+  return StateOf<AssociationState>(run, AssociationFamily()).terms;
 }
 
 }  // namespace tav

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/elementary.h"
 #include "estimation/association_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/families/families.h"
@@ -68,6 +69,25 @@ class Hazard : public ModelFamily {
     return IsHazard(run, t) && run.history.TimeKind == TimeModel::kEstimatedShapes
                ? run.history.RiskCount
                : 0;
+  }
+
+  // An estimated shape (kind 3) is multiplied by exp(delta); the exposures follow it in the next
+  // E-step. Its information stays with the finite differences of the log-likelihood, central
+  // ones for the standard errors.
+  bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
+    EstimationState& est = run.estimation;
+    if (delta != 0)
+      est.DesignParameters[est.hazard.shape_offset + parameter.position] *= Exp(delta);
+    return true;
+  }
+  bool CentralDifferences(const EstimationRun&, const FreeParameter&) const override {
+    return true;
+  }
+  void AddSubmodelValues(const EstimationRun& run, int r, SubmodelValues& values) const override {
+    const HazardWork& hazard = run.estimation.hazard;
+    if (r == hazard.table && hazard.shape_offset >= 0) {
+      values.ranges.emplace_back(hazard.shape_offset, hazard.risks);
+    }
   }
 
   void ListFreeParameters(const EstimationRun& run, ParameterGroup group,

@@ -4,6 +4,7 @@
 // takes a parameter away; the report shows the multipliers after the submodel's table.
 
 #include <cmath>
+#include <memory>
 
 #include "core/elementary.h"
 #include "core/format_real.h"
@@ -16,6 +17,8 @@ namespace {
 class LinLogRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "lin and log restrictions"; }
+
+  std::unique_ptr<FamilyState> NewState() const override { return std::make_unique<LinLogState>(); }
 
   // The restricted M-step fits the submodel's probabilities as a whole, saturated but for the
   // restrictions: a design effect beside them would have nothing left to estimate, and the step
@@ -72,10 +75,10 @@ class LinLogRestriction : public ModelFamily {
                             ParameterBlockWriter& writer) const override {
     const EstimationState& est = run.estimation;
     if (place != BlockPlace::kAfterTable || t < 0 ||
-        t >= static_cast<int>(est.restriction_work.size())) {
+        t >= static_cast<int>(LinLogStateOf(run).restrictions.size())) {
       return;
     }
-    for (const RestrictionWork& work : est.restriction_work[t]) {
+    for (const RestrictionWork& work : LinLogStateOf(run).restrictions[t]) {
       // Items of `all` are headed by their own terms too.
       const Submodel& items = run.model.submodels[work.source];
       writer.WriteHeading(TermText(run.model, items.designs[work.design].Term()));
@@ -102,6 +105,14 @@ class LinLogRestriction : public ModelFamily {
 const ModelFamily& LinLogRestrictionFamily() {
   static const LinLogRestriction family;
   return family;
+}
+
+LinLogState& LinLogStateOf(EstimationRun& run) {
+  return StateOf<LinLogState>(run, LinLogRestrictionFamily());
+}
+
+const LinLogState& LinLogStateOf(const EstimationRun& run) {
+  return StateOf<LinLogState>(run, LinLogRestrictionFamily());
 }
 
 }  // namespace tav

@@ -6,6 +6,7 @@
 // submodel's table.
 
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "core/elementary.h"
@@ -29,6 +30,57 @@ bool HasMar(const Submodel& submodel) {
 class MarginalRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "marginal restrictions"; }
+
+  std::unique_ptr<FamilyState> NewState() const override {
+    return std::make_unique<MarginalState>();
+  }
+
+  // The multipliers share the place of design parameters in the free-parameter list and move
+  // as those do.
+
+  int TableOf(const EstimationRun& run, const FreeParameter& parameter) const override {
+    return DesignParameterTable(run, parameter);
+  }
+  ParameterDirection DirectionOf(const EstimationRun& run,
+                                 const FreeParameter& parameter) const override {
+    return DesignParameterDirection(run, parameter);
+  }
+  bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
+    PerturbDesignParameter(run, parameter.submodel, parameter.design, parameter.position, delta);
+    return true;
+  }
+  double CurvatureStep(const EstimationRun& run, const FreeParameter& parameter,
+                       double step) const override {
+    return DesignParameterStep(run, parameter, step);
+  }
+  bool CentralDifferences(const EstimationRun&, const FreeParameter&) const override {
+    return true;
+  }
+
+  // The marginal step gives the covariances of every parameter of a submodel with mar()
+  // restrictions (model terms, design effects and multipliers).
+  bool CovariancesOwnStep(const EstimationRun& run, int t) const override {
+    if (t < 0) return run.model.AnyMar;
+    return t < run.model.SubmodelCount &&
+           run.model.submodels[t].MarSubmodel != MarRestrictions::kNone;
+  }
+  void WriteCovarianceBlocks(const EstimationRun& run, std::vector<double>& matrix,
+                             int n) const override {
+    for (int r = 0; r < run.model.SubmodelCount; ++r) {
+      if (MarginalMultiplierCount(run, r) == 0) continue;
+      const MarginalCovarianceBlock block = MarginalCovariance(run, r);
+      const std::vector<int>& index = block.positions;
+      const std::vector<double>& covariance = block.covariance;
+      const int size = static_cast<int>(index.size());
+      for (int a = 0; a < size; ++a) {
+        for (int b = 0; b < size; ++b) {
+          if (index[a] < 0 || index[b] < 0 || index[a] >= n || index[b] >= n) continue;
+          matrix[static_cast<std::size_t>(index[a]) * n + index[b]] =
+              covariance[static_cast<std::size_t>(a) * size + b];
+        }
+      }
+    }
+  }
 
   // Marginal restrictions in a log-linear submodel: its table saturated but for them, or
   // beside model terms, design effects (cov, eff, fac, spe) and fixed cell weights (fix, wei).
@@ -90,8 +142,8 @@ class MarginalRestriction : public ModelFamily {
                           FreeParameterList& list) const override {
     if (group != ParameterGroup::kSpecialEffects) return;
     const EstimationState& est = run.estimation;
-    for (int r = 0; r < static_cast<int>(est.marginal_work.size()) && !list.full; ++r) {
-      for (const MarginalItem& item : est.marginal_work[r]) {
+    for (int r = 0; r < static_cast<int>(MarginalItems(run).size()) && !list.full; ++r) {
+      for (const MarginalItem& item : MarginalItems(run)[r]) {
         FreeParameter parameter;
         parameter.submodel = r;
         parameter.design = item.design;
@@ -109,7 +161,7 @@ class MarginalRestriction : public ModelFamily {
     if (place != BlockPlace::kAfterTable || MarginalMultiplierCount(run, t) == 0) return;
     const Submodel& submodel = run.model.submodels[t];
     const bool exp_column = writer.ShowsExpBeta(t);
-    for (const MarginalItem& item : est.marginal_work[t]) {
+    for (const MarginalItem& item : MarginalItems(run)[t]) {
       writer.WriteHeading(TermText(run.model, submodel.designs[item.design].Term()));
       std::vector<int> positions;
       std::vector<double> logs;
@@ -148,6 +200,14 @@ class MarginalRestriction : public ModelFamily {
 const ModelFamily& MarginalRestrictionFamily() {
   static const MarginalRestriction family;
   return family;
+}
+
+std::vector<std::vector<MarginalItem>>& MarginalItems(EstimationRun& run) {
+  return StateOf<MarginalState>(run, MarginalRestrictionFamily()).items;
+}
+
+const std::vector<std::vector<MarginalItem>>& MarginalItems(const EstimationRun& run) {
+  return StateOf<MarginalState>(run, MarginalRestrictionFamily()).items;
 }
 
 }  // namespace tav
