@@ -50,6 +50,53 @@ bool ModelFamily::CentralDifferences(const EstimationRun&, const FreeParameter&)
 
 void ModelFamily::AddSubmodelValues(const EstimationRun&, int, SubmodelValues&) const {}
 
+TableForm ModelFamily::FormOfTable(const EstimationRun&, int, ParameterDirection::Kind) const {
+  return TableForm::kNotOwned;
+}
+
+void ModelFamily::LinkedScores(const EstimationRun&, int,
+                               const std::vector<const std::vector<double>*>&,
+                               std::vector<double>&) const {}
+
+void ModelFamily::LinkedInformation(const EstimationRun&, int,
+                                    const std::vector<const std::vector<double>*>&, const double*,
+                                    std::vector<double>&) const {}
+
+std::unique_ptr<PatternPart> ModelFamily::NewPatternPart(
+    const EstimationRun&, int, const std::vector<const std::vector<double>*>&) const {
+  return nullptr;
+}
+
+std::int64_t ModelFamily::PatternSumSize(const EstimationRun&) const { return 0; }
+
+double ModelFamily::PatternWorkSize(const EstimationRun&) const { return 0; }
+
+bool ModelFamily::FactorsCompletions(const EstimationRun&) const { return false; }
+
+TableForm TableFormOf(const EstimationRun& run, int t, ParameterDirection::Kind kind) {
+  for (const ModelFamily* family : FamiliesOf(run)) {
+    const TableForm form = family->FormOfTable(run, t, kind);
+    if (form != TableForm::kNotOwned) return form;
+  }
+  return TableForm::kUncovered;
+}
+
+const ModelFamily* TableFamily(const EstimationRun& run, int t) {
+  for (const ModelFamily* family : FamiliesOf(run)) {
+    if (family->FormOfTable(run, t, ParameterDirection::Kind::kCells) != TableForm::kNotOwned) {
+      return family;
+    }
+  }
+  return nullptr;
+}
+
+bool AnyCompletionFactors(const EstimationRun& run) {
+  for (const ModelFamily* family : FamiliesOf(run)) {
+    if (family->FactorsCompletions(run)) return true;
+  }
+  return false;
+}
+
 int FamilyPlace(const EstimationRun& run, const ModelFamily& family) {
   const FamilyList& families = FamiliesOf(run);
   for (std::size_t i = 0; i < families.size(); ++i) {

@@ -74,6 +74,46 @@ struct ParameterDirection {
   std::vector<double> x;  // kCells: per cell of the table
 };
 
+// How the cells of a table follow the parameters that act on it, for the score and the
+// information forms (newton/score.h). A family answers for the tables it models.
+enum class TableForm {
+  kNotOwned,   // the family does not model the table
+  kUncovered,  // its parameters' information stays with finite differences of the likelihood
+  // f(c) proportional to exp(sum theta x(c)) within the blocks of the conditioning margin (the
+  // whole table for the first submodel)
+  kLogLinear,
+  // probabilities through a link: the family gives S(c) = d ln P(c) / d theta and the
+  // complete-data information (LinkedScores, LinkedInformation)
+  kLinked,
+  // a part of the model that multiplies each completion of a data pattern by factors of its own
+  // (the hazard part): the family adds its score pattern by pattern (NewPatternPart)
+  kPatterns,
+};
+
+// A family's part of the pass over the data patterns for its table of form kPatterns. Per
+// pattern h it gives each completion k a factor of the completion's probability and a
+// complete-data score over the table's parameters, and it adds up, over the completions, the
+// expected sums (ModelFamily::PatternSumSize doubles) that its score and complete-data
+// information are formed from. A part serves one thread; ForThread gives another thread its own.
+class PatternPart {
+ public:
+  virtual ~PatternPart() = default;
+  virtual std::unique_ptr<PatternPart> ForThread() const = 0;
+  // Pattern h begins.
+  virtual void BeginPattern(std::int64_t h) = 0;
+  // The factor of completion k of the pattern.
+  virtual double Factor(std::int64_t k) const = 0;
+  // Adds share times the completion's expected counts to sums.
+  virtual void AddExpected(std::int64_t k, double share, double* sums) const = 0;
+  // The completion's complete-data score, one value per direction the part was made with.
+  virtual void Score(std::int64_t k, double* s) = 0;
+  // From the sums over all patterns: the score per direction, added to g ...
+  virtual void AddScore(const std::vector<double>& sums, double* g) const = 0;
+  // ... and the complete-data information of the directions (block, their count squared, row
+  // by row; the upper triangle and its mirror).
+  virtual void Information(const std::vector<double>& sums, std::vector<double>& block) const = 0;
+};
+
 // The parts of the shared vector of multiplicative parameters (EstimationState::
 // DesignParameters) and the tables that belong to one submodel's parameters: what a snapshot of
 // the fitted tables puts back after one of them was moved.
@@ -169,6 +209,32 @@ class ModelFamily {
   // Adds to values the multiplicative parameters and the tables that the family's parameters of
   // submodel r act on.
   virtual void AddSubmodelValues(const EstimationRun& run, int r, SubmodelValues& values) const;
+
+  // What the score and the information forms need of the tables the family models.
+  //
+  // The form of table t for a parameter whose direction is of kind (kModelTerm or kCells).
+  virtual TableForm FormOfTable(const EstimationRun& run, int t,
+                                ParameterDirection::Kind kind) const;
+  // kLinked: per cell c of table t and direction q (x[q], over the table's cells), S_q(c) into
+  // s[c * x.size() + q] (s holds zeros on entry; cells without probability keep them) ...
+  virtual void LinkedScores(const EstimationRun& run, int t,
+                            const std::vector<const std::vector<double>*>& x,
+                            std::vector<double>& s) const;
+  // ... and the complete-data information of the directions at the expected table (the table's
+  // cells) into block (x.size() squared, row by row; the upper triangle and its mirror).
+  virtual void LinkedInformation(const EstimationRun& run, int t,
+                                 const std::vector<const std::vector<double>*>& x,
+                                 const double* expected, std::vector<double>& block) const;
+  // The family multiplies the completions of the data patterns by factors of its own (its
+  // table is of form kPatterns): its part of the pattern pass, for its table t and the
+  // directions x of the parameters acting on it (t = -1 and none when no free parameter does);
+  // the doubles of its sums and of the work it holds per thread.
+  virtual std::unique_ptr<PatternPart> NewPatternPart(
+      const EstimationRun& run, int t, const std::vector<const std::vector<double>*>& x) const;
+  virtual std::int64_t PatternSumSize(const EstimationRun& run) const;
+  virtual double PatternWorkSize(const EstimationRun& run) const;
+  // Whether it does so in the run: the expected tables then need the pattern pass.
+  virtual bool FactorsCompletions(const EstimationRun& run) const;
 };
 
 using FamilyList = std::vector<const ModelFamily*>;
@@ -178,6 +244,14 @@ const FamilyList& ModelFamilies();
 
 // The families a run uses: run.families when set, else ModelFamilies().
 const FamilyList& FamiliesOf(const EstimationRun& run);
+
+// The form of table t for a parameter of direction kind: the answer of the family that models
+// the table, kUncovered when none does; and the family that models it (nullptr for none).
+TableForm TableFormOf(const EstimationRun& run, int t, ParameterDirection::Kind kind);
+const ModelFamily* TableFamily(const EstimationRun& run, int t);
+
+// Some family multiplies the completions of the data patterns by factors of its own.
+bool AnyCompletionFactors(const EstimationRun& run);
 
 // The place of family in FamiliesOf(run), or -1.
 int FamilyPlace(const EstimationRun& run, const ModelFamily& family);

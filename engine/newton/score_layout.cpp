@@ -9,8 +9,6 @@
 
 namespace tav {
 
-bool IsCumulativeTable(const RunState& run, int t) { return run.model.submodels[t].IsCumulative(); }
-
 ScoreLayout ScoreLayoutOf(const RunState& run) {
   ScoreLayout layout;
   const ModelState& model = run.model;
@@ -23,7 +21,7 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
     layout.complete = false;
     return layout;
   }
-  const int hazard = est.hazard.table;
+  layout.forms.assign(model.submodels.size(), TableForm::kUncovered);
   for (int i = 0; i < n && layout.complete; ++i) {
     const FreeParameter& parameter = parameters[i];
     Direction& direction = layout.directions[i];
@@ -52,19 +50,15 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
     const int t = direction.table;
     if (t < 0) continue;
     const Submodel& table = model.submodels[t];
-    // The normal model (i) is left out: its scale follows the expected table. So are estimated
-    // hazard shapes (kind 3), whose exposures move with them.
-    const bool cumulative = t < model.SubmodelCount && table.IsCumulative();
-    if ((t >= model.SubmodelCount &&
-         (t != hazard || est.hazard.kind == TimeModel::kEstimatedShapes)) ||
-        (cumulative && (table.CumulativeModel.IsNormal() || direction.group >= 0)) ||
+    const TableForm form = TableFormOf(run, t, action.kind);
+    if (form == TableForm::kUncovered || form == TableForm::kNotOwned ||
         (direction.group < 0 && static_cast<std::int64_t>(direction.x.size()) !=
                                     static_cast<std::int64_t>(table.cell_count))) {
       layout.complete = false;
       continue;
     }
-    layout.cumulative = layout.cumulative || cumulative;
-    layout.hazard = layout.hazard || t == hazard;
+    layout.forms[t] = form;
+    layout.linked = layout.linked || form == TableForm::kLinked;
     if (std::find(layout.tables.begin(), layout.tables.end(), t) == layout.tables.end()) {
       layout.tables.push_back(t);
     }

@@ -205,6 +205,13 @@ class LogLinear : public ModelFamily {
   bool CentralDifferences(const EstimationRun& run, const FreeParameter& parameter) const override {
     return parameter.submodel == run.estimation.hazard.table;
   }
+  // The submodels' tables but the cumulative ones take the log-linear form.
+  TableForm FormOfTable(const EstimationRun& run, int t, ParameterDirection::Kind) const override {
+    const bool cumulative =
+        t >= 0 && t < run.model.SubmodelCount && run.model.submodels[t].IsCumulative();
+    return t >= 0 && t < run.model.SubmodelCount && !cumulative ? TableForm::kLogLinear
+                                                                : TableForm::kNotOwned;
+  }
 
   void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
                           FreeParameterList& list) const override {
