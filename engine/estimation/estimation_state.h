@@ -65,33 +65,6 @@ struct FreeParameterList {
   bool Fits(int r) const;
 };
 
-// One restricted effect (special effect) of a submodel as the design M-step uses it: the
-// designs of one written effect (its first design and the designs of its further terms, which
-// share its parameters), with the values x_k(c) of parameter k at every cell c of the
-// submodel, summed over the terms and stored as x[k * cells + c], and its parameters' place in
-// DesignParameters.
-struct DesignWork {
-  int design = -1;          // index in the submodel's designs of the written effect's first
-  int last_design = -1;     // and of its last design
-  int table = -1;           // the submodel whose cells it acts on (for `all`, its target)
-  MarginShape shape;        // submodel cells onto the cells of the first design's term
-  std::int64_t cells = 0;   // of the submodel
-  int parameters = 0;       // estimated (or fixed) parameters
-  std::vector<double> x;    // parameters x submodel cells (empty for fix and wei)
-  std::int64_t offset = 0;  // the first parameter in DesignParameters
-  bool fixed = false;       // fix and wei: applied once, never estimated
-  bool thresholds = false;  // the thresholds of a cumulative submodel
-  // Per parameter, the power of two its column x was divided by (empty: 1 for all). A column
-  // whose largest magnitude lies far from 1 is brought to [1, 2) so that the fit does not
-  // depend on the unit of a covariate; the parameters (tau) and their derivatives then belong
-  // to the scaled columns, and the user's log parameter is ln tau / scale.
-  std::vector<double> scale;
-  // The parameters that are estimated, in order: free parameter position p of the design is
-  // parameter free[p]. The prespecified models whose columns sum to a constant (2a, 3a, 8a,
-  // 9a) keep their first parameter at 1, in every group that has parameters of its own.
-  std::vector<int> free;
-};
-
 // The hazard part of an event-history model as the E-step and its M-step use it
 // (estimation/hazard_model.h).
 struct HazardWork {
@@ -114,7 +87,7 @@ struct HazardWork {
   std::vector<std::vector<Spell>> spells;
   // Per risk (from 0): the expected number of events and the sum of their log exit times.
   std::vector<double> event_count, event_log_time;
-  std::int64_t shape_offset = -1;  // the shapes of kinds 2 and 3, one per risk, in DesignParameters
+  std::int64_t shape_offset = -1;  // the shapes of kinds 2 and 3, one per risk, in Multipliers
   std::vector<std::int32_t> risk_origin;  // per risk (from 0): its origin state
   std::vector<std::int32_t> stay_risk;    // per state: its stay risk (from 1), 0 for none
   // Per episode slot of the data: its entry and exit interval.
@@ -177,17 +150,14 @@ struct EstimationState {
   std::vector<double> FittedMarginWork;
   std::vector<double> ExpectedMarginWork;
 
-  // The designs of every submodel that the design M-step fits (per submodel, in design
-  // order), and their parameters on the multiplicative scale (the shown value is the
-  // logarithm).
-  std::vector<std::vector<DesignWork>> design_work;
-  std::vector<double> DesignParameters;
-  // Cumulative submodels: the linear predictor of every cell (indexed like FittedTable), the
-  // cells of each column in category order (per submodel, column by column), and the R-squared
-  // of the normal model i.
+  // The multiplicative parameters that several families keep in one vector (the shown value
+  // is the logarithm): design effects, lin/log and mar() multipliers, hazard shapes, each
+  // family's at the offsets its state keeps. The Newton code saves and restores them with the
+  // fitted tables.
+  std::vector<double> Multipliers;
+  // A second value of every fitted cell (indexed like FittedTable), which the Newton code saves
+  // and restores with the fitted tables: the linear predictors of cumulative submodels.
   std::vector<double> LinearPredictor;
-  std::vector<std::vector<std::int64_t>> cumulative_cells;
-  std::vector<double> RSquared;
   // The iterations as the log shows them.
   std::vector<IterationRecord> iteration_history;
   // The hazard part.

@@ -11,6 +11,7 @@
 #include "core/sweep_inverse.h"
 #include "data/design_reader.h"
 #include "data/design_store.h"
+#include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
 
 namespace tav {
@@ -302,7 +303,7 @@ std::vector<char> LeaveOut(const EstimationRun& run, const std::vector<MarginalI
   int base = 0;
   for (const MarginalItem& item : items) {
     for (int j = 0; j < item.equations; ++j) {
-      const double tau = run.estimation.DesignParameters[item.offset + j];
+      const double tau = run.estimation.Multipliers[item.offset + j];
       if (item.inequality && ((e[base + j] >= 0 && tau == 1) || tau < 1)) {
         out[base + j] = 1;
         e[base + j] = 0;
@@ -405,7 +406,7 @@ struct ModelSpace {
   // What the coefficient of a column moves.
   struct Column {
     enum class Kind { kMarginCell, kDesign, kListed } kind = Kind::kMarginCell;
-    std::int64_t at = 0;  // MarginParameters or DesignParameters position, free-list position
+    std::int64_t at = 0;  // MarginParameters or Multipliers position, free-list position
     int work = -1;        // the margin, or the design work
     int parameter = -1;   // the margin cell, the work's parameter, or the free-list position
     int source = -1;      // a design's: the submodel whose design work holds it (r, or `all`)
@@ -560,8 +561,8 @@ ModelSpace SpaceOf(const EstimationRun& run, int r, const double* m, bool listed
   }
   // The submodel's own designs, then those of `all` aimed at it.
   for (int source : {r, run.model.SubmodelCount + 1}) {
-    if (!designs || source >= static_cast<int>(est.design_work.size())) continue;
-    const std::vector<DesignWork>& works = est.design_work[source];
+    if (!designs || source >= static_cast<int>(DesignWorks(run).size())) continue;
+    const std::vector<DesignWork>& works = DesignWorks(run)[source];
     for (std::size_t w = 0; w < works.size(); ++w) {
       if (works[w].fixed || works[w].table != r) continue;
       for (int k : works[w].free) {
@@ -583,7 +584,7 @@ ModelSpace SpaceOf(const EstimationRun& run, int r, const double* m, bool listed
         values[cell] = c == column.parameter ? 1.0 : 0.0;
       });
     } else {
-      const DesignWork& work = est.design_work[column.source][column.work];
+      const DesignWork& work = DesignWorks(run)[column.source][column.work];
       std::copy_n(work.x.data() + static_cast<std::ptrdiff_t>(column.parameter) * work.cells, cells,
                   values);
     }
@@ -691,8 +692,8 @@ void SetUpMarginalRestrictions(EstimationRun& run) {
         continue;
       }
       MarginalItem item = BuildItem(run, r, i);
-      item.offset = static_cast<std::int64_t>(est.DesignParameters.size());
-      est.DesignParameters.resize(est.DesignParameters.size() + item.equations, 1.0);
+      item.offset = static_cast<std::int64_t>(est.Multipliers.size());
+      est.Multipliers.resize(est.Multipliers.size() + item.equations, 1.0);
       items[r].push_back(std::move(item));
     }
   }
@@ -840,9 +841,8 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   for (int a = 0; a < space.Count(); ++a) {
     const ModelSpace::Column& column = space.columns[a];
     if (coefficients[a] == 0) continue;
-    std::vector<double>& target = column.kind == ModelSpace::Column::Kind::kDesign
-                                      ? est.DesignParameters
-                                      : est.MarginParameters;
+    std::vector<double>& target =
+        column.kind == ModelSpace::Column::Kind::kDesign ? est.Multipliers : est.MarginParameters;
     target[column.at] *= Exp(coefficients[a] * factor);
   }
   // The first submodel's constant: every parameter of its first model term.
@@ -877,7 +877,7 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
       item.dependent[j] = dropped[base + j] != 0 && out[base + j] == 0;
       if (!start) {
         if (out[base + j] || item.dependent[j]) ++est.BoundaryAdjustments;
-        est.DesignParameters[item.offset + j] =
+        est.Multipliers[item.offset + j] =
             Exp(std::clamp(lambda[base + j], -kLargestLogMultiplier, kLargestLogMultiplier));
       }
     }
@@ -917,7 +917,7 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
         reported.push_back(a);
         block.positions.push_back(static_cast<int>(column.at));
       } else if (column.kind == ModelSpace::Column::Kind::kDesign) {
-        const DesignWork& work = est.design_work[column.source][column.work];
+        const DesignWork& work = DesignWorks(run)[column.source][column.work];
         const auto at = std::find(work.free.begin(), work.free.end(), column.parameter);
         reported.push_back(a);
         block.positions.push_back(

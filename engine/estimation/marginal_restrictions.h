@@ -27,7 +27,7 @@ struct MarginalChain {
 };
 
 // One written mar() item of a submodel: its equations, their targets, the form they take and
-// their multipliers' place in DesignParameters.
+// their multipliers' place in Multipliers.
 struct MarginalItem {
   int design = -1;  // the item's first design
   int equations = 0;
@@ -35,7 +35,7 @@ struct MarginalItem {
   bool inequality = false;  // equations are inequalities, value >= 0
   std::vector<double> target;
   std::vector<MarginalChain> chains;
-  std::int64_t offset = 0;      // the first multiplier in DesignParameters
+  std::int64_t offset = 0;      // the first multiplier in Multipliers
   std::vector<char> dependent;  // per equation: dropped as dependent in the last step
 };
 
@@ -134,7 +134,7 @@ const std::vector<std::vector<MarginalItem>>& MarginalItems(const EstimationRun&
 bool MarginalSaturated(const ModelState& model, int r);
 
 // Sets up the items of every submodel with mar() restrictions and their multipliers, appended
-// to DesignParameters (start 1 unless given).
+// to Multipliers (start 1 unless given).
 void SetUpMarginalRestrictions(EstimationRun& run);
 
 // Whole-table start values (sta) of a submodel whose restrictions stand beside model terms or

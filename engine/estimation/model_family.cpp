@@ -105,6 +105,17 @@ int FamilyPlace(const EstimationRun& run, const ModelFamily& family) {
   return -1;
 }
 
+void MakeFamilyStates(EstimationRun& run) {
+  const FamilyList& families = FamiliesOf(run);
+  FamilyStates& states = run.estimation.family_states;
+  for (std::size_t place = 0; place < families.size(); ++place) {
+    const int at = static_cast<int>(place);
+    if (states.At(at) != nullptr) continue;
+    std::unique_ptr<FamilyState> state = families[place]->NewState();
+    if (state != nullptr) states.Set(at, std::move(state));
+  }
+}
+
 const ModelFamily& FamilyOf(const EstimationRun& run, const FreeParameter& parameter) {
   const FamilyList& families = FamiliesOf(run);
   if (parameter.family < 0 || parameter.family >= static_cast<int>(families.size())) {

@@ -115,7 +115,7 @@ class PatternPart {
 };
 
 // The parts of the shared vector of multiplicative parameters (EstimationState::
-// DesignParameters) and the tables that belong to one submodel's parameters: what a snapshot of
+// Multipliers) and the tables that belong to one submodel's parameters: what a snapshot of
 // the fitted tables puts back after one of them was moved.
 struct SubmodelValues {
   std::vector<std::pair<std::int64_t, std::int64_t>> ranges;  // first, count
@@ -129,10 +129,24 @@ struct SubmodelValues {
 // count, the free-parameter list and the report need of it; every hook does nothing for a
 // submodel the family has no part in.
 //
+// The family object itself holds nothing of a fit. What a fit changes of the family (its work
+// tables, its current values, what it carries from one iteration to the next) is its state:
+// NewState makes a fresh one, the fit keeps it (EstimationState::family_states) and the family
+// reaches it through StateOf. The multiplicative parameters of several families share one vector
+// (EstimationState::Multipliers), each family keeping its offsets in its state.
+//
+// The Newton-type iterations and the standard errors know the families only through the hooks
+// below: per free parameter its table, its direction over the fitted cells, its move and the
+// step of its curvature, whether it needs central differences, and what of a submodel a
+// snapshot of the fitted tables puts back; per table its form (TableForm), with the cell scores
+// and information of a linked table and the part of the pattern pass of a table whose family
+// multiplies the completions (PatternPart); and the covariance blocks of a family's own step.
+//
 // The families are listed once, in families/registry.cpp. Their order there is the order of
 // the M-steps within a cycle and of the "not available" checks. A family this version does
 // not estimate yet is an entry whose UnavailableConstruct names it; a combination that has no
-// sound estimate is named, with the reason, by Refusal.
+// sound estimate is named, with the reason, by Refusal. A run may list families of its own
+// (EstimationRun::families), each with its state and hooks.
 class ModelFamily {
  public:
   virtual ~ModelFamily() = default;
@@ -255,6 +269,10 @@ bool AnyCompletionFactors(const EstimationRun& run);
 
 // The place of family in FamiliesOf(run), or -1.
 int FamilyPlace(const EstimationRun& run, const ModelFamily& family);
+
+// Gives every family of the run that keeps a state and has none in the fit yet a fresh one
+// (before the families' set-up, so that no state is first made where threads share the fit).
+void MakeFamilyStates(EstimationRun& run);
 
 // The family that listed free parameter `parameter`.
 const ModelFamily& FamilyOf(const EstimationRun& run, const FreeParameter& parameter);

@@ -72,7 +72,7 @@ class SubmodelTables {
   void Save(int r, Saved& saved) {
     saved.tau.clear();
     for (const RestrictionWork& work : state_.restrictions[r]) {
-      const auto begin = run_.estimation.DesignParameters.begin() + work.offset;
+      const auto begin = run_.estimation.Multipliers.begin() + work.offset;
       saved.tau.insert(saved.tau.end(), begin, begin + work.parameters);
     }
     saved.additive.assign(Additive(), Additive() + cells_);
@@ -82,7 +82,7 @@ class SubmodelTables {
     std::size_t at = 0;
     for (const RestrictionWork& work : state_.restrictions[r]) {
       std::copy_n(saved.tau.begin() + static_cast<std::ptrdiff_t>(at), work.parameters,
-                  run_.estimation.DesignParameters.begin() + work.offset);
+                  run_.estimation.Multipliers.begin() + work.offset);
       at += static_cast<std::size_t>(work.parameters);
     }
     std::copy(saved.additive.begin(), saved.additive.end(), Additive());
@@ -131,7 +131,7 @@ bool RestrictionStep(EstimationRun& run, int r, const RestrictionWork& work, boo
     }
     if (failed) return false;
   }
-  double* tau = est.DesignParameters.data() + work.offset;
+  double* tau = est.Multipliers.data() + work.offset;
   for (int k = 0; k < work.parameters; ++k) {
     const double* z = work.z.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
     double s1 = -work.target[k];
@@ -221,8 +221,8 @@ void SetUpRestrictedSubmodels(EstimationRun& run) {
             }
           }
         }
-        work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
-        est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);
+        work.offset = static_cast<std::int64_t>(est.Multipliers.size());
+        est.Multipliers.resize(est.Multipliers.size() + work.parameters, 1.0);
         state.restrictions[r].push_back(std::move(work));
       }
     }
@@ -243,7 +243,7 @@ void FitRestrictedSubmodel(EstimationRun& run, int r) {
   if (run.estimation.iteration <= 0) {
     // The multipliers given as start values enter A or B.
     for (const RestrictionWork& work : state.restrictions[r]) {
-      const double* tau = est.DesignParameters.data() + work.offset;
+      const double* tau = est.Multipliers.data() + work.offset;
       for (int k = 0; k < work.parameters; ++k) {
         const double log_tau = Log(tau[k]);
         const double* z = work.z.data() + static_cast<std::ptrdiff_t>(k) * work.cells;

@@ -10,7 +10,7 @@ namespace tav {
 
 // One written lin() or log() item of a submodel: the restriction values z_k(c) of
 // its restrictions k at every cell c of the submodel (summed over its terms, z[k * cells + c]),
-// their targets, and their multipliers' place in DesignParameters.
+// their targets, and their multipliers' place in Multipliers.
 struct RestrictionWork {
   int source = -1;             // the submodel whose designs hold the item (the submodel, or `all`)
   int design = -1;             // the item's first design
@@ -18,7 +18,7 @@ struct RestrictionWork {
   int parameters = 0;          // restrictions
   std::vector<double> z;       // restrictions x submodel cells
   std::vector<double> target;  // per restriction (0 without the letters c and d)
-  std::int64_t offset = 0;     // the first multiplier in DesignParameters
+  std::int64_t offset = 0;     // the first multiplier in Multipliers
   bool log_form = false;       // log: restrictions on log probabilities
   bool boundary = false;       // letters b and d: a multiplier never passes 1 (inequalities)
 };
@@ -62,7 +62,7 @@ const LinLogState& LinLogStateOf(const EstimationRun& run);
 // moves, at most max_inner_iterations of them.
 
 // Sets up the restrictions of every submodel with lin or log restrictions (its own items, then
-// the items of `all` aimed at it) and their multipliers, appended to DesignParameters.
+// the items of `all` aimed at it) and their multipliers, appended to Multipliers.
 void SetUpRestrictedSubmodels(EstimationRun& run);
 
 // The M-step of lin/log submodel r: the multipliers' start in the start iteration, the passes

@@ -9,9 +9,9 @@
 #include "core/log.h"
 #include "core/sweep_inverse.h"
 #include "core/table_zero.h"
-#include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
 #include "estimation/model_family.h"
+#include "estimation/submodel_form.h"
 #include "newton/eigenvalues.h"
 #include "newton/parameter_effects.h"
 #include "newton/score.h"
@@ -54,7 +54,7 @@ void CopySubmodel(const RunState& run, int r, const std::vector<double>* const f
 void SaveFittedSubmodel(const RunState& run, int r, FittedSnapshot& snapshot) {
   const EstimationState& est = run.estimation;
   const std::vector<double>* const from[3] = {&est.FittedTable, &est.LinearPredictor,
-                                              &est.DesignParameters};
+                                              &est.Multipliers};
   std::vector<double>* const to[3] = {&snapshot.fitted, &snapshot.predictor, &snapshot.multipliers};
   CopySubmodel(run, r, from, to);
 }
@@ -68,7 +68,7 @@ bool IsOwnStepParameter(const RunState& run, int i) {
 
 double SnapshotBytes(const RunState& run) {
   const EstimationState& est = run.estimation;
-  return static_cast<double>(est.FittedTable.size() + est.DesignParameters.size() +
+  return static_cast<double>(est.FittedTable.size() + est.Multipliers.size() +
                              est.LinearPredictor.size()) *
          sizeof(double);
 }
@@ -76,14 +76,14 @@ double SnapshotBytes(const RunState& run) {
 void SaveFitted(const RunState& run, FittedSnapshot& snapshot) {
   const EstimationState& est = run.estimation;
   snapshot.fitted = est.FittedTable;
-  snapshot.multipliers = est.DesignParameters;
+  snapshot.multipliers = est.Multipliers;
   snapshot.predictor = est.LinearPredictor;
 }
 
 void RestoreFitted(RunState& run, const FittedSnapshot& snapshot) {
   EstimationState& est = run.estimation;
   est.FittedTable = snapshot.fitted;
-  est.DesignParameters = snapshot.multipliers;
+  est.Multipliers = snapshot.multipliers;
   est.LinearPredictor = snapshot.predictor;
 }
 
@@ -91,8 +91,7 @@ void RestoreFittedSubmodel(RunState& run, int r, const FittedSnapshot& snapshot)
   EstimationState& est = run.estimation;
   const std::vector<double>* const from[3] = {&snapshot.fitted, &snapshot.predictor,
                                               &snapshot.multipliers};
-  std::vector<double>* const to[3] = {&est.FittedTable, &est.LinearPredictor,
-                                      &est.DesignParameters};
+  std::vector<double>* const to[3] = {&est.FittedTable, &est.LinearPredictor, &est.Multipliers};
   CopySubmodel(run, r, from, to);
 }
 

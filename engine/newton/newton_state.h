@@ -15,7 +15,7 @@ namespace tav {
 using ModelEvaluator = std::function<Evaluation()>;
 
 // What a parameter's perturbation changes, saved to be put back: the fitted tables, the shared
-// multiplicative parameters of the families (EstimationState::DesignParameters) and the linear
+// multiplicative parameters of the families (EstimationState::Multipliers) and the linear
 // predictors.
 struct FittedSnapshot {
   std::vector<double> fitted;

@@ -9,6 +9,7 @@
 #include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
+#include "estimation/cumulative_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
 #include "estimation/hazard_model.h"
@@ -406,8 +407,9 @@ void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>
   }
   out.WriteLine(heading);
   out.WriteLine("");
-  if (IsNormalCumulative(model, t) && t < static_cast<int>(run.estimation.RSquared.size())) {
-    const double r_squared = run.estimation.RSquared[t];
+  const std::vector<double>& r_squared_of = CumulativeStateOf(run).r_squared;
+  if (IsNormalCumulative(model, t) && t < static_cast<int>(r_squared_of.size())) {
+    const double r_squared = r_squared_of[t];
     out.WriteLine(Blanks(2) + PadRight("R-squared", 12) + FormatReal(9, 4, r_squared));
     out.WriteLine(Blanks(2) + PadRight("R", 12) +
                   FormatReal(9, 4, r_squared > 0 ? std::sqrt(r_squared) : 0.0));

@@ -83,8 +83,8 @@ void WriteParameterFile(RunState& run, const std::string& name) {
                      FormatReal(2, 0, run.estimation.random.amplitude);
   for (double value : est.MarginParameters) line += FormatReal(14, -1, value);
   // The design parameters for the user's columns (scaled columns: tau^(1 / scale)).
-  std::vector<double> design = est.DesignParameters;
-  for (const std::vector<DesignWork>& works : est.design_work) {
+  std::vector<double> design = est.Multipliers;
+  for (const std::vector<DesignWork>& works : DesignWorks(run)) {
     for (const DesignWork& work : works) {
       for (int k = 0; k < work.parameters && !work.scale.empty(); ++k) {
         const double beta = UserLogParameter(run, work, k);

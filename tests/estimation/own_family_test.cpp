@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/elementary.h"
-#include "estimation/design_effects.h"
 #include "estimation/e_step.h"
 #include "estimation/free_parameters.h"
 #include "estimation/model_family.h"
+#include "estimation/submodel_form.h"
 #include "newton/newton_iteration.h"
 #include "newton/parameter_effects.h"
 #include "newton/score.h"
@@ -56,8 +56,8 @@ class LinearByLinear : public ModelFamily {
     for (std::int64_t c = 0; c < cells; ++c) {
       state.x[c] = static_cast<double>((c / columns + 1) * (c % columns + 1));
     }
-    state.offset = static_cast<std::int64_t>(run.estimation.DesignParameters.size());
-    run.estimation.DesignParameters.push_back(1.0);
+    state.offset = static_cast<std::int64_t>(run.estimation.Multipliers.size());
+    run.estimation.Multipliers.push_back(1.0);
   }
 
   std::int64_t ParameterCount(const EstimationRun&, int t) const override { return t == 0; }
@@ -85,7 +85,7 @@ class LinearByLinear : public ModelFamily {
     const double total = SubmodelTotal(run, 0, fitted);
     for (std::size_t c = 0; c < state.x.size(); ++c) fitted[c] *= Exp(delta * state.x[c]);
     RestoreSubmodelForm(run, 0, fitted, total);
-    run.estimation.DesignParameters[state.offset] *= Exp(delta);
+    run.estimation.Multipliers[state.offset] *= Exp(delta);
     return true;
   }
 
@@ -132,7 +132,7 @@ TEST(OwnFamily, ItsDirectionGivesItsScoreAndInformation) {
   ProgramRun run;
   ASSERT_EQ(Fit(run, dir, kTable), "");
   const LinearByLinearState& state = State(run);
-  EXPECT_EQ(run.estimation.DesignParameters[state.offset], 1.0);
+  EXPECT_EQ(run.estimation.Multipliers[state.offset], 1.0);
   BuildParameterList(run);
   PrepareParameterEffects(run);
   const int n = run.estimation.free_parameters.Count();
@@ -165,7 +165,7 @@ TEST(OwnFamily, TheNewtonIterationsFitItsParameter) {
   ASSERT_EQ(Fit(run, dir, kTable + "new 0 1\n"), "");
   const LinearByLinearState& state = State(run);
   EXPECT_GT(state.moves, 0);
-  EXPECT_NEAR(Log(run.estimation.DesignParameters[state.offset]), 0.62379805456231, 1e-6);
+  EXPECT_NEAR(Log(run.estimation.Multipliers[state.offset]), 0.62379805456231, 1e-6);
   ComputeStandardErrors(run, [&run] { return EvaluateModel(run); });
   ASSERT_TRUE(run.newton.std_errors_computed);
   const int n = run.estimation.free_parameters.Count();

@@ -4,6 +4,7 @@
 // counts, lists and reports with the other designs; this family gives the submodel its start.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/table_zero.h"
@@ -16,6 +17,10 @@ namespace {
 class Cumulative : public ModelFamily {
  public:
   std::string_view Name() const override { return "cumulative models"; }
+
+  std::unique_ptr<FamilyState> NewState() const override {
+    return std::make_unique<CumulativeState>();
+  }
 
   // Equal probabilities over the response, until the start iteration forms them from the
   // predictor.
@@ -102,6 +107,14 @@ class Cumulative : public ModelFamily {
 const ModelFamily& CumulativeFamily() {
   static const Cumulative family;
   return family;
+}
+
+CumulativeState& CumulativeStateOf(EstimationRun& run) {
+  return StateOf<CumulativeState>(run, CumulativeFamily());
+}
+
+const CumulativeState& CumulativeStateOf(const EstimationRun& run) {
+  return StateOf<CumulativeState>(run, CumulativeFamily());
 }
 
 }  // namespace tav

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 
 #include "core/elementary.h"
 #include "core/format_real.h"
@@ -30,7 +32,7 @@ bool Estimated(const Submodel& submodel, int d) {
 void WriteParameterLines(const EstimationRun& run, int t, const DesignWork& work,
                          const std::vector<std::string>& labels, bool exp_column,
                          ParameterBlockWriter& writer) {
-  const double* tau = run.estimation.DesignParameters.data() + work.offset;
+  const double* tau = run.estimation.Multipliers.data() + work.offset;
   const bool std_errors = writer.ShowsStdErrors();
   std::vector<int> positions;
   std::vector<double> logs;
@@ -60,6 +62,8 @@ void WriteParameterLines(const EstimationRun& run, int t, const DesignWork& work
 class DesignEffect : public ModelFamily {
  public:
   std::string_view Name() const override { return "design effects"; }
+
+  std::unique_ptr<FamilyState> NewState() const override { return std::make_unique<DesignState>(); }
 
   void SetUp(EstimationRun& run) const override { SetUpDesignEffects(run); }
 
@@ -92,7 +96,7 @@ class DesignEffect : public ModelFamily {
   // In the visit of a log-linear or cumulative submodel: its design effects, unless the
   // Newton-type iterations fit them.
   void FitSubmodel(EstimationRun& run, int r) const override {
-    if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
+    if (r < 0 || r >= static_cast<int>(DesignWorks(run).size())) return;
     // Beside mar() restrictions the marginal step fits them.
     if (r < run.model.SubmodelCount && run.model.submodels[r].MarSubmodel != MarRestrictions::kNone)
       return;
@@ -180,12 +184,12 @@ class DesignEffect : public ModelFamily {
       return;
     }
     if (place != BlockPlace::kAfterTable || t < 0 ||
-        t >= static_cast<int>(run.estimation.design_work.size())) {
+        t >= static_cast<int>(DesignWorks(run).size())) {
       return;
     }
     const Submodel& submodel = model.submodels[t];
     const bool exp_column = writer.ShowsExpBeta(t);
-    for (const DesignWork& work : run.estimation.design_work[t]) {
+    for (const DesignWork& work : DesignWorks(run)[t]) {
       if (work.fixed) continue;
       std::vector<std::string> labels;
       for (int k = 0; k < work.parameters; ++k) {
@@ -214,6 +218,14 @@ class DesignEffect : public ModelFamily {
 const ModelFamily& DesignEffectFamily() {
   static const DesignEffect family;
   return family;
+}
+
+std::vector<std::vector<DesignWork>>& DesignWorks(EstimationRun& run) {
+  return StateOf<DesignState>(run, DesignEffectFamily()).works;
+}
+
+const std::vector<std::vector<DesignWork>>& DesignWorks(const EstimationRun& run) {
+  return StateOf<DesignState>(run, DesignEffectFamily()).works;
 }
 
 }  // namespace tav

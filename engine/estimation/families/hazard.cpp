@@ -275,8 +275,7 @@ class Hazard : public ModelFamily {
   // ones for the standard errors.
   bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
     EstimationState& est = run.estimation;
-    if (delta != 0)
-      est.DesignParameters[est.hazard.shape_offset + parameter.position] *= Exp(delta);
+    if (delta != 0) est.Multipliers[est.hazard.shape_offset + parameter.position] *= Exp(delta);
     return true;
   }
   bool CentralDifferences(const EstimationRun&, const FreeParameter&) const override {

@@ -83,7 +83,7 @@ class LinLogRestriction : public ModelFamily {
       const Submodel& items = run.model.submodels[work.source];
       writer.WriteHeading(TermText(run.model, items.designs[work.design].Term()));
       for (int k = 0; k < work.parameters; ++k) {
-        const double tau = est.DesignParameters[work.offset + k];
+        const double tau = est.Multipliers[work.offset + k];
         std::string label = " " + std::to_string(k + 1);
         label.append(label.size() < 12 ? 12 - label.size() : 0, ' ');
         std::string line = "  " + label;

@@ -121,8 +121,8 @@ class MarginalRestriction : public ModelFamily {
       ProjectStartTable(run, r);
       FitDesignEffects(run, r);
       const int all = run.model.SubmodelCount + 1;
-      if (all < static_cast<int>(run.estimation.design_work.size())) {
-        for (const DesignWork& work : run.estimation.design_work[all]) {
+      if (all < static_cast<int>(DesignWorks(run).size())) {
+        for (const DesignWork& work : DesignWorks(run)[all]) {
           if (work.table == r) FitDesignEffect(run, all, work.design);
         }
       }
@@ -166,7 +166,7 @@ class MarginalRestriction : public ModelFamily {
       std::vector<int> positions;
       std::vector<double> logs;
       for (int k = 0; k < item.equations; ++k) {
-        const double tau = est.DesignParameters[item.offset + k];
+        const double tau = est.Multipliers[item.offset + k];
         int position = -1;
         if (writer.ShowsStdErrors()) {
           position = FreePosition(est.free_parameters, t, item.design, k);
