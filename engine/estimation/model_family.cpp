@@ -62,8 +62,8 @@ void ModelFamily::LinkedInformation(const EstimationRun&, int,
                                     const std::vector<const std::vector<double>*>&, const double*,
                                     std::vector<double>&) const {}
 
-std::unique_ptr<PatternPart> ModelFamily::NewPatternPart(
-    const EstimationRun&, int, const std::vector<const std::vector<double>*>&) const {
+std::unique_ptr<PatternPart> ModelFamily::NewPatternPart(const EstimationRun&, int,
+                                                         std::vector<std::vector<double>>) const {
   return nullptr;
 }
 

@@ -241,10 +241,11 @@ class ModelFamily {
                                  const double* expected, std::vector<double>& block) const;
   // The family multiplies the completions of the data patterns by factors of its own (its
   // table is of form kPatterns): its part of the pattern pass, for its table t and the
-  // directions x of the parameters acting on it (t = -1 and none when no free parameter does);
+  // directions x of the parameters acting on it, which the part keeps (t = -1 and none when no
+  // free parameter does);
   // the doubles of its sums and of the work it holds per thread.
-  virtual std::unique_ptr<PatternPart> NewPatternPart(
-      const EstimationRun& run, int t, const std::vector<const std::vector<double>*>& x) const;
+  virtual std::unique_ptr<PatternPart> NewPatternPart(const EstimationRun& run, int t,
+                                                      std::vector<std::vector<double>> x) const;
   virtual std::int64_t PatternSumSize(const EstimationRun& run) const;
   virtual double PatternWorkSize(const EstimationRun& run) const;
   // Whether it does so in the run: the expected tables then need the pattern pass.

@@ -230,6 +230,16 @@ struct TableDerivatives {
   std::vector<double> values;  // cells x parameters, cell by cell
 };
 
+// The parameters whose direction acts on table t, in list order.
+std::vector<int> ParametersOn(const ScoreLayout& layout, int t) {
+  std::vector<int> parameters;
+  const int n = static_cast<int>(layout.directions.size());
+  for (int i = 0; i < n; ++i) {
+    if (layout.directions[i].table == t) parameters.push_back(i);
+  }
+  return parameters;
+}
+
 // The derivatives of table t with its slots and parameters set and every value 0.
 TableDerivatives EmptyDerivatives(const RunState& run, const ScoreLayout& layout, int t) {
   TableDerivatives d;
@@ -238,10 +248,7 @@ TableDerivatives EmptyDerivatives(const RunState& run, const ScoreLayout& layout
   const TableSpan span = TableSpanOf(run, t);
   d.first = span.first;
   d.cells = span.cells;
-  const int n = static_cast<int>(layout.directions.size());
-  for (int i = 0; i < n; ++i) {
-    if (layout.directions[i].table == t) d.parameters.push_back(i);
-  }
+  d.parameters = ParametersOn(layout, t);
   d.values.assign(static_cast<std::size_t>(d.cells) * d.parameters.size(), 0.0);
   return d;
 }
@@ -280,15 +287,15 @@ std::vector<const std::vector<double>*> DirectionsOf(const ScoreLayout& layout,
 void LinkedClosedForm(const RunState& run, const ScoreLayout& layout, int t, const double* expected,
                       std::vector<double>& matrix) {
   const int n = static_cast<int>(layout.directions.size());
-  const TableDerivatives d = EmptyDerivatives(run, layout, t);
-  const std::size_t size = d.parameters.size();
+  const std::vector<int> parameters = ParametersOn(layout, t);
+  const std::size_t size = parameters.size();
   std::vector<double> block;
-  TableFamily(run, t)->LinkedInformation(run, t, DirectionsOf(layout, d.parameters),
-                                         expected + d.first, block);
+  TableFamily(run, t)->LinkedInformation(run, t, DirectionsOf(layout, parameters),
+                                         expected + TableSpanOf(run, t).first, block);
   for (std::size_t q = 0; q < size; ++q) {
     for (std::size_t r = q; r < size; ++r) {
-      const int i = d.parameters[q];
-      const int j = d.parameters[r];
+      const int i = parameters[q];
+      const int j = parameters[r];
       matrix[static_cast<std::size_t>(i) * n + j] = block[q * size + r];
       matrix[static_cast<std::size_t>(j) * n + i] = block[q * size + r];
     }
@@ -346,7 +353,6 @@ std::vector<TableDerivatives> Derivatives(const RunState& run, const ScoreLayout
 struct PatternFamily {
   const ModelFamily* family = nullptr;
   std::vector<int> parameters;
-  std::vector<std::vector<double>> x;
   std::unique_ptr<PatternPart> part;
   std::int64_t sum_size = 0;
 };
@@ -623,13 +629,12 @@ PatternLayout PatternLayoutOf(const RunState& run, const ScoreLayout& layout, bo
     for (int t : layout.tables) {
       if (layout.FormOf(t) == TableForm::kPatterns && TableFamily(run, t) == family) table = t;
     }
+    std::vector<std::vector<double>> x;
     if (table >= 0) {
-      f.parameters = EmptyDerivatives(run, layout, table).parameters;
-      f.x = DenseDirections(run, layout, f.parameters, TableSpanOf(run, table).cells);
+      f.parameters = ParametersOn(layout, table);
+      x = DenseDirections(run, layout, f.parameters, TableSpanOf(run, table).cells);
     }
-    std::vector<const std::vector<double>*> x;
-    for (const std::vector<double>& column : f.x) x.push_back(&column);
-    f.part = family->NewPatternPart(run, table, x);
+    f.part = family->NewPatternPart(run, table, std::move(x));
     if (f.part == nullptr) continue;
     const auto nh = static_cast<std::int64_t>(f.parameters.size());
     std::vector<std::int64_t> rows;

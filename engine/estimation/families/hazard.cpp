@@ -35,12 +35,11 @@ struct HazardDirections {
   int risks = 1;
   int origins = 1;
   std::size_t count = 0;                 // directions
-  std::vector<double> x;                 // directions x cells
+  std::vector<std::vector<double>> x;    // per direction, per cell
   const std::int32_t* origin = nullptr;  // per risk (from 0) its origin state
 };
 
-HazardDirections DirectionsOver(const EstimationRun& run,
-                                const std::vector<const std::vector<double>*>& x) {
+HazardDirections DirectionsOver(const EstimationRun& run, std::vector<std::vector<double>> x) {
   HazardDirections hd;
   const HazardWork& hazard = run.estimation.hazard;
   hd.count = x.size();
@@ -53,10 +52,7 @@ HazardDirections DirectionsOver(const EstimationRun& run,
   hd.block = static_cast<std::int64_t>(hazard.time_points) * hazard.risks;
   hd.origin = hazard.risk_origin.data();
   for (int q = 0; q < hazard.risks; ++q) hd.origins = std::max(hd.origins, hd.origin[q] + 1);
-  hd.x.assign(hd.count * static_cast<std::size_t>(hd.cells), 0.0);
-  for (std::size_t a = 0; a < hd.count; ++a) {
-    std::copy(x[a]->begin(), x[a]->end(), hd.x.begin() + a * static_cast<std::size_t>(hd.cells));
-  }
+  hd.x = std::move(x);
   return hd;
 }
 
@@ -82,7 +78,7 @@ void HazardResidual(const HazardDirections& hd, const double* rates, const doubl
 // s_a = sum x_a(cell) r(cell) over the cells of covariate cell c.
 void HazardScore(const HazardDirections& hd, std::int64_t c, const double* r, double* s) {
   for (std::size_t a = 0; a < hd.count; ++a) {
-    const double* x = hd.x.data() + a * static_cast<std::size_t>(hd.cells) + c * hd.block;
+    const double* x = hd.x[a].data() + c * hd.block;
     double sum = 0;
     for (std::int64_t cell = 0; cell < hd.block; ++cell) sum += x[cell] * r[cell];
     s[a] = sum;
@@ -100,16 +96,19 @@ class HazardPatternPart : public PatternPart {
         hd_(std::move(directions)),
         block_(static_cast<std::int64_t>(run.estimation.hazard.time_points) *
                run.estimation.hazard.risks),
-        cells_(static_cast<std::int64_t>(run.estimation.hazard.exposure.size())),
-        d_(block_),
-        y_(block_),
-        r_(block_) {}
+        cells_(static_cast<std::int64_t>(run.estimation.hazard.exposure.size())) {}
 
   std::unique_ptr<PatternPart> ForThread() const override {
     return std::make_unique<HazardPatternPart>(run_, hd_);
   }
 
   void BeginPattern(std::int64_t h) override {
+    // The rows of a thread's part are made with its first pattern.
+    if (static_cast<std::int64_t>(d_.size()) != block_) {
+      d_.assign(block_, 0.0);
+      y_.assign(block_, 0.0);
+      r_.assign(block_, 0.0);
+    }
     episodes_.emplace(run_, h);
     covariate_cell_ =
         run_.estimation.hazard.covariate_cell.data() + run_.estimation.completion_start[h];
@@ -158,9 +157,7 @@ class HazardPatternPart : public PatternPart {
     const double* rates = run_.estimation.FittedTable.data() + hd.first;
     const double* events = sums.data();
     const double* exposure = sums.data() + cells_;
-    auto x = [&](std::size_t a, std::int64_t cell) {
-      return hd.x[a * static_cast<std::size_t>(hd.cells) + cell];
-    };
+    auto x = [&](std::size_t a, std::int64_t cell) { return hd.x[a][cell]; };
     std::vector<double> value(nh * nh, 0.0);
     if (hd.kind != TimeModel::kDiscrete) {
       for (std::int64_t cell = 0; cell < hd.cells; ++cell) {
@@ -293,12 +290,11 @@ class Hazard : public ModelFamily {
   bool FactorsCompletions(const EstimationRun& run) const override {
     return run.estimation.hazard.table >= 0;
   }
-  std::unique_ptr<PatternPart> NewPatternPart(
-      const EstimationRun& run, int,
-      const std::vector<const std::vector<double>*>& x) const override {
+  std::unique_ptr<PatternPart> NewPatternPart(const EstimationRun& run, int,
+                                              std::vector<std::vector<double>> x) const override {
     if (run.estimation.hazard.table < 0) return nullptr;
     return std::make_unique<HazardPatternPart>(
-        run, std::make_shared<const HazardDirections>(DirectionsOver(run, x)));
+        run, std::make_shared<const HazardDirections>(DirectionsOver(run, std::move(x))));
   }
   std::int64_t PatternSumSize(const EstimationRun& run) const override {
     return 2 * static_cast<std::int64_t>(run.estimation.hazard.exposure.size());
