@@ -870,13 +870,13 @@ void ShapeTerm(const EstimationRun& run, const AssocEffect& term, AssociationWor
 
 void SetUpAssociationTerms(EstimationRun& run) {
   const ModelState& model = run.model;
-  EstimationState& est = run.estimation;
-  est.association_work.assign(model.submodels.size(), {});
+  std::vector<std::vector<AssociationWork>>& terms = AssociationTerms(run);
+  terms.assign(model.submodels.size(), {});
   // The submodels' own terms, the hazard part's, then those of `all`, which act on the
   // submodel they are aimed at.
   std::vector<int> sources;
   for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
-  const int hazard = est.hazard.table;
+  const int hazard = run.estimation.hazard.table;
   if (hazard >= 0) sources.push_back(hazard);
   const int all = model.SubmodelCount + 1;
   if (model.HasAllSubmodel && all < static_cast<int>(model.submodels.size())) {
@@ -941,15 +941,15 @@ void SetUpAssociationTerms(EstimationRun& run) {
       w.layer_of = IndexOf(model, table, term, 3);
       w.contribution.assign(w.row_of.size(), 0.0);
       ShapeTerm(run, term, w);
-      est.association_work[r].push_back(std::move(w));
+      terms[r].push_back(std::move(w));
     }
   }
 }
 
 void FitAssociationTerms(EstimationRun& run, int r) {
-  EstimationState& est = run.estimation;
-  if (r < 0 || r >= static_cast<int>(est.association_work.size())) return;
-  std::vector<AssociationWork>& works = est.association_work[r];
+  std::vector<std::vector<AssociationWork>>& terms = AssociationTerms(run);
+  if (r < 0 || r >= static_cast<int>(terms.size())) return;
+  std::vector<AssociationWork>& works = terms[r];
   if (works.empty()) return;
   if (run.estimation.iteration <= 0) {
     for (AssociationWork& w : works) StartTerm(run, w);
@@ -1125,7 +1125,7 @@ std::vector<double> CellChangeAlong(const AssociationWork& w, const std::vector<
 }  // namespace
 
 std::vector<double> AssociationCellChange(const EstimationRun& run, int r, int work, int position) {
-  const AssociationWork& w = run.estimation.association_work[r][work];
+  const AssociationWork& w = AssociationTerms(run)[r][work];
   const std::vector<double> values = AssociationValues(w);
   if (values != w.directions_at || w.cell_changes.empty()) {
     w.directions_at = values;

@@ -5,8 +5,62 @@
 #include <vector>
 
 #include "estimation/estimation_state.h"
+#include "estimation/family_state.h"
 
 namespace tav {
+
+// One association term of a log-linear submodel as the association M-step fits it
+// (estimation/association_model.h): a written ass() item, which for model digit 5 is the
+// parser's pair of terms.
+struct AssociationWork {
+  int table = -1;   // the submodel whose cells it acts on
+  int source = -1;  // the submodel whose association terms hold it (table, or `all`)
+  int term = -1;    // its first term (index in the source's association terms)
+  AssociationFamily family = AssociationFamily::kLogLinear;
+  AssociationScores scores = AssociationScores::kUniform;
+  int rows = 1;
+  int columns = 1;
+  int layers = 1;
+  int scaling = 3;
+  bool rows_estimated = false;
+  bool columns_estimated = false;
+  bool symmetric = false;      // digit 6: one set of scores for rows and columns
+  bool row_layers = false;     // every layer has its own row scores
+  bool column_layers = false;  // and column scores
+  bool phi_layers = false;     // and association parameter
+  bool phi_estimated = false;
+  bool first_phi_fixed = false;  // scaling type 4 beside estimated scores
+  bool started = false;          // the first step gave the values their start
+  // The directions the values move in: over the layers (phi; one value when phi is shared),
+  // and over the rows and the columns of each score block. They carry the equality mappings,
+  // designs and symmetries of the scores and the layer groups or design of phi.
+  std::vector<std::vector<double>> phi_vectors, row_vectors, column_vectors;
+  // Fixed shapes: the scores of a side whose mapping or design the user gave (per category), and
+  // the layers without association (layer group 0).
+  std::vector<double> row_given, column_given;
+  std::vector<char> layer_off;
+  // Per cell of the submodel its row, column and layer index.
+  std::vector<std::int32_t> row_of, column_of, layer_of;
+  // The values: row scores (rows per block, one block per layer or one for all), column scores
+  // (likewise; the row scores' for a symmetric term) and the association parameters (one per
+  // layer, equal when they are shared).
+  std::vector<double> row_scores, column_scores, phi;
+  // The term's contribution to the log of every fitted cell at the current values.
+  std::vector<double> contribution;
+  // The change of every cell along each direction of the standard errors, kept for the values
+  // they were computed at (the information matrix asks for them many times).
+  mutable std::vector<double> directions_at;
+  mutable std::vector<std::vector<double>> cell_changes;
+};
+
+// The association family's state: per submodel, its association terms.
+struct AssociationState : CopyableFamilyState<AssociationState> {
+  std::vector<std::vector<AssociationWork>> terms;
+};
+
+// The association terms of the run's fit, per submodel (families/association.cpp).
+std::vector<std::vector<AssociationWork>>& AssociationTerms(EstimationRun& run);
+const std::vector<std::vector<AssociationWork>>& AssociationTerms(const EstimationRun& run);
 
 // The association M-step: row-column association terms ass(rows columns [layers] Dx) of
 // log-linear submodels and of the hazard part. In the hazard part the terms act on the log
@@ -97,7 +151,7 @@ namespace tav {
 // takes hundreds.
 
 // Sets up the association terms of the log-linear submodels and the hazard part
-// (EstimationState::association_work). After SetUpEstimationTables.
+// (AssociationTerms). After SetUpEstimationTables.
 void SetUpAssociationTerms(EstimationRun& run);
 
 // The association M-step of submodel r: the start values in the start iteration, one step

@@ -81,7 +81,7 @@ void FormCumulativeProbabilities(EstimationRun& run, int r) {
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   const double* expected = est.ExpectedTable.data() + submodel.first_cell;
   const double* eta = est.LinearPredictor.data() + submodel.first_cell;
-  const std::vector<std::int64_t>& cells = est.cumulative_cells[r];
+  const std::vector<std::int64_t>& cells = CumulativeStateOf(run).cells[r];
   const std::int64_t q = ResponseCategories(run, r);
   const std::int64_t columns = q > 0 ? static_cast<std::int64_t>(cells.size()) / q : 0;
   const CumulativeForm form = submodel.CumulativeModel;
@@ -103,7 +103,7 @@ void FormCumulativeProbabilities(EstimationRun& run, int r) {
         }
       }
       const double spread = sl > 0 ? shh - sh * sh / sl : 0.0;
-      est.RSquared[r] = spread > kTableZero ? 1 - se / spread : 0.0;
+      CumulativeStateOf(run).r_squared[r] = spread > kTableZero ? 1 - se / spread : 0.0;
       const double total = run.data.total_count;
       sigma = total > 0 ? std::sqrt(se / total) : 0.0;
       if (!(sigma > kTableZero) || !std::isfinite(sigma)) {
@@ -144,7 +144,7 @@ void CumulativeSums(const EstimationRun& run, int r, const std::vector<double>& 
   const double* fitted = est.FittedTable.data() + submodel.first_cell;
   const double* expected = est.ExpectedTable.data() + submodel.first_cell;
   const double* eta = est.LinearPredictor.data() + submodel.first_cell;
-  const std::vector<std::int64_t>& order = est.cumulative_cells[r];
+  const std::vector<std::int64_t>& order = CumulativeStateOf(run).cells[r];
   const std::int64_t q = ResponseCategories(run, r);
   g.assign(n, 0.0);
   h.assign(n * n, 0.0);
@@ -204,7 +204,7 @@ CumulativeSlopes CumulativeCellSlopes(const EstimationRun& run, int r) {
   const EstimationState& est = run.estimation;
   const double* fitted = est.FittedTable.data() + submodel.first_cell;
   const double* eta = est.LinearPredictor.data() + submodel.first_cell;
-  const std::vector<std::int64_t>& order = est.cumulative_cells[r];
+  const std::vector<std::int64_t>& order = CumulativeStateOf(run).cells[r];
   const std::int64_t q = ResponseCategories(run, r);
   const CumulativeLink link = submodel.CumulativeModel.link;
   CumulativeSlopes slopes;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "estimation/estimation_state.h"
+#include "estimation/family_state.h"
 #include "estimation/margins.h"
 
 namespace tav {
@@ -21,6 +22,17 @@ namespace tav {
 // category h_c = c - (q - 1) / 2, sigma^2 the mean squared residual sum l (h_c - eta)^2 / N
 // over the cells (l the expected frequencies; sigma = 1 in the start iteration) and
 // R^2 = 1 - S_e / (S_hh - S_h^2 / S_l).
+
+// The cumulative family's state, per submodel: the cells of each column in category order
+// (column by column), and the R-squared of the normal model i.
+struct CumulativeState : CopyableFamilyState<CumulativeState> {
+  std::vector<std::vector<std::int64_t>> cells;
+  std::vector<double> r_squared;
+};
+
+// The cumulative family's state of the run's fit (families/cumulative.cpp).
+CumulativeState& CumulativeStateOf(EstimationRun& run);
+const CumulativeState& CumulativeStateOf(const EstimationRun& run);
 
 // The number of response categories q of cumulative submodel r.
 std::int64_t ResponseCategories(const EstimationRun& run, int r);

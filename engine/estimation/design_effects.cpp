@@ -226,8 +226,8 @@ const double* Values(const DesignWork& work, int k) {
 }
 
 DesignWork* FindWork(EstimationRun& run, int r, int i) {
-  if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return nullptr;
-  for (DesignWork& work : run.estimation.design_work[r]) {
+  if (r < 0 || r >= static_cast<int>(DesignWorks(run).size())) return nullptr;
+  for (DesignWork& work : DesignWorks(run)[r]) {
     if (work.design == i) return &work;
   }
   return nullptr;
@@ -267,7 +267,7 @@ void StartDesign(EstimationRun& run, DesignWork& work) {
   const int r = work.table;
   const Submodel& submodel = run.model.submodels[r];
   EstimationState& est = run.estimation;
-  double* tau = est.DesignParameters.data() + work.offset;
+  double* tau = est.Multipliers.data() + work.offset;
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   double* eta =
       submodel.IsCumulative() ? est.LinearPredictor.data() + submodel.first_cell : nullptr;
@@ -346,7 +346,7 @@ void LogLinearSums(const EstimationRun& run, int r, const std::vector<JointParam
 void ApplyFactor(EstimationRun& run, DesignWork& work, int k, double f) {
   const Submodel& submodel = run.model.submodels[work.table];
   EstimationState& est = run.estimation;
-  est.DesignParameters[work.offset + k] *= f;
+  est.Multipliers[work.offset + k] *= f;
   const double* x = Values(work, k);
   if (submodel.IsCumulative()) {
     double* eta = est.LinearPredictor.data() + submodel.first_cell;
@@ -540,11 +540,50 @@ void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::s
 }
 
 const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i) {
-  if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return nullptr;
-  for (const DesignWork& work : run.estimation.design_work[r]) {
+  if (r < 0 || r >= static_cast<int>(DesignWorks(run).size())) return nullptr;
+  for (const DesignWork& work : DesignWorks(run)[r]) {
     if (work.design == i) return &work;
   }
   return nullptr;
+}
+
+int DesignParameterTable(const EstimationRun& run, const FreeParameter& parameter) {
+  const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
+  return work != nullptr ? work->table : parameter.submodel;
+}
+
+ParameterDirection DesignParameterDirection(const EstimationRun& run,
+                                            const FreeParameter& parameter) {
+  ParameterDirection direction;
+  const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
+  if (work == nullptr || work->fixed || work->x.empty() || work->table < 0 ||
+      (work->table >= run.model.SubmodelCount && work->table != run.estimation.hazard.table) ||
+      parameter.position < 0 || parameter.position >= static_cast<int>(work->free.size())) {
+    return direction;
+  }
+  const std::int64_t k = work->free[parameter.position];
+  direction.kind = ParameterDirection::Kind::kCells;
+  direction.table = work->table;
+  direction.x.assign(work->x.begin() + k * work->cells, work->x.begin() + (k + 1) * work->cells);
+  return direction;
+}
+
+double DesignParameterStep(const EstimationRun& run, const FreeParameter& parameter, double step) {
+  const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
+  if (work == nullptr) return step;
+  if (parameter.position < 0 || parameter.position >= static_cast<int>(work->free.size())) {
+    return step;
+  }
+  const double value = run.estimation.Multipliers[work->offset + work->free[parameter.position]];
+  return value > 0.95 && value < 1.05 ? step / 3 : step;
+}
+
+void AddDesignValues(const EstimationRun& run, int r, SubmodelValues& values) {
+  if (r < 0 || r >= static_cast<int>(DesignWorks(run).size())) return;
+  for (const DesignWork& work : DesignWorks(run)[r]) {
+    values.ranges.emplace_back(work.offset, work.parameters);
+    values.tables.push_back(work.table);
+  }
 }
 
 double ColumnScale(const DesignWork& work, int k) {
@@ -565,7 +604,7 @@ double FreeParameterScale(const EstimationRun& run, int i) {
 }
 
 double UserLogParameter(const EstimationRun& run, const DesignWork& work, int k) {
-  const double tau = run.estimation.DesignParameters[work.offset + k];
+  const double tau = run.estimation.Multipliers[work.offset + k];
   return tau > 0 ? Log(tau) / ColumnScale(work, k) : std::numeric_limits<double>::quiet_NaN();
 }
 
@@ -573,9 +612,10 @@ void SetUpDesignEffects(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
   const int submodel_total = static_cast<int>(model.submodels.size());
-  est.design_work.assign(submodel_total, {});
-  est.cumulative_cells.assign(submodel_total, {});
-  est.RSquared.assign(submodel_total, 0.0);
+  DesignWorks(run).assign(submodel_total, {});
+  CumulativeState& cumulative = CumulativeStateOf(run);
+  cumulative.cells.assign(submodel_total, {});
+  cumulative.r_squared.assign(submodel_total, 0.0);
   bool any_cumulative = false;
   // The model's submodels, then the designs of `all`, which act on the submodels they are
   // aimed at.
@@ -632,25 +672,25 @@ void SetUpDesignEffects(EstimationRun& run) {
         const bool own_set = design.interaction == DesignInteraction::kC || k < e;
         if (!(design.FixesFirstLevel() && own_set && k % e == 0)) work.free.push_back(k);
       }
-      work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
-      est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);
+      work.offset = static_cast<std::int64_t>(est.Multipliers.size());
+      est.Multipliers.resize(est.Multipliers.size() + work.parameters, 1.0);
       for (const StartValueRequest& request : run.settings.start_values) {
         if (request.submodel != r || request.design != i) continue;
         const std::size_t count =
             std::min(request.values.size(), static_cast<std::size_t>(work.parameters));
-        std::copy_n(request.values.begin(), count, est.DesignParameters.begin() + work.offset);
+        std::copy_n(request.values.begin(), count, est.Multipliers.begin() + work.offset);
         // Given for the user's column: tau^scale for the scaled one.
         for (std::size_t k = 0; k < count && !work.scale.empty(); ++k) {
-          double& tau = est.DesignParameters[work.offset + static_cast<std::int64_t>(k)];
+          double& tau = est.Multipliers[work.offset + static_cast<std::int64_t>(k)];
           if (tau > 0 && work.scale[k] != 1) tau = Exp(Log(tau) * work.scale[k]);
         }
       }
-      est.design_work[r].push_back(std::move(work));
+      DesignWorks(run)[r].push_back(std::move(work));
     }
     if (!all && submodel.IsCumulative()) {
       // The response orders the cells of each column, with or without thresholds ("nin").
       const MarginShape response(model, submodel, submodel.designs[0].Term());
-      est.cumulative_cells[r] = CumulativeCells(run, r, response);
+      cumulative.cells[r] = CumulativeCells(run, r, response);
     }
   }
   if (any_cumulative) est.LinearPredictor.assign(est.FittedTable.size(), 0.0);
@@ -671,8 +711,8 @@ void FitDesignEffect(EstimationRun& run, int r, int i) {
 }
 
 void FitDesignEffects(EstimationRun& run, int r) {
-  if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
-  std::vector<DesignWork>& works = run.estimation.design_work[r];
+  if (r < 0 || r >= static_cast<int>(DesignWorks(run).size())) return;
+  std::vector<DesignWork>& works = DesignWorks(run)[r];
   if (works.empty()) return;
   // The designs of `all` aimed at a submodel with mar() restrictions are its marginal step's.
   const ModelState& model = run.model;
@@ -714,36 +754,6 @@ void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, doub
   const double before = SubmodelTotal(run, table, fitted);
   ApplyFactor(run, *found, k, Exp(delta));
   RestoreSubmodelForm(run, table, fitted, before);
-}
-
-double SubmodelTotal(const EstimationRun& run, int r, const double* cells) {
-  if (r != 0) return 0;
-  double total = 0;
-  const auto count = static_cast<std::int64_t>(run.model.submodels[r].cell_count);
-  for (std::int64_t c = 0; c < count; ++c) total += cells[c];
-  return total;
-}
-
-void RestoreSubmodelForm(const EstimationRun& run, int r, double* cells, double total) {
-  if (r == run.estimation.hazard.table) {
-    // Rates move freely; transition probabilities are normalised again.
-    if (run.estimation.hazard.kind == TimeModel::kDiscrete) NormaliseTransitionBlocks(run, cells);
-    return;
-  }
-  if (r == 0) {
-    // Frequencies: the total stays what it was.
-    const double after = SubmodelTotal(run, 0, cells);
-    const double scale = after <= kTableZero ? 0.0 : total / after;
-    const auto count = static_cast<std::int64_t>(run.model.submodels[0].cell_count);
-    for (std::int64_t c = 0; c < count; ++c) cells[c] *= scale;
-    return;
-  }
-  // Conditional probabilities: divided by their conditioning margin again.
-  const MarginShape& condition = run.estimation.condition_shapes[r];
-  std::vector<double> margin(condition.margin_cells());
-  condition.MarginOf(cells, margin.data());
-  for (double& m : margin) m = m <= kTableZero ? 0.0 : 1.0 / m;
-  condition.Scale(cells, margin.data(), cells);
 }
 
 }  // namespace tav

@@ -1,9 +1,52 @@
 #ifndef TAV_ENGINE_ESTIMATION_DESIGN_EFFECTS_H_
 #define TAV_ENGINE_ESTIMATION_DESIGN_EFFECTS_H_
 
+#include <cstdint>
+#include <vector>
+
 #include "estimation/estimation_state.h"
+#include "estimation/family_state.h"
+#include "estimation/model_family.h"
+#include "estimation/submodel_form.h"
 
 namespace tav {
+
+// One restricted effect (special effect) of a submodel as the design M-step uses it: the
+// designs of one written effect (its first design and the designs of its further terms, which
+// share its parameters), with the values x_k(c) of parameter k at every cell c of the
+// submodel, summed over the terms and stored as x[k * cells + c], and its parameters' place in
+// Multipliers.
+struct DesignWork {
+  int design = -1;          // index in the submodel's designs of the written effect's first
+  int last_design = -1;     // and of its last design
+  int table = -1;           // the submodel whose cells it acts on (for `all`, its target)
+  MarginShape shape;        // submodel cells onto the cells of the first design's term
+  std::int64_t cells = 0;   // of the submodel
+  int parameters = 0;       // estimated (or fixed) parameters
+  std::vector<double> x;    // parameters x submodel cells (empty for fix and wei)
+  std::int64_t offset = 0;  // the first parameter in Multipliers
+  bool fixed = false;       // fix and wei: applied once, never estimated
+  bool thresholds = false;  // the thresholds of a cumulative submodel
+  // Per parameter, the power of two its column x was divided by (empty: 1 for all). A column
+  // whose largest magnitude lies far from 1 is brought to [1, 2) so that the fit does not
+  // depend on the unit of a covariate; the parameters (tau) and their derivatives then belong
+  // to the scaled columns, and the user's log parameter is ln tau / scale.
+  std::vector<double> scale;
+  // The parameters that are estimated, in order: free parameter position p of the design is
+  // parameter free[p]. The prespecified models whose columns sum to a constant (2a, 3a, 8a,
+  // 9a) keep their first parameter at 1, in every group that has parameters of its own.
+  std::vector<int> free;
+};
+
+// The design family's state: per submodel, the designs that the design M-step fits, in design
+// order.
+struct DesignState : CopyableFamilyState<DesignState> {
+  std::vector<std::vector<DesignWork>> works;
+};
+
+// The design works of the run's fit, per submodel (families/design_effect.cpp).
+std::vector<std::vector<DesignWork>>& DesignWorks(EstimationRun& run);
+const std::vector<std::vector<DesignWork>>& DesignWorks(const EstimationRun& run);
 
 // The design M-step: effects whose cells carry design values, in log-linear and in cumulative
 // submodels.
@@ -45,8 +88,8 @@ namespace tav {
 // of one written effect share its parameters (their values add up). The designs of `all` act
 // on the submodel they are aimed at.
 
-// Sets up the designs that the design M-step fits (EstimationState::design_work), their
-// parameters (appended to DesignParameters) with the start values given in the input, and the
+// Sets up the designs that the design M-step fits (DesignWorks), their
+// parameters (appended to Multipliers) with the start values given in the input, and the
 // predictors of the cumulative submodels. After SetUpEstimationTables.
 void SetUpDesignEffects(EstimationRun& run);
 
@@ -97,16 +140,24 @@ void ProfiledSums(const EstimationRun& run, int r, std::vector<double> x, std::s
 // Newton-type iterations.
 void PerturbDesignParameter(EstimationRun& run, int r, int i, int position, double delta);
 
-// Moving a parameter keeps a submodel's form: SubmodelTotal is the total of the cells of
-// submodel 0 (0 for the others), taken before the move; RestoreSubmodelForm then scales
-// submodel 0 back to it, divides another submodel by its conditioning margin again, and leaves
-// the hazard part's rates as they are (normalising its transition probabilities in discrete
-// time).
-double SubmodelTotal(const EstimationRun& run, int r, const double* cells);
-void RestoreSubmodelForm(const EstimationRun& run, int r, double* cells, double total);
-
 // The design work of design i of submodel r, or nullptr when the design M-step does not fit it.
 const DesignWork* FindDesignWork(const EstimationRun& run, int r, int i);
+
+// What the Newton-type iterations need of a free parameter of a design (a design effect's, or a
+// multiplier of mar() restrictions, which share its place in the list):
+// the table it acts on (a design of `all` acts on the submodel it is aimed at, any other on its
+// own submodel) ...
+int DesignParameterTable(const EstimationRun& run, const FreeParameter& parameter);
+// ... its direction: its column x over the cells of that table; not covered when the design
+// M-step does not fit it, it is fixed, or it acts on a table other than a submodel or the
+// hazard part ...
+ParameterDirection DesignParameterDirection(const EstimationRun& run,
+                                            const FreeParameter& parameter);
+// ... the step of its curvature: a third of the usual step for a value strictly between 0.95
+// and 1.05 ...
+double DesignParameterStep(const EstimationRun& run, const FreeParameter& parameter, double step);
+// ... and the design parameters and tables of submodel r's designs.
+void AddDesignValues(const EstimationRun& run, int r, SubmodelValues& values);
 
 // Column scaling: a design column whose largest magnitude lies outside [2^-10, 2^10] is
 // divided by the power of two that brings that magnitude into [1, 2) (exactly, so the fit

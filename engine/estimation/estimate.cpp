@@ -133,11 +133,10 @@ void SetUpEstimationTables(EstimationRun& run) {
     est.expected_margins[r].assign(submodel.MarginCount(), {});
   }
   est.MarginParameters = AllocRealArray(run.context, parameters);
-  est.DesignParameters.clear();  // the families that have design parameters append theirs
+  est.Multipliers.clear();  // the families that have design parameters append theirs
   // The hazard part first: the families' set-up finds its submodel there.
   SetUpHazardPart(run);
   std::fill(est.MarginParameters.begin(), est.MarginParameters.end(), 1.0);
-  est.eq2_ready = false;
   est.step_size = run.settings.step_size;
   est.restriction_step = run.settings.restriction_step;
 
@@ -346,6 +345,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   EstimationState& est = run.estimation;
   CheckEstimationAvailable(run);
   SetUpEstimationTables(run);
+  MakeFamilyStates(run);
   for (const ModelFamily* family : FamiliesOf(run)) family->SetUp(run);
   BuildIndexMaps(run);
   ComputeStartValues(run);

@@ -9,6 +9,7 @@
 #include "core/random.h"
 #include "core/run_context.h"
 #include "data/parsed_run.h"
+#include "estimation/family_state.h"
 #include "estimation/margins.h"
 
 namespace tav {
@@ -34,6 +35,7 @@ struct FreeParameter {
   int position = 0;     // position of the parameter inside its effect
   int effect_size = 0;  // number of parameters of the effect
   bool shape = false;   // the log of the shape of hazard risk position + 1 (estimated shapes)
+  int family = -1;      // the family that listed it: its place in the run's family list
 
   // A log-linear parameter (of a model term), not one of a special effect, association term or
   // hazard shape.
@@ -63,123 +65,6 @@ struct FreeParameterList {
   bool Fits(int r) const;
 };
 
-// One restricted effect (special effect) of a submodel as the design M-step uses it: the
-// designs of one written effect (its first design and the designs of its further terms, which
-// share its parameters), with the values x_k(c) of parameter k at every cell c of the
-// submodel, summed over the terms and stored as x[k * cells + c], and its parameters' place in
-// DesignParameters.
-struct DesignWork {
-  int design = -1;          // index in the submodel's designs of the written effect's first
-  int last_design = -1;     // and of its last design
-  int table = -1;           // the submodel whose cells it acts on (for `all`, its target)
-  MarginShape shape;        // submodel cells onto the cells of the first design's term
-  std::int64_t cells = 0;   // of the submodel
-  int parameters = 0;       // estimated (or fixed) parameters
-  std::vector<double> x;    // parameters x submodel cells (empty for fix and wei)
-  std::int64_t offset = 0;  // the first parameter in DesignParameters
-  bool fixed = false;       // fix and wei: applied once, never estimated
-  bool thresholds = false;  // the thresholds of a cumulative submodel
-  // Per parameter, the power of two its column x was divided by (empty: 1 for all). A column
-  // whose largest magnitude lies far from 1 is brought to [1, 2) so that the fit does not
-  // depend on the unit of a covariate; the parameters (tau) and their derivatives then belong
-  // to the scaled columns, and the user's log parameter is ln tau / scale.
-  std::vector<double> scale;
-  // The parameters that are estimated, in order: free parameter position p of the design is
-  // parameter free[p]. The prespecified models whose columns sum to a constant (2a, 3a, 8a,
-  // 9a) keep their first parameter at 1, in every group that has parameters of its own.
-  std::vector<int> free;
-};
-
-// One written lin() or log() item of a submodel: the restriction values z_k(c) of
-// its restrictions k at every cell c of the submodel (summed over its terms, z[k * cells + c]),
-// their targets, and their multipliers' place in DesignParameters.
-struct RestrictionWork {
-  int source = -1;             // the submodel whose designs hold the item (the submodel, or `all`)
-  int design = -1;             // the item's first design
-  std::int64_t cells = 0;      // of the submodel
-  int parameters = 0;          // restrictions
-  std::vector<double> z;       // restrictions x submodel cells
-  std::vector<double> target;  // per restriction (0 without the letters c and d)
-  std::int64_t offset = 0;     // the first multiplier in DesignParameters
-  bool log_form = false;       // log: restrictions on log probabilities
-  bool boundary = false;       // letters b and d: a multiplier never passes 1 (inequalities)
-};
-
-// One chain of a written mar() item (estimation/marginal_restrictions.h): the margins
-// mu_g = sum of weight * p(cell) over its entries (for the form on log cells, of weight *
-// ln p(cell)), then the item's matrices and its design, which the chain's equation values add
-// into the item's equations.
-struct MarginalChain {
-  struct Entry {
-    std::int64_t cell = 0;  // of the submodel
-    int margin = 0;
-    double weight = 1;
-  };
-  std::vector<Entry> entries;
-  int margins = 0;
-  std::vector<double> first;   // rows x margins (letters c and d)
-  std::vector<double> second;  // rows x rows of the first matrix (letter d)
-  int rows = 0;                // values the design acts on
-  std::vector<double> design;  // equations x rows, equation-major
-};
-
-// One written mar() item of a submodel: its equations, their targets, the form they take and
-// their multipliers' place in DesignParameters.
-struct MarginalItem {
-  int design = -1;  // the item's first design
-  int equations = 0;
-  MarginalForm form = MarginalForm::kMargins;
-  bool inequality = false;  // equations are inequalities, value >= 0
-  std::vector<double> target;
-  std::vector<MarginalChain> chains;
-  std::int64_t offset = 0;      // the first multiplier in DesignParameters
-  std::vector<char> dependent;  // per equation: dropped as dependent in the last step
-};
-
-// One association term of a log-linear submodel as the association M-step fits it
-// (estimation/association_model.h): a written ass() item, which for model digit 5 is the
-// parser's pair of terms.
-struct AssociationWork {
-  int table = -1;   // the submodel whose cells it acts on
-  int source = -1;  // the submodel whose association terms hold it (table, or `all`)
-  int term = -1;    // its first term (index in the source's association terms)
-  AssociationFamily family = AssociationFamily::kLogLinear;
-  AssociationScores scores = AssociationScores::kUniform;
-  int rows = 1;
-  int columns = 1;
-  int layers = 1;
-  int scaling = 3;
-  bool rows_estimated = false;
-  bool columns_estimated = false;
-  bool symmetric = false;      // digit 6: one set of scores for rows and columns
-  bool row_layers = false;     // every layer has its own row scores
-  bool column_layers = false;  // and column scores
-  bool phi_layers = false;     // and association parameter
-  bool phi_estimated = false;
-  bool first_phi_fixed = false;  // scaling type 4 beside estimated scores
-  bool started = false;          // the first step gave the values their start
-  // The directions the values move in: over the layers (phi; one value when phi is shared),
-  // and over the rows and the columns of each score block. They carry the equality mappings,
-  // designs and symmetries of the scores and the layer groups or design of phi.
-  std::vector<std::vector<double>> phi_vectors, row_vectors, column_vectors;
-  // Fixed shapes: the scores of a side whose mapping or design the user gave (per category), and
-  // the layers without association (layer group 0).
-  std::vector<double> row_given, column_given;
-  std::vector<char> layer_off;
-  // Per cell of the submodel its row, column and layer index.
-  std::vector<std::int32_t> row_of, column_of, layer_of;
-  // The values: row scores (rows per block, one block per layer or one for all), column scores
-  // (likewise; the row scores' for a symmetric term) and the association parameters (one per
-  // layer, equal when they are shared).
-  std::vector<double> row_scores, column_scores, phi;
-  // The term's contribution to the log of every fitted cell at the current values.
-  std::vector<double> contribution;
-  // The change of every cell along each direction of the standard errors, kept for the values
-  // they were computed at (the information matrix asks for them many times).
-  mutable std::vector<double> directions_at;
-  mutable std::vector<std::vector<double>> cell_changes;
-};
-
 // The hazard part of an event-history model as the E-step and its M-step use it
 // (estimation/hazard_model.h).
 struct HazardWork {
@@ -202,7 +87,7 @@ struct HazardWork {
   std::vector<std::vector<Spell>> spells;
   // Per risk (from 0): the expected number of events and the sum of their log exit times.
   std::vector<double> event_count, event_log_time;
-  std::int64_t shape_offset = -1;  // the shapes of kinds 2 and 3, one per risk, in DesignParameters
+  std::int64_t shape_offset = -1;  // the shapes of kinds 2 and 3, one per risk, in Multipliers
   std::vector<std::int32_t> risk_origin;  // per risk (from 0): its origin state
   std::vector<std::int32_t> stay_risk;    // per state: its stay risk (from 1), 0 for none
   // Per episode slot of the data: its entry and exit interval.
@@ -265,36 +150,21 @@ struct EstimationState {
   std::vector<double> FittedMarginWork;
   std::vector<double> ExpectedMarginWork;
 
-  // The designs of every submodel that the design M-step fits (per submodel, in design
-  // order), and their parameters on the multiplicative scale (the shown value is the
-  // logarithm).
-  std::vector<std::vector<DesignWork>> design_work;
-  std::vector<double> DesignParameters;
-  // Cumulative submodels: the linear predictor of every cell (indexed like FittedTable), the
-  // cells of each column in category order (per submodel, column by column), and the R-squared
-  // of the normal model i.
+  // The multiplicative parameters that several families keep in one vector (the shown value
+  // is the logarithm): design effects, lin/log and mar() multipliers, hazard shapes, each
+  // family's at the offsets its state keeps. The Newton code saves and restores them with the
+  // fitted tables.
+  std::vector<double> Multipliers;
+  // A second value of every fitted cell (indexed like FittedTable), which the Newton code saves
+  // and restores with the fitted tables: the linear predictors of cumulative submodels.
   std::vector<double> LinearPredictor;
-  std::vector<std::vector<std::int64_t>> cumulative_cells;
-  std::vector<double> RSquared;
-  // Submodels with lin or log restrictions: their restrictions (per submodel), and per cell
-  // (indexed like FittedTable) the additive terms A and denominators B of their probabilities
-  // (n + 1e-10 + A) / B.
-  std::vector<std::vector<RestrictionWork>> restriction_work;
   // The iterations as the log shows them.
   std::vector<IterationRecord> iteration_history;
-  // Per submodel with mar() restrictions, its items.
-  std::vector<std::vector<MarginalItem>> marginal_work;
   // The hazard part.
   HazardWork hazard;
-  // Per submodel, its association terms.
-  std::vector<std::vector<AssociationWork>> association_work;
-  // Ordinal submodels (or1, or2): per submodel the multipliers of its adjacent column pairs h
-  // and cuts i, at h * (J - 1) + i, kept across iterations.
-  std::vector<std::vector<double>> ordinal_multipliers;
-  // Cumulative orderings (type a): per submodel the normalising total of every column.
-  std::vector<std::vector<double>> ordinal_totals;
-  std::vector<double> RestrictionAdditive;
-  std::vector<double> RestrictionDenominator;
+
+  // The working states of the model families (estimation/model_family.h: StateOf).
+  FamilyStates family_states;
 
   // The free parameters that the Newton-type iterations move and the standard errors are
   // computed for.
@@ -347,14 +217,6 @@ struct EstimationState {
   std::vector<std::vector<std::int32_t>> subgroup_cells;
   std::vector<std::vector<ObservedStride>> subgroup_strides;
   std::vector<double> posterior;  // work vector of the current pattern's complete cells
-
-  // eq2 work arrays, kept from iteration 1 on.
-  bool eq2_ready = false;
-  std::vector<double> eq2_lambda;       // per column
-  std::vector<double> eq2_free_mass;    // per column
-  std::vector<double> eq2_free_total;   // per column
-  std::vector<double> eq2_set_total;    // per set
-  std::vector<std::int32_t> eq2_count;  // (sets + 1) x columns
 };
 
 // A fit as the estimation sees it: the run's context (files, window, memory budget), the

@@ -63,8 +63,13 @@ void BuildParameterList(EstimationRun& run) {
   list.built = true;
   const FamilyList& families = FamiliesOf(run);
   for (const ParameterGroup group : {ParameterGroup::kLogLinear, ParameterGroup::kSpecialEffects}) {
-    for (const ModelFamily* family : families) {
-      if (!list.full) family->ListFreeParameters(run, group, list);
+    for (std::size_t place = 0; place < families.size(); ++place) {
+      if (list.full) continue;
+      const std::size_t first = list.parameters.size();
+      families[place]->ListFreeParameters(run, group, list);
+      for (std::size_t i = first; i < list.parameters.size(); ++i) {
+        list.parameters[i].family = static_cast<int>(place);
+      }
     }
     if (group == ParameterGroup::kLogLinear) {
       list.loglinear_count = static_cast<int>(list.parameters.size());

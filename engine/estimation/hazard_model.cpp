@@ -107,7 +107,7 @@ int EntryInterval(const EventHistoryState& history, double time) {
 double HazardShape(const EstimationRun& run, int k) {
   const HazardWork& hazard = run.estimation.hazard;
   if (hazard.shape_offset < 0 || k < 1 || k > hazard.risks) return 1.0;
-  return run.estimation.DesignParameters[hazard.shape_offset + k - 1];
+  return run.estimation.Multipliers[hazard.shape_offset + k - 1];
 }
 
 void SetUpHazardPart(EstimationRun& run) {
@@ -154,11 +154,11 @@ void SetUpHazardPart(EstimationRun& run) {
     }
   }
   if (hazard.kind == TimeModel::kFixedShapes || hazard.kind == TimeModel::kEstimatedShapes) {
-    hazard.shape_offset = static_cast<std::int64_t>(est.DesignParameters.size());
+    hazard.shape_offset = static_cast<std::int64_t>(est.Multipliers.size());
     for (int k = 0; k < hazard.risks; ++k) {
       const bool given = hazard.kind == TimeModel::kFixedShapes &&
                          k < static_cast<int>(history.ShapeValues.size());
-      est.DesignParameters.push_back(given ? history.ShapeValues[k] : 1.0);
+      est.Multipliers.push_back(given ? history.ShapeValues[k] : 1.0);
     }
   }
   hazard.entry_interval.resize(episodes.size());
@@ -466,7 +466,7 @@ void UpdateHazardShape(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const HazardWork& hazard = est.hazard;
   if (hazard.table < 0 || hazard.kind != TimeModel::kEstimatedShapes) return;
-  double* shapes = est.DesignParameters.data() + hazard.shape_offset;
+  double* shapes = est.Multipliers.data() + hazard.shape_offset;
   if (run.estimation.iteration <= 0) {
     std::fill(shapes, shapes + hazard.risks, 1.0);
     return;

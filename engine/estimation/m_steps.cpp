@@ -219,6 +219,7 @@ void FitEqualityRestrictions(EstimationRun& run) {
 void FitEqualityRestrictionsEq2(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
+  EqualityState& eq2 = EqualityStateOf(run);
   const std::vector<RestrictedSubmodel> restricted = RestrictedSubmodels(model);
   if (restricted.empty()) return;
   double* fitted = est.FittedTable.data();
@@ -231,49 +232,49 @@ void FitEqualityRestrictionsEq2(EstimationRun& run) {
     columns += static_cast<std::int64_t>(model.submodels[item.r].condition_cells);
   }
   auto count = [&](std::int64_t j, int k) -> std::int32_t& {
-    return est.eq2_count[static_cast<std::size_t>(j * (sets + 1) + k)];
+    return eq2.count[static_cast<std::size_t>(j * (sets + 1) + k)];
   };
-  if (!est.eq2_ready) {
+  if (!eq2.ready) {
     ExpectedColumnTotals(run);
-    est.eq2_lambda.assign(columns, 0.0);
-    est.eq2_free_mass.assign(columns, 1.0);
-    est.eq2_free_total.assign(columns, 0.0);
-    est.eq2_set_total.assign(sets + 1, 0.0);
-    est.eq2_count = AllocIntArray(run.context, (sets + 1) * columns + 1);
+    eq2.lambda.assign(columns, 0.0);
+    eq2.free_mass.assign(columns, 1.0);
+    eq2.free_total.assign(columns, 0.0);
+    eq2.set_total.assign(sets + 1, 0.0);
+    eq2.count = AllocIntArray(run.context, (sets + 1) * columns + 1);
     std::int64_t base = 0;
     for (const RestrictedSubmodel& item : restricted) {
       const Submodel& submodel = model.submodels[item.r];
       const auto here = static_cast<std::int64_t>(submodel.condition_cells);
       for (std::int64_t j = 0; j < here; ++j) {
-        est.eq2_lambda[base + j] = est.ExpectedMarginWork[submodel.first_condition_cell + j];
+        eq2.lambda[base + j] = est.ExpectedMarginWork[submodel.first_condition_cell + j];
       }
       const auto cells = static_cast<std::int64_t>(submodel.cell_count);
       for (std::int64_t c = 0; c < cells; ++c) {
         const std::int32_t k = RestrictionClassOf(model, item.first + c);
         const std::int32_t j = model.RestrictionColumn[item.first + c];
         if (k >= 1) ++count(j, k);
-        if (k == -1) est.eq2_free_mass[j] -= fitted[submodel.first_cell + c];
+        if (k == -1) eq2.free_mass[j] -= fitted[submodel.first_cell + c];
       }
       base += here;
     }
-    est.eq2_ready = true;
+    eq2.ready = true;
   }
 
   // Expected totals of the sets and of the free cells of every column.
-  std::fill(est.eq2_set_total.begin(), est.eq2_set_total.end(), 0.0);
-  std::fill(est.eq2_free_total.begin(), est.eq2_free_total.end(), 0.0);
+  std::fill(eq2.set_total.begin(), eq2.set_total.end(), 0.0);
+  std::fill(eq2.free_total.begin(), eq2.free_total.end(), 0.0);
   for (const RestrictedSubmodel& item : restricted) {
     const Submodel& submodel = model.submodels[item.r];
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);
     for (std::int64_t c = 0; c < cells; ++c) {
       const std::int32_t k = RestrictionClassOf(model, item.first + c);
       const double value = expected[submodel.first_cell + c];
-      if (k >= 1) est.eq2_set_total[k] += value;
-      if (k == 0) est.eq2_free_total[model.RestrictionColumn[item.first + c]] += value;
+      if (k >= 1) eq2.set_total[k] += value;
+      if (k == 0) eq2.free_total[model.RestrictionColumn[item.first + c]] += value;
     }
   }
 
-  std::vector<double>& lambda = est.eq2_lambda;
+  std::vector<double>& lambda = eq2.lambda;
   auto set_denominator = [&](int k) {
     double t = 0;
     for (std::int64_t j = 0; j < columns; ++j) t += count(j, k) * lambda[j];
@@ -283,16 +284,16 @@ void FitEqualityRestrictionsEq2(EstimationRun& run) {
   for (int pass = 1;; ++pass) {
     bool again = false;
     for (std::int64_t j = 0; j < columns; ++j) {
-      const double e = est.eq2_free_total[j];
-      double g = TableRatio(e, lambda[j]) - est.eq2_free_mass[j];
+      const double e = eq2.free_total[j];
+      double g = TableRatio(e, lambda[j]) - eq2.free_mass[j];
       double h = lambda[j] <= kTableZero ? 0.0 : -e / (lambda[j] * lambda[j]);
       for (int k = 1; k <= sets; ++k) {
         const std::int32_t kk = count(j, k);
         if (kk < 1) continue;
         const double t = set_denominator(k);
         if (t <= kTableZero) continue;
-        g += est.eq2_set_total[k] * kk / t;
-        h -= static_cast<double>(kk) * kk * est.eq2_set_total[k] / (t * t);
+        g += eq2.set_total[k] * kk / t;
+        h -= static_cast<double>(kk) * kk * eq2.set_total[k] / (t * t);
       }
       double step = full_step;
       if (h != 0) lambda[j] -= step * g / h;
@@ -309,8 +310,7 @@ void FitEqualityRestrictionsEq2(EstimationRun& run) {
   }
 
   std::vector<double> set_value(sets + 1, 0.0);
-  for (int k = 1; k <= sets; ++k)
-    set_value[k] = TableRatio(est.eq2_set_total[k], set_denominator(k));
+  for (int k = 1; k <= sets; ++k) set_value[k] = TableRatio(eq2.set_total[k], set_denominator(k));
   for (const RestrictedSubmodel& item : restricted) {
     const Submodel& submodel = model.submodels[item.r];
     const auto cells = static_cast<std::int64_t>(submodel.cell_count);

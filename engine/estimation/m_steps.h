@@ -1,7 +1,11 @@
 #ifndef TAV_ENGINE_ESTIMATION_M_STEPS_H_
 #define TAV_ENGINE_ESTIMATION_M_STEPS_H_
 
+#include <cstdint>
+#include <vector>
+
 #include "estimation/estimation_state.h"
+#include "estimation/family_state.h"
 
 namespace tav {
 
@@ -30,6 +34,20 @@ void FitEqualityRestrictions(EstimationRun& run);
 
 // The same restrictions for eq2: Newton passes on one multiplier per column.
 void FitEqualityRestrictionsEq2(EstimationRun& run);
+
+// The equality family's state: the work arrays of the eq2 step, kept from iteration 1 on (the
+// columns numbered on from one eq2/eq3 submodel to the next).
+struct EqualityState : CopyableFamilyState<EqualityState> {
+  bool ready = false;
+  std::vector<double> lambda;       // per column
+  std::vector<double> free_mass;    // per column
+  std::vector<double> free_total;   // per column
+  std::vector<double> set_total;    // per set
+  std::vector<std::int32_t> count;  // (sets + 1) x columns
+};
+
+// The equality family's state of the run's fit (families/equality_restriction.cpp).
+EqualityState& EqualityStateOf(EstimationRun& run);
 
 // The restriction class of entry index of the eq2/eq3 cells (0 free, -1 fixed, k >= 1 equality
 // set k; 0 beyond the classes the design gave), and the index of submodel r's first cell among

@@ -11,6 +11,7 @@
 #include "core/sweep_inverse.h"
 #include "data/design_reader.h"
 #include "data/design_store.h"
+#include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
 
 namespace tav {
@@ -302,7 +303,7 @@ std::vector<char> LeaveOut(const EstimationRun& run, const std::vector<MarginalI
   int base = 0;
   for (const MarginalItem& item : items) {
     for (int j = 0; j < item.equations; ++j) {
-      const double tau = run.estimation.DesignParameters[item.offset + j];
+      const double tau = run.estimation.Multipliers[item.offset + j];
       if (item.inequality && ((e[base + j] >= 0 && tau == 1) || tau < 1)) {
         out[base + j] = 1;
         e[base + j] = 0;
@@ -405,7 +406,7 @@ struct ModelSpace {
   // What the coefficient of a column moves.
   struct Column {
     enum class Kind { kMarginCell, kDesign, kListed } kind = Kind::kMarginCell;
-    std::int64_t at = 0;  // MarginParameters or DesignParameters position, free-list position
+    std::int64_t at = 0;  // MarginParameters or Multipliers position, free-list position
     int work = -1;        // the margin, or the design work
     int parameter = -1;   // the margin cell, the work's parameter, or the free-list position
     int source = -1;      // a design's: the submodel whose design work holds it (r, or `all`)
@@ -560,8 +561,8 @@ ModelSpace SpaceOf(const EstimationRun& run, int r, const double* m, bool listed
   }
   // The submodel's own designs, then those of `all` aimed at it.
   for (int source : {r, run.model.SubmodelCount + 1}) {
-    if (!designs || source >= static_cast<int>(est.design_work.size())) continue;
-    const std::vector<DesignWork>& works = est.design_work[source];
+    if (!designs || source >= static_cast<int>(DesignWorks(run).size())) continue;
+    const std::vector<DesignWork>& works = DesignWorks(run)[source];
     for (std::size_t w = 0; w < works.size(); ++w) {
       if (works[w].fixed || works[w].table != r) continue;
       for (int k : works[w].free) {
@@ -583,7 +584,7 @@ ModelSpace SpaceOf(const EstimationRun& run, int r, const double* m, bool listed
         values[cell] = c == column.parameter ? 1.0 : 0.0;
       });
     } else {
-      const DesignWork& work = est.design_work[column.source][column.work];
+      const DesignWork& work = DesignWorks(run)[column.source][column.work];
       std::copy_n(work.x.data() + static_cast<std::ptrdiff_t>(column.parameter) * work.cells, cells,
                   values);
     }
@@ -677,9 +678,10 @@ bool Saturated(const EstimationRun& run, int r) { return MarginalSaturated(run.m
 }  // namespace
 
 void SetUpMarginalRestrictions(EstimationRun& run) {
+  std::vector<std::vector<MarginalItem>>& items = MarginalItems(run);
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
-  est.marginal_work.assign(model.submodels.size(), {});
+  items.assign(model.submodels.size(), {});
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
     if (submodel.MarSubmodel == MarRestrictions::kNone) continue;
@@ -690,17 +692,17 @@ void SetUpMarginalRestrictions(EstimationRun& run) {
         continue;
       }
       MarginalItem item = BuildItem(run, r, i);
-      item.offset = static_cast<std::int64_t>(est.DesignParameters.size());
-      est.DesignParameters.resize(est.DesignParameters.size() + item.equations, 1.0);
-      est.marginal_work[r].push_back(std::move(item));
+      item.offset = static_cast<std::int64_t>(est.Multipliers.size());
+      est.Multipliers.resize(est.Multipliers.size() + item.equations, 1.0);
+      items[r].push_back(std::move(item));
     }
   }
 }
 
 int MarginalMultiplierCount(const EstimationRun& run, int r) {
-  if (r < 0 || r >= static_cast<int>(run.estimation.marginal_work.size())) return 0;
+  if (r < 0 || r >= static_cast<int>(MarginalItems(run).size())) return 0;
   int h = 0;
-  for (const MarginalItem& item : run.estimation.marginal_work[r]) h += item.equations;
+  for (const MarginalItem& item : MarginalItems(run)[r]) h += item.equations;
   return h;
 }
 
@@ -747,7 +749,7 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   EstimationState& est = run.estimation;
   const int h = MarginalMultiplierCount(run, r);
   if (h == 0) return;
-  std::vector<MarginalItem>& items = est.marginal_work[r];
+  std::vector<MarginalItem>& items = MarginalItems(run)[r];
   const Submodel& submodel = run.model.submodels[r];
   const auto cells = static_cast<std::int64_t>(submodel.cell_count);
   double* m = est.FittedTable.data() + submodel.first_cell;
@@ -839,9 +841,8 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
   for (int a = 0; a < space.Count(); ++a) {
     const ModelSpace::Column& column = space.columns[a];
     if (coefficients[a] == 0) continue;
-    std::vector<double>& target = column.kind == ModelSpace::Column::Kind::kDesign
-                                      ? est.DesignParameters
-                                      : est.MarginParameters;
+    std::vector<double>& target =
+        column.kind == ModelSpace::Column::Kind::kDesign ? est.Multipliers : est.MarginParameters;
     target[column.at] *= Exp(coefficients[a] * factor);
   }
   // The first submodel's constant: every parameter of its first model term.
@@ -876,7 +877,7 @@ void FitMarginalSubmodel(EstimationRun& run, int r, int iteration) {
       item.dependent[j] = dropped[base + j] != 0 && out[base + j] == 0;
       if (!start) {
         if (out[base + j] || item.dependent[j]) ++est.BoundaryAdjustments;
-        est.DesignParameters[item.offset + j] =
+        est.Multipliers[item.offset + j] =
             Exp(std::clamp(lambda[base + j], -kLargestLogMultiplier, kLargestLogMultiplier));
       }
     }
@@ -891,7 +892,7 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
   const int h = MarginalMultiplierCount(run, r);
   MarginalCovarianceBlock block;
   if (h == 0) return block;
-  const std::vector<MarginalItem>& items = est.marginal_work[r];
+  const std::vector<MarginalItem>& items = MarginalItems(run)[r];
   const std::vector<FreeParameter>& listed = est.free_parameters.parameters;
   // The free-list position of parameter k of design d of submodel source.
   auto position_of = [&](int source, int d, int k) {
@@ -916,7 +917,7 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
         reported.push_back(a);
         block.positions.push_back(static_cast<int>(column.at));
       } else if (column.kind == ModelSpace::Column::Kind::kDesign) {
-        const DesignWork& work = est.design_work[column.source][column.work];
+        const DesignWork& work = DesignWorks(run)[column.source][column.work];
         const auto at = std::find(work.free.begin(), work.free.end(), column.parameter);
         reported.push_back(a);
         block.positions.push_back(
@@ -972,8 +973,9 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
 }
 
 void CheckMarginalRestrictionsMet(EstimationRun& run) {
+  const std::vector<std::vector<MarginalItem>>& all = MarginalItems(run);
   EstimationState& est = run.estimation;
-  for (int r = 0; r < static_cast<int>(est.marginal_work.size()); ++r) {
+  for (int r = 0; r < static_cast<int>(all.size()); ++r) {
     const int h = MarginalMultiplierCount(run, r);
     if (h == 0) continue;
     const Submodel& submodel = run.model.submodels[r];
@@ -982,9 +984,9 @@ void CheckMarginalRestrictionsMet(EstimationRun& run) {
     Probabilities(FittedFrequencies(run, r).data(), cells, p);
     std::vector<double> e;
     Matrix g;
-    EvaluateEquations(est.marginal_work[r], p.data(), cells, e, g);
+    EvaluateEquations(all[r], p.data(), cells, e, g);
     int base = 0;
-    for (const MarginalItem& item : est.marginal_work[r]) {
+    for (const MarginalItem& item : all[r]) {
       for (int j = 0; j < item.equations; ++j) {
         const double value = e[base + j];
         const bool met =

@@ -4,8 +4,49 @@
 #include <vector>
 
 #include "estimation/estimation_state.h"
+#include "estimation/family_state.h"
 
 namespace tav {
+
+// One chain of a written mar() item (estimation/marginal_restrictions.h): the margins
+// mu_g = sum of weight * p(cell) over its entries (for the form on log cells, of weight *
+// ln p(cell)), then the item's matrices and its design, which the chain's equation values add
+// into the item's equations.
+struct MarginalChain {
+  struct Entry {
+    std::int64_t cell = 0;  // of the submodel
+    int margin = 0;
+    double weight = 1;
+  };
+  std::vector<Entry> entries;
+  int margins = 0;
+  std::vector<double> first;   // rows x margins (letters c and d)
+  std::vector<double> second;  // rows x rows of the first matrix (letter d)
+  int rows = 0;                // values the design acts on
+  std::vector<double> design;  // equations x rows, equation-major
+};
+
+// One written mar() item of a submodel: its equations, their targets, the form they take and
+// their multipliers' place in Multipliers.
+struct MarginalItem {
+  int design = -1;  // the item's first design
+  int equations = 0;
+  MarginalForm form = MarginalForm::kMargins;
+  bool inequality = false;  // equations are inequalities, value >= 0
+  std::vector<double> target;
+  std::vector<MarginalChain> chains;
+  std::int64_t offset = 0;      // the first multiplier in Multipliers
+  std::vector<char> dependent;  // per equation: dropped as dependent in the last step
+};
+
+// The marginal family's state: per submodel, its mar() items.
+struct MarginalState : CopyableFamilyState<MarginalState> {
+  std::vector<std::vector<MarginalItem>> items;
+};
+
+// The mar() items of the run's fit, per submodel (families/marginal_restriction.cpp).
+std::vector<std::vector<MarginalItem>>& MarginalItems(EstimationRun& run);
+const std::vector<std::vector<MarginalItem>>& MarginalItems(const EstimationRun& run);
 
 // Submodels with mar() restrictions: the submodel's table is saturated but for equations on
 // its marginal distributions, or, beside model terms (plain effects) or design effects (cov,
@@ -93,7 +134,7 @@ namespace tav {
 bool MarginalSaturated(const ModelState& model, int r);
 
 // Sets up the items of every submodel with mar() restrictions and their multipliers, appended
-// to DesignParameters (start 1 unless given).
+// to Multipliers (start 1 unless given).
 void SetUpMarginalRestrictions(EstimationRun& run);
 
 // Whole-table start values (sta) of a submodel whose restrictions stand beside model terms or

@@ -191,8 +191,9 @@ bool CumulativePass(const std::vector<double>& n, std::vector<double>& b, std::v
 void FitOrdinalRestrictions(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
-  if (est.ordinal_multipliers.size() != model.submodels.size()) {
-    est.ordinal_multipliers.assign(model.submodels.size(), {});
+  OrdinalState& state = OrdinalStateOf(run);
+  if (state.multipliers.size() != model.submodels.size()) {
+    state.multipliers.assign(model.submodels.size(), {});
   }
   for (int r = 0; r < model.SubmodelCount; ++r) {
     const Submodel& submodel = model.submodels[r];
@@ -212,14 +213,14 @@ void FitOrdinalRestrictions(EstimationRun& run) {
     const double* expected = est.ExpectedTable.data() + submodel.first_cell;
     std::vector<double> n(static_cast<std::size_t>(k * j));
     for (std::size_t c = 0; c < n.size(); ++c) n[c] = expected[layout.cell[c]];
-    std::vector<double>& b = est.ordinal_multipliers[r];
+    std::vector<double>& b = state.multipliers[r];
     const std::size_t multipliers = static_cast<std::size_t>(std::max<std::int64_t>(k - 1, 0)) *
                                     static_cast<std::size_t>(std::max<std::int64_t>(j - 1, 0));
     if (run.estimation.iteration <= 1 || b.size() != multipliers) b.assign(multipliers, 0.0);
-    if (est.ordinal_totals.size() != model.submodels.size()) {
-      est.ordinal_totals.assign(model.submodels.size(), {});
+    if (state.totals.size() != model.submodels.size()) {
+      state.totals.assign(model.submodels.size(), {});
     }
-    std::vector<double>& d = est.ordinal_totals[r];
+    std::vector<double>& d = state.totals[r];
     if (cumulative && (run.estimation.iteration <= 1 || static_cast<std::int64_t>(d.size()) != k)) {
       d.assign(static_cast<std::size_t>(k), 0.0);
       for (std::int64_t h = 0; h < k; ++h) {

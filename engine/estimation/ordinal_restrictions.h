@@ -1,7 +1,10 @@
 #ifndef TAV_ENGINE_ESTIMATION_ORDINAL_RESTRICTIONS_H_
 #define TAV_ENGINE_ESTIMATION_ORDINAL_RESTRICTIONS_H_
 
+#include <vector>
+
 #include "estimation/estimation_state.h"
+#include "estimation/family_state.h"
 
 namespace tav {
 
@@ -37,6 +40,17 @@ namespace tav {
 
 // The M-step of every ordinal submodel (in iterations from 1 on, after the visits).
 void FitOrdinalRestrictions(EstimationRun& run);
+
+// The ordinal family's state, per submodel: the multipliers of its adjacent column pairs h and
+// cuts i, at h * (J - 1) + i, kept across iterations, and for cumulative orderings (type a) the
+// normalising total of every column.
+struct OrdinalState : CopyableFamilyState<OrdinalState> {
+  std::vector<std::vector<double>> multipliers;
+  std::vector<std::vector<double>> totals;
+};
+
+// The ordinal family's state of the run's fit (families/ordinal_restriction.cpp).
+OrdinalState& OrdinalStateOf(EstimationRun& run);
 
 }  // namespace tav
 

@@ -48,6 +48,7 @@ class SubmodelTables {
   // restrictions, like those of the other submodels, are on probabilities.
   SubmodelTables(EstimationRun& run, int r)
       : run_(run),
+        state_(LinLogStateOf(run)),
         first_(run.model.submodels[r].first_cell),
         cells_(static_cast<std::int64_t>(run.model.submodels[r].cell_count)) {
     if (r == 0) {
@@ -56,8 +57,8 @@ class SubmodelTables {
       total_ = total > 0 ? total : 1.0;
     }
   }
-  double* Additive() { return run_.estimation.RestrictionAdditive.data() + first_; }
-  double* Denominator() { return run_.estimation.RestrictionDenominator.data() + first_; }
+  double* Additive() { return state_.additive.data() + first_; }
+  double* Denominator() { return state_.denominator.data() + first_; }
   const double* Expected() const { return run_.estimation.ExpectedTable.data() + first_; }
   // The expected value of cell c (a proportion in the first submodel).
   double Count(std::int64_t c) const { return Expected()[c] / total_; }
@@ -70,8 +71,8 @@ class SubmodelTables {
 
   void Save(int r, Saved& saved) {
     saved.tau.clear();
-    for (const RestrictionWork& work : run_.estimation.restriction_work[r]) {
-      const auto begin = run_.estimation.DesignParameters.begin() + work.offset;
+    for (const RestrictionWork& work : state_.restrictions[r]) {
+      const auto begin = run_.estimation.Multipliers.begin() + work.offset;
       saved.tau.insert(saved.tau.end(), begin, begin + work.parameters);
     }
     saved.additive.assign(Additive(), Additive() + cells_);
@@ -79,9 +80,9 @@ class SubmodelTables {
   }
   void Restore(int r, const Saved& saved) {
     std::size_t at = 0;
-    for (const RestrictionWork& work : run_.estimation.restriction_work[r]) {
+    for (const RestrictionWork& work : state_.restrictions[r]) {
       std::copy_n(saved.tau.begin() + static_cast<std::ptrdiff_t>(at), work.parameters,
-                  run_.estimation.DesignParameters.begin() + work.offset);
+                  run_.estimation.Multipliers.begin() + work.offset);
       at += static_cast<std::size_t>(work.parameters);
     }
     std::copy(saved.additive.begin(), saved.additive.end(), Additive());
@@ -90,6 +91,7 @@ class SubmodelTables {
 
  private:
   EstimationRun& run_;
+  LinLogState& state_;
   std::int64_t first_;
   std::int64_t cells_;
   double total_ = 1;
@@ -129,7 +131,7 @@ bool RestrictionStep(EstimationRun& run, int r, const RestrictionWork& work, boo
     }
     if (failed) return false;
   }
-  double* tau = est.DesignParameters.data() + work.offset;
+  double* tau = est.Multipliers.data() + work.offset;
   for (int k = 0; k < work.parameters; ++k) {
     const double* z = work.z.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
     double s1 = -work.target[k];
@@ -173,7 +175,8 @@ bool RestrictionStep(EstimationRun& run, int r, const RestrictionWork& work, boo
 void SetUpRestrictedSubmodels(EstimationRun& run) {
   const ModelState& model = run.model;
   EstimationState& est = run.estimation;
-  est.restriction_work.assign(model.submodels.size(), {});
+  LinLogState& state = LinLogStateOf(run);
+  state.restrictions.assign(model.submodels.size(), {});
   const int all = model.SubmodelCount + 1;
   const bool has_all = model.HasAllSubmodel && all < static_cast<int>(model.submodels.size());
   bool any = false;
@@ -218,29 +221,29 @@ void SetUpRestrictedSubmodels(EstimationRun& run) {
             }
           }
         }
-        work.offset = static_cast<std::int64_t>(est.DesignParameters.size());
-        est.DesignParameters.resize(est.DesignParameters.size() + work.parameters, 1.0);
-        est.restriction_work[r].push_back(std::move(work));
+        work.offset = static_cast<std::int64_t>(est.Multipliers.size());
+        est.Multipliers.resize(est.Multipliers.size() + work.parameters, 1.0);
+        state.restrictions[r].push_back(std::move(work));
       }
     }
   }
   if (any) {
-    est.RestrictionAdditive.assign(est.FittedTable.size(), 0.0);
-    est.RestrictionDenominator.assign(est.FittedTable.size(), 1.0);
+    state.additive.assign(est.FittedTable.size(), 0.0);
+    state.denominator.assign(est.FittedTable.size(), 1.0);
   }
 }
 
 void FitRestrictedSubmodel(EstimationRun& run, int r) {
   EstimationState& est = run.estimation;
-  if (r < 0 || r >= static_cast<int>(est.restriction_work.size()) ||
-      est.restriction_work[r].empty()) {
+  LinLogState& state = LinLogStateOf(run);
+  if (r < 0 || r >= static_cast<int>(state.restrictions.size()) || state.restrictions[r].empty()) {
     return;
   }
   SubmodelTables tables(run, r);
   if (run.estimation.iteration <= 0) {
     // The multipliers given as start values enter A or B.
-    for (const RestrictionWork& work : est.restriction_work[r]) {
-      const double* tau = est.DesignParameters.data() + work.offset;
+    for (const RestrictionWork& work : state.restrictions[r]) {
+      const double* tau = est.Multipliers.data() + work.offset;
       for (int k = 0; k < work.parameters; ++k) {
         const double log_tau = Log(tau[k]);
         const double* z = work.z.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
@@ -273,7 +276,7 @@ void FitRestrictedSubmodel(EstimationRun& run, int r) {
     }
     est.BoundaryAdjustments = boundary_on_entry;
     est.ActiveOrdinalRestrictions = active_on_entry;
-    for (const RestrictionWork& work : est.restriction_work[r]) {
+    for (const RestrictionWork& work : state.restrictions[r]) {
       if (!(est.restriction_step > 0)) break;
       if (!RestrictionStep(run, r, work, more)) {
         est.restriction_step *= -2;
@@ -294,10 +297,11 @@ void FitRestrictedSubmodel(EstimationRun& run, int r) {
 
 void CheckRestrictionsMet(EstimationRun& run) {
   EstimationState& est = run.estimation;
-  for (int r = 0; r < static_cast<int>(est.restriction_work.size()); ++r) {
-    if (est.restriction_work[r].empty()) continue;
+  LinLogState& state = LinLogStateOf(run);
+  for (int r = 0; r < static_cast<int>(state.restrictions.size()); ++r) {
+    if (state.restrictions[r].empty()) continue;
     SubmodelTables tables(run, r);
-    for (const RestrictionWork& work : est.restriction_work[r]) {
+    for (const RestrictionWork& work : state.restrictions[r]) {
       for (int k = 0; k < work.parameters; ++k) {
         const double* z = work.z.data() + static_cast<std::ptrdiff_t>(k) * work.cells;
         double value = -work.target[k];

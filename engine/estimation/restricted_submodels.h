@@ -1,9 +1,40 @@
 #ifndef TAV_ENGINE_ESTIMATION_RESTRICTED_SUBMODELS_H_
 #define TAV_ENGINE_ESTIMATION_RESTRICTED_SUBMODELS_H_
 
+#include <vector>
+
 #include "estimation/estimation_state.h"
+#include "estimation/family_state.h"
 
 namespace tav {
+
+// One written lin() or log() item of a submodel: the restriction values z_k(c) of
+// its restrictions k at every cell c of the submodel (summed over its terms, z[k * cells + c]),
+// their targets, and their multipliers' place in Multipliers.
+struct RestrictionWork {
+  int source = -1;             // the submodel whose designs hold the item (the submodel, or `all`)
+  int design = -1;             // the item's first design
+  std::int64_t cells = 0;      // of the submodel
+  int parameters = 0;          // restrictions
+  std::vector<double> z;       // restrictions x submodel cells
+  std::vector<double> target;  // per restriction (0 without the letters c and d)
+  std::int64_t offset = 0;     // the first multiplier in Multipliers
+  bool log_form = false;       // log: restrictions on log probabilities
+  bool boundary = false;       // letters b and d: a multiplier never passes 1 (inequalities)
+};
+
+// The lin/log family's state: the restrictions of every submodel, and per cell (indexed like
+// FittedTable) the additive terms A and denominators B of the probabilities (n + 1e-10 + A) / B
+// of the restricted submodels.
+struct LinLogState : CopyableFamilyState<LinLogState> {
+  std::vector<std::vector<RestrictionWork>> restrictions;
+  std::vector<double> additive;
+  std::vector<double> denominator;
+};
+
+// The lin/log family's state of the run's fit (families/linlog_restriction.cpp).
+LinLogState& LinLogStateOf(EstimationRun& run);
+const LinLogState& LinLogStateOf(const EstimationRun& run);
 
 // Submodels with lin and log restrictions: the probabilities of a submodel (saturated but for
 // its restrictions) maximise the expected log-likelihood sum n_c ln m_c subject to
@@ -31,7 +62,7 @@ namespace tav {
 // moves, at most max_inner_iterations of them.
 
 // Sets up the restrictions of every submodel with lin or log restrictions (its own items, then
-// the items of `all` aimed at it) and their multipliers, appended to DesignParameters.
+// the items of `all` aimed at it) and their multipliers, appended to Multipliers.
 void SetUpRestrictedSubmodels(EstimationRun& run);
 
 // The M-step of lin/log submodel r: the multipliers' start in the start iteration, the passes

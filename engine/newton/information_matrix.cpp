@@ -9,10 +9,9 @@
 #include "core/log.h"
 #include "core/sweep_inverse.h"
 #include "core/table_zero.h"
-#include "estimation/association_model.h"
-#include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
-#include "estimation/marginal_restrictions.h"
+#include "estimation/model_family.h"
+#include "estimation/submodel_form.h"
 #include "newton/eigenvalues.h"
 #include "newton/parameter_effects.h"
 #include "newton/score.h"
@@ -26,23 +25,20 @@ std::int64_t CellCount(const Submodel& submodel) {
 }
 
 // Copies what belongs to submodel r from the tables `from` into the tables `to` (fitted cells,
-// predictors, design parameters): its designs' parameters, and the cells of the submodels its
-// parameters act on (its own, and for the designs of `all` those they are aimed at).
+// predictors, multiplicative parameters): the multiplicative parameters of its families'
+// parameters, and the cells of the submodels these act on (its own, and for instance those a
+// design of `all` is aimed at).
 void CopySubmodel(const RunState& run, int r, const std::vector<double>* const from[3],
                   std::vector<double>* const to[3]) {
-  std::vector<int> tables = {r};
-  if (r < static_cast<int>(run.estimation.design_work.size())) {
-    for (const DesignWork& work : run.estimation.design_work[r]) {
-      std::copy_n(from[2]->begin() + work.offset, work.parameters, to[2]->begin() + work.offset);
-      if (std::find(tables.begin(), tables.end(), work.table) == tables.end()) {
-        tables.push_back(work.table);
-      }
-    }
+  SubmodelValues values;
+  values.tables = {r};
+  for (const ModelFamily* family : FamiliesOf(run)) family->AddSubmodelValues(run, r, values);
+  for (const auto& [first, count] : values.ranges) {
+    std::copy_n(from[2]->begin() + first, count, to[2]->begin() + first);
   }
-  const HazardWork& hazard = run.estimation.hazard;
-  if (r == hazard.table && hazard.shape_offset >= 0) {
-    std::copy_n(from[2]->begin() + hazard.shape_offset, hazard.risks,
-                to[2]->begin() + hazard.shape_offset);
+  std::vector<int> tables;
+  for (int table : values.tables) {
+    if (std::find(tables.begin(), tables.end(), table) == tables.end()) tables.push_back(table);
   }
   for (int table : tables) {
     const Submodel& submodel = run.model.submodels[table];
@@ -58,41 +54,21 @@ void CopySubmodel(const RunState& run, int r, const std::vector<double>* const f
 void SaveFittedSubmodel(const RunState& run, int r, FittedSnapshot& snapshot) {
   const EstimationState& est = run.estimation;
   const std::vector<double>* const from[3] = {&est.FittedTable, &est.LinearPredictor,
-                                              &est.DesignParameters};
-  std::vector<double>* const to[3] = {&snapshot.fitted, &snapshot.predictor,
-                                      &snapshot.design_parameters};
+                                              &est.Multipliers};
+  std::vector<double>* const to[3] = {&snapshot.fitted, &snapshot.predictor, &snapshot.multipliers};
   CopySubmodel(run, r, from, to);
 }
 
-bool IsMarParameter(const RunState& run, int i) {
-  return MarginallyRestricted(run, run.estimation.free_parameters.parameters[i]);
-}
-
-// The covariance blocks of the submodels with marginal restrictions (their model terms' and
-// design effects' parameters and their multipliers), which their own step gives
-// (estimation/marginal_restrictions.h).
-void WriteMarginalBlocks(const RunState& run, std::vector<double>& matrix, int n) {
-  for (int r = 0; r < run.model.SubmodelCount; ++r) {
-    if (MarginalMultiplierCount(run, r) == 0) continue;
-    const MarginalCovarianceBlock block = MarginalCovariance(run, r);
-    const std::vector<int>& index = block.positions;
-    const std::vector<double>& covariance = block.covariance;
-    const int size = static_cast<int>(index.size());
-    for (int a = 0; a < size; ++a) {
-      for (int b = 0; b < size; ++b) {
-        if (index[a] < 0 || index[b] < 0 || index[a] >= n || index[b] >= n) continue;
-        matrix[static_cast<std::size_t>(index[a]) * n + index[b]] =
-            covariance[static_cast<std::size_t>(a) * size + b];
-      }
-    }
-  }
+// The covariances of free parameter i come from its family's own step.
+bool IsOwnStepParameter(const RunState& run, int i) {
+  return CovariancesFromOwnStep(run, run.estimation.free_parameters.parameters[i]);
 }
 
 }  // namespace
 
 double SnapshotBytes(const RunState& run) {
   const EstimationState& est = run.estimation;
-  return static_cast<double>(est.FittedTable.size() + est.DesignParameters.size() +
+  return static_cast<double>(est.FittedTable.size() + est.Multipliers.size() +
                              est.LinearPredictor.size()) *
          sizeof(double);
 }
@@ -100,68 +76,42 @@ double SnapshotBytes(const RunState& run) {
 void SaveFitted(const RunState& run, FittedSnapshot& snapshot) {
   const EstimationState& est = run.estimation;
   snapshot.fitted = est.FittedTable;
-  snapshot.design_parameters = est.DesignParameters;
+  snapshot.multipliers = est.Multipliers;
   snapshot.predictor = est.LinearPredictor;
 }
 
 void RestoreFitted(RunState& run, const FittedSnapshot& snapshot) {
   EstimationState& est = run.estimation;
   est.FittedTable = snapshot.fitted;
-  est.DesignParameters = snapshot.design_parameters;
+  est.Multipliers = snapshot.multipliers;
   est.LinearPredictor = snapshot.predictor;
 }
 
 void RestoreFittedSubmodel(RunState& run, int r, const FittedSnapshot& snapshot) {
   EstimationState& est = run.estimation;
   const std::vector<double>* const from[3] = {&snapshot.fitted, &snapshot.predictor,
-                                              &snapshot.design_parameters};
-  std::vector<double>* const to[3] = {&est.FittedTable, &est.LinearPredictor,
-                                      &est.DesignParameters};
+                                              &snapshot.multipliers};
+  std::vector<double>* const to[3] = {&est.FittedTable, &est.LinearPredictor, &est.Multipliers};
   CopySubmodel(run, r, from, to);
 }
 
 double HessianStep(const RunState& run, int i) {
   const FreeParameter& parameter = run.estimation.free_parameters.parameters[i];
-  if (parameter.design < 0) return kHessianStep;
-  const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
-  if (work == nullptr) return kHessianStep;
-  if (parameter.position < 0 || parameter.position >= static_cast<int>(work->free.size())) {
-    return kHessianStep;
-  }
-  const double value =
-      run.estimation.DesignParameters[work->offset + work->free[parameter.position]];
-  return value > 0.95 && value < 1.05 ? kHessianStep / 3 : kHessianStep;
+  return FamilyOf(run, parameter).CurvatureStep(run, parameter, kHessianStep);
 }
 
 void PerturbParameter(RunState& run, int i, double delta) {
   NewtonState& newton = run.newton;
   const FreeParameter& parameter = run.estimation.free_parameters.parameters[i];
-  if (parameter.design >= 0) {
-    PerturbDesignParameter(run, parameter.submodel, parameter.design, parameter.position, delta);
-    return;
-  }
+  if (FamilyOf(run, parameter).Perturb(run, parameter, delta)) return;
   if (delta == 0) return;
-  EstimationState& est = run.estimation;
-  if (parameter.shape) {
-    est.DesignParameters[est.hazard.shape_offset + parameter.position] *= Exp(delta);
-    return;
-  }
+  // A model term's parameter.
   const int r = parameter.submodel;
   const Submodel& submodel = run.model.submodels[r];
-  double* fitted = est.FittedTable.data() + submodel.first_cell;
-  const std::int64_t cells = CellCount(submodel);
+  double* fitted = run.estimation.FittedTable.data() + submodel.first_cell;
   const double before = SubmodelTotal(run, r, fitted);
-  if (parameter.assoc >= 0) {
-    // An association term's direction moves the log of every cell by its change.
-    const std::vector<double> change =
-        AssociationCellChange(run, r, parameter.assoc, parameter.position);
-    for (std::int64_t c = 0; c < cells && c < static_cast<std::int64_t>(change.size()); ++c) {
-      if (change[c] != 0) fitted[c] *= Exp(delta * change[c]);
-    }
-  } else {
-    const std::vector<double> factor = EffectFactors(newton.effect_signs[i], delta);
-    newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
-  }
+  const std::vector<double> factor = EffectFactors(newton.effect_signs[i], delta);
+  newton.effect_shapes[i].Scale(fitted, factor.data(), fitted);
   RestoreSubmodelForm(run, r, fitted, before);
 }
 
@@ -194,7 +144,7 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
   // is a pass over the matrix: the cancel check comes with it.
   auto skip = [&](int s) {
     CheckCancel(run.context);
-    return mode == InversionMode::kStandardErrors && s < listed && IsMarParameter(run, s);
+    return mode == InversionMode::kStandardErrors && s < listed && IsOwnStepParameter(run, s);
   };
   // A rejected pivot: the parameter is left out (variance 0).
   auto rejected = [&](int s, double pivot) {
@@ -245,14 +195,15 @@ void DampInformation(std::vector<double>& matrix, int n, double& lambda,
   if (lambda > 1e-10) lambda /= 100;
 }
 
-// For the standard errors, the entries that involve a design or hazard parameter are taken again
-// from central differences, -(L(+r,+c) - L(+r,-c) - L(-r,+c) + L(-r,-c)) / (4 h_r h_c) and
+// For the standard errors, the entries that involve a parameter whose family asks for it (design
+// and hazard parameters) are taken again from central differences, -(L(+r,+c) - L(+r,-c) - L(-r,+c)
+// + L(-r,-c)) / (4 h_r h_c) and
 // -(L(+r) - 2 L0 + L(-r)) / h_r^2 on the diagonal: the forward differences are only accurate
 // to O(h), which thresholds far from 0 turn into an error in the third digit of a standard
 // error. The parameters move from the saved tables base and are put back after each value.
-void CentreDesignEntries(RunState& run, std::vector<double>& matrix, int n, double l0,
-                         const FittedSnapshot& base, const std::vector<double>& steps,
-                         const ModelEvaluator& evaluate) {
+void CentreEntries(RunState& run, std::vector<double>& matrix, int n, double l0,
+                   const FittedSnapshot& base, const std::vector<double>& steps,
+                   const ModelEvaluator& evaluate) {
   const std::vector<FreeParameter>& parameters = run.estimation.free_parameters.parameters;
   auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
   auto value = [&](int r, double dr, int c, double dc) {
@@ -263,15 +214,14 @@ void CentreDesignEntries(RunState& run, std::vector<double>& matrix, int n, doub
     if (c >= 0) RestoreFittedSubmodel(run, parameters[c].submodel, base);
     return l;
   };
+  std::vector<char> central(n, 0);
+  for (int r = 0; r < n && r < static_cast<int>(parameters.size()); ++r) {
+    central[r] = FamilyOf(run, parameters[r]).CentralDifferences(run, parameters[r]) ? 1 : 0;
+  }
   for (int r = 0; r < n; ++r) {
     for (int c = r; c < n; ++c) {
-      // The hazard part's rates enter the likelihood through exponentials of exposures, whose
-      // curvature forward differences miss in the fourth digit too.
-      const int hazard = run.estimation.hazard.table;
-      const bool central_r = parameters[r].design >= 0 || parameters[r].submodel == hazard;
-      const bool central_c = parameters[c].design >= 0 || parameters[c].submodel == hazard;
-      if (!central_r && !central_c) continue;
-      if (IsMarParameter(run, r) || IsMarParameter(run, c)) continue;
+      if (!central[r] && !central[c]) continue;
+      if (IsOwnStepParameter(run, r) || IsOwnStepParameter(run, c)) continue;
       const double hr = steps[r];
       const double hc = steps[c];
       if (r == c) {
@@ -286,13 +236,16 @@ void CentreDesignEntries(RunState& run, std::vector<double>& matrix, int n, doub
   }
 }
 
-// The information matrix of the standard errors, once formed: the marginal restrictions' own
-// blocks, the eigenvalues, then the inversion.
+// The information matrix of the standard errors, once formed: the blocks the families' own steps
+// give, the eigenvalues, then the inversion.
 void FinishStandardErrorMatrix(RunState& run, std::vector<double>& matrix, int n) {
   NewtonState& newton = run.newton;
-  if (run.model.AnyMar) WriteMarginalBlocks(run, matrix, n);
+  const bool own_steps = AnyCovariancesOwnStep(run);
+  if (own_steps) {
+    for (const ModelFamily* family : FamiliesOf(run)) family->WriteCovarianceBlocks(run, matrix, n);
+  }
   newton.eigenvalues.clear();
-  if (!run.model.AnyMar) {
+  if (!own_steps) {
     newton.eigenvalues = compute_eigenvalues(matrix, n, [&run] { CheckCancel(run.context); });
   }
   InvertInformation(run, matrix, n, InversionMode::kStandardErrors);
@@ -349,7 +302,7 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
     }
     SaveFittedSubmodel(run, sub_r, after_r);
     for (int c = r; c < n; ++c) {
-      if (std_errors && (IsMarParameter(run, r) || IsMarParameter(run, c))) continue;
+      if (std_errors && (IsOwnStepParameter(run, r) || IsOwnStepParameter(run, c))) continue;
       at(r, c) = perturb_and_evaluate(run, c, step(c), evaluate);
       const int sub_c = parameters[c].submodel;
       RestoreFittedSubmodel(run, sub_c, sub_c == sub_r ? after_r : base);
@@ -369,13 +322,13 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
   }
   for (int r = 0; r < n; ++r) {
     for (int c = r; c < n; ++c) {
-      if (std_errors && (IsMarParameter(run, r) || IsMarParameter(run, c))) continue;
+      if (std_errors && (IsOwnStepParameter(run, r) || IsOwnStepParameter(run, c))) continue;
       at(r, c) = -(l0 + at(r, c) - f[c] - f[r]) / (step(r) * step(c));
       at(c, r) = at(r, c);
     }
   }
   if (std_errors) {
-    CentreDesignEntries(run, matrix, n, l0, base, steps, evaluate);
+    CentreEntries(run, matrix, n, l0, base, steps, evaluate);
     FinishStandardErrorMatrix(run, matrix, n);
     return;
   }

@@ -10,6 +10,7 @@
 #include "core/stop_run.h"
 #include "core/table_zero.h"
 #include "estimation/free_parameters.h"
+#include "estimation/model_family.h"
 #include "newton/information_matrix.h"
 #include "newton/parameter_effects.h"
 #include "newton/score.h"
@@ -238,7 +239,8 @@ void newton_iteration(RunState& run, NewtonAlgorithm algorithm, const ModelEvalu
 
   if (algorithm == NewtonAlgorithm::kStandardErrors) {
     build_information_matrix(run, algorithm, l0, evaluate);
-    if (run.settings.show_conditional && !run.model.AnyMar) probability_standard_errors(run);
+    if (run.settings.show_conditional && !AnyCovariancesOwnStep(run))
+      probability_standard_errors(run);
     newton.std_errors_computed = true;
     RestoreFitted(run, newton.saved);
     return;

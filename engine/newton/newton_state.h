@@ -14,10 +14,12 @@ namespace tav {
 // Newton-type code receives it from the run rather than calling the E-step itself.
 using ModelEvaluator = std::function<Evaluation()>;
 
-// What a parameter's perturbation changes, saved to be put back.
+// What a parameter's perturbation changes, saved to be put back: the fitted tables, the shared
+// multiplicative parameters of the families (EstimationState::Multipliers) and the linear
+// predictors.
 struct FittedSnapshot {
   std::vector<double> fitted;
-  std::vector<double> design_parameters;
+  std::vector<double> multipliers;
   std::vector<double> predictor;
 };
 

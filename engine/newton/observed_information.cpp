@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -11,9 +12,8 @@
 #include "core/log.h"
 #include "core/parallel.h"
 #include "core/table_zero.h"
-#include "estimation/cumulative_model.h"
 #include "estimation/e_step.h"
-#include "estimation/hazard_model.h"
+#include "estimation/model_family.h"
 
 namespace tav {
 namespace {
@@ -230,6 +230,16 @@ struct TableDerivatives {
   std::vector<double> values;  // cells x parameters, cell by cell
 };
 
+// The parameters whose direction acts on table t, in list order.
+std::vector<int> ParametersOn(const ScoreLayout& layout, int t) {
+  std::vector<int> parameters;
+  const int n = static_cast<int>(layout.directions.size());
+  for (int i = 0; i < n; ++i) {
+    if (layout.directions[i].table == t) parameters.push_back(i);
+  }
+  return parameters;
+}
+
 // The derivatives of table t with its slots and parameters set and every value 0.
 TableDerivatives EmptyDerivatives(const RunState& run, const ScoreLayout& layout, int t) {
   TableDerivatives d;
@@ -238,74 +248,72 @@ TableDerivatives EmptyDerivatives(const RunState& run, const ScoreLayout& layout
   const TableSpan span = TableSpanOf(run, t);
   d.first = span.first;
   d.cells = span.cells;
-  const int n = static_cast<int>(layout.directions.size());
-  for (int i = 0; i < n; ++i) {
-    if (layout.directions[i].table == t) d.parameters.push_back(i);
-  }
+  d.parameters = ParametersOn(layout, t);
   d.values.assign(static_cast<std::size_t>(d.cells) * d.parameters.size(), 0.0);
   return d;
 }
 
-// S(c)_q = dP_q(c) / P(c) for the parameters of cumulative table t (d's parameters set), at
-// the run's fitted tables and predictors: dP_q(c) = x_q(c) F'(c) - x_q(b) F'(b), b the
-// category before c.
-void CumulativeDerivatives(const RunState& run, const ScoreLayout& layout, int t,
-                           TableDerivatives& d) {
-  const CumulativeSlopes slopes = CumulativeCellSlopes(run, t);
-  const double* p = run.estimation.FittedTable.data() + d.first;
-  const std::size_t size = d.parameters.size();
-  for (std::size_t q = 0; q < size; ++q) {
-    const std::vector<double>& x = layout.directions[d.parameters[q]].x;
-    for (std::int64_t c = 0; c < d.cells; ++c) {
-      if (!(p[c] > 0)) continue;
-      const std::int64_t b = slopes.before[c];
-      const double change = x[c] * slopes.first[c] - (b >= 0 ? x[b] * slopes.first[b] : 0.0);
-      d.values[static_cast<std::size_t>(c) * size + q] = change / p[c];
+// The directions of the parameters of d over the table's cells (a model term's from its
+// effect's signs).
+std::vector<std::vector<double>> DenseDirections(const RunState& run, const ScoreLayout& layout,
+                                                 const std::vector<int>& parameters,
+                                                 std::int64_t cells) {
+  std::vector<std::vector<double>> x(parameters.size());
+  for (std::size_t q = 0; q < parameters.size(); ++q) {
+    const int i = parameters[q];
+    const Direction& direction = layout.directions[i];
+    if (direction.group >= 0) {
+      x[q].assign(cells, 0.0);
+      const std::vector<signed char>& signs = run.newton.effect_signs[i];
+      layout.groups[direction.group].shape->ForEach(
+          [&](std::int64_t c, std::int64_t e) { x[q][c] = signs[e]; });
+    } else {
+      x[q] = direction.x;
     }
   }
+  return x;
 }
 
-// The closed-form information of the parameters of cumulative table t at the expected table:
-//   I_qr = sum_c E(c) [S_q(c) S_r(c) - (x_q x_r F''(c) - x_q x_r F''(b)) / P(c)].
-void CumulativeClosedForm(const RunState& run, const ScoreLayout& layout, int t,
-                          const double* expected, std::vector<double>& matrix) {
+// The directions of the parameters of d, as the hooks of the table's family take them.
+std::vector<const std::vector<double>*> DirectionsOf(const ScoreLayout& layout,
+                                                     const std::vector<int>& parameters) {
+  std::vector<const std::vector<double>*> x;
+  for (int i : parameters) x.push_back(&layout.directions[i].x);
+  return x;
+}
+
+// The closed-form information of the parameters of table t of form kLinked at the expected
+// table, from the table's family.
+void LinkedClosedForm(const RunState& run, const ScoreLayout& layout, int t, const double* expected,
+                      std::vector<double>& matrix) {
   const int n = static_cast<int>(layout.directions.size());
-  TableDerivatives d = EmptyDerivatives(run, layout, t);
-  const std::size_t size = d.parameters.size();
-  CumulativeDerivatives(run, layout, t, d);
-  const CumulativeSlopes slopes = CumulativeCellSlopes(run, t);
-  const double* p = run.estimation.FittedTable.data() + d.first;
-  const double* e = expected + d.first;
+  const std::vector<int> parameters = ParametersOn(layout, t);
+  const std::size_t size = parameters.size();
+  std::vector<double> block;
+  TableFamily(run, t)->LinkedInformation(run, t, DirectionsOf(layout, parameters),
+                                         expected + TableSpanOf(run, t).first, block);
   for (std::size_t q = 0; q < size; ++q) {
-    const std::vector<double>& xq = layout.directions[d.parameters[q]].x;
     for (std::size_t r = q; r < size; ++r) {
-      const std::vector<double>& xr = layout.directions[d.parameters[r]].x;
-      double sum = 0;
-      for (std::int64_t c = 0; c < d.cells; ++c) {
-        if (e[c] == 0 || !(p[c] > 0)) continue;
-        const std::int64_t b = slopes.before[c];
-        const double curvature =
-            xq[c] * xr[c] * slopes.second[c] - (b >= 0 ? xq[b] * xr[b] * slopes.second[b] : 0.0);
-        const double* s = d.values.data() + static_cast<std::size_t>(c) * size;
-        sum += e[c] * (s[q] * s[r] - curvature / p[c]);
-      }
-      const int i = d.parameters[q];
-      const int j = d.parameters[r];
-      matrix[static_cast<std::size_t>(i) * n + j] = sum;
-      matrix[static_cast<std::size_t>(j) * n + i] = sum;
+      const int i = parameters[q];
+      const int j = parameters[r];
+      matrix[static_cast<std::size_t>(i) * n + j] = block[q * size + r];
+      matrix[static_cast<std::size_t>(j) * n + i] = block[q * size + r];
     }
   }
 }
 
+// The derivatives of the log fitted cells of every table with parameters but those of form
+// kPatterns, which the pattern pass covers.
 std::vector<TableDerivatives> Derivatives(const RunState& run, const ScoreLayout& layout,
                                           const double* fitted) {
   std::vector<TableDerivatives> tables;
   for (int t : layout.tables) {
-    if (t == run.estimation.hazard.table) continue;  // HazardDerivatives
+    const TableForm form = layout.FormOf(t);
+    if (form == TableForm::kPatterns) continue;
     TableDerivatives d = EmptyDerivatives(run, layout, t);
     const std::size_t size = d.parameters.size();
-    if (IsCumulativeTable(run, t)) {
-      CumulativeDerivatives(run, layout, t, d);
+    if (form == TableForm::kLinked) {
+      TableFamily(run, t)->LinkedScores(run, t, DirectionsOf(layout, d.parameters), d.values);
       tables.push_back(std::move(d));
       continue;
     }
@@ -339,102 +347,29 @@ std::vector<TableDerivatives> Derivatives(const RunState& run, const ScoreLayout
   return tables;
 }
 
+// The part of a family that multiplies the completions by factors of its own (a table of form
+// kPatterns, estimation/model_family.h): its parameters (those acting on its table), their
+// directions and the part the pass works with.
+struct PatternFamily {
+  const ModelFamily* family = nullptr;
+  std::vector<int> parameters;
+  std::unique_ptr<PatternPart> part;
+  std::int64_t sum_size = 0;
+};
+
 // What a share of the patterns adds up: the expected tables, the expected joint tables of every
 // pair of tables with parameters (a < b, cells of a by cells of b), and sum_h n_h g_h g_h' (upper
-// triangle) of the posterior means g_h of the complete-data score.
+// triangle) of the posterior means g_h of the complete-data score. Per pattern family: its
+// expected sums, sum_h n_h sum_k p_hk s_hk s_hk' over its parameters (upper triangle), and per
+// slot and cell of its table the same sum of s_hk for the completions that fall into the cell.
 struct PatternSums {
   std::vector<double> expected;
   std::vector<double> joint;
   std::vector<double> outer;
-  // The hazard part: expected events and exposures per hazard cell, sum_h n_h sum_k p_hk
-  // s_hk s_hk' over its parameters (upper triangle), and per slot and cell of its table the
-  // same sum of s_hk for the completions that fall into the cell.
-  std::vector<double> hazard_events;
-  std::vector<double> hazard_exposure;
-  std::vector<double> hazard_outer;
-  std::vector<double> hazard_joint;
+  std::vector<std::vector<double>> part_sums;
+  std::vector<std::vector<double>> part_outer;
+  std::vector<std::vector<double>> part_joint;
 };
-
-// The hazard part's parameters (kinds 0 to 2, whose rates or transition probabilities move as
-// exp(delta x)): their directions over the hazard cells. A pattern's complete-data score in
-// covariate cell c is s_i = sum x_i(cell) r(cell) over the cells of c, with its events d and
-// exposures y: r = d - lambda y in continuous time, r = d - p D_b in discrete time (D_b the
-// pattern's transitions from the cell's origin in its interval, stays included).
-struct HazardDerivatives {
-  int table = -1;  // -1 without hazard parameters
-  TimeModel kind = TimeModel::kPiecewiseConstant;
-  std::int64_t first = 0;  // the hazard submodel's first cell
-  std::int64_t cells = 0;
-  std::int64_t block = 0;  // cells per covariate cell: time points x risks
-  int risks = 1;
-  int origins = 1;
-  std::vector<int> parameters;
-  std::vector<double> x;                 // parameters x cells
-  const std::int32_t* origin = nullptr;  // per risk (from 0) its origin state
-};
-
-HazardDerivatives HazardDerivativesOf(const RunState& run, const ScoreLayout& layout) {
-  HazardDerivatives hd;
-  const HazardWork& hazard = run.estimation.hazard;
-  if (hazard.table < 0) return hd;
-  const int n = static_cast<int>(layout.directions.size());
-  for (int i = 0; i < n; ++i) {
-    if (layout.directions[i].table == hazard.table) hd.parameters.push_back(i);
-  }
-  if (hd.parameters.empty()) return hd;
-  hd.table = hazard.table;
-  hd.kind = hazard.kind;
-  const TableSpan span = TableSpanOf(run, hazard.table);
-  hd.first = span.first;
-  hd.cells = span.cells;
-  hd.risks = hazard.risks;
-  hd.block = static_cast<std::int64_t>(hazard.time_points) * hazard.risks;
-  hd.origin = hazard.risk_origin.data();
-  for (int q = 0; q < hazard.risks; ++q) hd.origins = std::max(hd.origins, hd.origin[q] + 1);
-  hd.x.assign(hd.parameters.size() * static_cast<std::size_t>(hd.cells), 0.0);
-  for (std::size_t a = 0; a < hd.parameters.size(); ++a) {
-    const int i = hd.parameters[a];
-    const Direction& direction = layout.directions[i];
-    double* x = hd.x.data() + a * static_cast<std::size_t>(hd.cells);
-    if (direction.group >= 0) {
-      const std::vector<signed char>& signs = run.newton.effect_signs[i];
-      layout.groups[direction.group].shape->ForEach(
-          [&](std::int64_t c, std::int64_t e) { x[c] = signs[e]; });
-    } else {
-      std::copy(direction.x.begin(), direction.x.end(), x);
-    }
-  }
-  return hd;
-}
-
-// r over the cells of one covariate cell, from its rates (or transition probabilities) and
-// the events d and exposures y there.
-void HazardResidual(const HazardDerivatives& hd, const double* rates, const double* d,
-                    const double* y, double* r) {
-  if (hd.kind != TimeModel::kDiscrete) {
-    for (std::int64_t cell = 0; cell < hd.block; ++cell) r[cell] = d[cell] - rates[cell] * y[cell];
-    return;
-  }
-  std::vector<double> moves(hd.origins);
-  for (std::int64_t j = 0; j * hd.risks < hd.block; ++j) {
-    const std::int64_t at = j * hd.risks;
-    std::fill(moves.begin(), moves.end(), 0.0);
-    for (int q = 0; q < hd.risks; ++q) moves[hd.origin[q]] += d[at + q];
-    for (int q = 0; q < hd.risks; ++q) {
-      r[at + q] = d[at + q] - rates[at + q] * moves[hd.origin[q]];
-    }
-  }
-}
-
-// s_a = sum x_a(cell) r(cell) over the cells of covariate cell c.
-void HazardScore(const HazardDerivatives& hd, std::int64_t c, const double* r, double* s) {
-  for (std::size_t a = 0; a < hd.parameters.size(); ++a) {
-    const double* x = hd.x.data() + a * static_cast<std::size_t>(hd.cells) + c * hd.block;
-    double sum = 0;
-    for (std::int64_t cell = 0; cell < hd.block; ++cell) sum += x[cell] * r[cell];
-    s[a] = sum;
-  }
-}
 
 // A submodel whose cells are those of a table with parameters (the table's own submodel, or
 // one tied to it): its index among the tables and its submodel.
@@ -468,16 +403,17 @@ std::pair<std::vector<std::int64_t>, std::int64_t> JointOffsets(
 }
 
 // What the sums of the patterns need: the tables with parameters and their slots, the offsets
-// of the joint tables, the hazard part; with first_order only the expected tables (and the
-// hazard part's expected events and exposures) are added up.
+// of the joint tables, the pattern families; with first_order only the expected tables (and
+// the pattern families' expected sums) are added up.
 struct PatternLayout {
   std::vector<TableDerivatives> tables;
   std::vector<Slot> slots;
   std::vector<std::int64_t> offsets;
   std::int64_t joint_size = 0;
-  std::vector<std::int64_t> hazard_offsets;  // per slot: its rows in PatternSums::hazard_joint
-  std::int64_t hazard_joint_size = 0;
-  HazardDerivatives hazard;
+  std::vector<PatternFamily> families;
+  // Per pattern family and slot: its rows in PatternSums::part_joint, and their size.
+  std::vector<std::vector<std::int64_t>> part_offsets;
+  std::vector<std::int64_t> part_joint_size;
   bool first_order = false;
 };
 
@@ -487,14 +423,6 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
   const std::vector<TableDerivatives>& tables = layout.tables;
   const std::vector<Slot>& slots = layout.slots;
   const std::vector<std::int64_t>& offsets = layout.offsets;
-  const HazardDerivatives& hd = layout.hazard;
-  const bool with_hazard = run.estimation.hazard.table >= 0;
-  const std::size_t nh = hd.parameters.size();
-  const std::int64_t hazard_block =
-      with_hazard ? static_cast<std::int64_t>(run.estimation.hazard.time_points) *
-                        run.estimation.hazard.risks
-                  : 0;
-  std::vector<double> d(hazard_block), y(hazard_block), r(hazard_block), s(nh);
   const ModelState& model = run.model;
   const DataStore& data = run.data;
   const EstimationState& est = run.estimation;
@@ -502,6 +430,13 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
   const int n = static_cast<int>(est.free_parameters.parameters.size());
   const double* fitted = est.FittedTable.data();
   const std::size_t m = slots.size();
+  // The pattern families' parts of this thread and their scores.
+  std::vector<std::unique_ptr<PatternPart>> parts;
+  std::vector<std::vector<double>> part_score;
+  for (const PatternFamily& family : layout.families) {
+    parts.push_back(family.part->ForThread());
+    part_score.emplace_back(family.parameters.size());
+  }
   std::vector<double> posterior;
   std::vector<double> g(n);
   std::vector<std::int64_t> cell(m);
@@ -513,19 +448,13 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
     const std::int32_t* map = pattern_cells.Of(h);
     const std::int64_t completions = pattern_cells.Completions(h);
     posterior.resize(completions);
-    // The hazard part: the pattern's events and exposures, the same in every covariate cell.
-    const HazardPattern episodes(run, with_hazard ? h : 0);
-    const std::int32_t* covariate_cell =
-        with_hazard ? est.hazard.covariate_cell.data() + est.completion_start[h] : nullptr;
-    if (with_hazard) {
-      std::fill(d.begin(), d.end(), 0.0);
-      std::fill(y.begin(), y.end(), 0.0);
-      episodes.AddCounts(1.0, d.data(), y.data());
-    }
+    for (const auto& part : parts) part->BeginPattern(h);
     double sum = 0;
     for (std::int64_t k = 0; k < completions; ++k) {
       double value = CompletionProduct(fitted, map + k * submodels, submodels);
-      if (with_hazard && value != 0) value *= episodes.Factor(covariate_cell[k]);
+      for (const auto& part : parts) {
+        if (value != 0) value *= part->Factor(k);
+      }
       posterior[k] = value;
       sum += value;
     }
@@ -539,12 +468,8 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
       for (int q = 0; q < submodels; ++q) {
         if (cells[q] >= 0) sums.expected[cells[q]] += share;
       }
-      if (with_hazard) {
-        const std::int64_t at = covariate_cell[k] * est.hazard.time_points * est.hazard.risks;
-        for (std::size_t cell = 0; cell < d.size(); ++cell) {
-          sums.hazard_events[at + cell] += share * d[cell];
-          sums.hazard_exposure[at + cell] += share * y[cell];
-        }
+      for (std::size_t a = 0; a < parts.size(); ++a) {
+        parts[a]->AddExpected(k, share, sums.part_sums[a].data());
       }
       if (layout.first_order) continue;
       for (std::size_t e = 0; e < m; ++e) {
@@ -564,19 +489,22 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
               share;
         }
       }
-      if (hd.table < 0) continue;
-      const std::int64_t c = covariate_cell[k];
-      HazardResidual(hd, fitted + hd.first + c * hd.block, d.data(), y.data(), r.data());
-      HazardScore(hd, c, r.data(), s.data());
-      for (std::size_t a = 0; a < nh; ++a) {
-        g[hd.parameters[a]] += p * s[a];
-        double* row = sums.hazard_outer.data() + a * nh;
-        for (std::size_t b = a; b < nh; ++b) row[b] += share * s[a] * s[b];
-      }
-      for (std::size_t e = 0; e < m; ++e) {
-        if (cell[e] < 0) continue;
-        double* row = sums.hazard_joint.data() + layout.hazard_offsets[e] + cell[e] * nh;
-        for (std::size_t a = 0; a < nh; ++a) row[a] += share * s[a];
+      for (std::size_t a = 0; a < parts.size(); ++a) {
+        const std::vector<int>& own = layout.families[a].parameters;
+        const std::size_t nh = own.size();
+        if (nh == 0) continue;
+        double* s = part_score[a].data();
+        parts[a]->Score(k, s);
+        for (std::size_t b = 0; b < nh; ++b) {
+          g[own[b]] += p * s[b];
+          double* row = sums.part_outer[a].data() + b * nh;
+          for (std::size_t c = b; c < nh; ++c) row[c] += share * s[b] * s[c];
+        }
+        for (std::size_t e = 0; e < m; ++e) {
+          if (cell[e] < 0) continue;
+          double* row = sums.part_joint[a].data() + layout.part_offsets[a][e] + cell[e] * nh;
+          for (std::size_t b = 0; b < nh; ++b) row[b] += share * s[b];
+        }
       }
     }
     if (layout.first_order) continue;
@@ -589,22 +517,33 @@ void AddPatterns(const RunState& run, const PatternLayout& layout, std::int64_t 
   }
 }
 
-// The doubles of the hazard part's working rows of one share (AddPatterns).
-double HazardRowSize(const RunState& run) {
-  const HazardWork& hazard = run.estimation.hazard;
-  return hazard.table >= 0 ? 3.0 * hazard.time_points * hazard.risks : 0.0;
+// The doubles of the pattern families' work of one share (AddPatterns), and of their sums.
+double PatternWorkSize(const RunState& run) {
+  double size = 0;
+  for (const ModelFamily* family : FamiliesOf(run)) {
+    if (family->FactorsCompletions(run)) size += family->PatternWorkSize(run);
+  }
+  return size;
+}
+
+std::int64_t PatternSumSize(const RunState& run) {
+  std::int64_t size = 0;
+  for (const ModelFamily* family : FamiliesOf(run)) {
+    if (family->FactorsCompletions(run)) size += family->PatternSumSize(run);
+  }
+  return size;
 }
 
 // The doubles of the sums of one share.
 std::int64_t ShareSize(const RunState& run, const PatternLayout& layout) {
   const int n = static_cast<int>(run.estimation.free_parameters.parameters.size());
-  const std::size_t nh = layout.hazard.parameters.size();
-  const auto hazard_cells = static_cast<std::int64_t>(run.estimation.hazard.exposure.size());
-  return static_cast<std::int64_t>(run.estimation.FittedTable.size()) + 2 * hazard_cells +
-         (layout.first_order
-              ? 0
-              : layout.joint_size + layout.hazard_joint_size + static_cast<std::int64_t>(n) * n +
-                    static_cast<std::int64_t>(nh * nh));
+  std::int64_t families = 0;
+  for (std::size_t a = 0; a < layout.families.size(); ++a) {
+    const auto nh = static_cast<std::int64_t>(layout.families[a].parameters.size());
+    families += layout.part_joint_size[a] + nh * nh;
+  }
+  return static_cast<std::int64_t>(run.estimation.FittedTable.size()) + PatternSumSize(run) +
+         (layout.first_order ? 0 : layout.joint_size + families + static_cast<std::int64_t>(n) * n);
 }
 
 // The sums over all patterns, in shares of patterns fixed by the problem's size alone (so that
@@ -613,9 +552,7 @@ std::int64_t ShareSize(const RunState& run, const PatternLayout& layout) {
 // others are reserved here.
 PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
   const int n = static_cast<int>(run.estimation.free_parameters.parameters.size());
-  const std::size_t nh = layout.hazard.parameters.size();
   const std::int64_t patterns = run.data.EntryCount();
-  const auto hazard_cells = static_cast<std::int64_t>(run.estimation.hazard.exposure.size());
   const bool second = !layout.first_order;
   const std::int64_t each = ShareSize(run, layout);
   const std::int64_t shares =
@@ -625,7 +562,7 @@ PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
   // The shares run in rounds of one per thread, as many threads as the memory budget holds
   // the tables of (the share of a thread beyond the first is added to the total before the
   // next round); the shares, and so the order of the additions, stay the same.
-  const double share_bytes = (static_cast<double>(each) + HazardRowSize(run)) * sizeof(double);
+  const double share_bytes = (static_cast<double>(each) + PatternWorkSize(run)) * sizeof(double);
   const auto threads = static_cast<std::int64_t>(std::clamp<double>(
       std::floor(run.context.MemoryAvailable() / share_bytes), 1,
       static_cast<double>(std::min<std::int64_t>(ThreadCount(run.Threads()), shares))));
@@ -633,6 +570,7 @@ PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
   // `threads` more.
   const MemoryReservation reserved(run.context,
                                    shares > 1 ? static_cast<double>(threads) * share_bytes : 0.0);
+  const std::size_t families = layout.families.size();
   PatternSums total;
   std::vector<PatternSums> partial(threads);
   for (std::int64_t first = 0; first < shares; first += threads) {
@@ -641,13 +579,20 @@ PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
       const std::int64_t k = first + i;
       PatternSums& sums = k == 0 ? total : partial[i];
       sums.expected.assign(run.estimation.FittedTable.size(), 0.0);
-      sums.hazard_events.assign(hazard_cells, 0.0);
-      sums.hazard_exposure.assign(hazard_cells, 0.0);
+      sums.part_sums.resize(families);
+      sums.part_outer.resize(families);
+      sums.part_joint.resize(families);
+      for (std::size_t a = 0; a < families; ++a) {
+        const std::size_t nh = layout.families[a].parameters.size();
+        sums.part_sums[a].assign(layout.families[a].sum_size, 0.0);
+        if (second) {
+          sums.part_outer[a].assign(nh * nh, 0.0);
+          sums.part_joint[a].assign(layout.part_joint_size[a], 0.0);
+        }
+      }
       if (second) {
         sums.joint.assign(layout.joint_size, 0.0);
         sums.outer.assign(static_cast<std::size_t>(n) * n, 0.0);
-        sums.hazard_outer.assign(nh * nh, 0.0);
-        sums.hazard_joint.assign(layout.hazard_joint_size, 0.0);
       }
       AddPatterns(run, layout, patterns * k / shares, patterns * (k + 1) / shares, sums, worker);
     });
@@ -659,10 +604,11 @@ PatternSums SumPatterns(const RunState& run, const PatternLayout& layout) {
       add(total.expected, partial[i].expected);
       add(total.joint, partial[i].joint);
       add(total.outer, partial[i].outer);
-      add(total.hazard_events, partial[i].hazard_events);
-      add(total.hazard_exposure, partial[i].hazard_exposure);
-      add(total.hazard_outer, partial[i].hazard_outer);
-      add(total.hazard_joint, partial[i].hazard_joint);
+      for (std::size_t a = 0; a < families; ++a) {
+        add(total.part_sums[a], partial[i].part_sums[a]);
+        add(total.part_outer[a], partial[i].part_outer[a]);
+        add(total.part_joint[a], partial[i].part_joint[a]);
+      }
     }
   }
   return total;
@@ -674,85 +620,34 @@ PatternLayout PatternLayoutOf(const RunState& run, const ScoreLayout& layout, bo
   p.tables = Derivatives(run, layout, run.estimation.FittedTable.data());
   p.slots = SlotsOf(p.tables);
   std::tie(p.offsets, p.joint_size) = JointOffsets(p.tables, p.slots);
-  p.hazard = HazardDerivativesOf(run, layout);
-  const auto nh = static_cast<std::int64_t>(p.hazard.parameters.size());
-  for (const Slot& slot : p.slots) {
-    p.hazard_offsets.push_back(p.hazard_joint_size);
-    p.hazard_joint_size += nh > 0 ? p.tables[slot.table].cells * nh : 0;
+  for (const ModelFamily* family : FamiliesOf(run)) {
+    if (!family->FactorsCompletions(run)) continue;
+    PatternFamily f;
+    f.family = family;
+    f.sum_size = family->PatternSumSize(run);
+    int table = -1;
+    for (int t : layout.tables) {
+      if (layout.FormOf(t) == TableForm::kPatterns && TableFamily(run, t) == family) table = t;
+    }
+    std::vector<std::vector<double>> x;
+    if (table >= 0) {
+      f.parameters = ParametersOn(layout, table);
+      x = DenseDirections(run, layout, f.parameters, TableSpanOf(run, table).cells);
+    }
+    f.part = family->NewPatternPart(run, table, std::move(x));
+    if (f.part == nullptr) continue;
+    const auto nh = static_cast<std::int64_t>(f.parameters.size());
+    std::vector<std::int64_t> rows;
+    std::int64_t size = 0;
+    for (const Slot& slot : p.slots) {
+      rows.push_back(size);
+      size += nh > 0 ? p.tables[slot.table].cells * nh : 0;
+    }
+    p.part_offsets.push_back(std::move(rows));
+    p.part_joint_size.push_back(size);
+    p.families.push_back(std::move(f));
   }
   return p;
-}
-
-// The complete-data information of the hazard part's parameters at the expected events and
-// exposures: sum x_a x_b lambda Y in continuous time, sum_b D_b Cov_b(x_a, x_b) over the blocks
-// of covariate cell, interval and origin in discrete time.
-void HazardCompleteInformation(const RunState& run, const HazardDerivatives& hd,
-                               const PatternSums& sums, std::vector<double>& matrix) {
-  const int n = static_cast<int>(run.estimation.free_parameters.parameters.size());
-  const std::size_t nh = hd.parameters.size();
-  const double* rates = run.estimation.FittedTable.data() + hd.first;
-  auto x = [&](std::size_t a, std::int64_t cell) {
-    return hd.x[a * static_cast<std::size_t>(hd.cells) + cell];
-  };
-  std::vector<double> value(nh * nh, 0.0);
-  if (hd.kind != TimeModel::kDiscrete) {
-    for (std::int64_t cell = 0; cell < hd.cells; ++cell) {
-      const double w = rates[cell] * sums.hazard_exposure[cell];
-      if (w == 0) continue;
-      for (std::size_t a = 0; a < nh; ++a) {
-        const double xa = x(a, cell);
-        if (xa == 0) continue;
-        for (std::size_t b = a; b < nh; ++b) value[a * nh + b] += w * xa * x(b, cell);
-      }
-    }
-  } else {
-    std::vector<double> mean(nh);
-    for (std::int64_t at = 0; at < hd.cells; at += hd.risks) {
-      for (int o = 0; o < hd.origins; ++o) {
-        double moves = 0;
-        std::fill(mean.begin(), mean.end(), 0.0);
-        for (int q = 0; q < hd.risks; ++q) {
-          if (hd.origin[q] != o) continue;
-          moves += sums.hazard_events[at + q];
-          for (std::size_t a = 0; a < nh; ++a) mean[a] += rates[at + q] * x(a, at + q);
-        }
-        if (moves == 0) continue;
-        for (int q = 0; q < hd.risks; ++q) {
-          if (hd.origin[q] != o) continue;
-          for (std::size_t a = 0; a < nh; ++a) {
-            for (std::size_t b = a; b < nh; ++b) {
-              value[a * nh + b] += moves * rates[at + q] * x(a, at + q) * x(b, at + q);
-            }
-          }
-        }
-        for (std::size_t a = 0; a < nh; ++a) {
-          for (std::size_t b = a; b < nh; ++b) value[a * nh + b] -= moves * mean[a] * mean[b];
-        }
-      }
-    }
-  }
-  for (std::size_t a = 0; a < nh; ++a) {
-    for (std::size_t b = a; b < nh; ++b) {
-      const int i = hd.parameters[a];
-      const int j = hd.parameters[b];
-      matrix[static_cast<std::size_t>(i) * n + j] = value[a * nh + b];
-      matrix[static_cast<std::size_t>(j) * n + i] = value[a * nh + b];
-    }
-  }
-}
-
-// The score of the hazard part's parameters at the expected events and exposures, into g.
-void AddHazardScore(const RunState& run, const HazardDerivatives& hd, const PatternSums& sums,
-                    std::vector<double>& g) {
-  const std::size_t nh = hd.parameters.size();
-  const double* rates = run.estimation.FittedTable.data() + hd.first;
-  std::vector<double> r(hd.block), s(nh);
-  for (std::int64_t c = 0; c * hd.block < hd.cells; ++c) {
-    HazardResidual(hd, rates + c * hd.block, sums.hazard_events.data() + c * hd.block,
-                   sums.hazard_exposure.data() + c * hd.block, r.data());
-    HazardScore(hd, c, r.data(), s.data());
-    for (std::size_t a = 0; a < nh; ++a) g[hd.parameters[a]] += s[a];
-  }
 }
 
 // The layout's directions (free parameters) on table t.
@@ -783,28 +678,70 @@ std::pair<std::int64_t, std::int64_t> PatternTableSizes(const RunState& run,
 // beside the sums of the shares it reserves itself: the derivative tables of its layout and the
 // sums of the one share it keeps (PatternLayoutOf, ShareSize).
 double PatternLayoutBytes(const RunState& run, const ScoreLayout& layout, bool first_order) {
-  const int hazard = run.estimation.hazard.table;
   const int n = static_cast<int>(layout.directions.size());
-  const auto nh = static_cast<double>(hazard >= 0 ? DirectionsOn(layout, hazard) : 0);
   double derivatives = 0;
   double joint = 0;
   double slot_cells = 0;
-  std::vector<double> slots;  // the cells of every slot (JointOffsets)
+  double nh = 0;               // the parameters of tables of form kPatterns
+  double pattern_squares = 0;  // their squares, per table
+  double pattern_cells = 0;    // their directions
+  std::vector<double> slots;   // the cells of every slot (JointOffsets)
   for (int t : layout.tables) {
-    if (t == hazard) continue;
     const auto c = static_cast<double>(TableSpanOf(run, t).cells);
-    derivatives += c * static_cast<double>(DirectionsOn(layout, t));
+    const auto on = static_cast<double>(DirectionsOn(layout, t));
+    if (layout.FormOf(t) == TableForm::kPatterns) {
+      nh += on;
+      pattern_squares += on * on;
+      pattern_cells += c * on;
+      continue;
+    }
+    derivatives += c * on;
     for (std::size_t k = 0; k < SubmodelsSharingCells(run.model, t).size(); ++k) {
       for (double other : slots) joint += c * other;
       slots.push_back(c);
       slot_cells += c;
     }
   }
-  const auto hazard_cells = static_cast<double>(run.estimation.hazard.exposure.size());
-  double share = static_cast<double>(run.estimation.FittedTable.size()) + 2 * hazard_cells +
-                 HazardRowSize(run);
-  if (!first_order) share += joint + slot_cells * nh + static_cast<double>(n) * n + nh * nh;
-  return (derivatives + hazard_cells * nh + share) * sizeof(double);
+  double share = static_cast<double>(run.estimation.FittedTable.size()) +
+                 static_cast<double>(PatternSumSize(run)) + PatternWorkSize(run);
+  if (!first_order) {
+    share += joint + slot_cells * nh + static_cast<double>(n) * n + pattern_squares;
+  }
+  return (derivatives + pattern_cells + share) * sizeof(double);
+}
+
+// The pattern families' score (first_order sums) into g, and their complete-data information
+// into matrix.
+void AddPatternScores(const RunState& run, const PatternLayout& patterns, const PatternSums& sums,
+                      std::vector<double>& g) {
+  for (std::size_t a = 0; a < patterns.families.size(); ++a) {
+    const PatternFamily& f = patterns.families[a];
+    if (f.parameters.empty()) continue;
+    std::vector<double> score(f.parameters.size(), 0.0);
+    f.part->AddScore(sums.part_sums[a], score.data());
+    for (std::size_t b = 0; b < f.parameters.size(); ++b) g[f.parameters[b]] += score[b];
+  }
+  static_cast<void>(run);
+}
+
+void PatternCompleteInformation(const RunState& run, const PatternLayout& patterns,
+                                const PatternSums& sums, std::vector<double>& matrix) {
+  const int n = static_cast<int>(run.estimation.free_parameters.parameters.size());
+  for (std::size_t a = 0; a < patterns.families.size(); ++a) {
+    const PatternFamily& f = patterns.families[a];
+    const std::size_t nh = f.parameters.size();
+    if (nh == 0) continue;
+    std::vector<double> block;
+    f.part->Information(sums.part_sums[a], block);
+    for (std::size_t b = 0; b < nh; ++b) {
+      for (std::size_t c = b; c < nh; ++c) {
+        const int i = f.parameters[b];
+        const int j = f.parameters[c];
+        matrix[static_cast<std::size_t>(i) * n + j] = block[b * nh + c];
+        matrix[static_cast<std::size_t>(j) * n + i] = block[b * nh + c];
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -812,19 +749,20 @@ double PatternLayoutBytes(const RunState& run, const ScoreLayout& layout, bool f
 void CompleteDataInformation(const RunState& run, const ScoreLayout& layout, const double* expected,
                              std::vector<double>& matrix) {
   for (int t : layout.tables) {
-    if (t == run.estimation.hazard.table) continue;  // HazardCompleteInformation
-    if (IsCumulativeTable(run, t)) {
-      CumulativeClosedForm(run, layout, t, expected, matrix);
+    const TableForm form = layout.FormOf(t);
+    if (form == TableForm::kPatterns) continue;  // PatternCompleteInformation
+    if (form == TableForm::kLinked) {
+      LinkedClosedForm(run, layout, t, expected, matrix);
     } else {
       ClosedFormTable(run, layout, t, run.estimation.FittedTable.data(), expected, matrix);
     }
   }
 }
 
-void AddCumulativeScore(const RunState& run, const ScoreLayout& layout, const double* expected,
-                        std::vector<double>& g) {
+void AddLinkedScore(const RunState& run, const ScoreLayout& layout, const double* expected,
+                    std::vector<double>& g) {
   for (const TableDerivatives& d : Derivatives(run, layout, run.estimation.FittedTable.data())) {
-    if (!IsCumulativeTable(run, d.table)) continue;
+    if (layout.FormOf(d.table) != TableForm::kLinked) continue;
     const std::size_t size = d.parameters.size();
     for (std::int64_t c = 0; c < d.cells; ++c) {
       const double e = expected[d.first + c];
@@ -836,12 +774,12 @@ void AddCumulativeScore(const RunState& run, const ScoreLayout& layout, const do
   }
 }
 
-std::vector<double> ExpectedTablesAndHazardScore(const RunState& run, const ScoreLayout& layout,
-                                                 std::vector<double>& g) {
+std::vector<double> ExpectedTablesAndPatternScore(const RunState& run, const ScoreLayout& layout,
+                                                  std::vector<double>& g) {
   const MemoryReservation reserved(run.context, PatternLayoutBytes(run, layout, true));
   const PatternLayout patterns = PatternLayoutOf(run, layout, true);
   PatternSums sums = SumPatterns(run, patterns);
-  if (patterns.hazard.table >= 0) AddHazardScore(run, patterns.hazard, sums, g);
+  AddPatternScores(run, patterns, sums, g);
   return std::move(sums.expected);
 }
 
@@ -860,11 +798,10 @@ void PosteriorCovarianceInformation(const RunState& run, const ScoreLayout& layo
   const std::vector<TableDerivatives>& tables = patterns.tables;
   const std::vector<Slot>& slots = patterns.slots;
   const std::vector<std::int64_t>& offsets = patterns.offsets;
-  const HazardDerivatives& hd = patterns.hazard;
   const PatternSums sums = SumPatterns(run, patterns);
   // The closed form at the expected tables: minus the expected second derivatives.
   CompleteDataInformation(run, layout, sums.expected.data(), matrix);
-  if (hd.table >= 0) HazardCompleteInformation(run, hd, sums, matrix);
+  PatternCompleteInformation(run, patterns, sums, matrix);
   auto at = [&](int i, int j) -> double& { return matrix[static_cast<std::size_t>(i) * n + j]; };
   // Less sum_h n_h sum_k p_hk s_hk s_hk', s_hk the sum of S(c) over the slots' cells: from the
   // expected tables (a slot with itself, summed over a table's slots) and the joint tables (two
@@ -916,24 +853,26 @@ void PosteriorCovarianceInformation(const RunState& run, const ScoreLayout& layo
       }
     }
   }
-  // ... and for the hazard part's parameters, with themselves and with those of the tables ...
-  const std::size_t nh = hd.parameters.size();
-  for (std::size_t a = 0; a < nh; ++a) {
-    for (std::size_t b = a; b < nh; ++b) {
-      at(hd.parameters[a], hd.parameters[b]) -= sums.hazard_outer[a * nh + b];
+  // ... and for the pattern families' parameters, with themselves and with those of the
+  // tables ...
+  for (std::size_t a = 0; a < patterns.families.size(); ++a) {
+    const std::vector<int>& own = patterns.families[a].parameters;
+    const std::size_t nh = own.size();
+    for (std::size_t b = 0; b < nh; ++b) {
+      for (std::size_t c = b; c < nh; ++c) at(own[b], own[c]) -= sums.part_outer[a][b * nh + c];
     }
-  }
-  for (std::size_t e = 0; e < m && nh > 0; ++e) {
-    const TableDerivatives& ta = tables[slots[e].table];
-    const std::size_t pa = ta.parameters.size();
-    for (std::int64_t c = 0; c < ta.cells; ++c) {
-      const double* joint = sums.hazard_joint.data() + patterns.hazard_offsets[e] + c * nh;
-      const double* s = ta.values.data() + static_cast<std::size_t>(c) * pa;
-      for (std::size_t q = 0; q < pa; ++q) {
-        for (std::size_t a = 0; a < nh; ++a) {
-          const int i = ta.parameters[q];
-          const int j = hd.parameters[a];
-          at(std::min(i, j), std::max(i, j)) -= s[q] * joint[a];
+    for (std::size_t e = 0; e < m && nh > 0; ++e) {
+      const TableDerivatives& ta = tables[slots[e].table];
+      const std::size_t pa = ta.parameters.size();
+      for (std::int64_t c = 0; c < ta.cells; ++c) {
+        const double* joint = sums.part_joint[a].data() + patterns.part_offsets[a][e] + c * nh;
+        const double* s = ta.values.data() + static_cast<std::size_t>(c) * pa;
+        for (std::size_t q = 0; q < pa; ++q) {
+          for (std::size_t b = 0; b < nh; ++b) {
+            const int i = ta.parameters[q];
+            const int j = own[b];
+            at(std::min(i, j), std::max(i, j)) -= s[q] * joint[b];
+          }
         }
       }
     }

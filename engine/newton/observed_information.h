@@ -38,14 +38,15 @@ bool PosteriorCovarianceFits(const RunState& run, const ScoreLayout& layout);
 void PosteriorCovarianceInformation(const RunState& run, const ScoreLayout& layout,
                                     std::vector<double>& matrix);
 
-// The expected tables of a pass over the data at the run's fitted tables (the hazard part's
-// factors included); adds the score of the hazard part's parameters to g.
-std::vector<double> ExpectedTablesAndHazardScore(const RunState& run, const ScoreLayout& layout,
-                                                 std::vector<double>& g);
+// The expected tables of a pass over the data at the run's fitted tables (the factors of the
+// families that multiply the completions included); adds the score of the parameters of their
+// tables (form kPatterns) to g.
+std::vector<double> ExpectedTablesAndPatternScore(const RunState& run, const ScoreLayout& layout,
+                                                  std::vector<double>& g);
 
-// Adds sum_c E(c) S_i(c), the score of the parameters of cumulative tables, to g.
-void AddCumulativeScore(const RunState& run, const ScoreLayout& layout, const double* expected,
-                        std::vector<double>& g);
+// Adds sum_c E(c) S_i(c), the score of the parameters of tables of form kLinked, to g.
+void AddLinkedScore(const RunState& run, const ScoreLayout& layout, const double* expected,
+                    std::vector<double>& g);
 
 }  // namespace tav
 

@@ -71,8 +71,11 @@ void PrepareParameterEffects(RunState& run) {
   newton.effect_shapes.clear();
   newton.margin_effect_shapes.clear();
   newton.effect_signs.clear();
-  for (const FreeParameter& parameter : list.parameters) {
-    if (!parameter.IsLogLinear()) {
+  for (std::size_t i = 0; i < list.parameters.size(); ++i) {
+    const FreeParameter& parameter = list.parameters[i];
+    // The parameters of the model terms come first; the others belong to families that move
+    // them themselves.
+    if (static_cast<int>(i) >= list.loglinear_count) {
       newton.effect_shapes.emplace_back();
       newton.margin_effect_shapes.emplace_back();
       newton.effect_signs.emplace_back();

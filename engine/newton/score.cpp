@@ -8,8 +8,9 @@
 #include "core/elementary.h"
 #include "core/log.h"
 #include "core/parallel.h"
-#include "estimation/design_effects.h"
 #include "estimation/e_step.h"
+#include "estimation/model_family.h"
+#include "estimation/submodel_form.h"
 #include "newton/observed_information.h"
 #include "newton/parameter_effects.h"
 #include "newton/score_layout.h"
@@ -52,10 +53,9 @@ struct Worker {
 // The score at the fitted tables of worker (whose expected tables the E-step has just filled)
 // into g (n values; 0 for the parameters left out).
 void ScoreOf(const RunState& run, const ScoreLayout& layout, Worker& worker, double* g) {
-  const int hazard = run.estimation.hazard.table;
   for (int t : layout.tables) {
-    // ComputeScore adds the scores of the parameters of cumulative tables and the hazard part.
-    if (IsCumulativeTable(run, t) || t == hazard) continue;
+    // ComputeScore adds the scores of the parameters of the tables of other forms.
+    if (layout.FormOf(t) != TableForm::kLogLinear) continue;
     const TableSpan span = TableSpanOf(run, t);
     double* r = worker.residual.data() + span.first;
     const double* e = worker.expected.data() + span.first;
@@ -65,7 +65,7 @@ void ScoreOf(const RunState& run, const ScoreLayout& layout, Worker& worker, dou
   const int n = static_cast<int>(layout.directions.size());
   std::fill(g, g + n, 0.0);
   for (const EffectGroup& group : layout.groups) {
-    if (group.table == hazard) continue;
+    if (layout.FormOf(group.table) != TableForm::kLogLinear) continue;
     worker.margin.assign(group.shape->margin_cells(), 0.0);
     group.shape->MarginOf(worker.residual.data() + TableSpanOf(run, group.table).first,
                           worker.margin.data());
@@ -81,7 +81,7 @@ void ScoreOf(const RunState& run, const ScoreLayout& layout, Worker& worker, dou
   for (int i = 0; i < n; ++i) {
     const Direction& direction = layout.directions[i];
     if (direction.table < 0 || direction.group >= 0) continue;
-    if (IsCumulativeTable(run, direction.table) || direction.table == hazard) continue;
+    if (layout.FormOf(direction.table) != TableForm::kLogLinear) continue;
     const double* r = worker.residual.data() + TableSpanOf(run, direction.table).first;
     double sum = 0;
     for (std::size_t c = 0; c < direction.x.size(); ++c) {
@@ -103,28 +103,30 @@ void Prepare(const RunState& run, Worker& worker) {
 bool ScoreAvailable(const RunState& run) {
   const ScoreLayout layout = ScoreLayoutOf(run);
   if (!layout.complete || layout.tables.empty()) return false;
-  // The differences of the score move neither cumulative tables nor the hazard part, whose
-  // factors only the posterior-covariance form's pass forms.
-  if (run.estimation.hazard.table >= 0) return PosteriorCovarianceFits(run, layout);
-  return !layout.cumulative || SingleCompletions(run) || PosteriorCovarianceFits(run, layout);
+  // The differences of the score move only tables of the log-linear form, and they leave out
+  // the factors of the completions that only the posterior-covariance form's pass forms.
+  if (AnyCompletionFactors(run)) return PosteriorCovarianceFits(run, layout);
+  return !layout.linked || SingleCompletions(run) || PosteriorCovarianceFits(run, layout);
 }
 
-bool ScoredNewton(const RunState& run) { return !run.model.AnyMar && ScoreAvailable(run); }
+bool ScoredNewton(const RunState& run) {
+  return !AnyCovariancesOwnStep(run) && ScoreAvailable(run);
+}
 
 std::vector<double> ComputeScore(const RunState& run) {
   const ScoreLayout layout = ScoreLayoutOf(run);
   std::vector<double> g(layout.directions.size(), 0.0);
-  std::vector<double> hazard_score(g.size(), 0.0);
+  std::vector<double> pattern_score(g.size(), 0.0);
   Worker worker;
   Prepare(run, worker);
-  if (run.estimation.hazard.table >= 0) {
-    worker.expected = ExpectedTablesAndHazardScore(run, layout, hazard_score);
+  if (AnyCompletionFactors(run)) {
+    worker.expected = ExpectedTablesAndPatternScore(run, layout, pattern_score);
   } else {
     ExpectedCompleteTables(run, worker.fitted.data(), worker.expected.data(), worker.posterior);
   }
   ScoreOf(run, layout, worker, g.data());
-  if (layout.cumulative) AddCumulativeScore(run, layout, worker.expected.data(), g);
-  for (std::size_t i = 0; i < g.size(); ++i) g[i] += hazard_score[i];
+  if (layout.linked) AddLinkedScore(run, layout, worker.expected.data(), g);
+  for (std::size_t i = 0; i < g.size(); ++i) g[i] += pattern_score[i];
   return g;
 }
 
@@ -136,9 +138,9 @@ void ScoreInformation(const RunState& run, std::vector<double>& matrix,
   const std::vector<double>& base = run.estimation.FittedTable;
 
   const bool automatic = method == ScoreInformationMethod::kAutomatic;
-  const bool hazard = run.estimation.hazard.table >= 0;
+  const bool factors = AnyCompletionFactors(run);
   if (method == ScoreInformationMethod::kPosteriorCovariance ||
-      (automatic && (hazard || !SingleCompletions(run)) && PosteriorCovarianceFits(run, layout))) {
+      (automatic && (factors || !SingleCompletions(run)) && PosteriorCovarianceFits(run, layout))) {
     PosteriorCovarianceInformation(run, layout, matrix);
     return;
   }

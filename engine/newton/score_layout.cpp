@@ -5,23 +5,9 @@
 #include <vector>
 
 #include "core/table_zero.h"
-#include "estimation/association_model.h"
-#include "estimation/design_effects.h"
+#include "estimation/model_family.h"
 
 namespace tav {
-
-bool MarginallyRestricted(const RunState& run, const FreeParameter& parameter) {
-  // A design of `all` belongs to the submodel it is aimed at.
-  int table = parameter.submodel;
-  if (parameter.design >= 0) {
-    const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
-    if (work != nullptr) table = work->table;
-  }
-  return table >= 0 && table < run.model.SubmodelCount &&
-         run.model.submodels[table].MarSubmodel != MarRestrictions::kNone;
-}
-
-bool IsCumulativeTable(const RunState& run, int t) { return run.model.submodels[t].IsCumulative(); }
 
 ScoreLayout ScoreLayoutOf(const RunState& run) {
   ScoreLayout layout;
@@ -35,38 +21,27 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
     layout.complete = false;
     return layout;
   }
-  const int hazard = est.hazard.table;
+  layout.forms.assign(model.submodels.size(), TableForm::kUncovered);
   for (int i = 0; i < n && layout.complete; ++i) {
     const FreeParameter& parameter = parameters[i];
     Direction& direction = layout.directions[i];
-    if (MarginallyRestricted(run, parameter)) continue;
-    if (parameter.shape) {
+    if (CovariancesFromOwnStep(run, parameter)) continue;
+    ParameterDirection action = FamilyOf(run, parameter).DirectionOf(run, parameter);
+    if (action.kind == ParameterDirection::Kind::kLeftOut) continue;
+    if (action.kind == ParameterDirection::Kind::kNotCovered) {
       layout.complete = false;
-    } else if (parameter.design >= 0) {
-      const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
-      if (work == nullptr || work->fixed || work->x.empty() || work->table < 0 ||
-          (work->table >= model.SubmodelCount && work->table != hazard) || parameter.position < 0 ||
-          parameter.position >= static_cast<int>(work->free.size())) {
-        layout.complete = false;
-        continue;
-      }
-      const std::int64_t k = work->free[parameter.position];
-      direction.table = work->table;
-      direction.x.assign(work->x.begin() + k * work->cells,
-                         work->x.begin() + (k + 1) * work->cells);
-    } else if (parameter.assoc >= 0) {
-      direction.table = parameter.submodel;
-      direction.x =
-          AssociationCellChange(run, parameter.submodel, parameter.assoc, parameter.position);
+      continue;
+    }
+    direction.table = action.table;
+    if (action.kind == ParameterDirection::Kind::kCells) {
+      direction.x = std::move(action.x);
     } else {
-      direction.table = parameter.submodel;
       auto same = [&](const EffectGroup& group) {
-        return group.table == parameter.submodel && group.effect == parameter.effect;
+        return group.table == action.table && group.effect == parameter.effect;
       };
       auto found = std::find_if(layout.groups.begin(), layout.groups.end(), same);
       if (found == layout.groups.end()) {
-        layout.groups.push_back(
-            {parameter.submodel, parameter.effect, &newton.effect_shapes[i], {}});
+        layout.groups.push_back({action.table, parameter.effect, &newton.effect_shapes[i], {}});
         found = layout.groups.end() - 1;
       }
       found->parameters.push_back(i);
@@ -75,19 +50,15 @@ ScoreLayout ScoreLayoutOf(const RunState& run) {
     const int t = direction.table;
     if (t < 0) continue;
     const Submodel& table = model.submodels[t];
-    // The normal model (i) is left out: its scale follows the expected table. So are estimated
-    // hazard shapes (kind 3), whose exposures move with them.
-    const bool cumulative = t < model.SubmodelCount && table.IsCumulative();
-    if ((t >= model.SubmodelCount &&
-         (t != hazard || est.hazard.kind == TimeModel::kEstimatedShapes)) ||
-        (cumulative && (table.CumulativeModel.IsNormal() || direction.group >= 0)) ||
+    const TableForm form = TableFormOf(run, t, action.kind);
+    if (form == TableForm::kUncovered || form == TableForm::kNotOwned ||
         (direction.group < 0 && static_cast<std::int64_t>(direction.x.size()) !=
                                     static_cast<std::int64_t>(table.cell_count))) {
       layout.complete = false;
       continue;
     }
-    layout.cumulative = layout.cumulative || cumulative;
-    layout.hazard = layout.hazard || t == hazard;
+    layout.forms[t] = form;
+    layout.linked = layout.linked || form == TableForm::kLinked;
     if (std::find(layout.tables.begin(), layout.tables.end(), t) == layout.tables.end()) {
       layout.tables.push_back(t);
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "estimation/margins.h"
+#include "estimation/model_family.h"
 #include "newton/run_state.h"
 
 namespace tav {
@@ -30,10 +31,13 @@ struct EffectGroup {
 struct ScoreLayout {
   std::vector<Direction> directions;
   std::vector<EffectGroup> groups;
-  std::vector<int> tables;  // the tables that parameters act on, ascending
-  bool complete = true;     // every parameter that counts has a direction
-  bool cumulative = false;  // some of the tables are cumulative
-  bool hazard = false;      // the hazard part's table is one of them
+  std::vector<int> tables;       // the tables that parameters act on, ascending
+  std::vector<TableForm> forms;  // per table of the model: its form (kUncovered when not used)
+  bool complete = true;          // every parameter that counts has a direction
+  bool linked = false;           // some of the tables are of form kLinked
+  TableForm FormOf(int t) const {
+    return t >= 0 && t < static_cast<int>(forms.size()) ? forms[t] : TableForm::kUncovered;
+  }
 };
 
 struct TableSpan {
@@ -41,16 +45,9 @@ struct TableSpan {
   std::int64_t cells = 0;
 };
 
-// Whether parameter belongs to a submodel with marginal restrictions (which the score leaves
-// out: their covariances come from their own step).
-bool MarginallyRestricted(const RunState& run, const FreeParameter& parameter);
-
-// A cumulative submodel's parameters move its linear predictor along their directions; its
-// probabilities follow through the link (estimation/cumulative_model.h).
-bool IsCumulativeTable(const RunState& run, int t);
-
-// The layout of the run's free parameters (the list built, its effects prepared); not complete
-// when one of them has no direction (hazard parameters, the normal model).
+// The layout of the run's free parameters (the list built, its effects prepared), each table
+// with the form its family gives it (estimation/model_family.h); not complete when one of them
+// has no direction or acts on a table whose form does not cover it.
 ScoreLayout ScoreLayoutOf(const RunState& run);
 
 // The cells of table t in FittedTable.

@@ -7,6 +7,7 @@
 #include "core/elementary.h"
 #include "core/log.h"
 #include "core/sweep_inverse.h"
+#include "estimation/cumulative_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/free_parameters.h"
 #include "estimation/hazard_model.h"
@@ -167,9 +168,10 @@ TableResults ComputeTable(ParameterComputation& c, int t, bool conditional) {
   table.labelled = t < model.SubmodelCount;
   if (table.labelled) table.label = ConditionalLabel(run, t);
   table.zero_margins = FittedZeroMargins(run, t, conditional);
-  if (IsNormalCumulative(model, t) && t < static_cast<int>(run.estimation.RSquared.size())) {
+  if (IsNormalCumulative(model, t) &&
+      t < static_cast<int>(CumulativeStateOf(run).r_squared.size())) {
     table.r_squared_shown = true;
-    table.r_squared = run.estimation.RSquared[t];
+    table.r_squared = CumulativeStateOf(run).r_squared[t];
     table.r = table.r_squared > 0 ? std::sqrt(table.r_squared) : 0.0;
   }
   table.exp_beta = ShowsExpBeta(run, t);

@@ -8,6 +8,7 @@
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/text_file.h"
+#include "estimation/association_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/hazard_model.h"
 #include "report/report_computations.h"
@@ -82,8 +83,8 @@ void WriteParameterFile(RunState& run, const std::string& name) {
                      FormatReal(2, 0, run.estimation.random.amplitude);
   for (double value : est.MarginParameters) line += FormatReal(14, -1, value);
   // The design parameters for the user's columns (scaled columns: tau^(1 / scale)).
-  std::vector<double> design = est.DesignParameters;
-  for (const std::vector<DesignWork>& works : est.design_work) {
+  std::vector<double> design = est.Multipliers;
+  for (const std::vector<DesignWork>& works : DesignWorks(run)) {
     for (const DesignWork& work : works) {
       for (int k = 0; k < work.parameters && !work.scale.empty(); ++k) {
         const double beta = UserLogParameter(run, work, k);
@@ -94,7 +95,7 @@ void WriteParameterFile(RunState& run, const std::string& name) {
   for (double value : design) line += FormatReal(14, -1, value);
   // The association terms, submodel by submodel: row scores, column scores (not again for a
   // symmetric term), association parameters.
-  for (const std::vector<AssociationWork>& works : est.association_work) {
+  for (const std::vector<AssociationWork>& works : AssociationTerms(run)) {
     for (const AssociationWork& w : works) {
       for (double value : w.row_scores) line += FormatReal(14, -1, value);
       if (!w.symmetric) {

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 
+#include "core/elementary.h"
 #include "estimation/association_model.h"
+#include "estimation/design_effects.h"
 #include "estimation/families/families.h"
 #include "estimation/marginal_restrictions.h"
 #include "input/reader.h"
@@ -140,6 +143,42 @@ class Association : public ModelFamily {
  public:
   std::string_view Name() const override { return "association models"; }
 
+  std::unique_ptr<FamilyState> NewState() const override {
+    return std::make_unique<AssociationState>();
+  }
+
+  // A direction of a term's values moves the log of every cell of its submodel by the change
+  // of the term's contribution along it.
+  ParameterDirection DirectionOf(const EstimationRun& run,
+                                 const FreeParameter& parameter) const override {
+    ParameterDirection direction;
+    direction.kind = ParameterDirection::Kind::kCells;
+    direction.table = parameter.submodel;
+    direction.x =
+        AssociationCellChange(run, parameter.submodel, parameter.assoc, parameter.position);
+    return direction;
+  }
+  bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
+    if (delta == 0) return true;
+    const int r = parameter.submodel;
+    const Submodel& submodel = run.model.submodels[r];
+    double* fitted = run.estimation.FittedTable.data() + submodel.first_cell;
+    const auto cells = static_cast<std::int64_t>(submodel.cell_count);
+    const double before = SubmodelTotal(run, r, fitted);
+    const std::vector<double> change =
+        AssociationCellChange(run, r, parameter.assoc, parameter.position);
+    for (std::int64_t c = 0; c < cells && c < static_cast<std::int64_t>(change.size()); ++c) {
+      if (change[c] != 0) fitted[c] *= Exp(delta * change[c]);
+    }
+    RestoreSubmodelForm(run, r, fitted, before);
+    return true;
+  }
+  // The hazard part's rates enter the likelihood through exponentials of exposures, whose
+  // curvature forward differences miss in the fourth digit.
+  bool CentralDifferences(const EstimationRun& run, const FreeParameter& parameter) const override {
+    return parameter.submodel == run.estimation.hazard.table;
+  }
+
   std::string Refusal(const EstimationRun& run, int r) const override { return Refused(run, r); }
 
   std::string UnavailableConstruct(const EstimationRun& run, int r) const override {
@@ -159,7 +198,7 @@ class Association : public ModelFamily {
     const Submodel* submodel = SubmodelAt(run.model, t);
     if (submodel == nullptr || submodel->IsSaturatedFixed()) return 0;
     std::int64_t count = 0;
-    for (const std::vector<AssociationWork>& terms : run.estimation.association_work) {
+    for (const std::vector<AssociationWork>& terms : AssociationTerms(run)) {
       for (const AssociationWork& w : terms) {
         if (w.source == t) count += static_cast<std::int64_t>(AssociationDirections(w).size());
       }
@@ -172,7 +211,7 @@ class Association : public ModelFamily {
   void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
                           FreeParameterList& list) const override {
     if (group != ParameterGroup::kSpecialEffects) return;
-    const std::vector<std::vector<AssociationWork>>& all = run.estimation.association_work;
+    const std::vector<std::vector<AssociationWork>>& all = AssociationTerms(run);
     for (int r = 0; r < static_cast<int>(all.size()) && !list.full; ++r) {
       for (int i = 0; i < static_cast<int>(all[r].size()) && !list.full; ++i) {
         const int size = static_cast<int>(AssociationDirections(all[r][i]).size());
@@ -191,7 +230,7 @@ class Association : public ModelFamily {
   // terms of `all` after the tables of all submodels, under "* ALL TABLES *".
   std::vector<ParameterBlock> ParameterBlocks(const EstimationRun& run, BlockPlace place,
                                               int t) const override {
-    const std::vector<std::vector<AssociationWork>>& all = run.estimation.association_work;
+    const std::vector<std::vector<AssociationWork>>& all = AssociationTerms(run);
     const int all_index = run.model.SubmodelCount + 1;
     std::vector<ParameterBlock> blocks;
     if (place == BlockPlace::kAfterSubmodels && run.model.HasAllSubmodel) {
@@ -244,7 +283,7 @@ class Association : public ModelFamily {
   // estimated, its scores, and for log-multiplicative terms their adjusted forms.
   static ParameterBlock TermBlock(const EstimationRun& run, int t, int index) {
     const ModelState& model = run.model;
-    const AssociationWork& w = run.estimation.association_work[t][index];
+    const AssociationWork& w = AssociationTerms(run)[t][index];
     const AssocEffect& term = model.submodels[w.source].assoc[w.term];
     ParameterBlock block;
     block.kind = ParameterBlock::Kind::kAssociation;
@@ -297,6 +336,14 @@ class Association : public ModelFamily {
 const ModelFamily& AssociationFamily() {
   static const Association family;
   return family;
+}
+
+std::vector<std::vector<AssociationWork>>& AssociationTerms(EstimationRun& run) {
+  return StateOf<AssociationState>(run, AssociationFamily()).terms;
+}
+
+const std::vector<std::vector<AssociationWork>>& AssociationTerms(const EstimationRun& run) {
+  return StateOf<AssociationState>(run, AssociationFamily()).terms;
 }
 
 }  // namespace tav

@@ -4,6 +4,7 @@
 // free parameters; the report shows them after the submodel's table.
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@ bool Estimated(const Submodel& submodel, int d) {
 std::vector<BlockParameter> DesignParameters(const EstimationRun& run, int t,
                                              const DesignWork& work,
                                              const std::vector<std::string>& labels) {
-  const double* tau = run.estimation.DesignParameters.data() + work.offset;
+  const double* tau = run.estimation.Multipliers.data() + work.offset;
   std::vector<BlockParameter> parameters;
   for (int k = 0; k < work.parameters; ++k) {
     int position = -1;
@@ -45,12 +46,40 @@ class DesignEffect : public ModelFamily {
  public:
   std::string_view Name() const override { return "design effects"; }
 
+  std::unique_ptr<FamilyState> NewState() const override { return std::make_unique<DesignState>(); }
+
   void SetUp(EstimationRun& run) const override { SetUpDesignEffects(run); }
+
+  // A design parameter is multiplied by exp(delta) and its table's cells (or the predictor of a
+  // cumulative submodel) move with it.
+  int TableOf(const EstimationRun& run, const FreeParameter& parameter) const override {
+    return DesignParameterTable(run, parameter);
+  }
+  ParameterDirection DirectionOf(const EstimationRun& run,
+                                 const FreeParameter& parameter) const override {
+    return DesignParameterDirection(run, parameter);
+  }
+  bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
+    PerturbDesignParameter(run, parameter.submodel, parameter.design, parameter.position, delta);
+    return true;
+  }
+  double CurvatureStep(const EstimationRun& run, const FreeParameter& parameter,
+                       double step) const override {
+    return DesignParameterStep(run, parameter, step);
+  }
+  // Thresholds far from 0 turn the O(h) error of forward differences into an error in the third
+  // digit of a standard error.
+  bool CentralDifferences(const EstimationRun&, const FreeParameter&) const override {
+    return true;
+  }
+  void AddSubmodelValues(const EstimationRun& run, int r, SubmodelValues& values) const override {
+    AddDesignValues(run, r, values);
+  }
 
   // In the visit of a log-linear or cumulative submodel: its design effects, unless the
   // Newton-type iterations fit them.
   void FitSubmodel(EstimationRun& run, int r) const override {
-    if (r < 0 || r >= static_cast<int>(run.estimation.design_work.size())) return;
+    if (r < 0 || r >= static_cast<int>(DesignWorks(run).size())) return;
     // Beside mar() restrictions the marginal step fits them.
     if (r < run.model.SubmodelCount && run.model.submodels[r].MarSubmodel != MarRestrictions::kNone)
       return;
@@ -142,11 +171,11 @@ class DesignEffect : public ModelFamily {
       return blocks;
     }
     if (place != BlockPlace::kAfterTable || t < 0 ||
-        t >= static_cast<int>(run.estimation.design_work.size())) {
+        t >= static_cast<int>(DesignWorks(run).size())) {
       return blocks;
     }
     const Submodel& submodel = model.submodels[t];
-    for (const DesignWork& work : run.estimation.design_work[t]) {
+    for (const DesignWork& work : DesignWorks(run)[t]) {
       if (work.fixed) continue;
       ParameterBlock block;
       block.table = t;
@@ -176,6 +205,14 @@ class DesignEffect : public ModelFamily {
 const ModelFamily& DesignEffectFamily() {
   static const DesignEffect family;
   return family;
+}
+
+std::vector<std::vector<DesignWork>>& DesignWorks(EstimationRun& run) {
+  return StateOf<DesignState>(run, DesignEffectFamily()).works;
+}
+
+const std::vector<std::vector<DesignWork>>& DesignWorks(const EstimationRun& run) {
+  return StateOf<DesignState>(run, DesignEffectFamily()).works;
 }
 
 }  // namespace tav

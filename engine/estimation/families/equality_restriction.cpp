@@ -11,6 +11,7 @@
 // turned back into frequencies.
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "core/stop_run.h"
@@ -86,6 +87,13 @@ class EqualityRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "equality restrictions"; }
 
+  std::unique_ptr<FamilyState> NewState() const override {
+    return std::make_unique<EqualityState>();
+  }
+
+  // A new fit forms the eq2 work arrays afresh.
+  void SetUp(EstimationRun& run) const override { EqualityStateOf(run).ready = false; }
+
   void StartValues(EstimationRun& run, int r) const override {
     const ModelState& model = run.model;
     const Submodel& submodel = model.submodels[r];
@@ -122,6 +130,10 @@ class EqualityRestriction : public ModelFamily {
 const ModelFamily& EqualityRestrictionFamily() {
   static const EqualityRestriction family;
   return family;
+}
+
+EqualityState& EqualityStateOf(EstimationRun& run) {
+  return StateOf<EqualityState>(run, EqualityRestrictionFamily());
 }
 
 }  // namespace tav

@@ -3,6 +3,7 @@
 // (estimation/restricted_submodels.h) in place of the submodel's other M-steps. Each restriction
 // takes a parameter away; the report shows the multipliers after the submodel's table.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ namespace {
 class LinLogRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "lin and log restrictions"; }
+
+  std::unique_ptr<FamilyState> NewState() const override { return std::make_unique<LinLogState>(); }
 
   // The restricted M-step fits the submodel's probabilities as a whole, saturated but for the
   // restrictions: a design effect beside them would have nothing left to estimate, and the step
@@ -73,10 +76,10 @@ class LinLogRestriction : public ModelFamily {
     const EstimationState& est = run.estimation;
     std::vector<ParameterBlock> blocks;
     if (place != BlockPlace::kAfterTable || t < 0 ||
-        t >= static_cast<int>(est.restriction_work.size())) {
+        t >= static_cast<int>(LinLogStateOf(run).restrictions.size())) {
       return blocks;
     }
-    for (const RestrictionWork& work : est.restriction_work[t]) {
+    for (const RestrictionWork& work : LinLogStateOf(run).restrictions[t]) {
       ParameterBlock block;
       block.kind = ParameterBlock::Kind::kRestrictions;
       // Items of `all` are headed by their own terms too.
@@ -84,8 +87,7 @@ class LinLogRestriction : public ModelFamily {
       block.heading = TermText(run.model, items.designs[work.design].Term());
       block.table = t;
       for (int k = 0; k < work.parameters; ++k) {
-        block.parameters.push_back(
-            {" " + std::to_string(k + 1), est.DesignParameters[work.offset + k]});
+        block.parameters.push_back({" " + std::to_string(k + 1), est.Multipliers[work.offset + k]});
       }
       blocks.push_back(std::move(block));
     }
@@ -98,6 +100,14 @@ class LinLogRestriction : public ModelFamily {
 const ModelFamily& LinLogRestrictionFamily() {
   static const LinLogRestriction family;
   return family;
+}
+
+LinLogState& LinLogStateOf(EstimationRun& run) {
+  return StateOf<LinLogState>(run, LinLogRestrictionFamily());
+}
+
+const LinLogState& LinLogStateOf(const EstimationRun& run) {
+  return StateOf<LinLogState>(run, LinLogRestrictionFamily());
 }
 
 }  // namespace tav

@@ -192,6 +192,27 @@ class LogLinear : public ModelFamily {
   // Submodel 0 only when include_first_submodel is on and there is no continuous covariate;
   // submodels tied by eq1 share the parameters of the one they are tied to, and the other
   // kinds have no log-linear parameters of their own.
+  // A model term's parameter moves its submodel along its effect's coding, which the Newton code
+  // forms (newton/parameter_effects.h); in the hazard part its entries of the information
+  // matrix take central differences (the rates enter through exponentials of exposures).
+  ParameterDirection DirectionOf(const EstimationRun&,
+                                 const FreeParameter& parameter) const override {
+    ParameterDirection direction;
+    direction.kind = ParameterDirection::Kind::kModelTerm;
+    direction.table = parameter.submodel;
+    return direction;
+  }
+  bool CentralDifferences(const EstimationRun& run, const FreeParameter& parameter) const override {
+    return parameter.submodel == run.estimation.hazard.table;
+  }
+  // The submodels' tables but the cumulative ones take the log-linear form.
+  TableForm FormOfTable(const EstimationRun& run, int t, ParameterDirection::Kind) const override {
+    const bool cumulative =
+        t >= 0 && t < run.model.SubmodelCount && run.model.submodels[t].IsCumulative();
+    return t >= 0 && t < run.model.SubmodelCount && !cumulative ? TableForm::kLogLinear
+                                                                : TableForm::kNotOwned;
+  }
+
   void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
                           FreeParameterList& list) const override {
     if (group != ParameterGroup::kLogLinear) return;

@@ -6,6 +6,7 @@
 // submodel's table.
 
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "data/design_reader.h"
@@ -27,6 +28,57 @@ bool HasMar(const Submodel& submodel) {
 class MarginalRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "marginal restrictions"; }
+
+  std::unique_ptr<FamilyState> NewState() const override {
+    return std::make_unique<MarginalState>();
+  }
+
+  // The multipliers share the place of design parameters in the free-parameter list and move
+  // as those do.
+
+  int TableOf(const EstimationRun& run, const FreeParameter& parameter) const override {
+    return DesignParameterTable(run, parameter);
+  }
+  ParameterDirection DirectionOf(const EstimationRun& run,
+                                 const FreeParameter& parameter) const override {
+    return DesignParameterDirection(run, parameter);
+  }
+  bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
+    PerturbDesignParameter(run, parameter.submodel, parameter.design, parameter.position, delta);
+    return true;
+  }
+  double CurvatureStep(const EstimationRun& run, const FreeParameter& parameter,
+                       double step) const override {
+    return DesignParameterStep(run, parameter, step);
+  }
+  bool CentralDifferences(const EstimationRun&, const FreeParameter&) const override {
+    return true;
+  }
+
+  // The marginal step gives the covariances of every parameter of a submodel with mar()
+  // restrictions (model terms, design effects and multipliers).
+  bool CovariancesOwnStep(const EstimationRun& run, int t) const override {
+    if (t < 0) return run.model.AnyMar;
+    return t < run.model.SubmodelCount &&
+           run.model.submodels[t].MarSubmodel != MarRestrictions::kNone;
+  }
+  void WriteCovarianceBlocks(const EstimationRun& run, std::vector<double>& matrix,
+                             int n) const override {
+    for (int r = 0; r < run.model.SubmodelCount; ++r) {
+      if (MarginalMultiplierCount(run, r) == 0) continue;
+      const MarginalCovarianceBlock block = MarginalCovariance(run, r);
+      const std::vector<int>& index = block.positions;
+      const std::vector<double>& covariance = block.covariance;
+      const int size = static_cast<int>(index.size());
+      for (int a = 0; a < size; ++a) {
+        for (int b = 0; b < size; ++b) {
+          if (index[a] < 0 || index[b] < 0 || index[a] >= n || index[b] >= n) continue;
+          matrix[static_cast<std::size_t>(index[a]) * n + index[b]] =
+              covariance[static_cast<std::size_t>(a) * size + b];
+        }
+      }
+    }
+  }
 
   // Marginal restrictions in a log-linear submodel: its table saturated but for them, or
   // beside model terms, design effects (cov, eff, fac, spe) and fixed cell weights (fix, wei).
@@ -67,8 +119,8 @@ class MarginalRestriction : public ModelFamily {
       ProjectStartTable(run, r);
       FitDesignEffects(run, r);
       const int all = run.model.SubmodelCount + 1;
-      if (all < static_cast<int>(run.estimation.design_work.size())) {
-        for (const DesignWork& work : run.estimation.design_work[all]) {
+      if (all < static_cast<int>(DesignWorks(run).size())) {
+        for (const DesignWork& work : DesignWorks(run)[all]) {
           if (work.table == r) FitDesignEffect(run, all, work.design);
         }
       }
@@ -88,8 +140,8 @@ class MarginalRestriction : public ModelFamily {
                           FreeParameterList& list) const override {
     if (group != ParameterGroup::kSpecialEffects) return;
     const EstimationState& est = run.estimation;
-    for (int r = 0; r < static_cast<int>(est.marginal_work.size()) && !list.full; ++r) {
-      for (const MarginalItem& item : est.marginal_work[r]) {
+    for (int r = 0; r < static_cast<int>(MarginalItems(run).size()) && !list.full; ++r) {
+      for (const MarginalItem& item : MarginalItems(run)[r]) {
         FreeParameter parameter;
         parameter.submodel = r;
         parameter.design = item.design;
@@ -107,13 +159,12 @@ class MarginalRestriction : public ModelFamily {
     std::vector<ParameterBlock> blocks;
     if (place != BlockPlace::kAfterTable || MarginalMultiplierCount(run, t) == 0) return blocks;
     const Submodel& submodel = run.model.submodels[t];
-    for (const MarginalItem& item : est.marginal_work[t]) {
+    for (const MarginalItem& item : MarginalItems(run)[t]) {
       ParameterBlock block;
       block.heading = TermText(run.model, submodel.designs[item.design].Term());
       block.table = t;
       for (int k = 0; k < item.equations; ++k) {
-        block.parameters.push_back({" " + std::to_string(k + 1),
-                                    est.DesignParameters[item.offset + k],
+        block.parameters.push_back({" " + std::to_string(k + 1), est.Multipliers[item.offset + k],
                                     FreePosition(est.free_parameters, t, item.design, k)});
         if (item.dependent[k]) {
           block.notes.push_back("  WARNING: restriction " + std::to_string(k + 1) +
@@ -131,6 +182,14 @@ class MarginalRestriction : public ModelFamily {
 const ModelFamily& MarginalRestrictionFamily() {
   static const MarginalRestriction family;
   return family;
+}
+
+std::vector<std::vector<MarginalItem>>& MarginalItems(EstimationRun& run) {
+  return StateOf<MarginalState>(run, MarginalRestrictionFamily()).items;
+}
+
+const std::vector<std::vector<MarginalItem>>& MarginalItems(const EstimationRun& run) {
+  return StateOf<MarginalState>(run, MarginalRestrictionFamily()).items;
 }
 
 }  // namespace tav

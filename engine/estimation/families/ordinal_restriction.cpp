@@ -3,6 +3,8 @@
 // (estimation/ordinal_restrictions.h). Their parameters are counted with the restricted
 // parameters of the set-up, less the active restrictions.
 
+#include <memory>
+
 #include "estimation/estimate.h"
 #include "estimation/families/families.h"
 #include "estimation/ordinal_restrictions.h"
@@ -13,6 +15,10 @@ namespace {
 class OrdinalRestriction : public ModelFamily {
  public:
   std::string_view Name() const override { return "ordinal restrictions"; }
+
+  std::unique_ptr<FamilyState> NewState() const override {
+    return std::make_unique<OrdinalState>();
+  }
 
   void StartValues(EstimationRun& run, int r) const override {
     if (run.model.submodels[r].IsOrdinal()) StartFromMargins(run, r, true);
@@ -26,6 +32,10 @@ class OrdinalRestriction : public ModelFamily {
 const ModelFamily& OrdinalRestrictionFamily() {
   static const OrdinalRestriction family;
   return family;
+}
+
+OrdinalState& OrdinalStateOf(EstimationRun& run) {
+  return StateOf<OrdinalState>(run, OrdinalRestrictionFamily());
 }
 
 }  // namespace tav
