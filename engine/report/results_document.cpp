@@ -449,24 +449,20 @@ void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis)
                {"analysis", kNames[std::clamp(t, 1, 4) - 1]},
                {"left_out", analysis.left_out.empty() ? Json(nullptr) : Json(analysis.left_out)},
                {"sample_size", Number(analysis.total)}};
-  double total = 0;
-  for (double lambda : analysis.eigenvalues) total += lambda;
   Json dimensions = Json::array();
-  double cumulative = 0;
-  for (std::size_t d = 0; d < analysis.eigenvalues.size(); ++d) {
-    const double lambda = analysis.eigenvalues[d];
-    cumulative += lambda;
-    Json dimension = {{"dimension", d + 1}, {"eigenvalue", Number(lambda)}};
+  for (std::size_t d = 0; d < analysis.dimensions.size(); ++d) {
+    const CorrespondenceAnalysis::Dimension& figures = analysis.dimensions[d];
+    Json dimension = {{"dimension", d + 1}, {"eigenvalue", Number(figures.eigenvalue)}};
     if (t == 2) {
-      dimension["eigenvalue_per_variable"] = Number(lambda / analysis.variables);
+      dimension["eigenvalue_per_variable"] = Number(figures.per_variable);
     } else {
-      dimension[t == 1 ? "rho" : "phi"] = Number(std::sqrt(lambda));
+      dimension[t == 1 ? "rho" : "phi"] = Number(figures.root);
     }
     if (t <= 2) {
-      dimension["proportion"] = Number(lambda / total);
-      dimension["cumulative_proportion"] = Number(cumulative / total);
+      dimension["proportion"] = Number(figures.proportion);
+      dimension["cumulative_proportion"] = Number(figures.cumulative_proportion);
     }
-    if (t == 1) dimension["x_squared"] = Number(analysis.total * (total - cumulative + lambda));
+    if (t == 1) dimension["x_squared"] = Number(figures.x_squared);
     dimensions.push_back(dimension);
   }
   part["dimensions"] = dimensions;
@@ -489,7 +485,7 @@ void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis)
       Json discrimination = Json::array();
       Json contribution = Json::array();
       for (std::size_t d = 0; d < analysis.contributions.size(); ++d) {
-        discrimination.push_back(Number(analysis.contributions[d][k] * analysis.eigenvalues[d]));
+        discrimination.push_back(Number(analysis.discriminations[d][k]));
         contribution.push_back(Number(analysis.contributions[d][k]));
       }
       variables.push_back({{"variable", model.VariableLabel[k]},
