@@ -10,7 +10,7 @@ namespace tav {
 
 // Correspondence analysis (type 1), multiple correspondence analysis (type 2) and association
 // analysis (types 3 and 4, the second with uniform weights) of the estimated complete table.
-// A model with `cor` gets this report instead of the ordinary one.
+// A model with `cor` gets its report (correspondence_report.h) instead of the ordinary one.
 //
 // The table. p is the estimated complete table as proportions: each estimated frequency divided
 // by N, the total of the estimated complete table (the sample size whenever the model
