@@ -73,28 +73,18 @@ void AddCells(const RunState& run, const CovariateCells& cells, Results& results
   }
 }
 
-// The survival of every leavable state at the ends of the intervals.
-void AddSurvival(const RunState& run, const CovariateCells& cells, const std::vector<int>& origins,
-                 Results& results) {
-  const HazardWork& hazard = run.estimation.hazard;
-  for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
-    const std::vector<int> categories = cells.Categories(g);
-    for (int t = 0; t < hazard.time_points; ++t) {
-      for (int a : origins) {
-        results.survival.push_back({categories, t + 1, a, IntervalEndSurvival(run, g, t, a)});
-      }
-    }
-  }
-}
-
-// The survival curve of covariate cell g and state a.
-std::vector<std::pair<double, double>> CurvePoints(const RunState& run, std::int64_t g, int a) {
+// The survival curve of covariate cell g and state a, given its survival at the ends of the
+// intervals. Within interval t of continuous time, S(x) = S(t_t) times the survival from t_t
+// to x, which takes one interval's work per point.
+std::vector<std::pair<double, double>> CurvePoints(const RunState& run, std::int64_t g, int a,
+                                                   const std::vector<double>& ends) {
   const HazardWork& hazard = run.estimation.hazard;
   const std::vector<double>& grid = run.history.TimeValues;
   std::vector<std::pair<double, double>> points{{grid[0], 1.0}};
   double before = 1.0;
   for (int t = 0; t < hazard.time_points; ++t) {
-    const double end = IntervalEndSurvival(run, g, t, a);
+    const double start = t == 0 ? 1.0 : ends[t - 1];
+    const double end = ends[t];
     if (!std::isfinite(end)) continue;
     const double lo = grid[t];
     const double hi = grid[t + 1];
@@ -103,13 +93,34 @@ std::vector<std::pair<double, double>> CurvePoints(const RunState& run, std::int
     } else {
       for (int j = 1; j < kSurvivalCurveSteps; ++j) {
         const double x = lo + (hi - lo) * j / kSurvivalCurveSteps;
-        points.emplace_back(x, EpisodeSurvival(run, g, 0, t, a, x, grid[0]));
+        points.emplace_back(x, start * EpisodeSurvival(run, g, t, t, a, x, lo));
       }
     }
     points.emplace_back(hi, end);
     before = end;
   }
   return points;
+}
+
+// The survival of every leavable state at the ends of the intervals, and its curve.
+void AddSurvival(const RunState& run, const CovariateCells& cells, const std::vector<int>& origins,
+                 Results& results) {
+  const HazardWork& hazard = run.estimation.hazard;
+  const std::size_t states = origins.size();
+  for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
+    const std::vector<int> categories = cells.Categories(g);
+    // ends[i][t]: state origins[i] at the end of interval t.
+    std::vector<std::vector<double>> ends(states);
+    for (int t = 0; t < hazard.time_points; ++t) {
+      for (std::size_t i = 0; i < states; ++i) {
+        ends[i].push_back(IntervalEndSurvival(run, g, t, origins[i]));
+        results.survival.push_back({categories, t + 1, origins[i], ends[i].back()});
+      }
+    }
+    for (std::size_t i = 0; i < states; ++i) {
+      results.curves.push_back({categories, origins[i], CurvePoints(run, g, origins[i], ends[i])});
+    }
+  }
 }
 
 }  // namespace
@@ -145,10 +156,6 @@ EventHistoryResults ComputeEventHistory(const RunState& run) {
   AddCells(run, cells, results);
   const std::vector<int> origins = LeavableStates(run.history);
   AddSurvival(run, cells, origins, results);
-  for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
-    for (int a : origins)
-      results.curves.push_back({cells.Categories(g), a, CurvePoints(run, g, a)});
-  }
   return results;
 }
 

@@ -27,7 +27,9 @@ namespace tav {
 // The survival curve of cell g and state a is what a plot draws of S_g,a: it starts at
 // (t_0, 1); in continuous time each interval [t_t, t_(t+1)] adds the points at
 // t_t + (t_(t+1) - t_t) j / kSurvivalCurveSteps for j = 1 .. kSurvivalCurveSteps (the last one
-// the interval's end); in discrete time, where the survival falls only at the ends of the
+// the interval's end, the others S_g,a(t_t) times the survival from t_t to the point, which is
+// S_g,a there while the cumulative hazard stays below EpisodeSurvival's cap of 500); in
+// discrete time, where the survival falls only at the ends of the
 // units, each interval adds the step at its end, (t_(t+1), S before) and (t_(t+1), S at the
 // end). An interval whose end survival is not finite is left out.
 inline constexpr int kSurvivalCurveSteps = 16;
