@@ -45,15 +45,16 @@ double ModelCells(const std::string& input, const std::filesystem::path& directo
   probe.arguments = {input, (directory / "probe.out").string(), directory.string() + "/"};
   probe.InputFileName = input;
   probe.OutputFileName = probe.arguments[1];
+  tav::ParsedRun parsed;
   try {
-    tav::ParseInput(probe);
+    parsed = tav::ParseInput(probe);
   } catch (const tav::StopRunError&) {
     return -1;
   }
-  if (!probe.settings.simulate_file.empty() && std::abs(probe.settings.simulate_count) > 100000) {
+  if (!parsed.settings.simulate_file.empty() && std::abs(parsed.settings.simulate_count) > 100000) {
     return std::numeric_limits<double>::infinity();
   }
-  return static_cast<double>(probe.model.submodel_cell_total);
+  return static_cast<double>(parsed.model.submodel_cell_total);
 }
 
 }  // namespace

@@ -76,13 +76,18 @@ ReaderInput::ReaderInput(const std::string& contents) {
 
 namespace {
 
-// Moves what the parse read into run's parsed run, and sets the fit's generator to the seed
-// read (the program takes the clock's seed in its place when none was given).
-std::string TakeParsed(ProgramRun& run, std::string message) {
-  run.parsed_input = TakeParsedRun(run.input);
+// Sets the fit's generator to the seed read (the program takes the clock's seed in its place
+// when none was given).
+std::string Seeded(ProgramRun& run, std::string message) {
   run.estimation.random.state = run.settings.random_seed;
   run.estimation.random.amplitude = run.settings.random_amplitude;
   return message;
+}
+
+// Moves what a parse read into run's parsed run, also when it stopped on an error.
+std::string TakeParsed(ProgramRun& run, std::string message) {
+  run.parsed_input = TakeParsedRun(run.input);
+  return Seeded(run, std::move(message));
 }
 
 }  // namespace
@@ -93,11 +98,11 @@ std::string ParseText(ProgramRun& run, const std::string& text, const TempDir& d
   parse.arguments = {input, dir.File("output.out"), dir.path().string() + "/"};
   parse.InputFileName = input;
   try {
-    ParseInput(parse);
+    run.parsed_input = ParseInput(parse);
   } catch (const StopRunError& stop) {
     return TakeParsed(run, stop.message());
   }
-  return TakeParsed(run, "");
+  return Seeded(run, "");
 }
 
 std::string ParseModelText(ProgramRun& run, const std::string& text, const TempDir& dir) {
@@ -106,13 +111,12 @@ std::string ParseModelText(ProgramRun& run, const std::string& text, const TempD
   parse.arguments = {input, dir.File("output.out"), dir.path().string() + "/"};
   parse.InputFileName = input;
   try {
-    OpenTextFile(parse, parse.InputFile, input, "r");
-    parse.FilePrefix = dir.path().string() + "/";
     Reader reader;
+    OpenTextFile(parse, reader.input, input, "r");
+    parse.FilePrefix = dir.path().string() + "/";
     ParseModelSections(reader, parse);
     IndexRestrictedSubmodels(parse, parse.designs.restriction_codes);
     FinishLayout(parse, !parse.settings.file_posterior.empty());
-    parse.InputFile.Close();
   } catch (const StopRunError& stop) {
     return TakeParsed(run, stop.message());
   }

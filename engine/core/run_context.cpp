@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "core/model_state.h"
 #include "core/windows_api.h"
 #ifndef _WIN32
 #include <sys/mman.h>
@@ -51,7 +52,6 @@ ClockReading LocalClock() {
 }
 
 void RunContext::CloseAllFiles() {
-  InputFile.Discard();
   ReportFile.Discard();
   LogFile.Discard();
   ResultFile.Discard();

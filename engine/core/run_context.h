@@ -11,9 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/event_history.h"
 #include "core/input_echo.h"
-#include "core/model_state.h"
 #include "core/presentation.h"
 #include "core/scratch_directory.h"
 #include "core/text_file.h"
@@ -46,9 +44,9 @@ ClockReading LocalClock();
 std::int64_t DefaultMemoryBudget();
 
 // What every layer of a run shares: the command line, the window, the open files, the progress
-// the Info button shows and the memory budget; while the input is read also the model and the
-// event-history set-up, which the parse then hands on in the parsed run (ParsedRun,
-// data/parsed_run.h).
+// the Info button shows and the memory budget. The input is read through a run of its own
+// (InputRun, input/input_run.h; DataRun, data/data_run.h), which the parse turns into the
+// parsed run (ParsedRun, data/parsed_run.h).
 //
 // A fit (EstimationRun, estimation/estimation_state.h; RunState, newton/run_state.h) refers to
 // the context and to the parsed run, which it reads only, and owns what it changes; a random
@@ -70,7 +68,6 @@ struct RunContext {
   // front end sets); empty for none. It is used as it stands, without the prefix.
   std::string results_path;
 
-  TextFile InputFile;
   // The input text as it was read, for the report's echo.
   InputEcho input_echo;
   TextFile ReportFile;
@@ -109,9 +106,6 @@ struct RunContext {
   // for the run.
   mutable std::chrono::steady_clock::time_point cancel_checked{};
   mutable std::atomic<bool> cancel_seen{false};
-
-  ModelState model;
-  EventHistoryState history;
 
   // The memory the run's large arrays may take, in bytes (DefaultMemoryBudget, or `mem`).
   std::int64_t memory_budget = DefaultMemoryBudget();

@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace tav {
 
@@ -16,17 +17,22 @@ enum class StopReason {
 // The one way a run ends. StopRun throws it; only the run driver catches it, closes the files,
 // shows the message and ends the process. An error message is kept exactly as given (cut to
 // 255 characters): it begins with two blanks and "Error: ". A normal end and a cancel have no
-// message.
+// message. An error found while the input was read also carries where the reader stood
+// (position).
 class StopRunError : public std::exception {
  public:
   explicit StopRunError(StopReason reason, std::string message = "");
   StopReason reason() const { return reason_; }
   const std::string& message() const { return message_; }
   const char* what() const noexcept override { return message_.c_str(); }
+  // The log line "  at line N of NAME" that says where the reader stood, or "".
+  const std::string& position() const { return position_; }
+  void set_position(std::string position) { position_ = std::move(position); }
 
  private:
   StopReason reason_;
   std::string message_;
+  std::string position_;
 };
 
 inline constexpr std::size_t kMaxMessageLength = 255;

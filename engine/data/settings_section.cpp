@@ -76,7 +76,7 @@ std::string WithoutBracket(const std::string& word, bool& opened) {
 }
 
 // Stops the run unless count reals fit in the memory budget.
-std::int64_t CheckedRealCount(const RunContext& run, double count) {
+std::int64_t CheckedRealCount(const InputRun& run, double count) {
   run.CheckMemory(std::max(count, 0.0) * sizeof(double));
   return static_cast<std::int64_t>(std::max(count, 0.0));
 }
@@ -107,9 +107,9 @@ void ReadNormalValues(Reader& reader, DataRun& run, const std::string& word,
   int type = 1;
   double range = 8;
   if (word.back() == '(') {
-    type = ReadInteger(reader, run, run.InputFile);
-    range = ReadReal(reader, run, run.InputFile);
-    if (reader.word != ")" && ReadWord(run.InputFile) != ")") {
+    type = ReadInteger(reader, run, reader.input);
+    range = ReadReal(reader, run, reader.input);
+    if (reader.word != ")" && ReadWord(reader.input) != ")") {
       StopRun("  Error: a \")\" expected in command \"nor\"");
     }
   }
@@ -156,8 +156,8 @@ std::optional<DesignFamily> TypedEffectFamily(const std::string& key) {
 
 // Reads the effect: `log`, then a plain term or a typed effect with its variables (and for spe
 // its model number); returns the word of its variables.
-std::string ReadStartEffectWords(DataRun& run, const std::string& name, StartEffect& effect) {
-  TextFile& in = run.InputFile;
+std::string ReadStartEffectWords(Reader& reader, const std::string& name, StartEffect& effect) {
+  TextFile& in = reader.input;
   std::string word = ReadWord(in);
   if (CommandKey(word) == "log") {
     effect.log_scale = true;
@@ -195,7 +195,7 @@ std::string ReadStartEffectWords(DataRun& run, const std::string& name, StartEff
 void ReadStartVariables(Reader& reader, DataRun& run, const std::string& variables_word,
                         int variable_count, StartEffect& effect) {
   reader.word = variables_word;
-  ParseTerm(reader, run, variables_word, effect.flags, variable_count, false);
+  ParseTerm(reader, run.model, variables_word, effect.flags, variable_count, false);
   for (int v = 0; v < variable_count; ++v) {
     if (effect.flags[v] != 0) {
       effect.count = std::min(effect.count * std::max(run.model.Dimension[v], 0), 1e18);
@@ -289,7 +289,7 @@ double FindStartTarget(const DataRun& run, const StartEffect& effect, const std:
 // error names the line of that file).
 void ReadStartValueList(Reader& reader, DataRun& run, const StartEffect& effect,
                         const std::string& name, StartValueRequest& request) {
-  TextFile& in = run.InputFile;
+  TextFile& in = reader.input;
   const std::string values_word = effect.bracket ? std::string("[") : ReadFileName(in);
   if (values_word == "[") {
     ReadValueList(reader, run, in, request.values, effect.log_scale);
@@ -312,7 +312,7 @@ void ParseStartValues(Reader& reader, DataRun& run, bool hazard) {
   const std::string name = hazard ? kHazardStartName : kStartName;
   reader.command = name;
   StartEffect effect;
-  const std::string variables_word = ReadStartEffectWords(run, name, effect);
+  const std::string variables_word = ReadStartEffectWords(reader, name, effect);
   const int variable_count =
       std::clamp(hazard ? run.history.HazardVarCount : run.model.VariableCount, 0, kVectorSize);
   ReadStartVariables(reader, run, variables_word, variable_count, effect);
@@ -434,13 +434,13 @@ void ParseData(SettingsCommand& c) {
   bool inline_data = command.back() == '[';
   std::string operand;
   if (!inline_data) {
-    operand = ReadFileName(run.InputFile);
+    operand = ReadFileName(reader.input);
     inline_data = operand == "[";
   }
   if (inline_data) {
     reader.word.clear();
-    ReadData(reader, run, run.InputFile, true);
-    ExpectClosingBracket(reader, run.InputFile, "  Error: a \"]\" expected in command \"dat\"");
+    ReadData(reader, run, reader.input, true);
+    ExpectClosingBracket(reader, reader.input, "  Error: a \"]\" expected in command \"dat\"");
     pass.data_inline = true;
     run.settings.data_file.clear();
   } else {
@@ -463,14 +463,14 @@ void ParseDesigns(SettingsCommand& c) {
   }
   std::string operand;
   if (!inline_designs) {
-    operand = ReadFileName(run.InputFile);
+    operand = ReadFileName(reader.input);
     inline_designs = operand == "[";
   }
   if (inline_designs) {
     reader.word.clear();
-    ReadDesigns(reader, run, run.InputFile);
+    ReadDesigns(reader, run, reader.input);
     run.designs.designs_given_inline = count;
-    ExpectClosingBracket(reader, run.InputFile, "  Error: a \"]\" expected in command \"des\"");
+    ExpectClosingBracket(reader, reader.input, "  Error: a \"]\" expected in command \"des\"");
     pass.design_named = false;
     run.settings.design_file.clear();
   } else {
@@ -484,7 +484,7 @@ void ParseSeed(SettingsCommand& c) {
   Reader& reader = c.reader;
   DataRun& run = c.run;
   const std::string& command = c.command;
-  const double seed = std::fabs(ReadReal(reader, run, run.InputFile));
+  const double seed = std::fabs(ReadReal(reader, run, reader.input));
   if (!std::isfinite(seed)) StopRun("  Error: impossible value in command " + command);
   run.settings.random_seed = seed <= kExactSeedLimit ? seed : std::fmod(seed, kGeneratorModulus);
   run.settings.random_amplitude = SeedAmplitude(seed);
@@ -497,12 +497,12 @@ void ParseNewton(SettingsCommand& c) {
     StopRun("  Error: Newton-type algorithms not available for this type of model");
   }
   Settings& settings = run.settings;
-  settings.newton_start_iteration = ReadReal(reader, run, run.InputFile);
+  settings.newton_start_iteration = ReadReal(reader, run, reader.input);
   // Iterations are counted from 0: a switch before the first has no meaning.
   if (!(settings.newton_start_iteration >= 0) || !std::isfinite(settings.newton_start_iteration)) {
     StopRun("  Error: impossible value in command new");
   }
-  const std::int32_t code = ReadInteger(reader, run, run.InputFile);
+  const std::int32_t code = ReadInteger(reader, run, reader.input);
   if (code < 1 || code > 6) StopRun("  Error: impossible value in command new");
   if (code <= 4) {
     settings.newton_algorithm = static_cast<NewtonAlgorithm>(code);
@@ -520,7 +520,7 @@ void ParseDummyCoding(SettingsCommand& c) {
   const ModelState& model = run.model;
   Settings& settings = run.settings;
   const auto read_reference = [&](int categories) {
-    const std::int32_t reference = ReadInteger(reader, run, run.InputFile);
+    const std::int32_t reference = ReadInteger(reader, run, reader.input);
     if (reference < -1 || reference > categories) {
       StopRun("  Error: impossible reference category for dummy coding");
     }
@@ -544,13 +544,13 @@ void ParseMarginalRequest(SettingsCommand& c) {
     StopRun("  Error: more then " + std::to_string(kMaxMarginalRequests) +
             " marginal tables specified to print");
   }
-  const std::string variables = ReadWord(run.InputFile);
+  const std::string variables = ReadWord(reader.input);
   if (NotAName(variables)) StopRun("  Error in command wma");
   MarginalRequest request;
   reader.word = variables;
-  ParseTerm(reader, run, variables, request.variables,
+  ParseTerm(reader, run.model, variables, request.variables,
             std::clamp(run.model.VariableCount, 0, kVectorSize), false);
-  request.file = ReadFileName(run.InputFile);
+  request.file = ReadFileName(reader.input);
   if (NotAName(request.file)) {
     StopRun("  Error: file to write estimated marginal frequencies not specified");
   }
@@ -563,12 +563,12 @@ void ParseSimulation(SettingsCommand& c) {
   Settings& settings = run.settings;
   // The number of records (or, negative, the total of the expected data): a 32-bit count, and
   // data of size 0 are none.
-  const double count = std::round(ReadReal(reader, run, run.InputFile));
+  const double count = std::round(ReadReal(reader, run, reader.input));
   if (count == 0 || !(std::fabs(count) <= kInt32Max)) {
     StopRun("  Error: impossible value in command sim");
   }
   settings.simulate_count = static_cast<std::int32_t>(count);
-  const std::string file = ReadFileName(run.InputFile);
+  const std::string file = ReadFileName(reader.input);
   if (NotAName(file)) StopRun("  Error: file to write simulated data not specified");
   settings.simulate_file = file;
 }
@@ -581,7 +581,7 @@ void ParseUserScores(SettingsCommand& c) {
   settings.user_scores.assign(
       static_cast<std::size_t>(CheckedRealCount(run, std::max(run.model.assoc_score_count, 0))),
       0.0);
-  for (double& score : settings.user_scores) score = ReadReal(reader, run, run.InputFile);
+  for (double& score : settings.user_scores) score = ReadReal(reader, run, reader.input);
 }
 
 // `sta` and `sth`.
@@ -590,7 +590,7 @@ void ParseHazardStartValues(SettingsCommand& c) { ParseStartValues(c.reader, c.r
 
 // The result files: a file name.
 void ParseResultFile(SettingsCommand& c) {
-  const std::string name = ReadFileName(c.run.InputFile);
+  const std::string name = ReadFileName(c.reader.input);
   if (NotAName(name)) StopRun(c.operand.message);
   c.run.settings.*c.operand.file = name;
 }
@@ -617,26 +617,26 @@ bool AtLeastOne(double value) { return std::isfinite(value) && value >= 1; }
 bool WholeFromOne(double value) { return AtLeastOne(value) && value == std::floor(value); }
 
 void ParseRealSetting(SettingsCommand& c) {
-  const double value = ReadReal(c.reader, c.run, c.run.InputFile);
+  const double value = ReadReal(c.reader, c.run, c.reader.input);
   if (!c.operand.possible(value)) StopRun("  Error: impossible value in command " + c.command);
   c.run.settings.*c.operand.value = value;
 }
 
-void ParseCases(SettingsCommand& c) { c.pass.cases = ReadReal(c.reader, c.run, c.run.InputFile); }
+void ParseCases(SettingsCommand& c) { c.pass.cases = ReadReal(c.reader, c.run, c.reader.input); }
 
 void ParseAddedConstant(SettingsCommand& c) {
   Reader& reader = c.reader;
   DataRun& run = c.run;
   if (run.history.RecordFormat) StopRun("  Error: \"add\" cannot be used with record format input");
   if (run.data.data_given) StopRun("  Error: \"add\" must be specified before \"dat\"");
-  run.settings.added_constant = ReadReal(reader, run, run.InputFile);
+  run.settings.added_constant = ReadReal(reader, run, reader.input);
 }
 
 // The memory budget in megabytes, for the arrays allocated after it (so before dat).
 void ParseMemoryBudget(SettingsCommand& c) {
   Reader& reader = c.reader;
   DataRun& run = c.run;
-  const int megabytes = ReadInteger(reader, run, run.InputFile);
+  const int megabytes = ReadInteger(reader, run, reader.input);
   if (megabytes < 1) StopRun("  Error: impossible value in command " + c.command);
   run.settings.memory_megabytes = megabytes;
   run.memory_budget =
@@ -645,7 +645,7 @@ void ParseMemoryBudget(SettingsCommand& c) {
 
 // 0 asks for the hardware concurrency; more threads than a machine could hold are refused.
 void ParseThreads(SettingsCommand& c) {
-  const int threads = ReadInteger(c.reader, c.run, c.run.InputFile);
+  const int threads = ReadInteger(c.reader, c.run, c.reader.input);
   if (threads < 0 || threads > kMaxThreads) {
     StopRun("  Error: impossible value in command " + c.command);
   }
@@ -653,7 +653,7 @@ void ParseThreads(SettingsCommand& c) {
 }
 
 void ParseRandomStarts(SettingsCommand& c) {
-  const int starts = ReadInteger(c.reader, c.run, c.run.InputFile);
+  const int starts = ReadInteger(c.reader, c.run, c.reader.input);
   if (starts < 1 || starts > kMaxRandomStarts) {
     StopRun("  Error: impossible value in command " + c.command);
   }
@@ -662,13 +662,13 @@ void ParseRandomStarts(SettingsCommand& c) {
 
 // `st3`; 0: the step of the restrictions is never halved.
 void ParseStepInterval(SettingsCommand& c) {
-  const int interval = ReadInteger(c.reader, c.run, c.run.InputFile);
+  const int interval = ReadInteger(c.reader, c.run, c.reader.input);
   if (interval < 0) StopRun("  Error: impossible value in command " + c.command);
   c.run.settings.restriction_step_interval = interval;
 }
 
 void ParseScoreScaling(SettingsCommand& c) {
-  const std::int32_t scaling = ReadInteger(c.reader, c.run, c.run.InputFile);
+  const std::int32_t scaling = ReadInteger(c.reader, c.run, c.reader.input);
   if (scaling < 1 || scaling > 6) StopRun("  Error: impossible value in command " + c.command);
   c.run.settings.score_scaling = scaling;
 }
@@ -765,7 +765,7 @@ void FinishSettings(Reader& reader, DataRun& run, const PassState& pass) {
       if (!pass.design_named) StopRun("  Error: no design matrix specified");
       OpenTextFile(run, file, settings.design_file, "r");
     }
-    ReadDesigns(reader, run, file.IsOpen() ? file : run.InputFile);
+    ReadDesigns(reader, run, file.IsOpen() ? file : reader.input);
     file.Close();
   }
   CheckResultFiles(run);
@@ -857,7 +857,7 @@ void ParseSettings(Reader& reader, DataRun& run) {
     if (row == nullptr) StopRun("  Error: command " + command + " does not exist");
     SettingsCommand handled{reader, run, command, pass, row->operand};
     row->parse(handled);
-    reader.command = ReadWord(run.InputFile);
+    reader.command = ReadWord(reader.input);
   }
   FinishSettings(reader, run, pass);
 }

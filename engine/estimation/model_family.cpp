@@ -21,8 +21,10 @@ std::int64_t ModelFamily::ParameterCount(const EstimationRun&, int) const { retu
 void ModelFamily::ListFreeParameters(const EstimationRun&, ParameterGroup,
                                      FreeParameterList&) const {}
 
-void ModelFamily::WriteParameterBlocks(const EstimationRun&, BlockPlace, int,
-                                       ParameterBlockWriter&) const {}
+std::vector<ParameterBlock> ModelFamily::ParameterBlocks(const EstimationRun&, BlockPlace,
+                                                         int) const {
+  return {};
+}
 
 const FamilyList& FamiliesOf(const EstimationRun& run) {
   return run.families != nullptr ? *run.families : ModelFamilies();

@@ -2,7 +2,6 @@
 #define TAV_ENGINE_ESTIMATION_MODEL_FAMILY_H_
 
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,42 +19,56 @@ enum class ParameterGroup { kLogLinear, kSpecialEffects };
 // blocks), and after the tables of all submodels (the `all` tables, the hazard parameters).
 enum class BlockPlace { kAfterTable, kAfterTableEnd, kAfterSubmodels };
 
-// What a family's report blocks are written through; the report provides it.
-class ParameterBlockWriter {
- public:
-  virtual ~ParameterBlockWriter() = default;
-  virtual void WriteLine(const std::string& line) = 0;
-  // Standard errors were asked for and computed.
-  virtual bool ShowsStdErrors() const = 0;
-  // The standard-error and z-value columns of free parameter i, whose multiplicative value is
-  // x (z = ln x over the standard error; the standard error in the user's units when the
-  // parameter belongs to a scaled design column); the parameter goes into the covariance file.
-  virtual std::string StdErrAndZ(int i, double x) = 0;
-  // The Wald-test columns (W, df, prob) of the free parameters at positions, whose values on
-  // the log scale are b.
-  virtual std::string WaldTest(const std::vector<int>& positions, const std::vector<double>& b) = 0;
-  // The covariance of free parameters i and j (NaN without standard errors).
-  virtual double Covariance(int /*i*/, int /*j*/) {
-    return std::numeric_limits<double>::quiet_NaN();
-  }
-  // The exp(beta) column exists in submodel t's table.
-  virtual bool ShowsExpBeta(int t) const = 0;
-  // The column-header line of submodel t's table.
-  virtual std::string ColumnHeader(int t) const = 0;
-  // For the results document: a block of parameters begins (its heading), and the figures of
-  // the parameter line written next (its label, its multiplicative value x and its place in the
-  // free-parameter list, -1 when it is not free; scale as MultiplierLine takes it).
-  virtual void BeginBlock(const std::string& /*heading*/) {}
-  virtual void RecordParameter(const std::string& /*label*/, double /*x*/, int /*position*/,
-                               double /*scale*/) {}
-  // For the results document: a value of the block shown as it is (an association parameter or
-  // score), with its standard error (NaN when none is shown).
-  virtual void RecordValue(const std::string& /*label*/, double /*value*/, double /*std_err*/) {}
-  // A block's heading line: two blanks and the heading.
-  void WriteHeading(const std::string& heading) {
-    BeginBlock(heading);
-    WriteLine("  " + heading);
-  }
+// One parameter line of a family's block: a multiplicative parameter x (a design parameter, a
+// threshold, a restriction's multiplier) shown as ln x. A parameter of a scaled design column
+// (ColumnScale, estimation/design_effects.h) is shown in the user's units, ln x / scale.
+struct BlockParameter {
+  std::string label;  // as the line shows it, before its padding to 12 characters
+  double x = 0;
+  int position = -1;  // its place in the free-parameter list; -1 when it is not free
+  double scale = 1;
+};
+
+// One side of an association term's values: the association parameters, the row or column
+// scores, or their adjusted forms. The values come in blocks of n (one per group of the term's
+// layers for scores), listed six to a line with a new line where a group of `group` cells
+// begins (0: none).
+struct ScoreSide {
+  std::string label;  // "association", "row", "column", "adj row", "adj column"
+  std::vector<double> values;
+  int n = 0;
+  int group = 0;
+  bool parameter = false;  // association parameters rather than scores
+  // The place of values[0] in the term's value layout (AssociationValues), which the standard
+  // errors and the results document refer to; -1 for values shown on their own (adjusted
+  // scores), without standard errors and not recorded.
+  int layout_offset = -1;
+};
+
+// A block of a family in the "*** LOG-LINEAR PARAMETERS ***" section, as values; the report
+// adds the standard errors, z-values and Wald tests and renders it.
+struct ParameterBlock {
+  enum class Kind {
+    kTableHeading,  // "* ALL TABLES *" and the column header of submodel `table`
+    kMultipliers,   // parameter lines with standard errors and the block's Wald test
+    kRestrictions,  // parameter lines without standard errors (lin and log multipliers)
+    kAssociation,   // the values of an association term by side
+  };
+  Kind kind = Kind::kMultipliers;
+  std::string heading;
+  bool heading_line = true;  // the heading is shown (two blanks and the heading)
+  // The submodel whose table's columns the lines follow (the exp(beta) column); -1: none.
+  int table = -1;
+  std::vector<BlockParameter> parameters;
+  std::vector<std::string> notes;  // lines after the parameters (warnings)
+
+  // An association term: its value layout's directions of free movement (one per free
+  // parameter from first_position on, -1 when it has none), which of its values they move, and
+  // its sides in the order shown.
+  std::vector<std::vector<double>> directions;
+  std::vector<char> estimated;
+  int first_position = -1;
+  std::vector<ScoreSide> sides;
 };
 
 // One model family: a way of modelling a submodel (its kind: log-linear, equality, ordinal,
@@ -112,9 +125,9 @@ class ModelFamily {
   virtual void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
                                   FreeParameterList& list) const;
 
-  // Writes the family's blocks of submodel t (t = -1 with kAfterSubmodels) to the report.
-  virtual void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
-                                    ParameterBlockWriter& writer) const;
+  // The family's blocks of submodel t (t = -1 with kAfterSubmodels) for the report, in order.
+  virtual std::vector<ParameterBlock> ParameterBlocks(const EstimationRun& run, BlockPlace place,
+                                                      int t) const;
 };
 
 using FamilyList = std::vector<const ModelFamily*>;

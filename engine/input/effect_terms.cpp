@@ -46,11 +46,11 @@ int CovariateVariable(const ModelState& model) {
 
 // Parses the term in reader.word over the first n variables and checks that every marked
 // variable belongs to the submodel; role names the variable in the message.
-Membership SubmodelTerm(Reader& reader, RunContext& run, const Submodel& submodel, int n,
+Membership SubmodelTerm(Reader& reader, InputRun& run, const Submodel& submodel, int n,
                         const std::string& role, const std::string& used_in,
                         const std::string& submodel_term) {
   Membership marks{};
-  ParseTerm(reader, run, reader.word, marks, n, false);
+  ParseTerm(reader, run.model, reader.word, marks, n, false);
   for (int v = 0; v < n; ++v) {
     if (marks[v] != 0 && submodel.SubmodelVariables[v] == 0) {
       StopRun("  Error: " + role + (role.empty() ? "" : " ") + "variable " +
@@ -78,12 +78,12 @@ bool IsRestriction(DesignFamily family) {
 
 // A restriction letter of lin, log or mar (a to d, or a number word counting as a): returns
 // its position from 1; leaves the number word current when there was no letter.
-RestrictionSense ReadRestrictionLetter(Reader& reader, RunContext& run, const std::string& name) {
+RestrictionSense ReadRestrictionLetter(Reader& reader, InputRun& run, const std::string& name) {
   const std::string& word = reader.word;
   const std::optional<RestrictionSense> sense =
       word.empty() ? std::nullopt : RestrictionSenseOfLetter(word[0]);
   if (sense) {
-    ReadCurrentWord(reader, run);
+    ReadCurrentWord(reader);
     return *sense;
   }
   if (BeginsWithDigit(word, '1')) return RestrictionSense::kEquality;
@@ -113,14 +113,14 @@ struct RestrictedArgument {
 
 // The terms of a specification, each as a new design of submodel index; the word after them
 // is current.
-std::vector<Membership> ReadRestrictedTerms(Reader& reader, RunContext& run, int index, int n,
+std::vector<Membership> ReadRestrictedTerms(Reader& reader, InputRun& run, int index, int n,
                                             const std::string& name, bool is_log,
                                             const std::string& submodel_term) {
   ModelState& model = run.model;
   const DesignFamily family = FamilyOf(CommandKey(name));
   const int covariate = CovariateVariable(model);
   std::vector<Membership> terms;
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
   for (;;) {
     Submodel& submodel = model.submodels[index];
     const Membership marks = SubmodelTerm(reader, run, submodel, n, "", name + "()", submodel_term);
@@ -136,7 +136,7 @@ std::vector<Membership> ReadRestrictedTerms(Reader& reader, RunContext& run, int
     if (WordEndsWith(reader.word, ')')) {
       StopRun("  Error: a number is missing in command " + name + "()");
     }
-    const std::string& next = ReadCurrentWord(reader, run);
+    const std::string& next = ReadCurrentWord(reader);
     if (family == DesignFamily::kFixedWeights || next.empty() || BeginsWithDigit(next)) break;
     if (IsRestriction(family) && next[0] >= 'a' && next[0] <= 'e') break;
   }
@@ -144,7 +144,7 @@ std::vector<Membership> ReadRestrictedTerms(Reader& reader, RunContext& run, int
 }
 
 // The model of spe (a digit and a or b) and its number of parameters for the first term.
-void ReadSpecialModel(Reader& reader, RunContext& run, const Membership& first_term,
+void ReadSpecialModel(Reader& reader, InputRun& run, const Membership& first_term,
                       RestrictedArgument& arg) {
   const std::string& word = reader.word;
   if (word.size() < 2 || !BeginsWithDigit(word, '1') || (word[1] != 'a' && word[1] != 'b')) {
@@ -156,7 +156,7 @@ void ReadSpecialModel(Reader& reader, RunContext& run, const Membership& first_t
 }
 
 // lin and log: the restriction letter and the number of restrictions.
-void ReadLinLogRestriction(Reader& reader, RunContext& run, const std::string& name,
+void ReadLinLogRestriction(Reader& reader, InputRun& run, const std::string& name,
                            RestrictedArgument& arg) {
   arg.restriction.sense = ReadRestrictionLetter(reader, run, name);
   if (arg.restriction.WithTargets()) arg.reserved_per_term = 1;
@@ -166,15 +166,15 @@ void ReadLinLogRestriction(Reader& reader, RunContext& run, const std::string& n
 }
 
 // A further count of mar after the number of restrictions (the elements of a matrix).
-int ReadMarCount(Reader& reader, RunContext& run, bool closed, const std::string& message) {
+int ReadMarCount(Reader& reader, InputRun& run, bool closed, const std::string& message) {
   if (closed) StopRun(message);
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
   return ReadCountWord(reader, message);
 }
 
 // mar: the form letter, the restriction letter, the number of restrictions and, for the forms
 // c and d, the elements of their matrices.
-void ReadMarRestriction(Reader& reader, RunContext& run, const std::string& name,
+void ReadMarRestriction(Reader& reader, InputRun& run, const std::string& name,
                         RestrictedArgument& arg) {
   const std::string first = reader.word;
   const std::optional<MarginalForm> form =
@@ -184,7 +184,7 @@ void ReadMarRestriction(Reader& reader, RunContext& run, const std::string& name
             "() does not exist");
   }
   arg.restriction.form = *form;
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
   arg.restriction.sense = ReadRestrictionLetter(reader, run, name);
   if (arg.restriction.WithTargets()) arg.reserved_per_term = 1;
   arg.mar_restrictions = ReadCountWord(
@@ -207,7 +207,7 @@ void ReadMarRestriction(Reader& reader, RunContext& run, const std::string& name
 
 // The number, model or restriction after the terms (the word after them is current), and for
 // mar its optional further number; the word after them is current unless the bracket closed.
-void ReadRestrictedArgument(Reader& reader, RunContext& run, const std::string& name,
+void ReadRestrictedArgument(Reader& reader, InputRun& run, const std::string& name,
                             const Membership& first_term, RestrictedArgument& arg) {
   const DesignFamily family = FamilyOf(CommandKey(name));
   if (family == DesignFamily::kSpecial) {
@@ -221,11 +221,11 @@ void ReadRestrictedArgument(Reader& reader, RunContext& run, const std::string& 
     arg.closed = WordEndsWith(reader.word, ')');
   }
   if (!arg.closed) {
-    ReadCurrentWord(reader, run);
+    ReadCurrentWord(reader);
     if (family == DesignFamily::kMarginal && IsNumberWord(reader.word)) {
       arg.mar_extra = WordToInteger(reader.word);
       arg.closed = WordEndsWith(reader.word, ')');
-      if (!arg.closed) ReadCurrentWord(reader, run);
+      if (!arg.closed) ReadCurrentWord(reader);
     }
   }
   if (!arg.closed && reader.word == ")") arg.closed = true;
@@ -233,7 +233,7 @@ void ReadRestrictedArgument(Reader& reader, RunContext& run, const std::string& 
 
 // The grouping variables (the current word), checked against the submodel and the terms and
 // marked 255 (a grouping variable) in the submodel's designs from first_design on.
-Membership ReadGroupingTerm(Reader& reader, RunContext& run, int index, int n,
+Membership ReadGroupingTerm(Reader& reader, InputRun& run, int index, int n,
                             const std::string& name, const std::vector<Membership>& terms,
                             int first_design, const std::string& submodel_term) {
   ModelState& model = run.model;
@@ -242,7 +242,7 @@ Membership ReadGroupingTerm(Reader& reader, RunContext& run, int index, int n,
   }
   Submodel& submodel = model.submodels[index];
   Membership group{};
-  ParseTerm(reader, run, reader.word, group, n, false);
+  ParseTerm(reader, run.model, reader.word, group, n, false);
   for (int v = 0; v < n; ++v) {
     if (group[v] == 0) continue;
     if (submodel.SubmodelVariables[v] == 0) {
@@ -274,11 +274,11 @@ Membership ReadGroupingTerm(Reader& reader, RunContext& run, int index, int n,
 }
 
 // The interaction letter a to c after the grouping term and its optional number.
-void ReadInteraction(Reader& reader, RunContext& run, const std::string& name,
+void ReadInteraction(Reader& reader, InputRun& run, const std::string& name,
                      RestrictedArgument& arg) {
   arg.closed = WordEndsWith(reader.word, ')');
   if (arg.closed) return;
-  const std::string letter = ReadCurrentWord(reader, run);
+  const std::string letter = ReadCurrentWord(reader);
   if (letter == ")") {
     arg.closed = true;
     return;
@@ -290,11 +290,11 @@ void ReadInteraction(Reader& reader, RunContext& run, const std::string& name,
   arg.interaction = static_cast<DesignInteraction>(letter[0] - 'a');
   arg.closed = WordEndsWith(letter, ')');
   if (arg.closed) return;
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
   if (IsNumberWord(reader.word)) {
     arg.multiplier = WordToInteger(reader.word);
     arg.closed = WordEndsWith(reader.word, ')');
-    if (!arg.closed) ReadCurrentWord(reader, run);
+    if (!arg.closed) ReadCurrentWord(reader);
   }
   if (!arg.closed && reader.word == ")") arg.closed = true;
 }
@@ -354,13 +354,13 @@ void StoreRestrictedDesigns(Submodel& submodel, int first_design, DesignFamily f
 
 // The row, column and (optional) group terms of an association effect, marked 1, 2 and 3 in
 // its variables; returns the word after them, the model type.
-std::string ReadAssociationTerms(Reader& reader, RunContext& run, int index, int n,
+std::string ReadAssociationTerms(Reader& reader, InputRun& run, int index, int n,
                                  const std::string& submodel_term, AssocEffect& effect) {
   const ModelState& model = run.model;
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
   const Submodel& submodel = model.submodels[index];
   const Membership rows = SubmodelTerm(reader, run, submodel, n, "row", "ass()", submodel_term);
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
   const Membership columns =
       SubmodelTerm(reader, run, submodel, n, "column", "ass()", submodel_term);
   for (int v = 0; v < n; ++v) {
@@ -372,7 +372,7 @@ std::string ReadAssociationTerms(Reader& reader, RunContext& run, int index, int
   effect.rows = CellsOf(model, rows, n);
   effect.columns = CellsOf(model, columns, n);
   effect.groups = 1;
-  std::string type_word = ReadCurrentWord(reader, run);
+  std::string type_word = ReadCurrentWord(reader);
   const bool type_like =
       !type_word.empty() && (type_word[0] == '0' || BeginsWithDigit(type_word, '2'));
   if (!type_like) {
@@ -382,7 +382,7 @@ std::string ReadAssociationTerms(Reader& reader, RunContext& run, int index, int
       if (groups[v] != 0) effect.AssocVariables[v] = 3;
     }
     effect.groups = CellsOf(model, groups, n);
-    type_word = ReadCurrentWord(reader, run);
+    type_word = ReadCurrentWord(reader);
   }
   return type_word;
 }
@@ -406,8 +406,8 @@ bool ReadAssociationType(const std::string& type_word, AssocEffect& effect) {
 
 // After an open type word: the symmetry letter, then up to three numbers of dimensions (rows,
 // columns, groups), and the closing bracket.
-void ReadSymmetryAndDimensions(Reader& reader, RunContext& run, AssocEffect& effect) {
-  std::string item = ReadCurrentWord(reader, run);
+void ReadSymmetryAndDimensions(Reader& reader, InputRun& run, AssocEffect& effect) {
+  std::string item = ReadCurrentWord(reader);
   bool closed = false;
   const std::optional<ScoreSymmetry> symmetry =
       item.empty() ? std::nullopt : ScoreSymmetryOfLetter(item[0]);
@@ -417,7 +417,7 @@ void ReadSymmetryAndDimensions(Reader& reader, RunContext& run, AssocEffect& eff
       StopRun("  Error: symmetry not allowed in heterogeneous association models");
     }
     closed = WordEndsWith(item, ')');
-    if (!closed) item = ReadCurrentWord(reader, run);
+    if (!closed) item = ReadCurrentWord(reader);
   }
   for (int k = 0; k < 3 && !closed; ++k) {
     if (item == ")") {
@@ -427,7 +427,7 @@ void ReadSymmetryAndDimensions(Reader& reader, RunContext& run, AssocEffect& eff
     if (IsNumberWord(item) || item == "-") {
       effect.AssocDimensions[k] = WordToInteger(item);
       closed = WordEndsWith(item, ')');
-      if (!closed) item = ReadCurrentWord(reader, run);
+      if (!closed) item = ReadCurrentWord(reader);
     } else if (item.size() > 1) {
       StopRun("  Error: number of rows, columns, or groups expected in ass(ociation_model)");
     } else {
@@ -485,7 +485,7 @@ void AddExchangedPair(ModelState& model, Submodel& target, int first_effect, int
 
 }  // namespace
 
-int SpecialParamCount(const RunContext& run, SpecialModel special, const Membership& term) {
+int SpecialParamCount(const InputRun& run, SpecialModel special, const Membership& term) {
   const ModelState& model = run.model;
   std::vector<int> dims;
   for (int v = 0; v < kVectorSize; ++v) {
@@ -540,7 +540,7 @@ int SpecialParamCount(const RunContext& run, SpecialModel special, const Members
   return Clamp(std::max(d, d2));
 }
 
-void ParseRestrictedEffect(Reader& reader, RunContext& run, int index, int n,
+void ParseRestrictedEffect(Reader& reader, InputRun& run, int index, int n,
                            const std::string& submodel_term) {
   ModelState& model = run.model;
   std::string name = reader.word;
@@ -548,7 +548,7 @@ void ParseRestrictedEffect(Reader& reader, RunContext& run, int index, int n,
   reader.command = name;
   const std::string key = CommandKey(name);
   const DesignFamily family = FamilyOf(key);
-  if (!WordEndsWith(reader.word, '(') && ReadCurrentWord(reader, run) != "(") {
+  if (!WordEndsWith(reader.word, '(') && ReadCurrentWord(reader) != "(") {
     StopRun("  Error: a \"(\" expected in command " + name + "()");
   }
   const int first_design = model.submodels[index].DesignTermCount();
@@ -568,13 +568,13 @@ void ParseRestrictedEffect(Reader& reader, RunContext& run, int index, int n,
                          static_cast<int>(terms.size()), arg);
 }
 
-void ParseAssociation(Reader& reader, RunContext& run, int index, int n,
+void ParseAssociation(Reader& reader, InputRun& run, int index, int n,
                       const std::string& submodel_term) {
   ModelState& model = run.model;
   const std::string word = reader.word;
   const AssociationFamily family = AssociationFamilyOfWord(word);
   reader.command = "ass";
-  if (!WordEndsWith(word, '(') && ReadCurrentWord(reader, run) != "(") {
+  if (!WordEndsWith(word, '(') && ReadCurrentWord(reader) != "(") {
     StopRun("  Error: a \"(\" expected command ass()");
   }
   const int first_effect = model.submodels[index].AssocCount();

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/run_context.h"
+#include "input/input_run.h"
 #include "input/reader.h"
 
 namespace tav {
@@ -13,17 +13,17 @@ namespace tav {
 // submodel's variables are the first variable_count variables marked in its
 // SubmodelVariables; submodel_term names it in messages. Leaves reader.word at the
 // specification's closing ")".
-void ParseRestrictedEffect(Reader& reader, RunContext& run, int submodel, int variable_count,
+void ParseRestrictedEffect(Reader& reader, InputRun& run, int submodel, int variable_count,
                            const std::string& submodel_term);
 
 // Reads an association model (ass, ass1, ass2, ass3) whose first word is in reader.word
 // and adds its row and column effects to submodel number submodel.
-void ParseAssociation(Reader& reader, RunContext& run, int submodel, int variable_count,
+void ParseAssociation(Reader& reader, InputRun& run, int submodel, int variable_count,
                       const std::string& submodel_term);
 
 // The number of parameters of the prespecified (spe) model for the variables marked in term
 // (per variable, over all variables).
-int SpecialParamCount(const RunContext& run, SpecialModel special, const Membership& term);
+int SpecialParamCount(const InputRun& run, SpecialModel special, const Membership& term);
 
 }  // namespace tav
 

@@ -19,11 +19,11 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-void NextCommand(Reader& reader, RunContext& run) { reader.command = ReadWord(run.InputFile); }
+void NextCommand(Reader& reader, InputRun& run) { reader.command = ReadWord(reader.input); }
 
 // After a number: true when the bracket followed it directly, else reads the next word into
 // reader.command and tells whether it is the bracket.
-bool BracketFollows(Reader& reader, RunContext& run, const char* bracket) {
+bool BracketFollows(Reader& reader, InputRun& run, const char* bracket) {
   if (reader.word == bracket) return true;
   NextCommand(reader, run);
   return reader.command == bracket;
@@ -31,13 +31,13 @@ bool BracketFollows(Reader& reader, RunContext& run, const char* bracket) {
 
 // After the last number of a bracketed list: the closing "]" directly after it, or as the
 // next word.
-void ExpectClosingBracket(Reader& reader, RunContext& run, const std::string& message) {
+void ExpectClosingBracket(Reader& reader, InputRun& run, const std::string& message) {
   if (reader.word == "]") return;
-  if (ReadWord(run.InputFile) != "]") StopRun(message);
+  if (ReadWord(reader.input) != "]") StopRun(message);
 }
 
 // A transition table of states x states risk numbers, all 0.
-void NewTransitionTable(RunContext& run, std::int64_t states) {
+void NewTransitionTable(InputRun& run, std::int64_t states) {
   EventHistoryState& history = run.history;
   history.TransitionRisk = AllocIntArray(run, states * states);
   history.StateCount = static_cast<int>(states);
@@ -51,7 +51,7 @@ void SetRisk(EventHistoryState& history, int origin, int destination, int risk) 
 }
 
 // tim n [b0 ... bn]: the number of time points and, in brackets, the interval boundaries.
-void ReadTimePoints(Reader& reader, RunContext& run) {
+void ReadTimePoints(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   EventHistoryState& history = run.history;
   for (int v = 0; v < model.VariableCount; ++v) {
@@ -60,7 +60,7 @@ void ReadTimePoints(Reader& reader, RunContext& run) {
     }
   }
   history.HazardModel = true;
-  const std::int32_t points = ReadInteger(reader, run, run.InputFile);
+  const std::int32_t points = ReadInteger(reader, run, reader.input);
   if (points < 1) StopRun("  Error: number of time points must be >= 1");
   run.KeepMemory(MemoryUse::kTimeGrid, 0);
   history.TimeValues = AllocRealArray(run, static_cast<std::int64_t>(points) + 1);
@@ -73,7 +73,7 @@ void ReadTimePoints(Reader& reader, RunContext& run) {
     history.EquidistantTimes = false;
     const std::string command = reader.command;
     reader.command = "time intervals";
-    for (double& boundary : history.TimeValues) boundary = ReadReal(reader, run, run.InputFile);
+    for (double& boundary : history.TimeValues) boundary = ReadReal(reader, run, reader.input);
     reader.command = command;
     ExpectClosingBracket(reader, run, "  Error: a \"]\" expected in command tim");
     for (int t = 0; t < points; ++t) {
@@ -89,11 +89,11 @@ void ReadTimePoints(Reader& reader, RunContext& run) {
 }
 
 // ris s [i j] ...: s states and the transitions that are modelled, one risk each.
-void ReadRisks(Reader& reader, RunContext& run) {
+void ReadRisks(Reader& reader, InputRun& run) {
   EventHistoryState& history = run.history;
   history.HazardModel = true;
   history.RecordFormat = true;
-  const std::int32_t states = ReadInteger(reader, run, run.InputFile);
+  const std::int32_t states = ReadInteger(reader, run, reader.input);
   if (states < 1) StopRun("  Error: number of states must be >= 1 in command ris");
   NewTransitionTable(run, states);
   bool open = BracketFollows(reader, run, "[");
@@ -101,8 +101,8 @@ void ReadRisks(Reader& reader, RunContext& run) {
     ++history.RiskCount;
     const std::string command = reader.command;
     reader.command = "risks";
-    const std::int32_t origin = ReadInteger(reader, run, run.InputFile);
-    const std::int32_t destination = ReadInteger(reader, run, run.InputFile);
+    const std::int32_t origin = ReadInteger(reader, run, reader.input);
+    const std::int32_t destination = ReadInteger(reader, run, reader.input);
     reader.command = command;
     if (origin > states - 1 || destination > states - 1) {
       StopRun("  Error: state specified in command ris greater than number of states-1");
@@ -124,12 +124,12 @@ void ReadRisks(Reader& reader, RunContext& run) {
 
 // mul r: r risks in a row, state i leading to state i + 1; in discrete time each state also
 // has its stay risk, numbered first.
-void ReadMultipleRisks(Reader& reader, RunContext& run) {
+void ReadMultipleRisks(Reader& reader, InputRun& run) {
   EventHistoryState& history = run.history;
   history.HazardModel = true;
   history.RecordFormat = true;
   history.MultipleRisks = true;
-  const std::int32_t risks = ReadInteger(reader, run, run.InputFile);
+  const std::int32_t risks = ReadInteger(reader, run, reader.input);
   if (risks < 1) StopRun("  Error: number of risks must be >= 1 in command mul");
   NewTransitionTable(run, static_cast<std::int64_t>(risks) + 1);
   const bool discrete = history.TimeKind == TimeModel::kDiscrete;
@@ -145,7 +145,7 @@ void ReadMultipleRisks(Reader& reader, RunContext& run) {
 
 // Without ris and mul: two states and the transition from the first to the second; discrete
 // time also numbers the stay in the first state, as risk 1.
-void DefaultRisks(RunContext& run) {
+void DefaultRisks(InputRun& run) {
   EventHistoryState& history = run.history;
   NewTransitionTable(run, 2);
   if (history.TimeKind == TimeModel::kDiscrete) {
@@ -197,7 +197,7 @@ bool IsRestrictedEffectKey(const std::string& key) {
 }
 
 // One item of the hazard submodel's braces, in reader.word.
-void ReadHazardItem(Reader& reader, RunContext& run, int index, const std::string& term) {
+void ReadHazardItem(Reader& reader, InputRun& run, int index, const std::string& term) {
   ModelState& model = run.model;
   const int variable_count = run.history.HazardVarCount;
   const std::string key = CommandKey(reader.word);
@@ -217,7 +217,7 @@ void ReadHazardItem(Reader& reader, RunContext& run, int index, const std::strin
     }
   } else {
     Membership effect{};
-    ParseTerm(reader, run, reader.word, effect, variable_count, false);
+    ParseTerm(reader, run.model, reader.word, effect, variable_count, false);
     for (int v = 0; v < variable_count; ++v) effect[v] = effect[v] != 0 ? 1 : 0;
     Submodel& hazard = model.submodels[index];
     NewEffect(hazard, hazard.MarginCount()) = effect;
@@ -226,7 +226,7 @@ void ReadHazardItem(Reader& reader, RunContext& run, int index, const std::strin
 }
 
 // haz [covariates] { effects } [ran | nra] [nin]: the hazard submodel.
-void ReadHazardSubmodel(Reader& reader, RunContext& run, int index) {
+void ReadHazardSubmodel(Reader& reader, InputRun& run, int index) {
   ModelState& model = run.model;
   EventHistoryState& history = run.history;
   const int n = model.VariableCount;
@@ -252,20 +252,20 @@ void ReadHazardSubmodel(Reader& reader, RunContext& run, int index) {
 
   // The braces follow the command word, or a term of covariates comes first.
   if (!WordEndsWith(reader.command, '{')) {
-    reader.word = ReadWord(run.InputFile);
+    reader.word = ReadWord(reader.input);
     if (reader.word != "{") {
       if (EndsList(reader.word)) StopRun(expected_open);
       Membership covariates{};
-      ParseTerm(reader, run, reader.word, covariates, variable_count, false);
+      ParseTerm(reader, run.model, reader.word, covariates, variable_count, false);
       MakeConditioning(model.submodels[index], covariates, variable_count);
-      if (!WordEndsWith(reader.word, '{') && ReadWord(run.InputFile) != "{") {
+      if (!WordEndsWith(reader.word, '{') && ReadWord(reader.input) != "{") {
         StopRun(expected_open);
       }
     }
   }
 
   for (;;) {
-    reader.word = ReadWord(run.InputFile);
+    reader.word = ReadWord(reader.input);
     if (reader.word == "}") break;
     if (EndsList(reader.word)) StopRun("  Error: a \"}\" expected in command haz");
     ReadHazardItem(reader, run, index, term);
@@ -292,7 +292,7 @@ void ReadHazardSubmodel(Reader& reader, RunContext& run, int index) {
 // _we [shape | [shape ...]]: hazard rates with a shape parameter per risk, the rate of risk k
 // at time x being alpha_k x^(alpha_k - 1) times its log-linear part. Alone the shapes are
 // estimated; one number fixes every risk's shape, a bracketed list one per risk.
-void ReadShapes(Reader& reader, RunContext& run) {
+void ReadShapes(Reader& reader, InputRun& run) {
   EventHistoryState& history = run.history;
   history.TimeKind = TimeModel::kEstimatedShapes;
   // Given boundaries stay; the equidistant grid ends at the number of time points already.
@@ -307,7 +307,7 @@ void ReadShapes(Reader& reader, RunContext& run) {
     const std::string command = reader.command;
     reader.command = "shape parameters";
     for (int k = 0; k < risks; ++k)
-      history.ShapeValues.push_back(ReadReal(reader, run, run.InputFile));
+      history.ShapeValues.push_back(ReadReal(reader, run, reader.input));
     reader.command = command;
     ExpectClosingBracket(reader, run, "  Error: a \"]\" expected in command _we");
   } else {
@@ -321,7 +321,7 @@ void ReadShapes(Reader& reader, RunContext& run) {
 
 }  // namespace
 
-void ParseEventHistorySection(Reader& reader, RunContext& run) {
+void ParseEventHistorySection(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   run.history = EventHistoryState{};
   EventHistoryState& history = run.history;
@@ -366,7 +366,7 @@ void ParseEventHistorySection(Reader& reader, RunContext& run) {
   }
   history.ExposureTime = history.TimeKind == TimeModel::kDiscrete ? 1.0 : 0.5;
   if (KeyIs(reader.command, "exp")) {
-    const double exposure = ReadReal(reader, run, run.InputFile);
+    const double exposure = ReadReal(reader, run, reader.input);
     if (!(exposure >= 0 && exposure <= 1)) {
       StopRun("  Error: the exposure time must be >=0 and <=1");
     }

@@ -20,16 +20,16 @@ namespace {
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
 // Marks of the term in reader.word over all variables.
-Membership TermMarks(Reader& reader, RunContext& run) {
+Membership TermMarks(Reader& reader, InputRun& run) {
   Membership marks{};
-  ParseTerm(reader, run, reader.word, marks, run.model.VariableCount, false);
+  ParseTerm(reader, run.model, reader.word, marks, run.model.VariableCount, false);
   return marks;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Declarations: res, lat, man/var, con, dim, lab, sub, ind.
 
-void ReadCounts(Reader& reader, RunContext& run) {
+void ReadCounts(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   for (;;) {
     const std::string& word = reader.command;
@@ -45,22 +45,22 @@ void ReadCounts(Reader& reader, RunContext& run) {
     } else {
       return;
     }
-    const std::int32_t value = ReadInteger(reader, run, run.InputFile);
+    const std::int32_t value = ReadInteger(reader, run, reader.input);
     if (value < 0) StopRun("  Error: negative number of variables in command " + word);
     *count = value;
-    reader.command = ReadWord(run.InputFile);
+    reader.command = ReadWord(reader.input);
   }
 }
 
-void ReadDimensions(Reader& reader, RunContext& run, int n) {
+void ReadDimensions(Reader& reader, InputRun& run, int n) {
   ModelState& model = run.model;
   if (n > 0) {
     if (!KeyIs(reader.command, "dim")) StopRun("  Error: command dim required");
     for (int v = 0; v < n; ++v) {
-      model.Dimension[v] = ReadInteger(reader, run, run.InputFile);
+      model.Dimension[v] = ReadInteger(reader, run, reader.input);
       if (model.Dimension[v] < 1) StopRun("  Error: dimensions must be >= 1");
     }
-    reader.command = ReadWord(run.InputFile);
+    reader.command = ReadWord(reader.input);
     if (!reader.command.empty() && IsDigitChar(reader.command[0])) {
       StopRun("  Error: more numbers in dim than variables");
     }
@@ -92,7 +92,7 @@ void DefaultLabels(ModelState& model) {
   if (model.CovariateCount > 0) model.VariableLabel[model.VariableCount - 1] = "x";
 }
 
-void ReadLabels(Reader& reader, RunContext& run) {
+void ReadLabels(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   model.LongLabels = false;
   if (!KeyIs(reader.command, "lab")) {
@@ -100,7 +100,7 @@ void ReadLabels(Reader& reader, RunContext& run) {
     return;
   }
   for (int v = 0; v < model.VariableCount; ++v) {
-    const std::string word = ReadWord(run.InputFile);
+    const std::string word = ReadWord(reader.input);
     if (EndsList(word)) StopRun("  Error: too few variable labels");
     if (word.size() > 3) StopRun("  Error: variable label " + word + " is too long");
     if (word.size() > 1) model.LongLabels = true;
@@ -111,23 +111,23 @@ void ReadLabels(Reader& reader, RunContext& run) {
     }
     model.VariableLabel[v] = word;
   }
-  reader.command = ReadWord(run.InputFile);
+  reader.command = ReadWord(reader.input);
 }
 
-void ReadSubgroups(Reader& reader, RunContext& run) {
+void ReadSubgroups(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   NewSubgroupPatterns(model);
   const int first = model.FirstManifest();
   if (KeyIs(reader.command, "sub")) {
     for (int g = 0; g < model.SubgroupCount; ++g) {
-      if (EndsList(ReadCurrentWord(reader, run))) StopRun("  Error: too few subgroups");
+      if (EndsList(ReadCurrentWord(reader))) StopRun("  Error: too few subgroups");
       const Membership marks = TermMarks(reader, run);
       for (int v = first; v < model.VariableCount; ++v) {
         model.SubgroupPattern[g][v - first] = marks[v] != 0 ? 1 : 0;
       }
       if (model.CovariateCount > 0) model.SubgroupPattern[g][model.ManifestCount - 1] = 1;
     }
-    reader.command = ReadWord(run.InputFile);
+    reader.command = ReadWord(reader.input);
     return;
   }
   for (int g = 0; g < model.SubgroupCount; ++g) {
@@ -137,13 +137,13 @@ void ReadSubgroups(Reader& reader, RunContext& run) {
   model.SubgroupsWithoutSub = model.SubgroupCount > 1;
 }
 
-void ReadIndicators(Reader& reader, RunContext& run) {
+void ReadIndicators(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   if (!KeyIs(reader.command, "ind")) return;
   if (model.LatentCount == 0) StopRun("  Error: indicators without a latent variable");
   Membership marks{};
-  while (!EndsList(ReadCurrentWord(reader, run))) {
-    ParseTerm(reader, run, reader.word, marks, model.VariableCount, true);
+  while (!EndsList(ReadCurrentWord(reader))) {
+    ParseTerm(reader, run.model, reader.word, marks, model.VariableCount, true);
   }
   for (int v = 0; v < model.VariableCount; ++v) {
     if (marks[v] == 0) continue;
@@ -188,43 +188,43 @@ void AddEffect(Submodel& submodel, const Membership& effect) {
 
 // Reads "(x)" after a word that may end in "(": the letter word, and the closing bracket glued
 // to it or as the next word. Returns the letter word.
-std::string ReadBracketedLetter(Reader& reader, RunContext& run, const std::string& opener,
+std::string ReadBracketedLetter(Reader& reader, InputRun& run, const std::string& opener,
                                 const std::string& name, bool* closed) {
   if (!WordEndsWith(opener, '(')) {
-    if (ReadCurrentWord(reader, run) != "(") {
+    if (ReadCurrentWord(reader) != "(") {
       StopRun("  Error: a \"(\" expected in command " + name);
     }
   }
-  std::string letter = ReadCurrentWord(reader, run);
+  std::string letter = ReadCurrentWord(reader);
   *closed = WordEndsWith(letter, ')');
   return letter;
 }
 
-void ExpectClosingBracket(Reader& reader, RunContext& run, bool closed, const std::string& name) {
-  if (!closed && ReadCurrentWord(reader, run) != ")")
+void ExpectClosingBracket(Reader& reader, InputRun& run, bool closed, const std::string& name) {
+  if (!closed && ReadCurrentWord(reader) != ")")
     StopRun("  Error: a \")\" expected in command " + name);
 }
 
-void ReadOrdinalType(Reader& reader, RunContext& run, Submodel& submodel) {
+void ReadOrdinalType(Reader& reader, InputRun& run, Submodel& submodel) {
   const std::string word = reader.word;
   submodel.OrdinalType = OrdinalOrder::kCumulative;
   // The type may be glued, "or1(b)", or stand apart, "or1 ( b )".
   bool bracket = WordEndsWith(word, '(');
   if (!bracket) {
-    ReadCurrentWord(reader, run);
+    ReadCurrentWord(reader);
     if (reader.word != "(") return;  // no type: the word after the restriction is current
     bracket = true;
   }
-  const std::string letter = ReadCurrentWord(reader, run);
+  const std::string letter = ReadCurrentWord(reader);
   const std::optional<OrdinalOrder> order =
       letter.empty() ? std::nullopt : OrdinalOrderOfLetter(letter[0]);
   if (!order) StopRun("  Error: unknown to of ordinal restriction");
   submodel.OrdinalType = *order;
   ExpectClosingBracket(reader, run, WordEndsWith(letter, ')'), reader.command);
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
 }
 
-void ReadCorrespondence(Reader& reader, RunContext& run) {
+void ReadCorrespondence(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   const std::string word = reader.word;
   int type = model.VariableCount == 2 ? 1 : 2;
@@ -234,7 +234,7 @@ void ReadCorrespondence(Reader& reader, RunContext& run) {
     int* targets[] = {&type, &model.CorrespondenceDim1, &model.CorrespondenceDim2};
     bool closed = false;
     for (int k = 0; k < 3 && !closed; ++k) {
-      const std::string number = ReadCurrentWord(reader, run);
+      const std::string number = ReadCurrentWord(reader);
       if (number == ")") {
         closed = true;
         break;
@@ -251,11 +251,11 @@ void ReadCorrespondence(Reader& reader, RunContext& run) {
     ExpectClosingBracket(reader, run, closed, reader.command);
   }
   model.CorrespondenceType = *CorrespondenceKindOfNumber(type);
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
 }
 
 // A plain effect of a submodel's effect list.
-void ReadPlainEffect(Reader& reader, RunContext& run, int index) {
+void ReadPlainEffect(Reader& reader, InputRun& run, int index) {
   Submodel& submodel = run.model.submodels[index];
   if (submodel.IsCumulative()) {
     StopRun("  Error: unknown or impossible effect \"" + reader.word + "\" in table " +
@@ -276,11 +276,11 @@ void ReadPlainEffect(Reader& reader, RunContext& run, int index) {
 // Reads the items of an effect list; reader.word is the word that opened it. On return
 // the word after the closing "}" is current. message_command names the command in the
 // missing-brace message.
-void ReadEffectList(Reader& reader, RunContext& run, int index, const char* message_command) {
+void ReadEffectList(Reader& reader, InputRun& run, int index, const char* message_command) {
   ModelState& model = run.model;
   bool any_mar = false;
   for (;;) {
-    const std::string& item = ReadCurrentWord(reader, run);
+    const std::string& item = ReadCurrentWord(reader);
     if (item == "}") break;
     if (EndsList(item)) {
       StopRun(std::string("  Error: a \"}\" expected in command ") + message_command);
@@ -314,10 +314,10 @@ void ReadEffectList(Reader& reader, RunContext& run, int index, const char* mess
         submodel.MarSubmodel = MarRestrictions::kWithOtherDesigns;
     }
   }
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
 }
 
-void ReadCumulativeHeader(Reader& reader, RunContext& run, Submodel& submodel) {
+void ReadCumulativeHeader(Reader& reader, InputRun& run, Submodel& submodel) {
   const std::string mod_name = reader.command;
   const std::string word = reader.word;
   reader.command = "cum";
@@ -331,14 +331,14 @@ void ReadCumulativeHeader(Reader& reader, RunContext& run, Submodel& submodel) {
   submodel.CumulativeModel = *form;
   if (form->IsNormal()) run.model.CumulativeI = true;
   ExpectClosingBracket(reader, run, closed, "cum");
-  if (ReadCurrentWord(reader, run) != "{") StopRun("  Error: a \"{\" expected in command mod");
+  if (ReadCurrentWord(reader) != "{") StopRun("  Error: a \"{\" expected in command mod");
   reader.command = mod_name;
 }
 
 // eq1: the submodel named by the term in the next word, followed to the end of its chain.
-void ReadEq1(Reader& reader, RunContext& run, int index) {
+void ReadEq1(Reader& reader, InputRun& run, int index) {
   ModelState& model = run.model;
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
   const Membership marks = TermMarks(reader, run);
   int found = -1;
   for (int s = 1; s < index && found < 0; ++s) {
@@ -353,11 +353,11 @@ void ReadEq1(Reader& reader, RunContext& run, int index) {
   }
   model.submodels[index].SubmodelKind = SubmodelKindCode::kTied;
   model.submodels[index].tied_to = found;
-  ReadCurrentWord(reader, run);
+  ReadCurrentWord(reader);
 }
 
 // Conditioning variables of an earlier submodel come with every variable it explains.
-void CheckRecursive(RunContext& run, int index) {
+void CheckRecursive(InputRun& run, int index) {
   ModelState& model = run.model;
   Submodel& submodel = model.submodels[index];
   for (bool changed = true; changed;) {
@@ -381,7 +381,7 @@ void CheckRecursive(RunContext& run, int index) {
 }
 
 // One submodel of the model, starting at the word in reader.word.
-void ReadSubmodel(Reader& reader, RunContext& run, bool glued_brace) {
+void ReadSubmodel(Reader& reader, InputRun& run, bool glued_brace) {
   ModelState& model = run.model;
   const int index = model.SubmodelCount;
   NewSubmodel(model, index);
@@ -411,7 +411,7 @@ void ReadSubmodel(Reader& reader, RunContext& run, bool glued_brace) {
     if (WordEndsWith(word, '{')) {
       reader.word = "{";
     } else {
-      ReadCurrentWord(reader, run);
+      ReadCurrentWord(reader);
     }
   }
   CheckRecursive(run, index);
@@ -429,7 +429,7 @@ void ReadSubmodel(Reader& reader, RunContext& run, bool glued_brace) {
   } else if (key == "eq2" || key == "eq3") {
     submodel.SubmodelKind = SubmodelKindCode::kEqualityRestricted;
     if (key == "eq2") model.UseEq2 = true;
-    ReadCurrentWord(reader, run);
+    ReadCurrentWord(reader);
   } else if (key == "or1" || key == "or2") {
     submodel.SubmodelKind =
         key == "or1" ? SubmodelKindCode::kOrdinal1 : SubmodelKindCode::kOrdinal2;
@@ -448,11 +448,11 @@ void ReadSubmodel(Reader& reader, RunContext& run, bool glued_brace) {
   if (KeyIs(reader.word, "cor")) ReadCorrespondence(reader, run);
   if (KeyIs(reader.word, "ran") || KeyIs(reader.word, "nra")) {
     done.random_start = KeyIs(reader.word, "ran");
-    ReadCurrentWord(reader, run);
+    ReadCurrentWord(reader);
   }
   if (KeyIs(reader.word, "nin")) {
     done.no_initial = true;
-    ReadCurrentWord(reader, run);
+    ReadCurrentWord(reader);
   } else if (index == 0 && done.MarginCount() == 0 && !model.AnyLinLog &&
              !done.IsSaturatedFixed()) {
     AddEffect(done, Membership{});
@@ -543,7 +543,7 @@ void CompleteModel(ModelState& model) {
   }
 }
 
-void ReadModel(Reader& reader, RunContext& run) {
+void ReadModel(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   const std::string& command = reader.command;
   const bool is_model = KeyIs(command, "mod") || KeyIs(command, "str");
@@ -554,7 +554,7 @@ void ReadModel(Reader& reader, RunContext& run) {
     // "mod{AB,AC}": the brace glued to the command opens a whole-table effect list.
     const bool glued = is_model && WordEndsWith(command, '{');
     if (is_model && !glued) {
-      ReadCurrentWord(reader, run);
+      ReadCurrentWord(reader);
     } else {
       reader.word = command;
     }
@@ -571,7 +571,7 @@ void ReadModel(Reader& reader, RunContext& run) {
 // ---------------------------------------------------------------------------------------------
 // The measurement model and the restrictions for all subgroups.
 
-void ReadMeasurementModel(Reader& reader, RunContext& run) {
+void ReadMeasurementModel(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   if (model.IndicatorCount == 0) return;
   const int first_indicator_submodel = model.SubmodelCount;
@@ -607,11 +607,11 @@ void ReadMeasurementModel(Reader& reader, RunContext& run) {
     }
     return;
   }
-  if (!WordEndsWith(reader.command, '{') && ReadCurrentWord(reader, run) != "{") {
+  if (!WordEndsWith(reader.command, '{') && ReadCurrentWord(reader) != "{") {
     StopRun("  Error: a \"{\" expected in command mea");
   }
   for (;;) {
-    const std::string& item = ReadCurrentWord(reader, run);
+    const std::string& item = ReadCurrentWord(reader);
     if (item == "}") break;
     if (EndsList(item)) StopRun("  Error: a \"}\" expected in command mea");
     const Membership marks = TermMarks(reader, run);
@@ -633,7 +633,7 @@ void ReadMeasurementModel(Reader& reader, RunContext& run) {
     AddEffect(model.submodels[submodel_of[indicator]], effect);
     if (WordEndsWith(item, '}')) break;
   }
-  reader.command = ReadWord(run.InputFile);
+  reader.command = ReadWord(reader.input);
 }
 
 // The first submodel of the model whose variables include every variable marked in vars.
@@ -664,10 +664,10 @@ void CheckAllTarget(const ModelState& model, const Membership& vars, int* target
   }
 }
 
-void ReadAllRestrictions(Reader& reader, RunContext& run) {
+void ReadAllRestrictions(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   if (!KeyIs(reader.command, "all")) return;
-  if (!WordEndsWith(reader.command, '{') && ReadCurrentWord(reader, run) != "{") {
+  if (!WordEndsWith(reader.command, '{') && ReadCurrentWord(reader) != "{") {
     StopRun("  Error: a \"{\" expected in command all");
   }
   const int index = model.SubmodelCount + 1;
@@ -681,7 +681,7 @@ void ReadAllRestrictions(Reader& reader, RunContext& run) {
   CountVariables(all);
   const int n = model.VariableCount;
   for (;;) {
-    const std::string& item = ReadCurrentWord(reader, run);
+    const std::string& item = ReadCurrentWord(reader);
     if (item == "}") break;
     if (EndsList(item)) StopRun("  Error: a \"}\" expected in command all");
     const std::string key = CommandKey(item);
@@ -733,14 +733,14 @@ void ReadAllRestrictions(Reader& reader, RunContext& run) {
       if (WordEndsWith(item, '}')) break;
     }
   }
-  reader.command = ReadWord(run.InputFile);
+  reader.command = ReadWord(reader.input);
 }
 
 }  // namespace
 
-void ParseModelSection(Reader& reader, RunContext& run) {
+void ParseModelSection(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
-  reader.command = ReadWord(run.InputFile);
+  reader.command = ReadWord(reader.input);
   ReadCounts(reader, run);
 
   const std::int64_t declared =
@@ -771,7 +771,7 @@ void ParseModelSection(Reader& reader, RunContext& run) {
   }
   if ((KeyIs(reader.command, "ran") || KeyIs(reader.command, "nra")) && model.SubmodelCount > 0) {
     model.submodels[model.SubmodelCount - 1].random_start = KeyIs(reader.command, "ran");
-    reader.command = ReadWord(run.InputFile);
+    reader.command = ReadWord(reader.input);
   }
   if (!EndsList(reader.command)) {
     StopRun("  Error: command " + reader.command + " does not exist");

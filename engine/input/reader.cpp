@@ -47,8 +47,8 @@ bool EndsNumber(const RunContext& run, TextFile& file, int c) {
   }
   std::string where;
   if (file.WordLine() > 0) {
-    where = ", at line " + std::to_string(file.WordLine()) + " of " +
-            (&file == &run.InputFile ? run.InputFileName : file.path());
+    // The input file is opened under its name as given, the files it names with their prefix.
+    where = ", at line " + std::to_string(file.WordLine()) + " of " + file.path();
   }
   const bool data = reader.command == "data" || reader.command == "observed frequencies";
   if (data) StopRun("  Error in data: \"" + shown + "\" is not a number" + where);
@@ -210,16 +210,16 @@ std::int32_t ReadInteger(Reader& reader, const RunContext& run, TextFile& file) 
   return static_cast<std::int32_t>(whole);
 }
 
-std::string ReadingPositionLine(const RunContext& run) {
+std::string ReadingPositionLine(const Reader& reader, const RunContext& run) {
   const bool in_other_file = run.DataFile.IsOpen();
-  const TextFile& file = in_other_file ? run.DataFile : run.InputFile;
+  const TextFile& file = in_other_file ? run.DataFile : reader.input;
   if (!file.IsOpen() || file.WordLine() <= 0) return "";
   return "  at line " + std::to_string(file.WordLine()) + " of " +
          (in_other_file ? file.path() : run.InputFileName);
 }
 
-const std::string& ReadCurrentWord(Reader& reader, RunContext& run) {
-  reader.word = ReadWord(run.InputFile);
+const std::string& ReadCurrentWord(Reader& reader) {
+  reader.word = ReadWord(reader.input);
   return reader.word;
 }
 
@@ -241,9 +241,8 @@ std::int32_t WordToInteger(const std::string& word) {
 
 std::string IntegerText(int value) { return std::to_string(value < 0 ? 0 : value); }
 
-void ParseTerm(const Reader& reader, const RunContext& run, const std::string& word,
+void ParseTerm(const Reader& reader, const ModelState& model, const std::string& word,
                std::span<std::uint8_t> vector, int n, bool keep) {
-  const ModelState& model = run.model;
   n = std::min<int>(n, static_cast<int>(vector.size()));
   if (!keep) std::fill(vector.begin(), vector.begin() + n, 0);
   if (reader.word == "-" || reader.word == "-}") return;

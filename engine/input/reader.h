@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "core/model_state.h"
 #include "core/run_context.h"
 #include "core/text_file.h"
 
@@ -13,6 +14,9 @@ namespace tav {
 // The reader's state while an input file is parsed, which the parser passes to each of its
 // steps (ParseInput, data/parse_input.h, makes one per input file).
 struct Reader {
+  // The input file being read; it marks where the word last read began (for the line an error
+  // names: ReadingPositionLine).
+  TextFile input;
   // The word last read by ReadCurrentWord, or the character that ended the last number; the
   // section parsers also set it to the word they work on.
   std::string word;
@@ -76,18 +80,18 @@ double NumberValue(const std::string& text);
 //
 // While a data, design or start-value file is open (run.DataFile; one at a time, opened and
 // closed while the input is read) the error is in that file: NAME is that file's name as opened
-// (with the directory prefix). Otherwise, while the input file is open, it is the input file,
-// named as on the command line. A word's line is that of its first character, so a word that a
-// line end ends, or a number that a comment follows, is on its own line. Once the reader has
+// (with the directory prefix). Otherwise, while the input file (reader.input) is open, it is the
+// input file, named as on the command line. A word's line is that of its first character, so a word
+// that a line end ends, or a number that a comment follows, is on its own line. Once the reader has
 // met the end of the file instead of a word or number, the file has been read: errors found
 // then (a list not closed, "too few numbers", the checks after the last command: "no data
 // specified", a data file that cannot be opened, the number of cases) name no line, nor do
 // those found before the first word, nor any after the input has been read (the input and data
 // files are closed then, and what reopens them reads no words).
-std::string ReadingPositionLine(const RunContext& run);
+std::string ReadingPositionLine(const Reader& reader, const RunContext& run);
 
 // Reads the next word of the input file into reader.word and returns it.
-const std::string& ReadCurrentWord(Reader& reader, RunContext& run);
+const std::string& ReadCurrentWord(Reader& reader);
 
 // The integer written by the leading digits of word (a "-" allowed first); 0 when there are
 // none; saturates at the 32-bit range.
@@ -102,7 +106,7 @@ std::string IntegerText(int value);
 // A term that is "-" or "-}" (as reader.word) is empty; messages name reader.word and
 // reader.command. An unknown label or a
 // label named twice stops the run.
-void ParseTerm(const Reader& reader, const RunContext& run, const std::string& word,
+void ParseTerm(const Reader& reader, const ModelState& model, const std::string& word,
                std::span<std::uint8_t> vector, int n, bool keep);
 
 }  // namespace tav

@@ -16,14 +16,14 @@ namespace {
 
 bool KeyIs(const std::string& word, const char* key) { return CommandKey(word) == key; }
 
-void NextCommand(Reader& reader, RunContext& run) { reader.command = ReadWord(run.InputFile); }
+void NextCommand(Reader& reader, InputRun& run) { reader.command = ReadWord(reader.input); }
 
 // rec n: the number of records, rounded to a whole number.
-void ReadRecordCount(Reader& reader, RunContext& run) {
+void ReadRecordCount(Reader& reader, InputRun& run) {
   ModelState& model = run.model;
   EventHistoryState& history = run.history;
   if (!history.HazardModel && model.CovariateCount <= 0) history.PerRecordOutput = true;
-  const double count = std::round(ReadReal(reader, run, run.InputFile));
+  const double count = std::round(ReadReal(reader, run, reader.input));
   if (!(count >= 1 && count <= 2147483647.0)) {
     StopRun("  Error: impossible number of records in command rec");
   }
@@ -38,14 +38,14 @@ void ReadRecordCount(Reader& reader, RunContext& run) {
 }
 
 // ski [c ...]: record columns that are not read.
-void ParseSkippedColumns(Reader& reader, RunContext& run) {
+void ParseSkippedColumns(Reader& reader, InputRun& run) {
   EventHistoryState& history = run.history;
   const std::string& command = reader.command;
   if (command.empty() || command.back() != '[') {
-    if (ReadWord(run.InputFile) != "[") StopRun("  Error: a \"[\" expected in command ski");
+    if (ReadWord(reader.input) != "[") StopRun("  Error: a \"[\" expected in command ski");
   }
   do {
-    const std::int32_t column = ReadInteger(reader, run, run.InputFile);
+    const std::int32_t column = ReadInteger(reader, run, reader.input);
     if (column < 1 || column > kRecordColumns) {
       StopRun("  Error: a column in command ski must be >=1 and <=201");
     }
@@ -53,31 +53,31 @@ void ParseSkippedColumns(Reader& reader, RunContext& run) {
   } while (reader.word != "]");
 }
 
-void ParseEntryTimes(Reader&, RunContext& run) { run.history.EntryTimeGiven = true; }
+void ParseEntryTimes(Reader&, InputRun& run) { run.history.EntryTimeGiven = true; }
 
-void ParseEpisodes(Reader& reader, RunContext& run) {
+void ParseEpisodes(Reader& reader, InputRun& run) {
   if (run.history.MultipleRisks) StopRun("  Error: number of episodes cannot be changed");
-  const std::int32_t episodes = ReadInteger(reader, run, run.InputFile);
+  const std::int32_t episodes = ReadInteger(reader, run, reader.input);
   if (episodes < 1) StopRun("  Error: number of episodes must be >= 1");
   run.history.EpisodeCount = episodes;
 }
 
-void ParseRecordCounts(Reader&, RunContext& run) { run.history.RecordCountGiven = true; }
+void ParseRecordCounts(Reader&, InputRun& run) { run.history.RecordCountGiven = true; }
 
-void ParseSingleSpells(Reader&, RunContext& run) {
+void ParseSingleSpells(Reader&, InputRun& run) {
   run.history.MissingCode = kNoMissingCode;
   run.history.SingleSpell = true;
 }
 
-void ParseMissingCode(Reader& reader, RunContext& run) {
-  run.history.MissingCode = ReadInteger(reader, run, run.InputFile);
+void ParseMissingCode(Reader& reader, InputRun& run) {
+  run.history.MissingCode = ReadInteger(reader, run, reader.input);
 }
 
-void ParseNoRecordOutput(Reader&, RunContext& run) { run.history.PerRecordOutput = false; }
+void ParseNoRecordOutput(Reader&, InputRun& run) { run.history.PerRecordOutput = false; }
 
 // The options after `rec`, in any order: the record-format rows of the command list with their
 // handlers (none for the other rows, which end the section).
-using OptionHandler = void (*)(Reader&, RunContext&);
+using OptionHandler = void (*)(Reader&, InputRun&);
 constexpr OptionHandler InSectionOrder = nullptr;
 
 struct OptionRow {
@@ -113,7 +113,7 @@ OptionHandler FindOption(const std::string& word) {
 
 }  // namespace
 
-void ParseRecordFormatSection(Reader& reader, RunContext& run) {
+void ParseRecordFormatSection(Reader& reader, InputRun& run) {
   EventHistoryState& history = run.history;
   history.RecordCount = 0;
   history.EntryTimeGiven = false;

@@ -1,7 +1,7 @@
 #ifndef TAV_ENGINE_INPUT_SECTIONS_H_
 #define TAV_ENGINE_INPUT_SECTIONS_H_
 
-#include "core/run_context.h"
+#include "input/input_run.h"
 #include "input/reader.h"
 
 namespace tav {
@@ -13,14 +13,14 @@ namespace tav {
 
 // Variables, labels, subgroups, indicators and the model (mod, mea, all, cor). Reads the
 // first word itself.
-void ParseModelSection(Reader& reader, RunContext& run);
+void ParseModelSection(Reader& reader, InputRun& run);
 
 // Event history: dis, tim, ris, mul, haz, _we, zer, exp. Always reserves the hazard submodel
 // (number SubmodelCount).
-void ParseEventHistorySection(Reader& reader, RunContext& run);
+void ParseEventHistorySection(Reader& reader, InputRun& run);
 
 // Record format: rec, rt0, epi, rco, rsu, mis, ski, noc.
-void ParseRecordFormatSection(Reader& reader, RunContext& run);
+void ParseRecordFormatSection(Reader& reader, InputRun& run);
 
 // The settings section follows them: ParseSettings (data/settings_section.h).
 

@@ -20,7 +20,7 @@ constexpr double kOffsetLimit = 4.0e18;
 
 // The submodels whose tables are laid out: the model's, the hazard submodel and the `all`
 // submodel when they exist.
-std::vector<int> LaidOutSubmodels(const RunContext& run) {
+std::vector<int> LaidOutSubmodels(const InputRun& run) {
   const ModelState& model = run.model;
   std::vector<int> order;
   for (int s = 0; s < model.SubmodelCount; ++s) order.push_back(s);
@@ -148,7 +148,7 @@ void AimAllRestrictions(ModelState& model) {
   all.LinLogSubmodel = false;
 }
 
-void KeepHazardConditioningVariables(RunContext& run) {
+void KeepHazardConditioningVariables(InputRun& run) {
   ModelState& model = run.model;
   if (!run.history.HazardModel || static_cast<int>(model.submodels.size()) <= model.SubmodelCount) {
     return;
@@ -235,7 +235,7 @@ void SetUpThresholdDesign(ModelState& model, int s) {
 
 }  // namespace
 
-void LayOutSubmodels(RunContext& run) {
+void LayOutSubmodels(InputRun& run) {
   ModelState& model = run.model;
   LayOutSubgroups(model);
   DropUnusedConditioningVariables(model);
@@ -278,7 +278,7 @@ void LayOutSubmodels(RunContext& run) {
   model.condition_cell_total = static_cast<std::int64_t>(std::min(condition_total, kOffsetLimit));
 }
 
-void ParseModelSections(Reader& reader, RunContext& run) {
+void ParseModelSections(Reader& reader, InputRun& run) {
   ParseModelSection(reader, run);
   ParseEventHistorySection(reader, run);
   ParseRecordFormatSection(reader, run);
@@ -287,7 +287,7 @@ void ParseModelSections(Reader& reader, RunContext& run) {
   InitialiseParameterArrays(run);
 }
 
-void SizeAssociationArrays(RunContext& run) {
+void SizeAssociationArrays(InputRun& run) {
   for (int s : LaidOutSubmodels(run)) {
     for (const AssocEffect& effect : run.model.submodels[s].assoc) {
       if (effect.AssocDimensions[0] > effect.rows || effect.AssocDimensions[1] > effect.columns) {
@@ -300,12 +300,12 @@ void SizeAssociationArrays(RunContext& run) {
   }
 }
 
-void InitialiseParameterArrays(RunContext&) {
+void InitialiseParameterArrays(InputRun&) {
   // The probability, hazard and association parameter arrays are created by the estimation,
   // which starts every value at 1.0.
 }
 
-void IndexRestrictedSubmodels(RunContext& run, const std::vector<std::int32_t>& restriction_codes) {
+void IndexRestrictedSubmodels(InputRun& run, const std::vector<std::int32_t>& restriction_codes) {
   ModelState& model = run.model;
   model.RestrictedParamCount = 0;
   model.RestrictionSetCount = 0;
@@ -366,7 +366,7 @@ void IndexRestrictedSubmodels(RunContext& run, const std::vector<std::int32_t>& 
   }
 }
 
-void FinishLayout(RunContext& run, bool carry_all) {
+void FinishLayout(InputRun& run, bool carry_all) {
   ModelState& model = run.model;
   LayOutSubgroups(model);
   const int first = model.FirstManifest();
@@ -413,7 +413,7 @@ void FinishLayout(RunContext& run, bool carry_all) {
   }
 }
 
-void IndexDataRecords(RunContext&) {
+void IndexDataRecords(InputRun&) {
   // Record-format data that stay records (event histories, continuous covariates) are
   // indexed by the E-step, which owns the cell positions it needs.
 }

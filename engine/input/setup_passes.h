@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/run_context.h"
+#include "input/input_run.h"
 #include "input/reader.h"
 
 namespace tav {
@@ -13,21 +13,21 @@ namespace tav {
 
 // Everything of an input file before its settings section: the model, event-history and
 // record-format sections (input/sections.h), then the passes A to C below.
-void ParseModelSections(Reader& reader, RunContext& run);
+void ParseModelSections(Reader& reader, InputRun& run);
 
 // A: subgroup tables, submodel variables, cells and offsets; the eq1 checks.
-void LayOutSubmodels(RunContext& run);
+void LayOutSubmodels(InputRun& run);
 // B: the sizes of the association and probability arrays, with their checks.
-void SizeAssociationArrays(RunContext& run);
+void SizeAssociationArrays(InputRun& run);
 // C: start values 1.0 for the probability, hazard and association arrays.
-void InitialiseParameterArrays(RunContext& run);
+void InitialiseParameterArrays(InputRun& run);
 // D, E, F, after the settings section: restricted-submodel indexes from the restriction codes
 // the design reader read, the final layout with the pattern marks of the variables carried by
 // each subgroup (every unobserved variable when carry_all, which a posterior-probability file
 // needs), and the cell positions of record-format data.
-void IndexRestrictedSubmodels(RunContext& run, const std::vector<std::int32_t>& restriction_codes);
-void FinishLayout(RunContext& run, bool carry_all);
-void IndexDataRecords(RunContext& run);
+void IndexRestrictedSubmodels(InputRun& run, const std::vector<std::int32_t>& restriction_codes);
+void FinishLayout(InputRun& run, bool carry_all);
+void IndexDataRecords(InputRun& run);
 
 }  // namespace tav
 

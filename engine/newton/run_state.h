@@ -64,7 +64,7 @@ struct RunParts {
 
 // A run that owns its context and its parsed input beside the fit, as the program and the tests
 // hold one: the input is parsed through `input` (its RunContext is the fit's context) and then
-// moved into `parsed_input` (TakeParsedRun), which the fit reads as `parsed`.
+// returned into `parsed_input` (ParseInput), which the fit reads as `parsed`.
 struct ProgramRun : RunParts, RunState {
   ProgramRun() : RunState(input, parsed_input) {}
 };

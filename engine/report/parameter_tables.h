@@ -1,58 +1,31 @@
 #ifndef TAV_ENGINE_REPORT_PARAMETER_TABLES_H_
 #define TAV_ENGINE_REPORT_PARAMETER_TABLES_H_
 
-#include <array>
 #include <string>
 #include <vector>
 
 #include "newton/run_state.h"
+#include "report/loglinear_effects.h"
+#include "report/parameter_results.h"
 
 namespace tav {
 
-// Per variable (global variable number) the reference category of a table, counted from 1;
-// 0 or -1 for a variable without one (effect coding).
-using ReferenceCategories = std::array<int, kVectorSize>;
-
-// One log-linear effect of a submodel with its parameters (beta), one per effect cell in mixed
-// radix over the effect's variables (variable order, the last fastest).
-struct LogLinearEffect {
-  Membership variables{};       // by global variable number
-  std::vector<int> members;     // the effect's variables, in variable order
-  std::vector<double> beta;     // per effect cell
-  std::vector<bool> estimated;  // false where no fitted margin cell gave a value
-};
-
-// The reference categories of submodel t's table: `dummy_reference`, with a value of 0 taken
-// as the last category for the first submodel and for conditioning variables (the codings of
-// the free parameters).
-ReferenceCategories TableReferences(const RunState& run, int t);
-
-// The effects of submodel t in report order (by number of variables, then by position code)
-// with their parameters, peeled from the multiplicative margin parameters: every subset of the
-// submodel's variables inside one of its fitted margins (from the second on when conditional).
-// Effect coding for variables without a reference category, dummy coding for the others.
-std::vector<LogLinearEffect> LogLinearParameters(const RunState& run, int t, bool conditional,
-                                                 const ReferenceCategories& reference);
-
-// The number of margin parameters of submodel t that are exactly 0 (fitted zero margins),
-// over its fitted margins from the second on when conditional.
-std::int64_t FittedZeroMargins(const RunState& run, int t, bool conditional);
-
+// The column-header line of a table: beta, with standard errors their columns and the Wald
+// test's, and the exp(beta) column where the table has one.
+std::string ColumnHeader(bool std_errors, bool exp_beta);
 // The column-header line of submodel t's table.
 std::string WriteColumnHeader(const RunState& run, int t);
 
-// The "*** LOG-LINEAR PARAMETERS ***" section for submodels first .. SubmodelCount - 1, then
-// the covariance file of the parameters shown with a standard error when `wse` asked for it.
+// The "*** LOG-LINEAR PARAMETERS ***" section for submodels first .. SubmodelCount - 1 (the
+// tables and the families' blocks), the blocks after all submodels, the "*** HAZARD PARAMETERS
+// ***" of an event-history model, and the covariance file of the parameters shown with a
+// standard error when `wse` asked for it.
+ParameterResults ComputeParameters(const RunState& run, int first);
+void WriteParameterSection(const ParameterResults& results, TextFile& out);
+// The `wse` file: standard errors and correlations, then variances and covariances.
+void WriteCovarianceFile(const CovarianceResults& covariances, TextFile& file);
+// All of them, and the tables and blocks into the results document.
 void WriteParameterTables(RunState& run, int first);
-
-// The table of submodel t: heading line, column header and one line per effect cell.
-// Positions in the covariance matrix of parameters shown with a standard error are appended to
-// shown.
-void WriteSubmodelTable(RunState& run, int t, bool conditional, std::vector<int>& shown);
-
-// The `wse` file: standard errors and correlations, then variances and covariances, of the
-// parameters at the positions shown (in that order).
-void WriteCovarianceFile(RunState& run, const std::vector<int>& shown);
 
 }  // namespace tav
 

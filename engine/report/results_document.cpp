@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/log.h"
+#include "input/reader.h"
 
 namespace tav {
 namespace {
@@ -121,6 +122,78 @@ Json Figures(const ParameterFigures& figures) {
 
 Json Wald(const WaldFigures& wald) {
   return {{"w", Number(wald.w)}, {"df", wald.df}, {"p", Number(wald.p)}};
+}
+
+// A table of log-linear parameters with its effects.
+Json TableEntry(const TableResults& table) {
+  Json effects = Json::array();
+  for (const EffectResults& effect : table.effects) {
+    Json cells = Json::array();
+    for (const EffectCell& cell : effect.cells) {
+      Json row = {{"categories", cell.figures.categories}};
+      row.update(Figures(cell.figures));
+      cells.push_back(row);
+    }
+    Json entry = {{"effect", effect.listed && effect.constant ? "main" : effect.term},
+                  {"cells", cells}};
+    if (effect.wald.df > 0) entry["wald"] = Wald(effect.wald);
+    effects.push_back(entry);
+  }
+  return {{"table", table.term},
+          {"probabilities", table.labelled ? table.label : std::string()},
+          {"effects", effects}};
+}
+
+// The label of a parameter line without the blanks around it.
+std::string Trimmed(const std::string& label) {
+  const std::size_t start = label.find_first_not_of(' ');
+  if (start == std::string::npos) return std::string();
+  return label.substr(start, label.find_last_not_of(' ') - start + 1);
+}
+
+// The values of an association term's side that the document lists, each named by the side,
+// its block (when a side of scores has several) and its category (scores, or several
+// association parameters).
+void AddSideValues(const SideResults& side, Json& parameters) {
+  const int n = side.n;
+  const int blocks = n > 0 ? static_cast<int>(side.values.size()) / n : 0;
+  for (std::size_t i = 0; i < side.recorded.size(); ++i) {
+    const int b = static_cast<int>(i) / n;
+    std::string name = side.label;
+    if (blocks > 1 && !side.parameter) name += " " + IntegerText(b + 1);
+    if (!side.parameter || n > 1) name += " " + IntegerText(static_cast<int>(i) % n + 1);
+    Json row = {{"label", name}};
+    row.update(Figures(side.recorded[i]));
+    parameters.push_back(row);
+  }
+}
+
+// A block after the tables, or null for one without figures (a heading of tables).
+Json BlockEntry(const BlockResults& block) {
+  if (block.kind == BlockResults::Kind::kTableHeading) return nullptr;
+  Json parameters = Json::array();
+  for (const BlockRow& row : block.rows) {
+    Json entry = {{"label", Trimmed(row.label)}};
+    entry.update(Figures(row.figures));
+    parameters.push_back(entry);
+  }
+  for (const SideResults& side : block.sides) AddSideValues(side, parameters);
+  Json entry = {{"table", block.table}, {"block", block.heading}, {"parameters", parameters}};
+  if (block.wald.df > 0) entry["wald"] = Wald(block.wald);
+  return entry;
+}
+
+void RecordBlocks(RunState& run, const std::vector<BlockResults>& blocks) {
+  for (const BlockResults& block : blocks) {
+    Json entry = BlockEntry(block);
+    if (!entry.is_null()) Append(run, "special_parameters", std::move(entry));
+  }
+}
+
+void RecordPart(RunState& run, const SubmodelParameters& part) {
+  if (part.table_shown) Append(run, "parameters", TableEntry(part.table));
+  RecordBlocks(run, part.after_table);
+  RecordBlocks(run, part.after_end);
 }
 
 }  // namespace
@@ -240,45 +313,11 @@ void RecordStatistics(RunState& run, const StatisticsResults& results) {
   }
 }
 
-void RecordTable(RunState& run, const std::string& term, const std::string& label) {
+void RecordParameters(RunState& run, const ParameterResults& results) {
   if (!run.results) return;
-  Append(run, "parameters",
-         {{"table", term}, {"probabilities", label}, {"effects", Json::array()}});
-}
-
-void RecordEffect(RunState& run, const std::string& effect,
-                  const std::vector<ParameterFigures>& cells, const WaldFigures& wald) {
-  Json* table = Last(run, "parameters");
-  if (table == nullptr) return;
-  Json rows = Json::array();
-  for (const ParameterFigures& cell : cells) {
-    Json row = {{"categories", cell.categories}};
-    row.update(Figures(cell));
-    rows.push_back(row);
-  }
-  Json entry = {{"effect", effect}, {"cells", rows}};
-  if (wald.df > 0) entry["wald"] = Wald(wald);
-  (*table)["effects"].push_back(entry);
-}
-
-void RecordBlock(RunState& run, const std::string& table, const std::string& heading) {
-  if (!run.results) return;
-  Append(run, "special_parameters",
-         {{"table", table}, {"block", heading}, {"parameters", Json::array()}});
-}
-
-void RecordBlockParameter(RunState& run, const std::string& label,
-                          const ParameterFigures& figures) {
-  Json* block = Last(run, "special_parameters");
-  if (block == nullptr) return;
-  Json row = {{"label", label}};
-  row.update(Figures(figures));
-  (*block)["parameters"].push_back(row);
-}
-
-void RecordBlockWald(RunState& run, const WaldFigures& wald) {
-  Json* block = Last(run, "special_parameters");
-  if (block != nullptr) (*block)["wald"] = Wald(wald);
+  for (const SubmodelParameters& part : results.submodels) RecordPart(run, part);
+  RecordBlocks(run, results.after_submodels);
+  if (results.hazard_shown) RecordPart(run, results.hazard);
 }
 
 void RecordProbabilities(RunState& run, const ProbabilityResults& results) {

@@ -9,6 +9,7 @@
 #include "newton/run_state.h"
 #include "report/correspondence_report.h"
 #include "report/event_history_results.h"
+#include "report/parameter_results.h"
 #include "report/pseudo_r_squared.h"
 #include "report/run_results.h"
 
@@ -30,32 +31,18 @@ void StartResultsDocument(RunState& run);
 // The statistics section, then the frequency tables listed (each subgroup with rows).
 void RecordStatistics(RunState& run, const StatisticsResults& results);
 
-// A table of log-linear parameters: submodel t's table (its term and its probability label),
-// then its effects in order, each with its cells (the categories from 1; beta, its standard
-// error and z-value, exp(beta); not finite where the report shows asterisks or nothing) and the
-// Wald test of its free parameters (df 0 when it has none).
-void RecordTable(RunState& run, const std::string& term, const std::string& label);
-struct ParameterFigures {
-  std::vector<int> categories;
-  double beta = 0, std_err = NAN, z = NAN, exp_beta = 0;
-};
-struct WaldFigures {
-  double w = 0;
-  int df = 0;
-  double p = 0;
-};
-void RecordEffect(RunState& run, const std::string& effect,
-                  const std::vector<ParameterFigures>& cells, const WaldFigures& wald);
+// The log-linear parameters: per table shown (its term and its probability label) its effects
+// in order, each with its cells (the categories from 1; beta, its standard error and z-value,
+// exp(beta); not finite where the report shows asterisks or nothing) and the Wald test of its
+// free parameters when it has one; the blocks after the tables (design, threshold, restriction
+// and shape parameters, association terms), each of its table (its term, or "all") with its
+// heading, its parameters (the label, ln x as beta, its standard error and z-value, x as
+// exp_beta; the values of association terms and shapes as beta, without exp_beta) and the Wald
+// test of its free parameters. Tables and blocks come in the order of the report.
+void RecordParameters(RunState& run, const ParameterResults& results);
 
 // The (conditional) probabilities of the tables listed, a table per submodel label.
 void RecordProbabilities(RunState& run, const ProbabilityResults& results);
-
-// The blocks of design, threshold and restriction parameters after the tables: a block of
-// table (its term, or "all") headed heading, its parameters (the label, ln x as beta, its
-// standard error and z-value, x as exp_beta), and the Wald test of its free parameters.
-void RecordBlock(RunState& run, const std::string& table, const std::string& heading);
-void RecordBlockParameter(RunState& run, const std::string& label, const ParameterFigures& figures);
-void RecordBlockWald(RunState& run, const WaldFigures& wald);
 
 // The latent class output.
 void RecordLatentClasses(RunState& run, const LatentClassFigures& figures);

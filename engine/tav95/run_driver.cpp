@@ -91,10 +91,7 @@ ModelEvaluator Evaluator(RunState& run) {
   };
 }
 
-void ParseRun(ProgramRun& run) {
-  ParseInput(run.input);
-  run.parsed_input = TakeParsedRun(run.input);
-}
+void ParseRun(ProgramRun& run) { run.parsed_input = ParseInput(run.input); }
 
 double StartRandomGenerator(RunState& run) {
   const ClockReading now = run.context.clock();
@@ -164,12 +161,14 @@ int RunAndEnd(ProgramRun& program) {
   RunContext& run = program.input;
   StopReason reason = StopReason::kError;
   std::string message;
+  std::string position;
   if (run.presentation != nullptr) run.presentation->Begin(run.LogFileMode());
   try {
     RunEngine(program);
   } catch (const StopRunError& stop) {
     reason = stop.reason();
     message = stop.message();
+    position = stop.position();
   } catch (const std::bad_alloc&) {
     message = "  Error: problem too big to fit in memory";
   }
@@ -210,7 +209,6 @@ int RunAndEnd(ProgramRun& program) {
   }
   // An error found while the input was read also says where (with its two blanks), unless its
   // message already does.
-  std::string position = ReadingPositionLine(run);
   if (!position.empty() && message.find(position.substr(2)) != std::string::npos) position.clear();
   FinishLog(program, {message.size() > 2 ? message.substr(2) : "", position});
   run.CloseAllFiles();

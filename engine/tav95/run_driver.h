@@ -14,8 +14,7 @@ inline constexpr int kExitCancel = 2;
 // The E-step's evaluation pass, as the Newton-type code receives it.
 ModelEvaluator Evaluator(RunState& run);
 
-// Parses the input file run.context.InputFileName (ParseInput) into the parsed run
-// (TakeParsedRun).
+// Parses the input file run.context.InputFileName into the parsed run (ParseInput).
 void ParseRun(ProgramRun& run);
 
 // Sets the fit's random generator from the seed of `see` at the clock's reading (no seed: the
@@ -45,7 +44,7 @@ void FitAndReport(RunState& run);
 // outcome. Returns the process exit status.
 //
 // An error found while the input (or a file it names) was being read is followed in the log
-// file by the line "  at line N of NAME" (ReadingPositionLine): two blanks, the line of the
+// file by the line "  at line N of NAME" (StopRunError::position): two blanks, the line of the
 // word being read and the file's name. The error box shows the message alone, and a run
 // without a log file shows the position nowhere.
 int RunMain(ProgramRun& run);

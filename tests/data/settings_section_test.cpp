@@ -80,8 +80,8 @@ struct Pass {
   std::string Settings(const std::string& text) {
     run.FilePrefix = dir.path().string() + "/";
     run.InputFileName = dir.Write("input.inp", text);
-    run.InputFile.Open(run.InputFileName, "r");
-    reader.command = ReadWord(run.InputFile);
+    reader.input.Open(run.InputFileName, "r");
+    reader.command = ReadWord(reader.input);
     try {
       ParseSettings(reader, run);
     } catch (const StopRunError& stop) {
@@ -859,7 +859,6 @@ TEST(SettingsInInputFiles, FollowTheModel) {
   EXPECT_EQ(run.settings.file_frequencies, "fitted.txt");
   ASSERT_EQ(run.settings.start_values.size(), 1u);
   EXPECT_EQ(run.settings.start_values[0].values, (std::vector<double>{1, 2, 3, 4}));
-  EXPECT_FALSE(run.context.InputFile.IsOpen());
 }
 
 TEST(SettingsInInputFiles, ModelCommandsAfterSettingsAreRefused) {

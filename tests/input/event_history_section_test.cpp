@@ -37,8 +37,8 @@ struct Sections {
 
   // Reads the two sections from text; returns the stop message, or "".
   std::string Parse(const std::string& text) {
-    run.InputFile.Open(dir.Write("input.inp", text), "r");
-    reader.command = ReadWord(run.InputFile);
+    reader.input.Open(dir.Write("input.inp", text), "r");
+    reader.command = ReadWord(reader.input);
     try {
       ParseEventHistorySection(reader, run);
       ParseRecordFormatSection(reader, run);

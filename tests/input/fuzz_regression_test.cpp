@@ -29,8 +29,7 @@ std::string ParseFile(const fs::path& file, bool whole_run = false) {
   run.context.InputFileName = input.string();
   run.context.OutputFileName = dir.File("output.out");
   try {
-    ParseInput(run.input);
-    run.parsed_input = TakeParsedRun(run.input);
+    run.parsed_input = ParseInput(run.input);
     if (whole_run) {
       if (run.settings.max_iterations > 3) run.parsed_input.settings.max_iterations = 3;
       FitAndReport(run);

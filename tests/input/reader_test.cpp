@@ -255,7 +255,7 @@ class ParseTermTest : public ::testing::Test {
   }
   Membership Parse(const std::string& word, bool keep = false) {
     reader.word = word;
-    ParseTerm(reader, run, word, marks, 4, keep);
+    ParseTerm(reader, run.model, word, marks, 4, keep);
     return marks;
   }
   static Membership Marks(std::initializer_list<int> values) {
@@ -291,7 +291,7 @@ TEST_F(ParseTermTest, WrongAndDoubleLabels) {
   EXPECT_EQ(StopMessage([&] { Parse("a"); }), "  Error: wrong label (a) in a in command mod");
   // Only the first n variables are looked at.
   reader.word = "D";
-  EXPECT_EQ(StopMessage([&] { ParseTerm(reader, run, "D", marks, 3, false); }),
+  EXPECT_EQ(StopMessage([&] { ParseTerm(reader, run.model, "D", marks, 3, false); }),
             "  Error: wrong label (D) in D in command mod");
 }
 

@@ -466,5 +466,63 @@ TEST(ParameterTables, CovarianceFileAgreesWithAPoissonGlm) {
   EXPECT_EQ(e.Row("S", 1).size(), 5u);  // beta, exp(beta) and the Wald test
 }
 
+// Linear-by-linear association in the 4 x 6 mental health by parents' status table, as a cov()
+// design of centred scores and as a uniform association term (type 1). Reference: R,
+// glm(count ~ M + S + x, family = poisson) with x the product of the centred scores,
+// glm.control(epsilon = 1e-14): coefficient of x 0.09068660880960355, std err
+// 0.01500612698063280, z 6.043305439614465, p 1.509884245798856e-09 (Wald = z^2); deviance
+// 9.895123550181296.
+std::string MentalHealth(const std::string& model) {
+  return "man 2 dim 4 6 lab M S\n" + model + "see 1660\n" +
+         "dat [ 64 57 57 72 36 21  94 94 105 141 97 71  58 54 65 77 54 54  46 40 60 94 78 71 ]\n";
+}
+constexpr double kScoreBeta = 0.09068660880960355;
+constexpr double kScoreStdErr = 0.01500612698063280;
+constexpr double kScoreZ = 6.043305439614465;
+
+TEST(ParameterTables, DesignBlockAgreesWithAPoissonGlm) {
+  EngineRun e(
+      MentalHealth("mod {M,S,cov(MS 1)}\n"
+                   "des [ 3.75 2.25 0.75 -0.75 -2.25 -3.75  1.25 0.75 0.25 -0.25 -0.75 -1.25\n"
+                   "     -1.25 -0.75 -0.25 0.25 0.75 1.25  -3.75 -2.25 -0.75 0.75 2.25 3.75 ]\n"));
+  ASSERT_EQ(e.status, kExitNormal) << (e.window.errors.empty() ? "" : e.window.errors[0]);
+  const ParameterResults results = ComputeParameters(e.run, 0);
+  ASSERT_EQ(results.submodels.size(), 1u);
+  ASSERT_EQ(results.submodels[0].after_table.size(), 1u);
+  const BlockResults& block = results.submodels[0].after_table[0];
+  EXPECT_EQ(block.heading, "MS");
+  ASSERT_EQ(block.rows.size(), 1u);
+  const ParameterFigures& figures = block.rows[0].figures;
+  EXPECT_NEAR(figures.beta, kScoreBeta, 1e-7);
+  EXPECT_NEAR(figures.exp_beta, std::exp(kScoreBeta), 1e-7);
+  EXPECT_NEAR(figures.std_err, kScoreStdErr, 1e-5 * kScoreStdErr);
+  EXPECT_NEAR(figures.z, kScoreZ, 1e-5 * kScoreZ);
+  EXPECT_EQ(block.wald.df, 1);
+  EXPECT_NEAR(block.wald.w, kScoreZ * kScoreZ, 2e-5 * kScoreZ * kScoreZ);
+  // A tail of 1.5e-9 is below what the chi-squared series resolves next to 1.
+  EXPECT_LT(block.wald.p, 1e-8);
+  // Its position follows the 3 + 5 free parameters of M and S in the covariance file's order.
+  EXPECT_EQ(block.rows[0].position, 8);
+}
+
+TEST(ParameterTables, AssociationBlockAgreesWithAPoissonGlm) {
+  EngineRun e(MentalHealth("mod {M,S,ass(M S 2a)}\n"));
+  ASSERT_EQ(e.status, kExitNormal) << (e.window.errors.empty() ? "" : e.window.errors[0]);
+  const ParameterResults results = ComputeParameters(e.run, 0);
+  ASSERT_EQ(results.submodels.size(), 1u);
+  ASSERT_EQ(results.submodels[0].after_end.size(), 1u);
+  const BlockResults& block = results.submodels[0].after_end[0];
+  EXPECT_EQ(block.heading, "type 1 association (row=M column=S)");
+  ASSERT_EQ(block.sides.size(), 1u);
+  const SideResults& phi = block.sides[0];
+  EXPECT_EQ(phi.label, "association");
+  ASSERT_EQ(phi.values.size(), 1u);
+  ASSERT_EQ(phi.std_errs.size(), 1u);
+  ASSERT_EQ(phi.recorded.size(), 1u);
+  EXPECT_NEAR(phi.values[0], kScoreBeta, 1e-7);
+  EXPECT_NEAR(phi.std_errs[0], kScoreStdErr, 1e-5 * kScoreStdErr);
+  EXPECT_NEAR(phi.recorded[0].z, kScoreZ, 1e-5 * kScoreZ);
+}
+
 }  // namespace
 }  // namespace tav

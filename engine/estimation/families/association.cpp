@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "core/format_real.h"
 #include "estimation/association_model.h"
 #include "estimation/families/families.h"
 #include "estimation/marginal_restrictions.h"
@@ -33,84 +32,6 @@ int LastDimension(const ModelState& model, const AssocEffect& term, int mark) {
     if (term.AssocVariables[v] == mark) dimension = model.Dimension[v];
   }
   return std::max(dimension, 1);
-}
-
-// Lines of cells after a 14-character head: six cells a line, and a new line where a group of
-// `group` cells begins; the continuation lines start with 14 blanks.
-void WriteCellLines(const std::string& head, const std::vector<std::string>& cells, int group,
-                    ParameterBlockWriter& writer) {
-  std::string line = head;
-  line.resize(14, ' ');
-  int on_line = 0;
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    if (on_line == 6 || (on_line > 0 && group > 0 && i % group == 0)) {
-      writer.WriteLine(line);
-      line.assign(14, ' ');
-      on_line = 0;
-    }
-    line += cells[i];
-    ++on_line;
-  }
-  writer.WriteLine(line);
-}
-
-// The cell of a value: association parameters fixed 9.4, scores a blank and fixed 8.4.
-std::string ValueCell(double value, bool parameter) {
-  if (parameter) return FormatReal(9, 4, value);
-  std::string cell = " ";
-  cell += FormatReal(8, 4, value);
-  return cell;
-}
-
-// The cell of a standard error: blanks for a value that is not estimated, asterisks for one
-// whose variance is not positive.
-std::string StdErrCell(double variance, bool estimated, bool parameter) {
-  const int width = parameter ? 9 : 9;
-  if (!estimated) return std::string(width, ' ');
-  if (!(variance > 0)) return parameter ? "   ******" : "  ******";
-  return ValueCell(std::sqrt(variance), parameter);
-}
-
-// The lines of one side's values (a block of n per score block, or the association
-// parameters), each group of lines followed by their standard errors when these are shown:
-// values[first .. first + count) of the term's value layout, variances and estimated marks
-// alike.
-void WriteSide(const std::string& label, const std::vector<double>& values, int first, int count,
-               int n, int group, bool parameter, const std::vector<double>* variances,
-               const std::vector<char>& estimated, ParameterBlockWriter& writer,
-               bool record = true) {
-  const int blocks = n > 0 ? count / n : 0;
-  for (int b = 0; b < blocks; ++b) {
-    std::string head = "  " + label;
-    if (blocks > 1 && !parameter) {
-      head += ' ';
-      head += IntegerText(b + 1);
-    }
-    std::vector<std::string> cells;
-    std::vector<std::string> errors;
-    for (int i = 0; i < n; ++i) {
-      const int at = first + b * n + i;
-      cells.push_back(ValueCell(values[at], parameter));
-      if (variances != nullptr) {
-        errors.push_back(StdErrCell((*variances)[at], estimated[at] != 0, parameter));
-      }
-    }
-    WriteCellLines(head, cells, group, writer);
-    if (variances != nullptr) WriteCellLines("  s.e.", errors, group, writer);
-    // The results document: the values with their standard errors, labelled with the side, the
-    // block (several) and the category (scores).
-    for (int i = 0; i < n && record; ++i) {
-      const int at = first + b * n + i;
-      std::string name = head.substr(2);
-      if (!parameter || n > 1) {
-        name += ' ';
-        name += IntegerText(i + 1);
-      }
-      const double variance = variances != nullptr ? (*variances)[at] : NAN;
-      writer.RecordValue(name, values[at],
-                         estimated[at] != 0 && variance > 0 ? std::sqrt(variance) : NAN);
-    }
-  }
 }
 
 // The place in the free-parameter list of the first direction of association term `index` of
@@ -268,35 +189,32 @@ class Association : public ModelFamily {
 
   // After the empty line that ends submodel t's table, a block per association term of t; the
   // terms of `all` after the tables of all submodels, under "* ALL TABLES *".
-  void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
-                            ParameterBlockWriter& writer) const override {
+  std::vector<ParameterBlock> ParameterBlocks(const EstimationRun& run, BlockPlace place,
+                                              int t) const override {
     const std::vector<std::vector<AssociationWork>>& all = run.estimation.association_work;
     const int all_index = run.model.SubmodelCount + 1;
+    std::vector<ParameterBlock> blocks;
     if (place == BlockPlace::kAfterSubmodels && run.model.HasAllSubmodel) {
       for (int r = 0; r < static_cast<int>(all.size()); ++r) {
         for (int index = 0; index < static_cast<int>(all[r].size()); ++index) {
-          if (all[r][index].source == all_index) WriteTermBlock(run, r, index, writer);
+          if (all[r][index].source == all_index) blocks.push_back(TermBlock(run, r, index));
         }
       }
-      return;
+      return blocks;
     }
-    if (place != BlockPlace::kAfterTableEnd) return;
-    if (t < 0 || t >= static_cast<int>(all.size())) return;
+    if (place != BlockPlace::kAfterTableEnd) return blocks;
+    if (t < 0 || t >= static_cast<int>(all.size())) return blocks;
     for (int index = 0; index < static_cast<int>(all[t].size()); ++index) {
-      if (all[t][index].source == t) WriteTermBlock(run, t, index, writer);
+      if (all[t][index].source == t) blocks.push_back(TermBlock(run, t, index));
     }
+    return blocks;
   }
 
  private:
-  // The block of association term `index` of submodel t's work: its heading, its association
-  // parameters where they are estimated, and its scores, each line with the standard errors of
-  // its values below it when they are shown.
-  static void WriteTermBlock(const EstimationRun& run, int t, int index,
-                             ParameterBlockWriter& writer) {
-    const ModelState& model = run.model;
-    const AssociationWork& w = run.estimation.association_work[t][index];
-    const AssocEffect& term = model.submodels[w.source].assoc[w.term];
-    // Digit 4 exchanged the roles: the heading names them as written.
+  // The heading of an association term: its type and the labels of its sides, as written (digit
+  // 4 exchanges the roles of rows and columns).
+  static std::string TermHeading(const ModelState& model, const AssociationWork& w,
+                                 const AssocEffect& term) {
     const bool exchanged = w.scores == AssociationScores::kColumnEffects;
     std::string heading =
         "type " + IntegerText(AssociationFamilyNumber(w.family)) + " association (";
@@ -305,62 +223,72 @@ class Association : public ModelFamily {
     }
     heading += "row=" + MarkedLabels(model, term, exchanged ? 2 : 1) +
                " column=" + MarkedLabels(model, term, exchanged ? 1 : 2) + ")";
-    writer.WriteHeading(heading);
+    return heading;
+  }
 
-    // The variances of the values, D V D' over the term's free directions.
+  // The side of values[first .. first + count) of the term's value layout.
+  static ScoreSide LayoutSide(const std::string& label, const std::vector<double>& values,
+                              int first, int count, int n, int group, bool parameter) {
+    ScoreSide side;
+    side.label = label;
+    side.values.assign(values.begin() + first, values.begin() + first + count);
+    side.n = n;
+    side.group = group;
+    side.parameter = parameter;
+    side.layout_offset = first;
+    return side;
+  }
+
+  // The block of association term `index` of submodel t's work: its heading, the directions in
+  // which its free parameters move its values, its association parameters where they are
+  // estimated, its scores, and for log-multiplicative terms their adjusted forms.
+  static ParameterBlock TermBlock(const EstimationRun& run, int t, int index) {
+    const ModelState& model = run.model;
+    const AssociationWork& w = run.estimation.association_work[t][index];
+    const AssocEffect& term = model.submodels[w.source].assoc[w.term];
+    ParameterBlock block;
+    block.kind = ParameterBlock::Kind::kAssociation;
+    block.heading = TermHeading(model, w, term);
+
     const std::vector<double> values = AssociationValues(w);
     const int p = static_cast<int>(values.size());
-    const std::vector<std::vector<double>> directions = AssociationDirections(w);
-    std::vector<char> estimated(p, 0);
-    for (const std::vector<double>& d : directions) {
-      for (int a = 0; a < p; ++a) estimated[a] |= std::fabs(d[a]) > 1e-12;
+    block.directions = AssociationDirections(w);
+    block.estimated.assign(p, 0);
+    for (const std::vector<double>& d : block.directions) {
+      for (int a = 0; a < p; ++a) block.estimated[a] |= std::fabs(d[a]) > 1e-12;
     }
-    std::vector<double> variances(p, 0.0);
-    bool shown = writer.ShowsStdErrors();
-    if (shown) {
-      const int first = FirstFreePosition(run.estimation.free_parameters, t, index);
-      shown = first >= 0;
-      const int n = static_cast<int>(directions.size());
-      for (int i = 0; i < n && shown; ++i) {
-        for (int j = 0; j < n; ++j) {
-          const double v = writer.Covariance(first + i, first + j);
-          if (!std::isfinite(v)) continue;
-          for (int a = 0; a < p; ++a) variances[a] += directions[i][a] * directions[j][a] * v;
-        }
-      }
-    }
-    const std::vector<double>* errors = shown ? &variances : nullptr;
+    block.first_position = FirstFreePosition(run.estimation.free_parameters, t, index);
+
+    const bool exchanged = w.scores == AssociationScores::kColumnEffects;
     const int phi_count = w.phi_layers ? w.layers : 1;
     const int row_start = phi_count;
     const int column_start = row_start + static_cast<int>(w.row_scores.size());
     if (w.phi_estimated) {
-      WriteSide("association", values, 0, phi_count, phi_count, 0, true, errors, estimated, writer);
+      block.sides.push_back(LayoutSide("association", values, 0, phi_count, phi_count, 0, true));
     }
     const std::string row_side = exchanged ? "column" : "row";
     const std::string column_side = exchanged ? "row" : "column";
     const int row_group = LastDimension(model, term, 1);
     const int column_group = LastDimension(model, term, 2);
-    if (w.rows_estimated || w.family == AssociationFamily::kLogMultiplicative) {
-      WriteSide(row_side, values, row_start, static_cast<int>(w.row_scores.size()), w.rows,
-                row_group, false, errors, estimated, writer);
+    const bool multiplicative = w.family == AssociationFamily::kLogMultiplicative;
+    if (w.rows_estimated || multiplicative) {
+      block.sides.push_back(LayoutSide(row_side, values, row_start,
+                                       static_cast<int>(w.row_scores.size()), w.rows, row_group,
+                                       false));
     }
-    if (!w.symmetric &&
-        (w.columns_estimated || w.family == AssociationFamily::kLogMultiplicative)) {
-      WriteSide(column_side, values, column_start, static_cast<int>(w.column_scores.size()),
-                w.columns, column_group, false, errors, estimated, writer);
+    if (!w.symmetric && (w.columns_estimated || multiplicative)) {
+      block.sides.push_back(LayoutSide(column_side, values, column_start,
+                                       static_cast<int>(w.column_scores.size()), w.columns,
+                                       column_group, false));
     }
-    if (w.family == AssociationFamily::kLogMultiplicative && w.scaling <= 3) {
-      const std::vector<double> adjusted_rows = AdjustedScores(w, false);
-      WriteSide("adj " + row_side, adjusted_rows, 0, static_cast<int>(adjusted_rows.size()), w.rows,
-                row_group, false, nullptr, estimated, writer, false);
+    if (multiplicative && w.scaling <= 3) {
+      block.sides.push_back({"adj " + row_side, AdjustedScores(w, false), w.rows, row_group});
       if (!w.symmetric) {
-        const std::vector<double> adjusted_columns = AdjustedScores(w, true);
-        WriteSide("adj " + column_side, adjusted_columns, 0,
-                  static_cast<int>(adjusted_columns.size()), w.columns, column_group, false,
-                  nullptr, estimated, writer, false);
+        block.sides.push_back(
+            {"adj " + column_side, AdjustedScores(w, true), w.columns, column_group});
       }
     }
-    writer.WriteLine("");
+    return block;
   }
 };
 

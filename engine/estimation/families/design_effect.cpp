@@ -3,11 +3,10 @@
 // before the submodel's model terms. Their parameters are counted and form the second group of
 // free parameters; the report shows them after the submodel's table.
 
-#include <cmath>
-#include <cstdlib>
+#include <algorithm>
+#include <string>
+#include <vector>
 
-#include "core/elementary.h"
-#include "core/format_real.h"
 #include "data/design_reader.h"
 #include "estimation/design_effects.h"
 #include "estimation/families/families.h"
@@ -23,38 +22,23 @@ bool Estimated(const Submodel& submodel, int d) {
          design.family != DesignFamily::kFixedWeights && IsFreeDesign(submodel, d);
 }
 
-// The lines of one block of design parameters: per parameter k its label, ln tau (fixed 9.4,
-// asterisks for a parameter that is not positive), the standard error and z-value of a free
-// parameter (18 blanks otherwise), tau itself where the table has the exp(beta) column, and on
-// the last line the Wald test of the block's free parameters on the log scale.
-void WriteParameterLines(const EstimationRun& run, int t, const DesignWork& work,
-                         const std::vector<std::string>& labels, bool exp_column,
-                         ParameterBlockWriter& writer) {
+// The parameters of one block of design parameters: per parameter k its label, tau, the place
+// in the free-parameter list of a free parameter and the scale of its column.
+std::vector<BlockParameter> DesignParameters(const EstimationRun& run, int t,
+                                             const DesignWork& work,
+                                             const std::vector<std::string>& labels) {
   const double* tau = run.estimation.DesignParameters.data() + work.offset;
-  const bool std_errors = writer.ShowsStdErrors();
-  std::vector<int> positions;
-  std::vector<double> logs;
+  std::vector<BlockParameter> parameters;
   for (int k = 0; k < work.parameters; ++k) {
-    const double x = tau[k];
     int position = -1;
-    if (std_errors) {
-      const auto at = std::find(work.free.begin(), work.free.end(), k);
-      if (at != work.free.end()) {
-        position = FreePosition(run.estimation.free_parameters, t, work.design,
-                                static_cast<int>(at - work.free.begin()));
-      }
-      if (position >= 0 && x > 0) {
-        positions.push_back(position);
-        logs.push_back(Log(x));
-      }
+    const auto at = std::find(work.free.begin(), work.free.end(), k);
+    if (at != work.free.end()) {
+      position = FreePosition(run.estimation.free_parameters, t, work.design,
+                              static_cast<int>(at - work.free.begin()));
     }
-    std::string line =
-        MultiplierLine(labels[k], x, position, exp_column, writer, ColumnScale(work, k));
-    if (k == work.parameters - 1 && std_errors && !positions.empty()) {
-      line += writer.WaldTest(positions, logs);
-    }
-    writer.WriteLine(line);
+    parameters.push_back({labels[k], tau[k], position, ColumnScale(work, k)});
   }
+  return parameters;
 }
 
 class DesignEffect : public ModelFamily {
@@ -140,46 +124,50 @@ class DesignEffect : public ModelFamily {
   }
 
   // After the table of submodel t: the thresholds of a cumulative submodel, then a block per
-  // estimated design, headed by the labels of its variables.
-  void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
-                            ParameterBlockWriter& writer) const override {
+  // estimated design, headed by the labels of its variables. After the tables of all submodels
+  // the designs of `all`, under a heading of their own.
+  std::vector<ParameterBlock> ParameterBlocks(const EstimationRun& run, BlockPlace place,
+                                              int t) const override {
     const ModelState& model = run.model;
+    std::vector<ParameterBlock> blocks;
     if (place == BlockPlace::kAfterSubmodels && model.HasAllSubmodel) {
-      // The designs of `all`, after the tables of the submodels.
       const int all = model.SubmodelCount + 1;
-      writer.WriteLine("* ALL TABLES *");
-      writer.WriteLine("");
-      writer.WriteLine(writer.ColumnHeader(all));
-      WriteParameterBlocks(run, BlockPlace::kAfterTable, all, writer);
-      return;
+      ParameterBlock heading;
+      heading.kind = ParameterBlock::Kind::kTableHeading;
+      heading.table = all;
+      blocks.push_back(std::move(heading));
+      for (ParameterBlock& block : ParameterBlocks(run, BlockPlace::kAfterTable, all)) {
+        blocks.push_back(std::move(block));
+      }
+      return blocks;
     }
     if (place != BlockPlace::kAfterTable || t < 0 ||
         t >= static_cast<int>(run.estimation.design_work.size())) {
-      return;
+      return blocks;
     }
     const Submodel& submodel = model.submodels[t];
-    const bool exp_column = writer.ShowsExpBeta(t);
     for (const DesignWork& work : run.estimation.design_work[t]) {
       if (work.fixed) continue;
+      ParameterBlock block;
+      block.table = t;
       std::vector<std::string> labels;
-      for (int k = 0; k < work.parameters; ++k) {
-        std::string label(1, ' ');
-        label += std::to_string(k + 1);
-        labels.push_back(label);
-      }
+      for (int k = 0; k < work.parameters; ++k) labels.push_back(" " + std::to_string(k + 1));
       if (work.thresholds && submodel.CumulativeModel.IsNormal()) {
-        writer.BeginBlock("intercept");
-        WriteParameterLines(run, t, work, {"intercept"}, false, writer);
-        continue;
-      }
-      if (work.thresholds) {
+        // The intercept of a normal cumulative model: no heading line, no exp(beta).
+        block.heading = "intercept";
+        block.heading_line = false;
+        block.table = -1;
+        labels.assign(work.parameters, "intercept");
+      } else if (work.thresholds) {
         const bool free = submodel.CumulativeModel.FreeThresholds();
-        writer.WriteHeading(std::string("thresholds") + (free ? " (free)" : " (equidistant)"));
+        block.heading = std::string("thresholds") + (free ? " (free)" : " (equidistant)");
       } else {
-        writer.WriteHeading(TermText(model, submodel.designs[work.design].Term()));
+        block.heading = TermText(model, submodel.designs[work.design].Term());
       }
-      WriteParameterLines(run, t, work, labels, exp_column, writer);
+      block.parameters = DesignParameters(run, t, work, labels);
+      blocks.push_back(std::move(block));
     }
+    return blocks;
   }
 };
 

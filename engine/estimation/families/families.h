@@ -47,16 +47,6 @@ std::int64_t RestrictionParameterCount(const ModelState& model, int t, DesignFam
 // The place of parameter k of design d of submodel t in the free-parameter list, or -1.
 int FreePosition(const FreeParameterList& list, int t, int d, int k);
 
-// One line of a block of multiplicative parameters x (design parameters, multipliers): the
-// label padded to 12, ln x (fixed 9.4, asterisks when x is not positive), with standard errors
-// the standard error and z-value of free parameter `position` (18 blanks when it is -1), and x
-// itself where the table has the exp(beta) column (fixed 11.4, or the exponent form for values
-// of at least 1000 or at most 0.001). A parameter of a scaled design column (ColumnScale,
-// estimation/design_effects.h) shows ln x / scale and its exponential, asterisks where that
-// exceeds the range of a double.
-std::string MultiplierLine(const std::string& label, double x, int position, bool exp_column,
-                           ParameterBlockWriter& writer, double scale = 1);
-
 }  // namespace tav
 
 #endif  // TAV_ENGINE_ESTIMATION_FAMILIES_FAMILIES_H_

@@ -3,10 +3,9 @@
 // (estimation/restricted_submodels.h) in place of the submodel's other M-steps. Each restriction
 // takes a parameter away; the report shows the multipliers after the submodel's table.
 
-#include <cmath>
+#include <string>
+#include <vector>
 
-#include "core/elementary.h"
-#include "core/format_real.h"
 #include "estimation/families/families.h"
 #include "estimation/restricted_submodels.h"
 
@@ -66,34 +65,31 @@ class LinLogRestriction : public ModelFamily {
     return RestrictionParameterCount(run.model, t, DesignFamily::kLinLog);
   }
 
-  // After the table of submodel t: per written item the labels of its first term, then one
-  // line per restriction with ln tau (the multiplier; 0 for an inactive inequality).
-  void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
-                            ParameterBlockWriter& writer) const override {
+  // After the table of submodel t: per written item a block headed by the labels of its first
+  // term, with one parameter per restriction (tau, the multiplier; 1 for an inactive
+  // inequality), shown without standard errors.
+  std::vector<ParameterBlock> ParameterBlocks(const EstimationRun& run, BlockPlace place,
+                                              int t) const override {
     const EstimationState& est = run.estimation;
+    std::vector<ParameterBlock> blocks;
     if (place != BlockPlace::kAfterTable || t < 0 ||
         t >= static_cast<int>(est.restriction_work.size())) {
-      return;
+      return blocks;
     }
     for (const RestrictionWork& work : est.restriction_work[t]) {
+      ParameterBlock block;
+      block.kind = ParameterBlock::Kind::kRestrictions;
       // Items of `all` are headed by their own terms too.
       const Submodel& items = run.model.submodels[work.source];
-      writer.WriteHeading(TermText(run.model, items.designs[work.design].Term()));
+      block.heading = TermText(run.model, items.designs[work.design].Term());
+      block.table = t;
       for (int k = 0; k < work.parameters; ++k) {
-        const double tau = est.DesignParameters[work.offset + k];
-        std::string label = " " + std::to_string(k + 1);
-        label.append(label.size() < 12 ? 12 - label.size() : 0, ' ');
-        std::string line = "  " + label;
-        line += tau > 0 ? FormatReal(9, 4, Log(tau)) + " " : "   ****** ";
-        if (writer.ShowsExpBeta(t)) {
-          line += !(tau > 0)                    ? " 0.00E+0000"
-                  : tau >= 1000 || tau <= 0.001 ? FormatReal(11, -1, tau) + " "
-                                                : FormatReal(11, 4, tau) + " ";
-        }
-        writer.RecordParameter(label, tau, -1, 1);
-        writer.WriteLine(line);
+        block.parameters.push_back(
+            {" " + std::to_string(k + 1), est.DesignParameters[work.offset + k]});
       }
+      blocks.push_back(std::move(block));
     }
+    return blocks;
   }
 };
 

@@ -8,8 +8,6 @@
 #include <cmath>
 #include <string>
 
-#include "core/elementary.h"
-#include "core/format_real.h"
 #include "data/design_reader.h"
 #include "estimation/design_effects.h"
 #include "estimation/families/families.h"
@@ -100,46 +98,31 @@ class MarginalRestriction : public ModelFamily {
     }
   }
 
-  // After the table of submodel t: per item the labels of its first term, one line per
-  // equation with ln of its multiplier, and a warning line for every equation left out as
+  // After the table of submodel t: per item a block headed by the labels of its first term,
+  // one parameter per equation (its multiplier), and a warning for every equation left out as
   // dependent on the others.
-  void WriteParameterBlocks(const EstimationRun& run, BlockPlace place, int t,
-                            ParameterBlockWriter& writer) const override {
+  std::vector<ParameterBlock> ParameterBlocks(const EstimationRun& run, BlockPlace place,
+                                              int t) const override {
     const EstimationState& est = run.estimation;
-    if (place != BlockPlace::kAfterTable || MarginalMultiplierCount(run, t) == 0) return;
+    std::vector<ParameterBlock> blocks;
+    if (place != BlockPlace::kAfterTable || MarginalMultiplierCount(run, t) == 0) return blocks;
     const Submodel& submodel = run.model.submodels[t];
-    const bool exp_column = writer.ShowsExpBeta(t);
     for (const MarginalItem& item : est.marginal_work[t]) {
-      writer.WriteHeading(TermText(run.model, submodel.designs[item.design].Term()));
-      std::vector<int> positions;
-      std::vector<double> logs;
+      ParameterBlock block;
+      block.heading = TermText(run.model, submodel.designs[item.design].Term());
+      block.table = t;
       for (int k = 0; k < item.equations; ++k) {
-        const double tau = est.DesignParameters[item.offset + k];
-        int position = -1;
-        if (writer.ShowsStdErrors()) {
-          position = FreePosition(est.free_parameters, t, item.design, k);
-          if (position >= 0 && tau > 0) {
-            positions.push_back(position);
-            logs.push_back(Log(tau));
-          }
-        }
-        std::string label(1, ' ');
-        label += std::to_string(k + 1);
-        std::string line = MultiplierLine(label, tau, position, exp_column, writer);
-        if (k == item.equations - 1 && !positions.empty()) {
-          line += writer.WaldTest(positions, logs);
-        }
-        writer.WriteLine(line);
-      }
-      for (int k = 0; k < item.equations; ++k) {
+        block.parameters.push_back({" " + std::to_string(k + 1),
+                                    est.DesignParameters[item.offset + k],
+                                    FreePosition(est.free_parameters, t, item.design, k)});
         if (item.dependent[k]) {
-          std::string line = "  WARNING: restriction ";
-          line += std::to_string(k + 1);
-          line += " depends on the others and was left out";
-          writer.WriteLine(line);
+          block.notes.push_back("  WARNING: restriction " + std::to_string(k + 1) +
+                                " depends on the others and was left out");
         }
       }
+      blocks.push_back(std::move(block));
     }
+    return blocks;
   }
 };
 

@@ -6,11 +6,8 @@
 // A family is one file of this folder that defines its accessor, and one entry here: the
 // accessor's declaration and its place in the list.
 
-#include <cmath>
 #include <string>
 
-#include "core/elementary.h"
-#include "core/format_real.h"
 #include "data/design_reader.h"
 #include "estimation/families/families.h"
 
@@ -82,30 +79,6 @@ int FreePosition(const FreeParameterList& list, int t, int d, int k) {
     }
   }
   return -1;
-}
-
-std::string MultiplierLine(const std::string& label, double x, int position, bool exp_column,
-                           ParameterBlockWriter& writer, double scale) {
-  writer.RecordParameter(label, x, position, scale);
-  std::string line = "  " + label;
-  if (label.size() < 12) line.append(12 - label.size(), ' ');
-  line += x > 0 ? FormatReal(9, 4, scale == 1 ? Log(x) : Log(x) / scale) + " " : "   ****** ";
-  if (writer.ShowsStdErrors()) {
-    line += position < 0 ? std::string(18, ' ') : writer.StdErrAndZ(position, x);
-  }
-  if (exp_column) {
-    const double shown = scale == 1 || !(x > 0) ? x : Exp(Log(x) / scale);
-    if (!(x > 0)) {
-      line += " 0.00E+0000";
-    } else if (!std::isfinite(shown)) {
-      line += "     ****** ";
-    } else {
-      line +=
-          (shown >= 1000 || shown <= 0.001 ? FormatReal(11, -1, shown) : FormatReal(11, 4, shown)) +
-          " ";
-    }
-  }
-  return line;
 }
 
 }  // namespace tav
