@@ -19,7 +19,7 @@ namespace {
 
 // The format of the results document this front end reads.
 constexpr int kDocumentFormat = 1;
-// The steps by which a survival curve is drawn across an interval of continuous time.
+// The steps by which a hazard curve with a shape is drawn across an interval.
 constexpr int kCurveSteps = 16;
 
 double Real(const QJsonValue& value) {
@@ -414,11 +414,6 @@ class EventHistory {
     const auto at = risks_.find(risk);
     return at == risks_.end() ? 1.0 : at->second.shape;
   }
-  // A risk of leaving state origin (an unknown risk counts).
-  bool Leaves(int risk, int origin) const {
-    const auto at = risks_.find(risk);
-    return at == risks_.end() || at->second.origin == origin;
-  }
   QString CellName(const QJsonArray& categories) const {
     return covariates_.isEmpty() ? QString("All cases") : CellText(covariates_, categories);
   }
@@ -447,12 +442,7 @@ class EventHistory {
   QStringList covariates_;
 };
 
-// The rates of every covariate cell and interval, by risk.
-using RateTable = std::map<std::pair<QString, int>, std::vector<std::pair<int, double>>>;
-
-// Fills *rates as it goes.
-void AddHazardPlot(const QJsonArray& cells, const EventHistory& history, RateTable* rates,
-                   std::vector<Plot>* plots) {
+void AddHazardPlot(const QJsonArray& cells, const EventHistory& history, std::vector<Plot>* plots) {
   Plot hazard;
   hazard.kind = PlotKind::kHazard;
   hazard.title = history.discrete ? "Probability of an event per interval" : "Hazard rates";
@@ -466,7 +456,6 @@ void AddHazardPlot(const QJsonArray& cells, const EventHistory& history, RateTab
     const double rate = Real(cell["rate"]);
     if (!history.Drawn(risk) || t < 1 || !std::isfinite(rate)) continue;
     const QString cell_name = history.CellName(cell["covariates"].toArray());
-    (*rates)[{cell_name, t}].push_back({risk, rate});
     const QString name = history.CurveName(cell_name, risk);
     auto [at, added] = series_of.emplace(name, hazard.series.size());
     if (added) hazard.series.push_back({name, PlotSeries::Style::kLine, {}, {}, {}});
@@ -498,60 +487,67 @@ void AddHazardPlot(const QJsonArray& cells, const EventHistory& history, RateTab
   plots->push_back(hazard);
 }
 
-void AddSurvivalPlot(const QJsonArray& survival, const EventHistory& history,
-                     const RateTable& rates, std::vector<Plot>* plots) {
+// The points of a survival curve: finite (time, survival) pairs.
+QList<QPointF> CurvePoints(const QJsonArray& pairs) {
+  QList<QPointF> points;
+  for (const QJsonValue& p : pairs) {
+    const QJsonArray pair = p.toArray();
+    const double time = Real(pair.at(0));
+    const double value = Real(pair.at(1));
+    if (std::isfinite(time) && std::isfinite(value)) points << QPointF(time, value);
+  }
+  return points;
+}
+
+// A document without survival curves (an older engine's): the survival at the ends of the
+// intervals, joined by lines (in discrete time by steps), as curves of the same form.
+QJsonArray CurvesThroughIntervalEnds(const QJsonArray& survival, const EventHistory& history) {
+  std::map<std::pair<QString, int>, qsizetype> curve_of;
+  QJsonArray curves;
+  std::vector<double> last;
+  for (const QJsonValue& s : survival) {
+    const QJsonObject point = s.toObject();
+    const int t = point["interval"].toInt();
+    const double value = Real(point["survival"]);
+    if (t < 1 || !std::isfinite(value)) continue;
+    const QJsonArray covariates = point["covariates"].toArray();
+    const int origin = point["origin"].toInt();
+    const auto [at, added] =
+        curve_of.emplace(std::make_pair(history.CellName(covariates), origin), curves.size());
+    if (added) {
+      curves.append(QJsonObject{{"covariates", covariates},
+                                {"origin", origin},
+                                {"points", QJsonArray{QJsonArray{history.Start(1), 1.0}}}});
+      last.push_back(1.0);
+    }
+    QJsonObject curve = curves[at->second].toObject();
+    QJsonArray points = curve["points"].toArray();
+    if (history.discrete) points.append(QJsonArray{history.End(t), last[at->second]});
+    points.append(QJsonArray{history.End(t), value});
+    last[at->second] = value;
+    curve["points"] = points;
+    curves[at->second] = curve;
+  }
+  return curves;
+}
+
+// The survival curves as the document gives them, one line per covariate cell and state left.
+void AddSurvivalPlot(const QJsonArray& survival_curves, const EventHistory& history,
+                     std::vector<Plot>* plots) {
   Plot curves;
   curves.kind = PlotKind::kSurvival;
   curves.title = "Survival";
   curves.x_title = "Time";
   curves.y_title = "Probability of no event";
   std::map<int, int> origins;
-  for (const QJsonValue& s : survival) origins[s.toObject()["origin"].toInt()] = 1;
-  std::map<QString, size_t> series_of;
-  std::vector<double> last;
-  for (const QJsonValue& s : survival) {
-    const QJsonObject point = s.toObject();
-    const int t = point["interval"].toInt();
-    const int origin = point["origin"].toInt();
-    const double value = Real(point["survival"]);
-    if (t < 1 || !std::isfinite(value)) continue;
-    const QString cell_name = history.CellName(point["covariates"].toArray());
-    QString name = cell_name;
-    if (origins.size() > 1) name += ", from state " + QString::number(origin);
-    auto [at, added] = series_of.emplace(name, curves.series.size());
-    if (added) {
-      curves.series.push_back(
-          {name, PlotSeries::Style::kLine, {QPointF(history.Start(1), 1.0)}, {}, {}});
-      last.push_back(1.0);
-    }
-    PlotSeries& series = curves.series[at->second];
-    double& before = last[at->second];
-    const double a = history.Start(t);
-    const double b = history.End(t);
-    if (history.discrete) {
-      series.points << QPointF(b, before) << QPointF(b, value);
-      before = value;
-      continue;
-    }
-    // Within the interval: S(a) exp(-sum of rate (t^alpha - a^alpha)) over the risks of
-    // leaving the state; without rates, the exponential through the ends.
-    const auto cell_rates = rates.find({cell_name, t});
-    for (int j = 1; j < kCurveSteps; ++j) {
-      const double time = a + (b - a) * j / kCurveSteps;
-      double sum = 0.0;
-      if (cell_rates == rates.end()) {
-        sum = before > 0.0 && value > 0.0 ? std::log(before / value) * j / kCurveSteps : 0.0;
-      } else {
-        for (const auto& [risk, rate] : cell_rates->second) {
-          if (!history.Leaves(risk, origin)) continue;
-          const double alpha = history.Shape(risk);
-          sum += rate * (std::pow(time, alpha) - std::pow(a, alpha));
-        }
-      }
-      series.points << QPointF(time, before * std::exp(-sum));
-    }
-    series.points << QPointF(b, value);
-    before = value;
+  for (const QJsonValue& c : survival_curves) origins[c.toObject()["origin"].toInt()] = 1;
+  for (const QJsonValue& c : survival_curves) {
+    const QJsonObject curve = c.toObject();
+    const QList<QPointF> points = CurvePoints(curve["points"].toArray());
+    if (points.size() < 2) continue;
+    QString name = history.CellName(curve["covariates"].toArray());
+    if (origins.size() > 1) name += ", from state " + QString::number(curve["origin"].toInt());
+    curves.series.push_back({name, PlotSeries::Style::kLine, points, {}, {}});
   }
   if (curves.series.empty()) return;
   double y_low = 0.0;
@@ -569,9 +565,11 @@ void AddEventHistoryPlots(const QJsonObject& document, std::vector<Plot>* plots)
   const QJsonArray cells = part["cells"].toArray();
   if (cells.isEmpty()) return;
   const EventHistory history(part);
-  RateTable rates;
-  AddHazardPlot(cells, history, &rates, plots);
-  AddSurvivalPlot(part["survival"].toArray(), history, rates, plots);
+  AddHazardPlot(cells, history, plots);
+  AddSurvivalPlot(part.contains("survival_curves")
+                      ? part["survival_curves"].toArray()
+                      : CurvesThroughIntervalEnds(part["survival"].toArray(), history),
+                  history, plots);
 }
 
 }  // namespace

@@ -1,115 +1,32 @@
 #ifndef TAV_ENGINE_REPORT_CORRESPONDENCE_REPORT_H_
 #define TAV_ENGINE_REPORT_CORRESPONDENCE_REPORT_H_
 
-#include <string>
-#include <vector>
-
 #include "newton/run_state.h"
+#include "report/correspondence_analysis.h"
 
 namespace tav {
 
-// Correspondence analysis (type 1), multiple correspondence analysis (type 2) and association
-// analysis (types 3 and 4, the second with uniform weights) of the estimated complete table.
-// A model with `cor` gets this report instead of the ordinary one.
-//
-// The table. p is the estimated complete table as proportions: each estimated frequency divided
-// by N, the total of the estimated complete table (the sample size whenever the model
-// reproduces it). Types 1, 3 and 4 take a table of two variables: the rows are the categories
-// of the first (I of them), the columns those of the second (J). Type 2 takes every variable of
-// the complete table (K of them): rows and columns are alike all categories of all variables
-// (I = J = their sum) and p is the Burt matrix divided by N, p_ij the proportion of the cells
-// that have both categories (on a variable's own block the diagonal of its one-way margin).
-//
-// The weights w (masses) are the marginal proportions of each variable's categories, for type 4
-// 1/I for every row and 1/J for every column.
-//
-// Z, I x J, is 0 where a weight is not positive and otherwise
-//   types 1 and 2:  z_ij = (p_ij - w_i w_j) / sqrt(w_i w_j)
-//   types 3 and 4:  z_ij = sqrt(w_i w_j) (l_ij - l_i. - l_.j + l..),  l = ln p, with the weighted
-//                   means l_i. = sum_j w_j l_ij, l_.j = sum_i w_i l_ij, l.. = sum_ij w_i w_j l_ij.
-// M = Z Z' (type 2: M = Z, the Burt matrix' own decomposition), with eigenvalues lambda_1 >=
-// lambda_2 >= ... . For type 1 they are the principal inertias and sqrt(lambda) the canonical
-// correlations; for type 2 they are K times the principal inertias of the indicator matrix (the
-// eigenvalues of its homogeneity analysis times K); for types 3 and 4 sqrt(lambda) are the
-// association parameters phi.
-//
-// Dimensions. D = min(I, J) - 1 (type 2: I - K), less every trailing eigenvalue of at most
-// 1E-10. The general table shows all D; scores are computed for the first CorrespondenceDim1
-// of them (and for type 2 also for the first CorrespondenceDim2, which the object scores use).
-//
-// Eigenvalues and vectors: the complete eigensystem of M (DecomposeSymmetric, cyclic Jacobi),
-// every eigenvalue to working precision, tied ones included, largest first. v_d is the unit
-// eigenvector of lambda_d in the unique form that routine gives it: the sign makes its first
-// component of magnitude above 1e-6 negative, and the vectors of tied eigenvalues (the
-// eigenvalue 1 that MCA gives a variable's contrasts uncorrelated with all other variables, a
-// table of identical blocks) are the echelon basis of their eigenspace, the first the unit
-// vector of the space with the largest part on the first category the space reaches.
-//
-// Scores on dimension d. Row scores x_i = v_i / sqrt(w_i), 0 where w_i <= 0: standard
-// coordinates, sum_i w_i x_i = 0 and sum_i w_i x_i^2 = 1. Types 1, 3 and 4: column scores
-// y_j = u_j / sqrt(w_j) with u = Z'v / sqrt(lambda_d), the unit eigenvector of Z'Z for
-// lambda_d whose sign makes sqrt(lambda_d) x_i y_j reproduce z_ij better than its opposite.
+// The report of a model with `cor`, which gets it instead of the ordinary one: the analysis
+// of correspondence_analysis.h, rendered.
 //
 // The report: banner, input echo (unless nec), two empty lines, the title of the type, an
 // empty line, then
-//  * General *  one line per dimension d with T = sum of the D eigenvalues and the cumulative
-//    proportion c_d: type 1 rho = sqrt(lambda_d), the inertia lambda_d, lambda_d / T, c_d and
-//    the X-squared that the dimensions before d leave, N (lambda_d + ... + lambda_D); type 2
-//    lambda_d, lambda_d / K, lambda_d / T and c_d; types 3 and 4 phi = sqrt(lambda_d).
-//  * Variables * (type 2), per dimension: per variable the discrimination measure V lambda_d and
-//    its contribution V = sum w x^2 - (sum w x)^2 over its categories (the V add up to 1), their
-//    totals, and the correlations of the variables' scores under their estimated two-way
-//    margins, (sum p_uv x_u x_v - m_u m_v) / sqrt(V_u V_v), m the weighted means; 0 when a
-//    variable's scores do not vary on the dimension (V = 0).
-//  * Categories *, per dimension: per category its weight, x, x sqrt(s) and x s with
-//    s = sqrt(lambda_d) (type 2: s = lambda_d, without x s), and (types 1 and 2) its
-//    contribution x^2 w / V, V being the variance of the scores within its variable (type 1) or
-//    sum x^2 w over all categories (type 2); rows first, then the columns.
+//  * General *  one line per dimension: type 1 rho, the inertia lambda, the proportion, the
+//    cumulative proportion and the X-squared left; type 2 lambda, lambda / K, the proportion and
+//    the cumulative proportion; types 3 and 4 phi.
+//  * Variables * (type 2), per shown dimension: per variable the discrimination measure and the
+//    contribution, their totals (lambda and 1), and the lower triangle of the correlations.
+//  * Categories *, per shown dimension: per category its weight, x, x sqrt(s), x s (not for
+//    type 2) and (types 1 and 2) the contribution; rows first, then the columns.
 //  * Objects * (type 2, CorrespondenceDim2 > 0): per cell of positive estimated frequency its
-//    categories, the frequency and its scores sum_k x_k / sqrt(lambda_d) on the first
-//    CorrespondenceDim2 dimensions: the standard row coordinates of the indicator matrix,
-//    weighted mean 0 and variance 1. A complete table of more than 163,800 cells is not listed;
-//    a line says so.
+//    categories, the frequency and its scores; a line instead when they are not listed.
 // then the plain-text result files that were asked for (wfi, wfr, wda, wco, wpa, wma), as the
 // ordinary report writes them. The JSON document (wjs) gets the analysis under "correspondence"
 // and no statistics section.
 //
 // A table the analysis cannot serve still gets its report, with the title and the line
 // "WARNING: analysis left out: " and the reason, also written to the log as a warning; the run
-// ends normally. The reasons: more than two variables for types 1, 3 and 4, a single variable
-// for them, more than 90 row or column categories, a complete table of more than 12,500,000
-// cells (the largest table of the estimation), no observations, for types 3 and 4 an estimated
-// frequency of 0 (whose logarithm does not exist), and no eigenvalue above 1E-10 (nothing to
-// decompose: no association at all, or no variable with two categories).
-
-// The figures of the analysis (empty when left out, with the reason).
-struct CorrespondenceAnalysis {
-  CorrespondenceKind type = CorrespondenceKind::kNone;
-  std::string left_out;  // why the analysis was left out; empty when it was made
-  double total = 0;      // N
-  int variables = 0;     // the variables analysed: K for type 2, else 2
-  // The categories of the rows, then (types 1, 3 and 4) of the columns: their variable, the
-  // category (from 0), the weight and the scores on each scored dimension.
-  struct Category {
-    int variable = 0;
-    int category = 0;
-    bool column = false;
-    double weight = 0;
-    std::vector<double> scores;
-  };
-  std::vector<Category> categories;
-  std::vector<double> eigenvalues;  // of the D dimensions, largest first
-  int shown = 0;                    // dimensions of the categories block
-  int objects = 0;                  // dimensions of the object scores (type 2)
-  // Type 2: the Burt matrix divided by N (I x I, row by row), and per scored dimension the
-  // contribution V of every variable.
-  std::vector<double> burt;
-  int rows = 0;
-  std::vector<std::vector<double>> contributions;
-};
-
-// The analysis of type t (1 to 4) of the estimated complete table.
-CorrespondenceAnalysis AnalyseCorrespondence(const RunState& run, CorrespondenceKind t);
+// ends normally.
 
 // Writes the report file run.context.OutputFileName for a model with `cor` of type t.
 void WriteCorrespondenceReport(RunState& run, CorrespondenceKind t);

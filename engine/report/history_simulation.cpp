@@ -373,6 +373,119 @@ void WriteTables(RunState& run, TextFile& file, const std::vector<double>& event
   }
 }
 
+// The rates must be numbers, and counts of events (rsu) of a practical size.
+void CheckSimulationRates(const RunState& run) {
+  const ModelState& model = run.model;
+  const EventHistoryState& history = run.history;
+  const HazardWork& hazard = run.estimation.hazard;
+  const auto rates = run.estimation.FittedTable.begin() + model.submodels[hazard.table].first_cell;
+  const std::int64_t hazard_cells = static_cast<std::int64_t>(hazard.exposure.size());
+  for (std::int64_t i = 0; i < hazard_cells; ++i) {
+    if (!std::isfinite(rates[i]) || rates[i] < 0) {
+      StopRun("  Error: the model gives hazard rates that are not numbers to simulate from");
+    }
+  }
+  if (!history.SingleSpell) return;
+  const std::vector<double>& grid = history.TimeValues;
+  for (std::int64_t i = 0; i < hazard_cells; ++i) {
+    const double alpha = HazardShape(run, static_cast<int>(i % hazard.risks) + 1);
+    auto powered = [&](double t) { return t > 0 ? Pow(t, alpha) : 0.0; };
+    const double mean = rates[i] * (powered(grid.back()) - powered(grid.front()));
+    if (mean > kLargestMeanCount) {
+      StopRun("  Error: sim cannot simulate counts of events (rsu) of more than " +
+              FormatReal(0, 0, kLargestMeanCount) + " events per spell on average");
+    }
+  }
+}
+
+// The draw of a cell of the complete table from its cumulative probabilities.
+std::vector<int> DrawCell(const RunState& run, const CompleteCells& cells, ShuffledRandom& random) {
+  const auto at = std::lower_bound(cells.cumulative.begin(), cells.cumulative.end(), random.Next());
+  const std::size_t k = std::min<std::size_t>(at - cells.cumulative.begin(), cells.cell.size() - 1);
+  return CellCategories(run.model, cells.cell[k]);
+}
+
+// The record form: a line per record drawn.
+void DrawRecords(RunState& run, const CompleteCells& cells, TextFile& file,
+                 ShuffledRandom& random) {
+  const ModelState& model = run.model;
+  const EventHistoryState& history = run.history;
+  const RecordFields fields(run);
+  HistoryDraw draw(run, random);
+  for (std::int32_t r = 0; r < run.settings.simulate_count; ++r) {
+    const std::vector<int> category = DrawCell(run, cells, random);
+    const std::vector<DrawnEpisode> episodes =
+        draw.Draw(CovariateCell(run.estimation.hazard, category));
+    std::string line =
+        fields.Text(SubgroupOf(model, category), ManifestCategories(model, category));
+    if (history.RecordCountGiven) line += IntegerField(1);
+    file.WriteLine(line + HistoryText(history, episodes));
+  }
+}
+
+// The table form's tables: per subgroup, cell of its observed table and interval the events,
+// and the censored.
+struct HistoryTables {
+  HistoryTables(const ModelState& model, int intervals)
+      : model(model),
+        intervals(intervals),
+        events(static_cast<std::size_t>(ObservedCells(model) * intervals), 0.0),
+        censored(events.size(), 0.0) {}
+  // The place of (subgroup, observed cell, interval) in the tables.
+  std::size_t Index(const std::vector<int>& category, int j) const {
+    const int s = SubgroupOf(model, category);
+    return static_cast<std::size_t>(
+        (model.subgroup_first_cell[s] + ObservedCellOf(model, s, category)) * intervals + j);
+  }
+  const ModelState& model;
+  int intervals;
+  std::vector<double> events;
+  std::vector<double> censored;
+};
+
+// Expected tables: of total records, the events of every interval and the survivors.
+void AddExpectedHistories(const RunState& run, const CompleteCells& cells, double total,
+                          HistoryTables& tables) {
+  const EventHistoryState& history = run.history;
+  const HazardWork& hazard = run.estimation.hazard;
+  const std::vector<double>& grid = history.TimeValues;
+  const double censor = CensoringTime(history);
+  const int last = hazard.time_points - 1;
+  double previous = 0;
+  for (std::size_t k = 0; k < cells.cell.size(); ++k) {
+    const double p = cells.cumulative[k] - previous;
+    previous = cells.cumulative[k];
+    const std::vector<int> category = CellCategories(run.model, cells.cell[k]);
+    const std::int64_t c = CovariateCell(hazard, category);
+    double survival = 1;
+    for (int j = 0; j < hazard.time_points; ++j) {
+      const double to = j == last ? censor : grid[j + 1];
+      const double next = hazard.kind == TimeModel::kDiscrete
+                              ? DiscreteEpisodeSurvival(run, c, 0, j, 0, to, grid[0])
+                              : EpisodeSurvival(run, c, 0, j, 0, to, grid[0]);
+      tables.events[tables.Index(category, j)] += total * p * (survival - next);
+      survival = next;
+    }
+    tables.censored[tables.Index(category, last)] += total * p * survival;
+  }
+}
+
+// Drawn tables: the first episode of each of count records, its event or its censoring.
+void DrawIntoTables(RunState& run, const CompleteCells& cells, std::int32_t count,
+                    ShuffledRandom& random, HistoryTables& tables) {
+  const HazardWork& hazard = run.estimation.hazard;
+  HistoryDraw draw(run, random);
+  for (std::int32_t r = 0; r < count; ++r) {
+    const std::vector<int> category = DrawCell(run, cells, random);
+    const DrawnEpisode episode = draw.Draw(CovariateCell(hazard, category)).front();
+    if (episode.event) {
+      tables.events[tables.Index(category, ExitInterval(run.history, episode.exit))] += 1;
+    } else {
+      tables.censored[tables.Index(category, hazard.time_points - 1)] += 1;
+    }
+  }
+}
+
 }  // namespace
 
 void CheckHistorySimulation(const RunState& run) {
@@ -412,98 +525,23 @@ void CheckHistorySimulation(const RunState& run) {
 }
 
 double SimulateHistories(RunState& run, TextFile& file, ShuffledRandom& random) {
-  const ModelState& model = run.model;
-  const EventHistoryState& history = run.history;
-  const HazardWork& hazard = run.estimation.hazard;
-  const std::int32_t count = run.settings.simulate_count;
-  // The rates must be numbers, and counts of events (rsu) of a practical size.
-  const auto rates = run.estimation.FittedTable.begin() + model.submodels[hazard.table].first_cell;
-  const std::int64_t hazard_cells = static_cast<std::int64_t>(hazard.exposure.size());
-  for (std::int64_t i = 0; i < hazard_cells; ++i) {
-    if (!std::isfinite(rates[i]) || rates[i] < 0) {
-      StopRun("  Error: the model gives hazard rates that are not numbers to simulate from");
-    }
-  }
-  if (history.SingleSpell) {
-    const std::vector<double>& grid = history.TimeValues;
-    for (std::int64_t i = 0; i < hazard_cells; ++i) {
-      const double alpha = HazardShape(run, static_cast<int>(i % hazard.risks) + 1);
-      auto powered = [&](double t) { return t > 0 ? Pow(t, alpha) : 0.0; };
-      const double mean = rates[i] * (powered(grid.back()) - powered(grid.front()));
-      if (mean > kLargestMeanCount) {
-        StopRun("  Error: sim cannot simulate counts of events (rsu) of more than " +
-                FormatReal(0, 0, kLargestMeanCount) + " events per spell on average");
-      }
-    }
-  }
+  CheckSimulationRates(run);
   const MemoryReservation reserved(run.context, PositiveCellsBytes(run));
   const CompleteCells cells = PositiveCells(run);
-  const RecordFields fields(run);
-  HistoryDraw draw(run, random);
-  const std::int64_t observed = ObservedCells(model);
-  std::vector<double> events;
-  std::vector<double> censored;
-  if (!history.RecordFormat) {
-    events.assign(static_cast<std::size_t>(observed * hazard.time_points), 0.0);
-    censored = events;
+  const std::int32_t count = run.settings.simulate_count;
+  if (run.history.RecordFormat) {
+    DrawRecords(run, cells, file, random);
+    return count;
   }
-  // The place of (subgroup, observed cell, interval) in the tables.
-  auto table_index = [&](const std::vector<int>& category, int j) {
-    const int s = SubgroupOf(model, category);
-    return static_cast<std::size_t>(
-        (model.subgroup_first_cell[s] + ObservedCellOf(model, s, category)) * hazard.time_points +
-        j);
-  };
-
+  HistoryTables tables(run.model, run.estimation.hazard.time_points);
   if (count < 1) {
-    // Expected tables (table form only): the events of every interval and the survivors.
     const double total = -static_cast<double>(count);
-    const std::vector<double>& grid = history.TimeValues;
-    const double censor = CensoringTime(history);
-    const int last = hazard.time_points - 1;
-    double previous = 0;
-    for (std::size_t k = 0; k < cells.cell.size(); ++k) {
-      const double p = cells.cumulative[k] - previous;
-      previous = cells.cumulative[k];
-      const std::vector<int> category = CellCategories(model, cells.cell[k]);
-      const std::int64_t c = CovariateCell(hazard, category);
-      double survival = 1;
-      for (int j = 0; j < hazard.time_points; ++j) {
-        const double to = j == last ? censor : grid[j + 1];
-        const double next = hazard.kind == TimeModel::kDiscrete
-                                ? DiscreteEpisodeSurvival(run, c, 0, j, 0, to, grid[0])
-                                : EpisodeSurvival(run, c, 0, j, 0, to, grid[0]);
-        events[table_index(category, j)] += total * p * (survival - next);
-        survival = next;
-      }
-      censored[table_index(category, last)] += total * p * survival;
-    }
-    WriteTables(run, file, events, censored, true);
+    AddExpectedHistories(run, cells, total, tables);
+    WriteTables(run, file, tables.events, tables.censored, true);
     return total;
   }
-
-  for (std::int32_t r = 0; r < count; ++r) {
-    const auto at =
-        std::lower_bound(cells.cumulative.begin(), cells.cumulative.end(), random.Next());
-    const std::size_t k =
-        std::min<std::size_t>(at - cells.cumulative.begin(), cells.cell.size() - 1);
-    const std::vector<int> category = CellCategories(model, cells.cell[k]);
-    const std::vector<DrawnEpisode> episodes = draw.Draw(CovariateCell(hazard, category));
-    if (!history.RecordFormat) {
-      const DrawnEpisode& episode = episodes.front();
-      if (episode.event) {
-        events[table_index(category, ExitInterval(history, episode.exit))] += 1;
-      } else {
-        censored[table_index(category, hazard.time_points - 1)] += 1;
-      }
-      continue;
-    }
-    std::string line =
-        fields.Text(SubgroupOf(model, category), ManifestCategories(model, category));
-    if (history.RecordCountGiven) line += IntegerField(1);
-    file.WriteLine(line + HistoryText(history, episodes));
-  }
-  if (!history.RecordFormat) WriteTables(run, file, events, censored, false);
+  DrawIntoTables(run, cells, count, random, tables);
+  WriteTables(run, file, tables.events, tables.censored, false);
   return count;
 }
 

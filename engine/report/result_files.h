@@ -1,6 +1,11 @@
 #ifndef TAV_ENGINE_REPORT_RESULT_FILES_H_
 #define TAV_ENGINE_REPORT_RESULT_FILES_H_
 
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "newton/run_state.h"
 
 namespace tav {
@@ -22,6 +27,54 @@ namespace tav {
 // gets a warning line in the report and in the log, saying which file and why. So does every
 // file of the data or of what the E-step takes from them when the data were simulated (wla,
 // wpo, wfr, wda, wfa, wex): they are not written.
+//
+// ComputeResultFiles works out every file's contents (and every warning) in that order; the
+// writers render them, and WriteResultFiles does both.
+
+// A file of numbers: blocks of lines, block b of block_rows[b] lines of `width` numbers in
+// fixed `field`.8, each block followed by an empty line when blank_after_block.
+struct NumberFile {
+  int field = 8;
+  int width = 1;
+  std::vector<std::int64_t> block_rows;
+  bool blank_after_block = false;
+  // The numbers, line by line; shared, for a table that two files write.
+  std::shared_ptr<const std::vector<double>> values;
+};
+
+// The data file: per data entry the category (from 1) of every manifest variable its subgroup
+// observes, 0 for the others, and its count when the entries carry counts.
+struct DataFileRows {
+  int items = 0;                // manifest variables per line
+  std::vector<int> categories;  // entry by entry, `items` each
+  bool counts_given = false;
+  std::vector<double> counts;
+};
+
+// The line that wpa appends: half L-squared, the seed, the random amplitude, then the values.
+struct ParameterLine {
+  double half_l_squared = 0;
+  double seed = 0;
+  double amplitude = 0;
+  std::vector<double> values;
+};
+
+struct ResultFile {
+  enum class Form { kWarning, kNumbers, kData, kParameters };
+  Form form = Form::kWarning;
+  std::string command;  // wfi, wma, ...
+  std::string name;
+  bool append = false;
+  std::string warning;  // kWarning: the line, for the report and the log, instead of the file
+  NumberFile numbers;
+  DataFileRows data;
+  ParameterLine parameters;
+};
+
+// The files and warnings in the order they are written.
+std::vector<ResultFile> ComputeResultFiles(const RunState& run);
+void WriteResultFileContents(RunState& run, const std::vector<ResultFile>& files);
+
 void WriteResultFiles(RunState& run);
 
 }  // namespace tav

@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "core/log.h"
-#include "estimation/hazard_model.h"
 #include "input/reader.h"
 
 namespace tav {
@@ -407,74 +406,46 @@ void RecordPseudoRSquared(RunState& run, const PseudoRSquaredResults& results) {
   }
 }
 
-void RecordEventHistory(RunState& run) {
-  const HazardWork& hazard = run.estimation.hazard;
-  if (!run.results || hazard.table < 0) return;
-  const ModelState& model = run.model;
-  const EventHistoryState& history = run.history;
-  const EstimationState& est = run.estimation;
+void RecordEventHistory(RunState& run, const EventHistoryResults& results) {
+  if (!run.results || !results.hazard_part) return;
   static const char* const kKinds[] = {"piecewise constant rates", "discrete time",
                                        "rates with fixed shapes", "rates with estimated shapes"};
-  Json part = {{"kind", TimeModelNumber(hazard.kind)},
-               {"form", kKinds[TimeModelNumber(hazard.kind)]},
-               {"time_boundaries", history.TimeValues}};
+  const int kind = TimeModelNumber(results.kind);
+  Json part = {
+      {"kind", kind}, {"form", kKinds[kind]}, {"time_boundaries", results.time_boundaries}};
   Json risks = Json::array();
-  for (int a = 0; a < history.StateCount; ++a) {
-    for (int b = 0; b < history.StateCount; ++b) {
-      const int k = history.RiskOf(a, b);
-      if (k == 0) continue;
-      Json risk = {{"risk", k}, {"origin", a}, {"destination", b}};
-      if (HasShapes(hazard.kind)) risk["shape"] = Number(HazardShape(run, k));
-      risks.push_back(risk);
-    }
+  for (const EventHistoryResults::Risk& r : results.risks) {
+    Json risk = {{"risk", r.risk}, {"origin", r.origin}, {"destination", r.destination}};
+    if (results.shapes) risk["shape"] = Number(r.shape);
+    risks.push_back(risk);
   }
-  std::sort(risks.begin(), risks.end(),
-            [](const Json& x, const Json& y) { return x["risk"] < y["risk"]; });
   part["risks"] = risks;
-  Json covariates = Json::array();
-  // The covariates in variable order; covariate_strides lists them last first.
-  std::vector<std::pair<int, std::int64_t>> strides(hazard.covariate_strides.rbegin(),
-                                                    hazard.covariate_strides.rend());
-  for (const auto& [v, stride] : strides) covariates.push_back(model.VariableLabel[v]);
-  part["covariates"] = covariates;
-  auto categories = [&](std::int64_t g) {
-    Json list = Json::array();
-    for (const auto& [v, stride] : strides) list.push_back(g / stride % model.Dimension[v] + 1);
-    return list;
-  };
-  const std::int64_t first = model.submodels[hazard.table].first_cell;
+  part["covariates"] = results.covariates;
   Json cells = Json::array();
-  Json survival = Json::array();
-  const std::vector<double>& grid = history.TimeValues;
-  // The events and exposures come from the data: null when the data were simulated.
-  const double from_data = run.settings.simulate_file.empty() ? 1.0 : NAN;
-  for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
-    for (int t = 0; t < hazard.time_points; ++t) {
-      for (int k = 0; k < hazard.risks; ++k) {
-        const std::int64_t i = (g * hazard.time_points + t) * hazard.risks + k;
-        cells.push_back({{"covariates", categories(g)},
-                         {"interval", t + 1},
-                         {"risk", k + 1},
-                         {"rate", Number(est.FittedTable[first + i])},
-                         {"events", Number(est.ExpectedTable[first + i] * from_data)},
-                         {"exposure", Number(hazard.exposure[i] * from_data)}});
-      }
-      for (int a = 0; a < history.StateCount; ++a) {
-        bool leaves = false;
-        for (int b = 0; b < history.StateCount; ++b) leaves |= b != a && history.RiskOf(a, b) != 0;
-        if (!leaves) continue;
-        const double p = hazard.kind == TimeModel::kDiscrete
-                             ? DiscreteEpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0])
-                             : EpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0]);
-        survival.push_back({{"covariates", categories(g)},
-                            {"interval", t + 1},
-                            {"origin", a},
-                            {"survival", Number(p)}});
-      }
-    }
+  for (const EventHistoryResults::Cell& c : results.cells) {
+    cells.push_back({{"covariates", c.covariates},
+                     {"interval", c.interval},
+                     {"risk", c.risk},
+                     {"rate", Number(c.rate)},
+                     {"events", Number(c.events)},
+                     {"exposure", Number(c.exposure)}});
   }
   part["cells"] = cells;
+  Json survival = Json::array();
+  for (const EventHistoryResults::Survival& s : results.survival) {
+    survival.push_back({{"covariates", s.covariates},
+                        {"interval", s.interval},
+                        {"origin", s.origin},
+                        {"survival", Number(s.survival)}});
+  }
   part["survival"] = survival;
+  Json curves = Json::array();
+  for (const EventHistoryResults::Curve& c : results.curves) {
+    Json points = Json::array();
+    for (const auto& [time, value] : c.points) points.push_back({Number(time), Number(value)});
+    curves.push_back({{"covariates", c.covariates}, {"origin", c.origin}, {"points", points}});
+  }
+  part["survival_curves"] = curves;
   (*run.results)["event_history"] = part;
 }
 
@@ -488,24 +459,20 @@ void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis)
                {"analysis", kNames[std::clamp(t, 1, 4) - 1]},
                {"left_out", analysis.left_out.empty() ? Json(nullptr) : Json(analysis.left_out)},
                {"sample_size", Number(analysis.total)}};
-  double total = 0;
-  for (double lambda : analysis.eigenvalues) total += lambda;
   Json dimensions = Json::array();
-  double cumulative = 0;
-  for (std::size_t d = 0; d < analysis.eigenvalues.size(); ++d) {
-    const double lambda = analysis.eigenvalues[d];
-    cumulative += lambda;
-    Json dimension = {{"dimension", d + 1}, {"eigenvalue", Number(lambda)}};
+  for (std::size_t d = 0; d < analysis.dimensions.size(); ++d) {
+    const CorrespondenceAnalysis::Dimension& figures = analysis.dimensions[d];
+    Json dimension = {{"dimension", d + 1}, {"eigenvalue", Number(figures.eigenvalue)}};
     if (t == 2) {
-      dimension["eigenvalue_per_variable"] = Number(lambda / analysis.variables);
+      dimension["eigenvalue_per_variable"] = Number(figures.per_variable);
     } else {
-      dimension[t == 1 ? "rho" : "phi"] = Number(std::sqrt(lambda));
+      dimension[t == 1 ? "rho" : "phi"] = Number(figures.root);
     }
     if (t <= 2) {
-      dimension["proportion"] = Number(lambda / total);
-      dimension["cumulative_proportion"] = Number(cumulative / total);
+      dimension["proportion"] = Number(figures.proportion);
+      dimension["cumulative_proportion"] = Number(figures.cumulative_proportion);
     }
-    if (t == 1) dimension["x_squared"] = Number(analysis.total * (total - cumulative + lambda));
+    if (t == 1) dimension["x_squared"] = Number(figures.x_squared);
     dimensions.push_back(dimension);
   }
   part["dimensions"] = dimensions;
@@ -528,7 +495,7 @@ void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis)
       Json discrimination = Json::array();
       Json contribution = Json::array();
       for (std::size_t d = 0; d < analysis.contributions.size(); ++d) {
-        discrimination.push_back(Number(analysis.contributions[d][k] * analysis.eigenvalues[d]));
+        discrimination.push_back(Number(analysis.discriminations[d][k]));
         contribution.push_back(Number(analysis.contributions[d][k]));
       }
       variables.push_back({{"variable", model.VariableLabel[k]},

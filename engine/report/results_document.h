@@ -8,6 +8,7 @@
 
 #include "newton/run_state.h"
 #include "report/correspondence_report.h"
+#include "report/event_history_results.h"
 #include "report/parameter_results.h"
 #include "report/pseudo_r_squared.h"
 #include "report/run_results.h"
@@ -85,9 +86,10 @@ void RecordCorrespondence(RunState& run, const CorrespondenceAnalysis& analysis)
 
 // The hazard part of an event-history model: its kind, time grid, risks and shapes, and per
 // covariate cell (the categories of its covariates), interval and risk the estimated rate, the
-// (expected) number of events and the exposure, and per covariate cell, interval and state that
-// can be left the survival to the end of the interval.
-void RecordEventHistory(RunState& run);
+// (expected) number of events and the exposure, per covariate cell, interval and state that
+// can be left the survival to the end of the interval, and per covariate cell and such state
+// the points of its survival curve.
+void RecordEventHistory(RunState& run, const EventHistoryResults& results);
 
 // Adds the iteration history and writes the document to its file.
 void FinishResultsDocument(RunState& run);

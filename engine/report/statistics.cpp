@@ -451,7 +451,7 @@ void WriteStatistics(RunState& run) {
   const StatisticsResults results = ComputeStatistics(run);
   WriteStatisticsSection(results, run.model, run.context.ReportFile);
   RecordStatistics(run, results);
-  if (results.hazard) RecordEventHistory(run);
+  if (results.hazard && run.results) RecordEventHistory(run, ComputeEventHistory(run));
   WriteResultFiles(run);
 }
 

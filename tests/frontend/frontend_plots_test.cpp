@@ -148,6 +148,7 @@ class FrontendPlotsTest : public QObject {
   void RoundRanges();
   void MissingAndDamagedDocumentsGiveAMessage();
   void GarbledDocumentsNeverCrash();
+  void SurvivalCurvesAsTheDocumentGivesThem();
   void SavesAndPrints();
   void ToolsMenuOpensThePlotsOfTheLastRun();
 
@@ -301,6 +302,48 @@ void FrontendPlotsTest::MissingAndDamagedDocumentsGiveAMessage() {
     QVERIFY2(window.Message().contains(c.message), qPrintable(window.Message()));
     QVERIFY(window.Chart() == nullptr);
     QVERIFY(!window.SavePng() && !window.SaveSvg());
+  }
+}
+
+// The survival plot draws the document's curves point for point; a document without them (an
+// older engine's) gets lines through the survival at the interval ends.
+void FrontendPlotsTest::SurvivalCurvesAsTheDocumentGivesThem() {
+  const QString document = RunExample("compete");
+  QVERIFY(!document.isEmpty());
+  QFile file(document);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  QJsonObject whole = QJsonDocument::fromJson(file.readAll()).object();
+  const auto survival_plot = [](const QJsonObject& changed) {
+    const ResultsPlots plots = PlotsFromJson(QJsonDocument(changed).toJson());
+    for (const Plot& plot : plots.plots) {
+      if (plot.kind == PlotKind::kSurvival) return plot;
+    }
+    return Plot();
+  };
+  QJsonObject part = whole["event_history"].toObject();
+  const QJsonArray curves = part["survival_curves"].toArray();
+  const Plot drawn = survival_plot(whole);
+  QCOMPARE(drawn.series.size(), static_cast<size_t>(curves.size()));
+  for (qsizetype c = 0; c < curves.size(); ++c) {
+    const QJsonArray points = curves[c].toObject()["points"].toArray();
+    const QList<QPointF>& series = drawn.series[c].points;
+    QCOMPARE(series.size(), points.size());
+    for (qsizetype i = 0; i < points.size(); ++i) {
+      QCOMPARE(series[i].x(), points[i].toArray()[0].toDouble());
+      QCOMPARE(series[i].y(), points[i].toArray()[1].toDouble());
+    }
+  }
+  part.remove("survival_curves");
+  whole["event_history"] = part;
+  const Plot ends = survival_plot(whole);
+  QCOMPARE(ends.series.size(), drawn.series.size());
+  const QJsonArray bounds = part["time_boundaries"].toArray();
+  const QList<QPointF>& first = ends.series[0].points;
+  QCOMPARE(first.size(), bounds.size());
+  QCOMPARE(first[0], QPointF(bounds[0].toDouble(), 1.0));
+  for (qsizetype t = 1; t < bounds.size(); ++t) {
+    QCOMPARE(first[t].x(), bounds[t].toDouble());
+    QCOMPARE(first[t].y(), drawn.series[0].points[16 * t].y());
   }
 }
 

@@ -202,6 +202,86 @@ TEST(ResultsDocument, EventHistoryModelsGiveTheirRatesAndSurvival) {
   }
 }
 
+// The survival curves against the rates and shapes of the document: in continuous time the
+// point at x of interval [a, b] is S(a) exp(-sum_q rate_q (x^alpha_q - a^alpha_q)) over the
+// risks q of leaving the state (alpha 1 without shapes), evaluated here on its own; in discrete
+// time the curve steps at b from S(a) to S(a) p^(b - a), p the probability of staying. The
+// curves end every interval at the survival the document lists for it.
+TEST(ResultsDocument, SurvivalCurvesFollowTheRatesAndShapes) {
+  for (const std::string example : {"discrete", "compete", "mixhaz", "hazweib", "hazchain"}) {
+    const fs::path file = fs::exists(kSource / "examples" / (example + ".inp"))
+                              ? kSource / "examples" / (example + ".inp")
+                              : kSource / "tests/golden/cases" / (example + ".inp");
+    const EngineRun run(testing::ReadFile(file.string()) + "\nwjs results.json\n");
+    ASSERT_EQ(run.status, 0) << example;
+    const Json part = ValidDocument(run, example)["event_history"];
+    const bool discrete = part["kind"].get<int>() == 1;
+    const std::vector<double> grid = part["time_boundaries"].get<std::vector<double>>();
+    const auto rate = [&](const Json& covariates, int t, int k) {
+      for (const Json& cell : part["cells"]) {
+        if (cell["covariates"] == covariates && cell["interval"] == t && cell["risk"] == k) {
+          return cell["rate"].get<double>();
+        }
+      }
+      ADD_FAILURE() << example << ": no rate";
+      return 0.0;
+    };
+    const auto end_survival = [&](const Json& covariates, int t, int origin) {
+      for (const Json& s : part["survival"]) {
+        if (s["covariates"] == covariates && s["interval"] == t && s["origin"] == origin) {
+          return s["survival"].get<double>();
+        }
+      }
+      ADD_FAILURE() << example << ": no survival";
+      return 0.0;
+    };
+    ASSERT_FALSE(part["survival_curves"].empty()) << example;
+    for (const Json& curve : part["survival_curves"]) {
+      const Json& covariates = curve["covariates"];
+      const int origin = curve["origin"].get<int>();
+      const Json& points = curve["points"];
+      ASSERT_EQ(points.size(), 1 + (grid.size() - 1) * (discrete ? 2 : 16)) << example;
+      EXPECT_EQ(points[0][0].get<double>(), grid[0]);
+      EXPECT_EQ(points[0][1].get<double>(), 1.0);
+      double before = 1.0;
+      std::size_t at = 1;
+      for (int t = 1; t < static_cast<int>(grid.size()); ++t) {
+        const double a = grid[t - 1];
+        const double b = grid[t];
+        const double end = end_survival(covariates, t, origin);
+        if (discrete) {
+          double stay = 0;
+          for (const Json& risk : part["risks"]) {
+            if (risk["origin"] == origin && risk["destination"] == origin) {
+              stay = rate(covariates, t, risk["risk"].get<int>());
+            }
+          }
+          EXPECT_NEAR(end, before * std::pow(stay, b - a), 1e-12) << example;
+          EXPECT_EQ(points[at][0].get<double>(), b);
+          EXPECT_NEAR(points[at++][1].get<double>(), before, 1e-15) << example;
+        } else {
+          for (int j = 1; j < 16; ++j, ++at) {
+            const double x = a + (b - a) * j / 16;
+            double sum = 0;
+            for (const Json& risk : part["risks"]) {
+              if (risk["origin"] != origin || risk["destination"] == origin) continue;
+              const double alpha = risk.contains("shape") ? risk["shape"].get<double>() : 1.0;
+              sum += rate(covariates, t, risk["risk"].get<int>()) *
+                     (std::pow(x, alpha) - std::pow(a, alpha));
+            }
+            EXPECT_DOUBLE_EQ(points[at][0].get<double>(), x) << example;
+            EXPECT_NEAR(points[at][1].get<double>(), before * std::exp(-sum), 1e-12)
+                << example << " interval " << t << " step " << j;
+          }
+        }
+        EXPECT_EQ(points[at][0].get<double>(), b) << example;
+        EXPECT_NEAR(points[at++][1].get<double>(), end, 1e-15) << example;
+        before = end;
+      }
+    }
+  }
+}
+
 // Simulated data: a valid document that says so and, like the report, holds no figure that
 // compares the model with data: no likelihood, no fit, no frequencies, no events or exposures;
 // the probabilities are the model's (P(A) = 2/5, 3/5 in example simulate).
