@@ -974,7 +974,6 @@ MarginalCovarianceBlock MarginalCovariance(const EstimationRun& run, int r) {
 
 void CheckMarginalRestrictionsMet(EstimationRun& run) {
   const std::vector<std::vector<MarginalItem>>& all = MarginalItems(run);
-  EstimationState& est = run.estimation;
   for (int r = 0; r < static_cast<int>(all.size()); ++r) {
     const int h = MarginalMultiplierCount(run, r);
     if (h == 0) continue;

@@ -296,7 +296,6 @@ void FitRestrictedSubmodel(EstimationRun& run, int r) {
 }
 
 void CheckRestrictionsMet(EstimationRun& run) {
-  EstimationState& est = run.estimation;
   LinLogState& state = LinLogStateOf(run);
   for (int r = 0; r < static_cast<int>(state.restrictions.size()); ++r) {
     if (state.restrictions[r].empty()) continue;

@@ -93,8 +93,9 @@ class CompleteTableFile {
 
 // Per submodel a block of the values of its cells; with probabilities the first submodel's
 // values (frequencies) are divided by the sample size.
-ResultFile SubmodelValues(const RunState& run, const std::string& command, const std::string& name,
-                          const std::vector<double>& table, bool probabilities) {
+ResultFile SubmodelValuesFile(const RunState& run, const std::string& command,
+                              const std::string& name, const std::vector<double>& table,
+                              bool probabilities) {
   const ModelState& model = run.model;
   const double total = run.data.total_count;
   auto values = std::make_shared<std::vector<double>>();
@@ -326,16 +327,16 @@ std::vector<ResultFile> ComputeResultFiles(const RunState& run) {
   }
   if (!settings.file_observed.empty()) {
     files.push_back(simulated ? OfSimulatedData("wfr", settings.file_observed)
-                              : SubmodelValues(run, "wfr", settings.file_observed,
-                                               run.estimation.ExpectedTable, false));
+                              : SubmodelValuesFile(run, "wfr", settings.file_observed,
+                                                   run.estimation.ExpectedTable, false));
   }
   if (!settings.file_data.empty()) {
     files.push_back(simulated ? OfSimulatedData("wda", settings.file_data)
                               : DataFile(run, settings.file_data));
   }
   if (!settings.file_probabilities.empty()) {
-    files.push_back(
-        SubmodelValues(run, "wco", settings.file_probabilities, run.estimation.FittedTable, true));
+    files.push_back(SubmodelValuesFile(run, "wco", settings.file_probabilities,
+                                       run.estimation.FittedTable, true));
   }
   if (run.estimation.hazard.table >= 0) AddHazardFiles(run, simulated, files);
   if (!settings.file_parameters.empty()) {

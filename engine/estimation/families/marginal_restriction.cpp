@@ -139,7 +139,6 @@ class MarginalRestriction : public ModelFamily {
   void ListFreeParameters(const EstimationRun& run, ParameterGroup group,
                           FreeParameterList& list) const override {
     if (group != ParameterGroup::kSpecialEffects) return;
-    const EstimationState& est = run.estimation;
     for (int r = 0; r < static_cast<int>(MarginalItems(run).size()) && !list.full; ++r) {
       for (const MarginalItem& item : MarginalItems(run)[r]) {
         FreeParameter parameter;
