@@ -515,9 +515,11 @@ QJsonArray CurvesThroughIntervalEnds(const QJsonArray& survival, const EventHist
     const auto [at, added] =
         curve_of.emplace(std::make_pair(history.CellName(covariates), origin), curves.size());
     if (added) {
-      curves.append(QJsonObject{{"covariates", covariates},
-                                {"origin", origin},
-                                {"points", QJsonArray{QJsonArray{history.Start(1), 1.0}}}});
+      // Appended, not braced: a braced array holding one array may be taken as its copy.
+      QJsonArray points;
+      points.append(QJsonArray{history.Start(1), 1.0});
+      curves.append(
+          QJsonObject{{"covariates", covariates}, {"origin", origin}, {"points", points}});
       last.push_back(1.0);
     }
     QJsonObject curve = curves[at->second].toObject();

@@ -56,7 +56,7 @@ ResultFile Numbers(const std::string& command, const std::string& name, bool app
   file.command = command;
   file.name = name;
   file.append = append;
-  file.numbers.block_rows = {static_cast<std::int64_t>(values->size())};
+  if (values) file.numbers.block_rows = {static_cast<std::int64_t>(values->size())};
   file.numbers.values = std::move(values);
   return file;
 }
@@ -81,6 +81,17 @@ class CompleteTableFile {
     const double complete = CompleteCells(run_.model);
     if (!(complete < kLargestCompleteTable)) {
       return TooLarge(command, name, complete, kLargestCompleteTable);
+    }
+    // A table that does not fit in what the memory budget leaves is read cell by cell as it
+    // is written, as it always was; a smaller one is worked out once for all its files.
+    if (complete * sizeof(double) > run_.context.MemoryAvailable()) {
+      ResultFile file = Numbers(command, name, append, nullptr);
+      const RunState& run = run_;
+      file.numbers.value_at = [&run](std::int64_t cell) {
+        return EstimatedCellFrequency(run, cell);
+      };
+      file.numbers.block_rows = {static_cast<std::int64_t>(complete)};
+      return file;
     }
     if (!values_) values_ = CompleteTable(run_);
     return Numbers(command, name, append, values_);
@@ -273,12 +284,16 @@ TextFile& OpenResult(RunState& run, const std::string& name, const char* mode) {
 }
 
 void WriteNumbers(TextFile& file, const NumberFile& numbers) {
-  const std::vector<double>& values = *numbers.values;
-  std::size_t at = 0;
+  std::int64_t at = 0;
+  const auto next = [&numbers, &at] {
+    const std::int64_t place = at++;
+    return numbers.values ? (*numbers.values)[static_cast<std::size_t>(place)]
+                          : numbers.value_at(place);
+  };
   for (std::int64_t rows : numbers.block_rows) {
     for (std::int64_t r = 0; r < rows; ++r) {
       std::string line;
-      for (int k = 0; k < numbers.width; ++k) line += FormatReal(numbers.field, 8, values[at++]);
+      for (int k = 0; k < numbers.width; ++k) line += FormatReal(numbers.field, 8, next());
       file.WriteLine(line);
     }
     if (numbers.blank_after_block) file.WriteLine("");
@@ -350,7 +365,6 @@ void WriteResultFileContents(RunState& run, const std::vector<ResultFile>& files
   for (const ResultFile& file : files) {
     if (file.form == ResultFile::Form::kWarning) {
       run.context.ReportFile.WriteLine(file.warning);
-      WriteLogLine(run.context, "  " + file.warning);
       continue;
     }
     TextFile& out = OpenResult(run, file.name, file.append ? "a" : "w");
@@ -371,6 +385,16 @@ void WriteResultFileContents(RunState& run, const std::vector<ResultFile>& files
   }
 }
 
-void WriteResultFiles(RunState& run) { WriteResultFileContents(run, ComputeResultFiles(run)); }
+void LogResultFileWarnings(RunContext& context, const std::vector<ResultFile>& files) {
+  for (const ResultFile& file : files) {
+    if (file.form == ResultFile::Form::kWarning) WriteLogLine(context, "  " + file.warning);
+  }
+}
+
+void WriteResultFiles(RunState& run) {
+  const std::vector<ResultFile> files = ComputeResultFiles(run);
+  LogResultFileWarnings(run.context, files);
+  WriteResultFileContents(run, files);
+}
 
 }  // namespace tav

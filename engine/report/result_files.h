@@ -2,6 +2,7 @@
 #define TAV_ENGINE_REPORT_RESULT_FILES_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ struct NumberFile {
   bool blank_after_block = false;
   // The numbers, line by line; shared, for a table that two files write.
   std::shared_ptr<const std::vector<double>> values;
+  // In place of values for a complete table too large to hold beside the run's arrays: the
+  // number at a place, read from the fitted tables as the file is written (the run lives as
+  // long as its results).
+  std::function<double(std::int64_t)> value_at;
 };
 
 // The data file: per data entry the category (from 1) of every manifest variable its subgroup
@@ -73,6 +78,9 @@ struct ResultFile {
 
 // The files and warnings in the order they are written.
 std::vector<ResultFile> ComputeResultFiles(const RunState& run);
+// The warnings go to the log (LogResultFileWarnings) and to the report with the files
+// (WriteResultFileContents).
+void LogResultFileWarnings(RunContext& context, const std::vector<ResultFile>& files);
 void WriteResultFileContents(RunState& run, const std::vector<ResultFile>& files);
 
 void WriteResultFiles(RunState& run);

@@ -17,8 +17,9 @@ namespace tav {
 
 // The JSON results document (wjs): what the report shows, for other programs, every number at
 // full double precision (a number that is not finite is null). Its schema is
-// docs/results-schema.json. The report's writers add their parts while they write; the
-// document goes to its file, put in place when complete, after the report.
+// docs/results-schema.json. Its parts render the run's results (RecordRunResults,
+// report/report_results.h), worked out before the report is written; the document goes to its
+// file, put in place when complete, after the report.
 
 // The document goes to the file `wjs` names (under the run's prefix) and to
 // run.context.results_path (as it stands) when that is set; both are put in place when complete.

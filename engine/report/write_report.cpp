@@ -4,15 +4,10 @@
 
 #include "core/format_real.h"
 #include "core/log.h"
-#include "report/latent_class_diagnostics.h"
-#include "report/parameter_tables.h"
 #include "report/posterior_writer.h"
-#include "report/probabilities.h"
-#include "report/pseudo_r_squared.h"
-#include "report/random_starts_report.h"
 #include "report/report_computations.h"
+#include "report/report_results.h"
 #include "report/results_document.h"
-#include "report/statistics.h"
 
 namespace tav {
 
@@ -55,28 +50,9 @@ void WriteReport(RunState& run) {
   if (settings.show_echo) WriteInputEcho(run);
   run.context.FilePrefix = run.context.InputPrefix();
 
-  WriteLogLine(run.context, "  statistics and frequencies");
-  WriteStatistics(run);
-
-  const int first = settings.include_first_submodel ? 0 : 1;
-  WritePseudoRSquared(run, first);
-
-  if (settings.show_parameters) {
-    WriteLogLine(run.context, "  log-linear parameters");
-    WriteParameterTables(run, first);
-  }
-  WriteProbabilities(run, first);
-  const ModelState& model = run.model;
-  if (settings.show_latent && settings.show_details && model.LatentCount > 0 &&
-      LatentClassOutputFits(model)) {
-    WriteLogLine(run.context, "  latent class parameters");
-  }
-  WriteLatentClassOutput(run);
-
-  // The checks of the model: the random starts, then (for models with latent variables) the
-  // bivariate residuals and the classification; details that nlo leaves out.
-  if (settings.show_diagnostics && settings.show_details) WriteRandomStarts(run);
-  WriteLatentClassDiagnostics(run);
+  const RunResults results = ComputeRunResults(run);
+  WriteResultsSections(run, results);
+  RecordRunResults(run, results);
 
   FinishResultsDocument(run);
   run.context.FilePrefix.clear();

@@ -1,6 +1,8 @@
 // The result files of the statistics section, against closed forms: the model {AB,AC} fits
 // m(a,b,c) = n(a,b) n(a,c) / n(a), whose margins AB and AC are those of the data.
 
+#include "report/result_files.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -72,6 +74,23 @@ TEST(ResultFiles, TablesAndMarginsOfTheFittedModel) {
   EXPECT_NEAR(parameters[0][0], run.Statistic("L-squared") / 2, 0.6e-4);
   EXPECT_EQ(parameters[0][1], 5);
   EXPECT_EQ(parameters[0][2], 1);
+}
+
+// A complete table that does not fit in what the memory budget leaves is read from the fitted
+// tables as its file is written, with the numbers of the table worked out beforehand.
+TEST(ResultFiles, ACompleteTableBeyondTheBudgetIsReadAsItIsWritten) {
+  testing::Fitted fitted(kTable + "wfi full.txt " + kData);
+  ASSERT_EQ(fitted.message, "");
+  const std::vector<ResultFile> held = ComputeResultFiles(fitted.run);
+  fitted.run.context.memory_budget = 0;
+  const std::vector<ResultFile> read = ComputeResultFiles(fitted.run);
+  ASSERT_EQ(held.size(), 1u);
+  ASSERT_EQ(read.size(), 1u);
+  ASSERT_TRUE(held[0].numbers.values);
+  ASSERT_FALSE(read[0].numbers.values);
+  ASSERT_TRUE(read[0].numbers.value_at);
+  EXPECT_EQ(read[0].numbers.block_rows, held[0].numbers.block_rows);
+  for (int k = 0; k < 12; ++k) EXPECT_EQ(read[0].numbers.value_at(k), (*held[0].numbers.values)[k]);
 }
 
 // The data file read back as records with counts gives the same fit.
