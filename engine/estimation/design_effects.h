@@ -159,6 +159,33 @@ double DesignParameterStep(const EstimationRun& run, const FreeParameter& parame
 // ... and the design parameters and tables of submodel r's designs.
 void AddDesignValues(const EstimationRun& run, int r, SubmodelValues& values);
 
+// A family whose free parameters are multipliers in the place of design parameters (design
+// effects, the multipliers of mar() restrictions): they act on their tables, move and take
+// their curvature steps as design parameters do, by central differences (thresholds far from
+// 0 turn the O(h) error of forward differences into an error in the third digit of a standard
+// error).
+class MultiplierFamily : public ModelFamily {
+ public:
+  int TableOf(const EstimationRun& run, const FreeParameter& parameter) const override {
+    return DesignParameterTable(run, parameter);
+  }
+  ParameterDirection DirectionOf(const EstimationRun& run,
+                                 const FreeParameter& parameter) const override {
+    return DesignParameterDirection(run, parameter);
+  }
+  bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
+    PerturbDesignParameter(run, parameter.submodel, parameter.design, parameter.position, delta);
+    return true;
+  }
+  double CurvatureStep(const EstimationRun& run, const FreeParameter& parameter,
+                       double step) const override {
+    return DesignParameterStep(run, parameter, step);
+  }
+  bool CentralDifferences(const EstimationRun&, const FreeParameter&) const override {
+    return true;
+  }
+};
+
 // Column scaling: a design column whose largest magnitude lies outside [2^-10, 2^10] is
 // divided by the power of two that brings that magnitude into [1, 2) (exactly, so the fit
 // sees the same column in other units), and its parameter is held for the scaled column:

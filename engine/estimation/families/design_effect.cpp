@@ -42,7 +42,7 @@ std::vector<BlockParameter> DesignParameters(const EstimationRun& run, int t,
   return parameters;
 }
 
-class DesignEffect : public ModelFamily {
+class DesignEffect : public MultiplierFamily {
  public:
   std::string_view Name() const override { return "design effects"; }
 
@@ -50,28 +50,6 @@ class DesignEffect : public ModelFamily {
 
   void SetUp(EstimationRun& run) const override { SetUpDesignEffects(run); }
 
-  // A design parameter is multiplied by exp(delta) and its table's cells (or the predictor of a
-  // cumulative submodel) move with it.
-  int TableOf(const EstimationRun& run, const FreeParameter& parameter) const override {
-    return DesignParameterTable(run, parameter);
-  }
-  ParameterDirection DirectionOf(const EstimationRun& run,
-                                 const FreeParameter& parameter) const override {
-    return DesignParameterDirection(run, parameter);
-  }
-  bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
-    PerturbDesignParameter(run, parameter.submodel, parameter.design, parameter.position, delta);
-    return true;
-  }
-  double CurvatureStep(const EstimationRun& run, const FreeParameter& parameter,
-                       double step) const override {
-    return DesignParameterStep(run, parameter, step);
-  }
-  // Thresholds far from 0 turn the O(h) error of forward differences into an error in the third
-  // digit of a standard error.
-  bool CentralDifferences(const EstimationRun&, const FreeParameter&) const override {
-    return true;
-  }
   void AddSubmodelValues(const EstimationRun& run, int r, SubmodelValues& values) const override {
     AddDesignValues(run, r, values);
   }

@@ -25,7 +25,7 @@ bool HasMar(const Submodel& submodel) {
   return false;
 }
 
-class MarginalRestriction : public ModelFamily {
+class MarginalRestriction : public MultiplierFamily {
  public:
   std::string_view Name() const override { return "marginal restrictions"; }
 
@@ -34,26 +34,7 @@ class MarginalRestriction : public ModelFamily {
   }
 
   // The multipliers share the place of design parameters in the free-parameter list and move
-  // as those do.
-
-  int TableOf(const EstimationRun& run, const FreeParameter& parameter) const override {
-    return DesignParameterTable(run, parameter);
-  }
-  ParameterDirection DirectionOf(const EstimationRun& run,
-                                 const FreeParameter& parameter) const override {
-    return DesignParameterDirection(run, parameter);
-  }
-  bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
-    PerturbDesignParameter(run, parameter.submodel, parameter.design, parameter.position, delta);
-    return true;
-  }
-  double CurvatureStep(const EstimationRun& run, const FreeParameter& parameter,
-                       double step) const override {
-    return DesignParameterStep(run, parameter, step);
-  }
-  bool CentralDifferences(const EstimationRun&, const FreeParameter&) const override {
-    return true;
-  }
+  // as those do (MultiplierFamily).
 
   // The marginal step gives the covariances of every parameter of a submodel with mar()
   // restrictions (model terms, design effects and multipliers).
