@@ -464,10 +464,4 @@ void RecordLatentClassDiagnostics(RunState& run, const DiagnosticsResults& resul
   RecordClassification(run, ClassificationFiguresOf(results.classification, run.model));
 }
 
-void WriteLatentClassDiagnostics(RunState& run) {
-  const DiagnosticsResults results = ComputeLatentClassDiagnostics(run);
-  WriteLatentClassDiagnosticsSections(results, run.model, run.context.ReportFile);
-  RecordLatentClassDiagnostics(run, results);
-}
-
 }  // namespace tav

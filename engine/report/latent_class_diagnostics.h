@@ -90,9 +90,6 @@ void WriteLatentClassDiagnosticsSections(const DiagnosticsResults& results, cons
 // The bivariate residuals and the classification into the results document.
 void RecordLatentClassDiagnostics(RunState& run, const DiagnosticsResults& results);
 
-// All three: the sections of a run, written and recorded.
-void WriteLatentClassDiagnostics(RunState& run);
-
 }  // namespace tav
 
 #endif  // TAV_ENGINE_REPORT_LATENT_CLASS_DIAGNOSTICS_H_
