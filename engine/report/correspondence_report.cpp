@@ -161,7 +161,11 @@ void WriteCorrespondenceReport(RunState& run, CorrespondenceKind t) {
     if (t == CorrespondenceKind::kMultiple && a.objects > 0) WriteObjects(out, model, a);
   }
   RecordCorrespondence(run, a);
-  if (run.settings.show_diagnostics) WriteRandomStarts(run);
+  if (run.settings.show_diagnostics) {
+    const RandomStartsResults starts = ComputeRandomStarts(run);
+    WriteRandomStartsSection(starts, out);
+    RecordRandomStarts(run, starts);
+  }
   WriteResultFiles(run);
   FinishResultsDocument(run);
   run.context.FilePrefix.clear();

@@ -446,16 +446,13 @@ ParameterResults ComputeParameters(const RunState& run, int first) {
   return results;
 }
 
-void WriteParameterTables(RunState& run, int first) {
-  const ParameterResults results = ComputeParameters(run, first);
+void WriteParameterResults(RunState& run, const ParameterResults& results) {
   WriteParameterSection(results, run.context.ReportFile);
-  if (results.covariance_file) {
-    OpenTextFile(run.context, run.context.ResultFile, run.settings.file_covariances, "w",
-                 TextFile::Destination::kReplaceWhenComplete);
-    WriteCovarianceFile(results.covariances, run.context.ResultFile);
-    CloseTextFile(run.context.ResultFile);
-  }
-  RecordParameters(run, results);
+  if (!results.covariance_file) return;
+  OpenTextFile(run.context, run.context.ResultFile, run.settings.file_covariances, "w",
+               TextFile::Destination::kReplaceWhenComplete);
+  WriteCovarianceFile(results.covariances, run.context.ResultFile);
+  CloseTextFile(run.context.ResultFile);
 }
 
 }  // namespace tav

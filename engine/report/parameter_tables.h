@@ -24,8 +24,8 @@ ParameterResults ComputeParameters(const RunState& run, int first);
 void WriteParameterSection(const ParameterResults& results, TextFile& out);
 // The `wse` file: standard errors and correlations, then variances and covariances.
 void WriteCovarianceFile(const CovarianceResults& covariances, TextFile& file);
-// All of them, and the tables and blocks into the results document.
-void WriteParameterTables(RunState& run, int first);
+// The section into the report and, when results asks for it, the covariance file.
+void WriteParameterResults(RunState& run, const ParameterResults& results);
 
 }  // namespace tav
 

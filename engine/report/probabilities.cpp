@@ -113,12 +113,6 @@ void WriteProbabilitiesSection(const ProbabilityResults& results, const ModelSta
   if (!results.tables.empty()) out.WriteLine("");
 }
 
-void WriteProbabilities(RunState& run, int first) {
-  const ProbabilityResults results = ComputeProbabilities(run, first);
-  WriteProbabilitiesSection(results, run.model, run.context.ReportFile);
-  RecordProbabilities(run, results);
-}
-
 LatentClassResults ComputeLatentClassOutput(const RunState& run) {
   const ModelState& model = run.model;
   const Settings& settings = run.settings;
@@ -273,14 +267,6 @@ void WriteLatentClassSection(const LatentClassResults& results, const ModelState
 
   out.WriteLine("E = " + FormatReal(4, 4, figures.classification_errors) +
                 ", lambda = " + FormatReal(4, 4, figures.lambda));
-}
-
-void WriteLatentClassOutput(RunState& run) {
-  const LatentClassResults results = ComputeLatentClassOutput(run);
-  WriteLatentClassSection(results, run.model, run.context.ReportFile);
-  if (results.listing == LatentClassResults::Listing::kShown) {
-    RecordLatentClasses(run, results.figures);
-  }
 }
 
 }  // namespace tav

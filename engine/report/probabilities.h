@@ -18,8 +18,6 @@ std::string CategoryLabel(int category);
 ProbabilityResults ComputeProbabilities(const RunState& run, int first);
 void WriteProbabilitiesSection(const ProbabilityResults& results, const ModelState& model,
                                TextFile& out);
-// Both, and the tables into the results document.
-void WriteProbabilities(RunState& run, int first);
 
 // The "*** LATENT CLASS OUTPUT ***" section, when the report shows it: class sizes and the
 // conditional response probabilities of every manifest variable per latent class, in blocks of
@@ -28,8 +26,6 @@ void WriteProbabilities(RunState& run, int first);
 LatentClassResults ComputeLatentClassOutput(const RunState& run);
 void WriteLatentClassSection(const LatentClassResults& results, const ModelState& model,
                              TextFile& out);
-// Both, and the output into the results document.
-void WriteLatentClassOutput(RunState& run);
 
 }  // namespace tav
 

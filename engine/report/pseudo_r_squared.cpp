@@ -214,10 +214,4 @@ void WritePseudoRSquaredSection(const PseudoRSquaredResults& results, TextFile& 
   out.WriteLine("");
 }
 
-void WritePseudoRSquared(RunState& run, int first) {
-  const PseudoRSquaredResults results = ComputePseudoRSquaredSection(run, first);
-  WritePseudoRSquaredSection(results, run.context.ReportFile);
-  RecordPseudoRSquared(run, results);
-}
-
 }  // namespace tav

@@ -21,9 +21,6 @@ int FirstPseudoRSquaredSubmodel(const ModelState& model, int first);
 PseudoRSquaredResults ComputePseudoRSquaredSection(const RunState& run, int first);
 void WritePseudoRSquaredSection(const PseudoRSquaredResults& results, TextFile& out);
 
-// Both, and the blocks into the results document.
-void WritePseudoRSquared(RunState& run, int first);
-
 }  // namespace tav
 
 #endif  // TAV_ENGINE_REPORT_PSEUDO_R_SQUARED_H_

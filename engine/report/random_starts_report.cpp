@@ -104,10 +104,4 @@ void RecordRandomStarts(RunState& run, const RandomStartsResults& results) {
                                      {"starts", std::move(list)}};
 }
 
-void WriteRandomStarts(RunState& run) {
-  const RandomStartsResults results = ComputeRandomStarts(run);
-  WriteRandomStartsSection(results, run.context.ReportFile);
-  RecordRandomStarts(run, results);
-}
-
 }  // namespace tav

@@ -26,8 +26,6 @@ struct RandomStartsResults {
 RandomStartsResults ComputeRandomStarts(const RunState& run);
 void WriteRandomStartsSection(const RandomStartsResults& results, TextFile& out);
 void RecordRandomStarts(RunState& run, const RandomStartsResults& results);
-// All three.
-void WriteRandomStarts(RunState& run);
 
 }  // namespace tav
 

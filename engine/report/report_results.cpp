@@ -49,15 +49,7 @@ void WriteResultsSections(RunState& run, const RunResults& results) {
   WriteStatisticsSection(results.statistics, model, out);
   WriteResultFileContents(run, results.result_files);
   WritePseudoRSquaredSection(results.pseudo_r_squared, out);
-  if (results.parameters) {
-    WriteParameterSection(*results.parameters, out);
-    if (results.parameters->covariance_file) {
-      OpenTextFile(run.context, run.context.ResultFile, run.settings.file_covariances, "w",
-                   TextFile::Destination::kReplaceWhenComplete);
-      WriteCovarianceFile(results.parameters->covariances, run.context.ResultFile);
-      CloseTextFile(run.context.ResultFile);
-    }
-  }
+  if (results.parameters) WriteParameterResults(run, *results.parameters);
   WriteProbabilitiesSection(results.probabilities, model, out);
   WriteLatentClassSection(results.latent_classes, model, out);
   if (results.random_starts) WriteRandomStartsSection(*results.random_starts, out);

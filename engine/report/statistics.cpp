@@ -447,12 +447,4 @@ void WriteStatisticsSection(const StatisticsResults& results, const ModelState& 
   }
 }
 
-void WriteStatistics(RunState& run) {
-  const StatisticsResults results = ComputeStatistics(run);
-  WriteStatisticsSection(results, run.model, run.context.ReportFile);
-  RecordStatistics(run, results);
-  if (results.hazard && run.results) RecordEventHistory(run, ComputeEventHistory(run));
-  WriteResultFiles(run);
-}
-
 }  // namespace tav

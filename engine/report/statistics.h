@@ -30,10 +30,6 @@ StatisticsResults ComputeStatistics(const RunState& run);
 void WriteStatisticsSection(const StatisticsResults& results, const ModelState& model,
                             TextFile& out);
 
-// Computes the statistics, writes them to the report and the results document, then the
-// result files.
-void WriteStatistics(RunState& run);
-
 }  // namespace tav
 
 #endif  // TAV_ENGINE_REPORT_STATISTICS_H_

@@ -17,6 +17,11 @@ namespace {
 using testing::FittedModel;
 using testing::RecordingPresentation;
 
+// The statistics section as the report writes it.
+void WriteStatistics(RunState& run) {
+  WriteStatisticsSection(ComputeStatistics(run), run.model, run.context.ReportFile);
+}
+
 // Estimates the model of text and computes the standard errors when they are wanted.
 struct Estimated : FittedModel {
   explicit Estimated(const std::string& text) : FittedModel(text) {

@@ -20,6 +20,14 @@ using testing::ReadLines;
 using testing::RecordingPresentation;
 using testing::TempDir;
 
+// The sections as the report writes them.
+void WriteProbabilities(RunState& run, int first) {
+  WriteProbabilitiesSection(ComputeProbabilities(run, first), run.model, run.context.ReportFile);
+}
+void WriteLatentClassOutput(RunState& run) {
+  WriteLatentClassSection(ComputeLatentClassOutput(run), run.model, run.context.ReportFile);
+}
+
 // The lines from the one equal to `from` up to (not including) the next empty line.
 std::vector<std::string> Block(const std::vector<std::string>& lines, const std::string& from) {
   auto at = std::find(lines.begin(), lines.end(), from);

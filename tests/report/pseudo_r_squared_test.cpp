@@ -11,6 +11,11 @@ namespace {
 
 using testing::FittedModel;
 
+// The section as the report writes it.
+void WritePseudoRSquared(RunState& run, int first) {
+  WritePseudoRSquaredSection(ComputePseudoRSquaredSection(run, first), run.context.ReportFile);
+}
+
 // B | A saturated: the fitted probabilities are the row proportions of the data (rows 70 and
 // 70, N = 140, B margin 40, 35, 65). The block was worked out apart from this code from the
 // definitions: entropy and qualitative variance of the B margin against those of the rows,

@@ -9,6 +9,11 @@ namespace {
 
 using testing::FittedModel;
 
+// The statistics section as the report writes it.
+void WriteStatistics(RunState& run) {
+  WriteStatisticsSection(ComputeStatistics(run), run.model, run.context.ReportFile);
+}
+
 // Independence in a 2 x 3 table: the fitted values are row total x column total / N
 // (rows 60 and 40, columns 30, 30 and 40, N = 100). The figures below were worked out apart
 // from this code: X2 = sum (n - m)^2 / m = 13.1944, L2 = 2 sum n ln(n / m) = 13.2338, their
