@@ -183,7 +183,7 @@ ParameterCount CountParameters(const RunState& run) {
     const int hazard = model.SubmodelCount;
     count.hazard_parameters = CountSubmodelParameters(run, hazard);
     count.all_parameters += count.hazard_parameters;
-    const HazardWork& work = run.estimation.hazard;
+    const HazardWork& work = HazardWorkOf(run);
     std::int64_t observed = 0;
     for (std::size_t i = 0; i < work.exposure.size(); ++i) {
       const int risk = static_cast<int>(i % work.risks);
@@ -209,7 +209,7 @@ StatisticsResults ComputeStatistics(const RunState& run) {
   results.seed_shown = model.SubgroupCount > 1 || model.LatentCount > 0;
 
   const bool hazard = HasHazardPart(run);
-  results.hazard = hazard;
+  results.hazard_model = hazard;
   results.grouped_hazard = hazard && (model.SubgroupCount > 1 || model.LatentStateCount > 1);
   results.special = model.CumulativeI;
   results.fit_block = !results.special && model.ManifestCellCount < 1e18L;
@@ -331,7 +331,7 @@ StatisticsResults ComputeStatistics(const RunState& run) {
 
 void WriteStatisticsSection(const StatisticsResults& results, const ModelState& model,
                             TextFile& out) {
-  const bool hazard = results.hazard;
+  const bool hazard = results.hazard_model;
   out.WriteLine("");
   out.WriteLine("*** STATISTICS ***");
   out.WriteLine("");
@@ -451,7 +451,7 @@ void WriteStatistics(RunState& run) {
   const StatisticsResults results = ComputeStatistics(run);
   WriteStatisticsSection(results, run.model, run.context.ReportFile);
   RecordStatistics(run, results);
-  if (results.hazard && run.results) RecordEventHistory(run, ComputeEventHistory(run));
+  if (results.hazard_model && run.results) RecordEventHistory(run, ComputeEventHistory(run));
   WriteResultFiles(run);
 }
 
