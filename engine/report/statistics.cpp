@@ -282,8 +282,13 @@ StatisticsResults ComputeStatistics(const RunState& run) {
   results.eigenvalues = newton.eigenvalues;
   if (ShowsStdErrors(run) && !model.AnyMar) {
     results.eigenvalues_shown = true;
-    boundary_loglinear = newton.BoundaryLogLinear;
-    boundary_hazard = newton.BoundaryHazard;
+    // Those of the hazard submodel are the hazard parameters; the others, of the submodels and
+    // `all`, are counted as log-linear.
+    const std::vector<int>& by_table = newton.boundary_by_table;
+    for (std::size_t t = 0; t < by_table.size(); ++t) {
+      (static_cast<int>(t) == model.SubmodelCount ? boundary_hazard : boundary_loglinear) +=
+          by_table[t];
+    }
   } else {
     results.warnings.push_back("no information is provided on identification of parameters");
     // Standard errors that were asked for but not computed: say why.
