@@ -194,8 +194,8 @@ double TimedRun(const std::string& input, int expected_iterations, std::string& 
   if (end != nullptr) {
     end->iterations = run.estimation.iteration;
     // A hazard model's L-squared is that of its hazard part.
-    end->l_squared = run.estimation.hazard.table >= 0 ? tav::HazardPartFit(run).l_squared
-                                                      : 2 * run.estimation.HalfLSquared;
+    end->l_squared = tav::HazardWorkOf(run).table >= 0 ? tav::HazardPartFit(run).l_squared
+                                                       : 2 * run.estimation.HalfLSquared;
     end->log_likelihood = run.estimation.LogLikelihood;
   }
   return elapsed;

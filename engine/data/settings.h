@@ -31,11 +31,11 @@ struct MarginalRequest {
 // A later request for the same effect replaces an earlier one.
 struct StartValueRequest {
   int submodel = 0;
-  int effect = -1;           // index of the log-linear effect, or -1
-  int design = -1;           // index of the special effect (design), or -1
-  bool whole_table = false;  // the values cover the submodel's whole table, from its first cell
-  bool hazard = false;       // given with `sth` (submodel is then the hazard submodel)
-  std::string effect_text;   // the effect as written, for messages
+  int effect = -1;              // index of the log-linear effect, or -1
+  int design = -1;              // index of the special effect (design), or -1
+  bool whole_table = false;     // the values cover the submodel's whole table, from its first cell
+  bool of_hazard_part = false;  // given with `sth` (submodel is then the hazard submodel)
+  std::string effect_text;      // the effect as written, for messages
   std::vector<double> values;
 };
 

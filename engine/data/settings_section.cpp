@@ -257,7 +257,8 @@ double FindStartTarget(const DataRun& run, const StartEffect& effect, const std:
     }
     // Effect 0 of a submodel after the first is its conditioning margin, which takes no start
     // values; the first submodel and the hazard submodel begin with effects of their own.
-    for (int e = request.submodel == 0 || request.hazard ? 0 : 1; e < submodel.MarginCount(); ++e) {
+    for (int e = request.submodel == 0 || request.of_hazard_part ? 0 : 1;
+         e < submodel.MarginCount(); ++e) {
       if (SameVariables(submodel.EffectVariables[e], effect.flags)) {
         request.effect = e;
         return effect.count;
@@ -319,7 +320,7 @@ void ParseStartValues(Reader& reader, DataRun& run, bool hazard) {
 
   StartValueRequest request;
   request.submodel = StartSubmodel(run, hazard, variable_count, effect, name);
-  request.hazard = hazard;
+  request.of_hazard_part = hazard;
   request.effect_text = effect.text;
   const double count = FindStartTarget(run, effect, name, request);
   Submodel& submodel = run.model.submodels[request.submodel];

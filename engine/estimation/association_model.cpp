@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "core/elementary.h"
 #include "core/random.h"
@@ -229,7 +230,7 @@ void NormaliseTerm(AssociationWork& w) {
 // a term over all its variables but the risk variable, which the part's steps fit beside its
 // model terms.
 bool HasTransitionBlocks(const EstimationRun& run, int r) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   return r == hazard.table && hazard.kind == TimeModel::kDiscrete && hazard.risks >= 2;
 }
 
@@ -541,7 +542,7 @@ void SingularStart(EstimationRun& run, AssociationWork& w) {
   const int rows = w.rows;
   const int columns = w.columns;
   // The rates of a hazard part with time at risk: the events over the exposures.
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   const bool rates = w.table == hazard.table && hazard.kind != TimeModel::kDiscrete;
   // The double-centred log table of the layers in mask.
   auto centred_log = [&](const std::vector<char>& mask) {
@@ -876,7 +877,7 @@ void SetUpAssociationTerms(EstimationRun& run) {
   // submodel they are aimed at.
   std::vector<int> sources;
   for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
-  const int hazard = run.estimation.hazard.table;
+  const int hazard = HazardWorkOf(std::as_const(run)).table;
   if (hazard >= 0) sources.push_back(hazard);
   const int all = model.SubmodelCount + 1;
   if (model.HasAllSubmodel && all < static_cast<int>(model.submodels.size())) {

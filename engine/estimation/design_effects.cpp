@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "core/distributions.h"
 #include "core/elementary.h"
@@ -557,7 +558,7 @@ ParameterDirection DesignParameterDirection(const EstimationRun& run,
   ParameterDirection direction;
   const DesignWork* work = FindDesignWork(run, parameter.submodel, parameter.design);
   if (work == nullptr || work->fixed || work->x.empty() || work->table < 0 ||
-      (work->table >= run.model.SubmodelCount && work->table != run.estimation.hazard.table) ||
+      (work->table >= run.model.SubmodelCount && work->table != HazardWorkOf(run).table) ||
       parameter.position < 0 || parameter.position >= static_cast<int>(work->free.size())) {
     return direction;
   }
@@ -621,7 +622,7 @@ void SetUpDesignEffects(EstimationRun& run) {
   // aimed at.
   std::vector<int> sources;
   for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
-  const int hazard = est.hazard.table;
+  const int hazard = HazardWorkOf(std::as_const(run)).table;
   if (hazard >= 0) sources.push_back(hazard);
   if (model.HasAllSubmodel && model.SubmodelCount + 1 < submodel_total) {
     sources.push_back(model.SubmodelCount + 1);

@@ -57,6 +57,9 @@ struct PassPlan {
   bool half_lsquared;  // half L-squared
   bool rebuild;        // the expected tables are formed anew
   bool with_hazard;
+  // The run's hazard part when with_hazard (HazardWorkOf): the pass, in one share, adds its
+  // expectations to it.
+  HazardWork* hazard_part = nullptr;
 };
 
 // The patterns a share of a pass takes: at least kSharePatterns, and at least as many as the
@@ -129,7 +132,8 @@ void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std:
   const DataStore& data = run.data;
   const EstimationState& est = run.estimation;
   const double* fitted = est.FittedTable.data();
-  const std::int32_t* covariate_cells = est.hazard.covariate_cell.data();
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
+  const std::int32_t* covariate_cells = hazard.covariate_cell.data();
   PatternCells pattern_cells(run);
   const bool prefetch = static_cast<std::int64_t>(est.FittedTable.size()) >= kPrefetchCells;
   std::optional<LogRates> log_rates;
@@ -146,7 +150,8 @@ void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std:
     const std::int32_t* rows = pattern_cells.Rows(h);
     const std::int64_t completions = pattern_cells.Completions(h);
     if (static_cast<std::int64_t>(p.size()) < completions) p.resize(completions);
-    const HazardPattern episodes(run, plan.with_hazard ? h : 0, log_rates ? &*log_rates : nullptr);
+    const HazardPattern episodes(run, hazard, plan.with_hazard ? h : 0,
+                                 log_rates ? &*log_rates : nullptr);
     const std::int32_t* covariate_cell =
         plan.with_hazard ? covariate_cells + est.completion_start[h] : nullptr;
     const double sum = CompletionProbabilities(fitted, base, rows, m, completions, episodes,
@@ -162,7 +167,9 @@ void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std:
         const double share = p[k] * scale;
         const std::int32_t* cells = rows + k * m;
         for (int j = 0; j < m; ++j) expected[base[j] + cells[j]] += share;
-        if (plan.with_hazard && share != 0) episodes.Accumulate(run, covariate_cell[k], share);
+        if (plan.with_hazard && share != 0) {
+          episodes.Accumulate(run, *plan.hazard_part, covariate_cell[k], share);
+        }
       }
     }
     if (plan.half_lsquared) AddFitSums(plan, weight, sum, sums);  // lsquared implies it
@@ -181,11 +188,12 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
   for (int r = 0; r < n; ++r) {
     ordinal = ordinal || model.submodels[r].IsOrdinal();
   }
-  const HazardWork& hazard = est.hazard;
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   PassPlan plan;
   plan.lsquared = iterate && est.lsquared_column;
   plan.half_lsquared = est.lsquared_column;
   plan.with_hazard = hazard.table >= 0;
+  if (plan.with_hazard) plan.hazard_part = &HazardWorkOf(run);
   // The exposures of estimated shapes change with the shapes.
   plan.rebuild =
       iterate && (run.estimation.iteration == 0 || model.LatentCount > 0 || model.ResCount > 0 ||
@@ -380,15 +388,16 @@ void BuildIndexMaps(EstimationRun& run) {
   est.completion_start[patterns] = completions;
   // The layout lives beside the fitted and expected tables and the data: together they stay
   // within the memory budget.
-  HazardWork& hazard = est.hazard;
+  const bool with_hazard = HazardWorkOf(std::as_const(run)).table >= 0;
   run.context.KeepMemory(
       MemoryUse::kIndexMaps,
       cells_size * sizeof(std::int32_t) +
           (static_cast<double>(patterns) + 1) * sizeof(std::int64_t) +
-          (hazard.table < 0 ? 0.0 : static_cast<double>(completions)) * sizeof(std::int32_t));
+          (with_hazard ? static_cast<double>(completions) : 0.0) * sizeof(std::int32_t));
   est.posterior.assign(static_cast<std::size_t>(largest), 0.0);
 
-  if (hazard.table < 0) return;
+  if (!with_hazard) return;
+  HazardWork& hazard = HazardWorkOf(run);
   // The hazard submodel's covariate cell of every completion.
   // (Counted with the layout above.)
   if (completions > kMaxIntArrayCount) StopRun("  Error: array too big to fit in memory");
@@ -570,9 +579,10 @@ Evaluation EvaluateModel(EstimationRun& run) { return Pass(run, PassKind::kEvalu
 void ForEachPosterior(const EstimationRun& run, const PosteriorSink& sink) {
   const DataStore& data = run.data;
   const EstimationState& est = run.estimation;
-  const bool with_hazard = est.hazard.table >= 0;
+  const HazardWork& hazard = HazardWorkOf(run);
+  const bool with_hazard = hazard.table >= 0;
   const double* fitted = est.FittedTable.data();
-  const std::int32_t* covariate_cells = est.hazard.covariate_cell.data();
+  const std::int32_t* covariate_cells = hazard.covariate_cell.data();
   PatternCells pattern_cells(run);
   std::optional<LogRates> log_rates;
   if (with_hazard && LogRates::Fits(run)) log_rates.emplace(run);
@@ -585,7 +595,8 @@ void ForEachPosterior(const EstimationRun& run, const PosteriorSink& sink) {
     const std::int32_t* rows = pattern_cells.Rows(h);
     const std::int64_t completions = pattern_cells.Completions(h);
     p.assign(static_cast<std::size_t>(completions), 0.0);
-    const HazardPattern episodes(run, with_hazard ? h : 0, log_rates ? &*log_rates : nullptr);
+    const HazardPattern episodes(run, hazard, with_hazard ? h : 0,
+                                 log_rates ? &*log_rates : nullptr);
     const std::int32_t* covariate_cell =
         with_hazard ? covariate_cells + est.completion_start[h] : nullptr;
     const double sum = CompletionProbabilities(fitted, base, rows, m, completions, episodes,

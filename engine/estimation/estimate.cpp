@@ -344,8 +344,9 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   const Settings& settings = run.settings;
   EstimationState& est = run.estimation;
   CheckEstimationAvailable(run);
-  SetUpEstimationTables(run);
+  // The families' states first: the tables' set-up fills the hazard part's.
   MakeFamilyStates(run);
+  SetUpEstimationTables(run);
   for (const ModelFamily* family : FamiliesOf(run)) family->SetUp(run);
   BuildIndexMaps(run);
   ComputeStartValues(run);

@@ -2,7 +2,6 @@
 #define TAV_ENGINE_ESTIMATION_ESTIMATION_STATE_H_
 
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "core/model_state.h"
@@ -63,40 +62,6 @@ struct FreeParameterList {
   // The Newton-type iterations estimate submodel r: the list is usable and holds parameters of
   // r. The other submodels keep their EM M-steps while the Newton-type iterations run.
   bool Fits(int r) const;
-};
-
-// The hazard part of an event-history model as the E-step and its M-step use it
-// (estimation/hazard_model.h).
-struct HazardWork {
-  int table = -1;  // the hazard submodel (SubmodelCount); -1 without a hazard part
-  TimeModel kind = TimeModel::kPiecewiseConstant;
-  std::int64_t covariate_cells = 0;
-  int time_points = 1;
-  int risks = 1;
-  // Per hazard cell: the expected exposure.
-  std::vector<double> exposure;
-  // Kind 3, per risk (from 0): every part of an episode at risk of it, in a hazard cell (its
-  // index in the covariate cell's block), from lo to hi, with the expected frequency f of its
-  // complete cell; the shape's M-step evaluates the exposures at other shapes from them.
-  struct Spell {
-    std::int64_t cell = 0;
-    double lo = 0;
-    double hi = 0;
-    double f = 0;
-  };
-  std::vector<std::vector<Spell>> spells;
-  // Per risk (from 0): the expected number of events and the sum of their log exit times.
-  std::vector<double> event_count, event_log_time;
-  std::int64_t shape_offset = -1;  // the shapes of kinds 2 and 3, one per risk, in Multipliers
-  std::vector<std::int32_t> risk_origin;  // per risk (from 0): its origin state
-  std::vector<std::int32_t> stay_risk;    // per state: its stay risk (from 1), 0 for none
-  // Per episode slot of the data: its entry and exit interval.
-  std::vector<std::int32_t> entry_interval, exit_interval;
-  // The covariate cell of completion number k (EstimationState::completion_start) at
-  // covariate_cell[k] (filled by BuildIndexMaps), and the strides of the hazard submodel's
-  // covariates.
-  std::vector<std::int32_t> covariate_cell;
-  std::vector<std::pair<int, std::int64_t>> covariate_strides;
 };
 
 // One line of the iteration history.
@@ -160,10 +125,8 @@ struct EstimationState {
   std::vector<double> LinearPredictor;
   // The iterations as the log shows them.
   std::vector<IterationRecord> iteration_history;
-  // The hazard part.
-  HazardWork hazard;
-
-  // The working states of the model families (estimation/model_family.h: StateOf).
+  // The working states of the model families (estimation/model_family.h: StateOf), the hazard
+  // part's among them (estimation/hazard_model.h: HazardWorkOf).
   FamilyStates family_states;
 
   // The free parameters that the Newton-type iterations move and the standard errors are

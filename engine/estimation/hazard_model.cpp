@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "core/elementary.h"
 #include "core/table_zero.h"
@@ -24,13 +25,18 @@ std::int64_t SlotsPerPattern(const EstimationRun& run) {
 }
 
 // The rates (or counts) of covariate cell c: interval j, risk k (from 1) at j * K + k - 1.
-const double* CovariateBlock(const EstimationRun& run, const double* table, std::int64_t c) {
-  const HazardWork& hazard = run.estimation.hazard;
+const double* CovariateBlock(const HazardWork& hazard, const double* table, std::int64_t c) {
   return table + c * hazard.time_points * hazard.risks;
 }
 
-const Submodel& HazardSubmodel(const EstimationRun& run) {
-  return run.model.submodels[run.estimation.hazard.table];
+const Submodel& HazardSubmodel(const EstimationRun& run, const HazardWork& hazard) {
+  return run.model.submodels[hazard.table];
+}
+
+// The shape of risk k (from 1); 1 outside kinds 2 and 3.
+double ShapeOf(const EstimationRun& run, const HazardWork& hazard, int k) {
+  if (hazard.shape_offset < 0 || k < 1 || k > hazard.risks) return 1.0;
+  return run.estimation.Multipliers[hazard.shape_offset + k - 1];
 }
 
 // x^alpha and its derivatives by alpha at a time x >= 0 (0 at x = 0).
@@ -65,16 +71,15 @@ Spell PartIn(const std::vector<double>& grid, int j, int j0, int j1, double entr
 // intervals j0 .. j1, at the rates of one covariate cell: the sum over the risks q of a (its stay
 // left out in discrete time) of the rate times the time at risk (kinds 2 and 3: the powered
 // time) in every interval.
-double CumulativeHazard(const EstimationRun& run, const double* rates, int j0, int j1, int origin,
-                        double exit, double entry) {
+double CumulativeHazard(const EstimationRun& run, const HazardWork& hazard, const double* rates,
+                        int j0, int j1, int origin, double exit, double entry) {
   const EventHistoryState& history = run.history;
-  const HazardWork& hazard = run.estimation.hazard;
   double sum = 0;
   for (int b = 0; b < history.StateCount; ++b) {
     const int q = history.RiskOf(origin, b);
     if (q <= 0 || q > hazard.risks || (hazard.kind == TimeModel::kDiscrete && b == origin))
       continue;
-    const double alpha = HazardShape(run, q);
+    const double alpha = ShapeOf(run, hazard, q);
     for (int j = j0; j <= j1; ++j) {
       const Spell part = PartIn(history.TimeValues, j, j0, j1, entry, exit);
       const double at_risk = !HasShapes(hazard.kind)
@@ -84,6 +89,32 @@ double CumulativeHazard(const EstimationRun& run, const double* rates, int j0, i
     }
   }
   return sum;
+}
+
+// The survival of kind 1 (DiscreteEpisodeSurvival) at the part's rates.
+double DiscreteSurvival(const EstimationRun& run, const HazardWork& hazard, std::int64_t c, int j0,
+                        int j1, int origin, double exit, double entry, const LogRates* log_rates) {
+  const std::vector<double>& grid = run.history.TimeValues;
+  const int q = origin >= 0 && origin < static_cast<int>(hazard.stay_risk.size())
+                    ? hazard.stay_risk[origin]
+                    : 0;
+  if (q <= 0) return 0;
+  const double* rates = CovariateBlock(
+      hazard, run.estimation.FittedTable.data() + HazardSubmodel(run, hazard).first_cell, c);
+  double sum = 0;
+  double previous = entry;
+  for (int j = j0; j < j1; ++j) {
+    const double lambda = rates[static_cast<std::int64_t>(j) * hazard.risks + q - 1];
+    if (!(lambda > 0)) return 0;
+    sum += (log_rates ? log_rates->Of(c, j, q) : Log(lambda)) * (grid[j + 1] - previous);
+    previous = grid[j + 1];
+  }
+  if (exit - previous > 0) {
+    const double lambda = rates[static_cast<std::int64_t>(j1) * hazard.risks + q - 1];
+    if (!(lambda > 0)) return 0;
+    sum += (exit - previous) * (log_rates ? log_rates->Of(c, j1, q) : Log(lambda));
+  }
+  return Exp(sum);
 }
 
 }  // namespace
@@ -104,21 +135,18 @@ int EntryInterval(const EventHistoryState& history, double time) {
   return j;
 }
 
-double HazardShape(const EstimationRun& run, int k) {
-  const HazardWork& hazard = run.estimation.hazard;
-  if (hazard.shape_offset < 0 || k < 1 || k > hazard.risks) return 1.0;
-  return run.estimation.Multipliers[hazard.shape_offset + k - 1];
-}
+double HazardShape(const EstimationRun& run, int k) { return ShapeOf(run, HazardWorkOf(run), k); }
 
 void SetUpHazardPart(EstimationRun& run) {
   EstimationState& est = run.estimation;
-  HazardWork& hazard = est.hazard;
-  hazard = HazardWork{};
   const ModelState& model = run.model;
   const EventHistoryState& history = run.history;
+  // Without a hazard part the fit's hazard state stays as it was made, empty.
   if (!history.HazardModel || static_cast<int>(model.submodels.size()) <= model.SubmodelCount) {
     return;
   }
+  HazardWork& hazard = HazardWorkOf(run);
+  hazard = HazardWork{};
   hazard.table = model.SubmodelCount;
   hazard.kind = history.TimeKind;
   hazard.time_points = std::max(history.TimePointCount, 1);
@@ -171,10 +199,10 @@ void SetUpHazardPart(EstimationRun& run) {
 
 void StartHazardPart(EstimationRun& run) {
   EstimationState& est = run.estimation;
-  const HazardWork& hazard = est.hazard;
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   if (hazard.table < 0) return;
   const int r = hazard.table;
-  const Submodel& submodel = HazardSubmodel(run);
+  const Submodel& submodel = HazardSubmodel(run, hazard);
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   std::fill(fitted, fitted + static_cast<std::int64_t>(submodel.cell_count), 1.0);
   const std::vector<double>& grid = run.history.TimeValues;
@@ -197,16 +225,18 @@ void StartHazardPart(EstimationRun& run) {
   if (hazard.kind == TimeModel::kDiscrete) NormaliseTransitionBlocks(run, fitted);
 }
 
-LogRates::LogRates(const EstimationRun& run)
-    : rates_(run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell),
-      block_(static_cast<std::int64_t>(run.estimation.hazard.time_points) *
-             run.estimation.hazard.risks),
-      risks_(run.estimation.hazard.risks),
-      logs_(static_cast<std::size_t>(HazardSubmodel(run).cell_count),
+LogRates::LogRates(const EstimationRun& run) : LogRates(run, HazardWorkOf(run)) {}
+
+LogRates::LogRates(const EstimationRun& run, const HazardWork& hazard)
+    : rates_(run.estimation.FittedTable.data() + HazardSubmodel(run, hazard).first_cell),
+      block_(static_cast<std::int64_t>(hazard.time_points) * hazard.risks),
+      risks_(hazard.risks),
+      logs_(static_cast<std::size_t>(HazardSubmodel(run, hazard).cell_count),
             std::numeric_limits<double>::quiet_NaN()) {}
 
 bool LogRates::Fits(const EstimationRun& run) {
-  return run.estimation.hazard.table >= 0 && HazardSubmodel(run).cell_count <= (1 << 20);
+  const HazardWork& hazard = HazardWorkOf(run);
+  return hazard.table >= 0 && HazardSubmodel(run, hazard).cell_count <= (1 << 20);
 }
 
 double LogRates::Of(std::int64_t c, int j, int q) const {
@@ -216,9 +246,10 @@ double LogRates::Of(std::int64_t c, int j, int q) const {
   return value;
 }
 
-HazardPattern::HazardPattern(const EstimationRun& run, std::int64_t pattern,
-                             const LogRates* log_rates)
+HazardPattern::HazardPattern(const EstimationRun& run, const HazardWork& hazard,
+                             std::int64_t pattern, const LogRates* log_rates)
     : run_(run),
+      hazard_(hazard),
       log_rates_(log_rates),
       first_(pattern * SlotsPerPattern(run)),
       slots_(SlotsPerPattern(run)) {}
@@ -233,9 +264,9 @@ double HazardPattern::Factor(std::int64_t c) const {
 
 double HazardPattern::ComputeFactor(std::int64_t c) const {
   const EstimationRun& run = run_;
-  const HazardWork& hazard = run.estimation.hazard;
-  const double* rates =
-      CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
+  const HazardWork& hazard = hazard_;
+  const double* rates = CovariateBlock(
+      hazard, run.estimation.FittedTable.data() + HazardSubmodel(run, hazard).first_cell, c);
   const int risks = hazard.risks;
   auto rate = [&](int j, int q) { return rates[static_cast<std::int64_t>(j) * risks + q - 1]; };
   auto log_rate = [&](int j, int q) {
@@ -248,15 +279,16 @@ double HazardPattern::ComputeFactor(std::int64_t c) const {
     const double g = episode.weight;
     if (hazard.kind == TimeModel::kDiscrete) {
       if (k <= 0) return;
-      const double survival = DiscreteEpisodeSurvival(
-          run, c, j0, j1, episode.origin, episode.end_time - 1, episode.start_time, log_rates_);
+      const double survival =
+          DiscreteSurvival(run, hazard, c, j0, j1, episode.origin, episode.end_time - 1,
+                           episode.start_time, log_rates_);
       const double lambda = rate(j1, k);
       if (!(survival > 0) || !(lambda > 0)) vanishes = true;
       if (!vanishes) log_factor += Log(survival) + g * log_rate(j1, k);
       return;
     }
-    const double sum =
-        CumulativeHazard(run, rates, j0, j1, episode.origin, episode.end_time, episode.start_time);
+    const double sum = CumulativeHazard(run, hazard, rates, j0, j1, episode.origin,
+                                        episode.end_time, episode.start_time);
     log_factor -= std::min(sum, kLargestHazardSum);
     if (k > 0 && k <= risks) {
       const double lambda = rate(j1, k);
@@ -266,7 +298,7 @@ double HazardPattern::ComputeFactor(std::int64_t c) const {
       }
       log_factor += g * log_rate(j1, k);
       if (HasShapes(hazard.kind)) {
-        const double alpha = HazardShape(run, k);
+        const double alpha = ShapeOf(run, hazard, k);
         log_factor += g * (Log(alpha) + (alpha - 1) * Log(episode.end_time));
       }
     }
@@ -277,7 +309,7 @@ double HazardPattern::ComputeFactor(std::int64_t c) const {
 void HazardPattern::AddCounts(double f, double* events, double* exposure) const {
   const EstimationRun& run = run_;
   const EventHistoryState& history = run.history;
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = hazard_;
   const std::vector<double>& grid = history.TimeValues;
   const int risks = hazard.risks;
   auto cell = [&](int j, int q) { return static_cast<std::int64_t>(j) * risks + q - 1; };
@@ -287,7 +319,7 @@ void HazardPattern::AddCounts(double f, double* events, double* exposure) const 
     for (int b = 0; b < history.StateCount; ++b) {
       const int q = history.RiskOf(episode.origin, b);
       if (q <= 0 || q > risks) continue;
-      const double alpha = HazardShape(run, q);
+      const double alpha = ShapeOf(run, hazard, q);
       for (int j = j0; j <= j1; ++j) {
         const Spell part = PartIn(grid, j, j0, j1, episode.start_time, episode.end_time);
         if (!HasShapes(hazard.kind)) {
@@ -315,12 +347,12 @@ void HazardPattern::AddCounts(double f, double* events, double* exposure) const 
   });
 }
 
-void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) const {
+void HazardPattern::Accumulate(EstimationRun& run, HazardWork& hazard, std::int64_t c,
+                               double f) const {
   EstimationState& est = run.estimation;
-  HazardWork& hazard = est.hazard;
   const int risks = hazard.risks;
   const std::int64_t block = c * hazard.time_points * risks;
-  AddCounts(f, est.ExpectedTable.data() + HazardSubmodel(run).first_cell + block,
+  AddCounts(f, est.ExpectedTable.data() + HazardSubmodel(run, hazard).first_cell + block,
             hazard.exposure.data() + block);
   if (!HasShapes(hazard.kind)) return;
   // The shapes' M-step: the parts at risk (kind 3), the events and their log exit times.
@@ -346,8 +378,8 @@ void HazardPattern::Accumulate(EstimationRun& run, std::int64_t c, double f) con
 }
 
 void ClearHazardExpectations(EstimationRun& run) {
-  HazardWork& hazard = run.estimation.hazard;
-  if (hazard.table < 0) return;
+  if (HazardWorkOf(std::as_const(run)).table < 0) return;
+  HazardWork& hazard = HazardWorkOf(run);
   std::fill(hazard.exposure.begin(), hazard.exposure.end(), 0.0);
   for (std::vector<HazardWork::Spell>& spells : hazard.spells) spells.clear();
   std::fill(hazard.event_count.begin(), hazard.event_count.end(), 0.0);
@@ -356,40 +388,20 @@ void ClearHazardExpectations(EstimationRun& run) {
 
 double EpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
                        double exit, double entry) {
-  const double* rates =
-      CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
-  return Exp(
-      -std::min(CumulativeHazard(run, rates, j0, j1, origin, exit, entry), kLargestHazardSum));
+  const HazardWork& hazard = HazardWorkOf(run);
+  const double* rates = CovariateBlock(
+      hazard, run.estimation.FittedTable.data() + HazardSubmodel(run, hazard).first_cell, c);
+  return Exp(-std::min(CumulativeHazard(run, hazard, rates, j0, j1, origin, exit, entry),
+                       kLargestHazardSum));
 }
 
 double DiscreteEpisodeSurvival(const EstimationRun& run, std::int64_t c, int j0, int j1, int origin,
                                double exit, double entry, const LogRates* log_rates) {
-  const HazardWork& hazard = run.estimation.hazard;
-  const std::vector<double>& grid = run.history.TimeValues;
-  const int q = origin >= 0 && origin < static_cast<int>(hazard.stay_risk.size())
-                    ? hazard.stay_risk[origin]
-                    : 0;
-  if (q <= 0) return 0;
-  const double* rates =
-      CovariateBlock(run, run.estimation.FittedTable.data() + HazardSubmodel(run).first_cell, c);
-  double sum = 0;
-  double previous = entry;
-  for (int j = j0; j < j1; ++j) {
-    const double lambda = rates[static_cast<std::int64_t>(j) * hazard.risks + q - 1];
-    if (!(lambda > 0)) return 0;
-    sum += (log_rates ? log_rates->Of(c, j, q) : Log(lambda)) * (grid[j + 1] - previous);
-    previous = grid[j + 1];
-  }
-  if (exit - previous > 0) {
-    const double lambda = rates[static_cast<std::int64_t>(j1) * hazard.risks + q - 1];
-    if (!(lambda > 0)) return 0;
-    sum += (exit - previous) * (log_rates ? log_rates->Of(c, j1, q) : Log(lambda));
-  }
-  return Exp(sum);
+  return DiscreteSurvival(run, HazardWorkOf(run), c, j0, j1, origin, exit, entry, log_rates);
 }
 
 void NormaliseTransitionBlocks(const EstimationRun& run, double* rates) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const int states = static_cast<int>(hazard.stay_risk.size());
   const int risks = hazard.risks;
   std::vector<double> sum(states);
@@ -407,9 +419,9 @@ void NormaliseTransitionBlocks(const EstimationRun& run, double* rates) {
 
 void HazardRatesToCounts(EstimationRun& run) {
   EstimationState& est = run.estimation;
-  const HazardWork& hazard = est.hazard;
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   if (hazard.table < 0 || run.estimation.iteration <= 0) return;
-  double* fitted = est.FittedTable.data() + HazardSubmodel(run).first_cell;
+  double* fitted = est.FittedTable.data() + HazardSubmodel(run, hazard).first_cell;
   for (std::size_t i = 0; i < hazard.exposure.size(); ++i) {
     fitted[i] = hazard.exposure[i] > 0 ? fitted[i] * hazard.exposure[i] : 0.0;
   }
@@ -417,9 +429,9 @@ void HazardRatesToCounts(EstimationRun& run) {
 
 void HazardCountsToRates(EstimationRun& run) {
   EstimationState& est = run.estimation;
-  const HazardWork& hazard = est.hazard;
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   if (hazard.table < 0) return;
-  double* fitted = est.FittedTable.data() + HazardSubmodel(run).first_cell;
+  double* fitted = est.FittedTable.data() + HazardSubmodel(run, hazard).first_cell;
   // Transition probabilities are normalised, also the start values, which the designs' start
   // may have moved; other start values are rates already.
   if (hazard.kind == TimeModel::kDiscrete) {
@@ -434,11 +446,11 @@ void HazardCountsToRates(EstimationRun& run) {
 
 void FitHazardBlocks(EstimationRun& run) {
   EstimationState& est = run.estimation;
-  const HazardWork& hazard = est.hazard;
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   if (hazard.table < 0 || hazard.kind != TimeModel::kDiscrete || run.estimation.iteration <= 0) {
     return;
   }
-  const std::int64_t first = HazardSubmodel(run).first_cell;
+  const std::int64_t first = HazardSubmodel(run, hazard).first_cell;
   double* fitted = est.FittedTable.data() + first;
   const double* expected = est.ExpectedTable.data() + first;
   const int states = static_cast<int>(hazard.stay_risk.size());
@@ -464,7 +476,7 @@ void FitHazardBlocks(EstimationRun& run) {
 
 void UpdateHazardShape(EstimationRun& run) {
   EstimationState& est = run.estimation;
-  const HazardWork& hazard = est.hazard;
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   if (hazard.table < 0 || hazard.kind != TimeModel::kEstimatedShapes) return;
   double* shapes = est.Multipliers.data() + hazard.shape_offset;
   if (run.estimation.iteration <= 0) {
@@ -472,7 +484,7 @@ void UpdateHazardShape(EstimationRun& run) {
     return;
   }
   const int r = hazard.table;
-  const Submodel& submodel = HazardSubmodel(run);
+  const Submodel& submodel = HazardSubmodel(run, hazard);
   double* fitted = est.FittedTable.data() + submodel.first_cell;
   // The margin whose parameters carry a risk's scale: the first that holds the risk variable
   // (any margin with one risk). Without one the rates keep their scale.
@@ -575,9 +587,9 @@ void UpdateHazardShape(EstimationRun& run) {
 HazardFit HazardPartFit(const EstimationRun& run) {
   HazardFit fit;
   const EstimationState& est = run.estimation;
-  const HazardWork& hazard = est.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   if (hazard.table < 0) return fit;
-  const std::int64_t first = HazardSubmodel(run).first_cell;
+  const std::int64_t first = HazardSubmodel(run, hazard).first_cell;
   const double* rates = est.FittedTable.data() + first;
   const double* events = est.ExpectedTable.data() + first;
   for (std::size_t i = 0; i < hazard.exposure.size(); ++i) {

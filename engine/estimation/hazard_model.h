@@ -2,9 +2,11 @@
 #define TAV_ENGINE_ESTIMATION_HAZARD_MODEL_H_
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "estimation/estimation_state.h"
+#include "estimation/family_state.h"
 
 namespace tav {
 
@@ -50,8 +52,47 @@ namespace tav {
 // the last term is -S0), the whole update bounded to [-0.05, +0.25] per iteration. The episodes'
 // parts at risk (HazardWork::spells) give S0 and its derivatives at any shape exactly.
 
-// Sets up run.estimation.hazard: the intervals of every episode, the shapes, the exposures.
-// Nothing without a hazard part.
+// The hazard part of a fit as the E-step and its M-step use it: the state of the hazard family
+// (families/hazard.cpp), made fresh for every fit and copied with it.
+struct HazardWork : CopyableFamilyState<HazardWork> {
+  int table = -1;  // the hazard submodel (SubmodelCount); -1 without a hazard part
+  TimeModel kind = TimeModel::kPiecewiseConstant;
+  std::int64_t covariate_cells = 0;
+  int time_points = 1;
+  int risks = 1;
+  // Per hazard cell: the expected exposure.
+  std::vector<double> exposure;
+  // Kind 3, per risk (from 0): every part of an episode at risk of it, in a hazard cell (its
+  // index in the covariate cell's block), from lo to hi, with the expected frequency f of its
+  // complete cell; the shape's M-step evaluates the exposures at other shapes from them.
+  struct Spell {
+    std::int64_t cell = 0;
+    double lo = 0;
+    double hi = 0;
+    double f = 0;
+  };
+  std::vector<std::vector<Spell>> spells;
+  // Per risk (from 0): the expected number of events and the sum of their log exit times.
+  std::vector<double> event_count, event_log_time;
+  std::int64_t shape_offset = -1;  // the shapes of kinds 2 and 3, one per risk, in Multipliers
+  std::vector<std::int32_t> risk_origin;  // per risk (from 0): its origin state
+  std::vector<std::int32_t> stay_risk;    // per state: its stay risk (from 1), 0 for none
+  // Per episode slot of the data: its entry and exit interval.
+  std::vector<std::int32_t> entry_interval, exit_interval;
+  // The covariate cell of completion number k (EstimationState::completion_start) at
+  // covariate_cell[k] (filled by BuildIndexMaps), and the strides of the hazard submodel's
+  // covariates.
+  std::vector<std::int32_t> covariate_cell;
+  std::vector<std::pair<int, std::int64_t>> covariate_strides;
+};
+
+// The hazard part of the run's fit (families/hazard.cpp). Through a run that cannot change, a
+// fit without one (no hazard part, or not set up yet) reads an empty one, whose table is -1.
+HazardWork& HazardWorkOf(EstimationRun& run);
+const HazardWork& HazardWorkOf(const EstimationRun& run);
+
+// Sets up the run's hazard part (HazardWorkOf): the intervals of every episode, the shapes, the
+// exposures. Nothing without a hazard part.
 void SetUpHazardPart(EstimationRun& run);
 
 // Start values of the hazard submodel: its margins perturbed at random and multiplied
@@ -72,6 +113,8 @@ class LogRates {
   double Of(std::int64_t c, int j, int q) const;
 
  private:
+  LogRates(const EstimationRun& run, const HazardWork& hazard);
+
   const double* rates_;
   std::int64_t block_;
   int risks_;
@@ -82,14 +125,17 @@ class LogRates {
 // and the expected events and exposures they add.
 class HazardPattern {
  public:
-  // With log_rates (which may be null) the factors take their logarithms of the rates from it.
-  HazardPattern(const EstimationRun& run, std::int64_t pattern,
+  // hazard is the run's hazard part (HazardWorkOf). With log_rates (which may be null) the
+  // factors take their logarithms of the rates from it.
+  HazardPattern(const EstimationRun& run, const HazardWork& hazard, std::int64_t pattern,
                 const LogRates* log_rates = nullptr);
   // The hazard factor of the pattern's episodes in covariate cell c at the current rates,
   // computed once per covariate cell (a pattern's completions often share their cell).
   double Factor(std::int64_t c) const;
-  // Adds f times the pattern's events and exposures to the expected tables of covariate cell c.
-  void Accumulate(EstimationRun& run, std::int64_t c, double f) const;
+  // Adds f times the pattern's events and exposures to the expected tables of covariate cell c:
+  // the events to the run's ExpectedTable, the exposures (kind 3 also the parts at risk) and
+  // the events' counts and log times to hazard, the run's hazard part.
+  void Accumulate(EstimationRun& run, HazardWork& hazard, std::int64_t c, double f) const;
   // Adds f times the pattern's events (in discrete time with the stays) and exposures to the
   // blocks events and exposure (time points x risks, of any covariate cell: they do not depend
   // on it): what Accumulate adds to the expected tables, into tables of the caller's.
@@ -106,11 +152,12 @@ class HazardPattern {
       if (at >= run.data.episodes.size()) break;
       const Episode& episode = run.data.episodes[at];
       if (episode.event < 0) continue;
-      f(episode, run.estimation.hazard.entry_interval[at], run.estimation.hazard.exit_interval[at]);
+      f(episode, hazard_.entry_interval[at], hazard_.exit_interval[at]);
     }
   }
 
   const EstimationRun& run_;
+  const HazardWork& hazard_;
   const LogRates* log_rates_;
   std::int64_t first_ = 0;  // of the pattern's episode slots
   int slots_ = 0;

@@ -712,7 +712,7 @@ void ProjectStartTable(EstimationRun& run, int r) {
   if (MarginalSaturated(run.model, r) || MarginalMultiplierCount(run, r) == 0) return;
   const std::vector<StartValueRequest>& requests = run.settings.start_values;
   if (std::none_of(requests.begin(), requests.end(), [&](const StartValueRequest& request) {
-        return request.submodel == r && request.whole_table && !request.hazard;
+        return request.submodel == r && request.whole_table && !request.of_hazard_part;
       })) {
     return;
   }

@@ -17,9 +17,9 @@ double SubmodelTotal(const EstimationRun& run, int r, const double* cells) {
 }
 
 void RestoreSubmodelForm(const EstimationRun& run, int r, double* cells, double total) {
-  if (r == run.estimation.hazard.table) {
+  if (r == HazardWorkOf(run).table) {
     // Rates move freely; transition probabilities are normalised again.
-    if (run.estimation.hazard.kind == TimeModel::kDiscrete) NormaliseTransitionBlocks(run, cells);
+    if (HazardWorkOf(run).kind == TimeModel::kDiscrete) NormaliseTransitionBlocks(run, cells);
     return;
   }
   if (r == 0) {

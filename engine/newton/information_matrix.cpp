@@ -136,10 +136,13 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
   const double tolerance = InversionTolerance(run, mode);
   const bool report = mode != InversionMode::kInternal;
   const int listed = static_cast<int>(parameters.size());
-  if (report) {
-    newton.BoundaryLogLinear = 0;
-    newton.BoundaryHazard = 0;
-  }
+  if (report) newton.boundary_by_table.clear();
+  // Adds count to the boundary parameters of table t.
+  auto add_boundary = [&](int t, int count) {
+    std::vector<int>& by_table = newton.boundary_by_table;
+    if (t >= static_cast<int>(by_table.size())) by_table.resize(t + 1, 0);
+    by_table[t] += count;
+  };
   // Parameters of submodels with marginal restrictions already hold covariances. Each pivot
   // is a pass over the matrix: the cancel check comes with it.
   auto skip = [&](int s) {
@@ -152,11 +155,7 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
     const std::string what = pivot < -tolerance ? "not positive definite" : "not full rank";
     WriteLogLine(run.context, "  Warning: Information matrix is " + what + " (" +
                                   FormatReal(1, 0, s + 1) + "," + FormatReal(9, -1, pivot) + ")");
-    if (s < listed && parameters[s].submodel == run.model.SubmodelCount) {
-      ++newton.BoundaryHazard;
-    } else {
-      ++newton.BoundaryLogLinear;
-    }
+    add_boundary(s < listed ? std::max(parameters[s].submodel, 0) : 0, 1);
   };
   SweepInverse(matrix, n, tolerance, skip, rejected);
   if (mode != InversionMode::kStandardErrors) return;
@@ -166,16 +165,18 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
   // number of directions the data do not determine.
   const auto flat = std::count_if(newton.eigenvalues.begin(), newton.eigenvalues.end(),
                                   [&](double value) { return !(value > tolerance); });
-  const int counted = newton.BoundaryLogLinear + newton.BoundaryHazard;
+  const int counted = newton.BoundaryTotal();
   if (flat > counted) {
     WriteLogLine(run.context, "  Warning: " + FormatReal(1, 0, static_cast<double>(flat)) +
                                   " eigenvalues of the information matrix are not above" +
                                   FormatReal(1, -1, tolerance));
-    const bool loglinear = std::any_of(parameters.begin(), parameters.end(), [&](const auto& p) {
-      return p.submodel != run.model.SubmodelCount;
-    });
-    (loglinear ? newton.BoundaryLogLinear : newton.BoundaryHazard) +=
-        static_cast<int>(flat) - counted;
+    // They go to the first parameter's table that is not the table after the submodels, to
+    // that table when every parameter acts on it.
+    const int after_submodels = run.model.SubmodelCount;
+    const auto other = std::find_if(parameters.begin(), parameters.end(),
+                                    [&](const auto& p) { return p.submodel != after_submodels; });
+    const int table = other != parameters.end() ? std::max(other->submodel, 0) : after_submodels;
+    add_boundary(table, static_cast<int>(flat) - counted);
   }
 }
 

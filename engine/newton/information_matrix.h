@@ -67,10 +67,11 @@ enum class InversionMode {
 // times the largest eigenvalue in run.newton.eigenvalues, kept within 0.001 .. 0.1. Except for
 // internal matrices, every rejected pivot writes "  Warning: Information matrix is not
 // positive definite (" or "... not full rank (" with its number and value, and is counted in
-// BoundaryLogLinear or BoundaryHazard (reset first). For standard errors, when more
-// eigenvalues than rejected pivots are not above the tolerance, the log says so and the
-// difference is added to BoundaryLogLinear (to BoundaryHazard when every parameter is a hazard
-// parameter).
+// run.newton.boundary_by_table under the table of its parameter (reset first). For standard
+// errors, when more eigenvalues than rejected pivots are not above the tolerance, the log says so
+// and the difference is counted under the table of the first parameter that acts on a table
+// other than number SubmodelCount (the one after the model's submodels), or under table
+// SubmodelCount when there is no such parameter.
 void InvertInformation(RunState& run, std::vector<double>& matrix, int n, InversionMode mode);
 
 // The tolerance of InvertInformation for mode.

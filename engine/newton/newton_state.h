@@ -59,9 +59,17 @@ struct NewtonState {
   // descent.
   bool bfgs_restart = false;
 
-  // Parameters whose pivot was rejected in the last inversion.
-  int BoundaryLogLinear = 0;
-  int BoundaryHazard = 0;
+  // Parameters whose pivot was rejected in the last inversion, and those that flat eigenvalues
+  // of the standard errors' information matrix add (InvertInformation), by the table they act
+  // on: boundary_by_table[t] for FreeParameter::submodel t; rows of the matrix past the
+  // parameter list count with table 0. Empty before the first inversion.
+  std::vector<int> boundary_by_table;
+  // Their number over all tables.
+  int BoundaryTotal() const {
+    int total = 0;
+    for (int count : boundary_by_table) total += count;
+    return total;
+  }
 
   // Newton iterations done so far (the first BFGS iteration is a steepest-descent one).
   int iterations_done = 0;

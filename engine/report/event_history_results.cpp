@@ -15,8 +15,8 @@ class CovariateCells {
   explicit CovariateCells(const RunState& run)
       : model_(run.model),
         // covariate_strides lists the covariates last first.
-        strides_(run.estimation.hazard.covariate_strides.rbegin(),
-                 run.estimation.hazard.covariate_strides.rend()) {}
+        strides_(HazardWorkOf(run).covariate_strides.rbegin(),
+                 HazardWorkOf(run).covariate_strides.rend()) {}
 
   std::vector<std::string> Labels() const {
     std::vector<std::string> labels;
@@ -44,7 +44,7 @@ std::vector<Results::Risk> RisksOf(const RunState& run) {
       const int k = history.RiskOf(a, b);
       if (k == 0) continue;
       Results::Risk risk{k, a, b, NAN};
-      if (HasShapes(run.estimation.hazard.kind)) risk.shape = HazardShape(run, k);
+      if (HasShapes(HazardWorkOf(run).kind)) risk.shape = HazardShape(run, k);
       risks.push_back(risk);
     }
   }
@@ -55,7 +55,7 @@ std::vector<Results::Risk> RisksOf(const RunState& run) {
 
 // The rates, events and exposures of every hazard cell.
 void AddCells(const RunState& run, const CovariateCells& cells, Results& results) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const EstimationState& est = run.estimation;
   const std::int64_t first = run.model.submodels[hazard.table].first_cell;
   // The events and exposures come from the data: NaN when the data were simulated.
@@ -78,7 +78,7 @@ void AddCells(const RunState& run, const CovariateCells& cells, Results& results
 // to x, which takes one interval's work per point.
 std::vector<std::pair<double, double>> CurvePoints(const RunState& run, std::int64_t g, int a,
                                                    const std::vector<double>& ends) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const std::vector<double>& grid = run.history.TimeValues;
   std::vector<std::pair<double, double>> points{{grid[0], 1.0}};
   double before = 1.0;
@@ -105,7 +105,7 @@ std::vector<std::pair<double, double>> CurvePoints(const RunState& run, std::int
 // The survival of every leavable state at the ends of the intervals, and its curve.
 void AddSurvival(const RunState& run, const CovariateCells& cells, const std::vector<int>& origins,
                  Results& results) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const std::size_t states = origins.size();
   for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
     const std::vector<int> categories = cells.Categories(g);
@@ -137,14 +137,14 @@ std::vector<int> LeavableStates(const EventHistoryState& history) {
 
 double IntervalEndSurvival(const RunState& run, std::int64_t g, int t, int a) {
   const std::vector<double>& grid = run.history.TimeValues;
-  return run.estimation.hazard.kind == TimeModel::kDiscrete
+  return HazardWorkOf(run).kind == TimeModel::kDiscrete
              ? DiscreteEpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0])
              : EpisodeSurvival(run, g, 0, t, a, grid[t + 1], grid[0]);
 }
 
 EventHistoryResults ComputeEventHistory(const RunState& run) {
   Results results;
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   if (hazard.table < 0) return results;
   results.hazard_part = true;
   results.kind = hazard.kind;

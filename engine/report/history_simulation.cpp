@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/elementary.h"
@@ -107,7 +108,7 @@ class HistoryDraw {
   HistoryDraw(const RunState& run, ShuffledRandom& random)
       : run_(run),
         history_(run.history),
-        hazard_(run.estimation.hazard),
+        hazard_(HazardWorkOf(run)),
         random_(random),
         grid_(run.history.TimeValues),
         start_(grid_.front()),
@@ -357,7 +358,7 @@ std::int64_t CovariateCell(const HazardWork& hazard, const std::vector<int>& cat
 void WriteTables(RunState& run, TextFile& file, const std::vector<double>& events,
                  const std::vector<double>& censored, bool expected) {
   const ModelState& model = run.model;
-  const int intervals = run.estimation.hazard.time_points;
+  const int intervals = HazardWorkOf(std::as_const(run)).time_points;
   for (const std::vector<double>* table : {&events, &censored}) {
     std::int64_t at = 0;
     for (int s = 0; s < model.SubgroupCount; ++s) {
@@ -377,7 +378,7 @@ void WriteTables(RunState& run, TextFile& file, const std::vector<double>& event
 void CheckSimulationRates(const RunState& run) {
   const ModelState& model = run.model;
   const EventHistoryState& history = run.history;
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const auto rates = run.estimation.FittedTable.begin() + model.submodels[hazard.table].first_cell;
   const std::int64_t hazard_cells = static_cast<std::int64_t>(hazard.exposure.size());
   for (std::int64_t i = 0; i < hazard_cells; ++i) {
@@ -411,11 +412,11 @@ void DrawRecords(RunState& run, const CompleteCells& cells, TextFile& file,
   const ModelState& model = run.model;
   const EventHistoryState& history = run.history;
   const RecordFields fields(run);
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   HistoryDraw draw(run, random);
   for (std::int32_t r = 0; r < run.settings.simulate_count; ++r) {
     const std::vector<int> category = DrawCell(run, cells, random);
-    const std::vector<DrawnEpisode> episodes =
-        draw.Draw(CovariateCell(run.estimation.hazard, category));
+    const std::vector<DrawnEpisode> episodes = draw.Draw(CovariateCell(hazard, category));
     std::string line =
         fields.Text(SubgroupOf(model, category), ManifestCategories(model, category));
     if (history.RecordCountGiven) line += IntegerField(1);
@@ -447,7 +448,7 @@ struct HistoryTables {
 void AddExpectedHistories(const RunState& run, const CompleteCells& cells, double total,
                           HistoryTables& tables) {
   const EventHistoryState& history = run.history;
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const std::vector<double>& grid = history.TimeValues;
   const double censor = CensoringTime(history);
   const int last = hazard.time_points - 1;
@@ -473,7 +474,7 @@ void AddExpectedHistories(const RunState& run, const CompleteCells& cells, doubl
 // Drawn tables: the first episode of each of count records, its event or its censoring.
 void DrawIntoTables(RunState& run, const CompleteCells& cells, std::int32_t count,
                     ShuffledRandom& random, HistoryTables& tables) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   HistoryDraw draw(run, random);
   for (std::int32_t r = 0; r < count; ++r) {
     const std::vector<int> category = DrawCell(run, cells, random);
@@ -533,7 +534,7 @@ double SimulateHistories(RunState& run, TextFile& file, ShuffledRandom& random) 
     DrawRecords(run, cells, file, random);
     return count;
   }
-  HistoryTables tables(run.model, run.estimation.hazard.time_points);
+  HistoryTables tables(run.model, HazardWorkOf(std::as_const(run)).time_points);
   if (count < 1) {
     const double total = -static_cast<double>(count);
     AddExpectedHistories(run, cells, total, tables);

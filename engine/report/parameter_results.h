@@ -135,7 +135,7 @@ struct ParameterResults {
   std::vector<SubmodelParameters> submodels;
   std::vector<BlockResults> after_submodels;
   bool hazard_shown = false;
-  SubmodelParameters hazard;
+  SubmodelParameters hazard_part;
   bool covariance_file = false;
   CovarianceResults covariances;
 };

@@ -240,7 +240,7 @@ void WriteParameterSection(const ParameterResults& results, TextFile& out) {
     out.WriteLine("");
     out.WriteLine("*** HAZARD PARAMETERS ***");
     out.WriteLine("");
-    WritePart(results.hazard, results.std_errors, out);
+    WritePart(results.hazard_part, results.std_errors, out);
   }
   out.WriteLine("");
 }

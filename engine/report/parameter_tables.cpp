@@ -93,7 +93,7 @@ WaldFigures WaldTest(const ParameterComputation& c, const std::vector<int>& posi
 // last variable, running fastest) less, in every block of risks, the beta of the stay of each
 // risk's origin state, so that a stay shows 0.
 void ContrastWithStaying(const RunState& run, LogLinearEffect& effect) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const int risks = hazard.risks;
   for (std::size_t block = 0; block + risks <= effect.beta.size(); block += risks) {
     const std::vector<double> before(effect.beta.begin() + block,
@@ -319,7 +319,7 @@ std::vector<BlockResults> ComputeBlocks(ParameterComputation& c, BlockPlace plac
 // with standard errors, the standard error of the shape (the shape times that of its log).
 BlockResults ComputeShapes(ParameterComputation& c) {
   const RunState& run = c.run;
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const FreeParameterList& list = run.estimation.free_parameters;
   BlockResults result;
   result.kind = BlockResults::Kind::kShapes;
@@ -373,10 +373,10 @@ SubmodelParameters ComputeSubmodel(ParameterComputation& c, int t) {
 
 // The hazard part: its table, its shapes, and the families' blocks.
 SubmodelParameters ComputeHazard(ParameterComputation& c) {
-  const int hazard = c.run.estimation.hazard.table;
+  const int hazard = HazardWorkOf(c.run).table;
   SubmodelParameters part;
   part.table = ComputeTable(c, hazard, false);
-  if (HasShapes(c.run.estimation.hazard.kind)) part.after_table.push_back(ComputeShapes(c));
+  if (HasShapes(HazardWorkOf(c.run).kind)) part.after_table.push_back(ComputeShapes(c));
   for (BlockResults& block : ComputeBlocks(c, BlockPlace::kAfterTable, hazard)) {
     part.after_table.push_back(std::move(block));
   }
@@ -439,8 +439,8 @@ ParameterResults ComputeParameters(const RunState& run, int first) {
     results.submodels.push_back(ComputeSubmodel(c, t));
   }
   results.after_submodels = ComputeBlocks(c, BlockPlace::kAfterSubmodels, -1);
-  results.hazard_shown = run.estimation.hazard.table >= 0;
-  if (results.hazard_shown) results.hazard = ComputeHazard(c);
+  results.hazard_shown = HazardWorkOf(run).table >= 0;
+  if (results.hazard_shown) results.hazard_part = ComputeHazard(c);
   results.covariance_file = !settings.file_covariances.empty() && c.std_errors;
   if (results.covariance_file) results.covariances = ComputeCovariances(c);
   return results;

@@ -18,7 +18,8 @@ RunResults ComputeRunResults(const RunState& run) {
 
   WriteLogLine(run.context, "  statistics and frequencies");
   results.statistics = ComputeStatistics(run);
-  if (results.statistics.hazard && run.results) results.event_history = ComputeEventHistory(run);
+  if (results.statistics.hazard_model && run.results)
+    results.event_history = ComputeEventHistory(run);
   results.result_files = ComputeResultFiles(run);
   LogResultFileWarnings(run.context, results.result_files);
   results.pseudo_r_squared = ComputePseudoRSquaredSection(run, results.first);

@@ -192,7 +192,7 @@ ResultFile ParameterFile(const RunState& run, const std::string& name) {
 // the cell's risks (wha, wfa, wex) or (wsu) the survival of every state that can be left.
 ResultFile HazardFile(const RunState& run, const std::string& command, const std::string& name,
                       int width, std::vector<double> values) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   ResultFile file =
       Numbers(command, name, false, std::make_shared<const std::vector<double>>(std::move(values)));
   file.numbers.field = 16;
@@ -205,7 +205,7 @@ ResultFile HazardFile(const RunState& run, const std::string& command, const std
 
 ResultFile HazardTable(const RunState& run, const std::string& command, const std::string& name,
                        const double* table) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const std::int64_t cells = hazard.covariate_cells * hazard.time_points * hazard.risks;
   return HazardFile(run, command, name, hazard.risks, std::vector<double>(table, table + cells));
 }
@@ -213,7 +213,7 @@ ResultFile HazardTable(const RunState& run, const std::string& command, const st
 // wsu: per covariate cell and interval, the probability of every state that can be left to be
 // left by none of its risks from the start of the time grid to the end of the interval.
 ResultFile SurvivalTable(const RunState& run, const std::string& name) {
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   const std::vector<int> origins = LeavableStates(run.history);
   std::vector<double> values;
   for (std::int64_t g = 0; g < hazard.covariate_cells; ++g) {
@@ -228,7 +228,7 @@ ResultFile SurvivalTable(const RunState& run, const std::string& name) {
 void AddHazardFiles(const RunState& run, bool simulated, std::vector<ResultFile>& files) {
   const Settings& settings = run.settings;
   const EstimationState& est = run.estimation;
-  const std::int64_t first = run.model.submodels[est.hazard.table].first_cell;
+  const std::int64_t first = run.model.submodels[HazardWorkOf(run).table].first_cell;
   if (!settings.file_hazards.empty()) {
     files.push_back(HazardTable(run, "wha", settings.file_hazards, est.FittedTable.data() + first));
   }
@@ -238,9 +238,9 @@ void AddHazardFiles(const RunState& run, bool simulated, std::vector<ResultFile>
                                             est.ExpectedTable.data() + first));
   }
   if (!settings.file_exposures.empty()) {
-    files.push_back(
-        simulated ? OfSimulatedData("wex", settings.file_exposures)
-                  : HazardTable(run, "wex", settings.file_exposures, est.hazard.exposure.data()));
+    files.push_back(simulated ? OfSimulatedData("wex", settings.file_exposures)
+                              : HazardTable(run, "wex", settings.file_exposures,
+                                            HazardWorkOf(run).exposure.data()));
   }
   if (!settings.file_survival.empty()) files.push_back(SurvivalTable(run, settings.file_survival));
 }
@@ -353,7 +353,7 @@ std::vector<ResultFile> ComputeResultFiles(const RunState& run) {
     files.push_back(SubmodelValuesFile(run, "wco", settings.file_probabilities,
                                        run.estimation.FittedTable, true));
   }
-  if (run.estimation.hazard.table >= 0) AddHazardFiles(run, simulated, files);
+  if (HazardWorkOf(run).table >= 0) AddHazardFiles(run, simulated, files);
   if (!settings.file_parameters.empty()) {
     files.push_back(ParameterFile(run, settings.file_parameters));
   }

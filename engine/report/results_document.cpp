@@ -255,7 +255,7 @@ void RecordStatistics(RunState& run, const StatisticsResults& results) {
   auto test = [](const FitTest& figure) {
     return Json{{"value", Number(figure.value)}, {"p", Number(figure.p)}};
   };
-  const bool fit_block = !results.hazard && results.fit_block && !results.simulated;
+  const bool fit_block = !results.hazard_model && results.fit_block && !results.simulated;
   const double df = static_cast<double>(results.df);
   if (fit_block) {
     statistics["x_squared"] = test(results.x_squared);
@@ -263,10 +263,10 @@ void RecordStatistics(RunState& run, const StatisticsResults& results) {
     statistics["cressie_read"] = test(results.cressie_read);
     if (results.has_dissimilarity) put({{"dissimilarity_index", results.dissimilarity}});
     put({{"degrees_of_freedom", df}});
-  } else if (results.simulated && !results.hazard && results.fit_block) {
+  } else if (results.simulated && !results.hazard_model && results.fit_block) {
     put({{"degrees_of_freedom", df}});
   }
-  if (results.hazard && !results.simulated && !results.grouped_hazard) {
+  if (results.hazard_model && !results.simulated && !results.grouped_hazard) {
     Json hazard;
     hazard["x_squared"] = test(results.hazard_x_squared);
     hazard["l_squared"] = test(results.hazard_l_squared);
@@ -278,8 +278,8 @@ void RecordStatistics(RunState& run, const StatisticsResults& results) {
   // Simulated data have no likelihood: those figures are null. The parameters are those the
   // report shows: with the hazard part's in an event-history model, which has no fixed ones.
   const double unless_simulated = results.simulated ? NAN : 1.0;
-  const auto parameters = results.hazard ? results.all_parameters : results.parameters;
-  const auto fixed = results.hazard ? 0 : results.fixed_parameters;
+  const auto parameters = results.hazard_model ? results.all_parameters : results.parameters;
+  const auto fixed = results.hazard_model ? 0 : results.fixed_parameters;
   put({{"log_likelihood", results.log_likelihood * unless_simulated},
        {"parameters", static_cast<double>(parameters)},
        {"fixed_parameters", static_cast<double>(fixed)},
@@ -317,7 +317,7 @@ void RecordParameters(RunState& run, const ParameterResults& results) {
   if (!run.results) return;
   for (const SubmodelParameters& part : results.submodels) RecordPart(run, part);
   RecordBlocks(run, results.after_submodels);
-  if (results.hazard_shown) RecordPart(run, results.hazard);
+  if (results.hazard_shown) RecordPart(run, results.hazard_part);
 }
 
 void RecordProbabilities(RunState& run, const ProbabilityResults& results) {

@@ -52,11 +52,11 @@ struct StatisticsResults {
   bool seed_shown = false;  // several subgroups or latent variables
 
   // Which block of figures the section shows: simulated data (no likelihood), an event-history
-  // model (hazard; grouped_hazard when it has subgroups or latent classes, which leave out the
-  // hazard part's own fit), the fit statistics (fit_block; not for a cumulative model i,
+  // model (hazard_model; grouped_hazard when it has subgroups or latent classes, which leave out
+  // the hazard part's own fit), the fit statistics (fit_block; not for a cumulative model i,
   // special, nor a table of 1E18 cells and more).
   bool simulated = false;
-  bool hazard = false;
+  bool hazard_model = false;
   bool grouped_hazard = false;
   bool special = false;
   bool fit_block = false;

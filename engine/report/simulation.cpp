@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/format_real.h"
 #include "core/log.h"
 #include "core/random.h"
 #include "core/stop_run.h"
+#include "estimation/hazard_model.h"
 #include "report/history_simulation.h"
 #include "report/record_fields.h"
 #include "report/report_computations.h"
@@ -116,7 +118,7 @@ void SimulateData(RunState& run) {
                TextFile::Destination::kReplaceWhenComplete);
   TextFile& file = run.context.ResultFile;
   std::int64_t draws = 0;
-  if (run.estimation.hazard.table >= 0) {
+  if (HazardWorkOf(std::as_const(run)).table >= 0) {
     ShuffledRandom random(run.estimation.random);
     run.simulated_total = SimulateHistories(run, file, random);
     draws = random.draws();

@@ -183,7 +183,7 @@ ParameterCount CountParameters(const RunState& run) {
     const int hazard = model.SubmodelCount;
     count.hazard_parameters = CountSubmodelParameters(run, hazard);
     count.all_parameters += count.hazard_parameters;
-    const HazardWork& work = run.estimation.hazard;
+    const HazardWork& work = HazardWorkOf(run);
     std::int64_t observed = 0;
     for (std::size_t i = 0; i < work.exposure.size(); ++i) {
       const int risk = static_cast<int>(i % work.risks);
@@ -209,7 +209,7 @@ StatisticsResults ComputeStatistics(const RunState& run) {
   results.seed_shown = model.SubgroupCount > 1 || model.LatentCount > 0;
 
   const bool hazard = HasHazardPart(run);
-  results.hazard = hazard;
+  results.hazard_model = hazard;
   results.grouped_hazard = hazard && (model.SubgroupCount > 1 || model.LatentStateCount > 1);
   results.special = model.CumulativeI;
   results.fit_block = !results.special && model.ManifestCellCount < 1e18L;
@@ -282,8 +282,13 @@ StatisticsResults ComputeStatistics(const RunState& run) {
   results.eigenvalues = newton.eigenvalues;
   if (ShowsStdErrors(run) && !model.AnyMar) {
     results.eigenvalues_shown = true;
-    boundary_loglinear = newton.BoundaryLogLinear;
-    boundary_hazard = newton.BoundaryHazard;
+    // Those of the hazard submodel are the hazard parameters; the others, of the submodels and
+    // `all`, are counted as log-linear.
+    const std::vector<int>& by_table = newton.boundary_by_table;
+    for (std::size_t t = 0; t < by_table.size(); ++t) {
+      (static_cast<int>(t) == model.SubmodelCount ? boundary_hazard : boundary_loglinear) +=
+          by_table[t];
+    }
   } else {
     results.warnings.push_back("no information is provided on identification of parameters");
     // Standard errors that were asked for but not computed: say why.
@@ -331,7 +336,7 @@ StatisticsResults ComputeStatistics(const RunState& run) {
 
 void WriteStatisticsSection(const StatisticsResults& results, const ModelState& model,
                             TextFile& out) {
-  const bool hazard = results.hazard;
+  const bool hazard = results.hazard_model;
   out.WriteLine("");
   out.WriteLine("*** STATISTICS ***");
   out.WriteLine("");

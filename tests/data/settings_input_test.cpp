@@ -136,7 +136,7 @@ TEST(SettingsInput, HazardStartValuesAndDummyCoding) {
   EXPECT_EQ(s.dummy_reference[0], 1);
   EXPECT_EQ(s.dummy_reference[1], 2);  // the time variable
   ASSERT_EQ(s.start_values.size(), 2u);
-  EXPECT_TRUE(s.start_values[0].hazard);
+  EXPECT_TRUE(s.start_values[0].of_hazard_part);
   EXPECT_EQ(s.start_values[0].submodel, hazard.run.model.SubmodelCount);
   EXPECT_EQ(s.start_values[0].values, (std::vector<double>{0.5, 2}));
   EXPECT_EQ(s.start_values[1].values, (std::vector<double>{1, 1, 1, 1}));

@@ -595,7 +595,7 @@ TEST(StartValues, PlainEffectsInline) {
   EXPECT_EQ(ab.effect, 2);
   EXPECT_EQ(ab.design, -1);
   EXPECT_FALSE(ab.whole_table);
-  EXPECT_FALSE(ab.hazard);
+  EXPECT_FALSE(ab.of_hazard_part);
   EXPECT_EQ(ab.values, (std::vector<double>{1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(r.settings().start_values[1].effect, 1);
   EXPECT_TRUE(r.run.model.submodels[0].random_start);
@@ -752,7 +752,7 @@ TEST(StartValues, HazardSubmodel) {
   ASSERT_EQ(r.Settings("sth T [1 2 3 4] sth log B [0 0 0] sim 1 s.dat"), "");
   ASSERT_EQ(r.settings().start_values.size(), 2u);
   EXPECT_EQ(r.settings().start_values[0].submodel, 1);
-  EXPECT_TRUE(r.settings().start_values[0].hazard);
+  EXPECT_TRUE(r.settings().start_values[0].of_hazard_part);
   EXPECT_EQ(r.settings().start_values[0].effect, 0);  // the hazard submodel's first effect
   EXPECT_EQ(r.settings().start_values[1].effect, 1);
   EXPECT_EQ(r.settings().start_values[1].values, (std::vector<double>{1, 1, 1}));

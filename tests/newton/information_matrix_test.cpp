@@ -68,7 +68,7 @@ TEST(Inversion, TwoByTwoMatrixHasItsClosedForm) {
   EXPECT_NEAR(m[1], -1.0 / 11, 1e-15);
   EXPECT_NEAR(m[2], -1.0 / 11, 1e-15);
   EXPECT_NEAR(m[3], 4.0 / 11, 1e-15);
-  EXPECT_EQ(r.run.newton.BoundaryLogLinear, 0);
+  EXPECT_EQ(r.run.newton.BoundaryTotal(), 0);
 }
 
 TEST(Inversion, SingularMatrixWarnsAndZeroesTheRejectedParameter) {
@@ -81,7 +81,7 @@ TEST(Inversion, SingularMatrixWarnsAndZeroesTheRejectedParameter) {
   EXPECT_EQ(m[3], 0);
   ASSERT_EQ(r.window.lines.size(), 1u);
   EXPECT_EQ(r.window.lines[0].rfind("Warning: Information matrix is not full rank (2,", 0), 0u);
-  EXPECT_EQ(r.run.newton.BoundaryLogLinear, 1);
+  EXPECT_EQ(r.run.newton.BoundaryTotal(), 1);
   for (double x : m) EXPECT_TRUE(std::isfinite(x));
 }
 
@@ -94,16 +94,16 @@ TEST(Inversion, NegativePivotIsNotPositiveDefinite) {
                                    FormatReal(9, -1, -1) + ")");
   EXPECT_DOUBLE_EQ(m[0], 1);
   EXPECT_EQ(m[3], 0);
-  EXPECT_EQ(r.run.newton.BoundaryLogLinear, 1);
+  EXPECT_EQ(r.run.newton.BoundaryTotal(), 1);
 }
 
 TEST(Inversion, InternalModeNeitherWarnsNorCounts) {
   LoggingRun r;
-  r.run.newton.BoundaryLogLinear = 3;
+  r.run.newton.boundary_by_table = {3};
   std::vector<double> m{1, 1, 1, 1};
   InvertInformation(r.run, m, 2, InversionMode::kInternal);
   EXPECT_TRUE(r.window.lines.empty());
-  EXPECT_EQ(r.run.newton.BoundaryLogLinear, 3);
+  EXPECT_EQ(r.run.newton.boundary_by_table, std::vector<int>{3});
   EXPECT_DOUBLE_EQ(m[0], 1);
   EXPECT_EQ(m[3], 0);
 }
@@ -147,7 +147,7 @@ TEST(StandardErrors, LogLinearParametersAgreeWithAPoissonFitUnderEffectCoding) {
   };
   // Forward differences with step 0.00015 give about four significant digits.
   for (int i = 0; i < 22; ++i) EXPECT_NEAR(f.StdErr(i), reference[i], 1e-7 * reference[i]) << i;
-  EXPECT_EQ(f.run.newton.BoundaryLogLinear, 0);
+  EXPECT_EQ(f.run.newton.BoundaryTotal(), 0);
   ASSERT_EQ(f.run.newton.eigenvalues.size(), 22u);
   for (std::size_t i = 1; i < 22; ++i) {
     EXPECT_GE(f.run.newton.eigenvalues[i - 1], f.run.newton.eigenvalues[i]);
@@ -213,7 +213,7 @@ TEST(StandardErrors, NonIdentifiedLatentClassParameterIsNotFullRank) {
   WithStandardErrors f("lat 1 man 2 dim 2 2 2 mod X A|X B|X see 7 dat [ 30 10 12 40 ]");
   ASSERT_EQ(f.message, "");
   EXPECT_TRUE(f.Logged("Warning: Information matrix is not full rank ("));
-  EXPECT_GE(f.run.newton.BoundaryLogLinear, 1);
+  EXPECT_GE(f.run.newton.BoundaryTotal(), 1);
   for (double x : f.run.newton.information_matrix) EXPECT_TRUE(std::isfinite(x));
   for (double x : f.run.newton.probability_std_errors) EXPECT_TRUE(std::isfinite(x));
 }
@@ -231,7 +231,7 @@ TEST(StandardErrors, NonIdentifiedDirectionsAreCountedByTheEigenvalues) {
   EXPECT_EQ(std::count_if(f.run.newton.eigenvalues.begin(), f.run.newton.eigenvalues.end(),
                           [&](double v) { return v <= tolerance; }),
             4);
-  EXPECT_EQ(f.run.newton.BoundaryLogLinear, 4);
+  EXPECT_EQ(f.run.newton.BoundaryTotal(), 4);
   EXPECT_EQ(f.CountLines("Warning: Information matrix is not "), 3);
   EXPECT_TRUE(f.Logged("Warning: 4 eigenvalues of the information matrix are not above 1.4E-0002"));
 }

@@ -95,9 +95,9 @@ TEST(IdentificationBlock, NseGivesTheWarningInstead) {
 TEST(IdentificationBlock, NonIdentifiedParameterIsCountedInTheWarnings) {
   Estimated f("lat 1 man 2 dim 2 2 2 mod X A|X B|X see 7 dat [ 30 10 12 40 ]");
   ASSERT_EQ(f.message, "");
-  ASSERT_GE(f.run.newton.BoundaryLogLinear, 1);
+  ASSERT_GE(f.run.newton.BoundaryTotal(), 1);
   const std::vector<std::string> lines = f.Identification();
-  const std::string warning = "WARNING: " + FormatReal(0, 0, f.run.newton.BoundaryLogLinear) +
+  const std::string warning = "WARNING: " + FormatReal(0, 0, f.run.newton.BoundaryTotal()) +
                               " (nearly) boundary or non-identified (log-linear) parameters";
   EXPECT_NE(std::find(lines.begin(), lines.end(), warning), lines.end());
   for (const std::string& line : lines) {

@@ -12,6 +12,7 @@
 #include "estimation/association_model.h"
 #include "estimation/design_effects.h"
 #include "estimation/families/families.h"
+#include "estimation/hazard_model.h"
 #include "estimation/marginal_restrictions.h"
 #include "input/reader.h"
 
@@ -176,7 +177,7 @@ class Association : public ModelFamily {
   // The hazard part's rates enter the likelihood through exponentials of exposures, whose
   // curvature forward differences miss in the fourth digit.
   bool CentralDifferences(const EstimationRun& run, const FreeParameter& parameter) const override {
-    return parameter.submodel == run.estimation.hazard.table;
+    return parameter.submodel == HazardWorkOf(run).table;
   }
 
   std::string Refusal(const EstimationRun& run, int r) const override { return Refused(run, r); }

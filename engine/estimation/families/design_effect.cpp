@@ -11,6 +11,7 @@
 #include "data/design_reader.h"
 #include "estimation/design_effects.h"
 #include "estimation/families/families.h"
+#include "estimation/hazard_model.h"
 
 namespace tav {
 namespace {
@@ -102,7 +103,7 @@ class DesignEffect : public MultiplierFamily {
     // The model's submodels, then the designs of `all`.
     std::vector<int> sources;
     for (int r = 0; r < model.SubmodelCount; ++r) sources.push_back(r);
-    if (run.estimation.hazard.table >= 0) sources.push_back(run.estimation.hazard.table);
+    if (HazardWorkOf(run).table >= 0) sources.push_back(HazardWorkOf(run).table);
     if (model.HasAllSubmodel &&
         model.SubmodelCount + 1 < static_cast<int>(model.submodels.size())) {
       sources.push_back(model.SubmodelCount + 1);

@@ -32,7 +32,8 @@ bool IsFixedCell(const ModelState& model, std::int64_t index) {
 bool HasGivenStartValues(const EstimationRun& run, int r) {
   return std::any_of(run.settings.start_values.begin(), run.settings.start_values.end(),
                      [r](const StartValueRequest& request) {
-                       return request.submodel == r && request.whole_table && !request.hazard;
+                       return request.submodel == r && request.whole_table &&
+                              !request.of_hazard_part;
                      });
 }
 

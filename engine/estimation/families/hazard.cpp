@@ -41,7 +41,7 @@ struct HazardDirections {
 
 HazardDirections DirectionsOver(const EstimationRun& run, std::vector<std::vector<double>> x) {
   HazardDirections hd;
-  const HazardWork& hazard = run.estimation.hazard;
+  const HazardWork& hazard = HazardWorkOf(run);
   hd.count = x.size();
   if (hd.count == 0) return hd;
   const Submodel& submodel = run.model.submodels[hazard.table];
@@ -93,10 +93,10 @@ class HazardPatternPart : public PatternPart {
  public:
   HazardPatternPart(const EstimationRun& run, std::shared_ptr<const HazardDirections> directions)
       : run_(run),
+        hazard_(HazardWorkOf(run)),
         hd_(std::move(directions)),
-        block_(static_cast<std::int64_t>(run.estimation.hazard.time_points) *
-               run.estimation.hazard.risks),
-        cells_(static_cast<std::int64_t>(run.estimation.hazard.exposure.size())) {}
+        block_(static_cast<std::int64_t>(hazard_.time_points) * hazard_.risks),
+        cells_(static_cast<std::int64_t>(hazard_.exposure.size())) {}
 
   std::unique_ptr<PatternPart> ForThread() const override {
     return std::make_unique<HazardPatternPart>(run_, hd_);
@@ -109,9 +109,8 @@ class HazardPatternPart : public PatternPart {
       y_.assign(block_, 0.0);
       r_.assign(block_, 0.0);
     }
-    episodes_.emplace(run_, h);
-    covariate_cell_ =
-        run_.estimation.hazard.covariate_cell.data() + run_.estimation.completion_start[h];
+    episodes_.emplace(run_, hazard_, h);
+    covariate_cell_ = hazard_.covariate_cell.data() + run_.estimation.completion_start[h];
     std::fill(d_.begin(), d_.end(), 0.0);
     std::fill(y_.begin(), y_.end(), 0.0);
     episodes_->AddCounts(1.0, d_.data(), y_.data());
@@ -206,6 +205,7 @@ class HazardPatternPart : public PatternPart {
 
  private:
   const EstimationRun& run_;
+  const HazardWork& hazard_;
   std::shared_ptr<const HazardDirections> hd_;
   std::int64_t block_;
   std::int64_t cells_;
@@ -226,6 +226,9 @@ bool IsHazard(const EstimationRun& run, int r) {
 class Hazard : public ModelFamily {
  public:
   std::string_view Name() const override { return "event history models"; }
+
+  // The hazard part of the fit (HazardWork), set up with the estimation's tables.
+  std::unique_ptr<FamilyState> NewState() const override { return std::make_unique<HazardWork>(); }
 
   // While the Newton-type iterations estimate the hazard part, they move its shapes too.
   void FitSubmodel(EstimationRun& run, int r) const override {
@@ -272,7 +275,10 @@ class Hazard : public ModelFamily {
   // ones for the standard errors.
   bool Perturb(EstimationRun& run, const FreeParameter& parameter, double delta) const override {
     EstimationState& est = run.estimation;
-    if (delta != 0) est.Multipliers[est.hazard.shape_offset + parameter.position] *= Exp(delta);
+    if (delta != 0) {
+      est.Multipliers[HazardWorkOf(std::as_const(run)).shape_offset + parameter.position] *=
+          Exp(delta);
+    }
     return true;
   }
   bool CentralDifferences(const EstimationRun&, const FreeParameter&) const override {
@@ -282,31 +288,31 @@ class Hazard : public ModelFamily {
   // the factors of the patterns' episodes. Estimated shapes (kind 3) are not covered: the
   // exposures move with them.
   TableForm FormOfTable(const EstimationRun& run, int t, ParameterDirection::Kind) const override {
-    const HazardWork& hazard = run.estimation.hazard;
+    const HazardWork& hazard = HazardWorkOf(run);
     if (t < 0 || t != hazard.table) return TableForm::kNotOwned;
     return hazard.kind == TimeModel::kEstimatedShapes ? TableForm::kUncovered
                                                       : TableForm::kPatterns;
   }
   bool FactorsCompletions(const EstimationRun& run) const override {
-    return run.estimation.hazard.table >= 0;
+    return HazardWorkOf(run).table >= 0;
   }
   std::unique_ptr<PatternPart> NewPatternPart(const EstimationRun& run, int,
                                               std::vector<std::vector<double>> x) const override {
-    if (run.estimation.hazard.table < 0) return nullptr;
+    if (HazardWorkOf(run).table < 0) return nullptr;
     return std::make_unique<HazardPatternPart>(
         run, std::make_shared<const HazardDirections>(DirectionsOver(run, std::move(x))));
   }
   std::int64_t PatternSumSize(const EstimationRun& run) const override {
-    return 2 * static_cast<std::int64_t>(run.estimation.hazard.exposure.size());
+    return 2 * static_cast<std::int64_t>(HazardWorkOf(run).exposure.size());
   }
   // A share's rows of events, exposures and residuals.
   double PatternWorkSize(const EstimationRun& run) const override {
-    const HazardWork& hazard = run.estimation.hazard;
+    const HazardWork& hazard = HazardWorkOf(run);
     return hazard.table >= 0 ? 3.0 * hazard.time_points * hazard.risks : 0.0;
   }
 
   void AddSubmodelValues(const EstimationRun& run, int r, SubmodelValues& values) const override {
-    const HazardWork& hazard = run.estimation.hazard;
+    const HazardWork& hazard = HazardWorkOf(run);
     if (r == hazard.table && hazard.shape_offset >= 0) {
       values.ranges.emplace_back(hazard.shape_offset, hazard.risks);
     }
@@ -330,6 +336,12 @@ class Hazard : public ModelFamily {
 const ModelFamily& HazardFamily() {
   static const Hazard family;
   return family;
+}
+
+HazardWork& HazardWorkOf(EstimationRun& run) { return StateOf<HazardWork>(run, HazardFamily()); }
+
+const HazardWork& HazardWorkOf(const EstimationRun& run) {
+  return StateOf<HazardWork>(run, HazardFamily());
 }
 
 }  // namespace tav

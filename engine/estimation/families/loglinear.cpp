@@ -9,6 +9,7 @@
 #include "core/stop_run.h"
 #include "estimation/estimate.h"
 #include "estimation/families/families.h"
+#include "estimation/hazard_model.h"
 #include "estimation/m_steps.h"
 #include "estimation/marginal_restrictions.h"
 
@@ -203,7 +204,7 @@ class LogLinear : public ModelFamily {
     return direction;
   }
   bool CentralDifferences(const EstimationRun& run, const FreeParameter& parameter) const override {
-    return parameter.submodel == run.estimation.hazard.table;
+    return parameter.submodel == HazardWorkOf(run).table;
   }
   // The submodels' tables but the cumulative ones take the log-linear form.
   TableForm FormOfTable(const EstimationRun& run, int t, ParameterDirection::Kind) const override {
