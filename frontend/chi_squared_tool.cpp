@@ -53,8 +53,8 @@ double ChiSquaredTool::LayoutScale(const QFont& font, const QFont& title_font) {
   need(WidestText(metrics, {kValueText, kDegreesText}) + padding, kValueLabel.width());
   need(WidestText(metrics, {kImpossibleValue, kImpossibleDegrees, "The P value is 0.0000"}),
        kAnswer.width());
-  // A value such as 123.456 shows in full, inside the field's frame and margins.
-  need(metrics.horizontalAdvance("000.000") + 8, kValueEdit.width());
+  // A value such as 1234.56789 shows in full, inside the field's frame and margins.
+  need(metrics.horizontalAdvance("0000.00000") + 12, kValueEdit.width());
   need(metrics.height() + 6, kValueEdit.height());
   need(WidestText(metrics, {"OK", "Cancel"}) + 4 * padding, kOk.width());
   need(metrics.height() + 8, kOk.height());

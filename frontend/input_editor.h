@@ -50,6 +50,8 @@ class InputEditor : public ChildWindow {
   // The text as the engine gets it: the editor's lines joined by line ends, one to one (a line
   // separator inside a line becomes a blank).
   QString RunText() const;
+  // Writes RunText() to path in the file's own encoding; false with the reason in *error.
+  bool WriteRunText(const QString& path, QString* error) const;
   // Puts the cursor on line (counted from 1) and selects the line.
   void SelectLine(int line);
   QMenu* RecentMenu() const { return recentMenu_; }
@@ -73,6 +75,12 @@ class InputEditor : public ChildWindow {
   bool SaveAs();
   void Run();
   void OpenExample(const QString& caption, const QString& file_name);
+
+ signals:
+  // "&Run": the user wants the text run.
+  void RunRequested();
+  // F1 on a command: the user wants its entry in the command reference.
+  void HelpRequested(const QString& command);
 
  private:
   void createActions();

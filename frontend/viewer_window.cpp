@@ -8,7 +8,7 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "input_editor.h"
+#include "engine_launch.h"
 #include "main_window.h"
 #include "text_files.h"
 
@@ -49,7 +49,7 @@ ViewerWindow::ViewerWindow(MainWindow* frame, const QString& base_caption,
 void ViewerWindow::ApplyFont(const QFont& font) { editor_->setFont(font); }
 
 void ViewerWindow::Activated() {
-  if (frame_->EngineRunning(QString(), false)) return;
+  if (engine_busy_ || LogFileInUse(temp_path_)) return;
   LoadTempFile();
 }
 
@@ -84,7 +84,7 @@ bool ViewerWindow::WriteTo(const QString& path) {
 
 QString ViewerWindow::SaveStart() const {
   if (!save_name_.isEmpty()) return save_name_;
-  return frame_->InputWindow()->SuggestedSaveName(save_setup_.default_suffix);
+  return frame_->SuggestedSaveName(save_setup_.default_suffix);
 }
 
 bool ViewerWindow::SaveAs() {

@@ -14,6 +14,8 @@ namespace tavwin {
 
 // A read-only child window that shows a file the engine wrote ("out.tmp" or "log.tmp"). It
 // picks the file up when it is activated after the engine has finished, and deletes it then.
+// The frame tells it when a run starts and ends (SetEngineBusy); a file that an engine holds
+// locked (a log being written) is not taken either.
 class ViewerWindow : public ChildWindow {
   Q_OBJECT
 
@@ -26,6 +28,9 @@ class ViewerWindow : public ChildWindow {
 
   // Empties the window and resets its caption (before a run).
   virtual void Clear();
+  // A run is under way (true) or has ended (false): the window leaves its file alone while
+  // the engine may still write it.
+  void SetEngineBusy(bool busy) { engine_busy_ = busy; }
 
   QPlainTextEdit* Editor() const { return editor_; }
   QPlainTextEdit* TextEditor() const override { return editor_; }
@@ -51,6 +56,7 @@ class ViewerWindow : public ChildWindow {
   QString temp_path_;
   FileDialogSetup save_setup_;
   QString save_name_;
+  bool engine_busy_ = false;
 
   QMenu* fileMenu_ = nullptr;
   QMenu* editMenu_ = nullptr;

@@ -19,11 +19,13 @@
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextLayout>
+#include <QTreeWidget>
 #include <QtTest>
 #include <cstdio>
 #include <memory>
@@ -90,6 +92,9 @@ class FrontendWindowsTest : public QObject {
   void EditorHighlightsCommandsCommentsAndBrackets();
   void CommandReferenceShowsTheDocumentOrSaysItIsMissing();
   void FailedRunSelectsTheLineOfTheError();
+  void ReportIsShownWhenTheRunEnds();
+  void CancelFromTheStatusBar();
+  void SaveQuestionTurnedOff();
 
  private:
   MainWindow* MakeFrame();
@@ -595,17 +600,23 @@ void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
   input->Editor()->setPlainText("first");
   input->Run();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
-  QVERIFY(QFile::exists(paths_.TempOutputPath));
+  // The report is shown as the run ends, and is not saved yet.
+  QTRY_COMPARE(output->Editor()->toPlainText(), QString("first"));
   QFile::remove(paths_.directory + "args.txt");
 
-  // The report was never looked at: it counts as unsaved.
   dialogs_.answers << UserDialogs::Answer::kCancel;
   input->Run();
   QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
   QTest::qWait(200);
   QVERIFY(!QFile::exists(paths_.directory + "args.txt"));  // no run
-  QVERIFY(QFile::exists(paths_.TempOutputPath));
+  QCOMPARE(output->Editor()->toPlainText(), QString("first"));
 
+  // A report the window has not picked up yet counts as unsaved too.
+  QVERIFY(WriteTextFile(paths_.TempOutputPath, "first\n", nullptr));
+  output->Clear();
+  dialogs_.answers << UserDialogs::Answer::kCancel;
+  input->Run();
+  QCOMPARE(dialogs_.asked.size(), 2);
   output->Activated();
   QCOMPARE(output->Editor()->toPlainText(), QString("first"));
   input->Editor()->setPlainText("second");
@@ -756,6 +767,10 @@ void FrontendWindowsTest::ChiSquaredToolAnswers() {
     QVERIFY(tool->answer_label->geometry().right() < tool->width());
   }
   QVERIFY(metrics.height() <= tool->value_edit->height());
+  // A long value shows whole: its first digit is not scrolled out of the field.
+  tool->value_edit->setText("1234.56789");
+  QVERIFY(QFontMetrics(tool->value_edit->font()).horizontalAdvance("1234.56789") <=
+          tool->value_edit->contentsRect().width() - 8);
   QVERIFY(tool->answer_label->geometry().bottom() < tool->height());
   // A large font makes it larger; a small one never makes it smaller than specified.
   QFont large = tool->font();
@@ -1241,6 +1256,38 @@ void FrontendWindowsTest::CommandReferenceShowsTheDocumentOrSaysItIsMissing() {
   CommandReferenceWindow* shown = frame->CommandReference();
   item->trigger();
   QCOMPARE(frame->CommandReference(), shown);
+  QVERIFY(shown->Found());
+
+  // The headings stand out from the examples: bold, larger, not in the examples' fixed font.
+  QTextBlock heading = shown->Browser()->document()->begin();
+  while (heading.isValid() && heading.text() != "man") heading = heading.next();
+  QVERIFY(heading.isValid());
+  const QTextCharFormat look = heading.begin().fragment().charFormat();
+  QVERIFY(!look.fontFixedPitch() && look.fontWeight() == QFont::Bold);
+  QVERIFY(look.fontPointSize() > QApplication::font().pointSizeF());
+  // The contents: the sections with their commands under them.
+  QTreeWidget* contents = shown->Contents();
+  QList<QTreeWidgetItem*> entries =
+      contents->findItems("man", Qt::MatchExactly | Qt::MatchRecursive);
+  QCOMPARE(entries.size(), 1);
+  QCOMPARE(entries.front()->parent()->text(0), QString("Model section: variables"));
+  contents->setCurrentItem(contents->findItems("mod", Qt::MatchExactly | Qt::MatchRecursive)[0]);
+  QCOMPARE(shown->Browser()->textCursor().block().text(), QString("mod"));
+
+  // F1 in the editor on a command opens its entry.
+  InputEditor* input = frame->InputWindow();
+  input->Editor()->setPlainText("man 4\ndimension 2 2 2 2\n");
+  input->Editor()->moveCursor(QTextCursor::Down);
+  input->Editor()->moveCursor(QTextCursor::Right);
+  QTest::keyClick(input->Editor(), Qt::Key_F1);
+  QCOMPARE(shown->Contents()->currentItem()->text(0), QString("dim"));
+  QCOMPARE(shown->Browser()->textCursor().block().text(), QString("dim"));
+
+  // Search, on from the top after the end.
+  QVERIFY(shown->FindText("fixed margin"));
+  QCOMPARE(shown->Browser()->textCursor().selectedText(), QString("fixed margin"));
+  QVERIFY(!shown->FindText("no such words here"));
+  QCOMPARE(shown->findChild<QLabel*>("FindStatus")->text(), QString("Not found"));
 }
 
 void FrontendWindowsTest::FailedRunSelectsTheLineOfTheError() {
@@ -1287,6 +1334,96 @@ void FrontendWindowsTest::FailedRunSelectsTheLineOfTheError() {
   editor->moveCursor(QTextCursor::End);
   QTest::keyClick(editor, Qt::Key_Return, Qt::ShiftModifier);
   QCOMPARE(editor->blockCount(), 2);
+}
+
+void FrontendWindowsTest::ReportIsShownWhenTheRunEnds() {
+  InstallFakeEngine();
+  MainWindow* frame = MakeFrame();
+  frame->Tile();
+  InputEditor* input = frame->InputWindow();
+  input->Editor()->setPlainText("man 2\ndim 2");
+  input->Run();
+  QCOMPARE(frame->RunStatusText(), QString("Running: 0:00"));
+  QTRY_VERIFY(QFile::exists(paths_.TempOutputPath));
+  QFile release(paths_.directory + "release");
+  QVERIFY(release.open(QIODevice::WriteOnly));
+  release.close();
+  // Nothing is clicked: the report and the log show, the output window in front, and the
+  // status bar says how long the run took.
+  QTRY_COMPARE_WITH_TIMEOUT(frame->ReportWindow()->Editor()->toPlainText(), QString("man 2\ndim 2"),
+                            10000);
+  QCOMPARE(frame->LogWindow()->Editor()->toPlainText(), QString("fake engine\nreport written"));
+  QCOMPARE(frame->MdiArea()->activeSubWindow(), frame->ReportWindow()->SubWindow());
+  QVERIFY2(
+      QRegularExpression(R"(^Finished in \d+\.\d s$)").match(frame->RunStatusText()).hasMatch(),
+      qPrintable(frame->RunStatusText()));
+  QVERIFY(frame->findChild<QPushButton*>("CancelRun")->isHidden());
+  // The Window menu lists the open windows, the active one checked.
+  QMenu* window_menu = MenuNamed(frame->menuBar(), "&Window");
+  emit window_menu->aboutToShow();
+  QCOMPARE(ItemTexts(window_menu), QStringList({"&Cascade", "&Tile", "&Resize", "&Arrange Icons",
+                                                "&1 Log", "&2 Output", "&3 Input"}));
+  QVERIFY(ItemNamed(window_menu, "&2 Output")->isChecked());
+  QVERIFY(!ItemNamed(window_menu, "&3 Input")->isChecked());
+  ItemNamed(window_menu, "&3 Input")->trigger();
+  QCOMPARE(frame->MdiArea()->activeSubWindow(), frame->InputWindow()->SubWindow());
+
+  // A run that stops on an input error says where, and shows the log.
+  input->Editor()->setPlainText("man 2\nerror");
+  dialogs_.answers << UserDialogs::Answer::kNo;
+  input->Run();
+  QTRY_COMPARE_WITH_TIMEOUT(frame->RunStatusText(),
+                            QString("Stopped: error at line 2 of the input"), 10000);
+  QVERIFY(frame->LogWindow()->Editor()->toPlainText().contains("Error: wrong word"));
+}
+
+void FrontendWindowsTest::CancelFromTheStatusBar() {
+  InstallFakeEngine();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
+  input->Editor()->setPlainText("man 2\niterations 10234");
+  input->Run();
+  // The progress goes on past iteration 9,999, read from the log.
+  QTRY_COMPARE_WITH_TIMEOUT(frame->RunStatusText().section("   ", 0, 1),
+                            QString("Iteration 10,234   log-likelihood -1000.000098"), 10000);
+  auto* cancel = frame->findChild<QPushButton*>("CancelRun");
+  QVERIFY(cancel->isVisible());
+  QTest::mouseClick(cancel, Qt::LeftButton);
+  QTRY_COMPARE_WITH_TIMEOUT(frame->RunStatusText(), QString("Cancelled"), 10000);
+  QVERIFY(!frame->EngineRunning(QString(), false));
+  QVERIFY(cancel->isHidden());
+  // The engine stopped as on its own Cancel: no report, the log says so.
+  QVERIFY(!QFile::exists(paths_.TempOutputPath));
+  QCOMPARE(frame->ReportWindow()->Editor()->toPlainText(), QString());
+  QVERIFY(frame->LogWindow()->Editor()->toPlainText().endsWith("The run was cancelled."));
+}
+
+void FrontendWindowsTest::SaveQuestionTurnedOff() {
+  InstallFakeEngine();
+  QFile release(paths_.directory + "release");
+  QVERIFY(release.open(QIODevice::WriteOnly));
+  release.close();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = frame->InputWindow();
+  input->Editor()->setPlainText("first");
+  input->Run();
+  QTRY_COMPARE_WITH_TIMEOUT(frame->ReportWindow()->Editor()->toPlainText(), QString("first"),
+                            10000);
+  // "Don't ask again" with Cancel changes nothing.
+  dialogs_.dont_ask_again = true;
+  dialogs_.answers << UserDialogs::Answer::kCancel;
+  input->Run();
+  QVERIFY(frame->ConfirmChecked());
+  // With No, "&Confirm" goes off, and the next runs ask nothing.
+  dialogs_.answers << UserDialogs::Answer::kNo;
+  input->Run();
+  QCOMPARE(dialogs_.asked.size(), 2);
+  QVERIFY(!frame->ConfirmChecked());
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  QTRY_COMPARE(frame->ReportWindow()->Editor()->toPlainText(), QString("first"));
+  input->Run();
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  QCOMPARE(dialogs_.asked.size(), 2);
 }
 
 QTEST_MAIN(FrontendWindowsTest)

@@ -19,6 +19,11 @@ class ScriptedDialogs : public UserDialogs {
     asked << text;
     return answers.isEmpty() ? Answer::kCancel : answers.takeFirst();
   }
+  // Ticks "Don't ask again" when dont_ask_again says so.
+  Answer AskYesNoCancelOnce(QWidget* parent, const QString& text, bool* checked) override {
+    *checked = dont_ask_again;
+    return AskYesNoCancel(parent, text);
+  }
   void Inform(QWidget*, const QString& text) override { informed << text; }
   void Warn(QWidget*, const QString& text) override { warned << text; }
   QString OpenFileName(QWidget*, const FileDialogSetup& setup, const QString&) override {
@@ -47,7 +52,13 @@ class ScriptedDialogs : public UserDialogs {
     return texts.takeFirst();
   }
 
+  std::optional<PlotExport> ChooseExport(QWidget*, const PlotExport& start) override {
+    export_starts << start;
+    return export_choice;
+  }
+
   QList<Answer> answers;
+  bool dont_ask_again = false;
   QStringList asked;
   QStringList informed;
   QStringList warned;
@@ -59,6 +70,8 @@ class ScriptedDialogs : public UserDialogs {
   QList<QFont> font_starts;
   QStringList texts;
   QString pdf_path;
+  std::optional<PlotExport> export_choice;
+  QList<PlotExport> export_starts;
 };
 
 inline QStringList MenuTitles(QMenuBar* bar) {
