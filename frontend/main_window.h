@@ -91,14 +91,6 @@ class MainWindow : public QMainWindow {
   void UpdateTitle();
   UserDialogs& Dialogs() { return *dialogs_; }
 
-  InputEditor* InputWindow() const { return input_editor_; }
-  ReportViewer* ReportWindow() const { return report_viewer_; }
-  LogViewer* LogWindow() const { return log_viewer_; }
-  ChiSquaredTool* ChiSquaredWindow() const { return chi_squared_tool_; }
-  CommandReferenceWindow* CommandReference() const { return command_reference_; }
-  // The plots window, or null before "P&lots..." was first chosen.
-  PlotWindow* PlotsWindow() const { return plot_window_; }
-  QMdiArea* MdiArea() const { return mdi_area_; }
   int ChildWidth() const { return child_width_; }
   int ChildHeight() const { return child_height_; }
 

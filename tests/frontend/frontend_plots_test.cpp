@@ -571,13 +571,13 @@ void FrontendPlotsTest::ToolsMenuOpensThePlotsOfTheLastRun() {
   QAction* plots = ItemNamed(MenuNamed(frame.menuBar(), "&Tools"), "P&lots...");
   QVERIFY(plots != nullptr);
   plots->trigger();
-  QVERIFY(frame.PlotsWindow()->isVisible());
-  QVERIFY(frame.PlotsWindow()->Message().startsWith("No results to plot"));
+  QVERIFY(Child<PlotWindow>(&frame)->isVisible());
+  QVERIFY(Child<PlotWindow>(&frame)->Message().startsWith("No results to plot"));
   // The document of a run appears: the window draws it when asked again.
   QVERIFY(QFile::copy(RunExample("lcthree"), paths.TempResultsPath));
   plots->trigger();
-  QCOMPARE(frame.PlotsWindow()->PlotList()->itemText(0), QString("Latent class profiles"));
-  frame.PlotsWindow()->close();
+  QCOMPARE(Child<PlotWindow>(&frame)->PlotList()->itemText(0), QString("Latent class profiles"));
+  Child<PlotWindow>(&frame)->close();
 }
 
 QTEST_MAIN(FrontendPlotsTest)

@@ -2,7 +2,7 @@
 #define TAV_TESTS_FRONTEND_SCRIPTED_DIALOGS_H_
 
 // The front end's questions and dialogs answered by a script instead of a user, and a look
-// into menus by their texts.
+// into windows by the kinds of their children and into menus by their texts.
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
@@ -73,6 +73,12 @@ class ScriptedDialogs : public UserDialogs {
   std::optional<PlotExport> export_choice;
   QList<PlotExport> export_starts;
 };
+
+// The window's one child of kind T (a window or widget of the frame), or null.
+template <typename T>
+T* Child(const QObject* window) {
+  return window->findChild<T*>();
+}
 
 inline QStringList MenuTitles(QMenuBar* bar) {
   QStringList titles;
