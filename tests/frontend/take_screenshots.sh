@@ -119,7 +119,8 @@ sleep 15
 "$G" "$S/5d-progress-past-10000.png"
 # The Cancel button at the right end of the status bar.
 eval "$(xdotool getwindowgeometry --shell "$W")"
-xdotool mousemove $((X + WIDTH - 40)) $((Y + HEIGHT - 14)) click 1
+xdotool mousemove $((X + WIDTH - 40)) $((Y + HEIGHT - 14)); sleep 0.3
+xdotool click 1
 sleep 2
 "$G" "$S/5e-cancelled.png"
 kill $P
