@@ -7,8 +7,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTimer>
-
-#include "text_files.h"
+#include <algorithm>
 
 namespace tavwin {
 
@@ -166,13 +165,21 @@ void EngineRun::ProcessFinished(int exit_code, bool crashed) {
   RunStatus status = StatusFromExit(crashed, exit_code);
   // An engine that died of the stop signal itself was cancelled all the same.
   if (crashed && cancel_requested_) status = RunStatus::kCancelled;
-  QString log_text;
-  if (!log_path_.isEmpty() && QFileInfo::exists(log_path_)) {
-    ReadTextFile(log_path_, &log_text, nullptr);
+  // How a run ended is at the end of its log, which may be long.
+  QString log_tail;
+  QFile log(log_path_);
+  if (!log_path_.isEmpty() && log.open(QIODevice::ReadOnly)) {
+    const qint64 from = std::max<qint64>(log.size() - kLogTailBytes, 0);
+    if (log.seek(from)) {
+      QByteArray bytes = log.readAll();
+      // A piece that begins inside a line starts at the next line.
+      if (from > 0) bytes.remove(0, bytes.indexOf('\n') + 1);
+      log_tail = QString::fromUtf8(bytes);
+    }
   }
   const QString message =
-      RunEndMessage(status, crashed, exit_code, elapsed, log_text, input_path_, display_name_);
-  emit finished(status, elapsed, message, log_text);
+      RunEndMessage(status, crashed, exit_code, elapsed, log_tail, input_path_, display_name_);
+  emit finished(status, elapsed, message, log_tail);
 }
 
 }  // namespace tavwin

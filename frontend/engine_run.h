@@ -55,9 +55,9 @@ class EngineRun : public QObject {
   // iteration < 0: no iteration line yet.
   void progress(qint64 iteration, double log_likelihood, qint64 elapsed_milliseconds);
   // message: what the status bar says ("Finished in 2.3 s", "Stopped: ...", "Cancelled");
-  // log_text: the whole log of the run (empty when there is none).
+  // log_tail: the last 64 KB of the run's log, from a line's start (empty without a log).
   void finished(tavwin::RunStatus status, qint64 elapsed_milliseconds, const QString& message,
-                const QString& log_text);
+                const QString& log_tail);
 
  private:
   void ProcessFinished(int exit_code, bool crashed);

@@ -105,8 +105,8 @@ MainWindow::MainWindow(const FrontEndPaths& paths, const QString& settings_path,
     connect(run_, &EngineRun::finished, viewer, [viewer] { viewer->SetEngineBusy(false); });
   }
   connect(run_, &EngineRun::finished, this,
-          [this](RunStatus status, qint64, const QString&, const QString& log_text) {
-            RunFinished(status, log_text);
+          [this](RunStatus status, qint64, const QString&, const QString& log_tail) {
+            RunFinished(status, log_tail);
           });
   connect(input_editor_, &InputEditor::RunRequested, this, &MainWindow::RunInput);
   connect(input_editor_, &InputEditor::HelpRequested, this, [this](const QString& command) {
@@ -420,16 +420,19 @@ void MainWindow::ActivateChild(ChildWindow* child) {
   }
 }
 
-void MainWindow::RunFinished(RunStatus status, const QString& log_text) {
+void MainWindow::RunFinished(RunStatus status, const QString& log_tail) {
   if (plot_window_ != nullptr && plot_window_->isVisible()) plot_window_->Reload();
   // Each window loads its file when it is activated: the log first, so that the window that
-  // ends up in front is the one that tells the outcome.
-  ActivateChild(log_viewer_);
+  // ends up in front is the one that tells the outcome. After a normal end a log window that
+  // was put away stays so.
   if (status == RunStatus::kFinished) {
+    const QMdiSubWindow* log = log_viewer_->SubWindow();
+    if (log != nullptr && !log->isMinimized()) ActivateChild(log_viewer_);
     ActivateChild(report_viewer_);
     return;
   }
-  const int line = ErrorLineInLog(log_text, paths_.TempInputPath);
+  ActivateChild(log_viewer_);
+  const int line = ErrorLineInLog(log_tail, paths_.TempInputPath);
   if (status == RunStatus::kFailed && line > 0) {
     ActivateChild(input_editor_);
     input_editor_->SelectLine(line);

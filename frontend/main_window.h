@@ -140,7 +140,7 @@ class MainWindow : public QMainWindow {
   QMdiSubWindow* AddChild(ChildWindow* child, int offset);
   QSize ClientSize() const;
   void ScaleChildren();
-  void RunFinished(RunStatus status, const QString& log_text);
+  void RunFinished(RunStatus status, const QString& log_tail);
   // Shows a child (restored when minimised) and makes it the active one.
   void ActivateChild(ChildWindow* child);
   // Lets a child's text take dropped files to the frame.

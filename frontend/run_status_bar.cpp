@@ -12,9 +12,6 @@ RunStatusBar::RunStatusBar(EngineRun* run, QWidget* parent) : QStatusBar(parent)
   label_ = new QLabel(this);
   label_->setObjectName("RunStatus");
   label_->setTextFormat(Qt::PlainText);
-  // The figures change in place without the text jumping about.
-  label_->setMinimumWidth(label_->fontMetrics().horizontalAdvance(
-      RunProgressMessage(99999999, -12345678.123456, 3599000)));
   addWidget(label_, 1);
   cancel_ = new QPushButton("Cancel", this);
   cancel_->setObjectName("CancelRun");

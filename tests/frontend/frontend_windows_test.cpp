@@ -1382,13 +1382,16 @@ void FrontendWindowsTest::ReportIsShownWhenTheRunEnds() {
   ItemNamed(window_menu, "&3 Input")->trigger();
   QCOMPARE(Child<QMdiArea>(frame)->activeSubWindow(), Child<InputEditor>(frame)->SubWindow());
 
-  // A run that stops on an input error says where, and shows the log.
-  input->Editor()->setPlainText("man 2\nerror");
+  // A run that stops on an input error, at the end of a long log, says where; the log and
+  // then the editor on the line come to the front.
+  input->Editor()->setPlainText("man 2\niterations 3000\nerror");
   dialogs_.answers << UserDialogs::Answer::kNo;
   input->Run();
   QTRY_COMPARE_WITH_TIMEOUT(frame->RunStatusText(),
-                            QString("Stopped: error at line 2 of the input"), 10000);
+                            QString("Stopped: error at line 3 of the input"), 10000);
+  QVERIFY(Child<LogViewer>(frame)->Editor()->toPlainText().size() > 100000);
   QVERIFY(Child<LogViewer>(frame)->Editor()->toPlainText().contains("Error: wrong word"));
+  QCOMPARE(input->Editor()->textCursor().selectedText(), QString("error"));
 }
 
 void FrontendWindowsTest::CancelFromTheStatusBar() {
