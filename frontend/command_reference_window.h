@@ -30,8 +30,6 @@ class CommandReferenceWindow : public QWidget {
   // path: the reference, or empty when none was found; looked_in: where it was looked for.
   CommandReferenceWindow(const QString& path, const QStringList& looked_in, QWidget* parent);
 
-  QTextBrowser* Browser() const { return browser_; }
-  QTreeWidget* Contents() const { return contents_; }
   // True when the reference was shown, false when the window says it was not found.
   bool Found() const { return found_; }
 

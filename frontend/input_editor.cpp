@@ -97,6 +97,7 @@ void InputEditor::createMenus() {
   fileMenu_->addAction(newAct_);
   fileMenu_->addAction(openAct_);
   recentMenu_ = fileMenu_->addMenu("Open &Recent");
+  recentMenu_->setObjectName("Recent");
   connect(recentMenu_, &QMenu::aboutToShow, this, &InputEditor::FillRecentMenu);
   fileMenu_->addAction(saveAct_);
   fileMenu_->addAction(saveAsAct_);
@@ -171,6 +172,10 @@ void InputEditor::AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>
 void InputEditor::Activated() { editor_->setFocus(); }
 
 bool InputEditor::MayClose() { return AskToSave(); }
+
+bool InputEditor::TextModified() const { return editor_->document()->isModified(); }
+
+QPlainTextEdit* InputEditor::TextEditor() const { return editor_; }
 
 void InputEditor::ApplyFont(const QFont& font) { editor_->setFont(font); }
 

@@ -35,8 +35,8 @@ class InputEditor : public ChildWindow {
   bool MayClose() override;
   void ApplyFont(const QFont& font) override;
 
-  QPlainTextEdit* Editor() const { return editor_; }
-  QPlainTextEdit* TextEditor() const override { return editor_; }
+  // The text was changed since it was last opened or saved.
+  bool TextModified() const;
   const QString& FileName() const { return file_name_; }
   // The name the input goes by: its file's name without directory, the example's file name,
   // or empty for a new text.
@@ -54,9 +54,7 @@ class InputEditor : public ChildWindow {
   bool WriteRunText(const QString& path, QString* error) const;
   // Puts the cursor on line (counted from 1) and selects the line.
   void SelectLine(int line);
-  QMenu* RecentMenu() const { return recentMenu_; }
   const QString& ExamplesDirectory() const { return examples_directory_; }
-  QMenu* ExamplesMenu() const { return examplesMenu_; }
 
   // Loads a file into the editor as "&Open..." does after its dialog; false (with a message)
   // when it cannot be read.
@@ -81,6 +79,9 @@ class InputEditor : public ChildWindow {
   void RunRequested();
   // F1 on a command: the user wants its entry in the command reference.
   void HelpRequested(const QString& command);
+
+ protected:
+  QPlainTextEdit* TextEditor() const override;
 
  private:
   void createActions();

@@ -94,7 +94,7 @@ MainWindow::MainWindow(const FrontEndPaths& paths, const QString& settings_path,
   for (ChildWindow* child :
        {static_cast<ChildWindow*>(input_editor_), static_cast<ChildWindow*>(report_viewer_),
         static_cast<ChildWindow*>(log_viewer_)}) {
-    AcceptDropsOn(child->TextEditor()->viewport());
+    child->PassDropsTo(this);
   }
   AcceptDropsOn(mdi_area_->viewport());
 
@@ -640,7 +640,7 @@ bool MainWindow::OpenFile(const QString& path) { return input_editor_->OpenPath(
 void MainWindow::UpdateTitle() {
   const QString name = input_editor_->DocumentName();
   setWindowTitle(name.isEmpty() ? QString(kTitle) : name + "[*] - " + kTitle);
-  setWindowModified(!name.isEmpty() && input_editor_->Editor()->document()->isModified());
+  setWindowModified(!name.isEmpty() && input_editor_->TextModified());
 }
 
 void MainWindow::ShowCommandReference() {

@@ -127,6 +127,7 @@ PlotWindow::PlotWindow(const QString& results_path, UserDialogs* dialogs, QWidge
   auto* row = new QHBoxLayout;
   auto* label = new QLabel("&Plot:", central);
   list_ = new QComboBox(central);
+  list_->setObjectName("PlotList");
   list_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   label->setBuddy(list_);
   row->addWidget(label);

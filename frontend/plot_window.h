@@ -54,10 +54,8 @@ class PlotWindow : public QMainWindow {
   int CurrentPlot() const { return current_; }
   // The chart shown, or null while a message shows.
   QChart* Chart() const;
-  QChartView* ChartView() const { return view_; }
   // The message shown instead of a plot, or empty.
   QString Message() const;
-  QComboBox* PlotList() const { return list_; }
   // The point labels of the map shown, as drawn.
   const QList<QGraphicsSimpleTextItem*>& PointLabels() const { return point_labels_; }
 

@@ -48,6 +48,8 @@ ViewerWindow::ViewerWindow(MainWindow* frame, const QString& base_caption,
 
 void ViewerWindow::ApplyFont(const QFont& font) { editor_->setFont(font); }
 
+QPlainTextEdit* ViewerWindow::TextEditor() const { return editor_; }
+
 void ViewerWindow::Activated() {
   if (engine_busy_ || LogFileInUse(temp_path_)) return;
   LoadTempFile();

@@ -32,8 +32,6 @@ class ViewerWindow : public ChildWindow {
   // the engine may still write it.
   void SetEngineBusy(bool busy) { engine_busy_ = busy; }
 
-  QPlainTextEdit* Editor() const { return editor_; }
-  QPlainTextEdit* TextEditor() const override { return editor_; }
   const QString& TempPath() const { return temp_path_; }
   const FileDialogSetup& SaveSetup() const { return save_setup_; }
 
@@ -42,6 +40,7 @@ class ViewerWindow : public ChildWindow {
   virtual bool SaveAs();
 
  protected:
+  QPlainTextEdit* TextEditor() const override;
   // Loads the temporary file when no engine is running: the text is shown, the file deleted.
   // false when there was nothing to load.
   bool LoadTempFile();

@@ -260,8 +260,8 @@ void FrontendPlotsTest::EveryPlotKindOfTheExamples() {
   window.Reload();
   QVERIFY2(window.Message().isEmpty(), qPrintable(window.Message()));
   QString description;
-  for (int i = 0; i < window.PlotList()->count(); ++i) {
-    window.PlotList()->setCurrentIndex(i);
+  for (int i = 0; i < Child<QComboBox>(&window)->count(); ++i) {
+    Child<QComboBox>(&window)->setCurrentIndex(i);
     QCoreApplication::processEvents();
     QCOMPARE(window.CurrentPlot(), i);
     const Plot& plot = window.Plots().plots[i];
@@ -280,7 +280,7 @@ void FrontendPlotsTest::EveryPlotKindOfTheExamples() {
       QVERIFY2(Contrast(label->brush().color(), background) >= 2.0, qPrintable(label->text()));
     }
     const QImage image = window.Image();
-    QCOMPARE(image.size(), window.ChartView()->size() * window.devicePixelRatio());
+    QCOMPARE(image.size(), Child<QChartView>(&window)->size() * window.devicePixelRatio());
     QVERIFY2(Colours(image) >= 3, qPrintable(plot.title));
     // To look at them: TAV_PLOT_IMAGES names a directory.
     if (qEnvironmentVariableIsSet("TAV_PLOT_IMAGES")) {
@@ -576,7 +576,8 @@ void FrontendPlotsTest::ToolsMenuOpensThePlotsOfTheLastRun() {
   // The document of a run appears: the window draws it when asked again.
   QVERIFY(QFile::copy(RunExample("lcthree"), paths.TempResultsPath));
   plots->trigger();
-  QCOMPARE(Child<PlotWindow>(&frame)->PlotList()->itemText(0), QString("Latent class profiles"));
+  QCOMPARE(Child<QComboBox>(Child<PlotWindow>(&frame))->itemText(0),
+           QString("Latent class profiles"));
   Child<PlotWindow>(&frame)->close();
 }
 

@@ -257,9 +257,9 @@ void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
   dialogs_.font = QFont("DejaVu Sans", 13);
   ItemNamed(preferences, "&Font...")->trigger();
   QCOMPARE(frame->FrameFont().pointSize(), 13);
-  QCOMPARE(Child<InputEditor>(frame)->Editor()->font().pointSize(), 13);
-  QCOMPARE(Child<ReportViewer>(frame)->Editor()->font().pointSize(), 13);
-  QCOMPARE(Child<LogViewer>(frame)->Editor()->font().pointSize(), 13);
+  QCOMPARE(Child<QPlainTextEdit>(Child<InputEditor>(frame))->font().pointSize(), 13);
+  QCOMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->font().pointSize(), 13);
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->font().pointSize(), 13);
   dialogs_.font.reset();
   ItemNamed(preferences, "&Font...")->trigger();  // Cancel changes nothing
   QCOMPARE(frame->FrameFont().pointSize(), 13);
@@ -269,7 +269,7 @@ void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
   QVERIFY(frame->ConfirmChecked());
   QCOMPARE(frame->FontName(), QString("Courier New"));
   QCOMPARE(frame->FrameFont().pointSize(), 9);
-  QCOMPARE(Child<LogViewer>(frame)->Editor()->font().pointSize(), 9);
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->font().pointSize(), 9);
 }
 
 void FrontendWindowsTest::SettingsAreReadAndWritten() {
@@ -283,7 +283,7 @@ void FrontendWindowsTest::SettingsAreReadAndWritten() {
   QVERIFY(frame->ShowLogChecked());
   QVERIFY(!frame->ConfirmChecked());
   QCOMPARE(frame->FrameFont().family(), QString("DejaVu Sans Mono"));
-  QCOMPARE(Child<InputEditor>(frame)->Editor()->font().pointSize(), 11);
+  QCOMPARE(Child<QPlainTextEdit>(Child<InputEditor>(frame))->font().pointSize(), 11);
 
   frame->ResetPreferences();
   frame->resize(620, 480);
@@ -331,16 +331,16 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
   input->Open();
   QCOMPARE(dialogs_.last_setup.default_suffix, QString("inp"));
   QCOMPARE(dialogs_.last_setup.filters.front(), QString("Input  Files (*.inp)"));
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 2\ndim 2 2\n"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2\ndim 2 2\n"));
   QCOMPARE(input->windowTitle(), QString("Input - a.inp"));
   QCOMPARE(frame->InputDirectory(), QDir::toNativeSeparators(directory_->filePath("models/")));
-  QVERIFY(!input->Editor()->document()->isModified());
+  QVERIFY(!Child<QPlainTextEdit>(input)->document()->isModified());
 
-  input->Editor()->appendPlainText("lat 1");
-  QVERIFY(input->Editor()->document()->isModified());
+  Child<QPlainTextEdit>(input)->appendPlainText("lat 1");
+  QVERIFY(Child<QPlainTextEdit>(input)->document()->isModified());
   QVERIFY(input->Save());
   QCOMPARE(ReadAll(model), QString("man 2\ndim 2 2\n\nlat 1"));
-  QVERIFY(!input->Editor()->document()->isModified());
+  QVERIFY(!Child<QPlainTextEdit>(input)->document()->isModified());
 
   const QString other = directory_->filePath("b.inp");
   dialogs_.save_names << other;
@@ -359,8 +359,8 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
   latin1_file.close();
   dialogs_.open_names << latin1_file.fileName();
   input->Open();
-  QCOMPARE(input->Editor()->toPlainText(), QString::fromLatin1("lab caf\xe9\n"));
-  input->Editor()->appendPlainText("x");
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString::fromLatin1("lab caf\xe9\n"));
+  Child<QPlainTextEdit>(input)->appendPlainText("x");
   QVERIFY(input->Save());
   QVERIFY(latin1_file.open(QIODevice::ReadOnly));
   QCOMPARE(latin1_file.readAll(), QByteArray("lab caf\xe9\n\nx"));
@@ -375,55 +375,55 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
   QCOMPARE(input->windowTitle(), QString("Input - b.inp"));
 
   // A file that cannot be written gives a message and keeps the text modified.
-  input->Editor()->appendPlainText("more");
+  Child<QPlainTextEdit>(input)->appendPlainText("more");
   dialogs_.save_names << directory_->filePath("no/such/dir/c.inp");
   QVERIFY(!input->SaveAs());
   QCOMPARE(dialogs_.warned.size(), 2);
-  QVERIFY(input->Editor()->document()->isModified());
+  QVERIFY(Child<QPlainTextEdit>(input)->document()->isModified());
 }
 
 void FrontendWindowsTest::ModifiedTextQuestions() {
   MainWindow* frame = MakeFrame();
   InputEditor* input = Child<InputEditor>(frame);
-  input->Editor()->setPlainText("man 2");
-  input->Editor()->document()->setModified(true);
+  Child<QPlainTextEdit>(input)->setPlainText("man 2");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
 
   dialogs_.answers << UserDialogs::Answer::kCancel;
   input->New();
   QCOMPARE(dialogs_.asked, QStringList({"Input not saved. Save now?"}));
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 2"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2"));
 
   // "Yes" whose save dialog is cancelled keeps the text.
   dialogs_.answers << UserDialogs::Answer::kYes;
   input->New();
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 2"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2"));
 
   // "Yes" saves, then the text goes.
   dialogs_.answers << UserDialogs::Answer::kYes;
   dialogs_.save_names << directory_->filePath("saved.inp");
   input->New();
   QCOMPARE(ReadAll(directory_->filePath("saved.inp")), QString("man 2"));
-  QCOMPARE(input->Editor()->toPlainText(), QString());
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString());
   QCOMPARE(input->windowTitle(), QString("Input"));
   QVERIFY(input->FileName().isEmpty());
 
-  input->Editor()->setPlainText("dim 3");
-  input->Editor()->document()->setModified(true);
+  Child<QPlainTextEdit>(input)->setPlainText("dim 3");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
   dialogs_.answers << UserDialogs::Answer::kNo;
   input->New();
-  QCOMPARE(input->Editor()->toPlainText(), QString());
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString());
 
   // With "&Confirm" unchecked there is no question.
   frame->ResetPreferences();
   ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Confirm")
       ->trigger();
   QVERIFY(!frame->ConfirmChecked());
-  input->Editor()->setPlainText("dim 4");
-  input->Editor()->document()->setModified(true);
+  Child<QPlainTextEdit>(input)->setPlainText("dim 4");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
   const int asked = dialogs_.asked.size();
   input->New();
   QCOMPARE(dialogs_.asked.size(), asked);
-  QCOMPARE(input->Editor()->toPlainText(), QString());
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString());
 }
 
 void FrontendWindowsTest::SaveAsCancelledSetsDirectoryFromName() {
@@ -459,25 +459,26 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
   QVERIFY(QDir().rename(examples, paths_.directory + "examples"));
   MainWindow* frame = MakeFrame();
   InputEditor* input = Child<InputEditor>(frame);
-  QMenu* menu = input->ExamplesMenu();
+  QMenu* menu = input->findChild<QMenu*>("Examples");
   QCOMPARE(ItemTexts(menu), QStringList({"Log-linear models", "Latent class"}));
   QMenu* hierarchical =
       ItemNamed(ItemNamed(menu, "Log-linear models")->menu(), "Hierarchical")->menu();
   QVERIFY(hierarchical != nullptr);
   QCOMPARE(ItemTexts(hierarchical), QStringList({"Independence", "Missing file"}));
 
-  input->Editor()->setPlainText("old");
-  input->Editor()->document()->setModified(true);
+  Child<QPlainTextEdit>(input)->setPlainText("old");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
   dialogs_.answers << UserDialogs::Answer::kCancel;
   ItemNamed(hierarchical, "Independence")->trigger();
-  QCOMPARE(input->Editor()->toPlainText(), QString("old"));  // the question was cancelled
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(),
+           QString("old"));  // the question was cancelled
 
   dialogs_.answers << UserDialogs::Answer::kNo;
   ItemNamed(hierarchical, "Independence")->trigger();
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 2\n"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2\n"));
   QCOMPARE(input->windowTitle(), QString("Input - LOGLIN01.inp"));
   QCOMPARE(frame->windowTitle(), QString("LOGLIN01.inp[*] - TAV for Windows"));
-  QVERIFY(!input->Editor()->document()->isModified());
+  QVERIFY(!Child<QPlainTextEdit>(input)->document()->isModified());
   QVERIFY(input->FileName().isEmpty());  // "&Save" asks for a name: the example stays
   QVERIFY(dialogs_.warned.isEmpty());
   // An example runs as a text never saved, in the working folder, where its data now lie.
@@ -490,9 +491,9 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
   QCOMPARE(dialogs_.save_starts.back(), paths_.WorkingDirectory + "LOGLIN01.inp");
 
   // A missing example file is reported, and the editor keeps its text.
-  input->Editor()->setPlainText("kept");
+  Child<QPlainTextEdit>(input)->setPlainText("kept");
   ItemNamed(hierarchical, "Missing file")->trigger();
-  QCOMPARE(input->Editor()->toPlainText(), QString("kept"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("kept"));
   QCOMPARE(input->windowTitle(), QString("Input - LOGLIN01.inp"));
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY2(dialogs_.warned.front().contains("was not found") &&
@@ -509,7 +510,7 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   const QString report =
       "TAV\n*** INPUT ***\nman 2\n*** STATISTICS ***\nX-squared\n*** FREQUENCIES ***\n"
       "*** LOG-LINEAR PARAMETERS ***\n*** CONDITIONAL PROBABILITIES ***\n";
-  input->Editor()->setPlainText(report);
+  Child<QPlainTextEdit>(input)->setPlainText(report);
   frame->SetInputDirectory("/data dir/");
 
   input->Run();
@@ -533,7 +534,7 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   QCOMPARE(dialogs_.informed.back(), QString("Cannot Exit. Program is still running."));
   ActivateChild(output);
   output->Activated();
-  QCOMPARE(output->Editor()->toPlainText(), QString());
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString());
   QVERIFY(QFile::exists(paths_.TempOutputPath));
 
   // The plots window, open while the engine runs, has nothing to draw yet.
@@ -554,7 +555,7 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   QTRY_COMPARE(Child<PlotWindow>(frame)->Plots().plots.size(), size_t{2});
   Child<PlotWindow>(frame)->close();
   output->Activated();
-  QCOMPARE(output->Editor()->toPlainText() + '\n', report);
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText() + '\n', report);
   QVERIFY(!QFile::exists(paths_.TempOutputPath));
   QVERIFY(!output->OutputSaved());
   QCOMPARE(output->windowTitle(), QString("Output"));
@@ -565,10 +566,10 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
 
   ActivateChild(log);
   log->Activated();
-  QCOMPARE(log->Editor()->toPlainText(), QString("fake engine\nreport written"));
+  QCOMPARE(Child<QPlainTextEdit>(log)->toPlainText(), QString("fake engine\nreport written"));
   QVERIFY(!QFile::exists(paths_.TempLogPath));
   log->Activated();  // a second activation shows the same text
-  QCOMPARE(log->Editor()->toPlainText(), QString("fake engine\nreport written"));
+  QCOMPARE(Child<QPlainTextEdit>(log)->toPlainText(), QString("fake engine\nreport written"));
 }
 
 void FrontendWindowsTest::RunWithShowLogPassesFourArguments() {
@@ -597,11 +598,11 @@ void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
   release.close();
   InputEditor* input = Child<InputEditor>(frame);
   ReportViewer* output = Child<ReportViewer>(frame);
-  input->Editor()->setPlainText("first");
+  Child<QPlainTextEdit>(input)->setPlainText("first");
   input->Run();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
   // The report is shown as the run ends, and is not saved yet.
-  QTRY_COMPARE(output->Editor()->toPlainText(), QString("first"));
+  QTRY_COMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString("first"));
   QFile::remove(paths_.directory + "args.txt");
 
   dialogs_.answers << UserDialogs::Answer::kCancel;
@@ -609,7 +610,7 @@ void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
   QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
   QTest::qWait(200);
   QVERIFY(!QFile::exists(paths_.directory + "args.txt"));  // no run
-  QCOMPARE(output->Editor()->toPlainText(), QString("first"));
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString("first"));
 
   // A report the window has not picked up yet counts as unsaved too.
   QVERIFY(WriteTextFile(paths_.TempOutputPath, "first\n", nullptr));
@@ -618,21 +619,21 @@ void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
   input->Run();
   QCOMPARE(dialogs_.asked.size(), 2);
   output->Activated();
-  QCOMPARE(output->Editor()->toPlainText(), QString("first"));
-  input->Editor()->setPlainText("second");
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString("first"));
+  Child<QPlainTextEdit>(input)->setPlainText("second");
   dialogs_.answers << UserDialogs::Answer::kNo;
   input->Run();
-  QCOMPARE(output->Editor()->toPlainText(), QString());  // emptied for the run
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString());  // emptied for the run
   for (int item = 0; item < kGoToItemCount; ++item) QVERIFY(!output->GoToAction(item)->isEnabled());
   QTRY_VERIFY(QFile::exists(paths_.directory + "args.txt"));
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
   output->Activated();
-  QCOMPARE(output->Editor()->toPlainText(), QString("second"));
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString("second"));
 }
 
 void FrontendWindowsTest::MissingEngineIsReported() {
   MainWindow* frame = MakeFrame();
-  Child<InputEditor>(frame)->Editor()->setPlainText("man 2");
+  Child<QPlainTextEdit>(Child<InputEditor>(frame))->setPlainText("man 2");
   Child<InputEditor>(frame)->Run();
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY(dialogs_.warned.front().contains("was not found"));
@@ -653,7 +654,7 @@ void FrontendWindowsTest::GoToJumpsToTheHeader() {
   QVERIFY(output->GoToAction(2)->isEnabled());
   QVERIFY(!output->GoToAction(3)->isEnabled());
 
-  QPlainTextEdit* editor = output->Editor();
+  QPlainTextEdit* editor = Child<QPlainTextEdit>(output);
   output->GoToAction(2)->trigger();
   QCOMPARE(editor->textCursor().blockNumber(), 200);
   QCOMPARE(editor->textCursor().positionInBlock(), 0);
@@ -716,8 +717,8 @@ void FrontendWindowsTest::ReportViewerSaveAndClose() {
 void FrontendWindowsTest::ChildrenAreMinimisedNotClosed() {
   MainWindow* frame = MakeFrame();
   InputEditor* input = Child<InputEditor>(frame);
-  input->Editor()->setPlainText("keep");
-  input->Editor()->document()->setModified(true);
+  Child<QPlainTextEdit>(input)->setPlainText("keep");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
   dialogs_.answers << UserDialogs::Answer::kCancel;
   QMdiSubWindow* window = qobject_cast<QMdiSubWindow*>(input->parentWidget());
   window->close();
@@ -727,7 +728,7 @@ void FrontendWindowsTest::ChildrenAreMinimisedNotClosed() {
   window->close();
   QTRY_VERIFY(window->isMinimized());
   QCOMPARE(Child<QMdiArea>(frame)->subWindowList().size(), 3);
-  QCOMPARE(input->Editor()->toPlainText(), QString("keep"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("keep"));
 }
 
 void FrontendWindowsTest::ChiSquaredToolAnswers() {
@@ -843,20 +844,21 @@ void FrontendWindowsTest::ShortcutsReachTheActiveChild() {
   ReportViewer* output = Child<ReportViewer>(frame);
   QVERIFY(WriteTextFile(paths_.TempOutputPath, "report text\n", nullptr));
   ActivateChild(output);
-  QCOMPARE(output->Editor()->toPlainText(), QString("report text"));  // loaded on activation
-  output->Editor()->selectAll();
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(),
+           QString("report text"));  // loaded on activation
+  Child<QPlainTextEdit>(output)->selectAll();
   QApplication::clipboard()->clear();
-  QTest::keyClick(output->Editor(), Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(Child<QPlainTextEdit>(output), Qt::Key_C, Qt::ControlModifier);
   QCOMPARE(QApplication::clipboard()->text(), QString("report text"));
 
   // Ctrl+R belongs to the input editor: it runs (here: finds no engine) only there.
-  QTest::keyClick(output->Editor(), Qt::Key_R, Qt::ControlModifier);
+  QTest::keyClick(Child<QPlainTextEdit>(output), Qt::Key_R, Qt::ControlModifier);
   QVERIFY(dialogs_.warned.isEmpty());
   QVERIFY(dialogs_.asked.isEmpty());
   ActivateChild(Child<InputEditor>(frame));
-  Child<InputEditor>(frame)->Editor()->setFocus();
+  Child<QPlainTextEdit>(Child<InputEditor>(frame))->setFocus();
   dialogs_.answers << UserDialogs::Answer::kNo;  // the report shown is not kept
-  QTest::keyClick(Child<InputEditor>(frame)->Editor(), Qt::Key_R, Qt::ControlModifier);
+  QTest::keyClick(Child<QPlainTextEdit>(Child<InputEditor>(frame)), Qt::Key_R, Qt::ControlModifier);
   QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY(dialogs_.warned.front().contains("was not found"));
@@ -910,12 +912,12 @@ void FrontendWindowsTest::LockedLogMeansARunningEngine() {
   QCOMPARE(dialogs_.informed, QStringList({"Cannot Exit. Program is still running."}));
   QVERIFY(frame->EngineRunning(QString(), false));
   Child<LogViewer>(frame)->Activated();
-  QCOMPARE(Child<LogViewer>(frame)->Editor()->toPlainText(), QString());
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText(), QString());
   std::fputs("done\n", log);
   std::fclose(log);
   QVERIFY(!frame->EngineRunning(QString(), false));
   Child<LogViewer>(frame)->Activated();
-  QCOMPARE(Child<LogViewer>(frame)->Editor()->toPlainText(), QString("done"));
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText(), QString("done"));
   QVERIFY(!QFile::exists(paths_.TempLogPath));
 }
 
@@ -929,8 +931,8 @@ void FrontendWindowsTest::MissingFontFallsBackToAFixedFontThatExists() {
   QVERIFY2(QFontDatabase::families().contains(font.family()), qPrintable(font.family()));
   QVERIFY(QFontInfo(font).fixedPitch());
   QCOMPARE(font.pointSize(), 10);
-  QCOMPARE(Child<InputEditor>(frame)->Editor()->font(), font);
-  QCOMPARE(Child<ReportViewer>(frame)->Editor()->font(), font);
+  QCOMPARE(Child<QPlainTextEdit>(Child<InputEditor>(frame))->font(), font);
+  QCOMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->font(), font);
 
   // The font dialog starts from the font in use; OK without a change keeps it.
   dialogs_.font = font;
@@ -944,8 +946,9 @@ void FrontendWindowsTest::MissingFontFallsBackToAFixedFontThatExists() {
   const QFont styled = QFontDatabase::font(font.family(), style, 10);
   QCOMPARE(styled.style(), QFont::StyleNormal);  // neither italic nor oblique
   QCOMPARE(styled.weight(), QFont::Normal);
-  QCOMPARE(QFontInfo(Child<InputEditor>(frame)->Editor()->font()).style(), QFont::StyleNormal);
-  QVERIFY(QFontInfo(Child<LogViewer>(frame)->Editor()->font()).fixedPitch());
+  QCOMPARE(QFontInfo(Child<QPlainTextEdit>(Child<InputEditor>(frame))->font()).style(),
+           QFont::StyleNormal);
+  QVERIFY(QFontInfo(Child<QPlainTextEdit>(Child<LogViewer>(frame))->font()).fixedPitch());
   QCOMPARE(frame->FontName(), font.family());
 
   // An installed family is taken as it is.
@@ -1064,12 +1067,15 @@ void FrontendWindowsTest::ReadOnlyProgramDirectoryIsNeverWritten() {
 
   MainWindow* frame = MakeFrame();
   QAction* example = ItemNamed(
-      ItemNamed(ItemNamed(Child<InputEditor>(frame)->ExamplesMenu(), "Group")->menu(), "Sub")
+      ItemNamed(
+          ItemNamed(Child<InputEditor>(frame)->findChild<QMenu*>("Examples"), "Group")->menu(),
+          "Sub")
           ->menu(),
       "One");
   QVERIFY(example != nullptr);
   example->trigger();
-  QCOMPARE(Child<InputEditor>(frame)->Editor()->toPlainText(), QString("dat one.dat\n"));
+  QCOMPARE(Child<QPlainTextEdit>(Child<InputEditor>(frame))->toPlainText(),
+           QString("dat one.dat\n"));
   Child<InputEditor>(frame)->Run();
   QVERIFY2(dialogs_.warned.isEmpty(), qPrintable(dialogs_.warned.join('\n')));
   QTRY_VERIFY(QFile::exists(home + "args.txt"));
@@ -1080,7 +1086,8 @@ void FrontendWindowsTest::ReadOnlyProgramDirectoryIsNeverWritten() {
   QCOMPARE(args[3], paths_.WorkingDirectory);
   QCOMPARE(ReadAll(paths_.WorkingDirectory + "one.dat"), QString("1 2 3 4\n"));
   Child<ReportViewer>(frame)->Activated();
-  QCOMPARE(Child<ReportViewer>(frame)->Editor()->toPlainText(), QString("dat one.dat"));
+  QCOMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(),
+           QString("dat one.dat"));
   dialogs_.answers << UserDialogs::Answer::kNo;  // the report is not kept
   QVERIFY(frame->close());
   QCOMPARE(listing(), before);
@@ -1091,7 +1098,7 @@ void FrontendWindowsTest::ReadOnlyProgramDirectoryIsNeverWritten() {
 void FrontendWindowsTest::FindSelectAllAndUndo() {
   MainWindow* frame = MakeFrame();
   InputEditor* input = Child<InputEditor>(frame);
-  QPlainTextEdit* editor = input->Editor();
+  QPlainTextEdit* editor = Child<QPlainTextEdit>(input);
   editor->setPlainText("man 2\ndim 2 2\nlab A B\nmod {AB}\n");
   dialogs_.texts << "dim";
   input->Find();
@@ -1125,10 +1132,10 @@ void FrontendWindowsTest::FindSelectAllAndUndo() {
 
   // The report viewer finds too.
   ReportViewer* output = Child<ReportViewer>(frame);
-  output->Editor()->setPlainText("*** STATISTICS ***\nL-squared\n");
+  Child<QPlainTextEdit>(output)->setPlainText("*** STATISTICS ***\nL-squared\n");
   dialogs_.texts << "l-squared";
   output->Find();
-  QCOMPARE(output->Editor()->textCursor().selectedText(), QString("L-squared"));
+  QCOMPARE(Child<QPlainTextEdit>(output)->textCursor().selectedText(), QString("L-squared"));
 }
 
 void FrontendWindowsTest::RecentFilesDroppedFilesAndTheTitle() {
@@ -1142,22 +1149,22 @@ void FrontendWindowsTest::RecentFilesDroppedFilesAndTheTitle() {
 
   // Opening a file by name (as "tavwin FILE" does): the title shows it, and so does the list.
   QVERIFY(frame->OpenFile(first));
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 1\n"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 1\n"));
   QCOMPARE(frame->windowTitle(), QString("first.inp[*] - TAV for Windows"));
   QVERIFY(!frame->isWindowModified());
-  input->Editor()->appendPlainText("x");
+  Child<QPlainTextEdit>(input)->appendPlainText("x");
   QVERIFY(frame->isWindowModified());
-  input->Editor()->document()->setModified(false);
+  Child<QPlainTextEdit>(input)->document()->setModified(false);
 
   // A file dropped on the frame, or on the editor's text, is opened.
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(second)});
   QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(input->Editor()->viewport(), &enter);
+  QApplication::sendEvent(Child<QPlainTextEdit>(input)->viewport(), &enter);
   QVERIFY(enter.isAccepted());
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(input->Editor()->viewport(), &drop);
-  QTRY_COMPARE(input->Editor()->toPlainText(), QString("man 2\n"));
+  QApplication::sendEvent(Child<QPlainTextEdit>(input)->viewport(), &drop);
+  QTRY_COMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2\n"));
   QCOMPARE(input->FileName(), second);
   QCOMPARE(frame->windowTitle(), QString("second model.inp[*] - TAV for Windows"));
   // Something that is no file is not taken.
@@ -1169,7 +1176,7 @@ void FrontendWindowsTest::RecentFilesDroppedFilesAndTheTitle() {
   QVERIFY(!refused.isAccepted());
 
   QCOMPARE(frame->RecentFiles(), QStringList({second, first}));
-  QMenu* recent = input->RecentMenu();
+  QMenu* recent = input->findChild<QMenu*>("Recent");
   emit recent->aboutToShow();
   QCOMPARE(ItemTexts(recent), QStringList({"&1 " + second, "&2 " + first}));
   recent->actions()[1]->trigger();
@@ -1198,8 +1205,8 @@ void FrontendWindowsTest::LogEndsInViewAndSaveAsSuggestsTheInputsName() {
   QVERIFY(WriteTextFile(paths_.TempLogPath, lines.join('\n') + '\n', nullptr));
   LogViewer* log = Child<LogViewer>(frame);
   ActivateChild(log);
-  QCOMPARE(log->Editor()->textCursor().blockNumber(), 399);
-  QScrollBar* bar = log->Editor()->verticalScrollBar();
+  QCOMPARE(Child<QPlainTextEdit>(log)->textCursor().blockNumber(), 399);
+  QScrollBar* bar = Child<QPlainTextEdit>(log)->verticalScrollBar();
   QVERIFY(bar->maximum() > 0);
   QCOMPARE(bar->value(), bar->maximum());
 
@@ -1226,7 +1233,7 @@ void FrontendWindowsTest::LogEndsInViewAndSaveAsSuggestsTheInputsName() {
 
 void FrontendWindowsTest::EditorHighlightsCommandsCommentsAndBrackets() {
   MainWindow* frame = MakeFrame();
-  QPlainTextEdit* editor = Child<InputEditor>(frame)->Editor();
+  QPlainTextEdit* editor = Child<QPlainTextEdit>(Child<InputEditor>(frame));
   editor->setPlainText("man 2 * two manifest variables\nmod {AB}\n");
   auto formats = [editor](int line) {
     return editor->document()->findBlockByNumber(line).layout()->formats();
@@ -1253,12 +1260,13 @@ void FrontendWindowsTest::CommandReferenceShowsTheDocumentOrSaysItIsMissing() {
       WriteTextFile(path, "# Commands\n\n## man\n\n`man n` the manifest variables.\n", nullptr));
   CommandReferenceWindow found(path, {path}, nullptr);
   QVERIFY(found.Found());
-  QVERIFY(found.Browser()->toPlainText().contains("the manifest variables."));
-  QVERIFY(!found.Browser()->toPlainText().contains("##"));  // shown as a document
+  QVERIFY(Child<QTextBrowser>(&found)->toPlainText().contains("the manifest variables."));
+  QVERIFY(!Child<QTextBrowser>(&found)->toPlainText().contains("##"));  // shown as a document
   CommandReferenceWindow missing(QString(), {"/nowhere/share/tav/commands.md"}, nullptr);
   QVERIFY(!missing.Found());
-  QVERIFY(missing.Browser()->toPlainText().contains("The command reference was not found"));
-  QVERIFY(missing.Browser()->toPlainText().contains("/nowhere/share/tav/commands.md"));
+  QVERIFY(
+      Child<QTextBrowser>(&missing)->toPlainText().contains("The command reference was not found"));
+  QVERIFY(Child<QTextBrowser>(&missing)->toPlainText().contains("/nowhere/share/tav/commands.md"));
 
   // From the Help menu, once.
   MainWindow* frame = MakeFrame();
@@ -1272,33 +1280,33 @@ void FrontendWindowsTest::CommandReferenceShowsTheDocumentOrSaysItIsMissing() {
   QVERIFY(shown->Found());
 
   // The headings stand out from the examples: bold, larger, not in the examples' fixed font.
-  QTextBlock heading = shown->Browser()->document()->begin();
+  QTextBlock heading = Child<QTextBrowser>(shown)->document()->begin();
   while (heading.isValid() && heading.text() != "man") heading = heading.next();
   QVERIFY(heading.isValid());
   const QTextCharFormat look = heading.begin().fragment().charFormat();
   QVERIFY(!look.fontFixedPitch() && look.fontWeight() == QFont::Bold);
   QVERIFY(look.fontPointSize() > QApplication::font().pointSizeF());
   // The contents: the sections with their commands under them.
-  QTreeWidget* contents = shown->Contents();
+  QTreeWidget* contents = Child<QTreeWidget>(shown);
   QList<QTreeWidgetItem*> entries =
       contents->findItems("man", Qt::MatchExactly | Qt::MatchRecursive);
   QCOMPARE(entries.size(), 1);
   QCOMPARE(entries.front()->parent()->text(0), QString("Model section: variables"));
   contents->setCurrentItem(contents->findItems("mod", Qt::MatchExactly | Qt::MatchRecursive)[0]);
-  QCOMPARE(shown->Browser()->textCursor().block().text(), QString("mod"));
+  QCOMPARE(Child<QTextBrowser>(shown)->textCursor().block().text(), QString("mod"));
 
   // F1 in the editor on a command opens its entry.
   InputEditor* input = Child<InputEditor>(frame);
-  input->Editor()->setPlainText("man 4\ndimension 2 2 2 2\n");
-  input->Editor()->moveCursor(QTextCursor::Down);
-  input->Editor()->moveCursor(QTextCursor::Right);
-  QTest::keyClick(input->Editor(), Qt::Key_F1);
-  QCOMPARE(shown->Contents()->currentItem()->text(0), QString("dim"));
-  QCOMPARE(shown->Browser()->textCursor().block().text(), QString("dim"));
+  Child<QPlainTextEdit>(input)->setPlainText("man 4\ndimension 2 2 2 2\n");
+  Child<QPlainTextEdit>(input)->moveCursor(QTextCursor::Down);
+  Child<QPlainTextEdit>(input)->moveCursor(QTextCursor::Right);
+  QTest::keyClick(Child<QPlainTextEdit>(input), Qt::Key_F1);
+  QCOMPARE(Child<QTreeWidget>(shown)->currentItem()->text(0), QString("dim"));
+  QCOMPARE(Child<QTextBrowser>(shown)->textCursor().block().text(), QString("dim"));
 
   // Search, on from the top after the end.
   QVERIFY(shown->FindText("fixed margin"));
-  QCOMPARE(shown->Browser()->textCursor().selectedText(), QString("fixed margin"));
+  QCOMPARE(Child<QTextBrowser>(shown)->textCursor().selectedText(), QString("fixed margin"));
   QVERIFY(!shown->FindText("no such words here"));
   QCOMPARE(shown->findChild<QLabel*>("FindStatus")->text(), QString("Not found"));
 }
@@ -1310,7 +1318,7 @@ void FrontendWindowsTest::FailedRunSelectsTheLineOfTheError() {
   release.close();
   MainWindow* frame = MakeFrame();
   InputEditor* input = Child<InputEditor>(frame);
-  QPlainTextEdit* editor = input->Editor();
+  QPlainTextEdit* editor = Child<QPlainTextEdit>(input);
   // A line separator inside a line must not shift the lines the engine counts.
   editor->setPlainText("man 2\ndim 2 2\nlab A B\nerror here\nmod {AB}\n");
   QTextCursor cursor(editor->document()->findBlockByNumber(1));
@@ -1328,8 +1336,9 @@ void FrontendWindowsTest::FailedRunSelectsTheLineOfTheError() {
   // The log viewer shows the run's log; reading it does not select the line again.
   editor->moveCursor(QTextCursor::Start);
   Child<LogViewer>(frame)->Activated();
-  QVERIFY(Child<LogViewer>(frame)->Editor()->toPlainText().contains("at line 4 of " +
-                                                                    paths_.TempInputPath));
+  QVERIFY(Child<QPlainTextEdit>(Child<LogViewer>(frame))
+              ->toPlainText()
+              .contains("at line 4 of " + paths_.TempInputPath));
   QCOMPARE(editor->textCursor().blockNumber(), 0);
 
   // An error in a data file leaves the editor alone.
@@ -1354,7 +1363,7 @@ void FrontendWindowsTest::ReportIsShownWhenTheRunEnds() {
   MainWindow* frame = MakeFrame();
   frame->Tile();
   InputEditor* input = Child<InputEditor>(frame);
-  input->Editor()->setPlainText("man 2\ndim 2");
+  Child<QPlainTextEdit>(input)->setPlainText("man 2\ndim 2");
   input->Run();
   QCOMPARE(frame->RunStatusText(), QString("Running: 0:00"));
   QTRY_VERIFY(QFile::exists(paths_.TempOutputPath));
@@ -1363,9 +1372,9 @@ void FrontendWindowsTest::ReportIsShownWhenTheRunEnds() {
   release.close();
   // Nothing is clicked: the report and the log show, the output window in front, and the
   // status bar says how long the run took.
-  QTRY_COMPARE_WITH_TIMEOUT(Child<ReportViewer>(frame)->Editor()->toPlainText(),
+  QTRY_COMPARE_WITH_TIMEOUT(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(),
                             QString("man 2\ndim 2"), 10000);
-  QCOMPARE(Child<LogViewer>(frame)->Editor()->toPlainText(),
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText(),
            QString("fake engine\nreport written"));
   QCOMPARE(Child<QMdiArea>(frame)->activeSubWindow(), Child<ReportViewer>(frame)->SubWindow());
   QVERIFY2(
@@ -1384,21 +1393,22 @@ void FrontendWindowsTest::ReportIsShownWhenTheRunEnds() {
 
   // A run that stops on an input error, at the end of a long log, says where; the log and
   // then the editor on the line come to the front.
-  input->Editor()->setPlainText("man 2\niterations 3000\nerror");
+  Child<QPlainTextEdit>(input)->setPlainText("man 2\niterations 3000\nerror");
   dialogs_.answers << UserDialogs::Answer::kNo;
   input->Run();
   QTRY_COMPARE_WITH_TIMEOUT(frame->RunStatusText(),
                             QString("Stopped: error at line 3 of the input"), 10000);
-  QVERIFY(Child<LogViewer>(frame)->Editor()->toPlainText().size() > 100000);
-  QVERIFY(Child<LogViewer>(frame)->Editor()->toPlainText().contains("Error: wrong word"));
-  QCOMPARE(input->Editor()->textCursor().selectedText(), QString("error"));
+  QVERIFY(Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText().size() > 100000);
+  QVERIFY(
+      Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText().contains("Error: wrong word"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->textCursor().selectedText(), QString("error"));
 }
 
 void FrontendWindowsTest::CancelFromTheStatusBar() {
   InstallFakeEngine();
   MainWindow* frame = MakeFrame();
   InputEditor* input = Child<InputEditor>(frame);
-  input->Editor()->setPlainText("man 2\niterations 10234");
+  Child<QPlainTextEdit>(input)->setPlainText("man 2\niterations 10234");
   input->Run();
   // The progress goes on past iteration 9,999, read from the log.
   QTRY_COMPARE_WITH_TIMEOUT(frame->RunStatusText().section("   ", 0, 1),
@@ -1411,8 +1421,10 @@ void FrontendWindowsTest::CancelFromTheStatusBar() {
   QVERIFY(cancel->isHidden());
   // The engine stopped as on its own Cancel: no report, the log says so.
   QVERIFY(!QFile::exists(paths_.TempOutputPath));
-  QCOMPARE(Child<ReportViewer>(frame)->Editor()->toPlainText(), QString());
-  QVERIFY(Child<LogViewer>(frame)->Editor()->toPlainText().endsWith("The run was cancelled."));
+  QCOMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(), QString());
+  QVERIFY(Child<QPlainTextEdit>(Child<LogViewer>(frame))
+              ->toPlainText()
+              .endsWith("The run was cancelled."));
 }
 
 void FrontendWindowsTest::SaveQuestionTurnedOff() {
@@ -1422,10 +1434,10 @@ void FrontendWindowsTest::SaveQuestionTurnedOff() {
   release.close();
   MainWindow* frame = MakeFrame();
   InputEditor* input = Child<InputEditor>(frame);
-  input->Editor()->setPlainText("first");
+  Child<QPlainTextEdit>(input)->setPlainText("first");
   input->Run();
-  QTRY_COMPARE_WITH_TIMEOUT(Child<ReportViewer>(frame)->Editor()->toPlainText(), QString("first"),
-                            10000);
+  QTRY_COMPARE_WITH_TIMEOUT(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(),
+                            QString("first"), 10000);
   // "Don't ask again" with Cancel changes nothing.
   dialogs_.dont_ask_again = true;
   dialogs_.answers << UserDialogs::Answer::kCancel;
@@ -1437,7 +1449,7 @@ void FrontendWindowsTest::SaveQuestionTurnedOff() {
   QCOMPARE(dialogs_.asked.size(), 2);
   QVERIFY(!frame->ConfirmChecked());
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
-  QTRY_COMPARE(Child<ReportViewer>(frame)->Editor()->toPlainText(), QString("first"));
+  QTRY_COMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(), QString("first"));
   input->Run();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
   QCOMPARE(dialogs_.asked.size(), 2);
