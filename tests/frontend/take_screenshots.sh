@@ -117,9 +117,10 @@ focus_frame
 xdotool key ctrl+r
 sleep 15
 "$G" "$S/5d-progress-past-10000.png"
-# The Cancel button at the right end of the status bar.
+# The Cancel button at the right end of the status bar (the pointer placed in the frame's own
+# coordinates: the window manager's title bar lies outside them).
 eval "$(xdotool getwindowgeometry --shell "$W")"
-xdotool mousemove $((X + WIDTH - 40)) $((Y + HEIGHT - 14)); sleep 0.3
+xdotool mousemove --window "$W" $((WIDTH - 40)) $((HEIGHT - 14)); sleep 0.3
 xdotool click 1
 sleep 2
 "$G" "$S/5e-cancelled.png"
