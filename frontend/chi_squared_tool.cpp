@@ -53,8 +53,8 @@ double ChiSquaredTool::LayoutScale(const QFont& font, const QFont& title_font) {
   need(WidestText(metrics, {kValueText, kDegreesText}) + padding, kValueLabel.width());
   need(WidestText(metrics, {kImpossibleValue, kImpossibleDegrees, "The P value is 0.0000"}),
        kAnswer.width());
-  // A value such as 123.456 shows in full, inside the field's frame and margins.
-  need(metrics.horizontalAdvance("000.000") + 8, kValueEdit.width());
+  // A value such as 1234.56789 shows in full, inside the field's frame and margins.
+  need(metrics.horizontalAdvance("0000.00000") + 12, kValueEdit.width());
   need(metrics.height() + 6, kValueEdit.height());
   need(WidestText(metrics, {"OK", "Cancel"}) + 4 * padding, kOk.width());
   need(metrics.height() + 8, kOk.height());
@@ -71,30 +71,30 @@ ChiSquaredTool::ChiSquaredTool(QWidget* parent) : QDialog(parent) {
                  Qt::WindowCloseButtonHint);
   setModal(false);
 
-  value_label = new QLabel(kValueText, this);
-  value_label->setObjectName("Label1");
-  degrees_label = new QLabel(kDegreesText, this);
-  degrees_label->setObjectName("Label2");
-  value_edit = new QLineEdit(this);
-  value_edit->setObjectName("Edit1");
-  degrees_edit = new QLineEdit(this);
-  degrees_edit->setObjectName("Edit2");
+  value_label_ = new QLabel(kValueText, this);
+  value_label_->setObjectName("Label1");
+  degrees_label_ = new QLabel(kDegreesText, this);
+  degrees_label_->setObjectName("Label2");
+  value_edit_ = new QLineEdit(this);
+  value_edit_->setObjectName("Edit1");
+  degrees_edit_ = new QLineEdit(this);
+  degrees_edit_->setObjectName("Edit2");
 
-  ok_button = new QPushButton("OK", this);
-  ok_button->setObjectName("Ok");
-  ok_button->setDefault(true);
-  connect(ok_button, &QPushButton::clicked, this, &ChiSquaredTool::Calculate);
-  cancel_button = new QPushButton("Cancel", this);
-  cancel_button->setObjectName("Cancel");
-  cancel_button->setAutoDefault(false);
-  connect(cancel_button, &QPushButton::clicked, this, &ChiSquaredTool::Dismiss);
+  ok_button_ = new QPushButton("OK", this);
+  ok_button_->setObjectName("Ok");
+  ok_button_->setDefault(true);
+  connect(ok_button_, &QPushButton::clicked, this, &ChiSquaredTool::Calculate);
+  cancel_button_ = new QPushButton("Cancel", this);
+  cancel_button_->setObjectName("Cancel");
+  cancel_button_->setAutoDefault(false);
+  connect(cancel_button_, &QPushButton::clicked, this, &ChiSquaredTool::Dismiss);
 
-  answer_label = new QLabel(this);
-  answer_label->setObjectName("Label3");
+  answer_label_ = new QLabel(this);
+  answer_label_->setObjectName("Label3");
 
-  setTabOrder(value_edit, degrees_edit);
-  setTabOrder(degrees_edit, ok_button);
-  setTabOrder(ok_button, cancel_button);
+  setTabOrder(value_edit_, degrees_edit_);
+  setTabOrder(degrees_edit_, ok_button_);
+  setTabOrder(ok_button_, cancel_button_);
   LayOut();
 }
 
@@ -102,26 +102,26 @@ void ChiSquaredTool::LayOut() {
   QFont title_font = QApplication::font("QMdiSubWindowTitleBar");
   title_font.setBold(true);
   scale_ = LayoutScale(font(), title_font);
-  value_label->setGeometry(Scaled(kValueLabel, scale_));
-  degrees_label->setGeometry(Scaled(kDegreesLabel, scale_));
-  value_edit->setGeometry(Scaled(kValueEdit, scale_));
-  degrees_edit->setGeometry(Scaled(kDegreesEdit, scale_));
-  ok_button->setGeometry(Scaled(kOk, scale_));
-  cancel_button->setGeometry(Scaled(kCancel, scale_));
-  answer_label->setGeometry(Scaled(kAnswer, scale_));
+  value_label_->setGeometry(Scaled(kValueLabel, scale_));
+  degrees_label_->setGeometry(Scaled(kDegreesLabel, scale_));
+  value_edit_->setGeometry(Scaled(kValueEdit, scale_));
+  degrees_edit_->setGeometry(Scaled(kDegreesEdit, scale_));
+  ok_button_->setGeometry(Scaled(kOk, scale_));
+  cancel_button_->setGeometry(Scaled(kCancel, scale_));
+  answer_label_->setGeometry(Scaled(kAnswer, scale_));
   setFixedSize(qRound(kWidth * scale_), qRound(kHeight * scale_));
 }
 
 void ChiSquaredTool::Activated() {
-  answer_label->clear();
-  value_edit->setFocus();
+  answer_label_->clear();
+  value_edit_->setFocus();
 }
 
 void ChiSquaredTool::Calculate() {
-  const ChiSquaredAnswer answer = EvaluateChiSquared(value_edit->text(), degrees_edit->text());
-  answer_label->setText(answer.text);
-  if (answer.focus == ChiSquaredAnswer::Focus::kValue) value_edit->setFocus();
-  if (answer.focus == ChiSquaredAnswer::Focus::kDegreesOfFreedom) degrees_edit->setFocus();
+  const ChiSquaredAnswer answer = EvaluateChiSquared(value_edit_->text(), degrees_edit_->text());
+  answer_label_->setText(answer.text);
+  if (answer.focus == ChiSquaredAnswer::Focus::kValue) value_edit_->setFocus();
+  if (answer.focus == ChiSquaredAnswer::Focus::kDegreesOfFreedom) degrees_edit_->setFocus();
 }
 
 void ChiSquaredTool::Dismiss() { hide(); }

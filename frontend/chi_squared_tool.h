@@ -33,14 +33,6 @@ class ChiSquaredTool : public QDialog {
   static double LayoutScale(const QFont& font, const QFont& title_font);
   double Scale() const { return scale_; }
 
-  QLabel* value_label;
-  QLabel* degrees_label;
-  QLabel* answer_label;
-  QLineEdit* value_edit;
-  QLineEdit* degrees_edit;
-  QPushButton* ok_button;
-  QPushButton* cancel_button;
-
  public slots:
   void Activated();
   void Calculate();
@@ -53,6 +45,14 @@ class ChiSquaredTool : public QDialog {
  private:
   void LayOut();
 
+  // "Label1", "Label2", "Label3", "Edit1", "Edit2", "Ok" and "Cancel" by their object names.
+  QLabel* value_label_ = nullptr;
+  QLabel* degrees_label_ = nullptr;
+  QLabel* answer_label_ = nullptr;
+  QLineEdit* value_edit_ = nullptr;
+  QLineEdit* degrees_edit_ = nullptr;
+  QPushButton* ok_button_ = nullptr;
+  QPushButton* cancel_button_ = nullptr;
   bool placed_ = false;
   double scale_ = 1.0;
 };

@@ -28,6 +28,11 @@ void ChildWindow::closeEvent(QCloseEvent* event) {
   }
 }
 
+void ChildWindow::PassDropsTo(QObject* filter) {
+  TextEditor()->viewport()->setAcceptDrops(true);
+  TextEditor()->viewport()->installEventFilter(filter);
+}
+
 void ChildWindow::Find() {
   const std::optional<QString> text = frame_->Dialogs().AskText(this, "Find", "Find:", find_text_);
   if (!text || text->isEmpty()) return;

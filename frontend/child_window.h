@@ -34,8 +34,9 @@ class ChildWindow : public QWidget {
   // The frame's font changed.
   virtual void ApplyFont(const QFont& font) = 0;
 
-  // The window's text.
-  virtual QPlainTextEdit* TextEditor() const = 0;
+  // Files dropped on the window's text go to filter (its event filter sees the drops) rather
+  // than being pasted into it as their names.
+  void PassDropsTo(QObject* filter);
 
   const QString& BaseCaption() const { return base_caption_; }
   QMdiSubWindow* SubWindow() const;
@@ -61,6 +62,9 @@ class ChildWindow : public QWidget {
   // Adds "Select &All" (of TextEditor()), "&Find..." and "Find &Next" with their standard
   // shortcuts to menu.
   void AddSelectAndFindActions(QMenu* menu);
+
+  // The window's text.
+  virtual QPlainTextEdit* TextEditor() const = 0;
 
   void closeEvent(QCloseEvent* event) override;
   // Selects the next occurrence of text; false when there is none.

@@ -9,7 +9,6 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -99,31 +98,6 @@ bool LogFileInUse(const QString& path) {
   }
   close(descriptor);  // also releases the lock
   return in_use;
-#endif
-}
-
-bool ProcessAlive(qint64 pid) {
-  if (pid <= 0) return false;
-#if defined(Q_OS_WIN)
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
-  if (process == nullptr) return false;
-  DWORD code = 0;
-  const bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
-  CloseHandle(process);
-  return alive;
-#else
-  if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
-  // A process that has ended but was not yet reaped by its parent is no longer running.
-  QFile status(QString("/proc/%1/stat").arg(pid));
-  if (status.open(QIODevice::ReadOnly)) {
-    const QByteArray text = status.readAll();
-    const int end_of_name = text.lastIndexOf(')');
-    if (end_of_name >= 0 && end_of_name + 2 < text.size()) {
-      const char state = text[end_of_name + 2];
-      if (state == 'Z' || state == 'X') return false;
-    }
-  }
-  return true;
 #endif
 }
 

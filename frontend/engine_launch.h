@@ -63,9 +63,6 @@ QString DirectoryWithSeparator(const QString& file_name);
 // engine holds it open. A missing log file means no engine is running.
 bool LogFileInUse(const QString& path);
 
-// True while the process with this id (from starting the engine) still exists.
-bool ProcessAlive(qint64 pid);
-
 // The input line at which a run stopped on an error in its input, from the run's log: the
 // engine writes "  at line N of NAME" right after the error message, NAME being the input
 // file as it was given to the engine. Only a line that names input_path counts (an error in a

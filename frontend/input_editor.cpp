@@ -14,9 +14,8 @@
 
 #include "engine_launch.h"
 #include "input_highlighter.h"
-#include "log_viewer.h"
+#include "input_syntax.h"
 #include "main_window.h"
-#include "report_viewer.h"
 #include "text_files.h"
 
 namespace tavwin {
@@ -42,11 +41,19 @@ InputEditor::InputEditor(MainWindow* frame) : ChildWindow(frame, "Input") {
   createMenus();
   BuildExamplesMenu();
 
-  // F1 opens the examples menu.
-  auto* examples_key = new QShortcut(QKeySequence(Qt::Key_F1), this);
-  examples_key->setContext(Qt::WidgetWithChildrenShortcut);
-  connect(examples_key, &QShortcut::activated, this,
-          [this] { frame_->menuBar()->setActiveAction(examplesMenu_->menuAction()); });
+  // F1 on a command opens its entry in the command reference; elsewhere it opens the examples
+  // menu.
+  auto* help_key = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  help_key->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(help_key, &QShortcut::activated, this, [this] {
+    const QTextCursor cursor = editor_->textCursor();
+    const QString command = CommandAt(cursor.block().text(), cursor.positionInBlock());
+    if (command.isEmpty()) {
+      frame_->menuBar()->setActiveAction(examplesMenu_->menuAction());
+    } else {
+      emit HelpRequested(command);
+    }
+  });
 }
 
 FileDialogSetup InputEditor::OpenSetup() {
@@ -90,6 +97,7 @@ void InputEditor::createMenus() {
   fileMenu_->addAction(newAct_);
   fileMenu_->addAction(openAct_);
   recentMenu_ = fileMenu_->addMenu("Open &Recent");
+  recentMenu_->setObjectName("Recent");
   connect(recentMenu_, &QMenu::aboutToShow, this, &InputEditor::FillRecentMenu);
   fileMenu_->addAction(saveAct_);
   fileMenu_->addAction(saveAsAct_);
@@ -164,6 +172,10 @@ void InputEditor::AddExampleEntries(QMenu* menu, const std::vector<ExampleEntry>
 void InputEditor::Activated() { editor_->setFocus(); }
 
 bool InputEditor::MayClose() { return AskToSave(); }
+
+bool InputEditor::TextModified() const { return editor_->document()->isModified(); }
+
+QPlainTextEdit* InputEditor::TextEditor() const { return editor_; }
 
 void InputEditor::ApplyFont(const QFont& font) { editor_->setFont(font); }
 
@@ -342,29 +354,10 @@ void InputEditor::OpenExample(const QString& caption, const QString& file_name) 
   editor_->document()->setModified(false);
 }
 
-void InputEditor::Run() {
-  if (frame_->EngineRunning("Cannot Run.", true)) return;
-  if (!frame_->ReportWindow()->SaveQuestion()) return;
-  frame_->ReportWindow()->Clear();
-  frame_->LogWindow()->Clear();
-  const FrontEndPaths& paths = frame_->Paths();
-  QString error;
-  // An input never saved runs in the working folder, which may not exist yet.
-  if (frame_->InputDirectory().isEmpty() && !QDir().mkpath(paths.WorkingDirectory)) {
-    frame_->Dialogs().Warn(this, "Cannot make the folder " +
-                                     QDir::toNativeSeparators(paths.WorkingDirectory) +
-                                     ", where an input that was never saved runs.");
-    return;
-  }
-  if (!WriteTextFile(paths.TempInputPath, RunText(), &error, latin1_)) {
-    frame_->Dialogs().Warn(
-        this, "Cannot write " + QDir::toNativeSeparators(paths.TempInputPath) + ": " + error);
-    return;
-  }
-  // A log left from a run whose log was never looked at must not pass for this run's.
-  QFile::remove(paths.TempLogPath);
-  frame_->StartEngine(
-      BuildEngineCommand(paths, frame_->InputDirectory(), frame_->ShowLogChecked()));
+void InputEditor::Run() { emit RunRequested(); }
+
+bool InputEditor::WriteRunText(const QString& path, QString* error) const {
+  return WriteTextFile(path, RunText(), error, latin1_);
 }
 
 }  // namespace tavwin

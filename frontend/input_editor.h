@@ -35,8 +35,8 @@ class InputEditor : public ChildWindow {
   bool MayClose() override;
   void ApplyFont(const QFont& font) override;
 
-  QPlainTextEdit* Editor() const { return editor_; }
-  QPlainTextEdit* TextEditor() const override { return editor_; }
+  // The text was changed since it was last opened or saved.
+  bool TextModified() const;
   const QString& FileName() const { return file_name_; }
   // The name the input goes by: its file's name without directory, the example's file name,
   // or empty for a new text.
@@ -50,11 +50,11 @@ class InputEditor : public ChildWindow {
   // The text as the engine gets it: the editor's lines joined by line ends, one to one (a line
   // separator inside a line becomes a blank).
   QString RunText() const;
+  // Writes RunText() to path in the file's own encoding; false with the reason in *error.
+  bool WriteRunText(const QString& path, QString* error) const;
   // Puts the cursor on line (counted from 1) and selects the line.
   void SelectLine(int line);
-  QMenu* RecentMenu() const { return recentMenu_; }
   const QString& ExamplesDirectory() const { return examples_directory_; }
-  QMenu* ExamplesMenu() const { return examplesMenu_; }
 
   // Loads a file into the editor as "&Open..." does after its dialog; false (with a message)
   // when it cannot be read.
@@ -73,6 +73,15 @@ class InputEditor : public ChildWindow {
   bool SaveAs();
   void Run();
   void OpenExample(const QString& caption, const QString& file_name);
+
+ signals:
+  // "&Run": the user wants the text run.
+  void RunRequested();
+  // F1 on a command: the user wants its entry in the command reference.
+  void HelpRequested(const QString& command);
+
+ protected:
+  QPlainTextEdit* TextEditor() const override;
 
  private:
   void createActions();

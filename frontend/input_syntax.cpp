@@ -1,6 +1,7 @@
 #include "input_syntax.h"
 
 #include <QString>
+#include <algorithm>
 #include <string>
 
 #include "input/command_table.h"
@@ -18,6 +19,16 @@ bool IsCommandWord(QStringView word) {
   if (word.isEmpty() || word.contains('.')) return false;
   const std::string text = word.toString().toStdString();
   return tav::IsCommand(text);
+}
+
+QString CommandAt(QStringView line, int column) {
+  for (const InputSpan& span : ClassifyInputLine(line)) {
+    if (span.kind == InputToken::kCommand && column >= span.start &&
+        column <= span.start + span.length) {
+      return line.mid(span.start, std::min(span.length, 3)).toString();
+    }
+  }
+  return QString();
 }
 
 std::vector<InputSpan> ClassifyInputLine(QStringView line) {

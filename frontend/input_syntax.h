@@ -1,6 +1,7 @@
 #ifndef TAV_FRONTEND_INPUT_SYNTAX_H_
 #define TAV_FRONTEND_INPUT_SYNTAX_H_
 
+#include <QString>
 #include <QStringView>
 #include <vector>
 
@@ -27,6 +28,11 @@ std::vector<InputSpan> ClassifyInputLine(QStringView line);
 
 // True when word, as the engine reads it, is a command.
 bool IsCommandWord(QStringView word);
+
+// The command at column of line (on its word, or just after it), as the command reference
+// names its entry: the three characters by which the engine knows it ("model" gives "mod").
+// Empty when no command is there.
+QString CommandAt(QStringView line, int column);
 
 }  // namespace tavwin
 

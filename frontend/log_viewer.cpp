@@ -25,7 +25,6 @@ void LogViewer::Loaded() {
   editor_->moveCursor(QTextCursor::StartOfLine);
   editor_->ensureCursorVisible();
   editor_->verticalScrollBar()->setValue(editor_->verticalScrollBar()->maximum());
-  frame_->RunLogRead(editor_->toPlainText());
 }
 
 }  // namespace tavwin

@@ -6,8 +6,7 @@
 namespace tavwin {
 
 // The log viewer "Log": shows the engine's log, scrolled to its end where a run's outcome is,
-// and saves it. A log it loads is handed to the frame, which looks in it for the line of an
-// input error.
+// and saves it.
 class LogViewer : public ViewerWindow {
   Q_OBJECT
 

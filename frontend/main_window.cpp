@@ -31,11 +31,13 @@
 
 #include "chi_squared_tool.h"
 #include "command_reference_window.h"
+#include "engine_run.h"
 #include "help_files.h"
 #include "input_editor.h"
 #include "log_viewer.h"
 #include "plot_window.h"
 #include "report_viewer.h"
+#include "run_status_bar.h"
 #include "settings_file.h"
 #include "text_files.h"
 
@@ -47,8 +49,6 @@ constexpr int kChildMargin = 60;
 constexpr int kDefaultWidth = 600;
 constexpr int kDefaultHeight = 450;
 constexpr char kTitle[] = "TAV for Windows";
-// How often the frame looks whether the engine it started has ended.
-constexpr int kRunWatchMilliseconds = 250;
 
 }  // namespace
 
@@ -70,6 +70,9 @@ MainWindow::MainWindow(const FrontEndPaths& paths, const QString& settings_path,
   mdi_area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   mdi_area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(mdi_area_);
+  run_ = new EngineRun(this);
+  status_bar_ = new RunStatusBar(run_, this);
+  setStatusBar(status_bar_);
 
   createActions();
   createMenus();
@@ -91,13 +94,27 @@ MainWindow::MainWindow(const FrontEndPaths& paths, const QString& settings_path,
   for (ChildWindow* child :
        {static_cast<ChildWindow*>(input_editor_), static_cast<ChildWindow*>(report_viewer_),
         static_cast<ChildWindow*>(log_viewer_)}) {
-    AcceptDropsOn(child->TextEditor()->viewport());
+    child->PassDropsTo(this);
   }
   AcceptDropsOn(mdi_area_->viewport());
 
-  run_timer_ = new QTimer(this);
-  run_timer_->setInterval(kRunWatchMilliseconds);
-  connect(run_timer_, &QTimer::timeout, this, &MainWindow::WatchRun);
+  // The viewers learn of a run's start and end first; then the frame shows its outcome.
+  for (ViewerWindow* viewer :
+       {static_cast<ViewerWindow*>(report_viewer_), static_cast<ViewerWindow*>(log_viewer_)}) {
+    connect(run_, &EngineRun::started, viewer, [viewer] { viewer->SetEngineBusy(true); });
+    connect(run_, &EngineRun::finished, viewer, [viewer] { viewer->SetEngineBusy(false); });
+  }
+  connect(run_, &EngineRun::finished, this,
+          [this](RunStatus status, qint64, const QString&, const QString& log_tail) {
+            RunFinished(status, log_tail);
+          });
+  connect(input_editor_, &InputEditor::RunRequested, this, &MainWindow::RunInput);
+  connect(input_editor_, &InputEditor::HelpRequested, this, [this](const QString& command) {
+    ShowCommandReference();
+    command_reference_->ShowEntry(command);
+  });
+  connect(report_viewer_, &ReportViewer::ConfirmTurnedOff, this,
+          [this] { confirmAct_->setChecked(false); });
 
   connect(mdi_area_, &QMdiArea::subWindowActivated, this, &MainWindow::SubWindowActivated);
   mdi_area_->installEventFilter(this);
@@ -172,16 +189,37 @@ void MainWindow::createMenus() {
   preferencesMenu_->addAction(resetAct_);
 
   windowMenu_ = new QMenu("&Window", this);
-  windowMenu_->addAction(cascadeAct_);
-  windowMenu_->addAction(tileAct_);
-  windowMenu_->addAction(resizeAct_);
-  windowMenu_->addAction(arrangeAct_);
+  FillWindowMenu();
+  connect(windowMenu_, &QMenu::aboutToShow, this, &MainWindow::FillWindowMenu);
 
   helpMenu_ = new QMenu("&Help", this);
   helpMenu_->addAction(referenceAct_);
   helpMenu_->addSeparator();
   helpMenu_->addAction(aboutAct_);
   helpMenu_->addAction(aboutQtAct_);
+}
+
+void MainWindow::FillWindowMenu() {
+  windowMenu_->clear();
+  windowMenu_->addAction(cascadeAct_);
+  windowMenu_->addAction(tileAct_);
+  windowMenu_->addAction(resizeAct_);
+  windowMenu_->addAction(arrangeAct_);
+  if (mdi_area_ == nullptr) return;
+  // The open windows, the active one checked; choosing one brings it to the front.
+  const QList<QMdiSubWindow*> windows = mdi_area_->subWindowList(QMdiArea::CreationOrder);
+  if (!windows.isEmpty()) windowMenu_->addSeparator();
+  for (int i = 0; i < windows.size(); ++i) {
+    auto* child = qobject_cast<ChildWindow*>(windows[i]->widget());
+    if (child == nullptr) continue;
+    QString title = child->windowTitle();
+    title.replace('&', "&&");
+    QAction* action =
+        windowMenu_->addAction((i < 9 ? QString("&%1 ") : QString("%1 ")).arg(i + 1) + title);
+    action->setCheckable(true);
+    action->setChecked(windows[i] == mdi_area_->activeSubWindow());
+    connect(action, &QAction::triggered, this, [this, child] { ActivateChild(child); });
+  }
 }
 
 void MainWindow::UpdateMenus(ChildWindow* active) {
@@ -219,7 +257,8 @@ QMdiSubWindow* MainWindow::AddChild(ChildWindow* child, int offset) {
 QSize MainWindow::ClientSize() const {
   if (isVisible()) return mdi_area_->size();
   // Before the frame is shown its layout has not placed the area yet.
-  return QSize(width(), height() - menuBar()->sizeHint().height());
+  return QSize(width(),
+               height() - menuBar()->sizeHint().height() - status_bar_->sizeHint().height());
 }
 
 QIcon MainWindow::MakeIcon() {
@@ -257,14 +296,42 @@ bool MainWindow::ConfirmChecked() const { return confirmAct_->isChecked(); }
 
 bool MainWindow::ShowLogChecked() const { return showLogAct_->isChecked(); }
 
+QFont MainWindow::FixedPitchFallback() {
+  // The system's fixed font first, then its real family (it may be an alias such as
+  // "monospace"), then well-known monospace families. Qt's own verdict counts: fontconfig may
+  // name a family for "monospace" that Qt reports as not of fixed pitch.
+  const QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QStringList families = {system.family(), QFontInfo(system).family()};
+  families << "DejaVu Sans Mono"
+           << "Liberation Mono"
+           << "Courier New"
+           << "Noto Mono"
+           << "Cousine"
+           << "Ubuntu Mono"
+           << "Source Code Pro"
+           << "Consolas"
+           << "Menlo"
+           << "Monaco"
+           << "Noto Sans Mono"
+           << "Courier";
+  for (const QString& family : families) {
+    if (family.isEmpty() || !QFontDatabase::hasFamily(family)) continue;
+    const QFont candidate(family);
+    const QFontInfo info(candidate);
+    if (info.fixedPitch() && QFontDatabase::hasFamily(info.family())) return candidate;
+  }
+  QFont font = system;
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  return font;
+}
+
 QFont MainWindow::MakeFont(const QString& name, int point_size) {
   QFont font;
   if (QFontDatabase::hasFamily(name)) {
     font = QFont(name);
   } else {
-    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
+    font = FixedPitchFallback();
   }
   font.setPointSize(point_size > 0 ? point_size : 9);
   // The system's fixed font may be an alias ("monospace"); the dialog knows only real families.
@@ -294,64 +361,82 @@ void MainWindow::SetFrameFont(const QFont& font) {
 }
 
 bool MainWindow::EngineRunning(const QString& message, bool tell) {
-  bool running = LogFileInUse(paths_.TempLogPath);
   // The engine this front end started counts as running for as long as its process exists,
   // also before it has opened its log file.
-  if (!running && engine_pid_ != 0) {
-    running = ProcessAlive(engine_pid_);
-    if (!running) engine_pid_ = 0;
-  }
+  const bool running = run_->Running() || LogFileInUse(paths_.TempLogPath);
   if (running && tell) dialogs_->Inform(this, message + " Program is still running.");
   return running;
 }
 
 bool MainWindow::StartEngine(const EngineCommand& command) {
-  if (!QFileInfo(command.program).isFile()) {
-    dialogs_->Warn(this, "The engine program " + command.program + " was not found.");
-    return false;
-  }
-  qint64 pid = 0;
+  QString error;
   // The engine runs in the instance's own directory, where its log goes when it is started
-  // without a log file name. A results document of an earlier run must not pass for this one's.
-  if (!command.results_path.isEmpty()) QFile::remove(command.results_path);
-  QProcess process;
-  process.setProgram(command.program);
-  process.setArguments(command.arguments);
-  process.setWorkingDirectory(paths_.TempDirectory);
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  if (!command.results_path.isEmpty()) {
-    environment.insert("TAV_RESULTS_JSON", command.results_path);
-  }
-  process.setProcessEnvironment(environment);
-  if (!process.startDetached(&pid)) {
-    dialogs_->Warn(this, "Cannot start the engine: " + command.Text());
+  // without a log file name.
+  if (!run_->Start(command, paths_.TempDirectory, input_editor_->DocumentName(), &error)) {
+    dialogs_->Warn(this, error);
     return false;
   }
-  engine_pid_ = pid;
-  run_log_pending_ = true;
-  run_timer_->start();
   return true;
 }
 
-void MainWindow::WatchRun() {
-  if (EngineRunning(QString(), false)) return;
-  run_timer_->stop();
-  if (plot_window_ != nullptr && plot_window_->isVisible()) plot_window_->Reload();
-  if (!run_log_pending_ || !QFileInfo::exists(paths_.TempLogPath)) return;
-  QString text;
-  if (ReadTextFile(paths_.TempLogPath, &text, nullptr)) RunLogRead(text);
+void MainWindow::RunInput() {
+  if (EngineRunning("Cannot Run.", true)) return;
+  if (!report_viewer_->SaveQuestion()) return;
+  report_viewer_->Clear();
+  log_viewer_->Clear();
+  // An input never saved runs in the working folder, which may not exist yet.
+  if (input_directory_.isEmpty() && !QDir().mkpath(paths_.WorkingDirectory)) {
+    dialogs_->Warn(this, "Cannot make the folder " +
+                             QDir::toNativeSeparators(paths_.WorkingDirectory) +
+                             ", where an input that was never saved runs.");
+    return;
+  }
+  QString error;
+  if (!input_editor_->WriteRunText(paths_.TempInputPath, &error)) {
+    dialogs_->Warn(this,
+                   "Cannot write " + QDir::toNativeSeparators(paths_.TempInputPath) + ": " + error);
+    return;
+  }
+  // A log left from a run whose log was never looked at must not pass for this run's.
+  QFile::remove(paths_.TempLogPath);
+  StartEngine(BuildEngineCommand(paths_, input_directory_, ShowLogChecked()));
 }
 
-void MainWindow::RunLogRead(const QString& log_text) {
-  if (!run_log_pending_) return;
-  run_log_pending_ = false;
-  const int line = ErrorLineInLog(log_text, paths_.TempInputPath);
-  if (line <= 0) return;
-  if (QMdiSubWindow* window = input_editor_->SubWindow()) {
-    if (window->isMinimized()) window->showNormal();
+QString MainWindow::RunStatusText() const { return status_bar_->Text(); }
+
+QString MainWindow::SuggestedSaveName(const QString& suffix) const {
+  return input_editor_->SuggestedSaveName(suffix);
+}
+
+void MainWindow::ActivateChild(ChildWindow* child) {
+  QMdiSubWindow* window = child->SubWindow();
+  if (window == nullptr) return;
+  if (window->isMinimized()) window->showNormal();
+  if (mdi_area_->activeSubWindow() == window) {
+    // Already active: activation would not be reported again.
+    child->Activated();
+  } else {
     mdi_area_->setActiveSubWindow(window);
   }
-  input_editor_->SelectLine(line);
+}
+
+void MainWindow::RunFinished(RunStatus status, const QString& log_tail) {
+  if (plot_window_ != nullptr && plot_window_->isVisible()) plot_window_->Reload();
+  // Each window loads its file when it is activated: the log first, so that the window that
+  // ends up in front is the one that tells the outcome. After a normal end a log window that
+  // was put away stays so.
+  if (status == RunStatus::kFinished) {
+    const QMdiSubWindow* log = log_viewer_->SubWindow();
+    if (log != nullptr && !log->isMinimized()) ActivateChild(log_viewer_);
+    ActivateChild(report_viewer_);
+    return;
+  }
+  ActivateChild(log_viewer_);
+  const int line = ErrorLineInLog(log_tail, paths_.TempInputPath);
+  if (status == RunStatus::kFailed && line > 0) {
+    ActivateChild(input_editor_);
+    input_editor_->SelectLine(line);
+  }
 }
 
 void MainWindow::Exit() { close(); }
@@ -555,7 +640,7 @@ bool MainWindow::OpenFile(const QString& path) { return input_editor_->OpenPath(
 void MainWindow::UpdateTitle() {
   const QString name = input_editor_->DocumentName();
   setWindowTitle(name.isEmpty() ? QString(kTitle) : name + "[*] - " + kTitle);
-  setWindowModified(!name.isEmpty() && input_editor_->Editor()->document()->isModified());
+  setWindowModified(!name.isEmpty() && input_editor_->TextModified());
 }
 
 void MainWindow::ShowCommandReference() {
@@ -626,7 +711,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   writeSettings();
-  run_timer_->stop();
   QFile::remove(paths_.TempInputPath);
   QFile::remove(paths_.TempOutputPath);
   QFile::remove(paths_.TempLogPath);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "engine_launch.h"
+#include "run_log.h"
 #include "user_dialogs.h"
 
 class QAction;
@@ -18,7 +19,6 @@ class QMimeData;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
-class QTimer;
 
 namespace tavwin {
 
@@ -29,6 +29,8 @@ class LogViewer;
 class ChiSquaredTool;
 class CommandReferenceWindow;
 class PlotWindow;
+class EngineRun;
+class RunStatusBar;
 
 // The frame "TAV for Windows": a multiple-document window holding the input editor, the
 // report viewer and the log viewer, plus the chi-squared tool and the command reference
@@ -36,9 +38,11 @@ class PlotWindow;
 // shared with the engine, and knows whether an engine is running. Its title shows the
 // input's name; a file dropped on it is opened in the input editor.
 //
-// After a run that it started has ended, the frame reads the run's log: when the run stopped
-// on an error in the input, the input editor selects the line of the error; an open plots
-// window draws the run's results.
+// The frame runs the engine on the input editor's text (EngineRun) and follows the run in its
+// status bar. When the run ends, the window that tells its outcome is activated, which loads
+// its file: the log (and then the report) after a normal end, the log alone after an error or
+// a cancel; when the run stopped on an error in the input, the input editor selects the line
+// of the error; an open plots window draws the run's results.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -55,9 +59,15 @@ class MainWindow : public QMainWindow {
   // Starts the engine without waiting for it; a missing engine program or a failed start is
   // reported to the user (false).
   bool StartEngine(const EngineCommand& command);
-  // A run's log was read (by the log viewer or once the engine ended): when the run was the
-  // one last started and stopped on an error in its input, the editor selects that line.
-  void RunLogRead(const QString& log_text);
+  // "&Run" of the input editor: asks about an unsaved report, empties the viewers, writes the
+  // input to the temporary input file and starts the engine on it.
+  void RunInput();
+  // The run under way, or the last one.
+  EngineRun* Run() const { return run_; }
+  // What the status bar says about the run.
+  QString RunStatusText() const;
+  // Where "Save &As..." of the report or log (suffix "out" or "log") starts.
+  QString SuggestedSaveName(const QString& suffix) const;
 
   const FrontEndPaths& Paths() const { return paths_; }
   const QString& InputDirectory() const { return input_directory_; }
@@ -81,21 +91,16 @@ class MainWindow : public QMainWindow {
   void UpdateTitle();
   UserDialogs& Dialogs() { return *dialogs_; }
 
-  InputEditor* InputWindow() const { return input_editor_; }
-  ReportViewer* ReportWindow() const { return report_viewer_; }
-  LogViewer* LogWindow() const { return log_viewer_; }
-  ChiSquaredTool* ChiSquaredWindow() const { return chi_squared_tool_; }
-  CommandReferenceWindow* CommandReference() const { return command_reference_; }
-  // The plots window, or null before "P&lots..." was first chosen.
-  PlotWindow* PlotsWindow() const { return plot_window_; }
-  QMdiArea* MdiArea() const { return mdi_area_; }
   int ChildWidth() const { return child_width_; }
   int ChildHeight() const { return child_height_; }
 
-  // The font a name and size stand for. A family that is not installed is replaced by the
-  // system's fixed-pitch font, so that the report's columns line up; the family of the result
-  // is always one the font database lists, so that the font dialog can start from it.
+  // The font a name and size stand for. A family that is not installed is replaced by a
+  // fixed-pitch font (FixedPitchFallback), so that the report's columns line up; the family of the
+  // result is always one the font database lists, so that the font dialog can start from it.
   static QFont MakeFont(const QString& name, int point_size);
+  // The font that stands in for a family that is not installed: the first of the system's
+  // fixed font and well-known monospace families that the toolkit reports as of fixed pitch.
+  static QFont FixedPitchFallback();
   // The distance between two cascaded windows: their title bar's height.
   int CascadeStep() const;
   // The front end's window icon.
@@ -130,10 +135,14 @@ class MainWindow : public QMainWindow {
   void readSettings();
   void writeSettings();
   void UpdateMenus(ChildWindow* active);
+  // "&Window": its four items, then the open windows.
+  void FillWindowMenu();
   QMdiSubWindow* AddChild(ChildWindow* child, int offset);
   QSize ClientSize() const;
   void ScaleChildren();
-  void WatchRun();
+  void RunFinished(RunStatus status, const QString& log_tail);
+  // Shows a child (restored when minimised) and makes it the active one.
+  void ActivateChild(ChildWindow* child);
   // Lets a child's text take dropped files to the frame.
   void AcceptDropsOn(QWidget* widget);
   // The local file a drag carries, or empty.
@@ -147,12 +156,10 @@ class MainWindow : public QMainWindow {
   QFont frame_font_;
   QString font_name_;
   QStringList recent_files_;
-  // A run was started and its log was not looked at for an error line yet.
-  bool run_log_pending_ = false;
-  QTimer* run_timer_ = nullptr;
+  EngineRun* run_ = nullptr;
+  RunStatusBar* status_bar_ = nullptr;
   int child_width_ = 0;
   int child_height_ = 0;
-  qint64 engine_pid_ = 0;
 
   QMdiArea* mdi_area_ = nullptr;
   InputEditor* input_editor_ = nullptr;

@@ -12,6 +12,8 @@
 #include <QCursor>
 #include <QDir>
 #include <QFileInfo>
+#include <QGraphicsLayout>
+#include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,7 +21,9 @@
 #include <QLineSeries>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPageSize>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScatterSeries>
@@ -123,6 +127,7 @@ PlotWindow::PlotWindow(const QString& results_path, UserDialogs* dialogs, QWidge
   auto* row = new QHBoxLayout;
   auto* label = new QLabel("&Plot:", central);
   list_ = new QComboBox(central);
+  list_->setObjectName("PlotList");
   list_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   label->setBuddy(list_);
   row->addWidget(label);
@@ -157,11 +162,14 @@ PlotWindow::PlotWindow(const QString& results_path, UserDialogs* dialogs, QWidge
   };
   savePngAct_ = action("Save as &PNG...", QKeySequence::Save, &PlotWindow::SavePng);
   saveSvgAct_ = action("Save as &SVG...", QKeySequence::SaveAs, &PlotWindow::SaveSvg);
+  exportAct_ = new QAction("&Export...", this);
+  connect(exportAct_, &QAction::triggered, this, &PlotWindow::Export);
   printAct_ = action("&Print...", QKeySequence::Print, &PlotWindow::Print);
   closeAct_ = action("&Close", QKeySequence::Close, &QWidget::close);
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction(savePngAct_);
   file->addAction(saveSvgAct_);
+  file->addAction(exportAct_);
   file->addSeparator();
   file->addAction(printAct_);
   file->addSeparator();
@@ -209,6 +217,7 @@ void PlotWindow::UpdateActions() {
   const bool shown = current_ >= 0;
   savePngAct_->setEnabled(shown);
   saveSvgAct_->setEnabled(shown);
+  exportAct_->setEnabled(shown);
   printAct_->setEnabled(shown);
 }
 
@@ -256,6 +265,11 @@ void PlotWindow::ShowPlot(int index) {
       bars->setLabelsFormat("@value");
       bars->setLabelsPrecision(3);
       bars->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
+      // Above the bar, on the chart's background: in the colour of the axes' text (the
+      // toolkit's default is white, for labels inside the bar).
+      set->setLabelColor(chart->axes(Qt::Vertical).isEmpty()
+                             ? QColor(Qt::black)
+                             : chart->axes(Qt::Vertical).constFirst()->labelsBrush().color());
       chart->addSeries(bars);
       bars->attachAxis(x_axis);
       bars->attachAxis(y_axis);
@@ -484,6 +498,90 @@ bool PlotWindow::SaveSvgTo(const QString& path) {
     view_->render(&painter);
     made = painter.end();
   }
+  if (!made || !WriteWhole(path, bytes, &error)) {
+    dialogs_->Warn(this, "Cannot write " + QDir::toNativeSeparators(path) + ": " + error + ".");
+    return false;
+  }
+  last_saved_ = path;
+  return true;
+}
+
+bool PlotWindow::Export() {
+  if (current_ < 0) return false;
+  const std::optional<PlotExport> how = dialogs_->ChooseExport(this, last_export_);
+  if (!how) return false;
+  last_export_ = *how;
+  const QString description = how->format == "png"   ? "PNG image (*.png)"
+                              : how->format == "svg" ? "SVG drawing (*.svg)"
+                                                     : "PDF document (*.pdf)";
+  const QString path = dialogs_->SaveFileName(this, {how->format, {description, AllFilesFilter()}},
+                                              SaveStart(how->format));
+  return !path.isEmpty() && ExportTo(path, *how);
+}
+
+bool PlotWindow::ExportTo(const QString& path, const PlotExport& how) {
+  QChart* chart = Chart();
+  if (chart == nullptr || !(how.width_mm > 0) || !(how.height_mm > 0) || how.dpi <= 0) {
+    return false;
+  }
+  constexpr double kScreenDpi = 96.0;
+  constexpr double kMmPerInch = 25.4;
+  // The chart laid out at the size on paper, as a screen would show it, then put back.
+  const QSizeF layout(how.width_mm / kMmPerInch * kScreenDpi,
+                      how.height_mm / kMmPerInch * kScreenDpi);
+  const QSizeF kept = chart->size();
+  chart->resize(layout);
+  if (chart->layout() != nullptr) chart->layout()->activate();
+  const QRectF source(chart->scenePos(), layout);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  bool made = false;
+  QPainter painter;
+  if (how.format == "png") {
+    const QSize pixels(qRound(how.width_mm / kMmPerInch * how.dpi),
+                       qRound(how.height_mm / kMmPerInch * how.dpi));
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    const int dots_per_metre = qRound(how.dpi / kMmPerInch * 1000.0);
+    image.setDotsPerMeterX(dots_per_metre);
+    image.setDotsPerMeterY(dots_per_metre);
+    image.fill(Qt::white);
+    if (painter.begin(&image)) {
+      painter.setRenderHint(QPainter::Antialiasing);
+      painter.setRenderHint(QPainter::TextAntialiasing);
+      chart->scene()->render(&painter, QRectF(QPointF(0, 0), QSizeF(pixels)), source);
+      made = painter.end() && image.save(&buffer, "PNG");
+    }
+  } else if (how.format == "svg") {
+    QSvgGenerator generator;
+    generator.setOutputDevice(&buffer);
+    // A hundredth of a millimetre to the unit, so that the drawing is as large as asked.
+    generator.setResolution(qRound(kMmPerInch * 100));
+    generator.setSize(QSize(qRound(how.width_mm * 100), qRound(how.height_mm * 100)));
+    generator.setViewBox(QRectF(QPointF(0, 0), layout));
+    generator.setTitle(plots_.plots[current_].title);
+    generator.setDescription("Drawn by TAV from the results of a run.");
+    if (painter.begin(&generator)) {
+      painter.setRenderHint(QPainter::Antialiasing);
+      chart->scene()->render(&painter, QRectF(QPointF(0, 0), layout), source);
+      made = painter.end();
+    }
+  } else if (how.format == "pdf") {
+    QPdfWriter writer(&buffer);
+    writer.setTitle(plots_.plots[current_].title);
+    writer.setCreator("TAV");
+    writer.setResolution(1200);
+    writer.setPageSize(QPageSize(QSizeF(how.width_mm, how.height_mm), QPageSize::Millimeter));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    if (painter.begin(&writer)) {
+      painter.setRenderHint(QPainter::Antialiasing);
+      chart->scene()->render(&painter, QRectF(painter.viewport()), source);
+      made = painter.end();
+    }
+  }
+  chart->resize(kept);
+  if (chart->layout() != nullptr) chart->layout()->activate();
+  QString error = "the plot could not be drawn";
   if (!made || !WriteWhole(path, bytes, &error)) {
     dialogs_->Warn(this, "Cannot write " + QDir::toNativeSeparators(path) + ": " + error + ".");
     return false;

@@ -54,10 +54,8 @@ class PlotWindow : public QMainWindow {
   int CurrentPlot() const { return current_; }
   // The chart shown, or null while a message shows.
   QChart* Chart() const;
-  QChartView* ChartView() const { return view_; }
   // The message shown instead of a plot, or empty.
   QString Message() const;
-  QComboBox* PlotList() const { return list_; }
   // The point labels of the map shown, as drawn.
   const QList<QGraphicsSimpleTextItem*>& PointLabels() const { return point_labels_; }
 
@@ -66,11 +64,19 @@ class PlotWindow : public QMainWindow {
   // Write the shown plot; false (after telling the user) when it could not be written.
   bool SavePngTo(const QString& path);
   bool SaveSvgTo(const QString& path);
+  // Writes the shown plot laid out at the size on paper that how gives: a PNG image at its
+  // resolution (with that resolution recorded in the file), an SVG drawing or a one-page PDF
+  // of that size. The plot is laid out as on a screen of 96 dots per inch and drawn scaled,
+  // so that its texts keep their size on paper. false (after telling the user) when the file
+  // could not be written.
+  bool ExportTo(const QString& path, const PlotExport& how);
 
  public slots:
   // "Save as &PNG..." and "Save as &SVG...": true when the plot was written.
   bool SavePng();
   bool SaveSvg();
+  // "&Export...": asks for the kind, size and resolution, then for the file.
+  bool Export();
   // "&Print...".
   void Print();
 
@@ -98,9 +104,11 @@ class PlotWindow : public QMainWindow {
   std::vector<std::pair<QPointF, QXYSeries*>> label_anchors_;
   QString save_directory_;
   QString last_saved_;
+  PlotExport last_export_;
 
   QAction* savePngAct_ = nullptr;
   QAction* saveSvgAct_ = nullptr;
+  QAction* exportAct_ = nullptr;
   QAction* printAct_ = nullptr;
   QAction* closeAct_ = nullptr;
 };

@@ -85,7 +85,7 @@ bool ReportViewer::SaveAs() {
   const QString name = frame_->Dialogs().SaveFileName(this, save_setup_, SaveStart());
   if (name.isEmpty()) return false;
   // A report the window has not picked up yet is what the user means to save.
-  if (QFileInfo::exists(temp_path_) && !frame_->EngineRunning(QString(), false)) {
+  if (QFileInfo::exists(temp_path_) && !engine_busy_) {
     LoadTempFile();
   }
   if (!WriteTo(name)) return false;
@@ -98,7 +98,12 @@ bool ReportViewer::SaveAs() {
 bool ReportViewer::SaveQuestion() {
   if (QFileInfo::exists(temp_path_)) output_saved_ = false;
   if (!output_saved_ && frame_->ConfirmChecked()) {
-    switch (frame_->Dialogs().AskYesNoCancel(this, base_caption_ + " not saved. Save now?")) {
+    bool dont_ask_again = false;
+    const UserDialogs::Answer answer = frame_->Dialogs().AskYesNoCancelOnce(
+        this, base_caption_ + " not saved. Save now?", &dont_ask_again);
+    // "Don't ask again" unchecks "&Confirm", unless the whole request was cancelled.
+    if (dont_ask_again && answer != UserDialogs::Answer::kCancel) emit ConfirmTurnedOff();
+    switch (answer) {
       case UserDialogs::Answer::kCancel:
         return false;
       case UserDialogs::Answer::kYes:
@@ -111,7 +116,7 @@ bool ReportViewer::SaveQuestion() {
   }
   output_saved_ = true;
   // The engine may still be writing the report; it is picked up after the run then.
-  if (!frame_->EngineRunning(QString(), false)) QFile::remove(temp_path_);
+  if (!engine_busy_) QFile::remove(temp_path_);
   return true;
 }
 

@@ -25,6 +25,8 @@ class ReportViewer : public ViewerWindow {
 
   // Asks whether to save a report that was not saved yet (when "&Confirm" is checked) and
   // then discards "out.tmp". false: the user cancelled, and the caller's request is dropped.
+  // The question's box has a check box "Don't ask again"; ticked (and the box not cancelled),
+  // it turns "&Confirm" off through ConfirmTurnedOff.
   bool SaveQuestion();
 
   bool OutputSaved() const { return output_saved_; }
@@ -35,6 +37,10 @@ class ReportViewer : public ViewerWindow {
   bool SaveAs() override;
   void Print();
   void GoTo(int item);
+
+ signals:
+  // The user asked not to be asked about unsaved reports again.
+  void ConfirmTurnedOff();
 
  protected:
   void Loaded() override;

@@ -642,6 +642,117 @@ ResultsPlots PlotsFromJson(const QByteArray& text, const QString& name) {
   return result;
 }
 
+namespace {
+
+// A small reader of JSON's outline: where strings and bracketed values end.
+class Outline {
+ public:
+  explicit Outline(QByteArrayView text) : text_(text) {}
+
+  qsizetype position() const { return at_; }
+  bool AtEnd() const { return at_ >= text_.size(); }
+  char Peek() const { return AtEnd() ? '\0' : text_[at_]; }
+  void SkipBlanks() {
+    while (!AtEnd() && (Peek() == ' ' || Peek() == '\n' || Peek() == '\r' || Peek() == '\t')) {
+      ++at_;
+    }
+  }
+  bool Take(char c) {
+    SkipBlanks();
+    if (Peek() != c) return false;
+    ++at_;
+    return true;
+  }
+  // A string, from its opening quote; false when it does not end.
+  bool SkipString() {
+    if (Peek() != '"') return false;
+    for (++at_; !AtEnd(); ++at_) {
+      if (text_[at_] == '\\') {
+        ++at_;
+      } else if (text_[at_] == '"') {
+        ++at_;
+        return true;
+      }
+    }
+    return false;
+  }
+  // Any value: a string, an object or array up to its closing bracket, or a word or number.
+  bool SkipValue() {
+    SkipBlanks();
+    const char first = Peek();
+    if (first == '"') return SkipString();
+    if (first == '{' || first == '[') {
+      std::vector<char> open;
+      while (!AtEnd()) {
+        const char c = Peek();
+        if (c == '"') {
+          if (!SkipString()) return false;
+          continue;
+        }
+        ++at_;
+        if (c == '{' || c == '[') {
+          open.push_back(c == '{' ? '}' : ']');
+        } else if (c == '}' || c == ']') {
+          if (open.empty() || open.back() != c) return false;
+          open.pop_back();
+          if (open.empty()) return true;
+        }
+      }
+      return false;
+    }
+    const qsizetype start = at_;
+    while (!AtEnd() && Peek() != ',' && Peek() != '}' && Peek() != ']' && Peek() != ' ' &&
+           Peek() != '\n' && Peek() != '\r' && Peek() != '\t') {
+      ++at_;
+    }
+    return at_ > start;
+  }
+  QByteArrayView Slice(qsizetype from, qsizetype to) const { return text_.sliced(from, to - from); }
+
+ private:
+  QByteArrayView text_;
+  qsizetype at_ = 0;
+};
+
+}  // namespace
+
+std::optional<QByteArray> PlotPartsOfDocument(QByteArrayView text) {
+  static const QByteArrayView kWanted[] = {"program",
+                                           "format",
+                                           "model",
+                                           "latent_classes",
+                                           "frequencies",
+                                           "correspondence",
+                                           "special_parameters",
+                                           "event_history"};
+  Outline outline(text);
+  if (!outline.Take('{')) return std::nullopt;
+  QByteArray parts = "{";
+  outline.SkipBlanks();
+  if (outline.Peek() == '}') return text.toByteArray();
+  while (true) {
+    outline.SkipBlanks();
+    const qsizetype key_start = outline.position();
+    if (!outline.SkipString()) return std::nullopt;
+    const QByteArrayView key = outline.Slice(key_start + 1, outline.position() - 1);
+    if (!outline.Take(':')) return std::nullopt;
+    outline.SkipBlanks();
+    const qsizetype value_start = outline.position();
+    if (!outline.SkipValue()) return std::nullopt;
+    if (std::find(std::begin(kWanted), std::end(kWanted), key) != std::end(kWanted)) {
+      if (parts.size() > 1) parts += ',';
+      parts += outline.Slice(key_start, value_start);
+      parts += outline.Slice(value_start, outline.position());
+    }
+    if (outline.Take('}')) break;
+    if (!outline.Take(',')) return std::nullopt;
+  }
+  outline.SkipBlanks();
+  if (!outline.AtEnd()) return std::nullopt;
+  parts += '}';
+  return parts;
+}
+
 ResultsPlots PlotsFromFile(const QString& path) {
   const QString name = QDir::toNativeSeparators(path);
   if (!QFileInfo::exists(path)) {
@@ -657,6 +768,16 @@ ResultsPlots PlotsFromFile(const QString& path) {
     ResultsPlots result;
     result.message = "Cannot read the results document " + name + ": " + file.errorString() + ".";
     return result;
+  }
+  // The file is mapped rather than read: only the parts the plots draw are copied.
+  const qint64 size = file.size();
+  if (size > 0) {
+    if (const uchar* data = file.map(0, size)) {
+      const std::optional<QByteArray> parts =
+          PlotPartsOfDocument(QByteArrayView(reinterpret_cast<const char*>(data), size));
+      if (parts) return PlotsFromJson(*parts, path);
+      // A document that is not well formed is parsed whole, so that its fault is reported.
+    }
   }
   return PlotsFromJson(file.readAll(), path);
 }

@@ -2,10 +2,12 @@
 #define TAV_FRONTEND_RESULTS_PLOTS_H_
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QPointF>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 namespace tavwin {
@@ -98,8 +100,17 @@ constexpr int kMaxSeries = 16;
 constexpr int kMaxPoints = 5000;
 
 // The plots of the document in the file at path. A missing, unreadable or malformed file
-// gives no plots and a message that says so.
+// gives no plots and a message that says so. Only the parts of the document that the plots
+// draw are parsed (PlotPartsOfDocument): the document of a long run, whose other parts may
+// take hundreds of megabytes, costs little more than its plots.
 ResultsPlots PlotsFromFile(const QString& path);
+
+// The members of the document's top-level object that the plots read ("program", "format",
+// "model", "latent_classes", "frequencies", "correspondence", "special_parameters",
+// "event_history"), copied verbatim into a document of their own. The others are passed over
+// by their strings and brackets, unparsed. Nothing when text is not an object whose members
+// can be told apart that way (its faults are then for the full parse to report).
+std::optional<QByteArray> PlotPartsOfDocument(QByteArrayView text);
 // The plots of the document text; name, when given, is the file's name for the messages.
 ResultsPlots PlotsFromJson(const QByteArray& text, const QString& name = QString());
 

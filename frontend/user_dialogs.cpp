@@ -1,12 +1,19 @@
 #include "user_dialogs.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFormLayout>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QSpinBox>
 
 namespace tavwin {
 
@@ -18,18 +25,38 @@ QString AllFilesFilter() {
 #endif
 }
 
-UserDialogs::Answer QtUserDialogs::AskYesNoCancel(QWidget* parent, const QString& text) {
+namespace {
+
+UserDialogs::Answer AskInBox(QWidget* parent, const QString& text, bool* dont_ask_again) {
   QMessageBox box(QMessageBox::Question, "Confirm", text,
                   QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
   box.setDefaultButton(QMessageBox::Yes);
-  switch (box.exec()) {
-    case QMessageBox::Yes:
-      return Answer::kYes;
-    case QMessageBox::No:
-      return Answer::kNo;
-    default:
-      return Answer::kCancel;
+  if (dont_ask_again != nullptr) {
+    auto* check = new QCheckBox("Don't ask again", &box);
+    check->setObjectName("DontAskAgain");
+    box.setCheckBox(check);
   }
+  const int answer = box.exec();
+  if (dont_ask_again != nullptr) *dont_ask_again = box.checkBox()->isChecked();
+  switch (answer) {
+    case QMessageBox::Yes:
+      return UserDialogs::Answer::kYes;
+    case QMessageBox::No:
+      return UserDialogs::Answer::kNo;
+    default:
+      return UserDialogs::Answer::kCancel;
+  }
+}
+
+}  // namespace
+
+UserDialogs::Answer QtUserDialogs::AskYesNoCancel(QWidget* parent, const QString& text) {
+  return AskInBox(parent, text, nullptr);
+}
+
+UserDialogs::Answer QtUserDialogs::AskYesNoCancelOnce(QWidget* parent, const QString& text,
+                                                      bool* dont_ask_again) {
+  return AskInBox(parent, text, dont_ask_again);
 }
 
 void QtUserDialogs::Inform(QWidget* parent, const QString& text) {
@@ -85,6 +112,49 @@ std::optional<QString> QtUserDialogs::AskText(QWidget* parent, const QString& ti
   const QString text = QInputDialog::getText(parent, title, label, QLineEdit::Normal, start, &ok);
   if (!ok) return std::nullopt;
   return text;
+}
+
+std::optional<PlotExport> QtUserDialogs::ChooseExport(QWidget* parent, const PlotExport& start) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle("Export Plot");
+  auto* form = new QFormLayout(&dialog);
+  auto* format = new QComboBox(&dialog);
+  format->addItem("PNG image", "png");
+  format->addItem("SVG drawing", "svg");
+  format->addItem("PDF document", "pdf");
+  format->setCurrentIndex(std::max(format->findData(start.format), 0));
+  auto* width = new QDoubleSpinBox(&dialog);
+  auto* height = new QDoubleSpinBox(&dialog);
+  for (QDoubleSpinBox* box : {width, height}) {
+    box->setRange(20.0, 1000.0);
+    box->setDecimals(0);
+    box->setSuffix(" mm");
+  }
+  width->setValue(start.width_mm);
+  height->setValue(start.height_mm);
+  auto* dpi = new QSpinBox(&dialog);
+  dpi->setRange(72, 1200);
+  dpi->setSuffix(" dpi");
+  dpi->setValue(start.dpi);
+  form->addRow("&Format:", format);
+  form->addRow("&Width:", width);
+  form->addRow("&Height:", height);
+  form->addRow("&Resolution:", dpi);
+  // Drawings scale to any size: the resolution is the image's alone.
+  const auto follow = [format, dpi] { dpi->setEnabled(format->currentData() == "png"); };
+  QObject::connect(format, &QComboBox::currentIndexChanged, &dialog, follow);
+  follow();
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  PlotExport chosen;
+  chosen.format = format->currentData().toString();
+  chosen.width_mm = width->value();
+  chosen.height_mm = height->value();
+  chosen.dpi = dpi->value();
+  return chosen;
 }
 
 }  // namespace tavwin

@@ -17,6 +17,15 @@ struct FileDialogSetup {
   QStringList filters;  // "Description (patterns)"
 };
 
+// How a plot is exported: the kind of file ("png", "svg" or "pdf"), the plot's size on paper
+// in millimetres and, for an image, its resolution in dots per inch.
+struct PlotExport {
+  QString format = "png";
+  double width_mm = 160.0;
+  double height_mm = 100.0;
+  int dpi = 300;
+};
+
 // The questions and dialogs the front end puts to its user. The windows ask through this
 // interface so that tests can answer in the user's place.
 class UserDialogs {
@@ -27,6 +36,9 @@ class UserDialogs {
 
   // A confirmation box with Yes, No and Cancel.
   virtual Answer AskYesNoCancel(QWidget* parent, const QString& text) = 0;
+  // The same box with a check box "Don't ask again"; *dont_ask_again tells whether the user
+  // ticked it.
+  virtual Answer AskYesNoCancelOnce(QWidget* parent, const QString& text, bool* dont_ask_again) = 0;
   // An information box with OK.
   virtual void Inform(QWidget* parent, const QString& text) = 0;
   // A warning box with OK, for a file that could not be read or written and the like.
@@ -45,12 +57,15 @@ class UserDialogs {
   // A line of text, or nothing after Cancel.
   virtual std::optional<QString> AskText(QWidget* parent, const QString& title,
                                          const QString& label, const QString& start) = 0;
+  // The kind, size and resolution of a plot's export, or nothing after Cancel.
+  virtual std::optional<PlotExport> ChooseExport(QWidget* parent, const PlotExport& start) = 0;
 };
 
 // The toolkit's own message boxes and dialogs.
 class QtUserDialogs : public UserDialogs {
  public:
   Answer AskYesNoCancel(QWidget* parent, const QString& text) override;
+  Answer AskYesNoCancelOnce(QWidget* parent, const QString& text, bool* dont_ask_again) override;
   void Inform(QWidget* parent, const QString& text) override;
   void Warn(QWidget* parent, const QString& text) override;
   QString OpenFileName(QWidget* parent, const FileDialogSetup& setup,
@@ -61,6 +76,7 @@ class QtUserDialogs : public UserDialogs {
   bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
   std::optional<QString> AskText(QWidget* parent, const QString& title, const QString& label,
                                  const QString& start) override;
+  std::optional<PlotExport> ChooseExport(QWidget* parent, const PlotExport& start) override;
 };
 
 // "All Files" with the pattern that matches every file on this platform.

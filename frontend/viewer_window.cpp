@@ -8,7 +8,7 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "input_editor.h"
+#include "engine_launch.h"
 #include "main_window.h"
 #include "text_files.h"
 
@@ -48,8 +48,10 @@ ViewerWindow::ViewerWindow(MainWindow* frame, const QString& base_caption,
 
 void ViewerWindow::ApplyFont(const QFont& font) { editor_->setFont(font); }
 
+QPlainTextEdit* ViewerWindow::TextEditor() const { return editor_; }
+
 void ViewerWindow::Activated() {
-  if (frame_->EngineRunning(QString(), false)) return;
+  if (engine_busy_ || LogFileInUse(temp_path_)) return;
   LoadTempFile();
 }
 
@@ -84,7 +86,7 @@ bool ViewerWindow::WriteTo(const QString& path) {
 
 QString ViewerWindow::SaveStart() const {
   if (!save_name_.isEmpty()) return save_name_;
-  return frame_->InputWindow()->SuggestedSaveName(save_setup_.default_suffix);
+  return frame_->SuggestedSaveName(save_setup_.default_suffix);
 }
 
 bool ViewerWindow::SaveAs() {

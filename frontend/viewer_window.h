@@ -14,6 +14,8 @@ namespace tavwin {
 
 // A read-only child window that shows a file the engine wrote ("out.tmp" or "log.tmp"). It
 // picks the file up when it is activated after the engine has finished, and deletes it then.
+// The frame tells it when a run starts and ends (SetEngineBusy); a file that an engine holds
+// locked (a log being written) is not taken either.
 class ViewerWindow : public ChildWindow {
   Q_OBJECT
 
@@ -26,9 +28,10 @@ class ViewerWindow : public ChildWindow {
 
   // Empties the window and resets its caption (before a run).
   virtual void Clear();
+  // A run is under way (true) or has ended (false): the window leaves its file alone while
+  // the engine may still write it.
+  void SetEngineBusy(bool busy) { engine_busy_ = busy; }
 
-  QPlainTextEdit* Editor() const { return editor_; }
-  QPlainTextEdit* TextEditor() const override { return editor_; }
   const QString& TempPath() const { return temp_path_; }
   const FileDialogSetup& SaveSetup() const { return save_setup_; }
 
@@ -37,6 +40,7 @@ class ViewerWindow : public ChildWindow {
   virtual bool SaveAs();
 
  protected:
+  QPlainTextEdit* TextEditor() const override;
   // Loads the temporary file when no engine is running: the text is shown, the file deleted.
   // false when there was nothing to load.
   bool LoadTempFile();
@@ -51,6 +55,7 @@ class ViewerWindow : public ChildWindow {
   QString temp_path_;
   FileDialogSetup save_setup_;
   QString save_name_;
+  bool engine_busy_ = false;
 
   QMenu* fileMenu_ = nullptr;
   QMenu* editMenu_ = nullptr;

@@ -20,6 +20,7 @@
 #include <QLegendMarker>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScatterSeries>
 #include <QSet>
 #include <QTemporaryDir>
@@ -70,12 +71,50 @@ QString AxisText(QAbstractAxis* axis) {
          QString::number(values->tickCount()) + " ticks";
 }
 
+// The contrast ratio of two colours as the WCAG define it, (L1 + 0.05) / (L2 + 0.05) of their
+// relative luminances: 1 for equal colours, 21 for black on white.
+double Contrast(const QColor& a, const QColor& b) {
+  const auto luminance = [](const QColor& c) {
+    const auto linear = [](double v) {
+      return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+  };
+  const double la = luminance(a);
+  const double lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The colour of a chart's background (the first of a gradient's).
+QColor BackgroundColour(QChart* chart) {
+  const QBrush brush = chart->backgroundBrush();
+  if (brush.gradient() != nullptr && !brush.gradient()->stops().isEmpty()) {
+    return brush.gradient()->stops().constFirst().second;
+  }
+  return brush.color();
+}
+
+QString LabelPlace(QAbstractBarSeries* bars) {
+  switch (bars->labelsPosition()) {
+    case QAbstractBarSeries::LabelsOutsideEnd:
+      return "above the bars";
+    case QAbstractBarSeries::LabelsInsideEnd:
+      return "inside the bars' ends";
+    case QAbstractBarSeries::LabelsInsideBase:
+      return "inside the bars' bases";
+    default:
+      return "in the bars' middles";
+  }
+}
+
 // What the chart of the window shows, in words: what a reader of the plot would check.
 QString Describe(const PlotWindow& window) {
   QChart* chart = window.Chart();
   const Plot& plot = window.Plots().plots[window.CurrentPlot()];
   QStringList lines;
   lines << "plot \"" + chart->title() + "\"";
+  // What the labels are drawn on.
+  const QString background = BackgroundColour(chart).name();
   if (!plot.note.isEmpty()) lines << "  note: " + plot.note;
   lines << "  x axis " + AxisText(chart->axes(Qt::Horizontal).constFirst());
   lines << "  y axis " + AxisText(chart->axes(Qt::Vertical).constFirst());
@@ -89,6 +128,10 @@ QString Describe(const PlotWindow& window) {
         QStringList values;
         for (int i = 0; i < set->count(); ++i) values << Number(set->at(i));
         lines << "  bars \"" + set->label() + "\": " + values.join(' ');
+        if (bars->isLabelsVisible()) {
+          lines << "  bar labels " + set->labelColor().name() + " on " + background + " " +
+                       LabelPlace(bars);
+        }
       }
       continue;
     }
@@ -105,8 +148,16 @@ QString Describe(const PlotWindow& window) {
   }
   lines << "  legend: " + legend.join(" | ");
   QStringList labels;
-  for (QGraphicsSimpleTextItem* label : window.PointLabels()) labels << label->text();
-  if (!labels.isEmpty()) lines << "  point labels: " + labels.join(' ');
+  QStringList colours;
+  for (QGraphicsSimpleTextItem* label : window.PointLabels()) {
+    labels << label->text();
+    const QString colour = label->brush().color().name();
+    if (!colours.contains(colour)) colours << colour;
+  }
+  if (!labels.isEmpty()) {
+    lines << "  point labels: " + labels.join(' ');
+    lines << "  point label colours: " + colours.join(' ') + " on " + background;
+  }
   return lines.join('\n') + '\n';
 }
 
@@ -150,6 +201,7 @@ class FrontendPlotsTest : public QObject {
   void GarbledDocumentsNeverCrash();
   void SurvivalCurvesAsTheDocumentGivesThem();
   void SavesAndPrints();
+  void OnlyThePlottedPartsAreRead();
   void ToolsMenuOpensThePlotsOfTheLastRun();
 
  private:
@@ -208,14 +260,27 @@ void FrontendPlotsTest::EveryPlotKindOfTheExamples() {
   window.Reload();
   QVERIFY2(window.Message().isEmpty(), qPrintable(window.Message()));
   QString description;
-  for (int i = 0; i < window.PlotList()->count(); ++i) {
-    window.PlotList()->setCurrentIndex(i);
+  for (int i = 0; i < Child<QComboBox>(&window)->count(); ++i) {
+    Child<QComboBox>(&window)->setCurrentIndex(i);
     QCoreApplication::processEvents();
     QCOMPARE(window.CurrentPlot(), i);
     const Plot& plot = window.Plots().plots[i];
     description += Describe(window);
+    // Every text can be read on its background: the bars' values as body text, the labels
+    // of a map's points, which take their series' colours, as large text at least.
+    const QColor background = BackgroundColour(window.Chart());
+    for (QAbstractSeries* series : window.Chart()->series()) {
+      if (auto* bars = qobject_cast<QBarSeries*>(series)) {
+        for (QBarSet* set : bars->barSets()) {
+          QVERIFY2(Contrast(set->labelColor(), background) >= 4.5, qPrintable(plot.title));
+        }
+      }
+    }
+    for (QGraphicsSimpleTextItem* label : window.PointLabels()) {
+      QVERIFY2(Contrast(label->brush().color(), background) >= 2.0, qPrintable(label->text()));
+    }
     const QImage image = window.Image();
-    QCOMPARE(image.size(), window.ChartView()->size() * window.devicePixelRatio());
+    QCOMPARE(image.size(), Child<QChartView>(&window)->size() * window.devicePixelRatio());
     QVERIFY2(Colours(image) >= 3, qPrintable(plot.title));
     // To look at them: TAV_PLOT_IMAGES names a directory.
     if (qEnvironmentVariableIsSet("TAV_PLOT_IMAGES")) {
@@ -422,6 +487,80 @@ void FrontendPlotsTest::SavesAndPrints() {
   QVERIFY(pdf.open(QIODevice::ReadOnly));
   QVERIFY(pdf.read(5) == "%PDF-" && pdf.size() > 1000);
   dialogs_.pdf_path.clear();
+
+  // Exported for a paper: 160 x 100 mm at 300 dpi is 1890 x 1181 pixels (160 / 25.4 * 300 =
+  // 1889.8), 11811 dots per metre; the window's own picture stays as it was.
+  const QSize shown = window.Image().size();
+  const QString paper = dir_.filePath("paper.png");
+  dialogs_.export_choice = PlotExport{"png", 160.0, 100.0, 300};
+  dialogs_.save_names = QStringList{paper};
+  QVERIFY(window.Export());
+  QCOMPARE(dialogs_.export_starts.last().dpi, 300);  // what the dialog starts from
+  const QImage image(paper);
+  QCOMPARE(image.size(), QSize(1890, 1181));
+  QCOMPARE(image.dotsPerMeterX(), 11811);
+  QVERIFY(Colours(image) >= 3);
+  QCOMPARE(window.Image().size(), shown);
+  // A drawing of 80 x 60 mm: 302.362 x 226.772 units at 96 to the inch; a PDF page of that size
+  // in whole points, as page sizes go (80 / 25.4 * 72 = 226.77, 60 / 25.4 * 72 = 170.08).
+  const QString drawing_path = dir_.filePath("paper.svg");
+  QVERIFY(window.ExportTo(drawing_path, PlotExport{"svg", 80.0, 60.0, 300}));
+  QFile exported(drawing_path);
+  QVERIFY(exported.open(QIODevice::ReadOnly));
+  const QByteArray exported_text = exported.readAll();
+  QVERIFY2(exported_text.contains("width=\"80mm\" height=\"60mm\"") &&
+               exported_text.contains("viewBox=\"0 0 302.362 226.772\""),
+           exported_text.left(600));
+  const QString pdf_path = dir_.filePath("paper.pdf");
+  QVERIFY(window.ExportTo(pdf_path, PlotExport{"pdf", 80.0, 60.0, 300}));
+  QFile exported_pdf(pdf_path);
+  QVERIFY(exported_pdf.open(QIODevice::ReadOnly));
+  const QByteArray pdf_text = exported_pdf.readAll();
+  QVERIFY(pdf_text.startsWith("%PDF-"));
+  QVERIFY2(QRegularExpression(R"(/MediaBox \[0 0 227(\.0*)? 170(\.0*)?\])")
+               .match(QString::fromLatin1(pdf_text))
+               .hasMatch(),
+           pdf_text.mid(pdf_text.indexOf("/MediaBox"), 60).constData());
+}
+
+void FrontendPlotsTest::OnlyThePlottedPartsAreRead() {
+  QFile file(RunExample("lcthree"));
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QByteArray text = file.readAll();
+  // A long run's document: a large part that no plot draws, with brackets and quotes in its
+  // strings, in front of the parts that plots draw.
+  QByteArray history = R"({"iteration_history": [)";
+  for (int i = 0; i < 100000; ++i) {
+    if (i > 0) history += ", ";
+    history += R"({"iteration": )" + QByteArray::number(i) + R"(, "note": "a \"}] {[ text"})";
+  }
+  history += "],";
+  QByteArray large = text;
+  large.replace(large.indexOf('{'), 1, history);
+  QVERIFY(large.size() > 4000000);
+  const std::optional<QByteArray> parts = PlotPartsOfDocument(large);
+  QVERIFY(parts.has_value());
+  QVERIFY(!parts->contains("iteration_history") && parts->size() < text.size());
+  const QString path = dir_.filePath("large.json");
+  QFile out(path);
+  QVERIFY(out.open(QIODevice::WriteOnly) && out.write(large) == large.size());
+  out.close();
+  const ResultsPlots expected = PlotsFromJson(text);
+  const ResultsPlots read = PlotsFromFile(path);
+  QCOMPARE(read.plots.size(), expected.plots.size());
+  for (size_t i = 0; i < read.plots.size(); ++i) {
+    QCOMPARE(read.plots[i].title, expected.plots[i].title);
+    QCOMPARE(read.plots[i].series.size(), expected.plots[i].series.size());
+    QCOMPARE(read.plots[i].series[0].points, expected.plots[i].series[0].points);
+  }
+  // A part that no plot draws but that is not well formed: the document is damaged all the
+  // same.
+  QVERIFY(!PlotPartsOfDocument(R"({"program": "tav95", "x": [1, 2}, "format": 1})").has_value());
+  QVERIFY(!PlotPartsOfDocument(R"({"program": "tav95"} trailing)").has_value());
+  QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  out.write(R"({"program": "tav95", "format": 1, "x": "unended})");
+  out.close();
+  QVERIFY(PlotsFromFile(path).message.contains("is damaged"));
 }
 
 void FrontendPlotsTest::ToolsMenuOpensThePlotsOfTheLastRun() {
@@ -432,13 +571,14 @@ void FrontendPlotsTest::ToolsMenuOpensThePlotsOfTheLastRun() {
   QAction* plots = ItemNamed(MenuNamed(frame.menuBar(), "&Tools"), "P&lots...");
   QVERIFY(plots != nullptr);
   plots->trigger();
-  QVERIFY(frame.PlotsWindow()->isVisible());
-  QVERIFY(frame.PlotsWindow()->Message().startsWith("No results to plot"));
+  QVERIFY(Child<PlotWindow>(&frame)->isVisible());
+  QVERIFY(Child<PlotWindow>(&frame)->Message().startsWith("No results to plot"));
   // The document of a run appears: the window draws it when asked again.
   QVERIFY(QFile::copy(RunExample("lcthree"), paths.TempResultsPath));
   plots->trigger();
-  QCOMPARE(frame.PlotsWindow()->PlotList()->itemText(0), QString("Latent class profiles"));
-  frame.PlotsWindow()->close();
+  QCOMPARE(Child<QComboBox>(Child<PlotWindow>(&frame))->itemText(0),
+           QString("Latent class profiles"));
+  Child<PlotWindow>(&frame)->close();
 }
 
 QTEST_MAIN(FrontendPlotsTest)

@@ -19,11 +19,13 @@
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextLayout>
+#include <QTreeWidget>
 #include <QtTest>
 #include <cstdio>
 #include <memory>
@@ -90,6 +92,9 @@ class FrontendWindowsTest : public QObject {
   void EditorHighlightsCommandsCommentsAndBrackets();
   void CommandReferenceShowsTheDocumentOrSaysItIsMissing();
   void FailedRunSelectsTheLineOfTheError();
+  void ReportIsShownWhenTheRunEnds();
+  void CancelFromTheStatusBar();
+  void SaveQuestionTurnedOff();
 
  private:
   MainWindow* MakeFrame();
@@ -151,17 +156,17 @@ void FrontendWindowsTest::InstallFakeEngine() {
 void FrontendWindowsTest::ActivateChild(QWidget* child) {
   auto* window = qobject_cast<QMdiSubWindow*>(child->parentWidget());
   QVERIFY(window != nullptr);
-  frame_->MdiArea()->setActiveSubWindow(window);
+  Child<QMdiArea>(frame_.get())->setActiveSubWindow(window);
 }
 
 void FrontendWindowsTest::MenusFollowTheActiveChild() {
   MainWindow* frame = MakeFrame();
   QCOMPARE(frame->windowTitle(), QString("TAV for Windows"));
-  QCOMPARE(frame->MdiArea()->subWindowList().size(), 3);
-  QVERIFY(frame->ChiSquaredWindow()->isHidden());
-  QCOMPARE(frame->InputWindow()->windowTitle(), QString("Input"));
-  QCOMPARE(frame->ReportWindow()->windowTitle(), QString("Output"));
-  QCOMPARE(frame->LogWindow()->windowTitle(), QString("Log"));
+  QCOMPARE(Child<QMdiArea>(frame)->subWindowList().size(), 3);
+  QVERIFY(Child<ChiSquaredTool>(frame)->isHidden());
+  QCOMPARE(Child<InputEditor>(frame)->windowTitle(), QString("Input"));
+  QCOMPARE(Child<ReportViewer>(frame)->windowTitle(), QString("Output"));
+  QCOMPARE(Child<LogViewer>(frame)->windowTitle(), QString("Log"));
 
   QMenuBar* bar = frame->menuBar();
   // The input editor is created last and is active at start.
@@ -198,7 +203,7 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Window")),
            QStringList({"&Cascade", "&Tile", "&Resize", "&Arrange Icons"}));
 
-  ActivateChild(frame->ReportWindow());
+  ActivateChild(Child<ReportViewer>(frame));
   QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&GoTo", "&Tools", "&Window", "&Help"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "&Print...", "E&xit"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&Edit")),
@@ -209,23 +214,23 @@ void FrontendWindowsTest::MenusFollowTheActiveChild() {
                         "Conditional", "Latent", "Random", "Bivariate", "Classification"}));
   for (QAction* item : MenuNamed(bar, "&GoTo")->actions()) QVERIFY(!item->isEnabled());
 
-  ActivateChild(frame->LogWindow());
+  ActivateChild(Child<LogViewer>(frame));
   QCOMPARE(MenuTitles(bar), QStringList({"&File", "&Edit", "&Tools", "&Window", "&Help"}));
   QCOMPARE(ItemTexts(MenuNamed(bar, "&File")), QStringList({"Save &As...", "E&xit"}));
 
   // The children's sizes follow the frame's client area less 60.
-  QCOMPARE(frame->ChildWidth(), frame->MdiArea()->width() - 60);
-  QCOMPARE(frame->ChildHeight(), frame->MdiArea()->height() - 60);
+  QCOMPARE(frame->ChildWidth(), Child<QMdiArea>(frame)->width() - 60);
+  QCOMPARE(frame->ChildHeight(), Child<QMdiArea>(frame)->height() - 60);
   frame->Cascade();
-  for (QMdiSubWindow* window : frame->MdiArea()->subWindowList()) {
+  for (QMdiSubWindow* window : Child<QMdiArea>(frame)->subWindowList()) {
     QCOMPARE(window->size(), QSize(frame->ChildWidth(), frame->ChildHeight()));
   }
   // Resizing the frame scales the children.
-  QMdiSubWindow* input = frame->MdiArea()->subWindowList().back();
+  QMdiSubWindow* input = Child<QMdiArea>(frame)->subWindowList().back();
   const QSize before = input->size();
-  const QSize area = frame->MdiArea()->size();
+  const QSize area = Child<QMdiArea>(frame)->size();
   frame->resize(frame->width() + 100, frame->height() + 50);
-  QTRY_COMPARE(frame->MdiArea()->size(), area + QSize(100, 50));
+  QTRY_COMPARE(Child<QMdiArea>(frame)->size(), area + QSize(100, 50));
   QCOMPARE(input->width(),
            qRound(before.width() * double(area.width() + 40) / (area.width() - 60)));
   QCOMPARE(input->height(),
@@ -252,9 +257,9 @@ void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
   dialogs_.font = QFont("DejaVu Sans", 13);
   ItemNamed(preferences, "&Font...")->trigger();
   QCOMPARE(frame->FrameFont().pointSize(), 13);
-  QCOMPARE(frame->InputWindow()->Editor()->font().pointSize(), 13);
-  QCOMPARE(frame->ReportWindow()->Editor()->font().pointSize(), 13);
-  QCOMPARE(frame->LogWindow()->Editor()->font().pointSize(), 13);
+  QCOMPARE(Child<QPlainTextEdit>(Child<InputEditor>(frame))->font().pointSize(), 13);
+  QCOMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->font().pointSize(), 13);
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->font().pointSize(), 13);
   dialogs_.font.reset();
   ItemNamed(preferences, "&Font...")->trigger();  // Cancel changes nothing
   QCOMPARE(frame->FrameFont().pointSize(), 13);
@@ -264,7 +269,7 @@ void FrontendWindowsTest::PreferencesCheckMarksFontAndReset() {
   QVERIFY(frame->ConfirmChecked());
   QCOMPARE(frame->FontName(), QString("Courier New"));
   QCOMPARE(frame->FrameFont().pointSize(), 9);
-  QCOMPARE(frame->LogWindow()->Editor()->font().pointSize(), 9);
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->font().pointSize(), 9);
 }
 
 void FrontendWindowsTest::SettingsAreReadAndWritten() {
@@ -278,7 +283,7 @@ void FrontendWindowsTest::SettingsAreReadAndWritten() {
   QVERIFY(frame->ShowLogChecked());
   QVERIFY(!frame->ConfirmChecked());
   QCOMPARE(frame->FrameFont().family(), QString("DejaVu Sans Mono"));
-  QCOMPARE(frame->InputWindow()->Editor()->font().pointSize(), 11);
+  QCOMPARE(Child<QPlainTextEdit>(Child<InputEditor>(frame))->font().pointSize(), 11);
 
   frame->ResetPreferences();
   frame->resize(620, 480);
@@ -317,7 +322,7 @@ void FrontendWindowsTest::MaximisedFrameIsRemembered() {
 
 void FrontendWindowsTest::InputEditorOpensAndSaves() {
   MainWindow* frame = MakeFrame();
-  InputEditor* input = frame->InputWindow();
+  InputEditor* input = Child<InputEditor>(frame);
   QDir(directory_->path()).mkdir("models");
   const QString model = directory_->filePath("models/a.inp");
   QVERIFY(WriteTextFile(model, "man 2\ndim 2 2\n", nullptr));
@@ -326,16 +331,16 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
   input->Open();
   QCOMPARE(dialogs_.last_setup.default_suffix, QString("inp"));
   QCOMPARE(dialogs_.last_setup.filters.front(), QString("Input  Files (*.inp)"));
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 2\ndim 2 2\n"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2\ndim 2 2\n"));
   QCOMPARE(input->windowTitle(), QString("Input - a.inp"));
   QCOMPARE(frame->InputDirectory(), QDir::toNativeSeparators(directory_->filePath("models/")));
-  QVERIFY(!input->Editor()->document()->isModified());
+  QVERIFY(!Child<QPlainTextEdit>(input)->document()->isModified());
 
-  input->Editor()->appendPlainText("lat 1");
-  QVERIFY(input->Editor()->document()->isModified());
+  Child<QPlainTextEdit>(input)->appendPlainText("lat 1");
+  QVERIFY(Child<QPlainTextEdit>(input)->document()->isModified());
   QVERIFY(input->Save());
   QCOMPARE(ReadAll(model), QString("man 2\ndim 2 2\n\nlat 1"));
-  QVERIFY(!input->Editor()->document()->isModified());
+  QVERIFY(!Child<QPlainTextEdit>(input)->document()->isModified());
 
   const QString other = directory_->filePath("b.inp");
   dialogs_.save_names << other;
@@ -354,8 +359,8 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
   latin1_file.close();
   dialogs_.open_names << latin1_file.fileName();
   input->Open();
-  QCOMPARE(input->Editor()->toPlainText(), QString::fromLatin1("lab caf\xe9\n"));
-  input->Editor()->appendPlainText("x");
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString::fromLatin1("lab caf\xe9\n"));
+  Child<QPlainTextEdit>(input)->appendPlainText("x");
   QVERIFY(input->Save());
   QVERIFY(latin1_file.open(QIODevice::ReadOnly));
   QCOMPARE(latin1_file.readAll(), QByteArray("lab caf\xe9\n\nx"));
@@ -370,60 +375,60 @@ void FrontendWindowsTest::InputEditorOpensAndSaves() {
   QCOMPARE(input->windowTitle(), QString("Input - b.inp"));
 
   // A file that cannot be written gives a message and keeps the text modified.
-  input->Editor()->appendPlainText("more");
+  Child<QPlainTextEdit>(input)->appendPlainText("more");
   dialogs_.save_names << directory_->filePath("no/such/dir/c.inp");
   QVERIFY(!input->SaveAs());
   QCOMPARE(dialogs_.warned.size(), 2);
-  QVERIFY(input->Editor()->document()->isModified());
+  QVERIFY(Child<QPlainTextEdit>(input)->document()->isModified());
 }
 
 void FrontendWindowsTest::ModifiedTextQuestions() {
   MainWindow* frame = MakeFrame();
-  InputEditor* input = frame->InputWindow();
-  input->Editor()->setPlainText("man 2");
-  input->Editor()->document()->setModified(true);
+  InputEditor* input = Child<InputEditor>(frame);
+  Child<QPlainTextEdit>(input)->setPlainText("man 2");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
 
   dialogs_.answers << UserDialogs::Answer::kCancel;
   input->New();
   QCOMPARE(dialogs_.asked, QStringList({"Input not saved. Save now?"}));
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 2"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2"));
 
   // "Yes" whose save dialog is cancelled keeps the text.
   dialogs_.answers << UserDialogs::Answer::kYes;
   input->New();
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 2"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2"));
 
   // "Yes" saves, then the text goes.
   dialogs_.answers << UserDialogs::Answer::kYes;
   dialogs_.save_names << directory_->filePath("saved.inp");
   input->New();
   QCOMPARE(ReadAll(directory_->filePath("saved.inp")), QString("man 2"));
-  QCOMPARE(input->Editor()->toPlainText(), QString());
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString());
   QCOMPARE(input->windowTitle(), QString("Input"));
   QVERIFY(input->FileName().isEmpty());
 
-  input->Editor()->setPlainText("dim 3");
-  input->Editor()->document()->setModified(true);
+  Child<QPlainTextEdit>(input)->setPlainText("dim 3");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
   dialogs_.answers << UserDialogs::Answer::kNo;
   input->New();
-  QCOMPARE(input->Editor()->toPlainText(), QString());
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString());
 
   // With "&Confirm" unchecked there is no question.
   frame->ResetPreferences();
   ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Confirm")
       ->trigger();
   QVERIFY(!frame->ConfirmChecked());
-  input->Editor()->setPlainText("dim 4");
-  input->Editor()->document()->setModified(true);
+  Child<QPlainTextEdit>(input)->setPlainText("dim 4");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
   const int asked = dialogs_.asked.size();
   input->New();
   QCOMPARE(dialogs_.asked.size(), asked);
-  QCOMPARE(input->Editor()->toPlainText(), QString());
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString());
 }
 
 void FrontendWindowsTest::SaveAsCancelledSetsDirectoryFromName() {
   MainWindow* frame = MakeFrame();
-  InputEditor* input = frame->InputWindow();
+  InputEditor* input = Child<InputEditor>(frame);
   frame->SetInputDirectory("/somewhere/");
   input->SaveAs();  // cancelled, no name yet
   QCOMPARE(frame->InputDirectory(), QString());
@@ -453,26 +458,27 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
   // The examples lie where the program looks for them.
   QVERIFY(QDir().rename(examples, paths_.directory + "examples"));
   MainWindow* frame = MakeFrame();
-  InputEditor* input = frame->InputWindow();
-  QMenu* menu = input->ExamplesMenu();
+  InputEditor* input = Child<InputEditor>(frame);
+  QMenu* menu = input->findChild<QMenu*>("Examples");
   QCOMPARE(ItemTexts(menu), QStringList({"Log-linear models", "Latent class"}));
   QMenu* hierarchical =
       ItemNamed(ItemNamed(menu, "Log-linear models")->menu(), "Hierarchical")->menu();
   QVERIFY(hierarchical != nullptr);
   QCOMPARE(ItemTexts(hierarchical), QStringList({"Independence", "Missing file"}));
 
-  input->Editor()->setPlainText("old");
-  input->Editor()->document()->setModified(true);
+  Child<QPlainTextEdit>(input)->setPlainText("old");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
   dialogs_.answers << UserDialogs::Answer::kCancel;
   ItemNamed(hierarchical, "Independence")->trigger();
-  QCOMPARE(input->Editor()->toPlainText(), QString("old"));  // the question was cancelled
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(),
+           QString("old"));  // the question was cancelled
 
   dialogs_.answers << UserDialogs::Answer::kNo;
   ItemNamed(hierarchical, "Independence")->trigger();
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 2\n"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2\n"));
   QCOMPARE(input->windowTitle(), QString("Input - LOGLIN01.inp"));
   QCOMPARE(frame->windowTitle(), QString("LOGLIN01.inp[*] - TAV for Windows"));
-  QVERIFY(!input->Editor()->document()->isModified());
+  QVERIFY(!Child<QPlainTextEdit>(input)->document()->isModified());
   QVERIFY(input->FileName().isEmpty());  // "&Save" asks for a name: the example stays
   QVERIFY(dialogs_.warned.isEmpty());
   // An example runs as a text never saved, in the working folder, where its data now lie.
@@ -485,9 +491,9 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
   QCOMPARE(dialogs_.save_starts.back(), paths_.WorkingDirectory + "LOGLIN01.inp");
 
   // A missing example file is reported, and the editor keeps its text.
-  input->Editor()->setPlainText("kept");
+  Child<QPlainTextEdit>(input)->setPlainText("kept");
   ItemNamed(hierarchical, "Missing file")->trigger();
-  QCOMPARE(input->Editor()->toPlainText(), QString("kept"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("kept"));
   QCOMPARE(input->windowTitle(), QString("Input - LOGLIN01.inp"));
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY2(dialogs_.warned.front().contains("was not found") &&
@@ -498,13 +504,13 @@ void FrontendWindowsTest::ExamplesMenuLoadsExamples() {
 void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   InstallFakeEngine();
   MainWindow* frame = MakeFrame();
-  InputEditor* input = frame->InputWindow();
-  ReportViewer* output = frame->ReportWindow();
-  LogViewer* log = frame->LogWindow();
+  InputEditor* input = Child<InputEditor>(frame);
+  ReportViewer* output = Child<ReportViewer>(frame);
+  LogViewer* log = Child<LogViewer>(frame);
   const QString report =
       "TAV\n*** INPUT ***\nman 2\n*** STATISTICS ***\nX-squared\n*** FREQUENCIES ***\n"
       "*** LOG-LINEAR PARAMETERS ***\n*** CONDITIONAL PROBABILITIES ***\n";
-  input->Editor()->setPlainText(report);
+  Child<QPlainTextEdit>(input)->setPlainText(report);
   frame->SetInputDirectory("/data dir/");
 
   input->Run();
@@ -528,12 +534,12 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   QCOMPARE(dialogs_.informed.back(), QString("Cannot Exit. Program is still running."));
   ActivateChild(output);
   output->Activated();
-  QCOMPARE(output->Editor()->toPlainText(), QString());
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString());
   QVERIFY(QFile::exists(paths_.TempOutputPath));
 
   // The plots window, open while the engine runs, has nothing to draw yet.
   frame->ShowPlots();
-  QVERIFY(frame->PlotsWindow()->Message().startsWith("No results to plot"));
+  QVERIFY(Child<PlotWindow>(frame)->Message().startsWith("No results to plot"));
   QFile document(paths_.TempResultsPath);
   QVERIFY(document.open(QIODevice::WriteOnly));
   document.write(R"({"program": "tav95", "format": 1, "latent_classes": {"classes": [
@@ -546,10 +552,10 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
   QVERIFY(release.open(QIODevice::WriteOnly));
   release.close();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
-  QTRY_COMPARE(frame->PlotsWindow()->Plots().plots.size(), size_t{2});
-  frame->PlotsWindow()->close();
+  QTRY_COMPARE(Child<PlotWindow>(frame)->Plots().plots.size(), size_t{2});
+  Child<PlotWindow>(frame)->close();
   output->Activated();
-  QCOMPARE(output->Editor()->toPlainText() + '\n', report);
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText() + '\n', report);
   QVERIFY(!QFile::exists(paths_.TempOutputPath));
   QVERIFY(!output->OutputSaved());
   QCOMPARE(output->windowTitle(), QString("Output"));
@@ -560,10 +566,10 @@ void FrontendWindowsTest::RunStartsTheEngineAndViewersLoadAfterIt() {
 
   ActivateChild(log);
   log->Activated();
-  QCOMPARE(log->Editor()->toPlainText(), QString("fake engine\nreport written"));
+  QCOMPARE(Child<QPlainTextEdit>(log)->toPlainText(), QString("fake engine\nreport written"));
   QVERIFY(!QFile::exists(paths_.TempLogPath));
   log->Activated();  // a second activation shows the same text
-  QCOMPARE(log->Editor()->toPlainText(), QString("fake engine\nreport written"));
+  QCOMPARE(Child<QPlainTextEdit>(log)->toPlainText(), QString("fake engine\nreport written"));
 }
 
 void FrontendWindowsTest::RunWithShowLogPassesFourArguments() {
@@ -575,7 +581,7 @@ void FrontendWindowsTest::RunWithShowLogPassesFourArguments() {
   frame->ResetPreferences();
   ItemNamed(ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Preferences")->menu(), "&Show Log ")
       ->trigger();
-  frame->InputWindow()->Run();
+  Child<InputEditor>(frame)->Run();
   // A never-saved input runs in the working folder, which is made for it.
   QTRY_VERIFY(ReadAll(paths_.directory + "args.txt")
                   .startsWith(QString("4\n%1\n%2\n%3\n%4\n")
@@ -590,39 +596,45 @@ void FrontendWindowsTest::RunAsksAboutAnUnsavedReport() {
   QFile release(paths_.directory + "release");
   QVERIFY(release.open(QIODevice::WriteOnly));
   release.close();
-  InputEditor* input = frame->InputWindow();
-  ReportViewer* output = frame->ReportWindow();
-  input->Editor()->setPlainText("first");
+  InputEditor* input = Child<InputEditor>(frame);
+  ReportViewer* output = Child<ReportViewer>(frame);
+  Child<QPlainTextEdit>(input)->setPlainText("first");
   input->Run();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
-  QVERIFY(QFile::exists(paths_.TempOutputPath));
+  // The report is shown as the run ends, and is not saved yet.
+  QTRY_COMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString("first"));
   QFile::remove(paths_.directory + "args.txt");
 
-  // The report was never looked at: it counts as unsaved.
   dialogs_.answers << UserDialogs::Answer::kCancel;
   input->Run();
   QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
   QTest::qWait(200);
   QVERIFY(!QFile::exists(paths_.directory + "args.txt"));  // no run
-  QVERIFY(QFile::exists(paths_.TempOutputPath));
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString("first"));
 
+  // A report the window has not picked up yet counts as unsaved too.
+  QVERIFY(WriteTextFile(paths_.TempOutputPath, "first\n", nullptr));
+  output->Clear();
+  dialogs_.answers << UserDialogs::Answer::kCancel;
+  input->Run();
+  QCOMPARE(dialogs_.asked.size(), 2);
   output->Activated();
-  QCOMPARE(output->Editor()->toPlainText(), QString("first"));
-  input->Editor()->setPlainText("second");
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString("first"));
+  Child<QPlainTextEdit>(input)->setPlainText("second");
   dialogs_.answers << UserDialogs::Answer::kNo;
   input->Run();
-  QCOMPARE(output->Editor()->toPlainText(), QString());  // emptied for the run
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString());  // emptied for the run
   for (int item = 0; item < kGoToItemCount; ++item) QVERIFY(!output->GoToAction(item)->isEnabled());
   QTRY_VERIFY(QFile::exists(paths_.directory + "args.txt"));
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
   output->Activated();
-  QCOMPARE(output->Editor()->toPlainText(), QString("second"));
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(), QString("second"));
 }
 
 void FrontendWindowsTest::MissingEngineIsReported() {
   MainWindow* frame = MakeFrame();
-  frame->InputWindow()->Editor()->setPlainText("man 2");
-  frame->InputWindow()->Run();
+  Child<QPlainTextEdit>(Child<InputEditor>(frame))->setPlainText("man 2");
+  Child<InputEditor>(frame)->Run();
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY(dialogs_.warned.front().contains("was not found"));
   QVERIFY(!frame->EngineRunning(QString(), false));
@@ -630,7 +642,7 @@ void FrontendWindowsTest::MissingEngineIsReported() {
 
 void FrontendWindowsTest::GoToJumpsToTheHeader() {
   MainWindow* frame = MakeFrame();
-  ReportViewer* output = frame->ReportWindow();
+  ReportViewer* output = Child<ReportViewer>(frame);
   QStringList lines;
   for (int i = 0; i < 300; ++i) lines << QString("line %1").arg(i);
   lines[120] = "*** STATISTICS ***";
@@ -642,7 +654,7 @@ void FrontendWindowsTest::GoToJumpsToTheHeader() {
   QVERIFY(output->GoToAction(2)->isEnabled());
   QVERIFY(!output->GoToAction(3)->isEnabled());
 
-  QPlainTextEdit* editor = output->Editor();
+  QPlainTextEdit* editor = Child<QPlainTextEdit>(output);
   output->GoToAction(2)->trigger();
   QCOMPARE(editor->textCursor().blockNumber(), 200);
   QCOMPARE(editor->textCursor().positionInBlock(), 0);
@@ -658,7 +670,7 @@ void FrontendWindowsTest::GoToJumpsToTheHeader() {
 
 void FrontendWindowsTest::ReportViewerSaveAndClose() {
   MainWindow* frame = MakeFrame();
-  ReportViewer* output = frame->ReportWindow();
+  ReportViewer* output = Child<ReportViewer>(frame);
   QVERIFY(output->OutputSaved());
   QVERIFY(WriteTextFile(paths_.TempOutputPath, "*** STATISTICS ***\nreport\n", nullptr));
 
@@ -691,7 +703,7 @@ void FrontendWindowsTest::ReportViewerSaveAndClose() {
   QVERIFY(output->OutputSaved());
 
   // The log viewer saves with its own dialog set-up.
-  LogViewer* log = frame->LogWindow();
+  LogViewer* log = Child<LogViewer>(frame);
   QVERIFY(WriteTextFile(paths_.TempLogPath, "log line\n", nullptr));
   log->Activated();
   dialogs_.save_names << directory_->filePath("run.log");
@@ -704,9 +716,9 @@ void FrontendWindowsTest::ReportViewerSaveAndClose() {
 
 void FrontendWindowsTest::ChildrenAreMinimisedNotClosed() {
   MainWindow* frame = MakeFrame();
-  InputEditor* input = frame->InputWindow();
-  input->Editor()->setPlainText("keep");
-  input->Editor()->document()->setModified(true);
+  InputEditor* input = Child<InputEditor>(frame);
+  Child<QPlainTextEdit>(input)->setPlainText("keep");
+  Child<QPlainTextEdit>(input)->document()->setModified(true);
   dialogs_.answers << UserDialogs::Answer::kCancel;
   QMdiSubWindow* window = qobject_cast<QMdiSubWindow*>(input->parentWidget());
   window->close();
@@ -715,21 +727,31 @@ void FrontendWindowsTest::ChildrenAreMinimisedNotClosed() {
   dialogs_.answers << UserDialogs::Answer::kNo;
   window->close();
   QTRY_VERIFY(window->isMinimized());
-  QCOMPARE(frame->MdiArea()->subWindowList().size(), 3);
-  QCOMPARE(input->Editor()->toPlainText(), QString("keep"));
+  QCOMPARE(Child<QMdiArea>(frame)->subWindowList().size(), 3);
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("keep"));
 }
 
 void FrontendWindowsTest::ChiSquaredToolAnswers() {
   MainWindow* frame = MakeFrame();
-  ChiSquaredTool* tool = frame->ChiSquaredWindow();
+  ChiSquaredTool* tool = Child<ChiSquaredTool>(frame);
+  // The controls by their names.
+  auto* value_label = tool->findChild<QLabel*>("Label1");
+  auto* degrees_label = tool->findChild<QLabel*>("Label2");
+  auto* answer_label = tool->findChild<QLabel*>("Label3");
+  auto* value_edit = tool->findChild<QLineEdit*>("Edit1");
+  auto* degrees_edit = tool->findChild<QLineEdit*>("Edit2");
+  auto* ok_button = tool->findChild<QPushButton*>("Ok");
+  auto* cancel_button = tool->findChild<QPushButton*>("Cancel");
+  QVERIFY(value_label && degrees_label && answer_label && value_edit && degrees_edit && ok_button &&
+          cancel_button);
   QVERIFY(!tool->isVisible());
   ItemNamed(MenuNamed(frame->menuBar(), "&Tools"), "&Chi-squared...")->trigger();
   QVERIFY(tool->isVisible());
   QCOMPARE(tool->windowTitle(), QString("Chi-squared probability"));
-  QCOMPARE(tool->value_label->text(), QString("Chi-squared value"));
-  QCOMPARE(tool->degrees_label->text(), QString("Degrees of freedom"));
-  QCOMPARE(tool->ok_button->text(), QString("OK"));
-  QCOMPARE(tool->cancel_button->text(), QString("Cancel"));
+  QCOMPARE(value_label->text(), QString("Chi-squared value"));
+  QCOMPARE(degrees_label->text(), QString("Degrees of freedom"));
+  QCOMPARE(ok_button->text(), QString("OK"));
+  QCOMPARE(cancel_button->text(), QString("Cancel"));
   // The specified layout, scaled as a whole for the font.
   const double scale = tool->Scale();
   QVERIFY(scale >= 1.0);
@@ -739,24 +761,28 @@ void FrontendWindowsTest::ChiSquaredToolAnswers() {
     return QRect(left, top, qRound((x + w) * scale) - left, qRound((y + h) * scale) - top);
   };
   QCOMPARE(tool->size(), QSize(qRound(162 * scale), qRound(121 * scale)));
-  QCOMPARE(tool->value_edit->geometry(), scaled(112, 8, 45, 21));
-  QCOMPARE(tool->degrees_edit->geometry(), scaled(112, 32, 45, 21));
-  QCOMPARE(tool->ok_button->geometry(), scaled(3, 64, 75, 25));
-  QCOMPARE(tool->cancel_button->geometry(), scaled(83, 64, 75, 25));
+  QCOMPARE(value_edit->geometry(), scaled(112, 8, 45, 21));
+  QCOMPARE(degrees_edit->geometry(), scaled(112, 32, 45, 21));
+  QCOMPARE(ok_button->geometry(), scaled(3, 64, 75, 25));
+  QCOMPARE(cancel_button->geometry(), scaled(83, 64, 75, 25));
   // Every text shows in full: the labels beside the fields, the messages within the dialog.
   const QFontMetrics metrics(tool->font());
-  for (QLabel* label : {tool->value_label, tool->degrees_label}) {
-    QVERIFY(label->x() + metrics.horizontalAdvance(label->text()) < tool->value_edit->x());
+  for (QLabel* label : {value_label, degrees_label}) {
+    QVERIFY(label->x() + metrics.horizontalAdvance(label->text()) < value_edit->x());
   }
   for (const QString message :
        {"Impossible degrees of freedom", "Impossible chi-squared value", "The P value is 0.0500"}) {
-    QVERIFY2(tool->answer_label->x() + metrics.horizontalAdvance(message) <=
-                 tool->answer_label->geometry().right() + 1,
+    QVERIFY2(answer_label->x() + metrics.horizontalAdvance(message) <=
+                 answer_label->geometry().right() + 1,
              qPrintable(message));
-    QVERIFY(tool->answer_label->geometry().right() < tool->width());
+    QVERIFY(answer_label->geometry().right() < tool->width());
   }
-  QVERIFY(metrics.height() <= tool->value_edit->height());
-  QVERIFY(tool->answer_label->geometry().bottom() < tool->height());
+  QVERIFY(metrics.height() <= value_edit->height());
+  // A long value shows whole: its first digit is not scrolled out of the field.
+  value_edit->setText("1234.56789");
+  QVERIFY(QFontMetrics(value_edit->font()).horizontalAdvance("1234.56789") <=
+          value_edit->contentsRect().width() - 8);
+  QVERIFY(answer_label->geometry().bottom() < tool->height());
   // A large font makes it larger; a small one never makes it smaller than specified.
   QFont large = tool->font();
   large.setPointSize(20);
@@ -765,29 +791,29 @@ void FrontendWindowsTest::ChiSquaredToolAnswers() {
   small.setPixelSize(4);
   QCOMPARE(ChiSquaredTool::LayoutScale(small, small), 1.0);
 
-  tool->value_edit->setText("3.841");
-  tool->degrees_edit->setText("1");
-  QTest::mouseClick(tool->ok_button, Qt::LeftButton);
-  QCOMPARE(tool->answer_label->text(), QString("The P value is 0.0500"));
+  value_edit->setText("3.841");
+  degrees_edit->setText("1");
+  QTest::mouseClick(ok_button, Qt::LeftButton);
+  QCOMPARE(answer_label->text(), QString("The P value is 0.0500"));
 
-  tool->value_edit->setText("3,841");
-  QTest::mouseClick(tool->ok_button, Qt::LeftButton);
-  QCOMPARE(tool->answer_label->text(), QString("Impossible chi-squared value"));
-  QCOMPARE(tool->focusWidget(), tool->value_edit);
+  value_edit->setText("3,841");
+  QTest::mouseClick(ok_button, Qt::LeftButton);
+  QCOMPARE(answer_label->text(), QString("Impossible chi-squared value"));
+  QCOMPARE(tool->focusWidget(), value_edit);
 
-  tool->value_edit->setText("3.841");
-  tool->degrees_edit->setText("one");
-  QTest::mouseClick(tool->ok_button, Qt::LeftButton);
-  QCOMPARE(tool->answer_label->text(), QString("Impossible degrees of freedom"));
-  QCOMPARE(tool->focusWidget(), tool->degrees_edit);
+  value_edit->setText("3.841");
+  degrees_edit->setText("one");
+  QTest::mouseClick(ok_button, Qt::LeftButton);
+  QCOMPARE(answer_label->text(), QString("Impossible degrees of freedom"));
+  QCOMPARE(tool->focusWidget(), degrees_edit);
 
   tool->Activated();
-  QCOMPARE(tool->answer_label->text(), QString());
-  QCOMPARE(tool->focusWidget(), tool->value_edit);
+  QCOMPARE(answer_label->text(), QString());
+  QCOMPARE(tool->focusWidget(), value_edit);
 
-  QTest::mouseClick(tool->cancel_button, Qt::LeftButton);
+  QTest::mouseClick(cancel_button, Qt::LeftButton);
   QVERIFY(!tool->isVisible());
-  QCOMPARE(tool->value_edit->text(), QString("3.841"));  // the fields keep their text
+  QCOMPARE(value_edit->text(), QString("3.841"));  // the fields keep their text
 }
 
 void FrontendWindowsTest::PrintingWritesPages() {
@@ -807,7 +833,7 @@ void FrontendWindowsTest::PrintingWritesPages() {
 
   // "&Print..." cancelled in its dialog prints nothing and says nothing.
   MainWindow* frame = MakeFrame();
-  frame->ReportWindow()->Print();
+  Child<ReportViewer>(frame)->Print();
   QVERIFY(dialogs_.warned.isEmpty());
 }
 
@@ -815,23 +841,24 @@ void FrontendWindowsTest::ShortcutsReachTheActiveChild() {
   MainWindow* frame = MakeFrame();
   frame->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(frame));
-  ReportViewer* output = frame->ReportWindow();
+  ReportViewer* output = Child<ReportViewer>(frame);
   QVERIFY(WriteTextFile(paths_.TempOutputPath, "report text\n", nullptr));
   ActivateChild(output);
-  QCOMPARE(output->Editor()->toPlainText(), QString("report text"));  // loaded on activation
-  output->Editor()->selectAll();
+  QCOMPARE(Child<QPlainTextEdit>(output)->toPlainText(),
+           QString("report text"));  // loaded on activation
+  Child<QPlainTextEdit>(output)->selectAll();
   QApplication::clipboard()->clear();
-  QTest::keyClick(output->Editor(), Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(Child<QPlainTextEdit>(output), Qt::Key_C, Qt::ControlModifier);
   QCOMPARE(QApplication::clipboard()->text(), QString("report text"));
 
   // Ctrl+R belongs to the input editor: it runs (here: finds no engine) only there.
-  QTest::keyClick(output->Editor(), Qt::Key_R, Qt::ControlModifier);
+  QTest::keyClick(Child<QPlainTextEdit>(output), Qt::Key_R, Qt::ControlModifier);
   QVERIFY(dialogs_.warned.isEmpty());
   QVERIFY(dialogs_.asked.isEmpty());
-  ActivateChild(frame->InputWindow());
-  frame->InputWindow()->Editor()->setFocus();
+  ActivateChild(Child<InputEditor>(frame));
+  Child<QPlainTextEdit>(Child<InputEditor>(frame))->setFocus();
   dialogs_.answers << UserDialogs::Answer::kNo;  // the report shown is not kept
-  QTest::keyClick(frame->InputWindow()->Editor(), Qt::Key_R, Qt::ControlModifier);
+  QTest::keyClick(Child<QPlainTextEdit>(Child<InputEditor>(frame)), Qt::Key_R, Qt::ControlModifier);
   QCOMPARE(dialogs_.asked, QStringList({"Output not saved. Save now?"}));
   QCOMPARE(dialogs_.warned.size(), 1);
   QVERIFY(dialogs_.warned.front().contains("was not found"));
@@ -839,14 +866,14 @@ void FrontendWindowsTest::ShortcutsReachTheActiveChild() {
 
 void FrontendWindowsTest::ArrangeIconsLinesUpMinimisedChildren() {
   MainWindow* frame = MakeFrame();
-  const QList<QMdiSubWindow*> windows = frame->MdiArea()->subWindowList();
+  const QList<QMdiSubWindow*> windows = Child<QMdiArea>(frame)->subWindowList();
   for (QMdiSubWindow* window : windows) window->showMinimized();
   QTRY_VERIFY(windows.back()->isMinimized());
   windows.front()->move(150, 40);
   windows.back()->move(10, 10);
   frame->ArrangeIcons();
   // Side by side along the bottom, in the order the windows were made.
-  const int bottom = frame->MdiArea()->viewport()->height();
+  const int bottom = Child<QMdiArea>(frame)->viewport()->height();
   int x = 0;
   for (QMdiSubWindow* window : windows) {
     QCOMPARE(window->pos(), QPoint(x, bottom - window->height()));
@@ -854,14 +881,15 @@ void FrontendWindowsTest::ArrangeIconsLinesUpMinimisedChildren() {
   }
 
   // A window in front that covers the bottom edge hides no icon after arranging.
-  QMdiSubWindow* input = frame->InputWindow()->SubWindow();
+  QMdiSubWindow* input = Child<InputEditor>(frame)->SubWindow();
   input->showNormal();
   QTRY_VERIFY(!input->isMinimized());
-  input->setGeometry(0, 0, frame->MdiArea()->viewport()->width(),
-                     frame->MdiArea()->viewport()->height());
+  input->setGeometry(0, 0, Child<QMdiArea>(frame)->viewport()->width(),
+                     Child<QMdiArea>(frame)->viewport()->height());
   input->raise();
   frame->ArrangeIcons();
-  const QList<QMdiSubWindow*> stacking = frame->MdiArea()->subWindowList(QMdiArea::StackingOrder);
+  const QList<QMdiSubWindow*> stacking =
+      Child<QMdiArea>(frame)->subWindowList(QMdiArea::StackingOrder);
   for (int i = 0; i < stacking.size(); ++i) {
     if (!stacking[i]->isMinimized()) continue;
     for (int j = i + 1; j < stacking.size(); ++j) {
@@ -883,13 +911,13 @@ void FrontendWindowsTest::LockedLogMeansARunningEngine() {
   QVERIFY(frame->EngineRunning("Cannot Exit.", true));
   QCOMPARE(dialogs_.informed, QStringList({"Cannot Exit. Program is still running."}));
   QVERIFY(frame->EngineRunning(QString(), false));
-  frame->LogWindow()->Activated();
-  QCOMPARE(frame->LogWindow()->Editor()->toPlainText(), QString());
+  Child<LogViewer>(frame)->Activated();
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText(), QString());
   std::fputs("done\n", log);
   std::fclose(log);
   QVERIFY(!frame->EngineRunning(QString(), false));
-  frame->LogWindow()->Activated();
-  QCOMPARE(frame->LogWindow()->Editor()->toPlainText(), QString("done"));
+  Child<LogViewer>(frame)->Activated();
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText(), QString("done"));
   QVERIFY(!QFile::exists(paths_.TempLogPath));
 }
 
@@ -903,8 +931,8 @@ void FrontendWindowsTest::MissingFontFallsBackToAFixedFontThatExists() {
   QVERIFY2(QFontDatabase::families().contains(font.family()), qPrintable(font.family()));
   QVERIFY(QFontInfo(font).fixedPitch());
   QCOMPARE(font.pointSize(), 10);
-  QCOMPARE(frame->InputWindow()->Editor()->font(), font);
-  QCOMPARE(frame->ReportWindow()->Editor()->font(), font);
+  QCOMPARE(Child<QPlainTextEdit>(Child<InputEditor>(frame))->font(), font);
+  QCOMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->font(), font);
 
   // The font dialog starts from the font in use; OK without a change keeps it.
   dialogs_.font = font;
@@ -918,8 +946,9 @@ void FrontendWindowsTest::MissingFontFallsBackToAFixedFontThatExists() {
   const QFont styled = QFontDatabase::font(font.family(), style, 10);
   QCOMPARE(styled.style(), QFont::StyleNormal);  // neither italic nor oblique
   QCOMPARE(styled.weight(), QFont::Normal);
-  QCOMPARE(QFontInfo(frame->InputWindow()->Editor()->font()).style(), QFont::StyleNormal);
-  QVERIFY(QFontInfo(frame->LogWindow()->Editor()->font()).fixedPitch());
+  QCOMPARE(QFontInfo(Child<QPlainTextEdit>(Child<InputEditor>(frame))->font()).style(),
+           QFont::StyleNormal);
+  QVERIFY(QFontInfo(Child<QPlainTextEdit>(Child<LogViewer>(frame))->font()).fixedPitch());
   QCOMPARE(frame->FontName(), font.family());
 
   // An installed family is taken as it is.
@@ -935,17 +964,17 @@ void FrontendWindowsTest::MissingFontFallsBackToAFixedFontThatExists() {
 
 void FrontendWindowsTest::CascadeKeepsEveryTitleBarInView() {
   MainWindow* frame = MakeFrame();
-  QMdiArea* area = frame->MdiArea();
+  QMdiArea* area = Child<QMdiArea>(frame);
   // The log window is the one in use: it ends in front, and no title bar is hidden.
-  ActivateChild(frame->LogWindow());
-  frame->LogWindow()->SubWindow()->move(0, 0);
+  ActivateChild(Child<LogViewer>(frame));
+  Child<LogViewer>(frame)->SubWindow()->move(0, 0);
   frame->Cascade();
   const QList<QMdiSubWindow*> stacking = area->subWindowList(QMdiArea::StackingOrder);
   QCOMPARE(stacking.size(), 3);
-  QCOMPARE(stacking.back(), frame->LogWindow()->SubWindow());
-  QCOMPARE(area->activeSubWindow(), frame->LogWindow()->SubWindow());
-  QCOMPARE(stacking[0], frame->ReportWindow()->SubWindow());
-  QCOMPARE(stacking[1], frame->InputWindow()->SubWindow());
+  QCOMPARE(stacking.back(), Child<LogViewer>(frame)->SubWindow());
+  QCOMPARE(area->activeSubWindow(), Child<LogViewer>(frame)->SubWindow());
+  QCOMPARE(stacking[0], Child<ReportViewer>(frame)->SubWindow());
+  QCOMPARE(stacking[1], Child<InputEditor>(frame)->SubWindow());
   const int step = frame->CascadeStep();
   QVERIFY(step >= 16);
   for (int i = 0; i < stacking.size(); ++i) {
@@ -958,17 +987,18 @@ void FrontendWindowsTest::CascadeKeepsEveryTitleBarInView() {
       QVERIFY(!stacking[j]->geometry().intersects(title));
     }
   }
-  QVERIFY(frame->LogWindow()->SubWindow()->pos() != QPoint(0, 0));
+  QVERIFY(Child<LogViewer>(frame)->SubWindow()->pos() != QPoint(0, 0));
 
   // A minimised window stays an icon; the others cascade without it.
-  frame->ReportWindow()->SubWindow()->showMinimized();
-  QTRY_VERIFY(frame->ReportWindow()->SubWindow()->isMinimized());
-  ActivateChild(frame->InputWindow());
+  Child<ReportViewer>(frame)->SubWindow()->showMinimized();
+  QTRY_VERIFY(Child<ReportViewer>(frame)->SubWindow()->isMinimized());
+  ActivateChild(Child<InputEditor>(frame));
   frame->Cascade();
-  QVERIFY(frame->ReportWindow()->SubWindow()->isMinimized());
-  QCOMPARE(frame->LogWindow()->SubWindow()->pos(), QPoint(0, 0));
-  QCOMPARE(frame->InputWindow()->SubWindow()->pos(), QPoint(step, step));
-  QCOMPARE(area->subWindowList(QMdiArea::StackingOrder).back(), frame->InputWindow()->SubWindow());
+  QVERIFY(Child<ReportViewer>(frame)->SubWindow()->isMinimized());
+  QCOMPARE(Child<LogViewer>(frame)->SubWindow()->pos(), QPoint(0, 0));
+  QCOMPARE(Child<InputEditor>(frame)->SubWindow()->pos(), QPoint(step, step));
+  QCOMPARE(area->subWindowList(QMdiArea::StackingOrder).back(),
+           Child<InputEditor>(frame)->SubWindow());
 }
 
 void FrontendWindowsTest::DamagedSettingsFileIsReplacedWithABackup() {
@@ -1037,12 +1067,16 @@ void FrontendWindowsTest::ReadOnlyProgramDirectoryIsNeverWritten() {
 
   MainWindow* frame = MakeFrame();
   QAction* example = ItemNamed(
-      ItemNamed(ItemNamed(frame->InputWindow()->ExamplesMenu(), "Group")->menu(), "Sub")->menu(),
+      ItemNamed(
+          ItemNamed(Child<InputEditor>(frame)->findChild<QMenu*>("Examples"), "Group")->menu(),
+          "Sub")
+          ->menu(),
       "One");
   QVERIFY(example != nullptr);
   example->trigger();
-  QCOMPARE(frame->InputWindow()->Editor()->toPlainText(), QString("dat one.dat\n"));
-  frame->InputWindow()->Run();
+  QCOMPARE(Child<QPlainTextEdit>(Child<InputEditor>(frame))->toPlainText(),
+           QString("dat one.dat\n"));
+  Child<InputEditor>(frame)->Run();
   QVERIFY2(dialogs_.warned.isEmpty(), qPrintable(dialogs_.warned.join('\n')));
   QTRY_VERIFY(QFile::exists(home + "args.txt"));
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
@@ -1051,8 +1085,9 @@ void FrontendWindowsTest::ReadOnlyProgramDirectoryIsNeverWritten() {
   QCOMPARE(args[1], paths_.TempInputPath);
   QCOMPARE(args[3], paths_.WorkingDirectory);
   QCOMPARE(ReadAll(paths_.WorkingDirectory + "one.dat"), QString("1 2 3 4\n"));
-  frame->ReportWindow()->Activated();
-  QCOMPARE(frame->ReportWindow()->Editor()->toPlainText(), QString("dat one.dat"));
+  Child<ReportViewer>(frame)->Activated();
+  QCOMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(),
+           QString("dat one.dat"));
   dialogs_.answers << UserDialogs::Answer::kNo;  // the report is not kept
   QVERIFY(frame->close());
   QCOMPARE(listing(), before);
@@ -1062,8 +1097,8 @@ void FrontendWindowsTest::ReadOnlyProgramDirectoryIsNeverWritten() {
 
 void FrontendWindowsTest::FindSelectAllAndUndo() {
   MainWindow* frame = MakeFrame();
-  InputEditor* input = frame->InputWindow();
-  QPlainTextEdit* editor = input->Editor();
+  InputEditor* input = Child<InputEditor>(frame);
+  QPlainTextEdit* editor = Child<QPlainTextEdit>(input);
   editor->setPlainText("man 2\ndim 2 2\nlab A B\nmod {AB}\n");
   dialogs_.texts << "dim";
   input->Find();
@@ -1096,11 +1131,11 @@ void FrontendWindowsTest::FindSelectAllAndUndo() {
   QVERIFY(editor->toPlainText().endsWith("lat 1"));
 
   // The report viewer finds too.
-  ReportViewer* output = frame->ReportWindow();
-  output->Editor()->setPlainText("*** STATISTICS ***\nL-squared\n");
+  ReportViewer* output = Child<ReportViewer>(frame);
+  Child<QPlainTextEdit>(output)->setPlainText("*** STATISTICS ***\nL-squared\n");
   dialogs_.texts << "l-squared";
   output->Find();
-  QCOMPARE(output->Editor()->textCursor().selectedText(), QString("L-squared"));
+  QCOMPARE(Child<QPlainTextEdit>(output)->textCursor().selectedText(), QString("L-squared"));
 }
 
 void FrontendWindowsTest::RecentFilesDroppedFilesAndTheTitle() {
@@ -1109,27 +1144,27 @@ void FrontendWindowsTest::RecentFilesDroppedFilesAndTheTitle() {
   QVERIFY(WriteTextFile(first, "man 1\n", nullptr));
   QVERIFY(WriteTextFile(second, "man 2\n", nullptr));
   MainWindow* frame = MakeFrame();
-  InputEditor* input = frame->InputWindow();
+  InputEditor* input = Child<InputEditor>(frame);
   QCOMPARE(frame->windowTitle(), QString("TAV for Windows"));
 
   // Opening a file by name (as "tavwin FILE" does): the title shows it, and so does the list.
   QVERIFY(frame->OpenFile(first));
-  QCOMPARE(input->Editor()->toPlainText(), QString("man 1\n"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 1\n"));
   QCOMPARE(frame->windowTitle(), QString("first.inp[*] - TAV for Windows"));
   QVERIFY(!frame->isWindowModified());
-  input->Editor()->appendPlainText("x");
+  Child<QPlainTextEdit>(input)->appendPlainText("x");
   QVERIFY(frame->isWindowModified());
-  input->Editor()->document()->setModified(false);
+  Child<QPlainTextEdit>(input)->document()->setModified(false);
 
   // A file dropped on the frame, or on the editor's text, is opened.
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(second)});
   QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(input->Editor()->viewport(), &enter);
+  QApplication::sendEvent(Child<QPlainTextEdit>(input)->viewport(), &enter);
   QVERIFY(enter.isAccepted());
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(input->Editor()->viewport(), &drop);
-  QTRY_COMPARE(input->Editor()->toPlainText(), QString("man 2\n"));
+  QApplication::sendEvent(Child<QPlainTextEdit>(input)->viewport(), &drop);
+  QTRY_COMPARE(Child<QPlainTextEdit>(input)->toPlainText(), QString("man 2\n"));
   QCOMPARE(input->FileName(), second);
   QCOMPARE(frame->windowTitle(), QString("second model.inp[*] - TAV for Windows"));
   // Something that is no file is not taken.
@@ -1141,7 +1176,7 @@ void FrontendWindowsTest::RecentFilesDroppedFilesAndTheTitle() {
   QVERIFY(!refused.isAccepted());
 
   QCOMPARE(frame->RecentFiles(), QStringList({second, first}));
-  QMenu* recent = input->RecentMenu();
+  QMenu* recent = input->findChild<QMenu*>("Recent");
   emit recent->aboutToShow();
   QCOMPARE(ItemTexts(recent), QStringList({"&1 " + second, "&2 " + first}));
   recent->actions()[1]->trigger();
@@ -1159,7 +1194,7 @@ void FrontendWindowsTest::RecentFilesDroppedFilesAndTheTitle() {
   frame = MakeFrame();
   QCOMPARE(frame->RecentFiles(), QStringList({first}));
   // New: the title is the program's alone.
-  frame->InputWindow()->New();
+  Child<InputEditor>(frame)->New();
   QCOMPARE(frame->windowTitle(), QString("TAV for Windows"));
 }
 
@@ -1168,10 +1203,10 @@ void FrontendWindowsTest::LogEndsInViewAndSaveAsSuggestsTheInputsName() {
   QStringList lines;
   for (int i = 0; i < 400; ++i) lines << QString("log line %1").arg(i);
   QVERIFY(WriteTextFile(paths_.TempLogPath, lines.join('\n') + '\n', nullptr));
-  LogViewer* log = frame->LogWindow();
+  LogViewer* log = Child<LogViewer>(frame);
   ActivateChild(log);
-  QCOMPARE(log->Editor()->textCursor().blockNumber(), 399);
-  QScrollBar* bar = log->Editor()->verticalScrollBar();
+  QCOMPARE(Child<QPlainTextEdit>(log)->textCursor().blockNumber(), 399);
+  QScrollBar* bar = Child<QPlainTextEdit>(log)->verticalScrollBar();
   QVERIFY(bar->maximum() > 0);
   QCOMPARE(bar->value(), bar->maximum());
 
@@ -1182,23 +1217,23 @@ void FrontendWindowsTest::LogEndsInViewAndSaveAsSuggestsTheInputsName() {
   QVERIFY(frame->OpenFile(model));
   log->SaveAs();
   QCOMPARE(dialogs_.save_starts.back(), QDir(directory_->filePath("models")).filePath("a.log"));
-  frame->ReportWindow()->SaveAs();
+  Child<ReportViewer>(frame)->SaveAs();
   QCOMPARE(dialogs_.save_starts.back(), QDir(directory_->filePath("models")).filePath("a.out"));
-  frame->InputWindow()->SaveAs();
+  Child<InputEditor>(frame)->SaveAs();
   QCOMPARE(dialogs_.save_starts.back(), model);
   // A new text: the input's directory stays, without a name; never saved anywhere: the
   // working folder.
-  frame->InputWindow()->New();
-  frame->InputWindow()->SaveAs();
+  Child<InputEditor>(frame)->New();
+  Child<InputEditor>(frame)->SaveAs();
   QCOMPARE(dialogs_.save_starts.back(), QDir::toNativeSeparators(directory_->filePath("models/")));
   frame->SetInputDirectory(QString());
-  frame->InputWindow()->SaveAs();
+  Child<InputEditor>(frame)->SaveAs();
   QCOMPARE(dialogs_.save_starts.back(), paths_.WorkingDirectory);
 }
 
 void FrontendWindowsTest::EditorHighlightsCommandsCommentsAndBrackets() {
   MainWindow* frame = MakeFrame();
-  QPlainTextEdit* editor = frame->InputWindow()->Editor();
+  QPlainTextEdit* editor = Child<QPlainTextEdit>(Child<InputEditor>(frame));
   editor->setPlainText("man 2 * two manifest variables\nmod {AB}\n");
   auto formats = [editor](int line) {
     return editor->document()->findBlockByNumber(line).layout()->formats();
@@ -1225,22 +1260,55 @@ void FrontendWindowsTest::CommandReferenceShowsTheDocumentOrSaysItIsMissing() {
       WriteTextFile(path, "# Commands\n\n## man\n\n`man n` the manifest variables.\n", nullptr));
   CommandReferenceWindow found(path, {path}, nullptr);
   QVERIFY(found.Found());
-  QVERIFY(found.Browser()->toPlainText().contains("the manifest variables."));
-  QVERIFY(!found.Browser()->toPlainText().contains("##"));  // shown as a document
+  QVERIFY(Child<QTextBrowser>(&found)->toPlainText().contains("the manifest variables."));
+  QVERIFY(!Child<QTextBrowser>(&found)->toPlainText().contains("##"));  // shown as a document
   CommandReferenceWindow missing(QString(), {"/nowhere/share/tav/commands.md"}, nullptr);
   QVERIFY(!missing.Found());
-  QVERIFY(missing.Browser()->toPlainText().contains("The command reference was not found"));
-  QVERIFY(missing.Browser()->toPlainText().contains("/nowhere/share/tav/commands.md"));
+  QVERIFY(
+      Child<QTextBrowser>(&missing)->toPlainText().contains("The command reference was not found"));
+  QVERIFY(Child<QTextBrowser>(&missing)->toPlainText().contains("/nowhere/share/tav/commands.md"));
 
   // From the Help menu, once.
   MainWindow* frame = MakeFrame();
   QAction* item = ItemNamed(MenuNamed(frame->menuBar(), "&Help"), "&Command Reference");
   item->trigger();
-  QVERIFY(frame->CommandReference() != nullptr);
-  QVERIFY(frame->CommandReference()->isVisible());
-  CommandReferenceWindow* shown = frame->CommandReference();
+  QVERIFY(Child<CommandReferenceWindow>(frame) != nullptr);
+  QVERIFY(Child<CommandReferenceWindow>(frame)->isVisible());
+  CommandReferenceWindow* shown = Child<CommandReferenceWindow>(frame);
   item->trigger();
-  QCOMPARE(frame->CommandReference(), shown);
+  QCOMPARE(Child<CommandReferenceWindow>(frame), shown);
+  QVERIFY(shown->Found());
+
+  // The headings stand out from the examples: bold, larger, not in the examples' fixed font.
+  QTextBlock heading = Child<QTextBrowser>(shown)->document()->begin();
+  while (heading.isValid() && heading.text() != "man") heading = heading.next();
+  QVERIFY(heading.isValid());
+  const QTextCharFormat look = heading.begin().fragment().charFormat();
+  QVERIFY(!look.fontFixedPitch() && look.fontWeight() == QFont::Bold);
+  QVERIFY(look.fontPointSize() > QApplication::font().pointSizeF());
+  // The contents: the sections with their commands under them.
+  QTreeWidget* contents = Child<QTreeWidget>(shown);
+  QList<QTreeWidgetItem*> entries =
+      contents->findItems("man", Qt::MatchExactly | Qt::MatchRecursive);
+  QCOMPARE(entries.size(), 1);
+  QCOMPARE(entries.front()->parent()->text(0), QString("Model section: variables"));
+  contents->setCurrentItem(contents->findItems("mod", Qt::MatchExactly | Qt::MatchRecursive)[0]);
+  QCOMPARE(Child<QTextBrowser>(shown)->textCursor().block().text(), QString("mod"));
+
+  // F1 in the editor on a command opens its entry.
+  InputEditor* input = Child<InputEditor>(frame);
+  Child<QPlainTextEdit>(input)->setPlainText("man 4\ndimension 2 2 2 2\n");
+  Child<QPlainTextEdit>(input)->moveCursor(QTextCursor::Down);
+  Child<QPlainTextEdit>(input)->moveCursor(QTextCursor::Right);
+  QTest::keyClick(Child<QPlainTextEdit>(input), Qt::Key_F1);
+  QCOMPARE(Child<QTreeWidget>(shown)->currentItem()->text(0), QString("dim"));
+  QCOMPARE(Child<QTextBrowser>(shown)->textCursor().block().text(), QString("dim"));
+
+  // Search, on from the top after the end.
+  QVERIFY(shown->FindText("fixed margin"));
+  QCOMPARE(Child<QTextBrowser>(shown)->textCursor().selectedText(), QString("fixed margin"));
+  QVERIFY(!shown->FindText("no such words here"));
+  QCOMPARE(shown->findChild<QLabel*>("FindStatus")->text(), QString("Not found"));
 }
 
 void FrontendWindowsTest::FailedRunSelectsTheLineOfTheError() {
@@ -1249,8 +1317,8 @@ void FrontendWindowsTest::FailedRunSelectsTheLineOfTheError() {
   QVERIFY(release.open(QIODevice::WriteOnly));
   release.close();
   MainWindow* frame = MakeFrame();
-  InputEditor* input = frame->InputWindow();
-  QPlainTextEdit* editor = input->Editor();
+  InputEditor* input = Child<InputEditor>(frame);
+  QPlainTextEdit* editor = Child<QPlainTextEdit>(input);
   // A line separator inside a line must not shift the lines the engine counts.
   editor->setPlainText("man 2\ndim 2 2\nlab A B\nerror here\nmod {AB}\n");
   QTextCursor cursor(editor->document()->findBlockByNumber(1));
@@ -1258,18 +1326,19 @@ void FrontendWindowsTest::FailedRunSelectsTheLineOfTheError() {
   cursor.insertText(QString(QChar::LineSeparator) + "x");
   QCOMPARE(input->RunText(), QString("man 2\ndim 2 2 x\nlab A B\nerror here\nmod {AB}\n"));
   editor->moveCursor(QTextCursor::Start);
-  ActivateChild(frame->ReportWindow());
+  ActivateChild(Child<ReportViewer>(frame));
   input->Run();
   QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
   // Without the log window being looked at, the editor shows the line.
   QTRY_COMPARE(editor->textCursor().selectedText(), QString("error here"));
   QCOMPARE(editor->textCursor().blockNumber(), 3);
-  QCOMPARE(frame->MdiArea()->activeSubWindow(), input->SubWindow());
+  QCOMPARE(Child<QMdiArea>(frame)->activeSubWindow(), input->SubWindow());
   // The log viewer shows the run's log; reading it does not select the line again.
   editor->moveCursor(QTextCursor::Start);
-  frame->LogWindow()->Activated();
-  QVERIFY(
-      frame->LogWindow()->Editor()->toPlainText().contains("at line 4 of " + paths_.TempInputPath));
+  Child<LogViewer>(frame)->Activated();
+  QVERIFY(Child<QPlainTextEdit>(Child<LogViewer>(frame))
+              ->toPlainText()
+              .contains("at line 4 of " + paths_.TempInputPath));
   QCOMPARE(editor->textCursor().blockNumber(), 0);
 
   // An error in a data file leaves the editor alone.
@@ -1287,6 +1356,103 @@ void FrontendWindowsTest::FailedRunSelectsTheLineOfTheError() {
   editor->moveCursor(QTextCursor::End);
   QTest::keyClick(editor, Qt::Key_Return, Qt::ShiftModifier);
   QCOMPARE(editor->blockCount(), 2);
+}
+
+void FrontendWindowsTest::ReportIsShownWhenTheRunEnds() {
+  InstallFakeEngine();
+  MainWindow* frame = MakeFrame();
+  frame->Tile();
+  InputEditor* input = Child<InputEditor>(frame);
+  Child<QPlainTextEdit>(input)->setPlainText("man 2\ndim 2");
+  input->Run();
+  QCOMPARE(frame->RunStatusText(), QString("Running: 0:00"));
+  QTRY_VERIFY(QFile::exists(paths_.TempOutputPath));
+  QFile release(paths_.directory + "release");
+  QVERIFY(release.open(QIODevice::WriteOnly));
+  release.close();
+  // Nothing is clicked: the report and the log show, the output window in front, and the
+  // status bar says how long the run took.
+  QTRY_COMPARE_WITH_TIMEOUT(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(),
+                            QString("man 2\ndim 2"), 10000);
+  QCOMPARE(Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText(),
+           QString("fake engine\nreport written"));
+  QCOMPARE(Child<QMdiArea>(frame)->activeSubWindow(), Child<ReportViewer>(frame)->SubWindow());
+  QVERIFY2(
+      QRegularExpression(R"(^Finished in \d+\.\d s$)").match(frame->RunStatusText()).hasMatch(),
+      qPrintable(frame->RunStatusText()));
+  QVERIFY(frame->findChild<QPushButton*>("CancelRun")->isHidden());
+  // The Window menu lists the open windows, the active one checked.
+  QMenu* window_menu = MenuNamed(frame->menuBar(), "&Window");
+  emit window_menu->aboutToShow();
+  QCOMPARE(ItemTexts(window_menu), QStringList({"&Cascade", "&Tile", "&Resize", "&Arrange Icons",
+                                                "&1 Log", "&2 Output", "&3 Input"}));
+  QVERIFY(ItemNamed(window_menu, "&2 Output")->isChecked());
+  QVERIFY(!ItemNamed(window_menu, "&3 Input")->isChecked());
+  ItemNamed(window_menu, "&3 Input")->trigger();
+  QCOMPARE(Child<QMdiArea>(frame)->activeSubWindow(), Child<InputEditor>(frame)->SubWindow());
+
+  // A run that stops on an input error, at the end of a long log, says where; the log and
+  // then the editor on the line come to the front.
+  Child<QPlainTextEdit>(input)->setPlainText("man 2\niterations 3000\nerror");
+  dialogs_.answers << UserDialogs::Answer::kNo;
+  input->Run();
+  QTRY_COMPARE_WITH_TIMEOUT(frame->RunStatusText(),
+                            QString("Stopped: error at line 3 of the input"), 10000);
+  QVERIFY(Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText().size() > 100000);
+  QVERIFY(
+      Child<QPlainTextEdit>(Child<LogViewer>(frame))->toPlainText().contains("Error: wrong word"));
+  QCOMPARE(Child<QPlainTextEdit>(input)->textCursor().selectedText(), QString("error"));
+}
+
+void FrontendWindowsTest::CancelFromTheStatusBar() {
+  InstallFakeEngine();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = Child<InputEditor>(frame);
+  Child<QPlainTextEdit>(input)->setPlainText("man 2\niterations 10234");
+  input->Run();
+  // The progress goes on past iteration 9,999, read from the log.
+  QTRY_COMPARE_WITH_TIMEOUT(frame->RunStatusText().section("   ", 0, 1),
+                            QString("Iteration 10,234   log-likelihood -1000.000098"), 10000);
+  auto* cancel = frame->findChild<QPushButton*>("CancelRun");
+  QVERIFY(cancel->isVisible());
+  QTest::mouseClick(cancel, Qt::LeftButton);
+  QTRY_COMPARE_WITH_TIMEOUT(frame->RunStatusText(), QString("Cancelled"), 10000);
+  QVERIFY(!frame->EngineRunning(QString(), false));
+  QVERIFY(cancel->isHidden());
+  // The engine stopped as on its own Cancel: no report, the log says so.
+  QVERIFY(!QFile::exists(paths_.TempOutputPath));
+  QCOMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(), QString());
+  QVERIFY(Child<QPlainTextEdit>(Child<LogViewer>(frame))
+              ->toPlainText()
+              .endsWith("The run was cancelled."));
+}
+
+void FrontendWindowsTest::SaveQuestionTurnedOff() {
+  InstallFakeEngine();
+  QFile release(paths_.directory + "release");
+  QVERIFY(release.open(QIODevice::WriteOnly));
+  release.close();
+  MainWindow* frame = MakeFrame();
+  InputEditor* input = Child<InputEditor>(frame);
+  Child<QPlainTextEdit>(input)->setPlainText("first");
+  input->Run();
+  QTRY_COMPARE_WITH_TIMEOUT(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(),
+                            QString("first"), 10000);
+  // "Don't ask again" with Cancel changes nothing.
+  dialogs_.dont_ask_again = true;
+  dialogs_.answers << UserDialogs::Answer::kCancel;
+  input->Run();
+  QVERIFY(frame->ConfirmChecked());
+  // With No, "&Confirm" goes off, and the next runs ask nothing.
+  dialogs_.answers << UserDialogs::Answer::kNo;
+  input->Run();
+  QCOMPARE(dialogs_.asked.size(), 2);
+  QVERIFY(!frame->ConfirmChecked());
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  QTRY_COMPARE(Child<QPlainTextEdit>(Child<ReportViewer>(frame))->toPlainText(), QString("first"));
+  input->Run();
+  QTRY_VERIFY_WITH_TIMEOUT(!frame->EngineRunning(QString(), false), 10000);
+  QCOMPARE(dialogs_.asked.size(), 2);
 }
 
 QTEST_MAIN(FrontendWindowsTest)

@@ -2,7 +2,7 @@
 #define TAV_TESTS_FRONTEND_SCRIPTED_DIALOGS_H_
 
 // The front end's questions and dialogs answered by a script instead of a user, and a look
-// into menus by their texts.
+// into windows by the kinds of their children and into menus by their texts.
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
@@ -18,6 +18,11 @@ class ScriptedDialogs : public UserDialogs {
   Answer AskYesNoCancel(QWidget*, const QString& text) override {
     asked << text;
     return answers.isEmpty() ? Answer::kCancel : answers.takeFirst();
+  }
+  // Ticks "Don't ask again" when dont_ask_again says so.
+  Answer AskYesNoCancelOnce(QWidget* parent, const QString& text, bool* checked) override {
+    *checked = dont_ask_again;
+    return AskYesNoCancel(parent, text);
   }
   void Inform(QWidget*, const QString& text) override { informed << text; }
   void Warn(QWidget*, const QString& text) override { warned << text; }
@@ -47,7 +52,13 @@ class ScriptedDialogs : public UserDialogs {
     return texts.takeFirst();
   }
 
+  std::optional<PlotExport> ChooseExport(QWidget*, const PlotExport& start) override {
+    export_starts << start;
+    return export_choice;
+  }
+
   QList<Answer> answers;
+  bool dont_ask_again = false;
   QStringList asked;
   QStringList informed;
   QStringList warned;
@@ -59,7 +70,15 @@ class ScriptedDialogs : public UserDialogs {
   QList<QFont> font_starts;
   QStringList texts;
   QString pdf_path;
+  std::optional<PlotExport> export_choice;
+  QList<PlotExport> export_starts;
 };
+
+// The window's one child of kind T (a window or widget of the frame), or null.
+template <typename T>
+T* Child(const QObject* window) {
+  return window->findChild<T*>();
+}
 
 inline QStringList MenuTitles(QMenuBar* bar) {
   QStringList titles;

@@ -9,7 +9,9 @@
 # when run by root, to whom a read-only directory is still writable): an input with an error,
 # the line of the error selected, Window > Cascade with the log window in front, the font
 # dialog, the About box, the chi-squared tool's longest message, an example run and the
-# command reference. working-folder.txt lists what the run left behind. Every plot of ten
+# command reference with its contents and search. Without it: a run whose report shows as it
+# ends, the save question with "Don't ask again", the Window menu, and a long run's progress in
+# the status bar past iteration 10,000 and its Cancel. working-folder.txt lists what the run left behind. Every plot of ten
 # examples is taken too (plot-EXAMPLE-N.png).
 set -e
 if [ -z "$TAV_SCREENSHOT_INNER" ]; then
@@ -77,20 +79,51 @@ sleep 0.5
 "$G" "$S/2b-chisquared-comma.png"
 xdotool key Escape; sleep 0.5
 
-# Run, then look at the output and its GoTo menu.
+# Run: the report shows without a click, the status bar says how long the run took. Then the
+# output's GoTo menu, the windows tiled, and the next Run's save question.
 focus_frame
 xdotool key ctrl+r
 sleep 3
-focus_frame
-xdotool key ctrl+Tab
-sleep 1
 "$G" "$S/3-output-after-run.png"
+focus_frame
 xdotool key alt+g
 sleep 0.5
 "$G" "$S/4-goto-menu.png"
 xdotool key Escape
 xdotool key alt+w; sleep 0.3; xdotool key t; sleep 0.5
 "$G" "$S/5-tiled.png"
+xdotool key alt+w; sleep 0.5
+"$G" "$S/5b-window-menu.png"
+xdotool key 3; sleep 0.5
+focus_frame
+xdotool key ctrl+r; sleep 1
+"$G" "$S/5c-save-question.png"
+xdotool key Escape; sleep 0.5
+kill $P
+
+# A long run: the status bar follows it past iteration 10,000 beside the engine's own progress
+# dialog; its Cancel stops the run.
+awk 'BEGIN { srand(7); print "* A slow latent class model: eight items, four classes"
+  print "lat 1"; print "man 8"; print "dim 4 3 3 3 3 3 3 3 3"; print "lab X A B C D E F G H"
+  print "mod X A|X B|X C|X D|X E|X F|X G|X H|X"; print "ite 40000"; print "cri 0.0000000000001"
+  printf "dat ["; for (i = 0; i < 6561; i++) { if (i % 20 == 0) printf "\n"; printf " %d", int(rand() * 6) }
+  print " ]" }' > "$work/slow.inp"
+"$B/bin/tavwin" "$work/slow.inp" & P=$!
+sleep 2
+W=$(xdotool search --name "TAV for Windows" | head -1)
+xdotool windowmove "$W" 0 20
+xdotool windowsize "$W" 800 600
+focus_frame
+xdotool key ctrl+r
+sleep 15
+"$G" "$S/5d-progress-past-10000.png"
+# The Cancel button at the right end of the status bar (the pointer placed in the frame's own
+# coordinates: the window manager's title bar lies outside them).
+eval "$(xdotool getwindowgeometry --shell "$W")"
+xdotool mousemove --window "$W" $((WIDTH - 40)) $((HEIGHT - 14)); sleep 0.3
+xdotool click 1
+sleep 2
+"$G" "$S/5e-cancelled.png"
 kill $P
 
 # The engine's progress dialog while it waits for its input.
@@ -217,6 +250,10 @@ INP
   focus_home
   xdotool key alt+h; sleep 0.4; xdotool key c; sleep 1.5
   "$G" "$S/20-command-reference.png"
+  # Its search, from Ctrl+F.
+  xdotool key ctrl+f; sleep 0.5; xdotool type --delay 30 "random starts"; xdotool key Return
+  sleep 0.8
+  "$G" "$S/21-command-reference-search.png"
   {
     echo "working folder:"; ls -la "$work/home/Documents/TAV"
     echo "temporary directories while running:"; ls -d "${TMPDIR:-/tmp}"/tavwin-* 2>&1
