@@ -106,13 +106,15 @@ void CheckCancel(const RunContext& run, int worker) {
   if (CancelRequested(run)) StopRun(StopReason::kCancel);
 }
 
-void WriteLogLine(RunContext& run, const std::string& line) {
+namespace {
+
+void WriteLogLineStepping(RunContext& run, const std::string& line, bool step) {
   if (CancelRequested(run)) StopRun(StopReason::kCancel);
   if (run.background_progress) return;
   const std::string text = line.size() > 2 ? line.substr(2, 80) : std::string();
   if (run.LogFileMode()) {
     WriteToLogFile(run, text);
-    if (line.compare(0, 4, "    ") == 0) {
+    if (step) {
       run.progress_position += 5;
       if (run.progress_position > 100) run.progress_position = 0;
       if (run.presentation != nullptr) run.presentation->ProgressStep(run.progress_position);
@@ -121,6 +123,16 @@ void WriteLogLine(RunContext& run, const std::string& line) {
     if (run.presentation != nullptr) run.presentation->LogLine(text);
     if (run.ArgumentCount() == 4) WriteToLogFile(run, text);
   }
+}
+
+}  // namespace
+
+void WriteLogLine(RunContext& run, const std::string& line) {
+  WriteLogLineStepping(run, line, line.compare(0, 4, "    ") == 0);
+}
+
+void WriteIterationLogLine(RunContext& run, const std::string& line) {
+  WriteLogLineStepping(run, line, true);
 }
 
 void WriteBanner(RunContext& run) {

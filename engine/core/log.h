@@ -33,6 +33,10 @@ void CloseTextFile(TextFile& file);
 // four blanks advances the progress bar by 5 (wrapping to 0 past 100).
 void WriteLogLine(RunContext& run, const std::string& line);
 
+// WriteLogLine for the line of an iteration, which advances the progress bar in log-file mode
+// whatever its first characters: from iteration 10000 on the number fills the four blanks.
+void WriteIterationLogLine(RunContext& run, const std::string& line);
+
 // The cancel check of long computations, which acts between two log lines as WriteLogLine does:
 // at most every 100 ms (a steady clock decides) the window's pending events are served, or a
 // run with background_progress reports there, and a cancel request (the window's "Cancel", a

@@ -623,7 +623,7 @@ void EStep(EstimationRun& run) {
   const IterationRecord record{run.estimation.iteration, est.LogLikelihood,
                                run.estimation.stop_criterion, 2 * est.HalfLSquared, lsquared};
   est.iteration_history.push_back(record);
-  WriteLogLine(run.context, IterationLine(record));
+  WriteIterationLogLine(run.context, IterationLine(record));
 }
 
 std::string IterationLine(const IterationRecord& record) {

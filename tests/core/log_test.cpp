@@ -48,19 +48,22 @@ TEST(WriteLogLine, LogFileModeWritesTheFileAndMovesTheBar) {
   for (int i = 2; i < 22; ++i) WriteLogLine(run, "    iteration line");
   WriteLogLine(run, "   three blanks do not move the bar");
   WriteLogLine(run, "  nor do two");
+  // The line of an iteration beyond 9999 moves it as those below do.
+  WriteIterationLogLine(run, "   10000     -1.00000000      0.00000000");
   run.LogFile.Close();
 
   EXPECT_TRUE(window.lines.empty());
   const auto lines = ReadLines(dir.File("log.txt"));
-  ASSERT_EQ(lines.size(), 24u);
+  ASSERT_EQ(lines.size(), 25u);
   EXPECT_EQ(lines[0], "  iteration line");
   EXPECT_EQ(lines[23], "nor do two");
   // Step 5 on 0..100: twenty steps fill the bar, the next one starts it again.
-  ASSERT_EQ(window.positions.size(), 22u);
+  ASSERT_EQ(window.positions.size(), 23u);
   EXPECT_EQ(window.positions[0], 5);
   EXPECT_EQ(window.positions[19], 100);
   EXPECT_EQ(window.positions[20], 0);
   EXPECT_EQ(window.positions[21], 5);
+  EXPECT_EQ(window.positions[22], 10);
 }
 
 TEST(WriteLogLine, FourArgumentsWriteWindowAndFile) {
