@@ -171,22 +171,22 @@ bool ReadsAsNumber(std::string_view text, double& value) {
 
 }  // namespace
 
-TabularFile ReadCsvFile(const std::string& path, char separator) {
+TabularFile ReadCsvFile(const std::string& path, const std::string& name, char separator) {
   std::string content;
   {
     std::ifstream in(path, std::ios::binary);
     if (!in) StopRun("  Error: cannot open file " + path);
     content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) Fail(path, "it cannot be read");
+    if (in.bad()) Fail(name, "it cannot be read");
   }
   std::string_view text = content;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  if (!IsUtf8(text)) Fail(path, "it is not in UTF-8, the encoding a CSV file is read in");
+  if (!IsUtf8(text)) Fail(name, "it is not in UTF-8, the encoding a CSV file is read in");
 
   TabularFile file;
   // First pass: the header, the shape of every row, and which columns are numeric.
   std::vector<bool> numeric;
-  Scanner scanner(path, text, separator);
+  Scanner scanner(name, text, separator);
   bool header = true;
   scanner.Rows([&](const std::vector<Field>& fields, std::int64_t line) {
     if (header) {
@@ -194,9 +194,9 @@ TabularFile ReadCsvFile(const std::string& path, char separator) {
       for (const Field& field : fields) {
         TabularColumn column;
         column.name = std::string(Trimmed(field.text));
-        if (column.name.empty()) Fail(path, "a column without a name in the header");
+        if (column.name.empty()) Fail(name, "a column without a name in the header");
         if (!seen.insert(column.name).second) {
-          Fail(path, "two columns are named " + column.name);
+          Fail(name, "two columns are named " + column.name);
         }
         file.columns.push_back(std::move(column));
       }
@@ -205,7 +205,7 @@ TabularFile ReadCsvFile(const std::string& path, char separator) {
       return;
     }
     if (fields.size() != file.columns.size()) {
-      Fail(path, "line " + std::to_string(line) + " has " + std::to_string(fields.size()) +
+      Fail(name, "line " + std::to_string(line) + " has " + std::to_string(fields.size()) +
                      " fields, the header " + std::to_string(file.columns.size()));
     }
     double value = 0;
@@ -216,7 +216,7 @@ TabularFile ReadCsvFile(const std::string& path, char separator) {
     }
     ++file.rows;
   });
-  if (header) Fail(path, "it has no header row");
+  if (header) Fail(name, "it has no header row");
 
   for (std::size_t c = 0; c < file.columns.size(); ++c) {
     TabularColumn& column = file.columns[c];

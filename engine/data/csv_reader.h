@@ -16,11 +16,11 @@ namespace tav {
 // (blanks around it allowed), else a string column of the fields' texts. An empty field and an
 // unquoted NA are missing. The file has no labels.
 //
-// Stops the run, naming the file, when it cannot be opened, is not UTF-8 (the message says
-// so), has no header, has a quoted field that is never closed, a character after a closing
+// Stops the run, naming the file as `name`, when it cannot be opened, is not UTF-8 (the message
+// says so), has no header, has a quoted field that is never closed, a character after a closing
 // quote, a row whose number of fields is not the header's (naming its line), or two columns of
 // one name.
-TabularFile ReadCsvFile(const std::string& path, char separator);
+TabularFile ReadCsvFile(const std::string& path, const std::string& name, char separator);
 
 }  // namespace tav
 

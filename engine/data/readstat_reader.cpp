@@ -8,7 +8,9 @@
 
 #include <readstat.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -50,7 +52,10 @@ int OnVariable(int index, readstat_variable_t* variable, const char* label_set, 
     column.label = label != nullptr ? label : "";
     column.is_string = readstat_variable_get_type_class(variable) == READSTAT_TYPE_CLASS_STRING;
     if (parse.declared_rows > 0) {
-      const auto rows = static_cast<std::size_t>(parse.declared_rows);
+      // Room for the rows the file says it has, up to a million: a damaged header may claim
+      // any number, and the values read decide.
+      const auto rows =
+          static_cast<std::size_t>(std::min<std::int64_t>(parse.declared_rows, 1 << 20));
       column.missing.reserve(rows);
       if (column.is_string) {
         column.text_of.reserve(rows);
@@ -152,7 +157,8 @@ std::string Reason(readstat_error_t error) {
 
 }  // namespace
 
-TabularFile ReadStatisticalFile(const std::string& path, TabularKind kind) {
+TabularFile ReadStatisticalFile(const std::string& path, const std::string& name,
+                                TabularKind kind) {
   std::unique_ptr<readstat_parser_t, void (*)(readstat_parser_t*)> parser(readstat_parser_init(),
                                                                           readstat_parser_free);
   if (parser == nullptr) StopRun("  Error: problem too big to fit in memory");
@@ -183,22 +189,29 @@ TabularFile ReadStatisticalFile(const std::string& path, TabularKind kind) {
       error = readstat_parse_xport(p, path.c_str(), &parse);
       break;
     default:
-      Fail(path, "it is not a data file of a known kind");
+      Fail(name, "it is not a data file of a known kind");
   }
-  if (!parse.fault.empty()) Fail(path, parse.fault);
+  if (!parse.fault.empty()) Fail(name, parse.fault);
+  // A transport file is made of records of 80 bytes: a part of one is a truncated file, which
+  // the library may not notice.
+  if (kind == TabularKind::kTransport && error == READSTAT_OK) {
+    std::error_code size_error;
+    const std::uintmax_t size = std::filesystem::file_size(path, size_error);
+    if (size_error || size % 80 != 0) Fail(name, "it is truncated");
+  }
   if (error == READSTAT_ERROR_OPEN) StopRun("  Error: cannot open file " + path);
-  if (error != READSTAT_OK) Fail(path, Reason(error));
+  if (error != READSTAT_OK) Fail(name, Reason(error));
 
   TabularFile& file = parse.file;
-  if (file.columns.empty()) Fail(path, "it has no variables");
+  if (file.columns.empty()) Fail(name, "it has no variables");
   file.rows = static_cast<std::int64_t>(file.columns.front().missing.size());
   for (const TabularColumn& column : file.columns) {
     if (static_cast<std::int64_t>(column.missing.size()) != file.rows) {
-      Fail(path, "it is truncated (its last record is incomplete)");
+      Fail(name, "it is truncated (its last record is incomplete)");
     }
   }
   if (parse.declared_rows >= 0 && parse.declared_rows != file.rows) {
-    Fail(path, "it is truncated (" + std::to_string(file.rows) + " of its " +
+    Fail(name, "it is truncated (" + std::to_string(file.rows) + " of its " +
                    std::to_string(parse.declared_rows) + " records)");
   }
   for (std::size_t c = 0; c < file.columns.size(); ++c) {
@@ -222,8 +235,8 @@ TabularFile ReadStatisticalFile(const std::string& path, TabularKind kind) {
 
 namespace tav {
 
-TabularFile ReadStatisticalFile(const std::string& path, TabularKind) {
-  StopRun("  Error: reading " + ExtensionOf(path) + " files is not available in this build");
+TabularFile ReadStatisticalFile(const std::string&, const std::string& name, TabularKind) {
+  StopRun("  Error: reading " + ExtensionOf(name) + " files is not available in this build");
 }
 
 }  // namespace tav

@@ -12,11 +12,11 @@ namespace tav {
 // and SAS's tagged missing values and SPSS's user-defined missing values and ranges are all
 // marked missing. Texts come in UTF-8, converted from the file's own encoding.
 //
-// Stops the run with "  Error: data file NAME: " and the reason when the file cannot be
-// opened or read, is damaged or truncated, or its encoding cannot be converted. Built without
-// the format library it stops with "  Error: reading .sav files is not available in this
-// build" (the file's ending in place of .sav).
-TabularFile ReadStatisticalFile(const std::string& path, TabularKind kind);
+// Stops the run with "  Error: data file NAME: " (name as the input gives it) and the reason when
+// the file cannot be opened or read, is damaged or truncated, or its encoding cannot be converted.
+// Built without the format library it stops with "  Error: reading .sav files is not available in
+// this build" (the file's ending in place of .sav).
+TabularFile ReadStatisticalFile(const std::string& path, const std::string& name, TabularKind kind);
 
 }  // namespace tav
 

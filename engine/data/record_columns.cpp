@@ -206,7 +206,7 @@ RecordColumns ColumnsToRecords(TabularFile&& file, const std::vector<std::string
   if (names.empty()) {
     if (fixed != categories || history.HazardModel) {
       StopRun("  Error: the columns of the counts, covariates and event histories of data file " +
-              file_name + " must be named with var");
+              file_name + " must be named with col");
     }
     for (int k = 0; k < categories; ++k) {
       names.push_back(model.VariableLabel[model.FirstManifest() + k]);
@@ -214,7 +214,7 @@ RecordColumns ColumnsToRecords(TabularFile&& file, const std::vector<std::string
   }
   if (static_cast<int>(names.size()) < fixed ||
       (!history.HazardModel && static_cast<int>(names.size()) != fixed)) {
-    StopRun("  Error: var names " + std::to_string(names.size()) + " columns, a record has " +
+    StopRun("  Error: col names " + std::to_string(names.size()) + " columns, a record has " +
             std::to_string(fixed) + (history.HazardModel ? " and more" : ""));
   }
 
@@ -227,6 +227,7 @@ RecordColumns ColumnsToRecords(TabularFile&& file, const std::vector<std::string
     }
     records.records = history.RecordCount;
   }
+  if (records.records == 0) StopRun("  Error: data file " + file_name + " has no records");
   records.category_fields = categories;
   std::vector<std::size_t> at;
   for (const std::string& name : names) at.push_back(FindColumn(file, name, file_name));

@@ -25,7 +25,7 @@ struct RecordColumns {
 // Turns the columns of a data file into the records of the run, and notes in run.data.sources
 // where each manifest variable came from.
 //
-// The columns are those named by `columns` in the order above (`var`), or without it the
+// The columns are those named by `columns` in the order above (`col`), or without it the
 // columns whose names are the labels of the manifest variables (then only the manifest
 // variables can be read). A name matches a column of that name, else the one column whose name
 // equals it apart from case. The number of records is the file's, or `rec`'s when that is

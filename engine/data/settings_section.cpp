@@ -453,27 +453,27 @@ void ParseData(SettingsCommand& c) {
 }
 
 const char* const kColumnsWithoutFile =
-    "  Error: var names columns of a data file .csv, .tsv, .sav, .zsav, .por, .dta, .sas7bdat "
+    "  Error: col names columns of a data file .csv, .tsv, .sav, .zsav, .por, .dta, .sas7bdat "
     "or .xpt";
 
-// var [name ...]: the columns of the data file that make up a record, in reading order.
+// col [name ...]: the columns of the data file that make up a record, in reading order.
 void ParseDataColumns(SettingsCommand& c) {
   Reader& reader = c.reader;
   TextFile& in = reader.input;
   if (c.command.back() != '[' && ReadWord(in) != "[") {
-    StopRun("  Error: a \"[\" expected in command var");
+    StopRun("  Error: a \"[\" expected in command col");
   }
   std::vector<std::string>& columns = c.run.settings.data_columns;
   columns.clear();
   for (;;) {
     std::string word = ReadWord(in);
-    if (word.empty()) StopRun("  Error: a \"]\" expected in command var");
+    if (word.empty()) StopRun("  Error: a \"]\" expected in command col");
     const bool last = word.back() == ']';
     if (last) word.pop_back();
     if (!word.empty()) columns.push_back(word);
     if (last) break;
   }
-  if (columns.empty()) StopRun("  Error: no columns given in command var");
+  if (columns.empty()) StopRun("  Error: no columns given in command col");
   reader.word.clear();
 }
 
@@ -482,8 +482,8 @@ void ParseDataColumns(SettingsCommand& c) {
 void ReadColumnData(Reader& reader, DataRun& run, TabularKind kind) {
   const Settings& settings = run.settings;
   const std::string path = run.FilePrefix + settings.data_file;
-  RecordColumns columns =
-      ColumnsToRecords(ReadTabularFile(path, kind), settings.data_columns, run, settings.data_file);
+  RecordColumns columns = ColumnsToRecords(ReadTabularFile(path, settings.data_file, kind),
+                                           settings.data_columns, run, settings.data_file);
   EventHistoryState& history = run.history;
   if (!history.RecordFormat) {
     // As `rec` with the file's number of records would have it.

@@ -30,10 +30,10 @@ TabularKind TabularKindOf(const std::string& name) {
   return TabularKind::kNone;
 }
 
-TabularFile ReadTabularFile(const std::string& path, TabularKind kind) {
-  if (kind == TabularKind::kCsv) return ReadCsvFile(path, ',');
-  if (kind == TabularKind::kTsv) return ReadCsvFile(path, '\t');
-  return ReadStatisticalFile(path, kind);
+TabularFile ReadTabularFile(const std::string& path, const std::string& name, TabularKind kind) {
+  if (kind == TabularKind::kCsv) return ReadCsvFile(path, name, ',');
+  if (kind == TabularKind::kTsv) return ReadCsvFile(path, name, '\t');
+  return ReadStatisticalFile(path, name, kind);
 }
 
 }  // namespace tav

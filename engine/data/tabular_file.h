@@ -52,10 +52,11 @@ struct TabularFile {
 // Reads the data file at path (the full name, prefix included) of the given kind (not kNone).
 // Any fault of the file (it cannot be opened, is damaged or truncated, is in an encoding that
 // cannot be converted to UTF-8, has rows of unequal length) stops the run with a message that
-// names the file; nothing of it is kept. A build without the reader of the binary formats
+// names the file as `name` (as the input names it): "  Error: data file NAME: " and the fault;
+// nothing of it is kept. A build without the reader of the binary formats
 // stops with "  Error: reading .sav files is not available in this build" (the file's own
 // ending in place of .sav).
-TabularFile ReadTabularFile(const std::string& path, TabularKind kind);
+TabularFile ReadTabularFile(const std::string& path, const std::string& name, TabularKind kind);
 
 }  // namespace tav
 
