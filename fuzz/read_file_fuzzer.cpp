@@ -30,12 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What was read is whole: every column has a value and a missing flag for every row.
     for (const tav::TabularColumn& column : file.columns) {
       if (static_cast<std::int64_t>(column.missing.size()) != file.rows) __builtin_trap();
-      const std::size_t values = column.is_string ? column.text_of.size() : column.numbers.size();
-      if (static_cast<std::int64_t>(values) != file.rows) __builtin_trap();
-      for (std::size_t r = 0; r < column.text_of.size(); ++r) {
-        const std::int32_t text = column.text_of[r];
-        if (column.missing[r] == 0 &&
-            (text < 0 || static_cast<std::size_t>(text) >= column.texts.size())) {
+      if (static_cast<std::int64_t>(column.value_of.size()) != file.rows) __builtin_trap();
+      const std::size_t distinct = column.is_string ? column.texts.size() : column.numbers.size();
+      for (std::size_t r = 0; r < column.value_of.size(); ++r) {
+        const std::int32_t place = column.value_of[r];
+        if (column.missing[r] == 0 && (place < 0 || static_cast<std::size_t>(place) >= distinct)) {
           __builtin_trap();
         }
       }

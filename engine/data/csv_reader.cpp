@@ -222,14 +222,11 @@ TabularFile ReadCsvFile(const std::string& path, const std::string& name, char s
     TabularColumn& column = file.columns[c];
     column.is_string = !numeric[c];
     column.missing.reserve(static_cast<std::size_t>(file.rows));
-    if (column.is_string) {
-      column.text_of.reserve(static_cast<std::size_t>(file.rows));
-    } else {
-      column.numbers.reserve(static_cast<std::size_t>(file.rows));
-    }
+    column.value_of.reserve(static_cast<std::size_t>(file.rows));
   }
   // Second pass: the values.
   std::vector<std::unordered_map<std::string, std::int32_t>> text_index(file.columns.size());
+  std::vector<DistinctNumbers> number_index(file.columns.size());
   header = true;
   scanner.Rows([&](const std::vector<Field>& fields, std::int64_t) {
     if (header) {
@@ -240,17 +237,19 @@ TabularFile ReadCsvFile(const std::string& path, const std::string& name, char s
       TabularColumn& column = file.columns[c];
       const bool missing = IsMissing(fields[c]);
       column.missing.push_back(missing ? 1 : 0);
-      if (!column.is_string) {
+      if (missing) {
+        column.value_of.push_back(0);
+      } else if (!column.is_string) {
         double value = 0;
-        if (!missing) ReadsAsNumber(fields[c].text, value);
-        column.numbers.push_back(value);
-        continue;
+        ReadsAsNumber(fields[c].text, value);
+        column.value_of.push_back(number_index[c].Place(value, column.numbers));
+      } else {
+        const std::string key(fields[c].text);
+        const auto [at, added] =
+            text_index[c].emplace(key, static_cast<std::int32_t>(column.texts.size()));
+        if (added) column.texts.push_back(key);
+        column.value_of.push_back(at->second);
       }
-      const std::string key(fields[c].text);
-      const auto [at, added] =
-          text_index[c].emplace(key, static_cast<std::int32_t>(column.texts.size()));
-      if (added) column.texts.push_back(key);
-      column.text_of.push_back(at->second);
     }
   });
   return file;

@@ -238,6 +238,11 @@ class RecordReader {
       data_.entry_cell.reserve(first);
     }
     if (covariates_ > 0) data_.covariate_value = AllocRealArray(run_, covariates_ * records);
+    if (aggregate_ && table_ != nullptr) {
+      run_.CheckMemory(static_cast<double>(records) * sizeof(Pending),
+                       "  Error: array with data too big to fit in memory");
+      pending_.reserve(static_cast<std::size_t>(records));
+    }
     // Inline data come before the settings that follow them, so the subgroups and cells of
     // aggregated records are always kept for the latent and posterior files.
     const Settings& settings = run_.settings;
@@ -256,7 +261,29 @@ class RecordReader {
     }
     if (records == 0 && inline_data_) CloseInlineData(reader_, source_, true);
 
-    if (aggregate_) {
+    if (aggregate_ && table_ != nullptr) {
+      // Records from columns come all at once: sorted by subgroup and cell (keeping the order
+      // of the records among equals, so that the counts add up as they do in the hash table),
+      // then added up.
+      std::stable_sort(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
+        return a.subgroup != b.subgroup ? a.subgroup < b.subgroup : a.cell < b.cell;
+      });
+      for (std::size_t i = 0; i < pending_.size();) {
+        double count = pending_[i].count;
+        std::size_t j = i + 1;
+        for (; j < pending_.size() && pending_[j].subgroup == pending_[i].subgroup &&
+               pending_[j].cell == pending_[i].cell;
+             ++j) {
+          count += pending_[j].count;
+        }
+        AppendEntry(model_, data_, count, pending_[i].subgroup, pending_[i].cell);
+        i = j;
+      }
+      std::vector<Pending>().swap(pending_);
+      history_.RecordFormat = false;
+      data_.entry_count_given = true;
+      history_.RecordCount = static_cast<std::int32_t>(data_.EntryCount());
+    } else if (aggregate_) {
       // The patterns in the order of subgroup and cell, as they always were.
       std::vector<std::pair<std::pair<int, double>, double>> sorted(aggregated_.begin(),
                                                                     aggregated_.end());
@@ -321,7 +348,7 @@ class RecordReader {
       const double value = TableNumber();
       if (value != std::floor(value) || std::fabs(value) > 2147483647.0) {
         StopRun("  Error in data: a state that is not a whole number in column " +
-                table_->names[field_ - 1] + " in record " + RecordText(r));
+                table_->fields[field_ - 1].name + " in record " + RecordText(r));
       }
       state = static_cast<std::int32_t>(value);
     } else {
@@ -422,13 +449,13 @@ class RecordReader {
 
   // The next field of a record read from columns, which must hold a number.
   double TableNumber() {
-    if (field_ >= table_->values.size()) {
+    if (field_ >= table_->fields.size()) {
       StopRun("  Error in data: too few columns for record " + RecordText(row_ + 1));
     }
-    const double value = table_->values[field_][static_cast<std::size_t>(row_)];
+    const double value = table_->Value(field_, row_);
     if (std::isnan(value)) {
-      StopRun("  Error in data: a missing or non-numeric value in column " + table_->names[field_] +
-              " in record " + RecordText(row_ + 1));
+      StopRun("  Error in data: a missing or non-numeric value in column " +
+              table_->fields[field_].name + " in record " + RecordText(row_ + 1));
     }
     ++field_;
     return value;
@@ -445,7 +472,7 @@ class RecordReader {
     std::array<std::int64_t, kVectorSize> value{};
     Membership observed{};
     for (int k = 0; k < table_->category_fields && k < manifest; ++k) {
-      const double code = table_->values[field_++][static_cast<std::size_t>(row_)];
+      const double code = table_->Value(field_++, row_);
       if (std::isnan(code)) continue;
       value[k] = static_cast<std::int64_t>(code);
       observed[k] = 1;
@@ -506,8 +533,7 @@ class RecordReader {
   // only blanks follow on it, then the closing bracket of inline data or a comment.
   bool RecordLineEnds() {
     if (table_ != nullptr) {
-      return field_ >= table_->values.size() ||
-             std::isnan(table_->values[field_][static_cast<std::size_t>(row_)]);
+      return field_ >= table_->fields.size() || std::isnan(table_->Value(field_, row_));
     }
     if (LineEnded(source_)) return true;
     if (reader_.word == "]") return true;
@@ -670,6 +696,10 @@ class RecordReader {
       latent_scratch_.WriteLine(text);
     }
     if (!(count > 0)) return;
+    if (table_ != nullptr) {
+      pending_.push_back({g, static_cast<double>(cell), count});
+      return;
+    }
     const auto key = std::make_pair(g, static_cast<double>(cell));
     auto at = aggregated_.find(key);
     if (at != aggregated_.end()) {
@@ -713,6 +743,13 @@ class RecordReader {
     }
   };
   std::unordered_map<std::pair<int, double>, double, KeyHash> aggregated_;
+  // Records from columns to aggregate, in record order.
+  struct Pending {
+    int subgroup;
+    double cell;
+    double count;
+  };
+  std::vector<Pending> pending_;
   std::array<int, kVectorSize> categories_{};  // of the current record
   TextFile latent_scratch_;
 };

@@ -28,7 +28,9 @@ struct Parse {
   std::map<std::string, std::vector<std::pair<double, std::string>>> number_labels;
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> text_labels;
   std::vector<std::unordered_map<std::string, std::int32_t>> text_index;  // per column
-  std::string fault;  // why a handler stopped the parse
+  std::vector<DistinctNumbers> number_index;
+  std::vector<bool> missing_ranges;  // per column: it has user-defined missing values
+  std::string fault;                 // why a handler stopped the parse
   std::string library_message;
 };
 
@@ -57,15 +59,13 @@ int OnVariable(int index, readstat_variable_t* variable, const char* label_set, 
       const auto rows =
           static_cast<std::size_t>(std::min<std::int64_t>(parse.declared_rows, 1 << 20));
       column.missing.reserve(rows);
-      if (column.is_string) {
-        column.text_of.reserve(rows);
-      } else {
-        column.numbers.reserve(rows);
-      }
+      column.value_of.reserve(rows);
     }
     parse.file.columns.push_back(std::move(column));
     parse.label_set_of.emplace_back(label_set != nullptr ? label_set : "");
     parse.text_index.emplace_back();
+    parse.number_index.emplace_back();
+    parse.missing_ranges.push_back(readstat_variable_get_missing_ranges_count(variable) > 0);
   } catch (const std::exception&) {
     parse.fault = "it is too large to read";
     return READSTAT_HANDLER_ABORT;
@@ -86,7 +86,11 @@ int OnValue(int row, readstat_variable_t* variable, readstat_value_t value, void
     return READSTAT_HANDLER_ABORT;
   }
   try {
-    bool missing = readstat_value_is_missing(value, variable) != 0;
+    // User-defined missing values only where the variable has some.
+    bool missing = readstat_value_is_system_missing(value) != 0 ||
+                   readstat_value_is_tagged_missing(value) != 0 ||
+                   (parse.missing_ranges[static_cast<std::size_t>(index)] &&
+                    readstat_value_is_defined_missing(value, variable) != 0);
     if (column.is_string) {
       const char* text = readstat_string_value(value);
       if (text == nullptr || text[0] == '\0') missing = true;
@@ -97,9 +101,11 @@ int OnValue(int row, readstat_variable_t* variable, readstat_value_t value, void
         if (added) column.texts.emplace_back(text);
         at = found->second;
       }
-      column.text_of.push_back(at);
+      column.value_of.push_back(at);
     } else {
-      column.numbers.push_back(missing ? 0.0 : readstat_double_value(value));
+      column.value_of.push_back(missing ? 0
+                                        : parse.number_index[static_cast<std::size_t>(index)].Place(
+                                              readstat_double_value(value), column.numbers));
     }
     column.missing.push_back(missing ? 1 : 0);
   } catch (const std::exception&) {

@@ -14,7 +14,6 @@
 namespace tav {
 namespace {
 
-constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 // How many of a column's values a message about them shows.
 constexpr std::size_t kValuesShown = 5;
 
@@ -52,41 +51,6 @@ std::string NumberText(double value) {
   return std::string(text, result.ptr);
 }
 
-// The distinct values of a numeric column (not missing), ascending; at most `most` + 1 of them
-// unless all are asked for (most < 0).
-std::vector<double> DistinctNumbers(const TabularColumn& column, std::int64_t rows, int most) {
-  std::vector<double> distinct;
-  double last = kMissing;
-  for (std::int64_t r = 0; r < rows; ++r) {
-    if (column.missing[r] != 0) continue;
-    const double value = column.numbers[r];
-    if (value == last) continue;
-    last = value;
-    if (std::find(distinct.begin(), distinct.end(), value) != distinct.end()) continue;
-    distinct.push_back(value);
-    if (most >= 0 && static_cast<int>(distinct.size()) > most) break;
-  }
-  std::sort(distinct.begin(), distinct.end());
-  return distinct;
-}
-
-// The indices of the texts of a string column that some record holds, in ascending order of
-// text.
-std::vector<std::int32_t> DistinctTexts(const TabularColumn& column, std::int64_t rows) {
-  std::vector<std::uint8_t> used(column.texts.size(), 0);
-  for (std::int64_t r = 0; r < rows; ++r) {
-    if (column.missing[r] == 0) used[static_cast<std::size_t>(column.text_of[r])] = 1;
-  }
-  std::vector<std::int32_t> distinct;
-  for (std::size_t t = 0; t < used.size(); ++t) {
-    if (used[t] != 0) distinct.push_back(static_cast<std::int32_t>(t));
-  }
-  std::sort(distinct.begin(), distinct.end(), [&](std::int32_t a, std::int32_t b) {
-    return column.texts[static_cast<std::size_t>(a)] < column.texts[static_cast<std::size_t>(b)];
-  });
-  return distinct;
-}
-
 [[noreturn]] void TooManyValues(const std::string& column, std::size_t count,
                                 const std::vector<std::string>& first, int categories,
                                 const std::string& variable) {
@@ -98,97 +62,99 @@ std::vector<std::int32_t> DistinctTexts(const TabularColumn& column, std::int64_
   StopRun(message);
 }
 
-// The categories of a manifest variable's column: the record values, and its source.
-std::vector<double> Categories(const TabularColumn& column, std::int64_t rows, int dimension,
-                               const std::string& variable, VariableSource& source) {
-  std::vector<double> codes(static_cast<std::size_t>(rows), kMissing);
-  if (!column.is_string) {
-    std::vector<double> distinct = DistinctNumbers(column, rows, dimension);
-    if (static_cast<int>(distinct.size()) > dimension) {
-      distinct = DistinctNumbers(column, rows, -1);
-      std::vector<std::string> first;
-      for (std::size_t i = 0; i < distinct.size() && i < kValuesShown; ++i) {
-        first.push_back(NumberText(distinct[i]));
-      }
-      TooManyValues(column.name, distinct.size(), first, dimension, variable);
-    }
-    for (std::size_t i = 0; i < distinct.size(); ++i) {
-      VariableSource::Category category;
-      category.code = static_cast<int>(i) + 1;
-      category.value = NumberText(distinct[i]);
-      for (const auto& [value, label] : column.number_labels) {
-        if (value == distinct[i]) category.label = label;
-      }
-      source.categories.push_back(std::move(category));
-    }
-    double last_value = kMissing;
-    double last_code = kMissing;
-    for (std::int64_t r = 0; r < rows; ++r) {
-      if (column.missing[r] != 0) continue;
-      const double value = column.numbers[r];
-      if (value != last_value) {
-        last_value = value;
-        last_code = static_cast<double>(std::lower_bound(distinct.begin(), distinct.end(), value) -
-                                        distinct.begin() + 1);
-      }
-      codes[static_cast<std::size_t>(r)] = last_code;
-    }
-    return codes;
+// The places (among the column's distinct values) that some record up to `rows` holds.
+std::vector<std::int32_t> UsedPlaces(const TabularColumn& column, std::int64_t rows,
+                                     std::size_t distinct) {
+  std::vector<std::uint8_t> used(distinct, 0);
+  for (std::int64_t r = 0; r < rows; ++r) {
+    if (column.missing[r] == 0) used[static_cast<std::size_t>(column.value_of[r])] = 1;
   }
-  const std::vector<std::int32_t> distinct = DistinctTexts(column, rows);
-  if (static_cast<int>(distinct.size()) > dimension) {
+  std::vector<std::int32_t> places;
+  for (std::size_t t = 0; t < distinct; ++t) {
+    if (used[t] != 0) places.push_back(static_cast<std::int32_t>(t));
+  }
+  return places;
+}
+
+// Per record the place of its value, -1 when missing; taken from the column.
+std::vector<std::int32_t> Places(TabularColumn& column, std::int64_t rows) {
+  std::vector<std::int32_t> place = std::move(column.value_of);
+  place.resize(static_cast<std::size_t>(rows));
+  for (std::int64_t r = 0; r < rows; ++r) {
+    if (column.missing[r] != 0) place[static_cast<std::size_t>(r)] = -1;
+  }
+  return place;
+}
+
+// The field of a manifest variable's column: the categories 1 to k of its distinct values in
+// ascending order, and its source.
+RecordColumns::Field Categories(TabularColumn& column, std::int64_t rows, int dimension,
+                                const std::string& variable, VariableSource& source) {
+  const std::size_t distinct = column.is_string ? column.texts.size() : column.numbers.size();
+  std::vector<std::int32_t> used = UsedPlaces(column, rows, distinct);
+  if (column.is_string) {
+    std::sort(used.begin(), used.end(), [&](std::int32_t a, std::int32_t b) {
+      return column.texts[static_cast<std::size_t>(a)] < column.texts[static_cast<std::size_t>(b)];
+    });
+  } else {
+    std::sort(used.begin(), used.end(), [&](std::int32_t a, std::int32_t b) {
+      return column.numbers[static_cast<std::size_t>(a)] <
+             column.numbers[static_cast<std::size_t>(b)];
+    });
+  }
+  auto text = [&](std::int32_t at) {
+    return column.is_string ? column.texts[static_cast<std::size_t>(at)]
+                            : NumberText(column.numbers[static_cast<std::size_t>(at)]);
+  };
+  if (static_cast<int>(used.size()) > dimension) {
     std::vector<std::string> first;
-    for (std::size_t i = 0; i < distinct.size() && i < kValuesShown; ++i) {
-      first.push_back("\"" + column.texts[static_cast<std::size_t>(distinct[i])] + "\"");
+    for (std::size_t i = 0; i < used.size() && i < kValuesShown; ++i) {
+      first.push_back(column.is_string ? "\"" + text(used[i]) + "\"" : text(used[i]));
     }
-    TooManyValues(column.name, distinct.size(), first, dimension, variable);
+    TooManyValues(column.name, used.size(), first, dimension, variable);
   }
-  std::vector<double> code_of_text(column.texts.size(), kMissing);
-  for (std::size_t i = 0; i < distinct.size(); ++i) {
-    const std::string& text = column.texts[static_cast<std::size_t>(distinct[i])];
-    code_of_text[static_cast<std::size_t>(distinct[i])] = static_cast<double>(i + 1);
+  RecordColumns::Field field;
+  field.name = column.name;
+  field.values.assign(distinct, std::numeric_limits<double>::quiet_NaN());
+  for (std::size_t i = 0; i < used.size(); ++i) {
+    const auto at = static_cast<std::size_t>(used[i]);
+    field.values[at] = static_cast<double>(i + 1);
     VariableSource::Category category;
     category.code = static_cast<int>(i) + 1;
-    category.value = text;
-    for (const auto& [value, label] : column.text_labels) {
-      if (value == text) category.label = label;
+    category.value = text(used[i]);
+    if (column.is_string) {
+      for (const auto& [value, label] : column.text_labels) {
+        if (value == column.texts[at]) category.label = label;
+      }
+    } else {
+      for (const auto& [value, label] : column.number_labels) {
+        if (value == column.numbers[at]) category.label = label;
+      }
     }
     source.categories.push_back(std::move(category));
   }
-  for (std::int64_t r = 0; r < rows; ++r) {
-    if (column.missing[r] == 0) {
-      codes[static_cast<std::size_t>(r)] =
-          code_of_text[static_cast<std::size_t>(column.text_of[r])];
-    }
-  }
-  return codes;
+  field.place = Places(column, rows);
+  return field;
 }
 
-// The numbers of a column as a record reads them; texts that are not numbers are missing.
-std::vector<double> Numbers(TabularColumn& column, std::int64_t rows) {
-  std::vector<double> values;
+// The field of a column read as numbers; texts that are not numbers are NaN.
+RecordColumns::Field Numbers(TabularColumn& column, std::int64_t rows) {
+  RecordColumns::Field field;
+  field.name = column.name;
   if (!column.is_string) {
-    values = column.numbers;
+    field.values = std::move(column.numbers);
   } else {
-    values.assign(static_cast<std::size_t>(rows), kMissing);
-    std::vector<double> number_of_text(column.texts.size(), kMissing);
+    field.values.assign(column.texts.size(), std::numeric_limits<double>::quiet_NaN());
     for (std::size_t t = 0; t < column.texts.size(); ++t) {
       const std::string& text = column.texts[t];
       double value = 0;
       const char* end = text.data() + text.size();
       const auto [stop, error] = std::from_chars(text.data(), end, value);
-      if (error == std::errc() && stop == end && std::isfinite(value)) number_of_text[t] = value;
-    }
-    for (std::int64_t r = 0; r < rows; ++r) {
-      values[static_cast<std::size_t>(r)] =
-          number_of_text[static_cast<std::size_t>(column.text_of[r])];
+      if (error == std::errc() && stop == end && std::isfinite(value)) field.values[t] = value;
     }
   }
-  values.resize(static_cast<std::size_t>(rows));
-  for (std::int64_t r = 0; r < rows; ++r) {
-    if (column.missing[r] != 0) values[static_cast<std::size_t>(r)] = kMissing;
-  }
-  return values;
+  field.place = Places(column, rows);
+  return field;
 }
 
 }  // namespace
@@ -236,19 +202,22 @@ RecordColumns ColumnsToRecords(TabularFile&& file, const std::vector<std::string
   data.sources.clear();
   data.source_file = file_name;
   for (std::size_t f = 0; f < names.size(); ++f) {
-    TabularColumn& column = file.columns[at[f]];
-    records.names.push_back(column.name);
+    // A column named for two fields is taken apart for each.
+    const auto named = static_cast<std::size_t>(std::count(at.begin(), at.end(), at[f]));
+    TabularColumn copy;
+    if (named > 1) copy = file.columns[at[f]];
+    TabularColumn& column = named > 1 ? copy : file.columns[at[f]];
     if (static_cast<int>(f) < categories) {
       const int v = model.FirstManifest() + static_cast<int>(f);
       VariableSource source;
       source.variable = v;
       source.column = column.name;
       source.column_label = column.label;
-      records.values.push_back(
+      records.fields.push_back(
           Categories(column, records.records, model.Dimension[v], model.VariableLabel[v], source));
       data.sources.push_back(std::move(source));
     } else {
-      records.values.push_back(Numbers(column, records.records));
+      records.fields.push_back(Numbers(column, records.records));
     }
   }
   return records;

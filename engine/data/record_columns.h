@@ -2,6 +2,7 @@
 #define TAV_ENGINE_DATA_RECORD_COLUMNS_H_
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -14,12 +15,24 @@ namespace tav {
 // reads them: the manifest variables (all but the last with a continuous covariate, whose
 // variable is the record number), the covariates, the count (with `rco`), then the
 // event-history fields. Category fields hold the category (1 to the variable's number of
-// categories); the other fields the numbers of the file. A missing value is NaN.
+// categories); the other fields the numbers of the file. Each field keeps its distinct values
+// once and per record the place of its value among them (-1 for a missing value).
 struct RecordColumns {
+  struct Field {
+    std::string name;                 // the column it came from
+    std::vector<double> values;       // the distinct values; NaN for a text that is no number
+    std::vector<std::int32_t> place;  // per record
+  };
   std::int64_t records = 0;
   int category_fields = 0;
-  std::vector<std::string> names;           // per field, the column it came from
-  std::vector<std::vector<double>> values;  // per field, per record
+  std::vector<Field> fields;
+
+  // The value of field f in record r (from 0): NaN when it is missing or no number.
+  double Value(std::size_t f, std::int64_t r) const {
+    const std::int32_t at = fields[f].place[static_cast<std::size_t>(r)];
+    return at < 0 ? std::numeric_limits<double>::quiet_NaN()
+                  : fields[f].values[static_cast<std::size_t>(at)];
+  }
 };
 
 // Turns the columns of a data file into the records of the run, and notes in run.data.sources

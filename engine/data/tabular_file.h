@@ -1,8 +1,10 @@
 #ifndef TAV_ENGINE_DATA_TABULAR_FILE_H_
 #define TAV_ENGINE_DATA_TABULAR_FILE_H_
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -26,21 +28,61 @@ TabularKind TabularKindOf(const std::string& name);
 // The ending that named the kind, as written in messages (".sav", ".dta", ...).
 std::string ExtensionOf(const std::string& name);
 
-// One column of a data file. A numeric column holds numbers, a string column holds text; a
-// value that the file marks as missing (system-missing, a user-defined missing value, an
-// empty CSV field or "NA") has missing[row] = 1, and its number or text is then of no use.
+// One column of a data file. A numeric column holds numbers, a string column holds text; each
+// row refers to its value by its place among the column's distinct values (value_of). A value
+// that the file marks as missing (system-missing, a user-defined missing value, an empty text,
+// an empty CSV field or "NA") has missing[row] = 1, and its value_of is then of no use.
 struct TabularColumn {
   std::string name;
   std::string label;  // the variable label, empty when the file has none
   bool is_string = false;
-  std::vector<double> numbers;        // per row, numeric columns
-  std::vector<std::int32_t> text_of;  // per row, string columns: an index into texts
-  std::vector<std::string> texts;     // the distinct texts of a string column, first seen first
-  std::vector<std::uint8_t> missing;  // per row
+  std::vector<double> numbers;         // the distinct numbers of a numeric column, first seen first
+  std::vector<std::string> texts;      // the distinct texts of a string column, first seen first
+  std::vector<std::int32_t> value_of;  // per row
+  std::vector<std::uint8_t> missing;   // per row
   // The value labels of the column: value, label (numbers for numeric columns, texts for
   // string columns).
   std::vector<std::pair<double, std::string>> number_labels;
   std::vector<std::pair<std::string, std::string>> text_labels;
+};
+
+// Numbers the distinct numbers of a column as they come: Place(value) is the value's place
+// among them, first seen first, appending it to numbers when it is new. Columns of categories
+// mostly hold the whole numbers 0 to 255, found by a table; other numbers by a hash table.
+class DistinctNumbers {
+ public:
+  std::int32_t Place(double value, std::vector<double>& numbers) {
+    if (value >= 0 && value < static_cast<double>(kSmall)) {
+      const auto small = static_cast<std::size_t>(value);
+      if (static_cast<double>(small) == value) {
+        if (small_[small] < 0) {
+          small_[small] = static_cast<std::int32_t>(numbers.size());
+          numbers.push_back(value);
+        }
+        return small_[small];
+      }
+    }
+    if (has_last_ && value == last_value_) return last_place_;
+    const auto [at, added] = hashed_.emplace(value, static_cast<std::int32_t>(numbers.size()));
+    if (added) numbers.push_back(value);
+    has_last_ = true;
+    last_value_ = value;
+    last_place_ = at->second;
+    return last_place_;
+  }
+
+ private:
+  static constexpr std::size_t kSmall = 256;
+  static constexpr std::array<std::int32_t, kSmall> None() {
+    std::array<std::int32_t, kSmall> none{};
+    for (std::int32_t& place : none) place = -1;
+    return none;
+  }
+  std::array<std::int32_t, kSmall> small_ = None();
+  bool has_last_ = false;
+  double last_value_ = 0;
+  std::int32_t last_place_ = 0;
+  std::unordered_map<double, std::int32_t> hashed_;
 };
 
 // A data file read whole: its columns in file order, each with rows values.
