@@ -150,6 +150,37 @@ TEST(ColumnData, BadColumnsAndValuesAreNamed) {
   }
 }
 
+// The other fields of a record come from their columns as numbers: episodes (a missing time
+// ends the history, as the end of a line does) and covariate values give the fit of the same
+// records as plain numbers (the examples of epi and con in docs/commands.md).
+TEST(ColumnData, EventHistoriesAndCovariatesGiveThePlainNumbersFit) {
+  const std::string episodes =
+      "man 1\ndim 2\nlab A\nris 3 [0 1] [1 2]\nhaz A {A.R, R}\nexp 1\nrec 4\nepi 2\nsee 3\n";
+  const Outcome plain = RunWith(episodes +
+                                    "dat [ 1 1.0 1 2.5 2\n 1 2.0 1 4.0 1\n"
+                                    " 2 0.5 1 1.5 2\n 2 4.0 0 ]\n",
+                                {});
+  ASSERT_EQ(plain.status, kExitNormal) << plain.log;
+  const Outcome read = RunWith(
+      episodes + "col [a t1 s1 t2 s2]\ndat h.csv\n", {},
+      {{"h.csv", "a,t1,s1,t2,s2\n1,1.0,1,2.5,2\n1,2.0,1,4.0,1\n2,0.5,1,1.5,2\n2,4.0,0,,\n"}});
+  ASSERT_EQ(read.status, kExitNormal) << read.log;
+  EXPECT_EQ(Results(read.report), Results(plain.report));
+
+  const std::string covariate =
+      "con 1\nman 1\ndim 2\nlab B x\nmod B|x {B, cov(B 1 x c -1)}\nrec 8\ndes [ 0 1 ]\nsee 3\n";
+  const Outcome plain_covariate = RunWith(
+      covariate + "dat [ 1 -1.2\n 1 -0.4\n 2 -0.3\n 1 0.1\n 2 0.2\n 1 0.5\n 2 0.9\n 2 1.4 ]\n", {});
+  ASSERT_EQ(plain_covariate.status, kExitNormal) << plain_covariate.log;
+  const Outcome read_covariate =
+      RunWith(covariate + "col [b x]\ndat c.tsv\n", {},
+              {{"c.tsv",
+                "b\tx\nno\t-1.2\nno\t-0.4\nyes\t-0.3\nno\t0.1\nyes\t0.2\nno\t0.5\nyes\t0.9\n"
+                "yes\t1.4\n"}});
+  ASSERT_EQ(read_covariate.status, kExitNormal) << read_covariate.log;
+  EXPECT_EQ(Results(read_covariate.report), Results(plain_covariate.report));
+}
+
 TEST(ColumnData, WeightsMustBeNumbersAtLeastZero) {
   const std::string model = "man 2\ndim 2 2\nlab A B\nmod {A,B}\nrec 3\nrco\ncol [A B w]\n";
   const Outcome negative =
