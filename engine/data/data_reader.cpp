@@ -457,6 +457,7 @@ class RecordReader {
       StopRun("  Error in data: a missing or non-numeric value in column " +
               table_->fields[field_].name + " in record " + RecordText(row_ + 1));
     }
+    if (std::isinf(value)) StopRun("  Error: number too large when reading " + reader_.command);
     ++field_;
     return value;
   }

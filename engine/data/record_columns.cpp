@@ -3,11 +3,13 @@
 #include "data/record_columns.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <set>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "core/stop_run.h"
 
