@@ -9,6 +9,7 @@
 #include <readstat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -20,6 +21,11 @@
 namespace tav {
 namespace {
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // What the library's handlers fill while a file is parsed.
 struct Parse {
   TabularFile file;
@@ -30,7 +36,15 @@ struct Parse {
   std::vector<std::unordered_map<std::string, std::int32_t>> text_index;  // per column
   std::vector<DistinctNumbers> number_index;
   std::vector<bool> missing_ranges;  // per column: it has user-defined missing values
-  std::string fault;                 // why a handler stopped the parse
+  // The columns asked for, in lower case (all when empty), and per variable of the file its
+  // place among the columns read, -1 when it is left out.
+  std::vector<std::string> wanted;
+  std::vector<int> position_of;
+  bool Wanted(const std::string& name) const {
+    if (wanted.empty()) return true;
+    return std::find(wanted.begin(), wanted.end(), Lower(name)) != wanted.end();
+  }
+  std::string fault;  // why a handler stopped the parse
   std::string library_message;
 };
 
@@ -43,12 +57,17 @@ int OnMetadata(readstat_metadata_t* metadata, void* context) {
 int OnVariable(int index, readstat_variable_t* variable, const char* label_set, void* context) {
   auto& parse = *static_cast<Parse*>(context);
   try {
-    if (index != static_cast<int>(parse.file.columns.size())) {
+    if (index != static_cast<int>(parse.position_of.size())) {
       parse.fault = "its variables are out of order";
       return READSTAT_HANDLER_ABORT;
     }
-    TabularColumn column;
     const char* name = readstat_variable_get_name(variable);
+    if (!parse.Wanted(name != nullptr ? name : "")) {
+      parse.position_of.push_back(-1);
+      return READSTAT_HANDLER_SKIP_VARIABLE;
+    }
+    parse.position_of.push_back(static_cast<int>(parse.file.columns.size()));
+    TabularColumn column;
     const char* label = readstat_variable_get_label(variable);
     column.name = name != nullptr ? name : "";
     column.label = label != nullptr ? label : "";
@@ -75,11 +94,13 @@ int OnVariable(int index, readstat_variable_t* variable, const char* label_set, 
 
 int OnValue(int row, readstat_variable_t* variable, readstat_value_t value, void* context) {
   auto& parse = *static_cast<Parse*>(context);
-  const int index = readstat_variable_get_index(variable);
-  if (index < 0 || index >= static_cast<int>(parse.file.columns.size())) {
+  const int variable_index = readstat_variable_get_index(variable);
+  if (variable_index < 0 || variable_index >= static_cast<int>(parse.position_of.size())) {
     parse.fault = "a value of an unknown variable";
     return READSTAT_HANDLER_ABORT;
   }
+  const int index = parse.position_of[static_cast<std::size_t>(variable_index)];
+  if (index < 0) return READSTAT_HANDLER_OK;  // a column left out
   TabularColumn& column = parse.file.columns[static_cast<std::size_t>(index)];
   if (row < 0 || static_cast<std::size_t>(row) != column.missing.size()) {
     parse.fault = "its records are out of order";
@@ -163,12 +184,13 @@ std::string Reason(readstat_error_t error) {
 
 }  // namespace
 
-TabularFile ReadStatisticalFile(const std::string& path, const std::string& name,
-                                TabularKind kind) {
+TabularFile ReadStatisticalFile(const std::string& path, const std::string& name, TabularKind kind,
+                                const std::vector<std::string>& wanted) {
   std::unique_ptr<readstat_parser_t, void (*)(readstat_parser_t*)> parser(readstat_parser_init(),
                                                                           readstat_parser_free);
   if (parser == nullptr) StopRun("  Error: problem too big to fit in memory");
   Parse parse;
+  for (const std::string& column : wanted) parse.wanted.push_back(Lower(column));
   readstat_parser_t* p = parser.get();
   readstat_set_metadata_handler(p, OnMetadata);
   readstat_set_variable_handler(p, OnVariable);
@@ -209,7 +231,9 @@ TabularFile ReadStatisticalFile(const std::string& path, const std::string& name
   if (error != READSTAT_OK) Fail(name, Reason(error));
 
   TabularFile& file = parse.file;
-  if (file.columns.empty()) Fail(name, "it has no variables");
+  if (parse.position_of.empty()) Fail(name, "it has no variables");
+  // None of the columns asked for: the caller names the first as unknown.
+  if (file.columns.empty()) return std::move(parse.file);
   file.rows = static_cast<std::int64_t>(file.columns.front().missing.size());
   for (const TabularColumn& column : file.columns) {
     if (static_cast<std::int64_t>(column.missing.size()) != file.rows) {
@@ -241,7 +265,8 @@ TabularFile ReadStatisticalFile(const std::string& path, const std::string& name
 
 namespace tav {
 
-TabularFile ReadStatisticalFile(const std::string&, const std::string& name, TabularKind) {
+TabularFile ReadStatisticalFile(const std::string&, const std::string& name, TabularKind,
+                                const std::vector<std::string>&) {
   StopRun("  Error: reading " + ExtensionOf(name) + " files is not available in this build");
 }
 

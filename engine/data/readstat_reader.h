@@ -2,6 +2,7 @@
 #define TAV_ENGINE_DATA_READSTAT_READER_H_
 
 #include <string>
+#include <vector>
 
 #include "data/tabular_file.h"
 
@@ -16,7 +17,8 @@ namespace tav {
 // the file cannot be opened or read, is damaged or truncated, or its encoding cannot be converted.
 // Built without the format library it stops with "  Error: reading .sav files is not available in
 // this build" (the file's ending in place of .sav).
-TabularFile ReadStatisticalFile(const std::string& path, const std::string& name, TabularKind kind);
+TabularFile ReadStatisticalFile(const std::string& path, const std::string& name, TabularKind kind,
+                                const std::vector<std::string>& wanted = {});
 
 }  // namespace tav
 

@@ -186,6 +186,8 @@ RecordColumns ColumnsToRecords(TabularFile&& file, const std::vector<std::string
             std::to_string(fixed) + (history.HazardModel ? " and more" : ""));
   }
 
+  std::vector<std::size_t> at;
+  for (const std::string& name : names) at.push_back(FindColumn(file, name, file_name));
   RecordColumns records;
   records.records = file.rows;
   if (history.RecordFormat && history.RecordCount > 0) {
@@ -197,8 +199,6 @@ RecordColumns ColumnsToRecords(TabularFile&& file, const std::vector<std::string
   }
   if (records.records == 0) StopRun("  Error: data file " + file_name + " has no records");
   records.category_fields = categories;
-  std::vector<std::size_t> at;
-  for (const std::string& name : names) at.push_back(FindColumn(file, name, file_name));
 
   DataStore& data = run.data;
   data.sources.clear();

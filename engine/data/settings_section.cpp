@@ -482,7 +482,14 @@ void ParseDataColumns(SettingsCommand& c) {
 void ReadColumnData(Reader& reader, DataRun& run, TabularKind kind) {
   const Settings& settings = run.settings;
   const std::string path = run.FilePrefix + settings.data_file;
-  RecordColumns columns = ColumnsToRecords(ReadTabularFile(path, settings.data_file, kind),
+  // Only the columns a record reads: those of col, or those named by the manifest labels.
+  std::vector<std::string> wanted = settings.data_columns;
+  if (wanted.empty()) {
+    for (int k = 0; k < std::clamp(run.model.ManifestCount, 0, kVectorSize); ++k) {
+      wanted.push_back(run.model.VariableLabel[run.model.FirstManifest() + k]);
+    }
+  }
+  RecordColumns columns = ColumnsToRecords(ReadTabularFile(path, settings.data_file, kind, wanted),
                                            settings.data_columns, run, settings.data_file);
   EventHistoryState& history = run.history;
   if (!history.RecordFormat) {

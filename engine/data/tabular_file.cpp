@@ -30,10 +30,11 @@ TabularKind TabularKindOf(const std::string& name) {
   return TabularKind::kNone;
 }
 
-TabularFile ReadTabularFile(const std::string& path, const std::string& name, TabularKind kind) {
+TabularFile ReadTabularFile(const std::string& path, const std::string& name, TabularKind kind,
+                            const std::vector<std::string>& wanted) {
   if (kind == TabularKind::kCsv) return ReadCsvFile(path, name, ',');
   if (kind == TabularKind::kTsv) return ReadCsvFile(path, name, '\t');
-  return ReadStatisticalFile(path, name, kind);
+  return ReadStatisticalFile(path, name, kind, wanted);
 }
 
 }  // namespace tav

@@ -95,10 +95,12 @@ struct TabularFile {
 // Any fault of the file (it cannot be opened, is damaged or truncated, is in an encoding that
 // cannot be converted to UTF-8, has rows of unequal length) stops the run with a message that
 // names the file as `name` (as the input names it): "  Error: data file NAME: " and the fault;
-// nothing of it is kept. A build without the reader of the binary formats
-// stops with "  Error: reading .sav files is not available in this build" (the file's own
+// nothing of it is kept. With wanted names, the SPSS, Stata and SAS readers read only the
+// columns whose names equal one of them apart from case. A build without the reader of the binary
+// formats stops with "  Error: reading .sav files is not available in this build" (the file's own
 // ending in place of .sav).
-TabularFile ReadTabularFile(const std::string& path, const std::string& name, TabularKind kind);
+TabularFile ReadTabularFile(const std::string& path, const std::string& name, TabularKind kind,
+                            const std::vector<std::string>& wanted = {});
 
 }  // namespace tav
 

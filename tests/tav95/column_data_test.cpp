@@ -181,6 +181,20 @@ TEST(ColumnData, EventHistoriesAndCovariatesGiveThePlainNumbersFit) {
   EXPECT_EQ(Results(read_covariate.report), Results(plain_covariate.report));
 }
 
+#if defined(TAV_HAVE_READSTAT)
+// The SPSS, Stata and SAS readers read only the columns named (apart from case): the others are
+// passed over, and a name that matches none is still unknown.
+TEST(ColumnData, ColumnsOfABinaryFileAreFoundApartFromCase) {
+  const std::string model = "man 2\ndim 2 3\nlab A B\nmod {A,B}\n";
+  const Outcome found = RunWith(model + "col [SEX Region]\ndat labels.dta\n", {"labels.dta"});
+  EXPECT_EQ(found.status, kExitNormal) << found.log;
+  EXPECT_NE(found.report.find("  B  column region: Region of residence"), std::string::npos);
+  const Outcome unknown = RunWith(model + "col [sex nosuch]\ndat labels.sav\n", {"labels.sav"});
+  EXPECT_EQ(unknown.status, kExitError);
+  EXPECT_TRUE(unknown.Says("Error: unknown column nosuch in data file labels.sav\n"));
+}
+#endif
+
 TEST(ColumnData, WeightsMustBeNumbersAtLeastZero) {
   const std::string model = "man 2\ndim 2 2\nlab A B\nmod {A,B}\nrec 3\nrco\ncol [A B w]\n";
   const Outcome negative =
