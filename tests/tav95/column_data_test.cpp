@@ -1,6 +1,7 @@
 // Data files of named columns (CSV, TSV, SPSS, Stata, SAS) read by the program: every kind gives
 // the same fit as the same records written as plain numbers, and a bad file stops the run with
-// a message and status 1. The files were made once with R's haven (tests/data/make_files.R).
+// a message and status 1. The files were made once with R's haven (tests/data/make_files.R) and,
+// the SPSS portable one, with the library's writer (tests/data/make_por.cpp).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -68,7 +69,7 @@ bool Binary(const std::string& ending) { return ending != "csv" && ending != "ts
 TEST(ColumnData, EveryKindOfFileGivesTheFitOfThePlainNumbers) {
   const Outcome plain = RunWith(std::string(kModel) + "dat labels.dat\n", {"labels.dat"});
   ASSERT_EQ(plain.status, kExitNormal) << plain.log;
-  for (const char* ending : {"sav", "zsav", "dta", "xpt", "sas7bdat", "csv", "tsv"}) {
+  for (const char* ending : {"sav", "zsav", "por", "dta", "xpt", "sas7bdat", "csv", "tsv"}) {
     const std::string file = std::string("labels.") + ending;
     const Outcome read =
         RunWith(std::string(kModel) + "col [sex region opinion weight]\ndat " + file, {file});
@@ -101,7 +102,7 @@ TEST(ColumnData, CsvGoldenFitIsRsLoglin) {
 }
 
 TEST(ColumnData, DamagedFilesOfEveryKindStopTheRun) {
-  for (const char* ending : {"sav", "zsav", "dta", "xpt", "sas7bdat", "csv", "tsv"}) {
+  for (const char* ending : {"sav", "zsav", "por", "dta", "xpt", "sas7bdat", "csv", "tsv"}) {
     const std::string file = std::string("labels.") + ending;
     const std::string whole = ReadFile((kData / file).string());
     const std::string input =
