@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,12 +29,44 @@ double Real(const QJsonValue& value) {
 
 QString Figure(double value) { return QString::number(value, 'g', 6); }
 
-// "A=1 B=2" for the categories of variables.
-QString CellText(const QStringList& variables, const QJsonArray& categories) {
+// The value labels of the variables that the run read from a labelled data file, by the
+// variable's label: the label of category c at c - 1, empty where the file gives none.
+using ValueLabels = QHash<QString, QStringList>;
+
+ValueLabels ValueLabelsOf(const QJsonObject& document) {
+  ValueLabels labels;
+  for (const QJsonValue& v : document["model"].toObject()["variables"].toArray()) {
+    const QJsonObject variable = v.toObject();
+    const QJsonArray categories = variable["source"].toObject()["categories"].toArray();
+    if (categories.isEmpty()) continue;
+    QStringList names;
+    for (const QJsonValue& c : categories) {
+      const QJsonObject category = c.toObject();
+      const int code = category["code"].toInt();
+      while (names.size() < code) names << QString();
+      if (code >= 1) names[code - 1] = category["label"].toString();
+    }
+    labels.insert(variable["label"].toString(), names);
+  }
+  return labels;
+}
+
+// "A=2", or "A=female" where the data file labels category 2 of A.
+QString CategoryText(const QString& variable, int code, const ValueLabels& labels = {}) {
+  const auto at = labels.find(variable);
+  if (at != labels.end() && code >= 1 && code <= at->size() && !(*at)[code - 1].isEmpty()) {
+    return variable + "=" + (*at)[code - 1];
+  }
+  return variable + "=" + QString::number(code);
+}
+
+// "A=1 B=2" for the categories of variables (by their value labels where there are some).
+QString CellText(const QStringList& variables, const QJsonArray& categories,
+                 const ValueLabels& labels = {}) {
   QStringList parts;
   for (qsizetype i = 0; i < categories.size(); ++i) {
     const QString label = i < variables.size() ? variables[i] : QString("?");
-    parts << label + "=" + QString::number(categories[i].toInt());
+    parts << CategoryText(label, categories[i].toInt(), labels);
   }
   return parts.join(' ');
 }
@@ -85,6 +118,7 @@ void AddLatentClassPlots(const QJsonObject& document, std::vector<Plot>* plots) 
   const QJsonArray classes = document["latent_classes"].toObject()["classes"].toArray();
   if (classes.isEmpty()) return;
   const QStringList latent = LatentLabels(document);
+  const ValueLabels value_labels = ValueLabelsOf(document);
   QStringList class_names;
   for (const QJsonValue& c : classes) {
     class_names << CellText(latent, c.toObject()["latent"].toArray()).replace(' ', ", ");
@@ -113,7 +147,7 @@ void AddLatentClassPlots(const QJsonObject& document, std::vector<Plot>* plots) 
     in_run = count == 2;
     for (int c = count == 2 ? 1 : 0; c < count; ++c) {
       shown.push_back({static_cast<int>(i), c, piece});
-      profile.x_categories << item["variable"].toString() + "=" + QString::number(c + 1);
+      profile.x_categories << CategoryText(item["variable"].toString(), c + 1, value_labels);
     }
   }
   for (qsizetype k = 0; k < classes.size(); ++k) {
@@ -164,6 +198,7 @@ void AddLatentClassPlots(const QJsonObject& document, std::vector<Plot>* plots) 
 
 void AddFrequencyPlots(const QJsonObject& document, std::vector<Plot>* plots) {
   const QJsonArray subgroups = document["frequencies"].toArray();
+  const ValueLabels value_labels = ValueLabelsOf(document);
   Plot fit;
   fit.kind = PlotKind::kObservedEstimated;
   fit.title = "Observed and estimated frequencies";
@@ -195,7 +230,7 @@ void AddFrequencyPlots(const QJsonObject& document, std::vector<Plot>* plots) {
       const double observed = Real(cell["observed"]);
       const double estimated = Real(cell["estimated"]);
       const double residual = Real(cell["residual"]);
-      const QString text = CellText(variables, cell["categories"].toArray());
+      const QString text = CellText(variables, cell["categories"].toArray(), value_labels);
       if (std::isfinite(observed) && std::isfinite(estimated)) {
         fit_series.points << QPointF(estimated, observed);
         fit_series.point_tips << text + ": observed " + Figure(observed) + ", estimated " +

@@ -17,6 +17,7 @@
 
 #include "core/log.h"
 #include "core/stop_run.h"
+#include "data/record_columns.h"
 #include "input/command_table.h"
 #include "input/reader.h"
 
@@ -208,17 +209,20 @@ class TableReader {
 
 class RecordReader {
  public:
-  RecordReader(Reader& reader, DataRun& run, TextFile& source, bool inline_data)
+  RecordReader(Reader& reader, DataRun& run, TextFile& source, bool inline_data,
+               const RecordColumns* table = nullptr)
       : reader_(reader),
         run_(run),
         model_(run.model),
         history_(run.history),
         data_(run.data),
         source_(source),
-        inline_data_(inline_data) {}
+        inline_data_(inline_data),
+        table_(table) {}
 
   void Read() {
-    const std::int64_t records = std::max<std::int32_t>(history_.RecordCount, 0);
+    const std::int64_t records =
+        table_ != nullptr ? table_->records : std::max<std::int32_t>(history_.RecordCount, 0);
     numbered_ = model_.ManifestCellCount <= kLargestNumberedTable;
     aggregate_ = numbered_ && history_.PerRecordOutput && !history_.HazardModel;
     covariates_ = std::max(model_.CovariateCount, 0);
@@ -234,6 +238,11 @@ class RecordReader {
       data_.entry_cell.reserve(first);
     }
     if (covariates_ > 0) data_.covariate_value = AllocRealArray(run_, covariates_ * records);
+    if (aggregate_ && table_ != nullptr) {
+      run_.CheckMemory(static_cast<double>(records) * sizeof(Pending),
+                       "  Error: array with data too big to fit in memory");
+      pending_.reserve(static_cast<std::size_t>(records));
+    }
     // Inline data come before the settings that follow them, so the subgroups and cells of
     // aggregated records are always kept for the latent and posterior files.
     const Settings& settings = run_.settings;
@@ -243,10 +252,38 @@ class RecordReader {
       data_.latent_scratch_written = true;
     }
 
-    for (std::int64_t r = 1; r <= records; ++r) ReadRecord(r, records, r == records);
+    for (std::int64_t r = 1; r <= records; ++r) {
+      if (table_ != nullptr) {
+        ReadTableRecord(r, records);
+      } else {
+        ReadRecord(r, records, r == records);
+      }
+    }
     if (records == 0 && inline_data_) CloseInlineData(reader_, source_, true);
 
-    if (aggregate_) {
+    if (aggregate_ && table_ != nullptr) {
+      // Records from columns come all at once: sorted by subgroup and cell (keeping the order
+      // of the records among equals, so that the counts add up as they do in the hash table),
+      // then added up.
+      std::stable_sort(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
+        return a.subgroup != b.subgroup ? a.subgroup < b.subgroup : a.cell < b.cell;
+      });
+      for (std::size_t i = 0; i < pending_.size();) {
+        double count = pending_[i].count;
+        std::size_t j = i + 1;
+        for (; j < pending_.size() && pending_[j].subgroup == pending_[i].subgroup &&
+               pending_[j].cell == pending_[i].cell;
+             ++j) {
+          count += pending_[j].count;
+        }
+        AppendEntry(model_, data_, count, pending_[i].subgroup, pending_[i].cell);
+        i = j;
+      }
+      std::vector<Pending>().swap(pending_);
+      history_.RecordFormat = false;
+      data_.entry_count_given = true;
+      history_.RecordCount = static_cast<std::int32_t>(data_.EntryCount());
+    } else if (aggregate_) {
       // The patterns in the order of subgroup and cell, as they always were.
       std::vector<std::pair<std::pair<int, double>, double>> sorted(aggregated_.begin(),
                                                                     aggregated_.end());
@@ -296,6 +333,7 @@ class RecordReader {
   // A count, covariate value, time or number of events; digits beyond the range of a double
   // stop the run, as they do in a table.
   double ReadNumber() {
+    if (table_ != nullptr) return TableNumber();
     ++fields_;
     const double value = ReadReal(reader_, run_, source_);
     if (!std::isfinite(value)) {
@@ -305,8 +343,18 @@ class RecordReader {
   }
 
   std::int32_t ReadState(std::int64_t r) {
-    ++fields_;
-    const std::int32_t state = ReadInteger(reader_, run_, source_);
+    std::int32_t state = 0;
+    if (table_ != nullptr) {
+      const double value = TableNumber();
+      if (value != std::floor(value) || std::fabs(value) > 2147483647.0) {
+        StopRun("  Error in data: a state that is not a whole number in column " +
+                table_->fields[field_ - 1].name + " in record " + RecordText(r));
+      }
+      state = static_cast<std::int32_t>(value);
+    } else {
+      ++fields_;
+      state = ReadInteger(reader_, run_, source_);
+    }
     if (state > history_.StateCount - 1) {
       StopRun("  Error in data: state greater than number of states in record " + RecordText(r));
     }
@@ -399,6 +447,65 @@ class RecordReader {
     Store(g, cell, count);
   }
 
+  // The next field of a record read from columns, which must hold a number.
+  double TableNumber() {
+    if (field_ >= table_->fields.size()) {
+      StopRun("  Error in data: too few columns for record " + RecordText(row_ + 1));
+    }
+    const double value = table_->Value(field_, row_);
+    if (std::isnan(value)) {
+      StopRun("  Error in data: a missing or non-numeric value in column " +
+              table_->fields[field_].name + " in record " + RecordText(row_ + 1));
+    }
+    if (std::isinf(value)) StopRun("  Error: number too large when reading " + reader_.command);
+    ++field_;
+    return value;
+  }
+
+  // Record r from the columns of a data file: the categories of its manifest variables (a
+  // missing value is missing whatever the missing code), then the fields as a line of numbers
+  // has them. Its subgroup is the one that observes what it holds.
+  void ReadTableRecord(std::int64_t r, std::int64_t records) {
+    const int manifest = std::min(model_.ManifestCount, kVectorSize);
+    const int first = model_.FirstManifest();
+    row_ = r - 1;
+    field_ = 0;
+    std::array<std::int64_t, kVectorSize> value{};
+    Membership observed{};
+    for (int k = 0; k < table_->category_fields && k < manifest; ++k) {
+      const double code = table_->Value(field_++, row_);
+      if (std::isnan(code)) continue;
+      value[k] = static_cast<std::int64_t>(code);
+      observed[k] = 1;
+    }
+    if (covariates_ > 0 && manifest > 0) {
+      value[manifest - 1] = r;
+      observed[manifest - 1] = 1;
+    }
+    const int g = FindSubgroup(observed, manifest, r);
+    std::uint64_t cell = 0;
+    const Membership& pattern = Pattern(model_, g);
+    for (int k = 0; k < manifest; ++k) {
+      categories_[k] = pattern[k] == 1 ? static_cast<int>(value[k] - 1) : 0;
+      if (pattern[k] != 1 || !numbered_) continue;
+      cell = cell * static_cast<std::uint64_t>(model_.Dimension[first + k]) +
+             static_cast<std::uint64_t>(value[k] - 1);
+    }
+    for (int w = 0; w < covariates_; ++w) {
+      data_.covariate_value[static_cast<std::size_t>(w * records + (r - 1))] = ReadNumber();
+    }
+    double count = 1;
+    if (data_.entry_count_given) {
+      count = ReadNumber();
+      if (count < 0) {
+        StopRun("  Error in data: count less than zero in record number " + RecordText(r));
+      }
+    }
+    current_record_ = r;
+    if (history_.HazardModel) ReadEpisodes(r);
+    Store(g, cell, count);
+  }
+
   // The first subgroup that observes exactly the record's variables; with subgroups found
   // from the data a new one is made for a new pattern.
   int FindSubgroup(const Membership& observed, int manifest, std::int64_t r) {
@@ -426,6 +533,9 @@ class RecordReader {
   // True when the record's line ends before its next field: the last number read ended it, or
   // only blanks follow on it, then the closing bracket of inline data or a comment.
   bool RecordLineEnds() {
+    if (table_ != nullptr) {
+      return field_ >= table_->fields.size() || std::isnan(table_->Value(field_, row_));
+    }
     if (LineEnded(source_)) return true;
     if (reader_.word == "]") return true;
     while (source_.Peek() == ' ' || source_.Peek() == '\t') source_.Get();
@@ -587,6 +697,10 @@ class RecordReader {
       latent_scratch_.WriteLine(text);
     }
     if (!(count > 0)) return;
+    if (table_ != nullptr) {
+      pending_.push_back({g, static_cast<double>(cell), count});
+      return;
+    }
     const auto key = std::make_pair(g, static_cast<double>(cell));
     auto at = aggregated_.find(key);
     if (at != aggregated_.end()) {
@@ -605,6 +719,11 @@ class RecordReader {
   DataStore& data_;
   TextFile& source_;
   const bool inline_data_;
+  // Records read from the columns of a data file: the table, the record (from 0) and the field
+  // being read.
+  const RecordColumns* table_ = nullptr;
+  std::int64_t row_ = 0;
+  std::size_t field_ = 0;
   bool numbered_ = true;
   bool aggregate_ = false;
   int covariates_ = 0;
@@ -625,6 +744,13 @@ class RecordReader {
     }
   };
   std::unordered_map<std::pair<int, double>, double, KeyHash> aggregated_;
+  // Records from columns to aggregate, in record order.
+  struct Pending {
+    int subgroup;
+    double cell;
+    double count;
+  };
+  std::vector<Pending> pending_;
   std::array<int, kVectorSize> categories_{};  // of the current record
   TextFile latent_scratch_;
 };
@@ -647,9 +773,8 @@ void SetTotals(DataRun& run, const std::string& reading) {
   for (double total : data.subgroup_total) data.total_count += total;
 }
 
-}  // namespace
-
-void ReadData(Reader& reader, DataRun& run, TextFile& source, bool inline_data) {
+// Empties the store and sets up the categories' layout for the data about to be read.
+void StartData(DataRun& run) {
   DataStore& data = run.data;
   data.ClearEntries();
   data.covariate_value.clear();
@@ -663,7 +788,24 @@ void ReadData(Reader& reader, DataRun& run, TextFile& source, bool inline_data) 
   }
   data.category_width = largest <= 256 ? 1 : largest <= 65536 ? 2 : 4;
   data.entry_count_given = run.history.RecordCountGiven;
+}
 
+}  // namespace
+
+void ReadRecordColumns(Reader& reader, DataRun& run, const RecordColumns& columns) {
+  StartData(run);
+  const std::string command = reader.command;
+  reader.command = "data";
+  TextFile none;
+  RecordReader(reader, run, none, false, &columns).Read();
+  reader.command = command;
+  SetTotals(run, "data");
+  run.KeepMemory(MemoryUse::kData, run.data.Bytes());
+}
+
+void ReadData(Reader& reader, DataRun& run, TextFile& source, bool inline_data) {
+  DataStore& data = run.data;
+  StartData(run);
   const std::string command = reader.command;
   if (run.history.RecordFormat) {
     reader.command = "data";

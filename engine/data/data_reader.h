@@ -3,6 +3,7 @@
 
 #include "core/text_file.h"
 #include "data/data_run.h"
+#include "data/record_columns.h"
 #include "input/reader.h"
 
 namespace tav {
@@ -21,6 +22,13 @@ namespace tav {
 // With inline data the closing "]" is read too: on return reader.word is "]". When it
 // does not follow the data the run stops with "  Error: a "]" expected in command "dat"".
 void ReadData(Reader& reader, DataRun& run, TextFile& source, bool inline_data);
+
+// Reads the records of a data file of named columns (ColumnsToRecords, data/record_columns.h)
+// into run.data as ReadData reads records from numbers: the same subgroups, cells, counts,
+// covariates and event histories, aggregated the same way. A missing or non-numeric count,
+// covariate, time or state stops the run naming its column and record ("  Error in data: a
+// missing or non-numeric value in column C in record N").
+void ReadRecordColumns(Reader& reader, DataRun& run, const RecordColumns& columns);
 
 }  // namespace tav
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace tav {
@@ -33,6 +34,21 @@ struct Episode {
   double weight = 1;
 };
 
+// Where a manifest variable came from when the data were read from a file of named columns:
+// the column, its label in the file, and its categories in code order (the code from 1, the
+// value as the file holds it, and its value label, empty where the file gives none).
+struct VariableSource {
+  struct Category {
+    int code = 0;
+    std::string value;
+    std::string label;
+  };
+  int variable = 0;  // the variable, in the model's numbering
+  std::string column;
+  std::string column_label;
+  std::vector<Category> categories;
+};
+
 // The observed data: entries of (subgroup, cell, count). In table format (table input, or
 // records that were aggregated) the entries are the non-zero cells, sorted by subgroup and
 // cell; otherwise there is one entry per record, in input order.
@@ -53,6 +69,10 @@ struct DataStore {
   std::vector<double> subgroup_total;
   double total_count = 0;
   bool data_given = false;  // a `fre` or `dat` command was read
+  // Read from a file of named columns: the file as named in the input, and the source of each
+  // manifest variable read from it (empty otherwise).
+  std::string source_file;
+  std::vector<VariableSource> sources;
   // Subgroups found from the data so far (several subgroups without `sub`).
   int found_subgroup_count = 0;
   // The scratch file "latent.lat" holds the subgroup and cell of every record that was

@@ -115,6 +115,9 @@ struct Settings {
   // The data and design files named by `dat` and `des` (empty when inline or not given).
   std::string data_file;
   std::string design_file;
+  // The columns of a data file of named columns that make up a record, in reading order (col);
+  // empty: the columns named by the manifest variables' labels.
+  std::vector<std::string> data_columns;
 };
 
 }  // namespace tav

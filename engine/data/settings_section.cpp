@@ -16,6 +16,8 @@
 #include "core/stop_run.h"
 #include "data/data_reader.h"
 #include "data/design_reader.h"
+#include "data/record_columns.h"
+#include "data/tabular_file.h"
 #include "input/command_table.h"
 #include "input/model_codes.h"
 #include "input/reader.h"
@@ -451,6 +453,57 @@ void ParseData(SettingsCommand& c) {
   }
 }
 
+const char* const kColumnsWithoutFile =
+    "  Error: col names columns of a data file .csv, .tsv, .sav, .zsav, .por, .dta, .sas7bdat "
+    "or .xpt";
+
+// col [name ...]: the columns of the data file that make up a record, in reading order.
+void ParseDataColumns(SettingsCommand& c) {
+  Reader& reader = c.reader;
+  TextFile& in = reader.input;
+  if (c.command.back() != '[' && ReadWord(in) != "[") {
+    StopRun("  Error: a \"[\" expected in command col");
+  }
+  std::vector<std::string>& columns = c.run.settings.data_columns;
+  columns.clear();
+  for (;;) {
+    std::string word = ReadWord(in);
+    if (word.empty()) StopRun("  Error: a \"]\" expected in command col");
+    const bool last = word.back() == ']';
+    if (last) word.pop_back();
+    if (!word.empty()) columns.push_back(word);
+    if (last) break;
+  }
+  if (columns.empty()) StopRun("  Error: no columns given in command col");
+  reader.word.clear();
+}
+
+// The records of a data file of named columns (.csv, .sav, ...): read as the record format
+// reads them, all of the file's records unless `rec` gives their number.
+void ReadColumnData(Reader& reader, DataRun& run, TabularKind kind) {
+  const Settings& settings = run.settings;
+  const std::string path = run.FilePrefix + settings.data_file;
+  // Only the columns a record reads: those of col, or those named by the manifest labels.
+  std::vector<std::string> wanted = settings.data_columns;
+  if (wanted.empty()) {
+    for (int k = 0; k < std::clamp(run.model.ManifestCount, 0, kVectorSize); ++k) {
+      wanted.push_back(run.model.VariableLabel[run.model.FirstManifest() + k]);
+    }
+  }
+  RecordColumns columns = ColumnsToRecords(ReadTabularFile(path, settings.data_file, kind, wanted),
+                                           settings.data_columns, run, settings.data_file);
+  EventHistoryState& history = run.history;
+  if (!history.RecordFormat) {
+    // As `rec` with the file's number of records would have it.
+    history.PerRecordOutput = !history.HazardModel && run.model.CovariateCount <= 0;
+    history.RecordFormat = true;
+    history.MissingCode = 0;
+  }
+  if (columns.records > 2147483647) StopRun("  Error: impossible number of records in command rec");
+  history.RecordCount = static_cast<std::int32_t>(columns.records);
+  ReadRecordColumns(reader, run, columns);
+}
+
 void ParseDesigns(SettingsCommand& c) {
   Reader& reader = c.reader;
   DataRun& run = c.run;
@@ -738,9 +791,17 @@ void FinishSettings(Reader& reader, DataRun& run, const PassState& pass) {
                                  "the continuous covariates from the records)"
                                : "  Error: no data specified");
     }
-    OpenTextFile(run, run.DataFile, settings.data_file, "r");
-    ReadData(reader, run, run.DataFile, false);
-    run.DataFile.Close();
+    const TabularKind kind = TabularKindOf(settings.data_file);
+    if (kind != TabularKind::kNone) {
+      ReadColumnData(reader, run, kind);
+    } else {
+      if (!settings.data_columns.empty()) StopRun(kColumnsWithoutFile);
+      OpenTextFile(run, run.DataFile, settings.data_file, "r");
+      ReadData(reader, run, run.DataFile, false);
+      run.DataFile.Close();
+    }
+  } else if (pass.data_inline && !settings.data_columns.empty()) {
+    StopRun(kColumnsWithoutFile);
   }
   if (simulation) {
     // The model is evaluated at its start values, with a total of 1, and no data of the input

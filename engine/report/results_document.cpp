@@ -211,6 +211,19 @@ void StartResultsDocument(RunState& run) {
     variables.push_back({{"label", model.VariableLabel[v]},
                          {"categories", model.Dimension[v]},
                          {"role", Role(model, v)}});
+    // Read from a file of named columns: the column and the meaning of the categories.
+    for (const VariableSource& source : run.data.sources) {
+      if (source.variable != v) continue;
+      Json categories = Json::array();
+      for (const VariableSource::Category& category : source.categories) {
+        categories.push_back(
+            {{"code", category.code}, {"value", category.value}, {"label", category.label}});
+      }
+      variables.back()["source"] = {{"file", run.data.source_file},
+                                    {"column", source.column},
+                                    {"column_label", source.column_label},
+                                    {"categories", categories}};
+    }
   }
   root["model"]["variables"] = variables;
   Json submodels = Json::array();

@@ -1,6 +1,7 @@
 #include "report/write_report.h"
 
 #include <algorithm>
+#include <string>
 
 #include "core/format_real.h"
 #include "core/log.h"
@@ -59,6 +60,39 @@ void WriteReport(RunState& run) {
   CloseTextFile(run.context.ReportFile);
 }
 
+namespace {
+
+// Where the manifest variables came from when the data were read from a file of named columns:
+// per variable its column with the column's label, and its categories (code, the value in the
+// file, the value label).
+void WriteVariableSources(const DataStore& data, const ModelState& model, TextFile& out) {
+  if (data.sources.empty()) return;
+  out.WriteLine("Variables from data file " + data.source_file);
+  for (const VariableSource& source : data.sources) {
+    out.WriteLine("");
+    std::string line = "  " + model.VariableLabel[source.variable] + "  column " + source.column;
+    if (!source.column_label.empty()) line += ": " + source.column_label;
+    out.WriteLine(line);
+    std::size_t width = 5;
+    for (const VariableSource::Category& category : source.categories) {
+      width = std::max(width, category.value.size());
+    }
+    auto row = [&](const std::string& code, const std::string& value, const std::string& label) {
+      std::string text = "    " + std::string(code.size() < 4 ? 4 - code.size() : 0, ' ') + code +
+                         "  " + value + std::string(width - value.size(), ' ') + "  " + label;
+      text.erase(text.find_last_not_of(' ') + 1);
+      out.WriteLine(text);
+    };
+    row("code", "value", "value label");
+    for (const VariableSource::Category& category : source.categories) {
+      row(std::to_string(category.code), category.value, category.label);
+    }
+  }
+  out.WriteLine("");
+}
+
+}  // namespace
+
 void WriteInputEcho(RunState& run) {
   TextFile& out = run.context.ReportFile;
   out.WriteLine("");
@@ -66,6 +100,7 @@ void WriteInputEcho(RunState& run) {
   out.WriteLine("");
   for (const std::string& line : run.context.input_echo.Lines()) out.WriteLine(line);
   out.WriteLine("");
+  WriteVariableSources(run.data, run.model, out);
 }
 
 }  // namespace tav

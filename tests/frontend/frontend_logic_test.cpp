@@ -14,6 +14,7 @@
 #include "help_files.h"
 #include "input/command_table.h"
 #include "input_syntax.h"
+#include "results_plots.h"
 #include "run_log.h"
 #include "settings_file.h"
 #include "tav95/log_lock.h"
@@ -56,6 +57,7 @@ class FrontendLogicTest : public QObject {
   void CommandUnderTheCursor();
   void SyntaxSpansFollowTheEngineReader();
   void CommandReferenceIsLookedForInstalledThenInSources();
+  void PlotsNameCategoriesByValueLabels();
 };
 
 void FrontendLogicTest::DamagedSettingsAreNotRead() {
@@ -725,4 +727,20 @@ void FrontendLogicTest::TextDecoding() {
 }
 
 QTEST_GUILESS_MAIN(FrontendLogicTest)
+// The results document of the golden case readsav, whose data came from an SPSS file with value
+// labels: the frequency plots name the cells by them (its region has none: numbers stay).
+void FrontendLogicTest::PlotsNameCategoriesByValueLabels() {
+  const tavwin::ResultsPlots plots =
+      tavwin::PlotsFromFile(TAV_SOURCE_DIR "/tests/golden/readsav.json");
+  QVERIFY2(plots.message.isEmpty(), qPrintable(plots.message));
+  QStringList tips;
+  for (const tavwin::Plot& plot : plots.plots) {
+    for (const tavwin::PlotSeries& series : plot.series) tips << series.point_tips;
+  }
+  QVERIFY(!tips.isEmpty());
+  QVERIFY2(tips.first().startsWith("S=male G=1 O=agree: observed"), qPrintable(tips.first()));
+  QVERIFY(tips.filter("S=female G=3 O=disagree").size() >= 1);
+  QVERIFY(tips.filter("O=3").isEmpty());
+}
+
 #include "frontend_logic_test.moc"

@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "input/command_table.h"
+#include "tav95/run_driver.h"
 #include "test_support.h"
 
 namespace tav {
@@ -144,11 +146,34 @@ TEST(CommandReference, OneEntryPerCommandInItsSectionWithAnExample) {
   }
 }
 
+// The log lines and exit status of a run of an example, in log-file mode; a data file that the
+// example names with `dat` and that lies in examples/ (such as survey.sav) is copied beside it.
+struct ExampleRun {
+  explicit ExampleRun(const std::string& text) {
+    testing::TempDir dir;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("dat ", 0) != 0) continue;
+      const fs::path data = fs::path(TAV_SOURCE_DIR) / "examples" / line.substr(4);
+      if (fs::is_regular_file(data)) fs::copy_file(data, dir.path() / data.filename());
+    }
+    ProgramRun run;
+    testing::RecordingPresentation window;
+    run.context.presentation = &window;
+    run.context.arguments = {dir.Write("model.inp", text), dir.File("model.out"),
+                             dir.path().string() + "/", dir.File("log.tmp"), "-log"};
+    status = RunMain(run);
+    log = testing::ReadLines(dir.File("log.tmp"));
+  }
+  int status = -1;
+  std::vector<std::string> log;
+};
+
 TEST(CommandReference, EveryExampleRunsToANormalEnd) {
   const Reference reference = ReadReference(kReference);
   ASSERT_FALSE(reference.examples.empty()) << kReference;
   for (const Example& example : reference.examples) {
-    const testing::EngineRun run(example.text);
+    const ExampleRun run(example.text);
     std::string messages;
     for (const std::string& line : run.log) {
       if (line.find("Error") != std::string::npos || line.find("Warning") != std::string::npos) {

@@ -8,18 +8,18 @@ namespace tav {
 namespace {
 
 // The language's 75 commands, wjs (our own request of the JSON results document), thr (the
-// number of threads) and mem (the memory budget).
-TEST(CommandTable, EightyDistinctEntriesInOrder) {
+// number of threads), mem (the memory budget) and var (the columns of a data file).
+TEST(CommandTable, EightyOneDistinctEntriesInOrder) {
   const auto& table = CommandTable();
   std::set<std::string_view> names;
   for (const auto& entry : table) names.insert(entry.name);
-  EXPECT_EQ(names.size(), 80u);
+  EXPECT_EQ(names.size(), 81u);
   EXPECT_EQ(table.front().name, "res");
   EXPECT_EQ(table[17].name, "cor");
   EXPECT_EQ(table[25].name, "dis");
   EXPECT_EQ(table[33].name, "rsu");
-  EXPECT_EQ(table[77].name, "wpa");
-  EXPECT_EQ(table[78].name, "wjs");
+  EXPECT_EQ(table[78].name, "wpa");
+  EXPECT_EQ(table[79].name, "wjs");
   EXPECT_EQ(FindCommand("rstarts")->section, Section::kSettings);
   EXPECT_EQ(FindCommand("ndi")->section, Section::kSettings);
   EXPECT_EQ(FindCommand("threads")->section, Section::kSettings);

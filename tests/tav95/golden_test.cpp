@@ -55,6 +55,15 @@ std::map<std::string, std::string> RunExample(const std::string& name, std::stri
   const fs::path example = kSource / "examples" / (name + ".inp");
   fs::copy_file(fs::exists(example) ? example : kGolden / "cases" / (name + ".inp"),
                 dir.path() / (name + ".inp"));
+  // Its data file lies beside its input: examples/NAME.sav, cases/NAME.csv, ...
+  std::set<std::string> data_files;
+  const fs::path folder = fs::exists(example) ? kSource / "examples" : kGolden / "cases";
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    const fs::path& path = entry.path();
+    if (path.stem() != name || path.extension() == ".inp") continue;
+    fs::copy_file(path, dir.path() / path.filename());
+    data_files.insert(path.filename().string());
+  }
   ProgramRun run;
   RecordingPresentation window;
   run.context.presentation = &window;
@@ -64,7 +73,7 @@ std::map<std::string, std::string> RunExample(const std::string& name, std::stri
   std::map<std::string, std::string> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {
     const std::string file = entry.path().filename().string();
-    if (file == name + ".inp" || file == "log.tmp") continue;
+    if (file == name + ".inp" || file == "log.tmp" || data_files.count(file)) continue;
     files[file] = ReadFile(entry.path().string());
   }
   return files;
