@@ -410,33 +410,8 @@ class RecordReader {
       observed[k] = 1;
     }
     const int g = FindSubgroup(observed, manifest, r);
-
-    // The cell in the subgroup's table, the last variable running fastest; tables too large
-    // to number keep the categories alone.
-    // Numbered tables have fewer than 1E18 cells: the number is exact in 64 bits.
-    std::uint64_t cell = 0;
-    const Membership& pattern = Pattern(model_, g);
-    for (int k = 0; k < manifest; ++k) {
-      categories_[k] = pattern[k] == 1 ? static_cast<int>(value[k] - 1) : 0;
-      if (pattern[k] != 1 || !numbered_) continue;
-      cell = cell * static_cast<std::uint64_t>(model_.Dimension[first + k]) +
-             static_cast<std::uint64_t>(value[k] - 1);
-    }
-
-    for (int w = 0; w < covariates_; ++w) {
-      data_.covariate_value[static_cast<std::size_t>(w * records + (r - 1))] = ReadNumber();
-    }
-
-    double count = 1;
-    if (data_.entry_count_given) {
-      count = ReadNumber();
-      if (count < 0) {
-        StopRun("  Error in data: count less than zero in record number " + RecordText(r));
-      }
-    }
-
-    current_record_ = r;
-    if (history_.HazardModel) ReadEpisodes(r);
+    const std::uint64_t cell = RecordCell(g, value, manifest);
+    const double count = ReadRecordRest(r, records);
 
     if (last && inline_data_) {
       CloseInlineData(reader_, source_, true);
@@ -467,7 +442,6 @@ class RecordReader {
   // has them. Its subgroup is the one that observes what it holds.
   void ReadTableRecord(std::int64_t r, std::int64_t records) {
     const int manifest = std::min(model_.ManifestCount, kVectorSize);
-    const int first = model_.FirstManifest();
     row_ = r - 1;
     field_ = 0;
     std::array<std::int64_t, kVectorSize> value{};
@@ -483,6 +457,17 @@ class RecordReader {
       observed[manifest - 1] = 1;
     }
     const int g = FindSubgroup(observed, manifest, r);
+    const std::uint64_t cell = RecordCell(g, value, manifest);
+    Store(g, cell, ReadRecordRest(r, records));
+  }
+
+  // The cell of a record of subgroup g with the categories value (from 1) in the subgroup's
+  // table, the last variable running fastest; tables too large to number keep the categories
+  // alone (categories_) and get 0. Numbered tables have fewer than 1E18 cells: the number is
+  // exact in 64 bits.
+  std::uint64_t RecordCell(int g, const std::array<std::int64_t, kVectorSize>& value,
+                           int manifest) {
+    const int first = model_.FirstManifest();
     std::uint64_t cell = 0;
     const Membership& pattern = Pattern(model_, g);
     for (int k = 0; k < manifest; ++k) {
@@ -491,6 +476,12 @@ class RecordReader {
       cell = cell * static_cast<std::uint64_t>(model_.Dimension[first + k]) +
              static_cast<std::uint64_t>(value[k] - 1);
     }
+    return cell;
+  }
+
+  // What follows the categories of record r: its covariates, its count (1 unless the records
+  // carry one), which it returns, and the episodes of a hazard model.
+  double ReadRecordRest(std::int64_t r, std::int64_t records) {
     for (int w = 0; w < covariates_; ++w) {
       data_.covariate_value[static_cast<std::size_t>(w * records + (r - 1))] = ReadNumber();
     }
@@ -503,7 +494,7 @@ class RecordReader {
     }
     current_record_ = r;
     if (history_.HazardModel) ReadEpisodes(r);
-    Store(g, cell, count);
+    return count;
   }
 
   // The first subgroup that observes exactly the record's variables; with subgroups found
