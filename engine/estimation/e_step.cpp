@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "core/double_double.h"
 #include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
@@ -34,10 +36,11 @@ double RowProduct(const double* fitted, const std::int32_t* base, const std::int
   return value;
 }
 
-// The passes over the data: the two of EStep, and the evaluation pass, which only returns the
-// log-likelihood and half L-squared (no expected tables, fit sums, exclusion counts, stop
-// criterion or log line).
-enum class PassKind { kIterate, kEvaluate };
+// The passes over the data: the E-step's; the fit sums of the report, once the iterations end
+// (on the tables of the last E-step, in the shares that E-step took, so that they add up as it
+// would have); and the evaluation pass, which only returns the log-likelihood and half
+// L-squared (no expected tables, fit sums, exclusion counts, stop criterion or log line).
+enum class PassKind { kIterate, kFitSums, kEvaluate };
 
 // What a pass adds up over a run of patterns.
 struct PassSums {
@@ -49,12 +52,17 @@ struct PassSums {
   double expected_total = 0;
   double excluded = 0;
   int excluded_patterns = 0;
+  // With a derived half L-squared, the log-likelihood again and the observed terms
+  // (ObservedLogTerms) of the patterns left out, both added without rounding error piling up.
+  double_double::Pair log_likelihood_terms{0, 0};
+  double_double::Pair excluded_log_terms{0, 0};
 };
 
 // What one pass over patterns from .. to - 1 needs to know.
 struct PassPlan {
-  bool lsquared;       // the fit sums of the iteration log
-  bool half_lsquared;  // half L-squared
+  bool lsquared;       // the fit sums of the report
+  bool half_lsquared;  // half L-squared, pattern by pattern
+  bool derived;        // half L-squared from the log-likelihood (the patterns left out noted)
   bool rebuild;        // the expected tables are formed anew
   bool with_hazard;
   // The run's hazard part when with_hazard (HazardWorkOf): the pass, in one share, adds its
@@ -122,6 +130,16 @@ inline double CompletionProbabilities(const double* fitted, const std::int32_t* 
   return sum;
 }
 
+// The observed term of pattern h in half L-squared less the log-likelihood: n ln(n / T_s) (n its
+// weight, T_s its subgroup's total), 0 for a pattern without weight.
+double ObservedLogTerm(const DataStore& data, std::int64_t h) {
+  const double weight = PatternWeight(data, h);
+  if (!(weight > 0)) return 0;
+  return weight * Log(weight / data.subgroup_total[PatternSubgroup(data, h)]);
+}
+
+double_double::Pair Negated(double_double::Pair x) { return {-x.hi, -x.lo}; }
+
 // worker: ParallelFor's number of the thread that runs the share (0 for the run's own), for
 // the cancel check.
 void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std::int64_t to,
@@ -159,6 +177,10 @@ void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std:
     if (sum <= kTableZero) {
       sums.excluded += weight;
       ++sums.excluded_patterns;
+      if (plan.derived) {
+        sums.excluded_log_terms =
+            double_double::Add(sums.excluded_log_terms, ObservedLogTerm(data, h));
+      }
       continue;
     }
     if (plan.rebuild) {
@@ -174,7 +196,12 @@ void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std:
     }
     if (plan.half_lsquared) AddFitSums(plan, weight, sum, sums);  // lsquared implies it
     const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
-    if (weight != 0 && total > 0) sums.log_likelihood += weight * Log(sum / total);
+    if (weight != 0 && total > 0) {
+      const double term = weight * Log(sum / total);
+      sums.log_likelihood += term;
+      if (plan.derived)
+        sums.log_likelihood_terms = double_double::Add(sums.log_likelihood_terms, term);
+    }
   }
   result = sums;
 }
@@ -184,20 +211,27 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
   EstimationState& est = run.estimation;
   const int n = model.SubmodelCount;
   const bool iterate = kind == PassKind::kIterate;
+  const bool fit_sums = kind == PassKind::kFitSums;
   bool ordinal = false;
   for (int r = 0; r < n; ++r) {
     ordinal = ordinal || model.submodels[r].IsOrdinal();
   }
   const HazardWork& hazard = HazardWorkOf(std::as_const(run));
   PassPlan plan;
-  plan.lsquared = iterate && est.lsquared_column;
-  plan.half_lsquared = est.lsquared_column;
-  plan.with_hazard = hazard.table >= 0;
+  plan.lsquared = fit_sums && est.lsquared_column;
+  // The E-step's half L-squared is the observed terms, less those of the patterns left out,
+  // less the log-likelihood: no logarithm of a ratio per pattern.
+  plan.derived = iterate && est.lsquared_column && std::isfinite(est.observed_log_terms.hi);
+  plan.half_lsquared = est.lsquared_column && !plan.derived;
+  plan.with_hazard = hazard.table >= 0 && !fit_sums;
   if (plan.with_hazard) plan.hazard_part = &HazardWorkOf(run);
-  // The exposures of estimated shapes change with the shapes.
-  plan.rebuild =
-      iterate && (run.estimation.iteration == 0 || model.LatentCount > 0 || model.ResCount > 0 ||
-                  ordinal || hazard.kind == TimeModel::kEstimatedShapes);
+  // The exposures of estimated shapes change with the shapes. The fit sums' pass takes the
+  // shares of the E-step before it, which rebuilt the tables or not by the same rule.
+  const bool rebuilding =
+      (iterate || fit_sums) &&
+      (run.estimation.iteration == 0 || model.LatentCount > 0 || model.ResCount > 0 || ordinal ||
+       hazard.kind == TimeModel::kEstimatedShapes);
+  plan.rebuild = iterate && rebuilding;
   if (plan.rebuild) {
     std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
     ClearHazardExpectations(run);
@@ -207,9 +241,9 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
   // The shares of the pass. Hazard models (whose expectations the shares would share) take one.
   const std::int64_t patterns = run.data.EntryCount();
   const auto table_size = static_cast<std::int64_t>(est.ExpectedTable.size());
-  const std::int64_t share_size = plan.with_hazard
+  const std::int64_t share_size = hazard.table >= 0
                                       ? std::max<std::int64_t>(patterns, 1)
-                                      : std::max(kSharePatterns, plan.rebuild ? table_size : 0);
+                                      : std::max(kSharePatterns, rebuilding ? table_size : 0);
   const std::int64_t shares = std::max<std::int64_t>(1, (patterns + share_size - 1) / share_size);
   PassSums total;
   if (shares == 1) {
@@ -252,6 +286,10 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
         total.expected_total += s.expected_total;
         total.excluded += s.excluded;
         total.excluded_patterns += s.excluded_patterns;
+        total.log_likelihood_terms =
+            double_double::Add(total.log_likelihood_terms, s.log_likelihood_terms);
+        total.excluded_log_terms =
+            double_double::Add(total.excluded_log_terms, s.excluded_log_terms);
         if (!plan.rebuild) continue;
         double* expected = est.ExpectedTable.data();
         const double* add = tables[i].data();
@@ -262,14 +300,21 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
 
   Evaluation result;
   result.log_likelihood = total.log_likelihood;
-  result.half_lsquared = total.half_lsquared;
-  if (iterate) {
+  if (plan.derived) {
+    const double_double::Pair half = double_double::Add(
+        double_double::Add(est.observed_log_terms, Negated(total.excluded_log_terms)),
+        Negated(total.log_likelihood_terms));
+    result.half_lsquared = half.hi + half.lo;
+  } else {
+    result.half_lsquared = total.half_lsquared;
+  }
+  if (fit_sums) {
     est.PearsonSum = total.pearson;
     est.CressieReadSum = total.cressie_read;
     est.AbsResidualSum = total.abs_residual;
     est.ExpectedTotal = total.expected_total;
-    est.HalfLSquared = result.half_lsquared;
   }
+  if (iterate || fit_sums) est.HalfLSquared = result.half_lsquared;
   if (iterate) {
     est.ExcludedObservations = total.excluded;
     est.excluded_patterns = total.excluded_patterns;
@@ -575,6 +620,24 @@ void ExpectedCompleteTablesAfterChange(const EstimationRun& run,
 }
 
 Evaluation EvaluateModel(EstimationRun& run) { return Pass(run, PassKind::kEvaluate); }
+
+double_double::Pair ObservedLogTerms(const EstimationRun& run) {
+  const DataStore& data = run.data;
+  double_double::Pair terms{0, 0};
+  for (std::int64_t h = 0; h < data.EntryCount(); ++h) {
+    const double weight = PatternWeight(data, h);
+    if (weight > 0 &&
+        (data.subgroup_total.empty() || !(data.subgroup_total[PatternSubgroup(data, h)] > 0))) {
+      return {std::numeric_limits<double>::quiet_NaN(), 0};
+    }
+    terms = double_double::Add(terms, ObservedLogTerm(data, h));
+  }
+  return terms;
+}
+
+void ComputeFitSums(EstimationRun& run) {
+  if (run.estimation.lsquared_column) Pass(run, PassKind::kFitSums);
+}
 
 void ForEachPosterior(const EstimationRun& run, const PosteriorSink& sink) {
   const DataStore& data = run.data;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/double_double.h"
 #include "estimation/estimation_state.h"
 
 namespace tav {
@@ -57,9 +58,21 @@ class PatternCells {
 // The E-step. For every pattern with weight n, the joint probability of each complete cell is
 // the product of the submodels' fitted values, M their sum; the log-likelihood is the sum of
 // n ln(M / T_s) over the patterns, T_s the total of the pattern's subgroup. Leaves the expected
-// tables (when they change), the log-likelihood, the fit sums, the stop criterion and the
-// iteration line.
+// tables (when they change), the log-likelihood, half L-squared, the stop criterion and the
+// iteration line. Half L-squared, the sum of n ln(n / M), is not added up pattern by pattern: it
+// is ObservedLogTerms less the terms of the patterns left out (M of 0) less the log-likelihood.
 void EStep(EstimationRun& run);
+
+// The sum over the patterns of n ln(n / T_s) (n > 0), once per fit, as a double-double: half
+// L-squared less the log-likelihood when no pattern is left out. NaN when a pattern with weight has
+// a subgroup without a total (the E-step then adds up half L-squared itself).
+double_double::Pair ObservedLogTerms(const EstimationRun& run);
+
+// The fit sums of the report, once the iterations have ended, on the tables of the last E-step
+// and in its order of addition: half L-squared, X-squared and the Cressie-Read sum from each
+// pattern's ratio n / M, the absolute residuals and the expected total (nothing without an
+// L-squared column).
+void ComputeFitSums(EstimationRun& run);
 
 // The log line of an iteration: its number (width 8, wider from iteration 1000000 on, so that
 // the log's two-character margin keeps every digit), the log-likelihood and the stop criterion

@@ -368,6 +368,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
         cumulative_eight || (submodel.IsCumulative() && submodel.CumulativeModel.IsNormal());
   }
   est.lsquared_column = !run.history.HazardModel && !cumulative_eight && full_table < 1e18L;
+  if (est.lsquared_column) est.observed_log_terms = ObservedLogTerms(run);
   WriteIterationHeader(run);
 
   const bool restricted_cells = HasRestrictedCells(model);
@@ -414,6 +415,7 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   if (run.estimation.iteration > 0 && run.estimation.stop_criterion <= -DecreaseTolerance(run)) {
     StopRun("  Error: decrease of the log-likelihood");
   }
+  ComputeFitSums(run);
   // `ite 0` asks for the start values; any other limit that ends the iterations while the
   // criterion is still above its bound leaves estimates that have not converged.
   est.iteration_limit_reached = settings.max_iterations > 0 &&

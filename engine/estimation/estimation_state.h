@@ -2,8 +2,10 @@
 #define TAV_ENGINE_ESTIMATION_ESTIMATION_STATE_H_
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
+#include "core/double_double.h"
 #include "core/model_state.h"
 #include "core/random.h"
 #include "core/run_context.h"
@@ -149,7 +151,10 @@ struct EstimationState {
   bool iteration_limit_reached = false;
   double PrevStopCriterion1 = 0;
   double PrevStopCriterion2 = 0;
-  // Fit sums of the latest E-step.
+  // ObservedLogTerms of the data (set once per fit; NaN: half L-squared pattern by pattern).
+  double_double::Pair observed_log_terms{std::numeric_limits<double>::quiet_NaN(), 0};
+  // Half L-squared of the latest E-step; the other fit sums (ComputeFitSums) and, once the
+  // iterations end, half L-squared again, from each pattern's ratio.
   double HalfLSquared = 0;
   double PearsonSum = 0;
   double CressieReadSum = 0;

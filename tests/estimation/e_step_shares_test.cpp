@@ -139,6 +139,7 @@ TEST(EStepShares, CompleteAndPartialPatternsShareTheirCountsByBayesRule) {
       EXPECT_NEAR(est.ExpectedTable[cell], value, 1e-12) << shape.model << " cell " << cell;
     }
     EXPECT_NEAR(est.LogLikelihood, log_likelihood, 1e-10) << shape.model;
+    ComputeFitSums(t.model.run);
     EXPECT_NEAR(est.ExpectedTotal, kTotal, 1e-10) << shape.model;
   }
 }

@@ -59,6 +59,7 @@ struct LatentClassTables {
 TEST(EStep, ExpectedTablesAndLogLikelihoodFollowBayesRule) {
   LatentClassTables t;
   ASSERT_EQ(t.message, "");
+  t.run.estimation.observed_log_terms = ObservedLogTerms(t.run);
   EStep(t.run);
   const std::vector<double>& expected = t.run.estimation.ExpectedTable;
   double log_likelihood = 0;
@@ -88,6 +89,10 @@ TEST(EStep, ExpectedTablesAndLogLikelihoodFollowBayesRule) {
   EXPECT_NEAR(t.run.estimation.HalfLSquared, half_lsquared, 1e-10);
   EXPECT_EQ(t.run.estimation.stop_criterion,
             t.run.estimation.LogLikelihood);  // the previous one was 0
+  // The report's sums, pattern by pattern on the same tables, agree.
+  ComputeFitSums(t.run);
+  EXPECT_NEAR(t.run.estimation.HalfLSquared, half_lsquared, 1e-10);
+  EXPECT_NEAR(t.run.estimation.ExpectedTotal, kTotal, 1e-10);
 }
 
 TEST(EStep, PosteriorsOfEveryPatternAndAnEvaluationThatChangesNothing) {
