@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -26,14 +27,6 @@ int PatternSubgroup(const DataStore& data, std::int64_t p) {
 
 double PatternWeight(const DataStore& data, std::int64_t p) {
   return data.entry_count_given ? data.entry_count[p] : 1.0;
-}
-
-// The product of the fitted cells base[j] + cells[j] of a completion's m submodels.
-double RowProduct(const double* fitted, const std::int32_t* base, const std::int32_t* cells,
-                  int m) {
-  double value = 1;
-  for (int j = 0; j < m; ++j) value *= fitted[base[j] + cells[j]];
-  return value;
 }
 
 // The passes over the data: the E-step's; the fit sums of the report, once the iterations end
@@ -111,15 +104,21 @@ inline void Prefetch(const double* table, std::int64_t cell) {
 }
 
 // The joint probabilities p[k] of a pattern's completions at the fitted tables (completion k
-// in the j-th of the m submodels that stay: cell base[j] + rows[k * m + j]), with the hazard
-// factors of its episodes when covariate_cell is given (the covariate cell of each completion),
-// and their sum. The hazard factors run in a loop of their own: nothing is kept across their
-// calls.
+// in the j-th of the m submodels that stay: cell base[j] + columns[j * completions + k]), with
+// the hazard factors of its episodes when covariate_cell is given (the covariate cell of each
+// completion), and their sum (in completion order). Each p[k] is the product of its m factors
+// in submodel order, starting from 1. The hazard factors run in a loop of their own: nothing is
+// kept across their calls.
 inline double CompletionProbabilities(const double* fitted, const std::int32_t* base,
-                                      const std::int32_t* rows, int m, std::int64_t completions,
+                                      const std::int32_t* columns, int m, std::int64_t completions,
                                       const HazardPattern& episodes,
                                       const std::int32_t* covariate_cell, double* p) {
-  for (std::int64_t k = 0; k < completions; ++k) p[k] = RowProduct(fitted, base, rows + k * m, m);
+  for (std::int64_t k = 0; k < completions; ++k) p[k] = 1;
+  for (int j = 0; j < m; ++j) {
+    const double* table = fitted + base[j];
+    const std::int32_t* cells = columns + j * completions;
+    for (std::int64_t k = 0; k < completions; ++k) p[k] *= table[cells[k]];
+  }
   if (covariate_cell != nullptr) {
     for (std::int64_t k = 0; k < completions; ++k) {
       if (p[k] != 0) p[k] *= episodes.Factor(covariate_cell[k]);
@@ -140,10 +139,150 @@ double ObservedLogTerm(const DataStore& data, std::int64_t h) {
 
 double_double::Pair Negated(double_double::Pair x) { return {-x.hi, -x.lo}; }
 
+// The latent class layout of the E-step, for runs whose patterns all belong to one subgroup,
+// with few completions each (the latent classes, typically) and small tables: per column j
+// (submodel that stays) and base cell t of a pattern in it (PatternCells::Bases), the K
+// completions' fitted values side by side, table[start[j] + t * K + k] = fitted[t +
+// columns[j * K + k]]. A pattern's completion products then take one row of K values per
+// column, multiplied element by element (which the compiler vectorises, two patterns at a time
+// so that neither waits on its own multiplications), in submodel order from 1, as
+// CompletionProbabilities multiplies them: both give the same bits. The expected counts go to
+// a table of the same layout, which the share adds to its expected tables at its end; a cell
+// then receives the same additions in the same order as pattern by pattern, because no two
+// completions or columns share a cell and the share's tables start at 0.
+struct ClassLayout {
+  bool usable = false;
+  int completions = 0;
+  int width = 0;
+  const std::int32_t* columns = nullptr;
+  std::vector<std::int64_t> start;  // per column, and the total at the end
+  std::vector<double> table;
+};
+
+constexpr int kLayoutCompletions = 16;
+constexpr std::int64_t kLayoutCells = std::int64_t{1} << 18;
+
+ClassLayout MakeClassLayout(const EstimationRun& run, bool with_hazard, bool large_tables) {
+  ClassLayout layout;
+  const EstimationState& est = run.estimation;
+  if (with_hazard || large_tables || est.subgroup_submodels.size() != 1) return layout;
+  const int m = static_cast<int>(est.subgroup_submodels[0].size());
+  if (m == 0) return layout;
+  const auto completions = static_cast<std::int64_t>(est.subgroup_columns[0].size()) / m;
+  if (completions < 1 || completions > kLayoutCompletions) return layout;
+  const int first = run.model.FirstManifest();
+  std::vector<std::int64_t> range(m, 1);
+  for (const EstimationState::ObservedStride& s : est.subgroup_strides[0]) {
+    range[s.column] += std::int64_t{run.model.Dimension[first + s.variable] - 1} * s.stride;
+  }
+  const std::int32_t* columns = est.subgroup_columns[0].data();
+  layout.start.assign(m + 1, 0);
+  for (int j = 0; j < m; ++j) {
+    for (std::int64_t k = 0; k < completions; ++k) {
+      for (std::int64_t l = 0; l < k; ++l) {
+        if (columns[j * completions + k] == columns[j * completions + l]) return layout;
+      }
+    }
+    layout.start[j + 1] = layout.start[j] + range[j] * completions;
+    if (layout.start[j + 1] > kLayoutCells) return layout;
+  }
+  // Nor may two columns share a cell (submodels tied by a restriction share their table).
+  std::vector<char> taken(est.FittedTable.size(), 0);
+  layout.table.resize(layout.start[m]);
+  const double* fitted = est.FittedTable.data();
+  for (int j = 0; j < m; ++j) {
+    double* row = layout.table.data() + layout.start[j];
+    for (std::int64_t t = 0; t < range[j]; ++t) {
+      for (std::int64_t k = 0; k < completions; ++k) {
+        const std::int64_t cell = t + columns[j * completions + k];
+        if (taken[cell] != 0) return {};
+        taken[cell] = 1;
+        row[t * completions + k] = fitted[cell];
+      }
+    }
+  }
+  layout.usable = true;
+  layout.completions = static_cast<int>(completions);
+  layout.width = m;
+  layout.columns = columns;
+  return layout;
+}
+
+// The completion products of patterns a and b (base cells base_a, base_b) by the class layout,
+// K completions each (K a constant the compiler unrolls, or 0: the layout's number).
+template <int K>
+inline void LayoutProducts(const ClassLayout& layout, const std::int32_t* base_a,
+                           const std::int32_t* base_b, double* a, double* b) {
+  const int completions = K > 0 ? K : layout.completions;
+  const double* table = layout.table.data();
+  // Local products, which the compiler keeps in registers (a and b might alias the table).
+  double product_a[K > 0 ? K : kLayoutCompletions];
+  double product_b[K > 0 ? K : kLayoutCompletions];
+#pragma GCC unroll 16
+  for (int k = 0; k < completions; ++k) product_a[k] = product_b[k] = 1;
+  for (int j = 0; j < layout.width; ++j) {
+    const double* row_a = table + layout.start[j] + std::int64_t{base_a[j]} * completions;
+    const double* row_b = table + layout.start[j] + std::int64_t{base_b[j]} * completions;
+#pragma GCC unroll 16
+    for (int k = 0; k < completions; ++k) {
+      product_a[k] *= row_a[k];
+      product_b[k] *= row_b[k];
+    }
+  }
+  for (int k = 0; k < completions; ++k) {
+    a[k] = product_a[k];
+    b[k] = product_b[k];
+  }
+}
+
+// Calls body with the layout's number of completions as a constant (std::integral_constant)
+// for the common numbers, and with 0 (the number read at run time) for the others.
+template <typename Body>
+inline void WithCompletions(int completions, Body body) {
+  switch (completions) {
+    case 2:
+      body(std::integral_constant<int, 2>{});
+      break;
+    case 3:
+      body(std::integral_constant<int, 3>{});
+      break;
+    case 4:
+      body(std::integral_constant<int, 4>{});
+      break;
+    case 5:
+      body(std::integral_constant<int, 5>{});
+      break;
+    case 6:
+      body(std::integral_constant<int, 6>{});
+      break;
+    case 8:
+      body(std::integral_constant<int, 8>{});
+      break;
+    default:
+      body(std::integral_constant<int, 0>{});
+  }
+}
+
+// Adds a pattern's expected counts p[k] * scale to `expected` in the class layout.
+template <int K>
+inline void LayoutAdd(const ClassLayout& layout, const std::int32_t* base, const double* p,
+                      double scale, double* expected) {
+  const int completions = K > 0 ? K : layout.completions;
+  double share[K > 0 ? K : kLayoutCompletions] = {};
+#pragma GCC unroll 16
+  for (int k = 0; k < completions; ++k) share[k] = p[k] * scale;
+  for (int j = 0; j < layout.width; ++j) {
+    double* row = expected + layout.start[j] + std::int64_t{base[j]} * completions;
+#pragma GCC unroll 16
+    for (int k = 0; k < completions; ++k) row[k] += share[k];
+  }
+}
+
 // worker: ParallelFor's number of the thread that runs the share (0 for the run's own), for
 // the cancel check.
-void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std::int64_t to,
-               double* expected, std::vector<double>& p, PassSums& result, int worker) {
+void PassShare(EstimationRun& run, const PassPlan& plan, const ClassLayout& layout,
+               std::int64_t from, std::int64_t to, double* expected, std::vector<double>& p,
+               PassSums& result, int worker) {
   // Added up here and handed on at the end: the shares' results sit side by side, and threads
   // that wrote to them pattern by pattern would contend for their cache lines.
   PassSums sums;
@@ -156,24 +295,13 @@ void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std:
   const bool prefetch = static_cast<std::int64_t>(est.FittedTable.size()) >= kPrefetchCells;
   std::optional<LogRates> log_rates;
   if (plan.with_hazard && LogRates::Fits(run)) log_rates.emplace(run);
-  for (std::int64_t h = from; h < to; ++h) {
-    if ((h & 1023) == 0) CheckCancel(run.context, worker);
-    if (prefetch && h + kPrefetchAhead < to)
-      Prefetch(fitted, pattern_cells.FirstCell(h + kPrefetchAhead));
-    const int g = PatternSubgroup(data, h);
+  // What a pattern adds once its completions' products p and their sum are known.
+  // With the class layout, the expected counts go to layout_expected (its layout).
+  std::vector<double> layout_expected(layout.usable && plan.rebuild ? layout.table.size() : 0);
+  auto add_pattern = [&](std::int64_t h, const std::int32_t* base, const std::int32_t* rows, int m,
+                         std::int64_t completions, const double* p, double sum,
+                         const HazardPattern* episodes, const std::int32_t* covariate_cell) {
     const double weight = PatternWeight(data, h);
-    // The cell of completion k in the j-th submodel that stays: base[j] + rows[k * m + j].
-    const int m = pattern_cells.Width(h);
-    const std::int32_t* base = pattern_cells.Bases(h);
-    const std::int32_t* rows = pattern_cells.Rows(h);
-    const std::int64_t completions = pattern_cells.Completions(h);
-    if (static_cast<std::int64_t>(p.size()) < completions) p.resize(completions);
-    const HazardPattern episodes(run, hazard, plan.with_hazard ? h : 0,
-                                 log_rates ? &*log_rates : nullptr);
-    const std::int32_t* covariate_cell =
-        plan.with_hazard ? covariate_cells + est.completion_start[h] : nullptr;
-    const double sum = CompletionProbabilities(fitted, base, rows, m, completions, episodes,
-                                               covariate_cell, p.data());
     if (sum <= kTableZero) {
       sums.excluded += weight;
       ++sums.excluded_patterns;
@@ -181,26 +309,91 @@ void PassShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std:
         sums.excluded_log_terms =
             double_double::Add(sums.excluded_log_terms, ObservedLogTerm(data, h));
       }
-      continue;
+      return;
     }
-    if (plan.rebuild) {
+    if (plan.rebuild && layout.usable) {
+      const double scale = weight / sum;
+      WithCompletions(layout.completions, [&](auto k) {
+        LayoutAdd<k()>(layout, base, p, scale, layout_expected.data());
+      });
+    } else if (plan.rebuild) {
       const double scale = weight / sum;
       for (std::int64_t k = 0; k < completions; ++k) {
         const double share = p[k] * scale;
         const std::int32_t* cells = rows + k * m;
         for (int j = 0; j < m; ++j) expected[base[j] + cells[j]] += share;
-        if (plan.with_hazard && share != 0) {
-          episodes.Accumulate(run, *plan.hazard_part, covariate_cell[k], share);
+        if (episodes != nullptr && share != 0) {
+          episodes->Accumulate(run, *plan.hazard_part, covariate_cell[k], share);
         }
       }
     }
     if (plan.half_lsquared) AddFitSums(plan, weight, sum, sums);  // lsquared implies it
+    const int g = PatternSubgroup(data, h);
     const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
     if (weight != 0 && total > 0) {
       const double term = weight * Log(sum / total);
       sums.log_likelihood += term;
       if (plan.derived)
         sums.log_likelihood_terms = double_double::Add(sums.log_likelihood_terms, term);
+    }
+  };
+  std::vector<std::int32_t> base_a;
+  std::vector<double> second;
+  std::int64_t checked = from - 1;
+  for (std::int64_t h = from; h < to;) {
+    if (checked < 0 || (h >> 10) != (checked >> 10)) {
+      CheckCancel(run.context, worker);
+      checked = h;
+    }
+    const int m = pattern_cells.Width(h);
+    const std::int32_t* rows = pattern_cells.Rows(h);
+    const std::int32_t* columns = pattern_cells.Columns(h);
+    const std::int64_t completions = pattern_cells.Completions(h);
+    if (static_cast<std::int64_t>(p.size()) < completions) p.resize(completions);
+    if (layout.usable) {
+      // Two patterns at a time (the last one of the share alone, paired with itself).
+      const std::int32_t* bases = pattern_cells.Bases(h);
+      base_a.assign(bases, bases + m);
+      const bool pair = h + 1 < to;
+      const std::int32_t* base_b = pair ? pattern_cells.Bases(h + 1) : base_a.data();
+      second.resize(completions);
+      WithCompletions(layout.completions, [&](auto k) {
+        LayoutProducts<k()>(layout, base_a.data(), base_b, p.data(), second.data());
+      });
+      double sum = 0;
+      for (std::int64_t k = 0; k < completions; ++k) sum += p[k];
+      add_pattern(h, base_a.data(), rows, m, completions, p.data(), sum, nullptr, nullptr);
+      if (pair) {
+        double sum_b = 0;
+        for (std::int64_t k = 0; k < completions; ++k) sum_b += second[k];
+        add_pattern(h + 1, base_b, rows, m, completions, second.data(), sum_b, nullptr, nullptr);
+      }
+      h += pair ? 2 : 1;
+      continue;
+    }
+    if (prefetch && h + kPrefetchAhead < to)
+      Prefetch(fitted, pattern_cells.FirstCell(h + kPrefetchAhead));
+    // The cell of completion k in the j-th submodel that stays: base[j] + rows[k * m + j].
+    const std::int32_t* base = pattern_cells.Bases(h);
+    const HazardPattern episodes(run, hazard, plan.with_hazard ? h : 0,
+                                 log_rates ? &*log_rates : nullptr);
+    const std::int32_t* covariate_cell =
+        plan.with_hazard ? covariate_cells + est.completion_start[h] : nullptr;
+    const double sum = CompletionProbabilities(fitted, base, columns, m, completions, episodes,
+                                               covariate_cell, p.data());
+    add_pattern(h, base, rows, m, completions, p.data(), sum,
+                plan.with_hazard ? &episodes : nullptr, covariate_cell);
+    ++h;
+  }
+  // The share's expected tables started at 0: each cell gets its sum by the layout.
+  if (!layout_expected.empty()) {
+    const int K = layout.completions;
+    for (int j = 0; j < layout.width; ++j) {
+      const std::int64_t range = (layout.start[j + 1] - layout.start[j]) / K;
+      const double* row = layout_expected.data() + layout.start[j];
+      for (std::int64_t t = 0; t < range; ++t) {
+        for (int k = 0; k < K; ++k) expected[t + layout.columns[j * K + k]] += row[t * K + k];
+      }
     }
   }
   result = sums;
@@ -245,9 +438,12 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
                                       ? std::max<std::int64_t>(patterns, 1)
                                       : std::max(kSharePatterns, rebuilding ? table_size : 0);
   const std::int64_t shares = std::max<std::int64_t>(1, (patterns + share_size - 1) / share_size);
+  const ClassLayout layout =
+      MakeClassLayout(run, plan.with_hazard || hazard.table >= 0,
+                      static_cast<std::int64_t>(est.FittedTable.size()) >= kPrefetchCells);
   PassSums total;
   if (shares == 1) {
-    PassShare(run, plan, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
+    PassShare(run, plan, layout, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
   } else {
     // Shares run in rounds of one per thread, each into tables of its own, added to the
     // expected tables in the order of the shares.
@@ -274,7 +470,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
           std::fill(tables[i].begin(), tables[i].end(), 0.0);
           expected = tables[i].data();
         }
-        PassShare(run, plan, from, to, expected, posteriors[i], share_sums[i], worker);
+        PassShare(run, plan, layout, from, to, expected, posteriors[i], share_sums[i], worker);
       });
       for (int i = 0; i < round; ++i) {
         const PassSums& s = share_sums[i];
@@ -374,6 +570,7 @@ void BuildIndexMaps(EstimationRun& run) {
   const int subgroups = static_cast<int>(model.SubgroupPattern.size());
   est.subgroup_submodels.assign(subgroups, {});
   est.subgroup_cells.assign(subgroups, {});
+  est.subgroup_columns.assign(subgroups, {});
   est.subgroup_strides.assign(subgroups, {});
   double cells_size = 0;
   std::vector<int> category(kVectorSize, 0);
@@ -401,7 +598,7 @@ void BuildIndexMaps(EstimationRun& run) {
     const std::int64_t completions = g < static_cast<int>(model.complete_cell_count.size())
                                          ? static_cast<std::int64_t>(model.complete_cell_count[g])
                                          : 0;
-    cells_size += static_cast<double>(completions) * m;
+    cells_size += 2.0 * static_cast<double>(completions) * m;  // by rows and by columns
     run.context.CheckMemory(cells_size * sizeof(std::int32_t));
     std::fill(category.begin(), category.end(), 0);
     SubgroupCategories(model, g, category);
@@ -417,6 +614,11 @@ void BuildIndexMaps(EstimationRun& run) {
         cells[k * m + j] = static_cast<std::int32_t>(index);
       }
       NextCompletion(model, pattern, category);
+    }
+    std::vector<std::int32_t>& columns = est.subgroup_columns[g];
+    columns.resize(cells.size());
+    for (std::int64_t k = 0; k < completions; ++k) {
+      for (int j = 0; j < m; ++j) columns[j * completions + k] = cells[k * m + j];
     }
   }
 
@@ -516,6 +718,10 @@ int PatternCells::Width(std::int64_t p) const {
 
 const std::int32_t* PatternCells::Rows(std::int64_t p) const {
   return run_.estimation.subgroup_cells[PatternSubgroup(run_.data, p)].data();
+}
+
+const std::int32_t* PatternCells::Columns(std::int64_t p) const {
+  return run_.estimation.subgroup_columns[PatternSubgroup(run_.data, p)].data();
 }
 
 void WriteIterationHeader(EstimationRun& run) {
@@ -655,15 +861,14 @@ void ForEachPosterior(const EstimationRun& run, const PosteriorSink& sink) {
     if ((h & 1023) == 0) CheckCancel(run.context);
     const int m = pattern_cells.Width(h);
     const std::int32_t* base = pattern_cells.Bases(h);
-    const std::int32_t* rows = pattern_cells.Rows(h);
     const std::int64_t completions = pattern_cells.Completions(h);
     p.assign(static_cast<std::size_t>(completions), 0.0);
     const HazardPattern episodes(run, hazard, with_hazard ? h : 0,
                                  log_rates ? &*log_rates : nullptr);
     const std::int32_t* covariate_cell =
         with_hazard ? covariate_cells + est.completion_start[h] : nullptr;
-    const double sum = CompletionProbabilities(fitted, base, rows, m, completions, episodes,
-                                               covariate_cell, p.data());
+    const double sum = CompletionProbabilities(fitted, base, pattern_cells.Columns(h), m,
+                                               completions, episodes, covariate_cell, p.data());
     if (sum <= kTableZero) continue;
     for (double& value : p) value /= sum;
     sink(h, p);

@@ -43,6 +43,8 @@ class PatternCells {
   int Width(std::int64_t p) const;
   const std::int32_t* Bases(std::int64_t p);
   const std::int32_t* Rows(std::int64_t p) const;
+  // The same as Rows by columns: completion k in column j at Columns(p)[j * Completions(p) + k].
+  const std::int32_t* Columns(std::int64_t p) const;
   std::int64_t Completions(std::int64_t p) const {
     return run_.estimation.completion_start[p + 1] - run_.estimation.completion_start[p];
   }

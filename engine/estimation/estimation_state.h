@@ -183,6 +183,9 @@ struct EstimationState {
   std::vector<std::int64_t> completion_start;
   std::vector<std::vector<int>> subgroup_submodels;
   std::vector<std::vector<std::int32_t>> subgroup_cells;
+  // The same cells column by column: subgroup_columns[g][j * K + k], K the subgroup's
+  // completions, so that the E-step forms a pattern's completions side by side.
+  std::vector<std::vector<std::int32_t>> subgroup_columns;
   std::vector<std::vector<ObservedStride>> subgroup_strides;
   std::vector<double> posterior;  // work vector of the current pattern's complete cells
 };
