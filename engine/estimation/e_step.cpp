@@ -139,19 +139,22 @@ double ObservedLogTerm(const DataStore& data, std::int64_t h) {
 
 double_double::Pair Negated(double_double::Pair x) { return {-x.hi, -x.lo}; }
 
-// The latent class layout of the E-step, for runs whose patterns all belong to one subgroup,
-// with few completions each (the latent classes, typically) and small tables: per column j
-// (submodel that stays) and base cell t of a pattern in it (PatternCells::Bases), the K
-// completions' fitted values side by side, table[start[j] + t * K + k] = fitted[t +
-// columns[j * K + k]]. A pattern's completion products then take one row of K values per
-// column, multiplied element by element (which the compiler vectorises, two patterns at a time
-// so that neither waits on its own multiplications), in submodel order from 1, as
-// CompletionProbabilities multiplies them: both give the same bits. The expected counts go to
-// a table of the same layout, which the share adds to its expected tables at its end; a cell
-// then receives the same additions in the same order as pattern by pattern, because no two
-// completions or columns share a cell and the share's tables start at 0.
+// The latent class layout of the E-step, per subgroup whose patterns have few completions (the
+// latent classes, typically) and small tables: per column j (submodel that stays) and base cell
+// t of a pattern in it (PatternCells::Bases), the K completions' fitted values side by side,
+// table[start[j] + t * K + k] = fitted[t + columns[j * K + k]]. A pattern's completion products
+// then take one row of K values per column, multiplied element by element (which the compiler
+// vectorises, two patterns at a time so that neither waits on its own multiplications), in
+// submodel order from 1, as CompletionProbabilities multiplies them: both give the same bits.
+//
+// When the run has one subgroup and no two of its completions or columns share a cell (tied
+// submodels share their table), the expected counts go to a table of the same layout too
+// (`accumulate`), which the share adds to its expected tables at its end: a cell then receives
+// the same additions in the same order as pattern by pattern, the share's tables starting at
+// 0. Otherwise the counts go to the expected tables pattern by pattern, as without the layout.
 struct ClassLayout {
   bool usable = false;
+  bool accumulate = false;
   int completions = 0;
   int width = 0;
   const std::int32_t* columns = nullptr;
@@ -162,32 +165,29 @@ struct ClassLayout {
 constexpr int kLayoutCompletions = 16;
 constexpr std::int64_t kLayoutCells = std::int64_t{1} << 18;
 
-ClassLayout MakeClassLayout(const EstimationRun& run, bool with_hazard, bool large_tables) {
+// The layout of subgroup g; `cells` counts the cells of the layouts made so far, which stay
+// within kLayoutCells together.
+ClassLayout MakeClassLayout(const EstimationRun& run, int g, std::int64_t& cells) {
   ClassLayout layout;
   const EstimationState& est = run.estimation;
-  if (with_hazard || large_tables || est.subgroup_submodels.size() != 1) return layout;
-  const int m = static_cast<int>(est.subgroup_submodels[0].size());
+  const int m = static_cast<int>(est.subgroup_submodels[g].size());
   if (m == 0) return layout;
-  const auto completions = static_cast<std::int64_t>(est.subgroup_columns[0].size()) / m;
+  const auto completions = static_cast<std::int64_t>(est.subgroup_columns[g].size()) / m;
   if (completions < 1 || completions > kLayoutCompletions) return layout;
   const int first = run.model.FirstManifest();
   std::vector<std::int64_t> range(m, 1);
-  for (const EstimationState::ObservedStride& s : est.subgroup_strides[0]) {
+  for (const EstimationState::ObservedStride& s : est.subgroup_strides[g]) {
     range[s.column] += std::int64_t{run.model.Dimension[first + s.variable] - 1} * s.stride;
   }
-  const std::int32_t* columns = est.subgroup_columns[0].data();
+  const std::int32_t* columns = est.subgroup_columns[g].data();
   layout.start.assign(m + 1, 0);
   for (int j = 0; j < m; ++j) {
-    for (std::int64_t k = 0; k < completions; ++k) {
-      for (std::int64_t l = 0; l < k; ++l) {
-        if (columns[j * completions + k] == columns[j * completions + l]) return layout;
-      }
-    }
     layout.start[j + 1] = layout.start[j] + range[j] * completions;
-    if (layout.start[j + 1] > kLayoutCells) return layout;
+    if (cells + layout.start[j + 1] > kLayoutCells) return layout;
   }
-  // Nor may two columns share a cell (submodels tied by a restriction share their table).
-  std::vector<char> taken(est.FittedTable.size(), 0);
+  cells += layout.start[m];
+  layout.accumulate = est.subgroup_submodels.size() == 1;
+  std::vector<char> taken(layout.accumulate ? est.FittedTable.size() : 0, 0);
   layout.table.resize(layout.start[m]);
   const double* fitted = est.FittedTable.data();
   for (int j = 0; j < m; ++j) {
@@ -195,9 +195,10 @@ ClassLayout MakeClassLayout(const EstimationRun& run, bool with_hazard, bool lar
     for (std::int64_t t = 0; t < range[j]; ++t) {
       for (std::int64_t k = 0; k < completions; ++k) {
         const std::int64_t cell = t + columns[j * completions + k];
-        if (taken[cell] != 0) return {};
-        taken[cell] = 1;
         row[t * completions + k] = fitted[cell];
+        if (!layout.accumulate) continue;
+        if (taken[cell] != 0) layout.accumulate = false;
+        taken[cell] = 1;
       }
     }
   }
@@ -206,6 +207,19 @@ ClassLayout MakeClassLayout(const EstimationRun& run, bool with_hazard, bool lar
   layout.width = m;
   layout.columns = columns;
   return layout;
+}
+
+// The layouts of a pass, per subgroup (none for hazard models, whose completions carry factors
+// of their own, or for tables too large to stay near the processor).
+std::vector<ClassLayout> MakeClassLayouts(const EstimationRun& run, bool with_hazard,
+                                          bool large_tables) {
+  std::vector<ClassLayout> layouts(run.estimation.subgroup_submodels.size());
+  if (with_hazard || large_tables) return layouts;
+  std::int64_t cells = 0;
+  for (int g = 0; g < static_cast<int>(layouts.size()); ++g) {
+    layouts[g] = MakeClassLayout(run, g, cells);
+  }
+  return layouts;
 }
 
 // The completion products of patterns a and b (base cells base_a, base_b) by the class layout,
@@ -280,7 +294,7 @@ inline void LayoutAdd(const ClassLayout& layout, const std::int32_t* base, const
 
 // worker: ParallelFor's number of the thread that runs the share (0 for the run's own), for
 // the cancel check.
-void PassShare(EstimationRun& run, const PassPlan& plan, const ClassLayout& layout,
+void PassShare(EstimationRun& run, const PassPlan& plan, const std::vector<ClassLayout>& layouts,
                std::int64_t from, std::int64_t to, double* expected, std::vector<double>& p,
                PassSums& result, int worker) {
   // Added up here and handed on at the end: the shares' results sit side by side, and threads
@@ -296,8 +310,11 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const ClassLayout& layo
   std::optional<LogRates> log_rates;
   if (plan.with_hazard && LogRates::Fits(run)) log_rates.emplace(run);
   // What a pattern adds once its completions' products p and their sum are known.
-  // With the class layout, the expected counts go to layout_expected (its layout).
-  std::vector<double> layout_expected(layout.usable && plan.rebuild ? layout.table.size() : 0);
+  // A layout that accumulates (only ever that of the run's one subgroup) takes the expected
+  // counts into layout_expected.
+  const ClassLayout* accumulating =
+      layouts.size() == 1 && layouts[0].accumulate && plan.rebuild ? &layouts[0] : nullptr;
+  std::vector<double> layout_expected(accumulating != nullptr ? accumulating->table.size() : 0);
   auto add_pattern = [&](std::int64_t h, const std::int32_t* base, const std::int32_t* rows, int m,
                          std::int64_t completions, const double* p, double sum,
                          const HazardPattern* episodes, const std::int32_t* covariate_cell) {
@@ -311,10 +328,10 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const ClassLayout& layo
       }
       return;
     }
-    if (plan.rebuild && layout.usable) {
+    if (accumulating != nullptr) {
       const double scale = weight / sum;
-      WithCompletions(layout.completions, [&](auto k) {
-        LayoutAdd<k()>(layout, base, p, scale, layout_expected.data());
+      WithCompletions(accumulating->completions, [&](auto k) {
+        LayoutAdd<k()>(*accumulating, base, p, scale, layout_expected.data());
       });
     } else if (plan.rebuild) {
       const double scale = weight / sum;
@@ -350,11 +367,12 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const ClassLayout& layo
     const std::int32_t* columns = pattern_cells.Columns(h);
     const std::int64_t completions = pattern_cells.Completions(h);
     if (static_cast<std::int64_t>(p.size()) < completions) p.resize(completions);
+    const ClassLayout& layout = layouts[PatternSubgroup(data, h)];
     if (layout.usable) {
-      // Two patterns at a time (the last one of the share alone, paired with itself).
+      // Two patterns of the subgroup at a time (else one, paired with itself).
       const std::int32_t* bases = pattern_cells.Bases(h);
       base_a.assign(bases, bases + m);
-      const bool pair = h + 1 < to;
+      const bool pair = h + 1 < to && PatternSubgroup(data, h + 1) == PatternSubgroup(data, h);
       const std::int32_t* base_b = pair ? pattern_cells.Bases(h + 1) : base_a.data();
       second.resize(completions);
       WithCompletions(layout.completions, [&](auto k) {
@@ -386,7 +404,8 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const ClassLayout& layo
     ++h;
   }
   // The share's expected tables started at 0: each cell gets its sum by the layout.
-  if (!layout_expected.empty()) {
+  if (accumulating != nullptr) {
+    const ClassLayout& layout = *accumulating;
     const int K = layout.completions;
     for (int j = 0; j < layout.width; ++j) {
       const std::int64_t range = (layout.start[j + 1] - layout.start[j]) / K;
@@ -438,12 +457,12 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
                                       ? std::max<std::int64_t>(patterns, 1)
                                       : std::max(kSharePatterns, rebuilding ? table_size : 0);
   const std::int64_t shares = std::max<std::int64_t>(1, (patterns + share_size - 1) / share_size);
-  const ClassLayout layout =
-      MakeClassLayout(run, plan.with_hazard || hazard.table >= 0,
-                      static_cast<std::int64_t>(est.FittedTable.size()) >= kPrefetchCells);
+  const std::vector<ClassLayout> layouts =
+      MakeClassLayouts(run, plan.with_hazard || hazard.table >= 0,
+                       static_cast<std::int64_t>(est.FittedTable.size()) >= kPrefetchCells);
   PassSums total;
   if (shares == 1) {
-    PassShare(run, plan, layout, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
+    PassShare(run, plan, layouts, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
   } else {
     // Shares run in rounds of one per thread, each into tables of its own, added to the
     // expected tables in the order of the shares.
@@ -470,7 +489,7 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
           std::fill(tables[i].begin(), tables[i].end(), 0.0);
           expected = tables[i].data();
         }
-        PassShare(run, plan, layout, from, to, expected, posteriors[i], share_sums[i], worker);
+        PassShare(run, plan, layouts, from, to, expected, posteriors[i], share_sums[i], worker);
       });
       for (int i = 0; i < round; ++i) {
         const PassSums& s = share_sums[i];
