@@ -63,6 +63,8 @@ struct Settings {
   int score_scaling = 1;
   // Threads of the run's parallel work (`thr`): 0 for the hardware concurrency.
   int threads = 0;
+  // The EM iterations are accelerated by squared extrapolation (`acc`) where the model allows.
+  bool accelerate_em = false;
   // Random starts (`rst`): the model is fitted from this many seeds and the best fit is kept;
   // 0 for a single fit from the run's seed.
   int random_starts = 0;

@@ -697,6 +697,10 @@ void ParseMemoryBudget(SettingsCommand& c) {
       std::min(static_cast<std::int64_t>(megabytes) << 20, run.largest_memory_budget);
 }
 
+// `acc` takes no value: it asks for the accelerated EM iterations, which the estimation applies
+// where the model allows them (and otherwise leaves plain with a warning).
+void ParseAcceleration(SettingsCommand& c) { c.run.settings.accelerate_em = true; }
+
 // 0 asks for the hardware concurrency; more threads than a machine could hold are refused.
 void ParseThreads(SettingsCommand& c) {
   const int threads = ReadInteger(c.reader, c.run, c.reader.input);

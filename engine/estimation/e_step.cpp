@@ -913,6 +913,8 @@ void EStep(EstimationRun& run) {
   WriteIterationLogLine(run.context, IterationLine(record));
 }
 
+double ExpectationStep(EstimationRun& run) { return Pass(run, PassKind::kIterate).log_likelihood; }
+
 std::string IterationLine(const IterationRecord& record) {
   // The log drops a line's first two characters: beyond iteration 999999 the field widens, so
   // that no digit falls into that margin.

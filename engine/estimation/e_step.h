@@ -65,6 +65,12 @@ class PatternCells {
 // is ObservedLogTerms less the terms of the patterns left out (M of 0) less the log-likelihood.
 void EStep(EstimationRun& run);
 
+// The E-step without its line: the expected tables (when they change), half L-squared and the
+// observations left out at the current fitted tables; returns their log-likelihood, leaving
+// LogLikelihood, the stop criterion and the iteration history as they were. The accelerated
+// iterations (estimation/em_acceleration.h) take it between the E-steps that end iterations.
+double ExpectationStep(EstimationRun& run);
+
 // The sum over the patterns of n ln(n / T_s) (n > 0), once per fit, as a double-double: half
 // L-squared less the log-likelihood when no pattern is left out. NaN when a pattern with weight has
 // a subgroup without a total (the E-step then adds up half L-squared itself).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -13,6 +14,7 @@
 #include "core/stop_run.h"
 #include "core/table_zero.h"
 #include "estimation/e_step.h"
+#include "estimation/em_acceleration.h"
 #include "estimation/free_parameters.h"
 #include "estimation/hazard_model.h"
 #include "estimation/m_steps.h"
@@ -369,6 +371,20 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
   }
   est.lsquared_column = !run.history.HazardModel && !cumulative_eight && full_table < 1e18L;
   if (est.lsquared_column) est.observed_log_terms = ObservedLogTerms(run);
+  // `acc` accelerates the iterations from 1 on where the model allows it; elsewhere the
+  // iterations stay plain, with a warning.
+  std::optional<EmAccelerator> accelerator;
+  if (settings.accelerate_em && settings.max_iterations >= 1) {
+    const std::string refusal = AccelerationRefusal(run);
+    if (refusal.empty()) {
+      accelerator.emplace(run);
+    } else {
+      WriteLogLine(run.context, "  Warning: acc is ignored for a model with " + refusal);
+    }
+  }
+  const auto m_step = [&run, &settings] {
+    for (int cycle = 1; cycle <= settings.em_cycles_per_iteration; ++cycle) RunCycle(run, cycle);
+  };
   WriteIterationHeader(run);
 
   const bool restricted_cells = HasRestrictedCells(model);
@@ -381,15 +397,19 @@ void Estimate(EstimationRun& run, const NewtonStep& newton_step) {
     }
     ++run.estimation.iteration;
     run.ShowProgress();
-    if (run.estimation.iteration == 0) {
-      RunCycle(run, static_cast<int>(settings.em_cycles_per_iteration));
+    if (accelerator && run.estimation.iteration > 0) {
+      accelerator->Iterate(m_step);
     } else {
-      for (int cycle = 1; cycle <= settings.em_cycles_per_iteration; ++cycle) RunCycle(run, cycle);
+      if (run.estimation.iteration == 0) {
+        RunCycle(run, static_cast<int>(settings.em_cycles_per_iteration));
+      } else {
+        m_step();
+      }
+      if (run.estimation.iteration > settings.newton_start_iteration && newton_step) {
+        newton_step(settings.newton_algorithm);
+      }
+      EStep(run);
     }
-    if (run.estimation.iteration > settings.newton_start_iteration && newton_step) {
-      newton_step(settings.newton_algorithm);
-    }
-    EStep(run);
     // A log-likelihood that is no number (zero probabilities met by data in every pattern of a
     // subgroup, overflowing start values) must never reach the report.
     if (!std::isfinite(est.LogLikelihood)) {

@@ -20,7 +20,7 @@ struct CommandEntry {
   bool listed = true;  // in the command-name table: the word ends an argument list
 };
 
-inline constexpr int kCommandCount = 81;
+inline constexpr int kCommandCount = 82;
 
 // Every word that ends an argument list, in table order: the listed rows of the command list.
 const std::array<CommandEntry, kCommandCount>& CommandTable();

@@ -7,22 +7,24 @@
 namespace tav {
 namespace {
 
-// The language's 75 commands, wjs (our own request of the JSON results document), thr (the
-// number of threads), mem (the memory budget) and var (the columns of a data file).
-TEST(CommandTable, EightyOneDistinctEntriesInOrder) {
+// The language's 75 commands, wjs (our own request of the JSON results document), acc (the
+// accelerated EM iterations), thr (the number of threads), mem (the memory budget) and var (the
+// columns of a data file).
+TEST(CommandTable, EightyTwoDistinctEntriesInOrder) {
   const auto& table = CommandTable();
   std::set<std::string_view> names;
   for (const auto& entry : table) names.insert(entry.name);
-  EXPECT_EQ(names.size(), 81u);
+  EXPECT_EQ(names.size(), 82u);
   EXPECT_EQ(table.front().name, "res");
   EXPECT_EQ(table[17].name, "cor");
   EXPECT_EQ(table[25].name, "dis");
   EXPECT_EQ(table[33].name, "rsu");
-  EXPECT_EQ(table[78].name, "wpa");
-  EXPECT_EQ(table[79].name, "wjs");
+  EXPECT_EQ(table[79].name, "wpa");
+  EXPECT_EQ(table[80].name, "wjs");
   EXPECT_EQ(FindCommand("rstarts")->section, Section::kSettings);
   EXPECT_EQ(FindCommand("ndi")->section, Section::kSettings);
   EXPECT_EQ(FindCommand("threads")->section, Section::kSettings);
+  EXPECT_EQ(FindCommand("accelerate")->section, Section::kSettings);
   EXPECT_EQ(table.back().name, "[");
   EXPECT_EQ(FindCommand("model")->section, Section::kModel);
   EXPECT_EQ(FindCommand("haz{")->section, Section::kEventHistory);
