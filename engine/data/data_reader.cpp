@@ -615,7 +615,8 @@ class RecordReader {
     for (int g = 0; g < known; ++g) {
       const Membership& pattern = Pattern(model_, g);
       // observed holds 0 and 1 only: equal bytes are the same pattern.
-      bool same = std::equal(observed.begin(), observed.begin() + manifest, pattern.begin());
+      bool same = true;
+      for (int k = 0; k < manifest; ++k) same &= observed[k] == pattern[k];
       if (!same) {
         same = true;
         for (int k = 0; k < manifest && same; ++k) same = (pattern[k] == 1) == (observed[k] == 1);
