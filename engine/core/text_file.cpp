@@ -172,10 +172,13 @@ bool TextFile::Open(const std::string& path, const char* mode, Destination desti
 bool TextFile::Fill() {
   if (file_ == nullptr || !reading_) return false;
   if (poll_) poll_();
-  if (!block_) block_ = std::make_unique<char[]>(kBlockSize);
+  if (!block_ || block_capacity_ < block_size_) {
+    block_ = std::make_unique<char[]>(block_size_);
+    block_capacity_ = block_size_;
+  }
   block_offset_ += static_cast<std::int64_t>(end_);
   next_ = 0;
-  end_ = std::fread(block_.get(), 1, kBlockSize, file_);
+  end_ = std::fread(block_.get(), 1, block_size_, file_);
   if (tap_ && end_ > 0) tap_(std::string_view(block_.get(), end_));
   return end_ > 0;
 }

@@ -120,6 +120,21 @@ class TextFile {
     return static_cast<unsigned char>(block_[next_]);
   }
   bool AtEnd() { return Peek() == kEnd; }
+  // The bytes of the block held that Get has not handed out yet, for a reader that scans them
+  // in place; empty before the first Get or Peek and once the block is used up (Peek then
+  // reads the next one).
+  std::string_view Held() const {
+    return block_ ? std::string_view(block_.get() + next_, end_ - next_) : std::string_view();
+  }
+  // Hands out the next n bytes held (0 < n <= Held().size()) as n calls of Get would: the last
+  // of them becomes LastRead().
+  void Advance(std::size_t n) {
+    next_ += n;
+    last_ = static_cast<unsigned char>(block_[next_ - 1]);
+  }
+  // The bytes read at once from the file, from the next block on (at least 1); kBlockSize
+  // unless a test sets a smaller one to put block ends inside numbers and line ends.
+  void SetBlockSize(std::size_t bytes) { block_size_ = bytes > 0 ? bytes : 1; }
   // Hands every byte read from now on to tap, those of the block held first (after a
   // byte-order mark), then each block as it is read; an empty tap stops that.
   void TapReads(std::function<void(std::string_view)> tap);
@@ -150,6 +165,8 @@ class TextFile {
   void StopReading();
 
   static constexpr std::size_t kBlockSize = 1 << 16;
+  std::size_t block_size_ = kBlockSize;
+  std::size_t block_capacity_ = 0;  // the bytes block_ has room for
 
   std::FILE* file_ = nullptr;
   int last_ = kEnd;

@@ -243,6 +243,11 @@ class RecordReader {
                        "  Error: array with data too big to fit in memory");
       pending_.reserve(static_cast<std::size_t>(records));
     }
+    if (aggregate_ && table_ == nullptr) ChooseDenseCounts(records);
+    while (leading_columns_used_ < kRecordColumns &&
+           history_.ColumnUsed[leading_columns_used_ + 1] != 0) {
+      ++leading_columns_used_;
+    }
     // Inline data come before the settings that follow them, so the subgroups and cells of
     // aggregated records are always kept for the latent and posterior files.
     const Settings& settings = run_.settings;
@@ -283,6 +288,36 @@ class RecordReader {
       history_.RecordFormat = false;
       data_.entry_count_given = true;
       history_.RecordCount = static_cast<std::int32_t>(data_.EntryCount());
+    } else if (aggregate_ && dense_) {
+      AddWaitingCounts();
+      const auto patterns = static_cast<std::size_t>(dense_patterns_);
+      data_.entry_count.reserve(patterns);
+      data_.entry_subgroup.reserve(patterns);
+      data_.entry_cell.reserve(patterns);
+      data_.entry_categories.reserve(patterns * static_cast<std::size_t>(data_.category_items) *
+                                     static_cast<std::size_t>(data_.category_width));
+      // The cells that received records, in the order of subgroup and cell.
+      for (std::size_t g = 0; g < dense_counts_.size(); ++g) {
+        const std::vector<double>& counts = dense_counts_[g];
+        // The categories of each cell in turn, as a counter whose last variable runs fastest.
+        const Membership& pattern = Pattern(model_, static_cast<int>(g));
+        std::array<int, kVectorSize> categories{};
+        for (std::size_t cell = 0; cell < counts.size(); ++cell) {
+          if (counts[cell] > 0) {
+            AppendEntry(model_, data_, counts[cell], static_cast<int>(g), static_cast<double>(cell),
+                        categories.data());
+          }
+          for (int k = data_.category_items - 1; k >= 0; --k) {
+            if (pattern[k] != 1) continue;
+            if (++categories[k] < std::max(model_.Dimension[model_.FirstManifest() + k], 1)) break;
+            categories[k] = 0;
+          }
+        }
+      }
+      std::vector<std::vector<double>>().swap(dense_counts_);
+      history_.RecordFormat = false;
+      data_.entry_count_given = true;
+      history_.RecordCount = static_cast<std::int32_t>(data_.EntryCount());
     } else if (aggregate_) {
       // The patterns in the order of subgroup and cell, as they always were.
       std::vector<std::pair<std::pair<int, double>, double>> sorted(aggregated_.begin(),
@@ -316,18 +351,64 @@ class RecordReader {
   // Reads the skipped columns in front of the next field.
   void SkipColumns() {
     while (column_ <= kRecordColumns && history_.ColumnUsed[column_] == 0) {
-      ReadReal(reader_, run_, source_);
+      std::int32_t skipped = 0;
+      if (!ReadSmallWhole(reader_, source_, skipped)) ReadReal(reader_, run_, source_);
       ++column_;
       ++fields_;
     }
   }
 
   std::int32_t ReadField() {
-    const std::int32_t value = ReadInteger(reader_, run_, source_);
+    std::int32_t value = 0;
+    if (!ReadSmallWhole(reader_, source_, value)) value = ReadInteger(reader_, run_, source_);
     ++column_;
     ++fields_;
     SkipColumns();
     return value;
+  }
+
+  // ReadField for the first n fields of a record at once, for the common record: fields of
+  // small whole numbers (as ReadSmallWhole takes them) in columns that are all read, and all in
+  // the block the file holds. Reads them as n calls of ReadField would, into value, and returns
+  // true; otherwise reads nothing and returns false.
+  bool ReadPlainCategories(int n, std::array<std::int64_t, kVectorSize>& value) {
+    if (n <= 0 || column_ != 1 || std::min(n, kRecordColumns) > leading_columns_used_) {
+      return false;
+    }
+    const std::string_view held = source_.Held();
+    const char* const begin = held.data();
+    const char* const end = begin + held.size();
+    const char* p = begin;
+    const char* last_first = p;  // the first digit of the last field
+    for (int k = 0; k < n; ++k) {
+      while (p != end && static_cast<unsigned char>(*p) <= ' ') ++p;
+      // Most often a single digit.
+      if (end - p >= 2 && static_cast<unsigned char>(p[0] - '0') <= 9 &&
+          static_cast<unsigned char>(p[1]) <= ' ') {
+        value[k] = p[0] - '0';
+        last_first = p;
+        p += 2;
+        continue;
+      }
+      const char* const first = p;
+      const char* const limit = end - p > 10 ? p + 10 : end;
+      std::int64_t number = 0;
+      for (; p != limit && static_cast<unsigned char>(*p - '0') <= 9; ++p) {
+        number = number * 10 + (*p - '0');
+      }
+      if (p == first || p == limit || static_cast<unsigned char>(*p) > ' ') return false;
+      value[k] = number;
+      last_first = first;
+      ++p;  // the byte that ended it
+    }
+    source_.Advance(static_cast<std::size_t>(last_first - begin) + 1);
+    source_.MarkWord();
+    source_.Advance(static_cast<std::size_t>(p - last_first) - 1);
+    reader_.word.assign(1, p[-1]);
+    column_ += n;
+    fields_ += n;
+    SkipColumns();
+    return true;
   }
 
   // A count, covariate value, time or number of events; digits beyond the range of a double
@@ -335,6 +416,8 @@ class RecordReader {
   double ReadNumber() {
     if (table_ != nullptr) return TableNumber();
     ++fields_;
+    std::int32_t whole = 0;
+    if (ReadSmallWhole(reader_, source_, whole)) return whole;
     const double value = ReadReal(reader_, run_, source_);
     if (!std::isfinite(value)) {
       StopRun("  Error: number too large when reading " + reader_.command);
@@ -353,7 +436,7 @@ class RecordReader {
       state = static_cast<std::int32_t>(value);
     } else {
       ++fields_;
-      state = ReadInteger(reader_, run_, source_);
+      if (!ReadSmallWhole(reader_, source_, state)) state = ReadInteger(reader_, run_, source_);
     }
     if (state > history_.StateCount - 1) {
       StopRun("  Error in data: state greater than number of states in record " + RecordText(r));
@@ -393,9 +476,11 @@ class RecordReader {
     std::array<std::int64_t, kVectorSize> value;
     std::fill_n(value.begin(), manifest, kNoMissingCode);
     const int read_count = covariates_ > 0 ? manifest - 1 : manifest;
-    for (int k = 0; k < read_count; ++k) {
-      if (holds != nullptr && (*holds)[k] != 1) continue;
-      value[k] = ReadField();
+    if (holds != nullptr || !ReadPlainCategories(read_count, value)) {
+      for (int k = 0; k < read_count; ++k) {
+        if (holds != nullptr && (*holds)[k] != 1) continue;
+        value[k] = ReadField();
+      }
     }
     if (covariates_ > 0 && manifest > 0) value[manifest - 1] = r;
 
@@ -467,16 +552,41 @@ class RecordReader {
   // exact in 64 bits.
   std::uint64_t RecordCell(int g, const std::array<std::int64_t, kVectorSize>& value,
                            int manifest) {
-    const int first = model_.FirstManifest();
-    std::uint64_t cell = 0;
     const Membership& pattern = Pattern(model_, g);
     for (int k = 0; k < manifest; ++k) {
       categories_[k] = pattern[k] == 1 ? static_cast<int>(value[k] - 1) : 0;
-      if (pattern[k] != 1 || !numbered_) continue;
-      cell = cell * static_cast<std::uint64_t>(model_.Dimension[first + k]) +
-             static_cast<std::uint64_t>(value[k] - 1);
+    }
+    if (!numbered_) return 0;
+    // The sum of category times place value, whose terms do not wait for one another.
+    const std::array<std::uint64_t, kVectorSize>& place = PlaceValues(g, manifest);
+    std::uint64_t cell = 0;
+    for (int k = 0; k < manifest; ++k) {
+      cell += static_cast<std::uint64_t>(categories_[k]) * place[k];
     }
     return cell;
+  }
+
+  // The place value of each variable in the cell numbers of subgroup g's table: the product of
+  // the numbers of categories of the variables it observes after it; 0 for those it does not
+  // observe. Kept per subgroup once its pattern is known.
+  const std::array<std::uint64_t, kVectorSize>& PlaceValues(int g, int manifest) {
+    const auto at = static_cast<std::size_t>(g);
+    if (at >= place_values_.size()) {
+      place_values_.resize(at + 1);
+      place_values_known_.resize(at + 1, false);
+    }
+    std::array<std::uint64_t, kVectorSize>& place = place_values_[at];
+    if (place_values_known_[at]) return place;
+    const Membership& pattern = Pattern(model_, g);
+    std::uint64_t product = 1;
+    for (int k = manifest - 1; k >= 0; --k) {
+      place[k] = pattern[k] == 1 ? product : 0;
+      if (pattern[k] == 1) {
+        product *= static_cast<std::uint64_t>(model_.Dimension[model_.FirstManifest() + k]);
+      }
+    }
+    place_values_known_[at] = true;
+    return place;
   }
 
   // What follows the categories of record r: its covariates, its count (1 unless the records
@@ -504,8 +614,13 @@ class RecordReader {
     const int known = found_from_data ? data_.found_subgroup_count : model_.SubgroupCount;
     for (int g = 0; g < known; ++g) {
       const Membership& pattern = Pattern(model_, g);
+      // observed holds 0 and 1 only: equal bytes are the same pattern.
       bool same = true;
-      for (int k = 0; k < manifest && same; ++k) same = (pattern[k] == 1) == (observed[k] == 1);
+      for (int k = 0; k < manifest; ++k) same &= observed[k] == pattern[k];
+      if (!same) {
+        same = true;
+        for (int k = 0; k < manifest && same; ++k) same = (pattern[k] == 1) == (observed[k] == 1);
+      }
       if (same) return g;
     }
     if (!found_from_data) {
@@ -692,6 +807,16 @@ class RecordReader {
       pending_.push_back({g, static_cast<double>(cell), count});
       return;
     }
+    if (dense_) {
+      std::vector<double>& counts = dense_counts_[static_cast<std::size_t>(g)];
+      if (counts.empty()) counts.assign(static_cast<std::size_t>(DenseCells(g)), 0.0);
+      double* const sum = counts.data() + cell;
+      __builtin_prefetch(sum, 1);
+      waiting_sum_[waiting_] = sum;
+      waiting_count_[waiting_] = count;
+      if (++waiting_ == kWaiting) AddWaitingCounts();
+      return;
+    }
     const auto key = std::make_pair(g, static_cast<double>(cell));
     auto at = aggregated_.find(key);
     if (at != aggregated_.end()) {
@@ -701,6 +826,56 @@ class RecordReader {
     run_.CheckMemory(static_cast<double>(aggregated_.size() + 1) * kAggregatedEntryBytes,
                      "  Error: array with data too big to fit in memory");
     aggregated_.emplace(key, count);
+  }
+
+  // Adds the waiting counts into their cells, in the order of their records.
+  void AddWaitingCounts() {
+    for (int i = 0; i < waiting_; ++i) {
+      double& sum = *waiting_sum_[i];
+      if (sum > 0) {
+        sum += waiting_count_[i];
+        continue;
+      }
+      // A cell's first record: counted against the budget as a hashed pattern is.
+      run_.CheckMemory(static_cast<double>(dense_patterns_ + 1) * kAggregatedEntryBytes,
+                       "  Error: array with data too big to fit in memory");
+      ++dense_patterns_;
+      sum = waiting_count_[i];
+    }
+    waiting_ = 0;
+  }
+
+  // The cells of subgroup g's table as records are numbered in it (RecordCell): the product
+  // of the numbers of categories of the variables it observes; once no subgroup is known
+  // (subgroups found from the data) the full table's.
+  long double DenseCells(int g) const {
+    const int manifest = std::min(model_.ManifestCount, kVectorSize);
+    const bool known = !model_.SubgroupsWithoutSub || g < data_.found_subgroup_count;
+    if (!known) return model_.ManifestCellCount;
+    const Membership& pattern = Pattern(model_, g);
+    long double cells = 1;
+    for (int k = 0; k < manifest; ++k) {
+      if (pattern[k] == 1) cells *= std::max(model_.Dimension[model_.FirstManifest() + k], 1);
+    }
+    return cells;
+  }
+
+  // Aggregated records are added up in a table of counts per subgroup (one double a cell, the
+  // tables made as their subgroups' first records come) instead of a hash table of patterns,
+  // when those tables have no more cells than a few per record, so that the pass over them at
+  // the end is short, and fit in the memory budget together with a pattern entry for every
+  // record. The per-pattern memory check stays as it is with hashing, and so, as both add
+  // the counts of a cell in the order of the records, do the entries and their sums.
+  void ChooseDenseCounts(std::int64_t records) {
+    const int subgroups = std::max(model_.SubgroupCount, 1);
+    long double cells = 0;
+    for (int g = 0; g < subgroups; ++g) cells += DenseCells(g);
+    const long double most = 4.0L * static_cast<long double>(records) + 65536.0L;
+    const long double bytes =
+        cells * sizeof(double) +
+        std::min(cells, static_cast<long double>(records)) * kAggregatedEntryBytes;
+    dense_ = cells <= most && bytes <= static_cast<long double>(run_.MemoryAvailable());
+    if (dense_) dense_counts_.resize(static_cast<std::size_t>(subgroups));
   }
 
   Reader& reader_;
@@ -720,6 +895,7 @@ class RecordReader {
   int covariates_ = 0;
   int slots_ = 0;
   int column_ = 1;
+  int leading_columns_used_ = 0;  // columns 1 to this one are all read
   int fields_ = 0;
   std::int64_t current_record_ = 0;
   // Episodes moved into the time grid, for the warnings after the last record.
@@ -735,6 +911,16 @@ class RecordReader {
     }
   };
   std::unordered_map<std::pair<int, double>, double, KeyHash> aggregated_;
+  // Or the counts per cell of each subgroup's table (0 for none), and the patterns among them.
+  bool dense_ = false;
+  std::vector<std::vector<double>> dense_counts_;
+  std::int64_t dense_patterns_ = 0;
+  // The counts of the latest records, waiting to be added while their cells are fetched (the
+  // tables are larger than the caches, and the records' cells follow no order).
+  static constexpr int kWaiting = 64;
+  std::array<double*, kWaiting> waiting_sum_{};
+  std::array<double, kWaiting> waiting_count_{};
+  int waiting_ = 0;
   // Records from columns to aggregate, in record order.
   struct Pending {
     int subgroup;
@@ -742,7 +928,9 @@ class RecordReader {
     double count;
   };
   std::vector<Pending> pending_;
-  std::array<int, kVectorSize> categories_{};  // of the current record
+  std::array<int, kVectorSize> categories_{};                         // of the current record
+  std::vector<std::array<std::uint64_t, kVectorSize>> place_values_;  // per subgroup
+  std::vector<bool> place_values_known_;
   TextFile latent_scratch_;
 };
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "core/model_state.h"
 #include "core/run_context.h"
@@ -54,6 +55,39 @@ std::string ReadFileName(TextFile& file);
 // as a shorter number: the run stops with "Error in data:" (while data are read) or "Error:",
 // the text read, and the line and file it stands in.
 double ReadReal(Reader& reader, const RunContext& run, TextFile& file);
+
+// ReadReal's quick path for the common datum, a whole number of 1 to 9 digits (no sign)
+// after blanks and line ends and before a blank, tab or line end, when all of it lies in the
+// block the file holds: reads it exactly as ReadReal would (the mark of its first digit, the
+// byte after it read and left in reader.word) and returns true with its value. Otherwise it
+// returns false having read at most blanks and line ends, which ReadReal skips anyway, and
+// ReadReal (or ReadInteger) reads the number: a sign, a point, more digits, a comment, a comma,
+// a bracket, the end of the block or of the file.
+inline bool ReadSmallWhole(Reader& reader, TextFile& file, std::int32_t& value) {
+  const std::string_view held = file.Held();
+  const char* const begin = held.data();
+  const char* const end = begin + held.size();
+  const char* p = begin;
+  while (p != end && static_cast<unsigned char>(*p) <= ' ') ++p;
+  const std::size_t blanks = static_cast<std::size_t>(p - begin);
+  // At most 9 digits and the byte after them, so that the value fits in 32 bits.
+  const char* const last = end - p > 10 ? p + 10 : end;
+  std::int32_t number = 0;
+  const char* digit = p;
+  for (; digit != last && static_cast<unsigned char>(*digit - '0') <= 9; ++digit) {
+    number = number * 10 + (*digit - '0');
+  }
+  if (digit == p || digit == last || static_cast<unsigned char>(*digit) > ' ') {
+    if (blanks > 0) file.Advance(blanks);
+    return false;
+  }
+  file.Advance(blanks + 1);
+  file.MarkWord();
+  file.Advance(static_cast<std::size_t>(digit - p));
+  reader.word.assign(1, *digit);
+  value = number;
+  return true;
+}
 
 // ReadReal for a whole number: a fractional part stops the run with "a real where an integer
 // is expected when reading", a value beyond 32 bits with "number too large when reading".

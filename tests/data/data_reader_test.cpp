@@ -86,7 +86,9 @@ struct Data {
   }
 
   // Reads text as a data file (or as inline data); returns the stop message, or "".
-  std::string Read(const std::string& text, bool inline_data = false) {
+  // A block size other than 0 reads the file in blocks of that many bytes.
+  std::string Read(const std::string& text, bool inline_data = false, std::size_t block = 0) {
+    if (block > 0) source.SetBlockSize(block);
     source.Open(dir.Write("data.dat", text), "r");
     reader.command = "dat";
     try {
@@ -356,6 +358,58 @@ TEST(RecordData, RestOfTheLine) {
             "  Error: too few numbers encountered when reading data");
 }
 
+TEST(RecordData, BlockEndsInsideNumbersAndLineEnds) {
+  // Small whole numbers are read straight from the file's block, everything else number by
+  // number: a block may end anywhere without changing what is read or where an error is.
+  // 12345678901234567 is the double 12345678901234568 (Python's float()).
+  const std::string text =
+      "1 2 3\r\n2\t3 1.25\n  1 2 123456789\n0000000002 3 4 * note\n"
+      "1 1 12345678901234567\r\n2 3 10";
+  for (std::size_t block : {0, 1, 2, 3, 4, 5, 7, 8, 11, 16}) {
+    Data d({2, 3});
+    d.Records(6);
+    d.run.history.RecordCountGiven = true;
+    ASSERT_EQ(d.Read(text, false, block), "") << block;
+    EXPECT_EQ(d.cells(), (Numbers{0, 1, 5})) << block;
+    EXPECT_EQ(d.counts(), (Numbers{12345678901234568.0, 123456792, 15.25})) << block;
+
+    // An error names the line of the number read last; a CR LF pair ends one line.
+    Data category({2, 3});
+    category.Records(3);
+    category.run.history.RecordCountGiven = true;
+    EXPECT_EQ(category.Read("1 2 3\r\n2 3 1\r\n1\n4 1\n", false, block),
+              "  Error in data: an impossible category for variable B in record 3")
+        << block;
+    EXPECT_EQ(category.source.WordLine(), 4) << block;
+    Data glued({2, 3});
+    glued.Records(3);
+    glued.run.history.RecordCountGiven = true;
+    const std::string message = glued.Read("1 2 3\r\n2 3 1\r\n1 2 7x\n", false, block);
+    EXPECT_EQ(message.substr(0, message.find(',')), "  Error in data: \"7x\" is not a number")
+        << block;
+    EXPECT_NE(message.find(", at line 3 of "), std::string::npos) << message;
+  }
+}
+
+TEST(RecordData, CountsAddUpInRecordOrderWhateverTheStore) {
+  // The records' counts are added up in a table of counts per cell when it fits, else in a
+  // hash table of patterns (a budget too small for the table); both add in record order:
+  // (0.1 + 0.2) + 0.3 is 0.6000000000000001 in doubles, 0.1 + (0.2 + 0.3) would be 0.6.
+  for (std::int64_t budget : {std::int64_t{0}, 4 * kAggregatedEntryBytes}) {
+    Data d({2, 3});
+    d.Patterns({{1, 1}, {1, 0}});
+    d.Records(6);
+    d.run.history.RecordCountGiven = true;
+    if (budget > 0) d.run.memory_budget = budget;
+    ASSERT_EQ(d.Read("1 2 0.1\n2 0 0.5\n1 2 0.2\n2 3 2\n1 2 0.3\n2 1 1\n"), "") << budget;
+    EXPECT_EQ(d.subgroups(), (Ints{0, 0, 0, 1})) << budget;
+    EXPECT_EQ(d.cells(), (Numbers{1, 3, 5, 1})) << budget;
+    EXPECT_EQ(d.counts(), (Numbers{0.6000000000000001, 1, 2, 0.5})) << budget;
+    EXPECT_EQ(d.run.data.entry_categories, (std::vector<std::uint8_t>{0, 1, 1, 0, 1, 2, 1, 0}))
+        << budget;
+  }
+}
+
 TEST(RecordData, SkippedColumns) {
   Data d({2, 3});
   d.Records(2);
@@ -367,6 +421,15 @@ TEST(RecordData, SkippedColumns) {
   ASSERT_EQ(d.Read("77 1 66 55 2 4\n77 2 6 5 3 1\n"), "");
   EXPECT_EQ(d.cells(), (Numbers{1, 5}));
   EXPECT_EQ(d.counts(), (Numbers{4, 1}));
+
+  // A column skipped after the categories, before the count.
+  Data after({2, 3});
+  after.Records(2);
+  after.run.history.RecordCountGiven = true;
+  after.run.history.ColumnUsed[3] = 0;
+  ASSERT_EQ(after.Read("1 2 66 4\n2 3 55 1\n"), "");
+  EXPECT_EQ(after.cells(), (Numbers{1, 5}));
+  EXPECT_EQ(after.counts(), (Numbers{4, 1}));
 
   // With subgroup numbers the skipped columns count from the subgroup number on.
   Data numbers({2, 3});
