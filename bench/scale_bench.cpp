@@ -9,6 +9,8 @@
 // - ll1e7: all 21 two-way terms of 7 variables of 10 categories (10,000,000 cells), 300,000
 //   records from a 4-class latent class model; 10 iterations with cri 0: "fit" CPU and wall
 //   seconds of Estimate and "run" CPU and wall seconds of the whole run (fit and report);
+// - ll1e7se: ll1e7 with the standard errors (1,764 free parameters): "fit" and "run" as above.
+//   bench/scale sets its whole run beside that of ll1e7, with thr 1 and thr 2;
 // - lc20x1m, lc40x1m: 4 and 6 latent classes for 20 and 40 dichotomous items, 1,000,000
 //   records; 10 iterations with cri 0: "fit" as above;
 // - lc100x500k: 5 latent classes for 99 dichotomous items (100 variables with the latent one),
@@ -129,7 +131,8 @@ std::string LatentClassInput(int items, int classes, int records, const std::str
          data + "\n";
 }
 
-std::string HierarchicalInput(int records, const std::string& data, const std::string& settings) {
+std::string HierarchicalInput(int records, const std::string& data, const std::string& settings,
+                              bool std_errors = false) {
   const std::string labels = "ABCDEFG";
   std::string text = "man 7\ndim 10 10 10 10 10 10 10\nlab A B C D E F G\nmod {";
   for (int a = 0; a < 7; ++a) {
@@ -139,7 +142,8 @@ std::string HierarchicalInput(int records, const std::string& data, const std::s
       text += labels[b];
     }
   }
-  return text + "}\nrec " + std::to_string(records) + "\nnse " + settings + "\ndat " + data + "\n";
+  return text + "}\nrec " + std::to_string(records) + (std_errors ? "\n" : "\nnse ") + settings +
+         "\ndat " + data + "\n";
 }
 
 struct Case {
@@ -159,6 +163,10 @@ Case MakeCase(const std::string& name, const fs::path& dir) {
   } else if (name == "ll1e7") {
     WriteRecords(dir / data, 2, 4, 7, 10, 300000);
     c.input = HierarchicalInput(300000, data, "ite 10 cri 0");
+    c.whole_run = true;
+  } else if (name == "ll1e7se") {
+    WriteRecords(dir / data, 2, 4, 7, 10, 300000);
+    c.input = HierarchicalInput(300000, data, "ite 10 cri 0", true);
     c.whole_run = true;
   } else if (name == "lc20x1m") {
     WriteRecords(dir / data, 3, 4, 20, 2, 1000000);

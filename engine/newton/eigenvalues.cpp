@@ -68,11 +68,13 @@ void ProductColumns(const double* a, int n, const double* u, int l, int j0, int 
   }
   if (j1 - j0 == kProductColumns) {
     Pair x[kProductColumns / 2];
-    for (int c = 0; c < kProductColumns / 2; ++c) x[c] = *reinterpret_cast<const Pair*>(p + j0 + 2 * c);
+    for (int c = 0; c < kProductColumns / 2; ++c)
+      x[c] = *reinterpret_cast<const Pair*>(p + j0 + 2 * c);
     for (int k = j1; k <= l; ++k) {
       const double* rk = row(k) + j0;
       const Pair uk = {u[k], u[k]};
-      for (int c = 0; c < kProductColumns / 2; ++c) x[c] += *reinterpret_cast<const Pair*>(rk + 2 * c) * uk;
+      for (int c = 0; c < kProductColumns / 2; ++c)
+        x[c] += *reinterpret_cast<const Pair*>(rk + 2 * c) * uk;
     }
     for (int c = 0; c < kProductColumns / 2; ++c) *reinterpret_cast<Pair*>(p + j0 + 2 * c) = x[c];
     return;
@@ -96,7 +98,8 @@ void UpdateRow(double* rj, int j, const double* u, const double* q) {
     Pair x = *reinterpret_cast<const Pair*>(rj + k);
     x -= up * *reinterpret_cast<const Pair*>(q + k) + qp * *reinterpret_cast<const Pair*>(u + k);
     const PairMask small = (x < tiny) & (x > -tiny);
-    *reinterpret_cast<Pair*>(rj + k) = reinterpret_cast<Pair>(reinterpret_cast<PairMask>(x) & ~small);
+    *reinterpret_cast<Pair*>(rj + k) =
+        reinterpret_cast<Pair>(reinterpret_cast<PairMask>(x) & ~small);
   }
   for (; k <= j; ++k) {
     double x = rj[k];

@@ -281,8 +281,8 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
     } else {
       if (newton.lambda != 0)
         DampInformation(
-          matrix, n, newton.lambda, [&run] { CheckCancel(run.context); },
-          ThreadCount(run.Threads()));
+            matrix, n, newton.lambda, [&run] { CheckCancel(run.context); },
+            ThreadCount(run.Threads()));
       InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
     }
     return;
@@ -339,8 +339,7 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
   }
   if (newton.lambda != 0)
     DampInformation(
-          matrix, n, newton.lambda, [&run] { CheckCancel(run.context); },
-          ThreadCount(run.Threads()));
+        matrix, n, newton.lambda, [&run] { CheckCancel(run.context); }, ThreadCount(run.Threads()));
   InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
 }
 

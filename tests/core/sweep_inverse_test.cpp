@@ -68,8 +68,8 @@ TEST(SweepInverse, BlocksGiveThePlainSweepBitForBitWhateverTheThreads) {
     for (int threads : {1, 2}) {
       std::vector<double> blocked = a;
       std::vector<int> rejected;
-      SweepInverse(blocked, n, 1e-8, skip, [&](int s, double) { rejected.push_back(s); },
-                   threads);
+      SweepInverse(
+          blocked, n, 1e-8, skip, [&](int s, double) { rejected.push_back(s); }, threads);
       EXPECT_EQ(blocked, plain) << n << " with " << threads << " threads";
       EXPECT_EQ(rejected, plain_rejected) << n;
     }
@@ -86,11 +86,12 @@ TEST(SweepInverse, InvertsTheSecondDifferenceMatrix) {
     k[i * n + i] = 2;
     if (i > 0) k[i * n + i - 1] = k[(i - 1) * n + i] = -1;
   }
-  SweepInverse(k, n, 1e-10, [](int) { return false; }, [](int, double) { FAIL(); }, 2);
+  SweepInverse(
+      k, n, 1e-10, [](int) { return false; }, [](int, double) { FAIL(); }, 2);
   for (int i = 1; i <= n; ++i) {
     for (int j = 1; j <= n; ++j) {
-      const double expected = static_cast<double>(std::min(i, j) * (n + 1 - std::max(i, j))) /
-                              (n + 1);
+      const double expected =
+          static_cast<double>(std::min(i, j) * (n + 1 - std::max(i, j))) / (n + 1);
       EXPECT_NEAR(k[(i - 1) * n + j - 1], expected, 1e-9 * n) << i << "," << j;
     }
   }
