@@ -8,7 +8,8 @@
 //   them (ParseInput, which reads the data);
 // - ll1e7: all 21 two-way terms of 7 variables of 10 categories (10,000,000 cells), 300,000
 //   records from a 4-class latent class model; 10 iterations with cri 0: "fit" CPU and wall
-//   seconds of Estimate and "run" CPU and wall seconds of the whole run (fit and report);
+//   seconds of Estimate and "run" CPU and wall seconds of the whole run (fit, standard errors
+//   where the input wants them, and report);
 // - ll1e7se: ll1e7 with the standard errors (1,764 free parameters): "fit" and "run" as above.
 //   bench/scale sets its whole run beside that of ll1e7, with thr 1 and thr 2;
 // - lc20x1m, lc40x1m: 4 and 6 latent classes for 20 and 40 dichotomous items, 1,000,000
@@ -41,6 +42,7 @@
 #include "core/stop_run.h"
 #include "data/parse_input.h"
 #include "generator.h"
+#include "newton/newton_iteration.h"
 #include "newton/run_state.h"
 #include "report/random_starts_report.h"
 #include "report/write_report.h"
@@ -230,6 +232,13 @@ int main(int argc, char** argv) {
         line += " fit " + fit.Text() + " iterations " + std::to_string(run.estimation.iteration);
       }
       if (c.whole_run) {
+        // What the program does after the fit: the standard errors where they are wanted, then
+        // the report.
+        if (tav::StandardErrorsWanted(run)) {
+          tav::ComputeStandardErrors(run, tav::Evaluator(run));
+        } else if (run.settings.show_std_errors && run.estimation.free_parameters.full) {
+          tav::SkipStandardErrors(run, tav::kMaxFreeParameters, false);
+        }
         tav::WriteReport(run);
         line += " run " + all.Text();
       }
