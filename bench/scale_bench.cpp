@@ -9,7 +9,10 @@
 //   readings, and "MB_s" the data file's megabytes (10^6 bytes) a second by either;
 // - ll1e7: all 21 two-way terms of 7 variables of 10 categories (10,000,000 cells), 300,000
 //   records from a 4-class latent class model; 10 iterations with cri 0: "fit" CPU and wall
-//   seconds of Estimate and "run" CPU and wall seconds of the whole run (fit and report);
+//   seconds of Estimate and "run" CPU and wall seconds of the whole run (fit, standard errors
+//   where the input wants them, and report);
+// - ll1e7se: ll1e7 with the standard errors (1,764 free parameters): "fit" and "run" as above.
+//   bench/scale sets its whole run beside that of ll1e7, with thr 1 and thr 2;
 // - lc20x1m, lc40x1m: 4 and 6 latent classes for 20 and 40 dichotomous items, 1,000,000
 //   records; 10 iterations with cri 0: "fit" as above;
 // - lc100x500k: 5 latent classes for 99 dichotomous items (100 variables with the latent one),
@@ -41,6 +44,7 @@
 #include "core/stop_run.h"
 #include "data/parse_input.h"
 #include "generator.h"
+#include "newton/newton_iteration.h"
 #include "newton/run_state.h"
 #include "report/random_starts_report.h"
 #include "report/write_report.h"
@@ -131,7 +135,8 @@ std::string LatentClassInput(int items, int classes, int records, const std::str
          data + "\n";
 }
 
-std::string HierarchicalInput(int records, const std::string& data, const std::string& settings) {
+std::string HierarchicalInput(int records, const std::string& data, const std::string& settings,
+                              bool std_errors = false) {
   const std::string labels = "ABCDEFG";
   std::string text = "man 7\ndim 10 10 10 10 10 10 10\nlab A B C D E F G\nmod {";
   for (int a = 0; a < 7; ++a) {
@@ -141,7 +146,8 @@ std::string HierarchicalInput(int records, const std::string& data, const std::s
       text += labels[b];
     }
   }
-  return text + "}\nrec " + std::to_string(records) + "\nnse " + settings + "\ndat " + data + "\n";
+  return text + "}\nrec " + std::to_string(records) + (std_errors ? "\n" : "\nnse ") + settings +
+         "\ndat " + data + "\n";
 }
 
 struct Case {
@@ -165,6 +171,10 @@ Case MakeCase(const std::string& name, const fs::path& dir) {
   } else if (name == "ll1e7") {
     WriteRecords(dir / data, 2, 4, 7, 10, 300000);
     c.input = HierarchicalInput(300000, data, "ite 10 cri 0");
+    c.whole_run = true;
+  } else if (name == "ll1e7se") {
+    WriteRecords(dir / data, 2, 4, 7, 10, 300000);
+    c.input = HierarchicalInput(300000, data, "ite 10 cri 0", true);
     c.whole_run = true;
   } else if (name == "lc20x1m") {
     WriteRecords(dir / data, 3, 4, 20, 2, 1000000);
@@ -248,6 +258,13 @@ int main(int argc, char** argv) {
         line += " fit " + fit.Text() + " iterations " + std::to_string(run.estimation.iteration);
       }
       if (c.whole_run) {
+        // What the program does after the fit: the standard errors where they are wanted, then
+        // the report.
+        if (tav::StandardErrorsWanted(run)) {
+          tav::ComputeStandardErrors(run, tav::Evaluator(run));
+        } else if (run.settings.show_std_errors && run.estimation.free_parameters.full) {
+          tav::SkipStandardErrors(run, tav::kMaxFreeParameters, false);
+        }
         tav::WriteReport(run);
         line += " run " + all.Text();
       }

@@ -1,9 +1,12 @@
 #include "newton/eigenvalues.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <utility>
 
 #include "core/hypot.h"
+#include "core/parallel.h"
 
 namespace tav {
 namespace {
@@ -12,51 +15,148 @@ constexpr double kTiny = 1e-7;
 constexpr double kOffDiagonalTolerance = 1e-5;
 constexpr int kMaxIterations = 30;
 
-// Householder reduction of the symmetric matrix a (n x n, row by row) to tridiagonal form:
-// d receives the diagonal, e the subdiagonal (e[i] couples d[i - 1] and d[i], e[0] = 0).
+// Two doubles side by side: each lane is multiplied, added and compared on its own, as the
+// scalar code does, so the lanes give the scalar results bit for bit.
+typedef double Pair __attribute__((vector_size(16), aligned(8)));
+typedef long long PairMask __attribute__((vector_size(16), aligned(8)));
+
+// Columns of a task of the product with the reflection's vector, rows of a task of the update.
+constexpr int kProductColumns = 16;
+constexpr int kUpdateRows = 32;
+// Below this many rows a reflection is applied by the calling thread alone.
+constexpr int kParallelRows = 192;
+
+// p[j] = sum over k <= l of a_jk u_k for j in [j0, j1) (A symmetric, its lower triangle in the
+// rows of a): the terms of row j first (k <= j), then those of column j (k > j), each in the
+// order of k, as the plain reduction adds them. Four rows' sums run side by side.
+void ProductColumns(const double* a, int n, const double* u, int l, int j0, int j1, double* p) {
+  auto row = [&](int k) { return a + static_cast<std::size_t>(k) * n; };
+  int j = j0;
+  for (; j + 4 <= j1; j += 4) {
+    const double* r0 = row(j);
+    const double* r1 = row(j + 1);
+    const double* r2 = row(j + 2);
+    const double* r3 = row(j + 3);
+    double g0 = 0, g1 = 0, g2 = 0, g3 = 0;
+    for (int k = 0; k <= j; ++k) {
+      g0 += r0[k] * u[k];
+      g1 += r1[k] * u[k];
+      g2 += r2[k] * u[k];
+      g3 += r3[k] * u[k];
+    }
+    g1 += r1[j + 1] * u[j + 1];
+    g2 += r2[j + 1] * u[j + 1];
+    g3 += r3[j + 1] * u[j + 1];
+    g2 += r2[j + 2] * u[j + 2];
+    g3 += r3[j + 2] * u[j + 2];
+    g3 += r3[j + 3] * u[j + 3];
+    p[j] = g0;
+    p[j + 1] = g1;
+    p[j + 2] = g2;
+    p[j + 3] = g3;
+  }
+  for (; j < j1; ++j) {
+    const double* rj = row(j);
+    double g = 0;
+    for (int k = 0; k <= j; ++k) g += rj[k] * u[k];
+    p[j] = g;
+  }
+  // Column j below the diagonal, row by row: within the task's own rows, then below them.
+  for (int k = j0 + 1; k < j1 && k <= l; ++k) {
+    const double* rk = row(k);
+    for (int c = j0; c < k; ++c) p[c] += rk[c] * u[k];
+  }
+  if (j1 - j0 == kProductColumns) {
+    Pair x[kProductColumns / 2];
+    for (int c = 0; c < kProductColumns / 2; ++c)
+      x[c] = *reinterpret_cast<const Pair*>(p + j0 + 2 * c);
+    for (int k = j1; k <= l; ++k) {
+      const double* rk = row(k) + j0;
+      const Pair uk = {u[k], u[k]};
+      for (int c = 0; c < kProductColumns / 2; ++c)
+        x[c] += *reinterpret_cast<const Pair*>(rk + 2 * c) * uk;
+    }
+    for (int c = 0; c < kProductColumns / 2; ++c) *reinterpret_cast<Pair*>(p + j0 + 2 * c) = x[c];
+    return;
+  }
+  for (int k = j1; k <= l; ++k) {
+    const double* rk = row(k);
+    for (int c = j0; c < j1; ++c) p[c] += rk[c] * u[k];
+  }
+}
+
+// Row j of the lower triangle less the reflection's rank-2 change, a_jk -= u_j q_k + q_j u_k
+// for k <= j, and what is left below kTiny in magnitude cleared.
+void UpdateRow(double* rj, int j, const double* u, const double* q) {
+  const double uj = u[j];
+  const double qj = q[j];
+  const Pair up = {uj, uj};
+  const Pair qp = {qj, qj};
+  const Pair tiny = {kTiny, kTiny};
+  int k = 0;
+  for (; k + 2 <= j + 1; k += 2) {
+    Pair x = *reinterpret_cast<const Pair*>(rj + k);
+    x -= up * *reinterpret_cast<const Pair*>(q + k) + qp * *reinterpret_cast<const Pair*>(u + k);
+    const PairMask small = (x < tiny) & (x > -tiny);
+    *reinterpret_cast<Pair*>(rj + k) =
+        reinterpret_cast<Pair>(reinterpret_cast<PairMask>(x) & ~small);
+  }
+  for (; k <= j; ++k) {
+    double x = rj[k];
+    x -= uj * q[k] + qj * u[k];
+    rj[k] = std::fabs(x) < kTiny ? 0.0 : x;
+  }
+}
+
+// Householder reduction of the symmetric matrix a (n x n, row by row; its lower triangle is
+// read) to tridiagonal form: d receives the diagonal, e the subdiagonal (e[i] couples d[i - 1]
+// and d[i], e[0] = 0). Rows are reduced from the last up, each by one reflection applied at
+// once; the product with the reflection's vector and the update are shared among `threads`
+// threads by columns and by rows, every entry computed as by one thread.
 void Tridiagonalise(std::vector<double>& a, int n, std::vector<double>& d, std::vector<double>& e,
-                    const std::function<void()>& poll) {
+                    const std::function<void()>& poll, int threads) {
   auto at = [&](int i, int j) -> double& { return a[static_cast<std::size_t>(i) * n + j]; };
+  std::vector<double> q(n, 0.0);
   for (int i = n - 1; i >= 1; --i) {
     if (poll) poll();
     const int l = i - 1;
     double h = 0;
     if (l > 0) {
+      double* const u = &at(i, 0);
       double scale = 0;
-      for (int k = 0; k <= l; ++k) scale += std::fabs(at(i, k));
+      for (int k = 0; k <= l; ++k) scale += std::fabs(u[k]);
       if (scale == 0) {
-        e[i] = at(i, l);
+        e[i] = u[l];
       } else {
         for (int k = 0; k <= l; ++k) {
-          at(i, k) /= scale;
-          h += at(i, k) * at(i, k);
+          u[k] /= scale;
+          h += u[k] * u[k];
         }
-        double f = at(i, l);
+        double f = u[l];
         double g = f >= 0 ? -std::sqrt(h) : std::sqrt(h);
         e[i] = scale * g;
         h -= f * g;
-        at(i, l) = f - g;
+        u[l] = f - g;
+        // p = A u / h, with A the leading (l + 1) x (l + 1) block.
+        const int rows = l + 1;
+        const int workers = rows < kParallelRows ? 1 : threads;
+        const int column_tasks = (rows + kProductColumns - 1) / kProductColumns;
+        ParallelFor(column_tasks, workers, [&](int t, int) {
+          const int j0 = t * kProductColumns;
+          ProductColumns(a.data(), n, u, l, j0, std::min(rows, j0 + kProductColumns), q.data());
+        });
         f = 0;
         for (int j = 0; j <= l; ++j) {
-          g = 0;
-          for (int k = 0; k <= j; ++k) g += at(j, k) * at(i, k);
-          for (int k = j + 1; k <= l; ++k) g += at(k, j) * at(i, k);
-          e[j] = g / h;
-          f += e[j] * at(i, j);
+          q[j] /= h;
+          f += q[j] * u[j];
         }
         const double hh = f / (h + h);
-        for (int j = 0; j <= l; ++j) {
-          f = at(i, j);
-          g = e[j] - hh * f;
-          e[j] = g;
-          for (int k = 0; k <= j; ++k) at(j, k) -= f * e[k] + g * at(i, k);
-        }
-        // Rounding leftovers of the reflection are cleared.
-        for (int j = 0; j <= l; ++j) {
-          for (int k = 0; k <= j; ++k) {
-            if (std::fabs(at(j, k)) < kTiny) at(j, k) = 0;
-          }
-        }
+        for (int j = 0; j <= l; ++j) q[j] -= hh * u[j];
+        const int row_tasks = (rows + kUpdateRows - 1) / kUpdateRows;
+        ParallelFor(row_tasks, workers, [&](int t, int) {
+          const int end = std::min(rows, (t + 1) * kUpdateRows);
+          for (int j = t * kUpdateRows; j < end; ++j) UpdateRow(&at(j, 0), j, u, q.data());
+        });
       }
     } else {
       e[i] = at(i, l);
@@ -125,12 +225,12 @@ bool TridiagonalQl(std::vector<double>& d, std::vector<double>& e, int n,
 }  // namespace
 
 std::vector<double> compute_eigenvalues(const std::vector<double>& matrix, int n,
-                                        const std::function<void()>& poll) {
+                                        const std::function<void()>& poll, int threads) {
   if (n <= 0) return {};
   std::vector<double> a(matrix.begin(), matrix.begin() + static_cast<std::ptrdiff_t>(n) * n);
   std::vector<double> d(n, 0.0);
   std::vector<double> e(n, 0.0);
-  Tridiagonalise(a, n, d, e, poll);
+  Tridiagonalise(a, n, d, e, poll, threads);
   if (!TridiagonalQl(d, e, n, poll)) return d;
   // Selection sort, largest first.
   for (int i = 0; i < n - 1; ++i) {

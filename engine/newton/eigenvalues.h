@@ -12,9 +12,11 @@ namespace tav {
 // zero when it is at most 1e-5 times the largest |d| + |e| met so far. After 30 iterations
 // without convergence for one eigenvalue the values found so far are returned unsorted.
 // poll, when given, is called once per row of the reduction and per eigenvalue (a run's cancel
-// check; it may throw).
+// check; it may throw), on the calling thread. The reduction's products and updates are shared
+// among `threads` threads; every entry takes the same operations in the same order whatever
+// their number, so the values do not depend on it.
 std::vector<double> compute_eigenvalues(const std::vector<double>& matrix, int n,
-                                        const std::function<void()>& poll = {});
+                                        const std::function<void()>& poll = {}, int threads = 1);
 
 // A unit vector spanning the null space of a singular n x n matrix. matrix holds n rows of
 // n + 1 values: the matrix in the first n columns, the result is written to the last column;

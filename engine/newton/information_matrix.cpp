@@ -7,6 +7,7 @@
 #include "core/elementary.h"
 #include "core/format_real.h"
 #include "core/log.h"
+#include "core/parallel.h"
 #include "core/sweep_inverse.h"
 #include "core/table_zero.h"
 #include "estimation/free_parameters.h"
@@ -157,7 +158,7 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
                                   FormatReal(1, 0, s + 1) + "," + FormatReal(9, -1, pivot) + ")");
     add_boundary(s < listed ? std::max(parameters[s].submodel, 0) : 0, 1);
   };
-  SweepInverse(matrix, n, tolerance, skip, rejected);
+  SweepInverse(matrix, n, tolerance, skip, rejected, ThreadCount(run.Threads()));
   if (mode != InversionMode::kStandardErrors) return;
   // The pivots are taken in order, and a direction that is nearly not identified need not
   // leave a small pivot behind (the matrix of a ridge is not quite singular at the end of the
@@ -181,11 +182,11 @@ void InvertInformation(RunState& run, std::vector<double>& matrix, int n, Invers
 }
 
 void DampInformation(std::vector<double>& matrix, int n, double& lambda,
-                     const std::function<void()>& poll) {
+                     const std::function<void()>& poll, int threads) {
   auto diagonal = [&](int r) -> double& { return matrix[static_cast<std::size_t>(r) * n + r]; };
   for (int r = 0; r < n; ++r) diagonal(r) *= 1 + lambda;
   for (;;) {
-    const std::vector<double> values = compute_eigenvalues(matrix, n, poll);
+    const std::vector<double> values = compute_eigenvalues(matrix, n, poll, threads);
     if (values.empty()) break;
     const double largest = *std::max_element(values.begin(), values.end());
     const double smallest = *std::min_element(values.begin(), values.end());
@@ -247,7 +248,8 @@ void FinishStandardErrorMatrix(RunState& run, std::vector<double>& matrix, int n
   }
   newton.eigenvalues.clear();
   if (!own_steps) {
-    newton.eigenvalues = compute_eigenvalues(matrix, n, [&run] { CheckCancel(run.context); });
+    newton.eigenvalues = compute_eigenvalues(
+        matrix, n, [&run] { CheckCancel(run.context); }, ThreadCount(run.Threads()));
   }
   InvertInformation(run, matrix, n, InversionMode::kStandardErrors);
 }
@@ -278,7 +280,9 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
       }
     } else {
       if (newton.lambda != 0)
-        DampInformation(matrix, n, newton.lambda, [&run] { CheckCancel(run.context); });
+        DampInformation(
+            matrix, n, newton.lambda, [&run] { CheckCancel(run.context); },
+            ThreadCount(run.Threads()));
       InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
     }
     return;
@@ -334,7 +338,8 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
     return;
   }
   if (newton.lambda != 0)
-    DampInformation(matrix, n, newton.lambda, [&run] { CheckCancel(run.context); });
+    DampInformation(
+        matrix, n, newton.lambda, [&run] { CheckCancel(run.context); }, ThreadCount(run.Threads()));
   InvertInformation(run, matrix, n, InversionMode::kNewtonStep);
 }
 

@@ -50,9 +50,10 @@ void build_information_matrix(RunState& run, NewtonAlgorithm algorithm, double l
 // diagonal is multiplied by 1 + lambda, then, while lambda is at most 1, there are at least two
 // parameters and the smallest eigenvalue is not above -2e-5 times the largest, lambda grows
 // tenfold and the diagonal is multiplied by 1 + lambda again. Afterwards lambda is divided by
-// 100 for the next iteration (when above 1e-10). poll goes to the eigenvalues (a cancel check).
+// 100 for the next iteration (when above 1e-10). poll goes to the eigenvalues (a cancel check),
+// and so do the threads.
 void DampInformation(std::vector<double>& matrix, int n, double& lambda,
-                     const std::function<void()>& poll = {});
+                     const std::function<void()>& poll = {}, int threads = 1);
 
 // What a matrix is inverted for.
 enum class InversionMode {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 namespace tav {
@@ -96,6 +98,44 @@ TEST(Eigenvalues, AgreeWithAnIndependentSolverOnAnEightByEightMatrix) {
   // The QL method counts an off-diagonal element below 1e-5 times the matrix's scale as zero:
   // the values agree to about 1e-9 here.
   for (int i = 0; i < n; ++i) EXPECT_NEAR(values[i], reference[i], 1e-7) << i;
+}
+
+// Q D Q with Q = I - 2 v v' / v'v, v_i = 1 + (i mod 7), D = diag(d): d's values, in any order.
+std::vector<double> Reflected(const std::vector<double>& d, double scale) {
+  const int n = static_cast<int>(d.size());
+  std::vector<double> v(n);
+  double vv = 0;
+  for (int i = 0; i < n; ++i) vv += (v[i] = 1 + i % 7) * v[i];
+  // Q D Q = D - 2 (D v) v' / vv - 2 v (D v)' / vv + 4 (v' D v) v v' / vv^2.
+  double vdv = 0;
+  for (int i = 0; i < n; ++i) vdv += v[i] * d[i] * v[i];
+  std::vector<double> m(static_cast<std::size_t>(n) * n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      const double x = (i == j ? d[i] : 0.0) - 2 * d[i] * v[i] * v[j] / vv -
+                       2 * v[i] * d[j] * v[j] / vv + 4 * vdv * v[i] * v[j] / (vv * vv);
+      m[static_cast<std::size_t>(i) * n + j] = scale * x;
+    }
+  }
+  return m;
+}
+
+TEST(Eigenvalues, LargeReflectedDiagonalsKeepTheirValuesWhateverTheThreads) {
+  // Around the reduction's sizes: one row, and past the size from which rows are shared out.
+  for (int n : {1, 63, 64, 65, 197, 261}) {
+    std::vector<double> d(n);
+    for (int k = 0; k < n; ++k) d[k] = (k * 37) % n - n / 3.0;
+    const std::vector<double> m = Reflected(d, 1);
+    const std::vector<double> values = compute_eigenvalues(m, n, {}, 1);
+    std::sort(d.begin(), d.end(), std::greater<>());
+    ASSERT_EQ(values.size(), d.size());
+    // The QL method's deflation (1e-5 of the scale) leaves errors of some 1e-6 here.
+    for (int k = 0; k < n; ++k) EXPECT_NEAR(values[k], d[k], 1e-5) << n << " " << k;
+    EXPECT_EQ(compute_eigenvalues(m, n, {}, 2), values) << n;
+    // Entries near the clearing threshold of the reduction: the same with two threads too.
+    const std::vector<double> small = Reflected(d, 3e-7);
+    EXPECT_EQ(compute_eigenvalues(small, n, {}, 2), compute_eigenvalues(small, n, {}, 1)) << n;
+  }
 }
 
 }  // namespace
