@@ -92,7 +92,8 @@ std::string RatioText(const PairResidual& residual) {
   return residual.defined ? " " + FormatReal(8, 3, residual.ratio) : PadLeft("--", 9);
 }
 
-// The residual of every pair, unless the pairs' tables are too large to compute.
+}  // namespace
+
 void ComputeBivariateResiduals(const RunState& run, DiagnosticsResults& results) {
   const ModelState& model = run.model;
   results.variables = PairVariables(model);
@@ -128,6 +129,8 @@ void ComputeBivariateResiduals(const RunState& run, DiagnosticsResults& results)
     }
   }
 }
+
+namespace {
 
 void WriteBivariateResiduals(const DiagnosticsResults& results, const ModelState& model,
                              TextFile& out) {

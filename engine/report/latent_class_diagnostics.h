@@ -85,6 +85,9 @@ struct DiagnosticsResults {
   ClassificationTable classification;
 };
 DiagnosticsResults ComputeLatentClassDiagnostics(const RunState& run);
+// The variables, the pairs' listing and the residuals of results (a part of the above, to be
+// timed alone): the residual of every pair unless the pairs' tables are too large.
+void ComputeBivariateResiduals(const RunState& run, DiagnosticsResults& results);
 void WriteLatentClassDiagnosticsSections(const DiagnosticsResults& results, const ModelState& model,
                                          TextFile& out);
 // The bivariate residuals and the classification into the results document.
