@@ -48,6 +48,10 @@ class Subgroups {
     return s < count_ && observes_[static_cast<std::size_t>(s) * manifest_ + (v - first_)] != 0;
   }
   bool ObservesBoth(int s, int a, int b) const { return Observes(s, a) && Observes(s, b); }
+  // Per manifest variable (from the first, 0 .. ), whether subgroup s observes it.
+  const char* Row(int s) const {
+    return observes_.data() + static_cast<std::size_t>(s) * manifest_;
+  }
 
  private:
   int count_;
@@ -304,21 +308,37 @@ void CountInOrder(const RunState& run, const Subgroups& subgroups, const std::ve
   if (count == 0) return;
   const int first = model.FirstManifest();
   const std::int64_t entries = data.EntryCount();
+  // Per pair: the places of its variables among the stored categories, and its table.
+  struct Place {
+    int a;
+    int b;
+    int rows;
+    int columns;
+    double* cells;
+  };
+  std::vector<Place> places;
+  for (int p : listed) {
+    PairTable& table = tables[p];
+    places.push_back({table.first - first, table.second - first, table.rows, table.columns,
+                      table.observed.data()});
+  }
   const int blocks = std::max(1, std::min(threads, count));
   ParallelFor(blocks, threads, [&](int block, int worker) {
     const int begin = static_cast<int>(static_cast<std::int64_t>(count) * block / blocks);
     const int end = static_cast<int>(static_cast<std::int64_t>(count) * (block + 1) / blocks);
+    std::vector<int> category(static_cast<std::size_t>(data.category_items));
     for (std::int64_t e = 0; e < entries; ++e) {
       if (e % kCancelInterval == 0) CheckCancel(run.context, worker);
-      const int s = SubgroupOf(model, data, e);
+      const char* seen = subgroups.Row(SubgroupOf(model, data, e));
       const double w = EntryWeight(data, e);
+      for (int k = 0; k < data.category_items; ++k) category[k] = data.EntryCategory(e, k);
       for (int p = begin; p < end; ++p) {
-        PairTable& table = tables[listed[p]];
-        if (!subgroups.ObservesBoth(s, table.first, table.second)) continue;
-        const int i = data.EntryCategory(e, table.first - first);
-        const int j = data.EntryCategory(e, table.second - first);
-        if (i < table.rows && j < table.columns) {
-          table.observed[static_cast<std::size_t>(i) * table.columns + j] += w;
+        const Place& pair = places[p];
+        if (!seen[pair.a] || !seen[pair.b]) continue;
+        const int i = category[pair.a];
+        const int j = category[pair.b];
+        if (i < pair.rows && j < pair.columns) {
+          pair.cells[static_cast<std::size_t>(i) * pair.columns + j] += w;
         }
       }
     }
