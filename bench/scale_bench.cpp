@@ -23,6 +23,10 @@
 //   "starts" and "at_best", the starts that reached the best log-likelihood. Run it with
 //   TAV_SCALE_SETTINGS "thr 1" and "thr 2": the ratio of the wall times is the speed-up of
 //   the parallel starts.
+// - bvr99x500k: the data and model of lc100x500k, 5 iterations with cri 0 (not timed apart from
+//   "fit"), then the report's two checks of the fitted model, each timed alone: "bvr" CPU and
+//   wall seconds of the bivariate residuals of the 4,851 pairs of items and "classification"
+//   those of the classification of the records by their posterior probabilities.
 // Every line ends with the peak resident memory of the process in MB (getrusage). bench/scale
 // runs them all beside R (bench/scale.R). TAV_SCALE_SETTINGS, when set, is added to every
 // case's settings (for example "thr 1").
@@ -46,6 +50,7 @@
 #include "generator.h"
 #include "newton/newton_iteration.h"
 #include "newton/run_state.h"
+#include "report/latent_class_diagnostics.h"
 #include "report/random_starts_report.h"
 #include "report/write_report.h"
 #include "tav95/random_starts.h"
@@ -155,6 +160,7 @@ struct Case {
   bool whole_run = false;
   bool read_only = false;
   bool random_starts = false;
+  bool diagnostics = false;
 };
 
 Case MakeCase(const std::string& name, const fs::path& dir) {
@@ -185,6 +191,10 @@ Case MakeCase(const std::string& name, const fs::path& dir) {
   } else if (name == "lc100x500k") {
     WriteRecords(dir / data, 5, 5, 99, 2, 500000);
     c.input = LatentClassInput(99, 5, 500000, data, "");
+  } else if (name == "bvr99x500k") {
+    WriteRecords(dir / data, 5, 5, 99, 2, 500000);
+    c.input = LatentClassInput(99, 5, 500000, data, "ite 5 cri 0");
+    c.diagnostics = true;
   } else if (name == "lc4rst100") {
     WriteRecords(dir / data, 6, 4, 6, 2, 10000);
     c.input = LatentClassInput(6, 4, 10000, data, "rst 100");
@@ -256,6 +266,19 @@ int main(int argc, char** argv) {
       } else {
         tav::FitModel(run);
         line += " fit " + fit.Text() + " iterations " + std::to_string(run.estimation.iteration);
+      }
+      if (c.diagnostics) {
+        tav::DiagnosticsResults results;
+        const Timer pairs;
+        tav::ComputeBivariateResiduals(run, results);
+        line += " bvr " + pairs.Text();
+        const Timer classes;
+        results.classification = tav::ClassifyEntries(run);
+        line += " classification " + classes.Text();
+        if (results.pairs != tav::DiagnosticsResults::Pairs::kShown) {
+          std::cout << name << " stopped: the pairs were not computed\n";
+          return 1;
+        }
       }
       if (c.whole_run) {
         // What the program does after the fit: the standard errors where they are wanted, then

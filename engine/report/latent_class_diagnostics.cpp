@@ -19,15 +19,12 @@ constexpr double kLargeResidual = 3.84;
 // The completions (cells times latent classes times categories summed over, per subgroup)
 // that the bivariate residuals of all pairs may take together.
 constexpr double kLargestPairWork = 1e7;
+// The cells of the pairs' tables computed together (their memory).
+constexpr double kCellsTogether = 1 << 20;
 // Columns of the tables per block.
 constexpr int kColumnsPerBlock = 8;
 // The widest line of the notes.
 constexpr std::size_t kLineWidth = 78;
-
-int SubgroupOf(const ModelState& model, const DataStore& data, std::int64_t e) {
-  const int s = data.entry_subgroup.empty() ? 0 : data.entry_subgroup[e];
-  return std::clamp(s, 0, std::max(static_cast<int>(model.SubgroupPattern.size()) - 1, 0));
-}
 
 double EntryWeight(const DataStore& data, std::int64_t e) {
   return data.entry_count_given ? data.entry_count[e] : 1.0;
@@ -92,7 +89,8 @@ std::string RatioText(const PairResidual& residual) {
   return residual.defined ? " " + FormatReal(8, 3, residual.ratio) : PadLeft("--", 9);
 }
 
-// The residual of every pair, unless the pairs' tables are too large to compute.
+}  // namespace
+
 void ComputeBivariateResiduals(const RunState& run, DiagnosticsResults& results) {
   const ModelState& model = run.model;
   results.variables = PairVariables(model);
@@ -121,13 +119,33 @@ void ComputeBivariateResiduals(const RunState& run, DiagnosticsResults& results)
   }
   results.pairs = DiagnosticsResults::Pairs::kShown;
   results.residuals.assign(static_cast<std::size_t>(count) * count, PairResidual{});
+  // The pairs' tables in groups of at most kCellsTogether cells (a larger pair alone).
+  std::vector<VariablePair> block;
+  std::vector<int> places;
+  double cells = 0;
+  const auto flush = [&] {
+    const std::vector<PairTable> tables = PairTables(run, block);
+    for (std::size_t k = 0; k < tables.size(); ++k) {
+      results.residuals[places[k]] = BivariateResidual(tables[k]);
+    }
+    block.clear();
+    places.clear();
+    cells = 0;
+  };
   for (int i = 0; i < count; ++i) {
     for (int j = 0; j < i; ++j) {
-      results.residuals[i * count + j] =
-          BivariateResidual(BivariateTable(run, variables[j], variables[i]));
+      const double more = static_cast<double>(std::max(model.Dimension[variables[i]], 1)) *
+                          std::max(model.Dimension[variables[j]], 1);
+      if (!block.empty() && cells + more > kCellsTogether) flush();
+      block.push_back({variables[j], variables[i]});
+      places.push_back(i * count + j);
+      cells += more;
     }
   }
+  if (!block.empty()) flush();
 }
+
+namespace {
 
 void WriteBivariateResiduals(const DiagnosticsResults& results, const ModelState& model,
                              TextFile& out) {
@@ -326,44 +344,6 @@ ClassificationFigures ClassificationFiguresOf(const ClassificationTable& table,
 }
 
 }  // namespace
-
-PairTable BivariateTable(const RunState& run, int first, int second) {
-  const ModelState& model = run.model;
-  const DataStore& data = run.data;
-  PairTable table;
-  table.first = first;
-  table.second = second;
-  table.rows = std::max(model.Dimension[first], 1);
-  table.columns = std::max(model.Dimension[second], 1);
-  const auto cells = static_cast<std::size_t>(table.rows) * table.columns;
-  table.observed.assign(cells, 0.0);
-  table.expected.assign(cells, 0.0);
-  const int subgroups = static_cast<int>(model.SubgroupPattern.size());
-  std::vector<char> observes(static_cast<std::size_t>(std::max(subgroups, 1)), 0);
-  for (int s = 0; s < subgroups; ++s) observes[s] = ObservesBoth(model, s, first, second);
-
-  const int a = first - model.FirstManifest();
-  const int b = second - model.FirstManifest();
-  if (a < data.category_items && b < data.category_items) {
-    for (std::int64_t e = 0; e < data.EntryCount(); ++e) {
-      if (!observes[SubgroupOf(model, data, e)]) continue;
-      const int i = data.EntryCategory(e, a);
-      const int j = data.EntryCategory(e, b);
-      if (i < table.rows && j < table.columns) {
-        table.observed[static_cast<std::size_t>(i) * table.columns + j] += EntryWeight(data, e);
-      }
-    }
-  }
-
-  const Membership pattern = PairPattern(model, first, second);
-  for (int s = 0; s < subgroups; ++s) {
-    if (!observes[s]) continue;
-    ++table.subgroups;
-    const std::vector<double> expected = EstimatedPatternTable(run, s, pattern);
-    for (std::size_t c = 0; c < cells && c < expected.size(); ++c) table.expected[c] += expected[c];
-  }
-  return table;
-}
 
 PairResidual BivariateResidual(const PairTable& table) {
   PairResidual residual;

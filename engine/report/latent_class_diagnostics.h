@@ -6,6 +6,7 @@
 
 #include "core/model_state.h"
 #include "newton/run_state.h"
+#include "report/pair_tables.h"
 
 namespace tav {
 
@@ -22,6 +23,7 @@ namespace tav {
 //                  the pair observed, every other variable left out where the model allows,
 //                  else summed over), so that a plain latent class model costs classes x I x J
 //                  per pair and subgroup.
+// (PairTables in report/pair_tables.h forms both, for many pairs at once.)
 // X² = sum over the cells with m_ij > 0 of (n_ij - m_ij)² / m_ij, df = (I - 1)(J - 1), and the
 // table shows X² / df, lower-triangular, with a note naming the pairs above 3.84 (the 5% point
 // of chi-squared on 1 df). Cells with m_ij = 0 are left out of X²; those that hold observed
@@ -35,19 +37,6 @@ namespace tav {
 //   cases_k         the count of the entries assigned to class k;
 //   average_k,l     sum of count x p_l over those entries, divided by cases_k;
 //   entropy R²      1 - sum_e count_e sum_l (-p_el ln p_el) / (N ln K); 1 when K = 1.
-
-// The observed and expected two-way tables of manifest variables `first` < `second` (variable
-// numbers), rows the categories of first, the categories of second fastest.
-struct PairTable {
-  int first = 0;
-  int second = 0;
-  int rows = 0;
-  int columns = 0;
-  std::vector<double> observed;
-  std::vector<double> expected;
-  int subgroups = 0;  // the subgroups that observe both variables
-};
-PairTable BivariateTable(const RunState& run, int first, int second);
 
 // The residual of a pair from its tables.
 struct PairResidual {
@@ -85,6 +74,9 @@ struct DiagnosticsResults {
   ClassificationTable classification;
 };
 DiagnosticsResults ComputeLatentClassDiagnostics(const RunState& run);
+// The variables, the pairs' listing and the residuals of results (part of the above, for
+// timing it alone): the residual of every pair unless the pairs' tables are too large.
+void ComputeBivariateResiduals(const RunState& run, DiagnosticsResults& results);
 void WriteLatentClassDiagnosticsSections(const DiagnosticsResults& results, const ModelState& model,
                                          TextFile& out);
 // The bivariate residuals and the classification into the results document.
