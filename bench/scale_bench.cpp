@@ -232,6 +232,7 @@ int main(int argc, char** argv) {
         line += " fit " + fit.Text() + " starts " + std::to_string(run.random_starts.size()) +
                 " at_best " + std::to_string(tav::StartsAtBest(run.random_starts));
       } else {
+        tav::StartRandomGenerator(run);  // the start values the program draws
         tav::FitModel(run);
         line += " fit " + fit.Text() + " iterations " + std::to_string(run.estimation.iteration);
       }
