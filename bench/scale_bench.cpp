@@ -18,6 +18,7 @@
 // - lc100x500k: 5 latent classes for 99 dichotomous items (100 variables with the latent one),
 //   500,000 records, fitted to convergence with the default criterion and no standard errors:
 //   "fit" as above and "iterations".
+// - lc200x500k: the same for 5 latent classes and 200 dichotomous items (201 variables).
 // - lc4rst100: 4 latent classes for 6 dichotomous items, 10,000 records, 100 random starts
 //   (rst 100) to convergence with the default criterion, no standard errors: "fit" as above,
 //   "starts" and "at_best", the starts that reached the best log-likelihood. Run it with
@@ -29,7 +30,8 @@
 //   those of the classification of the records by their posterior probabilities.
 // Every line ends with the peak resident memory of the process in MB (getrusage). bench/scale
 // runs them all beside R (bench/scale.R). TAV_SCALE_SETTINGS, when set, is added to every
-// case's settings (for example "thr 1").
+// case's settings (for example "thr 1"). TAV_SCALE_RECORDS, when set, replaces the number of
+// records of lc100x500k and lc200x500k (a shorter trial of a long case).
 
 #include <sys/resource.h>
 
@@ -163,6 +165,13 @@ struct Case {
   bool diagnostics = false;
 };
 
+// The number of records of a case: TAV_SCALE_RECORDS when set, else the case's own.
+int Records(int standard) {
+  const char* text = std::getenv("TAV_SCALE_RECORDS");
+  if (text == nullptr || std::atoi(text) <= 0) return standard;
+  return std::atoi(text);
+}
+
 Case MakeCase(const std::string& name, const fs::path& dir) {
   const std::string data = name + ".dat";
   Case c;
@@ -189,8 +198,13 @@ Case MakeCase(const std::string& name, const fs::path& dir) {
     WriteRecords(dir / data, 4, 6, 40, 2, 1000000);
     c.input = LatentClassInput(40, 6, 1000000, data, "ite 10 cri 0");
   } else if (name == "lc100x500k") {
-    WriteRecords(dir / data, 5, 5, 99, 2, 500000);
-    c.input = LatentClassInput(99, 5, 500000, data, "");
+    const int records = Records(500000);
+    WriteRecords(dir / data, 5, 5, 99, 2, records);
+    c.input = LatentClassInput(99, 5, records, data, "");
+  } else if (name == "lc200x500k") {
+    const int records = Records(500000);
+    WriteRecords(dir / data, 7, 5, 200, 2, records);
+    c.input = LatentClassInput(200, 5, records, data, "");
   } else if (name == "bvr99x500k") {
     WriteRecords(dir / data, 5, 5, 99, 2, 500000);
     c.input = LatentClassInput(99, 5, 500000, data, "ite 5 cri 0");
@@ -264,6 +278,7 @@ int main(int argc, char** argv) {
         line += " fit " + fit.Text() + " starts " + std::to_string(run.random_starts.size()) +
                 " at_best " + std::to_string(tav::StartsAtBest(run.random_starts));
       } else {
+        tav::StartRandomGenerator(run);  // the start values the program draws
         tav::FitModel(run);
         line += " fit " + fit.Text() + " iterations " + std::to_string(run.estimation.iteration);
       }

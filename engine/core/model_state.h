@@ -9,10 +9,16 @@
 namespace tav {
 
 // Fixed capacities of the model.
-inline constexpr int kMaxVariables = 100;
-inline constexpr int kVectorSize = 103;  // per-variable vectors: 100 variables and the covariate
+// The variables of a model, manifest and latent together (with the covariate's variable when
+// `con` is given); beyond that only the memory budget bounds a model.
+inline constexpr int kMaxVariables = 500;
+// Per-variable vectors: the variables, the covariate and the time and risk variables of a
+// hazard model.
+inline constexpr int kVectorSize = kMaxVariables + 3;
 inline constexpr int kMaxSubgroups = 256;
-inline constexpr int kMaxListIndex = 102;  // submodels, effects, designs, row/column effects
+// The highest index of the submodels, effects, designs and row/column effects: one submodel per
+// variable, the hazard submodel and the restrictions of `all`.
+inline constexpr int kMaxListIndex = kMaxVariables + 2;
 inline constexpr std::int64_t kMaxIntArrayCount = 400'000'000;
 
 // One byte per variable, indexed by the global variable number. Submodel, effect, design and

@@ -529,7 +529,8 @@ class RecordReader {
     const int manifest = std::min(model_.ManifestCount, kVectorSize);
     row_ = r - 1;
     field_ = 0;
-    std::array<std::int64_t, kVectorSize> value{};
+    std::array<std::int64_t, kVectorSize> value;  // only the first `manifest` are read
+    std::fill_n(value.begin(), manifest, 0);
     Membership observed{};
     for (int k = 0; k < table_->category_fields && k < manifest; ++k) {
       const double code = table_->Value(field_++, row_);

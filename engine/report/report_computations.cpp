@@ -25,9 +25,10 @@ double Fitted(const RunState& run, std::int64_t index) {
 // Mixed-radix weights of submodel t's own table: the cell of a category vector is
 // first_cell + sum of weight[v] * category[v] (weight 0 for variables outside the submodel).
 std::vector<std::int64_t> SubmodelWeights(const ModelState& model, int t) {
-  std::vector<std::int64_t> weight(kVectorSize, 0);
-  std::int64_t w = 1;
   const std::vector<int> variables = SubmodelVariableList(model, t);
+  const int size = std::max(model.VariableCount, variables.empty() ? 1 : variables.back() + 1);
+  std::vector<std::int64_t> weight(size, 0);
+  std::int64_t w = 1;
   for (auto v = variables.rbegin(); v != variables.rend(); ++v) {
     weight[*v] = w;
     w *= model.Dimension[*v];
@@ -162,7 +163,7 @@ bool IsDependentIn(const ModelState& model, int t, int v) {
 
 double EstimatedCellFrequency(const RunState& run, std::int64_t cell) {
   const ModelState& model = run.model;
-  std::vector<int> category(kVectorSize, 0);
+  std::vector<int> category(std::max(model.VariableCount, 1), 0);
   for (int v = model.VariableCount - 1; v >= 0; --v) {
     const int d = std::max(model.Dimension[v], 1);
     category[v] = static_cast<int>(cell % d);

@@ -53,11 +53,11 @@ TEST(Capacity, KeptAndReservedMemoryShareTheBudget) {
 }
 
 TEST(Capacity, Variables) {
-  CheckVariableCount(100, false);
-  CheckVariableCount(99, true);
-  EXPECT_EQ(StopMessage([] { CheckVariableCount(101, false); }),
+  CheckVariableCount(500, false);
+  CheckVariableCount(499, true);
+  EXPECT_EQ(StopMessage([] { CheckVariableCount(501, false); }),
             "  Error: more than the maximum number of variables");
-  EXPECT_EQ(StopMessage([] { CheckVariableCount(100, true); }),
+  EXPECT_EQ(StopMessage([] { CheckVariableCount(500, true); }),
             "  Error: more than the maximum number of variables");
 }
 
@@ -73,23 +73,23 @@ TEST(Capacity, Subgroups) {
 
 TEST(Capacity, SubmodelsAndTheirLists) {
   ModelState model;
-  for (int i = 0; i <= 102; ++i) EXPECT_TRUE(NewSubmodel(model, i).random_start);
-  EXPECT_EQ(model.submodels.size(), 103u);
-  EXPECT_EQ(StopMessage([&] { NewSubmodel(model, 103); }), "  Error: too many submodels");
+  for (int i = 0; i <= 502; ++i) EXPECT_TRUE(NewSubmodel(model, i).random_start);
+  EXPECT_EQ(model.submodels.size(), 503u);
+  EXPECT_EQ(StopMessage([&] { NewSubmodel(model, 503); }), "  Error: too many submodels");
 
   Submodel& submodel = model.submodels[0];
-  for (int i = 0; i <= 102; ++i) {
+  for (int i = 0; i <= 502; ++i) {
     NewEffect(submodel, i);
     NewDesign(submodel, i);
     NewRowColumnEffect(submodel, i);
   }
-  EXPECT_EQ(submodel.MarginCount(), 103);
-  EXPECT_EQ(submodel.DesignTermCount(), 103);
-  EXPECT_EQ(submodel.AssocCount(), 103);
-  EXPECT_EQ(StopMessage([&] { NewEffect(submodel, 103); }), "  Error: too many log-linear effects");
-  EXPECT_EQ(StopMessage([&] { NewDesign(submodel, 103); }),
+  EXPECT_EQ(submodel.MarginCount(), 503);
+  EXPECT_EQ(submodel.DesignTermCount(), 503);
+  EXPECT_EQ(submodel.AssocCount(), 503);
+  EXPECT_EQ(StopMessage([&] { NewEffect(submodel, 503); }), "  Error: too many log-linear effects");
+  EXPECT_EQ(StopMessage([&] { NewDesign(submodel, 503); }),
             "  Error: too many user defined or prespecified designs");
-  EXPECT_EQ(StopMessage([&] { NewRowColumnEffect(submodel, 103); }),
+  EXPECT_EQ(StopMessage([&] { NewRowColumnEffect(submodel, 503); }),
             "  Error: too many row and column effects");
 }
 

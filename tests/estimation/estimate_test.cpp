@@ -166,6 +166,38 @@ TEST(LatentClass, MoreThan1E18CellsWithMissingAnswers) {
   EXPECT_NEAR(std::min(first, 1 - first), 0.4150, 0.6e-4);
 }
 
+// The largest model: 499 dichotomous items and a latent variable of two classes, 500 variables.
+// Five records of two complementary answer patterns (three of one, two of the other): two
+// classes reproduce the observed pattern proportions, the most any model can, so the maximum of
+// the log-likelihood is 3 ln(3/5) + 2 ln(2/5) = -3.3650583350. The diagnostics (124,251 pairs of
+// items) are left out to keep the test short.
+TEST(LatentClass, FiveHundredVariables) {
+  constexpr int kItems = 499;
+  std::vector<std::string> labels;
+  for (char a = 'A'; a <= 'Z' && static_cast<int>(labels.size()) < kItems; ++a) {
+    for (char b = 'A'; b <= 'Z' && static_cast<int>(labels.size()) < kItems; ++b) {
+      const std::string label{a, b};
+      if (label != "XX") labels.push_back(label);
+    }
+  }
+  std::string input = "lat 1 man 499 dim 2";
+  for (int v = 0; v < kItems; ++v) input += " 2";
+  input += "\nlab XX";
+  for (const std::string& label : labels) input += " " + label;
+  input += "\nmod XX";
+  for (const std::string& label : labels) input += " " + label + "|XX";
+  input += "\nrec 5 see 1234 nse ndi\ndat [\n";
+  for (int r = 0; r < 5; ++r) {
+    for (int v = 0; v < kItems; ++v) input += (v + (r < 3 ? 0 : 1)) % 2 == 0 ? "1 " : "2 ";
+    input += "\n";
+  }
+  const testing::EngineRun run(input + "]\n");
+  ASSERT_EQ(run.status, 0);
+  EXPECT_NEAR(run.Statistic("Log-likelihood"), -3.3650583350, 1e-4);
+  // The report names the last item and its table.
+  EXPECT_TRUE(run.Has("* P(TE|XX) *"));
+}
+
 // The E-step over many patterns runs in shares on several threads: the report is the same to
 // the last byte whatever the number of threads (here 1, 2 and 3, over 30,000 records of 16
 // items, 15,688 distinct patterns in two shares, in 50 iterations of 3 latent classes).

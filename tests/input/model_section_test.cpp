@@ -67,9 +67,10 @@ TEST(Declarations, Messages) {
             "  Error: a real where an integer is expected when reading dim");
   EXPECT_EQ(Error("man"), "  Error: too few numbers encountered when reading man");
   EXPECT_EQ(Error("man -2"), "  Error: negative number of variables in command man");
-  EXPECT_EQ(Error("man 101"), "  Error: more than the maximum number of variables");
-  EXPECT_EQ(Error("lat 50 man 51"), "  Error: more than the maximum number of variables");
-  EXPECT_EQ(Error("con 1 man 100"), "  Error: more than the maximum number of variables");
+  EXPECT_EQ(Error("man 501"), "  Error: more than the maximum number of variables");
+  EXPECT_EQ(Error("lat 250 man 251"), "  Error: more than the maximum number of variables");
+  EXPECT_EQ(Error("res 1 lat 1 man 499"), "  Error: more than the maximum number of variables");
+  EXPECT_EQ(Error("con 1 man 500"), "  Error: more than the maximum number of variables");
   EXPECT_EQ(Error("man 2 dim 2 2 lab A"), "  Error: too few variable labels");
   EXPECT_EQ(Error("man 2 dim 2 2 lab A mod"), "  Error: too few variable labels");
   EXPECT_EQ(Error("man 2 dim 2 2 lab Abcd B"), "  Error: variable label Abcd is too long");
