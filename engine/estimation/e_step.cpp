@@ -68,6 +68,8 @@ struct PassPlan {
 // forming them. The shares depend on the data and the model alone, never on the number of
 // threads, and are added up in their order: the results are the same whatever the threads.
 constexpr std::int64_t kSharePatterns = 8192;
+// The most shares a round of a pass takes.
+constexpr std::int64_t kRoundShares = 256;
 
 // Tables of at least kPrefetchCells (larger than the processor's nearer caches) have the cell
 // of the pattern kPrefetchAhead on fetched ahead.
@@ -464,23 +466,29 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
   if (shares == 1) {
     PassShare(run, plan, layouts, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
   } else {
-    // Shares run in rounds of one per thread, each into tables of its own, added to the
-    // expected tables in the order of the shares.
+    // Shares run in rounds, each into tables of its own, added to the expected tables in the
+    // order of the shares. A round takes as many shares as a quarter of the memory budget holds
+    // tables for (at most kRoundShares), at least one per thread: the threads then meet once a
+    // round, not once a share.
     int threads = static_cast<int>(std::min<std::int64_t>(ThreadCount(run.Threads()), shares));
     // The shares' own tables within the memory budget: fewer threads when they do not all fit
     // (the shares, and so the order of the additions, stay the same).
     const double share_bytes = static_cast<double>(table_size) * sizeof(double);
+    std::int64_t per_round = std::min(shares, kRoundShares);
     if (plan.rebuild && share_bytes > 0) {
       threads = static_cast<int>(
           std::clamp<double>(std::floor(run.context.MemoryAvailable() / share_bytes), 1, threads));
+      per_round = static_cast<std::int64_t>(
+          std::clamp<double>(std::floor(run.context.MemoryAvailable() / 4 / share_bytes), threads,
+                             std::max<double>(threads, static_cast<double>(per_round))));
     }
-    const MemoryReservation reserved(run.context, plan.rebuild ? threads * share_bytes : 0.0);
-    std::vector<std::vector<double>> tables(plan.rebuild ? threads : 0);
+    const MemoryReservation reserved(run.context, plan.rebuild ? per_round * share_bytes : 0.0);
+    std::vector<std::vector<double>> tables(plan.rebuild ? per_round : 0);
     for (std::vector<double>& table : tables) table.resize(table_size);
     std::vector<std::vector<double>> posteriors(threads, est.posterior);
-    std::vector<PassSums> share_sums(threads);
-    for (std::int64_t first = 0; first < shares; first += threads) {
-      const int round = static_cast<int>(std::min<std::int64_t>(threads, shares - first));
+    std::vector<PassSums> share_sums(per_round);
+    for (std::int64_t first = 0; first < shares; first += per_round) {
+      const int round = static_cast<int>(std::min<std::int64_t>(per_round, shares - first));
       ParallelFor(round, threads, [&](int i, int worker) {
         const std::int64_t from = (first + i) * share_size;
         const std::int64_t to = std::min(patterns, from + share_size);
@@ -489,7 +497,8 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
           std::fill(tables[i].begin(), tables[i].end(), 0.0);
           expected = tables[i].data();
         }
-        PassShare(run, plan, layouts, from, to, expected, posteriors[i], share_sums[i], worker);
+        PassShare(run, plan, layouts, from, to, expected, posteriors[worker], share_sums[i],
+                  worker);
       });
       for (int i = 0; i < round; ++i) {
         const PassSums& s = share_sums[i];
