@@ -358,11 +358,12 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const std::vector<Class
   };
   std::vector<std::int32_t> base_a;
   std::vector<double> second;
-  std::int64_t checked = from - 1;
+  // The cancel check once per 1024 patterns (patterns go in pairs: h may step over a multiple).
+  std::int64_t checked_block = -1;
   for (std::int64_t h = from; h < to;) {
-    if (checked < 0 || (h >> 10) != (checked >> 10)) {
+    if (h >> 10 != checked_block) {
       CheckCancel(run.context, worker);
-      checked = h;
+      checked_block = h >> 10;
     }
     const int m = pattern_cells.Width(h);
     const std::int32_t* rows = pattern_cells.Rows(h);
@@ -906,7 +907,7 @@ void ForEachPosterior(const EstimationRun& run, const PosteriorSink& sink) {
 void EStep(EstimationRun& run) {
   EstimationState& est = run.estimation;
   const double previous = est.LogLikelihood;
-  est.LogLikelihood = Pass(run, PassKind::kIterate).log_likelihood;
+  est.LogLikelihood = ExpectationStep(run);
   const bool lsquared = est.lsquared_column;
   if (est.ExcludedObservations > 0) {
     WriteLogLine(run.context, "  Warning: " + FormatReal(2, 2, est.ExcludedObservations) +
