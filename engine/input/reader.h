@@ -70,14 +70,15 @@ inline bool ReadSmallWhole(Reader& reader, TextFile& file, std::int32_t& value) 
   const char* p = begin;
   while (p != end && static_cast<unsigned char>(*p) <= ' ') ++p;
   const std::size_t blanks = static_cast<std::size_t>(p - begin);
-  // At most 9 digits and the byte after them, so that the value fits in 32 bits.
-  const char* const last = end - p > 10 ? p + 10 : end;
+  // At most 9 digits, so that the value fits in 32 bits, and then the byte after them, which
+  // must be in the block and be a blank or a line end (a tenth digit is neither).
+  const char* const last = end - p > 9 ? p + 9 : end;
   std::int32_t number = 0;
   const char* digit = p;
   for (; digit != last && static_cast<unsigned char>(*digit - '0') <= 9; ++digit) {
     number = number * 10 + (*digit - '0');
   }
-  if (digit == p || digit == last || static_cast<unsigned char>(*digit) > ' ') {
+  if (digit == p || digit == end || static_cast<unsigned char>(*digit) > ' ') {
     if (blanks > 0) file.Advance(blanks);
     return false;
   }
