@@ -58,6 +58,9 @@ struct PassPlan {
   bool derived;        // half L-squared from the log-likelihood (the patterns left out noted)
   bool rebuild;        // the expected tables are formed anew
   bool with_hazard;
+  // Every pattern has one cell per submodel (EstimationState::direct_cells) and the tables
+  // stay: the pass adds up the log-likelihood alone.
+  bool direct = false;
   // The run's hazard part when with_hazard (HazardWorkOf): the pass, in one share, adds its
   // expectations to it.
   HazardWork* hazard_part = nullptr;
@@ -211,12 +214,12 @@ ClassLayout MakeClassLayout(const EstimationRun& run, int g, std::int64_t& cells
   return layout;
 }
 
-// The layouts of a pass, per subgroup (none for hazard models, whose completions carry factors
-// of their own, or for tables too large to stay near the processor).
-std::vector<ClassLayout> MakeClassLayouts(const EstimationRun& run, bool with_hazard,
-                                          bool large_tables) {
+// The layouts of a pass, per subgroup; none (all unusable) unless `wanted`: not for hazard
+// models, whose completions carry factors of their own, for tables too large to stay near the
+// processor, or for direct passes (PassPlan::direct).
+std::vector<ClassLayout> MakeClassLayouts(const EstimationRun& run, bool wanted) {
   std::vector<ClassLayout> layouts(run.estimation.subgroup_submodels.size());
-  if (with_hazard || large_tables) return layouts;
+  if (!wanted) return layouts;
   std::int64_t cells = 0;
   for (int g = 0; g < static_cast<int>(layouts.size()); ++g) {
     layouts[g] = MakeClassLayout(run, g, cells);
@@ -356,6 +359,22 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const std::vector<Class
         sums.log_likelihood_terms = double_double::Add(sums.log_likelihood_terms, term);
     }
   };
+  if (plan.direct) {
+    // One cell per submodel that stays: the product of their fitted values, in submodel order
+    // from 1, as CompletionProbabilities forms it.
+    const int m = static_cast<int>(est.subgroup_submodels[0].size());
+    const std::int32_t* direct = est.direct_cells.data();
+    for (std::int64_t h = from; h < to; ++h) {
+      if ((h & 1023) == 0 || h == from) CheckCancel(run.context, worker);
+      if (prefetch && h + kPrefetchAhead < to) Prefetch(fitted, direct[(h + kPrefetchAhead) * m]);
+      const std::int32_t* cells = direct + h * m;
+      double product = 1;
+      for (int j = 0; j < m; ++j) product *= fitted[cells[j]];
+      add_pattern(h, nullptr, nullptr, m, 1, &product, product, nullptr, nullptr);
+    }
+    result = sums;
+    return;
+  }
   std::vector<std::int32_t> base_a;
   std::vector<double> second;
   // The cancel check once per 1024 patterns (patterns go in pairs: h may step over a multiple).
@@ -447,6 +466,8 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
       (run.estimation.iteration == 0 || model.LatentCount > 0 || model.ResCount > 0 || ordinal ||
        hazard.kind == TimeModel::kEstimatedShapes);
   plan.rebuild = iterate && rebuilding;
+  plan.direct = !rebuilding && !plan.with_hazard && hazard.table < 0 && !plan.half_lsquared &&
+                !est.direct_cells.empty();
   if (plan.rebuild) {
     std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
     ClearHazardExpectations(run);
@@ -461,8 +482,8 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
                                       : std::max(kSharePatterns, rebuilding ? table_size : 0);
   const std::int64_t shares = std::max<std::int64_t>(1, (patterns + share_size - 1) / share_size);
   const std::vector<ClassLayout> layouts =
-      MakeClassLayouts(run, plan.with_hazard || hazard.table >= 0,
-                       static_cast<std::int64_t>(est.FittedTable.size()) >= kPrefetchCells);
+      MakeClassLayouts(run, !plan.direct && !plan.with_hazard && hazard.table < 0 &&
+                                static_cast<std::int64_t>(est.FittedTable.size()) < kPrefetchCells);
   PassSums total;
   if (shares == 1) {
     PassShare(run, plan, layouts, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
@@ -671,6 +692,29 @@ void BuildIndexMaps(EstimationRun& run) {
           (static_cast<double>(patterns) + 1) * sizeof(std::int64_t) +
           (with_hazard ? static_cast<double>(completions) : 0.0) * sizeof(std::int32_t));
   est.posterior.assign(static_cast<std::size_t>(largest), 0.0);
+
+  // A pattern of a single completion has a single cell per submodel: the passes that keep the
+  // expected tables read them from a list made once.
+  est.direct_cells.clear();
+  const bool direct = !with_hazard && subgroups == 1 && completions == patterns && patterns > 0;
+  const std::size_t m = direct ? est.subgroup_submodels[0].size() : 0;
+  if (direct && m > 0 && static_cast<double>(patterns) * m <= kMaxIntArrayCount) {
+    const double bytes =
+        static_cast<double>(patterns) * static_cast<double>(m) * sizeof(std::int32_t);
+    run.context.CheckMemory(cells_size * sizeof(std::int32_t) + bytes);
+    est.direct_cells.resize(static_cast<std::size_t>(patterns) * m);
+    PatternCells pattern_cells(run);
+    for (std::int64_t p = 0; p < patterns; ++p) {
+      const std::int32_t* bases = pattern_cells.Bases(p);
+      const std::int32_t* columns = pattern_cells.Columns(p);
+      for (std::size_t j = 0; j < m; ++j) {
+        est.direct_cells[static_cast<std::size_t>(p) * m + j] = bases[j] + columns[j];
+      }
+    }
+    run.context.KeepMemory(MemoryUse::kIndexMaps,
+                           cells_size * sizeof(std::int32_t) +
+                               (static_cast<double>(patterns) + 1) * sizeof(std::int64_t) + bytes);
+  }
 
   if (!with_hazard) return;
   HazardWork& hazard = HazardWorkOf(run);

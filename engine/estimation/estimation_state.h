@@ -187,6 +187,10 @@ struct EstimationState {
   // completions, so that the E-step forms a pattern's completions side by side.
   std::vector<std::vector<std::int32_t>> subgroup_columns;
   std::vector<std::vector<ObservedStride>> subgroup_strides;
+  // When every pattern has a single completion and the run one subgroup (no latent variables,
+  // nothing missing), the FittedTable cell of pattern p in the j-th submodel that stays, at
+  // direct_cells[p * m + j] (m = subgroup_submodels[0].size()); empty otherwise.
+  std::vector<std::int32_t> direct_cells;
   std::vector<double> posterior;  // work vector of the current pattern's complete cells
 };
 
