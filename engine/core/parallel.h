@@ -6,10 +6,11 @@
 namespace tav {
 
 // The number of threads for a run's parallel work: `requested` when it is positive, else the
-// hardware concurrency (1 when that is unknown).
+// hardware concurrency (1 when that is unknown), asked of the system once per process (the C
+// library reads it from files each time).
 inline int ThreadCount(int requested) {
   if (requested > 0) return requested;
-  const unsigned hardware = std::thread::hardware_concurrency();
+  static const unsigned hardware = std::thread::hardware_concurrency();
   return hardware == 0 ? 1 : static_cast<int>(hardware);
 }
 
