@@ -513,6 +513,20 @@ template <class Products>
   return up;
 }
 
+template <class Products>
+[[gnu::always_inline]] inline WeightedLogSums AddWeightedLogsWith(const double* weight,
+                                                                  const double* x, long n,
+                                                                  WeightedLogSums sums) {
+  double plain = sums.plain;
+  Pair exact = sums.exact;
+  for (long i = 0; i < n; ++i) {
+    const double term = weight[i] * LogWith<Products>(x[i]);
+    plain += term;
+    exact = double_double::Add(exact, term);
+  }
+  return {plain, exact};
+}
+
 // ---------------------------------------------------------------------------------------------
 // ln(1 + x): for -2^-10 <= x < 2^-9, z = x on the intervals beside 1; else 1 + x = u + u_low
 // exactly, and ln(1 + x) = ln u + ln(1 + u_low / u), the last within 2^-79 of z_low / (1 + z),
@@ -663,6 +677,10 @@ template <class Products>
 [[gnu::target("fma")]] double ExpFused(double x) { return ExpWith<FusedProducts>(x); }
 [[gnu::target("fma")]] double Expm1Fused(double x) { return Expm1With<FusedProducts>(x); }
 [[gnu::target("fma")]] double LogFused(double x) { return LogWith<FusedProducts>(x); }
+[[gnu::target("fma")]] WeightedLogSums AddWeightedLogsFused(const double* weight, const double* x,
+                                                            long n, WeightedLogSums sums) {
+  return AddWeightedLogsWith<FusedProducts>(weight, x, n, sums);
+}
 [[gnu::target("fma")]] double Log1pFused(double x) { return Log1pWith<FusedProducts>(x); }
 [[gnu::target("fma")]] double PowFused(double x, double y) { return PowWith<FusedProducts>(x, y); }
 [[gnu::target("fma")]] LogAndPower LogAndPowFused(double x, double y) {
@@ -684,6 +702,10 @@ namespace elementary_portable {
 double Exp(double x) { return ExpWith<PortableProducts>(x); }
 double Expm1(double x) { return Expm1With<PortableProducts>(x); }
 double Log(double x) { return LogWith<PortableProducts>(x); }
+WeightedLogSums AddWeightedLogs(const double* weight, const double* x, long n,
+                                WeightedLogSums sums) {
+  return AddWeightedLogsWith<PortableProducts>(weight, x, n, sums);
+}
 double Log1p(double x) { return Log1pWith<PortableProducts>(x); }
 double Pow(double x, double y) { return PowWith<PortableProducts>(x, y); }
 LogAndPower LogAndPow(double x, double y) { return LogAndPowWith<PortableProducts>(x, y); }
@@ -695,6 +717,11 @@ double Expm1(double x) {
   return HasFusedMultiplyAdd() ? Expm1Fused(x) : elementary_portable::Expm1(x);
 }
 double Log(double x) { return HasFusedMultiplyAdd() ? LogFused(x) : elementary_portable::Log(x); }
+WeightedLogSums AddWeightedLogs(const double* weight, const double* x, long n,
+                                WeightedLogSums sums) {
+  return HasFusedMultiplyAdd() ? AddWeightedLogsFused(weight, x, n, sums)
+                               : elementary_portable::AddWeightedLogs(weight, x, n, sums);
+}
 double Log1p(double x) {
   return HasFusedMultiplyAdd() ? Log1pFused(x) : elementary_portable::Log1p(x);
 }
@@ -708,6 +735,10 @@ LogAndPower LogAndPow(double x, double y) {
 double Exp(double x) { return elementary_portable::Exp(x); }
 double Expm1(double x) { return elementary_portable::Expm1(x); }
 double Log(double x) { return elementary_portable::Log(x); }
+WeightedLogSums AddWeightedLogs(const double* weight, const double* x, long n,
+                                WeightedLogSums sums) {
+  return elementary_portable::AddWeightedLogs(weight, x, n, sums);
+}
 double Log1p(double x) { return elementary_portable::Log1p(x); }
 double Pow(double x, double y) { return elementary_portable::Pow(x, y); }
 LogAndPower LogAndPow(double x, double y) { return elementary_portable::LogAndPow(x, y); }

@@ -1,6 +1,8 @@
 #ifndef TAV_ENGINE_CORE_ELEMENTARY_H_
 #define TAV_ENGINE_CORE_ELEMENTARY_H_
 
+#include "core/double_double.h"
+
 namespace tav {
 
 // The engine's exponential, logarithm and power functions. Each result is the double nearest
@@ -40,6 +42,18 @@ namespace tav {
 [[gnu::const]] double Log1p(double x);  // ln(1 + x), accurate near x = 0
 [[gnu::const]] double Pow(double x, double y);
 
+// Sums of weighted logarithms, the terms w Log(x) added one by one in their order: plainly, and
+// as a double-double (double_double::Add).
+struct WeightedLogSums {
+  double plain = 0;
+  double_double::Pair exact{0, 0};
+};
+
+// `sums` with the terms weight[i] * Log(x[i]), i < n, added in order: the same bits as a loop
+// of Log calls, faster, as the logarithms and the additions overlap.
+WeightedLogSums AddWeightedLogs(const double* weight, const double* x, long n,
+                                WeightedLogSums sums);
+
 // ln x and x^y together, each exactly as Log and Pow give it, in little more than the time of
 // Pow alone: the logarithm the power is computed from is rounded for the first.
 struct LogAndPower {
@@ -54,6 +68,8 @@ namespace elementary_portable {
 double Exp(double x);
 double Expm1(double x);
 double Log(double x);
+WeightedLogSums AddWeightedLogs(const double* weight, const double* x, long n,
+                                WeightedLogSums sums);
 double Log1p(double x);
 double Pow(double x, double y);
 LogAndPower LogAndPow(double x, double y);

@@ -361,17 +361,47 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const std::vector<Class
   };
   if (plan.direct) {
     // One cell per submodel that stays: the product of their fitted values, in submodel order
-    // from 1, as CompletionProbabilities forms it.
+    // from 1, as CompletionProbabilities forms it. The terms n ln(M / T) of a block of patterns
+    // are added up together (AddWeightedLogs), in pattern order as add_pattern adds them.
     const int m = static_cast<int>(est.subgroup_submodels[0].size());
     const std::int32_t* direct = est.direct_cells.data();
-    for (std::int64_t h = from; h < to; ++h) {
-      if ((h & 1023) == 0 || h == from) CheckCancel(run.context, worker);
-      if (prefetch && h + kPrefetchAhead < to) Prefetch(fitted, direct[(h + kPrefetchAhead) * m]);
-      const std::int32_t* cells = direct + h * m;
-      double product = 1;
-      for (int j = 0; j < m; ++j) product *= fitted[cells[j]];
-      add_pattern(h, nullptr, nullptr, m, 1, &product, product, nullptr, nullptr);
+    constexpr int kBlock = 512;
+    double weights[kBlock];
+    double ratios[kBlock];
+    WeightedLogSums log_sums{sums.log_likelihood, sums.log_likelihood_terms};
+    for (std::int64_t block = from; block < to; block += kBlock) {
+      CheckCancel(run.context, worker);
+      const std::int64_t end = std::min(to, block + kBlock);
+      int terms = 0;
+      for (std::int64_t h = block; h < end; ++h) {
+        if (prefetch && h + kPrefetchAhead < to) {
+          Prefetch(fitted, direct[(h + kPrefetchAhead) * m]);
+        }
+        const std::int32_t* cells = direct + h * m;
+        double product = 1;
+        for (int j = 0; j < m; ++j) product *= fitted[cells[j]];
+        const double weight = PatternWeight(data, h);
+        if (product <= kTableZero) {
+          sums.excluded += weight;
+          ++sums.excluded_patterns;
+          if (plan.derived) {
+            sums.excluded_log_terms =
+                double_double::Add(sums.excluded_log_terms, ObservedLogTerm(data, h));
+          }
+          continue;
+        }
+        const double total =
+            data.subgroup_total.empty() ? 0.0 : data.subgroup_total[PatternSubgroup(data, h)];
+        if (weight != 0 && total > 0) {
+          weights[terms] = weight;
+          ratios[terms] = product / total;
+          ++terms;
+        }
+      }
+      log_sums = AddWeightedLogs(weights, ratios, terms, log_sums);
     }
+    sums.log_likelihood = log_sums.plain;
+    if (plan.derived) sums.log_likelihood_terms = log_sums.exact;
     result = sums;
     return;
   }

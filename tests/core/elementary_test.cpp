@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "core/elementary_tables.h"
 #include "core/long_real.h"
@@ -186,6 +187,45 @@ TEST(Elementary, CorrectlyRoundedAndTheSameWithoutFusedMultiplyAdds) {
     check(s, Log1p(s), std::log1p(static_cast<long double>(s)));
   }
   EXPECT_GT(decided, 450000);
+}
+
+// The weighted sums of logarithms add the same terms as a loop of Log calls, in the same order,
+// with and without fused multiply-adds; arguments that take the slow ways (subnormals, near
+// 1) included.
+TEST(Elementary, WeightedLogSumsAreThoseOfLogCalls) {
+  std::mt19937_64 generator(29);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::vector<double> weights;
+  std::vector<double> x;
+  for (int i = 0; i < 5000; ++i) {
+    weights.push_back(std::floor(1 + 50 * unit(generator)) * (i % 7 == 0 ? 0.5 : 1.0));
+    x.push_back(std::ldexp(1 + unit(generator), -static_cast<int>(40 * unit(generator))));
+  }
+  for (double special : {0x1p-1074, 1.0, std::nextafter(1.0, 2.0), 0x1p-1030}) {
+    weights.push_back(3);
+    x.push_back(special);
+  }
+  WeightedLogSums start;
+  start.plain = -12.5;
+  start.exact = {-12.5, 1e-18};
+  double plain = start.plain;
+  double_double::Pair exact = start.exact;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const double term = weights[i] * Log(x[i]);
+    plain += term;
+    exact = double_double::Add(exact, term);
+  }
+  const long n = static_cast<long>(x.size());
+  for (const WeightedLogSums sums :
+       {AddWeightedLogs(weights.data(), x.data(), n, start),
+        elementary_portable::AddWeightedLogs(weights.data(), x.data(), n, start)}) {
+    EXPECT_TRUE(Same(sums.plain, plain));
+    EXPECT_TRUE(Same(sums.exact.hi, exact.hi));
+    EXPECT_TRUE(Same(sums.exact.lo, exact.lo));
+  }
+  const WeightedLogSums none = AddWeightedLogs(weights.data(), x.data(), 0, start);
+  EXPECT_TRUE(Same(none.plain, start.plain));
+  EXPECT_TRUE(Same(none.exact.lo, start.exact.lo));
 }
 
 #if defined(__GLIBC__) && defined(__x86_64__)
