@@ -67,6 +67,13 @@ double CpuSeconds() {
   return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
+// Wall time, for the runs with two threads (whose CPU time counts both).
+double WallSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
 double PeakMegabytes() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -84,12 +91,14 @@ fs::path InputDirectory() {
   return dir;
 }
 
-// A case is generated and its input written when it is first run, with a copy that stops
-// after the start iteration ("ite 0"), which times the set-up of the estimation, and for the
-// cases fitted to convergence a copy without the "ite" and "cri" lines.
+// A case is generated and its input written when it is first run, with one thread ("thr 1"),
+// with a copy that stops after the start iteration ("ite 0"), which times the set-up of the
+// estimation, a copy with two threads ("thr 2"), and for the cases fitted to convergence a
+// copy without the "ite" and "cri" lines.
 struct PreparedCase {
   BenchCase c;
   std::string input_path;
+  std::string two_threads_path;
   std::string start_only_path;
   std::string converged_path;
   // A results case: the same input without its wjs line.
@@ -111,6 +120,15 @@ const PreparedCase& Prepare(const std::string& name) {
   PreparedCase p;
   p.c = tav::bench::MakeCase(name);
   fs::create_directories(InputDirectory());
+  const std::string ite_line = "\nite " + std::to_string(p.c.iterations) + "\n";
+  const std::size_t ite_at = p.c.input.find(ite_line);
+  if (ite_at != std::string::npos && p.c.family == "loglinear") {
+    std::string two = p.c.input;
+    two.insert(ite_at + 1, "thr 2\n");
+    p.two_threads_path = (InputDirectory() / (name + "_thr2.inp")).string();
+    WriteFile(p.two_threads_path, two);
+  }
+  if (ite_at != std::string::npos) p.c.input.insert(ite_at + 1, "thr 1\n");
   p.input_path = (InputDirectory() / (name + ".inp")).string();
   WriteFile(p.input_path, p.c.input);
   if (tav::bench::FitsToConvergence(p.c)) {
@@ -152,7 +170,8 @@ enum class Timed { kEstimate, kReport, kAnalysis };
 // Reads the input (not timed) and returns the CPU seconds of what is timed; error is set when
 // the run stops or ends at another iteration than expected (expected_iterations < 0: any).
 double TimedRun(const std::string& input, int expected_iterations, std::string& error,
-                FitEnd* end = nullptr, Timed timed = Timed::kEstimate) {
+                FitEnd* end = nullptr, Timed timed = Timed::kEstimate, bool wall = false) {
+  const auto seconds = wall ? WallSeconds : CpuSeconds;
   std::ostream null_stream(nullptr);
   tav::ConsolePresentation console(null_stream, null_stream);
   tav::ProgramRun run;
@@ -178,10 +197,10 @@ double TimedRun(const std::string& input, int expected_iterations, std::string& 
       tav::WriteReport(run);
       elapsed = CpuSeconds() - start;
     } else {
-      const double start = CpuSeconds();
+      const double start = seconds();
       tav::FitModel(run);
       if (!run.settings.simulate_file.empty()) tav::SimulateData(run);
-      elapsed = CpuSeconds() - start;
+      elapsed = seconds() - start;
     }
   } catch (const tav::StopRunError& stop) {
     error = "the run stopped:" + stop.message();
@@ -207,6 +226,7 @@ void RunCase(benchmark::State& state, const std::string& name) {
   double start_seconds = 0;
   double converged_seconds = 0;
   double peer_seconds = 0;
+  double two_threads_seconds = 0;
   FitEnd converged;
   std::string error;
   const Timed timed = p.c.family == "results"          ? Timed::kReport
@@ -218,6 +238,9 @@ void RunCase(benchmark::State& state, const std::string& name) {
     const double seconds = TimedRun(p.input_path, iterations, error, nullptr, timed);
     if (error.empty() && !p.peer_path.empty()) {
       peer_seconds += TimedRun(p.peer_path, p.c.iterations, error, nullptr, timed);
+    }
+    if (error.empty() && !p.two_threads_path.empty()) {
+      two_threads_seconds += TimedRun(p.two_threads_path, iterations, error, nullptr, timed, true);
     }
     if (error.empty() && !p.start_only_path.empty()) {
       start_seconds += TimedRun(p.start_only_path, 0, error);
@@ -241,6 +264,9 @@ void RunCase(benchmark::State& state, const std::string& name) {
     state.counters["ms_start"] = 1e3 * start_seconds / runs;
     state.counters["ms_per_iter_steady"] = 1e3 * (all_seconds - start_seconds) / (runs * k);
     if (!p.peer_path.empty()) state.counters["ms_peer"] = 1e3 * peer_seconds / runs;
+    if (!p.two_threads_path.empty()) {
+      state.counters["ms_per_iter_thr2_wall"] = 1e3 * two_threads_seconds / (runs * k);
+    }
     if (!p.converged_path.empty()) {
       state.counters["ms_converged"] = 1e3 * converged_seconds / runs;
       state.counters["iterations_converged"] = converged.iterations;
