@@ -155,6 +155,7 @@ Result Time(const std::string& input_text, int repetitions) {
     run.context.InputFileName = input.string();
     try {
       tav::ParseRun(run);
+      tav::StartRandomGenerator(run);  // the start values the program draws from the seed
       const double fit_start = CpuSeconds();
       tav::FitModel(run);
       fits.push_back(CpuSeconds() - fit_start);
