@@ -126,7 +126,8 @@ void ClosedFormTable(const RunState& run, const ScoreLayout& layout, int t, cons
       }
     }
   }
-  std::vector<double> weighted(span.cells);
+  // w x_i of a parameter with a direction per cell (a table's worth, only when there is one).
+  std::vector<double> weighted(dense.empty() ? 0 : span.cells);
   for (int i : dense) {
     for (std::int64_t c = 0; c < span.cells; ++c) weighted[c] = w[c] * layout.directions[i].x[c];
     block_sums[i].assign(block_count, 0.0);
