@@ -98,8 +98,7 @@ void UpdateRow(double* rj, int j, const double* u, const double* q) {
     Pair x = *reinterpret_cast<const Pair*>(rj + k);
     x -= up * *reinterpret_cast<const Pair*>(q + k) + qp * *reinterpret_cast<const Pair*>(u + k);
     const PairMask small = (x < tiny) & (x > -tiny);
-    *reinterpret_cast<Pair*>(rj + k) =
-        reinterpret_cast<Pair>(reinterpret_cast<PairMask>(x) & ~small);
+    *reinterpret_cast<Pair*>(rj + k) = small ? Pair{0, 0} : x;
   }
   for (; k <= j; ++k) {
     double x = rj[k];
