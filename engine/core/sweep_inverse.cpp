@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/parallel.h"
+#include "core/wide_vectors.h"
 
 namespace tav::sweep_detail {
 namespace {
@@ -15,11 +16,34 @@ constexpr int kRowsPerTask = 16;
 // code does, so the lanes give the scalar results bit for bit.
 typedef double Pair __attribute__((vector_size(16), aligned(8)));
 
+#ifdef TAV_WIDE_VECTORS
+// Subtract's columns from begin on, 32 at a time, while 32 are left; returns the first column
+// it left.
+[[gnu::target("avx2")]] int SubtractWide(double* a, int begin, int end, int m, const double* f,
+                                         const double* const* r) {
+  int j = begin;
+  for (; j + 32 <= end; j += 32) {
+    Quad x[8];
+    for (int b = 0; b < 8; ++b) x[b] = *reinterpret_cast<const Quad*>(a + j + 4 * b);
+    for (int q = 0; q < m; ++q) {
+      const Quad fq = {f[q], f[q], f[q], f[q]};
+      const double* rq = r[q] + j;
+      for (int b = 0; b < 8; ++b) x[b] -= fq * *reinterpret_cast<const Quad*>(rq + 4 * b);
+    }
+    for (int b = 0; b < 8; ++b) *reinterpret_cast<Quad*>(a + j + 4 * b) = x[b];
+  }
+  return j;
+}
+#endif
+
 // a[j] -= f[q] * r[q][j] for q = 0 .. m - 1 in turn, j in [begin, end): each entry takes the
 // products in the order of q, as one pivot after the other would give them. Sixteen columns
 // stay in registers while the pivots pass over them.
 void Subtract(double* a, int begin, int end, int m, const double* f, const double* const* r) {
   int j = begin;
+#ifdef TAV_WIDE_VECTORS
+  if (HasWideVectors()) j = SubtractWide(a, begin, end, m, f, r);
+#endif
   for (; j + 16 <= end; j += 16) {
     Pair x0 = *reinterpret_cast<const Pair*>(a + j);
     Pair x1 = *reinterpret_cast<const Pair*>(a + j + 2);

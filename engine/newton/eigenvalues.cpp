@@ -7,6 +7,7 @@
 
 #include "core/hypot.h"
 #include "core/parallel.h"
+#include "core/wide_vectors.h"
 
 namespace tav {
 namespace {
@@ -25,6 +26,41 @@ constexpr int kProductColumns = 16;
 constexpr int kUpdateRows = 32;
 // Below this many rows a reflection is applied by the calling thread alone.
 constexpr int kParallelRows = 192;
+
+#ifdef TAV_WIDE_VECTORS
+// UpdateRow's entries from 0 on, four at a time, while four are left; returns the first entry
+// it left.
+[[gnu::target("avx2")]] int UpdateRowWide(double* rj, int j, const double* u, const double* q) {
+  const double uj = u[j];
+  const double qj = q[j];
+  const Quad up = {uj, uj, uj, uj};
+  const Quad qp = {qj, qj, qj, qj};
+  const Quad tiny = {kTiny, kTiny, kTiny, kTiny};
+  int k = 0;
+  for (; k + 4 <= j + 1; k += 4) {
+    Quad x = *reinterpret_cast<const Quad*>(rj + k);
+    x -= up * *reinterpret_cast<const Quad*>(q + k) + qp * *reinterpret_cast<const Quad*>(u + k);
+    const QuadMask small = (x < tiny) & (x > -tiny);
+    *reinterpret_cast<Quad*>(rj + k) = small ? Quad{0, 0, 0, 0} : x;
+  }
+  return k;
+}
+
+// ProductColumns' sums of a whole task's columns over rows first .. l, four columns a vector.
+[[gnu::target("avx2")]] void ColumnSumsWide(const double* a, int n, const double* u, int first,
+                                            int l, int j0, double* p) {
+  Quad x[kProductColumns / 4];
+  for (int c = 0; c < kProductColumns / 4; ++c)
+    x[c] = *reinterpret_cast<const Quad*>(p + j0 + 4 * c);
+  for (int k = first; k <= l; ++k) {
+    const double* rk = a + static_cast<std::size_t>(k) * n + j0;
+    const Quad uk = {u[k], u[k], u[k], u[k]};
+    for (int c = 0; c < kProductColumns / 4; ++c)
+      x[c] += *reinterpret_cast<const Quad*>(rk + 4 * c) * uk;
+  }
+  for (int c = 0; c < kProductColumns / 4; ++c) *reinterpret_cast<Quad*>(p + j0 + 4 * c) = x[c];
+}
+#endif
 
 // p[j] = sum over k <= l of a_jk u_k for j in [j0, j1) (A symmetric, its lower triangle in the
 // rows of a): the terms of row j first (k <= j), then those of column j (k > j), each in the
@@ -67,6 +103,12 @@ void ProductColumns(const double* a, int n, const double* u, int l, int j0, int 
     for (int c = j0; c < k; ++c) p[c] += rk[c] * u[k];
   }
   if (j1 - j0 == kProductColumns) {
+#ifdef TAV_WIDE_VECTORS
+    if (HasWideVectors()) {
+      ColumnSumsWide(a, n, u, j1, l, j0, p);
+      return;
+    }
+#endif
     Pair x[kProductColumns / 2];
     for (int c = 0; c < kProductColumns / 2; ++c)
       x[c] = *reinterpret_cast<const Pair*>(p + j0 + 2 * c);
@@ -94,6 +136,9 @@ void UpdateRow(double* rj, int j, const double* u, const double* q) {
   const Pair qp = {qj, qj};
   const Pair tiny = {kTiny, kTiny};
   int k = 0;
+#ifdef TAV_WIDE_VECTORS
+  if (HasWideVectors()) k = UpdateRowWide(rj, j, u, q);
+#endif
   for (; k + 2 <= j + 1; k += 2) {
     Pair x = *reinterpret_cast<const Pair*>(rj + k);
     x -= up * *reinterpret_cast<const Pair*>(q + k) + qp * *reinterpret_cast<const Pair*>(u + k);

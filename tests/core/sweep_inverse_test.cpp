@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/wide_vectors.h"
+
 namespace tav {
 namespace {
 
@@ -73,6 +75,15 @@ TEST(SweepInverse, BlocksGiveThePlainSweepBitForBitWhateverTheThreads) {
       EXPECT_EQ(blocked, plain) << n << " with " << threads << " threads";
       EXPECT_EQ(rejected, plain_rejected) << n;
     }
+#ifdef TAV_WIDE_VECTORS
+    // Two doubles a vector, as on a processor without AVX2.
+    WideVectorsOff() = true;
+    std::vector<double> narrow = a;
+    SweepInverse(
+        narrow, n, 1e-8, skip, [](int, double) {}, 2);
+    WideVectorsOff() = false;
+    EXPECT_EQ(narrow, plain) << n;
+#endif
     EXPECT_EQ(plain_rejected, n > 5 ? std::vector<int>{5} : std::vector<int>{});
   }
 }

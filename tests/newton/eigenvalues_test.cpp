@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+#include "core/wide_vectors.h"
+
 namespace tav {
 namespace {
 
@@ -135,6 +137,16 @@ TEST(Eigenvalues, LargeReflectedDiagonalsKeepTheirValuesWhateverTheThreads) {
     // Entries near the clearing threshold of the reduction: the same with two threads too.
     const std::vector<double> small = Reflected(d, 3e-7);
     EXPECT_EQ(compute_eigenvalues(small, n, {}, 2), compute_eigenvalues(small, n, {}, 1)) << n;
+#ifdef TAV_WIDE_VECTORS
+    // The kernels of two doubles a vector, as on a processor without AVX2: the same bits.
+    const std::vector<double> small_values = compute_eigenvalues(small, n, {}, 1);
+    WideVectorsOff() = true;
+    const std::vector<double> narrow = compute_eigenvalues(m, n, {}, 1);
+    const std::vector<double> narrow_small = compute_eigenvalues(small, n, {}, 2);
+    WideVectorsOff() = false;
+    EXPECT_EQ(narrow, values) << n;
+    EXPECT_EQ(narrow_small, small_values) << n;
+#endif
   }
 }
 
