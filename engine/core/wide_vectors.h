@@ -6,13 +6,22 @@
 // computed on their own, each entry with the same operations in the same order as the scalar
 // code and without fused multiply-adds (the project compiles with -ffp-contract=off), so both
 // versions give the same bits.
+namespace tav {
+
+// kWidth doubles side by side, aligned as a double is (the kernels read them from anywhere in a
+// row): GCC's and Clang's vector extension, whose operations act lane by lane.
+template <int kWidth>
+struct DoubleVector {
+  typedef double Type
+      __attribute__((vector_size(kWidth * sizeof(double)), aligned(sizeof(double))));
+};
+
+}  // namespace tav
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TAV_WIDE_VECTORS 1
 
 namespace tav {
-
-typedef double Quad __attribute__((vector_size(32), aligned(8)));
-typedef long long QuadMask __attribute__((vector_size(32), aligned(8)));
 
 // Set by the tests to run the kernels' other version on a processor with AVX2.
 inline bool& WideVectorsOff() {

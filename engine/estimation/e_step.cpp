@@ -297,6 +297,66 @@ inline void LayoutAdd(const ClassLayout& layout, const std::int32_t* base, const
   }
 }
 
+// The total of pattern h's subgroup (0 when the run has none).
+double SubgroupTotal(const DataStore& data, std::int64_t h) {
+  return data.subgroup_total.empty() ? 0.0 : data.subgroup_total[PatternSubgroup(data, h)];
+}
+
+// Notes pattern h (of the given weight) as left out: its completions have no probability.
+void AddLeftOut(const PassPlan& plan, const DataStore& data, std::int64_t h, double weight,
+                PassSums& sums) {
+  sums.excluded += weight;
+  ++sums.excluded_patterns;
+  if (plan.derived) {
+    sums.excluded_log_terms = double_double::Add(sums.excluded_log_terms, ObservedLogTerm(data, h));
+  }
+}
+
+// PassShare for a direct pass (PassPlan::direct): a pattern's probability is the product of its
+// cells' fitted values (EstimationState::direct_cells), in submodel order from 1, as
+// CompletionProbabilities forms it, and the terms n ln(M / T) of a block of patterns are added
+// up together (AddWeightedLogs), in pattern order, as PassShare adds them one by one.
+void DirectShare(EstimationRun& run, const PassPlan& plan, std::int64_t from, std::int64_t to,
+                 PassSums& result, int worker) {
+  PassSums sums;
+  const DataStore& data = run.data;
+  const EstimationState& est = run.estimation;
+  const double* fitted = est.FittedTable.data();
+  const bool prefetch = static_cast<std::int64_t>(est.FittedTable.size()) >= kPrefetchCells;
+  const int m = static_cast<int>(est.subgroup_submodels[0].size());
+  const std::int32_t* direct = est.direct_cells.data();
+  constexpr int kBlock = 512;
+  double weights[kBlock];
+  double ratios[kBlock];
+  WeightedLogSums log_sums;
+  for (std::int64_t block = from; block < to; block += kBlock) {
+    CheckCancel(run.context, worker);
+    const std::int64_t end = std::min(to, block + kBlock);
+    int terms = 0;
+    for (std::int64_t h = block; h < end; ++h) {
+      if (prefetch && h + kPrefetchAhead < to) Prefetch(fitted, direct[(h + kPrefetchAhead) * m]);
+      const std::int32_t* cells = direct + h * m;
+      double product = 1;
+      for (int j = 0; j < m; ++j) product *= fitted[cells[j]];
+      const double weight = PatternWeight(data, h);
+      if (product <= kTableZero) {
+        AddLeftOut(plan, data, h, weight, sums);
+        continue;
+      }
+      const double total = SubgroupTotal(data, h);
+      if (weight != 0 && total > 0) {
+        weights[terms] = weight;
+        ratios[terms] = product / total;
+        ++terms;
+      }
+    }
+    log_sums = AddWeightedLogs(weights, ratios, terms, log_sums);
+  }
+  sums.log_likelihood = log_sums.plain;
+  if (plan.derived) sums.log_likelihood_terms = log_sums.exact;
+  result = sums;
+}
+
 // worker: ParallelFor's number of the thread that runs the share (0 for the run's own), for
 // the cancel check.
 void PassShare(EstimationRun& run, const PassPlan& plan, const std::vector<ClassLayout>& layouts,
@@ -325,12 +385,7 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const std::vector<Class
                          const HazardPattern* episodes, const std::int32_t* covariate_cell) {
     const double weight = PatternWeight(data, h);
     if (sum <= kTableZero) {
-      sums.excluded += weight;
-      ++sums.excluded_patterns;
-      if (plan.derived) {
-        sums.excluded_log_terms =
-            double_double::Add(sums.excluded_log_terms, ObservedLogTerm(data, h));
-      }
+      AddLeftOut(plan, data, h, weight, sums);
       return;
     }
     if (accumulating != nullptr) {
@@ -350,8 +405,7 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const std::vector<Class
       }
     }
     if (plan.half_lsquared) AddFitSums(plan, weight, sum, sums);  // lsquared implies it
-    const int g = PatternSubgroup(data, h);
-    const double total = data.subgroup_total.empty() ? 0.0 : data.subgroup_total[g];
+    const double total = SubgroupTotal(data, h);
     if (weight != 0 && total > 0) {
       const double term = weight * Log(sum / total);
       sums.log_likelihood += term;
@@ -359,52 +413,6 @@ void PassShare(EstimationRun& run, const PassPlan& plan, const std::vector<Class
         sums.log_likelihood_terms = double_double::Add(sums.log_likelihood_terms, term);
     }
   };
-  if (plan.direct) {
-    // One cell per submodel that stays: the product of their fitted values, in submodel order
-    // from 1, as CompletionProbabilities forms it. The terms n ln(M / T) of a block of patterns
-    // are added up together (AddWeightedLogs), in pattern order as add_pattern adds them.
-    const int m = static_cast<int>(est.subgroup_submodels[0].size());
-    const std::int32_t* direct = est.direct_cells.data();
-    constexpr int kBlock = 512;
-    double weights[kBlock];
-    double ratios[kBlock];
-    WeightedLogSums log_sums{sums.log_likelihood, sums.log_likelihood_terms};
-    for (std::int64_t block = from; block < to; block += kBlock) {
-      CheckCancel(run.context, worker);
-      const std::int64_t end = std::min(to, block + kBlock);
-      int terms = 0;
-      for (std::int64_t h = block; h < end; ++h) {
-        if (prefetch && h + kPrefetchAhead < to) {
-          Prefetch(fitted, direct[(h + kPrefetchAhead) * m]);
-        }
-        const std::int32_t* cells = direct + h * m;
-        double product = 1;
-        for (int j = 0; j < m; ++j) product *= fitted[cells[j]];
-        const double weight = PatternWeight(data, h);
-        if (product <= kTableZero) {
-          sums.excluded += weight;
-          ++sums.excluded_patterns;
-          if (plan.derived) {
-            sums.excluded_log_terms =
-                double_double::Add(sums.excluded_log_terms, ObservedLogTerm(data, h));
-          }
-          continue;
-        }
-        const double total =
-            data.subgroup_total.empty() ? 0.0 : data.subgroup_total[PatternSubgroup(data, h)];
-        if (weight != 0 && total > 0) {
-          weights[terms] = weight;
-          ratios[terms] = product / total;
-          ++terms;
-        }
-      }
-      log_sums = AddWeightedLogs(weights, ratios, terms, log_sums);
-    }
-    sums.log_likelihood = log_sums.plain;
-    if (plan.derived) sums.log_likelihood_terms = log_sums.exact;
-    result = sums;
-    return;
-  }
   std::vector<std::int32_t> base_a;
   std::vector<double> second;
   // The cancel check once per 1024 patterns (patterns go in pairs: h may step over a multiple).
@@ -496,8 +504,8 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
       (run.estimation.iteration == 0 || model.LatentCount > 0 || model.ResCount > 0 || ordinal ||
        hazard.kind == TimeModel::kEstimatedShapes);
   plan.rebuild = iterate && rebuilding;
-  plan.direct = !rebuilding && !plan.with_hazard && hazard.table < 0 && !plan.half_lsquared &&
-                !est.direct_cells.empty();
+  // (Runs with a hazard part have no direct cells.)
+  plan.direct = !rebuilding && !plan.half_lsquared && !est.direct_cells.empty();
   if (plan.rebuild) {
     std::fill(est.ExpectedTable.begin(), est.ExpectedTable.end(), 0.0);
     ClearHazardExpectations(run);
@@ -512,11 +520,15 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
                                       : std::max(kSharePatterns, rebuilding ? table_size : 0);
   const std::int64_t shares = std::max<std::int64_t>(1, (patterns + share_size - 1) / share_size);
   const std::vector<ClassLayout> layouts =
-      MakeClassLayouts(run, !plan.direct && !plan.with_hazard && hazard.table < 0 &&
+      MakeClassLayouts(run, !plan.direct && hazard.table < 0 &&
                                 static_cast<std::int64_t>(est.FittedTable.size()) < kPrefetchCells);
   PassSums total;
   if (shares == 1) {
-    PassShare(run, plan, layouts, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
+    if (plan.direct) {
+      DirectShare(run, plan, 0, patterns, total, 0);
+    } else {
+      PassShare(run, plan, layouts, 0, patterns, est.ExpectedTable.data(), est.posterior, total, 0);
+    }
   } else {
     // Shares run in rounds, each into tables of its own, added to the expected tables in the
     // order of the shares. A round takes as many shares as a quarter of the memory budget holds
@@ -549,8 +561,12 @@ Evaluation Pass(EstimationRun& run, PassKind kind) {
           std::fill(tables[i].begin(), tables[i].end(), 0.0);
           expected = tables[i].data();
         }
-        PassShare(run, plan, layouts, from, to, expected, posteriors[worker], share_sums[i],
-                  worker);
+        if (plan.direct) {
+          DirectShare(run, plan, from, to, share_sums[i], worker);
+        } else {
+          PassShare(run, plan, layouts, from, to, expected, posteriors[worker], share_sums[i],
+                    worker);
+        }
       });
       for (int i = 0; i < round; ++i) {
         const PassSums& s = share_sums[i];
@@ -713,26 +729,25 @@ void BuildIndexMaps(EstimationRun& run) {
     largest = std::max(largest, static_cast<double>(count));
   }
   est.completion_start[patterns] = completions;
+  const bool with_hazard = HazardWorkOf(std::as_const(run)).table >= 0;
+  // A pattern of a single completion has a single cell per submodel: the passes that keep the
+  // expected tables read them from a list made once.
+  const bool direct = !with_hazard && subgroups == 1 && completions == patterns && patterns > 0;
+  const std::size_t m = direct ? est.subgroup_submodels[0].size() : 0;
+  const double direct_count = static_cast<double>(patterns) * static_cast<double>(m);
+  const double direct_bytes =
+      direct_count <= kMaxIntArrayCount ? direct_count * sizeof(std::int32_t) : 0.0;
+  run.context.CheckMemory(cells_size * sizeof(std::int32_t) + direct_bytes);
   // The layout lives beside the fitted and expected tables and the data: together they stay
   // within the memory budget.
-  const bool with_hazard = HazardWorkOf(std::as_const(run)).table >= 0;
   run.context.KeepMemory(
       MemoryUse::kIndexMaps,
       cells_size * sizeof(std::int32_t) +
-          (static_cast<double>(patterns) + 1) * sizeof(std::int64_t) +
+          (static_cast<double>(patterns) + 1) * sizeof(std::int64_t) + direct_bytes +
           (with_hazard ? static_cast<double>(completions) : 0.0) * sizeof(std::int32_t));
   est.posterior.assign(static_cast<std::size_t>(largest), 0.0);
-
-  // A pattern of a single completion has a single cell per submodel: the passes that keep the
-  // expected tables read them from a list made once.
-  est.direct_cells.clear();
-  const bool direct = !with_hazard && subgroups == 1 && completions == patterns && patterns > 0;
-  const std::size_t m = direct ? est.subgroup_submodels[0].size() : 0;
-  if (direct && m > 0 && static_cast<double>(patterns) * m <= kMaxIntArrayCount) {
-    const double bytes =
-        static_cast<double>(patterns) * static_cast<double>(m) * sizeof(std::int32_t);
-    run.context.CheckMemory(cells_size * sizeof(std::int32_t) + bytes);
-    est.direct_cells.resize(static_cast<std::size_t>(patterns) * m);
+  est.direct_cells.assign(direct_bytes > 0 ? static_cast<std::size_t>(direct_count) : 0, 0);
+  if (direct_bytes > 0) {
     PatternCells pattern_cells(run);
     for (std::int64_t p = 0; p < patterns; ++p) {
       const std::int32_t* bases = pattern_cells.Bases(p);
@@ -741,9 +756,6 @@ void BuildIndexMaps(EstimationRun& run) {
         est.direct_cells[static_cast<std::size_t>(p) * m + j] = bases[j] + columns[j];
       }
     }
-    run.context.KeepMemory(MemoryUse::kIndexMaps,
-                           cells_size * sizeof(std::int32_t) +
-                               (static_cast<double>(patterns) + 1) * sizeof(std::int64_t) + bytes);
   }
 
   if (!with_hazard) return;

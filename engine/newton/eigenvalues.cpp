@@ -16,51 +16,79 @@ constexpr double kTiny = 1e-7;
 constexpr double kOffDiagonalTolerance = 1e-5;
 constexpr int kMaxIterations = 30;
 
-// Two doubles side by side: each lane is multiplied, added and compared on its own, as the
-// scalar code does, so the lanes give the scalar results bit for bit.
-typedef double Pair __attribute__((vector_size(16), aligned(8)));
-typedef long long PairMask __attribute__((vector_size(16), aligned(8)));
-
 // Columns of a task of the product with the reflection's vector, rows of a task of the update.
 constexpr int kProductColumns = 16;
 constexpr int kUpdateRows = 32;
 // Below this many rows a reflection is applied by the calling thread alone.
 constexpr int kParallelRows = 192;
 
-#ifdef TAV_WIDE_VECTORS
-// UpdateRow's entries from 0 on, four at a time, while four are left; returns the first entry
-// it left.
-[[gnu::target("avx2")]] int UpdateRowWide(double* rj, int j, const double* u, const double* q) {
-  const double uj = u[j];
-  const double qj = q[j];
-  const Quad up = {uj, uj, uj, uj};
-  const Quad qp = {qj, qj, qj, qj};
-  const Quad tiny = {kTiny, kTiny, kTiny, kTiny};
+// The vector kernels, for vectors of kWidth doubles (two, or four with AVX2): each lane
+// multiplies, adds and compares on its own, as the scalar code does, so the lanes give the
+// scalar results bit for bit.
+
+// UpdateRow's entries k from 0 on, a vector at a time, while a whole vector is left; returns
+// the first entry it left.
+template <int kWidth>
+[[gnu::always_inline]] inline int UpdateRowVectors(double* rj, int j, const double* u,
+                                                   const double* q) {
+  typedef typename DoubleVector<kWidth>::Type V;
+  const V up = V{} + u[j];
+  const V qp = V{} + q[j];
+  const V tiny = V{} + kTiny;
   int k = 0;
-  for (; k + 4 <= j + 1; k += 4) {
-    Quad x = *reinterpret_cast<const Quad*>(rj + k);
-    x -= up * *reinterpret_cast<const Quad*>(q + k) + qp * *reinterpret_cast<const Quad*>(u + k);
-    const QuadMask small = (x < tiny) & (x > -tiny);
-    *reinterpret_cast<Quad*>(rj + k) = small ? Quad{0, 0, 0, 0} : x;
+  for (; k + kWidth <= j + 1; k += kWidth) {
+    V x = *reinterpret_cast<const V*>(rj + k);
+    x -= up * *reinterpret_cast<const V*>(q + k) + qp * *reinterpret_cast<const V*>(u + k);
+    *reinterpret_cast<V*>(rj + k) = ((x < tiny) & (x > -tiny)) ? V{} : x;
   }
   return k;
 }
 
-// ProductColumns' sums of a whole task's columns over rows first .. l, four columns a vector.
+// p[j0 .. j0 + kProductColumns) += the sums over rows first .. l of a_kc u_k, each in the order
+// of k.
+template <int kWidth>
+[[gnu::always_inline]] inline void ColumnSumsVectors(const double* a, int n, const double* u,
+                                                     int first, int l, int j0, double* p) {
+  typedef typename DoubleVector<kWidth>::Type V;
+  constexpr int kVectors = kProductColumns / kWidth;
+  V x[kVectors];
+  for (int c = 0; c < kVectors; ++c) x[c] = reinterpret_cast<const V*>(p + j0)[c];
+  for (int k = first; k <= l; ++k) {
+    const V* rk = reinterpret_cast<const V*>(a + static_cast<std::size_t>(k) * n + j0);
+    const V uk = V{} + u[k];
+    for (int c = 0; c < kVectors; ++c) x[c] += rk[c] * uk;
+  }
+  for (int c = 0; c < kVectors; ++c) reinterpret_cast<V*>(p + j0)[c] = x[c];
+}
+
+#ifdef TAV_WIDE_VECTORS
+[[gnu::target("avx2")]] int UpdateRowWide(double* rj, int j, const double* u, const double* q) {
+  return UpdateRowVectors<4>(rj, j, u, q);
+}
+
 [[gnu::target("avx2")]] void ColumnSumsWide(const double* a, int n, const double* u, int first,
                                             int l, int j0, double* p) {
-  Quad x[kProductColumns / 4];
-  for (int c = 0; c < kProductColumns / 4; ++c)
-    x[c] = *reinterpret_cast<const Quad*>(p + j0 + 4 * c);
-  for (int k = first; k <= l; ++k) {
-    const double* rk = a + static_cast<std::size_t>(k) * n + j0;
-    const Quad uk = {u[k], u[k], u[k], u[k]};
-    for (int c = 0; c < kProductColumns / 4; ++c)
-      x[c] += *reinterpret_cast<const Quad*>(rk + 4 * c) * uk;
-  }
-  for (int c = 0; c < kProductColumns / 4; ++c) *reinterpret_cast<Quad*>(p + j0 + 4 * c) = x[c];
+  ColumnSumsVectors<4>(a, n, u, first, l, j0, p);
 }
 #endif
+
+// The kernels with the widest vectors the processor has.
+int UpdateRowBlocks(double* rj, int j, const double* u, const double* q) {
+#ifdef TAV_WIDE_VECTORS
+  if (HasWideVectors()) return UpdateRowWide(rj, j, u, q);
+#endif
+  return UpdateRowVectors<2>(rj, j, u, q);
+}
+
+void ColumnSums(const double* a, int n, const double* u, int first, int l, int j0, double* p) {
+#ifdef TAV_WIDE_VECTORS
+  if (HasWideVectors()) {
+    ColumnSumsWide(a, n, u, first, l, j0, p);
+    return;
+  }
+#endif
+  ColumnSumsVectors<2>(a, n, u, first, l, j0, p);
+}
 
 // p[j] = sum over k <= l of a_jk u_k for j in [j0, j1) (A symmetric, its lower triangle in the
 // rows of a): the terms of row j first (k <= j), then those of column j (k > j), each in the
@@ -103,22 +131,7 @@ void ProductColumns(const double* a, int n, const double* u, int l, int j0, int 
     for (int c = j0; c < k; ++c) p[c] += rk[c] * u[k];
   }
   if (j1 - j0 == kProductColumns) {
-#ifdef TAV_WIDE_VECTORS
-    if (HasWideVectors()) {
-      ColumnSumsWide(a, n, u, j1, l, j0, p);
-      return;
-    }
-#endif
-    Pair x[kProductColumns / 2];
-    for (int c = 0; c < kProductColumns / 2; ++c)
-      x[c] = *reinterpret_cast<const Pair*>(p + j0 + 2 * c);
-    for (int k = j1; k <= l; ++k) {
-      const double* rk = row(k) + j0;
-      const Pair uk = {u[k], u[k]};
-      for (int c = 0; c < kProductColumns / 2; ++c)
-        x[c] += *reinterpret_cast<const Pair*>(rk + 2 * c) * uk;
-    }
-    for (int c = 0; c < kProductColumns / 2; ++c) *reinterpret_cast<Pair*>(p + j0 + 2 * c) = x[c];
+    ColumnSums(a, n, u, j1, l, j0, p);
     return;
   }
   for (int k = j1; k <= l; ++k) {
@@ -132,20 +145,7 @@ void ProductColumns(const double* a, int n, const double* u, int l, int j0, int 
 void UpdateRow(double* rj, int j, const double* u, const double* q) {
   const double uj = u[j];
   const double qj = q[j];
-  const Pair up = {uj, uj};
-  const Pair qp = {qj, qj};
-  const Pair tiny = {kTiny, kTiny};
-  int k = 0;
-#ifdef TAV_WIDE_VECTORS
-  if (HasWideVectors()) k = UpdateRowWide(rj, j, u, q);
-#endif
-  for (; k + 2 <= j + 1; k += 2) {
-    Pair x = *reinterpret_cast<const Pair*>(rj + k);
-    x -= up * *reinterpret_cast<const Pair*>(q + k) + qp * *reinterpret_cast<const Pair*>(u + k);
-    const PairMask small = (x < tiny) & (x > -tiny);
-    *reinterpret_cast<Pair*>(rj + k) = small ? Pair{0, 0} : x;
-  }
-  for (; k <= j; ++k) {
+  for (int k = UpdateRowBlocks(rj, j, u, q); k <= j; ++k) {
     double x = rj[k];
     x -= uj * q[k] + qj * u[k];
     rj[k] = std::fabs(x) < kTiny ? 0.0 : x;
